@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs every Debian package the player, its tests and its fuzzers need. Safe to run again:
+# when everything is there it only checks, and touches the network not at all.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config   # toolchain
+    googletest libgtest-dev libgmock-dev           # unit tests
+    clang libclang-rt-14-dev                       # libFuzzer targets
+    fluid-soundfont-gm                             # the default General MIDI SoundFont
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "setup: installing ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

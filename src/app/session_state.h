@@ -1,0 +1,121 @@
+// The state block shared by address between the controller, the panels, the synth renderer, the
+// loaders, the exporters and the settings code, together with the play states, the command codes
+// and the refresh bits they exchange through it.
+//
+// User-interface elements never act on playback themselves: they write a command code into
+// `command` when it is 0, and the controller executes it at the start of the next frame. The play
+// state changes only there.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "midi/song_data.h"
+
+namespace platform {
+class Dialogs;
+}
+class CMyDirectSound;
+
+enum PlayState : uint16_t {
+    Idle = 0,     // nothing has been played yet
+    Playing = 1,  // audio running, or the one-second count-in before it
+    Paused = 2,   // audio stopped in place
+    Stopped = 4,  // audio stopped and rewound; song time -1
+};
+
+// Codes 1, 2, 6, 11 and anything above 12 have no execution: the next frame simply clears them.
+enum CommandCode : uint16_t {
+    CmdNone = 0,
+    CmdPlay = 3,
+    CmdPause = 4,
+    CmdStop = 5,
+    CmdSeek = 6,  // posted by a time-bar click, which has already performed the seek
+    CmdRewind = 7,
+    CmdCountIn = 8,
+    CmdPreparePlayback = 9,
+    CmdExport = 10,
+    CmdExportRunning = 12,
+};
+
+// refreshBits: the stop button sets all eight low bits; each consumer takes (clears) its own.
+enum RefreshBit : uint16_t {
+    RefreshNotesView = 0x0001,     // the notes view forgets its lit keys
+    RefreshSongTimeZero = 0x0008,  // while idle, the frame shows song time 0 in all panels
+    RefreshAll = 0x00FF,
+};
+
+// Export formats, in the order of the availability words.
+enum ExportFormat : uint16_t {
+    FormatWav = 0,
+    FormatFlac = 1,
+    FormatAlac = 2,  // .m4a
+    FormatAac = 3,
+    FormatOgg = 4,
+    FormatMp3 = 5,
+    ExportFormatCount = 6,
+};
+
+inline constexpr int kOverviewColumns = 1920;
+
+struct SessionState {
+    platform::Dialogs* dialogs = nullptr;  // owner of message boxes and file dialogs; not owned
+
+    std::string soundFontPath;  // read from and written to the settings file
+    std::string soundFontName;  // display name: file name without folder and extension
+    bool soundFontLoaded = false;
+
+    std::string midiPath;
+    std::string midiName;  // display name, formed like soundFontName
+
+    bool rendered = false;        // a render of the current song was started and, once the loop ends, completed
+    bool midiParsed = false;      // the MIDI file was parsed into `song`
+    bool overviewLoaded = false;  // a render completed and its overview was read, whatever the result
+    bool songReady = false;       // the overview read succeeded: the output WAV exists and is 16-bit PCM
+
+    std::string outputWavPath;  // the rendered WAV in the settings folder
+
+    uint32_t wavDataBytes = 0;
+    uint32_t wavSampleRate = 0;
+    int16_t wavChannels = 0;
+    // Per overview column, the lowest and highest sample of each channel across the whole WAV.
+    std::array<int16_t, kOverviewColumns> overviewMinLeft{};
+    std::array<int16_t, kOverviewColumns> overviewMaxLeft{};
+    std::array<int16_t, kOverviewColumns> overviewMinRight{};
+    std::array<int16_t, kOverviewColumns> overviewMaxRight{};
+    std::vector<uint8_t> wavImage;  // the whole output WAV: 44-byte header, then the data
+
+    // Availability words, indexed by ExportFormat: 0 hides the format in the export dialog.
+    // WAV and Ogg Vorbis are always there; the encoder probe fills the others at start-up.
+    std::array<uint16_t, ExportFormatCount> exportFormatFlags{0x00FF, 0, 0, 0, 0x0003, 0};
+    std::string exportPath;
+    uint16_t exportFormat = FormatWav;
+    int16_t exportQuality = 0;  // 0 standard, 1 high, 2 maximum
+
+    std::unique_ptr<SongData> song;    // the parsed song; replaced by each MIDI load
+    CMyDirectSound* player = nullptr;  // streaming sound player, created and owned by the controller
+
+    uint16_t playState = Idle;
+    uint16_t refreshBits = 0;
+    uint16_t command = CmdNone;
+
+    // Posts a command from a user-interface element. Elements may post only while nothing is
+    // pending, so a press during the count-in, for example, is dropped. Returns whether it was taken.
+    bool Post(uint16_t code) {
+        if (command != CmdNone) return false;
+        command = code;
+        return true;
+    }
+};
+
+// Progress of the running export: 0-99 while it runs, 100 or more once it has finished. Written
+// by the encoder thread, read by the frame loop; one 16-bit word, so no lock is needed.
+extern std::atomic<uint16_t> exportProgress;
+
+// Shows the program's one modal error box: text and caption are string-table ids. Without a
+// dialogs layer the message goes to standard error, so it is never lost. Returns the button pressed.
+int ShowErrorBox(SessionState& state, int textId, int captionId);

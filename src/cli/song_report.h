@@ -1,0 +1,17 @@
+// What the command-line tool prints about a parsed song.
+#pragma once
+
+#include <string>
+
+#include "midi/song_data.h"
+
+// The whole song as one JSON object: status, whether it loaded, note tracks, duration, bar lines and
+// both parts' notes as [key, start, end, velocity]. Times print with %.9g, the duration with %.17g,
+// so the numbers read back exactly.
+[[nodiscard]] std::string SongJson(const SongData& song, bool loaded);
+
+// A few lines for a person: tracks, length, bar lines and each part's notes and key range.
+[[nodiscard]] std::string SongSummary(const SongData& song, const std::string& name);
+
+// Why a load failed, in words; empty when it succeeded.
+[[nodiscard]] std::string LoadFailureReason(const SongData& song, bool loaded);

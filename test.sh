@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the unit and command-line tests in a plain build and again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of each fuzz target.
+# FUZZ_SECONDS sets how long each fuzz target runs (30 by default).
+set -euo pipefail
+cd "$(dirname "$0")"
+./setup.sh
+jobs=$(nproc)
+
+echo "== plain build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORVIK_WERROR=ON >/dev/null
+cmake --build build
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== fuzz smoke"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORVIK_FUZZ=ON >/dev/null
+cmake --build build-fuzz
+fuzz/run.sh build-fuzz "${FUZZ_SECONDS:-30}"
+
+echo "== AddressSanitizer and UndefinedBehaviorSanitizer build"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDORVIK_SANITIZE=ON -DDORVIK_WERROR=ON >/dev/null
+cmake --build build-asan
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"

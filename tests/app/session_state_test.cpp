@@ -1,0 +1,62 @@
+// The shared records' own rules: posting commands, the error box and the palette conversion.
+#include "app/session_state.h"
+
+#include <gtest/gtest.h>
+
+#include "app/palette.h"
+#include "platform/dialogs.h"
+#include "resources/strings.h"
+
+namespace {
+
+TEST(SessionState, CommandsArePostedOnlyWhileNoneIsPending) {
+    SessionState state;
+    EXPECT_TRUE(state.Post(CmdPlay));
+    EXPECT_FALSE(state.Post(CmdPause)) << "a press during a pending command is dropped";
+    EXPECT_EQ(state.command, CmdPlay);
+    state.command = CmdNone;
+    EXPECT_TRUE(state.Post(CmdPause));
+    EXPECT_EQ(state.command, CmdPause);
+}
+
+TEST(SessionState, InitialValues) {
+    SessionState state;
+    EXPECT_EQ(state.playState, Idle);
+    EXPECT_EQ(state.exportFormatFlags[FormatWav], 0x00FF);
+    EXPECT_EQ(state.exportFormatFlags[FormatOgg], 0x0003);
+    EXPECT_EQ(state.exportFormatFlags[FormatFlac], 0);
+    EXPECT_EQ(state.song, nullptr);
+}
+
+TEST(SessionState, ErrorBoxShowsStringTableTexts) {
+    platform::ScriptedDialogs dialogs;
+    SessionState state;
+    state.dialogs = &dialogs;
+    EXPECT_EQ(ShowErrorBox(state, res::IdsInvalidMidiFile, res::IdsError), platform::Dialogs::kOk);
+    EXPECT_EQ(ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsNoMidiFileLoaded), platform::Dialogs::kOk);
+    ASSERT_EQ(dialogs.errorBoxes.size(), 2u);
+    EXPECT_EQ(dialogs.errorBoxes[0].text, "Invalid MIDI file");
+    EXPECT_EQ(dialogs.errorBoxes[0].caption, "Error");
+    EXPECT_EQ(dialogs.errorBoxes[1].text, "no soundfont loaded");
+    EXPECT_EQ(dialogs.errorBoxes[1].caption, "no midi file loaded");
+}
+
+TEST(StringTable, CoversExactlyItsIds) {
+    EXPECT_STREQ(res::LoadString(102), "Load file");
+    EXPECT_STREQ(res::LoadString(120), "MP3 - Mpeg 2 - Audio Layer III (*.mp3)");
+    EXPECT_STREQ(res::LoadString(132), "Error reading file");
+    EXPECT_STREQ(res::LoadString(101), "");
+    EXPECT_STREQ(res::LoadString(133), "");
+}
+
+TEST(Palette, EntriesConvertChannelByChannel) {
+    const ColourF c = PaletteColour(kDefaultPalette.colour[12]);  // 0x97CC00
+    EXPECT_FLOAT_EQ(c.r, 0x97 / 255.0f);
+    EXPECT_FLOAT_EQ(c.g, 0xCC / 255.0f);
+    EXPECT_FLOAT_EQ(c.b, 0.0f);
+    EXPECT_FLOAT_EQ(c.a, 1.0f);
+    EXPECT_EQ(kDefaultPalette.colour[PalControlPanel], 0x102040u);
+    EXPECT_EQ(kDefaultPalette.colour[PalTimeBar], 0x051020u);
+}
+
+}  // namespace

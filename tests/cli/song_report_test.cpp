@@ -1,0 +1,61 @@
+// What dorvik-midi prints: the JSON form other tools read back, and the reasons for failed loads.
+#include "cli/song_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "midi/midi_reader.h"
+#include "smf_builder.h"
+
+using namespace smf;
+
+namespace {
+
+TEST(SongJson, NumbersReadBackExactly) {
+    const Bytes file = Cat({Header(480, 0, 1), Track({On(0, 1, 72, 100), Off(480, 1, 72)})});
+    auto song = NewSong();
+    ASSERT_TRUE(ParseSong(*song, file.data(), file.size()));
+    const std::string json = SongJson(*song, true);
+    EXPECT_EQ(json.rfind("{\"status\": 0, \"loaded\": true, \"noteTracks\": 1, \"duration\": 0.5010409951210022, ", 0), 0u)
+        << json;
+    // float32 with nine significant digits, the duration with seventeen.
+    EXPECT_NE(json.find("\"parts\": [{\"notes\": []}, {\"notes\": [[72, 0.00104100001, 0.501040995, 100]]}]}"),
+              std::string::npos)
+        << json;
+    char nine[32];
+    std::snprintf(nine, sizeof nine, "%.9g", song->parts[1].notes[0].end);
+    EXPECT_EQ(std::strtof(nine, nullptr), song->parts[1].notes[0].end);
+}
+
+TEST(SongJson, NonFiniteTimesPrintAsNull) {
+    auto song = NewSong();
+    song->duration = std::nan("");
+    song->barLineCount = 1;
+    song->barLines[0] = INFINITY;
+    const std::string json = SongJson(*song, false);
+    EXPECT_NE(json.find("\"duration\": null, \"barLines\": [null]"), std::string::npos) << json;
+}
+
+TEST(LoadFailure, ReasonsInWords) {
+    auto song = NewSong();
+    EXPECT_EQ(LoadFailureReason(*song, true), "");
+    song->status = MidiTooManyTracks;
+    EXPECT_EQ(LoadFailureReason(*song, false), "Too many tracks");
+    song->status = MidiOk;
+    song->duration = 1800.5;
+    EXPECT_EQ(LoadFailureReason(*song, false), "Song longer than 30 minutes (1800.5 s)");
+}
+
+TEST(SongSummary, NamesTracksLengthAndKeyRanges) {
+    const Bytes file = Cat({Header(480), Track({On(0, 0, 60), On(0, 0, 67), Off(480, 0, 60), Off(0, 0, 67)}),
+                            Track({On(0, 0, 36), Off(115200, 0, 36)})});
+    auto song = NewSong();
+    ASSERT_TRUE(ParseSong(*song, file.data(), file.size()));
+    const std::string text = SongSummary(*song, "waltz.mid");
+    EXPECT_NE(text.find("waltz.mid: 2 note tracks, 2:00.0 (120.001 s)"), std::string::npos) << text;
+    EXPECT_NE(text.find("part 0: 2 notes, keys 60-67"), std::string::npos) << text;
+    EXPECT_NE(text.find("part 1: 1 note, keys 36-36"), std::string::npos) << text;
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+void SetEnv(const char* name, const std::optional<std::string>& value) {
+    value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+}
+
+std::optional<std::string> GetEnv(const char* name) {
+    const char* value = getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+// Each test gets its own configuration and home folders in a fresh temporary folder, so nothing
+// touches the real ones; the environment is put back afterwards.
+class Settings : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "dorvik-settings-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root = pattern;
+        SetEnv("XDG_CONFIG_HOME", root + "/config");
+        SetEnv("HOME", root + "/home");
+    }
+    void TearDown() override {
+        SetEnv("XDG_CONFIG_HOME", savedXdg);
+        SetEnv("HOME", savedHome);
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+    std::string Folder() const { return root + "/config/Dorvik Midi Player"; }
+    std::string File() const { return Folder() + "/settings.ini"; }
+    std::string Default() const { return root + "/default-GM.sf2"; }
+    SessionState Read() const {
+        SessionState state;
+        ReadSettings(state, Default());
+        return state;
+    }
+    static bool Write(const std::string& path) {
+        SessionState state;
+        state.soundFontPath = path;
+        return WriteSettings(state);
+    }
+
+    std::optional<std::string> savedXdg = GetEnv("XDG_CONFIG_HOME"), savedHome = GetEnv("HOME");
+    std::string root;
+};
+
+TEST(SettingsText, ParsingRules) {
+    struct Case {
+        const char* what;
+        std::string text, path, name;  // "/keep.sf2" and "keep": the text was ignored
+    } const cases[] = {
+        {"only line", "[Soundfont] = /A/B.sf2\n", "/A/B.sf2", "B"},
+        {"CRLF, no final line end", "# x\r\n[Soundfont] = /A/B.sf2\r\n[Soundfont] = /C.sf2", "/C.sf2", "C"},
+        {"later line overrides", "[Soundfont] = /a.sf2\r\n[Soundfont] = /b/c.sf2\r\n[X] = y\r\n", "/b/c.sf2",
+         "c"},
+        {"key without brackets", "Soundfont = /A/B.sf2\n", "/keep.sf2", "keep"},
+        {"'=' without a blank", "[Soundfont] =/A/B.sf2\n", "/keep.sf2", "keep"},
+        {"line shorter than the key", "[Sound] = /A\n", "/keep.sf2", "keep"},
+        {"key and separator only", "[Soundfont] = \n", "", ""},
+        {"first separator splits", "[Soundfont] = /a = b.sf2\n", "/a = b.sf2", "a = b"},
+        {"key after the separator", "x = [Soundfont]\n", "[Soundfont]", "[Soundfont]"},
+        {"NUL bytes", "\0[Soundfont] = /a\0b.sf2\n[Sound\0font] = /c.sf2"s, "/a\0b.sf2"s, "a\0b"s},
+    };
+    for (const Case& c : cases) {
+        SessionState state;
+        state.soundFontPath = "/keep.sf2";
+        state.soundFontName = "keep";
+        ParseSettingsText(state, c.text.data(), c.text.size());
+        EXPECT_EQ(state.soundFontPath, c.path) << c.what;
+        EXPECT_EQ(state.soundFontName, c.name) << c.what;
+    }
+}
+
+TEST(SettingsText, FileTitleFromPath) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/Sounds/Grand Piano.sf2", "Grand Piano"},
+        {"/Sounds/Piano", "Piano"},
+        {"/Old.Sounds/Piano", "Piano"},
+        {"", ""},
+        {"Piano.sf2", "Piano"},
+        {"/a/b.tar.gz", "b.tar"},
+        {"/Sounds/.sf2", ""},
+    };
+    for (const auto& [path, title] : cases)
+        EXPECT_EQ(FileTitleFromPath(path), title) << "path \"" << path << '"';
+}
+
+TEST_F(Settings, FolderChoiceAndCreation) {
+    const std::string fromHome = root + "/home/.config/Dorvik Midi Player";
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {root + "/a/b/", root + "/a/b/Dorvik Midi Player"},  // missing parents, trailing slash
+        {"relative/config", fromHome},
+        {"", fromHome},
+        {std::nullopt, fromHome},
+    };
+    for (const auto& [xdg, expected] : cases) {
+        SetEnv("XDG_CONFIG_HOME", xdg);
+        EXPECT_EQ(SettingsFolder(), expected) << "XDG_CONFIG_HOME " << xdg.value_or("unset");
+        EXPECT_TRUE(fs::is_directory(expected)) << expected << " not created";
+    }
+}
+
+TEST_F(Settings, WriteThenReadRoundTrips) {
+    fs::create_directories(Folder());
+    WriteFile(File(), "[Soundfont] = /a longer previous path than any of the ones below.sf2\r\n# x\n");
+    WriteFile(Default(), "sfbk");
+    for (const std::string path : {"/Sounds/Grand Piano.sf2", "/home/jürgen/Klänge/Flügel №1.sf2", ""}) {
+        ASSERT_TRUE(Write(path)) << path;
+        EXPECT_EQ(ReadFile(File()), "[Soundfont] = " + path + "\n") << "the file is replaced whole";
+        const SessionState read = Read();
+        EXPECT_EQ(read.soundFontPath, path) << "an existing file wins over the default SoundFont";
+        EXPECT_EQ(read.soundFontName, FileTitleFromPath(path));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(Folder()), {}), 1) << "a temporary file was left behind";
+}
+
+TEST_F(Settings, DefaultSoundFontOnFirstRunOnly) {
+    EXPECT_EQ(Read().soundFontPath, "") << "no settings file, no default SoundFont either";
+    WriteFile(Default(), "sfbk");
+    const SessionState state = Read();
+    EXPECT_EQ(state.soundFontPath, Default());
+    EXPECT_EQ(state.soundFontName, "default-GM");
+
+    WriteFile(File(), std::string(2 << 20, '#') + "\n[Soundfont] = /s/Mine.sf2\n");
+    EXPECT_EQ(Read().soundFontPath, "") << "an oversized settings file is unreadable, and not a first run";
+}
+
+TEST_F(Settings, SomethingElseInPlaceOfTheFolderOrTheFile) {
+    WriteFile(Default(), "sfbk");
+    fs::create_directories(File());  // a folder named settings.ini: unreadable, and the rename fails
+    EXPECT_EQ(Read().soundFontPath, "");
+    EXPECT_FALSE(Write("/s/Mine.sf2"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(Folder()), {}), 1) << "a temporary file was left behind";
+
+    fs::remove_all(Folder());
+    WriteFile(Folder(), "not a folder");
+    EXPECT_EQ(SettingsFolder(), Folder()) << "the path comes back even though it is no folder";
+    EXPECT_FALSE(Write("/s/Mine.sf2"));
+    EXPECT_EQ(Read().soundFontPath, "");
+    EXPECT_EQ(ReadFile(Folder()), "not a folder");
+}
+
+TEST_F(Settings, WriteKeepsThePreviousFileOnRefusalAndFollowsLinks) {
+    fs::create_directories(Folder());
+    WriteFile(File(), "[Soundfont] = /s/Old.sf2\n");
+    for (const std::string path : {"/s/two\nlines.sf2", "/s/ends in CR.sf2\r"}) {
+        EXPECT_FALSE(Write(path)) << "would read back differently: " << path;
+        EXPECT_EQ(ReadFile(File()), "[Soundfont] = /s/Old.sf2\n");
+    }
+    const std::string linked = root + "/dotfiles-settings.ini";
+    fs::rename(File(), linked);
+    fs::create_symlink(linked, File());
+    ASSERT_TRUE(Write("/s/New.sf2"));
+    EXPECT_TRUE(fs::is_symlink(File())) << "a linked settings file is written through the link";
+    EXPECT_EQ(ReadFile(linked), "[Soundfont] = /s/New.sf2\n");
+}
+
+}  // namespace
