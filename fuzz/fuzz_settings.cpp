@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the settings parser. Besides the sanitizers' checks, the result must
-// hold together: a value never spans lines, and the display name is a piece of the path.
+// hold together: a value never spans lines, and the display name holds no folder and is never
+// longer than the path.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

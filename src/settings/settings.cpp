@@ -200,7 +200,10 @@ bool WriteSettings(const SessionState& state) {
     std::string temporary = target + ".XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return false;
-    bool written = WriteAll(fd, text) && fsync(fd) == 0;
+    // mkostemp makes the file private; give it the permissions any new file of the user gets.
+    const mode_t mask = umask(0);
+    umask(mask);
+    bool written = fchmod(fd, 0666 & ~mask) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
     written = close(fd) == 0 && written;
     if (written && std::rename(temporary.c_str(), target.c_str()) == 0) return true;
     unlink(temporary.c_str());

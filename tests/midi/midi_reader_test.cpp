@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -261,6 +262,28 @@ TEST(MidiStatusText, EachFailureHasItsWords) {
     EXPECT_STREQ(res::LoadString(MidiStatusStringId(MidiOutOfMemory)), "Out of memory");
     EXPECT_STREQ(res::LoadString(MidiStatusStringId(MidiReadError)), "Error reading file");
     EXPECT_STREQ(res::LoadString(MidiStatusStringId(MidiNoHeader)), "Error");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DemoSong, LoadsAsTwoHandsOfAPianoPiece) {
+    const char* source = std::getenv("DORVIK_SOURCE_DIR");
+    const std::string path = std::string(source != nullptr ? source : ".") + "/examples/demo_song.mid";
+    auto song = NewSong();
+    ASSERT_TRUE(ReadMidiFile(*song, path)) << path << ": status " << song->status;
+    EXPECT_EQ(song->status, MidiOk);
+    EXPECT_EQ(song->noteTracks, 2);
+    EXPECT_GT(song->parts[0].noteCount, 50);
+    EXPECT_GT(song->parts[1].noteCount, 50);
+    EXPECT_GE(song->duration, 60.0);
+    EXPECT_LE(song->duration, 120.0);
+    // Every note is closed by its own note-off, and the left hand lies below the right.
+    for (const SongPart& part : song->parts) {
+        for (int i = 0; i < part.noteCount; ++i) EXPECT_GT(part.notes[i].end, part.notes[i].start) << i;
+    }
+    EXPECT_GT(song->parts[0].notes[0].key, song->parts[1].notes[0].key);
 }
 
 }  // namespace

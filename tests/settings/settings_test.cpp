@@ -1,6 +1,7 @@
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -134,6 +135,11 @@ TEST_F(Settings, WriteThenReadRoundTrips) {
         EXPECT_EQ(read.soundFontName, FileTitleFromPath(path));
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(Folder()), {}), 1) << "a temporary file was left behind";
+
+    const mode_t mask = umask(022);
+    ASSERT_TRUE(Write("/s/Mine.sf2"));
+    umask(mask);
+    EXPECT_EQ(fs::status(File()).permissions(), fs::perms(0644)) << "the file gets the usual permissions";
 }
 
 TEST_F(Settings, DefaultSoundFontOnFirstRunOnly) {
