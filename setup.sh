@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config   # toolchain
     googletest libgtest-dev libgmock-dev           # unit tests
-    clang libclang-rt-14-dev                       # libFuzzer targets
+    clang libclang-rt-14-dev clang-format          # libFuzzer targets, formatting check
     fluid-soundfont-gm                             # the default General MIDI SoundFont
 )
 

@@ -7,6 +7,9 @@ cd "$(dirname "$0")"
 ./setup.sh
 jobs=$(nproc)
 
+echo "== formatting"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+
 echo "== plain build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORVIK_WERROR=ON >/dev/null
 cmake --build build

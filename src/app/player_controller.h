@@ -39,10 +39,10 @@ struct PlayerController {
     ControlPanel* controlPanel = nullptr;
     TimeBar* timeBar = nullptr;
 
-    bool fullView = false;                  // only the notes view is shown, over the whole window
-    bool fullViewToggleRequested = false;   // the view toggle was pressed; performed on release
-    bool overlayActive = false;             // the mouse moved in full view: draw the overlay
-    bool escapeDown = false;                // pressed and not yet released
+    bool fullView = false;                 // only the notes view is shown, over the whole window
+    bool fullViewToggleRequested = false;  // the view toggle was pressed; performed on release
+    bool overlayActive = false;            // the mouse moved in full view: draw the overlay
+    bool escapeDown = false;               // pressed and not yet released
     bool spaceDown = false;
     uint16_t hoverPanel = HoverNone;
     uint16_t wantedCursor = CursorUnset;
@@ -63,17 +63,17 @@ struct PlayerController {
     WavReader* wavReader = nullptr;  // owned; created when playback is prepared
     FrameTimer* clock = nullptr;     // owned; the playback clock of the count-in
 
-    RectF overlayButtons[3];              // full-view overlay: back to start, play/pause, stop
-    uint16_t pendingOverlayCommand = 0;   // chosen by a press on the overlay, posted on release
+    RectF overlayButtons[3];             // full-view overlay: back to start, play/pause, stop
+    uint16_t pendingOverlayCommand = 0;  // chosen by a press on the overlay, posted on release
 
     int32_t totalFrames = 0;  // sample frames in the rendered WAV
     uint32_t seekOffset = 0;  // frame at which the player last started from silence
     double songTime = -1.0;   // seconds; -1 when stopped or before the first play
 
     // Export bookkeeping.
-    std::string encoderError;           // failure text of the Ogg Vorbis encoder
-    EncoderJob* encoderJob = nullptr;   // the running Ogg Vorbis export, if any
-    Transcoder* transcoder = nullptr;   // the running transcoding export, if any
+    std::string encoderError;          // failure text of the Ogg Vorbis encoder
+    EncoderJob* encoderJob = nullptr;  // the running Ogg Vorbis export, if any
+    Transcoder* transcoder = nullptr;  // the running transcoding export, if any
 
     platform::Window* window = nullptr;  // the main window; not owned
 };

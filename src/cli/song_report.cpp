@@ -72,8 +72,8 @@ std::string SongSummary(const SongData& song, const std::string& name) {
     const double seconds = song.duration;
     const int minutes = static_cast<int>(seconds / 60.0);
     std::snprintf(line, sizeof line, "%s: %d note track%s, %d:%04.1f (%.3f s), %d bar lines\n", name.c_str(),
-                  song.noteTracks, song.noteTracks == 1 ? "" : "s", minutes, seconds - 60.0 * minutes, seconds,
-                  song.barLineCount);
+                  song.noteTracks, song.noteTracks == 1 ? "" : "s", minutes, seconds - 60.0 * minutes,
+                  seconds, song.barLineCount);
     out += line;
     for (int p = 0; p < 2; ++p) {
         const SongPart& part = song.parts[p];
@@ -102,8 +102,10 @@ std::string LoadFailureReason(const SongData& song, bool loaded) {
         case MidiInvalidFile:
         case MidiTooManyTracks:
         case MidiOutOfMemory:
-        case MidiReadError: return res::LoadString(MidiStatusStringId(song.status));
-        default: break;
+        case MidiReadError:
+            return res::LoadString(MidiStatusStringId(song.status));
+        default:
+            break;
     }
     // The parse went through: only the length limit refuses a song then.
     char text[96];

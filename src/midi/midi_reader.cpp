@@ -23,12 +23,12 @@ uint32_t ReadBigEndian32(const uint8_t* p) {
 // Decodes one file image. Positions are offsets into the buffer; every read checks them against
 // its size, so a file that lies about its lengths cannot make the parser read past the end.
 class MidiParser {
-public:
+  public:
     MidiParser(SongData& song, const uint8_t* data, size_t size) : builder_(song), data_(data), size_(size) {}
 
     bool ParseSong();
 
-private:
+  private:
     enum class Event { Read, DataEnded, Refused };
 
     int ParseChunk(size_t chunkStart, uint32_t length);
@@ -178,11 +178,15 @@ MidiParser::Event MidiParser::ParseTrackEvent() {
         }
         case 0xA0:
         case 0xB0:
-        case 0xE0: return Skip(2) ? kRead : kEnded;
+        case 0xE0:
+            return Skip(2) ? kRead : kEnded;
         case 0xC0:
-        case 0xD0: return Skip(1) ? kRead : kEnded;
-        case 0xF0: break;
-        default: return kRead;  // running status 0 at the start of a file: the next byte is a delta
+        case 0xD0:
+            return Skip(1) ? kRead : kEnded;
+        case 0xF0:
+            break;
+        default:
+            return kRead;  // running status 0 at the start of a file: the next byte is a delta
     }
 
     if (status == 0xF0 || status == 0xF7) {
@@ -246,10 +250,15 @@ bool ReadMidiFile(SongData& song, const std::string& path) {
 
 int MidiStatusStringId(int32_t status) {
     switch (status) {
-        case MidiInvalidFile: return res::IdsInvalidMidiFile;
-        case MidiTooManyTracks: return res::IdsTooManyTracks;
-        case MidiOutOfMemory: return res::IdsOutOfMemory;
-        case MidiReadError: return res::IdsErrorReadingFile;
-        default: return res::IdsError;
+        case MidiInvalidFile:
+            return res::IdsInvalidMidiFile;
+        case MidiTooManyTracks:
+            return res::IdsTooManyTracks;
+        case MidiOutOfMemory:
+            return res::IdsOutOfMemory;
+        case MidiReadError:
+            return res::IdsErrorReadingFile;
+        default:
+            return res::IdsError;
     }
 }

@@ -56,13 +56,17 @@ int SongBuilder::AddNoteOn(int channel, int key, int velocity, int32_t tick) {
     // Only two hands can be shown: channel 0 split by track, or channels 1 and 2. Mixing channel 0
     // with channel 2, or using any other channel, would put a third voice somewhere.
     switch (channel) {
-        case 0: channel0Seen = true; break;
-        case 1: break;
+        case 0:
+            channel0Seen = true;
+            break;
+        case 1:
+            break;
         case 2:
             if (channel0Seen) return MidiTooManyTracks;
             channel2Seen = true;
             break;
-        default: return MidiTooManyTracks;
+        default:
+            return MidiTooManyTracks;
     }
     if (velocity == 0) {
         AddNoteOff(channel, key, tick);
@@ -112,7 +116,8 @@ void SongBuilder::AddTempo(uint32_t microsPerQuarter, int32_t tick) {
 int64_t SongBuilder::SegmentMicros(const TempoSegment& segment) const {
     if (division <= 0) return 0;
     // Each segment counts one tick more than its span, so tick t is converted as t + 1 ticks.
-    return (static_cast<int64_t>(segment.lastTick) - segment.firstTick + 1) * segment.microsPerQuarter / division;
+    return (static_cast<int64_t>(segment.lastTick) - segment.firstTick + 1) * segment.microsPerQuarter /
+           division;
 }
 
 void SongBuilder::RecomputeStartTimes() {
@@ -133,7 +138,8 @@ float SongBuilder::TickToSeconds(int32_t tick) const {
     int64_t total;
     if (after != tempoMap.begin() && tick <= std::prev(after)->lastTick) {
         const TempoSegment& s = *std::prev(after);
-        total = s.startMicros + (static_cast<int64_t>(tick) - s.firstTick + 1) * s.microsPerQuarter / division;
+        total =
+            s.startMicros + (static_cast<int64_t>(tick) - s.firstTick + 1) * s.microsPerQuarter / division;
     } else {
         const TempoSegment& last = tempoMap.back();
         total = last.startMicros + SegmentMicros(last);

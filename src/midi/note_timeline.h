@@ -6,8 +6,8 @@
 // fills outlives it.
 #pragma once
 
-#include <cstddef>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -34,10 +34,10 @@ struct SongBuilder {
     SongData& song;
 
     // Reader state.
-    int32_t division = -1;       // ticks per quarter note; -1 until a header has been read
-    uint8_t runningStatus = 0;   // last status byte read; survives meta events, sysex and tracks
-    int32_t trackCounter = 0;    // track chunks so far that stored a note; becomes noteTracks
-    int32_t notesInTrack = 0;    // notes stored by the current track chunk
+    int32_t division = -1;      // ticks per quarter note; -1 until a header has been read
+    uint8_t runningStatus = 0;  // last status byte read; survives meta events, sysex and tracks
+    int32_t trackCounter = 0;   // track chunks so far that stored a note; becomes noteTracks
+    int32_t notesInTrack = 0;   // notes stored by the current track chunk
 
     // Timeline state.
     uint32_t currentTempo = kDefaultMicrosPerQuarter;
@@ -45,7 +45,7 @@ struct SongBuilder {
     // position and appends a new segment there, so a later track's changes replace an earlier one's.
     std::vector<TempoSegment> tempoMap;
     size_t appendPosition = 0;
-    bool sounding[2][128] = {};       // a note of (part, key) is waiting for its note-off
+    bool sounding[2][128] = {};          // a note of (part, key) is waiting for its note-off
     int32_t soundingIndex[2][128] = {};  // its index in the part, or -1 when it was not stored
     bool channel0Seen = false;
     bool channel2Seen = false;
@@ -61,7 +61,7 @@ struct SongBuilder {
     [[nodiscard]] float TickToSeconds(int32_t tick) const;
     void FinishSong();
 
-private:
+  private:
     [[nodiscard]] int PartOf(int channel) const;
     [[nodiscard]] int64_t SegmentMicros(const TempoSegment& segment) const;
     void RecomputeStartTimes();

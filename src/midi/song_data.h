@@ -20,7 +20,7 @@ inline constexpr int kMaxBarLines = 4000;
 inline constexpr double kMaxSongSeconds = 1800.0;  // songs longer than 30 minutes are refused
 
 struct SongPart {
-    int32_t noteCount;  // 0..kMaxPartNotes
+    int32_t noteCount;                // 0..kMaxPartNotes
     NoteRecord notes[kMaxPartNotes];  // in the order their note-ons were read
 };
 
@@ -31,13 +31,13 @@ enum MidiStatus : int32_t {
     MidiTooManyTracks = 2,  // a note on a channel the two parts cannot take
     MidiNoHeader = 3,       // a track chunk before any header
     MidiOutOfMemory = 4,
-    MidiReadError = 5,      // the file cannot be opened or read
+    MidiReadError = 5,  // the file cannot be opened or read
 };
 
 struct SongData {
     int32_t noteTracks;  // track chunks that stored at least one note; notes are drawn only when >= 1
     SongPart parts[2];
-    int32_t barLineCount;  // 0..kMaxBarLines
+    int32_t barLineCount;          // 0..kMaxBarLines
     float barLines[kMaxBarLines];  // ascending, seconds
     double duration;  // latest note end seen at a note-off; playback raises it to the audio's length
     int32_t status;   // MidiStatus of the load

@@ -8,7 +8,7 @@
 namespace platform {
 
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
 
     // A modal error box with the error icon and one OK button. Returns when the user has
@@ -20,13 +20,13 @@ public:
 
 // Writes each error box to standard error as "caption: text"; for programs without a window.
 class ConsoleDialogs final : public Dialogs {
-public:
+  public:
     int ShowError(const std::string& text, const std::string& caption) override;
 };
 
 // Records what would have been shown, for tests.
 class ScriptedDialogs final : public Dialogs {
-public:
+  public:
     struct ErrorBox {
         std::string text;
         std::string caption;

@@ -33,7 +33,8 @@ TEST(SessionState, ErrorBoxShowsStringTableTexts) {
     SessionState state;
     state.dialogs = &dialogs;
     EXPECT_EQ(ShowErrorBox(state, res::IdsInvalidMidiFile, res::IdsError), platform::Dialogs::kOk);
-    EXPECT_EQ(ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsNoMidiFileLoaded), platform::Dialogs::kOk);
+    EXPECT_EQ(ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsNoMidiFileLoaded),
+              platform::Dialogs::kOk);
     ASSERT_EQ(dialogs.errorBoxes.size(), 2u);
     EXPECT_EQ(dialogs.errorBoxes[0].text, "Invalid MIDI file");
     EXPECT_EQ(dialogs.errorBoxes[0].caption, "Error");

@@ -17,11 +17,15 @@ TEST(SongJson, NumbersReadBackExactly) {
     auto song = NewSong();
     ASSERT_TRUE(ParseSong(*song, file.data(), file.size()));
     const std::string json = SongJson(*song, true);
-    EXPECT_EQ(json.rfind("{\"status\": 0, \"loaded\": true, \"noteTracks\": 1, \"duration\": 0.5010409951210022, ", 0), 0u)
+    EXPECT_EQ(
+        json.rfind("{\"status\": 0, \"loaded\": true, \"noteTracks\": 1, \"duration\": 0.5010409951210022, ",
+                   0),
+        0u)
         << json;
     // float32 with nine significant digits, the duration with seventeen.
-    EXPECT_NE(json.find("\"parts\": [{\"notes\": []}, {\"notes\": [[72, 0.00104100001, 0.501040995, 100]]}]}"),
-              std::string::npos)
+    EXPECT_NE(
+        json.find("\"parts\": [{\"notes\": []}, {\"notes\": [[72, 0.00104100001, 0.501040995, 100]]}]}"),
+        std::string::npos)
         << json;
     char nine[32];
     std::snprintf(nine, sizeof nine, "%.9g", song->parts[1].notes[0].end);

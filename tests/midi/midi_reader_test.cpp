@@ -49,19 +49,22 @@ TEST(MidiReader, ResultCodesOfWholeFiles) {
     };
     const Case cases[] = {
         {"zero bytes", {}, true, 0, 0, 0},
-        {"header and tempo track only", Cat({Header(480), Track({Tempo(0, 400000), EndOfTrack()})}), true, 0, 0, 0},
-        {"two-hand type 1 song", song, true, 0, 2, 1},
-        {"garbage before any chunk", Cat({Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 4, 'M', 'I', 'D', 'I'}, song}), false, 1,
+        {"header and tempo track only", Cat({Header(480), Track({Tempo(0, 400000), EndOfTrack()})}), true, 0,
          0, 0},
+        {"two-hand type 1 song", song, true, 0, 2, 1},
+        {"garbage before any chunk", Cat({Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 4, 'M', 'I', 'D', 'I'}, song}),
+         false, 1, 0, 0},
         {"unknown chunk after the notes", Cat({song, Chunk("XFIH", {1, 2, 3})}), true, 1, 2, 1},
-        {"unknown MT chunk name is read as a track", Cat({Header(480), Chunk("MTxx", Cat({On(0, 0, 60), Off(10, 0, 60)}))}),
-         true, 0, 1, 0},
+        {"unknown MT chunk name is read as a track",
+         Cat({Header(480), Chunk("MTxx", Cat({On(0, 0, 60), Off(10, 0, 60)}))}), true, 0, 1, 0},
         {"track before the header", Cat({Track({On(0, 0, 60), Off(10, 0, 60)}), Header(480)}), true, 3, 0, 0},
         {"header with division 0", Cat({Header(0), Track({On(0, 0, 60), Off(10, 0, 60)})}), false, 1, 0, 0},
-        {"note on channel 9", Cat({Header(480), Track({On(0, 0, 60), Off(10, 0, 60), On(0, 9, 36)})}), false, 2, 1, 0},
-        {"velocity-0 note-on on channel 9 is refused too", Cat({Header(480), Track({On(0, 9, 36, 0)})}), false, 2, 0, 0},
-        {"note-off on channel 9 is ignored", Cat({Header(480), Track({On(0, 0, 60), Off(10, 9, 60), Off(10, 0, 60)})}),
-         true, 0, 1, 0},
+        {"note on channel 9", Cat({Header(480), Track({On(0, 0, 60), Off(10, 0, 60), On(0, 9, 36)})}), false,
+         2, 1, 0},
+        {"velocity-0 note-on on channel 9 is refused too", Cat({Header(480), Track({On(0, 9, 36, 0)})}),
+         false, 2, 0, 0},
+        {"note-off on channel 9 is ignored",
+         Cat({Header(480), Track({On(0, 0, 60), Off(10, 9, 60), Off(10, 0, 60)})}), true, 0, 1, 0},
         {"a few garbage bytes after the song", Cat({song, Bytes{'x', 'y', 'z'}}), true, 1, 2, 1},
         {"a chunk header cut short after the song", Cat({song, Bytes{'M', 'T', 'r', 'k', 0}}), true, 0, 2, 1},
     };
@@ -122,7 +125,8 @@ TEST(MidiReader, DeltaTimesStopAfterThreeBytes) {
 
 TEST(MidiReader, TempoIsReadFromItsFirstThreeBytesWhateverTheLength) {
     // Length 4: tempo 250,000 from the first three bytes, the fourth skipped through the length.
-    const Bytes track = Cat({Event(0, {0xFF, 0x51, 0x04, 0x03, 0xD0, 0x90, 0x7F}), On(0, 0, 60), Off(480, 0, 60)});
+    const Bytes track =
+        Cat({Event(0, {0xFF, 0x51, 0x04, 0x03, 0xD0, 0x90, 0x7F}), On(0, 0, 60), Off(480, 0, 60)});
     const Parsed r = Parse(Cat({Header(480), Chunk("MTrk", track)}));
     ASSERT_TRUE(r.loaded);
     ASSERT_EQ(r.song->parts[0].noteCount, 1);
@@ -132,9 +136,10 @@ TEST(MidiReader, TempoIsReadFromItsFirstThreeBytesWhateverTheLength) {
 TEST(MidiReader, SkippedEventsKeepTheStreamInStep) {
     // Controllers, program change, pressure, pitch bend, sysex and undefined statuses are all
     // stepped over by their sizes; the note after them must still decode.
-    const Bytes track = Cat({Event(0, {0xB0, 7, 100}), Event(0, {0xC0, 0}), Event(0, {0xD0, 5}),
-                             Event(0, {0xA0, 60, 5}), Event(0, {0xE0, 0, 64}), Event(0, {0xF0, 3, 1, 2, 0xF7}),
-                             Event(0, {0xF7, 1, 0xF7}), Event(0, {0xF4}), On(0, 0, 61), Off(10, 0, 61)});
+    const Bytes track =
+        Cat({Event(0, {0xB0, 7, 100}), Event(0, {0xC0, 0}), Event(0, {0xD0, 5}), Event(0, {0xA0, 60, 5}),
+             Event(0, {0xE0, 0, 64}), Event(0, {0xF0, 3, 1, 2, 0xF7}), Event(0, {0xF7, 1, 0xF7}),
+             Event(0, {0xF4}), On(0, 0, 61), Off(10, 0, 61)});
     const Parsed r = Parse(Cat({Header(480), Chunk("MTrk", track)}));
     ASSERT_TRUE(r.loaded);
     ASSERT_EQ(r.song->parts[0].noteCount, 1);
@@ -142,7 +147,8 @@ TEST(MidiReader, SkippedEventsKeepTheStreamInStep) {
 }
 
 TEST(MidiReader, KeyBytesAbove127AreIgnored) {
-    const Bytes track = Cat({Event(0, {0x90, 0x80, 0x40}), Event(0, {0x80, 0xFF, 0x00}), On(0, 0, 60), Off(10, 0, 60)});
+    const Bytes track =
+        Cat({Event(0, {0x90, 0x80, 0x40}), Event(0, {0x80, 0xFF, 0x00}), On(0, 0, 60), Off(10, 0, 60)});
     const Parsed r = Parse(Cat({Header(480), Chunk("MTrk", track)}));
     ASSERT_TRUE(r.loaded);
     ASSERT_EQ(r.song->parts[0].noteCount, 1);
@@ -162,8 +168,9 @@ TEST(MidiReader, EveryTruncationIsSafeAndKeepsWhatWasRead) {
     const Bytes whole = TwoHandSong();
     const Parsed full = Parse(whole);
     ASSERT_TRUE(full.loaded);
-    const size_t firstNoteTrackEnd = Header(480).size() + Track({Tempo(0, 500000), EndOfTrack()}).size() +
-                                     Track({On(0, 0, 60), Off(480, 0, 60), On(0, 0, 64), Off(480, 0, 64), EndOfTrack()}).size();
+    const size_t firstNoteTrackEnd =
+        Header(480).size() + Track({Tempo(0, 500000), EndOfTrack()}).size() +
+        Track({On(0, 0, 60), Off(480, 0, 60), On(0, 0, 64), Off(480, 0, 64), EndOfTrack()}).size();
     for (size_t n = 0; n <= whole.size(); ++n) {
         SCOPED_TRACE("first " + std::to_string(n) + " bytes");
         const Parsed r = Parse(Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(n)));
@@ -196,7 +203,8 @@ TEST(MidiReader, EventsCutOffByTheEndOfTheDataAreDropped) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Bytes events = Cat({On(0, 0, 60), Off(10, 0, 60), c.tail});
-        const Parsed r = Parse(Cat({Header(480), Chunk("MTrk", events, static_cast<int64_t>(events.size()) + 10)}));
+        const Parsed r =
+            Parse(Cat({Header(480), Chunk("MTrk", events, static_cast<int64_t>(events.size()) + 10)}));
         EXPECT_TRUE(r.loaded);
         EXPECT_EQ(r.song->parts[0].noteCount, 1);
         EXPECT_EQ(r.song->noteTracks, 1);
@@ -213,19 +221,19 @@ TEST(MidiReader, HeaderCutOffBeforeItsDivisionLeavesAnEmptySong) {
 }
 
 class MidiFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = std::filesystem::temp_directory_path() /
-               ("dorvik-midi-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+               ("dorvik-midi-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir_);
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
     std::string Write(const char* name, const Bytes& bytes) {
         const std::string path = (dir_ / name).string();
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                     static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 

@@ -14,7 +14,7 @@ namespace {
 constexpr float kGap = 1.0f / 60.0f;
 
 class Timeline : public ::testing::Test {
-protected:
+  protected:
     Timeline() : song_(NewSong()), b_(*song_) { b_.SetDivision(480); }
 
     const SongPart& Part(int p) const { return song_->parts[p]; }
@@ -69,7 +69,7 @@ TEST_F(Timeline, ANewHeaderRetimesTheMap) {
 
 TEST_F(Timeline, NotesPairWithTheirNoteOffs) {
     ASSERT_EQ(b_.AddNoteOn(0, 60, 90, 480), 0);
-    b_.AddNoteOff(0, 60, 480);  // same tick: zero length
+    b_.AddNoteOff(0, 60, 480);                  // same tick: zero length
     ASSERT_EQ(b_.AddNoteOn(0, 62, 0, 960), 0);  // velocity 0 for a silent key: nothing
     ASSERT_EQ(b_.AddNoteOn(0, 64, 100, 960), 0);
     ASSERT_EQ(Part(0).noteCount, 2);
@@ -102,7 +102,8 @@ TEST_F(Timeline, ChannelRuleAndParts) {
         b.SetDivision(480);
         int refusedAt = -1;
         for (size_t i = 0; i < c.channels.size() && refusedAt < 0; ++i) {
-            if (b.AddNoteOn(c.channels[i], 60 + static_cast<int>(i), 64, 0) != 0) refusedAt = static_cast<int>(i);
+            if (b.AddNoteOn(c.channels[i], 60 + static_cast<int>(i), 64, 0) != 0)
+                refusedAt = static_cast<int>(i);
         }
         EXPECT_EQ(refusedAt, c.refusedAt) << c.name;
     }
@@ -110,7 +111,8 @@ TEST_F(Timeline, ChannelRuleAndParts) {
 
 TEST(TimelineParts, ChannelsOneAndTwoEndInOrderAfterTheSwap) {
     auto both = NewSong();
-    const Bytes type0 = Cat({Header(480, 0, 1), Track({On(0, 1, 72), On(0, 2, 48), Off(480, 1, 72), Off(0, 2, 48)})});
+    const Bytes type0 =
+        Cat({Header(480, 0, 1), Track({On(0, 1, 72), On(0, 2, 48), Off(480, 1, 72), Off(0, 2, 48)})});
     ASSERT_TRUE(ParseSong(*both, type0.data(), type0.size()));
     ASSERT_EQ(both->parts[0].noteCount, 1);
     ASSERT_EQ(both->parts[1].noteCount, 1);
@@ -126,7 +128,8 @@ TEST(TimelineParts, ChannelsOneAndTwoEndInOrderAfterTheSwap) {
 
 TEST(TimelineParts, ChannelZeroTracksTakeTurnsAndTheFourthIsDropped) {
     auto track = [](int key) { return Track({On(0, 0, key), Off(480, 0, key)}); };
-    const Bytes file = Cat({Header(480), Track({Tempo(0, 500000)}), track(60), track(62), track(64), track(65)});
+    const Bytes file =
+        Cat({Header(480), Track({Tempo(0, 500000)}), track(60), track(62), track(64), track(65)});
     auto song = NewSong();
     ASSERT_TRUE(ParseSong(*song, file.data(), file.size()));
     EXPECT_EQ(song->noteTracks, 3);
@@ -159,7 +162,8 @@ TEST_F(Timeline, AFullPartDropsNotesWithoutDisturbingStoredOnes) {
     ASSERT_EQ(b_.AddNoteOn(0, 61, 64, 50000), 0);  // dropped
     b_.AddNoteOff(0, 61, 60000);
     EXPECT_EQ(Part(0).noteCount, kMaxPartNotes);
-    EXPECT_EQ(Part(0).notes[kMaxPartNotes - 1].end, storedEnd) << "the dropped note's note-off moved a stored note";
+    EXPECT_EQ(Part(0).notes[kMaxPartNotes - 1].end, storedEnd)
+        << "the dropped note's note-off moved a stored note";
     EXPECT_EQ(song_->duration, duration);
 }
 

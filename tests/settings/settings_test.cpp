@@ -1,8 +1,8 @@
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
