@@ -7,8 +7,10 @@ cd "$(dirname "$0")"
 ./setup.sh
 jobs=$(nproc)
 
-echo "== formatting"
-git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    echo "== formatting"
+    git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+fi
 
 echo "== plain build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORVIK_WERROR=ON >/dev/null
