@@ -25,7 +25,12 @@
 #include <utility>
 #include <vector>
 
+#include "smf_write.h"
+
 namespace {
+
+using smf_write::AppendBigEndian;
+using smf_write::AppendDelta;
 
 constexpr int kTicksPerQuarter = 480;
 constexpr int kTicksPerEighth = kTicksPerQuarter / 2;
@@ -356,27 +361,12 @@ class Track {
         out.insert(out.end(), body.begin(), body.end());
     }
 
-    static void AppendBigEndian(std::vector<uint8_t>& out, uint32_t value, int bytes) {
-        for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
-            out.push_back(static_cast<uint8_t>(value >> shift));
-    }
-
   private:
     struct Event {
         int tick;
         int rank;
         std::vector<uint8_t> bytes;
     };
-    static void AppendDelta(std::vector<uint8_t>& out, uint32_t delta) {
-        uint8_t groups[5];
-        int count = 0;
-        do {
-            groups[count++] = delta & 0x7F;
-            delta >>= 7;
-        } while (delta != 0);
-        while (count > 1) out.push_back(groups[--count] | 0x80);
-        out.push_back(groups[0]);
-    }
     std::vector<Event> events_;
 };
 
@@ -405,7 +395,7 @@ int main(int argc, char** argv) {
     }
 
     std::vector<uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 3};
-    Track::AppendBigEndian(file, kTicksPerQuarter, 2);
+    AppendBigEndian(file, kTicksPerQuarter, 2);
     tempo.AppendChunk(file, kEnd);
     const std::pair<const char*, const std::vector<Note>*> hands[] = {{"Right hand", &right},
                                                                       {"Left hand", &left}};

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "smf_write.h"
+
 namespace {
 
 constexpr int kTicksPerQuarter = 480;
@@ -28,19 +30,10 @@ int Usage(const std::string& problem) {
     return 2;
 }
 
-void AppendDelta(std::vector<uint8_t>& out, uint32_t delta) {
-    uint8_t groups[5];
-    int count = 0;
-    do {
-        groups[count++] = delta & 0x7F;
-        delta >>= 7;
-    } while (delta != 0);
-    while (count > 1) out.push_back(groups[--count] | 0x80);
-    out.push_back(groups[0]);
-}
+using smf_write::AppendDelta;
 
 void AppendU32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
+    smf_write::AppendBigEndian(out, value, 4);
 }
 
 void AppendMeta(std::vector<uint8_t>& out, uint32_t delta, uint8_t type, const std::string& data) {
