@@ -24,8 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (part.noteCount < 0 || part.noteCount > kMaxPartNotes) std::abort();
         for (int i = 0; i < part.noteCount; ++i) {
             if (part.notes[i].key < 0 || part.notes[i].key > 127) std::abort();
-            // A velocity byte is stored as read; malformed files may carry one above 127.
-            if (part.notes[i].velocity < 1 || part.notes[i].velocity > 255) std::abort();
+            if (part.notes[i].velocity < 1 || part.notes[i].velocity > 127) std::abort();
         }
     }
     return 0;

@@ -78,7 +78,9 @@ int SongBuilder::AddNoteOn(int channel, int key, int velocity, int32_t tick) {
     SongPart& part = song.parts[p];
     if (part.noteCount < kMaxPartNotes) {
         soundingIndex[p][key] = part.noteCount;
-        part.notes[part.noteCount] = NoteRecord{key, TickToSeconds(tick), 0.0f, velocity};
+        // A velocity byte with bit 7 set is malformed; the views expect 1..127 (a glow's opacity
+        // grows with it), so it is stored as the loudest velocity.
+        part.notes[part.noteCount] = NoteRecord{key, TickToSeconds(tick), 0.0f, std::min(velocity, 127)};
         ++part.noteCount;
         ++notesInTrack;
     } else {

@@ -146,13 +146,15 @@ TEST(MidiReader, SkippedEventsKeepTheStreamInStep) {
     EXPECT_EQ(r.song->parts[0].notes[0].key, 61);
 }
 
-TEST(MidiReader, KeyBytesAbove127AreIgnored) {
+TEST(MidiReader, MalformedDataBytesStayWithinTheTables) {
+    // Key bytes above 127 drop the event; a velocity above 127 is taken as the loudest.
     const Bytes track =
-        Cat({Event(0, {0x90, 0x80, 0x40}), Event(0, {0x80, 0xFF, 0x00}), On(0, 0, 60), Off(10, 0, 60)});
+        Cat({Event(0, {0x90, 0x80, 0x40}), Event(0, {0x80, 0xFF, 0x00}), On(0, 0, 60, 0xC0), Off(10, 0, 60)});
     const Parsed r = Parse(Cat({Header(480), Chunk("MTrk", track)}));
     ASSERT_TRUE(r.loaded);
     ASSERT_EQ(r.song->parts[0].noteCount, 1);
     EXPECT_EQ(r.song->parts[0].notes[0].key, 60);
+    EXPECT_EQ(r.song->parts[0].notes[0].velocity, 127);
 }
 
 TEST(MidiReader, ChunkLengthBeyondTheDataEndsTheFile) {
