@@ -112,8 +112,9 @@ bool MidiParser::ParseSong() {
 }
 
 int MidiParser::ParseChunk(size_t chunkStart, uint32_t length) {
+    // The caller has checked that the chunk's name begins with "MT" and that its 8-byte header is
+    // inside the data.
     const uint8_t* chunk = data_ + chunkStart;
-    if (chunk[0] != 'M' || chunk[1] != 'T') return MidiInvalidFile;
 
     if (chunk[2] == 'h' && chunk[3] == 'd') {
         // Only the division is used; format and track count are not. It sits at byte 12 whatever

@@ -22,7 +22,6 @@ void SongBuilder::StartParse() {
     notesInTrack = 0;
     channel0Seen = false;
     channel2Seen = false;
-    currentTempo = kDefaultMicrosPerQuarter;
     tempoMap.assign(1, TempoSegment{0, kTempoMapEndTick, kDefaultMicrosPerQuarter, 0});
     appendPosition = 0;
     song.duration = 0.0;
@@ -105,7 +104,6 @@ void SongBuilder::AddNoteOff(int channel, int key, int32_t tick) {
 }
 
 void SongBuilder::AddTempo(uint32_t microsPerQuarter, int32_t tick) {
-    currentTempo = microsPerQuarter;
     // Whatever followed the append position belonged to an earlier track and is replaced.
     tempoMap.resize(appendPosition + 1);
     TempoSegment& previous = tempoMap[appendPosition];
@@ -150,8 +148,6 @@ float SongBuilder::TickToSeconds(int32_t tick) const {
 }
 
 void SongBuilder::FinishSong() {
-    song.noteTracks = trackCounter;
-
     // Bar lines every four quarter notes (time signatures are not read), from the start to the
     // first line more than 5 s past the last note end. Without a header there is no bar length.
     song.barLineCount = 0;

@@ -39,8 +39,7 @@ struct SongBuilder {
     int32_t trackCounter = 0;   // track chunks so far that stored a note; becomes noteTracks
     int32_t notesInTrack = 0;   // notes stored by the current track chunk
 
-    // Timeline state.
-    uint32_t currentTempo = kDefaultMicrosPerQuarter;
+    // Timeline state. The current tempo is the last segment's; nothing else keeps it.
     // The tempo map in the order it is walked. A tempo change cuts the map after the append
     // position and appends a new segment there, so a later track's changes replace an earlier one's.
     std::vector<TempoSegment> tempoMap;
