@@ -7,7 +7,14 @@ packages=(
     build-essential cmake ninja-build pkg-config   # toolchain
     googletest libgtest-dev libgmock-dev           # unit tests
     clang libclang-rt-14-dev clang-format          # libFuzzer targets, formatting check
-    fluid-soundfont-gm                             # the default General MIDI SoundFont
+    fluid-soundfont-gm timgm6mb-soundfont          # the default General MIDI SoundFont; a small one for tests
+    libfluidsynth-dev fluidsynth                   # the synthesiser, and its command line as the render oracle
+    libsdl2-dev libsdl2-ttf-dev libsdl2-image-dev  # window, drawing, text, PNG and sound
+    libgtk-3-dev                                   # open and save dialogs
+    fonts-dejavu-core fontconfig                   # the fallback sans-serif face and its lookup
+    libvorbis-dev libogg-dev vorbis-tools          # Ogg Vorbis export, and oggenc as its reference
+    libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg  # FLAC/ALAC/AAC/MP3 export, ffprobe
+    xvfb xauth                                     # a display for the window tests
 )
 
 missing=()

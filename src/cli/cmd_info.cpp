@@ -1,0 +1,45 @@
+// dorvik-midi info: the parsed song, as a summary or as JSON.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/song_report.h"
+#include "midi/midi_reader.h"
+
+namespace cli {
+
+int RunInfo(int argc, char** argv) {
+    const char* path = nullptr;
+    bool json = false;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            json = true;
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            return UsageError(std::string("unknown option ") + argv[i]);
+        } else if (path == nullptr) {
+            path = argv[i];
+        } else {
+            return UsageError("info takes one MIDI file");
+        }
+    }
+    if (path == nullptr) return UsageError("info needs a MIDI file");
+
+    // Value-initialised: a song is parsed into zeroed memory.
+    auto song = std::make_unique<SongData>();
+    const bool loaded = ReadMidiFile(*song, path);
+    if (json) {
+        const std::string text = SongJson(*song, loaded);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    } else if (loaded) {
+        std::fputs(SongSummary(*song, BaseName(path)).c_str(), stdout);
+    }
+    if (!loaded) {
+        std::fprintf(stderr, "dorvik-midi: %s: %s\n", path, LoadFailureReason(*song, loaded).c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace cli

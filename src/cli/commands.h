@@ -1,0 +1,17 @@
+// The subcommands of dorvik-midi. Each takes the arguments after its own name and returns the
+// process's exit status: 0 on success, 1 when the work failed, 2 for a usage error.
+#pragma once
+
+#include <string>
+
+namespace cli {
+
+int RunInfo(int argc, char** argv);
+
+// Prints the problem and the usage text on standard error; returns 2.
+int UsageError(const std::string& problem);
+
+// The file name without its folder.
+std::string BaseName(const std::string& path);
+
+}  // namespace cli
