@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/geometry.h"
+
 struct Palette {
     uint32_t colour[24];  // 0xRRGGBB, opaque
 };
@@ -21,10 +23,6 @@ inline constexpr Palette kDefaultPalette{{
 }};
 
 // A palette entry as the drawing layer takes it: each channel 0..1, alpha 1.
-struct ColourF {
-    float r, g, b, a;
-};
-
 [[nodiscard]] constexpr ColourF PaletteColour(uint32_t rgb) {
     return {static_cast<float>((rgb >> 16) & 0xFF) / 255.0f, static_cast<float>((rgb >> 8) & 0xFF) / 255.0f,
             static_cast<float>(rgb & 0xFF) / 255.0f, 1.0f};

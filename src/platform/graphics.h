@@ -1,0 +1,63 @@
+// The drawing layer: a render target of a fixed design size that the window stretches over its
+// client area. The program's panels draw only through this interface, so every frame can be drawn
+// off-screen (software renderer, saved as PNG) or recorded call by call in tests.
+//
+// Coordinates are design units with y growing downwards. All drawing is aliased and bitmaps are
+// sampled nearest-neighbour, so a frame is the same pixels on every machine.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/geometry.h"
+
+namespace platform {
+
+enum class TextAlign { Leading, Centre, Trailing };
+
+// A text format: the face is the system's sans-serif face (DejaVu Sans when none is configured).
+struct TextFormat {
+    float size = 14.0f;  // pixels
+    int weight = 400;    // 400 regular, 700 bold
+    TextAlign align = TextAlign::Centre;
+    bool centreVertically = true;  // centred on the rectangle's middle, even when taller than it
+    bool wrap = false;             // wrap at word boundaries inside the rectangle's width
+    bool ellipsis = false;         // a line too long for the rectangle ends in "…" at a character boundary
+};
+
+// A decoded image, ready to draw on the target that decoded it.
+class Image {
+  public:
+    virtual ~Image() = default;
+    [[nodiscard]] virtual int Width() const = 0;
+    [[nodiscard]] virtual int Height() const = 0;
+};
+
+class RenderTarget {
+  public:
+    virtual ~RenderTarget() = default;
+
+    [[nodiscard]] virtual int Width() const = 0;  // the design size
+    [[nodiscard]] virtual int Height() const = 0;
+
+    virtual void BeginDraw() = 0;
+    virtual void EndDraw() = 0;  // the frame is complete (and, on a window, presented)
+
+    virtual void Clear(ColourF colour) = 0;
+    virtual void FillRect(const RectF& r, ColourF colour) = 0;
+    virtual void DrawLine(float x0, float y0, float x1, float y1, ColourF colour, float width) = 0;
+    virtual void DrawRect(const RectF& r, ColourF colour, float width) = 0;  // outline centred on r's edges
+    // The source rectangle of the image, in image pixels, into the destination rectangle.
+    virtual void DrawImage(const Image& image, const RectF& dest, const RectF& source, float opacity) = 0;
+    // UTF-8 text laid out in the rectangle by the format. Text that falls outside is clipped only
+    // by the target's own edges.
+    virtual void DrawText(const std::string& text, const TextFormat& format, const RectF& r,
+                          ColourF colour) = 0;
+
+    // Decodes PNG bytes into an image for this target; null when the bytes are not a PNG.
+    virtual std::unique_ptr<Image> DecodePng(const uint8_t* data, size_t size) = 0;
+};
+
+}  // namespace platform
