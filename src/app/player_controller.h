@@ -10,7 +10,7 @@
 #include "app/rect.h"
 #include "app/session_state.h"
 
-class GraphicsDevice;
+struct GraphicsDevice;
 class NotesView;
 class ControlPanel;
 class TimeBar;

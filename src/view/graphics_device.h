@@ -17,11 +17,13 @@ struct GraphicsDevice {
     int clientWidth = 0;  // the design size: the client area's size when the device was made
     int clientHeight = 0;
 
-    // The whole text centred in the rectangle (x, y, x + width, y + height).
-    void DrawTextSmall(const std::string& text, int x, int y, int width, int height, ColourF colour) const {
+    // The whole text centred in the rectangle (x, y, x + width, y + height); the size is whole pixels.
+    void DrawTextSmall(const std::string& text, float x, float y, int width, int height,
+                       ColourF colour) const {
         Draw(text, textSmall, x, y, width, height, colour);
     }
-    void DrawTextMedium(const std::string& text, int x, int y, int width, int height, ColourF colour) const {
+    void DrawTextMedium(const std::string& text, float x, float y, int width, int height,
+                        ColourF colour) const {
         Draw(text, textMedium, x, y, width, height, colour);
     }
 
