@@ -28,11 +28,10 @@ struct GraphicsDevice {
     }
 
   private:
-    void Draw(const std::string& text, const platform::TextFormat& format, int x, int y, int width,
+    void Draw(const std::string& text, const platform::TextFormat& format, float x, float y, int width,
               int height, ColourF colour) const {
         if (target == nullptr) return;
-        const RectF r{static_cast<float>(x), static_cast<float>(y), static_cast<float>(x + width),
-                      static_cast<float>(y + height)};
+        const RectF r{x, y, x + static_cast<float>(width), y + static_cast<float>(height)};
         target->DrawText(text, format, r, colour);
     }
 };
