@@ -2,6 +2,7 @@
 // desktop's own dialogs; tests and the command-line tool use the forms below.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,22 @@ class Dialogs {
     // A modal error box with the error icon and one OK button. Returns when the user has
     // dismissed it; the result is the button pressed (kOk).
     virtual int ShowError(const std::string& text, const std::string& caption) = 0;
+
+    // A modal open-file dialog offering one filter: `filterName` for files whose names match one of
+    // `patterns` ("*.mid"). Only existing files can be chosen. Returns false when the user cancels
+    // or the dialog cannot be shown; otherwise the chosen path is in `path`.
+    virtual bool OpenFile(const std::string& title, const std::string& filterName,
+                          const std::vector<std::string>& patterns, std::string& path) {
+        (void)title, (void)filterName, (void)patterns, (void)path;
+        return false;
+    }
+
+    // Opens an address (a web page or a local file:// page) in the desktop's browser. Returns
+    // whether the desktop accepted it.
+    virtual bool OpenUrl(const std::string& url) {
+        (void)url;
+        return false;
+    }
 
     static constexpr int kOk = 1;
 };
@@ -32,12 +49,36 @@ class ScriptedDialogs final : public Dialogs {
         std::string caption;
     };
 
+    struct OpenRequest {
+        std::string title;
+        std::string filterName;
+        std::vector<std::string> patterns;
+    };
+
     int ShowError(const std::string& text, const std::string& caption) override {
         errorBoxes.push_back({text, caption});
         return kOk;
     }
 
+    // Answers with the next queued path; an empty answer, or none left, is a cancel.
+    bool OpenFile(const std::string& title, const std::string& filterName,
+                  const std::vector<std::string>& patterns, std::string& path) override {
+        openRequests.push_back({title, filterName, patterns});
+        if (openAnswers.empty()) return false;
+        path = openAnswers.front();
+        openAnswers.pop_front();
+        return !path.empty();
+    }
+
+    bool OpenUrl(const std::string& url) override {
+        openedUrls.push_back(url);
+        return true;
+    }
+
     std::vector<ErrorBox> errorBoxes;  // in the order they were shown
+    std::deque<std::string> openAnswers;
+    std::vector<OpenRequest> openRequests;
+    std::vector<std::string> openedUrls;
 };
 
 }  // namespace platform

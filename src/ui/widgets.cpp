@@ -1,0 +1,109 @@
+#include "ui/widgets.h"
+
+#include <cstdio>
+
+#include "platform/dialogs.h"
+#include "view/graphics_device.h"
+
+namespace {
+
+// Palette entries of the widgets.
+constexpr int kButtonFrame = 5;
+constexpr int kProgressFill = 11;
+constexpr int kLinkFill[3] = {22, 23, 7};
+constexpr int kButtonFill[3] = {4, 6, 7};
+constexpr int kTextColour[3] = {8, 9, 10};
+constexpr int kLabelText = 8;
+
+constexpr float kButtonHeight = 30.0f;
+constexpr float kLabelHeight = 20.0f;
+
+// The press-once rule shared by buttons and links. Returns the new state.
+int32_t TakeMouse(float left, float top, float right, float bottom, const PointI* p, bool down, bool& armed) {
+    const float x = static_cast<float>(p->x);
+    const float y = static_cast<float>(p->y);
+    const bool inside = left <= x && x <= right && top <= y && y <= bottom;
+    if (!inside) return WidgetNormal;
+    if (down && armed) {
+        armed = false;
+        return WidgetClicked;
+    }
+    return WidgetHover;
+}
+
+// The caption sits 3 pixels below the top and drops by one in the frame of a click.
+void DrawCaption(const GraphicsDevice* device, const std::string& text, float left, float top, float right,
+                 int32_t state, ColourF colour) {
+    if (device == nullptr || device->target == nullptr) return;
+    const float d = state == WidgetClicked ? 1.0f : 0.0f;
+    const float w = static_cast<float>(static_cast<int>(right - left));
+    device->target->DrawText(text, device->textSmall, RectF{left, top + 3 + d, left + w, top + 3 + d + 20},
+                             colour);
+}
+
+void Fill(const GraphicsDevice* device, const RectF& r, ColourF colour) {
+    if (device != nullptr && device->target != nullptr) device->target->FillRect(r, colour);
+}
+
+}  // namespace
+
+std::string ProgressCaption(const std::string& text, float progress) {
+    char percent[32];
+    std::snprintf(percent, sizeof percent, " (%.0f%%)", static_cast<double>(progress));
+    return text + percent;
+}
+
+bool Button::Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down) {
+    left = panelLeft + 10;
+    right = panelRight - 10;
+    if (right < 0) return false;
+    top = panelTop + offsetY;
+    bottom = top + kButtonHeight;
+    mouseDown = down;
+    if (!down) armed = true;
+    state = TakeMouse(left, top, right, bottom, mousePoint, down, armed);
+
+    if (brushes != nullptr) {
+        Fill(device, RectF{left, top, right, bottom}, brushes[kButtonFrame]);
+        Fill(device, RectF{left + 2, top + 2, right - 2, bottom - 2}, brushes[kButtonFill[state]]);
+        if (progress >= 0 && showProgress) {
+            const float barRight = (right - 1) - (right - left) * (100 - progress) / 100;
+            Fill(device, RectF{left + 1, top + 1, barRight, bottom - 1}, brushes[kProgressFill]);
+            DrawCaption(device, ProgressCaption(text, progress), left, top, right, state,
+                        brushes[kTextColour[state]]);
+        } else {
+            DrawCaption(device, text, left, top, right, state, brushes[kTextColour[state]]);
+        }
+    }
+    return state == WidgetClicked;
+}
+
+bool LinkButton::Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint,
+                        bool down) {
+    left = panelLeft;
+    right = panelRight;
+    if (right < 0) return false;
+    top = panelTop + offsetY;
+    bottom = top + kButtonHeight;
+    mouseDown = down;
+    if (!down) armed = true;
+    const bool wasArmed = armed;
+    state = TakeMouse(left, top, right, bottom, mousePoint, down, armed);
+    if (state == WidgetClicked && wasArmed && opener != nullptr) opener->OpenUrl(url);
+
+    if (brushes != nullptr) {
+        Fill(device, RectF{left, top, right, bottom}, brushes[kLinkFill[state]]);
+        DrawCaption(device, text, left, top, right, state, brushes[kTextColour[state]]);
+    }
+    return state == WidgetClicked;
+}
+
+void Label::Draw(float panelLeft, float panelRight, float panelTop) {
+    left = panelLeft;
+    right = panelRight;
+    top = panelTop + offsetY;
+    bottom = top + kLabelHeight;
+    if (device == nullptr || brushes == nullptr) return;
+    device->DrawTextSmall(text, panelLeft, top + 3, static_cast<int>(panelRight - panelLeft), 10,
+                          brushes[kLabelText]);
+}

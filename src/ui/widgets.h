@@ -1,0 +1,75 @@
+// The control panel's immediate-mode widgets: a push button with an optional progress display, the
+// link to the user guide, and a one-line label. Each is laid out, hit-tested and drawn by one call
+// per frame from its owner's rectangle and the shared mouse state; there is no focus, no keyboard
+// and no retained widget tree.
+//
+// A click fires on the press, not on the release: in the first frame in which the pointer is over
+// the widget while the left button is held, provided the button has been up in some frame since the
+// widget's last click (`armed`). Holding the button over a widget therefore fires exactly once, and
+// a press that began elsewhere fires when it is dragged onto the widget.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/geometry.h"
+
+struct GraphicsDevice;
+namespace platform {
+class Dialogs;
+}
+
+enum WidgetState : int32_t {
+    WidgetNormal = 0,
+    WidgetHover = 1,
+    WidgetClicked = 2,  // only in the frame of the click
+};
+
+struct Button {
+    float left = 0, top = 0, right = 0, bottom = 0;  // rectangle of the last update
+    int32_t state = WidgetNormal;
+    bool showProgress = false;  // the owner lets this button show a progress value
+    float progress = -1.0f;     // percent; negative means none
+    std::string text;           // the caption
+    const GraphicsDevice* device = nullptr;
+    bool mouseDown = false;            // the owner's button-down flag as of the last update
+    float offsetY = 0;                 // distance of the button's top from the owner's top
+    const ColourF* brushes = nullptr;  // the owner's 24 palette colours
+    bool armed = true;                 // a press may fire a click
+
+    // Lays the button out 10 pixels in from each side of the owner, takes the mouse and draws it.
+    // Returns true in the frame of a click. A button whose right edge falls left of x = 0 is
+    // neither hit-tested nor drawn.
+    bool Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down);
+};
+
+// Spans its owner's whole width; a click opens `url` through the dialogs layer.
+struct LinkButton {
+    float left = 0, top = 0, right = 0, bottom = 0;
+    int32_t state = WidgetNormal;
+    std::string text;  // what the link shows
+    std::string url;   // what a click opens
+    const GraphicsDevice* device = nullptr;
+    bool mouseDown = false;
+    float offsetY = 0;
+    const ColourF* brushes = nullptr;
+    bool armed = true;
+    platform::Dialogs* opener = nullptr;  // opens the address; the result is not looked at
+
+    bool Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down);
+};
+
+struct Label {
+    float left = 0, top = 0, right = 0, bottom = 0;
+    std::string text;
+    const GraphicsDevice* device = nullptr;
+    float offsetY = 0;
+    bool largeText = false;  // never set: labels use the small bold text
+    const ColourF* brushes = nullptr;
+
+    // Centres the text across the owner's width, 20 pixels high, with an ellipsis when too wide.
+    void Draw(float panelLeft, float panelRight, float panelTop);
+};
+
+// The caption a progress-showing button displays: "text (42%)".
+[[nodiscard]] std::string ProgressCaption(const std::string& text, float progress);

@@ -1,0 +1,185 @@
+#include "ui/widgets.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "app/palette.h"
+#include "platform/dialogs.h"
+#include "recording_target.h"
+#include "view/graphics_device.h"
+
+namespace {
+
+using testing_support::RecordingTarget;
+using testing_support::SameColour;
+
+struct WidgetFixture : ::testing::Test {
+    WidgetFixture() {
+        for (int i = 0; i < 24; ++i) brushes[i] = PaletteColour(kDefaultPalette.colour[i]);
+        device.target = &target;
+        button.device = &device;
+        button.brushes = brushes.data();
+        button.offsetY = 250;
+        button.text = "Load MIDI";
+    }
+
+    std::array<ColourF, 24> brushes{};
+    RecordingTarget target;
+    GraphicsDevice device;
+    Button button;
+};
+
+// One frame of mouse input: where the pointer is and whether the left button is held.
+struct MouseFrame {
+    bool over;
+    bool down;
+    bool expectClick;
+    int32_t expectState;
+};
+
+TEST_F(WidgetFixture, ClickFiresOnThePressAndOncePerPress) {
+    const PointI inside{100, 260}, outside{100, 100};
+    const struct {
+        const char* name;
+        std::vector<MouseFrame> frames;
+    } cases[] = {
+        {"press and hold fires once",
+         {{true, false, false, 1}, {true, true, true, 2}, {true, true, false, 1}, {true, true, false, 1}}},
+        {"release and press again fires again",
+         {{true, true, true, 2}, {true, false, false, 1}, {true, true, true, 2}}},
+        {"a press dragged onto the button fires on arrival",
+         {{false, true, false, 0}, {false, true, false, 0}, {true, true, true, 2}, {true, true, false, 1}}},
+        {"a press that leaves and comes back without release does not fire again",
+         {{true, true, true, 2}, {false, true, false, 0}, {true, true, false, 1}}},
+        {"hovering with the button up never fires", {{true, false, false, 1}, {true, false, false, 1}}},
+    };
+    for (const auto& c : cases) {
+        Button b = button;
+        int frame = 0;
+        for (const MouseFrame& f : c.frames) {
+            const bool clicked = b.Update(0, 300, 0, f.over ? &inside : &outside, f.down);
+            EXPECT_EQ(clicked, f.expectClick) << c.name << ", frame " << frame;
+            EXPECT_EQ(b.state, f.expectState) << c.name << ", frame " << frame;
+            ++frame;
+        }
+    }
+}
+
+TEST_F(WidgetFixture, LayoutAndHitTestIncludeTheEdges) {
+    // The button spans the panel inset by 10 and is 30 high from its offset.
+    const PointI corners[] = {{10, 250}, {290, 250}, {10, 280}, {290, 280}};
+    for (const PointI& p : corners) {
+        Button b = button;
+        EXPECT_TRUE(b.Update(0, 300, 0, &p, true)) << "expected a click at " << p.x << "," << p.y;
+        EXPECT_FLOAT_EQ(b.left, 10);
+        EXPECT_FLOAT_EQ(b.right, 290);
+        EXPECT_FLOAT_EQ(b.top, 250);
+        EXPECT_FLOAT_EQ(b.bottom, 280);
+    }
+    const PointI misses[] = {{9, 260}, {291, 260}, {100, 249}, {100, 281}};
+    for (const PointI& p : misses) {
+        Button b = button;
+        EXPECT_FALSE(b.Update(0, 300, 0, &p, true)) << "expected no click at " << p.x << "," << p.y;
+    }
+}
+
+TEST_F(WidgetFixture, ButtonLeftOfTheWindowIsNeitherHitNorDrawn) {
+    const PointI p{-15, 260};
+    EXPECT_FALSE(button.Update(-40, 5, 0, &p, true));
+    EXPECT_TRUE(target.fills.empty());
+    EXPECT_TRUE(target.texts.empty());
+    EXPECT_TRUE(button.armed) << "a skipped button keeps its click for later";
+}
+
+TEST_F(WidgetFixture, ProgressShowsInTheCaptionAndAsABar) {
+    const PointI away{0, 0};
+    button.showProgress = true;
+    button.progress = 42.4f;
+    button.Update(0, 300, 0, &away, false);
+    ASSERT_EQ(target.texts.size(), 1u);
+    EXPECT_EQ(target.texts[0].text, "Load MIDI (42%)");
+    ASSERT_EQ(target.fills.size(), 3u) << "frame, fill and progress bar";
+    const RectF bar = target.fills[2].r;
+    EXPECT_FLOAT_EQ(bar.left, 11);
+    EXPECT_NEAR(bar.right, 10 + 0.424f * 280 - 1, 1e-3);
+    EXPECT_TRUE(SameColour(target.fills[2].colour, brushes[11]));
+
+    target.Reset();
+    button.progress = -1.0f;
+    button.Update(0, 300, 0, &away, false);
+    ASSERT_EQ(target.texts.size(), 1u);
+    EXPECT_EQ(target.texts[0].text, "Load MIDI");
+    EXPECT_EQ(target.fills.size(), 2u) << "no bar without a progress value";
+
+    target.Reset();
+    button.showProgress = false;
+    button.progress = 50;
+    button.Update(0, 300, 0, &away, false);
+    EXPECT_EQ(target.texts[0].text, "Load MIDI") << "progress is ignored unless the button shows it";
+}
+
+TEST_F(WidgetFixture, ColoursFollowTheStateAndTheCaptionDropsOnClick) {
+    const PointI inside{100, 260}, outside{100, 0};
+    const struct {
+        const PointI* p;
+        bool down;
+        int fill, text;
+        float textTop;
+    } cases[] = {
+        {&outside, false, 4, 8, 253},
+        {&inside, false, 6, 9, 253},
+        {&inside, true, 7, 10, 254},
+    };
+    for (const auto& c : cases) {
+        Button b = button;
+        target.Reset();
+        b.Update(0, 300, 0, c.p, c.down);
+        ASSERT_EQ(target.fills.size(), 2u);
+        EXPECT_TRUE(SameColour(target.fills[0].colour, brushes[5])) << "the frame";
+        EXPECT_TRUE(SameColour(target.fills[1].colour, brushes[c.fill])) << "state " << b.state;
+        ASSERT_EQ(target.texts.size(), 1u);
+        EXPECT_TRUE(SameColour(target.texts[0].colour, brushes[c.text])) << "state " << b.state;
+        EXPECT_FLOAT_EQ(target.texts[0].r.top, c.textTop) << "state " << b.state;
+        EXPECT_FLOAT_EQ(target.texts[0].r.bottom - target.texts[0].r.top, 20);
+    }
+}
+
+TEST_F(WidgetFixture, LinkOpensItsAddressOncePerPress) {
+    platform::ScriptedDialogs dialogs;
+    LinkButton link;
+    link.device = &device;
+    link.brushes = brushes.data();
+    link.offsetY = 50;
+    link.text = "User guide";
+    link.url = "file:///usr/share/doc/guide.html";
+    link.opener = &dialogs;
+    const PointI inside{0, 60};
+    EXPECT_TRUE(link.Update(0, 200, 0, &inside, true));
+    EXPECT_FALSE(link.Update(0, 200, 0, &inside, true));
+    ASSERT_EQ(dialogs.openedUrls.size(), 1u);
+    EXPECT_EQ(dialogs.openedUrls[0], link.url);
+    EXPECT_FLOAT_EQ(link.left, 0) << "links span the whole panel";
+    EXPECT_FLOAT_EQ(link.right, 200);
+    EXPECT_TRUE(SameColour(target.fills.back().colour, brushes[23])) << "held over the link: hover fill";
+}
+
+TEST_F(WidgetFixture, LabelIsCentredAcrossThePanelInWholePixels) {
+    Label label;
+    label.device = &device;
+    label.brushes = brushes.data();
+    label.offsetY = 190;
+    label.text = "FluidR3_GM";
+    label.Draw(1336.5f, 1535.0f, 0);
+    ASSERT_EQ(target.texts.size(), 1u);
+    const RectF r = target.texts[0].r;
+    EXPECT_FLOAT_EQ(r.left, 1336.5f);
+    EXPECT_FLOAT_EQ(r.right, 1336.5f + 198) << "the width is whole pixels";
+    EXPECT_FLOAT_EQ(r.top, 193);
+    EXPECT_FLOAT_EQ(r.bottom, 203);
+    EXPECT_TRUE(target.texts[0].format.ellipsis);
+    EXPECT_EQ(target.texts[0].format.weight, 700);
+    EXPECT_FLOAT_EQ(label.bottom - label.top, 20);
+}
+
+}  // namespace
