@@ -152,10 +152,15 @@ namespace {
 // Percent of the song's ticks played. Until the player has read the file it reports no total,
 // and the result is not a number: compared with anything it is false, so the slice simply
 // carries on rendering.
+//
+// The player runs on for a few seconds past the song's last event (a short song plays twice its
+// length in ticks), so the count is held at 100: the button never shows more than all of it,
+// and the tail is rendered in the slice that reaches 100.
 float ProgressPercent(int currentTicks, int totalTicks) {
     if (totalTicks == 0) return std::numeric_limits<float>::quiet_NaN();
-    return static_cast<float>(static_cast<double>(static_cast<float>(currentTicks)) * 100.0 /
-                              static_cast<double>(static_cast<float>(totalTicks)));
+    const float percent = static_cast<float>(static_cast<double>(static_cast<float>(currentTicks)) * 100.0 /
+                                             static_cast<double>(static_cast<float>(totalTicks)));
+    return percent > 100.0f ? 100.0f : percent;
 }
 
 }  // namespace
