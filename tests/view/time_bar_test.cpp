@@ -130,7 +130,7 @@ TEST(TimeBar, WaveformDrawsEveryOverviewColumnOnceOnA1920ColumnBar) {
     EXPECT_NEAR(outerRight[0].rect.bottom, 699.0f, 1e-3);
     // The inner core at 80 % in the bright colours, beside the two zero lines.
     EXPECT_EQ(rig.Lines(12).size(), 1921u);
-    const Call& inner = rig.Lines(13)[1];
+    const Call inner = rig.Lines(13).at(1);
     EXPECT_NEAR(inner.rect.top, (-32768 * 0.8f + 32768.0f) * h / 65536.0f + 649.5f, 1e-3);
 }
 
