@@ -74,7 +74,9 @@ struct KeyRecord {
     int32_t part;       // part of the lighting note
 };
 
-struct NotesView : Panel {
+// Declared as a class only because the controller's header names it so; it is a plain record.
+class NotesView : public Panel {
+  public:
     Bitmap bitmaps[NotesImageCount];
     int32_t barCount = 0;           // bar lines drawn this frame
     float barY[kMaxBarLines] = {};  // y of each, in order of bar time: room for every bar of a song

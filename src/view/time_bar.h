@@ -6,7 +6,9 @@
 
 #include "view/panel.h"
 
-struct TimeBar : Panel {
+// Declared as a class only because the controller's header names it so; it is a plain record.
+class TimeBar : public Panel {
+  public:
     // Once per frame in normal view, after the background.
     void Draw();
 };
