@@ -53,7 +53,8 @@ Colour WhiteKeyPixel(const KeyScheme& s, int u, int y, int h) {
     // Felt strip at the back, where the keys disappear under the fallboard.
     if (y < 4) return Scale(kFelt, 0.7f + 0.1f * static_cast<float>(y));
     Colour base = s.white;
-    if (s.whiteLit) base = Mix(base, Hex(0xFFFFFF), 0.35f * (1 - Smooth(4, 160, fy)));  // lit from the top
+    if (s.whiteLit)
+        base = Mix(base, Hex(0xFFFFF0), 0.5f * (1 - Smooth(4, 220, fy)));  // lit where the note lands
     float shade = 0.92f + 0.08f * fy / static_cast<float>(h);
     shade *= 0.45f + 0.55f * Smooth(4, 30, fy);  // shadow of the fallboard
     // Rounded long edges, wide enough to survive being drawn at a quarter of the size.
@@ -226,7 +227,7 @@ Canvas SparkGlow() {
             const float t = Length((static_cast<float>(x) + 0.5f - 48) / 47.5f,
                                    (static_cast<float>(y) + 0.5f - 48) / 47.5f);
             const float f = Clamp01(1 - t);
-            c.Blend(x, y, Mix(Hex(0xFF2A10), Hex(0xFF9040), f * f), 0.85f * f * f);
+            c.Blend(x, y, Mix(Hex(0xFF2A10), Hex(0xFFA050), f * f), 0.9f * Smooth(0, 1, f) * f);
         }
     return c;
 }
@@ -240,11 +241,11 @@ Canvas SparkDisc() {
             const float px = static_cast<float>(x) + 0.5f, py = static_cast<float>(y) + 0.5f;
             const float t = Length((px - 48) / rx, (py - 48) / ry);
             const float d = EllipseDistance(px, py, 48, 48, rx, ry);
-            Colour col = Mix(Hex(0xFFE0C0), Hex(0xFF2810), Smooth(0, 0.7f, t));
-            col = Mix(col, Hex(0xB00808), Smooth(0.7f, 1.0f, t));
+            Colour col = Mix(Hex(0xFFF4E0), Hex(0xFF3A18), Smooth(0.05f, 0.6f, t));
+            col = Mix(col, Hex(0xC00C08), Smooth(0.6f, 1.0f, t));
+            const float halo = Clamp01(1 - (t - 1) / 0.6f);
+            if (t > 0.9f) c.Blend(x, y, Hex(0xFF3018), 0.5f * halo * halo);
             c.Blend(x, y, col, Coverage(d));
-            const float halo = Clamp01(1 - (t - 1) / 0.45f);
-            if (t > 1) c.Blend(x, y, Hex(0xFF3018), 0.35f * halo * halo);
         }
     return c;
 }
@@ -332,9 +333,10 @@ void PaintEmblem(Canvas& c, float x0, float y0, float size) {
     for (int y = iy0; y < iy1; ++y)
         for (int x = ix0; x < ix1; ++x) {
             const float d =
-                Length(static_cast<float>(x) + 0.5f - sx, (static_cast<float>(y) + 0.5f - sy) * 1.5f) /
-                (0.1f * size);
-            if (d < 1) c.Blend(x, y, Mix(Hex(0xFFD0A0), Hex(0xFF3010), d), 0.9f * (1 - d) * (1 - d));
+                Length(static_cast<float>(x) + 0.5f - sx, (static_cast<float>(y) + 0.5f - sy) * 1.4f) /
+                (0.15f * size);
+            if (d < 1)
+                c.Blend(x, y, Mix(Hex(0xFFF0D0), Hex(0xFF3010), Smooth(0, 0.6f, d)), Smooth(0, 1, 1 - d));
         }
 }
 
