@@ -14,6 +14,7 @@ packages=(
     fonts-dejavu-core fontconfig                   # the fallback sans-serif face and its lookup
     libvorbis-dev libogg-dev vorbis-tools          # Ogg Vorbis export, and oggenc as its reference
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg  # FLAC/ALAC/AAC/MP3 export, ffprobe
+    zlib1g-dev                                     # PNG writing and reading for the artwork generator
     xvfb xauth                                     # a display for the window tests
 )
 

@@ -1,0 +1,255 @@
+// The embedded images as the drawing code relies on them: sizes, the note sprites' transparent margin
+// and opaque core, rows that stretch cleanly, and keys that sit exactly in the rectangles the notes view
+// cuts out of the keyboard images.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "resources/images.h"
+#include "tools/png_io.h"
+
+namespace {
+
+png_io::Pixels Load(int id) {
+    png_io::Pixels image;
+    const res::EmbeddedFile file = res::FindImage(id);
+    std::string why;
+    EXPECT_NE(file.data, nullptr) << "image " << id << " is not embedded";
+    if (file.data) {
+        EXPECT_TRUE(png_io::DecodePng(file.data, file.size, image, &why)) << "image " << id << ": " << why;
+    }
+    return image;
+}
+
+struct Rgba {
+    int r, g, b, a;
+};
+
+Rgba At(const png_io::Pixels& p, int x, int y) {
+    const uint8_t* q = p.data.data() + (static_cast<size_t>(y) * p.width + x) * p.channels;
+    return {q[0], q[1], q[2], p.channels == 4 ? q[3] : 255};
+}
+
+double Luma(const png_io::Pixels& p, int x, int y) {
+    const Rgba c = At(p, x, y);
+    return (0.3 * c.r + 0.59 * c.g + 0.11 * c.b) / 255.0;
+}
+
+bool RowsEqual(const png_io::Pixels& p, int y0, int y1) {
+    const size_t stride = static_cast<size_t>(p.width) * p.channels;
+    return std::equal(p.data.begin() + y0 * stride, p.data.begin() + (y0 + 1) * stride,
+                      p.data.begin() + y1 * stride);
+}
+
+constexpr int kBlackLeft[5] = {52, 153, 312, 408, 499};
+
+TEST(Artwork, EveryImageHasItsSize) {
+    struct Case {
+        int id, width, height;
+        bool opaque;
+    };
+    const Case cases[] = {
+        {105, 64, 64, false},  {125, 96, 96, false},  {126, 96, 96, false},  {127, 96, 96, false},
+        {128, 96, 96, false},  {130, 96, 96, false},  {131, 96, 96, false},  {132, 96, 96, false},
+        {134, 174, 491, true}, {136, 609, 492, true}, {137, 609, 492, true}, {138, 609, 492, true},
+        {139, 609, 492, true}, {140, 87, 492, true},  {141, 96, 96, false},  {142, 609, 492, true},
+        {145, 174, 50, true},  {146, 96, 96, false},  {147, 96, 96, false},
+    };
+    for (const Case& c : cases) {
+        const png_io::Pixels p = Load(c.id);
+        EXPECT_EQ(p.width, c.width) << "image " << c.id;
+        EXPECT_EQ(p.height, c.height) << "image " << c.id;
+        if (!c.opaque || p.data.empty()) continue;
+        for (int y = 0; y < p.height; ++y)
+            for (int x = 0; x < p.width; ++x)
+                ASSERT_EQ(At(p, x, y).a, 255) << "image " << c.id << " is not opaque at " << x << "," << y;
+    }
+}
+
+// Bodies: nothing outside the 32 × 32 core; the core opaque across its full width in the stretched
+// rows and in the middle of the end caps, with rounded (not square) corners.
+TEST(Artwork, NoteBodiesFillExactlyTheirCore) {
+    for (int id : {125, 127, 131, 141}) {
+        const png_io::Pixels p = Load(id);
+        ASSERT_EQ(p.width, 96);
+        for (int y = 0; y < 96; ++y)
+            for (int x = 0; x < 96; ++x) {
+                const bool core = x >= 32 && x < 64 && y >= 32 && y < 64;
+                if (!core) {
+                    ASSERT_EQ(At(p, x, y).a, 0) << "image " << id << " margin at " << x << "," << y;
+                }
+            }
+        for (int y = 35; y <= 60; ++y)
+            for (int x = 32; x < 64; ++x)
+                ASSERT_EQ(At(p, x, y).a, 255) << "image " << id << " core at " << x << "," << y;
+        for (int y : {32, 33, 34, 61, 62, 63})
+            for (int x = 44; x < 52; ++x)
+                EXPECT_EQ(At(p, x, y).a, 255) << "image " << id << " cap at " << x << "," << y;
+        EXPECT_LT(At(p, 32, 32).a, 128) << "image " << id << " has a square top corner";
+        EXPECT_LT(At(p, 63, 63).a, 128) << "image " << id << " has a square bottom corner";
+    }
+}
+
+// Glows: clear inside the core and at the image border, strongest next to the core.
+TEST(Artwork, GlowsAreSoftRingsAroundTheCore) {
+    for (int id : {126, 128, 130, 132}) {
+        const png_io::Pixels p = Load(id);
+        ASSERT_EQ(p.width, 96);
+        for (int i = 0; i < 96; ++i) {
+            EXPECT_EQ(At(p, i, 0).a, 0) << "image " << id;
+            EXPECT_EQ(At(p, i, 95).a, 0) << "image " << id;
+            EXPECT_EQ(At(p, 0, i).a, 0) << "image " << id;
+            EXPECT_EQ(At(p, 95, i).a, 0) << "image " << id;
+        }
+        EXPECT_EQ(At(p, 48, 48).a, 0) << "image " << id << " covers its body";
+        EXPECT_GT(At(p, 30, 48).a, 100) << "image " << id << " is faint beside the core";
+        EXPECT_GT(At(p, 48, 30).a, 100) << "image " << id << " is faint above the core";
+        EXPECT_GT(At(p, 30, 48).a, At(p, 16, 48).a) << "image " << id << " does not fade outwards";
+    }
+}
+
+// Every sprite is drawn with its rows 36..59 stretched to the note's length: they must all be equal.
+TEST(Artwork, StretchedSpriteRowsAreIdentical) {
+    for (int id : {125, 126, 127, 128, 130, 131, 132, 141}) {
+        const png_io::Pixels p = Load(id);
+        ASSERT_EQ(p.height, 96);
+        for (int y = 36; y < 60; ++y) EXPECT_TRUE(RowsEqual(p, 35, y)) << "image " << id << " row " << y;
+    }
+}
+
+TEST(Artwork, SparksFadeOutBeforeTheirBorder) {
+    for (int id : {146, 147}) {
+        const png_io::Pixels p = Load(id);
+        ASSERT_EQ(p.width, 96);
+        for (int i = 0; i < 96; ++i) {
+            EXPECT_EQ(At(p, i, 0).a, 0) << "image " << id;
+            EXPECT_EQ(At(p, 0, i).a, 0) << "image " << id;
+        }
+        EXPECT_GT(At(p, 48, 48).a, 150) << "image " << id;
+        EXPECT_GT(At(p, 48, 48).r, 200) << "image " << id << " is not red";
+    }
+}
+
+// A key cut out by its source rectangle must hold that key and nothing of its neighbours. Each key's
+// darkest outline lies on its rectangle's border: the gap in every 87th column after a white key, the
+// outer columns and the front row of a black key. A key drawn one pixel off fails these.
+TEST(Artwork, KeysSitInTheirSourceRectangles) {
+    const png_io::Pixels plain = Load(142);
+    for (int id : {136, 137, 138, 139, 142}) {
+        const png_io::Pixels p = Load(id);
+        ASSERT_EQ(p.width, 609);
+        for (int i = 0; i < 7; ++i) {
+            const int gap = 87 * i + 86;
+            EXPECT_GT(Luma(p, gap - 43, 420), Luma(p, gap, 420) + 0.3)
+                << "image " << id << ": no gap after key " << i;
+            EXPECT_LT(Luma(p, gap, 420), Luma(p, gap - 1, 420)) << "image " << id << ": gap of key " << i;
+            if (i < 6) {
+                EXPECT_LT(Luma(p, gap, 420), Luma(p, gap + 1, 420)) << "image " << id << ": gap of key " << i;
+            }
+        }
+        const bool blacksLit = id == 136 || id == 137;
+        for (int left : kBlackLeft) {
+            for (int y = 40; y <= 330; y += 10) {
+                EXPECT_LT(Luma(p, left, y), Luma(p, left + 1, y))
+                    << "image " << id << ": black key " << left << " row " << y;
+                EXPECT_LT(Luma(p, left + 47, y), Luma(p, left + 46, y))
+                    << "image " << id << ": black key " << left << " row " << y;
+                if (blacksLit) continue;
+                EXPECT_GT(Luma(p, left - 1, y), Luma(p, left, y) + 0.1)
+                    << "image " << id << ": left of " << left;
+                EXPECT_GT(Luma(p, left + 48, y), Luma(p, left + 47, y) + 0.1)
+                    << "image " << id << ": right of " << left;
+            }
+            for (int x = left + 8; x < left + 40; x += 4)
+                EXPECT_LT(Luma(p, x, 340), Luma(p, x, 339))
+                    << "image " << id << ": front of black key " << left;
+            for (int y = 4; y < 341; ++y)
+                for (int x = left; x < left + 48; ++x) {
+                    if (blacksLit) {
+                        const Rgba a = At(plain, x, y), b = At(p, x, y);
+                        ASSERT_FALSE(a.r == b.r && a.g == b.g && a.b == b.b)
+                            << "image " << id << ": black key not lit at " << x << "," << y;
+                    } else {
+                        ASSERT_LT(Luma(p, x, y), 0.4)
+                            << "image " << id << ": black key not dark at " << x << "," << y;
+                    }
+                }
+        }
+    }
+}
+
+// A lit white key is cut from an image whose black keys must look exactly like the plain keyboard's,
+// or the black keys beside a lit white key would change when it lights.
+TEST(Artwork, LitWhiteKeyImagesKeepPlainBlackKeys) {
+    const png_io::Pixels plain = Load(142);
+    for (int id : {138, 139}) {
+        const png_io::Pixels lit = Load(id);
+        ASSERT_EQ(lit.width, plain.width);
+        for (int left : kBlackLeft)
+            for (int y = 0; y < 341; ++y)
+                for (int x = left; x < left + 48; ++x) {
+                    const Rgba a = At(plain, x, y), b = At(lit, x, y);
+                    ASSERT_TRUE(a.r == b.r && a.g == b.g && a.b == b.b)
+                        << "image " << id << " at " << x << "," << y;
+                }
+        EXPECT_GT(std::abs(At(lit, 43, 420).b - At(plain, 43, 420).b), 60) << "image " << id << " is not lit";
+    }
+}
+
+// The ends of the keyboard: A0 has no black key to its left, C8 none at all; A♯0 sits where the
+// octave image has A♯ (the low end is the octave's last 174 columns).
+TEST(Artwork, KeyboardEndsHaveOnlyTheirOwnKeys) {
+    const png_io::Pixels low = Load(134), top = Load(140), octave = Load(142);
+    ASSERT_EQ(low.width, 174);
+    ASSERT_EQ(top.width, 87);
+    for (int x = 6; x < 58; ++x) EXPECT_GT(Luma(low, x, 150), 0.6) << "A0 not white at column " << x;
+    for (int x = 6; x < 80; ++x) EXPECT_GT(Luma(top, x, 150), 0.6) << "C8 not white at column " << x;
+    EXPECT_GT(Luma(top, 43, 420), Luma(top, 86, 420) + 0.3) << "C8 has no gap at its right";
+    for (int x = 64; x < 112; ++x) {
+        const Rgba a = At(low, x, 200), b = At(octave, 435 + x, 200);
+        EXPECT_TRUE(a.r == b.r && a.g == b.g && a.b == b.b) << "A#0 differs from the octave's A# at " << x;
+    }
+}
+
+TEST(Artwork, LogoIsLetteredOnWhiteAndIconHasRoundedCorners) {
+    const png_io::Pixels logo = Load(145);
+    ASSERT_EQ(logo.width, 174);
+    int dark = 0;
+    for (int y = 0; y < 50; ++y)
+        for (int x = 60; x < 174; ++x) dark += Luma(logo, x, y) < 0.4;
+    EXPECT_GT(dark, 400) << "no lettering";
+    for (int x : {0, 173})
+        for (int y : {0, 49}) EXPECT_GT(Luma(logo, x, y), 0.99) << "logo corner " << x << "," << y;
+
+    const png_io::Pixels icon = Load(105);
+    ASSERT_EQ(icon.width, 64);
+    EXPECT_EQ(At(icon, 0, 0).a, 0);
+    EXPECT_EQ(At(icon, 63, 63).a, 0);
+    EXPECT_EQ(At(icon, 32, 32).a, 255);
+}
+
+TEST(Artwork, PngWriterAndReaderAgree) {
+    for (int channels : {3, 4}) {
+        png_io::Pixels image;
+        image.width = 37;
+        image.height = 11;
+        image.channels = channels;
+        uint32_t state = 12345;
+        for (int i = 0; i < 37 * 11 * channels; ++i) {
+            state = state * 1103515245u + 12345u;
+            // Smooth runs and noise, so that every row filter gets chosen somewhere.
+            image.data.push_back(static_cast<uint8_t>(i % 7 == 0 ? state >> 24 : i / 5));
+        }
+        const std::vector<uint8_t> file = png_io::EncodePng(image);
+        png_io::Pixels back;
+        ASSERT_TRUE(png_io::DecodePng(file.data(), file.size(), back));
+        EXPECT_EQ(back.width, 37);
+        EXPECT_EQ(back.channels, channels);
+        EXPECT_EQ(back.data, image.data) << channels << " channels";
+        EXPECT_FALSE(png_io::DecodePng(file.data(), file.size() / 2, back)) << "a truncated file was read";
+    }
+}
+
+}  // namespace
