@@ -15,6 +15,7 @@ packages=(
     libvorbis-dev libogg-dev vorbis-tools          # Ogg Vorbis export, and oggenc as its reference
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg  # FLAC/ALAC/AAC/MP3 export, ffprobe
     xvfb xauth                                     # a display for the window tests
+    hyperfine                                      # timing the benchmarks against their reference tools
 )
 
 missing=()
