@@ -13,10 +13,17 @@
 // channel 0, so the player sees the common "one track per hand" layout. Everything is integer
 // arithmetic so the bytes are the same on every machine; the file in the tree is compared with a
 // fresh run by the test suite.
+//
+//   make_demo_song [--seconds N] OUT.mid
+//
+// --seconds N writes the piece repeated and re-timed to last N seconds, for timing and testing
+// the render; see main().
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -370,33 +377,93 @@ class Track {
     std::vector<Event> events_;
 };
 
+// Microseconds per quarter note at a tempo, rounded to the nearest.
+uint32_t QuarterMicros(int bpm) {
+    return static_cast<uint32_t>((60'000'000 + bpm / 2) / bpm);
+}
+
+// The song's length at the written tempi, in microseconds.
+double PassMicros(int endTick) {
+    double micros = 0;
+    for (size_t i = 0; i < std::size(kTempo); ++i) {
+        const int until = i + 1 < std::size(kTempo) ? kTempo[i + 1].tick : endTick;
+        micros +=
+            static_cast<double>(until - kTempo[i].tick) * QuarterMicros(kTempo[i].bpm) / kTicksPerQuarter;
+    }
+    return micros;
+}
+
+int Usage(const char* problem) {
+    std::fprintf(stderr, "make_demo_song: %s\nusage: make_demo_song [--seconds N] OUT.mid\n", problem);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_demo_song OUT.mid\n");
-        return 2;
+    // --seconds N plays the piece through as often as comes closest to N seconds, at a tempo
+    // stretched or pressed so that the song lasts N seconds: long songs for timing the render,
+    // short ones for quick checks. Without it the piece is written once, as it ships.
+    int seconds = 0;
+    const char* path = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            const long value = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || value < 1 || value > 1800) return Usage("--seconds takes 1 to 1800");
+            seconds = static_cast<int>(value);
+        } else if (path == nullptr && argv[i][0] != '-') {
+            path = argv[i];
+        } else {
+            return Usage("unexpected argument");
+        }
     }
+    if (path == nullptr) return Usage("no output file");
 
     std::vector<Note> right = ReadMelody(kMelody);
     std::vector<Note> left = Accompany(kChords);
     Perform(right, 0, 0, kMelodyRelease);
     Perform(left, -16, 1, kAccompanimentRelease);
-    constexpr int kEnd = kBars * kTicksPerBar;
+    constexpr int kPassEnd = kBars * kTicksPerBar;
+
+    int passes = 1;
+    double stretch = 1.0;
+    if (seconds > 0) {
+        const double pass = PassMicros(kPassEnd);
+        passes = std::max(1, static_cast<int>(std::lround(seconds * 1e6 / pass)));
+        stretch = seconds * 1e6 / (passes * pass);
+    }
+    const int end = passes * kPassEnd;
+    auto repeated = [&](const std::vector<Note>& notes) {
+        std::vector<Note> all;
+        for (int p = 0; p < passes; ++p) {
+            for (Note note : notes) {
+                note.start += p * kPassEnd;
+                note.end += p * kPassEnd;
+                all.push_back(note);
+            }
+        }
+        return all;
+    };
+    right = repeated(right);
+    left = repeated(left);
 
     Track tempo;
     tempo.Meta(0, 0x03, kTitle);
     tempo.Meta(0, 0x58, std::string_view("\x04\x02\x18\x08", 4));  // 4/4, metronome every quarter
-    for (const TempoChange& change : kTempo) {
-        const uint32_t micros = (60'000'000 + change.bpm / 2) / change.bpm;
-        const char bytes[3] = {static_cast<char>(micros >> 16), static_cast<char>(micros >> 8),
-                               static_cast<char>(micros)};
-        tempo.Meta(change.tick, 0x51, std::string_view(bytes, 3));
+    for (int p = 0; p < passes; ++p) {
+        for (const TempoChange& change : kTempo) {
+            uint32_t micros = QuarterMicros(change.bpm);
+            if (seconds > 0) micros = static_cast<uint32_t>(std::lround(micros * stretch));
+            const char bytes[3] = {static_cast<char>(micros >> 16), static_cast<char>(micros >> 8),
+                                   static_cast<char>(micros)};
+            tempo.Meta(p * kPassEnd + change.tick, 0x51, std::string_view(bytes, 3));
+        }
     }
 
     std::vector<uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 3};
     AppendBigEndian(file, kTicksPerQuarter, 2);
-    tempo.AppendChunk(file, kEnd);
+    tempo.AppendChunk(file, end);
     const std::pair<const char*, const std::vector<Note>*> hands[] = {{"Right hand", &right},
                                                                       {"Left hand", &left}};
     for (const auto& [name, notes] : hands) {
@@ -404,14 +471,14 @@ int main(int argc, char** argv) {
         track.Meta(0, 0x03, name);
         track.Channel(0, 0, {0xC0, 0x00});  // acoustic grand piano
         track.Notes(*notes);
-        track.AppendChunk(file, kEnd);
+        track.AppendChunk(file, end);
     }
 
-    std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     out.close();
     if (!out) {
-        std::fprintf(stderr, "make_demo_song: cannot write %s\n", argv[1]);
+        std::fprintf(stderr, "make_demo_song: cannot write %s\n", path);
         return 1;
     }
     return 0;
