@@ -115,7 +115,7 @@ bool SynthRenderer::StartRender(const std::string& outputPath) {
     }
 
     // These settings reach the synthesiser created above and the player and file renderer made
-    // below; the gain keeps a full two-handed chord well clear of clipping.
+    // below; half gain leaves headroom for full two-handed chords.
     pathBuffer = shared->outputWavPath;
     fluid_settings_setstr(fluidSettings.get(), "audio.file.name", pathBuffer.c_str());
     fluid_settings_setstr(fluidSettings.get(), "player.timing-source", "sample");
@@ -153,9 +153,9 @@ namespace {
 // and the result is not a number: compared with anything it is false, so the slice simply
 // carries on rendering.
 //
-// The player runs on for a few seconds past the song's last event (a short song plays twice its
-// length in ticks), so the count is held at 100: the button never shows more than all of it,
-// and the tail is rendered in the slice that reaches 100.
+// The player runs on for about three seconds past the song's last event, counting ticks beyond
+// the song's length (a three-second song reaches 200 %), so the count is held at 100: the button
+// never shows more than all of it, and the tail is rendered in the slice that reaches 100.
 float ProgressPercent(int currentTicks, int totalTicks) {
     if (totalTicks == 0) return std::numeric_limits<float>::quiet_NaN();
     const float percent = static_cast<float>(static_cast<double>(static_cast<float>(currentTicks)) * 100.0 /

@@ -43,7 +43,7 @@ Bytes Wav(int channels, const std::vector<int16_t>& samples, int bits = 16, int6
            declaredBytes < 0 ? static_cast<uint32_t>(dataBytes) : static_cast<uint32_t>(declaredBytes));
     PutU32(out, 4, static_cast<uint32_t>(36 + dataBytes));
     out.resize(kWavHeaderBytes + dataBytes);
-    std::memcpy(out.data() + kWavHeaderBytes, samples.data(), dataBytes);
+    if (dataBytes > 0) std::memcpy(out.data() + kWavHeaderBytes, samples.data(), dataBytes);
     return out;
 }
 
