@@ -6,13 +6,22 @@
 
 #include "app/palette.h"
 #include "platform/dialogs.h"
-#include "recording_target.h"
 #include "view/graphics_device.h"
+#include "view/recording_target.h"
 
 namespace {
 
-using testing_support::RecordingTarget;
-using testing_support::SameColour;
+using viewtest::Call;
+using viewtest::Op;
+using viewtest::RecordingTarget;
+
+bool SameColour(ColourF a, ColourF b) {
+    return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a;
+}
+
+std::vector<Call> Fills(const RecordingTarget& t) {
+    return t.Where([](const Call& c) { return c.op == Op::Fill; });
+}
 
 struct WidgetFixture : ::testing::Test {
     WidgetFixture() {
@@ -87,8 +96,8 @@ TEST_F(WidgetFixture, LayoutAndHitTestIncludeTheEdges) {
 TEST_F(WidgetFixture, ButtonLeftOfTheWindowIsNeitherHitNorDrawn) {
     const PointI p{-15, 260};
     EXPECT_FALSE(button.Update(-40, 5, 0, &p, true));
-    EXPECT_TRUE(target.fills.empty());
-    EXPECT_TRUE(target.texts.empty());
+    EXPECT_TRUE(Fills(target).empty());
+    EXPECT_TRUE(target.Texts().empty());
     EXPECT_TRUE(button.armed) << "a skipped button keeps its click for later";
 }
 
@@ -97,26 +106,26 @@ TEST_F(WidgetFixture, ProgressShowsInTheCaptionAndAsABar) {
     button.showProgress = true;
     button.progress = 42.4f;
     button.Update(0, 300, 0, &away, false);
-    ASSERT_EQ(target.texts.size(), 1u);
-    EXPECT_EQ(target.texts[0].text, "Load MIDI (42%)");
-    ASSERT_EQ(target.fills.size(), 3u) << "frame, fill and progress bar";
-    const RectF bar = target.fills[2].r;
+    ASSERT_EQ(target.Texts().size(), 1u);
+    EXPECT_EQ(target.Texts()[0].text, "Load MIDI (42%)");
+    ASSERT_EQ(Fills(target).size(), 3u) << "frame, fill and progress bar";
+    const RectF bar = Fills(target)[2].rect;
     EXPECT_FLOAT_EQ(bar.left, 11);
     EXPECT_NEAR(bar.right, 10 + 0.424f * 280 - 1, 1e-3);
-    EXPECT_TRUE(SameColour(target.fills[2].colour, brushes[11]));
+    EXPECT_TRUE(SameColour(Fills(target)[2].colour, brushes[11]));
 
-    target.Reset();
+    target.calls.clear();
     button.progress = -1.0f;
     button.Update(0, 300, 0, &away, false);
-    ASSERT_EQ(target.texts.size(), 1u);
-    EXPECT_EQ(target.texts[0].text, "Load MIDI");
-    EXPECT_EQ(target.fills.size(), 2u) << "no bar without a progress value";
+    ASSERT_EQ(target.Texts().size(), 1u);
+    EXPECT_EQ(target.Texts()[0].text, "Load MIDI");
+    EXPECT_EQ(Fills(target).size(), 2u) << "no bar without a progress value";
 
-    target.Reset();
+    target.calls.clear();
     button.showProgress = false;
     button.progress = 50;
     button.Update(0, 300, 0, &away, false);
-    EXPECT_EQ(target.texts[0].text, "Load MIDI") << "progress is ignored unless the button shows it";
+    EXPECT_EQ(target.Texts()[0].text, "Load MIDI") << "progress is ignored unless the button shows it";
 }
 
 TEST_F(WidgetFixture, ColoursFollowTheStateAndTheCaptionDropsOnClick) {
@@ -133,15 +142,15 @@ TEST_F(WidgetFixture, ColoursFollowTheStateAndTheCaptionDropsOnClick) {
     };
     for (const auto& c : cases) {
         Button b = button;
-        target.Reset();
+        target.calls.clear();
         b.Update(0, 300, 0, c.p, c.down);
-        ASSERT_EQ(target.fills.size(), 2u);
-        EXPECT_TRUE(SameColour(target.fills[0].colour, brushes[5])) << "the frame";
-        EXPECT_TRUE(SameColour(target.fills[1].colour, brushes[c.fill])) << "state " << b.state;
-        ASSERT_EQ(target.texts.size(), 1u);
-        EXPECT_TRUE(SameColour(target.texts[0].colour, brushes[c.text])) << "state " << b.state;
-        EXPECT_FLOAT_EQ(target.texts[0].r.top, c.textTop) << "state " << b.state;
-        EXPECT_FLOAT_EQ(target.texts[0].r.bottom - target.texts[0].r.top, 20);
+        ASSERT_EQ(Fills(target).size(), 2u);
+        EXPECT_TRUE(SameColour(Fills(target)[0].colour, brushes[5])) << "the frame";
+        EXPECT_TRUE(SameColour(Fills(target)[1].colour, brushes[c.fill])) << "state " << b.state;
+        ASSERT_EQ(target.Texts().size(), 1u);
+        EXPECT_TRUE(SameColour(target.Texts()[0].colour, brushes[c.text])) << "state " << b.state;
+        EXPECT_FLOAT_EQ(target.Texts()[0].rect.top, c.textTop) << "state " << b.state;
+        EXPECT_FLOAT_EQ(target.Texts()[0].rect.bottom - target.Texts()[0].rect.top, 20);
     }
 }
 
@@ -161,7 +170,7 @@ TEST_F(WidgetFixture, LinkOpensItsAddressOncePerPress) {
     EXPECT_EQ(dialogs.openedUrls[0], link.url);
     EXPECT_FLOAT_EQ(link.left, 0) << "links span the whole panel";
     EXPECT_FLOAT_EQ(link.right, 200);
-    EXPECT_TRUE(SameColour(target.fills.back().colour, brushes[23])) << "held over the link: hover fill";
+    EXPECT_TRUE(SameColour(Fills(target).back().colour, brushes[23])) << "held over the link: hover fill";
 }
 
 TEST_F(WidgetFixture, LabelIsCentredAcrossThePanelInWholePixels) {
@@ -171,14 +180,14 @@ TEST_F(WidgetFixture, LabelIsCentredAcrossThePanelInWholePixels) {
     label.offsetY = 190;
     label.text = "FluidR3_GM";
     label.Draw(1336.5f, 1535.0f, 0);
-    ASSERT_EQ(target.texts.size(), 1u);
-    const RectF r = target.texts[0].r;
+    ASSERT_EQ(target.Texts().size(), 1u);
+    const RectF r = target.Texts()[0].rect;
     EXPECT_FLOAT_EQ(r.left, 1336.5f);
     EXPECT_FLOAT_EQ(r.right, 1336.5f + 198) << "the width is whole pixels";
     EXPECT_FLOAT_EQ(r.top, 193);
     EXPECT_FLOAT_EQ(r.bottom, 203);
-    EXPECT_TRUE(target.texts[0].format.ellipsis);
-    EXPECT_EQ(target.texts[0].format.weight, 700);
+    EXPECT_TRUE(target.Texts()[0].format.ellipsis);
+    EXPECT_EQ(target.Texts()[0].format.weight, 700);
     EXPECT_FLOAT_EQ(label.bottom - label.top, 20);
 }
 

@@ -1,0 +1,294 @@
+#include "ui/control_panel.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "app/session_state.h"
+#include "midi/midi_reader.h"
+#include "platform/dialogs.h"
+#include "resources/strings.h"
+#include "settings/settings.h"
+
+namespace {
+
+constexpr int kLogoImage = 145;
+constexpr float kLogoMaxHeight = 50.0f;
+constexpr float kLogoMaxWidth = 173.62204f;  // 50 x 441 / 127: the logo's width at its greatest height
+constexpr const char* kGuideName = "user-guide.html";
+
+// Palette entries.
+constexpr int kWhite = 9;
+constexpr int kText = 8;
+constexpr int kTransport = 4;
+constexpr int kTransportHover = 6;
+
+}  // namespace
+
+std::string FormatSongTime(double seconds) {
+    const double scaled = seconds * 1000.0;
+    // Beyond the longest song the digits would be meaningless; such a time never reaches here.
+    if (!(scaled >= 0) || scaled >= 2147483647.0) return "--:--.-";
+    const int ms = static_cast<int>(scaled);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d.%1d", ms / 60000, (ms % 60000) / 1000, (ms % 1000) / 100);
+    return text;
+}
+
+std::string UserGuideUrl() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    std::vector<fs::path> candidates;
+    if (!error) candidates.push_back(exe.parent_path() / "../share/doc/dorvik-midi-player" / kGuideName);
+#ifdef DORVIK_SOURCE_DIR
+    candidates.push_back(fs::path(DORVIK_SOURCE_DIR) / "docs" / kGuideName);
+#endif
+    for (const fs::path& p : candidates) {
+        if (fs::exists(p, error)) return "file://" + fs::weakly_canonical(p, error).string();
+    }
+    return candidates.empty() ? std::string() : "file://" + candidates.back().string();
+}
+
+void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
+    logo = Bitmap::LoadPng(kLogoImage, device, lookup);
+
+    link = LinkButton{};
+    link.offsetY = 50;
+    link.armed = true;
+    link.text = "User guide";
+    link.url = guideUrl;
+
+    Button* const buttons[] = {&soundFontButton, &midiButton, &exportButton};
+    const int captions[] = {res::IdsLoadSoundfont, res::IdsLoadMidi, res::IdsExportAudio};
+    const float offsets[] = {150, 250, 350};
+    const bool progress[] = {false, true, true};
+    for (int i = 0; i < 3; ++i) {
+        Button& b = *buttons[i];
+        b = Button{};
+        b.text = res::LoadString(captions[i]);
+        b.offsetY = offsets[i];
+        b.armed = true;
+        b.showProgress = progress[i];
+        b.progress = -1.0f;
+    }
+    enabled = true;
+
+    const SessionState& state = *sharedState;
+    soundFontLabel = Label{};
+    soundFontLabel.text =
+        state.soundFontLoaded ? state.soundFontName : res::LoadString(res::IdsNoSoundfontLoaded);
+    soundFontLabel.offsetY = 190;
+    midiLabel = Label{};
+    midiLabel.text = state.rendered ? state.midiName : res::LoadString(res::IdsNoMidiFileLoaded);
+    midiLabel.offsetY = 290;
+
+    for (Button* b : buttons) {
+        b->device = device;
+        b->brushes = brushes;
+    }
+    link.device = device;
+    link.brushes = brushes;
+    link.opener = state.dialogs;
+    soundFontLabel.device = midiLabel.device = device;
+    soundFontLabel.brushes = midiLabel.brushes = brushes;
+    action = ActionNone;
+}
+
+void ControlPanel::Frame() {
+    SessionState& state = *sharedState;
+
+    // 1. The pending action, once the button is up (and for a large button two frames later).
+    if (action != ActionNone && !mouseDown && idleFrames >= 2) {
+        if (action == ActionLoadFile) {
+            LoadFile(fileKind);
+        } else if (action != ActionRendering) {
+            // Posted, not written over: a command that became pending since the press (a count-in
+            // started from the keyboard, say) must run its course.
+            state.Post(static_cast<uint16_t>(action));
+        }
+        if (action != ActionRendering) action = ActionNone;
+    }
+
+    const bool canStart = enabled && state.command == CmdNone;
+    link.Update(left, right, top, mousePoint, mouseDown);
+
+    if (soundFontButton.Update(left, right, top, mousePoint, mouseDown) && canStart) {
+        if (state.playState == Playing) state.command = CmdStop;
+        enabled = false;
+        fileKind = FileSoundFont;
+        action = ActionLoadFile;
+        idleFrames = 0;
+    }
+    if (midiButton.Update(left, right, top, mousePoint, mouseDown) && canStart) {
+        if (!state.soundFontLoaded) {
+            ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsError);
+        } else {
+            if (state.playState == Playing) state.command = CmdStop;
+            enabled = false;
+            fileKind = FileMidi;
+            action = ActionLoadFile;
+            idleFrames = 0;
+        }
+    }
+    if (exportButton.Update(left, right, top, mousePoint, mouseDown) && canStart) {
+        if (state.playState == Playing) state.command = CmdStop;
+        enabled = false;
+        action = ActionExport;
+        idleFrames = 0;
+    }
+
+    if (action == ActionRendering && synth != nullptr) synth->RenderStep(*this);
+
+    if (!mouseDown) {
+        if (action == ActionNone) enabled = true;
+        ++idleFrames;
+    }
+
+    DrawTransport();
+    DrawLogo();
+    soundFontLabel.Draw(left, right, top);
+    midiLabel.Draw(left, right, top);
+    DrawTime();
+}
+
+void ControlPanel::DrawTransport() {
+    SessionState& state = *sharedState;
+    platform::RenderTarget* target = Target();
+    const float x0 = std::max(left + 20, (width - 130) * 0.5f + left + 20);
+    const float t = bottom - 40;
+    const float b = bottom - 20;
+    transportButtons[TransportRewind] = {x0, t, x0 + 25, b};
+    transportButtons[TransportPlayPause] = {x0 + 35, t, x0 + 60, b};
+    transportButtons[TransportStop] = {x0 + 70, t, x0 + 95, b};
+
+    const bool armed =
+        mouseDown && state.midiParsed && state.songReady && action == ActionNone && state.command == CmdNone;
+    const bool playing = state.playState == Playing;
+    const int32_t actions[3] = {ActionRewind, playing ? ActionPause : ActionPlay, ActionStop};
+
+    for (int i = 0; i < 3; ++i) {
+        const RectF& r = transportButtons[i];
+        const float mx = static_cast<float>(mouseX);
+        const float my = static_cast<float>(mouseY);
+        const bool over = r.left <= mx && mx <= r.right && r.top <= my && my <= r.bottom;
+        ColourF colour = brushes[kTransport];
+        float d = 0;
+        if (over) {
+            colour = brushes[kTransportHover];
+            if (armed) {
+                action = actions[i];
+                d = 1;
+                if (i == TransportStop) state.refreshBits = RefreshAll;
+            }
+        }
+        if (target == nullptr) continue;
+        switch (i) {
+            case TransportRewind:
+                target->FillRect({x0 + d, t + d, x0 + 5 + d, b + d}, colour);
+                for (int k = 0; k < 15; ++k) {
+                    const float x = x0 + 5 + static_cast<float>(k) + d;
+                    target->DrawLine(x, t + 0.625f * static_cast<float>(k) + 10 + d, x,
+                                     b - 0.625f * static_cast<float>(k) - 10 + d, colour, 1);
+                }
+                break;
+            case TransportPlayPause:
+                if (playing) {
+                    target->FillRect({x0 + 40 + d, t + d, x0 + 45 + d, b + d}, colour);
+                    target->FillRect({x0 + 50 + d, t + d, x0 + 55 + d, b + d}, colour);
+                } else {
+                    for (int k = 0; k < 20; ++k) {
+                        const float x = x0 + 40 + static_cast<float>(k) + d;
+                        target->DrawLine(x, t + 0.5f * static_cast<float>(k) + d, x,
+                                         b - 0.5f * static_cast<float>(k) + d, colour, 1);
+                    }
+                }
+                break;
+            case TransportStop:
+                target->FillRect({x0 + 75 + d, t + d, x0 + 95 + d, b + d}, colour);
+                break;
+        }
+    }
+}
+
+void ControlPanel::DrawLogo() {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr) return;
+    float w = right - left + 1;
+    float h = w * 127 / 441;
+    float x = left;
+    if (h > kLogoMaxHeight) {
+        h = kLogoMaxHeight;
+        w = kLogoMaxWidth;
+        x = (width - kLogoMaxWidth) * 0.5f + left;
+    }
+    target->FillRect({left, top, right, top + h}, brushes[kWhite]);
+    logo.Draw(x, top, x + w, top + h, 1.0f);
+}
+
+void ControlPanel::DrawTime() {
+    if (device == nullptr) return;
+    device->DrawTextMedium(FormatSongTime(songTime), left, bottom - 100, static_cast<int>(width), 20,
+                           brushes[kText]);
+}
+
+bool ControlPanel::LoadFile(int kind) {
+    SessionState& state = *sharedState;
+    mouseDown = false;
+    if (kind != FileMidi && kind != FileSoundFont) return true;
+
+    const bool midi = kind == FileMidi;
+    std::string path;
+    if (state.dialogs == nullptr ||
+        !state.dialogs->OpenFile(res::LoadString(midi ? res::IdsSelectMidiFile : res::IdsSelectSoundfont),
+                                 res::LoadString(midi ? res::IdsMidiFiles : res::IdsSoundfontFilter),
+                                 {midi ? "*.mid" : "*.sf2"}, path)) {
+        return false;
+    }
+
+    midiLabel.text = res::LoadString(res::IdsNoMidiFileLoaded);
+    state.rendered = false;
+    state.songReady = false;
+    if (state.song) {
+        state.song.reset();
+        state.midiParsed = false;
+    }
+
+    if (midi) {
+        state.midiPath = path;
+        state.song = std::make_unique<SongData>();
+        state.midiParsed = ReadMidiFile(*state.song, state.midiPath);
+        if (!state.midiParsed) {
+            ShowErrorBox(state, res::IdsInvalidMidiFile, res::IdsError);
+            return true;
+        }
+        if (synth == nullptr || !synth->StartRender()) {
+            // Nothing runs, so nothing may look as if it were rendering; say why.
+            if (state.dialogs != nullptr) {
+                state.dialogs->ShowError(
+                    synth != nullptr ? synth->lastError : "The synthesiser is not available",
+                    res::LoadString(res::IdsError));
+            }
+            return true;
+        }
+        state.rendered = true;
+        midiButton.progress = 0;
+        action = ActionRendering;
+        return true;
+    }
+
+    state.soundFontPath = path;
+    state.soundFontLoaded = synth != nullptr && synth->LoadSoundFont();
+    if (state.soundFontLoaded) {
+        state.soundFontName = FileTitleFromPath(state.soundFontPath);
+        soundFontLabel.text = state.soundFontName;
+    } else {
+        soundFontLabel.text = res::LoadString(res::IdsNoSoundfontLoaded);
+    }
+    return true;
+}

@@ -1,0 +1,81 @@
+// The column at the right of the window: the logo, the link to the user guide, "Load soundfont"
+// with the SoundFont's name, "Load MIDI" with the song's name, "Export audio", the song time in
+// large digits and the three small transport buttons.
+//
+// The panel never acts where the user clicks. A press records a pending `action`, which runs once
+// the mouse button is up again: for the three large buttons only in the third frame after the
+// release (so that a modal dialog never opens under a held button), for the transport buttons in
+// the first. The action either runs the file-loading flow or posts a command for the controller.
+// While a song renders, the panel drives the render one slice per frame and "Load MIDI" shows
+// its progress.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "synth/synth_renderer.h"
+#include "ui/widgets.h"
+#include "view/bitmap.h"
+#include "view/panel.h"
+
+enum PanelAction : int32_t {
+    ActionNone = 0,
+    ActionLoadFile = 1,   // open a file and load it (`fileKind`)
+    ActionRendering = 2,  // a render runs: one slice per frame until it completes
+    ActionPlay = 3,       // the transport and export actions post the command of the same number
+    ActionPause = 4,
+    ActionStop = 5,
+    ActionRewind = 7,
+    ActionExport = 10,
+};
+
+enum FileKind : int32_t { FileMidi = 1, FileSoundFont = 2 };
+
+enum TransportButton : int { TransportRewind = 0, TransportPlayPause = 1, TransportStop = 2 };
+
+class ControlPanel : public Panel, public RenderProgressSink {
+  public:
+    bool enabled = false;            // the large buttons may start an action
+    SynthRenderer* synth = nullptr;  // not owned; set before Build
+    Button exportButton;             // "Export audio"
+    Bitmap logo;                     // image 145, 174 x 50
+    Button soundFontButton;          // "Load soundfont"
+    Button midiButton;               // "Load MIDI"
+    LinkButton link;                 // the user guide
+    Label soundFontLabel;            // the SoundFont's name or "no soundfont loaded"
+    Label midiLabel;                 // the song's name or "no midi file loaded"
+    RectF transportButtons[3];       // hit areas: back to start, play/pause, stop
+    int32_t action = ActionNone;     // pending action
+    int32_t fileKind = 0;            // for ActionLoadFile
+    int32_t idleFrames = 0;          // frames with the button up since a large button's click
+    int32_t mouseX = 0, mouseY = 0;  // copied in by the controller before every Frame
+
+    // Once, after Init and CreateBrushes and after `synth` is set. `guideUrl` is what the link
+    // opens; the link shows "User guide".
+    void Build(const std::string& guideUrl, ImageLookup lookup = &res::FindImage);
+
+    // Once per frame in the normal view, after the rectangle, the background and the mouse
+    // position have been set.
+    void Frame();
+
+    // The loading flow of "Load MIDI" (kind 1) and "Load soundfont" (kind 2): asks for the file
+    // and loads it. Returns false only when the dialog was cancelled or could not be shown.
+    bool LoadFile(int kind);
+
+    // What the render tells the panel.
+    void SetRenderProgress(float percent) override { midiButton.progress = percent; }
+    void SetMidiLabel(const std::string& text) override { midiLabel.text = text; }
+    void EndRender() override { action = ActionNone; }
+
+  private:
+    void DrawTransport();
+    void DrawLogo();
+    void DrawTime();
+};
+
+// The file:// address of the user guide installed with the program, or of the copy in the source
+// tree when the program runs from its build folder.
+[[nodiscard]] std::string UserGuideUrl();
+
+// The song time as the panel shows it: "01:23.4", or "--:--.-" before the song starts.
+[[nodiscard]] std::string FormatSongTime(double seconds);
