@@ -1,9 +1,11 @@
 // Whole frames of the notes view and time bar, drawn by the software renderer with the real
-// artwork and compared with committed PNGs. A pixel may differ by a few levels per channel, and a
-// handful of pixels may differ more (text edges on another font build); anything larger fails
-// and leaves the frame drawn beside the test's temporary files for a look.
+// artwork and compared with committed PNGs. The frames leave out text, which depends on the
+// machine's fonts (the texts themselves are checked on the recording target). A pixel may differ
+// by a few levels per channel and a handful of pixels by more; anything larger fails and leaves
+// the frame drawn in the temporary folder for a look.
 //
-// DORVIK_UPDATE_GOLDEN=1 rewrites the committed frames instead of comparing.
+// DORVIK_UPDATE_GOLDEN=1 rewrites the committed frames instead of comparing; the artwork changing
+// is the usual reason.
 #include <SDL_image.h>
 #include <gtest/gtest.h>
 
@@ -17,7 +19,7 @@ namespace {
 
 constexpr int kWidth = 640, kHeight = 360;
 constexpr int kChannelTolerance = 8;
-constexpr double kDifferingShare = 0.0005;  // of all pixels
+constexpr double kDifferingShare = 0.0002;  // of all pixels: a short 1-pixel line is too many
 
 std::string GoldenPath(const std::string& name) {
     const char* root = std::getenv("DORVIK_SOURCE_DIR");
@@ -108,7 +110,7 @@ void ExpectMatchesGolden(viewtest::Scene& scene, const std::string& name) {
 class GoldenFrame : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_NE(scene.target, nullptr) << scene.error; }
-    viewtest::Scene scene{kWidth, kHeight};
+    viewtest::Scene scene{kWidth, kHeight, false};
 };
 
 TEST_F(GoldenFrame, BeforeAnySongOnlyTheBackgroundsAndGuideLines) {

@@ -13,18 +13,48 @@
 
 namespace viewtest {
 
+// Forwards everything but text to another target. Frames drawn through it depend only on shapes
+// and artwork, not on which font the machine has or how a text engine places it.
+class TextlessTarget : public platform::RenderTarget {
+  public:
+    explicit TextlessTarget(platform::RenderTarget& inner) : inner_(inner) {}
+    [[nodiscard]] int Width() const override { return inner_.Width(); }
+    [[nodiscard]] int Height() const override { return inner_.Height(); }
+    void BeginDraw() override { inner_.BeginDraw(); }
+    void EndDraw() override { inner_.EndDraw(); }
+    void Clear(ColourF c) override { inner_.Clear(c); }
+    void FillRect(const RectF& r, ColourF c) override { inner_.FillRect(r, c); }
+    void DrawLine(float x0, float y0, float x1, float y1, ColourF c, float w) override {
+        inner_.DrawLine(x0, y0, x1, y1, c, w);
+    }
+    void DrawRect(const RectF& r, ColourF c, float w) override { inner_.DrawRect(r, c, w); }
+    void DrawImage(const platform::Image& image, const RectF& dest, const RectF& source,
+                   float opacity) override {
+        inner_.DrawImage(image, dest, source, opacity);
+    }
+    void DrawText(const std::string&, const platform::TextFormat&, const RectF&, ColourF) override {}
+    std::unique_ptr<platform::Image> DecodePng(const uint8_t* data, size_t size) override {
+        return inner_.DecodePng(data, size);
+    }
+
+  private:
+    platform::RenderTarget& inner_;
+};
+
 struct Scene {
     std::unique_ptr<platform::OffscreenRenderTarget> target;
+    std::unique_ptr<TextlessTarget> textless;  // when the scene is drawn without text
     GraphicsDevice device;
     PlayerController controller;
     std::unique_ptr<NotesView> view = std::make_unique<NotesView>();
     std::unique_ptr<TimeBar> timeBar = std::make_unique<TimeBar>();
     std::string error;  // why the target could not be made
 
-    Scene(int width, int height) {
+    Scene(int width, int height, bool withText = true) {
         target = platform::OffscreenRenderTarget::Create(width, height, &error);
         if (target == nullptr) return;
-        device.target = target.get();
+        if (!withText) textless = std::make_unique<TextlessTarget>(*target);
+        device.target = withText ? static_cast<platform::RenderTarget*>(target.get()) : textless.get();
         device.clientWidth = width;
         device.clientHeight = height;
         controller.device = &device;
@@ -56,8 +86,9 @@ struct Scene {
         const float g = c.fullView ? 0.0f : c.splitterHalfWidth;
         const float a = c.fullView ? W : W * c.splitX;
         const float b = c.fullView ? H : H * c.splitY;
-        target->BeginDraw();
-        target->Clear(PaletteColour(c.palette.colour[PalClear]));
+        platform::RenderTarget& out = *device.target;
+        out.BeginDraw();
+        out.Clear(PaletteColour(c.palette.colour[PalClear]));
         view->songTime = timeBar->songTime = songTime;
         view->SetRect(0, 0, a - g, b - g);
         view->DrawBackground();
@@ -66,10 +97,10 @@ struct Scene {
             timeBar->SetRect(0, b + g, a - g, H - 1);
             timeBar->DrawBackground();
             timeBar->Draw();
-            target->FillRect({a + g, 0, W - 1, H - 1}, PaletteColour(c.palette.colour[PalControlPanel]));
+            out.FillRect({a + g, 0, W - 1, H - 1}, PaletteColour(c.palette.colour[PalControlPanel]));
         }
         view->DrawViewToggle(c);
-        target->EndDraw();
+        out.EndDraw();
     }
 
     // A frame with nothing on it but the clear: what every frame costs at least.
