@@ -1,0 +1,722 @@
+// Contents: font lookup; pixel snapping; SdlRenderTarget (shapes, images, text layout and its
+// cache); WindowRenderTarget; OffscreenRenderTarget.
+#include "platform/graphics_sdl.h"
+
+#include <SDL.h>
+#include <SDL_image.h>
+#include <SDL_ttf.h>
+#include <fontconfig/fontconfig.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace platform {
+
+// ---------------------------------------------------------------------------------------------
+// Fonts
+
+namespace {
+
+constexpr const char* kFallbackRegular = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+constexpr const char* kFallbackBold = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
+
+bool Readable(const std::string& path) {
+    return !path.empty() && access(path.c_str(), R_OK) == 0;
+}
+
+// The face fontconfig picks for "sans-serif" at the given weight: its file, its index inside the
+// file, and the weight it really has (a family without a bold face answers with its regular one).
+bool MatchSansSerif(FcConfig* config, int weight, std::string* file, int* index, int* gotWeight) {
+    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
+    if (pattern == nullptr) return false;
+    FcPatternAddInteger(pattern, FC_WEIGHT, weight);
+    FcConfigSubstitute(config, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern* match = FcFontMatch(config, pattern, &result);
+    FcPatternDestroy(pattern);
+    if (match == nullptr) return false;
+    FcChar8* path = nullptr;
+    bool found = FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path != nullptr;
+    if (found) {
+        *file = reinterpret_cast<const char*>(path);
+        if (FcPatternGetInteger(match, FC_INDEX, 0, index) != FcResultMatch) *index = 0;
+        if (FcPatternGetInteger(match, FC_WEIGHT, 0, gotWeight) != FcResultMatch) *gotWeight = weight;
+    }
+    FcPatternDestroy(match);
+    return found;
+}
+
+FontFiles LookUpFontFiles() {
+    FontFiles files;
+    if (FcConfig* config = FcInitLoadConfigAndFonts()) {
+        int weight = 0;
+        if (!MatchSansSerif(config, FC_WEIGHT_REGULAR, &files.regular, &files.regularIndex, &weight) ||
+            !Readable(files.regular)) {
+            files.regular.clear();
+        }
+        if (MatchSansSerif(config, FC_WEIGHT_BOLD, &files.bold, &files.boldIndex, &weight) &&
+            Readable(files.bold) && weight >= FC_WEIGHT_DEMIBOLD) {
+            // A real bold face.
+        } else {
+            files.bold.clear();
+        }
+        FcConfigDestroy(config);
+    }
+    if (files.regular.empty()) {
+        files.regular = kFallbackRegular;
+        files.regularIndex = 0;
+    }
+    if (files.bold.empty()) {
+        if (Readable(kFallbackBold)) {
+            files.bold = kFallbackBold;
+            files.boldIndex = 0;
+        } else {
+            files.bold = files.regular;
+            files.boldIndex = files.regularIndex;
+            files.boldIsSynthetic = true;
+        }
+    }
+    return files;
+}
+
+}  // namespace
+
+const FontFiles& SystemFontFiles() {
+    static const FontFiles files = LookUpFontFiles();
+    return files;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pixel snapping
+
+namespace {
+
+// Far beyond any target, but small enough that the conversion to int is always defined.
+constexpr float kCoordinateLimit = 1.0e7f;
+
+// The first pixel whose centre lies at or after the edge: centres are at i + 0.5.
+int PixelEdge(float edge) {
+    if (!(edge > -kCoordinateLimit)) return static_cast<int>(-kCoordinateLimit);  // also NaN
+    if (edge > kCoordinateLimit) return static_cast<int>(kCoordinateLimit);
+    return static_cast<int>(std::ceil(edge - 0.5f));
+}
+
+struct PixelSpan {
+    int first, end;  // [first, end)
+};
+
+PixelSpan Span(float from, float to) {
+    return {PixelEdge(from), PixelEdge(to)};
+}
+
+Uint8 Channel(float value) {
+    if (!(value > 0.0f)) return 0;
+    if (value >= 1.0f) return 255;
+    return static_cast<Uint8>(std::lround(value * 255.0f));
+}
+
+// Byte length of the UTF-8 sequence that starts at s[i]; continuation bytes are skipped so that
+// a cut never splits a character, even in malformed text.
+size_t NextBoundary(const std::string& s, size_t i) {
+    ++i;
+    while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+    return i;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Images
+
+namespace {
+
+class SdlImage final : public Image {
+  public:
+    SdlImage(SDL_Texture* texture, int width, int height, const SdlRenderTarget* owner,
+             std::weak_ptr<int> alive)
+        : texture_(texture), width_(width), height_(height), owner_(owner), alive_(std::move(alive)) {}
+    ~SdlImage() override {
+        // Textures belong to their renderer; once it is gone, so is the texture.
+        if (!alive_.expired()) SDL_DestroyTexture(texture_);
+    }
+    SdlImage(const SdlImage&) = delete;
+    SdlImage& operator=(const SdlImage&) = delete;
+
+    [[nodiscard]] int Width() const override { return width_; }
+    [[nodiscard]] int Height() const override { return height_; }
+
+    // The texture when the image may be drawn on `target`, else null.
+    [[nodiscard]] SDL_Texture* TextureFor(const SdlRenderTarget* target) const {
+        return target == owner_ && !alive_.expired() ? texture_ : nullptr;
+    }
+
+  private:
+    SDL_Texture* texture_;
+    int width_;
+    int height_;
+    const SdlRenderTarget* owner_;
+    std::weak_ptr<int> alive_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// SdlRenderTarget
+
+SdlRenderTarget::SdlRenderTarget(int width, int height) : width_(width), height_(height) {}
+
+SdlRenderTarget::~SdlRenderTarget() {
+    Release();
+}
+
+bool SdlRenderTarget::Attach(SDL_Renderer* renderer) {
+    renderer_ = renderer;
+    alive_ = std::make_shared<int>(0);
+    ttfStarted_ = TTF_Init() == 0;  // reference-counted by SDL_ttf
+    return ttfStarted_;
+}
+
+void SdlRenderTarget::Release() {
+    for (auto& [key, entry] : textCache_) DestroyEntry(entry);
+    textCache_.clear();
+    for (const FontSlot& slot : fonts_) {
+        if (slot.font != nullptr) TTF_CloseFont(slot.font);
+    }
+    fonts_.clear();
+    if (ttfStarted_) TTF_Quit();
+    ttfStarted_ = false;
+    alive_.reset();
+    if (renderer_ != nullptr) SDL_DestroyRenderer(renderer_);
+    renderer_ = nullptr;
+}
+
+void SdlRenderTarget::StartFrame() {
+    ++frameNumber_;
+    if ((frameNumber_ & 63) == 0) EvictOldText();
+}
+
+void SdlRenderTarget::SetColour(ColourF colour) {
+    SDL_SetRenderDrawColor(renderer_, Channel(colour.r), Channel(colour.g), Channel(colour.b),
+                           Channel(colour.a));
+    SDL_SetRenderDrawBlendMode(renderer_, colour.a >= 1.0f ? SDL_BLENDMODE_NONE : SDL_BLENDMODE_BLEND);
+}
+
+void SdlRenderTarget::FillPixels(float left, float top, float right, float bottom) {
+    const PixelSpan x = Span(left, right);
+    const PixelSpan y = Span(top, bottom);
+    if (x.end <= x.first || y.end <= y.first) return;
+    const SDL_Rect rect{x.first, y.first, x.end - x.first, y.end - y.first};
+    SDL_RenderFillRect(renderer_, &rect);
+}
+
+void SdlRenderTarget::Clear(ColourF colour) {
+    if (renderer_ == nullptr) return;
+    SDL_SetRenderDrawColor(renderer_, Channel(colour.r), Channel(colour.g), Channel(colour.b),
+                           Channel(colour.a));
+    SDL_RenderClear(renderer_);
+}
+
+void SdlRenderTarget::FillRect(const RectF& r, ColourF colour) {
+    if (renderer_ == nullptr || colour.a <= 0.0f) return;
+    SetColour(colour);
+    FillPixels(r.left, r.top, r.right, r.bottom);
+}
+
+void SdlRenderTarget::DrawLine(float x0, float y0, float x1, float y1, ColourF colour, float width) {
+    if (renderer_ == nullptr || colour.a <= 0.0f || !(width > 0.0f)) return;
+    const float half = width / 2.0f;
+    SetColour(colour);
+    // The line is the rectangle `width` wide around the segment, with flat ends at the end points.
+    // Most lines of the interface are upright or level and fill whole pixels that way.
+    if (x0 == x1) {
+        FillPixels(x0 - half, std::min(y0, y1), x0 + half, std::max(y0, y1));
+        return;
+    }
+    if (y0 == y1) {
+        FillPixels(std::min(x0, x1), y0 - half, std::max(x0, x1), y0 + half);
+        return;
+    }
+    const float dx = x1 - x0;
+    const float dy = y1 - y0;
+    const float length = std::sqrt(dx * dx + dy * dy);
+    if (!(length > 0.0f) || !std::isfinite(length)) return;
+    // A slanted line is filled row by row with the same pixel-centre rule as everything else, so
+    // that it looks the same on every renderer.
+    const float nx = -dy / length * half;
+    const float ny = dx / length * half;
+    const float px[4] = {x0 + nx, x1 + nx, x1 - nx, x0 - nx};
+    const float py[4] = {y0 + ny, y1 + ny, y1 - ny, y0 - ny};
+    const PixelSpan rows =
+        Span(std::min({py[0], py[1], py[2], py[3]}), std::max({py[0], py[1], py[2], py[3]}));
+    spanBuffer_.clear();
+    for (int row = rows.first; row < rows.end; ++row) {
+        const float yc = static_cast<float>(row) + 0.5f;
+        float from = kCoordinateLimit, to = -kCoordinateLimit;
+        for (int e = 0; e < 4; ++e) {
+            const int f = (e + 1) % 4;
+            if ((py[e] <= yc) == (py[f] <= yc)) continue;  // this edge does not cross the row's centre
+            const float x = px[e] + (yc - py[e]) * (px[f] - px[e]) / (py[f] - py[e]);
+            from = std::min(from, x);
+            to = std::max(to, x);
+        }
+        const PixelSpan cols = Span(from, to);
+        if (cols.end > cols.first) spanBuffer_.push_back({cols.first, row, cols.end - cols.first, 1});
+    }
+    if (!spanBuffer_.empty()) {
+        SDL_RenderFillRects(renderer_, spanBuffer_.data(), static_cast<int>(spanBuffer_.size()));
+    }
+}
+
+void SdlRenderTarget::DrawRect(const RectF& r, ColourF colour, float width) {
+    if (renderer_ == nullptr || colour.a <= 0.0f || !(width > 0.0f)) return;
+    SetColour(colour);
+    const float h = width / 2.0f;
+    // Four bands that meet without overlapping, so a translucent outline is even all round.
+    if (r.bottom - r.top <= width || r.right - r.left <= width) {
+        FillPixels(r.left - h, r.top - h, r.right + h, r.bottom + h);
+        return;
+    }
+    FillPixels(r.left - h, r.top - h, r.right + h, r.top + h);
+    FillPixels(r.left - h, r.bottom - h, r.right + h, r.bottom + h);
+    FillPixels(r.left - h, r.top + h, r.left + h, r.bottom - h);
+    FillPixels(r.right - h, r.top + h, r.right + h, r.bottom - h);
+}
+
+void SdlRenderTarget::DrawImage(const Image& image, const RectF& dest, const RectF& source, float opacity) {
+    if (renderer_ == nullptr || !(opacity > 0.0f)) return;
+    const auto* sdlImage = dynamic_cast<const SdlImage*>(&image);
+    SDL_Texture* texture = sdlImage != nullptr ? sdlImage->TextureFor(this) : nullptr;
+    if (texture == nullptr) return;
+
+    float sl = source.left, st = source.top, sr = source.right, sb = source.bottom;
+    float dl = dest.left, dt = dest.top, dr = dest.right, db = dest.bottom;
+    if (!(sr > sl) || !(sb > st) || !(dr > dl) || !(db > dt)) return;
+    const float scaleX = (dr - dl) / (sr - sl);
+    const float scaleY = (db - dt) / (sb - st);
+    if (!std::isfinite(scaleX) || !std::isfinite(scaleY)) return;
+
+    // A source reaching past the image draws only the part that exists, where it would have been.
+    const float iw = static_cast<float>(image.Width());
+    const float ih = static_cast<float>(image.Height());
+    if (sl < 0) {
+        dl -= sl * scaleX;
+        sl = 0;
+    }
+    if (st < 0) {
+        dt -= st * scaleY;
+        st = 0;
+    }
+    if (sr > iw) {
+        dr -= (sr - iw) * scaleX;
+        sr = iw;
+    }
+    if (sb > ih) {
+        db -= (sb - ih) * scaleY;
+        sb = ih;
+    }
+    if (!(sr > sl) || !(sb > st)) return;
+
+    // SDL copies whole source pixels. A source with fractional edges is widened to whole pixels,
+    // the destination widened by the same scale, and the result clipped to the real destination.
+    const float isl = std::floor(sl), ist = std::floor(st), isr = std::ceil(sr), isb = std::ceil(sb);
+    const PixelSpan clipX = Span(dl, dr), clipY = Span(dt, db);
+    if (clipX.end <= clipX.first || clipY.end <= clipY.first) return;
+    const PixelSpan outX = Span(dl - (sl - isl) * scaleX, dr + (isr - sr) * scaleX);
+    const PixelSpan outY = Span(dt - (st - ist) * scaleY, db + (isb - sb) * scaleY);
+    const SDL_Rect src{static_cast<int>(isl), static_cast<int>(ist), static_cast<int>(isr - isl),
+                       static_cast<int>(isb - ist)};
+    const SDL_Rect out{outX.first, outY.first, outX.end - outX.first, outY.end - outY.first};
+    const bool clipped = outX.first != clipX.first || outX.end != clipX.end || outY.first != clipY.first ||
+                         outY.end != clipY.end;
+
+    SDL_SetTextureAlphaMod(texture, Channel(opacity));
+    if (clipped) {
+        const SDL_Rect clip{clipX.first, clipY.first, clipX.end - clipX.first, clipY.end - clipY.first};
+        SDL_RenderSetClipRect(renderer_, &clip);
+    }
+    SDL_RenderCopy(renderer_, texture, &src, &out);
+    if (clipped) SDL_RenderSetClipRect(renderer_, nullptr);
+}
+
+std::unique_ptr<Image> SdlRenderTarget::DecodePng(const uint8_t* data, size_t size) {
+    if (renderer_ == nullptr || data == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) {
+        return nullptr;
+    }
+    SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
+    if (rw == nullptr) return nullptr;
+    SDL_Surface* surface = IMG_isPNG(rw) ? IMG_LoadPNG_RW(rw) : nullptr;
+    SDL_RWclose(rw);
+    if (surface == nullptr) return nullptr;
+    SDL_Texture* texture = SDL_CreateTextureFromSurface(renderer_, surface);
+    const int w = surface->w, h = surface->h;
+    SDL_FreeSurface(surface);
+    if (texture == nullptr) return nullptr;
+    SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
+    SDL_SetTextureScaleMode(texture, SDL_ScaleModeNearest);
+    return std::make_unique<SdlImage>(texture, w, h, this, alive_);
+}
+
+// --- Text ---
+
+TTF_Font* SdlRenderTarget::Font(const TextFormat& format) {
+    if (!ttfStarted_ || !(format.size >= 1.0f) || format.size > 4096.0f) return nullptr;
+    const int pixelSize = static_cast<int>(std::lround(format.size));
+    const bool bold = format.weight >= 600;
+    for (const FontSlot& slot : fonts_) {
+        if (slot.pixelSize == pixelSize && slot.bold == bold) return slot.font;
+    }
+    const FontFiles& files = SystemFontFiles();
+    const std::string& path = bold ? files.bold : files.regular;
+    TTF_Font* font = TTF_OpenFontIndex(path.c_str(), pixelSize, bold ? files.boldIndex : files.regularIndex);
+    if (font == nullptr) {
+        std::fprintf(stderr, "text: cannot open the font %s: %s\n", path.c_str(), TTF_GetError());
+    } else if (bold && files.boldIsSynthetic) {
+        TTF_SetFontStyle(font, TTF_STYLE_BOLD);
+    }
+    fonts_.push_back({pixelSize, bold, font});
+    return font;
+}
+
+namespace {
+
+int TextWidth(TTF_Font* font, const std::string& text) {
+    int w = 0, h = 0;
+    if (text.empty() || TTF_SizeUTF8(font, text.c_str(), &w, &h) != 0) return 0;
+    return w;
+}
+
+bool Fits(TTF_Font* font, const std::string& text, float width) {
+    return static_cast<float>(TextWidth(font, text)) <= width;
+}
+
+constexpr const char* kEllipsis = "\xE2\x80\xA6";  // U+2026
+
+// The longest start of `line` (the whole line at most) that, with trailing blanks removed and "…"
+// added, fits in `width`; "…" alone when no character fits, and nothing when not even that does.
+std::string TrimWithEllipsis(TTF_Font* font, const std::string& line, float width) {
+    std::vector<size_t> cuts;  // byte offsets of character boundaries, ascending, the end included
+    for (size_t i = 0; i < line.size(); i = NextBoundary(line, i)) cuts.push_back(i);
+    cuts.push_back(line.size());
+    auto candidate = [&](size_t cut) {
+        std::string s = line.substr(0, cut);
+        while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
+        return s + kEllipsis;
+    };
+    // Widths grow with the number of characters kept, so the longest fitting start is found by
+    // bisection over the boundaries.
+    size_t lo = 0, hi = cuts.size();  // cuts[0] == 0 keeps nothing; the answer lies in [lo, hi)
+    if (!Fits(font, candidate(0), width)) return std::string();
+    while (hi - lo > 1) {
+        const size_t mid = (lo + hi) / 2;
+        if (Fits(font, candidate(cuts[mid]), width)) {
+            lo = mid;
+        } else {
+            hi = mid;
+        }
+    }
+    return candidate(cuts[lo]);
+}
+
+// Greedy wrapping of one paragraph at blanks. A word wider than the whole line is broken between
+// characters rather than left to overflow.
+void WrapParagraph(TTF_Font* font, const std::string& paragraph, float width,
+                   std::vector<std::string>& lines) {
+    std::string line;
+    size_t i = 0;
+    while (i < paragraph.size()) {
+        size_t wordEnd = paragraph.find(' ', i);
+        if (wordEnd == std::string::npos) wordEnd = paragraph.size();
+        const std::string word = paragraph.substr(i, wordEnd - i);
+        std::string joined = line.empty() ? word : line + " " + word;
+        if (Fits(font, joined, width)) {
+            line = std::move(joined);
+        } else {
+            if (!line.empty()) lines.push_back(std::move(line));
+            line.clear();
+            if (Fits(font, word, width)) {
+                line = word;
+            } else {
+                for (size_t c = 0; c < word.size();) {
+                    const size_t next = NextBoundary(word, c);
+                    std::string longer = line + word.substr(c, next - c);
+                    if (!line.empty() && !Fits(font, longer, width)) {
+                        lines.push_back(std::move(line));
+                        line = word.substr(c, next - c);
+                    } else {
+                        line = std::move(longer);
+                    }
+                    c = next;
+                }
+            }
+        }
+        i = wordEnd + 1;
+    }
+    lines.push_back(std::move(line));
+}
+
+}  // namespace
+
+const SdlRenderTarget::TextEntry* SdlRenderTarget::LayOut(const std::string& text, const TextFormat& format,
+                                                          const RectF& r, TTF_Font* font) {
+    // Everything that changes the lines' content is in the key; colour and position are not.
+    keyBuffer_.clear();
+    const bool widthMatters = format.wrap || format.ellipsis;
+    const bool heightMatters = format.wrap && format.ellipsis;
+    const float width = widthMatters ? r.right - r.left : 0.0f;
+    const float height = heightMatters ? r.bottom - r.top : 0.0f;
+    char head[64];
+    std::snprintf(head, sizeof head, "%d|%d|%d|%d|%a|%a|", static_cast<int>(std::lround(format.size)),
+                  format.weight >= 600 ? 1 : 0, format.wrap ? 1 : 0, format.ellipsis ? 1 : 0,
+                  static_cast<double>(width), static_cast<double>(height));
+    keyBuffer_ += head;
+    keyBuffer_ += text;
+    auto found = textCache_.find(keyBuffer_);
+    if (found != textCache_.end()) {
+        found->second.lastUsedFrame = frameNumber_;
+        return &found->second;
+    }
+
+    std::vector<std::string> lines;
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string paragraph = text.substr(start, end - start);
+        if (!paragraph.empty() && paragraph.back() == '\r') paragraph.pop_back();
+        if (format.wrap) {
+            WrapParagraph(font, paragraph, width, lines);
+        } else {
+            lines.push_back(std::move(paragraph));
+        }
+        start = end + 1;
+    }
+
+    TextEntry entry;
+    entry.lineSkip = TTF_FontLineSkip(font);
+    entry.fontHeight = TTF_FontHeight(font);
+    if (format.ellipsis) {
+        // Lines that do not fit below each other are dropped and the last one kept says so.
+        size_t keep = lines.size();
+        if (format.wrap && entry.lineSkip > 0) {
+            const float spare = height - static_cast<float>(entry.fontHeight);
+            const size_t fit =
+                spare >= 0 ? static_cast<size_t>(spare / static_cast<float>(entry.lineSkip)) + 1 : 1;
+            keep = std::min(keep, fit);
+        }
+        const bool cut = keep < lines.size();
+        lines.resize(keep);
+        for (size_t i = 0; i < lines.size(); ++i) {
+            const bool last = i + 1 == lines.size();
+            if ((cut && last) || !Fits(font, lines[i], width)) {
+                lines[i] = TrimWithEllipsis(font, lines[i], width);
+            }
+        }
+    }
+
+    entry.text = lines;
+    for (const std::string& line : lines) {
+        TextLine rendered;
+        rendered.height = entry.fontHeight;
+        if (!line.empty()) {
+            if (SDL_Surface* surface =
+                    TTF_RenderUTF8_Blended(font, line.c_str(), SDL_Color{255, 255, 255, 255})) {
+                rendered.texture = SDL_CreateTextureFromSurface(renderer_, surface);
+                rendered.width = surface->w;
+                rendered.height = surface->h;
+                SDL_FreeSurface(surface);
+                if (rendered.texture != nullptr)
+                    SDL_SetTextureBlendMode(rendered.texture, SDL_BLENDMODE_BLEND);
+            }
+        }
+        entry.lines.push_back(rendered);
+    }
+    entry.lastUsedFrame = frameNumber_;
+    return &textCache_.emplace(keyBuffer_, std::move(entry)).first->second;
+}
+
+void SdlRenderTarget::DrawText(const std::string& text, const TextFormat& format, const RectF& r,
+                               ColourF colour) {
+    if (renderer_ == nullptr || text.empty() || colour.a <= 0.0f) return;
+    TTF_Font* font = Font(format);
+    if (font == nullptr) return;
+    const TextEntry* entry = LayOut(text, format, r, font);
+    if (entry->lines.empty()) return;
+
+    const int blockHeight =
+        static_cast<int>(entry->lines.size() - 1) * entry->lineSkip + entry->lines.back().height;
+    float y = r.top;
+    if (format.centreVertically) y += ((r.bottom - r.top) - static_cast<float>(blockHeight)) / 2.0f;
+    for (const TextLine& line : entry->lines) {
+        if (line.texture != nullptr) {
+            float x = r.left;
+            if (format.align == TextAlign::Centre)
+                x += ((r.right - r.left) - static_cast<float>(line.width)) / 2.0f;
+            if (format.align == TextAlign::Trailing) x = r.right - static_cast<float>(line.width);
+            const SDL_Rect out{PixelEdge(x + 0.5f), PixelEdge(y + 0.5f), line.width, line.height};
+            SDL_SetTextureColorMod(line.texture, Channel(colour.r), Channel(colour.g), Channel(colour.b));
+            SDL_SetTextureAlphaMod(line.texture, Channel(colour.a));
+            SDL_RenderCopy(renderer_, line.texture, nullptr, &out);
+        }
+        y += static_cast<float>(entry->lineSkip);
+    }
+}
+
+void SdlRenderTarget::DestroyEntry(TextEntry& entry) {
+    for (TextLine& line : entry.lines) {
+        if (line.texture != nullptr) SDL_DestroyTexture(line.texture);
+        line.texture = nullptr;
+    }
+}
+
+void SdlRenderTarget::EvictOldText() {
+    // Labels that change every frame (a running time) would otherwise pile up; two seconds
+    // unused at 60 frames a second is old.
+    constexpr size_t kKeepBelow = 256;
+    constexpr uint64_t kOldAfterFrames = 120;
+    if (textCache_.size() < kKeepBelow) return;
+    for (auto it = textCache_.begin(); it != textCache_.end();) {
+        if (it->second.lastUsedFrame + kOldAfterFrames < frameNumber_) {
+            DestroyEntry(it->second);
+            it = textCache_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+std::vector<std::string> SdlRenderTarget::TextLines(const std::string& text, const TextFormat& format,
+                                                    const RectF& r) {
+    TTF_Font* font = renderer_ != nullptr ? Font(format) : nullptr;
+    if (font == nullptr || text.empty()) return {};
+    return LayOut(text, format, r, font)->text;
+}
+
+// --- Read-back ---
+
+std::vector<uint32_t> SdlRenderTarget::ReadPixels() {
+    std::vector<uint32_t> pixels;
+    if (renderer_ == nullptr) return pixels;
+    pixels.resize(static_cast<size_t>(width_) * static_cast<size_t>(height_));
+    SelectScene(true);
+    const int result =
+        SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, pixels.data(), width_ * 4);
+    SelectScene(false);
+    if (result != 0) pixels.clear();
+    return pixels;
+}
+
+bool SdlRenderTarget::SavePng(const std::string& path) {
+    std::vector<uint32_t> pixels = ReadPixels();
+    if (pixels.empty()) {
+        std::fprintf(stderr, "%s: cannot read the frame back: %s\n", path.c_str(), SDL_GetError());
+        return false;
+    }
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(pixels.data(), width_, height_, 32, width_ * 4,
+                                                              SDL_PIXELFORMAT_ARGB8888);
+    const bool saved = surface != nullptr && IMG_SavePNG(surface, path.c_str()) == 0;
+    if (!saved) std::fprintf(stderr, "%s: cannot save the frame: %s\n", path.c_str(), SDL_GetError());
+    if (surface != nullptr) SDL_FreeSurface(surface);
+    return saved;
+}
+
+// ---------------------------------------------------------------------------------------------
+// WindowRenderTarget
+
+std::unique_ptr<WindowRenderTarget> WindowRenderTarget::Create(SDL_Window* window, int width, int height,
+                                                               std::string* error) {
+    auto fail = [&](const char* what) {
+        if (error != nullptr) *error = std::string(what) + ": " + SDL_GetError();
+        return nullptr;
+    };
+    if (window == nullptr || width <= 0 || height <= 0) return fail("no window to draw on");
+    std::unique_ptr<WindowRenderTarget> target(new WindowRenderTarget(width, height));
+    // No vertical sync: the frame loop paces itself and must not block in Present.
+    SDL_Renderer* renderer =
+        SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_TARGETTEXTURE);
+    if (renderer == nullptr) {
+        renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE | SDL_RENDERER_TARGETTEXTURE);
+    }
+    if (renderer == nullptr) return fail("cannot create a renderer");
+    if (!target->Attach(renderer)) return fail("cannot start the font engine");
+    target->scene_ =
+        SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_TARGET, width, height);
+    if (target->scene_ == nullptr) return fail("cannot create the scene texture");
+    // The scene is scaled only when the window no longer has its first size; smoothing then keeps
+    // text legible instead of doubling some pixel rows and not others.
+    SDL_SetTextureScaleMode(target->scene_, SDL_ScaleModeLinear);
+    SDL_SetTextureBlendMode(target->scene_, SDL_BLENDMODE_NONE);
+    return target;
+}
+
+WindowRenderTarget::~WindowRenderTarget() {
+    if (scene_ != nullptr) SDL_DestroyTexture(scene_);
+    scene_ = nullptr;
+    Release();
+}
+
+void WindowRenderTarget::SelectScene(bool scene) {
+    SDL_SetRenderTarget(renderer_, scene ? scene_ : nullptr);
+}
+
+void WindowRenderTarget::BeginDraw() {
+    StartFrame();
+    SelectScene(true);
+}
+
+void WindowRenderTarget::EndDraw() {
+    SelectScene(false);
+    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    SDL_RenderClear(renderer_);
+    SDL_RenderCopy(renderer_, scene_, nullptr, nullptr);
+    SDL_RenderPresent(renderer_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// OffscreenRenderTarget
+
+std::unique_ptr<OffscreenRenderTarget> OffscreenRenderTarget::Create(int width, int height,
+                                                                     std::string* error) {
+    auto fail = [&](const char* what) {
+        if (error != nullptr) *error = std::string(what) + ": " + SDL_GetError();
+        return nullptr;
+    };
+    if (width <= 0 || height <= 0) return fail("an off-screen target needs a positive size");
+    std::unique_ptr<OffscreenRenderTarget> target(new OffscreenRenderTarget(width, height));
+    target->surface_ = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_ARGB8888);
+    if (target->surface_ == nullptr) return fail("cannot create the surface");
+    SDL_Renderer* renderer = SDL_CreateSoftwareRenderer(target->surface_);
+    if (renderer == nullptr) return fail("cannot create the software renderer");
+    if (!target->Attach(renderer)) return fail("cannot start the font engine");
+    return target;
+}
+
+OffscreenRenderTarget::~OffscreenRenderTarget() {
+    Release();
+    if (surface_ != nullptr) SDL_FreeSurface(surface_);
+    surface_ = nullptr;
+}
+
+void OffscreenRenderTarget::BeginDraw() {
+    StartFrame();
+}
+
+void OffscreenRenderTarget::EndDraw() {
+    SDL_RenderFlush(renderer_);
+}
+
+uint32_t OffscreenRenderTarget::PixelAt(int x, int y) {
+    if (surface_ == nullptr || x < 0 || y < 0 || x >= Width() || y >= Height()) return 0;
+    SDL_RenderFlush(renderer_);
+    if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return 0;
+    const auto* row =
+        static_cast<const uint8_t*>(surface_->pixels) + static_cast<ptrdiff_t>(y) * surface_->pitch;
+    uint32_t pixel = 0;
+    std::memcpy(&pixel, row + static_cast<ptrdiff_t>(x) * 4, sizeof pixel);
+    if (SDL_MUSTLOCK(surface_)) SDL_UnlockSurface(surface_);
+    return pixel;
+}
+
+}  // namespace platform

@@ -1,0 +1,169 @@
+// The drawing layer on SDL2: render targets for the window and for off-screen frames, text through
+// SDL2_ttf and PNG decoding through SDL2_image.
+//
+//   SdlRenderTarget        everything both targets share: rectangles, lines, images, text
+//   WindowRenderTarget     draws into a texture of the design size, stretched over the window
+//   OffscreenRenderTarget  SDL's software renderer over a surface; pixels can be read and saved
+//
+// Pixel rules (the same on both targets, so an off-screen frame shows what the window shows):
+// a filled shape covers exactly the pixels whose centres lie inside it, the top and left edges
+// included and the bottom and right ones not. A rectangle (0, 0, 10, 10) is 10 x 10 pixels; a
+// 1-wide horizontal line at y = 10 covers row 9, at y = 10.5 row 10. Images are sampled
+// nearest-neighbour. Text is the only antialiased drawing.
+//
+// Text: the face is the system's sans-serif face as fontconfig names it (the bold face for weight
+// 600 and above), DejaVu Sans when fontconfig has none. A format's size is the em size in pixels.
+// Lines are the font's line skip apart; a block of n lines is (n - 1) line skips plus one font
+// height tall, and each line starts on a whole pixel. Rendered lines are cached per target, so a
+// frame of unchanged labels costs one lookup and one copy per line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/graphics.h"
+
+struct SDL_Renderer;
+struct SDL_Texture;
+struct SDL_Surface;
+struct SDL_Window;
+struct SDL_Rect;
+typedef struct _TTF_Font TTF_Font;
+
+namespace platform {
+
+// The font files the text of every target uses. Looked up once per process.
+struct FontFiles {
+    std::string regular;
+    int regularIndex = 0;
+    std::string bold;
+    int boldIndex = 0;
+    bool boldIsSynthetic = false;  // no bold face: the regular face is emboldened
+};
+[[nodiscard]] const FontFiles& SystemFontFiles();
+
+class SdlRenderTarget : public RenderTarget {
+  public:
+    ~SdlRenderTarget() override;
+    SdlRenderTarget(const SdlRenderTarget&) = delete;
+    SdlRenderTarget& operator=(const SdlRenderTarget&) = delete;
+
+    [[nodiscard]] int Width() const override { return width_; }
+    [[nodiscard]] int Height() const override { return height_; }
+
+    void Clear(ColourF colour) override;
+    void FillRect(const RectF& r, ColourF colour) override;
+    void DrawLine(float x0, float y0, float x1, float y1, ColourF colour, float width) override;
+    void DrawRect(const RectF& r, ColourF colour, float width) override;
+    void DrawImage(const Image& image, const RectF& dest, const RectF& source, float opacity) override;
+    void DrawText(const std::string& text, const TextFormat& format, const RectF& r, ColourF colour) override;
+    std::unique_ptr<Image> DecodePng(const uint8_t* data, size_t size) override;
+
+    // The last drawn frame at the design size as 0xAARRGGBB, row by row; empty on failure. Call
+    // it outside BeginDraw/EndDraw.
+    [[nodiscard]] std::vector<uint32_t> ReadPixels();
+    // The last drawn frame as a PNG file. Returns false, with the reason on standard error, when
+    // it cannot be written.
+    bool SavePng(const std::string& path);
+
+    // The lines DrawText would draw for this text in this rectangle, after wrapping and trimming.
+    [[nodiscard]] std::vector<std::string> TextLines(const std::string& text, const TextFormat& format,
+                                                     const RectF& r);
+    // Rendered text lines kept for reuse; for tests and measurements.
+    [[nodiscard]] size_t CachedTextCount() const { return textCache_.size(); }
+
+  protected:
+    SdlRenderTarget(int width, int height);
+    // Takes the renderer (owned from now on) and starts the font engine; false when that fails.
+    bool Attach(SDL_Renderer* renderer);
+    // Frees the text cache, the fonts and the renderer. Derived targets call it first in their
+    // destructors, while the surface or texture under the renderer still exists.
+    void Release();
+    // Points the renderer at the design-size pixels (true) or back at the window (false); the
+    // off-screen target always draws into its surface.
+    virtual void SelectScene(bool /*scene*/) {}
+    void StartFrame();  // housekeeping shared by both BeginDraw implementations
+
+    SDL_Renderer* renderer_ = nullptr;
+
+  private:
+    struct TextLine {
+        SDL_Texture* texture = nullptr;  // white on transparent; null for an empty line
+        int width = 0;
+        int height = 0;
+    };
+    struct TextEntry {
+        std::vector<TextLine> lines;
+        std::vector<std::string> text;  // what each line reads
+        int lineSkip = 0;
+        int fontHeight = 0;
+        uint64_t lastUsedFrame = 0;
+    };
+    struct FontSlot {
+        int pixelSize;
+        bool bold;
+        TTF_Font* font;  // null when the face could not be opened; not retried
+    };
+
+    void SetColour(ColourF colour);
+    void FillPixels(float left, float top, float right, float bottom);  // by the pixel-centre rule
+    TTF_Font* Font(const TextFormat& format);
+    const TextEntry* LayOut(const std::string& text, const TextFormat& format, const RectF& r,
+                            TTF_Font* font);
+    void EvictOldText();
+    static void DestroyEntry(TextEntry& entry);
+
+    int width_;
+    int height_;
+    bool ttfStarted_ = false;
+    std::shared_ptr<int> alive_;  // images hold a weak pointer: their textures die with the renderer
+    std::vector<FontSlot> fonts_;
+    std::unordered_map<std::string, TextEntry> textCache_;
+    std::vector<SDL_Rect> spanBuffer_;  // rows of a slanted line, kept to reuse its memory
+    std::string keyBuffer_;             // reused for every lookup so that a cached label allocates nothing
+    uint64_t frameNumber_ = 0;
+};
+
+// The window's target: the scene is drawn at the design size fixed at creation and stretched over
+// the window's whole client area when the frame ends, however the window has been resized since.
+class WindowRenderTarget final : public SdlRenderTarget {
+  public:
+    // Null, with the reason in *error, when no renderer or scene texture can be made.
+    static std::unique_ptr<WindowRenderTarget> Create(SDL_Window* window, int width, int height,
+                                                      std::string* error);
+    ~WindowRenderTarget() override;
+
+    void BeginDraw() override;
+    void EndDraw() override;  // stretches the scene over the window and presents it
+
+  private:
+    WindowRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}
+    void SelectScene(bool scene) override;
+
+    SDL_Texture* scene_ = nullptr;
+};
+
+// An off-screen target on SDL's software renderer: no display, no window, the same pixels.
+// Usable without SDL_Init.
+class OffscreenRenderTarget final : public SdlRenderTarget {
+  public:
+    static std::unique_ptr<OffscreenRenderTarget> Create(int width, int height, std::string* error = nullptr);
+    ~OffscreenRenderTarget() override;
+
+    void BeginDraw() override;
+    void EndDraw() override;
+
+    // One pixel of the frame as 0xAARRGGBB; 0 outside the target.
+    [[nodiscard]] uint32_t PixelAt(int x, int y);
+
+  private:
+    OffscreenRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}
+
+    SDL_Surface* surface_ = nullptr;
+};
+
+}  // namespace platform

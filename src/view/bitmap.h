@@ -1,0 +1,39 @@
+// One of the program's PNG images, decoded for the drawing device, and the three ways it is drawn:
+// whole, a part of it, and the three-slice note sprite of the notes view. An image that is missing
+// or cannot be decoded leaves the bitmap empty, and drawing an empty bitmap does nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/geometry.h"
+#include "platform/graphics.h"
+#include "resources/images.h"
+
+struct GraphicsDevice;
+
+// Where images are found by number. The program uses its embedded images; tests hand in their own.
+using ImageLookup = res::EmbeddedFile (*)(int id);
+
+// Rows at each end of a note sprite that are never stretched: the 32 transparent rows of the
+// margin and the first 3 rows of the rounded core.
+inline constexpr float kSpriteCapRows = 35.0f;
+
+struct Bitmap {
+    GraphicsDevice* device = nullptr;
+    std::unique_ptr<platform::Image> image;  // null when loading failed
+
+    // The image with resource number `id`, decoded for `device`.
+    [[nodiscard]] static Bitmap LoadPng(int id, GraphicsDevice* device, ImageLookup lookup = &res::FindImage);
+
+    [[nodiscard]] bool Loaded() const { return image != nullptr; }
+    [[nodiscard]] float ImageWidth() const;
+    [[nodiscard]] float ImageHeight() const;
+
+    void Draw(float left, float top, float right, float bottom, float opacity) const;
+    void DrawPart(const RectF& destination, const RectF& source, float opacity) const;
+    // The note sprite stretched over `r` and clipped to the band 0..clipHeight. `r` comes back
+    // three times as wide, so that the sprite's 32-pixel core covers the width it was given.
+    void DrawNoteSprite(RectF& r, float clipHeight, float opacity) const;
+};

@@ -1,0 +1,423 @@
+#include "view/notes_view.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "app/frame_timer.h"
+#include "app/player_controller.h"
+#include "app/session_state.h"
+
+namespace {
+
+// Palette entries the view draws with.
+enum : int {
+    PalIconNormal = 4,
+    PalIconHover = 6,
+    PalBarNumber = 8,
+    PalOctaveShade = 16,
+    PalNotesArea = 17,
+    PalCLine = 18,
+    PalBarLine = 19,
+};
+
+constexpr int32_t kBlackPattern[12] = {0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 0, 1};  // from A
+
+// The keys inside an octave image, C to B and C# to A#.
+constexpr float kWhiteKeyStride = 87.0f;
+constexpr RectF kBlackSources[5] = {
+    {52, 0, 100, kBlackKeyImageLength},  {153, 0, 201, kBlackKeyImageLength},
+    {312, 0, 360, kBlackKeyImageLength}, {408, 0, 456, kBlackKeyImageLength},
+    {499, 0, 547, kBlackKeyImageLength},
+};
+
+// The 32 transparent rows above and below a sprite's core: a note's rectangle is widened by them
+// so that the core spans exactly the note's time.
+constexpr float kSpriteMargin = 32.0f;
+
+constexpr int kLastSlot = kTimeIndexSlots - 1;
+
+// The time-index slot of a time, rounded down or up, kept inside the index. NaN lands in slot 0.
+int SlotFloor(double t) {
+    if (!(t > 0.0)) return 0;
+    if (t >= kLastSlot) return kLastSlot;
+    return static_cast<int>(std::floor(t));
+}
+int SlotCeil(double t) {
+    if (!(t > 0.0)) return 0;
+    if (t >= kLastSlot) return kLastSlot;
+    return static_cast<int>(std::ceil(t));
+}
+
+bool Inside(const PointI& p, const RectF& r) {
+    const float x = static_cast<float>(p.x), y = static_cast<float>(p.y);
+    return x >= r.left && x <= r.right && y >= r.top && y <= r.bottom;
+}
+
+}  // namespace
+
+const SongData* NotesView::Song() const {
+    return sharedState != nullptr ? sharedState->song.get() : nullptr;
+}
+
+void NotesView::Build(ImageLookup lookup) {
+    for (int i = 0; i < NotesImageCount; ++i) bitmaps[i] = Bitmap::LoadPng(kNotesImageIds[i], device, lookup);
+    lookAhead = kLookAheadSeconds;
+    currentTime = -1.0f;
+    indexBuilt = false;
+    std::copy(std::begin(kBlackPattern), std::end(kBlackPattern), blackPattern);
+    LayoutKeyboard();
+}
+
+void NotesView::Draw() {
+    currentTime = songTime;
+    if (sharedState != nullptr && (sharedState->refreshBits & RefreshNotesView) != 0) {
+        sharedState->refreshBits &= static_cast<uint16_t>(~RefreshNotesView);
+        ClearLitKeys();
+    }
+    if (sharedState != nullptr && sharedState->songReady) {
+        LayoutKeyboard();
+        DrawGrid();
+    }
+    DrawKeys();
+}
+
+void NotesView::ClearLitKeys() {
+    for (KeyRecord& k : keys) {
+        k.intensity = 0;
+        k.noteIndex = 0;
+        k.part = 0;
+    }
+}
+
+void NotesView::LayoutKeyboard() {
+    topTime = currentTime + lookAhead;
+    keyboardHeight = width * 0.125f;
+    layoutWidth = width;
+    notesHeight = height - keyboardHeight;
+
+    const float w = width / 52.0f;
+    const float o = 7.0f * w;
+    float g = 2.0f * w - o;  // the first, partial octave starts five white keys left of the view
+    float x = 0;
+    int white = 5;  // A
+    int black = 4;  // A#
+    for (int k = 0; k < kKeyCount; ++k) {
+        KeyRecord& r = keys[k];
+        r.isBlack = blackPattern[k % 12];
+        r.rect.top = height - keyboardHeight;
+        if (r.isBlack == 0) {
+            r.rect.left = x;
+            r.rect.right = x + w - 1.0f;
+            r.rect.bottom = height - 1.0f;
+            x += w;
+            const float i = static_cast<float>(white % 7);
+            r.source = {kWhiteKeyStride * i, 0, kWhiteKeyStride * i + 86.0f, kOctaveImageHeight};
+            ++white;
+        } else {
+            r.rect.bottom = r.rect.top + keyboardHeight * kBlackKeyImageLength / kOctaveImageHeight;
+            if (black % 5 == 0) g += o;  // a new octave starts at C#
+            r.source = kBlackSources[black % 5];
+            r.rect.left = r.source.left * 7.0f * w / kOctaveImageWidth + g;
+            r.rect.right = (r.source.right - r.source.left) * o / kOctaveImageWidth + r.rect.left;
+            ++black;
+        }
+        const float kw = r.rect.right - r.rect.left;
+        r.sparkRect = {r.rect.left - kw, r.rect.top - kw, r.rect.right + kw, r.rect.top + kw};
+    }
+}
+
+void NotesView::BuildTimeIndex() {
+    const SongData* song = Song();
+    // Every slot is reset, not only those of this song's length: a longer song before it must not
+    // leave its note indices in the slots past this song's end.
+    for (int p = 0; p < 2; ++p) {
+        std::fill(std::begin(firstNoteAt[p]), std::end(firstNoteAt[p]), kMaxPartNotes);
+        std::fill(std::begin(lastNoteAt[p]), std::end(lastNoteAt[p]), -1);
+        firstNoteAt[p][0] = 0;
+        lastNoteAt[p][0] = 1;
+    }
+    if (song != nullptr) {
+        for (int p = 0; p < 2; ++p) {
+            const SongPart& part = song->parts[p];
+            const int count = std::clamp(part.noteCount, 0, kMaxPartNotes);
+            for (int b = 0; b < count; ++b) {
+                const int lo = SlotFloor(part.notes[b].start);
+                const int hi = SlotCeil(part.notes[b].end);
+                for (int s = lo; s <= hi; ++s) {
+                    if (firstNoteAt[p][s] > b) firstNoteAt[p][s] = b;
+                    if (lastNoteAt[p][s] < b) lastNoteAt[p][s] = b;
+                }
+            }
+        }
+    }
+    // Empty seconds take the stretch of the second before; the highest index never falls, so a
+    // long note that started earlier stays inside every later stretch up to its end.
+    for (int p = 0; p < 2; ++p) {
+        for (int s = 1; s < kTimeIndexSlots; ++s) {
+            if (firstNoteAt[p][s] == kMaxPartNotes) firstNoteAt[p][s] = firstNoteAt[p][s - 1];
+            if (lastNoteAt[p][s] == -1) lastNoteAt[p][s] = lastNoteAt[p][s - 1];
+            if (lastNoteAt[p][s] < lastNoteAt[p][s - 1]) lastNoteAt[p][s] = lastNoteAt[p][s - 1];
+        }
+    }
+    indexBuilt = true;
+}
+
+void NotesView::DrawGrid() {
+    const SongData* song = Song();
+    if (sharedState == nullptr) return;
+    if (song == nullptr || sharedState->overviewLoaded) {
+        // A new song has been rendered: its index is built on the next frame.
+        sharedState->overviewLoaded = false;
+        indexBuilt = false;
+        return;
+    }
+    if (!indexBuilt) BuildTimeIndex();
+    platform::RenderTarget* target = Target();
+    if (target == nullptr) return;
+
+    target->FillRect({0, 0, right - 1.0f, bottom}, Brush(PalNotesArea));
+    barCount = 0;
+    firstBar = -1;
+
+    const int lines = std::clamp(song->barLineCount, 0, kMaxBarLines);
+    for (int i = 0; i < lines; ++i) {
+        const float t = song->barLines[i];
+        if (!(currentTime <= t && t <= topTime)) continue;
+        if (firstBar == -1) firstBar = i;
+        const float y = notesHeight - (t - currentTime) * notesHeight / lookAhead;
+        barY[barCount++] = y;
+        target->DrawLine(0, y, width, y, Brush(PalBarLine), 1.0f);
+    }
+    if (firstBar != -1) {
+        nextBarNumber = firstBar + 1;
+    } else {
+        firstBar = nextBarNumber;
+    }
+
+    const float o = keys[15].rect.left - keys[3].rect.left;  // C1 to C2
+    const float xc = keys[3].rect.left;                      // C1
+    float segmentBottom = notesHeight;
+    for (int i = 0; i <= barCount; ++i) {
+        const float segmentTop = i < barCount ? barY[i] : -1.0f;
+        for (int j = 0; j < 5; ++j) {
+            float x = 2.0f * static_cast<float>(j) * o + xc;
+            if (firstBar % 2 != 0) x -= o;
+            const float r = std::min(x + o - 1.0f, layoutWidth - 1.0f);
+            const float l = std::max(0.0f, x);
+            if (layoutWidth > l) {
+                target->FillRect({l, segmentTop + 1.0f, r, segmentBottom - 1.0f}, Brush(PalOctaveShade));
+            }
+        }
+        if (i < barCount && device != nullptr) {
+            char text[100];
+            std::snprintf(text, sizeof text, "%2d", firstBar + 1);
+            device->DrawTextSmall(text, 10, static_cast<int>(segmentTop), 50, 20, Brush(PalBarNumber));
+        }
+        ++firstBar;
+        segmentBottom = segmentTop;
+    }
+
+    for (int j = 0; j < 8; ++j) {
+        const float x = xc + static_cast<float>(j) * o;
+        target->DrawLine(x, notesHeight, x, 0, Brush(PalCLine), 1.0f);
+    }
+}
+
+void NotesView::DrawKeys() {
+    const SongData* song = Song();
+    const bool ready = sharedState != nullptr && sharedState->songReady;
+    // The frame that finds a new song has no index for it yet; its notes start with the next one.
+    if (ready && song != nullptr && indexBuilt) {
+        const int s0 = SlotFloor(currentTime);
+        const int s1 = SlotCeil(topTime);
+        for (int p = 0; p < 2; ++p) {
+            // The stretch covers every second in the window, not only the first: a note read
+            // early in the file may start a second or two above the keyboard, after notes of
+            // higher index that are already sounding.
+            int first = firstNoteAt[p][s0];
+            for (int s = s0 + 1; s <= s1; ++s) first = std::min(first, firstNoteAt[p][s]);
+            const int last =
+                std::min(lastNoteAt[p][s1], std::clamp(song->parts[p].noteCount, 0, kMaxPartNotes) - 1);
+            for (int j = std::max(0, first); j <= last; ++j) DrawNote(p, j);
+        }
+    }
+
+    const float w = width / 52.0f;
+    const float o = 7.0f * w;
+    const float top = notesHeight;
+    const float bottomEdge = keys[0].rect.bottom;
+    // Before the first layout with a song the keyboard has no height, and nothing is drawn.
+    if (bottomEdge > top) {
+        bitmaps[ImgKeysLowEnd].Draw(0, top, 2.0f * w, bottomEdge, 1.0f);
+        for (int i = 0; i < 7; ++i) {
+            const float l = 2.0f * w + static_cast<float>(i) * o;
+            bitmaps[ImgKeysOctave].Draw(l, top, l + o, bottomEdge, 1.0f);
+        }
+        bitmaps[ImgKeysTopC].Draw(51.0f * w, top, 52.0f * w, bottomEdge, 1.0f);
+    }
+
+    // White keys first, then the black keys over them and over the white keys' sparks.
+    for (int black = 0; black < 2; ++black) {
+        for (KeyRecord& k : keys) {
+            if (k.isBlack != black || !(k.intensity > 0)) continue;
+            // A key whose note ended while the note was not visited (a frame more than a second
+            // late) would otherwise stay lit until the next jump in time.
+            if (song != nullptr && k.part >= 0 && k.part < 2 && k.noteIndex >= 0 &&
+                k.noteIndex < kMaxPartNotes && currentTime > song->parts[k.part].notes[k.noteIndex].end) {
+                k.intensity = 0;
+                k.noteIndex = 0;
+                continue;
+            }
+            const float a = k.intensity / 127.0f * k.level;
+            if (k.level >= 0.1f) k.level -= k.fadeStep;
+            const int image = black == 0 ? (k.part == 0 ? ImgLitWhitePart0 : ImgLitWhitePart1)
+                                         : (k.part == 0 ? ImgLitBlackPart0 : ImgLitBlackPart1);
+            bitmaps[image].DrawPart(k.rect, k.source, 1.0f);
+            const RectF& s = k.sparkRect;
+            bitmaps[ImgSparkGlow].Draw(s.left, s.top, s.right, s.bottom, a);
+            bitmaps[ImgSparkDisc].Draw(s.left, s.top, s.right, s.bottom, a);
+        }
+    }
+}
+
+void NotesView::DrawNote(int part, int index) {
+    const SongData* song = Song();
+    if (song == nullptr || song->noteTracks < 1 || part < 0 || part > 1 || index < 0 ||
+        index >= kMaxPartNotes) {
+        return;
+    }
+    const NoteRecord& n = song->parts[part].notes[index];
+    if (n.start > n.end || n.start > topTime || n.start == n.end) return;
+    if (n.key < kLowestKey || n.key > kHighestKey) return;
+    KeyRecord& r = keys[n.key - kLowestKey];
+
+    if (currentTime > n.end) {
+        if (r.noteIndex == index && r.part == part && r.intensity > 0) {
+            r.intensity = 0;
+            r.noteIndex = 0;
+        }
+        return;
+    }
+
+    const float h = notesHeight;
+    auto y = [&](float t) { return (topTime - t) * h / lookAhead; };
+    const RectF sprite{r.rect.left, y(n.end) - kSpriteMargin, r.rect.right, y(n.start) + kSpriteMargin};
+    const float glow = static_cast<float>(std::max(1, n.velocity)) * (1.0f / 256.0f) + 0.5f;
+
+    // Each sprite starts from the key's own width: the three-slice drawing widens its rectangle.
+    auto drawSprite = [&](int image, float opacity) {
+        RectF s = sprite;
+        bitmaps[image].DrawNoteSprite(s, h, opacity);
+    };
+    if (r.isBlack == 0) {
+        if (part == 0) {
+            drawSprite(ImgBodyPart0White, 1.0f);
+            drawSprite(ImgGlowPart0White, glow);
+        } else {
+            drawSprite(ImgGlowPart1White, glow);
+            drawSprite(ImgBodyPart1White, 1.0f);
+        }
+    } else {
+        if (part == 0) {
+            drawSprite(ImgGlowPart0Black, glow);
+            drawSprite(ImgBodyPart0Black, 1.0f);
+        } else {
+            drawSprite(ImgGlowPart1Black, glow);
+            drawSprite(ImgBodyPart1Black, 1.0f);
+        }
+    }
+
+    // A key keeps the first note that lit it until that note ends. Whether it is free is told by
+    // its intensity, not by its note index: note 0 is a note like any other.
+    if (!(r.intensity > 0) && n.start < currentTime && currentTime < n.end) {
+        r.intensity = std::max(1.0f, static_cast<float>(n.velocity));
+        r.part = part;
+        r.noteIndex = index;
+        r.level = 1.0f;
+        const float length = n.end - n.start;
+        r.fadeStep = length < 0.1f ? 0.0f : 1.0f / (length * 60.0f);
+    }
+}
+
+void NotesView::DrawViewToggle(PlayerController& controller) {
+    platform::RenderTarget* target = Target();
+    const float rightEdge = right;
+    const RectF box{rightEdge - 30.0f, 10.0f, rightEdge - 10.0f, 30.0f};
+    ColourF colour = Brush(PalIconNormal);
+    if (Inside(controller.mousePoint, box)) {
+        colour = Brush(PalIconHover);
+        // The toggle itself happens when the button is released.
+        if (mouseDown) controller.fullViewToggleRequested = true;
+    }
+    if (target == nullptr) return;
+    const float l = box.left, r = box.right;
+    if (!controller.fullView) {
+        target->DrawRect(box, colour, 2.0f);  // maximise
+        return;
+    }
+    // Restore: a window behind a window.
+    target->FillRect({l + 5.0f, 10.0f, r, 12.0f}, colour);
+    target->FillRect({r - 2.0f, 10.0f, r, 25.0f}, colour);
+    target->FillRect({l + 5.0f, 10.0f, l + 7.0f, 15.0f}, colour);
+    target->FillRect({r - 5.0f, 23.0f, r, 25.0f}, colour);
+    target->DrawRect({l, 15.0f, r - 5.0f, 30.0f}, colour, 2.0f);
+}
+
+void NotesView::DrawOverlay(PlayerController& controller) {
+    const FrameTimer* clock = controller.clock;
+    if (!controller.fullView || clock == nullptr || clock->SecondsSince(clock->activityStamp) > 1.0f) {
+        controller.overlayActive = false;
+        return;
+    }
+    const float W = controller.designWidth;
+    const float H = controller.designHeight;
+    const float x0 = std::max(40.0f, (W - 260.0f) * 0.5f + 40.0f);
+    const float top = (H + 40.0f) * 0.5f;
+    const float bottomEdge = top + 40.0f;
+    controller.overlayButtons[0] = {x0, top, x0 + 50.0f, bottomEdge};
+    controller.overlayButtons[1] = {x0 + 70.0f, top, x0 + 120.0f, bottomEdge};
+    controller.overlayButtons[2] = {x0 + 140.0f, top, x0 + 190.0f, bottomEdge};
+
+    const SessionState& state = controller.shared;
+    const bool armed = mouseDown && state.midiParsed && state.songReady &&
+                       controller.pendingOverlayCommand == 0 && state.command == CmdNone;
+    const bool playing = state.playState == Playing;
+    const uint16_t commands[3] = {CmdRewind, static_cast<uint16_t>(playing ? CmdPause : CmdPlay), CmdStop};
+
+    platform::RenderTarget* target = Target();
+    for (int b = 0; b < 3; ++b) {
+        ColourF colour = Brush(PalIconNormal);
+        float d = 0;
+        if (Inside(controller.mousePoint, controller.overlayButtons[b])) {
+            colour = Brush(PalIconHover);
+            if (armed) {
+                controller.pendingOverlayCommand = commands[b];  // posted on release
+                d = 2.0f;
+            }
+        }
+        if (target == nullptr) continue;
+        const float t = top + d, bt = bottomEdge + d, x = x0 + d;
+        if (b == 0) {
+            target->FillRect({x, t, x + 10.0f, bt}, colour);
+            for (int i = 0; i < 30; ++i) {
+                const float fi = static_cast<float>(i);
+                target->DrawLine(x + 10.0f + fi, t + 20.0f + 0.625f * fi, x + 10.0f + fi,
+                                 bt - 20.0f - 0.625f * fi, colour, 1.0f);
+            }
+        } else if (b == 1) {
+            if (playing) {
+                target->FillRect({x + 80.0f, t, x + 90.0f, bt}, colour);
+                target->FillRect({x + 100.0f, t, x + 110.0f, bt}, colour);
+            } else {
+                for (int i = 0; i < 40; ++i) {
+                    const float fi = static_cast<float>(i);
+                    target->DrawLine(x + 80.0f + fi, t + 0.5f * fi, x + 80.0f + fi, bt - 0.5f * fi, colour,
+                                     1.0f);
+                }
+            }
+        } else {
+            target->FillRect({x + 150.0f, t, x + 190.0f, bt}, colour);
+        }
+    }
+}

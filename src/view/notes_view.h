@@ -1,0 +1,115 @@
+// The notes view: an 88-key keyboard drawn from bitmaps along the panel's bottom edge and, above
+// it, the song's notes falling towards their keys. A note enters at the top of the notes area
+// `lookAhead` seconds before it starts, reaches the keyboard when it starts and vanishes when it
+// ends; while it sounds, its key is drawn lit in the part's colour with a fading spark.
+//
+// Behind the notes: the bar lines with their numbers, a checkerboard of octave columns that
+// alternates from bar to bar, and a thin line at every C. Part 0 is drawn in yellow and orange,
+// part 1 in green; velocity only sets the brightness of a note's glow and of its key's spark.
+//
+// The view also draws two controls of the controller's: the view-toggle button in its top right
+// corner and, in full view, the overlay with three transport buttons.
+//
+// Nothing is allocated while drawing: all per-frame state lives in the fixed arrays below.
+#pragma once
+
+#include <cstdint>
+
+#include "midi/song_data.h"
+#include "view/bitmap.h"
+#include "view/panel.h"
+
+struct PlayerController;
+struct SongData;
+
+inline constexpr int kKeyCount = 88;  // MIDI keys 21 (A0) to 108 (C8)
+inline constexpr int kLowestKey = 21;
+inline constexpr int kHighestKey = 108;
+inline constexpr float kLookAheadSeconds = 3.0f;
+
+// One slot per whole second of song: every second of the longest song the reader accepts, the
+// look-ahead beyond its end and the two slots after that. Times past the last slot (a rendered
+// tail a little longer than the longest song) are folded into the last slot, so their notes are
+// still visited, only less selectively.
+inline constexpr int kTimeIndexSlots = static_cast<int>(kMaxSongSeconds) + 3 + 2 + 1;
+
+// Size of the octave images: 7 white keys 87 pixels apart; black keys 341 pixels long.
+inline constexpr float kOctaveImageWidth = 609.0f;
+inline constexpr float kOctaveImageHeight = 492.0f;
+inline constexpr float kBlackKeyImageLength = 341.0f;
+
+// The images of the view, by resource number.
+enum NotesImage : int {
+    ImgBodyPart1Black,  // 125 green note body
+    ImgGlowPart1Black,  // 126 green glow
+    ImgBodyPart1White,  // 127 yellow-green note body
+    ImgGlowPart1White,  // 128 yellow-green glow
+    ImgGlowPart0Black,  // 130 orange glow
+    ImgBodyPart0White,  // 131 yellow note body
+    ImgGlowPart0White,  // 132 orange glow
+    ImgKeysLowEnd,      // 134 A0, A#0, B0, plain
+    ImgLitBlackPart1,   // 136 octave, all keys lit green
+    ImgLitBlackPart0,   // 137 octave, all keys lit tan
+    ImgLitWhitePart1,   // 138 octave, white keys lit yellow-green
+    ImgLitWhitePart0,   // 139 octave, white keys lit yellow
+    ImgKeysTopC,        // 140 C8, plain
+    ImgBodyPart0Black,  // 141 orange note body
+    ImgKeysOctave,      // 142 octave C to B, plain
+    ImgSparkDisc,       // 146 red disc of a lit key's spark
+    ImgSparkGlow,       // 147 large red glow of a lit key's spark
+    NotesImageCount,
+};
+inline constexpr int kNotesImageIds[NotesImageCount] = {125, 126, 127, 128, 130, 131, 132, 134, 136,
+                                                        137, 138, 139, 140, 141, 142, 146, 147};
+
+struct KeyRecord {
+    int32_t isBlack;    // copied from blackPattern at every layout
+    RectF source;       // the key inside a 609 x 492 octave image
+    RectF rect;         // where the key is drawn
+    RectF sparkRect;    // where the spark of a lit key is drawn
+    float intensity;    // > 0 while lit: the lighting note's velocity, at least 1; 0 when dark
+    float level;        // spark brightness: 1 when lit, lowered every frame
+    float fadeStep;     // taken from level per frame
+    int32_t noteIndex;  // index of the lighting note within its part
+    int32_t part;       // part of the lighting note
+};
+
+// Declared as a class only because the controller's header names it so; it is a plain record.
+class NotesView : public Panel {
+  public:
+    Bitmap bitmaps[NotesImageCount];
+    int32_t barCount = 0;           // bar lines drawn this frame
+    float barY[kMaxBarLines] = {};  // y of each, in order of bar time: room for every bar of a song
+    int32_t firstBar = -1;          // first bar line inside the window this frame, -1 if none
+    int32_t nextBarNumber = 0;      // firstBar + 1 of the last frame that had a bar line in the window
+    float notesHeight = 0;          // view height - keyboard height
+    float layoutWidth = 0;          // view width of the last layout
+    float lookAhead = 0;            // seconds of song above the keyboard
+    float topTime = 0;              // song time at the notes area's top edge
+    float currentTime = -1.0f;      // this frame's song time
+    float keyboardHeight = 0;       // view width x 0.125
+    int32_t blackPattern[12] = {};  // 1 for a black key, indexed by (key - 21) mod 12
+    KeyRecord keys[kKeyCount] = {};
+    // Per part and whole second: the lowest and highest index of a note of that part that
+    // overlaps the second, so a frame visits only that stretch of the part's (unsorted) notes.
+    int32_t firstNoteAt[2][kTimeIndexSlots] = {};
+    int32_t lastNoteAt[2][kTimeIndexSlots] = {};
+    bool indexBuilt = false;
+
+    // Once, after Init and CreateBrushes: the images, the constants and an empty layout.
+    void Build(ImageLookup lookup = &res::FindImage);
+    void Draw();          // once per frame, after the background
+    void ClearLitKeys();  // no key stays lit after a jump in time
+
+    void LayoutKeyboard();
+    void BuildTimeIndex();
+    void DrawGrid();
+    void DrawKeys();
+    void DrawNote(int part, int index);
+
+    // Controller-level controls, drawn after all panels with this view's colours.
+    void DrawViewToggle(PlayerController& controller);
+    void DrawOverlay(PlayerController& controller);
+
+    [[nodiscard]] const SongData* Song() const;
+};

@@ -1,0 +1,98 @@
+#include "view/time_bar.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/session_state.h"
+
+namespace {
+
+enum : int {
+    PalPosition = 8,
+    PalGuide = 10,  // centre line, ticks and texts
+    PalInnerLeft = 12,
+    PalInnerRight = 13,
+    PalOuterLeft = 14,
+    PalOuterRight = 15,
+};
+
+// A sample value placed in a channel's half of the bar, scaled around the half's middle.
+float SampleY(int16_t v, float scale, float halfHeight, float base) {
+    return (static_cast<float>(v) * scale + 32768.0f) * halfHeight / 65536.0f + base;
+}
+
+}  // namespace
+
+void TimeBar::Draw() {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr) return;
+    const float t = top + topInset;
+    const float h = (bottom - t) * 0.5f;
+    const float ym = t + h;
+    const float n = right - left + 1.0f;  // pixel columns
+
+    target->DrawLine(left, ym, right, ym, Brush(PalGuide), 1.0f);
+    target->DrawLine(left, t + h * 0.5f, right, t + h * 0.5f, Brush(PalInnerLeft), 1.0f);
+    target->DrawLine(left, t + 1.5f * h, right, t + 1.5f * h, Brush(PalInnerRight), 1.0f);
+
+    if (sharedState == nullptr || !sharedState->songReady || sharedState->song == nullptr) return;
+    const SessionState& s = *sharedState;
+    const double duration = s.song->duration;
+
+    for (int c = 0; static_cast<float>(c) < n; ++c) {
+        const int i =
+            std::min(static_cast<int>(static_cast<float>(c) * kOverviewColumns / n), kOverviewColumns - 1);
+        const float x = left + static_cast<float>(c);
+        target->DrawLine(x, SampleY(s.overviewMinLeft[i], 1.0f, h, t), x,
+                         SampleY(s.overviewMaxLeft[i], 1.0f, h, t), Brush(PalOuterLeft), 1.0f);
+        target->DrawLine(x, SampleY(s.overviewMinRight[i], 1.0f, h, ym), x,
+                         SampleY(s.overviewMaxRight[i], 1.0f, h, ym), Brush(PalOuterRight), 1.0f);
+        target->DrawLine(x, SampleY(s.overviewMinLeft[i], 0.8f, h, t), x,
+                         SampleY(s.overviewMaxLeft[i], 0.8f, h, t), Brush(PalInnerLeft), 1.0f);
+        target->DrawLine(x, SampleY(s.overviewMinRight[i], 0.8f, h, ym), x,
+                         SampleY(s.overviewMaxRight[i], 0.8f, h, ym), Brush(PalInnerRight), 1.0f);
+    }
+
+    // A song without length (a render without data) has no position to show but the start.
+    float position = 0;
+    if (duration > 0) {
+        position = static_cast<float>(static_cast<double>(width) * songTime / duration);
+        position = position > 0 ? std::min(position, width) : 0.0f;
+    }
+    target->DrawLine(left + position, t, left + position, bottom, Brush(PalPosition), 1.0f);
+
+    platform::TextFormat& format = device->textSmall;
+    char text[100];
+    if (duration > 0) {
+        const int k = static_cast<int>(std::min(duration / 30.0, 1.0e6));
+        format.align = platform::TextAlign::Leading;  // the first label starts at its tick
+        float last = -300.0f;
+        float offset = 0;
+        for (int j = 0; j < k; ++j) {
+            const float x = static_cast<float>(j * 30.0 * n / duration);
+            if (j == 1) {
+                format.align = platform::TextAlign::Centre;  // the others are centred on theirs
+                offset = -50.0f;
+            }
+            if (!(x > last + 100.0f && x < width - 100.0f)) continue;
+            std::snprintf(text, sizeof text, "%0d:%02d", j / 2, j % 2 != 0 ? 30 : 0);
+            target->DrawLine(x + left, ym, x + left, ym + 5.0f, Brush(PalGuide), 1.0f);
+            device->DrawTextSmall(text, static_cast<int>(x + left + offset), static_cast<int>(ym), 100, 20,
+                                  Brush(PalGuide));
+            last = x;
+        }
+    }
+
+    const double millis = duration * 1000.0;
+    if (!(millis >= 0.0) || millis > 2.0e9) {
+        std::snprintf(text, sizeof text, "--:--.-");
+    } else {
+        const int ms = static_cast<int>(millis);
+        std::snprintf(text, sizeof text, "%02d:%02d.%1d", ms / 60000, ms % 60000 / 1000, ms % 1000 / 100);
+    }
+    format.align = platform::TextAlign::Trailing;
+    device->DrawTextSmall(text, static_cast<int>(width + left - 200.0f), static_cast<int>(ym), 200, 20,
+                          Brush(PalGuide));
+    // textSmall is shared by every text of the program, which expects it centred.
+    format.align = platform::TextAlign::Centre;
+}

@@ -1,0 +1,427 @@
+// The notes view: keyboard layout, the fall of a note onto its key, key lighting, the bar grid,
+// the time index, and the two controller-level controls.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "app/frame_timer.h"
+#include "tests/view/view_rig.h"
+
+namespace {
+
+using viewtest::Call;
+using viewtest::Op;
+using viewtest::ViewRig;
+
+constexpr float kEps = 1e-3f;
+
+TEST(KeyboardLayout, A1040PixelViewHas20PixelWhiteKeysAndScaledBlackKeys) {
+    ViewRig rig(1040, 260);
+    rig.NewSong(10);
+    rig.Frame(0);
+    const NotesView& v = *rig.view;
+    EXPECT_FLOAT_EQ(v.keyboardHeight, 130);
+    EXPECT_FLOAT_EQ(v.notesHeight, 130);
+    EXPECT_NEAR(v.notesHeight / v.lookAhead, 43.33f, 0.01f) << "pixels per second";
+
+    int whites = 0;
+    float previousWhiteLeft = -20;
+    for (int k = 0; k < kKeyCount; ++k) {
+        const KeyRecord& key = v.keys[k];
+        SCOPED_TRACE("key " + std::to_string(k + kLowestKey));
+        EXPECT_FLOAT_EQ(key.rect.top, 130);
+        if (key.isBlack == 0) {
+            ++whites;
+            EXPECT_NEAR(key.rect.left - previousWhiteLeft, 20, kEps);
+            EXPECT_NEAR(key.rect.right - key.rect.left, 19, kEps);
+            EXPECT_FLOAT_EQ(key.rect.bottom, 259);
+            previousWhiteLeft = key.rect.left;
+        } else {
+            EXPECT_NEAR(key.rect.right - key.rect.left, 11.03f, 0.01f);
+            EXPECT_NEAR(key.rect.bottom - key.rect.top, 90.1f, 0.01f);
+            // A black key sits over the gap between its two white neighbours.
+            const RectF& below = v.keys[k - 1].rect;
+            const RectF& above = v.keys[k + 1].rect;
+            EXPECT_GT(key.rect.left, below.left + 5);
+            EXPECT_LT(key.rect.right, above.right - 5);
+            EXPECT_LT(key.rect.left, below.right + 1);
+            EXPECT_GT(key.rect.right, above.left);
+        }
+        const float kw = key.rect.right - key.rect.left;
+        EXPECT_NEAR(key.sparkRect.left, key.rect.left - kw, kEps);
+        EXPECT_NEAR(key.sparkRect.bottom - key.sparkRect.top, 2 * kw, kEps);
+    }
+    EXPECT_EQ(whites, 52);
+    EXPECT_NEAR(v.keys[0].rect.left, 0, kEps) << "A0 starts at the left edge";
+    EXPECT_NEAR(v.keys[87].rect.right, 1039, kEps) << "C8 ends at the right edge";
+    EXPECT_NEAR(v.keys[3].rect.left, 40, kEps) << "C1";
+
+    // The plain keyboard: the low end, seven octaves and the top C side by side.
+    ASSERT_EQ(rig.target.Images(134).size(), 1u);
+    const auto octaves = rig.target.Images(142);
+    ASSERT_EQ(octaves.size(), 7u);
+    EXPECT_NEAR(octaves[0].rect.left, 40, kEps);
+    EXPECT_NEAR(octaves[6].rect.right, 1020, kEps);
+    EXPECT_NEAR(rig.target.Images(140).at(0).rect.left, 1020, kEps);
+}
+
+TEST(KeyboardLayout, NoKeyboardBeforeASongIsReady) {
+    ViewRig rig(1040, 260);
+    rig.Frame(-1);
+    EXPECT_TRUE(rig.target.calls.empty());
+}
+
+// Sprites and lit-key images by part and key colour, in drawing order.
+struct NoteLook {
+    int part, key;
+    int first, second;  // sprite images in the order drawn
+    float firstOpacityIsGlow;
+    int lit;
+};
+
+TEST(FallingNote, FallsOntoItsKeyAndLightsItWhileSounding) {
+    const NoteLook looks[] = {
+        {0, 60, 131, 132, 0, 139},
+        {1, 60, 128, 127, 1, 138},
+        {0, 61, 130, 141, 1, 137},
+        {1, 61, 126, 125, 1, 136},
+    };
+    for (const NoteLook& look : looks) {
+        SCOPED_TRACE("part " + std::to_string(look.part) + " key " + std::to_string(look.key));
+        ViewRig rig(1040, 530);  // notes area 400 high
+        SongData& song = rig.NewSong(20);
+        ViewRig::AddNote(song, look.part, 30, 15, 16);  // some other note comes first
+        ViewRig::AddNote(song, look.part, look.key, 10.0f, 10.5f, 100);
+        const KeyRecord& key = rig.view->keys[look.key - kLowestKey];
+        const float glow = 100.0f / 256.0f + 0.5f;
+
+        rig.Frame(7.0f);
+        const float kw = key.rect.right - key.rect.left;
+        const auto body = rig.target.Images(look.firstOpacityIsGlow != 0 ? look.second : look.first);
+        ASSERT_FALSE(body.empty());
+        const Call& lowest = body.back();
+        EXPECT_NEAR(lowest.rect.bottom - 32, 0, kEps) << "the core's bottom edge enters at the top";
+        EXPECT_NEAR(lowest.rect.left, key.rect.left - kw, kEps) << "centred on the key";
+        EXPECT_NEAR(lowest.rect.right, key.rect.right + kw, kEps);
+
+        rig.Frame(10.0f);
+        std::vector<Call> sprites = rig.target.Where(
+            [](const Call& c) { return c.op == Op::Image && c.source.right == 96 && c.source.bottom <= 96; });
+        sprites.erase(std::remove_if(sprites.begin(), sprites.end(),
+                                     [](const Call& c) { return c.imageId == 146 || c.imageId == 147; }),
+                      sprites.end());
+        ASSERT_EQ(sprites.size(), 6u) << "two sprites of three slices each";
+        for (int i = 0; i < 6; ++i) {
+            const bool glowSprite = (i < 3) == (look.firstOpacityIsGlow != 0);
+            EXPECT_EQ(sprites[i].imageId, i < 3 ? look.first : look.second);
+            EXPECT_NEAR(sprites[i].opacity, glowSprite ? glow : 1.0f, kEps);
+        }
+        EXPECT_NEAR(sprites[2].rect.bottom, rig.view->notesHeight, kEps) << "clipped at the keyboard";
+        EXPECT_NEAR(sprites[2].source.bottom, 64, kEps)
+            << "the core's last row meets the keyboard's top edge";
+        EXPECT_NEAR(sprites[0].rect.top, (13.0f - 10.5f) * 400 / 3 - 32, kEps);
+        EXPECT_FLOAT_EQ(key.intensity, 0) << "not lit at the very start";
+
+        rig.Frame(10.25f);
+        EXPECT_FLOAT_EQ(key.intensity, 100);
+        EXPECT_EQ(key.part, look.part);
+        const auto lit = rig.target.Images(look.lit);
+        ASSERT_EQ(lit.size(), 1u);
+        EXPECT_NEAR(lit[0].rect.left, key.rect.left, kEps);
+        EXPECT_NEAR(lit[0].source.left, key.source.left, kEps);
+        ASSERT_EQ(rig.target.Images(147).size(), 1u);
+        EXPECT_NEAR(rig.target.Images(146).at(0).rect.top, key.sparkRect.top, kEps);
+
+        rig.Frame(10.6f);
+        EXPECT_TRUE(rig.target.Images(look.first).empty()) << "over: no longer drawn";
+        EXPECT_TRUE(rig.target.Images(look.lit).empty()) << "and its key is dark";
+        EXPECT_FLOAT_EQ(key.intensity, 0);
+    }
+}
+
+TEST(FallingNote, NotesOutsideTheKeyboardOrWithoutLengthAreNotDrawn) {
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(20);
+    ViewRig::AddNote(song, 0, 20, 1, 2);
+    ViewRig::AddNote(song, 0, 109, 1, 2);
+    ViewRig::AddNote(song, 1, 60, 1, 1);  // no length
+    ViewRig::AddNote(song, 1, 62, 1, 0);  // never released
+    rig.Frame(1.5f);
+    const auto sprites = rig.target.Where([](const Call& c) { return c.op == Op::Image && c.imageId < 134; });
+    EXPECT_TRUE(sprites.empty());
+    for (const KeyRecord& k : rig.view->keys) EXPECT_FLOAT_EQ(k.intensity, 0);
+
+    song.noteTracks = 0;
+    ViewRig::AddNote(song, 0, 64, 1, 2);
+    rig.Frame(1.5f);
+    EXPECT_TRUE(rig.target.Images(131).empty()) << "a song without note tracks draws no notes";
+}
+
+TEST(KeyLighting, AKeyKeepsTheNoteThatLitItUntilThatNoteEnds) {
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(20);
+    ViewRig::AddNote(song, 0, 64, 2.0f, 3.0f);
+    ViewRig::AddNote(song, 0, 64, 3.02f, 4.0f);  // the next note on the same key
+    ViewRig::AddNote(song, 1, 64, 2.5f, 5.0f);   // the other hand overlapping both
+    const KeyRecord& key = rig.view->keys[64 - kLowestKey];
+
+    rig.Frame(2.6f);
+    EXPECT_EQ(key.part, 0);
+    EXPECT_EQ(key.noteIndex, 0) << "the first note of a part holds its key like any other";
+    rig.Frame(2.99f);
+    EXPECT_EQ(key.part, 0);
+    EXPECT_EQ(key.noteIndex, 0);
+    rig.Frame(3.01f);
+    EXPECT_EQ(key.part, 1) << "freed by the first note's end, taken by the sounding other hand";
+    rig.Frame(3.5f);
+    EXPECT_EQ(key.part, 1);
+    rig.Frame(5.01f);
+    EXPECT_FLOAT_EQ(key.intensity, 0);
+}
+
+TEST(KeyLighting, SparkFadesOverTheNoteUnlessTheNoteIsVeryShort) {
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(20);
+    ViewRig::AddNote(song, 0, 60, 1.0f, 3.0f, 127);  // note 0 of its part
+    ViewRig::AddNote(song, 0, 62, 1.0f, 1.05f, 127);
+    const KeyRecord& longKey = rig.view->keys[60 - kLowestKey];
+    const KeyRecord& shortKey = rig.view->keys[62 - kLowestKey];
+
+    rig.Frame(1.01f);
+    EXPECT_FLOAT_EQ(longKey.fadeStep, 1.0f / 120.0f);
+    EXPECT_FLOAT_EQ(shortKey.fadeStep, 0.0f);
+    for (int i = 0; i < 3; ++i) rig.Frame(1.02f + 0.01f * static_cast<float>(i));
+    const auto sparks = rig.target.Images(147);
+    ASSERT_EQ(sparks.size(), 2u);
+    EXPECT_NEAR(sparks[0].opacity, 1.0f - 3.0f / 120.0f, kEps) << "long note's spark fades frame by frame";
+    EXPECT_NEAR(sparks[1].opacity, 1.0f, kEps) << "short note's spark keeps its level";
+}
+
+TEST(KeyLighting, ClearedByRefreshAndByAnOverdueNoteEnd) {
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(20);
+    ViewRig::AddNote(song, 0, 72, 1.0f, 1.2f);
+    ViewRig::AddNote(song, 0, 60, 1.0f, 3.0f);
+    rig.Frame(1.1f);
+    EXPECT_GT(rig.view->keys[39].intensity, 0);
+    rig.controller.shared.refreshBits = RefreshAll;
+    rig.Frame(1.1f);
+    EXPECT_EQ(rig.controller.shared.refreshBits, RefreshAll & ~RefreshNotesView) << "takes only its own bit";
+    EXPECT_GT(rig.view->keys[39].intensity, 0) << "relit by its note in the same frame";
+
+    // A frame seconds late: the short note is no longer in the visited stretch of the index.
+    rig.Frame(9.0f);
+    EXPECT_FLOAT_EQ(rig.view->keys[72 - kLowestKey].intensity, 0);
+    EXPECT_FLOAT_EQ(rig.view->keys[39].intensity, 0);
+    EXPECT_TRUE(rig.target.Images(139).empty());
+}
+
+TEST(BarGrid, NumbersEveryVisibleBarEvenWhenManyFitTheWindow) {
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(40);
+    for (int i = 0; i < 400; ++i) song.barLines[song.barLineCount++] = 0.1f * static_cast<float>(i);
+    rig.Frame(5.0f);
+    const NotesView& v = *rig.view;
+    EXPECT_GE(v.barCount, 30);
+    EXPECT_LE(v.barCount, 31);
+    const auto texts = rig.target.Texts();
+    ASSERT_EQ(static_cast<int>(texts.size()), v.barCount);
+    for (int i = 1; i < v.barCount; ++i) EXPECT_LT(v.barY[i], v.barY[i - 1]) << "in order of bar time";
+    for (size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(std::stoi(texts[i].text), std::stoi(texts[0].text) + static_cast<int>(i));
+        EXPECT_NEAR(texts[i].rect.top, std::floor(v.barY[i]), 1.0f) << "just below its line";
+    }
+    EXPECT_EQ(v.nextBarNumber, std::stoi(texts[0].text));
+    const auto lines = rig.target.Where([&](const Call& c) {
+        return c.op == Op::Line && c.colour.r == v.brushes[19].r && c.rect.top == c.rect.bottom;
+    });
+    EXPECT_EQ(static_cast<int>(lines.size()), v.barCount);
+}
+
+TEST(BarGrid, OctaveColumnsSwapFromBarToBar) {
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(10);
+    for (float t : {0.0f, 2.0f, 4.0f}) song.barLines[song.barLineCount++] = t;
+    auto shades = [&] {
+        return rig.target.Where([&](const Call& c) {
+            return c.op == Op::Fill && c.colour.r == rig.view->brushes[16].r && c.colour.a == 1.0f &&
+                   c.rect.bottom < rig.view->notesHeight;
+        });
+    };
+    rig.Frame(3.0f);  // one bar line (bar 3 at 4.0 s): two segments
+    const auto two = shades();
+    ASSERT_EQ(two.size(), 9u) << "four columns fit below the line, five above";
+    EXPECT_NEAR(two[0].rect.left, 40, kEps) << "below the line: columns from C1";
+    EXPECT_NEAR(two[4].rect.left, 0, kEps) << "above it: shifted one octave";
+    EXPECT_NEAR(two[4].rect.right, 39, kEps);
+    EXPECT_NEAR(two[8].rect.right, 1039, kEps) << "cut at the view's edge";
+    EXPECT_EQ(rig.target.Texts().at(0).text, " 3");
+
+    rig.Frame(6.0f);  // past the last bar line: one segment over the whole notes area
+    const auto one = shades();
+    ASSERT_EQ(one.size(), 5u);
+    EXPECT_NEAR(one[0].rect.left, 0, kEps) << "shaded by the parity of the bar after the last seen";
+    EXPECT_NEAR(one[0].rect.top, 0, kEps);
+    EXPECT_NEAR(one[0].rect.bottom, rig.view->notesHeight - 1, kEps);
+    EXPECT_TRUE(rig.target.Texts().empty());
+    const auto cLines = rig.target.Where([&](const Call& c) {
+        return c.op == Op::Line && c.colour.r == rig.view->brushes[18].r && c.rect.left == c.rect.right;
+    });
+    EXPECT_EQ(cLines.size(), 8u);
+}
+
+TEST(TimeIndex, VisitsUnsortedNotesAndTheLastSecondsOfAThirtyMinuteSong) {
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(1800);
+    ViewRig::AddNote(song, 0, 40, 100.0f, 101.0f);
+    ViewRig::AddNote(song, 0, 41, 5.0f, 6.0f);  // read later, plays earlier
+    for (int i = 0; i < 3000; ++i) {
+        const float t = 0.5f * static_cast<float>(i);
+        ViewRig::AddNote(song, 1, 50 + i % 30, t, t + 0.4f);
+    }
+    ViewRig::AddNote(song, 0, 88, 1799.0f, 1800.0f);
+    ViewRig::AddNote(song, 1, 89, 1790.0f, 1900.0f);  // outlasting the index
+
+    auto drawn = [&](int image) { return !rig.target.Images(image).empty(); };
+    rig.Frame(3.0f);
+    EXPECT_TRUE(drawn(131));
+    rig.Frame(97.5f);
+    EXPECT_TRUE(drawn(131)) << "a note read first enters as soon as its start is in the window";
+    rig.Frame(1797.5f);
+    EXPECT_TRUE(drawn(131)) << "the last note of a 30-minute song";
+    EXPECT_NEAR(rig.target.Images(131).back().rect.bottom, rig.view->notesHeight * 0.5f + 32, kEps);
+    rig.Frame(1850.0f);
+    EXPECT_TRUE(drawn(127)) << "a note beyond the index's last second";
+    EXPECT_GT(rig.view->keys[89 - kLowestKey].intensity, 0);
+}
+
+TEST(TimeIndex, ANewSongIsFoundOneFrameBeforeItIsDrawn) {
+    ViewRig rig(1040, 530);
+    SongData& first = rig.NewSong(100);
+    for (int i = 0; i < 500; ++i)
+        ViewRig::AddNote(first, 0, 60, 0.2f * static_cast<float>(i), 0.2f * static_cast<float>(i) + 0.1f);
+    rig.Frame(50.0f);
+    ASSERT_TRUE(rig.view->indexBuilt);
+
+    SongData& second = rig.NewSong(10);
+    ViewRig::AddNote(second, 0, 72, 1.0f, 2.0f);
+    rig.controller.shared.overviewLoaded = true;
+    rig.Frame(1.5f);
+    EXPECT_FALSE(rig.controller.shared.overviewLoaded);
+    EXPECT_FALSE(rig.view->indexBuilt);
+    EXPECT_TRUE(rig.target.Images(131).empty()) << "no notes from an index of the old song";
+    EXPECT_TRUE(rig.target.Where([](const Call& c) { return c.op == Op::Fill; }).empty()) << "no grid";
+
+    rig.Frame(1.5f);
+    EXPECT_EQ(rig.target.Images(131).size(), 2u) << "top cap and middle; the rest is under the keyboard";
+    EXPECT_LE(rig.view->lastNoteAt[0][kTimeIndexSlots - 1], 1) << "nothing left of the longer song";
+}
+
+// A counter the test moves by hand: microseconds.
+int64_t g_now = 0;
+int64_t Micros() {
+    return 1000000;
+}
+int64_t Now() {
+    return g_now;
+}
+
+struct OverlayRig : ViewRig {
+    FrameTimer clock;
+    OverlayRig() : ViewRig(1536, 832) {
+        g_now = 0;
+        clock.Init({&Micros, &Now});
+        controller.clock = &clock;
+        controller.fullView = true;
+        controller.overlayActive = true;
+        view->SetRect(0, 0, 1536, 832);
+        NewSong(60);
+    }
+    void Draw(int x, int y, bool down, float secondsSinceActivity) {
+        g_now = static_cast<int64_t>(secondsSinceActivity * 1e6f);
+        controller.mousePoint = {x, y};
+        view->mouseDown = down;
+        target.calls.clear();
+        view->DrawOverlay(controller);
+    }
+};
+
+TEST(Overlay, ThreeButtonsUnderTheMiddleWhileTheMouseWasRecentlyMoved) {
+    OverlayRig rig;
+    rig.Draw(0, 0, false, 0.5f);
+    EXPECT_TRUE(rig.controller.overlayActive);
+    const RectF& rewind = rig.controller.overlayButtons[0];
+    EXPECT_FLOAT_EQ(rewind.left, 678);
+    EXPECT_FLOAT_EQ(rewind.top, 436);
+    EXPECT_FLOAT_EQ(rewind.bottom, 476);
+    EXPECT_FLOAT_EQ(rig.controller.overlayButtons[2].right, 868);
+    EXPECT_EQ(rig.controller.pendingOverlayCommand, 0);
+
+    struct Press {
+        int x;
+        uint16_t playState;
+        uint16_t pending;
+    };
+    const Press presses[] = {
+        {700, Idle, CmdRewind}, {770, Stopped, CmdPlay}, {770, Playing, CmdPause}, {840, Playing, CmdStop}};
+    for (const Press& p : presses) {
+        rig.controller.pendingOverlayCommand = 0;
+        rig.controller.shared.playState = p.playState;
+        rig.Draw(p.x, 450, true, 0.9f);
+        EXPECT_EQ(rig.controller.pendingOverlayCommand, p.pending) << "x " << p.x;
+        const auto hover =
+            rig.target.Where([&](const Call& c) { return c.colour.b == rig.view->brushes[6].b; });
+        ASSERT_FALSE(hover.empty());
+        EXPECT_GE(hover[0].rect.left, 680) << "a pressed icon moves 2 pixels";
+    }
+    rig.Draw(770, 450, false, 0.9f);
+    EXPECT_EQ(rig.target.Where([](const Call& c) { return c.op == Op::Fill; }).size(), 4u)
+        << "bar, two pause bars, stop";
+
+    rig.controller.pendingOverlayCommand = 0;
+    rig.controller.shared.command = CmdCountIn;
+    rig.Draw(770, 450, true, 0.9f);
+    EXPECT_EQ(rig.controller.pendingOverlayCommand, 0) << "not armed while a command is pending";
+
+    rig.Draw(770, 450, true, 1.1f);
+    EXPECT_FALSE(rig.controller.overlayActive) << "hidden a second after the last movement";
+    EXPECT_TRUE(rig.target.calls.empty());
+
+    rig.controller.overlayActive = true;
+    rig.controller.fullView = false;
+    rig.Draw(770, 450, true, 0.1f);
+    EXPECT_FALSE(rig.controller.overlayActive) << "never in normal view";
+}
+
+TEST(ViewToggle, PressInsideTheBoxRequestsTheToggle) {
+    struct Case {
+        int x, y;
+        bool down, fullView;
+        bool requested;
+        size_t fills, outlines;
+    };
+    const Case cases[] = {
+        {1010, 20, true, false, true, 0, 1},  {1030, 30, true, false, true, 0, 1},  // edges count
+        {1031, 20, true, false, false, 0, 1}, {1020, 20, false, false, false, 0, 1},
+        {1020, 20, true, true, true, 4, 1},
+    };
+    for (const Case& c : cases) {
+        ViewRig rig(1040, 530);
+        rig.controller.mousePoint = {c.x, c.y};
+        rig.controller.fullView = c.fullView;
+        rig.view->mouseDown = c.down;
+        rig.view->DrawViewToggle(rig.controller);
+        SCOPED_TRACE("mouse " + std::to_string(c.x) + "," + std::to_string(c.y));
+        EXPECT_EQ(rig.controller.fullViewToggleRequested, c.requested);
+        EXPECT_EQ(rig.target.Where([](const Call& k) { return k.op == Op::Fill; }).size(), c.fills);
+        const auto outline = rig.target.Where([](const Call& k) { return k.op == Op::Outline; });
+        ASSERT_EQ(outline.size(), c.outlines);
+        EXPECT_FLOAT_EQ(outline[0].width, 2.0f);
+        EXPECT_FLOAT_EQ(outline[0].rect.bottom, 30);
+        const bool over = c.x >= 1010 && c.x <= 1030;
+        EXPECT_FLOAT_EQ(outline[0].colour.b, rig.view->brushes[over ? 6 : 4].b);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+// The time bar: its guide lines, the waveform column by column, the play position, the 30-second
+// labels with their spacing rules and the total length.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/view/view_rig.h"
+
+namespace {
+
+using viewtest::Call;
+using viewtest::Op;
+using viewtest::ViewRig;
+
+struct BarRig : ViewRig {
+    // A bar from x = 0 to x = right, 100 pixels high, under a notes view.
+    explicit BarRig(float right) : ViewRig(right + 200, 700) { timeBar->SetRect(0, 600, right, 699); }
+    void Draw(float songTime) {
+        target.calls.clear();
+        timeBar->songTime = songTime;
+        timeBar->Draw();
+    }
+    std::vector<Call> Lines(int paletteIndex) const {
+        const ColourF c = timeBar->brushes[paletteIndex];
+        return target.Where([c](const Call& k) {
+            return k.op == Op::Line && k.colour.r == c.r && k.colour.g == c.g && k.colour.b == c.b;
+        });
+    }
+};
+
+struct LabelCase {
+    double duration;
+    float right;
+    std::vector<std::string> labels;
+    std::vector<int> labelLefts;
+    std::string total;
+};
+
+TEST(TimeBar, LabelsEveryThirtySecondsKeepApartAndAwayFromTheEnd) {
+    const LabelCase cases[] = {
+        {25.0, 400, {}, {}, "00:25.0"},
+        {45.06, 400, {"0:00"}, {0}, "00:45.0"},
+        {600.0, 400, {"0:00", "2:30", "5:00"}, {0, 50, 150}, "10:00.0"},
+        {3599.96,
+         1331,
+         {"0:00", "5:00", "10:00", "15:00", "20:00", "25:00", "30:00", "35:00", "40:00", "45:00", "50:00",
+          "55:00"},
+         {0, 61, 172, 283, 394, 505, 616, 727, 838, 949, 1060, 1171},
+         "59:59.9"},
+    };
+    for (const LabelCase& c : cases) {
+        SCOPED_TRACE("duration " + std::to_string(c.duration));
+        BarRig rig(c.right);
+        rig.NewSong(c.duration);
+        rig.Draw(-1);
+        const auto texts = rig.target.Texts();
+        ASSERT_EQ(texts.size(), c.labels.size() + 1);
+        for (size_t i = 0; i < c.labels.size(); ++i) {
+            EXPECT_EQ(texts[i].text, c.labels[i]);
+            EXPECT_FLOAT_EQ(texts[i].rect.left, static_cast<float>(c.labelLefts[i]));
+            EXPECT_FLOAT_EQ(texts[i].rect.top, 649.5f - 0.5f) << "from the middle line down";
+            EXPECT_EQ(texts[i].format.align,
+                      i == 0 ? platform::TextAlign::Leading : platform::TextAlign::Centre);
+        }
+        EXPECT_EQ(rig.Lines(10).size(), 1 + c.labels.size()) << "centre line and one tick per label";
+        const Call& total = texts.back();
+        EXPECT_EQ(total.text, c.total);
+        EXPECT_EQ(total.format.align, platform::TextAlign::Trailing);
+        EXPECT_FLOAT_EQ(total.rect.right, c.right);
+        EXPECT_EQ(rig.device.textSmall.align, platform::TextAlign::Centre) << "textSmall is left centred";
+    }
+}
+
+TEST(TimeBar, OnlyGuideLinesWithoutASong) {
+    BarRig rig(400);
+    rig.Draw(-1);
+    ASSERT_EQ(rig.target.calls.size(), 3u);
+    const float ys[] = {649.5f, 624.75f, 674.25f};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FLOAT_EQ(rig.target.calls[i].rect.top, ys[i]);
+        EXPECT_FLOAT_EQ(rig.target.calls[i].rect.right, 400);
+    }
+    rig.NewSong(30).duration = 30;
+    rig.controller.shared.songReady = false;  // the rendered WAV could not be read
+    rig.Draw(5);
+    EXPECT_EQ(rig.target.calls.size(), 3u);
+}
+
+TEST(TimeBar, PlayPositionFollowsTheSongTimeWithinTheBar) {
+    BarRig rig(400);
+    rig.NewSong(100);
+    const struct { float songTime, x; } cases[] = {{-1, 0}, {0, 0}, {25, 100}, {100, 400}, {101, 400}};
+    for (const auto& c : cases) {
+        rig.Draw(c.songTime);
+        const auto line = rig.Lines(8);
+        ASSERT_EQ(line.size(), 1u);
+        EXPECT_FLOAT_EQ(line[0].rect.left, c.x) << "song time " << c.songTime;
+        EXPECT_FLOAT_EQ(line[0].rect.top, 600);
+        EXPECT_FLOAT_EQ(line[0].rect.bottom, 699);
+    }
+    rig.controller.shared.song->duration = 0;  // a render without data
+    rig.Draw(3);
+    EXPECT_FLOAT_EQ(rig.Lines(8).at(0).rect.left, 0);
+    EXPECT_EQ(rig.target.Texts().back().text, "00:00.0");
+}
+
+TEST(TimeBar, WaveformDrawsEveryOverviewColumnOnceOnA1920ColumnBar) {
+    BarRig rig(1919);
+    rig.NewSong(60);
+    SessionState& s = rig.controller.shared;
+    for (int i = 0; i < kOverviewColumns; ++i) {
+        s.overviewMinLeft[i] = static_cast<int16_t>(-i);
+        s.overviewMaxLeft[i] = static_cast<int16_t>(i);
+        s.overviewMinRight[i] = -32768;
+        s.overviewMaxRight[i] = 32767;
+    }
+    rig.Draw(-1);
+    const auto outerLeft = rig.Lines(14);
+    const auto outerRight = rig.Lines(15);
+    ASSERT_EQ(outerLeft.size(), 1920u);
+    ASSERT_EQ(outerRight.size(), 1920u);
+    const float h = 49.5f;
+    for (int c = 0; c < 1920; ++c) {
+        const Call& l = outerLeft[c];
+        ASSERT_FLOAT_EQ(l.rect.left, static_cast<float>(c));
+        // The column's own minimum: the c-th overview column, placed in the upper half.
+        ASSERT_NEAR(l.rect.top, (-c + 32768.0f) * h / 65536.0f + 600, 1e-3) << "column " << c;
+    }
+    EXPECT_NEAR(outerRight[0].rect.top, 649.5f, 1e-3) << "lower half, full scale";
+    EXPECT_NEAR(outerRight[0].rect.bottom, 699.0f, 1e-3);
+    // The inner core at 80 % in the bright colours, beside the two zero lines.
+    EXPECT_EQ(rig.Lines(12).size(), 1921u);
+    const Call inner = rig.Lines(13).at(1);
+    EXPECT_NEAR(inner.rect.top, (-32768 * 0.8f + 32768.0f) * h / 65536.0f + 649.5f, 1e-3);
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// A notes view and a time bar wired to a controller the way the controller's initialisation wires
+// them, drawing into a recording target with fake images.
+#pragma once
+
+#include <memory>
+
+#include "app/player_controller.h"
+#include "tests/view/recording_target.h"
+#include "view/notes_view.h"
+#include "view/time_bar.h"
+
+namespace viewtest {
+
+struct ViewRig {
+    RecordingTarget target;
+    GraphicsDevice device;
+    PlayerController controller;
+    std::unique_ptr<NotesView> view = std::make_unique<NotesView>();
+    std::unique_ptr<TimeBar> timeBar = std::make_unique<TimeBar>();
+
+    ViewRig(float width, float height) {
+        device.target = &target;
+        controller.device = &device;
+        controller.designWidth = width;
+        controller.designHeight = height;
+        Panel* panels[2] = {view.get(), timeBar.get()};
+        for (Panel* p : panels) {
+            p->palette = &controller.palette;
+            p->Init(&device, &controller.shared, &controller.mousePoint);
+            p->CreateBrushes();
+        }
+        view->background = PalClear;
+        timeBar->background = PalTimeBar;
+        view->Build(&FakeImages);
+        view->SetRect(0, 0, width, height);
+    }
+
+    // A fresh, empty song that is ready to play; fill its parts and bar lines, then draw.
+    SongData& NewSong(double duration) {
+        controller.shared.song = std::make_unique<SongData>();
+        SongData& song = *controller.shared.song;
+        song.noteTracks = 1;
+        song.duration = duration;
+        controller.shared.midiParsed = true;
+        controller.shared.songReady = true;
+        return song;
+    }
+
+    static void AddNote(SongData& song, int part, int key, float start, float end, int velocity = 100) {
+        song.parts[part].notes[song.parts[part].noteCount++] = {key, start, end, velocity};
+    }
+
+    // One frame of the notes view at the given song time; the calls of that frame only.
+    void Frame(float songTime) {
+        target.calls.clear();
+        view->songTime = songTime;
+        view->Draw();
+    }
+};
+
+}  // namespace viewtest
