@@ -10,7 +10,8 @@ constexpr uint16_t kWaveFormatIeeeFloat = 3;
 
 }  // namespace
 
-CMyDirectSound::CMyDirectSound(platform::SoundOutput& output) : device(&output) {}
+CMyDirectSound::CMyDirectSound(platform::SoundOutput& output, std::chrono::milliseconds period)
+    : device(&output), refillPeriod(period) {}
 
 CMyDirectSound::~CMyDirectSound() {
     KillTimer();
@@ -89,7 +90,7 @@ void CMyDirectSound::Play() {
         primed = true;
     }
     if (!buffer->Play()) return;
-    timer.Start(std::chrono::milliseconds(kRefillPeriodMs), [this] { OnTimer(); });
+    if (refillPeriod.count() > 0) timer.Start(refillPeriod, [this] { OnTimer(); });
 }
 
 void CMyDirectSound::OnTimer() {

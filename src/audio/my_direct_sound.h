@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -27,8 +28,10 @@ class CMyDirectSound {
 
     static constexpr uint32_t kRefillPeriodMs = 300;
 
-    // `output` makes the rings; it must outlive the player.
-    explicit CMyDirectSound(platform::SoundOutput& output);
+    // `output` makes the rings; it must outlive the player. A `refillPeriod` of 0 starts no timer:
+    // the owner calls OnTimer itself (tests step the refills that way).
+    explicit CMyDirectSound(platform::SoundOutput& output, std::chrono::milliseconds refillPeriod =
+                                                               std::chrono::milliseconds(kRefillPeriodMs));
     CMyDirectSound(const CMyDirectSound&) = delete;
     CMyDirectSound& operator=(const CMyDirectSound&) = delete;
     virtual ~CMyDirectSound();
@@ -69,6 +72,7 @@ class CMyDirectSound {
     FillCallback fillCallback = nullptr;
     void* fillContext = nullptr;
     platform::PeriodicTimer timer;
+    std::chrono::milliseconds refillPeriod;
     // Notifications handled since the last Stop: written by the refill, read by GetPlayPosition.
     std::atomic<uint32_t> firstMidpointCount{0};
     std::atomic<uint32_t> secondMidpointCount{0};

@@ -58,7 +58,7 @@ void MemorySoundRing::Stop() {
     playing_ = false;
     // What the device still holds plays out after this, so the cursor ends where reading stopped
     // and the next start continues from there without repeating or skipping a byte.
-    MoveHeard(readPos_);
+    MoveHeard(readPos_, Lag());
     readSinceStart_ = 0;
 }
 
@@ -122,14 +122,18 @@ void MemorySoundRing::Pull(uint8_t* out, uint32_t count) {
         readPos_ = (readPos_ + run) % size;
         left -= run;
     }
+    const uint64_t lagBefore = Lag();
     readSinceStart_ += count;
-    const uint32_t lag = uint32_t(std::min<uint64_t>({latencyBytes_, readSinceStart_, size - 1}));
-    MoveHeard((readPos_ + size - lag) % size);
+    const uint64_t lag = Lag();
+    MoveHeard(uint32_t((readPos_ + size - lag) % size), count - (lag - lagBefore));
 }
 
-void MemorySoundRing::MoveHeard(uint32_t to) {
+uint64_t MemorySoundRing::Lag() const {
+    return std::min<uint64_t>({latencyBytes_, readSinceStart_, uint64_t(Size() - 1)});
+}
+
+void MemorySoundRing::MoveHeard(uint32_t to, uint64_t moved) {
     const uint32_t size = Size();
-    const uint32_t moved = (to + size - heard_) % size;
     // A flag rises once the byte at its offset has been heard.
     for (int i = 0; i < notificationCount_; ++i) {
         if ((offsets_[i] + size - heard_) % size < moved) raised_[i] = true;

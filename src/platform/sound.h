@@ -104,7 +104,9 @@ class MemorySoundRing : public SoundRing {
     [[nodiscard]] std::vector<uint8_t> Contents() const;
 
   private:
-    void MoveHeard(uint32_t to);  // with the lock held
+    // With the lock held: the cursor moves `moved` bytes on, to `to`.
+    void MoveHeard(uint32_t to, uint64_t moved);
+    [[nodiscard]] uint64_t Lag() const;  // bytes handed out but not yet heard
 
     mutable std::mutex mutex_;
     std::vector<uint8_t> bytes_;
