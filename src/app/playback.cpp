@@ -25,8 +25,8 @@ void SoundPlayerDeleter::operator()(CMyDirectSound* player) const {
     delete player;
 }
 
-void PlayerController::CreatePlayer(platform::SoundOutput& output) {
-    soundPlayer.reset(new CMyDirectSound(output));
+void PlayerController::CreatePlayer(platform::SoundOutput& output, std::chrono::milliseconds refillPeriod) {
+    soundPlayer.reset(new CMyDirectSound(output, refillPeriod));
     shared.player = soundPlayer.get();
 }
 

@@ -3,6 +3,7 @@
 // the three panels. This header holds its fields; its behaviour is built on top of them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -94,8 +95,10 @@ struct PlayerController {
     // Playback (app/playback.cpp). Each runs on the UI thread; whatever moves the WAV reader stops
     // the player's refill first, and that waits for a refill in progress.
     //
-    // Makes the streaming player on `output` (the sound device unless a test hands in its own).
-    void CreatePlayer(platform::SoundOutput& output);
+    // Makes the streaming player on `output` (the sound device unless a test hands in its own),
+    // refilled every `refillPeriod`; a period of 0 leaves the refills to whoever calls OnTimer.
+    void CreatePlayer(platform::SoundOutput& output,
+                      std::chrono::milliseconds refillPeriod = std::chrono::milliseconds(300));
     // Opens a new reader on the rendered WAV, takes its frame count and sets the player up for its
     // format; the play state stays. Returns false, leaving nothing playable (totalFrames 0, the
     // player without a ring), when the file is missing or holds no playable data.

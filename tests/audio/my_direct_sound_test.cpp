@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "manual_output.h"
 #include "wav_bytes.h"
 
 using namespace wavtest;
@@ -28,23 +29,6 @@ WaveFormatEx Cd() {
     f.bitsPerSample = 16;
     return f;
 }
-
-// Rings the test moves by hand.
-class ManualOutput : public platform::SoundOutput {
-  public:
-    std::unique_ptr<platform::SoundRing> CreateRing(const platform::SoundFormat& f, uint32_t bytes) override {
-        ++created;
-        if (refuse) return nullptr;
-        format = f;
-        auto r = std::make_unique<platform::MemorySoundRing>(bytes);
-        ring = r.get();
-        return r;
-    }
-    platform::MemorySoundRing* ring = nullptr;
-    platform::SoundFormat format;
-    int created = 0;
-    bool refuse = false;
-};
 
 // Counting frames from 0 up to `total`, as the controller's reader would hand them out.
 struct Source {
