@@ -9,9 +9,11 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: dorvik-midi info FILE.mid [--json]\n"
+    "       dorvik-midi play FILE.wav\n"
     "\n"
     "  info   parse a Standard MIDI File into the player's two hands of notes and print what it\n"
-    "         holds; --json prints the whole song as one JSON object\n";
+    "         holds; --json prints the whole song as one JSON object\n"
+    "  play   play a WAV file to its end through the player's sound output\n";
 
 struct Command {
     const char* name;
@@ -20,6 +22,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"info", cli::RunInfo},
+    {"play", cli::RunPlay},
 };
 
 }  // namespace
