@@ -32,7 +32,7 @@ int32_t WavReader::Open(const std::string& path) {
 int32_t WavReader::OpenMemory(const uint8_t* bytes, size_t size) {
     if (bytes == nullptr && size != 0) return kWavInvalidArgument;
     // The reader keeps its own copy, so the caller's block may go at once.
-    std::string copy(reinterpret_cast<const char*>(bytes), size);
+    std::string copy = size == 0 ? std::string() : std::string(reinterpret_cast<const char*>(bytes), size);
     return Parse(std::make_unique<std::istringstream>(std::move(copy), std::ios::binary));
 }
 
