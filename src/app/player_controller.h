@@ -100,8 +100,8 @@ struct PlayerController {
     void CreatePlayer(platform::SoundOutput& output,
                       std::chrono::milliseconds refillPeriod = std::chrono::milliseconds(300));
     // Opens a new reader on the rendered WAV, takes its frame count and sets the player up for its
-    // format; the play state stays. Returns false, leaving nothing playable (totalFrames 0, the
-    // player without a ring), when the file is missing or holds no playable data.
+    // format; the play state stays. Returns whether the player is ready. A file that is missing or
+    // holds no sample frames leaves nothing playable: totalFrames 0 and the player without a ring.
     bool PreparePlayback();
     void StartPlayback();
     void StopPlayback();
