@@ -28,3 +28,4 @@ run() {
 run fuzz_midi "$here/seeds/midi" "$here/../examples"
 run fuzz_settings "$here/seeds/settings"
 run fuzz_overview "$here/seeds/overview"
+run fuzz_wav "$here/seeds/wav"

@@ -3,7 +3,9 @@
 // the three panels. This header holds its fields; its behaviour is built on top of them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/palette.h"
@@ -15,13 +17,24 @@ class NotesView;
 class ControlPanel;
 class TimeBar;
 class SynthRenderer;
-class WavReader;
+struct WavReader;
+class CMyDirectSound;
 class FrameTimer;
 struct EncoderJob;
 class Transcoder;
 namespace platform {
 class Window;
-}
+class SoundOutput;
+}  // namespace platform
+
+// The deleters of the playback objects live with the playback operations (app/playback.cpp), so
+// that this header needs only the classes' names.
+struct WavReaderDeleter {
+    void operator()(WavReader* reader) const;
+};
+struct SoundPlayerDeleter {
+    void operator()(CMyDirectSound* player) const;
+};
 
 enum HoverPanel : uint16_t { HoverNone = 0, HoverNotesView = 1, HoverTimeBar = 2, HoverControlPanel = 3 };
 enum CursorKind : uint16_t { CursorUnset = 0, CursorArrow = 1, CursorResizeNS = 2, CursorResizeWE = 3 };
@@ -59,9 +72,11 @@ struct PlayerController {
 
     SessionState shared;
 
-    SynthRenderer* synth = nullptr;  // owned
-    WavReader* wavReader = nullptr;  // owned; created when playback is prepared
-    FrameTimer* clock = nullptr;     // owned; the playback clock of the count-in
+    SynthRenderer* synth = nullptr;                          // owned
+    std::unique_ptr<WavReader, WavReaderDeleter> wavReader;  // created when playback is prepared
+    FrameTimer* clock = nullptr;                             // owned; the playback clock of the count-in
+    // The streaming player, made by CreatePlayer; shared.player points at it.
+    std::unique_ptr<CMyDirectSound, SoundPlayerDeleter> soundPlayer;
 
     RectF overlayButtons[3];             // full-view overlay: back to start, play/pause, stop
     uint16_t pendingOverlayCommand = 0;  // chosen by a press on the overlay, posted on release
@@ -76,4 +91,25 @@ struct PlayerController {
     Transcoder* transcoder = nullptr;  // the running transcoding export, if any
 
     platform::Window* window = nullptr;  // the main window; not owned
+
+    // Playback (app/playback.cpp). Each runs on the UI thread; whatever moves the WAV reader stops
+    // the player's refill first, and that waits for a refill in progress.
+    //
+    // Makes the streaming player on `output` (the sound device unless a test hands in its own),
+    // refilled every `refillPeriod`; a period of 0 leaves the refills to whoever calls OnTimer.
+    void CreatePlayer(platform::SoundOutput& output,
+                      std::chrono::milliseconds refillPeriod = std::chrono::milliseconds(300));
+    // Opens a new reader on the rendered WAV, takes its frame count and sets the player up for its
+    // format; the play state stays. Returns whether the player is ready. A file that is missing or
+    // holds no sample frames leaves nothing playable: totalFrames 0 and the player without a ring.
+    bool PreparePlayback();
+    void StartPlayback();
+    void StopPlayback();
+    void PausePlayback();               // the player's side of the pause command
+    void RewindPlayback();              // back to the start, playing on if playing
+    void SeekPlayback(uint32_t frame);  // to `frame`, playing on if playing; paused stays paused
+    // The song time the player's position stands for, in seconds; -1 while nothing is playable.
+    [[nodiscard]] double PlaybackSongTime() const;
+    // The player's fill callback: reads the next frames from the WAV reader. `context` is the controller.
+    static int FillFromWave(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead, void* context);
 };

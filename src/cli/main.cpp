@@ -10,11 +10,13 @@ namespace {
 constexpr const char* kUsage =
     "usage: dorvik-midi info FILE.mid [--json]\n"
     "       dorvik-midi render --soundfont FILE.sf2 FILE.mid -o OUT.wav\n"
+    "       dorvik-midi play FILE.wav\n"
     "\n"
     "  info   parse a Standard MIDI File into the player's two hands of notes and print what it\n"
     "         holds; --json prints the whole song as one JSON object\n"
     "  render render the song through FluidSynth with the SoundFont into a 16-bit WAV file, as\n"
-    "         the player does before it plays\n";
+    "         the player does before it plays\n"
+    "  play   play a WAV file to its end through the player's sound output\n";
 
 struct Command {
     const char* name;
@@ -24,6 +26,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"info", cli::RunInfo},
     {"render", cli::RunRender},
+    {"play", cli::RunPlay},
 };
 
 }  // namespace

@@ -70,10 +70,11 @@ std::string SongSummary(const SongData& song, const std::string& name) {
     std::string out;
     char line[256];
     const double seconds = song.duration;
-    const int minutes = static_cast<int>(seconds / 60.0);
-    std::snprintf(line, sizeof line, "%s: %d note track%s, %d:%04.1f (%.3f s), %d bar lines\n", name.c_str(),
-                  song.noteTracks, song.noteTracks == 1 ? "" : "s", minutes, seconds - 60.0 * minutes,
-                  seconds, song.barLineCount);
+    // Rounded to tenths before splitting, so 299.97 s reads 5:00.0 and never 4:60.0.
+    const long tenths = std::isfinite(seconds) && seconds > 0 ? std::lround(seconds * 10.0) : 0;
+    std::snprintf(line, sizeof line, "%s: %d note track%s, %ld:%02ld.%ld (%.3f s), %d bar lines\n",
+                  name.c_str(), song.noteTracks, song.noteTracks == 1 ? "" : "s", tenths / 600,
+                  tenths % 600 / 10, tenths % 10, seconds, song.barLineCount);
     out += line;
     for (int p = 0; p < 2; ++p) {
         const SongPart& part = song.parts[p];

@@ -63,3 +63,22 @@ TEST(SongSummary, NamesTracksLengthAndKeyRanges) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SongSummary, LengthRoundsAcrossTheMinute) {
+    const struct {
+        double seconds;
+        const char* shown;
+    } cases[] = {
+        {299.97, "5:00.0"}, {59.94, "0:59.9"}, {59.96, "1:00.0"}, {0.0, "0:00.0"}, {1800.0, "30:00.0"}};
+    for (const auto& c : cases) {
+        auto song = smf::NewSong();
+        song->duration = c.seconds;
+        const std::string text = SongSummary(*song, "x.mid");
+        EXPECT_NE(text.find(std::string("tracks, ") + c.shown + " ("), std::string::npos)
+            << "expected " << c.shown << " for " << c.seconds << " s, got " << text;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+// The controller's playback operations: preparing the player for a rendered WAV, start, stop,
+// pause, back to the start and seek, and the fill callback through which the player reads the WAV.
+//
+// Everything that moves the reader first stops the player; stopping kills the refill timer and
+// waits for a refill in progress, so the timer's thread never reads a reader that is being moved.
+// The keyboard's lit keys are cleared by the notes view itself, at the start of its next draw,
+// when it finds RefreshNotesView set: that comes before any key of the new place is drawn.
+#include <climits>
+
+#include "app/player_controller.h"
+#include "audio/my_direct_sound.h"
+#include "audio/wav_reader.h"
+
+namespace {
+
+// Rendered songs run at this rate; the song's length in seconds is taken from it, not from the file.
+constexpr double kRenderRate = 44100.0;
+
+}  // namespace
+
+void WavReaderDeleter::operator()(WavReader* reader) const {
+    delete reader;
+}
+void SoundPlayerDeleter::operator()(CMyDirectSound* player) const {
+    delete player;
+}
+
+void PlayerController::CreatePlayer(platform::SoundOutput& output, std::chrono::milliseconds refillPeriod) {
+    soundPlayer.reset(new CMyDirectSound(output, refillPeriod));
+    shared.player = soundPlayer.get();
+}
+
+bool PlayerController::PreparePlayback() {
+    CMyDirectSound* player = soundPlayer.get();
+    // The old ring's refill may still be reading the old reader: it goes before the reader does.
+    if (player != nullptr) player->Release();
+    wavReader.reset(new WavReader());
+    wavReader->Open(shared.outputWavPath);
+    totalFrames = 0;
+    seekOffset = 0;
+
+    const WaveFormatRecord* format = wavReader->format.get();
+    if (format == nullptr || format->header.blockAlign == 0 ||
+        wavReader->dataSize < format->header.blockAlign) {
+        // Missing, unreadable or empty: nothing becomes playable, so the song time never has to be
+        // derived from a frame count of 0.
+        return false;
+    }
+    const uint32_t frames = wavReader->dataSize / format->header.blockAlign;
+    totalFrames = frames > uint32_t(INT32_MAX) ? INT32_MAX : int32_t(frames);
+
+    // The end of the audio is the end of the song: a render that rings on past the last note
+    // lengthens the song to the audio's length.
+    const double seconds = totalFrames / kRenderRate;
+    if (shared.song && seconds > shared.song->duration) shared.song->duration = seconds;
+
+    if (player == nullptr) return false;
+    player->Create(format->header);
+    player->SetFillCallback(&PlayerController::FillFromWave, this);
+    return player->Prepared();
+}
+
+void PlayerController::StartPlayback() {
+    if (soundPlayer) soundPlayer->Play();
+    shared.playState = Playing;
+}
+
+void PlayerController::StopPlayback() {
+    if (soundPlayer) {
+        shared.refreshBits |= RefreshNotesView;
+        soundPlayer->Stop();
+        if (wavReader) {
+            wavReader->SeekFrame(0);
+            wavReader->RewindData();
+        }
+        seekOffset = 0;
+    }
+    shared.playState = Stopped;
+}
+
+void PlayerController::PausePlayback() {
+    if (!soundPlayer) return;
+    shared.refreshBits |= RefreshNotesView;
+    soundPlayer->Pause();
+    shared.playState = Paused;
+}
+
+void PlayerController::RewindPlayback() {
+    if (!soundPlayer) return;
+    shared.refreshBits |= RefreshNotesView;
+    soundPlayer->Stop();
+    if (wavReader) wavReader->SeekFrame(0);
+    if (shared.playState == Playing) soundPlayer->Play();
+    seekOffset = 0;
+}
+
+void PlayerController::SeekPlayback(uint32_t frame) {
+    if (shared.playState != Playing && shared.playState != Paused) return;
+    seekOffset = frame;
+    if (soundPlayer) soundPlayer->Stop();
+    shared.refreshBits |= RefreshNotesView;
+    if (wavReader) wavReader->SeekFrame(frame);
+    // A paused song stays paused at the new place; the next play primes the ring from there.
+    if (shared.playState == Playing && soundPlayer) soundPlayer->Play();
+}
+
+double PlayerController::PlaybackSongTime() const {
+    if (totalFrames <= 0 || !shared.song) return -1.0;
+    const uint32_t played = (soundPlayer ? soundPlayer->GetPlayPosition() : 0) + seekOffset;
+    return double(played) * shared.song->duration / double(totalFrames) + 1.0 / 30.0;
+}
+
+int PlayerController::FillFromWave(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,
+                                   void* context) {
+    auto* self = static_cast<PlayerController*>(context);
+    *framesRead = 0;
+    WavReader* reader = self->wavReader.get();
+    if (reader == nullptr || !reader->format || reader->format->header.blockAlign == 0) return 0;
+    const uint32_t blockAlign = reader->format->header.blockAlign;
+    const uint32_t got = reader->Read(destination, framesWanted * blockAlign);
+    *framesRead = got / blockAlign;
+    return 0;
+}

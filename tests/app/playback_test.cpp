@@ -1,0 +1,232 @@
+// The controller's playback operations over a real WAV file and a ring the test moves.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <string>
+
+#include "app/player_controller.h"
+#include "audio/my_direct_sound.h"
+#include "audio/wav_reader.h"
+#include "manual_output.h"
+#include "wav_bytes.h"
+
+using namespace wavtest;
+using std::chrono::milliseconds;
+
+namespace {
+
+constexpr uint32_t kRate = 44100;
+
+class PlaybackTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char dir[] = "/tmp/dorvik-playback-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        folder = dir;
+        c = std::make_unique<PlayerController>();
+        c->shared.song = std::make_unique<SongData>();
+        c->shared.song->duration = 2.0;
+        c->shared.outputWavPath = folder + "/output.wav";
+        c->CreatePlayer(out, milliseconds(0));
+    }
+    void TearDown() override {
+        c.reset();
+        std::remove((folder + "/output.wav").c_str());
+        rmdir(folder.c_str());
+    }
+    void WriteWav(const Bytes& b) { ASSERT_TRUE(WriteFile(c->shared.outputWavPath, b)); }
+    // Plays `frames` frames with the refills a timer would run.
+    void PlayFrames(uint32_t frames) {
+        while (frames > 0) {
+            const uint32_t step = std::min(frames, 4410u);
+            out.ring->Advance(step * 4);
+            c->soundPlayer->OnTimer();
+            frames -= step;
+        }
+    }
+    int64_t FrameAtCursor() {
+        const Bytes b = out.ring->Contents();
+        return FrameIndexOf(b.data() + out.ring->PlayCursor());
+    }
+    bool RingSilent() {
+        const Bytes b = out.ring->Contents();
+        return std::all_of(b.begin(), b.end(), [](uint8_t x) { return x == 0; });
+    }
+
+    std::string folder;
+    ManualOutput out;
+    std::unique_ptr<PlayerController> c;
+};
+
+}  // namespace
+
+// Nothing playable comes of a missing, foreign or empty file: no ring, no frame count, the play
+// state as it was, and a song time that stays finite whatever is pressed.
+TEST_F(PlaybackTest, AFileWithNothingToPlayLeavesTheSongUnplayable) {
+    Bytes noWav = Chunk("RIFX", Bytes(64, 1));
+    Bytes empty = Riff({Chunk("fmt ", FmtBody(1, 2, kRate, 16)), Chunk("data", {})});
+    Bytes noFmt = Riff({Chunk("data", CountingFrames(0, 100))});
+    struct Case {
+        const char* name;
+        const Bytes* file;  // null: no file at all
+    } cases[] = {{"missing", nullptr}, {"not a WAV", &noWav}, {"no data", &empty}, {"no format", &noFmt}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        // A playable song first, so that what it left behind must go too.
+        WriteWav(CountingWav(kRate));
+        ASSERT_TRUE(c->PreparePlayback());
+        ASSERT_EQ(c->totalFrames, int32_t(kRate));
+        std::remove(c->shared.outputWavPath.c_str());
+        if (k.file != nullptr) WriteWav(*k.file);
+        c->shared.playState = Paused;
+        EXPECT_FALSE(c->PreparePlayback());
+        EXPECT_EQ(c->totalFrames, 0);
+        EXPECT_FALSE(c->soundPlayer->Prepared());
+        EXPECT_EQ(c->shared.playState, Paused);
+        EXPECT_EQ(c->PlaybackSongTime(), -1.0);
+        c->StartPlayback();
+        EXPECT_EQ(c->shared.playState, Playing);
+        EXPECT_EQ(c->PlaybackSongTime(), -1.0);
+        c->SeekPlayback(5);
+        c->StopPlayback();
+        EXPECT_EQ(c->shared.playState, Stopped);
+        EXPECT_EQ(c->PlaybackSongTime(), -1.0);
+    }
+}
+
+TEST_F(PlaybackTest, PreparingTakesTheFrameCountAndLengthensAShorterSong) {
+    struct Case {
+        double songSeconds;
+        uint32_t wavFrames;
+        double expected;
+    } cases[] = {{2.0, 3 * kRate, 3.0}, {5.0, 3 * kRate, 5.0}, {2.0, 2 * kRate + 1, 2.0 + 1.0 / kRate}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.songSeconds);
+        c->shared.song->duration = k.songSeconds;
+        WriteWav(CountingWav(k.wavFrames));
+        c->shared.playState = Idle;
+        c->seekOffset = 77;
+        ASSERT_TRUE(c->PreparePlayback());
+        EXPECT_EQ(c->totalFrames, int32_t(k.wavFrames));
+        EXPECT_DOUBLE_EQ(c->shared.song->duration, k.expected);
+        EXPECT_EQ(c->seekOffset, 0u);
+        EXPECT_EQ(c->shared.playState, Idle);
+        EXPECT_EQ(out.ring->Size(), 2 * 4 * kRate);
+    }
+}
+
+TEST_F(PlaybackTest, PlaysTheFileFromItsFirstFrameAndTheSongTimeFollows) {
+    WriteWav(CountingWav(4 * kRate));
+    c->shared.song->duration = 4.0;
+    ASSERT_TRUE(c->PreparePlayback());
+    c->StartPlayback();
+    EXPECT_EQ(c->shared.playState, Playing);
+    EXPECT_DOUBLE_EQ(c->PlaybackSongTime(), 1.0 / 30);
+    PlayFrames(3 * kRate + 5);
+    EXPECT_EQ(FrameAtCursor(), 3 * kRate + 5);
+    EXPECT_NEAR(c->PlaybackSongTime(), 3.0 + 5.0 / kRate + 1.0 / 30, 1.5 / kRate);
+}
+
+TEST_F(PlaybackTest, SeekWhilePausedStaysPausedAndPlaysOnFromTheNewPlace) {
+    WriteWav(CountingWav(4 * kRate));
+    c->shared.song->duration = 4.0;
+    ASSERT_TRUE(c->PreparePlayback());
+    c->StartPlayback();
+    PlayFrames(kRate / 3);
+    c->PausePlayback();
+    EXPECT_EQ(c->shared.playState, Paused);
+    EXPECT_TRUE(c->shared.refreshBits & RefreshNotesView);
+    c->shared.refreshBits = 0;
+
+    const uint32_t f = 2 * kRate + 123;
+    c->SeekPlayback(f);
+    EXPECT_EQ(c->shared.playState, Paused);
+    EXPECT_EQ(c->seekOffset, f);
+    EXPECT_TRUE(c->shared.refreshBits & RefreshNotesView);
+    EXPECT_FALSE(out.ring->Playing());
+    EXPECT_EQ(out.ring->PlayCursor(), 0u);
+    EXPECT_TRUE(RingSilent());
+    const double atSeek = double(f) * 4.0 / (4 * kRate) + 1.0 / 30;
+    EXPECT_DOUBLE_EQ(c->PlaybackSongTime(), atSeek);
+
+    c->StartPlayback();
+    EXPECT_EQ(FrameAtCursor(), f);
+    EXPECT_DOUBLE_EQ(c->PlaybackSongTime(), atSeek);
+    PlayFrames(kRate);
+    EXPECT_EQ(FrameAtCursor(), f + kRate);
+}
+
+TEST_F(PlaybackTest, SeekWhilePlayingPlaysOnAtOnceAndSeekWhileStoppedMovesNothing) {
+    WriteWav(CountingWav(4 * kRate));
+    ASSERT_TRUE(c->PreparePlayback());
+    c->StartPlayback();
+    PlayFrames(kRate);
+    c->SeekPlayback(kRate / 2);
+    EXPECT_TRUE(out.ring->Playing());
+    EXPECT_EQ(FrameAtCursor(), kRate / 2);
+    PlayFrames(2 * kRate);
+    EXPECT_EQ(FrameAtCursor(), kRate / 2 + 2 * kRate);
+
+    c->StopPlayback();
+    c->SeekPlayback(3 * kRate);
+    EXPECT_EQ(c->seekOffset, 0u);
+    EXPECT_EQ(c->wavReader->dataChunk.size, c->wavReader->dataSize);
+}
+
+TEST_F(PlaybackTest, StopRewindsTheReaderAndSilencesThePlayer) {
+    WriteWav(CountingWav(3 * kRate));
+    ASSERT_TRUE(c->PreparePlayback());
+    c->StartPlayback();
+    PlayFrames(kRate);
+    c->SeekPlayback(kRate);
+    PlayFrames(kRate / 2);
+    c->StopPlayback();
+    EXPECT_EQ(c->shared.playState, Stopped);
+    EXPECT_EQ(c->seekOffset, 0u);
+    EXPECT_TRUE(c->shared.refreshBits & RefreshNotesView);
+    EXPECT_EQ(c->wavReader->dataChunk.size, c->wavReader->dataSize);
+    EXPECT_FALSE(out.ring->Playing());
+    EXPECT_TRUE(RingSilent());
+    EXPECT_EQ(c->soundPlayer->GetPlayPosition(), 0u);
+    c->StartPlayback();
+    EXPECT_EQ(FrameAtCursor(), 0);
+}
+
+TEST_F(PlaybackTest, BackToTheStartKeepsThePlayState) {
+    WriteWav(CountingWav(3 * kRate));
+    ASSERT_TRUE(c->PreparePlayback());
+    c->StartPlayback();
+    PlayFrames(kRate + 99);
+    c->RewindPlayback();
+    EXPECT_EQ(c->shared.playState, Playing);
+    EXPECT_TRUE(out.ring->Playing());
+    EXPECT_EQ(FrameAtCursor(), 0);
+
+    PlayFrames(kRate);
+    c->PausePlayback();
+    c->RewindPlayback();
+    EXPECT_EQ(c->shared.playState, Paused);
+    EXPECT_FALSE(out.ring->Playing());
+    EXPECT_DOUBLE_EQ(c->PlaybackSongTime(), 1.0 / 30);  // above 0: the next play needs no count-in
+    c->StartPlayback();
+    EXPECT_EQ(FrameAtCursor(), 0);
+}
+
+TEST_F(PlaybackTest, FillFromWaveHandsOutWholeFramesUntilTheEnd) {
+    WriteWav(CountingWav(1000));
+    ASSERT_TRUE(c->PreparePlayback());
+    Bytes buf(4 * 600);
+    uint32_t got = 99;
+    PlayerController::FillFromWave(buf.data(), 600, &got, c.get());
+    EXPECT_EQ(got, 600u);
+    EXPECT_EQ(FrameIndexOf(buf.data() + 4 * 599), 599);
+    PlayerController::FillFromWave(buf.data(), 600, &got, c.get());
+    EXPECT_EQ(got, 400u);
+    PlayerController::FillFromWave(buf.data(), 600, &got, c.get());
+    EXPECT_EQ(got, 0u);
+    c->wavReader.reset();
+    got = 99;
+    PlayerController::FillFromWave(buf.data(), 600, &got, c.get());
+    EXPECT_EQ(got, 0u);
+}

@@ -1,0 +1,114 @@
+// The left column of the window drawn off-screen the way the controller's frame draws it: the
+// notes view above, the time bar below, the control panel's background on the right and the
+// view-toggle button. Shared by the golden-frame tests and the frame tool.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/player_controller.h"
+#include "platform/graphics_sdl.h"
+#include "view/notes_view.h"
+#include "view/time_bar.h"
+
+namespace viewtest {
+
+// Forwards everything but text to another target. Frames drawn through it depend only on shapes
+// and artwork, not on which font the machine has or how a text engine places it.
+class TextlessTarget : public platform::RenderTarget {
+  public:
+    explicit TextlessTarget(platform::RenderTarget& inner) : inner_(inner) {}
+    [[nodiscard]] int Width() const override { return inner_.Width(); }
+    [[nodiscard]] int Height() const override { return inner_.Height(); }
+    void BeginDraw() override { inner_.BeginDraw(); }
+    void EndDraw() override { inner_.EndDraw(); }
+    void Clear(ColourF c) override { inner_.Clear(c); }
+    void FillRect(const RectF& r, ColourF c) override { inner_.FillRect(r, c); }
+    void DrawLine(float x0, float y0, float x1, float y1, ColourF c, float w) override {
+        inner_.DrawLine(x0, y0, x1, y1, c, w);
+    }
+    void DrawRect(const RectF& r, ColourF c, float w) override { inner_.DrawRect(r, c, w); }
+    void DrawImage(const platform::Image& image, const RectF& dest, const RectF& source,
+                   float opacity) override {
+        inner_.DrawImage(image, dest, source, opacity);
+    }
+    void DrawText(const std::string&, const platform::TextFormat&, const RectF&, ColourF) override {}
+    std::unique_ptr<platform::Image> DecodePng(const uint8_t* data, size_t size) override {
+        return inner_.DecodePng(data, size);
+    }
+
+  private:
+    platform::RenderTarget& inner_;
+};
+
+struct Scene {
+    std::unique_ptr<platform::OffscreenRenderTarget> target;
+    std::unique_ptr<TextlessTarget> textless;  // when the scene is drawn without text
+    GraphicsDevice device;
+    PlayerController controller;
+    std::unique_ptr<NotesView> view = std::make_unique<NotesView>();
+    std::unique_ptr<TimeBar> timeBar = std::make_unique<TimeBar>();
+    std::string error;  // why the target could not be made
+
+    Scene(int width, int height, bool withText = true) {
+        target = platform::OffscreenRenderTarget::Create(width, height, &error);
+        if (target == nullptr) return;
+        if (!withText) textless = std::make_unique<TextlessTarget>(*target);
+        device.target = withText ? static_cast<platform::RenderTarget*>(target.get()) : textless.get();
+        device.clientWidth = width;
+        device.clientHeight = height;
+        controller.device = &device;
+        controller.designWidth = static_cast<float>(width);
+        controller.designHeight = static_cast<float>(height);
+        Panel* panels[2] = {view.get(), timeBar.get()};
+        for (Panel* p : panels) {
+            p->palette = &controller.palette;
+            p->Init(&device, &controller.shared, &controller.mousePoint);
+            p->CreateBrushes();
+        }
+        view->background = PalClear;
+        timeBar->background = PalTimeBar;
+        view->Build();
+    }
+
+    // Takes the song and marks it rendered and ready, as a completed render does.
+    void SetSong(std::unique_ptr<SongData> song) {
+        controller.shared.song = std::move(song);
+        controller.shared.midiParsed = true;
+        controller.shared.songReady = true;
+        controller.shared.overviewLoaded = true;
+    }
+
+    // Clears the frame, lays out and draws the panels and the toggle. Returns after EndDraw.
+    void Frame(float songTime) {
+        PlayerController& c = controller;
+        const float W = c.designWidth, H = c.designHeight;
+        const float g = c.fullView ? 0.0f : c.splitterHalfWidth;
+        const float a = c.fullView ? W : W * c.splitX;
+        const float b = c.fullView ? H : H * c.splitY;
+        platform::RenderTarget& out = *device.target;
+        out.BeginDraw();
+        out.Clear(PaletteColour(c.palette.colour[PalClear]));
+        view->songTime = timeBar->songTime = songTime;
+        view->SetRect(0, 0, a - g, b - g);
+        view->DrawBackground();
+        view->Draw();
+        if (!c.fullView) {
+            timeBar->SetRect(0, b + g, a - g, H - 1);
+            timeBar->DrawBackground();
+            timeBar->Draw();
+            out.FillRect({a + g, 0, W - 1, H - 1}, PaletteColour(c.palette.colour[PalControlPanel]));
+        }
+        view->DrawViewToggle(c);
+        out.EndDraw();
+    }
+
+    // A frame with nothing on it but the clear: what every frame costs at least.
+    void EmptyFrame() {
+        target->BeginDraw();
+        target->Clear(PaletteColour(controller.palette.colour[PalClear]));
+        target->EndDraw();
+    }
+};
+
+}  // namespace viewtest

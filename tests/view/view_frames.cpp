@@ -1,0 +1,200 @@
+// view_frames: draws the notes view and the time bar off-screen, for screenshots and timing.
+//
+//   view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] OUT_PREFIX SECONDS...
+//       one PNG per song time, OUT_PREFIX-<seconds>.png; the second before each moment is drawn
+//       frame by frame first, so lit keys and their sparks are as they would be in playback
+//   view_frames cost [--frames F] SONG.mid
+//       F frames of the song from a quarter of its length on, at 1536 x 832; prints the time of
+//       one frame of the notes view and time bar and of one frame that only clears, and their ratio
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "midi/midi_reader.h"
+#include "tests/view/scene.h"
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] OUT_PREFIX SECONDS...\n"
+                 "       view_frames cost [--frames F] SONG.mid\n");
+    return 2;
+}
+
+uint32_t Le(const uint8_t* p, int n) {
+    uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | p[i];
+    return v;
+}
+
+// The per-column extremes of a 16-bit PCM WAV, as the overview reader keeps them.
+bool ReadOverview(const std::string& path, SessionState& s) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0) return false;
+    int channels = 0, bits = 0;
+    const uint8_t* data = nullptr;
+    size_t dataSize = 0;
+    for (size_t at = 12; at + 8 <= bytes.size();) {
+        const uint32_t size = Le(&bytes[at + 4], 4);
+        const size_t body = at + 8;
+        if (std::memcmp(&bytes[at], "fmt ", 4) == 0 && body + 16 <= bytes.size()) {
+            channels = static_cast<int>(Le(&bytes[body + 2], 2));
+            bits = static_cast<int>(Le(&bytes[body + 14], 2));
+        } else if (std::memcmp(&bytes[at], "data", 4) == 0) {
+            data = &bytes[body];
+            dataSize = std::min<size_t>(size, bytes.size() - body);
+        }
+        at = body + size + (size & 1);
+    }
+    if (data == nullptr || bits != 16 || channels < 1) return false;
+    const size_t frames = dataSize / (2 * static_cast<size_t>(channels));
+    if (frames == 0) return false;
+    for (int c = 0; c < kOverviewColumns; ++c) {
+        const size_t from = frames * static_cast<size_t>(c) / kOverviewColumns;
+        const size_t to = std::max(from + 1, frames * static_cast<size_t>(c + 1) / kOverviewColumns);
+        int16_t lo[2] = {32767, 32767}, hi[2] = {-32768, -32768};
+        for (size_t f = from; f < to && f < frames; ++f) {
+            for (int ch = 0; ch < 2; ++ch) {
+                const int channel = std::min(ch, channels - 1);
+                const auto v = static_cast<int16_t>(Le(data + (f * channels + channel) * 2, 2));
+                lo[ch] = std::min(lo[ch], v);
+                hi[ch] = std::max(hi[ch], v);
+            }
+        }
+        s.overviewMinLeft[c] = lo[0];
+        s.overviewMaxLeft[c] = hi[0];
+        s.overviewMinRight[c] = lo[1];
+        s.overviewMaxRight[c] = hi[1];
+    }
+    return true;
+}
+
+int Shot(int argc, char** argv) {
+    std::string song, wav, prefix;
+    int width = 1536, height = 832;
+    std::vector<float> times;
+    for (int i = 0; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--wav" && i + 1 < argc) {
+            wav = argv[++i];
+        } else if (a == "--size" && i + 1 < argc) {
+            if (std::sscanf(argv[++i], "%dx%d", &width, &height) != 2) return Usage();
+        } else if (song.empty()) {
+            song = a;
+        } else if (prefix.empty()) {
+            prefix = a;
+        } else {
+            times.push_back(std::strtof(a.c_str(), nullptr));
+        }
+    }
+    if (song.empty() || prefix.empty() || times.empty()) return Usage();
+
+    viewtest::Scene scene(width, height);
+    if (scene.target == nullptr) {
+        std::fprintf(stderr, "view_frames: %s\n", scene.error.c_str());
+        return 1;
+    }
+    auto data = std::make_unique<SongData>();
+    if (!ReadMidiFile(*data, song)) {
+        std::fprintf(stderr, "view_frames: cannot read %s (status %d)\n", song.c_str(), data->status);
+        return 1;
+    }
+    scene.SetSong(std::move(data));
+    if (!wav.empty() && !ReadOverview(wav, scene.controller.shared)) {
+        std::fprintf(stderr, "view_frames: %s is not a 16-bit PCM WAV\n", wav.c_str());
+        return 1;
+    }
+    scene.Frame(-1);  // the frame that finds the new song
+    for (float t : times) {
+        scene.view->ClearLitKeys();
+        for (float s = std::max(-1.0f, t - 1.0f); s < t; s += 1.0f / 60.0f) scene.Frame(s);
+        scene.Frame(t);
+        char name[64];
+        std::snprintf(name, sizeof name, "-%05.1f.png", static_cast<double>(t));
+        if (!scene.target->SavePng(prefix + name)) return 1;
+        std::printf("%s%s\n", prefix.c_str(), name);
+    }
+    return 0;
+}
+
+int Cost(int argc, char** argv) {
+    std::string song;
+    int frames = 600;
+    for (int i = 0; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--frames" && i + 1 < argc) {
+            frames = std::max(1, std::atoi(argv[++i]));
+        } else if (song.empty()) {
+            song = a;
+        } else {
+            return Usage();
+        }
+    }
+    if (song.empty()) return Usage();
+    viewtest::Scene scene(1536, 832);
+    if (scene.target == nullptr) {
+        std::fprintf(stderr, "view_frames: %s\n", scene.error.c_str());
+        return 1;
+    }
+    auto data = std::make_unique<SongData>();
+    if (!ReadMidiFile(*data, song)) {
+        std::fprintf(stderr, "view_frames: cannot read %s (status %d)\n", song.c_str(), data->status);
+        return 1;
+    }
+    const float seconds = static_cast<float>(data->duration);
+    const int notes = data->parts[0].noteCount + data->parts[1].noteCount;
+    scene.SetSong(std::move(data));
+    // A loud, busy waveform: every column of the time bar is drawn at full height.
+    SessionState& s = scene.controller.shared;
+    for (int c = 0; c < kOverviewColumns; ++c) {
+        const double a = 20000.0 * (0.6 + 0.4 * std::sin(c * 0.05)) * (0.5 + 0.5 * std::sin(c * 0.0031));
+        s.overviewMinLeft[c] = s.overviewMinRight[c] = static_cast<int16_t>(-a);
+        s.overviewMaxLeft[c] = s.overviewMaxRight[c] = static_cast<int16_t>(a * 0.9);
+    }
+    scene.Frame(-1);
+
+    using Clock = std::chrono::steady_clock;
+    // Batches of the two kinds of frame take turns, so that both see the same machine load.
+    double full = 0, empty = 0;
+    float t = seconds * 0.25f;
+    constexpr int kBatch = 30;
+    int counted = 0;
+    for (; counted < frames; counted += kBatch) {
+        const auto t0 = Clock::now();
+        for (int i = 0; i < kBatch; ++i) {
+            scene.Frame(t);
+            t += 1.0f / 60.0f;
+        }
+        const auto t1 = Clock::now();
+        for (int i = 0; i < kBatch; ++i) scene.EmptyFrame();
+        const auto t2 = Clock::now();
+        full += std::chrono::duration<double, std::milli>(t1 - t0).count();
+        empty += std::chrono::duration<double, std::milli>(t2 - t1).count();
+    }
+    std::printf("song: %d notes over %.1f s (%.1f notes per second)\n", notes, static_cast<double>(seconds),
+                notes / static_cast<double>(seconds));
+    std::printf("full frame (notes view and time bar): %8.3f ms\n", full / counted);
+    std::printf("clear-only frame (reference):         %8.3f ms\n", empty / counted);
+    std::printf("ratio: %.2f\n", full / empty);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    const std::string command = argv[1];
+    if (command == "shot") return Shot(argc - 2, argv + 2);
+    if (command == "cost") return Cost(argc - 2, argv + 2);
+    return Usage();
+}
