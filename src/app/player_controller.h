@@ -25,7 +25,17 @@ class Transcoder;
 namespace platform {
 class Window;
 class SoundOutput;
+struct InputMessage;
 }  // namespace platform
+
+// What the input handler needs of the window: its client size now (the scene keeps its design size
+// however the window is resized) and the cursor shape. Tests stand in for the window with their own.
+class InputSurface {
+  public:
+    virtual ~InputSurface() = default;
+    [[nodiscard]] virtual PointI ClientSize() const = 0;
+    virtual void SetCursor(int kind) = 0;  // 1 arrow, 2 up-down resize, 3 left-right resize
+};
 
 // The deleters of the playback objects live with the playback operations (app/playback.cpp), so
 // that this header needs only the classes' names.
@@ -91,6 +101,18 @@ struct PlayerController {
     Transcoder* transcoder = nullptr;  // the running transcoding export, if any
 
     platform::Window* window = nullptr;  // the main window; not owned
+    InputSurface* surface = nullptr;     // the window as the input handler sees it; not owned
+
+    // The program's life (app/controller.cpp). Initialise creates the clock, the synth, the
+    // panels and the player (on `output`) and loads the SoundFont named by the settings file;
+    // `device` must be set. ReleaseObjects frees what Initialise created.
+    void Initialise(platform::SoundOutput& output, const std::string& guideUrl);
+    void ReleaseObjects();
+    void Frame();       // once per drawn frame, between begin-draw and end-draw
+    void RunCommand();  // the pending command, at the start of every frame
+    // Input (app/input.cpp): key and mouse messages with the cursor in client pixels.
+    void OnInput(const platform::InputMessage& message);
+    void UpdateHover();
 
     // Playback (app/playback.cpp). Each runs on the UI thread; whatever moves the WAV reader stops
     // the player's refill first, and that waits for a refill in progress.

@@ -1,0 +1,197 @@
+// The controller's life: initialisation, the pending command at the start of every frame, the song
+// time taken from the player, and the layout and drawing of the three panels.
+#include <cstdio>
+
+#include "app/frame_timer.h"
+#include "app/player_controller.h"
+#include "settings/settings.h"
+#include "synth/synth_renderer.h"
+#include "ui/control_panel.h"
+#include "view/notes_view.h"
+#include "view/time_bar.h"
+
+namespace {
+
+constexpr float kCountInSeconds = 1.0f;
+// The song stops by itself this long after its last sound.
+constexpr double kEndOfSongGrace = 1.0;
+
+template <class P>
+P* MakePanel(PlayerController& c, uint16_t background) {
+    auto* panel = new P();
+    panel->palette = &c.palette;
+    panel->background = background;
+    panel->Init(c.device, &c.shared, &c.mousePoint);
+    panel->CreateBrushes();
+    panel->hover = false;
+    return panel;
+}
+
+}  // namespace
+
+void PlayerController::Initialise(platform::SoundOutput& output, const std::string& guideUrl) {
+    clock = new FrameTimer();
+    clock->Init();
+
+    synth = new SynthRenderer(shared);
+
+    palette = kDefaultPalette;
+    splitY = 0.8f;
+    splitX = 0.87f;
+    splitterHalfWidth = 2.0f;
+
+    ReadSettings(shared);
+    shared.rendered = false;
+    shared.midiParsed = false;
+    shared.overviewLoaded = false;
+    shared.songReady = false;
+    shared.command = CmdNone;
+    shared.soundFontLoaded = synth->LoadSoundFont();
+    if (shared.soundFontLoaded && shared.soundFontName.empty()) {
+        shared.soundFontName = FileTitleFromPath(shared.soundFontPath);
+    }
+
+    notesView = MakePanel<NotesView>(*this, PalClear);
+    notesView->Build();
+    timeBar = MakePanel<TimeBar>(*this, PalTimeBar);
+    controlPanel = MakePanel<ControlPanel>(*this, PalControlPanel);
+    controlPanel->synth = synth;
+    controlPanel->Build(guideUrl);
+
+    hoverPanel = HoverNone;
+    wantedCursor = CursorUnset;
+    shownCursor = CursorUnset;
+    draggingHorizontalSplitter = false;
+    draggingVerticalSplitter = false;
+    designWidth = static_cast<float>(device->clientWidth);
+    designHeight = static_cast<float>(device->clientHeight);
+    songTime = -1.0;
+    fullView = false;
+    fullViewToggleRequested = false;
+    overlayActive = false;
+    escapeDown = false;
+    spaceDown = false;
+    pendingOverlayCommand = 0;
+    notesView->songTime = timeBar->songTime = controlPanel->songTime = -1.0f;
+
+    CreatePlayer(output);
+
+    shared.exportFormatFlags[FormatWav] = 0x00FF;
+    shared.exportFormatFlags[FormatOgg] = 0x0003;
+}
+
+void PlayerController::ReleaseObjects() {
+    // The player goes first: its refill reads the reader, and nothing may draw into freed panels.
+    soundPlayer.reset();
+    shared.player = nullptr;
+    wavReader.reset();
+    delete controlPanel;
+    delete timeBar;
+    delete notesView;
+    delete synth;
+    delete clock;
+    controlPanel = nullptr;
+    timeBar = nullptr;
+    notesView = nullptr;
+    synth = nullptr;
+    clock = nullptr;
+}
+
+void PlayerController::RunCommand() {
+    switch (shared.command) {
+        case CmdPlay:
+            if (songTime > 0) {
+                StartPlayback();
+            } else {
+                // From the start, or after a stop: a second's count-in before the audio.
+                clock->Tick();
+                shared.command = CmdCountIn;
+                return;
+            }
+            break;
+        case CmdPause:
+            if (soundPlayer) {
+                notesView->ClearLitKeys();
+                PausePlayback();
+            }
+            break;
+        case CmdStop:
+            StopPlayback();
+            break;
+        case CmdRewind:
+            if (soundPlayer) {
+                notesView->ClearLitKeys();
+                RewindPlayback();
+            }
+            break;
+        case CmdCountIn:
+            shared.playState = Playing;
+            if (clock->Peek() >= kCountInSeconds) {
+                clock->Tick();
+                StartPlayback();
+                break;
+            }
+            return;
+        case CmdPreparePlayback:
+            PreparePlayback();
+            break;
+        default:
+            break;
+    }
+    shared.command = CmdNone;
+}
+
+void PlayerController::Frame() {
+    RunCommand();
+    platform::RenderTarget* target = device != nullptr ? device->target : nullptr;
+    if (target != nullptr) target->Clear(PaletteColour(palette.colour[PalClear]));
+
+    if (shared.playState != Idle) {
+        if (shared.command == CmdCountIn) {
+            songTime = static_cast<double>(clock->Peek()) - kCountInSeconds;
+        } else if (shared.playState == Stopped) {
+            songTime = -1.0;
+        } else {
+            songTime = PlaybackSongTime();
+            if (shared.song && songTime > shared.song->duration + kEndOfSongGrace) StopPlayback();
+        }
+        notesView->songTime = timeBar->songTime = controlPanel->songTime = static_cast<float>(songTime);
+    } else if ((shared.refreshBits & RefreshSongTimeZero) != 0) {
+        shared.refreshBits = static_cast<uint16_t>(shared.refreshBits & ~RefreshSongTimeZero);
+        notesView->songTime = timeBar->songTime = controlPanel->songTime = 0.0f;
+    }
+
+    const float w = designWidth;
+    const float h = designHeight;
+    float g = splitterHalfWidth;
+    float a = w * splitX;
+    float b = h * splitY;
+    if (fullView) {
+        a = w;
+        b = h;
+        g = 0;
+    }
+
+    notesView->SetRect(0, 0, a - g, b - g);
+    notesView->DrawBackground();
+    notesView->Draw();
+
+    if (!fullView) {
+        timeBar->SetRect(0, b + g, a - g, h - 1);
+        timeBar->DrawBackground();
+        timeBar->Draw();
+
+        controlPanel->SetRect(a + g, 0, w - 1, h - 1);
+        controlPanel->height = h - 1;  // measured from the window's top, which is the panel's
+        controlPanel->DrawBackground();
+        controlPanel->mouseX = mousePoint.x;
+        controlPanel->mouseY = mousePoint.y;
+        controlPanel->Frame();
+
+        horizontalSplitterRect = {0, b - g, a, b + g};
+        verticalSplitterRect = {a - g, 0, a + g, h};
+    }
+
+    notesView->DrawViewToggle(*this);
+    if (overlayActive) notesView->DrawOverlay(*this);
+}
