@@ -7,6 +7,7 @@
 namespace cli {
 
 int RunInfo(int argc, char** argv);
+int RunExport(int argc, char** argv);
 
 // Prints the problem and the usage text on standard error; returns 2.
 int UsageError(const std::string& problem);

@@ -9,9 +9,12 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: dorvik-midi info FILE.mid [--json]\n"
+    "       dorvik-midi export IN.wav -o OUT.{wav,ogg,flac,m4a,aac,mp3} [--quality standard|high|maximum]\n"
     "\n"
     "  info   parse a Standard MIDI File into the player's two hands of notes and print what it\n"
-    "         holds; --json prints the whole song as one JSON object\n";
+    "         holds; --json prints the whole song as one JSON object\n"
+    "  export write a rendered WAV as WAV, Ogg Vorbis, FLAC, ALAC, AAC or MP3, chosen by the\n"
+    "         extension of OUT; --quality sets the Ogg Vorbis quality and the AAC and MP3 bit rate\n";
 
 struct Command {
     const char* name;
@@ -20,6 +23,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"info", cli::RunInfo},
+    {"export", cli::RunExport},
 };
 
 }  // namespace
