@@ -128,14 +128,26 @@ ExportResult CopyWavFile(const std::string& source, const std::string& target) {
         return {FailTargetOpen, "Couldn't open " + target + " for write: " + ErrnoText(error)};
     }
 
+    static constexpr size_t kChunk = 1 << 20;
+    std::unique_ptr<char[]> buffer;
     const auto fail = [&](int code, const std::string& what, int error) {
         if (out.fd >= 0) ::close(out.Release());
         RemovePartialTarget(target);
         return ExportResult{code, what + ": " + ErrnoText(error)};
     };
-    static constexpr size_t kChunk = 1 << 20;
-    std::unique_ptr<char[]> buffer(new char[kChunk]);
+    // The kernel copies without a round trip through this process where it can. When it cannot
+    // (another file system, a device) or fails, the plain loop takes over from where it stopped,
+    // and says which side failed.
+    bool kernelCopy = true;
     for (;;) {
+        if (kernelCopy) {
+            const ssize_t n = ::copy_file_range(in.fd, nullptr, out.fd, nullptr, kChunk, 0);
+            if (n > 0) continue;
+            if (n == 0) break;
+            if (errno != EINTR) kernelCopy = false;
+            continue;
+        }
+        if (buffer == nullptr) buffer.reset(new char[kChunk]);
         const ssize_t n = ::read(in.fd, buffer.get(), kChunk);
         if (n == 0) break;
         if (n < 0) {
