@@ -27,3 +27,5 @@ run() {
 
 run fuzz_midi "$here/seeds/midi" "$here/../examples"
 run fuzz_settings "$here/seeds/settings"
+run fuzz_export_ogg "$here/seeds/wav"
+run fuzz_export_flac "$here/seeds/wav"

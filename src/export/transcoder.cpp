@@ -20,6 +20,10 @@ constexpr int kOutputRate = 44100;
 constexpr int kOutputChannels = 2;
 // Frames handed to an encoder that takes any frame size: about a tenth of a second.
 constexpr int kVariableFrameSize = 4096;
+// Source rates outside these are refused: a header claiming 1 Hz would make every packet expand
+// into minutes of output in one conversion.
+constexpr int kLowestSourceRate = 1000;
+constexpr int kHighestSourceRate = 768000;
 
 // The bit rates, in kbit/s, that an export may ask of each lossy encoder at 44,100 Hz stereo:
 // MPEG-1 Layer III's own rate table, and for AAC the steps up to 192 kbit/s. FFmpeg's AAC
@@ -377,8 +381,13 @@ bool Transcoder::Start() {
                     Printf("The input file %s has %s channels; only mono and stereo can be exported", source,
                            std::to_string(channels)));
     }
+    if (par->sample_rate < kLowestSourceRate || par->sample_rate > kHighestSourceRate) {
+        return Fail(FailSourceFormat,
+                    Printf("The input file %s has a sample rate of %s Hz, which cannot be exported", source,
+                           std::to_string(par->sample_rate)));
+    }
     const AVCodec* decoderCodec = avcodec_find_decoder(par->codec_id);
-    if (decoderCodec == nullptr || par->sample_rate <= 0) {
+    if (decoderCodec == nullptr) {
         return Fail(FailSourceFormat, Printf("The input file %s holds samples of an unknown kind", source));
     }
     r.decoder.reset(avcodec_alloc_context3(decoderCodec));

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "app/session_state.h"
 #include "export/export_failure.h"
+#include "export/export_format.h"
 #include "export_fixture.h"
 
 using namespace export_test;
@@ -173,6 +175,27 @@ TEST(OggEncoder, MissingSourceLeavesAnExistingTargetAlone) {
     WriteFile(dir / "kept.ogg", {1, 2, 3});
     EXPECT_EQ(Encode(dir / "missing.wav", dir / "kept.ogg").result, 0);
     EXPECT_EQ(ReadFile(dir / "kept.ogg"), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+// The way the window runs it: the job on a thread of its own, the frame loop reading the progress
+// word until it says "finished", then the job's result and error text.
+TEST(OggEncoder, EncoderThreadReportsThroughTheProgressWord) {
+    ScratchFolder dir;
+    WriteFile(dir / "in.wav", MakeWav(2, 44100, 2 * 44100));
+    for (const char* target : {"out.ogg", "missing-folder/out.ogg"}) {
+        EncoderJob job;
+        char errorText[kEncoderErrorTextSize] = {};
+        FillEncoderJob(job, dir / "in.wav", dir / target, "Song", QualityStandard, errorText);
+        exportProgress.store(0);
+        std::thread encoder([&job] { OggEncodeThread(job); });
+        uint16_t seen = 0;
+        while ((seen = exportProgress.load()) < 100) std::this_thread::yield();
+        encoder.join();
+        EXPECT_EQ(seen, 100);
+        const bool fails = std::string(target).find('/') != std::string::npos;
+        EXPECT_EQ(job.result, fails ? 0 : 1) << target;
+        EXPECT_EQ(errorText[0] != '\0', fails) << errorText;
+    }
 }
 
 TEST(OggEncoder, DriverCallbackWritesTheProgressWord) {
