@@ -9,6 +9,7 @@ namespace cli {
 int RunInfo(int argc, char** argv);
 int RunRender(int argc, char** argv);
 int RunPlay(int argc, char** argv);
+int RunExport(int argc, char** argv);
 
 // Prints the problem and the usage text on standard error; returns 2.
 int UsageError(const std::string& problem);

@@ -11,12 +11,15 @@ constexpr const char* kUsage =
     "usage: dorvik-midi info FILE.mid [--json]\n"
     "       dorvik-midi render --soundfont FILE.sf2 FILE.mid -o OUT.wav\n"
     "       dorvik-midi play FILE.wav\n"
+    "       dorvik-midi export IN.wav -o OUT.{wav,ogg,flac,m4a,aac,mp3} [--quality standard|high|maximum]\n"
     "\n"
     "  info   parse a Standard MIDI File into the player's two hands of notes and print what it\n"
     "         holds; --json prints the whole song as one JSON object\n"
     "  render render the song through FluidSynth with the SoundFont into a 16-bit WAV file, as\n"
     "         the player does before it plays\n"
-    "  play   play a WAV file to its end through the player's sound output\n";
+    "  play   play a WAV file to its end through the player's sound output\n"
+    "  export write a rendered WAV as WAV, Ogg Vorbis, FLAC, ALAC, AAC or MP3, chosen by the\n"
+    "         extension of OUT; --quality sets the Ogg Vorbis quality and the AAC and MP3 bit rate\n";
 
 struct Command {
     const char* name;
@@ -27,6 +30,7 @@ constexpr Command kCommands[] = {
     {"info", cli::RunInfo},
     {"render", cli::RunRender},
     {"play", cli::RunPlay},
+    {"export", cli::RunExport},
 };
 
 }  // namespace

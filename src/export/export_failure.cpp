@@ -1,0 +1,24 @@
+#include "export/export_failure.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+void RemovePartialTarget(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path.c_str());
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+std::string ErrnoText(int error) {
+    char buffer[256];
+    // The GNU strerror_r returns its text, which may or may not live in `buffer`.
+    return ::strerror_r(error, buffer, sizeof buffer);
+}

@@ -1,0 +1,354 @@
+#include "export/ogg_encoder.h"
+
+#include <ogg/ogg.h>
+#include <vorbis/codec.h>
+#include <vorbis/vorbisenc.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <random>
+
+#include "app/session_state.h"
+#include "export/export_failure.h"
+#include "export/export_format.h"
+
+namespace {
+
+constexpr size_t kHeaderBytes = 44;
+constexpr size_t kReadBytes = 4096;  // 1,024 stereo frames: one analysis buffer per read
+constexpr int kProgressEvery = 16;   // reads between two progress messages
+
+// The comment fields in the order they go into the file, each with the slot it is taken from.
+struct CommentField {
+    const char* name;
+    TagSlot slot;
+};
+constexpr CommentField kCommentOrder[kTagSlots] = {
+    {"ALBUM", TagAlbum},
+    {"ARTIST", TagArtist},
+    {"CONTACT", TagContact},
+    {"COPYRIGHT", TagCopyright},
+    {"DATE", TagDate},
+    {"DESCRIPTION", TagDescription},
+    {"GENRE", TagGenre},
+    {"ISRC", TagIsrc},
+    {"LICENSE", TagLicense},
+    {"LOCATION", TagLocation},
+    {"ORGANISATION", TagOrganisation},
+    {"PERFORMER", TagPerformer},
+    {"TITLE", TagTitle},
+    {"TRACKNUMBER", TagTrackNumber},
+    {"VERSION", TagVersion},
+};
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+// The library state of one encoding. Each part is cleared, in the reverse order of its set-up,
+// only when it was set up.
+struct VorbisState {
+    vorbis_info info{};
+    vorbis_comment comment{};
+    vorbis_dsp_state dsp{};
+    vorbis_block block{};
+    ogg_stream_state stream{};
+    bool infoReady = false;
+    bool commentReady = false;
+    bool analysisReady = false;
+    bool streamReady = false;
+
+    VorbisState() = default;
+    VorbisState(const VorbisState&) = delete;
+    VorbisState& operator=(const VorbisState&) = delete;
+    ~VorbisState() {
+        if (streamReady) ogg_stream_clear(&stream);
+        if (analysisReady) {
+            vorbis_block_clear(&block);
+            vorbis_dsp_clear(&dsp);
+        }
+        if (commentReady) vorbis_comment_clear(&comment);
+        if (infoReady) vorbis_info_clear(&info);
+    }
+};
+
+int16_t ReadLe16(const unsigned char* p) {
+    return static_cast<int16_t>(p[0] | p[1] << 8);
+}
+uint32_t ReadLe32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The failure texts: `path` goes where the text has its %s.
+std::string WithPath(const char* format, const char* path) {
+    const int length = std::snprintf(nullptr, 0, format, path);
+    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, path);
+    return text;
+}
+
+// For failures the system reports through errno, the reason joins the path.
+std::string WithPathAndReason(const char* format, const char* path, int error) {
+    return WithPath(format, (std::string(path) + " (" + ErrnoText(error) + ")").c_str());
+}
+
+class OggEncoding {
+  public:
+    OggEncoding(char* errorText, const char* source, const char* target, EncoderCallback callback,
+                void* context)
+        : errorText_(errorText), source_(source), target_(target), callback_(callback), context_(context) {}
+
+    int Run(const EncoderSettings& settings, const EncoderTags& tags);
+
+  private:
+    void Send(uint32_t message, int32_t value) {
+        if (callback_ != nullptr) callback_(context_, message, value, 0);
+    }
+    int32_t Percent() const {
+        if (size_ <= 0) return 0;
+        return static_cast<int32_t>(static_cast<float>(consumed_) / static_cast<float>(size_) * 100.0f);
+    }
+    // Ends the encoding: the reason goes into the error text, the partial target is removed, and
+    // the callback hears of it last.
+    int Fail(int code, const std::string& text);
+    bool WritePage(const ogg_page& page);
+    // Hands every block the analysis has ready to the bit-rate manager and writes the pages that
+    // fill up; false when a write fails.
+    bool Drain();
+
+    char* errorText_;
+    const char* source_;
+    const char* target_;
+    EncoderCallback callback_;
+    void* context_;
+    File in_;
+    File out_;
+    long size_ = 0;
+    long consumed_ = 0;
+    VorbisState v_;
+};
+
+int OggEncoding::Fail(int code, const std::string& text) {
+    if (errorText_ != nullptr) std::snprintf(errorText_, kEncoderErrorTextSize, "%s", text.c_str());
+    if (out_ != nullptr) {
+        out_.reset();
+        RemovePartialTarget(target_);
+    }
+    in_.reset();
+    Send(EncoderFailed, code);
+    return 0;
+}
+
+bool OggEncoding::WritePage(const ogg_page& page) {
+    const auto headerBytes = static_cast<size_t>(page.header_len);
+    const auto bodyBytes = static_cast<size_t>(page.body_len);
+    return std::fwrite(page.header, 1, headerBytes, out_.get()) == headerBytes &&
+           std::fwrite(page.body, 1, bodyBytes, out_.get()) == bodyBytes;
+}
+
+bool OggEncoding::Drain() {
+    ogg_packet packet;
+    ogg_page page;
+    while (vorbis_analysis_blockout(&v_.dsp, &v_.block) == 1) {
+        vorbis_analysis(&v_.block, nullptr);
+        vorbis_bitrate_addblock(&v_.block);
+        while (vorbis_bitrate_flushpacket(&v_.dsp, &packet)) {
+            ogg_stream_packetin(&v_.stream, &packet);
+            while (ogg_stream_pageout(&v_.stream, &page) != 0) {
+                if (!WritePage(page)) return false;
+                if (ogg_page_eos(&page)) break;
+            }
+        }
+    }
+    return true;
+}
+
+int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
+    Send(EncoderStarted, 0);
+
+    // The source is opened first: a missing source leaves an existing target untouched.
+    in_.reset(std::fopen(source_, "rb"));
+    if (in_ == nullptr)
+        return Fail(FailSourceOpen, WithPath("Couldn't open %s for read! Aborting!", source_));
+    if (IsSameFile(source_, target_)) {
+        return Fail(FailTargetOpen,
+                    WithPath("Couldn't open %s for write: it is the file being encoded! Aborting!", target_));
+    }
+    out_.reset(std::fopen(target_, "wb"));
+    if (out_ == nullptr)
+        return Fail(FailTargetOpen, WithPath("Couldn't open %s for write! Aborting!", target_));
+
+    static constexpr const char* kReadFailed = "Couldn't read %s! Aborting!";
+    static constexpr const char* kNotWave =
+        "The input file %s is not a valid wave(PCM) file or is not a currently supported format! Aborting!";
+    if (std::fseek(in_.get(), 0, SEEK_END) == 0) size_ = std::ftell(in_.get());
+    std::rewind(in_.get());
+    unsigned char header[kHeaderBytes];
+    if (std::fread(header, 1, kHeaderBytes, in_.get()) != kHeaderBytes) {
+        if (std::ferror(in_.get())) return Fail(FailRead, WithPathAndReason(kReadFailed, source_, errno));
+        return Fail(FailSourceFormat, WithPath(kNotWave, source_));
+    }
+    if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0 ||
+        std::memcmp(header + 12, "fmt ", 4) != 0 || std::memcmp(header + 36, "data", 4) != 0) {
+        return Fail(FailSourceFormat, WithPath(kNotWave, source_));
+    }
+    // Samples are read as 16-bit integers; any other encoding would come out as loud noise.
+    if (ReadLe16(header + 20) != 1 || ReadLe16(header + 34) != 16)
+        return Fail(FailSourceFormat, WithPath(kNotWave, source_));
+    const int channels = ReadLe16(header + 22);
+    const uint32_t sampleRate = ReadLe32(header + 24);
+    consumed_ = static_cast<long>(kHeaderBytes);
+    Send(EncoderProgress, Percent());
+
+    static constexpr const char* kSetupFailed =
+        "An error occurred while setting up libVorbis encode environment! Aborting!";
+    float quality = settings.quality;
+    if (quality > 1.0f) quality = 1.0f;
+    if (settings.channels != 2 || settings.mode != 0 || std::isnan(quality)) {
+        return Fail(FailEncoderSetup, kSetupFailed);
+    }
+    vorbis_info_init(&v_.info);
+    v_.infoReady = true;
+    if (vorbis_encode_init_vbr(&v_.info, settings.channels, static_cast<long>(sampleRate), quality) < 0) {
+        return Fail(FailEncoderSetup, kSetupFailed);
+    }
+
+    vorbis_comment_init(&v_.comment);
+    v_.commentReady = true;
+    for (const CommentField& field : kCommentOrder) {
+        const std::array<char, kTagSlotBytes>& slot = tags[field.slot];
+        const std::string value(slot.data(), strnlen(slot.data(), slot.size()));
+        vorbis_comment_add_tag(&v_.comment, field.name, value.c_str());
+    }
+
+    vorbis_analysis_init(&v_.dsp, &v_.info);
+    vorbis_block_init(&v_.dsp, &v_.block);
+    v_.analysisReady = true;
+
+    // Serial numbers only need to differ between streams chained into one file; a time-seeded
+    // generator of our own keeps the C library's shared one out of this thread.
+    std::minstd_rand random(static_cast<std::minstd_rand::result_type>(std::time(nullptr)));
+    ogg_stream_init(&v_.stream, static_cast<int>(random() % 32768));
+    v_.streamReady = true;
+
+    ogg_packet identification;
+    ogg_packet comments;
+    ogg_packet codebooks;
+    vorbis_analysis_headerout(&v_.dsp, &v_.comment, &identification, &comments, &codebooks);
+    ogg_stream_packetin(&v_.stream, &identification);
+    ogg_stream_packetin(&v_.stream, &comments);
+    ogg_stream_packetin(&v_.stream, &codebooks);
+    static constexpr const char* kWriteFailed = "Couldn't write %s! Aborting!";
+    ogg_page page;
+    while (ogg_stream_flush(&v_.stream, &page) != 0) {
+        if (!WritePage(page)) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, errno));
+    }
+
+    unsigned char buffer[kReadBytes];
+    for (int pass = 0;; ++pass) {
+        const size_t bytes = std::fread(buffer, 1, kReadBytes, in_.get());
+        consumed_ += static_cast<long>(bytes);
+        if (pass % kProgressEvery == 0) Send(EncoderProgress, Percent());
+        if (bytes == 0) break;
+
+        int frames = 0;
+        if (channels == 2) {
+            frames = static_cast<int>(bytes / 4);
+            float** pcm = vorbis_analysis_buffer(&v_.dsp, frames);
+            for (int i = 0; i < frames; ++i) {
+                pcm[0][i] = ReadLe16(buffer + 4 * i) / 32768.0f;
+                pcm[1][i] = ReadLe16(buffer + 4 * i + 2) / 32768.0f;
+            }
+        } else if (channels == 1) {
+            frames = static_cast<int>(bytes / 2);
+            float** pcm = vorbis_analysis_buffer(&v_.dsp, frames);
+            for (int i = 0; i < frames; ++i) pcm[0][i] = pcm[1][i] = ReadLe16(buffer + 2 * i) / 32768.0f;
+        } else {
+            return Fail(FailChannelMix, "The input channel mix is currently not supported! Aborting!");
+        }
+        // A read holding less than one frame (the tail of a file with a partial last frame) adds
+        // nothing: telling the analysis "0 frames written" would end the stream early.
+        if (frames == 0) continue;
+        vorbis_analysis_wrote(&v_.dsp, frames);
+        if (!Drain()) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, errno));
+    }
+    if (std::ferror(in_.get())) return Fail(FailRead, WithPathAndReason(kReadFailed, source_, errno));
+
+    vorbis_analysis_wrote(&v_.dsp, 0);
+    if (!Drain()) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, errno));
+    // The last pages may still sit in the stream buffer; a full disk shows up only here.
+    FILE* out = out_.release();
+    if (std::fclose(out) != 0) {
+        const int error = errno;
+        RemovePartialTarget(target_);
+        return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, error));
+    }
+    Send(EncoderFinished, 0);
+    return 1;
+}
+
+}  // namespace
+
+void SetTag(EncoderTags& tags, TagSlot slot, const std::string& text) {
+    size_t length = std::min(text.size(), kTagSlotBytes - 1);
+    // Back up to the start of a character that the cut would split.
+    while (length > 0 && length < text.size() && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+        --length;
+    }
+    std::array<char, kTagSlotBytes>& field = tags[slot];
+    field.fill('\0');
+    std::memcpy(field.data(), text.data(), length);
+}
+
+int EncodeWavToOgg(char* errorText, const char* sourcePath, const char* targetPath,
+                   const EncoderSettings& settings, const EncoderTags& tags, EncoderCallback callback,
+                   void* context) {
+    if (errorText != nullptr) errorText[0] = '\0';
+    OggEncoding encoding(errorText, sourcePath, targetPath, callback, context);
+    return encoding.Run(settings, tags);
+}
+
+void FillEncoderJob(EncoderJob& job, const std::string& sourcePath, const std::string& targetPath,
+                    const std::string& displayName, int level, char* errorText) {
+    job.sourcePath = sourcePath;
+    job.targetPath = targetPath;
+    job.settings = EncoderSettings{};
+    job.settings.quality = OggQualityForLevel(level);
+    job.tags = EncoderTags{};
+    SetTag(job.tags, TagDescription, displayName);
+    job.callback = OnEncoderProgress;
+    job.callbackContext = nullptr;
+    job.errorText = errorText;
+    job.result = 0;
+}
+
+int OggEncodeThread(EncoderJob& job) {
+    job.result = EncodeWavToOgg(job.errorText, job.sourcePath.c_str(), job.targetPath.c_str(), job.settings,
+                                job.tags, job.callback, job.callbackContext);
+    return job.result;
+}
+
+int OnEncoderProgress(void* /*context*/, uint32_t message, int32_t value, uintptr_t /*reserved*/) {
+    switch (message) {
+        case EncoderStarted:
+            exportProgress.store(0);
+            break;
+        case EncoderProgress:
+            exportProgress.store(static_cast<uint16_t>(value));
+            break;
+        case EncoderFinished:
+        case EncoderFailed:
+            exportProgress.store(100);
+            break;
+        default:
+            break;
+    }
+    return 0;
+}

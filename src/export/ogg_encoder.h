@@ -1,0 +1,103 @@
+// The Ogg Vorbis encoder: turns the rendered WAV into an Ogg Vorbis file, normally on a thread of
+// its own, reporting progress through a callback and failures through a text buffer and a code.
+//
+// Index:
+//   EncoderMessage, EncoderCallback   the progress protocol
+//   EncoderSettings, EncoderTags       what is encoded and the comment fields it carries
+//   EncodeWavToOgg                     one file, start to end
+//   EncoderJob, OggEncodeThread        the block the export driver hands to the encoder thread
+//   OnEncoderProgress                  the driver's callback: the shared export progress word
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Sent to the progress callback, always in this order: one Started, any number of Progress, and
+// then exactly one of Finished or Failed, which is the encoder's last word.
+enum EncoderMessage : uint32_t {
+    EncoderStarted = 1025,   // value 0: before anything is opened
+    EncoderProgress = 1026,  // value: percentage of the source consumed, 0-100
+    EncoderFinished = 1027,  // value 0: the target is complete
+    EncoderFailed = 1028,    // value: the failure code (an ExportFailure); the text is written
+};
+
+// context is the pointer given with the callback; the last word is reserved and always 0.
+using EncoderCallback = int (*)(void* context, uint32_t message, int32_t value, uintptr_t reserved);
+
+// Seven 32-bit words, as the driver fills them.
+struct EncoderSettings {
+    int32_t channels = 2;                // channels of the encoded stream; only 2 is supported
+    int32_t mode = 0;                    // 0: quality-based variable bit rate, the only mode supported
+    int32_t bitRates[4] = {0, 0, 0, 0};  // for bit-rate managed modes; unused in mode 0
+    float quality = 0.5f;                // Vorbis quality; above 1.0 is lowered to 1.0
+};
+
+// The comment fields: 15 slots of 32 bytes, each a zero-terminated UTF-8 string, empty when not
+// set. Every field goes into the file, empty or not.
+inline constexpr int kTagSlots = 15;
+inline constexpr size_t kTagSlotBytes = 32;
+enum TagSlot : int {
+    TagTitle = 0,
+    TagVersion = 1,
+    TagAlbum = 2,
+    TagTrackNumber = 3,
+    TagArtist = 4,
+    TagPerformer = 5,
+    TagCopyright = 6,
+    TagLicense = 7,
+    TagOrganisation = 8,
+    TagDescription = 9,
+    TagGenre = 10,
+    TagDate = 11,
+    TagLocation = 12,
+    TagContact = 13,
+    TagIsrc = 14,
+};
+using EncoderTags = std::array<std::array<char, kTagSlotBytes>, kTagSlots>;
+
+// Stores `text` in a slot, cut to at most 31 bytes at a character boundary so the field stays
+// valid UTF-8.
+void SetTag(EncoderTags& tags, TagSlot slot, const std::string& text);
+
+// The error text buffer's size, terminator included.
+inline constexpr size_t kEncoderErrorTextSize = 1000;
+
+// Encodes the WAV at sourcePath into an Ogg Vorbis file at targetPath. The source must have the
+// canonical 44-byte header ("RIFF", "WAVE", "fmt " and "data" at bytes 0, 8, 12 and 36) and
+// 16-bit PCM samples, mono or stereo; everything after the header is taken as samples. Mono is
+// spread to both channels.
+//
+// Returns 1 on success. On failure returns 0 after writing the reason into errorText (when not
+// null, kEncoderErrorTextSize bytes), removing whatever it wrote of the target, and sending
+// EncoderFailed with the code. The callback may be null.
+int EncodeWavToOgg(char* errorText, const char* sourcePath, const char* targetPath,
+                   const EncoderSettings& settings, const EncoderTags& tags, EncoderCallback callback,
+                   void* context);
+
+// Everything the encoder thread needs, owned by the job so the thread shares nothing with its
+// starter but the callback and the error buffer.
+struct EncoderJob {
+    std::string sourcePath;
+    std::string targetPath;
+    EncoderSettings settings;
+    EncoderTags tags{};
+    EncoderCallback callback = nullptr;
+    void* callbackContext = nullptr;
+    char* errorText = nullptr;  // kEncoderErrorTextSize bytes, for the encoder's sole use while it runs
+    int result = 0;             // EncodeWavToOgg's result; read it once the thread has ended
+};
+
+// Fills a job the way an export does: stereo, quality-based, the quality of `level`, every tag
+// empty but DESCRIPTION, which carries the song's display name, and OnEncoderProgress as the
+// callback.
+void FillEncoderJob(EncoderJob& job, const std::string& sourcePath, const std::string& targetPath,
+                    const std::string& displayName, int level, char* errorText);
+
+// The encoder thread's body: encodes the job and stores the result in it.
+int OggEncodeThread(EncoderJob& job);
+
+// The export driver's callback: writes the shared export progress word. Started -> 0,
+// Progress -> the value, Finished and Failed -> 100; other messages change nothing. Returns 0.
+int OnEncoderProgress(void* context, uint32_t message, int32_t value, uintptr_t reserved);

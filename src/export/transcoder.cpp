@@ -1,0 +1,550 @@
+#include "export/transcoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <cstdio>
+#include <mutex>
+
+#include "export/export_format.h"
+
+namespace {
+
+constexpr int kOutputRate = 44100;
+constexpr int kOutputChannels = 2;
+// Frames handed to an encoder that takes any frame size: about a tenth of a second.
+constexpr int kVariableFrameSize = 4096;
+// Source rates outside these are refused: a header claiming 1 Hz would make every packet expand
+// into minutes of output in one conversion.
+constexpr int kLowestSourceRate = 1000;
+constexpr int kHighestSourceRate = 768000;
+
+// The bit rates, in kbit/s, that an export may ask of each lossy encoder at 44,100 Hz stereo:
+// MPEG-1 Layer III's own rate table, and for AAC the steps up to 192 kbit/s. FFmpeg's AAC
+// encoder accepts higher rates but falls well short of them (about 220 kbit/s when asked for
+// 256), so the maximum level would not get what it asks for.
+constexpr int kAacRates[] = {96, 128, 160, 192};
+constexpr int kMp3Rates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+
+struct EncoderRow {
+    uint16_t format;
+    const char* encoder;  // FFmpeg's encoder name
+    const char* muxer;    // FFmpeg's container name
+    const int* rates;     // null for the lossless formats
+    size_t rateCount;
+};
+
+constexpr EncoderRow kEncoders[] = {
+    {FormatFlac, "flac", "flac", nullptr, 0},
+    {FormatAlac, "alac", "ipod", nullptr, 0},
+    {FormatAac, "aac", "adts", kAacRates, std::size(kAacRates)},
+    {FormatMp3, "libmp3lame", "mp3", kMp3Rates, std::size(kMp3Rates)},
+};
+
+const EncoderRow* FindEncoderRow(uint16_t format) {
+    for (const EncoderRow& row : kEncoders) {
+        if (row.format == format) return &row;
+    }
+    return nullptr;
+}
+
+// FFmpeg would otherwise write its own warnings and errors to standard error; the exporter
+// reports every failure itself, in the program's words.
+void QuietLibraryLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+std::string AvError(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+bool SupportsOutputRate(const AVCodec& codec) {
+    if (codec.supported_samplerates == nullptr) return true;
+    for (const int* rate = codec.supported_samplerates; *rate != 0; ++rate) {
+        if (*rate == kOutputRate) return true;
+    }
+    return false;
+}
+
+// The encoder's sample format closest to the source's: 16-bit sources stay 16-bit for the
+// lossless formats (and avoid a conversion for the lossy ones that take 16-bit input), wider
+// sources keep 32-bit containers.
+AVSampleFormat PickSampleFormat(const AVCodec& codec, bool wide) {
+    static constexpr AVSampleFormat kNarrow[] = {AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_FLTP,
+                                                 AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_S32,  AV_SAMPLE_FMT_S32P};
+    static constexpr AVSampleFormat kWide[] = {AV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32P, AV_SAMPLE_FMT_FLTP,
+                                               AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_S16,  AV_SAMPLE_FMT_S16P};
+    const auto& preferred = wide ? kWide : kNarrow;
+    if (codec.sample_fmts == nullptr) return preferred[0];
+    for (AVSampleFormat wanted : preferred) {
+        for (const AVSampleFormat* f = codec.sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
+            if (*f == wanted) return wanted;
+        }
+    }
+    return codec.sample_fmts[0];
+}
+
+struct InputCloser {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct OutputCloser {
+    void operator()(AVFormatContext* c) const {
+        if (c->pb != nullptr) avio_closep(&c->pb);
+        avformat_free_context(c);
+    }
+};
+struct CodecCloser {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct ResamplerFree {
+    void operator()(SwrContext* s) const { swr_free(&s); }
+};
+struct FifoFree {
+    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+};
+
+using InputPtr = std::unique_ptr<AVFormatContext, InputCloser>;
+using OutputPtr = std::unique_ptr<AVFormatContext, OutputCloser>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecCloser>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFree>;
+using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFree>;
+
+std::string Printf(const char* format, const std::string& a, const std::string& b = "") {
+    const int length = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
+    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, a.c_str(), b.c_str());
+    return text;
+}
+
+}  // namespace
+
+struct TranscodeReader {
+    InputPtr input;
+    CodecPtr decoder;
+    PacketPtr packet{av_packet_alloc()};
+    FramePtr frame{av_frame_alloc()};
+    int stream = -1;
+    AVRational timeBase{1, 1};
+};
+
+struct TranscodeWriter {
+    std::string path;
+    bool fileCreated = false;  // the target was opened, so a failure must remove it
+    OutputPtr output;
+    CodecPtr encoder;
+    ResamplerPtr resampler;
+    FifoPtr fifo;
+    FramePtr frame{av_frame_alloc()};  // one encoder frame, refilled from the FIFO
+    PacketPtr packet{av_packet_alloc()};
+    int frameSize = 0;
+    bool smallLastFrame = false;  // the encoder takes a short final frame as it is
+    int64_t nextPts = 0;          // in samples at the output rate
+    uint8_t* converted[kOutputChannels] = {};
+    int convertedCapacity = 0;  // samples per channel in `converted`
+
+    ~TranscodeWriter() { av_freep(&converted[0]); }
+};
+
+void ProbeEncoders(std::array<uint16_t, ExportFormatCount>& availability) {
+    QuietLibraryLog();
+    for (const EncoderRow& row : kEncoders) {
+        const AVCodec* codec = avcodec_find_encoder_by_name(row.encoder);
+        if (codec == nullptr || av_guess_format(row.muxer, nullptr, nullptr) == nullptr ||
+            !SupportsOutputRate(*codec)) {
+            continue;
+        }
+        if (row.rates == nullptr) {
+            availability[row.format] = 255;
+            continue;
+        }
+        uint16_t word = 0;
+        int highest = 0;
+        for (size_t i = 0; i < row.rateCount; ++i) {
+            if (row.rates[i] == 128) word |= 1;
+            if (row.rates[i] == 160) word |= 2;
+            if (row.rates[i] > highest) highest = row.rates[i];
+        }
+        if (highest > 160) word = static_cast<uint16_t>(word + 4 * highest);
+        availability[row.format] = word;
+    }
+}
+
+void ProbeEncoders(SessionState& state) {
+    ProbeEncoders(state.exportFormatFlags);
+}
+
+Transcoder::Transcoder(SessionState& state) : context(&state) {}
+
+Transcoder::~Transcoder() {
+    if (writer != nullptr && writer->fileCreated) {
+        const std::string path = writer->path;
+        writer.reset();
+        RemovePartialTarget(path);
+    }
+}
+
+bool Transcoder::Fail(int code, std::string text) {
+    const bool created = writer != nullptr && writer->fileCreated;
+    const std::string path = writer != nullptr ? writer->path : std::string();
+    writer.reset();
+    reader.reset();
+    if (created) RemovePartialTarget(path);
+    failure = code;
+    failureText = std::move(text);
+    return false;
+}
+
+namespace {
+
+// The steps of one export, as free functions over the transcoder's parts; each returns false
+// after recording the failure in the transcoder.
+class Pipeline {
+  public:
+    explicit Pipeline(Transcoder& t) : t_(t), r_(*t.reader), w_(*t.writer) {}
+
+    // Decodes whatever the decoder holds and queues it, converted, for the encoder.
+    bool DrainDecoder() {
+        for (;;) {
+            const int ret = avcodec_receive_frame(r_.decoder.get(), r_.frame.get());
+            if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
+            if (ret < 0) return ReadFailed(ret);
+            const bool ok =
+                Convert(const_cast<const uint8_t**>(r_.frame->extended_data), r_.frame->nb_samples);
+            av_frame_unref(r_.frame.get());
+            if (!ok) return false;
+        }
+    }
+
+    // Converts `count` source samples (none: flush the resampler) into the FIFO and encodes every
+    // full frame it then holds.
+    bool Convert(const uint8_t** in, int count) {
+        for (;;) {
+            const int room = swr_get_out_samples(w_.resampler.get(), count);
+            if (room < 0)
+                return Failed(FailEncoderSetup, "Couldn't convert the samples of %s: %s", Source(), room);
+            if (room > w_.convertedCapacity) {
+                av_freep(&w_.converted[0]);
+                w_.convertedCapacity = 0;
+                const int ret =
+                    av_samples_alloc(w_.converted, nullptr, kOutputChannels, room, w_.encoder->sample_fmt, 0);
+                if (ret < 0)
+                    return Failed(FailEncoderSetup, "Couldn't convert the samples of %s: %s", Source(), ret);
+                w_.convertedCapacity = room;
+            }
+            const int got = swr_convert(w_.resampler.get(), w_.converted, w_.convertedCapacity, in, count);
+            if (got < 0)
+                return Failed(FailEncoderSetup, "Couldn't convert the samples of %s: %s", Source(), got);
+            if (got > 0 &&
+                av_audio_fifo_write(w_.fifo.get(), reinterpret_cast<void**>(w_.converted), got) < got) {
+                return Failed(FailEncoderSetup, "Couldn't convert the samples of %s: %s", Source(),
+                              AVERROR(ENOMEM));
+            }
+            while (av_audio_fifo_size(w_.fifo.get()) >= w_.frameSize) {
+                if (!EncodeFrame(w_.frameSize)) return false;
+            }
+            // A flush may take several calls; real input is converted in one.
+            if (in != nullptr || got == 0) return true;
+        }
+    }
+
+    // Encodes `count` samples from the FIFO (fewer than a frame only at the end).
+    bool EncodeFrame(int count) {
+        AVFrame* frame = w_.frame.get();
+        int ret = av_frame_make_writable(frame);
+        if (ret < 0) return Failed(FailEncoderSetup, "The %s encoder failed: %s", EncoderName(), ret);
+        const int read = av_audio_fifo_read(w_.fifo.get(), reinterpret_cast<void**>(frame->data), count);
+        if (read < 0) return Failed(FailEncoderSetup, "The %s encoder failed: %s", EncoderName(), read);
+        int samples = read;
+        if (samples < w_.frameSize && !w_.smallLastFrame) {
+            av_samples_set_silence(frame->data, samples, w_.frameSize - samples, kOutputChannels,
+                                   w_.encoder->sample_fmt);
+            samples = w_.frameSize;
+        }
+        frame->nb_samples = samples;
+        frame->pts = w_.nextPts;
+        w_.nextPts += samples;
+        ret = avcodec_send_frame(w_.encoder.get(), frame);
+        if (ret < 0) return Failed(FailEncoderSetup, "The %s encoder failed: %s", EncoderName(), ret);
+        return WritePackets();
+    }
+
+    // Writes every packet the encoder has ready.
+    bool WritePackets() {
+        AVPacket* packet = w_.packet.get();
+        const AVStream* stream = w_.output->streams[t_.streamIndex];
+        for (;;) {
+            int ret = avcodec_receive_packet(w_.encoder.get(), packet);
+            if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
+            if (ret < 0) return Failed(FailEncoderSetup, "The %s encoder failed: %s", EncoderName(), ret);
+            av_packet_rescale_ts(packet, w_.encoder->time_base, stream->time_base);
+            packet->stream_index = t_.streamIndex;
+            ret = av_write_frame(w_.output.get(), packet);
+            av_packet_unref(packet);
+            if (ret < 0) return WriteFailed(ret);
+        }
+    }
+
+    // Flushes every stage in order and completes the file.
+    bool Finish() {
+        int ret = avcodec_send_packet(r_.decoder.get(), nullptr);
+        if (ret < 0 && ret != AVERROR_EOF) return ReadFailed(ret);
+        if (!DrainDecoder() || !Convert(nullptr, 0)) return false;
+        while (av_audio_fifo_size(w_.fifo.get()) > 0) {
+            if (!EncodeFrame(w_.frameSize)) return false;
+        }
+        ret = avcodec_send_frame(w_.encoder.get(), nullptr);
+        if (ret < 0) return Failed(FailEncoderSetup, "The %s encoder failed: %s", EncoderName(), ret);
+        if (!WritePackets()) return false;
+        AVFormatContext* output = w_.output.get();
+        ret = av_write_trailer(output);
+        if (ret < 0) return WriteFailed(ret);
+        // The last buffered bytes, and a full disk with them, surface only in the flush; closing
+        // the file itself can fail too.
+        avio_flush(output->pb);
+        if (output->pb->error < 0) return WriteFailed(output->pb->error);
+        ret = avio_closep(&output->pb);
+        if (ret < 0) return WriteFailed(ret);
+        return true;
+    }
+
+    bool ReadFailed(int code) { return Failed(FailRead, "Couldn't read %s: %s", Source(), code); }
+    bool WriteFailed(int code) { return Failed(FailWrite, "Couldn't write %s: %s", w_.path, code); }
+
+  private:
+    const std::string& Source() const { return t_.context->outputWavPath; }
+    std::string EncoderName() const { return w_.encoder->codec->name; }
+    bool Failed(int failure, const char* format, const std::string& subject, int code) {
+        std::string text = Printf(format, subject, AvError(code));
+        t_.failure = failure;  // kept until Transcoder::Fail records it with the cleanup
+        t_.failureText = std::move(text);
+        return false;
+    }
+
+    Transcoder& t_;
+    TranscodeReader& r_;
+    TranscodeWriter& w_;
+};
+
+}  // namespace
+
+bool Transcoder::Start() {
+    QuietLibraryLog();
+    SessionState& state = *context;
+    const std::string& source = state.outputWavPath;
+    const std::string& target = state.exportPath;
+    const uint16_t format = state.exportFormat;
+    const EncoderRow* row = FindEncoderRow(format);
+    if (row == nullptr) {
+        return Fail(FailEncoderSetup,
+                    Printf("%s is not a format the transcoder writes", ExportFormatName(format)));
+    }
+    position = 0.0f;
+    streamIndex = -1;
+    failure = ExportOk;
+    failureText.clear();
+
+    // The source: the first audio stream of a WAV file, decoded to plain samples.
+    reader = std::make_unique<TranscodeReader>();
+    TranscodeReader& r = *reader;
+    if (r.packet == nullptr || r.frame == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    AVFormatContext* input = nullptr;
+    int ret = avformat_open_input(&input, source.c_str(), av_find_input_format("wav"), nullptr);
+    if (ret == AVERROR_INVALIDDATA) {
+        return Fail(FailSourceFormat, Printf("The input file %s is not a WAV file", source));
+    }
+    if (ret < 0) return Fail(FailSourceOpen, Printf("Couldn't open %s for read: %s", source, AvError(ret)));
+    r.input.reset(input);
+    r.stream = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (r.stream < 0) return Fail(FailSourceFormat, Printf("The input file %s holds no audio", source));
+    const AVStream* inStream = input->streams[r.stream];
+    const AVCodecParameters* par = inStream->codecpar;
+    const int channels = par->ch_layout.nb_channels;
+    if (channels != 1 && channels != 2) {
+        return Fail(FailChannelMix,
+                    Printf("The input file %s has %s channels; only mono and stereo can be exported", source,
+                           std::to_string(channels)));
+    }
+    if (par->sample_rate < kLowestSourceRate || par->sample_rate > kHighestSourceRate) {
+        return Fail(FailSourceFormat,
+                    Printf("The input file %s has a sample rate of %s Hz, which cannot be exported", source,
+                           std::to_string(par->sample_rate)));
+    }
+    const AVCodec* decoderCodec = avcodec_find_decoder(par->codec_id);
+    if (decoderCodec == nullptr) {
+        return Fail(FailSourceFormat, Printf("The input file %s holds samples of an unknown kind", source));
+    }
+    r.decoder.reset(avcodec_alloc_context3(decoderCodec));
+    if (r.decoder == nullptr || avcodec_parameters_to_context(r.decoder.get(), par) < 0 ||
+        avcodec_open2(r.decoder.get(), decoderCodec, nullptr) < 0) {
+        return Fail(FailSourceFormat, Printf("The input file %s holds samples of an unknown kind", source));
+    }
+    r.timeBase = inStream->time_base;
+    sourceSeconds = inStream->duration != AV_NOPTS_VALUE ? inStream->duration * av_q2d(inStream->time_base)
+                    : input->duration != AV_NOPTS_VALUE  ? input->duration / static_cast<double>(AV_TIME_BASE)
+                                                         : 0.0;
+
+    // The encoder, set up before the target is touched so that a refusal leaves no file.
+    const AVCodec* encoderCodec = avcodec_find_encoder_by_name(row->encoder);
+    if (encoderCodec == nullptr) {
+        return Fail(FailEncoderSetup,
+                    Printf("This FFmpeg has no %s encoder (%s)", ExportFormatName(format), row->encoder));
+    }
+    writer = std::make_unique<TranscodeWriter>();
+    TranscodeWriter& w = *writer;
+    w.path = target;
+    if (w.frame == nullptr || w.packet == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    AVFormatContext* output = nullptr;
+    ret = avformat_alloc_output_context2(&output, nullptr, row->muxer, target.c_str());
+    if (ret < 0 || output == nullptr) {
+        return Fail(FailEncoderSetup,
+                    Printf("This FFmpeg cannot write %s files: %s", ExportFormatName(format),
+                           AvError(ret < 0 ? ret : AVERROR_MUXER_NOT_FOUND)));
+    }
+    w.output.reset(output);
+
+    w.encoder.reset(avcodec_alloc_context3(encoderCodec));
+    AVCodecContext* enc = w.encoder.get();
+    if (enc == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    const AVCodecContext* dec = r.decoder.get();
+    const bool wide = dec->bits_per_raw_sample > 16 || av_get_bytes_per_sample(dec->sample_fmt) > 2;
+    enc->sample_rate = kOutputRate;
+    av_channel_layout_default(&enc->ch_layout, kOutputChannels);
+    enc->sample_fmt = PickSampleFormat(*encoderCodec, wide);
+    enc->time_base = AVRational{1, kOutputRate};
+    if (row->rates == nullptr) {
+        if (wide) enc->bits_per_raw_sample = 24;
+    } else {
+        enc->bit_rate = 1000LL * BitRateForLevel(state.exportFormatFlags[format], state.exportQuality);
+    }
+    if ((output->oformat->flags & AVFMT_GLOBALHEADER) != 0) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    ret = avcodec_open2(enc, encoderCodec, nullptr);
+    if (ret < 0) {
+        return Fail(FailEncoderSetup,
+                    Printf("The %s encoder refused 44,100 Hz stereo: %s", row->encoder, AvError(ret)));
+    }
+    w.frameSize = enc->frame_size > 0 ? enc->frame_size : kVariableFrameSize;
+    w.smallLastFrame =
+        enc->frame_size <= 0 || (encoderCodec->capabilities &
+                                 (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) != 0;
+
+    // The resampler: any rate to 44,100 Hz, mono spread to both channels at full level (the
+    // library's own mix would lower it by 3 dB), and the encoder's sample format.
+    AVChannelLayout inLayout{};
+    if (dec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+        av_channel_layout_default(&inLayout, channels);
+    } else {
+        av_channel_layout_copy(&inLayout, &dec->ch_layout);
+    }
+    SwrContext* resampler = nullptr;
+    ret = swr_alloc_set_opts2(&resampler, &enc->ch_layout, enc->sample_fmt, kOutputRate, &inLayout,
+                              dec->sample_fmt, dec->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&inLayout);
+    w.resampler.reset(resampler);
+    if (ret < 0)
+        return Fail(FailEncoderSetup,
+                    Printf("Couldn't set up the conversion of %s: %s", source, AvError(ret)));
+    if (channels == 1) {
+        static constexpr double kSpread[kOutputChannels] = {1.0, 1.0};
+        ret = swr_set_matrix(resampler, kSpread, 1);
+        if (ret < 0)
+            return Fail(FailEncoderSetup,
+                        Printf("Couldn't set up the conversion of %s: %s", source, AvError(ret)));
+    }
+    ret = swr_init(resampler);
+    if (ret < 0)
+        return Fail(FailEncoderSetup,
+                    Printf("Couldn't set up the conversion of %s: %s", source, AvError(ret)));
+    w.fifo.reset(av_audio_fifo_alloc(enc->sample_fmt, kOutputChannels, w.frameSize));
+    AVFrame* frame = w.frame.get();
+    frame->nb_samples = w.frameSize;
+    frame->format = enc->sample_fmt;
+    frame->sample_rate = kOutputRate;
+    if (w.fifo == nullptr || av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout) < 0 ||
+        av_frame_get_buffer(frame, 0) < 0) {
+        return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    }
+
+    // The target.
+    if (IsSameFile(source, target)) {
+        return Fail(FailTargetOpen,
+                    Printf("Couldn't open %s for write: it is the file being exported", target));
+    }
+    ret = avio_open(&output->pb, target.c_str(), AVIO_FLAG_WRITE);
+    if (ret < 0) return Fail(FailTargetOpen, Printf("Couldn't open %s for write: %s", target, AvError(ret)));
+    w.fileCreated = true;
+    AVStream* outStream = avformat_new_stream(output, nullptr);
+    if (outStream == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    ret = avcodec_parameters_from_context(outStream->codecpar, enc);
+    if (ret < 0) return Fail(FailEncoderSetup, AvError(ret));
+    outStream->time_base = enc->time_base;
+    streamIndex = outStream->index;
+    ret = avformat_write_header(output, nullptr);
+    if (ret < 0) {
+        if (output->pb->error < 0) {
+            return Fail(FailWrite, Printf("Couldn't write %s: %s", target, AvError(output->pb->error)));
+        }
+        return Fail(FailEncoderSetup,
+                    Printf("Couldn't start the %s file: %s", ExportFormatName(format), AvError(ret)));
+    }
+    return Step() || failure == ExportOk;
+}
+
+bool Transcoder::Step(double mediaSeconds) {
+    if (reader == nullptr || writer == nullptr) return false;
+    Pipeline pipeline(*this);
+    TranscodeReader& r = *reader;
+    AVPacket* packet = r.packet.get();
+    bool haveFirst = false;
+    int64_t first = 0;
+    for (;;) {
+        const int ret = av_read_frame(r.input.get(), packet);
+        if (ret == AVERROR_EOF) {
+            if (!pipeline.Finish()) return Fail(failure, failureText);
+            writer.reset();
+            reader.reset();
+            return false;
+        }
+        // A failing read ends the export: trying again would only fail again.
+        if (ret < 0) {
+            pipeline.ReadFailed(ret);
+            return Fail(failure, failureText);
+        }
+        if (packet->stream_index != r.stream) {
+            av_packet_unref(packet);
+            continue;
+        }
+        const int64_t timestamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        const int sent = avcodec_send_packet(r.decoder.get(), packet);
+        av_packet_unref(packet);
+        if (sent < 0) {
+            pipeline.ReadFailed(sent);
+            return Fail(failure, failureText);
+        }
+        if (!pipeline.DrainDecoder()) return Fail(failure, failureText);
+        if (timestamp == AV_NOPTS_VALUE) continue;
+        position = static_cast<float>(timestamp * av_q2d(r.timeBase));
+        if (!haveFirst) {
+            first = timestamp;
+            haveFirst = true;
+        } else if ((timestamp - first) * av_q2d(r.timeBase) > mediaSeconds) {
+            return true;
+        }
+    }
+}

@@ -1,0 +1,56 @@
+// The transcoder: FLAC (.flac), ALAC (.m4a), AAC (ADTS, .aac) and MP3 (.mp3) exports of the
+// rendered WAV through FFmpeg, always 44,100 Hz stereo. It runs on the window's thread in small
+// steps, one per frame, so the frame loop keeps going during a long export; it never loads the
+// WAV whole.
+//
+// Also here: ProbeEncoders, the start-up look at which of the four formats this FFmpeg can write.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/session_state.h"
+#include "export/export_failure.h"
+
+// Fills the FLAC, ALAC, AAC and MP3 availability words from the encoders and containers this
+// FFmpeg has. FLAC and ALAC: 255. AAC and MP3: bit 0 when 128 kbit/s is offered, bit 1 when 160
+// kbit/s is, plus 4 x the highest rate offered when that is above 160. A format that cannot be
+// written keeps its word (0 at start-up). The WAV and Ogg Vorbis words are left alone.
+void ProbeEncoders(std::array<uint16_t, ExportFormatCount>& availability);
+void ProbeEncoders(SessionState& state);
+
+struct TranscodeReader;  // the WAV demuxer and PCM decoder
+struct TranscodeWriter;  // the resampler, encoder and muxer
+
+// One export. Bound to the session for its paths, format code, quality level and availability
+// words, which are read once, in Start.
+struct Transcoder {
+    SessionState* context = nullptr;
+    float position = 0.0f;     // seconds of the source read so far: the timestamp of the last packet
+    int32_t streamIndex = -1;  // the output stream; -1 until it is added
+    std::unique_ptr<TranscodeReader> reader;
+    std::unique_ptr<TranscodeWriter> writer;
+
+    double sourceSeconds = 0.0;  // the source's length as its header gives it; 0 when unknown
+    int failure = ExportOk;      // an ExportFailure once Start or Step has failed
+    std::string failureText;     // what failed, for the error box
+
+    explicit Transcoder(SessionState& state);
+    ~Transcoder();  // an export still running is abandoned and its partial file removed
+    Transcoder(const Transcoder&) = delete;
+    Transcoder& operator=(const Transcoder&) = delete;
+
+    // Opens the source, sets up the encoder for the session's format and quality, creates the
+    // target and copies the first step. False when anything failed: then `failure` and
+    // `failureText` say what, no file is left behind, and Step ends at once.
+    [[nodiscard]] bool Start();
+
+    // Copies a little more than `mediaSeconds` of the source. True while there is more to copy;
+    // false once the file is complete or the export has failed (`failure` tells which).
+    [[nodiscard]] bool Step(double mediaSeconds = 0.5);
+
+  private:
+    bool Fail(int code, std::string text);
+};

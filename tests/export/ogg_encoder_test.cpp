@@ -1,0 +1,220 @@
+// The Ogg Vorbis encoder on generated WAV files: what the file holds, the progress protocol, and
+// that every failure is reported, ends the protocol and leaves no partial file.
+#include "export/ogg_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "app/session_state.h"
+#include "export/export_failure.h"
+#include "export/export_format.h"
+#include "export_fixture.h"
+
+using namespace export_test;
+
+namespace {
+
+struct Message {
+    uint32_t message;
+    int32_t value;
+};
+
+int Record(void* context, uint32_t message, int32_t value, uintptr_t reserved) {
+    EXPECT_EQ(reserved, 0u);
+    static_cast<std::vector<Message>*>(context)->push_back({message, value});
+    return 0;
+}
+
+struct Encoded {
+    int result;
+    std::string errorText;
+    std::vector<Message> messages;
+};
+
+Encoded Encode(const std::string& source, const std::string& target, float quality = 0.5f,
+               const std::string& description = "Two Hands") {
+    Encoded e{};
+    EncoderSettings settings;
+    settings.quality = quality;
+    EncoderTags tags{};
+    SetTag(tags, TagDescription, description);
+    char errorText[kEncoderErrorTextSize] = "stale";
+    e.result = EncodeWavToOgg(errorText, source.c_str(), target.c_str(), settings, tags, Record, &e.messages);
+    e.errorText = errorText;
+    return e;
+}
+
+TEST(OggEncoder, StereoSongKeepsItsLengthAndCarriesAllFifteenFields) {
+    ScratchFolder dir;
+    constexpr uint32_t kFrames = 3 * 44100 + 123;
+    WriteFile(dir / "in.wav", MakeWav(2, 44100, kFrames));
+    const Encoded e = Encode(dir / "in.wav", dir / "out.ogg");
+    ASSERT_EQ(e.result, 1) << e.errorText;
+    EXPECT_EQ(e.errorText, "");
+
+    EXPECT_EQ(ProbeStream(dir / "out.ogg", "codec_name"), "vorbis");
+    EXPECT_EQ(ProbeStream(dir / "out.ogg", "sample_rate"), "44100");
+    EXPECT_EQ(ProbeStream(dir / "out.ogg", "channels"), "2");
+    EXPECT_EQ(OggFrames(dir / "out.ogg"), static_cast<long>(kFrames));
+
+    const std::string comments = RunCommand("vorbiscomment -l " + Quote(dir / "out.ogg"));
+    EXPECT_EQ(comments,
+              "ALBUM=\nARTIST=\nCONTACT=\nCOPYRIGHT=\nDATE=\nDESCRIPTION=Two Hands\nGENRE=\nISRC=\n"
+              "LICENSE=\nLOCATION=\nORGANISATION=\nPERFORMER=\nTITLE=\nTRACKNUMBER=\nVERSION=\n");
+}
+
+TEST(OggEncoder, ProgressProtocol) {
+    ScratchFolder dir;
+    // 40 reads of 4,096 bytes and a short one: progress after the header and on reads 1, 17, 33.
+    WriteFile(dir / "in.wav", MakeWav(2, 44100, 40 * 1024 + 100));
+    const Encoded e = Encode(dir / "in.wav", dir / "out.ogg");
+    ASSERT_EQ(e.result, 1) << e.errorText;
+    ASSERT_GE(e.messages.size(), 3u);
+    EXPECT_EQ(e.messages.front().message, EncoderStarted);
+    EXPECT_EQ(e.messages.back().message, EncoderFinished);
+    std::vector<int32_t> progress;
+    for (const Message& m : e.messages) {
+        if (m.message == EncoderProgress) progress.push_back(m.value);
+    }
+    ASSERT_EQ(progress.size(), 4u);
+    EXPECT_EQ(progress[0], 0);   // the 44 header bytes of 164,284
+    EXPECT_EQ(progress[1], 2);   // 4,140 bytes
+    EXPECT_EQ(progress[2], 42);  // 69,676 bytes
+    EXPECT_EQ(progress[3], 82);  // 135,212 bytes
+    for (size_t i = 1; i < progress.size(); ++i) EXPECT_GE(progress[i], progress[i - 1]);
+}
+
+TEST(OggEncoder, MonoIsSpreadToBothChannels) {
+    ScratchFolder dir;
+    WriteFile(dir / "in.wav", MakeWav(1, 44100, 44100));
+    const Encoded e = Encode(dir / "in.wav", dir / "out.ogg");
+    ASSERT_EQ(e.result, 1) << e.errorText;
+    EXPECT_EQ(ProbeStream(dir / "out.ogg", "channels"), "2");
+    const std::vector<int16_t> samples = DecodeStereo(dir / "out.ogg");
+    ASSERT_GT(samples.size(), 80000u);
+    int worst = 0;
+    for (size_t i = 0; i + 1 < samples.size(); i += 2)
+        worst = std::max(worst, std::abs(samples[i] - samples[i + 1]));
+    EXPECT_LE(worst, 2) << "left and right differ";
+}
+
+TEST(OggEncoder, QualityAboveOneIsLoweredAndAPartialLastFrameDropped) {
+    ScratchFolder dir;
+    std::vector<uint8_t> wav = MakeWav(2, 44100, 2048);
+    wav.insert(wav.end(), {1, 2});  // half a frame after the last whole one
+    WriteFile(dir / "in.wav", wav);
+    const Encoded e = Encode(dir / "in.wav", dir / "out.ogg", 3.0f);
+    ASSERT_EQ(e.result, 1) << e.errorText;
+    EXPECT_EQ(OggFrames(dir / "out.ogg"), 2048);
+}
+
+TEST(OggEncoder, FailuresEndWithTheCodeAndLeaveNoFile) {
+    ScratchFolder dir;
+    WriteFile(dir / "song.wav", MakeWav(2, 44100, 44100));
+    WriteFile(dir / "four.wav", MakeWav(4, 44100, 4096));
+    WriteFile(dir / "eight-bit.wav", MakeWav(2, 44100, 4096, 8));
+    std::vector<uint8_t> header = MakeWav(2, 44100, 0);
+    header.resize(40);
+    WriteFile(dir / "short.wav", header);
+    // A valid RIFF/WAVE file, but with a LIST chunk before "fmt ": not the canonical layout.
+    std::vector<uint8_t> listFirst = MakeWav(2, 44100, 100);
+    const uint8_t list[] = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+    listFirst.insert(listFirst.begin() + 12, std::begin(list), std::end(list));
+    WriteFile(dir / "list-first.wav", listFirst);
+    ::symlink("/dev/full", (dir / "full.ogg").c_str());
+    const std::string readOnly = ReadOnlyFolder(dir);
+
+    struct Case {
+        const char* name;
+        std::string source;
+        std::string target;
+        int code;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"missing source", dir / "missing.wav", dir / "a.ogg", FailSourceOpen, "Couldn't open "},
+        {"short header", dir / "short.wav", dir / "b.ogg", FailSourceFormat, "is not a valid wave(PCM) file"},
+        {"chunk before fmt", dir / "list-first.wav", dir / "c.ogg", FailSourceFormat,
+         "is not a valid wave(PCM)"},
+        {"8-bit samples", dir / "eight-bit.wav", dir / "d.ogg", FailSourceFormat, "is not a valid wave(PCM)"},
+        {"four channels", dir / "four.wav", dir / "e.ogg", FailChannelMix,
+         "The input channel mix is currently not supported! Aborting!"},
+        {"full disk", dir / "song.wav", dir / "full.ogg", FailWrite, "No space left on device"},
+        {"read-only folder", dir / "song.wav", readOnly + "/f.ogg", FailTargetOpen, "for write! Aborting!"},
+    };
+    for (const Case& c : cases) {
+        if (c.target.rfind("/f.ogg") != std::string::npos && readOnly.empty()) continue;
+        SCOPED_TRACE(c.name);
+        const Encoded e = Encode(c.source, c.target);
+        EXPECT_EQ(e.result, 0);
+        EXPECT_NE(e.errorText.find(c.text), std::string::npos) << e.errorText;
+        ASSERT_FALSE(e.messages.empty());
+        EXPECT_EQ(e.messages.back().message, EncoderFailed);
+        EXPECT_EQ(e.messages.back().value, c.code);
+        if (c.code != FailWrite) {
+            EXPECT_FALSE(Exists(c.target)) << "a partial file is left";
+        }
+    }
+    EXPECT_TRUE(Exists("/dev/full"));
+
+    // A disk that fills up part-way through a real file.
+    Encoded e;
+    {
+        FileSizeLimit limit(20000);
+        e = Encode(dir / "song.wav", dir / "g.ogg");
+    }
+    EXPECT_EQ(e.result, 0);
+    EXPECT_EQ(e.messages.back().value, FailWrite) << e.errorText;
+    EXPECT_FALSE(Exists(dir / "g.ogg"));
+}
+
+TEST(OggEncoder, MissingSourceLeavesAnExistingTargetAlone) {
+    ScratchFolder dir;
+    WriteFile(dir / "kept.ogg", {1, 2, 3});
+    EXPECT_EQ(Encode(dir / "missing.wav", dir / "kept.ogg").result, 0);
+    EXPECT_EQ(ReadFile(dir / "kept.ogg"), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+// The way the window runs it: the job on a thread of its own, the frame loop reading the progress
+// word until it says "finished", then the job's result and error text.
+TEST(OggEncoder, EncoderThreadReportsThroughTheProgressWord) {
+    ScratchFolder dir;
+    WriteFile(dir / "in.wav", MakeWav(2, 44100, 2 * 44100));
+    for (const char* target : {"out.ogg", "missing-folder/out.ogg"}) {
+        EncoderJob job;
+        char errorText[kEncoderErrorTextSize] = {};
+        FillEncoderJob(job, dir / "in.wav", dir / target, "Song", QualityStandard, errorText);
+        exportProgress.store(0);
+        std::thread encoder([&job] { OggEncodeThread(job); });
+        uint16_t seen = 0;
+        while ((seen = exportProgress.load()) < 100) std::this_thread::yield();
+        encoder.join();
+        EXPECT_EQ(seen, 100);
+        const bool fails = std::string(target).find('/') != std::string::npos;
+        EXPECT_EQ(job.result, fails ? 0 : 1) << target;
+        EXPECT_EQ(errorText[0] != '\0', fails) << errorText;
+    }
+}
+
+TEST(OggEncoder, DriverCallbackWritesTheProgressWord) {
+    const struct {
+        uint32_t message;
+        int32_t value;
+        uint16_t word;
+    } cases[] = {
+        {EncoderStarted, 0, 0},
+        {EncoderProgress, 42, 42},
+        {EncoderFinished, 0, 100},
+        {EncoderFailed, -4, 100},
+        {999, 7, 100},  // an unknown message leaves the word as it was
+    };
+    exportProgress.store(55);
+    for (const auto& c : cases) {
+        EXPECT_EQ(OnEncoderProgress(nullptr, c.message, c.value, 0), 0);
+        EXPECT_EQ(exportProgress.load(), c.word) << "message " << c.message;
+    }
+}
+
+}  // namespace
