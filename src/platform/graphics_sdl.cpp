@@ -817,8 +817,9 @@ void WindowRenderTarget::Replay() {
 void WindowRenderTarget::EndDraw() {
     const bool changed =
         !drawnOnce_ || sceneLost_.exchange(false) || commands_ != previous_ || text_ != previousText_;
+    const bool repaint = repaint_.exchange(false);
     if (changed) Replay();
-    if (changed || repaint_.exchange(false)) {
+    if (changed || repaint) {
         SelectScene(false);
         SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
         SDL_RenderClear(renderer_);
