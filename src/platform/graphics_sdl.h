@@ -18,6 +18,7 @@
 // frame of unchanged labels costs one lookup and one copy per line.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -32,6 +33,7 @@ struct SDL_Texture;
 struct SDL_Surface;
 struct SDL_Window;
 struct SDL_Rect;
+union SDL_Event;
 typedef struct _TTF_Font TTF_Font;
 
 namespace platform {
@@ -130,6 +132,11 @@ class SdlRenderTarget : public RenderTarget {
 
 // The window's target: the scene is drawn at the design size fixed at creation and stretched over
 // the window's whole client area when the frame ends, however the window has been resized since.
+//
+// The frame's drawing calls are recorded and carried out at EndDraw, and only when they differ
+// from the previous frame's (or the window was uncovered or resized): an idle window then costs
+// one comparison per frame instead of rasterising and presenting the whole scene sixty times a
+// second. Images drawn in a frame must therefore live until its EndDraw.
 class WindowRenderTarget final : public SdlRenderTarget {
   public:
     // Null, with the reason in *error, when no renderer or scene texture can be made.
@@ -138,13 +145,37 @@ class WindowRenderTarget final : public SdlRenderTarget {
     ~WindowRenderTarget() override;
 
     void BeginDraw() override;
-    void EndDraw() override;  // stretches the scene over the window and presents it
+    void EndDraw() override;  // draws and presents the frame when it differs from the last one
+
+    void Clear(ColourF colour) override;
+    void FillRect(const RectF& r, ColourF colour) override;
+    void DrawLine(float x0, float y0, float x1, float y1, ColourF colour, float width) override;
+    void DrawRect(const RectF& r, ColourF colour, float width) override;
+    void DrawImage(const Image& image, const RectF& dest, const RectF& source, float opacity) override;
+    void DrawText(const std::string& text, const TextFormat& format, const RectF& r, ColourF colour) override;
+
+    // Frames that were rasterised and presented, of all that ended.
+    [[nodiscard]] uint64_t FramesPresented() const { return framesPresented_; }
 
   private:
-    WindowRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}
+    struct Command;
+
+    WindowRenderTarget(int width, int height);
     void SelectScene(bool scene) override;
+    static int WatchEvents(void* self, SDL_Event* event);
+    void Replay();
 
     SDL_Texture* scene_ = nullptr;
+    uint32_t windowId_ = 0;
+    std::vector<Command> commands_;  // this frame's drawing calls
+    std::vector<Command> previous_;  // the last frame's
+    std::string text_;               // the texts of this frame's calls, end to end
+    std::string previousText_;
+    std::string replayText_;  // one text at a time while replaying; keeps its memory
+    bool drawnOnce_ = false;
+    std::atomic<bool> repaint_{true};     // the window needs the scene presented again
+    std::atomic<bool> sceneLost_{false};  // the renderer dropped the scene texture's pixels
+    uint64_t framesPresented_ = 0;
 };
 
 // An off-screen target on SDL's software renderer: no display, no window, the same pixels.
