@@ -59,10 +59,11 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
                 if (p != nullptr) p->mouseDown = true;
             }
             if (fullView) break;
-            if (!draggingHorizontalSplitter && wantedCursor == CursorResizeNS) draggingHorizontalSplitter = true;
+            if (!draggingHorizontalSplitter && wantedCursor == CursorResizeNS)
+                draggingHorizontalSplitter = true;
             if (!draggingVerticalSplitter && wantedCursor == CursorResizeWE) draggingVerticalSplitter = true;
-            if (hoverPanel == HoverTimeBar && timeBar != nullptr && mouseY > timeBar->top + timeBar->topInset &&
-                shared.midiParsed) {
+            if (hoverPanel == HoverTimeBar && timeBar != nullptr &&
+                mouseY > timeBar->top + timeBar->topInset && shared.midiParsed) {
                 shared.command = CmdSeek;
                 if ((shared.playState == Playing || shared.playState == Paused) && timeBar->width > 0) {
                     const double frame =

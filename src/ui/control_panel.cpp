@@ -251,6 +251,13 @@ bool ControlPanel::LoadFile(int kind) {
         return false;
     }
 
+    LoadChosenFile(kind, path);
+    return true;
+}
+
+void ControlPanel::LoadChosenFile(int kind, const std::string& path) {
+    SessionState& state = *sharedState;
+    const bool midi = kind == FileMidi;
     midiLabel.text = res::LoadString(res::IdsNoMidiFileLoaded);
     state.rendered = false;
     state.songReady = false;
@@ -265,7 +272,7 @@ bool ControlPanel::LoadFile(int kind) {
         state.midiParsed = ReadMidiFile(*state.song, state.midiPath);
         if (!state.midiParsed) {
             ShowErrorBox(state, res::IdsInvalidMidiFile, res::IdsError);
-            return true;
+            return;
         }
         if (synth == nullptr || !synth->StartRender()) {
             // Nothing runs, so nothing may look as if it were rendering; say why.
@@ -274,12 +281,12 @@ bool ControlPanel::LoadFile(int kind) {
                     synth != nullptr ? synth->lastError : "The synthesiser is not available",
                     res::LoadString(res::IdsError));
             }
-            return true;
+            return;
         }
         state.rendered = true;
         midiButton.progress = 0;
         action = ActionRendering;
-        return true;
+        return;
     }
 
     state.soundFontPath = path;
@@ -290,5 +297,4 @@ bool ControlPanel::LoadFile(int kind) {
     } else {
         soundFontLabel.text = res::LoadString(res::IdsNoSoundfontLoaded);
     }
-    return true;
 }

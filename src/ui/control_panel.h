@@ -33,7 +33,7 @@ enum FileKind : int32_t { FileMidi = 1, FileSoundFont = 2 };
 
 enum TransportButton : int { TransportRewind = 0, TransportPlayPause = 1, TransportStop = 2 };
 
-class ControlPanel : public Panel, public RenderProgressSink {
+class ControlPanel final : public Panel, public RenderProgressSink {
   public:
     bool enabled = false;            // the large buttons may start an action
     SynthRenderer* synth = nullptr;  // not owned; set before Build
@@ -61,6 +61,8 @@ class ControlPanel : public Panel, public RenderProgressSink {
     // The loading flow of "Load MIDI" (kind 1) and "Load soundfont" (kind 2): asks for the file
     // and loads it. Returns false only when the dialog was cancelled or could not be shown.
     bool LoadFile(int kind);
+    // The load itself, once a file has been chosen: from the dialog, or from the command line.
+    void LoadChosenFile(int kind, const std::string& path);
 
     // What the render tells the panel.
     void SetRenderProgress(float percent) override { midiButton.progress = percent; }

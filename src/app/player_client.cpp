@@ -1,0 +1,43 @@
+#include "app/player_client.h"
+
+#include <utility>
+
+#include "platform/window.h"
+#include "resources/strings.h"
+#include "ui/control_panel.h"
+
+class PlayerClient::WindowSurface final : public InputSurface {
+  public:
+    explicit WindowSurface(platform::Window* window) : window_(window) {}
+    [[nodiscard]] PointI ClientSize() const override { return window_->ClientSize(); }
+    void SetCursor(int kind) override { window_->SetCursor(kind); }
+
+  private:
+    platform::Window* window_;
+};
+
+PlayerClient::PlayerClient(GraphicsDevice* device, platform::Window* window, platform::Dialogs* dialogs,
+                           platform::SoundOutput& output, std::string startupMidi)
+    : output_(output), startupMidi_(std::move(startupMidi)) {
+    controller.device = device;
+    controller.window = window;
+    controller.shared.dialogs = dialogs;
+    if (window != nullptr) {
+        surface_ = std::make_unique<WindowSurface>(window);
+        controller.surface = surface_.get();
+    }
+}
+
+PlayerClient::~PlayerClient() {
+    controller.ReleaseObjects();
+}
+
+void PlayerClient::Initialise() {
+    controller.Initialise(output_, UserGuideUrl());
+    if (startupMidi_.empty()) return;
+    if (!controller.shared.soundFontLoaded) {
+        ShowErrorBox(controller.shared, res::IdsNoSoundfontLoaded, res::IdsError);
+        return;
+    }
+    controller.controlPanel->LoadChosenFile(FileMidi, startupMidi_);
+}
