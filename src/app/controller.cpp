@@ -29,7 +29,8 @@ P* MakePanel(PlayerController& c, uint16_t background) {
 
 }  // namespace
 
-void PlayerController::Initialise(platform::SoundOutput& output, const std::string& guideUrl) {
+void PlayerController::Initialise(platform::SoundOutput& output, const std::string& guideUrl,
+                                  std::chrono::milliseconds refillPeriod) {
     clock = new FrameTimer();
     clock->Init();
 
@@ -74,7 +75,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     pendingOverlayCommand = 0;
     notesView->songTime = timeBar->songTime = controlPanel->songTime = -1.0f;
 
-    CreatePlayer(output);
+    CreatePlayer(output, refillPeriod);
 
     shared.exportFormatFlags[FormatWav] = 0x00FF;
     shared.exportFormatFlags[FormatOgg] = 0x0003;

@@ -104,9 +104,10 @@ struct PlayerController {
     InputSurface* surface = nullptr;     // the window as the input handler sees it; not owned
 
     // The program's life (app/controller.cpp). Initialise creates the clock, the synth, the
-    // panels and the player (on `output`) and loads the SoundFont named by the settings file;
-    // `device` must be set. ReleaseObjects frees what Initialise created.
-    void Initialise(platform::SoundOutput& output, const std::string& guideUrl);
+    // panels and the player (on `output`, refilled every `refillPeriod`) and loads the SoundFont named by the
+    // settings file; `device` must be set. ReleaseObjects frees what Initialise created.
+    void Initialise(platform::SoundOutput& output, const std::string& guideUrl,
+                    std::chrono::milliseconds refillPeriod = std::chrono::milliseconds(300));
     void ReleaseObjects();
     void Frame();       // once per drawn frame, between begin-draw and end-draw
     void RunCommand();  // the pending command, at the start of every frame

@@ -1,0 +1,371 @@
+// The whole controller driven headless: scripted dialogs, a recording render target, a sound ring
+// the test moves and a counter the test sets, so every step is exact and nothing waits on time.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "app/frame_timer.h"
+#include "app/player_controller.h"
+#include "audio/my_direct_sound.h"
+#include "manual_output.h"
+#include "platform/dialogs.h"
+#include "platform/window.h"
+#include "smf_builder.h"
+#include "synth/synth_renderer.h"
+#include "ui/control_panel.h"
+#include "view/notes_view.h"
+#include "view/recording_target.h"
+#include "view/time_bar.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::InputKind;
+using std::chrono::milliseconds;
+
+constexpr const char* kSmallSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+constexpr int kRate = 44100;
+
+// The test's counter: a thousand ticks a second, moved by hand.
+int64_t fakeNow = 1000;
+int64_t FakeFrequency() {
+    return 1000;
+}
+int64_t FakeNow() {
+    return fakeNow;
+}
+
+class FakeSurface : public InputSurface {
+  public:
+    PointI ClientSize() const override { return size; }
+    void SetCursor(int kind) override { cursors.push_back(kind); }
+    PointI size{1536, 832};
+    std::vector<int> cursors;
+};
+
+class ControllerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!fs::exists(kSmallSoundFont)) GTEST_SKIP() << kSmallSoundFont << " is not installed";
+        folder = fs::temp_directory_path() / ("dorvik-controller-" + std::to_string(::getpid()));
+        fs::create_directories(folder / "Dorvik Midi Player");
+        ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+        std::ofstream(folder / "Dorvik Midi Player" / "settings.ini")
+            << "[Soundfont] = " << kSmallSoundFont << "\n";
+        ShowFluidSynthMessages(false);
+
+        device.target = &target;
+        device.clientWidth = 1536;
+        device.clientHeight = 832;
+        c.device = &device;
+        c.surface = &surface;
+        c.shared.dialogs = &dialogs;
+        c.Initialise(output, "file:///guide.html", milliseconds(0));
+        c.clock->Init({&FakeFrequency, &FakeNow});
+    }
+    void TearDown() override {
+        c.ReleaseObjects();
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+
+    void Send(InputKind kind, int x, int y, uint32_t key = 0) {
+        platform::InputMessage m;
+        m.kind = kind;
+        m.point = {x, y};
+        m.keyCode = key;
+        c.OnInput(m);
+    }
+    void Key(uint32_t key) {
+        Send(InputKind::KeyDown, 0, 0, key);
+        Send(InputKind::KeyUp, 0, 0, key);
+    }
+    void Frames(int n) {
+        for (int i = 0; i < n; ++i) {
+            target.calls.clear();
+            c.Frame();
+        }
+    }
+    // A press and release at (x, y), with the frames a person's click spans.
+    void Click(float x, float y) {
+        const int ix = static_cast<int>(x), iy = static_cast<int>(y);
+        Send(InputKind::MouseMove, ix, iy);
+        Send(InputKind::LeftButtonDown, ix, iy);
+        Frames(1);
+        Send(InputKind::LeftButtonUp, ix, iy);
+        Frames(1);
+    }
+    // Plays `frames` sample frames: the device takes them and the refill timer runs.
+    void Play(uint32_t frames) {
+        while (frames > 0) {
+            const uint32_t step = std::min<uint32_t>(frames, 4410);
+            output.ring->Advance(step * 4);
+            c.soundPlayer->OnTimer();
+            frames -= step;
+        }
+    }
+    // The frame a click at x lands on: the mouse is in whole design units, the bar's width is not.
+    uint32_t SeekFrameAt(float x) const {
+        return static_cast<uint32_t>(double(c.totalFrames) * std::floor(x) / double(c.timeBar->width));
+    }
+    RectF Transport(int button) const { return c.controlPanel->transportButtons[button]; }
+    static float MidX(const RectF& r) { return (r.left + r.right) / 2; }
+    static float MidY(const RectF& r) { return (r.top + r.bottom) / 2; }
+
+    // Four seconds of music for both hands.
+    std::string WriteSong() {
+        using namespace smf;
+        const Bytes bytes = Cat(
+            {Header(480, 1, 3), Track({Tempo(0, 500000), EndOfTrack()}),
+             Track({On(0, 0, 72, 90), Off(960, 0, 72), On(0, 0, 76, 90), Off(960, 0, 76), On(0, 0, 79, 90),
+                    Off(1920, 0, 79), EndOfTrack()}),
+             Track({On(0, 1, 48, 80), Off(1920, 1, 48), On(0, 1, 43, 80), Off(1920, 1, 43), EndOfTrack()})});
+        const fs::path path = folder / "little song.mid";
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    }
+
+    // Loads and renders the song through the control panel, as a person does.
+    void LoadSong() {
+        Frames(1);  // lays the panel out
+        dialogs.openAnswers.push_back(WriteSong());
+        const RectF midi{c.controlPanel->midiButton.left, c.controlPanel->midiButton.top,
+                         c.controlPanel->midiButton.right, c.controlPanel->midiButton.bottom};
+        Click(MidX(midi), MidY(midi));
+        Frames(2);  // the dialog opens in the third frame after the release
+        ASSERT_EQ(dialogs.openRequests.size(), 1u);
+        ASSERT_EQ(c.controlPanel->action, ActionRendering);
+        int frames = 0;
+        while (c.controlPanel->action == ActionRendering && frames++ < 5000) {
+            Frames(1);
+            for (const auto& call : target.Texts()) {
+                if (call.text.rfind("Load MIDI (", 0) == 0) captions.push_back(call.text);
+            }
+        }
+        ASSERT_EQ(c.controlPanel->action, ActionNone);
+        ASSERT_EQ(c.shared.command, CmdPreparePlayback);
+        Frames(1);
+        ASSERT_GT(c.totalFrames, 0);
+    }
+    // Starts playing through the count-in.
+    void StartFromTheTop() {
+        c.shared.Post(CmdPlay);
+        Frames(1);
+        ASSERT_EQ(c.shared.command, CmdCountIn);
+        fakeNow += 1000;
+        Frames(1);
+        ASSERT_EQ(c.shared.command, CmdNone);
+        ASSERT_EQ(c.shared.playState, Playing);
+    }
+
+    fs::path folder;
+    viewtest::RecordingTarget target;
+    GraphicsDevice device;
+    FakeSurface surface;
+    platform::ScriptedDialogs dialogs;
+    ManualOutput output;
+    PlayerController c;
+    std::vector<std::string> captions;
+};
+
+TEST_F(ControllerTest, LoadRenderAndPlayASong) {
+    EXPECT_TRUE(c.shared.soundFontLoaded);
+    EXPECT_EQ(c.controlPanel->soundFontLabel.text, "TimGM6mb");
+    Frames(1);
+    LoadSong();
+
+    // The button showed the render's rising percentages, and the label names the song.
+    ASSERT_GE(captions.size(), 3u);
+    int last = -1;
+    for (const std::string& caption : captions) {
+        const int percent = std::atoi(caption.c_str() + std::strlen("Load MIDI ("));
+        EXPECT_GE(percent, last) << caption;
+        last = percent;
+    }
+    EXPECT_EQ(c.controlPanel->midiLabel.text, "little song");
+    EXPECT_TRUE(c.shared.songReady);
+
+    // Play: a second of count-in from -1 to 0, then the audio.
+    c.shared.Post(CmdPlay);
+    Frames(1);
+    EXPECT_EQ(c.shared.command, CmdCountIn);
+    fakeNow += 250;
+    Frames(1);
+    EXPECT_NEAR(c.songTime, -0.75, 1e-3);
+    EXPECT_FALSE(c.shared.Post(CmdStop)) << "nothing can be posted during the count-in";
+    fakeNow += 750;
+    Frames(1);
+    EXPECT_EQ(c.shared.playState, Playing);
+
+    // The song time follows the frames heard.
+    const double duration = c.shared.song->duration;
+    Play(kRate);
+    Frames(1);
+    EXPECT_NEAR(c.songTime, 1.0 * duration * kRate / c.totalFrames + 1.0 / 30, 0.03);
+    EXPECT_FLOAT_EQ(c.notesView->songTime, static_cast<float>(c.songTime));
+
+    // Space pauses; the time stands still.
+    Key(platform::kKeySpace);
+    Frames(1);
+    EXPECT_EQ(c.shared.playState, Paused);
+    const double paused = c.songTime;
+    Frames(3);
+    EXPECT_DOUBLE_EQ(c.songTime, paused);
+
+    // A click in the middle of the time bar while paused moves there and stays paused.
+    const float barY = c.timeBar->top + 10;
+    Click(c.timeBar->width / 2, barY);
+    EXPECT_EQ(c.shared.playState, Paused);
+    EXPECT_EQ(c.seekOffset, SeekFrameAt(c.timeBar->width / 2));
+    Frames(1);
+    EXPECT_NEAR(c.songTime, duration / 2 + 1.0 / 30, 0.01);
+
+    // Space again plays at once, without a count-in, from the new place.
+    Key(platform::kKeySpace);
+    Frames(1);
+    EXPECT_EQ(c.shared.playState, Playing);
+    EXPECT_EQ(c.shared.command, CmdNone);
+
+    // A click while playing keeps playing from the clicked place.
+    Click(c.timeBar->width / 4, barY);
+    EXPECT_EQ(c.shared.playState, Playing);
+    EXPECT_EQ(c.seekOffset, SeekFrameAt(c.timeBar->width / 4));
+
+    // Back to start keeps playing from frame 0.
+    Click(MidX(Transport(TransportRewind)), MidY(Transport(TransportRewind)));
+    Frames(1);
+    EXPECT_EQ(c.seekOffset, 0u);
+    EXPECT_EQ(c.shared.playState, Playing);
+
+    // Stop: the time reads -1 and the next play counts in again.
+    Click(MidX(Transport(TransportStop)), MidY(Transport(TransportStop)));
+    Frames(1);
+    EXPECT_EQ(c.shared.playState, Stopped);
+    EXPECT_DOUBLE_EQ(c.songTime, -1.0);
+    c.shared.Post(CmdPlay);
+    Frames(1);
+    EXPECT_EQ(c.shared.command, CmdCountIn);
+}
+
+TEST_F(ControllerTest, TheSongStopsOneSecondAfterItsEnd) {
+    LoadSong();
+    StartFromTheTop();
+    const double duration = c.shared.song->duration;
+    Play(static_cast<uint32_t>(c.totalFrames));
+    Frames(1);
+    EXPECT_EQ(c.shared.playState, Playing) << "the last second of grace is still to come";
+    // The player counts on through the silence after the song.
+    Play(static_cast<uint32_t>(1.2 * kRate));
+    Frames(1);
+    EXPECT_GT(c.songTime, duration + 1.0) << "that frame still shows the last time";
+    EXPECT_EQ(c.shared.playState, Stopped);
+    Frames(1);
+    EXPECT_DOUBLE_EQ(c.songTime, -1.0);
+}
+
+TEST_F(ControllerTest, SplittersDragWithinLimitsAndMovePanels) {
+    Frames(1);
+    const RectF v = c.verticalSplitterRect;
+    Send(InputKind::MouseMove, static_cast<int>(MidX(v)), 300);
+    EXPECT_EQ(c.wantedCursor, CursorResizeWE);
+    EXPECT_EQ(surface.cursors.back(), CursorResizeWE);
+    Send(InputKind::LeftButtonDown, static_cast<int>(MidX(v)), 300);
+    EXPECT_TRUE(c.draggingVerticalSplitter);
+    const struct {
+        int x;
+        float split;
+    } moves[] = {{768, 0.5f}, {10, 0.05f}, {1535, 0.95f}, {1152, 0.75f}};
+    for (const auto& m : moves) {
+        Send(InputKind::MouseMove, m.x, 300);
+        EXPECT_NEAR(c.splitX, m.split, 1e-6) << "x " << m.x;
+    }
+    Send(InputKind::LeftButtonUp, 1152, 300);
+    EXPECT_FALSE(c.draggingVerticalSplitter);
+    EXPECT_EQ(surface.cursors.back(), CursorArrow);
+    Frames(1);
+    EXPECT_FLOAT_EQ(c.notesView->right, 1536 * 0.75f - 2);
+    EXPECT_FLOAT_EQ(c.controlPanel->left, 1536 * 0.75f + 2);
+    EXPECT_FLOAT_EQ(c.verticalSplitterRect.left, 1536 * 0.75f - 2);
+
+    // The horizontal splitter, with the window at twice its size: the mouse maps to design units.
+    surface.size = {3072, 1664};
+    const RectF h = c.horizontalSplitterRect;
+    Send(InputKind::MouseMove, 400, static_cast<int>(MidY(h) * 2));
+    EXPECT_EQ(c.mousePoint.x, 200);
+    EXPECT_EQ(c.wantedCursor, CursorResizeNS);
+    Send(InputKind::LeftButtonDown, 400, static_cast<int>(MidY(h) * 2));
+    Send(InputKind::MouseMove, 400, 0);
+    EXPECT_FLOAT_EQ(c.splitY, 0.05f);
+    Send(InputKind::LeftButtonUp, 400, 0);
+    EXPECT_FALSE(c.draggingHorizontalSplitter);
+}
+
+TEST_F(ControllerTest, EscapeAndTheFullViewOverlay) {
+    LoadSong();
+    Frames(1);
+    Key(platform::kKeyEscape);
+    EXPECT_TRUE(c.fullView);
+    Frames(1);
+    EXPECT_FLOAT_EQ(c.notesView->right, 1536);
+    EXPECT_FLOAT_EQ(c.notesView->bottom, 832);
+
+    // A mouse movement shows the overlay; a press on its play button posts play on release.
+    Send(InputKind::MouseMove, 5, 5);
+    EXPECT_TRUE(c.overlayActive);
+    Frames(1);
+    const RectF play = c.overlayButtons[1];
+    Send(InputKind::MouseMove, static_cast<int>(MidX(play)), static_cast<int>(MidY(play)));
+    Send(InputKind::LeftButtonDown, static_cast<int>(MidX(play)), static_cast<int>(MidY(play)));
+    Frames(1);
+    EXPECT_EQ(c.pendingOverlayCommand, CmdPlay);
+    Send(InputKind::LeftButtonUp, 5, 5);  // released elsewhere: still posted
+    EXPECT_EQ(c.shared.command, CmdPlay);
+    Frames(1);
+    EXPECT_EQ(c.shared.command, CmdCountIn);
+
+    // After a second without movement the overlay goes.
+    fakeNow += 1500;
+    Frames(2);
+    EXPECT_FALSE(c.overlayActive);
+
+    // Holding Space and tapping Escape: the Escape release toggles, Space waits for its own.
+    Send(InputKind::KeyDown, 0, 0, platform::kKeyEscape);
+    Send(InputKind::KeyUp, 0, 0, platform::kKeyEscape);
+    EXPECT_FALSE(c.fullView);
+}
+
+TEST_F(ControllerTest, SpaceNeedsAPlayableSongAndAnIdleCommand) {
+    Key(platform::kKeySpace);
+    EXPECT_EQ(c.shared.command, CmdNone) << "no song yet";
+    LoadSong();
+    Send(InputKind::KeyDown, 0, 0, platform::kKeySpace);
+    Send(InputKind::KeyDown, 0, 0, platform::kKeySpace);  // auto-repeat
+    Send(InputKind::KeyUp, 0, 0, 'A');                    // any key's release completes the press
+    EXPECT_EQ(c.shared.command, CmdPlay);
+    Frames(1);
+    Key(platform::kKeySpace);
+    EXPECT_EQ(c.shared.command, CmdCountIn) << "a press during the count-in is dropped";
+}
+
+TEST_F(ControllerTest, ClickInTheTimeBarBeforePlayingMovesNothing) {
+    LoadSong();
+    Frames(1);
+    Click(c.timeBar->width / 2, c.timeBar->top);  // on the top edge: no seek
+    EXPECT_EQ(c.shared.command, CmdNone);
+    Send(InputKind::MouseMove, static_cast<int>(c.timeBar->width / 2), static_cast<int>(c.timeBar->top + 5));
+    Send(InputKind::LeftButtonDown, static_cast<int>(c.timeBar->width / 2),
+         static_cast<int>(c.timeBar->top + 5));
+    EXPECT_EQ(c.shared.command, CmdSeek);
+    EXPECT_EQ(c.seekOffset, 0u) << "idle: the click blocks commands for a frame and moves nothing";
+    Send(InputKind::LeftButtonUp, static_cast<int>(c.timeBar->width / 2),
+         static_cast<int>(c.timeBar->top + 5));
+    Frames(1);
+    EXPECT_EQ(c.shared.command, CmdNone);
+}
+
+}  // namespace
