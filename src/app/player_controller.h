@@ -103,6 +103,11 @@ struct PlayerController {
     std::string encoderError;                              // failure text of the last Ogg Vorbis export
     ExportOwned<OggExport> oggExport{nullptr, nullptr};    // the last Ogg Vorbis export: job and thread
     ExportOwned<Transcoder> transcoder{nullptr, nullptr};  // the last transcoding export
+    // How long one frame may spend on a transcoding export; it always takes at least one step.
+    // A frame at 60 per second has about 16 ms, so with its drawing it runs a little late: the
+    // export gets most of the window's thread while the window still answers dozens of times a
+    // second.
+    std::chrono::milliseconds exportFrameBudget{20};
 
     platform::Window* window = nullptr;  // the main window; not owned
     InputSurface* surface = nullptr;     // the window as the input handler sees it; not owned

@@ -2,6 +2,7 @@
 // once per frame until it ends.
 #include "export/export_driver.h"
 
+#include <chrono>
 #include <cstdio>
 #include <system_error>
 
@@ -113,7 +114,7 @@ void PlayerController::PollExport() {
         bool more;
         do {
             more = transcoder->Step(kTranscodeStepSeconds);
-        } while (more && std::chrono::steady_clock::now() - started < kTranscodeFrameBudget);
+        } while (more && std::chrono::steady_clock::now() - started < exportFrameBudget);
         if (!more) {
             exportProgress.store(1000);
             ShowExportProgressBar(controlPanel, false);

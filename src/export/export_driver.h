@@ -2,7 +2,6 @@
 // PlayerController::ExportAudio and PollExport (app/player_controller.h).
 #pragma once
 
-#include <chrono>
 #include <thread>
 
 #include "export/ogg_encoder.h"
@@ -25,9 +24,6 @@ struct OggExport {
     }
 };
 
-// How long one frame may spend on a transcoding export. The transcoder copies half a second of
-// media per step and the frame keeps stepping until this is used up: a frame drawn at 60 per
-// second leaves about 16 ms, so with the drawing the frame runs a little late and the export gets
-// most of the window thread while the window still answers several dozen times a second.
-inline constexpr std::chrono::milliseconds kTranscodeFrameBudget{20};
+// Media time the transcoder copies per step; a frame takes as many steps as its budget
+// (PlayerController::exportFrameBudget) allows, at least one.
 inline constexpr double kTranscodeStepSeconds = 0.5;
