@@ -19,7 +19,7 @@ class TimeBar;
 class SynthRenderer;
 struct WavReader;
 class CMyDirectSound;
-class FrameTimer;
+struct FrameTimer;
 struct OggExport;
 struct Transcoder;
 namespace platform {
