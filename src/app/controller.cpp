@@ -4,6 +4,7 @@
 
 #include "app/frame_timer.h"
 #include "app/player_controller.h"
+#include "export/transcoder.h"
 #include "settings/settings.h"
 #include "synth/synth_renderer.h"
 #include "ui/control_panel.h"
@@ -79,6 +80,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
 
     shared.exportFormatFlags[FormatWav] = 0x00FF;
     shared.exportFormatFlags[FormatOgg] = 0x0003;
+    ProbeEncoders(shared);
 }
 
 void PlayerController::ReleaseObjects() {
@@ -136,6 +138,13 @@ void PlayerController::RunCommand() {
         case CmdPreparePlayback:
             PreparePlayback();
             break;
+        case CmdExport:
+            exportProgress.store(0);
+            if (ExportAudio()) return;  // command 12 stays pending while the export runs
+            break;
+        case CmdExportRunning:
+            PollExport();  // clears the command when the export ends
+            return;
         default:
             break;
     }

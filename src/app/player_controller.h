@@ -19,9 +19,9 @@ class TimeBar;
 class SynthRenderer;
 struct WavReader;
 class CMyDirectSound;
-class FrameTimer;
-struct EncoderJob;
-class Transcoder;
+struct FrameTimer;
+struct OggExport;
+struct Transcoder;
 namespace platform {
 class Window;
 class SoundOutput;
@@ -95,10 +95,19 @@ struct PlayerController {
     uint32_t seekOffset = 0;  // frame at which the player last started from silence
     double songTime = -1.0;   // seconds; -1 when stopped or before the first play
 
-    // Export bookkeeping.
-    std::string encoderError;          // failure text of the Ogg Vorbis encoder
-    EncoderJob* encoderJob = nullptr;  // the running Ogg Vorbis export, if any
-    Transcoder* transcoder = nullptr;  // the running transcoding export, if any
+    // Export bookkeeping (export/export_driver.cpp). The driver makes these objects and hands each
+    // its deleter with it, so that programs that never export need only the names. Each stays
+    // until the next export of its kind replaces it.
+    template <class T>
+    using ExportOwned = std::unique_ptr<T, void (*)(T*)>;
+    std::string encoderError;                              // failure text of the last Ogg Vorbis export
+    ExportOwned<OggExport> oggExport{nullptr, nullptr};    // the last Ogg Vorbis export: job and thread
+    ExportOwned<Transcoder> transcoder{nullptr, nullptr};  // the last transcoding export
+    // How long one frame may spend on a transcoding export; it always takes at least one step.
+    // A frame at 60 per second has about 16 ms, so with its drawing it runs a little late: the
+    // export gets most of the window's thread while the window still answers dozens of times a
+    // second.
+    std::chrono::milliseconds exportFrameBudget{20};
 
     platform::Window* window = nullptr;  // the main window; not owned
     InputSurface* surface = nullptr;     // the window as the input handler sees it; not owned
@@ -114,6 +123,14 @@ struct PlayerController {
     // Input (app/input.cpp): key and mouse messages with the cursor in client pixels.
     void OnInput(const platform::InputMessage& message);
     void UpdateHover();
+
+    // Export (export/export_driver.cpp). ExportAudio runs command 10: the save dialog, then the WAV
+    // copy, or the start of an export that the frame loop follows; true for the latter, which
+    // leaves command 12 pending. PollExport runs command 12 once per frame: it advances a
+    // transcoding export, follows the Ogg Vorbis thread, shows the progress and, at the end,
+    // clears the command and reports a failure.
+    bool ExportAudio();
+    void PollExport();
 
     // Playback (app/playback.cpp). Each runs on the UI thread; whatever moves the WAV reader stops
     // the player's refill first, and that waits for a refill in progress.

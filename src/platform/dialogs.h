@@ -3,10 +3,36 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace platform {
+
+// What a save dialog offers: its file types, a choice of levels beside them and a proposed name.
+struct SaveRequest {
+    struct FileType {
+        std::string name;     // what the type list shows
+        std::string pattern;  // "*.ogg"; matched without regard to case
+    };
+    std::string title;  // empty: the desktop's own title
+    std::vector<FileType> types;
+    int initialType = 0;                     // index into `types`
+    std::string choiceLabel;                 // "Quality"; empty: no choice
+    std::vector<std::string> choiceOptions;  // in the order shown
+    int initialChoice = 0;                   // index into `choiceOptions`
+    std::string fileName;                    // proposed name, without folder
+    std::string defaultExtension;            // "wav", added to a name typed without any
+    // Called with the index of the chosen type when the dialog opens and whenever the user picks
+    // another type; the choice is offered only while it returns true. Without it, always offered.
+    std::function<bool(int type)> onTypeChange;
+};
+
+struct SaveAnswer {
+    std::string path;
+    int type = 0;    // index into the request's `types`
+    int choice = 0;  // index into the request's `choiceOptions`, as last offered
+};
 
 class Dialogs {
   public:
@@ -22,6 +48,13 @@ class Dialogs {
     virtual bool OpenFile(const std::string& title, const std::string& filterName,
                           const std::vector<std::string>& patterns, std::string& path) {
         (void)title, (void)filterName, (void)patterns, (void)path;
+        return false;
+    }
+
+    // A modal save dialog that asks before it replaces an existing file. Returns false when the
+    // user cancels or the dialog cannot be shown; `answer` is then untouched.
+    virtual bool SaveFile(const SaveRequest& request, SaveAnswer& answer) {
+        (void)request, (void)answer;
         return false;
     }
 
@@ -70,6 +103,34 @@ class ScriptedDialogs final : public Dialogs {
         return !path.empty();
     }
 
+    // One scripted save dialog: the types the user picks in turn, then the answer, or a cancel.
+    struct SaveScript {
+        std::vector<int> typeChanges;
+        bool accept = true;
+        SaveAnswer answer;
+    };
+    struct SaveRecord {
+        SaveRequest request;
+        std::vector<bool> choiceShown;  // the type-change verdicts: at opening, then after each change
+    };
+
+    // Plays the next script against the request; none left is a cancel.
+    bool SaveFile(const SaveRequest& request, SaveAnswer& answer) override {
+        SaveRecord record{request, {}};
+        auto verdict = [&request](int type) { return !request.onTypeChange || request.onTypeChange(type); };
+        record.choiceShown.push_back(verdict(request.initialType));
+        if (saveScripts.empty()) {
+            saveRequests.push_back(std::move(record));
+            return false;
+        }
+        const SaveScript script = saveScripts.front();
+        saveScripts.pop_front();
+        for (const int type : script.typeChanges) record.choiceShown.push_back(verdict(type));
+        saveRequests.push_back(std::move(record));
+        if (script.accept) answer = script.answer;
+        return script.accept;
+    }
+
     bool OpenUrl(const std::string& url) override {
         openedUrls.push_back(url);
         return true;
@@ -79,6 +140,8 @@ class ScriptedDialogs final : public Dialogs {
     std::deque<std::string> openAnswers;
     std::vector<OpenRequest> openRequests;
     std::vector<std::string> openedUrls;
+    std::deque<SaveScript> saveScripts;
+    std::vector<SaveRecord> saveRequests;
 };
 
 }  // namespace platform

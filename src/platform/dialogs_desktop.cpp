@@ -11,6 +11,10 @@ bool DesktopDialogs::OpenFile(const std::string& title, const std::string& filte
     return ChooseFileToOpen(title, filterName, patterns, path);
 }
 
+bool DesktopDialogs::SaveFile(const SaveRequest& request, SaveAnswer& answer) {
+    return ChooseFileToSave(request, answer);
+}
+
 bool DesktopDialogs::OpenUrl(const std::string& url) {
     return SDL_OpenURL(url.c_str()) == 0;
 }

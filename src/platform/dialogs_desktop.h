@@ -11,6 +11,7 @@ class DesktopDialogs final : public SdlDialogs {
 
     bool OpenFile(const std::string& title, const std::string& filterName,
                   const std::vector<std::string>& patterns, std::string& path) override;
+    bool SaveFile(const SaveRequest& request, SaveAnswer& answer) override;
     bool OpenUrl(const std::string& url) override;
 };
 

@@ -1,6 +1,10 @@
 #include <gtk/gtk.h>
+#include <strings.h>
+#include <sys/stat.h>
 
 #include <cctype>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/file_chooser.h"
 
@@ -14,7 +18,170 @@ void DrainGtkEvents() {
     while (gtk_events_pending()) gtk_main_iteration();
 }
 
+// The save dialog's live state, shared with its signal handler.
+struct SaveChooser {
+    GtkFileChooser* chooser = nullptr;
+    const SaveRequest* request = nullptr;
+    std::vector<GtkFileFilter*> filters;  // one per type, in order; owned by the chooser
+    bool choiceAdded = false;
+    std::string choice;  // the choice's option id, kept while the choice is hidden
+};
+
+constexpr const char* kChoiceId = "choice";
+
+std::string OptionId(int index) {
+    return std::to_string(index);
+}
+
+int TypeIndex(const SaveChooser& s) {
+    GtkFileFilter* current = gtk_file_chooser_get_filter(s.chooser);
+    for (size_t i = 0; i < s.filters.size(); ++i) {
+        if (s.filters[i] == current) return static_cast<int>(i);
+    }
+    return s.request->initialType;
+}
+
+std::string TypeExtension(const SaveChooser& s, int type) {
+    const std::vector<SaveRequest::FileType>& types = s.request->types;
+    std::string ext;
+    if (type >= 0 && static_cast<size_t>(type) < types.size()) ext = PatternExtension(types[type].pattern);
+    return ext.empty() ? s.request->defaultExtension : ext;
+}
+
+// The extension of a file name, without the dot; "" when it has none.
+std::string NameExtension(const std::string& name) {
+    const size_t slash = name.find_last_of('/');
+    const size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos || dot == 0 || (slash != std::string::npos && dot < slash + 2)) return "";
+    return name.substr(dot + 1);
+}
+
+bool IsOfferedExtension(const SaveChooser& s, const std::string& ext) {
+    for (const SaveRequest::FileType& t : s.request->types) {
+        if (strcasecmp(PatternExtension(t.pattern).c_str(), ext.c_str()) == 0) return true;
+    }
+    return false;
+}
+
+void ShowOrHideChoice(SaveChooser& s, int type) {
+    const SaveRequest& r = *s.request;
+    if (r.choiceLabel.empty() || r.choiceOptions.empty()) return;
+    const bool shown = !r.onTypeChange || r.onTypeChange(type);
+    if (shown && !s.choiceAdded) {
+        std::vector<std::string> ids;
+        for (size_t i = 0; i < r.choiceOptions.size(); ++i) ids.push_back(OptionId(static_cast<int>(i)));
+        std::vector<const char*> idPtrs, labelPtrs;
+        for (size_t i = 0; i < ids.size(); ++i) {
+            idPtrs.push_back(ids[i].c_str());
+            labelPtrs.push_back(r.choiceOptions[i].c_str());
+        }
+        idPtrs.push_back(nullptr);
+        labelPtrs.push_back(nullptr);
+        gtk_file_chooser_add_choice(s.chooser, kChoiceId, r.choiceLabel.c_str(), idPtrs.data(),
+                                    labelPtrs.data());
+        gtk_file_chooser_set_choice(s.chooser, kChoiceId, s.choice.c_str());
+        s.choiceAdded = true;
+    } else if (!shown && s.choiceAdded) {
+        // GTK has no way to hide a choice, so it is taken away and its value kept for its return.
+        if (const char* value = gtk_file_chooser_get_choice(s.chooser, kChoiceId)) s.choice = value;
+        gtk_file_chooser_remove_choice(s.chooser, kChoiceId);
+        s.choiceAdded = false;
+    }
+}
+
+void OnFilterChanged(GObject* /*object*/, GParamSpec* /*spec*/, gpointer data) {
+    SaveChooser& s = *static_cast<SaveChooser*>(data);
+    const int type = TypeIndex(s);
+    ShowOrHideChoice(s, type);
+    // Give the proposed name the new type's extension, unless the user typed one of their own.
+    if (gchar* current = gtk_file_chooser_get_current_name(s.chooser)) {
+        std::string name = current;
+        g_free(current);
+        const std::string ext = NameExtension(name);
+        const std::string wanted = TypeExtension(s, type);
+        if (!ext.empty() && !wanted.empty() && IsOfferedExtension(s, ext) && ext != wanted) {
+            name.replace(name.size() - ext.size(), ext.size(), wanted);
+            gtk_file_chooser_set_current_name(s.chooser, name.c_str());
+        }
+    }
+}
+
+bool ConfirmReplace(GtkWidget* parent, const std::string& path) {
+    const char* slash = std::strrchr(path.c_str(), '/');
+    GtkWidget* box = gtk_message_dialog_new(
+        GTK_WINDOW(parent), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO,
+        "A file named \"%s\" already exists. Replace it?", slash != nullptr ? slash + 1 : path.c_str());
+    const bool yes = gtk_dialog_run(GTK_DIALOG(box)) == GTK_RESPONSE_YES;
+    gtk_widget_destroy(box);
+    return yes;
+}
+
 }  // namespace
+
+std::string PatternExtension(const std::string& pattern) {
+    const size_t dot = pattern.find_last_of('.');
+    if (dot == std::string::npos) return "";
+    return pattern.substr(dot + 1);
+}
+
+bool ChooseFileToSave(const SaveRequest& request, SaveAnswer& answer) {
+    if (!EnsureGtk()) return false;
+    GtkWidget* dialog = gtk_file_chooser_dialog_new(
+        request.title.empty() ? "Save As" : request.title.c_str(), nullptr, GTK_FILE_CHOOSER_ACTION_SAVE,
+        "_Cancel", GTK_RESPONSE_CANCEL, "_Save", GTK_RESPONSE_ACCEPT, nullptr);
+    SaveChooser s;
+    s.chooser = GTK_FILE_CHOOSER(dialog);
+    s.request = &request;
+    s.choice = OptionId(request.initialChoice);
+    gtk_file_chooser_set_local_only(s.chooser, TRUE);
+    gtk_file_chooser_set_do_overwrite_confirmation(s.chooser, TRUE);
+    for (const SaveRequest::FileType& t : request.types) {
+        GtkFileFilter* filter = gtk_file_filter_new();
+        gtk_file_filter_set_name(filter, t.name.c_str());
+        gtk_file_filter_add_pattern(filter, CaseInsensitivePattern(t.pattern).c_str());
+        gtk_file_chooser_add_filter(s.chooser, filter);  // the chooser takes the filter
+        s.filters.push_back(filter);
+    }
+    const int initial = request.initialType;
+    if (initial >= 0 && static_cast<size_t>(initial) < s.filters.size()) {
+        gtk_file_chooser_set_filter(s.chooser, s.filters[initial]);
+    }
+    std::string name = request.fileName;
+    const std::string ext = TypeExtension(s, initial);
+    if (!name.empty() && !ext.empty()) name += "." + ext;
+    gtk_file_chooser_set_current_name(s.chooser, name.c_str());
+    ShowOrHideChoice(s, initial);
+    g_signal_connect(dialog, "notify::filter", G_CALLBACK(OnFilterChanged), &s);
+
+    bool chosen = false;
+    while (!chosen && gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+        gchar* file = gtk_file_chooser_get_filename(s.chooser);
+        if (file == nullptr) continue;
+        std::string path = file;
+        g_free(file);
+        const int type = TypeIndex(s);
+        // The dialog's own question covered the name as typed; a name completed here needs its own.
+        if (NameExtension(path).empty()) {
+            const std::string typeExt = TypeExtension(s, type);
+            if (!typeExt.empty()) {
+                path += "." + typeExt;
+                struct stat info {};
+                if (::stat(path.c_str(), &info) == 0 && !ConfirmReplace(dialog, path)) continue;
+            }
+        }
+        if (s.choiceAdded) {
+            if (const char* value = gtk_file_chooser_get_choice(s.chooser, kChoiceId)) s.choice = value;
+        }
+        answer.path = path;
+        answer.type = type;
+        answer.choice = std::atoi(s.choice.c_str());
+        chosen = true;
+    }
+    g_signal_handlers_disconnect_by_data(dialog, &s);
+    gtk_widget_destroy(dialog);
+    DrainGtkEvents();
+    return chosen;
+}
 
 bool EnsureGtk() {
     static const bool ready = gtk_init_check(nullptr, nullptr) != FALSE;

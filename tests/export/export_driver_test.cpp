@@ -1,0 +1,270 @@
+// The export commands of the controller, run frame by frame as the window runs them, with the
+// save dialog answered by a script and a rendered song the test writes itself.
+#include "export/export_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/player_controller.h"
+#include "export/export_fixture.h"
+#include "export/export_format.h"
+#include "export/transcoder.h"
+#include "platform/dialogs.h"
+#include "ui/control_panel.h"
+
+using namespace export_test;
+
+namespace {
+
+constexpr uint32_t kSongFrames = 3 * 44100 + 500;
+
+// What the export button showed while the export ran.
+struct ExportRun {
+    int frames = 0;
+    std::vector<float> shownProgress;  // each frame's bar, when one was drawn
+    std::vector<uint16_t> words;       // the progress word after each frame
+    bool barShownAtEnd = true;
+};
+
+class ExportDriver : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        c.shared.dialogs = &dialogs;
+        c.shared.outputWavPath = dir / "output.wav";
+        c.shared.midiName = "Demo Song";
+        c.shared.midiParsed = true;
+        c.shared.song = std::make_unique<SongData>();
+        c.shared.song->duration = 3.0;
+        ProbeEncoders(c.shared);
+        c.controlPanel = new ControlPanel();
+        c.controlPanel->exportButton.showProgress = true;
+        // One transcoder step per frame, so a test sees the same frames on any machine.
+        c.exportFrameBudget = std::chrono::milliseconds(0);
+        WriteFile(c.shared.outputWavPath, MakeWav(2, 44100, kSongFrames));
+    }
+    void TearDown() override {
+        delete c.controlPanel;
+        c.controlPanel = nullptr;
+    }
+
+    void Choose(const std::string& path, int quality = QualityStandard) {
+        platform::ScriptedDialogs::SaveScript script;
+        script.answer.path = path;
+        script.answer.choice = quality;
+        dialogs.saveScripts.push_back(script);
+    }
+
+    // Presses "Export audio" and runs frames until no command is pending.
+    ExportRun Export() {
+        ExportRun run;
+        EXPECT_TRUE(c.shared.Post(CmdExport));
+        while (c.shared.command != CmdNone && run.frames < 100000) {
+            c.RunCommand();
+            ++run.frames;
+            const Button& b = c.controlPanel->exportButton;
+            if (b.showProgress && b.progress >= 0) run.shownProgress.push_back(b.progress);
+            run.words.push_back(exportProgress.load());
+            // The Ogg Vorbis encoder works on its own thread: leave it the processor.
+            if (c.shared.command != CmdNone && c.shared.exportFormat == FormatOgg) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+        run.barShownAtEnd = c.controlPanel->exportButton.showProgress;
+        return run;
+    }
+
+    ScratchFolder dir;
+    platform::ScriptedDialogs dialogs;
+    PlayerController c;
+};
+
+void ExpectBarNeverFull(const ExportRun& run) {
+    for (size_t i = 1; i < run.shownProgress.size(); ++i) {
+        EXPECT_GE(run.shownProgress[i], run.shownProgress[i - 1]) << "the bar went back at frame " << i;
+    }
+    for (float p : run.shownProgress) EXPECT_LT(p, 100.0f);
+    EXPECT_FALSE(run.barShownAtEnd);
+}
+
+}  // namespace
+
+// Every format runs through the frame loop to a file that decodes to the song's length at
+// 44,100 Hz stereo, with the codec and the bit rate the chosen level asks for.
+TEST_F(ExportDriver, EachFormatExportsThroughTheFrameLoop) {
+    const struct {
+        const char* name;
+        int quality;
+        const char* codec;
+        int kbits;       // the stream's bit rate as ffprobe reads it; 0: not looked at
+        long tolerance;  // decoded frames beyond the song's
+    } cases[] = {
+        {"song.wav", QualityMaximum, "pcm_s16le", 0, 0}, {"song.flac", QualityStandard, "flac", 0, 0},
+        {"song.m4a", QualityStandard, "alac", 0, 0},     {"song.aac", QualityHigh, "aac", 0, 2048},
+        {"song.mp3", QualityHigh, "mp3", 160, 1152},     {"song.ogg", QualityHigh, "vorbis", 0, 0},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        const std::string target = dir / k.name;
+        Choose(target, k.quality);
+        const ExportRun run = Export();
+        EXPECT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes.at(0).text;
+        EXPECT_EQ(c.shared.command, CmdNone);
+        if (c.shared.exportFormat == FormatWav) {
+            EXPECT_EQ(run.frames, 1);  // a copy, done within the command's frame
+        } else {
+            EXPECT_GE(exportProgress.load(), 100);
+            ExpectBarNeverFull(run);
+        }
+        EXPECT_EQ(ProbeStream(target, "codec_name"), k.codec);
+        EXPECT_EQ(ProbeStream(target, "sample_rate"), "44100");
+        EXPECT_EQ(ProbeStream(target, "channels"), "2");
+        const long frames = std::string(k.codec) == "vorbis"
+                                ? OggFrames(target)
+                                : static_cast<long>(DecodeStereo(target).size() / 2);
+        EXPECT_GE(frames, static_cast<long>(kSongFrames));
+        EXPECT_LE(frames, static_cast<long>(kSongFrames) + k.tolerance);
+        if (k.kbits != 0) {
+            EXPECT_EQ(ProbeStream(target, "bit_rate"), std::to_string(k.kbits * 1000));
+        }
+    }
+    // The Ogg Vorbis job carried the level and the song's name.
+    ASSERT_TRUE(c.oggExport);
+    EXPECT_EQ(c.oggExport->job.settings.quality, 0.7f);
+    EXPECT_STREQ(c.oggExport->job.tags[TagDescription].data(), "Demo Song");
+    EXPECT_NE(RunCommand("vorbiscomment -l " + Quote(dir / "song.ogg")).find("DESCRIPTION=Demo Song"),
+              std::string::npos);
+}
+
+// A transcoding export shows its progress rising frame by frame, half a second of the song at a
+// time, and the last frame hides the bar instead of showing 100.
+TEST_F(ExportDriver, TranscodingProgressRisesAndNeverShowsAHundred) {
+    Choose(dir / "song.flac");
+    const ExportRun run = Export();
+    ASSERT_TRUE(dialogs.errorBoxes.empty());
+    // Start copies the first step; then one frame per half second and the frame that ends it.
+    EXPECT_GE(run.frames, 6);
+    EXPECT_LE(run.frames, 8);
+    ASSERT_GE(run.shownProgress.size(), 4u);
+    EXPECT_GT(run.shownProgress.back(), run.shownProgress.front());
+    EXPECT_EQ(run.words.back(), 1000);
+    ExpectBarNeverFull(run);
+}
+
+// A name as long as a sentence goes into DESCRIPTION cut to 31 bytes, whole characters only.
+TEST_F(ExportDriver, LongSongNamesAreCutForTheOggDescription) {
+    c.shared.midiName = "Sonate für Klavier Nr. 14 cis-Moll";
+    Choose(dir / "long.ogg");
+    Export();
+    ASSERT_TRUE(c.oggExport);
+    EXPECT_STREQ(c.oggExport->job.tags[TagDescription].data(), "Sonate für Klavier Nr. 14 cis-");
+}
+
+// Failures end with one error box that says what failed, the bar hidden, no command pending and
+// no file left behind, whichever exporter ran.
+TEST_F(ExportDriver, FailuresShowAnErrorAndLeaveNoFile) {
+    const std::string readOnly = ReadOnlyFolder(dir);
+    ASSERT_FALSE(readOnly.empty());
+    for (const char* ext : {".wav", ".flac", ".m4a", ".aac", ".mp3", ".ogg"}) {
+        struct Case {
+            const char* what;
+            std::string target;
+            bool removeSource;
+            rlim_t fileLimit;  // 0: none
+        };
+        const Case cases[] = {
+            {"read-only folder", readOnly + "/song" + ext, false, 0},
+            {"missing source", dir / (std::string("missing") + ext), true, 0},
+            {"full disk", dir / (std::string("full") + ext), false, 20000},
+        };
+        for (const Case& k : cases) {
+            SCOPED_TRACE(std::string(k.what) + " " + ext);
+            dialogs.errorBoxes.clear();
+            if (k.removeSource) std::remove(c.shared.outputWavPath.c_str());
+            Choose(k.target);
+            ExportRun run;
+            {
+                std::unique_ptr<FileSizeLimit> limit;
+                if (k.fileLimit != 0) limit = std::make_unique<FileSizeLimit>(k.fileLimit);
+                run = Export();
+            }
+            if (k.removeSource) WriteFile(c.shared.outputWavPath, MakeWav(2, 44100, kSongFrames));
+            ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+            EXPECT_EQ(dialogs.errorBoxes[0].caption, "Error");
+            EXPECT_FALSE(dialogs.errorBoxes[0].text.empty());
+            EXPECT_EQ(c.shared.command, CmdNone);
+            EXPECT_FALSE(Exists(k.target));
+            for (float p : run.shownProgress) EXPECT_LT(p, 100.0f);
+        }
+    }
+    // The Ogg Vorbis failure text stays with the controller as well.
+    EXPECT_FALSE(c.encoderError.empty());
+}
+
+// A device given as the target is written to and fails, but survives the cleanup.
+TEST_F(ExportDriver, AFullDeviceFailsAndIsLeftAlone) {
+    for (const char* format : {"wav", "flac", "ogg"}) {
+        SCOPED_TRACE(format);
+        dialogs.errorBoxes.clear();
+        c.shared.exportFormat = ChooseExportFormat(std::string("x.") + format, FormatWav);
+        Choose("/dev/full");  // no extension: the format last used
+        Export();
+        EXPECT_EQ(dialogs.errorBoxes.size(), 1u);
+        EXPECT_TRUE(Exists("/dev/full"));
+    }
+}
+
+// The WAV copy replaces a file the user agreed to overwrite.
+TEST_F(ExportDriver, WavCopyReplacesAnExistingFile) {
+    const std::string target = dir / "old.wav";
+    WriteFile(target, std::vector<uint8_t>(100000, 7));
+    Choose(target);
+    Export();
+    EXPECT_TRUE(dialogs.errorBoxes.empty());
+    EXPECT_EQ(ReadFile(target), ReadFile(c.shared.outputWavPath));
+}
+
+// Without a song there is nothing to export: the box names the reason the last load failed, and
+// no dialog opens.
+TEST_F(ExportDriver, NoSongShowsWhyTheLoadFailed) {
+    const struct {
+        bool songData;
+        int status;
+        const char* text;
+    } cases[] = {
+        {false, 0, "no midi file loaded"},
+        {true, MidiInvalidFile, "Invalid MIDI file"},
+        {true, MidiTooManyTracks, "Too many tracks"},
+        {true, MidiOutOfMemory, "Out of memory"},
+        {true, MidiReadError, "Error reading file"},
+        {true, MidiNoHeader, "Error"},
+    };
+    c.shared.midiParsed = false;
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.text);
+        dialogs.errorBoxes.clear();
+        if (k.songData) {
+            c.shared.song = std::make_unique<SongData>();
+            c.shared.song->status = k.status;
+        } else {
+            c.shared.song.reset();
+        }
+        const ExportRun run = Export();
+        EXPECT_EQ(run.frames, 1);
+        ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+        EXPECT_EQ(dialogs.errorBoxes[0].text, k.text);
+        EXPECT_EQ(dialogs.errorBoxes[0].caption, "no midi file loaded");
+    }
+    EXPECT_TRUE(dialogs.saveRequests.empty());
+}
+
+// A cancelled dialog ends the command in the same frame with nothing written and nothing shown.
+TEST_F(ExportDriver, CancelDoesNothing) {
+    c.shared.exportPath = "/earlier/choice.mp3";
+    const ExportRun run = Export();
+    EXPECT_EQ(run.frames, 1);
+    EXPECT_EQ(dialogs.saveRequests.size(), 1u);
+    EXPECT_TRUE(dialogs.errorBoxes.empty());
+    EXPECT_EQ(c.shared.exportPath, "/earlier/choice.mp3");
+}
