@@ -84,7 +84,10 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
 }
 
 void PlayerController::ReleaseObjects() {
-    // The player goes first: its refill reads the reader, and nothing may draw into freed panels.
+    // A running export goes first (its thread is joined), then the player: its refill reads the
+    // reader. The panels go last.
+    oggExport.reset();
+    transcoder.reset();
     soundPlayer.reset();
     shared.player = nullptr;
     wavReader.reset();
