@@ -12,6 +12,8 @@ std::unique_ptr<VideoSystem> VideoSystem::Start(std::string* error) {
     // A desktop player is not a game: leave the compositor and the screen saver alone.
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+    // An empty poll must mean an empty queue: the loop draws only then, after all pending input.
+    SDL_SetHint(SDL_HINT_POLL_SENTINEL, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {  // reference-counted by SDL
         if (error != nullptr) *error = std::string("cannot open the display: ") + SDL_GetError();
         return nullptr;

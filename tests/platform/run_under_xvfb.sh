@@ -1,9 +1,27 @@
 #!/usr/bin/env bash
-# Runs a test program on a virtual display of 1920 x 1080. Without xvfb-run the test is skipped
-# (exit status 77, which CTest reports as skipped) rather than failed.
-set -euo pipefail
-if ! command -v xvfb-run >/dev/null 2>&1; then
-    echo "skipped: xvfb-run is not installed (apt-get install xvfb xauth)"
+# Runs a test program on a virtual display of 1920 x 1080 of its own. Without Xvfb the test is
+# skipped (exit status 77, which CTest reports as skipped) rather than failed.
+#
+# Xvfb picks a free display number itself (-displayfd), so test runs in parallel, or beside other
+# virtual displays on the machine, cannot race for the same number the way `xvfb-run -a` can.
+set -uo pipefail
+if ! command -v Xvfb >/dev/null 2>&1; then
+    echo "skipped: Xvfb is not installed (apt-get install xvfb)"
     exit 77
 fi
-exec xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" "$@"
+numberFile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$numberFile" 2>/dev/null &
+server=$!
+trap 'kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; rm -f "$numberFile"' EXIT
+for _ in $(seq 1 200); do
+    [ -s "$numberFile" ] && break
+    kill -0 "$server" 2>/dev/null || break
+    sleep 0.05
+done
+number=$(head -n1 "$numberFile")
+if [ -z "$number" ]; then
+    echo "run_under_xvfb: Xvfb did not start" >&2
+    exit 1
+fi
+unset WAYLAND_DISPLAY
+DISPLAY=":$number" "$@"
