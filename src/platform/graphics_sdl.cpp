@@ -668,33 +668,6 @@ void WindowRenderTarget::SelectScene(bool scene) {
     SDL_SetRenderTarget(renderer_, scene ? scene_ : nullptr);
 }
 
-// One recorded drawing call. Every argument that affects the pixels is kept, so that two frames
-// with equal calls are equal pictures.
-struct WindowRenderTarget::Command {
-    enum class Op : uint8_t { Clear, FillRect, DrawLine, DrawRect, DrawImage, DrawText };
-    Op op = Op::Clear;
-    float v[8] = {};  // rectangle, or line ends, or destination and source rectangles
-    ColourF colour{0, 0, 0, 0};
-    float width = 0;  // line width or image opacity
-    const Image* image = nullptr;
-    uint64_t imageSerial = 0;
-    TextFormat format{};
-    uint32_t textStart = 0;
-    uint32_t textLength = 0;
-
-    bool operator==(const Command& o) const {
-        for (int i = 0; i < 8; ++i) {
-            if (v[i] != o.v[i]) return false;
-        }
-        return op == o.op && colour.r == o.colour.r && colour.g == o.colour.g && colour.b == o.colour.b &&
-               colour.a == o.colour.a && width == o.width && image == o.image &&
-               imageSerial == o.imageSerial && format.size == o.format.size &&
-               format.weight == o.format.weight && format.align == o.format.align &&
-               format.centreVertically == o.format.centreVertically && format.wrap == o.format.wrap &&
-               format.ellipsis == o.format.ellipsis && textStart == o.textStart && textLength == o.textLength;
-    }
-};
-
 WindowRenderTarget::WindowRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}
 
 int WindowRenderTarget::WatchEvents(void* self, SDL_Event* event) {
