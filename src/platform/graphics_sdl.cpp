@@ -128,6 +128,20 @@ size_t NextBoundary(const std::string& s, size_t i) {
     return i;
 }
 
+// Cut points of the source range [from, to) that leave whole pixels between them: from, the first
+// whole-pixel edge after it, the last one before `to`, and `to`, without repeats. Returns the
+// number of pieces (cuts - 1).
+int Cuts(float from, float to, float cuts[4]) {
+    int n = 0;
+    cuts[n++] = from;
+    const float firstEdge = std::ceil(from);
+    const float lastEdge = std::floor(to);
+    if (firstEdge > from && firstEdge < to) cuts[n++] = firstEdge;
+    if (lastEdge > cuts[n - 1] && lastEdge < to) cuts[n++] = lastEdge;
+    cuts[n++] = to;
+    return n - 1;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -324,26 +338,29 @@ void SdlRenderTarget::DrawImage(const Image& image, const RectF& dest, const Rec
     }
     if (!(sr > sl) || !(sb > st)) return;
 
-    // SDL copies whole source pixels. A source with fractional edges is widened to whole pixels,
-    // the destination widened by the same scale, and the result clipped to the real destination.
-    const float isl = std::floor(sl), ist = std::floor(st), isr = std::ceil(sr), isb = std::ceil(sb);
-    const PixelSpan clipX = Span(dl, dr), clipY = Span(dt, db);
-    if (clipX.end <= clipX.first || clipY.end <= clipY.first) return;
-    const PixelSpan outX = Span(dl - (sl - isl) * scaleX, dr + (isr - sr) * scaleX);
-    const PixelSpan outY = Span(dt - (st - ist) * scaleY, db + (isb - sb) * scaleY);
-    const SDL_Rect src{static_cast<int>(isl), static_cast<int>(ist), static_cast<int>(isr - isl),
-                       static_cast<int>(isb - ist)};
-    const SDL_Rect out{outX.first, outY.first, outX.end - outX.first, outY.end - outY.first};
-    const bool clipped = outX.first != clipX.first || outX.end != clipX.end || outY.first != clipY.first ||
-                         outY.end != clipY.end;
-
+    // SDL copies whole source pixels. A source with fractional edges is cut into at most three
+    // pieces each way: the part of a partial first pixel, the whole pixels, the part of a partial
+    // last pixel. Each piece is a whole-pixel source stretched over the destination pixels whose
+    // centres map into it, so every destination pixel shows the source pixel under its centre.
+    float cutsX[4], cutsY[4];
+    const int piecesX = Cuts(sl, sr, cutsX);
+    const int piecesY = Cuts(st, sb, cutsY);
     SDL_SetTextureAlphaMod(texture, Channel(opacity));
-    if (clipped) {
-        const SDL_Rect clip{clipX.first, clipY.first, clipX.end - clipX.first, clipY.end - clipY.first};
-        SDL_RenderSetClipRect(renderer_, &clip);
+    for (int py = 0; py < piecesY; ++py) {
+        const PixelSpan rows = Span(dt + (cutsY[py] - st) * scaleY, dt + (cutsY[py + 1] - st) * scaleY);
+        if (rows.end <= rows.first) continue;
+        const int srcTop = static_cast<int>(std::floor(cutsY[py]));
+        const int srcBottom = static_cast<int>(std::ceil(cutsY[py + 1]));
+        for (int px = 0; px < piecesX; ++px) {
+            const PixelSpan cols = Span(dl + (cutsX[px] - sl) * scaleX, dl + (cutsX[px + 1] - sl) * scaleX);
+            if (cols.end <= cols.first) continue;
+            const int srcLeft = static_cast<int>(std::floor(cutsX[px]));
+            const int srcRight = static_cast<int>(std::ceil(cutsX[px + 1]));
+            const SDL_Rect src{srcLeft, srcTop, srcRight - srcLeft, srcBottom - srcTop};
+            const SDL_Rect out{cols.first, rows.first, cols.end - cols.first, rows.end - rows.first};
+            SDL_RenderCopy(renderer_, texture, &src, &out);
+        }
     }
-    SDL_RenderCopy(renderer_, texture, &src, &out);
-    if (clipped) SDL_RenderSetClipRect(renderer_, nullptr);
 }
 
 std::unique_ptr<Image> SdlRenderTarget::DecodePng(const uint8_t* data, size_t size) {

@@ -98,6 +98,8 @@ std::unique_ptr<Window> Window::Create(const std::string& caption, int x, int y,
                                        SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (window->window_ == nullptr) return fail("cannot create the window");
     window->userEvent_ = SDL_RegisterEvents(1);
+    // The program reads keys, never text: no input-method editor pops up over the keyboard view.
+    SDL_StopTextInput();
     return window;
 }
 
