@@ -576,7 +576,8 @@ void SdlRenderTarget::DrawText(const std::string& text, const TextFormat& format
             if (format.align == TextAlign::Centre)
                 x += ((r.right - r.left) - static_cast<float>(line.width)) / 2.0f;
             if (format.align == TextAlign::Trailing) x = r.right - static_cast<float>(line.width);
-            const SDL_Rect out{PixelEdge(x + 0.5f), PixelEdge(y + 0.5f), line.width, line.height};
+            // Each line starts on the whole pixel nearest to its exact place (halves round down).
+            const SDL_Rect out{PixelEdge(x), PixelEdge(y), line.width, line.height};
             SDL_SetTextureColorMod(line.texture, Channel(colour.r), Channel(colour.g), Channel(colour.b));
             SDL_SetTextureAlphaMod(line.texture, Channel(colour.a));
             SDL_RenderCopy(renderer_, line.texture, nullptr, &out);
