@@ -101,7 +101,7 @@ constexpr float kCoordinateLimit = 1.0e7f;
 
 // The first pixel whose centre lies at or after the edge: centres are at i + 0.5.
 int PixelEdge(float edge) {
-    if (!(edge > -kCoordinateLimit)) return static_cast<int>(-kCoordinateLimit);  // also NaN
+    if (!(edge > -kCoordinateLimit)) return static_cast<int>(-kCoordinateLimit);
     if (edge > kCoordinateLimit) return static_cast<int>(kCoordinateLimit);
     return static_cast<int>(std::ceil(edge - 0.5f));
 }
@@ -110,7 +110,9 @@ struct PixelSpan {
     int first, end;  // [first, end)
 };
 
+// An edge that is not a number covers nothing; infinite edges reach as far as any target.
 PixelSpan Span(float from, float to) {
+    if (std::isnan(from) || std::isnan(to)) return {0, 0};
     return {PixelEdge(from), PixelEdge(to)};
 }
 
@@ -523,8 +525,9 @@ const SdlRenderTarget::TextEntry* SdlRenderTarget::LayOut(const std::string& tex
         size_t keep = lines.size();
         if (format.wrap && entry.lineSkip > 0) {
             const float spare = height - static_cast<float>(entry.fontHeight);
-            const size_t fit =
-                spare >= 0 ? static_cast<size_t>(spare / static_cast<float>(entry.lineSkip)) + 1 : 1;
+            // Capped before the conversion: a huge or infinite height must not overflow it.
+            const float more = std::min(spare / static_cast<float>(entry.lineSkip), 1.0e6f);
+            const size_t fit = more >= 0 ? static_cast<size_t>(more) + 1 : 1;
             keep = std::min(keep, fit);
         }
         const bool cut = keep < lines.size();
@@ -571,11 +574,12 @@ void SdlRenderTarget::DrawText(const std::string& text, const TextFormat& format
     float y = r.top;
     if (format.centreVertically) y += ((r.bottom - r.top) - static_cast<float>(blockHeight)) / 2.0f;
     for (const TextLine& line : entry->lines) {
-        if (line.texture != nullptr) {
+        if (line.texture != nullptr && std::isfinite(y)) {
             float x = r.left;
             if (format.align == TextAlign::Centre)
                 x += ((r.right - r.left) - static_cast<float>(line.width)) / 2.0f;
             if (format.align == TextAlign::Trailing) x = r.right - static_cast<float>(line.width);
+            if (!std::isfinite(x)) break;
             // Each line starts on the whole pixel nearest to its exact place (halves round down).
             const SDL_Rect out{PixelEdge(x), PixelEdge(y), line.width, line.height};
             SDL_SetTextureColorMod(line.texture, Channel(colour.r), Channel(colour.g), Channel(colour.b));
