@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -100,7 +101,7 @@ constexpr float kCoordinateLimit = 1.0e7f;
 
 // The first pixel whose centre lies at or after the edge: centres are at i + 0.5.
 int PixelEdge(float edge) {
-    if (!(edge > -kCoordinateLimit)) return static_cast<int>(-kCoordinateLimit);  // also NaN
+    if (!(edge > -kCoordinateLimit)) return static_cast<int>(-kCoordinateLimit);
     if (edge > kCoordinateLimit) return static_cast<int>(kCoordinateLimit);
     return static_cast<int>(std::ceil(edge - 0.5f));
 }
@@ -109,7 +110,9 @@ struct PixelSpan {
     int first, end;  // [first, end)
 };
 
+// An edge that is not a number covers nothing; infinite edges reach as far as any target.
 PixelSpan Span(float from, float to) {
+    if (std::isnan(from) || std::isnan(to)) return {0, 0};
     return {PixelEdge(from), PixelEdge(to)};
 }
 
@@ -125,6 +128,20 @@ size_t NextBoundary(const std::string& s, size_t i) {
     ++i;
     while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
     return i;
+}
+
+// Cut points of the source range [from, to) that leave whole pixels between them: from, the first
+// whole-pixel edge after it, the last one before `to`, and `to`, without repeats. Returns the
+// number of pieces (cuts - 1).
+int Cuts(float from, float to, float cuts[4]) {
+    int n = 0;
+    cuts[n++] = from;
+    const float firstEdge = std::ceil(from);
+    const float lastEdge = std::floor(to);
+    if (firstEdge > from && firstEdge < to) cuts[n++] = firstEdge;
+    if (lastEdge > cuts[n - 1] && lastEdge < to) cuts[n++] = lastEdge;
+    cuts[n++] = to;
+    return n - 1;
 }
 
 }  // namespace
@@ -153,6 +170,8 @@ class SdlImage final : public Image {
     [[nodiscard]] SDL_Texture* TextureFor(const SdlRenderTarget* target) const {
         return target == owner_ && !alive_.expired() ? texture_ : nullptr;
     }
+    // Tells this image from one made later at the same address.
+    [[nodiscard]] uint64_t Serial() const { return serial_; }
 
   private:
     SDL_Texture* texture_;
@@ -160,6 +179,7 @@ class SdlImage final : public Image {
     int height_;
     const SdlRenderTarget* owner_;
     std::weak_ptr<int> alive_;
+    uint64_t serial_;
 };
 
 }  // namespace
@@ -320,26 +340,29 @@ void SdlRenderTarget::DrawImage(const Image& image, const RectF& dest, const Rec
     }
     if (!(sr > sl) || !(sb > st)) return;
 
-    // SDL copies whole source pixels. A source with fractional edges is widened to whole pixels,
-    // the destination widened by the same scale, and the result clipped to the real destination.
-    const float isl = std::floor(sl), ist = std::floor(st), isr = std::ceil(sr), isb = std::ceil(sb);
-    const PixelSpan clipX = Span(dl, dr), clipY = Span(dt, db);
-    if (clipX.end <= clipX.first || clipY.end <= clipY.first) return;
-    const PixelSpan outX = Span(dl - (sl - isl) * scaleX, dr + (isr - sr) * scaleX);
-    const PixelSpan outY = Span(dt - (st - ist) * scaleY, db + (isb - sb) * scaleY);
-    const SDL_Rect src{static_cast<int>(isl), static_cast<int>(ist), static_cast<int>(isr - isl),
-                       static_cast<int>(isb - ist)};
-    const SDL_Rect out{outX.first, outY.first, outX.end - outX.first, outY.end - outY.first};
-    const bool clipped = outX.first != clipX.first || outX.end != clipX.end || outY.first != clipY.first ||
-                         outY.end != clipY.end;
-
+    // SDL copies whole source pixels. A source with fractional edges is cut into at most three
+    // pieces each way: the part of a partial first pixel, the whole pixels, the part of a partial
+    // last pixel. Each piece is a whole-pixel source stretched over the destination pixels whose
+    // centres map into it, so every destination pixel shows the source pixel under its centre.
+    float cutsX[4], cutsY[4];
+    const int piecesX = Cuts(sl, sr, cutsX);
+    const int piecesY = Cuts(st, sb, cutsY);
     SDL_SetTextureAlphaMod(texture, Channel(opacity));
-    if (clipped) {
-        const SDL_Rect clip{clipX.first, clipY.first, clipX.end - clipX.first, clipY.end - clipY.first};
-        SDL_RenderSetClipRect(renderer_, &clip);
+    for (int py = 0; py < piecesY; ++py) {
+        const PixelSpan rows = Span(dt + (cutsY[py] - st) * scaleY, dt + (cutsY[py + 1] - st) * scaleY);
+        if (rows.end <= rows.first) continue;
+        const int srcTop = static_cast<int>(std::floor(cutsY[py]));
+        const int srcBottom = static_cast<int>(std::ceil(cutsY[py + 1]));
+        for (int px = 0; px < piecesX; ++px) {
+            const PixelSpan cols = Span(dl + (cutsX[px] - sl) * scaleX, dl + (cutsX[px + 1] - sl) * scaleX);
+            if (cols.end <= cols.first) continue;
+            const int srcLeft = static_cast<int>(std::floor(cutsX[px]));
+            const int srcRight = static_cast<int>(std::ceil(cutsX[px + 1]));
+            const SDL_Rect src{srcLeft, srcTop, srcRight - srcLeft, srcBottom - srcTop};
+            const SDL_Rect out{cols.first, rows.first, cols.end - cols.first, rows.end - rows.first};
+            SDL_RenderCopy(renderer_, texture, &src, &out);
+        }
     }
-    SDL_RenderCopy(renderer_, texture, &src, &out);
-    if (clipped) SDL_RenderSetClipRect(renderer_, nullptr);
 }
 
 std::unique_ptr<Image> SdlRenderTarget::DecodePng(const uint8_t* data, size_t size) {
@@ -502,8 +525,9 @@ const SdlRenderTarget::TextEntry* SdlRenderTarget::LayOut(const std::string& tex
         size_t keep = lines.size();
         if (format.wrap && entry.lineSkip > 0) {
             const float spare = height - static_cast<float>(entry.fontHeight);
-            const size_t fit =
-                spare >= 0 ? static_cast<size_t>(spare / static_cast<float>(entry.lineSkip)) + 1 : 1;
+            // Capped before the conversion: a huge or infinite height must not overflow it.
+            const float more = std::min(spare / static_cast<float>(entry.lineSkip), 1.0e6f);
+            const size_t fit = more >= 0 ? static_cast<size_t>(more) + 1 : 1;
             keep = std::min(keep, fit);
         }
         const bool cut = keep < lines.size();
@@ -550,12 +574,14 @@ void SdlRenderTarget::DrawText(const std::string& text, const TextFormat& format
     float y = r.top;
     if (format.centreVertically) y += ((r.bottom - r.top) - static_cast<float>(blockHeight)) / 2.0f;
     for (const TextLine& line : entry->lines) {
-        if (line.texture != nullptr) {
+        if (line.texture != nullptr && std::isfinite(y)) {
             float x = r.left;
             if (format.align == TextAlign::Centre)
                 x += ((r.right - r.left) - static_cast<float>(line.width)) / 2.0f;
             if (format.align == TextAlign::Trailing) x = r.right - static_cast<float>(line.width);
-            const SDL_Rect out{PixelEdge(x + 0.5f), PixelEdge(y + 0.5f), line.width, line.height};
+            if (!std::isfinite(x)) break;
+            // Each line starts on the whole pixel nearest to its exact place (halves round down).
+            const SDL_Rect out{PixelEdge(x), PixelEdge(y), line.width, line.height};
             SDL_SetTextureColorMod(line.texture, Channel(colour.r), Channel(colour.g), Channel(colour.b));
             SDL_SetTextureAlphaMod(line.texture, Channel(colour.a));
             SDL_RenderCopy(renderer_, line.texture, nullptr, &out);
@@ -648,10 +674,13 @@ std::unique_ptr<WindowRenderTarget> WindowRenderTarget::Create(SDL_Window* windo
     // text legible instead of doubling some pixel rows and not others.
     SDL_SetTextureScaleMode(target->scene_, SDL_ScaleModeLinear);
     SDL_SetTextureBlendMode(target->scene_, SDL_BLENDMODE_NONE);
+    target->windowId_ = SDL_GetWindowID(window);
+    SDL_AddEventWatch(&WindowRenderTarget::WatchEvents, target.get());
     return target;
 }
 
 WindowRenderTarget::~WindowRenderTarget() {
+    SDL_DelEventWatch(&WindowRenderTarget::WatchEvents, this);
     if (scene_ != nullptr) SDL_DestroyTexture(scene_);
     scene_ = nullptr;
     Release();
@@ -661,17 +690,141 @@ void WindowRenderTarget::SelectScene(bool scene) {
     SDL_SetRenderTarget(renderer_, scene ? scene_ : nullptr);
 }
 
+WindowRenderTarget::WindowRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}
+
+int WindowRenderTarget::WatchEvents(void* self, SDL_Event* event) {
+    auto* target = static_cast<WindowRenderTarget*>(self);
+    if (event->type == SDL_RENDER_TARGETS_RESET || event->type == SDL_RENDER_DEVICE_RESET) {
+        target->sceneLost_ = true;
+        target->repaint_ = true;
+    } else if (event->type == SDL_WINDOWEVENT && event->window.windowID == target->windowId_) {
+        switch (event->window.event) {
+            case SDL_WINDOWEVENT_SHOWN:
+            case SDL_WINDOWEVENT_EXPOSED:
+            case SDL_WINDOWEVENT_RESIZED:
+            case SDL_WINDOWEVENT_SIZE_CHANGED:
+            case SDL_WINDOWEVENT_MAXIMIZED:
+            case SDL_WINDOWEVENT_RESTORED:
+                target->repaint_ = true;
+                break;
+            default:
+                break;
+        }
+    }
+    return 0;
+}
+
 void WindowRenderTarget::BeginDraw() {
     StartFrame();
+    commands_.clear();
+    text_.clear();
+}
+
+void WindowRenderTarget::Clear(ColourF colour) {
+    Command c;
+    c.op = Command::Op::Clear;
+    c.colour = colour;
+    commands_.push_back(c);
+}
+
+void WindowRenderTarget::FillRect(const RectF& r, ColourF colour) {
+    Command c;
+    c.op = Command::Op::FillRect;
+    c.v[0] = r.left, c.v[1] = r.top, c.v[2] = r.right, c.v[3] = r.bottom;
+    c.colour = colour;
+    commands_.push_back(c);
+}
+
+void WindowRenderTarget::DrawLine(float x0, float y0, float x1, float y1, ColourF colour, float width) {
+    Command c;
+    c.op = Command::Op::DrawLine;
+    c.v[0] = x0, c.v[1] = y0, c.v[2] = x1, c.v[3] = y1;
+    c.colour = colour;
+    c.width = width;
+    commands_.push_back(c);
+}
+
+void WindowRenderTarget::DrawRect(const RectF& r, ColourF colour, float width) {
+    Command c;
+    c.op = Command::Op::DrawRect;
+    c.v[0] = r.left, c.v[1] = r.top, c.v[2] = r.right, c.v[3] = r.bottom;
+    c.colour = colour;
+    c.width = width;
+    commands_.push_back(c);
+}
+
+void WindowRenderTarget::DrawImage(const Image& image, const RectF& dest, const RectF& source,
+                                   float opacity) {
+    const auto* sdlImage = dynamic_cast<const SdlImage*>(&image);
+    if (sdlImage == nullptr || sdlImage->TextureFor(this) == nullptr) return;
+    Command c;
+    c.op = Command::Op::DrawImage;
+    c.v[0] = dest.left, c.v[1] = dest.top, c.v[2] = dest.right, c.v[3] = dest.bottom;
+    c.v[4] = source.left, c.v[5] = source.top, c.v[6] = source.right, c.v[7] = source.bottom;
+    c.width = opacity;
+    c.image = &image;
+    c.imageSerial = sdlImage->Serial();
+    commands_.push_back(c);
+}
+
+void WindowRenderTarget::DrawText(const std::string& text, const TextFormat& format, const RectF& r,
+                                  ColourF colour) {
+    if (text.empty() || text.size() > UINT32_MAX - text_.size()) return;
+    Command c;
+    c.op = Command::Op::DrawText;
+    c.v[0] = r.left, c.v[1] = r.top, c.v[2] = r.right, c.v[3] = r.bottom;
+    c.colour = colour;
+    c.format = format;
+    c.textStart = static_cast<uint32_t>(text_.size());
+    c.textLength = static_cast<uint32_t>(text.size());
+    text_ += text;
+    commands_.push_back(c);
+}
+
+void WindowRenderTarget::Replay() {
     SelectScene(true);
+    for (const Command& c : commands_) {
+        const RectF r{c.v[0], c.v[1], c.v[2], c.v[3]};
+        switch (c.op) {
+            case Command::Op::Clear:
+                SdlRenderTarget::Clear(c.colour);
+                break;
+            case Command::Op::FillRect:
+                SdlRenderTarget::FillRect(r, c.colour);
+                break;
+            case Command::Op::DrawLine:
+                SdlRenderTarget::DrawLine(c.v[0], c.v[1], c.v[2], c.v[3], c.colour, c.width);
+                break;
+            case Command::Op::DrawRect:
+                SdlRenderTarget::DrawRect(r, c.colour, c.width);
+                break;
+            case Command::Op::DrawImage:
+                SdlRenderTarget::DrawImage(*c.image, r, {c.v[4], c.v[5], c.v[6], c.v[7]}, c.width);
+                break;
+            case Command::Op::DrawText:
+                replayText_.assign(text_, c.textStart, c.textLength);
+                SdlRenderTarget::DrawText(replayText_, c.format, r, c.colour);
+                break;
+        }
+    }
 }
 
 void WindowRenderTarget::EndDraw() {
-    SelectScene(false);
-    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
-    SDL_RenderClear(renderer_);
-    SDL_RenderCopy(renderer_, scene_, nullptr, nullptr);
-    SDL_RenderPresent(renderer_);
+    const bool changed =
+        !drawnOnce_ || sceneLost_.exchange(false) || commands_ != previous_ || text_ != previousText_;
+    const bool repaint = repaint_.exchange(false);
+    if (changed) Replay();
+    if (changed || repaint) {
+        SelectScene(false);
+        SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+        SDL_RenderClear(renderer_);
+        SDL_RenderCopy(renderer_, scene_, nullptr, nullptr);
+        SDL_RenderPresent(renderer_);
+        ++framesPresented_;
+    }
+    drawnOnce_ = true;
+    std::swap(commands_, previous_);
+    std::swap(text_, previousText_);
 }
 
 // ---------------------------------------------------------------------------------------------

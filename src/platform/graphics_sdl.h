@@ -18,6 +18,9 @@
 // frame of unchanged labels costs one lookup and one copy per line.
 #pragma once
 
+#include <SDL_rect.h>
+
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,7 +34,7 @@ struct SDL_Renderer;
 struct SDL_Texture;
 struct SDL_Surface;
 struct SDL_Window;
-struct SDL_Rect;
+union SDL_Event;
 typedef struct _TTF_Font TTF_Font;
 
 namespace platform {
@@ -130,6 +133,11 @@ class SdlRenderTarget : public RenderTarget {
 
 // The window's target: the scene is drawn at the design size fixed at creation and stretched over
 // the window's whole client area when the frame ends, however the window has been resized since.
+//
+// The frame's drawing calls are recorded and carried out at EndDraw, and only when they differ
+// from the previous frame's (or the window was uncovered or resized): an idle window then costs
+// one comparison per frame instead of rasterising and presenting the whole scene sixty times a
+// second. Images drawn in a frame must therefore live until its EndDraw.
 class WindowRenderTarget final : public SdlRenderTarget {
   public:
     // Null, with the reason in *error, when no renderer or scene texture can be made.
@@ -138,13 +146,63 @@ class WindowRenderTarget final : public SdlRenderTarget {
     ~WindowRenderTarget() override;
 
     void BeginDraw() override;
-    void EndDraw() override;  // stretches the scene over the window and presents it
+    void EndDraw() override;  // draws and presents the frame when it differs from the last one
+
+    void Clear(ColourF colour) override;
+    void FillRect(const RectF& r, ColourF colour) override;
+    void DrawLine(float x0, float y0, float x1, float y1, ColourF colour, float width) override;
+    void DrawRect(const RectF& r, ColourF colour, float width) override;
+    void DrawImage(const Image& image, const RectF& dest, const RectF& source, float opacity) override;
+    void DrawText(const std::string& text, const TextFormat& format, const RectF& r, ColourF colour) override;
+
+    // Frames that were rasterised and presented, of all that ended.
+    [[nodiscard]] uint64_t FramesPresented() const { return framesPresented_; }
 
   private:
-    WindowRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}
+    // One recorded drawing call. Every argument that affects the pixels is kept, so that two frames
+    // with equal calls are equal pictures.
+    struct Command {
+        enum class Op : uint8_t { Clear, FillRect, DrawLine, DrawRect, DrawImage, DrawText };
+        Op op = Op::Clear;
+        float v[8] = {};  // rectangle, or line ends, or destination and source rectangles
+        ColourF colour{0, 0, 0, 0};
+        float width = 0;  // line width or image opacity
+        const Image* image = nullptr;
+        uint64_t imageSerial = 0;
+        TextFormat format{};
+        uint32_t textStart = 0;
+        uint32_t textLength = 0;
+
+        bool operator==(const Command& o) const {
+            for (int i = 0; i < 8; ++i) {
+                if (v[i] != o.v[i]) return false;
+            }
+            return op == o.op && colour.r == o.colour.r && colour.g == o.colour.g && colour.b == o.colour.b &&
+                   colour.a == o.colour.a && width == o.width && image == o.image &&
+                   imageSerial == o.imageSerial && format.size == o.format.size &&
+                   format.weight == o.format.weight && format.align == o.format.align &&
+                   format.centreVertically == o.format.centreVertically && format.wrap == o.format.wrap &&
+                   format.ellipsis == o.format.ellipsis && textStart == o.textStart &&
+                   textLength == o.textLength;
+        }
+    };
+
+    WindowRenderTarget(int width, int height);
     void SelectScene(bool scene) override;
+    static int WatchEvents(void* self, SDL_Event* event);
+    void Replay();
 
     SDL_Texture* scene_ = nullptr;
+    uint32_t windowId_ = 0;
+    std::vector<Command> commands_;  // this frame's drawing calls
+    std::vector<Command> previous_;  // the last frame's
+    std::string text_;               // the texts of this frame's calls, end to end
+    std::string previousText_;
+    std::string replayText_;  // one text at a time while replaying; keeps its memory
+    bool drawnOnce_ = false;
+    std::atomic<bool> repaint_{true};     // the window needs the scene presented again
+    std::atomic<bool> sceneLost_{false};  // the renderer dropped the scene texture's pixels
+    uint64_t framesPresented_ = 0;
 };
 
 // An off-screen target on SDL's software renderer: no display, no window, the same pixels.

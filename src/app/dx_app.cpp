@@ -1,0 +1,142 @@
+#include "app/dx_app.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "app/layout_preview.h"
+#include "platform/dialogs_sdl.h"
+#include "platform/graphics_sdl.h"
+#include "resources/images.h"
+#include "settings/settings.h"
+
+WindowPlacement PlaceMainWindow(const platform::RectI& usable) {
+    WindowPlacement p;
+    p.width = usable.width * 80 / 100;
+    p.height = usable.height * 80 / 100;
+    p.x = usable.x + usable.width / 2 - p.width / 2;
+    p.y = usable.y + usable.height / 2 - p.height / 2;
+    return p;
+}
+
+std::string WindowCaption(const std::string& title, double version) {
+    char text[256];
+    std::snprintf(text, sizeof text, "%s %.1f", title.c_str(), version);
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// DXApp
+
+DXApp::DXApp() {
+    frameClock = std::make_unique<FrameTimer>();
+    frameClock->Init();
+}
+
+DXApp::~DXApp() {
+    if (client != nullptr) WriteSettings(client->Settings());
+    client.reset();
+    frameClock.reset();
+    device.reset();
+    target.reset();
+    dialogs.reset();
+    window.reset();
+    video.reset();
+}
+
+bool DXApp::Initialize() {
+    std::string error;
+    video = platform::VideoSystem::Start(&error);
+    if (video == nullptr) {
+        std::fprintf(stderr, "dorvik-midi-player: %s\n", error.c_str());
+        return false;
+    }
+    platform::RectI usable;
+    if (!video->UsableArea(&usable)) {
+        std::fprintf(stderr, "dorvik-midi-player: cannot read the size of the screen\n");
+        return false;
+    }
+    const WindowPlacement place = PlaceMainWindow(usable);
+    width = place.width;
+    height = place.height;
+    window = platform::Window::Create(WindowCaption(title, kProgramVersion), place.x, place.y, width, height,
+                                      &error);
+    if (window == nullptr) {
+        std::fprintf(stderr, "dorvik-midi-player: %s\n", error.c_str());
+        return false;
+    }
+    const res::EmbeddedFile icon = res::FindImage(kWindowIconImage);
+    if (icon.data != nullptr) window->SetIcon(icon.data, icon.size);  // a missing icon is no failure
+
+    // The design size is the client size the window really got; it stays fixed from here on.
+    const PointI client_size = window->ClientSize();
+    target = platform::WindowRenderTarget::Create(window->Handle(), client_size.x, client_size.y, &error);
+    if (target == nullptr) {
+        std::fprintf(stderr, "dorvik-midi-player: cannot draw in the window: %s\n", error.c_str());
+        return false;
+    }
+    device = std::make_unique<GraphicsDevice>();
+    device->target = target.get();
+    device->clientWidth = client_size.x;
+    device->clientHeight = client_size.y;
+    dialogs = std::make_unique<platform::SdlDialogs>(window->Handle());
+
+    client = CreateClient();
+    window->Show();
+    if (client != nullptr) client->Initialise();
+    return true;
+}
+
+int DXApp::Run() {
+    constexpr double kFrameSeconds = 1.0 / 60.0;
+    platform::InputMessage message;
+    for (;;) {
+        if (window->Poll(message)) {
+            if (message.kind == platform::InputKind::Quit) return 0;
+            if (platform::IsInput(message.kind)) HandleInput(message);
+            continue;
+        }
+        frameClock->Tick();
+        if (lastFrameTime == 0.0f) lastFrameTime = frameClock->totalSeconds;
+        now = frameClock->totalSeconds;
+        frameDelta = now - lastFrameTime;
+        if (static_cast<double>(frameDelta) >= kFrameSeconds) {
+            BeginFrame();
+            RenderFrame();
+            lastFrameTime = now;
+            AfterFrame();
+        } else {
+            // Nothing to do until the next message or the next frame. Rounded up, so that the
+            // wait never ends a little early and leaves the loop spinning through the remainder.
+            const double wait = (kFrameSeconds - static_cast<double>(frameDelta)) * 1000.0;
+            window->WaitForMessage(static_cast<int>(std::ceil(wait)));
+        }
+    }
+}
+
+void DXApp::AfterFrame() {
+    ++framesDrawn;
+    const uint64_t shotFrame = exitAfterFrames > 0 ? exitAfterFrames : 1;
+    if (!screenshotPath.empty() && framesDrawn == shotFrame && target != nullptr)
+        target->SavePng(screenshotPath);
+    if (exitAfterFrames > 0 && framesDrawn == exitAfterFrames) window->RequestQuit();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TheApp
+
+void TheApp::BeginFrame() {
+    device->target->BeginDraw();
+}
+
+void TheApp::RenderFrame() {
+    if (client != nullptr) client->Frame();
+    device->target->EndDraw();
+}
+
+void TheApp::HandleInput(const platform::InputMessage& message) {
+    if (client != nullptr) client->OnInput(message);
+}
+
+std::unique_ptr<FrameClient> TheApp::CreateClient() {
+    return std::make_unique<LayoutPreview>(device.get(), dialogs.get());
+}

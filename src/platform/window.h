@@ -1,0 +1,117 @@
+// The main window on SDL2 and the input messages the program takes from it.
+//
+// The window's message queue is polled one message at a time without blocking; when the program
+// has nothing to do it may wait for the next message with a time limit instead of spinning. Mouse
+// positions are client-area pixels of the window as it is now; the program maps them to its
+// design units itself, since the window can be resized while the scene keeps its first size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/geometry.h"
+
+struct SDL_Window;
+struct SDL_Cursor;
+
+namespace platform {
+
+enum class InputKind : uint16_t {
+    None = 0,  // a message the program has no use for (window events, text input, ...)
+    KeyDown,   // also repeated while a key is held
+    KeyUp,
+    MouseMove,
+    LeftButtonDown,
+    LeftButtonUp,
+    UserMessage,  // the program's own message 1031, posted with Window::PostUserMessage
+    Quit,         // the window was closed: the message loop ends
+};
+
+// Key codes of the keys the program reacts to; letters and digits are their ASCII codes.
+inline constexpr uint32_t kKeyEscape = 0x1B;
+inline constexpr uint32_t kKeySpace = 0x20;
+inline constexpr uint32_t kUserMessageNumber = 1031;
+
+struct InputMessage {
+    InputKind kind = InputKind::None;
+    uint32_t keyCode = 0;  // key messages only
+    PointI point;          // cursor in client pixels when the message was taken, for every kind
+};
+
+// True for the kinds the message loop hands to the input handler.
+[[nodiscard]] constexpr bool IsInput(InputKind kind) {
+    return kind == InputKind::KeyDown || kind == InputKind::KeyUp || kind == InputKind::MouseMove ||
+           kind == InputKind::LeftButtonDown || kind == InputKind::LeftButtonUp ||
+           kind == InputKind::UserMessage;
+}
+
+struct RectI {
+    int32_t x = 0, y = 0, width = 0, height = 0;
+};
+
+// Cursor shapes, numbered as the input handler asks for them.
+enum CursorShape : int { kCursorArrow = 1, kCursorResizeVertical = 2, kCursorResizeHorizontal = 3 };
+
+// One reference on SDL's video subsystem: the display must be open before its usable area can be
+// read and for as long as any window exists.
+class VideoSystem {
+  public:
+    // Null, with the reason in *error, when there is no display to open.
+    static std::unique_ptr<VideoSystem> Start(std::string* error);
+    ~VideoSystem();
+    VideoSystem(const VideoSystem&) = delete;
+    VideoSystem& operator=(const VideoSystem&) = delete;
+
+    // The first display's area without task bars and docks, in screen pixels.
+    [[nodiscard]] bool UsableArea(RectI* out) const;
+
+  private:
+    VideoSystem() = default;
+};
+
+class Window {
+  public:
+    // A resizable window, hidden until Show(), whose client area is `clientWidth` x
+    // `clientHeight` with its top-left corner at (x, y) on the screen. Needs a started
+    // VideoSystem. Null, with the reason in *error, on failure.
+    static std::unique_ptr<Window> Create(const std::string& caption, int x, int y, int clientWidth,
+                                          int clientHeight, std::string* error);
+    ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    void Show();
+    // The window icon from PNG bytes; false (and no icon) when they cannot be decoded.
+    bool SetIcon(const uint8_t* png, size_t size);
+
+    // Takes one message without blocking; false when the queue is empty.
+    bool Poll(InputMessage& message);
+    // Waits until a message is queued or `milliseconds` have passed, taking nothing; true when a
+    // message is waiting.
+    bool WaitForMessage(int milliseconds);
+    void PostUserMessage();
+    void RequestQuit();  // queues a Quit message, as closing the window does
+
+    [[nodiscard]] PointI ClientSize() const;
+    [[nodiscard]] PointI ClientOrigin() const;  // the client area's top-left corner on the screen
+    [[nodiscard]] PointI ScreenToClient(PointI screen) const;
+    [[nodiscard]] std::string Caption() const;
+
+    // Shows a cursor shape (1-3, see CursorShape) while the mouse is over the client area; other
+    // numbers change nothing.
+    void SetCursor(int shape);
+
+    [[nodiscard]] SDL_Window* Handle() const { return window_; }
+
+  private:
+    Window() = default;
+
+    SDL_Window* window_ = nullptr;
+    std::unique_ptr<VideoSystem> video_;  // keeps the display open while the window exists
+    SDL_Cursor* cursors_[3] = {nullptr, nullptr, nullptr};
+    uint32_t userEvent_ = 0;  // SDL event type of message 1031
+};
+
+}  // namespace platform

@@ -1,0 +1,226 @@
+// The SDL window on a virtual display: how SDL's events become the program's input messages,
+// waiting for messages, the window's geometry, and the window's render target, which presents a
+// frame only when it differs from the last one.
+#include "platform/window.h"
+
+#include <SDL.h>
+#include <SDL_image.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/graphics_sdl.h"
+
+namespace platform {
+namespace {
+
+struct WindowFixture : ::testing::Test {
+    void SetUp() override {
+        std::string error;
+        window = Window::Create("Window test", 100, 80, 320, 200, &error);
+        ASSERT_NE(window, nullptr) << error;
+        while (NextInput().kind != InputKind::None) {
+        }
+    }
+
+    // The next message that is not InputKind::None; None when the queue runs dry first. SDL may
+    // report an empty queue once per pump of the display's events while messages remain, so an
+    // empty poll is tried again a few times.
+    InputMessage NextInput() {
+        InputMessage m;
+        for (int emptyPolls = 0; emptyPolls < 8;) {
+            if (!window->Poll(m)) {
+                ++emptyPolls;
+            } else if (m.kind != InputKind::None) {
+                return m;
+            }
+        }
+        return {};
+    }
+
+    std::unique_ptr<Window> window;
+};
+
+SDL_Event KeyEvent(Uint32 type, SDL_Keycode sym) {
+    SDL_Event e{};
+    e.type = type;
+    e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+    e.key.keysym.sym = sym;
+    return e;
+}
+
+SDL_Event ButtonEvent(Uint32 type, Uint8 button, int x, int y) {
+    SDL_Event e{};
+    e.type = type;
+    e.button.button = button;
+    e.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
+    e.button.x = x;
+    e.button.y = y;
+    return e;
+}
+
+SDL_Event MotionEvent(int x, int y) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.x = x;
+    e.motion.y = y;
+    return e;
+}
+
+TEST_F(WindowFixture, SdlEventsBecomeInputMessages) {
+    struct Case {
+        SDL_Event event;
+        InputKind kind;
+        uint32_t key;
+        PointI point;  // checked for mouse messages only
+    };
+    const Case cases[] = {
+        {KeyEvent(SDL_KEYDOWN, SDLK_ESCAPE), InputKind::KeyDown, kKeyEscape, {}},
+        {KeyEvent(SDL_KEYUP, SDLK_SPACE), InputKind::KeyUp, kKeySpace, {}},
+        {KeyEvent(SDL_KEYDOWN, SDLK_a), InputKind::KeyDown, 'a', {}},
+        {MotionEvent(12, 34), InputKind::MouseMove, 0, {12, 34}},
+        {ButtonEvent(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 5, 6), InputKind::LeftButtonDown, 0, {5, 6}},
+        {ButtonEvent(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, 7, 8), InputKind::LeftButtonUp, 0, {7, 8}},
+    };
+    for (const Case& c : cases) {
+        SDL_Event e = c.event;
+        ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
+        const InputMessage m = NextInput();
+        EXPECT_EQ(m.kind, c.kind) << "event type " << c.event.type;
+        EXPECT_EQ(m.keyCode, c.key) << "event type " << c.event.type;
+        if (c.kind != InputKind::KeyDown && c.kind != InputKind::KeyUp) {
+            EXPECT_EQ(m.point.x, c.point.x);
+            EXPECT_EQ(m.point.y, c.point.y);
+        }
+    }
+
+    // The right button is none of the program's business: its messages come back as None.
+    SDL_Event right = ButtonEvent(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_RIGHT, 1, 1);
+    SDL_PushEvent(&right);
+    EXPECT_EQ(NextInput().kind, InputKind::None);
+
+    window->PostUserMessage();
+    EXPECT_EQ(NextInput().kind, InputKind::UserMessage);
+    window->RequestQuit();
+    EXPECT_EQ(NextInput().kind, InputKind::Quit);
+}
+
+TEST_F(WindowFixture, WaitingLeavesTheMessageQueued) {
+    EXPECT_FALSE(window->WaitForMessage(1)) << "nothing was queued";
+    window->PostUserMessage();
+    EXPECT_TRUE(window->WaitForMessage(1000));
+    EXPECT_EQ(NextInput().kind, InputKind::UserMessage) << "the wait must not take the message";
+}
+
+TEST_F(WindowFixture, GeometryCaptionCursorsAndIcon) {
+    EXPECT_EQ(window->Caption(), "Window test");
+    const PointI size = window->ClientSize();
+    EXPECT_EQ(size.x, 320);
+    EXPECT_EQ(size.y, 200);
+    const PointI origin = window->ClientOrigin();
+    const PointI p = window->ScreenToClient({origin.x + 5, origin.y + 7});
+    EXPECT_EQ(p.x, 5);
+    EXPECT_EQ(p.y, 7);
+
+    for (int shape = 0; shape <= 4; ++shape) window->SetCursor(shape);  // 0 and 4 change nothing
+
+    const uint8_t notPng[] = {1, 2, 3, 4};
+    EXPECT_FALSE(window->SetIcon(notPng, sizeof notPng));
+    EXPECT_FALSE(window->SetIcon(nullptr, 0));
+}
+
+TEST(VideoSystem, UsableAreaIsTheVirtualScreen) {
+    std::string error;
+    auto video = VideoSystem::Start(&error);
+    ASSERT_NE(video, nullptr) << error;
+    RectI area;
+    ASSERT_TRUE(video->UsableArea(&area));
+    // The virtual display has no task bar.
+    EXPECT_EQ(area.width, 1920);
+    EXPECT_EQ(area.height, 1080);
+}
+
+TEST_F(WindowFixture, WindowTargetPresentsOnlyChangedFrames) {
+    std::string error;
+    auto target = WindowRenderTarget::Create(window->Handle(), 64, 48, &error);
+    ASSERT_NE(target, nullptr) << error;
+    EXPECT_EQ(target->Width(), 64);
+    EXPECT_EQ(target->Height(), 48);
+
+    auto frame = [&](ColourF fill) {
+        target->BeginDraw();
+        target->Clear({0, 0, 0, 1});
+        target->FillRect({8, 8, 24, 16}, fill);
+        target->DrawText("Play", {14.0f, 700, TextAlign::Centre, true, false, true}, {0, 20, 64, 40},
+                         {1, 1, 1, 1});
+        target->EndDraw();
+    };
+    frame({1, 0, 0, 1});
+    EXPECT_EQ(target->FramesPresented(), 1u);
+    frame({1, 0, 0, 1});
+    EXPECT_EQ(target->FramesPresented(), 1u) << "an unchanged frame is not drawn again";
+    frame({0, 0, 1, 1});
+    EXPECT_EQ(target->FramesPresented(), 2u) << "a changed colour is a changed frame";
+
+    std::vector<uint32_t> pixels = target->ReadPixels();
+    ASSERT_EQ(pixels.size(), 64u * 48u);
+    EXPECT_EQ(pixels[10 * 64 + 10], 0xFF0000FFu) << std::hex << pixels[10 * 64 + 10];
+    EXPECT_EQ(pixels[2 * 64 + 2], 0xFF000000u);
+
+    // An uncovered window needs the same frame presented again, without redrawing it.
+    SDL_Event exposed{};
+    exposed.type = SDL_WINDOWEVENT;
+    exposed.window.event = SDL_WINDOWEVENT_EXPOSED;
+    exposed.window.windowID = SDL_GetWindowID(window->Handle());
+    SDL_PushEvent(&exposed);
+    frame({0, 0, 1, 1});
+    EXPECT_EQ(target->FramesPresented(), 3u);
+    frame({0, 0, 1, 1});
+    EXPECT_EQ(target->FramesPresented(), 3u);
+}
+
+TEST_F(WindowFixture, WindowTargetDrawsTheSamePixelsAsTheOffscreenTarget) {
+    std::string error;
+    auto onWindow = WindowRenderTarget::Create(window->Handle(), 40, 30, &error);
+    ASSERT_NE(onWindow, nullptr) << error;
+    auto offscreen = OffscreenRenderTarget::Create(40, 30, &error);
+    ASSERT_NE(offscreen, nullptr) << error;
+    // A 4 x 4 image of 16 different colours, as PNG bytes.
+    SDL_Surface* pattern = SDL_CreateRGBSurfaceWithFormat(0, 4, 4, 32, SDL_PIXELFORMAT_ARGB8888);
+    ASSERT_NE(pattern, nullptr);
+    for (int i = 0; i < 16; ++i) {
+        static_cast<uint32_t*>(pattern->pixels)[(i / 4) * (pattern->pitch / 4) + i % 4] =
+            0xFF000000u | static_cast<uint32_t>(i * 0x0F0A05);
+    }
+    std::vector<uint8_t> png(4096);
+    SDL_RWops* out = SDL_RWFromMem(png.data(), static_cast<int>(png.size()));
+    ASSERT_EQ(IMG_SavePNG_RW(pattern, out, 0), 0) << IMG_GetError();
+    png.resize(static_cast<size_t>(SDL_RWtell(out)));
+    SDL_RWclose(out);
+    SDL_FreeSurface(pattern);
+
+    for (RenderTarget* t :
+         {static_cast<RenderTarget*>(onWindow.get()), static_cast<RenderTarget*>(offscreen.get())}) {
+        auto image = t->DecodePng(png.data(), png.size());
+        ASSERT_NE(image, nullptr);
+        t->BeginDraw();
+        t->Clear({0.0f, 0.0f, 0.0f, 1.0f});
+        t->FillRect({1.5f, 2.5f, 17.25f, 9.0f}, {0.2f, 0.6f, 0.4f, 1.0f});
+        t->DrawLine(3, 20.5f, 35, 20.5f, {1, 1, 1, 1}, 3);
+        t->DrawLine(30, 2, 30, 28, {0.5f, 0.5f, 0.5f, 1}, 1);
+        t->DrawRect({20, 4, 36, 14}, {0.8f, 0.1f, 0.1f, 1}, 2);
+        t->DrawLine(2, 28, 14, 22, {0.9f, 0.9f, 0.2f, 1}, 2);
+        t->DrawImage(*image, {22, 16, 38, 28}, {0, 0, 4, 4}, 1.0f);
+        t->DrawImage(*image, {4, 10, 12, 18}, {0.5f, 1, 2.5f, 3}, 1.0f);  // fractional source
+        t->EndDraw();
+    }
+    const std::vector<uint32_t> a = onWindow->ReadPixels();
+    const std::vector<uint32_t> b = offscreen->ReadPixels();
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        ASSERT_EQ(a[i], b[i]) << "pixel (" << i % 40 << ", " << i / 40 << ")";
+    }
+}
+
+}  // namespace
+}  // namespace platform
