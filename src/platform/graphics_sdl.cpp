@@ -101,7 +101,7 @@ constexpr float kCoordinateLimit = 1.0e7f;
 
 // The first pixel whose centre lies at or after the edge: centres are at i + 0.5.
 int PixelEdge(float edge) {
-    if (!(edge > -kCoordinateLimit)) return static_cast<int>(-kCoordinateLimit);  // also NaN
+    if (!(edge > -kCoordinateLimit)) return static_cast<int>(-kCoordinateLimit);
     if (edge > kCoordinateLimit) return static_cast<int>(kCoordinateLimit);
     return static_cast<int>(std::ceil(edge - 0.5f));
 }
@@ -110,7 +110,9 @@ struct PixelSpan {
     int first, end;  // [first, end)
 };
 
+// An edge that is not a number covers nothing; infinite edges reach as far as any target.
 PixelSpan Span(float from, float to) {
+    if (std::isnan(from) || std::isnan(to)) return {0, 0};
     return {PixelEdge(from), PixelEdge(to)};
 }
 
@@ -126,6 +128,20 @@ size_t NextBoundary(const std::string& s, size_t i) {
     ++i;
     while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
     return i;
+}
+
+// Cut points of the source range [from, to) that leave whole pixels between them: from, the first
+// whole-pixel edge after it, the last one before `to`, and `to`, without repeats. Returns the
+// number of pieces (cuts - 1).
+int Cuts(float from, float to, float cuts[4]) {
+    int n = 0;
+    cuts[n++] = from;
+    const float firstEdge = std::ceil(from);
+    const float lastEdge = std::floor(to);
+    if (firstEdge > from && firstEdge < to) cuts[n++] = firstEdge;
+    if (lastEdge > cuts[n - 1] && lastEdge < to) cuts[n++] = lastEdge;
+    cuts[n++] = to;
+    return n - 1;
 }
 
 }  // namespace
@@ -324,26 +340,29 @@ void SdlRenderTarget::DrawImage(const Image& image, const RectF& dest, const Rec
     }
     if (!(sr > sl) || !(sb > st)) return;
 
-    // SDL copies whole source pixels. A source with fractional edges is widened to whole pixels,
-    // the destination widened by the same scale, and the result clipped to the real destination.
-    const float isl = std::floor(sl), ist = std::floor(st), isr = std::ceil(sr), isb = std::ceil(sb);
-    const PixelSpan clipX = Span(dl, dr), clipY = Span(dt, db);
-    if (clipX.end <= clipX.first || clipY.end <= clipY.first) return;
-    const PixelSpan outX = Span(dl - (sl - isl) * scaleX, dr + (isr - sr) * scaleX);
-    const PixelSpan outY = Span(dt - (st - ist) * scaleY, db + (isb - sb) * scaleY);
-    const SDL_Rect src{static_cast<int>(isl), static_cast<int>(ist), static_cast<int>(isr - isl),
-                       static_cast<int>(isb - ist)};
-    const SDL_Rect out{outX.first, outY.first, outX.end - outX.first, outY.end - outY.first};
-    const bool clipped = outX.first != clipX.first || outX.end != clipX.end || outY.first != clipY.first ||
-                         outY.end != clipY.end;
-
+    // SDL copies whole source pixels. A source with fractional edges is cut into at most three
+    // pieces each way: the part of a partial first pixel, the whole pixels, the part of a partial
+    // last pixel. Each piece is a whole-pixel source stretched over the destination pixels whose
+    // centres map into it, so every destination pixel shows the source pixel under its centre.
+    float cutsX[4], cutsY[4];
+    const int piecesX = Cuts(sl, sr, cutsX);
+    const int piecesY = Cuts(st, sb, cutsY);
     SDL_SetTextureAlphaMod(texture, Channel(opacity));
-    if (clipped) {
-        const SDL_Rect clip{clipX.first, clipY.first, clipX.end - clipX.first, clipY.end - clipY.first};
-        SDL_RenderSetClipRect(renderer_, &clip);
+    for (int py = 0; py < piecesY; ++py) {
+        const PixelSpan rows = Span(dt + (cutsY[py] - st) * scaleY, dt + (cutsY[py + 1] - st) * scaleY);
+        if (rows.end <= rows.first) continue;
+        const int srcTop = static_cast<int>(std::floor(cutsY[py]));
+        const int srcBottom = static_cast<int>(std::ceil(cutsY[py + 1]));
+        for (int px = 0; px < piecesX; ++px) {
+            const PixelSpan cols = Span(dl + (cutsX[px] - sl) * scaleX, dl + (cutsX[px + 1] - sl) * scaleX);
+            if (cols.end <= cols.first) continue;
+            const int srcLeft = static_cast<int>(std::floor(cutsX[px]));
+            const int srcRight = static_cast<int>(std::ceil(cutsX[px + 1]));
+            const SDL_Rect src{srcLeft, srcTop, srcRight - srcLeft, srcBottom - srcTop};
+            const SDL_Rect out{cols.first, rows.first, cols.end - cols.first, rows.end - rows.first};
+            SDL_RenderCopy(renderer_, texture, &src, &out);
+        }
     }
-    SDL_RenderCopy(renderer_, texture, &src, &out);
-    if (clipped) SDL_RenderSetClipRect(renderer_, nullptr);
 }
 
 std::unique_ptr<Image> SdlRenderTarget::DecodePng(const uint8_t* data, size_t size) {
@@ -506,8 +525,9 @@ const SdlRenderTarget::TextEntry* SdlRenderTarget::LayOut(const std::string& tex
         size_t keep = lines.size();
         if (format.wrap && entry.lineSkip > 0) {
             const float spare = height - static_cast<float>(entry.fontHeight);
-            const size_t fit =
-                spare >= 0 ? static_cast<size_t>(spare / static_cast<float>(entry.lineSkip)) + 1 : 1;
+            // Capped before the conversion: a huge or infinite height must not overflow it.
+            const float more = std::min(spare / static_cast<float>(entry.lineSkip), 1.0e6f);
+            const size_t fit = more >= 0 ? static_cast<size_t>(more) + 1 : 1;
             keep = std::min(keep, fit);
         }
         const bool cut = keep < lines.size();
@@ -554,12 +574,14 @@ void SdlRenderTarget::DrawText(const std::string& text, const TextFormat& format
     float y = r.top;
     if (format.centreVertically) y += ((r.bottom - r.top) - static_cast<float>(blockHeight)) / 2.0f;
     for (const TextLine& line : entry->lines) {
-        if (line.texture != nullptr) {
+        if (line.texture != nullptr && std::isfinite(y)) {
             float x = r.left;
             if (format.align == TextAlign::Centre)
                 x += ((r.right - r.left) - static_cast<float>(line.width)) / 2.0f;
             if (format.align == TextAlign::Trailing) x = r.right - static_cast<float>(line.width);
-            const SDL_Rect out{PixelEdge(x + 0.5f), PixelEdge(y + 0.5f), line.width, line.height};
+            if (!std::isfinite(x)) break;
+            // Each line starts on the whole pixel nearest to its exact place (halves round down).
+            const SDL_Rect out{PixelEdge(x), PixelEdge(y), line.width, line.height};
             SDL_SetTextureColorMod(line.texture, Channel(colour.r), Channel(colour.g), Channel(colour.b));
             SDL_SetTextureAlphaMod(line.texture, Channel(colour.a));
             SDL_RenderCopy(renderer_, line.texture, nullptr, &out);
@@ -667,33 +689,6 @@ WindowRenderTarget::~WindowRenderTarget() {
 void WindowRenderTarget::SelectScene(bool scene) {
     SDL_SetRenderTarget(renderer_, scene ? scene_ : nullptr);
 }
-
-// One recorded drawing call. Every argument that affects the pixels is kept, so that two frames
-// with equal calls are equal pictures.
-struct WindowRenderTarget::Command {
-    enum class Op : uint8_t { Clear, FillRect, DrawLine, DrawRect, DrawImage, DrawText };
-    Op op = Op::Clear;
-    float v[8] = {};  // rectangle, or line ends, or destination and source rectangles
-    ColourF colour{0, 0, 0, 0};
-    float width = 0;  // line width or image opacity
-    const Image* image = nullptr;
-    uint64_t imageSerial = 0;
-    TextFormat format{};
-    uint32_t textStart = 0;
-    uint32_t textLength = 0;
-
-    bool operator==(const Command& o) const {
-        for (int i = 0; i < 8; ++i) {
-            if (v[i] != o.v[i]) return false;
-        }
-        return op == o.op && colour.r == o.colour.r && colour.g == o.colour.g && colour.b == o.colour.b &&
-               colour.a == o.colour.a && width == o.width && image == o.image &&
-               imageSerial == o.imageSerial && format.size == o.format.size &&
-               format.weight == o.format.weight && format.align == o.format.align &&
-               format.centreVertically == o.format.centreVertically && format.wrap == o.format.wrap &&
-               format.ellipsis == o.format.ellipsis && textStart == o.textStart && textLength == o.textLength;
-    }
-};
 
 WindowRenderTarget::WindowRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}
 

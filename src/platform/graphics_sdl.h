@@ -18,6 +18,8 @@
 // frame of unchanged labels costs one lookup and one copy per line.
 #pragma once
 
+#include <SDL_rect.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +34,6 @@ struct SDL_Renderer;
 struct SDL_Texture;
 struct SDL_Surface;
 struct SDL_Window;
-struct SDL_Rect;
 union SDL_Event;
 typedef struct _TTF_Font TTF_Font;
 
@@ -158,7 +159,33 @@ class WindowRenderTarget final : public SdlRenderTarget {
     [[nodiscard]] uint64_t FramesPresented() const { return framesPresented_; }
 
   private:
-    struct Command;
+    // One recorded drawing call. Every argument that affects the pixels is kept, so that two frames
+    // with equal calls are equal pictures.
+    struct Command {
+        enum class Op : uint8_t { Clear, FillRect, DrawLine, DrawRect, DrawImage, DrawText };
+        Op op = Op::Clear;
+        float v[8] = {};  // rectangle, or line ends, or destination and source rectangles
+        ColourF colour{0, 0, 0, 0};
+        float width = 0;  // line width or image opacity
+        const Image* image = nullptr;
+        uint64_t imageSerial = 0;
+        TextFormat format{};
+        uint32_t textStart = 0;
+        uint32_t textLength = 0;
+
+        bool operator==(const Command& o) const {
+            for (int i = 0; i < 8; ++i) {
+                if (v[i] != o.v[i]) return false;
+            }
+            return op == o.op && colour.r == o.colour.r && colour.g == o.colour.g && colour.b == o.colour.b &&
+                   colour.a == o.colour.a && width == o.width && image == o.image &&
+                   imageSerial == o.imageSerial && format.size == o.format.size &&
+                   format.weight == o.format.weight && format.align == o.format.align &&
+                   format.centreVertically == o.format.centreVertically && format.wrap == o.format.wrap &&
+                   format.ellipsis == o.format.ellipsis && textStart == o.textStart &&
+                   textLength == o.textLength;
+        }
+    };
 
     WindowRenderTarget(int width, int height);
     void SelectScene(bool scene) override;

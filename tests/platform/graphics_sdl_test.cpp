@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <limits>
 
 namespace platform {
 namespace {
@@ -373,6 +374,39 @@ TEST(OffscreenTarget, WrappedTextKeepsTheLinesThatFitAndMarksTheCut) {
     const Extent e = InkExtent(*target);
     EXPECT_GE(e.left, 40);
     EXPECT_LE(e.right, 159);
+}
+
+// Coordinates computed from a broken song (a zero duration, say) can be infinite or not numbers.
+// Nothing may then be drawn by accident, and nothing may overflow on its way to whole pixels.
+TEST(OffscreenTarget, NonFiniteCoordinatesDrawNothingHarmful) {
+    auto target = MakeTarget(8, 6);
+    ASSERT_NE(target, nullptr);
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<uint8_t> png = MakePng(2, 2, [](int, int) { return 0xFFFFFFFFu; });
+    auto image = target->DecodePng(png.data(), png.size());
+    ASSERT_NE(image, nullptr);
+    target->BeginDraw();
+    target->Clear(kBlack);
+    target->FillRect({nan, 0, 4, 4}, kWhite);
+    target->DrawLine(nan, 1, 5, 3, kWhite, 1);
+    target->DrawLine(0, 0, inf, inf, kWhite, 1);
+    target->DrawRect({0, 0, nan, 3}, kWhite, nan);
+    target->DrawImage(*image, {0, 0, nan, 4}, {0, 0, 2, 2}, 1.0f);
+    target->DrawImage(*image, {0, 0, 4, 4}, {0, 0, 0, 2}, 1.0f);  // empty source
+    target->DrawText("Play", kSmall, {nan, nan, nan, nan}, kWhite);
+    target->EndDraw();
+    EXPECT_EQ(Mask(*target), Join({"........", "........", "........", "........", "........", "........"}));
+
+    // A whole screen's worth of coordinates still fills exactly the target.
+    target->BeginDraw();
+    target->FillRect({-inf, -inf, inf, inf}, kWhite);
+    target->EndDraw();
+    EXPECT_EQ(Mask(*target), Join({"########", "########", "########", "########", "########", "########"}));
+
+    // Unbounded height: every wrapped line fits.
+    const auto lines = target->TextLines("one two three four", kMedium, {0, 0, 60, inf});
+    EXPECT_GE(lines.size(), 2u);
 }
 
 TEST(OffscreenTarget, UnchangedLabelsAreRenderedOnce) {

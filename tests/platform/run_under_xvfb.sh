@@ -4,13 +4,15 @@
 #
 # Xvfb picks a free display number itself (-displayfd), so test runs in parallel, or beside other
 # virtual displays on the machine, cannot race for the same number the way `xvfb-run -a` can.
+# -noreset: by default the server resets whenever its last client disconnects and refuses
+# connections meanwhile, which would fail a test that closes its display and opens a new one.
 set -uo pipefail
 if ! command -v Xvfb >/dev/null 2>&1; then
     echo "skipped: Xvfb is not installed (apt-get install xvfb)"
     exit 77
 fi
 numberFile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$numberFile" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$numberFile" 2>/dev/null &
 server=$!
 trap 'kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; rm -f "$numberFile"' EXIT
 for _ in $(seq 1 200); do

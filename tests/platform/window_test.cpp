@@ -4,6 +4,7 @@
 #include "platform/window.h"
 
 #include <SDL.h>
+#include <SDL_image.h>
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -184,14 +185,33 @@ TEST_F(WindowFixture, WindowTargetDrawsTheSamePixelsAsTheOffscreenTarget) {
     ASSERT_NE(onWindow, nullptr) << error;
     auto offscreen = OffscreenRenderTarget::Create(40, 30, &error);
     ASSERT_NE(offscreen, nullptr) << error;
+    // A 4 x 4 image of 16 different colours, as PNG bytes.
+    SDL_Surface* pattern = SDL_CreateRGBSurfaceWithFormat(0, 4, 4, 32, SDL_PIXELFORMAT_ARGB8888);
+    ASSERT_NE(pattern, nullptr);
+    for (int i = 0; i < 16; ++i) {
+        static_cast<uint32_t*>(pattern->pixels)[(i / 4) * (pattern->pitch / 4) + i % 4] =
+            0xFF000000u | static_cast<uint32_t>(i * 0x0F0A05);
+    }
+    std::vector<uint8_t> png(4096);
+    SDL_RWops* out = SDL_RWFromMem(png.data(), static_cast<int>(png.size()));
+    ASSERT_EQ(IMG_SavePNG_RW(pattern, out, 0), 0) << IMG_GetError();
+    png.resize(static_cast<size_t>(SDL_RWtell(out)));
+    SDL_RWclose(out);
+    SDL_FreeSurface(pattern);
+
     for (RenderTarget* t :
          {static_cast<RenderTarget*>(onWindow.get()), static_cast<RenderTarget*>(offscreen.get())}) {
+        auto image = t->DecodePng(png.data(), png.size());
+        ASSERT_NE(image, nullptr);
         t->BeginDraw();
         t->Clear({0.0f, 0.0f, 0.0f, 1.0f});
         t->FillRect({1.5f, 2.5f, 17.25f, 9.0f}, {0.2f, 0.6f, 0.4f, 1.0f});
         t->DrawLine(3, 20.5f, 35, 20.5f, {1, 1, 1, 1}, 3);
         t->DrawLine(30, 2, 30, 28, {0.5f, 0.5f, 0.5f, 1}, 1);
         t->DrawRect({20, 4, 36, 14}, {0.8f, 0.1f, 0.1f, 1}, 2);
+        t->DrawLine(2, 28, 14, 22, {0.9f, 0.9f, 0.2f, 1}, 2);
+        t->DrawImage(*image, {22, 16, 38, 28}, {0, 0, 4, 4}, 1.0f);
+        t->DrawImage(*image, {4, 10, 12, 18}, {0.5f, 1, 2.5f, 3}, 1.0f);  // fractional source
         t->EndDraw();
     }
     const std::vector<uint32_t> a = onWindow->ReadPixels();
