@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/frame_timer.h"
+#include "app/panel_layout.h"
 #include "app/player_controller.h"
 #include "export/transcoder.h"
 #include "settings/settings.h"
@@ -174,35 +175,30 @@ void PlayerController::Frame() {
         notesView->songTime = timeBar->songTime = controlPanel->songTime = 0.0f;
     }
 
-    const float w = designWidth;
-    const float h = designHeight;
-    float g = splitterHalfWidth;
-    float a = w * splitX;
-    float b = h * splitY;
-    if (fullView) {
-        a = w;
-        b = h;
-        g = 0;
-    }
-
-    notesView->SetRect(0, 0, a - g, b - g);
+    const PanelLayout layout =
+        LayOutPanels(designWidth, designHeight, splitX, splitY, splitterHalfWidth, fullView);
+    const RectF& n = layout.notesView;
+    notesView->SetRect(n.left, n.top, n.right, n.bottom);
     notesView->DrawBackground();
     notesView->Draw();
 
+    // In full view the other two panels are neither laid out nor drawn, and the splitters keep
+    // their last places.
     if (!fullView) {
-        timeBar->SetRect(0, b + g, a - g, h - 1);
+        const RectF& t = layout.timeBar;
+        timeBar->SetRect(t.left, t.top, t.right, t.bottom);
         timeBar->DrawBackground();
         timeBar->Draw();
 
-        controlPanel->SetRect(a + g, 0, w - 1, h - 1);
-        controlPanel->height = h - 1;  // measured from the window's top, which is the panel's
+        const RectF& p = layout.controlPanel;
+        controlPanel->SetRect(p.left, p.top, p.right, p.bottom);
         controlPanel->DrawBackground();
         controlPanel->mouseX = mousePoint.x;
         controlPanel->mouseY = mousePoint.y;
         controlPanel->Frame();
 
-        horizontalSplitterRect = {0, b - g, a, b + g};
-        verticalSplitterRect = {a - g, 0, a + g, h};
+        horizontalSplitterRect = layout.horizontalSplitter;
+        verticalSplitterRect = layout.verticalSplitter;
     }
 
     notesView->DrawViewToggle(*this);

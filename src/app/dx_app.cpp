@@ -3,8 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/layout_preview.h"
-#include "platform/dialogs_sdl.h"
+#include "platform/dialogs_desktop.h"
 #include "platform/graphics_sdl.h"
 #include "resources/images.h"
 #include "settings/settings.h"
@@ -78,7 +77,7 @@ bool DXApp::Initialize() {
     device->target = target.get();
     device->clientWidth = client_size.x;
     device->clientHeight = client_size.y;
-    dialogs = std::make_unique<platform::SdlDialogs>(window->Handle());
+    dialogs = std::make_unique<platform::DesktopDialogs>(window->Handle());
 
     client = CreateClient();
     window->Show();
@@ -119,24 +118,4 @@ void DXApp::AfterFrame() {
     if (!screenshotPath.empty() && framesDrawn == shotFrame && target != nullptr)
         target->SavePng(screenshotPath);
     if (exitAfterFrames > 0 && framesDrawn == exitAfterFrames) window->RequestQuit();
-}
-
-// ---------------------------------------------------------------------------------------------
-// TheApp
-
-void TheApp::BeginFrame() {
-    device->target->BeginDraw();
-}
-
-void TheApp::RenderFrame() {
-    if (client != nullptr) client->Frame();
-    device->target->EndDraw();
-}
-
-void TheApp::HandleInput(const platform::InputMessage& message) {
-    if (client != nullptr) client->OnInput(message);
-}
-
-std::unique_ptr<FrameClient> TheApp::CreateClient() {
-    return std::make_unique<LayoutPreview>(device.get(), dialogs.get());
 }

@@ -107,6 +107,10 @@ class TheApp : public DXApp {
     void RenderFrame() override;
     void HandleInput(const platform::InputMessage& message) override;
 
+    // A MIDI file to load once the player is ready, as if chosen with "Load MIDI".
+    std::string startupMidi;
+
   protected:
+    // The player controller (app/player_client.cpp).
     std::unique_ptr<FrameClient> CreateClient() override;
 };

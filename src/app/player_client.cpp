@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "platform/dialogs_sdl.h"
+#include "platform/graphics_sdl.h"
+#include "platform/sound.h"
 #include "platform/window.h"
 #include "resources/strings.h"
 #include "ui/control_panel.h"
@@ -30,6 +33,26 @@ PlayerClient::PlayerClient(GraphicsDevice* device, platform::Window* window, pla
 
 PlayerClient::~PlayerClient() {
     controller.ReleaseObjects();
+}
+
+// The application: the shell with the player controller as its frame client.
+
+void TheApp::BeginFrame() {
+    device->target->BeginDraw();
+}
+
+void TheApp::RenderFrame() {
+    if (client != nullptr) client->Frame();
+    device->target->EndDraw();
+}
+
+void TheApp::HandleInput(const platform::InputMessage& message) {
+    if (client != nullptr) client->OnInput(message);
+}
+
+std::unique_ptr<FrameClient> TheApp::CreateClient() {
+    return std::make_unique<PlayerClient>(device.get(), window.get(), dialogs.get(),
+                                          platform::SdlSoundOutput(), startupMidi);
 }
 
 void PlayerClient::Initialise() {

@@ -29,11 +29,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: dorvik-midi-player [FILE.mid]\n");
         return argc == 2 ? 0 : 2;
     }
-    // A MIDI file named on the command line is accepted; loading it at start-up comes with the
-    // controller.
     int result = 1;
     {
         TheApp app;
+        if (argc == 2) app.startupMidi = argv[1];
         app.exitAfterFrames = FramesFromEnvironment();
         if (const char* shot = std::getenv("DORVIK_SCREENSHOT")) app.screenshotPath = shot;
         if (app.Initialize()) result = app.Run();

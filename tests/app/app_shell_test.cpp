@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "app/dx_app.h"
-#include "app/layout_preview.h"
 #include "app/panel_layout.h"
 #include "platform/graphics_sdl.h"
 
@@ -57,43 +56,6 @@ TEST(LayOutPanels, SplitsAndFullView) {
     ExpectRect(full.notesView, {0, 0, 1000, 500}, "notes view in full view");
     EXPECT_EQ(full.timeBar.Width(), 0.0f);
     EXPECT_EQ(full.controlPanel.Width(), 0.0f);
-}
-
-TEST(LayoutPreview, DrawsThePanelBackgroundsAtTheStartingSplit) {
-    std::string error;
-    auto target = platform::OffscreenRenderTarget::Create(1000, 500, &error);
-    ASSERT_NE(target, nullptr) << error;
-    GraphicsDevice device;
-    device.target = target.get();
-    device.clientWidth = 1000;
-    device.clientHeight = 500;
-    LayoutPreview preview(&device, nullptr);
-    target->BeginDraw();
-    target->Clear({1, 1, 1, 1});  // whatever was there before must be gone
-    preview.Frame();
-    target->EndDraw();
-
-    struct Probe {
-        int x, y;
-        uint32_t want;
-        const char* what;
-    };
-    const Probe probes[] = {
-        {10, 10, 0xFF000000u, "notes view"},
-        {867, 397, 0xFF000000u, "notes view's last pixel"},
-        {10, 420, 0xFF051020u, "time bar"},
-        {0, 402, 0xFF051020u, "time bar's first row"},
-        {10, 401, 0xFF000000u, "splitter gap above the time bar"},
-        {900, 10, 0xFF102040u, "control panel"},
-        {872, 0, 0xFF102040u, "control panel's first column"},
-        {870, 10, 0xFF000000u, "splitter gap left of the control panel"},
-        {999, 10, 0xFF000000u, "last column keeps the clear colour"},
-        {10, 499, 0xFF000000u, "last row keeps the clear colour"},
-    };
-    for (const Probe& p : probes) {
-        EXPECT_EQ(target->PixelAt(p.x, p.y), p.want)
-            << p.what << " at (" << p.x << ", " << p.y << "): got " << std::hex << target->PixelAt(p.x, p.y);
-    }
 }
 
 }  // namespace
