@@ -66,7 +66,8 @@ void ExpectLayoutScreenshot(const fs::path& path, int width, int height) {
     EXPECT_EQ(argb->h, height);
     EXPECT_EQ(PixelOf(argb, 10, 10), 0xFF000000u) << "notes view";
     EXPECT_EQ(PixelOf(argb, 10, height - 10), 0xFF051020u) << "time bar";
-    EXPECT_EQ(PixelOf(argb, width - 5, 120), 0xFF102040u) << "control panel, between the link and the buttons";
+    EXPECT_EQ(PixelOf(argb, width - 5, 120), 0xFF102040u)
+        << "control panel, between the link and the buttons";
     SDL_FreeSurface(argb);
 }
 
