@@ -184,7 +184,12 @@ bool ChooseFileToSave(const SaveRequest& request, SaveAnswer& answer) {
 }
 
 bool EnsureGtk() {
-    static const bool ready = gtk_init_check(nullptr, nullptr) != FALSE;
+    static const bool ready = [] {
+        // Without a session bus GTK cannot store its chooser settings and warns about it on every
+        // frame of the dialog; keeping them in memory for the run is all we lose.
+        if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) setenv("GSETTINGS_BACKEND", "memory", 0);
+        return gtk_init_check(nullptr, nullptr) != FALSE;
+    }();
     return ready;
 }
 
