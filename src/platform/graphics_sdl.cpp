@@ -8,6 +8,10 @@
 #include <fontconfig/fontconfig.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -157,6 +161,7 @@ class SdlImage final : public Image {
     // first == end for a row with nothing to show.
     struct RowExtent {
         int32_t first, end;
+        bool opaque;  // every pixel of [first, end) is fully opaque
     };
 
     SdlImage(SDL_Texture* texture, int width, int height, const SdlRenderTarget* owner,
@@ -187,13 +192,15 @@ class SdlImage final : public Image {
     // Keeps a copy of the pixels, 0xAARRGGBB row by row without padding.
     void KeepPixels(std::vector<uint32_t> argb) {
         pixels_ = std::move(argb);
-        extents_.assign(static_cast<size_t>(height_), RowExtent{0, 0});
+        extents_.assign(static_cast<size_t>(height_), RowExtent{0, 0, false});
         for (int y = 0; y < height_; ++y) {
             const uint32_t* row = Row(y);
             int first = 0, end = width_;
             while (first < end && (row[first] >> 24) == 0) ++first;
             while (end > first && (row[end - 1] >> 24) == 0) --end;
-            extents_[static_cast<size_t>(y)] = {first, end};
+            const bool opaque =
+                std::all_of(row + first, row + end, [](uint32_t p) { return (p >> 24) == 255; });
+            extents_[static_cast<size_t>(y)] = {first, end, opaque};
         }
     }
     [[nodiscard]] bool HasPixels() const { return !pixels_.empty(); }
@@ -243,6 +250,50 @@ inline uint64_t DivideLanesBy255(uint64_t lanes) {
 inline uint32_t BlendOver(uint32_t colour, uint32_t dst, uint32_t alpha) {
     const uint64_t src = DivideLanesBy255(Widen(colour | 0xFF000000u) * alpha);
     return Narrow(src + DivideLanesBy255(Widen(dst) * (255 - alpha)));
+}
+
+// Pixels of `in` picked by `columns[from..to)` over `out[from..to)`, each with its alpha scaled
+// by `opacity`. The blend needs no special cases: an opaque pixel comes out as itself and a
+// transparent one leaves the destination as it was.
+void BlendPicked(const uint32_t* in, const int32_t* columns, ptrdiff_t from, ptrdiff_t to, uint32_t opacity,
+                 uint32_t* out) {
+    ptrdiff_t i = from;
+#if defined(__SSE2__)
+    // Four pixels at a time, two to a register with a 16-bit lane per channel. The division by
+    // 255 is the same exact shift-and-add as the one-pixel version.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i full = _mm_set1_epi16(255);
+    const __m128i opaqueAlpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i mod = _mm_set1_epi32(static_cast<int>(opacity));
+    auto divide = [&](__m128i x) {
+        return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(x, one), _mm_srli_epi16(x, 8)), 8);
+    };
+    for (; i + 4 <= to; i += 4) {
+        const __m128i src =
+            _mm_set_epi32(static_cast<int>(in[columns[i + 3]]), static_cast<int>(in[columns[i + 2]]),
+                          static_cast<int>(in[columns[i + 1]]), static_cast<int>(in[columns[i]]));
+        const __m128i dst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
+        // Each pixel's alpha times the opacity, over 255, then copied to all four of its lanes.
+        __m128i alpha = divide(_mm_mullo_epi16(_mm_srli_epi32(src, 24), mod));
+        alpha = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));
+        const __m128i alphaLow = _mm_unpacklo_epi32(alpha, alpha);
+        const __m128i alphaHigh = _mm_unpackhi_epi32(alpha, alpha);
+        const __m128i colour = _mm_or_si128(src, opaqueAlpha);  // the alpha lane yields alpha itself
+        const __m128i low = _mm_add_epi16(
+            divide(_mm_mullo_epi16(_mm_unpacklo_epi8(colour, zero), alphaLow)),
+            divide(_mm_mullo_epi16(_mm_unpacklo_epi8(dst, zero), _mm_sub_epi16(full, alphaLow))));
+        const __m128i high = _mm_add_epi16(
+            divide(_mm_mullo_epi16(_mm_unpackhi_epi8(colour, zero), alphaHigh)),
+            divide(_mm_mullo_epi16(_mm_unpackhi_epi8(dst, zero), _mm_sub_epi16(full, alphaHigh))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(low, high));
+    }
+#endif
+    for (; i < to; ++i) {
+        const uint32_t p = in[columns[i]];
+        const uint32_t a = (p >> 24) * opacity / 255;
+        if (a != 0) out[i] = BlendOver(p, out[i], a);
+    }
 }
 
 // The source pixel a stretched copy takes for destination pixel i of `count` from `size` source
@@ -322,6 +373,10 @@ void SdlRenderTarget::FillBlock(const Canvas& canvas, int left, int top, int rig
     uint32_t* row = canvas.pixels + static_cast<ptrdiff_t>(top) * canvas.stride + left;
     const ptrdiff_t n = right - left;
     const uint32_t a = fillColour_ >> 24;
+    if (a == 255 && n == 1) {  // the columns of a waveform
+        for (int y = top; y < bottom; ++y, row += canvas.stride) *row = fillColour_;
+        return;
+    }
     if (a == 255) {
         for (int y = top; y < bottom; ++y, row += canvas.stride) std::fill(row, row + n, fillColour_);
         return;
@@ -535,23 +590,10 @@ void SdlRenderTarget::CopyPiece(const SdlImage& image, const SDL_Rect& src, cons
         const ptrdiff_t to = std::lower_bound(columns + from, columns + count, end) - columns;
         const uint32_t* in = image.Row(sy);
         uint32_t* outRow = canvas.pixels + static_cast<ptrdiff_t>(y) * canvas.stride + x0;
-        if (alpha == 255) {
-            for (ptrdiff_t i = from; i < to; ++i) {
-                const uint32_t p = in[columns[i]];
-                const uint32_t a = p >> 24;
-                if (a == 255) {
-                    outRow[i] = p;
-                } else if (a != 0) {
-                    outRow[i] = BlendOver(p, outRow[i], a);
-                }
-            }
+        if (alpha == 255 && extent.opaque) {
+            for (ptrdiff_t i = from; i < to; ++i) outRow[i] = in[columns[i]];
         } else {
-            // The image's alpha scaled by the opacity, truncating, as the renderer does.
-            for (ptrdiff_t i = from; i < to; ++i) {
-                const uint32_t p = in[columns[i]];
-                const uint32_t a = (p >> 24) * alpha / 255;
-                if (a != 0) outRow[i] = BlendOver(p, outRow[i], a);
-            }
+            BlendPicked(in, columns, from, to, alpha, outRow);
         }
     }
 }
