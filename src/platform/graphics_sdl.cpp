@@ -8,6 +8,10 @@
 #include <fontconfig/fontconfig.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -149,13 +153,25 @@ int Cuts(float from, float to, float cuts[4]) {
 // ---------------------------------------------------------------------------------------------
 // Images
 
-namespace {
-
+// A decoded image: a texture of the renderer that decoded it and, for a target that draws images
+// itself, a copy of the pixels with the extent of each row's visible part.
 class SdlImage final : public Image {
   public:
+    // The columns [first, end) of a row outside which every pixel is fully transparent;
+    // first == end for a row with nothing to show.
+    struct RowExtent {
+        int32_t first, end;
+        bool opaque;  // every pixel of [first, end) is fully opaque
+    };
+
     SdlImage(SDL_Texture* texture, int width, int height, const SdlRenderTarget* owner,
              std::weak_ptr<int> alive)
-        : texture_(texture), width_(width), height_(height), owner_(owner), alive_(std::move(alive)) {}
+        : texture_(texture),
+          width_(width),
+          height_(height),
+          owner_(owner),
+          alive_(std::move(alive)),
+          serial_(nextSerial_.fetch_add(1, std::memory_order_relaxed)) {}
     ~SdlImage() override {
         // Textures belong to their renderer; once it is gone, so is the texture.
         if (!alive_.expired()) SDL_DestroyTexture(texture_);
@@ -173,13 +189,122 @@ class SdlImage final : public Image {
     // Tells this image from one made later at the same address.
     [[nodiscard]] uint64_t Serial() const { return serial_; }
 
+    // Keeps a copy of the pixels, 0xAARRGGBB row by row without padding.
+    void KeepPixels(std::vector<uint32_t> argb) {
+        pixels_ = std::move(argb);
+        extents_.assign(static_cast<size_t>(height_), RowExtent{0, 0, false});
+        for (int y = 0; y < height_; ++y) {
+            const uint32_t* row = Row(y);
+            int first = 0, end = width_;
+            while (first < end && (row[first] >> 24) == 0) ++first;
+            while (end > first && (row[end - 1] >> 24) == 0) --end;
+            const bool opaque =
+                std::all_of(row + first, row + end, [](uint32_t p) { return (p >> 24) == 255; });
+            extents_[static_cast<size_t>(y)] = {first, end, opaque};
+        }
+    }
+    [[nodiscard]] bool HasPixels() const { return !pixels_.empty(); }
+    [[nodiscard]] const uint32_t* Row(int y) const {
+        return pixels_.data() + static_cast<ptrdiff_t>(y) * width_;
+    }
+    [[nodiscard]] RowExtent Extent(int y) const { return extents_[static_cast<size_t>(y)]; }
+
   private:
+    static inline std::atomic<uint64_t> nextSerial_{1};
+
     SDL_Texture* texture_;
     int width_;
     int height_;
     const SdlRenderTarget* owner_;
     std::weak_ptr<int> alive_;
     uint64_t serial_;
+    std::vector<uint32_t> pixels_;    // empty unless the target draws the image itself
+    std::vector<RowExtent> extents_;  // per row of pixels_
+};
+
+// ---------------------------------------------------------------------------------------------
+// Straight drawing into 32-bit ARGB pixels
+
+namespace {
+
+// Blending works on the four channels of a pixel at once, each widened to 16 bits of a 64-bit
+// word, so that products of two channels cannot spill into the next one.
+constexpr uint64_t kLaneLow = 0x00FF00FF00FF00FFull;
+
+inline uint64_t Widen(uint32_t p) {
+    return (static_cast<uint64_t>(p & 0xFF00FF00u) << 24) | (p & 0x00FF00FFu);
+}
+
+inline uint32_t Narrow(uint64_t lanes) {
+    return static_cast<uint32_t>((lanes & 0x00FF00FFu) | ((lanes >> 24) & 0xFF00FF00u));
+}
+
+// Each lane (at most 255 * 255) divided by 255, rounding down, as an exact shift-and-add.
+inline uint64_t DivideLanesBy255(uint64_t lanes) {
+    return ((lanes + 0x0001000100010001ull + ((lanes >> 8) & kLaneLow)) >> 8) & kLaneLow;
+}
+
+// `colour` (alpha ignored) over `dst` with coverage `alpha`, in the renderer's integer arithmetic:
+// each channel is c * alpha / 255 + d * (255 - alpha) / 255, both divisions truncating, and the
+// alpha channel alpha + dA * (255 - alpha) / 255.
+inline uint32_t BlendOver(uint32_t colour, uint32_t dst, uint32_t alpha) {
+    const uint64_t src = DivideLanesBy255(Widen(colour | 0xFF000000u) * alpha);
+    return Narrow(src + DivideLanesBy255(Widen(dst) * (255 - alpha)));
+}
+
+// Pixels of `in` picked by `columns[from..to)` over `out[from..to)`, each with its alpha scaled
+// by `opacity`. The blend needs no special cases: an opaque pixel comes out as itself and a
+// transparent one leaves the destination as it was.
+void BlendPicked(const uint32_t* in, const int32_t* columns, ptrdiff_t from, ptrdiff_t to, uint32_t opacity,
+                 uint32_t* out) {
+    ptrdiff_t i = from;
+#if defined(__SSE2__)
+    // Four pixels at a time, two to a register with a 16-bit lane per channel. The division by
+    // 255 is the same exact shift-and-add as the one-pixel version.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i full = _mm_set1_epi16(255);
+    const __m128i opaqueAlpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i mod = _mm_set1_epi32(static_cast<int>(opacity));
+    auto divide = [&](__m128i x) {
+        return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(x, one), _mm_srli_epi16(x, 8)), 8);
+    };
+    for (; i + 4 <= to; i += 4) {
+        const __m128i src =
+            _mm_set_epi32(static_cast<int>(in[columns[i + 3]]), static_cast<int>(in[columns[i + 2]]),
+                          static_cast<int>(in[columns[i + 1]]), static_cast<int>(in[columns[i]]));
+        const __m128i dst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
+        // Each pixel's alpha times the opacity, over 255, then copied to all four of its lanes.
+        __m128i alpha = divide(_mm_mullo_epi16(_mm_srli_epi32(src, 24), mod));
+        alpha = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));
+        const __m128i alphaLow = _mm_unpacklo_epi32(alpha, alpha);
+        const __m128i alphaHigh = _mm_unpackhi_epi32(alpha, alpha);
+        const __m128i colour = _mm_or_si128(src, opaqueAlpha);  // the alpha lane yields alpha itself
+        const __m128i low = _mm_add_epi16(
+            divide(_mm_mullo_epi16(_mm_unpacklo_epi8(colour, zero), alphaLow)),
+            divide(_mm_mullo_epi16(_mm_unpacklo_epi8(dst, zero), _mm_sub_epi16(full, alphaLow))));
+        const __m128i high = _mm_add_epi16(
+            divide(_mm_mullo_epi16(_mm_unpackhi_epi8(colour, zero), alphaHigh)),
+            divide(_mm_mullo_epi16(_mm_unpackhi_epi8(dst, zero), _mm_sub_epi16(full, alphaHigh))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(low, high));
+    }
+#endif
+    for (; i < to; ++i) {
+        const uint32_t p = in[columns[i]];
+        const uint32_t a = (p >> 24) * opacity / 255;
+        if (a != 0) out[i] = BlendOver(p, out[i], a);
+    }
+}
+
+// The source pixel a stretched copy takes for destination pixel i of `count` from `size` source
+// pixels: the renderer steps through the source in 16.16 fixed point from the middle of the first
+// step. Equal sizes map one to one.
+struct Stepper {
+    uint64_t step;
+    Stepper(int size, int count) : step((static_cast<uint64_t>(size) << 16) / static_cast<uint64_t>(count)) {}
+    [[nodiscard]] int32_t At(int64_t i) const {
+        return static_cast<int32_t>((step / 2 + static_cast<uint64_t>(i) * step) >> 16);
+    }
 };
 
 }  // namespace
@@ -219,25 +344,80 @@ void SdlRenderTarget::StartFrame() {
     if ((frameNumber_ & 63) == 0) EvictOldText();
 }
 
+SdlRenderTarget::Canvas SdlRenderTarget::OpenCanvas() {
+    if (rendererPending_) {
+        SDL_RenderFlush(renderer_);
+        rendererPending_ = false;
+    }
+    // A plain surface in memory never needs locking; one that did would be unlocked the moment
+    // the call returned, so it is not drawn into at all.
+    if (direct_ == nullptr || SDL_MUSTLOCK(direct_) || direct_->pixels == nullptr) return {};
+    return {static_cast<uint32_t*>(direct_->pixels), direct_->w, direct_->h, direct_->pitch / 4};
+}
+
 void SdlRenderTarget::SetColour(ColourF colour) {
-    SDL_SetRenderDrawColor(renderer_, Channel(colour.r), Channel(colour.g), Channel(colour.b),
-                           Channel(colour.a));
+    const Uint8 r = Channel(colour.r), g = Channel(colour.g), b = Channel(colour.b), a = Channel(colour.a);
+    fillColour_ =
+        static_cast<uint32_t>(a) << 24 | static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | b;
+    if (Direct()) return;
+    SDL_SetRenderDrawColor(renderer_, r, g, b, a);
     SDL_SetRenderDrawBlendMode(renderer_, colour.a >= 1.0f ? SDL_BLENDMODE_NONE : SDL_BLENDMODE_BLEND);
+}
+
+void SdlRenderTarget::FillBlock(const Canvas& canvas, int left, int top, int right, int bottom) const {
+    left = std::max(left, 0);
+    top = std::max(top, 0);
+    right = std::min(right, canvas.width);
+    bottom = std::min(bottom, canvas.height);
+    if (right <= left || bottom <= top) return;
+    uint32_t* row = canvas.pixels + static_cast<ptrdiff_t>(top) * canvas.stride + left;
+    const ptrdiff_t n = right - left;
+    const uint32_t a = fillColour_ >> 24;
+    if (a == 255 && n == 1) {  // the columns of a waveform
+        for (int y = top; y < bottom; ++y, row += canvas.stride) *row = fillColour_;
+        return;
+    }
+    if (a == 255) {
+        for (int y = top; y < bottom; ++y, row += canvas.stride) std::fill(row, row + n, fillColour_);
+        return;
+    }
+    // The colour's share is the same for every pixel; only the destination's is worked out each time.
+    const uint64_t src = DivideLanesBy255(Widen(fillColour_ | 0xFF000000u) * a);
+    const uint32_t inv = 255 - a;
+    for (int y = top; y < bottom; ++y, row += canvas.stride) {
+        for (ptrdiff_t x = 0; x < n; ++x) row[x] = Narrow(src + DivideLanesBy255(Widen(row[x]) * inv));
+    }
 }
 
 void SdlRenderTarget::FillPixels(float left, float top, float right, float bottom) {
     const PixelSpan x = Span(left, right);
     const PixelSpan y = Span(top, bottom);
     if (x.end <= x.first || y.end <= y.first) return;
+    if (Direct()) {
+        FillBlock(OpenCanvas(), x.first, y.first, x.end, y.end);
+        return;
+    }
     const SDL_Rect rect{x.first, y.first, x.end - x.first, y.end - y.first};
     SDL_RenderFillRect(renderer_, &rect);
+    rendererPending_ = true;
 }
 
 void SdlRenderTarget::Clear(ColourF colour) {
     if (renderer_ == nullptr) return;
+    if (Direct()) {
+        SetColour(colour);
+        const Canvas canvas = OpenCanvas();
+        // Every pixel takes the colour, its alpha included: a clear does not blend.
+        for (int row = 0; row < canvas.height; ++row) {
+            uint32_t* p = canvas.pixels + static_cast<ptrdiff_t>(row) * canvas.stride;
+            std::fill(p, p + canvas.width, fillColour_);
+        }
+        return;
+    }
     SDL_SetRenderDrawColor(renderer_, Channel(colour.r), Channel(colour.g), Channel(colour.b),
                            Channel(colour.a));
     SDL_RenderClear(renderer_);
+    rendererPending_ = true;
 }
 
 void SdlRenderTarget::FillRect(const RectF& r, ColourF colour) {
@@ -286,9 +466,15 @@ void SdlRenderTarget::DrawLine(float x0, float y0, float x1, float y1, ColourF c
         const PixelSpan cols = Span(from, to);
         if (cols.end > cols.first) spanBuffer_.push_back({cols.first, row, cols.end - cols.first, 1});
     }
-    if (!spanBuffer_.empty()) {
-        SDL_RenderFillRects(renderer_, spanBuffer_.data(), static_cast<int>(spanBuffer_.size()));
+    if (spanBuffer_.empty()) return;
+    if (Direct()) {
+        const Canvas canvas = OpenCanvas();
+        for (const SDL_Rect& span : spanBuffer_)
+            FillBlock(canvas, span.x, span.y, span.x + span.w, span.y + 1);
+        return;
     }
+    SDL_RenderFillRects(renderer_, spanBuffer_.data(), static_cast<int>(spanBuffer_.size()));
+    rendererPending_ = true;
 }
 
 void SdlRenderTarget::DrawRect(const RectF& r, ColourF colour, float width) {
@@ -311,6 +497,7 @@ void SdlRenderTarget::DrawImage(const Image& image, const RectF& dest, const Rec
     const auto* sdlImage = dynamic_cast<const SdlImage*>(&image);
     SDL_Texture* texture = sdlImage != nullptr ? sdlImage->TextureFor(this) : nullptr;
     if (texture == nullptr) return;
+    const bool direct = Direct() && sdlImage->HasPixels();
 
     float sl = source.left, st = source.top, sr = source.right, sb = source.bottom;
     float dl = dest.left, dt = dest.top, dr = dest.right, db = dest.bottom;
@@ -347,7 +534,8 @@ void SdlRenderTarget::DrawImage(const Image& image, const RectF& dest, const Rec
     float cutsX[4], cutsY[4];
     const int piecesX = Cuts(sl, sr, cutsX);
     const int piecesY = Cuts(st, sb, cutsY);
-    SDL_SetTextureAlphaMod(texture, Channel(opacity));
+    const Uint8 alpha = Channel(opacity);
+    if (!direct) SDL_SetTextureAlphaMod(texture, alpha);
     for (int py = 0; py < piecesY; ++py) {
         const PixelSpan rows = Span(dt + (cutsY[py] - st) * scaleY, dt + (cutsY[py + 1] - st) * scaleY);
         if (rows.end <= rows.first) continue;
@@ -360,7 +548,52 @@ void SdlRenderTarget::DrawImage(const Image& image, const RectF& dest, const Rec
             const int srcRight = static_cast<int>(std::ceil(cutsX[px + 1]));
             const SDL_Rect src{srcLeft, srcTop, srcRight - srcLeft, srcBottom - srcTop};
             const SDL_Rect out{cols.first, rows.first, cols.end - cols.first, rows.end - rows.first};
-            SDL_RenderCopy(renderer_, texture, &src, &out);
+            if (direct) {
+                CopyPiece(*sdlImage, src, out, alpha);
+            } else {
+                SDL_RenderCopy(renderer_, texture, &src, &out);
+                rendererPending_ = true;
+            }
+        }
+    }
+}
+
+void SdlRenderTarget::CopyPiece(const SdlImage& image, const SDL_Rect& src, const SDL_Rect& out,
+                                uint8_t alpha) {
+    // The source lies inside the image (the caller cut it to the image's whole pixels); the
+    // destination may reach past the surface and is stepped through as a whole, then clipped, so
+    // that a partly visible piece shows the same pixels where it is visible as a whole one.
+    if (alpha == 0 || src.w <= 0 || src.h <= 0 || out.w <= 0 || out.h <= 0 || src.x < 0 || src.y < 0 ||
+        src.x + src.w > image.Width() || src.y + src.h > image.Height()) {
+        return;
+    }
+    const Canvas canvas = OpenCanvas();
+    const int x0 = std::max(out.x, 0), x1 = std::min(out.x + out.w, canvas.width);
+    const int y0 = std::max(out.y, 0), y1 = std::min(out.y + out.h, canvas.height);
+    if (x1 <= x0 || y1 <= y0) return;
+
+    const Stepper across(src.w, out.w);
+    const Stepper down(src.h, out.h);
+    sourceColumns_.resize(static_cast<size_t>(x1 - x0));
+    for (int x = x0; x < x1; ++x) sourceColumns_[static_cast<size_t>(x - x0)] = src.x + across.At(x - out.x);
+    const int32_t* columns = sourceColumns_.data();
+    const auto count = static_cast<ptrdiff_t>(sourceColumns_.size());
+
+    for (int y = y0; y < y1; ++y) {
+        const int sy = src.y + down.At(y - out.y);
+        // Only the destination columns that take a pixel from the row's visible part are visited.
+        const SdlImage::RowExtent extent = image.Extent(sy);
+        const int32_t first = std::max(extent.first, src.x);
+        const int32_t end = std::min(extent.end, src.x + src.w);
+        if (end <= first) continue;
+        const ptrdiff_t from = std::lower_bound(columns, columns + count, first) - columns;
+        const ptrdiff_t to = std::lower_bound(columns + from, columns + count, end) - columns;
+        const uint32_t* in = image.Row(sy);
+        uint32_t* outRow = canvas.pixels + static_cast<ptrdiff_t>(y) * canvas.stride + x0;
+        if (alpha == 255 && extent.opaque) {
+            for (ptrdiff_t i = from; i < to; ++i) outRow[i] = in[columns[i]];
+        } else {
+            BlendPicked(in, columns, from, to, alpha, outRow);
         }
     }
 }
@@ -371,16 +604,33 @@ std::unique_ptr<Image> SdlRenderTarget::DecodePng(const uint8_t* data, size_t si
     }
     SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
     if (rw == nullptr) return nullptr;
-    SDL_Surface* surface = IMG_isPNG(rw) ? IMG_LoadPNG_RW(rw) : nullptr;
+    SDL_Surface* loaded = IMG_isPNG(rw) ? IMG_LoadPNG_RW(rw) : nullptr;
     SDL_RWclose(rw);
+    if (loaded == nullptr) return nullptr;
+    // Whatever the file's layout, the image is kept as 32-bit ARGB, and the texture is made from
+    // the same pixels, so that both ways of drawing it start from equal pixels.
+    SDL_Surface* surface = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_ARGB8888, 0);
+    SDL_FreeSurface(loaded);
     if (surface == nullptr) return nullptr;
     SDL_Texture* texture = SDL_CreateTextureFromSurface(renderer_, surface);
     const int w = surface->w, h = surface->h;
+    std::vector<uint32_t> pixels;
+    if (texture != nullptr && direct_ != nullptr && !SDL_MUSTLOCK(surface)) {
+        pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+        for (int y = 0; y < h; ++y) {
+            std::memcpy(
+                pixels.data() + static_cast<ptrdiff_t>(y) * w,
+                static_cast<const uint8_t*>(surface->pixels) + static_cast<ptrdiff_t>(y) * surface->pitch,
+                static_cast<size_t>(w) * 4);
+        }
+    }
     SDL_FreeSurface(surface);
     if (texture == nullptr) return nullptr;
     SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
     SDL_SetTextureScaleMode(texture, SDL_ScaleModeNearest);
-    return std::make_unique<SdlImage>(texture, w, h, this, alive_);
+    auto image = std::make_unique<SdlImage>(texture, w, h, this, alive_);
+    if (!pixels.empty()) image->KeepPixels(std::move(pixels));
+    return image;
 }
 
 // --- Text ---
@@ -585,6 +835,7 @@ void SdlRenderTarget::DrawText(const std::string& text, const TextFormat& format
             SDL_SetTextureColorMod(line.texture, Channel(colour.r), Channel(colour.g), Channel(colour.b));
             SDL_SetTextureAlphaMod(line.texture, Channel(colour.a));
             SDL_RenderCopy(renderer_, line.texture, nullptr, &out);
+            rendererPending_ = true;
         }
         y += static_cast<float>(entry->lineSkip);
     }
@@ -843,6 +1094,7 @@ std::unique_ptr<OffscreenRenderTarget> OffscreenRenderTarget::Create(int width, 
     SDL_Renderer* renderer = SDL_CreateSoftwareRenderer(target->surface_);
     if (renderer == nullptr) return fail("cannot create the software renderer");
     if (!target->Attach(renderer)) return fail("cannot start the font engine");
+    target->DrawStraightInto(target->surface_);
     return target;
 }
 

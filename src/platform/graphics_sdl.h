@@ -16,6 +16,13 @@
 // Lines are the font's line skip apart; a block of n lines is (n - 1) line skips plus one font
 // height tall, and each line starts on a whole pixel. Rendered lines are cached per target, so a
 // frame of unchanged labels costs one lookup and one copy per line.
+//
+// The off-screen target fills shapes and draws images straight into its surface's pixels rather
+// than through SDL's software renderer, whose general-purpose scaled blitter costs several
+// nanoseconds a pixel. The results are the renderer's: the same pixels are covered, a scaled image
+// takes the same source pixel for each destination pixel, and blending uses the same arithmetic
+// (the renderer's own unscaled blitters round a level or two differently in places). Text still
+// goes through the renderer.
 #pragma once
 
 #include <SDL_rect.h>
@@ -38,6 +45,8 @@ union SDL_Event;
 typedef struct _TTF_Font TTF_Font;
 
 namespace platform {
+
+class SdlImage;  // the images the targets decode
 
 // The font files the text of every target uses. Looked up once per process.
 struct FontFiles {
@@ -90,6 +99,11 @@ class SdlRenderTarget : public RenderTarget {
     // off-screen target always draws into its surface.
     virtual void SelectScene(bool /*scene*/) {}
     void StartFrame();  // housekeeping shared by both BeginDraw implementations
+    // Makes shapes and images draw straight into this 32-bit ARGB surface, which must be the
+    // renderer's own target and outlive it. Images decoded from then on keep a copy of their pixels.
+    void DrawStraightInto(SDL_Surface* surface) { direct_ = surface; }
+    // Shapes and images go through the renderer even when a surface is set (for comparisons).
+    void UseRenderer(bool always) { rendererOnly_ = always; }
 
     SDL_Renderer* renderer_ = nullptr;
 
@@ -112,8 +126,22 @@ class SdlRenderTarget : public RenderTarget {
         TTF_Font* font;  // null when the face could not be opened; not retried
     };
 
+    // The pixels drawn straight into, with the renderer's queued drawing carried out first so
+    // that the two kinds of drawing land in the order they were asked for.
+    struct Canvas {
+        uint32_t* pixels = nullptr;
+        int width = 0;
+        int height = 0;
+        ptrdiff_t stride = 0;  // pixels from one row to the next
+    };
+    [[nodiscard]] bool Direct() const { return direct_ != nullptr && !rendererOnly_; }
+    Canvas OpenCanvas();
     void SetColour(ColourF colour);
     void FillPixels(float left, float top, float right, float bottom);  // by the pixel-centre rule
+    // The pixels [left, right) x [top, bottom), clipped to the canvas, in SetColour's colour.
+    void FillBlock(const Canvas& canvas, int left, int top, int right, int bottom) const;
+    // One piece of an image: the whole source pixels `src` stretched over `out`.
+    void CopyPiece(const SdlImage& image, const SDL_Rect& src, const SDL_Rect& out, uint8_t alpha);
     TTF_Font* Font(const TextFormat& format);
     const TextEntry* LayOut(const std::string& text, const TextFormat& format, const RectF& r,
                             TTF_Font* font);
@@ -129,6 +157,12 @@ class SdlRenderTarget : public RenderTarget {
     std::vector<SDL_Rect> spanBuffer_;  // rows of a slanted line, kept to reuse its memory
     std::string keyBuffer_;             // reused for every lookup so that a cached label allocates nothing
     uint64_t frameNumber_ = 0;
+
+    SDL_Surface* direct_ = nullptr;  // drawn into straight; null when everything goes through the renderer
+    bool rendererOnly_ = false;
+    bool rendererPending_ = false;        // the renderer has queued drawing not yet carried out
+    uint32_t fillColour_ = 0;             // the colour of SetColour as 0xAARRGGBB
+    std::vector<int32_t> sourceColumns_;  // per destination column of an image piece; kept to reuse
 };
 
 // The window's target: the scene is drawn at the design size fixed at creation and stretched over
@@ -217,6 +251,10 @@ class OffscreenRenderTarget final : public SdlRenderTarget {
 
     // One pixel of the frame as 0xAARRGGBB; 0 outside the target.
     [[nodiscard]] uint32_t PixelAt(int x, int y);
+
+    // Shapes and images are drawn straight into the surface (true, the default) or through SDL's
+    // software renderer (false). For comparing the two and measuring the difference.
+    void SetDirectDrawing(bool on) { UseRenderer(!on); }
 
   private:
     OffscreenRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}

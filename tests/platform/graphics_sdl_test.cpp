@@ -238,6 +238,127 @@ TEST(OffscreenTarget, ImageOpacityAndForeignImages) {
     image.reset();
 }
 
+// The off-screen target draws shapes and images into its pixels itself; SDL's renderer, which it
+// used to go through, is the reference. Both draw the same randomised calls: image pieces with
+// fractional edges, partly off the target, scaled up and down and one to one, at many opacities,
+// over translucent fills and slanted lines. Every pixel must take the same source pixel and the
+// same colour; only SDL's one-to-one blitters round a blend a level or two differently (scaled
+// pieces inside the target come out identical).
+struct ScenePair {
+    std::unique_ptr<OffscreenRenderTarget> direct = MakeTarget(97, 61);
+    std::unique_ptr<OffscreenRenderTarget> reference = MakeTarget(97, 61);
+    std::unique_ptr<Image> directImage, referenceImage;
+
+    explicit ScenePair(const std::vector<uint8_t>& png) {
+        reference->SetDirectDrawing(false);
+        directImage = direct->DecodePng(png.data(), png.size());
+        referenceImage = reference->DecodePng(png.data(), png.size());
+    }
+    template <typename Draw>
+    void Both(Draw draw) {
+        draw(static_cast<RenderTarget&>(*direct), *directImage);
+        draw(static_cast<RenderTarget&>(*reference), *referenceImage);
+    }
+    // The largest difference of any colour channel of any pixel, and where it is. Alpha is left
+    // out: SDL's one-to-one blitters let an opaque frame's alpha sink a little with each blend,
+    // which the straight drawing does not (an opaque frame stays opaque).
+    int LargestDifference(std::string* where) {
+        const std::vector<uint32_t> a = direct->ReadPixels(), b = reference->ReadPixels();
+        int worst = 0;
+        for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+            if ((a[i] >> 24) != 0xFF) {
+                *where = "a pixel of the opaque frame turned translucent";
+                return 256;
+            }
+            for (int shift = 0; shift < 24; shift += 8) {
+                const int d = std::abs(static_cast<int>((a[i] >> shift) & 0xFF) -
+                                       static_cast<int>((b[i] >> shift) & 0xFF));
+                if (d > worst) {
+                    worst = d;
+                    char text[96];
+                    std::snprintf(text, sizeof text, "(%zu, %zu): %08x against %08x", i % 97, i / 97, a[i],
+                                  b[i]);
+                    *where = text;
+                }
+            }
+        }
+        return a.size() == b.size() && !a.empty() ? worst : 256;
+    }
+};
+
+// Noise with runs of transparent and of opaque pixels, as artwork has around and inside a shape.
+uint32_t NoisePixel(int x, int y) {
+    uint32_t h = static_cast<uint32_t>(x) * 0x9E3779B1u ^ static_cast<uint32_t>(y) * 0x85EBCA77u;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    const uint32_t colour = h & 0x00FFFFFFu;
+    if (x < 3 || (x + y) % 11 == 0) return colour;  // fully transparent, colour left in
+    if (y % 3 == 0) return 0xFF000000u | colour;    // opaque
+    return (h >> 24) << 24 | colour;
+}
+
+TEST(OffscreenTarget, StraightDrawingMatchesTheRenderer) {
+    const std::vector<uint8_t> png = MakePng(23, 17, NoisePixel);
+    ScenePair pair(png);
+    ASSERT_NE(pair.direct, nullptr);
+    ASSERT_NE(pair.reference, nullptr);
+    ASSERT_NE(pair.directImage, nullptr);
+    ASSERT_NE(pair.referenceImage, nullptr);
+
+    uint32_t seed = 12345;
+    auto next = [&seed](float lo, float hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+    };
+    // Edges on whole pixels, on halves, or anywhere.
+    auto edge = [&](float lo, float hi) {
+        const float v = next(lo, hi);
+        const float kind = next(0, 3);
+        return kind < 1 ? std::round(v) : kind < 2 ? std::round(v * 2) / 2 : v;
+    };
+
+    for (int round = 0; round < 40; ++round) {
+        pair.Both([](RenderTarget& t, Image&) {
+            t.BeginDraw();
+            t.Clear({0.2f, 0.3f, 0.4f, 1});
+        });
+        for (int call = 0; call < 12; ++call) {
+            const float kind = next(0, 10);
+            if (kind < 1.5f) {
+                const RectF r{edge(-10, 90), edge(-10, 55), 0, 0};
+                const RectF box{r.left, r.top, r.left + edge(0, 40), r.top + edge(0, 30)};
+                const ColourF c{next(0, 1), next(0, 1), next(0, 1), next(0, 1.3f)};
+                pair.Both([&](RenderTarget& t, Image&) { t.FillRect(box, c); });
+            } else if (kind < 2.5f) {
+                const float x0 = next(-5, 100), y0 = next(-5, 65), x1 = next(-5, 100), y1 = next(-5, 65);
+                const ColourF c{next(0, 1), next(0, 1), next(0, 1), next(0.2f, 1)};
+                const float w = next(0.5f, 4);
+                pair.Both([&](RenderTarget& t, Image&) { t.DrawLine(x0, y0, x1, y1, c, w); });
+            } else {
+                RectF source{edge(-3, 22), edge(-3, 16), 0, 0};
+                source.right = source.left + edge(0.25f, 14);
+                source.bottom = source.top + edge(0.25f, 12);
+                RectF dest{edge(-30, 95), edge(-30, 60), 0, 0};
+                if (kind < 4) {  // one to one
+                    dest.right = dest.left + (source.right - source.left);
+                    dest.bottom = dest.top + (source.bottom - source.top);
+                } else {
+                    dest.right = dest.left + edge(0.5f, 70);
+                    dest.bottom = dest.top + edge(0.5f, 50);
+                }
+                const float opacity = next(0, 3) < 1 ? 1.0f : next(0, 1);
+                pair.Both([&](RenderTarget& t, Image& image) { t.DrawImage(image, dest, source, opacity); });
+            }
+        }
+        pair.Both([](RenderTarget& t, Image&) { t.EndDraw(); });
+        std::string where;
+        const int worst = pair.LargestDifference(&where);
+        // A level or two per blend, and blends stack; a wrong source pixel differs by far more.
+        ASSERT_LE(worst, 4) << "round " << round << ", at " << where;
+    }
+}
+
 // The box around every pixel that is not the background; empty (right < left) when none.
 struct Extent {
     int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
