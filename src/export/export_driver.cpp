@@ -11,6 +11,7 @@
 #include "export/export_dialog.h"
 #include "export/export_format.h"
 #include "export/transcoder.h"
+#include "midi/midi_reader.h"
 #include "platform/dialogs.h"
 #include "resources/strings.h"
 #include "ui/control_panel.h"
@@ -37,18 +38,7 @@ void ShowExportFailure(SessionState& state, const std::string& text) {
 // Why there is nothing to export, by the status of the last MIDI load.
 int NoSongText(const SessionState& state) {
     if (!state.song) return res::IdsNoMidiFileLoaded;
-    switch (state.song->status) {
-        case MidiInvalidFile:
-            return res::IdsInvalidMidiFile;
-        case MidiTooManyTracks:
-            return res::IdsTooManyTracks;
-        case MidiOutOfMemory:
-            return res::IdsOutOfMemory;
-        case MidiReadError:
-            return res::IdsErrorReadingFile;
-        default:
-            return res::IdsError;
-    }
+    return MidiStatusStringId(state.song->status);
 }
 
 void ShowExportProgressBar(ControlPanel* panel, bool shown) {

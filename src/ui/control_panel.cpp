@@ -118,29 +118,27 @@ void ControlPanel::Frame() {
     const bool canStart = enabled && state.command == CmdNone;
     link.Update(left, right, top, mousePoint, mouseDown);
 
-    if (soundFontButton.Update(left, right, top, mousePoint, mouseDown) && canStart) {
+    // A large button's click: a song that plays stops at once; the action runs once the button
+    // has been up for two frames.
+    auto start = [&](int32_t newAction, int32_t kind) {
         if (state.playState == Playing) state.command = CmdStop;
         enabled = false;
-        fileKind = FileSoundFont;
-        action = ActionLoadFile;
+        fileKind = kind;
+        action = newAction;
         idleFrames = 0;
+    };
+    if (soundFontButton.Update(left, right, top, mousePoint, mouseDown) && canStart) {
+        start(ActionLoadFile, FileSoundFont);
     }
     if (midiButton.Update(left, right, top, mousePoint, mouseDown) && canStart) {
         if (!state.soundFontLoaded) {
             ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsError);
         } else {
-            if (state.playState == Playing) state.command = CmdStop;
-            enabled = false;
-            fileKind = FileMidi;
-            action = ActionLoadFile;
-            idleFrames = 0;
+            start(ActionLoadFile, FileMidi);
         }
     }
     if (exportButton.Update(left, right, top, mousePoint, mouseDown) && canStart) {
-        if (state.playState == Playing) state.command = CmdStop;
-        enabled = false;
-        action = ActionExport;
-        idleFrames = 0;
+        start(ActionExport, fileKind);
     }
 
     if (action == ActionRendering && synth != nullptr) synth->RenderStep(*this);
