@@ -307,6 +307,87 @@ struct Stepper {
     }
 };
 
+// --- Owed runs of flat colour, per row ---
+
+// Fills at most this wide are written at once rather than owed.
+constexpr ptrdiff_t kNarrowFill = 2;
+
+// The runs [i, j) replaced by with[0, k).
+void ReplaceRuns(std::vector<OwedRun>& runs, size_t i, size_t j, const OwedRun* with, size_t k) {
+    const size_t m = j - i;
+    const auto at = runs.begin() + static_cast<ptrdiff_t>(i);
+    if (k <= m) {
+        std::copy(with, with + k, at);
+        runs.erase(at + static_cast<ptrdiff_t>(k), at + static_cast<ptrdiff_t>(m));
+    } else {
+        std::copy(with, with + m, at);
+        runs.insert(at + static_cast<ptrdiff_t>(m), with + m, with + k);
+    }
+}
+
+// The runs that overlap [left, right): [*i, *j).
+void Overlapping(const std::vector<OwedRun>& runs, int32_t left, int32_t right, size_t* i, size_t* j) {
+    // Runs are sorted and disjoint, so their ends ascend too.
+    *i = static_cast<size_t>(std::upper_bound(runs.begin(), runs.end(), left,
+                                              [](int32_t x, const OwedRun& r) { return x < r.end; }) -
+                             runs.begin());
+    *j = *i;
+    while (*j < runs.size() && runs[*j].first < right) ++*j;
+}
+
+// Owes [left, right) the colour in place of whatever was owed there, joined to neighbours of the
+// same colour (the columns of a waveform arrive one pixel at a time).
+void OweRun(std::vector<OwedRun>& runs, int32_t left, int32_t right, uint32_t colour) {
+    size_t i = 0, j = 0;
+    Overlapping(runs, left, right, &i, &j);
+    size_t from = i, to = j;
+    OwedRun mid{left, right, colour};
+    OwedRun with[3];
+    size_t k = 0;
+    if (i < j && runs[i].first < left) {
+        if (runs[i].colour == colour) {
+            mid.first = runs[i].first;
+        } else {
+            with[k++] = {runs[i].first, left, runs[i].colour};
+        }
+    } else if (i > 0 && runs[i - 1].end == left && runs[i - 1].colour == colour) {
+        from = i - 1;
+        mid.first = runs[i - 1].first;
+    }
+    OwedRun tail{0, 0, 0};
+    if (i < j && runs[j - 1].end > right) {
+        if (runs[j - 1].colour == colour) {
+            mid.end = runs[j - 1].end;
+        } else {
+            tail = {right, runs[j - 1].end, runs[j - 1].colour};
+        }
+    } else if (j < runs.size() && runs[j].first == right && runs[j].colour == colour) {
+        to = j + 1;
+        mid.end = runs[j].end;
+    }
+    with[k++] = mid;
+    if (tail.end > tail.first) with[k++] = tail;
+    ReplaceRuns(runs, from, to, with, k);
+}
+
+// Forgets what was owed in [left, right), writing it into `row` first when `row` is not null.
+void TakeRuns(std::vector<OwedRun>& runs, int32_t left, int32_t right, uint32_t* row) {
+    size_t i = 0, j = 0;
+    Overlapping(runs, left, right, &i, &j);
+    if (i == j) return;
+    if (row != nullptr) {
+        for (size_t n = i; n < j; ++n) {
+            const int32_t a = std::max(runs[n].first, left), b = std::min(runs[n].end, right);
+            std::fill(row + a, row + b, runs[n].colour);
+        }
+    }
+    OwedRun with[2];
+    size_t k = 0;
+    if (runs[i].first < left) with[k++] = {runs[i].first, left, runs[i].colour};
+    if (runs[j - 1].end > right) with[k++] = {right, runs[j - 1].end, runs[j - 1].colour};
+    ReplaceRuns(runs, i, j, with, k);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -364,7 +445,7 @@ void SdlRenderTarget::SetColour(ColourF colour) {
     SDL_SetRenderDrawBlendMode(renderer_, colour.a >= 1.0f ? SDL_BLENDMODE_NONE : SDL_BLENDMODE_BLEND);
 }
 
-void SdlRenderTarget::FillBlock(const Canvas& canvas, int left, int top, int right, int bottom) const {
+void SdlRenderTarget::FillBlock(const Canvas& canvas, int left, int top, int right, int bottom) {
     left = std::max(left, 0);
     top = std::max(top, 0);
     right = std::min(right, canvas.width);
@@ -373,6 +454,21 @@ void SdlRenderTarget::FillBlock(const Canvas& canvas, int left, int top, int rig
     uint32_t* row = canvas.pixels + static_cast<ptrdiff_t>(top) * canvas.stride + left;
     const ptrdiff_t n = right - left;
     const uint32_t a = fillColour_ >> 24;
+    if (n <= kNarrowFill) {
+        // Thin columns (a waveform, upright lines) and the short rows of a slanted line would cost
+        // more to keep track of than to write: what is owed in their rows is written out whole,
+        // so that the columns drawn next to them find nothing owed and go straight in.
+        for (int y = top; y < bottom; ++y) {
+            if (Owes(y)) SettleSpan(canvas, y, 0, canvas.width);
+        }
+    } else if (a == 255 && Deferring()) {
+        if (owed_.size() < static_cast<size_t>(canvas.height))
+            owed_.resize(static_cast<size_t>(canvas.height));
+        for (int y = top; y < bottom; ++y) OweRun(owed_[static_cast<size_t>(y)], left, right, fillColour_);
+        NoteOwed(top);
+        NoteOwed(bottom - 1);
+        return;
+    }
     if (a == 255 && n == 1) {  // the columns of a waveform
         for (int y = top; y < bottom; ++y, row += canvas.stride) *row = fillColour_;
         return;
@@ -384,9 +480,73 @@ void SdlRenderTarget::FillBlock(const Canvas& canvas, int left, int top, int rig
     // The colour's share is the same for every pixel; only the destination's is worked out each time.
     const uint64_t src = DivideLanesBy255(Widen(fillColour_ | 0xFF000000u) * a);
     const uint32_t inv = 255 - a;
+    auto blend = [&](uint32_t d) { return Narrow(src + DivideLanesBy255(Widen(d) * inv)); };
     for (int y = top; y < bottom; ++y, row += canvas.stride) {
-        for (ptrdiff_t x = 0; x < n; ++x) row[x] = Narrow(src + DivideLanesBy255(Widen(row[x]) * inv));
+        if (!Owes(y)) {
+            for (ptrdiff_t x = 0; x < n; ++x) row[x] = blend(row[x]);
+            continue;
+        }
+        // Over an owed run the result is flat too: the run only changes colour. The pixels
+        // between runs are blended where they are.
+        std::vector<OwedRun>& runs = owed_[static_cast<size_t>(y)];
+        uint32_t* line = row - left;
+        size_t i = 0, j = 0;
+        Overlapping(runs, left, right, &i, &j);
+        runScratch_.clear();
+        if (i < j && runs[i].first < left) runScratch_.push_back({runs[i].first, left, runs[i].colour});
+        int32_t x = left;
+        for (size_t k = i; k < j; ++k) {
+            const int32_t from = std::max(runs[k].first, left), to = std::min(runs[k].end, right);
+            for (; x < from; ++x) line[x] = blend(line[x]);
+            runScratch_.push_back({from, to, blend(runs[k].colour)});
+            x = to;
+        }
+        for (; x < right; ++x) line[x] = blend(line[x]);
+        if (i < j && runs[j - 1].end > right)
+            runScratch_.push_back({right, runs[j - 1].end, runs[j - 1].colour});
+        ReplaceRuns(runs, i, j, runScratch_.data(), runScratch_.size());
     }
+}
+
+void SdlRenderTarget::SettleSpan(const Canvas& canvas, int y, int left, int right) {
+    if (!Owes(y)) return;
+    uint32_t* row =
+        canvas.pixels != nullptr ? canvas.pixels + static_cast<ptrdiff_t>(y) * canvas.stride : nullptr;
+    TakeRuns(owed_[static_cast<size_t>(y)], left, right, row);
+}
+
+void SdlRenderTarget::SettleBox(const Canvas& canvas, int left, int top, int right, int bottom) {
+    left = std::max(left, 0);
+    right = std::min(right, canvas.width);
+    top = std::max(top, owedTop_);
+    bottom = std::min({bottom, owedBottom_, canvas.height});
+    if (right <= left) return;
+    for (int y = top; y < bottom; ++y) SettleSpan(canvas, y, left, right);
+}
+
+void SdlRenderTarget::SettleFills() {
+    if (owedBottom_ <= owedTop_) return;
+    const Canvas canvas = OpenCanvas();
+    for (int y = owedTop_; y < owedBottom_; ++y) {
+        std::vector<OwedRun>& runs = owed_[static_cast<size_t>(y)];
+        if (canvas.pixels != nullptr && y < canvas.height) {
+            uint32_t* row = canvas.pixels + static_cast<ptrdiff_t>(y) * canvas.stride;
+            for (const OwedRun& r : runs) std::fill(row + r.first, row + r.end, r.colour);
+        }
+        runs.clear();
+    }
+    owedTop_ = INT32_MAX;
+    owedBottom_ = 0;
+}
+
+void SdlRenderTarget::UseRenderer(bool always) {
+    SettleFills();
+    rendererOnly_ = always;
+}
+
+void SdlRenderTarget::DeferFills(bool on) {
+    SettleFills();
+    deferFills_ = on;
 }
 
 void SdlRenderTarget::FillPixels(float left, float top, float right, float bottom) {
@@ -408,6 +568,18 @@ void SdlRenderTarget::Clear(ColourF colour) {
         SetColour(colour);
         const Canvas canvas = OpenCanvas();
         // Every pixel takes the colour, its alpha included: a clear does not blend.
+        if (Deferring() && canvas.pixels != nullptr) {
+            if (owed_.size() < static_cast<size_t>(canvas.height))
+                owed_.resize(static_cast<size_t>(canvas.height));
+            for (int row = 0; row < canvas.height; ++row) {
+                std::vector<OwedRun>& runs = owed_[static_cast<size_t>(row)];
+                runs.clear();
+                runs.push_back({0, canvas.width, fillColour_});
+            }
+            owedTop_ = 0;
+            owedBottom_ = canvas.height;
+            return;
+        }
         for (int row = 0; row < canvas.height; ++row) {
             uint32_t* p = canvas.pixels + static_cast<ptrdiff_t>(row) * canvas.stride;
             std::fill(p, p + canvas.width, fillColour_);
@@ -590,6 +762,12 @@ void SdlRenderTarget::CopyPiece(const SdlImage& image, const SDL_Rect& src, cons
         const ptrdiff_t to = std::lower_bound(columns + from, columns + count, end) - columns;
         const uint32_t* in = image.Row(sy);
         uint32_t* outRow = canvas.pixels + static_cast<ptrdiff_t>(y) * canvas.stride + x0;
+        if (Owes(y)) {
+            // An opaque row covers what was owed under it; a blended one needs it written first.
+            const bool covers = alpha == 255 && extent.opaque;
+            TakeRuns(owed_[static_cast<size_t>(y)], static_cast<int32_t>(x0 + from),
+                     static_cast<int32_t>(x0 + to), covers ? nullptr : outRow - x0);
+        }
         if (alpha == 255 && extent.opaque) {
             for (ptrdiff_t i = from; i < to; ++i) outRow[i] = in[columns[i]];
         } else {
@@ -832,6 +1010,11 @@ void SdlRenderTarget::DrawText(const std::string& text, const TextFormat& format
             if (!std::isfinite(x)) break;
             // Each line starts on the whole pixel nearest to its exact place (halves round down).
             const SDL_Rect out{PixelEdge(x), PixelEdge(y), line.width, line.height};
+            // Fills owed under the line are written first, or they would land on top of it. The
+            // renderer's queue goes first so that nothing older lands on them either.
+            if (owedBottom_ > owedTop_ && out.y < owedBottom_ && out.y + out.h > owedTop_) {
+                SettleBox(OpenCanvas(), out.x, out.y, out.x + out.w, out.y + out.h);
+            }
             SDL_SetTextureColorMod(line.texture, Channel(colour.r), Channel(colour.g), Channel(colour.b));
             SDL_SetTextureAlphaMod(line.texture, Channel(colour.a));
             SDL_RenderCopy(renderer_, line.texture, nullptr, &out);
@@ -876,6 +1059,7 @@ std::vector<std::string> SdlRenderTarget::TextLines(const std::string& text, con
 std::vector<uint32_t> SdlRenderTarget::ReadPixels() {
     std::vector<uint32_t> pixels;
     if (renderer_ == nullptr) return pixels;
+    SettleFills();
     pixels.resize(static_cast<size_t>(width_) * static_cast<size_t>(height_));
     SelectScene(true);
     const int result =
@@ -1110,11 +1294,13 @@ void OffscreenRenderTarget::BeginDraw() {
 
 void OffscreenRenderTarget::EndDraw() {
     SDL_RenderFlush(renderer_);
+    SettleFills();
 }
 
 uint32_t OffscreenRenderTarget::PixelAt(int x, int y) {
     if (surface_ == nullptr || x < 0 || y < 0 || x >= Width() || y >= Height()) return 0;
     SDL_RenderFlush(renderer_);
+    SettleFills();
     if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return 0;
     const auto* row =
         static_cast<const uint8_t*>(surface_->pixels) + static_cast<ptrdiff_t>(y) * surface_->pitch;

@@ -23,10 +23,17 @@
 // takes the same source pixel for each destination pixel, and blending uses the same arithmetic
 // (the renderer's own unscaled blitters round a level or two differently in places). Text still
 // goes through the renderer.
+//
+// Opaque fills and the clear are not written at once: each row keeps the spans of flat colour
+// still owed to it, and a later opaque fill or opaque image row simply replaces what it covers,
+// while a translucent fill over a flat span only changes the span's colour. The pixels of a span
+// are written when something that needs them (a blended image, text, the end of the frame, a
+// read-back) reaches them, so a pixel painted over several times in a frame is written once.
 #pragma once
 
 #include <SDL_rect.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -47,6 +54,13 @@ typedef struct _TTF_Font TTF_Font;
 namespace platform {
 
 class SdlImage;  // the images the targets decode
+
+// A span of flat colour owed to one row of an off-screen frame: the pixels [first, end) are to be
+// `colour` (0xAARRGGBB) but have not been written yet.
+struct OwedRun {
+    int32_t first, end;
+    uint32_t colour;
+};
 
 // The font files the text of every target uses. Looked up once per process.
 struct FontFiles {
@@ -103,7 +117,11 @@ class SdlRenderTarget : public RenderTarget {
     // renderer's own target and outlive it. Images decoded from then on keep a copy of their pixels.
     void DrawStraightInto(SDL_Surface* surface) { direct_ = surface; }
     // Shapes and images go through the renderer even when a surface is set (for comparisons).
-    void UseRenderer(bool always) { rendererOnly_ = always; }
+    void UseRenderer(bool always);
+    // Fills are owed and written late (true, the default) or written at once (for comparisons).
+    void DeferFills(bool on);
+    // Writes every owed fill into the surface; the frame's pixels are then all in place.
+    void SettleFills();
 
     SDL_Renderer* renderer_ = nullptr;
 
@@ -139,7 +157,21 @@ class SdlRenderTarget : public RenderTarget {
     void SetColour(ColourF colour);
     void FillPixels(float left, float top, float right, float bottom);  // by the pixel-centre rule
     // The pixels [left, right) x [top, bottom), clipped to the canvas, in SetColour's colour.
-    void FillBlock(const Canvas& canvas, int left, int top, int right, int bottom) const;
+    void FillBlock(const Canvas& canvas, int left, int top, int right, int bottom);
+    using Run = OwedRun;
+    [[nodiscard]] bool Deferring() const { return deferFills_ && Direct(); }
+    // Marks row y as possibly holding owed runs.
+    void NoteOwed(int y) {
+        owedTop_ = std::min(owedTop_, y);
+        owedBottom_ = std::max(owedBottom_, y + 1);
+    }
+    [[nodiscard]] bool Owes(int y) const {
+        return y >= owedTop_ && y < owedBottom_ && !owed_[static_cast<size_t>(y)].empty();
+    }
+    // Writes the owed pixels of row y in [left, right) and forgets them.
+    void SettleSpan(const Canvas& canvas, int y, int left, int right);
+    // Everything owed inside the box [left, right) x [top, bottom), clipped to the canvas.
+    void SettleBox(const Canvas& canvas, int left, int top, int right, int bottom);
     // One piece of an image: the whole source pixels `src` stretched over `out`.
     void CopyPiece(const SdlImage& image, const SDL_Rect& src, const SDL_Rect& out, uint8_t alpha);
     TTF_Font* Font(const TextFormat& format);
@@ -163,6 +195,10 @@ class SdlRenderTarget : public RenderTarget {
     bool rendererPending_ = false;        // the renderer has queued drawing not yet carried out
     uint32_t fillColour_ = 0;             // the colour of SetColour as 0xAARRGGBB
     std::vector<int32_t> sourceColumns_;  // per destination column of an image piece; kept to reuse
+    bool deferFills_ = true;
+    std::vector<std::vector<Run>> owed_;        // per row of the canvas: sorted, disjoint runs
+    int owedTop_ = INT32_MAX, owedBottom_ = 0;  // the rows that may hold runs
+    std::vector<Run> runScratch_;               // the new runs of one row while it is rewritten
 };
 
 // The window's target: the scene is drawn at the design size fixed at creation and stretched over
@@ -255,6 +291,9 @@ class OffscreenRenderTarget final : public SdlRenderTarget {
     // Shapes and images are drawn straight into the surface (true, the default) or through SDL's
     // software renderer (false). For comparing the two and measuring the difference.
     void SetDirectDrawing(bool on) { UseRenderer(!on); }
+    // Opaque fills are written when something needs their pixels (true, the default) or at once
+    // (false). The pixels come out the same; for comparing the two and measuring the difference.
+    void SetDeferredFills(bool on) { DeferFills(on); }
 
   private:
     OffscreenRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}

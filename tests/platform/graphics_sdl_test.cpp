@@ -359,6 +359,87 @@ TEST(OffscreenTarget, StraightDrawingMatchesTheRenderer) {
     }
 }
 
+// Opaque fills and clears are owed to their rows and written late; what ends up on screen must be
+// exactly what writing every call at once gives. Two direct targets draw the same random frames,
+// one writing fills at once: fills of every width and opacity, over and under opaque and blended
+// image rows, outlines, level, upright and slanted lines, text, and pixels read back mid-frame.
+TEST(OffscreenTarget, OwedFillsGiveTheSamePixelsAsImmediateOnes) {
+    constexpr int kW = 97, kH = 61;
+    auto owed = MakeTarget(kW, kH);
+    auto now = MakeTarget(kW, kH);
+    ASSERT_NE(owed, nullptr);
+    ASSERT_NE(now, nullptr);
+    now->SetDeferredFills(false);
+    // Even rows opaque, odd rows translucent with a transparent margin: both kinds of image row.
+    const std::vector<uint8_t> png = MakePng(19, 14, [](int x, int y) {
+        const uint32_t colour =
+            (static_cast<uint32_t>(x) * 0x3B1u ^ static_cast<uint32_t>(y) * 0x9E37u) & 0xFFFFFFu;
+        if (y % 2 == 0) return 0xFF000000u | colour;
+        return x < 2 ? colour : (static_cast<uint32_t>(40 + 11 * x) & 0xFF) << 24 | colour;
+    });
+    std::unique_ptr<Image> images[2] = {owed->DecodePng(png.data(), png.size()),
+                                        now->DecodePng(png.data(), png.size())};
+    ASSERT_NE(images[0], nullptr);
+    ASSERT_NE(images[1], nullptr);
+    OffscreenRenderTarget* targets[2] = {owed.get(), now.get()};
+    auto both = [&](const std::function<void(OffscreenRenderTarget&, Image&)>& draw) {
+        for (int i = 0; i < 2; ++i) draw(*targets[i], *images[i]);
+    };
+
+    uint32_t seed = 777;
+    auto next = [&seed](float lo, float hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+    };
+    const TextFormat format{11.0f, 400, TextAlign::Leading, false, false, false};
+    for (int round = 0; round < 60; ++round) {
+        const ColourF clear{next(0, 1), next(0, 1), next(0, 1), 1};
+        both([&](OffscreenRenderTarget& t, Image&) {
+            t.BeginDraw();
+            t.Clear(clear);
+        });
+        for (int call = 0; call < 30; ++call) {
+            const float kind = next(0, 10);
+            const ColourF c{next(0, 1), next(0, 1), next(0, 1), next(0, 3) < 2 ? 1.0f : next(0.1f, 1)};
+            const float x = std::round(next(-10, 100)), y = std::round(next(-10, 65));
+            if (kind < 3) {  // wide and narrow boxes
+                const float w = next(0, 3) < 1 ? std::round(next(1, 3)) : std::round(next(1, 80));
+                const RectF box{x, y, x + w, y + std::round(next(1, 40))};
+                both([&](OffscreenRenderTarget& t, Image&) { t.FillRect(box, c); });
+            } else if (kind < 4.5f) {
+                const float x1 = next(0, 2) < 1 ? x : next(-5, 100), y1 = next(0, 2) < 1 ? y : next(-5, 65);
+                const float w = next(0.5f, 4);
+                both([&](OffscreenRenderTarget& t, Image&) { t.DrawLine(x, y, x1, y1, c, w); });
+            } else if (kind < 5) {
+                const RectF box{x, y, x + next(1, 50), y + next(1, 30)};
+                both([&](OffscreenRenderTarget& t, Image&) { t.DrawRect(box, c, 2.0f); });
+            } else if (kind < 8.5f) {
+                const RectF source{std::round(next(0, 10)), std::round(next(0, 8)), 19, 14};
+                const float scale = next(0, 2) < 1 ? 1.0f : next(0.5f, 3);
+                const RectF dest{x, y, x + (source.right - source.left) * scale,
+                                 y + (source.bottom - source.top) * scale};
+                const float opacity = next(0, 3) < 2 ? 1.0f : next(0.1f, 1);
+                both([&](OffscreenRenderTarget& t, Image& image) {
+                    t.DrawImage(image, dest, source, opacity);
+                });
+            } else if (kind < 9.5f) {
+                const RectF box{x, y, x + 60, y + 20};
+                both([&](OffscreenRenderTarget& t, Image&) { t.DrawText("Wg 12", format, box, c); });
+            } else {
+                const int px = static_cast<int>(next(0, kW)), py = static_cast<int>(next(0, kH));
+                ASSERT_EQ(owed->PixelAt(px, py), now->PixelAt(px, py))
+                    << "round " << round << ", call " << call;
+            }
+        }
+        both([](OffscreenRenderTarget& t, Image&) { t.EndDraw(); });
+        const std::vector<uint32_t> a = owed->ReadPixels(), b = now->ReadPixels();
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i) {
+            ASSERT_EQ(a[i], b[i]) << "round " << round << " at (" << i % kW << ", " << i / kW << ")";
+        }
+    }
+}
+
 // The box around every pixel that is not the background; empty (right < left) when none.
 struct Extent {
     int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
