@@ -296,6 +296,38 @@ void BlendPicked(const uint32_t* in, const int32_t* columns, ptrdiff_t from, ptr
     }
 }
 
+// Source terms of a strip over `out[0..n)`: each lane of a term is a channel already multiplied by
+// the pixel's alpha (over 255, rounding down), with that alpha on top, so the blend is the same
+// arithmetic as BlendPicked with the first product done beforehand.
+void BlendTerms(const uint32_t* in, uint32_t* out, ptrdiff_t n) {
+    ptrdiff_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i full = _mm_set1_epi16(255);
+    auto divide = [&](__m128i x) {
+        return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(x, one), _mm_srli_epi16(x, 8)), 8);
+    };
+    for (; i + 4 <= n; i += 4) {
+        const __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i dst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
+        __m128i alpha = _mm_srli_epi32(src, 24);
+        alpha = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));
+        const __m128i keepLow = _mm_sub_epi16(full, _mm_unpacklo_epi32(alpha, alpha));
+        const __m128i keepHigh = _mm_sub_epi16(full, _mm_unpackhi_epi32(alpha, alpha));
+        const __m128i low = _mm_add_epi16(_mm_unpacklo_epi8(src, zero),
+                                          divide(_mm_mullo_epi16(_mm_unpacklo_epi8(dst, zero), keepLow)));
+        const __m128i high = _mm_add_epi16(_mm_unpackhi_epi8(src, zero),
+                                           divide(_mm_mullo_epi16(_mm_unpackhi_epi8(dst, zero), keepHigh)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(low, high));
+    }
+#endif
+    for (; i < n; ++i) {
+        const uint32_t q = in[i];
+        out[i] = Narrow(Widen(q) + DivideLanesBy255(Widen(out[i]) * (255 - (q >> 24))));
+    }
+}
+
 // The source pixel a stretched copy takes for destination pixel i of `count` from `size` source
 // pixels: the renderer steps through the source in 16.16 fixed point from the middle of the first
 // step. Equal sizes map one to one.
@@ -422,7 +454,10 @@ void SdlRenderTarget::Release() {
 
 void SdlRenderTarget::StartFrame() {
     ++frameNumber_;
-    if ((frameNumber_ & 63) == 0) EvictOldText();
+    if ((frameNumber_ & 63) == 0) {
+        EvictOldText();
+        EvictOldStrips();
+    }
 }
 
 SdlRenderTarget::Canvas SdlRenderTarget::OpenCanvas() {
@@ -744,8 +779,32 @@ void SdlRenderTarget::CopyPiece(const SdlImage& image, const SDL_Rect& src, cons
     const int y0 = std::max(out.y, 0), y1 = std::min(out.y + out.h, canvas.height);
     if (x1 <= x0 || y1 <= y0) return;
 
-    const Stepper across(src.w, out.w);
     const Stepper down(src.h, out.h);
+    if (const Strip* strip = StripFor(image, src, out.w, alpha)) {
+        const int32_t lo = x0 - out.x, hi = x1 - out.x;  // the visible columns of the piece
+        for (int y = y0; y < y1; ++y) {
+            const int sy = src.y + down.At(y - out.y);
+            const uint32_t* in = strip->pixels.data() + static_cast<ptrdiff_t>(sy) * strip->width;
+            uint32_t* row = canvas.pixels + static_cast<ptrdiff_t>(y) * canvas.stride;
+            const bool owes = Owes(y);
+            const auto sy_ = static_cast<size_t>(sy);
+            for (uint32_t k = strip->spanStart[sy_]; k < strip->spanStart[sy_ + 1]; ++k) {
+                const StripSpan& span = strip->spans[k];
+                const int32_t a = std::max(span.first, lo), b = std::min(span.end, hi);
+                if (b <= a) continue;
+                // An opaque span covers what was owed under it; a blended one needs it written first.
+                if (owes)
+                    TakeRuns(owed_[static_cast<size_t>(y)], out.x + a, out.x + b, span.copy ? nullptr : row);
+                if (span.copy) {
+                    std::memcpy(row + out.x + a, in + a, static_cast<size_t>(b - a) * 4);
+                } else {
+                    BlendTerms(in + a, row + out.x + a, b - a);
+                }
+            }
+        }
+        return;
+    }
+    const Stepper across(src.w, out.w);
     sourceColumns_.resize(static_cast<size_t>(x1 - x0));
     for (int x = x0; x < x1; ++x) sourceColumns_[static_cast<size_t>(x - x0)] = src.x + across.At(x - out.x);
     const int32_t* columns = sourceColumns_.data();
@@ -772,6 +831,84 @@ void SdlRenderTarget::CopyPiece(const SdlImage& image, const SDL_Rect& src, cons
             for (ptrdiff_t i = from; i < to; ++i) outRow[i] = in[columns[i]];
         } else {
             BlendPicked(in, columns, from, to, alpha, outRow);
+        }
+    }
+}
+
+namespace {
+
+// Strips wider than this, or larger, are not made: such pieces are drawn the general way.
+constexpr int32_t kStripMaxWidth = 4096;
+constexpr size_t kStripMaxPixels = size_t{1} << 20;
+constexpr size_t kStripBudget = size_t{8} << 20;  // pixels held by all strips of a target
+// An opaque stretch shorter than this is blended with its neighbours rather than copied apart.
+constexpr int32_t kShortestCopy = 8;
+
+}  // namespace
+
+const SdlRenderTarget::Strip* SdlRenderTarget::StripFor(const SdlImage& image, const SDL_Rect& src,
+                                                        int outWidth, uint8_t alpha) {
+    const StripKey key{image.Serial(), src.x, src.w, outWidth, alpha};
+    Strip& strip = strips_[key];
+    strip.lastUsedFrame = frameNumber_;
+    if (!strip.pixels.empty()) return &strip;
+    // Made the second time it is asked for: a piece drawn once (a spark at one step of its fade)
+    // is cheaper to draw than to make a strip of.
+    const size_t h = static_cast<size_t>(image.Height());
+    const size_t size = static_cast<size_t>(outWidth) * h;
+    if (++strip.asked < 2 || outWidth > kStripMaxWidth || size == 0 || size > kStripMaxPixels ||
+        stripPixels_ + size > kStripBudget) {
+        return nullptr;
+    }
+    const Stepper across(src.w, outWidth);
+    sourceColumns_.resize(static_cast<size_t>(outWidth));
+    for (int32_t i = 0; i < outWidth; ++i) sourceColumns_[static_cast<size_t>(i)] = src.x + across.At(i);
+    strip.width = outWidth;
+    strip.pixels.resize(size);
+    strip.spanStart.assign(h + 1, 0);
+    strip.spans.clear();
+    for (size_t y = 0; y < h; ++y) {
+        const uint32_t* in = image.Row(static_cast<int>(y));
+        uint32_t* out = strip.pixels.data() + y * static_cast<size_t>(outWidth);
+        for (int32_t i = 0; i < outWidth; ++i) {
+            const uint32_t p = in[sourceColumns_[static_cast<size_t>(i)]];
+            const uint32_t a = (p >> 24) * alpha / 255;
+            out[i] = Narrow(DivideLanesBy255(Widen(p | 0xFF000000u) * a));
+        }
+        // Stretches with something to show: long opaque ones are copied, the rest blended, and
+        // transparent ones skipped.
+        strip.spanStart[y] = static_cast<uint32_t>(strip.spans.size());
+        const size_t rowFirst = strip.spans.size();
+        for (int32_t i = 0; i < outWidth;) {
+            const uint32_t a = out[i] >> 24;
+            const int kind = a == 0 ? 0 : a == 255 ? 2 : 1;
+            int32_t j = i + 1;
+            while (j < outWidth && ((out[j] >> 24) == 0 ? 0 : (out[j] >> 24) == 255 ? 2 : 1) == kind) ++j;
+            if (kind != 0) {
+                const bool copy = kind == 2 && j - i >= kShortestCopy;
+                if (!copy && strip.spans.size() > rowFirst && !strip.spans.back().copy &&
+                    strip.spans.back().end == i) {
+                    strip.spans.back().end = j;
+                } else {
+                    strip.spans.push_back({i, j, copy});
+                }
+            }
+            i = j;
+        }
+    }
+    strip.spanStart[h] = static_cast<uint32_t>(strip.spans.size());
+    stripPixels_ += size;
+    return &strip;
+}
+
+void SdlRenderTarget::EvictOldStrips() {
+    constexpr uint64_t kOldAfterFrames = 120;
+    for (auto it = strips_.begin(); it != strips_.end();) {
+        if (it->second.lastUsedFrame + kOldAfterFrames < frameNumber_) {
+            stripPixels_ -= it->second.pixels.size();
+            it = strips_.erase(it);
+        } else {
+            ++it;
         }
     }
 }

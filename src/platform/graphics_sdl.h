@@ -174,6 +174,42 @@ class SdlRenderTarget : public RenderTarget {
     void SettleBox(const Canvas& canvas, int left, int top, int right, int bottom);
     // One piece of an image: the whole source pixels `src` stretched over `out`.
     void CopyPiece(const SdlImage& image, const SDL_Rect& src, const SDL_Rect& out, uint8_t alpha);
+
+    // The columns src.x .. src.x + src.w of every row of an image, stretched to `outWidth` pixels,
+    // with the opacity applied and each pixel's colour already multiplied by its alpha, so that
+    // drawing a row of it is a copy or a two-term blend of contiguous pixels. Pieces of artwork
+    // are drawn at a handful of widths frame after frame (keys, octaves, note sprites whose
+    // lengths vary only in height), so a strip is made once and reused.
+    struct StripKey {
+        uint64_t serial;
+        int32_t srcX, srcW, outWidth;
+        uint32_t alpha;
+        bool operator==(const StripKey&) const = default;
+    };
+    struct StripKeyHash {
+        size_t operator()(const StripKey& k) const {
+            uint64_t h = k.serial * 0x9E3779B97F4A7C15ull;
+            for (uint64_t v : {uint64_t(uint32_t(k.srcX)), uint64_t(uint32_t(k.srcW)),
+                               uint64_t(uint32_t(k.outWidth)), uint64_t(k.alpha)}) {
+                h = (h ^ v) * 0xBF58476D1CE4E5B9ull;
+            }
+            return static_cast<size_t>(h ^ (h >> 31));
+        }
+    };
+    struct StripSpan {
+        int32_t first, end;  // destination columns from the piece's left edge
+        bool copy;           // every pixel opaque: copied; otherwise blended
+    };
+    struct Strip {
+        int32_t width = 0;
+        std::vector<uint32_t> pixels;     // image rows of `width` source terms; alpha on top
+        std::vector<uint32_t> spanStart;  // per image row, its first span; one more at the end
+        std::vector<StripSpan> spans;     // the parts of each row with anything to show
+        uint64_t lastUsedFrame = 0;
+        uint32_t asked = 0;  // times asked for before it was made
+    };
+    const Strip* StripFor(const SdlImage& image, const SDL_Rect& src, int outWidth, uint8_t alpha);
+    void EvictOldStrips();
     TTF_Font* Font(const TextFormat& format);
     const TextEntry* LayOut(const std::string& text, const TextFormat& format, const RectF& r,
                             TTF_Font* font);
@@ -196,6 +232,8 @@ class SdlRenderTarget : public RenderTarget {
     uint32_t fillColour_ = 0;             // the colour of SetColour as 0xAARRGGBB
     std::vector<int32_t> sourceColumns_;  // per destination column of an image piece; kept to reuse
     bool deferFills_ = true;
+    std::unordered_map<StripKey, Strip, StripKeyHash> strips_;
+    size_t stripPixels_ = 0;                    // held by all strips together
     std::vector<std::vector<Run>> owed_;        // per row of the canvas: sorted, disjoint runs
     int owedTop_ = INT32_MAX, owedBottom_ = 0;  // the rows that may hold runs
     std::vector<Run> runScratch_;               // the new runs of one row while it is rewritten

@@ -440,6 +440,54 @@ TEST(OffscreenTarget, OwedFillsGiveTheSamePixelsAsImmediateOnes) {
     }
 }
 
+// A piece drawn again at the same width comes from a stretched copy kept from before; it must
+// give exactly the pixels of the first drawing, which went the general way. Pieces are scaled up,
+// down and one to one, cut at fractional edges, partly off the target, at several opacities, and
+// over owed and written fills alike.
+TEST(OffscreenTarget, KeptStretchedPiecesDrawLikeTheFirstTime) {
+    constexpr int kW = 97, kH = 61;
+    auto target = MakeTarget(kW, kH);
+    ASSERT_NE(target, nullptr);
+    const std::vector<uint8_t> png = MakePng(23, 17, [](int x, int y) {
+        if (y % 4 == 1) return 0xFF000000u | static_cast<uint32_t>(x * 977 + y * 131);  // wholly opaque rows
+        return NoisePixel(x, y);
+    });
+    const auto image = target->DecodePng(png.data(), png.size());
+    ASSERT_NE(image, nullptr);
+    struct Case {
+        RectF dest, source;
+        float opacity;
+    };
+    const Case cases[] = {
+        {{10, 5, 33, 22}, {0, 0, 23, 17}, 1.0f},           // one to one
+        {{-7, -4, 60, 50}, {0, 0, 23, 17}, 1.0f},          // scaled up, cut by the target's edges
+        {{3, 3, 14, 11}, {2.5f, 1.25f, 21, 16.5f}, 1.0f},  // scaled down, fractional source
+        {{20, 10, 90, 58}, {1, 1, 22, 16}, 0.6f},          // translucent
+        {{80, 40, 130, 90}, {0, 0, 23, 17}, 0.25f},        // off the bottom right
+    };
+    for (const Case& c : cases) {
+        for (const bool written : {false, true}) {
+            std::vector<uint32_t> frames[3];
+            for (std::vector<uint32_t>& frame : frames) {
+                target->BeginDraw();
+                target->Clear({0.1f, 0.2f, 0.3f, 1});
+                target->FillRect({0, 20, 70, 40}, {0.9f, 0.5f, 0.1f, 1});
+                target->FillRect({30, 0, 50, 61}, {0.2f, 0.9f, 0.4f, 0.5f});
+                if (written) (void)target->PixelAt(0, 0);  // the fills are written before the image
+                target->DrawImage(*image, c.dest, c.source, c.opacity);
+                target->DrawImage(*image, c.dest, c.source, c.opacity);  // over itself
+                target->EndDraw();
+                frame = target->ReadPixels();
+            }
+            ASSERT_EQ(frames[0].size(), static_cast<size_t>(kW * kH));
+            for (size_t i = 0; i < frames[0].size(); ++i) {
+                ASSERT_EQ(frames[1][i], frames[0][i]) << "at (" << i % kW << ", " << i / kW << ")";
+                ASSERT_EQ(frames[2][i], frames[0][i]) << "at (" << i % kW << ", " << i / kW << ")";
+            }
+        }
+    }
+}
+
 // The box around every pixel that is not the background; empty (right < left) when none.
 struct Extent {
     int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
