@@ -11,6 +11,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -298,34 +301,90 @@ void BlendPicked(const uint32_t* in, const int32_t* columns, ptrdiff_t from, ptr
 
 // Source terms of a strip over `out[0..n)`: each lane of a term is a channel already multiplied by
 // the pixel's alpha (over 255, rounding down), with that alpha on top, so the blend is the same
-// arithmetic as BlendPicked with the first product done beforehand.
-void BlendTerms(const uint32_t* in, uint32_t* out, ptrdiff_t n) {
+// arithmetic as BlendPicked with the first product done beforehand. With kFlat the pixels under
+// are all `flat` (a fill not yet written) and are not read.
+#if defined(__x86_64__) && defined(__GNUC__)
+// Eight pixels at a time where the processor has 256-bit integer lanes: the same steps as the
+// four-pixel loop below, each 128-bit half on its own. Returns how many pixels it did.
+template <bool kFlat>
+__attribute__((target("avx2"))) ptrdiff_t BlendTermsWide(const uint32_t* in, uint32_t* out, ptrdiff_t n,
+                                                         uint32_t flat) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i one = _mm256_set1_epi16(1);
+    const __m256i full = _mm256_set1_epi16(255);
+    const __m256i flatWide = _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(flat)), zero);
     ptrdiff_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i src = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        __m256i dstLow = flatWide, dstHigh = flatWide;
+        if constexpr (!kFlat) {
+            const __m256i dst = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + i));
+            dstLow = _mm256_unpacklo_epi8(dst, zero);
+            dstHigh = _mm256_unpackhi_epi8(dst, zero);
+        }
+        __m256i alpha = _mm256_srli_epi32(src, 24);
+        alpha = _mm256_or_si256(alpha, _mm256_slli_epi32(alpha, 16));
+        const __m256i keepLow = _mm256_sub_epi16(full, _mm256_unpacklo_epi32(alpha, alpha));
+        const __m256i keepHigh = _mm256_sub_epi16(full, _mm256_unpackhi_epi32(alpha, alpha));
+        // x / 255 for x up to 255 * 255 as (x + 1 + (x >> 8)) >> 8, as everywhere else.
+        const __m256i productLow = _mm256_mullo_epi16(dstLow, keepLow);
+        const __m256i productHigh = _mm256_mullo_epi16(dstHigh, keepHigh);
+        const __m256i keptLow = _mm256_srli_epi16(
+            _mm256_add_epi16(_mm256_add_epi16(productLow, one), _mm256_srli_epi16(productLow, 8)), 8);
+        const __m256i keptHigh = _mm256_srli_epi16(
+            _mm256_add_epi16(_mm256_add_epi16(productHigh, one), _mm256_srli_epi16(productHigh, 8)), 8);
+        const __m256i low = _mm256_add_epi16(_mm256_unpacklo_epi8(src, zero), keptLow);
+        const __m256i high = _mm256_add_epi16(_mm256_unpackhi_epi8(src, zero), keptHigh);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_packus_epi16(low, high));
+    }
+    return i;
+}
+
+const bool kHasWideLanes = __builtin_cpu_supports("avx2");
+#endif
+
+template <bool kFlat>
+void BlendTermsOnto(const uint32_t* in, uint32_t* out, ptrdiff_t n, uint32_t flat) {
+    ptrdiff_t i = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (kHasWideLanes && n >= 8) i = BlendTermsWide<kFlat>(in, out, n, flat);
+#endif
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     const __m128i one = _mm_set1_epi16(1);
     const __m128i full = _mm_set1_epi16(255);
+    const __m128i flatWide = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(flat)), zero);
     auto divide = [&](__m128i x) {
         return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(x, one), _mm_srli_epi16(x, 8)), 8);
     };
     for (; i + 4 <= n; i += 4) {
         const __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        const __m128i dst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
+        __m128i dstLow = flatWide, dstHigh = flatWide;
+        if constexpr (!kFlat) {
+            const __m128i dst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i));
+            dstLow = _mm_unpacklo_epi8(dst, zero);
+            dstHigh = _mm_unpackhi_epi8(dst, zero);
+        }
         __m128i alpha = _mm_srli_epi32(src, 24);
         alpha = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));
         const __m128i keepLow = _mm_sub_epi16(full, _mm_unpacklo_epi32(alpha, alpha));
         const __m128i keepHigh = _mm_sub_epi16(full, _mm_unpackhi_epi32(alpha, alpha));
-        const __m128i low = _mm_add_epi16(_mm_unpacklo_epi8(src, zero),
-                                          divide(_mm_mullo_epi16(_mm_unpacklo_epi8(dst, zero), keepLow)));
-        const __m128i high = _mm_add_epi16(_mm_unpackhi_epi8(src, zero),
-                                           divide(_mm_mullo_epi16(_mm_unpackhi_epi8(dst, zero), keepHigh)));
+        const __m128i low =
+            _mm_add_epi16(_mm_unpacklo_epi8(src, zero), divide(_mm_mullo_epi16(dstLow, keepLow)));
+        const __m128i high =
+            _mm_add_epi16(_mm_unpackhi_epi8(src, zero), divide(_mm_mullo_epi16(dstHigh, keepHigh)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(low, high));
     }
 #endif
     for (; i < n; ++i) {
         const uint32_t q = in[i];
-        out[i] = Narrow(Widen(q) + DivideLanesBy255(Widen(out[i]) * (255 - (q >> 24))));
+        const uint32_t d = kFlat ? flat : out[i];
+        out[i] = Narrow(Widen(q) + DivideLanesBy255(Widen(d) * (255 - (q >> 24))));
     }
+}
+
+void BlendTerms(const uint32_t* in, uint32_t* out, ptrdiff_t n) {
+    BlendTermsOnto<false>(in, out, n, 0);
 }
 
 // The source pixel a stretched copy takes for destination pixel i of `count` from `size` source
@@ -418,6 +477,23 @@ void TakeRuns(std::vector<OwedRun>& runs, int32_t left, int32_t right, uint32_t*
     if (runs[i].first < left) with[k++] = {runs[i].first, left, runs[i].colour};
     if (runs[j - 1].end > right) with[k++] = {right, runs[j - 1].end, runs[j - 1].colour};
     ReplaceRuns(runs, i, j, with, k);
+}
+
+// Blends source terms over the row's [left, right) (`in` starts at left), taking the colour of a
+// fill still owed there instead of writing the fill first, and forgets what was owed.
+void BlendTermsOverOwed(std::vector<OwedRun>& runs, int32_t left, int32_t right, const uint32_t* in,
+                        uint32_t* row) {
+    size_t i = 0, j = 0;
+    Overlapping(runs, left, right, &i, &j);
+    int32_t x = left;
+    for (size_t k = i; k < j; ++k) {
+        const int32_t a = std::max(runs[k].first, left), b = std::min(runs[k].end, right);
+        if (a > x) BlendTerms(in + (x - left), row + x, a - x);
+        BlendTermsOnto<true>(in + (a - left), row + a, b - a, runs[k].colour);
+        x = b;
+    }
+    if (x < right) BlendTerms(in + (x - left), row + x, right - x);
+    TakeRuns(runs, left, right, nullptr);
 }
 
 }  // namespace
@@ -792,9 +868,12 @@ void SdlRenderTarget::CopyPiece(const SdlImage& image, const SDL_Rect& src, cons
                 const StripSpan& span = strip->spans[k];
                 const int32_t a = std::max(span.first, lo), b = std::min(span.end, hi);
                 if (b <= a) continue;
-                // An opaque span covers what was owed under it; a blended one needs it written first.
-                if (owes)
-                    TakeRuns(owed_[static_cast<size_t>(y)], out.x + a, out.x + b, span.copy ? nullptr : row);
+                if (owes && !span.copy) {
+                    BlendTermsOverOwed(owed_[static_cast<size_t>(y)], out.x + a, out.x + b, in + a, row);
+                    continue;
+                }
+                // An opaque span covers what was owed under it.
+                if (owes) TakeRuns(owed_[static_cast<size_t>(y)], out.x + a, out.x + b, nullptr);
                 if (span.copy) {
                     std::memcpy(row + out.x + a, in + a, static_cast<size_t>(b - a) * 4);
                 } else {
