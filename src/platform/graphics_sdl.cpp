@@ -340,14 +340,19 @@ __attribute__((target("avx2"))) ptrdiff_t BlendTermsWide(const uint32_t* in, uin
     return i;
 }
 
-const bool kHasWideLanes = __builtin_cpu_supports("avx2");
+// Asked once; the processor's features are read first, since this may run before anything else
+// has asked for them.
+bool HasWideLanes() {
+    static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
+    return has;
+}
 #endif
 
 template <bool kFlat>
 void BlendTermsOnto(const uint32_t* in, uint32_t* out, ptrdiff_t n, uint32_t flat) {
     ptrdiff_t i = 0;
 #if defined(__x86_64__) && defined(__GNUC__)
-    if (kHasWideLanes && n >= 8) i = BlendTermsWide<kFlat>(in, out, n, flat);
+    if (n >= 8 && HasWideLanes()) i = BlendTermsWide<kFlat>(in, out, n, flat);
 #endif
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
