@@ -2,9 +2,9 @@
 // time taken from the player, and the layout and drawing of the three panels.
 #include <cstdio>
 
-#include "app/frame_timer.h"
-#include "app/panel_layout.h"
 #include "app/player_controller.h"
+#include "core/frame_timer.h"
+#include "core/panel_layout.h"
 #include "export/transcoder.h"
 #include "settings/settings.h"
 #include "synth/synth_renderer.h"

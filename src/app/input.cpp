@@ -3,8 +3,8 @@
 // overlay. Panel buttons are not handled here; they read the mouse state left in their panel.
 #include <algorithm>
 
-#include "app/frame_timer.h"
 #include "app/player_controller.h"
+#include "core/frame_timer.h"
 #include "platform/window.h"
 #include "ui/control_panel.h"
 #include "view/notes_view.h"

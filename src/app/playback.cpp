@@ -8,7 +8,7 @@
 #include <climits>
 
 #include "app/player_controller.h"
-#include "audio/my_direct_sound.h"
+#include "audio/streaming_player.h"
 #include "audio/wav_reader.h"
 
 namespace {
@@ -21,17 +21,17 @@ constexpr double kRenderRate = 44100.0;
 void WavReaderDeleter::operator()(WavReader* reader) const {
     delete reader;
 }
-void SoundPlayerDeleter::operator()(CMyDirectSound* player) const {
+void SoundPlayerDeleter::operator()(StreamingPlayer* player) const {
     delete player;
 }
 
 void PlayerController::CreatePlayer(platform::SoundOutput& output, std::chrono::milliseconds refillPeriod) {
-    soundPlayer.reset(new CMyDirectSound(output, refillPeriod));
+    soundPlayer.reset(new StreamingPlayer(output, refillPeriod));
     shared.player = soundPlayer.get();
 }
 
 bool PlayerController::PreparePlayback() {
-    CMyDirectSound* player = soundPlayer.get();
+    StreamingPlayer* player = soundPlayer.get();
     // The old ring's refill may still be reading the old reader: it goes before the reader does.
     if (player != nullptr) player->Release();
     wavReader.reset(new WavReader());

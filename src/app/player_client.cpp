@@ -35,22 +35,20 @@ PlayerClient::~PlayerClient() {
     controller.ReleaseObjects();
 }
 
-// The application: the shell with the player controller as its frame client.
-
-void TheApp::BeginFrame() {
+void PlayerApp::BeginFrame() {
     device->target->BeginDraw();
 }
 
-void TheApp::RenderFrame() {
+void PlayerApp::RenderFrame() {
     if (client != nullptr) client->Frame();
     device->target->EndDraw();
 }
 
-void TheApp::HandleInput(const platform::InputMessage& message) {
+void PlayerApp::HandleInput(const platform::InputMessage& message) {
     if (client != nullptr) client->OnInput(message);
 }
 
-std::unique_ptr<FrameClient> TheApp::CreateClient() {
+std::unique_ptr<FrameClient> PlayerApp::CreateClient() {
     return std::make_unique<PlayerClient>(device.get(), window.get(), dialogs.get(),
                                           platform::SdlSoundOutput(), startupMidi);
 }

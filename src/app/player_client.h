@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/dx_app.h"
+#include "app/app_shell.h"
 #include "app/player_controller.h"
 
 namespace platform {
@@ -32,4 +32,19 @@ class PlayerClient final : public FrameClient {
     std::unique_ptr<WindowSurface> surface_;
     platform::SoundOutput& output_;
     std::string startupMidi_;
+};
+
+// The application: the shell with the player controller as its frame client.
+class PlayerApp : public AppShell {
+  public:
+    void BeginFrame() override;
+    void RenderFrame() override;
+    void HandleInput(const platform::InputMessage& message) override;
+
+    // A MIDI file to load once the player is ready, as if chosen with "Load MIDI".
+    std::string startupMidi;
+
+  protected:
+    // The player controller.
+    std::unique_ptr<FrameClient> CreateClient() override;
 };

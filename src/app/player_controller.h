@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "app/palette.h"
-#include "app/rect.h"
-#include "app/session_state.h"
+#include "core/palette.h"
+#include "core/session_state.h"
+#include "platform/geometry.h"
 
 struct GraphicsDevice;
 class NotesView;
@@ -18,7 +18,7 @@ class ControlPanel;
 class TimeBar;
 class SynthRenderer;
 struct WavReader;
-class CMyDirectSound;
+class StreamingPlayer;
 struct FrameTimer;
 struct OggExport;
 struct Transcoder;
@@ -43,7 +43,7 @@ struct WavReaderDeleter {
     void operator()(WavReader* reader) const;
 };
 struct SoundPlayerDeleter {
-    void operator()(CMyDirectSound* player) const;
+    void operator()(StreamingPlayer* player) const;
 };
 
 enum HoverPanel : uint16_t { HoverNone = 0, HoverNotesView = 1, HoverTimeBar = 2, HoverControlPanel = 3 };
@@ -86,7 +86,7 @@ struct PlayerController {
     std::unique_ptr<WavReader, WavReaderDeleter> wavReader;  // created when playback is prepared
     FrameTimer* clock = nullptr;                             // owned; the playback clock of the count-in
     // The streaming player, made by CreatePlayer; shared.player points at it.
-    std::unique_ptr<CMyDirectSound, SoundPlayerDeleter> soundPlayer;
+    std::unique_ptr<StreamingPlayer, SoundPlayerDeleter> soundPlayer;
 
     RectF overlayButtons[3];             // full-view overlay: back to start, play/pause, stop
     uint16_t pendingOverlayCommand = 0;  // chosen by a press on the overlay, posted on release

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/dx_app.h"
+#include "app/player_client.h"
 
 namespace {
 
@@ -31,11 +31,11 @@ int main(int argc, char** argv) {
     }
     int result = 1;
     {
-        TheApp app;
+        PlayerApp app;
         if (argc == 2) app.startupMidi = argv[1];
         app.exitAfterFrames = FramesFromEnvironment();
         if (const char* shot = std::getenv("DORVIK_SCREENSHOT")) app.screenshotPath = shot;
-        if (app.Initialize()) result = app.Run();
+        if (app.Initialise()) result = app.Run();
     }
     return result;
 }

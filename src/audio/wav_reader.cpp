@@ -62,7 +62,7 @@ bool WavReader::ReadFormat() {
     uint8_t b[16];
     if (!in.read(reinterpret_cast<char*>(b), 16)) return false;
     auto record = std::make_unique<WaveFormatRecord>();
-    WaveFormatEx& h = record->header;
+    WavFormat& h = record->header;
     h.formatTag = U16(b);
     h.channels = U16(b + 2);
     h.samplesPerSec = U32(b + 4);

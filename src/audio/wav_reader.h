@@ -15,7 +15,7 @@
 #include "audio/riff.h"
 
 // The 18-byte format description of a WAV file: the "fmt " chunk's 16 bytes and the extra size.
-struct WaveFormatEx {
+struct WavFormat {
     uint16_t formatTag = 0;  // 1 = integer PCM
     uint16_t channels = 0;
     uint32_t samplesPerSec = 0;
@@ -30,7 +30,7 @@ inline constexpr uint32_t kWaveFormatExBytes = 18;
 
 // The reader's copy of the format: the 18 bytes and, for a non-PCM format, its extra bytes.
 struct WaveFormatRecord {
-    WaveFormatEx header;
+    WavFormat header;
     std::vector<uint8_t> extra;  // header.extraSize bytes
 
     uint32_t Bytes() const { return kWaveFormatExBytes + uint32_t(extra.size()); }

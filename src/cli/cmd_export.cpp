@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/session_state.h"
 #include "cli/commands.h"
+#include "core/session_state.h"
 #include "export/export_format.h"
 #include "export/ogg_encoder.h"
 #include "export/transcoder.h"

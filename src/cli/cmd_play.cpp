@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "app/player_controller.h"
-#include "audio/my_direct_sound.h"
+#include "audio/streaming_player.h"
 #include "audio/wav_reader.h"
 #include "cli/commands.h"
 #include "platform/sound.h"
@@ -36,7 +36,7 @@ std::string Unplayable(const char* path, const WavReader* reader) {
         return "cannot be read";
     }
     if (!reader->format) return "not a WAV file";
-    const WaveFormatEx& f = reader->format->header;
+    const WavFormat& f = reader->format->header;
     if (f.blockAlign == 0 || reader->dataSize < f.blockAlign) return "the file holds no sound";
     char text[120];
     std::snprintf(text, sizeof text, "cannot play this sample format (tag %u, %u channels, %u bits, %u Hz)",

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "midi/song_data.h"
+#include "core/song_data.h"
 
 // The whole song as one JSON object: status, whether it loaded, note tracks, duration, bar lines and
 // both parts' notes as [key, start, end, velocity]. Times print with %.9g, the duration with %.17g,

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 
 // One row of the dialog's type list.
 struct ExportFileType {

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <system_error>
 
-#include "app/frame_timer.h"
 #include "app/player_controller.h"
+#include "core/frame_timer.h"
 #include "export/export_dialog.h"
 #include "export/export_format.h"
 #include "export/transcoder.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "export/export_failure.h"
 
 enum QualityLevel : int16_t {

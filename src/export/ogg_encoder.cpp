@@ -13,7 +13,7 @@
 #include <memory>
 #include <random>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "export/export_failure.h"
 #include "export/export_format.h"
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "export/export_failure.h"
 
 // Fills the FLAC, ALAC, AAC and MP3 availability words from the encoders and containers this

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "midi/song_data.h"
+#include "core/song_data.h"
 
 // Reads and parses the file at `path` into `song`, which must be freshly zeroed. Returns whether
 // the song is usable. On false, song.status says why, except for a song longer than 30 minutes,

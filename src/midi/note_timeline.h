@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "midi/song_data.h"
+#include "core/song_data.h"
 
 // One stretch of the tempo map. `startMicros` caches the time at which the segment begins, i.e.
 // the sum of the whole-segment terms of every segment before it, so that converting a tick needs

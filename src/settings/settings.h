@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <string>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 
 // The system's General MIDI SoundFont, used when there is no settings file yet (a first run).
 inline constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";

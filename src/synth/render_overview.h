@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 
 inline constexpr size_t kWavHeaderBytes = 44;
 

@@ -18,7 +18,7 @@
 #include <memory>
 #include <string>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 
 // What the render needs of the control panel. The panel implements it; so does the command-line
 // renderer, with a progress bar.

@@ -9,7 +9,7 @@
 #include <memory>
 #include <system_error>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "midi/midi_reader.h"
 #include "platform/dialogs.h"
 #include "resources/strings.h"

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/frame_timer.h"
 #include "app/player_controller.h"
-#include "app/session_state.h"
+#include "core/frame_timer.h"
+#include "core/session_state.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "midi/song_data.h"
+#include "core/song_data.h"
 #include "view/bitmap.h"
 #include "view/panel.h"
 

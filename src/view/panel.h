@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "app/palette.h"
+#include "core/palette.h"
 #include "platform/geometry.h"
 #include "view/graphics_device.h"
 

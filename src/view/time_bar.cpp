@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 
 namespace {
 

@@ -1,9 +1,10 @@
 // The shell's arithmetic and the stand-in frame, without a display: where the window goes, what
 // its caption says, where the panels lie, and what the first frames show.
+#include "app/app_shell.h"
+
 #include <gtest/gtest.h>
 
-#include "app/dx_app.h"
-#include "app/panel_layout.h"
+#include "core/panel_layout.h"
 #include "platform/graphics_sdl.h"
 
 namespace {

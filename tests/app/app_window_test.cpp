@@ -16,8 +16,8 @@
 #include <sstream>
 #include <vector>
 
-#include "app/dx_app.h"
-#include "app/session_state.h"
+#include "app/player_client.h"
+#include "core/session_state.h"
 
 extern char** environ;
 
@@ -71,14 +71,14 @@ void ExpectLayoutScreenshot(const fs::path& path, int width, int height) {
     SDL_FreeSurface(argb);
 }
 
-TEST(TheApp, OpensDrawsClosesAndWritesTheSettings) {
+TEST(PlayerApp, OpensDrawsClosesAndWritesTheSettings) {
     ConfigHome home;
     const fs::path shot = home.root / "frame.png";
     {
-        TheApp app;
+        PlayerApp app;
         app.exitAfterFrames = 3;
         app.screenshotPath = shot.string();
-        ASSERT_TRUE(app.Initialize());
+        ASSERT_TRUE(app.Initialise());
         EXPECT_EQ(app.window->Caption(), "Dorvik Midi Player 1.0");
         // The virtual screen is 1920 x 1080 without a task bar.
         EXPECT_EQ(app.width, 1536);
@@ -94,14 +94,14 @@ TEST(TheApp, OpensDrawsClosesAndWritesTheSettings) {
     ExpectLayoutScreenshot(shot, 1536, 864);
 }
 
-TEST(TheApp, KeepsTheSoundFontItRead) {
+TEST(PlayerApp, KeepsTheSoundFontItRead) {
     ConfigHome home;
     fs::create_directories(home.SettingsFile().parent_path());
     std::ofstream(home.SettingsFile()) << "[Soundfont] = /music/Grand Piano.sf2\n";
     {
-        TheApp app;
+        PlayerApp app;
         app.exitAfterFrames = 1;
-        ASSERT_TRUE(app.Initialize());
+        ASSERT_TRUE(app.Initialise());
         EXPECT_EQ(app.Run(), 0);
     }
     EXPECT_EQ(ReadText(home.SettingsFile()), "[Soundfont] = /music/Grand Piano.sf2\n");
@@ -144,7 +144,7 @@ class RecordingClient final : public FrameClient {
     SessionState state;
 };
 
-class RecordingApp final : public TheApp {
+class RecordingApp final : public PlayerApp {
   public:
     RecordingClient* recorder = nullptr;
 
@@ -156,11 +156,11 @@ class RecordingApp final : public TheApp {
     }
 };
 
-TEST(TheApp, QueuedInputIsHandedOverBeforeTheNextFrame) {
+TEST(PlayerApp, QueuedInputIsHandedOverBeforeTheNextFrame) {
     ConfigHome home;
     RecordingApp app;
     app.exitAfterFrames = 2;
-    ASSERT_TRUE(app.Initialize());
+    ASSERT_TRUE(app.Initialise());
     ASSERT_NE(app.recorder, nullptr);
 
     // A burst of mouse movement and some keys, all queued before the loop starts.

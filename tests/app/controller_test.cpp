@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/frame_timer.h"
 #include "app/player_controller.h"
-#include "audio/my_direct_sound.h"
+#include "audio/streaming_player.h"
+#include "core/frame_timer.h"
 #include "manual_output.h"
 #include "platform/dialogs.h"
 #include "platform/window.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/player_controller.h"
-#include "audio/my_direct_sound.h"
+#include "audio/streaming_player.h"
 #include "audio/wav_reader.h"
 #include "manual_output.h"
 #include "wav_bytes.h"

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <vector>
 
-#include "app/dx_app.h"
 #include "app/player_client.h"
 #include "platform/graphics_sdl.h"
 #include "view/notes_view.h"
@@ -51,10 +50,10 @@ bool HoldsAWhiteKey(const SongData& song, double t) {
     return false;
 }
 
-class WatchingApp final : public TheApp {
+class WatchingApp final : public PlayerApp {
   public:
     void RenderFrame() override {
-        TheApp::RenderFrame();
+        PlayerApp::RenderFrame();
         auto* player = dynamic_cast<PlayerClient*>(client.get());
         if (player == nullptr) return;
         PlayerController& c = player->controller;
@@ -104,7 +103,7 @@ TEST(PlayerInStep, KeysLightWhereTheSongsNotesSound) {
 
     auto app = std::make_unique<WatchingApp>();
     app->startupMidi = std::string(std::getenv("DORVIK_SOURCE_DIR")) + "/examples/demo_song.mid";
-    ASSERT_TRUE(app->Initialize());
+    ASSERT_TRUE(app->Initialise());
     EXPECT_EQ(app->Run(), 0);
     ASSERT_EQ(app->shots.size(), std::size(kMoments)) << "the song did not play to the chosen moments";
 

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "app/player_controller.h"
-#include "audio/my_direct_sound.h"
+#include "audio/streaming_player.h"
 #include "platform/sound.h"
 #include "wav_bytes.h"
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/session_state.h"
+#include "core/session_state.h"
 #include "export/export_failure.h"
 #include "export/export_format.h"
 #include "export_fixture.h"

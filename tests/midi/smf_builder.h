@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "midi/song_data.h"
+#include "core/song_data.h"
 
 namespace smf {
 

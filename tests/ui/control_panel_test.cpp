@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/palette.h"
+#include "core/palette.h"
 #include "platform/dialogs.h"
 #include "smf_builder.h"
 #include "view/recording_target.h"

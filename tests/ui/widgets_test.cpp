@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "app/palette.h"
+#include "core/palette.h"
 #include "platform/dialogs.h"
 #include "view/graphics_device.h"
 #include "view/recording_target.h"

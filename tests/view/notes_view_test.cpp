@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/frame_timer.h"
+#include "core/frame_timer.h"
 #include "tests/view/view_rig.h"
 
 namespace {

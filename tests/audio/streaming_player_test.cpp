@@ -1,4 +1,4 @@
-#include "audio/my_direct_sound.h"
+#include "audio/streaming_player.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,8 @@ namespace {
 constexpr uint32_t kRate = 44100;
 constexpr uint32_t kSecond = kRate * 4;  // bytes of one second, 16-bit stereo
 
-WaveFormatEx Cd() {
-    WaveFormatEx f;
+WavFormat Cd() {
+    WavFormat f;
     f.formatTag = 1;
     f.channels = 2;
     f.samplesPerSec = kRate;
@@ -66,7 +66,7 @@ class PlayerTest : public ::testing::Test {
 
     ManualOutput out;
     Source source;
-    CMyDirectSound player{out, milliseconds(0)};
+    StreamingPlayer player{out, milliseconds(0)};
 };
 
 }  // namespace
@@ -219,15 +219,15 @@ TEST_F(PlayerTest, StopSilencesAndRewindsTheRing) {
 }
 
 TEST(Player, WithoutARingEveryOperationDoesNothing) {
-    WaveFormatEx inconsistent = Cd();
+    WavFormat inconsistent = Cd();
     inconsistent.avgBytesPerSec = kSecond + 4;  // a second of frames would overrun the staging block
-    WaveFormatEx noAlign = Cd();
+    WavFormat noAlign = Cd();
     noAlign.blockAlign = 0;
-    WaveFormatEx compressed = Cd();
+    WavFormat compressed = Cd();
     compressed.formatTag = 0x55;
     struct Case {
         const char* name;
-        WaveFormatEx format;
+        WavFormat format;
         bool refuse;
     } cases[] = {{"inconsistent rate", inconsistent, false},
                  {"no block align", noAlign, false},
@@ -238,7 +238,7 @@ TEST(Player, WithoutARingEveryOperationDoesNothing) {
         ManualOutput out;
         out.refuse = c.refuse;
         Source source;
-        CMyDirectSound player(out, milliseconds(0));
+        StreamingPlayer player(out, milliseconds(0));
         player.Create(c.format);
         player.SetFillCallback(&Source::Fill, &source);
         EXPECT_FALSE(player.Prepared());
@@ -253,7 +253,7 @@ TEST(Player, WithoutARingEveryOperationDoesNothing) {
 
 TEST(Player, PlaysNothingWithoutAFillCallback) {
     ManualOutput out;
-    CMyDirectSound player(out, milliseconds(0));
+    StreamingPlayer player(out, milliseconds(0));
     player.Create(Cd());
     player.Play();
     EXPECT_FALSE(out.ring->Playing());
@@ -264,7 +264,7 @@ TEST(Player, PlaysNothingWithoutAFillCallback) {
 TEST(Player, TwoPlayersDoNotShareNotifications) {
     ManualOutput outA, outB;
     Source a, b;
-    CMyDirectSound playerA(outA, milliseconds(0)), playerB(outB, milliseconds(0));
+    StreamingPlayer playerA(outA, milliseconds(0)), playerB(outB, milliseconds(0));
     playerA.Create(Cd());
     playerB.Create(Cd());
     playerA.SetFillCallback(&Source::Fill, &a);
@@ -283,7 +283,7 @@ TEST(Player, TwoPlayersDoNotShareNotifications) {
 TEST(Player, CreateAgainStartsAFreshRing) {
     ManualOutput out;
     Source source;
-    CMyDirectSound player(out, milliseconds(0));
+    StreamingPlayer player(out, milliseconds(0));
     player.Create(Cd());
     player.SetFillCallback(&Source::Fill, &source);
     player.Play();
@@ -305,7 +305,7 @@ TEST(Player, CreateAgainStartsAFreshRing) {
 TEST(Player, PauseAndStopWaitForTheRefillOnTheTimerThread) {
     ManualOutput out;
     Source source;
-    CMyDirectSound player(out, milliseconds(1));
+    StreamingPlayer player(out, milliseconds(1));
     player.Create(Cd());
     player.SetFillCallback(&Source::Fill, &source);
     for (int round = 0; round < 3; ++round) {

@@ -1,9 +1,9 @@
 // The shared records' own rules: posting commands, the error box and the palette conversion.
-#include "app/session_state.h"
+#include "core/session_state.h"
 
 #include <gtest/gtest.h>
 
-#include "app/palette.h"
+#include "core/palette.h"
 #include "platform/dialogs.h"
 #include "resources/strings.h"
 

@@ -1,4 +1,4 @@
-#include "app/dx_app.h"
+#include "app/app_shell.h"
 
 #include <cmath>
 #include <cstdio>
@@ -24,14 +24,14 @@ std::string WindowCaption(const std::string& title, double version) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// DXApp
+// AppShell
 
-DXApp::DXApp() {
+AppShell::AppShell() {
     frameClock = std::make_unique<FrameTimer>();
     frameClock->Init();
 }
 
-DXApp::~DXApp() {
+AppShell::~AppShell() {
     if (client != nullptr) WriteSettings(client->Settings());
     client.reset();
     frameClock.reset();
@@ -42,7 +42,7 @@ DXApp::~DXApp() {
     video.reset();
 }
 
-bool DXApp::Initialize() {
+bool AppShell::Initialise() {
     std::string error;
     video = platform::VideoSystem::Start(&error);
     if (video == nullptr) {
@@ -85,7 +85,7 @@ bool DXApp::Initialize() {
     return true;
 }
 
-int DXApp::Run() {
+int AppShell::Run() {
     constexpr double kFrameSeconds = 1.0 / 60.0;
     platform::InputMessage message;
     for (;;) {
@@ -112,7 +112,7 @@ int DXApp::Run() {
     }
 }
 
-void DXApp::AfterFrame() {
+void AppShell::AfterFrame() {
     ++framesDrawn;
     const uint64_t shotFrame = exitAfterFrames > 0 ? exitAfterFrames : 1;
     if (!screenshotPath.empty() && framesDrawn == shotFrame && target != nullptr)

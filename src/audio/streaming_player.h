@@ -1,4 +1,4 @@
-// CMyDirectSound: the streaming sound player. It plays a two-second ring that is refilled one
+// StreamingPlayer: the streaming sound player. It plays a two-second ring that is refilled one
 // second at a time from a 300 ms timer, and tells how many sample frames have been played.
 //
 // The player knows nothing of files: it pulls sample bytes through a fill callback. The ring's
@@ -19,7 +19,7 @@
 #include "audio/wav_reader.h"
 #include "platform/sound.h"
 
-class CMyDirectSound {
+class StreamingPlayer {
   public:
     // Writes at most framesWanted frames at `destination` and sets *framesRead (0 at the end of
     // the data or on a failed read). The result is not looked at.
@@ -30,15 +30,15 @@ class CMyDirectSound {
 
     // `output` makes the rings; it must outlive the player. A `refillPeriod` of 0 starts no timer:
     // the owner calls OnTimer itself (tests step the refills that way).
-    explicit CMyDirectSound(platform::SoundOutput& output, std::chrono::milliseconds refillPeriod =
-                                                               std::chrono::milliseconds(kRefillPeriodMs));
-    CMyDirectSound(const CMyDirectSound&) = delete;
-    CMyDirectSound& operator=(const CMyDirectSound&) = delete;
-    virtual ~CMyDirectSound();
+    explicit StreamingPlayer(platform::SoundOutput& output, std::chrono::milliseconds refillPeriod =
+                                                                std::chrono::milliseconds(kRefillPeriodMs));
+    StreamingPlayer(const StreamingPlayer&) = delete;
+    StreamingPlayer& operator=(const StreamingPlayer&) = delete;
+    virtual ~StreamingPlayer();
 
     // (Re)builds the ring, its notifications and the staging block for `waveFormat`. When the
     // device refuses, the player is left unprepared: no ring, and every operation below does nothing.
-    void Create(const WaveFormatEx& waveFormat);
+    void Create(const WavFormat& waveFormat);
     // Drops the ring, leaving the player unprepared.
     void Release();
 
@@ -65,7 +65,7 @@ class CMyDirectSound {
     void CopyStaging(const platform::RingRegions& regions);
     void KillTimer();
 
-    WaveFormatEx format;                          // the WAV's format, taken at Create
+    WavFormat format;                             // the WAV's format, taken at Create
     platform::SoundOutput* device;                // makes the rings; not owned
     std::unique_ptr<platform::SoundRing> buffer;  // the ring: two seconds of audio
     std::vector<uint8_t> staging;                 // one second, filled before it goes into the ring

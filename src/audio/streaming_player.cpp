@@ -1,4 +1,4 @@
-#include "audio/my_direct_sound.h"
+#include "audio/streaming_player.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,19 +10,19 @@ constexpr uint16_t kWaveFormatIeeeFloat = 3;
 
 }  // namespace
 
-CMyDirectSound::CMyDirectSound(platform::SoundOutput& output, std::chrono::milliseconds period)
+StreamingPlayer::StreamingPlayer(platform::SoundOutput& output, std::chrono::milliseconds period)
     : device(&output), refillPeriod(period) {}
 
-CMyDirectSound::~CMyDirectSound() {
+StreamingPlayer::~StreamingPlayer() {
     KillTimer();
     buffer.reset();
 }
 
-void CMyDirectSound::KillTimer() {
+void StreamingPlayer::KillTimer() {
     timer.Kill();
 }
 
-void CMyDirectSound::Create(const WaveFormatEx& waveFormat) {
+void StreamingPlayer::Create(const WavFormat& waveFormat) {
     // The old ring goes first: its refill must be over before anything it uses is replaced.
     KillTimer();
     buffer.reset();
@@ -55,7 +55,7 @@ void CMyDirectSound::Create(const WaveFormatEx& waveFormat) {
     buffer = std::move(ring);
 }
 
-void CMyDirectSound::Release() {
+void StreamingPlayer::Release() {
     KillTimer();
     buffer.reset();
     firstMidpointCount = 0;
@@ -63,18 +63,18 @@ void CMyDirectSound::Release() {
     primed = false;
 }
 
-void CMyDirectSound::SetFillCallback(FillCallback callback, void* context) {
+void StreamingPlayer::SetFillCallback(FillCallback callback, void* context) {
     fillCallback = callback;
     fillContext = context;
 }
 
-void CMyDirectSound::CopyStaging(const platform::RingRegions& regions) {
+void StreamingPlayer::CopyStaging(const platform::RingRegions& regions) {
     std::memcpy(regions.first, staging.data(), regions.firstBytes);
     if (regions.second != nullptr)
         std::memcpy(regions.second, staging.data() + regions.firstBytes, regions.secondBytes);
 }
 
-void CMyDirectSound::Play() {
+void StreamingPlayer::Play() {
     if (device == nullptr || !buffer || fillCallback == nullptr) return;
     const uint32_t a = format.avgBytesPerSec;
     if (!primed) {
@@ -93,7 +93,7 @@ void CMyDirectSound::Play() {
     if (refillPeriod.count() > 0) timer.Start(refillPeriod, [this] { OnTimer(); });
 }
 
-void CMyDirectSound::OnTimer() {
+void StreamingPlayer::OnTimer() {
     if (!buffer) return;
     // When both flags are up, event 0 is taken now and event 1 on the next tick.
     const int event = buffer->TakeNotification();
@@ -117,13 +117,13 @@ void CMyDirectSound::OnTimer() {
     buffer->Unlock(regions);
 }
 
-void CMyDirectSound::Pause() {
+void StreamingPlayer::Pause() {
     if (!buffer) return;
     buffer->Stop();
     KillTimer();
 }
 
-void CMyDirectSound::Stop() {
+void StreamingPlayer::Stop() {
     if (!buffer) return;
     buffer->Stop();
     KillTimer();
@@ -139,7 +139,7 @@ void CMyDirectSound::Stop() {
     primed = false;
 }
 
-uint32_t CMyDirectSound::GetPlayPosition() const {
+uint32_t StreamingPlayer::GetPlayPosition() const {
     if (!buffer) return 0;
     const uint32_t r = format.samplesPerSec;
     const uint32_t h = 3 * r / 2;

@@ -1,4 +1,4 @@
-#include "app/frame_timer.h"
+#include "core/frame_timer.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The application shell: the window, its drawing device, the frame clock and the message loop.
 //
-// DXApp owns the window and the device and runs the loop; what a frame draws and what input does
-// is the business of a FrameClient, which TheApp creates once the window and the device exist.
+// AppShell owns the window and the device and runs the loop; what a frame draws and what input does
+// is the business of a FrameClient, which PlayerApp creates once the window and the device exist.
 // The loop takes one message per pass and hands key and mouse messages to the client. When the
 // queue is empty it draws a frame if at least 1/60 s has passed since the last one; otherwise it
 // sleeps until the next message or until the next frame is due, whichever comes first, so that an
@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "app/frame_timer.h"
+#include "core/frame_timer.h"
 #include "platform/window.h"
 #include "view/graphics_device.h"
 
@@ -50,20 +50,20 @@ struct WindowPlacement {
 inline constexpr double kProgramVersion = 1.0;
 inline constexpr int kWindowIconImage = 105;
 
-class DXApp {
+class AppShell {
   public:
-    DXApp();
+    AppShell();
     // Writes the settings file when a client exists, then releases the client, the device and
     // the window in that order.
-    virtual ~DXApp();
-    DXApp(const DXApp&) = delete;
-    DXApp& operator=(const DXApp&) = delete;
+    virtual ~AppShell();
+    AppShell(const AppShell&) = delete;
+    AppShell& operator=(const AppShell&) = delete;
 
     // Opens the display, creates the window (80 % of the usable area, centred, with its icon),
     // the drawing device of the client size and the client, then shows the window and
     // initialises the client. Returns false, with the reason on standard error, when the window
     // or the device cannot be made; nothing is shown to the user then.
-    virtual bool Initialize();
+    virtual bool Initialise();
 
     virtual void BeginFrame() = 0;
     virtual void RenderFrame() = 0;
@@ -99,18 +99,4 @@ class DXApp {
 
   private:
     void AfterFrame();
-};
-
-class TheApp : public DXApp {
-  public:
-    void BeginFrame() override;
-    void RenderFrame() override;
-    void HandleInput(const platform::InputMessage& message) override;
-
-    // A MIDI file to load once the player is ready, as if chosen with "Load MIDI".
-    std::string startupMidi;
-
-  protected:
-    // The player controller (app/player_client.cpp).
-    std::unique_ptr<FrameClient> CreateClient() override;
 };

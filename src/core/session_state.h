@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "midi/song_data.h"
+#include "core/song_data.h"
 
 namespace platform {
 class Dialogs;
 }
-class CMyDirectSound;
+class StreamingPlayer;
 
 enum PlayState : uint16_t {
     Idle = 0,     // nothing has been played yet
@@ -96,8 +96,8 @@ struct SessionState {
     uint16_t exportFormat = FormatWav;
     int16_t exportQuality = 0;  // 0 standard, 1 high, 2 maximum
 
-    std::unique_ptr<SongData> song;    // the parsed song; replaced by each MIDI load
-    CMyDirectSound* player = nullptr;  // streaming sound player, created and owned by the controller
+    std::unique_ptr<SongData> song;     // the parsed song; replaced by each MIDI load
+    StreamingPlayer* player = nullptr;  // streaming sound player, created and owned by the controller
 
     uint16_t playState = Idle;
     uint16_t refreshBits = 0;

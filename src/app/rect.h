@@ -1,3 +1,0 @@
-#pragma once
-
-#include "platform/geometry.h"
