@@ -33,7 +33,7 @@ echo "== ThreadSanitizer (the code with threads: the sound ring, the refill time
 # No -Werror here: g++ reports false buffer overflows in the standard library under -fsanitize=thread.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORVIK_TSAN=ON >/dev/null
 tsan_tests=(audio/audio_tests audio/audio_device_tests platform/platform_sound_tests app/app_playback_tests
-            export/export_driver_tests)
+            app/app_export_tests)
 cmake --build build-tsan --target "${tsan_tests[@]##*/}"
 for t in "${tsan_tests[@]}"; do
     echo "-- $t"

@@ -1,10 +1,14 @@
 // The controller's life: initialisation, the pending command at the start of every frame, the song
 // time taken from the player, and the layout and drawing of the three panels.
 #include <cstdio>
+#include <limits>
 
 #include "app/player_controller.h"
+#include "audio/streaming_player.h"
+#include "audio/wav_reader.h"
 #include "core/frame_timer.h"
 #include "core/panel_layout.h"
+#include "export/ogg_export.h"
 #include "export/transcoder.h"
 #include "settings/settings.h"
 #include "synth/synth_renderer.h"
@@ -19,8 +23,8 @@ constexpr float kCountInSeconds = 1.0f;
 constexpr double kEndOfSongGrace = 1.0;
 
 template <class P>
-P* MakePanel(PlayerController& c, uint16_t background) {
-    auto* panel = new P();
+std::unique_ptr<P> MakePanel(PlayerController& c, uint16_t background) {
+    auto panel = std::make_unique<P>();
     panel->palette = &c.palette;
     panel->background = background;
     panel->Init(c.device, &c.shared, &c.mousePoint);
@@ -31,17 +35,20 @@ P* MakePanel(PlayerController& c, uint16_t background) {
 
 }  // namespace
 
+PlayerController::PlayerController() = default;
+PlayerController::~PlayerController() = default;
+
 void PlayerController::Initialise(platform::SoundOutput& output, const std::string& guideUrl,
                                   std::chrono::milliseconds refillPeriod) {
-    clock = new FrameTimer();
+    clock = std::make_unique<FrameTimer>();
     clock->Init();
 
-    synth = new SynthRenderer(shared);
+    synth = std::make_unique<SynthRenderer>(shared);
 
     palette = kDefaultPalette;
-    splitY = 0.8f;
-    splitX = 0.87f;
-    splitterHalfWidth = 2.0f;
+    splitY = kDefaultSplitY;
+    splitX = kDefaultSplitX;
+    splitterHalfWidth = kSplitterHalfWidth;
 
     ReadSettings(shared);
     shared.rendered = false;
@@ -58,7 +65,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     notesView->Build();
     timeBar = MakePanel<TimeBar>(*this, PalTimeBar);
     controlPanel = MakePanel<ControlPanel>(*this, PalControlPanel);
-    controlPanel->synth = synth;
+    controlPanel->synth = synth.get();
     controlPanel->Build(guideUrl);
 
     hoverPanel = HoverNone;
@@ -69,12 +76,12 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     designWidth = static_cast<float>(device->clientWidth);
     designHeight = static_cast<float>(device->clientHeight);
     songTime = -1.0;
-    fullView = false;
-    fullViewToggleRequested = false;
-    overlayActive = false;
+    controls.fullView = false;
+    controls.toggleRequested = false;
+    controls.overlayActive = false;
     escapeDown = false;
     spaceDown = false;
-    pendingOverlayCommand = 0;
+    controls.pendingCommand = 0;
     notesView->songTime = timeBar->songTime = controlPanel->songTime = -1.0f;
 
     CreatePlayer(output, refillPeriod);
@@ -92,16 +99,11 @@ void PlayerController::ReleaseObjects() {
     soundPlayer.reset();
     shared.player = nullptr;
     wavReader.reset();
-    delete controlPanel;
-    delete timeBar;
-    delete notesView;
-    delete synth;
-    delete clock;
-    controlPanel = nullptr;
-    timeBar = nullptr;
-    notesView = nullptr;
-    synth = nullptr;
-    clock = nullptr;
+    controlPanel.reset();
+    timeBar.reset();
+    notesView.reset();
+    synth.reset();
+    clock.reset();
 }
 
 void PlayerController::RunCommand() {
@@ -176,7 +178,7 @@ void PlayerController::Frame() {
     }
 
     const PanelLayout layout =
-        LayOutPanels(designWidth, designHeight, splitX, splitY, splitterHalfWidth, fullView);
+        LayOutPanels(designWidth, designHeight, splitX, splitY, splitterHalfWidth, controls.fullView);
     const RectF& n = layout.notesView;
     notesView->SetRect(n.left, n.top, n.right, n.bottom);
     notesView->DrawBackground();
@@ -184,7 +186,7 @@ void PlayerController::Frame() {
 
     // In full view the other two panels are neither laid out nor drawn, and the splitters keep
     // their last places.
-    if (!fullView) {
+    if (!controls.fullView) {
         const RectF& t = layout.timeBar;
         timeBar->SetRect(t.left, t.top, t.right, t.bottom);
         timeBar->DrawBackground();
@@ -201,6 +203,12 @@ void PlayerController::Frame() {
         verticalSplitterRect = layout.verticalSplitter;
     }
 
-    notesView->DrawViewToggle(*this);
-    if (overlayActive) notesView->DrawOverlay(*this);
+    notesView->DrawViewToggle(controls);
+    if (controls.overlayActive) {
+        controls.idleSeconds =
+            clock ? clock->SecondsSince(clock->activityStamp) : std::numeric_limits<float>::infinity();
+        controls.sceneWidth = designWidth;
+        controls.sceneHeight = designHeight;
+        notesView->DrawOverlay(controls);
+    }
 }

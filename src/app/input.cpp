@@ -15,34 +15,18 @@ namespace {
 constexpr float kMinSplit = 0.05f;
 constexpr float kMaxSplit = 0.95f;
 
-// Rectangle tests of the hover check include all four edges.
-bool Inside(float x, float y, float left, float top, float right, float bottom) {
-    return left <= x && x <= right && top <= y && y <= bottom;
-}
-
 }  // namespace
 
 void PlayerController::OnInput(const platform::InputMessage& message) {
     using platform::InputKind;
+    TrackMouse(message.point);
 
-    // 1. The cursor in design units, whatever size the window has now.
-    PointI client{static_cast<int32_t>(designWidth), static_cast<int32_t>(designHeight)};
-    if (surface != nullptr) client = surface->ClientSize();
-    if (client.x > 0 && client.y > 0) {
-        const float x = static_cast<float>(message.point.x) * designWidth / static_cast<float>(client.x);
-        const float y = static_cast<float>(message.point.y) * designHeight / static_cast<float>(client.y);
-        mousePoint = {static_cast<int32_t>(x), static_cast<int32_t>(y)};
-        mouseX = static_cast<float>(mousePoint.x);
-        mouseY = static_cast<float>(mousePoint.y);
-    }
-
-    // 2. Any message in the full view shows the overlay for a while.
-    if (fullView) {
-        overlayActive = true;
+    // Any message in the full view shows the overlay for a while.
+    if (controls.fullView) {
+        controls.overlayActive = true;
         if (clock != nullptr) clock->activityStamp = clock->Now();
     }
 
-    // 3. Splitter drags, or the hover test.
     if (draggingHorizontalSplitter) {
         splitY = std::clamp(mouseY / designHeight, kMinSplit, kMaxSplit);
     } else if (draggingVerticalSplitter) {
@@ -52,55 +36,12 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
         UpdateHover();
     }
 
-    Panel* const panels[3] = {notesView, timeBar, controlPanel};
     switch (message.kind) {
         case InputKind::LeftButtonDown:
-            for (Panel* p : panels) {
-                if (p != nullptr) p->mouseDown = true;
-            }
-            if (fullView) break;
-            if (!draggingHorizontalSplitter && wantedCursor == CursorResizeNS)
-                draggingHorizontalSplitter = true;
-            if (!draggingVerticalSplitter && wantedCursor == CursorResizeWE) draggingVerticalSplitter = true;
-            if (hoverPanel == HoverTimeBar && timeBar != nullptr &&
-                mouseY > timeBar->top + timeBar->topInset && shared.midiParsed) {
-                shared.command = CmdSeek;
-                if ((shared.playState == Playing || shared.playState == Paused) && timeBar->width > 0) {
-                    const double frame =
-                        static_cast<double>(totalFrames) * mouseX / static_cast<double>(timeBar->width);
-                    // A click at the very right edge, or past the song, lands on its last frame.
-                    const double last = totalFrames > 0 ? totalFrames - 1 : 0;
-                    if (notesView != nullptr) notesView->ClearLitKeys();
-                    SeekPlayback(static_cast<uint32_t>(std::clamp(frame, 0.0, last)));
-                }
-            }
+            OnLeftButtonDown();
             break;
         case InputKind::LeftButtonUp:
-            for (Panel* p : panels) {
-                if (p != nullptr) p->mouseDown = false;
-            }
-            if (draggingHorizontalSplitter && wantedCursor == CursorResizeNS) {
-                draggingHorizontalSplitter = false;
-                hoverPanel = HoverNone;
-                wantedCursor = CursorArrow;
-                shownCursor = CursorArrow;
-                if (surface != nullptr) surface->SetCursor(CursorArrow);
-            }
-            if (draggingVerticalSplitter && wantedCursor == CursorResizeWE) {
-                draggingVerticalSplitter = false;
-                hoverPanel = HoverNone;
-                wantedCursor = CursorArrow;
-                shownCursor = CursorArrow;
-                if (surface != nullptr) surface->SetCursor(CursorArrow);
-            }
-            if (fullViewToggleRequested) {
-                fullViewToggleRequested = false;
-                fullView = !fullView;
-            }
-            if (overlayActive && pendingOverlayCommand != 0) {
-                shared.command = pendingOverlayCommand;
-                pendingOverlayCommand = 0;
-            }
+            OnLeftButtonUp();
             break;
         case InputKind::KeyDown:
             if (message.keyCode == platform::kKeyEscape) escapeDown = true;
@@ -110,7 +51,7 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
             // Whichever key is released completes a pending Escape, or else a pending Space.
             if (escapeDown) {
                 escapeDown = false;
-                fullView = !fullView;
+                controls.fullView = !controls.fullView;
             } else if (spaceDown) {
                 spaceDown = false;
                 if (shared.midiParsed && shared.songReady) {
@@ -123,20 +64,80 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
     }
 }
 
+void PlayerController::TrackMouse(PointI point) {
+    // The cursor in design units, whatever size the window has now.
+    PointI client{static_cast<int32_t>(designWidth), static_cast<int32_t>(designHeight)};
+    if (surface != nullptr) client = surface->ClientSize();
+    if (client.x <= 0 || client.y <= 0) return;
+    const float x = static_cast<float>(point.x) * designWidth / static_cast<float>(client.x);
+    const float y = static_cast<float>(point.y) * designHeight / static_cast<float>(client.y);
+    mousePoint = {static_cast<int32_t>(x), static_cast<int32_t>(y)};
+    mouseX = static_cast<float>(mousePoint.x);
+    mouseY = static_cast<float>(mousePoint.y);
+}
+
+void PlayerController::SetPanelsMouseDown(bool down) {
+    Panel* const panels[3] = {notesView.get(), timeBar.get(), controlPanel.get()};
+    for (Panel* p : panels) {
+        if (p != nullptr) p->mouseDown = down;
+    }
+}
+
+void PlayerController::OnLeftButtonDown() {
+    SetPanelsMouseDown(true);
+    if (controls.fullView) return;
+    if (!draggingHorizontalSplitter && wantedCursor == CursorResizeNS) draggingHorizontalSplitter = true;
+    if (!draggingVerticalSplitter && wantedCursor == CursorResizeWE) draggingVerticalSplitter = true;
+    if (hoverPanel != HoverTimeBar || timeBar == nullptr || !shared.midiParsed) return;
+    if (mouseY <= timeBar->top + timeBar->topInset) return;
+    shared.command = CmdSeek;
+    if ((shared.playState == Playing || shared.playState == Paused) && timeBar->width > 0) {
+        const double frame = static_cast<double>(totalFrames) * mouseX / static_cast<double>(timeBar->width);
+        // A click at the very right edge, or past the song, lands on its last frame.
+        const double last = totalFrames > 0 ? totalFrames - 1 : 0;
+        if (notesView != nullptr) notesView->ClearLitKeys();
+        SeekPlayback(static_cast<uint32_t>(std::clamp(frame, 0.0, last)));
+    }
+}
+
+void PlayerController::OnLeftButtonUp() {
+    SetPanelsMouseDown(false);
+    if (draggingHorizontalSplitter && wantedCursor == CursorResizeNS)
+        EndSplitterDrag(draggingHorizontalSplitter);
+    if (draggingVerticalSplitter && wantedCursor == CursorResizeWE) EndSplitterDrag(draggingVerticalSplitter);
+    if (controls.toggleRequested) {
+        controls.toggleRequested = false;
+        controls.fullView = !controls.fullView;
+    }
+    if (controls.overlayActive && controls.pendingCommand != 0) {
+        shared.command = controls.pendingCommand;
+        controls.pendingCommand = 0;
+    }
+}
+
+void PlayerController::EndSplitterDrag(bool& dragging) {
+    dragging = false;
+    hoverPanel = HoverNone;
+    wantedCursor = CursorArrow;
+    shownCursor = CursorArrow;
+    if (surface != nullptr) surface->SetCursor(CursorArrow);
+}
+
 void PlayerController::UpdateHover() {
     const float x = mouseX;
     const float y = mouseY;
     const RectF& hs = horizontalSplitterRect;
     const RectF& vs = verticalSplitterRect;
-    if (Inside(x, y, hs.left, hs.top, hs.right, hs.bottom)) wantedCursor = CursorResizeNS;
-    if (Inside(x, y, vs.left, vs.top, vs.right, vs.bottom)) wantedCursor = CursorResizeWE;
+    // The hover tests include all four edges.
+    if (hs.ContainsClosed(x, y)) wantedCursor = CursorResizeNS;
+    if (vs.ContainsClosed(x, y)) wantedCursor = CursorResizeWE;
 
-    Panel* const panels[3] = {notesView, timeBar, controlPanel};
+    Panel* const panels[3] = {notesView.get(), timeBar.get(), controlPanel.get()};
     for (int i = 0; i < 3; ++i) {
         const uint16_t number = static_cast<uint16_t>(i + 1);
         Panel* p = panels[i];
         if (p == nullptr || hoverPanel == number) continue;
-        if (Inside(x, y, p->left, p->top, p->right, p->bottom)) {
+        if (RectF{p->left, p->top, p->right, p->bottom}.ContainsClosed(x, y)) {
             hoverPanel = number;
             wantedCursor = CursorArrow;
             for (int k = 0; k < 3; ++k) {

@@ -18,15 +18,8 @@ constexpr double kRenderRate = 44100.0;
 
 }  // namespace
 
-void WavReaderDeleter::operator()(WavReader* reader) const {
-    delete reader;
-}
-void SoundPlayerDeleter::operator()(StreamingPlayer* player) const {
-    delete player;
-}
-
 void PlayerController::CreatePlayer(platform::SoundOutput& output, std::chrono::milliseconds refillPeriod) {
-    soundPlayer.reset(new StreamingPlayer(output, refillPeriod));
+    soundPlayer = std::make_unique<StreamingPlayer>(output, refillPeriod);
     shared.player = soundPlayer.get();
 }
 
@@ -34,7 +27,7 @@ bool PlayerController::PreparePlayback() {
     StreamingPlayer* player = soundPlayer.get();
     // The old ring's refill may still be reading the old reader: it goes before the reader does.
     if (player != nullptr) player->Release();
-    wavReader.reset(new WavReader());
+    wavReader = std::make_unique<WavReader>();
     wavReader->Open(shared.outputWavPath);
     totalFrames = 0;
     seekOffset = 0;

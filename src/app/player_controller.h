@@ -9,11 +9,12 @@
 #include <string>
 
 #include "core/palette.h"
+#include "core/panel_layout.h"
 #include "core/session_state.h"
 #include "platform/geometry.h"
+#include "view/notes_view.h"
 
 struct GraphicsDevice;
-class NotesView;
 class ControlPanel;
 class TimeBar;
 class SynthRenderer;
@@ -37,35 +38,29 @@ class InputSurface {
     virtual void SetCursor(int kind) = 0;  // 1 arrow, 2 up-down resize, 3 left-right resize
 };
 
-// The deleters of the playback objects live with the playback operations (app/playback.cpp), so
-// that this header needs only the classes' names.
-struct WavReaderDeleter {
-    void operator()(WavReader* reader) const;
-};
-struct SoundPlayerDeleter {
-    void operator()(StreamingPlayer* player) const;
-};
-
 enum HoverPanel : uint16_t { HoverNone = 0, HoverNotesView = 1, HoverTimeBar = 2, HoverControlPanel = 3 };
 enum CursorKind : uint16_t { CursorUnset = 0, CursorArrow = 1, CursorResizeNS = 2, CursorResizeWE = 3 };
 
 struct PlayerController {
+    PlayerController();
+    ~PlayerController();  // where the owned objects' types are complete
+    PlayerController(const PlayerController&) = delete;
+    PlayerController& operator=(const PlayerController&) = delete;
+
     GraphicsDevice* device = nullptr;  // drawing device and client size; not owned
     float designWidth = 0;             // client size at start-up: every layout and mouse coordinate
     float designHeight = 0;            // is in these units for the life of the program
-    float splitX = 0.87f;              // share of designWidth for the notes view and time bar
-    float splitY = 0.8f;               // share of designHeight for the notes view
-    float splitterHalfWidth = 2.0f;    // half the width of each splitter gap
+    float splitX = kDefaultSplitX;     // share of designWidth for the notes view and time bar
+    float splitY = kDefaultSplitY;     // share of designHeight for the notes view
+    float splitterHalfWidth = kSplitterHalfWidth;  // half the width of each splitter gap
 
-    // Owned by the controller; created by its initialisation and kept for the whole process.
-    NotesView* notesView = nullptr;
-    ControlPanel* controlPanel = nullptr;
-    TimeBar* timeBar = nullptr;
+    // Created by Initialise and kept for the whole process.
+    std::unique_ptr<NotesView> notesView;
+    std::unique_ptr<ControlPanel> controlPanel;
+    std::unique_ptr<TimeBar> timeBar;
 
-    bool fullView = false;                 // only the notes view is shown, over the whole window
-    bool fullViewToggleRequested = false;  // the view toggle was pressed; performed on release
-    bool overlayActive = false;            // the mouse moved in full view: draw the overlay
-    bool escapeDown = false;               // pressed and not yet released
+    ViewControls controls;    // the full view, its toggle and its overlay
+    bool escapeDown = false;  // pressed and not yet released
     bool spaceDown = false;
     uint16_t hoverPanel = HoverNone;
     uint16_t wantedCursor = CursorUnset;
@@ -82,27 +77,21 @@ struct PlayerController {
 
     SessionState shared;
 
-    SynthRenderer* synth = nullptr;                          // owned
-    std::unique_ptr<WavReader, WavReaderDeleter> wavReader;  // created when playback is prepared
-    FrameTimer* clock = nullptr;                             // owned; the playback clock of the count-in
+    std::unique_ptr<SynthRenderer> synth;
+    std::unique_ptr<WavReader> wavReader;  // created when playback is prepared
+    std::unique_ptr<FrameTimer> clock;     // the playback clock of the count-in
     // The streaming player, made by CreatePlayer; shared.player points at it.
-    std::unique_ptr<StreamingPlayer, SoundPlayerDeleter> soundPlayer;
-
-    RectF overlayButtons[3];             // full-view overlay: back to start, play/pause, stop
-    uint16_t pendingOverlayCommand = 0;  // chosen by a press on the overlay, posted on release
+    std::unique_ptr<StreamingPlayer> soundPlayer;
 
     int32_t totalFrames = 0;  // sample frames in the rendered WAV
     uint32_t seekOffset = 0;  // frame at which the player last started from silence
     double songTime = -1.0;   // seconds; -1 when stopped or before the first play
 
-    // Export bookkeeping (export/export_driver.cpp). The driver makes these objects and hands each
-    // its deleter with it, so that programs that never export need only the names. Each stays
-    // until the next export of its kind replaces it.
-    template <class T>
-    using ExportOwned = std::unique_ptr<T, void (*)(T*)>;
-    std::string encoderError;                              // failure text of the last Ogg Vorbis export
-    ExportOwned<OggExport> oggExport{nullptr, nullptr};    // the last Ogg Vorbis export: job and thread
-    ExportOwned<Transcoder> transcoder{nullptr, nullptr};  // the last transcoding export
+    // Export bookkeeping (app/export_commands.cpp). Each stays until the next export of its kind
+    // replaces it.
+    std::string encoderError;                // failure text of the last Ogg Vorbis export
+    std::unique_ptr<OggExport> oggExport;    // the last Ogg Vorbis export: job and thread
+    std::unique_ptr<Transcoder> transcoder;  // the last transcoding export
     // How long one frame may spend on a transcoding export; it always takes at least one step.
     // A frame at 60 per second has about 16 ms, so with its drawing it runs a little late: the
     // export gets most of the window's thread while the window still answers dozens of times a
@@ -123,8 +112,13 @@ struct PlayerController {
     // Input (app/input.cpp): key and mouse messages with the cursor in client pixels.
     void OnInput(const platform::InputMessage& message);
     void UpdateHover();
+    void TrackMouse(PointI point);  // the cursor from client pixels into design units
+    void SetPanelsMouseDown(bool down);
+    void OnLeftButtonDown();
+    void OnLeftButtonUp();
+    void EndSplitterDrag(bool& dragging);
 
-    // Export (export/export_driver.cpp). ExportAudio runs command 10: the save dialog, then the WAV
+    // Export (app/export_commands.cpp). ExportAudio runs command 10: the save dialog, then the WAV
     // copy, or the start of an export that the frame loop follows; true for the latter, which
     // leaves command 12 pending. PollExport runs command 12 once per frame: it advances a
     // transcoding export, follows the Ogg Vorbis thread, shows the progress and, at the end,

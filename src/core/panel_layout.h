@@ -6,6 +6,12 @@
 
 #include "platform/geometry.h"
 
+// The split the window starts with: the notes view and time bar take this share of the width, the
+// notes view this share of the height.
+inline constexpr float kDefaultSplitX = 0.87f;
+inline constexpr float kDefaultSplitY = 0.8f;
+inline constexpr float kSplitterHalfWidth = 2.0f;  // half the width of each splitter gap
+
 struct PanelLayout {
     RectF notesView;
     RectF timeBar;             // empty in full view

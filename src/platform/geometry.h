@@ -7,8 +7,9 @@
 struct RectF {
     float left = 0, top = 0, right = 0, bottom = 0;
 
-    [[nodiscard]] bool Contains(float x, float y) const {
-        return x >= left && x < right && y >= top && y < bottom;
+    // Whether (x, y) lies inside, edges included: a click on a button's last pixel row counts.
+    [[nodiscard]] bool ContainsClosed(float x, float y) const {
+        return left <= x && x <= right && top <= y && y <= bottom;
     }
     [[nodiscard]] float Width() const { return right - left; }
     [[nodiscard]] float Height() const { return bottom - top; }

@@ -22,8 +22,7 @@ constexpr float kLabelHeight = 20.0f;
 int32_t TakeMouse(float left, float top, float right, float bottom, const PointI* p, bool down, bool& armed) {
     const float x = static_cast<float>(p->x);
     const float y = static_cast<float>(p->y);
-    const bool inside = left <= x && x <= right && top <= y && y <= bottom;
-    if (!inside) return WidgetNormal;
+    if (!RectF{left, top, right, bottom}.ContainsClosed(x, y)) return WidgetNormal;
     if (down && armed) {
         armed = false;
         return WidgetClicked;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/player_controller.h"
 #include "core/frame_timer.h"
 #include "core/session_state.h"
 
@@ -49,9 +48,8 @@ int SlotCeil(double t) {
     return static_cast<int>(std::ceil(t));
 }
 
-bool Inside(const PointI& p, const RectF& r) {
-    const float x = static_cast<float>(p.x), y = static_cast<float>(p.y);
-    return x >= r.left && x <= r.right && y >= r.top && y <= r.bottom;
+bool Inside(const PointI* p, const RectF& r) {
+    return p != nullptr && r.ContainsClosed(static_cast<float>(p->x), static_cast<float>(p->y));
 }
 
 }  // namespace
@@ -340,19 +338,19 @@ void NotesView::DrawNote(int part, int index) {
     }
 }
 
-void NotesView::DrawViewToggle(PlayerController& controller) {
+void NotesView::DrawViewToggle(ViewControls& controls) {
     platform::RenderTarget* target = Target();
     const float rightEdge = right;
     const RectF box{rightEdge - 30.0f, 10.0f, rightEdge - 10.0f, 30.0f};
     ColourF colour = Brush(PalIconNormal);
-    if (Inside(controller.mousePoint, box)) {
+    if (Inside(mousePoint, box)) {
         colour = Brush(PalIconHover);
         // The toggle itself happens when the button is released.
-        if (mouseDown) controller.fullViewToggleRequested = true;
+        if (mouseDown) controls.toggleRequested = true;
     }
     if (target == nullptr) return;
     const float l = box.left, r = box.right;
-    if (!controller.fullView) {
+    if (!controls.fullView) {
         target->DrawRect(box, colour, 2.0f);  // maximise
         return;
     }
@@ -364,24 +362,23 @@ void NotesView::DrawViewToggle(PlayerController& controller) {
     target->DrawRect({l, 15.0f, r - 5.0f, 30.0f}, colour, 2.0f);
 }
 
-void NotesView::DrawOverlay(PlayerController& controller) {
-    const FrameTimer* clock = controller.clock;
-    if (!controller.fullView || clock == nullptr || clock->SecondsSince(clock->activityStamp) > 1.0f) {
-        controller.overlayActive = false;
+void NotesView::DrawOverlay(ViewControls& controls) {
+    if (!controls.fullView || sharedState == nullptr || !(controls.idleSeconds <= 1.0f)) {
+        controls.overlayActive = false;
         return;
     }
-    const float W = controller.designWidth;
-    const float H = controller.designHeight;
+    const float W = controls.sceneWidth;
+    const float H = controls.sceneHeight;
     const float x0 = std::max(40.0f, (W - 260.0f) * 0.5f + 40.0f);
     const float top = (H + 40.0f) * 0.5f;
     const float bottomEdge = top + 40.0f;
-    controller.overlayButtons[0] = {x0, top, x0 + 50.0f, bottomEdge};
-    controller.overlayButtons[1] = {x0 + 70.0f, top, x0 + 120.0f, bottomEdge};
-    controller.overlayButtons[2] = {x0 + 140.0f, top, x0 + 190.0f, bottomEdge};
+    controls.overlayButtons[0] = {x0, top, x0 + 50.0f, bottomEdge};
+    controls.overlayButtons[1] = {x0 + 70.0f, top, x0 + 120.0f, bottomEdge};
+    controls.overlayButtons[2] = {x0 + 140.0f, top, x0 + 190.0f, bottomEdge};
 
-    const SessionState& state = controller.shared;
-    const bool armed = mouseDown && state.midiParsed && state.songReady &&
-                       controller.pendingOverlayCommand == 0 && state.command == CmdNone;
+    const SessionState& state = *sharedState;
+    const bool armed = mouseDown && state.midiParsed && state.songReady && controls.pendingCommand == 0 &&
+                       state.command == CmdNone;
     const bool playing = state.playState == Playing;
     const uint16_t commands[3] = {CmdRewind, static_cast<uint16_t>(playing ? CmdPause : CmdPlay), CmdStop};
 
@@ -389,10 +386,10 @@ void NotesView::DrawOverlay(PlayerController& controller) {
     for (int b = 0; b < 3; ++b) {
         ColourF colour = Brush(PalIconNormal);
         float d = 0;
-        if (Inside(controller.mousePoint, controller.overlayButtons[b])) {
+        if (Inside(mousePoint, controls.overlayButtons[b])) {
             colour = Brush(PalIconHover);
             if (armed) {
-                controller.pendingOverlayCommand = commands[b];  // posted on release
+                controls.pendingCommand = commands[b];  // posted on release
                 d = 2.0f;
             }
         }

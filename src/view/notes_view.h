@@ -19,7 +19,6 @@
 #include "view/bitmap.h"
 #include "view/panel.h"
 
-struct PlayerController;
 struct SongData;
 
 inline constexpr int kKeyCount = 88;  // MIDI keys 21 (A0) to 108 (C8)
@@ -74,8 +73,20 @@ struct KeyRecord {
     int32_t part;       // part of the lighting note
 };
 
-// Declared as a class only because the controller's header names it so; it is a plain record.
-class NotesView : public Panel {
+// The full view's toggle and overlay: what they show and what a press on them asks for. The
+// controller keeps it and hands it to the view every frame.
+struct ViewControls {
+    bool fullView = false;         // only the notes view is shown, over the whole window
+    bool toggleRequested = false;  // the view toggle was pressed; performed on release
+    bool overlayActive = false;    // the mouse moved in full view: draw the overlay
+    float idleSeconds = 0;         // since the last input; the overlay hides a second after it
+    float sceneWidth = 0;          // the design size the overlay is centred in
+    float sceneHeight = 0;
+    RectF overlayButtons[3];      // back to start, play/pause, stop
+    uint16_t pendingCommand = 0;  // chosen by a press on the overlay, posted on release
+};
+
+struct NotesView : public Panel {
   public:
     Bitmap bitmaps[NotesImageCount];
     int32_t barCount = 0;           // bar lines drawn this frame
@@ -108,8 +119,8 @@ class NotesView : public Panel {
     void DrawNote(int part, int index);
 
     // Controller-level controls, drawn after all panels with this view's colours.
-    void DrawViewToggle(PlayerController& controller);
-    void DrawOverlay(PlayerController& controller);
+    void DrawViewToggle(ViewControls& controls);
+    void DrawOverlay(ViewControls& controls);
 
     [[nodiscard]] const SongData* Song() const;
 };

@@ -309,20 +309,20 @@ TEST_F(ControllerTest, EscapeAndTheFullViewOverlay) {
     LoadSong();
     Frames(1);
     Key(platform::kKeyEscape);
-    EXPECT_TRUE(c.fullView);
+    EXPECT_TRUE(c.controls.fullView);
     Frames(1);
     EXPECT_FLOAT_EQ(c.notesView->right, 1536);
     EXPECT_FLOAT_EQ(c.notesView->bottom, 832);
 
     // A mouse movement shows the overlay; a press on its play button posts play on release.
     Send(InputKind::MouseMove, 5, 5);
-    EXPECT_TRUE(c.overlayActive);
+    EXPECT_TRUE(c.controls.overlayActive);
     Frames(1);
-    const RectF play = c.overlayButtons[1];
+    const RectF play = c.controls.overlayButtons[1];
     Send(InputKind::MouseMove, static_cast<int>(MidX(play)), static_cast<int>(MidY(play)));
     Send(InputKind::LeftButtonDown, static_cast<int>(MidX(play)), static_cast<int>(MidY(play)));
     Frames(1);
-    EXPECT_EQ(c.pendingOverlayCommand, CmdPlay);
+    EXPECT_EQ(c.controls.pendingCommand, CmdPlay);
     Send(InputKind::LeftButtonUp, 5, 5);  // released elsewhere: still posted
     EXPECT_EQ(c.shared.command, CmdPlay);
     Frames(1);
@@ -331,12 +331,12 @@ TEST_F(ControllerTest, EscapeAndTheFullViewOverlay) {
     // After a second without movement the overlay goes.
     fakeNow += 1500;
     Frames(2);
-    EXPECT_FALSE(c.overlayActive);
+    EXPECT_FALSE(c.controls.overlayActive);
 
     // Holding Space and tapping Escape: the Escape release toggles, Space waits for its own.
     Send(InputKind::KeyDown, 0, 0, platform::kKeyEscape);
     Send(InputKind::KeyUp, 0, 0, platform::kKeyEscape);
-    EXPECT_FALSE(c.fullView);
+    EXPECT_FALSE(c.controls.fullView);
 }
 
 TEST_F(ControllerTest, SpaceNeedsAPlayableSongAndAnIdleCommand) {

@@ -39,8 +39,7 @@ int main(int argc, char** argv) {
     c.shared.midiParsed = true;
     c.shared.song = std::make_unique<SongData>();
     ProbeEncoders(c.shared);
-    ControlPanel panel;
-    c.controlPanel = &panel;
+    c.controlPanel = std::make_unique<ControlPanel>();
 
     using Clock = std::chrono::steady_clock;
     constexpr double kFrameSeconds = 1.0 / 60.0;
@@ -63,7 +62,7 @@ int main(int argc, char** argv) {
         while (Clock::now() < drawEnd) {
         }
     }
-    c.controlPanel = nullptr;
+    c.controlPanel.reset();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!dialogs.errorBoxes.empty()) {
         std::fprintf(stderr, "export_frames: %s\n", dialogs.errorBoxes[0].text.c_str());

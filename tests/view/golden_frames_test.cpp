@@ -128,7 +128,7 @@ TEST_F(GoldenFrame, NotesFallOntoLitKeysAboveTheWaveform) {
 
 TEST_F(GoldenFrame, FullViewWithTheRestoreButton) {
     scene.SetSong(Passage());
-    scene.controller.fullView = true;
+    scene.controller.controls.fullView = true;
     scene.Frame(-1);
     PlayTo(scene, 4.7f, 5.3f);
     ExpectMatchesGolden(scene, "full-view");

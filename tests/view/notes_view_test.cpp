@@ -318,45 +318,34 @@ TEST(TimeIndex, ANewSongIsFoundOneFrameBeforeItIsDrawn) {
     EXPECT_LE(rig.view->lastNoteAt[0][kTimeIndexSlots - 1], 1) << "nothing left of the longer song";
 }
 
-// A counter the test moves by hand: microseconds.
-int64_t g_now = 0;
-int64_t Micros() {
-    return 1000000;
-}
-int64_t Now() {
-    return g_now;
-}
-
 struct OverlayRig : ViewRig {
-    FrameTimer clock;
     OverlayRig() : ViewRig(1536, 832) {
-        g_now = 0;
-        clock.Init({&Micros, &Now});
-        controller.clock = &clock;
-        controller.fullView = true;
-        controller.overlayActive = true;
+        controller.controls.sceneWidth = 1536;
+        controller.controls.sceneHeight = 832;
+        controller.controls.fullView = true;
+        controller.controls.overlayActive = true;
         view->SetRect(0, 0, 1536, 832);
         NewSong(60);
     }
     void Draw(int x, int y, bool down, float secondsSinceActivity) {
-        g_now = static_cast<int64_t>(secondsSinceActivity * 1e6f);
+        controller.controls.idleSeconds = secondsSinceActivity;
         controller.mousePoint = {x, y};
         view->mouseDown = down;
         target.calls.clear();
-        view->DrawOverlay(controller);
+        view->DrawOverlay(controller.controls);
     }
 };
 
 TEST(Overlay, ThreeButtonsUnderTheMiddleWhileTheMouseWasRecentlyMoved) {
     OverlayRig rig;
     rig.Draw(0, 0, false, 0.5f);
-    EXPECT_TRUE(rig.controller.overlayActive);
-    const RectF& rewind = rig.controller.overlayButtons[0];
+    EXPECT_TRUE(rig.controller.controls.overlayActive);
+    const RectF& rewind = rig.controller.controls.overlayButtons[0];
     EXPECT_FLOAT_EQ(rewind.left, 678);
     EXPECT_FLOAT_EQ(rewind.top, 436);
     EXPECT_FLOAT_EQ(rewind.bottom, 476);
-    EXPECT_FLOAT_EQ(rig.controller.overlayButtons[2].right, 868);
-    EXPECT_EQ(rig.controller.pendingOverlayCommand, 0);
+    EXPECT_FLOAT_EQ(rig.controller.controls.overlayButtons[2].right, 868);
+    EXPECT_EQ(rig.controller.controls.pendingCommand, 0);
 
     struct Press {
         int x;
@@ -366,10 +355,10 @@ TEST(Overlay, ThreeButtonsUnderTheMiddleWhileTheMouseWasRecentlyMoved) {
     const Press presses[] = {
         {700, Idle, CmdRewind}, {770, Stopped, CmdPlay}, {770, Playing, CmdPause}, {840, Playing, CmdStop}};
     for (const Press& p : presses) {
-        rig.controller.pendingOverlayCommand = 0;
+        rig.controller.controls.pendingCommand = 0;
         rig.controller.shared.playState = p.playState;
         rig.Draw(p.x, 450, true, 0.9f);
-        EXPECT_EQ(rig.controller.pendingOverlayCommand, p.pending) << "x " << p.x;
+        EXPECT_EQ(rig.controller.controls.pendingCommand, p.pending) << "x " << p.x;
         const auto hover =
             rig.target.Where([&](const Call& c) { return c.colour.b == rig.view->brushes[6].b; });
         ASSERT_FALSE(hover.empty());
@@ -379,19 +368,19 @@ TEST(Overlay, ThreeButtonsUnderTheMiddleWhileTheMouseWasRecentlyMoved) {
     EXPECT_EQ(rig.target.Where([](const Call& c) { return c.op == Op::Fill; }).size(), 4u)
         << "bar, two pause bars, stop";
 
-    rig.controller.pendingOverlayCommand = 0;
+    rig.controller.controls.pendingCommand = 0;
     rig.controller.shared.command = CmdCountIn;
     rig.Draw(770, 450, true, 0.9f);
-    EXPECT_EQ(rig.controller.pendingOverlayCommand, 0) << "not armed while a command is pending";
+    EXPECT_EQ(rig.controller.controls.pendingCommand, 0) << "not armed while a command is pending";
 
     rig.Draw(770, 450, true, 1.1f);
-    EXPECT_FALSE(rig.controller.overlayActive) << "hidden a second after the last movement";
+    EXPECT_FALSE(rig.controller.controls.overlayActive) << "hidden a second after the last movement";
     EXPECT_TRUE(rig.target.calls.empty());
 
-    rig.controller.overlayActive = true;
-    rig.controller.fullView = false;
+    rig.controller.controls.overlayActive = true;
+    rig.controller.controls.fullView = false;
     rig.Draw(770, 450, true, 0.1f);
-    EXPECT_FALSE(rig.controller.overlayActive) << "never in normal view";
+    EXPECT_FALSE(rig.controller.controls.overlayActive) << "never in normal view";
 }
 
 TEST(ViewToggle, PressInsideTheBoxRequestsTheToggle) {
@@ -409,11 +398,11 @@ TEST(ViewToggle, PressInsideTheBoxRequestsTheToggle) {
     for (const Case& c : cases) {
         ViewRig rig(1040, 530);
         rig.controller.mousePoint = {c.x, c.y};
-        rig.controller.fullView = c.fullView;
+        rig.controller.controls.fullView = c.fullView;
         rig.view->mouseDown = c.down;
-        rig.view->DrawViewToggle(rig.controller);
+        rig.view->DrawViewToggle(rig.controller.controls);
         SCOPED_TRACE("mouse " + std::to_string(c.x) + "," + std::to_string(c.y));
-        EXPECT_EQ(rig.controller.fullViewToggleRequested, c.requested);
+        EXPECT_EQ(rig.controller.controls.toggleRequested, c.requested);
         EXPECT_EQ(rig.target.Where([](const Call& k) { return k.op == Op::Fill; }).size(), c.fills);
         const auto outline = rig.target.Where([](const Call& k) { return k.op == Op::Outline; });
         ASSERT_EQ(outline.size(), c.outlines);

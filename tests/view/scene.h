@@ -83,9 +83,9 @@ struct Scene {
     void Frame(float songTime) {
         PlayerController& c = controller;
         const float W = c.designWidth, H = c.designHeight;
-        const float g = c.fullView ? 0.0f : c.splitterHalfWidth;
-        const float a = c.fullView ? W : W * c.splitX;
-        const float b = c.fullView ? H : H * c.splitY;
+        const float g = c.controls.fullView ? 0.0f : c.splitterHalfWidth;
+        const float a = c.controls.fullView ? W : W * c.splitX;
+        const float b = c.controls.fullView ? H : H * c.splitY;
         platform::RenderTarget& out = *device.target;
         out.BeginDraw();
         out.Clear(PaletteColour(c.palette.colour[PalClear]));
@@ -93,13 +93,13 @@ struct Scene {
         view->SetRect(0, 0, a - g, b - g);
         view->DrawBackground();
         view->Draw();
-        if (!c.fullView) {
+        if (!c.controls.fullView) {
             timeBar->SetRect(0, b + g, a - g, H - 1);
             timeBar->DrawBackground();
             timeBar->Draw();
             out.FillRect({a + g, 0, W - 1, H - 1}, PaletteColour(c.palette.colour[PalControlPanel]));
         }
-        view->DrawViewToggle(c);
+        view->DrawViewToggle(c.controls);
         out.EndDraw();
     }
 

@@ -1,7 +1,5 @@
 // The export commands of the controller, run frame by frame as the window runs them, with the
 // save dialog answered by a script and a rendered song the test writes itself.
-#include "export/export_driver.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +8,7 @@
 #include "app/player_controller.h"
 #include "export/export_fixture.h"
 #include "export/export_format.h"
+#include "export/ogg_export.h"
 #include "export/transcoder.h"
 #include "platform/dialogs.h"
 #include "ui/control_panel.h"
@@ -38,16 +37,13 @@ class ExportDriver : public ::testing::Test {
         c.shared.song = std::make_unique<SongData>();
         c.shared.song->duration = 3.0;
         ProbeEncoders(c.shared);
-        c.controlPanel = new ControlPanel();
+        c.controlPanel = std::make_unique<ControlPanel>();
         c.controlPanel->exportButton.showProgress = true;
         // One transcoder step per frame, so a test sees the same frames on any machine.
         c.exportFrameBudget = std::chrono::milliseconds(0);
         WriteFile(c.shared.outputWavPath, MakeWav(2, 44100, kSongFrames));
     }
-    void TearDown() override {
-        delete c.controlPanel;
-        c.controlPanel = nullptr;
-    }
+    void TearDown() override { c.controlPanel.reset(); }
 
     void Choose(const std::string& path, int quality = QualityStandard) {
         platform::ScriptedDialogs::SaveScript script;

@@ -1,7 +1,5 @@
-// The export driver: command 10 asks for a target and starts the export, command 12 follows it
-// once per frame until it ends.
-#include "export/export_driver.h"
-
+// The controller's export commands: command 10 asks for a target and starts the export, command
+// 12 follows it once per frame until it ends.
 #include <chrono>
 #include <cstdio>
 #include <system_error>
@@ -10,6 +8,7 @@
 #include "core/frame_timer.h"
 #include "export/export_dialog.h"
 #include "export/export_format.h"
+#include "export/ogg_export.h"
 #include "export/transcoder.h"
 #include "midi/midi_reader.h"
 #include "platform/dialogs.h"
@@ -17,13 +16,6 @@
 #include "ui/control_panel.h"
 
 namespace {
-
-void DeleteOggExport(OggExport* e) {
-    delete e;
-}
-void DeleteTranscoder(Transcoder* t) {
-    delete t;
-}
 
 // The error box of a failed export: the exporter's own account of what failed.
 void ShowExportFailure(SessionState& state, const std::string& text) {
@@ -65,7 +57,7 @@ bool PlayerController::ExportAudio() {
 
     if (s.exportFormat == FormatOgg) {
         oggExport.reset();  // the last one has ended; joining it here costs nothing
-        ExportOwned<OggExport> task(new OggExport(), DeleteOggExport);
+        auto task = std::make_unique<OggExport>();
         FillEncoderJob(task->job, s.outputWavPath, s.exportPath, s.midiName, s.exportQuality,
                        task->errorText);
         OggExport* running = task.get();
@@ -76,20 +68,20 @@ bool PlayerController::ExportAudio() {
             return false;
         }
         oggExport = std::move(task);
-        ShowExportProgressBar(controlPanel, true);
+        ShowExportProgressBar(controlPanel.get(), true);
         s.command = CmdExportRunning;
         return true;
     }
 
     // FLAC, ALAC, AAC and MP3: the transcoder, stepped from the frame loop.
     if (clock != nullptr) clock->activityStamp = clock->Now();
-    transcoder = ExportOwned<Transcoder>(new Transcoder(s), DeleteTranscoder);
+    transcoder = std::make_unique<Transcoder>(s);
     if (!transcoder->Start()) {
         // Start has removed whatever it created.
         ShowExportFailure(s, transcoder->failureText);
         return false;
     }
-    ShowExportProgressBar(controlPanel, true);
+    ShowExportProgressBar(controlPanel.get(), true);
     s.command = CmdExportRunning;
     return true;
 }
@@ -107,7 +99,7 @@ void PlayerController::PollExport() {
         } while (more && std::chrono::steady_clock::now() - started < exportFrameBudget);
         if (!more) {
             exportProgress.store(1000);
-            ShowExportProgressBar(controlPanel, false);
+            ShowExportProgressBar(controlPanel.get(), false);
             s.command = CmdNone;
             if (transcoder->failure != ExportOk) ShowExportFailure(s, transcoder->failureText);
             return;
@@ -123,7 +115,7 @@ void PlayerController::PollExport() {
     }
 
     if (progress >= 100) {
-        ShowExportProgressBar(controlPanel, false);
+        ShowExportProgressBar(controlPanel.get(), false);
         s.command = CmdNone;
         if (s.exportFormat == FormatOgg && oggExport) {
             // The encoder's last word is its Finished or Failed message, so the thread is ending.

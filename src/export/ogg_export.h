@@ -1,5 +1,5 @@
-// The export driver's own records. The driver itself is two operations of the controller,
-// PlayerController::ExportAudio and PollExport (app/player_controller.h).
+// An export in flight, as the window follows it: the Ogg Vorbis job on its own thread, and how
+// much media time a transcoding export copies per step of the frame loop.
 #pragma once
 
 #include <thread>
