@@ -103,7 +103,7 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
 void ControlPanel::Frame() {
     SessionState& state = *sharedState;
 
-    // 1. The pending action, once the button is up (and for a large button two frames later).
+    // The pending action, once the button is up (and for a large button two frames later).
     if (action != ActionNone && !mouseDown && idleFrames >= 2) {
         if (action == ActionLoadFile) {
             LoadFile(fileKind);
