@@ -56,7 +56,11 @@ bool PlayerController::ExportAudio() {
 
     if (s.exportFormat == FormatWav) {
         const ExportResult copied = CopyWavFile(s.outputWavPath, s.exportPath);
-        if (!copied.Ok()) ShowExportFailure(s, copied.text);
+        if (!copied.Ok()) {
+            ShowExportFailure(s, copied.text);
+        } else if (controlPanel != nullptr) {
+            controlPanel->ShowExportNotice(s.exportPath);
+        }
         return false;
     }
 
@@ -106,7 +110,11 @@ void PlayerController::PollExport() {
             exportProgress.store(1000);
             ShowExportProgressBar(controlPanel.get(), false);
             s.command = CmdNone;
-            if (transcoder->failure != ExportOk) ShowExportFailure(s, transcoder->failureText);
+            if (transcoder->failure != ExportOk) {
+                ShowExportFailure(s, transcoder->failureText);
+            } else if (controlPanel != nullptr) {
+                controlPanel->ShowExportNotice(s.exportPath);
+            }
             return;
         }
         // The source's own length when its header gives one: the song's duration ends with its
@@ -130,6 +138,7 @@ void PlayerController::PollExport() {
                 ShowExportFailure(s, encoderError);
             } else {
                 encoderError.clear();
+                if (controlPanel != nullptr) controlPanel->ShowExportNotice(s.exportPath);
             }
         }
         return;

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -71,6 +72,11 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
     link.armed = true;
     link.text = "User guide";
     link.url = guideUrl;
+    link.unopenedText = "Nothing on this desktop opens web pages. The user guide is the file " +
+                        (guideUrl.rfind("file://", 0) == 0 ? guideUrl.substr(7) : guideUrl);
+    exportNotice = LinkButton{};
+    exportNotice.offsetY = 390;
+    exportNotice.armed = true;
 
     Button* const buttons[] = {&soundFontButton, &midiButton, &exportButton};
     const int captions[] = {res::IdsLoadSoundfont, res::IdsLoadMidi, res::IdsExportAudio};
@@ -100,9 +106,9 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
         b->device = device;
         b->brushes = brushes;
     }
-    link.device = device;
-    link.brushes = brushes;
-    link.opener = state.dialogs;
+    link.device = exportNotice.device = device;
+    link.brushes = exportNotice.brushes = brushes;
+    link.opener = exportNotice.opener = state.dialogs;
     soundFontLabel.device = midiLabel.device = device;
     soundFontLabel.brushes = midiLabel.brushes = brushes;
     action = ActionNone;
@@ -125,6 +131,7 @@ void ControlPanel::Frame() {
 
     const bool canStart = enabled && state.command == CmdNone;
     link.Update(left, right, top, mousePoint, mouseDown);
+    if (!exportNotice.text.empty()) exportNotice.Update(left, right, top, mousePoint, mouseDown);
 
     // A large button's click: a song that plays stops at once; the action runs once the button
     // has been up for two frames.
@@ -243,6 +250,26 @@ void ControlPanel::DrawTime() {
     if (device == nullptr) return;
     device->DrawTextMedium(PanelClockText(*sharedState, songTime), left, bottom - 100,
                            static_cast<int>(width), 20, brushes[kText]);
+}
+
+void ControlPanel::ShowExportNotice(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path full = fs::absolute(path, error);
+    if (error) full = path;
+    const std::string folder = full.parent_path().string();
+    std::string shown = folder;
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        const std::string h = home;
+        if (shown == h) {
+            shown = "~";
+        } else if (shown.rfind(h + "/", 0) == 0) {
+            shown = "~" + shown.substr(h.size());
+        }
+    }
+    exportNotice.text = "Saved " + full.filename().string() + " in " + shown;
+    exportNotice.url = "file://" + folder;
+    exportNotice.unopenedText = "Nothing on this desktop opens folders. The file is " + full.string();
 }
 
 bool ControlPanel::DropFile(const std::string& path) {

@@ -43,6 +43,7 @@ class ControlPanel final : public Panel, public RenderProgressSink {
     Button soundFontButton;          // "Load SoundFont"
     Button midiButton;               // "Load MIDI"
     LinkButton link;                 // the user guide
+    LinkButton exportNotice;         // where the last export went; a click opens its folder
     Label soundFontLabel;            // the SoundFont's name or "no SoundFont loaded"
     Label midiLabel;                 // the song's name or "no MIDI file loaded"
     RectF transportButtons[3];       // hit areas: back to start, play/pause, stop
@@ -67,6 +68,10 @@ class ControlPanel final : public Panel, public RenderProgressSink {
     // A file dropped on the window: a MIDI file or a SoundFont, by its extension, loaded as the
     // buttons would load it once they may start an action. Returns whether it was taken.
     bool DropFile(const std::string& path);
+
+    // Shows where a finished export went ("Saved song.flac in ~/Music"); a click on the notice
+    // opens the folder.
+    void ShowExportNotice(const std::string& path);
 
     // What the render tells the panel.
     void SetRenderProgress(float percent) override { midiButton.progress = percent; }

@@ -392,4 +392,25 @@ TEST_F(ControllerTest, TimeBarAndKeysSeekWhileStopped) {
     EXPECT_EQ(c.shared.playState, Playing) << "play goes on from the place without a count-in";
 }
 
+TEST_F(ControllerTest, DroppedFilesLoadByTheirKind) {
+    Frames(1);
+    const struct {
+        std::string path;
+        bool loads;
+    } drops[] = {{folder / "notes.txt", false}, {WriteSong(), true}};
+    for (const auto& d : drops) {
+        SCOPED_TRACE(d.path);
+        dialogs.errorBoxes.clear();
+        platform::InputMessage m;
+        m.kind = InputKind::FileDropped;
+        m.path = d.path;
+        c.OnInput(m);
+        EXPECT_EQ(c.controlPanel->action == ActionRendering, d.loads);
+        EXPECT_EQ(dialogs.errorBoxes.size(), d.loads ? 0u : 1u)
+            << "a file of another kind is named, not loaded";
+    }
+    EXPECT_EQ(c.controlPanel->midiLabel.text, "little song") << "the song's name while it renders";
+    EXPECT_TRUE(dialogs.openRequests.empty()) << "no dialog for a dropped file";
+}
+
 }  // namespace

@@ -108,6 +108,8 @@ TEST_F(ExportDriver, EachFormatExportsThroughTheFrameLoop) {
         const ExportRun run = Export();
         EXPECT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes.at(0).text;
         EXPECT_EQ(c.shared.command, CmdNone);
+        EXPECT_EQ(c.controlPanel->exportNotice.text, std::string("Saved ") + k.name + " in " + dir.path());
+        EXPECT_EQ(c.controlPanel->exportNotice.url, "file://" + dir.path());
         if (c.shared.exportFormat == FormatWav) {
             EXPECT_EQ(run.frames, 1);  // a copy, done within the command's frame
         } else {
