@@ -17,6 +17,7 @@ packages=(
     zlib1g-dev                                     # PNG writing and reading for the artwork generator
     xvfb xauth xdotool                             # a display for the window tests; keys for its benchmark
     hyperfine                                      # timing the benchmarks against their reference tools
+    desktop-file-utils appstream                   # validating the desktop entry and the AppStream data
 )
 
 missing=()

@@ -47,8 +47,8 @@ class ProgressBar {
     int shown_ = -1;
 };
 
-int OggProgress(void* context, uint32_t message, int32_t value, uintptr_t /*reserved*/) {
-    if (message == EncoderProgress) static_cast<ProgressBar*>(context)->Show(value);
+int OggProgress(void* context, EncoderMessage message, int32_t value) {
+    if (message == EncoderMessage::Progress) static_cast<ProgressBar*>(context)->Show(value);
     return 0;
 }
 

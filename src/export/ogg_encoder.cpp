@@ -13,13 +13,14 @@
 #include <memory>
 #include <random>
 
+#include "audio/wav_header.h"
 #include "core/session_state.h"
 #include "export/export_failure.h"
 #include "export/export_format.h"
 
 namespace {
 
-constexpr size_t kHeaderBytes = 44;
+constexpr size_t kHeaderBytes = kCanonicalWavHeaderBytes;
 constexpr size_t kReadBytes = 4096;  // 1,024 stereo frames: one analysis buffer per read
 constexpr int kProgressEvery = 16;   // reads between two progress messages
 
@@ -79,11 +80,7 @@ struct VorbisState {
 };
 
 int16_t ReadLe16(const unsigned char* p) {
-    return static_cast<int16_t>(p[0] | p[1] << 8);
-}
-uint32_t ReadLe32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<int16_t>(LoadLe16(p));
 }
 
 // The failure texts: `path` goes where the text has its %s.
@@ -108,20 +105,28 @@ class OggEncoding {
     int Run(const EncoderSettings& settings, const EncoderTags& tags);
 
   private:
-    void Send(uint32_t message, int32_t value) {
-        if (callback_ != nullptr) callback_(context_, message, value, 0);
+    void Send(EncoderMessage message, int32_t value) {
+        if (callback_ != nullptr) callback_(context_, message, value);
     }
     int32_t Percent() const {
         if (size_ <= 0) return 0;
         return static_cast<int32_t>(static_cast<float>(consumed_) / static_cast<float>(size_) * 100.0f);
     }
     // Ends the encoding: the reason goes into the error text, the partial target is removed, and
-    // the callback hears of it last.
-    int Fail(int code, const std::string& text);
+    // the callback hears of it last. Always false.
+    bool Fail(int code, const std::string& text);
     bool WritePage(const ogg_page& page);
     // Hands every block the analysis has ready to the bit-rate manager and writes the pages that
     // fill up; false when a write fails.
     bool Drain();
+
+    // The phases of one encoding, in order; each returns false once it has failed.
+    bool OpenFiles();
+    bool ReadSourceHeader();
+    bool SetUpEncoder(const EncoderSettings& settings, const EncoderTags& tags);
+    bool WriteStreamHeaders();
+    bool EncodeSamples();
+    bool Finish();
 
     char* errorText_;
     const char* source_;
@@ -132,18 +137,23 @@ class OggEncoding {
     File out_;
     long size_ = 0;
     long consumed_ = 0;
+    int channels_ = 0;
+    uint32_t sampleRate_ = 0;
     VorbisState v_;
 };
 
-int OggEncoding::Fail(int code, const std::string& text) {
+constexpr const char* kReadFailed = "Couldn't read %s! Aborting!";
+constexpr const char* kWriteFailed = "Couldn't write %s! Aborting!";
+
+bool OggEncoding::Fail(int code, const std::string& text) {
     if (errorText_ != nullptr) std::snprintf(errorText_, kEncoderErrorTextSize, "%s", text.c_str());
     if (out_ != nullptr) {
         out_.reset();
         RemovePartialTarget(target_);
     }
     in_.reset();
-    Send(EncoderFailed, code);
-    return 0;
+    Send(EncoderMessage::Failed, code);
+    return false;
 }
 
 bool OggEncoding::WritePage(const ogg_page& page) {
@@ -171,8 +181,15 @@ bool OggEncoding::Drain() {
 }
 
 int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
-    Send(EncoderStarted, 0);
+    Send(EncoderMessage::Started, 0);
+    const bool done = OpenFiles() && ReadSourceHeader() && SetUpEncoder(settings, tags) &&
+                      WriteStreamHeaders() && EncodeSamples() && Finish();
+    if (!done) return 0;
+    Send(EncoderMessage::Finished, 0);
+    return 1;
+}
 
+bool OggEncoding::OpenFiles() {
     // The source is opened first: a missing source leaves an existing target untouched.
     in_.reset(std::fopen(source_, "rb"));
     if (in_ == nullptr)
@@ -184,29 +201,32 @@ int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
     out_.reset(std::fopen(target_, "wb"));
     if (out_ == nullptr)
         return Fail(FailTargetOpen, WithPath("Couldn't open %s for write! Aborting!", target_));
+    return true;
+}
 
-    static constexpr const char* kReadFailed = "Couldn't read %s! Aborting!";
+bool OggEncoding::ReadSourceHeader() {
     static constexpr const char* kNotWave =
         "The input file %s is not a valid wave(PCM) file or is not a currently supported format! Aborting!";
     if (std::fseek(in_.get(), 0, SEEK_END) == 0) size_ = std::ftell(in_.get());
     std::rewind(in_.get());
-    unsigned char header[kHeaderBytes];
-    if (std::fread(header, 1, kHeaderBytes, in_.get()) != kHeaderBytes) {
+    unsigned char bytes[kHeaderBytes];
+    if (std::fread(bytes, 1, kHeaderBytes, in_.get()) != kHeaderBytes) {
         if (std::ferror(in_.get())) return Fail(FailRead, WithPathAndReason(kReadFailed, source_, errno));
         return Fail(FailSourceFormat, WithPath(kNotWave, source_));
     }
-    if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0 ||
-        std::memcmp(header + 12, "fmt ", 4) != 0 || std::memcmp(header + 36, "data", 4) != 0) {
-        return Fail(FailSourceFormat, WithPath(kNotWave, source_));
-    }
+    const CanonicalWavHeader header = ParseCanonicalWavHeader(bytes);
+    if (!header.chunkIdsInPlace) return Fail(FailSourceFormat, WithPath(kNotWave, source_));
     // Samples are read as 16-bit integers; any other encoding would come out as loud noise.
-    if (ReadLe16(header + 20) != 1 || ReadLe16(header + 34) != 16)
+    if (header.format.formatTag != kWaveFormatPcm || header.format.bitsPerSample != 16)
         return Fail(FailSourceFormat, WithPath(kNotWave, source_));
-    const int channels = ReadLe16(header + 22);
-    const uint32_t sampleRate = ReadLe32(header + 24);
+    channels_ = header.format.channels;
+    sampleRate_ = header.format.samplesPerSec;
     consumed_ = static_cast<long>(kHeaderBytes);
-    Send(EncoderProgress, Percent());
+    Send(EncoderMessage::Progress, Percent());
+    return true;
+}
 
+bool OggEncoding::SetUpEncoder(const EncoderSettings& settings, const EncoderTags& tags) {
     static constexpr const char* kSetupFailed =
         "An error occurred while setting up libVorbis encode environment! Aborting!";
     float quality = settings.quality;
@@ -216,7 +236,7 @@ int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
     }
     vorbis_info_init(&v_.info);
     v_.infoReady = true;
-    if (vorbis_encode_init_vbr(&v_.info, settings.channels, static_cast<long>(sampleRate), quality) < 0) {
+    if (vorbis_encode_init_vbr(&v_.info, settings.channels, static_cast<long>(sampleRate_), quality) < 0) {
         return Fail(FailEncoderSetup, kSetupFailed);
     }
 
@@ -237,7 +257,10 @@ int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
     std::minstd_rand random(static_cast<std::minstd_rand::result_type>(std::time(nullptr)));
     ogg_stream_init(&v_.stream, static_cast<int>(random() % 32768));
     v_.streamReady = true;
+    return true;
+}
 
+bool OggEncoding::WriteStreamHeaders() {
     ogg_packet identification;
     ogg_packet comments;
     ogg_packet codebooks;
@@ -245,28 +268,30 @@ int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
     ogg_stream_packetin(&v_.stream, &identification);
     ogg_stream_packetin(&v_.stream, &comments);
     ogg_stream_packetin(&v_.stream, &codebooks);
-    static constexpr const char* kWriteFailed = "Couldn't write %s! Aborting!";
     ogg_page page;
     while (ogg_stream_flush(&v_.stream, &page) != 0) {
         if (!WritePage(page)) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, errno));
     }
+    return true;
+}
 
+bool OggEncoding::EncodeSamples() {
     unsigned char buffer[kReadBytes];
     for (int pass = 0;; ++pass) {
         const size_t bytes = std::fread(buffer, 1, kReadBytes, in_.get());
         consumed_ += static_cast<long>(bytes);
-        if (pass % kProgressEvery == 0) Send(EncoderProgress, Percent());
+        if (pass % kProgressEvery == 0) Send(EncoderMessage::Progress, Percent());
         if (bytes == 0) break;
 
         int frames = 0;
-        if (channels == 2) {
+        if (channels_ == 2) {
             frames = static_cast<int>(bytes / 4);
             float** pcm = vorbis_analysis_buffer(&v_.dsp, frames);
             for (int i = 0; i < frames; ++i) {
                 pcm[0][i] = ReadLe16(buffer + 4 * i) / 32768.0f;
                 pcm[1][i] = ReadLe16(buffer + 4 * i + 2) / 32768.0f;
             }
-        } else if (channels == 1) {
+        } else if (channels_ == 1) {
             frames = static_cast<int>(bytes / 2);
             float** pcm = vorbis_analysis_buffer(&v_.dsp, frames);
             for (int i = 0; i < frames; ++i) pcm[0][i] = pcm[1][i] = ReadLe16(buffer + 2 * i) / 32768.0f;
@@ -280,7 +305,10 @@ int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
         if (!Drain()) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, errno));
     }
     if (std::ferror(in_.get())) return Fail(FailRead, WithPathAndReason(kReadFailed, source_, errno));
+    return true;
+}
 
+bool OggEncoding::Finish() {
     vorbis_analysis_wrote(&v_.dsp, 0);
     if (!Drain()) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, errno));
     // The last pages may still sit in the stream buffer; a full disk shows up only here.
@@ -290,8 +318,7 @@ int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
         RemovePartialTarget(target_);
         return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, error));
     }
-    Send(EncoderFinished, 0);
-    return 1;
+    return true;
 }
 
 }  // namespace
@@ -335,16 +362,16 @@ int OggEncodeThread(EncoderJob& job) {
     return job.result;
 }
 
-int OnEncoderProgress(void* /*context*/, uint32_t message, int32_t value, uintptr_t /*reserved*/) {
+int OnEncoderProgress(void* /*context*/, EncoderMessage message, int32_t value) {
     switch (message) {
-        case EncoderStarted:
+        case EncoderMessage::Started:
             exportProgress.store(0);
             break;
-        case EncoderProgress:
+        case EncoderMessage::Progress:
             exportProgress.store(static_cast<uint16_t>(value));
             break;
-        case EncoderFinished:
-        case EncoderFailed:
+        case EncoderMessage::Finished:
+        case EncoderMessage::Failed:
             exportProgress.store(100);
             break;
         default:

@@ -32,6 +32,8 @@ constexpr int kHighestSourceRate = 768000;
 constexpr int kAacRates[] = {96, 128, 160, 192};
 constexpr int kMp3Rates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
 
+}  // namespace
+
 struct EncoderRow {
     uint16_t format;
     const char* encoder;  // FFmpeg's encoder name
@@ -39,6 +41,8 @@ struct EncoderRow {
     const int* rates;     // null for the lossless formats
     size_t rateCount;
 };
+
+namespace {
 
 constexpr EncoderRow kEncoders[] = {
     {FormatFlac, "flac", "flac", nullptr, 0},
@@ -346,10 +350,7 @@ class Pipeline {
 
 bool Transcoder::Start() {
     QuietLibraryLog();
-    SessionState& state = *context;
-    const std::string& source = state.outputWavPath;
-    const std::string& target = state.exportPath;
-    const uint16_t format = state.exportFormat;
+    const uint16_t format = context->exportFormat;
     const EncoderRow* row = FindEncoderRow(format);
     if (row == nullptr) {
         return Fail(FailEncoderSetup,
@@ -359,13 +360,20 @@ bool Transcoder::Start() {
     streamIndex = -1;
     failure = ExportOk;
     failureText.clear();
+    // The encoder and the resampler are set up before the target is touched, so that a refusal
+    // leaves no file.
+    if (!OpenSource() || !OpenEncoder(*row) || !OpenResampler() || !OpenTarget()) return false;
+    return Step() || failure == ExportOk;
+}
 
-    // The source: the first audio stream of a WAV file, decoded to plain samples.
+// The source: the first audio stream of a WAV file, decoded to plain samples.
+bool Transcoder::OpenSource() {
+    const std::string& source = context->outputWavPath;
     reader = std::make_unique<TranscodeReader>();
     TranscodeReader& r = *reader;
     if (r.packet == nullptr || r.frame == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
     AVFormatContext* input = nullptr;
-    int ret = avformat_open_input(&input, source.c_str(), av_find_input_format("wav"), nullptr);
+    const int ret = avformat_open_input(&input, source.c_str(), av_find_input_format("wav"), nullptr);
     if (ret == AVERROR_INVALIDDATA) {
         return Fail(FailSourceFormat, Printf("The input file %s is not a WAV file", source));
     }
@@ -399,19 +407,23 @@ bool Transcoder::Start() {
     sourceSeconds = inStream->duration != AV_NOPTS_VALUE ? inStream->duration * av_q2d(inStream->time_base)
                     : input->duration != AV_NOPTS_VALUE  ? input->duration / static_cast<double>(AV_TIME_BASE)
                                                          : 0.0;
+    return true;
+}
 
-    // The encoder, set up before the target is touched so that a refusal leaves no file.
-    const AVCodec* encoderCodec = avcodec_find_encoder_by_name(row->encoder);
+// The encoder for the session's format and quality, and the container it goes into.
+bool Transcoder::OpenEncoder(const EncoderRow& row) {
+    const uint16_t format = context->exportFormat;
+    const AVCodec* encoderCodec = avcodec_find_encoder_by_name(row.encoder);
     if (encoderCodec == nullptr) {
         return Fail(FailEncoderSetup,
-                    Printf("This FFmpeg has no %s encoder (%s)", ExportFormatName(format), row->encoder));
+                    Printf("This FFmpeg has no %s encoder (%s)", ExportFormatName(format), row.encoder));
     }
     writer = std::make_unique<TranscodeWriter>();
     TranscodeWriter& w = *writer;
-    w.path = target;
+    w.path = context->exportPath;
     if (w.frame == nullptr || w.packet == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
     AVFormatContext* output = nullptr;
-    ret = avformat_alloc_output_context2(&output, nullptr, row->muxer, target.c_str());
+    int ret = avformat_alloc_output_context2(&output, nullptr, row.muxer, w.path.c_str());
     if (ret < 0 || output == nullptr) {
         return Fail(FailEncoderSetup,
                     Printf("This FFmpeg cannot write %s files: %s", ExportFormatName(format),
@@ -422,30 +434,39 @@ bool Transcoder::Start() {
     w.encoder.reset(avcodec_alloc_context3(encoderCodec));
     AVCodecContext* enc = w.encoder.get();
     if (enc == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
-    const AVCodecContext* dec = r.decoder.get();
+    const AVCodecContext* dec = reader->decoder.get();
     const bool wide = dec->bits_per_raw_sample > 16 || av_get_bytes_per_sample(dec->sample_fmt) > 2;
     enc->sample_rate = kOutputRate;
     av_channel_layout_default(&enc->ch_layout, kOutputChannels);
     enc->sample_fmt = PickSampleFormat(*encoderCodec, wide);
     enc->time_base = AVRational{1, kOutputRate};
-    if (row->rates == nullptr) {
+    if (row.rates == nullptr) {
         if (wide) enc->bits_per_raw_sample = 24;
     } else {
-        enc->bit_rate = 1000LL * BitRateForLevel(state.exportFormatFlags[format], state.exportQuality);
+        enc->bit_rate = 1000LL * BitRateForLevel(context->exportFormatFlags[format], context->exportQuality);
     }
     if ((output->oformat->flags & AVFMT_GLOBALHEADER) != 0) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ret = avcodec_open2(enc, encoderCodec, nullptr);
     if (ret < 0) {
         return Fail(FailEncoderSetup,
-                    Printf("The %s encoder refused 44,100 Hz stereo: %s", row->encoder, AvError(ret)));
+                    Printf("The %s encoder refused 44,100 Hz stereo: %s", row.encoder, AvError(ret)));
     }
     w.frameSize = enc->frame_size > 0 ? enc->frame_size : kVariableFrameSize;
     w.smallLastFrame =
         enc->frame_size <= 0 || (encoderCodec->capabilities &
                                  (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) != 0;
+    return true;
+}
 
-    // The resampler: any rate to 44,100 Hz, mono spread to both channels at full level (the
-    // library's own mix would lower it by 3 dB), and the encoder's sample format.
+// The resampler: any rate to 44,100 Hz, mono spread to both channels at full level (the library's
+// own mix would lower it by 3 dB), and the encoder's sample format. Also the FIFO and the frame
+// that carry converted samples to the encoder.
+bool Transcoder::OpenResampler() {
+    const std::string& source = context->outputWavPath;
+    TranscodeWriter& w = *writer;
+    const AVCodecContext* dec = reader->decoder.get();
+    AVCodecContext* enc = w.encoder.get();
+    const int channels = dec->ch_layout.nb_channels;
     AVChannelLayout inLayout{};
     if (dec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
         av_channel_layout_default(&inLayout, channels);
@@ -453,21 +474,15 @@ bool Transcoder::Start() {
         av_channel_layout_copy(&inLayout, &dec->ch_layout);
     }
     SwrContext* resampler = nullptr;
-    ret = swr_alloc_set_opts2(&resampler, &enc->ch_layout, enc->sample_fmt, kOutputRate, &inLayout,
-                              dec->sample_fmt, dec->sample_rate, 0, nullptr);
+    int ret = swr_alloc_set_opts2(&resampler, &enc->ch_layout, enc->sample_fmt, kOutputRate, &inLayout,
+                                  dec->sample_fmt, dec->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&inLayout);
     w.resampler.reset(resampler);
-    if (ret < 0)
-        return Fail(FailEncoderSetup,
-                    Printf("Couldn't set up the conversion of %s: %s", source, AvError(ret)));
-    if (channels == 1) {
+    if (ret >= 0 && channels == 1) {
         static constexpr double kSpread[kOutputChannels] = {1.0, 1.0};
         ret = swr_set_matrix(resampler, kSpread, 1);
-        if (ret < 0)
-            return Fail(FailEncoderSetup,
-                        Printf("Couldn't set up the conversion of %s: %s", source, AvError(ret)));
     }
-    ret = swr_init(resampler);
+    if (ret >= 0) ret = swr_init(resampler);
     if (ret < 0)
         return Fail(FailEncoderSetup,
                     Printf("Couldn't set up the conversion of %s: %s", source, AvError(ret)));
@@ -480,30 +495,37 @@ bool Transcoder::Start() {
         av_frame_get_buffer(frame, 0) < 0) {
         return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
     }
+    return true;
+}
 
-    // The target.
+// The target file, its one stream and the container's header.
+bool Transcoder::OpenTarget() {
+    const std::string& source = context->outputWavPath;
+    const std::string& target = context->exportPath;
+    TranscodeWriter& w = *writer;
+    AVFormatContext* output = w.output.get();
     if (IsSameFile(source, target)) {
         return Fail(FailTargetOpen,
                     Printf("Couldn't open %s for write: it is the file being exported", target));
     }
-    ret = avio_open(&output->pb, target.c_str(), AVIO_FLAG_WRITE);
+    int ret = avio_open(&output->pb, target.c_str(), AVIO_FLAG_WRITE);
     if (ret < 0) return Fail(FailTargetOpen, Printf("Couldn't open %s for write: %s", target, AvError(ret)));
     w.fileCreated = true;
     AVStream* outStream = avformat_new_stream(output, nullptr);
     if (outStream == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
-    ret = avcodec_parameters_from_context(outStream->codecpar, enc);
+    ret = avcodec_parameters_from_context(outStream->codecpar, w.encoder.get());
     if (ret < 0) return Fail(FailEncoderSetup, AvError(ret));
-    outStream->time_base = enc->time_base;
+    outStream->time_base = w.encoder->time_base;
     streamIndex = outStream->index;
     ret = avformat_write_header(output, nullptr);
     if (ret < 0) {
         if (output->pb->error < 0) {
             return Fail(FailWrite, Printf("Couldn't write %s: %s", target, AvError(output->pb->error)));
         }
-        return Fail(FailEncoderSetup,
-                    Printf("Couldn't start the %s file: %s", ExportFormatName(format), AvError(ret)));
+        return Fail(FailEncoderSetup, Printf("Couldn't start the %s file: %s",
+                                             ExportFormatName(context->exportFormat), AvError(ret)));
     }
-    return Step() || failure == ExportOk;
+    return true;
 }
 
 bool Transcoder::Step(double mediaSeconds) {

@@ -23,6 +23,7 @@ void ProbeEncoders(SessionState& state);
 
 struct TranscodeReader;  // the WAV demuxer and PCM decoder
 struct TranscodeWriter;  // the resampler, encoder and muxer
+struct EncoderRow;       // a format's encoder, container and bit rates
 
 // One export. Bound to the session for its paths, format code, quality level and availability
 // words, which are read once, in Start.
@@ -53,4 +54,9 @@ struct Transcoder {
 
   private:
     bool Fail(int code, std::string text);
+    // The phases of Start, in order; each returns false once it has failed.
+    bool OpenSource();
+    bool OpenEncoder(const EncoderRow& row);
+    bool OpenResampler();
+    bool OpenTarget();
 };

@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Targets, GoldenFrame, ::testing::Values(On::Offscreen, 
                              return info.param == On::Window ? "Window" : "Offscreen";
                          });
 
-TEST_P(GoldenFrame, BeforeAnySongOnlyTheBackgroundsAndGuideLines) {
+TEST_P(GoldenFrame, BeforeAnySongTheKeyboardAndGuideLines) {
     viewtest::Scene& scene = *owned;
     scene.Frame(-1);
     ExpectMatchesGolden(scene, "no-song");
