@@ -365,6 +365,44 @@ void SdlRenderTarget::DrawText(const std::string& text, const TextFormat& format
     }
 }
 
+PixelBox SdlRenderTarget::TextBox(const std::string& text, const TextFormat& format, const RectF& r) {
+    PixelBox box{0, 0, 0, 0};
+    if (renderer_ == nullptr || text.empty()) return box;
+    const TextCache::Block* entry = text_.LayOut(text, format, r);
+    if (entry == nullptr || entry->lines.empty()) return box;
+    // The same placement as DrawText; a line that cannot be placed covers the whole target.
+    const int blockHeight =
+        static_cast<int>(entry->lines.size() - 1) * entry->lineSkip + entry->lines.back().height;
+    float y = r.top;
+    if (format.centreVertically) y += ((r.bottom - r.top) - static_cast<float>(blockHeight)) / 2.0f;
+    int left = INT32_MAX, top = INT32_MAX, right = INT32_MIN, bottom = INT32_MIN;
+    for (const TextCache::Line& line : entry->lines) {
+        float x = r.left;
+        if (format.align == TextAlign::Centre)
+            x += ((r.right - r.left) - static_cast<float>(line.width)) / 2.0f;
+        if (format.align == TextAlign::Trailing) x = r.right - static_cast<float>(line.width);
+        if (!std::isfinite(x) || !std::isfinite(y)) return {0, 0, width_, height_};
+        left = std::min(left, PixelEdge(x));
+        top = std::min(top, PixelEdge(y));
+        right = std::max(right, PixelEdge(x) + line.width);
+        bottom = std::max(bottom, PixelEdge(y) + line.height);
+        y += static_cast<float>(entry->lineSkip);
+    }
+    return {left, top, right - left, bottom - top};
+}
+
+void SdlRenderTarget::ClipTo(const PixelBox* box) {
+    if (box == nullptr) {
+        Raster().ClearClip();
+        SDL_RenderSetClipRect(renderer_, nullptr);
+        return;
+    }
+    Raster().SetClip(box->x, box->y, box->x + box->w, box->y + box->h);
+    const SDL_Rect clip{box->x, box->y, box->w, box->h};
+    SDL_RenderSetClipRect(renderer_, &clip);
+    rendererPending_ = true;
+}
+
 std::vector<std::string> SdlRenderTarget::TextLines(const std::string& text, const TextFormat& format,
                                                     const RectF& r) {
     if (renderer_ == nullptr || text.empty()) return {};

@@ -92,6 +92,11 @@ class SdlRenderTarget : public RenderTarget {
     void DeferFills(bool on);
     // Writes every owed fill into the surface; the frame's pixels are then all in place.
     void SettleFills();
+    // Limits shapes, images and text to the box (null: the whole target). Only for a target
+    // that draws straight into its surface.
+    void ClipTo(const PixelBox* box);
+    // The pixels DrawText may touch for this text in this rectangle; empty when none.
+    [[nodiscard]] PixelBox TextBox(const std::string& text, const TextFormat& format, const RectF& r);
 
     SDL_Renderer* renderer_ = nullptr;
 
@@ -116,22 +121,26 @@ class SdlRenderTarget : public RenderTarget {
     uint32_t fillColour_ = 0;       // the colour of SetColour as 0xAARRGGBB
 };
 
-// The window's target: the scene is drawn at the design size fixed at creation and stretched over
-// the window's whole client area when the frame ends, however the window has been resized since.
+// The window's target: the scene is drawn at the design size fixed at creation, by the software
+// rasteriser into a surface of its own, and copied to the window (stretched over the whole client
+// area when the window no longer has that size) when the frame ends. Where the machine has a GPU,
+// the copy goes through SDL's accelerated renderer as a streaming texture; without one, straight
+// into the window's own surface. DORVIK_DEBUG=1 says which on standard error.
 //
-// The frame's drawing calls are recorded and carried out at EndDraw, and only when they differ
-// from the previous frame's (or the window was uncovered or resized): an idle window then costs
-// one comparison per frame instead of rasterising and presenting the whole scene sixty times a
-// second. Images drawn in a frame must therefore live until its EndDraw.
+// The frame's drawing calls are recorded and carried out at EndDraw, and only where they differ
+// from the previous frame's: the calls of the two frames are matched in order, and only the boxes
+// of the calls that found no match are drawn again and copied to the window. An unchanged frame
+// costs one comparison; a frame where only a key's spark fades costs the spark's few pixels.
+// Images drawn in a frame must therefore live until its EndDraw.
 class WindowRenderTarget final : public SdlRenderTarget {
   public:
-    // Null, with the reason in *error, when no renderer or scene texture can be made.
+    // Null, with the reason in *error, when the scene or a way to show it cannot be made.
     static std::unique_ptr<WindowRenderTarget> Create(SDL_Window* window, int width, int height,
                                                       std::string* error);
     ~WindowRenderTarget() override;
 
     void BeginDraw() override;
-    void EndDraw() override;  // draws and presents the frame when it differs from the last one
+    void EndDraw() override;  // draws and presents what differs from the last frame
 
     void Clear(ColourF colour) override;
     void FillRect(const RectF& r, ColourF colour) override;
@@ -140,12 +149,19 @@ class WindowRenderTarget final : public SdlRenderTarget {
     void DrawImage(const Image& image, const RectF& dest, const RectF& source, float opacity) override;
     void DrawText(const std::string& text, const TextFormat& format, const RectF& r, ColourF colour) override;
 
-    // Frames that were rasterised and presented, of all that ended.
+    // Frames that were drawn and presented, of all that ended.
     [[nodiscard]] uint64_t FramesPresented() const { return framesPresented_; }
+    // Pixels drawn again by the last presented frame; for tests and measurements.
+    [[nodiscard]] uint64_t LastRedrawnPixels() const { return lastRedrawn_; }
+    // The frame as the window shows it (the client area's size) as 0xAARRGGBB with opaque alpha,
+    // read back from what was handed to the display; empty on failure.
+    [[nodiscard]] std::vector<uint32_t> ReadWindowPixels(int* width, int* height);
+    // The window's frames go through a GPU renderer rather than the window's surface.
+    [[nodiscard]] bool UsesGpu() const { return gpu_ != nullptr; }
 
   private:
-    // One recorded drawing call. Every argument that affects the pixels is kept, so that two frames
-    // with equal calls are equal pictures.
+    // One recorded drawing call. Every argument that affects the pixels is kept, so that two
+    // equal calls draw equal pixels.
     struct Command {
         enum class Op : uint8_t { Clear, FillRect, DrawLine, DrawRect, DrawImage, DrawText };
         Op op = Op::Clear;
@@ -155,39 +171,46 @@ class WindowRenderTarget final : public SdlRenderTarget {
         const Image* image = nullptr;
         uint64_t imageSerial = 0;
         TextFormat format{};
-        uint32_t textStart = 0;
+        uint32_t textStart = 0;  // in the frame's texts
         uint32_t textLength = 0;
-
-        bool operator==(const Command& o) const {
-            for (int i = 0; i < 8; ++i) {
-                if (v[i] != o.v[i]) return false;
-            }
-            return op == o.op && colour.r == o.colour.r && colour.g == o.colour.g && colour.b == o.colour.b &&
-                   colour.a == o.colour.a && width == o.width && image == o.image &&
-                   imageSerial == o.imageSerial && format.size == o.format.size &&
-                   format.weight == o.format.weight && format.align == o.format.align &&
-                   format.centreVertically == o.format.centreVertically && format.wrap == o.format.wrap &&
-                   format.ellipsis == o.format.ellipsis && textStart == o.textStart &&
-                   textLength == o.textLength;
-        }
+    };
+    // A frame's calls and their texts, end to end.
+    struct Frame {
+        std::vector<Command> commands;
+        std::string text;
     };
 
-    WindowRenderTarget(int width, int height);
-    void SelectScene(bool scene) override;
+    WindowRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}
+    bool StartPresenting(SDL_Window* window, std::string* error);
     static int WatchEvents(void* self, SDL_Event* event);
+    [[nodiscard]] static bool Same(const Command& a, const std::string& textA, const Command& b,
+                                   const std::string& textB);
+    PixelBox BoxOf(const Command& c, const std::string& text);
+    void AddDirty(const PixelBox& box);
+    // Matches this frame's calls with the last one's; what found no match is dirty. False when
+    // the whole frame is better drawn again.
+    bool FindDirty();
     void Replay();
+    void Present(bool whole);
+    void PresentOnSurface(bool whole);
+    void PresentOnGpu(bool whole);
 
-    SDL_Texture* scene_ = nullptr;
+    SDL_Window* window_ = nullptr;
+    SDL_Surface* scene_ = nullptr;      // the design-size pixels, ARGB
+    SDL_Surface* stretched_ = nullptr;  // the scene at the window's size, when that differs
+    SDL_Renderer* gpu_ = nullptr;       // with a GPU: the window's renderer and the scene's texture
+    SDL_Texture* upload_ = nullptr;
     uint32_t windowId_ = 0;
-    std::vector<Command> commands_;  // this frame's drawing calls
-    std::vector<Command> previous_;  // the last frame's
-    std::string text_;               // the texts of this frame's calls, end to end
-    std::string previousText_;
-    std::string replayText_;  // one text at a time while replaying; keeps its memory
+    Frame frame_;                  // this frame's calls
+    Frame previous_;               // the last drawn frame's
+    std::string replayText_;       // one text at a time while replaying; keeps its memory
+    std::vector<PixelBox> dirty_;  // what differs from the last frame, as a few disjoint-ish boxes
+    std::vector<SDL_Rect> rects_;  // the same for SDL; keeps its memory
+    uint64_t dirtyArea_ = 0;
     bool drawnOnce_ = false;
-    std::atomic<bool> repaint_{true};     // the window needs the scene presented again
-    std::atomic<bool> sceneLost_{false};  // the renderer dropped the scene texture's pixels
+    std::atomic<bool> repaint_{true};  // the window needs the whole scene presented again
     uint64_t framesPresented_ = 0;
+    uint64_t lastRedrawn_ = 0;
 };
 
 // An off-screen target on SDL's software renderer: no display, no window, the same pixels.
