@@ -294,11 +294,18 @@ bool OggEncoding::EncodeSamples() {
     WavReader& reader = in_.reader;
     for (int pass = 0;; ++pass) {
         const uint32_t want = std::min(reader.dataChunk.size, readBytes);
+        errno = 0;
         uint32_t got = want == 0 ? 0 : reader.Read(buffer.data(), want);
         // A file that ends before its data chunk does: what the last read found still counts.
         if (want != 0 && got == 0)
             got = static_cast<uint32_t>(std::max<std::streamsize>(reader.handle->gcount(), 0));
-        if (got < want) reader.dataChunk.size = 0;
+        if (got < want) {
+            // Short of the end the file had when it was opened: a read that failed, not an end.
+            if (consumed_ + got < size_) {
+                return Fail(FailRead, WithPathAndReason(kReadFailed, source_, errno != 0 ? errno : EIO));
+            }
+            reader.dataChunk.size = 0;
+        }
         consumed_ += got;
         if (pass % kProgressEvery == 0) Send(EncoderMessage::Progress, Percent());
         if (got == 0) break;
