@@ -11,66 +11,36 @@
 // 1-wide horizontal line at y = 10 covers row 9, at y = 10.5 row 10. Images are sampled
 // nearest-neighbour. Text is the only antialiased drawing.
 //
-// Text: the face is the system's sans-serif face as fontconfig names it (the bold face for weight
-// 600 and above), DejaVu Sans when fontconfig has none. A format's size is the em size in pixels.
-// Lines are the font's line skip apart; a block of n lines is (n - 1) line skips plus one font
-// height tall, and each line starts on a whole pixel. Rendered lines are cached per target, so a
-// frame of unchanged labels costs one lookup and one copy per line.
-//
-// The off-screen target fills shapes and draws images straight into its surface's pixels rather
-// than through SDL's software renderer, whose general-purpose scaled blitter costs several
-// nanoseconds a pixel. The results are the renderer's: the same pixels are covered, a scaled image
-// takes the same source pixel for each destination pixel, and blending uses the same arithmetic
-// (the renderer's own unscaled blitters round a level or two differently in places). Text still
-// goes through the renderer.
-//
-// Opaque fills and the clear are not written at once: each row keeps the spans of flat colour
-// still owed to it, and a later opaque fill or opaque image row simply replaces what it covers,
-// while a translucent fill over a flat span only changes the span's colour. The pixels of a span
-// are written when something that needs them (a blended image, text, the end of the frame, a
-// read-back) reaches them, so a pixel painted over several times in a frame is written once.
+// Shapes and images are drawn by the software rasteriser (raster.h) straight into the pixels of an
+// off-screen target, rather than through SDL's software renderer, whose general-purpose scaled
+// blitter costs several nanoseconds a pixel. The results are the renderer's: the same pixels are
+// covered, a scaled image takes the same source pixel for each destination pixel, and blending
+// uses the same arithmetic (the renderer's own unscaled blitters round a level or two differently
+// in places). Text (text_cache.h) goes through the renderer.
 #pragma once
 
 #include <SDL_rect.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/graphics.h"
+#include "platform/raster.h"
+#include "platform/text_cache.h"
 
 struct SDL_Renderer;
 struct SDL_Texture;
 struct SDL_Surface;
 struct SDL_Window;
 union SDL_Event;
-typedef struct _TTF_Font TTF_Font;
 
 namespace platform {
 
 class SdlImage;  // the images the targets decode
-
-// A span of flat colour owed to one row of an off-screen frame: the pixels [first, end) are to be
-// `colour` (0xAARRGGBB) but have not been written yet.
-struct OwedRun {
-    int32_t first, end;
-    uint32_t colour;
-};
-
-// The font files the text of every target uses. Looked up once per process.
-struct FontFiles {
-    std::string regular;
-    int regularIndex = 0;
-    std::string bold;
-    int boldIndex = 0;
-    bool boldIsSynthetic = false;  // no bold face: the regular face is emboldened
-};
-[[nodiscard]] const FontFiles& SystemFontFiles();
 
 class SdlRenderTarget : public RenderTarget {
   public:
@@ -100,7 +70,7 @@ class SdlRenderTarget : public RenderTarget {
     [[nodiscard]] std::vector<std::string> TextLines(const std::string& text, const TextFormat& format,
                                                      const RectF& r);
     // Rendered text lines kept for reuse; for tests and measurements.
-    [[nodiscard]] size_t CachedTextCount() const { return textCache_.size(); }
+    [[nodiscard]] size_t CachedTextCount() const { return text_.Count(); }
 
   protected:
     SdlRenderTarget(int width, int height);
@@ -115,7 +85,7 @@ class SdlRenderTarget : public RenderTarget {
     void StartFrame();  // housekeeping shared by both BeginDraw implementations
     // Makes shapes and images draw straight into this 32-bit ARGB surface, which must be the
     // renderer's own target and outlive it. Images decoded from then on keep a copy of their pixels.
-    void DrawStraightInto(SDL_Surface* surface) { direct_ = surface; }
+    void DrawStraightInto(SDL_Surface* surface);
     // Shapes and images go through the renderer even when a surface is set (for comparisons).
     void UseRenderer(bool always);
     // Fills are owed and written late (true, the default) or written at once (for comparisons).
@@ -126,117 +96,24 @@ class SdlRenderTarget : public RenderTarget {
     SDL_Renderer* renderer_ = nullptr;
 
   private:
-    struct TextLine {
-        SDL_Texture* texture = nullptr;  // white on transparent; null for an empty line
-        int width = 0;
-        int height = 0;
-    };
-    struct TextEntry {
-        std::vector<TextLine> lines;
-        std::vector<std::string> text;  // what each line reads
-        int lineSkip = 0;
-        int fontHeight = 0;
-        uint64_t lastUsedFrame = 0;
-    };
-    struct FontSlot {
-        int pixelSize;
-        bool bold;
-        TTF_Font* font;  // null when the face could not be opened; not retried
-    };
-
-    // The pixels drawn straight into, with the renderer's queued drawing carried out first so
-    // that the two kinds of drawing land in the order they were asked for.
-    struct Canvas {
-        uint32_t* pixels = nullptr;
-        int width = 0;
-        int height = 0;
-        ptrdiff_t stride = 0;  // pixels from one row to the next
-    };
     [[nodiscard]] bool Direct() const { return direct_ != nullptr && !rendererOnly_; }
-    Canvas OpenCanvas();
+    // The rasteriser, with the renderer's queued drawing carried out first so that the two kinds
+    // of drawing land in the order they were asked for.
+    Rasteriser& Raster();
     void SetColour(ColourF colour);
     void FillPixels(float left, float top, float right, float bottom);  // by the pixel-centre rule
-    // The pixels [left, right) x [top, bottom), clipped to the canvas, in SetColour's colour.
-    void FillBlock(const Canvas& canvas, int left, int top, int right, int bottom);
-    using Run = OwedRun;
-    [[nodiscard]] bool Deferring() const { return deferFills_ && Direct(); }
-    // Marks row y as possibly holding owed runs.
-    void NoteOwed(int y) {
-        owedTop_ = std::min(owedTop_, y);
-        owedBottom_ = std::max(owedBottom_, y + 1);
-    }
-    [[nodiscard]] bool Owes(int y) const {
-        return y >= owedTop_ && y < owedBottom_ && !owed_[static_cast<size_t>(y)].empty();
-    }
-    // Writes the owed pixels of row y in [left, right) and forgets them.
-    void SettleSpan(const Canvas& canvas, int y, int left, int right);
-    // Everything owed inside the box [left, right) x [top, bottom), clipped to the canvas.
-    void SettleBox(const Canvas& canvas, int left, int top, int right, int bottom);
-    // One piece of an image: the whole source pixels `src` stretched over `out`.
-    void CopyPiece(const SdlImage& image, const SDL_Rect& src, const SDL_Rect& out, uint8_t alpha);
-
-    // The columns src.x .. src.x + src.w of every row of an image, stretched to `outWidth` pixels,
-    // with the opacity applied and each pixel's colour already multiplied by its alpha, so that
-    // drawing a row of it is a copy or a two-term blend of contiguous pixels. Pieces of artwork
-    // are drawn at a handful of widths frame after frame (keys, octaves, note sprites whose
-    // lengths vary only in height), so a strip is made once and reused.
-    struct StripKey {
-        uint64_t serial;
-        int32_t srcX, srcW, outWidth;
-        uint32_t alpha;
-        bool operator==(const StripKey&) const = default;
-    };
-    struct StripKeyHash {
-        size_t operator()(const StripKey& k) const {
-            uint64_t h = k.serial * 0x9E3779B97F4A7C15ull;
-            for (uint64_t v : {uint64_t(uint32_t(k.srcX)), uint64_t(uint32_t(k.srcW)),
-                               uint64_t(uint32_t(k.outWidth)), uint64_t(k.alpha)}) {
-                h = (h ^ v) * 0xBF58476D1CE4E5B9ull;
-            }
-            return static_cast<size_t>(h ^ (h >> 31));
-        }
-    };
-    struct StripSpan {
-        int32_t first, end;  // destination columns from the piece's left edge
-        bool copy;           // every pixel opaque: copied; otherwise blended
-    };
-    struct Strip {
-        int32_t width = 0;
-        std::vector<uint32_t> pixels;     // image rows of `width` source terms; alpha on top
-        std::vector<uint32_t> spanStart;  // per image row, its first span; one more at the end
-        std::vector<StripSpan> spans;     // the parts of each row with anything to show
-        uint64_t lastUsedFrame = 0;
-        uint32_t asked = 0;  // times asked for before it was made
-    };
-    const Strip* StripFor(const SdlImage& image, const SDL_Rect& src, int outWidth, uint8_t alpha);
-    void EvictOldStrips();
-    TTF_Font* Font(const TextFormat& format);
-    const TextEntry* LayOut(const std::string& text, const TextFormat& format, const RectF& r,
-                            TTF_Font* font);
-    void EvictOldText();
-    static void DestroyEntry(TextEntry& entry);
 
     int width_;
     int height_;
-    bool ttfStarted_ = false;
     std::shared_ptr<int> alive_;  // images hold a weak pointer: their textures die with the renderer
-    std::vector<FontSlot> fonts_;
-    std::unordered_map<std::string, TextEntry> textCache_;
+    TextCache text_;
+    Rasteriser raster_;
     std::vector<SDL_Rect> spanBuffer_;  // rows of a slanted line, kept to reuse its memory
-    std::string keyBuffer_;             // reused for every lookup so that a cached label allocates nothing
-    uint64_t frameNumber_ = 0;
 
     SDL_Surface* direct_ = nullptr;  // drawn into straight; null when everything goes through the renderer
     bool rendererOnly_ = false;
-    bool rendererPending_ = false;        // the renderer has queued drawing not yet carried out
-    uint32_t fillColour_ = 0;             // the colour of SetColour as 0xAARRGGBB
-    std::vector<int32_t> sourceColumns_;  // per destination column of an image piece; kept to reuse
-    bool deferFills_ = true;
-    std::unordered_map<StripKey, Strip, StripKeyHash> strips_;
-    size_t stripPixels_ = 0;                    // held by all strips together
-    std::vector<std::vector<Run>> owed_;        // per row of the canvas: sorted, disjoint runs
-    int owedTop_ = INT32_MAX, owedBottom_ = 0;  // the rows that may hold runs
-    std::vector<Run> runScratch_;               // the new runs of one row while it is rewritten
+    bool rendererPending_ = false;  // the renderer has queued drawing not yet carried out
+    uint32_t fillColour_ = 0;       // the colour of SetColour as 0xAARRGGBB
 };
 
 // The window's target: the scene is drawn at the design size fixed at creation and stretched over

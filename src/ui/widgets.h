@@ -64,7 +64,6 @@ struct Label {
     std::string text;
     const GraphicsDevice* device = nullptr;
     float offsetY = 0;
-    bool largeText = false;  // never set: labels use the small bold text
     const ColourF* brushes = nullptr;
 
     // Centres the text across the owner's width, 20 pixels high, with an ellipsis when too wide.

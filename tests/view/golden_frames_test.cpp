@@ -113,7 +113,7 @@ class GoldenFrame : public ::testing::Test {
     viewtest::Scene scene{kWidth, kHeight, false};
 };
 
-TEST_F(GoldenFrame, BeforeAnySongOnlyTheBackgroundsAndGuideLines) {
+TEST_F(GoldenFrame, BeforeAnySongTheKeyboardAndGuideLines) {
     scene.Frame(-1);
     ExpectMatchesGolden(scene, "no-song");
 }
