@@ -10,6 +10,7 @@
 #include "export/export_format.h"
 #include "export/ogg_encoder.h"
 #include "export/transcoder.h"
+#include "platform/atomic_file.h"
 #include "resources/strings.h"
 
 namespace cli {
@@ -146,6 +147,8 @@ int RunExport(int argc, char** argv) {
                           ": the name must end in .wav, .ogg, .flac, .m4a, .aac or .mp3");
     }
 
+    // An interrupted export leaves the target as it was, and nothing of the new file.
+    platform::RemoveTemporaryFilesOnSignal();
     switch (format) {
         case FormatWav: {
             const ExportResult result = CopyWavFile(source, target);

@@ -64,13 +64,13 @@ void SetTag(EncoderTags& tags, TagSlot slot, const std::string& text);
 // The error text buffer's size, terminator included.
 inline constexpr size_t kEncoderErrorTextSize = 1000;
 
-// Encodes the WAV at sourcePath into an Ogg Vorbis file at targetPath. The source must have the
-// canonical 44-byte header ("RIFF", "WAVE", "fmt " and "data" at bytes 0, 8, 12 and 36) and
-// 16-bit PCM samples, mono or stereo; everything after the header is taken as samples. Mono is
-// spread to both channels.
+// Encodes the WAV at sourcePath into an Ogg Vorbis file at targetPath. The source is read through
+// the program's WAV reader: any chunk layout, integer samples of 8 to 32 bits or floats, mono or
+// stereo; exactly the data chunk is encoded, whole frames only. Mono is spread to both channels.
+// The target is replaced only once the new file is complete.
 //
 // Returns 1 on success. On failure returns 0 after writing the reason into errorText (when not
-// null, kEncoderErrorTextSize bytes), removing whatever it wrote of the target, and sending
+// null, kEncoderErrorTextSize bytes), leaving the target as it was, and sending
 // EncoderMessage::Failed with the code. The callback may be null.
 int EncodeWavToOgg(char* errorText, const char* sourcePath, const char* targetPath,
                    const EncoderSettings& settings, const EncoderTags& tags, EncoderCallback callback,

@@ -9,10 +9,16 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 
 #include "export/export_format.h"
+#include "export/export_source.h"
+#include "platform/atomic_file.h"
 
 namespace {
 
@@ -100,9 +106,14 @@ AVSampleFormat PickSampleFormat(const AVCodec& codec, bool wide) {
 struct InputCloser {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
 };
+// The output's I/O context is our own, over the target's file, so it is freed rather than
+// closed: the file belongs to the writer.
 struct OutputCloser {
     void operator()(AVFormatContext* c) const {
-        if (c->pb != nullptr) avio_closep(&c->pb);
+        if (c->pb != nullptr) {
+            av_freep(&c->pb->buffer);
+            avio_context_free(&c->pb);
+        }
         avformat_free_context(c);
     }
 };
@@ -130,6 +141,34 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFree>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFree>;
 
+// The muxer writes and seeks through these, on the target's file.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+int WriteTarget(void* opaque, const uint8_t* data, int size) {
+#else
+int WriteTarget(void* opaque, uint8_t* data, int size) {
+#endif
+    const int fd = static_cast<platform::AtomicFile*>(opaque)->Fd();
+    size_t left = static_cast<size_t>(size);
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return AVERROR(errno);
+        data += n;
+        left -= static_cast<size_t>(n);
+    }
+    return size;
+}
+
+int64_t SeekTarget(void* opaque, int64_t offset, int whence) {
+    const int fd = static_cast<platform::AtomicFile*>(opaque)->Fd();
+    if ((whence & AVSEEK_SIZE) != 0) {
+        struct stat info {};
+        return ::fstat(fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+}
+
 std::string Printf(const char* format, const std::string& a, const std::string& b = "") {
     const int length = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
     std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
@@ -145,12 +184,14 @@ struct TranscodeReader {
     PacketPtr packet{av_packet_alloc()};
     FramePtr frame{av_frame_alloc()};
     int stream = -1;
+    int blockAlign = 0;         // bytes per frame; a packet is cut to whole frames
+    int64_t decodedFrames = 0;  // source frames decoded so far
     AVRational timeBase{1, 1};
 };
 
 struct TranscodeWriter {
     std::string path;
-    bool fileCreated = false;  // the target was opened, so a failure must remove it
+    platform::AtomicFile file;  // the new file; it replaces the target only once complete
     OutputPtr output;
     CodecPtr encoder;
     ResamplerPtr resampler;
@@ -196,20 +237,12 @@ void ProbeEncoders(SessionState& state) {
 
 Transcoder::Transcoder(SessionState& state) : context(&state) {}
 
-Transcoder::~Transcoder() {
-    if (writer != nullptr && writer->fileCreated) {
-        const std::string path = writer->path;
-        writer.reset();
-        RemovePartialTarget(path);
-    }
-}
+// The writer's file goes with it, and the target stays as it was.
+Transcoder::~Transcoder() = default;
 
 bool Transcoder::Fail(int code, std::string text) {
-    const bool created = writer != nullptr && writer->fileCreated;
-    const std::string path = writer != nullptr ? writer->path : std::string();
     writer.reset();
     reader.reset();
-    if (created) RemovePartialTarget(path);
     failure = code;
     failureText = std::move(text);
     return false;
@@ -229,6 +262,7 @@ class Pipeline {
             const int ret = avcodec_receive_frame(r_.decoder.get(), r_.frame.get());
             if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
             if (ret < 0) return ReadFailed(ret);
+            r_.decodedFrames += r_.frame->nb_samples;
             const bool ok =
                 Convert(const_cast<const uint8_t**>(r_.frame->extended_data), r_.frame->nb_samples);
             av_frame_unref(r_.frame.get());
@@ -309,7 +343,14 @@ class Pipeline {
     bool Finish() {
         int ret = avcodec_send_packet(r_.decoder.get(), nullptr);
         if (ret < 0 && ret != AVERROR_EOF) return ReadFailed(ret);
-        if (!DrainDecoder() || !Convert(nullptr, 0)) return false;
+        if (!DrainDecoder()) return false;
+        // A header with no samples after it would make a file with no audio, or none at all.
+        if (r_.decodedFrames == 0) {
+            t_.failure = FailSourceFormat;
+            t_.failureText = Printf("The input file %s holds no audio", Source());
+            return false;
+        }
+        if (!Convert(nullptr, 0)) return false;
         while (av_audio_fifo_size(w_.fifo.get()) > 0) {
             if (!EncodeFrame(w_.frameSize)) return false;
         }
@@ -323,8 +364,9 @@ class Pipeline {
         // the file itself can fail too.
         avio_flush(output->pb);
         if (output->pb->error < 0) return WriteFailed(output->pb->error);
-        ret = avio_closep(&output->pb);
-        if (ret < 0) return WriteFailed(ret);
+        // The file takes the target's place only now that it is complete.
+        const int error = w_.file.Commit();
+        if (error != 0) return WriteFailed(AVERROR(error));
         return true;
     }
 
@@ -369,6 +411,12 @@ bool Transcoder::Start() {
 // The source: the first audio stream of a WAV file, decoded to plain samples.
 bool Transcoder::OpenSource() {
     const std::string& source = context->outputWavPath;
+    // A pipe or a device as the source would be read for ever.
+    int error = 0;
+    if (const SourceCheck check = CheckSourceFile(source, error); check != SourceCheck::Ok) {
+        ExportResult refused = SourceFailure(check, source, error);
+        return Fail(refused.code, std::move(refused.text));
+    }
     reader = std::make_unique<TranscodeReader>();
     TranscodeReader& r = *reader;
     if (r.packet == nullptr || r.frame == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
@@ -404,6 +452,7 @@ bool Transcoder::OpenSource() {
         return Fail(FailSourceFormat, Printf("The input file %s holds samples of an unknown kind", source));
     }
     r.timeBase = inStream->time_base;
+    r.blockAlign = par->block_align;
     sourceSeconds = inStream->duration != AV_NOPTS_VALUE ? inStream->duration * av_q2d(inStream->time_base)
                     : input->duration != AV_NOPTS_VALUE  ? input->duration / static_cast<double>(AV_TIME_BASE)
                                                          : 0.0;
@@ -508,9 +557,18 @@ bool Transcoder::OpenTarget() {
         return Fail(FailTargetOpen,
                     Printf("Couldn't open %s for write: it is the file being exported", target));
     }
-    int ret = avio_open(&output->pb, target.c_str(), AVIO_FLAG_WRITE);
-    if (ret < 0) return Fail(FailTargetOpen, Printf("Couldn't open %s for write: %s", target, AvError(ret)));
-    w.fileCreated = true;
+    if (const int error = w.file.Open(target); error != 0) {
+        return Fail(FailTargetOpen, Printf("Couldn't open %s for write: %s", target, ErrnoText(error)));
+    }
+    constexpr int kIoBufferBytes = 1 << 16;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
+    if (buffer != nullptr) {
+        output->pb = avio_alloc_context(buffer, kIoBufferBytes, 1, &w.file, nullptr, WriteTarget, SeekTarget);
+        if (output->pb == nullptr) av_free(buffer);
+    }
+    if (output->pb == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    output->flags |= AVFMT_FLAG_CUSTOM_IO;
+    int ret = 0;
     AVStream* outStream = avformat_new_stream(output, nullptr);
     if (outStream == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
     ret = avcodec_parameters_from_context(outStream->codecpar, w.encoder.get());
@@ -549,6 +607,12 @@ bool Transcoder::Step(double mediaSeconds) {
             return Fail(failure, failureText);
         }
         if (packet->stream_index != r.stream) {
+            av_packet_unref(packet);
+            continue;
+        }
+        // A file that ends in part of a frame: the part is dropped, as the decoder would refuse it.
+        if (r.blockAlign > 0) packet->size -= packet->size % r.blockAlign;
+        if (packet->size == 0) {
             av_packet_unref(packet);
             continue;
         }

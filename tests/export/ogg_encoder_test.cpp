@@ -113,15 +113,9 @@ TEST(OggEncoder, FailuresEndWithTheCodeAndLeaveNoFile) {
     ScratchFolder dir;
     WriteFile(dir / "song.wav", MakeWav(2, 44100, 44100));
     WriteFile(dir / "four.wav", MakeWav(4, 44100, 4096));
-    WriteFile(dir / "eight-bit.wav", MakeWav(2, 44100, 4096, 8));
     std::vector<uint8_t> header = MakeWav(2, 44100, 0);
     header.resize(40);
     WriteFile(dir / "short.wav", header);
-    // A valid RIFF/WAVE file, but with a LIST chunk before "fmt ": not the canonical layout.
-    std::vector<uint8_t> listFirst = MakeWav(2, 44100, 100);
-    const uint8_t list[] = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
-    listFirst.insert(listFirst.begin() + 12, std::begin(list), std::end(list));
-    WriteFile(dir / "list-first.wav", listFirst);
     ::symlink("/dev/full", (dir / "full.ogg").c_str());
     const std::string readOnly = ReadOnlyFolder(dir);
 
@@ -134,14 +128,12 @@ TEST(OggEncoder, FailuresEndWithTheCodeAndLeaveNoFile) {
     };
     const Case cases[] = {
         {"missing source", dir / "missing.wav", dir / "a.ogg", FailSourceOpen, "Couldn't open "},
-        {"short header", dir / "short.wav", dir / "b.ogg", FailSourceFormat, "is not a valid wave(PCM) file"},
-        {"chunk before fmt", dir / "list-first.wav", dir / "c.ogg", FailSourceFormat,
-         "is not a valid wave(PCM)"},
-        {"8-bit samples", dir / "eight-bit.wav", dir / "d.ogg", FailSourceFormat, "is not a valid wave(PCM)"},
+        {"short header", dir / "short.wav", dir / "b.ogg", FailSourceFormat, "holds no audio"},
         {"four channels", dir / "four.wav", dir / "e.ogg", FailChannelMix,
          "The input channel mix is currently not supported! Aborting!"},
         {"full disk", dir / "song.wav", dir / "full.ogg", FailWrite, "No space left on device"},
-        {"read-only folder", dir / "song.wav", readOnly + "/f.ogg", FailTargetOpen, "for write! Aborting!"},
+        {"read-only folder", dir / "song.wav", readOnly + "/f.ogg", FailTargetOpen,
+         "(Permission denied) for write"},
     };
     for (const Case& c : cases) {
         if (c.target.rfind("/f.ogg") != std::string::npos && readOnly.empty()) continue;
