@@ -9,6 +9,7 @@
 // Contents: keyboard | note sprites | sparks | emblem and logo | contact sheet | main
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -613,6 +614,8 @@ int main(int argc, char** argv) {
     for (const int size : {48, 64, 128, 256}) {
         char name[128];
         std::snprintf(name, sizeof name, "/data/icons/%dx%d/dorvik-midi-player.png", size, size);
+        std::error_code ignored;  // a folder that cannot be made shows as a file that cannot be written
+        std::filesystem::create_directories(std::filesystem::path(root + name).parent_path(), ignored);
         if (!WriteFile(root + name, png_io::EncodePng(DesktopIcon(size).ToPixels(4)))) {
             std::fprintf(stderr, "make_artwork: cannot write %s%s\n", root.c_str(), name);
             return 1;
