@@ -57,7 +57,6 @@ void Poison(SessionState& state) {
     state.wavDataBytes = 12345;
     state.wavSampleRate = 1;
     state.wavChannels = 99;
-    state.wavImage = {1, 2, 3};
 }
 
 class OverviewFile : public ::testing::Test {
@@ -101,7 +100,6 @@ TEST_F(OverviewFile, MinuteOfStereoSplitsAtTheColumnEdges) {
     EXPECT_EQ(state.wavDataBytes, 4u * kFrames);
     EXPECT_EQ(state.wavSampleRate, 44100u);
     EXPECT_EQ(state.wavChannels, 2);
-    EXPECT_EQ(state.wavImage.size(), kWavHeaderBytes + 4 * kFrames);
 
     struct Expected {
         int column;
@@ -146,7 +144,6 @@ TEST_F(OverviewFile, RefusedFilesLeaveTheStateAlone) {
         EXPECT_EQ(state.wavChannels, 99);
         EXPECT_EQ(state.overviewMaxLeft[0], 7);
         EXPECT_EQ(state.overviewMaxRight[1919], 9);
-        EXPECT_EQ(state.wavImage.size(), 3u);
     }
 
     SessionState state;
@@ -171,7 +168,6 @@ TEST_F(OverviewFile, OverstatedDataSizeIsCutToWhatIsThere) {
 
     for (const SessionState* state : {&fromFile, &fromMemory}) {
         EXPECT_EQ(state->wavDataBytes, 400u);
-        EXPECT_EQ(state->wavImage.size(), kWavHeaderBytes + 400);
         EXPECT_EQ(*std::max_element(state->overviewMaxLeft.begin(), state->overviewMaxLeft.end()), 198);
         EXPECT_EQ(*std::min_element(state->overviewMinRight.begin(), state->overviewMinRight.end()), -199);
     }

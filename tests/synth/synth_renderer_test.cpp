@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +49,14 @@ smf::Bytes ShortSong() {
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Starts a render into a file of the test's own at `path`, as the command line does.
+bool StartInto(SynthRenderer& synth, const std::string& path) {
+    auto file = std::make_unique<RenderFile>();
+    std::string error;
+    (void)file->CreateOwn(path, error);
+    return synth.StartRender(std::move(file));
 }
 
 RenderOutcome RunToEnd(SynthRenderer& synth, RecordingPanel& panel) {
@@ -97,7 +107,7 @@ TEST_F(Render, CompletesIntoTheSettingsFolderAndAsksForPlayback) {
     ASSERT_TRUE(synth.LoadSoundFont());
     state_.rendered = synth.StartRender();
     ASSERT_TRUE(state_.rendered) << synth.lastError;
-    EXPECT_EQ(state_.outputWavPath, InDir("Dorvik Midi Player/output.wav"));
+    EXPECT_EQ(state_.outputWavPath, InDir("Dorvik Midi Player/output-" + std::to_string(getpid()) + ".wav"));
     EXPECT_TRUE(synth.soundFontReloaded);
 
     RecordingPanel panel;
@@ -126,14 +136,12 @@ TEST_F(Render, CompletesIntoTheSettingsFolderAndAsksForPlayback) {
     EXPECT_EQ(state_.command, CmdPreparePlayback);
     EXPECT_FALSE(synth.rendering);
     EXPECT_EQ(synth.fluidPlayer, nullptr);
-    EXPECT_EQ(synth.fileRenderer, nullptr);
 
     // The song's three seconds and the few seconds FluidSynth's player runs on after its last
     // event, read back whole into the overview.
     EXPECT_EQ(state_.wavChannels, 2);
     EXPECT_EQ(state_.wavSampleRate, 44100u);
     EXPECT_GE(state_.wavDataBytes / 4.0 / 44100.0, 3.0);
-    EXPECT_EQ(state_.wavImage.size(), kWavHeaderBytes + state_.wavDataBytes);
     EXPECT_GT(state_.overviewMaxLeft[100], 0);
     EXPECT_LT(state_.overviewMinRight[100], 0);
 }
@@ -142,7 +150,7 @@ TEST_F(Render, CompletesIntoTheSettingsFolderAndAsksForPlayback) {
 TEST_F(Render, UnparsedSongIsNamedButNotPrepared) {
     state_.midiParsed = false;
     SynthRenderer synth(state_);
-    state_.rendered = synth.StartRender(InDir("out.wav"));
+    state_.rendered = StartInto(synth, InDir("out.wav"));
     RecordingPanel panel;
     EXPECT_EQ(RunToEnd(synth, panel), RenderOutcome::Finished);
     EXPECT_EQ(state_.midiName, "Evening Song");
@@ -162,7 +170,7 @@ TEST_F(Render, SoundFontsStackUntilTheNextRender) {
     EXPECT_EQ(fluid_synth_sfcount(synth.fluidSynth.get()), 2);
 
     state_.soundFontPath = kSoundFont;
-    ASSERT_TRUE(synth.StartRender(InDir("out.wav")));
+    ASSERT_TRUE(StartInto(synth, InDir("out.wav")));
     EXPECT_EQ(fluid_synth_sfcount(synth.fluidSynth.get()), 1);
 }
 
@@ -170,9 +178,9 @@ TEST_F(Render, ZeroLengthSongCompletesWithoutShowingProgress) {
     using namespace smf;
     state_.midiPath = Write("empty.mid", Cat({Header(480, 1, 1), Track({EndOfTrack()})}));
     SynthRenderer synth(state_);
-    state_.rendered = synth.StartRender(InDir("out.wav"));
+    state_.rendered = StartInto(synth, InDir("out.wav"));
     RecordingPanel panel;
-    EXPECT_EQ(synth.RenderStep(panel), RenderOutcome::Finished);
+    EXPECT_EQ(RunToEnd(synth, panel), RenderOutcome::Finished);
     EXPECT_EQ(panel.progress, std::vector<float>{-1.0f});
     EXPECT_EQ(panel.labels, std::vector<std::string>{"empty"});
 }
@@ -181,7 +189,7 @@ TEST_F(Render, ZeroLengthSongCompletesWithoutShowingProgress) {
 // its own would have.
 TEST_F(Render, RestartWhileRenderingGivesAFreshRender) {
     SynthRenderer alone(state_);
-    ASSERT_TRUE(alone.StartRender(InDir("alone.wav")));
+    ASSERT_TRUE(StartInto(alone, InDir("alone.wav")));
     RecordingPanel panel;
     ASSERT_EQ(RunToEnd(alone, panel), RenderOutcome::Finished);
 
@@ -190,10 +198,10 @@ TEST_F(Render, RestartWhileRenderingGivesAFreshRender) {
     state.midiPath = state_.midiPath;
     state.midiParsed = true;
     SynthRenderer synth(state);
-    ASSERT_TRUE(synth.StartRender(InDir("restarted.wav")));
+    ASSERT_TRUE(StartInto(synth, InDir("restarted.wav")));
     for (int i = 0; i < 10; ++i) ASSERT_EQ(synth.RenderStep(panel), RenderOutcome::Running);
     synth.LoadSoundFont();  // stacked on the old synthesiser, gone with it
-    state.rendered = synth.StartRender(InDir("restarted.wav"));
+    state.rendered = StartInto(synth, InDir("restarted.wav"));
     ASSERT_TRUE(state.rendered);
     EXPECT_EQ(synth.shownProgress, 0);
     ASSERT_EQ(RunToEnd(synth, panel), RenderOutcome::Finished);
@@ -203,11 +211,11 @@ TEST_F(Render, RestartWhileRenderingGivesAFreshRender) {
 // Whether the render cannot start or stops part way, the panel is told the song is not loaded,
 // and nothing is offered for playback.
 TEST_F(Render, FailedRenderIsNotShownAsASong) {
-    // The output folder does not exist: the file renderer cannot open its file.
+    // The output folder does not exist: there is no file to render into.
     {
         SynthRenderer synth(state_);
         state_.songReady = true;  // left over from an earlier song
-        state_.rendered = synth.StartRender(InDir("no such folder/out.wav"));
+        state_.rendered = StartInto(synth, InDir("no such folder/out.wav"));
         EXPECT_FALSE(state_.rendered);
         EXPECT_FALSE(synth.rendering);
         EXPECT_EQ(synth.fluidPlayer, nullptr);
@@ -232,7 +240,7 @@ TEST_F(Render, FailedRenderIsNotShownAsASong) {
 
         SynthRenderer synth(state_);
         state_.songReady = true;
-        state_.rendered = synth.StartRender(InDir("full.wav"));
+        state_.rendered = StartInto(synth, InDir("full.wav"));
         ASSERT_TRUE(state_.rendered);
         RecordingPanel panel;
         const RenderOutcome outcome = RunToEnd(synth, panel);
@@ -245,7 +253,6 @@ TEST_F(Render, FailedRenderIsNotShownAsASong) {
         EXPECT_FALSE(state_.overviewLoaded);
         EXPECT_EQ(state_.command, CmdNone);
         EXPECT_FALSE(synth.rendering);
-        EXPECT_EQ(synth.fileRenderer, nullptr);
         ASSERT_FALSE(panel.labels.empty());
         EXPECT_EQ(panel.labels.back(), "no midi file loaded");
         EXPECT_EQ(panel.progress.back(), -1.0f);
