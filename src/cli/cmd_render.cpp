@@ -106,17 +106,6 @@ std::string FolderOf(const std::string& path) {
     return p.has_parent_path() ? p.parent_path().string() : ".";
 }
 
-// Refuses a MIDI file that is not a regular file before the reader opens it: opening a pipe
-// would wait for a writer for ever.
-bool RegularInput(const std::string& path, std::string& error) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        error = S_ISDIR(info.st_mode) ? "is a folder" : "not a regular file";
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int RunRender(int argc, char** argv) {
@@ -146,8 +135,9 @@ int RunRender(int argc, char** argv) {
     ShowFluidSynthMessages(false);
 
     std::string error, target;
-    if (!RegularInput(midi, error)) return Fail(midi + ": " + error);
-    if (!RegularInput(soundFont, error)) return Fail(soundFont + ": " + error);
+    for (const std::string* input : {&midi, &soundFont}) {
+        if (NotARegularFile(*input)) return Fail(*input + ": not a regular file");
+    }
     if (!CheckOutput(output, midi, soundFont, target, error))
         return Fail("cannot write " + output + ": " + error);
 

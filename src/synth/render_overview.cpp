@@ -199,7 +199,9 @@ bool ReadRenderOverview(SessionState& state, int fd) {
     const size_t present = static_cast<size_t>(info.st_size) - kWavHeaderBytes;
     const uint32_t want = static_cast<uint32_t>(std::min<size_t>(header.dataBytes, present));
     OverviewBuilder builder(state, want, header.channels);
-    constexpr size_t kBlockBytes = size_t{1} << 16;
+    // Not a multiple of a stereo step, on purpose: every long read then splits a step between
+    // two blocks, so the rare path is the common one and cannot rot.
+    constexpr size_t kBlockBytes = (size_t{1} << 16) + 2;
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kBlockBytes]);
     if (!block) return false;
     uint32_t done = 0;

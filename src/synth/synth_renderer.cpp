@@ -332,13 +332,14 @@ bool SynthRenderer::Flush() {
 }
 
 bool SynthRenderer::RenderBlock() {
-    float block[kBlockFrames * kChannels];
+    float block[kBlockFrames * kChannels] = {};
     fluid_synth_write_float(fluidSynth.get(), kBlockFrames, block, 0, 2, block, 1, 2);
     if (pendingBytes_ + sizeof block / 2 > kPendingBytes && !Flush()) return false;
     uint8_t* out = pending_.get() + pendingBytes_;
     for (const float value : block) {
         const int16_t sample = ToSample(value);
-        heardSound_ = heardSound_ || sample != 0;
+        // The conversion rounds the smallest negative values down to -1, so silence is -1 to 0.
+        heardSound_ = heardSound_ || sample > 0 || sample < -1;
         out[0] = static_cast<uint8_t>(sample);
         out[1] = static_cast<uint8_t>(static_cast<uint16_t>(sample) >> 8);
         out += 2;
@@ -379,10 +380,11 @@ RenderOutcome SynthRenderer::RenderStep(RenderProgressSink& panel) {
             if (!written) {
                 lastError =
                     "could not write the rendered audio to " + shared->outputWavPath + ": " + writeError_;
-            } else if (songHasNotes_ && frames_ == 0) {
+            } else if (!playing && !lastFluidError.empty() && (frames_ < songFrames_ || !heardSound_)) {
+                // FluidSynth gave up on the file part way or at once (it cannot read the file, or
+                // reads it differently), so the sound is not the song.
                 shared->rendered = false;
-                lastError = "FluidSynth played nothing of the song" +
-                            (lastFluidError.empty() ? std::string() : ": " + lastFluidError);
+                lastError = "FluidSynth could not play the song: " + lastFluidError;
             } else if (songHasNotes_ && !heardSound_) {
                 shared->rendered = false;
                 lastError =

@@ -120,7 +120,7 @@ class SynthRenderer {
     int64_t songFrames_ = 0;   // the song's length as read, in frames; 0 when unknown
     int64_t limitFrames_ = 0;  // the render ends here at the latest
     bool songHasNotes_ = false;
-    bool heardSound_ = false;  // a sample other than zero has been rendered
+    bool heardSound_ = false;  // a sample louder than silence has been rendered
     uint32_t sampleRate_ = 44100;
     std::unique_ptr<uint8_t[]> pending_;  // samples waiting to be written
     size_t pendingBytes_ = 0;
