@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "midi/midi_reader.h"
 #include "smf_builder.h"
 #include "synth/render_overview.h"
 
@@ -258,6 +259,50 @@ TEST_F(Render, FailedRenderIsNotShownAsASong) {
         EXPECT_EQ(panel.progress.back(), -1.0f);
         EXPECT_EQ(panel.ends, 1);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// However FluidSynth's player reads a file, the render ends within the song's length as the
+// program reads it plus the release tail: the 45-byte file whose garbage after its one note
+// FluidSynth took for days of silence, and mutations of a short song, each shorter than 20 s as
+// read (longer ones would only make the test slow).
+TEST_F(Render, EndsWithinTheSongAndItsTail) {
+    using namespace smf;
+    const Bytes note = Cat({On(0, 0, 60), Off(480, 0, 60)});
+    std::vector<Bytes> files = {
+        Cat({Header(480, 0, 1), Chunk("MTrk", Cat({note, Bytes{0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x51, 0x03, 0x07,
+                                                               0xA1, 0x20, 0x00, 0xFF, 0x2F, 0x00}}))}),
+    };
+    const Bytes base = ShortSong();
+    uint32_t seed = 2024;
+    for (int i = 0; i < 40; ++i) {
+        Bytes mutated = base;
+        for (int flips = 0; flips < 3; ++flips) {
+            seed = seed * 1664525u + 1013904223u;
+            mutated[14 + (seed >> 8) % (mutated.size() - 14)] = static_cast<uint8_t>(seed >> 24);
+        }
+        files.push_back(mutated);
+    }
+    int rendered = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        auto song = NewSong();
+        if (!ParseSong(*song, files[i].data(), files[i].size()) || song->duration > 20.0) continue;
+        SCOPED_TRACE("file " + std::to_string(i) + ", " + std::to_string(song->duration) + " s as read");
+        const double limit = (song->duration + SynthRenderer::kReleaseTailSeconds) * 44100.0 + 64;
+        state_.song = std::move(song);
+        state_.midiPath = Write("mutated.mid", files[i]);
+        SynthRenderer synth(state_);
+        if (!StartInto(synth, InDir("mutated.wav"))) continue;
+        RecordingPanel panel;
+        RunToEnd(synth, panel);
+        EXPECT_FALSE(synth.rendering);
+        EXPECT_LE(static_cast<double>(fs::file_size(InDir("mutated.wav")) - 44) / 4.0, limit);
+        ++rendered;
+    }
+    EXPECT_GE(rendered, 10) << "too few of the files parsed to say anything";
 }
 
 }  // namespace
