@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the overview reader as a rendered WAV image. Besides the sanitizers'
-// checks, an accepted image must hold together: the data size never exceeds the bytes given, the
-// image is exactly header plus data, and every column's minimum lies at or below its maximum.
+// checks, an accepted image must hold together: the data size never exceeds the bytes given, and
+// every column's minimum lies at or below its maximum.
 #include <cstdint>
 #include <cstdlib>
 
@@ -13,7 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!ReadRenderOverview(state, data, size)) return 0;
 
     if (state.wavDataBytes > size - kWavHeaderBytes) std::abort();
-    if (state.wavImage.size() != kWavHeaderBytes + state.wavDataBytes) std::abort();
     if (state.wavChannels < 1) std::abort();
     for (int c = 0; c < kOverviewColumns; ++c) {
         if (state.overviewMinLeft[c] > state.overviewMaxLeft[c]) std::abort();

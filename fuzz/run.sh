@@ -28,6 +28,7 @@ run() {
 run fuzz_midi "$here/seeds/midi" "$here/../examples"
 run fuzz_settings "$here/seeds/settings"
 run fuzz_overview "$here/seeds/overview"
+run fuzz_render "$here/seeds/midi" -max_len=4096
 run fuzz_wav "$here/seeds/wav"
 run fuzz_export_ogg "$here/seeds/wav"
 run fuzz_export_flac "$here/seeds/wav"

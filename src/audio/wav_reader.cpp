@@ -1,5 +1,7 @@
 #include "audio/wav_reader.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -13,6 +15,12 @@ constexpr uint32_t kWave = riff::FourCC("WAVE");
 
 int32_t WavReader::Open(const std::string& path) {
     if (path.empty()) return kWavInvalidArgument;
+    // Opening a pipe would wait for a writer for ever; only regular files are read.
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        Close();
+        return kWavOk;
+    }
     auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
     if (!file->is_open()) {
         // The file is gone or unreadable: no handle, so rewinds and seeks report kWavNotOpen.
@@ -77,7 +85,18 @@ int32_t WavReader::RewindData() {
     if (!riff::SeekTo(*handle, uint64_t(riffChunk.dataOffset) + 4) ||
         !riff::FindChunk(*handle, riffChunk, kData, dataChunk)) {
         dataChunk.size = 0;  // nowhere to read from: nothing is left to read
+        return kWavOk;
     }
+    // A size that claims more than the file holds (a render cut short, a damaged header) is cut
+    // to what is there, so that playback lasts as long as the sound does.
+    std::istream& in = *handle;
+    const std::streampos start = in.tellg();
+    if (start >= 0 && in.seekg(0, std::ios::end)) {
+        const std::streamoff left = in.tellg() - start;
+        if (left >= 0 && uint64_t(left) < dataChunk.size) dataChunk.size = uint32_t(left);
+    }
+    in.clear();
+    in.seekg(start);
     return kWavOk;
 }
 

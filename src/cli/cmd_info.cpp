@@ -25,6 +25,10 @@ int RunInfo(int argc, char** argv) {
         }
     }
     if (path == nullptr) return UsageError("info needs a MIDI file");
+    if (NotARegularFile(path)) {
+        std::fprintf(stderr, "dorvik-midi: %s: not a regular file\n", path);
+        return 1;
+    }
 
     // Value-initialised: a song is parsed into zeroed memory.
     auto song = std::make_unique<SongData>();

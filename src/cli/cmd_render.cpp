@@ -1,7 +1,6 @@
 // dorvik-midi render: the window's offline render of a song, run to completion without a window.
 // The song is parsed as the window parses it and rendered through the same SynthRenderer slices;
 // only the output file is the one named on the command line instead of the settings folder's.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include "cli/commands.h"
 #include "cli/song_report.h"
 #include "midi/midi_reader.h"
+#include "synth/render_file.h"
 #include "synth/synth_renderer.h"
 
 namespace cli {
@@ -58,55 +58,53 @@ class ProgressBar final : public RenderProgressSink {
     std::string name_;
 };
 
-// The render goes to a temporary file beside the output and takes the output's name only once it
-// is complete, so a failed render leaves an existing file untouched and never leaves half a song
-// under the name asked for. The temporary name ends in ".wav" because the file renderer picks the
-// file type from the extension.
-class PendingOutput {
-  public:
-    ~PendingOutput() {
-        if (!path_.empty()) unlink(path_.c_str());
-    }
-
-    bool Create(const std::string& target, std::string& error) {
-        const std::filesystem::path out(target);
-        std::error_code ec;
-        if (std::filesystem::is_directory(out, ec)) {
-            error = "is a folder";
-            return false;
-        }
-        const std::filesystem::path folder = out.has_parent_path() ? out.parent_path() : ".";
-        std::string name = (folder / ("." + out.filename().string() + ".XXXXXX.wav")).string();
-        const int fd = mkostemps(name.data(), 4, O_CLOEXEC);
-        if (fd < 0) {
+// Where the render may go: the output resolved through links, and not a file the render reads.
+// The render replaces the output by renaming a complete file over it, so anything that is not a
+// regular file (a device, a pipe, a folder) is refused rather than replaced.
+bool CheckOutput(const std::string& output, const std::string& midi, const std::string& soundFont,
+                 std::string& target, std::string& error) {
+    target = output;
+    struct stat out {};
+    if (stat(output.c_str(), &out) != 0) {
+        if (errno != ENOENT) {
             error = std::strerror(errno);
             return false;
         }
-        // mkostemps makes the file private; the finished output gets the permissions of any new
-        // file of the user's.
-        const mode_t mask = umask(0);
-        umask(mask);
-        const bool ok = fchmod(fd, 0666 & ~mask) == 0;
-        close(fd);
-        path_ = name;
-        if (!ok) error = std::strerror(errno);
-        return ok;
-    }
-
-    const std::string& path() const { return path_; }
-
-    bool Commit(const std::string& target, std::string& error) {
-        if (std::rename(path_.c_str(), target.c_str()) != 0) {
-            error = std::strerror(errno);
+        // A dangling link would be replaced by the file rather than followed; name the link's own
+        // target instead, as when it exists.
+        struct stat link {};
+        if (lstat(output.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            error = "is a link to a file that does not exist";
             return false;
         }
-        path_.clear();
         return true;
     }
+    if (S_ISDIR(out.st_mode)) {
+        error = "is a folder";
+        return false;
+    }
+    if (!S_ISREG(out.st_mode)) {
+        error = "is not a regular file (a device or a pipe); render writes WAV files only";
+        return false;
+    }
+    for (const std::string* input : {&midi, &soundFont}) {
+        struct stat in {};
+        if (stat(input->c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+            error = "is the file being rendered from (" + *input + ")";
+            return false;
+        }
+    }
+    // A link is replaced where it points, so the link survives and keeps naming the song.
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::canonical(output, ec);
+    if (!ec) target = resolved.string();
+    return true;
+}
 
-  private:
-    std::string path_;
-};
+std::string FolderOf(const std::string& path) {
+    const std::filesystem::path p(path);
+    return p.has_parent_path() ? p.parent_path().string() : ".";
+}
 
 }  // namespace
 
@@ -136,6 +134,13 @@ int RunRender(int argc, char** argv) {
     // nothing about the result and would break up the progress bar.
     ShowFluidSynthMessages(false);
 
+    std::string error, target;
+    for (const std::string* input : {&midi, &soundFont}) {
+        if (NotARegularFile(*input)) return Fail(*input + ": not a regular file");
+    }
+    if (!CheckOutput(output, midi, soundFont, target, error))
+        return Fail("cannot write " + output + ": " + error);
+
     SessionState state;
     state.soundFontPath = soundFont;
     state.midiPath = midi;
@@ -143,29 +148,28 @@ int RunRender(int argc, char** argv) {
     state.midiParsed = ReadMidiFile(*state.song, midi);
     if (!state.midiParsed) return Fail(midi + ": " + LoadFailureReason(*state.song, false));
 
-    std::string error;
-    PendingOutput pending;
-    if (!pending.Create(output, error)) return Fail("cannot write " + output + ": " + error);
+    // The render goes to a temporary file beside the output and takes the output's name only once
+    // it is complete, so a failed or interrupted render leaves an existing file untouched.
+    RemoveRenderFilesOnSignals();
+    const std::string folder = FolderOf(target);
+    RemoveStaleRenderFiles(folder, kRenderTempPrefix);
+    auto pending = std::make_unique<RenderFile>();
+    if (!pending->CreateTemporary(folder, error)) return Fail("cannot write " + output + ": " + error);
 
-    {
-        SynthRenderer synth(state);
-        if (!synth.Valid()) return Fail("FluidSynth could not be set up");
-        // The SoundFont is loaded once, by the render's own fresh synthesiser.
-        state.rendered = synth.StartRender(pending.path());
-        if (!state.rendered) return Fail("cannot render " + midi + ": " + synth.lastError);
-        if (!synth.soundFontReloaded) return Fail(soundFont + ": not a SoundFont that FluidSynth can load");
+    SynthRenderer synth(state);
+    if (!synth.Valid()) return Fail("FluidSynth could not be set up");
+    // The SoundFont is loaded once, by the render's own fresh synthesiser.
+    state.rendered = synth.StartRender(std::move(pending));
+    if (!state.rendered) return Fail("cannot render " + midi + ": " + synth.lastError);
+    if (!synth.soundFontReloaded) return Fail(soundFont + ": not a SoundFont that FluidSynth can load");
 
-        ProgressBar bar(BaseName(midi));
-        RenderOutcome outcome;
-        while ((outcome = synth.RenderStep(bar)) == RenderOutcome::Running) {
-        }
-        if (outcome == RenderOutcome::Failed) {
-            return Fail("cannot write " + output + ": the render stopped part way (is the disk full?)");
-        }
-        if (!state.songReady) return Fail("the rendered audio could not be read back as 16-bit PCM");
+    ProgressBar bar(BaseName(midi));
+    RenderOutcome outcome;
+    while ((outcome = synth.RenderStep(bar)) == RenderOutcome::Running) {
     }
-
-    if (!pending.Commit(output, error)) return Fail("cannot write " + output + ": " + error);
+    if (outcome == RenderOutcome::Failed) return Fail("cannot render " + midi + ": " + synth.lastError);
+    if (!state.songReady) return Fail("the rendered audio could not be read back as 16-bit PCM");
+    if (!synth.renderFile->Commit(target, error)) return Fail("cannot write " + output + ": " + error);
     const double frames = static_cast<double>(state.wavDataBytes) / 2.0 / state.wavChannels;
     std::printf("%s: %.1f s, %u Hz, %d channels\n", output.c_str(), frames / state.wavSampleRate,
                 state.wavSampleRate, state.wavChannels);

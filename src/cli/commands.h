@@ -17,4 +17,8 @@ int UsageError(const std::string& problem);
 // The file name without its folder.
 std::string BaseName(const std::string& path);
 
+// Whether something other than a regular file (a pipe, a device, a folder) holds the name:
+// reading it could wait for ever or never end, so the commands refuse it. A missing file is not.
+bool NotARegularFile(const std::string& path);
+
 }  // namespace cli

@@ -1,4 +1,7 @@
 // dorvik-midi: the player's work without a window.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -48,17 +51,36 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool NotARegularFile(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+}
+
 }  // namespace cli
+
+namespace {
+
+// What a command printed must have reached its destination: a full disk or a closed pipe turns
+// success into failure.
+int CheckedExit(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "dorvik-midi: cannot write the output: %s\n", std::strerror(errno));
+        return status == 0 ? 1 : status;
+    }
+    return status;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return cli::UsageError("no command given");
     const std::string command = argv[1];
     if (command == "-h" || command == "--help" || command == "help") {
         std::fputs(kUsage, stdout);
-        return 0;
+        return CheckedExit(0);
     }
     for (const Command& c : kCommands) {
-        if (command == c.name) return c.run(argc - 2, argv + 2);
+        if (command == c.name) return CheckedExit(c.run(argc - 2, argv + 2));
     }
     return cli::UsageError("unknown command " + command);
 }

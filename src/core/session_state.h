@@ -77,7 +77,7 @@ struct SessionState {
     bool overviewLoaded = false;  // a render completed and its overview was read, whatever the result
     bool songReady = false;       // the overview read succeeded: the output WAV exists and is 16-bit PCM
 
-    std::string outputWavPath;  // the rendered WAV in the settings folder
+    std::string outputWavPath;  // the rendered WAV: this player's own file in the settings folder
 
     uint32_t wavDataBytes = 0;
     uint32_t wavSampleRate = 0;
@@ -87,7 +87,6 @@ struct SessionState {
     std::array<int16_t, kOverviewColumns> overviewMaxLeft{};
     std::array<int16_t, kOverviewColumns> overviewMinRight{};
     std::array<int16_t, kOverviewColumns> overviewMaxRight{};
-    std::vector<uint8_t> wavImage;  // the whole output WAV: 44-byte header, then the data
 
     // Availability words, indexed by ExportFormat: 0 hides the format in the export dialog.
     // WAV and Ogg Vorbis are always there; the encoder probe fills the others at start-up.

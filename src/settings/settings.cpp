@@ -70,20 +70,55 @@ std::string PasswdHome() {
 }
 
 // Where per-user configuration lives. Relative values are ignored, as the base-directory
-// convention asks: they would name a different folder in every working directory.
+// convention asks: they would name a different folder in every working directory. "" when the
+// user has no home at all.
 std::string ConfigBase() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); IsAbsolute(xdg)) return WithoutTrailingSlashes(xdg);
     if (const char* home = std::getenv("HOME"); IsAbsolute(home)) {
         return WithoutTrailingSlashes(home) + "/.config";
     }
     if (std::string home = PasswdHome(); !home.empty()) return WithoutTrailingSlashes(home) + "/.config";
-    return "/tmp";
+    return {};
+}
+
+// A folder no other user can have prepared: a real folder (not a link), this user's, and closed
+// to everyone else. Made with those permissions when it is not there yet.
+bool PrivateFolder(const std::string& path) {
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+           (info.st_mode & 077) == 0;
+}
+
+// Without a home, the settings go into a private folder for this user: inside the session's
+// runtime folder, or else one of the user's own in /tmp. A folder that another user has made, or
+// that is open to others, is never used; the program then runs without settings.
+std::string PrivateFallback() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); IsAbsolute(runtime)) {
+        const std::string base = WithoutTrailingSlashes(runtime);
+        struct stat info {};
+        if (lstat(base.empty() ? "/" : base.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+            info.st_uid == geteuid() && (info.st_mode & 077) == 0) {
+            const std::string folder = base + "/" + kFolderName;
+            if (PrivateFolder(folder)) return folder;
+        }
+    }
+    const std::string folder = "/tmp/" + std::string(kFolderName) + " " + std::to_string(geteuid());
+    if (PrivateFolder(folder)) return folder;
+    static bool told = false;
+    if (!told) {
+        std::fprintf(stderr, "%s: no private folder for the settings; running without them\n", kFolderName);
+        told = true;
+    }
+    return {};
 }
 
 }  // namespace
 
 std::string SettingsFolder() {
-    const std::string folder = ConfigBase() + "/" + kFolderName;
+    const std::string base = ConfigBase();
+    if (base.empty()) return PrivateFallback();
+    const std::string folder = base + "/" + kFolderName;
     // Errors are dropped on purpose: a missing folder, or a file in its place, shows up as a
     // failure of the file operations in it, which every caller already handles.
     std::error_code error;
@@ -92,7 +127,8 @@ std::string SettingsFolder() {
 }
 
 std::string SettingsFilePath() {
-    return SettingsFolder() + "/" + kFileName;
+    const std::string folder = SettingsFolder();
+    return folder.empty() ? std::string() : folder + "/" + kFileName;
 }
 
 //-----------------------------------------------------------------------------
@@ -138,9 +174,11 @@ void ParseSettingsText(SessionState& state, const char* data, size_t size) {
 
 void ReadSettings(SessionState& state, const std::string& defaultSoundFont) {
     const std::string path = SettingsFilePath();
+    // Without a settings folder, every run is a first run.
+    if (path.empty()) errno = ENOENT;
     // O_NONBLOCK so that a pipe sitting in the file's place cannot hang start-up; ReadAll then
     // refuses it as not a regular file.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         // Only a first run (no file at all) falls back to the system SoundFont. A file that is
         // there but unreadable means the user's choice is unknown, and it is not overridden.
@@ -196,7 +234,9 @@ bool WriteSettings(const SessionState& state) {
 
     // Write a temporary file beside the real one and rename it into place: the rename is atomic,
     // so readers see either the old file or the complete new one, never a torn one.
-    const std::string target = ResolveLink(SettingsFilePath());
+    const std::string path = SettingsFilePath();
+    if (path.empty()) return false;
+    const std::string target = ResolveLink(path);
     std::string temporary = target + ".XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return false;

@@ -17,12 +17,17 @@
 inline constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";
 
 // "$XDG_CONFIG_HOME/Dorvik Midi Player" (or "~/.config/..." when that is unset or not absolute),
-// with no trailing slash. Creates the folder and any missing parents. Every caller expects a
-// path, so one is returned in all cases, even when the folder cannot be created or something
-// that is not a folder holds its name: the file operations in it then fail on their own.
+// with no trailing slash. Creates the folder and any missing parents. A path is returned even
+// when the folder cannot be created or something that is not a folder holds its name: the file
+// operations in it then fail on their own.
+//
+// A user without any home gets a private folder instead: "Dorvik Midi Player" in
+// $XDG_RUNTIME_DIR, or "/tmp/Dorvik Midi Player <user id>", made with mode 0700 and used only
+// while it is a real folder of this user's that no one else can open. Failing that the result is
+// "" and the program runs without settings, which it says once on standard error.
 [[nodiscard]] std::string SettingsFolder();
 
-[[nodiscard]] std::string SettingsFilePath();  // SettingsFolder() + "/settings.ini"
+[[nodiscard]] std::string SettingsFilePath();  // SettingsFolder() + "/settings.ini", or ""
 
 // Applies the settings text data[0..size) to state (soundFontPath and soundFontName). Safe on
 // any bytes; CRLF line ends read the same as LF.

@@ -10,8 +10,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
-#include <utility>
 
 namespace {
 
@@ -48,75 +48,118 @@ bool ParseHeader(const uint8_t* bytes, Header& out) {
 // for the right, so files with more than two channels are still walked two samples at a time.
 // Column c takes the steps whose first sample lies in [c * w, (c + 1) * w), w being the sample
 // count over the column count; the last column runs to the last step.
-void ComputeOverview(SessionState& state, const uint8_t* samples, size_t dataBytes, int channels) {
-    const size_t n = dataBytes / static_cast<size_t>(channels) / 2 * static_cast<size_t>(channels);
-    const float w = static_cast<float>(n) / static_cast<float>(kOverviewColumns);
-    const size_t stride = channels == 1 ? 1 : 2;
-    const size_t steps = n / stride;
-
-    size_t first = 0;
-    for (int c = 0; c < kOverviewColumns; ++c) {
-        size_t end = steps;
-        if (c + 1 < kOverviewColumns) {
-            // The first step whose sample position reaches the next column's edge.
-            const double edge = static_cast<double>(c + 1) * static_cast<double>(w);
-            end = std::min(steps, static_cast<size_t>(std::ceil(edge / static_cast<double>(stride))));
-        }
-        end = std::max(end, first);
-
-        // A column without a single step (a song shorter than the overview is wide) shows as
-        // silence rather than as the untouched extremes.
-        int16_t minLeft = 0, maxLeft = 0, minRight = 0, maxRight = 0;
-        if (end > first) {
-            minLeft = minRight = std::numeric_limits<int16_t>::max();
-            maxLeft = maxRight = std::numeric_limits<int16_t>::min();
-            if (stride == 1) {
-                for (size_t s = first; s < end; ++s) {
-                    const int16_t v = SampleAt(samples, s);
-                    minLeft = std::min(minLeft, v);
-                    maxLeft = std::max(maxLeft, v);
-                }
-            } else {
-                for (size_t s = first; s < end; ++s) {
-                    const int16_t left = SampleAt(samples, 2 * s);
-                    const int16_t right = SampleAt(samples, 2 * s + 1);
-                    minLeft = std::min(minLeft, left);
-                    maxLeft = std::max(maxLeft, left);
-                    minRight = std::min(minRight, right);
-                    maxRight = std::max(maxRight, right);
-                }
-            }
-        }
-        state.overviewMinLeft[c] = minLeft;
-        state.overviewMaxLeft[c] = maxLeft;
-        if (channels > 1) {
-            state.overviewMinRight[c] = minRight;
-            state.overviewMaxRight[c] = maxRight;
-        }
-        first = end;
+//
+// The samples arrive in blocks of any size, so that a whole song never has to be in memory; a
+// step split between two blocks is held back until its second half comes.
+class OverviewBuilder {
+  public:
+    OverviewBuilder(SessionState& state, size_t dataBytes, int channels)
+        : state_(state),
+          channels_(channels),
+          samples_(dataBytes / static_cast<size_t>(channels) / 2 * static_cast<size_t>(channels)),
+          w_(static_cast<float>(samples_) / static_cast<float>(kOverviewColumns)),
+          stride_(channels == 1 ? 1 : 2),
+          steps_(samples_ / stride_) {
+        end_ = std::max(ColumnEnd(0), first_);
+        Reset();
     }
-}
 
-// Takes a complete image (header and whatever data is present) into the state.
-bool TakeImage(SessionState& state, std::vector<uint8_t>&& image) {
-    Header header{};
-    if (image.size() < kWavHeaderBytes || !ParseHeader(image.data(), header)) return false;
-    const size_t present = image.size() - kWavHeaderBytes;
-    const uint32_t dataBytes = static_cast<uint32_t>(std::min<size_t>(header.dataBytes, present));
-    image.resize(kWavHeaderBytes + dataBytes);
+    // Takes the next bytes of the data chunk; bytes past the last whole step are ignored.
+    void Add(const uint8_t* bytes, size_t size) {
+        const size_t stepBytes = 2 * stride_;
+        while (size > 0 && step_ < steps_) {
+            if (heldBytes_ > 0 || size < stepBytes) {
+                const size_t take = std::min(size, stepBytes - heldBytes_);
+                std::memcpy(held_ + heldBytes_, bytes, take);
+                heldBytes_ += take;
+                bytes += take;
+                size -= take;
+                if (heldBytes_ == stepBytes) {
+                    TakeStep(held_);
+                    heldBytes_ = 0;
+                }
+                continue;
+            }
+            const size_t whole = std::min(size / stepBytes, steps_ - step_);
+            for (size_t i = 0; i < whole; ++i) TakeStep(bytes + i * stepBytes);
+            bytes += whole * stepBytes;
+            size -= whole * stepBytes;
+        }
+    }
 
+    // Writes the columns still open, including those no step reached.
+    void Finish() {
+        while (column_ < kOverviewColumns) CloseColumn();
+    }
+
+  private:
+    // The first step whose sample position reaches column c's right edge.
+    size_t ColumnEnd(int c) const {
+        if (c + 1 >= kOverviewColumns) return steps_;
+        const double edge = static_cast<double>(c + 1) * static_cast<double>(w_);
+        return std::min(steps_, static_cast<size_t>(std::ceil(edge / static_cast<double>(stride_))));
+    }
+
+    void Reset() {
+        minLeft_ = minRight_ = std::numeric_limits<int16_t>::max();
+        maxLeft_ = maxRight_ = std::numeric_limits<int16_t>::min();
+    }
+
+    // A column without a single step (a song shorter than the overview is wide) shows as silence
+    // rather than as the untouched extremes.
+    void CloseColumn() {
+        const bool empty = end_ == first_;
+        state_.overviewMinLeft[column_] = empty ? int16_t{0} : minLeft_;
+        state_.overviewMaxLeft[column_] = empty ? int16_t{0} : maxLeft_;
+        if (channels_ > 1) {
+            state_.overviewMinRight[column_] = empty ? int16_t{0} : minRight_;
+            state_.overviewMaxRight[column_] = empty ? int16_t{0} : maxRight_;
+        }
+        Reset();
+        ++column_;
+        first_ = end_;
+        if (column_ < kOverviewColumns) end_ = std::max(ColumnEnd(column_), first_);
+    }
+
+    void TakeStep(const uint8_t* step) {
+        while (step_ >= end_ && column_ < kOverviewColumns) CloseColumn();
+        const int16_t left = SampleAt(step, 0);
+        minLeft_ = std::min(minLeft_, left);
+        maxLeft_ = std::max(maxLeft_, left);
+        if (stride_ == 2) {
+            const int16_t right = SampleAt(step, 1);
+            minRight_ = std::min(minRight_, right);
+            maxRight_ = std::max(maxRight_, right);
+        }
+        ++step_;
+    }
+
+    SessionState& state_;
+    int channels_;
+    size_t samples_;  // whole frames' samples in the data
+    float w_;
+    size_t stride_;
+    size_t steps_;
+    size_t step_ = 0;             // steps taken so far
+    int column_ = 0;              // the column being filled
+    size_t first_ = 0, end_ = 0;  // its steps: [first_, end_)
+    int16_t minLeft_, maxLeft_, minRight_, maxRight_;
+    uint8_t held_[4];
+    size_t heldBytes_ = 0;
+};
+
+void TakeFormat(SessionState& state, const Header& header, uint32_t dataBytes) {
     state.wavDataBytes = dataBytes;
     state.wavSampleRate = header.sampleRate;
     state.wavChannels = static_cast<int16_t>(header.channels);
-    ComputeOverview(state, image.data() + kWavHeaderBytes, dataBytes, header.channels);
-    state.wavImage = std::move(image);
-    return true;
 }
 
-bool ReadFully(int fd, uint8_t* out, size_t want, size_t& got) {
+// Reads from a fixed offset, so the caller's file position is left alone: the renderer hands in
+// the file it is still holding open.
+bool ReadFully(int fd, off_t offset, uint8_t* out, size_t want, size_t& got) {
     got = 0;
     while (got < want) {
-        const ssize_t n = read(fd, out + got, want - got);
+        const ssize_t n = pread(fd, out + got, want - got, offset + static_cast<off_t>(got));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         if (n == 0) break;
@@ -130,11 +173,12 @@ bool ReadFully(int fd, uint8_t* out, size_t want, size_t& got) {
 bool ReadRenderOverview(SessionState& state) {
     const int fd = open(state.outputWavPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
-    struct Closer {
-        int fd;
-        ~Closer() { close(fd); }
-    } closer{fd};
+    const bool read = ReadRenderOverview(state, fd);
+    close(fd);
+    return read;
+}
 
+bool ReadRenderOverview(SessionState& state, int fd) {
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
     if (static_cast<size_t>(info.st_size) < kWavHeaderBytes) return false;
@@ -142,34 +186,43 @@ bool ReadRenderOverview(SessionState& state) {
     uint8_t headerBytes[kWavHeaderBytes];
     size_t got = 0;
     Header header{};
-    if (!ReadFully(fd, headerBytes, sizeof headerBytes, got) || got < sizeof headerBytes ||
+    if (!ReadFully(fd, 0, headerBytes, sizeof headerBytes, got) || got < sizeof headerBytes ||
         !ParseHeader(headerBytes, header)) {
         return false;
     }
 
-    // The allocation follows what the file can hold, not what its header claims, so a damaged
-    // size field can neither exhaust memory nor leave part of the image unread.
+    // The overview follows what the file holds, not what its header claims, so a damaged size
+    // field can neither run the read on nor leave part of the data unread. The data is read in
+    // blocks: a 30-minute song is a third of a gigabyte, and only the columns are kept.
     const size_t present = static_cast<size_t>(info.st_size) - kWavHeaderBytes;
-    const size_t want = std::min<size_t>(header.dataBytes, present);
-    std::vector<uint8_t> image;
-    try {
-        image.resize(kWavHeaderBytes + want);
-    } catch (const std::bad_alloc&) {
-        return false;
+    const uint32_t want = static_cast<uint32_t>(std::min<size_t>(header.dataBytes, present));
+    OverviewBuilder builder(state, want, header.channels);
+    // Not a multiple of a stereo step, on purpose: every long read then splits a step between
+    // two blocks, so the rare path is the common one and cannot rot.
+    constexpr size_t kBlockBytes = (size_t{1} << 16) + 2;
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kBlockBytes]);
+    if (!block) return false;
+    uint32_t done = 0;
+    while (done < want) {
+        const size_t ask = std::min<size_t>(kBlockBytes, want - done);
+        if (!ReadFully(fd, kWavHeaderBytes + static_cast<off_t>(done), block.get(), ask, got)) return false;
+        builder.Add(block.get(), got);
+        done += static_cast<uint32_t>(got);
+        if (got < ask) break;  // the file shrank since fstat: keep what was there
     }
-    std::memcpy(image.data(), headerBytes, kWavHeaderBytes);
-    if (!ReadFully(fd, image.data() + kWavHeaderBytes, want, got)) return false;
-    image.resize(kWavHeaderBytes + got);  // the file may have shrunk since fstat
-    return TakeImage(state, std::move(image));
+    builder.Finish();
+    TakeFormat(state, header, done);
+    return true;
 }
 
 bool ReadRenderOverview(SessionState& state, const uint8_t* data, size_t size) {
-    if (size < kWavHeaderBytes) return false;
-    std::vector<uint8_t> image;
-    try {
-        image.assign(data, data + size);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return TakeImage(state, std::move(image));
+    Header header{};
+    if (size < kWavHeaderBytes || !ParseHeader(data, header)) return false;
+    const size_t present = size - kWavHeaderBytes;
+    const uint32_t dataBytes = static_cast<uint32_t>(std::min<size_t>(header.dataBytes, present));
+    OverviewBuilder builder(state, dataBytes, header.channels);
+    builder.Add(data + kWavHeaderBytes, dataBytes);
+    builder.Finish();
+    TakeFormat(state, header, dataBytes);
+    return true;
 }

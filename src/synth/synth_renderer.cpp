@@ -6,11 +6,20 @@
 
 #include "synth/synth_renderer.h"
 
+#include <fcntl.h>
 #include <fluidsynth.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
+#include <new>
 
+#include "platform/dialogs.h"
 #include "resources/strings.h"
 #include "settings/settings.h"
 #include "synth/render_overview.h"
@@ -34,15 +43,17 @@ void DeletePlayer::operator()(fluid_player_t* p) const {
     fluid_player_join(p);
     delete_fluid_player(p);
 }
-void DeleteFileRenderer::operator()(fluid_file_renderer_t* p) const {
-    delete_fluid_file_renderer(p);  // closes the file, which writes the final header sizes
-}
 
 }  // namespace fluid_detail
 
 namespace {
 
+// FluidSynth's last error, kept so that a render it refused can say why. FluidSynth reports from
+// the thread that renders, which is the only one that reads this.
+std::string lastFluidError;
+
 void PrintFluidMessage(int level, const char* message, void*) {
+    if (level != FLUID_WARN) lastFluidError = message;
     std::fprintf(stderr, "fluidsynth: %s: %s\n", level == FLUID_WARN ? "warning" : "error", message);
 }
 
@@ -61,6 +72,9 @@ void ShowFluidSynthMessages(bool warnings) {
 //-----------------------------------------------------------------------------
 
 SynthRenderer::SynthRenderer(SessionState& state) : shared(&state) {
+    // Errors are routed through the program's own log function, so that a render can name them.
+    fluid_set_log_function(FLUID_PANIC, PrintFluidMessage, nullptr);
+    fluid_set_log_function(FLUID_ERR, PrintFluidMessage, nullptr);
     fluidSettings.reset(new_fluid_settings());
     if (fluidSettings) fluidSynth.reset(new_fluid_synth(fluidSettings.get()));
 }
@@ -79,18 +93,146 @@ bool SynthRenderer::LoadSoundFont() {
 
 void SynthRenderer::ReleaseRender() {
     fluidPlayer.reset();
-    fileRenderer.reset();
+    pending_.reset();
+    pendingBytes_ = 0;
 }
 
 //-----------------------------------------------------------------------------
 // Starting a render
 //-----------------------------------------------------------------------------
 
-bool SynthRenderer::StartRender(const std::string& outputPath) {
-    // A render still running, or one abandoned, is dropped first; its output file is overwritten.
+namespace {
+
+constexpr int kChannels = 2;
+constexpr size_t kFrameBytes = 2 * kChannels;
+constexpr int kBlockFrames = 64;  // FluidSynth's own period: its renderer checks the player this often
+constexpr size_t kPendingBytes = size_t{1} << 16;
+// No Standard MIDI File of a 30-minute song comes near this; anything larger is not read whole.
+constexpr size_t kMaxMidiBytes = size_t{256} << 20;
+constexpr size_t kWavHeader = 44;
+
+void PutU16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+void PutU32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The canonical header of a 16-bit PCM WAV file, as FluidSynth's file renderer writes it.
+void MakeHeader(uint8_t* h, uint32_t sampleRate, uint32_t dataBytes) {
+    std::memcpy(h, "RIFF", 4);
+    PutU32(h + 4, 36 + dataBytes);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    PutU32(h + 16, 16);
+    PutU16(h + 20, 1);
+    PutU16(h + 22, kChannels);
+    PutU32(h + 24, sampleRate);
+    PutU32(h + 28, sampleRate * kFrameBytes);
+    PutU16(h + 32, kFrameBytes);
+    PutU16(h + 34, 16);
+    std::memcpy(h + 36, "data", 4);
+    PutU32(h + 40, dataBytes);
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size, off_t at, std::string& error) {
+    while (size > 0) {
+        const ssize_t put = at < 0 ? write(fd, data, size) : pwrite(fd, data, size, at);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            error = put < 0 ? std::strerror(errno) : "nothing could be written";
+            return false;
+        }
+        data += put;
+        size -= static_cast<size_t>(put);
+        if (at >= 0) at += put;
+    }
+    return true;
+}
+
+// FluidSynth's file renderer hands its float samples to its sound-file library, which turns them
+// into 16-bit integers like this, with clipping on: scaled to 32 bits in single precision, rounded
+// to the nearest (ties to even), and the top 16 bits kept.
+int16_t ToSample(float value) {
+    const float scaled = value * static_cast<float>(8.0 * 0x10000000);
+    if (static_cast<double>(scaled) >= 1.0 * 0x7FFFFFFF) return 0x7FFF;
+    if (static_cast<double>(scaled) <= -8.0 * 0x10000000) return -0x8000;
+    const int32_t whole = static_cast<int32_t>(std::lrintf(scaled));
+    return static_cast<int16_t>(whole >> 16);
+}
+
+}  // namespace
+
+bool SynthRenderer::StartRender() {
+    const std::string folder = SettingsFolder();
+    if (folder.empty()) {
+        lastError = "there is no private folder for the rendered song";
+        return false;
+    }
+    // Files of players that were killed; done once per run, before this player's first render.
+    static const bool cleaned = (RemoveStaleRenderFiles(folder, kPlayerRenderPrefix), true);
+    (void)cleaned;
+    auto file = std::make_unique<RenderFile>();
+    const std::string path = folder + "/" + kPlayerRenderPrefix + std::to_string(getpid()) + ".wav";
+    std::string error;
+    // The previous render's file goes first: the new one is created in its place.
+    renderFile.reset();
+    if (!file->CreateOwn(path, error)) {
+        lastError = "cannot write " + path + ": " + error;
+        return false;
+    }
+    return StartRender(std::move(file));
+}
+
+// The MIDI file as bytes read here, so that FluidSynth plays exactly what was read, and a pipe or
+// a device in the file's place is refused rather than waited on.
+bool SynthRenderer::ReadMidiBytes(std::unique_ptr<uint8_t[]>& bytes, size_t& size) {
+    const std::string& path = shared->midiPath;
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        lastError = path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    bool ok = fstat(fd, &info) == 0;
+    if (ok && !S_ISREG(info.st_mode)) {
+        lastError = path + ": not a regular file";
+        ok = false;
+    } else if (ok && static_cast<uint64_t>(info.st_size) > kMaxMidiBytes) {
+        lastError = path + ": too large for a MIDI file";
+        ok = false;
+    }
+    size = ok ? static_cast<size_t>(info.st_size) : 0;
+    if (ok) bytes.reset(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
+    if (ok && !bytes) {
+        lastError = path + ": out of memory";
+        ok = false;
+    }
+    size_t got = 0;
+    while (ok && got < size) {
+        const ssize_t n = read(fd, bytes.get() + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            lastError = path + ": " + (n < 0 ? std::strerror(errno) : "the file shrank while it was read");
+            ok = false;
+        }
+        if (n > 0) got += static_cast<size_t>(n);
+    }
+    close(fd);
+    return ok;
+}
+
+bool SynthRenderer::StartRender(std::unique_ptr<RenderFile> file) {
+    // A render still running, or one abandoned, is dropped first.
     ReleaseRender();
     rendering = false;
     lastError.clear();
+    renderFile = std::move(file);
+    if (!renderFile || renderFile->fd() < 0) {
+        lastError = "no file to render into";
+        return false;
+    }
+    shared->outputWavPath = renderFile->path();
     if (!fluidSettings) {
         lastError = "FluidSynth could not be set up";
         return false;
@@ -98,6 +240,11 @@ bool SynthRenderer::StartRender(const std::string& outputPath) {
 
     // A fresh synthesiser, so that SoundFonts loaded since the last render do not stack up. Its
     // result is kept for the command line; the window renders whatever the synthesiser holds.
+    // These settings reach the synthesiser and the player made below; half gain leaves headroom
+    // for full two-handed chords.
+    fluid_settings_setstr(fluidSettings.get(), "player.timing-source", "sample");
+    fluid_settings_setint(fluidSettings.get(), "synth.lock-memory", 0);
+    fluid_settings_setnum(fluidSettings.get(), "synth.gain", 0.5);
     fluidSynth.reset();
     fluidSynth.reset(new_fluid_synth(fluidSettings.get()));
     if (!fluidSynth) {
@@ -106,36 +253,44 @@ bool SynthRenderer::StartRender(const std::string& outputPath) {
     }
     soundFontReloaded = LoadSoundFont();
 
-    shared->outputWavPath = outputPath.empty() ? SettingsFolder() + "/output.wav" : outputPath;
-    // A path holding a NUL byte would reach FluidSynth cut short and name another file.
-    if (shared->outputWavPath.find('\0') != std::string::npos ||
-        shared->midiPath.find('\0') != std::string::npos) {
-        lastError = "a file name holds a NUL byte";
-        return false;
-    }
-
-    // These settings reach the synthesiser created above and the player and file renderer made
-    // below; half gain leaves headroom for full two-handed chords.
-    pathBuffer = shared->outputWavPath;
-    fluid_settings_setstr(fluidSettings.get(), "audio.file.name", pathBuffer.c_str());
-    fluid_settings_setstr(fluidSettings.get(), "player.timing-source", "sample");
-    fluid_settings_setint(fluidSettings.get(), "synth.lock-memory", 0);
-    fluid_settings_setnum(fluidSettings.get(), "synth.gain", 0.5);
-
-    pathBuffer = shared->midiPath;
+    std::unique_ptr<uint8_t[]> midi;
+    size_t midiSize = 0;
+    if (!ReadMidiBytes(midi, midiSize)) return false;
+    lastFluidError.clear();
     fluidPlayer.reset(new_fluid_player(fluidSynth.get()));
-    if (!fluidPlayer || fluid_player_add(fluidPlayer.get(), pathBuffer.c_str()) != FLUID_OK ||
+    // The one place the MIDI file's bytes reach FluidSynth, which copies them.
+    if (!fluidPlayer || fluid_player_add_mem(fluidPlayer.get(), midi.get(), midiSize) != FLUID_OK ||
         fluid_player_play(fluidPlayer.get()) != FLUID_OK) {
         ReleaseRender();
         lastError = "FluidSynth could not start its MIDI player";
         return false;
     }
-    fileRenderer.reset(new_fluid_file_renderer(fluidSynth.get()));
-    if (!fileRenderer) {
+
+    double rate = 44100;
+    fluid_settings_getnum(fluidSettings.get(), "synth.sample-rate", &rate);
+    sampleRate_ = static_cast<uint32_t>(rate + 0.5);
+    const SongData* song = shared->midiParsed ? shared->song.get() : nullptr;
+    const double songSeconds =
+        song != nullptr ? std::min(std::max(song->duration, 0.0), kMaxSongSeconds) : kMaxSongSeconds;
+    songFrames_ = song != nullptr ? static_cast<int64_t>(songSeconds * sampleRate_) : 0;
+    limitFrames_ = static_cast<int64_t>(std::ceil((songSeconds + kReleaseTailSeconds) * sampleRate_));
+    songHasNotes_ = song != nullptr && song->duration > 0;
+    heardSound_ = false;
+    frames_ = 0;
+    writeFailed_ = false;
+    writeError_.clear();
+
+    pending_.reset(new (std::nothrow) uint8_t[kPendingBytes]);
+    uint8_t header[kWavHeader];
+    MakeHeader(header, sampleRate_, 0);
+    if (!pending_ || ftruncate(renderFile->fd(), 0) != 0 || lseek(renderFile->fd(), 0, SEEK_SET) != 0 ||
+        !WriteAll(renderFile->fd(), header, sizeof header, -1, writeError_)) {
         ReleaseRender();
-        lastError = "cannot write " + shared->outputWavPath;
+        lastError =
+            "cannot write " + shared->outputWavPath + ": " + (pending_ ? writeError_ : "out of memory");
         return false;
     }
+    pendingBytes_ = 0;
 
     rendering = true;
     shownProgress = 0;
@@ -149,46 +304,105 @@ bool SynthRenderer::StartRender(const std::string& outputPath) {
 
 namespace {
 
-// Percent of the song's ticks played. Until the player has read the file it reports no total,
-// and the result is not a number: compared with anything it is false, so the slice simply
-// carries on rendering.
+// Percent of the song played. Until the player has read the file it reports no total, and the
+// result is not a number: compared with anything it is false, so the slice simply carries on
+// rendering.
 //
-// The player runs on for about three seconds past the song's last event, counting ticks beyond
-// the song's length (a three-second song reaches 200 %), so the count is held at 100: the button
-// never shows more than all of it, and the tail is rendered in the slice that reaches 100.
-float ProgressPercent(int currentTicks, int totalTicks) {
-    if (totalTicks == 0) return std::numeric_limits<float>::quiet_NaN();
-    const float percent = static_cast<float>(static_cast<double>(static_cast<float>(currentTicks)) * 100.0 /
-                                             static_cast<double>(static_cast<float>(totalTicks)));
+// The render runs on for a few seconds past the song's last note, past 100 %, so the count is held
+// at 100: the button never shows more than all of it, and the tail is rendered in the slice that
+// reaches 100.
+float ProgressPercent(int64_t current, int64_t total) {
+    if (total <= 0) return std::numeric_limits<float>::quiet_NaN();
+    const float percent = static_cast<float>(static_cast<double>(static_cast<float>(current)) * 100.0 /
+                                             static_cast<double>(static_cast<float>(total)));
     return percent > 100.0f ? 100.0f : percent;
 }
 
+// A frame of the window renders at most this many blocks, about one and a half seconds of the song,
+// so that however slowly the song's progress moves the window answers within a few hundredths.
+constexpr int kBlocksPerSlice = 1024;
+
 }  // namespace
+
+bool SynthRenderer::Flush() {
+    if (pendingBytes_ == 0 || writeFailed_) return !writeFailed_;
+    writeFailed_ = !WriteAll(renderFile->fd(), pending_.get(), pendingBytes_, -1, writeError_);
+    pendingBytes_ = 0;
+    return !writeFailed_;
+}
+
+bool SynthRenderer::RenderBlock() {
+    float block[kBlockFrames * kChannels] = {};
+    fluid_synth_write_float(fluidSynth.get(), kBlockFrames, block, 0, 2, block, 1, 2);
+    if (pendingBytes_ + sizeof block / 2 > kPendingBytes && !Flush()) return false;
+    uint8_t* out = pending_.get() + pendingBytes_;
+    for (const float value : block) {
+        const int16_t sample = ToSample(value);
+        // The conversion rounds the smallest negative values down to -1, so silence is -1 to 0.
+        heardSound_ = heardSound_ || sample > 0 || sample < -1;
+        out[0] = static_cast<uint8_t>(sample);
+        out[1] = static_cast<uint8_t>(static_cast<uint16_t>(sample) >> 8);
+        out += 2;
+    }
+    pendingBytes_ += sizeof block / 2;
+    frames_ += kBlockFrames;
+    return true;
+}
+
+// Writes what is pending and the header's final sizes.
+bool SynthRenderer::Finish() {
+    if (!Flush()) return false;
+    const uint64_t dataBytes = static_cast<uint64_t>(frames_) * kFrameBytes;
+    uint8_t header[kWavHeader];
+    MakeHeader(header, sampleRate_, static_cast<uint32_t>(dataBytes));
+    writeFailed_ = !WriteAll(renderFile->fd(), header, sizeof header, 0, writeError_);
+    return !writeFailed_;
+}
 
 RenderOutcome SynthRenderer::RenderStep(RenderProgressSink& panel) {
     if (!rendering) return Complete(panel);
-    for (;;) {
-        // The ticks are read before the block is rendered, so a slice shows where it began. The
-        // player counts the song's length by walking every event of every track, so the length
-        // is asked for only until the player has read the file; it cannot change after that.
-        if (totalTicks_ == 0) totalTicks_ = fluid_player_get_total_ticks(fluidPlayer.get());
-        const int total = totalTicks_;
-        const int current = fluid_player_get_current_tick(fluidPlayer.get());
-        const int status = fluid_player_get_status(fluidPlayer.get());
-        if (status != FLUID_PLAYER_PLAYING) {
-            ReleaseRender();  // closing the file renderer completes the WAV header
+    for (int blocks = 0;; ++blocks) {
+        // The position is read before the block is rendered, so a slice shows where it began.
+        // Without the song's own length, the player's ticks tell; the player counts the length by
+        // walking every event of every track, so it is asked for only until it has read the file.
+        int64_t current = frames_, total = songFrames_;
+        if (total == 0) {
+            if (totalTicks_ == 0) totalTicks_ = fluid_player_get_total_ticks(fluidPlayer.get());
+            current = fluid_player_get_current_tick(fluidPlayer.get());
+            total = totalTicks_;
+        }
+        const bool playing = fluid_player_get_status(fluidPlayer.get()) == FLUID_PLAYER_PLAYING;
+        if (!playing || frames_ >= limitFrames_) {
+            const bool written = Finish();
+            ReleaseRender();
             rendering = false;
-            shared->rendered = true;
+            shared->rendered = written;
+            if (!written) {
+                lastError =
+                    "could not write the rendered audio to " + shared->outputWavPath + ": " + writeError_;
+            } else if (!playing && !lastFluidError.empty() && (frames_ < songFrames_ || !heardSound_)) {
+                // FluidSynth gave up on the file part way or at once (it cannot read the file, or
+                // reads it differently), so the sound is not the song.
+                shared->rendered = false;
+                lastError = "FluidSynth could not play the song: " + lastFluidError;
+            } else if (songHasNotes_ && !heardSound_) {
+                shared->rendered = false;
+                lastError =
+                    lastFluidError.empty()
+                        ? "the render is silent although the song has notes (is the SoundFont complete?)"
+                        : "the render is silent: " + lastFluidError;
+            }
+            if (!shared->rendered) shared->songReady = false;
             return Complete(panel);
         }
-        if (fluid_file_renderer_process_block(fileRenderer.get()) != FLUID_OK) {
+        if (!RenderBlock()) {
             // The file cannot take any more (a full disk, say). What was written is only part of
             // the song, so it is not offered for playback.
             ReleaseRender();
             rendering = false;
             shared->rendered = false;
             shared->songReady = false;
-            lastError = "could not write the rendered audio to " + shared->outputWavPath;
+            lastError = "could not write the rendered audio to " + shared->outputWavPath + ": " + writeError_;
             return Complete(panel);
         }
         rendering = true;
@@ -200,6 +414,7 @@ RenderOutcome SynthRenderer::RenderStep(RenderProgressSink& panel) {
             panel.SetRenderProgress(progress);
             return RenderOutcome::Running;
         }
+        if (blocks + 1 >= kBlocksPerSlice) return RenderOutcome::Running;
     }
 }
 
@@ -209,12 +424,16 @@ RenderOutcome SynthRenderer::Complete(RenderProgressSink& panel) {
         shared->midiName = FileTitleFromPath(shared->midiPath);
         label = shared->midiName;
         if (shared->midiParsed) {
-            shared->songReady = ReadRenderOverview(*shared);
+            shared->songReady = renderFile != nullptr && ReadRenderOverview(*shared, renderFile->fd());
             shared->overviewLoaded = true;
             shared->command = CmdPreparePlayback;
         }
     } else {
         label = res::LoadString(res::IdsNoMidiFileLoaded);
+        // The window says why; the command line prints lastError itself.
+        if (shared->dialogs != nullptr && !lastError.empty()) {
+            shared->dialogs->ShowError(lastError, res::LoadString(res::IdsError));
+        }
     }
     panel.SetMidiLabel(label);
     panel.SetRenderProgress(-1.0f);

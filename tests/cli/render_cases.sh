@@ -1,0 +1,130 @@
+#!/bin/sh
+# dorvik-midi render as a user meets it, in three tables: where the output may go, what an
+# interruption leaves behind, and inputs that cannot be rendered. Every row says what it expected.
+# Usage: render_cases.sh DORVIK_MIDI MAKE_DEMO_SONG SOUNDFONT outputs|interruptions|inputs
+set -u
+tool=$1 make_song=$2 sf2=$3 table=$4
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+temps() { ls -A "${1:-.}" | grep -c '^\.dorvik-render-'; }
+"$make_song" --seconds 2 song.mid >/dev/null || exit 1
+cp "$sf2" font.sf2
+
+render() { "$tool" render --soundfont font.sf2 "$@" >/dev/null 2>last.err; }
+
+# name | how to prepare | -o | expected status | check afterwards
+outputs() {
+    long250=$(printf 'a%.0s' $(seq 246)).wav
+    long255=$(printf 'b%.0s' $(seq 251)).wav
+    while IFS='|' read -r name prepare out status check; do
+        rm -rf case && mkdir case && cp song.mid case/ && cp font.sf2 case/ && cd case || exit 1
+        sh -c "$prepare" 2>/dev/null
+        cp song.mid song.before
+        timeout 20 "$tool" render --soundfont font.sf2 song.mid -o "$out" >/dev/null 2>../last.err
+        got=$?
+        [ "$got" -eq "$status" ] || fail "$name: expected status $status, got $got ($(cat ../last.err))"
+        sh -c "$check" || fail "$name: check failed: $check"
+        cmp -s song.mid song.before || fail "$name: the song was changed"
+        cmp -s font.sf2 ../font.sf2 || fail "$name: the SoundFont was changed"
+        [ "$(temps)" -eq 0 ] || fail "$name: a temporary file was left"
+        cd .. || exit 1
+    done <<ROWS
+the song itself||song.mid|1|grep -q 'file being rendered from' ../last.err
+the SoundFont itself||font.sf2|1|true
+the song through a link|ln -s song.mid link.mid|link.mid|1|test -L link.mid
+the song through ..|mkdir sub|sub/../song.mid|1|true
+the song through a hard link|ln song.mid hard.mid|hard.mid|1|cmp -s hard.mid song.mid
+a device node|mknod null c 1 3|null|1|test -c null
+a pipe|mkfifo pipe|pipe|1|test -p pipe
+a folder|mkdir out.wav|out.wav|1|test -d out.wav
+a 250-byte name||$long250|0|test -s $long250
+a 255-byte name||$long255|0|test -s $long255
+a private file keeps its mode|echo old > out.wav; chmod 600 out.wav|out.wav|0|test "\$(stat -c %a out.wav)" = 600 && ! grep -q old out.wav
+a link is written through|echo old > real.wav; ln -s real.wav out.wav|out.wav|0|test -L out.wav && ! grep -q old real.wav
+ROWS
+}
+
+# name | signal sent part way ("" for a file-size limit instead)
+interruptions() {
+    "$make_song" --seconds 900 long.mid >/dev/null || exit 1
+    while IFS='|' read -r name signal; do
+        echo old > out.wav
+        if [ -n "$signal" ]; then
+            "$tool" render --soundfont font.sf2 long.mid -o out.wav >/dev/null 2>&1 &
+            pid=$!
+            # Interrupted while it writes: once its temporary file has some audio in it.
+            tries=0
+            while [ "$(find . -maxdepth 1 -name '.dorvik-render-*' -size +100k | wc -l)" -eq 0 ] && [ $tries -lt 200 ]; do
+                sleep 0.05
+                tries=$((tries + 1))
+            done
+            kill -s "$signal" $pid
+            wait $pid
+        else
+            (ulimit -f 200; "$tool" render --soundfont font.sf2 long.mid -o out.wav >/dev/null 2>last.err)
+            [ $? -eq 1 ] || fail "$name: expected status 1"
+        fi
+        [ "$(cat out.wav)" = old ] || fail "$name: the old output was not kept"
+        left=$(temps)
+        if [ "$signal" = KILL ]; then
+            # Nothing can clean up after SIGKILL at once; a day later the next render in the
+            # folder removes the file, which is no longer locked.
+            [ "$left" -eq 1 ] || fail "$name: expected the killed render's file, found $left"
+            touch -d '2 days ago' .dorvik-render-*
+            render song.mid -o short.wav || fail "$name: the next render failed"
+            left=$(temps)
+        fi
+        [ "$left" -eq 0 ] || fail "$name: $left temporary files were left"
+    done <<ROWS
+SIGINT|INT
+SIGTERM|TERM
+SIGHUP|HUP
+SIGKILL|KILL
+file-size limit|
+ROWS
+}
+
+# Cuts the SoundFont's sample data to 64 bytes and mends the chunk sizes around it, so that the
+# file still loads but no sample has its sound any more.
+cut_samples() {
+    python3 - "$sf2" font.sf2 <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], 'rb').read())
+at = data.find(b'smpl')
+size = struct.unpack_from('<I', data, at + 4)[0]
+cut = size - 64
+del data[at + 8 + 64:at + 8 + size]
+struct.pack_into('<I', data, at + 4, 64)
+lst = data.rfind(b'LIST', 0, at)
+struct.pack_into('<I', data, lst + 4, struct.unpack_from('<I', data, lst + 4)[0] - cut)
+struct.pack_into('<I', data, 4, len(data) - 8)
+open(sys.argv[2], 'wb').write(data)
+PY
+}
+
+# name | how to make in.mid (and font.sf2) | words expected on standard error
+inputs() {
+    while IFS='|' read -r name prepare words; do
+        rm -f in.mid out.wav && cp "$sf2" font.sf2
+        eval "$prepare"
+        timeout 20 "$tool" render --soundfont font.sf2 in.mid -o out.wav >/dev/null 2>last.err
+        got=$?
+        [ "$got" -eq 1 ] || fail "$name: expected status 1, got $got"
+        grep -q "$words" last.err || fail "$name: expected '$words', got: $(cat last.err)"
+        [ ! -e out.wav ] || fail "$name: an output was written"
+        [ "$(temps)" -eq 0 ] || fail "$name: a temporary file was left"
+        rm -rf in.mid
+    done <<ROWS
+a pipe|mkfifo in.mid|not a regular file
+a folder|mkdir in.mid|not a regular file
+SMPTE timing FluidSynth refuses|head -c 12 song.mid > in.mid; printf '\347\050' >> in.mid; tail -c +15 song.mid >> in.mid|SMPTE
+a track FluidSynth cannot read|printf 'MThd\000\000\000\006\000\000\000\001\001\340MTrk\000\000\000\026\000\220\074\100\203\140\200\074\100\000\377\121\377\377\377\377\377\177\000\377\057\000' > in.mid|could not play the song
+SoundFont with its samples cut short|cp song.mid in.mid; cut_samples|silent
+ROWS
+}
+
+"$table"
+[ "$failures" -eq 0 ]
