@@ -143,7 +143,12 @@ void PlayerController::RunCommand() {
             }
             return;
         case CmdPreparePlayback:
-            PreparePlayback();
+            // A re-rendered song (a new SoundFont) waits where it was.
+            if (PreparePlayback() && shared.resumeAt > 0) {
+                StopPlayback();
+                SeekPlayback(static_cast<uint32_t>(shared.resumeAt * 44100.0));
+            }
+            shared.resumeAt = -1.0;
             break;
         case CmdExport:
             exportProgress.store(0);

@@ -98,6 +98,10 @@ struct SessionState {
     std::unique_ptr<SongData> song;     // the parsed song; replaced by each MIDI load
     StreamingPlayer* player = nullptr;  // streaming sound player, created and owned by the controller
 
+    // Where the song should wait once its next render is ready, in seconds; negative: at the start.
+    // A SoundFont change re-renders the song and keeps the place this way.
+    double resumeAt = -1.0;
+
     uint16_t playState = Idle;
     uint16_t refreshBits = 0;
     uint16_t command = CmdNone;

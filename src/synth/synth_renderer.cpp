@@ -87,8 +87,15 @@ SynthRenderer::~SynthRenderer() {
 }
 
 bool SynthRenderer::LoadSoundFont() {
-    if (!fluidSynth) return false;
-    return fluid_synth_sfload(fluidSynth.get(), shared->soundFontPath.c_str(), 1) != FLUID_FAILED;
+    lastError.clear();
+    if (!fluidSynth) {
+        lastError = "FluidSynth could not be set up";
+        return false;
+    }
+    lastFluidError.clear();
+    if (fluid_synth_sfload(fluidSynth.get(), shared->soundFontPath.c_str(), 1) != FLUID_FAILED) return true;
+    lastError = lastFluidError.empty() ? "FluidSynth could not load it" : lastFluidError;
+    return false;
 }
 
 void SynthRenderer::ReleaseRender() {

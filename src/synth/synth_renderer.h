@@ -79,7 +79,7 @@ class SynthRenderer {
 
     // Loads the SoundFont at shared.soundFontPath into the synthesiser. Each call adds one to the
     // synthesiser's stack; only StartRender begins again from a synthesiser holding just the
-    // current SoundFont.
+    // current SoundFont. On failure `lastError` holds FluidSynth's own reason.
     bool LoadSoundFont();
 
     // Begins rendering shared.midiPath into the player's own file in the settings folder, which

@@ -136,6 +136,7 @@ void ControlPanel::Frame() {
     // A large button's click: a song that plays stops at once; the action runs once the button
     // has been up for two frames.
     auto start = [&](int32_t newAction, int32_t kind) {
+        placeBeforeLoad = songTime;
         if (state.playState == Playing) state.command = CmdStop;
         enabled = false;
         fileKind = kind;
@@ -287,6 +288,7 @@ bool ControlPanel::DropFile(const std::string& path) {
         ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsError);
         return false;
     }
+    placeBeforeLoad = songTime;
     if (state.playState == Playing) state.command = CmdStop;
     LoadChosenFile(kind, path);
     return true;
@@ -330,6 +332,7 @@ void ControlPanel::LoadMidi(const std::string& path) {
         return;
     }
     state.midiPath = path;
+    state.resumeAt = -1.0;  // a new song starts at its start
     state.song = std::move(song);
     state.midiParsed = true;
     state.rendered = false;
@@ -352,20 +355,39 @@ void ControlPanel::LoadMidi(const std::string& path) {
 
 void ControlPanel::LoadSoundFontFile(const std::string& path) {
     SessionState& state = *sharedState;
-    state.rendered = false;
-    state.songReady = false;
-    if (state.song) {
-        state.song.reset();
-        state.midiParsed = false;
-    }
-    midiLabel.text = res::LoadString(res::IdsNoMidiFileLoaded);
-    state.refreshBits |= RefreshNotesView;
+    // A SoundFont that does not load changes nothing: the one before stays, and so does the song.
+    const std::string previous = state.soundFontPath;
     state.soundFontPath = path;
-    state.soundFontLoaded = synth != nullptr && synth->LoadSoundFont();
-    if (state.soundFontLoaded) {
-        state.soundFontName = FileTitleFromPath(state.soundFontPath);
-        soundFontLabel.text = state.soundFontName;
-    } else {
-        soundFontLabel.text = res::LoadString(res::IdsNoSoundfontLoaded);
+    if (synth == nullptr || !synth->LoadSoundFont()) {
+        state.soundFontPath = previous;
+        if (state.dialogs != nullptr) {
+            const std::string reason =
+                synth != nullptr ? synth->lastError : "the synthesiser is not available";
+            state.dialogs->ShowError("The SoundFont \"" + path + "\" could not be loaded: " + reason,
+                                     res::LoadString(res::IdsError));
+        }
+        return;
+    }
+    state.soundFontLoaded = true;
+    state.soundFontName = FileTitleFromPath(state.soundFontPath);
+    soundFontLabel.text = state.soundFontName;
+    // The song sounds with the new SoundFont from where it was.
+    if (state.midiParsed && !state.midiPath.empty() && action != ActionRendering) {
+        state.resumeAt = placeBeforeLoad;
+        state.songReady = false;
+        state.rendered = false;
+        state.refreshBits |= RefreshNotesView;
+        if (!synth->StartRender()) {
+            state.resumeAt = -1.0;
+            state.midiParsed = false;
+            state.song.reset();
+            midiLabel.text = res::LoadString(res::IdsNoMidiFileLoaded);
+            if (state.dialogs != nullptr)
+                state.dialogs->ShowError(synth->lastError, res::LoadString(res::IdsError));
+            return;
+        }
+        state.rendered = true;
+        midiButton.progress = 0;
+        action = ActionRendering;
     }
 }

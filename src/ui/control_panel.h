@@ -51,6 +51,7 @@ class ControlPanel final : public Panel, public RenderProgressSink {
     int32_t fileKind = 0;            // for ActionLoadFile
     int32_t idleFrames = 0;          // frames with the button up since a large button's click
     int32_t mouseX = 0, mouseY = 0;  // copied in by the controller before every Frame
+    float placeBeforeLoad = -1.0f;   // the song time when a load began, kept across a re-render
 
     // Once, after Init and CreateBrushes and after `synth` is set. `guideUrl` is what the link
     // opens; the link shows "User guide".

@@ -413,4 +413,21 @@ TEST_F(ControllerTest, DroppedFilesLoadByTheirKind) {
     EXPECT_TRUE(dialogs.openRequests.empty()) << "no dialog for a dropped file";
 }
 
+TEST_F(ControllerTest, ANewSoundFontRendersTheSongAgainFromWhereItWas) {
+    LoadSong();
+    c.SeekPlayback(2 * 44100);
+    Frames(1);
+    const RectF button{c.controlPanel->soundFontButton.left, c.controlPanel->soundFontButton.top,
+                       c.controlPanel->soundFontButton.right, c.controlPanel->soundFontButton.bottom};
+    dialogs.openAnswers.push_back(kSmallSoundFont);
+    Click(MidX(button), MidY(button));
+    Frames(2);
+    ASSERT_EQ(c.controlPanel->action, ActionRendering) << "the song renders again with the new SoundFont";
+    for (int frames = 0; c.controlPanel->action == ActionRendering && frames < 5000; ++frames) Frames(1);
+    Frames(1);
+    EXPECT_TRUE(c.shared.songReady);
+    EXPECT_EQ(c.shared.playState, Paused);
+    EXPECT_NEAR(c.seekOffset, 2 * 44100, 44100 / 10) << "the song waits where it was";
+}
+
 }  // namespace

@@ -241,14 +241,21 @@ TEST_F(ControlPanelTest, LoadingFlows) {
     EXPECT_TRUE(state.song != nullptr);
     EXPECT_TRUE(state.midiParsed);
 
-    // A SoundFont the synthesiser refuses: the song is gone and the label says so.
+    // A SoundFont the synthesiser refuses: a box names the file and the reason; the song and the
+    // labels stay as they were.
+    const std::string labelBefore = panel.soundFontLabel.text;
     dialogs.openAnswers.push_back(WriteSong("not-a-soundfont.sf2"));
     EXPECT_TRUE(panel.LoadFile(FileSoundFont));
-    EXPECT_FALSE(state.soundFontLoaded);
-    EXPECT_EQ(state.song, nullptr);
-    EXPECT_FALSE(state.midiParsed);
-    EXPECT_EQ(panel.soundFontLabel.text, "no SoundFont loaded");
-    EXPECT_EQ(panel.midiLabel.text, "no MIDI file loaded");
+    EXPECT_NE(state.song, nullptr);
+    EXPECT_TRUE(state.midiParsed);
+    EXPECT_EQ(panel.soundFontLabel.text, labelBefore);
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_NE(dialogs.errorBoxes[0].text.find("not-a-soundfont.sf2\" could not be loaded: "),
+              std::string::npos)
+        << dialogs.errorBoxes[0].text;
+    EXPECT_GT(dialogs.errorBoxes[0].text.size(), dialogs.errorBoxes[0].text.find(": ") + 2)
+        << "with a reason";
+    dialogs.errorBoxes.clear();
 
     // A good SoundFont.
     if (!fs::exists(kSmallSoundFont)) GTEST_SKIP() << kSmallSoundFont << " is not installed";
@@ -257,15 +264,15 @@ TEST_F(ControlPanelTest, LoadingFlows) {
     EXPECT_TRUE(state.soundFontLoaded);
     EXPECT_EQ(panel.soundFontLabel.text, "TimGM6mb");
 
-    // A file that is not MIDI: the error box, and nothing loaded in its place.
+    // A file that is not MIDI: the error box, and the song before kept.
     const fs::path junk = folder / "junk.mid";
     std::ofstream(junk) << "not midi at all";
     dialogs.openAnswers.push_back(junk.string());
     EXPECT_TRUE(panel.LoadFile(FileMidi));
     ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
     EXPECT_EQ(dialogs.errorBoxes[0].text, "Invalid MIDI file");
-    EXPECT_EQ(state.song, nullptr);
-    EXPECT_FALSE(state.midiParsed);
+    EXPECT_NE(state.song, nullptr);
+    EXPECT_TRUE(state.midiParsed);
     EXPECT_EQ(panel.action, ActionNone);
 
     // A song: the render runs one slice per frame with rising progress, then asks for playback.
