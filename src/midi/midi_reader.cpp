@@ -447,6 +447,42 @@ MidiBytes StandardMidiBytes(const uint8_t* data, size_t size) {
     return {data + size, 0, size};  // a RIFF MIDI file without its MIDI data
 }
 
+std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size) {
+    const MidiBytes in = StandardMidiBytes(data, size);
+    const std::vector<uint8_t> whole(in.data, in.data + in.size);
+    const uint8_t* d = in.data;
+    const size_t n = in.size;
+    if (n < 14 || std::memcmp(d, "MThd", 4) != 0) return whole;
+    const uint32_t declared = (uint32_t{d[10]} << 8) | d[11];
+    std::vector<uint8_t> kept(d, d + 14);
+    bool skipped = false;
+    size_t pos = 14;
+    uint8_t runningStatus = 0;
+    for (uint32_t i = 0; i < declared; ++i) {
+        for (;;) {
+            if (pos > n || n - pos < 8) return whole;
+            const uint32_t length = BigEndian32(d + pos + 4);
+            if (length > 0x7FFFFFFFu) return whole;
+            if (std::memcmp(d + pos, "MTrk", 4) == 0) break;
+            skipped = true;
+            pos += 8 + static_cast<size_t>(length);
+        }
+        // The track runs to where the reader takes up the next chunk.
+        TrackReader reader(d, n, pos + 8, BigEndian32(d + pos + 4), runningStatus);
+        MidiEvent e{};
+        TrackStep step;
+        while ((step = reader.Next(e)) == TrackStep::Event) {
+        }
+        if (step != TrackStep::End) return whole;
+        runningStatus = reader.RunningStatus();
+        const uint64_t next = std::max<uint64_t>(reader.Position(), reader.StatedEnd());
+        if (next > n) return whole;
+        kept.insert(kept.end(), d + pos, d + next);
+        pos = static_cast<size_t>(next);
+    }
+    return skipped ? kept : whole;
+}
+
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {

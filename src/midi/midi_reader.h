@@ -20,6 +20,12 @@ struct MidiBytes {
 };
 [[nodiscard]] MidiBytes StandardMidiBytes(const uint8_t* data, size_t size);
 
+// The bytes to give the synthesiser for a file, so that it plays exactly what the reader reads: the
+// Standard MIDI File inside (see above), less any chunks of unknown kinds before or between its
+// declared tracks, which the synthesiser's player cannot step over. A file that has none comes back
+// byte for byte; a file the reader refuses comes back as StandardMidiBytes gives it.
+[[nodiscard]] std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size);
+
 // The whole file at `path`. On failure, `error` is the system's error number.
 [[nodiscard]] bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error);
 
