@@ -359,8 +359,8 @@ void SmfParser::Merge(bool counting, std::vector<int64_t>& counts) {
     size_t nextProgram = 0;
     int program[16];
     std::fill(std::begin(program), std::end(program), -1);
-    std::vector<bool> started(static_cast<size_t>(song_.partCount), false);
-    std::vector<bool> noted(tracks_.size(), false);
+    std::vector<char> started(static_cast<size_t>(song_.partCount), 0);
+    std::vector<char> noted(tracks_.size(), 0);
     TempoMap::Walker clock(tempoMap_);
     int64_t stored = 0;
 
@@ -394,10 +394,10 @@ void SmfParser::Merge(bool counting, std::vector<int64_t>& counts) {
                                 ++nextProgram;
                             }
                             if (part >= 0 && !started[static_cast<size_t>(part)]) {
-                                started[static_cast<size_t>(part)] = true;
+                                started[static_cast<size_t>(part)] = 1;
                                 StartPart(part, c.track, channel, program[channel]);
                             }
-                            if (part >= 0) noted[static_cast<size_t>(c.track)] = true;
+                            if (part >= 0) noted[static_cast<size_t>(c.track)] = 1;
                             builder_.NoteOn(channel, e.data1, e.data2, clock.Seconds(e.tick), part);
                         }
                     }
@@ -412,7 +412,7 @@ void SmfParser::Merge(bool counting, std::vector<int64_t>& counts) {
             std::push_heap(heap.begin(), heap.end(), later);
         }
     }
-    if (!counting) song_.noteTracks = static_cast<int32_t>(std::count(noted.begin(), noted.end(), true));
+    if (!counting) song_.noteTracks = static_cast<int32_t>(std::count(noted.begin(), noted.end(), 1));
 }
 
 bool SmfParser::Parse() {

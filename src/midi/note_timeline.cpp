@@ -21,7 +21,7 @@ void TempoMap::Build(int32_t division, std::vector<TempoChange> changes) {
                      [](const TempoChange& a, const TempoChange& b) { return a.tick < b.tick; });
     segments_.clear();
     segments_.reserve(changes.size() + 1);
-    segments_.push_back({0, kDefaultMicrosPerQuarter, 0.0});
+    segments_.push_back({0, kDefaultMicrosPerQuarter, 0.0, 0.0, 0.0});
     for (const TempoChange& c : changes) {
         TempoSegment& last = segments_.back();
         if (c.tick == last.firstTick) {
@@ -30,7 +30,11 @@ void TempoMap::Build(int32_t division, std::vector<TempoChange> changes) {
         }
         const double start = last.startMicros +
                              static_cast<double>(c.tick - last.firstTick) * last.microsPerQuarter / division_;
-        segments_.push_back({c.tick, c.microsPerQuarter, start});
+        segments_.push_back({c.tick, c.microsPerQuarter, start, 0.0, 0.0});
+    }
+    for (TempoSegment& s : segments_) {
+        s.startSeconds = s.startMicros / 1e6;
+        s.secondsPerTick = s.microsPerQuarter / division_ / 1e6;
     }
 }
 
@@ -44,18 +48,10 @@ double TempoMap::Seconds(int64_t tick) const {
     return SecondsIn(*std::prev(after), std::max<int64_t>(tick, 0));
 }
 
-float TempoMap::Walker::Seconds(int64_t tick) {
-    const std::vector<TempoSegment>& s = map_.segments_;
-    while (segment_ + 1 < s.size() && s[segment_ + 1].firstTick <= tick) ++segment_;
-    if (segment_ > 0 && s[segment_].firstTick > tick) return static_cast<float>(map_.Seconds(tick));
-    return static_cast<float>(map_.SecondsIn(s[segment_], tick));
-}
-
 bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {
     int64_t total = 0;
     for (int64_t c : counts) total += c;
     if (!song.AllocateNotes(total)) return false;
-    filled_.assign(counts.size(), 0);
     int64_t first = 0;
     for (size_t p = 0; p < counts.size() && p < static_cast<size_t>(kMaxParts); ++p) {
         song.parts[p].notes = song.noteStore.get() + first;
@@ -65,31 +61,6 @@ bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {
     for (auto& channel : sounding_) std::fill(std::begin(channel), std::end(channel), kSilent);
     soundingReset_ = true;
     return true;
-}
-
-void SongBuilder::EndSounding(int channel, int key, float seconds) {
-    int64_t& s = sounding_[channel][key];
-    if (s == kSilent) return;
-    if (s >= 0) song.noteStore[s].end = seconds;
-    if (seconds > song.duration) song.duration = seconds;
-    s = kSilent;
-}
-
-void SongBuilder::NoteOn(int channel, int key, int velocity, float seconds, int part) {
-    // The synthesiser releases the key's sounding note when the key is struck again.
-    EndSounding(channel, key, seconds);
-    int64_t index = kUnstored;
-    if (part >= 0) {
-        SongPart& p = song.parts[part];
-        index = (p.notes - song.noteStore.get()) + p.noteCount;
-        p.notes[p.noteCount++] = NoteRecord{key, seconds, 0.0f, velocity};
-        ++filled_[part];
-    }
-    sounding_[channel][key] = index;
-}
-
-void SongBuilder::NoteOff(int channel, int key, float seconds) {
-    EndSounding(channel, key, seconds);
 }
 
 void SongBuilder::CleanUpPart(SongPart& part, const std::vector<int64_t>& unended) {

@@ -19,6 +19,8 @@ struct TempoSegment {
     int64_t firstTick;
     uint32_t microsPerQuarter;
     double startMicros;
+    double startSeconds;    // startMicros in seconds
+    double secondsPerTick;  // microsPerQuarter / division in seconds, so a note costs one multiply
 };
 
 inline constexpr uint32_t kDefaultMicrosPerQuarter = 500000;  // 120 quarter notes per minute
@@ -40,11 +42,23 @@ class TempoMap {
     class Walker {
       public:
         explicit Walker(const TempoMap& map) : map_(map) {}
-        float Seconds(int64_t tick);
+        float Seconds(int64_t tick) {
+            if (tick == lastTick_) return lastSeconds_;
+            const std::vector<TempoSegment>& s = map_.segments_;
+            while (segment_ + 1 < s.size() && s[segment_ + 1].firstTick <= tick) ++segment_;
+            if (segment_ > 0 && s[segment_].firstTick > tick) return static_cast<float>(map_.Seconds(tick));
+            const TempoSegment& g = s[segment_];
+            lastTick_ = tick;
+            lastSeconds_ = static_cast<float>(g.startSeconds +
+                                              static_cast<double>(tick - g.firstTick) * g.secondsPerTick);
+            return lastSeconds_;
+        }
 
       private:
         const TempoMap& map_;
         size_t segment_ = 0;
+        int64_t lastTick_ = -1;  // the notes of a chord share one tick
+        float lastSeconds_ = 0.0f;
     };
 
   private:
@@ -69,20 +83,35 @@ struct SongBuilder {
 
     // A note-on of velocity 1..127 heard at `seconds`. `part` is where it is stored, or -1 when it
     // is heard but not stored (percussion, a part past a limit): it still ends the note it restrikes.
-    void NoteOn(int channel, int key, int velocity, float seconds, int part);
+    void NoteOn(int channel, int key, int velocity, float seconds, int part) {
+        // The synthesiser releases the key's sounding note when the key is struck again.
+        EndSounding(channel, key, seconds);
+        int64_t index = kUnstored;
+        if (part >= 0) {
+            SongPart& p = song.parts[part];
+            index = (p.notes - song.noteStore.get()) + p.noteCount;
+            p.notes[p.noteCount++] = NoteRecord{key, seconds, 0.0f, velocity};
+        }
+        sounding_[channel][key] = index;
+    }
     // A note-off, or a note-on of velocity 0.
-    void NoteOff(int channel, int key, float seconds);
+    void NoteOff(int channel, int key, float seconds) { EndSounding(channel, key, seconds); }
 
     // Bar lines every four quarter notes, the note clean-up, and the parts' final order.
     void Finish(const TempoMap& tempo, int32_t division, bool swapHands);
 
   private:
-    void EndSounding(int channel, int key, float seconds);
+    void EndSounding(int channel, int key, float seconds) {
+        int64_t& s = sounding_[channel][key];
+        if (s == kSilent) return;
+        if (s >= 0) song.noteStore[s].end = seconds;
+        if (seconds > song.duration) song.duration = seconds;
+        s = kSilent;
+    }
     void CleanUpPart(SongPart& part, const std::vector<int64_t>& unended);
 
     static constexpr int32_t kSilent = -2;    // nothing sounds on the key
     static constexpr int32_t kUnstored = -1;  // a note sounds that no part keeps
-    std::vector<int64_t> filled_;             // notes stored so far, per part
     int64_t sounding_[16][128];               // the note sounding on (channel, key): its store index
     bool soundingReset_ = false;
 };
