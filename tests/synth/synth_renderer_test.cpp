@@ -214,7 +214,7 @@ TEST_F(Render, FailedRenderIsNotShownAsASong) {
         EXPECT_FALSE(synth.lastError.empty());
         RecordingPanel panel;
         EXPECT_EQ(synth.RenderStep(panel), RenderOutcome::Failed);
-        EXPECT_EQ(panel.labels, std::vector<std::string>{"no midi file loaded"});
+        EXPECT_EQ(panel.labels, std::vector<std::string>{"no MIDI file loaded"});
         EXPECT_EQ(panel.progress, std::vector<float>{-1.0f});
         EXPECT_EQ(panel.ends, 1);
         EXPECT_EQ(state_.command, CmdNone);
@@ -247,7 +247,7 @@ TEST_F(Render, FailedRenderIsNotShownAsASong) {
         EXPECT_FALSE(synth.rendering);
         EXPECT_EQ(synth.fileRenderer, nullptr);
         ASSERT_FALSE(panel.labels.empty());
-        EXPECT_EQ(panel.labels.back(), "no midi file loaded");
+        EXPECT_EQ(panel.labels.back(), "no MIDI file loaded");
         EXPECT_EQ(panel.progress.back(), -1.0f);
         EXPECT_EQ(panel.ends, 1);
     }
