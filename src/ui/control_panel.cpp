@@ -328,7 +328,13 @@ void ControlPanel::LoadMidi(const std::string& path) {
     // playable and where it was.
     auto song = std::make_unique<SongData>();
     if (!ReadMidiFile(*song, path)) {
-        ShowErrorBox(state, res::IdsInvalidMidiFile, res::IdsError);
+        // The same words the command line prints for this file.
+        const std::string why = MidiLoadFailureText(*song);
+        if (state.dialogs != nullptr) {
+            state.dialogs->ShowError(why, res::LoadString(res::IdsError));
+        } else {
+            std::fprintf(stderr, "%s: %s\n", res::LoadString(res::IdsError), why.c_str());
+        }
         return;
     }
     state.midiPath = path;
