@@ -13,6 +13,9 @@ if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
 fi
 
+echo "== layout: includes point down the floors, files stay small"
+tools/check_layout.sh
+
 echo "== plain build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORVIK_WERROR=ON >/dev/null
 cmake --build build

@@ -20,14 +20,14 @@ struct Watch {
     int32_t lastProgress = 0;
 };
 
-int Check(void* context, uint32_t message, int32_t value, uintptr_t) {
+int Check(void* context, EncoderMessage message, int32_t value) {
     auto& watch = *static_cast<Watch*>(context);
     if (watch.verdicts != 0) std::abort();  // nothing may follow the verdict
-    if (message == EncoderProgress) {
+    if (message == EncoderMessage::Progress) {
         if (value < watch.lastProgress || value < 0) std::abort();
         watch.lastProgress = value;
     }
-    if (message == EncoderFinished || message == EncoderFailed) ++watch.verdicts;
+    if (message == EncoderMessage::Finished || message == EncoderMessage::Failed) ++watch.verdicts;
     return 0;
 }
 #endif

@@ -8,16 +8,16 @@ constexpr int kFirstId = 102;
 constexpr const char* kTable[] = {
     "Load file",                                  // 102
     "Select file",                                // 103
-    "Select Midi file",                           // 104
-    "Select soundfont",                           // 105
-    "Midi Files",                                 // 106
-    "Soundfont",                                  // 107
-    "Open Midi file",                             // 108
-    "Open soundfont",                             // 109
-    "no soundfont loaded",                        // 110
-    "Soundfont",                                  // 111
-    "no midi file loaded",                        // 112
-    "Midi file",                                  // 113
+    "Select MIDI file",                           // 104
+    "Select SoundFont",                           // 105
+    "MIDI files",                                 // 106
+    "SoundFonts",                                 // 107
+    "Open MIDI file",                             // 108
+    "Open SoundFont",                             // 109
+    "no SoundFont loaded",                        // 110
+    "SoundFont",                                  // 111
+    "no MIDI file loaded",                        // 112
+    "MIDI file",                                  // 113
     "Ogg Vorbis (*.ogg)",                         // 114
     "FLAC - Free Lossless Audio Codec (*.flac)",  // 115
     "WAV - Waveform Audio (*.wav)",               // 116
@@ -32,7 +32,7 @@ constexpr const char* kTable[] = {
     "Export audio",                               // 125
     "Export video",                               // 126
     "Load MIDI",                                  // 127
-    "Load soundfont",                             // 128
+    "Load SoundFont",                             // 128
     "Invalid MIDI file",                          // 129
     "Out of memory",                              // 130
     "Too many tracks",                            // 131

@@ -9,6 +9,7 @@
 // Contents: keyboard | note sprites | sparks | emblem and logo | contact sheet | main
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -346,6 +347,16 @@ Canvas Icon() {
     return c;
 }
 
+// The emblem drawn afresh at a desktop icon size, so that large icons stay sharp; 64 is the
+// window's icon exactly.
+Canvas DesktopIcon(int size) {
+    Canvas c(size, size);
+    const int margin = std::max(1, size / 64);
+    PaintEmblem(c, static_cast<float>(margin), static_cast<float>(margin),
+                static_cast<float>(size - 2 * margin));
+    return c;
+}
+
 // The product name on white beside the emblem, 174 × 50.
 Canvas Logo() {
     Canvas c(174, 50);
@@ -596,6 +607,16 @@ int main(int argc, char** argv) {
         char name[128];
         std::snprintf(name, sizeof name, "/resources/images/%d-%s.png", a.id, a.name);
         if (!WriteFile(root + name, png_io::EncodePng(a.image.ToPixels(a.opaque ? 3 : 4)))) {
+            std::fprintf(stderr, "make_artwork: cannot write %s%s\n", root.c_str(), name);
+            return 1;
+        }
+    }
+    for (const int size : {48, 64, 128, 256}) {
+        char name[128];
+        std::snprintf(name, sizeof name, "/data/icons/%dx%d/dorvik-midi-player.png", size, size);
+        std::error_code ignored;  // a folder that cannot be made shows as a file that cannot be written
+        std::filesystem::create_directories(std::filesystem::path(root + name).parent_path(), ignored);
+        if (!WriteFile(root + name, png_io::EncodePng(DesktopIcon(size).ToPixels(4)))) {
             std::fprintf(stderr, "make_artwork: cannot write %s%s\n", root.c_str(), name);
             return 1;
         }

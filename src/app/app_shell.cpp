@@ -87,18 +87,26 @@ bool AppShell::Initialise() {
 
 int AppShell::Run() {
     constexpr double kFrameSeconds = 1.0 / 60.0;
+    // Once frames stop changing, the loop only looks ten times a second whether anything has: a
+    // change of state without input (a render finishing, the song ending) shows within 0.1 s, and
+    // any message brings the full rate back at once.
+    constexpr double kRestingFrameSeconds = 0.1;
+    constexpr uint64_t kUnchangedBeforeResting = 30;
     platform::InputMessage message;
     for (;;) {
         if (window->Poll(message)) {
             if (message.kind == platform::InputKind::Quit) return 0;
             if (platform::IsInput(message.kind)) HandleInput(message);
+            unchangedFrames = 0;
             continue;
         }
         frameClock->Tick();
         if (lastFrameTime == 0.0f) lastFrameTime = frameClock->totalSeconds;
         now = frameClock->totalSeconds;
         frameDelta = now - lastFrameTime;
-        if (static_cast<double>(frameDelta) >= kFrameSeconds) {
+        const double interval =
+            unchangedFrames >= kUnchangedBeforeResting ? kRestingFrameSeconds : kFrameSeconds;
+        if (static_cast<double>(frameDelta) >= interval) {
             BeginFrame();
             RenderFrame();
             lastFrameTime = now;
@@ -106,7 +114,7 @@ int AppShell::Run() {
         } else {
             // Nothing to do until the next message or the next frame. Rounded up, so that the
             // wait never ends a little early and leaves the loop spinning through the remainder.
-            const double wait = (kFrameSeconds - static_cast<double>(frameDelta)) * 1000.0;
+            const double wait = (interval - static_cast<double>(frameDelta)) * 1000.0;
             window->WaitForMessage(static_cast<int>(std::ceil(wait)));
         }
     }
@@ -114,6 +122,9 @@ int AppShell::Run() {
 
 void AppShell::AfterFrame() {
     ++framesDrawn;
+    const uint64_t presented = target != nullptr ? target->FramesPresented() : framesDrawn;
+    unchangedFrames = presented == framesPresented ? unchangedFrames + 1 : 0;
+    framesPresented = presented;
     const uint64_t shotFrame = exitAfterFrames > 0 ? exitAfterFrames : 1;
     if (!screenshotPath.empty() && framesDrawn == shotFrame && target != nullptr)
         target->SavePng(screenshotPath);

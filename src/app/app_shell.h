@@ -3,9 +3,10 @@
 // AppShell owns the window and the device and runs the loop; what a frame draws and what input does
 // is the business of a FrameClient, which PlayerApp creates once the window and the device exist.
 // The loop takes one message per pass and hands key and mouse messages to the client. When the
-// queue is empty it draws a frame if at least 1/60 s has passed since the last one; otherwise it
-// sleeps until the next message or until the next frame is due, whichever comes first, so that an
-// idle window costs next to no processor time.
+// queue is empty it draws a frame if at least 1/60 s has passed since the last one (0.1 s once
+// half a second of frames has changed nothing on the screen); otherwise it sleeps until the next
+// message or until the next frame is due, whichever comes first, so that an idle window costs next
+// to no processor time.
 #pragma once
 
 #include <cstdint>
@@ -99,4 +100,7 @@ class AppShell {
 
   private:
     void AfterFrame();
+
+    uint64_t framesPresented = 0;  // the target's count after the last frame
+    uint64_t unchangedFrames = 0;  // frames in a row that changed nothing on the screen
 };

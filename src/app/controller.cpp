@@ -109,7 +109,8 @@ void PlayerController::ReleaseObjects() {
 void PlayerController::RunCommand() {
     switch (shared.command) {
         case CmdPlay:
-            if (songTime > 0) {
+            // A paused song, or one set to a place while stopped, goes on from there at once.
+            if (shared.playState == Paused || songTime > 0) {
                 StartPlayback();
             } else {
                 // From the start, or after a stop: a second's count-in before the audio.

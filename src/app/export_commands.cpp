@@ -27,10 +27,10 @@ void ShowExportFailure(SessionState& state, const std::string& text) {
     state.dialogs->ShowError(text, caption);
 }
 
-// Why there is nothing to export, by the status of the last MIDI load.
-int NoSongText(const SessionState& state) {
-    if (!state.song) return res::IdsNoMidiFileLoaded;
-    return MidiStatusStringId(state.song->status);
+// Why there is nothing to export now: no song at all, or one whose render has not completed.
+std::string NothingToExportText(const SessionState& state) {
+    if (!state.midiParsed) return "There is no song to export yet. Load a MIDI file first.";
+    return "The song is still rendering. Export it once its render has finished.";
 }
 
 void ShowExportProgressBar(ControlPanel* panel, bool shown) {
@@ -43,15 +43,24 @@ void ShowExportProgressBar(ControlPanel* panel, bool shown) {
 
 bool PlayerController::ExportAudio() {
     SessionState& s = shared;
-    if (!s.midiParsed) {
-        ShowErrorBox(s, NoSongText(s), res::IdsNoMidiFileLoaded);
+    if (!s.midiParsed || !s.songReady) {
+        const char* caption = res::LoadString(res::IdsExportAudio);
+        if (s.dialogs != nullptr) {
+            s.dialogs->ShowError(NothingToExportText(s), caption);
+        } else {
+            std::fprintf(stderr, "%s: %s\n", caption, NothingToExportText(s).c_str());
+        }
         return false;
     }
     if (!ShowExportDialog(s)) return false;
 
     if (s.exportFormat == FormatWav) {
         const ExportResult copied = CopyWavFile(s.outputWavPath, s.exportPath);
-        if (!copied.Ok()) ShowExportFailure(s, copied.text);
+        if (!copied.Ok()) {
+            ShowExportFailure(s, copied.text);
+        } else if (controlPanel != nullptr) {
+            controlPanel->ShowExportNotice(s.exportPath);
+        }
         return false;
     }
 
@@ -101,7 +110,11 @@ void PlayerController::PollExport() {
             exportProgress.store(1000);
             ShowExportProgressBar(controlPanel.get(), false);
             s.command = CmdNone;
-            if (transcoder->failure != ExportOk) ShowExportFailure(s, transcoder->failureText);
+            if (transcoder->failure != ExportOk) {
+                ShowExportFailure(s, transcoder->failureText);
+            } else if (controlPanel != nullptr) {
+                controlPanel->ShowExportNotice(s.exportPath);
+            }
             return;
         }
         // The source's own length when its header gives one: the song's duration ends with its
@@ -125,6 +138,7 @@ void PlayerController::PollExport() {
                 ShowExportFailure(s, encoderError);
             } else {
                 encoderError.clear();
+                if (controlPanel != nullptr) controlPanel->ShowExportNotice(s.exportPath);
             }
         }
         return;

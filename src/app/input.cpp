@@ -27,7 +27,9 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
         if (clock != nullptr) clock->activityStamp = clock->Now();
     }
 
-    if (draggingHorizontalSplitter) {
+    if (scrubbing && message.kind == InputKind::MouseMove) {
+        SeekToTimeBarX(mouseX);
+    } else if (draggingHorizontalSplitter) {
         splitY = std::clamp(mouseY / designHeight, kMinSplit, kMaxSplit);
     } else if (draggingVerticalSplitter) {
         splitX = std::clamp(mouseX / designWidth, kMinSplit, kMaxSplit);
@@ -44,8 +46,10 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
             OnLeftButtonUp();
             break;
         case InputKind::KeyDown:
-            if (message.keyCode == platform::kKeyEscape) escapeDown = true;
-            if (message.keyCode == platform::kKeySpace) spaceDown = true;
+            OnKeyDown(message);
+            break;
+        case InputKind::FileDropped:
+            if (controlPanel != nullptr) controlPanel->DropFile(message.path);
             break;
         case InputKind::KeyUp:
             // Whichever key is released completes a pending Escape, or else a pending Space.
@@ -90,18 +94,54 @@ void PlayerController::OnLeftButtonDown() {
     if (!draggingVerticalSplitter && wantedCursor == CursorResizeWE) draggingVerticalSplitter = true;
     if (hoverPanel != HoverTimeBar || timeBar == nullptr || !shared.midiParsed) return;
     if (mouseY <= timeBar->top + timeBar->topInset) return;
-    shared.command = CmdSeek;
-    if ((shared.playState == Playing || shared.playState == Paused) && timeBar->width > 0) {
-        const double frame = static_cast<double>(totalFrames) * mouseX / static_cast<double>(timeBar->width);
-        // A click at the very right edge, or past the song, lands on its last frame.
-        const double last = totalFrames > 0 ? totalFrames - 1 : 0;
-        if (notesView != nullptr) notesView->ClearLitKeys();
-        SeekPlayback(static_cast<uint32_t>(std::clamp(frame, 0.0, last)));
+    // Playing, paused or stopped alike: the click is the new place, and a drag scrubs from it.
+    SeekToTimeBarX(mouseX);
+    scrubbing = totalFrames > 0;
+    if (shared.command == CmdNone) shared.command = CmdSeek;
+}
+
+void PlayerController::SeekToTimeBarX(float x) {
+    if (timeBar == nullptr || !(timeBar->width > 0) || totalFrames <= 0) return;
+    const double frame =
+        static_cast<double>(totalFrames) * (x - timeBar->left) / static_cast<double>(timeBar->width);
+    // A click at the very right edge, or past the song, lands on its last frame.
+    const auto target = static_cast<uint32_t>(std::clamp(frame, 0.0, static_cast<double>(totalFrames - 1)));
+    if (notesView != nullptr) notesView->ClearLitKeys();
+    SeekPlayback(target);
+}
+
+void PlayerController::OnKeyDown(const platform::InputMessage& message) {
+    // Seeking keys act at once, and again while held; Space and Escape act on release.
+    constexpr double kSeekStep = 5.0;
+    constexpr double kLongSeekStep = 30.0;
+    const bool ready = shared.midiParsed && shared.songReady;
+    switch (message.keyCode) {
+        case platform::kKeyEscape:
+            escapeDown = true;
+            break;
+        case platform::kKeySpace:
+            spaceDown = true;
+            break;
+        case platform::kKeyLeft:
+        case platform::kKeyRight:
+            if (!ready) break;
+            if (notesView != nullptr) notesView->ClearLitKeys();
+            SeekBy((message.keyCode == platform::kKeyLeft ? -1.0 : 1.0) *
+                   (message.shift ? kLongSeekStep : kSeekStep));
+            break;
+        case platform::kKeyHome:
+            if (!ready) break;
+            if (notesView != nullptr) notesView->ClearLitKeys();
+            SeekPlayback(0);
+            break;
+        default:
+            break;
     }
 }
 
 void PlayerController::OnLeftButtonUp() {
     SetPanelsMouseDown(false);
+    scrubbing = false;
     if (draggingHorizontalSplitter && wantedCursor == CursorResizeNS)
         EndSplitterDrag(draggingHorizontalSplitter);
     if (draggingVerticalSplitter && wantedCursor == CursorResizeWE) EndSplitterDrag(draggingVerticalSplitter);

@@ -5,6 +5,7 @@
 // waits for a refill in progress, so the timer's thread never reads a reader that is being moved.
 // The keyboard's lit keys are cleared by the notes view itself, at the start of its next draw,
 // when it finds RefreshNotesView set: that comes before any key of the new place is drawn.
+#include <algorithm>
 #include <climits>
 
 #include "app/player_controller.h"
@@ -88,13 +89,28 @@ void PlayerController::RewindPlayback() {
 }
 
 void PlayerController::SeekPlayback(uint32_t frame) {
-    if (shared.playState != Playing && shared.playState != Paused) return;
+    if (totalFrames <= 0) return;
+    frame = std::min(frame, static_cast<uint32_t>(totalFrames - 1));
+    // During the count-in nothing sounds yet: the seek ends it, and the song waits at the new place.
+    if (shared.command == CmdCountIn) shared.command = CmdNone, shared.playState = Paused;
+    if (shared.playState != Playing && shared.playState != Paused) shared.playState = Paused;
     seekOffset = frame;
     if (soundPlayer) soundPlayer->Stop();
     shared.refreshBits |= RefreshNotesView;
     if (wavReader) wavReader->SeekFrame(frame);
     // A paused song stays paused at the new place; the next play primes the ring from there.
     if (shared.playState == Playing && soundPlayer) soundPlayer->Play();
+}
+
+uint32_t PlayerController::PlaybackFrame() const {
+    if (shared.playState != Playing && shared.playState != Paused) return 0;
+    return (soundPlayer ? soundPlayer->GetPlayPosition() : 0) + seekOffset;
+}
+
+void PlayerController::SeekBy(double seconds) {
+    if (totalFrames <= 0) return;
+    const double target = static_cast<double>(PlaybackFrame()) + seconds * kRenderRate;
+    SeekPlayback(static_cast<uint32_t>(std::clamp(target, 0.0, static_cast<double>(totalFrames - 1))));
 }
 
 double PlayerController::PlaybackSongTime() const {

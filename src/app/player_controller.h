@@ -67,6 +67,7 @@ struct PlayerController {
     uint16_t shownCursor = CursorUnset;
     bool draggingHorizontalSplitter = false;
     bool draggingVerticalSplitter = false;
+    bool scrubbing = false;        // the left button went down in the time bar: moves seek
     RectF horizontalSplitterRect;  // between notes view and time bar; written each frame in normal view
     RectF verticalSplitterRect;    // between the left column and the control panel
 
@@ -117,6 +118,8 @@ struct PlayerController {
     void OnLeftButtonDown();
     void OnLeftButtonUp();
     void EndSplitterDrag(bool& dragging);
+    void SeekToTimeBarX(float x);  // the time-bar column x (design units) as a place in the song
+    void OnKeyDown(const platform::InputMessage& message);
 
     // Export (app/export_commands.cpp). ExportAudio runs command 10: the save dialog, then the WAV
     // copy, or the start of an export that the frame loop follows; true for the latter, which
@@ -139,9 +142,15 @@ struct PlayerController {
     bool PreparePlayback();
     void StartPlayback();
     void StopPlayback();
-    void PausePlayback();               // the player's side of the pause command
-    void RewindPlayback();              // back to the start, playing on if playing
-    void SeekPlayback(uint32_t frame);  // to `frame`, playing on if playing; paused stays paused
+    void PausePlayback();   // the player's side of the pause command
+    void RewindPlayback();  // back to the start, playing on if playing
+    // To `frame`, playing on if playing; paused stays paused. A song that is stopped or not yet
+    // started waits, paused, at the new place, so that play starts there.
+    void SeekPlayback(uint32_t frame);
+    // By `seconds` from the place now (negative: back), kept inside the song.
+    void SeekBy(double seconds);
+    // The frame the player stands at: 0 while stopped or not yet started.
+    [[nodiscard]] uint32_t PlaybackFrame() const;
     // The song time the player's position stands for, in seconds; -1 while nothing is playable.
     [[nodiscard]] double PlaybackSongTime() const;
     // The player's fill callback: reads the next frames from the WAV reader. `context` is the controller.

@@ -1,6 +1,6 @@
 // dorvik-midi-player: the window.
 //
-// Usage: dorvik-midi-player [FILE.mid]
+// Usage: dorvik-midi-player [--version] [FILE.mid]
 // Exit status 0 when the window was closed, 1 when it could not be opened, 2 on a usage error.
 //
 // Two environment variables serve tests and screenshots: DORVIK_EXIT_AFTER_FRAMES=N closes the
@@ -25,8 +25,12 @@ uint64_t FramesFromEnvironment() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("dorvik-midi-player %.1f\n", kProgramVersion);
+        return 0;
+    }
     if (argc > 2 || (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))) {
-        std::fprintf(stderr, "usage: dorvik-midi-player [FILE.mid]\n");
+        std::fprintf(stderr, "usage: dorvik-midi-player [--version] [FILE.mid]\n");
         return argc == 2 ? 0 : 2;
     }
     int result = 1;

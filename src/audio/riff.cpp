@@ -1,5 +1,7 @@
 #include "audio/riff.h"
 
+#include "audio/wav_header.h"
+
 namespace riff {
 
 namespace {
@@ -7,7 +9,7 @@ namespace {
 bool ReadU32(std::istream& in, uint32_t& value) {
     uint8_t b[4];
     if (!in.read(reinterpret_cast<char*>(b), 4)) return false;
-    value = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    value = LoadLe32(b);
     return true;
 }
 

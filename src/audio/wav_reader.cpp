@@ -11,13 +11,6 @@ constexpr uint32_t kFmt = riff::FourCC("fmt ");
 constexpr uint32_t kData = riff::FourCC("data");
 constexpr uint32_t kWave = riff::FourCC("WAVE");
 
-uint16_t U16(const uint8_t* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
-uint32_t U32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 }  // namespace
 
 int32_t WavReader::Open(const std::string& path) {
@@ -67,22 +60,17 @@ bool WavReader::ReadFormat() {
         return false;
     riff::ChunkInfo fmt;
     if (!riff::FindChunk(in, riffChunk, kFmt, fmt) || fmt.size < 16) return false;
-    uint8_t b[16];
-    if (!in.read(reinterpret_cast<char*>(b), 16)) return false;
+    uint8_t b[kFmtFieldBytes];
+    if (!in.read(reinterpret_cast<char*>(b), kFmtFieldBytes)) return false;
     auto record = std::make_unique<WaveFormatRecord>();
     WavFormat& h = record->header;
-    h.formatTag = U16(b);
-    h.channels = U16(b + 2);
-    h.samplesPerSec = U32(b + 4);
-    h.avgBytesPerSec = U32(b + 8);
-    h.blockAlign = U16(b + 12);
-    h.bitsPerSample = U16(b + 14);
+    h = ParseFmtFields(b);
     // PCM needs nothing past the 16 bytes; a PCM chunk of 18 bytes carries an extra-size word that
     // is simply stepped over with the chunk. Other formats bring their extra bytes along.
     if (h.formatTag != kWaveFormatPcm) {
         uint8_t e[2];
         if (!in.read(reinterpret_cast<char*>(e), 2)) return false;
-        h.extraSize = U16(e);
+        h.extraSize = LoadLe16(e);
         record->extra.resize(h.extraSize);
         if (h.extraSize != 0 && !in.read(reinterpret_cast<char*>(record->extra.data()), h.extraSize))
             return false;

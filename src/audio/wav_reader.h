@@ -13,20 +13,7 @@
 #include <vector>
 
 #include "audio/riff.h"
-
-// The 18-byte format description of a WAV file: the "fmt " chunk's 16 bytes and the extra size.
-struct WavFormat {
-    uint16_t formatTag = 0;  // 1 = integer PCM
-    uint16_t channels = 0;
-    uint32_t samplesPerSec = 0;
-    uint32_t avgBytesPerSec = 0;
-    uint16_t blockAlign = 0;  // bytes per sample frame
-    uint16_t bitsPerSample = 0;
-    uint16_t extraSize = 0;  // bytes that follow the 18 in a non-PCM format record
-};
-
-inline constexpr uint16_t kWaveFormatPcm = 1;
-inline constexpr uint32_t kWaveFormatExBytes = 18;
+#include "audio/wav_header.h"
 
 // The reader's copy of the format: the 18 bytes and, for a non-PCM format, its extra bytes.
 struct WaveFormatRecord {

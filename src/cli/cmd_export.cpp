@@ -10,6 +10,7 @@
 #include "export/export_format.h"
 #include "export/ogg_encoder.h"
 #include "export/transcoder.h"
+#include "platform/atomic_file.h"
 #include "resources/strings.h"
 
 namespace cli {
@@ -47,8 +48,8 @@ class ProgressBar {
     int shown_ = -1;
 };
 
-int OggProgress(void* context, uint32_t message, int32_t value, uintptr_t /*reserved*/) {
-    if (message == EncoderProgress) static_cast<ProgressBar*>(context)->Show(value);
+int OggProgress(void* context, EncoderMessage message, int32_t value) {
+    if (message == EncoderMessage::Progress) static_cast<ProgressBar*>(context)->Show(value);
     return 0;
 }
 
@@ -146,6 +147,8 @@ int RunExport(int argc, char** argv) {
                           ": the name must end in .wav, .ogg, .flac, .m4a, .aac or .mp3");
     }
 
+    // An interrupted export leaves the target as it was, and nothing of the new file.
+    platform::RemoveTemporaryFilesOnSignal();
     switch (format) {
         case FormatWav: {
             const ExportResult result = CopyWavFile(source, target);

@@ -14,18 +14,12 @@
 #include "audio/streaming_player.h"
 #include "audio/wav_reader.h"
 #include "cli/commands.h"
+#include "core/time_format.h"
 #include "platform/sound.h"
 
 namespace cli {
 
 namespace {
-
-std::string Clock(double seconds) {
-    char text[32];
-    const int whole = int(seconds);
-    std::snprintf(text, sizeof text, "%d:%02d.%d", whole / 60, whole % 60, int((seconds - whole) * 10));
-    return text;
-}
 
 // Why a file the controller would not prepare cannot be played, in the user's terms.
 std::string Unplayable(const char* path, const WavReader* reader) {
@@ -72,14 +66,14 @@ int RunPlay(int argc, char** argv) {
     const uint32_t total = uint32_t(c.totalFrames);
     const double rate = c.wavReader->format->header.samplesPerSec;
     const bool terminal = isatty(STDERR_FILENO) != 0;
-    const std::string length = Clock(total / rate);
+    const std::string length = FormatSongTime(total / rate);
 
     c.StartPlayback();
     for (;;) {
         const uint32_t frame = c.soundPlayer->GetPlayPosition() + c.seekOffset;
         if (terminal) {
             std::fprintf(stderr, "\r%s  %s / %s ", BaseName(path).c_str(),
-                         Clock((frame < total ? frame : total) / rate).c_str(), length.c_str());
+                         FormatSongTime((frame < total ? frame : total) / rate).c_str(), length.c_str());
         }
         if (frame >= total) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -5,11 +5,6 @@
 
 #include <cstring>
 
-void RemovePartialTarget(const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path.c_str());
-}
-
 bool IsSameFile(const std::string& a, const std::string& b) {
     struct stat first {};
     struct stat second {};

@@ -26,10 +26,6 @@ struct [[nodiscard]] ExportResult {
     bool Ok() const { return code == ExportOk; }
 };
 
-// Removes what a failed export left at `path`. Only a regular file is removed: a device such as
-// /dev/null or /dev/full given as the target must survive a failed export.
-void RemovePartialTarget(const std::string& path);
-
 // Whether both paths name one existing file (the same device and inode), however they are
 // spelled. Writing a target that is its own source would truncate the song before reading it.
 bool IsSameFile(const std::string& a, const std::string& b);

@@ -9,6 +9,9 @@
 #include <memory>
 #include <string_view>
 
+#include "export/export_source.h"
+#include "platform/atomic_file.h"
+
 namespace {
 
 struct FormatRow {
@@ -55,6 +58,39 @@ bool WriteAll(int fd, const char* data, size_t size) {
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+// Copies `bytes` bytes (fewer if the source ends first). Returns 0, a read's errno, or a
+// write's errno negated. The kernel copies without a round trip through this process where it
+// can; when it cannot (another file system, a device) or fails, the plain loop takes over from
+// where it stopped, and says which side failed.
+int CopyBytes(int in, int out, uint64_t bytes) {
+    static constexpr size_t kChunk = 1 << 20;
+    std::unique_ptr<char[]> buffer;
+    bool kernelCopy = true;
+    while (bytes > 0) {
+        const size_t want = bytes < kChunk ? static_cast<size_t>(bytes) : kChunk;
+        if (kernelCopy) {
+            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, want, 0);
+            if (n == 0) break;
+            if (n > 0) {
+                bytes -= static_cast<uint64_t>(n);
+            } else if (errno != EINTR) {
+                kernelCopy = false;
+            }
+            continue;
+        }
+        if (buffer == nullptr) buffer.reset(new char[kChunk]);
+        const ssize_t n = ::read(in, buffer.get(), want);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (!WriteAll(out, buffer.get(), static_cast<size_t>(n))) return -errno;
+        bytes -= static_cast<uint64_t>(n);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -113,57 +149,31 @@ uint16_t TranscodeProgressPercent(float position, double duration) {
 }
 
 ExportResult CopyWavFile(const std::string& source, const std::string& target) {
+    // The source is checked as every exporter checks it: a copy of a picture, of a pipe or of
+    // /dev/zero under a .wav name is no export.
+    ExportSource checked;
+    const SourceCheck check = OpenExportSource(source, checked);
+    if (check != SourceCheck::Ok) return SourceFailure(check, source, checked.error);
+    checked.reader.Close();
+    if (IsSameFile(source, target)) return {};
+
     Fd in;
     in.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in.fd < 0) {
         const int error = errno;
         return {FailSourceOpen, "Couldn't open " + source + " for read: " + ErrnoText(error)};
     }
-    if (IsSameFile(source, target)) return {};
-
-    Fd out;
-    out.fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (out.fd < 0) {
-        const int error = errno;
+    platform::AtomicFile out;
+    if (const int error = out.Open(target); error != 0) {
         return {FailTargetOpen, "Couldn't open " + target + " for write: " + ErrnoText(error)};
     }
-
-    static constexpr size_t kChunk = 1 << 20;
-    std::unique_ptr<char[]> buffer;
-    const auto fail = [&](int code, const std::string& what, int error) {
-        if (out.fd >= 0) ::close(out.Release());
-        RemovePartialTarget(target);
-        return ExportResult{code, what + ": " + ErrnoText(error)};
-    };
-    // The kernel copies without a round trip through this process where it can. When it cannot
-    // (another file system, a device) or fails, the plain loop takes over from where it stopped,
-    // and says which side failed.
-    bool kernelCopy = true;
-    for (;;) {
-        if (kernelCopy) {
-            const ssize_t n = ::copy_file_range(in.fd, nullptr, out.fd, nullptr, kChunk, 0);
-            if (n > 0) continue;
-            if (n == 0) break;
-            if (errno != EINTR) kernelCopy = false;
-            continue;
-        }
-        if (buffer == nullptr) buffer.reset(new char[kChunk]);
-        const ssize_t n = ::read(in.fd, buffer.get(), kChunk);
-        if (n == 0) break;
-        if (n < 0) {
-            const int error = errno;
-            if (error == EINTR) continue;
-            return fail(FailRead, "Couldn't read " + source, error);
-        }
-        if (!WriteAll(out.fd, buffer.get(), static_cast<size_t>(n))) {
-            const int error = errno;
-            return fail(FailWrite, "Couldn't write " + target, error);
-        }
-    }
-    // A file system may report a failed write-back only when the file is closed.
-    if (::close(out.Release()) != 0) {
-        const int error = errno;
-        return fail(FailWrite, "Couldn't write " + target, error);
+    // The copy stops at the size the source had when it was checked, so that a file still
+    // growing cannot keep it going.
+    const int error = CopyBytes(in.fd, out.Fd(), checked.fileBytes);
+    if (error > 0) return {FailRead, "Couldn't read " + source + ": " + ErrnoText(error)};
+    if (error < 0) return {FailWrite, "Couldn't write " + target + ": " + ErrnoText(-error)};
+    if (const int failed = out.Commit(); failed != 0) {
+        return {FailWrite, "Couldn't write " + target + ": " + ErrnoText(failed)};
     }
     return {};
 }

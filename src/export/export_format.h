@@ -40,6 +40,7 @@ enum QualityLevel : int16_t {
 [[nodiscard]] uint16_t TranscodeProgressPercent(float position, double duration);
 
 // Copies the rendered WAV to the chosen target, replacing a file already there (the save dialog
-// has asked the user about that). A copy that fails removes what it wrote and says why. A target
-// that is the source itself is left as it is.
+// has asked the user about that) only once the copy is complete. The source must be a WAV with
+// audio in it. A copy that fails leaves the target as it was and says why. A target that is the
+// source itself is left as it is.
 ExportResult CopyWavFile(const std::string& source, const std::string& target);

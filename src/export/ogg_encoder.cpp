@@ -12,16 +12,18 @@
 #include <ctime>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "core/session_state.h"
 #include "export/export_failure.h"
 #include "export/export_format.h"
+#include "export/export_source.h"
+#include "platform/atomic_file.h"
 
 namespace {
 
-constexpr size_t kHeaderBytes = 44;
-constexpr size_t kReadBytes = 4096;  // 1,024 stereo frames: one analysis buffer per read
-constexpr int kProgressEvery = 16;   // reads between two progress messages
+constexpr uint32_t kReadBytes = 4096;  // 1,024 16-bit stereo frames: one analysis buffer per read
+constexpr int kProgressEvery = 16;     // reads between two progress messages
 
 // The comment fields in the order they go into the file, each with the slot it is taken from.
 struct CommentField {
@@ -45,11 +47,6 @@ constexpr CommentField kCommentOrder[kTagSlots] = {
     {"TRACKNUMBER", TagTrackNumber},
     {"VERSION", TagVersion},
 };
-
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 // The library state of one encoding. Each part is cleared, in the reverse order of its set-up,
 // only when it was set up.
@@ -78,14 +75,6 @@ struct VorbisState {
     }
 };
 
-int16_t ReadLe16(const unsigned char* p) {
-    return static_cast<int16_t>(p[0] | p[1] << 8);
-}
-uint32_t ReadLe32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 // The failure texts: `path` goes where the text has its %s.
 std::string WithPath(const char* format, const char* path) {
     const int length = std::snprintf(nullptr, 0, format, path);
@@ -108,49 +97,75 @@ class OggEncoding {
     int Run(const EncoderSettings& settings, const EncoderTags& tags);
 
   private:
-    void Send(uint32_t message, int32_t value) {
-        if (callback_ != nullptr) callback_(context_, message, value, 0);
+    void Send(EncoderMessage message, int32_t value) {
+        if (callback_ != nullptr) callback_(context_, message, value);
     }
     int32_t Percent() const {
-        if (size_ <= 0) return 0;
+        if (size_ == 0) return 0;
         return static_cast<int32_t>(static_cast<float>(consumed_) / static_cast<float>(size_) * 100.0f);
     }
     // Ends the encoding: the reason goes into the error text, the partial target is removed, and
-    // the callback hears of it last.
-    int Fail(int code, const std::string& text);
+    // the callback hears of it last. Always false.
+    bool Fail(int code, const std::string& text);
     bool WritePage(const ogg_page& page);
     // Hands every block the analysis has ready to the bit-rate manager and writes the pages that
     // fill up; false when a write fails.
     bool Drain();
+
+    // The phases of one encoding, in order; each returns false once it has failed.
+    bool OpenSource();
+    bool OpenTarget();
+    bool SetUpEncoder(const EncoderSettings& settings, const EncoderTags& tags);
+    bool WriteStreamHeaders();
+    bool EncodeSamples();
+    bool Finish();
 
     char* errorText_;
     const char* source_;
     const char* target_;
     EncoderCallback callback_;
     void* context_;
-    File in_;
-    File out_;
-    long size_ = 0;
-    long consumed_ = 0;
+    ExportSource in_;
+    platform::AtomicFile out_;
+    uint64_t size_ = 0;      // the header and the data chunk, as far as the file holds them
+    uint64_t consumed_ = 0;  // bytes of them read so far
+    int channels_ = 0;
+    uint32_t sampleRate_ = 0;
+    uint32_t frameBytes_ = 0;
+    SampleEncoding encoding_ = SampleEncoding::Unsupported;
+    uint64_t framesEncoded_ = 0;
+    int writeError_ = 0;  // errno of the write that failed
     VorbisState v_;
 };
 
-int OggEncoding::Fail(int code, const std::string& text) {
+constexpr const char* kReadFailed = "Couldn't read %s! Aborting!";
+constexpr const char* kWriteFailed = "Couldn't write %s! Aborting!";
+
+bool OggEncoding::Fail(int code, const std::string& text) {
     if (errorText_ != nullptr) std::snprintf(errorText_, kEncoderErrorTextSize, "%s", text.c_str());
-    if (out_ != nullptr) {
-        out_.reset();
-        RemovePartialTarget(target_);
-    }
-    in_.reset();
-    Send(EncoderFailed, code);
-    return 0;
+    // The target is left exactly as it was: only the unfinished replacement goes.
+    out_.Discard();
+    in_.reader.Close();
+    Send(EncoderMessage::Failed, code);
+    return false;
 }
 
 bool OggEncoding::WritePage(const ogg_page& page) {
-    const auto headerBytes = static_cast<size_t>(page.header_len);
-    const auto bodyBytes = static_cast<size_t>(page.body_len);
-    return std::fwrite(page.header, 1, headerBytes, out_.get()) == headerBytes &&
-           std::fwrite(page.body, 1, bodyBytes, out_.get()) == bodyBytes;
+    const auto write = [this](const unsigned char* data, long length) {
+        auto left = static_cast<size_t>(length);
+        while (left > 0) {
+            const ssize_t n = ::write(out_.Fd(), data, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                writeError_ = errno;
+                return false;
+            }
+            data += n;
+            left -= static_cast<size_t>(n);
+        }
+        return true;
+    };
+    return write(page.header, page.header_len) && write(page.body, page.body_len);
 }
 
 bool OggEncoding::Drain() {
@@ -171,42 +186,59 @@ bool OggEncoding::Drain() {
 }
 
 int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
-    Send(EncoderStarted, 0);
+    Send(EncoderMessage::Started, 0);
+    const bool done = OpenSource() && OpenTarget() && SetUpEncoder(settings, tags) && WriteStreamHeaders() &&
+                      EncodeSamples() && Finish();
+    if (!done) return 0;
+    Send(EncoderMessage::Finished, 0);
+    return 1;
+}
 
-    // The source is opened first: a missing source leaves an existing target untouched.
-    in_.reset(std::fopen(source_, "rb"));
-    if (in_ == nullptr)
-        return Fail(FailSourceOpen, WithPath("Couldn't open %s for read! Aborting!", source_));
+// The source is read and checked first: a source that cannot be encoded leaves an existing target
+// untouched.
+bool OggEncoding::OpenSource() {
+    static constexpr const char* kNotWave =
+        "The input file %s is not a valid wave(PCM) file or is not a currently supported format! Aborting!";
+    switch (OpenExportSource(source_, in_)) {
+        case SourceCheck::Ok:
+            break;
+        case SourceCheck::CannotOpen:
+            return Fail(FailSourceOpen,
+                        WithPathAndReason("Couldn't open %s for read! Aborting!", source_, in_.error));
+        case SourceCheck::NotRegular:
+            return Fail(FailSourceFormat,
+                        WithPath("The input file %s is not a regular file! Aborting!", source_));
+        case SourceCheck::NotWav:
+            return Fail(FailSourceFormat, WithPath(kNotWave, source_));
+        case SourceCheck::NoAudio:
+            return Fail(FailSourceFormat, WithPath("The input file %s holds no audio! Aborting!", source_));
+    }
+    const WavFormat& format = in_.reader.format->header;
+    encoding_ = SampleEncodingOf(*in_.reader.format);
+    if (encoding_ == SampleEncoding::Unsupported) return Fail(FailSourceFormat, WithPath(kNotWave, source_));
+    if (format.channels != 1 && format.channels != 2)
+        return Fail(FailChannelMix, "The input channel mix is currently not supported! Aborting!");
+    channels_ = format.channels;
+    sampleRate_ = format.samplesPerSec;
+    frameBytes_ = format.blockAlign;
+    size_ = std::min<uint64_t>(in_.fileBytes, uint64_t{in_.dataOffset} + in_.reader.dataSize);
+    consumed_ = in_.dataOffset;
+    Send(EncoderMessage::Progress, Percent());
+    return true;
+}
+
+bool OggEncoding::OpenTarget() {
     if (IsSameFile(source_, target_)) {
         return Fail(FailTargetOpen,
                     WithPath("Couldn't open %s for write: it is the file being encoded! Aborting!", target_));
     }
-    out_.reset(std::fopen(target_, "wb"));
-    if (out_ == nullptr)
-        return Fail(FailTargetOpen, WithPath("Couldn't open %s for write! Aborting!", target_));
+    if (const int error = out_.Open(target_); error != 0)
+        return Fail(FailTargetOpen,
+                    WithPathAndReason("Couldn't open %s for write! Aborting!", target_, error));
+    return true;
+}
 
-    static constexpr const char* kReadFailed = "Couldn't read %s! Aborting!";
-    static constexpr const char* kNotWave =
-        "The input file %s is not a valid wave(PCM) file or is not a currently supported format! Aborting!";
-    if (std::fseek(in_.get(), 0, SEEK_END) == 0) size_ = std::ftell(in_.get());
-    std::rewind(in_.get());
-    unsigned char header[kHeaderBytes];
-    if (std::fread(header, 1, kHeaderBytes, in_.get()) != kHeaderBytes) {
-        if (std::ferror(in_.get())) return Fail(FailRead, WithPathAndReason(kReadFailed, source_, errno));
-        return Fail(FailSourceFormat, WithPath(kNotWave, source_));
-    }
-    if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0 ||
-        std::memcmp(header + 12, "fmt ", 4) != 0 || std::memcmp(header + 36, "data", 4) != 0) {
-        return Fail(FailSourceFormat, WithPath(kNotWave, source_));
-    }
-    // Samples are read as 16-bit integers; any other encoding would come out as loud noise.
-    if (ReadLe16(header + 20) != 1 || ReadLe16(header + 34) != 16)
-        return Fail(FailSourceFormat, WithPath(kNotWave, source_));
-    const int channels = ReadLe16(header + 22);
-    const uint32_t sampleRate = ReadLe32(header + 24);
-    consumed_ = static_cast<long>(kHeaderBytes);
-    Send(EncoderProgress, Percent());
-
+bool OggEncoding::SetUpEncoder(const EncoderSettings& settings, const EncoderTags& tags) {
     static constexpr const char* kSetupFailed =
         "An error occurred while setting up libVorbis encode environment! Aborting!";
     float quality = settings.quality;
@@ -216,7 +248,7 @@ int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
     }
     vorbis_info_init(&v_.info);
     v_.infoReady = true;
-    if (vorbis_encode_init_vbr(&v_.info, settings.channels, static_cast<long>(sampleRate), quality) < 0) {
+    if (vorbis_encode_init_vbr(&v_.info, settings.channels, static_cast<long>(sampleRate_), quality) < 0) {
         return Fail(FailEncoderSetup, kSetupFailed);
     }
 
@@ -237,7 +269,10 @@ int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
     std::minstd_rand random(static_cast<std::minstd_rand::result_type>(std::time(nullptr)));
     ogg_stream_init(&v_.stream, static_cast<int>(random() % 32768));
     v_.streamReady = true;
+    return true;
+}
 
+bool OggEncoding::WriteStreamHeaders() {
     ogg_packet identification;
     ogg_packet comments;
     ogg_packet codebooks;
@@ -245,53 +280,59 @@ int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
     ogg_stream_packetin(&v_.stream, &identification);
     ogg_stream_packetin(&v_.stream, &comments);
     ogg_stream_packetin(&v_.stream, &codebooks);
-    static constexpr const char* kWriteFailed = "Couldn't write %s! Aborting!";
     ogg_page page;
     while (ogg_stream_flush(&v_.stream, &page) != 0) {
-        if (!WritePage(page)) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, errno));
+        if (!WritePage(page)) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, writeError_));
     }
+    return true;
+}
 
-    unsigned char buffer[kReadBytes];
+bool OggEncoding::EncodeSamples() {
+    // Whole frames per read; a half frame at the end of the data is left out.
+    const uint32_t readBytes = std::max(frameBytes_, kReadBytes / frameBytes_ * frameBytes_);
+    std::vector<uint8_t> buffer(readBytes);
+    WavReader& reader = in_.reader;
     for (int pass = 0;; ++pass) {
-        const size_t bytes = std::fread(buffer, 1, kReadBytes, in_.get());
-        consumed_ += static_cast<long>(bytes);
-        if (pass % kProgressEvery == 0) Send(EncoderProgress, Percent());
-        if (bytes == 0) break;
-
-        int frames = 0;
-        if (channels == 2) {
-            frames = static_cast<int>(bytes / 4);
-            float** pcm = vorbis_analysis_buffer(&v_.dsp, frames);
-            for (int i = 0; i < frames; ++i) {
-                pcm[0][i] = ReadLe16(buffer + 4 * i) / 32768.0f;
-                pcm[1][i] = ReadLe16(buffer + 4 * i + 2) / 32768.0f;
+        const uint32_t want = std::min(reader.dataChunk.size, readBytes);
+        errno = 0;
+        uint32_t got = want == 0 ? 0 : reader.Read(buffer.data(), want);
+        // A file that ends before its data chunk does: what the last read found still counts.
+        if (want != 0 && got == 0)
+            got = static_cast<uint32_t>(std::max<std::streamsize>(reader.handle->gcount(), 0));
+        if (got < want) {
+            // Short of the end the file had when it was opened: a read that failed, not an end.
+            if (consumed_ + got < size_) {
+                return Fail(FailRead, WithPathAndReason(kReadFailed, source_, errno != 0 ? errno : EIO));
             }
-        } else if (channels == 1) {
-            frames = static_cast<int>(bytes / 2);
-            float** pcm = vorbis_analysis_buffer(&v_.dsp, frames);
-            for (int i = 0; i < frames; ++i) pcm[0][i] = pcm[1][i] = ReadLe16(buffer + 2 * i) / 32768.0f;
-        } else {
-            return Fail(FailChannelMix, "The input channel mix is currently not supported! Aborting!");
+            reader.dataChunk.size = 0;
         }
-        // A read holding less than one frame (the tail of a file with a partial last frame) adds
-        // nothing: telling the analysis "0 frames written" would end the stream early.
-        if (frames == 0) continue;
-        vorbis_analysis_wrote(&v_.dsp, frames);
-        if (!Drain()) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, errno));
-    }
-    if (std::ferror(in_.get())) return Fail(FailRead, WithPathAndReason(kReadFailed, source_, errno));
+        consumed_ += got;
+        if (pass % kProgressEvery == 0) Send(EncoderMessage::Progress, Percent());
+        if (got == 0) break;
 
-    vorbis_analysis_wrote(&v_.dsp, 0);
-    if (!Drain()) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, errno));
-    // The last pages may still sit in the stream buffer; a full disk shows up only here.
-    FILE* out = out_.release();
-    if (std::fclose(out) != 0) {
-        const int error = errno;
-        RemovePartialTarget(target_);
-        return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, error));
+        // A read holding less than one frame adds nothing: telling the analysis "0 frames written"
+        // would end the stream early.
+        const int frames = static_cast<int>(got / frameBytes_);
+        if (frames == 0) continue;
+        float** pcm = vorbis_analysis_buffer(&v_.dsp, frames);
+        DecodeFrames(encoding_, channels_, buffer.data(), frames, pcm[0], pcm[1]);
+        vorbis_analysis_wrote(&v_.dsp, frames);
+        framesEncoded_ += static_cast<uint64_t>(frames);
+        if (!Drain()) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, writeError_));
     }
-    Send(EncoderFinished, 0);
-    return 1;
+    if (framesEncoded_ == 0)
+        return Fail(FailSourceFormat, WithPath("The input file %s holds no audio! Aborting!", source_));
+    return true;
+}
+
+bool OggEncoding::Finish() {
+    vorbis_analysis_wrote(&v_.dsp, 0);
+    if (!Drain()) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, writeError_));
+    // The file takes the target's place only now that it is complete; a full disk or a failed
+    // write-back may show up only here.
+    if (const int error = out_.Commit(); error != 0)
+        return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, error));
+    return true;
 }
 
 }  // namespace
@@ -335,16 +376,16 @@ int OggEncodeThread(EncoderJob& job) {
     return job.result;
 }
 
-int OnEncoderProgress(void* /*context*/, uint32_t message, int32_t value, uintptr_t /*reserved*/) {
+int OnEncoderProgress(void* /*context*/, EncoderMessage message, int32_t value) {
     switch (message) {
-        case EncoderStarted:
+        case EncoderMessage::Started:
             exportProgress.store(0);
             break;
-        case EncoderProgress:
+        case EncoderMessage::Progress:
             exportProgress.store(static_cast<uint16_t>(value));
             break;
-        case EncoderFinished:
-        case EncoderFailed:
+        case EncoderMessage::Finished:
+        case EncoderMessage::Failed:
             exportProgress.store(100);
             break;
         default:

@@ -16,15 +16,15 @@
 
 // Sent to the progress callback, always in this order: one Started, any number of Progress, and
 // then exactly one of Finished or Failed, which is the encoder's last word.
-enum EncoderMessage : uint32_t {
-    EncoderStarted = 1025,   // value 0: before anything is opened
-    EncoderProgress = 1026,  // value: percentage of the source consumed, 0-100
-    EncoderFinished = 1027,  // value 0: the target is complete
-    EncoderFailed = 1028,    // value: the failure code (an ExportFailure); the text is written
+enum class EncoderMessage : uint32_t {
+    Started,   // value 0: before anything is opened
+    Progress,  // value: percentage of the source consumed, 0-100
+    Finished,  // value 0: the target is complete
+    Failed,    // value: the failure code (an ExportFailure); the text is written
 };
 
-// context is the pointer given with the callback; the last word is reserved and always 0.
-using EncoderCallback = int (*)(void* context, uint32_t message, int32_t value, uintptr_t reserved);
+// context is the pointer given with the callback.
+using EncoderCallback = int (*)(void* context, EncoderMessage message, int32_t value);
 
 // Seven 32-bit words, as the driver fills them.
 struct EncoderSettings {
@@ -64,14 +64,14 @@ void SetTag(EncoderTags& tags, TagSlot slot, const std::string& text);
 // The error text buffer's size, terminator included.
 inline constexpr size_t kEncoderErrorTextSize = 1000;
 
-// Encodes the WAV at sourcePath into an Ogg Vorbis file at targetPath. The source must have the
-// canonical 44-byte header ("RIFF", "WAVE", "fmt " and "data" at bytes 0, 8, 12 and 36) and
-// 16-bit PCM samples, mono or stereo; everything after the header is taken as samples. Mono is
-// spread to both channels.
+// Encodes the WAV at sourcePath into an Ogg Vorbis file at targetPath. The source is read through
+// the program's WAV reader: any chunk layout, integer samples of 8 to 32 bits or floats, mono or
+// stereo; exactly the data chunk is encoded, whole frames only. Mono is spread to both channels.
+// The target is replaced only once the new file is complete.
 //
 // Returns 1 on success. On failure returns 0 after writing the reason into errorText (when not
-// null, kEncoderErrorTextSize bytes), removing whatever it wrote of the target, and sending
-// EncoderFailed with the code. The callback may be null.
+// null, kEncoderErrorTextSize bytes), leaving the target as it was, and sending
+// EncoderMessage::Failed with the code. The callback may be null.
 int EncodeWavToOgg(char* errorText, const char* sourcePath, const char* targetPath,
                    const EncoderSettings& settings, const EncoderTags& tags, EncoderCallback callback,
                    void* context);
@@ -100,4 +100,4 @@ int OggEncodeThread(EncoderJob& job);
 
 // The export driver's callback: writes the shared export progress word. Started -> 0,
 // Progress -> the value, Finished and Failed -> 100; other messages change nothing. Returns 0.
-int OnEncoderProgress(void* context, uint32_t message, int32_t value, uintptr_t reserved);
+int OnEncoderProgress(void* context, EncoderMessage message, int32_t value);

@@ -9,10 +9,16 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 
 #include "export/export_format.h"
+#include "export/export_source.h"
+#include "platform/atomic_file.h"
 
 namespace {
 
@@ -32,6 +38,8 @@ constexpr int kHighestSourceRate = 768000;
 constexpr int kAacRates[] = {96, 128, 160, 192};
 constexpr int kMp3Rates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
 
+}  // namespace
+
 struct EncoderRow {
     uint16_t format;
     const char* encoder;  // FFmpeg's encoder name
@@ -39,6 +47,8 @@ struct EncoderRow {
     const int* rates;     // null for the lossless formats
     size_t rateCount;
 };
+
+namespace {
 
 constexpr EncoderRow kEncoders[] = {
     {FormatFlac, "flac", "flac", nullptr, 0},
@@ -96,9 +106,14 @@ AVSampleFormat PickSampleFormat(const AVCodec& codec, bool wide) {
 struct InputCloser {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
 };
+// The output's I/O context is our own, over the target's file, so it is freed rather than
+// closed: the file belongs to the writer.
 struct OutputCloser {
     void operator()(AVFormatContext* c) const {
-        if (c->pb != nullptr) avio_closep(&c->pb);
+        if (c->pb != nullptr) {
+            av_freep(&c->pb->buffer);
+            avio_context_free(&c->pb);
+        }
         avformat_free_context(c);
     }
 };
@@ -126,6 +141,34 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFree>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFree>;
 
+// The muxer writes and seeks through these, on the target's file.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+int WriteTarget(void* opaque, const uint8_t* data, int size) {
+#else
+int WriteTarget(void* opaque, uint8_t* data, int size) {
+#endif
+    const int fd = static_cast<platform::AtomicFile*>(opaque)->Fd();
+    size_t left = static_cast<size_t>(size);
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return AVERROR(errno);
+        data += n;
+        left -= static_cast<size_t>(n);
+    }
+    return size;
+}
+
+int64_t SeekTarget(void* opaque, int64_t offset, int whence) {
+    const int fd = static_cast<platform::AtomicFile*>(opaque)->Fd();
+    if ((whence & AVSEEK_SIZE) != 0) {
+        struct stat info {};
+        return ::fstat(fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+}
+
 std::string Printf(const char* format, const std::string& a, const std::string& b = "") {
     const int length = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
     std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
@@ -141,12 +184,14 @@ struct TranscodeReader {
     PacketPtr packet{av_packet_alloc()};
     FramePtr frame{av_frame_alloc()};
     int stream = -1;
+    int blockAlign = 0;         // bytes per frame; a packet is cut to whole frames
+    int64_t decodedFrames = 0;  // source frames decoded so far
     AVRational timeBase{1, 1};
 };
 
 struct TranscodeWriter {
     std::string path;
-    bool fileCreated = false;  // the target was opened, so a failure must remove it
+    platform::AtomicFile file;  // the new file; it replaces the target only once complete
     OutputPtr output;
     CodecPtr encoder;
     ResamplerPtr resampler;
@@ -192,20 +237,12 @@ void ProbeEncoders(SessionState& state) {
 
 Transcoder::Transcoder(SessionState& state) : context(&state) {}
 
-Transcoder::~Transcoder() {
-    if (writer != nullptr && writer->fileCreated) {
-        const std::string path = writer->path;
-        writer.reset();
-        RemovePartialTarget(path);
-    }
-}
+// The writer's file goes with it, and the target stays as it was.
+Transcoder::~Transcoder() = default;
 
 bool Transcoder::Fail(int code, std::string text) {
-    const bool created = writer != nullptr && writer->fileCreated;
-    const std::string path = writer != nullptr ? writer->path : std::string();
     writer.reset();
     reader.reset();
-    if (created) RemovePartialTarget(path);
     failure = code;
     failureText = std::move(text);
     return false;
@@ -225,6 +262,7 @@ class Pipeline {
             const int ret = avcodec_receive_frame(r_.decoder.get(), r_.frame.get());
             if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
             if (ret < 0) return ReadFailed(ret);
+            r_.decodedFrames += r_.frame->nb_samples;
             const bool ok =
                 Convert(const_cast<const uint8_t**>(r_.frame->extended_data), r_.frame->nb_samples);
             av_frame_unref(r_.frame.get());
@@ -305,7 +343,14 @@ class Pipeline {
     bool Finish() {
         int ret = avcodec_send_packet(r_.decoder.get(), nullptr);
         if (ret < 0 && ret != AVERROR_EOF) return ReadFailed(ret);
-        if (!DrainDecoder() || !Convert(nullptr, 0)) return false;
+        if (!DrainDecoder()) return false;
+        // A header with no samples after it would make a file with no audio, or none at all.
+        if (r_.decodedFrames == 0) {
+            t_.failure = FailSourceFormat;
+            t_.failureText = Printf("The input file %s holds no audio", Source());
+            return false;
+        }
+        if (!Convert(nullptr, 0)) return false;
         while (av_audio_fifo_size(w_.fifo.get()) > 0) {
             if (!EncodeFrame(w_.frameSize)) return false;
         }
@@ -319,8 +364,9 @@ class Pipeline {
         // the file itself can fail too.
         avio_flush(output->pb);
         if (output->pb->error < 0) return WriteFailed(output->pb->error);
-        ret = avio_closep(&output->pb);
-        if (ret < 0) return WriteFailed(ret);
+        // The file takes the target's place only now that it is complete.
+        const int error = w_.file.Commit();
+        if (error != 0) return WriteFailed(AVERROR(error));
         return true;
     }
 
@@ -346,10 +392,7 @@ class Pipeline {
 
 bool Transcoder::Start() {
     QuietLibraryLog();
-    SessionState& state = *context;
-    const std::string& source = state.outputWavPath;
-    const std::string& target = state.exportPath;
-    const uint16_t format = state.exportFormat;
+    const uint16_t format = context->exportFormat;
     const EncoderRow* row = FindEncoderRow(format);
     if (row == nullptr) {
         return Fail(FailEncoderSetup,
@@ -359,13 +402,26 @@ bool Transcoder::Start() {
     streamIndex = -1;
     failure = ExportOk;
     failureText.clear();
+    // The encoder and the resampler are set up before the target is touched, so that a refusal
+    // leaves no file.
+    if (!OpenSource() || !OpenEncoder(*row) || !OpenResampler() || !OpenTarget()) return false;
+    return Step() || failure == ExportOk;
+}
 
-    // The source: the first audio stream of a WAV file, decoded to plain samples.
+// The source: the first audio stream of a WAV file, decoded to plain samples.
+bool Transcoder::OpenSource() {
+    const std::string& source = context->outputWavPath;
+    // A pipe or a device as the source would be read for ever.
+    int error = 0;
+    if (const SourceCheck check = CheckSourceFile(source, error); check != SourceCheck::Ok) {
+        ExportResult refused = SourceFailure(check, source, error);
+        return Fail(refused.code, std::move(refused.text));
+    }
     reader = std::make_unique<TranscodeReader>();
     TranscodeReader& r = *reader;
     if (r.packet == nullptr || r.frame == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
     AVFormatContext* input = nullptr;
-    int ret = avformat_open_input(&input, source.c_str(), av_find_input_format("wav"), nullptr);
+    const int ret = avformat_open_input(&input, source.c_str(), av_find_input_format("wav"), nullptr);
     if (ret == AVERROR_INVALIDDATA) {
         return Fail(FailSourceFormat, Printf("The input file %s is not a WAV file", source));
     }
@@ -396,22 +452,27 @@ bool Transcoder::Start() {
         return Fail(FailSourceFormat, Printf("The input file %s holds samples of an unknown kind", source));
     }
     r.timeBase = inStream->time_base;
+    r.blockAlign = par->block_align;
     sourceSeconds = inStream->duration != AV_NOPTS_VALUE ? inStream->duration * av_q2d(inStream->time_base)
                     : input->duration != AV_NOPTS_VALUE  ? input->duration / static_cast<double>(AV_TIME_BASE)
                                                          : 0.0;
+    return true;
+}
 
-    // The encoder, set up before the target is touched so that a refusal leaves no file.
-    const AVCodec* encoderCodec = avcodec_find_encoder_by_name(row->encoder);
+// The encoder for the session's format and quality, and the container it goes into.
+bool Transcoder::OpenEncoder(const EncoderRow& row) {
+    const uint16_t format = context->exportFormat;
+    const AVCodec* encoderCodec = avcodec_find_encoder_by_name(row.encoder);
     if (encoderCodec == nullptr) {
         return Fail(FailEncoderSetup,
-                    Printf("This FFmpeg has no %s encoder (%s)", ExportFormatName(format), row->encoder));
+                    Printf("This FFmpeg has no %s encoder (%s)", ExportFormatName(format), row.encoder));
     }
     writer = std::make_unique<TranscodeWriter>();
     TranscodeWriter& w = *writer;
-    w.path = target;
+    w.path = context->exportPath;
     if (w.frame == nullptr || w.packet == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
     AVFormatContext* output = nullptr;
-    ret = avformat_alloc_output_context2(&output, nullptr, row->muxer, target.c_str());
+    int ret = avformat_alloc_output_context2(&output, nullptr, row.muxer, w.path.c_str());
     if (ret < 0 || output == nullptr) {
         return Fail(FailEncoderSetup,
                     Printf("This FFmpeg cannot write %s files: %s", ExportFormatName(format),
@@ -422,30 +483,39 @@ bool Transcoder::Start() {
     w.encoder.reset(avcodec_alloc_context3(encoderCodec));
     AVCodecContext* enc = w.encoder.get();
     if (enc == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
-    const AVCodecContext* dec = r.decoder.get();
+    const AVCodecContext* dec = reader->decoder.get();
     const bool wide = dec->bits_per_raw_sample > 16 || av_get_bytes_per_sample(dec->sample_fmt) > 2;
     enc->sample_rate = kOutputRate;
     av_channel_layout_default(&enc->ch_layout, kOutputChannels);
     enc->sample_fmt = PickSampleFormat(*encoderCodec, wide);
     enc->time_base = AVRational{1, kOutputRate};
-    if (row->rates == nullptr) {
+    if (row.rates == nullptr) {
         if (wide) enc->bits_per_raw_sample = 24;
     } else {
-        enc->bit_rate = 1000LL * BitRateForLevel(state.exportFormatFlags[format], state.exportQuality);
+        enc->bit_rate = 1000LL * BitRateForLevel(context->exportFormatFlags[format], context->exportQuality);
     }
     if ((output->oformat->flags & AVFMT_GLOBALHEADER) != 0) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ret = avcodec_open2(enc, encoderCodec, nullptr);
     if (ret < 0) {
         return Fail(FailEncoderSetup,
-                    Printf("The %s encoder refused 44,100 Hz stereo: %s", row->encoder, AvError(ret)));
+                    Printf("The %s encoder refused 44,100 Hz stereo: %s", row.encoder, AvError(ret)));
     }
     w.frameSize = enc->frame_size > 0 ? enc->frame_size : kVariableFrameSize;
     w.smallLastFrame =
         enc->frame_size <= 0 || (encoderCodec->capabilities &
                                  (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) != 0;
+    return true;
+}
 
-    // The resampler: any rate to 44,100 Hz, mono spread to both channels at full level (the
-    // library's own mix would lower it by 3 dB), and the encoder's sample format.
+// The resampler: any rate to 44,100 Hz, mono spread to both channels at full level (the library's
+// own mix would lower it by 3 dB), and the encoder's sample format. Also the FIFO and the frame
+// that carry converted samples to the encoder.
+bool Transcoder::OpenResampler() {
+    const std::string& source = context->outputWavPath;
+    TranscodeWriter& w = *writer;
+    const AVCodecContext* dec = reader->decoder.get();
+    AVCodecContext* enc = w.encoder.get();
+    const int channels = dec->ch_layout.nb_channels;
     AVChannelLayout inLayout{};
     if (dec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
         av_channel_layout_default(&inLayout, channels);
@@ -453,21 +523,15 @@ bool Transcoder::Start() {
         av_channel_layout_copy(&inLayout, &dec->ch_layout);
     }
     SwrContext* resampler = nullptr;
-    ret = swr_alloc_set_opts2(&resampler, &enc->ch_layout, enc->sample_fmt, kOutputRate, &inLayout,
-                              dec->sample_fmt, dec->sample_rate, 0, nullptr);
+    int ret = swr_alloc_set_opts2(&resampler, &enc->ch_layout, enc->sample_fmt, kOutputRate, &inLayout,
+                                  dec->sample_fmt, dec->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&inLayout);
     w.resampler.reset(resampler);
-    if (ret < 0)
-        return Fail(FailEncoderSetup,
-                    Printf("Couldn't set up the conversion of %s: %s", source, AvError(ret)));
-    if (channels == 1) {
+    if (ret >= 0 && channels == 1) {
         static constexpr double kSpread[kOutputChannels] = {1.0, 1.0};
         ret = swr_set_matrix(resampler, kSpread, 1);
-        if (ret < 0)
-            return Fail(FailEncoderSetup,
-                        Printf("Couldn't set up the conversion of %s: %s", source, AvError(ret)));
     }
-    ret = swr_init(resampler);
+    if (ret >= 0) ret = swr_init(resampler);
     if (ret < 0)
         return Fail(FailEncoderSetup,
                     Printf("Couldn't set up the conversion of %s: %s", source, AvError(ret)));
@@ -480,30 +544,46 @@ bool Transcoder::Start() {
         av_frame_get_buffer(frame, 0) < 0) {
         return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
     }
+    return true;
+}
 
-    // The target.
+// The target file, its one stream and the container's header.
+bool Transcoder::OpenTarget() {
+    const std::string& source = context->outputWavPath;
+    const std::string& target = context->exportPath;
+    TranscodeWriter& w = *writer;
+    AVFormatContext* output = w.output.get();
     if (IsSameFile(source, target)) {
         return Fail(FailTargetOpen,
                     Printf("Couldn't open %s for write: it is the file being exported", target));
     }
-    ret = avio_open(&output->pb, target.c_str(), AVIO_FLAG_WRITE);
-    if (ret < 0) return Fail(FailTargetOpen, Printf("Couldn't open %s for write: %s", target, AvError(ret)));
-    w.fileCreated = true;
+    if (const int error = w.file.Open(target); error != 0) {
+        return Fail(FailTargetOpen, Printf("Couldn't open %s for write: %s", target, ErrnoText(error)));
+    }
+    constexpr int kIoBufferBytes = 1 << 16;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
+    if (buffer != nullptr) {
+        output->pb = avio_alloc_context(buffer, kIoBufferBytes, 1, &w.file, nullptr, WriteTarget, SeekTarget);
+        if (output->pb == nullptr) av_free(buffer);
+    }
+    if (output->pb == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    output->flags |= AVFMT_FLAG_CUSTOM_IO;
+    int ret = 0;
     AVStream* outStream = avformat_new_stream(output, nullptr);
     if (outStream == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
-    ret = avcodec_parameters_from_context(outStream->codecpar, enc);
+    ret = avcodec_parameters_from_context(outStream->codecpar, w.encoder.get());
     if (ret < 0) return Fail(FailEncoderSetup, AvError(ret));
-    outStream->time_base = enc->time_base;
+    outStream->time_base = w.encoder->time_base;
     streamIndex = outStream->index;
     ret = avformat_write_header(output, nullptr);
     if (ret < 0) {
         if (output->pb->error < 0) {
             return Fail(FailWrite, Printf("Couldn't write %s: %s", target, AvError(output->pb->error)));
         }
-        return Fail(FailEncoderSetup,
-                    Printf("Couldn't start the %s file: %s", ExportFormatName(format), AvError(ret)));
+        return Fail(FailEncoderSetup, Printf("Couldn't start the %s file: %s",
+                                             ExportFormatName(context->exportFormat), AvError(ret)));
     }
-    return Step() || failure == ExportOk;
+    return true;
 }
 
 bool Transcoder::Step(double mediaSeconds) {
@@ -527,6 +607,12 @@ bool Transcoder::Step(double mediaSeconds) {
             return Fail(failure, failureText);
         }
         if (packet->stream_index != r.stream) {
+            av_packet_unref(packet);
+            continue;
+        }
+        // A file that ends in part of a frame: the part is dropped, as the decoder would refuse it.
+        if (r.blockAlign > 0) packet->size -= packet->size % r.blockAlign;
+        if (packet->size == 0) {
             av_packet_unref(packet);
             continue;
         }

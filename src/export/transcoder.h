@@ -23,6 +23,7 @@ void ProbeEncoders(SessionState& state);
 
 struct TranscodeReader;  // the WAV demuxer and PCM decoder
 struct TranscodeWriter;  // the resampler, encoder and muxer
+struct EncoderRow;       // a format's encoder, container and bit rates
 
 // One export. Bound to the session for its paths, format code, quality level and availability
 // words, which are read once, in Start.
@@ -38,13 +39,14 @@ struct Transcoder {
     std::string failureText;     // what failed, for the error box
 
     explicit Transcoder(SessionState& state);
-    ~Transcoder();  // an export still running is abandoned and its partial file removed
+    ~Transcoder();  // an export still running is abandoned; the target stays as it was
     Transcoder(const Transcoder&) = delete;
     Transcoder& operator=(const Transcoder&) = delete;
 
     // Opens the source, sets up the encoder for the session's format and quality, creates the
-    // target and copies the first step. False when anything failed: then `failure` and
-    // `failureText` say what, no file is left behind, and Step ends at once.
+    // new file that will replace the target once complete, and copies the first step. False when
+    // anything failed: then `failure` and `failureText` say what, the target is as it was, and
+    // Step ends at once.
     [[nodiscard]] bool Start();
 
     // Copies a little more than `mediaSeconds` of the source. True while there is more to copy;
@@ -53,4 +55,9 @@ struct Transcoder {
 
   private:
     bool Fail(int code, std::string text);
+    // The phases of Start, in order; each returns false once it has failed.
+    bool OpenSource();
+    bool OpenEncoder(const EncoderRow& row);
+    bool OpenResampler();
+    bool OpenTarget();
 };

@@ -1,6 +1,10 @@
 #include "platform/dialogs_desktop.h"
 
 #include <SDL.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
 
 #include "platform/file_chooser.h"
 
@@ -16,7 +20,17 @@ bool DesktopDialogs::SaveFile(const SaveRequest& request, SaveAnswer& answer) {
 }
 
 bool DesktopDialogs::OpenUrl(const std::string& url) {
-    return SDL_OpenURL(url.c_str()) == 0;
+    // SDL hands the address to xdg-open without waiting for it, and reports success even where
+    // there is no such program; so the program is looked for first, to tell the user otherwise.
+    const char* path = std::getenv("PATH");
+    bool found = false;
+    for (std::string rest = path != nullptr ? path : "/usr/bin:/bin"; !found && !rest.empty();) {
+        const size_t colon = rest.find(':');
+        const std::string folder = rest.substr(0, colon);
+        rest = colon == std::string::npos ? std::string() : rest.substr(colon + 1);
+        found = !folder.empty() && access((folder + "/xdg-open").c_str(), X_OK) == 0;
+    }
+    return found && SDL_OpenURL(url.c_str()) == 0;
 }
 
 }  // namespace platform

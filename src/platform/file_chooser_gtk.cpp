@@ -222,6 +222,9 @@ bool ChooseFileToOpen(const std::string& title, const std::string& filterName,
     for (const std::string& p : patterns)
         gtk_file_filter_add_pattern(filter, CaseInsensitivePattern(p).c_str());
     gtk_file_chooser_add_filter(chooser, filter);  // the chooser takes the filter
+    // The next file is usually beside the last one: the dialog opens where the last choice was.
+    static std::string lastFolder;
+    if (!lastFolder.empty()) gtk_file_chooser_set_current_folder(chooser, lastFolder.c_str());
 
     bool chosen = false;
     if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
@@ -229,6 +232,10 @@ bool ChooseFileToOpen(const std::string& title, const std::string& filterName,
             path = name;
             g_free(name);
             chosen = true;
+            if (gchar* folder = gtk_file_chooser_get_current_folder(chooser)) {
+                lastFolder = folder;
+                g_free(folder);
+            }
         }
     }
     gtk_widget_destroy(dialog);

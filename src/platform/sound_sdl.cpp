@@ -1,6 +1,8 @@
 // The sound device behind SoundOutput: one SDL audio device per ring, whose callback pulls the
 // ring's bytes at its read position.
 #include <SDL.h>
+#include <dlfcn.h>
+#include <errno.h>
 
 #include <cstdio>
 #include <mutex>
@@ -8,6 +10,10 @@
 #include "platform/sound.h"
 
 namespace platform {
+
+namespace {
+void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+}  // namespace
 
 namespace {
 
@@ -85,6 +91,7 @@ class SdlOutput final : public SoundOutput {
         std::lock_guard<std::mutex> hold(mutex_);
         if (!started_) {
             started_ = true;
+            QuietenAlsa();
             if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0 && !UseSilentDevice()) return nullptr;
         }
         auto ring = std::make_unique<SdlRing>(bytes, silence, uint32_t(kDeviceFrames) * format.blockAlign);
@@ -96,11 +103,26 @@ class SdlOutput final : public SoundOutput {
     }
 
   private:
+    // The ALSA library writes its own lines to standard error for every device it cannot open, a
+    // dozen on a machine without a sound card; our one-line notice says what matters. Its handler
+    // is set through the library SDL itself loads, so that nothing links against ALSA.
+    static void QuietenAlsa() {
+        using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+        using SetHandler = int (*)(Handler);
+        void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_NODELETE);
+        if (alsa == nullptr) return;
+        if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) {
+            set(&IgnoreAlsaMessage);
+        }
+        dlclose(alsa);
+    }
+
     // Moves to SDL's dummy driver, which consumes sound in real time and plays none: the song
     // still runs and the notes still fall on a machine without a sound card or server.
     bool UseSilentDevice() {
         silent_ = true;
-        std::fputs("dorvik: no sound device was found; playing without sound\n", stderr);
+        std::fprintf(stderr, "%s: no sound device was found; playing without sound\n",
+                     program_invocation_short_name);
         if (SDL_WasInit(SDL_INIT_AUDIO) != 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
         SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, "dummy", SDL_HINT_OVERRIDE);
         return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;

@@ -25,6 +25,7 @@ extern "C" const char* __lsan_default_suppressions() {
     return "leak:libdbus-1.so\nleak:libGLX_mesa.so\nleak:_dri.so\nleak:libGL.so\nleak:libglapi.so\n";
 }
 namespace {
+
 void KeepSystemLibrariesMapped() {
     static const bool once = [] {
         const char* const libraries[] = {"libdbus-1.so.3", "libGL.so.1", "libGLX_mesa.so.0",
@@ -38,6 +39,27 @@ void KeepSystemLibrariesMapped() {
 #endif
 
 namespace platform {
+
+namespace {
+
+// SDL's key symbol as the program numbers it: characters keep their code, the few named keys the
+// program reacts to get their own numbers, and other keys pass through (the program ignores them).
+uint32_t KeyCode(SDL_Keycode sym) {
+    switch (sym) {
+        case SDLK_LEFT:
+            return kKeyLeft;
+        case SDLK_RIGHT:
+            return kKeyRight;
+        case SDLK_HOME:
+            return kKeyHome;
+        case SDLK_END:
+            return kKeyEnd;
+        default:
+            return static_cast<uint32_t>(sym);
+    }
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // VideoSystem
@@ -139,7 +161,15 @@ bool Window::Poll(InputMessage& message) {
         case SDL_KEYDOWN:
         case SDL_KEYUP:
             message.kind = event.type == SDL_KEYDOWN ? InputKind::KeyDown : InputKind::KeyUp;
-            message.keyCode = static_cast<uint32_t>(event.key.keysym.sym);
+            message.keyCode = KeyCode(event.key.keysym.sym);
+            message.shift = (event.key.keysym.mod & KMOD_SHIFT) != 0;
+            break;
+        case SDL_DROPFILE:
+            if (event.drop.file != nullptr) {
+                message.kind = InputKind::FileDropped;
+                message.path = event.drop.file;
+                SDL_free(event.drop.file);
+            }
             break;
         case SDL_MOUSEMOTION:
             message.kind = InputKind::MouseMove;

@@ -27,24 +27,32 @@ enum class InputKind : uint16_t {
     LeftButtonUp,
     UserMessage,  // the program's own message 1031, posted with Window::PostUserMessage
     Quit,         // the window was closed: the message loop ends
+    FileDropped,  // a file was dropped on the window; its path is in `path`
 };
 
 // Key codes of the keys the program reacts to; letters and digits are their ASCII codes.
 inline constexpr uint32_t kKeyEscape = 0x1B;
 inline constexpr uint32_t kKeySpace = 0x20;
+// Keys without a character, numbered above every character code.
+inline constexpr uint32_t kKeyLeft = 0x110000;
+inline constexpr uint32_t kKeyRight = 0x110001;
+inline constexpr uint32_t kKeyHome = 0x110002;
+inline constexpr uint32_t kKeyEnd = 0x110003;
 inline constexpr uint32_t kUserMessageNumber = 1031;
 
 struct InputMessage {
     InputKind kind = InputKind::None;
     uint32_t keyCode = 0;  // key messages only
+    bool shift = false;    // key messages: a Shift key was held
     PointI point;          // cursor in client pixels when the message was taken, for every kind
+    std::string path;      // FileDropped only: the file, as a local path
 };
 
 // True for the kinds the message loop hands to the input handler.
 [[nodiscard]] constexpr bool IsInput(InputKind kind) {
     return kind == InputKind::KeyDown || kind == InputKind::KeyUp || kind == InputKind::MouseMove ||
            kind == InputKind::LeftButtonDown || kind == InputKind::LeftButtonUp ||
-           kind == InputKind::UserMessage;
+           kind == InputKind::UserMessage || kind == InputKind::FileDropped;
 }
 
 struct RectI {

@@ -17,10 +17,6 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "WAV samples are read in place as little-endian");
 
-uint32_t LoadU32(const uint8_t* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
 int16_t SampleAt(const uint8_t* samples, size_t index) {
     int16_t value;
     std::memcpy(&value, samples + 2 * index, sizeof value);
@@ -36,12 +32,14 @@ struct Header {
 // The fields the overview needs, or false for a header it cannot use. A channel count of 0 would
 // make the sample count meaningless (and divide by zero), so it is refused like any other format
 // the overview does not know.
-bool ParseHeader(const uint8_t* header, Header& out) {
-    if (header[34] != 16) return false;
-    out.channels = header[22];
+// Only the low bytes of the channel count and the sample width count, as they always have.
+bool ParseHeader(const uint8_t* bytes, Header& out) {
+    const CanonicalWavHeader header = ParseCanonicalWavHeader(bytes);
+    if ((header.format.bitsPerSample & 0xFF) != 16) return false;
+    out.channels = header.format.channels & 0xFF;
     if (out.channels == 0) return false;
-    out.sampleRate = LoadU32(header + 24);
-    out.dataBytes = LoadU32(header + 40);
+    out.sampleRate = header.format.samplesPerSec;
+    out.dataBytes = header.dataBytes;
     return true;
 }
 

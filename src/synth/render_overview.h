@@ -12,9 +12,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "audio/wav_header.h"
 #include "core/session_state.h"
 
-inline constexpr size_t kWavHeaderBytes = 44;
+inline constexpr size_t kWavHeaderBytes = kCanonicalWavHeaderBytes;
 
 // Reads state.outputWavPath and fills wavDataBytes, wavSampleRate, wavChannels and the overview
 // arrays (the right-hand arrays only for two or more channels).

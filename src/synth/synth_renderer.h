@@ -36,7 +36,7 @@ class RenderProgressSink {
   public:
     // The "Load MIDI" button's progress value in percent; -1 switches the display off.
     virtual void SetRenderProgress(float percent) = 0;
-    // The MIDI label's text once the render is over: the song's name, or "no midi file loaded".
+    // The MIDI label's text once the render is over: the song's name, or "no MIDI file loaded".
     virtual void SetMidiLabel(const std::string& text) = 0;
     // The render is over and the panel leaves its rendering state.
     virtual void EndRender() = 0;

@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -27,17 +29,24 @@ constexpr int kWhite = 9;
 constexpr int kText = 8;
 constexpr int kTransport = 4;
 constexpr int kTransportHover = 6;
+// A control that cannot be used now: plainly dimmed against the panel's dark blue.
+constexpr ColourF kDimmed = {0.22f, 0.26f, 0.32f, 1.0f};
 
 }  // namespace
 
-std::string FormatSongTime(double seconds) {
-    const double scaled = seconds * 1000.0;
-    // Beyond the longest song the digits would be meaningless; such a time never reaches here.
-    if (!(scaled >= 0) || scaled >= 2147483647.0) return "--:--.-";
-    const int ms = static_cast<int>(scaled);
-    char text[32];
-    std::snprintf(text, sizeof text, "%02d:%02d.%1d", ms / 60000, (ms % 60000) / 1000, (ms % 1000) / 100);
-    return text;
+std::string PanelClockText(const SessionState& state, double songTime) {
+    if (!state.midiParsed || !state.songReady || !state.song) return FormatSongTime(songTime);
+    return ClockText(songTime, state.song->duration);
+}
+
+int FileKindOfPath(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return 0;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == "mid" || ext == "midi" || ext == "kar" || ext == "rmi") return FileMidi;
+    if (ext == "sf2" || ext == "sf3") return FileSoundFont;
+    return 0;
 }
 
 std::string UserGuideUrl() {
@@ -63,6 +72,11 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
     link.armed = true;
     link.text = "User guide";
     link.url = guideUrl;
+    link.unopenedText = "Nothing on this desktop opens web pages. The user guide is the file " +
+                        (guideUrl.rfind("file://", 0) == 0 ? guideUrl.substr(7) : guideUrl);
+    exportNotice = LinkButton{};
+    exportNotice.offsetY = 390;
+    exportNotice.armed = true;
 
     Button* const buttons[] = {&soundFontButton, &midiButton, &exportButton};
     const int captions[] = {res::IdsLoadSoundfont, res::IdsLoadMidi, res::IdsExportAudio};
@@ -92,9 +106,9 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
         b->device = device;
         b->brushes = brushes;
     }
-    link.device = device;
-    link.brushes = brushes;
-    link.opener = state.dialogs;
+    link.device = exportNotice.device = device;
+    link.brushes = exportNotice.brushes = brushes;
+    link.opener = exportNotice.opener = state.dialogs;
     soundFontLabel.device = midiLabel.device = device;
     soundFontLabel.brushes = midiLabel.brushes = brushes;
     action = ActionNone;
@@ -103,7 +117,7 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
 void ControlPanel::Frame() {
     SessionState& state = *sharedState;
 
-    // 1. The pending action, once the button is up (and for a large button two frames later).
+    // The pending action, once the button is up (and for a large button two frames later).
     if (action != ActionNone && !mouseDown && idleFrames >= 2) {
         if (action == ActionLoadFile) {
             LoadFile(fileKind);
@@ -117,6 +131,7 @@ void ControlPanel::Frame() {
 
     const bool canStart = enabled && state.command == CmdNone;
     link.Update(left, right, top, mousePoint, mouseDown);
+    if (!exportNotice.text.empty()) exportNotice.Update(left, right, top, mousePoint, mouseDown);
 
     // A large button's click: a song that plays stops at once; the action runs once the button
     // has been up for two frames.
@@ -165,8 +180,9 @@ void ControlPanel::DrawTransport() {
     transportButtons[TransportPlayPause] = {x0 + 35, t, x0 + 60, b};
     transportButtons[TransportStop] = {x0 + 70, t, x0 + 95, b};
 
-    const bool armed =
-        mouseDown && state.midiParsed && state.songReady && action == ActionNone && state.command == CmdNone;
+    const bool usable =
+        state.midiParsed && state.songReady && action == ActionNone && state.command == CmdNone;
+    const bool armed = mouseDown && usable;
     const bool playing = state.playState == Playing;
     const int32_t actions[3] = {ActionRewind, playing ? ActionPause : ActionPlay, ActionStop};
 
@@ -176,8 +192,9 @@ void ControlPanel::DrawTransport() {
         const float my = static_cast<float>(mouseY);
         const bool over = r.left <= mx && mx <= r.right && r.top <= my && my <= r.bottom;
         ColourF colour = brushes[kTransport];
+        if (!usable && !(state.command == CmdCountIn)) colour = kDimmed;
         float d = 0;
-        if (over) {
+        if (over && usable) {
             colour = brushes[kTransportHover];
             if (armed) {
                 action = actions[i];
@@ -231,8 +248,48 @@ void ControlPanel::DrawLogo() {
 
 void ControlPanel::DrawTime() {
     if (device == nullptr) return;
-    device->DrawTextMedium(FormatSongTime(songTime), left, bottom - 100, static_cast<int>(width), 20,
-                           brushes[kText]);
+    device->DrawTextMedium(PanelClockText(*sharedState, songTime), left, bottom - 100,
+                           static_cast<int>(width), 20, brushes[kText]);
+}
+
+void ControlPanel::ShowExportNotice(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path full = fs::absolute(path, error);
+    if (error) full = path;
+    const std::string folder = full.parent_path().string();
+    std::string shown = folder;
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+        const std::string h = home;
+        if (shown == h) {
+            shown = "~";
+        } else if (shown.rfind(h + "/", 0) == 0) {
+            shown = "~" + shown.substr(h.size());
+        }
+    }
+    exportNotice.text = "Saved " + full.filename().string() + " in " + shown;
+    exportNotice.url = "file://" + folder;
+    exportNotice.unopenedText = "Nothing on this desktop opens folders. The file is " + full.string();
+}
+
+bool ControlPanel::DropFile(const std::string& path) {
+    SessionState& state = *sharedState;
+    const int kind = FileKindOfPath(path);
+    if (kind == 0) {
+        if (state.dialogs != nullptr) {
+            state.dialogs->ShowError("\"" + path + "\" is neither a MIDI file nor a SoundFont.",
+                                     res::LoadString(res::IdsError));
+        }
+        return false;
+    }
+    if (!enabled || state.command != CmdNone || action != ActionNone) return false;
+    if (kind == FileMidi && !state.soundFontLoaded) {
+        ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsError);
+        return false;
+    }
+    if (state.playState == Playing) state.command = CmdStop;
+    LoadChosenFile(kind, path);
+    return true;
 }
 
 bool ControlPanel::LoadFile(int kind) {
@@ -245,7 +302,9 @@ bool ControlPanel::LoadFile(int kind) {
     if (state.dialogs == nullptr ||
         !state.dialogs->OpenFile(res::LoadString(midi ? res::IdsSelectMidiFile : res::IdsSelectSoundfont),
                                  res::LoadString(midi ? res::IdsMidiFiles : res::IdsSoundfontFilter),
-                                 {midi ? "*.mid" : "*.sf2"}, path)) {
+                                 midi ? std::vector<std::string>{"*.mid", "*.midi", "*.kar", "*.rmi"}
+                                      : std::vector<std::string>{"*.sf2", "*.sf3"},
+                                 path)) {
         return false;
     }
 
@@ -254,39 +313,53 @@ bool ControlPanel::LoadFile(int kind) {
 }
 
 void ControlPanel::LoadChosenFile(int kind, const std::string& path) {
+    if (kind == FileMidi) {
+        LoadMidi(path);
+    } else {
+        LoadSoundFontFile(path);
+    }
+}
+
+void ControlPanel::LoadMidi(const std::string& path) {
     SessionState& state = *sharedState;
-    const bool midi = kind == FileMidi;
-    midiLabel.text = res::LoadString(res::IdsNoMidiFileLoaded);
+    // The new song is read aside first: a file that does not load leaves the current song loaded,
+    // playable and where it was.
+    auto song = std::make_unique<SongData>();
+    if (!ReadMidiFile(*song, path)) {
+        ShowErrorBox(state, res::IdsInvalidMidiFile, res::IdsError);
+        return;
+    }
+    state.midiPath = path;
+    state.song = std::move(song);
+    state.midiParsed = true;
+    state.rendered = false;
+    state.songReady = false;
+    state.refreshBits |= RefreshNotesView;     // no key stays lit from the song before
+    midiLabel.text = FileTitleFromPath(path);  // the song's name while it renders
+    if (synth == nullptr || !synth->StartRender()) {
+        // Nothing runs, so nothing may look as if it were rendering; say why.
+        midiLabel.text = res::LoadString(res::IdsNoMidiFileLoaded);
+        if (state.dialogs != nullptr) {
+            state.dialogs->ShowError(synth != nullptr ? synth->lastError : "The synthesiser is not available",
+                                     res::LoadString(res::IdsError));
+        }
+        return;
+    }
+    state.rendered = true;
+    midiButton.progress = 0;
+    action = ActionRendering;
+}
+
+void ControlPanel::LoadSoundFontFile(const std::string& path) {
+    SessionState& state = *sharedState;
     state.rendered = false;
     state.songReady = false;
     if (state.song) {
         state.song.reset();
         state.midiParsed = false;
     }
-
-    if (midi) {
-        state.midiPath = path;
-        state.song = std::make_unique<SongData>();
-        state.midiParsed = ReadMidiFile(*state.song, state.midiPath);
-        if (!state.midiParsed) {
-            ShowErrorBox(state, res::IdsInvalidMidiFile, res::IdsError);
-            return;
-        }
-        if (synth == nullptr || !synth->StartRender()) {
-            // Nothing runs, so nothing may look as if it were rendering; say why.
-            if (state.dialogs != nullptr) {
-                state.dialogs->ShowError(
-                    synth != nullptr ? synth->lastError : "The synthesiser is not available",
-                    res::LoadString(res::IdsError));
-            }
-            return;
-        }
-        state.rendered = true;
-        midiButton.progress = 0;
-        action = ActionRendering;
-        return;
-    }
-
+    midiLabel.text = res::LoadString(res::IdsNoMidiFileLoaded);
+    state.refreshBits |= RefreshNotesView;
     state.soundFontPath = path;
     state.soundFontLoaded = synth != nullptr && synth->LoadSoundFont();
     if (state.soundFontLoaded) {

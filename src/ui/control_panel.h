@@ -1,4 +1,4 @@
-// The column at the right of the window: the logo, the link to the user guide, "Load soundfont"
+// The column at the right of the window: the logo, the link to the user guide, "Load SoundFont"
 // with the SoundFont's name, "Load MIDI" with the song's name, "Export audio", the song time in
 // large digits and the three small transport buttons.
 //
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/time_format.h"
 #include "synth/synth_renderer.h"
 #include "ui/widgets.h"
 #include "view/bitmap.h"
@@ -39,11 +40,12 @@ class ControlPanel final : public Panel, public RenderProgressSink {
     SynthRenderer* synth = nullptr;  // not owned; set before Build
     Button exportButton;             // "Export audio"
     Bitmap logo;                     // image 145, 174 x 50
-    Button soundFontButton;          // "Load soundfont"
+    Button soundFontButton;          // "Load SoundFont"
     Button midiButton;               // "Load MIDI"
     LinkButton link;                 // the user guide
-    Label soundFontLabel;            // the SoundFont's name or "no soundfont loaded"
-    Label midiLabel;                 // the song's name or "no midi file loaded"
+    LinkButton exportNotice;         // where the last export went; a click opens its folder
+    Label soundFontLabel;            // the SoundFont's name or "no SoundFont loaded"
+    Label midiLabel;                 // the song's name or "no MIDI file loaded"
     RectF transportButtons[3];       // hit areas: back to start, play/pause, stop
     int32_t action = ActionNone;     // pending action
     int32_t fileKind = 0;            // for ActionLoadFile
@@ -58,11 +60,18 @@ class ControlPanel final : public Panel, public RenderProgressSink {
     // position have been set.
     void Frame();
 
-    // The loading flow of "Load MIDI" (kind 1) and "Load soundfont" (kind 2): asks for the file
+    // The loading flow of "Load MIDI" (kind 1) and "Load SoundFont" (kind 2): asks for the file
     // and loads it. Returns false only when the dialog was cancelled or could not be shown.
     bool LoadFile(int kind);
     // The load itself, once a file has been chosen: from the dialog, or from the command line.
     void LoadChosenFile(int kind, const std::string& path);
+    // A file dropped on the window: a MIDI file or a SoundFont, by its extension, loaded as the
+    // buttons would load it once they may start an action. Returns whether it was taken.
+    bool DropFile(const std::string& path);
+
+    // Shows where a finished export went ("Saved song.flac in ~/Music"); a click on the notice
+    // opens the folder.
+    void ShowExportNotice(const std::string& path);
 
     // What the render tells the panel.
     void SetRenderProgress(float percent) override { midiButton.progress = percent; }
@@ -70,6 +79,8 @@ class ControlPanel final : public Panel, public RenderProgressSink {
     void EndRender() override { action = ActionNone; }
 
   private:
+    void LoadMidi(const std::string& path);
+    void LoadSoundFontFile(const std::string& path);
     void DrawTransport();
     void DrawLogo();
     void DrawTime();
@@ -79,5 +90,10 @@ class ControlPanel final : public Panel, public RenderProgressSink {
 // tree when the program runs from its build folder.
 [[nodiscard]] std::string UserGuideUrl();
 
-// The song time as the panel shows it: "01:23.4", or "--:--.-" before the song starts.
-[[nodiscard]] std::string FormatSongTime(double seconds);
+// The clock's text: the position and the length of a loaded song ("00:12.3 / 01:37.9"), or the
+// position alone ("--:--.-" before the song starts) while no song is ready.
+[[nodiscard]] std::string PanelClockText(const SessionState& state, double songTime);
+
+// Which kind of file a path names by its extension, in any case: FileMidi for .mid, .midi, .kar
+// and .rmi, FileSoundFont for .sf2 and .sf3, 0 for anything else.
+[[nodiscard]] int FileKindOfPath(const std::string& path);

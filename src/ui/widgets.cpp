@@ -88,7 +88,10 @@ bool LinkButton::Update(float panelLeft, float panelRight, float panelTop, const
     if (!down) armed = true;
     const bool wasArmed = armed;
     state = TakeMouse(left, top, right, bottom, mousePoint, down, armed);
-    if (state == WidgetClicked && wasArmed && opener != nullptr) opener->OpenUrl(url);
+    if (state == WidgetClicked && wasArmed && opener != nullptr && !opener->OpenUrl(url) &&
+        !unopenedText.empty()) {
+        opener->ShowError(unopenedText, text);
+    }
 
     if (brushes != nullptr) {
         Fill(device, RectF{left, top, right, bottom}, brushes[kLinkFill[state]]);

@@ -54,7 +54,9 @@ struct LinkButton {
     float offsetY = 0;
     const ColourF* brushes = nullptr;
     bool armed = true;
-    platform::Dialogs* opener = nullptr;  // opens the address; the result is not looked at
+    platform::Dialogs* opener = nullptr;  // opens the address
+    // Said in a message box when nothing on the desktop opens the address; empty: nothing is said.
+    std::string unopenedText;
 
     bool Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down);
 };
@@ -64,7 +66,6 @@ struct Label {
     std::string text;
     const GraphicsDevice* device = nullptr;
     float offsetY = 0;
-    bool largeText = false;  // never set: labels use the small bold text
     const ColourF* brushes = nullptr;
 
     // Centres the text across the owner's width, 20 pixels high, with an ellipsis when too wide.

@@ -6,6 +6,7 @@
 
 #include "core/frame_timer.h"
 #include "core/session_state.h"
+#include "core/time_format.h"
 
 namespace {
 
@@ -73,11 +74,14 @@ void NotesView::Draw() {
         sharedState->refreshBits &= static_cast<uint16_t>(~RefreshNotesView);
         ClearLitKeys();
     }
-    if (sharedState != nullptr && sharedState->songReady) {
-        LayoutKeyboard();
-        DrawGrid();
-    }
+    // The keyboard is there from the first frame, so that the window never opens on a black void.
+    LayoutKeyboard();
+    if (sharedState != nullptr && sharedState->songReady) DrawGrid();
     DrawKeys();
+    if (sharedState != nullptr && !sharedState->midiParsed && device != nullptr) {
+        device->DrawTextMedium("Load a MIDI file, or drop one here", left, top + notesHeight * 0.5f - 15.0f,
+                               static_cast<int>(width), 30, Brush(PalBarNumber));
+    }
 }
 
 void NotesView::ClearLitKeys() {
@@ -383,6 +387,7 @@ void NotesView::DrawOverlay(ViewControls& controls) {
     const uint16_t commands[3] = {CmdRewind, static_cast<uint16_t>(playing ? CmdPause : CmdPlay), CmdStop};
 
     platform::RenderTarget* target = Target();
+    DrawOverlayBackdrop(x0, top, bottomEdge);
     for (int b = 0; b < 3; ++b) {
         ColourF colour = Brush(PalIconNormal);
         float d = 0;
@@ -417,4 +422,26 @@ void NotesView::DrawOverlay(ViewControls& controls) {
             target->FillRect({x + 150.0f, t, x + 190.0f, bt}, colour);
         }
     }
+}
+
+void NotesView::DrawOverlayBackdrop(float x0, float top, float bottomEdge) {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr) return;
+    // A dark plate under the buttons, so that the falling notes never run through them, with the
+    // song's clock and a thin bar of how far it has played.
+    const RectF plate{x0 - 30.0f, top - 20.0f, x0 + 220.0f, bottomEdge + 70.0f};
+    target->FillRect(plate, {0.0f, 0.0f, 0.0f, 0.65f});
+    const SongData* song = Song();
+    if (song == nullptr || sharedState == nullptr || !sharedState->songReady) return;
+    const double length = song->duration;
+    if (device != nullptr) {
+        device->DrawTextSmall(ClockText(songTime, length), plate.left, bottomEdge + 15.0f,
+                              static_cast<int>(plate.Width()), 20, Brush(PalBarNumber));
+    }
+    const float barLeft = plate.left + 15.0f, barRight = plate.right - 15.0f, barY = bottomEdge + 50.0f;
+    float played = length > 0 ? static_cast<float>(songTime / length) : 0.0f;
+    played = std::clamp(played, 0.0f, 1.0f);
+    target->FillRect({barLeft, barY, barRight, barY + 3.0f}, Brush(PalOctaveShade + 3));
+    target->FillRect({barLeft, barY, barLeft + (barRight - barLeft) * played, barY + 3.0f},
+                     Brush(PalBarNumber));
 }

@@ -121,6 +121,7 @@ struct NotesView : public Panel {
     // Controller-level controls, drawn after all panels with this view's colours.
     void DrawViewToggle(ViewControls& controls);
     void DrawOverlay(ViewControls& controls);
+    void DrawOverlayBackdrop(float x0, float top, float bottomEdge);
 
     [[nodiscard]] const SongData* Song() const;
 };

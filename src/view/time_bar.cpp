@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/session_state.h"
+#include "core/time_format.h"
 
 namespace {
 
@@ -83,16 +84,9 @@ void TimeBar::Draw() {
         }
     }
 
-    const double millis = duration * 1000.0;
-    if (!(millis >= 0.0) || millis > 2.0e9) {
-        std::snprintf(text, sizeof text, "--:--.-");
-    } else {
-        const int ms = static_cast<int>(millis);
-        std::snprintf(text, sizeof text, "%02d:%02d.%1d", ms / 60000, ms % 60000 / 1000, ms % 1000 / 100);
-    }
     format.align = platform::TextAlign::Trailing;
-    device->DrawTextSmall(text, static_cast<int>(width + left - 200.0f), static_cast<int>(ym), 200, 20,
-                          Brush(PalGuide));
+    device->DrawTextSmall(FormatSongTime(duration), static_cast<int>(width + left - 200.0f),
+                          static_cast<int>(ym), 200, 20, Brush(PalGuide));
     // textSmall is shared by every text of the program, which expects it centred.
     format.align = platform::TextAlign::Centre;
 }

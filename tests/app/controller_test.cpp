@@ -352,20 +352,65 @@ TEST_F(ControllerTest, SpaceNeedsAPlayableSongAndAnIdleCommand) {
     EXPECT_EQ(c.shared.command, CmdCountIn) << "a press during the count-in is dropped";
 }
 
-TEST_F(ControllerTest, ClickInTheTimeBarBeforePlayingMovesNothing) {
+TEST_F(ControllerTest, TimeBarAndKeysSeekWhileStopped) {
     LoadSong();
     Frames(1);
-    Click(c.timeBar->width / 2, c.timeBar->top);  // on the top edge: no seek
-    EXPECT_EQ(c.shared.command, CmdNone);
-    Send(InputKind::MouseMove, static_cast<int>(c.timeBar->width / 2), static_cast<int>(c.timeBar->top + 5));
-    Send(InputKind::LeftButtonDown, static_cast<int>(c.timeBar->width / 2),
-         static_cast<int>(c.timeBar->top + 5));
-    EXPECT_EQ(c.shared.command, CmdSeek);
-    EXPECT_EQ(c.seekOffset, 0u) << "idle: the click blocks commands for a frame and moves nothing";
-    Send(InputKind::LeftButtonUp, static_cast<int>(c.timeBar->width / 2),
-         static_cast<int>(c.timeBar->top + 5));
+    const double seconds = static_cast<double>(c.totalFrames) / 44100.0;
+    const int y = static_cast<int>(c.timeBar->top + 5);
+    const int x = static_cast<int>(c.timeBar->width / 2);
+    Send(InputKind::MouseMove, x, y);
+    Send(InputKind::LeftButtonDown, x, y);
+    EXPECT_EQ(c.shared.playState, Paused) << "the click sets where play starts";
+    EXPECT_NEAR(c.seekOffset, c.totalFrames / 2, 2000);
+    Send(InputKind::MouseMove, x / 2, y);  // a drag scrubs
+    EXPECT_NEAR(c.seekOffset, c.totalFrames / 4, 2000);
+    Send(InputKind::LeftButtonUp, x / 2, y);
+    Send(InputKind::MouseMove, x, y);  // the button is up: moving seeks no more
+    EXPECT_NEAR(c.seekOffset, c.totalFrames / 4, 2000);
+
+    struct Press {
+        uint32_t key;
+        bool shift;
+        double expectedSeconds;  // -1: the song's last frame
+    };
+    const Press presses[] = {{platform::kKeyHome, false, 0.0},
+                             {platform::kKeyRight, false, std::min(5.0, seconds)},
+                             {platform::kKeyLeft, false, 0.0},
+                             {platform::kKeyRight, true, -1}};
+    for (const Press& p : presses) {
+        platform::InputMessage m;
+        m.kind = InputKind::KeyDown;
+        m.keyCode = p.key;
+        m.shift = p.shift;
+        c.OnInput(m);
+        const double expected = p.expectedSeconds < 0 ? c.totalFrames - 1 : p.expectedSeconds * 44100.0;
+        EXPECT_NEAR(c.seekOffset, expected, 1.0) << "key " << p.key << (p.shift ? " with Shift" : "");
+    }
+    c.shared.command = CmdNone;
+    c.shared.Post(CmdPlay);
     Frames(1);
-    EXPECT_EQ(c.shared.command, CmdNone);
+    EXPECT_EQ(c.shared.playState, Playing) << "play goes on from the place without a count-in";
+}
+
+TEST_F(ControllerTest, DroppedFilesLoadByTheirKind) {
+    Frames(1);
+    const struct {
+        std::string path;
+        bool loads;
+    } drops[] = {{folder / "notes.txt", false}, {WriteSong(), true}};
+    for (const auto& d : drops) {
+        SCOPED_TRACE(d.path);
+        dialogs.errorBoxes.clear();
+        platform::InputMessage m;
+        m.kind = InputKind::FileDropped;
+        m.path = d.path;
+        c.OnInput(m);
+        EXPECT_EQ(c.controlPanel->action == ActionRendering, d.loads);
+        EXPECT_EQ(dialogs.errorBoxes.size(), d.loads ? 0u : 1u)
+            << "a file of another kind is named, not loaded";
+    }
+    EXPECT_EQ(c.controlPanel->midiLabel.text, "little song") << "the song's name while it renders";
+    EXPECT_TRUE(dialogs.openRequests.empty()) << "no dialog for a dropped file";
 }
 
 }  // namespace

@@ -157,7 +157,7 @@ TEST_F(PlaybackTest, SeekWhilePausedStaysPausedAndPlaysOnFromTheNewPlace) {
     EXPECT_EQ(FrameAtCursor(), f + kRate);
 }
 
-TEST_F(PlaybackTest, SeekWhilePlayingPlaysOnAtOnceAndSeekWhileStoppedMovesNothing) {
+TEST_F(PlaybackTest, SeekWhilePlayingPlaysOnAtOnceAndSeekWhileStoppedWaitsThere) {
     WriteWav(CountingWav(4 * kRate));
     ASSERT_TRUE(c->PreparePlayback());
     c->StartPlayback();
@@ -170,8 +170,11 @@ TEST_F(PlaybackTest, SeekWhilePlayingPlaysOnAtOnceAndSeekWhileStoppedMovesNothin
 
     c->StopPlayback();
     c->SeekPlayback(3 * kRate);
-    EXPECT_EQ(c->seekOffset, 0u);
-    EXPECT_EQ(c->wavReader->dataChunk.size, c->wavReader->dataSize);
+    EXPECT_EQ(c->shared.playState, Paused);
+    EXPECT_FALSE(out.ring->Playing());
+    c->StartPlayback();
+    PlayFrames(kRate / 2);
+    EXPECT_EQ(FrameAtCursor(), 3 * kRate + kRate / 2);
 }
 
 TEST_F(PlaybackTest, StopRewindsTheReaderAndSilencesThePlayer) {

@@ -38,8 +38,8 @@ TEST(SessionState, ErrorBoxShowsStringTableTexts) {
     ASSERT_EQ(dialogs.errorBoxes.size(), 2u);
     EXPECT_EQ(dialogs.errorBoxes[0].text, "Invalid MIDI file");
     EXPECT_EQ(dialogs.errorBoxes[0].caption, "Error");
-    EXPECT_EQ(dialogs.errorBoxes[1].text, "no soundfont loaded");
-    EXPECT_EQ(dialogs.errorBoxes[1].caption, "no midi file loaded");
+    EXPECT_EQ(dialogs.errorBoxes[1].text, "no SoundFont loaded");
+    EXPECT_EQ(dialogs.errorBoxes[1].caption, "no MIDI file loaded");
 }
 
 TEST(StringTable, CoversExactlyItsIds) {

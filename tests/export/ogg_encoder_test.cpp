@@ -17,12 +17,11 @@ using namespace export_test;
 namespace {
 
 struct Message {
-    uint32_t message;
+    EncoderMessage message;
     int32_t value;
 };
 
-int Record(void* context, uint32_t message, int32_t value, uintptr_t reserved) {
-    EXPECT_EQ(reserved, 0u);
+int Record(void* context, EncoderMessage message, int32_t value) {
     static_cast<std::vector<Message>*>(context)->push_back({message, value});
     return 0;
 }
@@ -72,11 +71,11 @@ TEST(OggEncoder, ProgressProtocol) {
     const Encoded e = Encode(dir / "in.wav", dir / "out.ogg");
     ASSERT_EQ(e.result, 1) << e.errorText;
     ASSERT_GE(e.messages.size(), 3u);
-    EXPECT_EQ(e.messages.front().message, EncoderStarted);
-    EXPECT_EQ(e.messages.back().message, EncoderFinished);
+    EXPECT_EQ(e.messages.front().message, EncoderMessage::Started);
+    EXPECT_EQ(e.messages.back().message, EncoderMessage::Finished);
     std::vector<int32_t> progress;
     for (const Message& m : e.messages) {
-        if (m.message == EncoderProgress) progress.push_back(m.value);
+        if (m.message == EncoderMessage::Progress) progress.push_back(m.value);
     }
     ASSERT_EQ(progress.size(), 4u);
     EXPECT_EQ(progress[0], 0);   // the 44 header bytes of 164,284
@@ -114,15 +113,9 @@ TEST(OggEncoder, FailuresEndWithTheCodeAndLeaveNoFile) {
     ScratchFolder dir;
     WriteFile(dir / "song.wav", MakeWav(2, 44100, 44100));
     WriteFile(dir / "four.wav", MakeWav(4, 44100, 4096));
-    WriteFile(dir / "eight-bit.wav", MakeWav(2, 44100, 4096, 8));
     std::vector<uint8_t> header = MakeWav(2, 44100, 0);
     header.resize(40);
     WriteFile(dir / "short.wav", header);
-    // A valid RIFF/WAVE file, but with a LIST chunk before "fmt ": not the canonical layout.
-    std::vector<uint8_t> listFirst = MakeWav(2, 44100, 100);
-    const uint8_t list[] = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
-    listFirst.insert(listFirst.begin() + 12, std::begin(list), std::end(list));
-    WriteFile(dir / "list-first.wav", listFirst);
     ::symlink("/dev/full", (dir / "full.ogg").c_str());
     const std::string readOnly = ReadOnlyFolder(dir);
 
@@ -135,14 +128,12 @@ TEST(OggEncoder, FailuresEndWithTheCodeAndLeaveNoFile) {
     };
     const Case cases[] = {
         {"missing source", dir / "missing.wav", dir / "a.ogg", FailSourceOpen, "Couldn't open "},
-        {"short header", dir / "short.wav", dir / "b.ogg", FailSourceFormat, "is not a valid wave(PCM) file"},
-        {"chunk before fmt", dir / "list-first.wav", dir / "c.ogg", FailSourceFormat,
-         "is not a valid wave(PCM)"},
-        {"8-bit samples", dir / "eight-bit.wav", dir / "d.ogg", FailSourceFormat, "is not a valid wave(PCM)"},
+        {"short header", dir / "short.wav", dir / "b.ogg", FailSourceFormat, "holds no audio"},
         {"four channels", dir / "four.wav", dir / "e.ogg", FailChannelMix,
          "The input channel mix is currently not supported! Aborting!"},
         {"full disk", dir / "song.wav", dir / "full.ogg", FailWrite, "No space left on device"},
-        {"read-only folder", dir / "song.wav", readOnly + "/f.ogg", FailTargetOpen, "for write! Aborting!"},
+        {"read-only folder", dir / "song.wav", readOnly + "/f.ogg", FailTargetOpen,
+         "(Permission denied) for write"},
     };
     for (const Case& c : cases) {
         if (c.target.rfind("/f.ogg") != std::string::npos && readOnly.empty()) continue;
@@ -151,7 +142,7 @@ TEST(OggEncoder, FailuresEndWithTheCodeAndLeaveNoFile) {
         EXPECT_EQ(e.result, 0);
         EXPECT_NE(e.errorText.find(c.text), std::string::npos) << e.errorText;
         ASSERT_FALSE(e.messages.empty());
-        EXPECT_EQ(e.messages.back().message, EncoderFailed);
+        EXPECT_EQ(e.messages.back().message, EncoderMessage::Failed);
         EXPECT_EQ(e.messages.back().value, c.code);
         if (c.code != FailWrite) {
             EXPECT_FALSE(Exists(c.target)) << "a partial file is left";
@@ -200,20 +191,20 @@ TEST(OggEncoder, EncoderThreadReportsThroughTheProgressWord) {
 
 TEST(OggEncoder, DriverCallbackWritesTheProgressWord) {
     const struct {
-        uint32_t message;
+        EncoderMessage message;
         int32_t value;
         uint16_t word;
     } cases[] = {
-        {EncoderStarted, 0, 0},
-        {EncoderProgress, 42, 42},
-        {EncoderFinished, 0, 100},
-        {EncoderFailed, -4, 100},
-        {999, 7, 100},  // an unknown message leaves the word as it was
+        {EncoderMessage::Started, 0, 0},
+        {EncoderMessage::Progress, 42, 42},
+        {EncoderMessage::Finished, 0, 100},
+        {EncoderMessage::Failed, -4, 100},
+        {static_cast<EncoderMessage>(999), 7, 100},  // an unknown message leaves the word as it was
     };
     exportProgress.store(55);
     for (const auto& c : cases) {
-        EXPECT_EQ(OnEncoderProgress(nullptr, c.message, c.value, 0), 0);
-        EXPECT_EQ(exportProgress.load(), c.word) << "message " << c.message;
+        EXPECT_EQ(OnEncoderProgress(nullptr, c.message, c.value), 0);
+        EXPECT_EQ(exportProgress.load(), c.word) << "message " << static_cast<uint32_t>(c.message);
     }
 }
 

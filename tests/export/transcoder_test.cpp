@@ -205,7 +205,7 @@ TEST(Transcoder, ShortSourceEndsAndAnAbandonedExportIsRemoved) {
     {
         Transcoder t(state);
         ASSERT_TRUE(t.Start()) << t.failureText;
-        EXPECT_TRUE(Exists(state.exportPath));
+        EXPECT_FALSE(Exists(state.exportPath)) << "the file appears only once complete";
     }
     EXPECT_FALSE(Exists(state.exportPath));
 }

@@ -161,6 +161,7 @@ TEST_F(WindowFixture, WindowTargetPresentsOnlyChangedFrames) {
     EXPECT_EQ(target->FramesPresented(), 1u) << "an unchanged frame is not drawn again";
     frame({0, 0, 1, 1});
     EXPECT_EQ(target->FramesPresented(), 2u) << "a changed colour is a changed frame";
+    EXPECT_LT(target->LastRedrawnPixels(), 64u * 48u / 4) << "only the changed rectangle is drawn again";
 
     std::vector<uint32_t> pixels = target->ReadPixels();
     ASSERT_EQ(pixels.size(), 64u * 48u);

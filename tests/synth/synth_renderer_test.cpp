@@ -223,7 +223,7 @@ TEST_F(Render, FailedRenderIsNotShownAsASong) {
         EXPECT_FALSE(synth.lastError.empty());
         RecordingPanel panel;
         EXPECT_EQ(synth.RenderStep(panel), RenderOutcome::Failed);
-        EXPECT_EQ(panel.labels, std::vector<std::string>{"no midi file loaded"});
+        EXPECT_EQ(panel.labels, std::vector<std::string>{"no MIDI file loaded"});
         EXPECT_EQ(panel.progress, std::vector<float>{-1.0f});
         EXPECT_EQ(panel.ends, 1);
         EXPECT_EQ(state_.command, CmdNone);
@@ -255,7 +255,7 @@ TEST_F(Render, FailedRenderIsNotShownAsASong) {
         EXPECT_EQ(state_.command, CmdNone);
         EXPECT_FALSE(synth.rendering);
         ASSERT_FALSE(panel.labels.empty());
-        EXPECT_EQ(panel.labels.back(), "no midi file loaded");
+        EXPECT_EQ(panel.labels.back(), "no MIDI file loaded");
         EXPECT_EQ(panel.progress.back(), -1.0f);
         EXPECT_EQ(panel.ends, 1);
     }

@@ -94,8 +94,8 @@ TEST_F(ControlPanelTest, LargeButtonActsInTheThirdFrameAfterTheRelease) {
         << "expected no dialog before the third frame with the button up";
     Release(1);
     ASSERT_EQ(dialogs.openRequests.size(), 1u);
-    EXPECT_EQ(dialogs.openRequests[0].title, "Select Midi file");
-    EXPECT_EQ(dialogs.openRequests[0].filterName, "Midi Files");
+    EXPECT_EQ(dialogs.openRequests[0].title, "Select MIDI file");
+    EXPECT_EQ(dialogs.openRequests[0].filterName, "MIDI files");
     EXPECT_EQ(panel.action, ActionNone) << "a cancelled dialog leaves no action";
     Release(1);
     EXPECT_TRUE(panel.enabled);
@@ -135,7 +135,7 @@ TEST_F(ControlPanelTest, LargeButtonsStartNothingWhileBusy) {
 TEST_F(ControlPanelTest, LoadMidiWithoutSoundFontExplainsAndDoesNothing) {
     ClickAt(250);
     ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
-    EXPECT_EQ(dialogs.errorBoxes[0].text, "no soundfont loaded");
+    EXPECT_EQ(dialogs.errorBoxes[0].text, "no SoundFont loaded");
     EXPECT_EQ(dialogs.errorBoxes[0].caption, "Error");
     EXPECT_EQ(panel.action, ActionNone);
     Release(3);
@@ -247,8 +247,8 @@ TEST_F(ControlPanelTest, LoadingFlows) {
     EXPECT_FALSE(state.soundFontLoaded);
     EXPECT_EQ(state.song, nullptr);
     EXPECT_FALSE(state.midiParsed);
-    EXPECT_EQ(panel.soundFontLabel.text, "no soundfont loaded");
-    EXPECT_EQ(panel.midiLabel.text, "no midi file loaded");
+    EXPECT_EQ(panel.soundFontLabel.text, "no SoundFont loaded");
+    EXPECT_EQ(panel.midiLabel.text, "no MIDI file loaded");
 
     // A good SoundFont.
     if (!fs::exists(kSmallSoundFont)) GTEST_SKIP() << kSmallSoundFont << " is not installed";
@@ -257,14 +257,14 @@ TEST_F(ControlPanelTest, LoadingFlows) {
     EXPECT_TRUE(state.soundFontLoaded);
     EXPECT_EQ(panel.soundFontLabel.text, "TimGM6mb");
 
-    // A file that is not MIDI: the error box, and the failed song kept for its status.
+    // A file that is not MIDI: the error box, and nothing loaded in its place.
     const fs::path junk = folder / "junk.mid";
     std::ofstream(junk) << "not midi at all";
     dialogs.openAnswers.push_back(junk.string());
     EXPECT_TRUE(panel.LoadFile(FileMidi));
     ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
     EXPECT_EQ(dialogs.errorBoxes[0].text, "Invalid MIDI file");
-    EXPECT_NE(state.song, nullptr);
+    EXPECT_EQ(state.song, nullptr);
     EXPECT_FALSE(state.midiParsed);
     EXPECT_EQ(panel.action, ActionNone);
 
@@ -287,6 +287,12 @@ TEST_F(ControlPanelTest, LoadingFlows) {
     EXPECT_EQ(panel.midiLabel.text, "two notes");
     EXPECT_EQ(state.command, CmdPreparePlayback);
     EXPECT_TRUE(state.songReady);
+
+    // A file that does not load leaves the song loaded and ready as it was.
+    dialogs.openAnswers.push_back(junk.string());
+    EXPECT_TRUE(panel.LoadFile(FileMidi));
+    EXPECT_TRUE(state.midiParsed && state.songReady);
+    EXPECT_EQ(panel.midiLabel.text, "two notes");
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 // by a few levels per channel and a handful of pixels by more; anything larger fails and leaves
 // the frame drawn in the temporary folder for a look.
 //
+// The same frames are drawn by the window's target where there is a display, and read back from
+// what the window shows.
+//
 // DORVIK_UPDATE_GOLDEN=1 rewrites the committed frames instead of comparing; the artwork changing
 // is the usual reason.
 #include <SDL_image.h>
@@ -13,6 +16,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/window.h"
 #include "tests/view/scene.h"
 
 namespace {
@@ -63,9 +67,22 @@ void PlayTo(viewtest::Scene& scene, float from, float to) {
     scene.Frame(to);
 }
 
+// The frame as it is shown: the window's client area for a window's target.
+std::vector<uint32_t> Shown(viewtest::Scene& scene) {
+    if (auto* window = dynamic_cast<platform::WindowRenderTarget*>(scene.target.get())) {
+        int width = 0, height = 0;
+        std::vector<uint32_t> pixels = window->ReadWindowPixels(&width, &height);
+        EXPECT_EQ(width, kWidth);
+        EXPECT_EQ(height, kHeight);
+        return pixels;
+    }
+    return scene.target->ReadPixels();
+}
+
 void ExpectMatchesGolden(viewtest::Scene& scene, const std::string& name) {
     const std::string path = GoldenPath(name);
-    if (std::getenv("DORVIK_UPDATE_GOLDEN") != nullptr) {
+    const bool onWindow = dynamic_cast<platform::WindowRenderTarget*>(scene.target.get()) != nullptr;
+    if (std::getenv("DORVIK_UPDATE_GOLDEN") != nullptr && !onWindow) {
         ASSERT_TRUE(scene.target->SavePng(path));
         return;
     }
@@ -74,7 +91,7 @@ void ExpectMatchesGolden(viewtest::Scene& scene, const std::string& name) {
     SDL_Surface* golden = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_ARGB8888, 0);
     SDL_FreeSurface(loaded);
     ASSERT_NE(golden, nullptr);
-    const std::vector<uint32_t> got = scene.target->ReadPixels();
+    const std::vector<uint32_t> got = Shown(scene);
     ASSERT_EQ(golden->w, kWidth);
     ASSERT_EQ(golden->h, kHeight);
     ASSERT_EQ(got.size(), static_cast<size_t>(kWidth * kHeight));
@@ -107,18 +124,41 @@ void ExpectMatchesGolden(viewtest::Scene& scene, const std::string& name) {
     }
 }
 
-class GoldenFrame : public ::testing::Test {
+enum class On { Offscreen, Window };
+
+class GoldenFrame : public ::testing::TestWithParam<On> {
   protected:
-    void SetUp() override { ASSERT_NE(scene.target, nullptr) << scene.error; }
-    viewtest::Scene scene{kWidth, kHeight, false};
+    void SetUp() override {
+        std::unique_ptr<platform::SdlRenderTarget> target;
+        if (GetParam() == On::Window) {
+            if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display for the window";
+            std::string error;
+            window = platform::Window::Create("Golden frames", 0, 0, kWidth, kHeight, &error);
+            ASSERT_NE(window, nullptr) << error;
+            window->Show();
+            target = platform::WindowRenderTarget::Create(window->Handle(), kWidth, kHeight, &error);
+            ASSERT_NE(target, nullptr) << error;
+        }
+        owned = std::make_unique<viewtest::Scene>(kWidth, kHeight, false, std::move(target));
+        ASSERT_NE(owned->target, nullptr) << owned->error;
+    }
+    std::unique_ptr<platform::Window> window;  // outlives the scene drawn in it
+    std::unique_ptr<viewtest::Scene> owned;
 };
 
-TEST_F(GoldenFrame, BeforeAnySongOnlyTheBackgroundsAndGuideLines) {
+INSTANTIATE_TEST_SUITE_P(Targets, GoldenFrame, ::testing::Values(On::Offscreen, On::Window),
+                         [](const ::testing::TestParamInfo<On>& info) {
+                             return info.param == On::Window ? "Window" : "Offscreen";
+                         });
+
+TEST_P(GoldenFrame, BeforeAnySongTheKeyboardAndGuideLines) {
+    viewtest::Scene& scene = *owned;
     scene.Frame(-1);
     ExpectMatchesGolden(scene, "no-song");
 }
 
-TEST_F(GoldenFrame, NotesFallOntoLitKeysAboveTheWaveform) {
+TEST_P(GoldenFrame, NotesFallOntoLitKeysAboveTheWaveform) {
+    viewtest::Scene& scene = *owned;
     scene.SetSong(Passage());
     FillOverview(scene.controller.shared);
     scene.Frame(-1);
@@ -126,7 +166,8 @@ TEST_F(GoldenFrame, NotesFallOntoLitKeysAboveTheWaveform) {
     ExpectMatchesGolden(scene, "playing");
 }
 
-TEST_F(GoldenFrame, FullViewWithTheRestoreButton) {
+TEST_P(GoldenFrame, FullViewWithTheRestoreButton) {
+    viewtest::Scene& scene = *owned;
     scene.SetSong(Passage());
     scene.controller.controls.fullView = true;
     scene.Frame(-1);

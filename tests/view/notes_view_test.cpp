@@ -66,10 +66,13 @@ TEST(KeyboardLayout, A1040PixelViewHas20PixelWhiteKeysAndScaledBlackKeys) {
     EXPECT_NEAR(rig.target.Images(140).at(0).rect.left, 1020, kEps);
 }
 
-TEST(KeyboardLayout, NoKeyboardBeforeASongIsReady) {
+TEST(KeyboardLayout, KeyboardAndAHintBeforeAnySong) {
     ViewRig rig(1040, 260);
     rig.Frame(-1);
-    EXPECT_TRUE(rig.target.calls.empty());
+    EXPECT_EQ(rig.target.Images(142).size(), 7u) << "the keyboard is there before any song";
+    const auto texts = rig.target.Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].text.find("drop one here"), std::string::npos);
 }
 
 // Sprites and lit-key images by part and key colour, in drawing order.
@@ -365,8 +368,9 @@ TEST(Overlay, ThreeButtonsUnderTheMiddleWhileTheMouseWasRecentlyMoved) {
         EXPECT_GE(hover[0].rect.left, 680) << "a pressed icon moves 2 pixels";
     }
     rig.Draw(770, 450, false, 0.9f);
-    EXPECT_EQ(rig.target.Where([](const Call& c) { return c.op == Op::Fill; }).size(), 4u)
-        << "bar, two pause bars, stop";
+    EXPECT_EQ(rig.target.Where([](const Call& c) { return c.op == Op::Fill && c.colour.a == 1.0f; }).size(),
+              6u)
+        << "bar, two pause bars, stop, and the seek bar's track and played part";
 
     rig.controller.controls.pendingCommand = 0;
     rig.controller.shared.command = CmdCountIn;

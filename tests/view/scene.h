@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/player_controller.h"
 #include "platform/graphics_sdl.h"
@@ -42,7 +43,7 @@ class TextlessTarget : public platform::RenderTarget {
 };
 
 struct Scene {
-    std::unique_ptr<platform::OffscreenRenderTarget> target;
+    std::unique_ptr<platform::SdlRenderTarget> target;
     std::unique_ptr<TextlessTarget> textless;  // when the scene is drawn without text
     GraphicsDevice device;
     PlayerController controller;
@@ -50,8 +51,11 @@ struct Scene {
     std::unique_ptr<TimeBar> timeBar = std::make_unique<TimeBar>();
     std::string error;  // why the target could not be made
 
-    Scene(int width, int height, bool withText = true) {
-        target = platform::OffscreenRenderTarget::Create(width, height, &error);
+    // Drawn on `on` when given (a window's target), else off-screen.
+    Scene(int width, int height, bool withText = true,
+          std::unique_ptr<platform::SdlRenderTarget> on = nullptr) {
+        target =
+            on != nullptr ? std::move(on) : platform::OffscreenRenderTarget::Create(width, height, &error);
         if (target == nullptr) return;
         if (!withText) textless = std::make_unique<TextlessTarget>(*target);
         device.target = withText ? static_cast<platform::RenderTarget*>(target.get()) : textless.get();
@@ -103,12 +107,16 @@ struct Scene {
         out.EndDraw();
     }
 
-    // A frame with nothing on it but the clear: what every frame costs at least.
-    void EmptyFrame() {
+    // A frame with nothing on it but the clear: what every frame costs at least. The clear's
+    // colour changes from frame to frame when `alternate` is set, so that a window shows every one.
+    void EmptyFrame(bool alternate = false) {
+        ColourF colour = PaletteColour(controller.palette.colour[PalClear]);
+        if (alternate && (++emptyFrames & 1) != 0) colour.r = colour.r > 0.5f ? 0.0f : 1.0f;
         target->BeginDraw();
-        target->Clear(PaletteColour(controller.palette.colour[PalClear]));
+        target->Clear(colour);
         target->EndDraw();
     }
+    uint64_t emptyFrames = 0;
 };
 
 }  // namespace viewtest

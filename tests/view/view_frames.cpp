@@ -3,9 +3,11 @@
 //   view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] OUT_PREFIX SECONDS...
 //       one PNG per song time, OUT_PREFIX-<seconds>.png; the second before each moment is drawn
 //       frame by frame first, so lit keys and their sparks are as they would be in playback
-//   view_frames cost [--frames F] SONG.mid
+//   view_frames cost [--frames F] [--window] SONG.mid
 //       F frames of the song from a quarter of its length on, at 1536 x 832; prints the time of
-//       one frame of the notes view and time bar and of one frame that only clears, and their ratio
+//       one frame of the notes view and time bar and of one frame that only clears, and their ratio.
+//       --window: both drawn and presented in a window of that size (needs a display), the
+//       clear-only frames changing colour so that each is presented whole
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "midi/midi_reader.h"
+#include "platform/window.h"
 #include "tests/view/scene.h"
 
 namespace {
@@ -26,7 +29,7 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] OUT_PREFIX SECONDS...\n"
-                 "       view_frames cost [--frames F] SONG.mid\n");
+                 "       view_frames cost [--frames F] [--window] SONG.mid\n");
     return 2;
 }
 
@@ -130,10 +133,13 @@ int Shot(int argc, char** argv) {
 int Cost(int argc, char** argv) {
     std::string song;
     int frames = 600;
+    bool onWindow = false;
     for (int i = 0; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--frames" && i + 1 < argc) {
             frames = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--window") {
+            onWindow = true;
         } else if (song.empty()) {
             song = a;
         } else {
@@ -141,7 +147,21 @@ int Cost(int argc, char** argv) {
         }
     }
     if (song.empty()) return Usage();
-    viewtest::Scene scene(1536, 832);
+    constexpr int kWidth = 1536, kHeight = 832;
+    std::unique_ptr<platform::Window> window;
+    std::unique_ptr<platform::SdlRenderTarget> windowTarget;
+    if (onWindow) {
+        std::string error;
+        window = platform::Window::Create("view_frames", 0, 0, kWidth, kHeight, &error);
+        if (window != nullptr) window->Show();
+        if (window != nullptr)
+            windowTarget = platform::WindowRenderTarget::Create(window->Handle(), kWidth, kHeight, &error);
+        if (windowTarget == nullptr) {
+            std::fprintf(stderr, "view_frames: no window to draw in: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    viewtest::Scene scene(kWidth, kHeight, true, std::move(windowTarget));
     if (scene.target == nullptr) {
         std::fprintf(stderr, "view_frames: %s\n", scene.error.c_str());
         return 1;
@@ -176,15 +196,16 @@ int Cost(int argc, char** argv) {
             t += 1.0f / 60.0f;
         }
         const auto t1 = Clock::now();
-        for (int i = 0; i < kBatch; ++i) scene.EmptyFrame();
+        for (int i = 0; i < kBatch; ++i) scene.EmptyFrame(onWindow);
         const auto t2 = Clock::now();
         full += std::chrono::duration<double, std::milli>(t1 - t0).count();
         empty += std::chrono::duration<double, std::milli>(t2 - t1).count();
     }
     std::printf("song: %d notes over %.1f s (%.1f notes per second)\n", notes, static_cast<double>(seconds),
                 notes / static_cast<double>(seconds));
-    std::printf("full frame (notes view and time bar): %8.3f ms\n", full / counted);
-    std::printf("clear-only frame (reference):         %8.3f ms\n", empty / counted);
+    const char* where = onWindow ? ", drawn and presented in a window" : "";
+    std::printf("full frame (notes view and time bar%s): %8.3f ms\n", where, full / counted);
+    std::printf("clear-only frame (reference%s):         %8.3f ms\n", where, empty / counted);
     std::printf("ratio: %.2f\n", full / empty);
     return 0;
 }

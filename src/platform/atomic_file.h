@@ -1,0 +1,59 @@
+// A file that replaces its target only once it is complete. It is written beside the target,
+// unnamed where the file system allows it and otherwise as ".NAME.dorvik-XXXXXX.part", and moved
+// over the target by one rename at the end. Until then the file at the target stays exactly as
+// it was, whatever happens to the writer. Devices and pipes are written in place instead: a rename
+// would replace the node itself.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+class AtomicFile {
+  public:
+    AtomicFile() = default;
+    ~AtomicFile() { Discard(); }  // a file never committed is thrown away
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Opens a file to write that will become `target`. A regular file already there keeps its
+    // mode in the replacement; a link is followed, so the file it names is replaced and the link
+    // stays. Returns 0, or the errno value that says why not (EISDIR for a folder, ENXIO for a
+    // pipe nobody reads).
+    [[nodiscard]] int Open(const std::string& target);
+
+    // The descriptor to write to; -1 when not open.
+    [[nodiscard]] int Fd() const { return fd_; }
+    // Whether writes go straight to the target (a device or a pipe) rather than to a new file.
+    [[nodiscard]] bool Direct() const { return direct_; }
+
+    // Closes the file and puts it in the target's place. Returns 0, or the errno value of what
+    // failed; the target is then as it was and nothing is left of the new file.
+    [[nodiscard]] int Commit();
+
+    // Closes the file and removes it; the target stays as it was. Does nothing when not open.
+    void Discard();
+
+  private:
+    int OpenReplacement(const std::string& folder, int mode, bool keepMode);
+    int NameReplacement();
+
+    int fd_ = -1;
+    bool direct_ = false;
+    bool unnamed_ = false;  // made with O_TMPFILE: it gets its temporary name only in Commit
+    int slot_ = -1;         // the cleanup slot that holds temporaryPath_, or -1
+    std::string target_;
+    std::string folder_;
+    std::string temporaryPath_;  // the named file; empty while unnamed
+};
+
+// The temporary name for a target file name: ".NAME.dorvik-XXXXXX.part" with the X's given,
+// NAME cut at a character boundary so that the whole name stays within 255 bytes.
+[[nodiscard]] std::string TemporaryFileName(const std::string& targetName, const std::string& unique);
+
+// From now on, SIGINT and SIGTERM first remove the temporary files of every AtomicFile of this
+// process that is not yet committed, then end the process as the signal would have. A handler
+// installed before keeps running after the removal instead. Safe to call more than once.
+void RemoveTemporaryFilesOnSignal();
+
+}  // namespace platform

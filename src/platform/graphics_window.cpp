@@ -1,0 +1,487 @@
+// Contents: choosing how frames reach the window; creating the target; watching the window;
+// recording a frame's calls; finding what differs; replaying; presenting.
+#include <SDL.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/graphics_sdl.h"
+#include "platform/sdl_image.h"
+
+namespace platform {
+
+namespace {
+
+// Whether OpenGL here runs on a GPU: a context is made on a hidden window of its own and asked for
+// its renderer's name. Mesa's software rasterisers (on a virtual display, in a container) are no
+// GPU: drawing through them costs more than the direct path.
+bool HasGpu() {
+    const char* forced = std::getenv("DORVIK_PRESENT");
+    if (forced != nullptr && std::strcmp(forced, "software") == 0) return false;
+    // Without a render node there is no GPU to ask, and loading OpenGL would only cost memory.
+    if (access("/dev/dri", F_OK) != 0) return false;
+    SDL_Window* probe = SDL_CreateWindow("", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    if (probe == nullptr) return false;
+    bool gpu = false;
+    if (SDL_GLContext context = SDL_GL_CreateContext(probe)) {
+        using GetString = const unsigned char* (*)(unsigned);
+        constexpr unsigned kGlRenderer = 0x1F01;
+        auto getString = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
+        const unsigned char* name = getString != nullptr ? getString(kGlRenderer) : nullptr;
+        if (name != nullptr) {
+            const char* n = reinterpret_cast<const char*>(name);
+            gpu = std::strstr(n, "llvmpipe") == nullptr && std::strstr(n, "softpipe") == nullptr &&
+                  std::strstr(n, "Software") == nullptr && std::strstr(n, "swrast") == nullptr;
+        }
+        SDL_GL_DeleteContext(context);
+    }
+    SDL_DestroyWindow(probe);
+    return gpu;
+}
+
+bool Debugging() {
+    const char* debug = std::getenv("DORVIK_DEBUG");
+    return debug != nullptr && *debug != '\0' && std::strcmp(debug, "0") != 0;
+}
+
+// Rows of a 32-bit surface whose red, green and blue lie where ARGB has them take the scene's
+// rows as they are: the display ignores the top byte.
+bool TakesArgbRows(const SDL_Surface* s) {
+    return s->format->BytesPerPixel == 4 && s->format->Rmask == 0x00FF0000u &&
+           s->format->Gmask == 0x0000FF00u && s->format->Bmask == 0x000000FFu;
+}
+
+void CopyBox(const SDL_Surface* from, SDL_Surface* to, const SDL_Rect& r) {
+    for (int y = r.y; y < r.y + r.h; ++y) {
+        std::memcpy(
+            static_cast<uint8_t*>(to->pixels) + static_cast<ptrdiff_t>(y) * to->pitch + r.x * 4,
+            static_cast<const uint8_t*>(from->pixels) + static_cast<ptrdiff_t>(y) * from->pitch + r.x * 4,
+            static_cast<size_t>(r.w) * 4);
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Creating
+
+std::unique_ptr<WindowRenderTarget> WindowRenderTarget::Create(SDL_Window* window, int width, int height,
+                                                               std::string* error) {
+    auto fail = [&](const char* what) {
+        if (error != nullptr) *error = std::string(what) + ": " + SDL_GetError();
+        return nullptr;
+    };
+    if (window == nullptr || width <= 0 || height <= 0) return fail("no window to draw on");
+    std::unique_ptr<WindowRenderTarget> target(new WindowRenderTarget(width, height));
+    target->scene_ = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_ARGB8888);
+    if (target->scene_ == nullptr) return fail("cannot create the scene");
+    SDL_SetSurfaceBlendMode(target->scene_, SDL_BLENDMODE_NONE);
+    // The software renderer over the scene draws the text; everything else goes straight in.
+    SDL_Renderer* renderer = SDL_CreateSoftwareRenderer(target->scene_);
+    if (renderer == nullptr) return fail("cannot create the software renderer");
+    if (!target->Attach(renderer)) return fail("cannot start the font engine");
+    target->DrawStraightInto(target->scene_);
+    if (!target->StartPresenting(window, error)) return nullptr;
+    target->windowId_ = SDL_GetWindowID(window);
+    SDL_AddEventWatch(&WindowRenderTarget::WatchEvents, target.get());
+    return target;
+}
+
+bool WindowRenderTarget::StartPresenting(SDL_Window* window, std::string* error) {
+    window_ = window;
+    if (HasGpu()) {
+        // No vertical sync: the frame loop paces itself and must not block in Present.
+        gpu_ = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED);
+        if (gpu_ != nullptr) {
+            upload_ = SDL_CreateTexture(gpu_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, Width(),
+                                        Height());
+            if (upload_ == nullptr) {
+                SDL_DestroyRenderer(gpu_);
+                gpu_ = nullptr;
+            } else {
+                // Smoothing keeps text legible when the window no longer has its first size.
+                SDL_SetTextureScaleMode(upload_, SDL_ScaleModeLinear);
+                SDL_SetTextureBlendMode(upload_, SDL_BLENDMODE_NONE);
+            }
+        }
+    }
+    // Without a GPU, SDL would still put the window's surface on a texture of its OpenGL
+    // renderer, which then runs on the processor; the display's own shared memory is cheaper.
+    if (gpu_ == nullptr) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    if (gpu_ == nullptr && SDL_GetWindowSurface(window) == nullptr) {
+        if (error != nullptr) *error = std::string("cannot draw on the window's surface: ") + SDL_GetError();
+        return false;
+    }
+    if (Debugging()) {
+        std::fprintf(stderr,
+                     "dorvik-midi-player: frames drawn by the software rasteriser, shown through %s\n",
+                     gpu_ != nullptr ? "the GPU renderer" : "the window's surface (no GPU)");
+    }
+    return true;
+}
+
+WindowRenderTarget::~WindowRenderTarget() {
+    SDL_DelEventWatch(&WindowRenderTarget::WatchEvents, this);
+    Release();
+    if (upload_ != nullptr) SDL_DestroyTexture(upload_);
+    if (gpu_ != nullptr) SDL_DestroyRenderer(gpu_);
+    if (stretched_ != nullptr) SDL_FreeSurface(stretched_);
+    if (scene_ != nullptr) SDL_FreeSurface(scene_);
+}
+
+int WindowRenderTarget::WatchEvents(void* self, SDL_Event* event) {
+    auto* target = static_cast<WindowRenderTarget*>(self);
+    if (event->type == SDL_RENDER_TARGETS_RESET || event->type == SDL_RENDER_DEVICE_RESET) {
+        target->repaint_ = true;
+    } else if (event->type == SDL_WINDOWEVENT && event->window.windowID == target->windowId_) {
+        switch (event->window.event) {
+            case SDL_WINDOWEVENT_SHOWN:
+            case SDL_WINDOWEVENT_EXPOSED:
+            case SDL_WINDOWEVENT_RESIZED:
+            case SDL_WINDOWEVENT_SIZE_CHANGED:
+            case SDL_WINDOWEVENT_MAXIMIZED:
+            case SDL_WINDOWEVENT_RESTORED:
+                target->repaint_ = true;
+                break;
+            default:
+                break;
+        }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recording
+
+void WindowRenderTarget::BeginDraw() {
+    StartFrame();
+    frame_.commands.clear();
+    frame_.text.clear();
+}
+
+void WindowRenderTarget::Clear(ColourF colour) {
+    Command c;
+    c.op = Command::Op::Clear;
+    c.colour = colour;
+    frame_.commands.push_back(c);
+}
+
+void WindowRenderTarget::FillRect(const RectF& r, ColourF colour) {
+    Command c;
+    c.op = Command::Op::FillRect;
+    c.v[0] = r.left, c.v[1] = r.top, c.v[2] = r.right, c.v[3] = r.bottom;
+    c.colour = colour;
+    frame_.commands.push_back(c);
+}
+
+void WindowRenderTarget::DrawLine(float x0, float y0, float x1, float y1, ColourF colour, float width) {
+    Command c;
+    c.op = Command::Op::DrawLine;
+    c.v[0] = x0, c.v[1] = y0, c.v[2] = x1, c.v[3] = y1;
+    c.colour = colour;
+    c.width = width;
+    frame_.commands.push_back(c);
+}
+
+void WindowRenderTarget::DrawRect(const RectF& r, ColourF colour, float width) {
+    Command c;
+    c.op = Command::Op::DrawRect;
+    c.v[0] = r.left, c.v[1] = r.top, c.v[2] = r.right, c.v[3] = r.bottom;
+    c.colour = colour;
+    c.width = width;
+    frame_.commands.push_back(c);
+}
+
+void WindowRenderTarget::DrawImage(const Image& image, const RectF& dest, const RectF& source,
+                                   float opacity) {
+    const auto* sdlImage = dynamic_cast<const SdlImage*>(&image);
+    if (sdlImage == nullptr || sdlImage->TextureFor(this) == nullptr) return;
+    Command c;
+    c.op = Command::Op::DrawImage;
+    c.v[0] = dest.left, c.v[1] = dest.top, c.v[2] = dest.right, c.v[3] = dest.bottom;
+    c.v[4] = source.left, c.v[5] = source.top, c.v[6] = source.right, c.v[7] = source.bottom;
+    c.width = opacity;
+    c.image = &image;
+    c.imageSerial = sdlImage->Serial();
+    frame_.commands.push_back(c);
+}
+
+void WindowRenderTarget::DrawText(const std::string& text, const TextFormat& format, const RectF& r,
+                                  ColourF colour) {
+    if (text.empty() || text.size() > UINT32_MAX - frame_.text.size()) return;
+    Command c;
+    c.op = Command::Op::DrawText;
+    c.v[0] = r.left, c.v[1] = r.top, c.v[2] = r.right, c.v[3] = r.bottom;
+    c.colour = colour;
+    c.format = format;
+    c.textStart = static_cast<uint32_t>(frame_.text.size());
+    c.textLength = static_cast<uint32_t>(text.size());
+    frame_.text += text;
+    frame_.commands.push_back(c);
+}
+
+// ---------------------------------------------------------------------------------------------
+// What differs
+
+bool WindowRenderTarget::Same(const Command& a, const std::string& textA, const Command& b,
+                              const std::string& textB) {
+    for (int i = 0; i < 8; ++i) {
+        if (a.v[i] != b.v[i]) return false;
+    }
+    const TextFormat &f = a.format, &g = b.format;
+    return a.op == b.op && a.colour.r == b.colour.r && a.colour.g == b.colour.g && a.colour.b == b.colour.b &&
+           a.colour.a == b.colour.a && a.width == b.width && a.image == b.image &&
+           a.imageSerial == b.imageSerial && f.size == g.size && f.weight == g.weight && f.align == g.align &&
+           f.centreVertically == g.centreVertically && f.wrap == g.wrap && f.ellipsis == g.ellipsis &&
+           a.textLength == b.textLength &&
+           textA.compare(a.textStart, a.textLength, textB, b.textStart, b.textLength) == 0;
+}
+
+PixelBox WindowRenderTarget::BoxOf(const Command& c, const std::string& text) {
+    const PixelBox whole{0, 0, Width(), Height()};
+    float l = c.v[0], t = c.v[1], r = c.v[2], b = c.v[3];
+    switch (c.op) {
+        case Command::Op::Clear:
+            return whole;
+        case Command::Op::DrawText:
+            replayText_.assign(text, c.textStart, c.textLength);
+            return TextBox(replayText_, c.format, {l, t, r, b});
+        case Command::Op::DrawLine:
+        case Command::Op::DrawRect: {
+            const float half = std::abs(c.width) / 2.0f;
+            l = std::min(c.v[0], c.v[2]) - half, r = std::max(c.v[0], c.v[2]) + half;
+            t = std::min(c.v[1], c.v[3]) - half, b = std::max(c.v[1], c.v[3]) + half;
+            break;
+        }
+        default:
+            break;
+    }
+    if (!std::isfinite(l) || !std::isfinite(t) || !std::isfinite(r) || !std::isfinite(b)) return whole;
+    // A pixel to spare on every side: the box need only be large enough, never exact.
+    const float x0 = std::clamp(std::floor(l) - 1.0f, 0.0f, static_cast<float>(Width()));
+    const float y0 = std::clamp(std::floor(t) - 1.0f, 0.0f, static_cast<float>(Height()));
+    const float x1 = std::clamp(std::ceil(r) + 1.0f, x0, static_cast<float>(Width()));
+    const float y1 = std::clamp(std::ceil(b) + 1.0f, y0, static_cast<float>(Height()));
+    return {static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x1 - x0),
+            static_cast<int32_t>(y1 - y0)};
+}
+
+void WindowRenderTarget::AddDirty(const PixelBox& box) {
+    const int32_t x0 = std::max(box.x, 0), y0 = std::max(box.y, 0);
+    const int32_t x1 = std::min(box.x + box.w, Width()), y1 = std::min(box.y + box.h, Height());
+    if (x1 <= x0 || y1 <= y0) return;
+    PixelBox add{x0, y0, x1 - x0, y1 - y0};
+    // Boxes that touch are joined, and so is everything once there are many: each box costs a
+    // pass over the frame's calls.
+    constexpr size_t kMostBoxes = 12;
+    for (size_t i = 0; i < dirty_.size();) {
+        const PixelBox& d = dirty_[i];
+        const bool touch =
+            d.x <= add.x + add.w && add.x <= d.x + d.w && d.y <= add.y + add.h && add.y <= d.y + d.h;
+        if (!touch && dirty_.size() < kMostBoxes) {
+            ++i;
+            continue;
+        }
+        const int32_t l = std::min(d.x, add.x), t = std::min(d.y, add.y);
+        const int32_t r = std::max(d.x + d.w, add.x + add.w), b = std::max(d.y + d.h, add.y + add.h);
+        add = {l, t, r - l, b - t};
+        dirty_.erase(dirty_.begin() + static_cast<ptrdiff_t>(i));
+        i = 0;
+    }
+    dirty_.push_back(add);
+    dirtyArea_ = 0;
+    for (const PixelBox& d : dirty_) dirtyArea_ += static_cast<uint64_t>(d.w) * static_cast<uint64_t>(d.h);
+}
+
+bool WindowRenderTarget::FindDirty() {
+    dirty_.clear();
+    dirtyArea_ = 0;
+    const std::vector<Command>& was = previous_.commands;
+    const std::vector<Command>& now = frame_.commands;
+    const std::string &wasText = previous_.text, &nowText = frame_.text;
+    // Beyond this share of the frame, drawing the boxes apart costs more than drawing it whole.
+    const uint64_t enough = static_cast<uint64_t>(Width()) * static_cast<uint64_t>(Height()) * 6 / 10;
+    // How far ahead a call that moved is looked for: notes come and go at the top and the bottom of
+    // the view, a few at a time.
+    constexpr size_t kLookAhead = 48;
+    size_t i = 0, j = 0;
+    while (i < was.size() && j < now.size() && dirtyArea_ <= enough) {
+        if (Same(was[i], wasText, now[j], nowText)) {
+            ++i, ++j;
+            continue;
+        }
+        size_t skipWas = 1, skipNow = 1;  // neither found again: both are dirty
+        for (size_t k = 1; k <= kLookAhead; ++k) {
+            if (j + k < now.size() && Same(was[i], wasText, now[j + k], nowText)) {
+                skipWas = 0, skipNow = k;
+                break;
+            }
+            if (i + k < was.size() && Same(was[i + k], wasText, now[j], nowText)) {
+                skipWas = k, skipNow = 0;
+                break;
+            }
+        }
+        for (size_t k = 0; k < skipWas; ++k) AddDirty(BoxOf(was[i + k], wasText));
+        for (size_t k = 0; k < skipNow; ++k) AddDirty(BoxOf(now[j + k], nowText));
+        i += skipWas, j += skipNow;
+    }
+    for (; i < was.size() && dirtyArea_ <= enough; ++i) AddDirty(BoxOf(was[i], wasText));
+    for (; j < now.size() && dirtyArea_ <= enough; ++j) AddDirty(BoxOf(now[j], nowText));
+    return dirtyArea_ <= enough;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Replaying and presenting
+
+void WindowRenderTarget::Replay() {
+    for (const Command& c : frame_.commands) {
+        const RectF r{c.v[0], c.v[1], c.v[2], c.v[3]};
+        switch (c.op) {
+            case Command::Op::Clear:
+                SdlRenderTarget::Clear(c.colour);
+                break;
+            case Command::Op::FillRect:
+                SdlRenderTarget::FillRect(r, c.colour);
+                break;
+            case Command::Op::DrawLine:
+                SdlRenderTarget::DrawLine(c.v[0], c.v[1], c.v[2], c.v[3], c.colour, c.width);
+                break;
+            case Command::Op::DrawRect:
+                SdlRenderTarget::DrawRect(r, c.colour, c.width);
+                break;
+            case Command::Op::DrawImage:
+                SdlRenderTarget::DrawImage(*c.image, r, {c.v[4], c.v[5], c.v[6], c.v[7]}, c.width);
+                break;
+            case Command::Op::DrawText:
+                replayText_.assign(frame_.text, c.textStart, c.textLength);
+                SdlRenderTarget::DrawText(replayText_, c.format, r, c.colour);
+                break;
+        }
+    }
+}
+
+void WindowRenderTarget::EndDraw() {
+    const bool repaint = repaint_.exchange(false);
+    bool whole = !drawnOnce_;
+    if (!whole) whole = !FindDirty();
+    if (whole || !dirty_.empty()) {
+        if (whole) {
+            ClipTo(nullptr);
+            Replay();
+            lastRedrawn_ = static_cast<uint64_t>(Width()) * static_cast<uint64_t>(Height());
+        } else {
+            // The calls are carried out once per box, each limited to its box; outside them the
+            // pixels are those of the last frame, which are what this frame would draw there.
+            for (const PixelBox& box : dirty_) {
+                ClipTo(&box);
+                Replay();
+            }
+            ClipTo(nullptr);
+            lastRedrawn_ = dirtyArea_;
+        }
+        SettleFills();
+        SDL_RenderFlush(renderer_);
+    }
+    if (whole || repaint || !dirty_.empty()) {
+        Present(whole || repaint);
+        ++framesPresented_;
+    }
+    drawnOnce_ = true;
+    std::swap(frame_, previous_);
+}
+
+void WindowRenderTarget::Present(bool whole) {
+    if (gpu_ != nullptr) {
+        PresentOnGpu(whole);
+    } else {
+        PresentOnSurface(whole);
+    }
+}
+
+void WindowRenderTarget::PresentOnSurface(bool whole) {
+    SDL_Surface* shown = SDL_GetWindowSurface(window_);
+    if (shown == nullptr || SDL_MUSTLOCK(scene_)) return;
+    const bool locked = SDL_MUSTLOCK(shown) && SDL_LockSurface(shown) == 0;
+    if (SDL_MUSTLOCK(shown) && !locked) return;
+    rects_.clear();
+    if (shown->w == Width() && shown->h == Height()) {
+        if (whole) {
+            rects_.push_back({0, 0, Width(), Height()});
+        } else {
+            for (const PixelBox& d : dirty_) rects_.push_back({d.x, d.y, d.w, d.h});
+        }
+        for (SDL_Rect& r : rects_) {
+            if (TakesArgbRows(shown)) {
+                CopyBox(scene_, shown, r);
+            } else {
+                SDL_Rect to = r;
+                SDL_BlitSurface(scene_, &r, shown, &to);
+            }
+        }
+    } else {
+        // Stretched with smoothing, as a whole: the window's size differs from the design's.
+        if (stretched_ == nullptr || stretched_->w != shown->w || stretched_->h != shown->h) {
+            if (stretched_ != nullptr) SDL_FreeSurface(stretched_);
+            stretched_ = SDL_CreateRGBSurfaceWithFormat(0, shown->w, shown->h, 32, SDL_PIXELFORMAT_ARGB8888);
+            if (stretched_ != nullptr) SDL_SetSurfaceBlendMode(stretched_, SDL_BLENDMODE_NONE);
+        }
+        if (stretched_ != nullptr && SDL_SoftStretchLinear(scene_, nullptr, stretched_, nullptr) == 0) {
+            rects_.push_back({0, 0, shown->w, shown->h});
+            if (TakesArgbRows(shown)) {
+                CopyBox(stretched_, shown, rects_.back());
+            } else {
+                SDL_BlitSurface(stretched_, nullptr, shown, nullptr);
+            }
+        }
+    }
+    if (locked) SDL_UnlockSurface(shown);
+    if (!rects_.empty())
+        SDL_UpdateWindowSurfaceRects(window_, rects_.data(), static_cast<int>(rects_.size()));
+}
+
+void WindowRenderTarget::PresentOnGpu(bool whole) {
+    rects_.clear();
+    if (whole) {
+        rects_.push_back({0, 0, Width(), Height()});
+    } else {
+        for (const PixelBox& d : dirty_) rects_.push_back({d.x, d.y, d.w, d.h});
+    }
+    for (const SDL_Rect& r : rects_) {
+        const auto* pixels = static_cast<const uint8_t*>(scene_->pixels) +
+                             static_cast<ptrdiff_t>(r.y) * scene_->pitch + r.x * 4;
+        SDL_UpdateTexture(upload_, &r, pixels, scene_->pitch);
+    }
+    SDL_SetRenderDrawColor(gpu_, 0, 0, 0, 255);
+    SDL_RenderClear(gpu_);
+    SDL_RenderCopy(gpu_, upload_, nullptr, nullptr);
+    SDL_RenderPresent(gpu_);
+}
+
+std::vector<uint32_t> WindowRenderTarget::ReadWindowPixels(int* width, int* height) {
+    std::vector<uint32_t> pixels;
+    int w = 0, h = 0;
+    if (gpu_ != nullptr) {
+        if (SDL_GetRendererOutputSize(gpu_, &w, &h) != 0) return pixels;
+        pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+        if (SDL_RenderReadPixels(gpu_, nullptr, SDL_PIXELFORMAT_ARGB8888, pixels.data(), w * 4) != 0)
+            pixels.clear();
+    } else if (SDL_Surface* shown = SDL_GetWindowSurface(window_)) {
+        w = shown->w, h = shown->h;
+        pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+        if (SDL_ConvertPixels(w, h, shown->format->format, shown->pixels, shown->pitch,
+                              SDL_PIXELFORMAT_ARGB8888, pixels.data(), w * 4) != 0) {
+            pixels.clear();
+        }
+    }
+    // The display keeps no alpha: every pixel it shows is opaque.
+    for (uint32_t& p : pixels) p |= 0xFF000000u;
+    if (width != nullptr) *width = w;
+    if (height != nullptr) *height = h;
+    return pixels;
+}
+
+}  // namespace platform

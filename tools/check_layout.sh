@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Keeps the source tree's floors in order: every #include "folder/..." in src/ must point at the
+# same floor or one below it, so that each layer builds and tests without those above it. It also
+# keeps files small enough to read in one sitting. Prints each offence as FILE:LINE and exits 1.
+#
+# Usage: tools/check_layout.sh [SOURCE_ROOT]   (the checkout's top folder; default: this script's)
+set -euo pipefail
+root=${1:-"$(cd "$(dirname "$0")/.." && pwd)"}
+cd "$root"
+
+# The floors, lowest first. Folders on one floor may include each other.
+declare -A floor=(
+    [platform]=0 [resources]=0
+    [core]=1
+    [midi]=2 [synth]=2 [audio]=2 [settings]=2
+    [view]=3
+    [ui]=4
+    [export]=5
+    [app]=6
+    [cli]=7
+)
+max_lines=750
+
+status=0
+while IFS= read -r -d '' file; do
+    from=${file#src/}
+    from=${from%%/*}
+    own=${floor[$from]:-}
+    if [ -z "$own" ]; then
+        echo "$file: folder '$from' has no floor in tools/check_layout.sh" >&2
+        status=1
+        continue
+    fi
+    while IFS=: read -r line target; do
+        to=${target%%/*}
+        level=${floor[$to]:-}
+        [ -z "$level" ] && continue  # not one of ours (a test helper, a generated header)
+        if ((level > own)); then
+            echo "$file:$line: includes $target, a floor above $from/" >&2
+            status=1
+        fi
+    done < <(grep -n -o '^#include "[^"]*"' "$file" | sed 's/#include "//; s/"$//')
+    lines=$(wc -l <"$file")
+    if ((lines > max_lines)); then
+        echo "$file:1: $lines lines; split it by job (at most $max_lines)" >&2
+        status=1
+    fi
+done < <(find src \( -name '*.h' -o -name '*.cpp' \) -print0 | sort -z)
+exit $status
