@@ -16,6 +16,7 @@ packages=(
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg  # FLAC/ALAC/AAC/MP3 export, ffprobe
     zlib1g-dev                                     # PNG writing and reading for the artwork generator
     xvfb xauth xdotool                             # a display for the window tests; keys for its benchmark
+    xfonts-base                                    # the core font that message boxes on X draw with
     hyperfine                                      # timing the benchmarks against their reference tools
     desktop-file-utils appstream                   # validating the desktop entry and the AppStream data
 )

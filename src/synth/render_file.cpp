@@ -133,6 +133,16 @@ bool RenderFile::CreateOwn(const std::string& path, std::string& error) {
 }
 
 bool RenderFile::Commit(const std::string& target, std::string& error) {
+    // In a folder others can write to, the temporary name may have been taken over by another
+    // user (a link to a file of the user's, say). What this program wrote went into its own open
+    // file regardless; the name is put in place only while it still names that file.
+    struct stat mine {
+    }, named{};
+    if (fstat(fd_, &mine) != 0 || lstat(path_.c_str(), &named) != 0 || mine.st_dev != named.st_dev ||
+        mine.st_ino != named.st_ino) {
+        error = "the temporary file " + path_ + " was replaced or removed by someone else";
+        return false;
+    }
     mode_t mode = 0;
     struct stat old {};
     if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -181,6 +183,74 @@ TEST_F(Settings, WriteKeepsThePreviousFileOnRefusalAndFollowsLinks) {
     ASSERT_TRUE(Write("/s/New.sf2"));
     EXPECT_TRUE(fs::is_symlink(File())) << "a linked settings file is written through the link";
     EXPECT_EQ(ReadFile(linked), "[Soundfont] = /s/New.sf2\n");
+}
+
+// A user with no home and no entry in the user database gets a private folder of their own, and
+// never one that another user has prepared for them in /tmp. Run as root, which can become such a
+// user in a child process; skipped otherwise.
+TEST(SettingsFolderWithoutHome, NeverUsesAFolderAnotherUserPrepared) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+    const uid_t uid = 62000 + static_cast<uid_t>(getpid() % 1000);
+    const std::string tmpFolder = "/tmp/Dorvik Midi Player " + std::to_string(uid);
+    const std::string runtime =
+        (fs::temp_directory_path() / ("dorvik-runtime-" + std::to_string(uid))).string();
+    const struct {
+        const char* name;
+        void (*prepare)(const std::string& tmpFolder, const std::string& runtime, uid_t uid);
+        bool useRuntime;
+        const char* expected;  // "tmp", "runtime" or "" for none
+    } cases[] = {
+        {"nothing there yet", [](const std::string&, const std::string&, uid_t) {}, false, "tmp"},
+        {"made by another user",
+         [](const std::string& t, const std::string&, uid_t) { ASSERT_EQ(mkdir(t.c_str(), 0777), 0); }, false,
+         ""},
+        {"a link to another folder",
+         [](const std::string& t, const std::string&, uid_t) { ASSERT_EQ(symlink("/root", t.c_str()), 0); },
+         false, ""},
+        {"a private runtime folder",
+         [](const std::string&, const std::string& r, uid_t u) {
+             ASSERT_EQ(mkdir(r.c_str(), 0700) | chown(r.c_str(), u, u), 0);
+         },
+         true, "runtime"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(tmpFolder);
+        fs::remove_all(runtime);
+        c.prepare(tmpFolder, runtime, uid);
+        int channel[2];
+        ASSERT_EQ(pipe(channel), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            unsetenv("HOME");
+            unsetenv("XDG_CONFIG_HOME");
+            c.useRuntime ? setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
+            if (setgid(uid) != 0 || setuid(uid) != 0) _exit(2);
+            const std::string folder = SettingsFolder();
+            struct stat info {};
+            const bool privateFolder =
+                folder.empty() || (lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+                                   info.st_uid == uid && (info.st_mode & 077) == 0);
+            const std::string answer = (privateFolder ? "" : "NOT PRIVATE ") + folder;
+            _exit(write(channel[1], answer.data(), answer.size()) == static_cast<ssize_t>(answer.size()) ? 0
+                                                                                                         : 3);
+        }
+        close(channel[1]);
+        char buffer[512] = {};
+        const ssize_t got = read(channel[0], buffer, sizeof buffer - 1);
+        close(channel[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+        const std::string folder(buffer, got > 0 ? static_cast<size_t>(got) : 0);
+        const std::string expected = std::string(c.expected) == "tmp"       ? tmpFolder
+                                     : std::string(c.expected) == "runtime" ? runtime + "/Dorvik Midi Player"
+                                                                            : "";
+        EXPECT_EQ(folder, expected);
+    }
+    fs::remove_all(tmpFolder);
+    fs::remove_all(runtime);
 }
 
 }  // namespace
