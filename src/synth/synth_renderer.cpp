@@ -21,6 +21,7 @@
 
 #include "platform/dialogs.h"
 #include "resources/strings.h"
+#include "midi/midi_reader.h"
 #include "settings/settings.h"
 #include "synth/render_overview.h"
 
@@ -263,10 +264,14 @@ bool SynthRenderer::StartRender(std::unique_ptr<RenderFile> file) {
     std::unique_ptr<uint8_t[]> midi;
     size_t midiSize = 0;
     if (!ReadMidiBytes(midi, midiSize)) return false;
+    // A RIFF MIDI file is unwrapped, and chunks FluidSynth's player cannot step over are left out,
+    // so that it plays exactly what the reader read; any other file goes as it is.
+    const std::vector<uint8_t> playerBytes = PlayerMidiBytes(midi.get(), midiSize);
     lastFluidError.clear();
     fluidPlayer.reset(new_fluid_player(fluidSynth.get()));
     // The one place the MIDI file's bytes reach FluidSynth, which copies them.
-    if (!fluidPlayer || fluid_player_add_mem(fluidPlayer.get(), midi.get(), midiSize) != FLUID_OK ||
+    if (!fluidPlayer || playerBytes.empty() ||
+        fluid_player_add_mem(fluidPlayer.get(), playerBytes.data(), playerBytes.size()) != FLUID_OK ||
         fluid_player_play(fluidPlayer.get()) != FLUID_OK) {
         ReleaseRender();
         lastError = "FluidSynth could not start its MIDI player";
