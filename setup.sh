@@ -19,6 +19,7 @@ packages=(
     xfonts-base                                    # the core font that message boxes on X draw with
     hyperfine                                      # timing the benchmarks against their reference tools
     desktop-file-utils appstream                   # validating the desktop entry and the AppStream data
+    sf3convert                                     # making a compressed SoundFont for the SF3 test
 )
 
 missing=()
