@@ -14,6 +14,7 @@
 #include <string>
 
 #include "core/frame_timer.h"
+#include "core/version.h"
 #include "platform/window.h"
 #include "view/graphics_device.h"
 
@@ -48,7 +49,6 @@ struct WindowPlacement {
 // The caption: the title and the version with one decimal, "Dorvik Midi Player 1.0".
 [[nodiscard]] std::string WindowCaption(const std::string& title, double version);
 
-inline constexpr double kProgramVersion = 1.0;
 inline constexpr int kWindowIconImage = 105;
 
 class AppShell {

@@ -7,11 +7,13 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "core/version.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: dorvik-midi info FILE.mid [--json]\n"
+    "usage: dorvik-midi --version\n"
+    "       dorvik-midi info FILE.mid [--json]\n"
     "       dorvik-midi render --soundfont FILE.sf2 FILE.mid -o OUT.wav\n"
     "       dorvik-midi play FILE.wav\n"
     "       dorvik-midi export IN.wav -o OUT.{wav,ogg,flac,m4a,aac,mp3} [--quality standard|high|maximum]\n"
@@ -77,6 +79,10 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "-h" || command == "--help" || command == "help") {
         std::fputs(kUsage, stdout);
+        return CheckedExit(0);
+    }
+    if (command == "--version") {
+        std::printf("dorvik-midi %.1f\n", kProgramVersion);
         return CheckedExit(0);
     }
     for (const Command& c : kCommands) {

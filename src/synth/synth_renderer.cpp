@@ -19,9 +19,9 @@
 #include <limits>
 #include <new>
 
+#include "midi/midi_reader.h"
 #include "platform/dialogs.h"
 #include "resources/strings.h"
-#include "midi/midi_reader.h"
 #include "settings/settings.h"
 #include "synth/render_overview.h"
 
