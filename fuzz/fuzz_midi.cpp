@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes to the MIDI parser. Besides the sanitizers' checks, it asserts the
-// invariants the views rely on: counts within their tables, keys within the keyboard, bar lines
-// ascending.
+// Feeds arbitrary bytes to the MIDI reader, RIFF unwrapping included. Besides the sanitizers'
+// checks, it asserts the invariants the views rely on: counts within their tables, every part's
+// notes inside the one note store, keys within the keyboard, no note ending before it starts, bar
+// lines ascending.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,20 +13,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An exact-size copy, so that any read past the end is caught.
     std::unique_ptr<uint8_t[]> copy(new uint8_t[size]);
     if (size > 0) std::memcpy(copy.get(), data, size);
-    static auto song = std::make_unique<SongData>();
-    std::memset(song.get(), 0, sizeof(SongData));
-    (void)ParseSong(*song, copy.get(), size);
+    const MidiBytes inner = StandardMidiBytes(copy.get(), size);
+    if (inner.data < copy.get() || inner.offset > size || inner.size > size - inner.offset) std::abort();
+
+    auto song = std::make_unique<SongData>();
+    const bool loaded = ParseSong(*song, copy.get(), size);
+    if (!loaded) return 0;
 
     if (song->barLineCount < 0 || song->barLineCount > kMaxBarLines) std::abort();
     for (int i = 1; i < song->barLineCount; ++i) {
         if (song->barLines[i] < song->barLines[i - 1]) std::abort();
     }
-    for (const SongPart& part : song->parts) {
-        if (part.noteCount < 0 || part.noteCount > kMaxPartNotes) std::abort();
+    if (song->partCount < 0 || song->partCount > kMaxParts) std::abort();
+    int64_t total = 0;
+    for (int p = 0; p < song->partCount; ++p) {
+        const SongPart& part = song->parts[p];
+        if (part.noteCount < 0) std::abort();
+        if (part.noteCount == 0) continue;
+        const NoteRecord* store = song->noteStore.get();
+        if (part.notes < store || part.notes + part.noteCount > store + song->noteStoreSize) std::abort();
+        total += part.noteCount;
         for (int i = 0; i < part.noteCount; ++i) {
-            if (part.notes[i].key < 0 || part.notes[i].key > 127) std::abort();
-            if (part.notes[i].velocity < 1 || part.notes[i].velocity > 127) std::abort();
+            const NoteRecord& n = part.notes[i];
+            if (n.key < 0 || n.key > 127) std::abort();
+            if (n.velocity < 1 || n.velocity > 127) std::abort();
+            if (!(n.end >= n.start)) std::abort();
         }
     }
+    if (total > kMaxSongNotes) std::abort();
     return 0;
 }

@@ -1,10 +1,11 @@
 #include "cli/song_report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
+#include "midi/gm_programs.h"
 #include "midi/midi_reader.h"
-#include "resources/strings.h"
 
 namespace {
 
@@ -25,12 +26,41 @@ void AppendInt(std::string& out, long long value) {
     out += text;
 }
 
+void AppendString(std::string& out, const char* text) {
+    out += '"';
+    for (const char* c = text; *c != '\0'; ++c) {
+        const unsigned char u = static_cast<unsigned char>(*c);
+        if (u == '"' || u == '\\') {
+            out += '\\';
+            out += *c;
+        } else if (u < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+            out += escaped;
+        } else {
+            out += *c;
+        }
+    }
+    out += '"';
+}
+
+int PartsShown(const SongData& song) {
+    return song.reading == ReadingVoices ? std::clamp(song.partCount, 0, kMaxParts) : 2;
+}
+
+int32_t NotesOf(const SongPart& part) {
+    return part.notes != nullptr ? std::max(part.noteCount, 0) : 0;
+}
+
 }  // namespace
 
 std::string SongJson(const SongData& song, bool loaded) {
     std::string out;
-    out.reserve(256 + 48 * (static_cast<size_t>(song.parts[0].noteCount) + song.parts[1].noteCount) +
-                16 * static_cast<size_t>(song.barLineCount));
+    const int parts = PartsShown(song);
+    size_t notes = 0;
+    for (int p = 0; p < parts; ++p) notes += static_cast<size_t>(NotesOf(song.parts[p]));
+    out.reserve(256 + 48 * notes + 16 * static_cast<size_t>(song.barLineCount) +
+                128 * static_cast<size_t>(parts));
     out += "{\"status\": ";
     AppendInt(out, song.status);
     out += ", \"loaded\": ";
@@ -45,10 +75,19 @@ std::string SongJson(const SongData& song, bool loaded) {
         AppendNumber(out, song.barLines[i], "%.9g");
     }
     out += "], \"parts\": [";
-    for (int p = 0; p < 2; ++p) {
+    for (int p = 0; p < parts; ++p) {
         const SongPart& part = song.parts[p];
-        out += p == 0 ? "{\"notes\": [" : ", {\"notes\": [";
-        for (int i = 0; i < part.noteCount; ++i) {
+        out += p == 0 ? "{\"track\": " : ", {\"track\": ";
+        AppendInt(out, part.track);
+        out += ", \"channel\": ";
+        AppendInt(out, part.channel);
+        out += ", \"program\": ";
+        AppendInt(out, part.program);
+        out += ", \"name\": ";
+        AppendString(out, part.name);
+        out += ", \"notes\": [";
+        const int32_t count = NotesOf(part);
+        for (int i = 0; i < count; ++i) {
             const NoteRecord& n = part.notes[i];
             out += i == 0 ? "[" : ", [";
             AppendInt(out, n.key);
@@ -62,13 +101,37 @@ std::string SongJson(const SongData& song, bool loaded) {
         }
         out += "]}";
     }
-    out += "]}\n";
+    out += "], \"reading\": ";
+    out += song.reading == ReadingVoices ? "\"voices\"" : "\"hands\"";
+    out += ", \"percussionNotes\": ";
+    AppendInt(out, song.percussionNotes);
+    out += ", \"truncated\": ";
+    out += song.truncated != 0 ? "true" : "false";
+    out += "}\n";
     return out;
 }
 
+namespace {
+
+// "61 notes, keys 36-84", or "no notes".
+std::string NotesAndKeys(const SongPart& part) {
+    const int32_t count = NotesOf(part);
+    if (count == 0) return "no notes";
+    int low = 127, high = 0;
+    for (int i = 0; i < count; ++i) {
+        low = std::min(low, part.notes[i].key);
+        high = std::max(high, part.notes[i].key);
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%d note%s, keys %d-%d", count, count == 1 ? "" : "s", low, high);
+    return text;
+}
+
+}  // namespace
+
 std::string SongSummary(const SongData& song, const std::string& name) {
     std::string out;
-    char line[256];
+    char line[512];
     const double seconds = song.duration;
     // Rounded to tenths before splitting, so 299.97 s reads 5:00.0 and never 4:60.0.
     const long tenths = std::isfinite(seconds) && seconds > 0 ? std::lround(seconds * 10.0) : 0;
@@ -76,40 +139,35 @@ std::string SongSummary(const SongData& song, const std::string& name) {
                   name.c_str(), song.noteTracks, song.noteTracks == 1 ? "" : "s", tenths / 600,
                   tenths % 600 / 10, tenths % 10, seconds, song.barLineCount);
     out += line;
-    for (int p = 0; p < 2; ++p) {
-        const SongPart& part = song.parts[p];
-        if (part.noteCount == 0) {
-            std::snprintf(line, sizeof line, "  part %d: no notes\n", p);
-        } else {
-            int low = 127, high = 0;
-            for (int i = 0; i < part.noteCount; ++i) {
-                if (part.notes[i].key < low) low = part.notes[i].key;
-                if (part.notes[i].key > high) high = part.notes[i].key;
-            }
-            std::snprintf(line, sizeof line, "  part %d: %d note%s, keys %d-%d%s\n", p, part.noteCount,
-                          part.noteCount == 1 ? "" : "s", low, high,
-                          part.noteCount == kMaxPartNotes ? " (full: later notes were dropped)" : "");
+    if (song.reading != ReadingVoices) {
+        for (int p = 0; p < 2; ++p) {
+            std::snprintf(line, sizeof line, "  part %d: %s\n", p, NotesAndKeys(song.parts[p]).c_str());
+            out += line;
         }
+    } else {
+        const int parts = PartsShown(song);
+        std::snprintf(line, sizeof line, "  %d voice%s:\n", parts, parts == 1 ? "" : "s");
+        out += line;
+        for (int p = 0; p < parts; ++p) {
+            const SongPart& part = song.parts[p];
+            const char* instrument = part.program >= 0 ? GmProgramName(part.program) : "no program change";
+            std::string title = instrument;
+            if (part.name[0] != '\0') title += std::string(" \"") + part.name + "\"";
+            std::snprintf(line, sizeof line, "  voice %d: %s, track %d, channel %d: %s\n", p + 1,
+                          title.c_str(), part.track, part.channel + 1, NotesAndKeys(part).c_str());
+            out += line;
+        }
+    }
+    if (song.percussionNotes > 0) {
+        std::snprintf(line, sizeof line, "  percussion: %d note%s (heard, not drawn)\n", song.percussionNotes,
+                      song.percussionNotes == 1 ? "" : "s");
         out += line;
     }
-    if (song.status == MidiInvalidFile) out += "  reading stopped at a chunk that is not a MIDI chunk\n";
-    if (song.status == MidiNoHeader) out += "  reading stopped at a track that came before the header\n";
+    if (song.truncated != 0) out += "  " + MidiLoadNoticeText(song) + "\n";
     return out;
 }
 
 std::string LoadFailureReason(const SongData& song, bool loaded) {
     if (loaded) return {};
-    switch (song.status) {
-        case MidiInvalidFile:
-        case MidiTooManyTracks:
-        case MidiOutOfMemory:
-        case MidiReadError:
-            return res::LoadString(MidiStatusStringId(song.status));
-        default:
-            break;
-    }
-    // The parse went through: only the length limit refuses a song then.
-    char text[96];
-    std::snprintf(text, sizeof text, "Song longer than 30 minutes (%.1f s)", song.duration);
-    return text;
+    return MidiLoadFailureText(song);
 }

@@ -1,12 +1,18 @@
-// The parsed song that every later stage reads: two parts (the two hands) of timed notes, the bar
-// lines, the duration and the result of the load. All times are seconds from the start of the song,
-// so nothing downstream deals with ticks or tempo.
+// The parsed song that every later stage reads: its parts of timed notes (the two hands of a piano
+// song, or one part per voice of any other file), the bar lines, the duration and the result of
+// the load. All times are seconds from the start of the song, so nothing downstream deals with
+// ticks or tempo.
 //
-// A song is one fixed-size allocation with no allocation per note. It is filled once by
+// The song keeps fixed-size tables (parts, bar lines) and one note store sized to the song in a
+// single allocation; each part's notes are one run inside that store. A song is filled once by
 // ReadMidiFile and never refilled: each MIDI load makes a new one.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
 
 struct NoteRecord {
     int32_t key;       // MIDI key 0..127, 60 is middle C
@@ -15,30 +21,102 @@ struct NoteRecord {
     int32_t velocity;  // note-on velocity 1..127
 };
 
-inline constexpr int kMaxPartNotes = 32000;
+inline constexpr int64_t kMaxSongNotes = 1'000'000;  // notes kept per song, percussion not counted
+inline constexpr int kMaxParts = 256;                // voices kept per song; the hands use two
 inline constexpr int kMaxBarLines = 4000;
 inline constexpr double kMaxSongSeconds = 1800.0;  // songs longer than 30 minutes are refused
+inline constexpr int kPartNameBytes = 64;          // a part's name, NUL included
+inline constexpr int kPercussionChannel = 9;       // heard, never drawn
+
+// How the parts were formed. Hands: a piano song, part 0 and part 1 as the two-hand rule splits
+// them. Voices: any other file, one part per track and channel, in the order the voices first sound.
+enum SongReading : int32_t { ReadingHands = 0, ReadingVoices = 1 };
 
 struct SongPart {
-    int32_t noteCount;                // 0..kMaxPartNotes
-    NoteRecord notes[kMaxPartNotes];  // in the order their note-ons were read
+    int32_t noteCount;  // records at `notes`
+    NoteRecord* notes;  // in the order their note-ons were read; inside the song's note store
+    int32_t track;      // the track chunk (counted from 0) of its first note; -1 while it has none
+    int32_t channel;    // the MIDI channel 0..15 of its first note; -1 while it has none
+    int32_t program;    // General MIDI program 0..127 in effect at its first note; -1 if none was set
+    int32_t colour;     // colour index: 0 and 1 are the hands' colours; voices count on in sounding order
+    char name[kPartNameBytes];  // the track's name as UTF-8, "" when it has none
 };
 
 // Result codes of a load, left in SongData::status.
 enum MidiStatus : int32_t {
     MidiOk = 0,
-    MidiInvalidFile = 1,    // a chunk whose name does not begin with "MT" (or a header with division 0)
-    MidiTooManyTracks = 2,  // a note on a channel the two parts cannot take
-    MidiNoHeader = 3,       // a track chunk before any header
+    MidiInvalidFile = 1,    // no MIDI header where one must be, or a chunk that is no chunk
+    MidiTooManyTracks = 2,  // no longer produced: every channel is read
+    MidiNoHeader = 3,       // no longer produced: a track before the header is not a MIDI file
     MidiOutOfMemory = 4,
-    MidiReadError = 5,  // the file cannot be opened or read
+    MidiReadError = 5,  // the file cannot be opened or read; failureErrno says why
+    MidiCutShort = 6,   // the data ends inside a declared track; failureOffset is the file's length
+    MidiSmpteTiming = 7,
+    MidiTooLong = 8,  // the song runs past kMaxSongSeconds; duration says how far
+    MidiDamaged = 9,  // an event the synthesiser refuses; failureOffset is where it starts
 };
 
 struct SongData {
+    SongData() = default;
+    SongData(const SongData& other) { *this = other; }
+    // A deep copy: the copy owns its own notes and its parts point into them.
+    SongData& operator=(const SongData& other) {
+        if (this == &other) return *this;
+        std::unique_ptr<NoteRecord[]> store;
+        if (other.noteStoreSize > 0) {
+            store.reset(new NoteRecord[static_cast<size_t>(other.noteStoreSize)]);
+            std::memcpy(store.get(), other.noteStore.get(),
+                        static_cast<size_t>(other.noteStoreSize) * sizeof(NoteRecord));
+        }
+        CopyFields(other);
+        for (int p = 0; p < kMaxParts; ++p) {
+            const NoteRecord* n = other.parts[p].notes;
+            const bool inside =
+                n != nullptr && n >= other.noteStore.get() && n < other.noteStore.get() + other.noteStoreSize;
+            parts[p].notes = inside ? store.get() + (n - other.noteStore.get()) : nullptr;
+        }
+        noteStore = std::move(store);
+        return *this;
+    }
+
+    // Storage for `count` notes in one allocation, parts pointing nowhere yet. False when there is
+    // no memory for it.
+    [[nodiscard]] bool AllocateNotes(int64_t count) {
+        noteStore.reset(new (std::nothrow) NoteRecord[static_cast<size_t>(std::max<int64_t>(count, 1))]);
+        noteStoreSize = noteStore ? count : 0;
+        return noteStore != nullptr;
+    }
+
     int32_t noteTracks;  // track chunks that stored at least one note; notes are drawn only when >= 1
-    SongPart parts[2];
+    int32_t reading;     // SongReading
+    int32_t partCount;   // parts in use, 0..kMaxParts; the hands reading always has two
+    SongPart parts[kMaxParts];
+    int32_t percussionNotes;       // notes on the percussion channel: rendered, not in any part
+    int32_t truncated;             // non-zero when notes or voices past a limit were left out
     int32_t barLineCount;          // 0..kMaxBarLines
     float barLines[kMaxBarLines];  // ascending, seconds
-    double duration;  // latest note end seen at a note-off; playback raises it to the audio's length
-    int32_t status;   // MidiStatus of the load
+    double duration;        // latest note end seen at a note-off; playback raises it to the audio's length
+    int32_t status;         // MidiStatus of the load
+    int32_t failureErrno;   // the system's error number of a file that cannot be read
+    int64_t failureOffset;  // the byte a damaged or cut-short file fails at
+
+    std::unique_ptr<NoteRecord[]> noteStore;  // every part's notes, one run per part
+    int64_t noteStoreSize;                    // records in noteStore
+
+  private:
+    void CopyFields(const SongData& o) {
+        noteTracks = o.noteTracks;
+        reading = o.reading;
+        partCount = o.partCount;
+        std::copy(std::begin(o.parts), std::end(o.parts), std::begin(parts));
+        percussionNotes = o.percussionNotes;
+        truncated = o.truncated;
+        barLineCount = o.barLineCount;
+        std::copy(std::begin(o.barLines), std::end(o.barLines), std::begin(barLines));
+        duration = o.duration;
+        status = o.status;
+        failureErrno = o.failureErrno;
+        failureOffset = o.failureOffset;
+        noteStoreSize = o.noteStoreSize;
+    }
 };

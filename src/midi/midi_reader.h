@@ -1,22 +1,49 @@
-// Reading a Standard MIDI File into a SongData. Only what a piano song needs is taken: notes on
-// channels 0, 1 and 2 and tempo changes; everything else is decoded and skipped.
+// Reading a Standard MIDI File into a SongData. Every file the synthesiser can play loads: a piano
+// song (notes on channels 0 to 2 that the two-hand rule splits without dropping any) as two hands,
+// any other file as voices, one per track and channel, percussion counted but not drawn.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/song_data.h"
 
+// The Standard MIDI File inside a file's bytes: the data chunk of a RIFF MIDI file (.rmi), otherwise
+// the bytes themselves. `offset` is where it starts in the file. The synthesiser must be given
+// exactly these bytes, so that it plays what the reader read.
+struct MidiBytes {
+    const uint8_t* data;
+    size_t size;
+    size_t offset;
+};
+[[nodiscard]] MidiBytes StandardMidiBytes(const uint8_t* data, size_t size);
+
+// The bytes to give the synthesiser for a file, so that it plays exactly what the reader reads: the
+// Standard MIDI File inside (see above), less any chunks of unknown kinds before or between its
+// declared tracks, which the synthesiser's player cannot step over. A file that has none comes back
+// byte for byte; a file the reader refuses comes back as StandardMidiBytes gives it.
+[[nodiscard]] std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size);
+
+// The whole file at `path`. On failure, `error` is the system's error number.
+[[nodiscard]] bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error);
+
 // Reads and parses the file at `path` into `song`, which must be freshly zeroed. Returns whether
-// the song is usable. On false, song.status says why, except for a song longer than 30 minutes,
-// which is refused with the status the parse left.
+// the song is usable; song.status says why not.
 [[nodiscard]] bool ReadMidiFile(SongData& song, const std::string& path);
 
-// Parses a whole file image in memory into `song` (freshly zeroed) and finishes it. Reads never
-// go past data + size: the end of the data ends the chunk and the file, and the song keeps what
-// was read up to there. Returns false when the load fails (status 1 before any note, or 2).
+// Parses a whole file in memory (a RIFF MIDI file is unwrapped first) into `song` (freshly zeroed)
+// and finishes it. Reads never go past data + size. Returns whether the song is usable: a file that
+// is cut short, damaged, time-code timed or longer than 30 minutes is refused as a whole, with
+// song.status saying why.
 [[nodiscard]] bool ParseSong(SongData& song, const uint8_t* data, size_t size);
 
-// The string-table id of the text that explains a load status ("Error" when it has none).
+// Why a load failed, in the words both the window and the command line show; empty when it did not.
+[[nodiscard]] std::string MidiLoadFailureText(const SongData& song);
+
+// What a loaded song left out past a limit, for the window's status; empty when nothing was.
+[[nodiscard]] std::string MidiLoadNoticeText(const SongData& song);
+
+// The string-table id of a short text for a load status ("Error" when it has none).
 [[nodiscard]] int MidiStatusStringId(int32_t status);

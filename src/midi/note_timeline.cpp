@@ -15,175 +15,154 @@ float MinusGap(float seconds) {
 
 }  // namespace
 
-void SongBuilder::StartParse() {
-    division = -1;
-    runningStatus = 0;
-    trackCounter = 0;
-    notesInTrack = 0;
-    channel0Seen = false;
-    channel2Seen = false;
-    tempoMap.assign(1, TempoSegment{0, kTempoMapEndTick, kDefaultMicrosPerQuarter, 0});
-    appendPosition = 0;
-    song.duration = 0.0;
-    StartChunk();
-}
-
-void SongBuilder::StartChunk() {
-    appendPosition = 0;
-    for (auto& part : sounding) std::fill(std::begin(part), std::end(part), false);
-}
-
-void SongBuilder::SetDivision(int32_t ticksPerQuarter) {
-    division = ticksPerQuarter;
-    // A second header may change the division after tempo changes were seen; the cached start
-    // times were computed with the old one.
-    RecomputeStartTimes();
-}
-
-int SongBuilder::PartOf(int channel) const {
-    // Channel 0 songs keep their hands in separate tracks: the n-th track that stores notes is
-    // treated as channel n. Channel 2 lands in part 0 while reading; the finishing pass swaps the
-    // parts when channel 2 was used, so that channel 1 ends up first.
-    const int partChannel = channel == 0 ? trackCounter : channel;
-    const int part = partChannel == 2 ? 0 : partChannel;
-    return part < 2 ? part : -1;
-}
-
-int SongBuilder::AddNoteOn(int channel, int key, int velocity, int32_t tick) {
-    if (key < 0 || key > 127) return 0;
-
-    // Only two hands can be shown: channel 0 split by track, or channels 1 and 2. Mixing channel 0
-    // with channel 2, or using any other channel, would put a third voice somewhere.
-    switch (channel) {
-        case 0:
-            channel0Seen = true;
-            break;
-        case 1:
-            break;
-        case 2:
-            if (channel0Seen) return MidiTooManyTracks;
-            channel2Seen = true;
-            break;
-        default:
-            return MidiTooManyTracks;
-    }
-    if (velocity == 0) {
-        AddNoteOff(channel, key, tick);
-        return 0;
-    }
-
-    const int p = PartOf(channel);
-    if (p < 0) return 0;
-    SongPart& part = song.parts[p];
-    if (part.noteCount < kMaxPartNotes) {
-        soundingIndex[p][key] = part.noteCount;
-        // A velocity byte with bit 7 set is malformed; the views expect 1..127 (a glow's opacity
-        // grows with it), so it is stored as the loudest velocity.
-        part.notes[part.noteCount] = NoteRecord{key, TickToSeconds(tick), 0.0f, std::min(velocity, 127)};
-        ++part.noteCount;
-        ++notesInTrack;
-    } else {
-        // The part is full and the note is dropped. It still counts as sounding, so that its
-        // note-off ends nothing instead of moving the end of an earlier note of the same key.
-        soundingIndex[p][key] = -1;
-    }
-    sounding[p][key] = true;
-    return 0;
-}
-
-void SongBuilder::AddNoteOff(int channel, int key, int32_t tick) {
-    if (key < 0 || key > 127) return;
-    const int p = PartOf(channel);
-    if (p < 0) return;
-    if (sounding[p][key] && soundingIndex[p][key] >= 0) {
-        const float end = TickToSeconds(tick);
-        song.parts[p].notes[soundingIndex[p][key]].end = end;
-        if (end > song.duration) song.duration = end;
-    }
-    sounding[p][key] = false;
-}
-
-void SongBuilder::AddTempo(uint32_t microsPerQuarter, int32_t tick) {
-    // Whatever followed the append position belonged to an earlier track and is replaced.
-    tempoMap.resize(appendPosition + 1);
-    TempoSegment& previous = tempoMap[appendPosition];
-    previous.lastTick = tick - 1;
-    const int64_t start = previous.startMicros + SegmentMicros(previous);
-    tempoMap.push_back(TempoSegment{tick, kTempoMapEndTick, static_cast<int32_t>(microsPerQuarter), start});
-    appendPosition = tempoMap.size() - 1;
-}
-
-int64_t SongBuilder::SegmentMicros(const TempoSegment& segment) const {
-    if (division <= 0) return 0;
-    // Each segment counts one tick more than its span, so tick t is converted as t + 1 ticks.
-    return (static_cast<int64_t>(segment.lastTick) - segment.firstTick + 1) * segment.microsPerQuarter /
-           division;
-}
-
-void SongBuilder::RecomputeStartTimes() {
-    int64_t start = 0;
-    for (TempoSegment& segment : tempoMap) {
-        segment.startMicros = start;
-        start += SegmentMicros(segment);
+void TempoMap::Build(int32_t division, std::vector<TempoChange> changes) {
+    division_ = division > 0 ? division : 1;
+    std::stable_sort(changes.begin(), changes.end(),
+                     [](const TempoChange& a, const TempoChange& b) { return a.tick < b.tick; });
+    segments_.clear();
+    segments_.reserve(changes.size() + 1);
+    segments_.push_back({0, kDefaultMicrosPerQuarter, 0.0});
+    for (const TempoChange& c : changes) {
+        TempoSegment& last = segments_.back();
+        if (c.tick == last.firstTick) {
+            last.microsPerQuarter = c.microsPerQuarter;  // the later change at one tick wins
+            continue;
+        }
+        const double start = last.startMicros +
+                             static_cast<double>(c.tick - last.firstTick) * last.microsPerQuarter / division_;
+        segments_.push_back({c.tick, c.microsPerQuarter, start});
     }
 }
 
-float SongBuilder::TickToSeconds(int32_t tick) const {
-    if (division <= 0) return 0.0f;
-    // The map's first ticks never decrease along it and each segment ends where the next begins,
-    // so the only segment that can hold the tick is the last one starting at or before it. A tick
-    // that no segment holds gets the time at the end of the whole map.
-    auto after = std::upper_bound(tempoMap.begin(), tempoMap.end(), tick,
-                                  [](int32_t t, const TempoSegment& s) { return t < s.firstTick; });
-    int64_t total;
-    if (after != tempoMap.begin() && tick <= std::prev(after)->lastTick) {
-        const TempoSegment& s = *std::prev(after);
-        total =
-            s.startMicros + (static_cast<int64_t>(tick) - s.firstTick + 1) * s.microsPerQuarter / division;
-    } else {
-        const TempoSegment& last = tempoMap.back();
-        total = last.startMicros + SegmentMicros(last);
-    }
-    return static_cast<float>(total) / 1000000.0f;
+double TempoMap::SecondsIn(const TempoSegment& s, int64_t tick) const {
+    return (s.startMicros + static_cast<double>(tick - s.firstTick) * s.microsPerQuarter / division_) / 1e6;
 }
 
-void SongBuilder::FinishSong() {
+double TempoMap::Seconds(int64_t tick) const {
+    auto after = std::upper_bound(segments_.begin() + 1, segments_.end(), tick,
+                                  [](int64_t t, const TempoSegment& s) { return t < s.firstTick; });
+    return SecondsIn(*std::prev(after), std::max<int64_t>(tick, 0));
+}
+
+float TempoMap::Walker::Seconds(int64_t tick) {
+    const std::vector<TempoSegment>& s = map_.segments_;
+    while (segment_ + 1 < s.size() && s[segment_ + 1].firstTick <= tick) ++segment_;
+    if (segment_ > 0 && s[segment_].firstTick > tick) return static_cast<float>(map_.Seconds(tick));
+    return static_cast<float>(map_.SecondsIn(s[segment_], tick));
+}
+
+bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {
+    int64_t total = 0;
+    for (int64_t c : counts) total += c;
+    if (!song.AllocateNotes(total)) return false;
+    filled_.assign(counts.size(), 0);
+    int64_t first = 0;
+    for (size_t p = 0; p < counts.size() && p < static_cast<size_t>(kMaxParts); ++p) {
+        song.parts[p].notes = song.noteStore.get() + first;
+        song.parts[p].noteCount = 0;
+        first += counts[p];
+    }
+    for (auto& channel : sounding_) std::fill(std::begin(channel), std::end(channel), kSilent);
+    soundingReset_ = true;
+    return true;
+}
+
+void SongBuilder::EndSounding(int channel, int key, float seconds) {
+    int64_t& s = sounding_[channel][key];
+    if (s == kSilent) return;
+    if (s >= 0) song.noteStore[s].end = seconds;
+    if (seconds > song.duration) song.duration = seconds;
+    s = kSilent;
+}
+
+void SongBuilder::NoteOn(int channel, int key, int velocity, float seconds, int part) {
+    // The synthesiser releases the key's sounding note when the key is struck again.
+    EndSounding(channel, key, seconds);
+    int64_t index = kUnstored;
+    if (part >= 0) {
+        SongPart& p = song.parts[part];
+        index = (p.notes - song.noteStore.get()) + p.noteCount;
+        p.notes[p.noteCount++] = NoteRecord{key, seconds, 0.0f, velocity};
+        ++filled_[part];
+    }
+    sounding_[channel][key] = index;
+}
+
+void SongBuilder::NoteOff(int channel, int key, float seconds) {
+    EndSounding(channel, key, seconds);
+}
+
+void SongBuilder::CleanUpPart(SongPart& part, const std::vector<int64_t>& unended) {
+    // A note that follows the previous note of its key within 1/60 s (or starts before it ended)
+    // shortens that note, leaving a visible gap; a note that never got a note-off ends 1/60 s
+    // before the next note of its part begins. Neither ever moves an end to or before its note's
+    // start: such a note would vanish from the view while it is heard.
+    const int64_t base = part.notes - song.noteStore.get();
+    auto next = std::lower_bound(unended.begin(), unended.end(), base);
+    int32_t lastIndexOfKey[128] = {};
+    float lastEndOfKey[128];
+    std::fill(std::begin(lastEndOfKey), std::end(lastEndOfKey), -1.0f);
+    bool previousUnended = false;
+    for (int32_t i = 0; i < part.noteCount; ++i) {
+        const NoteRecord note = part.notes[i];
+        if (static_cast<double>(note.start) - lastEndOfKey[note.key] < kNoteGap) {
+            NoteRecord& earlier = part.notes[lastIndexOfKey[note.key]];
+            const float shortened = MinusGap(earlier.end);
+            if (shortened > earlier.start) earlier.end = shortened;
+        }
+        if (previousUnended) {
+            NoteRecord& previous = part.notes[i - 1];
+            const float end = MinusGap(note.start);
+            if (end > previous.start) previous.end = end;
+        }
+        previousUnended = next != unended.end() && *next == base + i;
+        if (previousUnended) ++next;
+        lastIndexOfKey[note.key] = i;
+        lastEndOfKey[note.key] = note.end;
+    }
+    // What still has no end sounds to the end of the song.
+    for (auto u = std::lower_bound(unended.begin(), unended.end(), base);
+         u != unended.end() && *u < base + part.noteCount; ++u) {
+        NoteRecord& n = song.noteStore[*u];
+        if (n.end <= n.start) {
+            n.end = static_cast<float>(std::max(song.duration, static_cast<double>(n.start) + kNoteGap));
+        }
+    }
+}
+
+void SongBuilder::Finish(const TempoMap& tempo, int32_t division, bool swapHands) {
     // Bar lines every four quarter notes (time signatures are not read), from the start to the
-    // first line more than 5 s past the last note end. Without a header there is no bar length.
+    // first line more than 5 s past the last note end.
     song.barLineCount = 0;
     if (division > 0 && song.duration + 5.0 >= 0.0) {
         const int64_t step = 4 * static_cast<int64_t>(division);
+        TempoMap::Walker walker(tempo);
         int64_t tick = 0;
         float t;
         do {
             if (song.barLineCount >= kMaxBarLines) break;
-            t = TickToSeconds(static_cast<int32_t>(std::min<int64_t>(tick, INT32_MAX)));
+            t = walker.Seconds(tick);
             tick += step;
             song.barLines[song.barLineCount++] = t;
         } while (song.duration + 5.0 >= t);
     }
 
-    // Note ends: a note that follows the previous note of its key within 1/60 s (or starts before
-    // it ended) shortens that note, leaving a visible gap; a note that never got a note-off ends
-    // 1/60 s before the next note of its part begins.
-    for (SongPart& part : song.parts) {
-        int32_t lastIndexOfKey[128] = {};
-        float lastEndOfKey[128];
-        std::fill(std::begin(lastEndOfKey), std::end(lastEndOfKey), -1.0f);
-        float previousEnd = -1.0f;
-        for (int32_t i = 0; i < part.noteCount; ++i) {
-            const NoteRecord note = part.notes[i];
-            if (static_cast<double>(note.start) - lastEndOfKey[note.key] < kNoteGap) {
-                NoteRecord& earlier = part.notes[lastIndexOfKey[note.key]];
-                earlier.end = MinusGap(earlier.end);
+    // Notes still sounding when the file ends never got a note-off.
+    std::vector<int64_t> unended;
+    if (soundingReset_) {
+        for (const auto& channel : sounding_) {
+            for (int64_t s : channel) {
+                if (s >= 0) unended.push_back(s);
             }
-            if (previousEnd == 0.0f) part.notes[i - 1].end = MinusGap(note.start);
-            lastIndexOfKey[note.key] = i;
-            lastEndOfKey[note.key] = note.end;
-            previousEnd = note.end;
         }
     }
+    std::sort(unended.begin(), unended.end());
+    for (int p = 0; p < song.partCount; ++p) CleanUpPart(song.parts[p], unended);
 
-    // With channels 1 and 2 in use, channel 1 is the first part.
-    if (channel2Seen) std::swap(song.parts[0], song.parts[1]);
+    // With channels 1 and 2 in use, channel 1 is the first hand.
+    if (swapHands) {
+        std::swap(song.parts[0], song.parts[1]);
+        song.parts[0].colour = 0;
+        song.parts[1].colour = 1;
+    }
 }

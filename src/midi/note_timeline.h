@@ -1,67 +1,88 @@
-// Turns the events the MIDI reader decodes into a SongData: which notes are stored and in which
-// of the two parts, how a note-on pairs with its note-off, how ticks become seconds through the
-// tempo map, and the finishing pass (bar lines, note ends, part order).
+// Turns the note events of a file, taken in the order the synthesiser plays them, into the notes of
+// a SongData: how ticks become seconds through the one tempo map of the whole file, how a note-on
+// pairs with its note-off, and the finishing pass (bar lines, note ends, part order).
 //
-// SongBuilder is the working state of one load; it lives only while the file is read. The song it
-// fills outlives it.
+// A note is ended by the next note-off of its channel and key, whichever track it comes from, or by
+// the next note-on of its channel and key: the synthesiser releases a key that is struck again.
+// SongBuilder is the working state of one load; the song it fills outlives it.
 #pragma once
 
-#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "core/song_data.h"
 
-// One stretch of the tempo map. `startMicros` caches the time at which the segment begins, i.e.
-// the sum of the whole-segment terms of every segment before it, so that converting a tick needs
-// no walk over the map; the sum is exactly what the walk would add up.
+// One stretch of the tempo map: from `firstTick` on, a quarter note lasts `microsPerQuarter`.
+// `startMicros` is the time at `firstTick`, summed exactly over the stretches before it.
 struct TempoSegment {
-    int32_t firstTick;
-    int32_t lastTick;
-    int32_t microsPerQuarter;
-    int64_t startMicros;
+    int64_t firstTick;
+    uint32_t microsPerQuarter;
+    double startMicros;
 };
 
-// The last segment of the map runs to the end of any track. (Capping it at a fixed tick would give
-// every later note the same time: at 960 ticks per quarter that is after less than nine minutes.)
-inline constexpr int32_t kTempoMapEndTick = INT32_MAX;
-inline constexpr int32_t kDefaultMicrosPerQuarter = 500000;  // 120 quarter notes per minute
+inline constexpr uint32_t kDefaultMicrosPerQuarter = 500000;  // 120 quarter notes per minute
+
+// A tempo event of any track.
+struct TempoChange {
+    int64_t tick;
+    uint32_t microsPerQuarter;
+};
+
+class TempoMap {
+  public:
+    // `changes` in the order the tracks hold them; they are merged by tick, a later track's change
+    // at the same tick applying after an earlier track's, as the player plays them.
+    void Build(int32_t division, std::vector<TempoChange> changes);
+    [[nodiscard]] double Seconds(int64_t tick) const;  // any tick, any order
+
+    // Converts ticks that never decrease from one call to the next, without searching.
+    class Walker {
+      public:
+        explicit Walker(const TempoMap& map) : map_(map) {}
+        float Seconds(int64_t tick);
+
+      private:
+        const TempoMap& map_;
+        size_t segment_ = 0;
+    };
+
+  private:
+    [[nodiscard]] double SecondsIn(const TempoSegment& s, int64_t tick) const;
+    std::vector<TempoSegment> segments_;
+    double division_ = 1.0;
+};
+
+// Where the notes of one part go: `count` records from `first` in the song's note store.
+struct PartRun {
+    int64_t first;
+    int64_t count;
+};
 
 struct SongBuilder {
-    explicit SongBuilder(SongData& target) : song(target) { StartParse(); }
+    explicit SongBuilder(SongData& target) : song(target) {}
 
     SongData& song;
 
-    // Reader state.
-    int32_t division = -1;      // ticks per quarter note; -1 until a header has been read
-    uint8_t runningStatus = 0;  // last status byte read; survives meta events, sysex and tracks
-    int32_t trackCounter = 0;   // track chunks so far that stored a note; becomes noteTracks
-    int32_t notesInTrack = 0;   // notes stored by the current track chunk
+    // Lays the parts out in one note store, `counts[p]` notes for part p. False without memory.
+    [[nodiscard]] bool AllocateParts(const std::vector<int64_t>& counts);
 
-    // Timeline state. The current tempo is the last segment's; nothing else keeps it.
-    // The tempo map in the order it is walked. A tempo change cuts the map after the append
-    // position and appends a new segment there, so a later track's changes replace an earlier one's.
-    std::vector<TempoSegment> tempoMap;
-    size_t appendPosition = 0;
-    bool sounding[2][128] = {};          // a note of (part, key) is waiting for its note-off
-    int32_t soundingIndex[2][128] = {};  // its index in the part, or -1 when it was not stored
-    bool channel0Seen = false;
-    bool channel2Seen = false;
+    // A note-on of velocity 1..127 heard at `seconds`. `part` is where it is stored, or -1 when it
+    // is heard but not stored (percussion, a part past a limit): it still ends the note it restrikes.
+    void NoteOn(int channel, int key, int velocity, float seconds, int part);
+    // A note-off, or a note-on of velocity 0.
+    void NoteOff(int channel, int key, float seconds);
 
-    void StartParse();
-    void StartChunk();  // a track chunk begins: sounding marks cleared, tempo appends from the start
-    void SetDivision(int32_t ticksPerQuarter);
-
-    // Returns 0, or MidiTooManyTracks when the note's channel cannot be taken by the two parts.
-    [[nodiscard]] int AddNoteOn(int channel, int key, int velocity, int32_t tick);
-    void AddNoteOff(int channel, int key, int32_t tick);
-    void AddTempo(uint32_t microsPerQuarter, int32_t tick);
-    [[nodiscard]] float TickToSeconds(int32_t tick) const;
-    void FinishSong();
+    // Bar lines every four quarter notes, the note clean-up, and the parts' final order.
+    void Finish(const TempoMap& tempo, int32_t division, bool swapHands);
 
   private:
-    [[nodiscard]] int PartOf(int channel) const;
-    [[nodiscard]] int64_t SegmentMicros(const TempoSegment& segment) const;
-    void RecomputeStartTimes();
+    void EndSounding(int channel, int key, float seconds);
+    void CleanUpPart(SongPart& part, const std::vector<int64_t>& unended);
+
+    static constexpr int32_t kSilent = -2;    // nothing sounds on the key
+    static constexpr int32_t kUnstored = -1;  // a note sounds that no part keeps
+    std::vector<int64_t> filled_;             // notes stored so far, per part
+    int64_t sounding_[16][128];               // the note sounding on (channel, key): its store index
+    bool soundingReset_ = false;
 };

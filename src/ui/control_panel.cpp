@@ -269,7 +269,13 @@ void ControlPanel::LoadChosenFile(int kind, const std::string& path) {
         state.song = std::make_unique<SongData>();
         state.midiParsed = ReadMidiFile(*state.song, state.midiPath);
         if (!state.midiParsed) {
-            ShowErrorBox(state, res::IdsInvalidMidiFile, res::IdsError);
+            // The same words the command line prints for this file.
+            const std::string why = MidiLoadFailureText(*state.song);
+            if (state.dialogs != nullptr) {
+                state.dialogs->ShowError(why, res::LoadString(res::IdsError));
+            } else {
+                std::fprintf(stderr, "%s: %s\n", res::LoadString(res::IdsError), why.c_str());
+            }
             return;
         }
         if (synth == nullptr || !synth->StartRender()) {

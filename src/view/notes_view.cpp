@@ -1,6 +1,7 @@
 #include "view/notes_view.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -35,6 +36,16 @@ constexpr RectF kBlackSources[5] = {
 constexpr float kSpriteMargin = 32.0f;
 
 constexpr int kLastSlot = kTimeIndexSlots - 1;
+
+// A slot that no note of the part overlaps, before the empty slots are filled from the one below.
+constexpr int32_t kNoNoteYet = INT32_MAX;
+
+// The notes of a part that the view can reach: none when the song has no such part.
+int32_t PartNotes(const SongData& song, int part) {
+    return part >= 0 && part < kMaxParts && song.parts[part].notes != nullptr
+               ? std::max(song.parts[part].noteCount, 0)
+               : 0;
+}
 
 // The time-index slot of a time, rounded down or up, kept inside the index. NaN lands in slot 0.
 int SlotFloor(double t) {
@@ -138,7 +149,7 @@ void NotesView::BuildTimeIndex() {
     // Every slot is reset, not only those of this song's length: a longer song before it must not
     // leave its note indices in the slots past this song's end.
     for (int p = 0; p < 2; ++p) {
-        std::fill(std::begin(firstNoteAt[p]), std::end(firstNoteAt[p]), kMaxPartNotes);
+        std::fill(std::begin(firstNoteAt[p]), std::end(firstNoteAt[p]), kNoNoteYet);
         std::fill(std::begin(lastNoteAt[p]), std::end(lastNoteAt[p]), -1);
         firstNoteAt[p][0] = 0;
         lastNoteAt[p][0] = 1;
@@ -146,7 +157,7 @@ void NotesView::BuildTimeIndex() {
     if (song != nullptr) {
         for (int p = 0; p < 2; ++p) {
             const SongPart& part = song->parts[p];
-            const int count = std::clamp(part.noteCount, 0, kMaxPartNotes);
+            const int count = PartNotes(*song, p);
             for (int b = 0; b < count; ++b) {
                 const int lo = SlotFloor(part.notes[b].start);
                 const int hi = SlotCeil(part.notes[b].end);
@@ -161,7 +172,7 @@ void NotesView::BuildTimeIndex() {
     // long note that started earlier stays inside every later stretch up to its end.
     for (int p = 0; p < 2; ++p) {
         for (int s = 1; s < kTimeIndexSlots; ++s) {
-            if (firstNoteAt[p][s] == kMaxPartNotes) firstNoteAt[p][s] = firstNoteAt[p][s - 1];
+            if (firstNoteAt[p][s] == kNoNoteYet) firstNoteAt[p][s] = firstNoteAt[p][s - 1];
             if (lastNoteAt[p][s] == -1) lastNoteAt[p][s] = lastNoteAt[p][s - 1];
             if (lastNoteAt[p][s] < lastNoteAt[p][s - 1]) lastNoteAt[p][s] = lastNoteAt[p][s - 1];
         }
@@ -243,8 +254,7 @@ void NotesView::DrawKeys() {
             // higher index that are already sounding.
             int first = firstNoteAt[p][s0];
             for (int s = s0 + 1; s <= s1; ++s) first = std::min(first, firstNoteAt[p][s]);
-            const int last =
-                std::min(lastNoteAt[p][s1], std::clamp(song->parts[p].noteCount, 0, kMaxPartNotes) - 1);
+            const int last = std::min(lastNoteAt[p][s1], PartNotes(*song, p) - 1);
             for (int j = std::max(0, first); j <= last; ++j) DrawNote(p, j);
         }
     }
@@ -270,7 +280,8 @@ void NotesView::DrawKeys() {
             // A key whose note ended while the note was not visited (a frame more than a second
             // late) would otherwise stay lit until the next jump in time.
             if (song != nullptr && k.part >= 0 && k.part < 2 && k.noteIndex >= 0 &&
-                k.noteIndex < kMaxPartNotes && currentTime > song->parts[k.part].notes[k.noteIndex].end) {
+                (k.noteIndex >= PartNotes(*song, k.part) ||
+                 currentTime > song->parts[k.part].notes[k.noteIndex].end)) {
                 k.intensity = 0;
                 k.noteIndex = 0;
                 continue;
@@ -295,7 +306,7 @@ void NotesView::DrawKeys() {
 void NotesView::DrawNote(int part, int index) {
     const SongData* song = Song();
     if (song == nullptr || song->noteTracks < 1 || part < 0 || part > 1 || index < 0 ||
-        index >= kMaxPartNotes) {
+        index >= PartNotes(*song, part)) {
         return;
     }
     const int colour = PartColour(part);

@@ -13,23 +13,46 @@ using namespace smf;
 namespace {
 
 TEST(SongJson, NumbersReadBackExactly) {
-    const Bytes file = Cat({Header(480, 0, 1), Track({On(0, 1, 72, 100), Off(480, 1, 72)})});
+    const Bytes file =
+        Song(480, {Track({Name("Right \"hand\""), Program(0, 1, 0), On(0, 1, 72, 100), Off(481, 1, 72)})});
     auto song = NewSong();
     ASSERT_TRUE(ParseSong(*song, file.data(), file.size()));
     const std::string json = SongJson(*song, true);
     EXPECT_EQ(
-        json.rfind("{\"status\": 0, \"loaded\": true, \"noteTracks\": 1, \"duration\": 0.5010409951210022, ",
+        json.rfind("{\"status\": 0, \"loaded\": true, \"noteTracks\": 1, \"duration\": 0.50104165077209473, ",
                    0),
         0u)
         << json;
-    // float32 with nine significant digits, the duration with seventeen.
+    // float32 with nine significant digits, the duration with seventeen; the hands' details.
     EXPECT_NE(
-        json.find("\"parts\": [{\"notes\": []}, {\"notes\": [[72, 0.00104100001, 0.501040995, 100]]}]}"),
+        json.find("\"parts\": [{\"track\": -1, \"channel\": -1, \"program\": -1, \"name\": \"\", \"notes\": "
+                  "[]}, {\"track\": 0, \"channel\": 1, \"program\": 0, \"name\": \"Right \\\"hand\\\"\", "
+                  "\"notes\": [[72, 0, 0.501041651, 100]]}], \"reading\": \"hands\", \"percussionNotes\": 0, "
+                  "\"truncated\": false}"),
         std::string::npos)
         << json;
     char nine[32];
     std::snprintf(nine, sizeof nine, "%.9g", song->parts[1].notes[0].end);
     EXPECT_EQ(std::strtof(nine, nullptr), song->parts[1].notes[0].end);
+}
+
+TEST(SongJson, VoicesAreListedInTheOrderTheyFirstSound) {
+    const Bytes file = Song(480, {Track({On(0, 9, 36), Off(10, 9, 36)}),
+                                  Track({Program(0, 3, 40), On(20, 3, 60), Off(10, 3, 60)}),
+                                  Track({On(10, 4, 50), Off(10, 4, 50)})});
+    auto song = NewSong();
+    ASSERT_TRUE(ParseSong(*song, file.data(), file.size()));
+    const std::string json = SongJson(*song, true);
+    const size_t second = json.find("{\"track\": 2, \"channel\": 4, \"program\": -1");
+    const size_t third = json.find("{\"track\": 1, \"channel\": 3, \"program\": 40");
+    EXPECT_NE(second, std::string::npos) << json;
+    EXPECT_NE(third, std::string::npos) << json;
+    EXPECT_LT(second, third) << json;
+    EXPECT_NE(json.find("\"reading\": \"voices\", \"percussionNotes\": 1, "), std::string::npos) << json;
+    const std::string text = SongSummary(*song, "band.mid");
+    EXPECT_NE(text.find("voice 2: Violin, track 1, channel 4: 1 note, keys 60-60"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("percussion: 1 note"), std::string::npos) << text;
 }
 
 TEST(SongJson, NonFiniteTimesPrintAsNull) {
@@ -44,20 +67,18 @@ TEST(SongJson, NonFiniteTimesPrintAsNull) {
 TEST(LoadFailure, ReasonsInWords) {
     auto song = NewSong();
     EXPECT_EQ(LoadFailureReason(*song, true), "");
-    song->status = MidiTooManyTracks;
-    EXPECT_EQ(LoadFailureReason(*song, false), "Too many tracks");
-    song->status = MidiOk;
+    song->status = MidiTooLong;
     song->duration = 1800.5;
-    EXPECT_EQ(LoadFailureReason(*song, false), "Song longer than 30 minutes (1800.5 s)");
+    EXPECT_EQ(LoadFailureReason(*song, false), "Longer than 30 minutes (1800.5 s)");
 }
 
 TEST(SongSummary, NamesTracksLengthAndKeyRanges) {
-    const Bytes file = Cat({Header(480), Track({On(0, 0, 60), On(0, 0, 67), Off(480, 0, 60), Off(0, 0, 67)}),
-                            Track({On(0, 0, 36), Off(115200, 0, 36)})});
+    const Bytes file = Song(480, {Track({On(0, 0, 60), On(0, 0, 67), Off(480, 0, 60), Off(0, 0, 67)}),
+                                  Track({On(0, 0, 36), Off(115200, 0, 36)})});
     auto song = NewSong();
     ASSERT_TRUE(ParseSong(*song, file.data(), file.size()));
     const std::string text = SongSummary(*song, "waltz.mid");
-    EXPECT_NE(text.find("waltz.mid: 2 note tracks, 2:00.0 (120.001 s)"), std::string::npos) << text;
+    EXPECT_NE(text.find("waltz.mid: 2 note tracks, 2:00.0 (120.000 s)"), std::string::npos) << text;
     EXPECT_NE(text.find("part 0: 2 notes, keys 60-67"), std::string::npos) << text;
     EXPECT_NE(text.find("part 1: 1 note, keys 36-36"), std::string::npos) << text;
 }

@@ -54,11 +54,42 @@ inline Bytes Chunk(const char* id, const Bytes& body, int64_t statedLength = -1)
     return out;
 }
 inline Bytes Header(uint16_t division, uint16_t format = 1, uint16_t tracks = 2) {
-    return Chunk("MThd", {0, static_cast<uint8_t>(format), 0, static_cast<uint8_t>(tracks),
-                          static_cast<uint8_t>(division >> 8), static_cast<uint8_t>(division)});
+    return Chunk("MThd", {0, static_cast<uint8_t>(format), static_cast<uint8_t>(tracks >> 8),
+                          static_cast<uint8_t>(tracks), static_cast<uint8_t>(division >> 8),
+                          static_cast<uint8_t>(division)});
 }
 inline Bytes Track(std::initializer_list<Bytes> events) {
     return Chunk("MTrk", Cat(events));
+}
+inline Bytes Name(const std::string& text) {
+    Bytes out(4 + text.size());
+    out[1] = 0xFF;
+    out[2] = 0x03;
+    out[3] = static_cast<uint8_t>(text.size());
+    std::memcpy(out.data() + 4, text.data(), text.size());
+    return out;
+}
+inline Bytes Program(uint32_t delta, int channel, int program) {
+    return Event(delta, {static_cast<uint8_t>(0xC0 | channel), static_cast<uint8_t>(program)});
+}
+
+// A type 1 file whose header declares exactly the tracks given.
+inline Bytes Song(uint16_t division, std::initializer_list<Bytes> tracks) {
+    Bytes out = Header(division, 1, static_cast<uint16_t>(tracks.size()));
+    for (const Bytes& t : tracks) out.insert(out.end(), t.begin(), t.end());
+    return out;
+}
+
+// The same file wrapped as a RIFF MIDI file (.rmi), with an odd-length chunk before its data.
+inline Bytes Rmid(const Bytes& smf) {
+    auto le32 = [](uint32_t v) {
+        return Bytes{static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+                     static_cast<uint8_t>(v >> 24)};
+    };
+    const Bytes info = Cat({Bytes{'I', 'N', 'F', 'O'}, le32(3), Bytes{'a', 'b', 'c', 0}});
+    const Bytes data = Cat({Bytes{'d', 'a', 't', 'a'}, le32(static_cast<uint32_t>(smf.size())), smf});
+    const Bytes body = Cat({Bytes{'R', 'M', 'I', 'D'}, info, data});
+    return Cat({Bytes{'R', 'I', 'F', 'F'}, le32(static_cast<uint32_t>(body.size())), body});
 }
 
 inline std::unique_ptr<SongData> NewSong() {

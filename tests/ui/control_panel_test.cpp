@@ -263,7 +263,7 @@ TEST_F(ControlPanelTest, LoadingFlows) {
     dialogs.openAnswers.push_back(junk.string());
     EXPECT_TRUE(panel.LoadFile(FileMidi));
     ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
-    EXPECT_EQ(dialogs.errorBoxes[0].text, "Invalid MIDI file");
+    EXPECT_EQ(dialogs.errorBoxes[0].text, "Not a MIDI file");
     EXPECT_NE(state.song, nullptr);
     EXPECT_FALSE(state.midiParsed);
     EXPECT_EQ(panel.action, ActionNone);

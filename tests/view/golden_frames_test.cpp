@@ -31,6 +31,10 @@ std::unique_ptr<SongData> Passage() {
     auto song = std::make_unique<SongData>();
     song->noteTracks = 2;
     song->duration = 12.0;
+    if (!song->AllocateNotes(32)) std::abort();
+    song->partCount = 2;
+    song->parts[0].notes = song->noteStore.get();
+    song->parts[1].notes = song->noteStore.get() + 16;
     const int melody[] = {72, 74, 75, 77, 79, 78, 76, 73};
     for (int i = 0; i < 8; ++i) {
         const float t = 0.5f + 0.75f * static_cast<float>(i);

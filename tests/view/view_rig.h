@@ -2,6 +2,7 @@
 // them, drawing into a recording target with fake images.
 #pragma once
 
+#include <cstdlib>
 #include <memory>
 
 #include "app/player_controller.h"
@@ -41,9 +42,18 @@ struct ViewRig {
         SongData& song = *controller.shared.song;
         song.noteTracks = 1;
         song.duration = duration;
+        GiveHandsRoom(song);
         controller.shared.midiParsed = true;
         controller.shared.songReady = true;
         return song;
+    }
+
+    // Two empty hands with room for the notes a test adds one by one.
+    static void GiveHandsRoom(SongData& song, int32_t notesEach = 40000) {
+        if (!song.AllocateNotes(2 * int64_t{notesEach})) std::abort();
+        song.partCount = 2;
+        song.parts[0].notes = song.noteStore.get();
+        song.parts[1].notes = song.noteStore.get() + notesEach;
     }
 
     static void AddNote(SongData& song, int part, int key, float start, float end, int velocity = 100) {
