@@ -6,13 +6,17 @@
 // The images are generated, never edited by hand: change this program, run it on the source folder and
 // commit its output together with it. The same program always writes the same bytes.
 //
-// Contents: keyboard | note sprites | sparks | emblem and logo | contact sheet | main
+// Contents: keyboard | note sprites | sparks | emblem and logo | voice colours | the image set |
+//           contact sheet | main
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "resources/images.h"
 #include "tools/art_raster.h"
 #include "tools/png_io.h"
 
@@ -136,6 +140,18 @@ void PaintOctave(Canvas& c, int originX, const KeyScheme& s, unsigned blackMask)
 Canvas Octave(const KeyScheme& s) {
     Canvas c(kOctaveWidth, kKeyboardHeight);
     PaintOctave(c, 0, s, 0x1F);
+    return c;
+}
+
+// The black keys of an octave lit, on the gap colour: the notes view cuts only the black keys out of
+// this image, so the white keys are left out and the image ends below the black keys.
+Canvas LitBlackKeys(Colour colour) {
+    Canvas c(kOctaveWidth, kBlackHeight);
+    c.Fill(kGap);
+    const KeyScheme s = {colour, colour, true, true};
+    for (int i = 0; i < 5; ++i)
+        for (int y = 0; y < kBlackHeight; ++y)
+            for (int u = 0; u < kBlackWidth; ++u) c.Set(kBlackLeft[i] + u, y, BlackKeyPixel(s, u, y));
     return c;
 }
 
@@ -372,11 +388,35 @@ Canvas Logo() {
     return c;
 }
 
+// ------------------------------------------------------------------------------------ voice colours
+// The colours after the hands' two, for songs read by voices. Each has a light shade for notes and
+// keys on white keys, a deeper one for black keys, and a glow. They are chosen apart from each other
+// and from the hands' yellows, orange and greens in lightness as well as in hue, so that neighbouring
+// voices stay apart when their notes lie side by side, and every light shade still stands out from
+// the ivory of an unlit key.
+
+struct VoiceColour {
+    const char* name;
+    Colour light, dark, glow;
+};
+
+constexpr VoiceColour kVoiceColours[] = {
+    {"red", Hex(0xFF4A3C), Hex(0xD02020), Hex(0xFF5030)},
+    {"blue", Hex(0x3C8CFF), Hex(0x2060E8), Hex(0x4890FF)},
+    {"magenta", Hex(0xF050D0), Hex(0xB02CA8), Hex(0xF850D8)},
+    {"cyan", Hex(0x2EE0E0), Hex(0x10A0B4), Hex(0x30E8E8)},
+    {"violet", Hex(0xB070FF), Hex(0x8C3CE0), Hex(0xA868FF)},
+    {"mint", Hex(0x50F0A8), Hex(0x10B088), Hex(0x48F0A0)},
+    {"rose", Hex(0xFFA0BE), Hex(0xE06090), Hex(0xFF90B4)},
+    {"steel", Hex(0xA8B4CC), Hex(0x737E96), Hex(0xC8D4EC)},
+};
+static_assert(std::size(kVoiceColours) == res::kNoteColourCount - 2, "one entry per voice colour");
+
 // -------------------------------------------------------------------------------------- the image set
 
 struct Art {
     int id;
-    const char* name;
+    std::string name;
     Canvas image;
     bool opaque;  // written without an alpha channel
 };
@@ -402,6 +442,19 @@ std::vector<Art> MakeImages() {
     set.push_back({145, "logo", Logo(), true});
     set.push_back({146, "spark-disc", SparkDisc(), false});
     set.push_back({147, "spark-glow", SparkGlow(), false});
+    for (int c = 2; c < res::kNoteColourCount; ++c) {
+        const VoiceColour& v = kVoiceColours[c - 2];
+        auto add = [&](int slot, const char* what, Canvas image, bool opaque) {
+            set.push_back(
+                {res::VoiceImageId(c, slot), std::string(what) + "-" + v.name, std::move(image), opaque});
+        };
+        add(res::VoiceBodyWhite, "note-white-key", NoteBody(v.light), false);
+        add(res::VoiceBodyBlack, "note-black-key", NoteBody(v.dark), false);
+        add(res::VoiceGlow, "glow", NoteGlow(v.glow, 0.72f), false);
+        add(res::VoiceLitWhiteKeys, "keyboard-octave-lit-white-keys", Octave({v.light, kEbony, true, false}),
+            true);
+        add(res::VoiceLitBlackKeys, "keyboard-lit-black-keys", LitBlackKeys(v.dark), true);
+    }
     return set;
 }
 
@@ -414,8 +467,30 @@ const Canvas& Find(const std::vector<Art>& set, int id) {
 
 // -------------------------------------------------------------------------------------- contact sheet
 
+// The images the notes view draws a colour with: note bodies and glows over white and black keys, and
+// the keyboard images its lit white and black keys are cut from.
+struct ColourIds {
+    int body[2], glow[2], lit[2];
+    bool glowOverWhiteBody;  // the first hand's yellow notes wear their glow on top
+};
+
+ColourIds IdsOf(int colour) {
+    if (colour == 0) return {{131, 141}, {132, 130}, {139, 137}, true};
+    if (colour == 1) return {{127, 125}, {128, 126}, {138, 136}, false};
+    auto id = [&](int slot) { return res::VoiceImageId(colour, slot); };
+    return {{id(res::VoiceBodyWhite), id(res::VoiceBodyBlack)},
+            {id(res::VoiceGlow), id(res::VoiceGlow)},
+            {id(res::VoiceLitWhiteKeys), id(res::VoiceLitBlackKeys)},
+            false};
+}
+
+struct MockNote {
+    int colour, key;
+    float start, end, velocity;
+};
+
 // A mock frame of the notes view, 1040 wide, composed from the images exactly as the view draws them.
-Canvas MockFrame(const std::vector<Art>& set) {
+Canvas MockFrame(const std::vector<Art>& set, const std::vector<MockNote>& notes) {
     constexpr float W = 1040, H = 420, kb = W * 0.125f, notesH = H - kb;
     constexpr float w = W / 52, o = 7 * w;
     Canvas c(static_cast<int>(W), static_cast<int>(H));
@@ -424,7 +499,7 @@ Canvas MockFrame(const std::vector<Art>& set) {
     struct Key {
         bool black;
         RectF source, rect, spark;
-        int part = -1;
+        int colour = -1;
         float level = 0;
     } keys[88];
     static const int kBlackPattern[12] = {0, 1, 0, 0, 1, 0, 1, 0, 0, 1, 0, 1};
@@ -484,34 +559,23 @@ Canvas MockFrame(const std::vector<Art>& set) {
         for (int yy = 0; yy < static_cast<int>(notesH); ++yy)
             c.Set(static_cast<int>(xc + j * oct), yy, Hex(0x202020));
 
-    struct Note {
-        int part, key;
-        float start, end, velocity;
-    };
-    const Note notes[] = {
-        {0, 76, 9.6f, 10.4f, 100}, {0, 79, 9.9f, 10.5f, 90},  {0, 75, 9.7f, 10.3f, 110},
-        {0, 84, 10.6f, 11.4f, 80}, {0, 83, 11.5f, 12.1f, 70}, {0, 81, 12.2f, 13.8f, 90},
-        {0, 85, 10.2f, 10.9f, 80}, {0, 78, 11.0f, 11.6f, 60}, {1, 48, 9.5f, 11.0f, 90},
-        {1, 55, 9.8f, 10.6f, 70},  {1, 58, 9.9f, 10.7f, 100}, {1, 52, 11.2f, 12.0f, 80},
-        {1, 43, 11.4f, 12.9f, 70}, {1, 54, 12.1f, 12.6f, 60}, {1, 60, 12.4f, 14.0f, 90},
-    };
-    const Canvas* body[2][2] = {{&Find(set, 131), &Find(set, 141)}, {&Find(set, 127), &Find(set, 125)}};
-    const Canvas* glow[2][2] = {{&Find(set, 132), &Find(set, 130)}, {&Find(set, 128), &Find(set, 126)}};
-    for (const Note& n : notes) {
+    for (const MockNote& n : notes) {
         Key& key = keys[n.key - 21];
         RectF r = {key.rect.left, yAt(n.end) - 32, key.rect.right, yAt(n.start) + 32};
         const float a = std::max(1.0f, n.velocity) / 256 + 0.5f;
         const int b = key.black ? 1 : 0;
+        const ColourIds ids = IdsOf(n.colour);
+        const Canvas &body = Find(set, ids.body[b]), &glow = Find(set, ids.glow[b]);
         RectF r2 = r;
-        if (n.part == 0 && !b) {
-            DrawNoteSprite(c, *body[0][0], r, notesH, 1);
-            DrawNoteSprite(c, *glow[0][0], r2, notesH, a);
+        if (ids.glowOverWhiteBody && !b) {
+            DrawNoteSprite(c, body, r, notesH, 1);
+            DrawNoteSprite(c, glow, r2, notesH, a);
         } else {
-            DrawNoteSprite(c, *glow[n.part][b], r, notesH, a);
-            DrawNoteSprite(c, *body[n.part][b], r2, notesH, 1);
+            DrawNoteSprite(c, glow, r, notesH, a);
+            DrawNoteSprite(c, body, r2, notesH, 1);
         }
-        if (n.start < now && now < n.end && key.part < 0) {
-            key.part = n.part;
+        if (n.start < now && now < n.end && key.colour < 0) {
+            key.colour = n.colour;
             key.level = n.velocity / 127 * (1 - (now - n.start) / (n.end - n.start));
         }
     }
@@ -522,27 +586,75 @@ Canvas MockFrame(const std::vector<Art>& set) {
     DrawWhole(c, Find(set, 140), {51 * w, notesH, 52 * w, keys[0].rect.bottom}, 1);
     for (int pass = 0; pass < 2; ++pass)
         for (Key& key : keys) {
-            if (key.part < 0 || key.black != (pass == 1)) continue;
-            const int lit = key.black ? (key.part == 0 ? 137 : 136) : (key.part == 0 ? 139 : 138);
-            DrawPart(c, Find(set, lit), key.rect, key.source, 1);
+            if (key.colour < 0 || key.black != (pass == 1)) continue;
+            DrawPart(c, Find(set, IdsOf(key.colour).lit[key.black ? 1 : 0]), key.rect, key.source, 1);
             DrawWhole(c, Find(set, 147), key.spark, key.level);
             DrawWhole(c, Find(set, 146), key.spark, key.level);
         }
     return c;
 }
 
+// A two-hand piano piece: the first hand high in yellow and orange, the second low in green.
+const std::vector<MockNote> kHandNotes = {
+    {0, 76, 9.6f, 10.4f, 100}, {0, 79, 9.9f, 10.5f, 90},  {0, 75, 9.7f, 10.3f, 110},
+    {0, 84, 10.6f, 11.4f, 80}, {0, 83, 11.5f, 12.1f, 70}, {0, 81, 12.2f, 13.8f, 90},
+    {0, 85, 10.2f, 10.9f, 80}, {0, 78, 11.0f, 11.6f, 60}, {1, 48, 9.5f, 11.0f, 90},
+    {1, 55, 9.8f, 10.6f, 70},  {1, 58, 9.9f, 10.7f, 100}, {1, 52, 11.2f, 12.0f, 80},
+    {1, 43, 11.4f, 12.9f, 70}, {1, 54, 12.1f, 12.6f, 60}, {1, 60, 12.4f, 14.0f, 90},
+};
+
+// A band read by voices: every colour sounds, on white and on black keys, some side by side.
+const std::vector<MockNote> kVoiceNotes = {
+    {0, 84, 9.6f, 10.4f, 100},  {0, 88, 10.6f, 11.3f, 90},  {0, 86, 11.5f, 12.4f, 90},
+    {1, 72, 9.7f, 10.6f, 80},   {1, 75, 10.8f, 11.5f, 80},  {2, 33, 9.5f, 10.5f, 110},
+    {2, 36, 10.7f, 11.8f, 110}, {2, 34, 12.0f, 12.8f, 100}, {3, 60, 9.8f, 11.8f, 70},
+    {3, 63, 9.8f, 11.8f, 70},   {4, 67, 9.9f, 10.9f, 80},   {4, 70, 11.1f, 12.3f, 80},
+    {5, 48, 9.4f, 10.6f, 90},   {5, 51, 10.9f, 12.0f, 90},  {6, 91, 9.9f, 10.2f, 60},
+    {6, 94, 10.5f, 11.0f, 60},  {6, 96, 11.4f, 12.0f, 60},  {7, 55, 9.6f, 10.3f, 90},
+    {7, 58, 10.6f, 11.6f, 90},  {8, 42, 9.7f, 11.0f, 80},   {8, 45, 11.3f, 12.6f, 80},
+    {9, 79, 9.5f, 10.4f, 70},   {9, 78, 10.7f, 11.9f, 70},  {9, 81, 12.1f, 13.0f, 70},
+};
+
+// Each voice colour at a quarter of the size: its octave with every key lit, as the view cuts white keys
+// from the one image and black keys from the other, and below it its sprites on black.
+void PaintVoiceColours(Canvas& sheet, const std::vector<Art>& set, float top) {
+    for (int colour = 2; colour < res::kNoteColourCount; ++colour) {
+        const float x = 40 + static_cast<float>(colour - 2) * 160;
+        const float w = kOctaveWidth / 4.0f, h = kKeyboardHeight / 4.0f;
+        DrawWhole(sheet, Find(set, res::VoiceImageId(colour, res::VoiceLitWhiteKeys)),
+                  {x, top, x + w, top + h}, 1);
+        for (int left : kBlackLeft) {
+            const float l = static_cast<float>(left);
+            DrawPart(sheet, Find(set, res::VoiceImageId(colour, res::VoiceLitBlackKeys)),
+                     {x + l / 4, top, x + (l + kBlackWidth) / 4, top + kBlackHeight / 4.0f},
+                     {l, 0, l + kBlackWidth, kBlackHeight}, 1);
+        }
+        const int sprites[3] = {res::VoiceBodyWhite, res::VoiceBodyBlack, res::VoiceGlow};
+        for (int i = 0; i < 3; ++i) {
+            const float sx = x + static_cast<float>(i) * 50;
+            for (int y = static_cast<int>(top + h + 10); y < static_cast<int>(top + h + 58); ++y)
+                for (int xx = static_cast<int>(sx); xx < static_cast<int>(sx + 48); ++xx)
+                    sheet.Set(xx, y, Hex(0x000000));
+            DrawWhole(sheet, Find(set, res::VoiceImageId(colour, sprites[i])),
+                      {sx, top + h + 10, sx + 48, top + h + 58}, 1);
+        }
+        char text[8];
+        std::snprintf(text, sizeof text, "%d", res::VoiceImageId(colour, 0));
+        DrawText(sheet, text, x, top + h + 88, 0.2f, 12, [](int, int) { return Hex(0xE0E0E0); });
+    }
+}
+
 // Every image labelled by number: opaque ones once, the others on a dark and on a light ground, below
-// the mock frame.
+// the mock frames; each voice colour in a column of its own at the bottom.
 Canvas ContactSheet(const std::vector<Art>& set) {
-    Canvas sheet(1340, 1110);
+    Canvas sheet(1340, 1850);
     sheet.Fill(Hex(0x2A2D33));
     auto label = [&](int id, float x, float y) {
         char text[8];
         std::snprintf(text, sizeof text, "%d", id);
         DrawText(sheet, text, x, y, 0.2f, 12, [](int, int) { return Hex(0xE0E0E0); });
     };
-    const Canvas frame = MockFrame(set);
-    DrawWhole(sheet, frame, {150, 30, 1190, 450}, 1);
+    DrawWhole(sheet, MockFrame(set, kHandNotes), {150, 30, 1190, 450}, 1);
 
     // Keyboard images at a third of their size, in keyboard order.
     float x = 40;
@@ -584,6 +696,9 @@ Canvas ContactSheet(const std::vector<Art>& set) {
     DrawWhole(sheet, icon, {820, 992, 884, 1056}, 1);
     DrawWhole(sheet, icon, {894, 966, 990, 1062}, 1);
     label(105, 620, 1104);
+
+    DrawWhole(sheet, MockFrame(set, kVoiceNotes), {150, 1140, 1190, 1560}, 1);
+    PaintVoiceColours(sheet, set, 1590);
     return sheet;
 }
 
@@ -605,7 +720,7 @@ int main(int argc, char** argv) {
     const std::vector<Art> set = MakeImages();
     for (const Art& a : set) {
         char name[128];
-        std::snprintf(name, sizeof name, "/resources/images/%d-%s.png", a.id, a.name);
+        std::snprintf(name, sizeof name, "/resources/images/%d-%s.png", a.id, a.name.c_str());
         if (!WriteFile(root + name, png_io::EncodePng(a.image.ToPixels(a.opaque ? 3 : 4)))) {
             std::fprintf(stderr, "make_artwork: cannot write %s%s\n", root.c_str(), name);
             return 1;

@@ -72,6 +72,9 @@ const SongData* NotesView::Song() const {
 
 void NotesView::Build(ImageLookup lookup) {
     for (int i = 0; i < NotesImageCount; ++i) bitmaps[i] = Bitmap::LoadPng(kNotesImageIds[i], device, lookup);
+    for (int c = 0; c < kVoiceColours; ++c)
+        for (int slot = 0; slot < res::VoiceImageSlots; ++slot)
+            voiceBitmaps[c][slot] = Bitmap::LoadPng(res::VoiceImageId(c + 2, slot), device, lookup);
     lookAhead = kLookAheadSeconds;
     currentTime = -1.0f;
     indexBuilt = false;
@@ -100,7 +103,12 @@ void NotesView::ClearLitKeys() {
         k.intensity = 0;
         k.noteIndex = 0;
         k.part = 0;
+        k.colour = 0;
     }
+}
+
+int NotesView::PartColour(int part) const {
+    return part;
 }
 
 void NotesView::LayoutKeyboard() {
@@ -284,9 +292,14 @@ void NotesView::DrawKeys() {
             }
             const float a = k.intensity / 127.0f * k.level;
             if (k.level >= 0.1f) k.level -= k.fadeStep;
-            const int image = black == 0 ? (k.part == 0 ? ImgLitWhitePart0 : ImgLitWhitePart1)
-                                         : (k.part == 0 ? ImgLitBlackPart0 : ImgLitBlackPart1);
-            bitmaps[image].DrawPart(k.rect, k.source, 1.0f);
+            if (k.colour >= 2 && k.colour < res::kNoteColourCount) {
+                voiceBitmaps[k.colour - 2][black == 0 ? res::VoiceLitWhiteKeys : res::VoiceLitBlackKeys]
+                    .DrawPart(k.rect, k.source, 1.0f);
+            } else {
+                const int image = black == 0 ? (k.colour == 0 ? ImgLitWhitePart0 : ImgLitWhitePart1)
+                                             : (k.colour == 0 ? ImgLitBlackPart0 : ImgLitBlackPart1);
+                bitmaps[image].DrawPart(k.rect, k.source, 1.0f);
+            }
             const RectF& s = k.sparkRect;
             bitmaps[ImgSparkGlow].Draw(s.left, s.top, s.right, s.bottom, a);
             bitmaps[ImgSparkDisc].Draw(s.left, s.top, s.right, s.bottom, a);
@@ -300,6 +313,8 @@ void NotesView::DrawNote(int part, int index) {
         index >= PartNotes(*song, part)) {
         return;
     }
+    const int colour = PartColour(part);
+    if (colour < 0 || colour >= res::kNoteColourCount) return;
     const NoteRecord& n = song->parts[part].notes[index];
     if (n.start > n.end || n.start > topTime || n.start == n.end) return;
     if (n.key < kLowestKey || n.key > kHighestKey) return;
@@ -323,8 +338,14 @@ void NotesView::DrawNote(int part, int index) {
         RectF s = sprite;
         bitmaps[image].DrawNoteSprite(s, h, opacity);
     };
-    if (r.isBlack == 0) {
-        if (part == 0) {
+    if (colour >= 2) {
+        const Bitmap* images = voiceBitmaps[colour - 2];
+        RectF s = sprite;
+        images[res::VoiceGlow].DrawNoteSprite(s, h, glow);
+        s = sprite;
+        images[r.isBlack == 0 ? res::VoiceBodyWhite : res::VoiceBodyBlack].DrawNoteSprite(s, h, 1.0f);
+    } else if (r.isBlack == 0) {
+        if (colour == 0) {
             drawSprite(ImgBodyPart0White, 1.0f);
             drawSprite(ImgGlowPart0White, glow);
         } else {
@@ -332,7 +353,7 @@ void NotesView::DrawNote(int part, int index) {
             drawSprite(ImgBodyPart1White, 1.0f);
         }
     } else {
-        if (part == 0) {
+        if (colour == 0) {
             drawSprite(ImgGlowPart0Black, glow);
             drawSprite(ImgBodyPart0Black, 1.0f);
         } else {
@@ -346,6 +367,7 @@ void NotesView::DrawNote(int part, int index) {
     if (!(r.intensity > 0) && n.start < currentTime && currentTime < n.end) {
         r.intensity = std::max(1.0f, static_cast<float>(n.velocity));
         r.part = part;
+        r.colour = colour;
         r.noteIndex = index;
         r.level = 1.0f;
         const float length = n.end - n.start;

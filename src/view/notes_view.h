@@ -4,8 +4,11 @@
 // ends; while it sounds, its key is drawn lit in the part's colour with a fading spark.
 //
 // Behind the notes: the bar lines with their numbers, a checkerboard of octave columns that
-// alternates from bar to bar, and a thin line at every C. Part 0 is drawn in yellow and orange,
-// part 1 in green; velocity only sets the brightness of a note's glow and of its key's spark.
+// alternates from bar to bar, and a thin line at every C. Each part has a colour: a piano song's
+// part 0 is drawn in yellow and orange, part 1 in green; a song read by voices gives its voices the
+// hands' two colours and then colours of their own, and draws no percussion. A key lights in the
+// colour of the part that plays it. Velocity only sets the brightness of a note's glow and of its
+// key's spark.
 //
 // The view also draws two controls of the controller's: the view-toggle button in its top right
 // corner and, in full view, the overlay with three transport buttons.
@@ -71,6 +74,7 @@ struct KeyRecord {
     float fadeStep;     // taken from level per frame
     int32_t noteIndex;  // index of the lighting note within its part
     int32_t part;       // part of the lighting note
+    int32_t colour;     // note colour of that part: the key is lit in it
 };
 
 // The full view's toggle and overlay: what they show and what a press on them asks for. The
@@ -86,9 +90,13 @@ struct ViewControls {
     uint16_t pendingCommand = 0;  // chosen by a press on the overlay, posted on release
 };
 
+// The voice colours' own images, after the hands' two colours: res::VoiceImageId(colour, slot).
+inline constexpr int kVoiceColours = res::kNoteColourCount - 2;
+
 struct NotesView : public Panel {
   public:
     Bitmap bitmaps[NotesImageCount];
+    Bitmap voiceBitmaps[kVoiceColours][res::VoiceImageSlots];
     int32_t barCount = 0;           // bar lines drawn this frame
     float barY[kMaxBarLines] = {};  // y of each, in order of bar time: room for every bar of a song
     int32_t firstBar = -1;          // first bar line inside the window this frame, -1 if none
@@ -117,6 +125,9 @@ struct NotesView : public Panel {
     void DrawGrid();
     void DrawKeys();
     void DrawNote(int part, int index);
+    // The colour a part's notes and keys are drawn in: the hands' two for a piano song, the voice's
+    // own for a song read by voices. Percussion, which is not drawn, gives -1.
+    [[nodiscard]] int PartColour(int part) const;
 
     // Controller-level controls, drawn after all panels with this view's colours.
     void DrawViewToggle(ViewControls& controls);

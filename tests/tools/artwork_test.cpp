@@ -3,7 +3,10 @@
 // cuts out of the keyboard images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -45,6 +48,18 @@ bool RowsEqual(const png_io::Pixels& p, int y0, int y1) {
 
 constexpr int kBlackLeft[5] = {52, 153, 312, 408, 499};
 
+// The hands' images of one kind followed by the voice colours' images of the given slots.
+std::vector<int> WithVoices(std::vector<int> ids, std::initializer_list<int> slots) {
+    for (int c = 2; c < res::kNoteColourCount; ++c)
+        for (int slot : slots) ids.push_back(res::VoiceImageId(c, slot));
+    return ids;
+}
+
+bool IsLitBlackKeys(int id) {
+    return id >= res::kFirstVoiceImage &&
+           (id - res::kFirstVoiceImage) % res::VoiceImageSlots == res::VoiceLitBlackKeys;
+}
+
 TEST(Artwork, EveryImageHasItsSize) {
     struct Case {
         int id, width, height;
@@ -71,7 +86,7 @@ TEST(Artwork, EveryImageHasItsSize) {
 // Bodies: nothing outside the 32 × 32 core; the core opaque across its full width in the stretched
 // rows and in the middle of the end caps, with rounded (not square) corners.
 TEST(Artwork, NoteBodiesFillExactlyTheirCore) {
-    for (int id : {125, 127, 131, 141}) {
+    for (int id : WithVoices({125, 127, 131, 141}, {res::VoiceBodyWhite, res::VoiceBodyBlack})) {
         const png_io::Pixels p = Load(id);
         ASSERT_EQ(p.width, 96);
         for (int y = 0; y < 96; ++y)
@@ -94,7 +109,7 @@ TEST(Artwork, NoteBodiesFillExactlyTheirCore) {
 
 // Glows: clear inside the core and at the image border, strongest next to the core.
 TEST(Artwork, GlowsAreSoftRingsAroundTheCore) {
-    for (int id : {126, 128, 130, 132}) {
+    for (int id : WithVoices({126, 128, 130, 132}, {res::VoiceGlow})) {
         const png_io::Pixels p = Load(id);
         ASSERT_EQ(p.width, 96);
         for (int i = 0; i < 96; ++i) {
@@ -112,7 +127,8 @@ TEST(Artwork, GlowsAreSoftRingsAroundTheCore) {
 
 // Every sprite is drawn with its rows 36..59 stretched to the note's length: they must all be equal.
 TEST(Artwork, StretchedSpriteRowsAreIdentical) {
-    for (int id : {125, 126, 127, 128, 130, 131, 132, 141}) {
+    for (int id : WithVoices({125, 126, 127, 128, 130, 131, 132, 141},
+                             {res::VoiceBodyWhite, res::VoiceBodyBlack, res::VoiceGlow})) {
         const png_io::Pixels p = Load(id);
         ASSERT_EQ(p.height, 96);
         for (int y = 36; y < 60; ++y) EXPECT_TRUE(RowsEqual(p, 35, y)) << "image " << id << " row " << y;
@@ -137,10 +153,12 @@ TEST(Artwork, SparksFadeOutBeforeTheirBorder) {
 // outer columns and the front row of a black key. A key drawn one pixel off fails these.
 TEST(Artwork, KeysSitInTheirSourceRectangles) {
     const png_io::Pixels plain = Load(142);
-    for (int id : {136, 137, 138, 139, 142}) {
+    for (int id : WithVoices({136, 137, 138, 139, 142}, {res::VoiceLitWhiteKeys, res::VoiceLitBlackKeys})) {
         const png_io::Pixels p = Load(id);
         ASSERT_EQ(p.width, 609);
-        for (int i = 0; i < 7; ++i) {
+        // The lit black keys of a voice colour end below the black keys and hold nothing else.
+        ASSERT_EQ(p.height, IsLitBlackKeys(id) ? 341 : 492) << "image " << id;
+        for (int i = 0; i < 7 && !IsLitBlackKeys(id); ++i) {
             const int gap = 87 * i + 86;
             EXPECT_GT(Luma(p, gap - 43, 420), Luma(p, gap, 420) + 0.3)
                 << "image " << id << ": no gap after key " << i;
@@ -149,7 +167,7 @@ TEST(Artwork, KeysSitInTheirSourceRectangles) {
                 EXPECT_LT(Luma(p, gap, 420), Luma(p, gap + 1, 420)) << "image " << id << ": gap of key " << i;
             }
         }
-        const bool blacksLit = id == 136 || id == 137;
+        const bool blacksLit = id == 136 || id == 137 || IsLitBlackKeys(id);
         for (int left : kBlackLeft) {
             for (int y = 40; y <= 330; y += 10) {
                 EXPECT_LT(Luma(p, left, y), Luma(p, left + 1, y))
@@ -184,7 +202,7 @@ TEST(Artwork, KeysSitInTheirSourceRectangles) {
 // or the black keys beside a lit white key would change when it lights.
 TEST(Artwork, LitWhiteKeyImagesKeepPlainBlackKeys) {
     const png_io::Pixels plain = Load(142);
-    for (int id : {138, 139}) {
+    for (int id : WithVoices({138, 139}, {res::VoiceLitWhiteKeys})) {
         const png_io::Pixels lit = Load(id);
         ASSERT_EQ(lit.width, plain.width);
         for (int left : kBlackLeft)
@@ -194,7 +212,9 @@ TEST(Artwork, LitWhiteKeyImagesKeepPlainBlackKeys) {
                     ASSERT_TRUE(a.r == b.r && a.g == b.g && a.b == b.b)
                         << "image " << id << " at " << x << "," << y;
                 }
-        EXPECT_GT(std::abs(At(lit, 43, 420).b - At(plain, 43, 420).b), 60) << "image " << id << " is not lit";
+        const Rgba a = At(plain, 43, 420), b = At(lit, 43, 420);
+        EXPECT_GT(std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)}), 60)
+            << "image " << id << " is not lit";
     }
 }
 
@@ -210,6 +230,66 @@ TEST(Artwork, KeyboardEndsHaveOnlyTheirOwnKeys) {
     for (int x = 64; x < 112; ++x) {
         const Rgba a = At(low, x, 200), b = At(octave, 435 + x, 200);
         EXPECT_TRUE(a.r == b.r && a.g == b.g && a.b == b.b) << "A#0 differs from the octave's A# at " << x;
+    }
+}
+
+// CIE L*a*b* of an sRGB colour: distances in it follow how far apart two colours look.
+struct Lab {
+    double l, a, b;
+};
+
+Lab ToLab(double r, double g, double b) {
+    auto linear = [](double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    r = linear(r / 255), g = linear(g / 255), b = linear(b / 255);
+    const double x = (0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.9505;
+    const double y = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    const double z = (0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.089;
+    auto f = [](double t) { return t > 0.008856 ? std::cbrt(t) : 7.787 * t + 16.0 / 116; };
+    return {116 * f(y) - 16, 500 * (f(x) - f(y)), 200 * (f(y) - f(z))};
+}
+
+double Distance(const Lab& p, const Lab& q) {
+    return std::sqrt((p.l - q.l) * (p.l - q.l) + (p.a - q.a) * (p.a - q.a) + (p.b - q.b) * (p.b - q.b));
+}
+
+// The mean colour of a row stretch of an image.
+Lab MeanColour(int id, int x0, int x1, int y) {
+    const png_io::Pixels p = Load(id);
+    double r = 0, g = 0, b = 0;
+    if (p.data.empty()) return {};
+    for (int x = x0; x < x1; ++x) {
+        const Rgba c = At(p, x, y);
+        r += c.r, g += c.g, b += c.b;
+    }
+    const double n = x1 - x0;
+    return ToLab(r / n, g / n, b / n);
+}
+
+// Every colour, the hands' included, must be told from every other by its notes on white keys and on
+// black keys and by its lit white and black keys; and a lit white key from an unlit one.
+TEST(Artwork, NoteColoursAreClearlyDistinct) {
+    struct Look {
+        Lab body[2], lit[2];
+    };
+    std::vector<Look> looks;
+    const int hands[2][4] = {{131, 141, 139, 137}, {127, 125, 138, 136}};
+    for (int c = 0; c < res::kNoteColourCount; ++c) {
+        auto id = [&](int hand, int slot) { return c < 2 ? hands[c][hand] : res::VoiceImageId(c, slot); };
+        looks.push_back({{MeanColour(id(0, res::VoiceBodyWhite), 32, 64, 48),
+                          MeanColour(id(1, res::VoiceBodyBlack), 32, 64, 48)},
+                         {MeanColour(id(2, res::VoiceLitWhiteKeys), 10, 76, 420),
+                          MeanColour(id(3, res::VoiceLitBlackKeys), 60, 92, 200)}});
+    }
+    const Lab ivory = MeanColour(142, 10, 76, 420);
+    const char* what[4] = {"white-key notes", "black-key notes", "lit white keys", "lit black keys"};
+    for (int c = 0; c < res::kNoteColourCount; ++c) {
+        EXPECT_GT(Distance(looks[c].lit[0], ivory), 25) << "colour " << c << " lit looks unlit";
+        for (int d = c + 1; d < res::kNoteColourCount; ++d)
+            for (int k = 0; k < 4; ++k) {
+                const Lab& p = k < 2 ? looks[c].body[k] : looks[c].lit[k - 2];
+                const Lab& q = k < 2 ? looks[d].body[k] : looks[d].lit[k - 2];
+                EXPECT_GT(Distance(p, q), 20) << what[k] << " of colours " << c << " and " << d;
+            }
     }
 }
 

@@ -114,6 +114,12 @@ class RecordingTarget : public platform::RenderTarget {
 
 // The size of each of the program's images, as the artwork has them.
 inline void ImageSize(int id, int& w, int& h) {
+    if (id >= res::kFirstVoiceImage) {
+        const int slot = (id - res::kFirstVoiceImage) % res::VoiceImageSlots;
+        w = slot == res::VoiceLitWhiteKeys || slot == res::VoiceLitBlackKeys ? 609 : 96;
+        h = slot == res::VoiceLitWhiteKeys ? 492 : slot == res::VoiceLitBlackKeys ? 341 : 96;
+        return;
+    }
     switch (id) {
         case 134:
             w = 174, h = 491;
