@@ -27,17 +27,12 @@ constexpr const char* kGuideName = "user-guide.html";
 // Palette entries.
 constexpr int kWhite = 9;
 constexpr int kText = 8;
-constexpr int kTransport = 4;
-constexpr int kTransportHover = 6;
+constexpr int kTransport = 10;      // light grey: plainly there to be pressed
+constexpr int kTransportHover = 9;  // white
 // A control that cannot be used now: plainly dimmed against the panel's dark blue.
 constexpr ColourF kDimmed = {0.22f, 0.26f, 0.32f, 1.0f};
 
 }  // namespace
-
-std::string PanelClockText(const SessionState& state, double songTime) {
-    if (!state.midiParsed || !state.songReady || !state.song) return FormatSongTime(songTime);
-    return ClockText(songTime, state.song->duration);
-}
 
 int FileKindOfPath(const std::string& path) {
     const size_t dot = path.find_last_of('.');
@@ -249,8 +244,18 @@ void ControlPanel::DrawLogo() {
 
 void ControlPanel::DrawTime() {
     if (device == nullptr) return;
-    device->DrawTextMedium(PanelClockText(*sharedState, songTime), left, bottom - 100,
+    const SessionState& state = *sharedState;
+    if (!state.midiParsed || !state.songReady || !state.song) {
+        device->DrawTextMedium(FormatSongTime(songTime), left, bottom - 100, static_cast<int>(width), 20,
+                               brushes[kText]);
+        return;
+    }
+    // The position in the large digits and the length under it ("/ 01:37.9"): one line of both
+    // would not fit the panel's narrow column.
+    device->DrawTextMedium(FormatSongTime(std::max(static_cast<double>(songTime), 0.0)), left, bottom - 108,
                            static_cast<int>(width), 20, brushes[kText]);
+    device->DrawTextSmall("/ " + FormatSongTime(state.song->duration), left, bottom - 80,
+                          static_cast<int>(width), 14, brushes[kText]);
 }
 
 void ControlPanel::ShowExportNotice(const std::string& path) {

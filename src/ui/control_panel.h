@@ -91,10 +91,6 @@ class ControlPanel final : public Panel, public RenderProgressSink {
 // tree when the program runs from its build folder.
 [[nodiscard]] std::string UserGuideUrl();
 
-// The clock's text: the position and the length of a loaded song ("00:12.3 / 01:37.9"), or the
-// position alone ("--:--.-" before the song starts) while no song is ready.
-[[nodiscard]] std::string PanelClockText(const SessionState& state, double songTime);
-
 // Which kind of file a path names by its extension, in any case: FileMidi for .mid, .midi, .kar
 // and .rmi, FileSoundFont for .sf2 and .sf3, 0 for anything else.
 [[nodiscard]] int FileKindOfPath(const std::string& path);
