@@ -105,16 +105,12 @@ int32_t WavReader::SeekFrame(uint32_t frame) {
     // Without a format there is no frame size; such a file has nothing to play anyway.
     const uint32_t blockAlign = format ? format->header.blockAlign : 0;
     uint64_t bytes = uint64_t(frame) * blockAlign;
-    riff::ChunkInfo data;
-    if (!riff::SeekTo(*handle, uint64_t(riffChunk.dataOffset) + 4) ||
-        !riff::FindChunk(*handle, riffChunk, kData, data)) {
-        return kWavOk;
-    }
-    dataChunk = data;
+    // From the start of the data, with its size cut to what the file holds, as a rewind leaves it.
+    RewindData();
     // A frame beyond the data stands at its end, so the count of bytes left can never wrap round
     // and let the reads run on into whatever follows the data.
-    if (bytes > data.size) bytes = data.size;
-    if (!riff::SeekTo(*handle, uint64_t(data.dataOffset) + bytes)) return kWavOk;
+    if (bytes > dataChunk.size) bytes = dataChunk.size;
+    if (!riff::SeekTo(*handle, uint64_t(dataChunk.dataOffset) + bytes)) return kWavOk;
     dataChunk.size -= uint32_t(bytes);
     return kWavOk;
 }
