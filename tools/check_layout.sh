@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Keeps the source tree's floors in order: every #include "folder/..." in src/ must point at the
 # same floor or one below it, so that each layer builds and tests without those above it. It also
-# keeps files small enough to read in one sitting. Prints each offence as FILE:LINE and exits 1.
+# keeps files small enough to read in one sitting, and each folder's purpose written at the top of
+# its first header. Prints each offence as FILE:LINE and exits 1.
 #
 # Usage: tools/check_layout.sh [SOURCE_ROOT]   (the checkout's top folder; default: this script's)
 set -euo pipefail
@@ -46,4 +47,15 @@ while IFS= read -r -d '' file; do
         status=1
     fi
 done < <(find src \( -name '*.h' -o -name '*.cpp' \) -print0 | sort -z)
+# Each folder says what it is for in the first two lines of its first header, so that a newcomer
+# opening any folder reads its purpose first.
+for folder in src/*/; do
+    name=$(basename "$folder")
+    first=$(find "$folder" -maxdepth 1 -name '*.h' | sort | head -n1)
+    [ -z "$first" ] && continue
+    if ! head -n1 "$first" | grep -q "^// $name/: "; then
+        echo "$first:1: the folder's first header should open with \"// $name/: what the folder is for\"" >&2
+        status=1
+    fi
+done
 exit $status

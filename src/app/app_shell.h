@@ -1,3 +1,6 @@
+// app/: the roof of the program: the entry point, the window shell, the controller with its
+// input, playback and export commands. Nothing below includes from here.
+//
 // The application shell: the window, its drawing device, the frame clock and the message loop.
 //
 // AppShell owns the window and the device and runs the loop; what a frame draws and what input does

@@ -1,3 +1,6 @@
+// audio/: WAV files and sound: RIFF chunk navigation, the WAV header and reader, and the
+// streaming player that feeds the sound layer.
+//
 // Chunk navigation inside RIFF files over standard streams: descend into a chunk, find a chunk by
 // id inside a parent, ascend past a chunk. Chunk sizes are little-endian 32-bit values and every
 // chunk with an odd size is followed by one pad byte, which the navigation steps over.

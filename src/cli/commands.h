@@ -1,3 +1,6 @@
+// cli/: dorvik-midi, the player's work without a window: info, render, play and export on the
+// same code the window uses.
+//
 // The subcommands of dorvik-midi. Each takes the arguments after its own name and returns the
 // process's exit status: 0 on success, 1 when the work failed, 2 for a usage error.
 #pragma once

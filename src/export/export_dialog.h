@@ -1,3 +1,6 @@
+// export/: writing the rendered song in other formats: the export dialog's logic, the Ogg
+// Vorbis encoder, the FFmpeg transcoder and the checks on their source.
+//
 // The export dialog: the desktop's save dialog with the file types this program can write and a
 // "Quality" choice beside them, shown only for the types whose quality can be chosen.
 #pragma once

@@ -1,3 +1,6 @@
+// midi/: reading Standard MIDI Files into the song record, as two hands or by voices, timed
+// as the synthesiser plays them, and the note timeline the view draws from.
+//
 // The names of the 128 General MIDI programs, which is what a program change selects on every
 // channel but percussion.
 #pragma once

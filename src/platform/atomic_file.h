@@ -1,3 +1,6 @@
+// platform/: the small layers over the system (window, drawing, text, sound, dialogs,
+// files, clock) with their real and headless forms, and none of the program's own logic.
+//
 // A file that replaces its target only once it is complete. It is written beside the target,
 // unnamed where the file system allows it and otherwise as ".NAME.dorvik-XXXXXX.part", and moved
 // over the target by one rename at the end. Until then the file at the target stays exactly as

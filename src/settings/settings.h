@@ -1,3 +1,6 @@
+// settings/: what is kept between runs, and where: the settings folder and file, and the
+// display names of files.
+//
 // The one setting kept between runs, the SoundFont last in use, and the per-user settings folder
 // it lives in (the renderer writes its output WAV there too). Also home of the display-name rule
 // that turns a file path into the name shown on screen.

@@ -1,3 +1,6 @@
+// ui/: the control panel and its immediate-mode widgets: the buttons, labels, link, legend
+// and transport, and the file-loading flow they start.
+//
 // The column at the right of the window: the logo, the link to the user guide, "Load SoundFont"
 // with the SoundFont's name, "Load MIDI" with the song's name, "Export audio", the song time in
 // large digits and the three small transport buttons.

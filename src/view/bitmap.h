@@ -1,3 +1,6 @@
+// view/: drawing the scene through the abstract render target: panels, bitmaps, the notes
+// view with its keyboard, and the time bar.
+//
 // One of the program's PNG images, decoded for the drawing device, and the three ways it is drawn:
 // whole, a part of it, and the three-slice note sprite of the notes view. An image that is missing
 // or cannot be decoded leaves the bitmap empty, and drawing an empty bitmap does nothing.
