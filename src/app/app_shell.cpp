@@ -23,8 +23,7 @@ std::string WindowCaption(const std::string& title, double version) {
     return text;
 }
 
-// ---------------------------------------------------------------------------------------------
-// AppShell
+// --- AppShell ---
 
 AppShell::AppShell() {
     frameClock = std::make_unique<FrameTimer>();

@@ -14,8 +14,7 @@
 
 namespace platform {
 
-// ---------------------------------------------------------------------------------------------
-// Pixel snapping
+// --- Pixel snapping ---
 
 namespace {
 
@@ -61,8 +60,7 @@ int Cuts(float from, float to, float cuts[4]) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------
-// SdlRenderTarget
+// --- SdlRenderTarget ---
 
 SdlRenderTarget::SdlRenderTarget(int width, int height) : width_(width), height_(height) {}
 
@@ -440,8 +438,7 @@ bool SdlRenderTarget::SavePng(const std::string& path) {
     return saved;
 }
 
-// ---------------------------------------------------------------------------------------------
-// OffscreenRenderTarget
+// --- OffscreenRenderTarget ---
 
 std::unique_ptr<OffscreenRenderTarget> OffscreenRenderTarget::Create(int width, int height,
                                                                      std::string* error) {

@@ -66,8 +66,7 @@ void CopyBox(const SDL_Surface* from, SDL_Surface* to, const SDL_Rect& r) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------
-// Creating
+// --- Creating ---
 
 std::unique_ptr<WindowRenderTarget> WindowRenderTarget::Create(SDL_Window* window, int width, int height,
                                                                std::string* error) {
@@ -154,8 +153,7 @@ int WindowRenderTarget::WatchEvents(void* self, SDL_Event* event) {
     return 0;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Recording
+// --- Recording ---
 
 void WindowRenderTarget::BeginDraw() {
     StartFrame();
@@ -224,8 +222,7 @@ void WindowRenderTarget::DrawText(const std::string& text, const TextFormat& for
     frame_.commands.push_back(c);
 }
 
-// ---------------------------------------------------------------------------------------------
-// What differs
+// --- What differs ---
 
 bool WindowRenderTarget::Same(const Command& a, const std::string& textA, const Command& b,
                               const std::string& textB) {
@@ -334,8 +331,7 @@ bool WindowRenderTarget::FindDirty() {
     return dirtyArea_ <= enough;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Replaying and presenting
+// --- Replaying and presenting ---
 
 void WindowRenderTarget::Replay() {
     for (const Command& c : frame_.commands) {

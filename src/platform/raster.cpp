@@ -8,8 +8,7 @@
 
 namespace platform {
 
-// ---------------------------------------------------------------------------------------------
-// Image pixels
+// --- Image pixels ---
 
 void RasterImage::Keep(int width, int height, std::vector<uint32_t> argb) {
     width_ = width;
@@ -139,8 +138,7 @@ void BlendTermsOverOwed(std::vector<OwedRun>& runs, int32_t left, int32_t right,
 
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------
-// Fills and owed pixels
+// --- Fills and owed pixels ---
 
 void Rasteriser::SetCanvas(const Canvas& canvas) {
     canvas_ = canvas;
@@ -289,8 +287,7 @@ void Rasteriser::SettleAll() {
     owedBottom_ = 0;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Stretched image pieces
+// --- Stretched image pieces ---
 
 void Rasteriser::CopyPiece(const RasterImage& image, const PixelBox& src, const PixelBox& out,
                            uint8_t alpha) {
@@ -372,8 +369,7 @@ void Rasteriser::CopyPickedRows(const RasterImage& image, const PixelBox& src, c
     }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Kept strips
+// --- Kept strips ---
 
 namespace {
 

@@ -61,8 +61,7 @@ uint32_t KeyCode(SDL_Keycode sym) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------
-// VideoSystem
+// --- VideoSystem ---
 
 std::unique_ptr<VideoSystem> VideoSystem::Start(std::string* error) {
     // A desktop player is not a game: leave the compositor and the screen saver alone.
@@ -103,8 +102,7 @@ bool VideoSystem::UsableArea(RectI* out) const {
     return true;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Window
+// --- Window ---
 
 std::unique_ptr<Window> Window::Create(const std::string& caption, int x, int y, int clientWidth,
                                        int clientHeight, std::string* error) {

@@ -34,9 +34,7 @@ constexpr size_t kMaxSettingsBytes = size_t{1} << 20;
 
 }  // namespace
 
-//-----------------------------------------------------------------------------
-// Settings folder lookup
-//-----------------------------------------------------------------------------
+// --- Settings folder lookup ---
 
 namespace {
 
@@ -131,9 +129,7 @@ std::string SettingsFilePath() {
     return folder.empty() ? std::string() : folder + "/" + kFileName;
 }
 
-//-----------------------------------------------------------------------------
-// Reading and parsing the settings file
-//-----------------------------------------------------------------------------
+// --- Reading and parsing the settings file ---
 
 namespace {
 
@@ -195,9 +191,7 @@ void ReadSettings(SessionState& state, const std::string& defaultSoundFont) {
     if (complete) ParseSettingsText(state, text.data(), text.size());
 }
 
-//-----------------------------------------------------------------------------
-// Writing the settings file
-//-----------------------------------------------------------------------------
+// --- Writing the settings file ---
 
 namespace {
 
@@ -250,9 +244,7 @@ bool WriteSettings(const SessionState& state) {
     return false;
 }
 
-//-----------------------------------------------------------------------------
-// Display names
-//-----------------------------------------------------------------------------
+// --- Display names ---
 
 std::string FileTitleFromPath(const std::string& path) {
     const size_t slash = path.rfind('/');

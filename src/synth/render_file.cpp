@@ -19,9 +19,7 @@
 #include <ctime>
 #include <string_view>
 
-//-----------------------------------------------------------------------------
-// Removal on signals
-//-----------------------------------------------------------------------------
+// --- Removal on signals ---
 
 namespace {
 
@@ -70,9 +68,7 @@ void RemoveRenderFilesOnSignals() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-//-----------------------------------------------------------------------------
-// Creating, committing and dropping a render file
-//-----------------------------------------------------------------------------
+// --- Creating, committing and dropping a render file ---
 
 // The name is removed only while it still names this very file: a newer render may have been
 // created under the same name since.
@@ -161,9 +157,7 @@ bool RenderFile::Commit(const std::string& target, std::string& error) {
     return true;
 }
 
-//-----------------------------------------------------------------------------
-// Stale files
-//-----------------------------------------------------------------------------
+// --- Stale files ---
 
 void RemoveStaleRenderFiles(const std::string& folder, const std::string& prefix) {
     DIR* dir = opendir(folder.c_str());

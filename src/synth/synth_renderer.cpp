@@ -25,9 +25,7 @@
 #include "settings/settings.h"
 #include "synth/render_overview.h"
 
-//-----------------------------------------------------------------------------
-// FluidSynth handle owners and log routing
-//-----------------------------------------------------------------------------
+// --- FluidSynth handle owners and log routing ---
 
 namespace fluid_detail {
 
@@ -68,9 +66,7 @@ void ShowFluidSynthMessages(bool warnings) {
     fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
 }
 
-//-----------------------------------------------------------------------------
-// Creation and SoundFont loading
-//-----------------------------------------------------------------------------
+// --- Creation and SoundFont loading ---
 
 SynthRenderer::SynthRenderer(SessionState& state) : shared(&state) {
     // Errors are routed through the program's own log function, so that a render can name them.
@@ -105,9 +101,7 @@ void SynthRenderer::ReleaseRender() {
     pendingBytes_ = 0;
 }
 
-//-----------------------------------------------------------------------------
-// Starting a render
-//-----------------------------------------------------------------------------
+// --- Starting a render ---
 
 namespace {
 
@@ -310,9 +304,7 @@ bool SynthRenderer::StartRender(std::unique_ptr<RenderFile> file) {
     return true;
 }
 
-//-----------------------------------------------------------------------------
-// Render slices and completion
-//-----------------------------------------------------------------------------
+// --- Render slices and completion ---
 
 namespace {
 
