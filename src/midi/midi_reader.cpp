@@ -137,6 +137,16 @@ class SmfParser {
     void Merge(bool counting, std::vector<int64_t>& counts);
     void StartPart(int part, int32_t track, int channel, int program);
 
+    // One track's place in the merge: its next event and the part each channel's notes go to.
+    struct Cursor {
+        TrackReader reader;
+        MidiEvent event;
+        int32_t track;
+        int32_t partOf[16];
+    };
+    // A cursor on its first event for every track with notes.
+    std::vector<Cursor> MergeCursors();
+
     SongData& song_;
     SongBuilder builder_;
     MidiBytes in_;
@@ -318,13 +328,7 @@ void SmfParser::StartPart(int part, int32_t track, int channel, int program) {
     if (t.name != nullptr) CopyName(t.name, t.nameLength, p.name);
 }
 
-void SmfParser::Merge(bool counting, std::vector<int64_t>& counts) {
-    struct Cursor {
-        TrackReader reader;
-        MidiEvent event;
-        int32_t track;
-        int32_t partOf[16];
-    };
+std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
     std::vector<Cursor> cursors;
     for (size_t i = 0; i < tracks_.size(); ++i) {
         const TrackInfo& t = tracks_[i];
@@ -342,6 +346,11 @@ void SmfParser::Merge(bool counting, std::vector<int64_t>& counts) {
         }
         if (c.reader.Next(c.event) == TrackStep::Event) cursors.push_back(c);
     }
+    return cursors;
+}
+
+void SmfParser::Merge(bool counting, std::vector<int64_t>& counts) {
+    std::vector<Cursor> cursors = MergeCursors();
     if (counting) std::fill(counts.begin(), counts.end(), 0);
 
     // The cursor whose pending event the player sends first is on top.
