@@ -27,6 +27,11 @@ constexpr int kWhite = 9;
 constexpr int kText = 8;
 constexpr int kTransport = 4;
 constexpr int kTransportHover = 6;
+constexpr int kDimText = 10;
+
+// The legend fills the panel's middle: from below "Export audio" to above the song time.
+constexpr float kLegendTop = 395.0f;
+constexpr float kLegendBottomGap = 110.0f;
 
 }  // namespace
 
@@ -57,6 +62,7 @@ std::string UserGuideUrl() {
 
 void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
     logo = Bitmap::LoadPng(kLogoImage, device, lookup);
+    legend.Build(device, lookup);
 
     link = LinkButton{};
     link.offsetY = 50;
@@ -153,6 +159,9 @@ void ControlPanel::Frame() {
     soundFontLabel.Draw(left, right, top);
     midiLabel.Draw(left, right, top);
     DrawTime();
+    legend.SetSong(state.midiParsed ? state.song.get() : nullptr);
+    legend.Draw(device, {left, top + kLegendTop, right, bottom - kLegendBottomGap}, brushes[kText],
+                brushes[kDimText]);
 }
 
 void ControlPanel::DrawTransport() {
@@ -259,6 +268,7 @@ void ControlPanel::LoadChosenFile(int kind, const std::string& path) {
     midiLabel.text = res::LoadString(res::IdsNoMidiFileLoaded);
     state.rendered = false;
     state.songReady = false;
+    legend.SetSong(nullptr);  // the next song may take the same address
     if (state.song) {
         state.song.reset();
         state.midiParsed = false;

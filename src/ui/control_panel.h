@@ -1,6 +1,7 @@
 // The column at the right of the window: the logo, the link to the user guide, "Load soundfont"
 // with the SoundFont's name, "Load MIDI" with the song's name, "Export audio", the song time in
-// large digits and the three small transport buttons.
+// large digits and the three small transport buttons. Between the buttons and the time, the legend
+// of the loaded song's colours.
 //
 // The panel never acts where the user clicks. A press records a pending `action`, which runs once
 // the mouse button is up again: for the three large buttons only in the third frame after the
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "synth/synth_renderer.h"
+#include "ui/voice_legend.h"
 #include "ui/widgets.h"
 #include "view/bitmap.h"
 #include "view/panel.h"
@@ -44,6 +46,7 @@ class ControlPanel final : public Panel, public RenderProgressSink {
     LinkButton link;                 // the user guide
     Label soundFontLabel;            // the SoundFont's name or "no soundfont loaded"
     Label midiLabel;                 // the song's name or "no midi file loaded"
+    VoiceLegend legend;              // the song's parts in their colours, in the middle
     RectF transportButtons[3];       // hit areas: back to start, play/pause, stop
     int32_t action = ActionNone;     // pending action
     int32_t fileKind = 0;            // for ActionLoadFile
