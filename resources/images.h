@@ -34,6 +34,12 @@ constexpr int VoiceImageId(int colour, int slot) {
     return kFirstVoiceImage + (colour - 2) * VoiceImageSlots + slot;
 }
 
+// The colour a part's colour index is drawn in: past the last colour the set starts again, so that
+// the voices of a large band keep changing colour from one to the next.
+constexpr int WrapNoteColour(int index) {
+    return index < 0 ? 0 : index % kNoteColourCount;
+}
+
 // The note body of a colour over a white key: the colour as the notes view shows it most.
 constexpr int NoteBodyImage(int colour) {
     return colour == 0 ? 131 : colour == 1 ? 127 : VoiceImageId(colour, VoiceBodyWhite);

@@ -31,6 +31,11 @@ constexpr int kTransport = 10;      // light grey: plainly there to be pressed
 constexpr int kTransportHover = 9;  // white
 // A control that cannot be used now: plainly dimmed against the panel's dark blue.
 constexpr ColourF kDimmed = {0.22f, 0.26f, 0.32f, 1.0f};
+constexpr int kDimText = 10;
+
+// The legend fills the panel's middle: from below the export notice to above the song time.
+constexpr float kLegendTop = 425.0f;
+constexpr float kLegendBottomGap = 115.0f;
 
 }  // namespace
 
@@ -61,6 +66,7 @@ std::string UserGuideUrl() {
 
 void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
     logo = Bitmap::LoadPng(kLogoImage, device, lookup);
+    legend.Build(device, lookup);
 
     link = LinkButton{};
     link.offsetY = 50;
@@ -164,6 +170,9 @@ void ControlPanel::Frame() {
     soundFontLabel.Draw(left, right, top);
     midiLabel.Draw(left, right, top);
     DrawTime();
+    legend.SetSong(state.midiParsed ? state.song.get() : nullptr);
+    legend.Draw(device, {left, top + kLegendTop, right, bottom - kLegendBottomGap}, brushes[kText],
+                brushes[kDimText]);
 }
 
 void ControlPanel::DrawTransport() {
@@ -343,7 +352,8 @@ void ControlPanel::LoadMidi(const std::string& path) {
         return;
     }
     state.midiPath = path;
-    state.resumeAt = -1.0;  // a new song starts at its start
+    state.resumeAt = -1.0;    // a new song starts at its start
+    legend.SetSong(nullptr);  // the next song may take the same address
     state.song = std::move(song);
     state.midiParsed = true;
     state.rendered = false;

@@ -3,7 +3,8 @@
 //
 // The column at the right of the window: the logo, the link to the user guide, "Load SoundFont"
 // with the SoundFont's name, "Load MIDI" with the song's name, "Export audio", the song time in
-// large digits and the three small transport buttons.
+// large digits and the three small transport buttons. Between the buttons and the time, the legend
+// of the loaded song's colours.
 //
 // The panel never acts where the user clicks. A press records a pending `action`, which runs once
 // the mouse button is up again: for the three large buttons only in the third frame after the
@@ -18,6 +19,7 @@
 
 #include "core/time_format.h"
 #include "synth/synth_renderer.h"
+#include "ui/voice_legend.h"
 #include "ui/widgets.h"
 #include "view/bitmap.h"
 #include "view/panel.h"
@@ -49,6 +51,7 @@ class ControlPanel final : public Panel, public RenderProgressSink {
     LinkButton exportNotice;         // where the last export went; a click opens its folder
     Label soundFontLabel;            // the SoundFont's name or "no SoundFont loaded"
     Label midiLabel;                 // the song's name or "no MIDI file loaded"
+    VoiceLegend legend;              // the song's parts in their colours, in the middle
     RectF transportButtons[3];       // hit areas: back to start, play/pause, stop
     int32_t action = ActionNone;     // pending action
     int32_t fileKind = 0;            // for ActionLoadFile

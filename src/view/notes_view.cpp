@@ -48,6 +48,11 @@ int32_t PartNotes(const SongData& song, int part) {
                : 0;
 }
 
+// The parts the view draws: the hands' two, or every voice.
+int DrawnParts(const SongData& song) {
+    return std::clamp(song.partCount, 0, kMaxParts);
+}
+
 // The time-index slot of a time, rounded down or up, kept inside the index. NaN lands in slot 0.
 int SlotFloor(double t) {
     if (!(t > 0.0)) return 0;
@@ -108,7 +113,11 @@ void NotesView::ClearLitKeys() {
 }
 
 int NotesView::PartColour(int part) const {
-    return part;
+    const SongData* song = Song();
+    // A piano song keeps its hands' colours whatever its parts say.
+    if (song == nullptr || song->reading != ReadingVoices) return part;
+    const SongPart& p = song->parts[part];
+    return p.channel == kPercussionChannel ? -1 : res::WrapNoteColour(p.colour);
 }
 
 void NotesView::LayoutKeyboard() {
@@ -152,14 +161,14 @@ void NotesView::BuildTimeIndex() {
     const SongData* song = Song();
     // Every slot is reset, not only those of this song's length: a longer song before it must not
     // leave its note indices in the slots past this song's end.
-    for (int p = 0; p < 2; ++p) {
+    for (int p = 0; p < kMaxParts; ++p) {
         std::fill(std::begin(firstNoteAt[p]), std::end(firstNoteAt[p]), kNoNoteYet);
         std::fill(std::begin(lastNoteAt[p]), std::end(lastNoteAt[p]), -1);
         firstNoteAt[p][0] = 0;
         lastNoteAt[p][0] = 1;
     }
     if (song != nullptr) {
-        for (int p = 0; p < 2; ++p) {
+        for (int p = 0; p < DrawnParts(*song); ++p) {
             const SongPart& part = song->parts[p];
             const int count = PartNotes(*song, p);
             for (int b = 0; b < count; ++b) {
@@ -174,7 +183,7 @@ void NotesView::BuildTimeIndex() {
     }
     // Empty seconds take the stretch of the second before; the highest index never falls, so a
     // long note that started earlier stays inside every later stretch up to its end.
-    for (int p = 0; p < 2; ++p) {
+    for (int p = 0; p < kMaxParts; ++p) {
         for (int s = 1; s < kTimeIndexSlots; ++s) {
             if (firstNoteAt[p][s] == kNoNoteYet) firstNoteAt[p][s] = firstNoteAt[p][s - 1];
             if (lastNoteAt[p][s] == -1) lastNoteAt[p][s] = lastNoteAt[p][s - 1];
@@ -252,7 +261,7 @@ void NotesView::DrawKeys() {
     if (ready && song != nullptr && indexBuilt) {
         const int s0 = SlotFloor(currentTime);
         const int s1 = SlotCeil(topTime);
-        for (int p = 0; p < 2; ++p) {
+        for (int p = 0; p < DrawnParts(*song); ++p) {
             // The stretch covers every second in the window, not only the first: a note read
             // early in the file may start a second or two above the keyboard, after notes of
             // higher index that are already sounding.
@@ -283,7 +292,7 @@ void NotesView::DrawKeys() {
             if (k.isBlack != black || !(k.intensity > 0)) continue;
             // A key whose note ended while the note was not visited (a frame more than a second
             // late) would otherwise stay lit until the next jump in time.
-            if (song != nullptr && k.part >= 0 && k.part < 2 && k.noteIndex >= 0 &&
+            if (song != nullptr && k.part >= 0 && k.part < kMaxParts && k.noteIndex >= 0 &&
                 (k.noteIndex >= PartNotes(*song, k.part) ||
                  currentTime > song->parts[k.part].notes[k.noteIndex].end)) {
                 k.intensity = 0;
@@ -309,7 +318,7 @@ void NotesView::DrawKeys() {
 
 void NotesView::DrawNote(int part, int index) {
     const SongData* song = Song();
-    if (song == nullptr || song->noteTracks < 1 || part < 0 || part > 1 || index < 0 ||
+    if (song == nullptr || song->noteTracks < 1 || part < 0 || part >= kMaxParts || index < 0 ||
         index >= PartNotes(*song, part)) {
         return;
     }

@@ -111,8 +111,8 @@ struct NotesView : public Panel {
     KeyRecord keys[kKeyCount] = {};
     // Per part and whole second: the lowest and highest index of a note of that part that
     // overlaps the second, so a frame visits only that stretch of the part's (unsorted) notes.
-    int32_t firstNoteAt[2][kTimeIndexSlots] = {};
-    int32_t lastNoteAt[2][kTimeIndexSlots] = {};
+    int32_t firstNoteAt[kMaxParts][kTimeIndexSlots] = {};
+    int32_t lastNoteAt[kMaxParts][kTimeIndexSlots] = {};
     bool indexBuilt = false;
 
     // Once, after Init and CreateBrushes: the images, the constants and an empty layout.

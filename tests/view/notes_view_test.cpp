@@ -418,3 +418,57 @@ TEST(ViewToggle, PressInsideTheBoxRequestsTheToggle) {
 }
 
 }  // namespace
+
+// A song read by voices: each voice's notes and lit keys come in its colour's images, a colour index
+// past the set wraps round, and a part on the percussion channel is neither drawn nor lit.
+TEST(Voices, NotesAndKeysTakeTheirVoicesColoursAndPercussionIsNotDrawn) {
+    struct VoiceCase {
+        int colour, channel, key;
+        int body, lit;  // expected images; -1 when nothing may be drawn
+    };
+    const VoiceCase cases[] = {
+        {0, 0, 60, 131, 139},
+        {1, 1, 62, 127, 138},
+        {2, 2, 64, res::VoiceImageId(2, res::VoiceBodyWhite), res::VoiceImageId(2, res::VoiceLitWhiteKeys)},
+        {9, 3, 66, res::VoiceImageId(9, res::VoiceBodyBlack), res::VoiceImageId(9, res::VoiceLitBlackKeys)},
+        {res::kNoteColourCount + 3, 4, 69, res::VoiceImageId(3, res::VoiceBodyWhite),
+         res::VoiceImageId(3, res::VoiceLitWhiteKeys)},
+        {4, kPercussionChannel, 84, -1, -1},
+    };
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(20);
+    song.reading = ReadingVoices;
+    ViewRig::GiveParts(song, static_cast<int>(std::size(cases)), 4);
+    for (size_t p = 0; p < std::size(cases); ++p) {
+        song.parts[p].colour = cases[p].colour;
+        song.parts[p].channel = cases[p].channel;
+        ViewRig::AddNote(song, static_cast<int>(p), cases[p].key, 10.0f, 11.0f, 100);
+    }
+    rig.Frame(9.0f);
+    rig.Frame(10.5f);
+    for (const VoiceCase& c : cases) {
+        SCOPED_TRACE("colour " + std::to_string(c.colour) + " channel " + std::to_string(c.channel));
+        const KeyRecord& key = rig.view->keys[c.key - kLowestKey];
+        if (c.body < 0) {
+            EXPECT_FLOAT_EQ(key.intensity, 0) << "percussion lit a key";
+            continue;
+        }
+        const auto bodies = rig.target.Where([&](const Call& k) {
+            return k.op == Op::Image && k.imageId == c.body && k.rect.left < key.rect.right &&
+                   k.rect.right > key.rect.left;
+        });
+        EXPECT_FALSE(bodies.empty()) << "no note body in its colour over key " << c.key;
+        const auto lit = rig.target.Images(c.lit);
+        const bool found = std::any_of(lit.begin(), lit.end(), [&](const Call& k) {
+            return k.rect.left == key.rect.left && k.source.left == key.source.left;
+        });
+        EXPECT_TRUE(found) << "key " << c.key << " not lit in its colour";
+    }
+    const int percussionKey = 84 - kLowestKey;
+    const auto anything = rig.target.Where([&](const Call& k) {
+        return k.op == Op::Image && k.rect.left < rig.view->keys[percussionKey].rect.right &&
+               k.rect.right > rig.view->keys[percussionKey].rect.left &&
+               k.rect.bottom <= rig.view->notesHeight;
+    });
+    EXPECT_TRUE(anything.empty()) << "percussion drawn above its key";
+}

@@ -56,6 +56,13 @@ struct ViewRig {
         song.parts[1].notes = song.noteStore.get() + notesEach;
     }
 
+    // `count` empty parts with room for `notesEach` notes each, for a song read by voices.
+    static void GiveParts(SongData& song, int count, int32_t notesEach) {
+        if (!song.AllocateNotes(int64_t{count} * notesEach)) std::abort();
+        song.partCount = count;
+        for (int p = 0; p < count; ++p) song.parts[p].notes = song.noteStore.get() + int64_t{p} * notesEach;
+    }
+
     static void AddNote(SongData& song, int part, int key, float start, float end, int velocity = 100) {
         song.parts[part].notes[song.parts[part].noteCount++] = {key, start, end, velocity};
     }

@@ -1,0 +1,45 @@
+// The legend in the control panel's middle: which colour of the notes view is which part of the
+// song. One row per part, in the part's colour: a small note, the instrument and the note count; a
+// song read by voices lists its voices in the order they first sound, a piano song its two hands.
+//
+// The rows are made once when a song arrives, so drawing a frame allocates nothing. When the rows do
+// not fit the space they are given, the last visible line says how many more there are.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/geometry.h"
+#include "resources/images.h"
+#include "view/bitmap.h"
+
+struct GraphicsDevice;
+struct SongData;
+
+struct LegendRow {
+    int32_t colour = 0;  // note colour of the part, 0 .. res::kNoteColourCount - 1
+    std::string text;    // instrument, then the track's name when it has one
+    int32_t notes = 0;   // drawn notes of the part
+};
+
+struct VoiceLegend {
+    Bitmap swatches[res::kNoteColourCount];  // the white-key note body of each colour
+    const SongData* song = nullptr;          // the song the rows were made for
+    std::string heading;                     // "2 hands", "5 voices"
+    std::vector<LegendRow> rows;
+    std::string footnote;   // the percussion heard but not drawn, or empty
+    int32_t shownRows = 0;  // rows drawn in the last frame; the rest were summed up in one line
+
+    // Once, with the panel's device.
+    void Build(GraphicsDevice* device, ImageLookup lookup = &res::FindImage);
+    // Every frame: makes the rows when the song differs from the last one; null empties the legend.
+    // A new song may be allocated where the last one was, so whoever replaces the song hands in null
+    // first.
+    void SetSong(const SongData* current);
+    // Draws the legend inside `area`; nothing when there is no song or no room for a row.
+    void Draw(const GraphicsDevice* device, const RectF& area, ColourF text, ColourF dim);
+};
+
+// The rows of a song, in the order its parts are stored (the order the notes view colours them).
+[[nodiscard]] std::vector<LegendRow> LegendRows(const SongData& song);
