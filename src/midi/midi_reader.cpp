@@ -493,6 +493,12 @@ std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size) {
 }
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error) {
+    // Opening a pipe waits for a writer, so anything that is not a regular file is refused first.
+    struct stat before {};
+    if (stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) {
+        error = S_ISDIR(before.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         error = errno;
