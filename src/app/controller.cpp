@@ -146,7 +146,7 @@ void PlayerController::RunCommand() {
             // A re-rendered song (a new SoundFont) waits where it was.
             if (PreparePlayback() && shared.resumeAt > 0) {
                 StopPlayback();
-                SeekPlayback(static_cast<uint32_t>(shared.resumeAt * 44100.0));
+                SeekBy(shared.resumeAt);  // from the start, so to the place
             }
             shared.resumeAt = -1.0;
             break;

@@ -92,7 +92,10 @@ void PlayerController::SeekPlayback(uint32_t frame) {
     if (totalFrames <= 0) return;
     frame = std::min(frame, static_cast<uint32_t>(totalFrames - 1));
     // During the count-in nothing sounds yet: the seek ends it, and the song waits at the new place.
-    if (shared.command == CmdCountIn) shared.command = CmdNone, shared.playState = Paused;
+    if (shared.command == CmdCountIn) {
+        shared.command = CmdNone;
+        shared.playState = Paused;
+    }
     if (shared.playState != Playing && shared.playState != Paused) shared.playState = Paused;
     seekOffset = frame;
     if (soundPlayer) soundPlayer->Stop();

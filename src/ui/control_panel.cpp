@@ -197,7 +197,7 @@ void ControlPanel::DrawTransport() {
         const float my = static_cast<float>(mouseY);
         const bool over = r.left <= mx && mx <= r.right && r.top <= my && my <= r.bottom;
         ColourF colour = brushes[kTransport];
-        if (!usable && !(state.command == CmdCountIn)) colour = kDimmed;
+        if (!usable && state.command != CmdCountIn) colour = kDimmed;
         float d = 0;
         if (over && usable) {
             colour = brushes[kTransportHover];
