@@ -4,7 +4,32 @@
 // are not laid out at all.
 #pragma once
 
+#include <algorithm>
+
 #include "platform/geometry.h"
+
+// The client size the panels were drawn for: the window's first size on a 1920 x 1080 screen. A
+// scene of this size is drawn one pixel per design unit.
+inline constexpr float kReferenceWidth = 1536.0f;
+inline constexpr float kReferenceHeight = 864.0f;
+// The smallest scale: the panel's 14-pixel bold labels stay at least 11 pixels tall.
+inline constexpr float kSmallestUiScale = 0.8f;
+// Scales are whole eighths, so that a window dragged a few pixels larger or smaller keeps its
+// scale (and its rendered text), and the window's first size on the usual screens, a little
+// shorter than the reference for the task bar, still draws one pixel per design unit.
+inline constexpr float kUiScaleStep = 0.125f;
+
+// Pixels per design unit for a scene of pixelWidth x pixelHeight: the reference design fitted
+// into it (the smaller of the two ratios), to the nearest step, never below the smallest scale.
+// The design size is then the pixel size divided by the scale; it is never much smaller than
+// the reference in either direction, and grows in the other one with the window's shape.
+[[nodiscard]] constexpr float UiScaleFor(int pixelWidth, int pixelHeight) {
+    if (pixelWidth <= 0 || pixelHeight <= 0) return 1.0f;
+    const float fit = std::min(static_cast<float>(pixelWidth) / kReferenceWidth,
+                               static_cast<float>(pixelHeight) / kReferenceHeight);
+    const float steps = static_cast<float>(static_cast<int>(fit / kUiScaleStep + 0.5f));
+    return std::max(steps * kUiScaleStep, kSmallestUiScale);
+}
 
 // The split the window starts with: the notes view and time bar take this share of the width, the
 // notes view this share of the height.

@@ -62,7 +62,15 @@ int Cuts(float from, float to, float cuts[4]) {
 
 // --- SdlRenderTarget ---
 
-SdlRenderTarget::SdlRenderTarget(int width, int height) : width_(width), height_(height) {}
+SdlRenderTarget::SdlRenderTarget(int pixelWidth, int pixelHeight)
+    : pixelWidth_(pixelWidth), pixelHeight_(pixelHeight) {}
+
+void SdlRenderTarget::SetScale(float scale) {
+    // Far below any legible size, and far above any screen: beyond these a design unit is no
+    // longer a sensible thing to lay out in.
+    if (!(scale >= 1.0f / 64.0f) || !(scale <= 64.0f)) return;
+    scale_ = scale;
+}
 
 SdlRenderTarget::~SdlRenderTarget() {
     Release();
@@ -158,13 +166,19 @@ void SdlRenderTarget::Clear(ColourF colour) {
 void SdlRenderTarget::FillRect(const RectF& r, ColourF colour) {
     if (renderer_ == nullptr || colour.a <= 0.0f) return;
     SetColour(colour);
-    FillPixels(r.left, r.top, r.right, r.bottom);
+    const RectF p = ToPixels(r);
+    FillPixels(p.left, p.top, p.right, p.bottom);
 }
 
 void SdlRenderTarget::DrawLine(float x0, float y0, float x1, float y1, ColourF colour, float width) {
     if (renderer_ == nullptr || colour.a <= 0.0f || !(width > 0.0f)) return;
-    const float half = width / 2.0f;
     SetColour(colour);
+    const float s = scale_;
+    DrawPixelLine(x0 * s, y0 * s, x1 * s, y1 * s, width * s);
+}
+
+void SdlRenderTarget::DrawPixelLine(float x0, float y0, float x1, float y1, float width) {
+    const float half = width / 2.0f;
     // The line is the rectangle `width` wide around the segment, with flat ends at the end points.
     // Most lines of the interface are upright or level and fill whole pixels that way.
     if (x0 == x1) {
@@ -212,9 +226,11 @@ void SdlRenderTarget::DrawLine(float x0, float y0, float x1, float y1, ColourF c
     rendererPending_ = true;
 }
 
-void SdlRenderTarget::DrawRect(const RectF& r, ColourF colour, float width) {
+void SdlRenderTarget::DrawRect(const RectF& rect, ColourF colour, float width) {
     if (renderer_ == nullptr || colour.a <= 0.0f || !(width > 0.0f)) return;
     SetColour(colour);
+    const RectF r = ToPixels(rect);
+    width *= scale_;
     const float h = width / 2.0f;
     // Four bands that meet without overlapping, so a translucent outline is even all round.
     if (r.bottom - r.top <= width || r.right - r.left <= width) {
@@ -230,12 +246,14 @@ void SdlRenderTarget::DrawRect(const RectF& r, ColourF colour, float width) {
 void SdlRenderTarget::DrawImage(const Image& image, const RectF& dest, const RectF& source, float opacity) {
     if (renderer_ == nullptr || !(opacity > 0.0f)) return;
     const auto* sdlImage = dynamic_cast<const SdlImage*>(&image);
-    SDL_Texture* texture = sdlImage != nullptr ? sdlImage->TextureFor(this) : nullptr;
-    if (texture == nullptr) return;
+    if (sdlImage == nullptr || !sdlImage->DrawableOn(this)) return;
+    SDL_Texture* texture = sdlImage->TextureFor(this);
     const bool direct = Direct() && !sdlImage->Pixels().Empty();
+    if (!direct && texture == nullptr) return;
 
     float sl = source.left, st = source.top, sr = source.right, sb = source.bottom;
-    float dl = dest.left, dt = dest.top, dr = dest.right, db = dest.bottom;
+    const RectF d = ToPixels(dest);
+    float dl = d.left, dt = d.top, dr = d.right, db = d.bottom;
     if (!(sr > sl) || !(sb > st) || !(dr > dl) || !(db > dt)) return;
     const float scaleX = (dr - dl) / (sr - sl);
     const float scaleY = (db - dt) / (sb - st);
@@ -331,9 +349,11 @@ std::unique_ptr<Image> SdlRenderTarget::DecodePng(const uint8_t* data, size_t si
 
 // --- Text ---
 
-void SdlRenderTarget::DrawText(const std::string& text, const TextFormat& format, const RectF& r,
+void SdlRenderTarget::DrawText(const std::string& text, const TextFormat& designFormat, const RectF& rect,
                                ColourF colour) {
     if (renderer_ == nullptr || text.empty() || colour.a <= 0.0f) return;
+    const TextFormat format = ToPixels(designFormat);
+    const RectF r = ToPixels(rect);
     const TextCache::Block* entry = text_.LayOut(text, format, r);
     if (entry == nullptr || entry->lines.empty()) return;
 
@@ -363,9 +383,12 @@ void SdlRenderTarget::DrawText(const std::string& text, const TextFormat& format
     }
 }
 
-PixelBox SdlRenderTarget::TextBox(const std::string& text, const TextFormat& format, const RectF& r) {
+PixelBox SdlRenderTarget::TextBox(const std::string& text, const TextFormat& designFormat,
+                                  const RectF& rect) {
     PixelBox box{0, 0, 0, 0};
     if (renderer_ == nullptr || text.empty()) return box;
+    const TextFormat format = ToPixels(designFormat);
+    const RectF r = ToPixels(rect);
     const TextCache::Block* entry = text_.LayOut(text, format, r);
     if (entry == nullptr || entry->lines.empty()) return box;
     // The same placement as DrawText; a line that cannot be placed covers the whole target.
@@ -379,7 +402,7 @@ PixelBox SdlRenderTarget::TextBox(const std::string& text, const TextFormat& for
         if (format.align == TextAlign::Centre)
             x += ((r.right - r.left) - static_cast<float>(line.width)) / 2.0f;
         if (format.align == TextAlign::Trailing) x = r.right - static_cast<float>(line.width);
-        if (!std::isfinite(x) || !std::isfinite(y)) return {0, 0, width_, height_};
+        if (!std::isfinite(x) || !std::isfinite(y)) return {0, 0, pixelWidth_, pixelHeight_};
         left = std::min(left, PixelEdge(x));
         top = std::min(top, PixelEdge(y));
         right = std::max(right, PixelEdge(x) + line.width);
@@ -404,7 +427,7 @@ void SdlRenderTarget::ClipTo(const PixelBox* box) {
 std::vector<std::string> SdlRenderTarget::TextLines(const std::string& text, const TextFormat& format,
                                                     const RectF& r) {
     if (renderer_ == nullptr || text.empty()) return {};
-    const TextCache::Block* block = text_.LayOut(text, format, r);
+    const TextCache::Block* block = text_.LayOut(text, ToPixels(format), ToPixels(r));
     if (block == nullptr) return {};
     return block->text;
 }
@@ -415,10 +438,10 @@ std::vector<uint32_t> SdlRenderTarget::ReadPixels() {
     std::vector<uint32_t> pixels;
     if (renderer_ == nullptr) return pixels;
     SettleFills();
-    pixels.resize(static_cast<size_t>(width_) * static_cast<size_t>(height_));
+    pixels.resize(static_cast<size_t>(pixelWidth_) * static_cast<size_t>(pixelHeight_));
     SelectScene(true);
     const int result =
-        SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, pixels.data(), width_ * 4);
+        SDL_RenderReadPixels(renderer_, nullptr, SDL_PIXELFORMAT_ARGB8888, pixels.data(), pixelWidth_ * 4);
     SelectScene(false);
     if (result != 0) pixels.clear();
     return pixels;
@@ -430,8 +453,8 @@ bool SdlRenderTarget::SavePng(const std::string& path) {
         std::fprintf(stderr, "%s: cannot read the frame back: %s\n", path.c_str(), SDL_GetError());
         return false;
     }
-    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(pixels.data(), width_, height_, 32, width_ * 4,
-                                                              SDL_PIXELFORMAT_ARGB8888);
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(pixels.data(), pixelWidth_, pixelHeight_, 32,
+                                                              pixelWidth_ * 4, SDL_PIXELFORMAT_ARGB8888);
     const bool saved = surface != nullptr && IMG_SavePNG(surface, path.c_str()) == 0;
     if (!saved) std::fprintf(stderr, "%s: cannot save the frame: %s\n", path.c_str(), SDL_GetError());
     if (surface != nullptr) SDL_FreeSurface(surface);
@@ -473,7 +496,7 @@ void OffscreenRenderTarget::EndDraw() {
 }
 
 uint32_t OffscreenRenderTarget::PixelAt(int x, int y) {
-    if (surface_ == nullptr || x < 0 || y < 0 || x >= Width() || y >= Height()) return 0;
+    if (surface_ == nullptr || x < 0 || y < 0 || x >= PixelWidth() || y >= PixelHeight()) return 0;
     SDL_RenderFlush(renderer_);
     SettleFills();
     if (SDL_MUSTLOCK(surface_) && SDL_LockSurface(surface_) != 0) return 0;

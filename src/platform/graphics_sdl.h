@@ -2,8 +2,15 @@
 // SDL2_ttf and PNG decoding through SDL2_image.
 //
 //   SdlRenderTarget        everything both targets share: rectangles, lines, images, text
-//   WindowRenderTarget     draws into a texture of the design size, stretched over the window
+//   WindowRenderTarget     draws into a surface of the window's client size and shows it there
 //   OffscreenRenderTarget  SDL's software renderer over a surface; pixels can be read and saved
+//
+// Design units and pixels: a target has a size in pixels and a scale, the pixels per design unit
+// (1 unless SetScale says otherwise). Every coordinate, rectangle, line width and text size given
+// to the drawing calls is multiplied by the scale before it is drawn, and Width() and Height() are
+// the pixel size divided by the scale, rounded: the panels lay themselves out in design units
+// whatever the pixel size. Text is laid out and rendered at its size in pixels, so it stays crisp
+// at any scale; images are stretched nearest-neighbour over their destination in pixels.
 //
 // Pixel rules (the same on both targets, so an off-screen frame shows what the window shows):
 // a filled shape covers exactly the pixels whose centres lie inside it, the top and left edges
@@ -48,8 +55,14 @@ class SdlRenderTarget : public RenderTarget {
     SdlRenderTarget(const SdlRenderTarget&) = delete;
     SdlRenderTarget& operator=(const SdlRenderTarget&) = delete;
 
-    [[nodiscard]] int Width() const override { return width_; }
-    [[nodiscard]] int Height() const override { return height_; }
+    [[nodiscard]] int Width() const override { return DesignSize(pixelWidth_); }  // in design units
+    [[nodiscard]] int Height() const override { return DesignSize(pixelHeight_); }
+    [[nodiscard]] int PixelWidth() const { return pixelWidth_; }
+    [[nodiscard]] int PixelHeight() const { return pixelHeight_; }
+    [[nodiscard]] float Scale() const { return scale_; }
+    // Pixels per design unit from the next drawing call on; a scale that is not a positive finite
+    // number is ignored. Call it between frames.
+    virtual void SetScale(float scale);
 
     void Clear(ColourF colour) override;
     void FillRect(const RectF& r, ColourF colour) override;
@@ -59,7 +72,7 @@ class SdlRenderTarget : public RenderTarget {
     void DrawText(const std::string& text, const TextFormat& format, const RectF& r, ColourF colour) override;
     std::unique_ptr<Image> DecodePng(const uint8_t* data, size_t size) override;
 
-    // The last drawn frame at the design size as 0xAARRGGBB, row by row; empty on failure. Call
+    // The last drawn frame at its pixel size as 0xAARRGGBB, row by row; empty on failure. Call
     // it outside BeginDraw/EndDraw.
     [[nodiscard]] std::vector<uint32_t> ReadPixels();
     // The last drawn frame as a PNG file. Returns false, with the reason on standard error, when
@@ -73,7 +86,11 @@ class SdlRenderTarget : public RenderTarget {
     [[nodiscard]] size_t CachedTextCount() const { return text_.Count(); }
 
   protected:
-    SdlRenderTarget(int width, int height);
+    SdlRenderTarget(int pixelWidth, int pixelHeight);
+    void SetPixelSize(int width, int height) {
+        pixelWidth_ = width;
+        pixelHeight_ = height;
+    }
     // Takes the renderer (owned from now on) and starts the font engine; false when that fails.
     bool Attach(SDL_Renderer* renderer);
     // Frees the text cache, the fonts and the renderer. Derived targets call it first in their
@@ -95,7 +112,8 @@ class SdlRenderTarget : public RenderTarget {
     // Limits shapes, images and text to the box (null: the whole target). Only for a target
     // that draws straight into its surface.
     void ClipTo(const PixelBox* box);
-    // The pixels DrawText may touch for this text in this rectangle; empty when none.
+    // The pixels DrawText may touch for this text in this rectangle (in design units); empty when
+    // none.
     [[nodiscard]] PixelBox TextBox(const std::string& text, const TextFormat& format, const RectF& r);
 
     SDL_Renderer* renderer_ = nullptr;
@@ -106,10 +124,23 @@ class SdlRenderTarget : public RenderTarget {
     // of drawing land in the order they were asked for.
     Rasteriser& Raster();
     void SetColour(ColourF colour);
-    void FillPixels(float left, float top, float right, float bottom);  // by the pixel-centre rule
+    [[nodiscard]] int DesignSize(int pixels) const {
+        return static_cast<int>(static_cast<float>(pixels) / scale_ + 0.5f);
+    }
+    [[nodiscard]] RectF ToPixels(const RectF& r) const {
+        return {r.left * scale_, r.top * scale_, r.right * scale_, r.bottom * scale_};
+    }
+    [[nodiscard]] TextFormat ToPixels(const TextFormat& format) const {
+        TextFormat f = format;
+        f.size *= scale_;
+        return f;
+    }
+    void DrawPixelLine(float x0, float y0, float x1, float y1, float width);  // in pixels, colour set
+    void FillPixels(float left, float top, float right, float bottom);        // by the pixel-centre rule
 
-    int width_;
-    int height_;
+    int pixelWidth_;
+    int pixelHeight_;
+    float scale_ = 1.0f;
     std::shared_ptr<int> alive_;  // images hold a weak pointer: their textures die with the renderer
     TextCache text_;
     Rasteriser raster_;
@@ -121,11 +152,11 @@ class SdlRenderTarget : public RenderTarget {
     uint32_t fillColour_ = 0;       // the colour of SetColour as 0xAARRGGBB
 };
 
-// The window's target: the scene is drawn at the design size fixed at creation, by the software
-// rasteriser into a surface of its own, and copied to the window (stretched over the whole client
-// area when the window no longer has that size) when the frame ends. Where the machine has a GPU,
-// the copy goes through SDL's accelerated renderer as a streaming texture; without one, straight
-// into the window's own surface. DORVIK_DEBUG=1 says which on standard error.
+// The window's target: the scene is drawn at the window's client size (Resize follows the window),
+// by the software rasteriser into a surface of its own, and copied to the window when the frame
+// ends; a window whose size has changed since the last Resize shows the scene at its top left. Where the
+// machine has a GPU, the copy goes through SDL's accelerated renderer as a streaming texture; without one,
+// straight into the window's own surface. DORVIK_DEBUG=1 says which on standard error.
 //
 // The frame's drawing calls are recorded and carried out at EndDraw, and only where they differ
 // from the previous frame's: the calls of the two frames are matched in order, and only the boxes
@@ -134,10 +165,17 @@ class SdlRenderTarget : public RenderTarget {
 // Images drawn in a frame must therefore live until its EndDraw.
 class WindowRenderTarget final : public SdlRenderTarget {
   public:
-    // Null, with the reason in *error, when the scene or a way to show it cannot be made.
+    // Null, with the reason in *error, when the scene or a way to show it cannot be made. The size
+    // is in pixels; the scale starts at 1.
     static std::unique_ptr<WindowRenderTarget> Create(SDL_Window* window, int width, int height,
                                                       std::string* error);
     ~WindowRenderTarget() override;
+
+    // A new pixel size (the window's client size) and scale. The scene's pixels are made again
+    // only when the pixel size changes, and the next frame is drawn whole. False, with the target
+    // unusable until a later Resize succeeds, when the new scene cannot be made.
+    bool Resize(int pixelWidth, int pixelHeight, float scale);
+    void SetScale(float scale) override;  // the next frame is drawn whole
 
     void BeginDraw() override;
     void EndDraw() override;  // draws and presents what differs from the last frame
@@ -181,6 +219,8 @@ class WindowRenderTarget final : public SdlRenderTarget {
     };
 
     WindowRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}
+    bool MakeScene(int width, int height, std::string* error);  // the scene, its renderer and upload
+    void FreeScene();
     bool StartPresenting(SDL_Window* window, std::string* error);
     static int WatchEvents(void* self, SDL_Event* event);
     [[nodiscard]] static bool Same(const Command& a, const std::string& textA, const Command& b,
@@ -196,9 +236,8 @@ class WindowRenderTarget final : public SdlRenderTarget {
     void PresentOnGpu(bool whole);
 
     SDL_Window* window_ = nullptr;
-    SDL_Surface* scene_ = nullptr;      // the design-size pixels, ARGB
-    SDL_Surface* stretched_ = nullptr;  // the scene at the window's size, when that differs
-    SDL_Renderer* gpu_ = nullptr;       // with a GPU: the window's renderer and the scene's texture
+    SDL_Surface* scene_ = nullptr;  // the frame's pixels, ARGB
+    SDL_Renderer* gpu_ = nullptr;   // with a GPU: the window's renderer and the scene's texture
     SDL_Texture* upload_ = nullptr;
     uint32_t windowId_ = 0;
     Frame frame_;                  // this frame's calls
@@ -223,7 +262,7 @@ class OffscreenRenderTarget final : public SdlRenderTarget {
     void BeginDraw() override;
     void EndDraw() override;
 
-    // One pixel of the frame as 0xAARRGGBB; 0 outside the target.
+    // One pixel of the frame as 0xAARRGGBB (x and y in pixels); 0 outside the target.
     [[nodiscard]] uint32_t PixelAt(int x, int y);
 
     // Shapes and images are drawn straight into the surface (true, the default) or through SDL's

@@ -76,18 +76,69 @@ std::unique_ptr<WindowRenderTarget> WindowRenderTarget::Create(SDL_Window* windo
     };
     if (window == nullptr || width <= 0 || height <= 0) return fail("no window to draw on");
     std::unique_ptr<WindowRenderTarget> target(new WindowRenderTarget(width, height));
-    target->scene_ = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_ARGB8888);
-    if (target->scene_ == nullptr) return fail("cannot create the scene");
-    SDL_SetSurfaceBlendMode(target->scene_, SDL_BLENDMODE_NONE);
-    // The software renderer over the scene draws the text; everything else goes straight in.
-    SDL_Renderer* renderer = SDL_CreateSoftwareRenderer(target->scene_);
-    if (renderer == nullptr) return fail("cannot create the software renderer");
-    if (!target->Attach(renderer)) return fail("cannot start the font engine");
-    target->DrawStraightInto(target->scene_);
+    if (!target->MakeScene(width, height, error)) return nullptr;
     if (!target->StartPresenting(window, error)) return nullptr;
     target->windowId_ = SDL_GetWindowID(window);
     SDL_AddEventWatch(&WindowRenderTarget::WatchEvents, target.get());
     return target;
+}
+
+bool WindowRenderTarget::MakeScene(int width, int height, std::string* error) {
+    auto fail = [&](const char* what) {
+        if (error != nullptr) *error = std::string(what) + ": " + SDL_GetError();
+        return false;
+    };
+    SetPixelSize(width, height);
+    scene_ = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_ARGB8888);
+    if (scene_ == nullptr) return fail("cannot create the scene");
+    SDL_SetSurfaceBlendMode(scene_, SDL_BLENDMODE_NONE);
+    // The software renderer over the scene draws the text; everything else goes straight in.
+    SDL_Renderer* renderer = SDL_CreateSoftwareRenderer(scene_);
+    if (renderer == nullptr) return fail("cannot create the software renderer");
+    if (!Attach(renderer)) return fail("cannot start the font engine");
+    DrawStraightInto(scene_);
+    if (gpu_ != nullptr) {
+        upload_ =
+            SDL_CreateTexture(gpu_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, width, height);
+        if (upload_ == nullptr) return fail("cannot create the scene's texture");
+        SDL_SetTextureBlendMode(upload_, SDL_BLENDMODE_NONE);
+    }
+    return true;
+}
+
+void WindowRenderTarget::FreeScene() {
+    DrawStraightInto(nullptr);
+    Release();  // the renderer draws into the scene, so it goes first
+    if (upload_ != nullptr) SDL_DestroyTexture(upload_);
+    upload_ = nullptr;
+    if (scene_ != nullptr) SDL_FreeSurface(scene_);
+    scene_ = nullptr;
+    SetPixelSize(0, 0);
+}
+
+bool WindowRenderTarget::Resize(int pixelWidth, int pixelHeight, float scale) {
+    SetScale(scale);
+    if (scene_ != nullptr && pixelWidth == PixelWidth() && pixelHeight == PixelHeight()) return true;
+    FreeScene();
+    if (pixelWidth <= 0 || pixelHeight <= 0) return false;
+    std::string error;
+    if (!MakeScene(pixelWidth, pixelHeight, &error)) {
+        std::fprintf(stderr, "dorvik-midi-player: %s\n", error.c_str());
+        FreeScene();
+        return false;
+    }
+    drawnOnce_ = false;
+    previous_.commands.clear();
+    previous_.text.clear();
+    repaint_ = true;
+    return true;
+}
+
+void WindowRenderTarget::SetScale(float scale) {
+    const float was = Scale();
+    SdlRenderTarget::SetScale(scale);
+    // The last frame's calls no longer say which pixels they covered.
+    if (Scale() != was) drawnOnce_ = false;
 }
 
 bool WindowRenderTarget::StartPresenting(SDL_Window* window, std::string* error) {
@@ -96,14 +147,12 @@ bool WindowRenderTarget::StartPresenting(SDL_Window* window, std::string* error)
         // No vertical sync: the frame loop paces itself and must not block in Present.
         gpu_ = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED);
         if (gpu_ != nullptr) {
-            upload_ = SDL_CreateTexture(gpu_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, Width(),
-                                        Height());
+            upload_ = SDL_CreateTexture(gpu_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                        PixelWidth(), PixelHeight());
             if (upload_ == nullptr) {
                 SDL_DestroyRenderer(gpu_);
                 gpu_ = nullptr;
             } else {
-                // Smoothing keeps text legible when the window no longer has its first size.
-                SDL_SetTextureScaleMode(upload_, SDL_ScaleModeLinear);
                 SDL_SetTextureBlendMode(upload_, SDL_BLENDMODE_NONE);
             }
         }
@@ -125,11 +174,8 @@ bool WindowRenderTarget::StartPresenting(SDL_Window* window, std::string* error)
 
 WindowRenderTarget::~WindowRenderTarget() {
     SDL_DelEventWatch(&WindowRenderTarget::WatchEvents, this);
-    Release();
-    if (upload_ != nullptr) SDL_DestroyTexture(upload_);
+    FreeScene();
     if (gpu_ != nullptr) SDL_DestroyRenderer(gpu_);
-    if (stretched_ != nullptr) SDL_FreeSurface(stretched_);
-    if (scene_ != nullptr) SDL_FreeSurface(scene_);
 }
 
 int WindowRenderTarget::WatchEvents(void* self, SDL_Event* event) {
@@ -197,7 +243,7 @@ void WindowRenderTarget::DrawRect(const RectF& r, ColourF colour, float width) {
 void WindowRenderTarget::DrawImage(const Image& image, const RectF& dest, const RectF& source,
                                    float opacity) {
     const auto* sdlImage = dynamic_cast<const SdlImage*>(&image);
-    if (sdlImage == nullptr || sdlImage->TextureFor(this) == nullptr) return;
+    if (sdlImage == nullptr || !sdlImage->DrawableOn(this)) return;
     Command c;
     c.op = Command::Op::DrawImage;
     c.v[0] = dest.left, c.v[1] = dest.top, c.v[2] = dest.right, c.v[3] = dest.bottom;
@@ -239,7 +285,7 @@ bool WindowRenderTarget::Same(const Command& a, const std::string& textA, const 
 }
 
 PixelBox WindowRenderTarget::BoxOf(const Command& c, const std::string& text) {
-    const PixelBox whole{0, 0, Width(), Height()};
+    const PixelBox whole{0, 0, PixelWidth(), PixelHeight()};
     float l = c.v[0], t = c.v[1], r = c.v[2], b = c.v[3];
     switch (c.op) {
         case Command::Op::Clear:
@@ -257,19 +303,21 @@ PixelBox WindowRenderTarget::BoxOf(const Command& c, const std::string& text) {
         default:
             break;
     }
+    const float s = Scale();
+    l *= s, t *= s, r *= s, b *= s;
     if (!std::isfinite(l) || !std::isfinite(t) || !std::isfinite(r) || !std::isfinite(b)) return whole;
     // A pixel to spare on every side: the box need only be large enough, never exact.
-    const float x0 = std::clamp(std::floor(l) - 1.0f, 0.0f, static_cast<float>(Width()));
-    const float y0 = std::clamp(std::floor(t) - 1.0f, 0.0f, static_cast<float>(Height()));
-    const float x1 = std::clamp(std::ceil(r) + 1.0f, x0, static_cast<float>(Width()));
-    const float y1 = std::clamp(std::ceil(b) + 1.0f, y0, static_cast<float>(Height()));
+    const float x0 = std::clamp(std::floor(l) - 1.0f, 0.0f, static_cast<float>(PixelWidth()));
+    const float y0 = std::clamp(std::floor(t) - 1.0f, 0.0f, static_cast<float>(PixelHeight()));
+    const float x1 = std::clamp(std::ceil(r) + 1.0f, x0, static_cast<float>(PixelWidth()));
+    const float y1 = std::clamp(std::ceil(b) + 1.0f, y0, static_cast<float>(PixelHeight()));
     return {static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x1 - x0),
             static_cast<int32_t>(y1 - y0)};
 }
 
 void WindowRenderTarget::AddDirty(const PixelBox& box) {
     const int32_t x0 = std::max(box.x, 0), y0 = std::max(box.y, 0);
-    const int32_t x1 = std::min(box.x + box.w, Width()), y1 = std::min(box.y + box.h, Height());
+    const int32_t x1 = std::min(box.x + box.w, PixelWidth()), y1 = std::min(box.y + box.h, PixelHeight());
     if (x1 <= x0 || y1 <= y0) return;
     PixelBox add{x0, y0, x1 - x0, y1 - y0};
     // Boxes that touch are joined, and so is everything once there are many: each box costs a
@@ -301,7 +349,8 @@ bool WindowRenderTarget::FindDirty() {
     const std::vector<Command>& now = frame_.commands;
     const std::string &wasText = previous_.text, &nowText = frame_.text;
     // Beyond this share of the frame, drawing the boxes apart costs more than drawing it whole.
-    const uint64_t enough = static_cast<uint64_t>(Width()) * static_cast<uint64_t>(Height()) * 6 / 10;
+    const uint64_t enough =
+        static_cast<uint64_t>(PixelWidth()) * static_cast<uint64_t>(PixelHeight()) * 6 / 10;
     // How far ahead a call that moved is looked for: notes come and go at the top and the bottom of
     // the view, a few at a time.
     constexpr size_t kLookAhead = 48;
@@ -361,6 +410,7 @@ void WindowRenderTarget::Replay() {
 }
 
 void WindowRenderTarget::EndDraw() {
+    if (scene_ == nullptr) return;  // a failed Resize: nothing to draw into
     const bool repaint = repaint_.exchange(false);
     bool whole = !drawnOnce_;
     if (!whole) whole = !FindDirty();
@@ -368,7 +418,7 @@ void WindowRenderTarget::EndDraw() {
         if (whole) {
             ClipTo(nullptr);
             Replay();
-            lastRedrawn_ = static_cast<uint64_t>(Width()) * static_cast<uint64_t>(Height());
+            lastRedrawn_ = static_cast<uint64_t>(PixelWidth()) * static_cast<uint64_t>(PixelHeight());
         } else {
             // The calls are carried out once per box, each limited to its box; outside them the
             // pixels are those of the last frame, which are what this frame would draw there.
@@ -404,36 +454,30 @@ void WindowRenderTarget::PresentOnSurface(bool whole) {
     const bool locked = SDL_MUSTLOCK(shown) && SDL_LockSurface(shown) == 0;
     if (SDL_MUSTLOCK(shown) && !locked) return;
     rects_.clear();
-    if (shown->w == Width() && shown->h == Height()) {
-        if (whole) {
-            rects_.push_back({0, 0, Width(), Height()});
-        } else {
-            for (const PixelBox& d : dirty_) rects_.push_back({d.x, d.y, d.w, d.h});
-        }
-        for (SDL_Rect& r : rects_) {
-            if (TakesArgbRows(shown)) {
-                CopyBox(scene_, shown, r);
-            } else {
-                SDL_Rect to = r;
-                SDL_BlitSurface(scene_, &r, shown, &to);
-            }
-        }
+    if (whole) {
+        rects_.push_back({0, 0, PixelWidth(), PixelHeight()});
     } else {
-        // Stretched with smoothing, as a whole: the window's size differs from the design's.
-        if (stretched_ == nullptr || stretched_->w != shown->w || stretched_->h != shown->h) {
-            if (stretched_ != nullptr) SDL_FreeSurface(stretched_);
-            stretched_ = SDL_CreateRGBSurfaceWithFormat(0, shown->w, shown->h, 32, SDL_PIXELFORMAT_ARGB8888);
-            if (stretched_ != nullptr) SDL_SetSurfaceBlendMode(stretched_, SDL_BLENDMODE_NONE);
+        for (const PixelBox& d : dirty_) rects_.push_back({d.x, d.y, d.w, d.h});
+    }
+    // Between a change of the window's size and the next Resize, the scene is shown at the top
+    // left as far as it fits.
+    const SDL_Rect fits{0, 0, std::min(shown->w, PixelWidth()), std::min(shown->h, PixelHeight())};
+    for (SDL_Rect& r : rects_) {
+        SDL_Rect part;
+        if (!SDL_IntersectRect(&r, &fits, &part)) {
+            r = {0, 0, 0, 0};
+            continue;
         }
-        if (stretched_ != nullptr && SDL_SoftStretchLinear(scene_, nullptr, stretched_, nullptr) == 0) {
-            rects_.push_back({0, 0, shown->w, shown->h});
-            if (TakesArgbRows(shown)) {
-                CopyBox(stretched_, shown, rects_.back());
-            } else {
-                SDL_BlitSurface(stretched_, nullptr, shown, nullptr);
-            }
+        r = part;
+        if (TakesArgbRows(shown)) {
+            CopyBox(scene_, shown, r);
+        } else {
+            SDL_Rect to = r;
+            SDL_BlitSurface(scene_, &r, shown, &to);
         }
     }
+    rects_.erase(std::remove_if(rects_.begin(), rects_.end(), [](const SDL_Rect& r) { return r.w <= 0; }),
+                 rects_.end());
     if (locked) SDL_UnlockSurface(shown);
     if (!rects_.empty())
         SDL_UpdateWindowSurfaceRects(window_, rects_.data(), static_cast<int>(rects_.size()));
@@ -442,7 +486,7 @@ void WindowRenderTarget::PresentOnSurface(bool whole) {
 void WindowRenderTarget::PresentOnGpu(bool whole) {
     rects_.clear();
     if (whole) {
-        rects_.push_back({0, 0, Width(), Height()});
+        rects_.push_back({0, 0, PixelWidth(), PixelHeight()});
     } else {
         for (const PixelBox& d : dirty_) rects_.push_back({d.x, d.y, d.w, d.h});
     }
@@ -453,7 +497,8 @@ void WindowRenderTarget::PresentOnGpu(bool whole) {
     }
     SDL_SetRenderDrawColor(gpu_, 0, 0, 0, 255);
     SDL_RenderClear(gpu_);
-    SDL_RenderCopy(gpu_, upload_, nullptr, nullptr);
+    const SDL_Rect out{0, 0, PixelWidth(), PixelHeight()};
+    SDL_RenderCopy(gpu_, upload_, nullptr, &out);
     SDL_RenderPresent(gpu_);
 }
 

@@ -40,6 +40,11 @@ class SdlImage final : public Image {
     [[nodiscard]] SDL_Texture* TextureFor(const SdlRenderTarget* target) const {
         return target == owner_ && !alive_.expired() ? texture_ : nullptr;
     }
+    // Whether the image may be drawn on `target`: its texture is alive, or the target draws it
+    // from the kept pixels (a target that made its renderer again keeps drawing its images).
+    [[nodiscard]] bool DrawableOn(const SdlRenderTarget* target) const {
+        return target == owner_ && (!alive_.expired() || !pixels_.Empty());
+    }
     // Tells this image from one made later at the same address.
     [[nodiscard]] uint64_t Serial() const { return pixels_.Serial(); }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -669,6 +670,39 @@ TEST(OffscreenTarget, UnchangedLabelsAreRenderedOnce) {
         target->EndDraw();
     }
     EXPECT_EQ(target->CachedTextCount(), 1u);
+}
+
+// A scaled target draws what an unscaled one of the same pixels draws when every coordinate, line
+// width and text size is multiplied by the scale; its size in design units is its pixels / scale.
+TEST(OffscreenTarget, ScaledCallsDrawLikeCallsInPixels) {
+    const std::vector<uint8_t> png = MakePng(4, 1, [](int x, int) { return kStrip[x]; });
+    for (const float scale : {2.0f, 1.5f, 0.8f}) {
+        SCOPED_TRACE(scale);
+        auto scaled = MakeTarget(120, 60);
+        auto plain = MakeTarget(120, 60);
+        ASSERT_NE(scaled, nullptr);
+        ASSERT_NE(plain, nullptr);
+        scaled->SetScale(scale);
+        EXPECT_EQ(scaled->Width(), static_cast<int>(std::lround(120 / scale)));
+        EXPECT_EQ(scaled->Height(), static_cast<int>(std::lround(60 / scale)));
+        auto draw = [&png](OffscreenRenderTarget& t, float s) {
+            auto image = t.DecodePng(png.data(), png.size());
+            ASSERT_NE(image, nullptr);
+            TextFormat format = kSmall;
+            format.size *= s;
+            t.BeginDraw();
+            t.Clear(kBlack);
+            t.FillRect({3 * s, 2.5f * s, 17 * s, 9 * s}, {0.2f, 0.6f, 0.9f, 1});
+            t.DrawRect({20 * s, 3 * s, 40 * s, 12 * s}, kWhite, 1.5f * s);
+            t.DrawLine(2 * s, 30 * s, 50 * s, 14 * s, {1, 0.5f, 0, 0.7f}, 2 * s);
+            t.DrawImage(*image, {42 * s, 2 * s, 50 * s, 6 * s}, {0, 0, 4, 1}, 1);
+            t.DrawText("Export", format, {0, 12 * s, 50 * s, 30 * s}, kWhite);
+            t.EndDraw();
+        };
+        draw(*scaled, 1.0f);
+        draw(*plain, scale);
+        EXPECT_TRUE(scaled->ReadPixels() == plain->ReadPixels());
+    }
 }
 
 TEST(OffscreenTarget, SavedPngHoldsTheFrame) {
