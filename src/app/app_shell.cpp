@@ -1,8 +1,12 @@
 #include "app/app_shell.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
+#include "core/panel_layout.h"
 #include "platform/dialogs_desktop.h"
 #include "platform/graphics_sdl.h"
 #include "resources/images.h"
@@ -21,6 +25,25 @@ std::string WindowCaption(const std::string& title, double version) {
     char text[256];
     std::snprintf(text, sizeof text, "%s %.1f", title.c_str(), version);
     return text;
+}
+
+bool ParseWindowSize(const char* text, int* width, int* height) {
+    if (text == nullptr) return false;
+    int sizes[2] = {0, 0};
+    const char* p = text;
+    for (int i = 0; i < 2; ++i) {
+        int digits = 0;
+        for (; *p >= '0' && *p <= '9'; ++p) {
+            if (++digits > 5) return false;
+            sizes[i] = sizes[i] * 10 + (*p - '0');
+        }
+        if (digits == 0 || sizes[i] <= 0) return false;
+        if (i == 0 && *p++ != 'x') return false;
+    }
+    if (*p != '\0') return false;
+    *width = sizes[0];
+    *height = sizes[1];
+    return true;
 }
 
 // --- AppShell ---
@@ -53,29 +76,36 @@ bool AppShell::Initialise() {
         std::fprintf(stderr, "dorvik-midi-player: cannot read the size of the screen\n");
         return false;
     }
-    const WindowPlacement place = PlaceMainWindow(usable);
-    width = place.width;
-    height = place.height;
+    WindowPlacement place = PlaceMainWindow(usable);
+    // A testing aid: screenshots and tests of a given window shape.
+    if (ParseWindowSize(std::getenv("DORVIK_WINDOW_SIZE"), &place.width, &place.height)) {
+        place.x = usable.x;
+        place.y = usable.y;
+    }
+    width = std::max(place.width, kSmallestWindowWidth);
+    height = std::max(place.height, kSmallestWindowHeight);
     window = platform::Window::Create(WindowCaption(title, kProgramVersion), place.x, place.y, width, height,
                                       &error);
     if (window == nullptr) {
         std::fprintf(stderr, "dorvik-midi-player: %s\n", error.c_str());
         return false;
     }
+    window->SetMinimumSize(kSmallestWindowWidth, kSmallestWindowHeight);
     const res::EmbeddedFile icon = res::FindImage(kWindowIconImage);
     if (icon.data != nullptr) window->SetIcon(icon.data, icon.size);  // a missing icon is no failure
 
-    // The design size is the client size the window really got; it stays fixed from here on.
+    // The scene is the client size the window really got, and follows it from here on.
     const PointI client_size = window->ClientSize();
     target = platform::WindowRenderTarget::Create(window->Handle(), client_size.x, client_size.y, &error);
     if (target == nullptr) {
         std::fprintf(stderr, "dorvik-midi-player: cannot draw in the window: %s\n", error.c_str());
         return false;
     }
+    target->SetScale(UiScaleFor(client_size.x, client_size.y));
     device = std::make_unique<GraphicsDevice>();
     device->target = target.get();
-    device->clientWidth = client_size.x;
-    device->clientHeight = client_size.y;
+    device->clientWidth = target->Width();
+    device->clientHeight = target->Height();
     dialogs = std::make_unique<platform::DesktopDialogs>(window->Handle());
 
     client = CreateClient();
@@ -106,6 +136,7 @@ int AppShell::Run() {
         const double interval =
             unchangedFrames >= kUnchangedBeforeResting ? kRestingFrameSeconds : kFrameSeconds;
         if (static_cast<double>(frameDelta) >= interval) {
+            FollowWindowSize();
             BeginFrame();
             RenderFrame();
             lastFrameTime = now;
@@ -117,6 +148,16 @@ int AppShell::Run() {
             window->WaitForMessage(static_cast<int>(std::ceil(wait)));
         }
     }
+}
+
+void AppShell::FollowWindowSize() {
+    if (window == nullptr || target == nullptr || device == nullptr) return;
+    const PointI size = window->ClientSize();
+    if (size.x <= 0 || size.y <= 0) return;  // minimised
+    if (size.x == target->PixelWidth() && size.y == target->PixelHeight()) return;
+    if (!target->Resize(size.x, size.y, UiScaleFor(size.x, size.y))) return;
+    device->clientWidth = target->Width();
+    device->clientHeight = target->Height();
 }
 
 void AppShell::AfterFrame() {

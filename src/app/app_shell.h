@@ -54,6 +54,15 @@ struct WindowPlacement {
 
 inline constexpr int kWindowIconImage = 105;
 
+// The smallest client area the user can give the window: the interface is drawn at its smallest
+// scale there, and every label is still legible.
+inline constexpr int kSmallestWindowWidth = 800;
+inline constexpr int kSmallestWindowHeight = 500;
+
+// "WxH" as a client size, for DORVIK_WINDOW_SIZE; false when the text is not two positive whole
+// numbers of at most five digits joined by an x.
+[[nodiscard]] bool ParseWindowSize(const char* text, int* width, int* height);
+
 class AppShell {
   public:
     AppShell();
@@ -63,8 +72,9 @@ class AppShell {
     AppShell(const AppShell&) = delete;
     AppShell& operator=(const AppShell&) = delete;
 
-    // Opens the display, creates the window (80 % of the usable area, centred, with its icon),
-    // the drawing device of the client size and the client, then shows the window and
+    // Opens the display, creates the window (80 % of the usable area, centred, with its icon;
+    // DORVIK_WINDOW_SIZE=WxH asks for another client size, for tests and screenshots), the
+    // drawing device of the client size and the client, then shows the window and
     // initialises the client. Returns false, with the reason on standard error, when the window
     // or the device cannot be made; nothing is shown to the user then.
     virtual bool Initialise();
@@ -100,6 +110,10 @@ class AppShell {
   protected:
     // The client for this application, made once the window and the device exist.
     virtual std::unique_ptr<FrameClient> CreateClient() = 0;
+
+    // Makes the scene the window's client size if that changed, at the scale for it, and gives
+    // the device the new size in design units. Called before every frame.
+    void FollowWindowSize();
 
   private:
     void AfterFrame();

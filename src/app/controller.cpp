@@ -46,8 +46,8 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     synth = std::make_unique<SynthRenderer>(shared);
 
     palette = kDefaultPalette;
-    splitY = kDefaultSplitY;
-    splitX = kDefaultSplitX;
+    controlPanelWidth = kDefaultControlPanelWidth;
+    timeBarHeight = kDefaultTimeBarHeight;
     splitterHalfWidth = kSplitterHalfWidth;
 
     ReadSettings(shared);
@@ -183,8 +183,13 @@ void PlayerController::Frame() {
         notesView->songTime = timeBar->songTime = controlPanel->songTime = 0.0f;
     }
 
-    const PanelLayout layout =
-        LayOutPanels(designWidth, designHeight, splitX, splitY, splitterHalfWidth, controls.fullView);
+    // The window may have been resized since the last frame.
+    if (device != nullptr && device->clientWidth > 0 && device->clientHeight > 0) {
+        designWidth = static_cast<float>(device->clientWidth);
+        designHeight = static_cast<float>(device->clientHeight);
+    }
+    const PanelLayout layout = LayOutPanels(designWidth, designHeight, controlPanelWidth, timeBarHeight,
+                                            splitterHalfWidth, controls.fullView);
     const RectF& n = layout.notesView;
     notesView->SetRect(n.left, n.top, n.right, n.bottom);
     notesView->DrawBackground();

@@ -5,17 +5,11 @@
 
 #include "app/player_controller.h"
 #include "core/frame_timer.h"
+#include "core/panel_layout.h"
 #include "platform/window.h"
 #include "ui/control_panel.h"
 #include "view/notes_view.h"
 #include "view/time_bar.h"
-
-namespace {
-
-constexpr float kMinSplit = 0.05f;
-constexpr float kMaxSplit = 0.95f;
-
-}  // namespace
 
 void PlayerController::OnInput(const platform::InputMessage& message) {
     using platform::InputKind;
@@ -30,9 +24,9 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
     if (scrubbing && message.kind == InputKind::MouseMove) {
         SeekToTimeBarX(mouseX);
     } else if (draggingHorizontalSplitter) {
-        splitY = std::clamp(mouseY / designHeight, kMinSplit, kMaxSplit);
+        timeBarHeight = ClampPanelSize(designHeight - mouseY, designHeight, kReferenceHeight);
     } else if (draggingVerticalSplitter) {
-        splitX = std::clamp(mouseX / designWidth, kMinSplit, kMaxSplit);
+        controlPanelWidth = ClampPanelSize(designWidth - mouseX, designWidth, kReferenceWidth);
     } else {
         wantedCursor = CursorArrow;
         UpdateHover();

@@ -29,8 +29,8 @@ class SoundOutput;
 struct InputMessage;
 }  // namespace platform
 
-// What the input handler needs of the window: its client size now (the scene keeps its design size
-// however the window is resized) and the cursor shape. Tests stand in for the window with their own.
+// What the input handler needs of the window: its client size now (mouse positions are mapped
+// from it to design units) and the cursor shape. Tests stand in for the window with their own.
 class InputSurface {
   public:
     virtual ~InputSurface() = default;
@@ -48,10 +48,12 @@ struct PlayerController {
     PlayerController& operator=(const PlayerController&) = delete;
 
     GraphicsDevice* device = nullptr;  // drawing device and client size; not owned
-    float designWidth = 0;             // client size at start-up: every layout and mouse coordinate
-    float designHeight = 0;            // is in these units for the life of the program
-    float splitX = kDefaultSplitX;     // share of designWidth for the notes view and time bar
-    float splitY = kDefaultSplitY;     // share of designHeight for the notes view
+    float designWidth = 0;             // the device's client size in design units, taken every frame: every
+    float designHeight = 0;            // layout and mouse coordinate is in these units
+    // Where the splitters are, from the right and the bottom edge, in design units; the layout
+    // clamps them to the scene's size.
+    float controlPanelWidth = kDefaultControlPanelWidth;
+    float timeBarHeight = kDefaultTimeBarHeight;
     float splitterHalfWidth = kSplitterHalfWidth;  // half the width of each splitter gap
 
     // Created by Initialise and kept for the whole process.

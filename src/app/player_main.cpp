@@ -5,7 +5,7 @@
 //
 // Two environment variables serve tests and screenshots: DORVIK_EXIT_AFTER_FRAMES=N closes the
 // window after N frames, and DORVIK_SCREENSHOT=PATH saves that frame (the first, without a
-// limit) as a PNG of the design size.
+// limit) as a PNG of the window's size.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

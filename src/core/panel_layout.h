@@ -1,5 +1,5 @@
-// Where the three panels and the two splitters lie for given split ratios: the notes view upper
-// left, the time bar under it, the control panel on the right, with a gap of two half-widths
+// Where the three panels and the two splitters lie, and the scale a scene is drawn at: the notes
+// view upper left, the time bar under it, the control panel on the right, with a gap of two half-widths
 // between neighbours. In full view the notes view covers the whole scene and the other panels
 // are not laid out at all.
 #pragma once
@@ -31,11 +31,28 @@ inline constexpr float kUiScaleStep = 0.125f;
     return std::max(steps * kUiScaleStep, kSmallestUiScale);
 }
 
-// The split the window starts with: the notes view and time bar take this share of the width, the
-// notes view this share of the height.
+// The split the panels were drawn with, as shares of the reference size: the notes view and time
+// bar take this share of the width, the notes view this share of the height.
 inline constexpr float kDefaultSplitX = 0.87f;
 inline constexpr float kDefaultSplitY = 0.8f;
 inline constexpr float kSplitterHalfWidth = 2.0f;  // half the width of each splitter gap
+
+// The control panel's width and the time bar's height are fixed in design units, from the right
+// and the bottom edge to the middle of their splitter: the notes view takes whatever room is left,
+// so the panels keep their proportions at every window shape. Written as differences so that the
+// reference size is laid out to the bit as the shares lay it out.
+inline constexpr float kDefaultControlPanelWidth = kReferenceWidth - kReferenceWidth * kDefaultSplitX;
+inline constexpr float kDefaultTimeBarHeight = kReferenceHeight - kReferenceHeight * kDefaultSplitY;
+// However the splitters are dragged, every panel keeps this share of the reference size.
+inline constexpr float kSmallestPanelShare = 0.05f;
+
+// The control panel's width (or the time bar's height) that the scene's width (or height) `size`
+// leaves room for: at least the smallest share, and at most what leaves the notes view its own.
+[[nodiscard]] constexpr float ClampPanelSize(float wanted, float size, float reference) {
+    const float smallest = reference * kSmallestPanelShare;
+    const float largest = std::max(smallest, size - smallest);
+    return std::clamp(wanted, smallest, largest);
+}
 
 struct PanelLayout {
     RectF notesView;
@@ -45,17 +62,19 @@ struct PanelLayout {
     RectF verticalSplitter;    // between the left column and the control panel; empty in full view
 };
 
-// W x H is the design size. The time bar and the control panel stop one pixel short of the
-// scene's right and bottom edges, which therefore keep the clear colour.
-[[nodiscard]] constexpr PanelLayout LayOutPanels(float W, float H, float splitX, float splitY,
-                                                 float splitterHalfWidth, bool fullView) {
+// W x H is the design size; the control panel's width and the time bar's height are in design
+// units and are clamped as ClampPanelSize says. The time bar and the control panel stop one pixel
+// short of the scene's right and bottom edges, which therefore keep the clear colour.
+[[nodiscard]] constexpr PanelLayout LayOutPanels(float W, float H, float controlPanelWidth,
+                                                 float timeBarHeight, float splitterHalfWidth,
+                                                 bool fullView) {
     PanelLayout layout{};
     if (fullView) {
         layout.notesView = {0, 0, W, H};
         return layout;
     }
-    const float a = W * splitX;
-    const float b = H * splitY;
+    const float a = W - ClampPanelSize(controlPanelWidth, W, kReferenceWidth);
+    const float b = H - ClampPanelSize(timeBarHeight, H, kReferenceHeight);
     const float g = splitterHalfWidth;
     layout.notesView = {0, 0, a - g, b - g};
     layout.timeBar = {0, b + g, a - g, H - 1};

@@ -1,6 +1,6 @@
-// The drawing layer: a render target of a fixed design size that the window stretches over its
-// client area. The program's panels draw only through this interface, so every frame can be drawn
-// off-screen (software renderer, saved as PNG) or recorded call by call in tests.
+// The drawing layer: a render target whose size is given in design units, each drawn as a number
+// of pixels the target chooses (its scale). The program's panels draw only through this interface, so every
+// frame can be drawn off-screen (software renderer, saved as PNG) or recorded call by call in tests.
 //
 // Coordinates are design units with y growing downwards. All drawing is aliased and bitmaps are
 // sampled nearest-neighbour, so a frame is the same pixels on every machine.
@@ -19,7 +19,7 @@ enum class TextAlign { Leading, Centre, Trailing };
 
 // A text format: the face is the system's sans-serif face (DejaVu Sans when none is configured).
 struct TextFormat {
-    float size = 14.0f;  // pixels
+    float size = 14.0f;  // design units
     int weight = 400;    // 400 regular, 700 bold
     TextAlign align = TextAlign::Centre;
     bool centreVertically = true;  // centred on the rectangle's middle, even when taller than it
@@ -39,7 +39,7 @@ class RenderTarget {
   public:
     virtual ~RenderTarget() = default;
 
-    [[nodiscard]] virtual int Width() const = 0;  // the design size
+    [[nodiscard]] virtual int Width() const = 0;  // the size in design units
     [[nodiscard]] virtual int Height() const = 0;
 
     virtual void BeginDraw() = 0;

@@ -131,6 +131,14 @@ Window::~Window() {
     if (window_ != nullptr) SDL_DestroyWindow(window_);
 }
 
+void Window::SetMinimumSize(int width, int height) {
+    SDL_SetWindowMinimumSize(window_, width, height);
+}
+
+void Window::SetClientSize(int width, int height) {
+    SDL_SetWindowSize(window_, width, height);
+}
+
 void Window::Show() {
     SDL_ShowWindow(window_);
 }

@@ -3,7 +3,7 @@
 // The window's message queue is polled one message at a time without blocking; when the program
 // has nothing to do it may wait for the next message with a time limit instead of spinning. Mouse
 // positions are client-area pixels of the window as it is now; the program maps them to its
-// design units itself, since the window can be resized while the scene keeps its first size.
+// design units itself.
 #pragma once
 
 #include <cstddef>
@@ -91,6 +91,10 @@ class Window {
     Window& operator=(const Window&) = delete;
 
     void Show();
+    // The client area can be made no smaller than this by the user, nor by SetClientSize.
+    void SetMinimumSize(int width, int height);
+    // Asks for a new client size; the window manager may give another. For tests and screenshots.
+    void SetClientSize(int width, int height);
     // The window icon from PNG bytes; false (and no icon) when they cannot be decoded.
     bool SetIcon(const uint8_t* png, size_t size);
 

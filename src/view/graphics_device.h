@@ -14,10 +14,11 @@ struct GraphicsDevice {
     platform::TextFormat textMedium{24.0f, 400, platform::TextAlign::Centre, true, true, true};
     // 64 px regular, centred both ways: the song time in large digits.
     platform::TextFormat textLarge{64.0f, 400, platform::TextAlign::Centre, true, true, false};
-    int clientWidth = 0;  // the design size: the client area's size when the device was made
+    int clientWidth = 0;  // the design size: the client area's size now, in design units
     int clientHeight = 0;
 
-    // The whole text centred in the rectangle (x, y, x + width, y + height); the size is whole pixels.
+    // The whole text centred in the rectangle (x, y, x + width, y + height); the size is whole
+    // design units.
     void DrawTextSmall(const std::string& text, float x, float y, int width, int height,
                        ColourF colour) const {
         Draw(text, textSmall, x, y, width, height, colour);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+
 #include "core/panel_layout.h"
 #include "platform/graphics_sdl.h"
 
@@ -45,18 +48,79 @@ void ExpectRect(const RectF& got, const RectF& want, const char* what) {
 }
 
 TEST(LayOutPanels, SplitsAndFullView) {
-    // 1000 x 500 at the starting ratios: a = 870, b = 400, g = 2.
-    const PanelLayout normal = LayOutPanels(1000, 500, 0.87f, 0.8f, 2.0f, false);
+    // 1000 x 500 with a 130-wide control panel and a 100-high time bar: a = 870, b = 400, g = 2.
+    const PanelLayout normal = LayOutPanels(1000, 500, 130, 100, 2.0f, false);
     ExpectRect(normal.notesView, {0, 0, 868, 398}, "notes view");
     ExpectRect(normal.timeBar, {0, 402, 868, 499}, "time bar");
     ExpectRect(normal.controlPanel, {872, 0, 999, 499}, "control panel");
     ExpectRect(normal.horizontalSplitter, {0, 398, 870, 402}, "horizontal splitter");
     ExpectRect(normal.verticalSplitter, {868, 0, 872, 500}, "vertical splitter");
 
-    const PanelLayout full = LayOutPanels(1000, 500, 0.87f, 0.8f, 2.0f, true);
+    const PanelLayout full = LayOutPanels(1000, 500, 130, 100, 2.0f, true);
     ExpectRect(full.notesView, {0, 0, 1000, 500}, "notes view in full view");
     EXPECT_EQ(full.timeBar.Width(), 0.0f);
     EXPECT_EQ(full.controlPanel.Width(), 0.0f);
+
+    // Splitters dragged to the edges leave every panel its smallest share.
+    const float g = kSplitterHalfWidth;
+    const float narrowest = kReferenceWidth * kSmallestPanelShare - 1e-3f;
+    const float lowest = kReferenceHeight * kSmallestPanelShare - 1e-3f;
+    for (const float wanted : {0.0f, 1.0e6f}) {
+        const PanelLayout l = LayOutPanels(1000, 500, wanted, wanted, g, false);
+        EXPECT_GE(l.notesView.Width() + g, narrowest) << wanted;
+        EXPECT_GE(l.notesView.Height() + g, lowest) << wanted;
+        EXPECT_GE(1000 - (l.verticalSplitter.left + g), narrowest) << wanted;
+        EXPECT_GE(500 - (l.horizontalSplitter.top + g), lowest) << wanted;
+    }
+}
+
+// The window's pixel size gives a scale and a design size; the control panel and the time bar keep
+// their design size, so their pixels grow with the scale, and the notes view takes the rest.
+TEST(UiScaleFor, TheReferenceIsOneAndPanelsKeepTheirProportions) {
+    const struct {
+        int w, h;
+    } sizes[] = {{800, 500},   {800, 1200},  {1024, 768},  {1536, 832}, {1536, 864},
+                 {1920, 1080}, {2400, 1350}, {1080, 1920}, {3840, 2160}};
+    const float smallText = GraphicsDevice{}.textSmall.size;
+    for (const auto& a : sizes) {
+        const float s = UiScaleFor(a.w, a.h);
+        SCOPED_TRACE(std::to_string(a.w) + " x " + std::to_string(a.h) + " at " + std::to_string(s));
+        EXPECT_GE(std::lround(smallText * s), 11) << "the smallest labels stay legible";
+        for (const auto& b : sizes) {
+            if (b.w >= a.w && b.h >= a.h) {
+                EXPECT_LE(s, UiScaleFor(b.w, b.h)) << b.w << " x " << b.h;
+            }
+        }
+        const float W = static_cast<float>(a.w) / s, H = static_cast<float>(a.h) / s;
+        const PanelLayout l =
+            LayOutPanels(W, H, kDefaultControlPanelWidth, kDefaultTimeBarHeight, kSplitterHalfWidth, false);
+        const float g = kSplitterHalfWidth;
+        EXPECT_NEAR((W - (l.verticalSplitter.left + g)) * s, kDefaultControlPanelWidth * s, 1e-3f);
+        EXPECT_NEAR((H - (l.horizontalSplitter.top + g)) * s, kDefaultTimeBarHeight * s, 1e-3f);
+    }
+    // The reference size is drawn one pixel per design unit and laid out to the bit as the shares
+    // lay it out, so frames drawn at that size do not change.
+    EXPECT_EQ(UiScaleFor(static_cast<int>(kReferenceWidth), static_cast<int>(kReferenceHeight)), 1.0f);
+    const PanelLayout r = LayOutPanels(kReferenceWidth, kReferenceHeight, kDefaultControlPanelWidth,
+                                       kDefaultTimeBarHeight, kSplitterHalfWidth, false);
+    EXPECT_EQ(r.verticalSplitter.left + kSplitterHalfWidth, kReferenceWidth * kDefaultSplitX);
+    EXPECT_EQ(r.horizontalSplitter.top + kSplitterHalfWidth, kReferenceHeight * kDefaultSplitY);
+}
+
+TEST(ParseWindowSize, WidthByHeight) {
+    const struct {
+        const char* text;
+        bool ok;
+        int w, h;
+    } cases[] = {{"800x500", true, 800, 500}, {"1080x1920", true, 1080, 1920}, {"800", false, 0, 0},
+                 {"800x", false, 0, 0},       {"x500", false, 0, 0},           {"0x500", false, 0, 0},
+                 {"800x500x", false, 0, 0},   {"-800x500", false, 0, 0},       {"999999x500", false, 0, 0},
+                 {"800 x 500", false, 0, 0}};
+    for (const auto& c : cases) {
+        int w = 0, h = 0;
+        EXPECT_EQ(ParseWindowSize(c.text, &w, &h), c.ok) << c.text;
+        EXPECT_EQ(w * 10000 + h, c.w * 10000 + c.h) << c.text;
+    }
 }
 
 }  // namespace

@@ -276,21 +276,23 @@ TEST_F(ControllerTest, SplittersDragWithinLimitsAndMovePanels) {
     EXPECT_EQ(surface.cursors.back(), CursorResizeWE);
     Send(InputKind::LeftButtonDown, static_cast<int>(MidX(v)), 300);
     EXPECT_TRUE(c.draggingVerticalSplitter);
+    // The control panel's width follows the mouse, from the right edge, within its limits.
+    const float smallest = kReferenceWidth * kSmallestPanelShare;
     const struct {
         int x;
-        float split;
-    } moves[] = {{768, 0.5f}, {10, 0.05f}, {1535, 0.95f}, {1152, 0.75f}};
+        float width;
+    } moves[] = {{768, 768}, {10, 1536 - smallest}, {1535, smallest}, {1152, 384}};
     for (const auto& m : moves) {
         Send(InputKind::MouseMove, m.x, 300);
-        EXPECT_NEAR(c.splitX, m.split, 1e-6) << "x " << m.x;
+        EXPECT_NEAR(c.controlPanelWidth, m.width, 1e-3) << "x " << m.x;
     }
     Send(InputKind::LeftButtonUp, 1152, 300);
     EXPECT_FALSE(c.draggingVerticalSplitter);
     EXPECT_EQ(surface.cursors.back(), CursorArrow);
     Frames(1);
-    EXPECT_FLOAT_EQ(c.notesView->right, 1536 * 0.75f - 2);
-    EXPECT_FLOAT_EQ(c.controlPanel->left, 1536 * 0.75f + 2);
-    EXPECT_FLOAT_EQ(c.verticalSplitterRect.left, 1536 * 0.75f - 2);
+    EXPECT_FLOAT_EQ(c.notesView->right, 1152 - kSplitterHalfWidth);
+    EXPECT_FLOAT_EQ(c.controlPanel->left, 1152 + kSplitterHalfWidth);
+    EXPECT_FLOAT_EQ(c.verticalSplitterRect.left, 1152 - kSplitterHalfWidth);
 
     // The horizontal splitter, with the window at twice its size: the mouse maps to design units.
     surface.size = {3072, 1664};
@@ -300,9 +302,17 @@ TEST_F(ControllerTest, SplittersDragWithinLimitsAndMovePanels) {
     EXPECT_EQ(c.wantedCursor, CursorResizeNS);
     Send(InputKind::LeftButtonDown, 400, static_cast<int>(MidY(h) * 2));
     Send(InputKind::MouseMove, 400, 0);
-    EXPECT_FLOAT_EQ(c.splitY, 0.05f);
+    EXPECT_FLOAT_EQ(c.timeBarHeight, 832 - kReferenceHeight * kSmallestPanelShare);
     Send(InputKind::LeftButtonUp, 400, 0);
     EXPECT_FALSE(c.draggingHorizontalSplitter);
+
+    // A smaller scene: the control panel keeps its width and the notes view gives up the room.
+    device.clientWidth = 1000;
+    device.clientHeight = 625;
+    Frames(1);
+    EXPECT_FLOAT_EQ(c.controlPanel->left, 1000 - 384 + kSplitterHalfWidth);
+    EXPECT_FLOAT_EQ(c.controlPanel->bottom, 624);
+    EXPECT_FLOAT_EQ(c.notesView->right, 1000 - 384 - kSplitterHalfWidth);
 }
 
 TEST_F(ControllerTest, EscapeAndTheFullViewOverlay) {

@@ -1,6 +1,6 @@
-// The left column of the window drawn off-screen the way the controller's frame draws it: the
-// notes view above, the time bar below, the control panel's background on the right and the
-// view-toggle button. Shared by the golden-frame tests and the frame tool.
+// The left column of the window drawn off-screen the way the controller's frame draws it, split at
+// the shares of the width and height the committed frames were drawn with: the notes view above,
+// the time bar below, the control panel's background on the right and the view-toggle button. Shared by the golden-frame tests and the frame tool.
 #pragma once
 
 #include <memory>
@@ -88,8 +88,8 @@ struct Scene {
         PlayerController& c = controller;
         const float W = c.designWidth, H = c.designHeight;
         const float g = c.controls.fullView ? 0.0f : c.splitterHalfWidth;
-        const float a = c.controls.fullView ? W : W * c.splitX;
-        const float b = c.controls.fullView ? H : H * c.splitY;
+        const float a = c.controls.fullView ? W : W * kDefaultSplitX;
+        const float b = c.controls.fullView ? H : H * kDefaultSplitY;
         platform::RenderTarget& out = *device.target;
         out.BeginDraw();
         out.Clear(PaletteColour(c.palette.colour[PalClear]));
