@@ -1,6 +1,7 @@
 // The left column of the window drawn off-screen the way the controller's frame draws it, split at
 // the shares of the width and height the committed frames were drawn with: the notes view above,
-// the time bar below, the control panel's background on the right and the view-toggle button. Shared by the golden-frame tests and the frame tool.
+// the time bar below, the control panel's background on the right and the view-toggle button.
+// Shared by the golden-frame tests and the frame tool.
 #pragma once
 
 #include <memory>
