@@ -223,5 +223,56 @@ TEST_F(WindowFixture, WindowTargetDrawsTheSamePixelsAsTheOffscreenTarget) {
     }
 }
 
+// After a resize to a new size and scale, a frame that differs from the last one in a few places
+// is drawn again only there, in pixels, and shows what an off-screen target at that scale draws;
+// an image decoded before the resize still draws.
+TEST_F(WindowFixture, AResizedWindowTargetRedrawsWhatChangedAtItsScale) {
+    std::string error;
+    auto onWindow = WindowRenderTarget::Create(window->Handle(), 64, 48, &error);
+    ASSERT_NE(onWindow, nullptr) << error;
+    auto offscreen = OffscreenRenderTarget::Create(96, 72, &error);
+    ASSERT_NE(offscreen, nullptr) << error;
+    offscreen->SetScale(1.5f);
+    SDL_Surface* pattern = SDL_CreateRGBSurfaceWithFormat(0, 2, 2, 32, SDL_PIXELFORMAT_ARGB8888);
+    ASSERT_NE(pattern, nullptr);
+    const uint32_t colours[4] = {0xFF2040A0u, 0xFFA04020u, 0xFF40A020u, 0xFFFFFFFFu};
+    for (int i = 0; i < 4; ++i)
+        static_cast<uint32_t*>(pattern->pixels)[(i / 2) * (pattern->pitch / 4) + i % 2] = colours[i];
+    std::vector<uint8_t> png(4096);
+    SDL_RWops* out = SDL_RWFromMem(png.data(), static_cast<int>(png.size()));
+    ASSERT_EQ(IMG_SavePNG_RW(pattern, out, 0), 0) << IMG_GetError();
+    png.resize(static_cast<size_t>(SDL_RWtell(out)));
+    SDL_RWclose(out);
+    SDL_FreeSurface(pattern);
+    auto windowImage = onWindow->DecodePng(png.data(), png.size());
+    auto offscreenImage = offscreen->DecodePng(png.data(), png.size());
+    ASSERT_NE(windowImage, nullptr);
+    ASSERT_NE(offscreenImage, nullptr);
+
+    auto frame = [](RenderTarget& t, const Image& image, float x, const char* text) {
+        t.BeginDraw();
+        t.Clear({0, 0, 0, 1});
+        t.FillRect({x, 4, x + 10, 12.5f}, {0.2f, 0.6f, 0.4f, 1});
+        t.DrawLine(2, 40, 60, 30, {1, 1, 1, 1}, 1.5f);
+        t.DrawImage(image, {44, 4, 60, 20}, {0, 0, 2, 2}, 1);
+        t.DrawText(text, {14.0f, 700, TextAlign::Centre, true, false, true}, {0, 20, 64, 36}, {1, 1, 1, 1});
+        t.EndDraw();
+    };
+    frame(*onWindow, *windowImage, 4, "Play");
+    ASSERT_TRUE(onWindow->Resize(96, 72, 1.5f));
+    EXPECT_EQ(onWindow->Width(), 64);
+    EXPECT_EQ(onWindow->Height(), 48);
+    frame(*onWindow, *windowImage, 4, "Play");
+    frame(*onWindow, *windowImage, 20, "Pause");
+    EXPECT_LT(onWindow->LastRedrawnPixels(), 96u * 72u / 2) << "only what changed is drawn again";
+    frame(*offscreen, *offscreenImage, 20, "Pause");
+
+    const std::vector<uint32_t> a = onWindow->ReadPixels();
+    const std::vector<uint32_t> b = offscreen->ReadPixels();
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i)
+        ASSERT_EQ(a[i], b[i]) << "pixel (" << i % 96 << ", " << i / 96 << ")";
+}
+
 }  // namespace
 }  // namespace platform
