@@ -76,13 +76,15 @@ class WatchingApp final : public PlayerApp {
         // Done, or given up after two minutes of frames.
         if (shots.size() == std::size(kMoments) || frames > 60 * 120) window->RequestQuit();
         if (c.shared.song) song = *c.shared.song;
-        designWidth = static_cast<int>(c.designWidth);
+        pixelWidth = target->PixelWidth();
+        scale = target->Scale();
     }
 
     std::vector<Shot> shots;
     SongData song{};
     int frames = 0;
-    int designWidth = 0;
+    int pixelWidth = 0;  // of the scene, drawn at `scale` pixels per design unit
+    float scale = 1;
 };
 
 // A lit white key shows the part's colour (greens, yellows, oranges: little blue); a dark one is
@@ -125,9 +127,9 @@ TEST(PlayerInStep, KeysLightWhereTheSongsNotesSound) {
                 }
             }
             if (!held && near) continue;
-            const int x = static_cast<int>((key.rect.left + key.rect.right) / 2);
-            const int y = static_cast<int>(key.rect.bottom) - 8;
-            const uint32_t pixel = shot.pixels[static_cast<size_t>(y) * app->designWidth + x];
+            const int x = static_cast<int>((key.rect.left + key.rect.right) / 2 * app->scale);
+            const int y = static_cast<int>((key.rect.bottom - 8) * app->scale);
+            const uint32_t pixel = shot.pixels[static_cast<size_t>(y) * app->pixelWidth + x];
             EXPECT_EQ(LooksLit(pixel), held)
                 << "key " << k + 21 << " at song time " << t << ": pixel " << std::hex << pixel;
             (held ? litChecked : darkChecked)++;
