@@ -1,7 +1,7 @@
-// Where the three panels and the two splitters lie, and the scale a scene is drawn at: the notes
-// view upper left, the time bar under it, the control panel on the right, with a gap of two half-widths
-// between neighbours. In full view the notes view covers the whole scene and the other panels
-// are not laid out at all.
+// The scale a scene is drawn at, and where the three panels and the two splitters lie in it: the
+// notes view upper left, the time bar under it, the control panel on the right, with a gap of two
+// half-widths between neighbours. In full view the notes view covers the whole scene and the other
+// panels are not laid out at all.
 #pragma once
 
 #include <algorithm>

@@ -60,8 +60,8 @@ class SdlRenderTarget : public RenderTarget {
     [[nodiscard]] int PixelWidth() const { return pixelWidth_; }
     [[nodiscard]] int PixelHeight() const { return pixelHeight_; }
     [[nodiscard]] float Scale() const { return scale_; }
-    // Pixels per design unit from the next drawing call on; a scale that is not a positive finite
-    // number is ignored. Call it between frames.
+    // Pixels per design unit from the next drawing call on; a scale outside 1/64 .. 64 (or not a
+    // number) is ignored. Call it between frames.
     virtual void SetScale(float scale);
 
     void Clear(ColourF colour) override;
@@ -112,8 +112,8 @@ class SdlRenderTarget : public RenderTarget {
     // Limits shapes, images and text to the box (null: the whole target). Only for a target
     // that draws straight into its surface.
     void ClipTo(const PixelBox* box);
-    // The pixels DrawText may touch for this text in this rectangle (in design units); empty when
-    // none.
+    // The pixels DrawText may touch for this text in this rectangle (given in design units); empty
+    // when none.
     [[nodiscard]] PixelBox TextBox(const std::string& text, const TextFormat& format, const RectF& r);
 
     SDL_Renderer* renderer_ = nullptr;
