@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
@@ -30,6 +31,9 @@ std::vector<Uint32> QueuedTypes() {
 
 TEST(DesktopDialogs, PaintTheWindowUnderThemAndCloseOnQuit) {
     alarm(120);  // a dialog that never closes fails the test rather than holding it up
+    // No accessibility bus on the virtual display: GTK's bridge to it would only fail to connect,
+    // and keep a few strings from the attempt that the leak checker reports.
+    setenv("NO_AT_BRIDGE", "1", 1);
     std::string error;
     std::unique_ptr<Window> window = Window::Create("Owner", 0, 0, 320, 200, &error);
     ASSERT_NE(window, nullptr) << error;
