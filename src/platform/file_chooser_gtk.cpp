@@ -197,6 +197,9 @@ bool ChooseFileToSave(const DialogOwner& owner, const SaveRequest& request, Save
     s.choice = OptionId(request.initialChoice);
     gtk_file_chooser_set_local_only(s.chooser, TRUE);
     gtk_file_chooser_set_do_overwrite_confirmation(s.chooser, TRUE);
+    // A second export usually goes where the first went: the dialog opens in that folder.
+    static std::string lastFolder;
+    if (!lastFolder.empty()) gtk_file_chooser_set_current_folder(s.chooser, lastFolder.c_str());
     for (const SaveRequest::FileType& t : request.types) {
         GtkFileFilter* filter = gtk_file_filter_new();
         gtk_file_filter_set_name(filter, t.name.c_str());
@@ -236,6 +239,7 @@ bool ChooseFileToSave(const DialogOwner& owner, const SaveRequest& request, Save
             if (const char* value = gtk_file_chooser_get_choice(s.chooser, kChoiceId)) s.choice = value;
         }
         answer.path = path;
+        lastFolder = path.substr(0, path.find_last_of('/') + 1);
         answer.type = type;
         answer.choice = std::atoi(s.choice.c_str());
         chosen = true;
