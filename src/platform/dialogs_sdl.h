@@ -1,4 +1,5 @@
-// Message boxes of the window build: SDL's own modal box over the main window.
+// Message boxes of the window build: SDL's own modal box over the main window, and what every
+// dialog of the window build does for that window while it is open.
 #pragma once
 
 #include <functional>
