@@ -107,6 +107,9 @@ bool AppShell::Initialise() {
     device->clientWidth = target->Width();
     device->clientHeight = target->Height();
     dialogs = std::make_unique<platform::DesktopDialogs>(window->Handle());
+    // A dialog holds the loop up until it closes; meanwhile the last frame is shown again wherever
+    // the window is uncovered. Drawing a new one would run the client, which opened the dialog.
+    dialogs->KeepPaintingWith([this] { target->PresentAgain(); });
 
     client = CreateClient();
     window->Show();

@@ -10,13 +10,24 @@
 
 namespace platform {
 
+DialogOwner DesktopDialogs::Owner() {
+    return {parent_, [this] { return WhileOpen(); }};
+}
+
+int DesktopDialogs::ShowError(const std::string& text, const std::string& caption) {
+    // The desktop's own box where GTK works: it runs in this process, so the window goes on being
+    // painted under it and it goes away with the program. SDL's box is the fallback.
+    if (!ShowErrorBox(Owner(), text, caption)) return SdlDialogs::ShowError(text, caption);
+    return kOk;
+}
+
 bool DesktopDialogs::OpenFile(const std::string& title, const std::string& filterName,
                               const std::vector<std::string>& patterns, std::string& path) {
-    return ChooseFileToOpen(title, filterName, patterns, path);
+    return ChooseFileToOpen(Owner(), title, filterName, patterns, path);
 }
 
 bool DesktopDialogs::SaveFile(const SaveRequest& request, SaveAnswer& answer) {
-    return ChooseFileToSave(request, answer);
+    return ChooseFileToSave(Owner(), request, answer);
 }
 
 bool DesktopDialogs::OpenUrl(const std::string& url) {

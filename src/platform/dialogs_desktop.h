@@ -1,18 +1,25 @@
-// The dialogs of the window build: SDL's message box, the desktop's file chooser and browser.
+// The dialogs of the window build: the desktop's error box, file chooser and browser, with SDL's
+// message box where the desktop's cannot be shown.
 #pragma once
 
 #include "platform/dialogs_sdl.h"
 
 namespace platform {
 
+struct DialogOwner;
+
 class DesktopDialogs final : public SdlDialogs {
   public:
     using SdlDialogs::SdlDialogs;
 
+    int ShowError(const std::string& text, const std::string& caption) override;
     bool OpenFile(const std::string& title, const std::string& filterName,
                   const std::vector<std::string>& patterns, std::string& path) override;
     bool SaveFile(const SaveRequest& request, SaveAnswer& answer) override;
     bool OpenUrl(const std::string& url) override;
+
+  private:
+    DialogOwner Owner();
 };
 
 }  // namespace platform

@@ -91,4 +91,14 @@ int SdlDialogs::ShowError(const std::string& text, const std::string& caption) {
     return kOk;
 }
 
+bool SdlDialogs::WhileOpen() {
+    SDL_PumpEvents();
+    SDL_FlushEvent(SDL_KEYDOWN);
+    SDL_FlushEvent(SDL_MOUSEMOTION);
+    SDL_FlushEvent(SDL_MOUSEBUTTONDOWN);
+    SDL_FlushEvent(SDL_MOUSEWHEEL);
+    if (paint_) paint_();
+    return SDL_HasEvent(SDL_QUIT) == SDL_FALSE;
+}
+
 }  // namespace platform

@@ -1,3 +1,5 @@
+#include <SDL.h>
+#include <SDL_syswm.h>
 #include <gtk/gtk.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -8,6 +10,10 @@
 
 #include "platform/file_chooser.h"
 
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
+
 namespace platform {
 
 namespace {
@@ -16,6 +22,62 @@ namespace {
 // program goes on with the chosen file.
 void DrainGtkEvents() {
     while (gtk_events_pending()) gtk_main_iteration();
+}
+
+// Keeps a dialog above its owner's window, as a dialog of that window. Only where both live on
+// the same X display; elsewhere the dialog is shown on its own.
+void StayAbove(GtkWidget* dialog, SDL_Window* window) {
+#ifdef GDK_WINDOWING_X11
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (window == nullptr || SDL_GetWindowWMInfo(window, &info) != SDL_TRUE ||
+        info.subsystem != SDL_SYSWM_X11)
+        return;
+    GdkDisplay* display = gtk_widget_get_display(dialog);
+    if (!GDK_IS_X11_DISPLAY(display)) return;
+    GdkWindow* owner = gdk_x11_window_foreign_new_for_display(display, info.info.x11.window);
+    if (owner == nullptr) return;
+    gtk_widget_realize(dialog);
+    if (GdkWindow* own = gtk_widget_get_window(dialog)) gdk_window_set_transient_for(own, owner);
+    g_object_unref(owner);  // the dialog's window keeps what it needs of it
+#else
+    (void)dialog, (void)window;
+#endif
+}
+
+struct RunningDialog {
+    GtkDialog* dialog;
+    const DialogOwner* owner;
+};
+
+gboolean WhileDialogOpen(gpointer data) {
+    const RunningDialog& running = *static_cast<const RunningDialog*>(data);
+    if (!running.owner->whileOpen()) gtk_dialog_response(running.dialog, GTK_RESPONSE_DELETE_EVENT);
+    return G_SOURCE_CONTINUE;
+}
+
+// The file chooser's location entry fails two assertions of its own when a path is typed faster
+// than the chooser reads the folders it completes from: a key reaches the entry before it is ready,
+// and completion looks into a folder list not yet made. Both are harmless (the dialog goes on
+// working) but print a critical message per key. Those two are dropped; any other goes out as usual.
+void FilterGtkCriticals(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer data) {
+    if (message != nullptr && (std::strstr(message, "WIDGET_REALIZED_FOR_EVENT") != nullptr ||
+                               std::strstr(message, "gtk_tree_model_get_iter_first") != nullptr))
+        return;
+    g_log_default_handler(domain, level, message, data);
+}
+
+// gtk_dialog_run, with the owner's call made every 50 ms while the dialog waits for its answer:
+// that is soon enough for the window under it to look alive when it is uncovered.
+int RunDialog(GtkWidget* dialog, const DialogOwner& owner) {
+    constexpr guint kIntervalMs = 50;
+    RunningDialog running{GTK_DIALOG(dialog), &owner};
+    const guint source = owner.whileOpen ? g_timeout_add(kIntervalMs, WhileDialogOpen, &running) : 0;
+    const guint filter = g_log_set_handler("Gtk", G_LOG_LEVEL_CRITICAL, FilterGtkCriticals, nullptr);
+    const int response = gtk_dialog_run(GTK_DIALOG(dialog));
+    g_log_remove_handler("Gtk", filter);
+    if (source != 0) g_source_remove(source);
+    return response;
 }
 
 // The save dialog's live state, shared with its signal handler.
@@ -106,12 +168,12 @@ void OnFilterChanged(GObject* /*object*/, GParamSpec* /*spec*/, gpointer data) {
     }
 }
 
-bool ConfirmReplace(GtkWidget* parent, const std::string& path) {
+bool ConfirmReplace(GtkWidget* parent, const DialogOwner& owner, const std::string& path) {
     const char* slash = std::strrchr(path.c_str(), '/');
     GtkWidget* box = gtk_message_dialog_new(
         GTK_WINDOW(parent), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO,
         "A file named \"%s\" already exists. Replace it?", slash != nullptr ? slash + 1 : path.c_str());
-    const bool yes = gtk_dialog_run(GTK_DIALOG(box)) == GTK_RESPONSE_YES;
+    const bool yes = RunDialog(box, owner) == GTK_RESPONSE_YES;
     gtk_widget_destroy(box);
     return yes;
 }
@@ -124,7 +186,7 @@ std::string PatternExtension(const std::string& pattern) {
     return pattern.substr(dot + 1);
 }
 
-bool ChooseFileToSave(const SaveRequest& request, SaveAnswer& answer) {
+bool ChooseFileToSave(const DialogOwner& owner, const SaveRequest& request, SaveAnswer& answer) {
     if (!EnsureGtk()) return false;
     GtkWidget* dialog = gtk_file_chooser_dialog_new(
         request.title.empty() ? "Save As" : request.title.c_str(), nullptr, GTK_FILE_CHOOSER_ACTION_SAVE,
@@ -135,6 +197,9 @@ bool ChooseFileToSave(const SaveRequest& request, SaveAnswer& answer) {
     s.choice = OptionId(request.initialChoice);
     gtk_file_chooser_set_local_only(s.chooser, TRUE);
     gtk_file_chooser_set_do_overwrite_confirmation(s.chooser, TRUE);
+    // A second export usually goes where the first went: the dialog opens in that folder.
+    static std::string lastFolder;
+    if (!lastFolder.empty()) gtk_file_chooser_set_current_folder(s.chooser, lastFolder.c_str());
     for (const SaveRequest::FileType& t : request.types) {
         GtkFileFilter* filter = gtk_file_filter_new();
         gtk_file_filter_set_name(filter, t.name.c_str());
@@ -152,9 +217,10 @@ bool ChooseFileToSave(const SaveRequest& request, SaveAnswer& answer) {
     gtk_file_chooser_set_current_name(s.chooser, name.c_str());
     ShowOrHideChoice(s, initial);
     g_signal_connect(dialog, "notify::filter", G_CALLBACK(OnFilterChanged), &s);
+    StayAbove(dialog, owner.window);
 
     bool chosen = false;
-    while (!chosen && gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    while (!chosen && RunDialog(dialog, owner) == GTK_RESPONSE_ACCEPT) {
         gchar* file = gtk_file_chooser_get_filename(s.chooser);
         if (file == nullptr) continue;
         std::string path = file;
@@ -166,13 +232,14 @@ bool ChooseFileToSave(const SaveRequest& request, SaveAnswer& answer) {
             if (!typeExt.empty()) {
                 path += "." + typeExt;
                 struct stat info {};
-                if (::stat(path.c_str(), &info) == 0 && !ConfirmReplace(dialog, path)) continue;
+                if (::stat(path.c_str(), &info) == 0 && !ConfirmReplace(dialog, owner, path)) continue;
             }
         }
         if (s.choiceAdded) {
             if (const char* value = gtk_file_chooser_get_choice(s.chooser, kChoiceId)) s.choice = value;
         }
         answer.path = path;
+        lastFolder = path.substr(0, path.find_last_of('/') + 1);
         answer.type = type;
         answer.choice = std::atoi(s.choice.c_str());
         chosen = true;
@@ -209,7 +276,19 @@ std::string CaseInsensitivePattern(const std::string& pattern) {
     return out;
 }
 
-bool ChooseFileToOpen(const std::string& title, const std::string& filterName,
+bool ShowErrorBox(const DialogOwner& owner, const std::string& text, const std::string& caption) {
+    if (!EnsureGtk()) return false;
+    GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK,
+                                            "%s", text.c_str());
+    gtk_window_set_title(GTK_WINDOW(box), caption.c_str());
+    StayAbove(box, owner.window);
+    RunDialog(box, owner);
+    gtk_widget_destroy(box);
+    DrainGtkEvents();
+    return true;
+}
+
+bool ChooseFileToOpen(const DialogOwner& owner, const std::string& title, const std::string& filterName,
                       const std::vector<std::string>& patterns, std::string& path) {
     if (!EnsureGtk()) return false;
     GtkWidget* dialog =
@@ -226,8 +305,10 @@ bool ChooseFileToOpen(const std::string& title, const std::string& filterName,
     static std::string lastFolder;
     if (!lastFolder.empty()) gtk_file_chooser_set_current_folder(chooser, lastFolder.c_str());
 
+    StayAbove(dialog, owner.window);
+
     bool chosen = false;
-    if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    if (RunDialog(dialog, owner) == GTK_RESPONSE_ACCEPT) {
         if (gchar* name = gtk_file_chooser_get_filename(chooser)) {
             path = name;
             g_free(name);

@@ -179,6 +179,9 @@ class WindowRenderTarget final : public SdlRenderTarget {
 
     void BeginDraw() override;
     void EndDraw() override;  // draws and presents what differs from the last frame
+    // Presents the last drawn frame again, drawing nothing, if the window has asked for it since
+    // (it was uncovered or resized); for while the program cannot draw, as under a dialog.
+    void PresentAgain();
 
     void Clear(ColourF colour) override;
     void FillRect(const RectF& r, ColourF colour) override;

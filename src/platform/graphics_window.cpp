@@ -440,6 +440,12 @@ void WindowRenderTarget::EndDraw() {
     std::swap(frame_, previous_);
 }
 
+void WindowRenderTarget::PresentAgain() {
+    if (!drawnOnce_ || !repaint_.exchange(false)) return;
+    Present(true);
+    ++framesPresented_;
+}
+
 void WindowRenderTarget::Present(bool whole) {
     if (gpu_ != nullptr) {
         PresentOnGpu(whole);

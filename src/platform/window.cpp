@@ -20,9 +20,10 @@
 // and the OpenGL driver it probes when a window is made, which keeps a little memory until the
 // process ends. The checker would report that memory as leaked from unknown modules at every exit.
 // The libraries are kept mapped so that their frames have names, and those names are not ours to
-// answer for.
+// answer for. The desktop's dialogs add the font matcher, whose caches live as long as the process.
 extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libdbus-1.so\nleak:libGLX_mesa.so\nleak:_dri.so\nleak:libGL.so\nleak:libglapi.so\n";
+    return "leak:libdbus-1.so\nleak:libGLX_mesa.so\nleak:_dri.so\nleak:libGL.so\nleak:libglapi.so\n"
+           "leak:libfontconfig.so\n";
 }
 namespace {
 

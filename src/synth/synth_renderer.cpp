@@ -21,6 +21,7 @@
 
 #include "midi/midi_reader.h"
 #include "platform/dialogs.h"
+#include "platform/library_messages.h"
 #include "resources/strings.h"
 #include "settings/settings.h"
 #include "synth/render_overview.h"
@@ -47,12 +48,17 @@ void DeletePlayer::operator()(fluid_player_t* p) const {
 
 namespace {
 
-// FluidSynth's last error, kept so that a render it refused can say why. FluidSynth reports from
-// the thread that renders, which is the only one that reads this.
+// FluidSynth's first and last errors since they were cleared, kept so that a load or a render it
+// refused can say why. FluidSynth reports from the thread that renders, which is the only one that
+// reads these.
+std::string firstFluidError;
 std::string lastFluidError;
 
 void PrintFluidMessage(int level, const char* message, void*) {
-    if (level != FLUID_WARN) lastFluidError = message;
+    if (level != FLUID_WARN) {
+        if (firstFluidError.empty()) firstFluidError = message;
+        lastFluidError = message;
+    }
     std::fprintf(stderr, "fluidsynth: %s: %s\n", level == FLUID_WARN ? "warning" : "error", message);
 }
 
@@ -89,9 +95,16 @@ bool SynthRenderer::LoadSoundFont() {
         lastError = "FluidSynth could not be set up";
         return false;
     }
+    firstFluidError.clear();
     lastFluidError.clear();
+    // A file the SoundFont loader refuses goes on to FluidSynth's DLS loader, whose library prints
+    // a failed assertion of its own for anything that is not DLS either; the loaders' errors
+    // already say what is wrong.
+    const platform::QuietLibraryCriticals quiet;
     if (fluid_synth_sfload(fluidSynth.get(), shared->soundFontPath.c_str(), 1) != FLUID_FAILED) return true;
-    lastError = lastFluidError.empty() ? "FluidSynth could not load it" : lastFluidError;
+    // The first error is the SoundFont loader's own reason ("Not a RIFF file"); the last only
+    // says that no loader took the file.
+    lastError = firstFluidError.empty() ? "FluidSynth could not load it" : firstFluidError;
     return false;
 }
 

@@ -199,6 +199,46 @@ TEST(PlayerApp, QueuedInputIsHandedOverBeforeTheNextFrame) {
     EXPECT_EQ(app.recorder->log, want);
 }
 
+// Ends the loop once the player has a song loaded and rendered.
+class UntilSongReadyApp final : public PlayerApp {
+  public:
+    void RenderFrame() override {
+        PlayerApp::RenderFrame();
+        const SessionState& s = static_cast<PlayerClient&>(*client).controller.shared;
+        if (!ready && s.midiParsed && s.songReady) {
+            ready = true;
+            window->RequestQuit();
+        }
+    }
+    bool ready = false;
+};
+
+TEST(PlayerApp, LoadsASongDroppedOnTheWindow) {
+    constexpr const char* kSmallSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    if (!fs::exists(kSmallSoundFont)) GTEST_SKIP() << kSmallSoundFont << " is not installed";
+    ConfigHome home;
+    fs::create_directories(home.SettingsFile().parent_path());
+    std::ofstream(home.SettingsFile()) << "[Soundfont] = " << kSmallSoundFont << "\n";
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    // A file manager drops "file:///.../dropped%20song.mid"; SDL hands over the decoded path.
+    const fs::path song = home.root / "dropped song.mid";
+    fs::copy_file(fs::path(std::getenv("DORVIK_SOURCE_DIR")) / "examples" / "demo_song.mid", song);
+
+    UntilSongReadyApp app;
+    app.exitAfterFrames = 3000;  // about a minute at most
+    ASSERT_TRUE(app.Initialise());
+    SDL_Event drop{};
+    drop.type = SDL_DROPFILE;
+    drop.drop.file = SDL_strdup(song.c_str());
+    drop.drop.windowID = SDL_GetWindowID(app.window->Handle());
+    ASSERT_EQ(SDL_PushEvent(&drop), 1) << SDL_GetError();
+    EXPECT_EQ(app.Run(), 0);
+    EXPECT_TRUE(app.ready) << "the dropped song did not load within " << app.framesDrawn << " frames";
+    const SessionState& state = static_cast<PlayerClient&>(*app.client).controller.shared;
+    EXPECT_EQ(state.midiPath, song.string());
+    EXPECT_EQ(state.midiName, "dropped song");
+}
+
 // ---------------------------------------------------------------------------------------------
 // The program itself
 

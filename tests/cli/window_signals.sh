@@ -20,7 +20,9 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # Waits up to ten seconds for a condition; false if it never held.
 within() { i=0; while ! eval "$1"; do i=$((i + 1)); [ $i -gt 100 ] && return 1; sleep 0.1; done; }
 rendering() { ls "$XDG_CONFIG_HOME/Dorvik Midi Player" | grep -q '^output-'; }
-box_open() { pgrep -P "$pid" >/dev/null; }
+# The error box is the desktop's own, a window of the player's titled "Error"; where that cannot be
+# shown, SDL's box is a child process of the player's.
+box_open() { xdotool search --name '^Error$' >/dev/null 2>&1 || pgrep -P "$pid" >/dev/null; }
 # Gone, or a zombie that only waits to be reaped.
 gone() { ! ps -o stat= -p "$1" 2>/dev/null | grep -qv Z; }
 
@@ -39,6 +41,7 @@ while IFS='|' read -r name song ready signal; do
     within "gone $pid" || fail "$name: still running ten seconds after SIG$signal"
     wait $pid 2>/dev/null
     for child in $box; do within "gone $child" || fail "$name: the box outlived the player"; done
+    within "! box_open" || fail "$name: the box is still on the screen"
     if [ "$signal" = TERM ] && rendering; then
         fail "$name: the render file was left behind"
     fi

@@ -255,6 +255,8 @@ TEST_F(ControlPanelTest, LoadingFlows) {
         << dialogs.errorBoxes[0].text;
     EXPECT_GT(dialogs.errorBoxes[0].text.size(), dialogs.errorBoxes[0].text.find(": ") + 2)
         << "with a reason";
+    EXPECT_EQ(dialogs.errorBoxes[0].text.find("Failed to load SoundFont"), std::string::npos)
+        << "the loader's own reason, not FluidSynth's summing-up: " << dialogs.errorBoxes[0].text;
     dialogs.errorBoxes.clear();
 
     // A good SoundFont.
