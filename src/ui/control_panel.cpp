@@ -77,6 +77,7 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
                         (guideUrl.rfind("file://", 0) == 0 ? guideUrl.substr(7) : guideUrl);
     exportNotice = LinkButton{};
     exportNotice.offsetY = 390;
+    exportNotice.lines = 2;  // "Saved NAME" and "in FOLDER" rarely share one line of the column
     exportNotice.armed = true;
 
     Button* const buttons[] = {&soundFontButton, &midiButton, &exportButton};
@@ -171,7 +172,11 @@ void ControlPanel::Frame() {
     midiLabel.Draw(left, right, top);
     DrawTime();
     legend.SetSong(state.midiParsed ? state.song.get() : nullptr);
-    legend.Draw(device, {left, top + kLegendTop, right, bottom - kLegendBottomGap}, brushes[kText],
+    // The legend moves down below the export notice while one shows.
+    const float legendTop = exportNotice.text.empty()
+                                ? kLegendTop
+                                : std::max(kLegendTop, exportNotice.offsetY + exportNotice.Height() + 10);
+    legend.Draw(device, {left, top + legendTop, right, bottom - kLegendBottomGap}, brushes[kText],
                 brushes[kDimText]);
 }
 

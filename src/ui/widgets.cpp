@@ -1,5 +1,6 @@
 #include "ui/widgets.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/dialogs.h"
@@ -17,6 +18,7 @@ constexpr int kLabelText = 8;
 
 constexpr float kButtonHeight = 30.0f;
 constexpr float kLabelHeight = 20.0f;
+constexpr float kExtraLineHeight = 17.0f;  // each line after a link's first: one line of the small text
 
 // The press-once rule shared by buttons and links. Returns the new state.
 int32_t TakeMouse(float left, float top, float right, float bottom, const PointI* p, bool down, bool& armed) {
@@ -77,13 +79,17 @@ bool Button::Update(float panelLeft, float panelRight, float panelTop, const Poi
     return state == WidgetClicked;
 }
 
+float LinkButton::Height() const {
+    return kButtonHeight + kExtraLineHeight * static_cast<float>(std::max(lines - 1, 0));
+}
+
 bool LinkButton::Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint,
                         bool down) {
     left = panelLeft;
     right = panelRight;
     if (right < 0) return false;
     top = panelTop + offsetY;
-    bottom = top + kButtonHeight;
+    bottom = top + Height();
     mouseDown = down;
     if (!down) armed = true;
     const bool wasArmed = armed;
@@ -95,7 +101,17 @@ bool LinkButton::Update(float panelLeft, float panelRight, float panelTop, const
 
     if (brushes != nullptr) {
         Fill(device, RectF{left, top, right, bottom}, brushes[kLinkFill[state]]);
-        DrawCaption(device, text, left, top, right, state, brushes[kTextColour[state]]);
+        if (lines <= 1) {
+            DrawCaption(device, text, left, top, right, state, brushes[kTextColour[state]]);
+        } else if (device != nullptr && device->target != nullptr) {
+            // Wrapped over the link's lines; whatever does not fit in them ends the last one
+            // with an ellipsis.
+            platform::TextFormat format = device->textSmall;
+            format.wrap = true;
+            const float d = state == WidgetClicked ? 1.0f : 0.0f;
+            device->target->DrawText(text, format, RectF{left + 4, top + 3 + d, right - 4, bottom - 3 + d},
+                                     brushes[kTextColour[state]]);
+        }
     }
     return state == WidgetClicked;
 }

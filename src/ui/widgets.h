@@ -57,6 +57,9 @@ struct LinkButton {
     platform::Dialogs* opener = nullptr;  // opens the address
     // Said in a message box when nothing on the desktop opens the address; empty: nothing is said.
     std::string unopenedText;
+    int lines = 1;  // text lines the link has room for; a longer text wraps at its spaces
+
+    [[nodiscard]] float Height() const;
 
     bool Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down);
 };
