@@ -58,8 +58,6 @@ bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {
         song.parts[p].noteCount = 0;
         first += counts[p];
     }
-    for (auto& channel : sounding_) std::fill(std::begin(channel), std::end(channel), kSilent);
-    soundingReset_ = true;
     return true;
 }
 
@@ -102,6 +100,8 @@ void SongBuilder::CleanUpPart(SongPart& part, const std::vector<int64_t>& unende
 }
 
 void SongBuilder::Finish(const TempoMap& tempo, int32_t division, bool swapHands) {
+    if (latestEnd_ > song.duration) song.duration = latestEnd_;
+
     // Bar lines every four quarter notes (time signatures are not read), from the start to the
     // first line more than 5 s past the last note end.
     song.barLineCount = 0;
@@ -120,11 +120,9 @@ void SongBuilder::Finish(const TempoMap& tempo, int32_t division, bool swapHands
 
     // Notes still sounding when the file ends never got a note-off.
     std::vector<int64_t> unended;
-    if (soundingReset_) {
-        for (const auto& channel : sounding_) {
-            for (int64_t s : channel) {
-                if (s >= 0) unended.push_back(s);
-            }
+    for (const auto& channel : sounding_) {
+        for (const NoteRecord* s : channel) {
+            if (s != nullptr && s != &unstored_) unended.push_back(s - song.noteStore.get());
         }
     }
     std::sort(unended.begin(), unended.end());
