@@ -458,9 +458,16 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
     std::vector<int32_t> live(cursors.size());
     for (size_t i = 0; i < live.size(); ++i) live[i] = static_cast<int32_t>(i);
 
-    // A song of a few tracks has the next run found by a search, a song of many from a heap.
+    // A song of a few tracks has the next run found by a search, a song of many from a heap. With
+    // two, the runs simply take turns: a run ends where the other track's next event comes first.
     constexpr size_t kSearched = 8;
-    if (live.size() <= kSearched) {
+    if (live.size() == 2) {
+        Cursor* c = &cursors[0];
+        Cursor* other = &cursors[1];
+        if (earlier(1, 0)) std::swap(c, other);
+        while (Run<kCounting>(*c, lastTickBefore(*c, *other), counts)) std::swap(c, other);
+        Run<kCounting>(*other, INT64_MAX, counts);
+    } else if (live.size() <= kSearched) {
         while (!live.empty()) {
             size_t first = 0;
             for (size_t i = 1; i < live.size(); ++i) {
