@@ -1,11 +1,13 @@
 // Feeds arbitrary bytes to the MIDI reader, RIFF unwrapping included. Besides the sanitizers'
 // checks, it asserts the invariants the views rely on: counts within their tables, every part's
 // notes inside the one note store, keys within the keyboard, no note ending before it starts, bar
-// lines ascending.
+// lines ascending. The bytes handed to the synthesiser for a file that loads must load as the
+// very same song, so that what is drawn is what is heard.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "midi/midi_reader.h"
 
@@ -15,6 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0) std::memcpy(copy.get(), data, size);
     const MidiBytes inner = StandardMidiBytes(copy.get(), size);
     if (inner.data < copy.get() || inner.offset > size || inner.size > size - inner.offset) std::abort();
+
+    const std::vector<uint8_t> player = PlayerMidiBytes(copy.get(), size);
+    if (player.size() > inner.size) std::abort();
 
     auto song = std::make_unique<SongData>();
     const bool loaded = ParseSong(*song, copy.get(), size);
@@ -41,5 +46,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (total > kMaxSongNotes) std::abort();
+
+    auto heard = std::make_unique<SongData>();
+    if (!ParseSong(*heard, player.data(), player.size())) std::abort();
+    if (heard->partCount != song->partCount || heard->duration != song->duration ||
+        heard->percussionNotes != song->percussionNotes) {
+        std::abort();
+    }
+    for (int p = 0; p < song->partCount; ++p) {
+        const SongPart &a = song->parts[p], &b = heard->parts[p];
+        if (a.noteCount != b.noteCount || a.track != b.track || a.channel != b.channel ||
+            a.program != b.program) {
+            std::abort();
+        }
+        if (a.noteCount > 0 &&
+            std::memcmp(a.notes, b.notes, sizeof(NoteRecord) * static_cast<size_t>(a.noteCount)) != 0) {
+            std::abort();
+        }
+    }
     return 0;
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -130,22 +131,27 @@ class SmfParser {
     bool ReadHeader();
     bool ScanTracks();
     bool ScanTrack(int32_t index, size_t start, uint32_t length, size_t& next);
-    void NoteOnSeen(TrackInfo& t, int32_t index, const MidiEvent& e, bool& gaveHand);
     bool LayOutParts();
     // Walks the note events of all tracks in playing order. Counting: only the notes each part
     // keeps under the song's limit, into `counts`. Otherwise the notes are stored.
-    void Merge(bool counting, std::vector<int64_t>& counts);
-    void StartPart(int part, int32_t track, int channel, int program);
+    template <bool kCounting>
+    void Merge(std::vector<int64_t>& counts);
+    // Gives each part that keeps a note the track, channel, program and name of its first note.
+    void StartParts(const std::vector<int64_t>& counts);
 
     // One track's place in the merge: its next event and the part each channel's notes go to.
     struct Cursor {
         TrackReader reader;
         MidiEvent event;
         int32_t track;
+        bool stored;  // a note of this track was stored
         int32_t partOf[16];
     };
     // A cursor on its first event for every track with notes.
     std::vector<Cursor> MergeCursors();
+    // Takes the events of `c` while their tick is at most `lastTick`. False when its track is over.
+    template <bool kCounting>
+    bool Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts);
 
     SongData& song_;
     SongBuilder builder_;
@@ -164,6 +170,10 @@ class SmfParser {
     bool channel2Seen_ = false;
     int64_t handNotes_[2] = {};
     TempoMap tempoMap_;
+
+    // The merge's state.
+    TempoMap::Walker clock_{tempoMap_};
+    int64_t stored_ = 0;  // notes stored so far
 };
 
 bool SmfParser::ReadHeader() {
@@ -215,17 +225,33 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
     std::fill(std::begin(t.voiceOf), std::end(t.voiceOf), -1);
     TrackReader reader(in_.data, in_.size, start, length, runningStatus_);
     MidiEvent e{};
-    bool gaveHand = false;
-    for (;;) {
-        const TrackStep step = reader.Next(e);
-        if (step == TrackStep::End) break;
-        if (step == TrackStep::CutShort) return Fail(MidiCutShort, in_.size);
-        if (step == TrackStep::Damaged) return Fail(MidiDamaged, e.offset);
+    // What the track's note events add up to, per channel, gathered first and weighed after the
+    // track so that an event costs only a few counts.
+    int64_t notes[16] = {};  // note-ons of a key at velocity 1..127
+    int64_t firstTick[16];
+    size_t firstOffset[16];
+    unsigned channelsOn = 0;  // channels with a note-on of a key, of any velocity
+    bool noteOff = false;     // a note-off of a key
+    // The two-hand rule's channel test looks at every note-on, of any velocity: channel 2 must not
+    // come after channel 0 anywhere in the file.
+    bool zeroSeen = channel0Seen_;
+    bool twoAfterZero = false;
+    TrackStep step;
+    while ((step = reader.Next(e)) == TrackStep::Event) {
         const int kind = e.status & 0xF0;
         if (kind == 0x90) {
-            NoteOnSeen(t, index, e, gaveHand);
+            if (e.data1 > 127) continue;  // no key: the synthesiser refuses it
+            const int channel = e.status & 0x0F;
+            channelsOn |= 1u << channel;
+            twoAfterZero |= channel == 2 && zeroSeen;
+            zeroSeen |= channel == 0;
+            if (e.data2 == 0 || e.data2 > 127) continue;  // a note-off, or a velocity the synthesiser refuses
+            if (notes[channel]++ == 0) {
+                firstTick[channel] = e.tick;
+                firstOffset[channel] = e.offset;
+            }
         } else if (kind == 0x80) {
-            if (e.data1 < 128) t.hasNotes = true;
+            noteOff |= e.data1 < 128;
         } else if (kind == 0xC0) {
             programs_.push_back({e.tick, index, e.offset, static_cast<uint8_t>(e.status & 0x0F), e.data1});
         } else if (e.status == 0xFF) {
@@ -238,6 +264,27 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
             }
         }
     }
+    song_.percussionNotes += static_cast<int32_t>(notes[kPercussionChannel]);
+    if (step == TrackStep::CutShort) return Fail(MidiCutShort, in_.size);
+    if (step == TrackStep::Damaged) return Fail(MidiDamaged, e.offset);
+
+    channel0Seen_ = zeroSeen;
+    if (twoAfterZero || (channelsOn & ~0x7u) != 0) handsFit_ = false;
+    if (channelsOn & 0x4u) channel2Seen_ = true;
+    t.hasNotes = channelsOn != 0 || noteOff;
+    bool gaveHand = false;
+    for (int channel = 0; channel < 16; ++channel) {
+        if (notes[channel] == 0 || channel == kPercussionChannel) continue;
+        t.voiceOf[channel] = static_cast<int32_t>(voices_.size());
+        voices_.push_back({index, channel, firstTick[channel], firstOffset[channel], notes[channel]});
+        const int hand = HandOf(channel, t.notedBefore);
+        if (hand < 0) {
+            handsFit_ = false;  // the two-hand rule would drop these notes
+        } else {
+            handNotes_[hand] += notes[channel];
+            gaveHand = true;
+        }
+    }
     runningStatus_ = reader.RunningStatus();
     if (gaveHand) ++notedTracks_;
     // The rest of a track that ended early is skipped; a track whose last event ran past its
@@ -245,39 +292,6 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
     next = static_cast<size_t>(std::max<uint64_t>(reader.Position(), reader.StatedEnd()));
     tracks_.push_back(t);
     return true;
-}
-
-void SmfParser::NoteOnSeen(TrackInfo& t, int32_t index, const MidiEvent& e, bool& gaveHand) {
-    const int channel = e.status & 0x0F;
-    if (e.data1 > 127) return;  // no key: the synthesiser refuses it
-    // The two-hand rule's channel test looks at every note-on, of any velocity.
-    if (channel == 0) {
-        channel0Seen_ = true;
-    } else if (channel == 2) {
-        if (channel0Seen_) handsFit_ = false;
-        channel2Seen_ = true;
-    } else if (channel != 1) {
-        handsFit_ = false;
-    }
-    t.hasNotes = true;
-    if (e.data2 == 0 || e.data2 > 127) return;  // a note-off, or a velocity the synthesiser refuses
-    if (channel == kPercussionChannel) {
-        ++song_.percussionNotes;
-        return;
-    }
-    int32_t& v = t.voiceOf[channel];
-    if (v < 0) {
-        v = static_cast<int32_t>(voices_.size());
-        voices_.push_back({index, channel, e.tick, e.offset, 0});
-    }
-    ++voices_[v].notes;
-    const int hand = HandOf(channel, t.notedBefore);
-    if (hand < 0) {
-        handsFit_ = false;  // the two-hand rule would drop this note
-    } else {
-        ++handNotes_[hand];
-        gaveHand = true;
-    }
 }
 
 bool SmfParser::LayOutParts() {
@@ -307,7 +321,7 @@ bool SmfParser::LayOutParts() {
     for (int64_t c : counts) total += c;
     if (total > kMaxSongNotes) {
         song_.truncated = 1;
-        Merge(true, counts);
+        Merge<true>(counts);
     }
     for (int p = 0; p < song_.partCount; ++p) {
         song_.parts[p].track = -1;
@@ -316,16 +330,55 @@ bool SmfParser::LayOutParts() {
         song_.parts[p].colour = p;
     }
     if (!builder_.AllocateParts(counts)) return Fail(MidiOutOfMemory);
+    StartParts(counts);
     return true;
 }
 
-void SmfParser::StartPart(int part, int32_t track, int channel, int program) {
-    SongPart& p = song_.parts[part];
-    p.track = track;
-    p.channel = channel;
-    p.program = program;
-    const TrackInfo& t = tracks_[static_cast<size_t>(track)];
-    if (t.name != nullptr) CopyName(t.name, t.nameLength, p.name);
+void SmfParser::StartParts(const std::vector<int64_t>& counts) {
+    // A part's first note is the first note of its voices: the notes left out past the song's
+    // limit are the last ones, so a part that keeps any note keeps that one.
+    struct First {
+        int64_t tick;
+        int32_t track;
+        size_t offset;
+        int32_t channel;
+        int32_t part;
+    };
+    std::vector<First> firsts(static_cast<size_t>(song_.partCount), First{0, 0, 0, 0, -1});
+    for (size_t v = 0; v < voices_.size(); ++v) {
+        const VoiceInfo& voice = voices_[v];
+        const int part = song_.reading == ReadingHands
+                             ? HandOf(voice.channel, tracks_[static_cast<size_t>(voice.track)].notedBefore)
+                             : partOfVoice_[v];
+        if (part < 0 || counts[static_cast<size_t>(part)] == 0) continue;
+        First& f = firsts[static_cast<size_t>(part)];
+        if (f.part < 0 ||
+            Before(voice.firstTick, voice.track, voice.firstOffset, f.tick, f.track, f.offset)) {
+            f = {voice.firstTick, voice.track, voice.firstOffset, voice.channel, part};
+        }
+    }
+    firsts.erase(std::remove_if(firsts.begin(), firsts.end(), [](const First& f) { return f.part < 0; }),
+                 firsts.end());
+    auto before = [](const auto& a, const auto& b) {
+        return Before(a.tick, a.track, a.offset, b.tick, b.track, b.offset);
+    };
+    std::sort(firsts.begin(), firsts.end(), before);
+    // The program each first note's channel has: the last change the player sends before it.
+    std::sort(programs_.begin(), programs_.end(), before);
+    int program[16];
+    std::fill(std::begin(program), std::end(program), -1);
+    size_t next = 0;
+    for (const First& f : firsts) {
+        for (; next < programs_.size() && before(programs_[next], f); ++next) {
+            program[programs_[next].channel] = programs_[next].program;
+        }
+        SongPart& p = song_.parts[f.part];
+        p.track = f.track;
+        p.channel = f.channel;
+        p.program = program[f.channel];
+        const TrackInfo& t = tracks_[static_cast<size_t>(f.track)];
+        if (t.name != nullptr) CopyName(t.name, t.nameLength, p.name);
+    }
 }
 
 std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
@@ -336,6 +389,7 @@ std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
         Cursor c{TrackReader(in_.data, in_.size, t.start, t.length, t.runningStatus),
                  {},
                  static_cast<int32_t>(i),
+                 false,
                  {}};
         for (int ch = 0; ch < 16; ++ch) {
             if (song_.reading == ReadingHands) {
@@ -349,79 +403,105 @@ std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
     return cursors;
 }
 
-void SmfParser::Merge(bool counting, std::vector<int64_t>& counts) {
-    std::vector<Cursor> cursors = MergeCursors();
-    if (counting) std::fill(counts.begin(), counts.end(), 0);
-
-    // The cursor whose pending event the player sends first is on top.
-    auto later = [&](int32_t a, int32_t b) {
-        const Cursor &x = cursors[a], &y = cursors[b];
-        return Before(y.event.tick, y.track, 0, x.event.tick, x.track, 0);
-    };
-    std::vector<int32_t> heap(cursors.size());
-    for (size_t i = 0; i < heap.size(); ++i) heap[i] = static_cast<int32_t>(i);
-    std::make_heap(heap.begin(), heap.end(), later);
-
-    std::sort(programs_.begin(), programs_.end(), [](const ProgramChange& a, const ProgramChange& b) {
-        return Before(a.tick, a.track, a.offset, b.tick, b.track, b.offset);
-    });
-    size_t nextProgram = 0;
-    int program[16];
-    std::fill(std::begin(program), std::end(program), -1);
-    std::vector<char> started(static_cast<size_t>(song_.partCount), 0);
-    std::vector<char> noted(tracks_.size(), 0);
-    TempoMap::Walker clock(tempoMap_);
-    int64_t stored = 0;
-
-    while (!heap.empty()) {
-        std::pop_heap(heap.begin(), heap.end(), later);
-        const int32_t ci = heap.back();
-        heap.pop_back();
-        Cursor& c = cursors[ci];
-        const bool alone = heap.empty();
-        const int64_t boundTick = alone ? 0 : cursors[heap.front()].event.tick;
-        const int32_t boundTrack = alone ? 0 : cursors[heap.front()].track;
-        bool more = true;
-        // Every event of this track that comes before the other tracks' next one.
-        while (more && (alone || Before(c.event.tick, c.track, 0, boundTick, boundTrack, 0))) {
-            const MidiEvent& e = c.event;
-            const int kind = e.status & 0xF0;
-            if ((kind == 0x90 || kind == 0x80) && e.data1 < 128) {
-                const int channel = e.status & 0x0F;
-                if (kind == 0x90 && e.data2 > 0) {
-                    if (e.data2 <= 127) {
-                        int part = c.partOf[channel];
-                        if (part >= 0 && stored >= kMaxSongNotes) part = -1;
-                        if (part >= 0) ++stored;
-                        if (counting) {
-                            if (part >= 0) ++counts[static_cast<size_t>(part)];
-                        } else {
-                            while (nextProgram < programs_.size() &&
-                                   Before(programs_[nextProgram].tick, programs_[nextProgram].track,
-                                          programs_[nextProgram].offset, e.tick, c.track, e.offset)) {
-                                program[programs_[nextProgram].channel] = programs_[nextProgram].program;
-                                ++nextProgram;
-                            }
-                            if (part >= 0 && !started[static_cast<size_t>(part)]) {
-                                started[static_cast<size_t>(part)] = 1;
-                                StartPart(part, c.track, channel, program[channel]);
-                            }
-                            if (part >= 0) noted[static_cast<size_t>(c.track)] = 1;
-                            builder_.NoteOn(channel, e.data1, e.data2, clock.Seconds(e.tick), part);
-                        }
+template <bool kCounting>
+bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
+    // Local copies of what each event updates, which the compiler can keep in registers.
+    TempoMap::Walker clock = clock_;
+    int64_t stored = stored_;
+    MidiEvent& e = c.event;
+    bool more;
+    do {
+        const int kind = e.status & 0xF0;
+        if ((kind == 0x90 || kind == 0x80) && e.data1 < 128) {
+            const int channel = e.status & 0x0F;
+            if (kind == 0x80 || e.data2 == 0) {
+                if (!kCounting) builder_.NoteOff(channel, e.data1, clock.Seconds(e.tick));
+            } else if (e.data2 <= 127) {
+                int part = c.partOf[channel];
+                if (part >= 0) {
+                    if (stored < kMaxSongNotes) {
+                        ++stored;
+                    } else {
+                        part = -1;
                     }
-                } else if (!counting) {
-                    builder_.NoteOff(channel, e.data1, clock.Seconds(e.tick));
+                }
+                if (kCounting) {
+                    if (part >= 0) ++counts[static_cast<size_t>(part)];
+                } else {
+                    if (part >= 0) c.stored = true;
+                    builder_.NoteOn(channel, e.data1, e.data2, clock.Seconds(e.tick), part);
                 }
             }
-            more = c.reader.Next(c.event) == TrackStep::Event;
         }
-        if (more) {
-            heap.push_back(ci);
-            std::push_heap(heap.begin(), heap.end(), later);
+        more = c.reader.Next(e) == TrackStep::Event;
+    } while (more && e.tick <= lastTick);
+    clock_ = clock;
+    stored_ = stored;
+    return more;
+}
+
+template <bool kCounting>
+void SmfParser::Merge(std::vector<int64_t>& counts) {
+    std::vector<Cursor> cursors = MergeCursors();
+    if (kCounting) std::fill(counts.begin(), counts.end(), 0);
+    stored_ = 0;
+
+    // A run of one track takes every event that comes before the other tracks' next ones: up to
+    // the earliest of their ticks, or to the tick before it when the other track comes first.
+    auto lastTickBefore = [](const Cursor& c, const Cursor& other) {
+        return c.track < other.track ? other.event.tick : other.event.tick - 1;
+    };
+    auto earlier = [&](int32_t a, int32_t b) {
+        const Cursor &x = cursors[static_cast<size_t>(a)], &y = cursors[static_cast<size_t>(b)];
+        return Before(x.event.tick, x.track, 0, y.event.tick, y.track, 0);
+    };
+    std::vector<int32_t> live(cursors.size());
+    for (size_t i = 0; i < live.size(); ++i) live[i] = static_cast<int32_t>(i);
+
+    // A song of a few tracks has the next run found by a search, a song of many from a heap. With
+    // two, the runs simply take turns: a run ends where the other track's next event comes first.
+    constexpr size_t kSearched = 8;
+    if (live.size() == 2) {
+        Cursor* c = &cursors[0];
+        Cursor* other = &cursors[1];
+        if (earlier(1, 0)) std::swap(c, other);
+        while (Run<kCounting>(*c, lastTickBefore(*c, *other), counts)) std::swap(c, other);
+        Run<kCounting>(*other, INT64_MAX, counts);
+    } else if (live.size() <= kSearched) {
+        while (!live.empty()) {
+            size_t first = 0;
+            for (size_t i = 1; i < live.size(); ++i) {
+                if (earlier(live[i], live[first])) first = i;
+            }
+            Cursor& c = cursors[static_cast<size_t>(live[first])];
+            int64_t lastTick = INT64_MAX;
+            for (size_t i = 0; i < live.size(); ++i) {
+                if (i != first)
+                    lastTick = std::min(lastTick, lastTickBefore(c, cursors[static_cast<size_t>(live[i])]));
+            }
+            if (!Run<kCounting>(c, lastTick, counts))
+                live.erase(live.begin() + static_cast<ptrdiff_t>(first));
+        }
+    } else {
+        auto later = [&](int32_t a, int32_t b) { return earlier(b, a); };
+        std::make_heap(live.begin(), live.end(), later);
+        while (!live.empty()) {
+            std::pop_heap(live.begin(), live.end(), later);
+            const int32_t ci = live.back();
+            live.pop_back();
+            Cursor& c = cursors[static_cast<size_t>(ci)];
+            const int64_t lastTick =
+                live.empty() ? INT64_MAX : lastTickBefore(c, cursors[static_cast<size_t>(live.front())]);
+            if (Run<kCounting>(c, lastTick, counts)) {
+                live.push_back(ci);
+                std::push_heap(live.begin(), live.end(), later);
+            }
         }
     }
-    if (!counting) song_.noteTracks = static_cast<int32_t>(std::count(noted.begin(), noted.end(), 1));
+    if (!kCounting) {
+        song_.noteTracks = static_cast<int32_t>(
+            std::count_if(cursors.begin(), cursors.end(), [](const Cursor& c) { return c.stored; }));
+    }
 }
 
 bool SmfParser::Parse() {
@@ -430,7 +510,7 @@ bool SmfParser::Parse() {
     tempoMap_.Build(division_, std::move(tempo_));
     if (!LayOutParts()) return false;
     std::vector<int64_t> unused;
-    Merge(false, unused);
+    Merge<false>(unused);
     builder_.Finish(tempoMap_, division_, song_.reading == ReadingHands && channel2Seen_);
     if (song_.duration > kMaxSongSeconds) return Fail(MidiTooLong);
     song_.status = MidiOk;

@@ -1,5 +1,7 @@
 #include "midi/note_timeline.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -52,14 +54,22 @@ bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {
     int64_t total = 0;
     for (int64_t c : counts) total += c;
     if (!song.AllocateNotes(total)) return false;
+#ifdef MADV_POPULATE_WRITE
+    // The store is written from end to end. Taking a large one's pages from the system in one call
+    // costs much less than a fault on each page as the notes arrive. Only whole pages inside the
+    // store are asked for; where the system cannot, the pages simply come one by one.
+    const uintptr_t kPage = 4096;
+    const auto start = reinterpret_cast<uintptr_t>(song.noteStore.get());
+    const uintptr_t from = (start + kPage - 1) & ~(kPage - 1);
+    const uintptr_t to = (start + static_cast<uintptr_t>(total) * sizeof(NoteRecord)) & ~(kPage - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+#endif
     int64_t first = 0;
     for (size_t p = 0; p < counts.size() && p < static_cast<size_t>(kMaxParts); ++p) {
         song.parts[p].notes = song.noteStore.get() + first;
         song.parts[p].noteCount = 0;
         first += counts[p];
     }
-    for (auto& channel : sounding_) std::fill(std::begin(channel), std::end(channel), kSilent);
-    soundingReset_ = true;
     return true;
 }
 
@@ -102,6 +112,8 @@ void SongBuilder::CleanUpPart(SongPart& part, const std::vector<int64_t>& unende
 }
 
 void SongBuilder::Finish(const TempoMap& tempo, int32_t division, bool swapHands) {
+    if (latestEnd_ > song.duration) song.duration = latestEnd_;
+
     // Bar lines every four quarter notes (time signatures are not read), from the start to the
     // first line more than 5 s past the last note end.
     song.barLineCount = 0;
@@ -120,11 +132,9 @@ void SongBuilder::Finish(const TempoMap& tempo, int32_t division, bool swapHands
 
     // Notes still sounding when the file ends never got a note-off.
     std::vector<int64_t> unended;
-    if (soundingReset_) {
-        for (const auto& channel : sounding_) {
-            for (int64_t s : channel) {
-                if (s >= 0) unended.push_back(s);
-            }
+    for (const auto& channel : sounding_) {
+        for (const NoteRecord* s : channel) {
+            if (s != nullptr && s != &unstored_) unended.push_back(s - song.noteStore.get());
         }
     }
     std::sort(unended.begin(), unended.end());

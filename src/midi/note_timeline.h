@@ -7,6 +7,7 @@
 // SongBuilder is the working state of one load; the song it fills outlives it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -41,24 +42,19 @@ class TempoMap {
     // Converts ticks that never decrease from one call to the next, without searching.
     class Walker {
       public:
-        explicit Walker(const TempoMap& map) : map_(map) {}
+        explicit Walker(const TempoMap& map) : map_(&map) {}
         float Seconds(int64_t tick) {
-            if (tick == lastTick_) return lastSeconds_;
-            const std::vector<TempoSegment>& s = map_.segments_;
+            const std::vector<TempoSegment>& s = map_->segments_;
             while (segment_ + 1 < s.size() && s[segment_ + 1].firstTick <= tick) ++segment_;
-            if (segment_ > 0 && s[segment_].firstTick > tick) return static_cast<float>(map_.Seconds(tick));
+            if (segment_ > 0 && s[segment_].firstTick > tick) return static_cast<float>(map_->Seconds(tick));
             const TempoSegment& g = s[segment_];
-            lastTick_ = tick;
-            lastSeconds_ = static_cast<float>(g.startSeconds +
-                                              static_cast<double>(tick - g.firstTick) * g.secondsPerTick);
-            return lastSeconds_;
+            return static_cast<float>(g.startSeconds +
+                                      static_cast<double>(tick - g.firstTick) * g.secondsPerTick);
         }
 
       private:
-        const TempoMap& map_;
+        const TempoMap* map_;
         size_t segment_ = 0;
-        int64_t lastTick_ = -1;  // the notes of a chord share one tick
-        float lastSeconds_ = 0.0f;
     };
 
   private:
@@ -86,13 +82,13 @@ struct SongBuilder {
     void NoteOn(int channel, int key, int velocity, float seconds, int part) {
         // The synthesiser releases the key's sounding note when the key is struck again.
         EndSounding(channel, key, seconds);
-        int64_t index = kUnstored;
+        NoteRecord* note = &unstored_;
         if (part >= 0) {
             SongPart& p = song.parts[part];
-            index = (p.notes - song.noteStore.get()) + p.noteCount;
-            p.notes[p.noteCount++] = NoteRecord{key, seconds, 0.0f, velocity};
+            note = p.notes + p.noteCount++;
+            *note = NoteRecord{key, seconds, 0.0f, velocity};
         }
-        sounding_[channel][key] = index;
+        sounding_[channel][key] = note;
     }
     // A note-off, or a note-on of velocity 0.
     void NoteOff(int channel, int key, float seconds) { EndSounding(channel, key, seconds); }
@@ -102,16 +98,15 @@ struct SongBuilder {
 
   private:
     void EndSounding(int channel, int key, float seconds) {
-        int64_t& s = sounding_[channel][key];
-        if (s == kSilent) return;
-        if (s >= 0) song.noteStore[s].end = seconds;
-        if (seconds > song.duration) song.duration = seconds;
-        s = kSilent;
+        NoteRecord*& s = sounding_[channel][key];
+        if (s == nullptr) return;
+        s->end = seconds;
+        latestEnd_ = std::max(latestEnd_, seconds);
+        s = nullptr;
     }
     void CleanUpPart(SongPart& part, const std::vector<int64_t>& unended);
 
-    static constexpr int32_t kSilent = -2;    // nothing sounds on the key
-    static constexpr int32_t kUnstored = -1;  // a note sounds that no part keeps
-    int64_t sounding_[16][128];               // the note sounding on (channel, key): its store index
-    bool soundingReset_ = false;
+    NoteRecord* sounding_[16][128] = {};  // the note sounding on (channel, key); null when none
+    NoteRecord unstored_{};               // stands for a note that sounds but no part keeps
+    float latestEnd_ = 0.0f;              // the latest end any note was given
 };

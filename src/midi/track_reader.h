@@ -10,6 +10,7 @@
 // must have their standard lengths.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -33,12 +34,47 @@ class TrackReader {
           size_(size),
           pos_(start),
           end_(static_cast<uint64_t>(start) + length),
+          quickEnd_(size >= 4 ? std::min<uint64_t>(end_, size - 3) : 0),
           runningStatus_(runningStatus) {}
 
     // Decodes the next event into `e`. End: the track is over (its end-of-track event was read, or
     // its stated length used up). CutShort: the data ended inside an event. Damaged: an event the
     // grammar above refuses; `e.offset` says where it starts.
     TrackStep Next(MidiEvent& e) {
+        // Most events of a dense track are channel events a one-byte delta apart, often in
+        // running status: those are decoded here, in line, when the track goes on and all four
+        // bytes such an event can take are in the data. Everything else takes the general path.
+        if (pos_ < quickEnd_) {
+            const uint8_t* p = data_ + pos_;
+            const bool running = p[1] < 0x80;
+            const uint8_t status = running ? runningStatus_ : p[1];
+            if (p[0] < 0x80 && status >= 0x80 && status < 0xF0) {
+                const uint8_t* d = running ? p + 1 : p + 2;
+                e.offset = pos_;
+                tick_ += p[0];
+                e.tick = tick_;
+                e.status = status;
+                e.data1 = d[0];
+                runningStatus_ = status;
+                if ((status & 0xE0) != 0xC0) {
+                    e.data2 = d[1];
+                    pos_ = static_cast<size_t>(d + 2 - data_);
+                } else {  // program change and channel pressure have one data byte
+                    e.data2 = 0;
+                    pos_ = static_cast<size_t>(d + 1 - data_);
+                }
+                return TrackStep::Event;
+            }
+        }
+        return NextInGeneral(e);
+    }
+
+    [[nodiscard]] size_t Position() const { return pos_; }
+    [[nodiscard]] uint64_t StatedEnd() const { return end_; }
+    [[nodiscard]] uint8_t RunningStatus() const { return runningStatus_; }
+
+  private:
+    [[gnu::noinline]] TrackStep NextInGeneral(MidiEvent& e) {
         if (ended_ || pos_ >= end_) return TrackStep::End;
         e.offset = pos_;
         uint32_t delta;
@@ -83,15 +119,13 @@ class TrackReader {
         pos_ += length;
         const int expected = StandardMetaLength(e.data1);
         if (expected >= 0 && length != static_cast<uint32_t>(expected)) return TrackStep::Damaged;
-        if (e.data1 == 0x2F) ended_ = true;
+        if (e.data1 == 0x2F) {
+            ended_ = true;
+            quickEnd_ = 0;
+        }
         return TrackStep::Event;
     }
 
-    [[nodiscard]] size_t Position() const { return pos_; }
-    [[nodiscard]] uint64_t StatedEnd() const { return end_; }
-    [[nodiscard]] uint8_t RunningStatus() const { return runningStatus_; }
-
-  private:
     static int StandardMetaLength(uint8_t type) {
         switch (type) {
             case 0x2F:  // end of track
@@ -124,6 +158,7 @@ class TrackReader {
     size_t size_;
     size_t pos_;
     uint64_t end_;
+    uint64_t quickEnd_;  // before it, an event can take the quick path of Next
     uint8_t runningStatus_;
     bool ended_ = false;
     int64_t tick_ = 0;

@@ -110,6 +110,34 @@ TEST(MidiTiming, NotesAreTimedAsThePlayerPlaysThem) {
     }
 }
 
+// The tracks are merged in turns by tick whatever their number (two, a few, or many): a note of
+// the last track still ends the first track's note, and every track's notes keep their times.
+TEST(MidiTiming, TracksTakeTurnsHoweverManyThereAre) {
+    for (int between : {0, 1, 6, 12}) {
+        SCOPED_TRACE(std::to_string(between + 2) + " tracks");
+        Bytes file = Header(480, 1, static_cast<uint16_t>(between + 2));
+        file = Cat({file, Track({On(0, 0, 60), Off(960, 0, 60)})});
+        std::vector<Note> expected = {{60, 0.0, 0.5}};
+        for (int k = 1; k <= between; ++k) {
+            const uint32_t at = static_cast<uint32_t>(k) * 30;
+            file = Cat({file, Track({On(at, 3, 70 + k), Off(20, 3, 70 + k)})});
+            expected.emplace_back(70 + k, at / 960.0, (at + 20) / 960.0);
+        }
+        file = Cat({file, Track({On(480, 0, 60), Off(240, 0, 60)})});
+        expected.emplace_back(60, 0.5, 0.75);
+
+        const Parsed r = Parse(file);
+        ASSERT_TRUE(r.loaded) << "status " << r.song->status;
+        const std::vector<Note> got = NotesOf(*r.song);
+        ASSERT_EQ(got.size(), expected.size()) << Describe(got);
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(std::get<0>(got[i]), std::get<0>(expected[i])) << i << ": " << Describe(got);
+            EXPECT_NEAR(std::get<1>(got[i]), std::get<1>(expected[i]), 1e-6) << i << ": " << Describe(got);
+            EXPECT_NEAR(std::get<2>(got[i]), std::get<2>(expected[i]), 1e-6) << i << ": " << Describe(got);
+        }
+    }
+}
+
 TEST(MidiReading, PianoSongsKeepTheirHands) {
     auto ch0 = [](int key) { return OneNote(0, key); };
     struct Case {
