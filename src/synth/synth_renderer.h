@@ -7,8 +7,9 @@
 // the "Load MIDI" button can show how far it has got.
 //
 // Life of a render:  idle --StartRender--> rendering --RenderStep per frame--> the player stops
-//   --> completion: the song is named, the overview of the file is read, playback is prepared
-//   (command 9), and the control panel goes back to idle.
+//   --> completion: the synthesiser goes, with the SoundFont's samples, the song is named, the
+//   overview of the file is read, playback is prepared (command 9), and the control panel goes
+//   back to idle. The SoundFont is loaded again from its path for the next render.
 //
 // FluidSynth is used only through its public interface: settings, synthesiser, SoundFont
 // loading and MIDI player. The synthesiser's float output is turned into 16-bit samples exactly
