@@ -55,7 +55,11 @@ std::unique_ptr<FrameClient> PlayerApp::CreateClient() {
 
 void PlayerClient::Initialise() {
     controller.Initialise(output_, UserGuideUrl());
-    if (startupMidi_.empty()) return;
+    // The SoundFont loaded to check it stays in memory only for a song about to be rendered.
+    if (startupMidi_.empty()) {
+        controller.synth->ReleaseSoundFont();
+        return;
+    }
     if (!controller.shared.soundFontLoaded) {
         ShowErrorBox(controller.shared, res::IdsNoSoundfontLoaded, res::IdsError);
         return;

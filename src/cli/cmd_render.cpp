@@ -160,8 +160,10 @@ int RunRender(int argc, char** argv) {
     if (!synth.Valid()) return Fail("FluidSynth could not be set up");
     // The SoundFont is loaded once, by the render's own fresh synthesiser.
     state.rendered = synth.StartRender(std::move(pending));
+    if (!state.rendered && !synth.soundFontReloaded) {
+        return Fail(soundFont + ": not a SoundFont that FluidSynth can load");
+    }
     if (!state.rendered) return Fail("cannot render " + midi + ": " + synth.lastError);
-    if (!synth.soundFontReloaded) return Fail(soundFont + ": not a SoundFont that FluidSynth can load");
 
     ProgressBar bar(BaseName(midi));
     RenderOutcome outcome;

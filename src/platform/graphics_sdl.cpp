@@ -326,10 +326,14 @@ std::unique_ptr<Image> SdlRenderTarget::DecodePng(const uint8_t* data, size_t si
     SDL_Surface* surface = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_ARGB8888, 0);
     SDL_FreeSurface(loaded);
     if (surface == nullptr) return nullptr;
-    SDL_Texture* texture = SDL_CreateTextureFromSurface(renderer_, surface);
+    // An image is held in one form only: the pixels for a target that draws images itself, a
+    // texture for one that draws them through the renderer (large images would otherwise be held
+    // twice, the renderer's copy never used).
+    const bool keepPixels = Direct() && !SDL_MUSTLOCK(surface);
+    SDL_Texture* texture = keepPixels ? nullptr : SDL_CreateTextureFromSurface(renderer_, surface);
     const int w = surface->w, h = surface->h;
     std::vector<uint32_t> pixels;
-    if (texture != nullptr && direct_ != nullptr && !SDL_MUSTLOCK(surface)) {
+    if (keepPixels) {
         pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
         for (int y = 0; y < h; ++y) {
             std::memcpy(
@@ -339,9 +343,11 @@ std::unique_ptr<Image> SdlRenderTarget::DecodePng(const uint8_t* data, size_t si
         }
     }
     SDL_FreeSurface(surface);
-    if (texture == nullptr) return nullptr;
-    SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
-    SDL_SetTextureScaleMode(texture, SDL_ScaleModeNearest);
+    if (texture == nullptr && pixels.empty()) return nullptr;
+    if (texture != nullptr) {
+        SDL_SetTextureBlendMode(texture, SDL_BLENDMODE_BLEND);
+        SDL_SetTextureScaleMode(texture, SDL_ScaleModeNearest);
+    }
     auto image = std::make_unique<SdlImage>(texture, w, h, this, alive_);
     if (!pixels.empty()) image->KeepPixels(std::move(pixels));
     return image;

@@ -1,5 +1,5 @@
-// The images the SDL render targets decode: a texture of the renderer that decoded it and, for a
-// target that draws images itself, a copy of the pixels for the rasteriser.
+// The images the SDL render targets decode: for a target that draws images itself, the pixels for
+// the rasteriser; for one that draws them through its renderer, a texture of that renderer.
 #pragma once
 
 #include <SDL.h>
@@ -28,7 +28,7 @@ class SdlImage final : public Image {
           pixels_(nextSerial_.fetch_add(1, std::memory_order_relaxed)) {}
     ~SdlImage() override {
         // Textures belong to their renderer; once it is gone, so is the texture.
-        if (!alive_.expired()) SDL_DestroyTexture(texture_);
+        if (texture_ != nullptr && !alive_.expired()) SDL_DestroyTexture(texture_);
     }
     SdlImage(const SdlImage&) = delete;
     SdlImage& operator=(const SdlImage&) = delete;
@@ -36,14 +36,14 @@ class SdlImage final : public Image {
     [[nodiscard]] int Width() const override { return width_; }
     [[nodiscard]] int Height() const override { return height_; }
 
-    // The texture when the image may be drawn on `target`, else null.
+    // The texture when the image has one and may be drawn on `target`, else null.
     [[nodiscard]] SDL_Texture* TextureFor(const SdlRenderTarget* target) const {
         return target == owner_ && !alive_.expired() ? texture_ : nullptr;
     }
     // Whether the image may be drawn on `target`: its texture is alive, or the target draws it
     // from the kept pixels (a target that made its renderer again keeps drawing its images).
     [[nodiscard]] bool DrawableOn(const SdlRenderTarget* target) const {
-        return target == owner_ && (!alive_.expired() || !pixels_.Empty());
+        return target == owner_ && ((texture_ != nullptr && !alive_.expired()) || !pixels_.Empty());
     }
     // Tells this image from one made later at the same address.
     [[nodiscard]] uint64_t Serial() const { return pixels_.Serial(); }

@@ -79,20 +79,34 @@ SynthRenderer::SynthRenderer(SessionState& state) : shared(&state) {
     fluid_set_log_function(FLUID_PANIC, PrintFluidMessage, nullptr);
     fluid_set_log_function(FLUID_ERR, PrintFluidMessage, nullptr);
     fluidSettings.reset(new_fluid_settings());
-    if (fluidSettings) fluidSynth.reset(new_fluid_synth(fluidSettings.get()));
+    if (!fluidSettings) return;
+    // These reach every synthesiser and player made on the settings; half gain leaves headroom
+    // for full two-handed chords.
+    fluid_settings_setstr(fluidSettings.get(), "player.timing-source", "sample");
+    fluid_settings_setint(fluidSettings.get(), "synth.lock-memory", 0);
+    fluid_settings_setnum(fluidSettings.get(), "synth.gain", 0.5);
 }
 
 SynthRenderer::~SynthRenderer() {
     // The player and the file renderer hang on the synthesiser, which hangs on the settings.
     ReleaseRender();
-    fluidSynth.reset();
+    loadedSynth.reset();
     fluidSettings.reset();
 }
 
 bool SynthRenderer::LoadSoundFont() {
     lastError.clear();
-    if (!fluidSynth) {
+    if (loadedSynth && loadedPath == shared->soundFontPath) return true;
+    // The SoundFont loaded before goes first, so that its samples and the new ones are never held
+    // together.
+    loadedSynth.reset();
+    if (!fluidSettings) {
         lastError = "FluidSynth could not be set up";
+        return false;
+    }
+    loadedSynth.reset(new_fluid_synth(fluidSettings.get()));
+    if (!loadedSynth) {
+        lastError = "FluidSynth could not create a synthesiser";
         return false;
     }
     firstFluidError.clear();
@@ -101,15 +115,22 @@ bool SynthRenderer::LoadSoundFont() {
     // a failed assertion of its own for anything that is not DLS either; the loaders' errors
     // already say what is wrong.
     const platform::QuietLibraryCriticals quiet;
-    if (fluid_synth_sfload(fluidSynth.get(), shared->soundFontPath.c_str(), 1) != FLUID_FAILED) return true;
+    if (fluid_synth_sfload(loadedSynth.get(), shared->soundFontPath.c_str(), 1) != FLUID_FAILED) {
+        loadedPath = shared->soundFontPath;
+        return true;
+    }
+    loadedSynth.reset();
     // The first error is the SoundFont loader's own reason ("Not a RIFF file"); the last only
     // says that no loader took the file.
     lastError = firstFluidError.empty() ? "FluidSynth could not load it" : firstFluidError;
     return false;
 }
 
+// The synthesiser goes with the player: once a render is over, the song plays from its file, and
+// the SoundFont's samples are loaded again only for the next render.
 void SynthRenderer::ReleaseRender() {
     fluidPlayer.reset();
+    fluidSynth.reset();
     pending_.reset();
     pendingBytes_ = 0;
 }
@@ -190,9 +211,20 @@ bool SynthRenderer::StartRender() {
     auto file = std::make_unique<RenderFile>();
     const std::string path = folder + "/" + kPlayerRenderPrefix + std::to_string(getpid()) + ".wav";
     std::string error;
+    // The SoundFont is loaded before the previous render's file is touched: one that cannot be
+    // loaded any more (its file removed since) leaves that file in place. A render still running
+    // goes first, with its samples.
+    ReleaseRender();
+    rendering = false;
+    if (!LoadSoundFont()) {
+        soundFontReloaded = false;
+        lastError = "The SoundFont \"" + shared->soundFontPath + "\" could not be loaded: " + lastError;
+        return false;
+    }
     // The previous render's file goes first: the new one is created in its place.
     renderFile.reset();
     if (!file->CreateOwn(path, error)) {
+        ReleaseSoundFont();
         lastError = "cannot write " + path + ": " + error;
         return false;
     }
@@ -244,6 +276,7 @@ bool SynthRenderer::StartRender(std::unique_ptr<RenderFile> file) {
     lastError.clear();
     renderFile = std::move(file);
     if (!renderFile || renderFile->fd() < 0) {
+        ReleaseSoundFont();
         lastError = "no file to render into";
         return false;
     }
@@ -253,24 +286,21 @@ bool SynthRenderer::StartRender(std::unique_ptr<RenderFile> file) {
         return false;
     }
 
-    // A fresh synthesiser, so that SoundFonts loaded since the last render do not stack up. Its
-    // result is kept for the command line; the window renders whatever the synthesiser holds.
-    // These settings reach the synthesiser and the player made below; half gain leaves headroom
-    // for full two-handed chords.
-    fluid_settings_setstr(fluidSettings.get(), "player.timing-source", "sample");
-    fluid_settings_setint(fluidSettings.get(), "synth.lock-memory", 0);
-    fluid_settings_setnum(fluidSettings.get(), "synth.gain", 0.5);
-    fluidSynth.reset();
-    fluidSynth.reset(new_fluid_synth(fluidSettings.get()));
-    if (!fluidSynth) {
-        lastError = "FluidSynth could not create a synthesiser";
+    // The synthesiser LoadSoundFont left has rendered nothing yet, so the render starts from a
+    // fresh one holding just the current SoundFont.
+    soundFontReloaded = LoadSoundFont();
+    if (!soundFontReloaded) {
+        lastError = "The SoundFont \"" + shared->soundFontPath + "\" could not be loaded: " + lastError;
         return false;
     }
-    soundFontReloaded = LoadSoundFont();
+    fluidSynth = std::move(loadedSynth);
 
     std::unique_ptr<uint8_t[]> midi;
     size_t midiSize = 0;
-    if (!ReadMidiBytes(midi, midiSize)) return false;
+    if (!ReadMidiBytes(midi, midiSize)) {
+        ReleaseRender();
+        return false;
+    }
     // A RIFF MIDI file is unwrapped, and chunks FluidSynth's player cannot step over are left out,
     // so that it plays exactly what the reader read; any other file goes as it is.
     const std::vector<uint8_t> playerBytes = PlayerMidiBytes(midi.get(), midiSize);

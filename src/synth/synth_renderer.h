@@ -7,8 +7,9 @@
 // the "Load MIDI" button can show how far it has got.
 //
 // Life of a render:  idle --StartRender--> rendering --RenderStep per frame--> the player stops
-//   --> completion: the song is named, the overview of the file is read, playback is prepared
-//   (command 9), and the control panel goes back to idle.
+//   --> completion: the synthesiser goes, with the SoundFont's samples, the song is named, the
+//   overview of the file is read, playback is prepared (command 9), and the control panel goes
+//   back to idle. The SoundFont is loaded again from its path for the next render.
 //
 // FluidSynth is used only through its public interface: settings, synthesiser, SoundFont
 // loading and MIDI player. The synthesiser's float output is turned into 16-bit samples exactly
@@ -68,24 +69,31 @@ struct DeletePlayer {
 // operations below change them.
 class SynthRenderer {
   public:
-    // Creates the FluidSynth settings and a synthesiser on them. The SoundFont is loaded
-    // afterwards with LoadSoundFont. Check Valid(): without them nothing can be rendered.
+    // Creates the FluidSynth settings. No synthesiser is made yet: one exists only while a
+    // SoundFont is wanted in memory. Check Valid(): without the settings nothing can be rendered.
     explicit SynthRenderer(SessionState& shared);
     ~SynthRenderer();
     SynthRenderer(const SynthRenderer&) = delete;
     SynthRenderer& operator=(const SynthRenderer&) = delete;
 
-    [[nodiscard]] bool Valid() const { return fluidSettings != nullptr && fluidSynth != nullptr; }
+    [[nodiscard]] bool Valid() const { return fluidSettings != nullptr; }
 
-    // Loads the SoundFont at shared.soundFontPath into the synthesiser. Each call adds one to the
-    // synthesiser's stack; only StartRender begins again from a synthesiser holding just the
-    // current SoundFont. On failure `lastError` holds FluidSynth's own reason.
+    // Loads the SoundFont at shared.soundFontPath into a fresh synthesiser, `loadedSynth`, which
+    // the next render takes over; a SoundFont loaded before and not yet rendered with is dropped
+    // first, so two sets of samples are never held at once (a render in progress keeps its own).
+    // Asking again for the path already loaded keeps what is loaded. On failure nothing stays
+    // loaded and `lastError` holds FluidSynth's own reason.
     bool LoadSoundFont();
+    // Drops the SoundFont loaded for a render that is not coming: its samples are most of the
+    // program's memory. The next render loads it again from its path.
+    void ReleaseSoundFont() { loadedSynth.reset(); }
 
     // Begins rendering shared.midiPath into the player's own file in the settings folder, which
-    // becomes shared.outputWavPath. Any earlier render is dropped, and a fresh synthesiser loads
-    // the current SoundFont. Returns false, with nothing left running and `lastError` set, when
-    // the MIDI file, the player or the output file cannot be set up.
+    // becomes shared.outputWavPath. Any earlier render is dropped, and the render takes the
+    // synthesiser LoadSoundFont left, or loads the current SoundFont into a fresh one. Returns
+    // false, with nothing left running and `lastError` set, when the SoundFont, the MIDI file, the
+    // player or the output file cannot be set up; a SoundFont that cannot be loaded again leaves
+    // the file of the previous render where it was.
     [[nodiscard]] bool StartRender();
     // The same into a file the caller has created (a temporary file beside the command line's
     // output); the renderer keeps it in `renderFile` for the caller to commit.
@@ -95,7 +103,8 @@ class SynthRenderer {
     // has risen more than 1.6 points past what the panel last showed, then hands the panel the
     // new value; a slice also ends after a bounded number of blocks, so that a frame never waits
     // long. When the player has stopped or the song's length and tail are reached, completes the
-    // render and returns the panel to idle. A render that cannot be written, that FluidSynth
+    // render, frees the synthesiser with the SoundFont's samples (playback streams the file) and
+    // returns the panel to idle. A render that cannot be written, that FluidSynth
     // played nothing of, or that is silence for a song with notes fails with `lastError` set.
     RenderOutcome RenderStep(RenderProgressSink& panel);
 
@@ -103,11 +112,13 @@ class SynthRenderer {
     float progress = 0;      // last computed progress, percent
     SessionState* shared;    // not owned
     std::unique_ptr<fluid_settings_t, fluid_detail::DeleteSettings> fluidSettings;  // for the program's life
-    std::unique_ptr<fluid_synth_t, fluid_detail::DeleteSynth> fluidSynth;  // replaced at every render start
+    std::unique_ptr<fluid_synth_t, fluid_detail::DeleteSynth> fluidSynth;           // during a render only
+    std::unique_ptr<fluid_synth_t, fluid_detail::DeleteSynth> loadedSynth;  // a SoundFont awaiting its render
+    std::string loadedPath;  // the SoundFont `loadedSynth` holds
     std::unique_ptr<fluid_player_t, fluid_detail::DeletePlayer> fluidPlayer;  // during a render only
     std::unique_ptr<RenderFile> renderFile;  // the file being or last rendered into; kept open and locked
     float shownProgress = 0;                 // progress last handed to the panel, percent
-    bool soundFontReloaded = false;          // the last StartRender could load the SoundFont again
+    bool soundFontReloaded = false;          // the last StartRender had the SoundFont loaded
     std::string lastError;                   // why the last start or render failed, for the user
 
     // Past the song's last note, what sounds on (releases, reverb) is rendered for at most this

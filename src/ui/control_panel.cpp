@@ -356,6 +356,16 @@ void ControlPanel::LoadMidi(const std::string& path) {
         }
         return;
     }
+    // The SoundFont is loaded again before anything of the current song is dropped: if its file
+    // has gone since, the current song stays loaded and playable.
+    if (synth != nullptr && !synth->LoadSoundFont()) {
+        if (state.dialogs != nullptr) {
+            state.dialogs->ShowError(
+                "The SoundFont \"" + state.soundFontPath + "\" could not be loaded: " + synth->lastError,
+                res::LoadString(res::IdsError));
+        }
+        return;
+    }
     state.midiPath = path;
     state.resumeAt = -1.0;    // a new song starts at its start
     legend.SetSong(nullptr);  // the next song may take the same address
@@ -397,6 +407,8 @@ void ControlPanel::LoadSoundFontFile(const std::string& path) {
     state.soundFontLoaded = true;
     state.soundFontName = FileTitleFromPath(state.soundFontPath);
     soundFontLabel.text = state.soundFontName;
+    // Without a song to render, the samples are not kept in memory; the next song loads them.
+    if (!state.midiParsed || state.midiPath.empty() || action == ActionRendering) synth->ReleaseSoundFont();
     // The song sounds with the new SoundFont from where it was.
     if (state.midiParsed && !state.midiPath.empty() && action != ActionRendering) {
         state.resumeAt = placeBeforeLoad;

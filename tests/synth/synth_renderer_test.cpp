@@ -160,19 +160,40 @@ TEST_F(Render, UnparsedSongIsNamedButNotPrepared) {
     EXPECT_EQ(state_.command, CmdNone);
 }
 
-TEST_F(Render, SoundFontsStackUntilTheNextRender) {
+// The SoundFont's samples are held from a load until its render ends, never two sets at once; a
+// SoundFont whose file has gone fails the next render and leaves the previous render's file.
+TEST_F(Render, SoundFontIsHeldOnlyUntilItsRenderEnds) {
     SynthRenderer synth(state_);
+    EXPECT_EQ(synth.loadedSynth, nullptr);
     EXPECT_TRUE(synth.LoadSoundFont());
+    fluid_synth_t* const loaded = synth.loadedSynth.get();
     EXPECT_TRUE(synth.LoadSoundFont());
-    EXPECT_EQ(fluid_synth_sfcount(synth.fluidSynth.get()), 2);
+    EXPECT_EQ(synth.loadedSynth.get(), loaded) << "the same SoundFont is not loaded twice";
+    EXPECT_EQ(fluid_synth_sfcount(loaded), 1);
 
+    const std::string copy = InDir("copy.sf2");
+    fs::copy_file(kSoundFont, copy);
     state_.soundFontPath = InDir("missing.sf2");
     EXPECT_FALSE(synth.LoadSoundFont());
-    EXPECT_EQ(fluid_synth_sfcount(synth.fluidSynth.get()), 2);
+    EXPECT_FALSE(synth.lastError.empty());
+    EXPECT_EQ(synth.loadedSynth, nullptr);
 
-    state_.soundFontPath = kSoundFont;
-    ASSERT_TRUE(StartInto(synth, InDir("out.wav")));
+    state_.soundFontPath = copy;
+    state_.rendered = synth.StartRender();
+    ASSERT_TRUE(state_.rendered) << synth.lastError;
+    EXPECT_EQ(synth.loadedSynth, nullptr);
     EXPECT_EQ(fluid_synth_sfcount(synth.fluidSynth.get()), 1);
+    RecordingPanel panel;
+    ASSERT_EQ(RunToEnd(synth, panel), RenderOutcome::Finished);
+    EXPECT_EQ(synth.fluidSynth, nullptr);
+    EXPECT_EQ(synth.loadedSynth, nullptr);
+    const std::string rendered = ReadAll(state_.outputWavPath);
+
+    fs::remove(copy);
+    EXPECT_FALSE(synth.StartRender());
+    EXPECT_NE(synth.lastError.find("copy.sf2\" could not be loaded: "), std::string::npos) << synth.lastError;
+    EXPECT_FALSE(synth.rendering);
+    EXPECT_EQ(ReadAll(state_.outputWavPath), rendered);
 }
 
 TEST_F(Render, ZeroLengthSongCompletesWithoutShowingProgress) {

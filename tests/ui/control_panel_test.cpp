@@ -302,6 +302,25 @@ TEST_F(ControlPanelTest, LoadingFlows) {
     EXPECT_TRUE(panel.LoadFile(FileMidi));
     EXPECT_TRUE(state.midiParsed && state.songReady);
     EXPECT_EQ(panel.midiLabel.text, "two notes");
+
+    // The SoundFont is not kept in memory after the render; if its file has gone by the next
+    // song, that song is refused and the current one stays, its render in place.
+    const fs::path copy = folder / "copy.sf2";
+    fs::copy_file(kSmallSoundFont, copy);
+    dialogs.openAnswers.push_back(copy.string());
+    EXPECT_TRUE(panel.LoadFile(FileSoundFont));
+    while (panel.action == ActionRendering) Frame(0, 0, false);
+    EXPECT_EQ(synth->fluidSynth, nullptr);
+    EXPECT_EQ(synth->loadedSynth, nullptr);
+    fs::remove(copy);
+    dialogs.errorBoxes.clear();
+    dialogs.openAnswers.push_back(WriteSong("another.mid"));
+    EXPECT_TRUE(panel.LoadFile(FileMidi));
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_NE(dialogs.errorBoxes[0].text.find("copy.sf2\" could not be loaded: "), std::string::npos);
+    EXPECT_EQ(panel.action, ActionNone);
+    EXPECT_EQ(panel.midiLabel.text, "two notes");
+    EXPECT_TRUE(state.songReady && fs::exists(state.outputWavPath));
 }
 
 }  // namespace
