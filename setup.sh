@@ -14,7 +14,6 @@ packages=(
     fonts-dejavu-core fontconfig libfontconfig-dev # the fallback sans-serif face and its lookup
     libvorbis-dev libogg-dev vorbis-tools          # Ogg Vorbis export, and oggenc as its reference
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg  # FLAC/ALAC/AAC/MP3 export, ffprobe
-    libswscale-dev                                 # the video export's pixel conversion
     zlib1g-dev                                     # PNG writing and reading for the artwork generator
     xvfb xauth xdotool                             # a display for the window tests; keys for its benchmark
     xfonts-base                                    # the core font that message boxes on X draw with

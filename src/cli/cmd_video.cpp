@@ -109,6 +109,11 @@ int RunVideo(int argc, char** argv) {
     // removes both the unfinished video and the temporary sound.
     platform::RemoveTemporaryFilesOnSignal();
 
+    // The synthesiser and its SoundFont (a hundred megabytes and more) have done their part; only
+    // the rendered file is kept, and it goes when the export ends.
+    const std::unique_ptr<RenderFile> sound = std::move(render.synth->renderFile);
+    render.synth.reset();
+
     SessionState& state = render.state;
     state.soundFontName = FileTitle(soundFont);
     state.soundFontLoaded = true;

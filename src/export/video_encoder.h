@@ -10,10 +10,12 @@
 
 #include "export/export_failure.h"
 
-// What the quality levels ask of x264: the constant rate factor and the speed preset.
+// What the quality levels ask of x264: the constant rate factor, the speed preset and the options
+// that hold its memory down (x264-params syntax).
 struct VideoQualityRow {
     int crf;
     const char* preset;
+    const char* params;
 };
 [[nodiscard]] VideoQualityRow VideoQualityFor(int level);
 
