@@ -154,6 +154,7 @@ ExportResult VideoEncoder::Open(const std::string& target, const std::string& wa
                     Printf("The input file %s has %s channels; only mono and stereo can be exported", wavPath,
                            std::to_string(w.channels)));
     }
+    if (w.rate <= 0) return Fail(FailSourceFormat, Printf("The input file %s gives no sample rate", wavPath));
     w.audioFrames = w.source.reader.dataSize / static_cast<uint32_t>(w.blockAlign);
     w.frameCount = (w.audioFrames * settings.fps + w.rate - 1) / w.rate;
     w.audioBytes.resize(static_cast<size_t>(kAacFrameSamples) * static_cast<size_t>(w.blockAlign));
@@ -172,7 +173,7 @@ ExportResult VideoEncoder::Open(const std::string& target, const std::string& wa
     if (ret < 0 || output == nullptr) return Fail(FailEncoderSetup, "This FFmpeg cannot write MP4 files");
     w.output.reset(output);
 
-    // The picture: x264 at the level's rate factor and preset, with as many threads as it likes.
+    // The picture: x264 at the level's rate factor and preset.
     w.video.reset(avcodec_alloc_context3(h264));
     AVCodecContext* v = w.video.get();
     if (v == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
