@@ -6,10 +6,6 @@
 
 #include <cstddef>
 
-// On x86-64 the loops are also built for AVX2, chosen at load time where the processor has it.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
-#endif
 void ArgbToYuv420(const uint32_t* argb, int width, int height, uint8_t* const planes[3],
                   const int strides[3]) {
     for (int y = 0; y + 1 < height; y += 2) {
