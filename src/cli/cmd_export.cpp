@@ -1,11 +1,10 @@
 // dorvik-midi export: the window's export paths on a WAV file, without the window.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/progress_bar.h"
 #include "core/session_state.h"
 #include "export/export_format.h"
 #include "export/ogg_encoder.h"
@@ -17,36 +16,6 @@ namespace cli {
 namespace {
 
 constexpr uint16_t kNoFormat = ExportFormatCount;
-
-// A bar on standard error that redraws in place; silent when standard error is not a terminal,
-// so that logs and pipes see only the outcome.
-class ProgressBar {
-  public:
-    ProgressBar() : enabled_(::isatty(STDERR_FILENO) != 0) {}
-    ~ProgressBar() { Close(); }
-
-    void Show(int percent) {
-        if (!enabled_ || percent == shown_) return;
-        if (percent < 0) percent = 0;
-        if (percent > 100) percent = 100;
-        shown_ = percent;
-        constexpr int kWidth = 40;
-        char bar[kWidth + 1];
-        const int filled = percent * kWidth / 100;
-        for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
-        bar[kWidth] = '\0';
-        std::fprintf(stderr, "\rexporting [%s] %3d%%", bar, percent);
-        std::fflush(stderr);
-    }
-    void Close() {
-        if (enabled_ && shown_ >= 0) std::fputc('\n', stderr);
-        shown_ = -1;
-    }
-
-  private:
-    bool enabled_;
-    int shown_ = -1;
-};
 
 int OggProgress(void* context, EncoderMessage message, int32_t value) {
     if (message == EncoderMessage::Progress) static_cast<ProgressBar*>(context)->Show(value);
@@ -70,7 +39,7 @@ int ExportOgg(const std::string& source, const std::string& target, int level) {
     EncoderJob job;
     char errorText[kEncoderErrorTextSize] = {};
     FillEncoderJob(job, source, target, FileTitle(source), level, errorText);
-    ProgressBar bar;
+    ProgressBar bar("exporting");
     job.callback = OggProgress;
     job.callbackContext = &bar;
     if (OggEncodeThread(job) != 1) {
@@ -92,7 +61,7 @@ int Transcode(const std::string& source, const std::string& target, uint16_t for
     state.exportFormat = format;
     state.exportQuality = static_cast<int16_t>(level);
     Transcoder transcoder(state);
-    ProgressBar bar;
+    ProgressBar bar("exporting");
     // The window copies half a second per frame; without frames to keep going, bigger steps
     // spend less time in the loop itself.
     constexpr double kStepSeconds = 5.0;

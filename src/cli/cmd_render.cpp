@@ -15,6 +15,7 @@
 
 #include "cli/commands.h"
 #include "cli/song_report.h"
+#include "core/session_state.h"
 #include "midi/midi_reader.h"
 #include "synth/render_file.h"
 #include "synth/synth_renderer.h"
@@ -58,6 +59,8 @@ class ProgressBar final : public RenderProgressSink {
     std::string name_;
 };
 
+}  // namespace
+
 // Where the render may go: the output resolved through links, and not a file the render reads.
 // The render replaces the output by renaming a complete file over it, so anything that is not a
 // regular file (a device, a pipe, a folder) is refused rather than replaced.
@@ -84,7 +87,7 @@ bool CheckOutput(const std::string& output, const std::string& midi, const std::
         return false;
     }
     if (!S_ISREG(out.st_mode)) {
-        error = "is not a regular file (a device or a pipe); render writes WAV files only";
+        error = "is not a regular file (a device or a pipe); only files are written";
         return false;
     }
     for (const std::string* input : {&midi, &soundFont}) {
@@ -106,7 +109,43 @@ std::string FolderOf(const std::string& path) {
     return p.has_parent_path() ? p.parent_path().string() : ".";
 }
 
-}  // namespace
+int RenderSong(const std::string& midi, const std::string& soundFont, const std::string& folder,
+               const std::string& output, SongRender& render) {
+    // Errors only: FluidSynth's warnings (a SoundFont that cannot be pinned in memory, say) say
+    // nothing about the result and would break up the progress bar.
+    ShowFluidSynthMessages(false);
+
+    SessionState& state = render.state;
+    state.soundFontPath = soundFont;
+    state.midiPath = midi;
+    state.song = std::make_unique<SongData>();
+    state.midiParsed = ReadMidiFile(*state.song, midi);
+    if (!state.midiParsed) return Fail(midi + ": " + LoadFailureReason(*state.song, false));
+
+    std::string error;
+    RemoveRenderFilesOnSignals();
+    RemoveStaleRenderFiles(folder, kRenderTempPrefix);
+    auto pending = std::make_unique<RenderFile>();
+    if (!pending->CreateTemporary(folder, error)) return Fail("cannot write " + output + ": " + error);
+
+    render.synth = std::make_unique<SynthRenderer>(state);
+    SynthRenderer& synth = *render.synth;
+    if (!synth.Valid()) return Fail("FluidSynth could not be set up");
+    // The SoundFont is loaded once, by the render's own fresh synthesiser.
+    state.rendered = synth.StartRender(std::move(pending));
+    if (!state.rendered && !synth.soundFontReloaded) {
+        return Fail(soundFont + ": not a SoundFont that FluidSynth can load");
+    }
+    if (!state.rendered) return Fail("cannot render " + midi + ": " + synth.lastError);
+
+    ProgressBar bar(BaseName(midi));
+    RenderOutcome outcome;
+    while ((outcome = synth.RenderStep(bar)) == RenderOutcome::Running) {
+    }
+    if (outcome == RenderOutcome::Failed) return Fail("cannot render " + midi + ": " + synth.lastError);
+    if (!state.songReady) return Fail("the rendered audio could not be read back as 16-bit PCM");
+    return 0;
+}
 
 int RunRender(int argc, char** argv) {
     std::string soundFont, midi, output;
@@ -130,10 +169,6 @@ int RunRender(int argc, char** argv) {
     if (midi.empty()) return UsageError("render needs a MIDI file");
     if (output.empty()) return UsageError("render needs -o OUT.wav");
 
-    // Errors only: FluidSynth's warnings (a SoundFont that cannot be pinned in memory, say) say
-    // nothing about the result and would break up the progress bar.
-    ShowFluidSynthMessages(false);
-
     std::string error, target;
     for (const std::string* input : {&midi, &soundFont}) {
         if (NotARegularFile(*input)) return Fail(*input + ": not a regular file");
@@ -141,36 +176,13 @@ int RunRender(int argc, char** argv) {
     if (!CheckOutput(output, midi, soundFont, target, error))
         return Fail("cannot write " + output + ": " + error);
 
-    SessionState state;
-    state.soundFontPath = soundFont;
-    state.midiPath = midi;
-    state.song = std::make_unique<SongData>();
-    state.midiParsed = ReadMidiFile(*state.song, midi);
-    if (!state.midiParsed) return Fail(midi + ": " + LoadFailureReason(*state.song, false));
-
     // The render goes to a temporary file beside the output and takes the output's name only once
     // it is complete, so a failed or interrupted render leaves an existing file untouched.
-    RemoveRenderFilesOnSignals();
-    const std::string folder = FolderOf(target);
-    RemoveStaleRenderFiles(folder, kRenderTempPrefix);
-    auto pending = std::make_unique<RenderFile>();
-    if (!pending->CreateTemporary(folder, error)) return Fail("cannot write " + output + ": " + error);
-
-    SynthRenderer synth(state);
-    if (!synth.Valid()) return Fail("FluidSynth could not be set up");
-    // The SoundFont is loaded once, by the render's own fresh synthesiser.
-    state.rendered = synth.StartRender(std::move(pending));
-    if (!state.rendered && !synth.soundFontReloaded) {
-        return Fail(soundFont + ": not a SoundFont that FluidSynth can load");
-    }
-    if (!state.rendered) return Fail("cannot render " + midi + ": " + synth.lastError);
-
-    ProgressBar bar(BaseName(midi));
-    RenderOutcome outcome;
-    while ((outcome = synth.RenderStep(bar)) == RenderOutcome::Running) {
-    }
-    if (outcome == RenderOutcome::Failed) return Fail("cannot render " + midi + ": " + synth.lastError);
-    if (!state.songReady) return Fail("the rendered audio could not be read back as 16-bit PCM");
+    SongRender render;
+    if (const int status = RenderSong(midi, soundFont, FolderOf(target), output, render); status != 0)
+        return status;
+    SessionState& state = render.state;
+    SynthRenderer& synth = *render.synth;
     if (!synth.renderFile->Commit(target, error)) return Fail("cannot write " + output + ": " + error);
     const double frames = static_cast<double>(state.wavDataBytes) / 2.0 / state.wavChannels;
     std::printf("%s: %.1f s, %u Hz, %d channels\n", output.c_str(), frames / state.wavSampleRate,

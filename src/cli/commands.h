@@ -1,11 +1,15 @@
-// cli/: dorvik-midi, the player's work without a window: info, render, play and export on the
+// cli/: dorvik-midi, the player's work without a window: info, render, play, export and video on the
 // same code the window uses.
 //
 // The subcommands of dorvik-midi. Each takes the arguments after its own name and returns the
 // process's exit status: 0 on success, 1 when the work failed, 2 for a usage error.
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "core/session_state.h"
+#include "synth/synth_renderer.h"
 
 namespace cli {
 
@@ -13,6 +17,29 @@ int RunInfo(int argc, char** argv);
 int RunRender(int argc, char** argv);
 int RunPlay(int argc, char** argv);
 int RunExport(int argc, char** argv);
+int RunVideo(int argc, char** argv);
+
+// A song rendered as `render` renders it: the parsed song, its overview and the rendered WAV
+// (state.outputWavPath), held open by the synthesiser's render file until the render is dropped.
+struct SongRender {
+    SessionState state;
+    std::unique_ptr<SynthRenderer> synth;  // declared after the state it refers to
+};
+
+// Renders `midi` with `soundFont` into a new temporary file in `folder`, with a progress bar on a
+// terminal. Returns 0, or 1 after printing why not (naming `output` when the file cannot be made).
+// The file stays temporary: commit it through render.synth->renderFile, or it is removed.
+int RenderSong(const std::string& midi, const std::string& soundFont, const std::string& folder,
+               const std::string& output, SongRender& render);
+
+// Where a command may write `output`: `target` is the output resolved through links. A folder, a
+// device, a pipe or one of the files read (`midi`, `soundFont`) is refused with `error` set: the
+// output is replaced by renaming a complete file over it.
+bool CheckOutput(const std::string& output, const std::string& midi, const std::string& soundFont,
+                 std::string& target, std::string& error);
+
+// The folder part of a path; "." for a bare name.
+std::string FolderOf(const std::string& path);
 
 // Prints the problem and the usage text on standard error; returns 2.
 int UsageError(const std::string& problem);

@@ -17,6 +17,8 @@ constexpr const char* kUsage =
     "       dorvik-midi render --soundfont FILE.sf2 FILE.mid -o OUT.wav\n"
     "       dorvik-midi play FILE.wav\n"
     "       dorvik-midi export IN.wav -o OUT.{wav,ogg,flac,m4a,aac,mp3} [--quality standard|high|maximum]\n"
+    "       dorvik-midi video --soundfont FILE.sf2 FILE.mid -o OUT.mp4 [--size WxH] [--fps 30|60]\n"
+    "                         [--quality standard|high|maximum] [--view full|window]\n"
     "\n"
     "  info   parse a Standard MIDI File into the player's two hands of notes and print what it\n"
     "         holds; --json prints the whole song as one JSON object\n"
@@ -24,7 +26,9 @@ constexpr const char* kUsage =
     "         the player does before it plays\n"
     "  play   play a WAV file to its end through the player's sound output\n"
     "  export write a rendered WAV as WAV, Ogg Vorbis, FLAC, ALAC, AAC or MP3, chosen by the\n"
-    "         extension of OUT; --quality sets the Ogg Vorbis quality and the AAC and MP3 bit rate\n";
+    "         extension of OUT; --quality sets the Ogg Vorbis quality and the AAC and MP3 bit rate\n"
+    "  video  render the song and write its falling notes with the sound as an H.264/AAC MP4;\n"
+    "         1920x1080 at 60 fps by default; --view window draws the whole window\n";
 
 struct Command {
     const char* name;
@@ -32,10 +36,8 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"info", cli::RunInfo},
-    {"render", cli::RunRender},
-    {"play", cli::RunPlay},
-    {"export", cli::RunExport},
+    {"info", cli::RunInfo},     {"render", cli::RunRender}, {"play", cli::RunPlay},
+    {"export", cli::RunExport}, {"video", cli::RunVideo},
 };
 
 }  // namespace

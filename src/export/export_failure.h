@@ -17,6 +17,7 @@ enum ExportFailure : int {
     FailEncoderSetup = -5,  // no encoder, or the encoder refused its settings
     FailChannelMix = -6,    // the source has neither one nor two channels
     FailRead = -7,          // reading the source failed part-way
+    FailCancelled = -8,     // the user stopped the export; nothing of it is kept
 };
 
 struct [[nodiscard]] ExportResult {

@@ -9,15 +9,11 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <mutex>
 
 #include "export/export_format.h"
 #include "export/export_source.h"
+#include "export/ffmpeg_target.h"
 #include "platform/atomic_file.h"
 
 namespace {
@@ -64,19 +60,6 @@ const EncoderRow* FindEncoderRow(uint16_t format) {
     return nullptr;
 }
 
-// FFmpeg would otherwise write its own warnings and errors to standard error; the exporter
-// reports every failure itself, in the program's words.
-void QuietLibraryLog() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
-
-std::string AvError(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
 bool SupportsOutputRate(const AVCodec& codec) {
     if (codec.supported_samplerates == nullptr) return true;
     for (const int* rate = codec.supported_samplerates; *rate != 0; ++rate) {
@@ -110,10 +93,7 @@ struct InputCloser {
 // closed: the file belongs to the writer.
 struct OutputCloser {
     void operator()(AVFormatContext* c) const {
-        if (c->pb != nullptr) {
-            av_freep(&c->pb->buffer);
-            avio_context_free(&c->pb);
-        }
+        FreeTargetIo(c->pb);
         avformat_free_context(c);
     }
 };
@@ -140,34 +120,6 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFree>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFree>;
-
-// The muxer writes and seeks through these, on the target's file.
-#if LIBAVFORMAT_VERSION_MAJOR >= 61
-int WriteTarget(void* opaque, const uint8_t* data, int size) {
-#else
-int WriteTarget(void* opaque, uint8_t* data, int size) {
-#endif
-    const int fd = static_cast<platform::AtomicFile*>(opaque)->Fd();
-    size_t left = static_cast<size_t>(size);
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return AVERROR(errno);
-        data += n;
-        left -= static_cast<size_t>(n);
-    }
-    return size;
-}
-
-int64_t SeekTarget(void* opaque, int64_t offset, int whence) {
-    const int fd = static_cast<platform::AtomicFile*>(opaque)->Fd();
-    if ((whence & AVSEEK_SIZE) != 0) {
-        struct stat info {};
-        return ::fstat(fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : AVERROR(errno);
-    }
-    const off_t at = ::lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
-    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
-}
 
 std::string Printf(const char* format, const std::string& a, const std::string& b = "") {
     const int length = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
@@ -560,12 +512,7 @@ bool Transcoder::OpenTarget() {
     if (const int error = w.file.Open(target); error != 0) {
         return Fail(FailTargetOpen, Printf("Couldn't open %s for write: %s", target, ErrnoText(error)));
     }
-    constexpr int kIoBufferBytes = 1 << 16;
-    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
-    if (buffer != nullptr) {
-        output->pb = avio_alloc_context(buffer, kIoBufferBytes, 1, &w.file, nullptr, WriteTarget, SeekTarget);
-        if (output->pb == nullptr) av_free(buffer);
-    }
+    output->pb = OpenTargetIo(w.file);
     if (output->pb == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
     output->flags |= AVFMT_FLAG_CUSTOM_IO;
     int ret = 0;

@@ -1,0 +1,81 @@
+#include "export/video_export.h"
+
+#include <system_error>
+
+#include "core/session_state.h"
+#include "midi/midi_reader.h"
+#include "synth/render_overview.h"
+
+ExportResult ExportVideo(SessionState& state, const VideoExportRequest& request,
+                         const std::atomic<bool>* cancel, const VideoProgress& progress) {
+    const VideoSettings& settings = request.settings;
+    VideoScene scene;
+    std::string error;
+    if (!scene.Create(state, settings.width, settings.height, request.view, error))
+        return {FailEncoderSetup, "Couldn't draw the video's frames: " + error};
+    VideoEncoder encoder;
+    if (ExportResult opened = encoder.Open(request.target, request.wavPath, settings, request.rawCopy);
+        !opened.Ok()) {
+        return opened;
+    }
+    const int64_t frames = encoder.FrameCount();
+    for (int64_t i = 0; i < frames; ++i) {
+        // The encoder is dropped on the way out, and the new file with it.
+        if (cancel != nullptr && cancel->load()) return {FailCancelled, "The video export was cancelled"};
+        scene.DrawAt(static_cast<double>(i) / settings.fps);
+        const std::vector<uint32_t> pixels = scene.Pixels();
+        if (pixels.empty()) return {FailEncoderSetup, "Couldn't read a video frame back"};
+        if (ExportResult added = encoder.AddFrame(pixels.data()); !added.Ok()) return added;
+        if (progress) progress(static_cast<float>(i + 1) / static_cast<float>(frames));
+    }
+    if (cancel != nullptr && cancel->load()) return {FailCancelled, "The video export was cancelled"};
+    return encoder.Finish();
+}
+
+VideoExportJob::~VideoExportJob() {
+    cancel_.store(true);
+    if (thread_.joinable()) thread_.join();
+}
+
+bool VideoExportJob::Start(const VideoExportRequest& request, const std::string& midiPath,
+                           const std::string& midiName, const std::string& soundFontName) {
+    if (thread_.joinable()) thread_.join();
+    progress_.store(0.0f);
+    cancel_.store(false);
+    done_.store(false);
+    try {
+        thread_ = std::thread(&VideoExportJob::Run, this, request, midiPath, midiName, soundFontName);
+    } catch (const std::system_error& e) {
+        result_ = {FailEncoderSetup, std::string("Couldn't start the video export: ") + e.what()};
+        done_.store(true);
+        return false;
+    }
+    return true;
+}
+
+const ExportResult& VideoExportJob::Result() {
+    if (thread_.joinable()) thread_.join();
+    return result_;
+}
+
+void VideoExportJob::Run(VideoExportRequest request, std::string midiPath, std::string midiName,
+                         std::string soundFontName) {
+    // A state of the job's own: the window may load another song while this one exports.
+    SessionState state;
+    state.song = std::make_unique<SongData>();
+    state.midiPath = std::move(midiPath);
+    state.outputWavPath = request.wavPath;
+    if (!ReadMidiFile(*state.song, state.midiPath)) {
+        result_ = {FailSourceOpen, "Couldn't read the song " + state.midiPath};
+    } else {
+        state.midiParsed = state.rendered = true;
+        state.midiName = std::move(midiName);
+        state.soundFontName = std::move(soundFontName);
+        state.soundFontLoaded = !state.soundFontName.empty();
+        state.overviewLoaded = true;
+        state.songReady = ReadRenderOverview(state);
+        state.playState = Playing;
+        result_ = ExportVideo(state, request, &cancel_, [this](float f) { progress_.store(f); });
+    }
+    done_.store(true);
+}

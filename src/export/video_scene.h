@@ -1,0 +1,74 @@
+// The picture of a video export: the window's own panels drawn off-screen, one frame per call, at
+// the song time of that frame. Frames must be asked for in order of time, as playback draws them:
+// the notes view lights a key when its note starts and fades the key's spark a step per frame.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/palette.h"
+#include "core/panel_layout.h"
+#include "view/graphics_device.h"
+
+struct SessionState;
+struct NotesView;
+class TimeBar;
+class ControlPanel;
+namespace platform {
+class OffscreenRenderTarget;
+}
+
+enum class VideoView {
+    Full,    // the notes and the keyboard over the whole frame
+    Window,  // the whole window: notes view, time bar and control panel
+};
+
+// The scale and design size a frame is drawn at, and where its panels lie.
+struct VideoFrameLayout {
+    float scale = 1;  // pixels per design unit, as the window would choose for a client of this size
+    float designWidth = 0;
+    float designHeight = 0;
+    PanelLayout panels;
+};
+
+// The one place that decides how a frame of the given output size is laid out; everything that
+// draws a video frame takes its rectangles from here.
+[[nodiscard]] VideoFrameLayout ChooseVideoLayout(int width, int height, VideoView view);
+
+class VideoScene {
+  public:
+    VideoScene();
+    ~VideoScene();
+    VideoScene(const VideoScene&) = delete;
+    VideoScene& operator=(const VideoScene&) = delete;
+
+    // Builds the panels over `state` (the song, its overview and the names the panel shows; it
+    // must outlive the scene) and an off-screen target of the output size. False, with the
+    // reason in `error`, when the target cannot be made.
+    [[nodiscard]] bool Create(SessionState& state, int width, int height, VideoView view, std::string& error);
+
+    // Draws the frame at `songTime` seconds; the pixels are then ready to be read.
+    void DrawAt(double songTime);
+
+    // The last drawn frame as 0xAARRGGBB, row by row.
+    [[nodiscard]] std::vector<uint32_t> Pixels();
+
+    [[nodiscard]] int Width() const { return width_; }
+    [[nodiscard]] int Height() const { return height_; }
+    // The notes view, for finding where a key is drawn.
+    [[nodiscard]] const NotesView& Notes() const { return *notes_; }
+
+  private:
+    int width_ = 0;
+    int height_ = 0;
+    VideoView view_ = VideoView::Full;
+    Palette palette_ = kDefaultPalette;
+    PointI mouse_{-100000, -100000};  // nothing in a video is hovered
+    std::unique_ptr<platform::OffscreenRenderTarget> target_;
+    GraphicsDevice device_;
+    std::unique_ptr<NotesView> notes_;
+    std::unique_ptr<TimeBar> timeBar_;
+    std::unique_ptr<ControlPanel> panel_;
+};
