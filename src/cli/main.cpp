@@ -1,39 +1,11 @@
-// dorvik-midi: the player's work without a window.
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <string>
-
+// dorvik-midi-media: every command of dorvik-midi. The small dorvik-midi answers info, --help and
+// --version itself and hands every other command line to this program.
 #include "cli/commands.h"
-#include "core/version.h"
+#include "cli/dispatch.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: dorvik-midi --version\n"
-    "       dorvik-midi info FILE.mid [--json]\n"
-    "       dorvik-midi render --soundfont FILE.sf2 FILE.mid -o OUT.wav\n"
-    "       dorvik-midi play FILE.wav\n"
-    "       dorvik-midi export IN.wav -o OUT.{wav,ogg,flac,m4a,aac,mp3} [--quality standard|high|maximum]\n"
-    "       dorvik-midi video --soundfont FILE.sf2 FILE.mid -o OUT.mp4 [--size WxH] [--fps 30|60]\n"
-    "                         [--quality standard|high|maximum] [--view full|window]\n"
-    "\n"
-    "  info   parse a Standard MIDI File into the player's two hands of notes and print what it\n"
-    "         holds; --json prints the whole song as one JSON object\n"
-    "  render render the song through FluidSynth with the SoundFont into a 16-bit WAV file, as\n"
-    "         the player does before it plays\n"
-    "  play   play a WAV file to its end through the player's sound output\n"
-    "  export write a rendered WAV as WAV, Ogg Vorbis, FLAC, ALAC, AAC or MP3, chosen by the\n"
-    "         extension of OUT; --quality sets the Ogg Vorbis quality and the AAC and MP3 bit rate\n"
-    "  video  render the song and write its falling notes with the sound as an H.264/AAC MP4;\n"
-    "         1920x1080 at 60 fps by default; --view window draws the whole window\n";
-
-struct Command {
-    const char* name;
-    int (*run)(int argc, char** argv);
-};
+using cli::Command;
 
 constexpr Command kCommands[] = {
     {"info", cli::RunInfo},     {"render", cli::RunRender}, {"play", cli::RunPlay},
@@ -42,53 +14,6 @@ constexpr Command kCommands[] = {
 
 }  // namespace
 
-namespace cli {
-
-int UsageError(const std::string& problem) {
-    std::fprintf(stderr, "dorvik-midi: %s\n", problem.c_str());
-    std::fputs(kUsage, stderr);
-    return 2;
-}
-
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool NotARegularFile(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
-}
-
-}  // namespace cli
-
-namespace {
-
-// What a command printed must have reached its destination: a full disk or a closed pipe turns
-// success into failure.
-int CheckedExit(int status) {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "dorvik-midi: cannot write the output: %s\n", std::strerror(errno));
-        return status == 0 ? 1 : status;
-    }
-    return status;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-    if (argc < 2) return cli::UsageError("no command given");
-    const std::string command = argv[1];
-    if (command == "-h" || command == "--help" || command == "help") {
-        std::fputs(kUsage, stdout);
-        return CheckedExit(0);
-    }
-    if (command == "--version") {
-        std::printf("dorvik-midi %.1f\n", kProgramVersion);
-        return CheckedExit(0);
-    }
-    for (const Command& c : kCommands) {
-        if (command == c.name) return CheckedExit(c.run(argc - 2, argv + 2));
-    }
-    return cli::UsageError("unknown command " + command);
+    return cli::Dispatch(argc, argv, kCommands, nullptr);
 }
