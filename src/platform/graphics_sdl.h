@@ -230,7 +230,7 @@ class WindowRenderTarget final : public SdlRenderTarget {
     // Matches this frame's calls with the last one's; what found no match is dirty. False when
     // the whole frame is better drawn again.
     bool FindDirty();
-    void Replay();
+    void Replay(const PixelBox* box);  // the frame's calls, only those that reach the box when one is given
     void Present(bool whole);
     void PresentOnSurface(bool whole);
     void PresentOnGpu(bool whole);
@@ -246,6 +246,7 @@ class WindowRenderTarget final : public SdlRenderTarget {
     std::vector<PixelBox> dirty_;  // what differs from the last frame, as a few disjoint-ish boxes
     std::vector<SDL_Rect> rects_;  // the same for SDL; keeps its memory
     uint64_t dirtyArea_ = 0;
+    uint64_t boxCost_ = 0;  // what one more box costs to draw, in pixels
     bool drawnOnce_ = false;
     std::atomic<bool> repaint_{true};  // the window needs the whole scene presented again
     uint64_t framesPresented_ = 0;

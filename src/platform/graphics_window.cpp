@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -315,31 +316,79 @@ PixelBox WindowRenderTarget::BoxOf(const Command& c, const std::string& text) {
             static_cast<int32_t>(y1 - y0)};
 }
 
+namespace {
+
+uint64_t Area(const PixelBox& b) {
+    return static_cast<uint64_t>(b.w) * static_cast<uint64_t>(b.h);
+}
+
+PixelBox Union(const PixelBox& a, const PixelBox& b) {
+    const int32_t l = std::min(a.x, b.x), t = std::min(a.y, b.y);
+    const int32_t r = std::max(a.x + a.w, b.x + b.w), d = std::max(a.y + a.h, b.y + b.h);
+    return {l, t, r - l, d - t};
+}
+
+bool Holds(const PixelBox& outer, const PixelBox& inner) {
+    return outer.x <= inner.x && outer.y <= inner.y && inner.x + inner.w <= outer.x + outer.w &&
+           inner.y + inner.h <= outer.y + outer.h;
+}
+
+// The pixels two boxes joined into one cover beyond the two boxes themselves (negative when they
+// overlap by more than the join adds).
+int64_t Waste(const PixelBox& a, const PixelBox& b) {
+    return static_cast<int64_t>(Area(Union(a, b))) - static_cast<int64_t>(Area(a)) -
+           static_cast<int64_t>(Area(b));
+}
+
+// A replayed call that falls outside the box being drawn still costs about as much as drawing
+// this many pixels: the price of one more box, in pixels.
+constexpr uint64_t kPixelsPerCall = 16;
+
+}  // namespace
+
 void WindowRenderTarget::AddDirty(const PixelBox& box) {
     const int32_t x0 = std::max(box.x, 0), y0 = std::max(box.y, 0);
     const int32_t x1 = std::min(box.x + box.w, PixelWidth()), y1 = std::min(box.y + box.h, PixelHeight());
     if (x1 <= x0 || y1 <= y0) return;
     PixelBox add{x0, y0, x1 - x0, y1 - y0};
-    // Boxes that touch are joined, and so is everything once there are many: each box costs a
-    // pass over the frame's calls.
-    constexpr size_t kMostBoxes = 12;
-    for (size_t i = 0; i < dirty_.size();) {
-        const PixelBox& d = dirty_[i];
-        const bool touch =
-            d.x <= add.x + add.w && add.x <= d.x + d.w && d.y <= add.y + add.h && add.y <= d.y + d.h;
-        if (!touch && dirty_.size() < kMostBoxes) {
-            ++i;
-            continue;
+    for (const PixelBox& d : dirty_) {
+        if (Holds(d, add)) return;
+    }
+    // Every box is one more pass over the frame's calls, so two boxes are joined whenever the
+    // pixels the join adds cost less than that pass. The notes that move all over the view end
+    // up as one box, while a still time bar under it stays out, with only its play position.
+    const auto passCost = static_cast<int64_t>(boxCost_);
+    for (bool joined = true; joined;) {
+        joined = false;
+        size_t best = dirty_.size();
+        int64_t bestWaste = passCost;
+        for (size_t i = 0; i < dirty_.size(); ++i) {
+            const int64_t w = Waste(dirty_[i], add);
+            if (w < bestWaste) bestWaste = w, best = i;
         }
-        const int32_t l = std::min(d.x, add.x), t = std::min(d.y, add.y);
-        const int32_t r = std::max(d.x + d.w, add.x + add.w), b = std::max(d.y + d.h, add.y + add.h);
-        add = {l, t, r - l, b - t};
-        dirty_.erase(dirty_.begin() + static_cast<ptrdiff_t>(i));
-        i = 0;
+        if (best < dirty_.size()) {
+            add = Union(add, dirty_[best]);
+            dirty_.erase(dirty_.begin() + static_cast<ptrdiff_t>(best));
+            joined = true;
+        }
     }
     dirty_.push_back(add);
+    // Past a few boxes, the two that waste the least when joined are joined, whatever the cost.
+    constexpr size_t kMostBoxes = 8;
+    while (dirty_.size() > kMostBoxes) {
+        size_t a = 0, b = 1;
+        int64_t least = INT64_MAX;
+        for (size_t i = 0; i < dirty_.size(); ++i) {
+            for (size_t j = i + 1; j < dirty_.size(); ++j) {
+                const int64_t w = Waste(dirty_[i], dirty_[j]);
+                if (w < least) least = w, a = i, b = j;
+            }
+        }
+        dirty_[a] = Union(dirty_[a], dirty_[b]);
+        dirty_.erase(dirty_.begin() + static_cast<ptrdiff_t>(b));
+    }
     dirtyArea_ = 0;
-    for (const PixelBox& d : dirty_) dirtyArea_ += static_cast<uint64_t>(d.w) * static_cast<uint64_t>(d.h);
+    for (const PixelBox& d : dirty_) dirtyArea_ += Area(d);
 }
 
 bool WindowRenderTarget::FindDirty() {
@@ -348,14 +397,16 @@ bool WindowRenderTarget::FindDirty() {
     const std::vector<Command>& was = previous_.commands;
     const std::vector<Command>& now = frame_.commands;
     const std::string &wasText = previous_.text, &nowText = frame_.text;
-    // Beyond this share of the frame, drawing the boxes apart costs more than drawing it whole.
-    const uint64_t enough =
-        static_cast<uint64_t>(PixelWidth()) * static_cast<uint64_t>(PixelHeight()) * 6 / 10;
+    boxCost_ = static_cast<uint64_t>(now.size()) * kPixelsPerCall;
+    // Drawing the boxes apart costs their pixels and a pass over the calls for each; once that
+    // reaches the cost of the whole frame, the frame is drawn whole.
+    const uint64_t whole = static_cast<uint64_t>(PixelWidth()) * static_cast<uint64_t>(PixelHeight());
+    auto enough = [&] { return dirtyArea_ + boxCost_ * dirty_.size() >= whole; };
     // How far ahead a call that moved is looked for: notes come and go at the top and the bottom of
     // the view, a few at a time.
     constexpr size_t kLookAhead = 48;
     size_t i = 0, j = 0;
-    while (i < was.size() && j < now.size() && dirtyArea_ <= enough) {
+    while (i < was.size() && j < now.size() && !enough()) {
         if (Same(was[i], wasText, now[j], nowText)) {
             ++i, ++j;
             continue;
@@ -375,15 +426,23 @@ bool WindowRenderTarget::FindDirty() {
         for (size_t k = 0; k < skipNow; ++k) AddDirty(BoxOf(now[j + k], nowText));
         i += skipWas, j += skipNow;
     }
-    for (; i < was.size() && dirtyArea_ <= enough; ++i) AddDirty(BoxOf(was[i], wasText));
-    for (; j < now.size() && dirtyArea_ <= enough; ++j) AddDirty(BoxOf(now[j], nowText));
-    return dirtyArea_ <= enough;
+    for (; i < was.size() && !enough(); ++i) AddDirty(BoxOf(was[i], wasText));
+    for (; j < now.size() && !enough(); ++j) AddDirty(BoxOf(now[j], nowText));
+    return !enough();
 }
 
 // --- Replaying and presenting ---
 
-void WindowRenderTarget::Replay() {
+void WindowRenderTarget::Replay(const PixelBox* box) {
     for (const Command& c : frame_.commands) {
+        // A shape or image wholly outside the box is passed over before any of the work of
+        // drawing it: most of a frame's calls lie outside a box (the time bar's columns, say).
+        if (box != nullptr && c.op != Command::Op::Clear && c.op != Command::Op::DrawText) {
+            const PixelBox b = BoxOf(c, frame_.text);
+            if (b.x >= box->x + box->w || box->x >= b.x + b.w || b.y >= box->y + box->h ||
+                box->y >= b.y + b.h)
+                continue;
+        }
         const RectF r{c.v[0], c.v[1], c.v[2], c.v[3]};
         switch (c.op) {
             case Command::Op::Clear:
@@ -417,14 +476,14 @@ void WindowRenderTarget::EndDraw() {
     if (whole || !dirty_.empty()) {
         if (whole) {
             ClipTo(nullptr);
-            Replay();
+            Replay(nullptr);
             lastRedrawn_ = static_cast<uint64_t>(PixelWidth()) * static_cast<uint64_t>(PixelHeight());
         } else {
             // The calls are carried out once per box, each limited to its box; outside them the
             // pixels are those of the last frame, which are what this frame would draw there.
             for (const PixelBox& box : dirty_) {
                 ClipTo(&box);
-                Replay();
+                Replay(&box);
             }
             ClipTo(nullptr);
             lastRedrawn_ = dirtyArea_;
