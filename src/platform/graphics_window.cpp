@@ -1,5 +1,5 @@
 // Contents: choosing how frames reach the window; creating the target; watching the window;
-// recording a frame's calls; finding what differs; replaying; presenting.
+// recording a frame's calls and keeping groups of them; finding what differs; replaying; presenting.
 #include <SDL.h>
 #include <unistd.h>
 
@@ -129,6 +129,7 @@ bool WindowRenderTarget::Resize(int pixelWidth, int pixelHeight, float scale) {
         return false;
     }
     drawnOnce_ = false;
+    groups_.clear();  // their boxes are in the old scene's pixels
     previous_.commands.clear();
     previous_.text.clear();
     repaint_ = true;
@@ -139,7 +140,10 @@ void WindowRenderTarget::SetScale(float scale) {
     const float was = Scale();
     SdlRenderTarget::SetScale(scale);
     // The last frame's calls no longer say which pixels they covered.
-    if (Scale() != was) drawnOnce_ = false;
+    if (Scale() != was) {
+        drawnOnce_ = false;
+        groups_.clear();
+    }
 }
 
 bool WindowRenderTarget::StartPresenting(SDL_Window* window, std::string* error) {
@@ -204,8 +208,71 @@ int WindowRenderTarget::WatchEvents(void* self, SDL_Event* event) {
 
 void WindowRenderTarget::BeginDraw() {
     StartFrame();
+    // This frame is compared with the last one: only the groups that one used are still needed.
+    groups_.erase(std::remove_if(groups_.begin(), groups_.end(),
+                                 [&](const Group& g) { return g.lastFrame < frameNumber_; }),
+                  groups_.end());
+    ++frameNumber_;
     frame_.commands.clear();
     frame_.text.clear();
+    groupDepth_ = 0;
+    recordingGroup_ = false;
+}
+
+const WindowRenderTarget::Group* WindowRenderTarget::FindGroup(uint64_t key) const {
+    for (const Group& g : groups_) {
+        if (g.key == key) return &g;
+    }
+    return nullptr;
+}
+
+void WindowRenderTarget::AddGroupCall(uint64_t key) {
+    Command c;
+    c.op = Command::Op::Group;
+    c.imageSerial = key;
+    frame_.commands.push_back(c);
+}
+
+bool WindowRenderTarget::BeginGroup(uint64_t key) {
+    if (groupDepth_++ > 0) return true;
+    for (Group& g : groups_) {
+        if (g.key != key) continue;
+        g.lastFrame = frameNumber_;
+        AddGroupCall(key);
+        return false;
+    }
+    recordingGroup_ = true;
+    groupKey_ = key;
+    groupStart_ = frame_.commands.size();
+    groupTextStart_ = frame_.text.size();
+    return true;
+}
+
+void WindowRenderTarget::EndGroup() {
+    if (groupDepth_ == 0 || --groupDepth_ > 0 || !recordingGroup_) return;
+    recordingGroup_ = false;
+    // The group's calls move out of the frame into the group, which takes their place.
+    Group g;
+    g.key = groupKey_;
+    g.lastFrame = frameNumber_;
+    const auto start = frame_.commands.begin() + static_cast<ptrdiff_t>(groupStart_);
+    g.calls.commands.assign(start, frame_.commands.end());
+    g.calls.text.assign(frame_.text, groupTextStart_);
+    frame_.commands.erase(start, frame_.commands.end());
+    frame_.text.resize(groupTextStart_);
+    bool any = false;
+    for (Command& c : g.calls.commands) {
+        c.textStart -= static_cast<uint32_t>(groupTextStart_);
+        const PixelBox b = BoxOf(c, g.calls.text);
+        if (b.w <= 0 || b.h <= 0) continue;
+        const int32_t l = any ? std::min(g.box.x, b.x) : b.x, t = any ? std::min(g.box.y, b.y) : b.y;
+        const int32_t r = any ? std::max(g.box.x + g.box.w, b.x + b.w) : b.x + b.w;
+        const int32_t d = any ? std::max(g.box.y + g.box.h, b.y + b.h) : b.y + b.h;
+        g.box = {l, t, r - l, d - t};
+        any = true;
+    }
+    groups_.push_back(std::move(g));
+    AddGroupCall(groupKey_);
 }
 
 void WindowRenderTarget::Clear(ColourF colour) {
@@ -291,6 +358,10 @@ PixelBox WindowRenderTarget::BoxOf(const Command& c, const std::string& text) {
     switch (c.op) {
         case Command::Op::Clear:
             return whole;
+        case Command::Op::Group: {
+            const Group* g = FindGroup(c.imageSerial);
+            return g != nullptr ? g->box : whole;
+        }
         case Command::Op::DrawText:
             replayText_.assign(text, c.textStart, c.textLength);
             return TextBox(replayText_, c.format, {l, t, r, b});
@@ -433,12 +504,12 @@ bool WindowRenderTarget::FindDirty() {
 
 // --- Replaying and presenting ---
 
-void WindowRenderTarget::Replay(const PixelBox* box) {
-    for (const Command& c : frame_.commands) {
+void WindowRenderTarget::Replay(const Frame& calls, const PixelBox* box) {
+    for (const Command& c : calls.commands) {
         // A shape or image wholly outside the box is passed over before any of the work of
         // drawing it: most of a frame's calls lie outside a box (the time bar's columns, say).
         if (box != nullptr && c.op != Command::Op::Clear && c.op != Command::Op::DrawText) {
-            const PixelBox b = BoxOf(c, frame_.text);
+            const PixelBox b = BoxOf(c, calls.text);
             if (b.x >= box->x + box->w || box->x >= b.x + b.w || b.y >= box->y + box->h ||
                 box->y >= b.y + b.h)
                 continue;
@@ -461,8 +532,11 @@ void WindowRenderTarget::Replay(const PixelBox* box) {
                 SdlRenderTarget::DrawImage(*c.image, r, {c.v[4], c.v[5], c.v[6], c.v[7]}, c.width);
                 break;
             case Command::Op::DrawText:
-                replayText_.assign(frame_.text, c.textStart, c.textLength);
+                replayText_.assign(calls.text, c.textStart, c.textLength);
                 SdlRenderTarget::DrawText(replayText_, c.format, r, c.colour);
+                break;
+            case Command::Op::Group:
+                if (const Group* g = FindGroup(c.imageSerial)) Replay(g->calls, box);
                 break;
         }
     }
@@ -476,14 +550,14 @@ void WindowRenderTarget::EndDraw() {
     if (whole || !dirty_.empty()) {
         if (whole) {
             ClipTo(nullptr);
-            Replay(nullptr);
+            Replay(frame_, nullptr);
             lastRedrawn_ = static_cast<uint64_t>(PixelWidth()) * static_cast<uint64_t>(PixelHeight());
         } else {
             // The calls are carried out once per box, each limited to its box; outside them the
             // pixels are those of the last frame, which are what this frame would draw there.
             for (const PixelBox& box : dirty_) {
                 ClipTo(&box);
-                Replay(&box);
+                Replay(frame_, &box);
             }
             ClipTo(nullptr);
             lastRedrawn_ = dirtyArea_;
