@@ -411,9 +411,12 @@ int64_t Waste(const PixelBox& a, const PixelBox& b) {
            static_cast<int64_t>(Area(b));
 }
 
-// A replayed call that falls outside the box being drawn still costs about as much as drawing
-// this many pixels: the price of one more box, in pixels.
+// What one more box costs beyond its pixels, in pixels: each call of the frame is looked at
+// again (one outside the box costs about as much as drawing this many pixels), and the clear and
+// every wide fill crossing the box are taken up again row by row, which costs about as much as
+// drawing this share of the frame.
 constexpr uint64_t kPixelsPerCall = 16;
+constexpr uint64_t kFrameSharePerPass = 24;  // 1/24
 
 }  // namespace
 
@@ -468,10 +471,10 @@ bool WindowRenderTarget::FindDirty() {
     const std::vector<Command>& was = previous_.commands;
     const std::vector<Command>& now = frame_.commands;
     const std::string &wasText = previous_.text, &nowText = frame_.text;
-    boxCost_ = static_cast<uint64_t>(now.size()) * kPixelsPerCall;
     // Drawing the boxes apart costs their pixels and a pass over the calls for each; once that
     // reaches the cost of the whole frame, the frame is drawn whole.
     const uint64_t whole = static_cast<uint64_t>(PixelWidth()) * static_cast<uint64_t>(PixelHeight());
+    boxCost_ = whole / kFrameSharePerPass + static_cast<uint64_t>(now.size()) * kPixelsPerCall;
     auto enough = [&] { return dirtyArea_ + boxCost_ * dirty_.size() >= whole; };
     // How far ahead a call that moved is looked for: notes come and go at the top and the bottom of
     // the view, a few at a time.
