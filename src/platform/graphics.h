@@ -56,6 +56,16 @@ class RenderTarget {
     virtual void DrawText(const std::string& text, const TextFormat& format, const RectF& r,
                           ColourF colour) = 0;
 
+    // A run of calls that draws the same pixels whenever its key is the same: the caller makes the
+    // key from everything the calls depend on. False when the target still holds the run from the
+    // last frame under this key: the caller then leaves the calls out and goes on to EndGroup.
+    // A target that keeps nothing says true, and the calls are made as usual.
+    virtual bool BeginGroup(uint64_t key) {
+        static_cast<void>(key);
+        return true;
+    }
+    virtual void EndGroup() {}
+
     // Decodes PNG bytes into an image for this target; null when the bytes are not a PNG.
     virtual std::unique_ptr<Image> DecodePng(const uint8_t* data, size_t size) = 0;
 };

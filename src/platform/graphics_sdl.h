@@ -162,7 +162,9 @@ class SdlRenderTarget : public RenderTarget {
 // from the previous frame's: the calls of the two frames are matched in order, and only the boxes
 // of the calls that found no match are drawn again and copied to the window. An unchanged frame
 // costs one comparison; a frame where only a key's spark fades costs the spark's few pixels.
-// Images drawn in a frame must therefore live until its EndDraw.
+// Images drawn in a frame must therefore live until its EndDraw. A group of calls (BeginGroup) is
+// kept from one frame to the next and stands in the frame as a single call, so that thousands of
+// unchanged calls (the time bar's waveform) are neither made, recorded nor compared again.
 class WindowRenderTarget final : public SdlRenderTarget {
   public:
     // Null, with the reason in *error, when the scene or a way to show it cannot be made. The size
@@ -189,6 +191,8 @@ class WindowRenderTarget final : public SdlRenderTarget {
     void DrawRect(const RectF& r, ColourF colour, float width) override;
     void DrawImage(const Image& image, const RectF& dest, const RectF& source, float opacity) override;
     void DrawText(const std::string& text, const TextFormat& format, const RectF& r, ColourF colour) override;
+    bool BeginGroup(uint64_t key) override;  // groups inside a group are part of it
+    void EndGroup() override;
 
     // Frames that were drawn and presented, of all that ended.
     [[nodiscard]] uint64_t FramesPresented() const { return framesPresented_; }
@@ -204,13 +208,13 @@ class WindowRenderTarget final : public SdlRenderTarget {
     // One recorded drawing call. Every argument that affects the pixels is kept, so that two
     // equal calls draw equal pixels.
     struct Command {
-        enum class Op : uint8_t { Clear, FillRect, DrawLine, DrawRect, DrawImage, DrawText };
+        enum class Op : uint8_t { Clear, FillRect, DrawLine, DrawRect, DrawImage, DrawText, Group };
         Op op = Op::Clear;
         float v[8] = {};  // rectangle, or line ends, or destination and source rectangles
         ColourF colour{0, 0, 0, 0};
         float width = 0;  // line width or image opacity
         const Image* image = nullptr;
-        uint64_t imageSerial = 0;
+        uint64_t imageSerial = 0;  // a group's key for a group
         TextFormat format{};
         uint32_t textStart = 0;  // in the frame's texts
         uint32_t textLength = 0;
@@ -219,6 +223,13 @@ class WindowRenderTarget final : public SdlRenderTarget {
     struct Frame {
         std::vector<Command> commands;
         std::string text;
+    };
+    // The calls of a group, kept while the last frame or this one uses it.
+    struct Group {
+        uint64_t key = 0;
+        Frame calls;
+        PixelBox box{0, 0, 0, 0};  // every pixel its calls may touch
+        uint64_t lastFrame = 0;    // the last frame that used it
     };
 
     WindowRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}
@@ -233,7 +244,10 @@ class WindowRenderTarget final : public SdlRenderTarget {
     // Matches this frame's calls with the last one's; what found no match is dirty. False when
     // the whole frame is better drawn again.
     bool FindDirty();
-    void Replay();
+    // The calls, only those that reach the box when one is given.
+    void Replay(const Frame& calls, const PixelBox* box);
+    [[nodiscard]] const Group* FindGroup(uint64_t key) const;
+    void AddGroupCall(uint64_t key);
     void Present(bool whole);
     void PresentOnSurface(bool whole);
     void PresentOnGpu(bool whole);
@@ -249,6 +263,13 @@ class WindowRenderTarget final : public SdlRenderTarget {
     std::vector<PixelBox> dirty_;  // what differs from the last frame, as a few disjoint-ish boxes
     std::vector<SDL_Rect> rects_;  // the same for SDL; keeps its memory
     uint64_t dirtyArea_ = 0;
+    uint64_t boxCost_ = 0;  // what one more box costs to draw, in pixels
+    std::vector<Group> groups_;
+    uint64_t frameNumber_ = 0;
+    int groupDepth_ = 0;
+    bool recordingGroup_ = false;  // the outermost open group is new: its calls are being recorded
+    uint64_t groupKey_ = 0;
+    size_t groupStart_ = 0, groupTextStart_ = 0;  // where its calls and texts start in the frame
     bool drawnOnce_ = false;
     std::atomic<bool> repaint_{true};  // the window needs the whole scene presented again
     uint64_t framesPresented_ = 0;

@@ -1,10 +1,11 @@
 // Contents: choosing how frames reach the window; creating the target; watching the window;
-// recording a frame's calls; finding what differs; replaying; presenting.
+// recording a frame's calls and keeping groups of them; finding what differs; replaying; presenting.
 #include <SDL.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -128,6 +129,7 @@ bool WindowRenderTarget::Resize(int pixelWidth, int pixelHeight, float scale) {
         return false;
     }
     drawnOnce_ = false;
+    groups_.clear();  // their boxes are in the old scene's pixels
     previous_.commands.clear();
     previous_.text.clear();
     repaint_ = true;
@@ -138,7 +140,10 @@ void WindowRenderTarget::SetScale(float scale) {
     const float was = Scale();
     SdlRenderTarget::SetScale(scale);
     // The last frame's calls no longer say which pixels they covered.
-    if (Scale() != was) drawnOnce_ = false;
+    if (Scale() != was) {
+        drawnOnce_ = false;
+        groups_.clear();
+    }
 }
 
 bool WindowRenderTarget::StartPresenting(SDL_Window* window, std::string* error) {
@@ -203,8 +208,71 @@ int WindowRenderTarget::WatchEvents(void* self, SDL_Event* event) {
 
 void WindowRenderTarget::BeginDraw() {
     StartFrame();
+    // This frame is compared with the last one: only the groups that one used are still needed.
+    groups_.erase(std::remove_if(groups_.begin(), groups_.end(),
+                                 [&](const Group& g) { return g.lastFrame < frameNumber_; }),
+                  groups_.end());
+    ++frameNumber_;
     frame_.commands.clear();
     frame_.text.clear();
+    groupDepth_ = 0;
+    recordingGroup_ = false;
+}
+
+const WindowRenderTarget::Group* WindowRenderTarget::FindGroup(uint64_t key) const {
+    for (const Group& g : groups_) {
+        if (g.key == key) return &g;
+    }
+    return nullptr;
+}
+
+void WindowRenderTarget::AddGroupCall(uint64_t key) {
+    Command c;
+    c.op = Command::Op::Group;
+    c.imageSerial = key;
+    frame_.commands.push_back(c);
+}
+
+bool WindowRenderTarget::BeginGroup(uint64_t key) {
+    if (groupDepth_++ > 0) return true;
+    for (Group& g : groups_) {
+        if (g.key != key) continue;
+        g.lastFrame = frameNumber_;
+        AddGroupCall(key);
+        return false;
+    }
+    recordingGroup_ = true;
+    groupKey_ = key;
+    groupStart_ = frame_.commands.size();
+    groupTextStart_ = frame_.text.size();
+    return true;
+}
+
+void WindowRenderTarget::EndGroup() {
+    if (groupDepth_ == 0 || --groupDepth_ > 0 || !recordingGroup_) return;
+    recordingGroup_ = false;
+    // The group's calls move out of the frame into the group, which takes their place.
+    Group g;
+    g.key = groupKey_;
+    g.lastFrame = frameNumber_;
+    const auto start = frame_.commands.begin() + static_cast<ptrdiff_t>(groupStart_);
+    g.calls.commands.assign(start, frame_.commands.end());
+    g.calls.text.assign(frame_.text, groupTextStart_);
+    frame_.commands.erase(start, frame_.commands.end());
+    frame_.text.resize(groupTextStart_);
+    bool any = false;
+    for (Command& c : g.calls.commands) {
+        c.textStart -= static_cast<uint32_t>(groupTextStart_);
+        const PixelBox b = BoxOf(c, g.calls.text);
+        if (b.w <= 0 || b.h <= 0) continue;
+        const int32_t l = any ? std::min(g.box.x, b.x) : b.x, t = any ? std::min(g.box.y, b.y) : b.y;
+        const int32_t r = any ? std::max(g.box.x + g.box.w, b.x + b.w) : b.x + b.w;
+        const int32_t d = any ? std::max(g.box.y + g.box.h, b.y + b.h) : b.y + b.h;
+        g.box = {l, t, r - l, d - t};
+        any = true;
+    }
+    groups_.push_back(std::move(g));
+    AddGroupCall(groupKey_);
 }
 
 void WindowRenderTarget::Clear(ColourF colour) {
@@ -290,6 +358,10 @@ PixelBox WindowRenderTarget::BoxOf(const Command& c, const std::string& text) {
     switch (c.op) {
         case Command::Op::Clear:
             return whole;
+        case Command::Op::Group: {
+            const Group* g = FindGroup(c.imageSerial);
+            return g != nullptr ? g->box : whole;
+        }
         case Command::Op::DrawText:
             replayText_.assign(text, c.textStart, c.textLength);
             return TextBox(replayText_, c.format, {l, t, r, b});
@@ -315,31 +387,82 @@ PixelBox WindowRenderTarget::BoxOf(const Command& c, const std::string& text) {
             static_cast<int32_t>(y1 - y0)};
 }
 
+namespace {
+
+uint64_t Area(const PixelBox& b) {
+    return static_cast<uint64_t>(b.w) * static_cast<uint64_t>(b.h);
+}
+
+PixelBox Union(const PixelBox& a, const PixelBox& b) {
+    const int32_t l = std::min(a.x, b.x), t = std::min(a.y, b.y);
+    const int32_t r = std::max(a.x + a.w, b.x + b.w), d = std::max(a.y + a.h, b.y + b.h);
+    return {l, t, r - l, d - t};
+}
+
+bool Holds(const PixelBox& outer, const PixelBox& inner) {
+    return outer.x <= inner.x && outer.y <= inner.y && inner.x + inner.w <= outer.x + outer.w &&
+           inner.y + inner.h <= outer.y + outer.h;
+}
+
+// The pixels two boxes joined into one cover beyond the two boxes themselves (negative when they
+// overlap by more than the join adds).
+int64_t Waste(const PixelBox& a, const PixelBox& b) {
+    return static_cast<int64_t>(Area(Union(a, b))) - static_cast<int64_t>(Area(a)) -
+           static_cast<int64_t>(Area(b));
+}
+
+// What one more box costs beyond its pixels, in pixels: each call of the frame is looked at
+// again (one outside the box costs about as much as drawing this many pixels), and the clear and
+// every wide fill crossing the box are taken up again row by row, which costs about as much as
+// drawing this share of the frame.
+constexpr uint64_t kPixelsPerCall = 16;
+constexpr uint64_t kFrameSharePerPass = 24;  // 1/24
+
+}  // namespace
+
 void WindowRenderTarget::AddDirty(const PixelBox& box) {
     const int32_t x0 = std::max(box.x, 0), y0 = std::max(box.y, 0);
     const int32_t x1 = std::min(box.x + box.w, PixelWidth()), y1 = std::min(box.y + box.h, PixelHeight());
     if (x1 <= x0 || y1 <= y0) return;
     PixelBox add{x0, y0, x1 - x0, y1 - y0};
-    // Boxes that touch are joined, and so is everything once there are many: each box costs a
-    // pass over the frame's calls.
-    constexpr size_t kMostBoxes = 12;
-    for (size_t i = 0; i < dirty_.size();) {
-        const PixelBox& d = dirty_[i];
-        const bool touch =
-            d.x <= add.x + add.w && add.x <= d.x + d.w && d.y <= add.y + add.h && add.y <= d.y + d.h;
-        if (!touch && dirty_.size() < kMostBoxes) {
-            ++i;
-            continue;
+    for (const PixelBox& d : dirty_) {
+        if (Holds(d, add)) return;
+    }
+    // Every box is one more pass over the frame's calls, so two boxes are joined whenever the
+    // pixels the join adds cost less than that pass. The notes that move all over the view end
+    // up as one box, while a still time bar under it stays out, with only its play position.
+    const auto passCost = static_cast<int64_t>(boxCost_);
+    for (bool joined = true; joined;) {
+        joined = false;
+        size_t best = dirty_.size();
+        int64_t bestWaste = passCost;
+        for (size_t i = 0; i < dirty_.size(); ++i) {
+            const int64_t w = Waste(dirty_[i], add);
+            if (w < bestWaste) bestWaste = w, best = i;
         }
-        const int32_t l = std::min(d.x, add.x), t = std::min(d.y, add.y);
-        const int32_t r = std::max(d.x + d.w, add.x + add.w), b = std::max(d.y + d.h, add.y + add.h);
-        add = {l, t, r - l, b - t};
-        dirty_.erase(dirty_.begin() + static_cast<ptrdiff_t>(i));
-        i = 0;
+        if (best < dirty_.size()) {
+            add = Union(add, dirty_[best]);
+            dirty_.erase(dirty_.begin() + static_cast<ptrdiff_t>(best));
+            joined = true;
+        }
     }
     dirty_.push_back(add);
+    // Past a few boxes, the two that waste the least when joined are joined, whatever the cost.
+    constexpr size_t kMostBoxes = 8;
+    while (dirty_.size() > kMostBoxes) {
+        size_t a = 0, b = 1;
+        int64_t least = INT64_MAX;
+        for (size_t i = 0; i < dirty_.size(); ++i) {
+            for (size_t j = i + 1; j < dirty_.size(); ++j) {
+                const int64_t w = Waste(dirty_[i], dirty_[j]);
+                if (w < least) least = w, a = i, b = j;
+            }
+        }
+        dirty_[a] = Union(dirty_[a], dirty_[b]);
+        dirty_.erase(dirty_.begin() + static_cast<ptrdiff_t>(b));
+    }
     dirtyArea_ = 0;
-    for (const PixelBox& d : dirty_) dirtyArea_ += static_cast<uint64_t>(d.w) * static_cast<uint64_t>(d.h);
+    for (const PixelBox& d : dirty_) dirtyArea_ += Area(d);
 }
 
 bool WindowRenderTarget::FindDirty() {
@@ -348,14 +471,16 @@ bool WindowRenderTarget::FindDirty() {
     const std::vector<Command>& was = previous_.commands;
     const std::vector<Command>& now = frame_.commands;
     const std::string &wasText = previous_.text, &nowText = frame_.text;
-    // Beyond this share of the frame, drawing the boxes apart costs more than drawing it whole.
-    const uint64_t enough =
-        static_cast<uint64_t>(PixelWidth()) * static_cast<uint64_t>(PixelHeight()) * 6 / 10;
+    // Drawing the boxes apart costs their pixels and a pass over the calls for each; once that
+    // reaches the cost of the whole frame, the frame is drawn whole.
+    const uint64_t whole = static_cast<uint64_t>(PixelWidth()) * static_cast<uint64_t>(PixelHeight());
+    boxCost_ = whole / kFrameSharePerPass + static_cast<uint64_t>(now.size()) * kPixelsPerCall;
+    auto enough = [&] { return dirtyArea_ + boxCost_ * dirty_.size() >= whole; };
     // How far ahead a call that moved is looked for: notes come and go at the top and the bottom of
     // the view, a few at a time.
     constexpr size_t kLookAhead = 48;
     size_t i = 0, j = 0;
-    while (i < was.size() && j < now.size() && dirtyArea_ <= enough) {
+    while (i < was.size() && j < now.size() && !enough()) {
         if (Same(was[i], wasText, now[j], nowText)) {
             ++i, ++j;
             continue;
@@ -375,15 +500,23 @@ bool WindowRenderTarget::FindDirty() {
         for (size_t k = 0; k < skipNow; ++k) AddDirty(BoxOf(now[j + k], nowText));
         i += skipWas, j += skipNow;
     }
-    for (; i < was.size() && dirtyArea_ <= enough; ++i) AddDirty(BoxOf(was[i], wasText));
-    for (; j < now.size() && dirtyArea_ <= enough; ++j) AddDirty(BoxOf(now[j], nowText));
-    return dirtyArea_ <= enough;
+    for (; i < was.size() && !enough(); ++i) AddDirty(BoxOf(was[i], wasText));
+    for (; j < now.size() && !enough(); ++j) AddDirty(BoxOf(now[j], nowText));
+    return !enough();
 }
 
 // --- Replaying and presenting ---
 
-void WindowRenderTarget::Replay() {
-    for (const Command& c : frame_.commands) {
+void WindowRenderTarget::Replay(const Frame& calls, const PixelBox* box) {
+    for (const Command& c : calls.commands) {
+        // A shape or image wholly outside the box is passed over before any of the work of
+        // drawing it: most of a frame's calls lie outside a box (the time bar's columns, say).
+        if (box != nullptr && c.op != Command::Op::Clear && c.op != Command::Op::DrawText) {
+            const PixelBox b = BoxOf(c, calls.text);
+            if (b.x >= box->x + box->w || box->x >= b.x + b.w || b.y >= box->y + box->h ||
+                box->y >= b.y + b.h)
+                continue;
+        }
         const RectF r{c.v[0], c.v[1], c.v[2], c.v[3]};
         switch (c.op) {
             case Command::Op::Clear:
@@ -402,8 +535,11 @@ void WindowRenderTarget::Replay() {
                 SdlRenderTarget::DrawImage(*c.image, r, {c.v[4], c.v[5], c.v[6], c.v[7]}, c.width);
                 break;
             case Command::Op::DrawText:
-                replayText_.assign(frame_.text, c.textStart, c.textLength);
+                replayText_.assign(calls.text, c.textStart, c.textLength);
                 SdlRenderTarget::DrawText(replayText_, c.format, r, c.colour);
+                break;
+            case Command::Op::Group:
+                if (const Group* g = FindGroup(c.imageSerial)) Replay(g->calls, box);
                 break;
         }
     }
@@ -417,14 +553,14 @@ void WindowRenderTarget::EndDraw() {
     if (whole || !dirty_.empty()) {
         if (whole) {
             ClipTo(nullptr);
-            Replay();
+            Replay(frame_, nullptr);
             lastRedrawn_ = static_cast<uint64_t>(PixelWidth()) * static_cast<uint64_t>(PixelHeight());
         } else {
             // The calls are carried out once per box, each limited to its box; outside them the
             // pixels are those of the last frame, which are what this frame would draw there.
             for (const PixelBox& box : dirty_) {
                 ClipTo(&box);
-                Replay();
+                Replay(frame_, &box);
             }
             ClipTo(nullptr);
             lastRedrawn_ = dirtyArea_;

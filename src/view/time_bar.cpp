@@ -1,7 +1,9 @@
 #include "view/time_bar.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "core/session_state.h"
 #include "core/time_format.h"
@@ -22,6 +24,35 @@ float SampleY(int16_t v, float scale, float halfHeight, float base) {
     return (static_cast<float>(v) * scale + 32768.0f) * halfHeight / 65536.0f + base;
 }
 
+// A 64-bit digest of everything the waveform's calls depend on, so that the target can keep them
+// from one frame to the next.
+class Digest {
+  public:
+    void Add(const void* data, size_t size) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (; size >= 8; p += 8, size -= 8) {
+            uint64_t word;
+            std::memcpy(&word, p, 8);
+            Mix(word);
+        }
+        uint64_t tail = size;  // the last few bytes, with how many there are
+        for (size_t i = 0; i < size; ++i) tail = tail << 8 | p[i];
+        Mix(tail);
+    }
+    void Add(float v) { Add(&v, sizeof v); }
+    void Add(ColourF c) {
+        for (float v : {c.r, c.g, c.b, c.a}) Add(v);
+    }
+    [[nodiscard]] uint64_t Value() const { return h_; }
+
+  private:
+    void Mix(uint64_t v) {
+        h_ = (h_ ^ v) * 0xFF51AFD7ED558CCDull;
+        h_ ^= h_ >> 32;
+    }
+    uint64_t h_ = 0xCBF29CE484222325ull;
+};
+
 }  // namespace
 
 void TimeBar::Draw() {
@@ -40,19 +71,30 @@ void TimeBar::Draw() {
     const SessionState& s = *sharedState;
     const double duration = s.song->duration;
 
-    for (int c = 0; static_cast<float>(c) < n; ++c) {
-        const int i =
-            std::min(static_cast<int>(static_cast<float>(c) * kOverviewColumns / n), kOverviewColumns - 1);
-        const float x = left + static_cast<float>(c);
-        target->DrawLine(x, SampleY(s.overviewMinLeft[i], 1.0f, h, t), x,
-                         SampleY(s.overviewMaxLeft[i], 1.0f, h, t), Brush(PalOuterLeft), 1.0f);
-        target->DrawLine(x, SampleY(s.overviewMinRight[i], 1.0f, h, ym), x,
-                         SampleY(s.overviewMaxRight[i], 1.0f, h, ym), Brush(PalOuterRight), 1.0f);
-        target->DrawLine(x, SampleY(s.overviewMinLeft[i], 0.8f, h, t), x,
-                         SampleY(s.overviewMaxLeft[i], 0.8f, h, t), Brush(PalInnerLeft), 1.0f);
-        target->DrawLine(x, SampleY(s.overviewMinRight[i], 0.8f, h, ym), x,
-                         SampleY(s.overviewMaxRight[i], 0.8f, h, ym), Brush(PalInnerRight), 1.0f);
+    // The waveform is thousands of calls that stay the same while the song plays: a target that
+    // still holds them from the last frame is spared making them again.
+    Digest digest;
+    for (float v : {left, t, h, ym, n}) digest.Add(v);
+    for (int p : {PalOuterLeft, PalOuterRight, PalInnerLeft, PalInnerRight}) digest.Add(Brush(p));
+    for (const auto* columns :
+         {&s.overviewMinLeft, &s.overviewMaxLeft, &s.overviewMinRight, &s.overviewMaxRight})
+        digest.Add(columns->data(), sizeof *columns);
+    if (target->BeginGroup(digest.Value())) {
+        for (int c = 0; static_cast<float>(c) < n; ++c) {
+            const int i = std::min(static_cast<int>(static_cast<float>(c) * kOverviewColumns / n),
+                                   kOverviewColumns - 1);
+            const float x = left + static_cast<float>(c);
+            target->DrawLine(x, SampleY(s.overviewMinLeft[i], 1.0f, h, t), x,
+                             SampleY(s.overviewMaxLeft[i], 1.0f, h, t), Brush(PalOuterLeft), 1.0f);
+            target->DrawLine(x, SampleY(s.overviewMinRight[i], 1.0f, h, ym), x,
+                             SampleY(s.overviewMaxRight[i], 1.0f, h, ym), Brush(PalOuterRight), 1.0f);
+            target->DrawLine(x, SampleY(s.overviewMinLeft[i], 0.8f, h, t), x,
+                             SampleY(s.overviewMaxLeft[i], 0.8f, h, t), Brush(PalInnerLeft), 1.0f);
+            target->DrawLine(x, SampleY(s.overviewMinRight[i], 0.8f, h, ym), x,
+                             SampleY(s.overviewMaxRight[i], 0.8f, h, ym), Brush(PalInnerRight), 1.0f);
+        }
     }
+    target->EndGroup();
 
     // A song without length (a render without data) has no position to show but the start.
     float position = 0;

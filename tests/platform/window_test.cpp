@@ -180,6 +180,43 @@ TEST_F(WindowFixture, WindowTargetPresentsOnlyChangedFrames) {
     EXPECT_EQ(target->FramesPresented(), 3u);
 }
 
+// A group kept from the last frame is not made again, yet a frame that moves something across it
+// draws it where it was, as an off-screen target drawing every call shows; a new key is a new group.
+TEST_F(WindowFixture, WindowTargetKeepsAGroupOfCallsBetweenFrames) {
+    std::string error;
+    auto onWindow = WindowRenderTarget::Create(window->Handle(), 48, 32, &error);
+    ASSERT_NE(onWindow, nullptr) << error;
+    auto offscreen = OffscreenRenderTarget::Create(48, 32, &error);
+    ASSERT_NE(offscreen, nullptr) << error;
+    // Returns whether the target asked for the group's calls.
+    auto frame = [](RenderTarget& t, uint64_t key, float barX, float columns) {
+        t.BeginDraw();
+        t.Clear({0, 0, 0, 1});
+        const bool made = t.BeginGroup(key);
+        if (made) {
+            for (int x = 0; x < 40; ++x) {
+                const float fx = static_cast<float>(x) + 4.5f;
+                t.DrawLine(fx, 4, fx, 4 + columns + static_cast<float>(x % 9), {0.2f, 0.8f, 0.4f, 1}, 1);
+            }
+        }
+        t.EndGroup();
+        t.FillRect({barX, 0, barX + 3, 32}, {1, 1, 1, 0.5f});
+        t.EndDraw();
+        return made;
+    };
+    const struct {
+        uint64_t key;
+        float barX, columns;
+        bool made;  // by the window's target
+    } steps[] = {
+        {7, 2, 10, true}, {7, 2, 10, false}, {7, 20, 10, false}, {8, 20, 16, true}, {8, 30, 16, false}};
+    for (const auto& step : steps) {
+        EXPECT_EQ(frame(*onWindow, step.key, step.barX, step.columns), step.made) << "key " << step.key;
+        EXPECT_TRUE(frame(*offscreen, step.key, step.barX, step.columns));
+        EXPECT_EQ(onWindow->ReadPixels(), offscreen->ReadPixels()) << "bar at " << step.barX;
+    }
+}
+
 TEST_F(WindowFixture, WindowTargetDrawsTheSamePixelsAsTheOffscreenTarget) {
     std::string error;
     auto onWindow = WindowRenderTarget::Create(window->Handle(), 40, 30, &error);
