@@ -23,9 +23,9 @@ ExportResult ExportVideo(SessionState& state, const VideoExportRequest& request,
         // The encoder is dropped on the way out, and the new file with it.
         if (cancel != nullptr && cancel->load()) return {FailCancelled, "The video export was cancelled"};
         scene.DrawAt(static_cast<double>(i) / settings.fps);
-        const std::vector<uint32_t> pixels = scene.Pixels();
-        if (pixels.empty()) return {FailEncoderSetup, "Couldn't read a video frame back"};
-        if (ExportResult added = encoder.AddFrame(pixels.data()); !added.Ok()) return added;
+        const uint32_t* pixels = scene.Pixels();
+        if (pixels == nullptr) return {FailEncoderSetup, "Couldn't read a video frame back"};
+        if (ExportResult added = encoder.AddFrame(pixels); !added.Ok()) return added;
         if (progress) progress(static_cast<float>(i + 1) / static_cast<float>(frames));
     }
     if (cancel != nullptr && cancel->load()) return {FailCancelled, "The video export was cancelled"};

@@ -87,6 +87,6 @@ void VideoScene::DrawAt(double songTime) {
     out.EndDraw();
 }
 
-std::vector<uint32_t> VideoScene::Pixels() {
-    return target_->ReadPixels();
+const uint32_t* VideoScene::Pixels() {
+    return target_->FramePixels();
 }

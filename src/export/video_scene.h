@@ -52,8 +52,9 @@ class VideoScene {
     // Draws the frame at `songTime` seconds; the pixels are then ready to be read.
     void DrawAt(double songTime);
 
-    // The last drawn frame as 0xAARRGGBB, row by row.
-    [[nodiscard]] std::vector<uint32_t> Pixels();
+    // The last drawn frame as 0xAARRGGBB, row by row, where the target keeps it: valid until the
+    // next DrawAt. Null when it cannot be read.
+    [[nodiscard]] const uint32_t* Pixels();
 
     [[nodiscard]] int Width() const { return width_; }
     [[nodiscard]] int Height() const { return height_; }

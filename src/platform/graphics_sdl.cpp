@@ -501,6 +501,16 @@ void OffscreenRenderTarget::EndDraw() {
     SettleFills();
 }
 
+const uint32_t* OffscreenRenderTarget::FramePixels() {
+    if (surface_ == nullptr || SDL_MUSTLOCK(surface_) || surface_->pixels == nullptr ||
+        surface_->pitch != surface_->w * 4) {
+        return nullptr;
+    }
+    SDL_RenderFlush(renderer_);
+    SettleFills();
+    return static_cast<const uint32_t*>(surface_->pixels);
+}
+
 uint32_t OffscreenRenderTarget::PixelAt(int x, int y) {
     if (surface_ == nullptr || x < 0 || y < 0 || x >= PixelWidth() || y >= PixelHeight()) return 0;
     SDL_RenderFlush(renderer_);

@@ -288,6 +288,10 @@ class OffscreenRenderTarget final : public SdlRenderTarget {
 
     // One pixel of the frame as 0xAARRGGBB (x and y in pixels); 0 outside the target.
     [[nodiscard]] uint32_t PixelAt(int x, int y);
+    // The last drawn frame where it lies, PixelWidth() x PixelHeight() pixels of 0xAARRGGBB row
+    // by row with nothing between rows; valid until the next drawing call. Null when the surface
+    // cannot be read in place. A reader of every frame (a video encoder) is spared a copy of each.
+    [[nodiscard]] const uint32_t* FramePixels();
 
     // Shapes and images are drawn straight into the surface (true, the default) or through SDL's
     // software renderer (false). For comparing the two and measuring the difference.

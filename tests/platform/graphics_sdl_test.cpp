@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -703,6 +704,23 @@ TEST(OffscreenTarget, ScaledCallsDrawLikeCallsInPixels) {
         draw(*plain, scale);
         EXPECT_TRUE(scaled->ReadPixels() == plain->ReadPixels());
     }
+}
+
+// The frame read in place, as the video export reads it, is the frame read back: text, which goes
+// through the renderer's queue, and owed fills included.
+TEST(OffscreenTarget, FramePixelsInPlaceAreTheFrameReadBack) {
+    auto target = MakeTarget(97, 31);  // an odd width: no padding may creep in between rows
+    ASSERT_NE(target, nullptr);
+    target->BeginDraw();
+    target->Clear({0.1f, 0.1f, 0.2f, 1});
+    target->FillRect({3, 3, 60, 20}, {0.9f, 0.5f, 0.1f, 1});
+    target->DrawText("Gg 42", platform::TextFormat{}, {0, 0, 97, 31}, {1, 1, 1, 1});
+    target->EndDraw();
+    const std::vector<uint32_t> copy = target->ReadPixels();
+    const uint32_t* inPlace = target->FramePixels();
+    ASSERT_NE(inPlace, nullptr);
+    ASSERT_EQ(copy.size(), 97u * 31u);
+    EXPECT_TRUE(std::equal(copy.begin(), copy.end(), inPlace));
 }
 
 TEST(OffscreenTarget, SavedPngHoldsTheFrame) {
