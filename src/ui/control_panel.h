@@ -7,7 +7,7 @@
 // loaded song's colours.
 //
 // The panel never acts where the user clicks. A press records a pending `action`, which runs once
-// the mouse button is up again: for the three large buttons only in the third frame after the
+// the mouse button is up again: for the four large buttons only in the third frame after the
 // release (so that a modal dialog never opens under a held button), for the transport buttons in
 // the first. The action either runs the file-loading flow or posts a command for the controller.
 // While a song renders, the panel drives the render one slice per frame and "Load MIDI" shows
