@@ -512,7 +512,7 @@ TEST_F(ControllerTest, TheVideoButtonExportsTheSong) {
 
 // Without a rendered song the button says so; while an export runs no song may load (its render
 // would write the sound the export reads), a second click stops it, and quitting stops it too.
-// Neither leaves a file or says more.
+// Neither leaves a file or says more; a failed export says why in one box.
 TEST_F(ControllerTest, TheVideoButtonNeedsASongAndStops) {
     Frames(1);
     ClickButton(c.controlPanel->videoButton);
@@ -547,6 +547,14 @@ TEST_F(ControllerTest, TheVideoButtonNeedsASongAndStops) {
     EXPECT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes.at(0).text;
     EXPECT_TRUE(c.controlPanel->exportNotice.text.empty());
     EXPECT_TRUE(VideoLeftovers().empty()) << VideoLeftovers().front();
+
+    // A folder that cannot be written: one box with the exporter's reason, and nothing left.
+    StartVideoExport((folder / "missing" / "song.mp4").string());
+    FramesUntilTheVideoEnds();
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_EQ(dialogs.errorBoxes[0].caption, "Export video");
+    EXPECT_NE(dialogs.errorBoxes[0].text.find("missing"), std::string::npos) << dialogs.errorBoxes[0].text;
+    EXPECT_FALSE(fs::exists(folder / "missing"));
 
     StartVideoExport((folder / "quit.mp4").string());
     ASSERT_TRUE(c.videoExport);
