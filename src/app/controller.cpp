@@ -10,6 +10,7 @@
 #include "core/panel_layout.h"
 #include "export/ogg_export.h"
 #include "export/transcoder.h"
+#include "export/video_export.h"
 #include "settings/settings.h"
 #include "synth/synth_renderer.h"
 #include "ui/control_panel.h"
@@ -96,6 +97,7 @@ void PlayerController::ReleaseObjects() {
     // reader. The panels go last.
     oggExport.reset();
     transcoder.reset();
+    videoExport.reset();  // cancelled at its next frame; the partial file goes with it
     soundPlayer.reset();
     shared.player = nullptr;
     wavReader.reset();
@@ -157,6 +159,9 @@ void PlayerController::RunCommand() {
         case CmdExportRunning:
             PollExport();  // clears the command when the export ends
             return;
+        case CmdExportVideo:
+            (void)ExportVideo();  // the job runs beside the loop and holds no command
+            break;
         default:
             break;
     }
@@ -165,6 +170,7 @@ void PlayerController::RunCommand() {
 
 void PlayerController::Frame() {
     RunCommand();
+    PollVideoExport();
     platform::RenderTarget* target = device != nullptr ? device->target : nullptr;
     if (target != nullptr) target->Clear(PaletteColour(palette.colour[PalClear]));
 

@@ -11,6 +11,7 @@
 #include "core/palette.h"
 #include "core/panel_layout.h"
 #include "core/session_state.h"
+#include "export/video_encoder.h"
 #include "platform/geometry.h"
 #include "view/notes_view.h"
 
@@ -23,6 +24,7 @@ class StreamingPlayer;
 struct FrameTimer;
 struct OggExport;
 struct Transcoder;
+class VideoExportJob;
 namespace platform {
 class Window;
 class SoundOutput;
@@ -100,6 +102,11 @@ struct PlayerController {
     // export gets most of the window's thread while the window still answers dozens of times a
     // second.
     std::chrono::milliseconds exportFrameBudget{20};
+    // The video export: its size, rate and (from the save dialog) quality, and the running job.
+    // The job works on its own thread; the frame loop only polls it.
+    VideoSettings videoSettings;
+    std::unique_ptr<VideoExportJob> videoExport;
+    std::string videoPath;  // where the running video export writes
 
     platform::Window* window = nullptr;  // the main window; not owned
     InputSurface* surface = nullptr;     // the window as the input handler sees it; not owned
@@ -130,6 +137,11 @@ struct PlayerController {
     // clears the command and reports a failure.
     bool ExportAudio();
     void PollExport();
+    // ExportVideo runs command 13: it asks for the target and starts the job; false when nothing
+    // was started. PollVideoExport runs every frame: it shows the job's progress, passes on a
+    // cancel from the button and, at the end, shows where the video went or why it failed.
+    bool ExportVideo();
+    void PollVideoExport();
 
     // Playback (app/playback.cpp). Each runs on the UI thread; whatever moves the WAV reader stops
     // the player's refill first, and that waits for a refill in progress.

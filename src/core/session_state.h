@@ -28,7 +28,7 @@ enum PlayState : uint16_t {
     Stopped = 4,  // audio stopped and rewound; song time -1
 };
 
-// Codes 1, 2, 6, 11 and anything above 12 have no execution: the next frame simply clears them.
+// Codes 1, 2, 6, 11 and anything above 13 have no execution: the next frame simply clears them.
 enum CommandCode : uint16_t {
     CmdNone = 0,
     CmdPlay = 3,
@@ -40,6 +40,7 @@ enum CommandCode : uint16_t {
     CmdPreparePlayback = 9,
     CmdExport = 10,
     CmdExportRunning = 12,
+    CmdExportVideo = 13,  // the save dialog, then a video export that runs beside the frame loop
 };
 
 // refreshBits: the stop button sets all eight low bits; each consumer takes (clears) its own.

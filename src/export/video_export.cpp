@@ -13,6 +13,12 @@ ExportResult ExportVideo(SessionState& state, const VideoExportRequest& request,
     std::string error;
     if (!scene.Create(state, settings.width, settings.height, request.view, error))
         return {FailEncoderSetup, "Couldn't draw the video's frames: " + error};
+    return EncodeVideo(scene, request, cancel, progress);
+}
+
+ExportResult EncodeVideo(VideoScene& scene, const VideoExportRequest& request,
+                         const std::atomic<bool>* cancel, const VideoProgress& progress) {
+    const VideoSettings& settings = request.settings;
     VideoEncoder encoder;
     if (ExportResult opened = encoder.Open(request.target, request.wavPath, settings, request.rawCopy);
         !opened.Ok()) {
@@ -34,48 +40,63 @@ ExportResult ExportVideo(SessionState& state, const VideoExportRequest& request,
 
 VideoExportJob::~VideoExportJob() {
     cancel_.store(true);
+    Finish();
+}
+
+void VideoExportJob::Finish() {
     if (thread_.joinable()) thread_.join();
+    scene_.reset();
+    state_.reset();
 }
 
 bool VideoExportJob::Start(const VideoExportRequest& request, const std::string& midiPath,
                            const std::string& midiName, const std::string& soundFontName) {
-    if (thread_.joinable()) thread_.join();
+    Finish();
     progress_.store(0.0f);
     cancel_.store(false);
     done_.store(false);
-    try {
-        thread_ = std::thread(&VideoExportJob::Run, this, request, midiPath, midiName, soundFontName);
-    } catch (const std::system_error& e) {
-        result_ = {FailEncoderSetup, std::string("Couldn't start the video export: ") + e.what()};
+    auto fail = [this](ExportResult result) {
+        result_ = std::move(result);
+        scene_.reset();
+        state_.reset();
         done_.store(true);
         return false;
+    };
+
+    // A state of the job's own: the window may load another song while this one exports.
+    state_ = std::make_unique<SessionState>();
+    SessionState& state = *state_;
+    state.song = std::make_unique<SongData>();
+    state.midiPath = midiPath;
+    state.outputWavPath = request.wavPath;
+    if (!ReadMidiFile(*state.song, state.midiPath))
+        return fail({FailSourceOpen, "Couldn't read the song " + state.midiPath});
+    state.midiParsed = state.rendered = true;
+    state.midiName = midiName;
+    state.soundFontName = soundFontName;
+    state.soundFontLoaded = !state.soundFontName.empty();
+    state.overviewLoaded = true;
+    state.songReady = ReadRenderOverview(state);
+    state.playState = Playing;
+
+    scene_ = std::make_unique<VideoScene>();
+    std::string error;
+    if (!scene_->Create(state, request.settings.width, request.settings.height, request.view, error))
+        return fail({FailEncoderSetup, "Couldn't draw the video's frames: " + error});
+    try {
+        thread_ = std::thread(&VideoExportJob::Run, this, request);
+    } catch (const std::system_error& e) {
+        return fail({FailEncoderSetup, std::string("Couldn't start the video export: ") + e.what()});
     }
     return true;
 }
 
 const ExportResult& VideoExportJob::Result() {
-    if (thread_.joinable()) thread_.join();
+    Finish();
     return result_;
 }
 
-void VideoExportJob::Run(VideoExportRequest request, std::string midiPath, std::string midiName,
-                         std::string soundFontName) {
-    // A state of the job's own: the window may load another song while this one exports.
-    SessionState state;
-    state.song = std::make_unique<SongData>();
-    state.midiPath = std::move(midiPath);
-    state.outputWavPath = request.wavPath;
-    if (!ReadMidiFile(*state.song, state.midiPath)) {
-        result_ = {FailSourceOpen, "Couldn't read the song " + state.midiPath};
-    } else {
-        state.midiParsed = state.rendered = true;
-        state.midiName = std::move(midiName);
-        state.soundFontName = std::move(soundFontName);
-        state.soundFontLoaded = !state.soundFontName.empty();
-        state.overviewLoaded = true;
-        state.songReady = ReadRenderOverview(state);
-        state.playState = Playing;
-        result_ = ExportVideo(state, request, &cancel_, [this](float f) { progress_.store(f); });
-    }
+void VideoExportJob::Run(VideoExportRequest request) {
+    result_ = EncodeVideo(*scene_, request, &cancel_, [this](float f) { progress_.store(f); });
     done_.store(true);
 }

@@ -37,8 +37,16 @@ using VideoProgress = std::function<void(float fraction)>;
                                        const std::atomic<bool>* cancel = nullptr,
                                        const VideoProgress& progress = nullptr);
 
+// The frames of an export on a scene already made: drawn, encoded and muxed with the sound.
+[[nodiscard]] ExportResult EncodeVideo(VideoScene& scene, const VideoExportRequest& request,
+                                       const std::atomic<bool>* cancel, const VideoProgress& progress);
+
 // One export on a thread of its own. Start it, then poll Progress and Done once per frame; Cancel
 // asks it to stop at the next frame. Dropping a job that is still running cancels and joins it.
+//
+// The scene and its off-screen target are made in Start and dropped after the join, both on the
+// caller's thread: making a target opens fonts and counts text-layer users in state the window's
+// own drawing shares, so only the frame loop may do it. The thread only draws into its target.
 class VideoExportJob {
   public:
     VideoExportJob() = default;
@@ -47,8 +55,10 @@ class VideoExportJob {
     VideoExportJob& operator=(const VideoExportJob&) = delete;
 
     // Starts the export of the song in `midiPath`, rendered into request.wavPath. `midiName` and
-    // `soundFontName` are what the control panel of the window view shows. False, with the reason
-    // in Result(), when the thread cannot be started.
+    // `soundFontName` are what the control panel of the window view shows. The song and its
+    // overview are read here, so the files may change once Start has returned. False, with the
+    // reason in Result(), when the song cannot be read, its frames cannot be drawn or the thread
+    // cannot be started.
     [[nodiscard]] bool Start(const VideoExportRequest& request, const std::string& midiPath,
                              const std::string& midiName, const std::string& soundFontName);
 
@@ -59,9 +69,11 @@ class VideoExportJob {
     [[nodiscard]] const ExportResult& Result();
 
   private:
-    void Run(VideoExportRequest request, std::string midiPath, std::string midiName,
-             std::string soundFontName);
+    void Run(VideoExportRequest request);
+    void Finish();  // joins the thread and drops the scene
 
+    std::unique_ptr<SessionState> state_;  // the job's own copy of the song; the scene draws it
+    std::unique_ptr<VideoScene> scene_;
     std::thread thread_;
     std::atomic<float> progress_{0.0f};
     std::atomic<bool> cancel_{false};

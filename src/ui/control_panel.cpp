@@ -34,7 +34,7 @@ constexpr ColourF kDimmed = {0.22f, 0.26f, 0.32f, 1.0f};
 constexpr int kDimText = 10;
 
 // The legend fills the panel's middle: from below the export notice to above the song time.
-constexpr float kLegendTop = 425.0f;
+constexpr float kLegendTop = 465.0f;
 constexpr float kLegendBottomGap = 115.0f;
 
 }  // namespace
@@ -76,15 +76,16 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
     link.unopenedText = "Nothing on this desktop opens web pages. The user guide is the file " +
                         (guideUrl.rfind("file://", 0) == 0 ? guideUrl.substr(7) : guideUrl);
     exportNotice = LinkButton{};
-    exportNotice.offsetY = 390;
+    exportNotice.offsetY = 430;
     exportNotice.lines = 2;  // "Saved NAME" and "in FOLDER" rarely share one line of the column
     exportNotice.armed = true;
 
-    Button* const buttons[] = {&soundFontButton, &midiButton, &exportButton};
-    const int captions[] = {res::IdsLoadSoundfont, res::IdsLoadMidi, res::IdsExportAudio};
-    const float offsets[] = {150, 250, 350};
-    const bool progress[] = {false, true, true};
-    for (int i = 0; i < 3; ++i) {
+    Button* const buttons[] = {&soundFontButton, &midiButton, &exportButton, &videoButton};
+    const int captions[] = {res::IdsLoadSoundfont, res::IdsLoadMidi, res::IdsExportAudio,
+                            res::IdsExportVideo};
+    const float offsets[] = {150, 250, 350, 390};
+    const bool progress[] = {false, true, true, true};
+    for (int i = 0; i < 4; ++i) {
         Button& b = *buttons[i];
         b = Button{};
         b.text = res::LoadString(captions[i]);
@@ -145,10 +146,12 @@ void ControlPanel::Frame() {
         action = newAction;
         idleFrames = 0;
     };
-    if (soundFontButton.Update(left, right, top, mousePoint, mouseDown) && canStart) {
+    if (soundFontButton.Update(left, right, top, mousePoint, mouseDown) && canStart &&
+        !RefuseLoadWhileVideoExports()) {
         start(ActionLoadFile, FileSoundFont);
     }
-    if (midiButton.Update(left, right, top, mousePoint, mouseDown) && canStart) {
+    if (midiButton.Update(left, right, top, mousePoint, mouseDown) && canStart &&
+        !RefuseLoadWhileVideoExports()) {
         if (!state.soundFontLoaded) {
             ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsError);
         } else {
@@ -157,6 +160,14 @@ void ControlPanel::Frame() {
     }
     if (exportButton.Update(left, right, top, mousePoint, mouseDown) && canStart) {
         start(ActionExport, fileKind);
+    }
+    // While a video export runs, its button stops it; it needs no free command slot for that.
+    if (videoButton.Update(left, right, top, mousePoint, mouseDown)) {
+        if (videoExportRunning) {
+            videoCancelRequested = true;
+        } else if (canStart) {
+            start(ActionExportVideo, fileKind);
+        }
     }
 
     if (action == ActionRendering && synth != nullptr) synth->RenderStep(*this);
@@ -303,6 +314,7 @@ bool ControlPanel::DropFile(const std::string& path) {
         return false;
     }
     if (!enabled || state.command != CmdNone || action != ActionNone) return false;
+    if (RefuseLoadWhileVideoExports()) return false;
     if (kind == FileMidi && !state.soundFontLoaded) {
         ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsError);
         return false;
@@ -333,7 +345,22 @@ bool ControlPanel::LoadFile(int kind) {
     return true;
 }
 
+bool ControlPanel::RefuseLoadWhileVideoExports() {
+    if (!videoExportRunning) return false;
+    SessionState& state = *sharedState;
+    const std::string text =
+        "A video is being exported from the current song. Load another file once it has finished, "
+        "or click \"Export video\" to stop it.";
+    if (state.dialogs != nullptr) {
+        state.dialogs->ShowError(text, res::LoadString(res::IdsExportVideo));
+    } else {
+        std::fprintf(stderr, "%s: %s\n", res::LoadString(res::IdsExportVideo), text.c_str());
+    }
+    return true;
+}
+
 void ControlPanel::LoadChosenFile(int kind, const std::string& path) {
+    if (RefuseLoadWhileVideoExports()) return;
     if (kind == FileMidi) {
         LoadMidi(path);
     } else {

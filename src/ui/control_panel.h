@@ -2,12 +2,12 @@
 // and transport, and the file-loading flow they start.
 //
 // The column at the right of the window: the logo, the link to the user guide, "Load SoundFont"
-// with the SoundFont's name, "Load MIDI" with the song's name, "Export audio", the song time in
-// large digits and the three small transport buttons. Between the buttons and the time, the legend
-// of the loaded song's colours.
+// with the SoundFont's name, "Load MIDI" with the song's name, "Export audio", "Export video", the song time
+// in large digits and the three small transport buttons. Between the buttons and the time, the legend of the
+// loaded song's colours.
 //
 // The panel never acts where the user clicks. A press records a pending `action`, which runs once
-// the mouse button is up again: for the three large buttons only in the third frame after the
+// the mouse button is up again: for the four large buttons only in the third frame after the
 // release (so that a modal dialog never opens under a held button), for the transport buttons in
 // the first. The action either runs the file-loading flow or posts a command for the controller.
 // While a song renders, the panel drives the render one slice per frame and "Load MIDI" shows
@@ -33,6 +33,7 @@ enum PanelAction : int32_t {
     ActionStop = 5,
     ActionRewind = 7,
     ActionExport = 10,
+    ActionExportVideo = 13,
 };
 
 enum FileKind : int32_t { FileMidi = 1, FileSoundFont = 2 };
@@ -44,6 +45,12 @@ class ControlPanel final : public Panel, public RenderProgressSink {
     bool enabled = false;            // the large buttons may start an action
     SynthRenderer* synth = nullptr;  // not owned; set before Build
     Button exportButton;             // "Export audio"
+    Button videoButton;              // "Export video"; shows the running export's progress
+    // Set by the controller while a video export runs: a click on "Export video" then asks it to
+    // stop (`videoCancelRequested`, taken by the controller), and no song or SoundFont may load,
+    // since a new render would write the sound file the export is reading.
+    bool videoExportRunning = false;
+    bool videoCancelRequested = false;
     Bitmap logo;                     // image 145, 174 x 50
     Button soundFontButton;          // "Load SoundFont"
     Button midiButton;               // "Load MIDI"
@@ -86,6 +93,8 @@ class ControlPanel final : public Panel, public RenderProgressSink {
     void EndRender() override { action = ActionNone; }
 
   private:
+    // While a video export runs, says why no file may load and returns true.
+    bool RefuseLoadWhileVideoExports();
     void LoadMidi(const std::string& path);
     void LoadSoundFontFile(const std::string& path);
     void DrawTransport();

@@ -7,10 +7,14 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "app/player_controller.h"
 #include "audio/streaming_player.h"
 #include "core/frame_timer.h"
+#include "export/export_fixture.h"
+#include "export/export_format.h"
+#include "export/video_export.h"
 #include "manual_output.h"
 #include "platform/dialogs.h"
 #include "platform/window.h"
@@ -152,6 +156,40 @@ class ControllerTest : public ::testing::Test {
         Frames(1);
         ASSERT_GT(c.totalFrames, 0);
     }
+    void ClickButton(const Button& b) { Click((b.left + b.right) / 2, (b.top + b.bottom) / 2); }
+    // "Export video" pressed with the save dialog answering `path`: the command posts in the third
+    // frame after the release and runs at the start of the fourth.
+    void StartVideoExport(const std::string& path) {
+        platform::ScriptedDialogs::SaveScript script;
+        script.answer.path = path;
+        script.answer.choice = QualityHigh;
+        dialogs.saveScripts.push_back(script);
+        ClickButton(c.controlPanel->videoButton);
+        Frames(3);
+    }
+    // Frames until the video export has ended, with the captions its button showed meanwhile.
+    std::vector<std::string> FramesUntilTheVideoEnds() {
+        std::vector<std::string> shown;
+        for (int i = 0; c.videoExport && i < 100000; ++i) {
+            Frames(1);
+            for (const auto& call : target.Texts()) {
+                if (call.text.rfind("Export video (", 0) == 0) shown.push_back(call.text);
+            }
+            std::this_thread::sleep_for(milliseconds(1));  // the job's thread wants the processor
+        }
+        return shown;
+    }
+    // What a failed or stopped export might leave in the folder: a video or its temporary files.
+    std::vector<std::string> VideoLeftovers() const {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find(".mp4") != std::string::npos || name.find(".dorvik") != std::string::npos)
+                found.push_back(name);
+        }
+        return found;
+    }
+
     // Starts playing through the count-in.
     void StartFromTheTop() {
         c.shared.Post(CmdPlay);
@@ -441,3 +479,85 @@ TEST_F(ControllerTest, ANewSoundFontRendersTheSongAgainFromWhereItWas) {
 }
 
 }  // namespace
+
+// "Export video" asks for an MP4 with a quality, runs beside the frame loop with its progress on
+// the button, and ends with the same notice as an audio export.
+TEST_F(ControllerTest, TheVideoButtonExportsTheSong) {
+    LoadSong();
+    c.videoSettings = {160, 90, 30, QualityStandard};
+    const std::string path = (folder / "little song.mp4").string();
+    StartVideoExport(path);
+    ASSERT_EQ(dialogs.saveRequests.size(), 1u);
+    const platform::SaveRequest& request = dialogs.saveRequests[0].request;
+    ASSERT_EQ(request.types.size(), 1u);
+    EXPECT_EQ(request.types[0].pattern, "*.mp4");
+    EXPECT_EQ(request.fileName, "little song.mp4");
+    EXPECT_EQ(request.defaultExtension, "mp4");
+    EXPECT_EQ(request.choiceOptions.size(), 3u);
+    ASSERT_TRUE(c.videoExport) << (dialogs.errorBoxes.empty() ? "" : dialogs.errorBoxes[0].text);
+
+    const std::vector<std::string> shown = FramesUntilTheVideoEnds();
+    EXPECT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes.at(0).text;
+    for (const std::string& caption : shown) EXPECT_NE(caption, "Export video (100%)");
+    EXPECT_EQ(export_test::RunCommand("ffprobe -v error -show_entries stream=codec_name,width -of csv=p=0 " +
+                                      export_test::Quote(path)),
+              "h264,160\naac\n");
+    EXPECT_EQ(c.controlPanel->exportNotice.text, "Saved little song.mp4 in " + folder.string());
+    Frames(1);
+    EXPECT_FALSE(c.controlPanel->videoExportRunning);
+    bool plain = false;
+    for (const auto& call : target.Texts()) plain = plain || call.text == "Export video";
+    EXPECT_TRUE(plain);
+}
+
+// Without a rendered song the button says so; while an export runs no song may load (its render
+// would write the sound the export reads), a second click stops it, and quitting stops it too.
+// Neither leaves a file or says more; a failed export says why in one box.
+TEST_F(ControllerTest, TheVideoButtonNeedsASongAndStops) {
+    Frames(1);
+    ClickButton(c.controlPanel->videoButton);
+    Frames(3);
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_EQ(dialogs.errorBoxes[0].caption, "Export video");
+    EXPECT_EQ(dialogs.errorBoxes[0].text, "There is no song to export yet. Load a MIDI file first.");
+    EXPECT_TRUE(dialogs.saveRequests.empty());
+    dialogs.errorBoxes.clear();
+
+    LoadSong();
+    c.videoSettings = {1280, 720, 60, QualityStandard};  // long enough to be caught running
+    StartVideoExport((folder / "stopped.mp4").string());
+    ASSERT_TRUE(c.videoExport);
+    Frames(1);
+    bool progressShown = false;
+    for (const auto& call : target.Texts())
+        progressShown = progressShown || call.text.rfind("Export video (", 0) == 0;
+    EXPECT_TRUE(progressShown);
+    const size_t opened = dialogs.openRequests.size();
+    ClickButton(c.controlPanel->midiButton);
+    Frames(3);
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_EQ(dialogs.errorBoxes[0].caption, "Export video");
+    EXPECT_EQ(dialogs.openRequests.size(), opened);
+    EXPECT_FALSE(c.controlPanel->DropFile(WriteSong()));
+    EXPECT_EQ(dialogs.errorBoxes.size(), 2u);
+    dialogs.errorBoxes.clear();
+
+    ClickButton(c.controlPanel->videoButton);
+    FramesUntilTheVideoEnds();
+    EXPECT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes.at(0).text;
+    EXPECT_TRUE(c.controlPanel->exportNotice.text.empty());
+    EXPECT_TRUE(VideoLeftovers().empty()) << VideoLeftovers().front();
+
+    // A folder that cannot be written: one box with the exporter's reason, and nothing left.
+    StartVideoExport((folder / "missing" / "song.mp4").string());
+    FramesUntilTheVideoEnds();
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_EQ(dialogs.errorBoxes[0].caption, "Export video");
+    EXPECT_NE(dialogs.errorBoxes[0].text.find("missing"), std::string::npos) << dialogs.errorBoxes[0].text;
+    EXPECT_FALSE(fs::exists(folder / "missing"));
+
+    StartVideoExport((folder / "quit.mp4").string());
+    ASSERT_TRUE(c.videoExport);
+    c.ReleaseObjects();
+    EXPECT_TRUE(VideoLeftovers().empty()) << VideoLeftovers().front();
+}
