@@ -97,7 +97,8 @@ void VoiceLegend::Draw(const GraphicsDevice* device, const RectF& area, ColourF 
         std::snprintf(number, sizeof number, "%d", static_cast<int>(row.notes));
         target.DrawText(number, kCountText, {right - kCountWidth, y, right, y + kRowHeight}, dim);
     }
-    if (shownRows < count && room > 0) {
+    // With no row shown, "+N more" would only repeat the heading's count.
+    if (shownRows < count && shownRows > 0) {
         char more[32];
         std::snprintf(more, sizeof more, "+%d more", count - shownRows);
         target.DrawText(more, kRowText, {left + kSwatchWidth + 6, y, right, y + kRowHeight}, dim);
