@@ -1,6 +1,7 @@
 #include "export/ffmpeg_target.h"
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
@@ -9,6 +10,7 @@ extern "C" {
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <mutex>
 
 #include "platform/atomic_file.h"
@@ -69,4 +71,25 @@ void FreeTargetIo(AVIOContext*& io) {
     if (io == nullptr) return;
     av_freep(&io->buffer);
     avio_context_free(&io);
+}
+
+std::string Printf(const char* format, const std::string& a, const std::string& b) {
+    const int length = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
+    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, a.c_str(), b.c_str());
+    return text;
+}
+
+void OutputFree::operator()(AVFormatContext* c) const {
+    FreeTargetIo(c->pb);
+    avformat_free_context(c);
+}
+void CodecFree::operator()(AVCodecContext* c) const {
+    avcodec_free_context(&c);
+}
+void FrameFree::operator()(AVFrame* f) const {
+    av_frame_free(&f);
+}
+void PacketFree::operator()(AVPacket* p) const {
+    av_packet_free(&p);
 }

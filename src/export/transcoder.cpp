@@ -89,23 +89,6 @@ AVSampleFormat PickSampleFormat(const AVCodec& codec, bool wide) {
 struct InputCloser {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
 };
-// The output's I/O context is our own, over the target's file, so it is freed rather than
-// closed: the file belongs to the writer.
-struct OutputCloser {
-    void operator()(AVFormatContext* c) const {
-        FreeTargetIo(c->pb);
-        avformat_free_context(c);
-    }
-};
-struct CodecCloser {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
 struct ResamplerFree {
     void operator()(SwrContext* s) const { swr_free(&s); }
 };
@@ -114,19 +97,8 @@ struct FifoFree {
 };
 
 using InputPtr = std::unique_ptr<AVFormatContext, InputCloser>;
-using OutputPtr = std::unique_ptr<AVFormatContext, OutputCloser>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecCloser>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFree>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFree>;
-
-std::string Printf(const char* format, const std::string& a, const std::string& b = "") {
-    const int length = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
-    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    std::snprintf(text.data(), text.size() + 1, format, a.c_str(), b.c_str());
-    return text;
-}
 
 }  // namespace
 

@@ -37,31 +37,9 @@ constexpr VideoQualityRow kQualityRows[] = {
     {17, "faster", "sync-lookahead=0:rc-lookahead=5"},    // maximum
 };
 
-struct OutputFree {
-    void operator()(AVFormatContext* c) const {
-        FreeTargetIo(c->pb);
-        avformat_free_context(c);
-    }
-};
-struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 struct FileClose {
     void operator()(FILE* f) const { std::fclose(f); }
 };
-
-std::string Printf(const char* format, const std::string& a, const std::string& b = "") {
-    const int length = std::snprintf(nullptr, 0, format, a.c_str(), b.c_str());
-    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    std::snprintf(text.data(), text.size() + 1, format, a.c_str(), b.c_str());
-    return text;
-}
 
 bool Supports(const AVCodec& codec, int rate) {
     if (codec.supported_samplerates == nullptr) return true;
