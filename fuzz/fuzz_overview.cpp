@@ -12,11 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static SessionState state;
     if (!ReadRenderOverview(state, data, size)) return 0;
 
-    if (state.wavDataBytes > size - kWavHeaderBytes) std::abort();
-    if (state.wavChannels < 1) std::abort();
+    if (state.overview.wavDataBytes > size - kWavHeaderBytes) std::abort();
+    if (state.overview.wavChannels < 1) std::abort();
     for (int c = 0; c < kOverviewColumns; ++c) {
-        if (state.overviewMinLeft[c] > state.overviewMaxLeft[c]) std::abort();
-        if (state.wavChannels > 1 && state.overviewMinRight[c] > state.overviewMaxRight[c]) std::abort();
+        if (state.overview.overviewMinLeft[c] > state.overview.overviewMaxLeft[c]) std::abort();
+        if (state.overview.wavChannels > 1 && state.overview.overviewMinRight[c] > state.overview.overviewMaxRight[c]) std::abort();
     }
     return 0;
 }

@@ -184,9 +184,9 @@ int RunRender(int argc, char** argv) {
     SessionState& state = render.state;
     SynthRenderer& synth = *render.synth;
     if (!synth.renderFile->Commit(target, error)) return Fail("cannot write " + output + ": " + error);
-    const double frames = static_cast<double>(state.wavDataBytes) / 2.0 / state.wavChannels;
-    std::printf("%s: %.1f s, %u Hz, %d channels\n", output.c_str(), frames / state.wavSampleRate,
-                state.wavSampleRate, state.wavChannels);
+    const double frames = static_cast<double>(state.overview.wavDataBytes) / 2.0 / state.overview.wavChannels;
+    std::printf("%s: %.1f s, %u Hz, %d channels\n", output.c_str(), frames / state.overview.wavSampleRate,
+                state.overview.wavSampleRate, state.overview.wavChannels);
     return 0;
 }
 

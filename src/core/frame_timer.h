@@ -1,6 +1,3 @@
-// core/: the floor every subsystem stands on: the shared session state, the song record, the
-// clocks, the palette, the panel layout and the time format. It includes only the platform.
-//
 // The program's high-resolution clock. Two independent instances exist: the frame loop's, whose
 // running total decides when the next frame is drawn, and the controller's playback clock, whose
 // lap measures the count-in before playback and which also keeps the time of the last mouse

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/audio_overview.h"
 #include "core/song_data.h"
 
 namespace platform {
@@ -61,8 +62,6 @@ enum ExportFormat : uint16_t {
     ExportFormatCount = 6,
 };
 
-inline constexpr int kOverviewColumns = 1920;
-
 struct SessionState {
     platform::Dialogs* dialogs = nullptr;  // owner of message boxes and file dialogs; not owned
 
@@ -80,14 +79,7 @@ struct SessionState {
 
     std::string outputWavPath;  // the rendered WAV: this player's own file in the settings folder
 
-    uint32_t wavDataBytes = 0;
-    uint32_t wavSampleRate = 0;
-    int16_t wavChannels = 0;
-    // Per overview column, the lowest and highest sample of each channel across the whole WAV.
-    std::array<int16_t, kOverviewColumns> overviewMinLeft{};
-    std::array<int16_t, kOverviewColumns> overviewMaxLeft{};
-    std::array<int16_t, kOverviewColumns> overviewMinRight{};
-    std::array<int16_t, kOverviewColumns> overviewMaxRight{};
+    AudioOverview overview;  // of the rendered WAV, once it has been read
 
     // Availability words, indexed by ExportFormat: 0 hides the format in the export dialog.
     // WAV and Ogg Vorbis are always there; the encoder probe fills the others at start-up.

@@ -243,14 +243,3 @@ bool WriteSettings(const SessionState& state) {
     unlink(temporary.c_str());
     return false;
 }
-
-// --- Display names ---
-
-std::string FileTitleFromPath(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const size_t start = slash == std::string::npos ? 0 : slash + 1;
-    const size_t dot = path.rfind('.');
-    // A dot before the start belongs to a folder's name ("/Old.Sounds/Piano"), not an extension.
-    if (dot != std::string::npos && dot >= start) return path.substr(start, dot - start);
-    return path.substr(start);
-}

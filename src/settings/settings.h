@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <string>
 
+#include "core/file_access.h"  // FileTitleFromPath, for the names shown
 #include "core/session_state.h"
 
 // The system's General MIDI SoundFont, used when there is no settings file yet (a first run).
@@ -45,7 +46,3 @@ void ReadSettings(SessionState& state, const std::string& defaultSoundFont = kDe
 // it takes the old one's place, so a crash or a full disk leaves the previous settings intact.
 // Returns false, quietly, when nothing was written; the program exits regardless.
 bool WriteSettings(const SessionState& state);
-
-// A path's file name without its folder and extension: "/Sounds/Grand Piano.sf2" gives
-// "Grand Piano". Only a dot inside the file name starts an extension.
-[[nodiscard]] std::string FileTitleFromPath(const std::string& path);

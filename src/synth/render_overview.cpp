@@ -109,11 +109,11 @@ class OverviewBuilder {
     // rather than as the untouched extremes.
     void CloseColumn() {
         const bool empty = end_ == first_;
-        state_.overviewMinLeft[column_] = empty ? int16_t{0} : minLeft_;
-        state_.overviewMaxLeft[column_] = empty ? int16_t{0} : maxLeft_;
+        state_.overview.overviewMinLeft[column_] = empty ? int16_t{0} : minLeft_;
+        state_.overview.overviewMaxLeft[column_] = empty ? int16_t{0} : maxLeft_;
         if (channels_ > 1) {
-            state_.overviewMinRight[column_] = empty ? int16_t{0} : minRight_;
-            state_.overviewMaxRight[column_] = empty ? int16_t{0} : maxRight_;
+            state_.overview.overviewMinRight[column_] = empty ? int16_t{0} : minRight_;
+            state_.overview.overviewMaxRight[column_] = empty ? int16_t{0} : maxRight_;
         }
         Reset();
         ++column_;
@@ -149,9 +149,9 @@ class OverviewBuilder {
 };
 
 void TakeFormat(SessionState& state, const Header& header, uint32_t dataBytes) {
-    state.wavDataBytes = dataBytes;
-    state.wavSampleRate = header.sampleRate;
-    state.wavChannels = static_cast<int16_t>(header.channels);
+    state.overview.wavDataBytes = dataBytes;
+    state.overview.wavSampleRate = header.sampleRate;
+    state.overview.wavChannels = static_cast<int16_t>(header.channels);
 }
 
 // Reads from a fixed offset, so the caller's file position is left alone: the renderer hands in

@@ -53,13 +53,13 @@ Bytes Wav(int channels, const std::vector<int16_t>& samples, int bits = 16, int6
 // Fills every overview array and header field with values no read produces, so a test can see
 // exactly what a read changed.
 void Poison(SessionState& state) {
-    state.overviewMinLeft.fill(-7);
-    state.overviewMaxLeft.fill(7);
-    state.overviewMinRight.fill(-9);
-    state.overviewMaxRight.fill(9);
-    state.wavDataBytes = 12345;
-    state.wavSampleRate = 1;
-    state.wavChannels = 99;
+    state.overview.overviewMinLeft.fill(-7);
+    state.overview.overviewMaxLeft.fill(7);
+    state.overview.overviewMinRight.fill(-9);
+    state.overview.overviewMaxRight.fill(9);
+    state.overview.wavDataBytes = 12345;
+    state.overview.wavSampleRate = 1;
+    state.overview.wavChannels = 99;
 }
 
 class OverviewFile : public ::testing::Test {
@@ -100,9 +100,9 @@ TEST_F(OverviewFile, MinuteOfStereoSplitsAtTheColumnEdges) {
     SessionState state;
     state.outputWavPath = Write(Wav(2, samples));
     ASSERT_TRUE(ReadRenderOverview(state));
-    EXPECT_EQ(state.wavDataBytes, 4u * kFrames);
-    EXPECT_EQ(state.wavSampleRate, 44100u);
-    EXPECT_EQ(state.wavChannels, 2);
+    EXPECT_EQ(state.overview.wavDataBytes, 4u * kFrames);
+    EXPECT_EQ(state.overview.wavSampleRate, 44100u);
+    EXPECT_EQ(state.overview.wavChannels, 2);
 
     struct Expected {
         int column;
@@ -112,12 +112,12 @@ TEST_F(OverviewFile, MinuteOfStereoSplitsAtTheColumnEdges) {
                                  {1918, 500, -500}, {1919, 32767, -32768}, {1917, 0, 0}};
     for (const Expected& e : expected) {
         SCOPED_TRACE("column " + std::to_string(e.column));
-        EXPECT_EQ(state.overviewMaxLeft[e.column], e.maxLeft);
-        EXPECT_EQ(state.overviewMinLeft[e.column], 0);
-        EXPECT_EQ(state.overviewMinRight[e.column], e.minRight);
-        EXPECT_EQ(state.overviewMaxRight[e.column], 0);
+        EXPECT_EQ(state.overview.overviewMaxLeft[e.column], e.maxLeft);
+        EXPECT_EQ(state.overview.overviewMinLeft[e.column], 0);
+        EXPECT_EQ(state.overview.overviewMinRight[e.column], e.minRight);
+        EXPECT_EQ(state.overview.overviewMaxRight[e.column], 0);
     }
-    EXPECT_EQ(state.overviewMinLeft[1919], 0);  // the last column also holds silent frames
+    EXPECT_EQ(state.overview.overviewMinLeft[1919], 0);  // the last column also holds silent frames
 }
 
 TEST_F(OverviewFile, RefusedFilesLeaveTheStateAlone) {
@@ -143,10 +143,10 @@ TEST_F(OverviewFile, RefusedFilesLeaveTheStateAlone) {
         state.outputWavPath = Write(c.bytes);
         EXPECT_FALSE(ReadRenderOverview(state));
         EXPECT_FALSE(ReadRenderOverview(state, c.bytes.data(), c.bytes.size()));
-        EXPECT_EQ(state.wavDataBytes, 12345u);
-        EXPECT_EQ(state.wavChannels, 99);
-        EXPECT_EQ(state.overviewMaxLeft[0], 7);
-        EXPECT_EQ(state.overviewMaxRight[1919], 9);
+        EXPECT_EQ(state.overview.wavDataBytes, 12345u);
+        EXPECT_EQ(state.overview.wavChannels, 99);
+        EXPECT_EQ(state.overview.overviewMaxLeft[0], 7);
+        EXPECT_EQ(state.overview.overviewMaxRight[1919], 9);
     }
 
     SessionState state;
@@ -170,9 +170,9 @@ TEST_F(OverviewFile, OverstatedDataSizeIsCutToWhatIsThere) {
     ASSERT_TRUE(ReadRenderOverview(fromMemory, bytes.data(), bytes.size()));
 
     for (const SessionState* state : {&fromFile, &fromMemory}) {
-        EXPECT_EQ(state->wavDataBytes, 400u);
-        EXPECT_EQ(*std::max_element(state->overviewMaxLeft.begin(), state->overviewMaxLeft.end()), 198);
-        EXPECT_EQ(*std::min_element(state->overviewMinRight.begin(), state->overviewMinRight.end()), -199);
+        EXPECT_EQ(state->overview.wavDataBytes, 400u);
+        EXPECT_EQ(*std::max_element(state->overview.overviewMaxLeft.begin(), state->overview.overviewMaxLeft.end()), 198);
+        EXPECT_EQ(*std::min_element(state->overview.overviewMinRight.begin(), state->overview.overviewMinRight.end()), -199);
     }
 }
 
@@ -184,12 +184,12 @@ TEST(Overview, MonoWritesOnlyTheLeftArrays) {
     SessionState state;
     Poison(state);
     ASSERT_TRUE(ReadRenderOverview(state, bytes.data(), bytes.size()));
-    EXPECT_EQ(state.wavChannels, 1);
+    EXPECT_EQ(state.overview.wavChannels, 1);
     for (int c = 0; c < kOverviewColumns; ++c) {
-        ASSERT_EQ(state.overviewMinLeft[c], c - 960) << "column " << c;
-        ASSERT_EQ(state.overviewMaxLeft[c], c - 960) << "column " << c;
-        ASSERT_EQ(state.overviewMinRight[c], -9) << "column " << c;
-        ASSERT_EQ(state.overviewMaxRight[c], 9) << "column " << c;
+        ASSERT_EQ(state.overview.overviewMinLeft[c], c - 960) << "column " << c;
+        ASSERT_EQ(state.overview.overviewMaxLeft[c], c - 960) << "column " << c;
+        ASSERT_EQ(state.overview.overviewMinRight[c], -9) << "column " << c;
+        ASSERT_EQ(state.overview.overviewMaxRight[c], 9) << "column " << c;
     }
 }
 
@@ -203,10 +203,10 @@ TEST(Overview, MoreThanTwoChannelsAreWalkedInPairs) {
     ASSERT_TRUE(ReadRenderOverview(state, bytes.data(), bytes.size()));
     for (int c : {0, 1, 960, 1919}) {
         SCOPED_TRACE("column " + std::to_string(c));
-        EXPECT_EQ(state.overviewMinLeft[c], 10);
-        EXPECT_EQ(state.overviewMaxLeft[c], 30);
-        EXPECT_EQ(state.overviewMinRight[c], 20);
-        EXPECT_EQ(state.overviewMaxRight[c], 40);
+        EXPECT_EQ(state.overview.overviewMinLeft[c], 10);
+        EXPECT_EQ(state.overview.overviewMaxLeft[c], 30);
+        EXPECT_EQ(state.overview.overviewMinRight[c], 20);
+        EXPECT_EQ(state.overview.overviewMaxRight[c], 40);
     }
 }
 
@@ -231,9 +231,9 @@ TEST(Overview, ShortAndRaggedDataFillEveryColumnOnce) {
             int nonEmpty = 0;
             int16_t highest = 0;
             for (int c = 0; c < kOverviewColumns; ++c) {
-                ASSERT_LE(state.overviewMinLeft[c], state.overviewMaxLeft[c]) << "column " << c;
-                if (state.overviewMaxLeft[c] != 0) ++nonEmpty;
-                highest = std::max(highest, state.overviewMaxLeft[c]);
+                ASSERT_LE(state.overview.overviewMinLeft[c], state.overview.overviewMaxLeft[c]) << "column " << c;
+                if (state.overview.overviewMaxLeft[c] != 0) ++nonEmpty;
+                highest = std::max(highest, state.overview.overviewMaxLeft[c]);
             }
             EXPECT_EQ(highest, frames);
             // Each column of a mono or stereo file gets whole frames, so short songs show one
@@ -297,12 +297,12 @@ TEST_F(OverviewFile, BlocksGiveTheWholeFilesColumns) {
         EXPECT_TRUE(ReadRenderOverview(whole, static_cast<const uint8_t*>(mapped), size));
         munmap(mapped, size);
         close(fd);
-        EXPECT_EQ(blocks.wavDataBytes, whole.wavDataBytes);
+        EXPECT_EQ(blocks.overview.wavDataBytes, whole.overview.wavDataBytes);
         for (int col = 0; col < kOverviewColumns; ++col) {
-            ASSERT_EQ(blocks.overviewMinLeft[col], whole.overviewMinLeft[col]) << "column " << col;
-            ASSERT_EQ(blocks.overviewMaxLeft[col], whole.overviewMaxLeft[col]) << "column " << col;
-            ASSERT_EQ(blocks.overviewMinRight[col], whole.overviewMinRight[col]) << "column " << col;
-            ASSERT_EQ(blocks.overviewMaxRight[col], whole.overviewMaxRight[col]) << "column " << col;
+            ASSERT_EQ(blocks.overview.overviewMinLeft[col], whole.overview.overviewMinLeft[col]) << "column " << col;
+            ASSERT_EQ(blocks.overview.overviewMaxLeft[col], whole.overview.overviewMaxLeft[col]) << "column " << col;
+            ASSERT_EQ(blocks.overview.overviewMinRight[col], whole.overview.overviewMinRight[col]) << "column " << col;
+            ASSERT_EQ(blocks.overview.overviewMaxRight[col], whole.overview.overviewMaxRight[col]) << "column " << col;
         }
         fs::remove(path);
     }

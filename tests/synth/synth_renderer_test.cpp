@@ -140,11 +140,11 @@ TEST_F(Render, CompletesIntoTheSettingsFolderAndAsksForPlayback) {
 
     // The song's three seconds and the few seconds FluidSynth's player runs on after its last
     // event, read back whole into the overview.
-    EXPECT_EQ(state_.wavChannels, 2);
-    EXPECT_EQ(state_.wavSampleRate, 44100u);
-    EXPECT_GE(state_.wavDataBytes / 4.0 / 44100.0, 3.0);
-    EXPECT_GT(state_.overviewMaxLeft[100], 0);
-    EXPECT_LT(state_.overviewMinRight[100], 0);
+    EXPECT_EQ(state_.overview.wavChannels, 2);
+    EXPECT_EQ(state_.overview.wavSampleRate, 44100u);
+    EXPECT_GE(state_.overview.wavDataBytes / 4.0 / 44100.0, 3.0);
+    EXPECT_GT(state_.overview.overviewMaxLeft[100], 0);
+    EXPECT_LT(state_.overview.overviewMinRight[100], 0);
 }
 
 // An unparsed song is named but neither read nor offered for playback.

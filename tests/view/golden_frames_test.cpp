@@ -58,10 +58,10 @@ std::unique_ptr<SongData> Passage() {
 void FillOverview(SessionState& s) {
     for (int c = 0; c < kOverviewColumns; ++c) {
         const double envelope = 0.5 + 0.5 * std::sin(c * 0.013);
-        s.overviewMinLeft[c] = static_cast<int16_t>(-24000 * envelope);
-        s.overviewMaxLeft[c] = static_cast<int16_t>(22000 * envelope);
-        s.overviewMinRight[c] = static_cast<int16_t>(-16000 * envelope);
-        s.overviewMaxRight[c] = static_cast<int16_t>(18000 * envelope);
+        s.overview.overviewMinLeft[c] = static_cast<int16_t>(-24000 * envelope);
+        s.overview.overviewMaxLeft[c] = static_cast<int16_t>(22000 * envelope);
+        s.overview.overviewMinRight[c] = static_cast<int16_t>(-16000 * envelope);
+        s.overview.overviewMaxRight[c] = static_cast<int16_t>(18000 * envelope);
     }
 }
 

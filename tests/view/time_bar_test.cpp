@@ -109,10 +109,10 @@ TEST(TimeBar, WaveformDrawsEveryOverviewColumnOnceOnA1920ColumnBar) {
     rig.NewSong(60);
     SessionState& s = rig.controller.shared;
     for (int i = 0; i < kOverviewColumns; ++i) {
-        s.overviewMinLeft[i] = static_cast<int16_t>(-i);
-        s.overviewMaxLeft[i] = static_cast<int16_t>(i);
-        s.overviewMinRight[i] = -32768;
-        s.overviewMaxRight[i] = 32767;
+        s.overview.overviewMinLeft[i] = static_cast<int16_t>(-i);
+        s.overview.overviewMaxLeft[i] = static_cast<int16_t>(i);
+        s.overview.overviewMinRight[i] = -32768;
+        s.overview.overviewMaxRight[i] = 32767;
     }
     rig.Draw(-1);
     const auto outerLeft = rig.Lines(14);

@@ -74,10 +74,10 @@ bool ReadOverview(const std::string& path, SessionState& s) {
                 hi[ch] = std::max(hi[ch], v);
             }
         }
-        s.overviewMinLeft[c] = lo[0];
-        s.overviewMaxLeft[c] = hi[0];
-        s.overviewMinRight[c] = lo[1];
-        s.overviewMaxRight[c] = hi[1];
+        s.overview.overviewMinLeft[c] = lo[0];
+        s.overview.overviewMaxLeft[c] = hi[0];
+        s.overview.overviewMinRight[c] = lo[1];
+        s.overview.overviewMaxRight[c] = hi[1];
     }
     return true;
 }
@@ -178,8 +178,8 @@ int Cost(int argc, char** argv) {
     SessionState& s = scene.controller.shared;
     for (int c = 0; c < kOverviewColumns; ++c) {
         const double a = 20000.0 * (0.6 + 0.4 * std::sin(c * 0.05)) * (0.5 + 0.5 * std::sin(c * 0.0031));
-        s.overviewMinLeft[c] = s.overviewMinRight[c] = static_cast<int16_t>(-a);
-        s.overviewMaxLeft[c] = s.overviewMaxRight[c] = static_cast<int16_t>(a * 0.9);
+        s.overview.overviewMinLeft[c] = s.overview.overviewMinRight[c] = static_cast<int16_t>(-a);
+        s.overview.overviewMaxLeft[c] = s.overview.overviewMaxRight[c] = static_cast<int16_t>(a * 0.9);
     }
     scene.Frame(-1);
 
