@@ -16,7 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (state.overview.wavChannels < 1) std::abort();
     for (int c = 0; c < kOverviewColumns; ++c) {
         if (state.overview.overviewMinLeft[c] > state.overview.overviewMaxLeft[c]) std::abort();
-        if (state.overview.wavChannels > 1 && state.overview.overviewMinRight[c] > state.overview.overviewMaxRight[c]) std::abort();
+        if (state.overview.wavChannels > 1 &&
+            state.overview.overviewMinRight[c] > state.overview.overviewMaxRight[c])
+            std::abort();
     }
     return 0;
 }

@@ -76,8 +76,8 @@ void TimeBar::Draw() {
     Digest digest;
     for (float v : {left, t, h, ym, n}) digest.Add(v);
     for (int p : {PalOuterLeft, PalOuterRight, PalInnerLeft, PalInnerRight}) digest.Add(Brush(p));
-    for (const auto* columns :
-         {&s.overview.overviewMinLeft, &s.overview.overviewMaxLeft, &s.overview.overviewMinRight, &s.overview.overviewMaxRight})
+    for (const auto* columns : {&s.overview.overviewMinLeft, &s.overview.overviewMaxLeft,
+                                &s.overview.overviewMinRight, &s.overview.overviewMaxRight})
         digest.Add(columns->data(), sizeof *columns);
     if (target->BeginGroup(digest.Value())) {
         for (int c = 0; static_cast<float>(c) < n; ++c) {
@@ -87,11 +87,13 @@ void TimeBar::Draw() {
             target->DrawLine(x, SampleY(s.overview.overviewMinLeft[i], 1.0f, h, t), x,
                              SampleY(s.overview.overviewMaxLeft[i], 1.0f, h, t), Brush(PalOuterLeft), 1.0f);
             target->DrawLine(x, SampleY(s.overview.overviewMinRight[i], 1.0f, h, ym), x,
-                             SampleY(s.overview.overviewMaxRight[i], 1.0f, h, ym), Brush(PalOuterRight), 1.0f);
+                             SampleY(s.overview.overviewMaxRight[i], 1.0f, h, ym), Brush(PalOuterRight),
+                             1.0f);
             target->DrawLine(x, SampleY(s.overview.overviewMinLeft[i], 0.8f, h, t), x,
                              SampleY(s.overview.overviewMaxLeft[i], 0.8f, h, t), Brush(PalInnerLeft), 1.0f);
             target->DrawLine(x, SampleY(s.overview.overviewMinRight[i], 0.8f, h, ym), x,
-                             SampleY(s.overview.overviewMaxRight[i], 0.8f, h, ym), Brush(PalInnerRight), 1.0f);
+                             SampleY(s.overview.overviewMaxRight[i], 0.8f, h, ym), Brush(PalInnerRight),
+                             1.0f);
         }
     }
     target->EndGroup();

@@ -171,8 +171,12 @@ TEST_F(OverviewFile, OverstatedDataSizeIsCutToWhatIsThere) {
 
     for (const SessionState* state : {&fromFile, &fromMemory}) {
         EXPECT_EQ(state->overview.wavDataBytes, 400u);
-        EXPECT_EQ(*std::max_element(state->overview.overviewMaxLeft.begin(), state->overview.overviewMaxLeft.end()), 198);
-        EXPECT_EQ(*std::min_element(state->overview.overviewMinRight.begin(), state->overview.overviewMinRight.end()), -199);
+        EXPECT_EQ(
+            *std::max_element(state->overview.overviewMaxLeft.begin(), state->overview.overviewMaxLeft.end()),
+            198);
+        EXPECT_EQ(*std::min_element(state->overview.overviewMinRight.begin(),
+                                    state->overview.overviewMinRight.end()),
+                  -199);
     }
 }
 
@@ -231,7 +235,8 @@ TEST(Overview, ShortAndRaggedDataFillEveryColumnOnce) {
             int nonEmpty = 0;
             int16_t highest = 0;
             for (int c = 0; c < kOverviewColumns; ++c) {
-                ASSERT_LE(state.overview.overviewMinLeft[c], state.overview.overviewMaxLeft[c]) << "column " << c;
+                ASSERT_LE(state.overview.overviewMinLeft[c], state.overview.overviewMaxLeft[c])
+                    << "column " << c;
                 if (state.overview.overviewMaxLeft[c] != 0) ++nonEmpty;
                 highest = std::max(highest, state.overview.overviewMaxLeft[c]);
             }
@@ -299,10 +304,14 @@ TEST_F(OverviewFile, BlocksGiveTheWholeFilesColumns) {
         close(fd);
         EXPECT_EQ(blocks.overview.wavDataBytes, whole.overview.wavDataBytes);
         for (int col = 0; col < kOverviewColumns; ++col) {
-            ASSERT_EQ(blocks.overview.overviewMinLeft[col], whole.overview.overviewMinLeft[col]) << "column " << col;
-            ASSERT_EQ(blocks.overview.overviewMaxLeft[col], whole.overview.overviewMaxLeft[col]) << "column " << col;
-            ASSERT_EQ(blocks.overview.overviewMinRight[col], whole.overview.overviewMinRight[col]) << "column " << col;
-            ASSERT_EQ(blocks.overview.overviewMaxRight[col], whole.overview.overviewMaxRight[col]) << "column " << col;
+            ASSERT_EQ(blocks.overview.overviewMinLeft[col], whole.overview.overviewMinLeft[col])
+                << "column " << col;
+            ASSERT_EQ(blocks.overview.overviewMaxLeft[col], whole.overview.overviewMaxLeft[col])
+                << "column " << col;
+            ASSERT_EQ(blocks.overview.overviewMinRight[col], whole.overview.overviewMinRight[col])
+                << "column " << col;
+            ASSERT_EQ(blocks.overview.overviewMaxRight[col], whole.overview.overviewMaxRight[col])
+                << "column " << col;
         }
         fs::remove(path);
     }
