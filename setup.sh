@@ -20,6 +20,7 @@ packages=(
     hyperfine                                      # timing the benchmarks against their reference tools
     desktop-file-utils appstream                   # validating the desktop entry and the AppStream data
     sf3convert                                     # making a compressed SoundFont for the SF3 test
+    libebur128-dev                                 # loudness (EBU R128) and true peak of a render
 )
 
 missing=()

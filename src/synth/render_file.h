@@ -1,6 +1,3 @@
-// synth/: the offline render of a song through FluidSynth into a WAV file, and the waveform
-// overview read from it.
-//
 // The files a render writes into: a temporary file beside the output that takes the output's name
 // only once it is complete (the command line), or the player's own file in its private settings
 // folder (the window). Both are held open and locked from creation to the end, so the bytes go
