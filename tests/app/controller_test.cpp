@@ -58,6 +58,7 @@ class ControllerTest : public ::testing::Test {
         folder = fs::temp_directory_path() / ("dorvik-controller-" + std::to_string(::getpid()));
         fs::create_directories(folder / "Dorvik Midi Player");
         ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
         std::ofstream(folder / "Dorvik Midi Player" / "settings.ini")
             << "[Soundfont] = " << kSmallSoundFont << "\n";
         ShowFluidSynthMessages(false);
