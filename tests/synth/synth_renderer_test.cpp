@@ -152,9 +152,14 @@ TEST_F(Render, PlayersInOneFolderNeverShareAFile) {
     ASSERT_EQ(RunToEnd(second, b), RenderOutcome::Finished);
     EXPECT_EQ(ReadAll(first.OutputPath()), ReadAll(second.OutputPath()));
 
-    // A file in use is locked, so a later start's clean-up leaves it alone.
+    // A file in use is locked, so a later start's clean-up leaves it alone; one that no running
+    // player holds (its player was killed) goes, however new.
+    const std::string left = InDir(std::string(kPlayerRenderPrefix) + "killed.wav");
+    std::ofstream(left) << "RIFF";
     RemoveStaleRenderFiles(dir_, kPlayerRenderPrefix, 0);
     EXPECT_TRUE(fs::exists(first.OutputPath()));
+    EXPECT_TRUE(fs::exists(second.OutputPath()));
+    EXPECT_FALSE(fs::exists(left));
     const std::string firstPath = first.OutputPath();
     ASSERT_TRUE(first.StartRender(request_, dir_).Ok());
     EXPECT_FALSE(fs::exists(firstPath)) << "the previous render's file goes when a new one starts";
