@@ -96,7 +96,8 @@ bool RenderFile::Adopt(int fd, const std::string& path, std::string& error) {
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         error = std::strerror(errno);
         close(fd);
-        unlink(path.c_str());
+        if (!unnamed_) unlink(path.c_str());
+        unnamed_ = false;
         return false;
     }
     fd_ = fd;
