@@ -9,15 +9,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A render of a whole song is megabytes; small images reach every branch of the reader.
     if (size > (size_t{1} << 20)) return 0;
-    static SessionState state;
-    if (!ReadRenderOverview(state, data, size)) return 0;
+    static AudioOverview overview;
+    if (!ReadRenderOverview(data, size, overview).Ok()) return 0;
 
-    if (state.overview.wavDataBytes > size - kWavHeaderBytes) std::abort();
-    if (state.overview.wavChannels < 1) std::abort();
+    if (overview.wavDataBytes > size - kWavHeaderBytes) std::abort();
+    if (overview.wavChannels < 1) std::abort();
     for (int c = 0; c < kOverviewColumns; ++c) {
-        if (state.overview.overviewMinLeft[c] > state.overview.overviewMaxLeft[c]) std::abort();
-        if (state.overview.wavChannels > 1 &&
-            state.overview.overviewMinRight[c] > state.overview.overviewMaxRight[c])
+        if (overview.overviewMinLeft[c] > overview.overviewMaxLeft[c]) std::abort();
+        if (overview.wavChannels > 1 && overview.overviewMinRight[c] > overview.overviewMaxRight[c])
             std::abort();
     }
     return 0;

@@ -20,12 +20,6 @@ namespace {
 
 constexpr const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
-struct NoPanel final : RenderProgressSink {
-    void SetRenderProgress(float) override {}
-    void SetMidiLabel(const std::string&) override {}
-    void EndRender() override {}
-};
-
 std::string Folder() {
     static const std::string folder = [] {
         char pattern[] = "/tmp/fuzz-render-XXXXXX";
@@ -49,17 +43,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FILE* f = std::fopen(midi.c_str(), "wb");
     if (f == nullptr || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) std::abort();
 
-    SessionState state;
-    state.soundFontPath = kSoundFont;
-    state.midiPath = midi;
-    state.song = std::move(song);
-    state.midiParsed = true;
-    SynthRenderer synth(state);
+    SynthRenderer synth;
     auto file = std::make_unique<RenderFile>();
     std::string error;
-    if (!file->CreateOwn(Folder() + "/out.wav", error) || !synth.StartRender(std::move(file))) return 0;
-    NoPanel panel;
-    while (synth.RenderStep(panel) == RenderOutcome::Running) {
+    if (!file->CreateOwn(Folder() + "/out.wav", error) ||
+        !synth.StartRender({midi, kSoundFont, song.get()}, std::move(file)).Ok()) {
+        return 0;
+    }
+    while (synth.RenderStep().outcome == RenderOutcome::Running) {
         struct stat info {};
         if (fstat(synth.renderFile->fd(), &info) != 0) std::abort();
         // Checked while it runs, so a render without end is caught rather than waited for.

@@ -5,16 +5,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/file_access.h"
 #include "settings/settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The reader refuses files above 1 MiB, so larger inputs test nothing the program would see.
     if (size > (size_t{1} << 20)) return 0;
-    SessionState state;
-    ParseSettingsText(state, reinterpret_cast<const char*>(data), size);
+    Settings settings;
+    ParseSettingsText(settings, reinterpret_cast<const char*>(data), size);
 
-    const std::string& path = state.soundFontPath;
-    const std::string& name = state.soundFontName;
+    const std::string& path = settings.soundFontPath;
+    const std::string name = FileTitleFromPath(path);
     if (name.size() > path.size()) std::abort();
     if (std::memchr(path.data(), '\n', path.size()) != nullptr) std::abort();
     if (name.find('/') != std::string::npos) std::abort();

@@ -10,7 +10,6 @@
 #include "platform/dialogs_desktop.h"
 #include "platform/graphics_sdl.h"
 #include "resources/images.h"
-#include "settings/settings.h"
 
 WindowPlacement PlaceMainWindow(const platform::RectI& usable) {
     WindowPlacement p;
@@ -54,7 +53,6 @@ AppShell::AppShell() {
 }
 
 AppShell::~AppShell() {
-    if (client != nullptr) WriteSettings(client->Settings());
     client.reset();
     frameClock.reset();
     device.reset();

@@ -35,8 +35,6 @@ class FrameClient {
     virtual void Initialise() {}  // the window is shown by now
     virtual void Frame() = 0;
     virtual void OnInput(const platform::InputMessage& message) = 0;
-    // The state the settings file is written from when the program ends.
-    [[nodiscard]] virtual const SessionState& Settings() const = 0;
 };
 
 // The window's place and size on the screen.

@@ -6,6 +6,7 @@
 #include "app/player_controller.h"
 #include "audio/streaming_player.h"
 #include "audio/wav_reader.h"
+#include "core/file_access.h"
 #include "core/frame_timer.h"
 #include "core/panel_layout.h"
 #include "export/ogg_export.h"
@@ -44,29 +45,36 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     clock = std::make_unique<FrameTimer>();
     clock->Init();
 
-    synth = std::make_unique<SynthRenderer>(shared);
+    synth = std::make_unique<SynthRenderer>();
 
     palette = kDefaultPalette;
     controlPanelWidth = kDefaultControlPanelWidth;
     timeBarHeight = kDefaultTimeBarHeight;
     splitterHalfWidth = kSplitterHalfWidth;
 
-    ReadSettings(shared);
+    shared.soundFontPath = ReadSettings().soundFontPath;
+    shared.soundFontName =
+        shared.soundFontPath.empty() ? std::string() : FileTitleFromPath(shared.soundFontPath);
     shared.rendered = false;
     shared.midiParsed = false;
     shared.overviewLoaded = false;
     shared.songReady = false;
     shared.command = CmdNone;
-    shared.soundFontLoaded = synth->LoadSoundFont();
-    if (shared.soundFontLoaded && shared.soundFontName.empty()) {
-        shared.soundFontName = FileTitleFromPath(shared.soundFontPath);
-    }
+    // A saved SoundFont that cannot be loaded (gone, or a pipe in its place) leaves the window
+    // without one; the user is told when a song needs it.
+    shared.soundFontLoaded = synth->LoadSoundFont(shared.soundFontPath).Ok();
+    // Rendered songs of players that were killed; the lock of a running player keeps its own.
+    renderFolder = CacheFolder();
+    if (!renderFolder.empty()) RemoveStaleRenderFiles(renderFolder, kPlayerRenderPrefix, 0);
+    // Earlier versions rendered into the settings folder; what a killed one left there goes too.
+    if (const std::string old = SettingsFolder(); !old.empty()) RemoveStaleRenderFiles(old, "output-");
 
     notesView = MakePanel<NotesView>(*this, PalClear);
     notesView->Build();
     timeBar = MakePanel<TimeBar>(*this, PalTimeBar);
     controlPanel = MakePanel<ControlPanel>(*this, PalControlPanel);
     controlPanel->synth = synth.get();
+    controlPanel->renderFolder = renderFolder;
     controlPanel->Build(guideUrl);
 
     hoverPanel = HoverNone;

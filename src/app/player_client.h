@@ -23,7 +23,6 @@ class PlayerClient final : public FrameClient {
     void Initialise() override;
     void Frame() override { controller.Frame(); }
     void OnInput(const platform::InputMessage& message) override { controller.OnInput(message); }
-    [[nodiscard]] const SessionState& Settings() const override { return controller.shared; }
 
     PlayerController controller;
 

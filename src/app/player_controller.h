@@ -83,6 +83,7 @@ struct PlayerController {
     SessionState shared;
 
     std::unique_ptr<SynthRenderer> synth;
+    std::string renderFolder;              // the private cache folder songs are rendered into; "" for none
     std::unique_ptr<WavReader> wavReader;  // created when playback is prepared
     std::unique_ptr<FrameTimer> clock;     // the playback clock of the count-in
     // The streaming player, made by CreatePlayer; shared.player points at it.

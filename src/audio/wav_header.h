@@ -42,3 +42,8 @@ struct CanonicalWavHeader {
 // Reads the fields of the 44 bytes at `header`. It judges nothing: each reader decides which
 // fields it needs and what it accepts.
 [[nodiscard]] CanonicalWavHeader ParseCanonicalWavHeader(const uint8_t* header);
+
+// Writes the canonical header of integer PCM with `dataBytes` bytes of samples into the 44 bytes at
+// `header`: the header FluidSynth's file renderer writes, with the RIFF size 36 + dataBytes.
+void WriteCanonicalWavHeader(uint8_t* header, uint16_t channels, uint32_t sampleRate, uint16_t bitsPerSample,
+                             uint32_t dataBytes);

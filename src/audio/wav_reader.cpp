@@ -1,9 +1,9 @@
 #include "audio/wav_reader.h"
 
-#include <sys/stat.h>
-
 #include <fstream>
 #include <sstream>
+
+#include "core/file_access.h"
 
 namespace {
 
@@ -16,8 +16,7 @@ constexpr uint32_t kWave = riff::FourCC("WAVE");
 int32_t WavReader::Open(const std::string& path) {
     if (path.empty()) return kWavInvalidArgument;
     // Opening a pipe would wait for a writer for ever; only regular files are read.
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    if (NotARegularFile(path)) {
         Close();
         return kWavOk;
     }

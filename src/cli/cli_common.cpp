@@ -1,7 +1,5 @@
 // What both dorvik-midi programs share: the usage text, the helpers every command uses, and the
 // dispatch of a command line to a command.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -54,11 +52,6 @@ int UsageError(const std::string& problem) {
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool NotARegularFile(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
 }
 
 int Dispatch(int argc, char** argv, std::span<const Command> commands, int (*otherwise)(char** argv)) {

@@ -1,6 +1,5 @@
 // dorvik-midi play: plays a WAV file through the player the window uses, to its end, with the
 // position on standard error when that is a terminal.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,8 +23,7 @@ namespace {
 // Why a file the controller would not prepare cannot be played, in the user's terms.
 std::string Unplayable(const char* path, const WavReader* reader) {
     if (reader == nullptr || !reader->handle) {
-        struct stat info {};
-        if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) return "not a regular file";
+        if (NotARegularFile(path)) return "not a regular file";
         // Ask the system why the file does not open, for its own words ("No such file or directory").
         FILE* f = std::fopen(path, "rb");
         if (f == nullptr) return std::strerror(errno);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -15,9 +16,12 @@
 
 #include "cli/commands.h"
 #include "cli/song_report.h"
+#include "core/file_access.h"
 #include "core/session_state.h"
 #include "midi/midi_reader.h"
+#include "settings/settings.h"
 #include "synth/render_file.h"
+#include "synth/render_overview.h"
 #include "synth/synth_renderer.h"
 
 namespace cli {
@@ -31,12 +35,19 @@ int Fail(const std::string& message) {
 
 // The "Load MIDI" button's progress, as a bar on standard error. Drawn only on a terminal, so
 // that a log or a pipe gets no carriage-return clutter.
-class ProgressBar final : public RenderProgressSink {
+class ProgressBar final {
   public:
     explicit ProgressBar(std::string name) : enabled_(isatty(STDERR_FILENO) == 1), name_(std::move(name)) {}
+    ~ProgressBar() {
+        if (drawn_) std::fputc('\n', stderr);
+    }
+    ProgressBar(const ProgressBar&) = delete;
+    ProgressBar& operator=(const ProgressBar&) = delete;
 
-    void SetRenderProgress(float percent) override {
-        if (!enabled_ || !(percent >= 0)) return;
+    // Draws the bar when the percentage shown has moved.
+    void Show(float percent) {
+        if (!enabled_ || !(percent >= 0) || (drawn_ && percent == shown_)) return;
+        shown_ = percent;
         constexpr int kWidth = 40;
         const float shown = percent > 100 ? 100 : percent;
         const int filled = static_cast<int>(shown * kWidth / 100);
@@ -47,15 +58,11 @@ class ProgressBar final : public RenderProgressSink {
         std::fflush(stderr);
         drawn_ = true;
     }
-    void SetMidiLabel(const std::string&) override {}
-    void EndRender() override {
-        if (drawn_) std::fputc('\n', stderr);
-        drawn_ = false;
-    }
 
   private:
     bool enabled_;
     bool drawn_ = false;
+    float shown_ = 0;
     std::string name_;
 };
 
@@ -104,6 +111,20 @@ bool CheckOutput(const std::string& output, const std::string& midi, const std::
     return true;
 }
 
+namespace {
+
+// Whether the file name ends in ".wav", in any case.
+bool HasWavExtension(const std::string& path) {
+    const std::string name = BaseName(path);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return false;
+    std::string ext = name.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "wav";
+}
+
+}  // namespace
+
 std::string FolderOf(const std::string& path) {
     const std::filesystem::path p(path);
     return p.has_parent_path() ? p.parent_path().string() : ".";
@@ -111,10 +132,6 @@ std::string FolderOf(const std::string& path) {
 
 int RenderSong(const std::string& midi, const std::string& soundFont, const std::string& folder,
                const std::string& output, SongRender& render) {
-    // Errors only: FluidSynth's warnings (a SoundFont that cannot be pinned in memory, say) say
-    // nothing about the result and would break up the progress bar.
-    ShowFluidSynthMessages(false);
-
     SessionState& state = render.state;
     state.soundFontPath = soundFont;
     state.midiPath = midi;
@@ -125,24 +142,41 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     std::string error;
     RemoveRenderFilesOnSignals();
     RemoveStaleRenderFiles(folder, kRenderTempPrefix);
+    // Songs rendered by players that were killed: unlocked files in the private cache folder.
+    if (const std::string cache = CacheFolder(); !cache.empty()) {
+        RemoveStaleRenderFiles(cache, kPlayerRenderPrefix, 0);
+    }
     auto pending = std::make_unique<RenderFile>();
     if (!pending->CreateTemporary(folder, error)) return Fail("cannot write " + output + ": " + error);
 
-    render.synth = std::make_unique<SynthRenderer>(state);
+    render.synth = std::make_unique<SynthRenderer>();
     SynthRenderer& synth = *render.synth;
     if (!synth.Valid()) return Fail("FluidSynth could not be set up");
     // The SoundFont is loaded once, by the render's own fresh synthesiser.
-    state.rendered = synth.StartRender(std::move(pending));
-    if (!state.rendered && !synth.soundFontReloaded) {
-        return Fail(soundFont + ": not a SoundFont that FluidSynth can load");
+    const Failure started = synth.StartRender({midi, soundFont, state.song.get()}, std::move(pending));
+    state.outputWavPath = synth.OutputPath();
+    state.rendered = started.Ok();
+    if (started.kind == FailureKind::SoundFont) {
+        // The window's words name the file in a sentence; here the file comes first, as for every
+        // other input.
+        const std::string marker = "could not be loaded: ";
+        const size_t at = started.text.find(marker);
+        return Fail(soundFont + ": " +
+                    (at == std::string::npos ? started.text : started.text.substr(at + marker.size())));
     }
-    if (!state.rendered) return Fail("cannot render " + midi + ": " + synth.lastError);
+    if (!started.Ok()) return Fail("cannot render " + midi + ": " + started.text);
 
-    ProgressBar bar(BaseName(midi));
-    RenderOutcome outcome;
-    while ((outcome = synth.RenderStep(bar)) == RenderOutcome::Running) {
+    RenderStatus status;
+    {
+        ProgressBar bar(BaseName(midi));
+        while ((status = synth.RenderStep()).outcome == RenderOutcome::Running) bar.Show(status.progress);
     }
-    if (outcome == RenderOutcome::Failed) return Fail("cannot render " + midi + ": " + synth.lastError);
+    state.rendered = status.outcome == RenderOutcome::Finished;
+    if (!state.rendered) return Fail("cannot render " + midi + ": " + status.failure.text);
+    // What the window does once its render is over: name the song and read the overview back.
+    state.midiName = FileTitleFromPath(midi);
+    state.songReady = ReadRenderOverview(synth.renderFile->fd(), state.outputWavPath, state.overview).Ok();
+    state.overviewLoaded = true;
     if (!state.songReady) return Fail("the rendered audio could not be read back as 16-bit PCM");
     return 0;
 }
@@ -175,6 +209,12 @@ int RunRender(int argc, char** argv) {
     }
     if (!CheckOutput(output, midi, soundFont, target, error))
         return Fail("cannot write " + output + ": " + error);
+    // render writes WAV and nothing else: any other extension would give a WAV file under a name
+    // that promises a different format.
+    if (!HasWavExtension(output)) {
+        return UsageError("render writes WAV files only (-o " + output +
+                          "); `dorvik-midi export` writes Ogg, FLAC, ALAC, AAC and MP3");
+    }
 
     // The render goes to a temporary file beside the output and takes the output's name only once
     // it is complete, so a failed or interrupted render leaves an existing file untouched.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "core/file_access.h"  // NotARegularFile, which every command checks its inputs with
 #include "core/session_state.h"
 #include "synth/synth_renderer.h"
 
@@ -46,9 +47,5 @@ int UsageError(const std::string& problem);
 
 // The file name without its folder.
 std::string BaseName(const std::string& path);
-
-// Whether something other than a regular file (a pipe, a device, a folder) holds the name:
-// reading it could wait for ever or never end, so the commands refuse it. A missing file is not.
-bool NotARegularFile(const std::string& path);
 
 }  // namespace cli

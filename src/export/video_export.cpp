@@ -76,7 +76,7 @@ bool VideoExportJob::Start(const VideoExportRequest& request, const std::string&
     state.soundFontName = soundFontName;
     state.soundFontLoaded = !state.soundFontName.empty();
     state.overviewLoaded = true;
-    state.songReady = ReadRenderOverview(state);
+    state.songReady = ReadRenderOverview(state.outputWavPath, state.overview).Ok();
     state.playState = Playing;
 
     scene_ = std::make_unique<VideoScene>();

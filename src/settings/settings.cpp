@@ -2,7 +2,6 @@
 // - settings folder lookup
 // - reading and parsing the settings file
 // - writing the settings file
-// - display names
 
 #include "settings/settings.h"
 
@@ -14,16 +13,20 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
 #include <vector>
+
+#include "core/file_access.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr const char* kFolderName = "Dorvik Midi Player";
+constexpr const char* kCacheName = "dorvik-midi-player";
 constexpr const char* kFileName = "settings.ini";
 constexpr std::string_view kKey = "[Soundfont]";
 constexpr std::string_view kSeparator = "= ";
@@ -121,7 +124,44 @@ std::string SettingsFolder() {
     // failure of the file operations in it, which every caller already handles.
     std::error_code error;
     fs::create_directories(folder, error);
+    // A home that cannot be written to (a service account's) still runs the program; the user is
+    // told once that choices will not outlive the run.
+    static bool told = false;
+    if (!told && access(folder.c_str(), W_OK) != 0) {
+        std::fprintf(stderr, "%s: settings cannot be kept in %s (%s); running without saving them\n",
+                     kFolderName, folder.c_str(), std::strerror(errno));
+        told = true;
+    }
     return folder;
+}
+
+std::string CacheFolder() {
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); IsAbsolute(xdg)) {
+        base = WithoutTrailingSlashes(xdg);
+    } else if (const char* home = std::getenv("HOME"); IsAbsolute(home)) {
+        base = WithoutTrailingSlashes(home) + "/.cache";
+    } else if (std::string passwdHome = PasswdHome(); !passwdHome.empty()) {
+        base = WithoutTrailingSlashes(passwdHome) + "/.cache";
+    }
+    if (!base.empty()) {
+        std::error_code error;
+        fs::create_directories(base, error);
+        const std::string folder = base + "/" + kCacheName;
+        if (PrivateFolder(folder)) return folder;
+    }
+    // A home that cannot be written to (a service user's, say) still lets songs load.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); IsAbsolute(runtime)) {
+        const std::string runtimeBase = WithoutTrailingSlashes(runtime);
+        struct stat info {};
+        if (lstat(runtimeBase.empty() ? "/" : runtimeBase.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+            info.st_uid == geteuid() && (info.st_mode & 077) == 0) {
+            const std::string folder = runtimeBase + "/" + kCacheName;
+            if (PrivateFolder(folder)) return folder;
+        }
+    }
+    const std::string folder = "/tmp/" + std::string(kCacheName) + "-" + std::to_string(geteuid());
+    return PrivateFolder(folder) ? folder : std::string();
 }
 
 std::string SettingsFilePath() {
@@ -131,27 +171,7 @@ std::string SettingsFilePath() {
 
 // --- Reading and parsing the settings file ---
 
-namespace {
-
-// The whole file behind fd, or false when it is not a regular file, cannot be read or is too
-// large to be a settings file.
-bool ReadAll(int fd, std::string& text) {
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
-        if (got == 0) return true;
-        text.append(chunk, static_cast<size_t>(got));
-        if (text.size() > kMaxSettingsBytes) return false;
-    }
-}
-
-}  // namespace
-
-void ParseSettingsText(SessionState& state, const char* data, size_t size) {
+void ParseSettingsText(Settings& settings, const char* data, size_t size) {
     std::string_view rest(data, size);
     while (!rest.empty()) {
         const size_t end = rest.find('\n');
@@ -163,32 +183,30 @@ void ParseSettingsText(SessionState& state, const char* data, size_t size) {
         if (separator == std::string_view::npos) continue;
         // The key may sit anywhere on the line, even after the separator.
         if (line.find(kKey) == std::string_view::npos) continue;
-        state.soundFontPath.assign(line.substr(separator + kSeparator.size()));
-        state.soundFontName = FileTitleFromPath(state.soundFontPath);
+        settings.soundFontPath.assign(line.substr(separator + kSeparator.size()));
     }
 }
 
-void ReadSettings(SessionState& state, const std::string& defaultSoundFont) {
-    const std::string path = SettingsFilePath();
+Settings ReadSettings(const std::string& defaultSoundFont) {
+    Settings settings;
     // Without a settings folder, every run is a first run.
-    if (path.empty()) errno = ENOENT;
-    // O_NONBLOCK so that a pipe sitting in the file's place cannot hang start-up; ReadAll then
-    // refuses it as not a regular file.
-    const int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    const std::string path = SettingsFilePath();
+    struct stat info {};
+    if (path.empty() || (stat(path.c_str(), &info) != 0 && errno == ENOENT)) {
         // Only a first run (no file at all) falls back to the system SoundFont. A file that is
         // there but unreadable means the user's choice is unknown, and it is not overridden.
         std::error_code error;
-        if (errno == ENOENT && !defaultSoundFont.empty() && fs::is_regular_file(defaultSoundFont, error)) {
-            state.soundFontPath = defaultSoundFont;
-            state.soundFontName = FileTitleFromPath(defaultSoundFont);
+        if (!defaultSoundFont.empty() && fs::is_regular_file(defaultSoundFont, error)) {
+            settings.soundFontPath = defaultSoundFont;
         }
-        return;
+        return settings;
     }
-    std::string text;
-    const bool complete = ReadAll(fd, text);
-    close(fd);
-    if (complete) ParseSettingsText(state, text.data(), text.size());
+    // A pipe sitting in the file's place is refused, never waited on.
+    std::vector<uint8_t> bytes;
+    if (ReadRegularFile(path, kMaxSettingsBytes, bytes).Ok()) {
+        ParseSettingsText(settings, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    return settings;
 }
 
 // --- Writing the settings file ---
@@ -216,8 +234,8 @@ std::string ResolveLink(const std::string& path) {
 
 }  // namespace
 
-bool WriteSettings(const SessionState& state) {
-    const std::string& soundFont = state.soundFontPath;
+bool WriteSettings(const Settings& settings) {
+    const std::string& soundFont = settings.soundFontPath;
     // A line feed inside the path would split it over two lines, and a carriage return at its end
     // would be taken for a CRLF line end: either would read back as a different path. Such a path
     // is not stored, and the previous settings stay.

@@ -1,9 +1,9 @@
-// settings/: what is kept between runs, and where: the settings folder and file, and the
-// display names of files.
+// settings/: what is kept between runs, and where: the settings folder and file, and the cache
+// folder the rendered songs go to.
 //
 // The one setting kept between runs, the SoundFont last in use, and the per-user settings folder
-// it lives in (the renderer writes its output WAV there too). Also home of the display-name rule
-// that turns a file path into the name shown on screen.
+// it lives in. A setting is written when it changes (a SoundFont has loaded), never at exit: a
+// second window that closes must not put back an older choice made before another window's.
 //
 // The settings file, "settings.ini" in the settings folder, is UTF-8 text. The program writes
 // exactly one line, "[Soundfont] = <path>". On reading, every line that holds "= " and, anywhere,
@@ -14,8 +14,10 @@
 #include <cstddef>
 #include <string>
 
-#include "core/file_access.h"  // FileTitleFromPath, for the names shown
-#include "core/session_state.h"
+// What is kept between runs.
+struct Settings {
+    std::string soundFontPath;  // the SoundFont last loaded; "" for none
+};
 
 // The system's General MIDI SoundFont, used when there is no settings file yet (a first run).
 inline constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";
@@ -33,16 +35,24 @@ inline constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-
 
 [[nodiscard]] std::string SettingsFilePath();  // SettingsFolder() + "/settings.ini", or ""
 
-// Applies the settings text data[0..size) to state (soundFontPath and soundFontName). Safe on
-// any bytes; CRLF line ends read the same as LF.
-void ParseSettingsText(SessionState& state, const char* data, size_t size);
+// Where rendered songs go: "$XDG_CACHE_HOME/dorvik-midi-player" (or "~/.cache/..."), made with
+// mode 0700, and never the settings folder: a rendered song is hundreds of megabytes that no
+// backup of the settings wants. When that cannot be used (no home, or a home that cannot be
+// written to), the private fallback: "dorvik-midi-player" in $XDG_RUNTIME_DIR, or
+// "/tmp/dorvik-midi-player-<user id>". Only a real folder of this user's that no one else can
+// open is used; "" when there is none.
+[[nodiscard]] std::string CacheFolder();
 
-// Reads the settings file into state. When there is no settings file at all, the SoundFont is
-// defaultSoundFont, provided that file exists. A settings file that cannot be read leaves state
-// as it was: no SoundFont, at start-up.
-void ReadSettings(SessionState& state, const std::string& defaultSoundFont = kDefaultSoundFont);
+// Applies the settings text data[0..size) to `settings`. Safe on any bytes; CRLF line ends read
+// the same as LF.
+void ParseSettingsText(Settings& settings, const char* data, size_t size);
 
-// Replaces the settings file with one naming state.soundFontPath. The new file is complete before
-// it takes the old one's place, so a crash or a full disk leaves the previous settings intact.
-// Returns false, quietly, when nothing was written; the program exits regardless.
-bool WriteSettings(const SessionState& state);
+// Reads the settings file. When there is no settings file at all, the SoundFont is
+// defaultSoundFont, provided that file exists. A settings file that cannot be read gives no
+// SoundFont.
+[[nodiscard]] Settings ReadSettings(const std::string& defaultSoundFont = kDefaultSoundFont);
+
+// Replaces the settings file with one naming settings.soundFontPath. The new file is complete
+// before it takes the old one's place, so a crash or a full disk leaves the previous settings
+// intact. Returns false, quietly, when nothing was written.
+[[nodiscard]] bool WriteSettings(const Settings& settings);

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,7 +76,7 @@ void RemoveRenderFilesOnSignals() {
 RenderFile::~RenderFile() {
     struct stat mine {
     }, named{};
-    if (fd_ >= 0 && fstat(fd_, &mine) == 0 && stat(path_.c_str(), &named) == 0 &&
+    if (fd_ >= 0 && !unnamed_ && fstat(fd_, &mine) == 0 && stat(path_.c_str(), &named) == 0 &&
         mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
         unlink(path_.c_str());
     }
@@ -85,6 +86,7 @@ RenderFile::~RenderFile() {
 void RenderFile::Close() {
     ReleaseSlot(signalSlot_);
     signalSlot_ = -1;
+    unnamed_ = false;
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
 }
@@ -94,19 +96,43 @@ bool RenderFile::Adopt(int fd, const std::string& path, std::string& error) {
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         error = std::strerror(errno);
         close(fd);
-        unlink(path.c_str());
+        if (!unnamed_) unlink(path.c_str());
+        unnamed_ = false;
         return false;
     }
     fd_ = fd;
     path_ = path;
-    signalSlot_ = TakeSlot(path);
+    if (!unnamed_) signalSlot_ = TakeSlot(path);
     return true;
 }
 
-bool RenderFile::CreateTemporary(const std::string& folder, std::string& error) {
+bool RenderFile::CreateTemporary(const std::string& folder, std::string& error, bool unnamed) {
     Close();
-    std::string name = (folder.empty() ? std::string(".") : folder) + "/" + kRenderTempPrefix + "XXXXXX";
+    folder_ = folder.empty() ? std::string(".") : folder;
+    unnamed_ = false;
+    if (unnamed) {
+        // A file system that cannot make unnamed files (some network and older ones) refuses the
+        // flag, and the named file below is made instead.
+        const int fd = open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            unnamed_ = true;
+            return Adopt(fd, "/proc/self/fd/" + std::to_string(fd), error);
+        }
+    }
+    std::string name = folder_ + "/" + kRenderTempPrefix + "XXXXXX";
     const int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return Adopt(fd, name, error);
+}
+
+bool RenderFile::CreateUnique(const std::string& folder, const std::string& prefix, const std::string& suffix,
+                              std::string& error) {
+    Close();
+    std::string name = (folder.empty() ? std::string(".") : folder) + "/" + prefix + "XXXXXX" + suffix;
+    const int fd = mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
     if (fd < 0) {
         error = std::strerror(errno);
         return false;
@@ -128,7 +154,58 @@ bool RenderFile::CreateOwn(const std::string& path, std::string& error) {
     return Adopt(fd, path, error);
 }
 
+namespace {
+
+// The permissions of the regular file at `target`, or those of any new file of the user's.
+mode_t TargetMode(const std::string& target) {
+    struct stat old {};
+    if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) return old.st_mode & 07777;
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+// Links the unnamed file into its folder under a fresh temporary name: a link cannot replace the
+// target, so the name is put in place by a rename afterwards, as for a named file.
+bool RenderFile::NameUnnamed(std::string& named, std::string& error) {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[6];
+        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            error = std::strerror(errno);
+            return false;
+        }
+        named = folder_ + "/" + kRenderTempPrefix;
+        for (const unsigned char r : random) named += kLetters[r % (sizeof kLetters - 1)];
+        // Through /proc the link needs no privilege; without /proc, AT_EMPTY_PATH is the way,
+        // which needs it.
+        int linked = linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW);
+        if (linked != 0 && errno == ENOENT) linked = linkat(fd_, "", AT_FDCWD, named.c_str(), AT_EMPTY_PATH);
+        if (linked == 0) return true;
+        if (errno != EEXIST) {
+            error = std::strerror(errno);
+            return false;
+        }
+    }
+    error = "no free temporary name";
+    return false;
+}
+
 bool RenderFile::Commit(const std::string& target, std::string& error) {
+    if (unnamed_) {
+        std::string named;
+        if (!NameUnnamed(named, error)) return false;
+        if (fchmod(fd_, TargetMode(target)) != 0 || std::rename(named.c_str(), target.c_str()) != 0) {
+            error = std::strerror(errno);
+            unlink(named.c_str());
+            return false;
+        }
+        path_ = target;
+        Close();
+        return true;
+    }
     // In a folder others can write to, the temporary name may have been taken over by another
     // user (a link to a file of the user's, say). What this program wrote went into its own open
     // file regardless; the name is put in place only while it still names that file.
@@ -139,16 +216,7 @@ bool RenderFile::Commit(const std::string& target, std::string& error) {
         error = "the temporary file " + path_ + " was replaced or removed by someone else";
         return false;
     }
-    mode_t mode = 0;
-    struct stat old {};
-    if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        mode = old.st_mode & 07777;
-    } else {
-        mode = umask(0);
-        umask(mode);
-        mode = 0666 & ~mode;
-    }
-    if (fchmod(fd_, mode) != 0 || std::rename(path_.c_str(), target.c_str()) != 0) {
+    if (fchmod(fd_, TargetMode(target)) != 0 || std::rename(path_.c_str(), target.c_str()) != 0) {
         error = std::strerror(errno);
         return false;
     }
@@ -159,10 +227,10 @@ bool RenderFile::Commit(const std::string& target, std::string& error) {
 
 // --- Stale files ---
 
-void RemoveStaleRenderFiles(const std::string& folder, const std::string& prefix) {
+void RemoveStaleRenderFiles(const std::string& folder, const std::string& prefix, long minAgeSeconds) {
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) return;
-    const time_t dayAgo = std::time(nullptr) - 24 * 60 * 60;
+    const time_t dayAgo = std::time(nullptr) - minAgeSeconds;
     while (const dirent* entry = readdir(dir)) {
         if (std::string_view(entry->d_name).substr(0, prefix.size()) != prefix) continue;
         const int fd = openat(dirfd(dir), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -170,7 +238,7 @@ void RemoveStaleRenderFiles(const std::string& folder, const std::string& prefix
         struct stat info {};
         // The lock is held while the file goes, so a render cannot start on it in between.
         if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
-            info.st_mtime < dayAgo && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            (minAgeSeconds <= 0 || info.st_mtime < dayAgo) && flock(fd, LOCK_EX | LOCK_NB) == 0) {
             unlinkat(dirfd(dir), entry->d_name, 0);
         }
         close(fd);

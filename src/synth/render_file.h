@@ -1,5 +1,5 @@
 // The files a render writes into: a temporary file beside the output that takes the output's name
-// only once it is complete (the command line), or the player's own file in its private settings
+// only once it is complete (the command line), or the player's own file in its private cache
 // folder (the window). Both are held open and locked from creation to the end, so the bytes go
 // to the very file that was created, and a later run can tell a file still in use from one left
 // behind by a run that was killed.
@@ -10,8 +10,9 @@
 // Temporary files beside a render's output are named ".dorvik-render-XXXXXX"; the name does not
 // grow with the output's, so any legal output name can be rendered.
 inline constexpr const char* kRenderTempPrefix = ".dorvik-render-";
-// A running player renders into "output-<process id>.wav" in its settings folder.
-inline constexpr const char* kPlayerRenderPrefix = "output-";
+// A running player renders into "render-XXXXXX.wav" in its cache folder. The name is random, not
+// the process id: players in separate process-id spaces (containers) can share a folder and a pid.
+inline constexpr const char* kPlayerRenderPrefix = "render-";
 
 class RenderFile {
   public:
@@ -20,10 +21,19 @@ class RenderFile {
     RenderFile(const RenderFile&) = delete;
     RenderFile& operator=(const RenderFile&) = delete;
 
-    // A new temporary file in `folder`, made with O_EXCL (never a file or link that was already
-    // there) and readable by its owner only until it is committed. False with `error` set when it
-    // cannot be made.
-    [[nodiscard]] bool CreateTemporary(const std::string& folder, std::string& error);
+    // A new temporary file in `folder`, readable by its owner only until it is committed. Where
+    // the file system allows it (and `unnamed` is set) the file has no name at all until Commit
+    // gives it one, so a process killed part way, even by SIGKILL, leaves nothing behind; its
+    // path() is then the process's own "/proc/self/fd/N", which opens this very file. Elsewhere
+    // it is ".dorvik-render-XXXXXX", made with O_EXCL (never a file or link that was already
+    // there). False with `error` set when it cannot be made.
+    [[nodiscard]] bool CreateTemporary(const std::string& folder, std::string& error, bool unnamed = true);
+
+    // A new file "<prefix>XXXXXX<suffix>" in `folder` under a random name, made with O_EXCL, so no
+    // other process can hold the same name. Readable by its owner only; locked while this object
+    // holds it, and removed when it goes.
+    [[nodiscard]] bool CreateUnique(const std::string& folder, const std::string& prefix,
+                                    const std::string& suffix, std::string& error);
 
     // A new file at `path`, in a folder that only this user can write to: whatever held the name
     // (a file left by an earlier run with the same process id) is removed first. The file is
@@ -37,20 +47,28 @@ class RenderFile {
 
     int fd() const { return fd_; }
     const std::string& path() const { return path_; }
+    bool unnamed() const { return unnamed_; }
 
   private:
     bool Adopt(int fd, const std::string& path, std::string& error);
     void Close();
+    bool NameUnnamed(std::string& named, std::string& error);
 
     int fd_ = -1;
     std::string path_;
-    int signalSlot_ = -1;  // where the path waits for removal should the process be interrupted
+    bool unnamed_ = false;  // made with O_TMPFILE: no name until Commit
+    std::string folder_;    // where an unnamed file is to be named
+    int signalSlot_ = -1;   // where the path waits for removal should the process be interrupted
 };
 
 // Removes files whose names start with `prefix` in `folder` that belong to this user, were last
-// written more than a day ago and are not locked by a running render: what runs that were killed
-// left behind. Links and other users' files are never touched.
-void RemoveStaleRenderFiles(const std::string& folder, const std::string& prefix);
+// written more than `minAgeSeconds` ago and are not locked by a running render: what runs that
+// were killed left behind. Links and other users' files are never touched. Beside a user's own
+// outputs a day's grace is kept (a lock may not reach across a network file system); in the
+// program's private cache folder the lock alone tells.
+inline constexpr long kStaleAfterADay = 24L * 60 * 60;
+void RemoveStaleRenderFiles(const std::string& folder, const std::string& prefix,
+                            long minAgeSeconds = kStaleAfterADay);
 
 // From now on SIGINT, SIGTERM and SIGHUP remove every temporary file still open before the
 // process ends as the signal asks, and a file-size limit makes writes fail instead of killing the

@@ -53,8 +53,8 @@ bool ParseHeader(const uint8_t* bytes, Header& out) {
 // step split between two blocks is held back until its second half comes.
 class OverviewBuilder {
   public:
-    OverviewBuilder(SessionState& state, size_t dataBytes, int channels)
-        : state_(state),
+    OverviewBuilder(AudioOverview& overview, size_t dataBytes, int channels)
+        : overview_(overview),
           channels_(channels),
           samples_(dataBytes / static_cast<size_t>(channels) / 2 * static_cast<size_t>(channels)),
           w_(static_cast<float>(samples_) / static_cast<float>(kOverviewColumns)),
@@ -109,11 +109,11 @@ class OverviewBuilder {
     // rather than as the untouched extremes.
     void CloseColumn() {
         const bool empty = end_ == first_;
-        state_.overview.overviewMinLeft[column_] = empty ? int16_t{0} : minLeft_;
-        state_.overview.overviewMaxLeft[column_] = empty ? int16_t{0} : maxLeft_;
+        overview_.overviewMinLeft[column_] = empty ? int16_t{0} : minLeft_;
+        overview_.overviewMaxLeft[column_] = empty ? int16_t{0} : maxLeft_;
         if (channels_ > 1) {
-            state_.overview.overviewMinRight[column_] = empty ? int16_t{0} : minRight_;
-            state_.overview.overviewMaxRight[column_] = empty ? int16_t{0} : maxRight_;
+            overview_.overviewMinRight[column_] = empty ? int16_t{0} : minRight_;
+            overview_.overviewMaxRight[column_] = empty ? int16_t{0} : maxRight_;
         }
         Reset();
         ++column_;
@@ -134,7 +134,7 @@ class OverviewBuilder {
         ++step_;
     }
 
-    SessionState& state_;
+    AudioOverview& overview_;
     int channels_;
     size_t samples_;  // whole frames' samples in the data
     float w_;
@@ -148,10 +148,14 @@ class OverviewBuilder {
     size_t heldBytes_ = 0;
 };
 
-void TakeFormat(SessionState& state, const Header& header, uint32_t dataBytes) {
-    state.overview.wavDataBytes = dataBytes;
-    state.overview.wavSampleRate = header.sampleRate;
-    state.overview.wavChannels = static_cast<int16_t>(header.channels);
+void TakeFormat(AudioOverview& out, const Header& header, uint32_t dataBytes) {
+    out.wavDataBytes = dataBytes;
+    out.wavSampleRate = header.sampleRate;
+    out.wavChannels = static_cast<int16_t>(header.channels);
+}
+
+Failure NotAWav(const std::string& name) {
+    return Failure::Because(FailureKind::SourceFormat, name + ": not a 16-bit PCM WAV file");
 }
 
 // Reads from a fixed offset, so the caller's file position is left alone: the renderer hands in
@@ -170,59 +174,66 @@ bool ReadFully(int fd, off_t offset, uint8_t* out, size_t want, size_t& got) {
 
 }  // namespace
 
-bool ReadRenderOverview(SessionState& state) {
-    const int fd = open(state.outputWavPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    const bool read = ReadRenderOverview(state, fd);
+Failure ReadRenderOverview(const std::string& wavPath, AudioOverview& out) {
+    const int fd = open(wavPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return Failure::Because(FailureKind::SourceOpen, wavPath + ": " + std::strerror(errno));
+    Failure read = ReadRenderOverview(fd, wavPath, out);
     close(fd);
     return read;
 }
 
-bool ReadRenderOverview(SessionState& state, int fd) {
+Failure ReadRenderOverview(int fd, const std::string& name, AudioOverview& out) {
     struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    if (static_cast<size_t>(info.st_size) < kWavHeaderBytes) return false;
+    if (fstat(fd, &info) != 0) return Failure::Because(FailureKind::Read, name + ": " + std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        return Failure::Because(FailureKind::SourceOpen, name + ": not a regular file");
+    if (static_cast<size_t>(info.st_size) < kWavHeaderBytes) return NotAWav(name);
 
     uint8_t headerBytes[kWavHeaderBytes];
     size_t got = 0;
     Header header{};
-    if (!ReadFully(fd, 0, headerBytes, sizeof headerBytes, got) || got < sizeof headerBytes ||
-        !ParseHeader(headerBytes, header)) {
-        return false;
+    if (!ReadFully(fd, 0, headerBytes, sizeof headerBytes, got)) {
+        return Failure::Because(FailureKind::Read, name + ": " + std::strerror(errno));
     }
+    if (got < sizeof headerBytes || !ParseHeader(headerBytes, header)) return NotAWav(name);
 
     // The overview follows what the file holds, not what its header claims, so a damaged size
     // field can neither run the read on nor leave part of the data unread. The data is read in
-    // blocks: a 30-minute song is a third of a gigabyte, and only the columns are kept.
+    // blocks: a 30-minute song is a third of a gigabyte, and only the columns are kept. They are
+    // built aside, so that a failed read leaves `out` as it was.
     const size_t present = static_cast<size_t>(info.st_size) - kWavHeaderBytes;
     const uint32_t want = static_cast<uint32_t>(std::min<size_t>(header.dataBytes, present));
-    OverviewBuilder builder(state, want, header.channels);
+    auto built = std::make_unique<AudioOverview>(out);
+    OverviewBuilder builder(*built, want, header.channels);
     // Not a multiple of a stereo step, on purpose: every long read then splits a step between
     // two blocks, so the rare path is the common one and cannot rot.
     constexpr size_t kBlockBytes = (size_t{1} << 16) + 2;
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kBlockBytes]);
-    if (!block) return false;
+    if (!block) return Failure::Because(FailureKind::Read, name + ": not enough memory to read it");
     uint32_t done = 0;
     while (done < want) {
         const size_t ask = std::min<size_t>(kBlockBytes, want - done);
-        if (!ReadFully(fd, kWavHeaderBytes + static_cast<off_t>(done), block.get(), ask, got)) return false;
+        if (!ReadFully(fd, kWavHeaderBytes + static_cast<off_t>(done), block.get(), ask, got)) {
+            return Failure::Because(FailureKind::Read, name + ": " + std::strerror(errno));
+        }
         builder.Add(block.get(), got);
         done += static_cast<uint32_t>(got);
         if (got < ask) break;  // the file shrank since fstat: keep what was there
     }
     builder.Finish();
-    TakeFormat(state, header, done);
-    return true;
+    TakeFormat(*built, header, done);
+    out = *built;
+    return Failure::None();
 }
 
-bool ReadRenderOverview(SessionState& state, const uint8_t* data, size_t size) {
+Failure ReadRenderOverview(const uint8_t* data, size_t size, AudioOverview& out) {
     Header header{};
-    if (size < kWavHeaderBytes || !ParseHeader(data, header)) return false;
+    if (size < kWavHeaderBytes || !ParseHeader(data, header)) return NotAWav("the audio");
     const size_t present = size - kWavHeaderBytes;
     const uint32_t dataBytes = static_cast<uint32_t>(std::min<size_t>(header.dataBytes, present));
-    OverviewBuilder builder(state, dataBytes, header.channels);
+    OverviewBuilder builder(out, dataBytes, header.channels);
     builder.Add(data + kWavHeaderBytes, dataBytes);
     builder.Finish();
-    TakeFormat(state, header, dataBytes);
-    return true;
+    TakeFormat(out, header, dataBytes);
+    return Failure::None();
 }

@@ -10,23 +10,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "audio/wav_header.h"
-#include "core/session_state.h"
+#include "core/audio_overview.h"
+#include "core/failure.h"
 
 inline constexpr size_t kWavHeaderBytes = kCanonicalWavHeaderBytes;
 
-// Reads state.outputWavPath and fills wavDataBytes, wavSampleRate, wavChannels and the overview
-// arrays (the right-hand arrays only for two or more channels).
-// Returns false, leaving all of those as they were, when the file cannot be read, is shorter than
-// its header, is not 16-bit or claims no channels. A data size larger than the file holds is cut
-// to the bytes actually there, and wavDataBytes then counts those.
-[[nodiscard]] bool ReadRenderOverview(SessionState& state);
+// Reads the WAV file at `wavPath` into `out`: wavDataBytes, wavSampleRate, wavChannels and the
+// overview arrays (the right-hand arrays only for two or more channels). Fails, leaving `out` as
+// it was, when the file cannot be opened (SourceOpen) or read (Read), or is shorter than its
+// header, is not 16-bit or claims no channels (SourceFormat). A data size larger than the file
+// holds is cut to the bytes actually there, and wavDataBytes then counts those.
+[[nodiscard]] Failure ReadRenderOverview(const std::string& wavPath, AudioOverview& out);
 
-// The same from a file already open for reading; its file position is left where it was.
-[[nodiscard]] bool ReadRenderOverview(SessionState& state, int fd);
+// The same from a file already open for reading; its file position is left where it was. `name`
+// is only for the failure's text.
+[[nodiscard]] Failure ReadRenderOverview(int fd, const std::string& name, AudioOverview& out);
 
 // The same from a WAV image in memory: the 44-byte header followed by the data. data[0..size) is
 // all that is ever read.
-[[nodiscard]] bool ReadRenderOverview(SessionState& state, const uint8_t* data, size_t size);
+[[nodiscard]] Failure ReadRenderOverview(const uint8_t* data, size_t size, AudioOverview& out);

@@ -12,19 +12,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
 
+#include "audio/wav_header.h"
+#include "core/file_access.h"
 #include "midi/midi_reader.h"
-#include "platform/dialogs.h"
 #include "platform/library_messages.h"
-#include "resources/strings.h"
-#include "settings/settings.h"
-#include "synth/render_overview.h"
 
 // --- FluidSynth handle owners and log routing ---
 
@@ -53,31 +53,56 @@ namespace {
 // reads these.
 std::string firstFluidError;
 std::string lastFluidError;
+// Whether FluidSynth's own lines also go to standard error, for a diagnosis; off by default, since
+// what they say reaches the user inside the failure they explain.
+std::atomic<bool> printFluidMessages{false};
 
-void PrintFluidMessage(int level, const char* message, void*) {
+void TakeFluidMessage(int level, const char* message, void*) {
     if (level != FLUID_WARN) {
         if (firstFluidError.empty()) firstFluidError = message;
         lastFluidError = message;
     }
-    std::fprintf(stderr, "fluidsynth: %s: %s\n", level == FLUID_WARN ? "warning" : "error", message);
+    if (printFluidMessages.load()) {
+        std::fprintf(stderr, "fluidsynth: %s: %s\n", level == FLUID_WARN ? "warning" : "error", message);
+    }
 }
 
-}  // namespace
-
-void ShowFluidSynthMessages(bool warnings) {
-    fluid_set_log_function(FLUID_PANIC, PrintFluidMessage, nullptr);
-    fluid_set_log_function(FLUID_ERR, PrintFluidMessage, nullptr);
-    fluid_set_log_function(FLUID_WARN, warnings ? PrintFluidMessage : nullptr, nullptr);
+void RouteFluidMessages() {
+    fluid_set_log_function(FLUID_PANIC, TakeFluidMessage, nullptr);
+    fluid_set_log_function(FLUID_ERR, TakeFluidMessage, nullptr);
+    fluid_set_log_function(FLUID_WARN, printFluidMessages.load() ? TakeFluidMessage : nullptr, nullptr);
     fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
     fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
 }
 
+// The SoundFont loader's reason in the user's words; the loader speaks of its own reading.
+std::string PlainSoundFontReason(const std::string& raw) {
+    if (raw.empty()) return "FluidSynth could not load it";
+    if (raw.find("EOF") != std::string::npos || raw.find("size mismatch") != std::string::npos) {
+        return "not a SoundFont file, or one cut short";
+    }
+    if (raw.find("Not a RIFF") != std::string::npos || raw.find("Not a SoundFont") != std::string::npos) {
+        return "not a SoundFont file";
+    }
+    return "a damaged SoundFont (" + raw + ")";
+}
+
+}  // namespace
+
+void ShowFluidSynthMessages(bool show) {
+    printFluidMessages.store(show);
+    RouteFluidMessages();
+}
+
 // --- Creation and SoundFont loading ---
 
-SynthRenderer::SynthRenderer(SessionState& state) : shared(&state) {
-    // Errors are routed through the program's own log function, so that a render can name them.
-    fluid_set_log_function(FLUID_PANIC, PrintFluidMessage, nullptr);
-    fluid_set_log_function(FLUID_ERR, PrintFluidMessage, nullptr);
+SynthRenderer::SynthRenderer() {
+    // FluidSynth's messages are routed through the program's own log function, so that a failure
+    // can name them; they reach the terminal only when asked for.
+    if (const char* show = std::getenv("DORVIK_FLUIDSYNTH_MESSAGES"); show != nullptr && *show != '\0') {
+        printFluidMessages.store(true);
+    }
+    RouteFluidMessages();
     fluidSettings.reset(new_fluid_settings());
     if (!fluidSettings) return;
     // These reach every synthesiser and player made on the settings; half gain leaves headroom
@@ -94,36 +119,38 @@ SynthRenderer::~SynthRenderer() {
     fluidSettings.reset();
 }
 
-bool SynthRenderer::LoadSoundFont() {
-    lastError.clear();
-    if (loadedSynth && loadedPath == shared->soundFontPath) return true;
+Failure SynthRenderer::LoadSoundFont(const std::string& path) {
+    const auto refused = [&path](const std::string& reason) {
+        return Failure::Because(FailureKind::SoundFont,
+                                "The SoundFont \"" + path + "\" could not be loaded: " + reason);
+    };
+    // FluidSynth's loader opens the file for blocking reads: a pipe in its place would hold the
+    // program before its window ever opens. Only a regular file is handed to it.
+    if (const Failure check = CheckRegularFile(path); !check.Ok()) {
+        loadedSynth.reset();
+        return refused(check.text.substr(std::min(check.text.size(), path.size() + 2)));
+    }
+    if (loadedSynth && loadedPath == path) return Failure::None();
     // The SoundFont loaded before goes first, so that its samples and the new ones are never held
     // together.
     loadedSynth.reset();
-    if (!fluidSettings) {
-        lastError = "FluidSynth could not be set up";
-        return false;
-    }
+    if (!fluidSettings) return refused("FluidSynth could not be set up");
     loadedSynth.reset(new_fluid_synth(fluidSettings.get()));
-    if (!loadedSynth) {
-        lastError = "FluidSynth could not create a synthesiser";
-        return false;
-    }
+    if (!loadedSynth) return refused("FluidSynth could not create a synthesiser");
     firstFluidError.clear();
     lastFluidError.clear();
     // A file the SoundFont loader refuses goes on to FluidSynth's DLS loader, whose library prints
     // a failed assertion of its own for anything that is not DLS either; the loaders' errors
     // already say what is wrong.
     const platform::QuietLibraryCriticals quiet;
-    if (fluid_synth_sfload(loadedSynth.get(), shared->soundFontPath.c_str(), 1) != FLUID_FAILED) {
-        loadedPath = shared->soundFontPath;
-        return true;
+    if (fluid_synth_sfload(loadedSynth.get(), path.c_str(), 1) != FLUID_FAILED) {
+        loadedPath = path;
+        return Failure::None();
     }
     loadedSynth.reset();
     // The first error is the SoundFont loader's own reason ("Not a RIFF file"); the last only
     // says that no loader took the file.
-    lastError = firstFluidError.empty() ? "FluidSynth could not load it" : firstFluidError;
-    return false;
+    return refused(PlainSoundFontReason(firstFluidError));
 }
 
 // The synthesiser goes with the player: once a render is over, the song plays from its file, and
@@ -145,30 +172,17 @@ constexpr int kBlockFrames = 64;  // FluidSynth's own period: its renderer check
 constexpr size_t kPendingBytes = size_t{1} << 16;
 // No Standard MIDI File of a 30-minute song comes near this; anything larger is not read whole.
 constexpr size_t kMaxMidiBytes = size_t{256} << 20;
-constexpr size_t kWavHeader = 44;
+constexpr size_t kWavHeader = kCanonicalWavHeaderBytes;
 
-void PutU16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// The canonical header of a 16-bit PCM WAV file, as FluidSynth's file renderer writes it.
+// The canonical header of a 16-bit stereo PCM WAV file, as FluidSynth's file renderer writes it.
 void MakeHeader(uint8_t* h, uint32_t sampleRate, uint32_t dataBytes) {
-    std::memcpy(h, "RIFF", 4);
-    PutU32(h + 4, 36 + dataBytes);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    PutU32(h + 16, 16);
-    PutU16(h + 20, 1);
-    PutU16(h + 22, kChannels);
-    PutU32(h + 24, sampleRate);
-    PutU32(h + 28, sampleRate * kFrameBytes);
-    PutU16(h + 32, kFrameBytes);
-    PutU16(h + 34, 16);
-    std::memcpy(h + 36, "data", 4);
-    PutU32(h + 40, dataBytes);
+    WriteCanonicalWavHeader(h, kChannels, sampleRate, 16, dataBytes);
+}
+
+// The render file as the user knows it: an unnamed temporary file has only the process's own
+// handle for a path, which means nothing to a reader.
+std::string RenderFileName(const RenderFile& file) {
+    return file.unnamed() ? "the temporary file beside the output" : file.path();
 }
 
 bool WriteAll(int fd, const uint8_t* data, size_t size, off_t at, std::string& error) {
@@ -199,126 +213,76 @@ int16_t ToSample(float value) {
 
 }  // namespace
 
-bool SynthRenderer::StartRender() {
-    const std::string folder = SettingsFolder();
+Failure SynthRenderer::Refuse(Failure failure) {
+    ReleaseRender();
+    rendering = false;
+    ended_ = {RenderOutcome::Failed, -1.0f, failure};
+    return failure;
+}
+
+Failure SynthRenderer::StartRender(const RenderRequest& request, const std::string& folder) {
     if (folder.empty()) {
-        lastError = "there is no private folder for the rendered song";
-        return false;
+        return Refuse(
+            Failure::Because(FailureKind::TargetOpen, "there is no private folder for the rendered song"));
     }
-    // Files of players that were killed; done once per run, before this player's first render.
-    static const bool cleaned = (RemoveStaleRenderFiles(folder, kPlayerRenderPrefix), true);
-    (void)cleaned;
-    auto file = std::make_unique<RenderFile>();
-    const std::string path = folder + "/" + kPlayerRenderPrefix + std::to_string(getpid()) + ".wav";
-    std::string error;
     // The SoundFont is loaded before the previous render's file is touched: one that cannot be
     // loaded any more (its file removed since) leaves that file in place. A render still running
     // goes first, with its samples.
     ReleaseRender();
     rendering = false;
-    if (!LoadSoundFont()) {
-        soundFontReloaded = false;
-        lastError = "The SoundFont \"" + shared->soundFontPath + "\" could not be loaded: " + lastError;
-        return false;
-    }
-    // The previous render's file goes first: the new one is created in its place.
+    if (Failure loaded = LoadSoundFont(request.soundFontPath); !loaded.Ok()) return Refuse(std::move(loaded));
+    // The previous render's file goes first, and the new one takes a name no other player can
+    // hold: players in separate process-id spaces share one folder and even one process id.
     renderFile.reset();
-    if (!file->CreateOwn(path, error)) {
+    auto file = std::make_unique<RenderFile>();
+    std::string error;
+    if (!file->CreateUnique(folder, kPlayerRenderPrefix, ".wav", error)) {
         ReleaseSoundFont();
-        lastError = "cannot write " + path + ": " + error;
-        return false;
+        return Refuse(Failure::Because(FailureKind::TargetOpen,
+                                       "cannot write the rendered song in " + folder + ": " + error));
     }
-    return StartRender(std::move(file));
+    return StartRender(request, std::move(file));
 }
 
-// The MIDI file as bytes read here, so that FluidSynth plays exactly what was read, and a pipe or
-// a device in the file's place is refused rather than waited on.
-bool SynthRenderer::ReadMidiBytes(std::unique_ptr<uint8_t[]>& bytes, size_t& size) {
-    const std::string& path = shared->midiPath;
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        lastError = path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat info {};
-    bool ok = fstat(fd, &info) == 0;
-    if (ok && !S_ISREG(info.st_mode)) {
-        lastError = path + ": not a regular file";
-        ok = false;
-    } else if (ok && static_cast<uint64_t>(info.st_size) > kMaxMidiBytes) {
-        lastError = path + ": too large for a MIDI file";
-        ok = false;
-    }
-    size = ok ? static_cast<size_t>(info.st_size) : 0;
-    if (ok) bytes.reset(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
-    if (ok && !bytes) {
-        lastError = path + ": out of memory";
-        ok = false;
-    }
-    size_t got = 0;
-    while (ok && got < size) {
-        const ssize_t n = read(fd, bytes.get() + got, size - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            lastError = path + ": " + (n < 0 ? std::strerror(errno) : "the file shrank while it was read");
-            ok = false;
-        }
-        if (n > 0) got += static_cast<size_t>(n);
-    }
-    close(fd);
-    return ok;
-}
-
-bool SynthRenderer::StartRender(std::unique_ptr<RenderFile> file) {
+Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr<RenderFile> file) {
     // A render still running, or one abandoned, is dropped first.
     ReleaseRender();
     rendering = false;
-    lastError.clear();
     renderFile = std::move(file);
     if (!renderFile || renderFile->fd() < 0) {
         ReleaseSoundFont();
-        lastError = "no file to render into";
-        return false;
+        return Refuse(Failure::Because(FailureKind::TargetOpen, "no file to render into"));
     }
-    shared->outputWavPath = renderFile->path();
-    if (!fluidSettings) {
-        lastError = "FluidSynth could not be set up";
-        return false;
-    }
+    if (!fluidSettings)
+        return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not be set up"));
 
     // The synthesiser LoadSoundFont left has rendered nothing yet, so the render starts from a
     // fresh one holding just the current SoundFont.
-    soundFontReloaded = LoadSoundFont();
-    if (!soundFontReloaded) {
-        lastError = "The SoundFont \"" + shared->soundFontPath + "\" could not be loaded: " + lastError;
-        return false;
-    }
+    if (Failure loaded = LoadSoundFont(request.soundFontPath); !loaded.Ok()) return Refuse(std::move(loaded));
     fluidSynth = std::move(loadedSynth);
 
-    std::unique_ptr<uint8_t[]> midi;
-    size_t midiSize = 0;
-    if (!ReadMidiBytes(midi, midiSize)) {
-        ReleaseRender();
-        return false;
+    // The MIDI file as bytes read here, so that FluidSynth plays exactly what was read, and a pipe
+    // or a device in the file's place is refused rather than waited on.
+    std::vector<uint8_t> midi;
+    if (Failure read = ReadRegularFile(request.midiPath, kMaxMidiBytes, midi); !read.Ok()) {
+        return Refuse(std::move(read));
     }
     // A RIFF MIDI file is unwrapped, and chunks FluidSynth's player cannot step over are left out,
     // so that it plays exactly what the reader read; any other file goes as it is.
-    const std::vector<uint8_t> playerBytes = PlayerMidiBytes(midi.get(), midiSize);
+    const std::vector<uint8_t> playerBytes = PlayerMidiBytes(midi.data(), midi.size());
     lastFluidError.clear();
     fluidPlayer.reset(new_fluid_player(fluidSynth.get()));
     // The one place the MIDI file's bytes reach FluidSynth, which copies them.
     if (!fluidPlayer || playerBytes.empty() ||
         fluid_player_add_mem(fluidPlayer.get(), playerBytes.data(), playerBytes.size()) != FLUID_OK ||
         fluid_player_play(fluidPlayer.get()) != FLUID_OK) {
-        ReleaseRender();
-        lastError = "FluidSynth could not start its MIDI player";
-        return false;
+        return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not start its MIDI player"));
     }
 
     double rate = 44100;
     fluid_settings_getnum(fluidSettings.get(), "synth.sample-rate", &rate);
     sampleRate_ = static_cast<uint32_t>(rate + 0.5);
-    const SongData* song = shared->midiParsed ? shared->song.get() : nullptr;
+    const SongData* song = request.song;
     const double songSeconds =
         song != nullptr ? std::min(std::max(song->duration, 0.0), kMaxSongSeconds) : kMaxSongSeconds;
     songFrames_ = song != nullptr ? static_cast<int64_t>(songSeconds * sampleRate_) : 0;
@@ -334,17 +298,17 @@ bool SynthRenderer::StartRender(std::unique_ptr<RenderFile> file) {
     MakeHeader(header, sampleRate_, 0);
     if (!pending_ || ftruncate(renderFile->fd(), 0) != 0 || lseek(renderFile->fd(), 0, SEEK_SET) != 0 ||
         !WriteAll(renderFile->fd(), header, sizeof header, -1, writeError_)) {
-        ReleaseRender();
-        lastError =
-            "cannot write " + shared->outputWavPath + ": " + (pending_ ? writeError_ : "out of memory");
-        return false;
+        return Refuse(Failure::Because(FailureKind::Write, "cannot write " + RenderFileName(*renderFile) +
+                                                               ": " +
+                                                               (pending_ ? writeError_ : "out of memory")));
     }
     pendingBytes_ = 0;
 
     rendering = true;
     shownProgress = 0;
     totalTicks_ = 0;
-    return true;
+    ended_ = {};
+    return Failure::None();
 }
 
 // --- Render slices and completion ---
@@ -406,8 +370,15 @@ bool SynthRenderer::Finish() {
     return !writeFailed_;
 }
 
-RenderOutcome SynthRenderer::RenderStep(RenderProgressSink& panel) {
-    if (!rendering) return Complete(panel);
+RenderStatus SynthRenderer::End(Failure failure) {
+    ReleaseRender();
+    rendering = false;
+    ended_ = {failure.Ok() ? RenderOutcome::Finished : RenderOutcome::Failed, -1.0f, std::move(failure)};
+    return ended_;
+}
+
+RenderStatus SynthRenderer::RenderStep() {
+    if (!rendering) return ended_;
     for (int blocks = 0;; ++blocks) {
         // The position is read before the block is rendered, so a slice shows where it began.
         // Without the song's own length, the player's ticks tell; the player counts the length by
@@ -420,70 +391,40 @@ RenderOutcome SynthRenderer::RenderStep(RenderProgressSink& panel) {
         }
         const bool playing = fluid_player_get_status(fluidPlayer.get()) == FLUID_PLAYER_PLAYING;
         if (!playing || frames_ >= limitFrames_) {
-            const bool written = Finish();
-            ReleaseRender();
-            rendering = false;
-            shared->rendered = written;
-            if (!written) {
-                lastError =
-                    "could not write the rendered audio to " + shared->outputWavPath + ": " + writeError_;
-            } else if (!playing && !lastFluidError.empty() && (frames_ < songFrames_ || !heardSound_)) {
+            if (!Finish()) {
+                return End(Failure::Because(FailureKind::Write, "could not write the rendered audio to " +
+                                                                    RenderFileName(*renderFile) + ": " +
+                                                                    writeError_));
+            }
+            if (!playing && !lastFluidError.empty() && (frames_ < songFrames_ || !heardSound_)) {
                 // FluidSynth gave up on the file part way or at once (it cannot read the file, or
                 // reads it differently), so the sound is not the song.
-                shared->rendered = false;
-                lastError = "FluidSynth could not play the song: " + lastFluidError;
-            } else if (songHasNotes_ && !heardSound_) {
-                shared->rendered = false;
-                lastError =
+                return End(Failure::Because(FailureKind::Render,
+                                            "FluidSynth could not play the song: " + lastFluidError));
+            }
+            if (songHasNotes_ && !heardSound_) {
+                return End(Failure::Because(
+                    FailureKind::Render,
                     lastFluidError.empty()
                         ? "the render is silent although the song has notes (is the SoundFont complete?)"
-                        : "the render is silent: " + lastFluidError;
+                        : "the render is silent: " + lastFluidError));
             }
-            if (!shared->rendered) shared->songReady = false;
-            return Complete(panel);
+            return End(Failure::None());
         }
         if (!RenderBlock()) {
             // The file cannot take any more (a full disk, say). What was written is only part of
             // the song, so it is not offered for playback.
-            ReleaseRender();
-            rendering = false;
-            shared->rendered = false;
-            shared->songReady = false;
-            lastError = "could not write the rendered audio to " + shared->outputWavPath + ": " + writeError_;
-            return Complete(panel);
+            return End(Failure::Because(
+                FailureKind::Write,
+                "could not write the rendered audio to " + RenderFileName(*renderFile) + ": " + writeError_));
         }
-        rendering = true;
         progress = ProgressPercent(current, total);
         // Showing only steps of more than 1.6 points spreads any render over about 62 frames, so
         // the window keeps redrawing whatever the song's length.
         if (static_cast<double>(progress) - 1.6 > static_cast<double>(shownProgress)) {
             shownProgress = progress;
-            panel.SetRenderProgress(progress);
-            return RenderOutcome::Running;
+            return {RenderOutcome::Running, shownProgress, {}};
         }
-        if (blocks + 1 >= kBlocksPerSlice) return RenderOutcome::Running;
+        if (blocks + 1 >= kBlocksPerSlice) return {RenderOutcome::Running, shownProgress, {}};
     }
-}
-
-RenderOutcome SynthRenderer::Complete(RenderProgressSink& panel) {
-    std::string label;
-    if (shared->rendered) {
-        shared->midiName = FileTitleFromPath(shared->midiPath);
-        label = shared->midiName;
-        if (shared->midiParsed) {
-            shared->songReady = renderFile != nullptr && ReadRenderOverview(*shared, renderFile->fd());
-            shared->overviewLoaded = true;
-            shared->command = CmdPreparePlayback;
-        }
-    } else {
-        label = res::LoadString(res::IdsNoMidiFileLoaded);
-        // The window says why; the command line prints lastError itself.
-        if (shared->dialogs != nullptr && !lastError.empty()) {
-            shared->dialogs->ShowError(lastError, res::LoadString(res::IdsError));
-        }
-    }
-    panel.SetMidiLabel(label);
-    panel.SetRenderProgress(-1.0f);
-    panel.EndRender();
-    return shared->rendered ? RenderOutcome::Finished : RenderOutcome::Failed;
 }

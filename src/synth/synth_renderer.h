@@ -1,15 +1,15 @@
 // The offline render of a song through FluidSynth into a WAV file.
 //
 // The program never synthesises while it plays: once a MIDI file is loaded, the whole song is
-// rendered with the loaded SoundFont into the player's own file in the settings folder
-// ("output-<process id>.wav"), and playback streams that file. The render runs on the
-// user-interface thread, one bounded slice per drawn frame, so the window keeps redrawing and
-// the "Load MIDI" button can show how far it has got.
+// rendered with the loaded SoundFont into a file of its own, and playback streams that file. The
+// render runs on the caller's thread, one bounded slice per call of RenderStep, so that a window
+// keeps redrawing and can show how far it has got.
 //
 // Life of a render:  idle --StartRender--> rendering --RenderStep per frame--> the player stops
-//   --> completion: the synthesiser goes, with the SoundFont's samples, the song is named, the
-//   overview of the file is read, playback is prepared (command 9), and the control panel goes
-//   back to idle. The SoundFont is loaded again from its path for the next render.
+//   --> Finished or Failed: the synthesiser goes, with the SoundFont's samples, and the file stays
+//   open in `renderFile`. What follows (naming the song, reading the overview, preparing
+//   playback, telling the user of a failure) is the caller's. The SoundFont is loaded again from
+//   its path for the next render.
 //
 // FluidSynth is used only through its public interface: settings, synthesiser, SoundFont
 // loading and MIDI player. The synthesiser's float output is turned into 16-bit samples exactly
@@ -28,28 +28,32 @@
 #include <memory>
 #include <string>
 
-#include "core/session_state.h"
+#include "core/failure.h"
+#include "core/song_data.h"
 #include "synth/render_file.h"
-
-// What the render needs of the control panel. The panel implements it; so does the command-line
-// renderer, with a progress bar.
-class RenderProgressSink {
-  public:
-    // The "Load MIDI" button's progress value in percent; -1 switches the display off.
-    virtual void SetRenderProgress(float percent) = 0;
-    // The MIDI label's text once the render is over: the song's name, or "no MIDI file loaded".
-    virtual void SetMidiLabel(const std::string& text) = 0;
-    // The render is over and the panel leaves its rendering state.
-    virtual void EndRender() = 0;
-
-  protected:
-    ~RenderProgressSink() = default;
-};
 
 enum class RenderOutcome {
     Running,   // a slice was rendered; call again next frame
-    Finished,  // the song was rendered and completed (named, overview read when it was parsed)
-    Failed,    // nothing playable came of it; `lastError` says why
+    Finished,  // the song was rendered into `renderFile`, whole
+    Failed,    // nothing playable came of it; the status's failure says why
+};
+
+// Where a render stands after a slice.
+struct RenderStatus {
+    RenderOutcome outcome = RenderOutcome::Failed;
+    // While Running, the progress to show in percent (it moves in visible steps only); -1 once the
+    // render is over, when nothing is to be shown.
+    float progress = -1.0f;
+    Failure failure;  // why, when Failed
+};
+
+// What a render is of.
+struct RenderRequest {
+    std::string midiPath;
+    std::string soundFontPath;
+    // The song as the program's reader read it, for the render's length limit; null when it was
+    // not read (the render then runs as long as FluidSynth's player and the longest song allow).
+    const SongData* song = nullptr;
 };
 
 namespace fluid_detail {
@@ -64,62 +68,61 @@ struct DeletePlayer {
 };
 }  // namespace fluid_detail
 
-// One per program, created by the controller's initialisation and kept for the whole run. The
-// fields are public so that the panel and the tests can see where a render stands; only the
-// operations below change them.
+// One per program (or per command), kept for the whole run. The fields are public so that the
+// tests can see where a render stands; only the operations below change them.
 class SynthRenderer {
   public:
     // Creates the FluidSynth settings. No synthesiser is made yet: one exists only while a
     // SoundFont is wanted in memory. Check Valid(): without the settings nothing can be rendered.
-    explicit SynthRenderer(SessionState& shared);
+    SynthRenderer();
     ~SynthRenderer();
     SynthRenderer(const SynthRenderer&) = delete;
     SynthRenderer& operator=(const SynthRenderer&) = delete;
 
     [[nodiscard]] bool Valid() const { return fluidSettings != nullptr; }
 
-    // Loads the SoundFont at shared.soundFontPath into a fresh synthesiser, `loadedSynth`, which
-    // the next render takes over; a SoundFont loaded before and not yet rendered with is dropped
-    // first, so two sets of samples are never held at once (a render in progress keeps its own).
-    // Asking again for the path already loaded keeps what is loaded. On failure nothing stays
-    // loaded and `lastError` holds FluidSynth's own reason.
-    bool LoadSoundFont();
+    // Loads the SoundFont at `path` into a fresh synthesiser, `loadedSynth`, which the next render
+    // takes over; a SoundFont loaded before and not yet rendered with is dropped first, so two sets
+    // of samples are never held at once (a render in progress keeps its own). Asking again for the
+    // path already loaded keeps what is loaded. Anything but a regular file (a pipe, a device) is
+    // refused before FluidSynth opens it, since its loader would wait on a pipe for ever. On
+    // failure nothing stays loaded; the failure (SoundFont) names the file and says why.
+    [[nodiscard]] Failure LoadSoundFont(const std::string& path);
     // Drops the SoundFont loaded for a render that is not coming: its samples are most of the
     // program's memory. The next render loads it again from its path.
     void ReleaseSoundFont() { loadedSynth.reset(); }
 
-    // Begins rendering shared.midiPath into the player's own file in the settings folder, which
-    // becomes shared.outputWavPath. Any earlier render is dropped, and the render takes the
-    // synthesiser LoadSoundFont left, or loads the current SoundFont into a fresh one. Returns
-    // false, with nothing left running and `lastError` set, when the SoundFont, the MIDI file, the
-    // player or the output file cannot be set up; a SoundFont that cannot be loaded again leaves
-    // the file of the previous render where it was.
-    [[nodiscard]] bool StartRender();
+    // Begins rendering into a new file of the renderer's own in `folder`, a private folder of the
+    // user's; it is locked while in use and removed when the renderer drops it. Any earlier
+    // render is dropped, and the render takes the synthesiser LoadSoundFont left, or loads the
+    // SoundFont into a fresh one. A SoundFont that cannot be loaded again leaves the file of the
+    // previous render where it was. On failure nothing is left running.
+    [[nodiscard]] Failure StartRender(const RenderRequest& request, const std::string& folder);
     // The same into a file the caller has created (a temporary file beside the command line's
     // output); the renderer keeps it in `renderFile` for the caller to commit.
-    [[nodiscard]] bool StartRender(std::unique_ptr<RenderFile> file);
+    [[nodiscard]] Failure StartRender(const RenderRequest& request, std::unique_ptr<RenderFile> file);
 
-    // One slice, once per frame while the panel is rendering: renders blocks until the progress
-    // has risen more than 1.6 points past what the panel last showed, then hands the panel the
-    // new value; a slice also ends after a bounded number of blocks, so that a frame never waits
-    // long. When the player has stopped or the song's length and tail are reached, completes the
-    // render, frees the synthesiser with the SoundFont's samples (playback streams the file) and
-    // returns the panel to idle. A render that cannot be written, that FluidSynth
-    // played nothing of, or that is silence for a song with notes fails with `lastError` set.
-    RenderOutcome RenderStep(RenderProgressSink& panel);
+    // One slice, once per frame while rendering: renders blocks until the progress has risen more
+    // than 1.6 points past what was last shown, then returns the new value to show; a slice also
+    // ends after a bounded number of blocks, so that a frame never waits long. When the player has
+    // stopped or the song's length and tail are reached, completes the file and frees the
+    // synthesiser with the SoundFont's samples (playback streams the file). A render that cannot
+    // be written, that FluidSynth played nothing of, or that is silence for a song with notes
+    // fails. Once the render is over, every further call returns how it ended.
+    [[nodiscard]] RenderStatus RenderStep();
+
+    // The file being or last rendered into, or "" when there is none.
+    [[nodiscard]] std::string OutputPath() const { return renderFile ? renderFile->path() : std::string(); }
 
     bool rendering = false;  // an offline render is in progress
     float progress = 0;      // last computed progress, percent
-    SessionState* shared;    // not owned
     std::unique_ptr<fluid_settings_t, fluid_detail::DeleteSettings> fluidSettings;  // for the program's life
     std::unique_ptr<fluid_synth_t, fluid_detail::DeleteSynth> fluidSynth;           // during a render only
     std::unique_ptr<fluid_synth_t, fluid_detail::DeleteSynth> loadedSynth;  // a SoundFont awaiting its render
     std::string loadedPath;  // the SoundFont `loadedSynth` holds
     std::unique_ptr<fluid_player_t, fluid_detail::DeletePlayer> fluidPlayer;  // during a render only
     std::unique_ptr<RenderFile> renderFile;  // the file being or last rendered into; kept open and locked
-    float shownProgress = 0;                 // progress last handed to the panel, percent
-    bool soundFontReloaded = false;          // the last StartRender had the SoundFont loaded
-    std::string lastError;                   // why the last start or render failed, for the user
+    float shownProgress = 0;                 // progress last returned for showing, percent
 
     // Past the song's last note, what sounds on (releases, reverb) is rendered for at most this
     // long; FluidSynth's player ends its own renders about two seconds after the last voice.
@@ -137,16 +140,18 @@ class SynthRenderer {
     size_t pendingBytes_ = 0;
     bool writeFailed_ = false;
     std::string writeError_;
+    RenderStatus ended_;  // how the last render ended, or why the last start failed
 
     void ReleaseRender();
-    bool ReadMidiBytes(std::unique_ptr<uint8_t[]>& bytes, size_t& size);
     bool RenderBlock();
     bool Flush();
     bool Finish();
-    RenderOutcome Complete(RenderProgressSink& panel);
+    Failure Refuse(Failure failure);
+    RenderStatus End(Failure failure);
 };
 
-// FluidSynth logs to the terminal by default. Routes its messages to standard error, keeping
-// errors and, when `warnings` is set, warnings; informational and debug messages are dropped.
+// FluidSynth logs to the terminal by default; here its errors are kept for the failures they
+// explain and stay off the terminal. With `show` set (or DORVIK_FLUIDSYNTH_MESSAGES set in the
+// environment), its errors and warnings are printed on standard error as well, for a diagnosis.
 // The setting is process-wide.
-void ShowFluidSynthMessages(bool warnings);
+void ShowFluidSynthMessages(bool show);

@@ -11,11 +11,13 @@
 #include <memory>
 #include <system_error>
 
+#include "core/file_access.h"
 #include "core/session_state.h"
 #include "midi/midi_reader.h"
 #include "platform/dialogs.h"
 #include "resources/strings.h"
 #include "settings/settings.h"
+#include "synth/render_overview.h"
 
 namespace {
 
@@ -170,7 +172,7 @@ void ControlPanel::Frame() {
         }
     }
 
-    if (action == ActionRendering && synth != nullptr) synth->RenderStep(*this);
+    if (action == ActionRendering && synth != nullptr) TakeRenderStatus(synth->RenderStep());
 
     if (!mouseDown) {
         if (action == ActionNone) enabled = true;
@@ -385,13 +387,12 @@ void ControlPanel::LoadMidi(const std::string& path) {
     }
     // The SoundFont is loaded again before anything of the current song is dropped: if its file
     // has gone since, the current song stays loaded and playable.
-    if (synth != nullptr && !synth->LoadSoundFont()) {
-        if (state.dialogs != nullptr) {
-            state.dialogs->ShowError(
-                "The SoundFont \"" + state.soundFontPath + "\" could not be loaded: " + synth->lastError,
-                res::LoadString(res::IdsError));
+    if (synth != nullptr) {
+        if (const Failure loaded = synth->LoadSoundFont(state.soundFontPath); !loaded.Ok()) {
+            if (state.dialogs != nullptr)
+                state.dialogs->ShowError(loaded.text, res::LoadString(res::IdsError));
+            return;
         }
-        return;
     }
     state.midiPath = path;
     state.resumeAt = -1.0;    // a new song starts at its start
@@ -402,13 +403,14 @@ void ControlPanel::LoadMidi(const std::string& path) {
     state.songReady = false;
     state.refreshBits |= RefreshNotesView;     // no key stays lit from the song before
     midiLabel.text = FileTitleFromPath(path);  // the song's name while it renders
-    if (synth == nullptr || !synth->StartRender()) {
+    const Failure started =
+        synth != nullptr ? synth->StartRender({path, state.soundFontPath, state.song.get()}, renderFolder)
+                         : Failure::Because(FailureKind::Render, "The synthesiser is not available");
+    if (synth != nullptr) state.outputWavPath = synth->OutputPath();
+    if (!started.Ok()) {
         // Nothing runs, so nothing may look as if it were rendering; say why.
         midiLabel.text = res::LoadString(res::IdsNoMidiFileLoaded);
-        if (state.dialogs != nullptr) {
-            state.dialogs->ShowError(synth != nullptr ? synth->lastError : "The synthesiser is not available",
-                                     res::LoadString(res::IdsError));
-        }
+        if (state.dialogs != nullptr) state.dialogs->ShowError(started.text, res::LoadString(res::IdsError));
         return;
     }
     state.rendered = true;
@@ -419,18 +421,20 @@ void ControlPanel::LoadMidi(const std::string& path) {
 void ControlPanel::LoadSoundFontFile(const std::string& path) {
     SessionState& state = *sharedState;
     // A SoundFont that does not load changes nothing: the one before stays, and so does the song.
-    const std::string previous = state.soundFontPath;
-    state.soundFontPath = path;
-    if (synth == nullptr || !synth->LoadSoundFont()) {
-        state.soundFontPath = previous;
-        if (state.dialogs != nullptr) {
-            const std::string reason =
-                synth != nullptr ? synth->lastError : "the synthesiser is not available";
-            state.dialogs->ShowError("The SoundFont \"" + path + "\" could not be loaded: " + reason,
-                                     res::LoadString(res::IdsError));
-        }
+    const Failure loaded = synth != nullptr ? synth->LoadSoundFont(path)
+                                            : Failure::Because(FailureKind::SoundFont,
+                                                               "The SoundFont \"" + path +
+                                                                   "\" could not be loaded: the synthesiser "
+                                                                   "is not available");
+    if (!loaded.Ok()) {
+        if (state.dialogs != nullptr) state.dialogs->ShowError(loaded.text, res::LoadString(res::IdsError));
         return;
     }
+    state.soundFontPath = path;
+    // The choice is kept the moment it is made, and only then: a window never writes back a
+    // setting it did not change, so closing a second window cannot undo this one's choice. A
+    // settings file that cannot be written loses nothing but the memory of the choice.
+    (void)WriteSettings({path});
     state.soundFontLoaded = true;
     state.soundFontName = FileTitleFromPath(state.soundFontPath);
     soundFontLabel.text = state.soundFontName;
@@ -442,17 +446,48 @@ void ControlPanel::LoadSoundFontFile(const std::string& path) {
         state.songReady = false;
         state.rendered = false;
         state.refreshBits |= RefreshNotesView;
-        if (!synth->StartRender()) {
+        const Failure started =
+            synth->StartRender({state.midiPath, state.soundFontPath, state.song.get()}, renderFolder);
+        state.outputWavPath = synth->OutputPath();
+        if (!started.Ok()) {
             state.resumeAt = -1.0;
             state.midiParsed = false;
             state.song.reset();
             midiLabel.text = res::LoadString(res::IdsNoMidiFileLoaded);
             if (state.dialogs != nullptr)
-                state.dialogs->ShowError(synth->lastError, res::LoadString(res::IdsError));
+                state.dialogs->ShowError(started.text, res::LoadString(res::IdsError));
             return;
         }
         state.rendered = true;
         midiButton.progress = 0;
         action = ActionRendering;
     }
+}
+
+void ControlPanel::TakeRenderStatus(const RenderStatus& status) {
+    if (status.outcome == RenderOutcome::Running) {
+        midiButton.progress = status.progress;
+        return;
+    }
+    SessionState& state = *sharedState;
+    state.rendered = status.outcome == RenderOutcome::Finished;
+    if (state.rendered) {
+        state.midiName = FileTitleFromPath(state.midiPath);
+        midiLabel.text = state.midiName;
+        if (state.midiParsed) {
+            state.songReady =
+                synth->renderFile != nullptr &&
+                ReadRenderOverview(synth->renderFile->fd(), synth->OutputPath(), state.overview).Ok();
+            state.overviewLoaded = true;
+            state.command = CmdPreparePlayback;
+        }
+    } else {
+        state.songReady = false;
+        midiLabel.text = res::LoadString(res::IdsNoMidiFileLoaded);
+        if (state.dialogs != nullptr && !status.failure.text.empty()) {
+            state.dialogs->ShowError(status.failure.text, res::LoadString(res::IdsError));
+        }
+    }
+    midiButton.progress = -1.0f;
+    action = ActionNone;
 }

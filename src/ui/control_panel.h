@@ -40,10 +40,11 @@ enum FileKind : int32_t { FileMidi = 1, FileSoundFont = 2 };
 
 enum TransportButton : int { TransportRewind = 0, TransportPlayPause = 1, TransportStop = 2 };
 
-class ControlPanel final : public Panel, public RenderProgressSink {
+class ControlPanel final : public Panel {
   public:
     bool enabled = false;            // the large buttons may start an action
     SynthRenderer* synth = nullptr;  // not owned; set before Build
+    std::string renderFolder;        // the private folder songs are rendered into; set before Build
     Button exportButton;             // "Export audio"
     Button videoButton;              // "Export video"; shows the running export's progress
     // Set by the controller while a video export runs: a click on "Export video" then asks it to
@@ -87,12 +88,10 @@ class ControlPanel final : public Panel, public RenderProgressSink {
     // opens the folder.
     void ShowExportNotice(const std::string& path);
 
-    // What the render tells the panel.
-    void SetRenderProgress(float percent) override { midiButton.progress = percent; }
-    void SetMidiLabel(const std::string& text) override { midiLabel.text = text; }
-    void EndRender() override { action = ActionNone; }
-
   private:
+    // Shows a running render's progress; once it is over, names the song and has it prepared for
+    // playback, or says why it failed.
+    void TakeRenderStatus(const RenderStatus& status);
     // While a video export runs, says why no file may load and returns true.
     bool RefuseLoadWhileVideoExports();
     void LoadMidi(const std::string& path);

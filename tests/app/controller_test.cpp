@@ -2,6 +2,8 @@
 // the test moves and a counter the test sets, so every step is exact and nothing waits on time.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -51,6 +53,47 @@ class FakeSurface : public InputSurface {
     std::vector<int> cursors;
 };
 
+// A saved SoundFont path naming a pipe once held the player for ever before its window opened, and
+// every start after it, since the path stayed saved. The start goes on without a SoundFont. Run in
+// a child with an alarm, so a regression fails rather than hangs.
+TEST(ControllerStart, ASavedSoundFontThatIsAPipeDoesNotHoldTheStart) {
+    const fs::path folder = fs::temp_directory_path() / ("dorvik-fifo-start-" + std::to_string(::getpid()));
+    fs::create_directories(folder / "Dorvik Midi Player");
+    const fs::path fifo = folder / "font.sf2";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(folder / "Dorvik Midi Player" / "settings.ini")
+        << "[Soundfont] = " << fifo.string() << "\n";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(10);
+        ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
+        viewtest::RecordingTarget target;
+        GraphicsDevice device;
+        FakeSurface surface;
+        platform::ScriptedDialogs dialogs;
+        ManualOutput output;
+        PlayerController c;
+        device.target = &target;
+        device.clientWidth = 1536;
+        device.clientHeight = 832;
+        c.device = &device;
+        c.surface = &surface;
+        c.shared.dialogs = &dialogs;
+        c.Initialise(output, "file:///guide.html", milliseconds(0));
+        const bool refused = !c.shared.soundFontLoaded && c.shared.soundFontPath == fifo.string();
+        c.ReleaseObjects();
+        _exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    EXPECT_TRUE(WIFEXITED(status)) << "the start hung on the pipe (status " << status << ")";
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+}
+
 class ControllerTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -58,6 +101,7 @@ class ControllerTest : public ::testing::Test {
         folder = fs::temp_directory_path() / ("dorvik-controller-" + std::to_string(::getpid()));
         fs::create_directories(folder / "Dorvik Midi Player");
         ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
         std::ofstream(folder / "Dorvik Midi Player" / "settings.ini")
             << "[Soundfont] = " << kSmallSoundFont << "\n";
         ShowFluidSynthMessages(false);

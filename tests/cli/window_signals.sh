@@ -8,7 +8,7 @@ set -u
 player=$1 sf2=$2
 work=$(mktemp -d) || exit 1
 trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME="$work/config" SDL_AUDIODRIVER=dummy
+export XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" SDL_AUDIODRIVER=dummy
 mkdir -p "$XDG_CONFIG_HOME/Dorvik Midi Player"
 echo "[Soundfont] = $sf2" > "$XDG_CONFIG_HOME/Dorvik Midi Player/settings.ini"
 printf 'RIFF0000' > "$work/bad.mid"
@@ -19,7 +19,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # Waits up to ten seconds for a condition; false if it never held.
 within() { i=0; while ! eval "$1"; do i=$((i + 1)); [ $i -gt 100 ] && return 1; sleep 0.1; done; }
-rendering() { ls "$XDG_CONFIG_HOME/Dorvik Midi Player" | grep -q '^output-'; }
+rendering() { ls "$XDG_CACHE_HOME/dorvik-midi-player" 2>/dev/null | grep -q '^render-'; }
 # The error box is the desktop's own, a window of the player's titled "Error"; where that cannot be
 # shown, SDL's box is a child process of the player's.
 box_open() { xdotool search --name '^Error$' >/dev/null 2>&1 || pgrep -P "$pid" >/dev/null; }

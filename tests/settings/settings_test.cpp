@@ -11,6 +11,8 @@
 #include <iterator>
 #include <optional>
 
+#include "core/file_access.h"
+
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
@@ -36,7 +38,7 @@ std::optional<std::string> GetEnv(const char* name) {
 
 // Each test gets its own configuration and home folders in a fresh temporary folder, so nothing
 // touches the real ones; the environment is put back afterwards.
-class Settings : public ::testing::Test {
+class SettingsFiles : public ::testing::Test {
   protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "dorvik-settings-XXXXXX").string();
@@ -54,16 +56,8 @@ class Settings : public ::testing::Test {
     std::string Folder() const { return root + "/config/Dorvik Midi Player"; }
     std::string File() const { return Folder() + "/settings.ini"; }
     std::string Default() const { return root + "/default-GM.sf2"; }
-    SessionState Read() const {
-        SessionState state;
-        ReadSettings(state, Default());
-        return state;
-    }
-    static bool Write(const std::string& path) {
-        SessionState state;
-        state.soundFontPath = path;
-        return WriteSettings(state);
-    }
+    ::Settings Read() const { return ReadSettings(Default()); }
+    static bool Write(const std::string& path) { return WriteSettings({path}); }
 
     std::optional<std::string> savedXdg = GetEnv("XDG_CONFIG_HOME"), savedHome = GetEnv("HOME");
     std::string root;
@@ -87,12 +81,10 @@ TEST(SettingsText, ParsingRules) {
         {"NUL bytes", "\0[Soundfont] = /a\0b.sf2\n[Sound\0font] = /c.sf2"s, "/a\0b.sf2"s, "a\0b"s},
     };
     for (const Case& c : cases) {
-        SessionState state;
-        state.soundFontPath = "/keep.sf2";
-        state.soundFontName = "keep";
-        ParseSettingsText(state, c.text.data(), c.text.size());
-        EXPECT_EQ(state.soundFontPath, c.path) << c.what;
-        EXPECT_EQ(state.soundFontName, c.name) << c.what;
+        ::Settings settings{"/keep.sf2"};
+        ParseSettingsText(settings, c.text.data(), c.text.size());
+        EXPECT_EQ(settings.soundFontPath, c.path) << c.what;
+        EXPECT_EQ(FileTitleFromPath(settings.soundFontPath), c.name) << c.what;
     }
 }
 
@@ -110,7 +102,7 @@ TEST(SettingsText, FileTitleFromPath) {
         EXPECT_EQ(FileTitleFromPath(path), title) << "path \"" << path << '"';
 }
 
-TEST_F(Settings, FolderChoiceAndCreation) {
+TEST_F(SettingsFiles, FolderChoiceAndCreation) {
     const std::string fromHome = root + "/home/.config/Dorvik Midi Player";
     const std::pair<std::optional<std::string>, std::string> cases[] = {
         {root + "/a/b/", root + "/a/b/Dorvik Midi Player"},  // missing parents, trailing slash
@@ -125,16 +117,14 @@ TEST_F(Settings, FolderChoiceAndCreation) {
     }
 }
 
-TEST_F(Settings, WriteThenReadRoundTrips) {
+TEST_F(SettingsFiles, WriteThenReadRoundTrips) {
     fs::create_directories(Folder());
     WriteFile(File(), "[Soundfont] = /a longer previous path than any of the ones below.sf2\r\n# x\n");
     WriteFile(Default(), "sfbk");
     for (const std::string path : {"/Sounds/Grand Piano.sf2", "/home/jürgen/Klänge/Flügel №1.sf2", ""}) {
         ASSERT_TRUE(Write(path)) << path;
         EXPECT_EQ(ReadFile(File()), "[Soundfont] = " + path + "\n") << "the file is replaced whole";
-        const SessionState read = Read();
-        EXPECT_EQ(read.soundFontPath, path) << "an existing file wins over the default SoundFont";
-        EXPECT_EQ(read.soundFontName, FileTitleFromPath(path));
+        EXPECT_EQ(Read().soundFontPath, path) << "an existing file wins over the default SoundFont";
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(Folder()), {}), 1) << "a temporary file was left behind";
 
@@ -144,18 +134,16 @@ TEST_F(Settings, WriteThenReadRoundTrips) {
     EXPECT_EQ(fs::status(File()).permissions(), fs::perms(0644)) << "the file gets the usual permissions";
 }
 
-TEST_F(Settings, DefaultSoundFontOnFirstRunOnly) {
+TEST_F(SettingsFiles, DefaultSoundFontOnFirstRunOnly) {
     EXPECT_EQ(Read().soundFontPath, "") << "no settings file, no default SoundFont either";
     WriteFile(Default(), "sfbk");
-    const SessionState state = Read();
-    EXPECT_EQ(state.soundFontPath, Default());
-    EXPECT_EQ(state.soundFontName, "default-GM");
+    EXPECT_EQ(Read().soundFontPath, Default());
 
     WriteFile(File(), std::string(2 << 20, '#') + "\n[Soundfont] = /s/Mine.sf2\n");
     EXPECT_EQ(Read().soundFontPath, "") << "an oversized settings file is unreadable, and not a first run";
 }
 
-TEST_F(Settings, SomethingElseInPlaceOfTheFolderOrTheFile) {
+TEST_F(SettingsFiles, SomethingElseInPlaceOfTheFolderOrTheFile) {
     WriteFile(Default(), "sfbk");
     fs::create_directories(File());  // a folder named settings.ini: unreadable, and the rename fails
     EXPECT_EQ(Read().soundFontPath, "");
@@ -170,7 +158,7 @@ TEST_F(Settings, SomethingElseInPlaceOfTheFolderOrTheFile) {
     EXPECT_EQ(ReadFile(Folder()), "not a folder");
 }
 
-TEST_F(Settings, WriteKeepsThePreviousFileOnRefusalAndFollowsLinks) {
+TEST_F(SettingsFiles, WriteKeepsThePreviousFileOnRefusalAndFollowsLinks) {
     fs::create_directories(Folder());
     WriteFile(File(), "[Soundfont] = /s/Old.sf2\n");
     for (const std::string path : {"/s/two\nlines.sf2", "/s/ends in CR.sf2\r"}) {
@@ -183,6 +171,40 @@ TEST_F(Settings, WriteKeepsThePreviousFileOnRefusalAndFollowsLinks) {
     ASSERT_TRUE(Write("/s/New.sf2"));
     EXPECT_TRUE(fs::is_symlink(File())) << "a linked settings file is written through the link";
     EXPECT_EQ(ReadFile(linked), "[Soundfont] = /s/New.sf2\n");
+}
+
+// Rendered songs go to the cache folder, private to the user, and never into the settings folder;
+// a home that cannot be written to falls back to the private runtime folder, so songs still load.
+TEST_F(SettingsFiles, CacheFolderIsPrivateAndFallsBack) {
+    const std::optional<std::string> savedCache = GetEnv("XDG_CACHE_HOME"),
+                                     savedRuntime = GetEnv("XDG_RUNTIME_DIR");
+    const std::string runtime = root + "/runtime";
+    ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+    SetEnv("XDG_RUNTIME_DIR", runtime);
+    struct Case {
+        const char* what;
+        std::optional<std::string> cache, home;
+        std::string expected;
+    } const cases[] = {
+        {"XDG_CACHE_HOME", root + "/cache", root + "/home", root + "/cache/dorvik-midi-player"},
+        {"the home's .cache", std::nullopt, root + "/home", root + "/home/.cache/dorvik-midi-player"},
+        {"relative XDG_CACHE_HOME", "rel", root + "/home", root + "/home/.cache/dorvik-midi-player"},
+        // A file where the home should be: nothing can be made under it, even by root.
+        {"home cannot be written", std::nullopt, root + "/file-home", runtime + "/dorvik-midi-player"},
+    };
+    WriteFile(root + "/file-home", "x");
+    for (const Case& c : cases) {
+        SetEnv("XDG_CACHE_HOME", c.cache);
+        SetEnv("HOME", c.home);
+        const std::string folder = CacheFolder();
+        EXPECT_EQ(folder, c.expected) << c.what;
+        struct stat info {};
+        ASSERT_EQ(lstat(folder.c_str(), &info), 0) << c.what;
+        EXPECT_TRUE(S_ISDIR(info.st_mode) && (info.st_mode & 077) == 0) << c.what;
+        EXPECT_NE(folder.rfind(Folder(), 0), 0u) << "never inside the settings folder";
+    }
+    SetEnv("XDG_CACHE_HOME", savedCache);
+    SetEnv("XDG_RUNTIME_DIR", savedRuntime);
 }
 
 // A user with no home and no entry in the user database gets a private folder of their own, and

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -56,7 +58,7 @@ TEST_F(RenderFileTest, ATakenOverTemporaryNameIsNeverCommitted) {
         std::ofstream(In("out.wav")) << "old";
         RenderFile file;
         std::string error;
-        ASSERT_TRUE(file.CreateTemporary(dir_, error)) << error;
+        ASSERT_TRUE(file.CreateTemporary(dir_, error, false)) << error;
         ASSERT_EQ(write(file.fd(), "new", 3), 3);
         c.takeOver(file.path(), In("victim"));
         EXPECT_FALSE(file.Commit(In("out.wav"), error));
@@ -72,7 +74,7 @@ TEST_F(RenderFileTest, ATakenOverTemporaryNameIsNeverCommitted) {
 TEST_F(RenderFileTest, OnlyOldUnlockedFilesAreStale) {
     RenderFile running;
     std::string error;
-    ASSERT_TRUE(running.CreateTemporary(dir_, error)) << error;
+    ASSERT_TRUE(running.CreateTemporary(dir_, error, false)) << error;
     std::ofstream(In(".dorvik-render-old")) << "x";
     std::ofstream(In(".dorvik-render-new")) << "x";
     std::ofstream(In("kept-old")) << "x";
@@ -87,6 +89,45 @@ TEST_F(RenderFileTest, OnlyOldUnlockedFilesAreStale) {
     EXPECT_TRUE(fs::exists(In(".dorvik-render-new")));
     EXPECT_TRUE(fs::exists(In("kept-old")));
     EXPECT_TRUE(fs::is_symlink(In(".dorvik-render-link")));
+}
+
+// Until it is committed the temporary file has no name, so nothing of it outlives the process,
+// even one killed with SIGKILL; a commit replaces the output whole, with the old one's mode.
+TEST_F(RenderFileTest, AnUnnamedTemporaryLeavesNothingBehind) {
+    {
+        RenderFile probe;
+        std::string error;
+        ASSERT_TRUE(probe.CreateTemporary(dir_, error)) << error;
+        if (!probe.unnamed()) GTEST_SKIP() << "the file system here makes no unnamed files";
+    }
+    EXPECT_TRUE(fs::is_empty(dir_)) << "a dropped temporary leaves nothing";
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        RenderFile file;
+        std::string error;
+        if (!file.CreateTemporary(dir_, error)) _exit(1);
+        const std::string block(1 << 20, 'x');
+        if (write(file.fd(), block.data(), block.size()) != static_cast<ssize_t>(block.size())) _exit(1);
+        raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+    EXPECT_TRUE(fs::is_empty(dir_)) << "a killed render leaves nothing";
+
+    std::ofstream(In("out.wav")) << "old";
+    ASSERT_EQ(chmod(In("out.wav").c_str(), 0640), 0);
+    RenderFile file;
+    std::string error;
+    ASSERT_TRUE(file.CreateTemporary(dir_, error)) << error;
+    ASSERT_EQ(write(file.fd(), "new", 3), 3);
+    EXPECT_EQ(ReadAll(file.path()), "new") << "its path opens the very file while it is held";
+    ASSERT_TRUE(file.Commit(In("out.wav"), error)) << error;
+    EXPECT_EQ(ReadAll(In("out.wav")), "new");
+    EXPECT_EQ(fs::status(In("out.wav")).permissions(), fs::perms(0640));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1) << "only the output is there";
 }
 
 }  // namespace

@@ -50,9 +50,25 @@ Bytes Wav(int channels, const std::vector<int16_t>& samples, int bits = 16, int6
     return out;
 }
 
+// Where a read goes: the file's path and the overview it fills.
+struct Target {
+    std::string outputWavPath;
+    AudioOverview overview;
+};
+
+bool Read(Target& t) {
+    return ReadRenderOverview(t.outputWavPath, t.overview).Ok();
+}
+bool Read(Target& t, int fd) {
+    return ReadRenderOverview(fd, t.outputWavPath, t.overview).Ok();
+}
+bool Read(Target& t, const uint8_t* data, size_t size) {
+    return ReadRenderOverview(data, size, t.overview).Ok();
+}
+
 // Fills every overview array and header field with values no read produces, so a test can see
 // exactly what a read changed.
-void Poison(SessionState& state) {
+void Poison(Target& state) {
     state.overview.overviewMinLeft.fill(-7);
     state.overview.overviewMaxLeft.fill(7);
     state.overview.overviewMinRight.fill(-9);
@@ -97,9 +113,9 @@ TEST_F(OverviewFile, MinuteOfStereoSplitsAtTheColumnEdges) {
     spike(2644622, 600, -600);          // the first frame of the last column
     spike(kFrames - 1, 32767, -32768);  // the very last frame belongs to the last column
 
-    SessionState state;
+    Target state;
     state.outputWavPath = Write(Wav(2, samples));
-    ASSERT_TRUE(ReadRenderOverview(state));
+    ASSERT_TRUE(Read(state));
     EXPECT_EQ(state.overview.wavDataBytes, 4u * kFrames);
     EXPECT_EQ(state.overview.wavSampleRate, 44100u);
     EXPECT_EQ(state.overview.wavChannels, 2);
@@ -138,22 +154,25 @@ TEST_F(OverviewFile, RefusedFilesLeaveTheStateAlone) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SessionState state;
+        Target state;
         Poison(state);
         state.outputWavPath = Write(c.bytes);
-        EXPECT_FALSE(ReadRenderOverview(state));
-        EXPECT_FALSE(ReadRenderOverview(state, c.bytes.data(), c.bytes.size()));
+        EXPECT_FALSE(Read(state));
+        EXPECT_FALSE(Read(state, c.bytes.data(), c.bytes.size()));
         EXPECT_EQ(state.overview.wavDataBytes, 12345u);
         EXPECT_EQ(state.overview.wavChannels, 99);
         EXPECT_EQ(state.overview.overviewMaxLeft[0], 7);
         EXPECT_EQ(state.overview.overviewMaxRight[1919], 9);
     }
 
-    SessionState state;
-    state.outputWavPath = (fs::path(dir_) / "missing.wav").string();
-    EXPECT_FALSE(ReadRenderOverview(state));
-    state.outputWavPath = dir_;  // a folder is not a file
-    EXPECT_FALSE(ReadRenderOverview(state));
+    // The failure says which of the user's terms applies, and names the file.
+    AudioOverview overview;
+    const std::string missing = (fs::path(dir_) / "missing.wav").string();
+    const Failure gone = ReadRenderOverview(missing, overview);
+    EXPECT_EQ(gone.kind, FailureKind::SourceOpen);
+    EXPECT_EQ(gone.text.rfind(missing + ": ", 0), 0u) << gone.text;
+    EXPECT_EQ(ReadRenderOverview(dir_, overview).kind, FailureKind::SourceOpen) << "a folder is not a file";
+    EXPECT_EQ(ReadRenderOverview(Write(tooShort), overview).kind, FailureKind::SourceFormat);
 }
 
 // A header that claims more data than the file holds (a render cut short) is read as far as the
@@ -163,13 +182,13 @@ TEST_F(OverviewFile, OverstatedDataSizeIsCutToWhatIsThere) {
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i % 2 ? -int(i) : int(i));
     const Bytes bytes = Wav(2, samples, 16, 1'000'000);
 
-    SessionState fromFile;
+    Target fromFile;
     fromFile.outputWavPath = Write(bytes);
-    ASSERT_TRUE(ReadRenderOverview(fromFile));
-    SessionState fromMemory;
-    ASSERT_TRUE(ReadRenderOverview(fromMemory, bytes.data(), bytes.size()));
+    ASSERT_TRUE(Read(fromFile));
+    Target fromMemory;
+    ASSERT_TRUE(Read(fromMemory, bytes.data(), bytes.size()));
 
-    for (const SessionState* state : {&fromFile, &fromMemory}) {
+    for (const Target* state : {&fromFile, &fromMemory}) {
         EXPECT_EQ(state->overview.wavDataBytes, 400u);
         EXPECT_EQ(
             *std::max_element(state->overview.overviewMaxLeft.begin(), state->overview.overviewMaxLeft.end()),
@@ -185,9 +204,9 @@ TEST(Overview, MonoWritesOnlyTheLeftArrays) {
     std::vector<int16_t> samples(3 * kOverviewColumns);
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i / 3 - 960);
     const Bytes bytes = Wav(1, samples);
-    SessionState state;
+    Target state;
     Poison(state);
-    ASSERT_TRUE(ReadRenderOverview(state, bytes.data(), bytes.size()));
+    ASSERT_TRUE(Read(state, bytes.data(), bytes.size()));
     EXPECT_EQ(state.overview.wavChannels, 1);
     for (int c = 0; c < kOverviewColumns; ++c) {
         ASSERT_EQ(state.overview.overviewMinLeft[c], c - 960) << "column " << c;
@@ -203,8 +222,8 @@ TEST(Overview, MoreThanTwoChannelsAreWalkedInPairs) {
     std::vector<int16_t> samples;
     for (int frame = 0; frame < kOverviewColumns; ++frame) samples.insert(samples.end(), {10, 20, 30, 40});
     const Bytes bytes = Wav(4, samples);
-    SessionState state;
-    ASSERT_TRUE(ReadRenderOverview(state, bytes.data(), bytes.size()));
+    Target state;
+    ASSERT_TRUE(Read(state, bytes.data(), bytes.size()));
     for (int c : {0, 1, 960, 1919}) {
         SCOPED_TRACE("column " + std::to_string(c));
         EXPECT_EQ(state.overview.overviewMinLeft[c], 10);
@@ -229,9 +248,9 @@ TEST(Overview, ShortAndRaggedDataFillEveryColumnOnce) {
             bytes.push_back(0x7F);
             PutU32(bytes, 40, static_cast<uint32_t>(samples.size() * 2 + 1));
 
-            SessionState state;
+            Target state;
             Poison(state);
-            ASSERT_TRUE(ReadRenderOverview(state, bytes.data(), bytes.size()));
+            ASSERT_TRUE(Read(state, bytes.data(), bytes.size()));
             int nonEmpty = 0;
             int16_t highest = 0;
             for (int c = 0; c < kOverviewColumns; ++c) {
@@ -295,11 +314,11 @@ TEST_F(OverviewFile, BlocksGiveTheWholeFilesColumns) {
         const size_t size = kWavHeaderBytes + dataBytes;
         void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         ASSERT_NE(mapped, MAP_FAILED);
-        SessionState blocks, whole;
+        Target blocks, whole;
         Poison(blocks);
         Poison(whole);
-        EXPECT_TRUE(ReadRenderOverview(blocks, fd));
-        EXPECT_TRUE(ReadRenderOverview(whole, static_cast<const uint8_t*>(mapped), size));
+        EXPECT_TRUE(Read(blocks, fd));
+        EXPECT_TRUE(Read(whole, static_cast<const uint8_t*>(mapped), size));
         munmap(mapped, size);
         close(fd);
         EXPECT_EQ(blocks.overview.wavDataBytes, whole.overview.wavDataBytes);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -25,14 +27,11 @@ namespace {
 
 constexpr const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
-// Stands in for the control panel and keeps everything the render tells it.
-struct RecordingPanel final : RenderProgressSink {
+// What a caller sees of a render, slice by slice: each new progress value to show, then -1 when
+// the render is over.
+struct Recording {
     std::vector<float> progress;
-    std::vector<std::string> labels;
-    int ends = 0;
-    void SetRenderProgress(float percent) override { progress.push_back(percent); }
-    void SetMidiLabel(const std::string& text) override { labels.push_back(text); }
-    void EndRender() override { ++ends; }
+    RenderStatus last;
 };
 
 // Three seconds of a right hand over a left hand at 120 quarter notes per minute.
@@ -53,19 +52,21 @@ std::string ReadAll(const std::string& path) {
 }
 
 // Starts a render into a file of the test's own at `path`, as the command line does.
-bool StartInto(SynthRenderer& synth, const std::string& path) {
+Failure StartInto(SynthRenderer& synth, const RenderRequest& request, const std::string& path) {
     auto file = std::make_unique<RenderFile>();
     std::string error;
     (void)file->CreateOwn(path, error);
-    return synth.StartRender(std::move(file));
+    return synth.StartRender(request, std::move(file));
 }
 
-RenderOutcome RunToEnd(SynthRenderer& synth, RecordingPanel& panel) {
-    RenderOutcome outcome = RenderOutcome::Running;
-    for (int frame = 0; frame < 100000 && outcome == RenderOutcome::Running; ++frame) {
-        outcome = synth.RenderStep(panel);
+RenderOutcome RunToEnd(SynthRenderer& synth, Recording& seen) {
+    float shown = 0;
+    for (int frame = 0; frame < 100000; ++frame) {
+        seen.last = synth.RenderStep();
+        if (seen.last.progress != shown) seen.progress.push_back(shown = seen.last.progress);
+        if (seen.last.outcome != RenderOutcome::Running) break;
     }
-    return outcome;
+    return seen.last.outcome;
 }
 
 class Render : public ::testing::Test {
@@ -76,16 +77,11 @@ class Render : public ::testing::Test {
         std::string pattern = (fs::temp_directory_path() / "dorvik-render-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
-        // The window renders into the settings folder: keep it inside the test's folder.
-        if (const char* xdg = getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
-        setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
 
-        state_.soundFontPath = kSoundFont;
-        state_.midiPath = Write("Evening Song.mid", ShortSong());
-        state_.midiParsed = true;
+        request_.soundFontPath = kSoundFont;
+        request_.midiPath = Write("Evening Song.mid", ShortSong());
     }
     void TearDown() override {
-        savedXdg_ ? setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
         if (!dir_.empty()) fs::remove_all(dir_);
     }
 
@@ -98,28 +94,29 @@ class Render : public ::testing::Test {
     std::string InDir(const std::string& name) const { return (fs::path(dir_) / name).string(); }
 
     std::string dir_;
-    std::optional<std::string> savedXdg_;
-    SessionState state_;
+    RenderRequest request_;
 };
 
-TEST_F(Render, CompletesIntoTheSettingsFolderAndAsksForPlayback) {
-    SynthRenderer synth(state_);
+TEST_F(Render, CompletesIntoAFileOfItsOwnInTheFolder) {
+    SynthRenderer synth;
     ASSERT_TRUE(synth.Valid());
-    ASSERT_TRUE(synth.LoadSoundFont());
-    state_.rendered = synth.StartRender();
-    ASSERT_TRUE(state_.rendered) << synth.lastError;
-    EXPECT_EQ(state_.outputWavPath, InDir("Dorvik Midi Player/output-" + std::to_string(getpid()) + ".wav"));
-    EXPECT_TRUE(synth.soundFontReloaded);
+    ASSERT_TRUE(synth.LoadSoundFont(kSoundFont).Ok());
+    const Failure started = synth.StartRender(request_, dir_);
+    ASSERT_TRUE(started.Ok()) << started.text;
+    const std::string output = synth.OutputPath();
+    EXPECT_EQ(fs::path(output).parent_path(), fs::path(dir_));
+    EXPECT_EQ(fs::path(output).filename().string().rfind(kPlayerRenderPrefix, 0), 0u) << output;
+    EXPECT_EQ(fs::path(output).extension(), ".wav");
 
-    RecordingPanel panel;
-    EXPECT_EQ(RunToEnd(synth, panel), RenderOutcome::Finished);
+    Recording seen;
+    EXPECT_EQ(RunToEnd(synth, seen), RenderOutcome::Finished);
 
     // The progress rises in steps of more than 1.6 points, starting above 1.6 and ending at
     // 100 at most, so the whole render takes about 62 frames; the display is switched off at
     // the end.
-    ASSERT_GE(panel.progress.size(), 2u);
-    EXPECT_EQ(panel.progress.back(), -1.0f);
-    const std::vector<float> shown(panel.progress.begin(), panel.progress.end() - 1);
+    ASSERT_GE(seen.progress.size(), 2u);
+    EXPECT_EQ(seen.progress.back(), -1.0f);
+    const std::vector<float> shown(seen.progress.begin(), seen.progress.end() - 1);
     EXPECT_GT(shown.front(), 1.6f);
     for (size_t i = 1; i < shown.size(); ++i) {
         EXPECT_GT(shown[i] - shown[i - 1], 1.6f) << "after " << shown[i - 1];
@@ -127,128 +124,176 @@ TEST_F(Render, CompletesIntoTheSettingsFolderAndAsksForPlayback) {
     EXPECT_LE(shown.back(), 100.0f);
     EXPECT_GE(shown.size(), 55u);
     EXPECT_LE(shown.size(), 62u);
-
-    EXPECT_EQ(panel.labels, std::vector<std::string>{"Evening Song"});
-    EXPECT_EQ(panel.ends, 1);
-    EXPECT_EQ(state_.midiName, "Evening Song");
-    EXPECT_TRUE(state_.rendered);
-    EXPECT_TRUE(state_.songReady);
-    EXPECT_TRUE(state_.overviewLoaded);
-    EXPECT_EQ(state_.command, CmdPreparePlayback);
+    EXPECT_TRUE(seen.last.failure.Ok());
     EXPECT_FALSE(synth.rendering);
     EXPECT_EQ(synth.fluidPlayer, nullptr);
+    EXPECT_EQ(synth.RenderStep().outcome, RenderOutcome::Finished) << "an ended render stays ended";
 
     // The song's three seconds and the few seconds FluidSynth's player runs on after its last
-    // event, read back whole into the overview.
-    EXPECT_EQ(state_.overview.wavChannels, 2);
-    EXPECT_EQ(state_.overview.wavSampleRate, 44100u);
-    EXPECT_GE(state_.overview.wavDataBytes / 4.0 / 44100.0, 3.0);
-    EXPECT_GT(state_.overview.overviewMaxLeft[100], 0);
-    EXPECT_LT(state_.overview.overviewMinRight[100], 0);
+    // event, read back whole into the overview from the file the renderer still holds.
+    AudioOverview overview;
+    ASSERT_TRUE(ReadRenderOverview(synth.renderFile->fd(), output, overview).Ok());
+    EXPECT_EQ(overview.wavChannels, 2);
+    EXPECT_EQ(overview.wavSampleRate, 44100u);
+    EXPECT_GE(overview.wavDataBytes / 4.0 / 44100.0, 3.0);
+    EXPECT_GT(overview.overviewMaxLeft[100], 0);
+    EXPECT_LT(overview.overviewMinRight[100], 0);
 }
 
-// An unparsed song is named but neither read nor offered for playback.
-TEST_F(Render, UnparsedSongIsNamedButNotPrepared) {
-    state_.midiParsed = false;
-    SynthRenderer synth(state_);
-    state_.rendered = StartInto(synth, InDir("out.wav"));
-    RecordingPanel panel;
-    EXPECT_EQ(RunToEnd(synth, panel), RenderOutcome::Finished);
-    EXPECT_EQ(state_.midiName, "Evening Song");
-    EXPECT_FALSE(state_.songReady);
-    EXPECT_FALSE(state_.overviewLoaded);
-    EXPECT_EQ(state_.command, CmdNone);
+// Two players sharing a folder (and, in separate containers, even a process id) never share a
+// file: each render takes a new name, and a player's file goes with it.
+TEST_F(Render, PlayersInOneFolderNeverShareAFile) {
+    SynthRenderer first, second;
+    ASSERT_TRUE(first.StartRender(request_, dir_).Ok());
+    ASSERT_TRUE(second.StartRender(request_, dir_).Ok());
+    EXPECT_NE(first.OutputPath(), second.OutputPath());
+    Recording a, b;
+    ASSERT_EQ(RunToEnd(first, a), RenderOutcome::Finished);
+    ASSERT_EQ(RunToEnd(second, b), RenderOutcome::Finished);
+    EXPECT_EQ(ReadAll(first.OutputPath()), ReadAll(second.OutputPath()));
+
+    // A file in use is locked, so a later start's clean-up leaves it alone; one that no running
+    // player holds (its player was killed) goes, however new.
+    const std::string left = InDir(std::string(kPlayerRenderPrefix) + "killed.wav");
+    std::ofstream(left) << "RIFF";
+    RemoveStaleRenderFiles(dir_, kPlayerRenderPrefix, 0);
+    EXPECT_TRUE(fs::exists(first.OutputPath()));
+    EXPECT_TRUE(fs::exists(second.OutputPath()));
+    EXPECT_FALSE(fs::exists(left));
+    const std::string firstPath = first.OutputPath();
+    ASSERT_TRUE(first.StartRender(request_, dir_).Ok());
+    EXPECT_FALSE(fs::exists(firstPath)) << "the previous render's file goes when a new one starts";
+}
+
+// A song the program's reader did not read is still rendered, for as long as FluidSynth plays it.
+TEST_F(Render, UnreadSongStillRenders) {
+    SynthRenderer synth;
+    ASSERT_TRUE(StartInto(synth, request_, InDir("out.wav")).Ok());
+    Recording seen;
+    EXPECT_EQ(RunToEnd(synth, seen), RenderOutcome::Finished);
+    EXPECT_GT(fs::file_size(InDir("out.wav")), 44u * 1000);
 }
 
 // The SoundFont's samples are held from a load until its render ends, never two sets at once; a
 // SoundFont whose file has gone fails the next render and leaves the previous render's file.
 TEST_F(Render, SoundFontIsHeldOnlyUntilItsRenderEnds) {
-    SynthRenderer synth(state_);
+    SynthRenderer synth;
     EXPECT_EQ(synth.loadedSynth, nullptr);
-    EXPECT_TRUE(synth.LoadSoundFont());
+    EXPECT_TRUE(synth.LoadSoundFont(kSoundFont).Ok());
     fluid_synth_t* const loaded = synth.loadedSynth.get();
-    EXPECT_TRUE(synth.LoadSoundFont());
+    EXPECT_TRUE(synth.LoadSoundFont(kSoundFont).Ok());
     EXPECT_EQ(synth.loadedSynth.get(), loaded) << "the same SoundFont is not loaded twice";
     EXPECT_EQ(fluid_synth_sfcount(loaded), 1);
 
     const std::string copy = InDir("copy.sf2");
     fs::copy_file(kSoundFont, copy);
-    state_.soundFontPath = InDir("missing.sf2");
-    EXPECT_FALSE(synth.LoadSoundFont());
-    EXPECT_FALSE(synth.lastError.empty());
+    const Failure missing = synth.LoadSoundFont(InDir("missing.sf2"));
+    EXPECT_EQ(missing.kind, FailureKind::SoundFont);
+    EXPECT_NE(missing.text.find("missing.sf2"), std::string::npos) << missing.text;
     EXPECT_EQ(synth.loadedSynth, nullptr);
 
-    state_.soundFontPath = copy;
-    state_.rendered = synth.StartRender();
-    ASSERT_TRUE(state_.rendered) << synth.lastError;
+    request_.soundFontPath = copy;
+    const Failure started = synth.StartRender(request_, dir_);
+    ASSERT_TRUE(started.Ok()) << started.text;
     EXPECT_EQ(synth.loadedSynth, nullptr);
     EXPECT_EQ(fluid_synth_sfcount(synth.fluidSynth.get()), 1);
-    RecordingPanel panel;
-    ASSERT_EQ(RunToEnd(synth, panel), RenderOutcome::Finished);
+    Recording seen;
+    ASSERT_EQ(RunToEnd(synth, seen), RenderOutcome::Finished);
     EXPECT_EQ(synth.fluidSynth, nullptr);
     EXPECT_EQ(synth.loadedSynth, nullptr);
-    const std::string rendered = ReadAll(state_.outputWavPath);
+    const std::string output = synth.OutputPath();
+    const std::string rendered = ReadAll(output);
 
     fs::remove(copy);
-    EXPECT_FALSE(synth.StartRender());
-    EXPECT_NE(synth.lastError.find("copy.sf2\" could not be loaded: "), std::string::npos) << synth.lastError;
+    const Failure again = synth.StartRender(request_, dir_);
+    EXPECT_EQ(again.kind, FailureKind::SoundFont);
+    EXPECT_NE(again.text.find("copy.sf2\" could not be loaded: "), std::string::npos) << again.text;
     EXPECT_FALSE(synth.rendering);
-    EXPECT_EQ(ReadAll(state_.outputWavPath), rendered);
+    EXPECT_EQ(synth.OutputPath(), output);
+    EXPECT_EQ(ReadAll(output), rendered);
+}
+
+// FluidSynth's loader would wait on a pipe for ever, before the window ever opens; anything but a
+// regular file is refused unopened. Run in a child with an alarm, so a regression fails rather
+// than hangs.
+TEST_F(Render, SoundFontThatIsNotARegularFileIsRefusedUnopened) {
+    const std::string fifo = InDir("pipe.sf2");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, dir_}) {
+        SCOPED_TRACE(path);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(10);
+            SynthRenderer synth;
+            const Failure loaded = synth.LoadSoundFont(path);
+            RenderRequest request = request_;
+            request.soundFontPath = path;
+            const Failure started = synth.StartRender(request, dir_);
+            const bool named = loaded.text.find(path) != std::string::npos;
+            _exit(loaded.kind == FailureKind::SoundFont && started.kind == FailureKind::SoundFont && named
+                      ? 0
+                      : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status)) << "the load hung (status " << status << ")";
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+    }
 }
 
 TEST_F(Render, ZeroLengthSongCompletesWithoutShowingProgress) {
     using namespace smf;
-    state_.midiPath = Write("empty.mid", Cat({Header(480, 1, 1), Track({EndOfTrack()})}));
-    SynthRenderer synth(state_);
-    state_.rendered = StartInto(synth, InDir("out.wav"));
-    RecordingPanel panel;
-    EXPECT_EQ(RunToEnd(synth, panel), RenderOutcome::Finished);
-    EXPECT_EQ(panel.progress, std::vector<float>{-1.0f});
-    EXPECT_EQ(panel.labels, std::vector<std::string>{"empty"});
+    request_.midiPath = Write("empty.mid", Cat({Header(480, 1, 1), Track({EndOfTrack()})}));
+    SynthRenderer synth;
+    ASSERT_TRUE(StartInto(synth, request_, InDir("out.wav")).Ok());
+    Recording seen;
+    EXPECT_EQ(RunToEnd(synth, seen), RenderOutcome::Finished);
+    EXPECT_EQ(seen.progress, std::vector<float>{-1.0f});
 }
 
 // A second render started while one runs drops the first and renders exactly what a render on
 // its own would have.
 TEST_F(Render, RestartWhileRenderingGivesAFreshRender) {
-    SynthRenderer alone(state_);
-    ASSERT_TRUE(StartInto(alone, InDir("alone.wav")));
-    RecordingPanel panel;
-    ASSERT_EQ(RunToEnd(alone, panel), RenderOutcome::Finished);
+    SynthRenderer alone;
+    ASSERT_TRUE(StartInto(alone, request_, InDir("alone.wav")).Ok());
+    Recording seen;
+    ASSERT_EQ(RunToEnd(alone, seen), RenderOutcome::Finished);
 
-    SessionState state;
-    state.soundFontPath = kSoundFont;
-    state.midiPath = state_.midiPath;
-    state.midiParsed = true;
-    SynthRenderer synth(state);
-    ASSERT_TRUE(StartInto(synth, InDir("restarted.wav")));
-    for (int i = 0; i < 10; ++i) ASSERT_EQ(synth.RenderStep(panel), RenderOutcome::Running);
-    synth.LoadSoundFont();  // stacked on the old synthesiser, gone with it
-    state.rendered = StartInto(synth, InDir("restarted.wav"));
-    ASSERT_TRUE(state.rendered);
+    SynthRenderer synth;
+    ASSERT_TRUE(StartInto(synth, request_, InDir("restarted.wav")).Ok());
+    for (int i = 0; i < 10; ++i) ASSERT_EQ(synth.RenderStep().outcome, RenderOutcome::Running);
+    (void)synth.LoadSoundFont(kSoundFont);  // stacked on the old synthesiser, gone with it
+    ASSERT_TRUE(StartInto(synth, request_, InDir("restarted.wav")).Ok());
     EXPECT_EQ(synth.shownProgress, 0);
-    ASSERT_EQ(RunToEnd(synth, panel), RenderOutcome::Finished);
+    ASSERT_EQ(RunToEnd(synth, seen), RenderOutcome::Finished);
     EXPECT_EQ(ReadAll(InDir("restarted.wav")), ReadAll(InDir("alone.wav")));
 }
 
-// Whether the render cannot start or stops part way, the panel is told the song is not loaded,
-// and nothing is offered for playback.
-TEST_F(Render, FailedRenderIsNotShownAsASong) {
+// Whether the render cannot start or stops part way, the caller hears why, and every later step
+// says the same.
+TEST_F(Render, FailedRenderSaysWhy) {
     // The output folder does not exist: there is no file to render into.
     {
-        SynthRenderer synth(state_);
-        state_.songReady = true;  // left over from an earlier song
-        state_.rendered = StartInto(synth, InDir("no such folder/out.wav"));
-        EXPECT_FALSE(state_.rendered);
+        SynthRenderer synth;
+        const Failure started = StartInto(synth, request_, InDir("no such folder/out.wav"));
+        EXPECT_EQ(started.kind, FailureKind::TargetOpen);
         EXPECT_FALSE(synth.rendering);
         EXPECT_EQ(synth.fluidPlayer, nullptr);
-        EXPECT_FALSE(synth.lastError.empty());
-        RecordingPanel panel;
-        EXPECT_EQ(synth.RenderStep(panel), RenderOutcome::Failed);
-        EXPECT_EQ(panel.labels, std::vector<std::string>{"no MIDI file loaded"});
-        EXPECT_EQ(panel.progress, std::vector<float>{-1.0f});
-        EXPECT_EQ(panel.ends, 1);
-        EXPECT_EQ(state_.command, CmdNone);
-        EXPECT_FALSE(state_.overviewLoaded);
+        const RenderStatus status = synth.RenderStep();
+        EXPECT_EQ(status.outcome, RenderOutcome::Failed);
+        EXPECT_EQ(status.failure.text, started.text);
+        EXPECT_EQ(status.progress, -1.0f);
+    }
+    // A MIDI file that is a pipe is refused, never waited on.
+    {
+        RenderRequest request = request_;
+        request.midiPath = InDir("song-pipe.mid");
+        ASSERT_EQ(mkfifo(request.midiPath.c_str(), 0600), 0);
+        SynthRenderer synth;
+        const Failure started = StartInto(synth, request, InDir("out.wav"));
+        EXPECT_EQ(started.kind, FailureKind::SourceOpen);
+        EXPECT_NE(started.text.find("not a regular file"), std::string::npos) << started.text;
     }
 
     // The disk fills part way: a file size limit makes the writes fail after about a second.
@@ -260,25 +305,18 @@ TEST_F(Render, FailedRenderIsNotShownAsASong) {
         limited.rlim_cur = 200'000;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
 
-        SynthRenderer synth(state_);
-        state_.songReady = true;
-        state_.rendered = StartInto(synth, InDir("full.wav"));
-        ASSERT_TRUE(state_.rendered);
-        RecordingPanel panel;
-        const RenderOutcome outcome = RunToEnd(synth, panel);
+        SynthRenderer synth;
+        ASSERT_TRUE(StartInto(synth, request_, InDir("full.wav")).Ok());
+        Recording seen;
+        const RenderOutcome outcome = RunToEnd(synth, seen);
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, savedSignal);
 
         EXPECT_EQ(outcome, RenderOutcome::Failed);
-        EXPECT_FALSE(state_.rendered);
-        EXPECT_FALSE(state_.songReady);
-        EXPECT_FALSE(state_.overviewLoaded);
-        EXPECT_EQ(state_.command, CmdNone);
+        EXPECT_EQ(seen.last.failure.kind, FailureKind::Write);
+        EXPECT_NE(seen.last.failure.text.find("full.wav"), std::string::npos) << seen.last.failure.text;
         EXPECT_FALSE(synth.rendering);
-        ASSERT_FALSE(panel.labels.empty());
-        EXPECT_EQ(panel.labels.back(), "no MIDI file loaded");
-        EXPECT_EQ(panel.progress.back(), -1.0f);
-        EXPECT_EQ(panel.ends, 1);
+        EXPECT_EQ(seen.progress.back(), -1.0f);
     }
 }
 
@@ -313,12 +351,11 @@ TEST_F(Render, EndsWithinTheSongAndItsTail) {
         if (!ParseSong(*song, files[i].data(), files[i].size()) || song->duration > 20.0) continue;
         SCOPED_TRACE("file " + std::to_string(i) + ", " + std::to_string(song->duration) + " s as read");
         const double limit = (song->duration + SynthRenderer::kReleaseTailSeconds) * 44100.0 + 64;
-        state_.song = std::move(song);
-        state_.midiPath = Write("mutated.mid", files[i]);
-        SynthRenderer synth(state_);
-        if (!StartInto(synth, InDir("mutated.wav"))) continue;
-        RecordingPanel panel;
-        RunToEnd(synth, panel);
+        const RenderRequest request{Write("mutated.mid", files[i]), kSoundFont, song.get()};
+        SynthRenderer synth;
+        if (!StartInto(synth, request, InDir("mutated.wav")).Ok()) continue;
+        Recording seen;
+        RunToEnd(synth, seen);
         EXPECT_FALSE(synth.rendering);
         EXPECT_LE(static_cast<double>(fs::file_size(InDir("mutated.wav")) - 44) / 4.0, limit);
         ++rendered;

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "core/palette.h"
+#include "core/session_state.h"
 #include "platform/dialogs.h"
 #include "smf_builder.h"
 #include "view/recording_target.h"
@@ -26,13 +27,14 @@ struct ControlPanelTest : ::testing::Test {
         ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
         ShowFluidSynthMessages(false);
         state.dialogs = &dialogs;
-        synth = std::make_unique<SynthRenderer>(state);
+        synth = std::make_unique<SynthRenderer>();
         device.target = &target;
         panel.palette = &kDefaultPalette;
         panel.background = 20;
         panel.Init(&device, &state, &mouse);
         panel.CreateBrushes();
         panel.synth = synth.get();
+        panel.renderFolder = folder.string();
         panel.Build("file:///guide.html");
         Place(300);
     }
@@ -258,13 +260,19 @@ TEST_F(ControlPanelTest, LoadingFlows) {
     EXPECT_EQ(dialogs.errorBoxes[0].text.find("Failed to load SoundFont"), std::string::npos)
         << "the loader's own reason, not FluidSynth's summing-up: " << dialogs.errorBoxes[0].text;
     dialogs.errorBoxes.clear();
+    const fs::path settingsFile = folder / "Dorvik Midi Player" / "settings.ini";
+    EXPECT_FALSE(fs::exists(settingsFile)) << "a SoundFont that did not load is not kept";
 
-    // A good SoundFont.
+    // A good SoundFont, kept in the settings the moment it has loaded.
     if (!fs::exists(kSmallSoundFont)) GTEST_SKIP() << kSmallSoundFont << " is not installed";
     dialogs.openAnswers.push_back(kSmallSoundFont);
     EXPECT_TRUE(panel.LoadFile(FileSoundFont));
     EXPECT_TRUE(state.soundFontLoaded);
     EXPECT_EQ(panel.soundFontLabel.text, "TimGM6mb");
+    std::ifstream saved(settingsFile);
+    std::string line;
+    std::getline(saved, line);
+    EXPECT_EQ(line, std::string("[Soundfont] = ") + kSmallSoundFont);
 
     // A file that is not MIDI: the error box, and the song before kept.
     const fs::path junk = folder / "junk.mid";
@@ -296,6 +304,8 @@ TEST_F(ControlPanelTest, LoadingFlows) {
     EXPECT_EQ(panel.midiLabel.text, "two notes");
     EXPECT_EQ(state.command, CmdPreparePlayback);
     EXPECT_TRUE(state.songReady);
+    EXPECT_EQ(fs::path(state.outputWavPath).parent_path(), folder) << "rendered into the render folder";
+    EXPECT_EQ(state.overview.wavChannels, 2) << "the overview was read from the render";
 
     // A file that does not load leaves the song loaded and ready as it was.
     dialogs.openAnswers.push_back(junk.string());
