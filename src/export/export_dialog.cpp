@@ -7,9 +7,9 @@
 namespace {
 
 constexpr ExportFileType kFileTypes[] = {
-    {FormatWav, res::IdsWav, "*.wav"},   {FormatFlac, res::IdsFlac, "*.flac"},
-    {FormatAlac, res::IdsAlac, "*.m4a"}, {FormatAac, res::IdsAac, "*.aac"},
-    {FormatMp3, res::IdsMp3, "*.mp3"},   {FormatOgg, res::IdsOggVorbis, "*.ogg"},
+    {ExportFormat::Wav, res::IdsWav, "*.wav"},   {ExportFormat::Flac, res::IdsFlac, "*.flac"},
+    {ExportFormat::Alac, res::IdsAlac, "*.m4a"}, {ExportFormat::Aac, res::IdsAac, "*.aac"},
+    {ExportFormat::Mp3, res::IdsMp3, "*.mp3"},   {ExportFormat::Ogg, res::IdsOggVorbis, "*.ogg"},
 };
 
 // The first offered row whose quality can be chosen.
@@ -17,10 +17,10 @@ constexpr int kFirstTypeWithQuality = 3;
 
 }  // namespace
 
-std::vector<ExportFileType> OfferedFileTypes(const std::array<uint16_t, ExportFormatCount>& availability) {
+std::vector<ExportFileType> OfferedFileTypes(const FormatAvailability& availability) {
     std::vector<ExportFileType> rows;
     for (const ExportFileType& row : kFileTypes) {
-        if (availability[row.format] != 0) rows.push_back(row);
+        if (AvailabilityOf(availability, row.format) != 0) rows.push_back(row);
     }
     return rows;
 }
@@ -29,27 +29,29 @@ bool OnTypeChange(int typeIndex) {
     return typeIndex >= kFirstTypeWithQuality;
 }
 
-bool ShowExportDialog(SessionState& state) {
-    if (state.dialogs == nullptr) return false;
+std::optional<ExportChoice> ShowExportDialog(platform::Dialogs* dialogs,
+                                             const FormatAvailability& availability,
+                                             const std::string& fileName, ExportFormat lastFormat,
+                                             QualityLevel initialQuality) {
+    if (dialogs == nullptr) return std::nullopt;
     platform::SaveRequest request;
-    for (const ExportFileType& row : OfferedFileTypes(state.exportFormatFlags)) {
+    for (const ExportFileType& row : OfferedFileTypes(availability)) {
         request.types.push_back({res::LoadString(row.nameId), row.pattern});
     }
     request.initialType = 0;
     request.choiceLabel = res::LoadString(res::IdsQuality);
     request.choiceOptions = {res::LoadString(res::IdsStandard), res::LoadString(res::IdsHigh),
                              res::LoadString(res::IdsMaximum)};
-    request.initialChoice = QualityStandard;
-    request.fileName = state.midiName;
+    request.initialChoice = initialQuality;
+    request.fileName = fileName;
     request.defaultExtension = "wav";
     request.onTypeChange = OnTypeChange;
 
     platform::SaveAnswer answer;
-    if (!state.dialogs->SaveFile(request, answer) || answer.path.empty()) return false;
-    state.exportPath = answer.path;
-    int quality = answer.choice;
-    if (quality < QualityStandard || quality > QualityMaximum) quality = QualityStandard;
-    state.exportQuality = static_cast<int16_t>(quality);
-    state.exportFormat = ChooseExportFormat(state.exportPath, state.exportFormat);
-    return true;
+    if (!dialogs->SaveFile(request, answer) || answer.path.empty()) return std::nullopt;
+    ExportChoice choice;
+    choice.format = ChooseExportFormat(answer.path, lastFormat);
+    choice.path = std::move(answer.path);
+    choice.quality = QualityFromChoice(answer.choice);
+    return choice;
 }
