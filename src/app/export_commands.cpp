@@ -39,25 +39,6 @@ void ShowNothingToExport(SessionState& state, int captionId) {
     ShowExportFailure(state, NothingToExportText(state), res::LoadString(captionId));
 }
 
-// The save dialog of a video: the one type and the quality levels of the audio export. The
-// proposed name is the song's, to which the dialog adds the type's extension.
-bool ShowVideoDialog(SessionState& state, std::string& path, QualityLevel& quality) {
-    if (state.dialogs == nullptr) return false;
-    platform::SaveRequest request;
-    request.types.push_back({"MP4 video (*.mp4)", "*.mp4"});
-    request.choiceLabel = res::LoadString(res::IdsQuality);
-    request.choiceOptions = {res::LoadString(res::IdsStandard), res::LoadString(res::IdsHigh),
-                             res::LoadString(res::IdsMaximum)};
-    request.initialChoice = QualityStandard;
-    request.fileName = state.midiName;
-    request.defaultExtension = "mp4";
-    platform::SaveAnswer answer;
-    if (!state.dialogs->SaveFile(request, answer) || answer.path.empty()) return false;
-    path = answer.path;
-    quality = QualityFromChoice(answer.choice);
-    return true;
-}
-
 void ShowExportProgressBar(ControlPanel* panel, bool shown) {
     if (panel == nullptr) return;
     panel->exportButton.showProgress = shown;
@@ -131,17 +112,16 @@ bool PlayerController::ExportVideo() {
         ShowNothingToExport(s, res::IdsExportVideo);
         return false;
     }
-    std::string path;
-    QualityLevel quality = QualityStandard;
-    if (!ShowVideoDialog(s, path, quality)) return false;
+    const std::optional<ExportChoice> choice = ShowVideoExportDialog(s.dialogs, s.midiName);
+    if (!choice) return false;
 
     ExportRequest request;
     request.source = s.outputWavPath;
-    request.target = path;
+    request.target = choice->path;
     request.format = ExportFormat::Mp4;
-    request.quality = quality;
+    request.quality = choice->quality;
     request.video = videoSettings;
-    request.video.quality = quality;
+    request.video.quality = choice->quality;
     request.displayName = s.midiName;
     // The job's own copy of the song: the window may load another while this one exports.
     request.song.song = std::make_shared<const SongData>(*s.song);

@@ -15,6 +15,14 @@ constexpr ExportFileType kFileTypes[] = {
 // The first offered row whose quality can be chosen.
 constexpr int kFirstTypeWithQuality = 3;
 
+// The quality choice both dialogs carry, starting at `initial`.
+void AddQualityChoice(platform::SaveRequest& request, QualityLevel initial) {
+    request.choiceLabel = res::LoadString(res::IdsQuality);
+    request.choiceOptions = {res::LoadString(res::IdsStandard), res::LoadString(res::IdsHigh),
+                             res::LoadString(res::IdsMaximum)};
+    request.initialChoice = initial;
+}
+
 }  // namespace
 
 std::vector<ExportFileType> OfferedFileTypes(const FormatAvailability& availability) {
@@ -39,10 +47,7 @@ std::optional<ExportChoice> ShowExportDialog(platform::Dialogs* dialogs,
         request.types.push_back({res::LoadString(row.nameId), row.pattern});
     }
     request.initialType = 0;
-    request.choiceLabel = res::LoadString(res::IdsQuality);
-    request.choiceOptions = {res::LoadString(res::IdsStandard), res::LoadString(res::IdsHigh),
-                             res::LoadString(res::IdsMaximum)};
-    request.initialChoice = initialQuality;
+    AddQualityChoice(request, initialQuality);
     request.fileName = fileName;
     request.defaultExtension = "wav";
     request.onTypeChange = OnTypeChange;
@@ -54,4 +59,16 @@ std::optional<ExportChoice> ShowExportDialog(platform::Dialogs* dialogs,
     choice.path = std::move(answer.path);
     choice.quality = QualityFromChoice(answer.choice);
     return choice;
+}
+
+std::optional<ExportChoice> ShowVideoExportDialog(platform::Dialogs* dialogs, const std::string& fileName) {
+    if (dialogs == nullptr) return std::nullopt;
+    platform::SaveRequest request;
+    request.types.push_back({"MP4 video (*.mp4)", "*.mp4"});
+    AddQualityChoice(request, QualityStandard);
+    request.fileName = fileName;
+    request.defaultExtension = "mp4";
+    platform::SaveAnswer answer;
+    if (!dialogs->SaveFile(request, answer) || answer.path.empty()) return std::nullopt;
+    return ExportChoice{std::move(answer.path), ExportFormat::Mp4, QualityFromChoice(answer.choice)};
 }

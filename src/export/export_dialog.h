@@ -49,3 +49,9 @@ struct ExportChoice {
                                                            const std::string& fileName,
                                                            ExportFormat lastFormat,
                                                            QualityLevel initialQuality);
+
+// Runs the video's save dialog: the one MP4 type and the same quality choice, starting at
+// standard, proposing `fileName` (the dialog adds ".mp4"). Nothing when the user cancelled or
+// there are no dialogs.
+[[nodiscard]] std::optional<ExportChoice> ShowVideoExportDialog(platform::Dialogs* dialogs,
+                                                                const std::string& fileName);
