@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (steps > 100000) std::abort();  // a step that makes no progress
         running = transcoder.Step(5.0);
     }
-    if (transcoder.failure != FailureKind::None && transcoder.failureText.empty()) std::abort();
+    if (!transcoder.failure.Ok() && transcoder.failure.text.empty()) std::abort();
 #endif
     ::close(fd);
     return 0;

@@ -94,8 +94,7 @@ Failure ExportJob::RunTranscode() {
         progress_.store(TranscodeProgressPercent(transcoder.position, transcoder.sourceSeconds) / 100.0f);
         running = transcoder.Step(kTranscodeStepSeconds);
     }
-    if (transcoder.failure != FailureKind::None) return {transcoder.failure, transcoder.failureText};
-    return {};
+    return transcoder.failure;
 }
 
 Failure ExportJob::RunOgg() {

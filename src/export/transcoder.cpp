@@ -163,8 +163,7 @@ Transcoder::~Transcoder() = default;
 bool Transcoder::Fail(FailureKind code, std::string text) {
     writer.reset();
     reader.reset();
-    failure = code;
-    failureText = std::move(text);
+    failure = {code, std::move(text)};
     return false;
 }
 
@@ -273,8 +272,7 @@ class Pipeline {
         if (!DrainDecoder()) return false;
         // A header with no samples after it would make a file with no audio, or none at all.
         if (r_.decodedFrames == 0) {
-            t_.failure = FailureKind::SourceFormat;
-            t_.failureText = Printf("The input file %s holds no audio", Source());
+            t_.failure = {FailureKind::SourceFormat, Printf("The input file %s holds no audio", Source())};
             return false;
         }
         if (!Convert(nullptr, 0)) return false;
@@ -305,9 +303,8 @@ class Pipeline {
     const std::string& Source() const { return t_.Request().source; }
     std::string EncoderName() const { return w_.encoder->codec->name; }
     bool Failed(FailureKind failure, const char* format, const std::string& subject, int code) {
-        std::string text = Printf(format, subject, AvError(code));
-        t_.failure = failure;  // kept until Transcoder::Fail records it with the cleanup
-        t_.failureText = std::move(text);
+        // Kept until Transcoder::Fail records it with the cleanup.
+        t_.failure = {failure, Printf(format, subject, AvError(code))};
         return false;
     }
 
@@ -328,12 +325,11 @@ bool Transcoder::Start() {
     }
     position = 0.0f;
     streamIndex = -1;
-    failure = FailureKind::None;
-    failureText.clear();
+    failure = {};
     // The encoder and the resampler are set up before the target is touched, so that a refusal
     // leaves no file.
     if (!OpenSource() || !OpenEncoder(*row) || !OpenResampler() || !OpenTarget()) return false;
-    return Step() || failure == FailureKind::None;
+    return Step() || failure.Ok();
 }
 
 // The source: the first audio stream of a WAV file, decoded to plain samples.
@@ -527,7 +523,7 @@ bool Transcoder::Step(double mediaSeconds) {
     for (;;) {
         const int ret = av_read_frame(r.input.get(), packet);
         if (ret == AVERROR_EOF) {
-            if (!pipeline.Finish()) return Fail(failure, failureText);
+            if (!pipeline.Finish()) return Fail(failure.kind, std::move(failure.text));
             writer.reset();
             reader.reset();
             return false;
@@ -535,7 +531,7 @@ bool Transcoder::Step(double mediaSeconds) {
         // A failing read ends the export: trying again would only fail again.
         if (ret < 0) {
             pipeline.ReadFailed(ret);
-            return Fail(failure, failureText);
+            return Fail(failure.kind, std::move(failure.text));
         }
         if (packet->stream_index != r.stream) {
             av_packet_unref(packet);
@@ -552,9 +548,9 @@ bool Transcoder::Step(double mediaSeconds) {
         av_packet_unref(packet);
         if (sent < 0) {
             pipeline.ReadFailed(sent);
-            return Fail(failure, failureText);
+            return Fail(failure.kind, std::move(failure.text));
         }
-        if (!pipeline.DrainDecoder()) return Fail(failure, failureText);
+        if (!pipeline.DrainDecoder()) return Fail(failure.kind, std::move(failure.text));
         if (timestamp == AV_NOPTS_VALUE) continue;
         position = static_cast<float>(timestamp * av_q2d(r.timeBase));
         if (!haveFirst) {

@@ -40,9 +40,8 @@ struct Transcoder {
     std::unique_ptr<TranscodeReader> reader;
     std::unique_ptr<TranscodeWriter> writer;
 
-    double sourceSeconds = 0.0;               // the source's length as its header gives it; 0 when unknown
-    FailureKind failure = FailureKind::None;  // set once Start or Step has failed
-    std::string failureText;                  // what failed, for the error box
+    double sourceSeconds = 0.0;  // the source's length as its header gives it; 0 when unknown
+    Failure failure;             // set once Start or Step has failed
 
     explicit Transcoder(TranscodeRequest request);
     ~Transcoder();  // an export still running is abandoned; the target stays as it was
@@ -51,7 +50,7 @@ struct Transcoder {
 
     // Opens the source, sets up the encoder for the session's format and quality, creates the
     // new file that will replace the target once complete, and copies the first step. False when
-    // anything failed: then `failure` and `failureText` say what, the target is as it was, and
+    // anything failed: then `failure` says what, the target is as it was, and
     // Step ends at once.
     [[nodiscard]] bool Start();
 

@@ -39,8 +39,8 @@ Outcome Transcode(const std::string& source, const std::string& target, ExportFo
         ++o.steps;
         o.positions.push_back(t.position);
     }
-    o.failure = t.failure;
-    o.text = t.failureText;
+    o.failure = t.failure.kind;
+    o.text = t.failure.text;
     return o;
 }
 
@@ -210,7 +210,7 @@ TEST(Transcoder, ShortSourceEndsAndAnAbandonedExportIsRemoved) {
     const std::string abandoned = dir / "abandoned.flac";
     {
         Transcoder t(Request(dir / "short.wav", abandoned, ExportFormat::Flac, QualityStandard));
-        ASSERT_TRUE(t.Start()) << t.failureText;
+        ASSERT_TRUE(t.Start()) << t.failure.text;
         EXPECT_FALSE(Exists(abandoned)) << "the file appears only once complete";
     }
     EXPECT_FALSE(Exists(abandoned));
