@@ -43,25 +43,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string source = "/proc/self/fd/" + std::to_string(fd);
 #if defined(FUZZ_EXPORT_OGG)
-    char errorText[kEncoderErrorTextSize];
     EncoderSettings settings;
     EncoderTags tags{};
     Watch watch;
-    const int result = EncodeWavToOgg(errorText, source.c_str(), "/dev/null", settings, tags, Check, &watch);
-    if (watch.verdicts != 1 || (result == 0 && errorText[0] == '\0')) std::abort();
+    const Failure result = EncodeWavToOgg(source, "/dev/null", settings, tags, Check, &watch);
+    if (watch.verdicts != 1 || (!result.Ok() && result.text.empty())) std::abort();
 #else
-    SessionState state;
-    ProbeEncoders(state);
-    state.outputWavPath = source;
-    state.exportPath = "/dev/null";
-    state.exportFormat = FormatFlac;
-    Transcoder transcoder(state);
+    FormatAvailability availability{};
+    ProbeEncoders(availability);
+    Transcoder transcoder(TranscodeRequest{source, "/dev/null", ExportFormat::Flac, QualityStandard,
+                                           AvailabilityOf(availability, ExportFormat::Flac)});
     bool running = transcoder.Start();
     for (int steps = 0; running; ++steps) {
         if (steps > 100000) std::abort();  // a step that makes no progress
         running = transcoder.Step(5.0);
     }
-    if (transcoder.failure != ExportOk && transcoder.failureText.empty()) std::abort();
+    if (!transcoder.failure.Ok() && transcoder.failure.text.empty()) std::abort();
 #endif
     ::close(fd);
     return 0;

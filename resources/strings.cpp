@@ -23,8 +23,8 @@ constexpr const char* kTable[] = {
     "WAV - Waveform Audio (*.wav)",               // 116
     "ALAC - Apple Lossless Audio Codec (*.m4a)",  // 117
     "Error",                                      // 118
-    "AAC - Advanced Audio Codec (*.aac)",         // 119
-    "MP3 - Mpeg 2 - Audio Layer III (*.mp3)",     // 120
+    "AAC - Advanced Audio Coding (*.aac)",        // 119
+    "MP3 - MPEG-1 Audio Layer III (*.mp3)",       // 120
     "standard",                                   // 121
     "high",                                       // 122
     "maximum",                                    // 123

@@ -9,9 +9,8 @@
 #include "core/file_access.h"
 #include "core/frame_timer.h"
 #include "core/panel_layout.h"
-#include "export/ogg_export.h"
+#include "export/export_job.h"
 #include "export/transcoder.h"
-#include "export/video_export.h"
 #include "settings/settings.h"
 #include "synth/synth_renderer.h"
 #include "ui/control_panel.h"
@@ -95,16 +94,15 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
 
     CreatePlayer(output, refillPeriod);
 
-    shared.exportFormatFlags[FormatWav] = 0x00FF;
-    shared.exportFormatFlags[FormatOgg] = 0x0003;
-    ProbeEncoders(shared);
+    shared.exportFormatFlags[static_cast<size_t>(ExportFormat::Wav)] = 0x00FF;
+    shared.exportFormatFlags[static_cast<size_t>(ExportFormat::Ogg)] = 0x0003;
+    ProbeEncoders(shared.exportFormatFlags);
 }
 
 void PlayerController::ReleaseObjects() {
     // A running export goes first (its thread is joined), then the player: its refill reads the
     // reader. The panels go last.
-    oggExport.reset();
-    transcoder.reset();
+    audioExport.reset();  // cancelled at its next step; the partial file goes with it
     videoExport.reset();  // cancelled at its next frame; the partial file goes with it
     soundPlayer.reset();
     shared.player = nullptr;
@@ -161,11 +159,10 @@ void PlayerController::RunCommand() {
             shared.resumeAt = -1.0;
             break;
         case CmdExport:
-            exportProgress.store(0);
             if (ExportAudio()) return;  // command 12 stays pending while the export runs
             break;
         case CmdExportRunning:
-            PollExport();  // clears the command when the export ends
+            PollExport();  // only looks at the job; clears the command when it has ended
             return;
         case CmdExportVideo:
             (void)ExportVideo();  // the job runs beside the loop and holds no command

@@ -1,21 +1,17 @@
-// The controller's export commands: command 10 asks for a target and starts the export, command
-// 12 follows it once per frame until it ends. Command 13 starts a video export, which runs on a
-// thread of its own and is followed every frame without holding a command, so that the song
-// still plays while it runs.
+// The controller's export commands: command 10 asks for a target and starts the audio export,
+// command 12 follows it once per frame until it ends. Command 13 starts a video export, which is
+// followed every frame without holding a command, so that the song still plays while it runs.
+// Every export is an ExportJob on a thread of its own: the frame loop only polls it.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <system_error>
+#include <memory>
 
 #include "app/player_controller.h"
 #include "core/frame_timer.h"
 #include "export/export_dialog.h"
 #include "export/export_format.h"
-#include "export/ogg_export.h"
-#include "export/transcoder.h"
-#include "export/video_export.h"
-#include "midi/midi_reader.h"
+#include "export/export_job.h"
 #include "platform/dialogs.h"
 #include "resources/strings.h"
 #include "ui/control_panel.h"
@@ -43,29 +39,15 @@ void ShowNothingToExport(SessionState& state, int captionId) {
     ShowExportFailure(state, NothingToExportText(state), res::LoadString(captionId));
 }
 
-// The save dialog of a video: the one type and the quality levels of the audio export.
-bool ShowVideoDialog(SessionState& state, std::string& path, int& quality) {
-    if (state.dialogs == nullptr) return false;
-    platform::SaveRequest request;
-    request.types.push_back({"MP4 video (*.mp4)", "*.mp4"});
-    request.choiceLabel = res::LoadString(res::IdsQuality);
-    request.choiceOptions = {res::LoadString(res::IdsStandard), res::LoadString(res::IdsHigh),
-                             res::LoadString(res::IdsMaximum)};
-    request.initialChoice = QualityStandard;
-    request.fileName = state.midiName + ".mp4";
-    request.defaultExtension = "mp4";
-    platform::SaveAnswer answer;
-    if (!state.dialogs->SaveFile(request, answer) || answer.path.empty()) return false;
-    path = answer.path;
-    quality =
-        answer.choice < QualityStandard || answer.choice > QualityMaximum ? QualityStandard : answer.choice;
-    return true;
-}
-
 void ShowExportProgressBar(ControlPanel* panel, bool shown) {
     if (panel == nullptr) return;
     panel->exportButton.showProgress = shown;
     panel->exportButton.progress = -1.0f;
+}
+
+// Whole percents, held below 100 until the file is complete.
+float ShownPercent(const ExportJob& job) {
+    return std::min(99.0f, std::floor(job.Progress() * 100.0f));
 }
 
 }  // namespace
@@ -76,44 +58,26 @@ bool PlayerController::ExportAudio() {
         ShowNothingToExport(s, res::IdsExportAudio);
         return false;
     }
-    if (!ShowExportDialog(s)) return false;
+    const std::optional<ExportChoice> choice =
+        ShowExportDialog(s.dialogs, s.exportFormatFlags, s.midiName, lastExportFormat, QualityStandard);
+    if (!choice) return false;
+    lastExportFormat = choice->format;
 
-    if (s.exportFormat == FormatWav) {
-        const ExportResult copied = CopyWavFile(s.outputWavPath, s.exportPath);
-        if (!copied.Ok()) {
-            ShowExportFailure(s, copied.text);
-        } else if (controlPanel != nullptr) {
-            controlPanel->ShowExportNotice(s.exportPath);
-        }
-        return false;
-    }
-
-    if (s.exportFormat == FormatOgg) {
-        oggExport.reset();  // the last one has ended; joining it here costs nothing
-        auto task = std::make_unique<OggExport>();
-        FillEncoderJob(task->job, s.outputWavPath, s.exportPath, s.midiName, s.exportQuality,
-                       task->errorText);
-        OggExport* running = task.get();
-        try {
-            running->thread = std::thread([running] { OggEncodeThread(running->job); });
-        } catch (const std::system_error& e) {
-            ShowExportFailure(s, std::string("Couldn't start the Ogg Vorbis encoder: ") + e.what());
-            return false;
-        }
-        oggExport = std::move(task);
-        ShowExportProgressBar(controlPanel.get(), true);
-        s.command = CmdExportRunning;
-        return true;
-    }
-
-    // FLAC, ALAC, AAC and MP3: the transcoder, stepped from the frame loop.
+    ExportRequest request;
+    request.source = s.outputWavPath;
+    request.target = choice->path;
+    request.format = choice->format;
+    request.quality = choice->quality;
+    request.availability = AvailabilityOf(s.exportFormatFlags, choice->format);
+    request.displayName = s.midiName;
     if (clock != nullptr) clock->activityStamp = clock->Now();
-    transcoder = std::make_unique<Transcoder>(s);
-    if (!transcoder->Start()) {
-        // Start has removed whatever it created.
-        ShowExportFailure(s, transcoder->failureText);
+    audioExport.reset();  // the last one has ended; joining it here costs nothing
+    auto job = std::make_unique<ExportJob>();
+    if (!job->Start(std::move(request))) {
+        ShowExportFailure(s, job->Result().text);
         return false;
     }
+    audioExport = std::move(job);
     ShowExportProgressBar(controlPanel.get(), true);
     s.command = CmdExportRunning;
     return true;
@@ -121,78 +85,56 @@ bool PlayerController::ExportAudio() {
 
 void PlayerController::PollExport() {
     SessionState& s = shared;
-    uint16_t progress = 0;
-    if (s.exportFormat != FormatOgg && transcoder) {
-        // Step until the frame's budget is spent: the first step always runs, so an export on a
-        // machine too slow for the budget still advances half a second per frame.
-        const auto started = std::chrono::steady_clock::now();
-        bool more;
-        do {
-            more = transcoder->Step(kTranscodeStepSeconds);
-        } while (more && std::chrono::steady_clock::now() - started < exportFrameBudget);
-        if (!more) {
-            exportProgress.store(1000);
-            ShowExportProgressBar(controlPanel.get(), false);
-            s.command = CmdNone;
-            if (transcoder->failure != ExportOk) {
-                ShowExportFailure(s, transcoder->failureText);
-            } else if (controlPanel != nullptr) {
-                controlPanel->ShowExportNotice(s.exportPath);
-            }
-            return;
-        }
-        // The source's own length when its header gives one: the song's duration ends with its
-        // last note, before the sound has died away.
-        double length = transcoder->sourceSeconds;
-        if (length <= 0 && s.song) length = s.song->duration;
-        progress = TranscodeProgressPercent(transcoder->position, length);
-        exportProgress.store(progress);
-    } else {
-        progress = exportProgress.load();
-    }
-
-    if (progress >= 100) {
-        ShowExportProgressBar(controlPanel.get(), false);
+    if (!audioExport) {
         s.command = CmdNone;
-        if (s.exportFormat == FormatOgg && oggExport) {
-            // The encoder's last word is its Finished or Failed message, so the thread is ending.
-            oggExport->Join();
-            if (oggExport->job.result != 1) {
-                encoderError = oggExport->errorText;
-                ShowExportFailure(s, encoderError);
-            } else {
-                encoderError.clear();
-                if (controlPanel != nullptr) controlPanel->ShowExportNotice(s.exportPath);
-            }
-        }
         return;
     }
-    if (controlPanel != nullptr) controlPanel->exportButton.progress = static_cast<float>(progress);
+    if (!audioExport->Done()) {
+        if (controlPanel != nullptr) controlPanel->exportButton.progress = ShownPercent(*audioExport);
+        return;
+    }
+    const Failure result = audioExport->Result();
+    const std::string target = audioExport->Request().target;
+    audioExport.reset();
+    ShowExportProgressBar(controlPanel.get(), false);
+    s.command = CmdNone;
+    if (result.Ok()) {
+        if (controlPanel != nullptr) controlPanel->ShowExportNotice(target);
+    } else if (!result.Cancelled()) {
+        ShowExportFailure(s, result.text);
+    }
 }
 
 bool PlayerController::ExportVideo() {
     SessionState& s = shared;
     if (videoExport) return false;  // one at a time; its button cancels it meanwhile
-    if (!s.midiParsed || !s.songReady) {
+    if (!s.midiParsed || !s.songReady || !s.song) {
         ShowNothingToExport(s, res::IdsExportVideo);
         return false;
     }
-    std::string path;
-    int quality = QualityStandard;
-    if (!ShowVideoDialog(s, path, quality)) return false;
+    const std::optional<ExportChoice> choice = ShowVideoExportDialog(s.dialogs, s.midiName);
+    if (!choice) return false;
 
-    VideoExportRequest request;
-    request.wavPath = s.outputWavPath;
-    request.target = path;
-    request.settings = videoSettings;
-    request.settings.quality = quality;
-    auto job = std::make_unique<VideoExportJob>();
-    if (!job->Start(request, s.midiPath, s.midiName, s.soundFontName)) {
+    ExportRequest request;
+    request.source = s.outputWavPath;
+    request.target = choice->path;
+    request.format = ExportFormat::Mp4;
+    request.quality = choice->quality;
+    request.video = videoSettings;
+    request.video.quality = choice->quality;
+    request.displayName = s.midiName;
+    // The job's own copy of the song: the window may load another while this one exports.
+    request.song.song = std::make_shared<const SongData>(*s.song);
+    request.song.overview = s.overview;
+    request.song.overviewRead = s.songReady;
+    request.song.midiName = s.midiName;
+    request.song.soundFontName = s.soundFontLoaded ? s.soundFontName : std::string();
+    auto job = std::make_unique<ExportJob>();
+    if (!job->Start(std::move(request))) {
         ShowExportFailure(s, job->Result().text, res::LoadString(res::IdsExportVideo));
         return false;
     }
     videoExport = std::move(job);
-    videoPath = path;
     if (controlPanel != nullptr) {
         controlPanel->videoExportRunning = true;
         controlPanel->videoCancelRequested = false;
@@ -213,21 +155,19 @@ void PlayerController::PollVideoExport() {
         videoExport->Cancel();
     }
     if (!videoExport->Done()) {
-        // Whole percents, held below 100 until the file is complete.
-        if (panel != nullptr) {
-            panel->videoButton.progress = std::min(99.0f, std::floor(videoExport->Progress() * 100.0f));
-        }
+        if (panel != nullptr) panel->videoButton.progress = ShownPercent(*videoExport);
         return;
     }
-    const ExportResult result = videoExport->Result();
+    const Failure result = videoExport->Result();
+    const std::string target = videoExport->Request().target;
     videoExport.reset();  // the scene goes here, on the frame loop's thread
     if (panel != nullptr) {
         panel->videoExportRunning = false;
         panel->videoButton.progress = -1.0f;
     }
     if (result.Ok()) {
-        if (panel != nullptr) panel->ShowExportNotice(videoPath);
-    } else if (result.code != FailCancelled) {
+        if (panel != nullptr) panel->ShowExportNotice(target);
+    } else if (!result.Cancelled()) {
         // A cancel was the user's own doing and needs no box; the exporter has removed the file.
         ShowExportFailure(shared, result.text, res::LoadString(res::IdsExportVideo));
     }

@@ -11,9 +11,13 @@
 #include "core/palette.h"
 #include "core/panel_layout.h"
 #include "core/session_state.h"
+#include "export/export_format.h"
 #include "export/video_encoder.h"
 #include "platform/geometry.h"
 #include "view/notes_view.h"
+
+// The session's availability words are the ones the exporters read.
+static_assert(ExportFormatCount == kAudioFormatCount);
 
 struct GraphicsDevice;
 class ControlPanel;
@@ -22,9 +26,7 @@ class SynthRenderer;
 struct WavReader;
 class StreamingPlayer;
 struct FrameTimer;
-struct OggExport;
-struct Transcoder;
-class VideoExportJob;
+class ExportJob;
 namespace platform {
 class Window;
 class SoundOutput;
@@ -93,21 +95,14 @@ struct PlayerController {
     uint32_t seekOffset = 0;  // frame at which the player last started from silence
     double songTime = -1.0;   // seconds; -1 when stopped or before the first play
 
-    // Export bookkeeping (app/export_commands.cpp). Each stays until the next export of its kind
-    // replaces it.
-    std::string encoderError;                // failure text of the last Ogg Vorbis export
-    std::unique_ptr<OggExport> oggExport;    // the last Ogg Vorbis export: job and thread
-    std::unique_ptr<Transcoder> transcoder;  // the last transcoding export
-    // How long one frame may spend on a transcoding export; it always takes at least one step.
-    // A frame at 60 per second has about 16 ms, so with its drawing it runs a little late: the
-    // export gets most of the window's thread while the window still answers dozens of times a
-    // second.
-    std::chrono::milliseconds exportFrameBudget{20};
+    // Export bookkeeping (app/export_commands.cpp). Both exports run as jobs on threads of their
+    // own; the frame loop only polls them. The last audio format is what a name without an
+    // extension asks for in the next save dialog.
+    std::unique_ptr<ExportJob> audioExport;
+    ExportFormat lastExportFormat = ExportFormat::Wav;
     // The video export: its size, rate and (from the save dialog) quality, and the running job.
-    // The job works on its own thread; the frame loop only polls it.
     VideoSettings videoSettings;
-    std::unique_ptr<VideoExportJob> videoExport;
-    std::string videoPath;  // where the running video export writes
+    std::unique_ptr<ExportJob> videoExport;
 
     platform::Window* window = nullptr;  // the main window; not owned
     InputSurface* surface = nullptr;     // the window as the input handler sees it; not owned
@@ -131,11 +126,10 @@ struct PlayerController {
     void SeekToTimeBarX(float x);  // the time-bar column x (design units) as a place in the song
     void OnKeyDown(const platform::InputMessage& message);
 
-    // Export (app/export_commands.cpp). ExportAudio runs command 10: the save dialog, then the WAV
-    // copy, or the start of an export that the frame loop follows; true for the latter, which
-    // leaves command 12 pending. PollExport runs command 12 once per frame: it advances a
-    // transcoding export, follows the Ogg Vorbis thread, shows the progress and, at the end,
-    // clears the command and reports a failure.
+    // Export (app/export_commands.cpp). ExportAudio runs command 10: the save dialog, then the
+    // start of the export job; true when one started, which leaves command 12 pending. PollExport
+    // runs command 12 once per frame: it shows the job's progress and, at the end, clears the
+    // command and tells where the file went or why it failed.
     bool ExportAudio();
     void PollExport();
     // ExportVideo runs command 13: it asks for the target and starts the job; false when nothing

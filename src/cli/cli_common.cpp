@@ -20,6 +20,7 @@ constexpr const char* kUsage =
     "       dorvik-midi export IN.wav -o OUT.{wav,ogg,flac,m4a,aac,mp3} [--quality standard|high|maximum]\n"
     "       dorvik-midi video --soundfont FILE.sf2 FILE.mid -o OUT.mp4 [--size WxH] [--fps 30|60]\n"
     "                         [--quality standard|high|maximum] [--view full|window]\n"
+    "                         [--dump-raw FRAMES.yuv]\n"
     "\n"
     "  info   parse a Standard MIDI File into the parts the player draws (two hands, or a voice\n"
     "         per track and channel) and print what it holds; --json prints it as one JSON object\n"
@@ -29,7 +30,8 @@ constexpr const char* kUsage =
     "  export write a rendered WAV as WAV, Ogg Vorbis, FLAC, ALAC, AAC or MP3, chosen by the\n"
     "         extension of OUT; --quality sets the Ogg Vorbis quality and the AAC and MP3 bit rate\n"
     "  video  render the song and write its falling notes with the sound as an H.264/AAC MP4;\n"
-    "         1920x1080 at 60 fps by default; --view window draws the whole window\n";
+    "         1920x1080 at 60 fps by default; --view window draws the whole window; --dump-raw\n"
+    "         also writes every frame as raw yuv420p, for measuring the encoder on its own\n";
 
 // What a command printed must have reached its destination: a full disk or a closed pipe turns
 // success into failure.

@@ -5,11 +5,11 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/progress_bar.h"
+#include "cli/export_wait.h"
+#include "core/file_access.h"
 #include "export/export_format.h"
-#include "export/video_export.h"
+#include "export/export_job.h"
 #include "platform/atomic_file.h"
-#include "resources/strings.h"
 
 namespace cli {
 namespace {
@@ -19,34 +19,15 @@ int Failed(const std::string& text) {
     return 1;
 }
 
-// The display name the window gives a file: its name without folder and extension.
-std::string FileTitle(const std::string& path) {
-    std::string name = BaseName(path);
-    const size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) name.erase(dot);
-    return name;
-}
-
-bool ParseQuality(const std::string& value, int& level) {
-    const int levels[] = {QualityStandard, QualityHigh, QualityMaximum};
-    const int names[] = {res::IdsStandard, res::IdsHigh, res::IdsMaximum};
-    for (int i = 0; i < 3; ++i) {
-        if (value == res::LoadString(names[i])) {
-            level = levels[i];
-            return true;
-        }
-    }
-    return false;
-}
-
 // The largest side a frame may have: beyond it a single frame would take gigabytes.
 constexpr int kLargestSide = 7680;
 
 }  // namespace
 
 int RunVideo(int argc, char** argv) {
-    std::string soundFont, midi, output;
-    VideoExportRequest request;
+    std::string soundFont, midi, output, rawCopy;
+    ExportRequest request;
+    request.format = ExportFormat::Mp4;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool takesValue = arg == "--soundfont" || arg == "-o" || arg == "--output" || arg == "--size" ||
@@ -65,23 +46,25 @@ int RunVideo(int argc, char** argv) {
                 w > kLargestSide || h > kLargestSide || w % 2 != 0 || h % 2 != 0) {
                 return UsageError("--size takes WIDTHxHEIGHT, both even, from 2 to 7680 (not " + value + ")");
             }
-            request.settings.width = w;
-            request.settings.height = h;
+            request.video.width = w;
+            request.video.height = h;
         } else if (arg == "--fps") {
             const std::string value = argv[++i];
             if (value != "30" && value != "60") return UsageError("--fps takes 30 or 60 (not " + value + ")");
-            request.settings.fps = value == "30" ? 30 : 60;
+            request.video.fps = value == "30" ? 30 : 60;
         } else if (arg == "--quality") {
             const std::string value = argv[++i];
-            if (!ParseQuality(value, request.settings.quality))
-                return UsageError("unknown quality " + value + " (standard, high or maximum)");
+            const std::optional<QualityLevel> level = ParseQualityLevel(value);
+            if (!level) return UsageError("unknown quality " + value + " (standard, high or maximum)");
+            request.quality = *level;
+            request.video.quality = *level;
         } else if (arg == "--view") {
             const std::string value = argv[++i];
             if (value != "full" && value != "window") return UsageError("--view takes full or window");
             request.view = value == "full" ? VideoView::Full : VideoView::Window;
         } else if (arg == "--dump-raw") {
-            // Not in the usage text: the raw frames for measuring the encoder on its own.
-            request.rawCopy = argv[++i];
+            // The raw frames too, for measuring the encoder on its own.
+            rawCopy = argv[++i];
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option " + arg);
         } else if (midi.empty()) {
@@ -93,6 +76,10 @@ int RunVideo(int argc, char** argv) {
     if (soundFont.empty()) return UsageError("video needs --soundfont FILE.sf2");
     if (midi.empty()) return UsageError("video needs a MIDI file");
     if (output.empty()) return UsageError("video needs -o OUT.mp4");
+    // The file is an MP4 whatever it is called; a name that says otherwise would mislead every
+    // program that opens it.
+    if (!HasExtension(output, ExportFormatExtension(ExportFormat::Mp4)))
+        return UsageError("cannot write " + output + ": a video's name must end in .mp4");
 
     for (const std::string* input : {&midi, &soundFont}) {
         if (NotARegularFile(*input)) return Failed(*input + ": not a regular file");
@@ -100,6 +87,14 @@ int RunVideo(int argc, char** argv) {
     std::string error;
     if (!CheckOutput(output, midi, soundFont, request.target, error))
         return Failed("cannot write " + output + ": " + error);
+    // The raw frames are written as they come, so they meet the same checks as the video: never
+    // over an input, a folder or a device.
+    if (!rawCopy.empty()) {
+        if (!CheckOutput(rawCopy, midi, soundFont, request.rawCopy, error))
+            return Failed("cannot write " + rawCopy + ": " + error);
+        if (request.rawCopy == request.target)
+            return Failed("cannot write " + rawCopy + ": it is the video's own file");
+    }
 
     // The sound is rendered beside the video, into a temporary file that goes when the export ends.
     SongRender render;
@@ -115,18 +110,21 @@ int RunVideo(int argc, char** argv) {
     render.synth.reset();
 
     SessionState& state = render.state;
-    state.soundFontName = FileTitle(soundFont);
-    state.soundFontLoaded = true;
-    state.playState = Playing;
-    request.wavPath = state.outputWavPath;
+    request.source = state.outputWavPath;
+    request.displayName = state.midiName;
+    request.song.song = std::shared_ptr<const SongData>(std::move(state.song));
+    request.song.overview = state.overview;
+    request.song.overviewRead = state.songReady;
+    request.song.midiName = state.midiName;
+    request.song.soundFontName = FileTitleFromPath(soundFont);
 
+    ExportJob job;
+    if (!job.Start(request)) return Failed(job.Result().text);
     ProgressBar bar("exporting video");
-    const ExportResult result =
-        ExportVideo(state, request, nullptr, [&bar](float f) { bar.Show(static_cast<int>(f * 100.0f)); });
-    bar.Close();
+    const Failure& result = WaitForExport(job, bar);
     if (!result.Ok()) return Failed(result.text);
-    std::printf("%s: %dx%d, %d fps\n", output.c_str(), request.settings.width, request.settings.height,
-                request.settings.fps);
+    std::printf("%s: %dx%d, %d fps\n", output.c_str(), request.video.width, request.video.height,
+                request.video.fps);
     return 0;
 }
 

@@ -5,8 +5,6 @@
 #include "platform/dialogs.h"
 #include "resources/strings.h"
 
-std::atomic<uint16_t> exportProgress{0};
-
 int ShowErrorBox(SessionState& state, int textId, int captionId) {
     const char* text = res::LoadString(textId);
     const char* caption = res::LoadString(captionId);

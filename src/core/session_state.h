@@ -8,7 +8,7 @@
 #pragma once
 
 #include <array>
-#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -51,16 +51,9 @@ enum RefreshBit : uint16_t {
     RefreshAll = 0x00FF,
 };
 
-// Export formats, in the order of the availability words.
-enum ExportFormat : uint16_t {
-    FormatWav = 0,
-    FormatFlac = 1,
-    FormatAlac = 2,  // .m4a
-    FormatAac = 3,
-    FormatOgg = 4,
-    FormatMp3 = 5,
-    ExportFormatCount = 6,
-};
+// The audio export formats that have an availability word: WAV, FLAC, ALAC, AAC, Ogg Vorbis and
+// MP3, in that order (export/export_format.h names them).
+inline constexpr size_t ExportFormatCount = 6;
 
 struct SessionState {
     platform::Dialogs* dialogs = nullptr;  // owner of message boxes and file dialogs; not owned
@@ -84,9 +77,6 @@ struct SessionState {
     // Availability words, indexed by ExportFormat: 0 hides the format in the export dialog.
     // WAV and Ogg Vorbis are always there; the encoder probe fills the others at start-up.
     std::array<uint16_t, ExportFormatCount> exportFormatFlags{0x00FF, 0, 0, 0, 0x0003, 0};
-    std::string exportPath;
-    uint16_t exportFormat = FormatWav;
-    int16_t exportQuality = 0;  // 0 standard, 1 high, 2 maximum
 
     std::unique_ptr<SongData> song;     // the parsed song; replaced by each MIDI load
     StreamingPlayer* player = nullptr;  // streaming sound player, created and owned by the controller
@@ -107,10 +97,6 @@ struct SessionState {
         return true;
     }
 };
-
-// Progress of the running export: 0-99 while it runs, 100 or more once it has finished. Written
-// by the encoder thread, read by the frame loop; one 16-bit word, so no lock is needed.
-extern std::atomic<uint16_t> exportProgress;
 
 // Shows the program's one modal error box: text and caption are string-table ids. Without a
 // dialogs layer the message goes to standard error, so it is never lost. Returns the button pressed.

@@ -7,20 +7,28 @@
 namespace {
 
 constexpr ExportFileType kFileTypes[] = {
-    {FormatWav, res::IdsWav, "*.wav"},   {FormatFlac, res::IdsFlac, "*.flac"},
-    {FormatAlac, res::IdsAlac, "*.m4a"}, {FormatAac, res::IdsAac, "*.aac"},
-    {FormatMp3, res::IdsMp3, "*.mp3"},   {FormatOgg, res::IdsOggVorbis, "*.ogg"},
+    {ExportFormat::Wav, res::IdsWav, "*.wav"},   {ExportFormat::Flac, res::IdsFlac, "*.flac"},
+    {ExportFormat::Alac, res::IdsAlac, "*.m4a"}, {ExportFormat::Aac, res::IdsAac, "*.aac"},
+    {ExportFormat::Mp3, res::IdsMp3, "*.mp3"},   {ExportFormat::Ogg, res::IdsOggVorbis, "*.ogg"},
 };
 
 // The first offered row whose quality can be chosen.
 constexpr int kFirstTypeWithQuality = 3;
 
+// The quality choice both dialogs carry, starting at `initial`.
+void AddQualityChoice(platform::SaveRequest& request, QualityLevel initial) {
+    request.choiceLabel = res::LoadString(res::IdsQuality);
+    request.choiceOptions = {res::LoadString(res::IdsStandard), res::LoadString(res::IdsHigh),
+                             res::LoadString(res::IdsMaximum)};
+    request.initialChoice = initial;
+}
+
 }  // namespace
 
-std::vector<ExportFileType> OfferedFileTypes(const std::array<uint16_t, ExportFormatCount>& availability) {
+std::vector<ExportFileType> OfferedFileTypes(const FormatAvailability& availability) {
     std::vector<ExportFileType> rows;
     for (const ExportFileType& row : kFileTypes) {
-        if (availability[row.format] != 0) rows.push_back(row);
+        if (AvailabilityOf(availability, row.format) != 0) rows.push_back(row);
     }
     return rows;
 }
@@ -29,27 +37,38 @@ bool OnTypeChange(int typeIndex) {
     return typeIndex >= kFirstTypeWithQuality;
 }
 
-bool ShowExportDialog(SessionState& state) {
-    if (state.dialogs == nullptr) return false;
+std::optional<ExportChoice> ShowExportDialog(platform::Dialogs* dialogs,
+                                             const FormatAvailability& availability,
+                                             const std::string& fileName, ExportFormat lastFormat,
+                                             QualityLevel initialQuality) {
+    if (dialogs == nullptr) return std::nullopt;
     platform::SaveRequest request;
-    for (const ExportFileType& row : OfferedFileTypes(state.exportFormatFlags)) {
+    for (const ExportFileType& row : OfferedFileTypes(availability)) {
         request.types.push_back({res::LoadString(row.nameId), row.pattern});
     }
     request.initialType = 0;
-    request.choiceLabel = res::LoadString(res::IdsQuality);
-    request.choiceOptions = {res::LoadString(res::IdsStandard), res::LoadString(res::IdsHigh),
-                             res::LoadString(res::IdsMaximum)};
-    request.initialChoice = QualityStandard;
-    request.fileName = state.midiName;
+    AddQualityChoice(request, initialQuality);
+    request.fileName = fileName;
     request.defaultExtension = "wav";
     request.onTypeChange = OnTypeChange;
 
     platform::SaveAnswer answer;
-    if (!state.dialogs->SaveFile(request, answer) || answer.path.empty()) return false;
-    state.exportPath = answer.path;
-    int quality = answer.choice;
-    if (quality < QualityStandard || quality > QualityMaximum) quality = QualityStandard;
-    state.exportQuality = static_cast<int16_t>(quality);
-    state.exportFormat = ChooseExportFormat(state.exportPath, state.exportFormat);
-    return true;
+    if (!dialogs->SaveFile(request, answer) || answer.path.empty()) return std::nullopt;
+    ExportChoice choice;
+    choice.format = ChooseExportFormat(answer.path, lastFormat);
+    choice.path = std::move(answer.path);
+    choice.quality = QualityFromChoice(answer.choice);
+    return choice;
+}
+
+std::optional<ExportChoice> ShowVideoExportDialog(platform::Dialogs* dialogs, const std::string& fileName) {
+    if (dialogs == nullptr) return std::nullopt;
+    platform::SaveRequest request;
+    request.types.push_back({"MP4 video (*.mp4)", "*.mp4"});
+    AddQualityChoice(request, QualityStandard);
+    request.fileName = fileName;
+    request.defaultExtension = "mp4";
+    platform::SaveAnswer answer;
+    if (!dialogs->SaveFile(request, answer) || answer.path.empty()) return std::nullopt;
+    return ExportChoice{std::move(answer.path), ExportFormat::Mp4, QualityFromChoice(answer.choice)};
 }

@@ -1,33 +1,57 @@
-// export/: writing the rendered song in other formats: the export dialog's logic, the Ogg
-// Vorbis encoder, the FFmpeg transcoder and the checks on their source.
+// export/: writing the rendered song in other formats: the export job that runs every one of
+// them, the export dialog's logic, the Ogg Vorbis encoder, the FFmpeg transcoder, the video
+// export and the checks on their source.
 //
 // The export dialog: the desktop's save dialog with the file types this program can write and a
 // "Quality" choice beside them, shown only for the types whose quality can be chosen.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
-#include "core/session_state.h"
+#include "export/export_format.h"
+
+namespace platform {
+class Dialogs;
+}
 
 // One row of the dialog's type list.
 struct ExportFileType {
-    uint16_t format;      // an ExportFormat
+    ExportFormat format;
     int nameId;           // string-table id of the row's name
     const char* pattern;  // "*.wav"
 };
 
 // The rows offered for the given availability words, in the dialog's order: WAV, FLAC, ALAC, AAC,
 // MP3, Ogg Vorbis, each only when its word is not 0, so that later rows move up.
-[[nodiscard]] std::vector<ExportFileType> OfferedFileTypes(
-    const std::array<uint16_t, ExportFormatCount>& availability);
+[[nodiscard]] std::vector<ExportFileType> OfferedFileTypes(const FormatAvailability& availability);
 
 // Whether the quality choice is shown while the type at `typeIndex` (0-based) of the offered list
 // is chosen: from the fourth row on. With every format offered that is AAC, MP3 and Ogg Vorbis;
 // with fewer, only what has moved up that far.
 [[nodiscard]] bool OnTypeChange(int typeIndex);
 
-// Runs the save dialog over the session's dialogs layer. True when the user chose a file: then
-// `exportPath`, `exportQuality` and `exportFormat` (by the chosen name's own extension, the last
-// format kept when it has none of the six) hold the choice. A cancel changes nothing.
-bool ShowExportDialog(SessionState& state);
+// What the user chose in the dialog.
+struct ExportChoice {
+    std::string path;
+    ExportFormat format = ExportFormat::Wav;  // by the chosen name's own extension
+    QualityLevel quality = QualityStandard;
+};
+
+// Runs the save dialog over `dialogs`, offering the formats of `availability` and proposing
+// `fileName`. The chosen format is that of the chosen name's extension; a name with none of the
+// six keeps `lastFormat`. `initialQuality` is the quality choice the dialog starts at. Nothing
+// when the user cancelled or there are no dialogs.
+[[nodiscard]] std::optional<ExportChoice> ShowExportDialog(platform::Dialogs* dialogs,
+                                                           const FormatAvailability& availability,
+                                                           const std::string& fileName,
+                                                           ExportFormat lastFormat,
+                                                           QualityLevel initialQuality);
+
+// Runs the video's save dialog: the one MP4 type and the same quality choice, starting at
+// standard, proposing `fileName` (the dialog adds ".mp4"). Nothing when the user cancelled or
+// there are no dialogs.
+[[nodiscard]] std::optional<ExportChoice> ShowVideoExportDialog(platform::Dialogs* dialogs,
+                                                                const std::string& fileName);

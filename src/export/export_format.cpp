@@ -6,24 +6,40 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string_view>
 
 #include "export/export_source.h"
 #include "platform/atomic_file.h"
+#include "resources/strings.h"
 
 namespace {
 
 struct FormatRow {
-    uint16_t format;
+    ExportFormat format;
     const char* extension;
     const char* name;
 };
 
+// Indexed by the format; the audio formats are the first kAudioFormatCount rows.
 constexpr FormatRow kFormats[] = {
-    {FormatWav, ".wav", "WAV"}, {FormatFlac, ".flac", "FLAC"},     {FormatAlac, ".m4a", "ALAC"},
-    {FormatAac, ".aac", "AAC"}, {FormatOgg, ".ogg", "Ogg Vorbis"}, {FormatMp3, ".mp3", "MP3"},
+    {ExportFormat::Wav, ".wav", "WAV"},        {ExportFormat::Flac, ".flac", "FLAC"},
+    {ExportFormat::Alac, ".m4a", "ALAC"},      {ExportFormat::Aac, ".aac", "AAC"},
+    {ExportFormat::Ogg, ".ogg", "Ogg Vorbis"}, {ExportFormat::Mp3, ".mp3", "MP3"},
+    {ExportFormat::Mp4, ".mp4", "MP4"},
 };
+static_assert(std::size(kFormats) == kAudioFormatCount + 1, "one row per audio format, then the video");
+
+// The file name's extension, dot included; empty when it has none. A name that is nothing but an
+// extension (".ogg") is a hidden file without one, and a folder's name does not count.
+std::string_view ExtensionOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string_view name = std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
+    const size_t dot = name.find_last_of('.');
+    if (dot == std::string_view::npos || dot == 0) return {};
+    return name.substr(dot);
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -60,15 +76,16 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
-// Copies `bytes` bytes (fewer if the source ends first). Returns 0, a read's errno, or a
+// Copies `bytes` bytes (fewer if the source ends first, or `cancel` is set). Returns 0, a read's errno, or a
 // write's errno negated. The kernel copies without a round trip through this process where it
 // can; when it cannot (another file system, a device) or fails, the plain loop takes over from
 // where it stopped, and says which side failed.
-int CopyBytes(int in, int out, uint64_t bytes) {
+int CopyBytes(int in, int out, uint64_t bytes, const std::atomic<bool>* cancel) {
     static constexpr size_t kChunk = 1 << 20;
     std::unique_ptr<char[]> buffer;
     bool kernelCopy = true;
     while (bytes > 0) {
+        if (cancel != nullptr && cancel->load()) return 0;
         const size_t want = bytes < kChunk ? static_cast<size_t>(bytes) : kChunk;
         if (kernelCopy) {
             const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, want, 0);
@@ -95,30 +112,45 @@ int CopyBytes(int in, int out, uint64_t bytes) {
 
 }  // namespace
 
-uint16_t ChooseExportFormat(const std::string& path, uint16_t previous) {
-    const size_t slash = path.find_last_of('/');
-    const std::string_view name = std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
-    const size_t dot = name.find_last_of('.');
-    // A name that is nothing but an extension (".ogg") is a hidden file without one.
-    if (dot == std::string_view::npos || dot == 0) return previous;
-    for (const FormatRow& row : kFormats) {
-        if (EqualsIgnoringCase(name.substr(dot), row.extension)) return row.format;
+std::optional<ExportFormat> AudioFormatOfPath(const std::string& path) {
+    const std::string_view extension = ExtensionOf(path);
+    if (extension.empty()) return std::nullopt;
+    for (size_t i = 0; i < kAudioFormatCount; ++i) {
+        if (EqualsIgnoringCase(extension, kFormats[i].extension)) return kFormats[i].format;
     }
-    return previous;
+    return std::nullopt;
 }
 
-const char* ExportFormatExtension(uint16_t format) {
-    for (const FormatRow& row : kFormats) {
-        if (row.format == format) return row.extension;
-    }
-    return "";
+ExportFormat ChooseExportFormat(const std::string& path, ExportFormat previous) {
+    return AudioFormatOfPath(path).value_or(previous);
 }
 
-const char* ExportFormatName(uint16_t format) {
-    for (const FormatRow& row : kFormats) {
-        if (row.format == format) return row.name;
+bool HasExtension(const std::string& path, const char* extension) {
+    return EqualsIgnoringCase(ExtensionOf(path), extension);
+}
+
+const char* ExportFormatExtension(ExportFormat format) {
+    return kFormats[static_cast<size_t>(format)].extension;
+}
+
+const char* ExportFormatName(ExportFormat format) {
+    return kFormats[static_cast<size_t>(format)].name;
+}
+
+std::optional<QualityLevel> ParseQualityLevel(const std::string& word) {
+    static constexpr struct {
+        int nameId;
+        QualityLevel level;
+    } kLevels[] = {
+        {res::IdsStandard, QualityStandard}, {res::IdsHigh, QualityHigh}, {res::IdsMaximum, QualityMaximum}};
+    for (const auto& row : kLevels) {
+        if (word == res::LoadString(row.nameId)) return row.level;
     }
-    return "";
+    return std::nullopt;
+}
+
+QualityLevel QualityFromChoice(int choice) {
+    return choice == QualityHigh ? QualityHigh : choice == QualityMaximum ? QualityMaximum : QualityStandard;
 }
 
 float OggQualityForLevel(int level) {
@@ -148,7 +180,7 @@ uint16_t TranscodeProgressPercent(float position, double duration) {
     return percent >= 99.0 ? 99 : static_cast<uint16_t>(percent);
 }
 
-ExportResult CopyWavFile(const std::string& source, const std::string& target) {
+Failure CopyWavFile(const std::string& source, const std::string& target, const std::atomic<bool>* cancel) {
     // The source is checked as every exporter checks it: a copy of a picture, of a pipe or of
     // /dev/zero under a .wav name is no export.
     ExportSource checked;
@@ -161,19 +193,21 @@ ExportResult CopyWavFile(const std::string& source, const std::string& target) {
     in.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in.fd < 0) {
         const int error = errno;
-        return {FailSourceOpen, "Couldn't open " + source + " for read: " + ErrnoText(error)};
+        return {FailureKind::SourceOpen, "Couldn't open " + source + " for read: " + ErrnoText(error)};
     }
     platform::AtomicFile out;
     if (const int error = out.Open(target); error != 0) {
-        return {FailTargetOpen, "Couldn't open " + target + " for write: " + ErrnoText(error)};
+        return {FailureKind::TargetOpen, "Couldn't open " + target + " for write: " + ErrnoText(error)};
     }
     // The copy stops at the size the source had when it was checked, so that a file still
     // growing cannot keep it going.
-    const int error = CopyBytes(in.fd, out.Fd(), checked.fileBytes);
-    if (error > 0) return {FailRead, "Couldn't read " + source + ": " + ErrnoText(error)};
-    if (error < 0) return {FailWrite, "Couldn't write " + target + ": " + ErrnoText(-error)};
+    const int error = CopyBytes(in.fd, out.Fd(), checked.fileBytes, cancel);
+    if (error > 0) return {FailureKind::Read, "Couldn't read " + source + ": " + ErrnoText(error)};
+    if (error < 0) return {FailureKind::Write, "Couldn't write " + target + ": " + ErrnoText(-error)};
+    // The unfinished file goes with `out`; the target stays as it was.
+    if (cancel != nullptr && cancel->load()) return {FailureKind::Cancelled, "The export was cancelled"};
     if (const int failed = out.Commit(); failed != 0) {
-        return {FailWrite, "Couldn't write " + target + ": " + ErrnoText(failed)};
+        return {FailureKind::Write, "Couldn't write " + target + ": " + ErrnoText(failed)};
     }
     return {};
 }

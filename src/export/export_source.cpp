@@ -134,18 +134,18 @@ SourceCheck OpenExportSource(const std::string& path, ExportSource& source) {
     return SourceCheck::Ok;
 }
 
-ExportResult SourceFailure(SourceCheck check, const std::string& path, int error) {
+Failure SourceFailure(SourceCheck check, const std::string& path, int error) {
     switch (check) {
         case SourceCheck::Ok:
             break;
         case SourceCheck::CannotOpen:
-            return {FailSourceOpen, "Couldn't open " + path + " for read: " + ErrnoText(error)};
+            return {FailureKind::SourceOpen, "Couldn't open " + path + " for read: " + ErrnoText(error)};
         case SourceCheck::NotRegular:
-            return {FailSourceFormat, "The input file " + path + " is not a regular file"};
+            return {FailureKind::SourceFormat, "The input file " + path + " is not a regular file"};
         case SourceCheck::NotWav:
-            return {FailSourceFormat, "The input file " + path + " is not a WAV file"};
+            return {FailureKind::SourceFormat, "The input file " + path + " is not a WAV file"};
         case SourceCheck::NoAudio:
-            return {FailSourceFormat, "The input file " + path + " holds no audio"};
+            return {FailureKind::SourceFormat, "The input file " + path + " holds no audio"};
     }
     return {};
 }

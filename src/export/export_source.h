@@ -48,4 +48,4 @@ struct ExportSource {
 
 // The failure code and the text for a check that failed, in the words the WAV copy and the
 // transcoder use.
-[[nodiscard]] ExportResult SourceFailure(SourceCheck check, const std::string& path, int error);
+[[nodiscard]] Failure SourceFailure(SourceCheck check, const std::string& path, int error);

@@ -14,7 +14,6 @@
 #include <random>
 #include <vector>
 
-#include "core/session_state.h"
 #include "export/export_failure.h"
 #include "export/export_format.h"
 #include "export/export_source.h"
@@ -75,30 +74,17 @@ struct VorbisState {
     }
 };
 
-// The failure texts: `path` goes where the text has its %s.
-std::string WithPath(const char* format, const char* path) {
-    const int length = std::snprintf(nullptr, 0, format, path);
-    std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    std::snprintf(text.data(), text.size() + 1, format, path);
-    return text;
-}
-
-// For failures the system reports through errno, the reason joins the path.
-std::string WithPathAndReason(const char* format, const char* path, int error) {
-    return WithPath(format, (std::string(path) + " (" + ErrnoText(error) + ")").c_str());
-}
-
 class OggEncoding {
   public:
-    OggEncoding(char* errorText, const char* source, const char* target, EncoderCallback callback,
-                void* context)
-        : errorText_(errorText), source_(source), target_(target), callback_(callback), context_(context) {}
+    OggEncoding(const std::string& source, const std::string& target, EncoderCallback callback, void* context)
+        : source_(source), target_(target), callback_(callback), context_(context) {}
 
-    int Run(const EncoderSettings& settings, const EncoderTags& tags);
+    Failure Run(const EncoderSettings& settings, const EncoderTags& tags);
 
   private:
-    void Send(EncoderMessage message, int32_t value) {
-        if (callback_ != nullptr) callback_(context_, message, value);
+    // Whether the listener wants the encoding to go on: a callback that answers non-zero stops it.
+    bool Send(EncoderMessage message, int32_t value) {
+        return callback_ == nullptr || callback_(context_, message, value) == 0;
     }
     int32_t Percent() const {
         if (size_ == 0) return 0;
@@ -106,7 +92,7 @@ class OggEncoding {
     }
     // Ends the encoding: the reason goes into the error text, the partial target is removed, and
     // the callback hears of it last. Always false.
-    bool Fail(int code, const std::string& text);
+    bool Fail(FailureKind code, const std::string& text);
     bool WritePage(const ogg_page& page);
     // Hands every block the analysis has ready to the bit-rate manager and writes the pages that
     // fill up; false when a write fails.
@@ -120,9 +106,9 @@ class OggEncoding {
     bool EncodeSamples();
     bool Finish();
 
-    char* errorText_;
-    const char* source_;
-    const char* target_;
+    Failure failure_;
+    const std::string& source_;
+    const std::string& target_;
     EncoderCallback callback_;
     void* context_;
     ExportSource in_;
@@ -138,15 +124,19 @@ class OggEncoding {
     VorbisState v_;
 };
 
-constexpr const char* kReadFailed = "Couldn't read %s! Aborting!";
-constexpr const char* kWriteFailed = "Couldn't write %s! Aborting!";
+std::string ReadFailed(const std::string& path, int error) {
+    return "Couldn't read " + path + ": " + ErrnoText(error);
+}
+std::string WriteFailed(const std::string& path, int error) {
+    return "Couldn't write " + path + ": " + ErrnoText(error);
+}
 
-bool OggEncoding::Fail(int code, const std::string& text) {
-    if (errorText_ != nullptr) std::snprintf(errorText_, kEncoderErrorTextSize, "%s", text.c_str());
+bool OggEncoding::Fail(FailureKind code, const std::string& text) {
+    failure_ = Failure::Because(code, text);
     // The target is left exactly as it was: only the unfinished replacement goes.
     out_.Discard();
     in_.reader.Close();
-    Send(EncoderMessage::Failed, code);
+    (void)Send(EncoderMessage::Failed, static_cast<int32_t>(code));
     return false;
 }
 
@@ -185,71 +175,66 @@ bool OggEncoding::Drain() {
     return true;
 }
 
-int OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
-    Send(EncoderMessage::Started, 0);
+Failure OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
+    if (!Send(EncoderMessage::Started, 0)) {
+        (void)Fail(FailureKind::Cancelled, "The export was cancelled");
+        return failure_;
+    }
     const bool done = OpenSource() && OpenTarget() && SetUpEncoder(settings, tags) && WriteStreamHeaders() &&
                       EncodeSamples() && Finish();
-    if (!done) return 0;
-    Send(EncoderMessage::Finished, 0);
-    return 1;
+    if (!done) return failure_;
+    (void)Send(EncoderMessage::Finished, 0);
+    return {};
 }
 
 // The source is read and checked first: a source that cannot be encoded leaves an existing target
 // untouched.
 bool OggEncoding::OpenSource() {
-    static constexpr const char* kNotWave =
-        "The input file %s is not a valid wave(PCM) file or is not a currently supported format! Aborting!";
-    switch (OpenExportSource(source_, in_)) {
-        case SourceCheck::Ok:
-            break;
-        case SourceCheck::CannotOpen:
-            return Fail(FailSourceOpen,
-                        WithPathAndReason("Couldn't open %s for read! Aborting!", source_, in_.error));
-        case SourceCheck::NotRegular:
-            return Fail(FailSourceFormat,
-                        WithPath("The input file %s is not a regular file! Aborting!", source_));
-        case SourceCheck::NotWav:
-            return Fail(FailSourceFormat, WithPath(kNotWave, source_));
-        case SourceCheck::NoAudio:
-            return Fail(FailSourceFormat, WithPath("The input file %s holds no audio! Aborting!", source_));
+    if (const SourceCheck check = OpenExportSource(source_, in_); check != SourceCheck::Ok) {
+        const Failure refused = SourceFailure(check, source_, in_.error);
+        return Fail(refused.kind, refused.text);
     }
     const WavFormat& format = in_.reader.format->header;
     encoding_ = SampleEncodingOf(*in_.reader.format);
-    if (encoding_ == SampleEncoding::Unsupported) return Fail(FailSourceFormat, WithPath(kNotWave, source_));
-    if (format.channels != 1 && format.channels != 2)
-        return Fail(FailChannelMix, "The input channel mix is currently not supported! Aborting!");
+    if (encoding_ == SampleEncoding::Unsupported)
+        return Fail(FailureKind::SourceFormat,
+                    "The input file " + source_ + " holds samples of an unknown kind");
+    if (format.channels != 1 && format.channels != 2) {
+        return Fail(FailureKind::SourceFormat, "The input file " + source_ + " has " +
+                                                   std::to_string(format.channels) +
+                                                   " channels; only mono and stereo can be exported");
+    }
     channels_ = format.channels;
     sampleRate_ = format.samplesPerSec;
     frameBytes_ = format.blockAlign;
     size_ = std::min<uint64_t>(in_.fileBytes, uint64_t{in_.dataOffset} + in_.reader.dataSize);
     consumed_ = in_.dataOffset;
-    Send(EncoderMessage::Progress, Percent());
+    if (!Send(EncoderMessage::Progress, Percent()))
+        return Fail(FailureKind::Cancelled, "The export was cancelled");
     return true;
 }
 
 bool OggEncoding::OpenTarget() {
     if (IsSameFile(source_, target_)) {
-        return Fail(FailTargetOpen,
-                    WithPath("Couldn't open %s for write: it is the file being encoded! Aborting!", target_));
+        return Fail(FailureKind::TargetOpen,
+                    "Couldn't open " + target_ + " for write: it is the file being exported");
     }
     if (const int error = out_.Open(target_); error != 0)
-        return Fail(FailTargetOpen,
-                    WithPathAndReason("Couldn't open %s for write! Aborting!", target_, error));
+        return Fail(FailureKind::TargetOpen, "Couldn't open " + target_ + " for write: " + ErrnoText(error));
     return true;
 }
 
 bool OggEncoding::SetUpEncoder(const EncoderSettings& settings, const EncoderTags& tags) {
-    static constexpr const char* kSetupFailed =
-        "An error occurred while setting up libVorbis encode environment! Aborting!";
+    static constexpr const char* kSetupFailed = "Couldn't set up the Ogg Vorbis encoder for these settings";
     float quality = settings.quality;
     if (quality > 1.0f) quality = 1.0f;
     if (settings.channels != 2 || settings.mode != 0 || std::isnan(quality)) {
-        return Fail(FailEncoderSetup, kSetupFailed);
+        return Fail(FailureKind::EncoderSetup, kSetupFailed);
     }
     vorbis_info_init(&v_.info);
     v_.infoReady = true;
     if (vorbis_encode_init_vbr(&v_.info, settings.channels, static_cast<long>(sampleRate_), quality) < 0) {
-        return Fail(FailEncoderSetup, kSetupFailed);
+        return Fail(FailureKind::EncoderSetup, kSetupFailed);
     }
 
     vorbis_comment_init(&v_.comment);
@@ -282,7 +267,7 @@ bool OggEncoding::WriteStreamHeaders() {
     ogg_stream_packetin(&v_.stream, &codebooks);
     ogg_page page;
     while (ogg_stream_flush(&v_.stream, &page) != 0) {
-        if (!WritePage(page)) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, writeError_));
+        if (!WritePage(page)) return Fail(FailureKind::Write, WriteFailed(target_, writeError_));
     }
     return true;
 }
@@ -302,12 +287,13 @@ bool OggEncoding::EncodeSamples() {
         if (got < want) {
             // Short of the end the file had when it was opened: a read that failed, not an end.
             if (consumed_ + got < size_) {
-                return Fail(FailRead, WithPathAndReason(kReadFailed, source_, errno != 0 ? errno : EIO));
+                return Fail(FailureKind::Read, ReadFailed(source_, errno != 0 ? errno : EIO));
             }
             reader.dataChunk.size = 0;
         }
         consumed_ += got;
-        if (pass % kProgressEvery == 0) Send(EncoderMessage::Progress, Percent());
+        if (pass % kProgressEvery == 0 && !Send(EncoderMessage::Progress, Percent()))
+            return Fail(FailureKind::Cancelled, "The export was cancelled");
         if (got == 0) break;
 
         // A read holding less than one frame adds nothing: telling the analysis "0 frames written"
@@ -318,20 +304,20 @@ bool OggEncoding::EncodeSamples() {
         DecodeFrames(encoding_, channels_, buffer.data(), frames, pcm[0], pcm[1]);
         vorbis_analysis_wrote(&v_.dsp, frames);
         framesEncoded_ += static_cast<uint64_t>(frames);
-        if (!Drain()) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, writeError_));
+        if (!Drain()) return Fail(FailureKind::Write, WriteFailed(target_, writeError_));
     }
     if (framesEncoded_ == 0)
-        return Fail(FailSourceFormat, WithPath("The input file %s holds no audio! Aborting!", source_));
+        return Fail(FailureKind::SourceFormat, "The input file " + source_ + " holds no audio");
     return true;
 }
 
 bool OggEncoding::Finish() {
     vorbis_analysis_wrote(&v_.dsp, 0);
-    if (!Drain()) return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, writeError_));
+    if (!Drain()) return Fail(FailureKind::Write, WriteFailed(target_, writeError_));
     // The file takes the target's place only now that it is complete; a full disk or a failed
     // write-back may show up only here.
     if (const int error = out_.Commit(); error != 0)
-        return Fail(FailWrite, WithPathAndReason(kWriteFailed, target_, error));
+        return Fail(FailureKind::Write, WriteFailed(target_, error));
     return true;
 }
 
@@ -348,48 +334,21 @@ void SetTag(EncoderTags& tags, TagSlot slot, const std::string& text) {
     std::memcpy(field.data(), text.data(), length);
 }
 
-int EncodeWavToOgg(char* errorText, const char* sourcePath, const char* targetPath,
-                   const EncoderSettings& settings, const EncoderTags& tags, EncoderCallback callback,
-                   void* context) {
-    if (errorText != nullptr) errorText[0] = '\0';
-    OggEncoding encoding(errorText, sourcePath, targetPath, callback, context);
+Failure EncodeWavToOgg(const std::string& sourcePath, const std::string& targetPath,
+                       const EncoderSettings& settings, const EncoderTags& tags, EncoderCallback callback,
+                       void* context) {
+    OggEncoding encoding(sourcePath, targetPath, callback, context);
     return encoding.Run(settings, tags);
 }
 
-void FillEncoderJob(EncoderJob& job, const std::string& sourcePath, const std::string& targetPath,
-                    const std::string& displayName, int level, char* errorText) {
-    job.sourcePath = sourcePath;
-    job.targetPath = targetPath;
-    job.settings = EncoderSettings{};
-    job.settings.quality = OggQualityForLevel(level);
-    job.tags = EncoderTags{};
-    SetTag(job.tags, TagDescription, displayName);
-    job.callback = OnEncoderProgress;
-    job.callbackContext = nullptr;
-    job.errorText = errorText;
-    job.result = 0;
+EncoderSettings OggSettingsForLevel(int level) {
+    EncoderSettings settings;
+    settings.quality = OggQualityForLevel(level);
+    return settings;
 }
 
-int OggEncodeThread(EncoderJob& job) {
-    job.result = EncodeWavToOgg(job.errorText, job.sourcePath.c_str(), job.targetPath.c_str(), job.settings,
-                                job.tags, job.callback, job.callbackContext);
-    return job.result;
-}
-
-int OnEncoderProgress(void* /*context*/, EncoderMessage message, int32_t value) {
-    switch (message) {
-        case EncoderMessage::Started:
-            exportProgress.store(0);
-            break;
-        case EncoderMessage::Progress:
-            exportProgress.store(static_cast<uint16_t>(value));
-            break;
-        case EncoderMessage::Finished:
-        case EncoderMessage::Failed:
-            exportProgress.store(100);
-            break;
-        default:
-            break;
-    }
-    return 0;
+EncoderTags OggTagsForSong(const std::string& displayName) {
+    EncoderTags tags{};
+    SetTag(tags, TagDescription, displayName);
+    return tags;
 }

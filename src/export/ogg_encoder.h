@@ -1,12 +1,12 @@
-// The Ogg Vorbis encoder: turns the rendered WAV into an Ogg Vorbis file, normally on a thread of
-// its own, reporting progress through a callback and failures through a text buffer and a code.
+// The Ogg Vorbis encoder: turns the rendered WAV into an Ogg Vorbis file on the calling thread (an
+// export job runs it on a thread of its own), reporting progress through a callback that may also
+// stop it, and returning a Failure.
 //
 // Index:
 //   EncoderMessage, EncoderCallback   the progress protocol
 //   EncoderSettings, EncoderTags       what is encoded and the comment fields it carries
 //   EncodeWavToOgg                     one file, start to end
-//   EncoderJob, OggEncodeThread        the block the export driver hands to the encoder thread
-//   OnEncoderProgress                  the driver's callback: the shared export progress word
+//   OggSettingsForLevel, OggTagsForSong the settings and tags of an export
 #pragma once
 
 #include <array>
@@ -14,13 +14,15 @@
 #include <cstdint>
 #include <string>
 
+#include "core/failure.h"
+
 // Sent to the progress callback, always in this order: one Started, any number of Progress, and
 // then exactly one of Finished or Failed, which is the encoder's last word.
 enum class EncoderMessage : uint32_t {
     Started,   // value 0: before anything is opened
     Progress,  // value: percentage of the source consumed, 0-100
     Finished,  // value 0: the target is complete
-    Failed,    // value: the failure code (an ExportFailure); the text is written
+    Failed,    // value: the FailureKind, as an integer
 };
 
 // context is the pointer given with the callback.
@@ -61,43 +63,20 @@ using EncoderTags = std::array<std::array<char, kTagSlotBytes>, kTagSlots>;
 // valid UTF-8.
 void SetTag(EncoderTags& tags, TagSlot slot, const std::string& text);
 
-// The error text buffer's size, terminator included.
-inline constexpr size_t kEncoderErrorTextSize = 1000;
-
 // Encodes the WAV at sourcePath into an Ogg Vorbis file at targetPath. The source is read through
 // the program's WAV reader: any chunk layout, integer samples of 8 to 32 bits or floats, mono or
 // stereo; exactly the data chunk is encoded, whole frames only. Mono is spread to both channels.
 // The target is replaced only once the new file is complete.
 //
-// Returns 1 on success. On failure returns 0 after writing the reason into errorText (when not
-// null, kEncoderErrorTextSize bytes), leaving the target as it was, and sending
-// EncoderMessage::Failed with the code. The callback may be null.
-int EncodeWavToOgg(char* errorText, const char* sourcePath, const char* targetPath,
-                   const EncoderSettings& settings, const EncoderTags& tags, EncoderCallback callback,
-                   void* context);
+// On failure the target is as it was, EncoderMessage::Failed is sent with the kind, and the
+// Failure says why. A callback that answers a message with non-zero stops the encoding: it ends
+// as Cancelled. The callback may be null.
+[[nodiscard]] Failure EncodeWavToOgg(const std::string& sourcePath, const std::string& targetPath,
+                                     const EncoderSettings& settings, const EncoderTags& tags,
+                                     EncoderCallback callback, void* context);
 
-// Everything the encoder thread needs, owned by the job so the thread shares nothing with its
-// starter but the callback and the error buffer.
-struct EncoderJob {
-    std::string sourcePath;
-    std::string targetPath;
-    EncoderSettings settings;
-    EncoderTags tags{};
-    EncoderCallback callback = nullptr;
-    void* callbackContext = nullptr;
-    char* errorText = nullptr;  // kEncoderErrorTextSize bytes, for the encoder's sole use while it runs
-    int result = 0;             // EncodeWavToOgg's result; read it once the thread has ended
-};
+// The settings of an export at a quality level: stereo, quality-based, the level's Vorbis quality.
+[[nodiscard]] EncoderSettings OggSettingsForLevel(int level);
 
-// Fills a job the way an export does: stereo, quality-based, the quality of `level`, every tag
-// empty but DESCRIPTION, which carries the song's display name, and OnEncoderProgress as the
-// callback.
-void FillEncoderJob(EncoderJob& job, const std::string& sourcePath, const std::string& targetPath,
-                    const std::string& displayName, int level, char* errorText);
-
-// The encoder thread's body: encodes the job and stores the result in it.
-int OggEncodeThread(EncoderJob& job);
-
-// The export driver's callback: writes the shared export progress word. Started -> 0,
-// Progress -> the value, Finished and Failed -> 100; other messages change nothing. Returns 0.
-int OnEncoderProgress(void* context, EncoderMessage message, int32_t value);
+// The tags of an export: every one empty but DESCRIPTION, which carries the song's display name.
+[[nodiscard]] EncoderTags OggTagsForSong(const std::string& displayName);

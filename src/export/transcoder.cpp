@@ -37,7 +37,7 @@ constexpr int kMp3Rates[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224
 }  // namespace
 
 struct EncoderRow {
-    uint16_t format;
+    ExportFormat format;
     const char* encoder;  // FFmpeg's encoder name
     const char* muxer;    // FFmpeg's container name
     const int* rates;     // null for the lossless formats
@@ -47,13 +47,13 @@ struct EncoderRow {
 namespace {
 
 constexpr EncoderRow kEncoders[] = {
-    {FormatFlac, "flac", "flac", nullptr, 0},
-    {FormatAlac, "alac", "ipod", nullptr, 0},
-    {FormatAac, "aac", "adts", kAacRates, std::size(kAacRates)},
-    {FormatMp3, "libmp3lame", "mp3", kMp3Rates, std::size(kMp3Rates)},
+    {ExportFormat::Flac, "flac", "flac", nullptr, 0},
+    {ExportFormat::Alac, "alac", "ipod", nullptr, 0},
+    {ExportFormat::Aac, "aac", "adts", kAacRates, std::size(kAacRates)},
+    {ExportFormat::Mp3, "libmp3lame", "mp3", kMp3Rates, std::size(kMp3Rates)},
 };
 
-const EncoderRow* FindEncoderRow(uint16_t format) {
+const EncoderRow* FindEncoderRow(ExportFormat format) {
     for (const EncoderRow& row : kEncoders) {
         if (row.format == format) return &row;
     }
@@ -131,7 +131,7 @@ struct TranscodeWriter {
     ~TranscodeWriter() { av_freep(&converted[0]); }
 };
 
-void ProbeEncoders(std::array<uint16_t, ExportFormatCount>& availability) {
+void ProbeEncoders(FormatAvailability& availability) {
     QuietLibraryLog();
     for (const EncoderRow& row : kEncoders) {
         const AVCodec* codec = avcodec_find_encoder_by_name(row.encoder);
@@ -140,7 +140,7 @@ void ProbeEncoders(std::array<uint16_t, ExportFormatCount>& availability) {
             continue;
         }
         if (row.rates == nullptr) {
-            availability[row.format] = 255;
+            availability[static_cast<size_t>(row.format)] = 255;
             continue;
         }
         uint16_t word = 0;
@@ -151,24 +151,19 @@ void ProbeEncoders(std::array<uint16_t, ExportFormatCount>& availability) {
             if (row.rates[i] > highest) highest = row.rates[i];
         }
         if (highest > 160) word = static_cast<uint16_t>(word + 4 * highest);
-        availability[row.format] = word;
+        availability[static_cast<size_t>(row.format)] = word;
     }
 }
 
-void ProbeEncoders(SessionState& state) {
-    ProbeEncoders(state.exportFormatFlags);
-}
-
-Transcoder::Transcoder(SessionState& state) : context(&state) {}
+Transcoder::Transcoder(TranscodeRequest request) : request_(std::move(request)) {}
 
 // The writer's file goes with it, and the target stays as it was.
 Transcoder::~Transcoder() = default;
 
-bool Transcoder::Fail(int code, std::string text) {
+bool Transcoder::Fail(FailureKind code, std::string text) {
     writer.reset();
     reader.reset();
-    failure = code;
-    failureText = std::move(text);
+    failure = {code, std::move(text)};
     return false;
 }
 
@@ -200,22 +195,25 @@ class Pipeline {
         for (;;) {
             const int room = swr_get_out_samples(w_.resampler.get(), count);
             if (room < 0)
-                return Failed(FailEncoderSetup, "Couldn't convert the samples of %s: %s", Source(), room);
+                return Failed(FailureKind::EncoderSetup, "Couldn't convert the samples of %s: %s", Source(),
+                              room);
             if (room > w_.convertedCapacity) {
                 av_freep(&w_.converted[0]);
                 w_.convertedCapacity = 0;
                 const int ret =
                     av_samples_alloc(w_.converted, nullptr, kOutputChannels, room, w_.encoder->sample_fmt, 0);
                 if (ret < 0)
-                    return Failed(FailEncoderSetup, "Couldn't convert the samples of %s: %s", Source(), ret);
+                    return Failed(FailureKind::EncoderSetup, "Couldn't convert the samples of %s: %s",
+                                  Source(), ret);
                 w_.convertedCapacity = room;
             }
             const int got = swr_convert(w_.resampler.get(), w_.converted, w_.convertedCapacity, in, count);
             if (got < 0)
-                return Failed(FailEncoderSetup, "Couldn't convert the samples of %s: %s", Source(), got);
+                return Failed(FailureKind::EncoderSetup, "Couldn't convert the samples of %s: %s", Source(),
+                              got);
             if (got > 0 &&
                 av_audio_fifo_write(w_.fifo.get(), reinterpret_cast<void**>(w_.converted), got) < got) {
-                return Failed(FailEncoderSetup, "Couldn't convert the samples of %s: %s", Source(),
+                return Failed(FailureKind::EncoderSetup, "Couldn't convert the samples of %s: %s", Source(),
                               AVERROR(ENOMEM));
             }
             while (av_audio_fifo_size(w_.fifo.get()) >= w_.frameSize) {
@@ -230,9 +228,11 @@ class Pipeline {
     bool EncodeFrame(int count) {
         AVFrame* frame = w_.frame.get();
         int ret = av_frame_make_writable(frame);
-        if (ret < 0) return Failed(FailEncoderSetup, "The %s encoder failed: %s", EncoderName(), ret);
+        if (ret < 0)
+            return Failed(FailureKind::EncoderSetup, "The %s encoder failed: %s", EncoderName(), ret);
         const int read = av_audio_fifo_read(w_.fifo.get(), reinterpret_cast<void**>(frame->data), count);
-        if (read < 0) return Failed(FailEncoderSetup, "The %s encoder failed: %s", EncoderName(), read);
+        if (read < 0)
+            return Failed(FailureKind::EncoderSetup, "The %s encoder failed: %s", EncoderName(), read);
         int samples = read;
         if (samples < w_.frameSize && !w_.smallLastFrame) {
             av_samples_set_silence(frame->data, samples, w_.frameSize - samples, kOutputChannels,
@@ -243,7 +243,8 @@ class Pipeline {
         frame->pts = w_.nextPts;
         w_.nextPts += samples;
         ret = avcodec_send_frame(w_.encoder.get(), frame);
-        if (ret < 0) return Failed(FailEncoderSetup, "The %s encoder failed: %s", EncoderName(), ret);
+        if (ret < 0)
+            return Failed(FailureKind::EncoderSetup, "The %s encoder failed: %s", EncoderName(), ret);
         return WritePackets();
     }
 
@@ -254,7 +255,8 @@ class Pipeline {
         for (;;) {
             int ret = avcodec_receive_packet(w_.encoder.get(), packet);
             if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
-            if (ret < 0) return Failed(FailEncoderSetup, "The %s encoder failed: %s", EncoderName(), ret);
+            if (ret < 0)
+                return Failed(FailureKind::EncoderSetup, "The %s encoder failed: %s", EncoderName(), ret);
             av_packet_rescale_ts(packet, w_.encoder->time_base, stream->time_base);
             packet->stream_index = t_.streamIndex;
             ret = av_write_frame(w_.output.get(), packet);
@@ -270,8 +272,7 @@ class Pipeline {
         if (!DrainDecoder()) return false;
         // A header with no samples after it would make a file with no audio, or none at all.
         if (r_.decodedFrames == 0) {
-            t_.failure = FailSourceFormat;
-            t_.failureText = Printf("The input file %s holds no audio", Source());
+            t_.failure = {FailureKind::SourceFormat, Printf("The input file %s holds no audio", Source())};
             return false;
         }
         if (!Convert(nullptr, 0)) return false;
@@ -279,7 +280,8 @@ class Pipeline {
             if (!EncodeFrame(w_.frameSize)) return false;
         }
         ret = avcodec_send_frame(w_.encoder.get(), nullptr);
-        if (ret < 0) return Failed(FailEncoderSetup, "The %s encoder failed: %s", EncoderName(), ret);
+        if (ret < 0)
+            return Failed(FailureKind::EncoderSetup, "The %s encoder failed: %s", EncoderName(), ret);
         if (!WritePackets()) return false;
         AVFormatContext* output = w_.output.get();
         ret = av_write_trailer(output);
@@ -294,16 +296,15 @@ class Pipeline {
         return true;
     }
 
-    bool ReadFailed(int code) { return Failed(FailRead, "Couldn't read %s: %s", Source(), code); }
-    bool WriteFailed(int code) { return Failed(FailWrite, "Couldn't write %s: %s", w_.path, code); }
+    bool ReadFailed(int code) { return Failed(FailureKind::Read, "Couldn't read %s: %s", Source(), code); }
+    bool WriteFailed(int code) { return Failed(FailureKind::Write, "Couldn't write %s: %s", w_.path, code); }
 
   private:
-    const std::string& Source() const { return t_.context->outputWavPath; }
+    const std::string& Source() const { return t_.Request().source; }
     std::string EncoderName() const { return w_.encoder->codec->name; }
-    bool Failed(int failure, const char* format, const std::string& subject, int code) {
-        std::string text = Printf(format, subject, AvError(code));
-        t_.failure = failure;  // kept until Transcoder::Fail records it with the cleanup
-        t_.failureText = std::move(text);
+    bool Failed(FailureKind failure, const char* format, const std::string& subject, int code) {
+        // Kept until Transcoder::Fail records it with the cleanup.
+        t_.failure = {failure, Printf(format, subject, AvError(code))};
         return false;
     }
 
@@ -316,64 +317,68 @@ class Pipeline {
 
 bool Transcoder::Start() {
     QuietLibraryLog();
-    const uint16_t format = context->exportFormat;
+    const ExportFormat format = request_.format;
     const EncoderRow* row = FindEncoderRow(format);
     if (row == nullptr) {
-        return Fail(FailEncoderSetup,
+        return Fail(FailureKind::EncoderSetup,
                     Printf("%s is not a format the transcoder writes", ExportFormatName(format)));
     }
     position = 0.0f;
     streamIndex = -1;
-    failure = ExportOk;
-    failureText.clear();
+    failure = {};
     // The encoder and the resampler are set up before the target is touched, so that a refusal
     // leaves no file.
     if (!OpenSource() || !OpenEncoder(*row) || !OpenResampler() || !OpenTarget()) return false;
-    return Step() || failure == ExportOk;
+    return Step() || failure.Ok();
 }
 
 // The source: the first audio stream of a WAV file, decoded to plain samples.
 bool Transcoder::OpenSource() {
-    const std::string& source = context->outputWavPath;
+    const std::string& source = request_.source;
     // A pipe or a device as the source would be read for ever.
     int error = 0;
     if (const SourceCheck check = CheckSourceFile(source, error); check != SourceCheck::Ok) {
-        ExportResult refused = SourceFailure(check, source, error);
-        return Fail(refused.code, std::move(refused.text));
+        Failure refused = SourceFailure(check, source, error);
+        return Fail(refused.kind, std::move(refused.text));
     }
     reader = std::make_unique<TranscodeReader>();
     TranscodeReader& r = *reader;
-    if (r.packet == nullptr || r.frame == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    if (r.packet == nullptr || r.frame == nullptr)
+        return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     AVFormatContext* input = nullptr;
     const int ret = avformat_open_input(&input, source.c_str(), av_find_input_format("wav"), nullptr);
     if (ret == AVERROR_INVALIDDATA) {
-        return Fail(FailSourceFormat, Printf("The input file %s is not a WAV file", source));
+        return Fail(FailureKind::SourceFormat, Printf("The input file %s is not a WAV file", source));
     }
-    if (ret < 0) return Fail(FailSourceOpen, Printf("Couldn't open %s for read: %s", source, AvError(ret)));
+    if (ret < 0)
+        return Fail(FailureKind::SourceOpen, Printf("Couldn't open %s for read: %s", source, AvError(ret)));
     r.input.reset(input);
     r.stream = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (r.stream < 0) return Fail(FailSourceFormat, Printf("The input file %s holds no audio", source));
+    if (r.stream < 0)
+        return Fail(FailureKind::SourceFormat, Printf("The input file %s holds no audio", source));
     const AVStream* inStream = input->streams[r.stream];
     const AVCodecParameters* par = inStream->codecpar;
     const int channels = par->ch_layout.nb_channels;
     if (channels != 1 && channels != 2) {
-        return Fail(FailChannelMix,
+        return Fail(FailureKind::SourceFormat,
                     Printf("The input file %s has %s channels; only mono and stereo can be exported", source,
                            std::to_string(channels)));
     }
     if (par->sample_rate < kLowestSourceRate || par->sample_rate > kHighestSourceRate) {
-        return Fail(FailSourceFormat,
+        return Fail(FailureKind::SourceFormat,
                     Printf("The input file %s has a sample rate of %s Hz, which cannot be exported", source,
                            std::to_string(par->sample_rate)));
     }
     const AVCodec* decoderCodec = avcodec_find_decoder(par->codec_id);
     if (decoderCodec == nullptr) {
-        return Fail(FailSourceFormat, Printf("The input file %s holds samples of an unknown kind", source));
+        return Fail(FailureKind::SourceFormat,
+                    Printf("The input file %s holds samples of an unknown kind", source));
     }
     r.decoder.reset(avcodec_alloc_context3(decoderCodec));
     if (r.decoder == nullptr || avcodec_parameters_to_context(r.decoder.get(), par) < 0 ||
         avcodec_open2(r.decoder.get(), decoderCodec, nullptr) < 0) {
-        return Fail(FailSourceFormat, Printf("The input file %s holds samples of an unknown kind", source));
+        return Fail(FailureKind::SourceFormat,
+                    Printf("The input file %s holds samples of an unknown kind", source));
     }
     r.timeBase = inStream->time_base;
     r.blockAlign = par->block_align;
@@ -385,20 +390,21 @@ bool Transcoder::OpenSource() {
 
 // The encoder for the session's format and quality, and the container it goes into.
 bool Transcoder::OpenEncoder(const EncoderRow& row) {
-    const uint16_t format = context->exportFormat;
+    const ExportFormat format = request_.format;
     const AVCodec* encoderCodec = avcodec_find_encoder_by_name(row.encoder);
     if (encoderCodec == nullptr) {
-        return Fail(FailEncoderSetup,
+        return Fail(FailureKind::EncoderSetup,
                     Printf("This FFmpeg has no %s encoder (%s)", ExportFormatName(format), row.encoder));
     }
     writer = std::make_unique<TranscodeWriter>();
     TranscodeWriter& w = *writer;
-    w.path = context->exportPath;
-    if (w.frame == nullptr || w.packet == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    w.path = request_.target;
+    if (w.frame == nullptr || w.packet == nullptr)
+        return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     AVFormatContext* output = nullptr;
     int ret = avformat_alloc_output_context2(&output, nullptr, row.muxer, w.path.c_str());
     if (ret < 0 || output == nullptr) {
-        return Fail(FailEncoderSetup,
+        return Fail(FailureKind::EncoderSetup,
                     Printf("This FFmpeg cannot write %s files: %s", ExportFormatName(format),
                            AvError(ret < 0 ? ret : AVERROR_MUXER_NOT_FOUND)));
     }
@@ -406,7 +412,7 @@ bool Transcoder::OpenEncoder(const EncoderRow& row) {
 
     w.encoder.reset(avcodec_alloc_context3(encoderCodec));
     AVCodecContext* enc = w.encoder.get();
-    if (enc == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    if (enc == nullptr) return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     const AVCodecContext* dec = reader->decoder.get();
     const bool wide = dec->bits_per_raw_sample > 16 || av_get_bytes_per_sample(dec->sample_fmt) > 2;
     enc->sample_rate = kOutputRate;
@@ -416,12 +422,12 @@ bool Transcoder::OpenEncoder(const EncoderRow& row) {
     if (row.rates == nullptr) {
         if (wide) enc->bits_per_raw_sample = 24;
     } else {
-        enc->bit_rate = 1000LL * BitRateForLevel(context->exportFormatFlags[format], context->exportQuality);
+        enc->bit_rate = 1000LL * BitRateForLevel(request_.availability, request_.quality);
     }
     if ((output->oformat->flags & AVFMT_GLOBALHEADER) != 0) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ret = avcodec_open2(enc, encoderCodec, nullptr);
     if (ret < 0) {
-        return Fail(FailEncoderSetup,
+        return Fail(FailureKind::EncoderSetup,
                     Printf("The %s encoder refused 44,100 Hz stereo: %s", row.encoder, AvError(ret)));
     }
     w.frameSize = enc->frame_size > 0 ? enc->frame_size : kVariableFrameSize;
@@ -435,7 +441,7 @@ bool Transcoder::OpenEncoder(const EncoderRow& row) {
 // own mix would lower it by 3 dB), and the encoder's sample format. Also the FIFO and the frame
 // that carry converted samples to the encoder.
 bool Transcoder::OpenResampler() {
-    const std::string& source = context->outputWavPath;
+    const std::string& source = request_.source;
     TranscodeWriter& w = *writer;
     const AVCodecContext* dec = reader->decoder.get();
     AVCodecContext* enc = w.encoder.get();
@@ -457,7 +463,7 @@ bool Transcoder::OpenResampler() {
     }
     if (ret >= 0) ret = swr_init(resampler);
     if (ret < 0)
-        return Fail(FailEncoderSetup,
+        return Fail(FailureKind::EncoderSetup,
                     Printf("Couldn't set up the conversion of %s: %s", source, AvError(ret)));
     w.fifo.reset(av_audio_fifo_alloc(enc->sample_fmt, kOutputChannels, w.frameSize));
     AVFrame* frame = w.frame.get();
@@ -466,41 +472,43 @@ bool Transcoder::OpenResampler() {
     frame->sample_rate = kOutputRate;
     if (w.fifo == nullptr || av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout) < 0 ||
         av_frame_get_buffer(frame, 0) < 0) {
-        return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+        return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     }
     return true;
 }
 
 // The target file, its one stream and the container's header.
 bool Transcoder::OpenTarget() {
-    const std::string& source = context->outputWavPath;
-    const std::string& target = context->exportPath;
+    const std::string& source = request_.source;
+    const std::string& target = request_.target;
     TranscodeWriter& w = *writer;
     AVFormatContext* output = w.output.get();
     if (IsSameFile(source, target)) {
-        return Fail(FailTargetOpen,
+        return Fail(FailureKind::TargetOpen,
                     Printf("Couldn't open %s for write: it is the file being exported", target));
     }
     if (const int error = w.file.Open(target); error != 0) {
-        return Fail(FailTargetOpen, Printf("Couldn't open %s for write: %s", target, ErrnoText(error)));
+        return Fail(FailureKind::TargetOpen,
+                    Printf("Couldn't open %s for write: %s", target, ErrnoText(error)));
     }
     output->pb = OpenTargetIo(w.file);
-    if (output->pb == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    if (output->pb == nullptr) return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     output->flags |= AVFMT_FLAG_CUSTOM_IO;
     int ret = 0;
     AVStream* outStream = avformat_new_stream(output, nullptr);
-    if (outStream == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    if (outStream == nullptr) return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     ret = avcodec_parameters_from_context(outStream->codecpar, w.encoder.get());
-    if (ret < 0) return Fail(FailEncoderSetup, AvError(ret));
+    if (ret < 0) return Fail(FailureKind::EncoderSetup, AvError(ret));
     outStream->time_base = w.encoder->time_base;
     streamIndex = outStream->index;
     ret = avformat_write_header(output, nullptr);
     if (ret < 0) {
         if (output->pb->error < 0) {
-            return Fail(FailWrite, Printf("Couldn't write %s: %s", target, AvError(output->pb->error)));
+            return Fail(FailureKind::Write,
+                        Printf("Couldn't write %s: %s", target, AvError(output->pb->error)));
         }
-        return Fail(FailEncoderSetup, Printf("Couldn't start the %s file: %s",
-                                             ExportFormatName(context->exportFormat), AvError(ret)));
+        return Fail(FailureKind::EncoderSetup, Printf("Couldn't start the %s file: %s",
+                                                      ExportFormatName(request_.format), AvError(ret)));
     }
     return true;
 }
@@ -515,7 +523,7 @@ bool Transcoder::Step(double mediaSeconds) {
     for (;;) {
         const int ret = av_read_frame(r.input.get(), packet);
         if (ret == AVERROR_EOF) {
-            if (!pipeline.Finish()) return Fail(failure, failureText);
+            if (!pipeline.Finish()) return Fail(failure.kind, std::move(failure.text));
             writer.reset();
             reader.reset();
             return false;
@@ -523,7 +531,7 @@ bool Transcoder::Step(double mediaSeconds) {
         // A failing read ends the export: trying again would only fail again.
         if (ret < 0) {
             pipeline.ReadFailed(ret);
-            return Fail(failure, failureText);
+            return Fail(failure.kind, std::move(failure.text));
         }
         if (packet->stream_index != r.stream) {
             av_packet_unref(packet);
@@ -540,9 +548,9 @@ bool Transcoder::Step(double mediaSeconds) {
         av_packet_unref(packet);
         if (sent < 0) {
             pipeline.ReadFailed(sent);
-            return Fail(failure, failureText);
+            return Fail(failure.kind, std::move(failure.text));
         }
-        if (!pipeline.DrainDecoder()) return Fail(failure, failureText);
+        if (!pipeline.DrainDecoder()) return Fail(failure.kind, std::move(failure.text));
         if (timestamp == AV_NOPTS_VALUE) continue;
         position = static_cast<float>(timestamp * av_q2d(r.timeBase));
         if (!haveFirst) {

@@ -86,22 +86,22 @@ struct VideoWriter {
 VideoEncoder::VideoEncoder() = default;
 VideoEncoder::~VideoEncoder() = default;
 
-ExportResult VideoEncoder::Fail(int code, std::string text) {
+Failure VideoEncoder::Fail(FailureKind kind, std::string text) {
     w_.reset();  // the new file goes with it
-    return {code, std::move(text)};
+    return {kind, std::move(text)};
 }
 
-ExportResult VideoEncoder::WriteFailed(int code) {
+Failure VideoEncoder::WriteFailed(int code) {
     const int error = w_->output->pb != nullptr && w_->output->pb->error < 0 ? w_->output->pb->error : code;
-    return Fail(FailWrite, Printf("Couldn't write %s: %s", w_->path, AvError(error)));
+    return Fail(FailureKind::Write, Printf("Couldn't write %s: %s", w_->path, AvError(error)));
 }
 
 int64_t VideoEncoder::FrameCount() const {
     return w_ != nullptr ? w_->frameCount : 0;
 }
 
-ExportResult VideoEncoder::Open(const std::string& target, const std::string& wavPath,
-                                const VideoSettings& settings, const std::string& rawCopy) {
+Failure VideoEncoder::Open(const std::string& target, const std::string& wavPath,
+                           const VideoSettings& settings, const std::string& rawCopy) {
     QuietLibraryLog();
     w_ = std::make_unique<VideoWriter>();
     VideoWriter& w = *w_;
@@ -109,16 +109,16 @@ ExportResult VideoEncoder::Open(const std::string& target, const std::string& wa
     w.wavPath = wavPath;
     w.settings = settings;
     if (w.picture == nullptr || w.sound == nullptr || w.packet == nullptr)
-        return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+        return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     if (settings.width < 2 || settings.height < 2 || settings.width % 2 != 0 || settings.height % 2 != 0 ||
         settings.fps <= 0) {
-        return Fail(FailEncoderSetup, "A video needs an even width and height and a frame rate");
+        return Fail(FailureKind::EncoderSetup, "A video needs an even width and height and a frame rate");
     }
 
     // The sound: the program's own WAV reader, decoded to the float planes the AAC encoder takes.
     if (const SourceCheck check = OpenExportSource(wavPath, w.source); check != SourceCheck::Ok) {
-        ExportResult refused = SourceFailure(check, wavPath, w.source.error);
-        return Fail(refused.code, std::move(refused.text));
+        Failure refused = SourceFailure(check, wavPath, w.source.error);
+        return Fail(refused.kind, std::move(refused.text));
     }
     const WavFormat& format = w.source.reader.format->header;
     w.encoding = SampleEncodingOf(*w.source.reader.format);
@@ -126,35 +126,38 @@ ExportResult VideoEncoder::Open(const std::string& target, const std::string& wa
     w.rate = static_cast<int>(format.samplesPerSec);
     w.blockAlign = format.blockAlign;
     if (w.encoding == SampleEncoding::Unsupported)
-        return Fail(FailSourceFormat, Printf("The input file %s holds samples of an unknown kind", wavPath));
+        return Fail(FailureKind::SourceFormat,
+                    Printf("The input file %s holds samples of an unknown kind", wavPath));
     if (w.channels != 1 && w.channels != 2) {
-        return Fail(FailChannelMix,
+        return Fail(FailureKind::SourceFormat,
                     Printf("The input file %s has %s channels; only mono and stereo can be exported", wavPath,
                            std::to_string(w.channels)));
     }
-    if (w.rate <= 0) return Fail(FailSourceFormat, Printf("The input file %s gives no sample rate", wavPath));
+    if (w.rate <= 0)
+        return Fail(FailureKind::SourceFormat, Printf("The input file %s gives no sample rate", wavPath));
     w.audioFrames = w.source.reader.dataSize / static_cast<uint32_t>(w.blockAlign);
     w.frameCount = (w.audioFrames * settings.fps + w.rate - 1) / w.rate;
     w.audioBytes.resize(static_cast<size_t>(kAacFrameSamples) * static_cast<size_t>(w.blockAlign));
 
     const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
-    if (h264 == nullptr) return Fail(FailEncoderSetup, "This FFmpeg has no H.264 encoder (libx264)");
+    if (h264 == nullptr) return Fail(FailureKind::EncoderSetup, "This FFmpeg has no H.264 encoder (libx264)");
     const AVCodec* aac = avcodec_find_encoder_by_name("aac");
-    if (aac == nullptr) return Fail(FailEncoderSetup, "This FFmpeg has no AAC encoder (aac)");
+    if (aac == nullptr) return Fail(FailureKind::EncoderSetup, "This FFmpeg has no AAC encoder (aac)");
     if (!Supports(*aac, w.rate)) {
-        return Fail(FailSourceFormat,
+        return Fail(FailureKind::SourceFormat,
                     Printf("The input file %s has a sample rate of %s Hz, which AAC cannot carry", wavPath,
                            std::to_string(w.rate)));
     }
     AVFormatContext* output = nullptr;
     int ret = avformat_alloc_output_context2(&output, nullptr, "mp4", target.c_str());
-    if (ret < 0 || output == nullptr) return Fail(FailEncoderSetup, "This FFmpeg cannot write MP4 files");
+    if (ret < 0 || output == nullptr)
+        return Fail(FailureKind::EncoderSetup, "This FFmpeg cannot write MP4 files");
     w.output.reset(output);
 
     // The picture: x264 at the level's rate factor and preset.
     w.video.reset(avcodec_alloc_context3(h264));
     AVCodecContext* v = w.video.get();
-    if (v == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    if (v == nullptr) return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     v->width = settings.width;
     v->height = settings.height;
     v->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -176,11 +179,12 @@ ExportResult VideoEncoder::Open(const std::string& target, const std::string& wa
     av_opt_set_int(v->priv_data, "crf", quality.crf, 0);
     ret = avcodec_open2(v, h264, nullptr);
     if (ret < 0)
-        return Fail(FailEncoderSetup, Printf("The H.264 encoder refused its settings: %s", AvError(ret)));
+        return Fail(FailureKind::EncoderSetup,
+                    Printf("The H.264 encoder refused its settings: %s", AvError(ret)));
 
     w.audio.reset(avcodec_alloc_context3(aac));
     AVCodecContext* a = w.audio.get();
-    if (a == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    if (a == nullptr) return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     a->sample_rate = w.rate;
     av_channel_layout_default(&a->ch_layout, 2);
     a->sample_fmt = AV_SAMPLE_FMT_FLTP;
@@ -189,7 +193,8 @@ ExportResult VideoEncoder::Open(const std::string& target, const std::string& wa
     if ((output->oformat->flags & AVFMT_GLOBALHEADER) != 0) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     ret = avcodec_open2(a, aac, nullptr);
     if (ret < 0)
-        return Fail(FailEncoderSetup, Printf("The AAC encoder refused its settings: %s", AvError(ret)));
+        return Fail(FailureKind::EncoderSetup,
+                    Printf("The AAC encoder refused its settings: %s", AvError(ret)));
 
     AVFrame* picture = w.picture.get();
     picture->format = AV_PIX_FMT_YUV420P;
@@ -201,24 +206,26 @@ ExportResult VideoEncoder::Open(const std::string& target, const std::string& wa
     sound->nb_samples = kAacFrameSamples;
     if (av_channel_layout_copy(&sound->ch_layout, &a->ch_layout) < 0 || av_frame_get_buffer(picture, 0) < 0 ||
         av_frame_get_buffer(sound, 0) < 0) {
-        return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+        return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     }
 
     if (!rawCopy.empty()) {
         w.rawCopy.reset(std::fopen(rawCopy.c_str(), "wb"));
         if (w.rawCopy == nullptr)
-            return Fail(FailTargetOpen, Printf("Couldn't open %s for write: %s", rawCopy, ErrnoText(errno)));
+            return Fail(FailureKind::TargetOpen,
+                        Printf("Couldn't open %s for write: %s", rawCopy, ErrnoText(errno)));
     }
 
     // Only now is the target touched: a refusal above leaves no file.
     if (IsSameFile(wavPath, target)) {
-        return Fail(FailTargetOpen,
+        return Fail(FailureKind::TargetOpen,
                     Printf("Couldn't open %s for write: it is the file being exported", target));
     }
     if (const int error = w.file.Open(target); error != 0)
-        return Fail(FailTargetOpen, Printf("Couldn't open %s for write: %s", target, ErrnoText(error)));
+        return Fail(FailureKind::TargetOpen,
+                    Printf("Couldn't open %s for write: %s", target, ErrnoText(error)));
     output->pb = OpenTargetIo(w.file);
-    if (output->pb == nullptr) return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+    if (output->pb == nullptr) return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     output->flags |= AVFMT_FLAG_CUSTOM_IO;
     // Moving the index to the front reads the file back by its name. The new file may have no name
     // yet, so the muxer reads it through the descriptor's name instead.
@@ -232,10 +239,10 @@ ExportResult VideoEncoder::Open(const std::string& target, const std::string& wa
     w.videoStream = avformat_new_stream(output, nullptr);
     w.audioStream = avformat_new_stream(output, nullptr);
     if (w.videoStream == nullptr || w.audioStream == nullptr)
-        return Fail(FailEncoderSetup, AvError(AVERROR(ENOMEM)));
+        return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     if ((ret = avcodec_parameters_from_context(w.videoStream->codecpar, v)) < 0 ||
         (ret = avcodec_parameters_from_context(w.audioStream->codecpar, a)) < 0) {
-        return Fail(FailEncoderSetup, AvError(ret));
+        return Fail(FailureKind::EncoderSetup, AvError(ret));
     }
     w.videoStream->time_base = v->time_base;
     w.videoStream->avg_frame_rate = v->framerate;
@@ -246,13 +253,13 @@ ExportResult VideoEncoder::Open(const std::string& target, const std::string& wa
     av_dict_free(&options);
     if (ret < 0) {
         if (output->pb->error < 0) return WriteFailed(output->pb->error);
-        return Fail(FailEncoderSetup, Printf("Couldn't start the MP4 file: %s", AvError(ret)));
+        return Fail(FailureKind::EncoderSetup, Printf("Couldn't start the MP4 file: %s", AvError(ret)));
     }
     return {};
 }
 
 // Writes every packet the encoder has ready.
-ExportResult VideoEncoder::Drain(bool video) {
+Failure VideoEncoder::Drain(bool video) {
     VideoWriter& w = *w_;
     AVCodecContext* encoder = video ? w.video.get() : w.audio.get();
     AVStream* stream = video ? w.videoStream : w.audioStream;
@@ -261,7 +268,7 @@ ExportResult VideoEncoder::Drain(bool video) {
         int ret = avcodec_receive_packet(encoder, packet);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return {};
         if (ret < 0)
-            return Fail(FailEncoderSetup,
+            return Fail(FailureKind::EncoderSetup,
                         Printf("The %s encoder failed: %s", encoder->codec->name, AvError(ret)));
         av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
         packet->stream_index = stream->index;
@@ -271,7 +278,7 @@ ExportResult VideoEncoder::Drain(bool video) {
 }
 
 // Encodes the source's frames up to `samples` (or its end), a whole AAC frame at a time.
-ExportResult VideoEncoder::EncodeAudioUntil(int64_t samples) {
+Failure VideoEncoder::EncodeAudioUntil(int64_t samples) {
     VideoWriter& w = *w_;
     AVFrame* sound = w.sound.get();
     while (w.audioRead < samples && w.audioRead < w.audioFrames) {
@@ -279,10 +286,10 @@ ExportResult VideoEncoder::EncodeAudioUntil(int64_t samples) {
         const auto bytes = static_cast<uint32_t>(want * w.blockAlign);
         const uint32_t got = w.source.reader.Read(w.audioBytes.data(), bytes);
         if (got < bytes)
-            return Fail(FailRead,
+            return Fail(FailureKind::Read,
                         Printf("Couldn't read %s: %s", w.wavPath, "the file ends before its data does"));
         int ret = av_frame_make_writable(sound);
-        if (ret < 0) return Fail(FailEncoderSetup, AvError(ret));
+        if (ret < 0) return Fail(FailureKind::EncoderSetup, AvError(ret));
         const int count = static_cast<int>(want);
         DecodeFrames(w.encoding, w.channels, w.audioBytes.data(), count,
                      reinterpret_cast<float*>(sound->data[0]), reinterpret_cast<float*>(sound->data[1]));
@@ -290,18 +297,19 @@ ExportResult VideoEncoder::EncodeAudioUntil(int64_t samples) {
         sound->pts = w.audioRead;
         w.audioRead += count;
         ret = avcodec_send_frame(w.audio.get(), sound);
-        if (ret < 0) return Fail(FailEncoderSetup, Printf("The AAC encoder failed: %s", AvError(ret)));
-        if (ExportResult r = Drain(false); !r.Ok()) return r;
+        if (ret < 0)
+            return Fail(FailureKind::EncoderSetup, Printf("The AAC encoder failed: %s", AvError(ret)));
+        if (Failure r = Drain(false); !r.Ok()) return r;
     }
     return {};
 }
 
-ExportResult VideoEncoder::AddFrame(const uint32_t* argb) {
-    if (w_ == nullptr) return {FailEncoderSetup, "The video encoder is not open"};
+Failure VideoEncoder::AddFrame(const uint32_t* argb) {
+    if (w_ == nullptr) return {FailureKind::EncoderSetup, "The video encoder is not open"};
     VideoWriter& w = *w_;
     AVFrame* picture = w.picture.get();
     int ret = av_frame_make_writable(picture);
-    if (ret < 0) return Fail(FailEncoderSetup, AvError(ret));
+    if (ret < 0) return Fail(FailureKind::EncoderSetup, AvError(ret));
     ArgbToYuv420(argb, w.settings.width, w.settings.height, picture->data, picture->linesize);
     if (w.rawCopy != nullptr) {
         for (int plane = 0; plane < 3; ++plane) {
@@ -315,22 +323,22 @@ ExportResult VideoEncoder::AddFrame(const uint32_t* argb) {
     }
     picture->pts = w.nextFrame++;
     ret = avcodec_send_frame(w.video.get(), picture);
-    if (ret < 0) return Fail(FailEncoderSetup, Printf("The H.264 encoder failed: %s", AvError(ret)));
-    if (ExportResult r = Drain(true); !r.Ok()) return r;
+    if (ret < 0) return Fail(FailureKind::EncoderSetup, Printf("The H.264 encoder failed: %s", AvError(ret)));
+    if (Failure r = Drain(true); !r.Ok()) return r;
     // The sound that plays until the next frame shows goes into the file beside this one.
     return EncodeAudioUntil((w.nextFrame * w.rate + w.settings.fps - 1) / w.settings.fps);
 }
 
-ExportResult VideoEncoder::Finish() {
-    if (w_ == nullptr) return {FailEncoderSetup, "The video encoder is not open"};
+Failure VideoEncoder::Finish() {
+    if (w_ == nullptr) return {FailureKind::EncoderSetup, "The video encoder is not open"};
     VideoWriter& w = *w_;
-    if (ExportResult r = EncodeAudioUntil(w.audioFrames); !r.Ok()) return r;
+    if (Failure r = EncodeAudioUntil(w.audioFrames); !r.Ok()) return r;
     int ret = avcodec_send_frame(w.video.get(), nullptr);
-    if (ret < 0) return Fail(FailEncoderSetup, Printf("The H.264 encoder failed: %s", AvError(ret)));
-    if (ExportResult r = Drain(true); !r.Ok()) return r;
+    if (ret < 0) return Fail(FailureKind::EncoderSetup, Printf("The H.264 encoder failed: %s", AvError(ret)));
+    if (Failure r = Drain(true); !r.Ok()) return r;
     ret = avcodec_send_frame(w.audio.get(), nullptr);
-    if (ret < 0) return Fail(FailEncoderSetup, Printf("The AAC encoder failed: %s", AvError(ret)));
-    if (ExportResult r = Drain(false); !r.Ok()) return r;
+    if (ret < 0) return Fail(FailureKind::EncoderSetup, Printf("The AAC encoder failed: %s", AvError(ret)));
+    if (Failure r = Drain(false); !r.Ok()) return r;
     AVFormatContext* output = w.output.get();
     ret = av_write_trailer(output);
     if (ret < 0) return WriteFailed(ret);

@@ -38,23 +38,23 @@ class VideoEncoder {
     // Opens the WAV, sets up both encoders and creates the new file that will become `target`.
     // `rawCopy`, when not empty, names a file that receives every frame as raw yuv420p too (for
     // measuring the encoder on its own). On failure nothing is left of the new file.
-    [[nodiscard]] ExportResult Open(const std::string& target, const std::string& wavPath,
-                                    const VideoSettings& settings, const std::string& rawCopy = {});
+    [[nodiscard]] Failure Open(const std::string& target, const std::string& wavPath,
+                               const VideoSettings& settings, const std::string& rawCopy = {});
 
     // The frames the video has: the audio's length at the frame rate, rounded up.
     [[nodiscard]] int64_t FrameCount() const;
     // The next frame, width x height pixels of 0xAARRGGBB row by row; the audio up to its end goes
     // with it.
-    [[nodiscard]] ExportResult AddFrame(const uint32_t* argb);
+    [[nodiscard]] Failure AddFrame(const uint32_t* argb);
     // The remaining audio, the encoders' last packets and the index; then the file takes the
     // target's place.
-    [[nodiscard]] ExportResult Finish();
+    [[nodiscard]] Failure Finish();
 
   private:
-    ExportResult Fail(int code, std::string text);
-    ExportResult WriteFailed(int code);
-    ExportResult EncodeAudioUntil(int64_t samples);
-    ExportResult Drain(bool video);
+    Failure Fail(FailureKind kind, std::string text);
+    Failure WriteFailed(int code);
+    Failure EncodeAudioUntil(int64_t samples);
+    Failure Drain(bool video);
 
     std::unique_ptr<VideoWriter> w_;
 };

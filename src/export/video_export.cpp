@@ -1,102 +1,89 @@
 #include "export/video_export.h"
 
-#include <system_error>
-
 #include "core/session_state.h"
-#include "midi/midi_reader.h"
-#include "synth/render_overview.h"
 
-ExportResult ExportVideo(SessionState& state, const VideoExportRequest& request,
-                         const std::atomic<bool>* cancel, const VideoProgress& progress) {
-    const VideoSettings& settings = request.settings;
-    VideoScene scene;
-    std::string error;
-    if (!scene.Create(state, settings.width, settings.height, request.view, error))
-        return {FailEncoderSetup, "Couldn't draw the video's frames: " + error};
-    return EncodeVideo(scene, request, cancel, progress);
+// The panels of a scene draw from a session block: this is the one place that fills one, from the
+// song alone, as the window's would stand while the song plays. The scene keeps it for its life.
+struct SceneSession {
+    SessionState state;
+};
+
+PreparedScene::PreparedScene() = default;
+PreparedScene::PreparedScene(PreparedScene&&) noexcept = default;
+PreparedScene& PreparedScene::operator=(PreparedScene&& other) noexcept {
+    scene = std::move(other.scene);  // the old scene goes before what it drew from
+    session = std::move(other.session);
+    return *this;
+}
+PreparedScene::~PreparedScene() {
+    scene.reset();
 }
 
-ExportResult EncodeVideo(VideoScene& scene, const VideoExportRequest& request,
-                         const std::atomic<bool>* cancel, const VideoProgress& progress) {
+namespace {
+
+std::unique_ptr<SceneSession> SessionForScene(const VideoSong& song) {
+    auto session = std::make_unique<SceneSession>();
+    SessionState& state = session->state;
+    state.song = std::make_unique<SongData>(*song.song);
+    state.midiParsed = state.rendered = true;
+    state.midiName = song.midiName;
+    state.soundFontName = song.soundFontName;
+    state.soundFontLoaded = !song.soundFontName.empty();
+    state.overview = song.overview;
+    state.overviewLoaded = true;
+    state.songReady = song.overviewRead;
+    state.playState = Playing;  // the notes view lights keys only while the song plays
+    return session;
+}
+
+}  // namespace
+
+PreparedScene MakeVideoScene(const VideoSong& song, const VideoExportRequest& request, Failure& failure) {
+    PreparedScene prepared;
+    if (song.song == nullptr) {
+        failure = {FailureKind::SourceFormat, "There is no song to draw"};
+        return prepared;
+    }
+    prepared.session = SessionForScene(song);
+    auto scene = std::make_unique<VideoScene>();
+    std::string error;
+    if (!scene->Create(prepared.session->state, request.settings.width, request.settings.height, request.view,
+                       error)) {
+        failure = {FailureKind::EncoderSetup, "Couldn't draw the video's frames: " + error};
+        return prepared;
+    }
+    prepared.scene = std::move(scene);
+    return prepared;
+}
+
+Failure ExportVideo(const VideoSong& song, const VideoExportRequest& request, const std::atomic<bool>* cancel,
+                    const VideoProgress& progress) {
+    Failure failure;
+    PreparedScene prepared = MakeVideoScene(song, request, failure);
+    if (prepared.scene == nullptr) return failure;
+    return EncodeVideo(*prepared.scene, request, cancel, progress);
+}
+
+Failure EncodeVideo(VideoScene& scene, const VideoExportRequest& request, const std::atomic<bool>* cancel,
+                    const VideoProgress& progress) {
     const VideoSettings& settings = request.settings;
     VideoEncoder encoder;
-    if (ExportResult opened = encoder.Open(request.target, request.wavPath, settings, request.rawCopy);
+    if (Failure opened = encoder.Open(request.target, request.wavPath, settings, request.rawCopy);
         !opened.Ok()) {
         return opened;
     }
     const int64_t frames = encoder.FrameCount();
     for (int64_t i = 0; i < frames; ++i) {
         // The encoder is dropped on the way out, and the new file with it.
-        if (cancel != nullptr && cancel->load()) return {FailCancelled, "The video export was cancelled"};
+        if (cancel != nullptr && cancel->load())
+            return {FailureKind::Cancelled, "The video export was cancelled"};
         scene.DrawAt(static_cast<double>(i) / settings.fps);
         const uint32_t* pixels = scene.Pixels();
-        if (pixels == nullptr) return {FailEncoderSetup, "Couldn't read a video frame back"};
-        if (ExportResult added = encoder.AddFrame(pixels); !added.Ok()) return added;
+        if (pixels == nullptr) return {FailureKind::EncoderSetup, "Couldn't read a video frame back"};
+        if (Failure added = encoder.AddFrame(pixels); !added.Ok()) return added;
         if (progress) progress(static_cast<float>(i + 1) / static_cast<float>(frames));
     }
-    if (cancel != nullptr && cancel->load()) return {FailCancelled, "The video export was cancelled"};
+    if (cancel != nullptr && cancel->load())
+        return {FailureKind::Cancelled, "The video export was cancelled"};
     return encoder.Finish();
-}
-
-VideoExportJob::~VideoExportJob() {
-    cancel_.store(true);
-    Finish();
-}
-
-void VideoExportJob::Finish() {
-    if (thread_.joinable()) thread_.join();
-    scene_.reset();
-    state_.reset();
-}
-
-bool VideoExportJob::Start(const VideoExportRequest& request, const std::string& midiPath,
-                           const std::string& midiName, const std::string& soundFontName) {
-    Finish();
-    progress_.store(0.0f);
-    cancel_.store(false);
-    done_.store(false);
-    auto fail = [this](ExportResult result) {
-        result_ = std::move(result);
-        scene_.reset();
-        state_.reset();
-        done_.store(true);
-        return false;
-    };
-
-    // A state of the job's own: the window may load another song while this one exports.
-    state_ = std::make_unique<SessionState>();
-    SessionState& state = *state_;
-    state.song = std::make_unique<SongData>();
-    state.midiPath = midiPath;
-    state.outputWavPath = request.wavPath;
-    if (!ReadMidiFile(*state.song, state.midiPath))
-        return fail({FailSourceOpen, "Couldn't read the song " + state.midiPath});
-    state.midiParsed = state.rendered = true;
-    state.midiName = midiName;
-    state.soundFontName = soundFontName;
-    state.soundFontLoaded = !state.soundFontName.empty();
-    state.overviewLoaded = true;
-    state.songReady = ReadRenderOverview(state.outputWavPath, state.overview).Ok();
-    state.playState = Playing;
-
-    scene_ = std::make_unique<VideoScene>();
-    std::string error;
-    if (!scene_->Create(state, request.settings.width, request.settings.height, request.view, error))
-        return fail({FailEncoderSetup, "Couldn't draw the video's frames: " + error});
-    try {
-        thread_ = std::thread(&VideoExportJob::Run, this, request);
-    } catch (const std::system_error& e) {
-        return fail({FailEncoderSetup, std::string("Couldn't start the video export: ") + e.what()});
-    }
-    return true;
-}
-
-const ExportResult& VideoExportJob::Result() {
-    Finish();
-    return result_;
-}
-
-void VideoExportJob::Run(VideoExportRequest request) {
-    result_ = EncodeVideo(*scene_, request, &cancel_, [this](float f) { progress_.store(f); });
-    done_.store(true);
 }

@@ -22,9 +22,10 @@ TEST(SessionState, CommandsArePostedOnlyWhileNoneIsPending) {
 TEST(SessionState, InitialValues) {
     SessionState state;
     EXPECT_EQ(state.playState, Idle);
-    EXPECT_EQ(state.exportFormatFlags[FormatWav], 0x00FF);
-    EXPECT_EQ(state.exportFormatFlags[FormatOgg], 0x0003);
-    EXPECT_EQ(state.exportFormatFlags[FormatFlac], 0);
+    // The words of WAV (0) and Ogg Vorbis (4) are always set; FLAC (1) waits for the probe.
+    EXPECT_EQ(state.exportFormatFlags[0], 0x00FF);
+    EXPECT_EQ(state.exportFormatFlags[4], 0x0003);
+    EXPECT_EQ(state.exportFormatFlags[1], 0);
     EXPECT_EQ(state.song, nullptr);
 }
 
@@ -44,7 +45,7 @@ TEST(SessionState, ErrorBoxShowsStringTableTexts) {
 
 TEST(StringTable, CoversExactlyItsIds) {
     EXPECT_STREQ(res::LoadString(102), "Load file");
-    EXPECT_STREQ(res::LoadString(120), "MP3 - Mpeg 2 - Audio Layer III (*.mp3)");
+    EXPECT_STREQ(res::LoadString(120), "MP3 - MPEG-1 Audio Layer III (*.mp3)");
     EXPECT_STREQ(res::LoadString(132), "Error reading file");
     EXPECT_STREQ(res::LoadString(101), "");
     EXPECT_STREQ(res::LoadString(133), "");

@@ -1,5 +1,5 @@
 // The export dialog over scripted answers: which types are offered, when the quality choice shows,
-// and what a choice or a cancel leaves in the session.
+// and what a choice or a cancel returns.
 #include "export/export_dialog.h"
 
 #include <gtest/gtest.h>
@@ -9,16 +9,19 @@
 
 namespace {
 
-using Flags = std::array<uint16_t, ExportFormatCount>;
+using Flags = FormatAvailability;
 constexpr Flags kAll{255, 255, 255, 771, 3, 1283};
 
+// The dialog as the window runs it: the last format chosen is what a bare name asks for next.
 struct DialogRig {
     platform::ScriptedDialogs dialogs;
-    SessionState state;
-    DialogRig() {
-        state.dialogs = &dialogs;
-        state.midiName = "Moonlight";
-        state.exportFormatFlags = kAll;
+    Flags flags = kAll;
+    ExportFormat lastFormat = ExportFormat::Wav;
+    std::optional<ExportChoice> Show() {
+        std::optional<ExportChoice> choice =
+            ShowExportDialog(&dialogs, flags, "Moonlight", lastFormat, QualityStandard);
+        if (choice) lastFormat = choice->format;
+        return choice;
     }
     void Answer(const std::string& path, int quality = 0, std::vector<int> typeChanges = {}) {
         platform::ScriptedDialogs::SaveScript script;
@@ -60,11 +63,11 @@ TEST(ExportDialog, OfferedTypesAndTheQualityChoiceFollowAvailability) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DialogRig rig;
-        rig.state.exportFormatFlags = c.flags;
+        rig.flags = c.flags;
         std::vector<int> rows;
         for (size_t i = 0; i + 1 < c.shown.size(); ++i) rows.push_back(static_cast<int>(i));
         rig.Answer("/tmp/x.wav", 0, rows);
-        ASSERT_TRUE(ShowExportDialog(rig.state));
+        ASSERT_TRUE(rig.Show());
         ASSERT_EQ(rig.dialogs.saveRequests.size(), 1u);
         const auto& record = rig.dialogs.saveRequests[0];
         EXPECT_EQ(Patterns(record.request), c.patterns);
@@ -75,12 +78,12 @@ TEST(ExportDialog, OfferedTypesAndTheQualityChoiceFollowAvailability) {
 TEST(ExportDialog, OffersTheSongsNameTheTableTextsAndStandardQuality) {
     DialogRig rig;
     rig.Answer("/tmp/x.wav");
-    ASSERT_TRUE(ShowExportDialog(rig.state));
+    ASSERT_TRUE(rig.Show());
     const platform::SaveRequest& r = rig.dialogs.saveRequests.at(0).request;
     ASSERT_EQ(r.types.size(), 6u);
     EXPECT_EQ(r.types[0].name, "WAV - Waveform Audio (*.wav)");
     EXPECT_EQ(r.types[1].name, "FLAC - Free Lossless Audio Codec (*.flac)");
-    EXPECT_EQ(r.types[4].name, "MP3 - Mpeg 2 - Audio Layer III (*.mp3)");
+    EXPECT_EQ(r.types[4].name, "MP3 - MPEG-1 Audio Layer III (*.mp3)");
     EXPECT_EQ(r.types[5].name, "Ogg Vorbis (*.ogg)");
     EXPECT_EQ(r.initialType, 0);
     EXPECT_EQ(r.choiceLabel, "Quality");
@@ -91,27 +94,27 @@ TEST(ExportDialog, OffersTheSongsNameTheTableTextsAndStandardQuality) {
 }
 
 // The format comes from the chosen name's own extension in any case; a folder's name does not
-// count, and a bare name repeats the last format. A cancel leaves everything as it was.
-TEST(ExportDialog, ChoiceSetsPathQualityAndFormatByTheNamesExtension) {
+// count, and a bare name repeats the last format. A cancel returns nothing.
+TEST(ExportDialog, ChoiceReturnsPathQualityAndFormatByTheNamesExtension) {
     DialogRig rig;
     const struct {
         const char* path;  // empty: cancel
         int quality;
-        uint16_t format;  // expected afterwards
-        int16_t storedQuality;
+        ExportFormat format;  // expected afterwards
+        int chosenQuality;
     } steps[] = {
-        {"/music/a.MP3", 2, FormatMp3, 2},       {"/music/x.ogg/b.flac", 1, FormatFlac, 1},
-        {"/music/x.ogg/bare", 0, FormatFlac, 0}, {"", 2, FormatFlac, 0},
-        {"/music/c.Ogg", 7, FormatOgg, 0},  // a level the dialog never offers is standard
+        {"/music/a.MP3", 2, ExportFormat::Mp3, 2},       {"/music/x.ogg/b.flac", 1, ExportFormat::Flac, 1},
+        {"/music/x.ogg/bare", 0, ExportFormat::Flac, 0}, {"", 2, ExportFormat::Flac, 0},
+        {"/music/c.Ogg", 7, ExportFormat::Ogg, 0},  // a level the dialog never offers is standard
     };
-    std::string lastPath;
     for (const auto& s : steps) {
         SCOPED_TRACE(s.path);
         if (*s.path != '\0') rig.Answer(s.path, s.quality);
-        EXPECT_EQ(ShowExportDialog(rig.state), *s.path != '\0');
-        if (*s.path != '\0') lastPath = s.path;
-        EXPECT_EQ(rig.state.exportPath, lastPath);
-        EXPECT_EQ(rig.state.exportFormat, s.format);
-        EXPECT_EQ(rig.state.exportQuality, s.storedQuality);
+        const std::optional<ExportChoice> choice = rig.Show();
+        ASSERT_EQ(choice.has_value(), *s.path != '\0');
+        EXPECT_EQ(rig.lastFormat, s.format);
+        if (!choice) continue;
+        EXPECT_EQ(choice->path, s.path);
+        EXPECT_EQ(choice->quality, s.chosenQuality);
     }
 }

@@ -14,27 +14,44 @@ namespace {
 TEST(ExportFormat, ChosenByTheFileNamesOwnExtension) {
     struct Case {
         const char* path;
-        uint16_t previous;
-        uint16_t expected;
+        ExportFormat previous;
+        ExportFormat expected;
     };
     const Case cases[] = {
-        {"/home/ann/song.mp3", FormatWav, FormatMp3},
-        {"/home/ann/x.ogg/song.mp3", FormatWav, FormatMp3},  // a folder's name does not count
-        {"/home/ann/x.ogg/song", FormatMp3, FormatMp3},      // no extension: the previous format
-        {"SONG.FLAC", FormatWav, FormatFlac},
-        {"take.M4a", FormatWav, FormatAlac},
-        {"take.aac", FormatOgg, FormatAac},
-        {"take.Ogg", FormatWav, FormatOgg},
-        {"take.wav", FormatMp3, FormatWav},
-        {"take.wav.bak", FormatAac, FormatAac},  // ".wav" inside the name is not its extension
-        {"take.mp3x", FormatWav, FormatWav},
-        {"take.", FormatFlac, FormatFlac},
-        {".mp3", FormatWav, FormatWav},  // a hidden file without an extension
-        {"", FormatOgg, FormatOgg},
+        {"/home/ann/song.mp3", ExportFormat::Wav, ExportFormat::Mp3},
+        {"/home/ann/x.ogg/song.mp3", ExportFormat::Wav, ExportFormat::Mp3},  // a folder's name does not count
+        {"/home/ann/x.ogg/song", ExportFormat::Mp3, ExportFormat::Mp3},  // no extension: the previous format
+        {"SONG.FLAC", ExportFormat::Wav, ExportFormat::Flac},
+        {"take.M4a", ExportFormat::Wav, ExportFormat::Alac},
+        {"take.aac", ExportFormat::Ogg, ExportFormat::Aac},
+        {"take.Ogg", ExportFormat::Wav, ExportFormat::Ogg},
+        {"take.wav", ExportFormat::Mp3, ExportFormat::Wav},
+        {"take.wav.bak", ExportFormat::Aac,
+         ExportFormat::Aac},  // ".wav" inside the name is not its extension
+        {"take.mp3x", ExportFormat::Wav, ExportFormat::Wav},
+        {"take.", ExportFormat::Flac, ExportFormat::Flac},
+        {".mp3", ExportFormat::Wav, ExportFormat::Wav},  // a hidden file without an extension
+        {"", ExportFormat::Ogg, ExportFormat::Ogg},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ChooseExportFormat(c.path, c.previous), c.expected) << "path \"" << c.path << "\"";
     }
+    // A video's name is no audio format; the extension test itself takes any case.
+    EXPECT_FALSE(AudioFormatOfPath("clip.mp4").has_value());
+    EXPECT_TRUE(HasExtension("/v/clip.MP4", ".mp4"));
+    EXPECT_FALSE(HasExtension("/v.mp4/clip.avi", ".mp4"));
+    EXPECT_FALSE(HasExtension("clip.mp4.avi", ".mp4"));
+}
+
+// The words the command line takes, once for every command, and the dialog's choice index.
+TEST(ExportFormat, QualityWordsAndChoices) {
+    EXPECT_EQ(ParseQualityLevel("standard"), QualityStandard);
+    EXPECT_EQ(ParseQualityLevel("high"), QualityHigh);
+    EXPECT_EQ(ParseQualityLevel("maximum"), QualityMaximum);
+    for (const char* word : {"", "High", "max", "standard "}) EXPECT_FALSE(ParseQualityLevel(word)) << word;
+    EXPECT_EQ(QualityFromChoice(2), QualityMaximum);
+    EXPECT_EQ(QualityFromChoice(-1), QualityStandard);
+    EXPECT_EQ(QualityFromChoice(7), QualityStandard);
 }
 
 TEST(ExportFormat, QualityLevelsBecomeEncoderSettings) {
@@ -81,14 +98,13 @@ TEST(ExportTags, DescriptionIsCutAtACharacterBoundary) {
     SetTag(tags, TagDescription, std::string(40, 'b'));
     EXPECT_EQ(std::string(tags[TagDescription].data()), std::string(31, 'b'));
 
-    EncoderJob job;
-    char errorText[kEncoderErrorTextSize];
-    FillEncoderJob(job, "in.wav", "out.ogg", "Nocturne", QualityHigh, errorText);
-    EXPECT_FLOAT_EQ(job.settings.quality, 0.7f);
-    EXPECT_EQ(job.settings.channels, 2);
-    EXPECT_EQ(job.settings.mode, 0);
+    const EncoderSettings settings = OggSettingsForLevel(QualityHigh);
+    EXPECT_FLOAT_EQ(settings.quality, 0.7f);
+    EXPECT_EQ(settings.channels, 2);
+    EXPECT_EQ(settings.mode, 0);
+    const EncoderTags song = OggTagsForSong("Nocturne");
     for (int slot = 0; slot < kTagSlots; ++slot) {
-        EXPECT_STREQ(job.tags[slot].data(), slot == TagDescription ? "Nocturne" : "") << "slot " << slot;
+        EXPECT_STREQ(song[slot].data(), slot == TagDescription ? "Nocturne" : "") << "slot " << slot;
     }
 }
 
@@ -97,7 +113,7 @@ TEST(WavCopy, ReplacesAnExistingTarget) {
     const std::vector<uint8_t> song = MakeWav(2, 44100, 1000);
     WriteFile(dir / "in.wav", song);
     WriteFile(dir / "out.wav", std::vector<uint8_t>(song.size() * 3, 0xEE));  // longer than the song
-    const ExportResult result = CopyWavFile(dir / "in.wav", dir / "out.wav");
+    const Failure result = CopyWavFile(dir / "in.wav", dir / "out.wav");
     EXPECT_TRUE(result.Ok()) << result.text;
     EXPECT_EQ(ReadFile(dir / "out.wav"), song);
 
@@ -110,20 +126,20 @@ TEST(WavCopy, FailuresAreReportedAndLeaveNoPartialFile) {
     ScratchFolder dir;
     WriteFile(dir / "in.wav", MakeWav(2, 44100, 200000));  // 800 kB
 
-    ExportResult r = CopyWavFile(dir / "missing.wav", dir / "out.wav");
-    EXPECT_EQ(r.code, FailSourceOpen);
+    Failure r = CopyWavFile(dir / "missing.wav", dir / "out.wav");
+    EXPECT_EQ(r.kind, FailureKind::SourceOpen);
     EXPECT_NE(r.text.find("missing.wav"), std::string::npos) << r.text;
     EXPECT_FALSE(Exists(dir / "out.wav"));
 
     const std::string readOnly = ReadOnlyFolder(dir);
     if (!readOnly.empty()) {
         r = CopyWavFile(dir / "in.wav", readOnly + "/out.wav");
-        EXPECT_EQ(r.code, FailTargetOpen) << r.text;
+        EXPECT_EQ(r.kind, FailureKind::TargetOpen) << r.text;
     }
 
     ::symlink("/dev/full", (dir / "full.wav").c_str());
     r = CopyWavFile(dir / "in.wav", dir / "full.wav");
-    EXPECT_EQ(r.code, FailWrite);
+    EXPECT_EQ(r.kind, FailureKind::Write);
     EXPECT_NE(r.text.find("No space left"), std::string::npos) << r.text;
     EXPECT_TRUE(Exists("/dev/full"));  // a device is never removed
 
@@ -131,7 +147,7 @@ TEST(WavCopy, FailuresAreReportedAndLeaveNoPartialFile) {
         FileSizeLimit limit(100000);
         r = CopyWavFile(dir / "in.wav", dir / "out.wav");
     }
-    EXPECT_EQ(r.code, FailWrite) << r.text;
+    EXPECT_EQ(r.kind, FailureKind::Write) << r.text;
     EXPECT_FALSE(Exists(dir / "out.wav")) << "the partial copy must be removed";
 }
 

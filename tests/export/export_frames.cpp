@@ -1,7 +1,7 @@
-// export_frames: runs one export through the controller's commands under the window's frame
-// pacing (a frame at most every 1/60 s, sleeping in between), with a stand-in for the drawing that
-// keeps the processor busy for a given time per frame. Prints the elapsed time and the frame
-// count, for bench/window_export_ratio.sh to set against `dorvik-midi export`.
+// export_frames: runs one export through the controller's commands (the job on its own thread,
+// polled once per frame) under the window's frame pacing (a frame at most every 1/60 s, sleeping in between),
+// with a stand-in for the drawing that keeps the processor busy for a given time per frame. Prints the
+// elapsed time and the frame count, for bench/window_export_ratio.sh to set against `dorvik-midi export`.
 // Usage: export_frames IN.wav OUT.ext [--quality 0|1|2] [--draw-ms N]
 #include <chrono>
 #include <cmath>
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     c.shared.midiName = "song";
     c.shared.midiParsed = true;
     c.shared.song = std::make_unique<SongData>();
-    ProbeEncoders(c.shared);
+    ProbeEncoders(c.shared.exportFormatFlags);
     c.controlPanel = std::make_unique<ControlPanel>();
 
     using Clock = std::chrono::steady_clock;

@@ -15,7 +15,7 @@
 
 #include "../audio/wav_bytes.h"
 #include "export/export_format.h"
-#include "export/ogg_encoder.h"
+#include "export/export_job.h"
 #include "export/transcoder.h"
 #include "export_fixture.h"
 
@@ -23,31 +23,22 @@ using namespace export_test;
 
 namespace {
 
-constexpr uint16_t kAllFormats[] = {FormatWav, FormatOgg, FormatFlac, FormatAlac, FormatAac, FormatMp3};
+constexpr ExportFormat kAllFormats[] = {ExportFormat::Wav,  ExportFormat::Ogg, ExportFormat::Flac,
+                                        ExportFormat::Alac, ExportFormat::Aac, ExportFormat::Mp3};
 const std::vector<uint8_t> kOld = {'o', 'l', 'd', '\n'};
 
-// One export in this process, by the path the window takes for the format.
-ExportResult Export(uint16_t format, const std::string& source, const std::string& target) {
-    if (format == FormatWav) return CopyWavFile(source, target);
-    if (format == FormatOgg) {
-        char errorText[kEncoderErrorTextSize] = {};
-        EncoderTags tags{};
-        int code = ExportOk;
-        const auto verdict = [](void* context, EncoderMessage message, int32_t value) {
-            if (message == EncoderMessage::Failed) *static_cast<int*>(context) = value;
-            return 0;
-        };
-        EncodeWavToOgg(errorText, source.c_str(), target.c_str(), EncoderSettings{}, tags, verdict, &code);
-        return {code, errorText};
-    }
-    SessionState state;
-    ProbeEncoders(state);
-    state.outputWavPath = source;
-    state.exportPath = target;
-    state.exportFormat = format;
-    Transcoder t(state);
-    for (bool running = t.Start(); running;) running = t.Step(5.0);
-    return {t.failure, t.failureText};
+// One export in this process, as the window runs it: a job on a thread of its own.
+Failure Export(ExportFormat format, const std::string& source, const std::string& target) {
+    FormatAvailability availability{};
+    ProbeEncoders(availability);
+    ExportRequest request;
+    request.source = source;
+    request.target = target;
+    request.format = format;
+    request.availability = AvailabilityOf(availability, format);
+    ExportJob job;
+    (void)job.Start(std::move(request));
+    return job.Result();
 }
 
 // Names in the folder that only an unfinished export would leave.
@@ -70,7 +61,7 @@ TEST(ExportSafety, OutputPaths) {
     const std::vector<uint8_t> song = MakeWav(2, 44100, 22050);
     WriteFile(dir / "in.wav", song);
     std::filesystem::create_directory(dir / "sub");
-    for (uint16_t format : kAllFormats) {
+    for (ExportFormat format : kAllFormats) {
         const std::string ext = ExportFormatExtension(format);
         SCOPED_TRACE(ExportFormatName(format));
         WriteFile(dir / ("kept" + ext), kOld);
@@ -82,37 +73,38 @@ TEST(ExportSafety, OutputPaths) {
         const bool device = ::mknod((dir / ("null" + ext)).c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
         ::mkfifo((dir / ("fifo" + ext)).c_str(), 0644);
         std::filesystem::create_directory(dir / ("folder" + ext));
-        const int sameFile = format == FormatWav ? ExportOk : FailTargetOpen;
+        const FailureKind sameFile =
+            format == ExportFormat::Wav ? FailureKind::None : FailureKind::TargetOpen;
 
         struct Case {
             const char* name;
             std::string target;
-            int code;
+            FailureKind code;
             std::string replaced;  // the file that must now hold the export; "" when none
             mode_t kind;           // what the target must still be afterwards
         };
         const Case cases[] = {
-            {"replaces a 0600 file", dir / ("kept" + ext), ExportOk, dir / ("kept" + ext), S_IFREG},
-            {"255-byte name", dir / (std::string(255 - ext.size(), 'n') + ext), ExportOk,
+            {"replaces a 0600 file", dir / ("kept" + ext), FailureKind::None, dir / ("kept" + ext), S_IFREG},
+            {"255-byte name", dir / (std::string(255 - ext.size(), 'n') + ext), FailureKind::None,
              dir / (std::string(255 - ext.size(), 'n') + ext), S_IFREG},
-            {"through a link", dir / ("link" + ext), ExportOk, dir / ("real" + ext), S_IFLNK},
+            {"through a link", dir / ("link" + ext), FailureKind::None, dir / ("real" + ext), S_IFLNK},
             {"the source by a hard link", dir / ("hard" + ext), sameFile, "", S_IFREG},
             {"the source by a link", dir / ("soft" + ext), sameFile, "", S_IFLNK},
             {"the source by ..", dir / ("sub/../hard" + ext), sameFile, "", S_IFREG},
-            {"a device", dir / ("null" + ext), device ? ExportOk : -100, "", S_IFCHR},
-            {"a pipe nobody reads", dir / ("fifo" + ext), FailTargetOpen, "", S_IFIFO},
-            {"a folder", dir / ("folder" + ext), FailTargetOpen, "", S_IFDIR},
+            {"a device", dir / ("null" + ext), FailureKind::None, "", S_IFCHR},
+            {"a pipe nobody reads", dir / ("fifo" + ext), FailureKind::TargetOpen, "", S_IFIFO},
+            {"a folder", dir / ("folder" + ext), FailureKind::TargetOpen, "", S_IFDIR},
         };
         for (const Case& c : cases) {
-            if (c.code == -100) continue;  // no device nodes without the right to make them
+            if (c.kind == S_IFCHR && !device) continue;  // no device nodes without the right to make them
             SCOPED_TRACE(c.name);
-            const ExportResult r = Export(format, dir / "in.wav", c.target);
-            EXPECT_EQ(r.code, c.code) << r.text;
+            const Failure r = Export(format, dir / "in.wav", c.target);
+            EXPECT_EQ(r.kind, c.code) << r.text;
             EXPECT_EQ(r.Ok(), r.text.empty()) << r.text;
             EXPECT_EQ(KindOf(c.target), c.kind);
             if (!c.replaced.empty()) {
                 const std::vector<uint8_t> now = ReadFile(c.replaced);
-                if (format == FormatWav) {
+                if (format == ExportFormat::Wav) {
                     EXPECT_EQ(now, song);
                 } else {
                     EXPECT_NE(ProbeStream(c.replaced, "codec_name"), "");
@@ -144,7 +136,7 @@ void AwaitOutputOpened(pid_t child, const std::string& folder) {
 TEST(ExportSafety, InterruptedExportsLeaveTheOldFile) {
     ScratchFolder dir;
     WriteFile(dir / "in.wav", MakeWav(2, 44100, 20 * 44100));
-    for (uint16_t format : kAllFormats) {
+    for (ExportFormat format : kAllFormats) {
         const std::string out = dir / (std::string("out") + ExportFormatExtension(format));
         SCOPED_TRACE(ExportFormatName(format));
         for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
@@ -177,7 +169,7 @@ TEST(ExportSafety, InterruptedExportsLeaveTheOldFile) {
         }
         // A disk that fills up part-way.
         WriteFile(out, kOld);
-        ExportResult r;
+        Failure r;
         {
             FileSizeLimit limit(20000);
             r = Export(format, dir / "in.wav", out);
@@ -210,12 +202,12 @@ TEST(ExportSafety, BadSourcesAreRefused) {
     const std::string sources[] = {dir / "picture.png",     dir / "noise.wav",    dir / "song.mid",
                                    dir / "header-only.wav", dir / "promised.wav", dir / "half-frame-only.wav",
                                    dir / "fifo.wav",        dir / "folder.wav",   "/dev/zero"};
-    for (uint16_t format : kAllFormats) {
+    for (ExportFormat format : kAllFormats) {
         const std::string out = dir / (std::string("out") + ExportFormatExtension(format));
         WriteFile(out, kOld);
         for (const std::string& source : sources) {
             SCOPED_TRACE(std::string(ExportFormatName(format)) + " from " + source);
-            const ExportResult r = Export(format, source, out);
+            const Failure r = Export(format, source, out);
             EXPECT_FALSE(r.Ok());
             EXPECT_NE(r.text, "");
             EXPECT_EQ(ReadFile(out), kOld);
@@ -288,13 +280,13 @@ TEST(ExportSafety, EveryFormatReadsTheSameSources) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         wavtest::WriteFile(dir / "in.wav", c.file);
-        for (uint16_t format : kAllFormats) {
-            if (format == FormatWav || (!c.everyFormat && format != FormatOgg)) continue;
+        for (ExportFormat format : kAllFormats) {
+            if (format == ExportFormat::Wav || (!c.everyFormat && format != ExportFormat::Ogg)) continue;
             SCOPED_TRACE(ExportFormatName(format));
             const std::string out = dir / (std::string("out") + ExportFormatExtension(format));
-            const ExportResult r = Export(format, dir / "in.wav", out);
+            const Failure r = Export(format, dir / "in.wav", out);
             ASSERT_TRUE(r.Ok()) << r.text;
-            if (format != FormatOgg) continue;
+            if (format != ExportFormat::Ogg) continue;
             EXPECT_EQ(OggFrames(out), static_cast<long>(kFrames));
             // Scaled as the transcoder's library scales: a wave at half of full scale stays there.
             const std::vector<int16_t> decoded = DecodeStereo(out);

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <thread>
 
-#include "core/session_state.h"
 #include "export/export_failure.h"
 #include "export/export_format.h"
 #include "export_fixture.h"
@@ -27,8 +25,7 @@ int Record(void* context, EncoderMessage message, int32_t value) {
 }
 
 struct Encoded {
-    int result;
-    std::string errorText;
+    Failure result;
     std::vector<Message> messages;
 };
 
@@ -39,9 +36,7 @@ Encoded Encode(const std::string& source, const std::string& target, float quali
     settings.quality = quality;
     EncoderTags tags{};
     SetTag(tags, TagDescription, description);
-    char errorText[kEncoderErrorTextSize] = "stale";
-    e.result = EncodeWavToOgg(errorText, source.c_str(), target.c_str(), settings, tags, Record, &e.messages);
-    e.errorText = errorText;
+    e.result = EncodeWavToOgg(source, target, settings, tags, Record, &e.messages);
     return e;
 }
 
@@ -50,8 +45,8 @@ TEST(OggEncoder, StereoSongKeepsItsLengthAndCarriesAllFifteenFields) {
     constexpr uint32_t kFrames = 3 * 44100 + 123;
     WriteFile(dir / "in.wav", MakeWav(2, 44100, kFrames));
     const Encoded e = Encode(dir / "in.wav", dir / "out.ogg");
-    ASSERT_EQ(e.result, 1) << e.errorText;
-    EXPECT_EQ(e.errorText, "");
+    ASSERT_TRUE(e.result.Ok()) << e.result.text;
+    EXPECT_EQ(e.result.text, "");
 
     EXPECT_EQ(ProbeStream(dir / "out.ogg", "codec_name"), "vorbis");
     EXPECT_EQ(ProbeStream(dir / "out.ogg", "sample_rate"), "44100");
@@ -69,7 +64,7 @@ TEST(OggEncoder, ProgressProtocol) {
     // 40 reads of 4,096 bytes and a short one: progress after the header and on reads 1, 17, 33.
     WriteFile(dir / "in.wav", MakeWav(2, 44100, 40 * 1024 + 100));
     const Encoded e = Encode(dir / "in.wav", dir / "out.ogg");
-    ASSERT_EQ(e.result, 1) << e.errorText;
+    ASSERT_TRUE(e.result.Ok()) << e.result.text;
     ASSERT_GE(e.messages.size(), 3u);
     EXPECT_EQ(e.messages.front().message, EncoderMessage::Started);
     EXPECT_EQ(e.messages.back().message, EncoderMessage::Finished);
@@ -89,7 +84,7 @@ TEST(OggEncoder, MonoIsSpreadToBothChannels) {
     ScratchFolder dir;
     WriteFile(dir / "in.wav", MakeWav(1, 44100, 44100));
     const Encoded e = Encode(dir / "in.wav", dir / "out.ogg");
-    ASSERT_EQ(e.result, 1) << e.errorText;
+    ASSERT_TRUE(e.result.Ok()) << e.result.text;
     EXPECT_EQ(ProbeStream(dir / "out.ogg", "channels"), "2");
     const std::vector<int16_t> samples = DecodeStereo(dir / "out.ogg");
     ASSERT_GT(samples.size(), 80000u);
@@ -105,7 +100,7 @@ TEST(OggEncoder, QualityAboveOneIsLoweredAndAPartialLastFrameDropped) {
     wav.insert(wav.end(), {1, 2});  // half a frame after the last whole one
     WriteFile(dir / "in.wav", wav);
     const Encoded e = Encode(dir / "in.wav", dir / "out.ogg", 3.0f);
-    ASSERT_EQ(e.result, 1) << e.errorText;
+    ASSERT_TRUE(e.result.Ok()) << e.result.text;
     EXPECT_EQ(OggFrames(dir / "out.ogg"), 2048);
 }
 
@@ -123,28 +118,29 @@ TEST(OggEncoder, FailuresEndWithTheCodeAndLeaveNoFile) {
         const char* name;
         std::string source;
         std::string target;
-        int code;
+        FailureKind code;
         const char* text;
     };
     const Case cases[] = {
-        {"missing source", dir / "missing.wav", dir / "a.ogg", FailSourceOpen, "Couldn't open "},
-        {"short header", dir / "short.wav", dir / "b.ogg", FailSourceFormat, "holds no audio"},
-        {"four channels", dir / "four.wav", dir / "e.ogg", FailChannelMix,
-         "The input channel mix is currently not supported! Aborting!"},
-        {"full disk", dir / "song.wav", dir / "full.ogg", FailWrite, "No space left on device"},
-        {"read-only folder", dir / "song.wav", readOnly + "/f.ogg", FailTargetOpen,
-         "(Permission denied) for write"},
+        {"missing source", dir / "missing.wav", dir / "a.ogg", FailureKind::SourceOpen, "Couldn't open "},
+        {"short header", dir / "short.wav", dir / "b.ogg", FailureKind::SourceFormat, "holds no audio"},
+        {"four channels", dir / "four.wav", dir / "e.ogg", FailureKind::SourceFormat,
+         "has 4 channels; only mono and stereo can be exported"},
+        {"full disk", dir / "song.wav", dir / "full.ogg", FailureKind::Write, "No space left on device"},
+        {"read-only folder", dir / "song.wav", readOnly + "/f.ogg", FailureKind::TargetOpen,
+         "for write: Permission denied"},
     };
     for (const Case& c : cases) {
         if (c.target.rfind("/f.ogg") != std::string::npos && readOnly.empty()) continue;
         SCOPED_TRACE(c.name);
         const Encoded e = Encode(c.source, c.target);
-        EXPECT_EQ(e.result, 0);
-        EXPECT_NE(e.errorText.find(c.text), std::string::npos) << e.errorText;
+        EXPECT_EQ(e.result.kind, c.code);
+        EXPECT_NE(e.result.text.find(c.text), std::string::npos) << e.result.text;
+        EXPECT_EQ(e.result.text.find("Aborting"), std::string::npos) << e.result.text;
         ASSERT_FALSE(e.messages.empty());
         EXPECT_EQ(e.messages.back().message, EncoderMessage::Failed);
-        EXPECT_EQ(e.messages.back().value, c.code);
-        if (c.code != FailWrite) {
+        EXPECT_EQ(e.messages.back().value, static_cast<int32_t>(c.code));
+        if (c.code != FailureKind::Write) {
             EXPECT_FALSE(Exists(c.target)) << "a partial file is left";
         }
     }
@@ -156,55 +152,46 @@ TEST(OggEncoder, FailuresEndWithTheCodeAndLeaveNoFile) {
         FileSizeLimit limit(20000);
         e = Encode(dir / "song.wav", dir / "g.ogg");
     }
-    EXPECT_EQ(e.result, 0);
-    EXPECT_EQ(e.messages.back().value, FailWrite) << e.errorText;
+    EXPECT_EQ(e.result.kind, FailureKind::Write) << e.result.text;
+    EXPECT_EQ(e.messages.back().value, static_cast<int32_t>(FailureKind::Write));
     EXPECT_FALSE(Exists(dir / "g.ogg"));
 }
 
 TEST(OggEncoder, MissingSourceLeavesAnExistingTargetAlone) {
     ScratchFolder dir;
     WriteFile(dir / "kept.ogg", {1, 2, 3});
-    EXPECT_EQ(Encode(dir / "missing.wav", dir / "kept.ogg").result, 0);
+    EXPECT_FALSE(Encode(dir / "missing.wav", dir / "kept.ogg").result.Ok());
     EXPECT_EQ(ReadFile(dir / "kept.ogg"), (std::vector<uint8_t>{1, 2, 3}));
 }
 
-// The way the window runs it: the job on a thread of its own, the frame loop reading the progress
-// word until it says "finished", then the job's result and error text.
-TEST(OggEncoder, EncoderThreadReportsThroughTheProgressWord) {
+// A listener that answers non-zero stops the encoding where it is: the target stays as it was,
+// nothing of the new file is left, and Failed with Cancelled is the last word.
+TEST(OggEncoder, ListenerStopsTheEncoding) {
     ScratchFolder dir;
-    WriteFile(dir / "in.wav", MakeWav(2, 44100, 2 * 44100));
-    for (const char* target : {"out.ogg", "missing-folder/out.ogg"}) {
-        EncoderJob job;
-        char errorText[kEncoderErrorTextSize] = {};
-        FillEncoderJob(job, dir / "in.wav", dir / target, "Song", QualityStandard, errorText);
-        exportProgress.store(0);
-        std::thread encoder([&job] { OggEncodeThread(job); });
-        uint16_t seen = 0;
-        while ((seen = exportProgress.load()) < 100) std::this_thread::yield();
-        encoder.join();
-        EXPECT_EQ(seen, 100);
-        const bool fails = std::string(target).find('/') != std::string::npos;
-        EXPECT_EQ(job.result, fails ? 0 : 1) << target;
-        EXPECT_EQ(errorText[0] != '\0', fails) << errorText;
-    }
-}
-
-TEST(OggEncoder, DriverCallbackWritesTheProgressWord) {
-    const struct {
-        EncoderMessage message;
-        int32_t value;
-        uint16_t word;
-    } cases[] = {
-        {EncoderMessage::Started, 0, 0},
-        {EncoderMessage::Progress, 42, 42},
-        {EncoderMessage::Finished, 0, 100},
-        {EncoderMessage::Failed, -4, 100},
-        {static_cast<EncoderMessage>(999), 7, 100},  // an unknown message leaves the word as it was
-    };
-    exportProgress.store(55);
-    for (const auto& c : cases) {
-        EXPECT_EQ(OnEncoderProgress(nullptr, c.message, c.value), 0);
-        EXPECT_EQ(exportProgress.load(), c.word) << "message " << static_cast<uint32_t>(c.message);
+    WriteFile(dir / "in.wav", MakeWav(2, 44100, 4 * 44100));
+    WriteFile(dir / "kept.ogg", {1, 2, 3});
+    for (int stopAfter : {0, 1, 3}) {
+        SCOPED_TRACE(stopAfter);
+        struct Listener {
+            int stopAfter;
+            int seen = 0;
+            EncoderMessage last{};
+            int32_t lastValue = 0;
+        } listener{stopAfter};
+        const auto listen = [](void* context, EncoderMessage message, int32_t value) -> int {
+            auto* l = static_cast<Listener*>(context);
+            l->last = message;
+            l->lastValue = value;
+            return l->seen++ >= l->stopAfter ? 1 : 0;
+        };
+        const Failure r =
+            EncodeWavToOgg(dir / "in.wav", dir / "kept.ogg", OggSettingsForLevel(QualityStandard),
+                           OggTagsForSong("Song"), listen, &listener);
+        EXPECT_TRUE(r.Cancelled()) << r.text;
+        EXPECT_EQ(listener.last, EncoderMessage::Failed);
+        EXPECT_EQ(listener.lastValue, static_cast<int32_t>(FailureKind::Cancelled));
+        EXPECT_EQ(ReadFile(dir / "kept.ogg"), (std::vector<uint8_t>{1, 2, 3}));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
     }
 }
 

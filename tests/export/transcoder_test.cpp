@@ -16,20 +16,21 @@ namespace {
 struct Outcome {
     bool started = false;
     int steps = 0;  // Step calls that reported more to do
-    int failure = ExportOk;
+    FailureKind failure = FailureKind::None;
     std::string text;
     std::vector<float> positions;  // after Start and after each step
 };
 
-Outcome Transcode(const std::string& source, const std::string& target, uint16_t format, int level,
+TranscodeRequest Request(const std::string& source, const std::string& target, ExportFormat format,
+                         int level) {
+    FormatAvailability availability{};
+    ProbeEncoders(availability);
+    return {source, target, format, level, AvailabilityOf(availability, format)};
+}
+
+Outcome Transcode(const std::string& source, const std::string& target, ExportFormat format, int level,
                   double stepSeconds = 0.5) {
-    SessionState state;
-    ProbeEncoders(state);
-    state.outputWavPath = source;
-    state.exportPath = target;
-    state.exportFormat = format;
-    state.exportQuality = static_cast<int16_t>(level);
-    Transcoder t(state);
+    Transcoder t(Request(source, target, format, level));
     Outcome o;
     o.started = t.Start();
     o.positions.push_back(t.position);
@@ -38,20 +39,21 @@ Outcome Transcode(const std::string& source, const std::string& target, uint16_t
         ++o.steps;
         o.positions.push_back(t.position);
     }
-    o.failure = t.failure;
-    o.text = t.failureText;
+    o.failure = t.failure.kind;
+    o.text = t.failure.text;
     return o;
 }
 
 TEST(Transcoder, ProbeFindsTheFourEncoders) {
-    std::array<uint16_t, ExportFormatCount> words{255, 0, 0, 0, 3, 0};
+    FormatAvailability words{255, 0, 0, 0, 3, 0};
     ProbeEncoders(words);
-    EXPECT_EQ(words[FormatWav], 255);
-    EXPECT_EQ(words[FormatOgg], 3);
-    EXPECT_EQ(words[FormatFlac], 255);
-    EXPECT_EQ(words[FormatAlac], 255);
-    EXPECT_EQ(words[FormatAac], 3 + 4 * 192);
-    EXPECT_EQ(words[FormatMp3], 3 + 4 * 320);
+    EXPECT_EQ(AvailabilityOf(words, ExportFormat::Wav), 255);
+    EXPECT_EQ(AvailabilityOf(words, ExportFormat::Ogg), 3);
+    EXPECT_EQ(AvailabilityOf(words, ExportFormat::Flac), 255);
+    EXPECT_EQ(AvailabilityOf(words, ExportFormat::Alac), 255);
+    EXPECT_EQ(AvailabilityOf(words, ExportFormat::Aac), 3 + 4 * 192);
+    EXPECT_EQ(AvailabilityOf(words, ExportFormat::Mp3), 3 + 4 * 320);
+    EXPECT_EQ(AvailabilityOf(words, ExportFormat::Mp4), 0);
 }
 
 TEST(Transcoder, EachFormatAndLevelDecodesToTheSourcesLength) {
@@ -59,7 +61,7 @@ TEST(Transcoder, EachFormatAndLevelDecodesToTheSourcesLength) {
     constexpr uint32_t kFrames = 3 * 44100 + 77;
     WriteFile(dir / "in.wav", MakeWav(2, 44100, kFrames));
     struct Case {
-        uint16_t format;
+        ExportFormat format;
         int level;
         const char* codec;
         int kbits;       // 0 for the lossless formats
@@ -68,11 +70,15 @@ TEST(Transcoder, EachFormatAndLevelDecodesToTheSourcesLength) {
     // ADTS cannot say how much the AAC encoder primed, so its decoded length grows by the 1,024
     // priming frames and the padding of the last frame.
     const Case cases[] = {
-        {FormatFlac, QualityStandard, "flac", 0, 0},    {FormatFlac, QualityMaximum, "flac", 0, 0},
-        {FormatAlac, QualityStandard, "alac", 0, 0},    {FormatAac, QualityStandard, "aac", 128, 2048},
-        {FormatAac, QualityHigh, "aac", 160, 2048},     {FormatAac, QualityMaximum, "aac", 192, 2048},
-        {FormatMp3, QualityStandard, "mp3", 128, 1152}, {FormatMp3, QualityHigh, "mp3", 160, 1152},
-        {FormatMp3, QualityMaximum, "mp3", 320, 1152},
+        {ExportFormat::Flac, QualityStandard, "flac", 0, 0},
+        {ExportFormat::Flac, QualityMaximum, "flac", 0, 0},
+        {ExportFormat::Alac, QualityStandard, "alac", 0, 0},
+        {ExportFormat::Aac, QualityStandard, "aac", 128, 2048},
+        {ExportFormat::Aac, QualityHigh, "aac", 160, 2048},
+        {ExportFormat::Aac, QualityMaximum, "aac", 192, 2048},
+        {ExportFormat::Mp3, QualityStandard, "mp3", 128, 1152},
+        {ExportFormat::Mp3, QualityHigh, "mp3", 160, 1152},
+        {ExportFormat::Mp3, QualityMaximum, "mp3", 320, 1152},
     };
     for (const Case& c : cases) {
         const std::string target =
@@ -80,7 +86,7 @@ TEST(Transcoder, EachFormatAndLevelDecodesToTheSourcesLength) {
         SCOPED_TRACE(target);
         const Outcome o = Transcode(dir / "in.wav", target, c.format, c.level);
         ASSERT_TRUE(o.started) << o.text;
-        ASSERT_EQ(o.failure, ExportOk) << o.text;
+        ASSERT_EQ(o.failure, FailureKind::None) << o.text;
         EXPECT_EQ(ProbeStream(target, "codec_name"), c.codec);
         EXPECT_EQ(ProbeStream(target, "sample_rate"), "44100");
         EXPECT_EQ(ProbeStream(target, "channels"), "2");
@@ -94,7 +100,7 @@ TEST(Transcoder, EachFormatAndLevelDecodesToTheSourcesLength) {
             const double seconds = static_cast<double>(kFrames) / 44100.0;
             const double kbits = std::filesystem::file_size(target) * 8.0 / seconds / 1000.0;
             EXPECT_NEAR(kbits, c.kbits, c.kbits * 0.1);
-            if (c.format == FormatMp3) {
+            if (c.format == ExportFormat::Mp3) {
                 EXPECT_EQ(ProbeStream(target, "bit_rate"), std::to_string(c.kbits * 1000));
             }
         }
@@ -104,8 +110,8 @@ TEST(Transcoder, EachFormatAndLevelDecodesToTheSourcesLength) {
 TEST(Transcoder, StepsCopyAboutHalfASecondEach) {
     ScratchFolder dir;
     WriteFile(dir / "in.wav", MakeWav(2, 44100, 10 * 44100));
-    const Outcome o = Transcode(dir / "in.wav", dir / "out.flac", FormatFlac, QualityStandard);
-    ASSERT_EQ(o.failure, ExportOk) << o.text;
+    const Outcome o = Transcode(dir / "in.wav", dir / "out.flac", ExportFormat::Flac, QualityStandard);
+    ASSERT_EQ(o.failure, FailureKind::None) << o.text;
     EXPECT_GE(o.steps, 16);
     EXPECT_LE(o.steps, 20);
     for (size_t i = 1; i < o.positions.size(); ++i) {
@@ -116,8 +122,8 @@ TEST(Transcoder, StepsCopyAboutHalfASecondEach) {
 TEST(Transcoder, MonoAtAnotherRateBecomesStereoAt44100) {
     ScratchFolder dir;
     WriteFile(dir / "in.wav", MakeWav(1, 22050, 22050));
-    const Outcome o = Transcode(dir / "in.wav", dir / "out.flac", FormatFlac, QualityStandard);
-    ASSERT_EQ(o.failure, ExportOk) << o.text;
+    const Outcome o = Transcode(dir / "in.wav", dir / "out.flac", ExportFormat::Flac, QualityStandard);
+    ASSERT_EQ(o.failure, FailureKind::None) << o.text;
     EXPECT_EQ(ProbeStream(dir / "out.flac", "sample_rate"), "44100");
     const std::vector<int16_t> samples = DecodeStereo(dir / "out.flac");
     EXPECT_NEAR(static_cast<double>(samples.size() / 2), 44100.0, 64.0);
@@ -140,20 +146,23 @@ TEST(Transcoder, FailuresAreReportedAndLeaveNoFile) {
         const char* name;
         std::string source;
         std::string target;
-        uint16_t format;
-        int code;
+        ExportFormat format;
+        FailureKind code;
         const char* text;
     };
     const Case cases[] = {
-        {"missing source", dir / "missing.wav", dir / "a.mp3", FormatMp3, FailSourceOpen, "Couldn't open "},
-        {"not a WAV", dir / "text.wav", dir / "b.flac", FormatFlac, FailSourceFormat, "is not a WAV file"},
-        {"four channels", dir / "four.wav", dir / "c.m4a", FormatAlac, FailChannelMix, "has 4 channels"},
-        {"source as target", dir / "song.wav", dir / "song.wav", FormatFlac, FailTargetOpen,
-         "it is the file being exported"},
-        {"read-only folder", dir / "song.wav", readOnly + "/d.aac", FormatAac, FailTargetOpen,
+        {"missing source", dir / "missing.wav", dir / "a.mp3", ExportFormat::Mp3, FailureKind::SourceOpen,
          "Couldn't open "},
-        {"not a transcoder format", dir / "song.wav", dir / "e.ogg", FormatOgg, FailEncoderSetup,
-         "not a format the transcoder writes"},
+        {"not a WAV", dir / "text.wav", dir / "b.flac", ExportFormat::Flac, FailureKind::SourceFormat,
+         "is not a WAV file"},
+        {"four channels", dir / "four.wav", dir / "c.m4a", ExportFormat::Alac, FailureKind::SourceFormat,
+         "has 4 channels"},
+        {"source as target", dir / "song.wav", dir / "song.wav", ExportFormat::Flac, FailureKind::TargetOpen,
+         "it is the file being exported"},
+        {"read-only folder", dir / "song.wav", readOnly + "/d.aac", ExportFormat::Aac,
+         FailureKind::TargetOpen, "Couldn't open "},
+        {"not a transcoder format", dir / "song.wav", dir / "e.ogg", ExportFormat::Ogg,
+         FailureKind::EncoderSetup, "not a format the transcoder writes"},
     };
     for (const Case& c : cases) {
         if (c.target.rfind("/d.aac") != std::string::npos && readOnly.empty()) continue;
@@ -169,10 +178,11 @@ TEST(Transcoder, FailuresAreReportedAndLeaveNoFile) {
     EXPECT_EQ(ReadFile(dir / "song.wav"), MakeWav(2, 44100, 44100));
 
     // Full disks: the device, and a real file that cannot grow past 4 kB.
-    for (uint16_t format : {FormatFlac, FormatAlac, FormatAac, FormatMp3}) {
+    for (ExportFormat format :
+         {ExportFormat::Flac, ExportFormat::Alac, ExportFormat::Aac, ExportFormat::Mp3}) {
         SCOPED_TRACE(ExportFormatName(format));
         Outcome o = Transcode(dir / "song.wav", "/dev/full", format, QualityStandard);
-        EXPECT_EQ(o.failure, FailWrite);
+        EXPECT_EQ(o.failure, FailureKind::Write);
         EXPECT_NE(o.text.find("No space left on device"), std::string::npos) << o.text;
         EXPECT_TRUE(Exists("/dev/full"));
 
@@ -181,7 +191,7 @@ TEST(Transcoder, FailuresAreReportedAndLeaveNoFile) {
             FileSizeLimit limit(4000);
             o = Transcode(dir / "song.wav", target, format, QualityStandard);
         }
-        EXPECT_EQ(o.failure, FailWrite) << o.text;
+        EXPECT_EQ(o.failure, FailureKind::Write) << o.text;
         EXPECT_FALSE(Exists(target));
     }
 }
@@ -192,22 +202,18 @@ TEST(Transcoder, ShortSourceEndsAndAnAbandonedExportIsRemoved) {
     std::vector<uint8_t> wav = MakeWav(2, 44100, 10 * 44100);
     wav.resize(44 + 4 * 44100);
     WriteFile(dir / "short.wav", wav);
-    const Outcome o = Transcode(dir / "short.wav", dir / "out.mp3", FormatMp3, QualityStandard);
-    EXPECT_EQ(o.failure, ExportOk) << o.text;
+    const Outcome o = Transcode(dir / "short.wav", dir / "out.mp3", ExportFormat::Mp3, QualityStandard);
+    EXPECT_EQ(o.failure, FailureKind::None) << o.text;
     EXPECT_LE(o.steps, 4);
     EXPECT_NEAR(static_cast<double>(DecodeStereo(dir / "out.mp3").size() / 2), 44100.0, 1152.0);
 
-    SessionState state;
-    ProbeEncoders(state);
-    state.outputWavPath = dir / "short.wav";
-    state.exportPath = dir / "abandoned.flac";
-    state.exportFormat = FormatFlac;
+    const std::string abandoned = dir / "abandoned.flac";
     {
-        Transcoder t(state);
-        ASSERT_TRUE(t.Start()) << t.failureText;
-        EXPECT_FALSE(Exists(state.exportPath)) << "the file appears only once complete";
+        Transcoder t(Request(dir / "short.wav", abandoned, ExportFormat::Flac, QualityStandard));
+        ASSERT_TRUE(t.Start()) << t.failure.text;
+        EXPECT_FALSE(Exists(abandoned)) << "the file appears only once complete";
     }
-    EXPECT_FALSE(Exists(state.exportPath));
+    EXPECT_FALSE(Exists(abandoned));
 }
 
 }  // namespace

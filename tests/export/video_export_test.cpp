@@ -16,6 +16,8 @@
 #include "../midi/smf_builder.h"
 #include "core/session_state.h"
 #include "export/export_format.h"
+#include "export/export_job.h"
+#include "export/transcoder.h"
 #include "export_fixture.h"
 #include "midi/midi_reader.h"
 #include "view/notes_view.h"
@@ -104,10 +106,14 @@ class VideoExport : public ::testing::Test {
     }
 
     // The song as the exporter in this process takes it.
-    static void LoadSong(SessionState& state) {
-        state.song = std::make_unique<SongData>();
-        state.midiParsed = ReadMidiFile(*state.song, *dir_ / "song.mid");
-        state.songReady = true;
+    static VideoSong LoadSong() {
+        auto song = std::make_shared<SongData>();
+        EXPECT_TRUE(ReadMidiFile(*song, *dir_ / "song.mid"));
+        VideoSong video;
+        video.song = std::move(song);
+        video.midiName = "song";
+        video.soundFontName = "TimGM6mb";
+        return video;
     }
     static VideoExportRequest Request(const std::string& target) {
         VideoExportRequest r;
@@ -228,49 +234,131 @@ TEST_F(VideoExport, FailuresLeaveNoFile) {
 
     struct Case {
         const char* name;
-        int expected;
+        FailureKind expected;
     };
-    for (const Case& c : {Case{"full disk", FailWrite}, Case{"cancel", FailCancelled}}) {
+    for (const Case& c : {Case{"full disk", FailureKind::Write}, Case{"cancel", FailureKind::Cancelled}}) {
         SCOPED_TRACE(c.name);
-        SessionState state;
-        LoadSong(state);
+        const VideoSong song = LoadSong();
         const std::string target = out / "v.mp4";
         std::atomic<bool> cancel{false};
-        ExportResult result;
-        if (c.expected == FailWrite) {
+        Failure result;
+        if (c.expected == FailureKind::Write) {
             FileSizeLimit limit(20000);
-            result = ExportVideo(state, Request(target));
+            result = ExportVideo(song, Request(target));
         } else {
-            result = ExportVideo(state, Request(target), &cancel, [&cancel](float f) {
+            result = ExportVideo(song, Request(target), &cancel, [&cancel](float f) {
                 if (f > 0.3f) cancel = true;
             });
         }
-        EXPECT_EQ(result.code, c.expected) << result.text;
+        EXPECT_EQ(result.kind, c.expected) << result.text;
         EXPECT_FALSE(result.text.empty());
         EXPECT_TRUE(Leftovers(out.path()).empty()) << Leftovers(out.path()).front();
     }
 }
 
-// The window's way: the job on its own thread reads the song itself, reports progress and
-// finishes; a job cancelled at once ends cancelled, with no file.
-TEST_F(VideoExport, JobRunsOffThread) {
+// The command line's output checks: a name that is no .mp4 is a usage error, and the raw frames
+// meet the checks of -o, so that they can never be written over the song they come from.
+TEST_F(VideoExport, CommandLineRefusesMisleadingOutputs) {
+    ScratchFolder out;
+    WriteFile(out / "song.mid", MakeSong());
+    const std::vector<uint8_t> midi = ReadFile(out / "song.mid");
+    const std::string common = Cli() + " video --soundfont " + kSoundFont + " " + Quote(out / "song.mid") +
+                               " --size 64x36 --fps 30 ";
+    const struct {
+        const char* name;
+        std::string args;
+        const char* status;
+        const char* says;
+    } cases[] = {
+        {"an .avi name", "-o " + Quote(out / "v.avi"), "status 2", ".mp4"},
+        {"no extension", "-o " + Quote(out / "v"), "status 2", ".mp4"},
+        {"raw frames over the song", "-o " + Quote(out / "v.mp4") + " --dump-raw " + Quote(out / "song.mid"),
+         "status 1", "cannot write"},
+        {"raw frames over the video", "-o " + Quote(out / "v.mp4") + " --dump-raw " + Quote(out / "v.mp4"),
+         "status 1", "cannot write"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string message = RunCommand(common + c.args + " 2>&1; echo status $?");
+        EXPECT_NE(message.find(c.status), std::string::npos) << message;
+        EXPECT_NE(message.find(c.says), std::string::npos) << message;
+        EXPECT_EQ(ReadFile(out / "song.mid"), midi) << "the song was written over";
+    }
+    EXPECT_FALSE(Exists(out / "v.avi"));
+    EXPECT_FALSE(Exists(out / "v.mp4"));
+}
+
+// One job type runs every output: each ends done and ok, and the file it wrote decodes; a job
+// cancelled part-way leaves nothing of its file.
+TEST_F(VideoExport, OneJobWritesEveryFormat) {
     ASSERT_EQ(renderStatus_, 0);
     ScratchFolder out;
-    VideoExportRequest request = Request(out / "job.mp4");
-    request.view = VideoView::Window;
-    {
-        VideoExportJob job;
-        ASSERT_TRUE(job.Start(request, *dir_ / "song.mid", "song", "TimGM6mb"));
+    FormatAvailability availability{255, 0, 0, 0, 3, 0};
+    ProbeEncoders(availability);
+    const auto requestFor = [&](ExportFormat format) {
+        ExportRequest request;
+        request.source = *dir_ / "song.wav";
+        request.target = out / (std::string("song") + ExportFormatExtension(format));
+        request.format = format;
+        request.availability = AvailabilityOf(availability, format);
+        request.displayName = "song";
+        request.video = {kWidth, kHeight, kFps, QualityStandard};
+        request.view = VideoView::Window;
+        request.song = LoadSong();
+        return request;
+    };
+    for (ExportFormat format : {ExportFormat::Wav, ExportFormat::Ogg, ExportFormat::Flac, ExportFormat::Alac,
+                                ExportFormat::Aac, ExportFormat::Mp3, ExportFormat::Mp4}) {
+        SCOPED_TRACE(ExportFormatName(format));
+        ExportRequest request = requestFor(format);
+        const std::string target = request.target;
+        ExportJob job;
+        ASSERT_TRUE(job.Start(std::move(request))) << job.Result().text;
         while (!job.Done()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         EXPECT_TRUE(job.Result().Ok()) << job.Result().text;
         EXPECT_FLOAT_EQ(job.Progress(), 1.0f);
-        EXPECT_EQ(ProbeVideo(out / "job.mp4", "width"), "320");
+        EXPECT_GT(DecodeStereo(target).size(), 44100u) << "no sound decoded from " << target;
     }
-    std::filesystem::remove(out / "job.mp4");
-    VideoExportJob cancelled;
-    ASSERT_TRUE(cancelled.Start(request, *dir_ / "song.mid", "song", "TimGM6mb"));
+    EXPECT_EQ(ProbeVideo(out / "song.mp4", "width"), "320");
+
+    for (ExportFormat format : {ExportFormat::Ogg, ExportFormat::Flac, ExportFormat::Mp4}) {
+        SCOPED_TRACE(ExportFormatName(format));
+        ExportRequest request = requestFor(format);
+        request.target = out / (std::string("cancelled") + ExportFormatExtension(format));
+        const std::string target = request.target;
+        ExportJob job;
+        ASSERT_TRUE(job.Start(std::move(request)));
+        while (!job.Done() && job.Progress() <= 0.0f) std::this_thread::yield();
+        job.Cancel();
+        EXPECT_TRUE(job.Result().Cancelled() || job.Result().Ok()) << job.Result().text;
+        if (job.Result().Cancelled()) {
+            EXPECT_FALSE(Exists(target));
+        }
+        std::filesystem::remove(target);
+    }
+    std::vector<std::string> leftovers;
+    for (const auto& entry : std::filesystem::directory_iterator(out.path())) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("song.", 0) != 0) leftovers.push_back(name);
+    }
+    EXPECT_EQ(leftovers, std::vector<std::string>{});
+}
+
+// A job cancelled at once ends cancelled, with no file, whatever it writes.
+TEST_F(VideoExport, CancelledJobLeavesNoFile) {
+    ASSERT_EQ(renderStatus_, 0);
+    ScratchFolder out;
+    ExportRequest request;
+    request.source = *dir_ / "song.wav";
+    request.target = out / "job.mp4";
+    request.format = ExportFormat::Mp4;
+    request.video = {kWidth, kHeight, kFps, QualityStandard};
+    request.view = VideoView::Window;
+    request.song = LoadSong();
+    ExportJob cancelled;
+    ASSERT_TRUE(cancelled.Start(request));
     cancelled.Cancel();
-    EXPECT_EQ(cancelled.Result().code, FailCancelled) << cancelled.Result().text;
+    EXPECT_EQ(cancelled.Result().kind, FailureKind::Cancelled) << cancelled.Result().text;
     EXPECT_TRUE(Leftovers(out.path()).empty());
 }
 

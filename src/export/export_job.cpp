@@ -1,0 +1,108 @@
+#include "export/export_job.h"
+
+#include <system_error>
+#include <utility>
+
+#include "export/ogg_encoder.h"
+#include "export/transcoder.h"
+
+namespace {
+
+// Media time the transcoder copies between two looks at the cancel flag and the progress.
+constexpr double kTranscodeStepSeconds = 0.5;
+
+Failure CancelledFailure() {
+    return {FailureKind::Cancelled, "The export was cancelled"};
+}
+
+}  // namespace
+
+ExportJob::ExportJob() = default;
+
+ExportJob::~ExportJob() {
+    cancel_.store(true);
+    Finish();
+}
+
+void ExportJob::Finish() {
+    if (thread_.joinable()) thread_.join();
+    scene_ = PreparedScene();
+}
+
+bool ExportJob::Start(ExportRequest request) {
+    Finish();
+    request_ = std::move(request);
+    progress_.store(0.0f);
+    cancel_.store(false);
+    done_.store(false);
+    result_ = {};
+    auto fail = [this](Failure failure) {
+        result_ = std::move(failure);
+        scene_ = PreparedScene();
+        done_.store(true);
+        return false;
+    };
+    if (request_.format == ExportFormat::Mp4) {
+        VideoExportRequest video{request_.source, request_.target, request_.video, request_.view,
+                                 request_.rawCopy};
+        Failure failure;
+        scene_ = MakeVideoScene(request_.song, video, failure);
+        if (scene_.scene == nullptr) return fail(std::move(failure));
+    }
+    try {
+        thread_ = std::thread(&ExportJob::Run, this);
+    } catch (const std::system_error& e) {
+        return fail({FailureKind::EncoderSetup, std::string("Couldn't start the export: ") + e.what()});
+    }
+    return true;
+}
+
+const Failure& ExportJob::Result() {
+    Finish();
+    return result_;
+}
+
+void ExportJob::Run() {
+    switch (request_.format) {
+        case ExportFormat::Wav:
+            result_ = CopyWavFile(request_.source, request_.target, &cancel_);
+            break;
+        case ExportFormat::Ogg:
+            result_ = RunOgg();
+            break;
+        case ExportFormat::Mp4: {
+            const VideoExportRequest video{request_.source, request_.target, request_.video, request_.view,
+                                           request_.rawCopy};
+            result_ = EncodeVideo(*scene_.scene, video, &cancel_, [this](float f) { progress_.store(f); });
+            break;
+        }
+        default:
+            result_ = RunTranscode();
+            break;
+    }
+    if (result_.Ok()) progress_.store(1.0f);
+    done_.store(true);
+}
+
+Failure ExportJob::RunTranscode() {
+    Transcoder transcoder(TranscodeRequest{request_.source, request_.target, request_.format,
+                                           request_.quality, request_.availability});
+    bool running = transcoder.Start();
+    while (running) {
+        // Dropping the transcoder abandons the new file; the target stays as it was.
+        if (cancel_.load()) return CancelledFailure();
+        progress_.store(TranscodeProgressPercent(transcoder.position, transcoder.sourceSeconds) / 100.0f);
+        running = transcoder.Step(kTranscodeStepSeconds);
+    }
+    return transcoder.failure;
+}
+
+Failure ExportJob::RunOgg() {
+    const auto listen = [](void* context, EncoderMessage message, int32_t value) -> int {
+        auto* job = static_cast<ExportJob*>(context);
+        if (message == EncoderMessage::Progress) job->progress_.store(static_cast<float>(value) / 100.0f);
+        return job->cancel_.load() ? 1 : 0;
+    };
+    return EncodeWavToOgg(request_.source, request_.target, OggSettingsForLevel(request_.quality),
+                          OggTagsForSong(request_.displayName), listen, this);
+}
