@@ -17,6 +17,7 @@
 
 #include "core/file_access.h"
 #include "midi/note_timeline.h"
+#include "midi/track_merge.h"
 #include "midi/track_reader.h"
 #include "resources/strings.h"
 
@@ -594,6 +595,8 @@ std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size) {
         kept.insert(kept.end(), d + pos, d + next);
         pos = static_cast<size_t>(next);
     }
+    // The player takes at most 127 tracks: more are merged into that many.
+    if (declared > kMaxPlayerTracks) return MergeTracks(skipped ? kept : whole, kMaxPlayerTracks);
     return skipped ? kept : whole;
 }
 

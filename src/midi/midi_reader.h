@@ -22,8 +22,9 @@ struct MidiBytes {
 
 // The bytes to give the synthesiser for a file, so that it plays exactly what the reader reads: the
 // Standard MIDI File inside (see above), less any chunks of unknown kinds before or between its
-// declared tracks, which the synthesiser's player cannot step over. A file that has none comes back
-// byte for byte; a file the reader refuses comes back as StandardMidiBytes gives it.
+// declared tracks, which the synthesiser's player cannot step over, and with more than 127 tracks
+// merged into 127, which is all the player takes (see MergeTracks). A file that needs neither comes
+// back byte for byte; a file the reader refuses comes back as StandardMidiBytes gives it.
 [[nodiscard]] std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size);
 
 // The bytes a note the reader keeps may take in a file, with its share of what else a song holds:
