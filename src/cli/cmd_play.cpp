@@ -1,9 +1,10 @@
 // dorvik-midi play: plays a WAV file through the player the window uses, to its end, with the
-// position on standard error when that is a terminal.
+// position on standard error when that is a terminal. SIGINT and SIGTERM stop it at once.
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -40,6 +41,31 @@ std::string Unplayable(const char* path, const WavReader* reader) {
     return text;
 }
 
+// The signal that asked playback to stop; 0 while none has.
+volatile std::sig_atomic_t stopSignal = 0;
+
+void AskToStop(int signal) {
+    stopSignal = signal;
+}
+
+// The sound library turns SIGINT and SIGTERM into a quit event for a window's event loop, which
+// play has none of, so without handlers of its own both would be lost and the file would play to
+// its end. Installed before the sound output starts: the library leaves a handler it finds alone.
+void StopOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = AskToStop;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+}
+
+// Ends the process by the signal that stopped playback, with the signal's default action, so that
+// the shell sees the usual status (130 after SIGINT, 143 after SIGTERM).
+[[noreturn]] void EndBySignal(int signal) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    std::_Exit(128 + signal);  // only if the signal is blocked
+}
+
 }  // namespace
 
 int RunPlay(int argc, char** argv) {
@@ -52,6 +78,7 @@ int RunPlay(int argc, char** argv) {
     }
     if (path == nullptr) return UsageError("play needs a WAV file");
 
+    StopOnSignals();
     // The controller is large; it lives on the heap like the window's.
     auto controller = std::make_unique<PlayerController>();
     PlayerController& c = *controller;
@@ -73,11 +100,15 @@ int RunPlay(int argc, char** argv) {
             std::fprintf(stderr, "\r%s  %s / %s ", BaseName(path).c_str(),
                          FormatSongTime((frame < total ? frame : total) / rate).c_str(), length.c_str());
         }
-        if (frame >= total) break;
+        if (frame >= total || stopSignal != 0) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (terminal) std::fputc('\n', stderr);
     c.StopPlayback();
+    if (stopSignal != 0) {
+        std::fflush(stderr);
+        EndBySignal(stopSignal);
+    }
     return 0;
 }
 

@@ -138,6 +138,8 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     state.song = std::make_unique<SongData>();
     state.midiParsed = ReadMidiFile(*state.song, midi);
     if (!state.midiParsed) return Fail(midi + ": " + LoadFailureReason(*state.song, false));
+    // A song of no notes would render as seconds of silence; render and video refuse it alike.
+    if (!SongHasNotes(*state.song)) return Fail(midi + " has no notes: there is nothing to render");
 
     std::string error;
     RemoveRenderFilesOnSignals();

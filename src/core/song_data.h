@@ -54,7 +54,11 @@ enum MidiStatus : int32_t {
     MidiSmpteTiming = 7,
     MidiTooLong = 8,  // the song runs past kMaxSongSeconds; duration says how far
     MidiDamaged = 9,  // an event the synthesiser refuses; failureOffset is where it starts
+    // Larger than the reader takes, so left unread; failureOffset is the file's length.
+    MidiTooLarge = 10,
 };
+
+inline constexpr int kMaxListedTracks = 16;  // tracks named in what a load left out
 
 struct SongData {
     SongData() = default;
@@ -95,10 +99,16 @@ struct SongData {
     int32_t truncated;             // non-zero when notes or voices past a limit were left out
     int32_t barLineCount;          // 0..kMaxBarLines
     float barLines[kMaxBarLines];  // ascending, seconds
-    double duration;        // latest note end seen at a note-off; playback raises it to the audio's length
+    double duration;        // latest note end (see the reader); playback raises it to the audio's length
     int32_t status;         // MidiStatus of the load
     int32_t failureErrno;   // the system's error number of a file that cannot be read
     int64_t failureOffset;  // the byte a damaged or cut-short file fails at
+
+    // What a load past a limit left out (see truncated).
+    int32_t voicesLeftOut;                    // voices past kMaxParts: heard, not drawn
+    int64_t notesLeftOut;                     // notes of the kept voices past kMaxSongNotes
+    int32_t tracksLeftOutCount;               // tracks (0-based) that lost a voice past kMaxParts
+    int32_t tracksLeftOut[kMaxListedTracks];  // the first of them, in order
 
     std::unique_ptr<NoteRecord[]> noteStore;  // every part's notes, one run per part
     int64_t noteStoreSize;                    // records in noteStore
@@ -111,6 +121,10 @@ struct SongData {
         std::copy(std::begin(o.parts), std::end(o.parts), std::begin(parts));
         percussionNotes = o.percussionNotes;
         truncated = o.truncated;
+        voicesLeftOut = o.voicesLeftOut;
+        notesLeftOut = o.notesLeftOut;
+        tracksLeftOutCount = o.tracksLeftOutCount;
+        std::copy(std::begin(o.tracksLeftOut), std::end(o.tracksLeftOut), std::begin(tracksLeftOut));
         barLineCount = o.barLineCount;
         std::copy(std::begin(o.barLines), std::end(o.barLines), std::begin(barLines));
         duration = o.duration;

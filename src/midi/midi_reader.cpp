@@ -15,7 +15,9 @@
 #include <memory>
 #include <queue>
 
+#include "core/file_access.h"
 #include "midi/note_timeline.h"
+#include "midi/track_merge.h"
 #include "midi/track_reader.h"
 #include "resources/strings.h"
 
@@ -84,6 +86,7 @@ void CopyName(const uint8_t* text, uint32_t length, char (&out)[kPartNameBytes])
 struct TrackInfo {
     size_t start;           // first event byte
     uint32_t length;        // stated length
+    int64_t endTick;        // the tick its last event is at, where the player ends it
     uint8_t runningStatus;  // carried in from the track before
     int32_t notedBefore;    // tracks before it that give the hands a note
     bool hasNotes;          // any note event the synthesiser takes
@@ -132,6 +135,8 @@ class SmfParser {
     bool ScanTracks();
     bool ScanTrack(int32_t index, size_t start, uint32_t length, size_t& next);
     bool LayOutParts();
+    // Records the voices past the first `kept` of `order` and the tracks they come from.
+    void NoteVoicesLeftOut(const std::vector<int32_t>& order, size_t kept);
     // Walks the note events of all tracks in playing order. Counting: only the notes each part
     // keeps under the song's limit, into `counts`. Otherwise the notes are stored.
     template <bool kCounting>
@@ -144,7 +149,8 @@ class SmfParser {
         TrackReader reader;
         MidiEvent event;
         int32_t track;
-        bool stored;  // a note of this track was stored
+        bool stored;       // a note of this track was stored
+        float endSeconds;  // when the track ends
         int32_t partOf[16];
     };
     // A cursor on its first event for every track with notes.
@@ -267,6 +273,7 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
     song_.percussionNotes += static_cast<int32_t>(notes[kPercussionChannel]);
     if (step == TrackStep::CutShort) return Fail(MidiCutShort, in_.size);
     if (step == TrackStep::Damaged) return Fail(MidiDamaged, e.offset);
+    t.endTick = reader.Tick();
 
     channel0Seen_ = zeroSeen;
     if (twoAfterZero || (channelsOn & ~0x7u) != 0) handsFit_ = false;
@@ -310,7 +317,10 @@ bool SmfParser::LayOutParts() {
         });
         partOfVoice_.assign(voices_.size(), -1);
         const size_t kept = std::min<size_t>(order.size(), kMaxParts);
-        if (kept < order.size()) song_.truncated = 1;
+        if (kept < order.size()) {
+            song_.truncated = 1;
+            NoteVoicesLeftOut(order, kept);
+        }
         for (size_t p = 0; p < kept; ++p) {
             partOfVoice_[order[p]] = static_cast<int32_t>(p);
             counts.push_back(voices_[order[p]].notes);
@@ -322,6 +332,9 @@ bool SmfParser::LayOutParts() {
     if (total > kMaxSongNotes) {
         song_.truncated = 1;
         Merge<true>(counts);
+        int64_t keptNotes = 0;
+        for (int64_t c : counts) keptNotes += c;
+        song_.notesLeftOut = total - keptNotes;
     }
     for (int p = 0; p < song_.partCount; ++p) {
         song_.parts[p].track = -1;
@@ -332,6 +345,18 @@ bool SmfParser::LayOutParts() {
     if (!builder_.AllocateParts(counts)) return Fail(MidiOutOfMemory);
     StartParts(counts);
     return true;
+}
+
+void SmfParser::NoteVoicesLeftOut(const std::vector<int32_t>& order, size_t kept) {
+    song_.voicesLeftOut = static_cast<int32_t>(order.size() - kept);
+    std::vector<int32_t> tracks;
+    for (size_t v = kept; v < order.size(); ++v)
+        tracks.push_back(voices_[static_cast<size_t>(order[v])].track);
+    std::sort(tracks.begin(), tracks.end());
+    tracks.erase(std::unique(tracks.begin(), tracks.end()), tracks.end());
+    song_.tracksLeftOutCount = static_cast<int32_t>(tracks.size());
+    for (size_t i = 0; i < tracks.size() && i < static_cast<size_t>(kMaxListedTracks); ++i)
+        song_.tracksLeftOut[i] = tracks[i];
 }
 
 void SmfParser::StartParts(const std::vector<int64_t>& counts) {
@@ -390,6 +415,7 @@ std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
                  {},
                  static_cast<int32_t>(i),
                  false,
+                 static_cast<float>(tempoMap_.Seconds(t.endTick)),
                  {}};
         for (int ch = 0; ch < 16; ++ch) {
             if (song_.reading == ReadingHands) {
@@ -429,7 +455,7 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
                     if (part >= 0) ++counts[static_cast<size_t>(part)];
                 } else {
                     if (part >= 0) c.stored = true;
-                    builder_.NoteOn(channel, e.data1, e.data2, clock.Seconds(e.tick), part);
+                    builder_.NoteOn(channel, e.data1, e.data2, clock.Seconds(e.tick), part, c.endSeconds);
                 }
             }
         }
@@ -569,48 +595,32 @@ std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size) {
         kept.insert(kept.end(), d + pos, d + next);
         pos = static_cast<size_t>(next);
     }
+    // The player takes at most 127 tracks: more are merged into that many.
+    if (declared > kMaxPlayerTracks) return MergeTracks(skipped ? kept : whole, kMaxPlayerTracks);
     return skipped ? kept : whole;
 }
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error) {
-    // Opening a pipe waits for a writer, so anything that is not a regular file is refused first.
-    struct stat before {};
-    if (stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) {
-        error = S_ISDIR(before.st_mode) ? EISDIR : EINVAL;
-        return false;
-    }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = errno;
-        return false;
-    }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, &std::fclose);
-    // A folder or a device opens but has no length to read.
+    // The size is looked at before anything is read: a file too large is refused unread.
     struct stat info {};
-    if (fstat(fileno(file), &info) != 0) {
+    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<uint64_t>(info.st_size) > kMaxMidiFileBytes) {
+        error = EFBIG;
+        return false;
+    }
+    errno = 0;
+    const Failure failure = ReadRegularFile(path, kMaxMidiFileBytes, bytes);
+    if (failure.Ok()) return true;
+    // The failure's own words name the path; the reader's callers name it themselves, so only its
+    // kind and the system's error number are kept.
+    if (failure.kind == FailureKind::SourceFormat) {
+        error = EFBIG;  // it grew past the limit since it was looked at
+    } else if (errno != 0) {
         error = errno;
-        return false;
+    } else {
+        error = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     }
-    if (S_ISDIR(info.st_mode)) {
-        error = EISDIR;
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = EINVAL;
-        return false;
-    }
-    const size_t size = static_cast<size_t>(info.st_size);
-    try {
-        bytes.resize(size);
-    } catch (const std::bad_alloc&) {
-        error = ENOMEM;
-        return false;
-    }
-    if (size > 0 && std::fread(bytes.data(), 1, size, file) != size) {
-        error = std::ferror(file) ? errno : EIO;
-        return false;
-    }
-    return true;
+    return false;
 }
 
 bool ParseSong(SongData& song, const uint8_t* data, size_t size) {
@@ -622,8 +632,12 @@ bool ReadMidiFile(SongData& song, const std::string& path) {
     std::vector<uint8_t> bytes;
     int error = 0;
     if (!ReadFileBytes(path, bytes, error)) {
-        song.status = error == ENOMEM ? MidiOutOfMemory : MidiReadError;
+        song.status = error == ENOMEM ? MidiOutOfMemory : error == EFBIG ? MidiTooLarge : MidiReadError;
         song.failureErrno = error;
+        if (error == EFBIG) {
+            struct stat info {};
+            song.failureOffset = stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
+        }
         return false;
     }
     return ParseSong(song, bytes.data(), bytes.size());
@@ -649,6 +663,13 @@ std::string MidiLoadFailureText(const SongData& song) {
             return text;
         case MidiOutOfMemory:
             return "Not enough memory to read it";
+        case MidiTooLarge:
+            std::snprintf(text, sizeof text,
+                          "Too large: %lld bytes, over the %zu MB a song may take (%lld notes, the most a "
+                          "song keeps, at %zu bytes a note)",
+                          static_cast<long long>(song.failureOffset), kMaxMidiFileBytes / 1000000,
+                          static_cast<long long>(kMaxSongNotes), kMidiBytesPerNote);
+            return text;
         case MidiReadError:
             return std::string("Cannot be read: ") + std::strerror(song.failureErrno);
         default:
@@ -658,10 +679,40 @@ std::string MidiLoadFailureText(const SongData& song) {
 
 std::string MidiLoadNoticeText(const SongData& song) {
     if (song.truncated == 0) return {};
+    std::string out = "Too large to show whole:";
     char text[160];
-    std::snprintf(text, sizeof text, "Too large to show whole: the first %lld notes of %d voices are shown",
-                  static_cast<long long>(kMaxSongNotes), kMaxParts);
-    return text;
+    if (song.voicesLeftOut > 0) {
+        std::snprintf(text, sizeof text, " %d voice%s past the first %d %s heard but not drawn (track%s",
+                      song.voicesLeftOut, song.voicesLeftOut == 1 ? "" : "s", kMaxParts,
+                      song.voicesLeftOut == 1 ? "is" : "are", song.tracksLeftOutCount == 1 ? "" : "s");
+        out += text;
+        const int listed = std::min(song.tracksLeftOutCount, kMaxListedTracks);
+        for (int i = 0; i < listed; ++i) {
+            std::snprintf(text, sizeof text, "%s %d", i == 0 ? "" : ",", song.tracksLeftOut[i]);
+            out += text;
+        }
+        if (song.tracksLeftOutCount > listed) {
+            std::snprintf(text, sizeof text, " and %d more", song.tracksLeftOutCount - listed);
+            out += text;
+        }
+        out += ")";
+    }
+    if (song.notesLeftOut > 0) {
+        std::snprintf(text, sizeof text, "%s %lld note%s past the first %lld %s heard but not drawn",
+                      song.voicesLeftOut > 0 ? ";" : "", static_cast<long long>(song.notesLeftOut),
+                      song.notesLeftOut == 1 ? "" : "s", static_cast<long long>(kMaxSongNotes),
+                      song.notesLeftOut == 1 ? "is" : "are");
+        out += text;
+    }
+    return out;
+}
+
+bool SongHasNotes(const SongData& song) {
+    if (song.percussionNotes > 0 || song.voicesLeftOut > 0 || song.notesLeftOut > 0) return true;
+    for (int p = 0; p < std::clamp(song.partCount, 0, kMaxParts); ++p) {
+        if (song.parts[p].noteCount > 0) return true;
+    }
+    return false;
 }
 
 int MidiStatusStringId(int32_t status) {
@@ -675,6 +726,7 @@ int MidiStatusStringId(int32_t status) {
             return res::IdsTooManyTracks;
         case MidiOutOfMemory:
             return res::IdsOutOfMemory;
+        case MidiTooLarge:
         case MidiReadError:
             return res::IdsErrorReadingFile;
         default:

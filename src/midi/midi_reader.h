@@ -22,11 +22,22 @@ struct MidiBytes {
 
 // The bytes to give the synthesiser for a file, so that it plays exactly what the reader reads: the
 // Standard MIDI File inside (see above), less any chunks of unknown kinds before or between its
-// declared tracks, which the synthesiser's player cannot step over. A file that has none comes back
-// byte for byte; a file the reader refuses comes back as StandardMidiBytes gives it.
+// declared tracks, which the synthesiser's player cannot step over, and with more than 127 tracks
+// merged into 127, which is all the player takes (see MergeTracks). A file that needs neither comes
+// back byte for byte; a file the reader refuses comes back as StandardMidiBytes gives it.
 [[nodiscard]] std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size);
 
-// The whole file at `path`. On failure, `error` is the system's error number.
+// The bytes a note the reader keeps may take in a file, with its share of what else a song holds:
+// its note-on and note-off take 6 to 14 bytes, and controllers, pitch bends and text seldom add
+// more than a few times that.
+inline constexpr size_t kMidiBytesPerNote = 64;
+// The largest MIDI file read: room for the most notes a song keeps (kMaxSongNotes) at
+// kMidiBytesPerNote each. A larger file holds far more than can be shown, and is refused before
+// any of it is read; the synthesiser's own read of the file takes the same limit.
+inline constexpr size_t kMaxMidiFileBytes = static_cast<size_t>(kMaxSongNotes) * kMidiBytesPerNote;
+
+// The whole file at `path`, refused unread (EFBIG) when larger than kMaxMidiFileBytes. On failure,
+// `error` is the system's error number.
 [[nodiscard]] bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error);
 
 // Reads and parses the file at `path` into `song`, which must be freshly zeroed. Returns whether
@@ -42,8 +53,13 @@ struct MidiBytes {
 // Why a load failed, in the words both the window and the command line show; empty when it did not.
 [[nodiscard]] std::string MidiLoadFailureText(const SongData& song);
 
-// What a loaded song left out past a limit, for the window's status; empty when nothing was.
+// What a loaded song left out past a limit, for the window's status: the voices past kMaxParts
+// and the tracks they come from, the notes past kMaxSongNotes. Empty when nothing was.
 [[nodiscard]] std::string MidiLoadNoticeText(const SongData& song);
+
+// Whether a loaded song sounds a note at all, drawn or not. A song without one has nothing to
+// render or show.
+[[nodiscard]] bool SongHasNotes(const SongData& song);
 
 // The string-table id of a short text for a load status ("Error" when it has none).
 [[nodiscard]] int MidiStatusStringId(int32_t status);

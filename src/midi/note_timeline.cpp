@@ -78,17 +78,31 @@ bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {
     return true;
 }
 
-void SongBuilder::CleanUpPart(SongPart& part, const std::vector<int64_t>& unended) {
+void SongBuilder::EndUnended() {
+    // Notes still sounding when the file ends never got a note-off: each lasts until its track
+    // ends, and never less than the gap, so that it is seen while it is heard.
+    for (int channel = 0; channel < 16; ++channel) {
+        for (int key = 0; key < 128; ++key) {
+            NoteRecord* s = sounding_[channel][key];
+            if (s == nullptr) continue;
+            const float trackEnd = trackEndOf_[channel][key];
+            latestEnd_ = std::max(latestEnd_, trackEnd);
+            if (s != &unstored_) {
+                s->end = std::max(trackEnd, static_cast<float>(static_cast<double>(s->start) + kNoteGap));
+                latestEnd_ = std::max(latestEnd_, s->end);
+            }
+            sounding_[channel][key] = nullptr;
+        }
+    }
+}
+
+void SongBuilder::CleanUpPart(SongPart& part) {
     // A note that follows the previous note of its key within 1/60 s (or starts before it ended)
-    // shortens that note, leaving a visible gap; a note that never got a note-off ends 1/60 s
-    // before the next note of its part begins. Neither ever moves an end to or before its note's
-    // start: such a note would vanish from the view while it is heard.
-    const int64_t base = part.notes - song.noteStore.get();
-    auto next = std::lower_bound(unended.begin(), unended.end(), base);
+    // shortens that note, leaving a visible gap, but never to or before its start: such a note
+    // would vanish from the view while it is heard.
     int32_t lastIndexOfKey[128] = {};
     float lastEndOfKey[128];
     std::fill(std::begin(lastEndOfKey), std::end(lastEndOfKey), -1.0f);
-    bool previousUnended = false;
     for (int32_t i = 0; i < part.noteCount; ++i) {
         const NoteRecord note = part.notes[i];
         if (static_cast<double>(note.start) - lastEndOfKey[note.key] < kNoteGap) {
@@ -96,27 +110,13 @@ void SongBuilder::CleanUpPart(SongPart& part, const std::vector<int64_t>& unende
             const float shortened = MinusGap(earlier.end);
             if (shortened > earlier.start) earlier.end = shortened;
         }
-        if (previousUnended) {
-            NoteRecord& previous = part.notes[i - 1];
-            const float end = MinusGap(note.start);
-            if (end > previous.start) previous.end = end;
-        }
-        previousUnended = next != unended.end() && *next == base + i;
-        if (previousUnended) ++next;
         lastIndexOfKey[note.key] = i;
         lastEndOfKey[note.key] = note.end;
-    }
-    // What still has no end sounds to the end of the song.
-    for (auto u = std::lower_bound(unended.begin(), unended.end(), base);
-         u != unended.end() && *u < base + part.noteCount; ++u) {
-        NoteRecord& n = song.noteStore[*u];
-        if (n.end <= n.start) {
-            n.end = static_cast<float>(std::max(song.duration, static_cast<double>(n.start) + kNoteGap));
-        }
     }
 }
 
 void SongBuilder::Finish(const TempoMap& tempo, int32_t division, bool swapHands) {
+    EndUnended();
     if (latestEnd_ > song.duration) song.duration = latestEnd_;
 
     // Bar lines every four quarter notes (time signatures are not read), from the start to the
@@ -135,15 +135,7 @@ void SongBuilder::Finish(const TempoMap& tempo, int32_t division, bool swapHands
         } while (song.duration + 5.0 >= t);
     }
 
-    // Notes still sounding when the file ends never got a note-off.
-    std::vector<int64_t> unended;
-    for (const auto& channel : sounding_) {
-        for (const NoteRecord* s : channel) {
-            if (s != nullptr && s != &unstored_) unended.push_back(s - song.noteStore.get());
-        }
-    }
-    std::sort(unended.begin(), unended.end());
-    for (int p = 0; p < song.partCount; ++p) CleanUpPart(song.parts[p], unended);
+    for (int p = 0; p < song.partCount; ++p) CleanUpPart(song.parts[p]);
 
     // With channels 1 and 2 in use, channel 1 is the first hand.
     if (swapHands) {

@@ -3,7 +3,9 @@
 // pairs with its note-off, and the finishing pass (bar lines, note ends, part order).
 //
 // A note is ended by the next note-off of its channel and key, whichever track it comes from, or by
-// the next note-on of its channel and key: the synthesiser releases a key that is struck again.
+// the next note-on of its channel and key: the synthesiser releases a key that is struck again. A
+// note that nothing ends sounds on after its track is over (the player goes on until its voices
+// fall silent), so it is taken to last until its track ends, and the song's length counts it.
 // SongBuilder is the working state of one load; the song it fills outlives it.
 #pragma once
 
@@ -79,7 +81,8 @@ struct SongBuilder {
 
     // A note-on of velocity 1..127 heard at `seconds`. `part` is where it is stored, or -1 when it
     // is heard but not stored (percussion, a part past a limit): it still ends the note it restrikes.
-    void NoteOn(int channel, int key, int velocity, float seconds, int part) {
+    // `trackEnd` is when its track ends: a note nothing ends sounds at least until then.
+    void NoteOn(int channel, int key, int velocity, float seconds, int part, float trackEnd) {
         // The synthesiser releases the key's sounding note when the key is struck again.
         EndSounding(channel, key, seconds);
         NoteRecord* note = &unstored_;
@@ -89,6 +92,7 @@ struct SongBuilder {
             *note = NoteRecord{key, seconds, 0.0f, velocity};
         }
         sounding_[channel][key] = note;
+        trackEndOf_[channel][key] = trackEnd;
     }
     // A note-off, or a note-on of velocity 0.
     void NoteOff(int channel, int key, float seconds) { EndSounding(channel, key, seconds); }
@@ -104,9 +108,11 @@ struct SongBuilder {
         latestEnd_ = std::max(latestEnd_, seconds);
         s = nullptr;
     }
-    void CleanUpPart(SongPart& part, const std::vector<int64_t>& unended);
+    void CleanUpPart(SongPart& part);
+    void EndUnended();
 
     NoteRecord* sounding_[16][128] = {};  // the note sounding on (channel, key); null when none
+    float trackEndOf_[16][128] = {};      // when the track of that note ends
     NoteRecord unstored_{};               // stands for a note that sounds but no part keeps
     float latestEnd_ = 0.0f;              // the latest end any note was given
 };

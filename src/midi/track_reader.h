@@ -20,7 +20,7 @@ struct MidiEvent {
     uint8_t status;       // 0x80..0xEF a channel event, 0xF0 system exclusive, 0xFF meta
     uint8_t data1;        // key, controller, program...; for a meta event its type
     uint8_t data2;        // velocity, value...
-    const uint8_t* meta;  // a meta event's data
+    const uint8_t* meta;  // a meta or system-exclusive event's data
     uint32_t metaLength;
 };
 
@@ -72,6 +72,8 @@ class TrackReader {
     [[nodiscard]] size_t Position() const { return pos_; }
     [[nodiscard]] uint64_t StatedEnd() const { return end_; }
     [[nodiscard]] uint8_t RunningStatus() const { return runningStatus_; }
+    // The tick of the last event read: once the track is over, the tick it ends at.
+    [[nodiscard]] int64_t Tick() const { return tick_; }
 
   private:
     [[gnu::noinline]] TrackStep NextInGeneral(MidiEvent& e) {
@@ -104,6 +106,8 @@ class TrackReader {
             const TrackStep l = ReadVlq(length);
             if (l != TrackStep::Event) return l;
             if (size_ - pos_ < length) return TrackStep::CutShort;
+            e.meta = data_ + pos_;
+            e.metaLength = length;
             pos_ += length;
             return TrackStep::Event;
         }

@@ -170,8 +170,6 @@ constexpr int kChannels = 2;
 constexpr size_t kFrameBytes = 2 * kChannels;
 constexpr int kBlockFrames = 64;  // FluidSynth's own period: its renderer checks the player this often
 constexpr size_t kPendingBytes = size_t{1} << 16;
-// No Standard MIDI File of a 30-minute song comes near this; anything larger is not read whole.
-constexpr size_t kMaxMidiBytes = size_t{256} << 20;
 constexpr size_t kWavHeader = kCanonicalWavHeaderBytes;
 
 // The canonical header of a 16-bit stereo PCM WAV file, as FluidSynth's file renderer writes it.
@@ -264,7 +262,7 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
     // The MIDI file as bytes read here, so that FluidSynth plays exactly what was read, and a pipe
     // or a device in the file's place is refused rather than waited on.
     std::vector<uint8_t> midi;
-    if (Failure read = ReadRegularFile(request.midiPath, kMaxMidiBytes, midi); !read.Ok()) {
+    if (Failure read = ReadRegularFile(request.midiPath, kMaxMidiFileBytes, midi); !read.Ok()) {
         return Refuse(std::move(read));
     }
     // A RIFF MIDI file is unwrapped, and chunks FluidSynth's player cannot step over are left out,

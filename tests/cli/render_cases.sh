@@ -1,7 +1,8 @@
 #!/bin/sh
 # dorvik-midi render as a user meets it, in three tables: where the output may go, what an
-# interruption leaves behind, and inputs that cannot be rendered. Every row says what it expected.
-# Usage: render_cases.sh DORVIK_MIDI MAKE_DEMO_SONG SOUNDFONT outputs|interruptions|inputs
+# interruption leaves behind, inputs that cannot be rendered, and songs that must render whole.
+# Every row says what it expected.
+# Usage: render_cases.sh DORVIK_MIDI MAKE_DEMO_SONG SOUNDFONT outputs|interruptions|inputs|songs
 set -u
 tool=$1 make_song=$2 sf2=$3 table=$4
 work=$(mktemp -d) || exit 1
@@ -113,6 +114,49 @@ a folder|mkdir in.mid|not a regular file
 SMPTE timing FluidSynth refuses|head -c 12 song.mid > in.mid; printf '\347\050' >> in.mid; tail -c +15 song.mid >> in.mid|SMPTE
 a tempo of a length no reader can read|printf 'MThd\000\000\000\006\000\000\000\001\001\340MTrk\000\000\000\026\000\220\074\100\203\140\200\074\100\000\377\121\377\377\377\377\377\177\000\377\057\000' > in.mid|Damaged at byte 31
 SoundFont with its samples cut short|cp song.mid in.mid; cut_samples|silent
+a song of no notes|printf 'MThd\000\000\000\006\000\000\000\001\001\340MTrk\000\000\000\013\000\377\121\003\007\241\040\000\377\057\000' > in.mid|in.mid has no notes
+a song padded to 2 GiB|cp song.mid in.mid; truncate -s 2G in.mid|Too large: 2147483648 bytes, over the 64 MB
+ROWS
+}
+
+# Writes in.mid: TRACKS tracks of one piano note each, a note a tenth of a second, or with "open"
+# one track of NOTES notes a second apart that no note-off ever ends.
+make_song() {
+    python3 - "$@" <<'PY'
+import struct, sys
+def vlq(v):
+    out = [v & 0x7F]
+    while v > 127:
+        v >>= 7
+        out.insert(0, 0x80 | (v & 0x7F))
+    return bytes(out)
+if sys.argv[1] == 'open':
+    body = b''.join(vlq(0 if i == 0 else 960) + bytes([0x90, 30 + i % 60, 100]) for i in range(int(sys.argv[2])))
+    tracks = [body + vlq(960) + b'\xff\x2f\x00']
+else:
+    tracks = [vlq(48 * t) + bytes([0x90 | t % 9, 40 + t % 40, 100]) + vlq(96) + bytes([0x80 | t % 9, 40 + t % 40, 0])
+              + b'\x00\xff\x2f\x00' for t in range(int(sys.argv[1]))]
+def track(body):
+    return b'MTrk' + struct.pack('>I', len(body)) + body
+open('in.mid', 'wb').write(b'MThd' + struct.pack('>IHHH', 6, 1, len(tracks), 480) + b''.join(track(t) for t in tracks))
+PY
+}
+
+# name | arguments of make_song | the least length the render must have, in whole seconds
+songs() {
+    while IFS='|' read -r name args least; do
+        rm -f in.mid out.wav
+        make_song $args
+        timeout 60 "$tool" render --soundfont font.sf2 in.mid -o out.wav >out.txt 2>last.err
+        got=$?
+        [ "$got" -eq 0 ] || fail "$name: expected status 0, got $got ($(cat last.err))"
+        seconds=$(sed -n 's/^out.wav: \([0-9]*\)\..*/\1/p' out.txt)
+        [ "${seconds:-0}" -ge "$least" ] || fail "$name: expected at least $least s, got: $(cat out.txt)"
+    done <<ROWS
+127 tracks|127|6
+128 tracks, more than the synthesiser's player takes|128|6
+200 tracks|200|10
+sixty notes that never end|open 60|60
 ROWS
 }
 

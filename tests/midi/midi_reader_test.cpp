@@ -313,6 +313,9 @@ TEST(MidiReading, FailuresInWords) {
         {MidiSmpteTiming, 0, 0, 0, "SMPTE timing is not supported"},
         {MidiTooLong, 0, 1800.52, 0, "Longer than 30 minutes (1800.5 s)"},
         {MidiReadError, 0, 0, ENOENT, "Cannot be read: No such file or directory"},
+        {MidiTooLarge, 2147483648, 0, EFBIG,
+         "Too large: 2147483648 bytes, over the 64 MB a song may take (1000000 notes, the most a song "
+         "keeps, at 64 bytes a note)"},
     };
     for (const Case& c : cases) {
         SongData song{};
@@ -336,7 +339,8 @@ TEST(MidiReading, SongsPastTheLimitsLoadWhatFitsAndSaySo) {
     ASSERT_TRUE(crowded.loaded);
     EXPECT_TRUE(crowded.song->truncated);
     EXPECT_EQ(crowded.song->parts[0].noteCount, kMaxSongNotes);
-    EXPECT_FALSE(MidiLoadNoticeText(*crowded.song).empty());
+    EXPECT_EQ(MidiLoadNoticeText(*crowded.song),
+              "Too large to show whole: 10 notes past the first 1000000 are heard but not drawn");
 
     // More voices than a song keeps: the first to sound are kept.
     Bytes file = Header(480, 1, kMaxParts + 2);
@@ -346,6 +350,65 @@ TEST(MidiReading, SongsPastTheLimitsLoadWhatFitsAndSaySo) {
     EXPECT_TRUE(voices.song->truncated);
     EXPECT_EQ(voices.song->partCount, kMaxParts);
     EXPECT_EQ(voices.song->parts[kMaxParts - 1].track, kMaxParts - 1);
+
+    // The notice says which voices were left out and where they come from, whatever the notes kept.
+    auto tracksOfVoices = [](int tracks, int channels) {
+        Bytes out = Header(480, 1, static_cast<uint16_t>(tracks));
+        for (int t = 0; t < tracks; ++t) {
+            // Every voice of track t sounds on tick t, so the tracks sound one after the other.
+            Bytes ons, offs;
+            for (int ch = 0, used = 0; used < channels; ++ch) {
+                if (ch == kPercussionChannel) continue;
+                ons = Cat({ons, On(used == 0 ? static_cast<uint32_t>(t) : 0, ch, 60)});
+                offs = Cat({offs, Off(used == 0 ? 1 : 0, ch, 60)});
+                ++used;
+            }
+            out = Cat({out, Chunk("MTrk", Cat({ons, offs}))});
+        }
+        return out;
+    };
+    struct Case {
+        Bytes file;
+        const char* notice;
+    };
+    const Case cases[] = {
+        {file,
+         "Too large to show whole: 2 voices past the first 256 are heard but not drawn (tracks 256, 257)"},
+        {tracksOfVoices(20, 15),
+         "Too large to show whole: 44 voices past the first 256 are heard but not drawn (tracks 17, 18, 19)"},
+        {tracksOfVoices(257, 1),
+         "Too large to show whole: 1 voice past the first 256 is heard but not drawn (track 256)"},
+        {tracksOfVoices(34, 15),
+         "Too large to show whole: 254 voices past the first 256 are heard but not drawn (tracks 17, 18, 19, "
+         "20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32 and 1 more)"},
+        {tracksOfVoices(3, 15), ""},
+    };
+    for (const Case& c : cases) {
+        const Parsed r = Parse(c.file);
+        ASSERT_TRUE(r.loaded);
+        EXPECT_EQ(MidiLoadNoticeText(*r.song), c.notice);
+    }
+}
+
+TEST(MidiReading, SongsWithoutNotesAreToldApart) {
+    struct Case {
+        const char* name;
+        Bytes file;
+        bool hasNotes;
+    };
+    const Case cases[] = {
+        {"no tracks", Header(480, 1, 0), false},
+        {"only a tempo and a program",
+         Song(480, {Track({Tempo(0, 400000), Program(0, 0, 5), EndOfTrack(960)})}), false},
+        {"only note-offs", Song(480, {Track({Off(0, 0, 60), Event(0, {0x90, 62, 0})})}), false},
+        {"drums alone", Song(480, {Track({On(0, 9, 36), Off(10, 9, 36)})}), true},
+        {"one note", Song(480, {Track({On(0, 0, 60), Off(10, 0, 60)})}), true},
+    };
+    for (const Case& c : cases) {
+        const Parsed r = Parse(c.file);
+        ASSERT_TRUE(r.loaded) << c.name;
+        EXPECT_EQ(SongHasNotes(*r.song), c.hasNotes) << c.name;
+    }
 }
 
 class MidiFileTest : public ::testing::Test {
@@ -377,6 +440,26 @@ TEST_F(MidiFileTest, UnreadablePathsSayWhy) {
         EXPECT_FALSE(ReadMidiFile(*song, path)) << path;
         EXPECT_EQ(song->status, MidiReadError) << path;
         EXPECT_EQ(MidiLoadFailureText(*song).rfind("Cannot be read: ", 0), 0u) << MidiLoadFailureText(*song);
+    }
+}
+
+TEST_F(MidiFileTest, FilesLargerThanTheReaderTakesAreRefusedUnread) {
+    // A good song padded with a hole: reading it whole would take its full size in memory.
+    const Bytes song = Song(480, {Track({On(0, 0, 60), Off(480, 0, 60)})});
+    struct Case {
+        uint64_t size;
+        bool loads;
+    };
+    for (const Case c : {Case{kMaxMidiFileBytes, true}, Case{kMaxMidiFileBytes + 1, false},
+                         Case{uint64_t{1} << 31, false}, Case{uint64_t{1} << 40, false}}) {
+        const std::string path = Write("padded.mid", song);
+        std::filesystem::resize_file(path, c.size);
+        auto parsed = NewSong();
+        EXPECT_EQ(ReadMidiFile(*parsed, path), c.loads) << c.size;
+        if (!c.loads) {
+            EXPECT_EQ(parsed->status, MidiTooLarge) << c.size;
+            EXPECT_EQ(parsed->failureOffset, static_cast<int64_t>(c.size));
+        }
     }
 }
 

@@ -32,9 +32,9 @@ TEST(Finishing, NoteEndsAreTidiedAndNoNoteIsLost) {
         {"a note shorter than the gap keeps its end",
          Cat({On(0, 0, 60), Off(8, 0, 60), On(0, 0, 60), Off(480, 0, 60)}),
          {8 / 960.0f, 488 / 960.0f}},
-        {"a note never ended runs to 1/60 s before the next note of its hand",
+        {"a note never ended sounds on past the next note of its hand, to the end of its track",
          Cat({On(0, 0, 64), Off(0, 1, 64), On(960, 0, 67), Off(960, 0, 67)}),
-         {1.0f - kGap, 2.0f}},
+         {2.0f, 2.0f}},
         {"a note never ended before a chord note on its start sounds to the end of the song",
          Cat({On(0, 0, 64), On(0, 0, 67), Off(960, 0, 67)}),
          {1.0f, 1.0f}},
@@ -47,6 +47,60 @@ TEST(Finishing, NoteEndsAreTidiedAndNoNoteIsLost) {
         for (int i = 0; i < part.noteCount; ++i) {
             EXPECT_NEAR(part.notes[i].end, c.ends[static_cast<size_t>(i)], 1e-6) << i;
             EXPECT_GT(part.notes[i].end, part.notes[i].start) << i;
+        }
+    }
+}
+
+TEST(Finishing, NotesNeverEndedSoundToTheEndOfTheirTrack) {
+    // 960 ticks a second. The player plays a track to its last event and goes on while anything
+    // sounds, so a note nothing ends lasts at least until its own track is over.
+    Bytes sixty;  // a note a second, none ever ended
+    for (int i = 0; i < 60; ++i) sixty = Cat({sixty, On(i == 0 ? 0 : 960, 0, 30 + i)});
+    struct Case {
+        const char* name;
+        std::vector<Bytes> tracks;
+        std::vector<float> ends;  // every drawn note, in the order the parts hold them
+        double duration;
+    };
+    const Case cases[] = {
+        {"sixty notes, one a second, none ended", {Cat({sixty, EndOfTrack(960)})}, {}, 60.0},
+        {"the end of track comes later than the last note",
+         {Cat({On(0, 0, 64), On(960, 0, 67), Off(960, 0, 67), EndOfTrack(960)})},
+         {3.0f, 2.0f},
+         3.0},
+        {"each note ends with its own track",
+         {Cat({On(0, 0, 64), EndOfTrack(1920)}), Cat({On(0, 0, 67), Off(4800, 0, 67)})},
+         {2.0f, 5.0f},
+         5.0},
+        {"a key struck again ends the note before, as the synthesiser does, less the gap",
+         {Cat({On(0, 0, 64), On(960, 0, 64), EndOfTrack(960)})},
+         {1.0f - kGap, 2.0f},
+         2.0},
+        {"a note on the track's last tick is still seen",
+         {Cat({On(0, 0, 60), Off(960, 0, 60), On(0, 0, 62)})},
+         {1.0f, 1.0f + kGap},
+         1.0 + kGap},
+        {"drums never ended count in the song's length",
+         {Cat({On(0, 0, 60), Off(960, 0, 60)}), Cat({On(0, 9, 36), On(960, 9, 38), EndOfTrack(2880)})},
+         {1.0f},
+         4.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes file = Header(480, 1, static_cast<uint16_t>(c.tracks.size()));
+        for (const Bytes& t : c.tracks) file = Cat({file, Chunk("MTrk", t)});
+        auto song = Load(file);
+        EXPECT_NEAR(song->duration, c.duration, 1e-5);
+        std::vector<float> ends;
+        for (int p = 0; p < song->partCount; ++p) {
+            for (int i = 0; i < song->parts[p].noteCount; ++i) ends.push_back(song->parts[p].notes[i].end);
+        }
+        if (c.ends.empty()) {
+            ASSERT_EQ(ends.size(), 60u);
+            for (float end : ends) EXPECT_NEAR(end, 60.0f, 1e-4);
+        } else {
+            ASSERT_EQ(ends.size(), c.ends.size());
+            for (size_t i = 0; i < ends.size(); ++i) EXPECT_NEAR(ends[i], c.ends[i], 1e-5) << i;
         }
     }
 }
