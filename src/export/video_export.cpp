@@ -11,7 +11,9 @@ ExportResult ExportVideo(SessionState& state, const VideoExportRequest& request,
     const VideoSettings& settings = request.settings;
     VideoScene scene;
     std::string error;
-    if (!scene.Create(state, settings.width, settings.height, request.view, error))
+    if (!scene.Create({state.song.get(), state.songReady ? &state.overview : nullptr, state.midiName,
+                       state.soundFontName},
+                      settings.width, settings.height, request.view, error))
         return {FailEncoderSetup, "Couldn't draw the video's frames: " + error};
     return EncodeVideo(scene, request, cancel, progress);
 }
@@ -81,7 +83,9 @@ bool VideoExportJob::Start(const VideoExportRequest& request, const std::string&
 
     scene_ = std::make_unique<VideoScene>();
     std::string error;
-    if (!scene_->Create(state, request.settings.width, request.settings.height, request.view, error))
+    if (!scene_->Create({state.song.get(), state.songReady ? &state.overview : nullptr, state.midiName,
+                         state.soundFontName},
+                        request.settings.width, request.settings.height, request.view, error))
         return fail({FailEncoderSetup, "Couldn't draw the video's frames: " + error});
     try {
         thread_ = std::thread(&VideoExportJob::Run, this, request);

@@ -22,6 +22,7 @@ constexpr float kExtraLineHeight = 17.0f;  // each line after a link's first: on
 
 // The press-once rule shared by buttons and links. Returns the new state.
 int32_t TakeMouse(float left, float top, float right, float bottom, const PointI* p, bool down, bool& armed) {
+    if (p == nullptr) return WidgetNormal;  // drawn where there is no mouse (a video frame)
     const float x = static_cast<float>(p->x);
     const float y = static_cast<float>(p->y);
     if (!RectF{left, top, right, bottom}.ContainsClosed(x, y)) return WidgetNormal;

@@ -37,7 +37,8 @@ struct Button {
     const ColourF* brushes = nullptr;  // the owner's 24 palette colours
     bool armed = true;                 // a press may fire a click
 
-    // Lays the button out 10 pixels in from each side of the owner, takes the mouse and draws it.
+    // Lays the button out 10 pixels in from each side of the owner, takes the mouse (none when
+    // `mousePoint` is null) and draws it.
     // Returns true in the frame of a click. A button whose right edge falls left of x = 0 is
     // neither hit-tested nor drawn.
     bool Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down);

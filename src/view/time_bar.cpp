@@ -5,13 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/session_state.h"
 #include "core/time_format.h"
 
 namespace {
 
 enum : int {
-    PalPosition = 8,
     PalGuide = 10,  // centre line, ticks and texts
     PalInnerLeft = 12,
     PalInnerRight = 13,
@@ -55,10 +53,10 @@ class Digest {
 
 }  // namespace
 
-void TimeBar::Draw() {
+void TimeBar::Draw(const SongView& view) const {
     platform::RenderTarget* target = Target();
     if (target == nullptr) return;
-    const float t = top + topInset;
+    const float t = top;
     const float h = (bottom - t) * 0.5f;
     const float ym = t + h;
     const float n = right - left + 1.0f;  // pixel columns
@@ -67,33 +65,32 @@ void TimeBar::Draw() {
     target->DrawLine(left, t + h * 0.5f, right, t + h * 0.5f, Brush(PalInnerLeft), 1.0f);
     target->DrawLine(left, t + 1.5f * h, right, t + 1.5f * h, Brush(PalInnerRight), 1.0f);
 
-    if (sharedState == nullptr || !sharedState->songReady || sharedState->song == nullptr) return;
-    const SessionState& s = *sharedState;
-    const double duration = s.song->duration;
+    if (!view.songReady || view.song == nullptr || view.overview == nullptr) return;
+    const AudioOverview& overview = *view.overview;
+    const double duration = view.song->duration;
+    const float songTime = view.songTime;
 
     // The waveform is thousands of calls that stay the same while the song plays: a target that
     // still holds them from the last frame is spared making them again.
     Digest digest;
     for (float v : {left, t, h, ym, n}) digest.Add(v);
     for (int p : {PalOuterLeft, PalOuterRight, PalInnerLeft, PalInnerRight}) digest.Add(Brush(p));
-    for (const auto* columns : {&s.overview.overviewMinLeft, &s.overview.overviewMaxLeft,
-                                &s.overview.overviewMinRight, &s.overview.overviewMaxRight})
+    for (const auto* columns : {&overview.overviewMinLeft, &overview.overviewMaxLeft,
+                                &overview.overviewMinRight, &overview.overviewMaxRight})
         digest.Add(columns->data(), sizeof *columns);
     if (target->BeginGroup(digest.Value())) {
         for (int c = 0; static_cast<float>(c) < n; ++c) {
             const int i = std::min(static_cast<int>(static_cast<float>(c) * kOverviewColumns / n),
                                    kOverviewColumns - 1);
             const float x = left + static_cast<float>(c);
-            target->DrawLine(x, SampleY(s.overview.overviewMinLeft[i], 1.0f, h, t), x,
-                             SampleY(s.overview.overviewMaxLeft[i], 1.0f, h, t), Brush(PalOuterLeft), 1.0f);
-            target->DrawLine(x, SampleY(s.overview.overviewMinRight[i], 1.0f, h, ym), x,
-                             SampleY(s.overview.overviewMaxRight[i], 1.0f, h, ym), Brush(PalOuterRight),
-                             1.0f);
-            target->DrawLine(x, SampleY(s.overview.overviewMinLeft[i], 0.8f, h, t), x,
-                             SampleY(s.overview.overviewMaxLeft[i], 0.8f, h, t), Brush(PalInnerLeft), 1.0f);
-            target->DrawLine(x, SampleY(s.overview.overviewMinRight[i], 0.8f, h, ym), x,
-                             SampleY(s.overview.overviewMaxRight[i], 0.8f, h, ym), Brush(PalInnerRight),
-                             1.0f);
+            target->DrawLine(x, SampleY(overview.overviewMinLeft[i], 1.0f, h, t), x,
+                             SampleY(overview.overviewMaxLeft[i], 1.0f, h, t), Brush(PalOuterLeft), 1.0f);
+            target->DrawLine(x, SampleY(overview.overviewMinRight[i], 1.0f, h, ym), x,
+                             SampleY(overview.overviewMaxRight[i], 1.0f, h, ym), Brush(PalOuterRight), 1.0f);
+            target->DrawLine(x, SampleY(overview.overviewMinLeft[i], 0.8f, h, t), x,
+                             SampleY(overview.overviewMaxLeft[i], 0.8f, h, t), Brush(PalInnerLeft), 1.0f);
+            target->DrawLine(x, SampleY(overview.overviewMinRight[i], 0.8f, h, ym), x,
+                             SampleY(overview.overviewMaxRight[i], 0.8f, h, ym), Brush(PalInnerRight), 1.0f);
         }
     }
     target->EndGroup();
@@ -104,7 +101,7 @@ void TimeBar::Draw() {
         position = static_cast<float>(static_cast<double>(width) * songTime / duration);
         position = position > 0 ? std::min(position, width) : 0.0f;
     }
-    target->DrawLine(left + position, t, left + position, bottom, Brush(PalPosition), 1.0f);
+    target->DrawLine(left + position, t, left + position, bottom, Brush(PalText), 1.0f);
 
     platform::TextFormat& format = device->textSmall;
     char text[100];

@@ -17,8 +17,7 @@ struct BarRig : ViewRig {
     explicit BarRig(float right) : ViewRig(right + 200, 700) { timeBar->SetRect(0, 600, right, 699); }
     void Draw(float songTime) {
         target.calls.clear();
-        timeBar->songTime = songTime;
-        timeBar->Draw();
+        timeBar->Draw(Shown(songTime));
     }
     std::vector<Call> Lines(int paletteIndex) const {
         const ColourF c = timeBar->brushes[paletteIndex];
