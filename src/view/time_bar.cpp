@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "core/time_format.h"
 
@@ -16,6 +17,11 @@ enum : int {
     PalOuterLeft = 14,
     PalOuterRight = 15,
 };
+
+// Marks stand at least this far apart, and this far from the total length at the right end.
+constexpr float kMarkGap = 100.0f;
+constexpr float kLabelPlateWidth = 44.0f;
+constexpr ColourF kLabelPlate = {0.0f, 0.0f, 0.0f, 0.6f};
 
 // A sample value placed in a channel's half of the bar, scaled around the half's middle.
 float SampleY(int16_t v, float scale, float halfHeight, float base) {
@@ -52,6 +58,14 @@ class Digest {
 };
 
 }  // namespace
+
+double TimeMarkStep(double duration, float width) {
+    static constexpr double kSteps[] = {5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600};
+    for (double step : kSteps) {
+        if (step * width >= kMarkGap * duration) return step;
+    }
+    return kSteps[std::size(kSteps) - 1];
+}
 
 void TimeBar::Draw(const SongView& view) const {
     platform::RenderTarget* target = Target();
@@ -106,22 +120,25 @@ void TimeBar::Draw(const SongView& view) const {
     platform::TextFormat& format = device->textSmall;
     char text[100];
     if (duration > 0) {
-        const int k = static_cast<int>(std::min(duration / 30.0, 1.0e6));
+        const double step = TimeMarkStep(duration, width);
         format.align = platform::TextAlign::Leading;  // the first label starts at its tick
-        float last = -300.0f;
         float offset = 0;
-        for (int j = 0; j < k; ++j) {
-            const float x = static_cast<float>(j * 30.0 * n / duration);
+        for (int j = 0; j * step < duration; ++j) {
+            const float x = static_cast<float>(j * step * n / duration);
             if (j == 1) {
                 format.align = platform::TextAlign::Centre;  // the others are centred on theirs
                 offset = -50.0f;
             }
-            if (!(x > last + 100.0f && x < width - 100.0f)) continue;
-            std::snprintf(text, sizeof text, "%0d:%02d", j / 2, j % 2 != 0 ? 30 : 0);
+            // The total length stands at the right end; a mark there would run into it.
+            if (!(x < width - kMarkGap)) break;
+            const int seconds = static_cast<int>(j * step);
+            std::snprintf(text, sizeof text, "%d:%02d", seconds / 60, seconds % 60);
             target->DrawLine(x + left, ym, x + left, ym + 5.0f, Brush(PalGuide), 1.0f);
+            // A dark plate behind the label keeps it readable over a loud waveform.
+            const float plateLeft = j == 0 ? x + left : x + left - kLabelPlateWidth * 0.5f;
+            target->FillRect({plateLeft, ym + 6.0f, plateLeft + kLabelPlateWidth, ym + 20.0f}, kLabelPlate);
             device->DrawTextSmall(text, static_cast<int>(x + left + offset), static_cast<int>(ym), 100, 20,
                                   Brush(PalGuide));
-            last = x;
         }
     }
 
