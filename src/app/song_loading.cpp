@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "app/player_controller.h"
@@ -20,6 +21,10 @@
 #include "view/notes_view.h"
 
 namespace {
+
+// Said over the export buttons while they wait for the song's render.
+constexpr std::string_view kExportWaitsForRender =
+    "The song is still being rendered. It can be exported once it is ready.";
 
 // Frames the mouse button must have been up before a large button's action runs.
 constexpr int kIdleFramesBeforeAction = 2;
@@ -108,6 +113,7 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
     shown.midiLabel = loading.midiLabel;
     shown.renderProgress = loading.renderProgress;
     shown.canStart = loading.pending == PanelIntent::None && !loading.rendering && shared.command == CmdNone;
+    if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
     return shown;
 }
 

@@ -26,6 +26,8 @@ constexpr int kDimText = 10;
 // The legend fills the panel's middle: from below the export notice to above the song time.
 constexpr float kLegendTop = 465.0f;
 constexpr float kLegendBottomGap = 115.0f;
+// Why the export buttons cannot act stands here, below them.
+constexpr float kExportHintOffset = 428.0f;
 
 }  // namespace
 
@@ -102,19 +104,27 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     if (!exportNotice.text.empty()) exportNotice.Update(left, right, top, mousePoint, mouseDown);
 
     midiButton.progress = shown.renderProgress;
+    const bool exportBlocked = !shown.exportBlocked.empty();
+    exportButton.dimmed = exportBlocked;
+    videoButton.dimmed = exportBlocked && !videoExportRunning;
     if (soundFontButton.Update(left, right, top, mousePoint, mouseDown) && shown.canStart)
         ask(PanelIntent::ChooseSoundFont);
     if (midiButton.Update(left, right, top, mousePoint, mouseDown) && shown.canStart)
         ask(PanelIntent::ChooseMidi);
-    if (exportButton.Update(left, right, top, mousePoint, mouseDown) && shown.canStart)
+    if (exportButton.Update(left, right, top, mousePoint, mouseDown) && shown.canStart &&
+        !exportButton.dimmed)
         ask(PanelIntent::ExportAudio);
     // While a video export runs, its button stops it; that needs no free moment for an action.
     if (videoButton.Update(left, right, top, mousePoint, mouseDown)) {
         if (videoExportRunning) {
             ask(PanelIntent::CancelVideoExport);
-        } else if (shown.canStart) {
+        } else if (shown.canStart && !videoButton.dimmed) {
             ask(PanelIntent::ExportVideo);
         }
+    }
+    if ((exportButton.dimmed && exportButton.state != WidgetNormal) ||
+        (videoButton.dimmed && videoButton.state != WidgetNormal)) {
+        DrawExportHint(shown.exportBlocked);
     }
 
     ask(DrawTransport(song));
@@ -192,6 +202,19 @@ PanelIntent ControlPanel::DrawTransport(const SongView& song) {
         }
     }
     return asked;
+}
+
+void ControlPanel::DrawExportHint(std::string_view why) {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr || device == nullptr) return;
+    // Over the export notice's place, under the export buttons, on the panel's own colour.
+    const float hintTop = top + kExportHintOffset;
+    target->FillRect({left, hintTop, right, hintTop + 34.0f}, brushes[background]);
+    platform::TextFormat& format = device->textSmall;
+    format.wrap = true;
+    target->DrawText(std::string(why), format, RectF{left + 10, hintTop, right - 10, hintTop + 34.0f},
+                     brushes[PalText]);
+    format.wrap = false;
 }
 
 void ControlPanel::DrawLogo() {

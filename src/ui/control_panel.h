@@ -30,6 +30,9 @@ struct PanelSnapshot {
     std::string_view midiLabel;       // the song's name or "no MIDI file loaded"
     float renderProgress = -1.0f;     // percent while the song renders; negative: not rendering
     bool canStart = true;             // the large buttons may start an action now
+    // Why the export buttons cannot act now; empty when they can. They then look unavailable,
+    // and this is said while the mouse is over one of them.
+    std::string_view exportBlocked;
 };
 
 class ControlPanel final : public Panel {
@@ -68,6 +71,7 @@ class ControlPanel final : public Panel {
 
   private:
     PanelIntent DrawTransport(const SongView& song);
+    void DrawExportHint(std::string_view why);
     void DrawLogo();
     void DrawTime(const SongView& song);
 };

@@ -36,6 +36,7 @@ struct Button {
     float offsetY = 0;                 // distance of the button's top from the owner's top
     const ColourF* brushes = nullptr;  // the owner's 24 palette colours
     bool armed = true;                 // a press may fire a click
+    bool dimmed = false;               // cannot act now: drawn flat with a dimmed caption
 
     // Lays the button out 10 pixels in from each side of the owner, takes the mouse (none when
     // `mousePoint` is null) and draws it.

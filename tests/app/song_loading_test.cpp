@@ -289,6 +289,8 @@ TEST_F(SongLoadingTest, LoadingFlows) {
     EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::Midi));
     ASSERT_TRUE(c.loading.rendering);
     EXPECT_TRUE(state.rendered);
+    EXPECT_FALSE(c.ControlPanelSnapshot().exportBlocked.empty())
+        << "export waits for the render, and says so";
     float lastProgress = -1;
     int frames = 0;
     while (c.loading.rendering && frames < 10000) {
@@ -300,6 +302,7 @@ TEST_F(SongLoadingTest, LoadingFlows) {
         ++frames;
     }
     EXPECT_TRUE(Idle()) << "the render did not finish in " << frames << " frames";
+    EXPECT_TRUE(c.ControlPanelSnapshot().exportBlocked.empty());
     EXPECT_EQ(c.loading.midiLabel, "two notes");
     EXPECT_EQ(state.command, CmdPreparePlayback);
     EXPECT_TRUE(state.songReady);

@@ -87,6 +87,30 @@ TEST(ControlPanel, AsksForNothingWhenItMayNot) {
     }
 }
 
+TEST(ControlPanel, ExportButtonsThatMustWaitLookSoAndSayWhy) {
+    PanelRig rig;
+    rig.shown.exportBlocked = "still rendering";
+    (void)rig.panel.Frame(rig.shown);
+    for (Button* b : {&rig.panel.exportButton, &rig.panel.videoButton}) {
+        EXPECT_TRUE(b->dimmed);
+        EXPECT_EQ(rig.PressButton(*b).intent, PanelIntent::None) << b->text;
+        const auto hint =
+            rig.target.Where([](const viewtest::Call& c) { return c.text == "still rendering"; });
+        EXPECT_EQ(hint.size(), 1u) << "the reason, while the mouse is over " << b->text;
+    }
+    rig.mouse = {0, 0};
+    rig.panel.mouseDown = false;
+    rig.target.calls.clear();
+    (void)rig.panel.Frame(rig.shown);
+    EXPECT_TRUE(rig.target.Where([](const viewtest::Call& c) { return c.text == "still rendering"; }).empty())
+        << "and only then";
+
+    rig.shown.exportBlocked = {};
+    (void)rig.panel.Frame(rig.shown);
+    EXPECT_FALSE(rig.panel.exportButton.dimmed);
+    EXPECT_EQ(rig.PressButton(rig.panel.exportButton).intent, PanelIntent::ExportAudio);
+}
+
 TEST(ControlPanel, WithoutAMouseItOnlyDraws) {
     PanelRig rig;
     rig.panel.mousePoint = nullptr;
