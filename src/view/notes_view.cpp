@@ -307,8 +307,24 @@ void NotesView::LightKey(int part, int index) {
     }
 }
 
+bool NotesView::LightsItsKey(int part, int index) const {
+    const NoteRecord& n = song->parts[part].notes[index];
+    if (n.key < kLowestKey || n.key > kHighestKey) return false;
+    const KeyRecord& k = keys[n.key - kLowestKey];
+    return k.intensity > 0 && k.part == part && k.noteIndex == index;
+}
+
 void NotesView::DrawKeys(bool drawNotes) const {
-    if (drawNotes) VisitWindowNotes(*this, [this](int part, int index) { DrawNote(part, index); });
+    if (drawNotes) {
+        // The notes that light keys are drawn last, over any other note on the same key: where two
+        // voices double a key, the bar falling onto it is the one whose colour the key shows.
+        VisitWindowNotes(*this, [this](int part, int index) {
+            if (!LightsItsKey(part, index)) DrawNote(part, index);
+        });
+        for (const KeyRecord& k : keys) {
+            if (k.intensity > 0) DrawNote(k.part, k.noteIndex);
+        }
+    }
 
     const float w = width / 52.0f;
     const float o = 7.0f * w;

@@ -147,6 +147,7 @@ struct NotesView : public Panel {
     void DrawGrid() const;
     void DrawKeys(bool drawNotes) const;
     void DrawNote(int part, int index) const;
+    [[nodiscard]] bool LightsItsKey(int part, int index) const;  // the note is the one its key is lit by
     // The colour a part's notes and keys are drawn in: the hands' two for a piano song, the voice's
     // own for a song read by voices. Percussion, which is not drawn, gives -1.
     [[nodiscard]] int PartColour(int part) const;

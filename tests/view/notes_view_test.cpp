@@ -543,3 +543,33 @@ TEST(Voices, NotesAndKeysTakeTheirVoicesColoursAndPercussionIsNotDrawn) {
     });
     EXPECT_TRUE(anything.empty()) << "percussion drawn above its key";
 }
+
+namespace {
+
+// Two voices on one key: the key is lit by the first, and the bar falling onto it is that one's too.
+TEST(Voices, ADoubledKeyShowsTheColourOfTheBarThatLightsIt) {
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(20);
+    song.reading = ReadingVoices;
+    ViewRig::GiveParts(song, 2, 4);
+    song.parts[0].colour = 2;
+    song.parts[1].colour = 5;
+    song.parts[0].channel = 0;
+    song.parts[1].channel = 1;
+    ViewRig::AddNote(song, 0, 64, 10.0f, 12.0f, 100);
+    ViewRig::AddNote(song, 1, 64, 10.0f, 12.0f, 100);
+    rig.Frame(10.5f);
+    const KeyRecord& key = rig.view->keys[64 - kLowestKey];
+    ASSERT_GT(key.intensity, 0);
+    EXPECT_EQ(key.colour, 2) << "lit by the first voice";
+    const int bodies[2] = {res::VoiceImageId(2, res::VoiceBodyWhite),
+                           res::VoiceImageId(5, res::VoiceBodyWhite)};
+    const auto drawn = rig.target.Where([&](const Call& c) {
+        return c.op == Op::Image && (c.imageId == bodies[0] || c.imageId == bodies[1]) &&
+               c.rect.left < key.rect.right && c.rect.right > key.rect.left;
+    });
+    ASSERT_FALSE(drawn.empty());
+    EXPECT_EQ(drawn.back().imageId, bodies[0]) << "the lighting voice's bar is drawn on top";
+}
+
+}  // namespace
