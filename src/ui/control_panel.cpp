@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr int kLogoImage = 145;
 constexpr float kLogoMaxHeight = 50.0f;
 constexpr float kLogoMaxWidth = 173.62204f;  // 50 x 441 / 127: the logo's width at its greatest height
 constexpr const char* kGuideName = "user-guide.html";
@@ -47,7 +46,7 @@ std::string UserGuideUrl() {
 }
 
 void ControlPanel::Build(const std::string& guideUrl, platform::Dialogs* opener, ImageLookup lookup) {
-    logo = Bitmap::LoadPng(kLogoImage, device, lookup);
+    logo = Bitmap::LoadPng(ImageLogo, device, lookup);
     legend.Build(device, lookup);
 
     link = LinkButton{};
@@ -63,8 +62,8 @@ void ControlPanel::Build(const std::string& guideUrl, platform::Dialogs* opener,
     exportNotice.armed = true;
 
     Button* const buttons[] = {&soundFontButton, &midiButton, &exportButton, &videoButton};
-    const int captions[] = {res::IdsLoadSoundfont, res::IdsLoadMidi, res::IdsExportAudio,
-                            res::IdsExportVideo};
+    const res::StringId captions[] = {res::IdsLoadSoundfont, res::IdsLoadMidi, res::IdsExportAudio,
+                                      res::IdsExportVideo};
     const float offsets[] = {150, 250, 350, 390};
     const bool progress[] = {false, true, true, true};
     for (int i = 0; i < 4; ++i) {

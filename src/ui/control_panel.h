@@ -44,7 +44,7 @@ class ControlPanel final : public Panel {
     Button videoButton;   // "Export video"; shows the running export's progress
     bool videoExportRunning = false;
     bool videoCancelRequested = false;
-    Bitmap logo;                // the logo image, 441 x 127 drawn at most 50 high
+    Bitmap logo;                // ImageLogo, drawn at most 50 high
     Button soundFontButton;     // "Load SoundFont"
     Button midiButton;          // "Load MIDI"; shows the render's progress
     LinkButton link;            // the user guide

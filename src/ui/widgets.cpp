@@ -5,6 +5,7 @@
 
 #include "platform/dialogs.h"
 #include "view/graphics_device.h"
+#include "view/panel.h"
 
 namespace {
 
@@ -13,8 +14,7 @@ constexpr int kButtonFrame = 5;
 constexpr int kProgressFill = 11;
 constexpr int kLinkFill[3] = {22, 23, 7};
 constexpr int kButtonFill[3] = {4, 6, 7};
-constexpr int kTextColour[3] = {8, 9, 10};
-constexpr int kLabelText = 8;
+constexpr int kTextColour[3] = {PalText, 9, 10};
 // The caption of a button that cannot act now: plainly dimmed against the button's fill.
 constexpr ColourF kDimmedCaption = {0.45f, 0.5f, 0.56f, 1.0f};
 
@@ -128,5 +128,5 @@ void Label::Draw(float panelLeft, float panelRight, float panelTop) {
     bottom = top + kLabelHeight;
     if (device == nullptr || brushes == nullptr) return;
     device->DrawTextSmall(text, panelLeft, top + 3, static_cast<int>(panelRight - panelLeft), 10,
-                          brushes[kLabelText]);
+                          brushes[PalText]);
 }

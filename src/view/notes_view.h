@@ -45,29 +45,32 @@ inline constexpr float kOctaveImageWidth = 609.0f;
 inline constexpr float kOctaveImageHeight = 492.0f;
 inline constexpr float kBlackKeyImageLength = 341.0f;
 
-// The images of the view, by resource number.
+// The images of the view, in the order of the view's own table.
 enum NotesImage : int {
-    ImgBodyPart1Black,  // 125 green note body
-    ImgGlowPart1Black,  // 126 green glow
-    ImgBodyPart1White,  // 127 yellow-green note body
-    ImgGlowPart1White,  // 128 yellow-green glow
-    ImgGlowPart0Black,  // 130 orange glow
-    ImgBodyPart0White,  // 131 yellow note body
-    ImgGlowPart0White,  // 132 orange glow
-    ImgKeysLowEnd,      // 134 A0, A#0, B0, plain
-    ImgLitBlackPart1,   // 136 octave, all keys lit green
-    ImgLitBlackPart0,   // 137 octave, all keys lit tan
-    ImgLitWhitePart1,   // 138 octave, white keys lit yellow-green
-    ImgLitWhitePart0,   // 139 octave, white keys lit yellow
-    ImgKeysTopC,        // 140 C8, plain
-    ImgBodyPart0Black,  // 141 orange note body
-    ImgKeysOctave,      // 142 octave C to B, plain
-    ImgSparkDisc,       // 146 red disc of a lit key's spark
-    ImgSparkGlow,       // 147 large red glow of a lit key's spark
+    ImgBodyPart1Black,
+    ImgGlowPart1Black,
+    ImgBodyPart1White,
+    ImgGlowPart1White,
+    ImgGlowPart0Black,
+    ImgBodyPart0White,
+    ImgGlowPart0White,
+    ImgKeysLowEnd,
+    ImgLitBlackPart1,
+    ImgLitBlackPart0,
+    ImgLitWhitePart1,
+    ImgLitWhitePart0,
+    ImgKeysTopC,
+    ImgBodyPart0Black,
+    ImgKeysOctave,
+    ImgSparkDisc,
+    ImgSparkGlow,
     NotesImageCount,
 };
-inline constexpr int kNotesImageIds[NotesImageCount] = {125, 126, 127, 128, 130, 131, 132, 134, 136,
-                                                        137, 138, 139, 140, 141, 142, 146, 147};
+inline constexpr ImageId kNotesImageIds[NotesImageCount] = {
+    ImageBodyPart1Black, ImageGlowPart1Black, ImageBodyPart1White, ImageGlowPart1White, ImageGlowPart0Black,
+    ImageBodyPart0White, ImageGlowPart0White, ImageKeysLowEnd,     ImageLitBlackPart1,  ImageLitBlackPart0,
+    ImageLitWhitePart1,  ImageLitWhitePart0,  ImageKeysTopC,       ImageBodyPart0Black, ImageKeysOctave,
+    ImageSparkDisc,      ImageSparkGlow};
 
 struct KeyRecord {
     int32_t isBlack;    // copied from blackPattern at every layout
