@@ -203,7 +203,8 @@ void PlayerController::Frame() {
     }
 
     // The notes view hears of a new song, and of a jump in time, before it moves on to this frame.
-    if (notesView->song != shared.song.get()) notesView->SetSong(nullptr);
+    // A song replaced or dropped since is let go before the view reads it again.
+    if (notesView->song != nullptr && notesView->song != shared.song.get()) notesView->SetSong(nullptr);
     if (shared.overviewLoaded) {
         shared.overviewLoaded = false;
         notesView->SetSong(shared.song.get());
