@@ -376,6 +376,19 @@ TEST_F(ControllerTest, EscapeAndTheFullViewOverlay) {
     Frames(1);
     EXPECT_EQ(c.shared.command, CmdCountIn);
 
+    // A press on the overlay's progress bar seeks to the place under it; the song waits there.
+    Send(InputKind::LeftButtonUp, 5, 5);
+    c.shared.command = CmdNone;
+    c.shared.playState = Paused;
+    const RectF bar = c.controls.overlayProgress;
+    const int barX = static_cast<int>(bar.left + (bar.right - bar.left) * 0.75f);
+    Send(InputKind::MouseMove, barX, static_cast<int>(MidY(bar)));
+    Send(InputKind::LeftButtonDown, barX, static_cast<int>(MidY(bar)));
+    Frames(1);
+    Send(InputKind::LeftButtonUp, barX, static_cast<int>(MidY(bar)));
+    EXPECT_NEAR(static_cast<double>(c.PlaybackFrame()) / c.totalFrames, 0.75, 0.02);
+    EXPECT_EQ(c.shared.playState, Paused);
+
     // After a second without movement the overlay goes.
     fakeNow += 1500;
     Frames(2);
