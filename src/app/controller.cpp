@@ -11,6 +11,8 @@
 #include "core/panel_layout.h"
 #include "export/export_job.h"
 #include "export/transcoder.h"
+#include "export/video_export.h"
+#include "resources/strings.h"
 #include "settings/settings.h"
 #include "synth/synth_renderer.h"
 #include "ui/control_panel.h"
@@ -28,7 +30,7 @@ std::unique_ptr<P> MakePanel(PlayerController& c, uint16_t background) {
     auto panel = std::make_unique<P>();
     panel->palette = &c.palette;
     panel->background = background;
-    panel->Init(c.device, &c.shared, &c.mousePoint);
+    panel->Init(c.device, &c.mousePoint);
     panel->CreateBrushes();
     panel->hover = false;
     return panel;
@@ -72,9 +74,11 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     notesView->Build();
     timeBar = MakePanel<TimeBar>(*this, PalTimeBar);
     controlPanel = MakePanel<ControlPanel>(*this, PalControlPanel);
-    controlPanel->synth = synth.get();
-    controlPanel->renderFolder = renderFolder;
-    controlPanel->Build(guideUrl);
+    controlPanel->Build(guideUrl, shared.dialogs);
+    loading = SongLoading{};
+    loading.soundFontLabel =
+        shared.soundFontLoaded ? shared.soundFontName : res::LoadString(res::IdsNoSoundfontLoaded);
+    loading.midiLabel = shared.rendered ? shared.midiName : res::LoadString(res::IdsNoMidiFileLoaded);
 
     hoverPanel = HoverNone;
     wantedCursor = CursorUnset;
@@ -89,8 +93,8 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     controls.overlayActive = false;
     escapeDown = false;
     spaceDown = false;
-    controls.pendingCommand = 0;
-    notesView->songTime = timeBar->songTime = controlPanel->songTime = -1.0f;
+    controls.pendingIntent = PanelIntent::None;
+    shownTime = -1.0f;
 
     CreatePlayer(output, refillPeriod);
 
@@ -173,6 +177,15 @@ void PlayerController::RunCommand() {
     shared.command = CmdNone;
 }
 
+void PlayerController::ControlPanelFrame() {
+    // A pending action may open a modal dialog: it runs before the panel takes this frame's mouse.
+    RunPendingPanelAction();
+    if (!controls.fullView && controlPanel != nullptr)
+        HandlePanelRequest(controlPanel->Frame(ControlPanelSnapshot()));
+    // The render goes on in full view too.
+    StepLoading();
+}
+
 void PlayerController::Frame() {
     RunCommand();
     PollVideoExport();
@@ -188,10 +201,22 @@ void PlayerController::Frame() {
             songTime = PlaybackSongTime();
             if (shared.song && songTime > shared.song->duration + kEndOfSongGrace) StopPlayback();
         }
-        notesView->songTime = timeBar->songTime = controlPanel->songTime = static_cast<float>(songTime);
+        shownTime = static_cast<float>(songTime);
     } else if ((shared.refreshBits & RefreshSongTimeZero) != 0) {
         shared.refreshBits = static_cast<uint16_t>(shared.refreshBits & ~RefreshSongTimeZero);
-        notesView->songTime = timeBar->songTime = controlPanel->songTime = 0.0f;
+        shownTime = 0.0f;
+    }
+
+    // The notes view hears of a new song, and of a jump in time, before it moves on to this frame.
+    // A song replaced or dropped since is let go before the view reads it again.
+    if (notesView->song != nullptr && notesView->song != shared.song.get()) notesView->SetSong(nullptr);
+    if (shared.overviewLoaded) {
+        shared.overviewLoaded = false;
+        notesView->SetSong(shared.song.get());
+    }
+    if ((shared.refreshBits & RefreshNotesView) != 0) {
+        shared.refreshBits = static_cast<uint16_t>(shared.refreshBits & ~RefreshNotesView);
+        notesView->ClearLitKeys();
     }
 
     // The window may have been resized since the last frame.
@@ -202,9 +227,11 @@ void PlayerController::Frame() {
     const PanelLayout layout = LayOutPanels(designWidth, designHeight, controlPanelWidth, timeBarHeight,
                                             splitterHalfWidth, controls.fullView);
     const RectF& n = layout.notesView;
+    const SongView view = ViewOfSong();
     notesView->SetRect(n.left, n.top, n.right, n.bottom);
+    notesView->Update(shownTime);
     notesView->DrawBackground();
-    notesView->Draw();
+    notesView->Draw(view);
 
     // In full view the other two panels are neither laid out nor drawn, and the splitters keep
     // their last places.
@@ -212,15 +239,14 @@ void PlayerController::Frame() {
         const RectF& t = layout.timeBar;
         timeBar->SetRect(t.left, t.top, t.right, t.bottom);
         timeBar->DrawBackground();
-        timeBar->Draw();
+        timeBar->Draw(view);
 
         const RectF& p = layout.controlPanel;
         controlPanel->SetRect(p.left, p.top, p.right, p.bottom);
         controlPanel->DrawBackground();
-        controlPanel->mouseX = mousePoint.x;
-        controlPanel->mouseY = mousePoint.y;
-        controlPanel->Frame();
-
+    }
+    ControlPanelFrame();
+    if (!controls.fullView) {
         horizontalSplitterRect = layout.horizontalSplitter;
         verticalSplitterRect = layout.verticalSplitter;
     }
@@ -231,6 +257,7 @@ void PlayerController::Frame() {
             clock ? clock->SecondsSince(clock->activityStamp) : std::numeric_limits<float>::infinity();
         controls.sceneWidth = designWidth;
         controls.sceneHeight = designHeight;
-        notesView->DrawOverlay(controls);
+        const PanelRequest request = notesView->DrawOverlay(controls, ViewOfSong());
+        if (request.intent == PanelIntent::SeekTo) SeekToSeconds(request.seconds);
     }
 }

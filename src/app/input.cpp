@@ -43,7 +43,7 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
             OnKeyDown(message);
             break;
         case InputKind::FileDropped:
-            if (controlPanel != nullptr) controlPanel->DropFile(message.path);
+            (void)DropFile(message.path);
             break;
         case InputKind::KeyUp:
             // Whichever key is released completes a pending Escape, or else a pending Space.
@@ -75,6 +75,7 @@ void PlayerController::TrackMouse(PointI point) {
 }
 
 void PlayerController::SetPanelsMouseDown(bool down) {
+    mouseDownNow = down;
     Panel* const panels[3] = {notesView.get(), timeBar.get(), controlPanel.get()};
     for (Panel* p : panels) {
         if (p != nullptr) p->mouseDown = down;
@@ -87,7 +88,7 @@ void PlayerController::OnLeftButtonDown() {
     if (!draggingHorizontalSplitter && wantedCursor == CursorResizeNS) draggingHorizontalSplitter = true;
     if (!draggingVerticalSplitter && wantedCursor == CursorResizeWE) draggingVerticalSplitter = true;
     if (hoverPanel != HoverTimeBar || timeBar == nullptr || !shared.midiParsed) return;
-    if (mouseY <= timeBar->top + timeBar->topInset) return;
+    if (mouseY <= timeBar->top) return;
     // Playing, paused or stopped alike: the click is the new place, and a drag scrubs from it.
     SeekToTimeBarX(mouseX);
     scrubbing = totalFrames > 0;
@@ -102,6 +103,15 @@ void PlayerController::SeekToTimeBarX(float x) {
     const auto target = static_cast<uint32_t>(std::clamp(frame, 0.0, static_cast<double>(totalFrames - 1)));
     if (notesView != nullptr) notesView->ClearLitKeys();
     SeekPlayback(target);
+}
+
+void PlayerController::SeekToSeconds(double seconds) {
+    if (totalFrames <= 0 || !shared.song || !(shared.song->duration > 0)) return;
+    const double frame = static_cast<double>(totalFrames) * seconds / shared.song->duration;
+    const auto target = static_cast<uint32_t>(std::clamp(frame, 0.0, static_cast<double>(totalFrames - 1)));
+    if (notesView != nullptr) notesView->ClearLitKeys();
+    SeekPlayback(target);
+    if (shared.command == CmdNone) shared.command = CmdSeek;
 }
 
 void PlayerController::OnKeyDown(const platform::InputMessage& message) {
@@ -143,9 +153,9 @@ void PlayerController::OnLeftButtonUp() {
         controls.toggleRequested = false;
         controls.fullView = !controls.fullView;
     }
-    if (controls.overlayActive && controls.pendingCommand != 0) {
-        shared.command = controls.pendingCommand;
-        controls.pendingCommand = 0;
+    if (controls.overlayActive && controls.pendingIntent != PanelIntent::None) {
+        shared.command = CommandForIntent(controls.pendingIntent);
+        controls.pendingIntent = PanelIntent::None;
     }
 }
 

@@ -3,8 +3,8 @@
 //
 // Everything that moves the reader first stops the player; stopping kills the refill timer and
 // waits for a refill in progress, so the timer's thread never reads a reader that is being moved.
-// The keyboard's lit keys are cleared by the notes view itself, at the start of its next draw,
-// when it finds RefreshNotesView set: that comes before any key of the new place is drawn.
+// The keyboard's lit keys are cleared by the next frame, which finds RefreshNotesView set and
+// tells the notes view before moving it on: that comes before any key of the new place is lit.
 #include <algorithm>
 #include <climits>
 

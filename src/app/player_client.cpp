@@ -7,6 +7,7 @@
 #include "platform/sound.h"
 #include "platform/window.h"
 #include "resources/strings.h"
+#include "synth/synth_renderer.h"
 #include "ui/control_panel.h"
 
 class PlayerClient::WindowSurface final : public InputSurface {
@@ -64,5 +65,5 @@ void PlayerClient::Initialise() {
         ShowErrorBox(controller.shared, res::IdsNoSoundfontLoaded, res::IdsError);
         return;
     }
-    controller.controlPanel->LoadChosenFile(FileMidi, startupMidi_);
+    controller.LoadChosenFile(FileKind::Midi, startupMidi_);
 }

@@ -14,15 +14,16 @@
 #include "export/export_format.h"
 #include "export/video_encoder.h"
 #include "platform/geometry.h"
+#include "ui/control_panel.h"
 #include "view/notes_view.h"
 
 // The session's availability words are the ones the exporters read.
 static_assert(ExportFormatCount == kAudioFormatCount);
 
 struct GraphicsDevice;
-class ControlPanel;
 class TimeBar;
 class SynthRenderer;
+struct RenderStatus;
 struct WavReader;
 class StreamingPlayer;
 struct FrameTimer;
@@ -40,6 +41,28 @@ class InputSurface {
     virtual ~InputSurface() = default;
     [[nodiscard]] virtual PointI ClientSize() const = 0;
     virtual void SetCursor(int kind) = 0;  // 1 arrow, 2 up-down resize, 3 left-right resize
+};
+
+// Which kind of file a path names by its extension, in any case: Midi for .mid, .midi, .kar and
+// .rmi, SoundFont for .sf2 and .sf3.
+enum class FileKind : uint8_t { None, Midi, SoundFont };
+[[nodiscard]] FileKind FileKindOfPath(const std::string& path);
+
+// The command a panel's transport or export request is carried out by; CmdNone for the others.
+[[nodiscard]] uint16_t CommandForIntent(PanelIntent intent);
+
+// The file-loading flow's state and what the control panel shows of it (app/song_loading.cpp).
+struct SongLoading {
+    std::string soundFontLabel;    // the SoundFont's name or "no SoundFont loaded"
+    std::string midiLabel;         // the song's name or "no MIDI file loaded"
+    bool rendering = false;        // a render runs: one slice per frame until it completes
+    float renderProgress = -1.0f;  // percent while rendering; negative: none shown
+    // A panel request waiting for the mouse button to come up (a large button's also for
+    // kIdleFramesBeforeAction frames after that).
+    PanelIntent pending = PanelIntent::None;
+    bool pendingWaitsForIdle = false;
+    int32_t idleFrames = 0;         // frames with the button up since a large button's click
+    float placeBeforeLoad = -1.0f;  // the song time when a load began, kept across a re-render
 };
 
 enum HoverPanel : uint16_t { HoverNone = 0, HoverNotesView = 1, HoverTimeBar = 2, HoverControlPanel = 3 };
@@ -83,6 +106,9 @@ struct PlayerController {
     PointI mousePoint;             // the same as integers; the panels keep a pointer to it
 
     SessionState shared;
+    SongLoading loading;
+    bool mouseDownNow = false;  // the left button is down, as the panels were last told
+    float shownTime = -1.0f;    // the song time the panels show this frame
 
     std::unique_ptr<SynthRenderer> synth;
     std::string renderFolder;              // the private cache folder songs are rendered into; "" for none
@@ -124,7 +150,37 @@ struct PlayerController {
     void OnLeftButtonUp();
     void EndSplitterDrag(bool& dragging);
     void SeekToTimeBarX(float x);  // the time-bar column x (design units) as a place in the song
+    void SeekToSeconds(double seconds);
     void OnKeyDown(const platform::InputMessage& message);
+
+    // The panels' side (app/song_loading.cpp). ViewOfSong and ControlPanelSnapshot are what the
+    // panels draw this frame. HandlePanelRequest takes what a press asked for; a large button's
+    // action runs from RunPendingPanelAction once the mouse button has been up a while.
+    // StepLoading drives a running render one slice per frame.
+    [[nodiscard]] SongView ViewOfSong() const;
+    [[nodiscard]] PanelSnapshot ControlPanelSnapshot() const;
+    void HandlePanelRequest(const PanelRequest& request);
+    // The control panel's part of a frame, once it is placed: the pending action, the panel's
+    // drawing and requests, and the render's next slice.
+    void ControlPanelFrame();
+    void RunPendingPanelAction();
+    void StepLoading();
+    // Shows a running render's progress; once it is over, names the song and has it prepared for
+    // playback, or says why it failed.
+    void TakeRenderStatus(const RenderStatus& status);
+    // The loading flow of "Load MIDI" and "Load SoundFont": asks for the file and loads it.
+    // Returns false only when the dialog was cancelled or could not be shown.
+    bool ChooseAndLoadFile(FileKind kind);
+    // The load itself, once a file has been chosen: from the dialog, or from the command line.
+    // A file that does not load leaves the current song as it was.
+    void LoadChosenFile(FileKind kind, const std::string& path);
+    // A file dropped on the window: a MIDI file or a SoundFont, by its extension, loaded as the
+    // buttons would load it once they may start an action. Returns whether it was taken.
+    bool DropFile(const std::string& path);
+    // While a video export runs, says why no file may load and returns true.
+    bool RefuseLoadWhileVideoExports();
+    void LoadMidi(const std::string& path);
+    void LoadSoundFontFile(const std::string& path);
 
     // Export (app/export_commands.cpp). ExportAudio runs command 10: the save dialog, then the
     // start of the export job; true when one started, which leaves command 12 pending. PollExport

@@ -1,42 +1,15 @@
 #include "export/video_export.h"
 
-#include "core/session_state.h"
-
-// The panels of a scene draw from a session block: this is the one place that fills one, from the
-// song alone, as the window's would stand while the song plays. The scene keeps it for its life.
-struct SceneSession {
-    SessionState state;
-};
-
 PreparedScene::PreparedScene() = default;
 PreparedScene::PreparedScene(PreparedScene&&) noexcept = default;
 PreparedScene& PreparedScene::operator=(PreparedScene&& other) noexcept {
-    scene = std::move(other.scene);  // the old scene goes before what it drew from
-    session = std::move(other.session);
+    scene = std::move(other.scene);  // the old scene goes before the song it drew from
+    song = std::move(other.song);
     return *this;
 }
 PreparedScene::~PreparedScene() {
     scene.reset();
 }
-
-namespace {
-
-std::unique_ptr<SceneSession> SessionForScene(const VideoSong& song) {
-    auto session = std::make_unique<SceneSession>();
-    SessionState& state = session->state;
-    state.song = std::make_unique<SongData>(*song.song);
-    state.midiParsed = state.rendered = true;
-    state.midiName = song.midiName;
-    state.soundFontName = song.soundFontName;
-    state.soundFontLoaded = !song.soundFontName.empty();
-    state.overview = song.overview;
-    state.overviewLoaded = true;
-    state.songReady = song.overviewRead;
-    state.playState = Playing;  // the notes view lights keys only while the song plays
-    return session;
-}
-
-}  // namespace
 
 PreparedScene MakeVideoScene(const VideoSong& song, const VideoExportRequest& request, Failure& failure) {
     PreparedScene prepared;
@@ -44,11 +17,14 @@ PreparedScene MakeVideoScene(const VideoSong& song, const VideoExportRequest& re
         failure = {FailureKind::SourceFormat, "There is no song to draw"};
         return prepared;
     }
-    prepared.session = SessionForScene(song);
+    // The scene draws from the prepared copy, which lives as long as it does.
+    prepared.song = std::make_unique<VideoSong>(song);
+    const VideoSong& kept = *prepared.song;
     auto scene = std::make_unique<VideoScene>();
     std::string error;
-    if (!scene->Create(prepared.session->state, request.settings.width, request.settings.height, request.view,
-                       error)) {
+    if (!scene->Create({kept.song.get(), kept.overviewRead ? &kept.overview : nullptr, kept.midiName,
+                        kept.soundFontName},
+                       request.settings.width, request.settings.height, request.view, error)) {
         failure = {FailureKind::EncoderSetup, "Couldn't draw the video's frames: " + error};
         return prepared;
     }

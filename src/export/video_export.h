@@ -35,11 +35,9 @@ struct VideoExportRequest {
     std::string rawCopy;  // when set, every frame is written there too as raw yuv420p
 };
 
-struct SceneSession;  // what the scene's panels draw from, made from the VideoSong
-
 // A scene with what it draws from; the scene goes first.
 struct PreparedScene {
-    std::unique_ptr<SceneSession> session;
+    std::unique_ptr<VideoSong> song;  // what the scene draws from
     std::unique_ptr<VideoScene> scene;
 
     PreparedScene();

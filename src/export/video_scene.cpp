@@ -1,7 +1,7 @@
 #include "export/video_scene.h"
 
-#include "core/session_state.h"
 #include "platform/graphics_sdl.h"
+#include "resources/strings.h"
 #include "ui/control_panel.h"
 #include "view/notes_view.h"
 #include "view/time_bar.h"
@@ -25,64 +25,77 @@ VideoFrameLayout ChooseVideoLayout(int width, int height, VideoView view) {
 VideoScene::VideoScene() = default;
 VideoScene::~VideoScene() = default;
 
-bool VideoScene::Create(SessionState& state, int width, int height, VideoView view, std::string& error) {
+bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView view, std::string& error) {
     target_ = platform::OffscreenRenderTarget::Create(width, height, &error);
     if (target_ == nullptr) return false;
     width_ = width;
     height_ = height;
     view_ = view;
+    song_ = song;
     target_->SetScale(ChooseVideoLayout(width, height, view).scale);
     device_.target = target_.get();
     device_.clientWidth = target_->Width();
     device_.clientHeight = target_->Height();
 
-    // Wired as the controller wires the window's panels, on a palette and mouse of the scene's own.
+    // Wired as the controller wires the window's panels, on a palette of the scene's own and
+    // without a mouse: nothing in a video is hovered or pressed.
     auto wire = [&](Panel& p, uint16_t background) {
         p.palette = &palette_;
         p.background = background;
-        p.Init(&device_, &state, &mouse_);
+        p.Init(&device_, nullptr);
         p.CreateBrushes();
         p.hover = false;
     };
     notes_ = std::make_unique<NotesView>();
     wire(*notes_, PalClear);
     notes_->Build();
+    notes_->SetSong(song_.song);
     if (view == VideoView::Window) {
         timeBar_ = std::make_unique<TimeBar>();
         wire(*timeBar_, PalTimeBar);
         panel_ = std::make_unique<ControlPanel>();
         wire(*panel_, PalControlPanel);
-        panel_->Build(UserGuideUrl());
-        panel_->mouseX = mouse_.x;
-        panel_->mouseY = mouse_.y;
+        panel_->Build(UserGuideUrl(), nullptr);
     }
-    // The frame before the first finds the song, as the window's first frame after a load does.
+    // Lays the keyboard out, so that where each key lies is known before the first frame.
     DrawAt(-1.0);
     return true;
 }
 
 void VideoScene::DrawAt(double songTime) {
     const VideoFrameLayout layout = ChooseVideoLayout(width_, height_, view_);
-    const auto t = static_cast<float>(songTime);
+    SongView shown;
+    shown.song = song_.song;
+    shown.overview = song_.overview;
+    shown.songLoaded = song_.song != nullptr;
+    shown.songReady = song_.song != nullptr && song_.overview != nullptr;
+    shown.play = PlayView::Playing;
+    shown.songTime = static_cast<float>(songTime);
+
     platform::RenderTarget& out = *target_;
     out.BeginDraw();
     out.Clear(PaletteColour(palette_.colour[PalClear]));
     const RectF& n = layout.panels.notesView;
-    notes_->songTime = t;
     notes_->SetRect(n.left, n.top, n.right, n.bottom);
+    notes_->Update(shown.songTime);
     notes_->DrawBackground();
-    notes_->Draw();
+    notes_->Draw(shown);
     if (view_ == VideoView::Window) {
         const RectF& b = layout.panels.timeBar;
-        timeBar_->songTime = t;
         timeBar_->SetRect(b.left, b.top, b.right, b.bottom);
         timeBar_->DrawBackground();
-        timeBar_->Draw();
+        timeBar_->Draw(shown);
         const RectF& p = layout.panels.controlPanel;
-        panel_->songTime = t;
         panel_->SetRect(p.left, p.top, p.right, p.bottom);
         panel_->DrawBackground();
-        panel_->Frame();
+        PanelSnapshot panelShows;
+        panelShows.song = shown;
+        panelShows.soundFontLabel = song_.soundFontName.empty()
+                                        ? std::string_view(res::LoadString(res::IdsNoSoundfontLoaded))
+                                        : std::string_view(song_.soundFontName);
+        panelShows.midiLabel = shown.songLoaded ? std::string_view(song_.midiName)
+                                                : std::string_view(res::LoadString(res::IdsNoMidiFileLoaded));
+        (void)panel_->Frame(panelShows);  // without a mouse nothing is asked for
     }
     out.EndDraw();
 }

@@ -1,6 +1,8 @@
 // The picture of a video export: the window's own panels drawn off-screen, one frame per call, at
-// the song time of that frame. Frames must be asked for in order of time, as playback draws them:
-// the notes view lights a key when its note starts and fades the key's spark a step per frame.
+// the song time of that frame. Each frame first moves the notes view on to its time (lit keys,
+// fading sparks, by song seconds, so the video's frame rate does not change them) and then draws.
+// Frames must be asked for in order of time, as playback draws them: a key lights when a frame
+// falls inside its note.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "core/audio_overview.h"
 #include "core/palette.h"
 #include "core/panel_layout.h"
+#include "core/song_data.h"
 #include "view/graphics_device.h"
 
-struct SessionState;
 struct NotesView;
 class TimeBar;
 class ControlPanel;
@@ -37,6 +40,15 @@ struct VideoFrameLayout {
 // draws a video frame takes its rectangles from here.
 [[nodiscard]] VideoFrameLayout ChooseVideoLayout(int width, int height, VideoView view);
 
+// The song a video shows: what the panels draw, read only. Everything pointed at must outlive
+// the scene.
+struct SceneSong {
+    const SongData* song = nullptr;           // null: the keyboard alone
+    const AudioOverview* overview = nullptr;  // the rendered sound's overview; null: not read
+    std::string midiName;                     // what the control panel shows for the song
+    std::string soundFontName;                // and for the SoundFont; empty: none loaded
+};
+
 class VideoScene {
   public:
     VideoScene();
@@ -44,10 +56,10 @@ class VideoScene {
     VideoScene(const VideoScene&) = delete;
     VideoScene& operator=(const VideoScene&) = delete;
 
-    // Builds the panels over `state` (the song, its overview and the names the panel shows; it
-    // must outlive the scene) and an off-screen target of the output size. False, with the
+    // Builds the panels for `song` and an off-screen target of the output size. False, with the
     // reason in `error`, when the target cannot be made.
-    [[nodiscard]] bool Create(SessionState& state, int width, int height, VideoView view, std::string& error);
+    [[nodiscard]] bool Create(const SceneSong& song, int width, int height, VideoView view,
+                              std::string& error);
 
     // Draws the frame at `songTime` seconds; the pixels are then ready to be read.
     void DrawAt(double songTime);
@@ -66,7 +78,7 @@ class VideoScene {
     int height_ = 0;
     VideoView view_ = VideoView::Full;
     Palette palette_ = kDefaultPalette;
-    PointI mouse_{-100000, -100000};  // nothing in a video is hovered
+    SceneSong song_;
     std::unique_ptr<platform::OffscreenRenderTarget> target_;
     GraphicsDevice device_;
     std::unique_ptr<NotesView> notes_;

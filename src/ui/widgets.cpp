@@ -5,6 +5,7 @@
 
 #include "platform/dialogs.h"
 #include "view/graphics_device.h"
+#include "view/panel.h"
 
 namespace {
 
@@ -13,8 +14,9 @@ constexpr int kButtonFrame = 5;
 constexpr int kProgressFill = 11;
 constexpr int kLinkFill[3] = {22, 23, 7};
 constexpr int kButtonFill[3] = {4, 6, 7};
-constexpr int kTextColour[3] = {8, 9, 10};
-constexpr int kLabelText = 8;
+constexpr int kTextColour[3] = {PalText, 9, 10};
+// The caption of a button that cannot act now: plainly dimmed against the button's fill.
+constexpr ColourF kDimmedCaption = {0.45f, 0.5f, 0.56f, 1.0f};
 
 constexpr float kButtonHeight = 30.0f;
 constexpr float kLabelHeight = 20.0f;
@@ -22,6 +24,7 @@ constexpr float kExtraLineHeight = 17.0f;  // each line after a link's first: on
 
 // The press-once rule shared by buttons and links. Returns the new state.
 int32_t TakeMouse(float left, float top, float right, float bottom, const PointI* p, bool down, bool& armed) {
+    if (p == nullptr) return WidgetNormal;  // drawn where there is no mouse (a video frame)
     const float x = static_cast<float>(p->x);
     const float y = static_cast<float>(p->y);
     if (!RectF{left, top, right, bottom}.ContainsClosed(x, y)) return WidgetNormal;
@@ -65,15 +68,17 @@ bool Button::Update(float panelLeft, float panelRight, float panelTop, const Poi
     state = TakeMouse(left, top, right, bottom, mousePoint, down, armed);
 
     if (brushes != nullptr) {
+        // A dimmed button neither lights up nor moves when pressed.
+        const int32_t shown = dimmed ? WidgetNormal : state;
+        const ColourF caption = dimmed ? kDimmedCaption : brushes[kTextColour[shown]];
         Fill(device, RectF{left, top, right, bottom}, brushes[kButtonFrame]);
-        Fill(device, RectF{left + 2, top + 2, right - 2, bottom - 2}, brushes[kButtonFill[state]]);
+        Fill(device, RectF{left + 2, top + 2, right - 2, bottom - 2}, brushes[kButtonFill[shown]]);
         if (progress >= 0 && showProgress) {
             const float barRight = (right - 1) - (right - left) * (100 - progress) / 100;
             Fill(device, RectF{left + 1, top + 1, barRight, bottom - 1}, brushes[kProgressFill]);
-            DrawCaption(device, ProgressCaption(text, progress), left, top, right, state,
-                        brushes[kTextColour[state]]);
+            DrawCaption(device, ProgressCaption(text, progress), left, top, right, shown, caption);
         } else {
-            DrawCaption(device, text, left, top, right, state, brushes[kTextColour[state]]);
+            DrawCaption(device, text, left, top, right, shown, caption);
         }
     }
     return state == WidgetClicked;
@@ -123,5 +128,5 @@ void Label::Draw(float panelLeft, float panelRight, float panelTop) {
     bottom = top + kLabelHeight;
     if (device == nullptr || brushes == nullptr) return;
     device->DrawTextSmall(text, panelLeft, top + 3, static_cast<int>(panelRight - panelLeft), 10,
-                          brushes[kLabelText]);
+                          brushes[PalText]);
 }

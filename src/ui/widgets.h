@@ -36,8 +36,10 @@ struct Button {
     float offsetY = 0;                 // distance of the button's top from the owner's top
     const ColourF* brushes = nullptr;  // the owner's 24 palette colours
     bool armed = true;                 // a press may fire a click
+    bool dimmed = false;               // cannot act now: drawn flat with a dimmed caption
 
-    // Lays the button out 10 pixels in from each side of the owner, takes the mouse and draws it.
+    // Lays the button out 10 pixels in from each side of the owner, takes the mouse (none when
+    // `mousePoint` is null) and draws it.
     // Returns true in the frame of a click. A button whose right edge falls left of x = 0 is
     // neither hit-tested nor drawn.
     bool Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down);

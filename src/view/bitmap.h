@@ -19,6 +19,29 @@ struct GraphicsDevice;
 // Where images are found by number. The program uses its embedded images; tests hand in their own.
 using ImageLookup = res::EmbeddedFile (*)(int id);
 
+// The images the view and the panels draw, by resource number. The voices' own colours are
+// numbered by res::VoiceImageId.
+enum ImageId : int {
+    ImageBodyPart1Black = 125,  // green note body
+    ImageGlowPart1Black = 126,  // green glow
+    ImageBodyPart1White = 127,  // yellow-green note body
+    ImageGlowPart1White = 128,  // yellow-green glow
+    ImageGlowPart0Black = 130,  // orange glow
+    ImageBodyPart0White = 131,  // yellow note body
+    ImageGlowPart0White = 132,  // orange glow
+    ImageKeysLowEnd = 134,      // A0, A#0, B0, plain
+    ImageLitBlackPart1 = 136,   // octave, all keys lit green
+    ImageLitBlackPart0 = 137,   // octave, all keys lit tan
+    ImageLitWhitePart1 = 138,   // octave, white keys lit yellow-green
+    ImageLitWhitePart0 = 139,   // octave, white keys lit yellow
+    ImageKeysTopC = 140,        // C8, plain
+    ImageBodyPart0Black = 141,  // orange note body
+    ImageKeysOctave = 142,      // octave C to B, plain
+    ImageLogo = 145,            // the program's logo, 441 x 127
+    ImageSparkDisc = 146,       // red disc of a lit key's spark
+    ImageSparkGlow = 147,       // large red glow of a lit key's spark
+};
+
 // Rows at each end of a note sprite that are never stretched: the 32 transparent rows of the
 // margin and the first 3 rows of the rounded core.
 inline constexpr float kSpriteCapRows = 35.0f;

@@ -1,5 +1,5 @@
 // The drawing device every panel draws through: the render target of the design size and the
-// three text formats of the interface.
+// two text formats of the interface.
 #pragma once
 
 #include <string>
@@ -12,8 +12,6 @@ struct GraphicsDevice {
     platform::TextFormat textSmall{14.0f, 700, platform::TextAlign::Centre, true, false, true};
     // 24 px regular, centred both ways, "…" when too long: the control panel's file names.
     platform::TextFormat textMedium{24.0f, 400, platform::TextAlign::Centre, true, true, true};
-    // 64 px regular, centred both ways: the song time in large digits.
-    platform::TextFormat textLarge{64.0f, 400, platform::TextAlign::Centre, true, true, false};
     int clientWidth = 0;  // the design size: the client area's size now, in design units
     int clientHeight = 0;
 

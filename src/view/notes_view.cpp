@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "core/frame_timer.h"
-#include "core/session_state.h"
 #include "core/time_format.h"
 
 namespace {
@@ -15,7 +14,6 @@ namespace {
 enum : int {
     PalIconNormal = 4,
     PalIconHover = 6,
-    PalBarNumber = 8,
     PalOctaveShade = 16,
     PalNotesArea = 17,
     PalCLine = 18,
@@ -69,11 +67,15 @@ bool Inside(const PointI* p, const RectF& r) {
     return p != nullptr && r.ContainsClosed(static_cast<float>(p->x), static_cast<float>(p->y));
 }
 
-}  // namespace
-
-const SongData* NotesView::Song() const {
-    return sharedState != nullptr ? sharedState->song.get() : nullptr;
+// How bright a key's spark is at `time` while `n` lights it: it fades with the song's time, not
+// with the frames drawn, so every frame rate shows the same spark at the same moment.
+float SparkLevel(const NoteRecord& n, float time) {
+    const float length = n.end - n.start;
+    if (length < kSparkFadeMinLength) return 1.0f;
+    return std::clamp(1.0f - (time - n.start) / length, kSparkFloor, 1.0f);
 }
+
+}  // namespace
 
 void NotesView::Build(ImageLookup lookup) {
     for (int i = 0; i < NotesImageCount; ++i) bitmaps[i] = Bitmap::LoadPng(kNotesImageIds[i], device, lookup);
@@ -83,23 +85,32 @@ void NotesView::Build(ImageLookup lookup) {
     lookAhead = kLookAheadSeconds;
     currentTime = -1.0f;
     indexBuilt = false;
+    song = nullptr;
     std::copy(std::begin(kBlackPattern), std::end(kBlackPattern), blackPattern);
     LayoutKeyboard();
 }
 
-void NotesView::Draw() {
+void NotesView::SetSong(const SongData* s) {
+    song = s;
+    ClearLitKeys();
+    BuildTimeIndex();
+}
+
+void NotesView::Update(float songTime) {
     currentTime = songTime;
-    if (sharedState != nullptr && (sharedState->refreshBits & RefreshNotesView) != 0) {
-        sharedState->refreshBits &= static_cast<uint16_t>(~RefreshNotesView);
-        ClearLitKeys();
-    }
     // The keyboard is there from the first frame, so that the window never opens on a black void.
     LayoutKeyboard();
-    if (sharedState != nullptr && sharedState->songReady) DrawGrid();
-    DrawKeys();
-    if (sharedState != nullptr && !sharedState->midiParsed && device != nullptr) {
+    UpdateKeys();
+    UpdateBars();
+}
+
+void NotesView::Draw(const SongView& view) const {
+    const bool showSong = view.songReady && view.song != nullptr && view.song == song;
+    if (showSong) DrawGrid();
+    DrawKeys(showSong);
+    if (!view.songLoaded && device != nullptr) {
         device->DrawTextMedium("Load a MIDI file, or drop one here", left, top + notesHeight * 0.5f - 15.0f,
-                               static_cast<int>(width), 30, Brush(PalBarNumber));
+                               static_cast<int>(width), 30, Brush(PalText));
     }
 }
 
@@ -113,7 +124,6 @@ void NotesView::ClearLitKeys() {
 }
 
 int NotesView::PartColour(int part) const {
-    const SongData* song = Song();
     // A piano song keeps its hands' colours whatever its parts say.
     if (song == nullptr || song->reading != ReadingVoices) return part;
     const SongPart& p = song->parts[part];
@@ -158,7 +168,6 @@ void NotesView::LayoutKeyboard() {
 }
 
 void NotesView::BuildTimeIndex() {
-    const SongData* song = Song();
     // Every slot is reset, not only those of this song's length: a longer song before it must not
     // leave its note indices in the slots past this song's end.
     for (int p = 0; p < kMaxParts; ++p) {
@@ -193,46 +202,35 @@ void NotesView::BuildTimeIndex() {
     indexBuilt = true;
 }
 
-void NotesView::DrawGrid() {
-    const SongData* song = Song();
-    if (sharedState == nullptr) return;
-    if (song == nullptr || sharedState->overviewLoaded) {
-        // A new song has been rendered: its index is built on the next frame.
-        sharedState->overviewLoaded = false;
-        indexBuilt = false;
-        return;
+void NotesView::UpdateBars() {
+    barCount = 0;
+    firstBar = 0;
+    if (song == nullptr) return;
+    const int lines = std::clamp(song->barLineCount, 0, kMaxBarLines);
+    for (int i = 0; i < lines; ++i) {
+        const float t = song->barLines[i];
+        if (t < currentTime) ++firstBar;
+        if (!(currentTime <= t && t <= topTime)) continue;
+        barY[barCount++] = notesHeight - (t - currentTime) * notesHeight / lookAhead;
     }
-    if (!indexBuilt) BuildTimeIndex();
+}
+
+void NotesView::DrawGrid() const {
     platform::RenderTarget* target = Target();
     if (target == nullptr) return;
 
     target->FillRect({0, 0, right - 1.0f, bottom}, Brush(PalNotesArea));
-    barCount = 0;
-    firstBar = -1;
-
-    const int lines = std::clamp(song->barLineCount, 0, kMaxBarLines);
-    for (int i = 0; i < lines; ++i) {
-        const float t = song->barLines[i];
-        if (!(currentTime <= t && t <= topTime)) continue;
-        if (firstBar == -1) firstBar = i;
-        const float y = notesHeight - (t - currentTime) * notesHeight / lookAhead;
-        barY[barCount++] = y;
-        target->DrawLine(0, y, width, y, Brush(PalBarLine), 1.0f);
-    }
-    if (firstBar != -1) {
-        nextBarNumber = firstBar + 1;
-    } else {
-        firstBar = nextBarNumber;
-    }
+    for (int i = 0; i < barCount; ++i) target->DrawLine(0, barY[i], width, barY[i], Brush(PalBarLine), 1.0f);
 
     const float o = keys[15].rect.left - keys[3].rect.left;  // C1 to C2
     const float xc = keys[3].rect.left;                      // C1
     float segmentBottom = notesHeight;
+    int bar = firstBar;
     for (int i = 0; i <= barCount; ++i) {
         const float segmentTop = i < barCount ? barY[i] : -1.0f;
         for (int j = 0; j < 5; ++j) {
             float x = 2.0f * static_cast<float>(j) * o + xc;
-            if (firstBar % 2 != 0) x -= o;
+            if (bar % 2 != 0) x -= o;
             const float r = std::min(x + o - 1.0f, layoutWidth - 1.0f);
             const float l = std::max(0.0f, x);
             if (layoutWidth > l) {
@@ -241,10 +239,10 @@ void NotesView::DrawGrid() {
         }
         if (i < barCount && device != nullptr) {
             char text[100];
-            std::snprintf(text, sizeof text, "%2d", firstBar + 1);
-            device->DrawTextSmall(text, 10, static_cast<int>(segmentTop), 50, 20, Brush(PalBarNumber));
+            std::snprintf(text, sizeof text, "%2d", bar + 1);
+            device->DrawTextSmall(text, 10, static_cast<int>(segmentTop), 50, 20, Brush(PalText));
         }
-        ++firstBar;
+        ++bar;
         segmentBottom = segmentTop;
     }
 
@@ -254,21 +252,77 @@ void NotesView::DrawGrid() {
     }
 }
 
-void NotesView::DrawKeys() {
-    const SongData* song = Song();
-    const bool ready = sharedState != nullptr && sharedState->songReady;
-    // The frame that finds a new song has no index for it yet; its notes start with the next one.
-    if (ready && song != nullptr && indexBuilt) {
-        const int s0 = SlotFloor(currentTime);
-        const int s1 = SlotCeil(topTime);
-        for (int p = 0; p < DrawnParts(*song); ++p) {
-            // The stretch covers every second in the window, not only the first: a note read
-            // early in the file may start a second or two above the keyboard, after notes of
-            // higher index that are already sounding.
-            int first = firstNoteAt[p][s0];
-            for (int s = s0 + 1; s <= s1; ++s) first = std::min(first, firstNoteAt[p][s]);
-            const int last = std::min(lastNoteAt[p][s1], PartNotes(*song, p) - 1);
-            for (int j = std::max(0, first); j <= last; ++j) DrawNote(p, j);
+// Calls `visit(part, index)` for every note that may show between the keyboard and the top of the
+// window, part by part in index order.
+template <class Visit>
+void VisitWindowNotes(const NotesView& v, Visit visit) {
+    const SongData* song = v.song;
+    if (song == nullptr || !v.indexBuilt) return;
+    const int s0 = SlotFloor(v.currentTime);
+    const int s1 = SlotCeil(v.topTime);
+    for (int p = 0; p < DrawnParts(*song); ++p) {
+        // The stretch covers every second in the window, not only the first: a note read early in
+        // the file may start a second or two above the keyboard, after notes of higher index that
+        // are already sounding.
+        int first = v.firstNoteAt[p][s0];
+        for (int s = s0 + 1; s <= s1; ++s) first = std::min(first, v.firstNoteAt[p][s]);
+        const int last = std::min(v.lastNoteAt[p][s1], PartNotes(*song, p) - 1);
+        for (int j = std::max(0, first); j <= last; ++j) visit(p, j);
+    }
+}
+
+void NotesView::UpdateKeys() {
+    // A key whose note has ended goes dark, even when the note is no longer in the window (a frame
+    // more than a second late), so that it does not stay lit until the next jump in time.
+    for (KeyRecord& k : keys) {
+        if (!(k.intensity > 0)) continue;
+        if (song == nullptr || k.part < 0 || k.part >= kMaxParts || k.noteIndex < 0 ||
+            k.noteIndex >= PartNotes(*song, k.part) ||
+            currentTime > song->parts[k.part].notes[k.noteIndex].end) {
+            k.intensity = 0;
+            k.noteIndex = 0;
+        }
+    }
+    VisitWindowNotes(*this, [this](int part, int index) { LightKey(part, index); });
+    for (KeyRecord& k : keys) {
+        if (k.intensity > 0 && song != nullptr)
+            k.level = SparkLevel(song->parts[k.part].notes[k.noteIndex], currentTime);
+    }
+}
+
+void NotesView::LightKey(int part, int index) {
+    if (song == nullptr || song->noteTracks < 1) return;
+    const int colour = PartColour(part);
+    if (colour < 0 || colour >= res::kNoteColourCount) return;
+    const NoteRecord& n = song->parts[part].notes[index];
+    if (n.key < kLowestKey || n.key > kHighestKey) return;
+    KeyRecord& r = keys[n.key - kLowestKey];
+    // A key keeps the first note that lit it until that note ends. Whether it is free is told by
+    // its intensity, not by its note index: note 0 is a note like any other.
+    if (!(r.intensity > 0) && n.start < currentTime && currentTime < n.end) {
+        r.intensity = std::max(1.0f, static_cast<float>(n.velocity));
+        r.part = part;
+        r.colour = colour;
+        r.noteIndex = index;
+    }
+}
+
+bool NotesView::LightsItsKey(int part, int index) const {
+    const NoteRecord& n = song->parts[part].notes[index];
+    if (n.key < kLowestKey || n.key > kHighestKey) return false;
+    const KeyRecord& k = keys[n.key - kLowestKey];
+    return k.intensity > 0 && k.part == part && k.noteIndex == index;
+}
+
+void NotesView::DrawKeys(bool drawNotes) const {
+    if (drawNotes) {
+        // The notes that light keys are drawn last, over any other note on the same key: where two
+        // voices double a key, the bar falling onto it is the one whose colour the key shows.
+        VisitWindowNotes(*this, [this](int part, int index) {
+            if (!LightsItsKey(part, index)) DrawNote(part, index);
+        });
+        for (const KeyRecord& k : keys) {
+            if (k.intensity > 0) DrawNote(k.part, k.noteIndex);
         }
     }
 
@@ -285,22 +339,13 @@ void NotesView::DrawKeys() {
         }
         bitmaps[ImgKeysTopC].Draw(51.0f * w, top, 52.0f * w, bottomEdge, 1.0f);
     }
+    if (!drawNotes) return;
 
     // White keys first, then the black keys over them and over the white keys' sparks.
     for (int black = 0; black < 2; ++black) {
-        for (KeyRecord& k : keys) {
+        for (const KeyRecord& k : keys) {
             if (k.isBlack != black || !(k.intensity > 0)) continue;
-            // A key whose note ended while the note was not visited (a frame more than a second
-            // late) would otherwise stay lit until the next jump in time.
-            if (song != nullptr && k.part >= 0 && k.part < kMaxParts && k.noteIndex >= 0 &&
-                (k.noteIndex >= PartNotes(*song, k.part) ||
-                 currentTime > song->parts[k.part].notes[k.noteIndex].end)) {
-                k.intensity = 0;
-                k.noteIndex = 0;
-                continue;
-            }
             const float a = k.intensity / 127.0f * k.level;
-            if (k.level >= 0.1f) k.level -= k.fadeStep;
             if (k.colour >= 2 && k.colour < res::kNoteColourCount) {
                 voiceBitmaps[k.colour - 2][black == 0 ? res::VoiceLitWhiteKeys : res::VoiceLitBlackKeys]
                     .DrawPart(k.rect, k.source, 1.0f);
@@ -316,8 +361,7 @@ void NotesView::DrawKeys() {
     }
 }
 
-void NotesView::DrawNote(int part, int index) {
-    const SongData* song = Song();
+void NotesView::DrawNote(int part, int index) const {
     if (song == nullptr || song->noteTracks < 1 || part < 0 || part >= kMaxParts || index < 0 ||
         index >= PartNotes(*song, part)) {
         return;
@@ -327,15 +371,8 @@ void NotesView::DrawNote(int part, int index) {
     const NoteRecord& n = song->parts[part].notes[index];
     if (n.start > n.end || n.start > topTime || n.start == n.end) return;
     if (n.key < kLowestKey || n.key > kHighestKey) return;
-    KeyRecord& r = keys[n.key - kLowestKey];
-
-    if (currentTime > n.end) {
-        if (r.noteIndex == index && r.part == part && r.intensity > 0) {
-            r.intensity = 0;
-            r.noteIndex = 0;
-        }
-        return;
-    }
+    if (currentTime > n.end) return;
+    const KeyRecord& r = keys[n.key - kLowestKey];
 
     const float h = notesHeight;
     auto y = [&](float t) { return (topTime - t) * h / lookAhead; };
@@ -370,21 +407,9 @@ void NotesView::DrawNote(int part, int index) {
             drawSprite(ImgBodyPart1Black, 1.0f);
         }
     }
-
-    // A key keeps the first note that lit it until that note ends. Whether it is free is told by
-    // its intensity, not by its note index: note 0 is a note like any other.
-    if (!(r.intensity > 0) && n.start < currentTime && currentTime < n.end) {
-        r.intensity = std::max(1.0f, static_cast<float>(n.velocity));
-        r.part = part;
-        r.colour = colour;
-        r.noteIndex = index;
-        r.level = 1.0f;
-        const float length = n.end - n.start;
-        r.fadeStep = length < 0.1f ? 0.0f : 1.0f / (length * 60.0f);
-    }
 }
 
-void NotesView::DrawViewToggle(ViewControls& controls) {
+void NotesView::DrawViewToggle(ViewControls& controls) const {
     platform::RenderTarget* target = Target();
     const float rightEdge = right;
     const RectF box{rightEdge - 30.0f, 10.0f, rightEdge - 10.0f, 30.0f};
@@ -408,10 +433,10 @@ void NotesView::DrawViewToggle(ViewControls& controls) {
     target->DrawRect({l, 15.0f, r - 5.0f, 30.0f}, colour, 2.0f);
 }
 
-void NotesView::DrawOverlay(ViewControls& controls) {
-    if (!controls.fullView || sharedState == nullptr || !(controls.idleSeconds <= 1.0f)) {
+PanelRequest NotesView::DrawOverlay(ViewControls& controls, const SongView& view) const {
+    if (!controls.fullView || !(controls.idleSeconds <= 1.0f)) {
         controls.overlayActive = false;
-        return;
+        return {};
     }
     const float W = controls.sceneWidth;
     const float H = controls.sceneHeight;
@@ -421,22 +446,25 @@ void NotesView::DrawOverlay(ViewControls& controls) {
     controls.overlayButtons[0] = {x0, top, x0 + 50.0f, bottomEdge};
     controls.overlayButtons[1] = {x0 + 70.0f, top, x0 + 120.0f, bottomEdge};
     controls.overlayButtons[2] = {x0 + 140.0f, top, x0 + 190.0f, bottomEdge};
+    // The progress bar is thin; the place that takes a press around it is easier to hit.
+    const float barY = bottomEdge + 50.0f;
+    controls.overlayProgress = {x0 - 15.0f, barY - 6.0f, x0 + 205.0f, barY + 9.0f};
 
-    const SessionState& state = *sharedState;
-    const bool armed = mouseDown && state.midiParsed && state.songReady && controls.pendingCommand == 0 &&
-                       state.command == CmdNone;
-    const bool playing = state.playState == Playing;
-    const uint16_t commands[3] = {CmdRewind, static_cast<uint16_t>(playing ? CmdPause : CmdPlay), CmdStop};
+    const bool usable = view.songLoaded && view.songReady && !view.busy;
+    const bool armed = mouseDown && usable && controls.pendingIntent == PanelIntent::None;
+    const bool playing = view.play == PlayView::Playing;
+    const PanelIntent intents[3] = {PanelIntent::Rewind, playing ? PanelIntent::Pause : PanelIntent::Play,
+                                    PanelIntent::Stop};
 
     platform::RenderTarget* target = Target();
-    DrawOverlayBackdrop(x0, top, bottomEdge);
+    DrawOverlayBackdrop(view, x0, top, bottomEdge);
     for (int b = 0; b < 3; ++b) {
         ColourF colour = Brush(PalIconNormal);
         float d = 0;
         if (Inside(mousePoint, controls.overlayButtons[b])) {
             colour = Brush(PalIconHover);
             if (armed) {
-                controls.pendingCommand = commands[b];  // posted on release
+                controls.pendingIntent = intents[b];  // asked for on release
                 d = 2.0f;
             }
         }
@@ -464,26 +492,34 @@ void NotesView::DrawOverlay(ViewControls& controls) {
             target->FillRect({x + 150.0f, t, x + 190.0f, bt}, colour);
         }
     }
+
+    // A press on the progress bar, or a drag along it, seeks to that place, as the time bar does.
+    const RectF& bar = controls.overlayProgress;
+    if (mouseDown && usable && view.song != nullptr && view.song->duration > 0 && bar.Width() > 0 &&
+        Inside(mousePoint, bar)) {
+        const double fraction = std::clamp(
+            (static_cast<double>(mousePoint->x) - bar.left) / static_cast<double>(bar.Width()), 0.0, 1.0);
+        return {PanelIntent::SeekTo, fraction * view.song->duration};
+    }
+    return {};
 }
 
-void NotesView::DrawOverlayBackdrop(float x0, float top, float bottomEdge) {
-    platform::RenderTarget* target = Target();
-    if (target == nullptr) return;
+void NotesView::DrawOverlayBackdrop(const SongView& view, float x0, float top, float bottomEdge) const {
     // A dark plate under the buttons, so that the falling notes never run through them, with the
     // song's clock and a thin bar of how far it has played.
     const RectF plate{x0 - 30.0f, top - 20.0f, x0 + 220.0f, bottomEdge + 70.0f};
-    target->FillRect(plate, {0.0f, 0.0f, 0.0f, 0.65f});
-    const SongData* song = Song();
-    if (song == nullptr || sharedState == nullptr || !sharedState->songReady) return;
-    const double length = song->duration;
-    if (device != nullptr) {
-        device->DrawTextSmall(ClockText(songTime, length), plate.left, bottomEdge + 15.0f,
-                              static_cast<int>(plate.Width()), 20, Brush(PalBarNumber));
-    }
     const float barLeft = plate.left + 15.0f, barRight = plate.right - 15.0f, barY = bottomEdge + 50.0f;
-    float played = length > 0 ? static_cast<float>(songTime / length) : 0.0f;
+    platform::RenderTarget* target = Target();
+    if (target == nullptr) return;
+    target->FillRect(plate, {0.0f, 0.0f, 0.0f, 0.65f});
+    if (view.song == nullptr || !view.songReady) return;
+    const double length = view.song->duration;
+    if (device != nullptr) {
+        device->DrawTextSmall(ClockText(view.songTime, length), plate.left, bottomEdge + 15.0f,
+                              static_cast<int>(plate.Width()), 20, Brush(PalText));
+    }
+    float played = length > 0 ? static_cast<float>(view.songTime / length) : 0.0f;
     played = std::clamp(played, 0.0f, 1.0f);
-    target->FillRect({barLeft, barY, barRight, barY + 3.0f}, Brush(PalOctaveShade + 3));
-    target->FillRect({barLeft, barY, barLeft + (barRight - barLeft) * played, barY + 3.0f},
-                     Brush(PalBarNumber));
+    target->FillRect({barLeft, barY, barRight, barY + 3.0f}, Brush(PalBarLine));
+    target->FillRect({barLeft, barY, barLeft + (barRight - barLeft) * played, barY + 3.0f}, Brush(PalText));
 }

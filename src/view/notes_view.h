@@ -11,7 +11,12 @@
 // key's spark.
 //
 // The view also draws two controls of the controller's: the view-toggle button in its top right
-// corner and, in full view, the overlay with three transport buttons.
+// corner and, in full view, the overlay with three transport buttons and the progress bar.
+//
+// Each frame is two steps. Update advances what moves with the song to the frame's song time:
+// which keys are lit, how far their sparks have faded (by song seconds, so a video at any frame
+// rate and a window that drops frames fade alike) and where the bar lines are. Draw then only
+// draws; it changes nothing. A new song is announced by SetSong, a jump in time by ClearLitKeys.
 //
 // Nothing is allocated while drawing: all per-frame state lives in the fixed arrays below.
 #pragma once
@@ -40,29 +45,32 @@ inline constexpr float kOctaveImageWidth = 609.0f;
 inline constexpr float kOctaveImageHeight = 492.0f;
 inline constexpr float kBlackKeyImageLength = 341.0f;
 
-// The images of the view, by resource number.
+// The images of the view, in the order of the view's own table.
 enum NotesImage : int {
-    ImgBodyPart1Black,  // 125 green note body
-    ImgGlowPart1Black,  // 126 green glow
-    ImgBodyPart1White,  // 127 yellow-green note body
-    ImgGlowPart1White,  // 128 yellow-green glow
-    ImgGlowPart0Black,  // 130 orange glow
-    ImgBodyPart0White,  // 131 yellow note body
-    ImgGlowPart0White,  // 132 orange glow
-    ImgKeysLowEnd,      // 134 A0, A#0, B0, plain
-    ImgLitBlackPart1,   // 136 octave, all keys lit green
-    ImgLitBlackPart0,   // 137 octave, all keys lit tan
-    ImgLitWhitePart1,   // 138 octave, white keys lit yellow-green
-    ImgLitWhitePart0,   // 139 octave, white keys lit yellow
-    ImgKeysTopC,        // 140 C8, plain
-    ImgBodyPart0Black,  // 141 orange note body
-    ImgKeysOctave,      // 142 octave C to B, plain
-    ImgSparkDisc,       // 146 red disc of a lit key's spark
-    ImgSparkGlow,       // 147 large red glow of a lit key's spark
+    ImgBodyPart1Black,
+    ImgGlowPart1Black,
+    ImgBodyPart1White,
+    ImgGlowPart1White,
+    ImgGlowPart0Black,
+    ImgBodyPart0White,
+    ImgGlowPart0White,
+    ImgKeysLowEnd,
+    ImgLitBlackPart1,
+    ImgLitBlackPart0,
+    ImgLitWhitePart1,
+    ImgLitWhitePart0,
+    ImgKeysTopC,
+    ImgBodyPart0Black,
+    ImgKeysOctave,
+    ImgSparkDisc,
+    ImgSparkGlow,
     NotesImageCount,
 };
-inline constexpr int kNotesImageIds[NotesImageCount] = {125, 126, 127, 128, 130, 131, 132, 134, 136,
-                                                        137, 138, 139, 140, 141, 142, 146, 147};
+inline constexpr ImageId kNotesImageIds[NotesImageCount] = {
+    ImageBodyPart1Black, ImageGlowPart1Black, ImageBodyPart1White, ImageGlowPart1White, ImageGlowPart0Black,
+    ImageBodyPart0White, ImageGlowPart0White, ImageKeysLowEnd,     ImageLitBlackPart1,  ImageLitBlackPart0,
+    ImageLitWhitePart1,  ImageLitWhitePart0,  ImageKeysTopC,       ImageBodyPart0Black, ImageKeysOctave,
+    ImageSparkDisc,      ImageSparkGlow};
 
 struct KeyRecord {
     int32_t isBlack;    // copied from blackPattern at every layout
@@ -70,8 +78,7 @@ struct KeyRecord {
     RectF rect;         // where the key is drawn
     RectF sparkRect;    // where the spark of a lit key is drawn
     float intensity;    // > 0 while lit: the lighting note's velocity, at least 1; 0 when dark
-    float level;        // spark brightness: 1 when lit, lowered every frame
-    float fadeStep;     // taken from level per frame
+    float level;        // spark brightness: 1 at the lighting note's start, fading over its length
     int32_t noteIndex;  // index of the lighting note within its part
     int32_t part;       // part of the lighting note
     int32_t colour;     // note colour of that part: the key is lit in it
@@ -86,9 +93,16 @@ struct ViewControls {
     float idleSeconds = 0;         // since the last input; the overlay hides a second after it
     float sceneWidth = 0;          // the design size the overlay is centred in
     float sceneHeight = 0;
-    RectF overlayButtons[3];      // back to start, play/pause, stop
-    uint16_t pendingCommand = 0;  // chosen by a press on the overlay, posted on release
+    RectF overlayButtons[3];  // back to start, play/pause, stop
+    RectF overlayProgress;    // the progress bar under them; a press there seeks
+    // Chosen by a press on the overlay's buttons, asked for on release.
+    PanelIntent pendingIntent = PanelIntent::None;
 };
+
+// The spark of a lit key fades from 1 at its note's start to this at the note's end and stays
+// there; a note shorter than kSparkFadeMinLength keeps its spark at full brightness.
+inline constexpr float kSparkFloor = 0.1f;
+inline constexpr float kSparkFadeMinLength = 0.1f;
 
 // The voice colours' own images, after the hands' two colours: res::VoiceImageId(colour, slot).
 inline constexpr int kVoiceColours = res::kNoteColourCount - 2;
@@ -97,16 +111,15 @@ struct NotesView : public Panel {
   public:
     Bitmap bitmaps[NotesImageCount];
     Bitmap voiceBitmaps[kVoiceColours][res::VoiceImageSlots];
-    int32_t barCount = 0;           // bar lines drawn this frame
+    int32_t barCount = 0;           // bar lines inside the window this frame
     float barY[kMaxBarLines] = {};  // y of each, in order of bar time: room for every bar of a song
-    int32_t firstBar = -1;          // first bar line inside the window this frame, -1 if none
-    int32_t nextBarNumber = 0;      // firstBar + 1 of the last frame that had a bar line in the window
-    float notesHeight = 0;          // view height - keyboard height
-    float layoutWidth = 0;          // view width of the last layout
-    float lookAhead = 0;            // seconds of song above the keyboard
-    float topTime = 0;              // song time at the notes area's top edge
-    float currentTime = -1.0f;      // this frame's song time
-    float keyboardHeight = 0;       // view width x 0.125
+    int32_t firstBar = 0;       // bar lines before this frame's song time: the lowest shown is firstBar + 1
+    float notesHeight = 0;      // view height - keyboard height
+    float layoutWidth = 0;      // view width of the last layout
+    float lookAhead = 0;        // seconds of song above the keyboard
+    float topTime = 0;          // song time at the notes area's top edge
+    float currentTime = -1.0f;  // this frame's song time
+    float keyboardHeight = 0;   // view width x 0.125
     int32_t blackPattern[12] = {};  // 1 for a black key, indexed by (key - 21) mod 12
     KeyRecord keys[kKeyCount] = {};
     // Per part and whole second: the lowest and highest index of a note of that part that
@@ -114,25 +127,38 @@ struct NotesView : public Panel {
     int32_t firstNoteAt[kMaxParts][kTimeIndexSlots] = {};
     int32_t lastNoteAt[kMaxParts][kTimeIndexSlots] = {};
     bool indexBuilt = false;
+    const SongData* song = nullptr;  // the song of SetSong: the one the index is built for
 
     // Once, after Init and CreateBrushes: the images, the constants and an empty layout.
     void Build(ImageLookup lookup = &res::FindImage);
-    void Draw();          // once per frame, after the background
+    // A song has been rendered and is to be shown (null: none). Builds its time index and forgets
+    // the lit keys of the one before. `s` must stay alive and unchanged until the next SetSong.
+    void SetSong(const SongData* s);
+    // Once per frame, after the rectangle is set: lays out the keyboard and advances the lit keys,
+    // their sparks and the bar lines to `songTime`.
+    void Update(float songTime);
+    // Once per frame, after Update and the background. Draws the song in `view` only when it is
+    // the song of SetSong.
+    void Draw(const SongView& view) const;
     void ClearLitKeys();  // no key stays lit after a jump in time
 
     void LayoutKeyboard();
     void BuildTimeIndex();
-    void DrawGrid();
-    void DrawKeys();
-    void DrawNote(int part, int index);
+    void UpdateKeys();
+    void UpdateBars();
+    void LightKey(int part, int index);
+    void DrawGrid() const;
+    void DrawKeys(bool drawNotes) const;
+    void DrawNote(int part, int index) const;
+    [[nodiscard]] bool LightsItsKey(int part, int index) const;  // the note is the one its key is lit by
     // The colour a part's notes and keys are drawn in: the hands' two for a piano song, the voice's
     // own for a song read by voices. Percussion, which is not drawn, gives -1.
     [[nodiscard]] int PartColour(int part) const;
 
-    // Controller-level controls, drawn after all panels with this view's colours.
-    void DrawViewToggle(ViewControls& controls);
-    void DrawOverlay(ViewControls& controls);
-    void DrawOverlayBackdrop(float x0, float top, float bottomEdge);
-
-    [[nodiscard]] const SongData* Song() const;
+    // Controller-level controls, drawn after all panels with this view's colours. They take the
+    // mouse as the panels do: a press on the toggle or an overlay button is noted in `controls`,
+    // and a press on the overlay's progress bar is returned as a seek.
+    void DrawViewToggle(ViewControls& controls) const;
+    PanelRequest DrawOverlay(ViewControls& controls, const SongView& view) const;
+    void DrawOverlayBackdrop(const SongView& view, float x0, float top, float bottomEdge) const;
 };

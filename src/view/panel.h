@@ -1,37 +1,73 @@
 // The base of the three screen panels (notes view, time bar, control panel): its rectangle, the
-// mouse state the input handler leaves in it, the song time of the frame and one colour per
-// palette entry.
+// mouse state the input handler leaves in it and one colour per palette entry; and the snapshot
+// of the song that every panel draws from.
 //
-// A panel is a plain record. The controller creates it, points it at the palette, sets its
-// background index, calls Init and CreateBrushes once, and from then on sets its rectangle and
-// song time every frame before DrawBackground and the panel's own drawing.
+// A panel is a plain record. Its owner creates it, points it at the palette, sets its background
+// index, calls Init and CreateBrushes once, and from then on sets its rectangle every frame before
+// DrawBackground and the panel's own drawing. What a panel shows comes in as a SongView made by its
+// owner for that frame; a panel never reaches for the song itself.
 #pragma once
 
 #include <cstdint>
 
+#include "core/audio_overview.h"
 #include "core/palette.h"
+#include "core/song_data.h"
 #include "platform/geometry.h"
 #include "view/graphics_device.h"
 
-struct SessionState;
-
 inline constexpr int kPaletteSize = 24;
 
+// The palette entry every panel writes its texts in: bar numbers, times, labels, the play position.
+inline constexpr int PalText = 8;
+
+// Where playback stands, as far as drawing is concerned.
+enum class PlayView : uint8_t { Idle, Playing, Paused, Stopped };
+
+// What a press on a panel asks its owner to do. The owner decides whether and when it happens.
+enum class PanelIntent : uint8_t {
+    None,
+    ChooseSoundFont,    // open the file dialog for a SoundFont and load the one chosen
+    ChooseMidi,         // open the file dialog for a MIDI file and load the one chosen
+    ExportAudio,        // the save dialog, then the audio export
+    ExportVideo,        // the save dialog, then the video export
+    CancelVideoExport,  // stop the running video export
+    Play,
+    Pause,
+    Stop,
+    Rewind,
+    SeekTo,  // to the intent's `seconds`
+};
+
+struct PanelRequest {
+    PanelIntent intent = PanelIntent::None;
+    double seconds = 0;  // for SeekTo
+};
+
+// What the panels show of the song in one frame, made by their owner and read only.
+struct SongView {
+    const SongData* song = nullptr;           // the parsed song; null before the first load
+    const AudioOverview* overview = nullptr;  // of the rendered sound; null until it has been read
+    bool songLoaded = false;                  // a MIDI file has been parsed into `song`
+    bool songReady = false;                   // its render completed and its overview was read
+    PlayView play = PlayView::Idle;
+    float songTime = -1.0f;   // seconds; negative before the start (stopped, or counting in)
+    bool busy = false;        // the owner is still carrying out an earlier request: presses are ignored
+    bool countingIn = false;  // the second before the sound starts
+};
+
 struct Panel {
-    const Palette* palette = nullptr;                // set by the controller before Init
+    const Palette* palette = nullptr;                // set by the owner before Init
     float left = 0, right = 0, top = 0, bottom = 0;  // design units, set every frame
     float width = 0, height = 0;                     // right - left and bottom - top
     bool hover = false;                              // the mouse is over this panel
-    const PointI* mousePoint = nullptr;              // the controller's mouse position
+    const PointI* mousePoint = nullptr;              // the owner's mouse position; null: no mouse
     bool mouseDown = false;                          // the left button is down (any panel)
-    float songTime = -1.0f;                          // seconds, handed in by the controller
-    float topInset = 0;                              // height reserved at the top; always 0
     uint16_t background = 0;                         // palette index of the background
     ColourF brushes[kPaletteSize] = {};              // brush i has the colour of palette entry i
     GraphicsDevice* device = nullptr;                // drawing target and text formats
-    SessionState* sharedState = nullptr;
 
-    void Init(GraphicsDevice* drawingDevice, SessionState* state, const PointI* mouse);
+    void Init(GraphicsDevice* drawingDevice, const PointI* mouse);
     void CreateBrushes();
     void DrawBackground() const;
 

@@ -4,20 +4,24 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
-#include "core/session_state.h"
 #include "core/time_format.h"
 
 namespace {
 
 enum : int {
-    PalPosition = 8,
     PalGuide = 10,  // centre line, ticks and texts
     PalInnerLeft = 12,
     PalInnerRight = 13,
     PalOuterLeft = 14,
     PalOuterRight = 15,
 };
+
+// Marks stand at least this far apart, and this far from the total length at the right end.
+constexpr float kMarkGap = 100.0f;
+constexpr float kLabelPlateWidth = 44.0f;
+constexpr ColourF kLabelPlate = {0.0f, 0.0f, 0.0f, 0.6f};
 
 // A sample value placed in a channel's half of the bar, scaled around the half's middle.
 float SampleY(int16_t v, float scale, float halfHeight, float base) {
@@ -55,10 +59,18 @@ class Digest {
 
 }  // namespace
 
-void TimeBar::Draw() {
+double TimeMarkStep(double duration, float width) {
+    static constexpr double kSteps[] = {5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600};
+    for (double step : kSteps) {
+        if (step * width >= kMarkGap * duration) return step;
+    }
+    return kSteps[std::size(kSteps) - 1];
+}
+
+void TimeBar::Draw(const SongView& view) const {
     platform::RenderTarget* target = Target();
     if (target == nullptr) return;
-    const float t = top + topInset;
+    const float t = top;
     const float h = (bottom - t) * 0.5f;
     const float ym = t + h;
     const float n = right - left + 1.0f;  // pixel columns
@@ -67,33 +79,32 @@ void TimeBar::Draw() {
     target->DrawLine(left, t + h * 0.5f, right, t + h * 0.5f, Brush(PalInnerLeft), 1.0f);
     target->DrawLine(left, t + 1.5f * h, right, t + 1.5f * h, Brush(PalInnerRight), 1.0f);
 
-    if (sharedState == nullptr || !sharedState->songReady || sharedState->song == nullptr) return;
-    const SessionState& s = *sharedState;
-    const double duration = s.song->duration;
+    if (!view.songReady || view.song == nullptr || view.overview == nullptr) return;
+    const AudioOverview& overview = *view.overview;
+    const double duration = view.song->duration;
+    const float songTime = view.songTime;
 
     // The waveform is thousands of calls that stay the same while the song plays: a target that
     // still holds them from the last frame is spared making them again.
     Digest digest;
     for (float v : {left, t, h, ym, n}) digest.Add(v);
     for (int p : {PalOuterLeft, PalOuterRight, PalInnerLeft, PalInnerRight}) digest.Add(Brush(p));
-    for (const auto* columns : {&s.overview.overviewMinLeft, &s.overview.overviewMaxLeft,
-                                &s.overview.overviewMinRight, &s.overview.overviewMaxRight})
+    for (const auto* columns : {&overview.overviewMinLeft, &overview.overviewMaxLeft,
+                                &overview.overviewMinRight, &overview.overviewMaxRight})
         digest.Add(columns->data(), sizeof *columns);
     if (target->BeginGroup(digest.Value())) {
         for (int c = 0; static_cast<float>(c) < n; ++c) {
             const int i = std::min(static_cast<int>(static_cast<float>(c) * kOverviewColumns / n),
                                    kOverviewColumns - 1);
             const float x = left + static_cast<float>(c);
-            target->DrawLine(x, SampleY(s.overview.overviewMinLeft[i], 1.0f, h, t), x,
-                             SampleY(s.overview.overviewMaxLeft[i], 1.0f, h, t), Brush(PalOuterLeft), 1.0f);
-            target->DrawLine(x, SampleY(s.overview.overviewMinRight[i], 1.0f, h, ym), x,
-                             SampleY(s.overview.overviewMaxRight[i], 1.0f, h, ym), Brush(PalOuterRight),
-                             1.0f);
-            target->DrawLine(x, SampleY(s.overview.overviewMinLeft[i], 0.8f, h, t), x,
-                             SampleY(s.overview.overviewMaxLeft[i], 0.8f, h, t), Brush(PalInnerLeft), 1.0f);
-            target->DrawLine(x, SampleY(s.overview.overviewMinRight[i], 0.8f, h, ym), x,
-                             SampleY(s.overview.overviewMaxRight[i], 0.8f, h, ym), Brush(PalInnerRight),
-                             1.0f);
+            target->DrawLine(x, SampleY(overview.overviewMinLeft[i], 1.0f, h, t), x,
+                             SampleY(overview.overviewMaxLeft[i], 1.0f, h, t), Brush(PalOuterLeft), 1.0f);
+            target->DrawLine(x, SampleY(overview.overviewMinRight[i], 1.0f, h, ym), x,
+                             SampleY(overview.overviewMaxRight[i], 1.0f, h, ym), Brush(PalOuterRight), 1.0f);
+            target->DrawLine(x, SampleY(overview.overviewMinLeft[i], 0.8f, h, t), x,
+                             SampleY(overview.overviewMaxLeft[i], 0.8f, h, t), Brush(PalInnerLeft), 1.0f);
+            target->DrawLine(x, SampleY(overview.overviewMinRight[i], 0.8f, h, ym), x,
+                             SampleY(overview.overviewMaxRight[i], 0.8f, h, ym), Brush(PalInnerRight), 1.0f);
         }
     }
     target->EndGroup();
@@ -104,27 +115,30 @@ void TimeBar::Draw() {
         position = static_cast<float>(static_cast<double>(width) * songTime / duration);
         position = position > 0 ? std::min(position, width) : 0.0f;
     }
-    target->DrawLine(left + position, t, left + position, bottom, Brush(PalPosition), 1.0f);
+    target->DrawLine(left + position, t, left + position, bottom, Brush(PalText), 1.0f);
 
     platform::TextFormat& format = device->textSmall;
     char text[100];
     if (duration > 0) {
-        const int k = static_cast<int>(std::min(duration / 30.0, 1.0e6));
+        const double step = TimeMarkStep(duration, width);
         format.align = platform::TextAlign::Leading;  // the first label starts at its tick
-        float last = -300.0f;
         float offset = 0;
-        for (int j = 0; j < k; ++j) {
-            const float x = static_cast<float>(j * 30.0 * n / duration);
+        for (int j = 0; j * step < duration; ++j) {
+            const float x = static_cast<float>(j * step * n / duration);
             if (j == 1) {
                 format.align = platform::TextAlign::Centre;  // the others are centred on theirs
                 offset = -50.0f;
             }
-            if (!(x > last + 100.0f && x < width - 100.0f)) continue;
-            std::snprintf(text, sizeof text, "%0d:%02d", j / 2, j % 2 != 0 ? 30 : 0);
+            // The total length stands at the right end; a mark there would run into it.
+            if (!(x < width - kMarkGap)) break;
+            const int seconds = static_cast<int>(j * step);
+            std::snprintf(text, sizeof text, "%d:%02d", seconds / 60, seconds % 60);
             target->DrawLine(x + left, ym, x + left, ym + 5.0f, Brush(PalGuide), 1.0f);
+            // A dark plate behind the label keeps it readable over a loud waveform.
+            const float plateLeft = j == 0 ? x + left : x + left - kLabelPlateWidth * 0.5f;
+            target->FillRect({plateLeft, ym + 6.0f, plateLeft + kLabelPlateWidth, ym + 20.0f}, kLabelPlate);
             device->DrawTextSmall(text, static_cast<int>(x + left + offset), static_cast<int>(ym), 100, 20,
                                   Brush(PalGuide));
-            last = x;
         }
     }
 

@@ -187,15 +187,15 @@ class ControllerTest : public ::testing::Test {
         Click(MidX(midi), MidY(midi));
         Frames(2);  // the dialog opens in the third frame after the release
         ASSERT_EQ(dialogs.openRequests.size(), 1u);
-        ASSERT_EQ(c.controlPanel->action, ActionRendering);
+        ASSERT_TRUE(c.loading.rendering);
         int frames = 0;
-        while (c.controlPanel->action == ActionRendering && frames++ < 5000) {
+        while (c.loading.rendering && frames++ < 5000) {
             Frames(1);
             for (const auto& call : target.Texts()) {
                 if (call.text.rfind("Load MIDI (", 0) == 0) captions.push_back(call.text);
             }
         }
-        ASSERT_EQ(c.controlPanel->action, ActionNone);
+        ASSERT_FALSE(c.loading.rendering);
         ASSERT_EQ(c.shared.command, CmdPreparePlayback);
         Frames(1);
         ASSERT_GT(c.totalFrames, 0);
@@ -257,7 +257,7 @@ class ControllerTest : public ::testing::Test {
 
 TEST_F(ControllerTest, LoadRenderAndPlayASong) {
     EXPECT_TRUE(c.shared.soundFontLoaded);
-    EXPECT_EQ(c.controlPanel->soundFontLabel.text, "TimGM6mb");
+    EXPECT_EQ(c.loading.soundFontLabel, "TimGM6mb");
     Frames(1);
     LoadSong();
 
@@ -269,7 +269,7 @@ TEST_F(ControllerTest, LoadRenderAndPlayASong) {
         EXPECT_GE(percent, last) << caption;
         last = percent;
     }
-    EXPECT_EQ(c.controlPanel->midiLabel.text, "little song");
+    EXPECT_EQ(c.loading.midiLabel, "little song");
     EXPECT_TRUE(c.shared.songReady);
 
     // Play: a second of count-in from -1 to 0, then the audio.
@@ -289,7 +289,7 @@ TEST_F(ControllerTest, LoadRenderAndPlayASong) {
     Play(kRate);
     Frames(1);
     EXPECT_NEAR(c.songTime, 1.0 * duration * kRate / c.totalFrames + 1.0 / 30, 0.03);
-    EXPECT_FLOAT_EQ(c.notesView->songTime, static_cast<float>(c.songTime));
+    EXPECT_FLOAT_EQ(c.shownTime, static_cast<float>(c.songTime));
 
     // Space pauses; the time stands still.
     Key(platform::kKeySpace);
@@ -414,11 +414,24 @@ TEST_F(ControllerTest, EscapeAndTheFullViewOverlay) {
     Send(InputKind::MouseMove, static_cast<int>(MidX(play)), static_cast<int>(MidY(play)));
     Send(InputKind::LeftButtonDown, static_cast<int>(MidX(play)), static_cast<int>(MidY(play)));
     Frames(1);
-    EXPECT_EQ(c.controls.pendingCommand, CmdPlay);
+    EXPECT_EQ(c.controls.pendingIntent, PanelIntent::Play);
     Send(InputKind::LeftButtonUp, 5, 5);  // released elsewhere: still posted
     EXPECT_EQ(c.shared.command, CmdPlay);
     Frames(1);
     EXPECT_EQ(c.shared.command, CmdCountIn);
+
+    // A press on the overlay's progress bar seeks to the place under it; the song waits there.
+    Send(InputKind::LeftButtonUp, 5, 5);
+    c.shared.command = CmdNone;
+    c.shared.playState = Paused;
+    const RectF bar = c.controls.overlayProgress;
+    const int barX = static_cast<int>(bar.left + (bar.right - bar.left) * 0.75f);
+    Send(InputKind::MouseMove, barX, static_cast<int>(MidY(bar)));
+    Send(InputKind::LeftButtonDown, barX, static_cast<int>(MidY(bar)));
+    Frames(1);
+    Send(InputKind::LeftButtonUp, barX, static_cast<int>(MidY(bar)));
+    EXPECT_NEAR(static_cast<double>(c.PlaybackFrame()) / c.totalFrames, 0.75, 0.02);
+    EXPECT_EQ(c.shared.playState, Paused);
 
     // After a second without movement the overlay goes.
     fakeNow += 1500;
@@ -497,11 +510,11 @@ TEST_F(ControllerTest, DroppedFilesLoadByTheirKind) {
         m.kind = InputKind::FileDropped;
         m.path = d.path;
         c.OnInput(m);
-        EXPECT_EQ(c.controlPanel->action == ActionRendering, d.loads);
+        EXPECT_EQ(c.loading.rendering, d.loads);
         EXPECT_EQ(dialogs.errorBoxes.size(), d.loads ? 0u : 1u)
             << "a file of another kind is named, not loaded";
     }
-    EXPECT_EQ(c.controlPanel->midiLabel.text, "little song") << "the song's name while it renders";
+    EXPECT_EQ(c.loading.midiLabel, "little song") << "the song's name while it renders";
     EXPECT_TRUE(dialogs.openRequests.empty()) << "no dialog for a dropped file";
 }
 
@@ -514,8 +527,8 @@ TEST_F(ControllerTest, ANewSoundFontRendersTheSongAgainFromWhereItWas) {
     dialogs.openAnswers.push_back(kSmallSoundFont);
     Click(MidX(button), MidY(button));
     Frames(2);
-    ASSERT_EQ(c.controlPanel->action, ActionRendering) << "the song renders again with the new SoundFont";
-    for (int frames = 0; c.controlPanel->action == ActionRendering && frames < 5000; ++frames) Frames(1);
+    ASSERT_TRUE(c.loading.rendering) << "the song renders again with the new SoundFont";
+    for (int frames = 0; c.loading.rendering && frames < 5000; ++frames) Frames(1);
     Frames(1);
     EXPECT_TRUE(c.shared.songReady);
     EXPECT_EQ(c.shared.playState, Paused);
@@ -582,7 +595,7 @@ TEST_F(ControllerTest, TheVideoButtonNeedsASongAndStops) {
     ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
     EXPECT_EQ(dialogs.errorBoxes[0].caption, "Export video");
     EXPECT_EQ(dialogs.openRequests.size(), opened);
-    EXPECT_FALSE(c.controlPanel->DropFile(WriteSong()));
+    EXPECT_FALSE(c.DropFile(WriteSong()));
     EXPECT_EQ(dialogs.errorBoxes.size(), 2u);
     dialogs.errorBoxes.clear();
 

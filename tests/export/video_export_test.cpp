@@ -163,10 +163,9 @@ TEST_F(VideoExport, KeysLightWithTheirSound) {
     ASSERT_GT(rate, 0);
 
     // Where the keys lie: the notes view laid out at the video's size, as the exporter lays it out.
-    SessionState empty;
     VideoScene scene;
     std::string error;
-    ASSERT_TRUE(scene.Create(empty, kWidth, kHeight, VideoView::Full, error)) << error;
+    ASSERT_TRUE(scene.Create(SceneSong{}, kWidth, kHeight, VideoView::Full, error)) << error;
     const float scale = ChooseVideoLayout(kWidth, kHeight, VideoView::Full).scale;
 
     auto pixel = [&](size_t frame, int x, int y) {

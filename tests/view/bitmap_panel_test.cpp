@@ -128,16 +128,13 @@ TEST(Panel, BrushesFollowThePaletteAndTheBackgroundFollowsTheRectangle) {
     GraphicsDevice device;
     device.target = &target;
     PointI mouse;
-    SessionState* noState = nullptr;
     Panel panel;
     panel.palette = &kDefaultPalette;
     panel.background = PalTimeBar;
     panel.mouseDown = true;
-    panel.Init(&device, noState, &mouse);
-    panel.topInset = 7;
+    panel.Init(&device, &mouse);
     panel.CreateBrushes();
     EXPECT_FALSE(panel.mouseDown);
-    EXPECT_EQ(panel.topInset, 0.0f);
     EXPECT_FLOAT_EQ(panel.brushes[12].r, 0x97 / 255.0f);
     EXPECT_FLOAT_EQ(panel.brushes[23].b, 0x80 / 255.0f);
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "core/frame_timer.h"
 #include "tests/view/view_rig.h"
@@ -192,13 +193,62 @@ TEST(KeyLighting, SparkFadesOverTheNoteUnlessTheNoteIsVeryShort) {
     const KeyRecord& shortKey = rig.view->keys[62 - kLowestKey];
 
     rig.Frame(1.01f);
-    EXPECT_FLOAT_EQ(longKey.fadeStep, 1.0f / 120.0f);
-    EXPECT_FLOAT_EQ(shortKey.fadeStep, 0.0f);
-    for (int i = 0; i < 3; ++i) rig.Frame(1.02f + 0.01f * static_cast<float>(i));
+    EXPECT_NEAR(longKey.level, 1.0f - 0.01f / 2.0f, kEps) << "faded by the song time since its start";
+    EXPECT_FLOAT_EQ(shortKey.level, 1.0f);
+    rig.Frame(1.04f);
     const auto sparks = rig.target.Images(147);
     ASSERT_EQ(sparks.size(), 2u);
-    EXPECT_NEAR(sparks[0].opacity, 1.0f - 3.0f / 120.0f, kEps) << "long note's spark fades frame by frame";
+    EXPECT_NEAR(sparks[0].opacity, 1.0f - 0.04f / 2.0f, kEps) << "long note's spark fades with the song";
     EXPECT_NEAR(sparks[1].opacity, 1.0f, kEps) << "short note's spark keeps its level";
+    rig.Frame(2.95f);
+    EXPECT_NEAR(longKey.level, kSparkFloor, kEps) << "and rests at the floor near the note's end";
+}
+
+// A key's light at a given song time is the same whatever the frames before it were: a video at 30
+// or 60 frames a second and a window that drops frames show the same keyboard.
+TEST(KeyLighting, KeysAtASongTimeDoNotDependOnTheFrameRate) {
+    auto song = [](ViewRig& rig) {
+        SongData& s = rig.NewSong(20);
+        ViewRig::AddNote(s, 0, 60, 0.5f, 2.5f, 90);
+        ViewRig::AddNote(s, 1, 60, 0.7f, 3.0f, 40);  // the same key: waits for the first to end
+        ViewRig::AddNote(s, 0, 64, 1.0f, 1.04f, 127);
+        ViewRig::AddNote(s, 1, 67, 0.2f, 4.0f, 64);
+        ViewRig::AddNote(s, 0, 72, 1.9f, 2.3f, 100);
+    };
+    struct Steps {
+        const char* name;
+        std::vector<float> times;
+    };
+    auto regular = [](double fps, double end) {
+        std::vector<float> t;
+        for (int i = 0; i / fps <= end; ++i) t.push_back(static_cast<float>(i / fps));
+        return t;
+    };
+    for (const float end : {1.02f, 2.0f, 2.6f, 3.5f}) {
+        std::vector<float> irregular;
+        for (float t = 0; t < end; t += 0.013f + 0.05f * std::fabs(std::sin(t * 7.0f)))
+            irregular.push_back(t);
+        const Steps runs[] = {
+            {"60 fps", regular(60, end)}, {"30 fps", regular(30, end)}, {"irregular", irregular}};
+        std::vector<KeyRecord> reference;
+        for (const Steps& run : runs) {
+            SCOPED_TRACE(std::string(run.name) + " to " + std::to_string(end));
+            ViewRig rig(1040, 530);
+            song(rig);
+            for (float t : run.times) rig.Frame(t);
+            rig.Frame(end);
+            std::vector<KeyRecord> keys(std::begin(rig.view->keys), std::end(rig.view->keys));
+            if (reference.empty()) {
+                reference = keys;
+                continue;
+            }
+            for (int k = 0; k < kKeyCount; ++k) {
+                EXPECT_FLOAT_EQ(keys[k].intensity, reference[k].intensity) << "key " << k + kLowestKey;
+                EXPECT_FLOAT_EQ(keys[k].level, reference[k].level) << "key " << k + kLowestKey;
+                EXPECT_EQ(keys[k].part, reference[k].part) << "key " << k + kLowestKey;
+            }
+        }
+    }
 }
 
 TEST(KeyLighting, ClearedByRefreshAndByAnOverdueNoteEnd) {
@@ -208,9 +258,9 @@ TEST(KeyLighting, ClearedByRefreshAndByAnOverdueNoteEnd) {
     ViewRig::AddNote(song, 0, 60, 1.0f, 3.0f);
     rig.Frame(1.1f);
     EXPECT_GT(rig.view->keys[39].intensity, 0);
-    rig.controller.shared.refreshBits = RefreshAll;
+    rig.view->ClearLitKeys();
+    EXPECT_FLOAT_EQ(rig.view->keys[39].intensity, 0);
     rig.Frame(1.1f);
-    EXPECT_EQ(rig.controller.shared.refreshBits, RefreshAll & ~RefreshNotesView) << "takes only its own bit";
     EXPECT_GT(rig.view->keys[39].intensity, 0) << "relit by its note in the same frame";
 
     // A frame seconds late: the short note is no longer in the visited stretch of the index.
@@ -235,7 +285,7 @@ TEST(BarGrid, NumbersEveryVisibleBarEvenWhenManyFitTheWindow) {
         EXPECT_EQ(std::stoi(texts[i].text), std::stoi(texts[0].text) + static_cast<int>(i));
         EXPECT_NEAR(texts[i].rect.top, std::floor(v.barY[i]), 1.0f) << "just below its line";
     }
-    EXPECT_EQ(v.nextBarNumber, std::stoi(texts[0].text));
+    EXPECT_EQ(v.firstBar + 1, std::stoi(texts[0].text)) << "bars before the frame's time are counted";
     const auto lines = rig.target.Where([&](const Call& c) {
         return c.op == Op::Line && c.colour.r == v.brushes[19].r && c.rect.top == c.rect.bottom;
     });
@@ -299,7 +349,7 @@ TEST(TimeIndex, VisitsUnsortedNotesAndTheLastSecondsOfAThirtyMinuteSong) {
     EXPECT_GT(rig.view->keys[89 - kLowestKey].intensity, 0);
 }
 
-TEST(TimeIndex, ANewSongIsFoundOneFrameBeforeItIsDrawn) {
+TEST(TimeIndex, ANewSongIsShownOnlyOnceItIsHandedToTheView) {
     ViewRig rig(1040, 530);
     SongData& first = rig.NewSong(100);
     for (int i = 0; i < 500; ++i)
@@ -307,15 +357,16 @@ TEST(TimeIndex, ANewSongIsFoundOneFrameBeforeItIsDrawn) {
     rig.Frame(50.0f);
     ASSERT_TRUE(rig.view->indexBuilt);
 
+    // The controller replaces the song; the view hears of it only through SetSong.
+    rig.view->SetSong(nullptr);
     SongData& second = rig.NewSong(10);
     ViewRig::AddNote(second, 0, 72, 1.0f, 2.0f);
-    rig.controller.shared.overviewLoaded = true;
+    rig.songChanged = false;
     rig.Frame(1.5f);
-    EXPECT_FALSE(rig.controller.shared.overviewLoaded);
-    EXPECT_FALSE(rig.view->indexBuilt);
-    EXPECT_TRUE(rig.target.Images(131).empty()) << "no notes from an index of the old song";
+    EXPECT_TRUE(rig.target.Images(131).empty()) << "no notes of a song the view has not been given";
     EXPECT_TRUE(rig.target.Where([](const Call& c) { return c.op == Op::Fill; }).empty()) << "no grid";
 
+    rig.view->SetSong(&second);
     rig.Frame(1.5f);
     EXPECT_EQ(rig.target.Images(131).size(), 2u) << "top cap and middle; the rest is under the keyboard";
     EXPECT_LE(rig.view->lastNoteAt[0][kTimeIndexSlots - 1], 1) << "nothing left of the longer song";
@@ -335,8 +386,9 @@ struct OverlayRig : ViewRig {
         controller.mousePoint = {x, y};
         view->mouseDown = down;
         target.calls.clear();
-        view->DrawOverlay(controller.controls);
+        request = view->DrawOverlay(controller.controls, Shown(30.0f));
     }
+    PanelRequest request;
 };
 
 TEST(Overlay, ThreeButtonsUnderTheMiddleWhileTheMouseWasRecentlyMoved) {
@@ -348,20 +400,22 @@ TEST(Overlay, ThreeButtonsUnderTheMiddleWhileTheMouseWasRecentlyMoved) {
     EXPECT_FLOAT_EQ(rewind.top, 436);
     EXPECT_FLOAT_EQ(rewind.bottom, 476);
     EXPECT_FLOAT_EQ(rig.controller.controls.overlayButtons[2].right, 868);
-    EXPECT_EQ(rig.controller.controls.pendingCommand, 0);
+    EXPECT_EQ(rig.controller.controls.pendingIntent, PanelIntent::None);
 
     struct Press {
         int x;
         uint16_t playState;
-        uint16_t pending;
+        PanelIntent pending;
     };
-    const Press presses[] = {
-        {700, Idle, CmdRewind}, {770, Stopped, CmdPlay}, {770, Playing, CmdPause}, {840, Playing, CmdStop}};
+    const Press presses[] = {{700, Idle, PanelIntent::Rewind},
+                             {770, Stopped, PanelIntent::Play},
+                             {770, Playing, PanelIntent::Pause},
+                             {840, Playing, PanelIntent::Stop}};
     for (const Press& p : presses) {
-        rig.controller.controls.pendingCommand = 0;
+        rig.controller.controls.pendingIntent = PanelIntent::None;
         rig.controller.shared.playState = p.playState;
         rig.Draw(p.x, 450, true, 0.9f);
-        EXPECT_EQ(rig.controller.controls.pendingCommand, p.pending) << "x " << p.x;
+        EXPECT_EQ(rig.controller.controls.pendingIntent, p.pending) << "x " << p.x;
         const auto hover =
             rig.target.Where([&](const Call& c) { return c.colour.b == rig.view->brushes[6].b; });
         ASSERT_FALSE(hover.empty());
@@ -372,10 +426,27 @@ TEST(Overlay, ThreeButtonsUnderTheMiddleWhileTheMouseWasRecentlyMoved) {
               6u)
         << "bar, two pause bars, stop, and the seek bar's track and played part";
 
-    rig.controller.controls.pendingCommand = 0;
+    rig.controller.controls.pendingIntent = PanelIntent::None;
     rig.controller.shared.command = CmdCountIn;
     rig.Draw(770, 450, true, 0.9f);
-    EXPECT_EQ(rig.controller.controls.pendingCommand, 0) << "not armed while a command is pending";
+    EXPECT_EQ(rig.controller.controls.pendingIntent, PanelIntent::None)
+        << "not armed while a command is pending";
+    rig.controller.shared.command = CmdNone;
+
+    // A press on the progress bar asks to seek to the place under it, ends included.
+    const RectF bar = rig.controller.controls.overlayProgress;
+    struct Seek {
+        float x;
+        double seconds;
+    };
+    for (const Seek& k :
+         {Seek{bar.left, 0.0}, Seek{(bar.left + bar.right) / 2, 30.0}, Seek{bar.right, 60.0}}) {
+        rig.Draw(static_cast<int>(k.x), static_cast<int>(bar.top + 4), true, 0.9f);
+        EXPECT_EQ(rig.request.intent, PanelIntent::SeekTo) << "x " << k.x;
+        EXPECT_NEAR(rig.request.seconds, k.seconds, 0.3) << "x " << k.x;
+    }
+    rig.Draw(static_cast<int>(bar.left + 20), static_cast<int>(bar.top + 4), false, 0.9f);
+    EXPECT_EQ(rig.request.intent, PanelIntent::None) << "hovering does not seek";
 
     rig.Draw(770, 450, true, 1.1f);
     EXPECT_FALSE(rig.controller.controls.overlayActive) << "hidden a second after the last movement";
@@ -472,3 +543,33 @@ TEST(Voices, NotesAndKeysTakeTheirVoicesColoursAndPercussionIsNotDrawn) {
     });
     EXPECT_TRUE(anything.empty()) << "percussion drawn above its key";
 }
+
+namespace {
+
+// Two voices on one key: the key is lit by the first, and the bar falling onto it is that one's too.
+TEST(Voices, ADoubledKeyShowsTheColourOfTheBarThatLightsIt) {
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(20);
+    song.reading = ReadingVoices;
+    ViewRig::GiveParts(song, 2, 4);
+    song.parts[0].colour = 2;
+    song.parts[1].colour = 5;
+    song.parts[0].channel = 0;
+    song.parts[1].channel = 1;
+    ViewRig::AddNote(song, 0, 64, 10.0f, 12.0f, 100);
+    ViewRig::AddNote(song, 1, 64, 10.0f, 12.0f, 100);
+    rig.Frame(10.5f);
+    const KeyRecord& key = rig.view->keys[64 - kLowestKey];
+    ASSERT_GT(key.intensity, 0);
+    EXPECT_EQ(key.colour, 2) << "lit by the first voice";
+    const int bodies[2] = {res::VoiceImageId(2, res::VoiceBodyWhite),
+                           res::VoiceImageId(5, res::VoiceBodyWhite)};
+    const auto drawn = rig.target.Where([&](const Call& c) {
+        return c.op == Op::Image && (c.imageId == bodies[0] || c.imageId == bodies[1]) &&
+               c.rect.left < key.rect.right && c.rect.right > key.rect.left;
+    });
+    ASSERT_FALSE(drawn.empty());
+    EXPECT_EQ(drawn.back().imageId, bodies[0]) << "the lighting voice's bar is drawn on top";
+}
+
+}  // namespace

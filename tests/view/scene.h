@@ -68,7 +68,7 @@ struct Scene {
         Panel* panels[2] = {view.get(), timeBar.get()};
         for (Panel* p : panels) {
             p->palette = &controller.palette;
-            p->Init(&device, &controller.shared, &controller.mousePoint);
+            p->Init(&device, &controller.mousePoint);
             p->CreateBrushes();
         }
         view->background = PalClear;
@@ -81,7 +81,7 @@ struct Scene {
         controller.shared.song = std::move(song);
         controller.shared.midiParsed = true;
         controller.shared.songReady = true;
-        controller.shared.overviewLoaded = true;
+        view->SetSong(controller.shared.song.get());
     }
 
     // Clears the frame, lays out and draws the panels and the toggle. Returns after EndDraw.
@@ -94,14 +94,16 @@ struct Scene {
         platform::RenderTarget& out = *device.target;
         out.BeginDraw();
         out.Clear(PaletteColour(c.palette.colour[PalClear]));
-        view->songTime = timeBar->songTime = songTime;
+        c.shownTime = songTime;
+        const SongView shown = c.ViewOfSong();
         view->SetRect(0, 0, a - g, b - g);
+        view->Update(songTime);
         view->DrawBackground();
-        view->Draw();
+        view->Draw(shown);
         if (!c.controls.fullView) {
             timeBar->SetRect(0, b + g, a - g, H - 1);
             timeBar->DrawBackground();
-            timeBar->Draw();
+            timeBar->Draw(shown);
             out.FillRect({a + g, 0, W - 1, H - 1}, PaletteColour(c.palette.colour[PalControlPanel]));
         }
         view->DrawViewToggle(c.controls);

@@ -17,8 +17,7 @@ struct BarRig : ViewRig {
     explicit BarRig(float right) : ViewRig(right + 200, 700) { timeBar->SetRect(0, 600, right, 699); }
     void Draw(float songTime) {
         target.calls.clear();
-        timeBar->songTime = songTime;
-        timeBar->Draw();
+        timeBar->Draw(Shown(songTime));
     }
     std::vector<Call> Lines(int paletteIndex) const {
         const ColourF c = timeBar->brushes[paletteIndex];
@@ -36,11 +35,13 @@ struct LabelCase {
     std::string total;
 };
 
-TEST(TimeBar, LabelsEveryThirtySecondsKeepApartAndAwayFromTheEnd) {
+TEST(TimeBar, LabelsAtARoundStepKeepApartAndAwayFromTheEnd) {
     const LabelCase cases[] = {
-        {25.0, 400, {}, {}, "00:25.0"},
-        {45.06, 400, {"0:00"}, {0}, "00:45.0"},
-        {600.0, 400, {"0:00", "2:30", "5:00"}, {0, 50, 150}, "10:00.0"},
+        {25.0, 400, {"0:00", "0:10"}, {0, 110}, "00:25.0"},
+        {41.0, 400, {"0:00", "0:15", "0:30"}, {0, 96, 243}, "00:41.0"},
+        {45.06, 400, {"0:00", "0:15", "0:30"}, {0, 83, 216}, "00:45.0"},
+        {86.0, 400, {"0:00", "0:30", "1:00"}, {0, 89, 229}, "01:26.0"},
+        {600.0, 400, {"0:00", "5:00"}, {0, 150}, "10:00.0"},
         {3599.96,
          1331,
          {"0:00", "5:00", "10:00", "15:00", "20:00", "25:00", "30:00", "35:00", "40:00", "45:00", "50:00",
@@ -63,12 +64,26 @@ TEST(TimeBar, LabelsEveryThirtySecondsKeepApartAndAwayFromTheEnd) {
                       i == 0 ? platform::TextAlign::Leading : platform::TextAlign::Centre);
         }
         EXPECT_EQ(rig.Lines(10).size(), 1 + c.labels.size()) << "centre line and one tick per label";
+        const auto plates =
+            rig.target.Where([](const Call& k) { return k.op == Op::Fill && k.colour.a < 1.0f; });
+        EXPECT_EQ(plates.size(), c.labels.size()) << "a plate behind every label";
         const Call& total = texts.back();
         EXPECT_EQ(total.text, c.total);
         EXPECT_EQ(total.format.align, platform::TextAlign::Trailing);
         EXPECT_FLOAT_EQ(total.rect.right, c.right);
         EXPECT_EQ(rig.device.textSmall.align, platform::TextAlign::Centre) << "textSmall is left centred";
     }
+}
+
+TEST(TimeBar, MarkStepGrowsWithTheSongAndShrinksWithTheWidth) {
+    const struct {
+        double duration;
+        float width;
+        double step;
+    } cases[] = {{10, 1000, 5},   {41, 400, 15},     {86, 400, 30},     {600, 1331, 60},
+                 {600, 400, 300}, {3600, 1331, 300}, {3600, 100, 3600}, {1e6, 100, 3600}};
+    for (const auto& c : cases)
+        EXPECT_EQ(TimeMarkStep(c.duration, c.width), c.step) << c.duration << " s on " << c.width;
 }
 
 TEST(TimeBar, OnlyGuideLinesWithoutASong) {

@@ -27,7 +27,7 @@ struct ViewRig {
         Panel* panels[2] = {view.get(), timeBar.get()};
         for (Panel* p : panels) {
             p->palette = &controller.palette;
-            p->Init(&device, &controller.shared, &controller.mousePoint);
+            p->Init(&device, &controller.mousePoint);
             p->CreateBrushes();
         }
         view->background = PalClear;
@@ -45,6 +45,7 @@ struct ViewRig {
         GiveHandsRoom(song);
         controller.shared.midiParsed = true;
         controller.shared.songReady = true;
+        songChanged = true;
         return song;
     }
 
@@ -67,12 +68,24 @@ struct ViewRig {
         song.parts[part].notes[song.parts[part].noteCount++] = {key, start, end, velocity};
     }
 
-    // One frame of the notes view at the given song time; the calls of that frame only.
-    void Frame(float songTime) {
-        target.calls.clear();
-        view->songTime = songTime;
-        view->Draw();
+    // What the panels are shown at `songTime`, as the controller makes it.
+    SongView Shown(float songTime) {
+        controller.shownTime = songTime;
+        return controller.ViewOfSong();
     }
+
+    // One frame of the notes view at the given song time; the calls of that frame only. A song
+    // made by NewSong since the last frame is handed to the view first, its notes added by then.
+    void Frame(float songTime) {
+        if (songChanged) {
+            songChanged = false;
+            view->SetSong(controller.shared.song.get());
+        }
+        target.calls.clear();
+        view->Update(songTime);
+        view->Draw(Shown(songTime));
+    }
+    bool songChanged = false;
 };
 
 }  // namespace viewtest

@@ -1,0 +1,346 @@
+// The file-loading flow and the control panel's requests: what "Load SoundFont", "Load MIDI", a
+// dropped file and the command line's song do, when the panel's large buttons may act, and the
+// render that a load starts, driven one slice per frame.
+//
+// A press on a large button stops a song that plays at once, but its action waits until the mouse
+// button has been up for two frames: the file dialog it may open is modal, and must never open
+// under a button that is still held.
+#include <cctype>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "app/player_controller.h"
+#include "core/file_access.h"
+#include "midi/midi_reader.h"
+#include "platform/dialogs.h"
+#include "resources/strings.h"
+#include "settings/settings.h"
+#include "synth/render_overview.h"
+#include "synth/synth_renderer.h"
+#include "ui/control_panel.h"
+#include "view/notes_view.h"
+
+namespace {
+
+// Said over the export buttons while they wait for the song's render.
+constexpr std::string_view kExportWaitsForRender =
+    "The song is still being rendered. It can be exported once it is ready.";
+
+// Frames the mouse button must have been up before a large button's action runs.
+constexpr int kIdleFramesBeforeAction = 2;
+
+void ShowErrorText(SessionState& state, const std::string& text, const char* caption) {
+    if (state.dialogs != nullptr) {
+        state.dialogs->ShowError(text, caption);
+    } else {
+        std::fprintf(stderr, "%s: %s\n", caption, text.c_str());
+    }
+}
+
+}  // namespace
+
+FileKind FileKindOfPath(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return FileKind::None;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == "mid" || ext == "midi" || ext == "kar" || ext == "rmi") return FileKind::Midi;
+    if (ext == "sf2" || ext == "sf3") return FileKind::SoundFont;
+    return FileKind::None;
+}
+
+uint16_t CommandForIntent(PanelIntent intent) {
+    switch (intent) {
+        case PanelIntent::Play:
+            return CmdPlay;
+        case PanelIntent::Pause:
+            return CmdPause;
+        case PanelIntent::Stop:
+            return CmdStop;
+        case PanelIntent::Rewind:
+            return CmdRewind;
+        case PanelIntent::ExportAudio:
+            return CmdExport;
+        case PanelIntent::ExportVideo:
+            return CmdExportVideo;
+        default:
+            return CmdNone;
+    }
+}
+
+SongView PlayerController::ViewOfSong() const {
+    SongView view;
+    view.song = shared.song.get();
+    view.overview = shared.songReady ? &shared.overview : nullptr;
+    view.songLoaded = shared.midiParsed;
+    view.songReady = shared.songReady;
+    switch (shared.playState) {
+        case Playing:
+            view.play = PlayView::Playing;
+            break;
+        case Paused:
+            view.play = PlayView::Paused;
+            break;
+        case Stopped:
+            view.play = PlayView::Stopped;
+            break;
+        default:
+            view.play = PlayView::Idle;
+            break;
+    }
+    view.songTime = shownTime;
+    view.busy = shared.command != CmdNone || loading.pending != PanelIntent::None || loading.rendering;
+    view.countingIn = shared.command == CmdCountIn;
+    return view;
+}
+
+PanelSnapshot PlayerController::ControlPanelSnapshot() const {
+    PanelSnapshot shown;
+    shown.song = ViewOfSong();
+    shown.soundFontLabel = loading.soundFontLabel;
+    shown.midiLabel = loading.midiLabel;
+    shown.renderProgress = loading.renderProgress;
+    shown.canStart = loading.pending == PanelIntent::None && !loading.rendering && shared.command == CmdNone;
+    if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
+    return shown;
+}
+
+void PlayerController::HandlePanelRequest(const PanelRequest& request) {
+    switch (request.intent) {
+        case PanelIntent::None:
+        case PanelIntent::SeekTo:
+            return;
+        case PanelIntent::CancelVideoExport:
+            if (controlPanel != nullptr) controlPanel->videoCancelRequested = true;
+            return;
+        case PanelIntent::Play:
+        case PanelIntent::Pause:
+        case PanelIntent::Rewind:
+        case PanelIntent::Stop:
+            // Asked for once the mouse button is up again.
+            loading.pending = request.intent;
+            loading.pendingWaitsForIdle = false;
+            if (request.intent == PanelIntent::Stop) shared.refreshBits = RefreshAll;
+            return;
+        case PanelIntent::ChooseSoundFont:
+        case PanelIntent::ChooseMidi:
+            if (RefuseLoadWhileVideoExports()) return;
+            if (request.intent == PanelIntent::ChooseMidi && !shared.soundFontLoaded) {
+                ShowErrorBox(shared, res::IdsNoSoundfontLoaded, res::IdsError);
+                return;
+            }
+            break;
+        case PanelIntent::ExportAudio:
+        case PanelIntent::ExportVideo:
+            break;
+    }
+    // A large button: a song that plays stops at once; the action runs once the button has been
+    // up for a while.
+    loading.placeBeforeLoad = shownTime;
+    if (shared.playState == Playing) shared.command = CmdStop;
+    loading.pending = request.intent;
+    loading.pendingWaitsForIdle = true;
+    loading.idleFrames = 0;
+}
+
+void PlayerController::RunPendingPanelAction() {
+    if (loading.pending == PanelIntent::None || mouseDownNow) return;
+    if (loading.pendingWaitsForIdle && loading.idleFrames < kIdleFramesBeforeAction) return;
+    const PanelIntent intent = loading.pending;
+    loading.pending = PanelIntent::None;
+    if (intent == PanelIntent::ChooseMidi) {
+        (void)ChooseAndLoadFile(FileKind::Midi);
+    } else if (intent == PanelIntent::ChooseSoundFont) {
+        (void)ChooseAndLoadFile(FileKind::SoundFont);
+    } else {
+        // Posted, not written over: a command that became pending since the press (a count-in
+        // started from the keyboard, say) must run its course.
+        shared.Post(CommandForIntent(intent));
+    }
+}
+
+void PlayerController::StepLoading() {
+    if (loading.rendering && synth != nullptr) TakeRenderStatus(synth->RenderStep());
+    if (!mouseDownNow) ++loading.idleFrames;
+}
+
+void PlayerController::TakeRenderStatus(const RenderStatus& status) {
+    if (status.outcome == RenderOutcome::Running) {
+        loading.renderProgress = status.progress;
+        return;
+    }
+    shared.rendered = status.outcome == RenderOutcome::Finished;
+    if (shared.rendered) {
+        shared.midiName = FileTitleFromPath(shared.midiPath);
+        loading.midiLabel = shared.midiName;
+        if (shared.midiParsed) {
+            shared.songReady =
+                synth->renderFile != nullptr &&
+                ReadRenderOverview(synth->renderFile->fd(), synth->OutputPath(), shared.overview).Ok();
+            shared.overviewLoaded = true;
+            shared.command = CmdPreparePlayback;
+        }
+    } else {
+        shared.songReady = false;
+        loading.midiLabel = res::LoadString(res::IdsNoMidiFileLoaded);
+        if (!status.failure.text.empty())
+            ShowErrorText(shared, status.failure.text, res::LoadString(res::IdsError));
+    }
+    loading.renderProgress = -1.0f;
+    loading.rendering = false;
+}
+
+bool PlayerController::DropFile(const std::string& path) {
+    const FileKind kind = FileKindOfPath(path);
+    if (kind == FileKind::None) {
+        if (shared.dialogs != nullptr) {
+            shared.dialogs->ShowError("\"" + path + "\" is neither a MIDI file nor a SoundFont.",
+                                      res::LoadString(res::IdsError));
+        }
+        return false;
+    }
+    if (loading.pending != PanelIntent::None || loading.rendering || shared.command != CmdNone) return false;
+    if (RefuseLoadWhileVideoExports()) return false;
+    if (kind == FileKind::Midi && !shared.soundFontLoaded) {
+        ShowErrorBox(shared, res::IdsNoSoundfontLoaded, res::IdsError);
+        return false;
+    }
+    loading.placeBeforeLoad = shownTime;
+    if (shared.playState == Playing) shared.command = CmdStop;
+    LoadChosenFile(kind, path);
+    return true;
+}
+
+bool PlayerController::ChooseAndLoadFile(FileKind kind) {
+    SetPanelsMouseDown(false);
+    mouseDownNow = false;
+    if (kind == FileKind::None) return true;
+
+    const bool midi = kind == FileKind::Midi;
+    std::string path;
+    if (shared.dialogs == nullptr ||
+        !shared.dialogs->OpenFile(res::LoadString(midi ? res::IdsSelectMidiFile : res::IdsSelectSoundfont),
+                                  res::LoadString(midi ? res::IdsMidiFiles : res::IdsSoundfontFilter),
+                                  midi ? std::vector<std::string>{"*.mid", "*.midi", "*.kar", "*.rmi"}
+                                       : std::vector<std::string>{"*.sf2", "*.sf3"},
+                                  path)) {
+        return false;
+    }
+    LoadChosenFile(kind, path);
+    return true;
+}
+
+bool PlayerController::RefuseLoadWhileVideoExports() {
+    // A new render would write the sound file the video export is reading.
+    if (controlPanel == nullptr || !controlPanel->videoExportRunning) return false;
+    ShowErrorText(shared,
+                  "A video is being exported from the current song. Load another file once it has finished, "
+                  "or click \"Export video\" to stop it.",
+                  res::LoadString(res::IdsExportVideo));
+    return true;
+}
+
+void PlayerController::LoadChosenFile(FileKind kind, const std::string& path) {
+    if (RefuseLoadWhileVideoExports()) return;
+    if (kind == FileKind::Midi) {
+        LoadMidi(path);
+    } else if (kind == FileKind::SoundFont) {
+        LoadSoundFontFile(path);
+    }
+}
+
+void PlayerController::LoadMidi(const std::string& path) {
+    // The new song is read aside first: a file that does not load leaves the current song loaded,
+    // playable and where it was.
+    auto song = std::make_unique<SongData>();
+    if (!ReadMidiFile(*song, path)) {
+        // The same words the command line prints for this file.
+        ShowErrorText(shared, path + ": " + MidiLoadFailureText(*song), res::LoadString(res::IdsError));
+        return;
+    }
+    // A song without a note would play as seconds of nothing; the current song stays instead.
+    if (!SongHasNotes(*song)) {
+        ShowErrorText(shared, path + " has no notes: there is nothing to play",
+                      res::LoadString(res::IdsError));
+        return;
+    }
+    // The SoundFont is loaded again before anything of the current song is dropped: if its file
+    // has gone since, the current song stays loaded and playable.
+    if (synth != nullptr) {
+        if (const Failure loaded = synth->LoadSoundFont(shared.soundFontPath); !loaded.Ok()) {
+            ShowErrorText(shared, loaded.text, res::LoadString(res::IdsError));
+            return;
+        }
+    }
+    shared.midiPath = path;
+    shared.resumeAt = -1.0;  // a new song starts at its start
+    if (controlPanel != nullptr) controlPanel->ForgetSong();
+    if (notesView != nullptr) notesView->SetSong(nullptr);  // shown again once it is rendered
+    shared.song = std::move(song);
+    shared.midiParsed = true;
+    shared.rendered = false;
+    shared.songReady = false;
+    shared.refreshBits |= RefreshNotesView;       // no key stays lit from the song before
+    loading.midiLabel = FileTitleFromPath(path);  // the song's name while it renders
+    const Failure started =
+        synth != nullptr ? synth->StartRender({path, shared.soundFontPath, shared.song.get()}, renderFolder)
+                         : Failure::Because(FailureKind::Render, "The synthesiser is not available");
+    if (synth != nullptr) shared.outputWavPath = synth->OutputPath();
+    if (!started.Ok()) {
+        // Nothing runs, so nothing may look as if it were rendering; say why.
+        loading.midiLabel = res::LoadString(res::IdsNoMidiFileLoaded);
+        ShowErrorText(shared, started.text, res::LoadString(res::IdsError));
+        return;
+    }
+    shared.rendered = true;
+    loading.renderProgress = 0;
+    loading.rendering = true;
+}
+
+void PlayerController::LoadSoundFontFile(const std::string& path) {
+    // A SoundFont that does not load changes nothing: the one before stays, and so does the song.
+    const Failure loaded =
+        synth != nullptr ? synth->LoadSoundFont(path)
+                         : Failure::Because(FailureKind::SoundFont,
+                                            "The SoundFont \"" + path +
+                                                "\" could not be loaded: the synthesiser is not available");
+    if (!loaded.Ok()) {
+        ShowErrorText(shared, loaded.text, res::LoadString(res::IdsError));
+        return;
+    }
+    shared.soundFontPath = path;
+    // The choice is kept the moment it is made, and only then: a window never writes back a
+    // setting it did not change, so closing a second window cannot undo this one's choice. A
+    // settings file that cannot be written loses nothing but the memory of the choice.
+    (void)WriteSettings({path});
+    shared.soundFontLoaded = true;
+    shared.soundFontName = FileTitleFromPath(shared.soundFontPath);
+    loading.soundFontLabel = shared.soundFontName;
+    // Without a song to render, the samples are not kept in memory; the next song loads them.
+    if (!shared.midiParsed || shared.midiPath.empty() || loading.rendering) synth->ReleaseSoundFont();
+    // The song sounds with the new SoundFont from where it was.
+    if (shared.midiParsed && !shared.midiPath.empty() && !loading.rendering) {
+        shared.resumeAt = loading.placeBeforeLoad;
+        shared.songReady = false;
+        shared.rendered = false;
+        shared.refreshBits |= RefreshNotesView;
+        const Failure started =
+            synth->StartRender({shared.midiPath, shared.soundFontPath, shared.song.get()}, renderFolder);
+        shared.outputWavPath = synth->OutputPath();
+        if (!started.Ok()) {
+            shared.resumeAt = -1.0;
+            shared.midiParsed = false;
+            if (controlPanel != nullptr) controlPanel->ForgetSong();
+            if (notesView != nullptr) notesView->SetSong(nullptr);
+            shared.song.reset();
+            loading.midiLabel = res::LoadString(res::IdsNoMidiFileLoaded);
+            ShowErrorText(shared, started.text, res::LoadString(res::IdsError));
+            return;
+        }
+        shared.rendered = true;
+        loading.renderProgress = 0;
+        loading.rendering = true;
+    }
+}

@@ -1,0 +1,345 @@
+// The file-loading flow and the control panel's requests, run through the controller's part of a
+// frame: when a large button acts, what busy states refuse, the transport, and the loads.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/player_controller.h"
+#include "core/palette.h"
+#include "platform/dialogs.h"
+#include "smf_builder.h"
+#include "synth/synth_renderer.h"
+#include "ui/control_panel.h"
+#include "view/recording_target.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using viewtest::Call;
+using viewtest::Op;
+
+constexpr const char* kSmallSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+struct SongLoadingTest : ::testing::Test {
+    SongLoadingTest() {
+        folder = fs::temp_directory_path() / ("dorvik-panel-" + std::to_string(::getpid()));
+        fs::create_directories(folder);
+        ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+        ShowFluidSynthMessages(false);
+        state.dialogs = &dialogs;
+        c.synth = std::make_unique<SynthRenderer>();
+        synth = c.synth.get();
+        c.renderFolder = folder.string();
+        device.target = &target;
+        c.device = &device;
+        c.controlPanel = std::make_unique<ControlPanel>();
+        panel = c.controlPanel.get();
+        panel->palette = &kDefaultPalette;
+        panel->background = 20;
+        panel->Init(&device, &c.mousePoint);
+        panel->CreateBrushes();
+        panel->Build("file:///guide.html", &dialogs);
+        c.loading.soundFontLabel = "no SoundFont loaded";
+        c.loading.midiLabel = "no MIDI file loaded";
+        Place(300);
+    }
+    ~SongLoadingTest() override {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+
+    void Place(float width) { panel->SetRect(1000, 0, 1000 + width, 831); }
+
+    // One frame with the mouse at (x, y), the button held or not.
+    void Frame(int x, int y, bool down) {
+        c.mousePoint = {x, y};
+        c.SetPanelsMouseDown(down);
+        target.calls.clear();
+        c.ControlPanelFrame();
+    }
+    // The middle of a large button by its top offset.
+    void ClickAt(float offsetY) {
+        Frame(static_cast<int>(panel->left) + 50, static_cast<int>(offsetY) + 15, true);
+    }
+    void Release(int frames) {
+        for (int i = 0; i < frames; ++i) Frame(0, 0, false);
+    }
+
+    std::string WriteSong(const char* name) {
+        using namespace smf;
+        const Bytes bytes = Cat(
+            {Header(480, 0, 1),
+             Track({On(0, 0, 60, 90), Off(480, 0, 60), On(0, 0, 64, 90), Off(480, 0, 64), EndOfTrack()})});
+        const fs::path path = folder / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    }
+
+    // Nothing pending and no render running: the panel's large buttons may act.
+    bool Idle() const { return c.loading.pending == PanelIntent::None && !c.loading.rendering; }
+
+    fs::path folder;
+    PlayerController c;
+    SessionState& state = c.shared;
+    platform::ScriptedDialogs dialogs;
+    SynthRenderer* synth = nullptr;
+    viewtest::RecordingTarget target;
+    GraphicsDevice device;
+    ControlPanel* panel = nullptr;
+};
+
+TEST_F(SongLoadingTest, LargeButtonActsInTheThirdFrameAfterTheRelease) {
+    state.soundFontLoaded = true;
+    state.playState = Playing;
+    ClickAt(250);  // "Load MIDI"
+    EXPECT_EQ(state.command, CmdStop) << "a load while playing stops the song at once";
+    EXPECT_FALSE(c.ControlPanelSnapshot().canStart);
+    state.command = CmdNone;  // the controller runs the stop
+    Frame(0, 0, true);        // still held: nothing counts
+    Release(2);
+    EXPECT_TRUE(dialogs.openRequests.empty())
+        << "expected no dialog before the third frame with the button up";
+    Release(1);
+    ASSERT_EQ(dialogs.openRequests.size(), 1u);
+    EXPECT_EQ(dialogs.openRequests[0].title, "Select MIDI file");
+    EXPECT_EQ(dialogs.openRequests[0].filterName, "MIDI files");
+    EXPECT_TRUE(Idle()) << "a cancelled dialog leaves no action";
+    Release(1);
+    EXPECT_TRUE(c.ControlPanelSnapshot().canStart);
+}
+
+TEST_F(SongLoadingTest, LargeButtonsStartNothingWhileBusy) {
+    state.soundFontLoaded = true;
+    c.synth.reset();  // keeps the render slice out of this
+    const struct {
+        const char* name;
+        bool rendering;
+        PanelIntent pending;
+        uint16_t command;
+    } cases[] = {
+        {"during a render", true, PanelIntent::None, CmdNone},
+        {"while an action waits after a click", false, PanelIntent::ExportAudio, CmdNone},
+        {"while an export runs", false, PanelIntent::None, CmdExportRunning},
+    };
+    for (const auto& k : cases) {
+        for (float offset : {150.0f, 250.0f, 350.0f}) {
+            c.loading.rendering = k.rendering;
+            c.loading.pending = k.pending;
+            state.command = k.command;
+            ClickAt(offset);
+            EXPECT_EQ(c.loading.pending, k.pending) << k.name << ", button at " << offset;
+            EXPECT_EQ(state.command, k.command) << k.name << ", button at " << offset;
+            Frame(0, 0, true);  // held: a waiting action stays waiting
+            c.loading.pending = PanelIntent::None;
+            Release(1);  // the next press must be a fresh one
+        }
+        EXPECT_TRUE(dialogs.openRequests.empty()) << k.name;
+    }
+}
+
+TEST_F(SongLoadingTest, LoadMidiWithoutSoundFontExplainsAndDoesNothing) {
+    ClickAt(250);
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_EQ(dialogs.errorBoxes[0].text, "no SoundFont loaded");
+    EXPECT_EQ(dialogs.errorBoxes[0].caption, "Error");
+    EXPECT_TRUE(Idle());
+    Release(3);
+    EXPECT_TRUE(dialogs.openRequests.empty());
+}
+
+TEST_F(SongLoadingTest, TransportButtonsNeedAPlayableSongAndAnIdlePanel) {
+    const struct {
+        const char* name;
+        bool parsed, ready;
+        bool rendering;
+        uint16_t command;
+        bool expectPost;
+    } cases[] = {
+        {"playable", true, true, false, CmdNone, true},
+        {"not rendered yet", true, false, false, CmdNone, false},
+        {"no song", false, false, false, CmdNone, false},
+        {"rendering", true, true, true, CmdNone, false},
+        {"command pending", true, true, false, CmdCountIn, false},
+    };
+    this->c.synth.reset();
+    for (const auto& c : cases) {
+        state.midiParsed = c.parsed;
+        state.songReady = c.ready;
+        state.playState = ::Idle;
+        state.command = c.command;
+        state.refreshBits = 0;
+        this->c.loading.rendering = c.rendering;
+        Release(3);
+        const RectF stop = panel->transportButtons[TransportStop];
+        Frame(static_cast<int>(stop.left) + 5, static_cast<int>(stop.top) + 5, true);
+        if (c.expectPost) {
+            EXPECT_EQ(state.refreshBits, RefreshAll) << c.name << ": the stop press refreshes at once";
+            EXPECT_EQ(state.command, CmdNone) << c.name << ": nothing is posted while the button is held";
+            Frame(0, 0, false);
+            EXPECT_EQ(state.command, CmdStop) << c.name << ": posted in the first frame with the button up";
+        } else {
+            Frame(0, 0, false);
+            EXPECT_EQ(state.command, c.command) << c.name;
+            EXPECT_EQ(state.refreshBits, 0) << c.name;
+        }
+    }
+}
+
+TEST_F(SongLoadingTest, PlayButtonPausesWhilePlaying) {
+    state.midiParsed = state.songReady = true;
+    for (uint16_t play : {::Idle, Playing, Paused, Stopped}) {
+        state.playState = play;
+        state.command = CmdNone;
+        Release(3);
+        const RectF r = panel->transportButtons[TransportPlayPause];
+        Frame(static_cast<int>(r.left) + 1, static_cast<int>(r.bottom), true);  // edges count
+        Frame(0, 0, false);
+        EXPECT_EQ(state.command, play == Playing ? CmdPause : CmdPlay) << "play state " << play;
+    }
+}
+
+TEST_F(SongLoadingTest, TransportAndLogoFollowThePanelWidth) {
+    const struct {
+        float width;
+        float transportLeft;
+        float logoLeft, logoWidth, logoHeight;
+    } cases[] = {
+        {130, 20, 0, 131, 131 * 127.0f / 441},
+        {150, 30, 0, 151, 151 * 127.0f / 441},
+        {300, 105, 63.188980f, 173.62204f, 50},
+    };
+    for (const auto& c : cases) {
+        Place(c.width);
+        Frame(0, 0, false);
+        EXPECT_FLOAT_EQ(panel->transportButtons[TransportRewind].left, 1000 + c.transportLeft)
+            << "width " << c.width;
+        const auto logos = target.Where([](const Call& call) { return call.op == Op::Image; });
+        ASSERT_EQ(logos.size(), 1u) << "width " << c.width;
+        EXPECT_NEAR(logos[0].rect.left, 1000 + c.logoLeft, 1e-3) << "width " << c.width;
+        EXPECT_NEAR(logos[0].rect.Width(), c.logoWidth, 1e-3) << "width " << c.width;
+        EXPECT_NEAR(logos[0].rect.Height(), c.logoHeight, 1e-3) << "width " << c.width;
+    }
+}
+
+TEST_F(SongLoadingTest, SongTimeReadsInMinutesSecondsAndTenths) {
+    const struct {
+        double time;
+        const char* text;
+    } cases[] = {
+        {-1.0, "--:--.-"}, {-0.5, "--:--.-"}, {0.0, "00:00.0"}, {83.45, "01:23.4"}, {600.05, "10:00.0"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FormatSongTime(c.time), c.text) << "time " << c.time;
+    c.shownTime = 83.45f;
+    Frame(0, 0, false);
+    const auto texts =
+        target.Where([](const Call& call) { return call.op == Op::Text && call.text == "01:23.4"; });
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].format.size, 24.0f);
+    EXPECT_FLOAT_EQ(texts[0].rect.top, 831 - 100);
+}
+
+TEST_F(SongLoadingTest, LoadingFlows) {
+    // A cancelled dialog changes nothing.
+    state.song = smf::NewSong();
+    state.midiParsed = true;
+    EXPECT_FALSE(c.ChooseAndLoadFile(FileKind::Midi));
+    EXPECT_TRUE(state.song != nullptr);
+    EXPECT_TRUE(state.midiParsed);
+
+    // A SoundFont the synthesiser refuses: a box names the file and the reason; the song and the
+    // labels stay as they were.
+    const std::string labelBefore = c.loading.soundFontLabel;
+    dialogs.openAnswers.push_back(WriteSong("not-a-soundfont.sf2"));
+    EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::SoundFont));
+    EXPECT_NE(state.song, nullptr);
+    EXPECT_TRUE(state.midiParsed);
+    EXPECT_EQ(c.loading.soundFontLabel, labelBefore);
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_NE(dialogs.errorBoxes[0].text.find("not-a-soundfont.sf2\" could not be loaded: "),
+              std::string::npos)
+        << dialogs.errorBoxes[0].text;
+    EXPECT_GT(dialogs.errorBoxes[0].text.size(), dialogs.errorBoxes[0].text.find(": ") + 2)
+        << "with a reason";
+    EXPECT_EQ(dialogs.errorBoxes[0].text.find("Failed to load SoundFont"), std::string::npos)
+        << "the loader's own reason, not FluidSynth's summing-up: " << dialogs.errorBoxes[0].text;
+    dialogs.errorBoxes.clear();
+    const fs::path settingsFile = folder / "Dorvik Midi Player" / "settings.ini";
+    EXPECT_FALSE(fs::exists(settingsFile)) << "a SoundFont that did not load is not kept";
+
+    // A good SoundFont, kept in the settings the moment it has loaded.
+    if (!fs::exists(kSmallSoundFont)) GTEST_SKIP() << kSmallSoundFont << " is not installed";
+    dialogs.openAnswers.push_back(kSmallSoundFont);
+    EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::SoundFont));
+    EXPECT_TRUE(state.soundFontLoaded);
+    EXPECT_EQ(c.loading.soundFontLabel, "TimGM6mb");
+    std::ifstream saved(settingsFile);
+    std::string line;
+    std::getline(saved, line);
+    EXPECT_EQ(line, std::string("[Soundfont] = ") + kSmallSoundFont);
+
+    // A file that is not MIDI: the error box, and the song before kept.
+    const fs::path junk = folder / "junk.mid";
+    std::ofstream(junk) << "not midi at all";
+    dialogs.openAnswers.push_back(junk.string());
+    EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::Midi));
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_EQ(dialogs.errorBoxes[0].text, junk.string() + ": Not a MIDI file") << "the file is named";
+    EXPECT_NE(state.song, nullptr);
+    EXPECT_TRUE(state.midiParsed);
+    EXPECT_TRUE(Idle());
+
+    // A song: the render runs one slice per frame with rising progress, then asks for playback.
+    dialogs.openAnswers.push_back(WriteSong("two notes.mid"));
+    EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::Midi));
+    ASSERT_TRUE(c.loading.rendering);
+    EXPECT_TRUE(state.rendered);
+    EXPECT_FALSE(c.ControlPanelSnapshot().exportBlocked.empty())
+        << "export waits for the render, and says so";
+    float lastProgress = -1;
+    int frames = 0;
+    while (c.loading.rendering && frames < 10000) {
+        Frame(0, 0, false);
+        if (panel->midiButton.progress >= 0) {
+            EXPECT_GE(panel->midiButton.progress, lastProgress) << "frame " << frames;
+            lastProgress = panel->midiButton.progress;
+        }
+        ++frames;
+    }
+    EXPECT_TRUE(Idle()) << "the render did not finish in " << frames << " frames";
+    EXPECT_TRUE(c.ControlPanelSnapshot().exportBlocked.empty());
+    EXPECT_EQ(c.loading.midiLabel, "two notes");
+    EXPECT_EQ(state.command, CmdPreparePlayback);
+    EXPECT_TRUE(state.songReady);
+    EXPECT_EQ(fs::path(state.outputWavPath).parent_path(), folder) << "rendered into the render folder";
+    EXPECT_EQ(state.overview.wavChannels, 2) << "the overview was read from the render";
+
+    // A file that does not load leaves the song loaded and ready as it was.
+    dialogs.openAnswers.push_back(junk.string());
+    EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::Midi));
+    EXPECT_TRUE(state.midiParsed && state.songReady);
+    EXPECT_EQ(c.loading.midiLabel, "two notes");
+
+    // The SoundFont is not kept in memory after the render; if its file has gone by the next
+    // song, that song is refused and the current one stays, its render in place.
+    const fs::path copy = folder / "copy.sf2";
+    fs::copy_file(kSmallSoundFont, copy);
+    dialogs.openAnswers.push_back(copy.string());
+    EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::SoundFont));
+    while (c.loading.rendering) Frame(0, 0, false);
+    EXPECT_EQ(c.synth->fluidSynth, nullptr);
+    EXPECT_EQ(c.synth->loadedSynth, nullptr);
+    fs::remove(copy);
+    dialogs.errorBoxes.clear();
+    dialogs.openAnswers.push_back(WriteSong("another.mid"));
+    EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::Midi));
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_NE(dialogs.errorBoxes[0].text.find("copy.sf2\" could not be loaded: "), std::string::npos);
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(c.loading.midiLabel, "two notes");
+    EXPECT_TRUE(state.songReady && fs::exists(state.outputWavPath));
+}
+
+}  // namespace
