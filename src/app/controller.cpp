@@ -60,7 +60,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     shared.midiParsed = false;
     shared.overviewLoaded = false;
     shared.songReady = false;
-    shared.command = CmdNone;
+    shared.command = Command::None;
     // A saved SoundFont that cannot be loaded (gone, or a pipe in its place) leaves the window
     // without one; the user is told when a song needs it.
     shared.soundFontLoaded = synth->LoadSoundFont(shared.soundFontPath).Ok();
@@ -120,41 +120,41 @@ void PlayerController::ReleaseObjects() {
 
 void PlayerController::RunCommand() {
     switch (shared.command) {
-        case CmdPlay:
+        case Command::Play:
             // A paused song, or one set to a place while stopped, goes on from there at once.
-            if (shared.playState == Paused || songTime > 0) {
+            if (shared.playState == PlayState::Paused || songTime > 0) {
                 StartPlayback();
             } else {
                 // From the start, or after a stop: a second's count-in before the audio.
                 clock->Tick();
-                shared.command = CmdCountIn;
+                shared.command = Command::CountIn;
                 return;
             }
             break;
-        case CmdPause:
+        case Command::Pause:
             if (soundPlayer) {
                 notesView->ClearLitKeys();
                 PausePlayback();
             }
             break;
-        case CmdStop:
+        case Command::Stop:
             StopPlayback();
             break;
-        case CmdRewind:
+        case Command::Rewind:
             if (soundPlayer) {
                 notesView->ClearLitKeys();
                 RewindPlayback();
             }
             break;
-        case CmdCountIn:
-            shared.playState = Playing;
+        case Command::CountIn:
+            shared.playState = PlayState::Playing;
             if (clock->Peek() >= kCountInSeconds) {
                 clock->Tick();
                 StartPlayback();
                 break;
             }
             return;
-        case CmdPreparePlayback:
+        case Command::PreparePlayback:
             // A re-rendered song (a new SoundFont) waits where it was.
             if (PreparePlayback() && shared.resumeAt > 0) {
                 StopPlayback();
@@ -162,19 +162,19 @@ void PlayerController::RunCommand() {
             }
             shared.resumeAt = -1.0;
             break;
-        case CmdExport:
+        case Command::ExportAudio:
             if (ExportAudio()) return;  // command 12 stays pending while the export runs
             break;
-        case CmdExportRunning:
+        case Command::ExportRunning:
             PollExport();  // only looks at the job; clears the command when it has ended
             return;
-        case CmdExportVideo:
+        case Command::ExportVideo:
             (void)ExportVideo();  // the job runs beside the loop and holds no command
             break;
         default:
             break;
     }
-    shared.command = CmdNone;
+    shared.command = Command::None;
 }
 
 void PlayerController::ControlPanelFrame() {
@@ -192,10 +192,10 @@ void PlayerController::Frame() {
     platform::RenderTarget* target = device != nullptr ? device->target : nullptr;
     if (target != nullptr) target->Clear(PaletteColour(palette.colour[PalClear]));
 
-    if (shared.playState != Idle) {
-        if (shared.command == CmdCountIn) {
+    if (shared.playState != PlayState::Idle) {
+        if (shared.command == Command::CountIn) {
             songTime = static_cast<double>(clock->Peek()) - kCountInSeconds;
-        } else if (shared.playState == Stopped) {
+        } else if (shared.playState == PlayState::Stopped) {
             songTime = -1.0;
         } else {
             songTime = PlaybackSongTime();

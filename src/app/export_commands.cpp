@@ -79,14 +79,14 @@ bool PlayerController::ExportAudio() {
     }
     audioExport = std::move(job);
     ShowExportProgressBar(controlPanel.get(), true);
-    s.command = CmdExportRunning;
+    s.command = Command::ExportRunning;
     return true;
 }
 
 void PlayerController::PollExport() {
     SessionState& s = shared;
     if (!audioExport) {
-        s.command = CmdNone;
+        s.command = Command::None;
         return;
     }
     if (!audioExport->Done()) {
@@ -97,7 +97,7 @@ void PlayerController::PollExport() {
     const std::string target = audioExport->Request().target;
     audioExport.reset();
     ShowExportProgressBar(controlPanel.get(), false);
-    s.command = CmdNone;
+    s.command = Command::None;
     if (result.Ok()) {
         if (controlPanel != nullptr) controlPanel->ShowExportNotice(target);
     } else if (!result.Cancelled()) {

@@ -53,7 +53,7 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
             } else if (spaceDown) {
                 spaceDown = false;
                 if (shared.midiParsed && shared.songReady) {
-                    shared.Post(shared.playState == Playing ? CmdPause : CmdPlay);
+                    shared.Post(shared.playState == PlayState::Playing ? Command::Pause : Command::Play);
                 }
             }
             break;
@@ -89,10 +89,10 @@ void PlayerController::OnLeftButtonDown() {
     if (!draggingVerticalSplitter && wantedCursor == CursorResizeWE) draggingVerticalSplitter = true;
     if (hoverPanel != HoverTimeBar || timeBar == nullptr || !shared.midiParsed) return;
     if (mouseY <= timeBar->top) return;
-    // Playing, paused or stopped alike: the click is the new place, and a drag scrubs from it.
+    // PlayState::Playing, paused or stopped alike: the click is the new place, and a drag scrubs from it.
     SeekToTimeBarX(mouseX);
     scrubbing = totalFrames > 0;
-    if (shared.command == CmdNone) shared.command = CmdSeek;
+    if (shared.command == Command::None) shared.command = Command::Seek;
 }
 
 void PlayerController::SeekToTimeBarX(float x) {
@@ -111,7 +111,7 @@ void PlayerController::SeekToSeconds(double seconds) {
     const auto target = static_cast<uint32_t>(std::clamp(frame, 0.0, static_cast<double>(totalFrames - 1)));
     if (notesView != nullptr) notesView->ClearLitKeys();
     SeekPlayback(target);
-    if (shared.command == CmdNone) shared.command = CmdSeek;
+    if (shared.command == Command::None) shared.command = Command::Seek;
 }
 
 void PlayerController::OnKeyDown(const platform::InputMessage& message) {

@@ -56,7 +56,7 @@ bool PlayerController::PreparePlayback() {
 
 void PlayerController::StartPlayback() {
     if (soundPlayer) soundPlayer->Play();
-    shared.playState = Playing;
+    shared.playState = PlayState::Playing;
 }
 
 void PlayerController::StopPlayback() {
@@ -69,14 +69,14 @@ void PlayerController::StopPlayback() {
         }
         seekOffset = 0;
     }
-    shared.playState = Stopped;
+    shared.playState = PlayState::Stopped;
 }
 
 void PlayerController::PausePlayback() {
     if (!soundPlayer) return;
     shared.refreshBits |= RefreshNotesView;
     soundPlayer->Pause();
-    shared.playState = Paused;
+    shared.playState = PlayState::Paused;
 }
 
 void PlayerController::RewindPlayback() {
@@ -84,7 +84,7 @@ void PlayerController::RewindPlayback() {
     shared.refreshBits |= RefreshNotesView;
     soundPlayer->Stop();
     if (wavReader) wavReader->SeekFrame(0);
-    if (shared.playState == Playing) soundPlayer->Play();
+    if (shared.playState == PlayState::Playing) soundPlayer->Play();
     seekOffset = 0;
 }
 
@@ -92,21 +92,22 @@ void PlayerController::SeekPlayback(uint32_t frame) {
     if (totalFrames <= 0) return;
     frame = std::min(frame, static_cast<uint32_t>(totalFrames - 1));
     // During the count-in nothing sounds yet: the seek ends it, and the song waits at the new place.
-    if (shared.command == CmdCountIn) {
-        shared.command = CmdNone;
-        shared.playState = Paused;
+    if (shared.command == Command::CountIn) {
+        shared.command = Command::None;
+        shared.playState = PlayState::Paused;
     }
-    if (shared.playState != Playing && shared.playState != Paused) shared.playState = Paused;
+    if (shared.playState != PlayState::Playing && shared.playState != PlayState::Paused)
+        shared.playState = PlayState::Paused;
     seekOffset = frame;
     if (soundPlayer) soundPlayer->Stop();
     shared.refreshBits |= RefreshNotesView;
     if (wavReader) wavReader->SeekFrame(frame);
     // A paused song stays paused at the new place; the next play primes the ring from there.
-    if (shared.playState == Playing && soundPlayer) soundPlayer->Play();
+    if (shared.playState == PlayState::Playing && soundPlayer) soundPlayer->Play();
 }
 
 uint32_t PlayerController::PlaybackFrame() const {
-    if (shared.playState != Playing && shared.playState != Paused) return 0;
+    if (shared.playState != PlayState::Playing && shared.playState != PlayState::Paused) return 0;
     return (soundPlayer ? soundPlayer->GetPlayPosition() : 0) + seekOffset;
 }
 

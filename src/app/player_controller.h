@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "app/session_state.h"
 #include "core/palette.h"
 #include "core/panel_layout.h"
-#include "core/session_state.h"
 #include "export/export_format.h"
 #include "export/video_encoder.h"
 #include "platform/geometry.h"
@@ -48,8 +48,8 @@ class InputSurface {
 enum class FileKind : uint8_t { None, Midi, SoundFont };
 [[nodiscard]] FileKind FileKindOfPath(const std::string& path);
 
-// The command a panel's transport or export request is carried out by; CmdNone for the others.
-[[nodiscard]] uint16_t CommandForIntent(PanelIntent intent);
+// The command a panel's transport or export request is carried out by; Command::None for the others.
+[[nodiscard]] Command CommandForIntent(PanelIntent intent);
 
 // The file-loading flow's state and what the control panel shows of it (app/song_loading.cpp).
 struct SongLoading {

@@ -51,22 +51,22 @@ FileKind FileKindOfPath(const std::string& path) {
     return FileKind::None;
 }
 
-uint16_t CommandForIntent(PanelIntent intent) {
+Command CommandForIntent(PanelIntent intent) {
     switch (intent) {
         case PanelIntent::Play:
-            return CmdPlay;
+            return Command::Play;
         case PanelIntent::Pause:
-            return CmdPause;
+            return Command::Pause;
         case PanelIntent::Stop:
-            return CmdStop;
+            return Command::Stop;
         case PanelIntent::Rewind:
-            return CmdRewind;
+            return Command::Rewind;
         case PanelIntent::ExportAudio:
-            return CmdExport;
+            return Command::ExportAudio;
         case PanelIntent::ExportVideo:
-            return CmdExportVideo;
+            return Command::ExportVideo;
         default:
-            return CmdNone;
+            return Command::None;
     }
 }
 
@@ -77,13 +77,13 @@ SongView PlayerController::ViewOfSong() const {
     view.songLoaded = shared.midiParsed;
     view.songReady = shared.songReady;
     switch (shared.playState) {
-        case Playing:
+        case PlayState::Playing:
             view.play = PlayView::Playing;
             break;
-        case Paused:
+        case PlayState::Paused:
             view.play = PlayView::Paused;
             break;
-        case Stopped:
+        case PlayState::Stopped:
             view.play = PlayView::Stopped;
             break;
         default:
@@ -91,8 +91,8 @@ SongView PlayerController::ViewOfSong() const {
             break;
     }
     view.songTime = shownTime;
-    view.busy = shared.command != CmdNone || loading.pending != PanelIntent::None || loading.rendering;
-    view.countingIn = shared.command == CmdCountIn;
+    view.busy = shared.command != Command::None || loading.pending != PanelIntent::None || loading.rendering;
+    view.countingIn = shared.command == Command::CountIn;
     return view;
 }
 
@@ -102,7 +102,8 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
     shown.soundFontLabel = loading.soundFontLabel;
     shown.midiLabel = loading.midiLabel;
     shown.renderProgress = loading.renderProgress;
-    shown.canStart = loading.pending == PanelIntent::None && !loading.rendering && shared.command == CmdNone;
+    shown.canStart =
+        loading.pending == PanelIntent::None && !loading.rendering && shared.command == Command::None;
     if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
     return shown;
 }
@@ -139,7 +140,7 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
     // A large button: a song that plays stops at once; the action runs once the button has been
     // up for a while.
     loading.placeBeforeLoad = shownTime;
-    if (shared.playState == Playing) shared.command = CmdStop;
+    if (shared.playState == PlayState::Playing) shared.command = Command::Stop;
     loading.pending = request.intent;
     loading.pendingWaitsForIdle = true;
     loading.idleFrames = 0;
@@ -180,7 +181,7 @@ void PlayerController::TakeRenderStatus(const RenderStatus& status) {
                 synth->renderFile != nullptr &&
                 ReadRenderOverview(synth->renderFile->fd(), synth->OutputPath(), shared.overview).Ok();
             shared.overviewLoaded = true;
-            shared.command = CmdPreparePlayback;
+            shared.command = Command::PreparePlayback;
         }
     } else {
         shared.songReady = false;
@@ -201,14 +202,15 @@ bool PlayerController::DropFile(const std::string& path) {
         }
         return false;
     }
-    if (loading.pending != PanelIntent::None || loading.rendering || shared.command != CmdNone) return false;
+    if (loading.pending != PanelIntent::None || loading.rendering || shared.command != Command::None)
+        return false;
     if (RefuseLoadWhileVideoExports()) return false;
     if (kind == FileKind::Midi && !shared.soundFontLoaded) {
         ShowErrorBox(shared, res::IdsNoSoundfontLoaded, res::IdsError);
         return false;
     }
     loading.placeBeforeLoad = shownTime;
-    if (shared.playState == Playing) shared.command = CmdStop;
+    if (shared.playState == PlayState::Playing) shared.command = Command::Stop;
     LoadChosenFile(kind, path);
     return true;
 }

@@ -6,8 +6,9 @@
 //     |                       v
 //     +---- RenderFailed ---- Rendering <--ReRender (a new SoundFont)-- Ready
 //
-// Beside the stage runs the play state: Idle until the first play, then CountIn, Playing, Paused
-// and Stopped. Only a Ready song plays; leaving Ready (a new song, a new SoundFont) stops it.
+// Beside the stage runs the play state: Idle until the first play, then Playing (the count-in
+// included), Paused and Stopped. Only a Ready song plays; leaving Ready (a new song, a new SoundFont) stops
+// it.
 //
 // The session is plain data with its rules: it opens no file and starts no render. The
 // controller does the work and tells the session what came of it; every panel is drawn from
@@ -30,11 +31,10 @@ enum class SongStage : uint8_t {
 };
 
 enum class PlayState : uint8_t {
-    Idle,     // nothing played since the song became ready
-    CountIn,  // the second before the sound starts
-    Playing,
-    Paused,   // stopped in place
-    Stopped,  // stopped and rewound
+    Idle,     // nothing has been played yet
+    Playing,  // audio running, or the one-second count-in before it
+    Paused,   // audio stopped in place
+    Stopped,  // audio stopped and rewound; song time -1
 };
 
 // A song as the reader left it, with where it came from.

@@ -17,7 +17,6 @@
 #include "cli/commands.h"
 #include "cli/song_report.h"
 #include "core/file_access.h"
-#include "core/session_state.h"
 #include "midi/midi_reader.h"
 #include "settings/settings.h"
 #include "synth/render_file.h"
@@ -132,14 +131,12 @@ std::string FolderOf(const std::string& path) {
 
 int RenderSong(const std::string& midi, const std::string& soundFont, const std::string& folder,
                const std::string& output, SongRender& render) {
-    SessionState& state = render.state;
-    state.soundFontPath = soundFont;
-    state.midiPath = midi;
-    state.song = std::make_unique<SongData>();
-    state.midiParsed = ReadMidiFile(*state.song, midi);
-    if (!state.midiParsed) return Fail(midi + ": " + LoadFailureReason(*state.song, false));
+    LoadedSong& song = render.song;
+    song.path = midi;
+    song.song = std::make_unique<SongData>();
+    if (!ReadMidiFile(*song.song, midi)) return Fail(midi + ": " + LoadFailureReason(*song.song, false));
     // A song of no notes would render as seconds of silence; render and video refuse it alike.
-    if (!SongHasNotes(*state.song)) return Fail(midi + " has no notes: there is nothing to render");
+    if (!SongHasNotes(*song.song)) return Fail(midi + " has no notes: there is nothing to render");
 
     std::string error;
     RemoveRenderFilesOnSignals();
@@ -155,9 +152,8 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     SynthRenderer& synth = *render.synth;
     if (!synth.Valid()) return Fail("FluidSynth could not be set up");
     // The SoundFont is loaded once, by the render's own fresh synthesiser.
-    const Failure started = synth.StartRender({midi, soundFont, state.song.get()}, std::move(pending));
-    state.outputWavPath = synth.OutputPath();
-    state.rendered = started.Ok();
+    const Failure started = synth.StartRender({midi, soundFont, song.song.get()}, std::move(pending));
+    render.audio.wavPath = synth.OutputPath();
     if (started.kind == FailureKind::SoundFont) {
         // The window's words name the file in a sentence; here the file comes first, as for every
         // other input.
@@ -173,13 +169,12 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
         ProgressBar bar(BaseName(midi));
         while ((status = synth.RenderStep()).outcome == RenderOutcome::Running) bar.Show(status.progress);
     }
-    state.rendered = status.outcome == RenderOutcome::Finished;
-    if (!state.rendered) return Fail("cannot render " + midi + ": " + status.failure.text);
+    if (status.outcome != RenderOutcome::Finished)
+        return Fail("cannot render " + midi + ": " + status.failure.text);
     // What the window does once its render is over: name the song and read the overview back.
-    state.midiName = FileTitleFromPath(midi);
-    state.songReady = ReadRenderOverview(synth.renderFile->fd(), state.outputWavPath, state.overview).Ok();
-    state.overviewLoaded = true;
-    if (!state.songReady) return Fail("the rendered audio could not be read back as 16-bit PCM");
+    song.name = FileTitleFromPath(midi);
+    if (!ReadRenderOverview(synth.renderFile->fd(), render.audio.wavPath, render.audio.overview).Ok())
+        return Fail("the rendered audio could not be read back as 16-bit PCM");
     return 0;
 }
 
@@ -223,12 +218,12 @@ int RunRender(int argc, char** argv) {
     SongRender render;
     if (const int status = RenderSong(midi, soundFont, FolderOf(target), output, render); status != 0)
         return status;
-    SessionState& state = render.state;
     SynthRenderer& synth = *render.synth;
     if (!synth.renderFile->Commit(target, error)) return Fail("cannot write " + output + ": " + error);
-    const double frames = static_cast<double>(state.overview.wavDataBytes) / 2.0 / state.overview.wavChannels;
-    std::printf("%s: %.1f s, %u Hz, %d channels\n", output.c_str(), frames / state.overview.wavSampleRate,
-                state.overview.wavSampleRate, state.overview.wavChannels);
+    const AudioOverview& overview = render.audio.overview;
+    const double frames = static_cast<double>(overview.wavDataBytes) / 2.0 / overview.wavChannels;
+    std::printf("%s: %.1f s, %u Hz, %d channels\n", output.c_str(), frames / overview.wavSampleRate,
+                overview.wavSampleRate, overview.wavChannels);
     return 0;
 }
 

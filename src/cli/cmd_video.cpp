@@ -109,13 +109,12 @@ int RunVideo(int argc, char** argv) {
     const std::unique_ptr<RenderFile> sound = std::move(render.synth->renderFile);
     render.synth.reset();
 
-    SessionState& state = render.state;
-    request.source = state.outputWavPath;
-    request.displayName = state.midiName;
-    request.song.song = std::shared_ptr<const SongData>(std::move(state.song));
-    request.song.overview = state.overview;
-    request.song.overviewRead = state.songReady;
-    request.song.midiName = state.midiName;
+    request.source = render.audio.wavPath;
+    request.displayName = render.song.name;
+    request.song.song = std::shared_ptr<const SongData>(std::move(render.song.song));
+    request.song.overview = render.audio.overview;
+    request.song.overviewRead = true;  // RenderSong has read it, or failed
+    request.song.midiName = render.song.name;
     request.song.soundFontName = FileTitleFromPath(soundFont);
 
     ExportJob job;

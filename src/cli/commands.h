@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "app/song_session.h"
 #include "core/file_access.h"  // NotARegularFile, which every command checks its inputs with
-#include "core/session_state.h"
 #include "synth/synth_renderer.h"
 
 namespace cli {
@@ -20,11 +20,13 @@ int RunPlay(int argc, char** argv);
 int RunExport(int argc, char** argv);
 int RunVideo(int argc, char** argv);
 
-// A song rendered as `render` renders it: the parsed song, its overview and the rendered WAV
-// (state.outputWavPath), held open by the synthesiser's render file until the render is dropped.
+// A song rendered as `render` renders it, in the window's own typed values: the parsed song, and
+// the rendered WAV with its overview, held open by the synthesiser's render file until the
+// render is dropped.
 struct SongRender {
-    SessionState state;
-    std::unique_ptr<SynthRenderer> synth;  // declared after the state it refers to
+    LoadedSong song;
+    RenderedAudio audio;
+    std::unique_ptr<SynthRenderer> synth;
 };
 
 // Renders `midi` with `soundFont` into a new temporary file in `folder`, with a progress bar on a

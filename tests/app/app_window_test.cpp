@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/player_client.h"
-#include "core/session_state.h"
+#include "app/session_state.h"
 
 extern char** environ;
 

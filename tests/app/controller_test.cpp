@@ -196,7 +196,7 @@ class ControllerTest : public ::testing::Test {
             }
         }
         ASSERT_FALSE(c.loading.rendering);
-        ASSERT_EQ(c.shared.command, CmdPreparePlayback);
+        ASSERT_EQ(c.shared.command, Command::PreparePlayback);
         Frames(1);
         ASSERT_GT(c.totalFrames, 0);
     }
@@ -236,13 +236,13 @@ class ControllerTest : public ::testing::Test {
 
     // Starts playing through the count-in.
     void StartFromTheTop() {
-        c.shared.Post(CmdPlay);
+        c.shared.Post(Command::Play);
         Frames(1);
-        ASSERT_EQ(c.shared.command, CmdCountIn);
+        ASSERT_EQ(c.shared.command, Command::CountIn);
         fakeNow += 1000;
         Frames(1);
-        ASSERT_EQ(c.shared.command, CmdNone);
-        ASSERT_EQ(c.shared.playState, Playing);
+        ASSERT_EQ(c.shared.command, Command::None);
+        ASSERT_EQ(c.shared.playState, PlayState::Playing);
     }
 
     fs::path folder;
@@ -273,16 +273,16 @@ TEST_F(ControllerTest, LoadRenderAndPlayASong) {
     EXPECT_TRUE(c.shared.songReady);
 
     // Play: a second of count-in from -1 to 0, then the audio.
-    c.shared.Post(CmdPlay);
+    c.shared.Post(Command::Play);
     Frames(1);
-    EXPECT_EQ(c.shared.command, CmdCountIn);
+    EXPECT_EQ(c.shared.command, Command::CountIn);
     fakeNow += 250;
     Frames(1);
     EXPECT_NEAR(c.songTime, -0.75, 1e-3);
-    EXPECT_FALSE(c.shared.Post(CmdStop)) << "nothing can be posted during the count-in";
+    EXPECT_FALSE(c.shared.Post(Command::Stop)) << "nothing can be posted during the count-in";
     fakeNow += 750;
     Frames(1);
-    EXPECT_EQ(c.shared.playState, Playing);
+    EXPECT_EQ(c.shared.playState, PlayState::Playing);
 
     // The song time follows the frames heard.
     const double duration = c.shared.song->duration;
@@ -294,7 +294,7 @@ TEST_F(ControllerTest, LoadRenderAndPlayASong) {
     // Space pauses; the time stands still.
     Key(platform::kKeySpace);
     Frames(1);
-    EXPECT_EQ(c.shared.playState, Paused);
+    EXPECT_EQ(c.shared.playState, PlayState::Paused);
     const double paused = c.songTime;
     Frames(3);
     EXPECT_DOUBLE_EQ(c.songTime, paused);
@@ -302,7 +302,7 @@ TEST_F(ControllerTest, LoadRenderAndPlayASong) {
     // A click in the middle of the time bar while paused moves there and stays paused.
     const float barY = c.timeBar->top + 10;
     Click(c.timeBar->width / 2, barY);
-    EXPECT_EQ(c.shared.playState, Paused);
+    EXPECT_EQ(c.shared.playState, PlayState::Paused);
     EXPECT_EQ(c.seekOffset, SeekFrameAt(c.timeBar->width / 2));
     Frames(1);
     EXPECT_NEAR(c.songTime, duration / 2 + 1.0 / 30, 0.01);
@@ -310,28 +310,28 @@ TEST_F(ControllerTest, LoadRenderAndPlayASong) {
     // Space again plays at once, without a count-in, from the new place.
     Key(platform::kKeySpace);
     Frames(1);
-    EXPECT_EQ(c.shared.playState, Playing);
-    EXPECT_EQ(c.shared.command, CmdNone);
+    EXPECT_EQ(c.shared.playState, PlayState::Playing);
+    EXPECT_EQ(c.shared.command, Command::None);
 
     // A click while playing keeps playing from the clicked place.
     Click(c.timeBar->width / 4, barY);
-    EXPECT_EQ(c.shared.playState, Playing);
+    EXPECT_EQ(c.shared.playState, PlayState::Playing);
     EXPECT_EQ(c.seekOffset, SeekFrameAt(c.timeBar->width / 4));
 
     // Back to start keeps playing from frame 0.
     Click(MidX(Transport(TransportRewind)), MidY(Transport(TransportRewind)));
     Frames(1);
     EXPECT_EQ(c.seekOffset, 0u);
-    EXPECT_EQ(c.shared.playState, Playing);
+    EXPECT_EQ(c.shared.playState, PlayState::Playing);
 
     // Stop: the time reads -1 and the next play counts in again.
     Click(MidX(Transport(TransportStop)), MidY(Transport(TransportStop)));
     Frames(1);
-    EXPECT_EQ(c.shared.playState, Stopped);
+    EXPECT_EQ(c.shared.playState, PlayState::Stopped);
     EXPECT_DOUBLE_EQ(c.songTime, -1.0);
-    c.shared.Post(CmdPlay);
+    c.shared.Post(Command::Play);
     Frames(1);
-    EXPECT_EQ(c.shared.command, CmdCountIn);
+    EXPECT_EQ(c.shared.command, Command::CountIn);
 }
 
 TEST_F(ControllerTest, TheSongStopsOneSecondAfterItsEnd) {
@@ -340,12 +340,12 @@ TEST_F(ControllerTest, TheSongStopsOneSecondAfterItsEnd) {
     const double duration = c.shared.song->duration;
     Play(static_cast<uint32_t>(c.totalFrames));
     Frames(1);
-    EXPECT_EQ(c.shared.playState, Playing) << "the last second of grace is still to come";
+    EXPECT_EQ(c.shared.playState, PlayState::Playing) << "the last second of grace is still to come";
     // The player counts on through the silence after the song.
     Play(static_cast<uint32_t>(1.2 * kRate));
     Frames(1);
     EXPECT_GT(c.songTime, duration + 1.0) << "that frame still shows the last time";
-    EXPECT_EQ(c.shared.playState, Stopped);
+    EXPECT_EQ(c.shared.playState, PlayState::Stopped);
     Frames(1);
     EXPECT_DOUBLE_EQ(c.songTime, -1.0);
 }
@@ -416,14 +416,14 @@ TEST_F(ControllerTest, EscapeAndTheFullViewOverlay) {
     Frames(1);
     EXPECT_EQ(c.controls.pendingIntent, PanelIntent::Play);
     Send(InputKind::LeftButtonUp, 5, 5);  // released elsewhere: still posted
-    EXPECT_EQ(c.shared.command, CmdPlay);
+    EXPECT_EQ(c.shared.command, Command::Play);
     Frames(1);
-    EXPECT_EQ(c.shared.command, CmdCountIn);
+    EXPECT_EQ(c.shared.command, Command::CountIn);
 
     // A press on the overlay's progress bar seeks to the place under it; the song waits there.
     Send(InputKind::LeftButtonUp, 5, 5);
-    c.shared.command = CmdNone;
-    c.shared.playState = Paused;
+    c.shared.command = Command::None;
+    c.shared.playState = PlayState::Paused;
     const RectF bar = c.controls.overlayProgress;
     const int barX = static_cast<int>(bar.left + (bar.right - bar.left) * 0.75f);
     Send(InputKind::MouseMove, barX, static_cast<int>(MidY(bar)));
@@ -431,7 +431,7 @@ TEST_F(ControllerTest, EscapeAndTheFullViewOverlay) {
     Frames(1);
     Send(InputKind::LeftButtonUp, barX, static_cast<int>(MidY(bar)));
     EXPECT_NEAR(static_cast<double>(c.PlaybackFrame()) / c.totalFrames, 0.75, 0.02);
-    EXPECT_EQ(c.shared.playState, Paused);
+    EXPECT_EQ(c.shared.playState, PlayState::Paused);
 
     // After a second without movement the overlay goes.
     fakeNow += 1500;
@@ -446,15 +446,15 @@ TEST_F(ControllerTest, EscapeAndTheFullViewOverlay) {
 
 TEST_F(ControllerTest, SpaceNeedsAPlayableSongAndAnIdleCommand) {
     Key(platform::kKeySpace);
-    EXPECT_EQ(c.shared.command, CmdNone) << "no song yet";
+    EXPECT_EQ(c.shared.command, Command::None) << "no song yet";
     LoadSong();
     Send(InputKind::KeyDown, 0, 0, platform::kKeySpace);
     Send(InputKind::KeyDown, 0, 0, platform::kKeySpace);  // auto-repeat
     Send(InputKind::KeyUp, 0, 0, 'A');                    // any key's release completes the press
-    EXPECT_EQ(c.shared.command, CmdPlay);
+    EXPECT_EQ(c.shared.command, Command::Play);
     Frames(1);
     Key(platform::kKeySpace);
-    EXPECT_EQ(c.shared.command, CmdCountIn) << "a press during the count-in is dropped";
+    EXPECT_EQ(c.shared.command, Command::CountIn) << "a press during the count-in is dropped";
 }
 
 TEST_F(ControllerTest, TimeBarAndKeysSeekWhileStopped) {
@@ -465,7 +465,7 @@ TEST_F(ControllerTest, TimeBarAndKeysSeekWhileStopped) {
     const int x = static_cast<int>(c.timeBar->width / 2);
     Send(InputKind::MouseMove, x, y);
     Send(InputKind::LeftButtonDown, x, y);
-    EXPECT_EQ(c.shared.playState, Paused) << "the click sets where play starts";
+    EXPECT_EQ(c.shared.playState, PlayState::Paused) << "the click sets where play starts";
     EXPECT_NEAR(c.seekOffset, c.totalFrames / 2, 2000);
     Send(InputKind::MouseMove, x / 2, y);  // a drag scrubs
     EXPECT_NEAR(c.seekOffset, c.totalFrames / 4, 2000);
@@ -491,10 +491,10 @@ TEST_F(ControllerTest, TimeBarAndKeysSeekWhileStopped) {
         const double expected = p.expectedSeconds < 0 ? c.totalFrames - 1 : p.expectedSeconds * 44100.0;
         EXPECT_NEAR(c.seekOffset, expected, 1.0) << "key " << p.key << (p.shift ? " with Shift" : "");
     }
-    c.shared.command = CmdNone;
-    c.shared.Post(CmdPlay);
+    c.shared.command = Command::None;
+    c.shared.Post(Command::Play);
     Frames(1);
-    EXPECT_EQ(c.shared.playState, Playing) << "play goes on from the place without a count-in";
+    EXPECT_EQ(c.shared.playState, PlayState::Playing) << "play goes on from the place without a count-in";
 }
 
 TEST_F(ControllerTest, DroppedFilesLoadByTheirKind) {
@@ -531,7 +531,7 @@ TEST_F(ControllerTest, ANewSoundFontRendersTheSongAgainFromWhereItWas) {
     for (int frames = 0; c.loading.rendering && frames < 5000; ++frames) Frames(1);
     Frames(1);
     EXPECT_TRUE(c.shared.songReady);
-    EXPECT_EQ(c.shared.playState, Paused);
+    EXPECT_EQ(c.shared.playState, PlayState::Paused);
     EXPECT_NEAR(c.seekOffset, 2 * 44100, 44100 / 10) << "the song waits where it was";
 }
 

@@ -54,15 +54,15 @@ class ExportDriver : public ::testing::Test {
     // Presses "Export audio" and runs frames until no command is pending.
     ExportRun Export() {
         ExportRun run;
-        EXPECT_TRUE(c.shared.Post(CmdExport));
-        while (c.shared.command != CmdNone && run.frames < 100000) {
+        EXPECT_TRUE(c.shared.Post(Command::ExportAudio));
+        while (c.shared.command != Command::None && run.frames < 100000) {
             c.RunCommand();
             ++run.frames;
             const Button& b = c.controlPanel->exportButton;
             if (b.showProgress && b.progress >= 0) run.shownProgress.push_back(b.progress);
             // The export works on its own thread: leave it the processor, as the window's frame
             // pacing does.
-            if (c.shared.command != CmdNone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (c.shared.command != Command::None) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         run.barShownAtEnd = c.controlPanel->exportButton.showProgress;
         return run;
@@ -103,7 +103,7 @@ TEST_F(ExportDriver, EachFormatExportsBesideTheFrameLoop) {
         Choose(target, k.quality);
         const ExportRun run = Export();
         EXPECT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes.at(0).text;
-        EXPECT_EQ(c.shared.command, CmdNone);
+        EXPECT_EQ(c.shared.command, Command::None);
         EXPECT_EQ(c.controlPanel->exportNotice.text, std::string("Saved ") + k.name + " in " + dir.path());
         EXPECT_EQ(c.controlPanel->exportNotice.url, "file://" + dir.path());
         EXPECT_FALSE(c.audioExport) << "the finished job is dropped";
@@ -131,7 +131,7 @@ TEST_F(ExportDriver, EachFormatExportsBesideTheFrameLoop) {
 TEST_F(ExportDriver, FramesOnlyPollTheJob) {
     WriteFile(c.shared.outputWavPath, MakeWav(2, 44100, 30 * 44100));
     Choose(dir / "alone.flac");
-    ASSERT_TRUE(c.shared.Post(CmdExport));
+    ASSERT_TRUE(c.shared.Post(Command::ExportAudio));
     c.RunCommand();  // the dialog and the job's start
     ASSERT_TRUE(c.audioExport);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
@@ -139,9 +139,9 @@ TEST_F(ExportDriver, FramesOnlyPollTheJob) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_TRUE(c.audioExport->Done()) << "the export needed frames to advance";
-    EXPECT_EQ(c.shared.command, CmdExportRunning);
+    EXPECT_EQ(c.shared.command, Command::ExportRunning);
     c.RunCommand();
-    EXPECT_EQ(c.shared.command, CmdNone);
+    EXPECT_EQ(c.shared.command, Command::None);
     EXPECT_EQ(c.controlPanel->exportNotice.text, "Saved alone.flac in " + dir.path());
 
     Choose(dir / "watched.flac");
@@ -192,7 +192,7 @@ TEST_F(ExportDriver, FailuresShowAnErrorAndLeaveNoFile) {
             ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
             EXPECT_EQ(dialogs.errorBoxes[0].caption, "Error");
             EXPECT_FALSE(dialogs.errorBoxes[0].text.empty());
-            EXPECT_EQ(c.shared.command, CmdNone);
+            EXPECT_EQ(c.shared.command, Command::None);
             EXPECT_FALSE(Exists(k.target));
             for (float p : run.shownProgress) EXPECT_LT(p, 100.0f);
             // One wording for every exporter: the reason after what could not be done.

@@ -79,18 +79,18 @@ TEST_F(PlaybackTest, AFileWithNothingToPlayLeavesTheSongUnplayable) {
         ASSERT_EQ(c->totalFrames, int32_t(kRate));
         std::remove(c->shared.outputWavPath.c_str());
         if (k.file != nullptr) WriteWav(*k.file);
-        c->shared.playState = Paused;
+        c->shared.playState = PlayState::Paused;
         EXPECT_FALSE(c->PreparePlayback());
         EXPECT_EQ(c->totalFrames, 0);
         EXPECT_FALSE(c->soundPlayer->Prepared());
-        EXPECT_EQ(c->shared.playState, Paused);
+        EXPECT_EQ(c->shared.playState, PlayState::Paused);
         EXPECT_EQ(c->PlaybackSongTime(), -1.0);
         c->StartPlayback();
-        EXPECT_EQ(c->shared.playState, Playing);
+        EXPECT_EQ(c->shared.playState, PlayState::Playing);
         EXPECT_EQ(c->PlaybackSongTime(), -1.0);
         c->SeekPlayback(5);
         c->StopPlayback();
-        EXPECT_EQ(c->shared.playState, Stopped);
+        EXPECT_EQ(c->shared.playState, PlayState::Stopped);
         EXPECT_EQ(c->PlaybackSongTime(), -1.0);
     }
 }
@@ -105,13 +105,13 @@ TEST_F(PlaybackTest, PreparingTakesTheFrameCountAndLengthensAShorterSong) {
         SCOPED_TRACE(k.songSeconds);
         c->shared.song->duration = k.songSeconds;
         WriteWav(CountingWav(k.wavFrames));
-        c->shared.playState = Idle;
+        c->shared.playState = PlayState::Idle;
         c->seekOffset = 77;
         ASSERT_TRUE(c->PreparePlayback());
         EXPECT_EQ(c->totalFrames, int32_t(k.wavFrames));
         EXPECT_DOUBLE_EQ(c->shared.song->duration, k.expected);
         EXPECT_EQ(c->seekOffset, 0u);
-        EXPECT_EQ(c->shared.playState, Idle);
+        EXPECT_EQ(c->shared.playState, PlayState::Idle);
         EXPECT_EQ(out.ring->Size(), 2 * 4 * kRate);
     }
 }
@@ -121,7 +121,7 @@ TEST_F(PlaybackTest, PlaysTheFileFromItsFirstFrameAndTheSongTimeFollows) {
     c->shared.song->duration = 4.0;
     ASSERT_TRUE(c->PreparePlayback());
     c->StartPlayback();
-    EXPECT_EQ(c->shared.playState, Playing);
+    EXPECT_EQ(c->shared.playState, PlayState::Playing);
     EXPECT_DOUBLE_EQ(c->PlaybackSongTime(), 1.0 / 30);
     PlayFrames(3 * kRate + 5);
     EXPECT_EQ(FrameAtCursor(), 3 * kRate + 5);
@@ -135,13 +135,13 @@ TEST_F(PlaybackTest, SeekWhilePausedStaysPausedAndPlaysOnFromTheNewPlace) {
     c->StartPlayback();
     PlayFrames(kRate / 3);
     c->PausePlayback();
-    EXPECT_EQ(c->shared.playState, Paused);
+    EXPECT_EQ(c->shared.playState, PlayState::Paused);
     EXPECT_TRUE(c->shared.refreshBits & RefreshNotesView);
     c->shared.refreshBits = 0;
 
     const uint32_t f = 2 * kRate + 123;
     c->SeekPlayback(f);
-    EXPECT_EQ(c->shared.playState, Paused);
+    EXPECT_EQ(c->shared.playState, PlayState::Paused);
     EXPECT_EQ(c->seekOffset, f);
     EXPECT_TRUE(c->shared.refreshBits & RefreshNotesView);
     EXPECT_FALSE(out.ring->Playing());
@@ -170,7 +170,7 @@ TEST_F(PlaybackTest, SeekWhilePlayingPlaysOnAtOnceAndSeekWhileStoppedWaitsThere)
 
     c->StopPlayback();
     c->SeekPlayback(3 * kRate);
-    EXPECT_EQ(c->shared.playState, Paused);
+    EXPECT_EQ(c->shared.playState, PlayState::Paused);
     EXPECT_FALSE(out.ring->Playing());
     c->StartPlayback();
     PlayFrames(kRate / 2);
@@ -185,7 +185,7 @@ TEST_F(PlaybackTest, StopRewindsTheReaderAndSilencesThePlayer) {
     c->SeekPlayback(kRate);
     PlayFrames(kRate / 2);
     c->StopPlayback();
-    EXPECT_EQ(c->shared.playState, Stopped);
+    EXPECT_EQ(c->shared.playState, PlayState::Stopped);
     EXPECT_EQ(c->seekOffset, 0u);
     EXPECT_TRUE(c->shared.refreshBits & RefreshNotesView);
     EXPECT_EQ(c->wavReader->dataChunk.size, c->wavReader->dataSize);
@@ -202,14 +202,14 @@ TEST_F(PlaybackTest, BackToTheStartKeepsThePlayState) {
     c->StartPlayback();
     PlayFrames(kRate + 99);
     c->RewindPlayback();
-    EXPECT_EQ(c->shared.playState, Playing);
+    EXPECT_EQ(c->shared.playState, PlayState::Playing);
     EXPECT_TRUE(out.ring->Playing());
     EXPECT_EQ(FrameAtCursor(), 0);
 
     PlayFrames(kRate);
     c->PausePlayback();
     c->RewindPlayback();
-    EXPECT_EQ(c->shared.playState, Paused);
+    EXPECT_EQ(c->shared.playState, PlayState::Paused);
     EXPECT_FALSE(out.ring->Playing());
     EXPECT_DOUBLE_EQ(c->PlaybackSongTime(), 1.0 / 30);  // above 0: the next play needs no count-in
     c->StartPlayback();

@@ -58,10 +58,11 @@ class WatchingApp final : public PlayerApp {
         if (player == nullptr) return;
         PlayerController& c = player->controller;
         ++frames;
-        if (c.shared.songReady && c.shared.playState == Idle && c.shared.command == CmdNone) {
-            c.shared.Post(CmdPlay);
+        if (c.shared.songReady && c.shared.playState == PlayState::Idle &&
+            c.shared.command == Command::None) {
+            c.shared.Post(Command::Play);
         }
-        if (shots.size() < std::size(kMoments) && c.shared.playState == Playing &&
+        if (shots.size() < std::size(kMoments) && c.shared.playState == PlayState::Playing &&
             c.songTime >= kMoments[shots.size()] && c.shared.song &&
             HoldsAWhiteKey(*c.shared.song, c.songTime)) {
             Shot shot;

@@ -93,12 +93,12 @@ struct SongLoadingTest : ::testing::Test {
 
 TEST_F(SongLoadingTest, LargeButtonActsInTheThirdFrameAfterTheRelease) {
     state.soundFontLoaded = true;
-    state.playState = Playing;
+    state.playState = PlayState::Playing;
     ClickAt(250);  // "Load MIDI"
-    EXPECT_EQ(state.command, CmdStop) << "a load while playing stops the song at once";
+    EXPECT_EQ(state.command, Command::Stop) << "a load while playing stops the song at once";
     EXPECT_FALSE(c.ControlPanelSnapshot().canStart);
-    state.command = CmdNone;  // the controller runs the stop
-    Frame(0, 0, true);        // still held: nothing counts
+    state.command = Command::None;  // the controller runs the stop
+    Frame(0, 0, true);              // still held: nothing counts
     Release(2);
     EXPECT_TRUE(dialogs.openRequests.empty())
         << "expected no dialog before the third frame with the button up";
@@ -118,11 +118,11 @@ TEST_F(SongLoadingTest, LargeButtonsStartNothingWhileBusy) {
         const char* name;
         bool rendering;
         PanelIntent pending;
-        uint16_t command;
+        Command command;
     } cases[] = {
-        {"during a render", true, PanelIntent::None, CmdNone},
-        {"while an action waits after a click", false, PanelIntent::ExportAudio, CmdNone},
-        {"while an export runs", false, PanelIntent::None, CmdExportRunning},
+        {"during a render", true, PanelIntent::None, Command::None},
+        {"while an action waits after a click", false, PanelIntent::ExportAudio, Command::None},
+        {"while an export runs", false, PanelIntent::None, Command::ExportRunning},
     };
     for (const auto& k : cases) {
         for (float offset : {150.0f, 250.0f, 350.0f}) {
@@ -155,20 +155,20 @@ TEST_F(SongLoadingTest, TransportButtonsNeedAPlayableSongAndAnIdlePanel) {
         const char* name;
         bool parsed, ready;
         bool rendering;
-        uint16_t command;
+        Command command;
         bool expectPost;
     } cases[] = {
-        {"playable", true, true, false, CmdNone, true},
-        {"not rendered yet", true, false, false, CmdNone, false},
-        {"no song", false, false, false, CmdNone, false},
-        {"rendering", true, true, true, CmdNone, false},
-        {"command pending", true, true, false, CmdCountIn, false},
+        {"playable", true, true, false, Command::None, true},
+        {"not rendered yet", true, false, false, Command::None, false},
+        {"no song", false, false, false, Command::None, false},
+        {"rendering", true, true, true, Command::None, false},
+        {"command pending", true, true, false, Command::CountIn, false},
     };
     this->c.synth.reset();
     for (const auto& c : cases) {
         state.midiParsed = c.parsed;
         state.songReady = c.ready;
-        state.playState = ::Idle;
+        state.playState = PlayState::Idle;
         state.command = c.command;
         state.refreshBits = 0;
         this->c.loading.rendering = c.rendering;
@@ -177,9 +177,11 @@ TEST_F(SongLoadingTest, TransportButtonsNeedAPlayableSongAndAnIdlePanel) {
         Frame(static_cast<int>(stop.left) + 5, static_cast<int>(stop.top) + 5, true);
         if (c.expectPost) {
             EXPECT_EQ(state.refreshBits, RefreshAll) << c.name << ": the stop press refreshes at once";
-            EXPECT_EQ(state.command, CmdNone) << c.name << ": nothing is posted while the button is held";
+            EXPECT_EQ(state.command, Command::None)
+                << c.name << ": nothing is posted while the button is held";
             Frame(0, 0, false);
-            EXPECT_EQ(state.command, CmdStop) << c.name << ": posted in the first frame with the button up";
+            EXPECT_EQ(state.command, Command::Stop)
+                << c.name << ": posted in the first frame with the button up";
         } else {
             Frame(0, 0, false);
             EXPECT_EQ(state.command, c.command) << c.name;
@@ -190,14 +192,15 @@ TEST_F(SongLoadingTest, TransportButtonsNeedAPlayableSongAndAnIdlePanel) {
 
 TEST_F(SongLoadingTest, PlayButtonPausesWhilePlaying) {
     state.midiParsed = state.songReady = true;
-    for (uint16_t play : {::Idle, Playing, Paused, Stopped}) {
+    for (PlayState play : {PlayState::Idle, PlayState::Playing, PlayState::Paused, PlayState::Stopped}) {
         state.playState = play;
-        state.command = CmdNone;
+        state.command = Command::None;
         Release(3);
         const RectF r = panel->transportButtons[TransportPlayPause];
         Frame(static_cast<int>(r.left) + 1, static_cast<int>(r.bottom), true);  // edges count
         Frame(0, 0, false);
-        EXPECT_EQ(state.command, play == Playing ? CmdPause : CmdPlay) << "play state " << play;
+        EXPECT_EQ(state.command, play == PlayState::Playing ? Command::Pause : Command::Play)
+            << "play state " << static_cast<int>(play);
     }
 }
 
@@ -311,7 +314,7 @@ TEST_F(SongLoadingTest, LoadingFlows) {
     EXPECT_TRUE(Idle()) << "the render did not finish in " << frames << " frames";
     EXPECT_TRUE(c.ControlPanelSnapshot().exportBlocked.empty());
     EXPECT_EQ(c.loading.midiLabel, "two notes");
-    EXPECT_EQ(state.command, CmdPreparePlayback);
+    EXPECT_EQ(state.command, Command::PreparePlayback);
     EXPECT_TRUE(state.songReady);
     EXPECT_EQ(fs::path(state.outputWavPath).parent_path(), folder) << "rendered into the render folder";
     EXPECT_EQ(state.overview.wavChannels, 2) << "the overview was read from the render";

@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
     const auto start = Clock::now();
     auto lastFrame = start - std::chrono::seconds(1);
     int frames = 0;
-    c.shared.Post(CmdExport);
-    while (c.shared.command != CmdNone) {
+    c.shared.Post(Command::ExportAudio);
+    while (c.shared.command != Command::None) {
         const auto now = Clock::now();
         const double since = std::chrono::duration<double>(now - lastFrame).count();
         if (since < kFrameSeconds) {

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "../midi/smf_builder.h"
-#include "core/session_state.h"
 #include "export/export_format.h"
 #include "export/export_job.h"
 #include "export/transcoder.h"

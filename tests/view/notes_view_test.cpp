@@ -404,13 +404,13 @@ TEST(Overlay, ThreeButtonsUnderTheMiddleWhileTheMouseWasRecentlyMoved) {
 
     struct Press {
         int x;
-        uint16_t playState;
+        PlayState playState;
         PanelIntent pending;
     };
-    const Press presses[] = {{700, Idle, PanelIntent::Rewind},
-                             {770, Stopped, PanelIntent::Play},
-                             {770, Playing, PanelIntent::Pause},
-                             {840, Playing, PanelIntent::Stop}};
+    const Press presses[] = {{700, PlayState::Idle, PanelIntent::Rewind},
+                             {770, PlayState::Stopped, PanelIntent::Play},
+                             {770, PlayState::Playing, PanelIntent::Pause},
+                             {840, PlayState::Playing, PanelIntent::Stop}};
     for (const Press& p : presses) {
         rig.controller.controls.pendingIntent = PanelIntent::None;
         rig.controller.shared.playState = p.playState;
@@ -427,11 +427,11 @@ TEST(Overlay, ThreeButtonsUnderTheMiddleWhileTheMouseWasRecentlyMoved) {
         << "bar, two pause bars, stop, and the seek bar's track and played part";
 
     rig.controller.controls.pendingIntent = PanelIntent::None;
-    rig.controller.shared.command = CmdCountIn;
+    rig.controller.shared.command = Command::CountIn;
     rig.Draw(770, 450, true, 0.9f);
     EXPECT_EQ(rig.controller.controls.pendingIntent, PanelIntent::None)
         << "not armed while a command is pending";
-    rig.controller.shared.command = CmdNone;
+    rig.controller.shared.command = Command::None;
 
     // A press on the progress bar asks to seek to the place under it, ends included.
     const RectF bar = rig.controller.controls.overlayProgress;

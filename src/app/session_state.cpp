@@ -1,4 +1,4 @@
-#include "core/session_state.h"
+#include "app/session_state.h"
 
 #include <cstdio>
 

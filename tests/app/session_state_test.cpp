@@ -1,5 +1,5 @@
 // The shared records' own rules: posting commands, the error box and the palette conversion.
-#include "core/session_state.h"
+#include "app/session_state.h"
 
 #include <gtest/gtest.h>
 
@@ -11,17 +11,17 @@ namespace {
 
 TEST(SessionState, CommandsArePostedOnlyWhileNoneIsPending) {
     SessionState state;
-    EXPECT_TRUE(state.Post(CmdPlay));
-    EXPECT_FALSE(state.Post(CmdPause)) << "a press during a pending command is dropped";
-    EXPECT_EQ(state.command, CmdPlay);
-    state.command = CmdNone;
-    EXPECT_TRUE(state.Post(CmdPause));
-    EXPECT_EQ(state.command, CmdPause);
+    EXPECT_TRUE(state.Post(Command::Play));
+    EXPECT_FALSE(state.Post(Command::Pause)) << "a press during a pending command is dropped";
+    EXPECT_EQ(state.command, Command::Play);
+    state.command = Command::None;
+    EXPECT_TRUE(state.Post(Command::Pause));
+    EXPECT_EQ(state.command, Command::Pause);
 }
 
 TEST(SessionState, InitialValues) {
     SessionState state;
-    EXPECT_EQ(state.playState, Idle);
+    EXPECT_EQ(state.playState, PlayState::Idle);
     // The words of WAV (0) and Ogg Vorbis (4) are always set; FLAC (1) waits for the probe.
     EXPECT_EQ(state.exportFormatFlags[0], 0x00FF);
     EXPECT_EQ(state.exportFormatFlags[4], 0x0003);

@@ -1,10 +1,10 @@
-// The state block shared by address between the controller, the panels, the synth renderer, the
-// loaders, the exporters and the settings code, together with the play states, the command codes
-// and the refresh bits they exchange through it.
+// The window's session: what the controller knows of the SoundFont, the song and its sound, the
+// play state, and the one command a press leaves for the next frame. Only app/ (and the command
+// line above it) may see it: the panels draw from snapshots the controller makes of it, and the
+// rooms below take and return typed values.
 //
-// User-interface elements never act on playback themselves: they write a command code into
-// `command` when it is 0, and the controller executes it at the start of the next frame. The play
-// state changes only there.
+// User-interface elements never act on playback themselves: the controller turns what they ask
+// for into a Command, which runs at the start of the next frame. The play state changes only there.
 #pragma once
 
 #include <array>
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/song_session.h"
 #include "core/audio_overview.h"
 #include "core/song_data.h"
 
@@ -22,26 +23,19 @@ class Dialogs;
 }
 class StreamingPlayer;
 
-enum PlayState : uint16_t {
-    Idle = 0,     // nothing has been played yet
-    Playing = 1,  // audio running, or the one-second count-in before it
-    Paused = 2,   // audio stopped in place
-    Stopped = 4,  // audio stopped and rewound; song time -1
-};
-
-// Codes 1, 2, 6, 11 and anything above 13 have no execution: the next frame simply clears them.
-enum CommandCode : uint16_t {
-    CmdNone = 0,
-    CmdPlay = 3,
-    CmdPause = 4,
-    CmdStop = 5,
-    CmdSeek = 6,  // posted by a time-bar click, which has already performed the seek
-    CmdRewind = 7,
-    CmdCountIn = 8,
-    CmdPreparePlayback = 9,
-    CmdExport = 10,
-    CmdExportRunning = 12,
-    CmdExportVideo = 13,  // the save dialog, then a video export that runs beside the frame loop
+// What the next frame does. Seek only records that a seek happened (the time bar has performed it).
+enum class Command : uint8_t {
+    None,
+    Play,
+    Pause,
+    Stop,
+    Seek,
+    Rewind,
+    CountIn,          // the second before the sound starts; runs until it is over
+    PreparePlayback,  // a render has finished: open its sound for playing
+    ExportAudio,      // the save dialog, then the export job
+    ExportRunning,    // held while an audio export job runs; the frame only polls it
+    ExportVideo,      // the save dialog, then a video export job beside the frame loop
 };
 
 // refreshBits: the stop button sets all eight low bits; each consumer takes (clears) its own.
@@ -70,7 +64,7 @@ struct SessionState {
     bool overviewLoaded = false;  // a render completed and its overview was read, whatever the result
     bool songReady = false;       // the overview read succeeded: the output WAV exists and is 16-bit PCM
 
-    std::string outputWavPath;  // the rendered WAV: this player's own file in the settings folder
+    std::string outputWavPath;  // the rendered WAV: this player's own file in the cache
 
     AudioOverview overview;  // of the rendered WAV, once it has been read
 
@@ -85,14 +79,14 @@ struct SessionState {
     // A SoundFont change re-renders the song and keeps the place this way.
     double resumeAt = -1.0;
 
-    uint16_t playState = Idle;
+    PlayState playState = PlayState::Idle;
     uint16_t refreshBits = 0;
-    uint16_t command = CmdNone;
+    Command command = Command::None;
 
     // Posts a command from a user-interface element. Elements may post only while nothing is
     // pending, so a press during the count-in, for example, is dropped. Returns whether it was taken.
-    bool Post(uint16_t code) {
-        if (command != CmdNone) return false;
+    bool Post(Command code) {
+        if (command != Command::None) return false;
         command = code;
         return true;
     }
