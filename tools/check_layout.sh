@@ -22,6 +22,15 @@ declare -A floor=(
 )
 max_lines=750
 
+# Headers that only some folders may include, whatever their floor: the window's session (where
+# the song's life is kept) belongs to app/ and the command line; the dialogs layer is opened only
+# by the roof, so that no room below it can stop the program on a modal box.
+declare -A only_from=(
+    [app/session_state.h]="app cli"
+    [app/song_session.h]="app cli"
+    [platform/dialogs.h]="platform app cli"
+)
+
 status=0
 while IFS= read -r -d '' file; do
     from=${file#src/}
@@ -38,6 +47,11 @@ while IFS= read -r -d '' file; do
         [ -z "$level" ] && continue  # not one of ours (a test helper, a generated header)
         if ((level > own)); then
             echo "$file:$line: includes $target, a floor above $from/" >&2
+            status=1
+        fi
+        allowed=${only_from[$target]:-}
+        if [ -n "$allowed" ] && [[ " $allowed " != *" $from "* ]]; then
+            echo "$file:$line: includes $target, which only $allowed may include" >&2
             status=1
         fi
     done < <(grep -n -o '^#include "[^"]*"' "$file" | sed 's/#include "//; s/"$//')

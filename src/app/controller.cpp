@@ -74,7 +74,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     notesView->Build();
     timeBar = MakePanel<TimeBar>(*this, PalTimeBar);
     controlPanel = MakePanel<ControlPanel>(*this, PalControlPanel);
-    controlPanel->Build(guideUrl, shared.dialogs);
+    controlPanel->Build(guideUrl);
     loading = SongLoading{};
     loading.soundFontLabel =
         shared.soundFontLoaded ? shared.soundFontName : res::LoadString(res::IdsNoSoundfontLoaded);

@@ -50,6 +50,16 @@ float ShownPercent(const ExportJob& job) {
     return std::min(99.0f, std::floor(job.Progress() * 100.0f));
 }
 
+// Shows the save dialog `request` describes; nothing when the user cancelled or there are no
+// dialogs.
+template <class Interpret>
+std::optional<ExportChoice> AskForTarget(platform::Dialogs* dialogs, const platform::SaveRequest& request,
+                                         Interpret interpret) {
+    platform::SaveAnswer answer;
+    if (dialogs == nullptr || !dialogs->SaveFile(request, answer) || answer.path.empty()) return std::nullopt;
+    return interpret(answer);
+}
+
 }  // namespace
 
 bool PlayerController::ExportAudio() {
@@ -59,7 +69,8 @@ bool PlayerController::ExportAudio() {
         return false;
     }
     const std::optional<ExportChoice> choice =
-        ShowExportDialog(s.dialogs, s.exportFormatFlags, s.midiName, lastExportFormat, QualityStandard);
+        AskForTarget(s.dialogs, ExportSaveRequest(s.exportFormatFlags, s.midiName, QualityStandard),
+                     [&](const platform::SaveAnswer& a) { return ExportChoiceOf(a, lastExportFormat); });
     if (!choice) return false;
     lastExportFormat = choice->format;
 
@@ -112,7 +123,8 @@ bool PlayerController::ExportVideo() {
         ShowNothingToExport(s, res::IdsExportVideo);
         return false;
     }
-    const std::optional<ExportChoice> choice = ShowVideoExportDialog(s.dialogs, s.midiName);
+    const std::optional<ExportChoice> choice =
+        AskForTarget(s.dialogs, VideoSaveRequest(s.midiName), VideoChoiceOf);
     if (!choice) return false;
 
     ExportRequest request;

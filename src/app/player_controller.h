@@ -160,6 +160,8 @@ struct PlayerController {
     [[nodiscard]] SongView ViewOfSong() const;
     [[nodiscard]] PanelSnapshot ControlPanelSnapshot() const;
     void HandlePanelRequest(const PanelRequest& request);
+    // Opens a link's address on the desktop, or says why it could not.
+    void OpenLink(const LinkButton& link);
     // The control panel's part of a frame, once it is placed: the pending action, the panel's
     // drawing and requests, and the render's next slice.
     void ControlPanelFrame();

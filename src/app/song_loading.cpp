@@ -108,10 +108,22 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
     return shown;
 }
 
+void PlayerController::OpenLink(const LinkButton& link) {
+    if (shared.dialogs == nullptr || shared.dialogs->OpenUrl(link.url) || link.unopenedText.empty()) return;
+    shared.dialogs->ShowError(link.unopenedText, link.text);
+}
+
 void PlayerController::HandlePanelRequest(const PanelRequest& request) {
     switch (request.intent) {
         case PanelIntent::None:
         case PanelIntent::SeekTo:
+            return;
+        case PanelIntent::OpenGuide:
+        case PanelIntent::OpenExportFolder:
+            if (controlPanel != nullptr) {
+                OpenLink(request.intent == PanelIntent::OpenGuide ? controlPanel->link
+                                                                  : controlPanel->exportNotice);
+            }
             return;
         case PanelIntent::CancelVideoExport:
             if (controlPanel != nullptr) controlPanel->videoCancelRequested = true;

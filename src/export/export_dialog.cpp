@@ -1,7 +1,6 @@
 #include "export/export_dialog.h"
 
 #include "export/export_format.h"
-#include "platform/dialogs.h"
 #include "resources/strings.h"
 
 namespace {
@@ -37,11 +36,8 @@ bool OnTypeChange(int typeIndex) {
     return typeIndex >= kFirstTypeWithQuality;
 }
 
-std::optional<ExportChoice> ShowExportDialog(platform::Dialogs* dialogs,
-                                             const FormatAvailability& availability,
-                                             const std::string& fileName, ExportFormat lastFormat,
-                                             QualityLevel initialQuality) {
-    if (dialogs == nullptr) return std::nullopt;
+platform::SaveRequest ExportSaveRequest(const FormatAvailability& availability, const std::string& fileName,
+                                        QualityLevel initialQuality) {
     platform::SaveRequest request;
     for (const ExportFileType& row : OfferedFileTypes(availability)) {
         request.types.push_back({res::LoadString(row.nameId), row.pattern});
@@ -51,24 +47,26 @@ std::optional<ExportChoice> ShowExportDialog(platform::Dialogs* dialogs,
     request.fileName = fileName;
     request.defaultExtension = "wav";
     request.onTypeChange = OnTypeChange;
+    return request;
+}
 
-    platform::SaveAnswer answer;
-    if (!dialogs->SaveFile(request, answer) || answer.path.empty()) return std::nullopt;
+ExportChoice ExportChoiceOf(const platform::SaveAnswer& answer, ExportFormat lastFormat) {
     ExportChoice choice;
     choice.format = ChooseExportFormat(answer.path, lastFormat);
-    choice.path = std::move(answer.path);
+    choice.path = answer.path;
     choice.quality = QualityFromChoice(answer.choice);
     return choice;
 }
 
-std::optional<ExportChoice> ShowVideoExportDialog(platform::Dialogs* dialogs, const std::string& fileName) {
-    if (dialogs == nullptr) return std::nullopt;
+platform::SaveRequest VideoSaveRequest(const std::string& fileName) {
     platform::SaveRequest request;
     request.types.push_back({"MP4 video (*.mp4)", "*.mp4"});
     AddQualityChoice(request, QualityStandard);
     request.fileName = fileName;
     request.defaultExtension = "mp4";
-    platform::SaveAnswer answer;
-    if (!dialogs->SaveFile(request, answer) || answer.path.empty()) return std::nullopt;
-    return ExportChoice{std::move(answer.path), ExportFormat::Mp4, QualityFromChoice(answer.choice)};
+    return request;
+}
+
+ExportChoice VideoChoiceOf(const platform::SaveAnswer& answer) {
+    return ExportChoice{answer.path, ExportFormat::Mp4, QualityFromChoice(answer.choice)};
 }

@@ -2,8 +2,9 @@
 // them, the export dialog's logic, the Ogg Vorbis encoder, the FFmpeg transcoder, the video
 // export and the checks on their source.
 //
-// The export dialog: the desktop's save dialog with the file types this program can write and a
-// "Quality" choice beside them, shown only for the types whose quality can be chosen.
+// The export dialog's logic: what the desktop's save dialog offers (the file types this program
+// can write and a "Quality" choice beside them, shown only for the types whose quality can be
+// chosen) and what its answer means. The window shows the dialog; this only decides.
 #pragma once
 
 #include <cstdint>
@@ -12,10 +13,7 @@
 #include <vector>
 
 #include "export/export_format.h"
-
-namespace platform {
-class Dialogs;
-}
+#include "platform/save_request.h"
 
 // One row of the dialog's type list.
 struct ExportFileType {
@@ -40,18 +38,16 @@ struct ExportChoice {
     QualityLevel quality = QualityStandard;
 };
 
-// Runs the save dialog over `dialogs`, offering the formats of `availability` and proposing
-// `fileName`. The chosen format is that of the chosen name's extension; a name with none of the
-// six keeps `lastFormat`. `initialQuality` is the quality choice the dialog starts at. Nothing
-// when the user cancelled or there are no dialogs.
-[[nodiscard]] std::optional<ExportChoice> ShowExportDialog(platform::Dialogs* dialogs,
-                                                           const FormatAvailability& availability,
-                                                           const std::string& fileName,
-                                                           ExportFormat lastFormat,
-                                                           QualityLevel initialQuality);
+// The save dialog of an audio export: the formats of `availability`, proposing `fileName`, the
+// quality choice starting at `initialQuality`.
+[[nodiscard]] platform::SaveRequest ExportSaveRequest(const FormatAvailability& availability,
+                                                      const std::string& fileName,
+                                                      QualityLevel initialQuality);
+// What the user chose there. The format is that of the chosen name's extension; a name with none
+// of the six keeps `lastFormat`.
+[[nodiscard]] ExportChoice ExportChoiceOf(const platform::SaveAnswer& answer, ExportFormat lastFormat);
 
-// Runs the video's save dialog: the one MP4 type and the same quality choice, starting at
-// standard, proposing `fileName` (the dialog adds ".mp4"). Nothing when the user cancelled or
-// there are no dialogs.
-[[nodiscard]] std::optional<ExportChoice> ShowVideoExportDialog(platform::Dialogs* dialogs,
-                                                                const std::string& fileName);
+// The video's save dialog: the one MP4 type and the same quality choice, starting at standard,
+// proposing `fileName` (the dialog adds ".mp4").
+[[nodiscard]] platform::SaveRequest VideoSaveRequest(const std::string& fileName);
+[[nodiscard]] ExportChoice VideoChoiceOf(const platform::SaveAnswer& answer);

@@ -55,7 +55,7 @@ bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView 
         wire(*timeBar_, PalTimeBar);
         panel_ = std::make_unique<ControlPanel>();
         wire(*panel_, PalControlPanel);
-        panel_->Build(UserGuideUrl(), nullptr);
+        panel_->Build(UserGuideUrl());
     }
     // Lays the keyboard out, so that where each key lies is known before the first frame.
     DrawAt(-1.0);

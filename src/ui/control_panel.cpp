@@ -45,7 +45,7 @@ std::string UserGuideUrl() {
     return candidates.empty() ? std::string() : "file://" + candidates.back().string();
 }
 
-void ControlPanel::Build(const std::string& guideUrl, platform::Dialogs* opener, ImageLookup lookup) {
+void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
     logo = Bitmap::LoadPng(ImageLogo, device, lookup);
     legend.Build(device, lookup);
 
@@ -87,7 +87,6 @@ void ControlPanel::Build(const std::string& guideUrl, platform::Dialogs* opener,
     }
     link.device = exportNotice.device = device;
     link.brushes = exportNotice.brushes = brushes;
-    link.opener = exportNotice.opener = opener;
     soundFontLabel.device = midiLabel.device = device;
     soundFontLabel.brushes = midiLabel.brushes = brushes;
 }
@@ -99,8 +98,9 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
         if (intent == PanelIntent::None) intent = i;
     };
 
-    link.Update(left, right, top, mousePoint, mouseDown);
-    if (!exportNotice.text.empty()) exportNotice.Update(left, right, top, mousePoint, mouseDown);
+    if (link.Update(left, right, top, mousePoint, mouseDown)) ask(PanelIntent::OpenGuide);
+    if (!exportNotice.text.empty() && exportNotice.Update(left, right, top, mousePoint, mouseDown))
+        ask(PanelIntent::OpenExportFolder);
 
     midiButton.progress = shown.renderProgress;
     const bool exportBlocked = !shown.exportBlocked.empty();

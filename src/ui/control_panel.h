@@ -54,9 +54,9 @@ class ControlPanel final : public Panel {
     VoiceLegend legend;         // the song's parts in their colours, in the middle
     RectF transportButtons[3];  // hit areas: back to start, play/pause, stop
 
-    // Once, after Init and CreateBrushes. `guideUrl` is what the link opens; the link shows
-    // "User guide". `opener` opens the guide and the export notice's folder (may be null).
-    void Build(const std::string& guideUrl, platform::Dialogs* opener, ImageLookup lookup = &res::FindImage);
+    // Once, after Init and CreateBrushes. `guideUrl` is what the link asks to open; the link shows
+    // "User guide".
+    void Build(const std::string& guideUrl, ImageLookup lookup = &res::FindImage);
 
     // Once per frame, after the rectangle and the background have been set: takes the mouse,
     // draws `shown` and returns what a press asked for. A panel without a mouse only draws.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/dialogs.h"
 #include "view/graphics_device.h"
 #include "view/panel.h"
 
@@ -99,10 +98,7 @@ bool LinkButton::Update(float panelLeft, float panelRight, float panelTop, const
     if (!down) armed = true;
     const bool wasArmed = armed;
     state = TakeMouse(left, top, right, bottom, mousePoint, down, armed);
-    if (state == WidgetClicked && wasArmed && opener != nullptr && !opener->OpenUrl(url) &&
-        !unopenedText.empty()) {
-        opener->ShowError(unopenedText, text);
-    }
+    const bool clicked = state == WidgetClicked && wasArmed;
 
     if (brushes != nullptr) {
         Fill(device, RectF{left, top, right, bottom}, brushes[kLinkFill[state]]);
@@ -118,7 +114,7 @@ bool LinkButton::Update(float panelLeft, float panelRight, float panelTop, const
                                      brushes[kTextColour[state]]);
         }
     }
-    return state == WidgetClicked;
+    return clicked;
 }
 
 void Label::Draw(float panelLeft, float panelRight, float panelTop) {

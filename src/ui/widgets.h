@@ -15,9 +15,6 @@
 #include "platform/geometry.h"
 
 struct GraphicsDevice;
-namespace platform {
-class Dialogs;
-}
 
 enum WidgetState : int32_t {
     WidgetNormal = 0,
@@ -45,7 +42,7 @@ struct Button {
     bool Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down);
 };
 
-// Spans its owner's whole width; a click opens `url` through the dialogs layer.
+// Spans its owner's whole width. A click asks its owner to open `url`; the link opens nothing.
 struct LinkButton {
     float left = 0, top = 0, right = 0, bottom = 0;
     int32_t state = WidgetNormal;
@@ -56,8 +53,7 @@ struct LinkButton {
     float offsetY = 0;
     const ColourF* brushes = nullptr;
     bool armed = true;
-    platform::Dialogs* opener = nullptr;  // opens the address
-    // Said in a message box when nothing on the desktop opens the address; empty: nothing is said.
+    // For the owner to say when nothing on the desktop opens the address; empty: nothing is said.
     std::string unopenedText;
     int lines = 1;  // text lines the link has room for; a longer text wraps at its spaces
 

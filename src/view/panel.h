@@ -36,7 +36,9 @@ enum class PanelIntent : uint8_t {
     Pause,
     Stop,
     Rewind,
-    SeekTo,  // to the intent's `seconds`
+    SeekTo,            // to the intent's `seconds`
+    OpenGuide,         // the user guide link
+    OpenExportFolder,  // the folder the last export went to
 };
 
 struct PanelRequest {

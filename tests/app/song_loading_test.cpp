@@ -40,7 +40,7 @@ struct SongLoadingTest : ::testing::Test {
         panel->background = 20;
         panel->Init(&device, &c.mousePoint);
         panel->CreateBrushes();
-        panel->Build("file:///guide.html", &dialogs);
+        panel->Build("file:///guide.html");
         c.loading.soundFontLabel = "no SoundFont loaded";
         c.loading.midiLabel = "no MIDI file loaded";
         Place(300);
@@ -343,6 +343,17 @@ TEST_F(SongLoadingTest, LoadingFlows) {
     EXPECT_TRUE(Idle());
     EXPECT_EQ(c.loading.midiLabel, "two notes");
     EXPECT_TRUE(state.songReady && fs::exists(state.outputWavPath));
+}
+
+TEST_F(SongLoadingTest, TheControllerOpensTheLinksThePanelAsksFor) {
+    // The guide's link sits 50 units down the panel; the panel only asks, the controller opens.
+    Release(3);
+    Frame(static_cast<int>(panel->left) + 50, 60, true);
+    ASSERT_EQ(dialogs.openedUrls.size(), 1u);
+    EXPECT_EQ(dialogs.openedUrls[0], "file:///guide.html");
+    Frame(static_cast<int>(panel->left) + 50, 60, true);
+    EXPECT_EQ(dialogs.openedUrls.size(), 1u) << "a held press opens it once";
+    EXPECT_TRUE(dialogs.errorBoxes.empty());
 }
 
 }  // namespace

@@ -18,9 +18,11 @@ struct DialogRig {
     Flags flags = kAll;
     ExportFormat lastFormat = ExportFormat::Wav;
     std::optional<ExportChoice> Show() {
-        std::optional<ExportChoice> choice =
-            ShowExportDialog(&dialogs, flags, "Moonlight", lastFormat, QualityStandard);
-        if (choice) lastFormat = choice->format;
+        platform::SaveAnswer answer;
+        if (!dialogs.SaveFile(ExportSaveRequest(flags, "Moonlight", QualityStandard), answer))
+            return std::nullopt;
+        const ExportChoice choice = ExportChoiceOf(answer, lastFormat);
+        lastFormat = choice.format;
         return choice;
     }
     void Answer(const std::string& path, int quality = 0, std::vector<int> typeChanges = {}) {

@@ -16,7 +16,7 @@ struct PanelRig {
         panel.background = 20;
         panel.Init(&device, &mouse);
         panel.CreateBrushes();
-        panel.Build("file:///guide.html", nullptr);
+        panel.Build("file:///guide.html");
         panel.SetRect(1000, 0, 1300, 831);
         shown.song.songLoaded = shown.song.songReady = true;
         shown.song.song = &song;
