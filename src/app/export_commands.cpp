@@ -18,16 +18,6 @@
 
 namespace {
 
-// The error box of a failed export: the exporter's own account of what failed.
-void ShowExportFailure(SessionState& state, const std::string& text,
-                       const char* caption = res::LoadString(res::IdsError)) {
-    if (state.dialogs == nullptr) {
-        std::fprintf(stderr, "%s: %s\n", caption, text.c_str());
-        return;
-    }
-    state.dialogs->ShowError(text, caption);
-}
-
 // Why there is nothing to export now: no song at all, or one whose render has not completed.
 std::string NothingToExportText(const SessionState& state) {
     if (!state.midiParsed) return "There is no song to export yet. Load a MIDI file first.";
@@ -35,8 +25,8 @@ std::string NothingToExportText(const SessionState& state) {
 }
 
 // Says why there is nothing to export, under the caption of the button that was pressed.
-void ShowNothingToExport(SessionState& state, int captionId) {
-    ShowExportFailure(state, NothingToExportText(state), res::LoadString(captionId));
+void ShowNothingToExport(SessionState& state, res::StringId captionId) {
+    Report(state, NothingToExportText(state), res::LoadString(captionId));
 }
 
 void ShowExportProgressBar(ControlPanel* panel, bool shown) {
@@ -85,7 +75,7 @@ bool PlayerController::ExportAudio() {
     audioExport.reset();  // the last one has ended; joining it here costs nothing
     auto job = std::make_unique<ExportJob>();
     if (!job->Start(std::move(request))) {
-        ShowExportFailure(s, job->Result().text);
+        Report(s, job->Result());
         return false;
     }
     audioExport = std::move(job);
@@ -112,7 +102,7 @@ void PlayerController::PollExport() {
     if (result.Ok()) {
         if (controlPanel != nullptr) controlPanel->ShowExportNotice(target);
     } else if (!result.Cancelled()) {
-        ShowExportFailure(s, result.text);
+        Report(s, result.text);
     }
 }
 
@@ -143,7 +133,7 @@ bool PlayerController::ExportVideo() {
     request.song.soundFontName = s.soundFontLoaded ? s.soundFontName : std::string();
     auto job = std::make_unique<ExportJob>();
     if (!job->Start(std::move(request))) {
-        ShowExportFailure(s, job->Result().text, res::LoadString(res::IdsExportVideo));
+        Report(s, job->Result(), res::LoadString(res::IdsExportVideo));
         return false;
     }
     videoExport = std::move(job);
@@ -181,6 +171,6 @@ void PlayerController::PollVideoExport() {
         if (panel != nullptr) panel->ShowExportNotice(target);
     } else if (!result.Cancelled()) {
         // A cancel was the user's own doing and needs no box; the exporter has removed the file.
-        ShowExportFailure(shared, result.text, res::LoadString(res::IdsExportVideo));
+        Report(shared, result.text, res::LoadString(res::IdsExportVideo));
     }
 }

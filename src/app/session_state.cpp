@@ -5,12 +5,20 @@
 #include "platform/dialogs.h"
 #include "resources/strings.h"
 
-int ShowErrorBox(SessionState& state, int textId, int captionId) {
-    const char* text = res::LoadString(textId);
-    const char* caption = res::LoadString(captionId);
+void Report(SessionState& state, const std::string& text, const char* caption) {
+    if (caption == nullptr) caption = res::LoadString(res::IdsError);
     if (state.dialogs == nullptr) {
-        std::fprintf(stderr, "%s: %s\n", caption, text);
-        return platform::Dialogs::kOk;
+        std::fprintf(stderr, "%s: %s\n", caption, text.c_str());
+        return;
     }
-    return state.dialogs->ShowError(text, caption);
+    state.dialogs->ShowError(text, caption);
+}
+
+void Report(SessionState& state, const Failure& failure, const char* caption) {
+    if (failure.Ok() || failure.Cancelled()) return;
+    Report(state, failure.text, caption);
+}
+
+void ShowErrorBox(SessionState& state, res::StringId textId, res::StringId captionId) {
+    Report(state, std::string(res::LoadString(textId)), res::LoadString(captionId));
 }

@@ -16,7 +16,9 @@
 
 #include "app/song_session.h"
 #include "core/audio_overview.h"
+#include "core/failure.h"
 #include "core/song_data.h"
+#include "resources/strings.h"
 
 namespace platform {
 class Dialogs;
@@ -92,6 +94,11 @@ struct SessionState {
     }
 };
 
-// Shows the program's one modal error box: text and caption are string-table ids. Without a
-// dialogs layer the message goes to standard error, so it is never lost. Returns the button pressed.
-int ShowErrorBox(SessionState& state, int textId, int captionId);
+// The window's one way of telling the user that something failed: the error box, or standard
+// error when there are no dialogs, so that it is never lost. A cancel was the user's own doing and
+// says nothing. The caption defaults to "Error".
+void Report(SessionState& state, const Failure& failure, const char* caption = nullptr);
+void Report(SessionState& state, const std::string& text, const char* caption = nullptr);
+
+// Report with string-table texts.
+void ShowErrorBox(SessionState& state, res::StringId textId, res::StringId captionId);

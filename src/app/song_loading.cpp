@@ -31,14 +31,6 @@ constexpr std::string_view kExportWaitsForRender =
 // Frames the mouse button must have been up before a large button's action runs.
 constexpr int kIdleFramesBeforeAction = 2;
 
-void ShowErrorText(SessionState& state, const std::string& text, const char* caption) {
-    if (state.dialogs != nullptr) {
-        state.dialogs->ShowError(text, caption);
-    } else {
-        std::fprintf(stderr, "%s: %s\n", caption, text.c_str());
-    }
-}
-
 }  // namespace
 
 FileKind FileKindOfPath(const std::string& path) {
@@ -198,8 +190,7 @@ void PlayerController::TakeRenderStatus(const RenderStatus& status) {
     } else {
         shared.songReady = false;
         loading.midiLabel = res::LoadString(res::IdsNoMidiFileLoaded);
-        if (!status.failure.text.empty())
-            ShowErrorText(shared, status.failure.text, res::LoadString(res::IdsError));
+        if (!status.failure.text.empty()) Report(shared, status.failure);
     }
     loading.renderProgress = -1.0f;
     loading.rendering = false;
@@ -208,10 +199,7 @@ void PlayerController::TakeRenderStatus(const RenderStatus& status) {
 bool PlayerController::DropFile(const std::string& path) {
     const FileKind kind = FileKindOfPath(path);
     if (kind == FileKind::None) {
-        if (shared.dialogs != nullptr) {
-            shared.dialogs->ShowError("\"" + path + "\" is neither a MIDI file nor a SoundFont.",
-                                      res::LoadString(res::IdsError));
-        }
+        Report(shared, "\"" + path + "\" is neither a MIDI file nor a SoundFont.");
         return false;
     }
     if (loading.pending != PanelIntent::None || loading.rendering || shared.command != Command::None)
@@ -249,10 +237,10 @@ bool PlayerController::ChooseAndLoadFile(FileKind kind) {
 bool PlayerController::RefuseLoadWhileVideoExports() {
     // A new render would write the sound file the video export is reading.
     if (controlPanel == nullptr || !controlPanel->videoExportRunning) return false;
-    ShowErrorText(shared,
-                  "A video is being exported from the current song. Load another file once it has finished, "
-                  "or click \"Export video\" to stop it.",
-                  res::LoadString(res::IdsExportVideo));
+    Report(shared,
+           "A video is being exported from the current song. Load another file once it has finished, "
+           "or click \"Export video\" to stop it.",
+           res::LoadString(res::IdsExportVideo));
     return true;
 }
 
@@ -271,20 +259,19 @@ void PlayerController::LoadMidi(const std::string& path) {
     auto song = std::make_unique<SongData>();
     if (!ReadMidiFile(*song, path)) {
         // The same words the command line prints for this file.
-        ShowErrorText(shared, path + ": " + MidiLoadFailureText(*song), res::LoadString(res::IdsError));
+        Report(shared, path + ": " + MidiLoadFailureText(*song), res::LoadString(res::IdsError));
         return;
     }
     // A song without a note would play as seconds of nothing; the current song stays instead.
     if (!SongHasNotes(*song)) {
-        ShowErrorText(shared, path + " has no notes: there is nothing to play",
-                      res::LoadString(res::IdsError));
+        Report(shared, path + " has no notes: there is nothing to play", res::LoadString(res::IdsError));
         return;
     }
     // The SoundFont is loaded again before anything of the current song is dropped: if its file
     // has gone since, the current song stays loaded and playable.
     if (synth != nullptr) {
         if (const Failure loaded = synth->LoadSoundFont(shared.soundFontPath); !loaded.Ok()) {
-            ShowErrorText(shared, loaded.text, res::LoadString(res::IdsError));
+            Report(shared, loaded);
             return;
         }
     }
@@ -305,7 +292,7 @@ void PlayerController::LoadMidi(const std::string& path) {
     if (!started.Ok()) {
         // Nothing runs, so nothing may look as if it were rendering; say why.
         loading.midiLabel = res::LoadString(res::IdsNoMidiFileLoaded);
-        ShowErrorText(shared, started.text, res::LoadString(res::IdsError));
+        Report(shared, started);
         return;
     }
     shared.rendered = true;
@@ -321,7 +308,7 @@ void PlayerController::LoadSoundFontFile(const std::string& path) {
                                             "The SoundFont \"" + path +
                                                 "\" could not be loaded: the synthesiser is not available");
     if (!loaded.Ok()) {
-        ShowErrorText(shared, loaded.text, res::LoadString(res::IdsError));
+        Report(shared, loaded);
         return;
     }
     shared.soundFontPath = path;
@@ -350,7 +337,7 @@ void PlayerController::LoadSoundFontFile(const std::string& path) {
             if (notesView != nullptr) notesView->SetSong(nullptr);
             shared.song.reset();
             loading.midiLabel = res::LoadString(res::IdsNoMidiFileLoaded);
-            ShowErrorText(shared, started.text, res::LoadString(res::IdsError));
+            Report(shared, started);
             return;
         }
         shared.rendered = true;

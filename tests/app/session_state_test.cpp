@@ -29,18 +29,28 @@ TEST(SessionState, InitialValues) {
     EXPECT_EQ(state.song, nullptr);
 }
 
-TEST(SessionState, ErrorBoxShowsStringTableTexts) {
+TEST(SessionState, FailuresAreReportedInOneBoxOrOnStandardError) {
     platform::ScriptedDialogs dialogs;
     SessionState state;
     state.dialogs = &dialogs;
-    EXPECT_EQ(ShowErrorBox(state, res::IdsInvalidMidiFile, res::IdsError), platform::Dialogs::kOk);
-    EXPECT_EQ(ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsNoMidiFileLoaded),
-              platform::Dialogs::kOk);
-    ASSERT_EQ(dialogs.errorBoxes.size(), 2u);
+    ShowErrorBox(state, res::IdsInvalidMidiFile, res::IdsError);
+    ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsNoMidiFileLoaded);
+    Report(state,
+           Failure::Because(FailureKind::Write, "Couldn't write /tmp/a.flac: No space left on device"));
+    Report(state, Failure::Because(FailureKind::Cancelled, "The export was cancelled"));
+    Report(state, Failure::None());
+    ASSERT_EQ(dialogs.errorBoxes.size(), 3u) << "a cancel and a success say nothing";
     EXPECT_EQ(dialogs.errorBoxes[0].text, "Invalid MIDI file");
     EXPECT_EQ(dialogs.errorBoxes[0].caption, "Error");
     EXPECT_EQ(dialogs.errorBoxes[1].text, "no SoundFont loaded");
     EXPECT_EQ(dialogs.errorBoxes[1].caption, "no MIDI file loaded");
+    EXPECT_EQ(dialogs.errorBoxes[2].caption, "Error") << "the caption a failure gets by default";
+
+    // Without dialogs (the window could not make them) nothing is lost: it goes to standard error.
+    state.dialogs = nullptr;
+    testing::internal::CaptureStderr();
+    Report(state, Failure::Because(FailureKind::Read, "song.mid: the file shrank while it was read"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: song.mid: the file shrank while it was read\n");
 }
 
 TEST(StringTable, CoversExactlyItsIds) {
