@@ -157,10 +157,11 @@ TEST(ExportSafety, InterruptedExportsLeaveTheOldFile) {
             int status = 0;
             ::waitpid(child, &status, 0);
             // Either the signal ended the export and the old file stands, or the export had
-            // already finished and the new file is whole.
+            // already put the new file in place (the signal may still end the process after
+            // that) and the new file is whole: never anything in between.
             if (WIFSIGNALED(status)) {
                 EXPECT_EQ(WTERMSIG(status), signal);
-                EXPECT_EQ(ReadFile(out), kOld);
+                if (ReadFile(out) != kOld) EXPECT_GT(DecodeStereo(out).size(), 20u * 44100);
             } else {
                 EXPECT_EQ(WEXITSTATUS(status), 0);
                 EXPECT_GT(DecodeStereo(out).size(), 20u * 44100);
