@@ -161,7 +161,9 @@ TEST(ExportSafety, InterruptedExportsLeaveTheOldFile) {
             // that) and the new file is whole: never anything in between.
             if (WIFSIGNALED(status)) {
                 EXPECT_EQ(WTERMSIG(status), signal);
-                if (ReadFile(out) != kOld) EXPECT_GT(DecodeStereo(out).size(), 20u * 44100);
+                if (ReadFile(out) != kOld) {
+                    EXPECT_GT(DecodeStereo(out).size(), 20u * 44100);
+                }
             } else {
                 EXPECT_EQ(WEXITSTATUS(status), 0);
                 EXPECT_GT(DecodeStereo(out).size(), 20u * 44100);
