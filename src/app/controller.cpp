@@ -56,10 +56,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     shared.soundFontPath = ReadSettings().soundFontPath;
     shared.soundFontName =
         shared.soundFontPath.empty() ? std::string() : FileTitleFromPath(shared.soundFontPath);
-    shared.rendered = false;
-    shared.midiParsed = false;
-    shared.overviewLoaded = false;
-    shared.songReady = false;
+    shared.session = SongSession{};
     shared.command = Command::None;
     // A saved SoundFont that cannot be loaded (gone, or a pipe in its place) leaves the window
     // without one; the user is told when a song needs it.
@@ -78,7 +75,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     loading = SongLoading{};
     loading.soundFontLabel =
         shared.soundFontLoaded ? shared.soundFontName : res::LoadString(res::IdsNoSoundfontLoaded);
-    loading.midiLabel = shared.rendered ? shared.midiName : res::LoadString(res::IdsNoMidiFileLoaded);
+    loading.midiLabel = shared.session.Ready() ? shared.midiName : res::LoadString(res::IdsNoMidiFileLoaded);
 
     hoverPanel = HoverNone;
     wantedCursor = CursorUnset;
@@ -207,13 +204,10 @@ void PlayerController::Frame() {
         shownTime = 0.0f;
     }
 
-    // The notes view hears of a new song, and of a jump in time, before it moves on to this frame.
-    // A song replaced or dropped since is let go before the view reads it again.
-    if (notesView->song != nullptr && notesView->song != shared.song.get()) notesView->SetSong(nullptr);
-    if (shared.overviewLoaded) {
-        shared.overviewLoaded = false;
-        notesView->SetSong(shared.song.get());
-    }
+    // The notes view hears of a new song, and of a jump in time, before it moves on to this frame:
+    // it shows the song the session has ready, and none while a song reads or renders.
+    const SongData* shownSong = shared.session.Ready() ? shared.song.get() : nullptr;
+    if (notesView->song != shownSong) notesView->SetSong(shownSong);
     if ((shared.refreshBits & RefreshNotesView) != 0) {
         shared.refreshBits = static_cast<uint16_t>(shared.refreshBits & ~RefreshNotesView);
         notesView->ClearLitKeys();

@@ -20,7 +20,7 @@ namespace {
 
 // Why there is nothing to export now: no song at all, or one whose render has not completed.
 std::string NothingToExportText(const SessionState& state) {
-    if (!state.midiParsed) return "There is no song to export yet. Load a MIDI file first.";
+    if (!state.session.HasSong()) return "There is no song to export yet. Load a MIDI file first.";
     return "The song is still rendering. Export it once its render has finished.";
 }
 
@@ -54,7 +54,7 @@ std::optional<ExportChoice> AskForTarget(platform::Dialogs* dialogs, const platf
 
 bool PlayerController::ExportAudio() {
     SessionState& s = shared;
-    if (!s.midiParsed || !s.songReady) {
+    if (!s.session.Ready()) {
         ShowNothingToExport(s, res::IdsExportAudio);
         return false;
     }
@@ -109,7 +109,7 @@ void PlayerController::PollExport() {
 bool PlayerController::ExportVideo() {
     SessionState& s = shared;
     if (videoExport) return false;  // one at a time; its button cancels it meanwhile
-    if (!s.midiParsed || !s.songReady || !s.song) {
+    if (!s.session.Ready() || !s.song) {
         ShowNothingToExport(s, res::IdsExportVideo);
         return false;
     }
@@ -128,7 +128,7 @@ bool PlayerController::ExportVideo() {
     // The job's own copy of the song: the window may load another while this one exports.
     request.song.song = std::make_shared<const SongData>(*s.song);
     request.song.overview = s.overview;
-    request.song.overviewRead = s.songReady;
+    request.song.overviewRead = true;  // a ready song has its overview
     request.song.midiName = s.midiName;
     request.song.soundFontName = s.soundFontLoaded ? s.soundFontName : std::string();
     auto job = std::make_unique<ExportJob>();

@@ -52,7 +52,7 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
                 controls.fullView = !controls.fullView;
             } else if (spaceDown) {
                 spaceDown = false;
-                if (shared.midiParsed && shared.songReady) {
+                if (shared.session.Ready()) {
                     shared.Post(shared.playState == PlayState::Playing ? Command::Pause : Command::Play);
                 }
             }
@@ -87,7 +87,7 @@ void PlayerController::OnLeftButtonDown() {
     if (controls.fullView) return;
     if (!draggingHorizontalSplitter && wantedCursor == CursorResizeNS) draggingHorizontalSplitter = true;
     if (!draggingVerticalSplitter && wantedCursor == CursorResizeWE) draggingVerticalSplitter = true;
-    if (hoverPanel != HoverTimeBar || timeBar == nullptr || !shared.midiParsed) return;
+    if (hoverPanel != HoverTimeBar || timeBar == nullptr || !shared.session.HasSong()) return;
     if (mouseY <= timeBar->top) return;
     // PlayState::Playing, paused or stopped alike: the click is the new place, and a drag scrubs from it.
     SeekToTimeBarX(mouseX);
@@ -118,7 +118,7 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
     // Seeking keys act at once, and again while held; Space and Escape act on release.
     constexpr double kSeekStep = 5.0;
     constexpr double kLongSeekStep = 30.0;
-    const bool ready = shared.midiParsed && shared.songReady;
+    const bool ready = shared.session.Ready();
     switch (message.keyCode) {
         case platform::kKeyEscape:
             escapeDown = true;

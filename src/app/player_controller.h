@@ -170,6 +170,8 @@ struct PlayerController {
     // Shows a running render's progress; once it is over, names the song and has it prepared for
     // playback, or says why it failed.
     void TakeRenderStatus(const RenderStatus& status);
+    // Drops the song after a render that came to nothing: no notes, no name, no place to resume.
+    void ForgetSong();
     // The loading flow of "Load MIDI" and "Load SoundFont": asks for the file and loads it.
     // Returns false only when the dialog was cancelled or could not be shown.
     bool ChooseAndLoadFile(FileKind kind);

@@ -61,10 +61,7 @@ struct SessionState {
     std::string midiPath;
     std::string midiName;  // display name, formed like soundFontName
 
-    bool rendered = false;    // a render of the current song was started and, once the loop ends, completed
-    bool midiParsed = false;  // the MIDI file was parsed into `song`
-    bool overviewLoaded = false;  // a render completed and its overview was read, whatever the result
-    bool songReady = false;       // the overview read succeeded: the output WAV exists and is 16-bit PCM
+    SongSession session;  // where the song stands: read, rendering, ready to play
 
     std::string outputWavPath;  // the rendered WAV: this player's own file in the cache
 

@@ -65,9 +65,9 @@ Command CommandForIntent(PanelIntent intent) {
 SongView PlayerController::ViewOfSong() const {
     SongView view;
     view.song = shared.song.get();
-    view.overview = shared.songReady ? &shared.overview : nullptr;
-    view.songLoaded = shared.midiParsed;
-    view.songReady = shared.songReady;
+    view.overview = shared.session.Ready() ? &shared.overview : nullptr;
+    view.songLoaded = shared.session.HasSong();
+    view.songReady = shared.session.Ready();
     switch (shared.playState) {
         case PlayState::Playing:
             view.play = PlayView::Playing;
@@ -176,24 +176,33 @@ void PlayerController::TakeRenderStatus(const RenderStatus& status) {
         loading.renderProgress = status.progress;
         return;
     }
-    shared.rendered = status.outcome == RenderOutcome::Finished;
-    if (shared.rendered) {
-        shared.midiName = FileTitleFromPath(shared.midiPath);
-        loading.midiLabel = shared.midiName;
-        if (shared.midiParsed) {
-            shared.songReady =
-                synth->renderFile != nullptr &&
-                ReadRenderOverview(synth->renderFile->fd(), synth->OutputPath(), shared.overview).Ok();
-            shared.overviewLoaded = true;
-            shared.command = Command::PreparePlayback;
-        }
-    } else {
-        shared.songReady = false;
-        loading.midiLabel = res::LoadString(res::IdsNoMidiFileLoaded);
-        if (!status.failure.text.empty()) Report(shared, status.failure);
-    }
     loading.renderProgress = -1.0f;
     loading.rendering = false;
+    Failure failure = status.failure;
+    if (status.outcome == RenderOutcome::Finished) {
+        // What a finished render hands on: the sound's overview, read from the very file written.
+        failure = synth->renderFile != nullptr
+                      ? ReadRenderOverview(synth->renderFile->fd(), synth->OutputPath(), shared.overview)
+                      : Failure::Because(FailureKind::Render, "The rendered sound has gone");
+        if (failure.Ok() && shared.session.RenderFinished()) {
+            shared.midiName = FileTitleFromPath(shared.midiPath);
+            loading.midiLabel = shared.midiName;
+            shared.command = Command::PreparePlayback;
+            return;
+        }
+    }
+    // Nothing playable came of it: the song is not shown as one.
+    (void)shared.session.RenderFailed();
+    ForgetSong();
+    Report(shared, failure);
+}
+
+void PlayerController::ForgetSong() {
+    shared.resumeAt = -1.0;
+    if (controlPanel != nullptr) controlPanel->ForgetSong();
+    if (notesView != nullptr) notesView->SetSong(nullptr);
+    shared.song.reset();
+    loading.midiLabel = res::LoadString(res::IdsNoMidiFileLoaded);
 }
 
 bool PlayerController::DropFile(const std::string& path) {
@@ -254,24 +263,29 @@ void PlayerController::LoadChosenFile(FileKind kind, const std::string& path) {
 }
 
 void PlayerController::LoadMidi(const std::string& path) {
+    if (!shared.session.BeginReading()) return;
     // The new song is read aside first: a file that does not load leaves the current song loaded,
     // playable and where it was.
+    auto refuse = [&](const std::string& why) {
+        shared.session.ReadFailed();
+        Report(shared, why);
+    };
     auto song = std::make_unique<SongData>();
     if (!ReadMidiFile(*song, path)) {
         // The same words the command line prints for this file.
-        Report(shared, path + ": " + MidiLoadFailureText(*song), res::LoadString(res::IdsError));
+        refuse(path + ": " + MidiLoadFailureText(*song));
         return;
     }
     // A song without a note would play as seconds of nothing; the current song stays instead.
     if (!SongHasNotes(*song)) {
-        Report(shared, path + " has no notes: there is nothing to play", res::LoadString(res::IdsError));
+        refuse(path + " has no notes: there is nothing to play");
         return;
     }
     // The SoundFont is loaded again before anything of the current song is dropped: if its file
     // has gone since, the current song stays loaded and playable.
     if (synth != nullptr) {
         if (const Failure loaded = synth->LoadSoundFont(shared.soundFontPath); !loaded.Ok()) {
-            Report(shared, loaded);
+            refuse(loaded.text);
             return;
         }
     }
@@ -280,9 +294,7 @@ void PlayerController::LoadMidi(const std::string& path) {
     if (controlPanel != nullptr) controlPanel->ForgetSong();
     if (notesView != nullptr) notesView->SetSong(nullptr);  // shown again once it is rendered
     shared.song = std::move(song);
-    shared.midiParsed = true;
-    shared.rendered = false;
-    shared.songReady = false;
+    (void)shared.session.Read();
     shared.refreshBits |= RefreshNotesView;       // no key stays lit from the song before
     loading.midiLabel = FileTitleFromPath(path);  // the song's name while it renders
     const Failure started =
@@ -291,11 +303,11 @@ void PlayerController::LoadMidi(const std::string& path) {
     if (synth != nullptr) shared.outputWavPath = synth->OutputPath();
     if (!started.Ok()) {
         // Nothing runs, so nothing may look as if it were rendering; say why.
-        loading.midiLabel = res::LoadString(res::IdsNoMidiFileLoaded);
+        (void)shared.session.RenderFailed();
+        ForgetSong();
         Report(shared, started);
         return;
     }
-    shared.rendered = true;
     loading.renderProgress = 0;
     loading.rendering = true;
 }
@@ -320,27 +332,21 @@ void PlayerController::LoadSoundFontFile(const std::string& path) {
     shared.soundFontName = FileTitleFromPath(shared.soundFontPath);
     loading.soundFontLabel = shared.soundFontName;
     // Without a song to render, the samples are not kept in memory; the next song loads them.
-    if (!shared.midiParsed || shared.midiPath.empty() || loading.rendering) synth->ReleaseSoundFont();
+    const bool reRender = shared.session.Ready() && !shared.midiPath.empty();
+    if (!reRender) synth->ReleaseSoundFont();
     // The song sounds with the new SoundFont from where it was.
-    if (shared.midiParsed && !shared.midiPath.empty() && !loading.rendering) {
+    if (reRender && shared.session.ReRender()) {
         shared.resumeAt = loading.placeBeforeLoad;
-        shared.songReady = false;
-        shared.rendered = false;
         shared.refreshBits |= RefreshNotesView;
         const Failure started =
             synth->StartRender({shared.midiPath, shared.soundFontPath, shared.song.get()}, renderFolder);
         shared.outputWavPath = synth->OutputPath();
         if (!started.Ok()) {
-            shared.resumeAt = -1.0;
-            shared.midiParsed = false;
-            if (controlPanel != nullptr) controlPanel->ForgetSong();
-            if (notesView != nullptr) notesView->SetSong(nullptr);
-            shared.song.reset();
-            loading.midiLabel = res::LoadString(res::IdsNoMidiFileLoaded);
+            (void)shared.session.RenderFailed();
+            ForgetSong();
             Report(shared, started);
             return;
         }
-        shared.rendered = true;
         loading.renderProgress = 0;
         loading.rendering = true;
     }

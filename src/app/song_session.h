@@ -2,23 +2,18 @@
 // that pass between the rooms on the way (the song as read, the audio as rendered).
 //
 //   Empty --BeginReading--> Reading --Read--> Rendering --RenderFinished--> Ready
-//     ^                       |  ReadFailed: back to the stage before (the old song stays)
-//     |                       v
-//     +---- RenderFailed ---- Rendering <--ReRender (a new SoundFont)-- Ready
+//                             |  ReadFailed: back to the stage before (the old song stays)
+//   Rendering --RenderFailed--> Empty          Ready --ReRender (a new SoundFont)--> Rendering
 //
-// Beside the stage runs the play state: Idle until the first play, then Playing (the count-in
-// included), Paused and Stopped. Only a Ready song plays; leaving Ready (a new song, a new SoundFont) stops
-// it.
-//
-// The session is plain data with its rules: it opens no file and starts no render. The
-// controller does the work and tells the session what came of it; every panel is drawn from
-// what the session says, so no two rooms can disagree on where the song stands.
+// The stage is the one answer to "where does the song stand": whether its notes are shown,
+// whether it plays and exports. It opens no file and starts no render; the controller does the
+// work and moves the stage by what came of it, and a step the stage does not allow is refused,
+// so no two rooms can disagree on where the song stands.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "core/audio_overview.h"
 #include "core/song_data.h"
@@ -53,12 +48,12 @@ struct RenderedAudio {
 class SongSession {
   public:
     [[nodiscard]] SongStage Stage() const { return stage_; }
-    [[nodiscard]] PlayState Play() const { return play_; }
     [[nodiscard]] bool Ready() const { return stage_ == SongStage::Ready; }
-    // The song whose notes are shown: from Rendering on, and while the next one is read.
-    [[nodiscard]] const SongData* Song() const { return loaded_.song.get(); }
-    [[nodiscard]] const LoadedSong& Loaded() const { return loaded_; }
-    [[nodiscard]] const RenderedAudio& Audio() const { return audio_; }
+    // A song's notes are shown: it has been read (and, while the next one reads, is still there).
+    [[nodiscard]] bool HasSong() const {
+        const SongStage shown = stage_ == SongStage::Reading ? before_ : stage_;
+        return shown == SongStage::Rendering || shown == SongStage::Ready;
+    }
 
     // A file is about to be read. Refused while another is read.
     bool BeginReading() {
@@ -67,53 +62,25 @@ class SongSession {
         stage_ = SongStage::Reading;
         return true;
     }
-    // The file did not read: everything is as it was before.
+    // The file did not read (or cannot be rendered): everything is as it was before.
     void ReadFailed() {
         if (stage_ == SongStage::Reading) stage_ = before_;
     }
     // The file read: the new song replaces the old one and its render begins.
-    bool Read(LoadedSong song) {
-        if (stage_ != SongStage::Reading || !song.song) return false;
-        loaded_ = std::move(song);
-        audio_ = RenderedAudio{};
-        stage_ = SongStage::Rendering;
-        play_ = PlayState::Idle;
-        return true;
-    }
-    // The same song renders again (another SoundFont); it stops playing meanwhile.
-    bool ReRender() {
-        if (stage_ != SongStage::Ready) return false;
-        stage_ = SongStage::Rendering;
-        play_ = PlayState::Idle;
-        return true;
-    }
-    bool RenderFinished(RenderedAudio audio) {
-        if (stage_ != SongStage::Rendering) return false;
-        audio_ = std::move(audio);
-        stage_ = SongStage::Ready;
-        play_ = PlayState::Idle;
-        return true;
-    }
+    bool Read() { return Step(SongStage::Reading, SongStage::Rendering); }
+    // The same song renders again (another SoundFont).
+    bool ReRender() { return Step(SongStage::Ready, SongStage::Rendering); }
+    bool RenderFinished() { return Step(SongStage::Rendering, SongStage::Ready); }
     // Nothing playable came of the render: the song is no longer shown as one.
-    void RenderFailed() {
-        if (stage_ != SongStage::Rendering) return;
-        loaded_ = LoadedSong{};
-        audio_ = RenderedAudio{};
-        stage_ = SongStage::Empty;
-        play_ = PlayState::Idle;
-    }
-
-    // The play state moves only while the song is ready; each returns whether it moved.
-    bool SetPlay(PlayState next) {
-        if (stage_ != SongStage::Ready) return false;
-        play_ = next;
-        return true;
-    }
+    bool RenderFailed() { return Step(SongStage::Rendering, SongStage::Empty); }
 
   private:
+    bool Step(SongStage from, SongStage to) {
+        if (stage_ != from) return false;
+        stage_ = to;
+        return true;
+    }
+
     SongStage stage_ = SongStage::Empty;
     SongStage before_ = SongStage::Empty;  // where a failed read returns to
-    PlayState play_ = PlayState::Idle;
-    LoadedSong loaded_;
-    RenderedAudio audio_;
 };

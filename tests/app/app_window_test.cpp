@@ -207,7 +207,7 @@ class UntilSongReadyApp final : public PlayerApp {
     void RenderFrame() override {
         PlayerApp::RenderFrame();
         const SessionState& s = static_cast<PlayerClient&>(*client).controller.shared;
-        if (!ready && s.midiParsed && s.songReady) {
+        if (!ready && s.session.Ready()) {
             ready = true;
             window->RequestQuit();
         }

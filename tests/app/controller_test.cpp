@@ -270,7 +270,7 @@ TEST_F(ControllerTest, LoadRenderAndPlayASong) {
         last = percent;
     }
     EXPECT_EQ(c.loading.midiLabel, "little song");
-    EXPECT_TRUE(c.shared.songReady);
+    EXPECT_TRUE(c.shared.session.Ready());
 
     // Play: a second of count-in from -1 to 0, then the audio.
     c.shared.Post(Command::Play);
@@ -530,7 +530,7 @@ TEST_F(ControllerTest, ANewSoundFontRendersTheSongAgainFromWhereItWas) {
     ASSERT_TRUE(c.loading.rendering) << "the song renders again with the new SoundFont";
     for (int frames = 0; c.loading.rendering && frames < 5000; ++frames) Frames(1);
     Frames(1);
-    EXPECT_TRUE(c.shared.songReady);
+    EXPECT_TRUE(c.shared.session.Ready());
     EXPECT_EQ(c.shared.playState, PlayState::Paused);
     EXPECT_NEAR(c.seekOffset, 2 * 44100, 44100 / 10) << "the song waits where it was";
 }

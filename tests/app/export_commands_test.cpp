@@ -12,6 +12,7 @@
 #include "export/export_job.h"
 #include "export/transcoder.h"
 #include "platform/dialogs.h"
+#include "tests/session_steps.h"
 #include "ui/control_panel.h"
 
 using namespace export_test;
@@ -33,8 +34,7 @@ class ExportDriver : public ::testing::Test {
         c.shared.dialogs = &dialogs;
         c.shared.outputWavPath = dir / "output.wav";
         c.shared.midiName = "Demo Song";
-        c.shared.midiParsed = true;
-        c.shared.songReady = true;
+        BringTo(c.shared.session, SongStage::Ready);
         c.shared.song = std::make_unique<SongData>();
         c.shared.song->duration = 3.0;
         ProbeEncoders(c.shared.exportFormatFlags);
@@ -235,8 +235,9 @@ TEST_F(ExportDriver, NothingToExportSaysWhy) {
     for (const auto& k : cases) {
         SCOPED_TRACE(k.words);
         dialogs.errorBoxes.clear();
-        c.shared.midiParsed = k.parsed;
-        c.shared.songReady = k.ready;
+        BringTo(c.shared.session, k.ready    ? SongStage::Ready
+                                  : k.parsed ? SongStage::Rendering
+                                             : SongStage::Empty);
         const ExportRun run = Export();
         EXPECT_EQ(run.frames, 1);
         ASSERT_EQ(dialogs.errorBoxes.size(), 1u);

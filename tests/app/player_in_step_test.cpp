@@ -58,7 +58,7 @@ class WatchingApp final : public PlayerApp {
         if (player == nullptr) return;
         PlayerController& c = player->controller;
         ++frames;
-        if (c.shared.songReady && c.shared.playState == PlayState::Idle &&
+        if (c.shared.session.Ready() && c.shared.playState == PlayState::Idle &&
             c.shared.command == Command::None) {
             c.shared.Post(Command::Play);
         }

@@ -11,6 +11,7 @@
 #include "platform/dialogs.h"
 #include "smf_builder.h"
 #include "synth/synth_renderer.h"
+#include "tests/session_steps.h"
 #include "ui/control_panel.h"
 #include "view/recording_target.h"
 
@@ -166,8 +167,9 @@ TEST_F(SongLoadingTest, TransportButtonsNeedAPlayableSongAndAnIdlePanel) {
     };
     this->c.synth.reset();
     for (const auto& c : cases) {
-        state.midiParsed = c.parsed;
-        state.songReady = c.ready;
+        BringTo(state.session, c.ready    ? SongStage::Ready
+                               : c.parsed ? SongStage::Rendering
+                                          : SongStage::Empty);
         state.playState = PlayState::Idle;
         state.command = c.command;
         state.refreshBits = 0;
@@ -191,7 +193,7 @@ TEST_F(SongLoadingTest, TransportButtonsNeedAPlayableSongAndAnIdlePanel) {
 }
 
 TEST_F(SongLoadingTest, PlayButtonPausesWhilePlaying) {
-    state.midiParsed = state.songReady = true;
+    BringTo(state.session, SongStage::Ready);
     for (PlayState play : {PlayState::Idle, PlayState::Playing, PlayState::Paused, PlayState::Stopped}) {
         state.playState = play;
         state.command = Command::None;
@@ -247,10 +249,10 @@ TEST_F(SongLoadingTest, SongTimeReadsInMinutesSecondsAndTenths) {
 TEST_F(SongLoadingTest, LoadingFlows) {
     // A cancelled dialog changes nothing.
     state.song = smf::NewSong();
-    state.midiParsed = true;
+    BringTo(state.session, SongStage::Ready);
     EXPECT_FALSE(c.ChooseAndLoadFile(FileKind::Midi));
     EXPECT_TRUE(state.song != nullptr);
-    EXPECT_TRUE(state.midiParsed);
+    EXPECT_TRUE(state.session.HasSong());
 
     // A SoundFont the synthesiser refuses: a box names the file and the reason; the song and the
     // labels stay as they were.
@@ -258,7 +260,7 @@ TEST_F(SongLoadingTest, LoadingFlows) {
     dialogs.openAnswers.push_back(WriteSong("not-a-soundfont.sf2"));
     EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::SoundFont));
     EXPECT_NE(state.song, nullptr);
-    EXPECT_TRUE(state.midiParsed);
+    EXPECT_TRUE(state.session.HasSong());
     EXPECT_EQ(c.loading.soundFontLabel, labelBefore);
     ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
     EXPECT_NE(dialogs.errorBoxes[0].text.find("not-a-soundfont.sf2\" could not be loaded: "),
@@ -291,14 +293,14 @@ TEST_F(SongLoadingTest, LoadingFlows) {
     ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
     EXPECT_EQ(dialogs.errorBoxes[0].text, junk.string() + ": Not a MIDI file") << "the file is named";
     EXPECT_NE(state.song, nullptr);
-    EXPECT_TRUE(state.midiParsed);
+    EXPECT_TRUE(state.session.HasSong());
     EXPECT_TRUE(Idle());
 
     // A song: the render runs one slice per frame with rising progress, then asks for playback.
     dialogs.openAnswers.push_back(WriteSong("two notes.mid"));
     EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::Midi));
     ASSERT_TRUE(c.loading.rendering);
-    EXPECT_TRUE(state.rendered);
+    EXPECT_EQ(state.session.Stage(), SongStage::Rendering);
     EXPECT_FALSE(c.ControlPanelSnapshot().exportBlocked.empty())
         << "export waits for the render, and says so";
     float lastProgress = -1;
@@ -315,14 +317,14 @@ TEST_F(SongLoadingTest, LoadingFlows) {
     EXPECT_TRUE(c.ControlPanelSnapshot().exportBlocked.empty());
     EXPECT_EQ(c.loading.midiLabel, "two notes");
     EXPECT_EQ(state.command, Command::PreparePlayback);
-    EXPECT_TRUE(state.songReady);
+    EXPECT_TRUE(state.session.Ready());
     EXPECT_EQ(fs::path(state.outputWavPath).parent_path(), folder) << "rendered into the render folder";
     EXPECT_EQ(state.overview.wavChannels, 2) << "the overview was read from the render";
 
     // A file that does not load leaves the song loaded and ready as it was.
     dialogs.openAnswers.push_back(junk.string());
     EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::Midi));
-    EXPECT_TRUE(state.midiParsed && state.songReady);
+    EXPECT_TRUE(state.session.Ready());
     EXPECT_EQ(c.loading.midiLabel, "two notes");
 
     // The SoundFont is not kept in memory after the render; if its file has gone by the next
@@ -342,7 +344,7 @@ TEST_F(SongLoadingTest, LoadingFlows) {
     EXPECT_NE(dialogs.errorBoxes[0].text.find("copy.sf2\" could not be loaded: "), std::string::npos);
     EXPECT_TRUE(Idle());
     EXPECT_EQ(c.loading.midiLabel, "two notes");
-    EXPECT_TRUE(state.songReady && fs::exists(state.outputWavPath));
+    EXPECT_TRUE(state.session.Ready() && fs::exists(state.outputWavPath));
 }
 
 TEST_F(SongLoadingTest, TheControllerOpensTheLinksThePanelAsksFor) {

@@ -124,7 +124,7 @@ class ShapingApp final : public PlayerApp {
             return;
         }
         const PlayerController& c = player->controller;
-        if (!c.shared.songReady || c.shared.command != Command::None) return;
+        if (!c.shared.session.Ready() || c.shared.command != Command::None) return;
         const Shape& want = kShapes[measured.size()];
         if (target->PixelWidth() != want.width || target->PixelHeight() != want.height) {
             if (!asked) window->SetClientSize(want.width, want.height);

@@ -13,6 +13,7 @@
 #include "app/player_controller.h"
 #include "export/transcoder.h"
 #include "platform/dialogs.h"
+#include "tests/session_steps.h"
 #include "ui/control_panel.h"
 
 int main(int argc, char** argv) {
@@ -36,7 +37,7 @@ int main(int argc, char** argv) {
     c.shared.dialogs = &dialogs;
     c.shared.outputWavPath = argv[1];
     c.shared.midiName = "song";
-    c.shared.midiParsed = true;
+    BringTo(c.shared.session, SongStage::Ready);
     c.shared.song = std::make_unique<SongData>();
     ProbeEncoders(c.shared.exportFormatFlags);
     c.controlPanel = std::make_unique<ControlPanel>();

@@ -10,6 +10,7 @@
 
 #include "app/player_controller.h"
 #include "platform/graphics_sdl.h"
+#include "tests/session_steps.h"
 #include "view/notes_view.h"
 #include "view/time_bar.h"
 
@@ -79,8 +80,7 @@ struct Scene {
     // Takes the song and marks it rendered and ready, as a completed render does.
     void SetSong(std::unique_ptr<SongData> song) {
         controller.shared.song = std::move(song);
-        controller.shared.midiParsed = true;
-        controller.shared.songReady = true;
+        BringTo(controller.shared.session, SongStage::Ready);
         view->SetSong(controller.shared.song.get());
     }
 

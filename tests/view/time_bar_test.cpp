@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tests/session_steps.h"
 #include "tests/view/view_rig.h"
 
 namespace {
@@ -96,7 +97,7 @@ TEST(TimeBar, OnlyGuideLinesWithoutASong) {
         EXPECT_FLOAT_EQ(rig.target.calls[i].rect.right, 400);
     }
     rig.NewSong(30).duration = 30;
-    rig.controller.shared.songReady = false;  // the rendered WAV could not be read
+    BringTo(rig.controller.shared.session, SongStage::Rendering);  // no overview to draw yet
     rig.Draw(5);
     EXPECT_EQ(rig.target.calls.size(), 3u);
 }

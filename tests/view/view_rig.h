@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/player_controller.h"
+#include "tests/session_steps.h"
 #include "tests/view/recording_target.h"
 #include "view/notes_view.h"
 #include "view/time_bar.h"
@@ -43,8 +44,7 @@ struct ViewRig {
         song.noteTracks = 1;
         song.duration = duration;
         GiveHandsRoom(song);
-        controller.shared.midiParsed = true;
-        controller.shared.songReady = true;
+        BringTo(controller.shared.session, SongStage::Ready);
         songChanged = true;
         return song;
     }
