@@ -16,7 +16,8 @@ constexpr float kRowHeight = 18.0f;
 constexpr float kHeadingHeight = 22.0f;
 constexpr float kSwatchWidth = 8.0f;
 constexpr float kSwatchHeight = 14.0f;
-constexpr float kCountWidth = 52.0f;  // room for "1000000" at the row's size
+constexpr float kDigitWidth = 8.5f;  // a digit at the row's size, and a little
+constexpr float kMarkWidth = 56.0f;  // room for "track 99" at the row's size
 constexpr RectF kSpriteCore = {32, 32, 64, 64};
 
 const platform::TextFormat kRowText{13.0f, 400, platform::TextAlign::Leading, true, false, true};
@@ -64,16 +65,23 @@ std::vector<LegendRow> LegendRows(const SongData& song) {
             sameTrack = sameTrack || song.parts[shownParts[j]].track == part.track;
         }
         if (!twin) continue;
-        char where[48];
+        char where[48], mark[24];
         if (sameTrack) {
             std::snprintf(where, sizeof where, " (track %d, channel %d)", static_cast<int>(part.track),
                           static_cast<int>(part.channel) + 1);
+            std::snprintf(mark, sizeof mark, "ch. %d", static_cast<int>(part.channel) + 1);
         } else {
             std::snprintf(where, sizeof where, " (track %d)", static_cast<int>(part.track));
+            std::snprintf(mark, sizeof mark, "track %d", static_cast<int>(part.track));
         }
         suffixes[i] = where;
+        rows[i].mark = mark;
     }
-    for (size_t i = 0; i < rows.size(); ++i) rows[i].text += suffixes[i];
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (suffixes[i].empty()) continue;
+        rows[i].name = rows[i].text;
+        rows[i].text += suffixes[i];
+    }
     return rows;
 }
 
@@ -96,6 +104,10 @@ void VoiceLegend::SetSong(const SongData* current) {
     shownRows = 0;
     if (song == nullptr) return;
     rows = LegendRows(*song);
+    int most = 0;
+    for (const LegendRow& row : rows) most = std::max(most, static_cast<int>(row.notes));
+    const int digits = static_cast<int>(std::to_string(most).size());
+    countWidth = std::max(3, digits) * kDigitWidth + 6;
     char text[64];
     const bool hands = song->reading == ReadingHands;
     std::snprintf(text, sizeof text, hands ? "%zu hands" : (rows.size() == 1 ? "%zu voice" : "%zu voices"),
@@ -136,11 +148,17 @@ void VoiceLegend::Draw(const GraphicsDevice* device, const RectF& area, ColourF 
         swatches[std::clamp(row.colour, 0, res::kNoteColourCount - 1)].DrawPart(
             {left, mid - kSwatchHeight * 0.5f, left + kSwatchWidth, mid + kSwatchHeight * 0.5f}, kSpriteCore,
             1.0f);
-        target.DrawText(row.text, kRowText, {left + kSwatchWidth + 6, y, right - kCountWidth, y + kRowHeight},
-                        text);
+        const float textLeft = left + kSwatchWidth + 6, countLeft = right - countWidth;
+        if (row.mark.empty()) {
+            target.DrawText(row.text, kRowText, {textLeft, y, countLeft, y + kRowHeight}, text);
+        } else {
+            target.DrawText(row.name, kRowText, {textLeft, y, countLeft - kMarkWidth, y + kRowHeight}, text);
+            target.DrawText(row.mark, kCountText, {countLeft - kMarkWidth, y, countLeft, y + kRowHeight},
+                            dim);
+        }
         char number[16];
         std::snprintf(number, sizeof number, "%d", static_cast<int>(row.notes));
-        target.DrawText(number, kCountText, {right - kCountWidth, y, right, y + kRowHeight}, dim);
+        target.DrawText(number, kCountText, {right - countWidth, y, right, y + kRowHeight}, dim);
     }
     // With no row shown, "+N more" would only repeat the heading's count.
     if (shownRows < count && shownRows > 0) {

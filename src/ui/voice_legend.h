@@ -27,6 +27,11 @@ struct LegendRow {
     // Instrument, then the track's name when it has one; rows that would read alike add the
     // track they come from (and the channel, when that is alike too).
     std::string text;
+    // What the row itself shows in a narrow column: the text without where it comes from, which
+    // is put shortly in `mark` ("track 3", "ch. 2") and drawn apart, so that a cut name never
+    // hides the one thing telling two rows apart. Both empty for a row with no twin.
+    std::string name;
+    std::string mark;
     int32_t notes = 0;  // drawn notes of the part
 };
 
@@ -37,6 +42,7 @@ struct VoiceLegend {
     std::vector<LegendRow> rows;
     std::string footnote;   // the percussion heard but not drawn, or empty
     int32_t shownRows = 0;  // rows drawn in the last frame; the rest were summed up in one line
+    float countWidth = 0;   // the note counts' column: as wide as the longest count needs
 
     // Once, with the panel's device.
     void Build(GraphicsDevice* device, ImageLookup lookup = &res::FindImage);

@@ -79,8 +79,7 @@ TEST(VoiceLegend, ListsThePartsInOrderWithNamesAndCounts) {
          std::vector<PartSpec>(20, PartSpec{0, "", 1}),
          0,
          22 + 4 * 18,
-         {"20 voices", piano + " (track 0)", "1", piano + " (track 1)", "1", piano + " (track 2)", "1",
-          "+17 more"}},
+         {"20 voices", piano, "track 0", "1", piano, "track 1", "1", piano, "track 2", "1", "+17 more"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -119,34 +118,47 @@ TEST(VoiceLegend, RowsThatReadAlikeSayWhereTheyComeFrom) {
         const char* what;
         std::vector<PartSpec> parts;
         std::vector<std::string> texts;
+        std::vector<std::string> marks;  // drawn apart, so that a cut name keeps them
     };
     const Case cases[] = {
         {"two tracks of one instrument",
          {{30, "", 5, 3}, {33, "", 5, 4}, {30, "", 5, 6}},
-         {guitar + " (track 3)", GmProgramName(33), guitar + " (track 6)"}},
+         {guitar + " (track 3)", GmProgramName(33), guitar + " (track 6)"},
+         {"track 3", "", "track 6"}},
         {"one track on two channels",
          {{30, "", 5, 2}, {30, "", 5, 2}},
-         {guitar + " (track 2, channel 1)", guitar + " (track 2, channel 2)"}},
+         {guitar + " (track 2, channel 1)", guitar + " (track 2, channel 2)"},
+         {"ch. 1", "ch. 2"}},
         {"names that differ need nothing more",
          {{30, "Lead", 5, 1}, {30, "Rhythm", 5, 1}},
-         {guitar + " \u00B7 Lead", guitar + " \u00B7 Rhythm"}},
+         {guitar + " \u00B7 Lead", guitar + " \u00B7 Rhythm"},
+         {"", ""}},
         {"the same name on the same instrument",
          {{30, "Gtr", 5, 1}, {30, "Gtr", 5, 2}},
-         {guitar + " \u00B7 Gtr (track 1)", guitar + " \u00B7 Gtr (track 2)"}},
+         {guitar + " \u00B7 Gtr (track 1)", guitar + " \u00B7 Gtr (track 2)"},
+         {"track 1", "track 2"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::unique_ptr<SongData> song = MakeSong(ReadingVoices, c.parts, 0);
         ASSERT_NE(song, nullptr);
-        std::vector<std::string> texts;
-        for (const LegendRow& row : LegendRows(*song)) texts.push_back(row.text);
+        std::vector<std::string> texts, marks;
+        for (const LegendRow& row : LegendRows(*song)) {
+            texts.push_back(row.text);
+            marks.push_back(row.mark);
+            if (!row.mark.empty()) {
+                EXPECT_EQ(row.text.rfind(row.name, 0), 0u) << "the name starts the text";
+            }
+        }
         EXPECT_EQ(texts, c.texts);
+        EXPECT_EQ(marks, c.marks);
     }
 }
 
 TEST(VoiceLegend, TheMouseOverALineShowsItsWholeText) {
     const std::string longName = "A track name far too long for the narrow column of the panel";
     std::vector<PartSpec> parts(6, PartSpec{0, "", 3});
+    for (int p = 0; p < 6; ++p) parts[p].program = p;  // no twins: one text a row
     parts[0].name = longName.c_str();
     const std::unique_ptr<SongData> song = MakeSong(ReadingVoices, parts, 1211);
     ASSERT_NE(song, nullptr);
