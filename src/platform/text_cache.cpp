@@ -26,6 +26,7 @@ void TextCache::Release() {
         if (slot.font != nullptr) TTF_CloseFont(slot.font);
     }
     fonts_.clear();
+    facesFound_.clear();
     if (started_) TTF_Quit();
     started_ = false;
     renderer_ = nullptr;
@@ -98,7 +99,13 @@ TTF_Font* TextCache::FontCovering(TTF_Font* font, const std::string& text, const
     }
     if (missing.empty()) return font;
     const bool bold = format.weight >= 600;
-    const std::optional<FontFace> face = FaceCovering(missing, bold);
+    auto known = std::find_if(facesFound_.begin(), facesFound_.end(),
+                              [&](const FaceFound& f) { return f.bold == bold && f.missing == missing; });
+    if (known == facesFound_.end()) {
+        facesFound_.push_back({missing, bold, FaceCovering(missing, bold)});
+        known = facesFound_.end() - 1;
+    }
+    const std::optional<FontFace> face = known->face;
     if (!face) return font;  // drawn with boxes for what no installed face has
     const int pixelSize = static_cast<int>(std::lround(format.size));
     for (const FontSlot& slot : fonts_) {

@@ -8,10 +8,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/font_files.h"
 #include "platform/graphics.h"
 
 struct SDL_Renderer;
@@ -70,6 +72,14 @@ class TextCache {
     SDL_Renderer* renderer_ = nullptr;
     bool started_ = false;
     std::vector<FontSlot> fonts_;
+    // The faces found for sets of missing characters (bold or not): a label laid out again at a
+    // new width does not ask fontconfig again, which takes milliseconds.
+    struct FaceFound {
+        std::u32string missing;
+        bool bold;
+        std::optional<FontFace> face;
+    };
+    std::vector<FaceFound> facesFound_;
     std::unordered_map<std::string, Block> blocks_;
     std::string keyBuffer_;  // reused for every lookup so that a cached label allocates nothing
     uint64_t frameNumber_ = 0;
