@@ -12,6 +12,7 @@ packages=(
     libsdl2-dev libsdl2-ttf-dev libsdl2-image-dev  # window, drawing, text, PNG and sound
     libgtk-3-dev                                   # open and save dialogs
     fonts-dejavu-core fontconfig libfontconfig-dev # the fallback sans-serif face and its lookup
+    fonts-wqy-microhei                             # a small face for Chinese and Japanese file names
     libvorbis-dev libogg-dev vorbis-tools          # Ogg Vorbis export, and oggenc as its reference
     libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg  # FLAC/ALAC/AAC/MP3 export, ffprobe
     zlib1g-dev                                     # PNG writing and reading for the artwork generator

@@ -126,6 +126,9 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
         case platform::kKeySpace:
             spaceDown = true;
             break;
+        case platform::kKeyF11:
+            if (window != nullptr && !message.repeat) (void)window->ToggleFullScreen();
+            break;
         case platform::kKeyLeft:
         case platform::kKeyRight:
             if (!ready) break;

@@ -1,9 +1,12 @@
 // Contents: the font files fontconfig names for the sans-serif face, with DejaVu Sans to fall
-// back on.
+// back on; the face for characters the sans-serif face lacks.
 #include "platform/font_files.h"
 
 #include <fontconfig/fontconfig.h>
 #include <unistd.h>
+
+#include <memory>
+#include <mutex>
 
 namespace platform {
 
@@ -73,6 +76,48 @@ FontFiles LookUpFontFiles() {
 }
 
 }  // namespace
+
+std::optional<FontFace> FaceCovering(const std::u32string& characters, bool bold) {
+    if (characters.empty()) return std::nullopt;
+    // Loading the configuration reads every font's cache: done once, and kept for the process.
+    static std::mutex mutex;
+    static FcConfig* const config = FcInitLoadConfigAndFonts();
+    const std::lock_guard<std::mutex> lock(mutex);  // a configuration is not safe to share unguarded
+    if (config == nullptr) return std::nullopt;
+
+    std::unique_ptr<FcCharSet, decltype(&FcCharSetDestroy)> wanted(FcCharSetCreate(), &FcCharSetDestroy);
+    std::unique_ptr<FcPattern, decltype(&FcPatternDestroy)> pattern(
+        FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif")), &FcPatternDestroy);
+    if (wanted == nullptr || pattern == nullptr) return std::nullopt;
+    for (const char32_t c : characters) FcCharSetAddChar(wanted.get(), static_cast<FcChar32>(c));
+    FcPatternAddInteger(pattern.get(), FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
+    FcPatternAddCharSet(pattern.get(), FC_CHARSET, wanted.get());
+    FcConfigSubstitute(config, pattern.get(), FcMatchPattern);
+    FcDefaultSubstitute(pattern.get());
+    FcResult result = FcResultNoMatch;
+    std::unique_ptr<FcFontSet, decltype(&FcFontSetDestroy)> sorted(
+        FcFontSort(config, pattern.get(), FcFalse, nullptr, &result), &FcFontSetDestroy);
+    if (sorted == nullptr) return std::nullopt;
+    // The ranking puts faces that cover more of the characters first, but not only those that cover
+    // them all: each candidate is checked, character by character.
+    for (int i = 0; i < sorted->nfont; ++i) {
+        FcPattern* font = sorted->fonts[i];
+        FcCharSet* has = nullptr;
+        FcChar8* file = nullptr;
+        if (FcPatternGetCharSet(font, FC_CHARSET, 0, &has) != FcResultMatch || has == nullptr ||
+            FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch || file == nullptr) {
+            continue;
+        }
+        bool all = true;
+        for (const char32_t c : characters) all = all && FcCharSetHasChar(has, static_cast<FcChar32>(c));
+        if (!all || !Readable(reinterpret_cast<const char*>(file))) continue;
+        FontFace face;
+        face.file = reinterpret_cast<const char*>(file);
+        if (FcPatternGetInteger(font, FC_INDEX, 0, &face.index) != FcResultMatch) face.index = 0;
+        return face;
+    }
+    return std::nullopt;
+}
 
 const FontFiles& SystemFontFiles() {
     static const FontFiles files = LookUpFontFiles();

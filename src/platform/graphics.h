@@ -55,6 +55,15 @@ class RenderTarget {
     // by the target's own edges.
     virtual void DrawText(const std::string& text, const TextFormat& format, const RectF& r,
                           ColourF colour) = 0;
+    // How many lines DrawText wraps the text onto in a column `width` wide at the format's size
+    // (however tall the rectangle); 0 when the target cannot tell, having no text layer of its own.
+    [[nodiscard]] virtual int WrappedLineCount(const std::string& text, const TextFormat& format,
+                                               float width) {
+        static_cast<void>(text);
+        static_cast<void>(format);
+        static_cast<void>(width);
+        return 0;
+    }
 
     // A run of calls that draws the same pixels whenever its key is the same: the caller makes the
     // key from everything the calls depend on. False when the target still holds the run from the

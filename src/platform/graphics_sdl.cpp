@@ -438,6 +438,13 @@ std::vector<std::string> SdlRenderTarget::TextLines(const std::string& text, con
     return block->text;
 }
 
+int SdlRenderTarget::WrappedLineCount(const std::string& text, const TextFormat& format, float width) {
+    TextFormat wrapped = format;
+    wrapped.wrap = true;
+    wrapped.ellipsis = false;  // then the rectangle's height plays no part
+    return static_cast<int>(TextLines(text, wrapped, RectF{0, 0, width, 0}).size());
+}
+
 // --- Read-back ---
 
 std::vector<uint32_t> SdlRenderTarget::ReadPixels() {

@@ -70,6 +70,8 @@ class SdlRenderTarget : public RenderTarget {
     void DrawRect(const RectF& r, ColourF colour, float width) override;
     void DrawImage(const Image& image, const RectF& dest, const RectF& source, float opacity) override;
     void DrawText(const std::string& text, const TextFormat& format, const RectF& r, ColourF colour) override;
+    [[nodiscard]] int WrappedLineCount(const std::string& text, const TextFormat& format,
+                                       float width) override;
     std::unique_ptr<Image> DecodePng(const uint8_t* data, size_t size) override;
 
     // The last drawn frame at its pixel size as 0xAARRGGBB, row by row; empty on failure. Call

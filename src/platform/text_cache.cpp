@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "platform/font_files.h"
 
@@ -25,6 +26,7 @@ void TextCache::Release() {
         if (slot.font != nullptr) TTF_CloseFont(slot.font);
     }
     fonts_.clear();
+    facesFound_.clear();
     if (started_) TTF_Quit();
     started_ = false;
     renderer_ = nullptr;
@@ -40,7 +42,7 @@ TTF_Font* TextCache::Font(const TextFormat& format) {
     const int pixelSize = static_cast<int>(std::lround(format.size));
     const bool bold = format.weight >= 600;
     for (const FontSlot& slot : fonts_) {
-        if (slot.pixelSize == pixelSize && slot.bold == bold) return slot.font;
+        if (slot.pixelSize == pixelSize && slot.bold == bold && slot.file.empty()) return slot.font;
     }
     const FontFiles& files = SystemFontFiles();
     const std::string& path = bold ? files.bold : files.regular;
@@ -50,8 +52,75 @@ TTF_Font* TextCache::Font(const TextFormat& format) {
     } else if (bold && files.boldIsSynthetic) {
         TTF_SetFontStyle(font, TTF_STYLE_BOLD);
     }
-    fonts_.push_back({pixelSize, bold, font});
+    fonts_.push_back({pixelSize, bold, font, std::string(), 0});
     return font;
+}
+
+namespace {
+
+// The characters of UTF-8 text; a malformed sequence yields U+FFFD and is stepped over by a byte.
+std::u32string CodePoints(const std::string& text) {
+    std::u32string out;
+    for (size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const int length = b < 0x80           ? 1
+                           : (b >> 5) == 0x6  ? 2
+                           : (b >> 4) == 0xE  ? 3
+                           : (b >> 3) == 0x1E ? 4
+                                              : 0;
+        char32_t c = length == 1 ? b : length == 2 ? (b & 0x1F) : length == 3 ? (b & 0x0F) : (b & 0x07);
+        bool valid = length > 0 && i + static_cast<size_t>(length) <= text.size();
+        for (int k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
+            valid = (next & 0xC0) == 0x80;
+            c = (c << 6) | (next & 0x3F);
+        }
+        if (!valid) {
+            out.push_back(U'\uFFFD');
+            ++i;
+        } else {
+            out.push_back(c);
+            i += static_cast<size_t>(length);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TTF_Font* TextCache::FontCovering(TTF_Font* font, const std::string& text, const TextFormat& format) {
+    std::u32string missing;
+    bool plain = true;
+    for (const unsigned char c : text) plain = plain && c < 0x80;
+    if (plain) return font;  // every face the interface may use has ASCII
+    for (const char32_t c : CodePoints(text)) {
+        if (c < 0x20 || c > 0x10FFFF || TTF_GlyphIsProvided32(font, static_cast<Uint32>(c)) != 0) continue;
+        if (missing.find(c) == std::u32string::npos) missing.push_back(c);
+    }
+    if (missing.empty()) return font;
+    const bool bold = format.weight >= 600;
+    auto known = std::find_if(facesFound_.begin(), facesFound_.end(),
+                              [&](const FaceFound& f) { return f.bold == bold && f.missing == missing; });
+    if (known == facesFound_.end()) {
+        facesFound_.push_back({missing, bold, FaceCovering(missing, bold)});
+        known = facesFound_.end() - 1;
+    }
+    const std::optional<FontFace> face = known->face;
+    if (!face) return font;  // drawn with boxes for what no installed face has
+    const int pixelSize = static_cast<int>(std::lround(format.size));
+    for (const FontSlot& slot : fonts_) {
+        if (slot.pixelSize == pixelSize && slot.bold == bold && slot.file == face->file &&
+            slot.index == face->index)
+            return slot.font != nullptr ? slot.font : font;
+    }
+    TTF_Font* other = TTF_OpenFontIndex(face->file.c_str(), pixelSize, face->index);
+    if (other != nullptr && bold && TTF_GetFontStyle(other) == TTF_STYLE_NORMAL) {
+        // Faces for these scripts seldom come in bold; emboldened, a bold label stays bold.
+        const std::string style = TTF_FontFaceStyleName(other) != nullptr ? TTF_FontFaceStyleName(other) : "";
+        if (style.find("Bold") == std::string::npos) TTF_SetFontStyle(other, TTF_STYLE_BOLD);
+    }
+    fonts_.push_back({pixelSize, bold, other, face->file, face->index});
+    return other != nullptr ? other : font;
 }
 
 namespace {
@@ -162,6 +231,7 @@ const TextCache::Block* TextCache::LayOut(const std::string& text, const TextFor
         return &found->second;
     }
 
+    font = FontCovering(font, text, format);
     std::vector<std::string> lines;
     for (size_t start = 0; start <= text.size();) {
         size_t end = text.find('\n', start);

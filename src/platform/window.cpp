@@ -55,6 +55,8 @@ uint32_t KeyCode(SDL_Keycode sym) {
             return kKeyHome;
         case SDLK_END:
             return kKeyEnd;
+        case SDLK_F11:
+            return kKeyF11;
         default:
             return static_cast<uint32_t>(sym);
     }
@@ -144,6 +146,20 @@ void Window::Show() {
     SDL_ShowWindow(window_);
 }
 
+bool Window::SetFullScreen(bool on) {
+    if (on == FullScreen()) return true;
+    if (on) SDL_GetWindowSize(window_, &windowedSize_.x, &windowedSize_.y);
+    if (SDL_SetWindowFullscreen(window_, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) return false;
+    // Without a window manager (a bare X server) nothing gives the window its old size back.
+    if (!on && windowedSize_.x > 0 && windowedSize_.y > 0)
+        SDL_SetWindowSize(window_, windowedSize_.x, windowedSize_.y);
+    return true;
+}
+
+bool Window::FullScreen() const {
+    return (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) == SDL_WINDOW_FULLSCREEN_DESKTOP;
+}
+
 bool Window::SetIcon(const uint8_t* png, size_t size) {
     if (png == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) return false;
     SDL_RWops* rw = SDL_RWFromConstMem(png, static_cast<int>(size));
@@ -170,6 +186,7 @@ bool Window::Poll(InputMessage& message) {
             message.kind = event.type == SDL_KEYDOWN ? InputKind::KeyDown : InputKind::KeyUp;
             message.keyCode = KeyCode(event.key.keysym.sym);
             message.shift = (event.key.keysym.mod & KMOD_SHIFT) != 0;
+            message.repeat = event.key.repeat != 0;
             break;
         case SDL_DROPFILE:
             if (event.drop.file != nullptr) {

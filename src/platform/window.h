@@ -38,12 +38,14 @@ inline constexpr uint32_t kKeyLeft = 0x110000;
 inline constexpr uint32_t kKeyRight = 0x110001;
 inline constexpr uint32_t kKeyHome = 0x110002;
 inline constexpr uint32_t kKeyEnd = 0x110003;
+inline constexpr uint32_t kKeyF11 = 0x110004;
 inline constexpr uint32_t kUserMessageNumber = 1031;
 
 struct InputMessage {
     InputKind kind = InputKind::None;
     uint32_t keyCode = 0;  // key messages only
     bool shift = false;    // key messages: a Shift key was held
+    bool repeat = false;   // KeyDown: sent again because the key is held
     PointI point;          // cursor in client pixels when the message was taken, for every kind
     std::string path;      // FileDropped only: the file, as a local path
 };
@@ -95,6 +97,12 @@ class Window {
     void SetMinimumSize(int width, int height);
     // Asks for a new client size; the window manager may give another. For tests and screenshots.
     void SetClientSize(int width, int height);
+    // Full screen on the window's display at the desktop's own resolution, or back to the window
+    // it was; the client size follows, and the program lays its panels out again as after a resize.
+    // False, with nothing changed, when the video driver refuses.
+    bool SetFullScreen(bool on);
+    [[nodiscard]] bool FullScreen() const;
+    bool ToggleFullScreen() { return SetFullScreen(!FullScreen()); }
     // The window icon from PNG bytes; false (and no icon) when they cannot be decoded.
     bool SetIcon(const uint8_t* png, size_t size);
 
@@ -124,6 +132,7 @@ class Window {
     std::unique_ptr<VideoSystem> video_;  // keeps the display open while the window exists
     SDL_Cursor* cursors_[3] = {nullptr, nullptr, nullptr};
     uint32_t userEvent_ = 0;  // SDL event type of message 1031
+    PointI windowedSize_;     // the client size before full screen, to go back to
 };
 
 }  // namespace platform

@@ -24,9 +24,20 @@ constexpr int kDimText = 10;
 
 // The legend fills the panel's middle: from below the export notice to above the song time.
 constexpr float kLegendTop = 465.0f;
+// Where the buttons and the export notice stand below the panel's top in a panel of full height.
+constexpr float kSoundFontOffset = 150.0f;
+constexpr float kMidiOffset = 250.0f;
+constexpr float kExportOffset = 350.0f;
+constexpr float kVideoOffset = 390.0f;
+constexpr float kNoticeOffset = 430.0f;
 constexpr float kLegendBottomGap = 115.0f;
 // Why the export buttons cannot act stands here, below them.
 constexpr float kExportHintOffset = 428.0f;
+// In a short panel everything from "Load SoundFont" down moves up into the room under the link, at
+// most this far, until the legend has room for this many rows (three and the "+N more" line).
+constexpr float kMostLift = 70.0f;
+constexpr int kLegendRowsWanted = 4;
+constexpr int kNoticeMostLines = 8;
 
 }  // namespace
 
@@ -57,14 +68,14 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
     link.unopenedText = "Nothing on this desktop opens web pages. The user guide is the file " +
                         (guideUrl.rfind("file://", 0) == 0 ? guideUrl.substr(7) : guideUrl);
     exportNotice = LinkButton{};
-    exportNotice.offsetY = 430;
+    exportNotice.offsetY = kNoticeOffset;
     exportNotice.lines = 2;  // "Saved NAME" and "in FOLDER" rarely share one line of the column
     exportNotice.armed = true;
 
     Button* const buttons[] = {&soundFontButton, &midiButton, &exportButton, &videoButton};
     const res::StringId captions[] = {res::IdsLoadSoundfont, res::IdsLoadMidi, res::IdsExportAudio,
                                       res::IdsExportVideo};
-    const float offsets[] = {150, 250, 350, 390};
+    const float offsets[] = {kSoundFontOffset, kMidiOffset, kExportOffset, kVideoOffset};
     const bool progress[] = {false, true, true, true};
     for (int i = 0; i < 4; ++i) {
         Button& b = *buttons[i];
@@ -77,9 +88,9 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
     }
 
     soundFontLabel = Label{};
-    soundFontLabel.offsetY = 190;
+    soundFontLabel.offsetY = kSoundFontOffset + 40;
     midiLabel = Label{};
-    midiLabel.offsetY = 290;
+    midiLabel.offsetY = kMidiOffset + 40;
 
     for (Button* b : buttons) {
         b->device = device;
@@ -98,6 +109,7 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
         if (intent == PanelIntent::None) intent = i;
     };
 
+    LayOut();
     if (link.Update(left, right, top, mousePoint, mouseDown)) ask(PanelIntent::OpenGuide);
     if (!exportNotice.text.empty() && exportNotice.Update(left, right, top, mousePoint, mouseDown))
         ask(PanelIntent::OpenExportFolder);
@@ -123,7 +135,7 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     }
     if ((exportButton.dimmed && exportButton.state != WidgetNormal) ||
         (videoButton.dimmed && videoButton.state != WidgetNormal)) {
-        DrawExportHint(shown.exportBlocked);
+        DrawExportHint(shown.exportBlocked, kExportHintOffset - lift);
     }
 
     ask(DrawTransport(song));
@@ -134,13 +146,39 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     midiLabel.Draw(left, right, top);
     DrawTime(song);
     legend.SetSong(song.songLoaded ? song.song : nullptr);
-    // The legend moves down below the export notice while one shows.
-    const float legendTop = exportNotice.text.empty()
-                                ? kLegendTop
-                                : std::max(kLegendTop, exportNotice.offsetY + exportNotice.Height() + 10);
-    legend.Draw(device, {left, top + legendTop, right, bottom - kLegendBottomGap}, brushes[PalText],
-                brushes[kDimText]);
+    legend.Draw(device, {left, top + LegendTop(), right, bottom - kLegendBottomGap}, brushes[PalText],
+                brushes[kDimText], mousePoint, brushes[background]);
     return {intent, 0};
+}
+
+float ControlPanel::LegendTop() const {
+    // The legend moves down below the export notice while one shows.
+    const float below = kLegendTop - lift;
+    return exportNotice.text.empty() ? below
+                                     : std::max(below, exportNotice.offsetY + exportNotice.Height() + 10);
+}
+
+void ControlPanel::LayOut() {
+    // The notice wraps onto as many lines as its text needs, within reason.
+    if (!exportNotice.text.empty() && device != nullptr) {
+        platform::TextFormat format = device->textSmall;
+        const float width = right - left - 8;  // as LinkButton draws it
+        int lines = Target() != nullptr ? Target()->WrappedLineCount(exportNotice.text, format, width) : 0;
+        if (lines <= 0) lines = EstimatedLines(exportNotice.text, width, format.size);
+        exportNotice.lines = std::clamp(lines, 2, kNoticeMostLines);
+    }
+    lift = 0;
+    exportNotice.offsetY = kNoticeOffset;
+    const float wanted = VoiceLegend::HeightFor(kLegendRowsWanted);
+    const float room = (bottom - kLegendBottomGap) - (top + LegendTop());
+    lift = std::clamp(wanted - room, 0.0f, kMostLift);
+    soundFontButton.offsetY = kSoundFontOffset - lift;
+    soundFontLabel.offsetY = kSoundFontOffset + 40 - lift;
+    midiButton.offsetY = kMidiOffset - lift;
+    midiLabel.offsetY = kMidiOffset + 40 - lift;
+    exportButton.offsetY = kExportOffset - lift;
+    videoButton.offsetY = kVideoOffset - lift;
+    exportNotice.offsetY = kNoticeOffset - lift;
 }
 
 PanelIntent ControlPanel::DrawTransport(const SongView& song) {
@@ -203,11 +241,11 @@ PanelIntent ControlPanel::DrawTransport(const SongView& song) {
     return asked;
 }
 
-void ControlPanel::DrawExportHint(std::string_view why) {
+void ControlPanel::DrawExportHint(std::string_view why, float offset) {
     platform::RenderTarget* target = Target();
     if (target == nullptr || device == nullptr) return;
     // Over the export notice's place, under the export buttons, on the panel's own colour.
-    const float hintTop = top + kExportHintOffset;
+    const float hintTop = top + offset;
     target->FillRect({left, hintTop, right, hintTop + 34.0f}, brushes[background]);
     platform::TextFormat& format = device->textSmall;
     format.wrap = true;

@@ -53,6 +53,9 @@ class ControlPanel final : public Panel {
     Label midiLabel;            // the song's name or "no MIDI file loaded"
     VoiceLegend legend;         // the song's parts in their colours, in the middle
     RectF transportButtons[3];  // hit areas: back to start, play/pause, stop
+    // How far the buttons and the notice stand above their places in a panel of full height: a
+    // short window moves them up so that the legend keeps room for a few rows.
+    float lift = 0;
 
     // Once, after Init and CreateBrushes. `guideUrl` is what the link asks to open; the link shows
     // "User guide".
@@ -71,7 +74,9 @@ class ControlPanel final : public Panel {
 
   private:
     PanelIntent DrawTransport(const SongView& song);
-    void DrawExportHint(std::string_view why);
+    void LayOut();  // the lift and the notice's lines for the panel's rectangle now
+    [[nodiscard]] float LegendTop() const;
+    void DrawExportHint(std::string_view why, float offset);
     void DrawLogo();
     void DrawTime(const SongView& song);
 };

@@ -50,6 +50,23 @@ void Fill(const GraphicsDevice* device, const RectF& r, ColourF colour) {
 
 }  // namespace
 
+int EstimatedLines(std::string_view text, float width, float textSize) {
+    const float glyph = std::max(textSize, 1.0f) * 0.7f;
+    const int perLine = std::max(1, static_cast<int>(width / glyph));
+    int lines = 0;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        int characters = 0;  // UTF-8 characters, not bytes
+        for (size_t i = start; i < end; ++i)
+            characters += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 ? 1 : 0;
+        lines += std::max(1, (characters + perLine - 1) / perLine);
+        start = end + 1;
+    }
+    return lines;
+}
+
 std::string ProgressCaption(const std::string& text, float progress) {
     char percent[32];
     std::snprintf(percent, sizeof percent, " (%.0f%%)", static_cast<double>(progress));

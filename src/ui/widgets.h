@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/geometry.h"
 
@@ -72,6 +73,11 @@ struct Label {
     // Centres the text across the owner's width, 20 pixels high, with an ellipsis when too wide.
     void Draw(float panelLeft, float panelRight, float panelTop);
 };
+
+// How many lines `text` takes when wrapped in a column `width` wide at `textSize`, each '\n' starting
+// a line, judged by a generous average glyph width (bold, plus slack for breaks at spaces): a box
+// made a line too tall costs nothing, one a line too short cuts what it is there to show.
+[[nodiscard]] int EstimatedLines(std::string_view text, float width, float textSize);
 
 // The caption a progress-showing button displays: "text (42%)".
 [[nodiscard]] std::string ProgressCaption(const std::string& text, float progress);

@@ -78,6 +78,7 @@ TEST_F(WindowFixture, SdlEventsBecomeInputMessages) {
         {KeyEvent(SDL_KEYDOWN, SDLK_ESCAPE), InputKind::KeyDown, kKeyEscape, {}},
         {KeyEvent(SDL_KEYUP, SDLK_SPACE), InputKind::KeyUp, kKeySpace, {}},
         {KeyEvent(SDL_KEYDOWN, SDLK_a), InputKind::KeyDown, 'a', {}},
+        {KeyEvent(SDL_KEYDOWN, SDLK_F11), InputKind::KeyDown, kKeyF11, {}},
         {MotionEvent(12, 34), InputKind::MouseMove, 0, {12, 34}},
         {ButtonEvent(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, 5, 6), InputKind::LeftButtonDown, 0, {5, 6}},
         {ButtonEvent(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, 7, 8), InputKind::LeftButtonUp, 0, {7, 8}},
@@ -103,6 +104,43 @@ TEST_F(WindowFixture, SdlEventsBecomeInputMessages) {
     EXPECT_EQ(NextInput().kind, InputKind::UserMessage);
     window->RequestQuit();
     EXPECT_EQ(NextInput().kind, InputKind::Quit);
+}
+
+TEST_F(WindowFixture, AHeldKeySaysItRepeats) {
+    for (const bool repeat : {false, true}) {
+        SDL_Event e = KeyEvent(SDL_KEYDOWN, SDLK_F11);
+        e.key.repeat = repeat ? 1 : 0;
+        ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
+        EXPECT_EQ(NextInput().repeat, repeat);
+    }
+}
+
+TEST_F(WindowFixture, FullScreenCoversTheDisplayAndComesBack) {
+    window->Show();
+    ASSERT_FALSE(window->FullScreen());
+    ASSERT_TRUE(window->ToggleFullScreen()) << SDL_GetError();
+    EXPECT_TRUE(window->FullScreen());
+    SDL_Rect display{};
+    ASSERT_EQ(SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window->Handle()), &display), 0);
+    // The window manager answers in its own time; the size is read again until it has.
+    auto settledSize = [&](PointI wanted) {
+        PointI size = window->ClientSize();
+        for (int i = 0; i < 100 && (size.x != wanted.x || size.y != wanted.y); ++i) {
+            SDL_PumpEvents();
+            SDL_Delay(10);
+            size = window->ClientSize();
+        }
+        return size;
+    };
+    const PointI full = settledSize({display.w, display.h});
+    EXPECT_EQ(full.x, display.w);
+    EXPECT_EQ(full.y, display.h);
+
+    ASSERT_TRUE(window->ToggleFullScreen()) << SDL_GetError();
+    EXPECT_FALSE(window->FullScreen());
+    const PointI back = settledSize({320, 200});
+    EXPECT_EQ(back.x, 320);
+    EXPECT_EQ(back.y, 200);
 }
 
 TEST_F(WindowFixture, WaitingLeavesTheMessageQueued) {

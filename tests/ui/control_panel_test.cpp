@@ -4,7 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
 #include "core/palette.h"
+#include "core/panel_layout.h"
+#include "core/song_data.h"
+#include "platform/graphics_sdl.h"
 #include "view/recording_target.h"
 
 namespace {
@@ -109,6 +116,118 @@ TEST(ControlPanel, ExportButtonsThatMustWaitLookSoAndSayWhy) {
     (void)rig.panel.Frame(rig.shown);
     EXPECT_FALSE(rig.panel.exportButton.dimmed);
     EXPECT_EQ(rig.PressButton(rig.panel.exportButton).intent, PanelIntent::ExportAudio);
+}
+
+// A band of six voices and drums, in a window of the given size at its default split.
+void ShowBandInWindow(PanelRig& rig, int windowWidth, int windowHeight) {
+    ASSERT_TRUE(rig.song.AllocateNotes(6));
+    rig.song.reading = ReadingVoices;
+    rig.song.partCount = 6;
+    rig.song.percussionNotes = 1211;
+    for (int p = 0; p < 6; ++p) {
+        SongPart& part = rig.song.parts[p];
+        part.notes = rig.song.noteStore.get() + p;
+        part.noteCount = 1;
+        part.channel = p;
+        part.track = p + 1;
+        part.program = 30;
+        part.colour = p;
+    }
+    const float scale = UiScaleFor(windowWidth, windowHeight);
+    const PanelLayout layout =
+        LayOutPanels(static_cast<float>(windowWidth) / scale, static_cast<float>(windowHeight) / scale,
+                     kDefaultControlPanelWidth, kDefaultTimeBarHeight, kSplitterHalfWidth, false);
+    const RectF& r = layout.controlPanel;
+    rig.panel.SetRect(r.left, r.top, r.right, r.bottom);
+    rig.mouse = {0, 0};
+}
+
+TEST(ControlPanel, TheLegendKeepsRowsInTheSmallestWindowAndNothingOverlaps) {
+    struct Case {
+        int width, height;
+        bool notice;
+        int leastRows;
+    };
+    const Case cases[] = {
+        {800, 500, false, 3},
+        {1536, 864, false, 6},
+        {1536, 864, true, 6},
+        {1000, 600, false, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << (c.notice ? " with notice" : ""));
+        PanelRig rig;
+        ShowBandInWindow(rig, c.width, c.height);
+        if (c.notice) rig.panel.ShowExportNotice("/tmp/song.flac");
+        (void)rig.panel.Frame(rig.shown);
+        ControlPanel& p = rig.panel;
+        EXPECT_GE(p.legend.shownRows, c.leastRows);
+        // Top to bottom, each control clear of the next.
+        const std::vector<std::pair<float, float>> spans = {
+            {p.link.top, p.link.bottom},
+            {p.soundFontButton.top, p.soundFontButton.bottom},
+            {p.soundFontLabel.top, p.soundFontLabel.bottom},
+            {p.midiButton.top, p.midiButton.bottom},
+            {p.midiLabel.top, p.midiLabel.bottom},
+            {p.exportButton.top, p.exportButton.bottom},
+            {p.videoButton.top, p.videoButton.bottom},
+        };
+        for (size_t i = 1; i < spans.size(); ++i)
+            EXPECT_LE(spans[i - 1].second, spans[i].first) << "control " << i << " overlaps the one above";
+        const auto heading = rig.target.Where([](const viewtest::Call& k) { return k.text == "6 voices"; });
+        ASSERT_EQ(heading.size(), 1u);
+        const float below = c.notice ? p.exportNotice.bottom : p.videoButton.bottom;
+        EXPECT_LE(below, heading[0].rect.top);
+        if (c.width == 1536) {
+            EXPECT_FLOAT_EQ(p.soundFontButton.top, p.top + 150) << "the full-height layout";
+        }
+    }
+}
+
+// Records as usual, and wraps text as the program's own text layer does.
+struct MeasuringTarget : viewtest::RecordingTarget {
+    std::unique_ptr<platform::OffscreenRenderTarget> real =
+        platform::OffscreenRenderTarget::Create(1536, 864);
+    int WrappedLineCount(const std::string& text, const platform::TextFormat& format, float width) override {
+        return real != nullptr ? real->WrappedLineCount(text, format, width) : 0;
+    }
+};
+
+TEST(ControlPanel, TheExportNoticeIsReadableWhole) {
+    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    const std::string folders[] = {
+        "/tmp",
+        "/srv/media/Music/Exports from the player/December sessions/2026-12-08 evening",
+        "/mnt/archive/a_folder_name_without_any_blanks_at_all_that_must_break_somewhere",
+    };
+    auto text = platform::OffscreenRenderTarget::Create(1536, 864);
+    ASSERT_NE(text, nullptr);
+    for (int w : {800, 1536}) {
+        for (const std::string& folder : folders) {
+            SCOPED_TRACE(folder + " at " + std::to_string(w));
+            PanelRig rig;
+            MeasuringTarget measuring;
+            rig.device.target = &measuring;
+            ShowBandInWindow(rig, w, w * 500 / 800);
+            rig.panel.ShowExportNotice(folder + "/Nocturne in E flat.flac");
+            (void)rig.panel.Frame(rig.shown);
+            const auto notice =
+                measuring.Where([](const viewtest::Call& k) { return k.text.rfind("Saved ", 0) == 0; });
+            ASSERT_EQ(notice.size(), 1u);
+            // What the real text layer makes of it in that rectangle: every word, nothing cut.
+            const std::vector<std::string> lines =
+                text->TextLines(notice[0].text, notice[0].format, notice[0].rect);
+            std::string joined;
+            for (const std::string& line : lines) {
+                EXPECT_EQ(line.find("\xE2\x80\xA6"), std::string::npos) << line;
+                joined += line;
+            }
+            const std::string tail = folder.substr(folder.rfind('/') + 1);
+            EXPECT_NE(joined.find(tail.substr(tail.size() - std::min<size_t>(tail.size(), 6))),
+                      std::string::npos)
+                << joined;
+        }
+    }
 }
 
 TEST(ControlPanel, WithoutAMouseItOnlyDraws) {
