@@ -1,6 +1,7 @@
 // dorvik-midi render: the window's offline render of a song, run to completion without a window.
-// The song is parsed as the window parses it and rendered through the same SynthRenderer slices;
-// only the output file is the one named on the command line instead of the settings folder's.
+// The song is parsed as the window parses it and rendered through the same SynthRenderer slices,
+// normalised as the window's is; only the output file is the one named on the command line
+// instead of the settings folder's. --raw gives FluidSynth's own output, byte for byte.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,7 +132,7 @@ std::string FolderOf(const std::string& path) {
 }
 
 int RenderSong(const std::string& midi, const std::string& soundFont, const std::string& folder,
-               const std::string& output, SongRender& render) {
+               const std::string& output, SongRender& render, bool raw) {
     SessionState& state = render.state;
     state.soundFontPath = soundFont;
     state.midiPath = midi;
@@ -155,7 +156,7 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     SynthRenderer& synth = *render.synth;
     if (!synth.Valid()) return Fail("FluidSynth could not be set up");
     // The SoundFont is loaded once, by the render's own fresh synthesiser.
-    const Failure started = synth.StartRender({midi, soundFont, state.song.get()}, std::move(pending));
+    const Failure started = synth.StartRender({midi, soundFont, state.song.get(), raw}, std::move(pending));
     state.outputWavPath = synth.OutputPath();
     state.rendered = started.Ok();
     if (started.kind == FailureKind::SoundFont) {
@@ -185,6 +186,7 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
 
 int RunRender(int argc, char** argv) {
     std::string soundFont, midi, output;
+    bool raw = false;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool takesValue = arg == "--soundfont" || arg == "-o" || arg == "--output";
@@ -193,6 +195,8 @@ int RunRender(int argc, char** argv) {
             soundFont = argv[++i];
         } else if (arg == "-o" || arg == "--output") {
             output = argv[++i];
+        } else if (arg == "--raw") {
+            raw = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option " + arg);
         } else if (midi.empty()) {
@@ -221,7 +225,7 @@ int RunRender(int argc, char** argv) {
     // The render goes to a temporary file beside the output and takes the output's name only once
     // it is complete, so a failed or interrupted render leaves an existing file untouched.
     SongRender render;
-    if (const int status = RenderSong(midi, soundFont, FolderOf(target), output, render); status != 0)
+    if (const int status = RenderSong(midi, soundFont, FolderOf(target), output, render, raw); status != 0)
         return status;
     SessionState& state = render.state;
     SynthRenderer& synth = *render.synth;

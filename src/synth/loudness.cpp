@@ -16,13 +16,14 @@ void loudness_detail::DeleteState::operator()(MeterState* state) const {
 
 // --- The meter ---
 
-bool LoudnessMeter::Open(unsigned channels, unsigned long sampleRate) {
+bool LoudnessMeter::Open(unsigned channels, unsigned long sampleRate, bool truePeak) {
     // The histogram keeps the meter's memory the same for a song of any length.
     state_.reset();
-    ebur128_state* st =
-        ebur128_init(channels, sampleRate, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM);
+    const int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM | (truePeak ? EBUR128_MODE_TRUE_PEAK : 0);
+    ebur128_state* st = ebur128_init(channels, sampleRate, mode);
     if (st != nullptr) state_.reset(new loudness_detail::MeterState{st});
     channels_ = state_ ? channels : 0;
+    truePeak_ = truePeak;
     return state_ != nullptr;
 }
 
@@ -40,7 +41,7 @@ double LoudnessMeter::IntegratedLufs() const {
 
 double LoudnessMeter::TruePeak() const {
     double highest = 0;
-    for (unsigned c = 0; state_ && c < channels_; ++c) {
+    for (unsigned c = 0; state_ && truePeak_ && c < channels_; ++c) {
         double peak = 0;
         if (ebur128_true_peak(state_->st, c, &peak) == EBUR128_SUCCESS) highest = std::max(highest, peak);
     }
@@ -194,6 +195,12 @@ void SoundEndTracker::AddFrames(const float* interleaved, size_t frames) {
             blockPeak_ = 0;
         }
     }
+}
+
+void SoundEndTracker::SetRelease(int64_t releaseFrame) {
+    if (!tailPeaks_.empty() || seen_ > release_) return;
+    release_ = std::max(seen_, releaseFrame);
+    blockPeak_ = 0;
 }
 
 int64_t SoundEndTracker::EndFrame(double gain) const {
