@@ -51,7 +51,13 @@ double LoudnessMeter::TruePeak() const {
 NormalisePlan PlanNormalisation(double integratedLufs, double truePeak, double targetLufs,
                                 double ceilingDbtp) {
     NormalisePlan plan;
-    if (!std::isfinite(integratedLufs) || truePeak <= 0) return plan;
+    if (truePeak <= 0) return plan;
+    if (!std::isfinite(integratedLufs)) {
+        // Sound too faint for the meter's absolute gate has no loudness to go by: its peaks are
+        // brought to the ceiling instead.
+        plan.gain = DbToGain(ceilingDbtp) / truePeak;
+        return plan;
+    }
     plan.gain = DbToGain(targetLufs - integratedLufs);
     plan.limit = truePeak * plan.gain > DbToGain(ceilingDbtp);
     return plan;

@@ -59,7 +59,8 @@ struct NormalisePlan {
     bool limit = false;  // the peaks after the gain would pass the ceiling
 };
 
-// Silence keeps a gain of 1: there is nothing to bring up.
+// Silence keeps a gain of 1: there is nothing to bring up. Sound too faint to measure (below the
+// meter's absolute gate) has its true peak brought to the ceiling.
 [[nodiscard]] NormalisePlan PlanNormalisation(double integratedLufs, double truePeak,
                                               double targetLufs = kTargetLufs,
                                               double ceilingDbtp = kCeilingDbtp);

@@ -30,6 +30,7 @@
 #include "core/file_access.h"
 #include "midi/midi_reader.h"
 #include "platform/library_messages.h"
+#include "synth/scratch_writer.h"
 
 // --- FluidSynth handle owners and log routing ---
 
@@ -184,7 +185,7 @@ constexpr size_t kPendingBytes = size_t{1} << 16;
 constexpr size_t kWavHeader = kCanonicalWavHeaderBytes;
 // The normalised render hands the synthesiser's floats to the meter and the scratch file in
 // chunks of this many frames, and its second pass reads them back in chunks of this many.
-constexpr size_t kChunkFrames = 4096;
+constexpr size_t kChunkFrames = kScratchChunkFrames;
 constexpr size_t kPassFrames = 16384;
 constexpr size_t kFloatFrameBytes = sizeof(float) * kChannels;
 
@@ -236,106 +237,14 @@ int16_t ToNearestSample(float value) {
 // above this: far below anything the gain could bring up to the end threshold.
 constexpr float kTailSilence = 1e-6f;  // -120 dBFS
 
+// A note still held when the reader's song has ended is let go this long after (half a second at
+// 44.1 kHz), a margin for the player's timing against the reader's.
+constexpr int64_t kHoldGraceFrames = 22050;
+
 // A slice of the second pass stops after this long, so that a window keeps drawing.
 constexpr auto kPassSliceTime = std::chrono::milliseconds(8);
 
 }  // namespace
-
-// The synthesis hands its float chunks to a second thread, which measures their loudness (the
-// true peak oversamples every sample, which costs about as much as the synthesis itself) and
-// writes them to the scratch file. A few chunks are in flight at once, so neither thread waits
-// on the other for long; the memory stays a few chunks whatever the song's length.
-class ScratchWriter {
-  public:
-    ScratchWriter(LoudnessMeter& meter, int fd) : meter_(meter), fd_(fd) {
-        for (auto& slot : slots_) slot.assign(kChunkFrames * kChannels, 0.0f);
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~ScratchWriter() {
-        {
-            const std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
-    ScratchWriter(const ScratchWriter&) = delete;
-    ScratchWriter& operator=(const ScratchWriter&) = delete;
-
-    // The next buffer to fill, of kChunkFrames frames; waits while every buffer is in flight.
-    float* Buffer() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return inFlight_ < kSlots; });
-        return slots_[next_].data();
-    }
-    // Hands over the buffer Buffer() gave, with `frames` frames in it.
-    void Submit(size_t frames) {
-        {
-            const std::lock_guard lock(mutex_);
-            frames_[next_] = frames;
-            next_ = (next_ + 1) % kSlots;
-            ++inFlight_;
-        }
-        changed_.notify_all();
-    }
-    // Waits until every chunk handed over has been measured and written; false with `error`
-    // set when a write failed.
-    bool Drain(std::string& error) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return inFlight_ == 0; });
-        error = error_;
-        return !failed_;
-    }
-    bool Failed() {
-        const std::lock_guard lock(mutex_);
-        return failed_;
-    }
-
-  private:
-    static constexpr int kSlots = 4;
-
-    void Run() {
-        int slot = 0;
-        for (;;) {
-            size_t frames = 0;
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [this] { return stop_ || inFlight_ > 0; });
-                if (inFlight_ == 0) return;
-                frames = frames_[slot];
-            }
-            // The slot is this thread's until it is given back below.
-            const float* data = slots_[slot].data();
-            meter_.AddFrames(data, frames);
-            std::string error;
-            const bool ok = failed_ || WriteAll(fd_, reinterpret_cast<const uint8_t*>(data),
-                                                frames * kFloatFrameBytes, -1, error);
-            {
-                const std::lock_guard lock(mutex_);
-                if (!ok && !failed_) {
-                    failed_ = true;
-                    error_ = error;
-                }
-                --inFlight_;
-            }
-            changed_.notify_all();
-            slot = (slot + 1) % kSlots;
-        }
-    }
-
-    LoudnessMeter& meter_;
-    int fd_;
-    std::vector<float> slots_[kSlots];
-    size_t frames_[kSlots] = {};
-    int next_ = 0;      // the slot the synthesis fills next
-    int inFlight_ = 0;  // slots handed over and not yet written
-    bool stop_ = false;
-    bool failed_ = false;
-    std::string error_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::thread thread_;
-};
 
 Failure SynthRenderer::Refuse(Failure failure) {
     ReleaseRender();
@@ -619,7 +528,10 @@ RenderStatus SynthRenderer::RenderStep() {
             total = totalTicks_;
         }
         const bool playing = fluid_player_get_status(fluidPlayer.get()) == FLUID_PLAYER_PLAYING;
-        if (!raw_ && !playing && !notesReleased_) {
+        // FluidSynth's player plays on while any voice sounds, so a note no note-off ends would
+        // keep it playing for ever: the song is over once the reader's length has passed too.
+        const bool songOver = !playing || (songFrames_ > 0 && frames_ >= songFrames_ + kHoldGraceFrames);
+        if (!raw_ && songOver && !notesReleased_) {
             // The song has ended: a note never let go (or held by a pedal) is let go here, so its
             // sound fades like any other's and the song can end.
             fluid_synth_t* synth = fluidSynth.get();
@@ -636,9 +548,9 @@ RenderStatus SynthRenderer::RenderStep() {
                 if (FlushChunk()) tail_->SetRelease(releaseFrame_);
             }
         }
-        const bool tailOver =
-            !playing && (raw_ || (fluid_synth_get_active_voice_count(fluidSynth.get()) == 0 &&
-                                  blockPeak_ < kTailSilence));
+        const bool tailOver = raw_ ? !playing
+                                   : songOver && fluid_synth_get_active_voice_count(fluidSynth.get()) == 0 &&
+                                         blockPeak_ < kTailSilence;
         if (tailOver || frames_ >= limitFrames_) return FinishSynthesis(playing);
         if (!(raw_ ? RenderBlock() : RenderFloatBlock())) return WriteFailure();
         progress = ProgressPercent(current, total);
