@@ -1,8 +1,8 @@
 #!/bin/sh
 # dorvik-midi render's normalised output as ffmpeg's EBU R128 meter reads it: each song, a faint
 # piano piece and a loud band arrangement, within 1 LU of -16 LUFS with its true peak at most
-# -1 dBTP, and no sample at full scale; the raw render of the band clips, so the normalisation did
-# something.
+# -1 dBTP, and no sample at full scale. The raw render's count of samples at full scale is printed
+# for the record.
 # Usage: render_loudness.sh DORVIK_MIDI MAKE_DEMO_SONG MAKE_BAND_SONG SOUNDFONT
 set -u
 tool=$1 make_demo=$2 make_band=$3 sf2=$4
