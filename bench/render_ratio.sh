@@ -35,7 +35,7 @@ print(f"song: {sys.argv[2]} s, FluidR3_GM; raw output {sys.argv[3]}; normalised 
 for name, key in (("dorvik-midi render", "normalised"), ("dorvik-midi render --raw", "raw"),
                   ("fluidsynth -ni (reference)", "fluidsynth")):
     r = results[key]
-    print(f"{name:28s} {r['mean']:7.3f} s ± {r['stddev']:.3f}  (min {r['min']:.3f})")
+    print(f"{name:28s} {r['mean']:7.3f} s ± {r['stddev'] or 0:.3f}  (min {r['min']:.3f})")
 for key in ("normalised", "raw"):
     r = results[key]
     print(f"ratio {key:10s} (mean): {r['mean'] / ref['mean']:.3f}   (min): {r['min'] / ref['min']:.3f}")
