@@ -119,7 +119,13 @@ float PeakLimiter::PeakEstimate(const float* frame) {
         const float p1 = history_[static_cast<size_t>(channels_ + c)];
         const float p2 = history_[static_cast<size_t>(2 * channels_ + c)];
         const float p3 = frame[c];
-        peak = std::max({peak, std::fabs(p3), SegmentPeak(p0, p1, p2, p3)});
+        const float sampled = std::max({std::fabs(p0), std::fabs(p1), std::fabs(p2), std::fabs(p3)});
+        // The cubic's weights add up, in magnitude, to at most 1.25 between the middle samples, so
+        // the curve of samples that far under the ceiling cannot reach it: most frames of a song
+        // need no curve at all.
+        peak = std::max(peak, sampled * 1.25f <= ceiling_
+                                  ? std::fabs(p3)
+                                  : std::max(std::fabs(p3), SegmentPeak(p0, p1, p2, p3)));
     }
     std::copy(history_.begin() + channels_, history_.end(), history_.begin());
     std::copy(frame, frame + channels_, history_.end() - channels_);
