@@ -1,6 +1,7 @@
 // dorvik-midi render: the window's offline render of a song, run to completion without a window.
-// The song is parsed as the window parses it and rendered through the same SynthRenderer slices;
-// only the output file is the one named on the command line instead of the settings folder's.
+// The song is parsed as the window parses it and rendered through the same SynthRenderer slices,
+// normalised as the window's is; only the output file is the one named on the command line
+// instead of the settings folder's. --raw gives FluidSynth's own output, byte for byte.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,7 +131,7 @@ std::string FolderOf(const std::string& path) {
 }
 
 int RenderSong(const std::string& midi, const std::string& soundFont, const std::string& folder,
-               const std::string& output, SongRender& render) {
+               const std::string& output, SongRender& render, bool raw) {
     LoadedSong& song = render.song;
     song.path = midi;
     song.song = std::make_unique<SongData>();
@@ -152,7 +153,7 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     SynthRenderer& synth = *render.synth;
     if (!synth.Valid()) return Fail("FluidSynth could not be set up");
     // The SoundFont is loaded once, by the render's own fresh synthesiser.
-    const Failure started = synth.StartRender({midi, soundFont, song.song.get()}, std::move(pending));
+    const Failure started = synth.StartRender({midi, soundFont, song.song.get(), raw}, std::move(pending));
     render.audio.wavPath = synth.OutputPath();
     if (started.kind == FailureKind::SoundFont) {
         // The window's words name the file in a sentence; here the file comes first, as for every
@@ -180,6 +181,7 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
 
 int RunRender(int argc, char** argv) {
     std::string soundFont, midi, output;
+    bool raw = false;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool takesValue = arg == "--soundfont" || arg == "-o" || arg == "--output";
@@ -188,6 +190,8 @@ int RunRender(int argc, char** argv) {
             soundFont = argv[++i];
         } else if (arg == "-o" || arg == "--output") {
             output = argv[++i];
+        } else if (arg == "--raw") {
+            raw = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option " + arg);
         } else if (midi.empty()) {
@@ -216,7 +220,7 @@ int RunRender(int argc, char** argv) {
     // The render goes to a temporary file beside the output and takes the output's name only once
     // it is complete, so a failed or interrupted render leaves an existing file untouched.
     SongRender render;
-    if (const int status = RenderSong(midi, soundFont, FolderOf(target), output, render); status != 0)
+    if (const int status = RenderSong(midi, soundFont, FolderOf(target), output, render, raw); status != 0)
         return status;
     SynthRenderer& synth = *render.synth;
     if (!synth.renderFile->Commit(target, error)) return Fail("cannot write " + output + ": " + error);

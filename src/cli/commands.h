@@ -31,9 +31,10 @@ struct SongRender {
 
 // Renders `midi` with `soundFont` into a new temporary file in `folder`, with a progress bar on a
 // terminal. Returns 0, or 1 after printing why not (naming `output` when the file cannot be made).
-// The file stays temporary: commit it through render.synth->renderFile, or it is removed.
+// The file stays temporary: commit it through render.synth->renderFile, or it is removed. The
+// render is normalised unless `raw` asks for FluidSynth's own output.
 int RenderSong(const std::string& midi, const std::string& soundFont, const std::string& folder,
-               const std::string& output, SongRender& render);
+               const std::string& output, SongRender& render, bool raw = false);
 
 // Where a command may write `output`: `target` is the output resolved through links. A folder, a
 // device, a pipe or one of the files read (`midi`, `soundFont`) is refused with `error` set: the

@@ -16,13 +16,14 @@ void loudness_detail::DeleteState::operator()(MeterState* state) const {
 
 // --- The meter ---
 
-bool LoudnessMeter::Open(unsigned channels, unsigned long sampleRate) {
+bool LoudnessMeter::Open(unsigned channels, unsigned long sampleRate, bool truePeak) {
     // The histogram keeps the meter's memory the same for a song of any length.
     state_.reset();
-    ebur128_state* st =
-        ebur128_init(channels, sampleRate, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM);
+    const int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM | (truePeak ? EBUR128_MODE_TRUE_PEAK : 0);
+    ebur128_state* st = ebur128_init(channels, sampleRate, mode);
     if (st != nullptr) state_.reset(new loudness_detail::MeterState{st});
     channels_ = state_ ? channels : 0;
+    truePeak_ = truePeak;
     return state_ != nullptr;
 }
 
@@ -40,7 +41,7 @@ double LoudnessMeter::IntegratedLufs() const {
 
 double LoudnessMeter::TruePeak() const {
     double highest = 0;
-    for (unsigned c = 0; state_ && c < channels_; ++c) {
+    for (unsigned c = 0; state_ && truePeak_ && c < channels_; ++c) {
         double peak = 0;
         if (ebur128_true_peak(state_->st, c, &peak) == EBUR128_SUCCESS) highest = std::max(highest, peak);
     }
@@ -50,7 +51,13 @@ double LoudnessMeter::TruePeak() const {
 NormalisePlan PlanNormalisation(double integratedLufs, double truePeak, double targetLufs,
                                 double ceilingDbtp) {
     NormalisePlan plan;
-    if (!std::isfinite(integratedLufs) || truePeak <= 0) return plan;
+    if (truePeak <= 0) return plan;
+    if (!std::isfinite(integratedLufs)) {
+        // Sound too faint for the meter's absolute gate has no loudness to go by: its peaks are
+        // brought to the ceiling instead.
+        plan.gain = DbToGain(ceilingDbtp) / truePeak;
+        return plan;
+    }
     plan.gain = DbToGain(targetLufs - integratedLufs);
     plan.limit = truePeak * plan.gain > DbToGain(ceilingDbtp);
     return plan;
@@ -112,7 +119,13 @@ float PeakLimiter::PeakEstimate(const float* frame) {
         const float p1 = history_[static_cast<size_t>(channels_ + c)];
         const float p2 = history_[static_cast<size_t>(2 * channels_ + c)];
         const float p3 = frame[c];
-        peak = std::max({peak, std::fabs(p3), SegmentPeak(p0, p1, p2, p3)});
+        const float sampled = std::max({std::fabs(p0), std::fabs(p1), std::fabs(p2), std::fabs(p3)});
+        // The cubic's weights add up, in magnitude, to at most 1.25 between the middle samples, so
+        // the curve of samples that far under the ceiling cannot reach it: most frames of a song
+        // need no curve at all.
+        peak = std::max(peak, sampled * 1.25f <= ceiling_
+                                  ? std::fabs(p3)
+                                  : std::max(std::fabs(p3), SegmentPeak(p0, p1, p2, p3)));
     }
     std::copy(history_.begin() + channels_, history_.end(), history_.begin());
     std::copy(frame, frame + channels_, history_.end() - channels_);
@@ -194,6 +207,12 @@ void SoundEndTracker::AddFrames(const float* interleaved, size_t frames) {
             blockPeak_ = 0;
         }
     }
+}
+
+void SoundEndTracker::SetRelease(int64_t releaseFrame) {
+    if (!tailPeaks_.empty() || seen_ > release_) return;
+    release_ = std::max(seen_, releaseFrame);
+    blockPeak_ = 0;
 }
 
 int64_t SoundEndTracker::EndFrame(double gain) const {

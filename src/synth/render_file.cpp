@@ -131,7 +131,8 @@ bool RenderFile::CreateTemporary(const std::string& folder, std::string& error, 
 bool RenderFile::CreateUnique(const std::string& folder, const std::string& prefix, const std::string& suffix,
                               std::string& error) {
     Close();
-    std::string name = (folder.empty() ? std::string(".") : folder) + "/" + prefix + "XXXXXX" + suffix;
+    folder_ = folder.empty() ? std::string(".") : folder;
+    std::string name = folder_ + "/" + prefix + "XXXXXX" + suffix;
     const int fd = mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
     if (fd < 0) {
         error = std::strerror(errno);
@@ -142,6 +143,10 @@ bool RenderFile::CreateUnique(const std::string& folder, const std::string& pref
 
 bool RenderFile::CreateOwn(const std::string& path, std::string& error) {
     Close();
+    const size_t slash = path.rfind('/');
+    folder_ = slash == std::string::npos ? std::string(".")
+              : slash == 0               ? std::string("/")
+                                         : path.substr(0, slash);
     if (unlink(path.c_str()) != 0 && errno != ENOENT) {
         error = std::strerror(errno);
         return false;

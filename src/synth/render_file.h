@@ -48,6 +48,8 @@ class RenderFile {
     int fd() const { return fd_; }
     const std::string& path() const { return path_; }
     bool unnamed() const { return unnamed_; }
+    // The folder the file was made in, for scratch files that belong beside it.
+    const std::string& folder() const { return folder_; }
 
   private:
     bool Adopt(int fd, const std::string& path, std::string& error);
@@ -57,7 +59,7 @@ class RenderFile {
     int fd_ = -1;
     std::string path_;
     bool unnamed_ = false;  // made with O_TMPFILE: no name until Commit
-    std::string folder_;    // where an unnamed file is to be named
+    std::string folder_;    // where the file was made (and where an unnamed one is to be named)
     int signalSlot_ = -1;   // where the path waits for removal should the process be interrupted
 };
 

@@ -3,6 +3,7 @@
 // - creation and SoundFont loading
 // - starting a render
 // - render slices and completion
+// - the normalised render's second pass
 
 #include "synth/synth_renderer.h"
 
@@ -14,17 +15,22 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "audio/wav_header.h"
 #include "core/file_access.h"
 #include "midi/midi_reader.h"
 #include "platform/library_messages.h"
+#include "synth/scratch_writer.h"
 
 // --- FluidSynth handle owners and log routing ---
 
@@ -160,6 +166,12 @@ void SynthRenderer::ReleaseRender() {
     fluidSynth.reset();
     pending_.reset();
     pendingBytes_ = 0;
+    writer_.reset();
+    scratch_.reset();
+    tail_.reset();
+    limiter_.reset();
+    chunk_ = nullptr;
+    chunkFrames_ = 0;
 }
 
 // --- Starting a render ---
@@ -171,6 +183,11 @@ constexpr size_t kFrameBytes = 2 * kChannels;
 constexpr int kBlockFrames = 64;  // FluidSynth's own period: its renderer checks the player this often
 constexpr size_t kPendingBytes = size_t{1} << 16;
 constexpr size_t kWavHeader = kCanonicalWavHeaderBytes;
+// The normalised render hands the synthesiser's floats to the meter and the scratch file in
+// chunks of this many frames, and its second pass reads them back in chunks of this many.
+constexpr size_t kChunkFrames = kScratchChunkFrames;
+constexpr size_t kPassFrames = 16384;
+constexpr size_t kFloatFrameBytes = sizeof(float) * kChannels;
 
 // The canonical header of a 16-bit stereo PCM WAV file, as FluidSynth's file renderer writes it.
 void MakeHeader(uint8_t* h, uint32_t sampleRate, uint32_t dataBytes) {
@@ -208,6 +225,24 @@ int16_t ToSample(float value) {
     const int32_t whole = static_cast<int32_t>(std::lrintf(scaled));
     return static_cast<int16_t>(whole >> 16);
 }
+
+// The normalised render's samples: rounded to the nearest, ties to even. Its peaks stay under the
+// ceiling, so the clamp only guards against what cannot happen.
+int16_t ToNearestSample(float value) {
+    const long whole = std::lrintf(value * 32768.0f);
+    return static_cast<int16_t>(std::clamp(whole, -32768L, 32767L));
+}
+
+// Past the player's end, the normalised render goes on while any voice sounds or the reverb is
+// above this: far below anything the gain could bring up to the end threshold.
+constexpr float kTailSilence = 1e-6f;  // -120 dBFS
+
+// A note still held when the reader's song has ended is let go this long after (half a second at
+// 44.1 kHz), a margin for the player's timing against the reader's.
+constexpr int64_t kHoldGraceFrames = 22050;
+
+// A slice of the second pass stops after this long, so that a window keeps drawing.
+constexpr auto kPassSliceTime = std::chrono::milliseconds(8);
 
 }  // namespace
 
@@ -302,6 +337,43 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
     }
     pendingBytes_ = 0;
 
+    raw_ = request.raw;
+    pass_ = Pass::Synthesis;
+    plan = {};
+    endFrame = 0;
+    releaseFrame_ = -1;
+    notesReleased_ = false;
+    blockPeak_ = 0;
+    readFrame_ = 0;
+    outFrames_ = 0;
+    if (!raw_) {
+        // The song as floats goes beside the render file: on the same disk, and gone with the
+        // process however it ends where the file system can make unnamed files.
+        std::string folder = renderFile->folder();
+        if (folder.empty()) {
+            const char* tmp = std::getenv("TMPDIR");
+            folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+        }
+        scratch_ = std::make_unique<RenderFile>();
+        if (!scratch_->CreateTemporary(folder, writeError_)) {
+            return Refuse(
+                Failure::Because(FailureKind::TargetOpen,
+                                 "cannot make the render's scratch file in " + folder + ": " + writeError_));
+        }
+        chunk_ = nullptr;
+        chunkFrames_ = 0;
+        if (!meter_.Open(kChannels, sampleRate_)) {
+            return Refuse(Failure::Because(FailureKind::Render, "the loudness meter could not be set up"));
+        }
+        writer_ = std::make_unique<ScratchWriter>(meter_, scratch_->fd());
+        // Without the reader's song, the release is known only when the player ends; until then
+        // it lies past anything the render can reach.
+        releaseFrame_ = song != nullptr ? static_cast<int64_t>(std::llround(songSeconds * sampleRate_)) : -1;
+        tail_ = std::make_unique<SoundEndTracker>(
+            kChannels, releaseFrame_ >= 0 ? releaseFrame_ : std::numeric_limits<int64_t>::max(),
+            static_cast<int>(sampleRate_));
+    }
+
     rendering = true;
     shownProgress = 0;
     totalTicks_ = 0;
@@ -340,6 +412,36 @@ bool SynthRenderer::Flush() {
     return !writeFailed_;
 }
 
+// The normalised render's block: floats as the synthesiser made them, into the chunk.
+bool SynthRenderer::RenderFloatBlock() {
+    if (chunkFrames_ + kBlockFrames > kChunkFrames && !FlushChunk()) return false;
+    if (chunk_ == nullptr) chunk_ = writer_->Buffer();
+    float* at = chunk_ + chunkFrames_ * kChannels;
+    fluid_synth_write_float(fluidSynth.get(), kBlockFrames, at, 0, 2, at, 1, 2);
+    float peak = 0;
+    for (int i = 0; i < kBlockFrames * kChannels; ++i) peak = std::max(peak, std::fabs(at[i]));
+    blockPeak_ = peak;
+    // A song whose loudest sample would not reach one step of 16 bits at the synthesiser's own
+    // gain is taken for silence, as in the raw render.
+    heardSound_ = heardSound_ || peak >= 1.0f / 32768.0f;
+    chunkFrames_ += kBlockFrames;
+    frames_ += kBlockFrames;
+    return true;
+}
+
+// Hands the chunk to the writer; the end of the sound is tracked here, where the release is known.
+bool SynthRenderer::FlushChunk() {
+    if (chunkFrames_ > 0) {
+        tail_->AddFrames(chunk_, chunkFrames_);
+        writer_->Submit(chunkFrames_);
+        chunk_ = nullptr;
+        chunkFrames_ = 0;
+    }
+    if (!writer_->Failed()) return true;
+    (void)writer_->Drain(writeError_);
+    return false;
+}
+
 bool SynthRenderer::RenderBlock() {
     float block[kBlockFrames * kChannels] = {};
     fluid_synth_write_float(fluidSynth.get(), kBlockFrames, block, 0, 2, block, 1, 2);
@@ -358,14 +460,24 @@ bool SynthRenderer::RenderBlock() {
     return true;
 }
 
-// Writes what is pending and the header's final sizes.
-bool SynthRenderer::Finish() {
+// Writes what is pending and the header's final sizes, for `frames` frames of samples.
+bool SynthRenderer::Finish(int64_t frames) {
     if (!Flush()) return false;
-    const uint64_t dataBytes = static_cast<uint64_t>(frames_) * kFrameBytes;
+    const uint64_t dataBytes = static_cast<uint64_t>(frames) * kFrameBytes;
     uint8_t header[kWavHeader];
     MakeHeader(header, sampleRate_, static_cast<uint32_t>(dataBytes));
     writeFailed_ = !WriteAll(renderFile->fd(), header, sizeof header, 0, writeError_);
     return !writeFailed_;
+}
+
+RenderStatus SynthRenderer::WriteFailure() {
+    if (pass_ == Pass::Synthesis && !raw_) {
+        return End(Failure::Because(FailureKind::Write, "could not write the rendered audio to " +
+                                                            RenderFileName(*renderFile) +
+                                                            " (its scratch file beside it): " + writeError_));
+    }
+    return End(Failure::Because(FailureKind::Write, "could not write the rendered audio to " +
+                                                        RenderFileName(*renderFile) + ": " + writeError_));
 }
 
 RenderStatus SynthRenderer::End(Failure failure) {
@@ -375,8 +487,36 @@ RenderStatus SynthRenderer::End(Failure failure) {
     return ended_;
 }
 
+RenderStatus SynthRenderer::FinishSynthesis(bool playing) {
+    if (raw_ ? !Finish(frames_) : !FlushChunk() || !writer_->Drain(writeError_)) return WriteFailure();
+    if (!playing && !lastFluidError.empty() && (frames_ < songFrames_ || !heardSound_)) {
+        // FluidSynth gave up on the file part way or at once (it cannot read the file, or reads it
+        // differently), so the sound is not the song.
+        return End(
+            Failure::Because(FailureKind::Render, "FluidSynth could not play the song: " + lastFluidError));
+    }
+    if (songHasNotes_ && !heardSound_) {
+        return End(Failure::Because(
+            FailureKind::Render,
+            lastFluidError.empty()
+                ? "the render is silent although the song has notes (is the SoundFont complete?)"
+                : "the render is silent: " + lastFluidError));
+    }
+    if (raw_) return End(Failure::None());
+    // The second pass needs no synthesiser: the SoundFont's samples go now.
+    fluidPlayer.reset();
+    fluidSynth.reset();
+    writer_.reset();
+    plan = PlanNormalisation(meter_.IntegratedLufs(), meter_.TruePeak());
+    endFrame = tail_->EndFrame(plan.gain);
+    writes_ = 0;
+    if (!BeginSecondPass()) return WriteFailure();
+    return StepSecondPass();
+}
+
 RenderStatus SynthRenderer::RenderStep() {
     if (!rendering) return ended_;
+    if (pass_ != Pass::Synthesis) return StepSecondPass();
     for (int blocks = 0;; ++blocks) {
         // The position is read before the block is rendered, so a slice shows where it began.
         // Without the song's own length, the player's ticks tell; the player counts the length by
@@ -388,35 +528,34 @@ RenderStatus SynthRenderer::RenderStep() {
             total = totalTicks_;
         }
         const bool playing = fluid_player_get_status(fluidPlayer.get()) == FLUID_PLAYER_PLAYING;
-        if (!playing || frames_ >= limitFrames_) {
-            if (!Finish()) {
-                return End(Failure::Because(FailureKind::Write, "could not write the rendered audio to " +
-                                                                    RenderFileName(*renderFile) + ": " +
-                                                                    writeError_));
+        // FluidSynth's player plays on while any voice sounds, so a note no note-off ends would
+        // keep it playing for ever: the song is over once the reader's length has passed too.
+        const bool songOver = !playing || (songFrames_ > 0 && frames_ >= songFrames_ + kHoldGraceFrames);
+        if (!raw_ && songOver && !notesReleased_) {
+            // The song has ended: a note never let go (or held by a pedal) is let go here, so its
+            // sound fades like any other's and the song can end.
+            fluid_synth_t* synth = fluidSynth.get();
+            for (int channel = 0; channel < fluid_synth_count_midi_channels(synth); ++channel) {
+                fluid_synth_cc(synth, channel, 64, 0);
+                fluid_synth_cc(synth, channel, 66, 0);
+                fluid_synth_all_notes_off(synth, channel);
             }
-            if (!playing && !lastFluidError.empty() && (frames_ < songFrames_ || !heardSound_)) {
-                // FluidSynth gave up on the file part way or at once (it cannot read the file, or
-                // reads it differently), so the sound is not the song.
-                return End(Failure::Because(FailureKind::Render,
-                                            "FluidSynth could not play the song: " + lastFluidError));
+            notesReleased_ = true;
+            // The player has played every note-off by now. A song read without its notes, or whose
+            // length was raised since (to an earlier render's), releases here at the latest.
+            if (releaseFrame_ < 0 || releaseFrame_ > frames_) {
+                releaseFrame_ = frames_;
+                if (FlushChunk()) tail_->SetRelease(releaseFrame_);
             }
-            if (songHasNotes_ && !heardSound_) {
-                return End(Failure::Because(
-                    FailureKind::Render,
-                    lastFluidError.empty()
-                        ? "the render is silent although the song has notes (is the SoundFont complete?)"
-                        : "the render is silent: " + lastFluidError));
-            }
-            return End(Failure::None());
         }
-        if (!RenderBlock()) {
-            // The file cannot take any more (a full disk, say). What was written is only part of
-            // the song, so it is not offered for playback.
-            return End(Failure::Because(
-                FailureKind::Write,
-                "could not write the rendered audio to " + RenderFileName(*renderFile) + ": " + writeError_));
-        }
+        const bool tailOver = raw_ ? !playing
+                                   : songOver && fluid_synth_get_active_voice_count(fluidSynth.get()) == 0 &&
+                                         blockPeak_ < kTailSilence;
+        if (tailOver || frames_ >= limitFrames_) return FinishSynthesis(playing);
+        if (!(raw_ ? RenderBlock() : RenderFloatBlock())) return WriteFailure();
         progress = ProgressPercent(current, total);
+        // The synthesis is most of a normalised render's time; the second pass shows the rest.
+        if (!raw_) progress *= 0.9f;
         // Showing only steps of more than 1.6 points spreads any render over about 62 frames, so
         // the window keeps redrawing whatever the song's length.
         if (static_cast<double>(progress) - 1.6 > static_cast<double>(shownProgress)) {
@@ -425,4 +564,128 @@ RenderStatus SynthRenderer::RenderStep() {
         }
         if (blocks + 1 >= kBlocksPerSlice) return {RenderOutcome::Running, shownProgress, {}};
     }
+}
+
+// --- The normalised render's second pass ---
+
+namespace {
+
+double Energy(const float* interleaved, size_t frames) {
+    double sum = 0;
+    for (size_t i = 0; i < frames * kChannels; ++i)
+        sum += static_cast<double>(interleaved[i]) * interleaved[i];
+    return sum;
+}
+
+}  // namespace
+
+// Starts writing the samples after the header, over any earlier pass.
+bool SynthRenderer::BeginSecondPass() {
+    pass_ = Pass::Write;
+    ++writes_;
+    readFrame_ = 0;
+    outFrames_ = 0;
+    pendingBytes_ = 0;
+    limiter_.reset();
+    if (plan.limit) {
+        limiter_ = std::make_unique<PeakLimiter>(kChannels, static_cast<double>(sampleRate_),
+                                                 DbToGain(kCeilingDbtp));
+        energyIn_ = energyOut_ = 0;
+    }
+    const int fd = renderFile->fd();
+    if (ftruncate(fd, static_cast<off_t>(kWavHeader)) != 0 ||
+        lseek(fd, static_cast<off_t>(kWavHeader), SEEK_SET) != static_cast<off_t>(kWavHeader)) {
+        writeError_ = std::strerror(errno);
+        writeFailed_ = true;
+        return false;
+    }
+    return true;
+}
+
+// Reads the next chunk of the scratch file, applies the gain (and the limiter), and measures the
+// result or writes it, faded at the end, as 16-bit samples.
+bool SynthRenderer::SecondPassChunk(std::vector<float>& in, std::vector<float>& out) {
+    const size_t frames = static_cast<size_t>(std::min<int64_t>(kPassFrames, endFrame - readFrame_));
+    float* data = in.data();
+    size_t got = 0;
+    if (frames > 0) {
+        uint8_t* bytes = reinterpret_cast<uint8_t*>(in.data());
+        const size_t want = frames * kFloatFrameBytes;
+        size_t have = 0;
+        while (have < want) {
+            const ssize_t n =
+                pread(scratch_->fd(), bytes + have, want - have,
+                      static_cast<off_t>(static_cast<uint64_t>(readFrame_) * kFloatFrameBytes + have));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                writeError_ = n < 0 ? std::strerror(errno) : "the render's scratch file was cut short";
+                return false;
+            }
+            have += static_cast<size_t>(n);
+        }
+        ApplyGainAndFade(data, frames, kChannels, readFrame_, plan.gain, std::numeric_limits<int64_t>::max(),
+                         0);
+        readFrame_ += static_cast<int64_t>(frames);
+        got = frames;
+        if (limiter_) {
+            energyIn_ += Energy(data, frames);
+            got = limiter_->Process(data, frames, out.data());
+            data = out.data();
+        }
+    } else if (limiter_) {
+        // The input has ended: what the limiter still holds comes out.
+        got = limiter_->Drain(out.data());
+        data = out.data();
+    }
+    if (limiter_) energyOut_ += Energy(data, got);
+    const int64_t fade = tail_->FadeFrames();
+    ApplyGainAndFade(data, got, kChannels, outFrames_, 1.0, endFrame - fade, fade);
+    for (size_t i = 0; i < got * kChannels; ++i) {
+        if (pendingBytes_ + 2 > kPendingBytes && !Flush()) return false;
+        const int16_t sample = ToNearestSample(data[i]);
+        pending_[pendingBytes_] = static_cast<uint8_t>(sample);
+        pending_[pendingBytes_ + 1] = static_cast<uint8_t>(static_cast<uint16_t>(sample) >> 8);
+        pendingBytes_ += 2;
+    }
+    outFrames_ += static_cast<int64_t>(got);
+    return true;
+}
+
+RenderStatus SynthRenderer::StepSecondPass() {
+    std::vector<float> in(kPassFrames * kChannels), out((kPassFrames + 1024) * kChannels);
+    if (limiter_) out.resize(std::max(kPassFrames, limiter_->Latency()) * kChannels);
+    const auto start = std::chrono::steady_clock::now();
+    while (readFrame_ < endFrame) {
+        if (!SecondPassChunk(in, out)) return WriteFailure();
+        if (std::chrono::steady_clock::now() - start > kPassSliceTime) break;
+    }
+    const float done = endFrame > 0 ? static_cast<float>(readFrame_) / static_cast<float>(endFrame) : 1.0f;
+    if (readFrame_ < endFrame) {
+        // A pass written again shows its way from 95 %.
+        progress = writes_ > 1 ? 95.0f + 5.0f * done : 90.0f + 10.0f * done;
+        if (progress - shownProgress > 1.6f) shownProgress = progress;
+        return {RenderOutcome::Running, shownProgress, {}};
+    }
+    if (limiter_ && !SecondPassChunk(in, out)) return WriteFailure();
+    if (limiter_ && writes_ == 1) {
+        // What the limiter took, from the energy that went in and came out: the loud passages it
+        // acts on are those the loudness is measured over. A second meter here would cost about
+        // as much as the whole pass.
+        const double takenDb =
+            energyOut_ > 0 && energyIn_ > 0 ? 10.0 * std::log10(energyIn_ / energyOut_) : 0.0;
+        const double measured = kTargetLufs - takenDb;
+        if (takenDb > kLimiterAllowanceLu) {
+            // The limiter took more loudness with the peaks than the song may miss by: the pass
+            // is written again with a gain that makes it up, ending where the sound does at that
+            // gain.
+            plan.gain = RefineGain(plan.gain, measured);
+            endFrame = tail_->EndFrame(plan.gain);
+            if (!BeginSecondPass()) return WriteFailure();
+            progress = 95.0f;
+            if (progress - shownProgress > 1.6f) shownProgress = progress;
+            return {RenderOutcome::Running, shownProgress, {}};
+        }
+    }
+    if (!Finish(outFrames_)) return WriteFailure();
+    return End(Failure::None());
 }

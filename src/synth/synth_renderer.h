@@ -12,14 +12,28 @@
 //   its path for the next render.
 //
 // FluidSynth is used only through its public interface: settings, synthesiser, SoundFont
-// loading and MIDI player. The synthesiser's float output is turned into 16-bit samples exactly
-// as FluidSynth's own file renderer does, and the WAV file is written here, into a file this
-// program created and holds open. No audio driver is ever created.
+// loading and MIDI player. The WAV file is written here, into a file this program created and
+// holds open. No audio driver is ever created.
 //
-// A render ends when FluidSynth's player has finished, as FluidSynth's own renderer would end
-// it, but never later than the song's length as the program's reader reads it plus a release
-// tail: a file that FluidSynth's player reads differently (a damaged tempo, say) cannot render
-// on without end.
+// Two renders come out of it:
+// - The normalised render (the default). The synthesiser's float output goes, unclipped, into a
+//   scratch file beside the render file (unnamed where the file system allows), while the song's
+//   loudness (EBU R128, with true peak) and the peaks of its tail are measured. A second pass
+//   reads the floats back, brings the song to kTargetLufs with one gain (holding the peaks under
+//   kCeilingDbtp with the limiter when the gain alone would pass it; should the limiter take
+//   more than kLimiterAllowanceLu of the song's energy, the pass is written once more with a
+//   gain that makes it up), ends it where its sound falls below kEndThresholdDbfs past
+//   the release of its last note, with a short fade, and writes 16-bit samples rounded to the
+//   nearest. Only a few blocks of the song are ever in memory.
+// - The raw render (`RenderRequest::raw`): the synthesiser's output is turned into 16-bit samples
+//   exactly as FluidSynth's own file renderer does, at the same fixed gain, so the file is byte
+//   for byte what `fluidsynth -ni -g 0.5 -F` writes.
+//
+// The raw render ends when FluidSynth's player has finished, as FluidSynth's own renderer would
+// end it. The normalised one renders on past that until every voice has ended and the reverb has
+// died away. Neither runs later than the song's length as the program's reader reads it plus a
+// release tail: a file that FluidSynth's player reads differently (a damaged tempo, say) cannot
+// render on without end.
 #pragma once
 
 #include <fluidsynth/types.h>
@@ -27,9 +41,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/failure.h"
 #include "core/song_data.h"
+#include "synth/loudness.h"
 #include "synth/render_file.h"
 
 enum class RenderOutcome {
@@ -54,7 +70,11 @@ struct RenderRequest {
     // The song as the program's reader read it, for the render's length limit; null when it was
     // not read (the render then runs as long as FluidSynth's player and the longest song allow).
     const SongData* song = nullptr;
+    // FluidSynth's own output at its fixed gain, byte for byte, instead of the normalised render.
+    bool raw = false;
 };
+
+class ScratchWriter;  // the synthesis's second thread: the meter and the scratch file
 
 namespace fluid_detail {
 struct DeleteSettings {
@@ -105,10 +125,12 @@ class SynthRenderer {
     // One slice, once per frame while rendering: renders blocks until the progress has risen more
     // than 1.6 points past what was last shown, then returns the new value to show; a slice also
     // ends after a bounded number of blocks, so that a frame never waits long. When the player has
-    // stopped or the song's length and tail are reached, completes the file and frees the
-    // synthesiser with the SoundFont's samples (playback streams the file). A render that cannot
-    // be written, that FluidSynth played nothing of, or that is silence for a song with notes
-    // fails. Once the render is over, every further call returns how it ended.
+    // stopped or the song's length and tail are reached, frees the synthesiser with the
+    // SoundFont's samples; the normalised render then writes its second pass in slices of a few
+    // milliseconds each (the synthesis takes the progress to 90 %, the second pass the rest).
+    // Playback streams the completed file. A render that cannot be written, that FluidSynth played
+    // nothing of, or that is silence for a song with notes fails. Once the render is over, every
+    // further call returns how it ended.
     [[nodiscard]] RenderStatus RenderStep();
 
     // The file being or last rendered into, or "" when there is none.
@@ -127,8 +149,21 @@ class SynthRenderer {
     // Past the song's last note, what sounds on (releases, reverb) is rendered for at most this
     // long; FluidSynth's player ends its own renders about two seconds after the last voice.
     static constexpr double kReleaseTailSeconds = 10.0;
+    // The loudness a limited render may miss the target by before its second pass is written
+    // again with a gain that makes up what the limiter took.
+    static constexpr double kLimiterAllowanceLu = 0.5;
+
+    // How the last normalised render was brought to the target: the gain applied, whether the
+    // limiter held its peaks, and where it ended, in frames. For the tests and the curious.
+    NormalisePlan plan;
+    int64_t endFrame = 0;
 
   private:
+    enum class Pass {
+        Synthesis,  // rendering from FluidSynth (into the file or, normalised, the scratch file)
+        Write,      // normalised: the scratch file into the render file
+    };
+
     int totalTicks_ = 0;       // the song's length in ticks, once the player has read the file
     int64_t frames_ = 0;       // frames rendered so far
     int64_t songFrames_ = 0;   // the song's length as read, in frames; 0 when unknown
@@ -142,10 +177,36 @@ class SynthRenderer {
     std::string writeError_;
     RenderStatus ended_;  // how the last render ended, or why the last start failed
 
+    // The normalised render.
+    bool raw_ = false;
+    Pass pass_ = Pass::Synthesis;
+    std::unique_ptr<RenderFile> scratch_;  // the song as floats, between the passes
+    std::unique_ptr<ScratchWriter> writer_;
+    float* chunk_ = nullptr;  // the writer's buffer being filled, or null
+    size_t chunkFrames_ = 0;
+    LoudnessMeter meter_;
+    std::unique_ptr<SoundEndTracker> tail_;  // made at the song's last release
+    int64_t releaseFrame_ = -1;              // where the song's last note is released, once known
+    bool notesReleased_ = false;             // the player is done and every note has been let go
+    float blockPeak_ = 0;                    // the loudest sample of the last block
+    std::unique_ptr<PeakLimiter> limiter_;
+    double energyIn_ = 0;    // of the samples the limiter took in, this pass
+    double energyOut_ = 0;   // of those it let out
+    int writes_ = 0;         // second passes begun for this render
+    int64_t readFrame_ = 0;  // the next scratch frame the second pass reads
+    int64_t outFrames_ = 0;  // frames written into the render file by the second pass
+
     void ReleaseRender();
     bool RenderBlock();
+    bool RenderFloatBlock();
+    bool FlushChunk();
     bool Flush();
-    bool Finish();
+    bool Finish(int64_t frames);
+    RenderStatus FinishSynthesis(bool playing);
+    RenderStatus StepSecondPass();
+    bool SecondPassChunk(std::vector<float>& in, std::vector<float>& out);
+    bool BeginSecondPass();
+    RenderStatus WriteFailure();
     Failure Refuse(Failure failure);
     RenderStatus End(Failure failure);
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -117,6 +118,14 @@ TEST(Loudness, SilenceIsLeftAlone) {
     const Measured m = Measure(silence);
     const NormalisePlan plan = PlanNormalisation(m.lufs, DbToGain(m.truePeakDb));
     EXPECT_EQ(plan.gain, 1.0);
+    EXPECT_FALSE(plan.limit);
+}
+
+// Sound below the meter's absolute gate has no integrated loudness; it is still brought up, to
+// the ceiling by its peak, rather than left inaudible.
+TEST(Loudness, SoundTooFaintToGateReachesTheCeiling) {
+    const NormalisePlan plan = PlanNormalisation(-std::numeric_limits<double>::infinity(), 1e-4);
+    EXPECT_NEAR(plan.gain * 1e-4, DbToGain(kCeilingDbtp), 1e-9);
     EXPECT_FALSE(plan.limit);
 }
 

@@ -1,0 +1,54 @@
+#include "synth/scratch_writer.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+bool WriteAll(int fd, const uint8_t* data, size_t size, std::string& error) {
+    while (size > 0) {
+        const ssize_t put = write(fd, data, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            error = put < 0 ? std::strerror(errno) : "nothing could be written";
+            return false;
+        }
+        data += put;
+        size -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+}  // namespace
+
+void ScratchWriter::Run() {
+    int slot = 0;
+    for (;;) {
+        size_t frames = 0;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return stop_ || inFlight_ > 0; });
+            if (inFlight_ == 0) return;
+            frames = frames_[slot];
+        }
+        // The slot is this thread's until it is given back below.
+        const float* data = slots_[slot].data();
+        meter_.AddFrames(data, frames);
+        std::string error;
+        const bool ok = failed_ || WriteAll(fd_, reinterpret_cast<const uint8_t*>(data),
+                                            frames * 2 * sizeof(float), error);
+        {
+            const std::lock_guard lock(mutex_);
+            if (!ok && !failed_) {
+                failed_ = true;
+                error_ = error;
+            }
+            --inFlight_;
+        }
+        changed_.notify_all();
+        slot = (slot + 1) % kSlots;
+    }
+}
