@@ -95,8 +95,6 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
 
     CreatePlayer(output, refillPeriod);
 
-    shared.exportFormatFlags[static_cast<size_t>(ExportFormat::Wav)] = 0x00FF;
-    shared.exportFormatFlags[static_cast<size_t>(ExportFormat::Ogg)] = 0x0003;
     ProbeEncoders(shared.exportFormatFlags);
 }
 

@@ -47,6 +47,11 @@ enum RefreshBit : uint16_t {
     RefreshAll = 0x00FF,
 };
 
+// The availability words of the two formats this program always writes itself: any non-zero word
+// offers a format, and these are the words the export dialog has always been given for them.
+inline constexpr uint16_t kWavAvailable = 0x00FF;
+inline constexpr uint16_t kOggAvailable = 0x0003;
+
 // The audio export formats that have an availability word: WAV, FLAC, ALAC, AAC, Ogg Vorbis and
 // MP3, in that order (export/export_format.h names them).
 inline constexpr size_t ExportFormatCount = 6;
@@ -69,7 +74,7 @@ struct SessionState {
 
     // Availability words, indexed by ExportFormat: 0 hides the format in the export dialog.
     // WAV and Ogg Vorbis are always there; the encoder probe fills the others at start-up.
-    std::array<uint16_t, ExportFormatCount> exportFormatFlags{0x00FF, 0, 0, 0, 0x0003, 0};
+    std::array<uint16_t, ExportFormatCount> exportFormatFlags{kWavAvailable, 0, 0, 0, kOggAvailable, 0};
 
     std::unique_ptr<SongData> song;     // the parsed song; replaced by each MIDI load
     StreamingPlayer* player = nullptr;  // streaming sound player, created and owned by the controller

@@ -45,9 +45,9 @@ struct SongPart {
 // Result codes of a load, left in SongData::status.
 enum MidiStatus : int32_t {
     MidiOk = 0,
-    MidiInvalidFile = 1,    // no MIDI header where one must be, or a chunk that is no chunk
-    MidiTooManyTracks = 2,  // no longer produced: every channel is read
-    MidiNoHeader = 3,       // no longer produced: a track before the header is not a MIDI file
+    MidiInvalidFile = 1,  // no MIDI header where one must be, or a chunk that is no chunk
+    // 2 and 3 were refusals the reader no longer makes; their numbers stay unused, since
+    // `info --json` prints the status as a number.
     MidiOutOfMemory = 4,
     MidiReadError = 5,  // the file cannot be opened or read; failureErrno says why
     MidiCutShort = 6,   // the data ends inside a declared track; failureOffset is the file's length

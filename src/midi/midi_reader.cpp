@@ -722,8 +722,6 @@ int MidiStatusStringId(int32_t status) {
         case MidiDamaged:
         case MidiSmpteTiming:
             return res::IdsInvalidMidiFile;
-        case MidiTooManyTracks:
-            return res::IdsTooManyTracks;
         case MidiOutOfMemory:
             return res::IdsOutOfMemory;
         case MidiTooLarge:

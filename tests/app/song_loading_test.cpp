@@ -358,4 +358,23 @@ TEST_F(SongLoadingTest, TheControllerOpensTheLinksThePanelAsksFor) {
     EXPECT_TRUE(dialogs.errorBoxes.empty());
 }
 
+TEST_F(SongLoadingTest, ASongWithoutNotesIsRefusedAndTheSongBeforeStays) {
+    using namespace smf;
+    state.song = smf::NewSong();
+    state.midiPath = "/songs/before.mid";
+    BringTo(state.session, SongStage::Ready);
+    const SongData* before = state.song.get();
+    const Bytes bytes = Cat({Header(480, 0, 1), Track({Tempo(0, 500000), EndOfTrack(1920)})});
+    const fs::path silent = folder / "no notes.mid";
+    std::ofstream(silent, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+
+    c.LoadChosenFile(FileKind::Midi, silent.string());
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_EQ(dialogs.errorBoxes[0].text, silent.string() + " has no notes: there is nothing to play");
+    EXPECT_EQ(state.session.Stage(), SongStage::Ready) << "the song before is still ready to play";
+    EXPECT_EQ(state.song.get(), before);
+    EXPECT_EQ(state.midiPath, "/songs/before.mid");
+}
+
 }  // namespace
