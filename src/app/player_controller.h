@@ -172,6 +172,9 @@ struct PlayerController {
     void TakeRenderStatus(const RenderStatus& status);
     // Drops the song after a render that came to nothing: no notes, no name, no place to resume.
     void ForgetSong();
+    // Starts rendering the session's song with the SoundFont; a start that fails drops the song
+    // and says why. Returns whether the render runs.
+    bool StartSongRender();
     // The loading flow of "Load MIDI" and "Load SoundFont": asks for the file and loads it.
     // Returns false only when the dialog was cancelled or could not be shown.
     bool ChooseAndLoadFile(FileKind kind);

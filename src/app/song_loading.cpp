@@ -297,19 +297,25 @@ void PlayerController::LoadMidi(const std::string& path) {
     (void)shared.session.Read();
     shared.refreshBits |= RefreshNotesView;       // no key stays lit from the song before
     loading.midiLabel = FileTitleFromPath(path);  // the song's name while it renders
+    (void)StartSongRender();
+}
+
+bool PlayerController::StartSongRender() {
     const Failure started =
-        synth != nullptr ? synth->StartRender({path, shared.soundFontPath, shared.song.get()}, renderFolder)
-                         : Failure::Because(FailureKind::Render, "The synthesiser is not available");
+        synth != nullptr
+            ? synth->StartRender({shared.midiPath, shared.soundFontPath, shared.song.get()}, renderFolder)
+            : Failure::Because(FailureKind::Render, "The synthesiser is not available");
     if (synth != nullptr) shared.outputWavPath = synth->OutputPath();
     if (!started.Ok()) {
         // Nothing runs, so nothing may look as if it were rendering; say why.
         (void)shared.session.RenderFailed();
         ForgetSong();
         Report(shared, started);
-        return;
+        return false;
     }
     loading.renderProgress = 0;
     loading.rendering = true;
+    return true;
 }
 
 void PlayerController::LoadSoundFontFile(const std::string& path) {
@@ -338,16 +344,6 @@ void PlayerController::LoadSoundFontFile(const std::string& path) {
     if (reRender && shared.session.ReRender()) {
         shared.resumeAt = loading.placeBeforeLoad;
         shared.refreshBits |= RefreshNotesView;
-        const Failure started =
-            synth->StartRender({shared.midiPath, shared.soundFontPath, shared.song.get()}, renderFolder);
-        shared.outputWavPath = synth->OutputPath();
-        if (!started.Ok()) {
-            (void)shared.session.RenderFailed();
-            ForgetSong();
-            Report(shared, started);
-            return;
-        }
-        loading.renderProgress = 0;
-        loading.rendering = true;
+        (void)StartSongRender();
     }
 }
