@@ -91,19 +91,26 @@ bool PrivateFolder(const std::string& path) {
            (info.st_mode & 077) == 0;
 }
 
+// `name` inside the session's runtime folder, when that folder is this user's alone and the
+// private folder can be made there; "" otherwise.
+std::string InPrivateRuntimeFolder(const char* name) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (!IsAbsolute(runtime)) return {};
+    const std::string base = WithoutTrailingSlashes(runtime);
+    struct stat info {};
+    if (lstat(base.empty() ? "/" : base.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != geteuid() || (info.st_mode & 077) != 0) {
+        return {};
+    }
+    const std::string folder = base + "/" + name;
+    return PrivateFolder(folder) ? folder : std::string();
+}
+
 // Without a home, the settings go into a private folder for this user: inside the session's
 // runtime folder, or else one of the user's own in /tmp. A folder that another user has made, or
 // that is open to others, is never used; the program then runs without settings.
 std::string PrivateFallback() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); IsAbsolute(runtime)) {
-        const std::string base = WithoutTrailingSlashes(runtime);
-        struct stat info {};
-        if (lstat(base.empty() ? "/" : base.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-            info.st_uid == geteuid() && (info.st_mode & 077) == 0) {
-            const std::string folder = base + "/" + kFolderName;
-            if (PrivateFolder(folder)) return folder;
-        }
-    }
+    if (std::string folder = InPrivateRuntimeFolder(kFolderName); !folder.empty()) return folder;
     const std::string folder = "/tmp/" + std::string(kFolderName) + " " + std::to_string(geteuid());
     if (PrivateFolder(folder)) return folder;
     static bool told = false;
@@ -151,15 +158,7 @@ std::string CacheFolder() {
         if (PrivateFolder(folder)) return folder;
     }
     // A home that cannot be written to (a service user's, say) still lets songs load.
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); IsAbsolute(runtime)) {
-        const std::string runtimeBase = WithoutTrailingSlashes(runtime);
-        struct stat info {};
-        if (lstat(runtimeBase.empty() ? "/" : runtimeBase.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-            info.st_uid == geteuid() && (info.st_mode & 077) == 0) {
-            const std::string folder = runtimeBase + "/" + kCacheName;
-            if (PrivateFolder(folder)) return folder;
-        }
-    }
+    if (std::string folder = InPrivateRuntimeFolder(kCacheName); !folder.empty()) return folder;
     const std::string folder = "/tmp/" + std::string(kCacheName) + "-" + std::to_string(geteuid());
     return PrivateFolder(folder) ? folder : std::string();
 }
