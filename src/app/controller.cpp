@@ -105,8 +105,8 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
 void PlayerController::ReleaseObjects() {
     // A running export goes first (its thread is joined), then the player: its refill reads the
     // reader. The panels go last.
-    audioExport.reset();  // cancelled at its next step; the partial file goes with it
-    videoExport.reset();  // cancelled at its next frame; the partial file goes with it
+    audioExport.reset();       // cancelled at its next step; the partial file goes with it
+    videoExport.reset();       // cancelled at its next frame; the partial file goes with it
     backgroundRender.reset();  // stopped after its slice; the thread is joined
     soundPlayer.reset();
     shared.player = nullptr;

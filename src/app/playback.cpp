@@ -229,7 +229,7 @@ int PlayerController::FillFromStream(uint8_t* destination, uint32_t framesWanted
     *framesRead = 0;
     if (!self->streamPlayback) return 0;
     // The staging block is the player's own allocation, aligned for any sample.
-    *framesRead = static_cast<uint32_t>(self->streamPlayback->Fill(reinterpret_cast<int16_t*>(destination),
-                                                                    framesWanted, self->playbackVolume.load()));
+    *framesRead = static_cast<uint32_t>(self->streamPlayback->Fill(
+        reinterpret_cast<int16_t*>(destination), framesWanted, self->playbackVolume.load()));
     return 0;
 }

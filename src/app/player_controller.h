@@ -125,7 +125,7 @@ struct PlayerController {
     bool waitingForRender = false;
     // The volume of playback (0 to 1), read by the sound device's refill.
     std::atomic<float> playbackVolume{1.0f};
-    std::unique_ptr<FrameTimer> clock;     // the playback clock of the count-in
+    std::unique_ptr<FrameTimer> clock;  // the playback clock of the count-in
     // The streaming player, made by CreatePlayer; shared.player points at it.
     std::unique_ptr<StreamingPlayer> soundPlayer;
 

@@ -329,9 +329,9 @@ bool PlayerController::StartSongRender() {
     if (backgroundRender != nullptr) backgroundRender->Stop();
     RenderRequest request{shared.midiPath, shared.soundFontPath, shared.song.get()};
     request.lowPriority = true;
-    const Failure started = synth != nullptr ? synth->StartRender(request, renderFolder)
-                                             : Failure::Because(FailureKind::Render,
-                                                                "The synthesiser is not available");
+    const Failure started = synth != nullptr
+                                ? synth->StartRender(request, renderFolder)
+                                : Failure::Because(FailureKind::Render, "The synthesiser is not available");
     if (synth != nullptr) shared.outputWavPath = synth->OutputPath();
     if (!started.Ok()) {
         // Nothing runs, so nothing may look as if it were rendering; say why.
@@ -349,6 +349,7 @@ bool PlayerController::StartSongRender() {
         SeekBy(shared.resumeAt);  // from the start, so to the place
     }
     shared.resumeAt = -1.0;
+    if (backgroundRender == nullptr) backgroundRender = std::make_unique<BackgroundRender>();
     backgroundRender->Run(*synth);
     return true;
 }

@@ -136,7 +136,8 @@ int RunPlay(int argc, char** argv) {
             return 1;
         }
     }
-    const double rate = midi ? c.streamPlayback->Stream().SampleRate() : c.wavReader->format->header.samplesPerSec;
+    const double rate =
+        midi ? c.streamPlayback->Stream().SampleRate() : c.wavReader->format->header.samplesPerSec;
     const bool terminal = isatty(STDERR_FILENO) != 0;
     bool rendering = midi;
 

@@ -180,8 +180,8 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     // everything made from it (a video's clock and playhead too), as in the window.
     const AudioOverview& overview = render.audio.overview;
     if (!raw && overview.wavSampleRate > 0 && overview.wavChannels > 0) {
-        song.song->duration = static_cast<double>(overview.wavDataBytes) / 2.0 / overview.wavChannels /
-                              overview.wavSampleRate;
+        song.song->duration =
+            static_cast<double>(overview.wavDataBytes) / 2.0 / overview.wavChannels / overview.wavSampleRate;
     }
     return 0;
 }

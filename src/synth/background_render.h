@@ -1,3 +1,6 @@
+// synth/: the render of a song through FluidSynth (on a thread of its own, playable as it runs
+// ahead), its loudness and end, and the waveform overview read from it.
+//
 // A render on a thread of its own, so that the song can play while it is rendered.
 //
 // The renderer's slices (SynthRenderer::RenderStep) run one after another on the thread until the

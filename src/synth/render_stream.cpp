@@ -19,8 +19,8 @@ void RenderStream::Append(const float* interleaved, size_t frames) {
         const std::lock_guard lock(overviewMutex_);
         for (size_t i = 0; i < frames; ++i) {
             // Frames past the expected length gather in the last column.
-            const int64_t at = std::min<int64_t>((first + static_cast<int64_t>(i)) / framesPerColumn_,
-                                                 kOverviewColumns - 1);
+            const int64_t at =
+                std::min<int64_t>((first + static_cast<int64_t>(i)) / framesPerColumn_, kOverviewColumns - 1);
             Column& column = columns_[static_cast<size_t>(at)];
             const float left = interleaved[2 * i];
             const float right = interleaved[2 * i + 1];

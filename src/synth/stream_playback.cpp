@@ -97,7 +97,8 @@ size_t StreamPlayback::Fill(int16_t* out, size_t frames, float volume) {
         for (int c = 0; c < kChannels; ++c) {
             const float value = ready_[i * kChannels + static_cast<size_t>(c)] * scale;
             const long whole = std::lrintf(value * 32768.0f);
-            out[i * kChannels + static_cast<size_t>(c)] = static_cast<int16_t>(std::clamp(whole, -32767L, 32767L));
+            out[i * kChannels + static_cast<size_t>(c)] =
+                static_cast<int16_t>(std::clamp(whole, -32767L, 32767L));
         }
     }
     ready_.erase(ready_.begin(), ready_.begin() + static_cast<ptrdiff_t>(frames * kChannels));

@@ -52,7 +52,7 @@ struct SongView {
     const AudioOverview* overview = nullptr;  // of the rendered sound; null until it has been read
     bool songLoaded = false;                  // a MIDI file has been parsed into `song`
     bool songReady = false;                   // it plays: its render has started (and may still run)
-    float renderedShare = 1.0f;  // the share of the song's length rendered so far; 1 once complete
+    float renderedShare = 1.0f;     // the share of the song's length rendered so far; 1 once complete
     bool waitingForRender = false;  // playback waits for the render to reach the place it was sent to
     PlayView play = PlayView::Idle;
     float songTime = -1.0f;   // seconds; negative before the start (stopped, or counting in)

@@ -157,8 +157,8 @@ void TimeBar::Draw(const SongView& view) const {
         format.align = platform::TextAlign::Leading;
         const float x = std::min(left + position + 4.0f, right - 160.0f);
         target->FillRect({x, t + 2.0f, x + 160.0f, t + 18.0f}, kLabelPlate);
-        device->DrawTextSmall("waiting for the render", static_cast<int>(x + 4.0f), static_cast<int>(t), 160, 20,
-                              Brush(PalText));
+        device->DrawTextSmall("waiting for the render", static_cast<int>(x + 4.0f), static_cast<int>(t), 160,
+                              20, Brush(PalText));
     }
 
     format.align = platform::TextAlign::Trailing;

@@ -1,5 +1,7 @@
 // Playing a render as it runs: the stream the render appends to, and the playback that reads it at
 // the song's loudness, under the ceiling, to the song's end.
+#include "synth/stream_playback.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,7 +13,6 @@
 
 #include "synth/loudness.h"
 #include "synth/render_stream.h"
-#include "synth/stream_playback.h"
 
 namespace {
 
@@ -44,7 +45,8 @@ std::vector<float> Sine(size_t frames, double amplitude, double hz = 441.0, size
     return out;
 }
 
-std::vector<int16_t> Play(StreamPlayback& playback, size_t frames, float volume = 1.0f, size_t* song = nullptr) {
+std::vector<int16_t> Play(StreamPlayback& playback, size_t frames, float volume = 1.0f,
+                          size_t* song = nullptr) {
     std::vector<int16_t> out(frames * 2);
     const size_t got = playback.Fill(out.data(), frames, volume);
     if (song != nullptr) *song = got;
@@ -53,7 +55,8 @@ std::vector<int16_t> Play(StreamPlayback& playback, size_t frames, float volume 
 
 int PeakOf(const std::vector<int16_t>& samples, size_t from = 0, size_t to = SIZE_MAX) {
     int peak = 0;
-    for (size_t i = from; i < std::min(to, samples.size()); ++i) peak = std::max(peak, std::abs(int{samples[i]}));
+    for (size_t i = from; i < std::min(to, samples.size()); ++i)
+        peak = std::max(peak, std::abs(int{samples[i]}));
     return peak;
 }
 
@@ -64,7 +67,8 @@ int PeakOf(const std::vector<int16_t>& samples, size_t from = 0, size_t to = SIZ
 TEST(StreamPlaybackTest, QuietSoundPassesFrameForFrameFromAnyStart) {
     auto stream = MakeStream(kRate);
     std::vector<float> frames(kRate * 2);
-    for (size_t i = 0; i < frames.size(); ++i) frames[i] = static_cast<float>(static_cast<int>(i % 2000) - 1000) / 8192.0f;
+    for (size_t i = 0; i < frames.size(); ++i)
+        frames[i] = static_cast<float>(static_cast<int>(i % 2000) - 1000) / 8192.0f;
     Append(*stream, frames);
     stream->Complete(1.0, kRate, 0);
     for (const int64_t start : {int64_t{0}, int64_t{12345}}) {
@@ -87,7 +91,8 @@ TEST(StreamPlaybackTest, NeverPassesTheCeilingAndMovesTheGainSmoothly) {
     struct Case {
         const char* name;
         double amplitude, firstGain, laterGain;
-    } cases[] = {{"loud at unit gain", 2.5, 1.0, 1.0}, {"estimate rises", 0.2, 1.0, 8.0},
+    } cases[] = {{"loud at unit gain", 2.5, 1.0, 1.0},
+                 {"estimate rises", 0.2, 1.0, 8.0},
                  {"estimate falls", 0.5, 4.0, 0.5}};
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -110,7 +115,8 @@ TEST(StreamPlaybackTest, NeverPassesTheCeilingAndMovesTheGainSmoothly) {
             last = peak;
         }
         // The level settles at the later gain (or the ceiling).
-        const double settled = std::min(k.amplitude * k.laterGain * 32768.0, 32768.0 * DbToGain(kCeilingDbtp));
+        const double settled =
+            std::min(k.amplitude * k.laterGain * 32768.0, 32768.0 * DbToGain(kCeilingDbtp));
         EXPECT_NEAR(PeakOf(heard, heard.size() - 2000), settled, settled * 0.12);
     }
 }
