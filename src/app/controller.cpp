@@ -14,6 +14,9 @@
 #include "export/video_export.h"
 #include "resources/strings.h"
 #include "settings/settings.h"
+#include "synth/background_render.h"
+#include "synth/render_stream.h"
+#include "synth/stream_playback.h"
 #include "synth/synth_renderer.h"
 #include "ui/control_panel.h"
 #include "view/notes_view.h"
@@ -47,6 +50,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     clock->Init();
 
     synth = std::make_unique<SynthRenderer>();
+    backgroundRender = std::make_unique<BackgroundRender>();
 
     palette = kDefaultPalette;
     controlPanelWidth = kDefaultControlPanelWidth;
@@ -101,11 +105,13 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
 void PlayerController::ReleaseObjects() {
     // A running export goes first (its thread is joined), then the player: its refill reads the
     // reader. The panels go last.
-    audioExport.reset();  // cancelled at its next step; the partial file goes with it
-    videoExport.reset();  // cancelled at its next frame; the partial file goes with it
+    audioExport.reset();       // cancelled at its next step; the partial file goes with it
+    videoExport.reset();       // cancelled at its next frame; the partial file goes with it
+    backgroundRender.reset();  // stopped after its slice; the thread is joined
     soundPlayer.reset();
     shared.player = nullptr;
     wavReader.reset();
+    streamPlayback.reset();
     controlPanel.reset();
     timeBar.reset();
     notesView.reset();
@@ -193,18 +199,23 @@ void PlayerController::Frame() {
         } else if (shared.playState == PlayState::Stopped) {
             songTime = -1.0;
         } else {
+            KeepPlaybackBehindRender();
             songTime = PlaybackSongTime();
-            if (shared.song && songTime > shared.song->duration + kEndOfSongGrace) StopPlayback();
+            // A song still rendering has no end yet: the length read from its file is only a guess.
+            const bool lengthKnown = !streamPlayback || streamPlayback->Stream().Completed();
+            if (shared.song && lengthKnown && songTime > shared.song->duration + kEndOfSongGrace)
+                StopPlayback();
         }
-        shownTime = static_cast<float>(songTime);
+        // The clock never runs past the song's length, in the grace before the song stops either.
+        shownTime = static_cast<float>(shared.song ? std::min(songTime, shared.song->duration) : songTime);
     } else if ((shared.refreshBits & RefreshSongTimeZero) != 0) {
         shared.refreshBits = static_cast<uint16_t>(shared.refreshBits & ~RefreshSongTimeZero);
         shownTime = 0.0f;
     }
 
     // The notes view hears of a new song, and of a jump in time, before it moves on to this frame:
-    // it shows the song the session has ready, and none while a song reads or renders.
-    const SongData* shownSong = shared.session.Ready() ? shared.song.get() : nullptr;
+    // it shows the session's song from the moment it has been read: it plays while it renders.
+    const SongData* shownSong = shared.session.HasSong() ? shared.song.get() : nullptr;
     if (notesView->song != shownSong) notesView->SetSong(shownSong);
     if ((shared.refreshBits & RefreshNotesView) != 0) {
         shared.refreshBits = static_cast<uint16_t>(shared.refreshBits & ~RefreshNotesView);

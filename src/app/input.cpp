@@ -52,7 +52,8 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
                 controls.fullView = !controls.fullView;
             } else if (spaceDown) {
                 spaceDown = false;
-                if (shared.session.Ready()) {
+                // A song plays while it renders.
+                if (shared.session.HasSong()) {
                     shared.Post(shared.playState == PlayState::Playing ? Command::Pause : Command::Play);
                 }
             }
@@ -118,7 +119,7 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
     // Seeking keys act at once, and again while held; Space and Escape act on release.
     constexpr double kSeekStep = 5.0;
     constexpr double kLongSeekStep = 30.0;
-    const bool ready = shared.session.Ready();
+    const bool ready = shared.session.HasSong();
     switch (message.keyCode) {
         case platform::kKeyEscape:
             escapeDown = true;

@@ -1,5 +1,11 @@
-// The controller's playback operations: preparing the player for a rendered WAV, start, stop,
-// pause, back to the start and seek, and the fill callback through which the player reads the WAV.
+// The controller's playback operations: preparing the player for a song's render (or a WAV file),
+// start, stop, pause, back to the start and seek, and the fill callbacks through which the player
+// reads the sound.
+//
+// A song plays from its render while the render runs on ahead on its own thread. Should playback
+// catch up with the render, or be sent ahead of it, it waits where it is (the notes stand still
+// too) until the render is far enough ahead again; the render is many times faster than the song,
+// so the wait is short.
 //
 // Everything that moves the reader first stops the player; stopping kills the refill timer and
 // waits for a refill in progress, so the timer's thread never reads a reader that is being moved.
@@ -11,11 +17,19 @@
 #include "app/player_controller.h"
 #include "audio/streaming_player.h"
 #include "audio/wav_reader.h"
+#include "synth/render_stream.h"
+#include "synth/stream_playback.h"
 
 namespace {
 
 // Rendered songs run at this rate; the song's length in seconds is taken from it, not from the file.
 constexpr double kRenderRate = 44100.0;
+
+// The player hands the sound device up to two seconds ahead of what is heard (its ring). Playback
+// runs while the render is at least kHoldLead ahead of what is heard, so nothing it hands over is
+// ever short of the render; held, it goes on once the render is kGoLead ahead.
+constexpr int64_t kHoldLead = static_cast<int64_t>(2.5 * kRenderRate);
+constexpr int64_t kGoLead = static_cast<int64_t>(3.5 * kRenderRate);
 
 }  // namespace
 
@@ -28,6 +42,8 @@ bool PlayerController::PreparePlayback() {
     StreamingPlayer* player = soundPlayer.get();
     // The old ring's refill may still be reading the old reader: it goes before the reader does.
     if (player != nullptr) player->Release();
+    streamPlayback.reset();
+    waitingForRender = false;
     wavReader = std::make_unique<WavReader>();
     wavReader->Open(shared.outputWavPath);
     totalFrames = 0;
@@ -54,9 +70,72 @@ bool PlayerController::PreparePlayback() {
     return player->Prepared();
 }
 
+bool PlayerController::PrepareStreamPlayback(std::shared_ptr<RenderStream> stream) {
+    StreamingPlayer* player = soundPlayer.get();
+    if (player != nullptr) player->Release();
+    wavReader.reset();
+    streamPlayback.reset();
+    waitingForRender = false;
+    seekOffset = 0;
+    totalFrames = 0;
+    if (!stream) return false;
+    const double seconds = shared.song ? shared.song->duration : 0.0;
+    totalFrames = static_cast<int32_t>(std::clamp(seconds * kRenderRate, 1.0, double(INT32_MAX)));
+    streamPlayback = std::make_unique<StreamPlayback>(std::move(stream));
+    if (player == nullptr) return false;
+    WavFormat format{};
+    format.formatTag = 1;
+    format.channels = RenderStream::kChannels;
+    format.samplesPerSec = streamPlayback->Stream().SampleRate();
+    format.bitsPerSample = 16;
+    format.blockAlign = RenderStream::kChannels * 2;
+    format.avgBytesPerSec = format.samplesPerSec * format.blockAlign;
+    player->Create(format);
+    player->SetFillCallback(&PlayerController::FillFromStream, this);
+    return player->Prepared();
+}
+
+void PlayerController::TakeRenderedLength(int64_t endFrame) {
+    if (endFrame <= 0) return;
+    totalFrames = static_cast<int32_t>(std::min<int64_t>(endFrame, INT32_MAX));
+    // One length for the clock, the time bar and the end of playback: where the sound ends. It may
+    // be shorter than the file's own (silence after the last note) or longer (a release, a reverb).
+    if (shared.song) shared.song->duration = static_cast<double>(totalFrames) / kRenderRate;
+}
+
+void PlayerController::KeepPlaybackBehindRender() {
+    if (!streamPlayback || !soundPlayer || shared.playState != PlayState::Playing ||
+        shared.command == Command::CountIn) {
+        return;
+    }
+    const RenderStream& stream = streamPlayback->Stream();
+    const int64_t ready = stream.ReadyFrames();
+    if (waitingForRender) {
+        if (stream.Over() || ready >= int64_t{seekOffset} + kGoLead) {
+            waitingForRender = false;
+            soundPlayer->Play();
+        }
+        return;
+    }
+    const uint32_t frame = PlaybackFrame();
+    if (stream.Over() || ready >= int64_t{frame} + kHoldLead) return;
+    // Caught up: held where it is heard now, and primed from there once the render is ahead.
+    soundPlayer->Stop();
+    seekOffset = frame;
+    streamPlayback->Seek(frame);
+    shared.refreshBits |= RefreshNotesView;
+    waitingForRender = true;
+}
+
 void PlayerController::StartPlayback() {
-    if (soundPlayer) soundPlayer->Play();
     shared.playState = PlayState::Playing;
+    if (!soundPlayer) return;
+    if (streamPlayback) {
+        const RenderStream& stream = streamPlayback->Stream();
+        waitingForRender = !stream.Over() && stream.ReadyFrames() < int64_t{PlaybackFrame()} + kGoLead;
+        if (waitingForRender) return;
+    }
+    soundPlayer->Play();
 }
 
 void PlayerController::StopPlayback() {
@@ -67,8 +146,10 @@ void PlayerController::StopPlayback() {
             wavReader->SeekFrame(0);
             wavReader->RewindData();
         }
+        if (streamPlayback) streamPlayback->Seek(0);
         seekOffset = 0;
     }
+    waitingForRender = false;
     shared.playState = PlayState::Stopped;
 }
 
@@ -76,6 +157,7 @@ void PlayerController::PausePlayback() {
     if (!soundPlayer) return;
     shared.refreshBits |= RefreshNotesView;
     soundPlayer->Pause();
+    waitingForRender = false;
     shared.playState = PlayState::Paused;
 }
 
@@ -84,8 +166,9 @@ void PlayerController::RewindPlayback() {
     shared.refreshBits |= RefreshNotesView;
     soundPlayer->Stop();
     if (wavReader) wavReader->SeekFrame(0);
-    if (shared.playState == PlayState::Playing) soundPlayer->Play();
+    if (streamPlayback) streamPlayback->Seek(0);
     seekOffset = 0;
+    if (shared.playState == PlayState::Playing) StartPlayback();
 }
 
 void PlayerController::SeekPlayback(uint32_t frame) {
@@ -102,8 +185,11 @@ void PlayerController::SeekPlayback(uint32_t frame) {
     if (soundPlayer) soundPlayer->Stop();
     shared.refreshBits |= RefreshNotesView;
     if (wavReader) wavReader->SeekFrame(frame);
-    // A paused song stays paused at the new place; the next play primes the ring from there.
-    if (shared.playState == PlayState::Playing && soundPlayer) soundPlayer->Play();
+    if (streamPlayback) streamPlayback->Seek(frame);
+    waitingForRender = false;
+    // A paused song stays paused at the new place; the next play primes the ring from there (or
+    // waits there for the render).
+    if (shared.playState == PlayState::Playing && soundPlayer) StartPlayback();
 }
 
 uint32_t PlayerController::PlaybackFrame() const {
@@ -120,6 +206,8 @@ void PlayerController::SeekBy(double seconds) {
 double PlayerController::PlaybackSongTime() const {
     if (totalFrames <= 0 || !shared.song) return -1.0;
     const uint32_t played = (soundPlayer ? soundPlayer->GetPlayPosition() : 0) + seekOffset;
+    // A song played from its render runs at the render's rate; its length follows the render.
+    if (streamPlayback) return double(played) / kRenderRate + (waitingForRender ? 0.0 : 1.0 / 30.0);
     return double(played) * shared.song->duration / double(totalFrames) + 1.0 / 30.0;
 }
 
@@ -132,5 +220,16 @@ int PlayerController::FillFromWave(uint8_t* destination, uint32_t framesWanted, 
     const uint32_t blockAlign = reader->format->header.blockAlign;
     const uint32_t got = reader->Read(destination, framesWanted * blockAlign);
     *framesRead = got / blockAlign;
+    return 0;
+}
+
+int PlayerController::FillFromStream(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,
+                                     void* context) {
+    auto* self = static_cast<PlayerController*>(context);
+    *framesRead = 0;
+    if (!self->streamPlayback) return 0;
+    // The staging block is the player's own allocation, aligned for any sample.
+    *framesRead = static_cast<uint32_t>(self->streamPlayback->Fill(
+        reinterpret_cast<int16_t*>(destination), framesWanted, self->playbackVolume.load()));
     return 0;
 }

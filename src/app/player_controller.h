@@ -3,6 +3,7 @@
 // the three panels. This header holds its fields; its behaviour is built on top of them.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,9 @@ class SynthRenderer;
 struct RenderStatus;
 struct WavReader;
 class StreamingPlayer;
+class StreamPlayback;
+class RenderStream;
+class BackgroundRender;
 struct FrameTimer;
 class ExportJob;
 namespace platform {
@@ -111,13 +115,21 @@ struct PlayerController {
     float shownTime = -1.0f;    // the song time the panels show this frame
 
     std::unique_ptr<SynthRenderer> synth;
+    // The song's render on its own thread, while the song already plays from what it has rendered.
+    std::unique_ptr<BackgroundRender> backgroundRender;
     std::string renderFolder;              // the private cache folder songs are rendered into; "" for none
-    std::unique_ptr<WavReader> wavReader;  // created when playback is prepared
-    std::unique_ptr<FrameTimer> clock;     // the playback clock of the count-in
+    std::unique_ptr<WavReader> wavReader;  // created when playback of a WAV file is prepared
+    // Playback of the song's render as far as it has got; made when its render starts.
+    std::unique_ptr<StreamPlayback> streamPlayback;
+    // The song plays but is held at seekOffset until its render has got far enough ahead of it.
+    bool waitingForRender = false;
+    // The volume of playback (0 to 1), read by the sound device's refill.
+    std::atomic<float> playbackVolume{1.0f};
+    std::unique_ptr<FrameTimer> clock;  // the playback clock of the count-in
     // The streaming player, made by CreatePlayer; shared.player points at it.
     std::unique_ptr<StreamingPlayer> soundPlayer;
 
-    int32_t totalFrames = 0;  // sample frames in the rendered WAV
+    int32_t totalFrames = 0;  // sample frames of the song's sound (as expected, while it renders)
     uint32_t seekOffset = 0;  // frame at which the player last started from silence
     double songTime = -1.0;   // seconds; -1 when stopped or before the first play
 
@@ -212,6 +224,15 @@ struct PlayerController {
     // format; the play state stays. Returns whether the player is ready. A file that is missing or
     // holds no sample frames leaves nothing playable: totalFrames 0 and the player without a ring.
     bool PreparePlayback();
+    // Sets the player up to play `stream`, the render just started, from its start (stopped); the
+    // song's length stays the one read until the render completes. Returns whether the player is
+    // ready.
+    bool PrepareStreamPlayback(std::shared_ptr<RenderStream> stream);
+    // The render has completed: the song's length becomes where its sound ends.
+    void TakeRenderedLength(int64_t endFrame);
+    // Once per frame: holds playback that has caught up with a render still running (or was sent
+    // ahead of it), and lets it go on once the render is far enough ahead again.
+    void KeepPlaybackBehindRender();
     void StartPlayback();
     void StopPlayback();
     void PausePlayback();   // the player's side of the pause command
@@ -227,4 +248,7 @@ struct PlayerController {
     [[nodiscard]] double PlaybackSongTime() const;
     // The player's fill callback: reads the next frames from the WAV reader. `context` is the controller.
     static int FillFromWave(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead, void* context);
+    // The fill callback of a song played from its render.
+    static int FillFromStream(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,
+                              void* context);
 };

@@ -12,12 +12,16 @@
 #include <vector>
 
 #include "app/player_controller.h"
+#include "audio/streaming_player.h"
 #include "core/file_access.h"
 #include "midi/midi_reader.h"
 #include "platform/dialogs.h"
 #include "resources/strings.h"
 #include "settings/settings.h"
+#include "synth/background_render.h"
 #include "synth/render_overview.h"
+#include "synth/render_stream.h"
+#include "synth/stream_playback.h"
 #include "synth/synth_renderer.h"
 #include "ui/control_panel.h"
 #include "view/notes_view.h"
@@ -65,9 +69,13 @@ Command CommandForIntent(PanelIntent intent) {
 SongView PlayerController::ViewOfSong() const {
     SongView view;
     view.song = shared.song.get();
-    view.overview = shared.session.Ready() ? &shared.overview : nullptr;
+    // A song plays, and its waveform fills in, while it renders.
+    view.overview = shared.session.HasSong() ? &shared.overview : nullptr;
     view.songLoaded = shared.session.HasSong();
-    view.songReady = shared.session.Ready();
+    view.songReady = shared.session.HasSong();
+    view.renderedShare =
+        shared.session.Ready() || !streamPlayback ? 1.0f : streamPlayback->Stream().RenderedShare();
+    view.waitingForRender = waitingForRender;
     switch (shared.playState) {
         case PlayState::Playing:
             view.play = PlayView::Playing;
@@ -83,7 +91,7 @@ SongView PlayerController::ViewOfSong() const {
             break;
     }
     view.songTime = shownTime;
-    view.busy = shared.command != Command::None || loading.pending != PanelIntent::None || loading.rendering;
+    view.busy = shared.command != Command::None || loading.pending != PanelIntent::None;
     view.countingIn = shared.command == Command::CountIn;
     return view;
 }
@@ -167,7 +175,11 @@ void PlayerController::RunPendingPanelAction() {
 }
 
 void PlayerController::StepLoading() {
-    if (loading.rendering && synth != nullptr) TakeRenderStatus(synth->RenderStep());
+    if (loading.rendering && backgroundRender != nullptr) {
+        // The waveform fills in as the render advances.
+        if (streamPlayback) streamPlayback->Stream().TakeOverview(shared.overview);
+        TakeRenderStatus(backgroundRender->Poll());
+    }
     if (!mouseDownNow) ++loading.idleFrames;
 }
 
@@ -187,7 +199,12 @@ void PlayerController::TakeRenderStatus(const RenderStatus& status) {
         if (failure.Ok() && shared.session.RenderFinished()) {
             shared.midiName = FileTitleFromPath(shared.midiPath);
             loading.midiLabel = shared.midiName;
-            shared.command = Command::PreparePlayback;
+            // The song has been playing from its render all along; now its end is known.
+            if (streamPlayback) {
+                TakeRenderedLength(synth->endFrame);
+            } else {
+                shared.command = Command::PreparePlayback;
+            }
             return;
         }
     }
@@ -199,6 +216,13 @@ void PlayerController::TakeRenderStatus(const RenderStatus& status) {
 
 void PlayerController::ForgetSong() {
     shared.resumeAt = -1.0;
+    // Nothing plays from a render that came to nothing.
+    if (streamPlayback) {
+        StopPlayback();
+        if (soundPlayer) soundPlayer->Release();
+        streamPlayback.reset();
+        totalFrames = 0;
+    }
     if (controlPanel != nullptr) controlPanel->ForgetSong();
     if (notesView != nullptr) notesView->SetSong(nullptr);
     shared.song.reset();
@@ -301,10 +325,13 @@ void PlayerController::LoadMidi(const std::string& path) {
 }
 
 bool PlayerController::StartSongRender() {
-    const Failure started =
-        synth != nullptr
-            ? synth->StartRender({shared.midiPath, shared.soundFontPath, shared.song.get()}, renderFolder)
-            : Failure::Because(FailureKind::Render, "The synthesiser is not available");
+    // The render that may run is stopped (its stream is dropped with the player below).
+    if (backgroundRender != nullptr) backgroundRender->Stop();
+    RenderRequest request{shared.midiPath, shared.soundFontPath, shared.song.get()};
+    request.lowPriority = true;
+    const Failure started = synth != nullptr
+                                ? synth->StartRender(request, renderFolder)
+                                : Failure::Because(FailureKind::Render, "The synthesiser is not available");
     if (synth != nullptr) shared.outputWavPath = synth->OutputPath();
     if (!started.Ok()) {
         // Nothing runs, so nothing may look as if it were rendering; say why.
@@ -315,6 +342,15 @@ bool PlayerController::StartSongRender() {
     }
     loading.renderProgress = 0;
     loading.rendering = true;
+    // The song plays from its render at once; a song rendered again (a new SoundFont) waits,
+    // paused, where it was.
+    if (PrepareStreamPlayback(synth->Stream()) && shared.resumeAt > 0) {
+        StopPlayback();
+        SeekBy(shared.resumeAt);  // from the start, so to the place
+    }
+    shared.resumeAt = -1.0;
+    if (backgroundRender == nullptr) backgroundRender = std::make_unique<BackgroundRender>();
+    backgroundRender->Run(*synth);
     return true;
 }
 

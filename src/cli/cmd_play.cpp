@@ -1,5 +1,9 @@
-// dorvik-midi play: plays a WAV file through the player the window uses, to its end, with the
-// position on standard error when that is a terminal. SIGINT and SIGTERM stop it at once.
+// dorvik-midi play: plays a WAV file, or a MIDI file rendered as it plays, through the player the
+// window uses, to its end, with the position on standard error when that is a terminal. SIGINT and
+// SIGTERM stop it at once.
+//
+// A MIDI file plays as the window plays it: its render runs on a thread of its own and playback
+// starts as soon as a few seconds are rendered, while the rest renders on ahead.
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +19,12 @@
 #include "audio/wav_reader.h"
 #include "cli/commands.h"
 #include "core/time_format.h"
+#include "midi/midi_reader.h"
 #include "platform/sound.h"
+#include "settings/settings.h"
+#include "synth/background_render.h"
+#include "synth/render_stream.h"
+#include "synth/stream_playback.h"
 
 namespace cli {
 
@@ -66,50 +75,109 @@ void StopOnSignals() {
     std::_Exit(128 + signal);  // only if the signal is blocked
 }
 
+// Reads `midi`, starts its render with `soundFont` and sets the controller up to play it from the
+// render. Returns 0, or 1 after saying why not.
+int StartMidi(PlayerController& c, const std::string& midi, const std::string& soundFont) {
+    auto fail = [](const std::string& message) {
+        std::fprintf(stderr, "dorvik-midi: %s\n", message.c_str());
+        return 1;
+    };
+    if (NotARegularFile(soundFont)) return fail(soundFont + ": not a regular file");
+    auto song = std::make_unique<SongData>();
+    if (!ReadMidiFile(*song, midi)) return fail(midi + ": " + MidiLoadFailureText(*song));
+    if (!SongHasNotes(*song)) return fail(midi + " has no notes: there is nothing to play");
+    const std::string folder = CacheFolder();
+    if (!folder.empty()) RemoveStaleRenderFiles(folder, kPlayerRenderPrefix, 0);
+    c.shared.song = std::move(song);
+    c.synth = std::make_unique<SynthRenderer>();
+    c.backgroundRender = std::make_unique<BackgroundRender>();
+    RenderRequest request{midi, soundFont, c.shared.song.get()};
+    request.lowPriority = true;
+    if (const Failure started = c.synth->StartRender(request, folder); !started.Ok())
+        return fail("cannot play " + midi + ": " + started.text);
+    if (!c.PrepareStreamPlayback(c.synth->Stream())) return fail("cannot play " + midi + ": no sound device");
+    c.backgroundRender->Run(*c.synth);
+    return 0;
+}
+
 }  // namespace
 
 int RunPlay(int argc, char** argv) {
     const char* path = nullptr;
+    std::string soundFont;
     for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--soundfont") {
+            if (i + 1 >= argc) return UsageError("--soundfont needs a file");
+            soundFont = argv[++i];
+            continue;
+        }
         if (argv[i][0] == '-' && argv[i][1] != '\0')
             return UsageError(std::string("unknown option ") + argv[i]);
-        if (path != nullptr) return UsageError("play takes one WAV file");
+        if (path != nullptr) return UsageError("play takes one WAV or MIDI file");
         path = argv[i];
     }
-    if (path == nullptr) return UsageError("play needs a WAV file");
+    if (path == nullptr) return UsageError("play needs a WAV or MIDI file");
+    const bool midi = FileKindOfPath(path) == FileKind::Midi;
+    if (midi && soundFont.empty()) soundFont = ReadSettings().soundFontPath;
+    if (midi && soundFont.empty()) return UsageError("play needs --soundfont FILE.sf2 for a MIDI file");
 
     StopOnSignals();
     // The controller is large; it lives on the heap like the window's.
     auto controller = std::make_unique<PlayerController>();
     PlayerController& c = *controller;
-    c.shared.outputWavPath = path;
     c.CreatePlayer(platform::SdlSoundOutput());
-    if (!c.PreparePlayback()) {
-        std::fprintf(stderr, "dorvik-midi: %s: %s\n", path, Unplayable(path, c.wavReader.get()).c_str());
-        return 1;
+    if (midi) {
+        if (const int status = StartMidi(c, path, soundFont); status != 0) return status;
+    } else {
+        c.shared.outputWavPath = path;
+        if (!c.PreparePlayback()) {
+            std::fprintf(stderr, "dorvik-midi: %s: %s\n", path, Unplayable(path, c.wavReader.get()).c_str());
+            return 1;
+        }
     }
-    const uint32_t total = uint32_t(c.totalFrames);
-    const double rate = c.wavReader->format->header.samplesPerSec;
+    const double rate =
+        midi ? c.streamPlayback->Stream().SampleRate() : c.wavReader->format->header.samplesPerSec;
     const bool terminal = isatty(STDERR_FILENO) != 0;
-    const std::string length = FormatSongTime(total / rate);
+    bool rendering = midi;
 
     c.StartPlayback();
+    int status = 0;
     for (;;) {
-        const uint32_t frame = c.soundPlayer->GetPlayPosition() + c.seekOffset;
+        if (rendering) {
+            const RenderStatus render = c.backgroundRender->Poll();
+            if (render.outcome == RenderOutcome::Failed) {
+                std::fprintf(stderr, "%sdorvik-midi: cannot play %s: %s\n", terminal ? "\n" : "", path,
+                             render.failure.text.c_str());
+                status = 1;
+                break;
+            }
+            if (render.outcome == RenderOutcome::Finished) {
+                c.TakeRenderedLength(c.synth->endFrame);
+                rendering = false;
+            }
+            c.KeepPlaybackBehindRender();
+        }
+        // Until the render has found the song's end, its length is the one its file gives.
+        const uint32_t total = uint32_t(c.totalFrames);
+        const uint32_t frame = c.PlaybackFrame();
         if (terminal) {
             std::fprintf(stderr, "\r%s  %s / %s ", BaseName(path).c_str(),
-                         FormatSongTime((frame < total ? frame : total) / rate).c_str(), length.c_str());
+                         FormatSongTime((frame < total ? frame : total) / rate).c_str(),
+                         FormatSongTime(total / rate).c_str());
         }
-        if (frame >= total || stopSignal != 0) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if ((!rendering && frame >= total) || stopSignal != 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (terminal) std::fputc('\n', stderr);
     c.StopPlayback();
+    // The render stops and its files go before the process ends, by a signal too.
+    controller.reset();
     if (stopSignal != 0) {
         std::fflush(stderr);
         EndBySignal(stopSignal);
     }
-    return 0;
+    return status;
 }
 
 }  // namespace cli

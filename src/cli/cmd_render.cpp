@@ -176,6 +176,13 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     song.name = FileTitleFromPath(midi);
     if (!ReadRenderOverview(synth.renderFile->fd(), render.audio.wavPath, render.audio.overview).Ok())
         return Fail("the rendered audio could not be read back as 16-bit PCM");
+    // The normalised render ends where the song's sound does: that is the song's length for
+    // everything made from it (a video's clock and playhead too), as in the window.
+    const AudioOverview& overview = render.audio.overview;
+    if (!raw && overview.wavSampleRate > 0 && overview.wavChannels > 0) {
+        song.song->duration =
+            static_cast<double>(overview.wavDataBytes) / 2.0 / overview.wavChannels / overview.wavSampleRate;
+    }
     return 0;
 }
 

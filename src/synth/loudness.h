@@ -1,6 +1,3 @@
-// synth/: the offline render of a song through FluidSynth, its loudness and end, and the
-// waveform overview read from it.
-//
 // Bringing a rendered song to one loudness without ever clipping it, and finding where its sound
 // ends.
 //

@@ -1,12 +1,18 @@
 #include "synth/scratch_writer.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 
+#include "synth/render_stream.h"
+
 namespace {
+
+// The estimate of the song's gain is brought up to date every this many chunks (about a second).
+constexpr int kChunksPerEstimate = 10;
 
 bool WriteAll(int fd, const uint8_t* data, size_t size, std::string& error) {
     while (size > 0) {
@@ -25,7 +31,10 @@ bool WriteAll(int fd, const uint8_t* data, size_t size, std::string& error) {
 }  // namespace
 
 void ScratchWriter::Run() {
+    // On Linux the niceness is the calling thread's own; a refusal only leaves it as it was.
+    if (lowPriority_) (void)setpriority(PRIO_PROCESS, 0, getpriority(PRIO_PROCESS, 0) + 5);
     int slot = 0;
+    int chunks = 0;
     for (;;) {
         size_t frames = 0;
         {
@@ -38,8 +47,13 @@ void ScratchWriter::Run() {
         const float* data = slots_[slot].data();
         meter_.AddFrames(data, frames);
         std::string error;
-        const bool ok = failed_ || WriteAll(fd_, reinterpret_cast<const uint8_t*>(data),
+        const bool ok = failed_ || WriteAll(stream_.Fd(), reinterpret_cast<const uint8_t*>(data),
                                             frames * 2 * sizeof(float), error);
+        if (ok) {
+            stream_.Append(data, frames);
+            if (++chunks % kChunksPerEstimate == 0)
+                stream_.EstimateGain(PlanNormalisation(meter_.IntegratedLufs(), meter_.TruePeak()).gain);
+        }
         {
             const std::lock_guard lock(mutex_);
             if (!ok && !failed_) {

@@ -1,5 +1,7 @@
 // The normalised render's second thread: it measures the loudness of the synthesiser's float
-// chunks and writes them to the scratch file, while the synthesis goes on.
+// chunks and writes them to the render's stream (its scratch file), while the synthesis goes on.
+// What it has written may be played at once; it keeps the stream's estimate of the song's gain
+// up to date as it measures.
 #pragma once
 
 #include <condition_variable>
@@ -11,6 +13,8 @@
 
 #include "synth/loudness.h"
 
+class RenderStream;
+
 // Stereo frames per chunk handed over.
 inline constexpr size_t kScratchChunkFrames = 4096;
 
@@ -20,7 +24,10 @@ inline constexpr size_t kScratchChunkFrames = 4096;
 // on the other for long; the memory stays a few chunks whatever the song's length.
 class ScratchWriter {
   public:
-    ScratchWriter(LoudnessMeter& meter, int fd) : meter_(meter), fd_(fd) {
+    // With `lowPriority` the thread gives way to the program's others (a window that plays while
+    // it renders).
+    ScratchWriter(LoudnessMeter& meter, RenderStream& stream, bool lowPriority)
+        : meter_(meter), stream_(stream), lowPriority_(lowPriority) {
         for (auto& slot : slots_) slot.assign(kScratchChunkFrames * 2, 0.0f);
         thread_ = std::thread([this] { Run(); });
     }
@@ -70,7 +77,8 @@ class ScratchWriter {
     void Run();
 
     LoudnessMeter& meter_;
-    int fd_;
+    RenderStream& stream_;
+    const bool lowPriority_;
     std::vector<float> slots_[kSlots];
     size_t frames_[kSlots] = {};
     int next_ = 0;      // the slot the synthesis fills next

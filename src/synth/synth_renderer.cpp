@@ -30,6 +30,7 @@
 #include "core/file_access.h"
 #include "midi/midi_reader.h"
 #include "platform/library_messages.h"
+#include "synth/render_stream.h"
 #include "synth/scratch_writer.h"
 
 // --- FluidSynth handle owners and log routing ---
@@ -167,7 +168,9 @@ void SynthRenderer::ReleaseRender() {
     pending_.reset();
     pendingBytes_ = 0;
     writer_.reset();
-    scratch_.reset();
+    // A stream whose render did not complete gets no more frames; its player may keep it.
+    if (stream_) stream_->Abandon();
+    stream_.reset();
     tail_.reset();
     limiter_.reset();
     chunk_ = nullptr;
@@ -354,8 +357,8 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
             const char* tmp = std::getenv("TMPDIR");
             folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
         }
-        scratch_ = std::make_unique<RenderFile>();
-        if (!scratch_->CreateTemporary(folder, writeError_)) {
+        auto scratch = std::make_unique<RenderFile>();
+        if (!scratch->CreateTemporary(folder, writeError_)) {
             return Refuse(
                 Failure::Because(FailureKind::TargetOpen,
                                  "cannot make the render's scratch file in " + folder + ": " + writeError_));
@@ -365,7 +368,9 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
         if (!meter_.Open(kChannels, sampleRate_)) {
             return Refuse(Failure::Because(FailureKind::Render, "the loudness meter could not be set up"));
         }
-        writer_ = std::make_unique<ScratchWriter>(meter_, scratch_->fd());
+        stream_ = std::make_shared<RenderStream>(std::move(scratch), sampleRate_,
+                                                 songFrames_ > 0 ? songFrames_ : limitFrames_);
+        writer_ = std::make_unique<ScratchWriter>(meter_, *stream_, request.lowPriority);
         // Without the reader's song, the release is known only when the player ends; until then
         // it lies past anything the render can reach.
         releaseFrame_ = song != nullptr ? static_cast<int64_t>(std::llround(songSeconds * sampleRate_)) : -1;
@@ -509,6 +514,7 @@ RenderStatus SynthRenderer::FinishSynthesis(bool playing) {
     writer_.reset();
     plan = PlanNormalisation(meter_.IntegratedLufs(), meter_.TruePeak());
     endFrame = tail_->EndFrame(plan.gain);
+    stream_->Complete(plan.gain, endFrame, tail_->FadeFrames());
     writes_ = 0;
     if (!BeginSecondPass()) return WriteFailure();
     return StepSecondPass();
@@ -614,7 +620,7 @@ bool SynthRenderer::SecondPassChunk(std::vector<float>& in, std::vector<float>& 
         size_t have = 0;
         while (have < want) {
             const ssize_t n =
-                pread(scratch_->fd(), bytes + have, want - have,
+                pread(stream_->Fd(), bytes + have, want - have,
                       static_cast<off_t>(static_cast<uint64_t>(readFrame_) * kFloatFrameBytes + have));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
@@ -680,6 +686,7 @@ RenderStatus SynthRenderer::StepSecondPass() {
             // gain.
             plan.gain = RefineGain(plan.gain, measured);
             endFrame = tail_->EndFrame(plan.gain);
+            stream_->Complete(plan.gain, endFrame, tail_->FadeFrames());
             if (!BeginSecondPass()) return WriteFailure();
             progress = 95.0f;
             if (progress - shownProgress > 1.6f) shownProgress = progress;

@@ -72,9 +72,12 @@ struct RenderRequest {
     const SongData* song = nullptr;
     // FluidSynth's own output at its fixed gain, byte for byte, instead of the normalised render.
     bool raw = false;
+    // The render runs beside playback: its threads give way to the program's others.
+    bool lowPriority = false;
 };
 
 class ScratchWriter;  // the synthesis's second thread: the meter and the scratch file
+class RenderStream;   // the normalised render's float frames, playable as they come
 
 namespace fluid_detail {
 struct DeleteSettings {
@@ -133,6 +136,10 @@ class SynthRenderer {
     // further call returns how it ended.
     [[nodiscard]] RenderStatus RenderStep();
 
+    // The normalised render's frames as they are rendered, for playing while the render runs on;
+    // null for a raw render and once the render is over (the player keeps its own share of it).
+    [[nodiscard]] std::shared_ptr<RenderStream> Stream() const { return stream_; }
+
     // The file being or last rendered into, or "" when there is none.
     [[nodiscard]] std::string OutputPath() const { return renderFile ? renderFile->path() : std::string(); }
 
@@ -180,7 +187,7 @@ class SynthRenderer {
     // The normalised render.
     bool raw_ = false;
     Pass pass_ = Pass::Synthesis;
-    std::unique_ptr<RenderFile> scratch_;  // the song as floats, between the passes
+    std::shared_ptr<RenderStream> stream_;  // the song as floats, between the passes and for playback
     std::unique_ptr<ScratchWriter> writer_;
     float* chunk_ = nullptr;  // the writer's buffer being filled, or null
     size_t chunkFrames_ = 0;

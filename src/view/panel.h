@@ -51,7 +51,9 @@ struct SongView {
     const SongData* song = nullptr;           // the parsed song; null before the first load
     const AudioOverview* overview = nullptr;  // of the rendered sound; null until it has been read
     bool songLoaded = false;                  // a MIDI file has been parsed into `song`
-    bool songReady = false;                   // its render completed and its overview was read
+    bool songReady = false;                   // it plays: its render has started (and may still run)
+    float renderedShare = 1.0f;     // the share of the song's length rendered so far; 1 once complete
+    bool waitingForRender = false;  // playback waits for the render to reach the place it was sent to
     PlayView play = PlayView::Idle;
     float songTime = -1.0f;   // seconds; negative before the start (stopped, or counting in)
     bool busy = false;        // the owner is still carrying out an earlier request: presses are ignored

@@ -22,6 +22,8 @@ enum : int {
 constexpr float kMarkGap = 100.0f;
 constexpr float kLabelPlateWidth = 44.0f;
 constexpr ColourF kLabelPlate = {0.0f, 0.0f, 0.0f, 0.6f};
+// Over the part of the song not yet rendered.
+constexpr ColourF kUnrendered = {0.5f, 0.5f, 0.5f, 0.18f};
 
 // A sample value placed in a channel's half of the bar, scaled around the half's middle.
 float SampleY(int16_t v, float scale, float halfHeight, float base) {
@@ -109,6 +111,14 @@ void TimeBar::Draw(const SongView& view) const {
     }
     target->EndGroup();
 
+    // While the song renders, what is still to come is veiled, with a line where the render stands:
+    // that part has no waveform yet, and a seek there waits for the render.
+    if (view.renderedShare < 1.0f) {
+        const float frontier = left + std::clamp(view.renderedShare, 0.0f, 1.0f) * n;
+        target->FillRect({frontier, t, right + 1.0f, bottom}, kUnrendered);
+        target->DrawLine(frontier, t, frontier, bottom, Brush(PalGuide), 1.0f);
+    }
+
     // A song without length (a render without data) has no position to show but the start.
     float position = 0;
     if (duration > 0) {
@@ -140,6 +150,15 @@ void TimeBar::Draw(const SongView& view) const {
             device->DrawTextSmall(text, static_cast<int>(x + left + offset), static_cast<int>(ym), 100, 20,
                                   Brush(PalGuide));
         }
+    }
+
+    if (view.waitingForRender) {
+        // Said beside the play position, where the eye is.
+        format.align = platform::TextAlign::Leading;
+        const float x = std::min(left + position + 4.0f, right - 160.0f);
+        target->FillRect({x, t + 2.0f, x + 160.0f, t + 18.0f}, kLabelPlate);
+        device->DrawTextSmall("waiting for the render", static_cast<int>(x + 4.0f), static_cast<int>(t), 160,
+                              20, Brush(PalText));
     }
 
     format.align = platform::TextAlign::Trailing;

@@ -125,6 +125,8 @@ class ShapingApp final : public PlayerApp {
         }
         const PlayerController& c = player->controller;
         if (!c.shared.session.Ready() || c.shared.command != Command::None) return;
+        // The frame in which the render completes was drawn with its progress still on the button.
+        if (++readyFrames < 2) return;
         const Shape& want = kShapes[measured.size()];
         if (target->PixelWidth() != want.width || target->PixelHeight() != want.height) {
             if (!asked) window->SetClientSize(want.width, want.height);
@@ -145,6 +147,7 @@ class ShapingApp final : public PlayerApp {
 
     std::vector<Measured> measured;
     int frames = 0;
+    int readyFrames = 0;
     bool asked = false;
 };
 

@@ -2,6 +2,7 @@
 // labels with their spacing rules and the total length.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tests/session_steps.h"
@@ -96,10 +97,37 @@ TEST(TimeBar, OnlyGuideLinesWithoutASong) {
         EXPECT_FLOAT_EQ(rig.target.calls[i].rect.top, ys[i]);
         EXPECT_FLOAT_EQ(rig.target.calls[i].rect.right, 400);
     }
+}
+
+// While the song renders it already plays: the waveform so far is drawn, the part still to come is
+// veiled behind a line where the render stands, and a seek past that line says that it waits.
+TEST(TimeBar, ARenderStillRunningVeilsWhatIsToCome) {
+    BarRig rig(400);
     rig.NewSong(30).duration = 30;
-    BringTo(rig.controller.shared.session, SongStage::Rendering);  // no overview to draw yet
-    rig.Draw(5);
-    EXPECT_EQ(rig.target.calls.size(), 3u);
+    BringTo(rig.controller.shared.session, SongStage::Rendering);
+    SongView view = rig.Shown(5);
+    view.renderedShare = 0.25f;
+    rig.target.calls.clear();
+    rig.timeBar->Draw(view);
+    const auto veils = rig.target.Where([](const Call& k) { return k.op == Op::Fill && k.rect.top == 600; });
+    ASSERT_EQ(veils.size(), 1u);
+    EXPECT_FLOAT_EQ(veils[0].rect.left, 100.25f);
+    EXPECT_TRUE(rig.target.Texts().size() >= 1);
+    for (const auto& text : rig.target.Texts()) EXPECT_NE(text.text, "waiting for the render");
+
+    view.waitingForRender = true;
+    rig.target.calls.clear();
+    rig.timeBar->Draw(view);
+    const auto texts = rig.target.Texts();
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
+                            [](const Call& k) { return k.text == "waiting for the render"; }));
+
+    view.renderedShare = 1.0f;
+    view.waitingForRender = false;
+    rig.target.calls.clear();
+    rig.timeBar->Draw(view);
+    EXPECT_TRUE(rig.target.Where([](const Call& k) { return k.op == Op::Fill && k.rect.top == 600; }).empty())
+        << "nothing veiled once rendered";
 }
 
 TEST(TimeBar, PlayPositionFollowsTheSongTimeWithinTheBar) {

@@ -1,0 +1,108 @@
+#include "synth/stream_playback.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kChannels = RenderStream::kChannels;
+// The gain follows the song's (estimated) gain with this time constant: fast enough to settle
+// within a few seconds of a new estimate, slow enough that no step is heard.
+constexpr double kGainSeconds = 0.5;
+// The volume moves from silence to full in this long, in a straight line: a step of the control is
+// heard at once, without a click, and silence is silence.
+constexpr double kVolumeSeconds = 0.02;
+// Frames read from the stream at a time.
+constexpr size_t kReadFrames = 4096;
+
+}  // namespace
+
+StreamPlayback::StreamPlayback(std::shared_ptr<const RenderStream> stream) : stream_(std::move(stream)) {
+    in_.resize(kReadFrames * kChannels);
+    out_.resize(kReadFrames * kChannels);
+    Seek(0);
+}
+
+void StreamPlayback::Seek(int64_t frame) {
+    const double rate = stream_->SampleRate();
+    limiter_ = std::make_unique<PeakLimiter>(kChannels, rate, DbToGain(kCeilingDbtp));
+    position_ = std::max<int64_t>(frame, 0);
+    readAt_ = position_;
+    gain_ = stream_->Gain();
+    readyFrames_ = 0;
+    primed_ = false;
+}
+
+// Reads `frames` frames at readAt_ (silence where nothing is rendered or the song has ended),
+// applies the gain and passes them through the limiter into ready_.
+void StreamPlayback::Feed(size_t frames) {
+    const double rate = stream_->SampleRate();
+    const double target = stream_->Gain();
+    const double step = 1.0 - std::exp(-1.0 / (kGainSeconds * rate));
+    const int64_t end = stream_->EndFrame();
+    while (frames > 0) {
+        const size_t n = std::min(frames, kReadFrames);
+        size_t got = 0;
+        if (end < 0 || readAt_ < end) {
+            const size_t wanted = end < 0 ? n : static_cast<size_t>(std::min<int64_t>(n, end - readAt_));
+            got = stream_->Read(readAt_, in_.data(), wanted);
+        }
+        std::fill(in_.begin() + static_cast<ptrdiff_t>(got * kChannels),
+                  in_.begin() + static_cast<ptrdiff_t>(n * kChannels), 0.0f);
+        for (size_t i = 0; i < n; ++i) {
+            gain_ += (target - gain_) * step;
+            const auto g = static_cast<float>(gain_);
+            in_[2 * i] *= g;
+            in_[2 * i + 1] *= g;
+        }
+        const size_t made = limiter_->Process(in_.data(), n, out_.data());
+        ready_.resize((readyFrames_ + made) * kChannels);
+        std::copy(out_.begin(), out_.begin() + static_cast<ptrdiff_t>(made * kChannels),
+                  ready_.begin() + static_cast<ptrdiff_t>(readyFrames_ * kChannels));
+        readyFrames_ += made;
+        readAt_ += static_cast<int64_t>(n);
+        frames -= n;
+    }
+}
+
+size_t StreamPlayback::Fill(int16_t* out, size_t frames, float volume) {
+    if (!primed_) {
+        // The limiter holds Latency() frames before the first comes out. They are taken in at the
+        // first fill, not at the seek: the render may have reached them only since.
+        Feed(limiter_->Latency());
+        primed_ = true;
+    }
+    if (readyFrames_ < frames) Feed(frames - readyFrames_);
+    const int64_t end = stream_->EndFrame();
+    const int64_t fade = stream_->FadeFrames();
+    const double rate = stream_->SampleRate();
+    const auto volumeStep = static_cast<float>(1.0 / (kVolumeSeconds * rate));
+    const float wantedVolume = std::clamp(volume, 0.0f, 1.0f);
+    size_t songFrames = frames;
+    for (size_t i = 0; i < frames; ++i) {
+        const int64_t frame = position_ + static_cast<int64_t>(i);
+        float scale = 1.0f;
+        if (end >= 0) {
+            if (frame >= end) {
+                scale = 0.0f;
+                songFrames = std::min(songFrames, i);
+            } else if (fade > 0 && frame >= end - fade) {
+                // The render's own fade: the same frames fall to silence in the same way.
+                scale = static_cast<float>(end - frame) / static_cast<float>(fade);
+            }
+        }
+        volume_ = wantedVolume > volume_ ? std::min(wantedVolume, volume_ + volumeStep)
+                                         : std::max(wantedVolume, volume_ - volumeStep);
+        scale *= volume_;
+        for (int c = 0; c < kChannels; ++c) {
+            const float value = ready_[i * kChannels + static_cast<size_t>(c)] * scale;
+            const long whole = std::lrintf(value * 32768.0f);
+            out[i * kChannels + static_cast<size_t>(c)] =
+                static_cast<int16_t>(std::clamp(whole, -32767L, 32767L));
+        }
+    }
+    ready_.erase(ready_.begin(), ready_.begin() + static_cast<ptrdiff_t>(frames * kChannels));
+    readyFrames_ -= frames;
+    position_ += static_cast<int64_t>(frames);
+    return songFrames;
+}
