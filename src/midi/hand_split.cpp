@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -47,7 +48,8 @@ class Splitter {
 
     std::vector<uint8_t> Run() {
         std::vector<uint8_t> hands(count_, RightHand);
-        if (count_ == 0) return hands;
+        // The notes are sorted by 32-bit index: a song keeps far fewer.
+        if (count_ == 0 || count_ > UINT32_MAX) return hands;
         std::vector<uint32_t> order(count_);
         for (size_t i = 0; i < count_; ++i) order[i] = static_cast<uint32_t>(i);
         std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <utility>
 
 #include "midi/midi_reader.h"
@@ -325,9 +326,10 @@ TEST(HandSplit, EachHandKeepsItsNotesInTheOrderRead) {
         for (int i = 1; i < part.noteCount; ++i) EXPECT_LE(part.notes[i - 1].start, part.notes[i].start) << i;
     }
     // A copy keeps both runs.
-    const SongData copy = *song;
-    EXPECT_EQ(copy.handRule, HandsByPitch);
-    EXPECT_EQ(copy.parts[1].notes, copy.parts[0].notes + copy.parts[0].noteCount);
+    const auto copy = std::make_unique<SongData>(*song);
+    EXPECT_EQ(copy->handRule, HandsByPitch);
+    EXPECT_EQ(copy->parts[1].notes, copy->parts[0].notes + copy->parts[0].noteCount);
+    EXPECT_EQ(copy->parts[0].notes, copy->noteStore.get());
 }
 
 // Hands the file gives by its tracks or channels stay as they are, however their pitches lie, and a
