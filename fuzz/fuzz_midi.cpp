@@ -50,6 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (total > kMaxSongNotes) std::abort();
+    // Hands split by pitch are one voice's notes in two runs, side by side, neither empty.
+    if (song->handRule == HandsByPitch &&
+        (song->reading != ReadingHands || song->parts[0].noteCount == 0 || song->parts[1].noteCount == 0 ||
+         song->parts[1].notes != song->parts[0].notes + song->parts[0].noteCount)) {
+        std::abort();
+    }
 
     // Merging changes the tracks and so the voices, but never which notes start when.
     auto sameStarts = [&](const std::vector<uint8_t>& merged) {

@@ -48,6 +48,15 @@ int PartsShown(const SongData& song) {
     return song.reading == ReadingVoices ? std::clamp(song.partCount, 0, kMaxParts) : 2;
 }
 
+// How the hands were told apart, in a word for JSON and a phrase for a person.
+const char* HandRuleWord(const SongData& song) {
+    if (song.reading == ReadingVoices) return "none";
+    return song.handRule == HandsByPitch ? "pitch" : "track";
+}
+const char* HandRulePhrase(const SongData& song) {
+    return song.handRule == HandsByPitch ? "split by pitch" : "by track and channel";
+}
+
 int32_t NotesOf(const SongPart& part) {
     return part.notes != nullptr ? std::max(part.noteCount, 0) : 0;
 }
@@ -103,6 +112,9 @@ std::string SongJson(const SongData& song, bool loaded) {
     }
     out += "], \"reading\": ";
     out += song.reading == ReadingVoices ? "\"voices\"" : "\"hands\"";
+    out += ", \"hands\": \"";
+    out += HandRuleWord(song);
+    out += '"';
     out += ", \"percussionNotes\": ";
     AppendInt(out, song.percussionNotes);
     out += ", \"truncated\": ";
@@ -144,6 +156,7 @@ std::string SongSummary(const SongData& song, const std::string& name) {
             std::snprintf(line, sizeof line, "  part %d: %s\n", p, NotesAndKeys(song.parts[p]).c_str());
             out += line;
         }
+        out += std::string("  hands: ") + HandRulePhrase(song) + "\n";
     } else {
         const int parts = PartsShown(song);
         std::snprintf(line, sizeof line, "  %d voice%s:\n", parts, parts == 1 ? "" : "s");

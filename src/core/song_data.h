@@ -32,6 +32,11 @@ inline constexpr int kPercussionChannel = 9;       // heard, never drawn
 // them. Voices: any other file, one part per track and channel, in the order the voices first sound.
 enum SongReading : int32_t { ReadingHands = 0, ReadingVoices = 1 };
 
+// What told the hands of a song read as hands apart. ByTrack: the file's own tracks and channels,
+// as the two-hand rule takes them. ByPitch: the notes of a piano song that all come in one track
+// on one channel, split into upper and lower by pitch. None: the song is read by voices.
+enum HandRule : int32_t { HandsByTrack = 0, HandsByPitch = 1, HandsNone = 2 };
+
 struct SongPart {
     int32_t noteCount;  // records at `notes`
     NoteRecord* notes;  // in the order their note-ons were read; inside the song's note store
@@ -93,6 +98,7 @@ struct SongData {
 
     int32_t noteTracks;  // track chunks that stored at least one note; notes are drawn only when >= 1
     int32_t reading;     // SongReading
+    int32_t handRule;    // HandRule
     int32_t partCount;   // parts in use, 0..kMaxParts; the hands reading always has two
     SongPart parts[kMaxParts];
     int32_t percussionNotes;       // notes on the percussion channel: rendered, not in any part
@@ -117,6 +123,7 @@ struct SongData {
     void CopyFields(const SongData& o) {
         noteTracks = o.noteTracks;
         reading = o.reading;
+        handRule = o.handRule;
         partCount = o.partCount;
         std::copy(std::begin(o.parts), std::end(o.parts), std::begin(parts));
         percussionNotes = o.percussionNotes;

@@ -16,6 +16,7 @@
 #include <queue>
 
 #include "core/file_access.h"
+#include "midi/hand_split.h"
 #include "midi/note_timeline.h"
 #include "midi/track_merge.h"
 #include "midi/track_reader.h"
@@ -309,6 +310,7 @@ bool SmfParser::LayOutParts() {
         counts = {handNotes_[0], handNotes_[1]};
     } else {
         song_.reading = ReadingVoices;
+        song_.handRule = HandsNone;
         std::vector<int32_t> order(voices_.size());
         for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int32_t>(i);
         std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
@@ -538,6 +540,8 @@ bool SmfParser::Parse() {
     std::vector<int64_t> unused;
     Merge<false>(unused);
     builder_.Finish(tempoMap_, division_, song_.reading == ReadingHands && channel2Seen_);
+    // One voice read as hands: the file gives its hands no tracks or channels of their own.
+    if (voices_.size() == 1 && SplitOneHandByPitch(song_)) song_.handRule = HandsByPitch;
     if (song_.duration > kMaxSongSeconds) return Fail(MidiTooLong);
     song_.status = MidiOk;
     return true;

@@ -27,8 +27,8 @@ TEST(SongJson, NumbersReadBackExactly) {
     EXPECT_NE(
         json.find("\"parts\": [{\"track\": -1, \"channel\": -1, \"program\": -1, \"name\": \"\", \"notes\": "
                   "[]}, {\"track\": 0, \"channel\": 1, \"program\": 0, \"name\": \"Right \\\"hand\\\"\", "
-                  "\"notes\": [[72, 0, 0.501041651, 100]]}], \"reading\": \"hands\", \"percussionNotes\": 0, "
-                  "\"truncated\": false}"),
+                  "\"notes\": [[72, 0, 0.501041651, 100]]}], \"reading\": \"hands\", \"hands\": \"track\", "
+                  "\"percussionNotes\": 0, \"truncated\": false}"),
         std::string::npos)
         << json;
     char nine[32];
@@ -48,7 +48,9 @@ TEST(SongJson, VoicesAreListedInTheOrderTheyFirstSound) {
     EXPECT_NE(second, std::string::npos) << json;
     EXPECT_NE(third, std::string::npos) << json;
     EXPECT_LT(second, third) << json;
-    EXPECT_NE(json.find("\"reading\": \"voices\", \"percussionNotes\": 1, "), std::string::npos) << json;
+    EXPECT_NE(json.find("\"reading\": \"voices\", \"hands\": \"none\", \"percussionNotes\": 1, "),
+              std::string::npos)
+        << json;
     const std::string text = SongSummary(*song, "band.mid");
     EXPECT_NE(text.find("voice 2: Violin, track 1, channel 4: 1 note, keys 60-60"), std::string::npos)
         << text;
@@ -86,6 +88,46 @@ TEST(SongSummary, NamesTracksLengthAndKeyRanges) {
 }  // namespace
 
 namespace {
+
+TEST(SongSummary, SaysWhatToldTheHandsApart) {
+    // Left-hand octaves under right-hand chords, all in one track on one channel.
+    Bytes piece;
+    for (int bar = 0; bar < 8; ++bar) {
+        const int bass = 36 + (bar % 4) * 2;
+        const Bytes beat =
+            Cat({On(0, 0, bass), On(0, 0, bass + 12), On(0, 0, 67 + bar % 3), On(0, 0, 72 + bar % 3),
+                 Off(480, 0, bass), Off(0, 0, bass + 12), Off(0, 0, 67 + bar % 3), Off(0, 0, 72 + bar % 3)});
+        piece.insert(piece.end(), beat.begin(), beat.end());
+    }
+    const Bytes oneTrack = Song(480, {Chunk("MTrk", piece)});
+    const Bytes twoTracks =
+        Song(480, {Track({On(0, 0, 72), Off(480, 0, 72)}), Track({On(0, 0, 36), Off(480, 0, 36)})});
+    const Bytes band = Song(480, {Track({On(0, 3, 60), Off(480, 3, 60)})});
+    const struct {
+        const char* name;
+        const Bytes& file;
+        const char* line;  // "" for none
+        const char* json;
+    } cases[] = {
+        {"one track", oneTrack, "  hands: split by pitch\n", "\"reading\": \"hands\", \"hands\": \"pitch\""},
+        {"two tracks", twoTracks, "  hands: by track and channel\n",
+         "\"reading\": \"hands\", \"hands\": \"track\""},
+        {"voices", band, "", "\"reading\": \"voices\", \"hands\": \"none\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto song = NewSong();
+        ASSERT_TRUE(ParseSong(*song, c.file.data(), c.file.size()));
+        const std::string text = SongSummary(*song, "x.mid");
+        if (c.line[0] != '\0') {
+            EXPECT_NE(text.find(c.line), std::string::npos) << text;
+        } else {
+            EXPECT_EQ(text.find("hands:"), std::string::npos) << text;
+        }
+        const std::string json = SongJson(*song, true);
+        EXPECT_NE(json.find(c.json), std::string::npos) << json.substr(json.size() - 120);
+    }
+}
 
 TEST(SongSummary, LengthRoundsAcrossTheMinute) {
     const struct {

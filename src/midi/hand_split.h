@@ -1,0 +1,42 @@
+// Two hands out of one voice. A piano song whose notes all come in one track on one channel gives
+// the two-hand rule nothing to tell the hands apart by, so one hand would hold the whole piece. Its
+// notes are split by pitch instead: upper notes to the first hand (the right), lower notes to the
+// second (the left), along a split line that follows the music rather than staying at middle C.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "core/song_data.h"
+
+enum Hand : uint8_t { RightHand = 0, LeftHand = 1 };  // the part each hand fills
+
+// The hand of each of the `count` notes, in the notes' own order (which may be any). Deterministic,
+// and about linear in the notes once they are sorted by time. The notes need their ends.
+//
+// The notes are taken one onset (a chord, or a single note) at a time. Each onset is cut into a
+// lower and an upper group where the cut costs least: each note weighs its distance from where its
+// hand last played and which side of the split line it lies on; a hand stretched past an octave
+// or striking more than five notes costs more, the more so past a tenth; a hand reaching across
+// notes the other hand still holds costs too. The split line then moves towards the middle of the
+// space between the hands, within E3 to G4, where the line between the hands of piano writing lies.
+// A piece that keeps within an octave, or is a single line (one note at a time, mostly), is one
+// hand's: every note comes back as the right hand's.
+[[nodiscard]] std::vector<uint8_t> AssignHandsByPitch(const NoteRecord* notes, size_t count);
+
+// Fewer notes than this are no piece to split: they stay in the hand the file gave them.
+inline constexpr int32_t kMinNotesToSplit = 8;
+
+// Whether a voice of `program` (-1: none set, which sounds the first program) is played on a
+// piano, the one kind of voice whose two hands share a track as a matter of course.
+[[nodiscard]] inline bool PianoProgram(int32_t program) {
+    return program < 8;
+}
+
+// Splits a song read as hands whose notes all lie in one of the two parts (and come from one
+// voice: the caller knows) into both parts by AssignHandsByPitch, each part keeping its notes in the
+// order they were read and the voice's track, channel, program and name. Leaves the song as it was
+// and returns false when the part holds fewer than kMinNotesToSplit notes, its voice is not a piano,
+// or the split would leave one hand without notes all the same.
+[[nodiscard]] bool SplitOneHandByPitch(SongData& song);

@@ -1,0 +1,405 @@
+// Two hands out of one track: pieces written for two hands, flattened into one track on one
+// channel, read back through the reader, and the notes each hand got compared with the hand that
+// wrote them. Files whose own tracks or channels give the hands keep them.
+#include "midi/hand_split.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "midi/midi_reader.h"
+#include "midi/track_merge.h"
+#include "smf_builder.h"
+
+using namespace smf;
+
+namespace {
+
+constexpr int kBeat = 480;  // ticks a quarter note; at the default tempo a tick is 1/960 s
+
+struct WrittenNote {
+    int tick;
+    int length;
+    int key;
+    Hand hand;
+};
+
+struct Piece {
+    std::vector<WrittenNote> notes;
+    void Add(int tick, int length, int key, Hand hand) { notes.push_back({tick, length, key, hand}); }
+};
+
+// One track on channel 0, the notes of both hands interleaved as a performance would record them.
+Bytes OneTrack(const Piece& piece, int program = -1) {
+    struct Edge {
+        int tick;
+        bool on;
+        int key;
+    };
+    std::vector<Edge> edges;
+    for (const WrittenNote& n : piece.notes) {
+        edges.push_back({n.tick, true, n.key});
+        edges.push_back({n.tick + n.length, false, n.key});
+    }
+    // Note-offs first at a tick, so that a repeated key is let go before it is struck again.
+    std::stable_sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) {
+        return a.tick != b.tick ? a.tick < b.tick : a.on < b.on;
+    });
+    Bytes body;
+    if (program >= 0) body = Program(0, 0, program);
+    int at = 0;
+    for (const Edge& e : edges) {
+        const Bytes event = e.on ? On(static_cast<uint32_t>(e.tick - at), 0, e.key, 80)
+                                 : Off(static_cast<uint32_t>(e.tick - at), 0, e.key);
+        body.insert(body.end(), event.begin(), event.end());
+        at = e.tick;
+    }
+    const Bytes end = EndOfTrack();
+    body.insert(body.end(), end.begin(), end.end());
+    return Song(480, {Chunk("MTrk", body)});
+}
+
+// A fixed sequence of small numbers, so that every run writes the same pieces.
+struct Dice {
+    uint32_t state;
+    int Roll(int sides) {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<int>((state >> 16) % static_cast<uint32_t>(sides));
+    }
+};
+
+// C major: I, vi, IV, V, as pitch classes.
+const int kChords[4][3] = {{0, 4, 7}, {9, 0, 4}, {5, 9, 0}, {7, 11, 2}};
+const int kScale[7] = {0, 2, 4, 5, 7, 9, 11};
+
+// The lowest `count` keys of the bar's chord from `floor` up.
+std::vector<int> ChordFrom(int bar, int floor, int count) {
+    std::vector<int> keys;
+    for (int key = floor; static_cast<int>(keys.size()) < count; ++key) {
+        const int* chord = kChords[bar % 4];
+        if (key % 12 == chord[0] || key % 12 == chord[1] || key % 12 == chord[2]) keys.push_back(key);
+    }
+    return keys;
+}
+
+int Root(int bar, int low) {
+    int key = low;
+    while (key % 12 != kChords[bar % 4][0]) ++key;
+    return key;
+}
+
+// A melody that wanders by steps of the scale between `low` and `high`, in quarters and eighths.
+void Melody(Piece& piece, Dice& dice, int bars, int barTicks, int low, int high) {
+    int degree = 0;
+    auto keyOf = [](int d) { return 12 * (d / 7) + kScale[d % 7]; };
+    const int lowDegree = [&] {
+        int d = 0;
+        while (keyOf(d) < low) ++d;
+        return d;
+    }();
+    int highDegree = lowDegree;
+    while (keyOf(highDegree + 1) <= high) ++highDegree;
+    degree = (lowDegree + highDegree) / 2;
+    for (int tick = 0; tick < bars * barTicks;) {
+        const int length = dice.Roll(3) == 0 ? kBeat / 2 : kBeat;
+        piece.Add(tick, length, keyOf(degree), RightHand);
+        tick += length;
+        degree += dice.Roll(5) - 2;
+        if (degree < lowDegree) degree = lowDegree + 1;
+        if (degree > highDegree) degree = highDegree - 1;
+    }
+}
+
+Piece AlbertiUnderMelody(int bassFloor, int melodyLow, int melodyHigh) {
+    Piece piece;
+    Dice dice{7};
+    const int bars = 24;
+    for (int bar = 0; bar < bars; ++bar) {
+        const std::vector<int> c = ChordFrom(bar, bassFloor, 3);
+        const int pattern[4] = {c[0], c[2], c[1], c[2]};
+        for (int i = 0; i < 8; ++i)
+            piece.Add(bar * 4 * kBeat + i * kBeat / 2, kBeat / 2, pattern[i % 4], LeftHand);
+    }
+    Melody(piece, dice, bars, 4 * kBeat, melodyLow, melodyHigh);
+    return piece;
+}
+
+Piece OctavesUnderChords() {
+    Piece piece;
+    Dice dice{11};
+    for (int bar = 0; bar < 24; ++bar) {
+        const int root = Root(bar, 31);
+        for (int half = 0; half < 2; ++half) {
+            const int tick = bar * 4 * kBeat + half * 2 * kBeat;
+            piece.Add(tick, 2 * kBeat, root, LeftHand);
+            piece.Add(tick, 2 * kBeat, root + 12, LeftHand);
+        }
+        for (int beat = 0; beat < 4; ++beat) {
+            for (int key : ChordFrom(bar, 60 + dice.Roll(8), 3))
+                piece.Add((bar * 4 + beat) * kBeat, kBeat, key, RightHand);
+        }
+    }
+    return piece;
+}
+
+// Broken chords just under middle C and a melody just over it: at times a key or two apart.
+Piece HandsThatComeClose() {
+    Piece piece;
+    Dice dice{23};
+    const int bars = 24;
+    for (int bar = 0; bar < bars; ++bar) {
+        std::vector<int> c = ChordFrom(bar, 48, 4);
+        const int pattern[8] = {c[0], c[1], c[2], c[3], c[2], c[1], c[0], c[1]};
+        for (int i = 0; i < 8; ++i)
+            piece.Add(bar * 4 * kBeat + i * kBeat / 2, kBeat / 2, pattern[i], LeftHand);
+    }
+    Melody(piece, dice, bars, 4 * kBeat, 60, 72);
+    return piece;
+}
+
+// Broken chords up to D4 under a melody down to A3: the hands share the middle of the keyboard.
+Piece HandsShareARegister() {
+    Piece piece;
+    Dice dice{41};
+    const int bars = 24;
+    for (int bar = 0; bar < bars; ++bar) {
+        std::vector<int> c = ChordFrom(bar, 50, 4);
+        const int pattern[8] = {c[0], c[1], c[2], c[3], c[2], c[1], c[0], c[1]};
+        for (int i = 0; i < 8; ++i)
+            piece.Add(bar * 4 * kBeat + i * kBeat / 2, kBeat / 2, pattern[i], LeftHand);
+    }
+    Melody(piece, dice, bars, 4 * kBeat, 57, 74);
+    return piece;
+}
+
+// A melody that goes down to E3 over a bass that keeps to the bottom octaves.
+Piece MelodyDipsUnderMiddleC() {
+    Piece piece;
+    Dice dice{5};
+    const int bars = 24;
+    for (int bar = 0; bar < bars; ++bar) {
+        const int root = Root(bar, 28);
+        piece.Add(bar * 4 * kBeat, 2 * kBeat, root, LeftHand);
+        piece.Add(bar * 4 * kBeat + 2 * kBeat, 2 * kBeat, root + 7, LeftHand);
+    }
+    Melody(piece, dice, bars, 4 * kBeat, 52, 71);
+    return piece;
+}
+
+// Three-four time: a bass note, then the chord twice, straddling middle C, under a high tune.
+Piece Waltz() {
+    Piece piece;
+    Dice dice{3};
+    const int bars = 32;
+    for (int bar = 0; bar < bars; ++bar) {
+        const int tick = bar * 3 * kBeat;
+        piece.Add(tick, kBeat, Root(bar, 36), LeftHand);
+        for (int beat = 1; beat < 3; ++beat) {
+            for (int key : ChordFrom(bar, 55, 3)) piece.Add(tick + beat * kBeat, kBeat, key, LeftHand);
+        }
+    }
+    Melody(piece, dice, bars, 3 * kBeat, 69, 86);
+    return piece;
+}
+
+struct Shares {
+    double split;     // notes the reader put in the hand that wrote them
+    double middleC;   // the same with every key from middle C up taken as the right hand's
+    size_t notes[2];  // what each hand got
+};
+
+Shares Measure(const SongData& song, const Piece& piece) {
+    std::map<std::pair<int, int>, Hand> written;
+    for (const WrittenNote& n : piece.notes) written[{n.tick, n.key}] = n.hand;
+    Shares s{0.0, 0.0, {0, 0}};
+    size_t right = 0, middleC = 0, total = 0;
+    for (int p = 0; p < 2; ++p) {
+        for (int i = 0; i < song.parts[p].noteCount; ++i) {
+            const NoteRecord& n = song.parts[p].notes[i];
+            const auto it = written.find({static_cast<int>(std::lround(n.start * 960.0)), n.key});
+            if (it == written.end()) continue;
+            ++total;
+            right += it->second == p;
+            middleC += it->second == (n.key >= 60 ? RightHand : LeftHand);
+            ++s.notes[p];
+        }
+    }
+    s.split = static_cast<double>(right) / static_cast<double>(total);
+    s.middleC = static_cast<double>(middleC) / static_cast<double>(total);
+    return s;
+}
+
+TEST(HandSplit, PiecesForTwoHandsInOneTrackSplitAsWritten) {
+    const struct {
+        const char* name;
+        Piece piece;
+    } cases[] = {
+        {"Alberti bass under a melody", AlbertiUnderMelody(48, 67, 84)},
+        {"Alberti bass above middle C", AlbertiUnderMelody(57, 72, 88)},
+        {"octaves under chords", OctavesUnderChords()},
+        {"hands that come close", HandsThatComeClose()},
+        {"hands share a register", HandsShareARegister()},
+        {"melody dips under middle C", MelodyDipsUnderMiddleC()},
+        {"waltz", Waltz()},
+    };
+    bool middleCFellShort = false;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes file = OneTrack(c.piece);
+        auto song = NewSong();
+        ASSERT_TRUE(ParseSong(*song, file.data(), file.size()));
+        EXPECT_EQ(song->reading, ReadingHands);
+        EXPECT_EQ(song->handRule, HandsByPitch);
+        const Shares s = Measure(*song, c.piece);
+        EXPECT_EQ(s.notes[0] + s.notes[1], c.piece.notes.size()) << "every written note is read";
+        std::printf("[ share    ] %-30s split %5.1f %%  middle C %5.1f %%  (%zu right, %zu left)\n", c.name,
+                    100.0 * s.split, 100.0 * s.middleC, s.notes[0], s.notes[1]);
+        EXPECT_GE(s.split, 0.9) << "middle C alone gets " << s.middleC;
+        middleCFellShort |= s.middleC < 0.9;
+        // Both hands keep the voice's own details.
+        for (int p = 0; p < 2; ++p) {
+            EXPECT_EQ(song->parts[p].track, 0);
+            EXPECT_EQ(song->parts[p].channel, 0);
+            EXPECT_EQ(song->parts[p].colour, p);
+        }
+    }
+    EXPECT_TRUE(middleCFellShort) << "no piece where the music moves the split line";
+}
+
+// The demo piece keeps its hands in two tracks; merged into one, its notes split as the tracks did.
+TEST(HandSplit, DemoPieceInOneTrackSplitsAsItsTracks) {
+    const char* source = std::getenv("DORVIK_SOURCE_DIR");
+    const std::string path = std::string(source != nullptr ? source : ".") + "/examples/demo_song.mid";
+    std::vector<uint8_t> bytes;
+    int error = 0;
+    ASSERT_TRUE(ReadFileBytes(path, bytes, error)) << path;
+    auto tracks = NewSong();
+    ASSERT_TRUE(ParseSong(*tracks, bytes.data(), bytes.size()));
+    ASSERT_EQ(tracks->handRule, HandsByTrack);
+    const std::vector<uint8_t> merged = MergeTracks(bytes, 1);
+    auto pitch = NewSong();
+    ASSERT_TRUE(ParseSong(*pitch, merged.data(), merged.size()));
+    ASSERT_EQ(pitch->noteTracks, 1);
+    EXPECT_EQ(pitch->handRule, HandsByPitch);
+
+    std::map<std::pair<float, int>, int> written;
+    size_t middleC = 0, total = 0;
+    for (int p = 0; p < 2; ++p) {
+        for (int i = 0; i < tracks->parts[p].noteCount; ++i) {
+            const NoteRecord& n = tracks->parts[p].notes[i];
+            written[{n.start, n.key}] = p;
+            middleC += (n.key >= 60 ? 0 : 1) == p;
+        }
+    }
+    size_t right = 0;
+    for (int p = 0; p < 2; ++p) {
+        for (int i = 0; i < pitch->parts[p].noteCount; ++i) {
+            const NoteRecord& n = pitch->parts[p].notes[i];
+            const auto it = written.find({n.start, n.key});
+            ASSERT_NE(it, written.end()) << n.key << " at " << n.start;
+            right += it->second == p;
+            ++total;
+        }
+    }
+    ASSERT_EQ(total, written.size());
+    std::printf("[ share    ] demo piece in one track      split %5.1f %%  middle C %5.1f %%\n",
+                100.0 * right / total, 100.0 * middleC / total);
+    EXPECT_GE(right * 10, total * 9);
+}
+
+TEST(HandSplit, EachHandKeepsItsNotesInTheOrderRead) {
+    const Piece piece = HandsThatComeClose();
+    const Bytes file = OneTrack(piece);
+    auto song = NewSong();
+    ASSERT_TRUE(ParseSong(*song, file.data(), file.size()));
+    ASSERT_EQ(song->handRule, HandsByPitch);
+    // One run after the other in the note store, each in order of its starts.
+    EXPECT_EQ(song->parts[1].notes, song->parts[0].notes + song->parts[0].noteCount);
+    for (int p = 0; p < 2; ++p) {
+        const SongPart& part = song->parts[p];
+        for (int i = 1; i < part.noteCount; ++i) EXPECT_LE(part.notes[i - 1].start, part.notes[i].start) << i;
+    }
+    // A copy keeps both runs.
+    const auto copy = std::make_unique<SongData>(*song);
+    EXPECT_EQ(copy->handRule, HandsByPitch);
+    EXPECT_EQ(copy->parts[1].notes, copy->parts[0].notes + copy->parts[0].noteCount);
+    EXPECT_EQ(copy->parts[0].notes, copy->noteStore.get());
+}
+
+// Hands the file gives by its tracks or channels stay as they are, however their pitches lie, and a
+// track that is no piano piece stays whole.
+TEST(HandSplit, FilesThatSayTheirHandsOrAreNoPianoPieceKeepTheirLayout) {
+    const Piece piece = AlbertiUnderMelody(48, 67, 84);
+    // The hands in tracks of their own, the upper track holding the lower hand's notes.
+    Bytes lowerFirst, upperSecond;
+    for (const WrittenNote& n : piece.notes) {
+        Bytes& track = n.hand == LeftHand ? lowerFirst : upperSecond;
+        const Bytes on = On(0, 0, n.key), off = Off(static_cast<uint32_t>(n.length), 0, n.key);
+        track.insert(track.end(), on.begin(), on.end());
+        track.insert(track.end(), off.begin(), off.end());
+    }
+    Bytes channels;  // the same two hands on channels 1 and 2 of one track
+    for (int ch = 1; ch <= 2; ++ch) {
+        for (int key = 40 + 24 * (ch - 1), i = 0; i < 10; ++i) {
+            const Bytes on = On(0, ch, key + i), off = Off(240, ch, key + i);
+            channels.insert(channels.end(), on.begin(), on.end());
+            channels.insert(channels.end(), off.begin(), off.end());
+        }
+    }
+    Piece scale;  // a scale of three octaves: one line, however wide
+    for (int i = 0; i < 22; ++i) scale.Add(i * kBeat, kBeat, 48 + kScale[i % 7] + 12 * (i / 7), RightHand);
+    Piece thirds;  // thirds within an octave: nothing for a second hand
+    for (int i = 0; i < 16; ++i) {
+        thirds.Add(i * kBeat, kBeat, 60 + kScale[i % 5], RightHand);
+        thirds.Add(i * kBeat, kBeat, 60 + kScale[i % 5 + 2], RightHand);
+    }
+    Piece few;  // too few notes to be a piece
+    for (int i = 0; i < kMinNotesToSplit - 1; ++i) few.Add(i * kBeat, kBeat, i % 2 == 0 ? 36 : 84, RightHand);
+
+    const struct {
+        const char* name;
+        Bytes file;
+        int32_t rule;
+        int notes[2];
+    } cases[] = {
+        {"two tracks",
+         Song(480, {Chunk("MTrk", lowerFirst), Chunk("MTrk", upperSecond)}),
+         HandsByTrack,
+         {0, 0}},
+        {"channels 1 and 2 in one track", Song(480, {Chunk("MTrk", channels)}), HandsByTrack, {10, 10}},
+        {"strings, not a piano",
+         OneTrack(piece, 48),
+         HandsByTrack,
+         {static_cast<int>(piece.notes.size()), 0}},
+        {"thirds within an octave", OneTrack(thirds, 0), HandsByTrack, {32, 0}},
+        {"seven notes", OneTrack(few), HandsByTrack, {kMinNotesToSplit - 1, 0}},
+        {"a piano's scale: one line", OneTrack(scale, 0), HandsByTrack, {22, 0}},
+    };
+    size_t left = 0;
+    for (const WrittenNote& n : piece.notes) left += n.hand == LeftHand;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto song = NewSong();
+        ASSERT_TRUE(ParseSong(*song, c.file.data(), c.file.size()));
+        EXPECT_EQ(song->handRule, c.rule);
+        if (c.notes[0] > 0) {
+            EXPECT_EQ(song->parts[0].noteCount, c.notes[0]);
+            EXPECT_EQ(song->parts[1].noteCount, c.notes[1]);
+        }
+    }
+    // The two-track file: the first track is the first hand, low notes and all.
+    auto song = NewSong();
+    ASSERT_TRUE(ParseSong(*song, cases[0].file.data(), cases[0].file.size()));
+    EXPECT_EQ(static_cast<size_t>(song->parts[0].noteCount), left);
+    EXPECT_EQ(static_cast<size_t>(song->parts[1].noteCount), piece.notes.size() - left);
+    EXPECT_EQ(song->parts[0].track, 0);
+    EXPECT_EQ(song->parts[1].track, 1);
+}
+
+}  // namespace
