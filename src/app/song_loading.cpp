@@ -333,7 +333,7 @@ void PlayerController::LoadSoundFontFile(const std::string& path) {
     // The choice is kept the moment it is made, and only then: a window never writes back a
     // setting it did not change, so closing a second window cannot undo this one's choice. A
     // settings file that cannot be written loses nothing but the memory of the choice.
-    (void)WriteSettings({path});
+    (void)UpdateSettings([&path](Settings& settings) { settings.soundFontPath = path; });
     shared.soundFontLoaded = true;
     shared.soundFontName = FileTitleFromPath(shared.soundFontPath);
     loading.soundFontLabel = shared.soundFontName;
