@@ -3,6 +3,7 @@
 // the three panels. This header holds its fields; its behaviour is built on top of them.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -117,6 +118,11 @@ struct PlayerController {
     // The streaming player, made by CreatePlayer; shared.player points at it.
     std::unique_ptr<StreamingPlayer> soundPlayer;
 
+    // The playback volume as a linear gain, 0..1, from SetVolume; read by the player's refill thread
+    // in FillFromWave. Exports and renders never see it.
+    std::atomic<float> playbackVolume{1.0f};
+    bool volumeUnsaved = false;  // a key changed the volume; it is written when the key comes up
+
     int32_t totalFrames = 0;  // sample frames in the rendered WAV
     uint32_t seekOffset = 0;  // frame at which the player last started from silence
     double songTime = -1.0;   // seconds; -1 when stopped or before the first play
@@ -225,6 +231,16 @@ struct PlayerController {
     [[nodiscard]] uint32_t PlaybackFrame() const;
     // The song time the player's position stands for, in seconds; -1 while nothing is playable.
     [[nodiscard]] double PlaybackSongTime() const;
-    // The player's fill callback: reads the next frames from the WAV reader. `context` is the controller.
+    // The player's fill callback: reads the next frames from the WAV reader and scales them by the
+    // playback volume. `context` is the controller.
     static int FillFromWave(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead, void* context);
+
+    // The volume (app/volume_control.cpp). SetVolume takes a percent, rounds and clamps it to
+    // 0..100 (NaN is ignored), and makes it the session's volume and, through the volume's curve,
+    // playbackVolume; it writes nothing. SaveVolume writes the session's volume to the settings
+    // file, leaving the other settings as the file has them. StepVolume moves the volume to the
+    // next multiple of kVolumeStep up (`steps` > 0) or down, as the + and - keys do.
+    void SetVolume(float percent);
+    void SaveVolume();
+    void StepVolume(int steps);
 };

@@ -97,6 +97,7 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
     shown.canStart =
         loading.pending == PanelIntent::None && !loading.rendering && shared.command == Command::None;
     if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
+    shown.volumePercent = static_cast<float>(shared.volumePercent);
     return shown;
 }
 
@@ -119,6 +120,14 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
             return;
         case PanelIntent::CancelVideoExport:
             if (controlPanel != nullptr) controlPanel->videoCancelRequested = true;
+            return;
+        case PanelIntent::SetVolume:
+            SetVolume(request.volume);
+            return;
+        case PanelIntent::KeepVolume:
+            // Written once, when the slider is let go, rather than at every step of the drag.
+            SetVolume(request.volume);
+            SaveVolume();
             return;
         case PanelIntent::Play:
         case PanelIntent::Pause:
