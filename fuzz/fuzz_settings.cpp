@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the settings parser. Besides the sanitizers' checks, the result must
-// hold together: a value never spans lines, and the display name holds no folder and is never
-// longer than the path.
+// hold together: a value never spans lines, the display name holds no folder and is never longer
+// than the path, and the volume is a percent whatever the file says.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -19,5 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (name.size() > path.size()) std::abort();
     if (std::memchr(path.data(), '\n', path.size()) != nullptr) std::abort();
     if (name.find('/') != std::string::npos) std::abort();
+    if (settings.volumePercent < 0 || settings.volumePercent > kFullVolume) std::abort();
     return 0;
 }

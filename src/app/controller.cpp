@@ -57,7 +57,9 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     timeBarHeight = kDefaultTimeBarHeight;
     splitterHalfWidth = kSplitterHalfWidth;
 
-    shared.soundFontPath = ReadSettings().soundFontPath;
+    const Settings saved = ReadSettings();
+    shared.soundFontPath = saved.soundFontPath;
+    SetVolume(static_cast<float>(saved.volumePercent));
     shared.soundFontName =
         shared.soundFontPath.empty() ? std::string() : FileTitleFromPath(shared.soundFontPath);
     shared.session = SongSession{};

@@ -1,6 +1,7 @@
 // Keyboard and mouse: the mouse position in design units, the hovered panel and its cursor, the two
-// splitter drags, the seek by a click in the time bar, Space and Escape, and the full view's
-// overlay. Panel buttons are not handled here; they read the mouse state left in their panel.
+// splitter drags, the seek by a click in the time bar, Space and Escape, the volume keys, and the
+// full view's overlay. Panel buttons are not handled here; they read the mouse state left in their
+// panel.
 #include <algorithm>
 
 #include "app/player_controller.h"
@@ -46,6 +47,8 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
             (void)DropFile(message.path);
             break;
         case InputKind::KeyUp:
+            // A volume changed by a key, held or not, is kept once the key is let go.
+            if (volumeUnsaved) SaveVolume();
             // Whichever key is released completes a pending Escape, or else a pending Space.
             if (escapeDown) {
                 escapeDown = false;
@@ -116,7 +119,7 @@ void PlayerController::SeekToSeconds(double seconds) {
 }
 
 void PlayerController::OnKeyDown(const platform::InputMessage& message) {
-    // Seeking keys act at once, and again while held; Space and Escape act on release.
+    // Seeking and volume keys act at once, and again while held; Space and Escape act on release.
     constexpr double kSeekStep = 5.0;
     constexpr double kLongSeekStep = 30.0;
     const bool ready = shared.session.HasSong();
@@ -142,6 +145,16 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
             if (notesView != nullptr) notesView->ClearLitKeys();
             SeekPlayback(0);
             break;
+        case '+':
+        case '=':  // + without Shift on most keyboards
+        case platform::kKeyKeypadPlus:
+        case '-':
+        case platform::kKeyKeypadMinus: {
+            const bool up = message.keyCode != '-' && message.keyCode != platform::kKeyKeypadMinus;
+            StepVolume(up ? 1 : -1);
+            volumeUnsaved = true;
+            break;
+        }
         default:
             break;
     }

@@ -16,6 +16,7 @@
 
 #include "app/player_controller.h"
 #include "audio/streaming_player.h"
+#include "audio/volume.h"
 #include "audio/wav_reader.h"
 #include "synth/render_stream.h"
 #include "synth/stream_playback.h"
@@ -220,6 +221,12 @@ int PlayerController::FillFromWave(uint8_t* destination, uint32_t framesWanted, 
     const uint32_t blockAlign = reader->format->header.blockAlign;
     const uint32_t got = reader->Read(destination, framesWanted * blockAlign);
     *framesRead = got / blockAlign;
+    // The window's renders are 16-bit PCM, and only those are scaled; the file itself stays as rendered.
+    const WavFormat& format = reader->format->header;
+    if (format.formatTag == kWaveFormatPcm && format.bitsPerSample == 16) {
+        ApplyVolumeGain16(destination, size_t{*framesRead} * blockAlign / 2,
+                          self->playbackVolume.load(std::memory_order_relaxed));
+    }
     return 0;
 }
 

@@ -123,11 +123,14 @@ struct PlayerController {
     std::unique_ptr<StreamPlayback> streamPlayback;
     // The song plays but is held at seekOffset until its render has got far enough ahead of it.
     bool waitingForRender = false;
-    // The volume of playback (0 to 1), read by the sound device's refill.
+    // The playback volume as a linear gain, 0..1, from SetVolume; read by the player's refill
+    // thread. Exports and renders never see it.
     std::atomic<float> playbackVolume{1.0f};
     std::unique_ptr<FrameTimer> clock;  // the playback clock of the count-in
     // The streaming player, made by CreatePlayer; shared.player points at it.
     std::unique_ptr<StreamingPlayer> soundPlayer;
+
+    bool volumeUnsaved = false;  // a key changed the volume; it is written when the key comes up
 
     int32_t totalFrames = 0;  // sample frames of the song's sound (as expected, while it renders)
     uint32_t seekOffset = 0;  // frame at which the player last started from silence
@@ -246,9 +249,19 @@ struct PlayerController {
     [[nodiscard]] uint32_t PlaybackFrame() const;
     // The song time the player's position stands for, in seconds; -1 while nothing is playable.
     [[nodiscard]] double PlaybackSongTime() const;
-    // The player's fill callback: reads the next frames from the WAV reader. `context` is the controller.
+    // The player's fill callback: reads the next frames from the WAV reader and scales them by the
+    // playback volume. `context` is the controller.
     static int FillFromWave(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead, void* context);
-    // The fill callback of a song played from its render.
+    // The fill callback of a song played from its render, scaled by the playback volume.
     static int FillFromStream(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,
                               void* context);
+
+    // The volume (app/volume_control.cpp). SetVolume takes a percent, rounds and clamps it to
+    // 0..100 (NaN is ignored), and makes it the session's volume and, through the volume's curve,
+    // playbackVolume; it writes nothing. SaveVolume writes the session's volume to the settings
+    // file, leaving the other settings as the file has them. StepVolume moves the volume to the
+    // next multiple of kVolumeStep up (`steps` > 0) or down, as the + and - keys do.
+    void SetVolume(float percent);
+    void SaveVolume();
+    void StepVolume(int steps);
 };

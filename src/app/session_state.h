@@ -60,6 +60,7 @@ struct SessionState {
     platform::Dialogs* dialogs = nullptr;  // owner of message boxes and file dialogs; not owned
 
     std::string soundFontPath;  // read from and written to the settings file
+    int volumePercent = 100;    // playback volume, 0..100; read from and written to the settings file
     std::string soundFontName;  // display name: file name without folder and extension
     bool soundFontLoaded = false;
 

@@ -105,6 +105,7 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
     shown.canStart =
         loading.pending == PanelIntent::None && !loading.rendering && shared.command == Command::None;
     if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
+    shown.volumePercent = static_cast<float>(shared.volumePercent);
     return shown;
 }
 
@@ -127,6 +128,14 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
             return;
         case PanelIntent::CancelVideoExport:
             if (controlPanel != nullptr) controlPanel->videoCancelRequested = true;
+            return;
+        case PanelIntent::SetVolume:
+            SetVolume(request.volume);
+            return;
+        case PanelIntent::KeepVolume:
+            // Written once, when the slider is let go, rather than at every step of the drag.
+            SetVolume(request.volume);
+            SaveVolume();
             return;
         case PanelIntent::Play:
         case PanelIntent::Pause:
@@ -369,7 +378,7 @@ void PlayerController::LoadSoundFontFile(const std::string& path) {
     // The choice is kept the moment it is made, and only then: a window never writes back a
     // setting it did not change, so closing a second window cannot undo this one's choice. A
     // settings file that cannot be written loses nothing but the memory of the choice.
-    (void)WriteSettings({path});
+    (void)UpdateSettings([&path](Settings& settings) { settings.soundFontPath = path; });
     shared.soundFontLoaded = true;
     shared.soundFontName = FileTitleFromPath(shared.soundFontPath);
     loading.soundFontLabel = shared.soundFontName;

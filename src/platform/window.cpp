@@ -57,6 +57,10 @@ uint32_t KeyCode(SDL_Keycode sym) {
             return kKeyEnd;
         case SDLK_F11:
             return kKeyF11;
+        case SDLK_KP_PLUS:
+            return kKeyKeypadPlus;
+        case SDLK_KP_MINUS:
+            return kKeyKeypadMinus;
         default:
             return static_cast<uint32_t>(sym);
     }

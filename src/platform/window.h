@@ -39,6 +39,9 @@ inline constexpr uint32_t kKeyRight = 0x110001;
 inline constexpr uint32_t kKeyHome = 0x110002;
 inline constexpr uint32_t kKeyEnd = 0x110003;
 inline constexpr uint32_t kKeyF11 = 0x110004;
+// The keypad's + and -, told apart from the main keys' characters by the keyboard layer.
+inline constexpr uint32_t kKeyKeypadPlus = 0x110005;
+inline constexpr uint32_t kKeyKeypadMinus = 0x110006;
 inline constexpr uint32_t kUserMessageNumber = 1031;
 
 struct InputMessage {

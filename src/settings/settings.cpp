@@ -10,7 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,9 +32,10 @@ constexpr const char* kFolderName = "Dorvik Midi Player";
 constexpr const char* kCacheName = "dorvik-midi-player";
 constexpr const char* kFileName = "settings.ini";
 constexpr std::string_view kKey = "[Soundfont]";
+constexpr std::string_view kVolumeKey = "[Volume]";
 constexpr std::string_view kSeparator = "= ";
 
-// The program writes one short line. Anything far beyond that is not a file it wrote, and is
+// The program writes two short lines. Anything far beyond that is not a file it wrote, and is
 // treated as unreadable rather than pulled into memory whole.
 constexpr size_t kMaxSettingsBytes = size_t{1} << 20;
 
@@ -170,6 +174,60 @@ std::string SettingsFilePath() {
 
 // --- Reading and parsing the settings file ---
 
+namespace {
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+// A volume as the file gives it: "80", " 80 %", "+80", "72.5"; out of range is clamped. False for
+// anything that is not a finite number, so a damaged line leaves the volume alone.
+bool ParseVolume(std::string_view text, int& percent) {
+    text = TrimBlanks(text);
+    if (!text.empty() && text.back() == '%') text = TrimBlanks(text.substr(0, text.size() - 1));
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return false;
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return false;
+    percent = static_cast<int>(std::lround(std::clamp(value, 0.0, static_cast<double>(kFullVolume))));
+    return true;
+}
+
+// Everything a first run, or a run without a settings folder, starts from.
+Settings FirstRunSettings(const std::string& defaultSoundFont) {
+    Settings settings;
+    std::error_code error;
+    if (!defaultSoundFont.empty() && fs::is_regular_file(defaultSoundFont, error)) {
+        settings.soundFontPath = defaultSoundFont;
+    }
+    return settings;
+}
+
+// The settings as the file holds them. False when the file is there but cannot be read: what it
+// holds is then unknown, and `settings` stays as the default Settings.
+bool ReadSettingsFile(Settings& settings, const std::string& defaultSoundFont) {
+    settings = Settings{};
+    // Without a settings folder, every run is a first run.
+    const std::string path = SettingsFilePath();
+    struct stat info {};
+    if (path.empty() || (stat(path.c_str(), &info) != 0 && errno == ENOENT)) {
+        // Only a first run (no file at all) falls back to the system SoundFont. A file that is
+        // there but unreadable means the user's choice is unknown, and it is not overridden.
+        settings = FirstRunSettings(defaultSoundFont);
+        return true;
+    }
+    // A pipe sitting in the file's place is refused, never waited on.
+    std::vector<uint8_t> bytes;
+    if (!ReadRegularFile(path, kMaxSettingsBytes, bytes).Ok()) return false;
+    ParseSettingsText(settings, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return true;
+}
+
+}  // namespace
+
 void ParseSettingsText(Settings& settings, const char* data, size_t size) {
     std::string_view rest(data, size);
     while (!rest.empty()) {
@@ -180,31 +238,19 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
 
         const size_t separator = line.find(kSeparator);
         if (separator == std::string_view::npos) continue;
+        const std::string_view value = line.substr(separator + kSeparator.size());
         // The key may sit anywhere on the line, even after the separator.
-        if (line.find(kKey) == std::string_view::npos) continue;
-        settings.soundFontPath.assign(line.substr(separator + kSeparator.size()));
+        if (line.find(kKey) != std::string_view::npos) {
+            settings.soundFontPath.assign(value);
+        } else if (TrimBlanks(line.substr(0, separator)) == kVolumeKey) {
+            (void)ParseVolume(value, settings.volumePercent);
+        }
     }
 }
 
 Settings ReadSettings(const std::string& defaultSoundFont) {
     Settings settings;
-    // Without a settings folder, every run is a first run.
-    const std::string path = SettingsFilePath();
-    struct stat info {};
-    if (path.empty() || (stat(path.c_str(), &info) != 0 && errno == ENOENT)) {
-        // Only a first run (no file at all) falls back to the system SoundFont. A file that is
-        // there but unreadable means the user's choice is unknown, and it is not overridden.
-        std::error_code error;
-        if (!defaultSoundFont.empty() && fs::is_regular_file(defaultSoundFont, error)) {
-            settings.soundFontPath = defaultSoundFont;
-        }
-        return settings;
-    }
-    // A pipe sitting in the file's place is refused, never waited on.
-    std::vector<uint8_t> bytes;
-    if (ReadRegularFile(path, kMaxSettingsBytes, bytes).Ok()) {
-        ParseSettingsText(settings, reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    }
+    (void)ReadSettingsFile(settings, defaultSoundFont);
     return settings;
 }
 
@@ -241,7 +287,8 @@ bool WriteSettings(const Settings& settings) {
     if (soundFont.find('\n') != std::string::npos || (!soundFont.empty() && soundFont.back() == '\r')) {
         return false;
     }
-    const std::string text = "[Soundfont] = " + soundFont + "\n";
+    const int volume = std::clamp(settings.volumePercent, 0, kFullVolume);
+    const std::string text = "[Soundfont] = " + soundFont + "\n[Volume] = " + std::to_string(volume) + "\n";
 
     // Write a temporary file beside the real one and rename it into place: the rename is atomic,
     // so readers see either the old file or the complete new one, never a torn one.
@@ -259,4 +306,11 @@ bool WriteSettings(const Settings& settings) {
     if (written && std::rename(temporary.c_str(), target.c_str()) == 0) return true;
     unlink(temporary.c_str());
     return false;
+}
+
+bool UpdateSettings(const std::function<void(Settings&)>& change, const std::string& defaultSoundFont) {
+    Settings settings;
+    if (!ReadSettingsFile(settings, defaultSoundFont)) return false;
+    change(settings);
+    return WriteSettings(settings);
 }

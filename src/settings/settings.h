@@ -1,22 +1,34 @@
 // settings/: what is kept between runs, and where: the settings folder and file, and the cache
 // folder the rendered songs go to.
 //
-// The one setting kept between runs, the SoundFont last in use, and the per-user settings folder
-// it lives in. A setting is written when it changes (a SoundFont has loaded), never at exit: a
-// second window that closes must not put back an older choice made before another window's.
+// The settings kept between runs, the SoundFont last in use and the playback volume, and the
+// per-user settings folder they live in. A setting is written when it changes (a SoundFont has
+// loaded, the volume slider was let go), never at exit: a second window that closes must not put
+// back an older choice made before another window's. For the same reason a change is written by
+// UpdateSettings, which reads the file as it is now and changes only that one setting in it.
 //
 // The settings file, "settings.ini" in the settings folder, is UTF-8 text. The program writes
-// exactly one line, "[Soundfont] = <path>". On reading, every line that holds "= " and, anywhere,
-// "[Soundfont]" names the SoundFont: the path is everything after the first "= ". A later such
-// line wins; all other lines are ignored, so a hand-edited file with comments still reads.
+// exactly two lines, "[Soundfont] = <path>" and "[Volume] = <percent>". On reading:
+// - every line that holds "= " and, anywhere, "[Soundfont]" names the SoundFont: the path is
+//   everything after the first "= ". This is the rule the first versions read by, so a line they
+//   took for the SoundFont is still taken for it, and the volume line is one they ignore.
+// - a line without "[Soundfont]" whose text before the first "= " is "[Volume]" (blanks around it
+//   allowed) sets the volume: a number, optionally followed by "%", rounded to a whole percent and
+//   clamped to 0..100. A value that is not a number leaves the volume as it was.
+// A later line wins over an earlier one of its kind; all other lines are ignored, so a
+// hand-edited file with comments still reads, and a file without a volume line plays at 100%.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+
+inline constexpr int kFullVolume = 100;  // percent: the rendered song exactly as it was rendered
 
 // What is kept between runs.
 struct Settings {
-    std::string soundFontPath;  // the SoundFont last loaded; "" for none
+    std::string soundFontPath;        // the SoundFont last loaded; "" for none
+    int volumePercent = kFullVolume;  // playback volume, 0..100; exports and renders ignore it
 };
 
 // The system's General MIDI SoundFont, used when there is no settings file yet (a first run).
@@ -52,7 +64,15 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size);
 // SoundFont.
 [[nodiscard]] Settings ReadSettings(const std::string& defaultSoundFont = kDefaultSoundFont);
 
-// Replaces the settings file with one naming settings.soundFontPath. The new file is complete
-// before it takes the old one's place, so a crash or a full disk leaves the previous settings
-// intact. Returns false, quietly, when nothing was written.
+// Replaces the settings file with one holding all of `settings`. The new file is complete before it
+// takes the old one's place, so a crash or a full disk leaves the previous settings intact. Returns
+// false, quietly, when nothing was written.
 [[nodiscard]] bool WriteSettings(const Settings& settings);
+
+// Reads the settings file as it is now (as ReadSettings does, so a first run starts from the
+// default SoundFont), lets `change` set what changed, and writes the whole record back: every
+// setting the change leaves alone keeps the value the file has, even one another window wrote
+// since this one started. A file that is there but cannot be read is not replaced, since what it
+// holds would be lost; false then, and whenever WriteSettings fails.
+[[nodiscard]] bool UpdateSettings(const std::function<void(Settings&)>& change,
+                                  const std::string& defaultSoundFont = kDefaultSoundFont);

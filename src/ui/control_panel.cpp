@@ -31,6 +31,8 @@ constexpr float kExportOffset = 350.0f;
 constexpr float kVideoOffset = 390.0f;
 constexpr float kNoticeOffset = 430.0f;
 constexpr float kLegendBottomGap = 115.0f;
+// The volume slider's row, between the song's length and the transport buttons.
+constexpr float kVolumeBottomGap = 63.0f;
 // Why the export buttons cannot act stands here, below them.
 constexpr float kExportHintOffset = 428.0f;
 // In a short panel everything from "Load SoundFont" down moves up into the room under the link, at
@@ -87,6 +89,11 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
         b.progress = -1.0f;
     }
 
+    volume = Slider{};
+    volume.caption = "Volume";
+    volume.device = device;
+    volume.brushes = brushes;
+
     soundFontLabel = Label{};
     soundFontLabel.offsetY = kSoundFontOffset + 40;
     midiLabel = Label{};
@@ -138,6 +145,18 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
         DrawExportHint(shown.exportBlocked, kExportHintOffset - lift);
     }
 
+    // The volume is never held back: it changes only what is heard, whatever else goes on.
+    const float volumeTop = bottom - kVolumeBottomGap;
+    switch (volume.Update(left, right, volumeTop, mousePoint, mouseDown, shown.volumePercent)) {
+        case SliderChange::Moved:
+            ask(PanelIntent::SetVolume);
+            break;
+        case SliderChange::Released:
+            ask(PanelIntent::KeepVolume);
+            break;
+        case SliderChange::None:
+            break;
+    }
     ask(DrawTransport(song));
     DrawLogo();
     soundFontLabel.text = shown.soundFontLabel;
@@ -148,7 +167,10 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     legend.SetSong(song.songLoaded ? song.song : nullptr);
     legend.Draw(device, {left, top + LegendTop(), right, bottom - kLegendBottomGap}, brushes[PalText],
                 brushes[kDimText], mousePoint, brushes[background]);
-    return {intent, 0};
+    PanelRequest request;
+    request.intent = intent;
+    if (intent == PanelIntent::SetVolume || intent == PanelIntent::KeepVolume) request.volume = volume.value;
+    return request;
 }
 
 float ControlPanel::LegendTop() const {

@@ -3,8 +3,8 @@
 //
 // The column at the right of the window: the logo, the link to the user guide, "Load SoundFont"
 // with the SoundFont's name, "Load MIDI" with the song's name, "Export audio", "Export video", the song time
-// in large digits and the three small transport buttons. Between the buttons and the time, the legend of the
-// loaded song's colours.
+// in large digits, the volume slider and the three small transport buttons. Between the buttons and the
+// time, the legend of the loaded song's colours.
 //
 // The panel never acts where the user clicks. Frame returns what a press asks for; its owner
 // decides when it happens (the large buttons' actions wait until the mouse button has been up a
@@ -33,6 +33,7 @@ struct PanelSnapshot {
     // Why the export buttons cannot act now; empty when they can. They then look unavailable,
     // and this is said while the mouse is over one of them.
     std::string_view exportBlocked;
+    float volumePercent = 100;  // the playback volume the slider shows, 0..100
 };
 
 class ControlPanel final : public Panel {
@@ -53,6 +54,7 @@ class ControlPanel final : public Panel {
     Label midiLabel;            // the song's name or "no MIDI file loaded"
     VoiceLegend legend;         // the song's parts in their colours, in the middle
     RectF transportButtons[3];  // hit areas: back to start, play/pause, stop
+    Slider volume;              // the playback volume, between the song time and the transport
     // How far the buttons and the notice stand above their places in a panel of full height: a
     // short window moves them up so that the legend keeps room for a few rows.
     float lift = 0;

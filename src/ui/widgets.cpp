@@ -1,6 +1,7 @@
 #include "ui/widgets.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "view/graphics_device.h"
@@ -20,6 +21,22 @@ constexpr ColourF kDimmedCaption = {0.45f, 0.5f, 0.56f, 1.0f};
 constexpr float kButtonHeight = 30.0f;
 constexpr float kLabelHeight = 20.0f;
 constexpr float kExtraLineHeight = 17.0f;  // each line after a link's first: one line of the small text
+
+// The slider: a caption column wide enough for "Volume 100%" at 13 units, or for "100%" alone in a
+// narrow panel, then the track. Below kSliderShortestTrack there is no track at all.
+constexpr float kSliderTextSize = 13.0f;
+constexpr float kSliderHeight = 20.0f;
+constexpr float kSliderCaptionWidth = 92.0f;
+constexpr float kSliderValueWidth = 40.0f;
+constexpr float kSliderGap = 8.0f;
+constexpr float kSliderShortestTrack = 20.0f;
+constexpr float kSliderKnobHalfWidth = 4.0f;
+constexpr float kSliderKnobHalfHeight = 7.0f;
+constexpr float kSliderTrackHalfHeight = 2.0f;
+constexpr float kSliderGrip = 6.0f;  // a press this far beside the track's ends still takes the slider
+constexpr int kSliderEmpty = 11;     // the track above the value
+constexpr int kSliderFull = 10;      // the track up to the value, and the knob: the transport's grey
+constexpr int kSliderLit = 9;        // the knob under the mouse or dragged
 
 // The press-once rule shared by buttons and links. Returns the new state.
 int32_t TakeMouse(float left, float top, float right, float bottom, const PointI* p, bool down, bool& armed) {
@@ -142,4 +159,83 @@ void Label::Draw(float panelLeft, float panelRight, float panelTop) {
     if (device == nullptr || brushes == nullptr) return;
     device->DrawTextSmall(text, panelLeft, top + 3, static_cast<int>(panelRight - panelLeft), 10,
                           brushes[PalText]);
+}
+
+std::string SliderCaption(const std::string& caption, float percent) {
+    const std::string value =
+        std::to_string(static_cast<int>(std::lround(std::clamp(percent, 0.0f, 100.0f)))) + "%";
+    return caption.empty() ? value : caption + " " + value;
+}
+
+float Slider::ValueAt(float x) const {
+    if (!(trackRight > trackLeft)) return value;
+    const float share = std::clamp((x - trackLeft) / (trackRight - trackLeft), 0.0f, 1.0f);
+    return std::round(share * 100.0f);
+}
+
+SliderChange Slider::Update(float panelLeft, float panelRight, float rowTop, const PointI* mousePoint,
+                            bool down, float ownerValue) {
+    left = panelLeft + 10;
+    right = panelRight - 10;
+    top = rowTop;
+    bottom = top + kSliderHeight;
+    const bool withCaption = right - left >= kSliderCaptionWidth + kSliderGap + 2 * kSliderShortestTrack;
+    trackLeft = left + (withCaption ? kSliderCaptionWidth : kSliderValueWidth) + kSliderGap;
+    trackRight = right - kSliderKnobHalfWidth;
+    if (trackRight - trackLeft < kSliderShortestTrack) trackLeft = trackRight;
+
+    const bool haveMouse = mousePoint != nullptr;
+    const float x = haveMouse ? static_cast<float>(mousePoint->x) : 0;
+    const float y = haveMouse ? static_cast<float>(mousePoint->y) : 0;
+    const bool over =
+        haveMouse && trackRight > trackLeft &&
+        RectF{trackLeft - kSliderGrip, top, trackRight + kSliderGrip, bottom}.ContainsClosed(x, y);
+
+    SliderChange change = SliderChange::None;
+    if (!down) {
+        if (dragging && haveMouse) {
+            value = ValueAt(x);
+            change = SliderChange::Released;
+        }
+        dragging = false;
+        armed = true;
+    } else if (armed) {
+        armed = false;
+        dragging = over;
+    }
+    if (dragging && haveMouse) {
+        value = ValueAt(x);
+        if (value != ownerValue) change = SliderChange::Moved;
+    } else if (change != SliderChange::Released) {
+        value = std::isnan(ownerValue) ? 0.0f : std::clamp(ownerValue, 0.0f, 100.0f);
+    }
+    state = dragging ? WidgetClicked : over ? WidgetHover : WidgetNormal;
+
+    Draw();
+    return change;
+}
+
+void Slider::Draw() const {
+    if (device == nullptr || device->target == nullptr || brushes == nullptr || right < 0) return;
+    platform::RenderTarget& target = *device->target;
+    const bool withTrack = trackRight > trackLeft;
+    const bool withCaption = withTrack && trackLeft - left > kSliderValueWidth + kSliderGap;
+    // In the legend's smaller regular text: a quiet label beside the control, not a heading.
+    platform::TextFormat format = device->textSmall;
+    format.size = kSliderTextSize;
+    format.weight = 400;
+    format.align = platform::TextAlign::Leading;
+    const float captionRight = withTrack ? trackLeft - kSliderGap : right;
+    target.DrawText(SliderCaption(withCaption ? caption : std::string(), value), format,
+                    RectF{left, top, captionRight, bottom}, brushes[PalText]);
+    if (!withTrack) return;
+    const float middle = (top + bottom) / 2;
+    const float knob = trackLeft + (trackRight - trackLeft) * value / 100.0f;
+    target.FillRect({trackLeft, middle - kSliderTrackHalfHeight, trackRight, middle + kSliderTrackHalfHeight},
+                    brushes[kSliderEmpty]);
+    target.FillRect({trackLeft, middle - kSliderTrackHalfHeight, knob, middle + kSliderTrackHalfHeight},
+                    brushes[kSliderFull]);
+    target.FillRect({knob - kSliderKnobHalfWidth, middle - kSliderKnobHalfHeight, knob + kSliderKnobHalfWidth,
+                     middle + kSliderKnobHalfHeight},
+                    brushes[state == WidgetNormal ? kSliderFull : kSliderLit]);
 }

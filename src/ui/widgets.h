@@ -1,7 +1,7 @@
 // The control panel's immediate-mode widgets: a push button with an optional progress display, the
-// link to the user guide, and a one-line label. Each is laid out, hit-tested and drawn by one call
-// per frame from its owner's rectangle and the shared mouse state; there is no focus, no keyboard
-// and no retained widget tree.
+// link to the user guide, a one-line label and the volume slider. Each is laid out, hit-tested and
+// drawn by one call per frame from its owner's rectangle and the shared mouse state; there is no
+// focus, no keyboard and no retained widget tree.
 //
 // A click fires on the press, not on the release: in the first frame in which the pointer is over
 // the widget while the left button is held, provided the button has been up in some frame since the
@@ -73,6 +73,43 @@ struct Label {
     // Centres the text across the owner's width, 20 pixels high, with an ellipsis when too wide.
     void Draw(float panelLeft, float panelRight, float panelTop);
 };
+
+// What a slider's update reports.
+enum class SliderChange : uint8_t {
+    None,
+    Moved,     // dragged to a new `value`: the owner plays at it now
+    Released,  // let go at `value`: the owner plays at it and keeps it
+};
+
+// A horizontal slider over whole percents, 0 to 100, with its caption and value ("Volume 80%") in a
+// column at its left; where the owner is too narrow for the caption only the value shows. A press
+// on the track moves the knob there and starts a drag, which follows the pointer's x wherever the
+// pointer goes until the button comes up. Unlike a button's, the drag never starts from a press
+// that began elsewhere: a slider would jump to wherever such a drag happened to cross it.
+struct Slider {
+    float left = 0, top = 0, right = 0, bottom = 0;  // the row of the last update: caption and track
+    float trackLeft = 0, trackRight = 0;             // where 0% and 100% lie; equal when there is no room
+    int32_t state = WidgetNormal;                    // WidgetClicked all the while it is dragged
+    float value = 0;                                 // the percent shown; while dragged, the pointer's
+    bool dragging = false;
+    bool armed = true;    // the button has been up since its last press
+    std::string caption;  // "Volume"
+    const GraphicsDevice* device = nullptr;
+    const ColourF* brushes = nullptr;
+
+    // Lays the slider out 10 pixels in from each side of the owner with its top at `rowTop`, takes
+    // the mouse (none when `mousePoint` is null) and draws it. Out of a drag it shows `ownerValue`,
+    // so that a change made elsewhere (a key) shows at once.
+    SliderChange Update(float panelLeft, float panelRight, float rowTop, const PointI* mousePoint, bool down,
+                        float ownerValue);
+
+  private:
+    [[nodiscard]] float ValueAt(float x) const;
+    void Draw() const;
+};
+
+// The slider's caption: "Volume 80%", or "80%" without a caption.
+[[nodiscard]] std::string SliderCaption(const std::string& caption, float percent);
 
 // How many lines `text` takes when wrapped in a column `width` wide at `textSize`, each '\n' starting
 // a line, judged by a generous average glyph width (bold, plus slack for breaks at spaces): a box

@@ -39,11 +39,14 @@ enum class PanelIntent : uint8_t {
     SeekTo,            // to the intent's `seconds`
     OpenGuide,         // the user guide link
     OpenExportFolder,  // the folder the last export went to
+    SetVolume,         // play at the request's `volume` from now on: the slider is being dragged
+    KeepVolume,        // the slider was let go at the request's `volume`: play at it and keep it
 };
 
 struct PanelRequest {
     PanelIntent intent = PanelIntent::None;
     double seconds = 0;  // for SeekTo
+    float volume = 0;    // percent, 0..100, for SetVolume and KeepVolume
 };
 
 // What the panels show of the song in one frame, made by their owner and read only.

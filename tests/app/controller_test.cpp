@@ -20,6 +20,7 @@
 #include "manual_output.h"
 #include "platform/dialogs.h"
 #include "platform/window.h"
+#include "settings/settings.h"
 #include "smf_builder.h"
 #include "synth/synth_renderer.h"
 #include "ui/control_panel.h"
@@ -497,6 +498,82 @@ TEST_F(ControllerTest, TimeBarAndKeysSeekWhileStopped) {
     c.shared.Post(Command::Play);
     Frames(1);
     EXPECT_EQ(c.shared.playState, PlayState::Playing) << "play goes on from the place without a count-in";
+}
+
+// The + and - keys (with = and the keypad's) step the volume to the next multiple of five at once,
+// and again while held; the setting is written once the key comes up, beside the SoundFont.
+TEST_F(ControllerTest, VolumeKeysStepTheVolumeAndKeepItWhenLetGo) {
+    const struct {
+        int from;
+        uint32_t key;
+        int to;
+    } cases[] = {
+        {100, '-', 95},
+        {100, '+', 100},
+        {73, '+', 75},
+        {73, '-', 70},
+        {50, '=', 55},
+        {50, platform::kKeyKeypadPlus, 55},
+        {50, platform::kKeyKeypadMinus, 45},
+        {3, '-', 0},
+        {0, '-', 0},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(testing::Message() << k.from << "% and key " << k.key);
+        c.SetVolume(static_cast<float>(k.from));
+        c.SaveVolume();
+        Send(InputKind::KeyDown, 0, 0, k.key);
+        EXPECT_EQ(c.shared.volumePercent, k.to);
+        EXPECT_FLOAT_EQ(c.playbackVolume.load(), float(k.to * k.to) / 10000);
+        EXPECT_EQ(ReadSettings("").volumePercent, k.from) << "written only when the key comes up";
+        Send(InputKind::KeyUp, 0, 0, k.key);
+        EXPECT_EQ(ReadSettings("").volumePercent, k.to);
+    }
+    platform::InputMessage held;
+    held.kind = InputKind::KeyDown;
+    held.keyCode = '-';
+    for (int i = 0; i < 3; ++i) {
+        c.OnInput(held);
+        held.repeat = true;
+    }
+    Send(InputKind::KeyUp, 0, 0, '-');
+    EXPECT_EQ(c.shared.volumePercent, 0) << "a held key goes on stepping";
+    EXPECT_EQ(ReadSettings("").soundFontPath, kSmallSoundFont) << "the SoundFont stays saved";
+}
+
+// The slider plays at each step of a drag, and the settings keep the value it was let go at; the
+// next start plays at that volume.
+TEST_F(ControllerTest, TheSliderSetsTheVolumeAndTheNextStartKeepsIt) {
+    Frames(1);
+    const Slider& slider = c.controlPanel->volume;
+    ASSERT_GT(slider.trackRight, slider.trackLeft);
+    const int y = static_cast<int>((slider.top + slider.bottom) / 2);
+    auto at = [&](float share) {
+        return static_cast<int>(std::ceil(slider.trackLeft + share * (slider.trackRight - slider.trackLeft)));
+    };
+    Send(InputKind::MouseMove, at(0.25f), y);
+    Send(InputKind::LeftButtonDown, at(0.25f), y);
+    Frames(1);
+    EXPECT_NEAR(c.shared.volumePercent, 25, 1);
+    Send(InputKind::MouseMove, at(0.6f), y + 40);  // off the track: the drag goes on
+    Frames(1);
+    EXPECT_NEAR(c.shared.volumePercent, 60, 1);
+    EXPECT_EQ(ReadSettings("").volumePercent, 100) << "nothing is written during the drag";
+    Send(InputKind::LeftButtonUp, at(0.6f), y + 40);
+    Frames(1);
+    const int kept = c.shared.volumePercent;
+    EXPECT_NEAR(kept, 60, 1);
+    EXPECT_EQ(ReadSettings("").volumePercent, kept);
+    EXPECT_TRUE(std::any_of(target.calls.begin(), target.calls.end(), [&](const viewtest::Call& call) {
+        return call.text == "Volume " + std::to_string(kept) + "%";
+    }));
+
+    c.ReleaseObjects();
+    c.Initialise(output, "file:///guide.html", milliseconds(0));
+    c.clock->Init({&FakeFrequency, &FakeNow});
+    EXPECT_EQ(c.shared.volumePercent, kept);
+    EXPECT_FLOAT_EQ(c.playbackVolume.load(), float(kept * kept) / 10000);
+    EXPECT_TRUE(c.shared.soundFontLoaded) << "and the SoundFont is still the one saved";
 }
 
 TEST_F(ControllerTest, DroppedFilesLoadByTheirKind) {

@@ -233,3 +233,50 @@ TEST_F(PlaybackTest, FillFromWaveHandsOutWholeFramesUntilTheEnd) {
     PlayerController::FillFromWave(buf.data(), 600, &got, c.get());
     EXPECT_EQ(got, 0u);
 }
+
+// The volume scales what the player is fed, by the square of its share: full volume passes the
+// render's bytes untouched, and no volume is silence. The file itself is never changed.
+TEST_F(PlaybackTest, TheVolumeScalesWhatIsPlayedAndNothingElse) {
+    const Bytes file = CountingWav(kRate);
+    const Bytes frames = CountingFrames(0, kRate / 2);
+    const struct {
+        float percent;
+        float gain;
+    } cases[] = {{100, 1.0f}, {50, 0.25f}, {0, 0.0f}, {80, 0.64f}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(testing::Message() << k.percent << "%");
+        WriteWav(file);
+        ASSERT_TRUE(c->PreparePlayback());
+        c->SetVolume(k.percent);
+        EXPECT_FLOAT_EQ(c->playbackVolume.load(), k.gain);
+        c->StartPlayback();  // primes the ring through the fill callback
+        const Bytes ring = out.ring->Contents();
+        ASSERT_GE(ring.size(), frames.size());
+        if (k.percent == 100) {
+            EXPECT_TRUE(std::equal(frames.begin(), frames.end(), ring.begin())) << "not bit-identical";
+        }
+        int wrong = 0;
+        for (size_t i = 0; i < frames.size(); i += 2) {
+            const auto in = static_cast<int16_t>(frames[i] | frames[i + 1] << 8);
+            const auto got = static_cast<int16_t>(ring[i] | ring[i + 1] << 8);
+            if (got != static_cast<int16_t>(std::lround(in * k.gain)) && ++wrong <= 3)
+                ADD_FAILURE() << "sample " << i / 2 << ": " << in << " became " << got;
+        }
+        c->StopPlayback();
+    }
+    EXPECT_TRUE(ReadFile(c->shared.outputWavPath) == file) << "the render on disk was changed";
+}
+
+TEST_F(PlaybackTest, SetVolumeRoundsAndClamps) {
+    const struct {
+        float asked;
+        int kept;
+    } cases[] = {{72.4f, 72}, {72.5f, 73}, {-3, 0}, {250, 100}, {0, 0}, {100, 100}};
+    for (const auto& k : cases) {
+        c->SetVolume(k.asked);
+        EXPECT_EQ(c->shared.volumePercent, k.kept) << k.asked;
+        EXPECT_FLOAT_EQ(c->playbackVolume.load(), float(k.kept * k.kept) / 10000) << k.asked;
+    }
+    c->SetVolume(NAN);
+    EXPECT_EQ(c->shared.volumePercent, 100) << "NaN is no volume; the one before stays";
+}

@@ -57,7 +57,12 @@ class SettingsFiles : public ::testing::Test {
     std::string File() const { return Folder() + "/settings.ini"; }
     std::string Default() const { return root + "/default-GM.sf2"; }
     ::Settings Read() const { return ReadSettings(Default()); }
-    static bool Write(const std::string& path) { return WriteSettings({path}); }
+    static bool Write(const std::string& path, int volume = kFullVolume) {
+        return WriteSettings({path, volume});
+    }
+    static std::string FileText(const std::string& path, int volume) {
+        return "[Soundfont] = " + path + "\n[Volume] = " + std::to_string(volume) + "\n";
+    }
 
     std::optional<std::string> savedXdg = GetEnv("XDG_CONFIG_HOME"), savedHome = GetEnv("HOME");
     std::string root;
@@ -85,6 +90,45 @@ TEST(SettingsText, ParsingRules) {
         ParseSettingsText(settings, c.text.data(), c.text.size());
         EXPECT_EQ(settings.soundFontPath, c.path) << c.what;
         EXPECT_EQ(FileTitleFromPath(settings.soundFontPath), c.name) << c.what;
+    }
+}
+
+TEST(SettingsText, VolumeLines) {
+    struct Case {
+        const char* what;
+        std::string text;
+        int volume;                      // 42: the text left the volume alone
+        std::string path = "/keep.sf2";  // "/keep.sf2": the text left the SoundFont alone
+    } const cases[] = {
+        {"plain", "[Volume] = 80\n", 80},
+        {"blanks, tab, percent sign, CRLF", "  [Volume]\t=  65 % \r\n", 65},
+        {"beside the SoundFont", "[Soundfont] = /s.sf2\r\n[Volume] = 35\r\n", 35, "/s.sf2"},
+        {"above 100 is clamped", "[Volume] = 150\n", 100},
+        {"below 0 is clamped", "[Volume] = -20\n", 0},
+        {"more digits than any integer", "[Volume] = 99999999999999999999999999\n", 100},
+        {"a fraction rounds", "[Volume] = 72.5\n", 73},
+        {"a plus sign", "[Volume] = +7\n", 7},
+        {"later line wins", "[Volume] = 10\n[Volume] = 20", 20},
+        {"a damaged later line keeps the earlier", "[Volume] = 10\n[Volume] = 2x\n", 10},
+        {"words", "[Volume] = loud\n", 42},
+        {"a unit after the number", "[Volume] = 80 dB\n", 42},
+        {"not a finite number", "[Volume] = nan\n[Volume] = inf\n[Volume] = 1e999\n", 42},
+        {"hexadecimal", "[Volume] = 0x40\n", 42},
+        {"no value", "[Volume] = \n", 42},
+        {"'=' without a blank", "[Volume] =80\n", 42},
+        {"key in lower case", "[volume] = 80\n", 42},
+        {"text before the key", "x [Volume] = 80\n", 42},
+        {"a NUL in the number", "[Volume] = 8\0\n"s, 42},
+        // A line the first versions took for the SoundFont is still one, whatever else it holds.
+        {"a SoundFont path holding the volume key", "[Soundfont] = /a/[Volume] = 3.sf2\n", 42,
+         "/a/[Volume] = 3.sf2"},
+        {"a volume line holding the SoundFont key", "[Volume] = [Soundfont]\n", 42, "[Soundfont]"},
+    };
+    for (const Case& c : cases) {
+        ::Settings settings{"/keep.sf2", 42};
+        ParseSettingsText(settings, c.text.data(), c.text.size());
+        EXPECT_EQ(settings.volumePercent, c.volume) << c.what;
+        EXPECT_EQ(settings.soundFontPath, c.path) << c.what;
     }
 }
 
@@ -121,11 +165,18 @@ TEST_F(SettingsFiles, WriteThenReadRoundTrips) {
     fs::create_directories(Folder());
     WriteFile(File(), "[Soundfont] = /a longer previous path than any of the ones below.sf2\r\n# x\n");
     WriteFile(Default(), "sfbk");
-    for (const std::string path : {"/Sounds/Grand Piano.sf2", "/home/jürgen/Klänge/Flügel №1.sf2", ""}) {
-        ASSERT_TRUE(Write(path)) << path;
-        EXPECT_EQ(ReadFile(File()), "[Soundfont] = " + path + "\n") << "the file is replaced whole";
+    const std::pair<std::string, int> cases[] = {
+        {"/Sounds/Grand Piano.sf2", 100}, {"/home/jürgen/Klänge/Flügel №1.sf2", 35}, {"", 0}};
+    for (const auto& [path, volume] : cases) {
+        ASSERT_TRUE(Write(path, volume)) << path;
+        EXPECT_EQ(ReadFile(File()), FileText(path, volume)) << "the file is replaced whole";
         EXPECT_EQ(Read().soundFontPath, path) << "an existing file wins over the default SoundFont";
+        EXPECT_EQ(Read().volumePercent, volume) << path;
     }
+    ASSERT_TRUE(Write("/s/Loud.sf2", 250));
+    EXPECT_EQ(ReadFile(File()), FileText("/s/Loud.sf2", 100)) << "a volume out of range is written clamped";
+    WriteFile(File(), "[Soundfont] = /s/Old.sf2\r\n");
+    EXPECT_EQ(Read().volumePercent, kFullVolume) << "a file of the first versions plays at full volume";
     EXPECT_EQ(std::distance(fs::directory_iterator(Folder()), {}), 1) << "a temporary file was left behind";
 
     const mode_t mask = umask(022);
@@ -170,7 +221,29 @@ TEST_F(SettingsFiles, WriteKeepsThePreviousFileOnRefusalAndFollowsLinks) {
     fs::create_symlink(linked, File());
     ASSERT_TRUE(Write("/s/New.sf2"));
     EXPECT_TRUE(fs::is_symlink(File())) << "a linked settings file is written through the link";
-    EXPECT_EQ(ReadFile(linked), "[Soundfont] = /s/New.sf2\n");
+    EXPECT_EQ(ReadFile(linked), FileText("/s/New.sf2", 100));
+}
+
+// Each window writes only the setting it changed, over what the file holds now: another window's
+// choice made since this one started survives, and so does everything on a first run.
+TEST_F(SettingsFiles, UpdateChangesOneSettingAndKeepsTheOther) {
+    auto volume = [](int v) { return [v](::Settings& s) { s.volumePercent = v; }; };
+    auto soundFont = [](std::string p) { return [p](::Settings& s) { s.soundFontPath = p; }; };
+    WriteFile(Default(), "sfbk");
+    ASSERT_TRUE(UpdateSettings(volume(30), Default()));
+    EXPECT_EQ(ReadFile(File()), FileText(Default(), 30)) << "a first run keeps the default SoundFont";
+
+    WriteFile(File(), "[Soundfont] = /s/Other window's.sf2\n");  // written by a window of the first versions
+    ASSERT_TRUE(UpdateSettings(volume(55), Default()));
+    EXPECT_EQ(ReadFile(File()), FileText("/s/Other window's.sf2", 55));
+    ASSERT_TRUE(UpdateSettings(soundFont("/s/Mine.sf2"), Default()));
+    EXPECT_EQ(ReadFile(File()), FileText("/s/Mine.sf2", 55)) << "the volume survives a SoundFont change";
+
+    // A file that is there but cannot be read is not replaced: what it holds would be lost.
+    const std::string oversized = std::string(2 << 20, '#') + "\n[Soundfont] = /s/Kept.sf2\n";
+    WriteFile(File(), oversized);
+    EXPECT_FALSE(UpdateSettings(volume(10), Default()));
+    EXPECT_EQ(ReadFile(File()), oversized);
 }
 
 // Rendered songs go to the cache folder, private to the user, and never into the settings folder;

@@ -71,6 +71,35 @@ TEST(ControlPanel, EachControlAsksForItsOwnIntent) {
     EXPECT_EQ(rig.PressButton(rig.panel.videoButton).intent, PanelIntent::CancelVideoExport);
 }
 
+// The slider asks for each new value while it is dragged and for the last one when it is let go;
+// it never changes the volume itself, and it is never held back, not even while the owner is busy.
+TEST(ControlPanel, TheVolumeSliderAsksForWhatItIsDraggedTo) {
+    PanelRig rig;
+    rig.shown.song.busy = true;
+    rig.shown.canStart = false;
+    rig.shown.volumePercent = 80;
+    (void)rig.panel.Frame(rig.shown);
+    const Slider& s = rig.panel.volume;
+    const float y = (s.top + s.bottom) / 2;
+    const float middle = (s.trackLeft + s.trackRight) / 2;
+    PanelRequest asked = rig.PressAt(middle, y);
+    EXPECT_EQ(asked.intent, PanelIntent::SetVolume);
+    EXPECT_FLOAT_EQ(asked.volume, 50);
+    EXPECT_EQ(rig.target.Where([](const viewtest::Call& c) { return c.text == "Volume 50%"; }).size(), 1u)
+        << "the value dragged to shows in the frame of the drag";
+    EXPECT_FLOAT_EQ(rig.shown.volumePercent, 80) << "the panel only asks";
+
+    rig.mouse = {static_cast<int>(s.trackRight) + 30, static_cast<int>(y)};
+    asked = rig.panel.Frame(rig.shown);
+    EXPECT_EQ(asked.intent, PanelIntent::SetVolume);
+    EXPECT_FLOAT_EQ(asked.volume, 100);
+    rig.panel.mouseDown = false;
+    asked = rig.panel.Frame(rig.shown);
+    EXPECT_EQ(asked.intent, PanelIntent::KeepVolume);
+    EXPECT_FLOAT_EQ(asked.volume, 100);
+    EXPECT_EQ(rig.panel.Frame(rig.shown).intent, PanelIntent::None);
+}
+
 TEST(ControlPanel, AsksForNothingWhenItMayNot) {
     struct Case {
         const char* name;
@@ -178,6 +207,19 @@ TEST(ControlPanel, TheLegendKeepsRowsInTheSmallestWindowAndNothingOverlaps) {
         ASSERT_EQ(heading.size(), 1u);
         const float below = c.notice ? p.exportNotice.bottom : p.videoButton.bottom;
         EXPECT_LE(below, heading[0].rect.top);
+        // Under the legend: the song time, its length, the volume slider and the transport.
+        const auto length =
+            rig.target.Where([](const viewtest::Call& k) { return k.text.rfind("/ ", 0) == 0; });
+        ASSERT_EQ(length.size(), 1u);
+        const auto time = rig.target.Where([](const viewtest::Call& k) { return k.format.size == 24.0f; });
+        ASSERT_EQ(time.size(), 1u);
+        for (const auto& row : rig.target.Where([&](const viewtest::Call& k) {
+                 return k.format.size == 13.0f && k.rect.top < p.volume.top;
+             }))
+            EXPECT_LE(row.rect.bottom, time[0].rect.top) << "legend row \"" << row.text << "\" over the time";
+        EXPECT_LE(length[0].rect.bottom, p.volume.top);
+        EXPECT_LE(p.volume.bottom, p.transportButtons[TransportRewind].top);
+        EXPECT_GT(p.volume.trackRight - p.volume.trackLeft, 60) << "a track long enough to set a volume";
         if (c.width == 1536) {
             EXPECT_FLOAT_EQ(p.soundFontButton.top, p.top + 150) << "the full-height layout";
         }

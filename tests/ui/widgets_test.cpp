@@ -189,4 +189,83 @@ TEST_F(WidgetFixture, LabelIsCentredAcrossThePanelInWholePixels) {
     EXPECT_FLOAT_EQ(label.bottom - label.top, 20);
 }
 
+// The slider in a panel from x = 0 to 300 at y = 700: its track runs from 110 (0%) to 286 (100%).
+struct SliderFixture : WidgetFixture {
+    SliderFixture() {
+        slider.device = &device;
+        slider.brushes = brushes.data();
+        slider.caption = "Volume";
+    }
+    Slider slider;
+};
+
+TEST_F(SliderFixture, DragsFromAPressOnTheTrackAndReportsTheRelease) {
+    struct Step {
+        int x, y;
+        bool down;
+        SliderChange change;
+        float value;
+    };
+    using enum SliderChange;
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"a press jumps to the pointer, the drag follows it off the row, the release keeps it",
+         {{198, 710, false, None, 40},
+          {198, 710, true, Moved, 50},
+          {250, 650, true, Moved, 80},
+          {250, 650, false, Released, 80},
+          {250, 650, false, None, 80}}},
+        {"holding still asks nothing more", {{198, 710, true, Moved, 50}, {198, 712, true, None, 50}}},
+        {"the drag stops at the ends",
+         {{104, 700, true, Moved, 0},
+          {400, 700, true, Moved, 100},
+          {-50, 700, true, Moved, 0},
+          {-50, 700, false, Released, 0}}},
+        {"a press begun elsewhere does not take it",
+         {{198, 600, true, None, 40}, {198, 710, true, None, 40}, {198, 710, false, None, 40}}},
+        {"a press on the caption does not take it", {{50, 710, true, None, 40}, {50, 710, false, None, 40}}},
+    };
+    for (const auto& c : cases) {
+        Slider s = slider;
+        float owner = 40;  // the owner plays at whatever the slider asks for
+        int step = 0;
+        for (const Step& f : c.steps) {
+            const PointI p{f.x, f.y};
+            const SliderChange change = s.Update(0, 300, 700, &p, f.down, owner);
+            EXPECT_EQ(change, f.change) << c.name << ", step " << step;
+            EXPECT_FLOAT_EQ(s.value, f.value) << c.name << ", step " << step;
+            if (change != None) owner = s.value;
+            ++step;
+        }
+    }
+}
+
+TEST_F(SliderFixture, ShowsTheValueWithItsCaptionWhereThereIsRoom) {
+    const PointI away{0, 0};
+    const struct {
+        float panelRight;
+        const char* text;
+        bool track;
+    } cases[] = {{300, "Volume 80%", true}, {120, "80%", true}, {80, "80%", false}};
+    for (const auto& c : cases) {
+        target.calls.clear();
+        EXPECT_EQ(slider.Update(0, c.panelRight, 700, &away, false, 80.2f), SliderChange::None);
+        ASSERT_EQ(target.Texts().size(), 1u) << c.panelRight;
+        EXPECT_EQ(target.Texts()[0].text, c.text);
+        EXPECT_LE(target.Texts()[0].rect.right, c.track ? slider.trackLeft : slider.right) << c.panelRight;
+        const auto fills = Fills(target);
+        ASSERT_EQ(fills.size(), c.track ? 3u : 0u) << "track, its filled part and the knob";
+        if (c.track) {
+            EXPECT_NEAR(fills[1].rect.right,
+                        slider.trackLeft + 0.802f * (slider.trackRight - slider.trackLeft), 1e-3)
+                << "filled up to the value";
+            const PointI press{static_cast<int>(slider.trackLeft), 710};
+            EXPECT_EQ(slider.Update(0, c.panelRight, 700, &press, true, 80), SliderChange::Moved);
+            EXPECT_EQ(slider.Update(0, c.panelRight, 700, &press, false, 0), SliderChange::Released);
+        }
+    }
+}
+
 }  // namespace
