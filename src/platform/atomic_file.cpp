@@ -1,6 +1,7 @@
 #include "platform/atomic_file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <random>
 
 namespace platform {
@@ -21,45 +23,118 @@ constexpr const char kTag[] = ".dorvik-";
 constexpr const char kSuffix[] = ".part";
 
 // The names a signal handler must remove: a fixed table, since the handler may neither allocate
-// nor lock. A slot is claimed (1), filled, then published (2); the handler reads only published
-// slots.
+// nor lock. A handler may run on any thread, beside a writer that is just making or moving a name,
+// so each slot says where its name stands:
+//   free, filling (claimed, path not yet complete),
+//   moving (the owner is making or renaming the name: whether it exists is not yet known),
+//   named (the file is there under the name and waits for its rename),
+//   removing and removed (a handler took the name away).
+// The owner keeps the signals off its own thread while a name moves, so a handler that finds a
+// slot moving runs on another thread and can wait for the move to finish.
+enum SlotState : int { kFree, kFilling, kMoving, kNamed, kRemoving, kRemoved };
+
 struct CleanupSlot {
-    std::atomic<int> state{0};
+    std::atomic<int> state{kFree};
     char path[PATH_MAX];
 };
 constexpr int kSlots = 16;
 CleanupSlot cleanupSlots[kSlots];
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots");
 
-int Publish(const std::string& path) {
+int Publish(const std::string& path, SlotState state) {
     if (path.size() >= PATH_MAX) return -1;  // too long to keep: an interruption would leave it
     for (int i = 0; i < kSlots; ++i) {
-        int expected = 0;
-        if (!cleanupSlots[i].state.compare_exchange_strong(expected, 1)) continue;
+        int expected = kFree;
+        if (!cleanupSlots[i].state.compare_exchange_strong(expected, kFilling)) continue;
         std::memcpy(cleanupSlots[i].path, path.c_str(), path.size() + 1);
-        cleanupSlots[i].state.store(2);
+        cleanupSlots[i].state.store(state);
         return i;
     }
     return -1;
 }
 
-void Withdraw(int slot) {
-    if (slot >= 0) cleanupSlots[slot].state.store(0);
+// Moves a slot of this writer's from one state to another. False when a handler took the name.
+bool Move(int slot, SlotState from, SlotState to) {
+    if (slot < 0) return true;
+    int expected = from;
+    return cleanupSlots[slot].state.compare_exchange_strong(expected, to);
 }
+
+void Pause() {
+    const timespec millisecond{0, 1000000};
+    ::nanosleep(&millisecond, nullptr);
+}
+
+// Frees a slot. A name a handler is still removing keeps its slot until the handler is done, so
+// that the path it reads is not overwritten under it.
+void Withdraw(int slot) {
+    if (slot < 0) return;
+    std::atomic<int>& state = cleanupSlots[slot].state;
+    while (state.load() == kRemoving) Pause();
+    state.store(kFree);
+}
+
+// Holds SIGINT and SIGTERM back from this thread while a name is made or moved; they arrive as
+// soon as it is over.
+class HeldSignals {
+  public:
+    HeldSignals() {
+        sigset_t held;
+        sigemptyset(&held);
+        sigaddset(&held, SIGINT);
+        sigaddset(&held, SIGTERM);
+        ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~HeldSignals() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+
+  private:
+    sigset_t previous_{};
+};
 
 struct sigaction previousInt;
 struct sigaction previousTerm;
 
+// Set once a signal is about to end the process. The handler waits only for the moves under way
+// when it looks; a writer on another thread that is about to start one must not, or the process
+// could end between its link and its rename. A writer therefore claims its slot first and looks
+// here second, while the handler sets this first and looks at the slots second: one of the two
+// always sees the other.
+std::atomic<bool> ending{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler sets it");
+
+void RemoveNamedFiles() {
+    for (CleanupSlot& slot : cleanupSlots) {
+        int state = slot.state.load();
+        // A move takes two system calls on a thread that does not take this signal; the bound
+        // only guards against a writer stopped in a debugger.
+        for (int waited = 0; state == kMoving && waited < 2000; ++waited) {
+            Pause();
+            state = slot.state.load();
+        }
+        if (state == kNamed && slot.state.compare_exchange_strong(state, kRemoving)) {
+            ::unlink(slot.path);
+            slot.state.store(kRemoved);
+        }
+    }
+}
+
+bool IsDefault(const struct sigaction& action, void (*handler)(int)) {
+    return (action.sa_flags & SA_SIGINFO) == 0 && action.sa_handler == handler;
+}
+
 void OnSignal(int signal) {
     const int savedErrno = errno;
-    for (CleanupSlot& slot : cleanupSlots) {
-        if (slot.state.load() == 2) ::unlink(slot.path);
-    }
     const struct sigaction& previous = signal == SIGINT ? previousInt : previousTerm;
-    if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler == SIG_IGN) {
+    // Only a signal that ends the process stops the writers: otherwise they carry on after it.
+    if (IsDefault(previous, SIG_DFL)) ending.store(true);
+    RemoveNamedFiles();
+    if (IsDefault(previous, SIG_IGN)) {
         errno = savedErrno;
         return;
     }
-    if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler == SIG_DFL) {
+    if (IsDefault(previous, SIG_DFL)) {
         // Ends the process by the signal itself, so that its parent sees how it ended.
         ::signal(signal, SIG_DFL);
         ::raise(signal);
@@ -162,37 +237,64 @@ int AtomicFile::OpenReplacement(const std::string& folder, int mode, bool keepMo
         const int error = errno;
         // Only a file system without unnamed files falls back to a named one.
         if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL) return error;
-        for (int attempt = 0; fd_ < 0; ++attempt) {
-            const std::string path = folder + "/" + TemporaryFileName(NameOf(target_), UniquePart());
-            fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-            if (fd_ >= 0) {
-                temporaryPath_ = path;
-                slot_ = Publish(path);
-            } else if (errno != EEXIST || attempt == 100) {
-                return errno;
-            }
-        }
+        if (const int failed = OpenNamed(mode); failed != 0) return failed;
     }
     // The creation mode passed through the umask; a replaced file keeps exactly its own.
     if (keepMode) ::fchmod(fd_, static_cast<mode_t>(mode));
     return 0;
 }
 
-// Gives an unnamed file its temporary name beside the target, ready for the rename.
-int AtomicFile::NameReplacement() {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+// The named temporary, for file systems without unnamed files. It is known to the signal handler
+// from before it exists, and marked as moving until it does, so that a handler neither misses it
+// nor removes a stranger's file that happened to hold the name.
+int AtomicFile::OpenNamed(int mode) {
+    const HeldSignals held;
     for (int attempt = 0;; ++attempt) {
         const std::string path = folder_ + "/" + TemporaryFileName(NameOf(target_), UniquePart());
-        // Published before it exists, so that no moment has it named but not known to the handler.
-        slot_ = Publish(path);
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        const int slot = Publish(path, kMoving);
+        if (ending.load()) {
+            Withdraw(slot);
+            return EINTR;
+        }
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd_ >= 0) {
             temporaryPath_ = path;
-            unnamed_ = false;
+            slot_ = slot;
+            (void)Move(slot, kMoving, kNamed);
             return 0;
         }
         const int error = errno;
-        Withdraw(slot_);
-        slot_ = -1;
+        Withdraw(slot);
+        if (error != EEXIST || attempt == 100) return error;
+    }
+}
+
+// Gives the unnamed file a temporary name beside the target and renames it over the target at
+// once: a link cannot replace a file, so the name has to exist for that moment. Only the two
+// system calls lie between the link and the rename, and nothing may fail between them, so a
+// process killed outright is as unlikely as can be to leave the name behind; SIGINT and SIGTERM
+// wait on this thread, and their handler on any other waits for the rename.
+int AtomicFile::LinkIntoPlace(int fd) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const HeldSignals held;
+    for (int attempt = 0;; ++attempt) {
+        const std::string path = folder_ + "/" + TemporaryFileName(NameOf(target_), UniquePart());
+        const int slot = Publish(path, kMoving);
+        if (ending.load()) {
+            Withdraw(slot);
+            return EINTR;
+        }
+        int linked = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+        // Without /proc, AT_EMPTY_PATH is the way; it needs a privilege most users lack.
+        if (linked != 0 && errno == ENOENT) linked = ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH);
+        if (linked == 0) {
+            const int error = ::rename(path.c_str(), target_.c_str()) == 0 ? 0 : errno;
+            if (error != 0) ::unlink(path.c_str());
+            Withdraw(slot);
+            return error;
+        }
+        const int error = errno;
+        Withdraw(slot);
         if (error != EEXIST || attempt == 100) return error;
     }
 }
@@ -205,17 +307,37 @@ int AtomicFile::Commit() {
         direct_ = false;
         return result;
     }
-    // A file system may report a failed write-back only when the file is closed.
-    int error = unnamed_ ? NameReplacement() : 0;
+    // A file system may report a failed write-back only when the file is closed, so the file is
+    // closed before it takes the target's place. An unnamed file still needs a descriptor to be
+    // linked by; a second one keeps it while the first is closed.
+    int error = 0;
+    int keep = -1;
+    if (unnamed_) {
+        keep = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+        if (keep < 0) error = errno;
+    }
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temporaryPath_.c_str(), target_.c_str()) != 0) error = errno;
-    if (error != 0 && !temporaryPath_.empty()) ::unlink(temporaryPath_.c_str());
-    Withdraw(slot_);
-    slot_ = -1;
-    temporaryPath_.clear();
-    unnamed_ = false;
+    if (error == 0 && unnamed_) {
+        error = LinkIntoPlace(keep);
+    } else if (error == 0) {
+        const HeldSignals held;
+        // A handler that removed the file meanwhile leaves nothing to rename.
+        if (!Move(slot_, kNamed, kMoving)) {
+            error = ENOENT;
+        } else if (ending.load()) {
+            error = EINTR;
+        } else if (::rename(temporaryPath_.c_str(), target_.c_str()) != 0) {
+            error = errno;
+        }
+        if (error != 0) ::unlink(temporaryPath_.c_str());
+        temporaryPath_.clear();
+        Withdraw(slot_);
+        slot_ = -1;
+    }
+    if (keep >= 0) ::close(keep);
+    Discard();
     return error;
 }
 

@@ -4,8 +4,10 @@
 // A file that replaces its target only once it is complete. It is written beside the target,
 // unnamed where the file system allows it and otherwise as ".NAME.dorvik-XXXXXX.part", and moved
 // over the target by one rename at the end. Until then the file at the target stays exactly as
-// it was, whatever happens to the writer. Devices and pipes are written in place instead: a rename
-// would replace the node itself.
+// it was, whatever happens to the writer. An unnamed file takes the hidden name only for the
+// instant between its link and the rename, so a writer killed outright, even by SIGKILL, leaves
+// nothing beside the target. Devices and pipes are written in place instead: a rename would
+// replace the node itself.
 #pragma once
 
 #include <string>
@@ -39,11 +41,12 @@ class AtomicFile {
 
   private:
     int OpenReplacement(const std::string& folder, int mode, bool keepMode);
-    int NameReplacement();
+    int OpenNamed(int mode);
+    int LinkIntoPlace(int fd);
 
     int fd_ = -1;
     bool direct_ = false;
-    bool unnamed_ = false;  // made with O_TMPFILE: it gets its temporary name only in Commit
+    bool unnamed_ = false;  // made with O_TMPFILE: it is named only for the rename in Commit
     int slot_ = -1;         // the cleanup slot that holds temporaryPath_, or -1
     std::string target_;
     std::string folder_;
@@ -55,8 +58,10 @@ class AtomicFile {
 [[nodiscard]] std::string TemporaryFileName(const std::string& targetName, const std::string& unique);
 
 // From now on, SIGINT and SIGTERM first remove the temporary files of every AtomicFile of this
-// process that is not yet committed, then end the process as the signal would have. A handler
-// installed before keeps running after the removal instead. Safe to call more than once.
+// process that is not yet committed, then end the process as the signal would have. A rename
+// under way on another thread is let finish first, so a target is never left half replaced nor a
+// name left beside it. A handler installed before keeps running after the removal instead. Safe
+// to call more than once.
 void RemoveTemporaryFilesOnSignal();
 
 }  // namespace platform
