@@ -4,8 +4,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "core/frame_timer.h"
+#include "core/key_name.h"
 #include "core/time_format.h"
 
 namespace {
@@ -75,6 +77,29 @@ float SparkLevel(const NoteRecord& n, float time) {
     return std::clamp(1.0f - (time - n.start) / length, kSparkFloor, 1.0f);
 }
 
+// The names' inks: dark on the bright lit white keys and note bodies; white over a dark shadow on
+// the lit black keys, whose colour darkens towards the key's edges and its far end.
+constexpr ColourF kDarkInk{0.06f, 0.06f, 0.08f, 1.0f};
+constexpr ColourF kLightInk{1.0f, 1.0f, 1.0f, 1.0f};
+constexpr ColourF kShadowInk{0.0f, 0.0f, 0.0f, 0.8f};
+
+// A name in its box: its lines centred across the box and the block centred down it.
+void DrawLabel(platform::RenderTarget& target, const KeyLabel& label, float size, const RectF& box,
+               bool light) {
+    const platform::TextFormat format{size, 700, platform::TextAlign::Centre, true, false, false};
+    // A label is a few characters, so the string stays in its own small buffer: nothing is
+    // allocated for it.
+    const std::string text(label.text);
+    if (light)
+        target.DrawText(text, format, {box.left + 1, box.top + 1, box.right + 1, box.bottom + 1}, kShadowInk);
+    target.DrawText(text, format, box, light ? kLightInk : kDarkInk);
+}
+
+// The gap between a name and the ends of its key or note, in design units.
+float LabelPadding(float size) {
+    return std::round(size * 0.25f);
+}
+
 }  // namespace
 
 void NotesView::Build(ImageLookup lookup) {
@@ -82,7 +107,7 @@ void NotesView::Build(ImageLookup lookup) {
     for (int c = 0; c < kVoiceColours; ++c)
         for (int slot = 0; slot < res::VoiceImageSlots; ++slot)
             voiceBitmaps[c][slot] = Bitmap::LoadPng(res::VoiceImageId(c + 2, slot), device, lookup);
-    lookAhead = kLookAheadSeconds;
+    lookAhead = LookAheadAt(options.fallSpeed);
     currentTime = -1.0f;
     indexBuilt = false;
     song = nullptr;
@@ -98,6 +123,7 @@ void NotesView::SetSong(const SongData* s) {
 
 void NotesView::Update(float songTime) {
     currentTime = songTime;
+    lookAhead = LookAheadAt(options.fallSpeed);
     // The keyboard is there from the first frame, so that the window never opens on a black void.
     LayoutKeyboard();
     UpdateKeys();
@@ -324,6 +350,7 @@ void NotesView::DrawKeys(bool drawNotes) const {
         for (const KeyRecord& k : keys) {
             if (k.intensity > 0) DrawNote(k.part, k.noteIndex);
         }
+        if (options.labels.onNotes) DrawNoteLabels();
     }
 
     const float w = width / 52.0f;
@@ -359,19 +386,28 @@ void NotesView::DrawKeys(bool drawNotes) const {
             bitmaps[ImgSparkDisc].Draw(s.left, s.top, s.right, s.bottom, a);
         }
     }
+    if (options.labels.onKeys) DrawKeyLabels();
+}
+
+const NoteRecord* NotesView::ShownNote(int part, int index) const {
+    if (song == nullptr || song->noteTracks < 1 || part < 0 || part >= kMaxParts || index < 0 ||
+        index >= PartNotes(*song, part)) {
+        return nullptr;
+    }
+    const int colour = PartColour(part);
+    if (colour < 0 || colour >= res::kNoteColourCount) return nullptr;
+    const NoteRecord& n = song->parts[part].notes[index];
+    if (n.start > n.end || n.start > topTime || n.start == n.end) return nullptr;
+    if (n.key < kLowestKey || n.key > kHighestKey) return nullptr;
+    if (currentTime > n.end) return nullptr;
+    return &n;
 }
 
 void NotesView::DrawNote(int part, int index) const {
-    if (song == nullptr || song->noteTracks < 1 || part < 0 || part >= kMaxParts || index < 0 ||
-        index >= PartNotes(*song, part)) {
-        return;
-    }
+    const NoteRecord* shown = ShownNote(part, index);
+    if (shown == nullptr) return;
+    const NoteRecord& n = *shown;
     const int colour = PartColour(part);
-    if (colour < 0 || colour >= res::kNoteColourCount) return;
-    const NoteRecord& n = song->parts[part].notes[index];
-    if (n.start > n.end || n.start > topTime || n.start == n.end) return;
-    if (n.key < kLowestKey || n.key > kHighestKey) return;
-    if (currentTime > n.end) return;
     const KeyRecord& r = keys[n.key - kLowestKey];
 
     const float h = notesHeight;
@@ -522,4 +558,51 @@ void NotesView::DrawOverlayBackdrop(const SongView& view, float x0, float top, f
     played = std::clamp(played, 0.0f, 1.0f);
     target->FillRect({barLeft, barY, barRight, barY + 3.0f}, Brush(PalBarLine));
     target->FillRect({barLeft, barY, barLeft + (barRight - barLeft) * played, barY + 3.0f}, Brush(PalText));
+}
+
+void NotesView::DrawNoteLabels() const {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr || !(lookAhead > 0) || !(notesHeight > 0)) return;
+    const float size = LabelSizeFor(width / 52.0f);
+    const float pad = LabelPadding(size);
+    const Accidentals spelling = options.labels.flats ? Accidentals::Flats : Accidentals::Sharps;
+    const float h = notesHeight;
+    VisitWindowNotes(*this, [&](int part, int index) {
+        const NoteRecord* n = ShownNote(part, index);
+        if (n == nullptr) return;
+        const KeyRecord& k = keys[n->key - kLowestKey];
+        const RectF& key = k.rect;
+        // The name sits at the note's lower end, the one that meets the keyboard, and rides down
+        // with it until it reaches the top of where its key's spark shows; there it stays on the
+        // part still above, once the note sounds, until that is too short for it.
+        const float top = std::max(0.0f, (topTime - n->end) * h / lookAhead) + pad;
+        const float bottom = std::min(k.sparkRect.top, (topTime - n->start) * h / lookAhead) - pad;
+        const KeyLabel label =
+            FitKeyLabel(NameOfKey(n->key, spelling), size, key.right - key.left, bottom - top);
+        if (label.shape == LabelShape::None) return;
+        DrawLabel(*target, label, size, {key.left, bottom - label.height, key.right, bottom}, false);
+    });
+}
+
+void NotesView::DrawKeyLabels() const {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr || !(keyboardHeight > 0)) return;
+    const float size = LabelSizeFor(width / 52.0f);
+    const float pad = LabelPadding(size);
+    const Accidentals spelling = options.labels.flats ? Accidentals::Flats : Accidentals::Sharps;
+    // A white key's name sits below the ends of the black keys, where the key shows its whole width.
+    const float blackEnd = notesHeight + keyboardHeight * kBlackKeyImageLength / kOctaveImageHeight;
+    for (int k = 0; k < kKeyCount; ++k) {
+        const KeyRecord& key = keys[k];
+        if (!(key.intensity > 0)) continue;
+        const RectF& r = key.rect;
+        const float keyWidth = r.right - r.left;
+        // A black key's name sits below its spark, which reaches one key width down from its top.
+        const bool black = key.isBlack != 0;
+        const float top = (black ? r.top + keyWidth : blackEnd) + pad;
+        const float bottom = r.bottom - pad;
+        const KeyLabel label = FitKeyLabel(NameOfKey(k + kLowestKey, spelling), size, keyWidth, bottom - top);
+        if (label.shape == LabelShape::None) continue;
+        DrawLabel(*target, label, size, {r.left, bottom - label.height, r.right, bottom}, black);
+    }
 }
