@@ -165,6 +165,10 @@ void PlayerController::OnViewOptionKey(const platform::InputMessage& message) {
         case 'B':
             if (!message.repeat) labels.flats = !labels.flats;
             break;
+        case 'f':
+        case 'F':
+            if (!message.repeat) viewOptions.fitSong = !viewOptions.fitSong;
+            break;
         case 'z':
         case 'Z':
             viewOptions.fallSpeed = StepFallSpeed(viewOptions.fallSpeed, message.shift ? -1 : 1);

@@ -154,7 +154,8 @@ struct PlayerController {
     void SeekToTimeBarX(float x);  // the time-bar column x (design units) as a place in the song
     void SeekToSeconds(double seconds);
     void OnKeyDown(const platform::InputMessage& message);
-    // N, Shift+N, B, Z and Shift+Z: the note names and the falling speed.
+    // N, Shift+N, B, F, Z and Shift+Z: the note names, the keyboard fitted to the song and the
+    // falling speed.
     void OnViewOptionKey(const platform::InputMessage& message);
 
     // The panels' side (app/song_loading.cpp). ViewOfSong and ControlPanelSnapshot are what the

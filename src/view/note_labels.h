@@ -34,6 +34,8 @@ inline constexpr float kLongestLookAhead = kLookAheadSeconds / kFallSpeeds[0];
 struct NotesViewOptions {
     NoteLabels labels;
     int32_t fallSpeed = kUsualFallSpeed;  // index into kFallSpeeds; out-of-range steps are clamped
+    // The keyboard shows only the song's keys and a few around them, each key wider; off, all 88.
+    bool fitSong = false;
 };
 
 // The seconds of song between the top of the notes area and the keyboard at a falling speed step.

@@ -3,7 +3,8 @@
 // `lookAhead` seconds before it starts, reaches the keyboard when it starts and vanishes when it
 // ends; while it sounds, its key is drawn lit in the part's colour with a fading spark and, as the
 // options say, the note's name. The falling speed sets `lookAhead`; whatever it is, a note meets
-// the keyboard at its start, as the sound does.
+// the keyboard at its start, as the sound does. Fitted to the song, the keyboard shows only the
+// song's keys and a few beside them, each drawn wider.
 //
 // Behind the notes: the bar lines with their numbers, a checkerboard of octave columns that
 // alternates from bar to bar, and a thin line at every C. Each part has a colour: a piano song's
@@ -132,6 +133,11 @@ struct NotesView : public Panel {
     bool indexBuilt = false;
     const SongData* song = nullptr;  // the song of SetSong: the one the index is built for
     NotesViewOptions options;        // of SetOptions: the names and the falling speed
+    int32_t lowestSongKey = 0;       // the lowest and highest key the song's drawn notes play;
+    int32_t highestSongKey = -1;     // highest < lowest when they play none
+    int32_t firstWhite = 0;          // the white keys the keyboard shows: from A0 (0) to C8 (51)
+    int32_t whiteCount = 52;
+    float whiteKeyWidth = 0;  // view width / whiteCount
 
     // Once, after Init and CreateBrushes: the images, the constants and an empty layout.
     void Build(ImageLookup lookup = &res::FindImage);
@@ -150,6 +156,10 @@ struct NotesView : public Panel {
     void ClearLitKeys();  // no key stays lit after a jump in time
 
     void LayoutKeyboard();
+    // Which white keys the keyboard shows this frame: all 52, or the song's range as the options
+    // say. FindSongKeys finds that range once per song.
+    void ChooseShownKeys();
+    void FindSongKeys();
     void BuildTimeIndex();
     void UpdateKeys();
     void UpdateBars();

@@ -188,7 +188,7 @@ TEST(NoteNames, FallingNotesShowTheirNamesOnlyWhenAskedAndWhereTheyFit) {
     for (const Call& c : Names(rig)) EXPECT_GT(c.rect.top, 400.0f) << "only the key names are left";
 }
 
-TEST(NameKeys, NAndBToggleTheNamesAndZStepsTheFallingSpeed) {
+TEST(NameKeys, NBAndFToggleTheNamesAndTheFitAndZStepsTheFallingSpeed) {
     ViewRig rig(1040, 530);
     PlayerController& c = rig.controller;
     auto press = [&](uint32_t key, bool shift = false, bool repeat = false) {
@@ -216,10 +216,90 @@ TEST(NameKeys, NAndBToggleTheNamesAndZStepsTheFallingSpeed) {
     press('B');
     EXPECT_FALSE(c.viewOptions.labels.flats);
 
+    EXPECT_FALSE(c.viewOptions.fitSong);
+    press('f');
+    EXPECT_TRUE(c.viewOptions.fitSong) << "F: the keyboard fits the song";
+    press('f', false, true);
+    EXPECT_TRUE(c.viewOptions.fitSong);
+
     press('z');
     EXPECT_EQ(c.viewOptions.fallSpeed, kUsualFallSpeed + 1) << "Z: faster";
     for (int i = 0; i < 10; ++i) press('z', true, i > 0);
     EXPECT_EQ(c.viewOptions.fallSpeed, 0) << "Shift+Z, held: down to the slowest and no further";
+}
+
+}  // namespace
+
+namespace {
+
+// The keyboard fitted to the song: its shown white keys fill the view, the song's keys are all
+// among them with room beside, and the keyboard's images stay inside the view.
+TEST(FitSong, TheSongsKeysFillTheViewAndNothingSpillsPastIt) {
+    struct Case {
+        const char* what;
+        int low, high;           // the song's keys
+        int firstWhite, whites;  // expected: A0 is white key 0, C8 white key 51
+    };
+    const Case cases[] = {
+        {"an octave from C4, widened to two", 60, 72, 20, 15},
+        {"the bottom of the piano", 21, 26, 0, 15},
+        {"the top of the piano", 100, 108, 37, 15},
+        {"a black key on top takes the white above", 48, 75, 14, 21},
+        {"the whole piano", 21, 108, 0, 52},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ViewRig rig(1040, 530);
+        rig.controller.viewOptions.fitSong = true;
+        SongData& song = rig.NewSong(20);
+        ViewRig::AddNote(song, 0, c.low, 1.0f, 2.0f);
+        ViewRig::AddNote(song, 1, c.high, 1.0f, 2.0f);
+        rig.Frame(1.5f);
+        const NotesView& v = *rig.view;
+        EXPECT_EQ(v.firstWhite, c.firstWhite);
+        EXPECT_EQ(v.whiteCount, c.whites);
+        EXPECT_NEAR(v.whiteKeyWidth, 1040.0f / static_cast<float>(c.whites), kEps);
+        for (const int key : {c.low, c.high}) {
+            const RectF& r = v.keys[key - kLowestKey].rect;
+            EXPECT_GE(r.left, 0) << "key " << key;
+            EXPECT_LE(r.right, 1040) << "key " << key;
+        }
+        float covered = 0;
+        for (const Call& call : rig.target.Where([](const Call& k) {
+                 return k.op == Op::Image && (k.imageId == 134 || k.imageId == 140 || k.imageId == 142);
+             })) {
+            EXPECT_GE(call.rect.left, -kEps);
+            EXPECT_LE(call.rect.right, 1040 + kEps);
+            EXPECT_GT(call.source.right, call.source.left);
+            covered += call.rect.right - call.rect.left;
+        }
+        EXPECT_NEAR(covered, 1040, 0.01f) << "the keyboard spans the view without a gap";
+        const auto lit = rig.target.Images(139);
+        ASSERT_EQ(lit.size(), 1u) << "the lower key is lit where it now lies";
+        EXPECT_NEAR(lit[0].rect.left, v.keys[c.low - kLowestKey].rect.left, kEps);
+    }
+}
+
+TEST(FitSong, PercussionDoesNotWidenTheKeyboardAndTheOptionGoesBack) {
+    ViewRig rig(1040, 530);
+    rig.controller.viewOptions.fitSong = true;
+    SongData& song = rig.NewSong(20);
+    song.reading = ReadingVoices;
+    ViewRig::GiveParts(song, 2, 4);
+    song.parts[0].channel = 0;
+    song.parts[1].channel = kPercussionChannel;
+    ViewRig::AddNote(song, 0, 60, 1.0f, 2.0f);
+    ViewRig::AddNote(song, 0, 72, 1.0f, 2.0f);
+    ViewRig::AddNote(song, 1, 35, 1.0f, 2.0f);  // a bass drum, heard but not drawn
+    rig.Frame(1.5f);
+    EXPECT_EQ(rig.view->firstWhite, 20);
+    EXPECT_EQ(rig.view->whiteCount, 15);
+
+    rig.controller.viewOptions.fitSong = false;
+    rig.Frame(1.6f);
+    EXPECT_EQ(rig.view->firstWhite, 0);
+    EXPECT_EQ(rig.view->whiteCount, 52);
+    EXPECT_NEAR(rig.view->keys[0].rect.left, 0, kEps);
 }
 
 }  // namespace

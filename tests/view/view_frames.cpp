@@ -1,11 +1,11 @@
 // view_frames: draws the notes view and the time bar off-screen, for screenshots and timing.
 //
-//   view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] [--names] [--flats] [--speed STEP]
-//                    OUT_PREFIX SECONDS...
+//   view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] [--names] [--flats] [--fit]
+//                    [--speed STEP] OUT_PREFIX SECONDS...
 //       one PNG per song time, OUT_PREFIX-<seconds>.png; the second before each moment is drawn
 //       frame by frame first, so lit keys and their sparks are as they would be in playback.
-//       --names also names the falling notes, --flats spells the black keys as flats, and
-//       --speed sets the falling speed step (0 slowest, 2 usual)
+//       --names also names the falling notes, --flats spells the black keys as flats, --fit fits
+//       the keyboard to the song, and --speed sets the falling speed step (0 slowest, 2 usual)
 //   view_frames cost [--frames F] [--window] SONG.mid
 //       F frames of the song from a quarter of its length on, at 1536 x 832; prints the time of
 //       one frame of the notes view and time bar and of one frame that only clears, and their ratio.
@@ -32,7 +32,7 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] [--names] [--flats]\n"
-                 "                         [--speed STEP] OUT_PREFIX SECONDS...\n"
+                 "                         [--fit] [--speed STEP] OUT_PREFIX SECONDS...\n"
                  "       view_frames cost [--frames F] [--window] SONG.mid\n");
     return 2;
 }
@@ -99,6 +99,8 @@ int Shot(int argc, char** argv) {
             options.labels.onNotes = true;
         } else if (a == "--flats") {
             options.labels.flats = true;
+        } else if (a == "--fit") {
+            options.fitSong = true;
         } else if (a == "--speed" && i + 1 < argc) {
             options.fallSpeed = std::atoi(argv[++i]);
         } else if (a == "--size" && i + 1 < argc) {
