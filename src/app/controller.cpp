@@ -234,6 +234,7 @@ void PlayerController::Frame() {
     const RectF& n = layout.notesView;
     const SongView view = ViewOfSong();
     notesView->SetRect(n.left, n.top, n.right, n.bottom);
+    notesView->SetOptions(viewOptions);
     notesView->Update(shownTime);
     notesView->DrawBackground();
     notesView->Draw(view);

@@ -1,7 +1,7 @@
 // Keyboard and mouse: the mouse position in design units, the hovered panel and its cursor, the two
-// splitter drags, the seek by a click in the time bar, Space and Escape, the volume keys, and the
-// full view's overlay. Panel buttons are not handled here; they read the mouse state left in their
-// panel.
+// splitter drags, the seek by a click in the time bar, Space and Escape, the volume keys, the
+// note-name and falling-speed keys, and the full view's overlay. Panel buttons are not handled
+// here; they read the mouse state left in their panel.
 #include <algorithm>
 
 #include "app/player_controller.h"
@@ -155,6 +155,37 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
             volumeUnsaved = true;
             break;
         }
+        default:
+            OnViewOptionKey(message);
+            break;
+    }
+}
+
+void PlayerController::OnViewOptionKey(const platform::InputMessage& message) {
+    // Toggles act once per press, not again while the key is held; the falling speed steps on.
+    NoteLabels& labels = viewOptions.labels;
+    switch (message.keyCode) {
+        case 'n':
+        case 'N':
+            if (message.repeat) break;
+            if (message.shift) {
+                labels.onKeys = !labels.onKeys;
+            } else {
+                labels.onNotes = !labels.onNotes;
+            }
+            break;
+        case 'b':
+        case 'B':
+            if (!message.repeat) labels.flats = !labels.flats;
+            break;
+        case 'f':
+        case 'F':
+            if (!message.repeat) viewOptions.fitSong = !viewOptions.fitSong;
+            break;
+        case 'z':
+        case 'Z':
+            viewOptions.fallSpeed = StepFallSpeed(viewOptions.fallSpeed, message.shift ? -1 : 1);
+            break;
         default:
             break;
     }

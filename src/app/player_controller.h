@@ -92,7 +92,9 @@ struct PlayerController {
     std::unique_ptr<ControlPanel> controlPanel;
     std::unique_ptr<TimeBar> timeBar;
 
-    ViewControls controls;    // the full view, its toggle and its overlay
+    ViewControls controls;  // the full view, its toggle and its overlay
+    // The note names and falling speed the keys choose; the notes view takes them every frame.
+    NotesViewOptions viewOptions;
     bool escapeDown = false;  // pressed and not yet released
     bool spaceDown = false;
     uint16_t hoverPanel = HoverNone;
@@ -167,6 +169,9 @@ struct PlayerController {
     void SeekToTimeBarX(float x);  // the time-bar column x (design units) as a place in the song
     void SeekToSeconds(double seconds);
     void OnKeyDown(const platform::InputMessage& message);
+    // N, Shift+N, B, F, Z and Shift+Z: the note names, the keyboard fitted to the song and the
+    // falling speed.
+    void OnViewOptionKey(const platform::InputMessage& message);
 
     // The panels' side (app/song_loading.cpp). ViewOfSong and ControlPanelSnapshot are what the
     // panels draw this frame. HandlePanelRequest takes what a press asked for; a large button's

@@ -4,8 +4,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "core/frame_timer.h"
+#include "core/key_name.h"
 #include "core/time_format.h"
 
 namespace {
@@ -75,6 +77,46 @@ float SparkLevel(const NoteRecord& n, float time) {
     return std::clamp(1.0f - (time - n.start) / length, kSparkFloor, 1.0f);
 }
 
+// The names' inks: dark on the bright lit white keys and note bodies; white over a dark shadow on
+// the lit black keys, whose colour darkens towards the key's edges and its far end.
+constexpr ColourF kDarkInk{0.06f, 0.06f, 0.08f, 1.0f};
+constexpr ColourF kLightInk{1.0f, 1.0f, 1.0f, 1.0f};
+constexpr ColourF kShadowInk{0.0f, 0.0f, 0.0f, 0.8f};
+
+// A name in its box: its lines centred across the box and the block centred down it.
+void DrawLabel(platform::RenderTarget& target, const KeyLabel& label, float size, const RectF& box,
+               bool light) {
+    const platform::TextFormat format{size, 700, platform::TextAlign::Centre, true, false, false};
+    // A label is a few characters, so the string stays in its own small buffer: nothing is
+    // allocated for it.
+    const std::string text(label.text);
+    if (light)
+        target.DrawText(text, format, {box.left + 1, box.top + 1, box.right + 1, box.bottom + 1}, kShadowInk);
+    target.DrawText(text, format, box, light ? kLightInk : kDarkInk);
+}
+
+// A keyboard fitted to a song shows this many white keys beside its lowest and highest key, so
+// that a key at either end has its neighbours and its spark stays inside the view; and at least
+// two octaves, so that a song of a few keys does not get a few giant ones.
+constexpr int kFitMargin = 2;
+constexpr int kFitLeastWhites = 15;
+constexpr int kWhiteKeys = 52;
+
+// The white keys from A0 up to the key, less one: the key's own index among the white keys, or
+// for a black key that of the white key below it.
+int WhiteIndex(int key) {
+    int n = -1;
+    for (int k = kLowestKey; k <= key; ++k) {
+        if (kBlackPattern[(k - kLowestKey) % 12] == 0) ++n;
+    }
+    return n;
+}
+
+// The gap between a name and the ends of its key or note, in design units.
+float LabelPadding(float size) {
+    return std::round(size * 0.25f);
+}
+
 }  // namespace
 
 void NotesView::Build(ImageLookup lookup) {
@@ -82,7 +124,7 @@ void NotesView::Build(ImageLookup lookup) {
     for (int c = 0; c < kVoiceColours; ++c)
         for (int slot = 0; slot < res::VoiceImageSlots; ++slot)
             voiceBitmaps[c][slot] = Bitmap::LoadPng(res::VoiceImageId(c + 2, slot), device, lookup);
-    lookAhead = kLookAheadSeconds;
+    lookAhead = LookAheadAt(options.fallSpeed);
     currentTime = -1.0f;
     indexBuilt = false;
     song = nullptr;
@@ -92,12 +134,14 @@ void NotesView::Build(ImageLookup lookup) {
 
 void NotesView::SetSong(const SongData* s) {
     song = s;
+    FindSongKeys();
     ClearLitKeys();
     BuildTimeIndex();
 }
 
 void NotesView::Update(float songTime) {
     currentTime = songTime;
+    lookAhead = LookAheadAt(options.fallSpeed);
     // The keyboard is there from the first frame, so that the window never opens on a black void.
     LayoutKeyboard();
     UpdateKeys();
@@ -130,16 +174,66 @@ int NotesView::PartColour(int part) const {
     return p.channel == kPercussionChannel ? -1 : res::WrapNoteColour(p.colour);
 }
 
+void NotesView::FindSongKeys() {
+    lowestSongKey = 0;
+    highestSongKey = -1;
+    if (song == nullptr) return;
+    int lowest = kHighestKey + 1, highest = kLowestKey - 1;
+    for (int p = 0; p < DrawnParts(*song); ++p) {
+        if (PartColour(p) < 0) continue;  // percussion is not drawn, so it needs no keys
+        const int count = PartNotes(*song, p);
+        for (int i = 0; i < count; ++i) {
+            const int key = song->parts[p].notes[i].key;
+            if (key < kLowestKey || key > kHighestKey) continue;
+            lowest = std::min(lowest, key);
+            highest = std::max(highest, key);
+        }
+    }
+    if (lowest <= highest) {
+        lowestSongKey = lowest;
+        highestSongKey = highest;
+    }
+}
+
+void NotesView::ChooseShownKeys() {
+    firstWhite = 0;
+    whiteCount = kWhiteKeys;
+    if (!options.fitSong || song == nullptr || highestSongKey < lowestSongKey) return;
+    int lo = WhiteIndex(lowestSongKey) - kFitMargin;
+    const bool highestIsBlack = blackPattern[(highestSongKey - kLowestKey) % 12] != 0;
+    int hi = WhiteIndex(highestSongKey) + (highestIsBlack ? 1 : 0) + kFitMargin;
+    if (hi - lo + 1 < kFitLeastWhites) {
+        const int grow = kFitLeastWhites - (hi - lo + 1);
+        lo -= grow / 2;
+        hi += grow - grow / 2;
+    }
+    if (lo < 0) {
+        hi -= lo;
+        lo = 0;
+    }
+    if (hi > kWhiteKeys - 1) {
+        lo = std::max(0, lo - (hi - (kWhiteKeys - 1)));
+        hi = kWhiteKeys - 1;
+    }
+    firstWhite = lo;
+    whiteCount = hi - lo + 1;
+}
+
 void NotesView::LayoutKeyboard() {
     topTime = currentTime + lookAhead;
     keyboardHeight = width * 0.125f;
     layoutWidth = width;
     notesHeight = height - keyboardHeight;
 
-    const float w = width / 52.0f;
+    // A keyboard fitted to the song is the whole keyboard drawn wider and moved left, so that its
+    // shown keys fill the view; the keys outside lie beyond the view's edges.
+    ChooseShownKeys();
+    const float w = width / static_cast<float>(whiteCount);
+    whiteKeyWidth = w;
+    const float shift = firstWhite > 0 ? -static_cast<float>(firstWhite) * w : 0.0f;
     const float o = 7.0f * w;
-    float g = 2.0f * w - o;  // the first, partial octave starts five white keys left of the view
-    float x = 0;
+    float g = 2.0f * w - o + shift;  // the first, partial octave starts five white keys left of A0
+    float x = shift;
     int white = 5;  // A
     int black = 4;  // A#
     for (int k = 0; k < kKeyCount; ++k) {
@@ -233,7 +327,7 @@ void NotesView::DrawGrid() const {
             if (bar % 2 != 0) x -= o;
             const float r = std::min(x + o - 1.0f, layoutWidth - 1.0f);
             const float l = std::max(0.0f, x);
-            if (layoutWidth > l) {
+            if (layoutWidth > l && r > l) {
                 target->FillRect({l, segmentTop + 1.0f, r, segmentBottom - 1.0f}, Brush(PalOctaveShade));
             }
         }
@@ -248,6 +342,7 @@ void NotesView::DrawGrid() const {
 
     for (int j = 0; j < 8; ++j) {
         const float x = xc + static_cast<float>(j) * o;
+        if (x < 0 || x > layoutWidth) continue;  // a C outside a keyboard fitted to the song
         target->DrawLine(x, notesHeight, x, 0, Brush(PalCLine), 1.0f);
     }
 }
@@ -324,20 +419,35 @@ void NotesView::DrawKeys(bool drawNotes) const {
         for (const KeyRecord& k : keys) {
             if (k.intensity > 0) DrawNote(k.part, k.noteIndex);
         }
+        if (options.labels.onNotes) DrawNoteLabels();
     }
 
-    const float w = width / 52.0f;
+    const float w = whiteKeyWidth;
     const float o = 7.0f * w;
+    const float x0 = firstWhite > 0 ? -static_cast<float>(firstWhite) * w : 0.0f;
     const float top = notesHeight;
     const float bottomEdge = keys[0].rect.bottom;
+    // A keyboard fitted to the song reaches past the view's edges: its images are cut there, so
+    // that nothing spills into the panels beside it.
+    const bool fitted = whiteCount < kWhiteKeys;
+    auto drawStretch = [&](const Bitmap& b, float l, float r) {
+        if (!fitted) {
+            b.Draw(l, top, r, bottomEdge, 1.0f);
+            return;
+        }
+        const float cl = std::max(l, 0.0f), cr = std::min(r, width);
+        if (!(cr > cl)) return;
+        const float scale = b.ImageWidth() / (r - l);
+        b.DrawPart({cl, top, cr, bottomEdge}, {(cl - l) * scale, 0, (cr - l) * scale, b.ImageHeight()}, 1.0f);
+    };
     // Before the first layout with a song the keyboard has no height, and nothing is drawn.
     if (bottomEdge > top) {
-        bitmaps[ImgKeysLowEnd].Draw(0, top, 2.0f * w, bottomEdge, 1.0f);
+        drawStretch(bitmaps[ImgKeysLowEnd], x0, x0 + 2.0f * w);
         for (int i = 0; i < 7; ++i) {
-            const float l = 2.0f * w + static_cast<float>(i) * o;
-            bitmaps[ImgKeysOctave].Draw(l, top, l + o, bottomEdge, 1.0f);
+            const float l = x0 + 2.0f * w + static_cast<float>(i) * o;
+            drawStretch(bitmaps[ImgKeysOctave], l, l + o);
         }
-        bitmaps[ImgKeysTopC].Draw(51.0f * w, top, 52.0f * w, bottomEdge, 1.0f);
+        drawStretch(bitmaps[ImgKeysTopC], x0 + 51.0f * w, x0 + 52.0f * w);
     }
     if (!drawNotes) return;
 
@@ -359,19 +469,30 @@ void NotesView::DrawKeys(bool drawNotes) const {
             bitmaps[ImgSparkDisc].Draw(s.left, s.top, s.right, s.bottom, a);
         }
     }
+    if (options.labels.onKeys) DrawKeyLabels();
+}
+
+const NoteRecord* NotesView::ShownNote(int part, int index) const {
+    if (song == nullptr || song->noteTracks < 1 || part < 0 || part >= kMaxParts || index < 0 ||
+        index >= PartNotes(*song, part)) {
+        return nullptr;
+    }
+    const int colour = PartColour(part);
+    if (colour < 0 || colour >= res::kNoteColourCount) return nullptr;
+    const NoteRecord& n = song->parts[part].notes[index];
+    if (n.start > n.end || n.start > topTime || n.start == n.end) return nullptr;
+    if (n.key < kLowestKey || n.key > kHighestKey) return nullptr;
+    if (currentTime > n.end) return nullptr;
+    const RectF& key = keys[n.key - kLowestKey].rect;
+    if (key.right <= 0 || key.left >= width) return nullptr;  // outside a keyboard fitted to the song
+    return &n;
 }
 
 void NotesView::DrawNote(int part, int index) const {
-    if (song == nullptr || song->noteTracks < 1 || part < 0 || part >= kMaxParts || index < 0 ||
-        index >= PartNotes(*song, part)) {
-        return;
-    }
+    const NoteRecord* shown = ShownNote(part, index);
+    if (shown == nullptr) return;
+    const NoteRecord& n = *shown;
     const int colour = PartColour(part);
-    if (colour < 0 || colour >= res::kNoteColourCount) return;
-    const NoteRecord& n = song->parts[part].notes[index];
-    if (n.start > n.end || n.start > topTime || n.start == n.end) return;
-    if (n.key < kLowestKey || n.key > kHighestKey) return;
-    if (currentTime > n.end) return;
     const KeyRecord& r = keys[n.key - kLowestKey];
 
     const float h = notesHeight;
@@ -522,4 +643,51 @@ void NotesView::DrawOverlayBackdrop(const SongView& view, float x0, float top, f
     played = std::clamp(played, 0.0f, 1.0f);
     target->FillRect({barLeft, barY, barRight, barY + 3.0f}, Brush(PalBarLine));
     target->FillRect({barLeft, barY, barLeft + (barRight - barLeft) * played, barY + 3.0f}, Brush(PalText));
+}
+
+void NotesView::DrawNoteLabels() const {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr || !(lookAhead > 0) || !(notesHeight > 0)) return;
+    const float size = LabelSizeFor(whiteKeyWidth);
+    const float pad = LabelPadding(size);
+    const Accidentals spelling = options.labels.flats ? Accidentals::Flats : Accidentals::Sharps;
+    const float h = notesHeight;
+    VisitWindowNotes(*this, [&](int part, int index) {
+        const NoteRecord* n = ShownNote(part, index);
+        if (n == nullptr) return;
+        const KeyRecord& k = keys[n->key - kLowestKey];
+        const RectF& key = k.rect;
+        // The name sits at the note's lower end, the one that meets the keyboard, and rides down
+        // with it until it reaches the top of where its key's spark shows; there it stays on the
+        // part still above, once the note sounds, until that is too short for it.
+        const float top = std::max(0.0f, (topTime - n->end) * h / lookAhead) + pad;
+        const float bottom = std::min(k.sparkRect.top, (topTime - n->start) * h / lookAhead) - pad;
+        const KeyLabel label =
+            FitKeyLabel(NameOfKey(n->key, spelling), size, key.right - key.left, bottom - top);
+        if (label.shape == LabelShape::None) return;
+        DrawLabel(*target, label, size, {key.left, bottom - label.height, key.right, bottom}, false);
+    });
+}
+
+void NotesView::DrawKeyLabels() const {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr || !(keyboardHeight > 0)) return;
+    const float size = LabelSizeFor(whiteKeyWidth);
+    const float pad = LabelPadding(size);
+    const Accidentals spelling = options.labels.flats ? Accidentals::Flats : Accidentals::Sharps;
+    // A white key's name sits below the ends of the black keys, where the key shows its whole width.
+    const float blackEnd = notesHeight + keyboardHeight * kBlackKeyImageLength / kOctaveImageHeight;
+    for (int k = 0; k < kKeyCount; ++k) {
+        const KeyRecord& key = keys[k];
+        if (!(key.intensity > 0)) continue;
+        const RectF& r = key.rect;
+        const float keyWidth = r.right - r.left;
+        // A black key's name sits below its spark, which reaches one key width down from its top.
+        const bool black = key.isBlack != 0;
+        const float top = (black ? r.top + keyWidth : blackEnd) + pad;
+        const float bottom = r.bottom - pad;
+        const KeyLabel label = FitKeyLabel(NameOfKey(k + kLowestKey, spelling), size, keyWidth, bottom - top);
+        if (label.shape == LabelShape::None) continue;
+        DrawLabel(*target, label, size, {r.left, bottom - label.height, r.right, bottom}, black);
+    }
 }

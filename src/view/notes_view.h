@@ -1,7 +1,10 @@
 // The notes view: an 88-key keyboard drawn from bitmaps along the panel's bottom edge and, above
 // it, the song's notes falling towards their keys. A note enters at the top of the notes area
 // `lookAhead` seconds before it starts, reaches the keyboard when it starts and vanishes when it
-// ends; while it sounds, its key is drawn lit in the part's colour with a fading spark.
+// ends; while it sounds, its key is drawn lit in the part's colour with a fading spark and, as the
+// options say, the note's name. The falling speed sets `lookAhead`; whatever it is, a note meets
+// the keyboard at its start, as the sound does. Fitted to the song, the keyboard shows only the
+// song's keys and a few beside them, each drawn wider.
 //
 // Behind the notes: the bar lines with their numbers, a checkerboard of octave columns that
 // alternates from bar to bar, and a thin line at every C. Each part has a colour: a piano song's
@@ -25,6 +28,7 @@
 
 #include "core/song_data.h"
 #include "view/bitmap.h"
+#include "view/note_labels.h"
 #include "view/panel.h"
 
 struct SongData;
@@ -32,13 +36,13 @@ struct SongData;
 inline constexpr int kKeyCount = 88;  // MIDI keys 21 (A0) to 108 (C8)
 inline constexpr int kLowestKey = 21;
 inline constexpr int kHighestKey = 108;
-inline constexpr float kLookAheadSeconds = 3.0f;
 
 // One slot per whole second of song: every second of the longest song the reader accepts, the
-// look-ahead beyond its end and the two slots after that. Times past the last slot (a rendered
-// tail a little longer than the longest song) are folded into the last slot, so their notes are
-// still visited, only less selectively.
-inline constexpr int kTimeIndexSlots = static_cast<int>(kMaxSongSeconds) + 3 + 2 + 1;
+// longest look-ahead beyond its end (rounded up) and the two slots after that. Times past the last slot (a
+// rendered tail a little longer than the longest song) are folded into the last slot, so their
+// notes are still visited, only less selectively.
+inline constexpr int kTimeIndexSlots =
+    static_cast<int>(kMaxSongSeconds) + static_cast<int>(kLongestLookAhead) + 1 + 2 + 1;
 
 // Size of the octave images: 7 white keys 87 pixels apart; black keys 341 pixels long.
 inline constexpr float kOctaveImageWidth = 609.0f;
@@ -116,7 +120,7 @@ struct NotesView : public Panel {
     int32_t firstBar = 0;       // bar lines before this frame's song time: the lowest shown is firstBar + 1
     float notesHeight = 0;      // view height - keyboard height
     float layoutWidth = 0;      // view width of the last layout
-    float lookAhead = 0;        // seconds of song above the keyboard
+    float lookAhead = 0;        // seconds of song above the keyboard: kLookAheadSeconds at the usual speed
     float topTime = 0;          // song time at the notes area's top edge
     float currentTime = -1.0f;  // this frame's song time
     float keyboardHeight = 0;   // view width x 0.125
@@ -128,12 +132,21 @@ struct NotesView : public Panel {
     int32_t lastNoteAt[kMaxParts][kTimeIndexSlots] = {};
     bool indexBuilt = false;
     const SongData* song = nullptr;  // the song of SetSong: the one the index is built for
+    NotesViewOptions options;        // of SetOptions: the names and the falling speed
+    int32_t lowestSongKey = 0;       // the lowest and highest key the song's drawn notes play;
+    int32_t highestSongKey = -1;     // highest < lowest when they play none
+    int32_t firstWhite = 0;          // the white keys the keyboard shows: from A0 (0) to C8 (51)
+    int32_t whiteCount = 52;
+    float whiteKeyWidth = 0;  // view width / whiteCount
 
     // Once, after Init and CreateBrushes: the images, the constants and an empty layout.
     void Build(ImageLookup lookup = &res::FindImage);
     // A song has been rendered and is to be shown (null: none). Builds its time index and forgets
     // the lit keys of the one before. `s` must stay alive and unchanged until the next SetSong.
     void SetSong(const SongData* s);
+    // Every frame before Update: the names to write and the falling speed. A change of speed moves
+    // the notes at the next Update; which keys are lit does not change with it.
+    void SetOptions(const NotesViewOptions& o) { options = o; }
     // Once per frame, after the rectangle is set: lays out the keyboard and advances the lit keys,
     // their sparks and the bar lines to `songTime`.
     void Update(float songTime);
@@ -143,6 +156,10 @@ struct NotesView : public Panel {
     void ClearLitKeys();  // no key stays lit after a jump in time
 
     void LayoutKeyboard();
+    // Which white keys the keyboard shows this frame: all 52, or the song's range as the options
+    // say. FindSongKeys finds that range once per song.
+    void ChooseShownKeys();
+    void FindSongKeys();
     void BuildTimeIndex();
     void UpdateKeys();
     void UpdateBars();
@@ -150,6 +167,13 @@ struct NotesView : public Panel {
     void DrawGrid() const;
     void DrawKeys(bool drawNotes) const;
     void DrawNote(int part, int index) const;
+    // The note's record when the view draws it at this frame's time: in a drawn part's colour, on
+    // the keyboard, with a length, not yet over and inside the window. Null otherwise.
+    [[nodiscard]] const NoteRecord* ShownNote(int part, int index) const;
+    // The names, when the options ask for them: on the falling notes that have room, drawn over all
+    // the notes so that no neighbour's glow covers one; and on the lit keys, over the keyboard.
+    void DrawNoteLabels() const;
+    void DrawKeyLabels() const;
     [[nodiscard]] bool LightsItsKey(int part, int index) const;  // the note is the one its key is lit by
     // The colour a part's notes and keys are drawn in: the hands' two for a piano song, the voice's
     // own for a song read by voices. Percussion, which is not drawn, gives -1.

@@ -447,6 +447,23 @@ TEST_F(ControllerTest, EscapeAndTheFullViewOverlay) {
     EXPECT_FALSE(c.controls.fullView);
 }
 
+// The name and speed keys change what the window's notes view draws from the next frame on.
+TEST_F(ControllerTest, NameAndSpeedKeysReachTheNotesView) {
+    LoadSong();
+    Frames(1);
+    const PlayState before = c.shared.playState;
+    EXPECT_FLOAT_EQ(c.notesView->lookAhead, kLookAheadSeconds);
+    Key('z');
+    Key('n');
+    Key('b');
+    Frames(1);
+    EXPECT_FLOAT_EQ(c.notesView->lookAhead, LookAheadAt(kUsualFallSpeed + 1));
+    EXPECT_TRUE(c.notesView->options.labels.onNotes);
+    EXPECT_TRUE(c.notesView->options.labels.flats);
+    EXPECT_EQ(c.shared.playState, before) << "the keys do not touch playback";
+    EXPECT_EQ(c.shared.command, Command::None);
+}
+
 TEST_F(ControllerTest, SpaceNeedsAPlayableSongAndAnIdleCommand) {
     Key(platform::kKeySpace);
     EXPECT_EQ(c.shared.command, Command::None) << "no song yet";

@@ -97,6 +97,7 @@ struct Scene {
         c.shownTime = songTime;
         const SongView shown = c.ViewOfSong();
         view->SetRect(0, 0, a - g, b - g);
+        view->SetOptions(c.viewOptions);
         view->Update(songTime);
         view->DrawBackground();
         view->Draw(shown);

@@ -1,8 +1,11 @@
 // view_frames: draws the notes view and the time bar off-screen, for screenshots and timing.
 //
-//   view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] OUT_PREFIX SECONDS...
+//   view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] [--names] [--flats] [--fit]
+//                    [--speed STEP] OUT_PREFIX SECONDS...
 //       one PNG per song time, OUT_PREFIX-<seconds>.png; the second before each moment is drawn
-//       frame by frame first, so lit keys and their sparks are as they would be in playback
+//       frame by frame first, so lit keys and their sparks are as they would be in playback.
+//       --names also names the falling notes, --flats spells the black keys as flats, --fit fits
+//       the keyboard to the song, and --speed sets the falling speed step (0 slowest, 2 usual)
 //   view_frames cost [--frames F] [--window] SONG.mid
 //       F frames of the song from a quarter of its length on, at 1536 x 832; prints the time of
 //       one frame of the notes view and time bar and of one frame that only clears, and their ratio.
@@ -28,7 +31,8 @@ namespace {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] OUT_PREFIX SECONDS...\n"
+                 "usage: view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] [--names] [--flats]\n"
+                 "                         [--fit] [--speed STEP] OUT_PREFIX SECONDS...\n"
                  "       view_frames cost [--frames F] [--window] SONG.mid\n");
     return 2;
 }
@@ -86,10 +90,19 @@ int Shot(int argc, char** argv) {
     std::string song, wav, prefix;
     int width = 1536, height = 832;
     std::vector<float> times;
+    NotesViewOptions options;
     for (int i = 0; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--wav" && i + 1 < argc) {
             wav = argv[++i];
+        } else if (a == "--names") {
+            options.labels.onNotes = true;
+        } else if (a == "--flats") {
+            options.labels.flats = true;
+        } else if (a == "--fit") {
+            options.fitSong = true;
+        } else if (a == "--speed" && i + 1 < argc) {
+            options.fallSpeed = std::atoi(argv[++i]);
         } else if (a == "--size" && i + 1 < argc) {
             if (std::sscanf(argv[++i], "%dx%d", &width, &height) != 2) return Usage();
         } else if (song.empty()) {
@@ -107,6 +120,7 @@ int Shot(int argc, char** argv) {
         std::fprintf(stderr, "view_frames: %s\n", scene.error.c_str());
         return 1;
     }
+    scene.controller.viewOptions = options;
     auto data = std::make_unique<SongData>();
     if (!ReadMidiFile(*data, song)) {
         std::fprintf(stderr, "view_frames: cannot read %s (status %d)\n", song.c_str(), data->status);

@@ -82,6 +82,7 @@ struct ViewRig {
             view->SetSong(controller.shared.song.get());
         }
         target.calls.clear();
+        view->SetOptions(controller.viewOptions);
         view->Update(songTime);
         view->Draw(Shown(songTime));
     }
