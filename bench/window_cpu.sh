@@ -34,7 +34,7 @@ pids+=("$server")
 for _ in $(seq 1 200); do [ -s "$work/display" ] && break; sleep 0.05; done
 export DISPLAY=":$(head -n1 "$work/display")"
 unset WAYLAND_DISPLAY
-export SDL_AUDIODRIVER=dummy XDG_CONFIG_HOME="$work/config"
+export SDL_AUDIODRIVER=dummy XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
 
 # Nanoseconds on a processor of every thread of a process.
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%.0f", s }'; }
@@ -68,11 +68,12 @@ kill "$app"
 wait "$app" 2>/dev/null || true
 
 start_player "$song"
-# The song is rendered before it can play: wait until the rendered file stops growing.
+# The song plays while it renders; what is measured here is playing alone, once the rendered file
+# has stopped growing.
 size=0
 for _ in $(seq 1 240); do
     sleep 1
-    now=$(find "$XDG_CONFIG_HOME" -name '*.wav' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+    now=$(find "$XDG_CACHE_HOME" -name '*.wav' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
     [ "$now" -gt 0 ] && [ "$now" -eq "$size" ] && break
     size=$now
 done

@@ -49,6 +49,11 @@ bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView 
     notes_ = std::make_unique<NotesView>();
     wire(*notes_, PalClear);
     notes_->Build();
+    // A video keeps the plain keyboard it has always had: the names on lit keys are the window's
+    // practice aid.
+    NotesViewOptions options;
+    options.labels.onKeys = false;
+    notes_->SetOptions(options);
     notes_->SetSong(song_.song);
     if (view == VideoView::Window) {
         timeBar_ = std::make_unique<TimeBar>();
