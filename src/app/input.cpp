@@ -8,6 +8,7 @@
 #include "core/frame_timer.h"
 #include "core/panel_layout.h"
 #include "platform/window.h"
+#include "synth/stream_playback.h"
 #include "ui/control_panel.h"
 #include "view/notes_view.h"
 #include "view/time_bar.h"
@@ -22,6 +23,7 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
         if (clock != nullptr) clock->activityStamp = clock->Now();
     }
 
+    if (message.kind == InputKind::LeftButtonDown) mouseShift = message.shift;
     if (scrubbing && message.kind == InputKind::MouseMove) {
         SeekToTimeBarX(mouseX);
     } else if (draggingHorizontalSplitter) {
@@ -93,20 +95,30 @@ void PlayerController::OnLeftButtonDown() {
     if (!draggingVerticalSplitter && wantedCursor == CursorResizeWE) draggingVerticalSplitter = true;
     if (hoverPanel != HoverTimeBar || timeBar == nullptr || !shared.session.HasSong()) return;
     if (mouseY <= timeBar->top) return;
+    // With Shift, a drag marks a loop instead of moving the song.
+    if (mouseShift && streamPlayback) {
+        loopDragFrom = FrameAtTimeBarX(mouseX);
+        return;
+    }
     // PlayState::Playing, paused or stopped alike: the click is the new place, and a drag scrubs from it.
     SeekToTimeBarX(mouseX);
     scrubbing = totalFrames > 0;
     if (shared.command == Command::None) shared.command = Command::Seek;
 }
 
-void PlayerController::SeekToTimeBarX(float x) {
-    if (timeBar == nullptr || !(timeBar->width > 0) || totalFrames <= 0) return;
+int64_t PlayerController::FrameAtTimeBarX(float x) const {
+    if (timeBar == nullptr || !(timeBar->width > 0) || totalFrames <= 0) return -1;
     const double frame =
         static_cast<double>(totalFrames) * (x - timeBar->left) / static_cast<double>(timeBar->width);
     // A click at the very right edge, or past the song, lands on its last frame.
-    const auto target = static_cast<uint32_t>(std::clamp(frame, 0.0, static_cast<double>(totalFrames - 1)));
+    return static_cast<int64_t>(std::clamp(frame, 0.0, static_cast<double>(totalFrames - 1)));
+}
+
+void PlayerController::SeekToTimeBarX(float x) {
+    const int64_t target = FrameAtTimeBarX(x);
+    if (target < 0) return;
     if (notesView != nullptr) notesView->ClearLitKeys();
-    SeekPlayback(target);
+    SeekPlayback(static_cast<uint32_t>(target));
 }
 
 void PlayerController::SeekToSeconds(double seconds) {
@@ -144,6 +156,10 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
             if (!ready) break;
             if (notesView != nullptr) notesView->ClearLitKeys();
             SeekPlayback(0);
+            break;
+        case 'l':
+        case 'L':
+            if (ready && !message.repeat) MarkLoop();
             break;
         case '+':
         case '=':  // + without Shift on most keyboards
@@ -194,6 +210,12 @@ void PlayerController::OnViewOptionKey(const platform::InputMessage& message) {
 void PlayerController::OnLeftButtonUp() {
     SetPanelsMouseDown(false);
     scrubbing = false;
+    if (loopDragFrom >= 0) {
+        // A Shift-click that went nowhere is no loop: it ends the one there was.
+        const int64_t to = FrameAtTimeBarX(mouseX);
+        SetPlaybackLoop({std::min(loopDragFrom, to), std::max(loopDragFrom, to)});
+        loopDragFrom = -1;
+    }
     if (draggingHorizontalSplitter && wantedCursor == CursorResizeNS)
         EndSplitterDrag(draggingHorizontalSplitter);
     if (draggingVerticalSplitter && wantedCursor == CursorResizeWE) EndSplitterDrag(draggingVerticalSplitter);

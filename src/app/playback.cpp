@@ -195,7 +195,51 @@ void PlayerController::SeekPlayback(uint32_t frame) {
 
 uint32_t PlayerController::PlaybackFrame() const {
     if (shared.playState != PlayState::Playing && shared.playState != PlayState::Paused) return 0;
-    return (soundPlayer ? soundPlayer->GetPlayPosition() : 0) + seekOffset;
+    const uint32_t played = soundPlayer ? soundPlayer->GetPlayPosition() : 0;
+    // Inside a loop the frames heard since the start come round again.
+    if (streamPlayback) return static_cast<uint32_t>(streamPlayback->Loop().FrameAfter(seekOffset, played));
+    return played + seekOffset;
+}
+
+void PlayerController::SetPlaybackLoop(const PlaybackLoop& wanted) {
+    if (!streamPlayback) return;
+    PlaybackLoop loop = wanted;
+    if (loop.Active() && totalFrames > 0) loop.end = std::min<int64_t>(loop.end, totalFrames);
+    if (!loop.Active()) loop = {};
+    // The loop takes effect at once: the sound already handed to the device goes, and the player
+    // starts again from the place (or stays paused there).
+    uint32_t frame = PlaybackFrame();
+    // A loop set away from the place heard (or ending right there, as when its end is marked now)
+    // starts playing from its start.
+    if (loop.Active() && (frame < loop.start || frame >= loop.end)) frame = static_cast<uint32_t>(loop.start);
+    if (soundPlayer) soundPlayer->Stop();
+    shared.refreshBits |= RefreshNotesView;
+    streamPlayback->SetLoop(loop);
+    seekOffset = frame;
+    streamPlayback->Seek(frame);
+    if (shared.playState == PlayState::Playing && shared.command != Command::CountIn) StartPlayback();
+}
+
+void PlayerController::MarkLoop() {
+    if (!streamPlayback) return;
+    if (streamPlayback->Loop().Active()) {
+        SetPlaybackLoop({});
+        loopMark = -1;
+        return;
+    }
+    const int64_t now = PlaybackFrame();
+    if (loopMark < 0) {
+        loopMark = now;
+        return;
+    }
+    const PlaybackLoop loop{std::min(loopMark, now), std::max(loopMark, now)};
+    // Two marks too close together start again from the later one.
+    if (!loop.Active()) {
+        loopMark = now;
+        return;
+    }
+    loopMark = -1;
+    SetPlaybackLoop(loop);
 }
 
 void PlayerController::SeekBy(double seconds) {
@@ -206,10 +250,13 @@ void PlayerController::SeekBy(double seconds) {
 
 double PlayerController::PlaybackSongTime() const {
     if (totalFrames <= 0 || !shared.song) return -1.0;
-    const uint32_t played = (soundPlayer ? soundPlayer->GetPlayPosition() : 0) + seekOffset;
+    const uint32_t played = soundPlayer ? soundPlayer->GetPlayPosition() : 0;
     // A song played from its render runs at the render's rate; its length follows the render.
-    if (streamPlayback) return double(played) / kRenderRate + (waitingForRender ? 0.0 : 1.0 / 30.0);
-    return double(played) * shared.song->duration / double(totalFrames) + 1.0 / 30.0;
+    if (streamPlayback) {
+        const int64_t frame = streamPlayback->Loop().FrameAfter(seekOffset, played);
+        return double(frame) / kRenderRate + (waitingForRender ? 0.0 : 1.0 / 30.0);
+    }
+    return double(played + seekOffset) * shared.song->duration / double(totalFrames) + 1.0 / 30.0;
 }
 
 int PlayerController::FillFromWave(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,

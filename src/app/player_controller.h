@@ -28,6 +28,7 @@ struct RenderStatus;
 struct WavReader;
 class StreamingPlayer;
 class StreamPlayback;
+struct PlaybackLoop;
 class RenderStream;
 class BackgroundRender;
 struct FrameTimer;
@@ -125,6 +126,11 @@ struct PlayerController {
     std::unique_ptr<StreamPlayback> streamPlayback;
     // The song plays but is held at seekOffset until its render has got far enough ahead of it.
     bool waitingForRender = false;
+    // The loop's first mark (L pressed once), in frames; -1 for none.
+    int64_t loopMark = -1;
+    // A drag with Shift in the time bar marks a loop from where it began (frames; -1: no drag).
+    int64_t loopDragFrom = -1;
+    bool mouseShift = false;  // Shift was held at the last mouse message
     // The playback volume as a linear gain, 0..1, from SetVolume; read by the player's refill
     // thread. Exports and renders never see it.
     std::atomic<float> playbackVolume{1.0f};
@@ -167,6 +173,7 @@ struct PlayerController {
     void OnLeftButtonUp();
     void EndSplitterDrag(bool& dragging);
     void SeekToTimeBarX(float x);  // the time-bar column x (design units) as a place in the song
+    [[nodiscard]] int64_t FrameAtTimeBarX(float x) const;  // that place in frames; -1 without a song
     void SeekToSeconds(double seconds);
     void OnKeyDown(const platform::InputMessage& message);
     // N, Shift+N, B, F, Z and Shift+Z: the note names, the keyboard fitted to the song and the
@@ -241,6 +248,11 @@ struct PlayerController {
     // Once per frame: holds playback that has caught up with a render still running (or was sent
     // ahead of it), and lets it go on once the render is far enough ahead again.
     void KeepPlaybackBehindRender();
+    // Plays `loop` over and over from now on (an inactive one ends the loop), taking effect where
+    // the song is heard now; only a song played from its render loops.
+    void SetPlaybackLoop(const PlaybackLoop& loop);
+    // The L key: marks where a loop starts, then where it ends (the loop plays at once), then ends it.
+    void MarkLoop();
     void StartPlayback();
     void StopPlayback();
     void PausePlayback();   // the player's side of the pause command

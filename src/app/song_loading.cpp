@@ -5,6 +5,7 @@
 // A press on a large button stops a song that plays at once, but its action waits until the mouse
 // button has been up for two frames: the file dialog it may open is modal, and must never open
 // under a button that is still held.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <memory>
@@ -76,6 +77,17 @@ SongView PlayerController::ViewOfSong() const {
     view.renderedShare =
         shared.session.Ready() || !streamPlayback ? 1.0f : streamPlayback->Stream().RenderedShare();
     view.waitingForRender = waitingForRender;
+    if (streamPlayback) {
+        constexpr double kRate = 44100.0;
+        const PlaybackLoop& loop = streamPlayback->Loop();
+        if (loop.Active()) view.loopStart = loop.start / kRate, view.loopEnd = loop.end / kRate;
+        if (loopMark >= 0) view.loopMark = loopMark / kRate;
+        if (loopDragFrom >= 0 && mouseDownNow) {
+            const int64_t to = FrameAtTimeBarX(mouseX);
+            view.loopStart = std::min(loopDragFrom, to) / kRate;
+            view.loopEnd = std::max(loopDragFrom, to) / kRate;
+        }
+    }
     switch (shared.playState) {
         case PlayState::Playing:
             view.play = PlayView::Playing;

@@ -209,6 +209,7 @@ bool Window::Poll(InputMessage& message) {
                 message.kind =
                     event.type == SDL_MOUSEBUTTONDOWN ? InputKind::LeftButtonDown : InputKind::LeftButtonUp;
                 message.point = {event.button.x, event.button.y};
+                message.shift = (SDL_GetModState() & KMOD_SHIFT) != 0;
             }
             break;
         default:

@@ -47,7 +47,7 @@ inline constexpr uint32_t kUserMessageNumber = 1031;
 struct InputMessage {
     InputKind kind = InputKind::None;
     uint32_t keyCode = 0;  // key messages only
-    bool shift = false;    // key messages: a Shift key was held
+    bool shift = false;    // key and button messages: a Shift key was held
     bool repeat = false;   // KeyDown: sent again because the key is held
     PointI point;          // cursor in client pixels when the message was taken, for every kind
     std::string path;      // FileDropped only: the file, as a local path

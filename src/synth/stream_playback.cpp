@@ -14,12 +14,15 @@ constexpr double kGainSeconds = 0.5;
 constexpr double kVolumeSeconds = 0.02;
 // Frames read from the stream at a time.
 constexpr size_t kReadFrames = 4096;
+// The end of a loop fades into the frames before its start over this many frames (about 6 ms).
+constexpr int64_t kLoopBlendFrames = 256;
 
 }  // namespace
 
 StreamPlayback::StreamPlayback(std::shared_ptr<const RenderStream> stream) : stream_(std::move(stream)) {
     in_.resize(kReadFrames * kChannels);
     out_.resize(kReadFrames * kChannels);
+    blend_.resize(kReadFrames * kChannels);
     Seek(0);
 }
 
@@ -27,6 +30,7 @@ void StreamPlayback::Seek(int64_t frame) {
     const double rate = stream_->SampleRate();
     limiter_ = std::make_unique<PeakLimiter>(kChannels, rate, DbToGain(kCeilingDbtp));
     position_ = std::max<int64_t>(frame, 0);
+    from_ = position_;
     readAt_ = position_;
     gain_ = stream_->Gain();
     readyFrames_ = 0;
@@ -39,16 +43,13 @@ void StreamPlayback::Feed(size_t frames) {
     const double rate = stream_->SampleRate();
     const double target = stream_->Gain();
     const double step = 1.0 - std::exp(-1.0 / (kGainSeconds * rate));
-    const int64_t end = stream_->EndFrame();
     while (frames > 0) {
-        const size_t n = std::min(frames, kReadFrames);
-        size_t got = 0;
-        if (end < 0 || readAt_ < end) {
-            const size_t wanted = end < 0 ? n : static_cast<size_t>(std::min<int64_t>(n, end - readAt_));
-            got = stream_->Read(readAt_, in_.data(), wanted);
-        }
-        std::fill(in_.begin() + static_cast<ptrdiff_t>(got * kChannels),
-                  in_.begin() + static_cast<ptrdiff_t>(n * kChannels), 0.0f);
+        // A read stops at the loop's end: what follows comes from its start.
+        size_t n = std::min(frames, kReadFrames);
+        const int64_t song = loop_.FrameAfter(from_, readAt_ - from_);
+        if (loop_.Active() && from_ < loop_.end)
+            n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), loop_.end - song));
+        ReadSong(song, in_.data(), n);
         for (size_t i = 0; i < n; ++i) {
             gain_ += (target - gain_) * step;
             const auto g = static_cast<float>(gain_);
@@ -62,6 +63,35 @@ void StreamPlayback::Feed(size_t frames) {
         readyFrames_ += made;
         readAt_ += static_cast<int64_t>(n);
         frames -= n;
+    }
+}
+
+void StreamPlayback::ReadSong(int64_t frame, float* out, size_t frames) {
+    const int64_t end = stream_->EndFrame();
+    size_t got = 0;
+    if (end < 0 || frame < end) {
+        const size_t wanted = end < 0 ? frames : static_cast<size_t>(std::min<int64_t>(frames, end - frame));
+        got = stream_->Read(frame, out, wanted);
+    }
+    std::fill(out + got * kChannels, out + frames * kChannels, 0.0f);
+    if (!loop_.Active() || from_ >= loop_.end) return;
+    // The last frames before the loop's end fade into the frames just before its start, so that
+    // the frame after the end (the start) follows on from what was heard.
+    const int64_t blend = std::min(kLoopBlendFrames, loop_.start);
+    const int64_t first = std::max(frame, loop_.end - blend);
+    const int64_t last = std::min(frame + static_cast<int64_t>(frames), loop_.end);
+    if (blend <= 0 || first >= last) return;
+    const auto count = static_cast<size_t>(last - first);
+    const int64_t source = loop_.start - (loop_.end - first);
+    const size_t read = stream_->Read(source, blend_.data(), count);
+    std::fill(blend_.begin() + static_cast<ptrdiff_t>(read * kChannels),
+              blend_.begin() + static_cast<ptrdiff_t>(count * kChannels), 0.0f);
+    for (size_t i = 0; i < count; ++i) {
+        const int64_t at = first + static_cast<int64_t>(i);
+        const float w = static_cast<float>(at - (loop_.end - blend) + 1) / static_cast<float>(blend + 1);
+        float* o = out + static_cast<size_t>(at - frame) * kChannels;
+        for (int c = 0; c < kChannels; ++c)
+            o[c] = o[c] * (1.0f - w) + blend_[i * kChannels + static_cast<size_t>(c)] * w;
     }
 }
 
@@ -80,7 +110,7 @@ size_t StreamPlayback::Fill(int16_t* out, size_t frames, float volume) {
     const float wantedVolume = std::clamp(volume, 0.0f, 1.0f);
     size_t songFrames = frames;
     for (size_t i = 0; i < frames; ++i) {
-        const int64_t frame = position_ + static_cast<int64_t>(i);
+        const int64_t frame = loop_.FrameAfter(from_, position_ - from_ + static_cast<int64_t>(i));
         float scale = 1.0f;
         if (end >= 0) {
             if (frame >= end) {

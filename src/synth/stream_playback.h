@@ -7,8 +7,11 @@
 // milliseconds, so the playback reads that far ahead of the frames it hands out. Once the song is
 // complete, the frames past its end are silence and the fade before the end is the render's.
 //
+// A loop (A to B) plays the frames from A to B over and over; where B meets A again the two are
+// crossfaded over a few milliseconds, so the wrap has neither a gap nor a click.
+//
 // One thread at a time: the sound device's refill while playing, the owner's while the player
-// stands (Seek).
+// stands (Seek, SetLoop).
 #pragma once
 
 #include <cstddef>
@@ -18,6 +21,23 @@
 
 #include "synth/loudness.h"
 #include "synth/render_stream.h"
+
+// A stretch of the song played over and over, in frames: [start, end). A playback that starts
+// before `end` comes back to `start` at `end`; one that starts at or past it plays on through.
+struct PlaybackLoop {
+    int64_t start = -1;
+    int64_t end = -1;
+
+    // Shorter than this is no loop: a wrap would be heard as a buzz.
+    static constexpr int64_t kShortestFrames = 4410;
+    [[nodiscard]] bool Active() const { return start >= 0 && end - start >= kShortestFrames; }
+    // The song frame heard `played` frames after playback started at `from`.
+    [[nodiscard]] int64_t FrameAfter(int64_t from, int64_t played) const {
+        const int64_t frame = from + played;
+        if (!Active() || from >= end || frame < end) return frame;
+        return start + (frame - end) % (end - start);
+    }
+};
 
 class StreamPlayback {
   public:
@@ -30,20 +50,32 @@ class StreamPlayback {
     // `volume` (0 to 1) scales what is heard, reached smoothly from the last fill's.
     size_t Fill(int16_t* out, size_t frames, float volume);
 
-    // The next frame to be handed out.
-    [[nodiscard]] int64_t Position() const { return position_; }
+    // Plays `loop` from the next Seek on; an inactive one ends any loop.
+    void SetLoop(const PlaybackLoop& loop) { loop_ = loop; }
+    [[nodiscard]] const PlaybackLoop& Loop() const { return loop_; }
+
+    // The song frame handed out next.
+    [[nodiscard]] int64_t Position() const { return loop_.FrameAfter(from_, position_ - from_); }
     [[nodiscard]] const RenderStream& Stream() const { return *stream_; }
 
   private:
     void Feed(size_t frames);
+    // Reads `frames` song frames from `frame` on, into `out`, as they are to be heard: silence
+    // where nothing is rendered or the song has ended, and the loop's end crossfaded into the
+    // frames before its start.
+    void ReadSong(int64_t frame, float* out, size_t frames);
 
     std::shared_ptr<const RenderStream> stream_;
     std::unique_ptr<PeakLimiter> limiter_;
+    PlaybackLoop loop_;
+    // Frames are counted from the last seek as if there were no loop (`from_` is where it went);
+    // the loop maps them onto the song.
+    int64_t from_ = 0;
     int64_t position_ = 0;  // the next frame handed out
     int64_t readAt_ = 0;    // the next frame read from the stream: position_ plus the limiter's delay
     double gain_ = 1.0;     // the gain on the frame at readAt_
     float volume_ = 1.0f;   // the volume on the last frame handed out
-    std::vector<float> in_, out_;
+    std::vector<float> in_, out_, blend_;
     std::vector<float> ready_;  // limited frames not yet handed out
     size_t readyFrames_ = 0;
     bool primed_ = false;  // the limiter has taken in its delay's worth from position_ on

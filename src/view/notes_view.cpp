@@ -643,6 +643,15 @@ void NotesView::DrawOverlayBackdrop(const SongView& view, float x0, float top, f
     played = std::clamp(played, 0.0f, 1.0f);
     target->FillRect({barLeft, barY, barRight, barY + 3.0f}, Brush(PalBarLine));
     target->FillRect({barLeft, barY, barLeft + (barRight - barLeft) * played, barY + 3.0f}, Brush(PalText));
+    // The loop, as the time bar shows it: a band over the stretch that plays over and over.
+    if (length > 0 && view.loopStart >= 0 && view.loopEnd > view.loopStart) {
+        const auto at = [&](double seconds) {
+            return barLeft +
+                   (barRight - barLeft) * static_cast<float>(std::clamp(seconds / length, 0.0, 1.0));
+        };
+        target->FillRect({at(view.loopStart), barY - 4.0f, at(view.loopEnd), barY + 7.0f},
+                         {0.2f, 0.6f, 1.0f, 0.45f});
+    }
 }
 
 void NotesView::DrawNoteLabels() const {

@@ -57,6 +57,10 @@ struct SongView {
     bool songReady = false;                   // it plays: its render has started (and may still run)
     float renderedShare = 1.0f;     // the share of the song's length rendered so far; 1 once complete
     bool waitingForRender = false;  // playback waits for the render to reach the place it was sent to
+    // The loop that plays over and over, in seconds (negative: none), and a loop's first mark
+    // while its end is still to be marked.
+    double loopStart = -1.0, loopEnd = -1.0;
+    double loopMark = -1.0;
     PlayView play = PlayView::Idle;
     float songTime = -1.0f;   // seconds; negative before the start (stopped, or counting in)
     bool busy = false;        // the owner is still carrying out an earlier request: presses are ignored

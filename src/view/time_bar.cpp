@@ -22,6 +22,9 @@ enum : int {
 constexpr float kMarkGap = 100.0f;
 constexpr float kLabelPlateWidth = 44.0f;
 constexpr ColourF kLabelPlate = {0.0f, 0.0f, 0.0f, 0.6f};
+// The loop's band and edges.
+constexpr ColourF kLoopBand = {0.2f, 0.6f, 1.0f, 0.22f};
+constexpr ColourF kLoopEdge = {0.3f, 0.7f, 1.0f, 0.9f};
 // Over the part of the song not yet rendered.
 constexpr ColourF kUnrendered = {0.5f, 0.5f, 0.5f, 0.18f};
 
@@ -117,6 +120,22 @@ void TimeBar::Draw(const SongView& view) const {
         const float frontier = left + std::clamp(view.renderedShare, 0.0f, 1.0f) * n;
         target->FillRect({frontier, t, right + 1.0f, bottom}, kUnrendered);
         target->DrawLine(frontier, t, frontier, bottom, Brush(PalGuide), 1.0f);
+    }
+
+    // The loop: a band over the stretch that plays over and over, with its edges; a first mark
+    // alone is its edge.
+    if (duration > 0) {
+        const auto at = [&](double seconds) {
+            return left + static_cast<float>(std::clamp(seconds / duration, 0.0, 1.0)) * width;
+        };
+        if (view.loopStart >= 0 && view.loopEnd > view.loopStart) {
+            const float a = at(view.loopStart), b = at(view.loopEnd);
+            target->FillRect({a, t, b, bottom}, kLoopBand);
+            target->DrawLine(a, t, a, bottom, kLoopEdge, 2.0f);
+            target->DrawLine(b, t, b, bottom, kLoopEdge, 2.0f);
+        }
+        if (view.loopMark >= 0)
+            target->DrawLine(at(view.loopMark), t, at(view.loopMark), bottom, kLoopEdge, 2.0f);
     }
 
     // A song without length (a render without data) has no position to show but the start.

@@ -142,3 +142,41 @@ TEST_F(RenderAheadTest, PauseAndStopEndAWait) {
     EXPECT_FALSE(c->waitingForRender);
     EXPECT_EQ(c->PlaybackFrame(), 0u);
 }
+
+// L marks where a loop starts, then where it ends; the song then comes back to the start at the
+// end, the frames heard being the loop's own, until L ends it.
+TEST_F(RenderAheadTest, MarksAndPlaysALoop) {
+    RenderTo(20.0);
+    stream->Complete(1.0, 20 * kRate, 0);
+    c->TakeRenderedLength(20 * kRate);
+    c->StartPlayback();
+    ASSERT_TRUE(out.ring->Playing());
+    Hear(1.0);
+    c->MarkLoop();
+    EXPECT_EQ(c->loopMark, int64_t{kRate});
+    EXPECT_FALSE(c->streamPlayback->Loop().Active()) << "one mark is no loop yet";
+    Hear(2.0);
+    c->MarkLoop();
+    ASSERT_TRUE(c->streamPlayback->Loop().Active());
+    EXPECT_EQ(c->streamPlayback->Loop().start, int64_t{kRate});
+    EXPECT_EQ(c->streamPlayback->Loop().end, int64_t{3 * kRate});
+    EXPECT_EQ(c->loopMark, -1);
+    const SongView view = c->ViewOfSong();
+    EXPECT_DOUBLE_EQ(view.loopStart, 1.0);
+    EXPECT_DOUBLE_EQ(view.loopEnd, 3.0);
+    // Five passes later the song is still inside the loop, and what is heard is where it says.
+    for (int pass = 0; pass < 5; ++pass) {
+        Hear(0.7);
+        const uint32_t frame = c->PlaybackFrame();
+        EXPECT_GE(frame, kRate);
+        EXPECT_LT(frame, 3 * kRate);
+        EXPECT_EQ(FrameHeard(), int64_t{frame});
+        EXPECT_NEAR(c->PlaybackSongTime(), frame / double(kRate), 0.05);
+    }
+    // L again: the loop ends and the song plays on through its end.
+    c->MarkLoop();
+    EXPECT_FALSE(c->streamPlayback->Loop().Active());
+    const uint32_t before = c->PlaybackFrame();
+    Hear(3.0);
+    EXPECT_EQ(c->PlaybackFrame(), before + 3 * kRate);
+}

@@ -175,3 +175,45 @@ TEST(StreamPlaybackTest, TheOverviewFillsInAsTheRenderAdvances) {
     EXPECT_FALSE(stream->Completed());
     EXPECT_EQ(stream->EndFrame(), -1);
 }
+
+TEST(StreamPlaybackTest, ALoopMapsFramesBackToItsStartOnlyWhenEnteredBeforeItsEnd) {
+    const PlaybackLoop loop{10000, 20000};
+    const struct {
+        int64_t from, played, frame;
+    } cases[] = {{0, 5000, 5000},      {0, 19999, 19999},     {0, 20000, 10000},   {0, 35000, 15000},
+                 {15000, 5000, 10000}, {15000, 25000, 10000}, {20000, 100, 20100}, {25000, 0, 25000}};
+    for (const auto& k : cases)
+        EXPECT_EQ(loop.FrameAfter(k.from, k.played), k.frame) << k.from << "+" << k.played;
+    EXPECT_FALSE((PlaybackLoop{100, 100 + PlaybackLoop::kShortestFrames - 1}.Active())) << "too short";
+    EXPECT_EQ((PlaybackLoop{}.FrameAfter(3, 4)), 7);
+}
+
+// Twenty passes of a loop: each wrap comes back to the loop's start with no gap, and the sound
+// moves across it no more than it moves anywhere else.
+TEST(StreamPlaybackTest, ALoopWrapsWithoutAGapOrAClick) {
+    auto stream = MakeStream(4 * kRate);
+    Append(*stream, Sine(4 * kRate, 0.25));
+    stream->Complete(1.0, 4 * kRate, 0);
+    StreamPlayback playback(stream);
+    const PlaybackLoop loop{kRate / 2 + 123, kRate + 7000};
+    playback.SetLoop(loop);
+    playback.Seek(kRate / 4);
+    const int64_t length = loop.end - loop.start;
+    const size_t total = static_cast<size_t>(kRate / 4 + 20 * length);
+    const std::vector<int16_t> heard = Play(playback, total);
+    EXPECT_EQ(playback.Position(), loop.FrameAfter(kRate / 4, static_cast<int64_t>(total)));
+    // The song's own largest step from one sample to the next, and the largest in what was heard.
+    const std::vector<float> song = Sine(4 * kRate, 0.25);
+    float ownStep = 0;
+    for (size_t i = 2; i < song.size(); ++i)
+        ownStep = std::max(ownStep, std::fabs(song[i] - song[i - 2]) * 32768);
+    int heardStep = 0;
+    for (size_t i = 2; i < heard.size(); ++i)
+        heardStep = std::max(heardStep, std::abs(heard[i] - heard[i - 2]));
+    EXPECT_LE(heardStep, ownStep * 1.3f);
+    // Past the blend, a pass plays the song's own frames from the loop's start.
+    const size_t secondPass = static_cast<size_t>((loop.end - kRate / 4) + length + 1000);
+    const size_t songFrame = static_cast<size_t>(loop.start + 1000);
+    EXPECT_NEAR(heard[2 * secondPass], song[2 * songFrame] * 32768, 1.5);
+    EXPECT_GT(PeakOf(heard, heard.size() - 2000), 7000) << "no gap";
+}
