@@ -13,7 +13,11 @@
 // and time: the song's position when the player plays it (frames rendered, at the speed), against
 // the notes' start times. A key of a channel whose notes are all muted, or none, needs no match;
 // only a key shared by muted and heard parts is matched in time, to the earliest note of that key
-// not yet played that starts within kMatchSeconds of the position.
+// not yet played that starts within kMatchSeconds of the position. What this cannot tell apart:
+// one key struck at the same moment by a muted and a heard part of one lane is muted in the order
+// the reader read the notes, which may be the other of the two note-ons (the same key sounds
+// either way, with the other note's velocity and length); the hands, whose channels the reader
+// does not keep per note, count as one lane.
 #pragma once
 
 #include <fluidsynth/types.h>
