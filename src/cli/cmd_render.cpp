@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -123,6 +124,32 @@ bool HasWavExtension(const std::string& path) {
     return ext == "wav";
 }
 
+// A speed as --speed takes it: a whole percentage from 25 to 200 in steps of 5, the steps a
+// practice session moves in.
+bool ParseSpeedPercent(const std::string& text, int& percent) {
+    if (text.empty() || text.size() > 3) return false;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    const int value = std::stoi(text);
+    if (value < 25 || value > 200 || value % 5 != 0) return false;
+    percent = value;
+    return true;
+}
+
+// Whether `mutes` leaves nothing of the song to hear: every part with notes, and the drums if it
+// has any. Such a render would be silence, which the render takes for a failure.
+bool MutesEverything(const SongData& song, const PartMutes& mutes) {
+    if (song.percussionNotes > 0 && !mutes.drums) return false;
+    const int parts = song.reading == ReadingHands ? 2 : std::clamp(song.partCount, 0, kMaxParts);
+    for (int p = 0; p < parts; ++p) {
+        if (song.parts[p].notes != nullptr && song.parts[p].noteCount > 0 &&
+            !mutes.parts.test(static_cast<size_t>(p)))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string FolderOf(const std::string& path) {
@@ -131,15 +158,24 @@ std::string FolderOf(const std::string& path) {
 }
 
 int RenderSong(const std::string& midi, const std::string& soundFont, const std::string& folder,
-               const std::string& output, SongRender& render, bool raw) {
+               const std::string& output, SongRender& render, const RenderChoices& choices) {
+    const bool raw = choices.raw;
     LoadedSong& song = render.song;
     song.path = midi;
     song.song = std::make_unique<SongData>();
     if (!ReadMidiFile(*song.song, midi)) return Fail(midi + ": " + LoadFailureReason(*song.song, false));
     // A song of no notes would render as seconds of silence; render and video refuse it alike.
     if (!SongHasNotes(*song.song)) return Fail(midi + " has no notes: there is nothing to render");
-
+    RenderRequest request{midi, soundFont, song.song.get(), raw};
+    request.speed = choices.speedPercent / 100.0;
     std::string error;
+    for (const std::string& part : choices.mutes) {
+        if (!AddMutedPart(*song.song, part, request.mutes, error))
+            return UsageError("--mute " + part + ": " + midi + ": " + error);
+    }
+    if (MutesEverything(*song.song, request.mutes))
+        return UsageError("--mute: every part of " + midi + " would be silent: there is nothing to render");
+
     RemoveRenderFilesOnSignals();
     RemoveStaleRenderFiles(folder, kRenderTempPrefix);
     // Songs rendered by players that were killed: unlocked files in the private cache folder.
@@ -153,7 +189,7 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     SynthRenderer& synth = *render.synth;
     if (!synth.Valid()) return Fail("FluidSynth could not be set up");
     // The SoundFont is loaded once, by the render's own fresh synthesiser.
-    const Failure started = synth.StartRender({midi, soundFont, song.song.get(), raw}, std::move(pending));
+    const Failure started = synth.StartRender(request, std::move(pending));
     render.audio.wavPath = synth.OutputPath();
     if (started.kind == FailureKind::SoundFont) {
         // The window's words name the file in a sentence; here the file comes first, as for every
@@ -188,17 +224,28 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
 
 int RunRender(int argc, char** argv) {
     std::string soundFont, midi, output;
-    bool raw = false;
+    RenderChoices choices;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool takesValue = arg == "--soundfont" || arg == "-o" || arg == "--output";
-        if (takesValue && i + 1 >= argc) return UsageError(arg + " needs a file");
+        const bool takesFile = arg == "--soundfont" || arg == "-o" || arg == "--output";
+        if (takesFile && i + 1 >= argc) return UsageError(arg + " needs a file");
+        if (arg == "--speed" && i + 1 >= argc) return UsageError("--speed needs a percentage from 25 to 200");
+        if (arg == "--mute" && i + 1 >= argc)
+            return UsageError("--mute needs a part: 1, 2, a voice's number or drums");
         if (arg == "--soundfont") {
             soundFont = argv[++i];
         } else if (arg == "-o" || arg == "--output") {
             output = argv[++i];
         } else if (arg == "--raw") {
-            raw = true;
+            choices.raw = true;
+        } else if (arg == "--speed") {
+            const std::string value = argv[++i];
+            if (!ParseSpeedPercent(value, choices.speedPercent)) {
+                return UsageError("--speed takes a percentage from 25 to 200 in steps of 5, not \"" + value +
+                                  "\"");
+            }
+        } else if (arg == "--mute") {
+            choices.mutes.emplace_back(argv[++i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option " + arg);
         } else if (midi.empty()) {
@@ -227,7 +274,8 @@ int RunRender(int argc, char** argv) {
     // The render goes to a temporary file beside the output and takes the output's name only once
     // it is complete, so a failed or interrupted render leaves an existing file untouched.
     SongRender render;
-    if (const int status = RenderSong(midi, soundFont, FolderOf(target), output, render, raw); status != 0)
+    if (const int status = RenderSong(midi, soundFont, FolderOf(target), output, render, choices);
+        status != 0)
         return status;
     SynthRenderer& synth = *render.synth;
     if (!synth.renderFile->Commit(target, error)) return Fail("cannot write " + output + ": " + error);

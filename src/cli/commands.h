@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/song_session.h"
 #include "core/file_access.h"  // NotARegularFile, which every command checks its inputs with
@@ -29,12 +30,21 @@ struct SongRender {
     std::unique_ptr<SynthRenderer> synth;
 };
 
+// How `render` was asked to render: FluidSynth's own output or the normalised one, at what speed,
+// and with which parts silent.
+struct RenderChoices {
+    bool raw = false;
+    int speedPercent = 100;          // of the song's own tempo, 25 to 200
+    std::vector<std::string> mutes;  // the parts as typed ("1", "2", "drums"), checked against the song
+};
+
 // Renders `midi` with `soundFont` into a new temporary file in `folder`, with a progress bar on a
-// terminal. Returns 0, or 1 after printing why not (naming `output` when the file cannot be made).
-// The file stays temporary: commit it through render.synth->renderFile, or it is removed. The
-// render is normalised unless `raw` asks for FluidSynth's own output.
+// terminal. Returns 0; 1 after printing why not (naming `output` when the file cannot be made);
+// or 2, a usage error, when a part to mute is one the song does not have. The file stays
+// temporary: commit it through render.synth->renderFile, or it is removed. The render is
+// normalised unless `choices.raw` asks for FluidSynth's own output.
 int RenderSong(const std::string& midi, const std::string& soundFont, const std::string& folder,
-               const std::string& output, SongRender& render, bool raw = false);
+               const std::string& output, SongRender& render, const RenderChoices& choices = {});
 
 // Where a command may write `output`: `target` is the output resolved through links. A folder, a
 // device, a pipe or one of the files read (`midi`, `soundFont`) is refused with `error` set: the

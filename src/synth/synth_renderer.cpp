@@ -165,6 +165,7 @@ Failure SynthRenderer::LoadSoundFont(const std::string& path) {
 void SynthRenderer::ReleaseRender() {
     fluidPlayer.reset();
     fluidSynth.reset();
+    muter_.reset();
     pending_.reset();
     pendingBytes_ = 0;
     writer_.reset();
@@ -319,8 +320,11 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
     fluid_settings_getnum(fluidSettings.get(), "synth.sample-rate", &rate);
     sampleRate_ = static_cast<uint32_t>(rate + 0.5);
     const SongData* song = request.song;
-    const double songSeconds =
-        song != nullptr ? std::min(std::max(song->duration, 0.0), kMaxSongSeconds) : kMaxSongSeconds;
+    if (Failure practice = SetUpPractice(request); !practice.Ok()) return Refuse(std::move(practice));
+    // Every limit below is in rendered time: a song played at half speed lasts twice as long.
+    const double songSeconds = PlayedSeconds(
+        song != nullptr ? std::min(std::max(song->duration, 0.0), kMaxSongSeconds) : kMaxSongSeconds,
+        request.speed);
     songFrames_ = song != nullptr ? static_cast<int64_t>(songSeconds * sampleRate_) : 0;
     limitFrames_ = static_cast<int64_t>(std::ceil((songSeconds + kReleaseTailSeconds) * sampleRate_));
     songHasNotes_ = song != nullptr && song->duration > 0;

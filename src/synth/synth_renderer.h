@@ -46,6 +46,7 @@
 #include "core/failure.h"
 #include "core/song_data.h"
 #include "synth/loudness.h"
+#include "synth/part_mute.h"
 #include "synth/render_file.h"
 
 enum class RenderOutcome {
@@ -74,6 +75,11 @@ struct RenderRequest {
     bool raw = false;
     // The render runs beside playback: its threads give way to the program's others.
     bool lowPriority = false;
+    // The song's tempo times this, kMinRenderSpeed to kMaxRenderSpeed; the pitch stays. The
+    // render's length and its limits follow.
+    double speed = 1.0;
+    // Parts left silent (see part_mute.h); any but the drums need `song`.
+    PartMutes mutes{};
 };
 
 class ScratchWriter;  // the synthesis's second thread: the meter and the scratch file
@@ -202,6 +208,11 @@ class SynthRenderer {
     int writes_ = 0;         // second passes begun for this render
     int64_t readFrame_ = 0;  // the next scratch frame the second pass reads
     int64_t outFrames_ = 0;  // frames written into the render file by the second pass
+
+    // Between the player and the synthesiser while parts are muted; it reads frames_.
+    std::unique_ptr<NoteMuter> muter_;
+    // The speed and the muted parts of `request`, on the player just made (in part_mute.cpp).
+    [[nodiscard]] Failure SetUpPractice(const RenderRequest& request);
 
     void ReleaseRender();
     bool RenderBlock();

@@ -1,0 +1,199 @@
+#include "synth/part_mute.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "synth/synth_renderer.h"
+
+namespace {
+
+constexpr uint32_t kRate = 44100;
+
+struct PartNotes {
+    int32_t track;
+    int32_t channel;
+    std::vector<NoteRecord> notes;
+};
+
+// A song of the given parts, as the reader leaves one: every part's notes in one store.
+std::unique_ptr<SongData> MakeSong(SongReading reading, const std::vector<PartNotes>& parts,
+                                   int32_t percussionNotes = 0) {
+    auto song = std::make_unique<SongData>();
+    song->reading = reading;
+    song->handRule = reading == ReadingHands ? HandsByPitch : HandsNone;
+    song->partCount = static_cast<int32_t>(parts.size());
+    song->percussionNotes = percussionNotes;
+    int64_t total = 0;
+    for (const PartNotes& p : parts) total += static_cast<int64_t>(p.notes.size());
+    EXPECT_TRUE(song->AllocateNotes(total));
+    NoteRecord* at = song->noteStore.get();
+    for (size_t i = 0; i < parts.size(); ++i) {
+        SongPart& part = song->parts[i];
+        part.track = parts[i].track;
+        part.channel = parts[i].channel;
+        part.noteCount = static_cast<int32_t>(parts[i].notes.size());
+        part.notes = at;
+        for (const NoteRecord& n : parts[i].notes) *at++ = n;
+    }
+    return song;
+}
+
+NoteRecord Note(int key, float start) {
+    return {key, start, start + 0.2f, 100};
+}
+
+// A note-on as the player plays it: on `channel` for `key`, when the render has reached `seconds`
+// of rendered time.
+struct NoteOn {
+    double seconds;
+    int channel;
+    int key;
+    bool muted;
+};
+
+void Expect(NoteMuter& muter, int64_t& frames, const std::vector<NoteOn>& onsets, const std::string& what) {
+    for (const NoteOn& on : onsets) {
+        frames = static_cast<int64_t>(on.seconds * kRate);
+        EXPECT_EQ(muter.Muted(on.channel, on.key), on.muted)
+            << what << ": the note-on at " << on.seconds << " s on channel " << on.channel + 1 << ", key "
+            << on.key << " expected " << (on.muted ? "muted" : "heard");
+    }
+}
+
+// Hands split by pitch share one channel and, in the middle of the keyboard, keys: key 60 is the
+// second hand's at 0 s and 2 s and the first hand's at 1 s. The player plays each note a little
+// after its time, and the position read lags by up to a block.
+TEST(NoteMuter, TellsHandsSharingAChannelAndAKeyApartByTime) {
+    const auto song = MakeSong(ReadingHands, {{0, 0, {Note(72, 0.0f), Note(60, 1.0f), Note(64, 1.5f)}},
+                                              {0, 0, {Note(60, 0.0f), Note(48, 0.5f), Note(60, 2.0f)}}});
+    PartMutes mutes;
+    mutes.parts.set(1);
+    int64_t frames = 0;
+    NoteMuter muter(song.get(), mutes, 1.0, kRate, &frames, nullptr);
+    Expect(muter, frames,
+           {{0.0, 0, 72, false},
+            {0.0015, 0, 60, true},
+            {0.501, 0, 48, true},
+            {0.999, 0, 60, false},
+            {1.5, 0, 64, false},
+            {2.003, 0, 60, true},
+            // A key of the muted hand's is muted wherever it comes, on any of the hands' channels.
+            {5.0, 1, 48, true},
+            // A note the reader does not have (one past its limits) sounds.
+            {7.0, 0, 60, false}},
+           "hands");
+}
+
+// Voices are a track and a channel each: two voices of one channel from different tracks, one of
+// them muted, play the same key at different times; a voice on another channel is untouched.
+TEST(NoteMuter, TellsVoicesOfOneChannelApartAndKeepsOtherChannels) {
+    const auto song = MakeSong(ReadingVoices,
+                               {{1, 2, {Note(60, 0.0f), Note(62, 1.0f)}},
+                                {2, 2, {Note(60, 0.5f), Note(60, 1.0f), Note(65, 3.0f)}},
+                                {3, 4, {Note(60, 0.5f)}}},
+                               5);
+    PartMutes mutes;
+    mutes.parts.set(1);
+    int64_t frames = 0;
+    NoteMuter muter(song.get(), mutes, 1.0, kRate, &frames, nullptr);
+    Expect(muter, frames,
+           {{0.0, 2, 60, false},
+            {0.5, 2, 60, true},
+            {0.5, 4, 60, false},
+            {1.0, 2, 62, false},
+            {1.0, 2, 60, true},
+            {3.0, 2, 65, true},
+            // The channel alone does not decide: the other voice of channel 3 has no key 65.
+            {3.0, 3, 65, false},
+            // The drums belong to no part, and are heard unless muted as drums.
+            {3.0, kPercussionChannel, 36, false}},
+           "voices");
+}
+
+// At half speed a note's time in the render is twice its time in the song; drums are the
+// percussion channel whatever the parts.
+TEST(NoteMuter, MatchesAtTheRendersSpeedAndMutesDrums) {
+    const auto song = MakeSong(ReadingHands, {{0, 0, {Note(60, 1.0f)}}, {0, 0, {Note(60, 2.0f)}}}, 3);
+    PartMutes mutes;
+    mutes.parts.set(0);
+    mutes.drums = true;
+    int64_t frames = 0;
+    NoteMuter muter(song.get(), mutes, 0.5, kRate, &frames, nullptr);
+    Expect(muter, frames, {{2.0, 0, 60, true}, {4.001, 0, 60, false}, {4.5, kPercussionChannel, 38, true}},
+           "half speed");
+}
+
+TEST(AddMutedPart, TakesThePartsTheSongHasAndNamesTheOnesItHasNot) {
+    const auto hands = MakeSong(ReadingHands, {{0, 0, {Note(60, 0)}}, {1, 0, {Note(40, 0)}}});
+    const auto voices =
+        MakeSong(ReadingVoices, {{0, 0, {Note(60, 0)}}, {1, 1, {Note(40, 0)}}, {2, 2, {}}}, 4);
+    struct Row {
+        const SongData* song;
+        std::string part;
+        int part0;  // the part it mutes, counted from 0; -1 for the drums; -2 when refused
+        std::string words;
+    };
+    const std::vector<Row> rows = {
+        {hands.get(), "1", 0, ""},
+        {hands.get(), "2", 1, ""},
+        {hands.get(), "3", -2, "no part 3 (it is read as two hands: 1 and 2)"},
+        {hands.get(), "0", -2, "no part 0"},
+        {hands.get(), "drums", -2, "no drums"},
+        {hands.get(), "-1", -2, "no part -1"},
+        {hands.get(), "", -2, "no part "},
+        {voices.get(), "3", 2, ""},
+        {voices.get(), "4", -2, "no part 4 (it has voices 1 to 3, or drums)"},
+        {voices.get(), "99999999999999999999", -2, "no part 9999"},
+        {voices.get(), "drums", -1, ""},
+    };
+    for (const Row& row : rows) {
+        PartMutes mutes;
+        std::string error;
+        const bool taken = AddMutedPart(*row.song, row.part, mutes, error);
+        EXPECT_EQ(taken, row.part0 != -2) << "\"" << row.part << "\": " << error;
+        if (row.part0 == -2) {
+            EXPECT_NE(error.find(row.words), std::string::npos)
+                << "\"" << row.part << "\": expected \"" << row.words << "\" in \"" << error << "\"";
+            EXPECT_FALSE(mutes.Any()) << row.part;
+        } else if (row.part0 == -1) {
+            EXPECT_TRUE(mutes.drums);
+            EXPECT_FALSE(mutes.parts.any());
+        } else {
+            EXPECT_EQ(mutes.parts.count(), 1u) << row.part;
+            EXPECT_TRUE(mutes.parts.test(static_cast<size_t>(row.part0))) << row.part;
+        }
+    }
+}
+
+// A render is refused, before anything is written, at a speed it does not play at, or with parts
+// muted in a song it was not given.
+TEST(SetUpPractice, RefusesWhatARenderCannotDo) {
+    const std::string folder = ::testing::TempDir();
+    struct Row {
+        double speed;
+        bool mutePart;
+        std::string words;
+    };
+    for (const Row& row : std::vector<Row>{{0.1, false, "speed"},
+                                           {2.5, false, "speed"},
+                                           {-1.0, false, "speed"},
+                                           {std::nan(""), false, "speed"},
+                                           {1.0, true, "a part can be muted only"}}) {
+        SynthRenderer synth;
+        ASSERT_TRUE(synth.Valid());
+        // The tests run in the source folder.
+        RenderRequest request{"examples/demo_song.mid", "/usr/share/sounds/sf2/TimGM6mb.sf2", nullptr};
+        request.speed = row.speed;
+        request.mutes.parts.set(0, row.mutePart);
+        const Failure started = synth.StartRender(request, folder);
+        EXPECT_FALSE(started.Ok()) << row.speed;
+        EXPECT_NE(started.text.find(row.words), std::string::npos) << started.text;
+        EXPECT_FALSE(synth.rendering);
+    }
+}
+
+}  // namespace
