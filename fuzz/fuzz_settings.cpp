@@ -1,12 +1,14 @@
-// Feeds arbitrary bytes to the settings parser. Besides the sanitizers' checks, the result must
-// hold together: a value never spans lines, the display name holds no folder and is never longer
-// than the path, and the volume is a percent whatever the file says.
+// Feeds arbitrary bytes to the settings parser and to the parser of what is remembered of a song.
+// Besides the sanitizers' checks, the results must hold together: a value never spans lines, the
+// display name holds no folder and is never longer than the path, the volume is a percent and a
+// remembered loop lies forwards inside the longest song, whatever the file says.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/file_access.h"
 #include "settings/settings.h"
+#include "settings/song_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The reader refuses files above 1 MiB, so larger inputs test nothing the program would see.
@@ -20,5 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::memchr(path.data(), '\n', path.size()) != nullptr) std::abort();
     if (name.find('/') != std::string::npos) std::abort();
     if (settings.volumePercent < 0 || settings.volumePercent > kFullVolume) std::abort();
+
+    SongMemory memory;
+    ParseSongMemory(memory, reinterpret_cast<const char*>(data), size);
+    if (memory.loopStart >= 0 && !(memory.loopEnd > memory.loopStart && memory.loopEnd <= 3600.0))
+        std::abort();
     return 0;
 }

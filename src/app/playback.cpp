@@ -18,6 +18,7 @@
 #include "audio/streaming_player.h"
 #include "audio/volume.h"
 #include "audio/wav_reader.h"
+#include "settings/song_memory.h"
 #include "synth/render_stream.h"
 #include "synth/stream_playback.h"
 
@@ -215,6 +216,13 @@ void PlayerController::SetPlaybackLoop(const PlaybackLoop& wanted) {
     if (soundPlayer) soundPlayer->Stop();
     shared.refreshBits |= RefreshNotesView;
     streamPlayback->SetLoop(loop);
+    // The passage is there again the next time the song is opened.
+    if (!songKey.empty()) {
+        SongMemory memory;
+        if (loop.Active())
+            memory.loopStart = loop.start / kRenderRate, memory.loopEnd = loop.end / kRenderRate;
+        (void)WriteSongMemory(songKey, memory);
+    }
     seekOffset = frame;
     streamPlayback->Seek(frame);
     if (shared.playState == PlayState::Playing && shared.command != Command::CountIn) StartPlayback();

@@ -126,6 +126,8 @@ struct PlayerController {
     std::unique_ptr<StreamPlayback> streamPlayback;
     // The song plays but is held at seekOffset until its render has got far enough ahead of it.
     bool waitingForRender = false;
+    // The key the song is remembered by between runs (its loop); "" for none.
+    std::string songKey;
     // The loop's first mark (L pressed once), in frames; -1 for none.
     int64_t loopMark = -1;
     // A drag with Shift in the time bar marks a loop from where it began (frames; -1: no drag).

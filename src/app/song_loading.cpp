@@ -19,6 +19,7 @@
 #include "platform/dialogs.h"
 #include "resources/strings.h"
 #include "settings/settings.h"
+#include "settings/song_memory.h"
 #include "synth/background_render.h"
 #include "synth/render_overview.h"
 #include "synth/render_stream.h"
@@ -335,6 +336,11 @@ void PlayerController::LoadMidi(const std::string& path) {
         }
     }
     shared.midiPath = path;
+    // The song is known again by its bytes, for what is remembered of it.
+    std::vector<uint8_t> bytes;
+    songKey = ReadRegularFile(path, kMaxMidiFileBytes, bytes).Ok() ? SongKey(bytes.data(), bytes.size())
+                                                                   : std::string();
+    loopMark = -1;
     shared.resumeAt = -1.0;  // a new song starts at its start
     if (controlPanel != nullptr) controlPanel->ForgetSong();
     if (notesView != nullptr) notesView->SetSong(nullptr);  // shown again once it is rendered
@@ -365,7 +371,16 @@ bool PlayerController::StartSongRender() {
     loading.rendering = true;
     // The song plays from its render at once; a song rendered again (a new SoundFont) waits,
     // paused, where it was.
-    if (PrepareStreamPlayback(synth->Stream()) && shared.resumeAt > 0) {
+    const bool prepared = PrepareStreamPlayback(synth->Stream());
+    // The passage practised last time plays over and over again.
+    if (streamPlayback && !songKey.empty()) {
+        const SongMemory memory = ReadSongMemory(songKey);
+        constexpr double kRate = 44100.0;
+        const PlaybackLoop loop{static_cast<int64_t>(memory.loopStart * kRate),
+                                static_cast<int64_t>(memory.loopEnd * kRate)};
+        if (memory.HasLoop() && loop.Active()) streamPlayback->SetLoop(loop);
+    }
+    if (prepared && shared.resumeAt > 0) {
         StopPlayback();
         SeekBy(shared.resumeAt);  // from the start, so to the place
     }

@@ -167,6 +167,30 @@ std::string CacheFolder() {
     return PrivateFolder(folder) ? folder : std::string();
 }
 
+std::string DataFolder(bool make) {
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); IsAbsolute(xdg)) {
+        base = WithoutTrailingSlashes(xdg);
+    } else if (const char* home = std::getenv("HOME"); IsAbsolute(home)) {
+        base = WithoutTrailingSlashes(home) + "/.local/share";
+    } else if (std::string passwdHome = PasswdHome(); !passwdHome.empty()) {
+        base = WithoutTrailingSlashes(passwdHome) + "/.local/share";
+    }
+    if (base.empty()) return {};
+    const std::string folder = base + "/" + kCacheName;
+    if (!make) {
+        // Only looked for: nothing is made in a home that has nothing of the player's yet.
+        struct stat info {};
+        return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+                       (info.st_mode & 077) == 0
+                   ? folder
+                   : std::string();
+    }
+    std::error_code error;
+    fs::create_directories(base, error);
+    return PrivateFolder(folder) ? folder : std::string();
+}
+
 std::string SettingsFilePath() {
     const std::string folder = SettingsFolder();
     return folder.empty() ? std::string() : folder + "/" + kFileName;
@@ -290,10 +314,13 @@ bool WriteSettings(const Settings& settings) {
     const int volume = std::clamp(settings.volumePercent, 0, kFullVolume);
     const std::string text = "[Soundfont] = " + soundFont + "\n[Volume] = " + std::to_string(volume) + "\n";
 
+    const std::string path = SettingsFilePath();
+    return !path.empty() && ReplaceFileWithText(path, text);
+}
+
+bool ReplaceFileWithText(const std::string& path, const std::string& text) {
     // Write a temporary file beside the real one and rename it into place: the rename is atomic,
     // so readers see either the old file or the complete new one, never a torn one.
-    const std::string path = SettingsFilePath();
-    if (path.empty()) return false;
     const std::string target = ResolveLink(path);
     std::string temporary = target + ".XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);

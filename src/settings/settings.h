@@ -55,6 +55,17 @@ inline constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-
 // open is used; "" when there is none.
 [[nodiscard]] std::string CacheFolder();
 
+// Where what the player keeps of the user's own work goes (what it remembers of each song):
+// "$XDG_DATA_HOME/dorvik-midi-player" (or "~/.local/share/..."), made with mode 0700; "" when
+// there is no such folder of this user's, and then nothing is remembered. Without `make` nothing is
+// made: "" unless the folder is already there.
+[[nodiscard]] std::string DataFolder(bool make = true);
+
+// Replaces the file at `path` (through a link, the file it points to) with one holding `text`:
+// the new file is complete and on disk before it takes the old one's place, so a crash or a full
+// disk leaves the old one. False, quietly, when nothing was written.
+[[nodiscard]] bool ReplaceFileWithText(const std::string& path, const std::string& text);
+
 // Applies the settings text data[0..size) to `settings`. Safe on any bytes; CRLF line ends read
 // the same as LF.
 void ParseSettingsText(Settings& settings, const char* data, size_t size);

@@ -9,9 +9,12 @@
 #include <thread>
 
 #include "app/player_controller.h"
+#include "core/file_access.h"
 #include "core/palette.h"
 #include "platform/dialogs.h"
+#include "settings/song_memory.h"
 #include "smf_builder.h"
+#include "synth/stream_playback.h"
 #include "synth/synth_renderer.h"
 #include "tests/session_steps.h"
 #include "ui/control_panel.h"
@@ -30,6 +33,7 @@ struct SongLoadingTest : ::testing::Test {
         folder = fs::temp_directory_path() / ("dorvik-panel-" + std::to_string(::getpid()));
         fs::create_directories(folder);
         ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+        ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
         ShowFluidSynthMessages(false);
         state.dialogs = &dialogs;
         c.synth = std::make_unique<SynthRenderer>();
@@ -299,8 +303,16 @@ TEST_F(SongLoadingTest, LoadingFlows) {
 
     // A song: it plays from its render at once, while the render runs on its own thread with
     // rising progress.
-    dialogs.openAnswers.push_back(WriteSong("two notes.mid"));
+    // The passage practised the last time this song was open (under another name) comes back.
+    const std::string twoNotes = WriteSong("two notes.mid");
+    std::vector<uint8_t> songBytes;
+    ASSERT_TRUE(ReadRegularFile(twoNotes, 1 << 20, songBytes).Ok());
+    ASSERT_TRUE(WriteSongMemory(SongKey(songBytes.data(), songBytes.size()), {0.25, 0.75}));
+    dialogs.openAnswers.push_back(twoNotes);
     EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::Midi));
+    ASSERT_NE(c.streamPlayback, nullptr);
+    EXPECT_EQ(c.streamPlayback->Loop().start, 11025);
+    EXPECT_EQ(c.streamPlayback->Loop().end, 33075);
     ASSERT_TRUE(c.loading.rendering);
     EXPECT_EQ(state.session.Stage(), SongStage::Rendering);
     EXPECT_FALSE(c.ControlPanelSnapshot().exportBlocked.empty())

@@ -1,0 +1,99 @@
+#include "settings/song_memory.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "core/file_access.h"
+#include "settings/settings.h"
+
+namespace {
+
+// A file far larger than the few lines the program writes is not one of its own.
+constexpr size_t kMaxMemoryBytes = 64 * 1024;
+// Seconds past the longest song the player reads are no place in any song.
+constexpr double kLatestSeconds = 3600.0;
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+
+// A number from the front of `text`, which moves past it; false when there is none.
+bool TakeNumber(std::string_view& text, double& value) {
+    text = Trim(text);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || !std::isfinite(value)) return false;
+    text.remove_prefix(static_cast<size_t>(end - text.data()));
+    return true;
+}
+
+// The file of the song with `key`; its folders are made only when `make` is set (to write it).
+std::string MemoryPath(const std::string& key, bool make) {
+    // A key is hexadecimal digits and a size: nothing in it can leave the folder.
+    if (key.empty() || key.find_first_not_of("0123456789abcdef-") != std::string::npos) return {};
+    const std::string folder = DataFolder(make);
+    if (folder.empty()) return {};
+    const std::string songs = folder + "/songs";
+    if (make && mkdir(songs.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    return songs + "/" + key + ".txt";
+}
+
+}  // namespace
+
+std::string SongKey(const uint8_t* data, size_t size) {
+    // FNV-1a: a song is told from another by its bytes; nothing here has to resist an attacker.
+    uint64_t hash = 14695981039346656037ULL;
+    for (size_t i = 0; i < size; ++i) {
+        hash ^= data[i];
+        hash *= 1099511628211ULL;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "%016llx-%zu", static_cast<unsigned long long>(hash), size);
+    return text;
+}
+
+void ParseSongMemory(SongMemory& memory, const char* data, size_t size) {
+    std::string_view rest(data, size);
+    while (!rest.empty()) {
+        const size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        const size_t equals = line.find('=');
+        if (equals == std::string_view::npos || Trim(line.substr(0, equals)) != "loop") continue;
+        std::string_view values = line.substr(equals + 1);
+        double start = 0, stop = 0;
+        if (!TakeNumber(values, start) || !TakeNumber(values, stop) || !Trim(values).empty()) continue;
+        if (start < 0 || stop <= start || stop > kLatestSeconds) continue;
+        memory.loopStart = start;
+        memory.loopEnd = stop;
+    }
+}
+
+std::string SongMemoryText(const SongMemory& memory) {
+    if (!memory.HasLoop()) return {};
+    char text[80];
+    std::snprintf(text, sizeof text, "loop = %.6f %.6f\n", memory.loopStart, memory.loopEnd);
+    return text;
+}
+
+SongMemory ReadSongMemory(const std::string& key) {
+    SongMemory memory;
+    const std::string path = MemoryPath(key, false);
+    std::vector<uint8_t> bytes;
+    if (path.empty() || !ReadRegularFile(path, kMaxMemoryBytes, bytes).Ok()) return memory;
+    ParseSongMemory(memory, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return memory;
+}
+
+bool WriteSongMemory(const std::string& key, const SongMemory& memory) {
+    const std::string path = MemoryPath(key, true);
+    return !path.empty() && ReplaceFileWithText(path, SongMemoryText(memory));
+}

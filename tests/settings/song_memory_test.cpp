@@ -1,0 +1,67 @@
+// What is remembered of each song: the key its bytes give, the file's lines read back tolerantly,
+// and a round trip through the data folder.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "settings/song_memory.h"
+
+namespace fs = std::filesystem;
+
+TEST(SongMemory, TheKeyFollowsTheBytesNotTheName) {
+    const uint8_t a[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6};
+    uint8_t b[sizeof a];
+    std::copy(std::begin(a), std::end(a), b);
+    EXPECT_EQ(SongKey(a, sizeof a), SongKey(b, sizeof b));
+    b[7] = 7;
+    EXPECT_NE(SongKey(a, sizeof a), SongKey(b, sizeof b));
+    EXPECT_NE(SongKey(a, sizeof a), SongKey(a, sizeof a - 1));
+    EXPECT_EQ(SongKey(a, sizeof a).find_first_not_of("0123456789abcdef-"), std::string::npos);
+}
+
+TEST(SongMemory, ReadsItsLinesAndPassesOverWhatItCannotRead) {
+    const struct {
+        const char* text;
+        double start, end;
+    } cases[] = {
+        {"loop = 12.5 20.25\n", 12.5, 20.25},
+        {"loop=1 2\r\n", 1, 2},
+        {"  loop =   3.5\t4.5  \n", 3.5, 4.5},
+        {"speed = 50\nloop = 1 2\nmute = 1\n", 1, 2},   // lines of a newer program pass by
+        {"loop = 1 2\nloop = 5 6\n", 5, 6},              // the last one counts
+        {"loop = 2 1\n", -1, -1},                        // backwards
+        {"loop = -1 2\n", -1, -1},                       // before the song
+        {"loop = 1 99999\n", -1, -1},                    // past any song
+        {"loop = 1\n", -1, -1},                          // half a loop
+        {"loop = 1 2 3\n", -1, -1},                      // more than a loop
+        {"loop = nan inf\n", -1, -1},
+        {"loops = 1 2\n", -1, -1},
+        {"", -1, -1},
+    };
+    for (const auto& k : cases) {
+        SongMemory memory;
+        ParseSongMemory(memory, k.text, std::string(k.text).size());
+        EXPECT_DOUBLE_EQ(memory.loopStart, k.start) << k.text;
+        EXPECT_DOUBLE_EQ(memory.loopEnd, k.end) << k.text;
+    }
+}
+
+TEST(SongMemory, KeptInTheDataFolderAndReadBack) {
+    const fs::path home = fs::temp_directory_path() / ("dorvik-memory-" + std::to_string(getpid()));
+    fs::create_directories(home);
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    const std::string key = "0123456789abcdef-42";
+    EXPECT_FALSE(ReadSongMemory(key).HasLoop()) << "nothing kept yet";
+    EXPECT_FALSE(fs::exists(home / "dorvik-midi-player")) << "reading makes no folder";
+    ASSERT_TRUE(WriteSongMemory(key, {10.125, 20.5}));
+    const SongMemory back = ReadSongMemory(key);
+    EXPECT_DOUBLE_EQ(back.loopStart, 10.125);
+    EXPECT_DOUBLE_EQ(back.loopEnd, 20.5);
+    ASSERT_TRUE(WriteSongMemory(key, {}));
+    EXPECT_FALSE(ReadSongMemory(key).HasLoop()) << "an ended loop is forgotten";
+    EXPECT_FALSE(WriteSongMemory("../settings", {1, 2})) << "a key names no other file";
+    fs::remove_all(home);
+}
