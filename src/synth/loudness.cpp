@@ -19,7 +19,8 @@ void loudness_detail::DeleteState::operator()(MeterState* state) const {
 bool LoudnessMeter::Open(unsigned channels, unsigned long sampleRate, bool truePeak) {
     // The histogram keeps the meter's memory the same for a song of any length.
     state_.reset();
-    const int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM | (truePeak ? EBUR128_MODE_TRUE_PEAK : 0);
+    const int mode = EBUR128_MODE_I | EBUR128_MODE_HISTOGRAM |
+                     (truePeak ? EBUR128_MODE_TRUE_PEAK : EBUR128_MODE_SAMPLE_PEAK);
     ebur128_state* st = ebur128_init(channels, sampleRate, mode);
     if (st != nullptr) state_.reset(new loudness_detail::MeterState{st});
     channels_ = state_ ? channels : 0;
@@ -48,18 +49,26 @@ double LoudnessMeter::TruePeak() const {
     return highest;
 }
 
-NormalisePlan PlanNormalisation(double integratedLufs, double truePeak, double targetLufs,
-                                double ceilingDbtp) {
+double LoudnessMeter::SamplePeak() const {
+    double highest = 0;
+    for (unsigned c = 0; state_ && c < channels_; ++c) {
+        double peak = 0;
+        if (ebur128_sample_peak(state_->st, c, &peak) == EBUR128_SUCCESS) highest = std::max(highest, peak);
+    }
+    return highest;
+}
+
+NormalisePlan PlanNormalisation(double integratedLufs, double peak, double targetLufs, double ceilingDbtp) {
     NormalisePlan plan;
-    if (truePeak <= 0) return plan;
+    if (peak <= 0) return plan;
     if (!std::isfinite(integratedLufs)) {
         // Sound too faint for the meter's absolute gate has no loudness to go by: its peaks are
         // brought to the ceiling instead.
-        plan.gain = DbToGain(ceilingDbtp) / truePeak;
+        plan.gain = DbToGain(ceilingDbtp) / peak;
         return plan;
     }
     plan.gain = DbToGain(targetLufs - integratedLufs);
-    plan.limit = truePeak * plan.gain > DbToGain(ceilingDbtp);
+    plan.limit = peak * plan.gain > DbToGain(ceilingDbtp);
     return plan;
 }
 
@@ -100,13 +109,13 @@ PeakLimiter::PeakLimiter(int channels, double sampleRate, double ceilingLinear, 
                          double releaseSeconds)
     : channels_(std::max(1, channels)),
       lookahead_(std::max<size_t>(1, static_cast<size_t>(lookaheadSeconds * sampleRate))),
+      window_(lookahead_ + 2),
       ceiling_(static_cast<float>(ceilingLinear * DbToGain(-kEstimateMarginDb))),
-      release_(static_cast<float>(1.0 - std::exp(-1.0 / std::max(1.0, releaseSeconds * sampleRate)))) {
-    const size_t window = lookahead_ + 2;
-    delay_.assign(window * static_cast<size_t>(channels_), 0.0f);
-    wanted_.assign(window, 1.0f);
+      keep_(static_cast<float>(std::exp(-1.0 / std::max(1.0, releaseSeconds * sampleRate)))),
+      restFrames_(lookahead_) {
+    delay_.assign(window_ * static_cast<size_t>(channels_), 0.0f);
     history_.assign(3 * static_cast<size_t>(channels_), 0.0f);
-    minQueue_.assign(window + 1, 0);
+    minQueue_.assign(window_ + 1, Wish{0, 1.0f});
     average_.assign(lookahead_, 1.0f);
     averageSum_ = static_cast<double>(lookahead_);
 }
@@ -133,45 +142,132 @@ float PeakLimiter::PeakEstimate(const float* frame) {
 }
 
 float PeakLimiter::StepGain(float wanted) {
-    const size_t window = wanted_.size();
-    const uint32_t n = static_cast<uint32_t>(written_ % (uint64_t{1} << 31));
-    wanted_[written_ % window] = wanted;
-    // The queue holds indexes of the window whose wishes rise from front to back; the front is
-    // the window's minimum.
-    const size_t qsize = minQueue_.size();
-    auto wantedAt = [&](uint32_t i) { return wanted_[i % window]; };
-    while (minTail_ != minHead_ && wantedAt(minQueue_[(minTail_ + qsize - 1) % qsize]) >= wanted) {
-        minTail_ = (minTail_ + qsize - 1) % qsize;
+    // Frame numbers wrap at 32 bits; the window is far shorter, so their differences stay right.
+    const auto n = static_cast<uint32_t>(written_);
+    // The queue holds the window's wishes rising from front to back; the front is its minimum.
+    const size_t size = minQueue_.size();
+    while (minTail_ != minHead_) {
+        const size_t last = minTail_ == 0 ? size - 1 : minTail_ - 1;
+        if (minQueue_[last].gain < wanted) break;
+        minTail_ = last;
     }
-    minQueue_[minTail_] = n;
-    minTail_ = (minTail_ + 1) % qsize;
-    const uint32_t oldest = n >= window ? n - static_cast<uint32_t>(window) + 1 : 0;
-    while (static_cast<int32_t>(minQueue_[minHead_] - oldest) < 0) minHead_ = (minHead_ + 1) % qsize;
-    const float minimum = wantedAt(minQueue_[minHead_]);
+    minQueue_[minTail_] = {n, wanted};
+    if (++minTail_ == size) minTail_ = 0;
+    const uint32_t oldest = n - static_cast<uint32_t>(window_) + 1;
+    while (static_cast<int32_t>(minQueue_[minHead_].frame - oldest) < 0) {
+        if (++minHead_ == size) minHead_ = 0;
+    }
+    const float minimum = minQueue_[minHead_].gain;
+    // The way back to full gain shrinks by `keep_` a frame. It is kept as a distance, which a
+    // float holds finely near 1, so that the gain reaches exactly 1, where the limiter passes
+    // sound through untouched; as a gain it would stop short, a hair under 1 for good.
+    distance_ = std::max(1.0f - minimum, distance_ * keep_);
+    held_ = 1.0f - distance_;
+    return Smooth();
+}
 
-    held_ = std::min(minimum, held_ + (1.0f - held_) * release_);
-    float& slot = average_[written_ % lookahead_];
+// The gain for the frame leaving: the mean of the last lookahead_ held gains.
+float PeakLimiter::Smooth() {
+    acted_ = acted_ || held_ < 1.0f;
+    float& slot = average_[averageAt_];
+    if (++averageAt_ == lookahead_) averageAt_ = 0;
     averageSum_ += static_cast<double>(held_) - static_cast<double>(slot);
     slot = held_;
+    if (held_ < 1.0f) {
+        restFrames_ = 0;
+    } else if (++restFrames_ == lookahead_) {
+        // Every gain averaged is 1 now: the sum is made exact again, whatever rounding it gathered
+        // on the way, so that the gain is exactly 1.
+        averageSum_ = static_cast<double>(lookahead_);
+    }
     return static_cast<float>(averageSum_ / static_cast<double>(lookahead_));
 }
 
-size_t PeakLimiter::Process(const float* in, size_t frames, float* out) {
-    const size_t window = wanted_.size();
+// The cubic's weights add up, in magnitude, to at most 1.25 between the middle samples, so a frame
+// whose samples are this far under the ceiling, after three such frames, wishes for full gain: the
+// test is the one PeakEstimate makes.
+bool PeakLimiter::Quiet(const float* frame) const {
+    for (int c = 0; c < channels_; ++c) {
+        if (!(std::fabs(frame[c]) * 1.25f <= ceiling_)) return false;
+    }
+    return true;
+}
+
+// Puts a frame into the delay line; the frame leaving is the one Latency() frames back, in the
+// slot to be written next.
+void PeakLimiter::Delay(const float* frame) {
     const size_t ch = static_cast<size_t>(channels_);
-    size_t produced = 0;
-    for (size_t i = 0; i < frames; ++i) {
-        const float* frame = in + i * ch;
-        const float peak = PeakEstimate(frame);
-        const float gain = StepGain(peak > ceiling_ ? ceiling_ / peak : 1.0f);
-        std::copy(frame, frame + ch, delay_.begin() + static_cast<ptrdiff_t>((written_ % window) * ch));
-        ++written_;
-        // The frame leaving is the one Latency() frames back; its slot is the next to be written.
+    std::copy(frame, frame + ch, delay_.begin() + static_cast<ptrdiff_t>(delayAt_ * ch));
+    if (++delayAt_ == window_) delayAt_ = 0;
+    ++written_;
+}
+
+size_t PeakLimiter::StepFrame(const float* frame, float* out) {
+    quietFrames_ = Quiet(frame) ? quietFrames_ + 1 : 0;
+    const float peak = PeakEstimate(frame);
+    const float gain = StepGain(peak > ceiling_ ? ceiling_ / peak : 1.0f);
+    Delay(frame);
+    if (written_ <= Latency()) return 0;
+    const size_t ch = static_cast<size_t>(channels_);
+    const float* old = delay_.data() + delayAt_ * ch;
+    for (size_t c = 0; c < ch; ++c) out[c] = old[c] * gain;
+    return 1;
+}
+
+// Once every wish in the window is for full gain (the last window_ + 2 frames were quiet, or the
+// gain is back at 1, which it reaches only then), each quiet frame wishes for full gain as well:
+// the minimum of the window is 1, and the gain only recovers, or stays at exactly 1. This does
+// what StepFrame would, without the estimate and the queue; at rest a frame leaves as it came. It
+// takes the quiet frames at the front of `in` and returns how many; `produced` counts the frames
+// written to `out`.
+size_t PeakLimiter::PassQuiet(const float* in, size_t frames, float* out, size_t& produced) {
+    const size_t ch = static_cast<size_t>(channels_);
+    size_t taken = 0;
+    produced = 0;
+    for (; taken < frames && Quiet(in + taken * ch); ++taken) {
+        float gain = 1.0f;
+        if (restFrames_ < lookahead_) {
+            distance_ *= keep_;
+            held_ = 1.0f - distance_;
+            gain = Smooth();
+        } else {
+            // Every held gain averaged is 1: the mean stays exactly 1 wherever the ring stands.
+            ++restFrames_;
+            if (++averageAt_ == lookahead_) averageAt_ = 0;
+        }
+        Delay(in + taken * ch);
         if (written_ > Latency()) {
-            const float* old = delay_.data() + (written_ % window) * ch;
+            const float* old = delay_.data() + delayAt_ * ch;
             for (size_t c = 0; c < ch; ++c) out[produced * ch + c] = old[c] * gain;
             ++produced;
         }
+    }
+    if (taken == 0) return 0;
+    quietFrames_ += taken;
+    // Each of these frames wished for full gain, so the queue holds the last alone.
+    minHead_ = 0;
+    minTail_ = 1;
+    minQueue_[0] = {static_cast<uint32_t>(written_ - 1), 1.0f};
+    const size_t kept = taken >= 3 ? 0 : 3 - taken;
+    std::copy(history_.end() - static_cast<ptrdiff_t>(kept * ch), history_.end(), history_.begin());
+    std::copy(in + (taken - (3 - kept)) * ch, in + taken * ch,
+              history_.begin() + static_cast<ptrdiff_t>(kept * ch));
+    return taken;
+}
+
+size_t PeakLimiter::Process(const float* in, size_t frames, float* out) {
+    const size_t ch = static_cast<size_t>(channels_);
+    size_t produced = 0;
+    for (size_t i = 0; i < frames;) {
+        if (quietFrames_ >= 3 && (restFrames_ >= lookahead_ || quietFrames_ >= window_ + 2)) {
+            size_t made = 0;
+            const size_t taken = PassQuiet(in + i * ch, frames - i, out + produced * ch, made);
+            produced += made;
+            i += taken;
+            if (taken > 0) continue;
+        }
+        produced += StepFrame(in + i * ch, out + produced * ch);
+        ++i;
     }
     return produced;
 }
@@ -232,15 +328,21 @@ int64_t SoundEndTracker::EndFrame(double gain) const {
 void ApplyGainAndFade(float* interleaved, size_t frames, int channels, int64_t first, double gain,
                       int64_t fadeStart, int64_t fadeFrames) {
     const size_t ch = static_cast<size_t>(std::max(1, channels));
-    for (size_t i = 0; i < frames; ++i) {
+    // The frames before the fade take the gain alone: nearly all of a song, in a loop of its own.
+    // A gain of 1 leaves every float as it is.
+    const size_t plain = first >= fadeStart
+                             ? 0
+                             : static_cast<size_t>(std::min<uint64_t>(
+                                   frames, static_cast<uint64_t>(fadeStart) - static_cast<uint64_t>(first)));
+    if (gain != 1.0) {
+        for (size_t i = 0; i < plain * ch; ++i) interleaved[i] = static_cast<float>(interleaved[i] * gain);
+    }
+    for (size_t i = plain; i < frames; ++i) {
         const int64_t at = first + static_cast<int64_t>(i);
-        double g = gain;
-        if (at >= fadeStart) {
-            const double left = fadeFrames > 0 ? static_cast<double>(fadeStart + fadeFrames - at) /
-                                                     static_cast<double>(fadeFrames)
-                                               : 0.0;
-            g *= std::clamp(left, 0.0, 1.0);
-        }
+        const double left = fadeFrames > 0 ? static_cast<double>(fadeStart + fadeFrames - at) /
+                                                 static_cast<double>(fadeFrames)
+                                           : 0.0;
+        const double g = gain * std::clamp(left, 0.0, 1.0);
         for (size_t c = 0; c < ch; ++c)
             interleaved[i * ch + c] = static_cast<float>(interleaved[i * ch + c] * g);
     }

@@ -2,10 +2,12 @@
 // ends.
 //
 // The synthesiser renders in floating point, so nothing clips inside the render. The song is then
-// measured as a whole (EBU R128 integrated loudness and true peak, by libebur128) and brought to
-// kTargetLufs with one gain. Where that gain would take the true peak above kCeilingDbtp, a
-// look-ahead limiter holds the peaks down instead of the whole song, so a faint piano piece and a
-// loud band arrangement come out equally loud.
+// measured as a whole (EBU R128 integrated loudness and sample peak, by libebur128) and brought to
+// kTargetLufs with one gain. Every sample then goes through a look-ahead limiter that holds the
+// true peak under kCeilingDbtp: it leaves sound that stays well under the ceiling exactly as it
+// was, and holds down only the peaks the gain would push past it, so a faint piano piece and a
+// loud band arrangement come out equally loud. Measuring the true peak first would oversample
+// every sample of the song, which costs about as much as synthesising it.
 //
 // The song ends when its sound does: past the release of its last note, at the last moment its
 // level, after the gain, is at or above kEndThresholdDbfs, followed by a short fade. The tracker
@@ -34,14 +36,17 @@ struct DeleteState {
 class LoudnessMeter {
   public:
     // False when libebur128 refuses the format (no channels, no rate) or runs out of memory.
-    // Without `truePeak` only the loudness is measured, at a fraction of the cost: the true peak
-    // oversamples every channel.
+    // Without `truePeak` only the loudness and the sample peak are measured, at a fifth of the
+    // cost: the true peak oversamples every channel.
     [[nodiscard]] bool Open(unsigned channels, unsigned long sampleRate, bool truePeak = true);
     void AddFrames(const float* interleaved, size_t frames);
     // Integrated loudness in LUFS; -infinity for silence (or nothing measured).
     [[nodiscard]] double IntegratedLufs() const;
-    // The highest true peak of any channel so far, as a linear amplitude (1.0 is full scale).
+    // The highest true peak of any channel so far, as a linear amplitude (1.0 is full scale);
+    // 0 when the meter was opened without it.
     [[nodiscard]] double TruePeak() const;
+    // The largest magnitude of any sample so far, linear.
+    [[nodiscard]] double SamplePeak() const;
 
   private:
     std::unique_ptr<loudness_detail::MeterState, loudness_detail::DeleteState> state_;
@@ -49,16 +54,20 @@ class LoudnessMeter {
     bool truePeak_ = true;
 };
 
-// How a measured song is brought to the target: one gain, and whether the limiter must hold the
-// peaks that the gain would push past the ceiling.
+// How a measured song is brought to the target: one gain, and whether the limiter will hold peaks
+// that the gain pushes past the ceiling.
 struct NormalisePlan {
     double gain = 1.0;   // linear
-    bool limit = false;  // the peaks after the gain would pass the ceiling
+    bool limit = false;  // the limiter holds peaks down (the render corrects it once it has run)
 };
 
-// Silence keeps a gain of 1: there is nothing to bring up. Sound too faint to measure (below the
-// meter's absolute gate) has its true peak brought to the ceiling.
-[[nodiscard]] NormalisePlan PlanNormalisation(double integratedLufs, double truePeak,
+// From the song's loudness and its highest peak, a sample peak (or a true peak where one was
+// measured): `limit` says whether that peak passes the ceiling after the gain. A sample peak can
+// lie under the ceiling while the true peak between the samples passes it; the limiter, which
+// every render goes through, holds that down as well. Silence keeps a gain of 1: there is nothing
+// to bring up. Sound too faint to measure (below the meter's absolute gate) has its peak brought
+// to the ceiling.
+[[nodiscard]] NormalisePlan PlanNormalisation(double integratedLufs, double peak,
                                               double targetLufs = kTargetLufs,
                                               double ceilingDbtp = kCeilingDbtp);
 
@@ -66,6 +75,9 @@ struct NormalisePlan {
 // peak, so no sample (nor the estimate of the peak between samples) leaves it above the ceiling,
 // and recovers over `releaseSeconds`. The output runs `Latency()` frames behind the input; Drain
 // hands over what is still held once the input has ended.
+//
+// Once the gain has recovered fully, sound that stays well under the ceiling leaves it exactly as
+// it came, only delayed, and at the cost of a copy: every render of a song goes through it.
 class PeakLimiter {
   public:
     PeakLimiter(int channels, double sampleRate, double ceilingLinear, double lookaheadSeconds = 0.005,
@@ -77,24 +89,43 @@ class PeakLimiter {
     size_t Process(const float* in, size_t frames, float* out);
     // The frames still held after the last input; returns how many were written (at most Latency()).
     size_t Drain(float* out);
+    // Whether the gain has fallen below 1 at any frame so far.
+    [[nodiscard]] bool Acted() const { return acted_; }
 
   private:
+    // A recent frame's wish, by its number, in the queue that finds the window's minimum.
+    struct Wish {
+        uint32_t frame;
+        float gain;
+    };
+
     float PeakEstimate(const float* frame);
     float StepGain(float wanted);
+    float Smooth();
+    [[nodiscard]] bool Quiet(const float* frame) const;
+    size_t StepFrame(const float* frame, float* out);
+    size_t PassQuiet(const float* in, size_t frames, float* out, size_t& produced);
+    void Delay(const float* frame);
 
     int channels_;
     size_t lookahead_;
+    size_t window_;  // frames of wishes the minimum is taken over, and of the delay line
     float ceiling_;
-    float release_;                   // per-frame share of the way back to full gain
-    std::vector<float> delay_;        // Latency() + 1 frames of input, a ring
-    std::vector<float> wanted_;       // the gain each recent frame needs, a ring of the same size
-    std::vector<float> history_;      // the last three input frames, for the peak estimate
-    std::vector<uint32_t> minQueue_;  // indexes of falling `wanted` values: the window's minimum
-    std::vector<float> average_;      // the last lookahead_ held gains, a ring, for the smoothing
+    float keep_;                  // per-frame share of the distance to full gain that remains
+    std::vector<float> delay_;    // window_ frames of input, a ring
+    std::vector<float> history_;  // the last three input frames, for the peak estimate
+    std::vector<Wish> minQueue_;  // rising wishes of the window, a ring: the front is its minimum
+    std::vector<float> average_;  // the last lookahead_ held gains, a ring, for the smoothing
     double averageSum_ = 0;
-    size_t minHead_ = 0, minTail_ = 0;
-    uint64_t written_ = 0;  // frames taken in so far
-    float held_ = 1.0f;     // the minimum after the release
+    size_t minHead_ = 0, minTail_ = 0;  // the queue's ends
+    size_t delayAt_ = 0;                // the delay slot the next frame goes into
+    size_t averageAt_ = 0;              // the smoothing slot the next gain goes into
+    uint64_t written_ = 0;              // frames taken in so far
+    float held_ = 1.0f;                 // the minimum after the release
+    float distance_ = 0.0f;             // of held_ from full gain
+    size_t quietFrames_ = 3;            // input frames in a row, to the last, that are Quiet()
+    size_t restFrames_ = 0;             // frames in a row, to the last, at full held gain
+    bool acted_ = false;
 };
 
 // Where the sound of a song ends. Feed every rendered block in order; `releaseFrame` is where

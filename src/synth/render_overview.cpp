@@ -81,7 +81,14 @@ class OverviewBuilder {
                 continue;
             }
             const size_t whole = std::min(size / stepBytes, steps_ - step_);
-            for (size_t i = 0; i < whole; ++i) TakeStep(bytes + i * stepBytes);
+            for (size_t i = 0; i < whole;) {
+                while (step_ >= end_ && column_ < kOverviewColumns) CloseColumn();
+                // The steps up to the column's edge go in one plain loop: this runs over every
+                // sample of the song.
+                const size_t run = column_ < kOverviewColumns ? std::min(whole - i, end_ - step_) : whole - i;
+                TakeSteps(bytes + i * stepBytes, run);
+                i += run;
+            }
             bytes += whole * stepBytes;
             size -= whole * stepBytes;
         }
@@ -132,6 +139,29 @@ class OverviewBuilder {
             maxRight_ = std::max(maxRight_, right);
         }
         ++step_;
+    }
+
+    // `count` steps, all within the column being filled.
+    void TakeSteps(const uint8_t* steps, size_t count) {
+        int16_t minLeft = minLeft_, maxLeft = maxLeft_, minRight = minRight_, maxRight = maxRight_;
+        if (stride_ == 2) {
+            for (size_t i = 0; i < count; ++i) {
+                const int16_t left = SampleAt(steps, 2 * i);
+                const int16_t right = SampleAt(steps, 2 * i + 1);
+                minLeft = std::min(minLeft, left);
+                maxLeft = std::max(maxLeft, left);
+                minRight = std::min(minRight, right);
+                maxRight = std::max(maxRight, right);
+            }
+        } else {
+            for (size_t i = 0; i < count; ++i) {
+                const int16_t left = SampleAt(steps, i);
+                minLeft = std::min(minLeft, left);
+                maxLeft = std::max(maxLeft, left);
+            }
+        }
+        minLeft_ = minLeft, maxLeft_ = maxLeft, minRight_ = minRight, maxRight_ = maxRight;
+        step_ += count;
     }
 
     AudioOverview& overview_;

@@ -15,20 +15,36 @@ RenderStream::RenderStream(std::unique_ptr<RenderFile> scratch, uint32_t sampleR
 
 void RenderStream::Append(const float* interleaved, size_t frames) {
     const int64_t first = ready_.load(std::memory_order_relaxed);
-    {
-        const std::lock_guard lock(overviewMutex_);
-        for (size_t i = 0; i < frames; ++i) {
-            // Frames past the expected length gather in the last column.
-            const int64_t at =
-                std::min<int64_t>((first + static_cast<int64_t>(i)) / framesPerColumn_, kOverviewColumns - 1);
-            Column& column = columns_[static_cast<size_t>(at)];
-            const float left = interleaved[2 * i];
-            const float right = interleaved[2 * i + 1];
-            column.minLeft = std::min(column.minLeft, left);
-            column.maxLeft = std::max(column.maxLeft, left);
-            column.minRight = std::min(column.minRight, right);
-            column.maxRight = std::max(column.maxRight, right);
+    // The frames go column by column: the extremes of each stretch are found without the lock, in
+    // a loop over plain floats, and only merged under it. Frames past the expected length gather
+    // in the last column.
+    for (size_t i = 0; i < frames;) {
+        const int64_t at = first + static_cast<int64_t>(i);
+        const int64_t column = std::min<int64_t>(at / framesPerColumn_, kOverviewColumns - 1);
+        const size_t n =
+            column == kOverviewColumns - 1
+                ? frames - i
+                : std::min<size_t>(frames - i, static_cast<size_t>((column + 1) * framesPerColumn_ - at));
+        Column stretch;
+        stretch.minLeft = stretch.maxLeft = interleaved[2 * i];
+        stretch.minRight = stretch.maxRight = interleaved[2 * i + 1];
+        for (size_t k = i + 1; k < i + n; ++k) {
+            const float left = interleaved[2 * k];
+            const float right = interleaved[2 * k + 1];
+            stretch.minLeft = std::min(stretch.minLeft, left);
+            stretch.maxLeft = std::max(stretch.maxLeft, left);
+            stretch.minRight = std::min(stretch.minRight, right);
+            stretch.maxRight = std::max(stretch.maxRight, right);
         }
+        {
+            const std::lock_guard lock(overviewMutex_);
+            Column& into = columns_[static_cast<size_t>(column)];
+            into.minLeft = std::min(into.minLeft, stretch.minLeft);
+            into.maxLeft = std::max(into.maxLeft, stretch.maxLeft);
+            into.minRight = std::min(into.minRight, stretch.minRight);
+            into.maxRight = std::max(into.maxRight, stretch.maxRight);
+        }
+        i += n;
     }
     ready_.store(first + static_cast<int64_t>(frames), std::memory_order_release);
 }

@@ -52,7 +52,7 @@ void ScratchWriter::Run() {
         if (ok) {
             stream_.Append(data, frames);
             if (++chunks % kChunksPerEstimate == 0)
-                stream_.EstimateGain(PlanNormalisation(meter_.IntegratedLufs(), meter_.TruePeak()).gain);
+                stream_.EstimateGain(PlanNormalisation(meter_.IntegratedLufs(), meter_.SamplePeak()).gain);
         }
         {
             const std::lock_guard lock(mutex_);

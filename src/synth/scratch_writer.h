@@ -18,9 +18,8 @@ class RenderStream;
 // Stereo frames per chunk handed over.
 inline constexpr size_t kScratchChunkFrames = 4096;
 
-// The synthesis hands its float chunks to a second thread, which measures their loudness (the
-// true peak oversamples every sample, which costs about as much as the synthesis itself) and
-// writes them to the scratch file. A few chunks are in flight at once, so neither thread waits
+// The synthesis hands its float chunks to a second thread, which measures their loudness and writes
+// them to the scratch file. A few chunks are in flight at once, so neither thread waits
 // on the other for long; the memory stays a few chunks whatever the song's length.
 class ScratchWriter {
   public:

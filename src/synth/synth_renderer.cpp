@@ -174,6 +174,8 @@ void SynthRenderer::ReleaseRender() {
     stream_.reset();
     tail_.reset();
     limiter_.reset();
+    passIn_ = {};
+    passOut_ = {};
     chunk_ = nullptr;
     chunkFrames_ = 0;
 }
@@ -230,11 +232,19 @@ int16_t ToSample(float value) {
     return static_cast<int16_t>(whole >> 16);
 }
 
-// The normalised render's samples: rounded to the nearest, ties to even. Its peaks stay under the
-// ceiling, so the clamp only guards against what cannot happen.
-int16_t ToNearestSample(float value) {
-    const long whole = std::lrintf(value * 32768.0f);
-    return static_cast<int16_t>(std::clamp(whole, -32768L, 32767L));
+// The normalised render's samples, as little-endian 16-bit values rounded to the nearest, ties to
+// even. Its peaks stay under the ceiling, so the clamp only guards against what cannot happen (and
+// takes a value that is not a number to the bottom). Adding and taking away 1.5 * 2^23 rounds a
+// float under 2^22 to a whole number in the default rounding mode, as lrintf does, but in a loop
+// the compiler can run on vectors: this loop runs over every sample of the song.
+void ToLittleEndianSamples(const float* in, size_t count, uint8_t* out) {
+    constexpr float kRound = 12582912.0f;
+    for (size_t i = 0; i < count; ++i) {
+        const float scaled = std::min(32767.0f, std::max(-32768.0f, in[i] * 32768.0f));
+        const auto sample = static_cast<int16_t>((scaled + kRound) - kRound);
+        out[2 * i] = static_cast<uint8_t>(sample);
+        out[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(sample) >> 8);
+    }
 }
 
 // Past the player's end, the normalised render goes on while any voice sounds or the reverb is
@@ -369,7 +379,9 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
         }
         chunk_ = nullptr;
         chunkFrames_ = 0;
-        if (!meter_.Open(kChannels, sampleRate_)) {
+        // The true peak is not measured: the second pass's limiter holds it under the ceiling
+        // whatever it is, and measuring it would cost as much again as the synthesis.
+        if (!meter_.Open(kChannels, sampleRate_, false)) {
             return Refuse(Failure::Because(FailureKind::Render, "the loudness meter could not be set up"));
         }
         stream_ = std::make_shared<RenderStream>(std::move(scratch), sampleRate_,
@@ -516,7 +528,7 @@ RenderStatus SynthRenderer::FinishSynthesis(bool playing) {
     fluidPlayer.reset();
     fluidSynth.reset();
     writer_.reset();
-    plan = PlanNormalisation(meter_.IntegratedLufs(), meter_.TruePeak());
+    plan = PlanNormalisation(meter_.IntegratedLufs(), meter_.SamplePeak());
     endFrame = tail_->EndFrame(plan.gain);
     stream_->Complete(plan.gain, endFrame, tail_->FadeFrames());
     writes_ = 0;
@@ -580,11 +592,18 @@ RenderStatus SynthRenderer::RenderStep() {
 
 namespace {
 
+// Four sums side by side, so that no addition waits for the one before: this runs over every
+// sample of the song twice.
 double Energy(const float* interleaved, size_t frames) {
-    double sum = 0;
-    for (size_t i = 0; i < frames * kChannels; ++i)
-        sum += static_cast<double>(interleaved[i]) * interleaved[i];
-    return sum;
+    double sums[4] = {};
+    const size_t count = frames * kChannels;
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        for (size_t k = 0; k < 4; ++k)
+            sums[k] += static_cast<double>(interleaved[i + k]) * interleaved[i + k];
+    }
+    for (; i < count; ++i) sums[0] += static_cast<double>(interleaved[i]) * interleaved[i];
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
 }
 
 }  // namespace
@@ -596,12 +615,11 @@ bool SynthRenderer::BeginSecondPass() {
     readFrame_ = 0;
     outFrames_ = 0;
     pendingBytes_ = 0;
-    limiter_.reset();
-    if (plan.limit) {
-        limiter_ = std::make_unique<PeakLimiter>(kChannels, static_cast<double>(sampleRate_),
-                                                 DbToGain(kCeilingDbtp));
-        energyIn_ = energyOut_ = 0;
-    }
+    // Every pass goes through the limiter: the peaks between the samples are not measured, so it
+    // alone keeps them under the ceiling. Where the song stays well under it, it only delays.
+    limiter_ =
+        std::make_unique<PeakLimiter>(kChannels, static_cast<double>(sampleRate_), DbToGain(kCeilingDbtp));
+    energyIn_ = energyOut_ = 0;
     const int fd = renderFile->fd();
     if (ftruncate(fd, static_cast<off_t>(kWavHeader)) != 0 ||
         lseek(fd, static_cast<off_t>(kWavHeader), SEEK_SET) != static_cast<off_t>(kWavHeader)) {
@@ -612,11 +630,11 @@ bool SynthRenderer::BeginSecondPass() {
     return true;
 }
 
-// Reads the next chunk of the scratch file, applies the gain (and the limiter), and measures the
-// result or writes it, faded at the end, as 16-bit samples.
+// Reads the next chunk of the scratch file, applies the gain and the limiter, and writes the
+// result, faded at the end, as 16-bit samples. Once the input has ended, what the limiter still
+// holds comes out.
 bool SynthRenderer::SecondPassChunk(std::vector<float>& in, std::vector<float>& out) {
     const size_t frames = static_cast<size_t>(std::min<int64_t>(kPassFrames, endFrame - readFrame_));
-    float* data = in.data();
     size_t got = 0;
     if (frames > 0) {
         uint8_t* bytes = reinterpret_cast<uint8_t*>(in.data());
@@ -633,37 +651,35 @@ bool SynthRenderer::SecondPassChunk(std::vector<float>& in, std::vector<float>& 
             }
             have += static_cast<size_t>(n);
         }
-        ApplyGainAndFade(data, frames, kChannels, readFrame_, plan.gain, std::numeric_limits<int64_t>::max(),
-                         0);
+        ApplyGainAndFade(in.data(), frames, kChannels, readFrame_, plan.gain,
+                         std::numeric_limits<int64_t>::max(), 0);
         readFrame_ += static_cast<int64_t>(frames);
-        got = frames;
-        if (limiter_) {
-            energyIn_ += Energy(data, frames);
-            got = limiter_->Process(data, frames, out.data());
-            data = out.data();
-        }
-    } else if (limiter_) {
-        // The input has ended: what the limiter still holds comes out.
+        energyIn_ += Energy(in.data(), frames);
+        got = limiter_->Process(in.data(), frames, out.data());
+    } else {
         got = limiter_->Drain(out.data());
-        data = out.data();
     }
-    if (limiter_) energyOut_ += Energy(data, got);
+    float* data = out.data();
+    energyOut_ += Energy(data, got);
     const int64_t fade = tail_->FadeFrames();
     ApplyGainAndFade(data, got, kChannels, outFrames_, 1.0, endFrame - fade, fade);
-    for (size_t i = 0; i < got * kChannels; ++i) {
-        if (pendingBytes_ + 2 > kPendingBytes && !Flush()) return false;
-        const int16_t sample = ToNearestSample(data[i]);
-        pending_[pendingBytes_] = static_cast<uint8_t>(sample);
-        pending_[pendingBytes_ + 1] = static_cast<uint8_t>(static_cast<uint16_t>(sample) >> 8);
-        pendingBytes_ += 2;
-    }
     outFrames_ += static_cast<int64_t>(got);
+    for (size_t done = 0, total = got * kChannels; done < total;) {
+        if (pendingBytes_ + 2 > kPendingBytes && !Flush()) return false;
+        const size_t n = std::min(total - done, (kPendingBytes - pendingBytes_) / 2);
+        ToLittleEndianSamples(data + done, n, pending_.get() + pendingBytes_);
+        pendingBytes_ += 2 * n;
+        done += n;
+    }
     return true;
 }
 
 RenderStatus SynthRenderer::StepSecondPass() {
-    std::vector<float> in(kPassFrames * kChannels), out((kPassFrames + 1024) * kChannels);
-    if (limiter_) out.resize(std::max(kPassFrames, limiter_->Latency()) * kChannels);
+    // The buffers stay for the whole pass: a slice is only a few milliseconds long.
+    std::vector<float>& in = passIn_;
+    std::vector<float>& out = passOut_;
+    in.resize(kPassFrames * kChannels);
+    out.resize(std::max(kPassFrames, limiter_->Latency()) * kChannels);
     const auto start = std::chrono::steady_clock::now();
     while (readFrame_ < endFrame) {
         if (!SecondPassChunk(in, out)) return WriteFailure();
@@ -676,15 +692,16 @@ RenderStatus SynthRenderer::StepSecondPass() {
         if (progress - shownProgress > 1.6f) shownProgress = progress;
         return {RenderOutcome::Running, shownProgress, {}};
     }
-    if (limiter_ && !SecondPassChunk(in, out)) return WriteFailure();
-    if (limiter_ && writes_ == 1) {
+    if (!SecondPassChunk(in, out)) return WriteFailure();
+    if (writes_ == 1) {
+        plan.limit = limiter_->Acted();
         // What the limiter took, from the energy that went in and came out: the loud passages it
         // acts on are those the loudness is measured over. A second meter here would cost about
         // as much as the whole pass.
         const double takenDb =
             energyOut_ > 0 && energyIn_ > 0 ? 10.0 * std::log10(energyIn_ / energyOut_) : 0.0;
         const double measured = kTargetLufs - takenDb;
-        if (takenDb > kLimiterAllowanceLu) {
+        if (plan.limit && takenDb > kLimiterAllowanceLu) {
             // The limiter took more loudness with the peaks than the song may miss by: the pass
             // is written again with a gain that makes it up, ending where the sound does at that
             // gain.

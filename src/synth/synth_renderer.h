@@ -18,11 +18,11 @@
 // Two renders come out of it:
 // - The normalised render (the default). The synthesiser's float output goes, unclipped, into a
 //   scratch file beside the render file (unnamed where the file system allows), while the song's
-//   loudness (EBU R128, with true peak) and the peaks of its tail are measured. A second pass
-//   reads the floats back, brings the song to kTargetLufs with one gain (holding the peaks under
-//   kCeilingDbtp with the limiter when the gain alone would pass it; should the limiter take
-//   more than kLimiterAllowanceLu of the song's energy, the pass is written once more with a
-//   gain that makes it up), ends it where its sound falls below kEndThresholdDbfs past
+//   loudness (EBU R128) and sample peak and the peaks of its tail are measured. A second pass
+//   reads the floats back, brings the song to kTargetLufs with one gain and through the limiter,
+//   which holds the true peak under kCeilingDbtp where the gain would push it past (should the
+//   limiter take more than kLimiterAllowanceLu of the song's energy, the pass is written once
+//   more with a gain that makes it up), ends it where its sound falls below kEndThresholdDbfs past
 //   the release of its last note, with a short fade, and writes 16-bit samples rounded to the
 //   nearest. Only a few blocks of the song are ever in memory.
 // - The raw render (`RenderRequest::raw`): the synthesiser's output is turned into 16-bit samples
@@ -203,11 +203,12 @@ class SynthRenderer {
     bool notesReleased_ = false;             // the player is done and every note has been let go
     float blockPeak_ = 0;                    // the loudest sample of the last block
     std::unique_ptr<PeakLimiter> limiter_;
-    double energyIn_ = 0;    // of the samples the limiter took in, this pass
-    double energyOut_ = 0;   // of those it let out
-    int writes_ = 0;         // second passes begun for this render
-    int64_t readFrame_ = 0;  // the next scratch frame the second pass reads
-    int64_t outFrames_ = 0;  // frames written into the render file by the second pass
+    double energyIn_ = 0;                  // of the samples the limiter took in, this pass
+    double energyOut_ = 0;                 // of those it let out
+    int writes_ = 0;                       // second passes begun for this render
+    int64_t readFrame_ = 0;                // the next scratch frame the second pass reads
+    int64_t outFrames_ = 0;                // frames written into the render file by the second pass
+    std::vector<float> passIn_, passOut_;  // the second pass's chunk, as read and as limited
 
     // Between the player and the synthesiser while parts are muted; it reads frames_.
     std::unique_ptr<NoteMuter> muter_;

@@ -1,5 +1,6 @@
 // Loudness: faint and loud songs come out at the target without a clipped sample, the limiter is
-// transparent below its ceiling, and a song ends where its sound does.
+// transparent below its ceiling and holds the true peak under it without its being measured first,
+// and a song ends where its sound does.
 #include "synth/loudness.h"
 
 #include <gtest/gtest.h>
@@ -54,6 +55,17 @@ std::vector<float> PadWithHits(double seconds) {
     return s;
 }
 
+// A tone at an eighth of the sample rate, half a step out of phase: no sample reaches higher than
+// 0.924 of the tone's height, whose true peak lies between the samples, 0.7 dB above them.
+std::vector<float> ToneBetweenSamples(double seconds, double amplitude) {
+    std::vector<float> s(static_cast<size_t>(seconds * kRate) * 2);
+    for (size_t i = 0; i < s.size() / 2; ++i) {
+        const float v = static_cast<float>(amplitude * std::sin(kPi / 4 * static_cast<double>(i) + kPi / 8));
+        s[2 * i] = s[2 * i + 1] = v;
+    }
+    return s;
+}
+
 struct Measured {
     double lufs;
     double truePeakDb;
@@ -69,25 +81,39 @@ Measured Measure(const std::vector<float>& s) {
     return {meter.IntegratedLufs(), 20 * std::log10(meter.TruePeak()), peak};
 }
 
-// What the render does with a whole song: measure, gain, limit where needed.
+// The whole of a song through the limiter, as every render's second pass takes it.
+std::vector<float> Limit(const std::vector<float>& in, bool* acted = nullptr, size_t block = SIZE_MAX) {
+    PeakLimiter limiter(2, kRate, DbToGain(kCeilingDbtp));
+    std::vector<float> out(in.size() + 2 * limiter.Latency());
+    size_t frames = 0;
+    for (size_t at = 0; at < in.size() / 2; at += block) {
+        const size_t n = std::min(block, in.size() / 2 - at);
+        frames += limiter.Process(in.data() + 2 * at, n, out.data() + 2 * frames);
+    }
+    frames += limiter.Drain(out.data() + frames * 2);
+    out.resize(frames * 2);
+    EXPECT_EQ(frames, in.size() / 2) << "the limiter must hand back every frame it took";
+    if (acted != nullptr) *acted = limiter.Acted();
+    return out;
+}
+
+// What the render does with a whole song: measure the loudness and the sample peak (the true peak
+// is not measured), gain, limit, and once more with a make-up gain where the limiter took more
+// than the allowance.
 std::vector<float> Normalise(const std::vector<float>& in, bool* limited) {
-    const Measured m = Measure(in);
-    const NormalisePlan plan = PlanNormalisation(m.lufs, DbToGain(m.truePeakDb));
-    *limited = plan.limit;
+    LoudnessMeter meter;
+    EXPECT_TRUE(meter.Open(2, kRate, false));
+    meter.AddFrames(in.data(), in.size() / 2);
+    EXPECT_EQ(meter.TruePeak(), 0.0) << "a meter opened without the true peak must not claim one";
+    const NormalisePlan plan = PlanNormalisation(meter.IntegratedLufs(), meter.SamplePeak());
     auto pass = [&](double gain) {
         std::vector<float> gained = in;
         ApplyGainAndFade(gained.data(), gained.size() / 2, 2, 0, gain, INT64_MAX, 0);
-        if (!plan.limit) return gained;
-        PeakLimiter limiter(2, kRate, DbToGain(kCeilingDbtp));
-        std::vector<float> out(gained.size() + 2 * limiter.Latency());
-        size_t frames = limiter.Process(gained.data(), gained.size() / 2, out.data());
-        frames += limiter.Drain(out.data() + frames * 2);
-        out.resize(frames * 2);
-        EXPECT_EQ(frames, gained.size() / 2) << "the limiter must hand back every frame it took";
-        return out;
+        return Limit(gained, limited);
     };
     std::vector<float> out = pass(plan.gain);
-    if (plan.limit) out = pass(RefineGain(plan.gain, Measure(out).lufs));  // the make-up pass
+    if (*limited && Measure(out).lufs < kTargetLufs - 0.5)
+        out = pass(RefineGain(plan.gain, Measure(out).lufs));
     return out;
 }
 
@@ -140,6 +166,24 @@ TEST(PeakLimiter, PassesQuietSoundUnchangedOnlyDelayed) {
     for (size_t i = 0; i < in.size(); ++i) ASSERT_EQ(out[i], in[i]) << "sample " << i;
 }
 
+// The render plans from the sample peak; one between the samples is left to the limiter.
+TEST(Loudness, PlanFromTheSamplePeakMissesAPeakBetweenTheSamples) {
+    const std::vector<float> tone = ToneBetweenSamples(3, 0.5);
+    LoudnessMeter meter;
+    ASSERT_TRUE(meter.Open(2, kRate, false));
+    meter.AddFrames(tone.data(), tone.size() / 2);
+    EXPECT_NEAR(meter.SamplePeak(), 0.5 * std::cos(kPi / 8), 1e-6);
+    const double gain = DbToGain(kCeilingDbtp - 0.3) / meter.SamplePeak();
+    std::vector<float> gained = tone;
+    ApplyGainAndFade(gained.data(), gained.size() / 2, 2, 0, gain, INT64_MAX, 0);
+    EXPECT_FALSE(PlanNormalisation(-20, meter.SamplePeak(), -20 + 20 * std::log10(gain)).limit);
+    EXPECT_GT(Measure(gained).truePeakDb, kCeilingDbtp)
+        << "the test tone must pass the ceiling between samples";
+    bool acted = false;
+    EXPECT_LE(Measure(Limit(gained, &acted)).truePeakDb, kCeilingDbtp);
+    EXPECT_TRUE(acted);
+}
+
 TEST(PeakLimiter, HoldsASuddenPeakUnderTheCeiling) {
     // Silence, then a full-scale burst: the gain must be down before the burst leaves the delay.
     std::vector<float> in(static_cast<size_t>(kRate) * 2, 0.0f);
@@ -151,6 +195,38 @@ TEST(PeakLimiter, HoldsASuddenPeakUnderTheCeiling) {
     frames += limiter.Drain(out.data() + frames * 2);
     out.resize(frames * 2);
     EXPECT_LE(Measure(out).truePeakDb, -1.0);
+}
+
+// Songs are handed over in chunks of any size, and most of their frames take a shorter way through
+// than those near a peak: neither may change a sample.
+TEST(PeakLimiter, OutputDoesNotDependOnTheBlocksItComesIn) {
+    std::vector<float> song = PadWithHits(3);
+    for (float& v : song) v *= 3.0f;  // hits well past the ceiling, the pad under it
+    const std::vector<float> whole = Limit(song);
+    for (size_t block : {size_t{1}, size_t{3}, size_t{64}, size_t{1000}, size_t{4096}}) {
+        const std::vector<float> split = Limit(song, nullptr, block);
+        ASSERT_EQ(split.size(), whole.size());
+        size_t differing = 0;
+        for (size_t i = 0; i < whole.size(); ++i) differing += split[i] != whole[i];
+        EXPECT_EQ(differing, 0u) << "in blocks of " << block << " frames";
+    }
+}
+
+// After a peak the gain comes back all the way: the quiet sound that follows leaves exactly as it
+// came, rather than a hair quieter for the rest of the song.
+TEST(PeakLimiter, GainRecoversFullyAfterAPeak) {
+    std::vector<float> song = Sine(4, 0.3, 500);
+    const std::vector<float> burst = Sine(0.1, 1.5, 3000);
+    std::copy(burst.begin(), burst.end(), song.begin());
+    bool acted = false;
+    const std::vector<float> out = Limit(song, &acted);
+    EXPECT_TRUE(acted);
+    // The release takes the gain most of the way back within half a second; exactly back within
+    // two and a half.
+    const size_t from = static_cast<size_t>(2.5 * kRate) * 2;
+    size_t differing = 0;
+    for (size_t i = from; i < song.size(); ++i) differing += out[i] != song[i];
+    EXPECT_EQ(differing, 0u) << "the gain stays at " << out.back() / song.back();
 }
 
 TEST(SoundEndTracker, EndsWhereTheTailFallsBelowTheThresholdAfterTheGain) {
