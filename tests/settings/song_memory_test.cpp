@@ -1,13 +1,13 @@
 // What is remembered of each song: the key its bytes give, the file's lines read back tolerantly,
 // and a round trip through the data folder.
+#include "settings/song_memory.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-
-#include "settings/song_memory.h"
 
 namespace fs = std::filesystem;
 
@@ -30,13 +30,13 @@ TEST(SongMemory, ReadsItsLinesAndPassesOverWhatItCannotRead) {
         {"loop = 12.5 20.25\n", 12.5, 20.25},
         {"loop=1 2\r\n", 1, 2},
         {"  loop =   3.5\t4.5  \n", 3.5, 4.5},
-        {"speed = 50\nloop = 1 2\nmute = 1\n", 1, 2},   // lines of a newer program pass by
-        {"loop = 1 2\nloop = 5 6\n", 5, 6},              // the last one counts
-        {"loop = 2 1\n", -1, -1},                        // backwards
-        {"loop = -1 2\n", -1, -1},                       // before the song
-        {"loop = 1 99999\n", -1, -1},                    // past any song
-        {"loop = 1\n", -1, -1},                          // half a loop
-        {"loop = 1 2 3\n", -1, -1},                      // more than a loop
+        {"speed = 50\nloop = 1 2\nmute = 1\n", 1, 2},  // lines of a newer program pass by
+        {"loop = 1 2\nloop = 5 6\n", 5, 6},            // the last one counts
+        {"loop = 2 1\n", -1, -1},                      // backwards
+        {"loop = -1 2\n", -1, -1},                     // before the song
+        {"loop = 1 99999\n", -1, -1},                  // past any song
+        {"loop = 1\n", -1, -1},                        // half a loop
+        {"loop = 1 2 3\n", -1, -1},                    // more than a loop
         {"loop = nan inf\n", -1, -1},
         {"loops = 1 2\n", -1, -1},
         {"", -1, -1},
