@@ -79,14 +79,15 @@ SongView PlayerController::ViewOfSong() const {
         shared.session.Ready() || !streamPlayback ? 1.0f : streamPlayback->Stream().RenderedShare();
     view.waitingForRender = waitingForRender;
     if (streamPlayback) {
-        constexpr double kRate = 44100.0;
+        // Frames of the render, whose rate the song's seconds are counted in.
+        const double rate = streamPlayback->Stream().SampleRate();
         const PlaybackLoop& loop = streamPlayback->Loop();
-        if (loop.Active()) view.loopStart = loop.start / kRate, view.loopEnd = loop.end / kRate;
-        if (loopMark >= 0) view.loopMark = loopMark / kRate;
+        if (loop.Active()) view.loopStart = loop.start / rate, view.loopEnd = loop.end / rate;
+        if (loopMark >= 0) view.loopMark = loopMark / rate;
         if (loopDragFrom >= 0 && mouseDownNow) {
             const int64_t to = FrameAtTimeBarX(mouseX);
-            view.loopStart = std::min(loopDragFrom, to) / kRate;
-            view.loopEnd = std::max(loopDragFrom, to) / kRate;
+            view.loopStart = std::min(loopDragFrom, to) / rate;
+            view.loopEnd = std::max(loopDragFrom, to) / rate;
         }
     }
     switch (shared.playState) {
@@ -317,7 +318,8 @@ void PlayerController::LoadMidi(const std::string& path) {
         Report(shared, why);
     };
     auto song = std::make_unique<SongData>();
-    if (!ReadMidiFile(*song, path)) {
+    std::vector<uint8_t> bytes;
+    if (!ReadMidiFile(*song, path, &bytes)) {
         // The same words the command line prints for this file.
         refuse(path + ": " + MidiLoadFailureText(*song));
         return;
@@ -337,9 +339,7 @@ void PlayerController::LoadMidi(const std::string& path) {
     }
     shared.midiPath = path;
     // The song is known again by its bytes, for what is remembered of it.
-    std::vector<uint8_t> bytes;
-    songKey = ReadRegularFile(path, kMaxMidiFileBytes, bytes).Ok() ? SongKey(bytes.data(), bytes.size())
-                                                                   : std::string();
+    songKey = SongKey(bytes.data(), bytes.size());
     loopMark = -1;
     shared.resumeAt = -1.0;  // a new song starts at its start
     if (controlPanel != nullptr) controlPanel->ForgetSong();
@@ -375,9 +375,9 @@ bool PlayerController::StartSongRender() {
     // The passage practised last time plays over and over again.
     if (streamPlayback && !songKey.empty()) {
         const SongMemory memory = ReadSongMemory(songKey);
-        constexpr double kRate = 44100.0;
-        const PlaybackLoop loop{static_cast<int64_t>(memory.loopStart * kRate),
-                                static_cast<int64_t>(memory.loopEnd * kRate)};
+        const double rate = streamPlayback->Stream().SampleRate();
+        const PlaybackLoop loop{static_cast<int64_t>(memory.loopStart * rate),
+                                static_cast<int64_t>(memory.loopEnd * rate)};
         if (memory.HasLoop() && loop.Active()) streamPlayback->SetLoop(loop);
     }
     if (prepared && shared.resumeAt > 0) {

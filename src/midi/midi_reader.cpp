@@ -632,7 +632,7 @@ bool ParseSong(SongData& song, const uint8_t* data, size_t size) {
     return parser.Parse();
 }
 
-bool ReadMidiFile(SongData& song, const std::string& path) {
+bool ReadMidiFile(SongData& song, const std::string& path, std::vector<uint8_t>* read) {
     std::vector<uint8_t> bytes;
     int error = 0;
     if (!ReadFileBytes(path, bytes, error)) {
@@ -644,7 +644,9 @@ bool ReadMidiFile(SongData& song, const std::string& path) {
         }
         return false;
     }
-    return ParseSong(song, bytes.data(), bytes.size());
+    const bool usable = ParseSong(song, bytes.data(), bytes.size());
+    if (read != nullptr) *read = std::move(bytes);
+    return usable;
 }
 
 std::string MidiLoadFailureText(const SongData& song) {

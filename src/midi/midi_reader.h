@@ -41,8 +41,10 @@ inline constexpr size_t kMaxMidiFileBytes = static_cast<size_t>(kMaxSongNotes) *
 [[nodiscard]] bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error);
 
 // Reads and parses the file at `path` into `song`, which must be freshly zeroed. Returns whether
-// the song is usable; song.status says why not.
-[[nodiscard]] bool ReadMidiFile(SongData& song, const std::string& path);
+// the song is usable; song.status says why not. With `bytes`, the file's bytes as read are handed
+// back there, for a caller that needs them too (what is remembered of a song is keyed by them).
+[[nodiscard]] bool ReadMidiFile(SongData& song, const std::string& path,
+                                std::vector<uint8_t>* bytes = nullptr);
 
 // Parses a whole file in memory (a RIFF MIDI file is unwrapped first) into `song` (freshly zeroed)
 // and finishes it. Reads never go past data + size. Returns whether the song is usable: a file that

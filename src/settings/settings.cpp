@@ -74,25 +74,29 @@ std::string PasswdHome() {
     }
 }
 
-// Where per-user configuration lives. Relative values are ignored, as the base-directory
-// convention asks: they would name a different folder in every working directory. "" when the
-// user has no home at all.
-std::string ConfigBase() {
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); IsAbsolute(xdg)) return WithoutTrailingSlashes(xdg);
-    if (const char* home = std::getenv("HOME"); IsAbsolute(home)) {
-        return WithoutTrailingSlashes(home) + "/.config";
-    }
-    if (std::string home = PasswdHome(); !home.empty()) return WithoutTrailingSlashes(home) + "/.config";
+// The user's base folder of a kind (configuration, cache, data): $`variable`, or `homeSuffix`
+// under the home ($HOME, or the user database's entry). Relative values are ignored, as the
+// base-directory convention asks: they would name a different folder in every working directory.
+// "" when the user has no home at all.
+std::string XdgBaseFolder(const char* variable, const char* homeSuffix) {
+    if (const char* xdg = std::getenv(variable); IsAbsolute(xdg)) return WithoutTrailingSlashes(xdg);
+    if (const char* home = std::getenv("HOME"); IsAbsolute(home))
+        return WithoutTrailingSlashes(home) + homeSuffix;
+    if (std::string home = PasswdHome(); !home.empty()) return WithoutTrailingSlashes(home) + homeSuffix;
     return {};
 }
 
 // A folder no other user can have prepared: a real folder (not a link), this user's, and closed
 // to everyone else. Made with those permissions when it is not there yet.
-bool PrivateFolder(const std::string& path) {
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+bool IsPrivateFolder(const std::string& path) {
     struct stat info {};
     return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
            (info.st_mode & 077) == 0;
+}
+
+bool PrivateFolder(const std::string& path) {
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    return IsPrivateFolder(path);
 }
 
 // `name` inside the session's runtime folder, when that folder is this user's alone and the
@@ -128,7 +132,7 @@ std::string PrivateFallback() {
 }  // namespace
 
 std::string SettingsFolder() {
-    const std::string base = ConfigBase();
+    const std::string base = XdgBaseFolder("XDG_CONFIG_HOME", "/.config");
     if (base.empty()) return PrivateFallback();
     const std::string folder = base + "/" + kFolderName;
     // Errors are dropped on purpose: a missing folder, or a file in its place, shows up as a
@@ -147,15 +151,7 @@ std::string SettingsFolder() {
 }
 
 std::string CacheFolder() {
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); IsAbsolute(xdg)) {
-        base = WithoutTrailingSlashes(xdg);
-    } else if (const char* home = std::getenv("HOME"); IsAbsolute(home)) {
-        base = WithoutTrailingSlashes(home) + "/.cache";
-    } else if (std::string passwdHome = PasswdHome(); !passwdHome.empty()) {
-        base = WithoutTrailingSlashes(passwdHome) + "/.cache";
-    }
-    if (!base.empty()) {
+    if (const std::string base = XdgBaseFolder("XDG_CACHE_HOME", "/.cache"); !base.empty()) {
         std::error_code error;
         fs::create_directories(base, error);
         const std::string folder = base + "/" + kCacheName;
@@ -168,24 +164,11 @@ std::string CacheFolder() {
 }
 
 std::string DataFolder(bool make) {
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); IsAbsolute(xdg)) {
-        base = WithoutTrailingSlashes(xdg);
-    } else if (const char* home = std::getenv("HOME"); IsAbsolute(home)) {
-        base = WithoutTrailingSlashes(home) + "/.local/share";
-    } else if (std::string passwdHome = PasswdHome(); !passwdHome.empty()) {
-        base = WithoutTrailingSlashes(passwdHome) + "/.local/share";
-    }
+    const std::string base = XdgBaseFolder("XDG_DATA_HOME", "/.local/share");
     if (base.empty()) return {};
     const std::string folder = base + "/" + kCacheName;
-    if (!make) {
-        // Only looked for: nothing is made in a home that has nothing of the player's yet.
-        struct stat info {};
-        return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
-                       (info.st_mode & 077) == 0
-                   ? folder
-                   : std::string();
-    }
+    // Only looked for without `make`: nothing is made in a home that has nothing of the player's yet.
+    if (!make) return IsPrivateFolder(folder) ? folder : std::string();
     std::error_code error;
     fs::create_directories(base, error);
     return PrivateFolder(folder) ? folder : std::string();
