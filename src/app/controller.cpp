@@ -238,6 +238,8 @@ void PlayerController::Frame() {
     const RectF& n = layout.notesView;
     const SongView view = ViewOfSong();
     notesView->SetRect(n.left, n.top, n.right, n.bottom);
+    for (int p = 0; p < kMaxParts; ++p)
+        viewOptions.quietParts.set(static_cast<size_t>(p), !practice.Heard(p));
     notesView->SetOptions(viewOptions);
     notesView->Update(shownTime);
     notesView->DrawBackground();

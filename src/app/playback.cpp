@@ -196,7 +196,7 @@ void PlayerController::SeekPlayback(uint32_t frame) {
     // Practice plays from a render of its own, made from a place on: a seek before it, or far
     // past where it has got, starts a new one from there.
     if (PracticeRenderNeeded(frame)) {
-        ApplyPractice();
+        ApplyPractice(frame);
         return;
     }
     // A paused song stays paused at the new place; the next play primes the ring from there (or
@@ -234,7 +234,7 @@ void PlayerController::SetPlaybackLoop(const PlaybackLoop& wanted) {
     // A practice render made from a place after the loop's start has not got it: one is made
     // from the loop's start.
     if (loop.Active() && PracticeRenderNeeded(loop.start)) {
-        ApplyPractice();
+        ApplyPractice(frame);
         return;
     }
     if (shared.playState == PlayState::Playing && shared.command != Command::CountIn) StartPlayback();

@@ -289,13 +289,13 @@ struct PlayerController {
                               void* context);
 
     // Practice (app/practice.cpp). ApplyPractice plays on with `practice` from where the song is
-    // heard now, within a moment: from the song's own render when practice is plain, else from a
-    // render of the song from there at its speed and with its parts silent. It is kept in the
-    // song's memory with the loop (RememberSong). PollPracticeRender reports a render that
-    // failed, once per frame; OnPracticeKey takes [ and ] (speed), 1 to 9 (a part heard or not)
-    // and D (the drums); PracticeRenderNeeded says whether a seek to `frame` lies outside what
-    // the render being played can reach soon.
-    void ApplyPractice();
+    // heard now (or from the song frame `at`), within a moment: from the song's own render when practice is
+    // plain, else from a render of the song from there at its speed and with its parts silent. It is kept in
+    // the song's memory with the loop (RememberSong). PollPracticeRender reports a render that failed, once
+    // per frame; OnPracticeKey takes [ and ] (speed), 1 to 9 (a part heard or not) and D (the drums);
+    // PracticeRenderNeeded says whether a seek to `frame` lies outside what the render being played can reach
+    // soon.
+    void ApplyPractice(int64_t at = -1);
     void RememberSong() const;
     void PollPracticeRender();
     bool OnPracticeKey(const platform::InputMessage& message);

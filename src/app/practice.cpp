@@ -45,12 +45,13 @@ void PlayerController::StopPracticeRender() {
     if (practiceRender) practiceRender->Stop();
 }
 
-void PlayerController::ApplyPractice() {
+void PlayerController::ApplyPractice(int64_t at) {
     RememberSong();
     // Before the song's render has started there is nothing to play; the choice holds from then on.
     if (!streamPlayback || !songStream) return;
     const bool playing = shared.playState == PlayState::Playing && shared.command != Command::CountIn;
-    const int64_t heard = PlaybackFrame();
+    // The place the render under way may be unable to show (before its first frame): it is given.
+    const int64_t heard = at >= 0 ? at : static_cast<int64_t>(PlaybackFrame());
     // The sound handed to the device goes (the refill waits for the one in progress), so that the
     // stream it reads can be replaced.
     if (soundPlayer) soundPlayer->Stop();

@@ -78,6 +78,7 @@ SongView PlayerController::ViewOfSong() const {
     view.songReady = shared.session.HasSong();
     view.renderedShare = shared.session.Ready() || !songStream ? 1.0f : songStream->RenderedShare();
     view.waitingForRender = waitingForRender;
+    view.practice = &practice;
     if (streamPlayback) {
         // Frames of the render, whose rate the song's seconds are counted in.
         const double rate = streamPlayback->Stream().SampleRate();
@@ -151,6 +152,16 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
             SetVolume(request.volume);
             SaveVolume();
             return;
+        case PanelIntent::SetSpeed:
+        case PanelIntent::CyclePart: {
+            // Both act at once, from where the song is heard.
+            const int before = practice.speedPercent;
+            const bool changed = request.intent == PanelIntent::SetSpeed
+                                     ? (practice.SetSpeed(request.speed), practice.speedPercent != before)
+                                     : practice.CyclePart(request.part);
+            if (changed && shared.session.HasSong()) ApplyPractice();
+            return;
+        }
         case PanelIntent::Play:
         case PanelIntent::Pause:
         case PanelIntent::Rewind:
