@@ -11,9 +11,9 @@
 
 #include "core/file_access.h"
 #include "core/song_data.h"
-#include "settings/score_memory.h"
 #include "settings/settings.h"
 #include "settings/song_memory.h"
+#include "settings/song_scores.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The reader refuses files above 1 MiB, so larger inputs test nothing the program would see.
@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ParseScoreMemory(scores, reinterpret_cast<const char*>(data), size);
     for (const PartBest& b : scores.bests) {
         const PlayScore& s = b.score;
-        if (!IsPartsLabel(b.parts) || !s.complete || s.Notes() <= 0 || s.Notes() > kMaxSongNotes) std::abort();
+        if (!IsPartsLabel(b.parts) || !s.complete || s.Notes() <= 0 || s.Notes() > kMaxSongNotes)
+            std::abort();
         if (!(s.meanErrorMs >= 0 && s.meanErrorMs <= 1000.0) || s.speedPercent < 25 || s.speedPercent > 200)
             std::abort();
     }
@@ -49,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const PlayScore& a = scores.bests[i].score;
         const PlayScore& b = back.bests[i].score;
         if (back.bests[i].parts != scores.bests[i].parts || a.hits != b.hits || a.early != b.early ||
-            a.late != b.late || a.missed != b.missed || a.wrong != b.wrong || a.speedPercent != b.speedPercent)
+            a.late != b.late || a.missed != b.missed || a.wrong != b.wrong ||
+            a.speedPercent != b.speedPercent)
             std::abort();
     }
     return 0;

@@ -1,18 +1,18 @@
 // What one run of playing along scored, and whether it beats the best kept for its song and part.
 //
 // The scorer fills it (midi/follow_score.h) and the score memory keeps the best one per song and
-// part (settings/score_memory.h); it sits here so that neither has to know the other.
+// part (settings/song_scores.h); it sits here so that neither has to know the other.
 #pragma once
 
 #include <cstdint>
 
 struct PlayScore {
-    int32_t hits = 0;          // notes struck within the hit window of their time
-    int32_t early = 0;         // struck before the hit window, within the judging window
-    int32_t late = 0;          // struck after the hit window, within the judging window
-    int32_t missed = 0;        // passed by the judging window with no key struck for them
-    int32_t wrong = 0;         // keys struck for no note of the part
-    double meanErrorMs = 0.0;  // mean of |error| over the hit, early and late notes, in real time
+    int32_t hits = 0;            // notes struck within the hit window of their time
+    int32_t early = 0;           // struck before the hit window, within the judging window
+    int32_t late = 0;            // struck after the hit window, within the judging window
+    int32_t missed = 0;          // passed by the judging window with no key struck for them
+    int32_t wrong = 0;           // keys struck for no note of the part
+    double meanErrorMs = 0.0;    // mean of |error| over the hit, early and late notes, in real time
     int32_t speedPercent = 100;  // the song's speed during the run
     bool complete = false;       // the run judged every note of the part, from its first on
 

@@ -29,7 +29,9 @@ std::vector<PlayNote> PlayedNotes(const SongData& song, const PlayedParts& parts
     // Two parts striking one key at one moment (the hands meeting in the middle) are one key for
     // the player: a single finger cannot strike it twice at once.
     notes.erase(std::unique(notes.begin(), notes.end(),
-                            [](const PlayNote& a, const PlayNote& b) { return a.start == b.start && a.key == b.key; }),
+                            [](const PlayNote& a, const PlayNote& b) {
+                                return a.start == b.start && a.key == b.key;
+                            }),
                 notes.end());
     return notes;
 }

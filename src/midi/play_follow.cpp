@@ -59,7 +59,8 @@ void FollowScorer::EndPass() {
 void FollowScorer::Seek(double songSeconds) {
     if (passOpen_) {
         // The notes the song has passed can no longer be struck.
-        for (size_t i = missCursor_; passOpen_ && i < notes_.size() && notes_[i].start <= clock_.songSeconds; ++i) {
+        for (size_t i = missCursor_; passOpen_ && i < notes_.size() && notes_[i].start <= clock_.songSeconds;
+             ++i) {
             if (judged_[i] == Judgement::None) Judge(i, Judgement::Missed, 0.0);
         }
         EndPass();
@@ -115,8 +116,8 @@ JudgedKey FollowScorer::KeyDown(int key, double realSeconds) {
     const double window = kJudgeWindow * clock_.speed;
     const uint32_t* begin = byKey_.data() + keyBegin_[key];
     const uint32_t* end = byKey_.data() + keyBegin_[key + 1];
-    const uint32_t* at =
-        std::lower_bound(begin, end, song - window, [this](uint32_t i, double t) { return notes_[i].start < t; });
+    const uint32_t* at = std::lower_bound(begin, end, song - window,
+                                          [this](uint32_t i, double t) { return notes_[i].start < t; });
     double nearest = 0.0;
     for (; at != end && notes_[*at].start <= song + window; ++at) {
         const double distance = std::fabs(notes_[*at].start - song);
@@ -133,8 +134,8 @@ JudgedKey FollowScorer::KeyDown(int key, double realSeconds) {
     }
     result.errorMs = (song - notes_[static_cast<size_t>(result.note)].start) / clock_.speed * 1000.0;
     result.judgement = std::fabs(result.errorMs) <= kHitWindow * 1000.0 ? Judgement::Hit
-                       : result.errorMs < 0                           ? Judgement::Early
-                                                                      : Judgement::Late;
+                       : result.errorMs < 0                             ? Judgement::Early
+                                                                        : Judgement::Late;
     Judge(static_cast<size_t>(result.note), result.judgement, result.errorMs);
     return result;
 }

@@ -10,7 +10,8 @@ void WaitMode::Load(const SongData& song, const PlayedParts& parts) {
         // A step is measured from its first note, so that a fast run is never chained into one chord.
         const double onset = notes[i].start;
         KeySet keys;
-        for (; i < notes.size() && notes[i].start <= onset + kChordSpread; ++i) keys.set(static_cast<size_t>(notes[i].key));
+        for (; i < notes.size() && notes[i].start <= onset + kChordSpread; ++i)
+            keys.set(static_cast<size_t>(notes[i].key));
         const auto first = static_cast<uint32_t>(keys_.size());
         for (size_t k = 0; k < keys.size(); ++k) {
             if (keys.test(k)) keys_.push_back(static_cast<uint8_t>(k));
@@ -22,7 +23,9 @@ void WaitMode::Load(const SongData& song, const PlayedParts& parts) {
     Seek(0.0);
 }
 
-void WaitMode::SetSpeed(double speed) { clock_.speed = PlayAlongSpeed(speed); }
+void WaitMode::SetSpeed(double speed) {
+    clock_.speed = PlayAlongSpeed(speed);
+}
 
 KeySet WaitMode::StepKeys(int32_t step) const {
     KeySet keys;

@@ -82,8 +82,8 @@ class WaitMode {
     std::vector<uint8_t> keys_;  // each step's keys, ascending
     SongClockReading clock_;
     KeySet held_;
-    KeySet stepKeys_;       // the keys of the wanted step
-    double struckAt_[128];  // the real moment each key of the wanted step went down; valid if struck_
+    KeySet stepKeys_;            // the keys of the wanted step
+    double struckAt_[128] = {};  // the real moment each key of the wanted step went down; valid if struck_
     KeySet struck_;
     WaitState state_;
 };

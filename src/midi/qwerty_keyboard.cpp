@@ -5,10 +5,13 @@ namespace {
 // The note keys' characters, each at its distance in semitones above the base.
 constexpr char kNoteChars[] = {'a', 'w', 's', 'e', 'd', 'f', 't', 'g', 'y',
                                'h', 'u', 'j', 'k', 'o', 'l', 'p', ';', '\''};
+static_assert(sizeof kNoteChars == 18, "one character per note key of QwertyKeyboard");
 constexpr char kOctaveDownChar = 'z';
 constexpr char kOctaveUpChar = 'x';
 
-uint32_t Lower(uint32_t code) { return code >= 'A' && code <= 'Z' ? code - 'A' + 'a' : code; }
+uint32_t Lower(uint32_t code) {
+    return code >= 'A' && code <= 'Z' ? code - 'A' + 'a' : code;
+}
 
 // The place of `code` among the note keys; -1 for none.
 int NoteSlot(uint32_t code) {

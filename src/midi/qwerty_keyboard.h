@@ -35,7 +35,7 @@ class QwertyKeyboard {
     // Every note is struck alike: a letter key knows nothing of how hard it was pressed. Loud
     // enough to be heard over the song, short of its loudest.
     static constexpr int32_t kVelocity = 100;
-    static constexpr int32_t kLowestNote = 21;   // A0, the piano's lowest key
+    static constexpr int32_t kLowestNote = 21;    // A0, the piano's lowest key
     static constexpr int32_t kHighestNote = 108;  // C8, the piano's highest key
     static constexpr int32_t kLowestBase = 12;    // C0: the piano's lowest keys are under H, U and J
     static constexpr int32_t kHighestBase = 96;   // C7: the piano's highest key is under K

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "play_song.h"
 
 namespace {
@@ -16,7 +18,7 @@ PlayedParts Part(int p) {
 
 // Runs the song clock from `from` to `to` song seconds at `speed`, in frames, keeping the real
 // moment in step; returns the notes missed on the way.
-int Run(FollowScorer& score, double& real, double from, double to, double speed) {
+int Play(FollowScorer& score, double& real, double from, double to, double speed) {
     int missed = 0;
     for (double song = from; song < to - 1e-9;) {
         song = std::min(to, song + 0.01 * speed);
@@ -34,12 +36,12 @@ TEST(FollowScorer, JudgesEachKeyByItsErrorInRealTime) {
         Judgement judgement;
         double errorMs;
     } cases[] = {
-        {1.0, 0.0, 60, Judgement::Hit, 0},        {1.0, -0.05, 60, Judgement::Hit, -50},
-        {1.0, 0.07, 60, Judgement::Hit, 70},      {1.0, -0.1, 60, Judgement::Early, -100},
-        {1.0, 0.2, 60, Judgement::Late, 200},     {1.0, -0.3, 60, Judgement::Wrong, 0},
-        {1.0, 0.3, 60, Judgement::Wrong, 0},      {1.0, 0.0, 61, Judgement::Wrong, 0},
-        {0.5, 0.1, 60, Judgement::Late, 100},     {0.5, -0.2, 60, Judgement::Early, -200},
-        {2.0, 0.06, 60, Judgement::Hit, 60},      {2.0, 0.2, 60, Judgement::Late, 200},
+        {1.0, 0.0, 60, Judgement::Hit, 0},    {1.0, -0.05, 60, Judgement::Hit, -50},
+        {1.0, 0.07, 60, Judgement::Hit, 70},  {1.0, -0.1, 60, Judgement::Early, -100},
+        {1.0, 0.2, 60, Judgement::Late, 200}, {1.0, -0.3, 60, Judgement::Wrong, 0},
+        {1.0, 0.3, 60, Judgement::Wrong, 0},  {1.0, 0.0, 61, Judgement::Wrong, 0},
+        {0.5, 0.1, 60, Judgement::Late, 100}, {0.5, -0.2, 60, Judgement::Early, -200},
+        {2.0, 0.06, 60, Judgement::Hit, 60},  {2.0, 0.2, 60, Judgement::Late, 200},
     };
     auto song = SongWithParts({{{2.0f, 60}}, {{2.0f, 61}}});
     for (const auto& c : cases) {
@@ -48,7 +50,7 @@ TEST(FollowScorer, JudgesEachKeyByItsErrorInRealTime) {
         score.SetSpeed(c.speed);
         double real = 0.0;
         const double keySong = 2.0 + c.offset * c.speed;
-        Run(score, real, 0.0, keySong - 0.05 * c.speed, c.speed);
+        Play(score, real, 0.0, keySong - 0.05 * c.speed, c.speed);
         // The key comes between two readings of the clock: the scorer carries the clock on to it.
         const JudgedKey k = score.KeyDown(c.key, real + 0.05);
         EXPECT_EQ(k.judgement, c.judgement) << "speed " << c.speed << " offset " << c.offset;
@@ -62,7 +64,7 @@ TEST(FollowScorer, AKeyTakesTheNearestNoteNotYetStruck) {
     FollowScorer score;
     score.Load(*song, Part(0));
     double real = 0.0;
-    Run(score, real, 0.0, 1.15, 1.0);
+    Play(score, real, 0.0, 1.15, 1.0);
     EXPECT_EQ(score.KeyDown(60, real).note, 1);
     score.KeyUp(60);
     const JudgedKey second = score.KeyDown(60, real);
@@ -78,13 +80,13 @@ TEST(FollowScorer, ARunAddsUpToACompletePass) {
     FollowScorer score;
     score.Load(*song, Part(0));
     double real = 0.0;
-    Run(score, real, 0.0, 1.02, 1.0);
+    Play(score, real, 0.0, 1.02, 1.0);
     score.KeyDown(60, real);
-    Run(score, real, 1.02, 1.9, 1.0);
+    Play(score, real, 1.02, 1.9, 1.0);
     score.KeyDown(62, real);
     score.KeyDown(70, real);
-    EXPECT_EQ(Run(score, real, 1.9, 3.4, 1.0), 1) << "the note at 3 s is missed once the window has passed";
-    Run(score, real, 3.4, 4.15, 1.0);
+    EXPECT_EQ(Play(score, real, 1.9, 3.4, 1.0), 1) << "the note at 3 s is missed once the window has passed";
+    Play(score, real, 3.4, 4.15, 1.0);
     EXPECT_EQ(score.PassesEnded(), 0);
     score.KeyDown(65, real);
     ASSERT_EQ(score.PassesEnded(), 1) << "the pass ends with its last note";
@@ -107,10 +109,10 @@ TEST(FollowScorer, ALoopPassIsJudgedOnItsOwnAndIsNeverComplete) {
     score.SetSpeed(0.5);
     double real = 0.0;
     score.Seek(1.5);  // a loop from 1.5 to 3.1: the player strikes the note at 2 s, not the one at 3 s
-    Run(score, real, 1.5, 2.0, 0.5);
+    Play(score, real, 1.5, 2.0, 0.5);
     EXPECT_EQ(score.KeyDown(62, real).judgement, Judgement::Hit);
     score.KeyUp(62);
-    Run(score, real, 2.0, 3.1, 0.5);
+    Play(score, real, 2.0, 3.1, 0.5);
     score.Advance(1.5, real);  // the loop wraps
     ASSERT_EQ(score.PassesEnded(), 1);
     const PlayScore& first = score.LastPass();

@@ -1,4 +1,4 @@
-#include "settings/score_memory.h"
+#include "settings/song_scores.h"
 
 #include <sys/stat.h>
 
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
+#include <utility>
 
 #include "core/file_access.h"
 #include "core/song_data.h"
@@ -161,8 +162,8 @@ std::string ScoreMemoryText(const ScoreMemory& memory) {
     for (const PartBest& b : memory.bests) {
         const PlayScore& s = b.score;
         char line[96];
-        std::snprintf(line, sizeof line, " = %d %d %d %d %d %.3f %d\n", s.hits, s.early, s.late, s.missed, s.wrong,
-                      s.meanErrorMs, s.speedPercent);
+        std::snprintf(line, sizeof line, " = %d %d %d %d %d %.3f %d\n", s.hits, s.early, s.late, s.missed,
+                      s.wrong, s.meanErrorMs, s.speedPercent);
         text += "best " + b.parts + line;
     }
     return text;

@@ -1,6 +1,6 @@
 // The best play-along results: which run beats which, the file's lines read back tolerantly, and a
 // round trip through the data folder.
-#include "settings/score_memory.h"
+#include "settings/song_scores.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-PlayScore Run(int hits, int early, int late, int missed, int wrong, double errorMs = 20, int speed = 100) {
+PlayScore Scored(int hits, int early, int late, int missed, int wrong, double errorMs = 20, int speed = 100) {
     PlayScore s;
     s.hits = hits;
     s.early = early;
@@ -27,25 +27,25 @@ PlayScore Run(int hits, int early, int late, int missed, int wrong, double error
 }
 
 TEST(ScoreMemory, ARunBeatsTheBestByPointsThenSpeedThenTiming) {
-    const PlayScore best = Run(80, 10, 10, 0, 0);  // 180 of 200 points
-    PlayScore partial = Run(100, 0, 0, 0, 0);
+    const PlayScore best = Scored(80, 10, 10, 0, 0);  // 180 of 200 points
+    PlayScore partial = Scored(100, 0, 0, 0, 0);
     partial.complete = false;
     const struct {
         const char* name;
         PlayScore run;
         bool beats;
     } cases[] = {
-        {"more hits", Run(90, 5, 5, 0, 0), true},
-        {"the same points from other counts", Run(85, 0, 10, 5, 0), false},
-        {"wrong keys cost as missed notes do", Run(90, 5, 5, 0, 12), false},
-        {"equal points at a faster speed", Run(80, 10, 10, 0, 0, 30, 110), true},
-        {"equal points and speed, closer timing", Run(80, 10, 10, 0, 0, 19.5), true},
-        {"a tie keeps the best", Run(80, 10, 10, 0, 0), false},
+        {"more hits", Scored(90, 5, 5, 0, 0), true},
+        {"the same points from other counts", Scored(85, 0, 10, 5, 0), false},
+        {"wrong keys cost as missed notes do", Scored(90, 5, 5, 0, 12), false},
+        {"equal points at a faster speed", Scored(80, 10, 10, 0, 0, 30, 110), true},
+        {"equal points and speed, closer timing", Scored(80, 10, 10, 0, 0, 19.5), true},
+        {"a tie keeps the best", Scored(80, 10, 10, 0, 0), false},
         {"a part of the song, however well", partial, false},
-        {"nothing played", Run(0, 0, 0, 0, 0), false},
+        {"nothing played", Scored(0, 0, 0, 0, 0), false},
     };
     for (const auto& c : cases) EXPECT_EQ(BeatsBest(c.run, best), c.beats) << c.name;
-    EXPECT_TRUE(BeatsBest(Run(1, 0, 0, 9, 3), PlayScore{})) << "any complete run beats none";
+    EXPECT_TRUE(BeatsBest(Scored(1, 0, 0, 9, 3), PlayScore{})) << "any complete run beats none";
 }
 
 TEST(ScoreMemory, ReadsItsLinesAndPassesOverWhatItCannotRead) {
@@ -61,11 +61,11 @@ TEST(ScoreMemory, ReadsItsLinesAndPassesOverWhatItCannotRead) {
         {"best 01 = 10 2 3 4 5 12.5 100", false},
         {"best 257 = 10 2 3 4 5 12.5 100", false},
         {"best ../x = 10 2 3 4 5 12.5 100", false},
-        {"best 1 = 10 2 3 4 5 12.5", false},          // no speed
-        {"best 1 = 10 2 3 4 5 12.5 100 7", false},    // more than a score
+        {"best 1 = 10 2 3 4 5 12.5", false},        // no speed
+        {"best 1 = 10 2 3 4 5 12.5 100 7", false},  // more than a score
         {"best 1 = 10 -2 3 4 5 12.5 100", false},
-        {"best 1 = 0 0 0 0 5 12.5 100", false},       // no notes
-        {"best 1 = 2000000 0 0 0 0 1 100", false},    // more notes than a song holds
+        {"best 1 = 0 0 0 0 5 12.5 100", false},     // no notes
+        {"best 1 = 2000000 0 0 0 0 1 100", false},  // more notes than a song holds
         {"best 1 = 10 2 3 4 5 nan 100", false},
         {"best 1 = 10 2 3 4 5 5000 100", false},
         {"best 1 = 10 2 3 4 5 12.5 300", false},
@@ -77,7 +77,8 @@ TEST(ScoreMemory, ReadsItsLinesAndPassesOverWhatItCannotRead) {
         ParseScoreMemory(memory, c.line, std::string(c.line).size());
         EXPECT_EQ(memory.bests.size(), c.read ? 1u : 0u) << c.line;
     }
-    const std::string text = "best 1 = 1 0 0 0 0 0 100\nrubbish\nbest 2 = 3 0 0 0 0 0 100\nbest 1 = 5 0 0 0 0 0 100\n";
+    const std::string text =
+        "best 1 = 1 0 0 0 0 0 100\nrubbish\nbest 2 = 3 0 0 0 0 0 100\nbest 1 = 5 0 0 0 0 0 100\n";
     ScoreMemory memory;
     ParseScoreMemory(memory, text.data(), text.size());
     ASSERT_EQ(memory.bests.size(), 2u);
@@ -93,10 +94,10 @@ TEST(ScoreMemory, KeptBesideTheSongAndReadBack) {
     const std::string key = "0123456789abcdef-42";
     EXPECT_TRUE(ReadScoreMemory(key).bests.empty());
     ScoreMemory memory;
-    EXPECT_TRUE(memory.Offer("1+2", Run(7, 1, 2, 3, 4, 15.125, 75)));
-    EXPECT_FALSE(memory.Offer("1+2", Run(1, 1, 2, 9, 4))) << "a worse run is not kept";
-    EXPECT_FALSE(memory.Offer("both", Run(9, 0, 0, 0, 0))) << "not a parts label";
-    EXPECT_TRUE(memory.Offer("3", Run(9, 0, 0, 0, 0)));
+    EXPECT_TRUE(memory.Offer("1+2", Scored(7, 1, 2, 3, 4, 15.125, 75)));
+    EXPECT_FALSE(memory.Offer("1+2", Scored(1, 1, 2, 9, 4))) << "a worse run is not kept";
+    EXPECT_FALSE(memory.Offer("both", Scored(9, 0, 0, 0, 0))) << "not a parts label";
+    EXPECT_TRUE(memory.Offer("3", Scored(9, 0, 0, 0, 0)));
     ASSERT_TRUE(WriteScoreMemory(key, memory));
     EXPECT_TRUE(fs::exists(home / "dorvik-midi-player" / "songs" / (key + ".scores.txt")));
     const ScoreMemory back = ReadScoreMemory(key);
