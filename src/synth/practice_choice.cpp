@@ -54,3 +54,23 @@ void PracticeChoice::SetSpeed(double percent) {
     const double stepped = std::round(percent / kSpeedStep) * kSpeedStep;
     speedPercent = static_cast<int>(std::clamp(stepped, double{kMinSpeed}, double{kMaxSpeed}));
 }
+
+std::string PracticeChoice::Describe(int partCount, bool hands) const {
+    std::string text;
+    const auto add = [&text](const std::string& words) { text += (text.empty() ? "" : ", ") + words; };
+    if (speedPercent != 100) add(std::to_string(speedPercent) + "% speed");
+    const char* kind = hands ? "hand " : "voice ";
+    const int count = std::clamp(partCount, 0, kMaxParts);
+    std::string alone, muted;
+    for (int p = 0; p < count; ++p) {
+        const std::string name = kind + std::to_string(p + 1);
+        if (AnySolo() && parts[static_cast<size_t>(p)] == PartSound::Solo)
+            alone += (alone.empty() ? "" : " and ") + name;
+        if (!AnySolo() && parts[static_cast<size_t>(p)] == PartSound::Muted)
+            muted += (muted.empty() ? "" : " and ") + name;
+    }
+    if (!alone.empty()) add(alone + " alone");
+    if (!muted.empty()) add(muted + " muted");
+    if (drumsMuted && !AnySolo()) add("drums muted");
+    return text;
+}

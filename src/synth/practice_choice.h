@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "core/song_data.h"
 #include "synth/part_mute.h"
@@ -43,4 +44,8 @@ struct PracticeChoice {
     bool StepSpeed(int steps);
     // Sets the speed to `percent`, rounded to a step and kept inside the range.
     void SetSpeed(double percent);
+
+    // In a few words, what differs from the song as written, for a song of `partCount` parts read
+    // as two hands or not: "75% speed, hand 1 muted", "voice 3 alone, drums muted"; "" when Plain.
+    [[nodiscard]] std::string Describe(int partCount, bool hands) const;
 };
