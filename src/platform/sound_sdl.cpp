@@ -3,6 +3,8 @@
 #include <SDL.h>
 #include <dlfcn.h>
 #include <errno.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -137,11 +139,25 @@ class SdlOutput final : public SoundOutput {
     void MixLive(SdlRing* ring, Uint8* stream, int len, uint32_t rate) {
         if (host_.load(std::memory_order_acquire) != ring) return;
         if (LiveMixer* mixer = mixer_.load(std::memory_order_acquire)) {
+            AskForRealTime();
             mixer->Mix(reinterpret_cast<int16_t*>(stream), uint32_t(len) / 4, rate);
         }
     }
 
   private:
+    // A key's sound waits for this thread's next period; on a busy machine a thread of ordinary
+    // priority can be woken many periods late. The device thread that mixes keys asks once for
+    // real-time scheduling, low among real-time threads (a sound server's own run higher); where
+    // the system refuses, as it does for users without a real-time allowance, it stays as it was.
+    static void AskForRealTime() {
+        thread_local bool asked = false;
+        if (asked) return;
+        asked = true;
+        sched_param param{};
+        param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 9;
+        (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    }
+
     // With mutex_ held: a ring playing `format` on a device of its own, or null.
     std::unique_ptr<SdlRing> OpenRing(const SoundFormat& format, uint32_t bytes) {
         SDL_AudioFormat sdlFormat = 0;
@@ -233,7 +249,7 @@ class SdlOutput final : public SoundOutput {
     // in steps shorter than a drawn frame, large enough not to starve under load.
     uint32_t periodFrames_ = kDefaultDeviceFrames;
     uint32_t liveRate_ = 44100;
-    std::vector<SdlRing*> rings_;       // every open ring, oldest first
+    std::vector<SdlRing*> rings_;        // every open ring, oldest first
     std::unique_ptr<SdlRing> liveOnly_;  // the device of the live sound while no song ring can be
     std::atomic<LiveMixer*> mixer_{nullptr};
     std::atomic<SdlRing*> host_{nullptr};  // the one ring whose callback calls the mixer

@@ -113,14 +113,18 @@ Failure LiveSynth::LoadSoundFont(const std::string& path) {
     return Failure::None();
 }
 
-void LiveSynth::CollectRetired() { delete retired_.exchange(nullptr, std::memory_order_acq_rel); }
+void LiveSynth::CollectRetired() {
+    delete retired_.exchange(nullptr, std::memory_order_acq_rel);
+}
 
 void LiveSynth::SetInstrument(int bank, int program) {
     const int b = std::clamp(bank, 0, 16383);
     Push({EventKind::Instrument, uint8_t(std::clamp(program, 0, 127)), uint8_t(b & 0x7F), uint8_t(b >> 7)});
 }
 
-void LiveSynth::SetVolume(float percent) { gain_.store(VolumeGain(percent), std::memory_order_relaxed); }
+void LiveSynth::SetVolume(float percent) {
+    gain_.store(VolumeGain(percent), std::memory_order_relaxed);
+}
 
 bool LiveSynth::NoteOn(int key, int velocity) {
     if (key < 0 || key > 127) return false;
@@ -142,7 +146,9 @@ bool LiveSynth::AllOff() {
     return false;
 }
 
-bool LiveSynth::Push(const Event& event) { return queue_.Push(event); }
+bool LiveSynth::Push(const Event& event) {
+    return queue_.Push(event);
+}
 
 void LiveSynth::TakeNewEngine() {
     // The engine replaced goes back only once the loading thread has taken the one before, so

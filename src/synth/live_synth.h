@@ -107,9 +107,9 @@ class LiveSynth final : public platform::LiveMixer {
 
   private:
     bool Push(const live_detail::Event& event);
-    void CollectRetired();                      // deletes what the sound thread handed back
+    void CollectRetired();                        // deletes what the sound thread handed back
     void Apply(const live_detail::Event& event);  // sound thread
-    void TakeNewEngine();                        // sound thread
+    void TakeNewEngine();                         // sound thread
 
     const uint32_t sampleRate_;
     live_detail::EventQueue queue_;
