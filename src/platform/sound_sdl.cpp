@@ -106,8 +106,14 @@ class SdlOutput final : public SoundOutput {
     }
 
     void AttachLiveMixer(LiveMixer* mixer, uint32_t liveRate) override {
-        std::unique_ptr<SdlRing> retired;
+        std::unique_ptr<SdlRing> stale, retired;
         std::lock_guard<std::mutex> hold(mutex_);
+        if (liveOnly_ && liveRate != liveRate_) {
+            // The live-only device plays at the rate it was opened with; another opens for the new.
+            if (host_.load() == liveOnly_.get()) SwitchHost(nullptr);
+            rings_.erase(std::remove(rings_.begin(), rings_.end(), liveOnly_.get()), rings_.end());
+            stale = std::move(liveOnly_);
+        }
         liveRate_ = liveRate;
         if (SdlRing* host = host_.load()) {
             // The host's callback is either done with the old mixer or not yet begun.
@@ -206,15 +212,17 @@ class SdlOutput final : public SoundOutput {
             }
             want = liveOnly_.get();
         }
-        SdlRing* host = host_.load();
-        if (want != host) {
-            // The old host finishes the period it is mixing before the new one may start.
-            if (host != nullptr) host->LockDevice();
-            host_.store(want, std::memory_order_release);
-            if (host != nullptr) host->UnlockDevice();
-        }
+        if (want != host_.load()) SwitchHost(want);
         if (want != liveOnly_.get()) return std::move(liveOnly_);
         return nullptr;
+    }
+
+    // With mutex_ held. The old host finishes the period it is mixing before the new one may start.
+    void SwitchHost(SdlRing* to) {
+        SdlRing* host = host_.load();
+        if (host != nullptr) host->LockDevice();
+        host_.store(to, std::memory_order_release);
+        if (host != nullptr) host->UnlockDevice();
     }
 
     // The ALSA library writes its own lines to standard error for every device it cannot open, a

@@ -41,7 +41,7 @@ void WaitForCalls(const AddingMixer& mixer, int atLeast) {
     while (mixer.calls.load() < atLeast) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline)
             << "the mixer was called " << mixer.calls.load() << " times, expected at least " << atLeast;
-        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
@@ -78,7 +78,7 @@ TEST_F(LiveMixerTest, AddsToTheSongWhileItPlaysAndStopsTheMomentItIsDetached) {
     EXPECT_EQ(mixer.lastRate.load(), kRate);
     // The ring goes on playing; the mixer must not be called again.
     const uint32_t cursor = ring->PlayCursor();
-    while (ring->PlayCursor() == cursor) std::this_thread::yield();
+    while (ring->PlayCursor() == cursor) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(mixer.calls.load(), calls) << "called after it was detached";
     ring->Stop();
     ring.reset();  // closing the device flushes its file
@@ -120,6 +120,10 @@ TEST_F(LiveMixerTest, WithoutASongItMixesIntoADeviceOfItsOwn) {
     const int after = mixer.calls.load();
     WaitForCalls(mixer, after + 5);
     EXPECT_EQ(mixer.lastRate.load(), 48000u) << "the mixer's own device did not come back";
+    output.AttachLiveMixer(&mixer, 22050);
+    const int reopened = mixer.calls.load();
+    WaitForCalls(mixer, reopened + 5);
+    EXPECT_EQ(mixer.lastRate.load(), 22050u) << "the mixer's own device kept its old rate";
     output.AttachLiveMixer(nullptr);
     bytes.reset();
 }
