@@ -3,14 +3,23 @@
 #include "synth/live_synth.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "audio/volume.h"
+#include "platform/sound.h"
 
 namespace {
 
@@ -107,6 +116,22 @@ TEST(LiveSynth, WithoutASoundFontItMixesNothingAndAFailedLoadKeepsTheOneBefore) 
     EXPECT_GT(Peak(synth, 8), 1000) << "the failed load took the loaded SoundFont away";
 }
 
+TEST(LiveSynth, TheChosenInstrumentPlaysAndOutlivesASoundFontLoad) {
+    LiveSynth piano, strings, reloaded;
+    strings.SetInstrument(0, 40);
+    reloaded.SetInstrument(0, 40);
+    for (LiveSynth* s : {&piano, &strings, &reloaded}) ASSERT_TRUE(s->LoadSoundFont(kSoundFont).Ok());
+    ASSERT_TRUE(reloaded.LoadSoundFont(kSoundFont).Ok());
+    std::vector<std::vector<int16_t>> heard(3);
+    int i = 0;
+    for (LiveSynth* s : {&piano, &strings, &reloaded}) {
+        s->NoteOn(60, 100);
+        Peak(*s, 8, &heard[i++]);
+    }
+    EXPECT_NE(heard[0], heard[1]) << "the instrument chosen did not play";
+    EXPECT_EQ(heard[1], heard[2]) << "a SoundFont load lost the instrument";
+}
+
 TEST(LiveSynthQueue, EveryEventFromManyThreadsArrivesOnceAndInEachThreadsOrder) {
     live_detail::EventQueue queue;
     constexpr int kThreads = 3, kEach = 20000;
@@ -160,4 +185,47 @@ TEST(LiveSynth, KeysAndSoundFontLoadsFromOtherThreadsWhileTheSoundThreadMixes) {
     synth.AllOff();
     Peak(synth, 2 * kRate / kPeriod);  // what is still queued, then the reverb's tail
     EXPECT_EQ(Peak(synth, 20), 0) << "keys left sounding after AllOff";
+}
+
+// The whole way: a key played into a song that the sound device (SDL's "disk" driver, writing what
+// it is handed to a file) is playing.
+TEST(LiveSynth, AKeyReachesTheSoundDeviceMixedIntoThePlayingSong) {
+    const std::string file = "/tmp/dorvik-live-keys-" + std::to_string(getpid()) + ".raw";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
+    platform::SoundOutput& output = platform::SdlSoundOutput();
+    output.SetDevicePeriod(platform::kLiveDeviceFrames);
+    std::unique_ptr<platform::SoundRing> song = output.CreateRing({kRate, 2, 16, false, 4}, kRate * 4);
+    ASSERT_NE(song, nullptr);
+    constexpr int16_t kSong = 1000;
+    platform::RingRegions r;
+    ASSERT_TRUE(song->Lock(0, 0, r, true));
+    for (uint32_t i = 0; i < r.firstBytes / 2; ++i) std::memcpy(r.first + i * 2, &kSong, 2);
+    song->Unlock(r);
+    ASSERT_TRUE(song->Play());
+
+    LiveSynth synth;
+    ASSERT_TRUE(synth.LoadSoundFont(kSoundFont).Ok());
+    output.AttachLiveMixer(&synth, kRate);
+    synth.NoteOn(60, 100);
+    // Played until the device has moved on a quarter of a second past the key.
+    const uint32_t start = song->PlayCursor();
+    while ((song->PlayCursor() + kRate * 4 - start) % (kRate * 4) < kRate) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    output.AttachLiveMixer(nullptr);
+    song.reset();
+
+    std::ifstream in(file, std::ios::binary);
+    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::remove(file.c_str());
+    int songOnly = 0, withKey = 0;
+    for (size_t i = 0; i + 2 <= raw.size(); i += 2) {
+        int16_t s;
+        std::memcpy(&s, raw.data() + i, 2);
+        songOnly += s == kSong;
+        withKey += s != kSong && s != 0;
+    }
+    EXPECT_GT(songOnly, 0) << "the song was not heard";
+    EXPECT_GT(withKey, int(kRate / 10)) << "the key was not heard in the song";
 }
