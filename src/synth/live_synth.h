@@ -15,13 +15,19 @@
 // - One thread at a time (the window's) calls LoadSoundFont. The new synthesiser is built there,
 //   SoundFont and all, and handed over through an atomic pointer; the sound thread swaps it in at
 //   the start of a period, and the one it replaces comes back the same way to be deleted on the
-//   loading thread, never on the sound thread.
+//   loading thread, never on the sound thread: in the next LoadSoundFont, or in CollectRetired,
+//   which the loading thread calls now and then (once a frame) so that the old SoundFont's samples
+//   do not stay in memory until then.
 //
 // Timing: every event is applied at the start of the next period rendered, whatever its
 // timestamp. An event is late by the time it is seen; placing it at an offset within the period
 // would only add to that. A key is therefore heard in the first period rendered after it
 // arrives: at most one period late at the device's buffer (5.8 ms at 256 frames and 44.1 kHz),
 // half that on average, plus whatever the device itself holds.
+//
+// Sizes: the device period for keys is platform::kLiveDeviceFrames (256 frames, a 1 KiB buffer of
+// 16-bit stereo), rendered in one FluidSynth call; the queue holds EventQueue::kCapacity events,
+// of which at most 32 are applied in one period.
 #pragma once
 
 #include <fluidsynth/types.h>
@@ -88,6 +94,9 @@ class LiveSynth final : public platform::LiveMixer {
     // keys still sounding are cut. On a failure the SoundFont loaded before stays.
     [[nodiscard]] Failure LoadSoundFont(const std::string& path);
     [[nodiscard]] bool Loaded() const { return loaded_.load(); }
+    // Deletes the synthesiser that a load replaced, once the sound thread has let it go. On the
+    // loading thread only.
+    void CollectRetired();
 
     // The instrument the keys play: a bank and a General MIDI program (0..127), as the chosen
     // part plays. Kept across SoundFont loads.
@@ -107,7 +116,6 @@ class LiveSynth final : public platform::LiveMixer {
 
   private:
     bool Push(const live_detail::Event& event);
-    void CollectRetired();                        // deletes what the sound thread handed back
     void Apply(const live_detail::Event& event);  // sound thread
     void TakeNewEngine();                         // sound thread
 

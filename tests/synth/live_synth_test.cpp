@@ -174,7 +174,10 @@ TEST(LiveSynth, KeysAndSoundFontLoadsFromOtherThreadsWhileTheSoundThreadMixes) {
             synth.NoteOff(40 + (i + 20) % 40);
         }
     });
-    for (int i = 0; i < 2; ++i) ASSERT_TRUE(synth.LoadSoundFont(kSoundFont).Ok());
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(synth.LoadSoundFont(kSoundFont).Ok());
+        synth.CollectRetired();
+    }
     synth.SetInstrument(0, 40);
     keys.join();
     synth.AllOff();
