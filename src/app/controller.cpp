@@ -189,6 +189,7 @@ void PlayerController::ControlPanelFrame() {
     RunPendingPanelAction();
     if (!controls.fullView && controlPanel != nullptr)
         HandlePanelRequest(controlPanel->Frame(ControlPanelSnapshot()));
+    if (controlPanel != nullptr) controlPanel->pressed = false;
     // The render goes on in full view too.
     StepLoading();
 }

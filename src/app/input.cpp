@@ -90,6 +90,8 @@ void PlayerController::SetPanelsMouseDown(bool down) {
 
 void PlayerController::OnLeftButtonDown() {
     SetPanelsMouseDown(true);
+    // Kept until the control panel's next frame: a click may come and go between two frames.
+    if (controlPanel != nullptr) controlPanel->pressed = true;
     if (controls.fullView) return;
     if (!draggingHorizontalSplitter && wantedCursor == CursorResizeNS) draggingHorizontalSplitter = true;
     if (!draggingVerticalSplitter && wantedCursor == CursorResizeWE) draggingVerticalSplitter = true;

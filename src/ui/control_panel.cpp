@@ -30,14 +30,14 @@ constexpr float kMidiOffset = 250.0f;
 constexpr float kExportOffset = 350.0f;
 constexpr float kVideoOffset = 390.0f;
 constexpr float kNoticeOffset = 430.0f;
-constexpr float kLegendBottomGap = 115.0f;
-// The song's place and length stand this far above the bottom; the speed slider shares the
-// length's row, to its right, and the volume slider has the row under them.
-constexpr float kTimeBottomGap = 108.0f;
-constexpr float kLengthBottomGap = 80.0f;
-constexpr float kLengthWidth = 90.0f;
-constexpr float kSpeedBottomGap = 83.0f;
-constexpr float kVolumeBottomGap = 63.0f;
+constexpr float kLegendBottomGap = 117.0f;
+// From the bottom up: the transport buttons, the volume and the speed sliders, the song's length
+// and its place, packed so that the legend above keeps its rows in the smallest window.
+constexpr float kTimeBottomGap = 111.0f;
+constexpr float kLengthBottomGap = 88.0f;
+constexpr float kSpeedBottomGap = 73.0f;
+constexpr float kVolumeBottomGap = 52.0f;
+constexpr float kTransportBottomGap = 30.0f;
 // Why the export buttons cannot act stands here, below them.
 constexpr float kExportHintOffset = 428.0f;
 // In a short panel everything from "Load SoundFont" down moves up into the room under the link, at
@@ -173,8 +173,8 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     // its place, which a drag would ask for at every step.
     const float shownSpeed =
         song.practice != nullptr ? static_cast<float>(song.practice->speedPercent) : 100.0f;
-    if (speed.Update(left + kLengthWidth, right, bottom - kSpeedBottomGap, mousePoint, mouseDown,
-                     shownSpeed) == SliderChange::Released)
+    if (speed.Update(left, right, bottom - kSpeedBottomGap, mousePoint, mouseDown, shownSpeed) ==
+        SliderChange::Released)
         ask(PanelIntent::SetSpeed);
     ask(DrawTransport(song));
     DrawLogo();
@@ -186,7 +186,7 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     legend.SetSong(song.songLoaded ? song.song : nullptr);
     const int clicked =
         legend.Draw(device, {left, top + LegendTop(), right, bottom - kLegendBottomGap}, brushes[PalText],
-                    brushes[kDimText], mousePoint, brushes[background], mouseDown, song.practice);
+                    brushes[kDimText], mousePoint, brushes[background], pressed, song.practice);
     if (clicked >= 0 && song.songReady) ask(PanelIntent::CyclePart);
     PanelRequest request;
     request.intent = intent;
@@ -229,8 +229,8 @@ void ControlPanel::LayOut() {
 PanelIntent ControlPanel::DrawTransport(const SongView& song) {
     platform::RenderTarget* target = Target();
     const float x0 = std::max(left + 20, (width - 130) * 0.5f + left + 20);
-    const float t = bottom - 40;
-    const float b = bottom - 20;
+    const float t = bottom - kTransportBottomGap;
+    const float b = t + 20;
     transportButtons[TransportRewind] = {x0, t, x0 + 25, b};
     transportButtons[TransportPlayPause] = {x0 + 35, t, x0 + 60, b};
     transportButtons[TransportStop] = {x0 + 70, t, x0 + 95, b};
@@ -326,13 +326,8 @@ void ControlPanel::DrawTime(const SongView& song) {
     // would not fit the panel's narrow column.
     device->DrawTextMedium(FormatSongTime(std::max(static_cast<double>(songTime), 0.0)), left,
                            bottom - kTimeBottomGap, static_cast<int>(width), 20, brushes[PalText]);
-    if (device->target == nullptr) return;
-    platform::TextFormat format = device->textSmall;
-    format.align = platform::TextAlign::Leading;
-    device->target->DrawText(
-        "/ " + FormatSongTime(song.song->duration), format,
-        {left + 10, bottom - kLengthBottomGap, left + kLengthWidth + 10, bottom - kLengthBottomGap + 14},
-        brushes[PalText]);
+    device->DrawTextSmall("/ " + FormatSongTime(song.song->duration), left, bottom - kLengthBottomGap,
+                          static_cast<int>(width), 14, brushes[PalText]);
 }
 
 void ControlPanel::ShowExportNotice(const std::string& path) {

@@ -123,11 +123,8 @@ void VoiceLegend::SetSong(const SongData* current) {
 }
 
 int VoiceLegend::Draw(const GraphicsDevice* device, const RectF& area, ColourF text, ColourF dim,
-                      const PointI* mouse, ColourF tipFill, bool down, const PracticeChoice* practice) {
+                      const PointI* mouse, ColourF tipFill, bool pressed, const PracticeChoice* practice) {
     shownRows = 0;
-    // A click is the button going down: held, it clicks nothing more.
-    const bool pressed = down && !wasDown;
-    wasDown = down;
     int clicked = -1;
     if (song == nullptr || device == nullptr || device->target == nullptr) return clicked;
     platform::RenderTarget& target = *device->target;

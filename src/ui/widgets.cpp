@@ -26,7 +26,6 @@ constexpr float kExtraLineHeight = 17.0f;  // each line after a link's first: on
 // narrow panel, then the track. Below kSliderShortestTrack there is no track at all.
 constexpr float kSliderTextSize = 13.0f;
 constexpr float kSliderHeight = 20.0f;
-constexpr float kSliderCaptionWidth = 92.0f;
 constexpr float kSliderValueWidth = 40.0f;
 constexpr float kSliderGap = 8.0f;
 constexpr float kSliderShortestTrack = 20.0f;
@@ -180,8 +179,8 @@ SliderChange Slider::Update(float panelLeft, float panelRight, float rowTop, con
     right = panelRight - 10;
     top = rowTop;
     bottom = top + kSliderHeight;
-    const bool withCaption = right - left >= kSliderCaptionWidth + kSliderGap + 2 * kSliderShortestTrack;
-    trackLeft = left + (withCaption ? kSliderCaptionWidth : kSliderValueWidth) + kSliderGap;
+    const bool withCaption = right - left >= captionWidth + kSliderGap + 2 * kSliderShortestTrack;
+    trackLeft = left + (withCaption ? captionWidth : kSliderValueWidth) + kSliderGap;
     trackRight = right - kSliderKnobHalfWidth;
     if (trackRight - trackLeft < kSliderShortestTrack) trackLeft = trackRight;
 

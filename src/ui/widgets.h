@@ -94,8 +94,9 @@ struct Slider {
     // The values at the track's two ends, and the step the pointer's value is rounded to.
     float lowest = 0, highest = 100, step = 1;
     bool dragging = false;
-    bool armed = true;    // the button has been up since its last press
-    std::string caption;  // "Volume"
+    bool armed = true;        // the button has been up since its last press
+    std::string caption;      // "Volume"
+    float captionWidth = 92;  // room for the caption and its value ("Volume 100%")
     const GraphicsDevice* device = nullptr;
     const ColourF* brushes = nullptr;
 

@@ -81,9 +81,11 @@ struct Panel {
     bool hover = false;                              // the mouse is over this panel
     const PointI* mousePoint = nullptr;              // the owner's mouse position; null: no mouse
     bool mouseDown = false;                          // the left button is down (any panel)
-    uint16_t background = 0;                         // palette index of the background
-    ColourF brushes[kPaletteSize] = {};              // brush i has the colour of palette entry i
-    GraphicsDevice* device = nullptr;                // drawing target and text formats
+    bool pressed =
+        false;  // the left button went down since the last frame (a click shorter than a frame too)
+    uint16_t background = 0;             // palette index of the background
+    ColourF brushes[kPaletteSize] = {};  // brush i has the colour of palette entry i
+    GraphicsDevice* device = nullptr;    // drawing target and text formats
 
     void Init(GraphicsDevice* drawingDevice, const PointI* mouse);
     void CreateBrushes();

@@ -248,7 +248,7 @@ TEST_F(SongLoadingTest, SongTimeReadsInMinutesSecondsAndTenths) {
         target.Where([](const Call& call) { return call.op == Op::Text && call.text == "01:23.4"; });
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0].format.size, 24.0f);
-    EXPECT_FLOAT_EQ(texts[0].rect.top, 831 - 100);
+    EXPECT_FLOAT_EQ(texts[0].rect.top, 831 - 103);
 }
 
 TEST_F(SongLoadingTest, LoadingFlows) {
