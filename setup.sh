@@ -22,6 +22,7 @@ packages=(
     desktop-file-utils appstream                   # validating the desktop entry and the AppStream data
     sf3convert                                     # making a compressed SoundFont for the SF3 test
     libebur128-dev                                 # loudness (EBU R128) and true peak of a render
+    parallel                                       # GNU parallel: the sharded batch test, and batches over machines
 )
 
 missing=()

@@ -55,16 +55,17 @@ TEST_F(BatchFolder, ListsSongsRecursivelyOnceEachAndSkipsWhatIsNotAnInput) {
     Make("songs/.hidden.mid");
     Make("songs/.git/f.mid");
     Make("songs/.a.mid.dorvik-Ab12Cd.part");
-    Make("songs/out/old.mid");  // the output folder of the batch
-    fs::create_symlink("..", root_ / "songs/deep/up");                       // a loop
-    fs::create_symlink("a.mid", root_ / "songs/same.mid");                   // a second name for a.mid
-    fs::create_symlink("nowhere.mid", root_ / "songs/gone.mid");             // a link to nothing
-    fs::create_symlink("nowhere.txt", root_ / "songs/gone.txt");             // not a song anyway
+    Make("songs/out/old.mid");                                    // the output folder of the batch
+    fs::create_symlink("..", root_ / "songs/deep/up");            // a loop
+    fs::create_symlink("a.mid", root_ / "songs/same.mid");        // a second name for a.mid
+    fs::create_symlink("nowhere.mid", root_ / "songs/gone.mid");  // a link to nothing
+    fs::create_symlink("nowhere.txt", root_ / "songs/gone.txt");  // not a song anyway
     const std::string songs = (root_ / "songs").string();
     const std::vector<std::string> arguments = {songs, songs + "/deep/d.rmi", Make("loose/readme.txt")};
     const std::vector<BatchInput> listed = cli::ListBatchInputs(arguments, kSongs, songs + "/out");
     const std::vector<std::string> expected = {
-        "a.mid", "b.MID", "deep/d.rmi", "deep/e.midi", "deep/er/c.Kar", "gone.mid: No such file or directory",
+        "a.mid",       "b.MID",         "deep/d.rmi",
+        "deep/e.midi", "deep/er/c.Kar", "gone.mid: No such file or directory",
         "readme.txt",  // named itself: taken whatever its name
     };
     EXPECT_EQ(Described(listed), expected);
@@ -137,8 +138,9 @@ TEST(BatchExtensions, AnyCaseAndOnlyAtTheEnd) {
     const struct {
         const char* name;
         bool song;
-    } cases[] = {{"a.mid", true},  {"a.MiDi", true}, {"b.tar.KAR", true}, {"c.rmi", true},
-                 {".mid", false},  {"a.mid.txt", false}, {"amid", false},  {"a.mi", false}, {"a.midii", false}};
+    } cases[] = {{"a.mid", true}, {"a.MiDi", true}, {"b.tar.KAR", true},
+                 {"c.rmi", true}, {".mid", false},  {"a.mid.txt", false},
+                 {"amid", false}, {"a.mi", false},  {"a.midii", false}};
     for (const auto& c : cases) EXPECT_EQ(cli::HasOneOfExtensions(c.name, kSongs), c.song) << c.name;
 }
 
@@ -146,11 +148,11 @@ TEST(BatchShard, ParsesOnlyASliceThatExists) {
     const struct {
         const char* text;
         uint32_t index, count;  // 0 when refused
-    } cases[] = {{"1/1", 1, 1},   {"3/4", 3, 4}, {"100000/100000", 100000, 100000},
-                 {"0/4", 0, 0},   {"5/4", 0, 0}, {"1/0", 0, 0},
-                 {"1/100001", 0, 0}, {"a/2", 0, 0}, {"1/", 0, 0},
-                 {"/2", 0, 0},    {"1/2/3", 0, 0}, {" 1/2", 0, 0},
-                 {"-1/2", 0, 0},  {"12", 0, 0},  {"4294967297/4294967297", 0, 0}};
+    } cases[] = {{"1/1", 1, 1},      {"3/4", 3, 4},   {"100000/100000", 100000, 100000},
+                 {"0/4", 0, 0},      {"5/4", 0, 0},   {"1/0", 0, 0},
+                 {"1/100001", 0, 0}, {"a/2", 0, 0},   {"1/", 0, 0},
+                 {"/2", 0, 0},       {"1/2/3", 0, 0}, {" 1/2", 0, 0},
+                 {"-1/2", 0, 0},     {"12", 0, 0},    {"4294967297/4294967297", 0, 0}};
     for (const auto& c : cases) {
         const std::optional<cli::Shard> shard = cli::ParseShard(c.text);
         ASSERT_EQ(shard.has_value(), c.index != 0) << c.text;
@@ -165,9 +167,8 @@ TEST(BatchShard, SlicesCoverEveryFileAndShareTheWork) {
     for (const uint32_t count : {1u, 2u, 3u, 8u}) {
         std::map<uint32_t, int> sizes;
         for (int i = 0; i < 2000; ++i) {
-            const uint32_t shard = cli::ShardOfPath("album " + std::to_string(i / 10) + "/track" +
-                                                        std::to_string(i % 10) + ".mid",
-                                                    count);
+            const uint32_t shard = cli::ShardOfPath(
+                "album " + std::to_string(i / 10) + "/track" + std::to_string(i % 10) + ".mid", count);
             ASSERT_GE(shard, 1u);
             ASSERT_LE(shard, count);
             ++sizes[shard];
@@ -187,10 +188,18 @@ TEST(BatchOutputNames, UniqueAndNamedAfterTheInputs) {
     } cases[] = {
         {"the extension replaced", {"a.mid", "sub/b.MIDI", "x.y/c"}, {"a.wav", "sub/b.wav", "x.y/c.wav"}},
         {"a dot that starts the name stays", {".mid"}, {".mid.wav"}},
-        {"two kinds of one song keep their kinds", {"x.mid", "x.kar", "y.mid"}, {"x.mid.wav", "x.kar.wav", "y.wav"}},
-        {"the same path from two folders", {"x.mid", "x.mid", "x.mid"}, {"x.mid.wav", "x.mid (2).wav", "x.mid (3).wav"}},
-        {"a kept extension that meets another name", {"x.mid", "x.kar", "x.mid.mid"}, {"x.mid.wav", "x.kar.wav", "x.mid (2).wav"}},
-        {"a numbered name that is taken", {"a.mid", "a.mid", "a.mid (2).mid"}, {"a.mid.wav", "a.mid (2).wav", "a.mid (2) (2).wav"}},
+        {"two kinds of one song keep their kinds",
+         {"x.mid", "x.kar", "y.mid"},
+         {"x.mid.wav", "x.kar.wav", "y.wav"}},
+        {"the same path from two folders",
+         {"x.mid", "x.mid", "x.mid"},
+         {"x.mid.wav", "x.mid (2).wav", "x.mid (3).wav"}},
+        {"a kept extension that meets another name",
+         {"x.mid", "x.kar", "x.mid.mid"},
+         {"x.mid.wav", "x.kar.wav", "x.mid (2).wav"}},
+        {"a numbered name that is taken",
+         {"a.mid", "a.mid", "a.mid (2).mid"},
+         {"a.mid.wav", "a.mid (2).wav", "a.mid (2) (2).wav"}},
     };
     for (const auto& c : cases) {
         std::vector<BatchInput> inputs;
@@ -219,9 +228,10 @@ TEST(BatchReport, StringsEveryJsonReaderTakes) {
     for (const auto& c : cases) EXPECT_EQ(cli::JsonString(c.text), c.json) << c.text;
 
     const cli::JobRecord failed{"bad.mid", "", cli::JobStatus::Failed, "Not a MIDI file", 0.25};
-    EXPECT_EQ(cli::ReportLine(failed),
-              "{\"input\": \"bad.mid\", \"output\": null, \"status\": \"failed\", \"reason\": \"Not a MIDI file\", "
-              "\"seconds\": 0.250}");
+    EXPECT_EQ(
+        cli::ReportLine(failed),
+        "{\"input\": \"bad.mid\", \"output\": null, \"status\": \"failed\", \"reason\": \"Not a MIDI file\", "
+        "\"seconds\": 0.250}");
     const cli::JobRecord done{"a.mid", "out/a.wav", cli::JobStatus::Done, "", 1.5};
     EXPECT_NE(cli::ReportLine(done).find("\"output\": \"out/a.wav\", \"status\": \"done\", \"reason\": null"),
               std::string::npos);
@@ -235,13 +245,15 @@ TEST(BatchReport, TheReasonIsWhatTheCommandSaidLast) {
         {"dorvik-midi: a.mid: Not a MIDI file\n", "a.mid: Not a MIDI file"},
         {"dorvik-midi: --mute 3: a.mid: no voice 3\nusage: dorvik-midi --version\n       dorvik-midi info\n",
          "--mute 3: a.mid: no voice 3"},
-        {"rendering a.mid [###] 10%\rrendering a.mid [####] 20%\ndorvik-midi: cannot render\n", "cannot render"},
+        {"rendering a.mid [###] 10%\rrendering a.mid [####] 20%\ndorvik-midi: cannot render\n",
+         "cannot render"},
         {"fluidsynth: warning\nsomething else broke\n\n", "something else broke"},
         {"bar 10%\rbar 20%", "bar 20%"},
         {"", "ended with status 1"},
         {"\n\n", "ended with status 1"},
     };
-    for (const auto& c : cases) EXPECT_EQ(cli::FailureReason(c.messages, "ended with status 1"), c.reason) << c.messages;
+    for (const auto& c : cases)
+        EXPECT_EQ(cli::FailureReason(c.messages, "ended with status 1"), c.reason) << c.messages;
 }
 
 }  // namespace
