@@ -22,6 +22,8 @@ constexpr const char* kUsage =
     "       dorvik-midi video --soundfont FILE.sf2 FILE.mid -o OUT.mp4 [--size WxH] [--fps 30|60]\n"
     "                         [--quality standard|high|maximum] [--view full|window]\n"
     "                         [--dump-raw FRAMES.yuv]\n"
+    "       dorvik-midi batch render|export|video [OPTIONS] -o OUTDIR [--jobs N] [--shard K/N]\n"
+    "                         FILE|FOLDER...\n"
     "\n"
     "  info   parse a Standard MIDI File into the parts the player draws (two hands, or a voice\n"
     "         per track and channel) and print what it holds; --json prints it as one JSON object\n"
@@ -39,7 +41,14 @@ constexpr const char* kUsage =
     "         extension of OUT; --quality sets the Ogg Vorbis quality and the AAC and MP3 bit rate\n"
     "  video  render the song and write its falling notes with the sound as an H.264/AAC MP4;\n"
     "         1920x1080 at 60 fps by default; --view window draws the whole window; --dump-raw\n"
-    "         also writes every frame as raw yuv420p, for measuring the encoder on its own\n";
+    "         also writes every frame as raw yuv420p, for measuring the encoder on its own\n"
+    "  batch  run render, export (which needs --format wav|ogg|flac|m4a|aac|mp3) or video, with\n"
+    "         that command's options, on every file named and every song (or for export, WAV\n"
+    "         file) in the folders named, read recursively; --jobs jobs at once (one per core by\n"
+    "         default); outputs go to OUTDIR under the files' paths in their folders, and those\n"
+    "         already complete are kept; --shard K/N takes only the K-th of N slices, the same\n"
+    "         on every machine; one JSON line per file on standard output; status 1 when any\n"
+    "         file failed\n";
 
 // What a command printed must have reached its destination: a full disk or a closed pipe turns
 // success into failure.

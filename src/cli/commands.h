@@ -20,6 +20,7 @@ int RunRender(int argc, char** argv);
 int RunPlay(int argc, char** argv);
 int RunExport(int argc, char** argv);
 int RunVideo(int argc, char** argv);
+int RunBatch(int argc, char** argv);
 
 // A song rendered as `render` renders it, in the window's own typed values: the parsed song, and
 // the rendered WAV with its overview, held open by the synthesiser's render file until the

@@ -9,7 +9,7 @@ using cli::Command;
 
 constexpr Command kCommands[] = {
     {"info", cli::RunInfo},     {"render", cli::RunRender}, {"play", cli::RunPlay},
-    {"export", cli::RunExport}, {"video", cli::RunVideo},
+    {"export", cli::RunExport}, {"video", cli::RunVideo},   {"batch", cli::RunBatch},
 };
 
 }  // namespace
