@@ -538,7 +538,9 @@ RenderStatus SynthRenderer::FinishSynthesis(bool playing) {
         return End(
             Failure::Because(FailureKind::Render, "FluidSynth could not play the song: " + lastFluidError));
     }
-    if (songHasNotes_ && !heardSound_) {
+    // Silence is what was asked for when every part that plays is muted, or when a passage from a
+    // place has no note left to play.
+    if (songHasNotes_ && !heardSound_ && !muter_ && !streamOnly_) {
         return End(Failure::Because(
             FailureKind::Render,
             lastFluidError.empty()

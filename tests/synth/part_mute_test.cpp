@@ -265,4 +265,16 @@ TEST(StreamRender, StartsInsideTheSongAtItsSpeedWithItsPartsSilent) {
     // The second voice's note is silent where the first's sounds as before.
     EXPECT_NEAR(energy(*muted, 0.8, 1.0), first, first * 0.01);
     EXPECT_LT(energy(*muted, 1.32, 1.5), energy(*heard, 1.32, 1.5) / 10);
+
+    // Every part muted is silence asked for, not a failed render: the stream completes.
+    request.mutes.parts.set(0);
+    ASSERT_TRUE(synth.StartStreamRender(request, ::testing::TempDir(), nullptr).Ok());
+    const std::shared_ptr<RenderStream> silent = synth.Stream();
+    RenderStatus status;
+    do {
+        status = synth.RenderStep();
+    } while (status.outcome == RenderOutcome::Running);
+    EXPECT_EQ(status.outcome, RenderOutcome::Finished) << status.failure.text;
+    EXPECT_TRUE(silent->Completed());
+    EXPECT_LT(energy(*silent, 0.0, 2.0), 1e-6);
 }

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# How soon a practice change is heard in the window: a 20-minute song plays with both hands
+# silenced (so the sound device hears nothing), and pressing 1 brings the first hand back. The time
+# is from the key to the first sample louder than silence that reaches the sound device (SDL's
+# `disk` driver, which writes what a card would play, in real time). The second hand stays silent,
+# so every change renders the song again from the place: at the song's own speed, at 50% and at
+# 200%.
+# The key is pressed 12 s into the song, while the song's own render still runs beside it (the
+# worst case: two renders share the two cores).
+# The reference is `fluidsynth -a sdl2 -i SF2 SONG`'s time to its first sound: a synthesiser that
+# plays as it goes, the least any change can take.
+#
+# Usage: bench/practice_change.sh [BUILD_DIR] [SOUNDFONT]   (default: build, the system's default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+soundfont=${2:-/usr/share/sounds/sf2/default-GM.sf2}
+player=$build/src/app/dorvik-midi-player
+make_song=$build/tools/make_demo_song
+for f in "$player" "$make_song"; do [ -x "$f" ] || { echo "practice_change: build $f first" >&2; exit 1; }; done
+for tool in fluidsynth Xvfb xdotool python3; do
+    command -v "$tool" >/dev/null || { echo "practice_change: $tool is not installed (setup.sh)" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+export XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" XDG_DATA_HOME="$work/data" SDL_AUDIODRIVER=disk
+mkdir -p "$XDG_CONFIG_HOME/Dorvik Midi Player"
+echo "[Soundfont] = $soundfont" >"$XDG_CONFIG_HOME/Dorvik Midi Player/settings.ini"
+mkdir -p -m 700 "$XDG_DATA_HOME" "$XDG_DATA_HOME/dorvik-midi-player" "$XDG_DATA_HOME/dorvik-midi-player/songs"
+
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 1 200); do [ -s "$work/display" ] && break; sleep 0.05; done
+export DISPLAY=":$(head -n1 "$work/display")"
+unset WAYLAND_DISPLAY
+
+song=$work/song.mid
+"$make_song" --seconds 1200 "$song" >/dev/null
+# The song's memory file, keyed as the player keys it: FNV-1a of its bytes, and its size.
+memory=$XDG_DATA_HOME/dorvik-midi-player/songs/$(python3 - "$song" <<'PY'
+import sys
+data = open(sys.argv[1], 'rb').read()
+h = 14695981039346656037
+for b in data:
+    h = ((h ^ b) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+print(f"{h:016x}-{len(data)}.txt")
+PY
+)
+
+# Plays the song with the memory $1 from its start, presses 1 at 12 s and prints the seconds from
+# the key to the first sound.
+time_change() {
+    printf '%b' "$1" >"$memory"
+    local raw=$work/window.raw
+    rm -f "$raw"
+    SDL_DISKAUDIOFILE=$raw "$player" "$song" >/dev/null 2>&1 &
+    local pid=$!
+    local window
+    window=$(xdotool search --sync --onlyvisible --name "Dorvik Midi Player" | head -n1)
+    xdotool windowfocus --sync "$window"
+    xdotool key --clearmodifiers space
+    python3 - "$raw" "$window" <<'PY'
+import array, os, subprocess, sys, time
+path, window = sys.argv[1], sys.argv[2]
+time.sleep(13.0)  # the count-in, then 12 s of the song
+offset = os.path.getsize(path) // 4 * 4
+subprocess.run(["xdotool", "key", "--window", window, "1"], check=True)
+start = time.monotonic()
+while time.monotonic() - start < 20:
+    with open(path, 'rb') as f:
+        f.seek(offset)
+        data = f.read()
+    data = data[: len(data) // 2 * 2]
+    if data and any(abs(s) > 2 for s in array.array('h', data)):
+        print(f"{time.monotonic() - start:.3f}")
+        sys.exit(0)
+    offset += len(data)
+    time.sleep(0.002)
+print("-")
+PY
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+
+reference() {
+    local raw=$work/ref.raw
+    rm -f "$raw"
+    SDL_DISKAUDIOFILE=$raw fluidsynth -a sdl2 -i -q "$soundfont" "$song" >/dev/null 2>&1 &
+    local pid=$!
+    python3 - "$raw" <<'PY'
+import array, sys, time
+path, start, offset = sys.argv[1], time.monotonic(), 0
+while time.monotonic() - start < 20:
+    try:
+        with open(path, 'rb') as f:
+            f.seek(offset)
+            data = f.read()
+    except FileNotFoundError:
+        data = b''
+    data = data[: len(data) // 2 * 2]
+    if data and any(abs(s) > 2 for s in array.array('h', data)):
+        print(f"{time.monotonic() - start:.3f}")
+        sys.exit(0)
+    offset += len(data)
+    time.sleep(0.002)
+print("-")
+PY
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+
+ref=$(reference)
+printf "%-32s %10s %16s %8s\n" "change (20-minute song)" "heard (s)" "fluidsynth (s)" "ratio"
+worst=0
+for row in "own speed|muted = 1 2\n" "50% speed|speed = 50\nmuted = 1 2\n" "200% speed|speed = 200\nmuted = 1 2\n"; do
+    name=${row%%|*}
+    t=$(time_change "${row#*|}")
+    ratio=$(awk -v a="$t" -v b="$ref" 'BEGIN { if (a == "-" || b == "-" || b == 0) print "-"; else printf "%.2f", a / b }')
+    printf "%-32s %10s %16s %8s\n" "hand 1 heard again, $name" "$t" "$ref" "$ratio"
+    worst=$(awk -v w="$worst" -v a="$t" 'BEGIN { if (a == "-") print 99; else print (a > w ? a : w) }')
+done
+verdict=$(awk -v w="$worst" 'BEGIN { print (w <= 0.5 ? "met" : "NOT met") }')
+echo "target: a change heard within 0.5 s: $verdict (worst $worst s)"
