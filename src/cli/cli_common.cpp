@@ -22,6 +22,8 @@ constexpr const char* kUsage =
     "       dorvik-midi video --soundfont FILE.sf2 FILE.mid -o OUT.mp4 [--size WxH] [--fps 30|60]\n"
     "                         [--quality standard|high|maximum] [--view full|window]\n"
     "                         [--dump-raw FRAMES.yuv]\n"
+    "       dorvik-midi ports\n"
+    "       dorvik-midi record [--port NAME] -o TAKE.mid\n"
     "\n"
     "  info   parse a Standard MIDI File into the parts the player draws (two hands, or a voice\n"
     "         per track and channel) and print what it holds; --json prints it as one JSON object\n"
@@ -39,7 +41,11 @@ constexpr const char* kUsage =
     "         extension of OUT; --quality sets the Ogg Vorbis quality and the AAC and MP3 bit rate\n"
     "  video  render the song and write its falling notes with the sound as an H.264/AAC MP4;\n"
     "         1920x1080 at 60 fps by default; --view window draws the whole window; --dump-raw\n"
-    "         also writes every frame as raw yuv420p, for measuring the encoder on its own\n";
+    "         also writes every frame as raw yuv420p, for measuring the encoder on its own\n"
+    "  ports  list the MIDI inputs (keyboards and other programs' MIDI outputs), one a line\n"
+    "  record record a MIDI input into a Standard MIDI File until Ctrl-C: the first input whose\n"
+    "         name contains NAME, or without --port the first keyboard; the take starts at the\n"
+    "         first key and keeps its own timing\n";
 
 // What a command printed must have reached its destination: a full disk or a closed pipe turns
 // success into failure.

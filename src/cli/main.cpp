@@ -9,7 +9,8 @@ using cli::Command;
 
 constexpr Command kCommands[] = {
     {"info", cli::RunInfo},     {"render", cli::RunRender}, {"play", cli::RunPlay},
-    {"export", cli::RunExport}, {"video", cli::RunVideo},
+    {"export", cli::RunExport}, {"video", cli::RunVideo},   {"ports", cli::RunPorts},
+    {"record", cli::RunRecord},
 };
 
 }  // namespace
