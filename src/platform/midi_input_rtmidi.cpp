@@ -2,7 +2,8 @@
 //
 // Two RtMidi objects are kept: one only lists, the other is the open input with the backend's
 // thread behind it. Listing through the open one would walk the sequencer from the owner's thread
-// while the backend's thread reads events from the same handle.
+// while the backend's thread reads events from the same handle. On JACK a third, bare client of
+// our own checks that a connection RtMidi made really took, which RtMidi does not report.
 //
 // A message is stamped the moment RtMidi hands it over, on the backend's thread: on ALSA that is
 // as it arrives; on JACK it is the start of the period that delivers it, so a JACK server running
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "platform/midi_input.h"
 
@@ -83,14 +85,33 @@ void OnError(RtMidiError::Type /*type*/, const std::string& text, void* kept) {
 // in its own words instead.
 void Silent(const char* /*text*/) {}
 
-bool JackServerRunning() {
+struct JackClientClose {
+    void operator()(jack_client_t* client) const { jack_client_close(client); }
+};
+using JackClient = std::unique_ptr<jack_client_t, JackClientClose>;
+
+// A client of our own on the running server, or null when none runs. RtMidi is asked to use JACK
+// only when one does: it would print its own complaint otherwise.
+JackClient JackProbe(const std::string& clientName) {
     jack_set_error_function(Silent);
     jack_set_info_function(Silent);
     jack_status_t status{};
-    jack_client_t* probe = jack_client_open("dorvik-probe", JackNoStartServer, &status);
-    if (probe == nullptr) return false;
-    jack_client_close(probe);
-    return true;
+    return JackClient(jack_client_open((clientName + " watch").c_str(), JackNoStartServer, &status));
+}
+
+// Whether `source` feeds an input port of ours. RtMidi does not say whether its connection took:
+// a port that was just registered, or is just going, can refuse it.
+bool FeedsUs(jack_client_t* probe, const std::string& source, const std::string& clientName) {
+    jack_port_t* port = jack_port_by_name(probe, source.c_str());
+    if (port == nullptr) return false;
+    const char** links = jack_port_get_all_connections(probe, port);
+    bool ours = false;
+    for (size_t i = 0; links != nullptr && links[i] != nullptr; ++i) {
+        const std::string link = links[i];
+        ours = ours || (link.rfind(clientName, 0) == 0 && link.ends_with(":input"));
+    }
+    jack_free(links);
+    return ours;
 }
 
 bool AlsaSequencerPresent() {
@@ -99,10 +120,12 @@ bool AlsaSequencerPresent() {
 
 class RtMidiInput final : public MidiInput {
   public:
-    RtMidiInput(MidiBackend backend, std::string clientName, std::unique_ptr<RtMidiIn> lister)
+    RtMidiInput(MidiBackend backend, std::string clientName, std::unique_ptr<RtMidiIn> lister,
+                JackClient jack = nullptr)
         : backend_(backend),
           clientName_(std::move(clientName)),
           lister_(std::move(lister)),
+          jack_(std::move(jack)),
           queue_(std::make_unique<MessageQueue>()) {
         if (lister_) lister_->setErrorCallback(OnError, &listerError_);
     }
@@ -148,6 +171,7 @@ class RtMidiInput final : public MidiInput {
         if (!error.empty() || !in->isPortOpen()) {
             return "cannot open " + name + ": " + (error.empty() ? "the MIDI system refused" : error);
         }
+        if (jack_ && !Connected(name)) return "cannot connect to " + name;
         in->setErrorCallback(nullptr, nullptr);
         open_ = std::move(in);
         openName_ = name;
@@ -165,12 +189,23 @@ class RtMidiInput final : public MidiInput {
     [[nodiscard]] uint64_t Dropped() const override { return queue_->Dropped(); }
 
   private:
+    // A new connection shows in the graph a period or two after it is made; a second is plenty on
+    // the busiest machine.
+    bool Connected(const std::string& source) const {
+        for (int i = 0; i < 100; ++i) {
+            if (FeedsUs(jack_.get(), source, clientName_)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
     RtMidi::Api Api() const { return backend_ == MidiBackend::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK; }
 
     MidiBackend backend_;
     std::string clientName_;
     std::unique_ptr<RtMidiIn> lister_;
     std::string listerError_;
+    JackClient jack_;                      // on JACK, to see that a connection took
     std::unique_ptr<MessageQueue> queue_;  // outlives open_, whose thread writes into it
     std::unique_ptr<RtMidiIn> open_;
     std::string openName_;
@@ -209,9 +244,10 @@ std::unique_ptr<MidiInput> OpenMidiInput(const std::string& clientName, std::str
     }
     std::string jackWhy;
     if (tryJack) {
-        if (JackServerRunning()) {
+        if (JackClient probe = JackProbe(clientName)) {
             if (auto lister = MakeLister(RtMidi::UNIX_JACK, clientName, jackWhy)) {
-                return std::make_unique<RtMidiInput>(MidiBackend::Jack, clientName, std::move(lister));
+                return std::make_unique<RtMidiInput>(MidiBackend::Jack, clientName, std::move(lister),
+                                                     std::move(probe));
             }
         } else {
             jackWhy = "no JACK server running";

@@ -8,38 +8,51 @@
 # recorder could have kept. --no-realtime and no audio reservation: CI runs as root without a
 # session bus or realtime limits, where jackd would otherwise stop to ask for both.
 
-# Starts the server; returns 1 with the reason in $jack_failure when it does not come up.
+# Starts the server for $1 (a short word: what it is for); returns 1 with the reason in
+# $jack_failure when none comes up.
+#
+# The name comes from a few fixed ones rather than a new one each run: JACK keeps a machine-wide
+# table of eight servers, and a server that dies without leaving it keeps its entry until a server
+# of the same name starts again. A slot whose name a live server holds is passed over.
 start_jack() {
     jack_failure=
     if ! command -v jackd >/dev/null 2>&1; then
         jack_failure="jackd is not installed (setup.sh installs jackd2)"
         return 1
     fi
-    export JACK_DEFAULT_SERVER="dorvik-$$-$(date +%s%N)"
     export JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
-    jackd --no-realtime --sync -d dummy -r 48000 -p 64 >"${TMPDIR:-/tmp}/$JACK_DEFAULT_SERVER.log" 2>&1 &
-    jack_pid=$!
-    for _ in $(seq 1 100); do
-        if ! kill -0 "$jack_pid" 2>/dev/null; then
-            jack_failure="jackd exited at once: $(tail -n 3 "${TMPDIR:-/tmp}/$JACK_DEFAULT_SERVER.log" | tr '\n' ' ')"
-            rm -f "${TMPDIR:-/tmp}/$JACK_DEFAULT_SERVER.log"
-            return 1
+    local log slot
+    log=$(mktemp)
+    for slot in 0 1 2 3; do
+        export JACK_DEFAULT_SERVER="dorvik-${1:-test}-$slot"
+        jackd --no-realtime --sync -d dummy -r 48000 -p 64 >"$log" 2>&1 &
+        jack_pid=$!
+        for _ in $(seq 1 100); do
+            kill -0 "$jack_pid" 2>/dev/null || break
+            if jack_lsp >/dev/null 2>&1; then
+                rm -f "$log"
+                return 0
+            fi
+            sleep 0.1
+        done
+        if kill -0 "$jack_pid" 2>/dev/null; then
+            jack_failure="jackd did not answer within 10 seconds"
+            stop_jack
+            break
         fi
-        if jack_lsp >/dev/null 2>&1; then
-            rm -f "${TMPDIR:-/tmp}/$JACK_DEFAULT_SERVER.log"
-            return 0
-        fi
-        sleep 0.1
+        wait "$jack_pid" 2>/dev/null
+        jack_failure="jackd exited at once: $(grep -v -e '^jackdmp' -e '^Copyright' -e 'WARRANTY' -e 'free software' \
+            -e 'conditions' "$log" | tr '\n' ' ')"
+        jack_pid=
     done
-    jack_failure="jackd did not answer within 10 seconds"
-    stop_jack
+    rm -f "$log"
     return 1
 }
 
+# Stops the server; its clients should have gone first, or it may leave its entry behind.
 stop_jack() {
     [ -n "${jack_pid:-}" ] || return 0
     kill "$jack_pid" 2>/dev/null
     wait "$jack_pid" 2>/dev/null
     jack_pid=
-    rm -f "${TMPDIR:-/tmp}/$JACK_DEFAULT_SERVER.log"
 }

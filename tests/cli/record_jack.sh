@@ -19,9 +19,12 @@ work=$(mktemp -d) || exit 1
 cd "$work" || exit 1
 . "$here/jack_server.sh"
 sender=
+rec=
 cleanup() {
+    [ -n "$rec" ] && kill "$rec" 2>/dev/null && wait "$rec" 2>/dev/null
     exec 3>&- 2>/dev/null
-    [ -n "$sender" ] && kill "$sender" 2>/dev/null && wait "$sender" 2>/dev/null
+    # The sender ends when its input closes; it leaves the server before the server stops.
+    [ -n "$sender" ] && { timeout 5 tail --pid="$sender" -f /dev/null || kill "$sender"; wait "$sender"; } 2>/dev/null
     stop_jack
     cd / && rm -rf "$work"
 }
@@ -31,7 +34,7 @@ trap '' PIPE
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-if ! start_jack; then
+if ! start_jack cli; then
     echo "SKIP: no JACK server: $jack_failure"
     exit 77
 fi
@@ -123,7 +126,7 @@ status=$?
 [ "$status" -eq 143 ] || fail "record after SIGTERM: expected status 143, got $status ($(cat rec2.err))"
 "$tool" info --json take2.mid >take2.json || fail "take2.mid is not a complete file"
 notes=$("$python" -c 'import json,sys; print(sum(len(p["notes"]) for p in json.load(open(sys.argv[1]))["parts"]))' take2.json)
-[ "$notes" = 14 ] || fail "take2.mid: expected the 14 notes of both halves, got $notes"
+[ "$notes" = 14 ] || fail "take2.mid: expected the 14 notes of both halves, got $notes ($(cat rec2.err))"
 
 # Failures and their reasons: case | arguments | expected status | expected words on standard error
 while IFS='|' read -r name args status words; do
