@@ -22,8 +22,8 @@ packages=(
     desktop-file-utils appstream                   # validating the desktop entry and the AppStream data
     sf3convert                                     # making a compressed SoundFont for the SF3 test
     libebur128-dev                                 # loudness (EBU R128) and true peak of a render
-    librtmidi-dev                                  # MIDI keyboards, over the ALSA sequencer or JACK
-    jackd2 python3-rtmidi                          # a JACK server and a scripted keyboard for the MIDI input tests
+    jackd2 libjack-jackd2-dev librtmidi-dev python3-rtmidi  # live keys' latency bench: a JACK server, its MIDI in and out;
+                                                   # MIDI keyboards (RtMidi over ALSA or JACK) and the record tests
 )
 
 missing=()

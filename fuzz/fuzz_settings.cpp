@@ -1,14 +1,19 @@
-// Feeds arbitrary bytes to the settings parser and to the parser of what is remembered of a song.
+// Feeds arbitrary bytes to the settings parser and to the parsers of what is remembered of a song.
 // Besides the sanitizers' checks, the results must hold together: a value never spans lines, the
-// display name holds no folder and is never longer than the path, the volume is a percent and a
-// remembered loop lies forwards inside the longest song, whatever the file says.
+// display name holds no folder and is never longer than the path, the volume is a percent, a
+// remembered loop lies forwards inside the longest song, and every best score kept is a complete
+// run of some notes at a speed the player has, under a label naming parts, that its own file text
+// reads back the same, whatever the file says.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "core/file_access.h"
+#include "core/song_data.h"
 #include "settings/settings.h"
 #include "settings/song_memory.h"
+#include "settings/song_scores.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The reader refuses files above 1 MiB, so larger inputs test nothing the program would see.
@@ -27,5 +32,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ParseSongMemory(memory, reinterpret_cast<const char*>(data), size);
     if (memory.loopStart >= 0 && !(memory.loopEnd > memory.loopStart && memory.loopEnd <= 3600.0))
         std::abort();
+
+    ScoreMemory scores;
+    ParseScoreMemory(scores, reinterpret_cast<const char*>(data), size);
+    for (const PartBest& b : scores.bests) {
+        const PlayScore& s = b.score;
+        if (!IsPartsLabel(b.parts) || !s.complete || s.Notes() <= 0 || s.Notes() > kMaxSongNotes)
+            std::abort();
+        if (!(s.meanErrorMs >= 0 && s.meanErrorMs <= 1000.0) || s.speedPercent < 25 || s.speedPercent > 200)
+            std::abort();
+    }
+    const std::string text = ScoreMemoryText(scores);
+    ScoreMemory back;
+    ParseScoreMemory(back, text.data(), text.size());
+    if (back.bests.size() != scores.bests.size()) std::abort();
+    for (size_t i = 0; i < back.bests.size(); ++i) {
+        const PlayScore& a = scores.bests[i].score;
+        const PlayScore& b = back.bests[i].score;
+        if (back.bests[i].parts != scores.bests[i].parts || a.hits != b.hits || a.early != b.early ||
+            a.late != b.late || a.missed != b.missed || a.wrong != b.wrong ||
+            a.speedPercent != b.speedPercent)
+            std::abort();
+    }
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "export/export_job.h"
 #include "export/transcoder.h"
 #include "export/video_export.h"
+#include "midi/note_timeline.h"
 #include "resources/strings.h"
 #include "settings/settings.h"
 #include "synth/background_render.h"
@@ -110,10 +111,13 @@ void PlayerController::ReleaseObjects() {
     audioExport.reset();       // cancelled at its next step; the partial file goes with it
     videoExport.reset();       // cancelled at its next frame; the partial file goes with it
     backgroundRender.reset();  // stopped after its slice; the thread is joined
+    practiceRender.reset();
     soundPlayer.reset();
     shared.player = nullptr;
     wavReader.reset();
     streamPlayback.reset();
+    songStream.reset();
+    practiceSynth.reset();
     controlPanel.reset();
     timeBar.reset();
     notesView.reset();
@@ -234,6 +238,8 @@ void PlayerController::Frame() {
     const RectF& n = layout.notesView;
     const SongView view = ViewOfSong();
     notesView->SetRect(n.left, n.top, n.right, n.bottom);
+    for (int p = 0; p < kMaxParts; ++p)
+        viewOptions.quietParts.set(static_cast<size_t>(p), !practice.Heard(p));
     notesView->SetOptions(viewOptions);
     notesView->Update(shownTime);
     notesView->DrawBackground();

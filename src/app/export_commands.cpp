@@ -58,9 +58,17 @@ bool PlayerController::ExportAudio() {
         ShowNothingToExport(s, res::IdsExportAudio);
         return false;
     }
-    const std::optional<ExportChoice> choice =
-        AskForTarget(s.dialogs, ExportSaveRequest(s.exportFormatFlags, s.midiName, QualityStandard),
-                     [&](const platform::SaveAnswer& a) { return ExportChoiceOf(a, lastExportFormat); });
+    // Practice exports as it is heard: rendered again at its speed, without its silent parts. The
+    // dialog's title says so, and the name proposed carries it.
+    const bool hands = s.song && s.song->reading == ReadingHands;
+    const int parts = s.song ? (hands ? 2 : s.song->partCount) : 0;
+    const std::string practised = practice.Describe(parts, hands);
+    platform::SaveRequest ask = ExportSaveRequest(
+        s.exportFormatFlags, s.midiName + (practised.empty() ? "" : " (" + practised + ")"), QualityStandard);
+    if (!practised.empty())
+        ask.title = std::string(res::LoadString(res::IdsExportAudio)) + " at " + practised;
+    const std::optional<ExportChoice> choice = AskForTarget(
+        s.dialogs, ask, [&](const platform::SaveAnswer& a) { return ExportChoiceOf(a, lastExportFormat); });
     if (!choice) return false;
     lastExportFormat = choice->format;
 
@@ -71,6 +79,15 @@ bool PlayerController::ExportAudio() {
     request.quality = choice->quality;
     request.availability = AvailabilityOf(s.exportFormatFlags, choice->format);
     request.displayName = s.midiName;
+    if (!practice.Plain() && s.song) {
+        RenderRequest render{s.midiPath, s.soundFontPath, nullptr};
+        render.speed = practice.Speed();
+        render.mutes = practice.Mutes(parts);
+        render.lowPriority = true;
+        request.render = render;
+        request.renderSong = std::make_shared<const SongData>(*s.song);
+        request.renderFolder = renderFolder;
+    }
     if (clock != nullptr) clock->activityStamp = clock->Now();
     audioExport.reset();  // the last one has ended; joining it here costs nothing
     auto job = std::make_unique<ExportJob>();

@@ -172,7 +172,7 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
             break;
         }
         default:
-            OnViewOptionKey(message);
+            if (!OnPracticeKey(message)) OnViewOptionKey(message);
             break;
     }
 }

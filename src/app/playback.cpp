@@ -18,7 +18,6 @@
 #include "audio/streaming_player.h"
 #include "audio/volume.h"
 #include "audio/wav_reader.h"
-#include "settings/song_memory.h"
 #include "synth/render_stream.h"
 #include "synth/stream_playback.h"
 
@@ -81,6 +80,7 @@ bool PlayerController::PrepareStreamPlayback(std::shared_ptr<RenderStream> strea
     seekOffset = 0;
     totalFrames = 0;
     if (!stream) return false;
+    songStream = stream;
     const double seconds = shared.song ? shared.song->duration : 0.0;
     totalFrames = static_cast<int32_t>(std::clamp(seconds * kRenderRate, 1.0, double(INT32_MAX)));
     streamPlayback = std::make_unique<StreamPlayback>(std::move(stream));
@@ -111,16 +111,18 @@ void PlayerController::KeepPlaybackBehindRender() {
         return;
     }
     const RenderStream& stream = streamPlayback->Stream();
+    const StreamTimeline& timeline = streamPlayback->Timeline();
+    // The leads are in the frames of the stream being played: so many seconds of sound ahead.
     const int64_t ready = stream.ReadyFrames();
     if (waitingForRender) {
-        if (stream.Over() || ready >= int64_t{seekOffset} + kGoLead) {
+        if (stream.Over() || ready >= timeline.StreamFrame(seekOffset) + kGoLead) {
             waitingForRender = false;
             soundPlayer->Play();
         }
         return;
     }
     const uint32_t frame = PlaybackFrame();
-    if (stream.Over() || ready >= int64_t{frame} + kHoldLead) return;
+    if (stream.Over() || ready >= timeline.StreamFrame(frame) + kHoldLead) return;
     // Caught up: held where it is heard now, and primed from there once the render is ahead.
     soundPlayer->Stop();
     seekOffset = frame;
@@ -134,7 +136,9 @@ void PlayerController::StartPlayback() {
     if (!soundPlayer) return;
     if (streamPlayback) {
         const RenderStream& stream = streamPlayback->Stream();
-        waitingForRender = !stream.Over() && stream.ReadyFrames() < int64_t{PlaybackFrame()} + kGoLead;
+        waitingForRender =
+            !stream.Over() &&
+            stream.ReadyFrames() < streamPlayback->Timeline().StreamFrame(PlaybackFrame()) + kGoLead;
         if (waitingForRender) return;
     }
     soundPlayer->Play();
@@ -189,6 +193,12 @@ void PlayerController::SeekPlayback(uint32_t frame) {
     if (wavReader) wavReader->SeekFrame(frame);
     if (streamPlayback) streamPlayback->Seek(frame);
     waitingForRender = false;
+    // Practice plays from a render of its own, made from a place on: a seek before it, or far
+    // past where it has got, starts a new one from there.
+    if (PracticeRenderNeeded(frame)) {
+        ApplyPractice(frame);
+        return;
+    }
     // A paused song stays paused at the new place; the next play primes the ring from there (or
     // waits there for the render).
     if (shared.playState == PlayState::Playing && soundPlayer) StartPlayback();
@@ -198,7 +208,8 @@ uint32_t PlayerController::PlaybackFrame() const {
     if (shared.playState != PlayState::Playing && shared.playState != PlayState::Paused) return 0;
     const uint32_t played = soundPlayer ? soundPlayer->GetPlayPosition() : 0;
     // Inside a loop the frames heard since the start come round again.
-    if (streamPlayback) return static_cast<uint32_t>(streamPlayback->Loop().FrameAfter(seekOffset, played));
+    if (streamPlayback)
+        return static_cast<uint32_t>(std::max<int64_t>(streamPlayback->HeardAfter(played), 0));
     return played + seekOffset;
 }
 
@@ -217,14 +228,15 @@ void PlayerController::SetPlaybackLoop(const PlaybackLoop& wanted) {
     shared.refreshBits |= RefreshNotesView;
     streamPlayback->SetLoop(loop);
     // The passage is there again the next time the song is opened.
-    if (!songKey.empty()) {
-        SongMemory memory;
-        if (loop.Active())
-            memory.loopStart = loop.start / kRenderRate, memory.loopEnd = loop.end / kRenderRate;
-        (void)WriteSongMemory(songKey, memory);
-    }
+    RememberSong();
     seekOffset = frame;
     streamPlayback->Seek(frame);
+    // A practice render made from a place after the loop's start has not got it: one is made
+    // from the loop's start.
+    if (loop.Active() && PracticeRenderNeeded(loop.start)) {
+        ApplyPractice(frame);
+        return;
+    }
     if (shared.playState == PlayState::Playing && shared.command != Command::CountIn) StartPlayback();
 }
 
@@ -261,8 +273,9 @@ double PlayerController::PlaybackSongTime() const {
     const uint32_t played = soundPlayer ? soundPlayer->GetPlayPosition() : 0;
     // A song played from its render runs at the render's rate; its length follows the render.
     if (streamPlayback) {
-        const int64_t frame = streamPlayback->Loop().FrameAfter(seekOffset, played);
-        return double(frame) / kRenderRate + (waitingForRender ? 0.0 : 1.0 / 30.0);
+        const int64_t frame = streamPlayback->HeardAfter(played);
+        const double lead = waitingForRender ? 0.0 : streamPlayback->Timeline().speed / 30.0;
+        return double(frame) / kRenderRate + lead;
     }
     return double(played + seekOffset) * shared.song->duration / double(totalFrames) + 1.0 / 30.0;
 }

@@ -15,6 +15,7 @@
 #include "export/export_format.h"
 #include "export/video_encoder.h"
 #include "platform/geometry.h"
+#include "synth/practice_choice.h"
 #include "ui/control_panel.h"
 #include "view/notes_view.h"
 
@@ -31,6 +32,8 @@ class StreamPlayback;
 struct PlaybackLoop;
 class RenderStream;
 class BackgroundRender;
+class TempoMap;
+struct SongMemory;
 struct FrameTimer;
 class ExportJob;
 namespace platform {
@@ -141,6 +144,16 @@ struct PlayerController {
     std::unique_ptr<StreamingPlayer> soundPlayer;
 
     bool volumeUnsaved = false;  // a key changed the volume; it is written when the key comes up
+
+    // Practice (app/practice.cpp): the speed the song plays at and the parts heard. While they are
+    // not the song's own, the song plays from a render of its own, made from the place it is heard
+    // at (a little before, so that notes struck just before sound on) and on to its end, beside
+    // the song's render, which stays what the time bar shows.
+    PracticeChoice practice;
+    std::unique_ptr<TempoMap> songTempo;       // the song's tempo map: places a render by time
+    std::shared_ptr<RenderStream> songStream;  // the song's own render, as written
+    std::unique_ptr<SynthRenderer> practiceSynth;
+    std::unique_ptr<BackgroundRender> practiceRender;
 
     int32_t totalFrames = 0;  // sample frames of the song's sound (as expected, while it renders)
     uint32_t seekOffset = 0;  // frame at which the player last started from silence
@@ -274,6 +287,21 @@ struct PlayerController {
     // The fill callback of a song played from its render, scaled by the playback volume.
     static int FillFromStream(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,
                               void* context);
+
+    // Practice (app/practice.cpp). ApplyPractice plays on with `practice` from where the song is
+    // heard now (or from the song frame `at`), within a moment: from the song's own render when practice is
+    // plain, else from a render of the song from there at its speed and with its parts silent. It is kept in
+    // the song's memory with the loop (RememberSong). PollPracticeRender reports a render that failed, once
+    // per frame; OnPracticeKey takes [ and ] (speed), 1 to 9 (a part heard or not) and D (the drums);
+    // PracticeRenderNeeded says whether a seek to `frame` lies outside what the render being played can reach
+    // soon.
+    void ApplyPractice(int64_t at = -1);
+    void RememberSong() const;
+    void PollPracticeRender();
+    bool OnPracticeKey(const platform::InputMessage& message);
+    void TakePracticeFromMemory(const SongMemory& memory);
+    void StopPracticeRender();
+    [[nodiscard]] bool PracticeRenderNeeded(int64_t frame) const;
 
     // The volume (app/volume_control.cpp). SetVolume takes a percent, rounds and clamps it to
     // 0..100 (NaN is ignored), and makes it the session's volume and, through the volume's curve,

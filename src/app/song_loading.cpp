@@ -16,6 +16,7 @@
 #include "audio/streaming_player.h"
 #include "core/file_access.h"
 #include "midi/midi_reader.h"
+#include "midi/note_timeline.h"
 #include "platform/dialogs.h"
 #include "resources/strings.h"
 #include "settings/settings.h"
@@ -75,9 +76,9 @@ SongView PlayerController::ViewOfSong() const {
     view.overview = shared.session.HasSong() ? &shared.overview : nullptr;
     view.songLoaded = shared.session.HasSong();
     view.songReady = shared.session.HasSong();
-    view.renderedShare =
-        shared.session.Ready() || !streamPlayback ? 1.0f : streamPlayback->Stream().RenderedShare();
+    view.renderedShare = shared.session.Ready() || !songStream ? 1.0f : songStream->RenderedShare();
     view.waitingForRender = waitingForRender;
+    view.practice = &practice;
     if (streamPlayback) {
         // Frames of the render, whose rate the song's seconds are counted in.
         const double rate = streamPlayback->Stream().SampleRate();
@@ -151,6 +152,16 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
             SetVolume(request.volume);
             SaveVolume();
             return;
+        case PanelIntent::SetSpeed:
+        case PanelIntent::CyclePart: {
+            // Both act at once, from where the song is heard.
+            const int before = practice.speedPercent;
+            const bool changed = request.intent == PanelIntent::SetSpeed
+                                     ? (practice.SetSpeed(request.speed), practice.speedPercent != before)
+                                     : practice.CyclePart(request.part);
+            if (changed && shared.session.HasSong()) ApplyPractice();
+            return;
+        }
         case PanelIntent::Play:
         case PanelIntent::Pause:
         case PanelIntent::Rewind:
@@ -200,9 +211,10 @@ void PlayerController::RunPendingPanelAction() {
 void PlayerController::StepLoading() {
     if (loading.rendering && backgroundRender != nullptr) {
         // The waveform fills in as the render advances.
-        if (streamPlayback) streamPlayback->Stream().TakeOverview(shared.overview);
+        if (songStream) songStream->TakeOverview(shared.overview);
         TakeRenderStatus(backgroundRender->Poll());
     }
+    PollPracticeRender();
     if (!mouseDownNow) ++loading.idleFrames;
 }
 
@@ -240,12 +252,14 @@ void PlayerController::TakeRenderStatus(const RenderStatus& status) {
 void PlayerController::ForgetSong() {
     shared.resumeAt = -1.0;
     // Nothing plays from a render that came to nothing.
+    StopPracticeRender();
     if (streamPlayback) {
         StopPlayback();
         if (soundPlayer) soundPlayer->Release();
         streamPlayback.reset();
         totalFrames = 0;
     }
+    songStream.reset();
     if (controlPanel != nullptr) controlPanel->ForgetSong();
     if (notesView != nullptr) notesView->SetSong(nullptr);
     shared.song.reset();
@@ -319,7 +333,8 @@ void PlayerController::LoadMidi(const std::string& path) {
     };
     auto song = std::make_unique<SongData>();
     std::vector<uint8_t> bytes;
-    if (!ReadMidiFile(*song, path, &bytes)) {
+    auto tempo = std::make_unique<TempoMap>();
+    if (!ReadMidiFile(*song, path, &bytes, tempo.get())) {
         // The same words the command line prints for this file.
         refuse(path + ": " + MidiLoadFailureText(*song));
         return;
@@ -345,6 +360,7 @@ void PlayerController::LoadMidi(const std::string& path) {
     if (controlPanel != nullptr) controlPanel->ForgetSong();
     if (notesView != nullptr) notesView->SetSong(nullptr);  // shown again once it is rendered
     shared.song = std::move(song);
+    songTempo = std::move(tempo);
     (void)shared.session.Read();
     shared.refreshBits |= RefreshNotesView;       // no key stays lit from the song before
     loading.midiLabel = FileTitleFromPath(path);  // the song's name while it renders
@@ -352,8 +368,10 @@ void PlayerController::LoadMidi(const std::string& path) {
 }
 
 bool PlayerController::StartSongRender() {
-    // The render that may run is stopped (its stream is dropped with the player below).
+    // The render that may run is stopped (its stream is dropped with the player below), and so
+    // is a practice render of the song before.
     if (backgroundRender != nullptr) backgroundRender->Stop();
+    StopPracticeRender();
     RenderRequest request{shared.midiPath, shared.soundFontPath, shared.song.get()};
     request.lowPriority = true;
     const Failure started = synth != nullptr
@@ -372,18 +390,22 @@ bool PlayerController::StartSongRender() {
     // The song plays from its render at once; a song rendered again (a new SoundFont) waits,
     // paused, where it was.
     const bool prepared = PrepareStreamPlayback(synth->Stream());
-    // The passage practised last time plays over and over again.
+    // The passage practised last time plays over and over again, at the speed and with the parts
+    // it was practised with. A song rendered again (a new SoundFont) keeps the choice it has.
+    const bool reRender = shared.resumeAt > 0;
     if (streamPlayback && !songKey.empty()) {
         const SongMemory memory = ReadSongMemory(songKey);
         const double rate = streamPlayback->Stream().SampleRate();
         const PlaybackLoop loop{static_cast<int64_t>(memory.loopStart * rate),
                                 static_cast<int64_t>(memory.loopEnd * rate)};
         if (memory.HasLoop() && loop.Active()) streamPlayback->SetLoop(loop);
+        if (!reRender) TakePracticeFromMemory(memory);
     }
-    if (prepared && shared.resumeAt > 0) {
+    if (prepared && reRender) {
         StopPlayback();
         SeekBy(shared.resumeAt);  // from the start, so to the place
     }
+    if (prepared && !practice.Plain()) ApplyPractice();
     shared.resumeAt = -1.0;
     if (backgroundRender == nullptr) backgroundRender = std::make_unique<BackgroundRender>();
     backgroundRender->Run(*synth);

@@ -62,7 +62,36 @@ const Failure& ExportJob::Result() {
     return result_;
 }
 
+// The render of a practice track takes this share of the job's progress; the encoding the rest.
+constexpr float kRenderShare = 0.5f;
+
+Failure ExportJob::RenderFirst(SynthRenderer& synth) {
+    RenderRequest render = *request_.render;
+    render.song = request_.renderSong.get();
+    if (Failure started = synth.StartRender(render, request_.renderFolder); !started.Ok()) return started;
+    for (;;) {
+        if (cancel_.load()) return CancelledFailure();
+        const RenderStatus status = synth.RenderStep();
+        if (status.outcome == RenderOutcome::Failed) return status.failure;
+        if (status.outcome == RenderOutcome::Finished) break;
+        if (status.progress >= 0) progress_.store(status.progress / 100.0f * kRenderShare);
+    }
+    request_.source = synth.OutputPath();
+    base_ = kRenderShare;
+    return Failure::None();
+}
+
 void ExportJob::Run() {
+    // The render's file lasts as long as its renderer: until the export is written.
+    std::unique_ptr<SynthRenderer> synth;
+    if (request_.render) {
+        synth = std::make_unique<SynthRenderer>();
+        result_ = RenderFirst(*synth);
+        if (!result_.Ok()) {
+            done_.store(true);
+            return;
+        }
+    }
     switch (request_.format) {
         case ExportFormat::Wav:
             result_ = CopyWavFile(request_.source, request_.target, &cancel_);
@@ -73,7 +102,7 @@ void ExportJob::Run() {
         case ExportFormat::Mp4: {
             const VideoExportRequest video{request_.source, request_.target, request_.video, request_.view,
                                            request_.rawCopy};
-            result_ = EncodeVideo(*scene_.scene, video, &cancel_, [this](float f) { progress_.store(f); });
+            result_ = EncodeVideo(*scene_.scene, video, &cancel_, [this](float f) { SetProgress(f); });
             break;
         }
         default:
@@ -91,7 +120,7 @@ Failure ExportJob::RunTranscode() {
     while (running) {
         // Dropping the transcoder abandons the new file; the target stays as it was.
         if (cancel_.load()) return CancelledFailure();
-        progress_.store(TranscodeProgressPercent(transcoder.position, transcoder.sourceSeconds) / 100.0f);
+        SetProgress(TranscodeProgressPercent(transcoder.position, transcoder.sourceSeconds) / 100.0f);
         running = transcoder.Step(kTranscodeStepSeconds);
     }
     return transcoder.failure;
@@ -100,7 +129,7 @@ Failure ExportJob::RunTranscode() {
 Failure ExportJob::RunOgg() {
     const auto listen = [](void* context, EncoderMessage message, int32_t value) -> int {
         auto* job = static_cast<ExportJob*>(context);
-        if (message == EncoderMessage::Progress) job->progress_.store(static_cast<float>(value) / 100.0f);
+        if (message == EncoderMessage::Progress) job->SetProgress(static_cast<float>(value) / 100.0f);
         return job->cancel_.load() ? 1 : 0;
     };
     return EncodeWavToOgg(request_.source, request_.target, OggSettingsForLevel(request_.quality),

@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "core/failure.h"
 #include "export/export_format.h"
 #include "export/video_export.h"
+#include "synth/synth_renderer.h"
 
 // Everything one export needs, taken by value so that the job shares nothing with its starter.
 struct ExportRequest {
@@ -28,6 +30,12 @@ struct ExportRequest {
     VideoView view = VideoView::Full;
     std::string rawCopy;  // when set, every frame also goes there as raw yuv420p
     VideoSong song;
+    // Set when the song is to be rendered first as asked (slower, or with parts silent) into a file
+    // of the job's own in `renderFolder`; `source` is then what that render wrote. The request's
+    // song is `renderSong`, the job's own copy.
+    std::optional<RenderRequest> render;
+    std::shared_ptr<const SongData> renderSong;
+    std::string renderFolder;
 };
 
 // One export on a thread of its own. Start it, then poll Progress and Done; Cancel asks it to stop
@@ -57,6 +65,9 @@ class ExportJob {
 
   private:
     void Run();
+    Failure RenderFirst(SynthRenderer& synth);
+    // The share of the job done, `f` of what is left after the render, if any.
+    void SetProgress(float f) { progress_.store(base_ + f * (1.0f - base_)); }
     Failure RunTranscode();
     Failure RunOgg();
     void Finish();  // joins the thread and drops the scene
@@ -65,6 +76,7 @@ class ExportJob {
     PreparedScene scene_;
     std::thread thread_;
     std::atomic<float> progress_{0.0f};
+    float base_ = 0.0f;  // the share of the job the render took
     std::atomic<bool> cancel_{false};
     std::atomic<bool> done_{false};
     Failure result_;

@@ -125,6 +125,7 @@ class SmfParser {
     SmfParser(SongData& song, MidiBytes bytes) : song_(song), builder_(song), in_(bytes) {}
 
     bool Parse();
+    [[nodiscard]] const TempoMap& Tempo() const { return tempoMap_; }
 
   private:
     bool Fail(MidiStatus status, size_t offset = 0) {
@@ -627,12 +628,14 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& er
     return false;
 }
 
-bool ParseSong(SongData& song, const uint8_t* data, size_t size) {
+bool ParseSong(SongData& song, const uint8_t* data, size_t size, TempoMap* tempo) {
     SmfParser parser(song, StandardMidiBytes(data, size));
-    return parser.Parse();
+    const bool usable = parser.Parse();
+    if (tempo != nullptr) *tempo = parser.Tempo();
+    return usable;
 }
 
-bool ReadMidiFile(SongData& song, const std::string& path, std::vector<uint8_t>* read) {
+bool ReadMidiFile(SongData& song, const std::string& path, std::vector<uint8_t>* read, TempoMap* tempo) {
     std::vector<uint8_t> bytes;
     int error = 0;
     if (!ReadFileBytes(path, bytes, error)) {
@@ -644,7 +647,7 @@ bool ReadMidiFile(SongData& song, const std::string& path, std::vector<uint8_t>*
         }
         return false;
     }
-    const bool usable = ParseSong(song, bytes.data(), bytes.size());
+    const bool usable = ParseSong(song, bytes.data(), bytes.size(), tempo);
     if (read != nullptr) *read = std::move(bytes);
     return usable;
 }

@@ -10,6 +10,8 @@
 
 #include "core/song_data.h"
 
+class TempoMap;
+
 // The Standard MIDI File inside a file's bytes: the data chunk of a RIFF MIDI file (.rmi), otherwise
 // the bytes themselves. `offset` is where it starts in the file. The synthesiser must be given
 // exactly these bytes, so that it plays what the reader read.
@@ -43,14 +45,16 @@ inline constexpr size_t kMaxMidiFileBytes = static_cast<size_t>(kMaxSongNotes) *
 // Reads and parses the file at `path` into `song`, which must be freshly zeroed. Returns whether
 // the song is usable; song.status says why not. With `bytes`, the file's bytes as read are handed
 // back there, for a caller that needs them too (what is remembered of a song is keyed by them).
+// With `tempo`, the file's tempo map is handed back too, for a caller that places a player in
+// the song by time.
 [[nodiscard]] bool ReadMidiFile(SongData& song, const std::string& path,
-                                std::vector<uint8_t>* bytes = nullptr);
+                                std::vector<uint8_t>* bytes = nullptr, TempoMap* tempo = nullptr);
 
 // Parses a whole file in memory (a RIFF MIDI file is unwrapped first) into `song` (freshly zeroed)
 // and finishes it. Reads never go past data + size. Returns whether the song is usable: a file that
 // is cut short, damaged, time-code timed or longer than 30 minutes is refused as a whole, with
 // song.status saying why.
-[[nodiscard]] bool ParseSong(SongData& song, const uint8_t* data, size_t size);
+[[nodiscard]] bool ParseSong(SongData& song, const uint8_t* data, size_t size, TempoMap* tempo = nullptr);
 
 // Why a load failed, in the words both the window and the command line show; empty when it did not.
 [[nodiscard]] std::string MidiLoadFailureText(const SongData& song);

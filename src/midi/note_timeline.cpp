@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -48,6 +49,18 @@ double TempoMap::Seconds(int64_t tick) const {
     auto after = std::upper_bound(segments_.begin() + 1, segments_.end(), tick,
                                   [](int64_t t, const TempoSegment& s) { return t < s.firstTick; });
     return SecondsIn(*std::prev(after), std::max<int64_t>(tick, 0));
+}
+
+int64_t TempoMap::TickAtOrBefore(double seconds) const {
+    if (!(seconds > 0) || segments_.empty()) return 0;
+    auto after = std::upper_bound(segments_.begin() + 1, segments_.end(), seconds,
+                                  [](double t, const TempoSegment& s) { return t < s.startSeconds; });
+    const TempoSegment& s = *std::prev(after);
+    if (!(s.secondsPerTick > 0)) return s.firstTick;
+    auto tick = s.firstTick + static_cast<int64_t>(std::floor((seconds - s.startSeconds) / s.secondsPerTick));
+    // The division by the tick's length may land a hair past the time; a tick is never later.
+    while (tick > s.firstTick && Seconds(tick) > seconds) --tick;
+    return tick;
 }
 
 bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {

@@ -40,6 +40,9 @@ class TempoMap {
     // at the same tick applying after an earlier track's, as the player plays them.
     void Build(int32_t division, std::vector<TempoChange> changes);
     [[nodiscard]] double Seconds(int64_t tick) const;  // any tick, any order
+    // The last tick that comes at or before `seconds` into the song (0 for any time before it):
+    // where a player sent to that place starts.
+    [[nodiscard]] int64_t TickAtOrBefore(double seconds) const;
 
     // Converts ticks that never decrease from one call to the next, without searching.
     class Walker {

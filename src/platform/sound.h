@@ -6,6 +6,8 @@
 //                    tests drive it by hand
 //   SoundOutput      makes rings for a sample format; SdlSoundOutput() plays them on the sound
 //                    device (falling back to a silent real-time device when there is none)
+//   LiveMixer        sound made while it plays (the player's own keys), added on the device's
+//                    thread to what the ring hands out, so that it is heard one period later
 //   PeriodicTimer    calls a function every period on a thread of its own
 //
 // The play cursor a ring reports is the byte being heard, not the last byte handed to the device,
@@ -123,12 +125,42 @@ class MemorySoundRing : public SoundRing {
     bool raised_[kMaxNotifications] = {};
 };
 
+// Sound made live, mixed in on the sound device's thread right after the ring's bytes have been
+// pulled for a period, so that it reaches the device in that same period rather than two seconds
+// of ring later.
+class LiveMixer {
+  public:
+    virtual ~LiveMixer() = default;
+    // Adds `frames` frames of its sound into `stereo` (interleaved signed 16-bit left, right) at
+    // `rate` frames per second. Runs on the device's thread, one call at a time: it must not
+    // block, allocate or wait for a lock that another thread may hold for long.
+    virtual void Mix(int16_t* stereo, uint32_t frames, uint32_t rate) = 0;
+};
+
+// Frames per device period unless asked otherwise, and what live sound asks for: 256 frames is
+// 5.8 ms at 44.1 kHz, one period of waiting for a key's sound to reach the device.
+inline constexpr uint32_t kDefaultDeviceFrames = 1024;
+inline constexpr uint32_t kLiveDeviceFrames = 256;
+
 class SoundOutput {
   public:
     virtual ~SoundOutput() = default;
     // A stopped, silent ring of `bytes` bytes that plays `format`, or null when that cannot be had.
     [[nodiscard]] virtual std::unique_ptr<SoundRing> CreateRing(const SoundFormat& format,
                                                                 uint32_t bytes) = 0;
+
+    // Mixes `mixer` (null: none) into one device: the newest ring of 16-bit stereo or, while
+    // there is none, a device of its own at `liveRate` frames per second that plays nothing else.
+    // When this returns, the mixer attached before is no longer being called and will not be
+    // again, so its owner may destroy it; a mixer must be detached before it is destroyed. An
+    // output without a device mixes nothing.
+    virtual void AttachLiveMixer(LiveMixer* mixer, uint32_t liveRate = 44100) {
+        (void)mixer;
+        (void)liveRate;
+    }
+    // Frames per period for the devices opened from now on (64 to 8192; kDefaultDeviceFrames until
+    // asked). A device already open keeps its period until its ring is made again.
+    virtual void SetDevicePeriod(uint32_t frames) { (void)frames; }
 };
 
 // The process's sound device. When no device can be opened it plays through a silent device that

@@ -18,6 +18,8 @@ namespace {
 constexpr size_t kMaxMemoryBytes = 64 * 1024;
 // Seconds past the longest song the player reads are no place in any song.
 constexpr double kLatestSeconds = 3600.0;
+// Parts are numbered from 1 up to the most a song keeps.
+constexpr double kMaxRememberedPart = 256;
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -67,8 +69,33 @@ void ParseSongMemory(SongMemory& memory, const char* data, size_t size) {
         std::string_view line = rest.substr(0, end);
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         const size_t equals = line.find('=');
-        if (equals == std::string_view::npos || Trim(line.substr(0, equals)) != "loop") continue;
+        if (equals == std::string_view::npos) continue;
+        const std::string_view name = Trim(line.substr(0, equals));
         std::string_view values = line.substr(equals + 1);
+        if (name == "speed") {
+            double percent = 0;
+            if (TakeNumber(values, percent) && Trim(values).empty() && percent >= 25 && percent <= 200)
+                memory.speedPercent = static_cast<int>(percent);
+            continue;
+        }
+        if (name == "muted" || name == "solo") {
+            std::vector<int>& parts = name == "muted" ? memory.mutedParts : memory.soloParts;
+            parts.clear();
+            while (!Trim(values).empty()) {
+                values = Trim(values);
+                if (name == "muted" && values.substr(0, 5) == "drums") {
+                    memory.drumsMuted = true;
+                    values.remove_prefix(5);
+                    continue;
+                }
+                double part = 0;
+                if (!TakeNumber(values, part)) break;
+                if (part >= 1 && part <= kMaxRememberedPart && part == static_cast<int>(part))
+                    parts.push_back(static_cast<int>(part) - 1);
+            }
+            continue;
+        }
+        if (name != "loop") continue;
         double start = 0, stop = 0;
         if (!TakeNumber(values, start) || !TakeNumber(values, stop) || !Trim(values).empty()) continue;
         if (start < 0 || stop <= start || stop > kLatestSeconds) continue;
@@ -78,10 +105,27 @@ void ParseSongMemory(SongMemory& memory, const char* data, size_t size) {
 }
 
 std::string SongMemoryText(const SongMemory& memory) {
-    if (!memory.HasLoop()) return {};
+    std::string out;
     char text[80];
-    std::snprintf(text, sizeof text, "loop = %.6f %.6f\n", memory.loopStart, memory.loopEnd);
-    return text;
+    if (memory.HasLoop()) {
+        std::snprintf(text, sizeof text, "loop = %.6f %.6f\n", memory.loopStart, memory.loopEnd);
+        out += text;
+    }
+    if (memory.speedPercent != 100) {
+        std::snprintf(text, sizeof text, "speed = %d\n", memory.speedPercent);
+        out += text;
+    }
+    const auto list = [&out](const char* name, const std::vector<int>& parts, bool drums) {
+        if (parts.empty() && !drums) return;
+        out += name;
+        out += " =";
+        for (const int part : parts) out += " " + std::to_string(part + 1);
+        if (drums) out += " drums";
+        out += "\n";
+    };
+    list("muted", memory.mutedParts, memory.drumsMuted);
+    list("solo", memory.soloParts, false);
+    return out;
 }
 
 SongMemory ReadSongMemory(const std::string& key) {

@@ -1,20 +1,30 @@
-// What the player remembers of each song between runs: the passage last practised over and over.
+// What the player remembers of each song between runs: the passage last practised over and over,
+// the speed it was played at, and which parts were silenced or played alone.
 //
 // Each song has a small file of its own, "songs/<key>.txt" in the data folder, named by a key
 // drawn from the song file's bytes: the same song is known again wherever it lies and whatever
 // it is called, and an edited song is a new one. The file is UTF-8 text of "name = value" lines;
-// the program writes "loop = START END" (seconds, as decimals). Unknown lines are ignored, so a
-// newer program's file still reads.
+// the program writes "loop = START END" (seconds, as decimals), "speed = PERCENT", "muted = ..."
+// and "solo = ..." (parts counted from 1 as the legend lists them; "drums" among the muted).
+// Unknown lines and values are ignored, so a newer program's file still reads.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct SongMemory {
     // The loop, in seconds of the song; negative: none.
     double loopStart = -1.0;
     double loopEnd = -1.0;
+
+    // The speed in percent of the song's own; 100 when none was kept.
+    int speedPercent = 100;
+    // Parts, counted from 0, that were muted and that were soloed; the drums on their own.
+    std::vector<int> mutedParts;
+    std::vector<int> soloParts;
+    bool drumsMuted = false;
 
     [[nodiscard]] bool HasLoop() const { return loopStart >= 0 && loopEnd > loopStart; }
 };

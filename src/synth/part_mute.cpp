@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 
 #include "synth/synth_renderer.h"
@@ -16,10 +17,11 @@ constexpr int kNoteOn = 0x90;
 }  // namespace
 
 NoteMuter::NoteMuter(const SongData* song, const PartMutes& mutes, double speed, uint32_t sampleRate,
-                     const int64_t* frames, fluid_synth_t* synth)
+                     const int64_t* frames, fluid_synth_t* synth, double startSeconds)
     : hands_(song != nullptr && song->reading == ReadingHands),
       drums_(mutes.drums),
       secondsPerFrame_(speed / static_cast<double>(sampleRate)),
+      startSeconds_(startSeconds),
       frames_(frames),
       synth_(synth),
       keys_(static_cast<size_t>(kLanes) * kKeys) {
@@ -73,7 +75,7 @@ bool NoteMuter::Muted(int channel, int key) {
     if (channel < 0 || channel >= kLanes || key < 0 || key >= kKeys) return false;
     KeyNotes& k = keys_[static_cast<size_t>(LaneOf(channel) * kKeys + key)];
     if (k.state != KeyState::Mixed) return k.state == KeyState::Muted;
-    const double now = static_cast<double>(*frames_) * secondsPerFrame_;
+    const double now = startSeconds_ + static_cast<double>(*frames_) * secondsPerFrame_;
     // Onsets well behind the position were never played as this key (the player read the file
     // otherwise); they are passed over for good.
     while (k.next < k.end && onsets_[k.next].start < now - kMatchSeconds) ++k.next;
@@ -119,6 +121,14 @@ bool AddMutedPart(const SongData& song, const std::string& part, PartMutes& mute
     return true;
 }
 
+// Sends the player into the song before it plays: the controllers and programs up to `tick` are
+// set, and only notes from there on sound. A player that plays already would refuse the place,
+// since it has not read the file's length yet.
+bool SynthRenderer::SeekPlayer(int64_t tick) {
+    return tick <= 0 || fluid_player_seek(fluidPlayer.get(),
+                                          static_cast<int>(std::min<int64_t>(tick, INT32_MAX))) == FLUID_OK;
+}
+
 Failure SynthRenderer::SetUpPractice(const RenderRequest& request) {
     const double speed = request.speed;
     if (!(speed >= kMinRenderSpeed && speed <= kMaxRenderSpeed)) {
@@ -135,9 +145,25 @@ Failure SynthRenderer::SetUpPractice(const RenderRequest& request) {
         return Failure::Because(FailureKind::Render, "a part can be muted only in a song that has been read");
     }
     muter_ = std::make_unique<NoteMuter>(request.song, request.mutes, speed, sampleRate_, &frames_,
-                                         fluidSynth.get());
+                                         fluidSynth.get(), request.startSeconds);
     if (fluid_player_set_playback_callback(fluidPlayer.get(), NoteMuter::Forward, muter_.get()) != FLUID_OK) {
         return Failure::Because(FailureKind::Render, "FluidSynth's player would not let parts be muted");
     }
     return Failure::None();
+}
+
+Failure SynthRenderer::StartStreamRender(const RenderRequest& request, const std::string& folder,
+                                         std::shared_ptr<const RenderStream> gainOf) {
+    ReleaseRender();
+    rendering = false;
+    if (folder.empty()) {
+        return Refuse(
+            Failure::Because(FailureKind::TargetOpen, "there is no private folder for the rendered song"));
+    }
+    streamOnly_ = true;
+    keepSynth_ = true;
+    gainOf_ = std::move(gainOf);
+    RenderRequest normalised = request;
+    normalised.raw = false;
+    return BeginRender(normalised, folder);
 }

@@ -61,8 +61,9 @@ class NoteMuter {
     // The lookup for `song`'s notes under `mutes` (a null song has no parts: only its drums can be
     // muted). `frames` is the count of frames rendered so far, read whenever a note-on comes;
     // `synth` receives every event that is not held back.
+    // A render that starts into the song has `startSeconds` of it behind its first frame.
     NoteMuter(const SongData* song, const PartMutes& mutes, double speed, uint32_t sampleRate,
-              const int64_t* frames, fluid_synth_t* synth);
+              const int64_t* frames, fluid_synth_t* synth, double startSeconds = 0.0);
 
     // Whether a note-on on `channel` (0..15) for `key` now belongs to a muted part. A note that
     // matches none of the reader's notes (of a voice the reader left out past its limits) sounds.
@@ -94,6 +95,7 @@ class NoteMuter {
     bool hands_ = false;
     bool drums_ = false;
     double secondsPerFrame_ = 0;  // of the song, at the render's speed
+    double startSeconds_ = 0;     // the song's time at the render's first frame
     const int64_t* frames_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
     std::vector<KeyNotes> keys_;  // kLanes * 128

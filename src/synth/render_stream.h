@@ -34,6 +34,11 @@ class RenderStream {
     [[nodiscard]] int Fd() const { return scratch_->fd(); }
     [[nodiscard]] uint32_t SampleRate() const { return sampleRate_; }
 
+    // The song's gain is `source`'s from now on, whatever this stream is told: a part of the song
+    // rendered again (slower, or with parts silent) plays as loud as the whole song's render. Set
+    // before the stream is shared.
+    void FollowGainOf(std::shared_ptr<const RenderStream> source) { gainSource_ = std::move(source); }
+
     // --- The render's side.
     // `frames` more frames, `interleaved`, are in the file now and may be read.
     void Append(const float* interleaved, size_t frames);
@@ -53,7 +58,9 @@ class RenderStream {
     [[nodiscard]] int64_t EndFrame() const { return Completed() ? endFrame_.load() : -1; }
     [[nodiscard]] int64_t FadeFrames() const { return Completed() ? fadeFrames_.load() : 0; }
     // The song's gain once complete; before that, the estimate (1 until there is one).
-    [[nodiscard]] double Gain() const { return gain_.load(std::memory_order_acquire); }
+    [[nodiscard]] double Gain() const {
+        return gainSource_ ? gainSource_->Gain() : gain_.load(std::memory_order_acquire);
+    }
     // Reads up to `frames` frames from `frame` on into `out`; returns how many were ready. What
     // could not be read (not yet rendered, or a failed read) is not written.
     size_t Read(int64_t frame, float* out, size_t frames) const;
@@ -75,6 +82,7 @@ class RenderStream {
     std::atomic<int64_t> ready_{0};
     std::atomic<State> state_{State::Rendering};
     std::atomic<double> gain_{1.0};
+    std::shared_ptr<const RenderStream> gainSource_;
     // Written before the state turns Complete; a second pass of the render may move them again.
     std::atomic<int64_t> endFrame_{-1};
     std::atomic<int64_t> fadeFrames_{0};

@@ -45,14 +45,14 @@ void ScratchWriter::Run() {
         }
         // The slot is this thread's until it is given back below.
         const float* data = slots_[slot].data();
-        meter_.AddFrames(data, frames);
+        if (meter_ != nullptr) meter_->AddFrames(data, frames);
         std::string error;
         const bool ok = failed_ || WriteAll(stream_.Fd(), reinterpret_cast<const uint8_t*>(data),
                                             frames * 2 * sizeof(float), error);
         if (ok) {
             stream_.Append(data, frames);
-            if (++chunks % kChunksPerEstimate == 0)
-                stream_.EstimateGain(PlanNormalisation(meter_.IntegratedLufs(), meter_.SamplePeak()).gain);
+            if (meter_ != nullptr && ++chunks % kChunksPerEstimate == 0)
+                stream_.EstimateGain(PlanNormalisation(meter_->IntegratedLufs(), meter_->SamplePeak()).gain);
         }
         {
             const std::lock_guard lock(mutex_);

@@ -24,8 +24,8 @@ inline constexpr size_t kScratchChunkFrames = 4096;
 class ScratchWriter {
   public:
     // With `lowPriority` the thread gives way to the program's others (a window that plays while
-    // it renders).
-    ScratchWriter(LoudnessMeter& meter, RenderStream& stream, bool lowPriority)
+    // it renders). Without a meter nothing is measured: the stream's gain is another's.
+    ScratchWriter(LoudnessMeter* meter, RenderStream& stream, bool lowPriority)
         : meter_(meter), stream_(stream), lowPriority_(lowPriority) {
         for (auto& slot : slots_) slot.assign(kScratchChunkFrames * 2, 0.0f);
         thread_ = std::thread([this] { Run(); });
@@ -75,7 +75,7 @@ class ScratchWriter {
 
     void Run();
 
-    LoudnessMeter& meter_;
+    LoudnessMeter* meter_;
     RenderStream& stream_;
     const bool lowPriority_;
     std::vector<float> slots_[kSlots];

@@ -19,7 +19,9 @@ constexpr int64_t kLoopBlendFrames = 256;
 
 }  // namespace
 
-StreamPlayback::StreamPlayback(std::shared_ptr<const RenderStream> stream) : stream_(std::move(stream)) {
+StreamPlayback::StreamPlayback(std::shared_ptr<const RenderStream> stream, StreamTimeline timeline)
+    : stream_(std::move(stream)), timeline_(timeline) {
+    if (!(timeline_.speed > 0)) timeline_.speed = 1.0;
     in_.resize(kReadFrames * kChannels);
     out_.resize(kReadFrames * kChannels);
     blend_.resize(kReadFrames * kChannels);
@@ -29,12 +31,18 @@ StreamPlayback::StreamPlayback(std::shared_ptr<const RenderStream> stream) : str
 void StreamPlayback::Seek(int64_t frame) {
     const double rate = stream_->SampleRate();
     limiter_ = std::make_unique<PeakLimiter>(kChannels, rate, DbToGain(kCeilingDbtp));
-    position_ = std::max<int64_t>(frame, 0);
+    position_ = timeline_.StreamFrame(std::max<int64_t>(frame, 0));
     from_ = position_;
     readAt_ = position_;
     gain_ = stream_->Gain();
     readyFrames_ = 0;
     primed_ = false;
+}
+
+void StreamPlayback::SetLoop(const PlaybackLoop& loop) {
+    songLoop_ = loop.Active() ? loop : PlaybackLoop{};
+    loop_ = {};
+    if (songLoop_.Active()) loop_ = {timeline_.StreamFrame(loop.start), timeline_.StreamFrame(loop.end)};
 }
 
 // Reads `frames` frames at readAt_ (silence where nothing is rendered or the song has ended),

@@ -14,6 +14,8 @@
 // stands (Seek, SetLoop).
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -39,24 +41,48 @@ struct PlaybackLoop {
     }
 };
 
+// Where a stream's frames lie in the song: its first frame is the song's frame `origin`, and each
+// of its frames moves the song on by `speed` frames. The song's own render starts at 0 at speed 1;
+// a passage rendered again at another speed, or with parts silent, starts where it was asked for.
+struct StreamTimeline {
+    int64_t origin = 0;
+    double speed = 1.0;
+
+    [[nodiscard]] int64_t SongFrame(int64_t streamFrame) const {
+        return origin + std::llround(static_cast<double>(streamFrame) * speed);
+    }
+    // Song frames before the stream's first are its first.
+    [[nodiscard]] int64_t StreamFrame(int64_t songFrame) const {
+        return std::max<int64_t>(0, std::llround(static_cast<double>(songFrame - origin) / speed));
+    }
+};
+
 class StreamPlayback {
   public:
-    explicit StreamPlayback(std::shared_ptr<const RenderStream> stream);
+    explicit StreamPlayback(std::shared_ptr<const RenderStream> stream, StreamTimeline timeline = {});
 
-    // The next Fill starts at `frame`; the gain starts where the song's gain stands now.
+    // The next Fill starts at the song's frame `frame`; the gain starts where the song's gain
+    // stands now.
     void Seek(int64_t frame);
     // Writes `frames` interleaved stereo frames at `out` and returns how many are the song's: fewer
     // once its end has been reached, the rest silence. Frames not yet rendered come out silent.
     // `volume` (0 to 1) scales what is heard, reached smoothly from the last fill's.
     size_t Fill(int16_t* out, size_t frames, float volume);
 
-    // Plays `loop` from the next Seek on; an inactive one ends any loop.
-    void SetLoop(const PlaybackLoop& loop) { loop_ = loop; }
-    [[nodiscard]] const PlaybackLoop& Loop() const { return loop_; }
+    // Plays `loop` (in the song's frames) from the next Seek on; an inactive one ends any loop.
+    void SetLoop(const PlaybackLoop& loop);
+    [[nodiscard]] const PlaybackLoop& Loop() const { return songLoop_; }
 
+    // The song frame heard `played` frames after the last Seek.
+    [[nodiscard]] int64_t HeardAfter(int64_t played) const {
+        return timeline_.SongFrame(loop_.FrameAfter(from_, played));
+    }
     // The song frame handed out next.
-    [[nodiscard]] int64_t Position() const { return loop_.FrameAfter(from_, position_ - from_); }
+    [[nodiscard]] int64_t Position() const { return HeardAfter(position_ - from_); }
     [[nodiscard]] const RenderStream& Stream() const { return *stream_; }
+    [[nodiscard]] const StreamTimeline& Timeline() const { return timeline_; }
+    // The stream's frames rendered so far reach this song frame.
+    [[nodiscard]] int64_t ReadySongFrame() const { return timeline_.SongFrame(stream_->ReadyFrames()); }
 
   private:
     void Feed(size_t frames);
@@ -66,10 +92,12 @@ class StreamPlayback {
     void ReadSong(int64_t frame, float* out, size_t frames);
 
     std::shared_ptr<const RenderStream> stream_;
+    StreamTimeline timeline_;
     std::unique_ptr<PeakLimiter> limiter_;
-    PlaybackLoop loop_;
-    // Frames are counted from the last seek as if there were no loop (`from_` is where it went);
-    // the loop maps them onto the song.
+    PlaybackLoop songLoop_;  // as asked for
+    PlaybackLoop loop_;      // in the stream's frames
+    // Frames (the stream's, from here on) are counted from the last seek as if there were no loop
+    // (`from_` is where it went); the loop maps them onto the stream.
     int64_t from_ = 0;
     int64_t position_ = 0;  // the next frame handed out
     int64_t readAt_ = 0;    // the next frame read from the stream: position_ plus the limiter's delay

@@ -164,6 +164,12 @@ Failure SynthRenderer::LoadSoundFont(const std::string& path) {
 // the SoundFont's samples are loaded again only for the next render.
 void SynthRenderer::ReleaseRender() {
     fluidPlayer.reset();
+    // A synthesiser kept for the next render is reset to how a fresh one starts: no voice, no
+    // controller, no reverb left over.
+    if (keepSynth_ && fluidSynth && !loadedSynth) {
+        fluid_synth_system_reset(fluidSynth.get());
+        loadedSynth = std::move(fluidSynth);
+    }
     fluidSynth.reset();
     muter_.reset();
     pending_.reset();
@@ -295,16 +301,28 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
     // A render still running, or one abandoned, is dropped first.
     ReleaseRender();
     rendering = false;
+    streamOnly_ = false;
+    keepSynth_ = false;
+    gainOf_.reset();
     renderFile = std::move(file);
     if (!renderFile || renderFile->fd() < 0) {
         ReleaseSoundFont();
         return Refuse(Failure::Because(FailureKind::TargetOpen, "no file to render into"));
     }
+    std::string folder = renderFile->folder();
+    if (folder.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    }
+    return BeginRender(request, folder);
+}
+
+Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::string& scratchFolder) {
     if (!fluidSettings)
         return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not be set up"));
 
-    // The synthesiser LoadSoundFont left has rendered nothing yet, so the render starts from a
-    // fresh one holding just the current SoundFont.
+    // The synthesiser LoadSoundFont left has rendered nothing yet (or has been reset since), so
+    // the render starts from one holding just the current SoundFont.
     if (Failure loaded = LoadSoundFont(request.soundFontPath); !loaded.Ok()) return Refuse(std::move(loaded));
     fluidSynth = std::move(loadedSynth);
 
@@ -322,7 +340,7 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
     // The one place the MIDI file's bytes reach FluidSynth, which copies them.
     if (!fluidPlayer || playerBytes.empty() ||
         fluid_player_add_mem(fluidPlayer.get(), playerBytes.data(), playerBytes.size()) != FLUID_OK ||
-        fluid_player_play(fluidPlayer.get()) != FLUID_OK) {
+        !SeekPlayer(request.startTick) || fluid_player_play(fluidPlayer.get()) != FLUID_OK) {
         return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not start its MIDI player"));
     }
 
@@ -332,9 +350,10 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
     const SongData* song = request.song;
     if (Failure practice = SetUpPractice(request); !practice.Ok()) return Refuse(std::move(practice));
     // Every limit below is in rendered time: a song played at half speed lasts twice as long.
-    const double songSeconds = PlayedSeconds(
-        song != nullptr ? std::min(std::max(song->duration, 0.0), kMaxSongSeconds) : kMaxSongSeconds,
-        request.speed);
+    const double songLength =
+        song != nullptr ? std::min(std::max(song->duration, 0.0), kMaxSongSeconds) : kMaxSongSeconds;
+    const double songSeconds =
+        PlayedSeconds(std::max(songLength - std::max(request.startSeconds, 0.0), 0.0), request.speed);
     songFrames_ = song != nullptr ? static_cast<int64_t>(songSeconds * sampleRate_) : 0;
     limitFrames_ = static_cast<int64_t>(std::ceil((songSeconds + kReleaseTailSeconds) * sampleRate_));
     songHasNotes_ = song != nullptr && song->duration > 0;
@@ -346,10 +365,11 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
     pending_.reset(new (std::nothrow) uint8_t[kPendingBytes]);
     uint8_t header[kWavHeader];
     MakeHeader(header, sampleRate_, 0);
-    if (!pending_ || ftruncate(renderFile->fd(), 0) != 0 || lseek(renderFile->fd(), 0, SEEK_SET) != 0 ||
-        !WriteAll(renderFile->fd(), header, sizeof header, -1, writeError_)) {
-        return Refuse(Failure::Because(FailureKind::Write, "cannot write " + RenderFileName(*renderFile) +
-                                                               ": " +
+    if (!pending_ ||
+        (!streamOnly_ && (ftruncate(renderFile->fd(), 0) != 0 || lseek(renderFile->fd(), 0, SEEK_SET) != 0 ||
+                          !WriteAll(renderFile->fd(), header, sizeof header, -1, writeError_)))) {
+        const std::string target = renderFile ? RenderFileName(*renderFile) : "the rendered audio";
+        return Refuse(Failure::Because(FailureKind::Write, "cannot write " + target + ": " +
                                                                (pending_ ? writeError_ : "out of memory")));
     }
     pendingBytes_ = 0;
@@ -366,11 +386,7 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
     if (!raw_) {
         // The song as floats goes beside the render file: on the same disk, and gone with the
         // process however it ends where the file system can make unnamed files.
-        std::string folder = renderFile->folder();
-        if (folder.empty()) {
-            const char* tmp = std::getenv("TMPDIR");
-            folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-        }
+        const std::string& folder = scratchFolder;
         auto scratch = std::make_unique<RenderFile>();
         if (!scratch->CreateTemporary(folder, writeError_)) {
             return Refuse(
@@ -381,12 +397,14 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
         chunkFrames_ = 0;
         // The true peak is not measured: the second pass's limiter holds it under the ceiling
         // whatever it is, and measuring it would cost as much again as the synthesis.
-        if (!meter_.Open(kChannels, sampleRate_, false)) {
+        if (!streamOnly_ && !meter_.Open(kChannels, sampleRate_, false)) {
             return Refuse(Failure::Because(FailureKind::Render, "the loudness meter could not be set up"));
         }
         stream_ = std::make_shared<RenderStream>(std::move(scratch), sampleRate_,
                                                  songFrames_ > 0 ? songFrames_ : limitFrames_);
-        writer_ = std::make_unique<ScratchWriter>(meter_, *stream_, request.lowPriority);
+        if (gainOf_) stream_->FollowGainOf(gainOf_);
+        writer_ =
+            std::make_unique<ScratchWriter>(streamOnly_ ? nullptr : &meter_, *stream_, request.lowPriority);
         // Without the reader's song, the release is known only when the player ends; until then
         // it lies past anything the render can reach.
         releaseFrame_ = song != nullptr ? static_cast<int64_t>(std::llround(songSeconds * sampleRate_)) : -1;
@@ -492,6 +510,10 @@ bool SynthRenderer::Finish(int64_t frames) {
 }
 
 RenderStatus SynthRenderer::WriteFailure() {
+    if (streamOnly_) {
+        return End(
+            Failure::Because(FailureKind::Write, "could not write the rendered audio: " + writeError_));
+    }
     if (pass_ == Pass::Synthesis && !raw_) {
         return End(Failure::Because(FailureKind::Write, "could not write the rendered audio to " +
                                                             RenderFileName(*renderFile) +
@@ -524,6 +546,12 @@ RenderStatus SynthRenderer::FinishSynthesis(bool playing) {
                 : "the render is silent: " + lastFluidError));
     }
     if (raw_) return End(Failure::None());
+    if (streamOnly_) {
+        const double gain = gainOf_ ? gainOf_->Gain() : 1.0;
+        endFrame = tail_->EndFrame(gain);
+        stream_->Complete(gain, endFrame, tail_->FadeFrames());
+        return End(Failure::None());
+    }
     // The second pass needs no synthesiser: the SoundFont's samples go now.
     fluidPlayer.reset();
     fluidSynth.reset();

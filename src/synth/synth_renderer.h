@@ -80,6 +80,11 @@ struct RenderRequest {
     double speed = 1.0;
     // Parts left silent (see part_mute.h); any but the drums need `song`.
     PartMutes mutes{};
+    // The render starts at this tick of the file, `startSeconds` into the song as its tempo map
+    // places the tick: the player is sent there first, with every controller and program change
+    // before it, and only notes struck from there on sound.
+    int64_t startTick = 0;
+    double startSeconds = 0.0;
 };
 
 class ScratchWriter;  // the synthesis's second thread: the meter and the scratch file
@@ -119,7 +124,10 @@ class SynthRenderer {
     [[nodiscard]] Failure LoadSoundFont(const std::string& path);
     // Drops the SoundFont loaded for a render that is not coming: its samples are most of the
     // program's memory. The next render loads it again from its path.
-    void ReleaseSoundFont() { loadedSynth.reset(); }
+    void ReleaseSoundFont() {
+        loadedSynth.reset();
+        keepSynth_ = false;
+    }
 
     // Begins rendering into a new file of the renderer's own in `folder`, a private folder of the
     // user's; it is locked while in use and removed when the renderer drops it. Any earlier
@@ -130,6 +138,14 @@ class SynthRenderer {
     // The same into a file the caller has created (a temporary file beside the command line's
     // output); the renderer keeps it in `renderFile` for the caller to commit.
     [[nodiscard]] Failure StartRender(const RenderRequest& request, std::unique_ptr<RenderFile> file);
+
+    // A render only to be played (StartStreamRender): no file is written, and no loudness
+    // measured. The frames go into the stream in `folder` (a private folder of the user's) and
+    // play at the gain of `gainOf`, the whole song's render: a passage rendered again slower or
+    // with parts silent plays as loud as the song. The synthesiser stays loaded after the render,
+    // for the next one, until the SoundFont changes or ReleaseSoundFont.
+    [[nodiscard]] Failure StartStreamRender(const RenderRequest& request, const std::string& folder,
+                                            std::shared_ptr<const RenderStream> gainOf);
 
     // One slice, once per frame while rendering: renders blocks until the progress has risen more
     // than 1.6 points past what was last shown, then returns the new value to show; a slice also
@@ -192,6 +208,9 @@ class SynthRenderer {
 
     // The normalised render.
     bool raw_ = false;
+    bool streamOnly_ = false;  // StartStreamRender's: frames for playing, no file
+    bool keepSynth_ = false;   // the synthesiser goes back to loadedSynth when the render is over
+    std::shared_ptr<const RenderStream> gainOf_;
     Pass pass_ = Pass::Synthesis;
     std::shared_ptr<RenderStream> stream_;  // the song as floats, between the passes and for playback
     std::unique_ptr<ScratchWriter> writer_;
@@ -216,6 +235,9 @@ class SynthRenderer {
     [[nodiscard]] Failure SetUpPractice(const RenderRequest& request);
 
     void ReleaseRender();
+    // The part of StartRender after its file is there (or, streamOnly_, without one).
+    [[nodiscard]] Failure BeginRender(const RenderRequest& request, const std::string& scratchFolder);
+    bool SeekPlayer(int64_t tick);
     bool RenderBlock();
     bool RenderFloatBlock();
     bool FlushChunk();

@@ -31,7 +31,12 @@ constexpr float kExportOffset = 350.0f;
 constexpr float kVideoOffset = 390.0f;
 constexpr float kNoticeOffset = 430.0f;
 constexpr float kLegendBottomGap = 115.0f;
-// The volume slider's row, between the song's length and the transport buttons.
+// The song's place and length stand this far above the bottom; the speed slider shares the
+// length's row, to its right, and the volume slider has the row under them.
+constexpr float kTimeBottomGap = 108.0f;
+constexpr float kLengthBottomGap = 80.0f;
+constexpr float kLengthWidth = 90.0f;
+constexpr float kSpeedBottomGap = 83.0f;
 constexpr float kVolumeBottomGap = 63.0f;
 // Why the export buttons cannot act stands here, below them.
 constexpr float kExportHintOffset = 428.0f;
@@ -93,6 +98,13 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
     volume.caption = "Volume";
     volume.device = device;
     volume.brushes = brushes;
+    speed = Slider{};
+    speed.caption = "Speed";
+    speed.device = device;
+    speed.brushes = brushes;
+    speed.lowest = PracticeChoice::kMinSpeed;
+    speed.highest = PracticeChoice::kMaxSpeed;
+    speed.step = PracticeChoice::kSpeedStep;
 
     soundFontLabel = Label{};
     soundFontLabel.offsetY = kSoundFontOffset + 40;
@@ -157,6 +169,13 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
         case SliderChange::None:
             break;
     }
+    // The speed is asked for when the slider is let go: each change renders the song again from
+    // its place, which a drag would ask for at every step.
+    const float shownSpeed =
+        song.practice != nullptr ? static_cast<float>(song.practice->speedPercent) : 100.0f;
+    if (speed.Update(left + kLengthWidth, right, bottom - kSpeedBottomGap, mousePoint, mouseDown,
+                     shownSpeed) == SliderChange::Released)
+        ask(PanelIntent::SetSpeed);
     ask(DrawTransport(song));
     DrawLogo();
     soundFontLabel.text = shown.soundFontLabel;
@@ -165,11 +184,15 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     midiLabel.Draw(left, right, top);
     DrawTime(song);
     legend.SetSong(song.songLoaded ? song.song : nullptr);
-    legend.Draw(device, {left, top + LegendTop(), right, bottom - kLegendBottomGap}, brushes[PalText],
-                brushes[kDimText], mousePoint, brushes[background]);
+    const int clicked =
+        legend.Draw(device, {left, top + LegendTop(), right, bottom - kLegendBottomGap}, brushes[PalText],
+                    brushes[kDimText], mousePoint, brushes[background], mouseDown, song.practice);
+    if (clicked >= 0 && song.songReady) ask(PanelIntent::CyclePart);
     PanelRequest request;
     request.intent = intent;
     if (intent == PanelIntent::SetVolume || intent == PanelIntent::KeepVolume) request.volume = volume.value;
+    if (intent == PanelIntent::SetSpeed) request.speed = speed.value;
+    if (intent == PanelIntent::CyclePart) request.part = clicked;
     return request;
 }
 
@@ -295,16 +318,21 @@ void ControlPanel::DrawTime(const SongView& song) {
     if (device == nullptr) return;
     const float songTime = song.songTime;
     if (!song.songLoaded || !song.songReady || song.song == nullptr) {
-        device->DrawTextMedium(FormatSongTime(songTime), left, bottom - 100, static_cast<int>(width), 20,
-                               brushes[PalText]);
+        device->DrawTextMedium(FormatSongTime(songTime), left, bottom - kTimeBottomGap + 8,
+                               static_cast<int>(width), 20, brushes[PalText]);
         return;
     }
     // The position in the large digits and the length under it ("/ 01:37.9"): one line of both
     // would not fit the panel's narrow column.
-    device->DrawTextMedium(FormatSongTime(std::max(static_cast<double>(songTime), 0.0)), left, bottom - 108,
-                           static_cast<int>(width), 20, brushes[PalText]);
-    device->DrawTextSmall("/ " + FormatSongTime(song.song->duration), left, bottom - 80,
-                          static_cast<int>(width), 14, brushes[PalText]);
+    device->DrawTextMedium(FormatSongTime(std::max(static_cast<double>(songTime), 0.0)), left,
+                           bottom - kTimeBottomGap, static_cast<int>(width), 20, brushes[PalText]);
+    if (device->target == nullptr) return;
+    platform::TextFormat format = device->textSmall;
+    format.align = platform::TextAlign::Leading;
+    device->target->DrawText(
+        "/ " + FormatSongTime(song.song->duration), format,
+        {left + 10, bottom - kLengthBottomGap, left + kLengthWidth + 10, bottom - kLengthBottomGap + 14},
+        brushes[PalText]);
 }
 
 void ControlPanel::ShowExportNotice(const std::string& path) {

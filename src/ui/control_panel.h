@@ -55,6 +55,7 @@ class ControlPanel final : public Panel {
     VoiceLegend legend;         // the song's parts in their colours, in the middle
     RectF transportButtons[3];  // hit areas: back to start, play/pause, stop
     Slider volume;              // the playback volume, between the song time and the transport
+    Slider speed;               // the practice speed, above the volume
     // How far the buttons and the notice stand above their places in a panel of full height: a
     // short window moves them up so that the legend keeps room for a few rows.
     float lift = 0;

@@ -21,6 +21,8 @@ constexpr float kMarkWidth = 56.0f;  // room for "track 99" at the row's size
 constexpr RectF kSpriteCore = {32, 32, 64, 64};
 
 const platform::TextFormat kRowText{13.0f, 400, platform::TextAlign::Leading, true, false, true};
+// Wide enough for "muted" where a row's note count stands.
+constexpr float kStateWidth = 44.0f;
 const platform::TextFormat kCountText{13.0f, 400, platform::TextAlign::Trailing, true, false, false};
 const platform::TextFormat kHeadingText{14.0f, 700, platform::TextAlign::Centre, true, false, true};
 const platform::TextFormat kTipText{13.0f, 400, platform::TextAlign::Leading, false, true, true};
@@ -120,13 +122,17 @@ void VoiceLegend::SetSong(const SongData* current) {
     }
 }
 
-void VoiceLegend::Draw(const GraphicsDevice* device, const RectF& area, ColourF text, ColourF dim,
-                       const PointI* mouse, ColourF tipFill) {
+int VoiceLegend::Draw(const GraphicsDevice* device, const RectF& area, ColourF text, ColourF dim,
+                      const PointI* mouse, ColourF tipFill, bool down, const PracticeChoice* practice) {
     shownRows = 0;
-    if (song == nullptr || device == nullptr || device->target == nullptr) return;
+    // A click is the button going down: held, it clicks nothing more.
+    const bool pressed = down && !wasDown;
+    wasDown = down;
+    int clicked = -1;
+    if (song == nullptr || device == nullptr || device->target == nullptr) return clicked;
     platform::RenderTarget& target = *device->target;
     const float left = area.left + 10, right = area.right - 10;
-    if (right - left < 60 || area.bottom - area.top < kHeadingHeight + kRowHeight) return;
+    if (right - left < 60 || area.bottom - area.top < kHeadingHeight + kRowHeight) return clicked;
 
     target.DrawText(heading, kHeadingText, {area.left, area.top, area.right, area.top + kHeadingHeight},
                     text);
@@ -140,25 +146,38 @@ void VoiceLegend::Draw(const GraphicsDevice* device, const RectF& area, ColourF 
     float tipRowTop = 0;
     for (int i = 0; i < shownRows; ++i, y += kRowHeight) {
         const LegendRow& row = rows[static_cast<size_t>(i)];
+        const PartSound sound =
+            practice != nullptr ? practice->parts[static_cast<size_t>(i)] : PartSound::Heard;
+        const bool heard = practice == nullptr || practice->Heard(i);
+        const char* state = sound == PartSound::Solo ? "solo" : heard ? "" : "muted";
         if (Over(mouse, area.left, y, area.right, y + kRowHeight)) {
-            tip = row.text + "\n" + std::to_string(row.notes) + (row.notes == 1 ? " note" : " notes");
+            tip = row.text + "\n" + std::to_string(row.notes) + (row.notes == 1 ? " note" : " notes") +
+                  (*state != '\0' ? std::string(" (") + state + ")" : std::string()) +
+                  "\nClick: mute, solo, back";
             tipRowTop = y;
+            if (pressed) clicked = i;
         }
         const float mid = y + kRowHeight * 0.5f;
         swatches[std::clamp(row.colour, 0, res::kNoteColourCount - 1)].DrawPart(
             {left, mid - kSwatchHeight * 0.5f, left + kSwatchWidth, mid + kSwatchHeight * 0.5f}, kSpriteCore,
-            1.0f);
-        const float textLeft = left + kSwatchWidth + 6, countLeft = right - countWidth;
+            heard ? 1.0f : 0.3f);
+        // A part's state takes the place of its note count, which its tip still gives.
+        const bool marked = *state != '\0';
+        const float countLeft = right - (marked ? std::max(countWidth, kStateWidth) : countWidth);
+        const float textLeft = left + kSwatchWidth + 6;
+        const ColourF rowText = heard ? text : dim;
         if (row.mark.empty()) {
-            target.DrawText(row.text, kRowText, {textLeft, y, countLeft, y + kRowHeight}, text);
+            target.DrawText(row.text, kRowText, {textLeft, y, countLeft, y + kRowHeight}, rowText);
         } else {
-            target.DrawText(row.name, kRowText, {textLeft, y, countLeft - kMarkWidth, y + kRowHeight}, text);
+            target.DrawText(row.name, kRowText, {textLeft, y, countLeft - kMarkWidth, y + kRowHeight},
+                            rowText);
             target.DrawText(row.mark, kCountText, {countLeft - kMarkWidth, y, countLeft, y + kRowHeight},
                             dim);
         }
         char number[16];
         std::snprintf(number, sizeof number, "%d", static_cast<int>(row.notes));
-        target.DrawText(number, kCountText, {right - countWidth, y, right, y + kRowHeight}, dim);
+        target.DrawText(marked ? state : number, kCountText, {countLeft, y, right, y + kRowHeight},
+                        marked && sound == PartSound::Solo ? text : dim);
     }
     // With no row shown, "+N more" would only repeat the heading's count.
     if (shownRows < count && shownRows > 0) {
@@ -182,6 +201,7 @@ void VoiceLegend::Draw(const GraphicsDevice* device, const RectF& area, ColourF 
         }
     }
     if (!tip.empty()) DrawTip(target, tip, area, tipRowTop, text, tipFill);
+    return clicked;
 }
 
 void VoiceLegend::DrawTip(platform::RenderTarget& target, const std::string& tip, const RectF& area,

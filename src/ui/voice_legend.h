@@ -14,6 +14,7 @@
 
 #include "platform/geometry.h"
 #include "resources/images.h"
+#include "synth/practice_choice.h"
 #include "view/bitmap.h"
 
 struct GraphicsDevice;
@@ -43,6 +44,7 @@ struct VoiceLegend {
     std::string footnote;   // the percussion heard but not drawn, or empty
     int32_t shownRows = 0;  // rows drawn in the last frame; the rest were summed up in one line
     float countWidth = 0;   // the note counts' column: as wide as the longest count needs
+    bool wasDown = false;   // the left button was down at the last Draw
 
     // Once, with the panel's device.
     void Build(GraphicsDevice* device, ImageLookup lookup = &res::FindImage);
@@ -51,9 +53,12 @@ struct VoiceLegend {
     // first.
     void SetSong(const SongData* current);
     // Draws the legend inside `area`; nothing when there is no song or no room for a row.
-    // The mouse in the same units as `area` (null: none) picks the row whose tip is shown.
-    void Draw(const GraphicsDevice* device, const RectF& area, ColourF text, ColourF dim,
-              const PointI* mouse = nullptr, ColourF tipFill = {0.1f, 0.12f, 0.16f, 1.0f});
+    // The mouse in the same units as `area` (null: none) picks the row whose tip is shown. With
+    // `practice`, a row not heard is drawn faded, and says "muted" (or "solo" for one soloed).
+    // Returns the row the left button went down on in this frame (`down` is the button now), or -1.
+    int Draw(const GraphicsDevice* device, const RectF& area, ColourF text, ColourF dim,
+             const PointI* mouse = nullptr, ColourF tipFill = {0.1f, 0.12f, 0.16f, 1.0f}, bool down = false,
+             const PracticeChoice* practice = nullptr);
 
     // The least height that shows the heading, `rows` rows and the footnote line.
     [[nodiscard]] static float HeightFor(int rows);

@@ -161,16 +161,17 @@ void Label::Draw(float panelLeft, float panelRight, float panelTop) {
                           brushes[PalText]);
 }
 
-std::string SliderCaption(const std::string& caption, float percent) {
+std::string SliderCaption(const std::string& caption, float percent, float lowest, float highest) {
     const std::string value =
-        std::to_string(static_cast<int>(std::lround(std::clamp(percent, 0.0f, 100.0f)))) + "%";
+        std::to_string(static_cast<int>(std::lround(std::clamp(percent, lowest, highest)))) + "%";
     return caption.empty() ? value : caption + " " + value;
 }
 
 float Slider::ValueAt(float x) const {
     if (!(trackRight > trackLeft)) return value;
     const float share = std::clamp((x - trackLeft) / (trackRight - trackLeft), 0.0f, 1.0f);
-    return std::round(share * 100.0f);
+    const float steps = std::round(share * (highest - lowest) / step);
+    return std::clamp(lowest + steps * step, lowest, highest);
 }
 
 SliderChange Slider::Update(float panelLeft, float panelRight, float rowTop, const PointI* mousePoint,
@@ -207,7 +208,7 @@ SliderChange Slider::Update(float panelLeft, float panelRight, float rowTop, con
         value = ValueAt(x);
         if (value != ownerValue) change = SliderChange::Moved;
     } else if (change != SliderChange::Released) {
-        value = std::isnan(ownerValue) ? 0.0f : std::clamp(ownerValue, 0.0f, 100.0f);
+        value = std::isnan(ownerValue) ? lowest : std::clamp(ownerValue, lowest, highest);
     }
     state = dragging ? WidgetClicked : over ? WidgetHover : WidgetNormal;
 
@@ -226,11 +227,12 @@ void Slider::Draw() const {
     format.weight = 400;
     format.align = platform::TextAlign::Leading;
     const float captionRight = withTrack ? trackLeft - kSliderGap : right;
-    target.DrawText(SliderCaption(withCaption ? caption : std::string(), value), format,
+    target.DrawText(SliderCaption(withCaption ? caption : std::string(), value, lowest, highest), format,
                     RectF{left, top, captionRight, bottom}, brushes[PalText]);
     if (!withTrack) return;
     const float middle = (top + bottom) / 2;
-    const float knob = trackLeft + (trackRight - trackLeft) * value / 100.0f;
+    const float span = highest > lowest ? highest - lowest : 1.0f;
+    const float knob = trackLeft + (trackRight - trackLeft) * std::clamp((value - lowest) / span, 0.0f, 1.0f);
     target.FillRect({trackLeft, middle - kSliderTrackHalfHeight, trackRight, middle + kSliderTrackHalfHeight},
                     brushes[kSliderEmpty]);
     target.FillRect({trackLeft, middle - kSliderTrackHalfHeight, knob, middle + kSliderTrackHalfHeight},

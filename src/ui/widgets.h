@@ -91,6 +91,8 @@ struct Slider {
     float trackLeft = 0, trackRight = 0;             // where 0% and 100% lie; equal when there is no room
     int32_t state = WidgetNormal;                    // WidgetClicked all the while it is dragged
     float value = 0;                                 // the percent shown; while dragged, the pointer's
+    // The values at the track's two ends, and the step the pointer's value is rounded to.
+    float lowest = 0, highest = 100, step = 1;
     bool dragging = false;
     bool armed = true;    // the button has been up since its last press
     std::string caption;  // "Volume"
@@ -108,8 +110,10 @@ struct Slider {
     void Draw() const;
 };
 
-// The slider's caption: "Volume 80%", or "80%" without a caption.
-[[nodiscard]] std::string SliderCaption(const std::string& caption, float percent);
+// The slider's caption: "Volume 80%", or "80%" without a caption; the percent kept between
+// `lowest` and `highest`.
+[[nodiscard]] std::string SliderCaption(const std::string& caption, float percent, float lowest = 0,
+                                        float highest = 100);
 
 // How many lines `text` takes when wrapped in a column `width` wide at `textSize`, each '\n' starting
 // a line, judged by a generous average glyph width (bold, plus slack for breaks at spaces): a box

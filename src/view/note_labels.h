@@ -9,9 +9,11 @@
 // a name judged to fit stays inside its key or note but for a sliver of the widest letters.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 
 #include "core/key_name.h"
+#include "core/song_data.h"
 
 struct NoteLabels {
     bool onKeys = true;    // a lit key shows the name of the note that lights it
@@ -36,6 +38,8 @@ struct NotesViewOptions {
     int32_t fallSpeed = kUsualFallSpeed;  // index into kFallSpeeds; out-of-range steps are clamped
     // The keyboard shows only the song's keys and a few around them, each key wider; off, all 88.
     bool fitSong = false;
+    // Parts not heard (muted, or another soloed): their notes still fall, faded.
+    std::bitset<kMaxParts> quietParts;
 };
 
 // The seconds of song between the top of the notes area and the keyboard at a falling speed step.

@@ -488,6 +488,11 @@ const NoteRecord* NotesView::ShownNote(int part, int index) const {
     return &n;
 }
 
+namespace {
+// How much of a note of a part not heard shows.
+constexpr float kQuietPartOpacity = 0.3f;
+}  // namespace
+
 void NotesView::DrawNote(int part, int index) const {
     const NoteRecord* shown = ShownNote(part, index);
     if (shown == nullptr) return;
@@ -498,7 +503,9 @@ void NotesView::DrawNote(int part, int index) const {
     const float h = notesHeight;
     auto y = [&](float t) { return (topTime - t) * h / lookAhead; };
     const RectF sprite{r.rect.left, y(n.end) - kSpriteMargin, r.rect.right, y(n.start) + kSpriteMargin};
-    const float glow = static_cast<float>(std::max(1, n.velocity)) * (1.0f / 256.0f) + 0.5f;
+    // A part that is not heard still shows its notes, faded, so the player sees what to play.
+    const float fade = options.quietParts.test(static_cast<size_t>(part)) ? kQuietPartOpacity : 1.0f;
+    const float glow = (static_cast<float>(std::max(1, n.velocity)) * (1.0f / 256.0f) + 0.5f) * fade;
 
     // Each sprite starts from the key's own width: the three-slice drawing widens its rectangle.
     auto drawSprite = [&](int image, float opacity) {
@@ -510,22 +517,22 @@ void NotesView::DrawNote(int part, int index) const {
         RectF s = sprite;
         images[res::VoiceGlow].DrawNoteSprite(s, h, glow);
         s = sprite;
-        images[r.isBlack == 0 ? res::VoiceBodyWhite : res::VoiceBodyBlack].DrawNoteSprite(s, h, 1.0f);
+        images[r.isBlack == 0 ? res::VoiceBodyWhite : res::VoiceBodyBlack].DrawNoteSprite(s, h, fade);
     } else if (r.isBlack == 0) {
         if (colour == 0) {
-            drawSprite(ImgBodyPart0White, 1.0f);
+            drawSprite(ImgBodyPart0White, fade);
             drawSprite(ImgGlowPart0White, glow);
         } else {
             drawSprite(ImgGlowPart1White, glow);
-            drawSprite(ImgBodyPart1White, 1.0f);
+            drawSprite(ImgBodyPart1White, fade);
         }
     } else {
         if (colour == 0) {
             drawSprite(ImgGlowPart0Black, glow);
-            drawSprite(ImgBodyPart0Black, 1.0f);
+            drawSprite(ImgBodyPart0Black, fade);
         } else {
             drawSprite(ImgGlowPart1Black, glow);
-            drawSprite(ImgBodyPart1Black, 1.0f);
+            drawSprite(ImgBodyPart1Black, fade);
         }
     }
 }

@@ -14,6 +14,7 @@
 #include "core/palette.h"
 #include "core/song_data.h"
 #include "platform/geometry.h"
+#include "synth/practice_choice.h"
 #include "view/graphics_device.h"
 
 inline constexpr int kPaletteSize = 24;
@@ -41,12 +42,16 @@ enum class PanelIntent : uint8_t {
     OpenExportFolder,  // the folder the last export went to
     SetVolume,         // play at the request's `volume` from now on: the slider is being dragged
     KeepVolume,        // the slider was let go at the request's `volume`: play at it and keep it
+    SetSpeed,          // play at the request's `speed` from now on
+    CyclePart,         // the legend's row `part` was clicked: heard, muted, soloed, heard
 };
 
 struct PanelRequest {
     PanelIntent intent = PanelIntent::None;
     double seconds = 0;  // for SeekTo
     float volume = 0;    // percent, 0..100, for SetVolume and KeepVolume
+    float speed = 100;   // percent of the song's tempo, for SetSpeed
+    int part = -1;       // for CyclePart: the part, counted as the song stores them
 };
 
 // What the panels show of the song in one frame, made by their owner and read only.
@@ -65,6 +70,8 @@ struct SongView {
     float songTime = -1.0f;   // seconds; negative before the start (stopped, or counting in)
     bool busy = false;        // the owner is still carrying out an earlier request: presses are ignored
     bool countingIn = false;  // the second before the sound starts
+    // The speed and the parts heard; null: the song as written.
+    const PracticeChoice* practice = nullptr;
 };
 
 struct Panel {

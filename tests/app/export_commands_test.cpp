@@ -11,6 +11,8 @@
 #include "export/export_format.h"
 #include "export/export_job.h"
 #include "export/transcoder.h"
+#include "midi/midi_reader.h"
+#include "midi/smf_builder.h"
 #include "platform/dialogs.h"
 #include "tests/session_steps.h"
 #include "ui/control_panel.h"
@@ -256,4 +258,35 @@ TEST_F(ExportDriver, CancelDoesNothing) {
     EXPECT_TRUE(dialogs.errorBoxes.empty());
     EXPECT_FALSE(c.audioExport);
     EXPECT_EQ(c.lastExportFormat, ExportFormat::Mp3);
+}
+
+// A song practised slower exports as it is heard: rendered again at its speed, with a title and a
+// name that say so.
+TEST_F(ExportDriver, PracticeExportsAtItsSpeedAndSaysSo) {
+    using namespace smf;
+    Bytes notes;
+    for (int i = 0; i < 20; ++i)
+        notes = Cat({notes, On(i == 0 ? 0 : 240, 0, 60 + i % 12), Off(240, 0, 60 + i % 12)});
+    const Bytes bytes = Song(480, {Chunk("MTrk", Cat({notes, EndOfTrack()}))});
+    const std::string midi = dir / "ten seconds.mid";
+    WriteFile(midi, bytes);
+    c.shared.midiPath = midi;
+    c.shared.soundFontPath = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    c.shared.song = std::make_unique<SongData>();
+    ASSERT_TRUE(ParseSong(*c.shared.song, bytes.data(), bytes.size()));
+    c.renderFolder = dir.path();
+    c.practice.SetSpeed(50);
+
+    const std::string target = dir / "slow.wav";
+    Choose(target, QualityMaximum);
+    const ExportRun run = Export();
+    ASSERT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes.at(0).text;
+    ExpectBarNeverFull(run);
+    ASSERT_EQ(dialogs.saveRequests.size(), 1u);
+    EXPECT_EQ(dialogs.saveRequests[0].request.title, "Export audio at 50% speed");
+    EXPECT_EQ(dialogs.saveRequests[0].request.fileName, "Demo Song (50% speed)");
+    // Ten seconds of song last twenty at half speed, and then ring out for a moment.
+    const double seconds = static_cast<double>(DecodeStereo(target).size() / 2) / 44100.0;
+    EXPECT_GT(seconds, 19.5);
+    EXPECT_LT(seconds, 24.0);
 }

@@ -307,7 +307,10 @@ TEST_F(SongLoadingTest, LoadingFlows) {
     const std::string twoNotes = WriteSong("two notes.mid");
     std::vector<uint8_t> songBytes;
     ASSERT_TRUE(ReadRegularFile(twoNotes, 1 << 20, songBytes).Ok());
-    ASSERT_TRUE(WriteSongMemory(SongKey(songBytes.data(), songBytes.size()), {0.25, 0.75}));
+    SongMemory kept;
+    kept.loopStart = 0.25;
+    kept.loopEnd = 0.75;
+    ASSERT_TRUE(WriteSongMemory(SongKey(songBytes.data(), songBytes.size()), kept));
     dialogs.openAnswers.push_back(twoNotes);
     EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::Midi));
     ASSERT_NE(c.streamPlayback, nullptr);

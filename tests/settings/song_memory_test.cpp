@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -49,6 +50,29 @@ TEST(SongMemory, ReadsItsLinesAndPassesOverWhatItCannotRead) {
     }
 }
 
+TEST(SongMemory, ReadsThePracticeAndPassesOverWhatItCannotRead) {
+    const struct {
+        const char* text;
+        int speed;
+        std::vector<int> muted, solo;
+        bool drums;
+    } cases[] = {
+        {"speed = 50\nmuted = 1 3\nsolo = 2\n", 50, {0, 2}, {1}, false},
+        {"muted = drums 2\n", 100, {1}, {}, true},
+        {"speed = 20\n", 100, {}, {}, false},                         // slower than any speed played
+        {"speed = fast\nsolo = 0 1.5 999 4\n", 100, {}, {3}, false},  // no part 0, half or past the last
+        {"muted = 2 x 3\n", 100, {1}, {}, false},                     // stops at what it cannot read
+    };
+    for (const auto& k : cases) {
+        SongMemory memory;
+        ParseSongMemory(memory, k.text, std::string(k.text).size());
+        EXPECT_EQ(memory.speedPercent, k.speed) << k.text;
+        EXPECT_EQ(memory.mutedParts, k.muted) << k.text;
+        EXPECT_EQ(memory.soloParts, k.solo) << k.text;
+        EXPECT_EQ(memory.drumsMuted, k.drums) << k.text;
+    }
+}
+
 TEST(SongMemory, KeptInTheDataFolderAndReadBack) {
     const fs::path home = fs::temp_directory_path() / ("dorvik-memory-" + std::to_string(getpid()));
     fs::create_directories(home);
@@ -56,12 +80,25 @@ TEST(SongMemory, KeptInTheDataFolderAndReadBack) {
     const std::string key = "0123456789abcdef-42";
     EXPECT_FALSE(ReadSongMemory(key).HasLoop()) << "nothing kept yet";
     EXPECT_FALSE(fs::exists(home / "dorvik-midi-player")) << "reading makes no folder";
-    ASSERT_TRUE(WriteSongMemory(key, {10.125, 20.5}));
+    SongMemory kept;
+    kept.loopStart = 10.125;
+    kept.loopEnd = 20.5;
+    kept.speedPercent = 65;
+    kept.mutedParts = {0, 11};
+    kept.soloParts = {3};
+    kept.drumsMuted = true;
+    ASSERT_TRUE(WriteSongMemory(key, kept));
     const SongMemory back = ReadSongMemory(key);
     EXPECT_DOUBLE_EQ(back.loopStart, 10.125);
     EXPECT_DOUBLE_EQ(back.loopEnd, 20.5);
-    ASSERT_TRUE(WriteSongMemory(key, {}));
+    EXPECT_EQ(back.speedPercent, 65);
+    EXPECT_EQ(back.mutedParts, kept.mutedParts);
+    EXPECT_EQ(back.soloParts, kept.soloParts);
+    EXPECT_TRUE(back.drumsMuted);
+    ASSERT_TRUE(WriteSongMemory(key, SongMemory{}));
     EXPECT_FALSE(ReadSongMemory(key).HasLoop()) << "an ended loop is forgotten";
-    EXPECT_FALSE(WriteSongMemory("../settings", {1, 2})) << "a key names no other file";
+    EXPECT_EQ(ReadSongMemory(key).speedPercent, 100);
+    kept.loopStart = 1, kept.loopEnd = 2;
+    EXPECT_FALSE(WriteSongMemory("../settings", kept)) << "a key names no other file";
     fs::remove_all(home);
 }

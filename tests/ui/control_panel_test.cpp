@@ -207,17 +207,18 @@ TEST(ControlPanel, TheLegendKeepsRowsInTheSmallestWindowAndNothingOverlaps) {
         ASSERT_EQ(heading.size(), 1u);
         const float below = c.notice ? p.exportNotice.bottom : p.videoButton.bottom;
         EXPECT_LE(below, heading[0].rect.top);
-        // Under the legend: the song time, its length, the volume slider and the transport.
+        // Under the legend: the song time, its length, the speed and volume sliders and the transport.
         const auto length =
             rig.target.Where([](const viewtest::Call& k) { return k.text.rfind("/ ", 0) == 0; });
         ASSERT_EQ(length.size(), 1u);
         const auto time = rig.target.Where([](const viewtest::Call& k) { return k.format.size == 24.0f; });
         ASSERT_EQ(time.size(), 1u);
-        for (const auto& row : rig.target.Where([&](const viewtest::Call& k) {
-                 return k.format.size == 13.0f && k.rect.top < p.volume.top;
-             }))
+        for (const auto& row : rig.target.Where(
+                 [&](const viewtest::Call& k) { return k.format.size == 13.0f && k.rect.top < p.speed.top; }))
             EXPECT_LE(row.rect.bottom, time[0].rect.top) << "legend row \"" << row.text << "\" over the time";
         EXPECT_LE(length[0].rect.bottom, p.volume.top);
+        EXPECT_LE(length[0].rect.right, p.speed.left) << "the speed beside the length";
+        EXPECT_LE(p.speed.bottom, p.volume.top);
         EXPECT_LE(p.volume.bottom, p.transportButtons[TransportRewind].top);
         EXPECT_GT(p.volume.trackRight - p.volume.trackLeft, 60) << "a track long enough to set a volume";
         if (c.width == 1536) {

@@ -1,0 +1,170 @@
+// The controller's practice: the song slower or faster, and its parts silenced or played alone,
+// heard within a moment of the change from where the song is.
+//
+// The song's own render is made once, as written. A practice choice other than that is played from
+// a render of its own, started from the place the song is heard at: FluidSynth's player is sent
+// there (with every controller and program change before it), plays at the tempo times the speed,
+// and leaves the muted parts' notes unplayed. That render needs only a few seconds ahead of the
+// place before the song can play on, and it is many times faster than the song, so a change is
+// heard a fraction of a second after it is made. It plays at the song's own loudness (the song's
+// render's gain), so a muted hand leaves the other as loud as it was.
+//
+// The song's place is always counted in the song's own frames (at its written speed): the clock,
+// the time bar, the loop and the notes stay where they are whatever the speed, and only the
+// stream being played maps them onto its frames.
+#include <algorithm>
+#include <cmath>
+
+#include "app/player_controller.h"
+#include "audio/streaming_player.h"
+#include "midi/note_timeline.h"
+#include "platform/window.h"
+#include "settings/song_memory.h"
+#include "synth/background_render.h"
+#include "synth/render_stream.h"
+#include "synth/stream_playback.h"
+#include "synth/synth_renderer.h"
+
+namespace {
+
+// A render for practice starts this far (in the song) before the place it is for: notes struck
+// just before the place ring on into it, as they would have.
+constexpr double kPreRollSeconds = 2.0;
+// A seek further than this past what the practice render has reached starts a new one there
+// rather than waiting for it.
+constexpr double kFarAheadSeconds = 8.0;
+
+int PartCount(const SongData* song) {
+    if (song == nullptr) return 0;
+    return song->reading == ReadingHands ? 2 : std::clamp(song->partCount, 0, kMaxParts);
+}
+
+}  // namespace
+
+void PlayerController::StopPracticeRender() {
+    if (practiceRender) practiceRender->Stop();
+}
+
+void PlayerController::ApplyPractice(int64_t at) {
+    RememberSong();
+    // Before the song's render has started there is nothing to play; the choice holds from then on.
+    if (!streamPlayback || !songStream) return;
+    const bool playing = shared.playState == PlayState::Playing && shared.command != Command::CountIn;
+    // The place the render under way may be unable to show (before its first frame): it is given.
+    const int64_t heard = at >= 0 ? at : static_cast<int64_t>(PlaybackFrame());
+    // The sound handed to the device goes (the refill waits for the one in progress), so that the
+    // stream it reads can be replaced.
+    if (soundPlayer) soundPlayer->Stop();
+    StopPracticeRender();
+    const PlaybackLoop loop = streamPlayback->Loop();
+
+    std::shared_ptr<RenderStream> stream = songStream;
+    StreamTimeline timeline;
+    if (!practice.Plain()) {
+        const double rate = songStream->SampleRate();
+        double from = static_cast<double>(heard) / rate;
+        if (loop.Active()) from = std::min(from, static_cast<double>(loop.start) / rate);
+        from = std::max(0.0, from - kPreRollSeconds);
+        RenderRequest request{shared.midiPath, shared.soundFontPath, shared.song.get()};
+        request.lowPriority = true;
+        request.speed = practice.Speed();
+        request.mutes = practice.Mutes(PartCount(shared.song.get()));
+        if (songTempo && from > 0) {
+            request.startTick = songTempo->TickAtOrBefore(from);
+            request.startSeconds = songTempo->Seconds(request.startTick);
+        }
+        if (!practiceSynth) practiceSynth = std::make_unique<SynthRenderer>();
+        const Failure started = practiceSynth->StartStreamRender(request, renderFolder, songStream);
+        if (started.Ok()) {
+            if (!practiceRender) practiceRender = std::make_unique<BackgroundRender>();
+            practiceRender->Run(*practiceSynth);
+            stream = practiceSynth->Stream();
+            timeline = {std::llround(request.startSeconds * rate), request.speed};
+        } else {
+            // The song plays on as written, and says why practice could not start.
+            practice = PracticeChoice{};
+            RememberSong();
+            Report(shared, started);
+        }
+    }
+    streamPlayback = std::make_unique<StreamPlayback>(std::move(stream), timeline);
+    streamPlayback->SetLoop(loop);
+    seekOffset = static_cast<uint32_t>(std::max<int64_t>(heard, 0));
+    streamPlayback->Seek(seekOffset);
+    shared.refreshBits |= RefreshNotesView;
+    waitingForRender = false;
+    if (playing) StartPlayback();
+}
+
+bool PlayerController::PracticeRenderNeeded(int64_t frame) const {
+    if (practice.Plain() || !streamPlayback || !songStream) return false;
+    const StreamTimeline& timeline = streamPlayback->Timeline();
+    if (frame < timeline.origin) return true;
+    const RenderStream& stream = streamPlayback->Stream();
+    const double far = kFarAheadSeconds * stream.SampleRate();
+    return !stream.Over() && static_cast<double>(frame - streamPlayback->ReadySongFrame()) > far;
+}
+
+void PlayerController::PollPracticeRender() {
+    if (!practiceRender || !practiceRender->Running()) return;
+    const RenderStatus status = practiceRender->Poll();
+    if (status.outcome != RenderOutcome::Failed) return;
+    // What was rendered still plays; the song then ends early, so the choice goes back to the
+    // song as written, which plays from the place reached.
+    practice = PracticeChoice{};
+    ApplyPractice();
+    Report(shared, status.failure);
+}
+
+void PlayerController::RememberSong() const {
+    if (songKey.empty()) return;
+    SongMemory memory;
+    if (streamPlayback && streamPlayback->Loop().Active()) {
+        const double rate = streamPlayback->Stream().SampleRate();
+        memory.loopStart = static_cast<double>(streamPlayback->Loop().start) / rate;
+        memory.loopEnd = static_cast<double>(streamPlayback->Loop().end) / rate;
+    }
+    memory.speedPercent = practice.speedPercent;
+    for (int p = 0; p < kMaxParts; ++p) {
+        const PartSound sound = practice.parts[static_cast<size_t>(p)];
+        if (sound == PartSound::Muted) memory.mutedParts.push_back(p);
+        if (sound == PartSound::Solo) memory.soloParts.push_back(p);
+    }
+    memory.drumsMuted = practice.drumsMuted;
+    (void)WriteSongMemory(songKey, memory);
+}
+
+void PlayerController::TakePracticeFromMemory(const SongMemory& memory) {
+    practice = PracticeChoice{};
+    practice.SetSpeed(memory.speedPercent);
+    const int parts = PartCount(shared.song.get());
+    for (const int p : memory.mutedParts)
+        if (p < parts) practice.parts[static_cast<size_t>(p)] = PartSound::Muted;
+    for (const int p : memory.soloParts)
+        if (p < parts) practice.parts[static_cast<size_t>(p)] = PartSound::Solo;
+    practice.drumsMuted = memory.drumsMuted && shared.song && shared.song->percussionNotes > 0;
+}
+
+bool PlayerController::OnPracticeKey(const platform::InputMessage& message) {
+    const uint32_t key = message.keyCode;
+    const bool practiceKey =
+        key == '[' || key == ']' || key == 'd' || key == 'D' || (key >= '1' && key <= '9');
+    if (!practiceKey) return false;
+    if (!shared.session.HasSong()) return true;
+    bool changed = false;
+    if (key == '[' || key == ']') {
+        changed = practice.StepSpeed(key == ']' ? 1 : -1);
+    } else if (message.repeat) {
+        return true;  // a toggle acts once per press
+    } else if (key == 'd' || key == 'D') {
+        if (!shared.song || shared.song->percussionNotes <= 0) return true;
+        practice.drumsMuted = !practice.drumsMuted;
+        changed = true;
+    } else if (key >= '1' && key <= '9') {
+        const int part = static_cast<int>(key - '1');
+        if (part >= PartCount(shared.song.get())) return true;
+        changed = practice.ToggleMute(part);
+    }
+    if (changed) ApplyPractice();
+    return true;
+}

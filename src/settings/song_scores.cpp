@@ -1,0 +1,184 @@
+#include "settings/song_scores.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+#include <utility>
+
+#include "core/file_access.h"
+#include "core/song_data.h"
+#include "settings/settings.h"
+
+namespace {
+
+// A file far larger than the lines the program writes is not one of its own.
+constexpr size_t kMaxScoreBytes = 256 * 1024;
+// Parts labels kept per song: the hands, both, and every voice leave room to spare.
+constexpr size_t kMaxBests = 512;
+// No key is judged a second or more from its note, so no mean error can be that large.
+constexpr double kLargestErrorMs = 1000.0;
+// Far more wrong keys than any run has: a value past it is damage, not a score.
+constexpr int64_t kMostWrong = 10'000'000;
+constexpr int64_t kLowestSpeedPercent = 25;
+constexpr int64_t kHighestSpeedPercent = 200;
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+
+// A whole number from 0 to `most` at the front of `text`, which moves past it.
+bool TakeCount(std::string_view& text, int64_t most, int64_t& value) {
+    text = Trim(text);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || value < 0 || value > most) return false;
+    text.remove_prefix(static_cast<size_t>(end - text.data()));
+    return true;
+}
+
+bool TakeError(std::string_view& text, double& value) {
+    text = Trim(text);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || !(value >= 0.0 && value <= kLargestErrorMs)) return false;
+    text.remove_prefix(static_cast<size_t>(end - text.data()));
+    return true;
+}
+
+// One "best LABEL = h e l m w error speed" line into `best`; false when it does not read so.
+bool ParseLine(std::string_view line, PartBest& best) {
+    line = Trim(line);
+    constexpr std::string_view kWord = "best";
+    if (line.substr(0, kWord.size()) != kWord) return false;
+    line.remove_prefix(kWord.size());
+    if (line.empty() || (line.front() != ' ' && line.front() != '\t')) return false;
+    const size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return false;
+    best.parts = std::string(Trim(line.substr(0, equals)));
+    if (!IsPartsLabel(best.parts)) return false;
+    std::string_view values = line.substr(equals + 1);
+    int64_t counts[5] = {};  // hits, early, late, missed: notes of one song; then wrong keys
+    for (int i = 0; i < 5; ++i) {
+        if (!TakeCount(values, i == 4 ? kMostWrong : kMaxSongNotes, counts[i])) return false;
+    }
+    const int64_t notes = counts[0] + counts[1] + counts[2] + counts[3];
+    int64_t speed = 0;
+    PlayScore& s = best.score;
+    if (!TakeError(values, s.meanErrorMs) || !TakeCount(values, kHighestSpeedPercent, speed) ||
+        speed < kLowestSpeedPercent || !Trim(values).empty())
+        return false;
+    if (notes <= 0 || notes > kMaxSongNotes) return false;
+    s.hits = static_cast<int32_t>(counts[0]);
+    s.early = static_cast<int32_t>(counts[1]);
+    s.late = static_cast<int32_t>(counts[2]);
+    s.missed = static_cast<int32_t>(counts[3]);
+    s.wrong = static_cast<int32_t>(counts[4]);
+    s.speedPercent = static_cast<int32_t>(speed);
+    s.complete = true;  // only complete runs are ever kept
+    return true;
+}
+
+// The file of the song with `key`; its folders are made only when `make` is set (to write it).
+std::string ScorePath(const std::string& key, bool make) {
+    // A key is hexadecimal digits and a size: nothing in it can leave the folder.
+    if (key.empty() || key.find_first_not_of("0123456789abcdef-") != std::string::npos) return {};
+    const std::string folder = DataFolder(make);
+    if (folder.empty()) return {};
+    const std::string songs = folder + "/songs";
+    if (make && mkdir(songs.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    return songs + "/" + key + ".scores.txt";
+}
+
+}  // namespace
+
+bool IsPartsLabel(const std::string& parts) {
+    if (parts.empty() || parts.size() > 4 * static_cast<size_t>(kMaxParts)) return false;
+    std::string_view rest = parts;
+    int last = 0;
+    while (true) {
+        const size_t plus = rest.find('+');
+        const std::string_view number = rest.substr(0, plus);
+        // One spelling per part: no sign, no leading zero.
+        if (number.empty() || number.front() < '1' || number.front() > '9') return false;
+        int value = 0;
+        const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+        if (error != std::errc() || end != number.data() + number.size()) return false;
+        if (value <= last || value > kMaxParts) return false;
+        last = value;
+        if (plus == std::string_view::npos) return true;
+        rest.remove_prefix(plus + 1);
+    }
+}
+
+const PlayScore* ScoreMemory::Find(const std::string& parts) const {
+    for (const PartBest& b : bests) {
+        if (b.parts == parts) return &b.score;
+    }
+    return nullptr;
+}
+
+bool ScoreMemory::Offer(const std::string& parts, const PlayScore& run) {
+    if (!IsPartsLabel(parts)) return false;
+    for (PartBest& b : bests) {
+        if (b.parts != parts) continue;
+        if (!BeatsBest(run, b.score)) return false;
+        b.score = run;
+        return true;
+    }
+    if (bests.size() >= kMaxBests || !BeatsBest(run, PlayScore{})) return false;
+    bests.push_back({parts, run});
+    return true;
+}
+
+void ParseScoreMemory(ScoreMemory& memory, const char* data, size_t size) {
+    std::string_view rest(data, size);
+    while (!rest.empty()) {
+        const size_t end = rest.find('\n');
+        const std::string_view line = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        PartBest best;
+        if (!ParseLine(line, best)) continue;
+        PartBest* kept = nullptr;
+        for (PartBest& b : memory.bests) {
+            if (b.parts == best.parts) kept = &b;
+        }
+        if (kept != nullptr) {
+            kept->score = best.score;
+        } else if (memory.bests.size() < kMaxBests) {
+            memory.bests.push_back(std::move(best));
+        }
+    }
+}
+
+std::string ScoreMemoryText(const ScoreMemory& memory) {
+    if (memory.bests.empty()) return {};
+    std::string text = "# parts = hits early late missed wrong mean-error-ms speed-percent\n";
+    for (const PartBest& b : memory.bests) {
+        const PlayScore& s = b.score;
+        char line[96];
+        std::snprintf(line, sizeof line, " = %d %d %d %d %d %.3f %d\n", s.hits, s.early, s.late, s.missed,
+                      s.wrong, s.meanErrorMs, s.speedPercent);
+        text += "best " + b.parts + line;
+    }
+    return text;
+}
+
+ScoreMemory ReadScoreMemory(const std::string& key) {
+    ScoreMemory memory;
+    const std::string path = ScorePath(key, false);
+    std::vector<uint8_t> bytes;
+    if (path.empty() || !ReadRegularFile(path, kMaxScoreBytes, bytes).Ok()) return memory;
+    ParseScoreMemory(memory, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return memory;
+}
+
+bool WriteScoreMemory(const std::string& key, const ScoreMemory& memory) {
+    const std::string path = ScorePath(key, true);
+    return !path.empty() && ReplaceFileWithText(path, ScoreMemoryText(memory));
+}

@@ -1,0 +1,48 @@
+// The best play-along result of each song, per part played, kept between runs.
+//
+// Each song has a file "songs/<key>.scores.txt" in the data folder, beside what is remembered of
+// the song (settings/song_memory.h) and named by the same key. One line per part played:
+//
+//     best 1+2 = 120 4 3 2 5 23.5 100
+//
+// the parts as the player names them (midi/play_along.h), then the hits, early, late, missed and
+// wrong counts, the mean timing error in milliseconds and the speed in percent. Lines that do not
+// read so (comments, damaged lines, a newer program's other lines) are passed over.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "core/play_score.h"
+
+struct PartBest {
+    std::string parts;  // "1", "2", "1+2", a voice's number
+    PlayScore score;    // complete
+};
+
+struct ScoreMemory {
+    std::vector<PartBest> bests;  // one per parts label
+
+    // The best kept for `parts`; null when none.
+    [[nodiscard]] const PlayScore* Find(const std::string& parts) const;
+    // Keeps `run` as the best of `parts` when it beats the one kept (core/play_score.h says how);
+    // true when it did, and the file is then worth writing.
+    bool Offer(const std::string& parts, const PlayScore& run);
+};
+
+// Whether `parts` is a parts label this memory keeps: part numbers 1 to 256, ascending, joined by '+'.
+[[nodiscard]] bool IsPartsLabel(const std::string& parts);
+
+// Applies the text data[0..size) to `memory`. Safe on any bytes; a line it cannot read is ignored,
+// and of two lines for one part the later counts.
+void ParseScoreMemory(ScoreMemory& memory, const char* data, size_t size);
+// The file's text for `memory`.
+[[nodiscard]] std::string ScoreMemoryText(const ScoreMemory& memory);
+
+// The bests kept for the song with `key` (settings/song_memory.h's SongKey); none when there is no
+// file, no data folder or a file that cannot be read.
+[[nodiscard]] ScoreMemory ReadScoreMemory(const std::string& key);
+// Keeps `memory` for the song with `key`, replacing the file whole; false, quietly, when it could
+// not be written.
+[[nodiscard]] bool WriteScoreMemory(const std::string& key, const ScoreMemory& memory);

@@ -1,0 +1,148 @@
+// Practice in the window, through the controller with a real render and a sound device the test
+// moves: the speed and the parts heard change from the place the song is at, the notes keep in
+// step with the sound at the new speed, a seek outside the practice render starts another, and
+// the choice comes back with the song.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "app/player_controller.h"
+#include "audio/streaming_player.h"
+#include "manual_output.h"
+#include "platform/window.h"
+#include "settings/song_memory.h"
+#include "smf_builder.h"
+#include "synth/background_render.h"
+#include "synth/render_stream.h"
+#include "synth/stream_playback.h"
+#include "synth/synth_renderer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+constexpr uint32_t kRate = 44100;
+
+class PracticeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("dorvik-practice-" + std::to_string(getpid()));
+        fs::create_directories(folder);
+        setenv("XDG_DATA_HOME", folder.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+        ShowFluidSynthMessages(false);
+        c.synth = std::make_unique<SynthRenderer>();
+        c.renderFolder = folder.string();
+        c.shared.soundFontPath = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+        c.shared.soundFontLoaded = true;
+        c.CreatePlayer(out, milliseconds(0));
+        // Two hands on tracks of their own, a note each every half second for 30 s.
+        using namespace smf;
+        Bytes right, left;
+        for (int i = 0; i < 60; ++i) {
+            right = Cat({right, On(i == 0 ? 0 : 240, 0, 72), Off(240, 0, 72)});
+            left = Cat({left, On(i == 0 ? 0 : 240, 1, 48), Off(240, 1, 48)});
+        }
+        const Bytes bytes =
+            Song(480, {Chunk("MTrk", Cat({right, EndOfTrack()})), Chunk("MTrk", Cat({left, EndOfTrack()}))});
+        path = (folder / "hands.mid").string();
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    void TearDown() override {
+        c.ReleaseObjects();
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    void Load() {
+        c.LoadMidi(path);
+        ASSERT_NE(c.streamPlayback, nullptr);
+        (void)c.backgroundRender->Wait();
+        c.StepLoading();
+    }
+    void Key(uint32_t code, int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            platform::InputMessage message;
+            message.kind = platform::InputKind::KeyDown;
+            message.keyCode = code;
+            c.OnKeyDown(message);
+        }
+    }
+    void WaitForPractice() {
+        if (c.practiceRender) (void)c.practiceRender->Wait();
+    }
+    // The device plays `seconds`, with the refills a timer would run.
+    void Hear(double seconds) {
+        auto frames = static_cast<uint32_t>(seconds * kRate);
+        while (frames > 0) {
+            const uint32_t step = std::min(frames, 4410u);
+            out.ring->Advance(step * 4);
+            c.soundPlayer->OnTimer();
+            frames -= step;
+        }
+        c.KeepPlaybackBehindRender();
+    }
+
+    fs::path folder;
+    std::string path;
+    ManualOutput out;
+    PlayerController c;
+};
+
+}  // namespace
+
+TEST_F(PracticeTest, SpeedAndPartsPlayFromTheirOwnRenderInStepWithTheNotes) {
+    Load();
+    ASSERT_TRUE(c.shared.session.Ready());
+    c.SeekPlayback(10 * kRate);
+    Key('[', 10);
+    EXPECT_EQ(c.practice.speedPercent, 50);
+    ASSERT_NE(c.practiceRender, nullptr);
+    EXPECT_NE(&c.streamPlayback->Stream(), c.songStream.get()) << "played from a render of its own";
+    EXPECT_DOUBLE_EQ(c.streamPlayback->Timeline().speed, 0.5);
+    EXPECT_NEAR(c.streamPlayback->Timeline().origin, 8 * kRate, kRate / 100) << "two seconds before";
+    EXPECT_EQ(c.PlaybackFrame(), 10 * kRate) << "the place stays";
+
+    // Played: a second of sound moves the song on by half a second, and sound is heard.
+    WaitForPractice();
+    c.StartPlayback();
+    ASSERT_FALSE(c.waitingForRender);
+    Hear(1.0);
+    EXPECT_NEAR(c.PlaybackFrame(), 10.5 * kRate, kRate / 100);
+    const std::vector<uint8_t> ring = out.ring->Contents();
+    EXPECT_TRUE(std::any_of(ring.begin(), ring.end(), [](uint8_t b) { return b != 0; }));
+
+    // A hand silenced: the practice plays on from where it was heard, and is kept with the song.
+    Key('1');
+    EXPECT_EQ(c.practice.parts[0], PartSound::Muted);
+    EXPECT_NEAR(c.PlaybackFrame(), 10.5 * kRate, kRate / 100);
+    SongMemory kept = ReadSongMemory(c.songKey);
+    EXPECT_EQ(kept.speedPercent, 50);
+    EXPECT_EQ(kept.mutedParts, std::vector<int>{0});
+
+    // A seek before the practice render's start makes one from there.
+    c.SeekPlayback(2 * kRate);
+    EXPECT_NEAR(c.streamPlayback->Timeline().origin, 0, kRate / 100);
+    EXPECT_EQ(c.PlaybackFrame(), 2 * kRate);
+    WaitForPractice();
+
+    // Back to the song as written: its own render plays, at its own speed.
+    Key(']', 10);
+    Key('1');
+    EXPECT_TRUE(c.practice.Plain());
+    EXPECT_EQ(&c.streamPlayback->Stream(), c.songStream.get());
+    EXPECT_EQ(c.PlaybackFrame(), 2 * kRate);
+
+    // The choice comes back when the song is opened again.
+    Key('2');
+    Key('[', 4);
+    c.LoadMidi(path);
+    EXPECT_EQ(c.practice.speedPercent, 80);
+    EXPECT_EQ(c.practice.parts[1], PartSound::Muted);
+    ASSERT_NE(c.streamPlayback, nullptr);
+    EXPECT_DOUBLE_EQ(c.streamPlayback->Timeline().speed, 0.8);
+}
