@@ -22,7 +22,8 @@ packages=(
     desktop-file-utils appstream                   # validating the desktop entry and the AppStream data
     sf3convert                                     # making a compressed SoundFont for the SF3 test
     libebur128-dev                                 # loudness (EBU R128) and true peak of a render
-    jackd2 libjack-jackd2-dev librtmidi-dev python3-rtmidi  # live keys' latency bench: a JACK server, its MIDI in and out
+    jackd2 libjack-jackd2-dev librtmidi-dev python3-rtmidi  # live keys' latency bench: a JACK server, its MIDI in and out;
+                                                   # MIDI keyboards (RtMidi over ALSA or JACK) and the record tests
     parallel                                       # GNU parallel: the sharded batch test, and batches over machines
 )
 

@@ -24,6 +24,8 @@ constexpr const char* kUsage =
     "                         [--dump-raw FRAMES.yuv]\n"
     "       dorvik-midi batch render|export|video [OPTIONS] -o OUTDIR [--jobs N] [--shard K/N]\n"
     "                         FILE|FOLDER...\n"
+    "       dorvik-midi ports\n"
+    "       dorvik-midi record [--port NAME] -o TAKE.mid\n"
     "\n"
     "  info   parse a Standard MIDI File into the parts the player draws (two hands, or a voice\n"
     "         per track and channel) and print what it holds; --json prints it as one JSON object\n"
@@ -48,7 +50,11 @@ constexpr const char* kUsage =
     "         default); outputs go to OUTDIR under the files' paths in their folders, and those\n"
     "         already complete are kept; --shard K/N takes only the K-th of N slices, the same\n"
     "         on every machine; one JSON line per file on standard output; status 1 when any\n"
-    "         file failed\n";
+    "         file failed\n"
+    "  ports  list the MIDI inputs (keyboards and other programs' MIDI outputs), one a line\n"
+    "  record record a MIDI input into a Standard MIDI File until Ctrl-C: the first input whose\n"
+    "         name contains NAME, or without --port the first keyboard; the take starts at the\n"
+    "         first key and keeps its own timing\n";
 
 // What a command printed must have reached its destination: a full disk or a closed pipe turns
 // success into failure.

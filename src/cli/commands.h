@@ -21,6 +21,11 @@ int RunPlay(int argc, char** argv);
 int RunExport(int argc, char** argv);
 int RunVideo(int argc, char** argv);
 int RunBatch(int argc, char** argv);
+int RunPorts(int argc, char** argv);
+int RunRecord(int argc, char** argv);
+
+// What the command line is called where MIDI systems list their clients.
+inline constexpr const char* kMidiClientName = "dorvik-midi";
 
 // A song rendered as `render` renders it, in the window's own typed values: the parsed song, and
 // the rendered WAV with its overview, held open by the synthesiser's render file until the

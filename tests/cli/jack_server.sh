@@ -1,0 +1,58 @@
+# A JACK server of its own on the dummy back end, for the tests and benchmarks that play into a
+# MIDI input. Sourced; defines start_jack and stop_jack.
+#
+# The server takes a name no other test or user has, so that tests running side by side never
+# meet. Small periods (64 frames at 48 kHz, 1.3 ms) because a message through JACK is timed to the
+# period that carries it. --sync: in its default mode a server that falls behind on a busy machine
+# drops what a client sent in the period it missed, and the test would see notes vanish that no
+# recorder could have kept. --no-realtime and no audio reservation: CI runs as root without a
+# session bus or realtime limits, where jackd would otherwise stop to ask for both.
+
+# Starts the server for $1 (a short word: what it is for); returns 1 with the reason in
+# $jack_failure when none comes up.
+#
+# The name comes from a few fixed ones rather than a new one each run: JACK keeps a machine-wide
+# table of eight servers, and a server that dies without leaving it keeps its entry until a server
+# of the same name starts again. A slot whose name a live server holds is passed over.
+start_jack() {
+    jack_failure=
+    if ! command -v jackd >/dev/null 2>&1; then
+        jack_failure="jackd is not installed (setup.sh installs jackd2)"
+        return 1
+    fi
+    export JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
+    local log slot
+    log=$(mktemp)
+    for slot in 0 1 2 3; do
+        export JACK_DEFAULT_SERVER="dorvik-${1:-test}-$slot"
+        jackd --no-realtime --sync -d dummy -r 48000 -p 64 >"$log" 2>&1 &
+        jack_pid=$!
+        for _ in $(seq 1 100); do
+            kill -0 "$jack_pid" 2>/dev/null || break
+            if jack_lsp >/dev/null 2>&1; then
+                rm -f "$log"
+                return 0
+            fi
+            sleep 0.1
+        done
+        if kill -0 "$jack_pid" 2>/dev/null; then
+            jack_failure="jackd did not answer within 10 seconds"
+            stop_jack
+            break
+        fi
+        wait "$jack_pid" 2>/dev/null
+        jack_failure="jackd exited at once: $(grep -v -e '^jackdmp' -e '^Copyright' -e 'WARRANTY' -e 'free software' \
+            -e 'conditions' "$log" | tr '\n' ' ')"
+        jack_pid=
+    done
+    rm -f "$log"
+    return 1
+}
+
+# Stops the server; its clients should have gone first, or it may leave its entry behind.
+stop_jack() {
+    [ -n "${jack_pid:-}" ] || return 0
+    kill "$jack_pid" 2>/dev/null
+    wait "$jack_pid" 2>/dev/null
+    jack_pid=
+}

@@ -1,0 +1,166 @@
+#!/bin/bash
+# dorvik-midi ports and record against a real MIDI system: a JACK server on its dummy back end and
+# a keyboard played by a script (midi_keys.py) from a second client.
+#   - ports lists the keyboard;
+#   - record takes what is played, notes and a chord, with each onset and release within 5 ms of
+#     when it was sent (measured against the sender's own clock, after the constant delay of the
+#     trip is taken out), ends on Ctrl-C with status 0 and a complete file;
+#   - a keyboard unplugged mid-take is reported, taken back when it returns, and SIGTERM still
+#     leaves the complete take (status 143);
+#   - what cannot be recorded fails with its reason: no input of that name, nothing played, no
+#     server, a folder that does not exist.
+# Exits 77 (skipped) only when no JACK server can be started at all.
+# Usage: record_jack.sh DORVIK_MIDI
+set -u
+tool=$1
+here=$(cd "$(dirname "$0")" && pwd)
+python=/usr/bin/python3  # the system's, which has python3-rtmidi
+work=$(mktemp -d) || exit 1
+cd "$work" || exit 1
+. "$here/jack_server.sh"
+sender=
+rec=
+cleanup() {
+    [ -n "$rec" ] && kill "$rec" 2>/dev/null && wait "$rec" 2>/dev/null
+    exec 3>&- 2>/dev/null
+    # The sender ends when its input closes; it leaves the server before the server stops.
+    [ -n "$sender" ] && { timeout 5 tail --pid="$sender" -f /dev/null || kill "$sender"; wait "$sender"; } 2>/dev/null
+    stop_jack
+    cd / && rm -rf "$work"
+}
+trap cleanup EXIT
+# A sender that died is reported by what it did not print; writing to it must not end the test.
+trap '' PIPE
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+if ! start_jack cli; then
+    echo "SKIP: no JACK server: $jack_failure"
+    exit 77
+fi
+export DORVIK_MIDI_API=jack
+
+# Waits up to 10 s for a line matching $2 in file $1, or until process $3 (if given) has ended.
+wait_for() {
+    for _ in $(seq 1 200); do
+        grep -q "$2" "$1" 2>/dev/null && return 0
+        [ -n "${3:-}" ] && ! kill -0 "$3" 2>/dev/null && return 1
+        sleep 0.05
+    done
+    return 1
+}
+
+mkfifo keys.in
+# Appending, so that the file can be emptied between takes.
+: >sent.txt
+"$python" "$here/midi_keys.py" <keys.in >>sent.txt 2>sender.err &
+sender=$!
+exec 3>keys.in
+wait_for sent.txt '^ready' || { fail "the sender did not start: $(cat sender.err)"; exit 1; }
+
+"$tool" ports >ports.txt 2>ports.err || fail "ports: status $? ($(cat ports.err))"
+grep -qx 'Test keyboard:keys' ports.txt || fail "ports does not list the keyboard: $(cat ports.txt)"
+
+# Compares take $1 with the messages in sent file $2; prints what differs.
+compare() {
+    "$tool" info --json "$1" >take.json || { echo "info cannot read $1"; return 1; }
+    "$python" - take.json "$2" <<'PY'
+import json, statistics, sys
+song = json.load(open(sys.argv[1]))
+got = sorted((n[1], n[0], n[2], n[3]) for part in song["parts"] for n in part["notes"])
+rows = [line.split() for line in open(sys.argv[2]) if line[0].isdigit()]
+ons, sent = {}, []
+for t, status, key, velocity in rows:
+    if status == "144":
+        ons[key] = (float(t), int(velocity))
+    else:
+        start, velocity = ons.pop(key)
+        sent.append((start, int(key), float(t), velocity))
+sent.sort()
+if [(k, v) for _, k, _, v in got] != [(k, v) for _, k, _, v in sent]:
+    sys.exit(f"notes differ: sent {[(k, v) for _, k, _, v in sent]}, recorded {[(k, v) for _, k, _, v in got]}")
+# The trip from sender to recorder takes a constant delay; what must hold is the spacing.
+first = sent[0][0]
+delay = statistics.median(g[0] - (s[0] - first) for g, s in zip(got, sent))
+errors = [abs(g[i] - (s[i] - first) - delay) for g, s in zip(got, sent) for i in (0, 2)]
+worst = max(errors)
+print(f"{len(got)} notes, worst onset or release error {worst * 1000:.2f} ms")
+if worst > 0.005:
+    sys.exit(f"timing off by up to {worst * 1000:.2f} ms")
+PY
+}
+
+# Ctrl-C ends the take with status 0 and the file complete. The timing is judged on up to three
+# takes: a JACK server starved of the processor for a moment on a shared machine delivers what was
+# sent in that moment all at once, and no recorder can time what arrives together. A recorder
+# that times badly fails all three.
+for attempt in 1 2 3; do
+    : >sent.txt
+    "$tool" record -o take.mid 2>rec.err &
+    rec=$!
+    wait_for rec.err 'recording from Test keyboard:keys' $rec || fail "record did not start: $(cat rec.err)"
+    echo play >&3
+    wait_for sent.txt '^done' || fail "the sender did not finish"
+    sleep 0.3
+    kill -INT $rec
+    wait $rec
+    status=$?
+    rec=
+    [ "$status" -eq 0 ] || fail "record after Ctrl-C: expected status 0, got $status ($(cat rec.err))"
+    if result=$(compare take.mid sent.txt); then
+        echo "$result"
+        break
+    fi
+    echo "take $attempt: $result"
+    [ "$attempt" -lt 3 ] || fail "take.mid: $result"
+done
+
+# Unplugged and plugged back mid-take, then SIGTERM: still one complete take with both halves.
+: >sent.txt
+"$tool" record --port 'keyboard:ke' -o take2.mid 2>rec2.err &
+rec=$!
+wait_for rec2.err 'recording from Test keyboard:keys' $rec || fail "record --port did not start: $(cat rec2.err)"
+echo play >&3
+wait_for sent.txt '^done' || fail "the sender did not finish"
+: >sent.txt
+echo unplug >&3
+wait_for rec2.err 'Test keyboard:keys is gone' || fail "the unplugged keyboard was not reported: $(cat rec2.err)"
+echo plug >&3
+wait_for sent.txt '^ready' || fail "the sender did not plug back in"
+wait_for rec2.err 'Test keyboard:keys is back' || fail "the keyboard was not taken back: $(cat rec2.err)"
+echo play >&3
+wait_for sent.txt '^done' || fail "the sender did not finish"
+sleep 0.3
+kill -TERM $rec
+wait $rec
+status=$?
+[ "$status" -eq 143 ] || fail "record after SIGTERM: expected status 143, got $status ($(cat rec2.err))"
+"$tool" info --json take2.mid >take2.json || fail "take2.mid is not a complete file"
+notes=$("$python" -c 'import json,sys; print(sum(len(p["notes"]) for p in json.load(open(sys.argv[1]))["parts"]))' take2.json)
+[ "$notes" = 14 ] || fail "take2.mid: expected the 14 notes of both halves, got $notes ($(cat rec2.err))"
+
+# Failures and their reasons: case | arguments | expected status | expected words on standard error
+while IFS='|' read -r name args status words; do
+    rm -f out.mid
+    eval "set -- $args"
+    "$tool" "$@" 2>case.err &
+    pid=$!
+    # A recording that did start is ended at once, with nothing played into it.
+    if wait_for case.err 'recording from' $pid; then kill -INT $pid; fi
+    wait $pid
+    got=$?
+    [ "$got" -eq "$status" ] || fail "$name: expected status $status, got $got ($(cat case.err))"
+    grep -qF "$words" case.err || fail "$name: expected \"$words\" in: $(cat case.err)"
+    [ ! -e out.mid ] || fail "$name: left out.mid behind"
+done <<'ROWS'
+no such port|record --port nowhere -o out.mid|1|no MIDI input's name contains "nowhere"; the inputs are: Test keyboard:keys
+nothing played|record -o out.mid|1|nothing was played; out.mid was not written
+no output|record --port keys|2|record needs -o TAKE.mid
+missing folder|record -o nowhere/out.mid|1|cannot write nowhere/out.mid: No such file or directory
+ROWS
+JACK_DEFAULT_SERVER=nobody-runs-this "$tool" ports 2>noserver.err
+status=$?
+[ "$status" -eq 1 ] || fail "ports without a server: expected status 1, got $status"
+grep -q 'cannot list MIDI inputs: no JACK server running' noserver.err || fail "ports without a server: $(cat noserver.err)"
+
+[ "$failures" -eq 0 ]
