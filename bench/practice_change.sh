@@ -54,49 +54,17 @@ print(f"{h:016x}-{len(data)}.txt")
 PY
 )
 
-# Plays the song with the memory $1 from its start, presses 1 at 12 s and prints the seconds from
-# the key to the first sound.
-time_change() {
-    printf '%b' "$1" >"$memory"
-    local raw=$work/window.raw
-    rm -f "$raw"
-    SDL_DISKAUDIOFILE=$raw "$player" "$song" >/dev/null 2>&1 &
-    local pid=$!
-    local window
-    window=$(xdotool search --sync --onlyvisible --name "Dorvik Midi Player" | head -n1)
-    xdotool windowfocus --sync "$window"
-    xdotool key --clearmodifiers space
-    python3 - "$raw" "$window" <<'PY'
+# Seconds until the raw file $1 holds a sound past what it holds now; "-" after 20 s. With a
+# window $2, first waits $3 seconds and presses 1 in it, and counts from the key.
+first_sound() {
+    python3 - "$@" <<'PY'
 import array, os, subprocess, sys, time
-path, window = sys.argv[1], sys.argv[2]
-time.sleep(13.0)  # the count-in, then 12 s of the song
-offset = os.path.getsize(path) // 4 * 4
-subprocess.run(["xdotool", "key", "--window", window, "1"], check=True)
+path = sys.argv[1]
+if len(sys.argv) > 2:
+    time.sleep(float(sys.argv[3]))
+    subprocess.run(["xdotool", "key", "--window", sys.argv[2], "1"], check=True)
 start = time.monotonic()
-while time.monotonic() - start < 20:
-    with open(path, 'rb') as f:
-        f.seek(offset)
-        data = f.read()
-    data = data[: len(data) // 2 * 2]
-    if data and any(abs(s) > 2 for s in array.array('h', data)):
-        print(f"{time.monotonic() - start:.3f}")
-        sys.exit(0)
-    offset += len(data)
-    time.sleep(0.002)
-print("-")
-PY
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-}
-
-reference() {
-    local raw=$work/ref.raw
-    rm -f "$raw"
-    SDL_DISKAUDIOFILE=$raw fluidsynth -a sdl2 -i -q "$soundfont" "$song" >/dev/null 2>&1 &
-    local pid=$!
-    python3 - "$raw" <<'PY'
-import array, sys, time
-path, start, offset = sys.argv[1], time.monotonic(), 0
+offset = os.path.getsize(path) // 4 * 4 if os.path.exists(path) else 0
 while time.monotonic() - start < 20:
     try:
         with open(path, 'rb') as f:
@@ -112,6 +80,32 @@ while time.monotonic() - start < 20:
     time.sleep(0.002)
 print("-")
 PY
+}
+
+# Plays the song with the memory $1 from its start, presses 1 at 12 s and prints the seconds from
+# the key to the first sound.
+time_change() {
+    printf '%b' "$1" >"$memory"
+    local raw=$work/window.raw
+    rm -f "$raw"
+    SDL_DISKAUDIOFILE=$raw "$player" "$song" >/dev/null 2>&1 &
+    local pid=$!
+    local window
+    window=$(xdotool search --sync --onlyvisible --name "Dorvik Midi Player" | head -n1)
+    xdotool windowfocus --sync "$window"
+    xdotool key --clearmodifiers space
+    # The count-in, then 12 s of the song.
+    first_sound "$raw" "$window" 13
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+}
+
+reference() {
+    local raw=$work/ref.raw
+    rm -f "$raw"
+    SDL_DISKAUDIOFILE=$raw fluidsynth -a sdl2 -i -q "$soundfont" "$song" >/dev/null 2>&1 &
+    local pid=$!
+    first_sound "$raw"
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
 }

@@ -37,18 +37,17 @@ bool TakeNumber(std::string_view& text, double& value) {
     return true;
 }
 
-// The file of the song with `key`; its folders are made only when `make` is set (to write it).
-std::string MemoryPath(const std::string& key, bool make) {
+}  // namespace
+
+std::string SongFilePath(const std::string& key, const char* suffix, bool make) {
     // A key is hexadecimal digits and a size: nothing in it can leave the folder.
     if (key.empty() || key.find_first_not_of("0123456789abcdef-") != std::string::npos) return {};
     const std::string folder = DataFolder(make);
     if (folder.empty()) return {};
     const std::string songs = folder + "/songs";
     if (make && mkdir(songs.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    return songs + "/" + key + ".txt";
+    return songs + "/" + key + suffix;
 }
-
-}  // namespace
 
 std::string SongKey(const uint8_t* data, size_t size) {
     // FNV-1a: a song is told from another by its bytes; nothing here has to resist an attacker.
@@ -130,7 +129,7 @@ std::string SongMemoryText(const SongMemory& memory) {
 
 SongMemory ReadSongMemory(const std::string& key) {
     SongMemory memory;
-    const std::string path = MemoryPath(key, false);
+    const std::string path = SongFilePath(key, ".txt", false);
     std::vector<uint8_t> bytes;
     if (path.empty() || !ReadRegularFile(path, kMaxMemoryBytes, bytes).Ok()) return memory;
     ParseSongMemory(memory, reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -138,6 +137,6 @@ SongMemory ReadSongMemory(const std::string& key) {
 }
 
 bool WriteSongMemory(const std::string& key, const SongMemory& memory) {
-    const std::string path = MemoryPath(key, true);
+    const std::string path = SongFilePath(key, ".txt", true);
     return !path.empty() && ReplaceFileWithText(path, SongMemoryText(memory));
 }

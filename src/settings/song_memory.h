@@ -29,6 +29,11 @@ struct SongMemory {
     [[nodiscard]] bool HasLoop() const { return loopStart >= 0 && loopEnd > loopStart; }
 };
 
+// The file kept for the song with `key` in the data folder's "songs" folder: "<key><suffix>". Its
+// folders are made only with `make` (to write it); "" when there is no such folder or the key is
+// no key.
+[[nodiscard]] std::string SongFilePath(const std::string& key, const char* suffix, bool make);
+
 // The key of a song file's bytes: 16 hexadecimal digits of a 64-bit hash, then its size.
 [[nodiscard]] std::string SongKey(const uint8_t* data, size_t size);
 

@@ -13,6 +13,7 @@
 #include "core/file_access.h"
 #include "core/song_data.h"
 #include "settings/settings.h"
+#include "settings/song_memory.h"
 
 namespace {
 
@@ -82,17 +83,6 @@ bool ParseLine(std::string_view line, PartBest& best) {
     s.speedPercent = static_cast<int32_t>(speed);
     s.complete = true;  // only complete runs are ever kept
     return true;
-}
-
-// The file of the song with `key`; its folders are made only when `make` is set (to write it).
-std::string ScorePath(const std::string& key, bool make) {
-    // A key is hexadecimal digits and a size: nothing in it can leave the folder.
-    if (key.empty() || key.find_first_not_of("0123456789abcdef-") != std::string::npos) return {};
-    const std::string folder = DataFolder(make);
-    if (folder.empty()) return {};
-    const std::string songs = folder + "/songs";
-    if (make && mkdir(songs.c_str(), 0700) != 0 && errno != EEXIST) return {};
-    return songs + "/" + key + ".scores.txt";
 }
 
 }  // namespace
@@ -171,7 +161,7 @@ std::string ScoreMemoryText(const ScoreMemory& memory) {
 
 ScoreMemory ReadScoreMemory(const std::string& key) {
     ScoreMemory memory;
-    const std::string path = ScorePath(key, false);
+    const std::string path = SongFilePath(key, ".scores.txt", false);
     std::vector<uint8_t> bytes;
     if (path.empty() || !ReadRegularFile(path, kMaxScoreBytes, bytes).Ok()) return memory;
     ParseScoreMemory(memory, reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -179,6 +169,6 @@ ScoreMemory ReadScoreMemory(const std::string& key) {
 }
 
 bool WriteScoreMemory(const std::string& key, const ScoreMemory& memory) {
-    const std::string path = ScorePath(key, true);
+    const std::string path = SongFilePath(key, ".scores.txt", true);
     return !path.empty() && ReplaceFileWithText(path, ScoreMemoryText(memory));
 }
