@@ -13,9 +13,13 @@
 #include "export/transcoder.h"
 #include "export/video_export.h"
 #include "midi/note_timeline.h"
+#include "midi/play_wait.h"
+#include "platform/midi_input.h"
+#include "platform/sound.h"
 #include "resources/strings.h"
 #include "settings/settings.h"
 #include "synth/background_render.h"
+#include "synth/live_synth.h"
 #include "synth/render_stream.h"
 #include "synth/stream_playback.h"
 #include "synth/synth_renderer.h"
@@ -43,7 +47,10 @@ std::unique_ptr<P> MakePanel(PlayerController& c, uint16_t background) {
 }  // namespace
 
 PlayerController::PlayerController() = default;
-PlayerController::~PlayerController() = default;
+PlayerController::~PlayerController() {
+    // The player's synthesiser leaves the sound device before it goes.
+    if (liveSynth && soundOutput != nullptr) soundOutput->AttachLiveMixer(nullptr);
+}
 
 void PlayerController::Initialise(platform::SoundOutput& output, const std::string& guideUrl,
                                   std::chrono::milliseconds refillPeriod) {
@@ -108,6 +115,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
 void PlayerController::ReleaseObjects() {
     // A running export goes first (its thread is joined), then the player: its refill reads the
     // reader. The panels go last.
+    EndPlayAlong();            // the player's keys leave the sound device first
     audioExport.reset();       // cancelled at its next step; the partial file goes with it
     videoExport.reset();       // cancelled at its next frame; the partial file goes with it
     backgroundRender.reset();  // stopped after its slice; the thread is joined
@@ -200,6 +208,8 @@ void PlayerController::Frame() {
     platform::RenderTarget* target = device != nullptr ? device->target : nullptr;
     if (target != nullptr) target->Clear(PaletteColour(palette.colour[PalClear]));
 
+    // The player's keys are taken in every frame, and the song held for them.
+    StepPlayAlong();
     if (shared.playState != PlayState::Idle) {
         if (shared.command == Command::CountIn) {
             songTime = static_cast<double>(clock->Peek()) - kCountInSeconds;
@@ -241,6 +251,8 @@ void PlayerController::Frame() {
     notesView->SetRect(n.left, n.top, n.right, n.bottom);
     for (int p = 0; p < kMaxParts; ++p)
         viewOptions.quietParts.set(static_cast<size_t>(p), !practice.Heard(p));
+    viewOptions.playerKeys = playerKeys;
+    viewOptions.wrongKeys = waitMode ? waitMode->State().wrong : KeySet{};
     notesView->SetOptions(viewOptions);
     notesView->Update(shownTime);
     notesView->DrawBackground();

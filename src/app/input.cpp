@@ -43,12 +43,14 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
             OnLeftButtonUp();
             break;
         case InputKind::KeyDown:
-            OnKeyDown(message);
+            // While the computer keyboard plays, its letters are notes.
+            if (!OnPlayAlongKey(message, true)) OnKeyDown(message);
             break;
         case InputKind::FileDropped:
             (void)DropFile(message.path);
             break;
         case InputKind::KeyUp:
+            (void)OnPlayAlongKey(message, false);
             // A volume changed by a key, held or not, is kept once the key is let go.
             if (volumeUnsaved) SaveVolume();
             // Whichever key is released completes a pending Escape, or else a pending Space.
@@ -162,6 +164,9 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
         case 'l':
         case 'L':
             if (ready && !message.repeat) MarkLoop();
+            break;
+        case '\t':
+            if (!message.repeat) TogglePlayAlong();
             break;
         case '+':
         case '=':  // + without Shift on most keyboards

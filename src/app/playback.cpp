@@ -37,6 +37,7 @@ constexpr int64_t kGoLead = static_cast<int64_t>(3.5 * kRenderRate);
 void PlayerController::CreatePlayer(platform::SoundOutput& output, std::chrono::milliseconds refillPeriod) {
     soundPlayer = std::make_unique<StreamingPlayer>(output, refillPeriod);
     shared.player = soundPlayer.get();
+    soundOutput = &output;
 }
 
 bool PlayerController::PreparePlayback() {
@@ -107,7 +108,7 @@ void PlayerController::TakeRenderedLength(int64_t endFrame) {
 
 void PlayerController::KeepPlaybackBehindRender() {
     if (!streamPlayback || !soundPlayer || shared.playState != PlayState::Playing ||
-        shared.command == Command::CountIn) {
+        shared.command == Command::CountIn || heldForPlayer) {
         return;
     }
     const RenderStream& stream = streamPlayback->Stream();
@@ -274,7 +275,7 @@ double PlayerController::PlaybackSongTime() const {
     // A song played from its render runs at the render's rate; its length follows the render.
     if (streamPlayback) {
         const int64_t frame = streamPlayback->HeardAfter(played);
-        const double lead = waitingForRender ? 0.0 : streamPlayback->Timeline().speed / 30.0;
+        const double lead = waitingForRender || heldForPlayer ? 0.0 : streamPlayback->Timeline().speed / 30.0;
         return double(frame) / kRenderRate + lead;
     }
     return double(played + seekOffset) * shared.song->duration / double(totalFrames) + 1.0 / 30.0;

@@ -14,6 +14,8 @@
 #include "core/panel_layout.h"
 #include "export/export_format.h"
 #include "export/video_encoder.h"
+#include "midi/play_along.h"
+#include "midi/qwerty_keyboard.h"
 #include "platform/geometry.h"
 #include "synth/practice_choice.h"
 #include "ui/control_panel.h"
@@ -33,11 +35,15 @@ struct PlaybackLoop;
 class RenderStream;
 class BackgroundRender;
 class TempoMap;
+class WaitMode;
+class LiveSynth;
 struct SongMemory;
 struct FrameTimer;
 class ExportJob;
 namespace platform {
 class Window;
+class MidiInput;
+struct MidiMessage;
 class SoundOutput;
 struct InputMessage;
 }  // namespace platform
@@ -154,6 +160,19 @@ struct PlayerController {
     std::shared_ptr<RenderStream> songStream;  // the song's own render, as written
     std::unique_ptr<SynthRenderer> practiceSynth;
     std::unique_ptr<BackgroundRender> practiceRender;
+
+    // Play-along (app/play_along.cpp): the parts silenced are the player's. Their keys, from a MIDI
+    // keyboard (or, without one, the computer keyboard), light and sound, and the song waits at
+    // each of the player's notes until its keys are down.
+    bool playAlong = false;
+    std::unique_ptr<platform::MidiInput> midiInput;  // null: the computer keyboard plays
+    std::string midiInputName;                       // the input opened, for the status line
+    std::unique_ptr<LiveSynth> liveSynth;
+    std::unique_ptr<WaitMode> waitMode;
+    QwertyKeyboard typedKeys;
+    KeySet playerKeys;                             // held on the input now
+    bool heldForPlayer = false;                    // the song stands at a note of the player's
+    platform::SoundOutput* soundOutput = nullptr;  // the device the player's keys are mixed into
 
     int32_t totalFrames = 0;  // sample frames of the song's sound (as expected, while it renders)
     uint32_t seekOffset = 0;  // frame at which the player last started from silence
@@ -302,6 +321,16 @@ struct PlayerController {
     void TakePracticeFromMemory(const SongMemory& memory);
     void StopPracticeRender();
     [[nodiscard]] bool PracticeRenderNeeded(int64_t frame) const;
+
+    // Play-along (app/play_along.cpp). TogglePlayAlong (the P key) starts it for the parts silenced
+    // (the first hand or voice when none is), or ends it. StepPlayAlong runs every frame: it takes
+    // the keys played and holds or lets go the song. OnPlayAlongKey plays the computer keyboard
+    // while no MIDI keyboard is open; it returns whether it took the key.
+    void TogglePlayAlong();
+    void StepPlayAlong();
+    bool OnPlayAlongKey(const platform::InputMessage& message, bool down);
+    void PlayerNote(int key, bool down, double seconds);
+    void EndPlayAlong();
 
     // The volume (app/volume_control.cpp). SetVolume takes a percent, rounds and clamps it to
     // 0..100 (NaN is ignored), and makes it the session's volume and, through the volume's curve,

@@ -40,6 +40,10 @@ struct NotesViewOptions {
     bool fitSong = false;
     // Parts not heard (muted, or another soloed): their notes still fall, faded.
     std::bitset<kMaxParts> quietParts;
+    // Keys the player holds on a keyboard of their own, lit in a colour no part has; of those, the
+    // ones struck for no note of the song, lit as wrong.
+    std::bitset<128> playerKeys;
+    std::bitset<128> wrongKeys;
 };
 
 // The seconds of song between the top of the notes area and the keyboard at a falling speed step.

@@ -469,7 +469,24 @@ void NotesView::DrawKeys(bool drawNotes) const {
             bitmaps[ImgSparkDisc].Draw(s.left, s.top, s.right, s.bottom, a);
         }
     }
+    DrawPlayerKeys();
     if (options.labels.onKeys) DrawKeyLabels();
+}
+
+void NotesView::DrawPlayerKeys() const {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr || (options.playerKeys.none() && options.wrongKeys.none())) return;
+    // The lower part of a key, where a finger is: clear of the part's own light above it.
+    constexpr ColourF kPlayerKey{0.78f, 0.35f, 1.0f, 0.8f};
+    constexpr ColourF kWrongKey{1.0f, 0.15f, 0.1f, 0.85f};
+    for (int key = kLowestKey; key <= kHighestKey; ++key) {
+        const bool wrong = options.wrongKeys.test(static_cast<size_t>(key));
+        if (!wrong && !options.playerKeys.test(static_cast<size_t>(key))) continue;
+        const RectF& r = keys[key - kLowestKey].rect;
+        const float height = r.bottom - r.top;
+        target->FillRect({r.left + 1, r.bottom - height * 0.35f, r.right - 1, r.bottom - 2},
+                         wrong ? kWrongKey : kPlayerKey);
+    }
 }
 
 const NoteRecord* NotesView::ShownNote(int part, int index) const {

@@ -166,6 +166,7 @@ struct NotesView : public Panel {
     void LightKey(int part, int index);
     void DrawGrid() const;
     void DrawKeys(bool drawNotes) const;
+    void DrawPlayerKeys() const;  // the keys the player holds, over the keyboard
     void DrawNote(int part, int index) const;
     // The note's record when the view draws it at this frame's time: in a drawn part's colour, on
     // the keyboard, with a length, not yet over and inside the window. Null otherwise.

@@ -13,10 +13,14 @@
 #include "app/player_controller.h"
 #include "audio/streaming_player.h"
 #include "manual_output.h"
+#include "midi/play_wait.h"
+#include "platform/clock.h"
+#include "platform/midi_input.h"
 #include "platform/window.h"
 #include "settings/song_memory.h"
 #include "smf_builder.h"
 #include "synth/background_render.h"
+#include "synth/live_synth.h"
 #include "synth/render_stream.h"
 #include "synth/stream_playback.h"
 #include "synth/synth_renderer.h"
@@ -145,4 +149,60 @@ TEST_F(PracticeTest, SpeedAndPartsPlayFromTheirOwnRenderInStepWithTheNotes) {
     EXPECT_EQ(c.practice.parts[1], PartSound::Muted);
     ASSERT_NE(c.streamPlayback, nullptr);
     EXPECT_DOUBLE_EQ(c.streamPlayback->Timeline().speed, 0.8);
+}
+
+// Play-along: the hand silenced is the player's; the song holds at its next note until the key
+// goes down on the player's keyboard (here a scripted one), which lights, and a wrong key shows
+// as wrong without moving the song on.
+TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
+    Load();
+    Key('1');
+    Key('\t');
+    ASSERT_TRUE(c.playAlong);
+    EXPECT_EQ(c.practice.parts[0], PartSound::Muted);
+    auto keyboard = std::make_unique<platform::ScriptedMidiInput>();
+    keyboard->Plug("Test keyboard");
+    ASSERT_EQ(keyboard->Open("Test keyboard"), "");
+    platform::ScriptedMidiInput* keys = keyboard.get();
+    c.midiInput = std::move(keyboard);
+    const auto press = [&](int key, bool down) {
+        const double now = static_cast<double>(platform::SteadyCounterNow()) /
+                           static_cast<double>(platform::SteadyCounterFrequency());
+        const uint8_t bytes[3] = {static_cast<uint8_t>(down ? 0x90 : 0x80), static_cast<uint8_t>(key), 100};
+        platform::MidiMessage message;
+        ASSERT_TRUE(platform::MakeMidiMessage(now, bytes, 3, message));
+        keys->Send(message);
+        c.StepPlayAlong();
+    };
+
+    WaitForPractice();
+    c.StartPlayback();
+    ASSERT_FALSE(c.waitingForRender);
+    // The first note of the right hand (key 72) is at the start: the song holds there at once.
+    c.StepPlayAlong();
+    EXPECT_TRUE(c.heldForPlayer);
+    EXPECT_EQ(c.PlaybackFrame(), 0u);
+    press(60, true);  // not the note wanted
+    EXPECT_TRUE(c.heldForPlayer) << "a wrong key moves nothing on";
+    EXPECT_TRUE(c.waitMode->State().wrong.test(60));
+    press(60, false);
+    press(72, true);
+    EXPECT_TRUE(c.playerKeys.test(72)) << "the key lights";
+    EXPECT_FALSE(c.heldForPlayer) << "the right key lets the song go on";
+    press(72, false);
+
+    // The next note is half a second on: the song plays up to it and holds just before it.
+    for (int i = 0; i < 10 && !c.heldForPlayer; ++i) {
+        Hear(0.1);
+        c.StepPlayAlong();
+    }
+    ASSERT_TRUE(c.heldForPlayer);
+    EXPECT_NEAR(c.PlaybackFrame(), 0.47 * kRate, kRate / 100);
+    press(72, true);
+    EXPECT_FALSE(c.heldForPlayer);
+
+    // Ending play-along lets the song play on by itself.
+    Key('\t');
+    EXPECT_FALSE(c.playAlong);
+    EXPECT_EQ(c.liveSynth, nullptr);
 }

@@ -1,0 +1,162 @@
+// The controller's play-along: the player's own keys, from a MIDI keyboard or the computer
+// keyboard, light on the keyboard and sound through a synthesiser of their own mixed into the sound
+// device's output; and the song waits at each note of the player's parts until its keys are down.
+//
+// The player's parts are the ones silenced: silence the hand to play, press P, and the song plays
+// the other hand and waits for yours. The song is held just before the note it waits for (the
+// sound handed to the device goes, and the song is primed again from there when it goes on), so
+// what the other parts strike with that note is heard once, together with the player's key.
+#include <algorithm>
+#include <chrono>
+
+#include "app/player_controller.h"
+#include "audio/streaming_player.h"
+#include "midi/play_wait.h"
+#include "platform/clock.h"
+#include "platform/midi_input.h"
+#include "platform/sound.h"
+#include "platform/window.h"
+#include "synth/live_synth.h"
+#include "synth/stream_playback.h"
+
+namespace {
+
+// The song stands this far before a note it waits for, so that the note's own attack (and what the
+// other parts strike with it) is heard when the player's keys are down, and only then.
+constexpr double kHoldBefore = 0.03;
+constexpr double kRenderRate = 44100.0;
+
+double Now() {
+    return static_cast<double>(platform::SteadyCounterNow()) /
+           static_cast<double>(platform::SteadyCounterFrequency());
+}
+
+}  // namespace
+
+void PlayerController::EndPlayAlong() {
+    if (soundOutput != nullptr) soundOutput->AttachLiveMixer(nullptr);
+    if (liveSynth) (void)liveSynth->AllOff();
+    liveSynth.reset();
+    midiInput.reset();
+    midiInputName.clear();
+    waitMode.reset();
+    (void)typedKeys.ReleaseAll();
+    playerKeys.reset();
+    playAlong = false;
+    if (heldForPlayer) {
+        heldForPlayer = false;
+        if (shared.playState == PlayState::Playing) StartPlayback();
+    }
+}
+
+void PlayerController::TogglePlayAlong() {
+    if (playAlong) {
+        EndPlayAlong();
+        return;
+    }
+    if (!shared.session.HasSong() || !shared.song) return;
+    const SongData& song = *shared.song;
+    const int parts = song.reading == ReadingHands ? 2 : std::clamp(song.partCount, 0, kMaxParts);
+    PartMutes mutes = practice.Mutes(parts);
+    // Nothing silenced: the player takes the first hand (or voice).
+    if (!mutes.parts.any() && parts > 0) {
+        practice.parts[0] = PartSound::Muted;
+        ApplyPractice();
+        mutes = practice.Mutes(parts);
+    }
+    waitMode = std::make_unique<WaitMode>();
+    waitMode->Load(song, mutes.parts);
+    waitMode->SetSpeed(practice.Speed());
+    waitMode->Seek(std::max(0.0, static_cast<double>(PlaybackFrame()) / kRenderRate));
+
+    // The player's keys sound with the instrument of the first part they play.
+    liveSynth = std::make_unique<LiveSynth>();
+    if (const Failure loaded = liveSynth->LoadSoundFont(shared.soundFontPath); !loaded.Ok()) {
+        Report(shared, loaded);
+        liveSynth.reset();
+    } else {
+        int program = 0;
+        for (int p = 0; p < parts; ++p) {
+            if (mutes.parts.test(static_cast<size_t>(p))) {
+                program = song.reading == ReadingHands ? 0 : std::max(0, song.parts[p].program);
+                break;
+            }
+        }
+        liveSynth->SetInstrument(0, program);
+        liveSynth->SetVolume(static_cast<float>(shared.volumePercent));
+        if (soundOutput != nullptr) {
+            soundOutput->SetDevicePeriod(platform::kLiveDeviceFrames);
+            soundOutput->AttachLiveMixer(liveSynth.get());
+        }
+    }
+    // The first keyboard there is; without one the computer keyboard plays.
+    std::string why;
+    midiInput = platform::OpenMidiInput("dorvik-midi-player", why);
+    if (midiInput) {
+        const std::vector<platform::MidiInputPort> ports = midiInput->Ports();
+        const int pick = platform::PickMidiInput(ports, "");
+        if (pick < 0 || !midiInput->Open(ports[static_cast<size_t>(pick)].name).empty()) {
+            midiInput.reset();
+        } else {
+            midiInputName = ports[static_cast<size_t>(pick)].name;
+        }
+    }
+    playAlong = true;
+}
+
+void PlayerController::PlayerNote(int key, bool down, double seconds) {
+    if (key < 0 || key > 127) return;
+    playerKeys.set(static_cast<size_t>(key), down);
+    if (liveSynth) (void)(down ? liveSynth->NoteOn(key, QwertyKeyboard::kVelocity) : liveSynth->NoteOff(key));
+    if (!waitMode) return;
+    if (down) {
+        (void)waitMode->KeyDown(key, seconds);
+    } else {
+        (void)waitMode->KeyUp(key);
+    }
+}
+
+bool PlayerController::OnPlayAlongKey(const platform::InputMessage& message, bool down) {
+    if (!playAlong || midiInput || !QwertyKeyboard::Takes(message.keyCode)) return false;
+    const TypedNote typed =
+        down ? typedKeys.KeyDown(message.keyCode, message.repeat) : typedKeys.KeyUp(message.keyCode);
+    if (typed.kind == TypedNote::NoteOn || typed.kind == TypedNote::NoteOff) {
+        PlayerNote(typed.key, typed.kind == TypedNote::NoteOn, Now());
+    }
+    return true;
+}
+
+void PlayerController::StepPlayAlong() {
+    if (!playAlong) return;
+    if (liveSynth) liveSynth->CollectRetired();
+    if (midiInput) {
+        std::vector<platform::MidiMessage> messages;
+        midiInput->Read(messages);
+        for (const platform::MidiMessage& m : messages) {
+            const int status = m.bytes[0] & 0xF0;
+            if (m.size < 3 || (status != 0x80 && status != 0x90)) continue;
+            PlayerNote(m.bytes[1], status == 0x90 && m.bytes[2] > 0, m.seconds);
+        }
+    }
+    if (!waitMode || !streamPlayback || shared.playState != PlayState::Playing ||
+        shared.command == Command::CountIn || waitingForRender) {
+        return;
+    }
+    waitMode->SetSpeed(practice.Speed());
+    const double now = Now();
+    const double song = heldForPlayer ? waitMode->State().songSeconds : PlaybackSongTime();
+    const WaitState& state = waitMode->Advance(song, now);
+    if (!heldForPlayer && state.holding) {
+        // Held where the note is about to sound: the device's queued sound goes, and the song is
+        // primed from just before the note when it goes on.
+        if (soundPlayer) soundPlayer->Stop();
+        const auto frame = static_cast<uint32_t>(std::max(0.0, state.stepOnset - kHoldBefore) * kRenderRate);
+        seekOffset = frame;
+        streamPlayback->Seek(frame);
+        shared.refreshBits |= RefreshNotesView;
+        heldForPlayer = true;
+    } else if (heldForPlayer && !state.holding) {
+        heldForPlayer = false;
+        StartPlayback();
+    }
+}
