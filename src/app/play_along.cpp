@@ -8,11 +8,13 @@
 // what the other parts strike with that note is heard once, together with the player's key.
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "app/player_controller.h"
 #include "audio/streaming_player.h"
 #include "midi/play_wait.h"
 #include "platform/clock.h"
+#include "platform/dialogs.h"
 #include "platform/midi_input.h"
 #include "platform/sound.h"
 #include "platform/window.h"
@@ -25,6 +27,8 @@ namespace {
 // other parts strike with it) is heard when the player's keys are down, and only then.
 constexpr double kHoldBefore = 0.03;
 constexpr double kRenderRate = 44100.0;
+// How often the MIDI inputs are looked at, for a keyboard unplugged.
+constexpr double kInputCheckSeconds = 0.5;
 
 double Now() {
     return static_cast<double>(platform::SteadyCounterNow()) /
@@ -33,7 +37,28 @@ double Now() {
 
 }  // namespace
 
+void PlayerController::OfferTakeSave() {
+    const Take kept = std::move(take);
+    take = Take{};
+    const double origin = takeOrigin;
+    takeOrigin = -1.0;
+    if (kept.NoteCount() == 0 || shared.dialogs == nullptr) return;
+    platform::SaveRequest request;
+    request.title = "Save what you played";
+    request.types.push_back({"MIDI file (*.mid)", "*.mid"});
+    request.fileName =
+        (shared.midiName.empty() ? std::string("take") : shared.midiName + " (my take)") + ".mid";
+    request.defaultExtension = "mid";
+    platform::SaveAnswer answer;
+    if (!shared.dialogs->SaveFile(request, answer) || answer.path.empty()) return;
+    const double end = std::max(kept.LastSeconds(), Now() - origin);
+    if (const int error = SaveMidiFile(answer.path, kept.FileBytes(end)); error != 0) {
+        Report(shared, "Your take could not be saved as " + answer.path + ": " + std::strerror(error));
+    }
+}
+
 void PlayerController::EndPlayAlong() {
+    OfferTakeSave();
     if (soundOutput != nullptr) soundOutput->AttachLiveMixer(nullptr);
     if (liveSynth) (void)liveSynth->AllOff();
     liveSynth.reset();
@@ -99,6 +124,8 @@ void PlayerController::TogglePlayAlong() {
             midiInput.reset();
         } else {
             midiInputName = ports[static_cast<size_t>(pick)].name;
+            inputWatch = std::make_unique<platform::MidiInputWatch>();
+            (void)inputWatch->Poll(*midiInput);
         }
     }
     playAlong = true;
@@ -107,6 +134,11 @@ void PlayerController::TogglePlayAlong() {
 void PlayerController::PlayerNote(int key, bool down, double seconds) {
     if (key < 0 || key > 127) return;
     playerKeys.set(static_cast<size_t>(key), down);
+    // The take keeps the player's own timing, from the first key on.
+    if (takeOrigin < 0) takeOrigin = seconds;
+    const uint8_t message[3] = {static_cast<uint8_t>(down ? 0x90 : 0x80), static_cast<uint8_t>(key),
+                                static_cast<uint8_t>(down ? QwertyKeyboard::kVelocity : 0)};
+    (void)take.Add(seconds - takeOrigin, message, sizeof message);
     if (liveSynth) (void)(down ? liveSynth->NoteOn(key, QwertyKeyboard::kVelocity) : liveSynth->NoteOff(key));
     if (!waitMode) return;
     if (down) {
@@ -129,6 +161,19 @@ bool PlayerController::OnPlayAlongKey(const platform::InputMessage& message, boo
 void PlayerController::StepPlayAlong() {
     if (!playAlong) return;
     if (liveSynth) liveSynth->CollectRetired();
+    // A keyboard unplugged mid-song pauses the song and says so; the computer keyboard plays on.
+    if (midiInput && inputWatch && Now() - lastInputCheck > kInputCheckSeconds) {
+        lastInputCheck = Now();
+        if (inputWatch->Poll(*midiInput).openLost) {
+            const std::string gone = midiInputName;
+            midiInput.reset();
+            midiInputName.clear();
+            if (shared.playState == PlayState::Playing) shared.Post(Command::Pause);
+            Report(shared, "The MIDI keyboard \"" + gone +
+                               "\" is gone. The song is paused; the computer keyboard plays until you press "
+                               "Tab twice with the keyboard plugged in again.");
+        }
+    }
     if (midiInput) {
         std::vector<platform::MidiMessage> messages;
         midiInput->Read(messages);

@@ -16,6 +16,7 @@
 #include "export/video_encoder.h"
 #include "midi/play_along.h"
 #include "midi/qwerty_keyboard.h"
+#include "midi/take.h"
 #include "platform/geometry.h"
 #include "synth/practice_choice.h"
 #include "ui/control_panel.h"
@@ -43,6 +44,7 @@ class ExportJob;
 namespace platform {
 class Window;
 class MidiInput;
+class MidiInputWatch;
 struct MidiMessage;
 class SoundOutput;
 struct InputMessage;
@@ -173,6 +175,12 @@ struct PlayerController {
     KeySet playerKeys;                             // held on the input now
     bool heldForPlayer = false;                    // the song stands at a note of the player's
     platform::SoundOutput* soundOutput = nullptr;  // the device the player's keys are mixed into
+    // What the player played since play-along began, with its own timing, offered for saving when
+    // it ends; `takeOrigin` is the moment of its first key (-1 before it).
+    Take take;
+    double takeOrigin = -1.0;
+    double lastInputCheck = 0.0;  // when the MIDI inputs were last looked at
+    std::unique_ptr<platform::MidiInputWatch> inputWatch;
 
     int32_t totalFrames = 0;  // sample frames of the song's sound (as expected, while it renders)
     uint32_t seekOffset = 0;  // frame at which the player last started from silence
@@ -331,6 +339,8 @@ struct PlayerController {
     bool OnPlayAlongKey(const platform::InputMessage& message, bool down);
     void PlayerNote(int key, bool down, double seconds);
     void EndPlayAlong();
+    // Offers to save the take, if it has a note, and forgets it.
+    void OfferTakeSave();
 
     // The volume (app/volume_control.cpp). SetVolume takes a percent, rounds and clamps it to
     // 0..100 (NaN is ignored), and makes it the session's volume and, through the volume's curve,

@@ -76,9 +76,11 @@ void PlayerController::ApplyPractice(int64_t at) {
         if (!practiceSynth) practiceSynth = std::make_unique<SynthRenderer>();
         const Failure started = practiceSynth->StartStreamRender(request, renderFolder, songStream);
         if (started.Ok()) {
+            // The stream is taken before the render's thread starts: once it runs, the renderer is
+            // the thread's, and a short render may be over (and have let its stream go) at once.
+            stream = practiceSynth->Stream();
             if (!practiceRender) practiceRender = std::make_unique<BackgroundRender>();
             practiceRender->Run(*practiceSynth);
-            stream = practiceSynth->Stream();
             timeline = {std::llround(request.startSeconds * rate), request.speed};
         } else {
             // The song plays on as written, and says why practice could not start.

@@ -352,6 +352,8 @@ void PlayerController::LoadMidi(const std::string& path) {
             return;
         }
     }
+    // Playing along was with the song before: what was played is offered for saving first.
+    if (playAlong) EndPlayAlong();
     shared.midiPath = path;
     // The song is known again by its bytes, for what is remembered of it.
     songKey = SongKey(bytes.data(), bytes.size());

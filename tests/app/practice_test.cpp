@@ -13,8 +13,10 @@
 #include "app/player_controller.h"
 #include "audio/streaming_player.h"
 #include "manual_output.h"
+#include "midi/midi_reader.h"
 #include "midi/play_wait.h"
 #include "platform/clock.h"
+#include "platform/dialogs.h"
 #include "platform/midi_input.h"
 #include "platform/window.h"
 #include "settings/song_memory.h"
@@ -93,6 +95,7 @@ class PracticeTest : public ::testing::Test {
 
     fs::path folder;
     std::string path;
+    platform::ScriptedDialogs dialogs;
     ManualOutput out;
     PlayerController c;
 };
@@ -165,6 +168,7 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     ASSERT_EQ(keyboard->Open("Test keyboard"), "");
     platform::ScriptedMidiInput* keys = keyboard.get();
     c.midiInput = std::move(keyboard);
+    c.midiInputName = "Test keyboard";
     const auto press = [&](int key, bool down) {
         const double now = static_cast<double>(platform::SteadyCounterNow()) /
                            static_cast<double>(platform::SteadyCounterFrequency());
@@ -201,8 +205,32 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     press(72, true);
     EXPECT_FALSE(c.heldForPlayer);
 
-    // Ending play-along lets the song play on by itself.
+    press(72, false);
+
+    // A keyboard unplugged mid-song pauses the song and says so; the computer keyboard takes over.
+    c.inputWatch = std::make_unique<platform::MidiInputWatch>();
+    (void)c.inputWatch->Poll(*c.midiInput);
+    c.shared.dialogs = &dialogs;
+    keys->Unplug("Test keyboard");
+    c.lastInputCheck = 0;
+    c.StepPlayAlong();
+    EXPECT_EQ(c.midiInput, nullptr);
+    EXPECT_EQ(c.shared.command, Command::Pause);
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_NE(dialogs.errorBoxes[0].text.find("\"Test keyboard\" is gone"), std::string::npos);
+    c.shared.command = Command::None;
+
+    // Ending play-along offers what was played for saving, with its own timing: two strikes of 72.
+    platform::ScriptedDialogs::SaveScript save;
+    save.answer.path = (folder / "take.mid").string();
+    dialogs.saveScripts.push_back(save);
     Key('\t');
     EXPECT_FALSE(c.playAlong);
     EXPECT_EQ(c.liveSynth, nullptr);
+    SongData taken{};
+    ASSERT_TRUE(ReadMidiFile(taken, save.answer.path)) << "the take is a MIDI file";
+    int strikes = 0;
+    for (int p = 0; p < taken.partCount || p < 2; ++p)
+        for (int i = 0; i < taken.parts[p].noteCount; ++i) strikes += taken.parts[p].notes[i].key == 72;
+    EXPECT_EQ(strikes, 2);
 }
