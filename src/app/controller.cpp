@@ -13,6 +13,7 @@
 #include "export/transcoder.h"
 #include "export/video_export.h"
 #include "midi/note_timeline.h"
+#include "midi/play_follow.h"
 #include "midi/play_wait.h"
 #include "platform/midi_input.h"
 #include "platform/sound.h"
@@ -253,6 +254,7 @@ void PlayerController::Frame() {
         viewOptions.quietParts.set(static_cast<size_t>(p), !practice.Heard(p));
     viewOptions.playerKeys = playerKeys;
     viewOptions.wrongKeys = waitMode ? waitMode->State().wrong : KeySet{};
+    viewOptions.scoreText = scoreText;
     notesView->SetOptions(viewOptions);
     notesView->Update(shownTime);
     notesView->DrawBackground();

@@ -166,7 +166,8 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
             if (ready && !message.repeat) MarkLoop();
             break;
         case '\t':
-            if (!message.repeat) TogglePlayAlong();
+            // Tab: the song waits for the player; Shift+Tab: it runs on and each key is judged.
+            if (!message.repeat) TogglePlayAlong(message.shift);
             break;
         case '+':
         case '=':  // + without Shift on most keyboards

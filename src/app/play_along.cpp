@@ -8,16 +8,19 @@
 // what the other parts strike with that note is heard once, together with the player's key.
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "app/player_controller.h"
 #include "audio/streaming_player.h"
+#include "midi/play_follow.h"
 #include "midi/play_wait.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/midi_input.h"
 #include "platform/sound.h"
 #include "platform/window.h"
+#include "settings/song_scores.h"
 #include "synth/live_synth.h"
 #include "synth/stream_playback.h"
 
@@ -65,6 +68,9 @@ void PlayerController::EndPlayAlong() {
     midiInput.reset();
     midiInputName.clear();
     waitMode.reset();
+    follow.reset();
+    scoreText.clear();
+    passesShown = 0;
     (void)typedKeys.ReleaseAll();
     playerKeys.reset();
     playAlong = false;
@@ -74,7 +80,7 @@ void PlayerController::EndPlayAlong() {
     }
 }
 
-void PlayerController::TogglePlayAlong() {
+void PlayerController::TogglePlayAlong(bool following) {
     if (playAlong) {
         EndPlayAlong();
         return;
@@ -89,10 +95,20 @@ void PlayerController::TogglePlayAlong() {
         ApplyPractice();
         mutes = practice.Mutes(parts);
     }
-    waitMode = std::make_unique<WaitMode>();
-    waitMode->Load(song, mutes.parts);
-    waitMode->SetSpeed(practice.Speed());
-    waitMode->Seek(std::max(0.0, static_cast<double>(PlaybackFrame()) / kRenderRate));
+    const double place = std::max(0.0, static_cast<double>(PlaybackFrame()) / kRenderRate);
+    if (following) {
+        follow = std::make_unique<FollowScorer>();
+        follow->Load(song, mutes.parts);
+        follow->SetSpeed(practice.Speed());
+        follow->Seek(place);
+        passesShown = 0;
+        scoreText.clear();
+    } else {
+        waitMode = std::make_unique<WaitMode>();
+        waitMode->Load(song, mutes.parts);
+        waitMode->SetSpeed(practice.Speed());
+        waitMode->Seek(place);
+    }
 
     // The player's keys sound with the instrument of the first part they play.
     liveSynth = std::make_unique<LiveSynth>();
@@ -140,6 +156,13 @@ void PlayerController::PlayerNote(int key, bool down, double seconds) {
                                 static_cast<uint8_t>(down ? QwertyKeyboard::kVelocity : 0)};
     (void)take.Add(seconds - takeOrigin, message, sizeof message);
     if (liveSynth) (void)(down ? liveSynth->NoteOn(key, QwertyKeyboard::kVelocity) : liveSynth->NoteOff(key));
+    if (follow) {
+        if (down) {
+            (void)follow->KeyDown(key, seconds);
+        } else {
+            follow->KeyUp(key);
+        }
+    }
     if (!waitMode) return;
     if (down) {
         (void)waitMode->KeyDown(key, seconds);
@@ -183,10 +206,17 @@ void PlayerController::StepPlayAlong() {
             PlayerNote(m.bytes[1], status == 0x90 && m.bytes[2] > 0, m.seconds);
         }
     }
-    if (!waitMode || !streamPlayback || shared.playState != PlayState::Playing ||
-        shared.command == Command::CountIn || waitingForRender) {
+    if (!streamPlayback || shared.playState != PlayState::Playing || shared.command == Command::CountIn ||
+        waitingForRender) {
         return;
     }
+    if (follow) {
+        follow->SetSpeed(practice.Speed());
+        (void)follow->Advance(PlaybackSongTime(), Now());
+        if (follow->PassesEnded() != passesShown) TakePassScore();
+        return;
+    }
+    if (!waitMode) return;
     waitMode->SetSpeed(practice.Speed());
     const double now = Now();
     const double song = heldForPlayer ? waitMode->State().songSeconds : PlaybackSongTime();
@@ -203,5 +233,26 @@ void PlayerController::StepPlayAlong() {
     } else if (heldForPlayer && !state.holding) {
         heldForPlayer = false;
         StartPlayback();
+    }
+}
+
+void PlayerController::TakePassScore() {
+    passesShown = follow->PassesEnded();
+    const PlayScore& pass = follow->LastPass();
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "%d hit, %d early, %d late, %d missed, %d wrong; off by %.0f ms on average", pass.hits,
+                  pass.early, pass.late, pass.missed, pass.wrong, pass.meanErrorMs);
+    scoreText = text;
+    if (songKey.empty() || !shared.song) return;
+    const SongData& song = *shared.song;
+    const int parts = song.reading == ReadingHands ? 2 : std::clamp(song.partCount, 0, kMaxParts);
+    const std::string label = PlayedPartsLabel(practice.Mutes(parts).parts);
+    ScoreMemory memory = ReadScoreMemory(songKey);
+    const PlayScore* before = memory.Find(label);
+    const bool hadBest = before != nullptr;
+    if (memory.Offer(label, pass)) {
+        (void)WriteScoreMemory(songKey, memory);
+        scoreText += hadBest ? " (your best yet)" : " (kept as your best)";
     }
 }

@@ -37,6 +37,7 @@ class RenderStream;
 class BackgroundRender;
 class TempoMap;
 class WaitMode;
+class FollowScorer;
 class LiveSynth;
 struct SongMemory;
 struct FrameTimer;
@@ -170,7 +171,10 @@ struct PlayerController {
     std::unique_ptr<platform::MidiInput> midiInput;  // null: the computer keyboard plays
     std::string midiInputName;                       // the input opened, for the status line
     std::unique_ptr<LiveSynth> liveSynth;
-    std::unique_ptr<WaitMode> waitMode;
+    std::unique_ptr<WaitMode> waitMode;    // playing along with the song waiting for the player
+    std::unique_ptr<FollowScorer> follow;  // or with the song running on, each key judged
+    int32_t passesShown = 0;               // follow passes whose score has been shown
+    std::string scoreText;                 // the last pass's score, over the notes; "" for none
     QwertyKeyboard typedKeys;
     KeySet playerKeys;                             // held on the input now
     bool heldForPlayer = false;                    // the song stands at a note of the player's
@@ -334,13 +338,16 @@ struct PlayerController {
     // (the first hand or voice when none is), or ends it. StepPlayAlong runs every frame: it takes
     // the keys played and holds or lets go the song. OnPlayAlongKey plays the computer keyboard
     // while no MIDI keyboard is open; it returns whether it took the key.
-    void TogglePlayAlong();
+    void TogglePlayAlong(bool following = false);
     void StepPlayAlong();
     bool OnPlayAlongKey(const platform::InputMessage& message, bool down);
     void PlayerNote(int key, bool down, double seconds);
     void EndPlayAlong();
     // Offers to save the take, if it has a note, and forgets it.
     void OfferTakeSave();
+    // A follow pass has ended: its score is shown and, when it beats the best kept for the song and
+    // the parts played, kept.
+    void TakePassScore();
 
     // The volume (app/volume_control.cpp). SetVolume takes a percent, rounds and clamps it to
     // 0..100 (NaN is ignored), and makes it the session's volume and, through the volume's curve,

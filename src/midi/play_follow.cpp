@@ -57,6 +57,10 @@ void FollowScorer::EndPass() {
 }
 
 void FollowScorer::Seek(double songSeconds) {
+    // Sent where it stands, before anything was judged (the player starting where the song is):
+    // the pass goes on, and a note at that very place can still be struck.
+    if (passOpen_ && passJudged_ == 0 && std::fabs(songSeconds - clock_.songSeconds) <= kJumpTolerance)
+        return;
     if (passOpen_) {
         // The notes the song has passed can no longer be struck.
         for (size_t i = missCursor_; passOpen_ && i < notes_.size() && notes_[i].start <= clock_.songSeconds;

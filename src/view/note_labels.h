@@ -11,6 +11,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <string>
 
 #include "core/key_name.h"
 #include "core/song_data.h"
@@ -44,6 +45,8 @@ struct NotesViewOptions {
     // ones struck for no note of the song, lit as wrong.
     std::bitset<128> playerKeys;
     std::bitset<128> wrongKeys;
+    // The player's last score, written over the notes; "" for none.
+    std::string scoreText;
 };
 
 // The seconds of song between the top of the notes area and the keyboard at a falling speed step.

@@ -470,7 +470,16 @@ void NotesView::DrawKeys(bool drawNotes) const {
         }
     }
     DrawPlayerKeys();
+    DrawScore();
     if (options.labels.onKeys) DrawKeyLabels();
+}
+
+void NotesView::DrawScore() const {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr || options.scoreText.empty() || device == nullptr) return;
+    platform::TextFormat format = device->textSmall;
+    format.align = platform::TextAlign::Trailing;
+    target->DrawText(options.scoreText, format, {width * 0.3f, 8, width - 40, 30}, brushes[PalText]);
 }
 
 void NotesView::DrawPlayerKeys() const {

@@ -167,6 +167,7 @@ struct NotesView : public Panel {
     void DrawGrid() const;
     void DrawKeys(bool drawNotes) const;
     void DrawPlayerKeys() const;  // the keys the player holds, over the keyboard
+    void DrawScore() const;       // the player's last score, at the top
     void DrawNote(int part, int index) const;
     // The note's record when the view draws it at this frame's time: in a drawn part's colour, on
     // the keyboard, with a length, not yet over and inside the window. Null otherwise.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "audio/streaming_player.h"
 #include "manual_output.h"
 #include "midi/midi_reader.h"
+#include "midi/play_follow.h"
 #include "midi/play_wait.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
@@ -233,4 +235,54 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     for (int p = 0; p < taken.partCount || p < 2; ++p)
         for (int i = 0; i < taken.parts[p].noteCount; ++i) strikes += taken.parts[p].notes[i].key == 72;
     EXPECT_EQ(strikes, 2);
+}
+
+// Play-along that follows: the song runs on, each key of the player's is judged against the hand's
+// notes, and a pass of the loop ends with its score shown over the notes.
+TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
+    Load();
+    Key('1');
+    platform::InputMessage shiftTab;
+    shiftTab.kind = platform::InputKind::KeyDown;
+    shiftTab.keyCode = '\t';
+    shiftTab.shift = true;
+    c.OnKeyDown(shiftTab);
+    ASSERT_TRUE(c.playAlong);
+    ASSERT_NE(c.follow, nullptr);
+    EXPECT_EQ(c.waitMode, nullptr) << "the song does not wait";
+    auto keyboard = std::make_unique<platform::ScriptedMidiInput>();
+    keyboard->Plug("Test keyboard");
+    ASSERT_EQ(keyboard->Open("Test keyboard"), "");
+    platform::ScriptedMidiInput* keys = keyboard.get();
+    c.midiInput = std::move(keyboard);
+    const auto press = [&](int key, bool down) {
+        const double now = static_cast<double>(platform::SteadyCounterNow()) /
+                           static_cast<double>(platform::SteadyCounterFrequency());
+        const uint8_t bytes[3] = {static_cast<uint8_t>(down ? 0x90 : 0x80), static_cast<uint8_t>(key), 100};
+        platform::MidiMessage message;
+        ASSERT_TRUE(platform::MakeMidiMessage(now, bytes, 3, message));
+        keys->Send(message);
+        c.StepPlayAlong();
+    };
+
+    // A passage of the first three notes of the right hand (0, 0.5 and 1 s), played over and over.
+    c.SetPlaybackLoop({0, static_cast<int64_t>(1.2 * kRate)});
+    WaitForPractice();
+    c.StartPlayback();
+    ASSERT_FALSE(c.waitingForRender);
+    int struck = 0;
+    for (int step = 0; step < 80 && c.scoreText.empty(); ++step) {
+        c.StepPlayAlong();
+        const double song = c.PlaybackSongTime();
+        if (struck < 3 && std::fabs(song - 0.5 * struck) < 0.04) {
+            press(72, true);
+            press(72, false);
+            ++struck;
+        }
+        Hear(0.025);
+    }
+    EXPECT_EQ(struck, 3);
+    EXPECT_FALSE(c.heldForPlayer) << "following never holds the song";
+    EXPECT_NE(c.scoreText.find(" hit, "), std::string::npos) << c.scoreText;
+    EXPECT_NE(c.scoreText.find("0 missed"), std::string::npos) << c.scoreText;
 }
