@@ -95,6 +95,27 @@ class PracticeTest : public ::testing::Test {
         c.KeepPlaybackBehindRender();
     }
 
+    // A keyboard of the test's own takes the place of whatever input play-along opened.
+    platform::ScriptedMidiInput* PlugKeyboard() {
+        auto keyboard = std::make_unique<platform::ScriptedMidiInput>();
+        keyboard->Plug("Test keyboard");
+        EXPECT_EQ(keyboard->Open("Test keyboard"), "");
+        platform::ScriptedMidiInput* keys = keyboard.get();
+        c.midiInput = std::move(keyboard);
+        c.midiInputName = "Test keyboard";
+        return keys;
+    }
+    // A key going down or up on it now, taken in as a frame would.
+    void Press(platform::ScriptedMidiInput* keys, int key, bool down) {
+        const double now = static_cast<double>(platform::SteadyCounterNow()) /
+                           static_cast<double>(platform::SteadyCounterFrequency());
+        const uint8_t bytes[3] = {static_cast<uint8_t>(down ? 0x90 : 0x80), static_cast<uint8_t>(key), 100};
+        platform::MidiMessage message;
+        ASSERT_TRUE(platform::MakeMidiMessage(now, bytes, 3, message));
+        keys->Send(message);
+        c.StepPlayAlong();
+    }
+
     fs::path folder;
     std::string path;
     platform::ScriptedDialogs dialogs;
@@ -165,21 +186,8 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     Key('\t');
     ASSERT_TRUE(c.playAlong);
     EXPECT_EQ(c.practice.parts[0], PartSound::Muted);
-    auto keyboard = std::make_unique<platform::ScriptedMidiInput>();
-    keyboard->Plug("Test keyboard");
-    ASSERT_EQ(keyboard->Open("Test keyboard"), "");
-    platform::ScriptedMidiInput* keys = keyboard.get();
-    c.midiInput = std::move(keyboard);
-    c.midiInputName = "Test keyboard";
-    const auto press = [&](int key, bool down) {
-        const double now = static_cast<double>(platform::SteadyCounterNow()) /
-                           static_cast<double>(platform::SteadyCounterFrequency());
-        const uint8_t bytes[3] = {static_cast<uint8_t>(down ? 0x90 : 0x80), static_cast<uint8_t>(key), 100};
-        platform::MidiMessage message;
-        ASSERT_TRUE(platform::MakeMidiMessage(now, bytes, 3, message));
-        keys->Send(message);
-        c.StepPlayAlong();
-    };
+    platform::ScriptedMidiInput* keys = PlugKeyboard();
+    const auto press = [&](int key, bool down) { Press(keys, key, down); };
 
     WaitForPractice();
     c.StartPlayback();
@@ -250,20 +258,8 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
     ASSERT_TRUE(c.playAlong);
     ASSERT_NE(c.follow, nullptr);
     EXPECT_EQ(c.waitMode, nullptr) << "the song does not wait";
-    auto keyboard = std::make_unique<platform::ScriptedMidiInput>();
-    keyboard->Plug("Test keyboard");
-    ASSERT_EQ(keyboard->Open("Test keyboard"), "");
-    platform::ScriptedMidiInput* keys = keyboard.get();
-    c.midiInput = std::move(keyboard);
-    const auto press = [&](int key, bool down) {
-        const double now = static_cast<double>(platform::SteadyCounterNow()) /
-                           static_cast<double>(platform::SteadyCounterFrequency());
-        const uint8_t bytes[3] = {static_cast<uint8_t>(down ? 0x90 : 0x80), static_cast<uint8_t>(key), 100};
-        platform::MidiMessage message;
-        ASSERT_TRUE(platform::MakeMidiMessage(now, bytes, 3, message));
-        keys->Send(message);
-        c.StepPlayAlong();
-    };
+    platform::ScriptedMidiInput* keys = PlugKeyboard();
+    const auto press = [&](int key, bool down) { Press(keys, key, down); };
 
     // A passage of the first three notes of the right hand (0, 0.5 and 1 s), played over and over.
     c.SetPlaybackLoop({0, static_cast<int64_t>(1.2 * kRate)});
