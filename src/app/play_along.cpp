@@ -145,6 +145,13 @@ void PlayerController::TogglePlayAlong(bool following) {
         }
     }
     playAlong = true;
+    // Said over the notes until the first score takes its place: what plays, and how.
+    const std::string who = PlayedPartsLabel(mutes.parts);
+    const std::string on = midiInput ? "on " + midiInputName
+                                     : "on the computer keyboard (A to ' and W to P, Z and X for octaves)";
+    scoreText = "Playing along " + on + ": " +
+                (following ? "every key is scored" : "the song waits for you") + " (part " + who +
+                "); Tab to stop";
 }
 
 void PlayerController::PlayerNote(int key, bool down, double seconds) {

@@ -174,7 +174,7 @@ struct PlayerController {
     std::unique_ptr<WaitMode> waitMode;    // playing along with the song waiting for the player
     std::unique_ptr<FollowScorer> follow;  // or with the song running on, each key judged
     int32_t passesShown = 0;               // follow passes whose score has been shown
-    std::string scoreText;                 // the last pass's score, over the notes; "" for none
+    std::string scoreText;                 // over the notes: how play-along plays, then the last pass's score
     QwertyKeyboard typedKeys;
     KeySet playerKeys;                             // held on the input now
     bool heldForPlayer = false;                    // the song stands at a note of the player's

@@ -186,6 +186,7 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     Key('\t');
     ASSERT_TRUE(c.playAlong);
     EXPECT_EQ(c.practice.parts[0], PartSound::Muted);
+    EXPECT_EQ(c.scoreText.rfind("Playing along on ", 0), 0u) << "what plays is said";
     platform::ScriptedMidiInput* keys = PlugKeyboard();
     const auto press = [&](int key, bool down) { Press(keys, key, down); };
 
@@ -267,7 +268,7 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
     c.StartPlayback();
     ASSERT_FALSE(c.waitingForRender);
     int struck = 0;
-    for (int step = 0; step < 80 && c.scoreText.empty(); ++step) {
+    for (int step = 0; step < 80 && c.follow->PassesEnded() == 0; ++step) {
         c.StepPlayAlong();
         const double song = c.PlaybackSongTime();
         if (struck < 3 && std::fabs(song - 0.5 * struck) < 0.04) {
