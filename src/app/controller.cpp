@@ -250,8 +250,7 @@ void PlayerController::Frame() {
     const RectF& n = layout.notesView;
     const SongView view = ViewOfSong();
     notesView->SetRect(n.left, n.top, n.right, n.bottom);
-    for (int p = 0; p < kMaxParts; ++p)
-        viewOptions.quietParts.set(static_cast<size_t>(p), !practice.Heard(p));
+    viewOptions.quietParts = practice.Mutes(kMaxParts).parts;
     viewOptions.playerKeys = playerKeys;
     viewOptions.wrongKeys = waitMode ? waitMode->State().wrong : KeySet{};
     viewOptions.scoreText = scoreText;

@@ -21,9 +21,13 @@ bool PracticeChoice::Heard(int part) const {
 PartMutes PracticeChoice::Mutes(int partCount) const {
     PartMutes mutes;
     const int count = std::clamp(partCount, 0, kMaxParts);
-    for (int p = 0; p < count; ++p) mutes.parts.set(static_cast<size_t>(p), !Heard(p));
+    const bool solo = AnySolo();
+    for (int p = 0; p < count; ++p) {
+        const PartSound sound = parts[static_cast<size_t>(p)];
+        mutes.parts.set(static_cast<size_t>(p), solo ? sound != PartSound::Solo : sound == PartSound::Muted);
+    }
     // Soloing a part is listening to it alone: the drums, which have no row to solo, go quiet too.
-    mutes.drums = drumsMuted || AnySolo();
+    mutes.drums = drumsMuted || solo;
     return mutes;
 }
 

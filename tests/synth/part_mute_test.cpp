@@ -11,6 +11,7 @@
 #include "midi/midi_reader.h"
 #include "midi/note_timeline.h"
 #include "smf_builder.h"
+#include "synth/practice_choice.h"
 #include "synth/render_stream.h"
 #include "synth/synth_renderer.h"
 
@@ -277,4 +278,39 @@ TEST(StreamRender, StartsInsideTheSongAtItsSpeedWithItsPartsSilent) {
     EXPECT_EQ(status.outcome, RenderOutcome::Finished) << status.failure.text;
     EXPECT_TRUE(silent->Completed());
     EXPECT_LT(energy(*silent, 0.0, 2.0), 1e-6);
+}
+
+// The practice choice: a legend click takes a part round muted, solo and back; a solo silences
+// every other part and the drums; the speed keeps to its steps and range; and the few words the
+// export's dialog shows say what differs from the song as written.
+TEST(PracticeChoice, CyclesPartsSolosAndDescribesItself) {
+    PracticeChoice choice;
+    EXPECT_TRUE(choice.Plain());
+    EXPECT_EQ(choice.Describe(2, true), "");
+    choice.CyclePart(1);
+    EXPECT_EQ(choice.parts[1], PartSound::Muted);
+    PartMutes mutes = choice.Mutes(3);
+    EXPECT_EQ(mutes.parts.to_ulong(), 0b010u);
+    EXPECT_FALSE(mutes.drums);
+    EXPECT_EQ(choice.Describe(3, false), "voice 2 muted");
+    choice.CyclePart(1);
+    EXPECT_EQ(choice.parts[1], PartSound::Solo);
+    mutes = choice.Mutes(3);
+    EXPECT_EQ(mutes.parts.to_ulong(), 0b101u) << "only the soloed part sounds";
+    EXPECT_TRUE(mutes.drums);
+    EXPECT_EQ(choice.Describe(2, true), "hand 2 alone");
+    choice.CyclePart(1);
+    EXPECT_TRUE(choice.Plain());
+    EXPECT_FALSE(choice.CyclePart(kMaxParts));
+
+    for (int i = 0; i < 40; ++i) choice.StepSpeed(-1);
+    EXPECT_EQ(choice.speedPercent, PracticeChoice::kMinSpeed);
+    EXPECT_FALSE(choice.StepSpeed(-1));
+    choice.SetSpeed(73.0);
+    EXPECT_EQ(choice.speedPercent, 75) << "rounded to a step";
+    choice.SetSpeed(std::nan(""));
+    EXPECT_EQ(choice.speedPercent, 75);
+    choice.drumsMuted = true;
+    choice.ToggleMute(0);
+    EXPECT_EQ(choice.Describe(2, true), "75% speed, hand 1 muted, drums muted");
 }
