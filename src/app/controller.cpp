@@ -250,10 +250,10 @@ void PlayerController::Frame() {
     const RectF& n = layout.notesView;
     const SongView view = ViewOfSong();
     notesView->SetRect(n.left, n.top, n.right, n.bottom);
-    viewOptions.quietParts = practice.Mutes(kMaxParts).parts;
-    viewOptions.playerKeys = playerKeys;
+    viewOptions.quietParts = shared.practice.choice.Mutes(kMaxParts).parts;
+    viewOptions.playerKeys = shared.playAlong.keysDown;
     viewOptions.wrongKeys = waitMode ? waitMode->State().wrong : KeySet{};
-    viewOptions.scoreText = scoreText;
+    viewOptions.scoreText = shared.playAlong.scoreText;
     notesView->SetOptions(viewOptions);
     notesView->Update(shownTime);
     notesView->DrawBackground();

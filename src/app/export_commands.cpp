@@ -62,7 +62,7 @@ bool PlayerController::ExportAudio() {
     // dialog's title says so, and the name proposed carries it.
     const bool hands = s.song && s.song->reading == ReadingHands;
     const int parts = s.song ? (hands ? 2 : s.song->partCount) : 0;
-    const std::string practised = practice.Describe(parts, hands);
+    const std::string practised = s.practice.choice.Describe(parts, hands);
     platform::SaveRequest ask = ExportSaveRequest(
         s.exportFormatFlags, s.midiName + (practised.empty() ? "" : " (" + practised + ")"), QualityStandard);
     if (!practised.empty())
@@ -79,10 +79,10 @@ bool PlayerController::ExportAudio() {
     request.quality = choice->quality;
     request.availability = AvailabilityOf(s.exportFormatFlags, choice->format);
     request.displayName = s.midiName;
-    if (!practice.Plain() && s.song) {
+    if (!s.practice.choice.Plain() && s.song) {
         RenderRequest render{s.midiPath, s.soundFontPath, nullptr};
-        render.speed = practice.Speed();
-        render.mutes = practice.Mutes(parts);
+        render.speed = s.practice.choice.Speed();
+        render.mutes = s.practice.choice.Mutes(parts);
         render.lowPriority = true;
         request.render = render;
         request.renderSong = std::make_shared<const SongData>(*s.song);

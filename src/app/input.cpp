@@ -101,7 +101,7 @@ void PlayerController::OnLeftButtonDown() {
     if (mouseY <= timeBar->top) return;
     // With Shift, a drag marks a loop instead of moving the song.
     if (mouseShift && streamPlayback) {
-        loopDragFrom = FrameAtTimeBarX(mouseX);
+        shared.practice.loopDragFrom = FrameAtTimeBarX(mouseX);
         return;
     }
     // PlayState::Playing, paused or stopped alike: the click is the new place, and a drag scrubs from it.
@@ -218,11 +218,12 @@ void PlayerController::OnViewOptionKey(const platform::InputMessage& message) {
 void PlayerController::OnLeftButtonUp() {
     SetPanelsMouseDown(false);
     scrubbing = false;
-    if (loopDragFrom >= 0) {
+    if (shared.practice.loopDragFrom >= 0) {
         // A Shift-click that went nowhere is no loop: it ends the one there was.
         const int64_t to = FrameAtTimeBarX(mouseX);
-        SetPlaybackLoop({std::min(loopDragFrom, to), std::max(loopDragFrom, to)});
-        loopDragFrom = -1;
+        SetPlaybackLoop(
+            {std::min(shared.practice.loopDragFrom, to), std::max(shared.practice.loopDragFrom, to)});
+        shared.practice.loopDragFrom = -1;
     }
     if (draggingHorizontalSplitter && wantedCursor == CursorResizeNS)
         EndSplitterDrag(draggingHorizontalSplitter);

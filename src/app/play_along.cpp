@@ -41,10 +41,8 @@ double Now() {
 }  // namespace
 
 void PlayerController::OfferTakeSave() {
-    const Take kept = std::move(take);
-    take = Take{};
-    const double origin = takeOrigin;
-    takeOrigin = -1.0;
+    double origin = -1.0;
+    const Take kept = shared.playAlong.GiveUpTake(origin);
     if (kept.NoteCount() == 0 || shared.dialogs == nullptr) return;
     platform::SaveRequest request;
     request.title = "Save what you played";
@@ -66,47 +64,36 @@ void PlayerController::EndPlayAlong() {
     if (liveSynth) (void)liveSynth->AllOff();
     liveSynth.reset();
     midiInput.reset();
-    midiInputName.clear();
     waitMode.reset();
     follow.reset();
-    scoreText.clear();
-    passesShown = 0;
-    (void)typedKeys.ReleaseAll();
-    playerKeys.reset();
-    playAlong = false;
-    if (heldForPlayer) {
-        heldForPlayer = false;
-        if (shared.playState == PlayState::Playing) StartPlayback();
-    }
+    if (shared.playAlong.End() && shared.playState == PlayState::Playing) StartPlayback();
 }
 
 void PlayerController::TogglePlayAlong(bool following) {
-    if (playAlong) {
+    if (shared.playAlong.On()) {
         EndPlayAlong();
         return;
     }
     if (!shared.session.HasSong() || !shared.song) return;
     const SongData& song = *shared.song;
     const int parts = song.reading == ReadingHands ? 2 : std::clamp(song.partCount, 0, kMaxParts);
-    PartMutes mutes = practice.Mutes(parts);
+    PartMutes mutes = shared.practice.choice.Mutes(parts);
     // Nothing silenced: the player takes the first hand (or voice).
     if (!mutes.parts.any() && parts > 0) {
-        practice.parts[0] = PartSound::Muted;
+        shared.practice.choice.parts[0] = PartSound::Muted;
         ApplyPractice();
-        mutes = practice.Mutes(parts);
+        mutes = shared.practice.choice.Mutes(parts);
     }
     const double place = std::max(0.0, static_cast<double>(PlaybackFrame()) / kRenderRate);
     if (following) {
         follow = std::make_unique<FollowScorer>();
         follow->Load(song, mutes.parts);
-        follow->SetSpeed(practice.Speed());
+        follow->SetSpeed(shared.practice.choice.Speed());
         follow->Seek(place);
-        passesShown = 0;
-        scoreText.clear();
     } else {
         waitMode = std::make_unique<WaitMode>();
         waitMode->Load(song, mutes.parts);
-        waitMode->SetSpeed(practice.Speed());
+        waitMode->SetSpeed(shared.practice.choice.Speed());
         waitMode->Seek(place);
     }
 
@@ -131,7 +118,7 @@ void PlayerController::TogglePlayAlong(bool following) {
         }
     }
     // The first keyboard there is; without one the computer keyboard plays.
-    std::string why;
+    std::string why, opened;
     midiInput = platform::OpenMidiInput("dorvik-midi-player", why);
     if (midiInput) {
         const std::vector<platform::MidiInputPort> ports = midiInput->Ports();
@@ -139,29 +126,17 @@ void PlayerController::TogglePlayAlong(bool following) {
         if (pick < 0 || !midiInput->Open(ports[static_cast<size_t>(pick)].name).empty()) {
             midiInput.reset();
         } else {
-            midiInputName = ports[static_cast<size_t>(pick)].name;
+            opened = ports[static_cast<size_t>(pick)].name;
             inputWatch = std::make_unique<platform::MidiInputWatch>();
             (void)inputWatch->Poll(*midiInput);
         }
     }
-    playAlong = true;
-    // Said over the notes until the first score takes its place: what plays, and how.
-    const std::string who = PlayedPartsLabel(mutes.parts);
-    const std::string on = midiInput ? "on " + midiInputName
-                                     : "on the computer keyboard (A to ' and W to P, Z and X for octaves)";
-    scoreText = "Playing along " + on + ": " +
-                (following ? "every key is scored" : "the song waits for you") + " (part " + who +
-                "); Tab to stop";
+    shared.playAlong.Begin(following ? PlayAlongMode::Following : PlayAlongMode::Waiting, opened,
+                           PlayedPartsLabel(mutes.parts));
 }
 
 void PlayerController::PlayerNote(int key, bool down, double seconds) {
-    if (key < 0 || key > 127) return;
-    playerKeys.set(static_cast<size_t>(key), down);
-    // The take keeps the player's own timing, from the first key on.
-    if (takeOrigin < 0) takeOrigin = seconds;
-    const uint8_t message[3] = {static_cast<uint8_t>(down ? 0x90 : 0x80), static_cast<uint8_t>(key),
-                                static_cast<uint8_t>(down ? QwertyKeyboard::kVelocity : 0)};
-    (void)take.Add(seconds - takeOrigin, message, sizeof message);
+    if (!shared.playAlong.Note(key, down, seconds)) return;
     if (liveSynth) (void)(down ? liveSynth->NoteOn(key, QwertyKeyboard::kVelocity) : liveSynth->NoteOff(key));
     if (follow) {
         if (down) {
@@ -179,9 +154,9 @@ void PlayerController::PlayerNote(int key, bool down, double seconds) {
 }
 
 bool PlayerController::OnPlayAlongKey(const platform::InputMessage& message, bool down) {
-    if (!playAlong || midiInput || !QwertyKeyboard::Takes(message.keyCode)) return false;
-    const TypedNote typed =
-        down ? typedKeys.KeyDown(message.keyCode, message.repeat) : typedKeys.KeyUp(message.keyCode);
+    if (!shared.playAlong.On() || midiInput || !QwertyKeyboard::Takes(message.keyCode)) return false;
+    const TypedNote typed = down ? shared.playAlong.typedKeys.KeyDown(message.keyCode, message.repeat)
+                                 : shared.playAlong.typedKeys.KeyUp(message.keyCode);
     if (typed.kind == TypedNote::NoteOn || typed.kind == TypedNote::NoteOff) {
         PlayerNote(typed.key, typed.kind == TypedNote::NoteOn, Now());
     }
@@ -189,15 +164,15 @@ bool PlayerController::OnPlayAlongKey(const platform::InputMessage& message, boo
 }
 
 void PlayerController::StepPlayAlong() {
-    if (!playAlong) return;
+    if (!shared.playAlong.On()) return;
     if (liveSynth) liveSynth->CollectRetired();
     // A keyboard unplugged mid-song pauses the song and says so; the computer keyboard plays on.
-    if (midiInput && inputWatch && Now() - lastInputCheck > kInputCheckSeconds) {
-        lastInputCheck = Now();
+    if (midiInput && inputWatch && Now() - shared.playAlong.lastInputCheck > kInputCheckSeconds) {
+        shared.playAlong.lastInputCheck = Now();
         if (inputWatch->Poll(*midiInput).openLost) {
-            const std::string gone = midiInputName;
+            const std::string gone = shared.playAlong.inputName;
             midiInput.reset();
-            midiInputName.clear();
+            shared.playAlong.inputName.clear();
             if (shared.playState == PlayState::Playing) shared.Post(Command::Pause);
             Report(shared, "The MIDI keyboard \"" + gone +
                                "\" is gone. The song is paused; the computer keyboard plays until you press "
@@ -218,17 +193,17 @@ void PlayerController::StepPlayAlong() {
         return;
     }
     if (follow) {
-        follow->SetSpeed(practice.Speed());
+        follow->SetSpeed(shared.practice.choice.Speed());
         (void)follow->Advance(PlaybackSongTime(), Now());
-        if (follow->PassesEnded() != passesShown) TakePassScore();
+        if (follow->PassesEnded() != shared.playAlong.passesShown) TakePassScore();
         return;
     }
     if (!waitMode) return;
-    waitMode->SetSpeed(practice.Speed());
+    waitMode->SetSpeed(shared.practice.choice.Speed());
     const double now = Now();
-    const double song = heldForPlayer ? waitMode->State().songSeconds : PlaybackSongTime();
+    const double song = shared.playAlong.heldForPlayer ? waitMode->State().songSeconds : PlaybackSongTime();
     const WaitState& state = waitMode->Advance(song, now);
-    if (!heldForPlayer && state.holding) {
+    if (!shared.playAlong.heldForPlayer && state.holding) {
         // Held where the note is about to sound: the device's queued sound goes, and the song is
         // primed from just before the note when it goes on.
         if (soundPlayer) soundPlayer->Stop();
@@ -236,30 +211,30 @@ void PlayerController::StepPlayAlong() {
         seekOffset = frame;
         streamPlayback->Seek(frame);
         shared.refreshBits |= RefreshNotesView;
-        heldForPlayer = true;
-    } else if (heldForPlayer && !state.holding) {
-        heldForPlayer = false;
+        shared.playAlong.heldForPlayer = true;
+    } else if (shared.playAlong.heldForPlayer && !state.holding) {
+        shared.playAlong.heldForPlayer = false;
         StartPlayback();
     }
 }
 
 void PlayerController::TakePassScore() {
-    passesShown = follow->PassesEnded();
+    shared.playAlong.passesShown = follow->PassesEnded();
     const PlayScore& pass = follow->LastPass();
     char text[160];
     std::snprintf(text, sizeof text,
                   "%d hit, %d early, %d late, %d missed, %d wrong; off by %.0f ms on average", pass.hits,
                   pass.early, pass.late, pass.missed, pass.wrong, pass.meanErrorMs);
-    scoreText = text;
-    if (songKey.empty() || !shared.song) return;
+    shared.playAlong.scoreText = text;
+    if (shared.practice.songKey.empty() || !shared.song) return;
     const SongData& song = *shared.song;
     const int parts = song.reading == ReadingHands ? 2 : std::clamp(song.partCount, 0, kMaxParts);
-    const std::string label = PlayedPartsLabel(practice.Mutes(parts).parts);
-    ScoreMemory memory = ReadScoreMemory(songKey);
+    const std::string label = PlayedPartsLabel(shared.practice.choice.Mutes(parts).parts);
+    ScoreMemory memory = ReadScoreMemory(shared.practice.songKey);
     const PlayScore* before = memory.Find(label);
     const bool hadBest = before != nullptr;
     if (memory.Offer(label, pass)) {
-        (void)WriteScoreMemory(songKey, memory);
-        scoreText += hadBest ? " (your best yet)" : " (kept as your best)";
+        (void)WriteScoreMemory(shared.practice.songKey, memory);
+        shared.playAlong.scoreText += hadBest ? " (your best yet)" : " (kept as your best)";
     }
 }

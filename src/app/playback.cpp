@@ -13,6 +13,7 @@
 // tells the notes view before moving it on: that comes before any key of the new place is lit.
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "app/player_controller.h"
 #include "audio/streaming_player.h"
@@ -108,7 +109,7 @@ void PlayerController::TakeRenderedLength(int64_t endFrame) {
 
 void PlayerController::KeepPlaybackBehindRender() {
     if (!streamPlayback || !soundPlayer || shared.playState != PlayState::Playing ||
-        shared.command == Command::CountIn || heldForPlayer) {
+        shared.command == Command::CountIn || shared.playAlong.heldForPlayer) {
         return;
     }
     const RenderStream& stream = streamPlayback->Stream();
@@ -243,24 +244,9 @@ void PlayerController::SetPlaybackLoop(const PlaybackLoop& wanted) {
 
 void PlayerController::MarkLoop() {
     if (!streamPlayback) return;
-    if (streamPlayback->Loop().Active()) {
-        SetPlaybackLoop({});
-        loopMark = -1;
-        return;
-    }
-    const int64_t now = PlaybackFrame();
-    if (loopMark < 0) {
-        loopMark = now;
-        return;
-    }
-    const PlaybackLoop loop{std::min(loopMark, now), std::max(loopMark, now)};
-    // Two marks too close together start again from the later one.
-    if (!loop.Active()) {
-        loopMark = now;
-        return;
-    }
-    loopMark = -1;
-    SetPlaybackLoop(loop);
+    const std::optional<PlaybackLoop> loop =
+        shared.practice.MarkLoop(PlaybackFrame(), streamPlayback->Loop().Active());
+    if (loop) SetPlaybackLoop(*loop);
 }
 
 void PlayerController::SeekBy(double seconds) {
@@ -275,7 +261,9 @@ double PlayerController::PlaybackSongTime() const {
     // A song played from its render runs at the render's rate; its length follows the render.
     if (streamPlayback) {
         const int64_t frame = streamPlayback->HeardAfter(played);
-        const double lead = waitingForRender || heldForPlayer ? 0.0 : streamPlayback->Timeline().speed / 30.0;
+        const double lead = waitingForRender || shared.playAlong.heldForPlayer
+                                ? 0.0
+                                : streamPlayback->Timeline().speed / 30.0;
         return double(frame) / kRenderRate + lead;
     }
     return double(played + seekOffset) * shared.song->duration / double(totalFrames) + 1.0 / 30.0;

@@ -14,11 +14,7 @@
 #include "core/panel_layout.h"
 #include "export/export_format.h"
 #include "export/video_encoder.h"
-#include "midi/play_along.h"
-#include "midi/qwerty_keyboard.h"
-#include "midi/take.h"
 #include "platform/geometry.h"
-#include "synth/practice_choice.h"
 #include "ui/control_panel.h"
 #include "view/notes_view.h"
 
@@ -138,12 +134,6 @@ struct PlayerController {
     std::unique_ptr<StreamPlayback> streamPlayback;
     // The song plays but is held at seekOffset until its render has got far enough ahead of it.
     bool waitingForRender = false;
-    // The key the song is remembered by between runs (its loop); "" for none.
-    std::string songKey;
-    // The loop's first mark (L pressed once), in frames; -1 for none.
-    int64_t loopMark = -1;
-    // A drag with Shift in the time bar marks a loop from where it began (frames; -1: no drag).
-    int64_t loopDragFrom = -1;
     bool mouseShift = false;  // Shift was held at the last mouse message
     // The playback volume as a linear gain, 0..1, from SetVolume; read by the player's refill
     // thread. Exports and renders never see it.
@@ -154,36 +144,24 @@ struct PlayerController {
 
     bool volumeUnsaved = false;  // a key changed the volume; it is written when the key comes up
 
-    // Practice (app/practice.cpp): the speed the song plays at and the parts heard. While they are
-    // not the song's own, the song plays from a render of its own, made from the place it is heard
-    // at (a little before, so that notes struck just before sound on) and on to its end, beside
-    // the song's render, which stays what the time bar shows.
-    PracticeChoice practice;
+    // Practice (app/practice.cpp), as the session's practice chooses it (shared.practice): while
+    // the speed and the parts heard are not the song's own, the song plays from a render of its own, made
+    // from the place it is heard at (a little before, so that notes struck just before sound on) and on to
+    // its end, beside the song's render, which stays what the time bar shows.
     std::unique_ptr<TempoMap> songTempo;       // the song's tempo map: places a render by time
     std::shared_ptr<RenderStream> songStream;  // the song's own render, as written
     std::unique_ptr<SynthRenderer> practiceSynth;
     std::unique_ptr<BackgroundRender> practiceRender;
 
-    // Play-along (app/play_along.cpp): the parts silenced are the player's. Their keys, from a MIDI
-    // keyboard (or, without one, the computer keyboard), light and sound, and the song waits at
-    // each of the player's notes until its keys are down.
-    bool playAlong = false;
+    // Play-along (app/play_along.cpp), whose state is the session's (shared.playAlong): the parts
+    // silenced are the player's. Their keys, from a MIDI keyboard (or, without one, the computer
+    // keyboard), light and sound, and the song waits at each of the player's notes until its keys
+    // are down.
     std::unique_ptr<platform::MidiInput> midiInput;  // null: the computer keyboard plays
-    std::string midiInputName;                       // the input opened, for the status line
     std::unique_ptr<LiveSynth> liveSynth;
-    std::unique_ptr<WaitMode> waitMode;    // playing along with the song waiting for the player
-    std::unique_ptr<FollowScorer> follow;  // or with the song running on, each key judged
-    int32_t passesShown = 0;               // follow passes whose score has been shown
-    std::string scoreText;                 // over the notes: how play-along plays, then the last pass's score
-    QwertyKeyboard typedKeys;
-    KeySet playerKeys;                             // held on the input now
-    bool heldForPlayer = false;                    // the song stands at a note of the player's
+    std::unique_ptr<WaitMode> waitMode;            // playing along with the song waiting for the player
+    std::unique_ptr<FollowScorer> follow;          // or with the song running on, each key judged
     platform::SoundOutput* soundOutput = nullptr;  // the device the player's keys are mixed into
-    // What the player played since play-along began, with its own timing, offered for saving when
-    // it ends; `takeOrigin` is the moment of its first key (-1 before it).
-    Take take;
-    double takeOrigin = -1.0;
-    double lastInputCheck = 0.0;  // when the MIDI inputs were last looked at
     std::unique_ptr<platform::MidiInputWatch> inputWatch;
 
     int32_t totalFrames = 0;  // sample frames of the song's sound (as expected, while it renders)
@@ -319,7 +297,7 @@ struct PlayerController {
     static int FillFromStream(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,
                               void* context);
 
-    // Practice (app/practice.cpp). ApplyPractice plays on with `practice` from where the song is
+    // Practice (app/practice.cpp). ApplyPractice plays on with the practice choice from where the song is
     // heard now (or from the song frame `at`), within a moment: from the song's own render when practice is
     // plain, else from a render of the song from there at its speed and with its parts silent. It is kept in
     // the song's memory with the loop (RememberSong). PollPracticeRender reports a render that failed, once

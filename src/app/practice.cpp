@@ -60,15 +60,15 @@ void PlayerController::ApplyPractice(int64_t at) {
 
     std::shared_ptr<RenderStream> stream = songStream;
     StreamTimeline timeline;
-    if (!practice.Plain()) {
+    if (!shared.practice.choice.Plain()) {
         const double rate = songStream->SampleRate();
         double from = static_cast<double>(heard) / rate;
         if (loop.Active()) from = std::min(from, static_cast<double>(loop.start) / rate);
         from = std::max(0.0, from - kPreRollSeconds);
         RenderRequest request{shared.midiPath, shared.soundFontPath, shared.song.get()};
         request.lowPriority = true;
-        request.speed = practice.Speed();
-        request.mutes = practice.Mutes(PartCount(shared.song.get()));
+        request.speed = shared.practice.choice.Speed();
+        request.mutes = shared.practice.choice.Mutes(PartCount(shared.song.get()));
         if (songTempo && from > 0) {
             request.startTick = songTempo->TickAtOrBefore(from);
             request.startSeconds = songTempo->Seconds(request.startTick);
@@ -84,7 +84,7 @@ void PlayerController::ApplyPractice(int64_t at) {
             timeline = {std::llround(request.startSeconds * rate), request.speed};
         } else {
             // The song plays on as written, and says why practice could not start.
-            practice = PracticeChoice{};
+            shared.practice.choice = PracticeChoice{};
             RememberSong();
             Report(shared, started);
         }
@@ -99,7 +99,7 @@ void PlayerController::ApplyPractice(int64_t at) {
 }
 
 bool PlayerController::PracticeRenderNeeded(int64_t frame) const {
-    if (practice.Plain() || !streamPlayback || !songStream) return false;
+    if (shared.practice.choice.Plain() || !streamPlayback || !songStream) return false;
     const StreamTimeline& timeline = streamPlayback->Timeline();
     if (frame < timeline.origin) return true;
     const RenderStream& stream = streamPlayback->Stream();
@@ -113,38 +113,21 @@ void PlayerController::PollPracticeRender() {
     if (status.outcome != RenderOutcome::Failed) return;
     // What was rendered still plays; the song then ends early, so the choice goes back to the
     // song as written, which plays from the place reached.
-    practice = PracticeChoice{};
+    shared.practice.choice = PracticeChoice{};
     ApplyPractice();
     Report(shared, status.failure);
 }
 
 void PlayerController::RememberSong() const {
-    if (songKey.empty()) return;
-    SongMemory memory;
-    if (streamPlayback && streamPlayback->Loop().Active()) {
-        const double rate = streamPlayback->Stream().SampleRate();
-        memory.loopStart = static_cast<double>(streamPlayback->Loop().start) / rate;
-        memory.loopEnd = static_cast<double>(streamPlayback->Loop().end) / rate;
-    }
-    memory.speedPercent = practice.speedPercent;
-    for (int p = 0; p < kMaxParts; ++p) {
-        const PartSound sound = practice.parts[static_cast<size_t>(p)];
-        if (sound == PartSound::Muted) memory.mutedParts.push_back(p);
-        if (sound == PartSound::Solo) memory.soloParts.push_back(p);
-    }
-    memory.drumsMuted = practice.drumsMuted;
-    (void)WriteSongMemory(songKey, memory);
+    if (shared.practice.songKey.empty()) return;
+    const PlaybackLoop loop = streamPlayback ? streamPlayback->Loop() : PlaybackLoop{};
+    const double rate = streamPlayback ? streamPlayback->Stream().SampleRate() : 0.0;
+    (void)WriteSongMemory(shared.practice.songKey, shared.practice.Memory(loop, rate));
 }
 
 void PlayerController::TakePracticeFromMemory(const SongMemory& memory) {
-    practice = PracticeChoice{};
-    practice.SetSpeed(memory.speedPercent);
-    const int parts = PartCount(shared.song.get());
-    for (const int p : memory.mutedParts)
-        if (p < parts) practice.parts[static_cast<size_t>(p)] = PartSound::Muted;
-    for (const int p : memory.soloParts)
-        if (p < parts) practice.parts[static_cast<size_t>(p)] = PartSound::Solo;
-    practice.drumsMuted = memory.drumsMuted && shared.song && shared.song->percussionNotes > 0;
+    const SongData* song = shared.song.get();
+    shared.practice.TakeFromMemory(memory, PartCount(song), song != nullptr && song->percussionNotes > 0);
 }
 
 bool PlayerController::OnPracticeKey(const platform::InputMessage& message) {
@@ -155,17 +138,17 @@ bool PlayerController::OnPracticeKey(const platform::InputMessage& message) {
     if (!shared.session.HasSong()) return true;
     bool changed = false;
     if (key == '[' || key == ']') {
-        changed = practice.StepSpeed(key == ']' ? 1 : -1);
+        changed = shared.practice.choice.StepSpeed(key == ']' ? 1 : -1);
     } else if (message.repeat) {
         return true;  // a toggle acts once per press
     } else if (key == 'd' || key == 'D') {
         if (!shared.song || shared.song->percussionNotes <= 0) return true;
-        practice.drumsMuted = !practice.drumsMuted;
+        shared.practice.choice.drumsMuted = !shared.practice.choice.drumsMuted;
         changed = true;
     } else if (key >= '1' && key <= '9') {
         const int part = static_cast<int>(key - '1');
         if (part >= PartCount(shared.song.get())) return true;
-        changed = practice.ToggleMute(part);
+        changed = shared.practice.choice.ToggleMute(part);
     }
     if (changed) ApplyPractice();
     return true;

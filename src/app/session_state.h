@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/practice_session.h"
 #include "app/song_session.h"
 #include "core/audio_overview.h"
 #include "core/failure.h"
@@ -68,6 +69,9 @@ struct SessionState {
     std::string midiName;  // display name, formed like soundFontName
 
     SongSession session;  // where the song stands: read, rendering, ready to play
+    // What the player does with it: the loop, the speed and parts heard, and playing along.
+    PracticeSession practice;
+    PlayAlongSession playAlong;
 
     std::string outputWavPath;  // the rendered WAV: this player's own file in the cache
 

@@ -78,17 +78,17 @@ SongView PlayerController::ViewOfSong() const {
     view.songReady = shared.session.HasSong();
     view.renderedShare = shared.session.Ready() || !songStream ? 1.0f : songStream->RenderedShare();
     view.waitingForRender = waitingForRender;
-    view.practice = &practice;
+    view.practice = &shared.practice.choice;
     if (streamPlayback) {
         // Frames of the render, whose rate the song's seconds are counted in.
         const double rate = streamPlayback->Stream().SampleRate();
         const PlaybackLoop& loop = streamPlayback->Loop();
         if (loop.Active()) view.loopStart = loop.start / rate, view.loopEnd = loop.end / rate;
-        if (loopMark >= 0) view.loopMark = loopMark / rate;
-        if (loopDragFrom >= 0 && mouseDownNow) {
+        if (shared.practice.loopMark >= 0) view.loopMark = shared.practice.loopMark / rate;
+        if (shared.practice.loopDragFrom >= 0 && mouseDownNow) {
             const int64_t to = FrameAtTimeBarX(mouseX);
-            view.loopStart = std::min(loopDragFrom, to) / rate;
-            view.loopEnd = std::max(loopDragFrom, to) / rate;
+            view.loopStart = std::min(shared.practice.loopDragFrom, to) / rate;
+            view.loopEnd = std::max(shared.practice.loopDragFrom, to) / rate;
         }
     }
     switch (shared.playState) {
@@ -155,10 +155,11 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
         case PanelIntent::SetSpeed:
         case PanelIntent::CyclePart: {
             // Both act at once, from where the song is heard.
-            const int before = practice.speedPercent;
+            PracticeChoice& choice = shared.practice.choice;
+            const int before = choice.speedPercent;
             const bool changed = request.intent == PanelIntent::SetSpeed
-                                     ? (practice.SetSpeed(request.speed), practice.speedPercent != before)
-                                     : practice.CyclePart(request.part);
+                                     ? (choice.SetSpeed(request.speed), choice.speedPercent != before)
+                                     : choice.CyclePart(request.part);
             if (changed && shared.session.HasSong()) ApplyPractice();
             return;
         }
@@ -353,11 +354,10 @@ void PlayerController::LoadMidi(const std::string& path) {
         }
     }
     // Playing along was with the song before: what was played is offered for saving first.
-    if (playAlong) EndPlayAlong();
+    if (shared.playAlong.On()) EndPlayAlong();
     shared.midiPath = path;
     // The song is known again by its bytes, for what is remembered of it.
-    songKey = SongKey(bytes.data(), bytes.size());
-    loopMark = -1;
+    shared.practice.NewSong(SongKey(bytes.data(), bytes.size()));
     shared.resumeAt = -1.0;  // a new song starts at its start
     if (controlPanel != nullptr) controlPanel->ForgetSong();
     if (notesView != nullptr) notesView->SetSong(nullptr);  // shown again once it is rendered
@@ -395,8 +395,8 @@ bool PlayerController::StartSongRender() {
     // The passage practised last time plays over and over again, at the speed and with the parts
     // it was practised with. A song rendered again (a new SoundFont) keeps the choice it has.
     const bool reRender = shared.resumeAt > 0;
-    if (streamPlayback && !songKey.empty()) {
-        const SongMemory memory = ReadSongMemory(songKey);
+    if (streamPlayback && !shared.practice.songKey.empty()) {
+        const SongMemory memory = ReadSongMemory(shared.practice.songKey);
         const double rate = streamPlayback->Stream().SampleRate();
         const PlaybackLoop loop{static_cast<int64_t>(memory.loopStart * rate),
                                 static_cast<int64_t>(memory.loopEnd * rate)};
@@ -407,7 +407,7 @@ bool PlayerController::StartSongRender() {
         StopPlayback();
         SeekBy(shared.resumeAt);  // from the start, so to the place
     }
-    if (prepared && !practice.Plain()) ApplyPractice();
+    if (prepared && !shared.practice.choice.Plain()) ApplyPractice();
     shared.resumeAt = -1.0;
     if (backgroundRender == nullptr) backgroundRender = std::make_unique<BackgroundRender>();
     backgroundRender->Run(*synth);

@@ -275,7 +275,7 @@ TEST_F(ExportDriver, PracticeExportsAtItsSpeedAndSaysSo) {
     c.shared.song = std::make_unique<SongData>();
     ASSERT_TRUE(ParseSong(*c.shared.song, bytes.data(), bytes.size()));
     c.renderFolder = dir.path();
-    c.practice.SetSpeed(50);
+    c.shared.practice.choice.SetSpeed(50);
 
     const std::string target = dir / "slow.wav";
     Choose(target, QualityMaximum);

@@ -102,7 +102,7 @@ class PracticeTest : public ::testing::Test {
         EXPECT_EQ(keyboard->Open("Test keyboard"), "");
         platform::ScriptedMidiInput* keys = keyboard.get();
         c.midiInput = std::move(keyboard);
-        c.midiInputName = "Test keyboard";
+        c.shared.playAlong.inputName = "Test keyboard";
         return keys;
     }
     // A key going down or up on it now, taken in as a frame would.
@@ -130,7 +130,7 @@ TEST_F(PracticeTest, SpeedAndPartsPlayFromTheirOwnRenderInStepWithTheNotes) {
     ASSERT_TRUE(c.shared.session.Ready());
     c.SeekPlayback(10 * kRate);
     Key('[', 10);
-    EXPECT_EQ(c.practice.speedPercent, 50);
+    EXPECT_EQ(c.shared.practice.choice.speedPercent, 50);
     ASSERT_NE(c.practiceRender, nullptr);
     EXPECT_NE(&c.streamPlayback->Stream(), c.songStream.get()) << "played from a render of its own";
     EXPECT_DOUBLE_EQ(c.streamPlayback->Timeline().speed, 0.5);
@@ -148,9 +148,9 @@ TEST_F(PracticeTest, SpeedAndPartsPlayFromTheirOwnRenderInStepWithTheNotes) {
 
     // A hand silenced: the practice plays on from where it was heard, and is kept with the song.
     Key('1');
-    EXPECT_EQ(c.practice.parts[0], PartSound::Muted);
+    EXPECT_EQ(c.shared.practice.choice.parts[0], PartSound::Muted);
     EXPECT_NEAR(c.PlaybackFrame(), 10.5 * kRate, kRate / 100);
-    SongMemory kept = ReadSongMemory(c.songKey);
+    SongMemory kept = ReadSongMemory(c.shared.practice.songKey);
     EXPECT_EQ(kept.speedPercent, 50);
     EXPECT_EQ(kept.mutedParts, std::vector<int>{0});
 
@@ -163,7 +163,7 @@ TEST_F(PracticeTest, SpeedAndPartsPlayFromTheirOwnRenderInStepWithTheNotes) {
     // Back to the song as written: its own render plays, at its own speed.
     Key(']', 10);
     Key('1');
-    EXPECT_TRUE(c.practice.Plain());
+    EXPECT_TRUE(c.shared.practice.choice.Plain());
     EXPECT_EQ(&c.streamPlayback->Stream(), c.songStream.get());
     EXPECT_EQ(c.PlaybackFrame(), 2 * kRate);
 
@@ -171,8 +171,8 @@ TEST_F(PracticeTest, SpeedAndPartsPlayFromTheirOwnRenderInStepWithTheNotes) {
     Key('2');
     Key('[', 4);
     c.LoadMidi(path);
-    EXPECT_EQ(c.practice.speedPercent, 80);
-    EXPECT_EQ(c.practice.parts[1], PartSound::Muted);
+    EXPECT_EQ(c.shared.practice.choice.speedPercent, 80);
+    EXPECT_EQ(c.shared.practice.choice.parts[1], PartSound::Muted);
     ASSERT_NE(c.streamPlayback, nullptr);
     EXPECT_DOUBLE_EQ(c.streamPlayback->Timeline().speed, 0.8);
 }
@@ -184,9 +184,9 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     Load();
     Key('1');
     Key('\t');
-    ASSERT_TRUE(c.playAlong);
-    EXPECT_EQ(c.practice.parts[0], PartSound::Muted);
-    EXPECT_EQ(c.scoreText.rfind("Playing along on ", 0), 0u) << "what plays is said";
+    ASSERT_TRUE(c.shared.playAlong.On());
+    EXPECT_EQ(c.shared.practice.choice.parts[0], PartSound::Muted);
+    EXPECT_EQ(c.shared.playAlong.scoreText.rfind("Playing along on ", 0), 0u) << "what plays is said";
     platform::ScriptedMidiInput* keys = PlugKeyboard();
     const auto press = [&](int key, bool down) { Press(keys, key, down); };
 
@@ -195,26 +195,26 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     ASSERT_FALSE(c.waitingForRender);
     // The first note of the right hand (key 72) is at the start: the song holds there at once.
     c.StepPlayAlong();
-    EXPECT_TRUE(c.heldForPlayer);
+    EXPECT_TRUE(c.shared.playAlong.heldForPlayer);
     EXPECT_EQ(c.PlaybackFrame(), 0u);
     press(60, true);  // not the note wanted
-    EXPECT_TRUE(c.heldForPlayer) << "a wrong key moves nothing on";
+    EXPECT_TRUE(c.shared.playAlong.heldForPlayer) << "a wrong key moves nothing on";
     EXPECT_TRUE(c.waitMode->State().wrong.test(60));
     press(60, false);
     press(72, true);
-    EXPECT_TRUE(c.playerKeys.test(72)) << "the key lights";
-    EXPECT_FALSE(c.heldForPlayer) << "the right key lets the song go on";
+    EXPECT_TRUE(c.shared.playAlong.keysDown.test(72)) << "the key lights";
+    EXPECT_FALSE(c.shared.playAlong.heldForPlayer) << "the right key lets the song go on";
     press(72, false);
 
     // The next note is half a second on: the song plays up to it and holds just before it.
-    for (int i = 0; i < 10 && !c.heldForPlayer; ++i) {
+    for (int i = 0; i < 10 && !c.shared.playAlong.heldForPlayer; ++i) {
         Hear(0.1);
         c.StepPlayAlong();
     }
-    ASSERT_TRUE(c.heldForPlayer);
+    ASSERT_TRUE(c.shared.playAlong.heldForPlayer);
     EXPECT_NEAR(c.PlaybackFrame(), 0.47 * kRate, kRate / 100);
     press(72, true);
-    EXPECT_FALSE(c.heldForPlayer);
+    EXPECT_FALSE(c.shared.playAlong.heldForPlayer);
 
     press(72, false);
 
@@ -223,7 +223,7 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     (void)c.inputWatch->Poll(*c.midiInput);
     c.shared.dialogs = &dialogs;
     keys->Unplug("Test keyboard");
-    c.lastInputCheck = 0;
+    c.shared.playAlong.lastInputCheck = 0;
     c.StepPlayAlong();
     EXPECT_EQ(c.midiInput, nullptr);
     EXPECT_EQ(c.shared.command, Command::Pause);
@@ -236,7 +236,7 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     save.answer.path = (folder / "take.mid").string();
     dialogs.saveScripts.push_back(save);
     Key('\t');
-    EXPECT_FALSE(c.playAlong);
+    EXPECT_FALSE(c.shared.playAlong.On());
     EXPECT_EQ(c.liveSynth, nullptr);
     SongData taken{};
     ASSERT_TRUE(ReadMidiFile(taken, save.answer.path)) << "the take is a MIDI file";
@@ -256,7 +256,7 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
     shiftTab.keyCode = '\t';
     shiftTab.shift = true;
     c.OnKeyDown(shiftTab);
-    ASSERT_TRUE(c.playAlong);
+    ASSERT_TRUE(c.shared.playAlong.On());
     ASSERT_NE(c.follow, nullptr);
     EXPECT_EQ(c.waitMode, nullptr) << "the song does not wait";
     platform::ScriptedMidiInput* keys = PlugKeyboard();
@@ -279,7 +279,8 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
         Hear(0.025);
     }
     EXPECT_EQ(struck, 3);
-    EXPECT_FALSE(c.heldForPlayer) << "following never holds the song";
-    EXPECT_NE(c.scoreText.find(" hit, "), std::string::npos) << c.scoreText;
-    EXPECT_NE(c.scoreText.find("0 missed"), std::string::npos) << c.scoreText;
+    EXPECT_FALSE(c.shared.playAlong.heldForPlayer) << "following never holds the song";
+    EXPECT_NE(c.shared.playAlong.scoreText.find(" hit, "), std::string::npos) << c.shared.playAlong.scoreText;
+    EXPECT_NE(c.shared.playAlong.scoreText.find("0 missed"), std::string::npos)
+        << c.shared.playAlong.scoreText;
 }

@@ -153,14 +153,14 @@ TEST_F(RenderAheadTest, MarksAndPlaysALoop) {
     ASSERT_TRUE(out.ring->Playing());
     Hear(1.0);
     c->MarkLoop();
-    EXPECT_EQ(c->loopMark, int64_t{kRate});
+    EXPECT_EQ(c->shared.practice.loopMark, int64_t{kRate});
     EXPECT_FALSE(c->streamPlayback->Loop().Active()) << "one mark is no loop yet";
     Hear(2.0);
     c->MarkLoop();
     ASSERT_TRUE(c->streamPlayback->Loop().Active());
     EXPECT_EQ(c->streamPlayback->Loop().start, int64_t{kRate});
     EXPECT_EQ(c->streamPlayback->Loop().end, int64_t{3 * kRate});
-    EXPECT_EQ(c->loopMark, -1);
+    EXPECT_EQ(c->shared.practice.loopMark, -1);
     const SongView view = c->ViewOfSong();
     EXPECT_DOUBLE_EQ(view.loopStart, 1.0);
     EXPECT_DOUBLE_EQ(view.loopEnd, 3.0);

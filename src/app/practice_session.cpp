@@ -1,0 +1,97 @@
+#include "app/practice_session.h"
+
+#include <algorithm>
+#include <utility>
+
+void PracticeSession::NewSong(std::string key) {
+    songKey = std::move(key);
+    loopMark = -1;
+    loopDragFrom = -1;
+    choice = PracticeChoice{};
+}
+
+std::optional<PlaybackLoop> PracticeSession::MarkLoop(int64_t now, bool looping) {
+    if (looping) {
+        loopMark = -1;
+        return PlaybackLoop{};
+    }
+    if (loopMark < 0) {
+        loopMark = now;
+        return std::nullopt;
+    }
+    const PlaybackLoop loop{std::min(loopMark, now), std::max(loopMark, now)};
+    if (!loop.Active()) {
+        loopMark = now;
+        return std::nullopt;
+    }
+    loopMark = -1;
+    return loop;
+}
+
+SongMemory PracticeSession::Memory(const PlaybackLoop& loop, double rate) const {
+    SongMemory memory;
+    if (loop.Active() && rate > 0) {
+        memory.loopStart = static_cast<double>(loop.start) / rate;
+        memory.loopEnd = static_cast<double>(loop.end) / rate;
+    }
+    memory.speedPercent = choice.speedPercent;
+    for (int p = 0; p < kMaxParts; ++p) {
+        const PartSound sound = choice.parts[static_cast<size_t>(p)];
+        if (sound == PartSound::Muted) memory.mutedParts.push_back(p);
+        if (sound == PartSound::Solo) memory.soloParts.push_back(p);
+    }
+    memory.drumsMuted = choice.drumsMuted;
+    return memory;
+}
+
+void PracticeSession::TakeFromMemory(const SongMemory& memory, int parts, bool hasDrums) {
+    choice = PracticeChoice{};
+    choice.SetSpeed(memory.speedPercent);
+    for (const int p : memory.mutedParts)
+        if (p >= 0 && p < parts) choice.parts[static_cast<size_t>(p)] = PartSound::Muted;
+    for (const int p : memory.soloParts)
+        if (p >= 0 && p < parts) choice.parts[static_cast<size_t>(p)] = PartSound::Solo;
+    choice.drumsMuted = memory.drumsMuted && hasDrums;
+}
+
+void PlayAlongSession::Begin(PlayAlongMode how, const std::string& input, const std::string& parts) {
+    mode = how;
+    inputName = input;
+    passesShown = 0;
+    keysDown.reset();
+    heldForPlayer = false;
+    const std::string on =
+        input.empty() ? "on the computer keyboard (A to ' and W to P, Z and X for octaves)" : "on " + input;
+    // Said over the notes until the first score takes its place: what plays, and how.
+    scoreText = "Playing along " + on + ": " +
+                (how == PlayAlongMode::Following ? "every key is scored" : "the song waits for you") +
+                " (part " + parts + "); Tab to stop";
+}
+
+bool PlayAlongSession::Note(int key, bool down, double seconds) {
+    if (key < 0 || key > 127) return false;
+    keysDown.set(static_cast<size_t>(key), down);
+    if (takeOrigin_ < 0) takeOrigin_ = seconds;
+    const uint8_t message[3] = {static_cast<uint8_t>(down ? 0x90 : 0x80), static_cast<uint8_t>(key),
+                                static_cast<uint8_t>(down ? QwertyKeyboard::kVelocity : 0)};
+    (void)take_.Add(seconds - takeOrigin_, message, sizeof message);
+    return true;
+}
+
+Take PlayAlongSession::GiveUpTake(double& origin) {
+    origin = takeOrigin_;
+    takeOrigin_ = -1.0;
+    return std::exchange(take_, Take{});
+}
+
+bool PlayAlongSession::End() {
+    mode = PlayAlongMode::Off;
+    inputName.clear();
+    scoreText.clear();
+    passesShown = 0;
+    (void)typedKeys.ReleaseAll();
+    keysDown.reset();
+    take_ = Take{};
+    takeOrigin_ = -1.0;
+    return std::exchange(heldForPlayer, false);
+}

@@ -1,0 +1,89 @@
+// What the player is doing with the song, beside where the song stands (song_session.h): the
+// passage marked for looping, the speed and the parts heard, and playing along on a keyboard.
+// It is state only, kept in the window's session; the controller owns the renders, synthesisers
+// and devices that carry it out, and moves this state by what came of them.
+//
+//   Off --Begin(Waiting)--> Waiting    the song holds at each of the player's notes
+//   Off --Begin(Following)--> Following  the song runs on and each key is scored
+//   Waiting / Following --End--> Off   the take is given up first, to be offered for saving
+//
+// The choices the player makes for the next time (the keyboard to listen to, the live keys'
+// volume) are not forgotten when play-along ends.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "midi/play_along.h"
+#include "midi/qwerty_keyboard.h"
+#include "midi/take.h"
+#include "settings/song_memory.h"
+#include "synth/practice_choice.h"
+#include "synth/stream_playback.h"
+
+struct PracticeSession {
+    std::string songKey;  // the key the song is remembered by between runs; "" for none
+    // The loop's first mark (L pressed once), in song frames; -1 for none.
+    int64_t loopMark = -1;
+    // A drag with Shift in the time bar marks a loop from where it began (frames; -1: no drag).
+    int64_t loopDragFrom = -1;
+    PracticeChoice choice;  // the speed and the parts heard
+
+    // A new song, known by `key`: nothing marked, and the song as written until its memory is read.
+    void NewSong(std::string key);
+
+    // The L key at song frame `now`, while a loop plays (`looping`) or not. The first press marks
+    // where a loop starts; the second gives the loop to play, from the earlier mark to the later;
+    // a press while a loop plays gives an inactive loop, which ends it. Nothing (only a mark) when
+    // there is no loop to change yet; two marks too close together start again from the later.
+    [[nodiscard]] std::optional<PlaybackLoop> MarkLoop(int64_t now, bool looping);
+
+    // What is kept of the song between runs, with `loop` (in frames at `rate`) as its passage.
+    [[nodiscard]] SongMemory Memory(const PlaybackLoop& loop, double rate) const;
+    // The choice kept in `memory` for a song of `parts` parts, with drums or not; parts the song
+    // does not have are left out.
+    void TakeFromMemory(const SongMemory& memory, int parts, bool hasDrums);
+};
+
+enum class PlayAlongMode : uint8_t {
+    Off,
+    Waiting,    // the song holds at each of the player's notes until its keys are down
+    Following,  // the song runs on, and each key is judged
+};
+
+struct PlayAlongSession {
+    PlayAlongMode mode = PlayAlongMode::Off;
+
+    // Chosen by the player and kept between runs.
+    std::string chosenInput;  // the MIDI input asked for by name; "" for the first keyboard
+    int volumePercent = 100;  // the live keys' own volume, 0..100
+
+    std::string inputName;        // the input listened to now; "" while the computer keyboard plays
+    KeySet keysDown;              // held on the input now
+    bool heldForPlayer = false;   // the song stands at a note of the player's
+    int32_t passesShown = 0;      // follow passes whose score has been shown
+    std::string scoreText;        // over the notes: how play-along plays, then the last pass's score
+    QwertyKeyboard typedKeys;     // the computer keyboard as a piano
+    double lastInputCheck = 0.0;  // when the MIDI inputs were last looked at (steady seconds)
+
+    [[nodiscard]] bool On() const { return mode != PlayAlongMode::Off; }
+
+    // Play-along starts in `mode` for the parts labelled `parts` (PlayedPartsLabel), listening to
+    // `input` ("" for the computer keyboard): the line over the notes says so.
+    void Begin(PlayAlongMode how, const std::string& input, const std::string& parts);
+    // A key of the player's went down or up at `seconds` of the steady clock: it is held (or not)
+    // and kept in the take with the player's own timing, counted from the first key. False, and
+    // nothing kept, for a key outside 0..127.
+    bool Note(int key, bool down, double seconds);
+    // The take played since play-along began, and the steady moment of its first key (-1 for a
+    // take without one); the session keeps nothing of it after.
+    [[nodiscard]] Take GiveUpTake(double& origin);
+    // Back to Off. Whatever was held is let go; the take must have been given up first, or it goes.
+    // Returns whether the song was standing at one of the player's notes.
+    bool End();
+
+  private:
+    Take take_;
+    double takeOrigin_ = -1.0;
+};
