@@ -69,6 +69,8 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     const Settings saved = ReadSettings();
     shared.soundFontPath = saved.soundFontPath;
     SetVolume(static_cast<float>(saved.volumePercent));
+    shared.playAlong.chosenInput = saved.midiInput;
+    shared.playAlong.volumePercent = std::clamp(saved.keysVolumePercent, 0, kFullVolume);
     shared.soundFontName =
         shared.soundFontPath.empty() ? std::string() : FileTitleFromPath(shared.soundFontPath);
     shared.session = SongSession{};

@@ -8,6 +8,7 @@
 // what the other parts strike with that note is heard once, together with the player's key.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -20,6 +21,7 @@
 #include "platform/midi_input.h"
 #include "platform/sound.h"
 #include "platform/window.h"
+#include "settings/settings.h"
 #include "settings/song_scores.h"
 #include "synth/live_synth.h"
 #include "synth/stream_playback.h"
@@ -111,28 +113,117 @@ void PlayerController::TogglePlayAlong(bool following) {
             }
         }
         liveSynth->SetInstrument(0, program);
-        liveSynth->SetVolume(static_cast<float>(shared.volumePercent));
+        liveSynth->SetVolume(static_cast<float>(shared.playAlong.volumePercent));
         if (soundOutput != nullptr) {
             soundOutput->SetDevicePeriod(platform::kLiveDeviceFrames);
             soundOutput->AttachLiveMixer(liveSynth.get());
         }
     }
-    // The first keyboard there is; without one the computer keyboard plays.
-    std::string why, opened;
+    shared.playAlong.Begin(following ? PlayAlongMode::Following : PlayAlongMode::Waiting, std::string(),
+                           PlayedPartsLabel(mutes.parts));
+    // The keyboard chosen, or else the first one there is; without one the computer keyboard plays
+    // until one is plugged in. The inputs are looked at from now on, for the panel's list.
+    std::string why;
     midiInput = platform::OpenMidiInput("dorvik-midi-player", why);
-    if (midiInput) {
-        const std::vector<platform::MidiInputPort> ports = midiInput->Ports();
-        const int pick = platform::PickMidiInput(ports, "");
-        if (pick < 0 || !midiInput->Open(ports[static_cast<size_t>(pick)].name).empty()) {
-            midiInput.reset();
-        } else {
-            opened = ports[static_cast<size_t>(pick)].name;
-            inputWatch = std::make_unique<platform::MidiInputWatch>();
-            (void)inputWatch->Poll(*midiInput);
+    inputWatch = std::make_unique<platform::MidiInputWatch>();
+    WatchMidiInputs();
+}
+
+bool PlayerController::ListeningToMidi() const {
+    return midiInput && !midiInput->OpenName().empty();
+}
+
+void PlayerController::WatchMidiInputs() {
+    if (!midiInput || !inputWatch) return;
+    PlayAlongSession& along = shared.playAlong;
+    const platform::MidiInputChanges changes = inputWatch->Poll(*midiInput);
+    along.inputs.clear();
+    for (const platform::MidiInputPort& port : changes.ports) along.inputs.push_back(port.name);
+    if (changes.openLost) {
+        // A keyboard unplugged mid-song pauses the song and says so; the computer keyboard plays on.
+        const std::string gone = along.inputName;
+        midiInput->Close();
+        ReleasePlayerKeys();
+        along.Listen(std::string());
+        if (shared.playState == PlayState::Playing) shared.Post(Command::Pause);
+        Report(shared, "The MIDI keyboard \"" + gone +
+                           "\" is gone. The song is paused; the computer keyboard plays until a keyboard is "
+                           "plugged in again.");
+    } else if (!ListeningToMidi() && !along.ComputerKeyboardChosen() && !changes.added.empty()) {
+        // Only an input that has just come is taken up: one that was there all along and is not
+        // listened to was not wanted, or could not be opened.
+        int pick = platform::PickMidiInput(changes.ports, along.chosenInput);
+        if (pick < 0) pick = platform::PickMidiInput(changes.ports, std::string());
+        if (pick >= 0) {
+            const std::string& name = changes.ports[static_cast<size_t>(pick)].name;
+            const bool added =
+                std::find(changes.added.begin(), changes.added.end(), name) != changes.added.end();
+            if (added && midiInput->Open(name).empty()) along.Listen(name);
         }
     }
-    shared.playAlong.Begin(following ? PlayAlongMode::Following : PlayAlongMode::Waiting, opened,
-                           PlayedPartsLabel(mutes.parts));
+    ListInputs();
+}
+
+void PlayerController::ListInputs() {
+    const PlayAlongSession& along = shared.playAlong;
+    inputRows.names.clear();
+    inputRows.listening = -1;
+    const platform::MidiBackend backend = midiInput ? midiInput->Backend() : platform::MidiBackend::None;
+    for (const std::string& name : along.inputs) {
+        if (name == along.inputName) inputRows.listening = static_cast<int>(inputRows.names.size());
+        inputRows.names.push_back(platform::DescribeMidiPort(name, backend).device);
+    }
+    if (inputRows.listening < 0) inputRows.listening = static_cast<int>(inputRows.names.size());
+    inputRows.names.emplace_back("Computer keyboard");
+    inputRows.volumePercent = static_cast<float>(along.volumePercent);
+}
+
+void PlayerController::ChooseInput(int row) {
+    PlayAlongSession& along = shared.playAlong;
+    if (!along.On() || row < 0 || static_cast<size_t>(row) > along.inputs.size()) return;
+    // Keys held on the keyboard left behind would never come up.
+    ReleasePlayerKeys();
+    if (static_cast<size_t>(row) == along.inputs.size()) {
+        if (midiInput) midiInput->Close();
+        along.Listen(std::string());
+        along.chosenInput = kComputerKeyboardInput;
+    } else if (midiInput) {
+        const std::string& name = along.inputs[static_cast<size_t>(row)];
+        if (const std::string why = midiInput->Open(name); !why.empty()) {
+            along.Listen(std::string());
+            Report(shared, "The MIDI keyboard \"" + name + "\" could not be opened: " + why);
+            ListInputs();
+            return;
+        }
+        along.Listen(name);
+        along.chosenInput = platform::DescribeMidiPort(name, midiInput->Backend()).device;
+    }
+    ListInputs();
+    SavePlayAlongChoices();
+}
+
+void PlayerController::SetKeysVolume(float percent) {
+    if (std::isnan(percent)) return;
+    shared.playAlong.volumePercent = static_cast<int>(std::lround(std::clamp(percent, 0.0f, 100.0f)));
+    if (liveSynth) liveSynth->SetVolume(static_cast<float>(shared.playAlong.volumePercent));
+    inputRows.volumePercent = static_cast<float>(shared.playAlong.volumePercent);
+}
+
+void PlayerController::SavePlayAlongChoices() const {
+    const std::string input = shared.playAlong.chosenInput;
+    const int volume = shared.playAlong.volumePercent;
+    // A settings file that cannot be written loses nothing but the memory of the choice.
+    (void)UpdateSettings([&](Settings& settings) {
+        settings.midiInput = input;
+        settings.keysVolumePercent = volume;
+    });
+}
+
+void PlayerController::ReleasePlayerKeys() {
+    const KeySet held = shared.playAlong.keysDown;
+    for (size_t key = 0; key < held.size(); ++key)
+        if (held.test(key)) PlayerNote(static_cast<int>(key), false, Now());
+    (void)shared.playAlong.typedKeys.ReleaseAll();
 }
 
 void PlayerController::PlayerNote(int key, bool down, double seconds) {
@@ -154,7 +245,7 @@ void PlayerController::PlayerNote(int key, bool down, double seconds) {
 }
 
 bool PlayerController::OnPlayAlongKey(const platform::InputMessage& message, bool down) {
-    if (!shared.playAlong.On() || midiInput || !QwertyKeyboard::Takes(message.keyCode)) return false;
+    if (!shared.playAlong.On() || ListeningToMidi() || !QwertyKeyboard::Takes(message.keyCode)) return false;
     const TypedNote typed = down ? shared.playAlong.typedKeys.KeyDown(message.keyCode, message.repeat)
                                  : shared.playAlong.typedKeys.KeyUp(message.keyCode);
     if (typed.kind == TypedNote::NoteOn || typed.kind == TypedNote::NoteOff) {
@@ -166,18 +257,10 @@ bool PlayerController::OnPlayAlongKey(const platform::InputMessage& message, boo
 void PlayerController::StepPlayAlong() {
     if (!shared.playAlong.On()) return;
     if (liveSynth) liveSynth->CollectRetired();
-    // A keyboard unplugged mid-song pauses the song and says so; the computer keyboard plays on.
+    // The inputs are looked at now and then, for keyboards plugged in and pulled out.
     if (midiInput && inputWatch && Now() - shared.playAlong.lastInputCheck > kInputCheckSeconds) {
         shared.playAlong.lastInputCheck = Now();
-        if (inputWatch->Poll(*midiInput).openLost) {
-            const std::string gone = shared.playAlong.inputName;
-            midiInput.reset();
-            shared.playAlong.inputName.clear();
-            if (shared.playState == PlayState::Playing) shared.Post(Command::Pause);
-            Report(shared, "The MIDI keyboard \"" + gone +
-                               "\" is gone. The song is paused; the computer keyboard plays until you press "
-                               "Tab twice with the keyboard plugged in again.");
-        }
+        WatchMidiInputs();
     }
     if (midiInput) {
         std::vector<platform::MidiMessage> messages;

@@ -163,6 +163,7 @@ struct PlayerController {
     std::unique_ptr<FollowScorer> follow;          // or with the song running on, each key judged
     platform::SoundOutput* soundOutput = nullptr;  // the device the player's keys are mixed into
     std::unique_ptr<platform::MidiInputWatch> inputWatch;
+    InputListView inputRows;  // what the panel lists of the inputs while playing along
 
     int32_t totalFrames = 0;  // sample frames of the song's sound (as expected, while it renders)
     uint32_t seekOffset = 0;  // frame at which the player last started from silence
@@ -320,6 +321,19 @@ struct PlayerController {
     void StepPlayAlong();
     bool OnPlayAlongKey(const platform::InputMessage& message, bool down);
     void PlayerNote(int key, bool down, double seconds);
+    // The MIDI inputs and what the panel lists of them (app/play_along.cpp). WatchMidiInputs looks
+    // at the inputs: a keyboard pulled out pauses the song and says so, and one plugged in while
+    // the computer keyboard plays is taken up (the one chosen, or else the first keyboard).
+    // ChooseInput listens to the panel's row `row` (the last row is the computer keyboard) and
+    // remembers the choice; SetKeysVolume sets the player's keys' own volume, which
+    // SavePlayAlongChoices keeps with the choice. ReleasePlayerKeys lets go every key held.
+    [[nodiscard]] bool ListeningToMidi() const;
+    void WatchMidiInputs();
+    void ListInputs();
+    void ChooseInput(int row);
+    void SetKeysVolume(float percent);
+    void SavePlayAlongChoices() const;
+    void ReleasePlayerKeys();
     void EndPlayAlong();
     // Offers to save the take, if it has a note, and forgets it.
     void OfferTakeSave();

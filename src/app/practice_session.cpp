@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "settings/settings.h"
+
 void PracticeSession::NewSong(std::string key) {
     songKey = std::move(key);
     loopMark = -1;
@@ -56,16 +58,31 @@ void PracticeSession::TakeFromMemory(const SongMemory& memory, int parts, bool h
 
 void PlayAlongSession::Begin(PlayAlongMode how, const std::string& input, const std::string& parts) {
     mode = how;
-    inputName = input;
+    parts_ = parts;
     passesShown = 0;
     keysDown.reset();
     heldForPlayer = false;
-    const std::string on =
-        input.empty() ? "on the computer keyboard (A to ' and W to P, Z and X for octaves)" : "on " + input;
+    inputName = input;
+    SayHowItPlays();
+}
+
+void PlayAlongSession::Listen(const std::string& input) {
+    inputName = input;
+    if (passesShown == 0) SayHowItPlays();
+}
+
+bool PlayAlongSession::ComputerKeyboardChosen() const {
+    return chosenInput == kComputerKeyboardInput;
+}
+
+void PlayAlongSession::SayHowItPlays() {
+    const std::string on = inputName.empty()
+                               ? "on the computer keyboard (A to ' and W to P, Z and X for octaves)"
+                               : "on " + inputName;
     // Said over the notes until the first score takes its place: what plays, and how.
     scoreText = "Playing along " + on + ": " +
-                (how == PlayAlongMode::Following ? "every key is scored" : "the song waits for you") +
-                " (part " + parts + "); Tab to stop";
+                (mode == PlayAlongMode::Following ? "every key is scored" : "the song waits for you") +
+                " (part " + parts_ + "); Tab to stop";
 }
 
 bool PlayAlongSession::Note(int key, bool down, double seconds) {
@@ -87,6 +104,7 @@ Take PlayAlongSession::GiveUpTake(double& origin) {
 bool PlayAlongSession::End() {
     mode = PlayAlongMode::Off;
     inputName.clear();
+    inputs.clear();
     scoreText.clear();
     passesShown = 0;
     (void)typedKeys.ReleaseAll();

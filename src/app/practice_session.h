@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "midi/play_along.h"
 #include "midi/qwerty_keyboard.h"
@@ -59,7 +60,9 @@ struct PlayAlongSession {
     std::string chosenInput;  // the MIDI input asked for by name; "" for the first keyboard
     int volumePercent = 100;  // the live keys' own volume, 0..100
 
-    std::string inputName;        // the input listened to now; "" while the computer keyboard plays
+    std::string inputName;  // the input listened to now; "" while the computer keyboard plays
+    // The MIDI inputs there are, by the names the backend lists them under, as last looked at.
+    std::vector<std::string> inputs;
     KeySet keysDown;              // held on the input now
     bool heldForPlayer = false;   // the song stands at a note of the player's
     int32_t passesShown = 0;      // follow passes whose score has been shown
@@ -72,6 +75,11 @@ struct PlayAlongSession {
     // Play-along starts in `mode` for the parts labelled `parts` (PlayedPartsLabel), listening to
     // `input` ("" for the computer keyboard): the line over the notes says so.
     void Begin(PlayAlongMode how, const std::string& input, const std::string& parts);
+    // Listening to `input` from now on ("" for the computer keyboard); until a score has taken
+    // its place, the line over the notes says so.
+    void Listen(const std::string& input);
+    // Whether the computer keyboard was chosen over any MIDI keyboard.
+    [[nodiscard]] bool ComputerKeyboardChosen() const;
     // A key of the player's went down or up at `seconds` of the steady clock: it is held (or not)
     // and kept in the take with the player's own timing, counted from the first key. False, and
     // nothing kept, for a key outside 0..127.
@@ -84,6 +92,9 @@ struct PlayAlongSession {
     bool End();
 
   private:
+    void SayHowItPlays();
+
+    std::string parts_;  // the parts played, as the line over the notes names them
     Take take_;
     double takeOrigin_ = -1.0;
 };

@@ -121,6 +121,7 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
         loading.pending == PanelIntent::None && !loading.rendering && shared.command == Command::None;
     if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
     shown.volumePercent = static_cast<float>(shared.volumePercent);
+    if (shared.playAlong.On()) shown.inputs = &inputRows;
     return shown;
 }
 
@@ -163,6 +164,16 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
             if (changed && shared.session.HasSong()) ApplyPractice();
             return;
         }
+        case PanelIntent::ChooseInput:
+            ChooseInput(request.input);
+            return;
+        case PanelIntent::SetKeysVolume:
+            SetKeysVolume(request.volume);
+            return;
+        case PanelIntent::KeepKeysVolume:
+            SetKeysVolume(request.volume);
+            SavePlayAlongChoices();
+            return;
         case PanelIntent::Play:
         case PanelIntent::Pause:
         case PanelIntent::Rewind:

@@ -33,6 +33,8 @@ constexpr const char* kCacheName = "dorvik-midi-player";
 constexpr const char* kFileName = "settings.ini";
 constexpr std::string_view kKey = "[Soundfont]";
 constexpr std::string_view kVolumeKey = "[Volume]";
+constexpr std::string_view kKeyboardKey = "[Keyboard]";
+constexpr std::string_view kKeysVolumeKey = "[Keys volume]";
 constexpr std::string_view kSeparator = "= ";
 
 // The program writes two short lines. Anything far beyond that is not a file it wrote, and is
@@ -249,8 +251,12 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
         // The key may sit anywhere on the line, even after the separator.
         if (line.find(kKey) != std::string_view::npos) {
             settings.soundFontPath.assign(value);
-        } else if (TrimBlanks(line.substr(0, separator)) == kVolumeKey) {
+        } else if (const std::string_view key = TrimBlanks(line.substr(0, separator)); key == kVolumeKey) {
             (void)ParseVolume(value, settings.volumePercent);
+        } else if (key == kKeysVolumeKey) {
+            (void)ParseVolume(value, settings.keysVolumePercent);
+        } else if (key == kKeyboardKey) {
+            settings.midiInput.assign(value);
         }
     }
 }
@@ -295,7 +301,16 @@ bool WriteSettings(const Settings& settings) {
         return false;
     }
     const int volume = std::clamp(settings.volumePercent, 0, kFullVolume);
-    const std::string text = "[Soundfont] = " + soundFont + "\n[Volume] = " + std::to_string(volume) + "\n";
+    std::string text = "[Soundfont] = " + soundFont + "\n[Volume] = " + std::to_string(volume) + "\n";
+    // A keyboard's name that would read back as something else (over two lines, or as the
+    // SoundFont's line) is not kept: the first keyboard found is chosen again instead.
+    const std::string& input = settings.midiInput;
+    if (!input.empty() && input.find_first_of("\r\n") == std::string::npos &&
+        input.find(kKey) == std::string::npos)
+        text += "[Keyboard] = " + input + "\n";
+    if (settings.keysVolumePercent != kFullVolume)
+        text += "[Keys volume] = " + std::to_string(std::clamp(settings.keysVolumePercent, 0, kFullVolume)) +
+                "\n";
 
     const std::string path = SettingsFilePath();
     return !path.empty() && ReplaceFileWithText(path, text);

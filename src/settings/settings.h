@@ -8,13 +8,16 @@
 // UpdateSettings, which reads the file as it is now and changes only that one setting in it.
 //
 // The settings file, "settings.ini" in the settings folder, is UTF-8 text. The program writes
-// exactly two lines, "[Soundfont] = <path>" and "[Volume] = <percent>". On reading:
+// "[Soundfont] = <path>" and "[Volume] = <percent>", and, once play-along has been set up,
+// "[Keyboard] = <input>" and "[Keys volume] = <percent>". On reading:
 // - every line that holds "= " and, anywhere, "[Soundfont]" names the SoundFont: the path is
 //   everything after the first "= ". This is the rule the first versions read by, so a line they
 //   took for the SoundFont is still taken for it, and the volume line is one they ignore.
 // - a line without "[Soundfont]" whose text before the first "= " is "[Volume]" (blanks around it
 //   allowed) sets the volume: a number, optionally followed by "%", rounded to a whole percent and
 //   clamped to 0..100. A value that is not a number leaves the volume as it was.
+// - "[Keyboard]" and "[Keys volume]" are read as the volume is, by the text before "= "; the
+//   keyboard's value is taken as it stands.
 // A later line wins over an earlier one of its kind; all other lines are ignored, so a
 // hand-edited file with comments still reads, and a file without a volume line plays at 100%.
 #pragma once
@@ -29,7 +32,14 @@ inline constexpr int kFullVolume = 100;  // percent: the rendered song exactly a
 struct Settings {
     std::string soundFontPath;        // the SoundFont last loaded; "" for none
     int volumePercent = kFullVolume;  // playback volume, 0..100; exports and renders ignore it
+    // Playing along: the keyboard chosen ("" for the first one found, kComputerKeyboardInput for
+    // the computer's own) and the player's keys' volume, 0..100.
+    std::string midiInput;
+    int keysVolumePercent = kFullVolume;
 };
+
+// The choice of the computer keyboard over any MIDI keyboard, as the settings file keeps it.
+inline constexpr const char* kComputerKeyboardInput = "computer keyboard";
 
 // The system's General MIDI SoundFont, used when there is no settings file yet (a first run).
 inline constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";

@@ -105,6 +105,8 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
     speed.lowest = PracticeChoice::kMinSpeed;
     speed.highest = PracticeChoice::kMaxSpeed;
     speed.step = PracticeChoice::kSpeedStep;
+    inputs = InputList{};
+    inputs.Build(device, brushes);
 
     soundFontLabel = Label{};
     soundFontLabel.offsetY = kSoundFontOffset + 40;
@@ -184,8 +186,21 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     midiLabel.Draw(left, right, top);
     DrawTime(song);
     legend.SetSong(song.songLoaded ? song.song : nullptr);
+    // The keyboards take the legend's lower part while playing along; the legend keeps the rest.
+    float legendBottom = bottom - kLegendBottomGap;
+    InputListAnswer inputAnswer;
+    if (shown.inputs != nullptr) {
+        const float listTop =
+            std::max(top + LegendTop(), legendBottom - InputList::HeightFor(shown.inputs->names.size()));
+        inputAnswer = inputs.Draw(device, {left, listTop, right, legendBottom}, *shown.inputs,
+                                  brushes[PalText], brushes[kDimText], mousePoint, mouseDown, pressed);
+        legendBottom = listTop;
+        if (inputAnswer.chosen >= 0) ask(PanelIntent::ChooseInput);
+        if (inputAnswer.volume == SliderChange::Moved) ask(PanelIntent::SetKeysVolume);
+        if (inputAnswer.volume == SliderChange::Released) ask(PanelIntent::KeepKeysVolume);
+    }
     const int clicked =
-        legend.Draw(device, {left, top + LegendTop(), right, bottom - kLegendBottomGap}, brushes[PalText],
+        legend.Draw(device, {left, top + LegendTop(), right, legendBottom}, brushes[PalText],
                     brushes[kDimText], mousePoint, brushes[background], pressed, song.practice);
     if (clicked >= 0 && song.songReady) ask(PanelIntent::CyclePart);
     PanelRequest request;
@@ -193,6 +208,9 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     if (intent == PanelIntent::SetVolume || intent == PanelIntent::KeepVolume) request.volume = volume.value;
     if (intent == PanelIntent::SetSpeed) request.speed = speed.value;
     if (intent == PanelIntent::CyclePart) request.part = clicked;
+    if (intent == PanelIntent::ChooseInput) request.input = inputAnswer.chosen;
+    if (intent == PanelIntent::SetKeysVolume || intent == PanelIntent::KeepKeysVolume)
+        request.volume = inputs.volume.value;
     return request;
 }
 

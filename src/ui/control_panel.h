@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "core/time_format.h"
+#include "ui/input_list.h"
 #include "ui/voice_legend.h"
 #include "ui/widgets.h"
 #include "view/bitmap.h"
@@ -34,6 +35,8 @@ struct PanelSnapshot {
     // and this is said while the mouse is over one of them.
     std::string_view exportBlocked;
     float volumePercent = 100;  // the playback volume the slider shows, 0..100
+    // While playing along: the keyboards it may listen to, under the legend; null otherwise.
+    const InputListView* inputs = nullptr;
 };
 
 class ControlPanel final : public Panel {
@@ -56,6 +59,7 @@ class ControlPanel final : public Panel {
     RectF transportButtons[3];  // hit areas: back to start, play/pause, stop
     Slider volume;              // the playback volume, between the song time and the transport
     Slider speed;               // the practice speed, above the volume
+    InputList inputs;           // while playing along: the keyboards, under the legend
     // How far the buttons and the notice stand above their places in a panel of full height: a
     // short window moves them up so that the legend keeps room for a few rows.
     float lift = 0;

@@ -44,6 +44,9 @@ enum class PanelIntent : uint8_t {
     KeepVolume,        // the slider was let go at the request's `volume`: play at it and keep it
     SetSpeed,          // play at the request's `speed` from now on
     CyclePart,         // the legend's row `part` was clicked: heard, muted, soloed, heard
+    ChooseInput,       // play along on the keyboard listed as row `input`
+    SetKeysVolume,     // the player's own keys at the request's `volume`, the slider being dragged
+    KeepKeysVolume,    // the same, let go: and kept
 };
 
 struct PanelRequest {
@@ -52,6 +55,7 @@ struct PanelRequest {
     float volume = 0;    // percent, 0..100, for SetVolume and KeepVolume
     float speed = 100;   // percent of the song's tempo, for SetSpeed
     int part = -1;       // for CyclePart: the part, counted as the song stores them
+    int input = -1;      // for ChooseInput: the row of the keyboards listed
 };
 
 // What the panels show of the song in one frame, made by their owner and read only.

@@ -21,6 +21,7 @@
 #include "platform/dialogs.h"
 #include "platform/midi_input.h"
 #include "platform/window.h"
+#include "settings/settings.h"
 #include "settings/song_memory.h"
 #include "smf_builder.h"
 #include "synth/background_render.h"
@@ -218,18 +219,49 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
 
     press(72, false);
 
-    // A keyboard unplugged mid-song pauses the song and says so; the computer keyboard takes over.
+    // A keyboard unplugged mid-song pauses the song and says so; the computer keyboard takes over
+    // until it is plugged in again, and the panel's list follows.
     c.inputWatch = std::make_unique<platform::MidiInputWatch>();
-    (void)c.inputWatch->Poll(*c.midiInput);
+    const auto look = [&] {
+        c.shared.playAlong.lastInputCheck = 0;
+        c.StepPlayAlong();
+    };
+    look();
+    EXPECT_EQ(c.inputRows.names, (std::vector<std::string>{"Test keyboard", "Computer keyboard"}));
+    EXPECT_EQ(c.inputRows.listening, 0);
     c.shared.dialogs = &dialogs;
+    press(60, true);
     keys->Unplug("Test keyboard");
-    c.shared.playAlong.lastInputCheck = 0;
-    c.StepPlayAlong();
-    EXPECT_EQ(c.midiInput, nullptr);
+    look();
+    EXPECT_FALSE(c.ListeningToMidi());
+    EXPECT_FALSE(c.shared.playAlong.keysDown.test(60)) << "a key held on the keyboard pulled out is let go";
     EXPECT_EQ(c.shared.command, Command::Pause);
     ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
     EXPECT_NE(dialogs.errorBoxes[0].text.find("\"Test keyboard\" is gone"), std::string::npos);
+    EXPECT_EQ(c.inputRows.names, std::vector<std::string>{"Computer keyboard"});
     c.shared.command = Command::None;
+    keys->Plug("Test keyboard");
+    look();
+    EXPECT_TRUE(c.ListeningToMidi()) << "the keyboard plugged in again is taken up";
+    EXPECT_NE(c.shared.playAlong.scoreText.find("on Test keyboard"), std::string::npos);
+
+    // Choosing the computer keyboard in the panel is remembered, with the keys' own volume.
+    PanelRequest choose;
+    choose.intent = PanelIntent::ChooseInput;
+    choose.input = 1;
+    c.HandlePanelRequest(choose);
+    EXPECT_FALSE(c.ListeningToMidi());
+    PanelRequest keep;
+    keep.intent = PanelIntent::KeepKeysVolume;
+    keep.volume = 40;
+    c.HandlePanelRequest(keep);
+    EXPECT_EQ(ReadSettings().midiInput, kComputerKeyboardInput);
+    EXPECT_EQ(ReadSettings().keysVolumePercent, 40);
+    keys->Unplug("Test keyboard");
+    look();
+    keys->Plug("Test keyboard");
+    look();
+    EXPECT_FALSE(c.ListeningToMidi()) << "a keyboard plugged in does not override the choice";
 
     // Ending play-along offers what was played for saving, with its own timing: two strikes of 72.
     platform::ScriptedDialogs::SaveScript save;

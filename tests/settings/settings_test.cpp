@@ -31,6 +31,13 @@ void SetEnv(const char* name, const std::optional<std::string>& value) {
     value ? setenv(name, value->c_str(), 1) : unsetenv(name);
 }
 
+::Settings With(const std::string& path, int volume = kFullVolume) {
+    ::Settings settings;
+    settings.soundFontPath = path;
+    settings.volumePercent = volume;
+    return settings;
+}
+
 std::optional<std::string> GetEnv(const char* name) {
     const char* value = getenv(name);
     return value ? std::optional<std::string>(value) : std::nullopt;
@@ -58,7 +65,7 @@ class SettingsFiles : public ::testing::Test {
     std::string Default() const { return root + "/default-GM.sf2"; }
     ::Settings Read() const { return ReadSettings(Default()); }
     static bool Write(const std::string& path, int volume = kFullVolume) {
-        return WriteSettings({path, volume});
+        return WriteSettings(With(path, volume));
     }
     static std::string FileText(const std::string& path, int volume) {
         return "[Soundfont] = " + path + "\n[Volume] = " + std::to_string(volume) + "\n";
@@ -86,7 +93,7 @@ TEST(SettingsText, ParsingRules) {
         {"NUL bytes", "\0[Soundfont] = /a\0b.sf2\n[Sound\0font] = /c.sf2"s, "/a\0b.sf2"s, "a\0b"s},
     };
     for (const Case& c : cases) {
-        ::Settings settings{"/keep.sf2"};
+        ::Settings settings = With("/keep.sf2");
         ParseSettingsText(settings, c.text.data(), c.text.size());
         EXPECT_EQ(settings.soundFontPath, c.path) << c.what;
         EXPECT_EQ(FileTitleFromPath(settings.soundFontPath), c.name) << c.what;
@@ -125,7 +132,7 @@ TEST(SettingsText, VolumeLines) {
         {"a volume line holding the SoundFont key", "[Volume] = [Soundfont]\n", 42, "[Soundfont]"},
     };
     for (const Case& c : cases) {
-        ::Settings settings{"/keep.sf2", 42};
+        ::Settings settings = With("/keep.sf2", 42);
         ParseSettingsText(settings, c.text.data(), c.text.size());
         EXPECT_EQ(settings.volumePercent, c.volume) << c.what;
         EXPECT_EQ(settings.soundFontPath, c.path) << c.what;
@@ -183,6 +190,34 @@ TEST_F(SettingsFiles, WriteThenReadRoundTrips) {
     ASSERT_TRUE(Write("/s/Mine.sf2"));
     umask(mask);
     EXPECT_EQ(fs::status(File()).permissions(), fs::perms(0644)) << "the file gets the usual permissions";
+}
+
+// The keyboard chosen for playing along and its volume go through the file; a name that would
+// read back as something else is left out rather than written.
+TEST_F(SettingsFiles, PlayAlongChoicesRoundTrip) {
+    struct Case {
+        std::string input;
+        int keysVolume;
+        std::string readInput;  // what reads back
+        int readVolume;
+    } const cases[] = {
+        {"Keystation:Keystation MIDI 1", 60, "Keystation:Keystation MIDI 1", 60},
+        {kComputerKeyboardInput, 100, kComputerKeyboardInput, 100},
+        {"", 0, "", 0},
+        {"Two\nlines", 130, "", 100},
+        {"My [Soundfont] pad", 50, "", 50},
+    };
+    for (const Case& c : cases) {
+        ::Settings settings = With("/s/a.sf2", 70);
+        settings.midiInput = c.input;
+        settings.keysVolumePercent = c.keysVolume;
+        ASSERT_TRUE(WriteSettings(settings)) << c.input;
+        const ::Settings read = Read();
+        EXPECT_EQ(read.midiInput, c.readInput) << c.input;
+        EXPECT_EQ(read.keysVolumePercent, c.readVolume) << c.input;
+        EXPECT_EQ(read.soundFontPath, "/s/a.sf2") << c.input;
+        EXPECT_EQ(read.volumePercent, 70) << c.input;
+    }
 }
 
 TEST_F(SettingsFiles, DefaultSoundFontOnFirstRunOnly) {
