@@ -2,6 +2,7 @@
 // moves: the speed and the parts heard change from the place the song is at, the notes keep in
 // step with the sound at the new speed, a seek outside the practice render starts another, and
 // the choice comes back with the song.
+#include <RtMidi.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -315,4 +316,36 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
     EXPECT_NE(c.shared.playAlong.scoreText.find(" hit, "), std::string::npos) << c.shared.playAlong.scoreText;
     EXPECT_NE(c.shared.playAlong.scoreText.find("0 missed"), std::string::npos)
         << c.shared.playAlong.scoreText;
+}
+
+// Play-along with a keyboard on a real MIDI system: a JACK server on its dummy back end, the
+// keyboard a second client of it (play_along_jack.sh starts the server and runs this). Play-along
+// finds the keyboard, lists it, and its key lets the waiting song go on.
+TEST_F(PracticeTest, PlaysAlongOnAKeyboardThroughJack) {
+    if (std::getenv("DORVIK_TEST_JACK") == nullptr)
+        GTEST_SKIP() << "play_along_jack.sh runs this with a server";
+    RtMidiOut keyboard(RtMidi::UNIX_JACK, "test piano");
+    keyboard.openVirtualPort("keys");
+    Load();
+    Key('1');
+    Key('\t');
+    ASSERT_TRUE(c.ListeningToMidi()) << c.shared.playAlong.scoreText;
+    EXPECT_NE(c.shared.playAlong.inputName.find("test piano"), std::string::npos);
+    ASSERT_FALSE(c.inputRows.names.empty());
+    EXPECT_EQ(c.inputRows.listening, 0);
+
+    WaitForPractice();
+    c.StartPlayback();
+    c.StepPlayAlong();
+    ASSERT_TRUE(c.shared.playAlong.heldForPlayer);
+    const std::vector<unsigned char> down = {0x90, 72, 100};
+    keyboard.sendMessage(&down);
+    bool lit = false;
+    for (int i = 0; i < 400 && c.shared.playAlong.heldForPlayer; ++i) {
+        usleep(5000);
+        c.StepPlayAlong();
+        lit = lit || c.shared.playAlong.keysDown.test(72);
+    }
+    EXPECT_TRUE(lit) << "the key lights";
+    EXPECT_FALSE(c.shared.playAlong.heldForPlayer) << "the key lets the song go on";
 }
