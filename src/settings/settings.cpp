@@ -33,6 +33,11 @@ constexpr const char* kCacheName = "dorvik-midi-player";
 constexpr const char* kFileName = "settings.ini";
 constexpr std::string_view kKey = "[Soundfont]";
 constexpr std::string_view kVolumeKey = "[Volume]";
+constexpr std::string_view kVideoSizeKey = "[VideoSize]";
+constexpr std::string_view kVideoRateKey = "[VideoRate]";
+constexpr std::string_view kVideoViewKey = "[VideoView]";
+constexpr std::string_view kVideoQualityKey = "[VideoQuality]";
+constexpr const char* kQualityWords[] = {"standard", "high", "maximum"};
 constexpr std::string_view kSeparator = "= ";
 
 // The program writes two short lines. Anything far beyond that is not a file it wrote, and is
@@ -203,6 +208,42 @@ bool ParseVolume(std::string_view text, int& percent) {
     return true;
 }
 
+// A whole number of at most four digits, as a frame's side or rate is written.
+bool ParseSmallNumber(std::string_view text, int& value) {
+    if (text.empty() || text.size() > 4) return false;
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+// One video line's value applied to `video`; a value the choice cannot take leaves it alone.
+void ParseVideoLine(std::string_view key, std::string_view text, VideoChoices& video) {
+    text = TrimBlanks(text);
+    if (key == kVideoSizeKey) {
+        const size_t x = text.find('x');
+        int w = 0, h = 0;
+        if (x == std::string_view::npos || !ParseSmallNumber(TrimBlanks(text.substr(0, x)), w) ||
+            !ParseSmallNumber(TrimBlanks(text.substr(x + 1)), h))
+            return;
+        // 4:2:0 video needs even sides.
+        if (w < 2 || h < 2 || w > kLargestVideoSide || h > kLargestVideoSide || w % 2 != 0 || h % 2 != 0) return;
+        video.width = w;
+        video.height = h;
+    } else if (key == kVideoRateKey) {
+        int fps = 0;
+        if (ParseSmallNumber(text, fps) && (fps == 30 || fps == 60)) video.fps = fps;
+    } else if (key == kVideoViewKey) {
+        if (text == "full" || text == "window") video.wholeWindow = text == "window";
+    } else if (key == kVideoQualityKey) {
+        for (int level = 0; level < 3; ++level) {
+            if (text == kQualityWords[level]) video.quality = level;
+        }
+    }
+}
+
 // Everything a first run, or a run without a settings folder, starts from.
 Settings FirstRunSettings(const std::string& defaultSoundFont) {
     Settings settings;
@@ -249,8 +290,11 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
         // The key may sit anywhere on the line, even after the separator.
         if (line.find(kKey) != std::string_view::npos) {
             settings.soundFontPath.assign(value);
-        } else if (TrimBlanks(line.substr(0, separator)) == kVolumeKey) {
+        } else if (const std::string_view key = TrimBlanks(line.substr(0, separator)); key == kVolumeKey) {
             (void)ParseVolume(value, settings.volumePercent);
+        } else if (key == kVideoSizeKey || key == kVideoRateKey || key == kVideoViewKey || key == kVideoQualityKey) {
+            if (!settings.video) settings.video.emplace();
+            ParseVideoLine(key, value, *settings.video);
         }
     }
 }
@@ -295,7 +339,15 @@ bool WriteSettings(const Settings& settings) {
         return false;
     }
     const int volume = std::clamp(settings.volumePercent, 0, kFullVolume);
-    const std::string text = "[Soundfont] = " + soundFont + "\n[Volume] = " + std::to_string(volume) + "\n";
+    std::string text = "[Soundfont] = " + soundFont + "\n[Volume] = " + std::to_string(volume) + "\n";
+    if (const std::optional<VideoChoices>& video = settings.video) {
+        char lines[160];
+        std::snprintf(lines, sizeof lines,
+                      "[VideoSize] = %dx%d\n[VideoRate] = %d\n[VideoView] = %s\n[VideoQuality] = %s\n",
+                      video->width, video->height, video->fps, video->wholeWindow ? "window" : "full",
+                      kQualityWords[std::clamp(video->quality, 0, 2)]);
+        text += lines;
+    }
 
     const std::string path = SettingsFilePath();
     return !path.empty() && ReplaceFileWithText(path, text);

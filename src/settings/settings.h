@@ -15,20 +15,41 @@
 // - a line without "[Soundfont]" whose text before the first "= " is "[Volume]" (blanks around it
 //   allowed) sets the volume: a number, optionally followed by "%", rounded to a whole percent and
 //   clamped to 0..100. A value that is not a number leaves the volume as it was.
+// - "[VideoSize]", "[VideoRate]", "[VideoView]" and "[VideoQuality]" (the same way as the volume)
+//   are the last video export's choices: "1600x900" (both even, 2 to 7680), "30" or "60",
+//   "full" or "window", "standard", "high" or "maximum". A value outside those leaves the choice
+//   as it was. The four lines are written only once a video has been exported, so that a file
+//   of a user who never has keeps its two lines.
 // A later line wins over an earlier one of its kind; all other lines are ignored, so a
 // hand-edited file with comments still reads, and a file without a volume line plays at 100%.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
 inline constexpr int kFullVolume = 100;  // percent: the rendered song exactly as it was rendered
+
+// The largest side of a video frame: beyond it a single frame would take gigabytes.
+inline constexpr int kLargestVideoSide = 7680;
+
+// What the last video export was asked for; the next one's dialog starts from it.
+struct VideoChoices {
+    int width = 1920;  // even, 2..kLargestVideoSide
+    int height = 1080;
+    int fps = 60;               // 30 or 60
+    bool wholeWindow = false;   // the whole window rather than the notes alone
+    int quality = 0;            // 0 standard, 1 high, 2 maximum
+
+    bool operator==(const VideoChoices&) const = default;
+};
 
 // What is kept between runs.
 struct Settings {
     std::string soundFontPath;        // the SoundFont last loaded; "" for none
     int volumePercent = kFullVolume;  // playback volume, 0..100; exports and renders ignore it
+    std::optional<VideoChoices> video = std::nullopt;  // none until a video has been exported
 };
 
 // The system's General MIDI SoundFont, used when there is no settings file yet (a first run).
