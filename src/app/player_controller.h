@@ -14,6 +14,7 @@
 #include "core/panel_layout.h"
 #include "export/export_format.h"
 #include "export/video_encoder.h"
+#include "export/video_scene.h"
 #include "midi/play_along.h"
 #include "midi/qwerty_keyboard.h"
 #include "midi/take.h"
@@ -197,6 +198,8 @@ struct PlayerController {
     ExportFormat lastExportFormat = ExportFormat::Wav;
     // The video export: its size, rate and (from the save dialog) quality, and the running job.
     VideoSettings videoSettings;
+    VideoView videoView = VideoView::Full;  // with videoSettings: the last choices, from settings.ini at first
+    bool videoChoicesRead = false;
     std::unique_ptr<ExportJob> videoExport;
 
     platform::Window* window = nullptr;  // the main window; not owned
