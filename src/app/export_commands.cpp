@@ -95,7 +95,7 @@ bool PlayerController::ExportAudio() {
     if (!practised.empty() || !part.empty()) {
         ask.title = res::LoadString(res::IdsExportAudio);
         if (!practised.empty()) ask.title += " at " + practised;
-        if (!part.empty()) ask.title += (practised.empty() ? " from " : ", from ") + part;
+        if (!part.empty()) ask.title += " (" + part + ")";
     }
     const std::optional<ExportChoice> choice = AskForTarget(
         s.dialogs, ask, [&](const platform::SaveAnswer& a) { return ExportChoiceOf(a, lastExportFormat); });
@@ -177,7 +177,7 @@ bool PlayerController::ExportVideo() {
     const VideoChoices last = VideoChoicesFor(videoSettings, videoView);
     const ExportRange range = LoopRange(streamPlayback.get());
     platform::SaveRequest ask = VideoSaveRequest(NameWith(s.midiName, std::string(), RangeText(range)), last);
-    if (!range.Whole()) ask.title = std::string(res::LoadString(res::IdsExportVideo)) + " from " + RangeText(range);
+    if (!range.Whole()) ask.title = std::string(res::LoadString(res::IdsExportVideo)) + " (" + RangeText(range) + ")";
     platform::SaveAnswer answer;
     if (s.dialogs == nullptr || !s.dialogs->SaveFile(ask, answer) || answer.path.empty()) return false;
     const VideoChoices chosen = VideoChoicesOf(answer, last);
