@@ -56,7 +56,8 @@ std::optional<ExportChoice> AskForTarget(platform::Dialogs* dialogs, const platf
 // whole song when no loop is set.
 ExportRange LoopRange(const StreamPlayback* playback) {
     ExportRange range;
-    if (playback == nullptr || !playback->Loop().Active() || playback->Stream().SampleRate() == 0) return range;
+    if (playback == nullptr || !playback->Loop().Active() || playback->Stream().SampleRate() == 0)
+        return range;
     const double rate = playback->Stream().SampleRate();
     range.from = static_cast<double>(playback->Loop().start) / rate;
     range.to = static_cast<double>(playback->Loop().end) / rate;
@@ -177,7 +178,8 @@ bool PlayerController::ExportVideo() {
     const VideoChoices last = VideoChoicesFor(videoSettings, videoView);
     const ExportRange range = LoopRange(streamPlayback.get());
     platform::SaveRequest ask = VideoSaveRequest(NameWith(s.midiName, std::string(), RangeText(range)), last);
-    if (!range.Whole()) ask.title = std::string(res::LoadString(res::IdsExportVideo)) + " (" + RangeText(range) + ")";
+    if (!range.Whole())
+        ask.title = std::string(res::LoadString(res::IdsExportVideo)) + " (" + RangeText(range) + ")";
     platform::SaveAnswer answer;
     if (s.dialogs == nullptr || !s.dialogs->SaveFile(ask, answer) || answer.path.empty()) return false;
     const VideoChoices chosen = VideoChoicesOf(answer, last);

@@ -198,7 +198,8 @@ struct PlayerController {
     ExportFormat lastExportFormat = ExportFormat::Wav;
     // The video export: its size, rate and (from the save dialog) quality, and the running job.
     VideoSettings videoSettings;
-    VideoView videoView = VideoView::Full;  // with videoSettings: the last choices, from settings.ini at first
+    VideoView videoView =
+        VideoView::Full;  // with videoSettings: the last choices, from settings.ini at first
     bool videoChoicesRead = false;
     std::unique_ptr<ExportJob> videoExport;
 

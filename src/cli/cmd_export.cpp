@@ -63,7 +63,8 @@ int RunExport(int argc, char** argv) {
         if (const SourceCheck check = OpenExportSource(source, checked); check != SourceCheck::Ok)
             return Failed(SourceFailure(check, source, checked.error).text);
         const WavFormat& f = checked.reader.format->header;
-        const uint64_t held = std::min<uint64_t>(checked.reader.dataSize, checked.fileBytes - checked.dataOffset);
+        const uint64_t held =
+            std::min<uint64_t>(checked.reader.dataSize, checked.fileBytes - checked.dataOffset);
         const double length = static_cast<double>(held / f.blockAlign) / f.samplesPerSec;
         if (const std::string problem = RangeProblem(range, length); !problem.empty())
             return UsageError(std::string(source) + ": " + problem);

@@ -163,15 +163,17 @@ bool TakeRangeOption(const std::string& arg, int argc, char** argv, int& i, Expo
     const std::string value = argv[++i];
     double seconds = 0.0;
     if (!ParseRangeTime(value, seconds)) {
-        status = UsageError(arg + " takes seconds (75 or 75.5) or minutes and seconds (1:15 or 1:15.5), not \"" +
-                            value + "\"");
+        status =
+            UsageError(arg + " takes seconds (75 or 75.5) or minutes and seconds (1:15 or 1:15.5), not \"" +
+                       value + "\"");
         return true;
     }
     (arg == "--from" ? range.from : range.to) = seconds;
     // Known before any work: a part that ends before it starts. One starting past the end is
     // found once the song's length is.
     if (range.to >= 0.0)
-        if (const std::string problem = RangeProblem(range, -1.0); !problem.empty()) status = UsageError(problem);
+        if (const std::string problem = RangeProblem(range, -1.0); !problem.empty())
+            status = UsageError(problem);
     return true;
 }
 
@@ -307,7 +309,8 @@ int RunRender(int argc, char** argv) {
         return status;
     SynthRenderer& synth = *render.synth;
     const AudioOverview& overview = render.audio.overview;
-    double seconds = static_cast<double>(overview.wavDataBytes) / 2.0 / overview.wavChannels / overview.wavSampleRate;
+    double seconds =
+        static_cast<double>(overview.wavDataBytes) / 2.0 / overview.wavChannels / overview.wavSampleRate;
     if (range.Whole()) {
         if (!synth.renderFile->Commit(target, error)) return Fail("cannot write " + output + ": " + error);
     } else {
@@ -317,7 +320,8 @@ int RunRender(int argc, char** argv) {
         platform::AtomicFile part;
         if (const int failed = part.Open(target); failed != 0)
             return Fail("cannot write " + output + ": " + std::strerror(failed));
-        if (const Failure cut = WriteWavRange(render.audio.wavPath, range, part.Fd(), output, nullptr); !cut.Ok())
+        if (const Failure cut = WriteWavRange(render.audio.wavPath, range, part.Fd(), output, nullptr);
+            !cut.Ok())
             return Fail(cut.text);
         if (const int failed = part.Commit(); failed != 0)
             return Fail("cannot write " + output + ": " + std::strerror(failed));

@@ -4,7 +4,8 @@
 //
 // The export dialog's logic: what the desktop's save dialog offers (the file types this program
 // can write and a "Quality" choice beside them, shown only for the types whose quality can be
-// chosen) and what its answer means; for a video, the frame's size, rate and view too. The window shows the dialog; this only decides.
+// chosen) and what its answer means; for a video, the frame's size, rate and view too. The window shows the
+// dialog; this only decides.
 #pragma once
 
 #include <cstdint>
@@ -54,7 +55,8 @@ struct ExportChoice {
 // and view, each starting as `last` has it; proposing `fileName` (the dialog adds ".mp4"). The
 // sizes are the presets people post at (landscape HD, 720p, 4K, portrait and square); a size
 // that is none of them (one typed into the settings file) is offered as "Custom (WxH)".
-[[nodiscard]] platform::SaveRequest VideoSaveRequest(const std::string& fileName, const VideoChoices& last = {});
+[[nodiscard]] platform::SaveRequest VideoSaveRequest(const std::string& fileName,
+                                                     const VideoChoices& last = {});
 [[nodiscard]] ExportChoice VideoChoiceOf(const platform::SaveAnswer& answer);
 // The frame the user chose there. A choice the answer does not carry keeps `last`'s value.
 [[nodiscard]] VideoChoices VideoChoicesOf(const platform::SaveAnswer& answer, const VideoChoices& last);

@@ -136,7 +136,8 @@ std::string ExportJob::FolderOfTarget() const {
 Failure ExportJob::WriteWavPart() {
     platform::AtomicFile out;
     if (const int error = out.Open(request_.target); error != 0) {
-        return {FailureKind::TargetOpen, "Couldn't open " + request_.target + " for write: " + ErrnoText(error)};
+        return {FailureKind::TargetOpen,
+                "Couldn't open " + request_.target + " for write: " + ErrnoText(error)};
     }
     // Until the commit the target stays as it was, so a part may even replace its own source.
     if (Failure written = WriteWavRange(request_.source, request_.range, out.Fd(), request_.target, &cancel_);

@@ -175,8 +175,8 @@ std::string RangeProblem(const ExportRange& range, double length) {
     return {};
 }
 
-Failure WriteWavRange(const std::string& source, const ExportRange& range, int fd, const std::string& targetName,
-                      const std::atomic<bool>* cancel) {
+Failure WriteWavRange(const std::string& source, const ExportRange& range, int fd,
+                      const std::string& targetName, const std::atomic<bool>* cancel) {
     ExportSource checked;
     if (const SourceCheck check = OpenExportSource(source, checked); check != SourceCheck::Ok)
         return SourceFailure(check, source, checked.error);
@@ -191,12 +191,15 @@ Failure WriteWavRange(const std::string& source, const ExportRange& range, int f
         return {FailureKind::Usage, "Can't export that part of " + source + ": " + problem};
 
     const int64_t first = std::clamp<int64_t>(std::llround(range.from * rate), 0, frames);
-    const int64_t end = range.to < 0.0 ? frames : std::clamp<int64_t>(std::llround(range.to * rate), first, frames);
-    if (end <= first) return {FailureKind::Usage, "Can't export that part of " + source + ": it holds no sound"};
+    const int64_t end =
+        range.to < 0.0 ? frames : std::clamp<int64_t>(std::llround(range.to * rate), first, frames);
+    if (end <= first)
+        return {FailureKind::Usage, "Can't export that part of " + source + ": it holds no sound"};
     const int64_t count = end - first;
     const uint64_t dataBytes = static_cast<uint64_t>(count) * f.blockAlign;
     if (dataBytes > 0xFFFFFFF0u)
-        return {FailureKind::SourceFormat, "Can't export that part of " + source + ": it is too long for a WAV file"};
+        return {FailureKind::SourceFormat,
+                "Can't export that part of " + source + ": it is too long for a WAV file"};
 
     // A fade only where the cut goes into the sound, never longer than half the part.
     const int64_t fade = std::min<int64_t>(std::llround(kCutFadeSeconds * rate), count / 2);
@@ -230,7 +233,8 @@ Failure WriteWavRange(const std::string& source, const ExportRange& range, int f
                 gain = std::min(gain, static_cast<double>(count - 1 - at) / static_cast<double>(fade));
             if (gain >= 1.0) continue;
             uint8_t* frame = block.data() + static_cast<size_t>(i) * f.blockAlign;
-            for (int c = 0; c < channels; ++c) ScaleSample(encoding, frame + c * sampleBytes, sampleBytes, gain);
+            for (int c = 0; c < channels; ++c)
+                ScaleSample(encoding, frame + c * sampleBytes, sampleBytes, gain);
         }
         if (!WriteAll(fd, block.data(), bytes)) return writeFailed(errno);
         done += n;

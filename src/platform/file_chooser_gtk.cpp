@@ -260,7 +260,8 @@ bool ChooseFileToSave(const DialogOwner& owner, const SaveRequest& request, Save
             const char* value = request.moreChoices[i].options.empty()
                                     ? nullptr
                                     : gtk_file_chooser_get_choice(s.chooser, MoreChoiceId(i).c_str());
-            answer.moreChoices.push_back(value != nullptr ? std::atoi(value) : request.moreChoices[i].initial);
+            answer.moreChoices.push_back(value != nullptr ? std::atoi(value)
+                                                          : request.moreChoices[i].initial);
         }
         chosen = true;
     }

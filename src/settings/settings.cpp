@@ -229,7 +229,8 @@ void ParseVideoLine(std::string_view key, std::string_view text, VideoChoices& v
             !ParseSmallNumber(TrimBlanks(text.substr(x + 1)), h))
             return;
         // 4:2:0 video needs even sides.
-        if (w < 2 || h < 2 || w > kLargestVideoSide || h > kLargestVideoSide || w % 2 != 0 || h % 2 != 0) return;
+        if (w < 2 || h < 2 || w > kLargestVideoSide || h > kLargestVideoSide || w % 2 != 0 || h % 2 != 0)
+            return;
         video.width = w;
         video.height = h;
     } else if (key == kVideoRateKey) {
@@ -292,7 +293,8 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
             settings.soundFontPath.assign(value);
         } else if (const std::string_view key = TrimBlanks(line.substr(0, separator)); key == kVolumeKey) {
             (void)ParseVolume(value, settings.volumePercent);
-        } else if (key == kVideoSizeKey || key == kVideoRateKey || key == kVideoViewKey || key == kVideoQualityKey) {
+        } else if (key == kVideoSizeKey || key == kVideoRateKey || key == kVideoViewKey ||
+                   key == kVideoQualityKey) {
             if (!settings.video) settings.video.emplace();
             ParseVideoLine(key, value, *settings.video);
         }

@@ -38,9 +38,9 @@ inline constexpr int kLargestVideoSide = 7680;
 struct VideoChoices {
     int width = 1920;  // even, 2..kLargestVideoSide
     int height = 1080;
-    int fps = 60;               // 30 or 60
-    bool wholeWindow = false;   // the whole window rather than the notes alone
-    int quality = 0;            // 0 standard, 1 high, 2 maximum
+    int fps = 60;              // 30 or 60
+    bool wholeWindow = false;  // the whole window rather than the notes alone
+    int quality = 0;           // 0 standard, 1 high, 2 maximum
 
     bool operator==(const VideoChoices&) const = default;
 };

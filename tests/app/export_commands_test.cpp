@@ -299,8 +299,8 @@ TEST_F(ExportDriver, ALoopExportsItsPartAndSaysSo) {
     auto file = std::make_unique<RenderFile>();
     std::string error;
     ASSERT_TRUE(file->CreateTemporary(dir.path(), error)) << error;
-    c.streamPlayback = std::make_unique<StreamPlayback>(
-        std::make_shared<RenderStream>(std::move(file), 44100, kSongFrames));
+    c.streamPlayback =
+        std::make_unique<StreamPlayback>(std::make_shared<RenderStream>(std::move(file), 44100, kSongFrames));
     c.streamPlayback->SetLoop({44100, 2 * 44100 + 22050});
 
     const std::string target = dir / "loop.wav";
@@ -327,7 +327,10 @@ TEST_F(ExportDriver, VideoChoicesAreKeptForTheNextExport) {
             if (const char* now = std::getenv("XDG_CONFIG_HOME")) saved = now;
             ::setenv("XDG_CONFIG_HOME", path.c_str(), 1);
         }
-        ~ConfigHome() { saved ? (void)::setenv("XDG_CONFIG_HOME", saved->c_str(), 1) : (void)::unsetenv("XDG_CONFIG_HOME"); }
+        ~ConfigHome() {
+            saved ? (void)::setenv("XDG_CONFIG_HOME", saved->c_str(), 1)
+                  : (void)::unsetenv("XDG_CONFIG_HOME");
+        }
     } home(dir / "config");
     const auto exportVideo = [&](std::vector<int> picks) {
         platform::ScriptedDialogs::SaveScript script;
@@ -343,8 +346,9 @@ TEST_F(ExportDriver, VideoChoicesAreKeptForTheNextExport) {
     ASSERT_TRUE(exportVideo({3, 1, 1})) << (dialogs.errorBoxes.empty() ? "" : dialogs.errorBoxes[0].text);
     const std::vector<uint8_t> text = ReadFile(dir / "config/Dorvik Midi Player/settings.ini");
     const std::string kept(text.begin(), text.end());
-    EXPECT_NE(kept.find("[VideoSize] = 1080x1920\n[VideoRate] = 30\n[VideoView] = window\n[VideoQuality] = high"),
-              std::string::npos)
+    EXPECT_NE(
+        kept.find("[VideoSize] = 1080x1920\n[VideoRate] = 30\n[VideoView] = window\n[VideoQuality] = high"),
+        std::string::npos)
         << kept;
 
     ASSERT_TRUE(exportVideo({}));

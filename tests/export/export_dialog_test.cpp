@@ -165,6 +165,7 @@ TEST(ExportDialog, VideoChoicesBecomeTheEncodersSettings) {
         EXPECT_EQ(s.fps, c.settings.fps);
         EXPECT_EQ(s.quality, c.settings.quality);
         EXPECT_EQ(VideoViewOf(chosen), c.view);
-        EXPECT_EQ(VideoChoicesFor(s, VideoViewOf(chosen)), chosen) << "the window's copy gives the same choices";
+        EXPECT_EQ(VideoChoicesFor(s, VideoViewOf(chosen)), chosen)
+            << "the window's copy gives the same choices";
     }
 }

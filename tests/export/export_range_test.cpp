@@ -26,11 +26,11 @@ TEST(ExportRange, TimesAreReadAsSecondsOrMinutesAndSeconds) {
         const char* text;
         double seconds;  // -1: refused
     } cases[] = {
-        {"0", 0.0},        {"75", 75.0},      {"75.5", 75.5},       {"1:15", 75.0},   {"1:15.25", 75.25},
-        {"0:05", 5.0},     {"90:00", 5400.0}, {"1.5:00", -1},       {"1:5", -1},      {"1:60", -1},
-        {"1:123", -1},     {"", -1},          {":30", -1},          {"1:", -1},       {"-3", -1},
-        {"+3", -1},        {"1e3", -1},       {"inf", -1},          {"nan", -1},      {" 3", -1},
-        {"3 ", -1},        {"3.", -1},        {".5", -1},           {"1:30:00", -1},  {"0x10", -1},
+        {"0", 0.0},    {"75", 75.0},      {"75.5", 75.5}, {"1:15", 75.0},  {"1:15.25", 75.25},
+        {"0:05", 5.0}, {"90:00", 5400.0}, {"1.5:00", -1}, {"1:5", -1},     {"1:60", -1},
+        {"1:123", -1}, {"", -1},          {":30", -1},    {"1:", -1},      {"-3", -1},
+        {"+3", -1},    {"1e3", -1},       {"inf", -1},    {"nan", -1},     {" 3", -1},
+        {"3 ", -1},    {"3.", -1},        {".5", -1},     {"1:30:00", -1}, {"0x10", -1},
     };
     for (const auto& c : cases) {
         double seconds = -7.0;
@@ -69,9 +69,12 @@ TEST(ExportRange, ThePartIsTheSourcesOwnSamplesWithFadesAtTheCuts) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string out = dir / c.name;
-        ASSERT_EQ(std::system((Cli() + " export " + Quote(dir / "song.wav") + " -o " + Quote(out) + " " + c.args).c_str()),
-                  0);
-        EXPECT_NEAR(std::strtod(ProbeStream(out, "duration").c_str(), nullptr), double(c.frames) / kRate, 1e-4);
+        ASSERT_EQ(
+            std::system(
+                (Cli() + " export " + Quote(dir / "song.wav") + " -o " + Quote(out) + " " + c.args).c_str()),
+            0);
+        EXPECT_NEAR(std::strtod(ProbeStream(out, "duration").c_str(), nullptr), double(c.frames) / kRate,
+                    1e-4);
         const std::vector<int16_t> part = DecodeStereo(out);
         ASSERT_EQ(part.size(), size_t(2 * c.frames));
         long differing = 0;
@@ -82,7 +85,8 @@ TEST(ExportRange, ThePartIsTheSourcesOwnSamplesWithFadesAtTheCuts) {
             if (!inFade) {
                 differing += part[size_t(i)] != want;
             } else {
-                EXPECT_LE(std::abs(part[size_t(i)]), std::abs(want) + 1) << "a fade only softens, at " << frame;
+                EXPECT_LE(std::abs(part[size_t(i)]), std::abs(want) + 1)
+                    << "a fade only softens, at " << frame;
             }
         }
         EXPECT_EQ(differing, 0) << "samples outside the fades that differ from the source";
@@ -99,10 +103,11 @@ TEST(ExportRange, ThePartIsTheSourcesOwnSamplesWithFadesAtTheCuts) {
 TEST(ExportRange, BadTimesAreUsageErrorsAndWriteNothing) {
     ScratchFolder dir;
     WriteFile(dir / "song.wav", MakeWav(2, kRate, 2 * kRate));
-    for (const char* args : {"--from 1:5", "--from 1 --to 0:01", "--from 2", "--from 9:00 --to 9:30", "--to"}) {
+    for (const char* args :
+         {"--from 1:5", "--from 1 --to 0:01", "--from 2", "--from 9:00 --to 9:30", "--to"}) {
         SCOPED_TRACE(args);
-        const std::string command = Cli() + " export " + Quote(dir / "song.wav") + " -o " + Quote(dir / "part.mp3") +
-                                    " " + args + " 2>&1; echo status $?";
+        const std::string command = Cli() + " export " + Quote(dir / "song.wav") + " -o " +
+                                    Quote(dir / "part.mp3") + " " + args + " 2>&1; echo status $?";
         const std::string said = RunCommand(command);
         EXPECT_NE(said.find("status 2"), std::string::npos) << said;
         EXPECT_NE(said.find("dorvik-midi: "), std::string::npos) << said;

@@ -384,13 +384,15 @@ TEST_F(VideoExport, APartShowsTheWholeSongsFramesForItsTime) {
     };
     constexpr int kFirst = 45, kFrames = 36;  // 1.5 s to 2.7 s
     const std::vector<uint8_t> whole = exportTo("whole", {});
-    const std::vector<uint8_t> part = exportTo("part", {double(kFirst) / kFps, double(kFirst + kFrames) / kFps});
+    const std::vector<uint8_t> part =
+        exportTo("part", {double(kFirst) / kFps, double(kFirst + kFrames) / kFps});
     const size_t frameBytes = size_t(kWidth) * kHeight * 3 / 2;
     ASSERT_EQ(part.size(), kFrames * frameBytes);
     ASSERT_GE(whole.size(), (kFirst + kFrames) * frameBytes);
     for (int i = 0; i < kFrames; ++i) {
         const auto at = whole.begin() + std::ptrdiff_t((kFirst + i) * frameBytes);
-        EXPECT_TRUE(std::equal(at, at + std::ptrdiff_t(frameBytes), part.begin() + std::ptrdiff_t(i * frameBytes)))
+        EXPECT_TRUE(
+            std::equal(at, at + std::ptrdiff_t(frameBytes), part.begin() + std::ptrdiff_t(i * frameBytes)))
             << "frame " << i << " of the part is not frame " << kFirst + i << " of the whole";
     }
     EXPECT_NEAR(Number(ProbeStream(out / "part.mp4", "duration")), double(kFrames) / kFps, 0.03);
