@@ -196,10 +196,10 @@ struct PlayerController {
     // extension asks for in the next save dialog.
     std::unique_ptr<ExportJob> audioExport;
     ExportFormat lastExportFormat = ExportFormat::Wav;
-    // The video export: its size, rate and (from the save dialog) quality, and the running job.
+    // The video export: its size, rate, quality and view as last chosen (read from settings.ini
+    // at the first export of a run), and the running job.
     VideoSettings videoSettings;
-    VideoView videoView =
-        VideoView::Full;  // with videoSettings: the last choices, from settings.ini at first
+    VideoView videoView = VideoView::Full;
     bool videoChoicesRead = false;
     std::unique_ptr<ExportJob> videoExport;
 
