@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the settings parser and to the parsers of what is remembered of a song.
 // Besides the sanitizers' checks, the results must hold together: a value never spans lines, the
-// display name holds no folder and is never longer than the path, the volume is a percent, a
-// remembered loop lies forwards inside the longest song, and every best score kept is a complete
+// display name holds no folder and is never longer than the path, the volume is a percent, the
+// video choices are ones an export can take, a remembered loop lies forwards inside the longest
+// song, and every best score kept is a complete
 // run of some notes at a speed the player has, under a label naming parts, that its own file text
 // reads back the same, whatever the file says.
 #include <cstdint>
@@ -27,6 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::memchr(path.data(), '\n', path.size()) != nullptr) std::abort();
     if (name.find('/') != std::string::npos) std::abort();
     if (settings.volumePercent < 0 || settings.volumePercent > kFullVolume) std::abort();
+    if (const std::optional<VideoChoices>& v = settings.video) {
+        if (v->width < 2 || v->height < 2 || v->width > kLargestVideoSide || v->height > kLargestVideoSide ||
+            v->width % 2 != 0 || v->height % 2 != 0 || (v->fps != 30 && v->fps != 60) || v->quality < 0 ||
+            v->quality > 2)
+            std::abort();
+    }
 
     SongMemory memory;
     ParseSongMemory(memory, reinterpret_cast<const char*>(data), size);

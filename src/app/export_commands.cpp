@@ -14,6 +14,8 @@
 #include "export/export_job.h"
 #include "platform/dialogs.h"
 #include "resources/strings.h"
+#include "settings/settings.h"
+#include "synth/stream_playback.h"
 #include "ui/control_panel.h"
 
 namespace {
@@ -50,6 +52,29 @@ std::optional<ExportChoice> AskForTarget(platform::Dialogs* dialogs, const platf
     return interpret(answer);
 }
 
+// The practice loop as a part of the song to export, in seconds of the song's own render; the
+// whole song when no loop is set.
+ExportRange LoopRange(const StreamPlayback* playback) {
+    ExportRange range;
+    if (playback == nullptr || !playback->Loop().Active() || playback->Stream().SampleRate() == 0)
+        return range;
+    const double rate = playback->Stream().SampleRate();
+    range.from = static_cast<double>(playback->Loop().start) / rate;
+    range.to = static_cast<double>(playback->Loop().end) / rate;
+    return range;
+}
+
+// "0:12-0:31", the part a name or a title carries; "" for the whole song.
+std::string RangeText(const ExportRange& range) {
+    return range.Whole() ? std::string() : FormatRangeTime(range.from) + "-" + FormatRangeTime(range.to);
+}
+
+// The song's name with what sets this export apart from the plain song, "Song (75% speed, 0:12-0:31)".
+std::string NameWith(const std::string& name, const std::string& practised, const std::string& part) {
+    const std::string both = practised.empty() ? part : part.empty() ? practised : practised + ", " + part;
+    return both.empty() ? name : name + " (" + both + ")";
+}
+
 }  // namespace
 
 bool PlayerController::ExportAudio() {
@@ -63,10 +88,16 @@ bool PlayerController::ExportAudio() {
     const bool hands = s.song && s.song->reading == ReadingHands;
     const int parts = s.song ? (hands ? 2 : s.song->partCount) : 0;
     const std::string practised = s.practice.choice.Describe(parts, hands);
-    platform::SaveRequest ask = ExportSaveRequest(
-        s.exportFormatFlags, s.midiName + (practised.empty() ? "" : " (" + practised + ")"), QualityStandard);
-    if (!practised.empty())
-        ask.title = std::string(res::LoadString(res::IdsExportAudio)) + " at " + practised;
+    // With a loop set, the loop is what is exported; the name and the title say which part.
+    ExportRange range = LoopRange(streamPlayback.get());
+    const std::string part = RangeText(range);
+    platform::SaveRequest ask =
+        ExportSaveRequest(s.exportFormatFlags, NameWith(s.midiName, practised, part), QualityStandard);
+    if (!practised.empty() || !part.empty()) {
+        ask.title = res::LoadString(res::IdsExportAudio);
+        if (!practised.empty()) ask.title += " at " + practised;
+        if (!part.empty()) ask.title += " (" + part + ")";
+    }
     const std::optional<ExportChoice> choice = AskForTarget(
         s.dialogs, ask, [&](const platform::SaveAnswer& a) { return ExportChoiceOf(a, lastExportFormat); });
     if (!choice) return false;
@@ -87,7 +118,13 @@ bool PlayerController::ExportAudio() {
         request.render = render;
         request.renderSong = std::make_shared<const SongData>(*s.song);
         request.renderFolder = renderFolder;
+        // The practice render runs at its own speed: the loop's times in it are the song's over it.
+        if (!range.Whole()) {
+            range.from /= s.practice.choice.Speed();
+            range.to /= s.practice.choice.Speed();
+        }
     }
+    request.range = range;
     if (clock != nullptr) clock->activityStamp = clock->Now();
     audioExport.reset();  // the last one has ended; joining it here costs nothing
     auto job = std::make_unique<ExportJob>();
@@ -130,17 +167,36 @@ bool PlayerController::ExportVideo() {
         ShowNothingToExport(s, res::IdsExportVideo);
         return false;
     }
-    const std::optional<ExportChoice> choice =
-        AskForTarget(s.dialogs, VideoSaveRequest(s.midiName), VideoChoiceOf);
-    if (!choice) return false;
+    // The choices of the last export, of this run or else of an earlier one.
+    if (!videoChoicesRead) {
+        videoChoicesRead = true;
+        if (const std::optional<VideoChoices> kept = ReadSettings().video) {
+            videoSettings = VideoSettingsOf(*kept);
+            videoView = VideoViewOf(*kept);
+        }
+    }
+    const VideoChoices last = VideoChoicesFor(videoSettings, videoView);
+    const ExportRange range = LoopRange(streamPlayback.get());
+    platform::SaveRequest ask = VideoSaveRequest(NameWith(s.midiName, std::string(), RangeText(range)), last);
+    if (!range.Whole())
+        ask.title = std::string(res::LoadString(res::IdsExportVideo)) + " (" + RangeText(range) + ")";
+    platform::SaveAnswer answer;
+    if (s.dialogs == nullptr || !s.dialogs->SaveFile(ask, answer) || answer.path.empty()) return false;
+    const VideoChoices chosen = VideoChoicesOf(answer, last);
+    videoSettings = VideoSettingsOf(chosen);
+    videoView = VideoViewOf(chosen);
+    // Kept for the next run as the export starts, whatever becomes of it; another window's
+    // settings stay as they are.
+    (void)UpdateSettings([&chosen](Settings& settings) { settings.video = chosen; });
 
     ExportRequest request;
     request.source = s.outputWavPath;
-    request.target = choice->path;
+    request.target = answer.path;
     request.format = ExportFormat::Mp4;
-    request.quality = choice->quality;
+    request.quality = QualityFromChoice(chosen.quality);
     request.video = videoSettings;
-    request.video.quality = choice->quality;
+    request.view = videoView;
+    request.range = range;
     request.displayName = s.midiName;
     // The job's own copy of the song: the window may load another while this one exports.
     request.song.song = std::make_shared<const SongData>(*s.song);

@@ -14,6 +14,7 @@
 #include "core/panel_layout.h"
 #include "export/export_format.h"
 #include "export/video_encoder.h"
+#include "export/video_scene.h"
 #include "platform/geometry.h"
 #include "ui/control_panel.h"
 #include "view/notes_view.h"
@@ -174,8 +175,11 @@ struct PlayerController {
     // extension asks for in the next save dialog.
     std::unique_ptr<ExportJob> audioExport;
     ExportFormat lastExportFormat = ExportFormat::Wav;
-    // The video export: its size, rate and (from the save dialog) quality, and the running job.
+    // The video export: its size, rate, quality and view as last chosen (read from settings.ini
+    // at the first export of a run), and the running job.
     VideoSettings videoSettings;
+    VideoView videoView = VideoView::Full;
+    bool videoChoicesRead = false;
     std::unique_ptr<ExportJob> videoExport;
 
     platform::Window* window = nullptr;  // the main window; not owned

@@ -1,4 +1,5 @@
 // dorvik-midi export: the window's export jobs on a WAV file, without the window.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,6 +9,7 @@
 #include "core/file_access.h"
 #include "export/export_format.h"
 #include "export/export_job.h"
+#include "export/export_source.h"
 #include "export/transcoder.h"
 #include "platform/atomic_file.h"
 
@@ -25,8 +27,11 @@ int RunExport(int argc, char** argv) {
     const char* source = nullptr;
     const char* target = nullptr;
     QualityLevel level = QualityStandard;
+    ExportRange range;
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-o") == 0) {
+        if (int status = 0; TakeRangeOption(argv[i], argc, argv, i, range, status)) {
+            if (status != 0) return status;
+        } else if (std::strcmp(argv[i], "-o") == 0) {
             if (++i == argc) return UsageError("-o needs a file name");
             target = argv[i];
         } else if (std::strcmp(argv[i], "--quality") == 0) {
@@ -51,7 +56,22 @@ int RunExport(int argc, char** argv) {
                           ": the name must end in .wav, .ogg, .flac, .m4a, .aac or .mp3");
     }
 
+    // A part that starts past the song's end is a usage error like any other bad time, told before
+    // the target is touched.
+    if (!range.Whole()) {
+        ExportSource checked;
+        if (const SourceCheck check = OpenExportSource(source, checked); check != SourceCheck::Ok)
+            return Failed(SourceFailure(check, source, checked.error).text);
+        const WavFormat& f = checked.reader.format->header;
+        const uint64_t held =
+            std::min<uint64_t>(checked.reader.dataSize, checked.fileBytes - checked.dataOffset);
+        const double length = static_cast<double>(held / f.blockAlign) / f.samplesPerSec;
+        if (const std::string problem = RangeProblem(range, length); !problem.empty())
+            return UsageError(std::string(source) + ": " + problem);
+    }
+
     ExportRequest request;
+    request.range = range;
     request.source = source;
     request.target = target;
     request.format = *format;

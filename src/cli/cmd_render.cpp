@@ -20,6 +20,7 @@
 #include "cli/song_report.h"
 #include "core/file_access.h"
 #include "midi/midi_reader.h"
+#include "platform/atomic_file.h"
 #include "settings/settings.h"
 #include "synth/render_file.h"
 #include "synth/render_overview.h"
@@ -152,6 +153,30 @@ bool MutesEverything(const SongData& song, const PartMutes& mutes) {
 
 }  // namespace
 
+bool TakeRangeOption(const std::string& arg, int argc, char** argv, int& i, ExportRange& range, int& status) {
+    status = 0;
+    if (arg != "--from" && arg != "--to") return false;
+    if (i + 1 >= argc) {
+        status = UsageError(arg + " needs a time: seconds, or minutes and seconds as m:ss");
+        return true;
+    }
+    const std::string value = argv[++i];
+    double seconds = 0.0;
+    if (!ParseRangeTime(value, seconds)) {
+        status =
+            UsageError(arg + " takes seconds (75 or 75.5) or minutes and seconds (1:15 or 1:15.5), not \"" +
+                       value + "\"");
+        return true;
+    }
+    (arg == "--from" ? range.from : range.to) = seconds;
+    // Known before any work: a part that ends before it starts. One starting past the end is
+    // found once the song's length is.
+    if (range.to >= 0.0)
+        if (const std::string problem = RangeProblem(range, -1.0); !problem.empty())
+            status = UsageError(problem);
+    return true;
+}
+
 std::string FolderOf(const std::string& path) {
     const std::filesystem::path p(path);
     return p.has_parent_path() ? p.parent_path().string() : ".";
@@ -225,8 +250,13 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
 int RunRender(int argc, char** argv) {
     std::string soundFont, midi, output;
     RenderChoices choices;
+    ExportRange range;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (int status = 0; TakeRangeOption(arg, argc, argv, i, range, status)) {
+            if (status != 0) return status;
+            continue;
+        }
         const bool takesFile = arg == "--soundfont" || arg == "-o" || arg == "--output";
         if (takesFile && i + 1 >= argc) return UsageError(arg + " needs a file");
         if (arg == "--speed" && i + 1 >= argc) return UsageError("--speed needs a percentage from 25 to 200");
@@ -278,11 +308,27 @@ int RunRender(int argc, char** argv) {
         status != 0)
         return status;
     SynthRenderer& synth = *render.synth;
-    if (!synth.renderFile->Commit(target, error)) return Fail("cannot write " + output + ": " + error);
     const AudioOverview& overview = render.audio.overview;
-    const double frames = static_cast<double>(overview.wavDataBytes) / 2.0 / overview.wavChannels;
-    std::printf("%s: %.1f s, %u Hz, %d channels\n", output.c_str(), frames / overview.wavSampleRate,
-                overview.wavSampleRate, overview.wavChannels);
+    double seconds =
+        static_cast<double>(overview.wavDataBytes) / 2.0 / overview.wavChannels / overview.wavSampleRate;
+    if (range.Whole()) {
+        if (!synth.renderFile->Commit(target, error)) return Fail("cannot write " + output + ": " + error);
+    } else {
+        if (const std::string problem = RangeProblem(range, seconds); !problem.empty())
+            return UsageError(midi + ": " + problem);
+        // The part is cut from the finished render into a file of its own; the render goes.
+        platform::AtomicFile part;
+        if (const int failed = part.Open(target); failed != 0)
+            return Fail("cannot write " + output + ": " + std::strerror(failed));
+        if (const Failure cut = WriteWavRange(render.audio.wavPath, range, part.Fd(), output, nullptr);
+            !cut.Ok())
+            return Fail(cut.text);
+        if (const int failed = part.Commit(); failed != 0)
+            return Fail("cannot write " + output + ": " + std::strerror(failed));
+        seconds = (range.to >= 0.0 ? std::min(range.to, seconds) : seconds) - range.from;
+    }
+    std::printf("%s: %.1f s, %u Hz, %d channels\n", output.c_str(), seconds, overview.wavSampleRate,
+                overview.wavChannels);
     return 0;
 }
 

@@ -34,7 +34,9 @@ int RunVideo(int argc, char** argv) {
                                 arg == "--fps" || arg == "--quality" || arg == "--view" ||
                                 arg == "--dump-raw";
         if (takesValue && i + 1 >= argc) return UsageError(arg + " needs a value");
-        if (arg == "--soundfont") {
+        if (int status = 0; TakeRangeOption(arg, argc, argv, i, request.range, status)) {
+            if (status != 0) return status;
+        } else if (arg == "--soundfont") {
             soundFont = argv[++i];
         } else if (arg == "-o" || arg == "--output") {
             output = argv[++i];
@@ -108,6 +110,9 @@ int RunVideo(int argc, char** argv) {
     // the rendered file is kept, and it goes when the export ends.
     const std::unique_ptr<RenderFile> sound = std::move(render.synth->renderFile);
     render.synth.reset();
+
+    if (const std::string problem = RangeProblem(request.range, render.song.song->duration); !problem.empty())
+        return UsageError(midi + ": " + problem);
 
     request.source = render.audio.wavPath;
     request.displayName = render.song.name;

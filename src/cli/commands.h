@@ -11,6 +11,7 @@
 
 #include "app/song_session.h"
 #include "core/file_access.h"  // NotARegularFile, which every command checks its inputs with
+#include "export/export_range.h"
 #include "synth/synth_renderer.h"
 
 namespace cli {
@@ -60,6 +61,11 @@ bool CheckOutput(const std::string& output, const std::string& midi, const std::
 
 // The folder part of a path; "." for a bare name.
 std::string FolderOf(const std::string& path);
+
+// Takes --from or --to, with its value at argv[i + 1], into `range`: true when `arg` was one of them.
+// `status` is then 0, or 2 after a usage error for a missing or unreadable time, or a part that
+// ends before it starts.
+bool TakeRangeOption(const std::string& arg, int argc, char** argv, int& i, ExportRange& range, int& status);
 
 // Prints the problem and the usage text on standard error; returns 2.
 int UsageError(const std::string& problem);

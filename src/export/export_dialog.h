@@ -4,7 +4,8 @@
 //
 // The export dialog's logic: what the desktop's save dialog offers (the file types this program
 // can write and a "Quality" choice beside them, shown only for the types whose quality can be
-// chosen) and what its answer means. The window shows the dialog; this only decides.
+// chosen) and what its answer means; for a video, the frame's size, rate and view too. The window shows the
+// dialog; this only decides.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,10 @@
 #include <vector>
 
 #include "export/export_format.h"
+#include "export/video_encoder.h"
+#include "export/video_scene.h"
 #include "platform/save_request.h"
+#include "settings/settings.h"
 
 // One row of the dialog's type list.
 struct ExportFileType {
@@ -47,7 +51,18 @@ struct ExportChoice {
 // of the six keeps `lastFormat`.
 [[nodiscard]] ExportChoice ExportChoiceOf(const platform::SaveAnswer& answer, ExportFormat lastFormat);
 
-// The video's save dialog: the one MP4 type and the same quality choice, starting at standard,
-// proposing `fileName` (the dialog adds ".mp4").
-[[nodiscard]] platform::SaveRequest VideoSaveRequest(const std::string& fileName);
+// The video's save dialog: the one MP4 type, the same quality choice, and the frame's size, rate
+// and view, each starting as `last` has it; proposing `fileName` (the dialog adds ".mp4"). The
+// sizes are the presets people post at (landscape HD, 720p, 4K, portrait and square); a size
+// that is none of them (one typed into the settings file) is offered as "Custom (WxH)".
+[[nodiscard]] platform::SaveRequest VideoSaveRequest(const std::string& fileName,
+                                                     const VideoChoices& last = {});
 [[nodiscard]] ExportChoice VideoChoiceOf(const platform::SaveAnswer& answer);
+// The frame the user chose there. A choice the answer does not carry keeps `last`'s value.
+[[nodiscard]] VideoChoices VideoChoicesOf(const platform::SaveAnswer& answer, const VideoChoices& last);
+
+// What the encoder and the scene are asked for by `choices`.
+[[nodiscard]] VideoSettings VideoSettingsOf(const VideoChoices& choices);
+[[nodiscard]] VideoView VideoViewOf(const VideoChoices& choices);
+// The choices that ask for `settings` and `view`: what the window remembers, as a dialog starts from.
+[[nodiscard]] VideoChoices VideoChoicesFor(const VideoSettings& settings, VideoView view);

@@ -5,6 +5,7 @@
 
 #include "export/ogg_encoder.h"
 #include "export/transcoder.h"
+#include "platform/atomic_file.h"
 
 namespace {
 
@@ -92,16 +93,29 @@ void ExportJob::Run() {
             return;
         }
     }
+    // A part of the song is cut out first, and every exporter reads the cut as its source; a WAV
+    // export is the cut itself.
+    RangeFile cut;
+    const bool part = !request_.range.Whole();
+    if (part && request_.format != ExportFormat::Wav) {
+        result_ = cut.Make(request_.source, request_.range, FolderOfTarget(), &cancel_);
+        if (!result_.Ok()) {
+            done_.store(true);
+            return;
+        }
+        request_.source = cut.Path();
+    }
     switch (request_.format) {
         case ExportFormat::Wav:
-            result_ = CopyWavFile(request_.source, request_.target, &cancel_);
+            result_ = part ? WriteWavPart() : CopyWavFile(request_.source, request_.target, &cancel_);
             break;
         case ExportFormat::Ogg:
             result_ = RunOgg();
             break;
         case ExportFormat::Mp4: {
-            const VideoExportRequest video{request_.source, request_.target, request_.video, request_.view,
-                                           request_.rawCopy};
+            VideoExportRequest video{request_.source, request_.target, request_.video, request_.view,
+                                     request_.rawCopy};
+            if (part) video.startSeconds = request_.range.from;
             result_ = EncodeVideo(*scene_.scene, video, &cancel_, [this](float f) { SetProgress(f); });
             break;
         }
@@ -111,6 +125,28 @@ void ExportJob::Run() {
     }
     if (result_.Ok()) progress_.store(1.0f);
     done_.store(true);
+}
+
+std::string ExportJob::FolderOfTarget() const {
+    const size_t slash = request_.target.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : request_.target.substr(0, slash);
+}
+
+Failure ExportJob::WriteWavPart() {
+    platform::AtomicFile out;
+    if (const int error = out.Open(request_.target); error != 0) {
+        return {FailureKind::TargetOpen,
+                "Couldn't open " + request_.target + " for write: " + ErrnoText(error)};
+    }
+    // Until the commit the target stays as it was, so a part may even replace its own source.
+    if (Failure written = WriteWavRange(request_.source, request_.range, out.Fd(), request_.target, &cancel_);
+        !written.Ok())
+        return written;
+    if (const int failed = out.Commit(); failed != 0) {
+        return {FailureKind::Write, "Couldn't write " + request_.target + ": " + ErrnoText(failed)};
+    }
+    return {};
 }
 
 Failure ExportJob::RunTranscode() {

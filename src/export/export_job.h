@@ -12,6 +12,7 @@
 
 #include "core/failure.h"
 #include "export/export_format.h"
+#include "export/export_range.h"
 #include "export/video_export.h"
 #include "synth/synth_renderer.h"
 
@@ -25,6 +26,9 @@ struct ExportRequest {
     uint16_t availability = 0;
     // The song's display name: the Ogg Vorbis DESCRIPTION tag.
     std::string displayName;
+    // The part of the sound to export, in seconds of `source` (or of the render asked for); the
+    // whole song unless set. A video's frames follow it.
+    ExportRange range;
     // For MP4 only: the picture, and the song it shows.
     VideoSettings video;
     VideoView view = VideoView::Full;
@@ -70,6 +74,8 @@ class ExportJob {
     void SetProgress(float f) { progress_.store(base_ + f * (1.0f - base_)); }
     Failure RunTranscode();
     Failure RunOgg();
+    Failure WriteWavPart();
+    [[nodiscard]] std::string FolderOfTarget() const;
     void Finish();  // joins the thread and drops the scene
 
     ExportRequest request_;

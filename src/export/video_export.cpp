@@ -53,7 +53,7 @@ Failure EncodeVideo(VideoScene& scene, const VideoExportRequest& request, const 
         // The encoder is dropped on the way out, and the new file with it.
         if (cancel != nullptr && cancel->load())
             return {FailureKind::Cancelled, "The video export was cancelled"};
-        scene.DrawAt(static_cast<double>(i) / settings.fps);
+        scene.DrawAt(request.startSeconds + static_cast<double>(i) / settings.fps);
         const uint32_t* pixels = scene.Pixels();
         if (pixels == nullptr) return {FailureKind::EncoderSetup, "Couldn't read a video frame back"};
         if (Failure added = encoder.AddFrame(pixels); !added.Ok()) return added;

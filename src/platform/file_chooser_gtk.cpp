@@ -95,6 +95,26 @@ std::string OptionId(int index) {
     return std::to_string(index);
 }
 
+std::string MoreChoiceId(size_t index) {
+    return "more" + std::to_string(index);
+}
+
+// Adds a choice with options "0", "1", ... labelled `labels`, set to `initial`.
+void AddChoice(GtkFileChooser* chooser, const std::string& id, const std::string& label,
+               const std::vector<std::string>& labels, int initial) {
+    std::vector<std::string> ids;
+    for (size_t i = 0; i < labels.size(); ++i) ids.push_back(OptionId(static_cast<int>(i)));
+    std::vector<const char*> idPtrs, labelPtrs;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        idPtrs.push_back(ids[i].c_str());
+        labelPtrs.push_back(labels[i].c_str());
+    }
+    idPtrs.push_back(nullptr);
+    labelPtrs.push_back(nullptr);
+    gtk_file_chooser_add_choice(chooser, id.c_str(), label.c_str(), idPtrs.data(), labelPtrs.data());
+    gtk_file_chooser_set_choice(chooser, id.c_str(), OptionId(initial).c_str());
+}
+
 int TypeIndex(const SaveChooser& s) {
     GtkFileFilter* current = gtk_file_chooser_get_filter(s.chooser);
     for (size_t i = 0; i < s.filters.size(); ++i) {
@@ -130,18 +150,7 @@ void ShowOrHideChoice(SaveChooser& s, int type) {
     if (r.choiceLabel.empty() || r.choiceOptions.empty()) return;
     const bool shown = !r.onTypeChange || r.onTypeChange(type);
     if (shown && !s.choiceAdded) {
-        std::vector<std::string> ids;
-        for (size_t i = 0; i < r.choiceOptions.size(); ++i) ids.push_back(OptionId(static_cast<int>(i)));
-        std::vector<const char*> idPtrs, labelPtrs;
-        for (size_t i = 0; i < ids.size(); ++i) {
-            idPtrs.push_back(ids[i].c_str());
-            labelPtrs.push_back(r.choiceOptions[i].c_str());
-        }
-        idPtrs.push_back(nullptr);
-        labelPtrs.push_back(nullptr);
-        gtk_file_chooser_add_choice(s.chooser, kChoiceId, r.choiceLabel.c_str(), idPtrs.data(),
-                                    labelPtrs.data());
-        gtk_file_chooser_set_choice(s.chooser, kChoiceId, s.choice.c_str());
+        AddChoice(s.chooser, kChoiceId, r.choiceLabel, r.choiceOptions, std::atoi(s.choice.c_str()));
         s.choiceAdded = true;
     } else if (!shown && s.choiceAdded) {
         // GTK has no way to hide a choice, so it is taken away and its value kept for its return.
@@ -216,6 +225,10 @@ bool ChooseFileToSave(const DialogOwner& owner, const SaveRequest& request, Save
     if (!name.empty() && !ext.empty()) name += "." + ext;
     gtk_file_chooser_set_current_name(s.chooser, name.c_str());
     ShowOrHideChoice(s, initial);
+    for (size_t i = 0; i < request.moreChoices.size(); ++i) {
+        const SaveRequest::Choice& c = request.moreChoices[i];
+        if (!c.options.empty()) AddChoice(s.chooser, MoreChoiceId(i), c.label, c.options, c.initial);
+    }
     g_signal_connect(dialog, "notify::filter", G_CALLBACK(OnFilterChanged), &s);
     StayAbove(dialog, owner.window);
 
@@ -242,6 +255,14 @@ bool ChooseFileToSave(const DialogOwner& owner, const SaveRequest& request, Save
         lastFolder = path.substr(0, path.find_last_of('/') + 1);
         answer.type = type;
         answer.choice = std::atoi(s.choice.c_str());
+        answer.moreChoices.clear();
+        for (size_t i = 0; i < request.moreChoices.size(); ++i) {
+            const char* value = request.moreChoices[i].options.empty()
+                                    ? nullptr
+                                    : gtk_file_chooser_get_choice(s.chooser, MoreChoiceId(i).c_str());
+            answer.moreChoices.push_back(value != nullptr ? std::atoi(value)
+                                                          : request.moreChoices[i].initial);
+        }
         chosen = true;
     }
     g_signal_handlers_disconnect_by_data(dialog, &s);

@@ -8,7 +8,8 @@
 
 namespace platform {
 
-// What a save dialog offers: its file types, a choice of levels beside them and a proposed name.
+// What a save dialog offers: its file types, a choice of levels beside them, any further choices
+// and a proposed name.
 struct SaveRequest {
     struct FileType {
         std::string name;     // what the type list shows
@@ -25,12 +26,22 @@ struct SaveRequest {
     // Called with the index of the chosen type when the dialog opens and whenever the user picks
     // another type; the choice is offered only while it returns true. Without it, always offered.
     std::function<bool(int type)> onTypeChange;
+    // Choices shown after the first one whatever the type ("Size", "Frame rate"), in this order.
+    struct Choice {
+        std::string label;
+        std::vector<std::string> options;
+        int initial = 0;  // index into `options`
+    };
+    std::vector<Choice> moreChoices;
 };
 
 struct SaveAnswer {
     std::string path;
     int type = 0;    // index into the request's `types`
     int choice = 0;  // index into the request's `choiceOptions`, as last offered
+    // One index per entry of the request's `moreChoices`, in its order. A dialog that could not
+    // show them leaves this shorter; the missing ones are taken as their initial options.
+    std::vector<int> moreChoices;
 };
 
 }  // namespace platform

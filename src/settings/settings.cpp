@@ -35,6 +35,11 @@ constexpr std::string_view kKey = "[Soundfont]";
 constexpr std::string_view kVolumeKey = "[Volume]";
 constexpr std::string_view kKeyboardKey = "[Keyboard]";
 constexpr std::string_view kKeysVolumeKey = "[Keys volume]";
+constexpr std::string_view kVideoSizeKey = "[VideoSize]";
+constexpr std::string_view kVideoRateKey = "[VideoRate]";
+constexpr std::string_view kVideoViewKey = "[VideoView]";
+constexpr std::string_view kVideoQualityKey = "[VideoQuality]";
+constexpr const char* kQualityWords[] = {"standard", "high", "maximum"};
 constexpr std::string_view kSeparator = "= ";
 
 // The program writes two short lines. Anything far beyond that is not a file it wrote, and is
@@ -205,6 +210,43 @@ bool ParseVolume(std::string_view text, int& percent) {
     return true;
 }
 
+// A whole number of at most four digits, as a frame's side or rate is written.
+bool ParseSmallNumber(std::string_view text, int& value) {
+    if (text.empty() || text.size() > 4) return false;
+    value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+// One video line's value applied to `video`; a value the choice cannot take leaves it alone.
+void ParseVideoLine(std::string_view key, std::string_view text, VideoChoices& video) {
+    text = TrimBlanks(text);
+    if (key == kVideoSizeKey) {
+        const size_t x = text.find('x');
+        int w = 0, h = 0;
+        if (x == std::string_view::npos || !ParseSmallNumber(TrimBlanks(text.substr(0, x)), w) ||
+            !ParseSmallNumber(TrimBlanks(text.substr(x + 1)), h))
+            return;
+        // 4:2:0 video needs even sides.
+        if (w < 2 || h < 2 || w > kLargestVideoSide || h > kLargestVideoSide || w % 2 != 0 || h % 2 != 0)
+            return;
+        video.width = w;
+        video.height = h;
+    } else if (key == kVideoRateKey) {
+        int fps = 0;
+        if (ParseSmallNumber(text, fps) && (fps == 30 || fps == 60)) video.fps = fps;
+    } else if (key == kVideoViewKey) {
+        if (text == "full" || text == "window") video.wholeWindow = text == "window";
+    } else if (key == kVideoQualityKey) {
+        for (int level = 0; level < 3; ++level) {
+            if (text == kQualityWords[level]) video.quality = level;
+        }
+    }
+}
+
 // Everything a first run, or a run without a settings folder, starts from.
 Settings FirstRunSettings(const std::string& defaultSoundFont) {
     Settings settings;
@@ -257,6 +299,10 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
             (void)ParseVolume(value, settings.keysVolumePercent);
         } else if (key == kKeyboardKey) {
             settings.midiInput.assign(value);
+        } else if (key == kVideoSizeKey || key == kVideoRateKey || key == kVideoViewKey ||
+                   key == kVideoQualityKey) {
+            if (!settings.video) settings.video.emplace();
+            ParseVideoLine(key, value, *settings.video);
         }
     }
 }
@@ -311,6 +357,14 @@ bool WriteSettings(const Settings& settings) {
     if (settings.keysVolumePercent != kFullVolume)
         text += "[Keys volume] = " + std::to_string(std::clamp(settings.keysVolumePercent, 0, kFullVolume)) +
                 "\n";
+    if (const std::optional<VideoChoices>& video = settings.video) {
+        char lines[160];
+        std::snprintf(lines, sizeof lines,
+                      "[VideoSize] = %dx%d\n[VideoRate] = %d\n[VideoView] = %s\n[VideoQuality] = %s\n",
+                      video->width, video->height, video->fps, video->wholeWindow ? "window" : "full",
+                      kQualityWords[std::clamp(video->quality, 0, 2)]);
+        text += lines;
+    }
 
     const std::string path = SettingsFilePath();
     return !path.empty() && ReplaceFileWithText(path, text);

@@ -9,7 +9,7 @@
 //
 // The settings file, "settings.ini" in the settings folder, is UTF-8 text. The program writes
 // "[Soundfont] = <path>" and "[Volume] = <percent>", and, once play-along has been set up,
-// "[Keyboard] = <input>" and "[Keys volume] = <percent>". On reading:
+// "[Keyboard] = <input>" and "[Keys volume] = <percent>", and the video lines below. On reading:
 // - every line that holds "= " and, anywhere, "[Soundfont]" names the SoundFont: the path is
 //   everything after the first "= ". This is the rule the first versions read by, so a line they
 //   took for the SoundFont is still taken for it, and the volume line is one they ignore.
@@ -18,15 +18,35 @@
 //   clamped to 0..100. A value that is not a number leaves the volume as it was.
 // - "[Keyboard]" and "[Keys volume]" are read as the volume is, by the text before "= "; the
 //   keyboard's value is taken as it stands.
+// - "[VideoSize]", "[VideoRate]", "[VideoView]" and "[VideoQuality]" (the same way as the volume)
+//   are the last video export's choices: "1600x900" (both even, 2 to 7680), "30" or "60",
+//   "full" or "window", "standard", "high" or "maximum". A value outside those leaves the choice
+//   as it was. The four lines are written only once a video has been exported, so that a file
+//   of a user who never has keeps its two lines.
 // A later line wins over an earlier one of its kind; all other lines are ignored, so a
 // hand-edited file with comments still reads, and a file without a volume line plays at 100%.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
 inline constexpr int kFullVolume = 100;  // percent: the rendered song exactly as it was rendered
+
+// The largest side of a video frame: beyond it a single frame would take gigabytes.
+inline constexpr int kLargestVideoSide = 7680;
+
+// What the last video export was asked for; the next one's dialog starts from it.
+struct VideoChoices {
+    int width = 1920;  // even, 2..kLargestVideoSide
+    int height = 1080;
+    int fps = 60;              // 30 or 60
+    bool wholeWindow = false;  // the whole window rather than the notes alone
+    int quality = 0;           // 0 standard, 1 high, 2 maximum
+
+    bool operator==(const VideoChoices&) const = default;
+};
 
 // What is kept between runs.
 struct Settings {
@@ -36,6 +56,7 @@ struct Settings {
     // the computer's own) and the player's keys' volume, 0..100.
     std::string midiInput;
     int keysVolumePercent = kFullVolume;
+    std::optional<VideoChoices> video = std::nullopt;  // none until a video has been exported
 };
 
 // The choice of the computer keyboard over any MIDI keyboard, as the settings file keeps it.

@@ -14,6 +14,8 @@
 #include "midi/midi_reader.h"
 #include "midi/smf_builder.h"
 #include "platform/dialogs.h"
+#include "synth/render_file.h"
+#include "synth/stream_playback.h"
 #include "tests/session_steps.h"
 #include "ui/control_panel.h"
 
@@ -289,4 +291,82 @@ TEST_F(ExportDriver, PracticeExportsAtItsSpeedAndSaysSo) {
     const double seconds = static_cast<double>(DecodeStereo(target).size() / 2) / 44100.0;
     EXPECT_GT(seconds, 19.5);
     EXPECT_LT(seconds, 24.0);
+}
+
+// With a practice loop set, the export is the loop's part of the song: the name and the title say
+// which, and the file holds the song's own samples from the loop's start.
+TEST_F(ExportDriver, ALoopExportsItsPartAndSaysSo) {
+    auto file = std::make_unique<RenderFile>();
+    std::string error;
+    ASSERT_TRUE(file->CreateTemporary(dir.path(), error)) << error;
+    c.streamPlayback =
+        std::make_unique<StreamPlayback>(std::make_shared<RenderStream>(std::move(file), 44100, kSongFrames));
+    c.streamPlayback->SetLoop({44100, 2 * 44100 + 22050});
+
+    const std::string target = dir / "loop.wav";
+    Choose(target);
+    Export();
+    ASSERT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes.at(0).text;
+    ASSERT_EQ(dialogs.saveRequests.size(), 1u);
+    EXPECT_EQ(dialogs.saveRequests[0].request.fileName, "Demo Song (0:01-0:02.5)");
+    EXPECT_EQ(dialogs.saveRequests[0].request.title, "Export audio (0:01-0:02.5)");
+    const std::vector<int16_t> part = DecodeStereo(target);
+    const std::vector<int16_t> whole = DecodeStereo(c.shared.outputWavPath);
+    ASSERT_EQ(part.size(), 2u * (44100 + 22050));
+    const size_t fade = 2 * 221;  // past the fade in
+    EXPECT_TRUE(std::equal(part.begin() + fade, part.end() - fade, whole.begin() + 2 * 44100 + fade));
+}
+
+// The video dialog's picks reach the job, are kept in the settings file as the export starts, and
+// are where the next dialog starts, in this run and in the next.
+TEST_F(ExportDriver, VideoChoicesAreKeptForTheNextExport) {
+    // The settings go to the test's own folder, and the variable is put back however the test ends.
+    struct ConfigHome {
+        std::optional<std::string> saved;
+        explicit ConfigHome(const std::string& path) {
+            if (const char* now = std::getenv("XDG_CONFIG_HOME")) saved = now;
+            ::setenv("XDG_CONFIG_HOME", path.c_str(), 1);
+        }
+        ~ConfigHome() {
+            saved ? (void)::setenv("XDG_CONFIG_HOME", saved->c_str(), 1)
+                  : (void)::unsetenv("XDG_CONFIG_HOME");
+        }
+    } home(dir / "config");
+    const auto exportVideo = [&](std::vector<int> picks) {
+        platform::ScriptedDialogs::SaveScript script;
+        script.answer.path = dir / "song.mp4";
+        script.answer.choice = QualityHigh;
+        script.answer.moreChoices = std::move(picks);
+        dialogs.saveScripts.push_back(script);
+        const bool started = c.ExportVideo();
+        if (c.videoExport) c.videoExport->Cancel();  // what was asked for is all this looks at
+        c.videoExport.reset();
+        return started;
+    };
+    ASSERT_TRUE(exportVideo({3, 1, 1})) << (dialogs.errorBoxes.empty() ? "" : dialogs.errorBoxes[0].text);
+    const std::vector<uint8_t> text = ReadFile(dir / "config/Dorvik Midi Player/settings.ini");
+    const std::string kept(text.begin(), text.end());
+    EXPECT_NE(
+        kept.find("[VideoSize] = 1080x1920\n[VideoRate] = 30\n[VideoView] = window\n[VideoQuality] = high"),
+        std::string::npos)
+        << kept;
+
+    ASSERT_TRUE(exportVideo({}));
+    const platform::SaveRequest& again = dialogs.saveRequests.back().request;
+    EXPECT_EQ(again.moreChoices.at(0).initial, 3);
+    EXPECT_EQ(again.moreChoices.at(1).initial, 1);
+    EXPECT_EQ(again.moreChoices.at(2).initial, 1);
+    EXPECT_EQ(again.initialChoice, QualityHigh);
+
+    // A later run reads them from the file, even when its dialog is cancelled.
+    PlayerController next;
+    next.shared.dialogs = &dialogs;
+    BringTo(next.shared.session, SongStage::Ready);
+    next.shared.song = std::make_unique<SongData>();
+    EXPECT_FALSE(next.ExportVideo());
+    EXPECT_EQ(dialogs.saveRequests.back().request.moreChoices.at(0).initial, 3);
+    EXPECT_EQ(next.videoSettings.width, 1080);
+    EXPECT_EQ(next.videoSettings.height, 1920);
+    EXPECT_EQ(next.videoSettings.fps, 30);
+    EXPECT_EQ(next.videoView, VideoView::Window);
 }

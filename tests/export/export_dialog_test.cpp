@@ -120,3 +120,52 @@ TEST(ExportDialog, ChoiceReturnsPathQualityAndFormatByTheNamesExtension) {
         EXPECT_EQ(choice->quality, s.chosenQuality);
     }
 }
+
+// The video dialog starts from the last choices and maps what is picked to the encoder's settings
+// and the view; a size that is no preset is offered as a custom one and kept while it is chosen,
+// and an answer that carries no pick, or one out of range, keeps the last value.
+TEST(ExportDialog, VideoChoicesBecomeTheEncodersSettings) {
+    const VideoChoices hd{1920, 1080, 60, false, 0};
+    const VideoChoices custom{1600, 900, 30, true, 2};
+    const platform::SaveRequest fresh = VideoSaveRequest("Song", hd);
+    ASSERT_EQ(fresh.moreChoices.size(), 3u);
+    EXPECT_EQ(fresh.moreChoices[0].options.size(), 5u) << "no custom size without one kept";
+    EXPECT_EQ(fresh.moreChoices[0].initial, 0);
+    const platform::SaveRequest kept = VideoSaveRequest("Song", custom);
+    ASSERT_EQ(kept.moreChoices[0].options.size(), 6u);
+    EXPECT_EQ(kept.moreChoices[0].options[5], "Custom (1600x900)");
+    EXPECT_EQ(kept.moreChoices[0].initial, 5);
+    EXPECT_EQ(kept.moreChoices[1].initial, 1) << "30 fps";
+    EXPECT_EQ(kept.moreChoices[2].initial, 1) << "the whole window";
+    EXPECT_EQ(kept.initialChoice, 2) << "maximum quality";
+
+    const struct {
+        VideoChoices last;
+        int quality;
+        std::vector<int> picks;  // size, rate, view
+        VideoSettings settings;
+        VideoView view;
+    } cases[] = {
+        {hd, 0, {3, 1, 0}, {1080, 1920, 30, 0}, VideoView::Full},
+        {hd, 1, {4, 0, 1}, {1080, 1080, 60, 1}, VideoView::Window},
+        {hd, 0, {2}, {3840, 2160, 60, 0}, VideoView::Full},
+        {custom, 2, {5, 1, 1}, {1600, 900, 30, 2}, VideoView::Window},
+        {custom, 0, {}, {1600, 900, 30, 0}, VideoView::Window},
+        {custom, 1, {1, -1, 9}, {1280, 720, 30, 1}, VideoView::Window},
+    };
+    for (const auto& c : cases) {
+        platform::SaveAnswer answer;
+        answer.path = "/v/song.mp4";
+        answer.choice = c.quality;
+        answer.moreChoices = c.picks;
+        const VideoChoices chosen = VideoChoicesOf(answer, c.last);
+        const VideoSettings s = VideoSettingsOf(chosen);
+        EXPECT_EQ(s.width, c.settings.width);
+        EXPECT_EQ(s.height, c.settings.height);
+        EXPECT_EQ(s.fps, c.settings.fps);
+        EXPECT_EQ(s.quality, c.settings.quality);
+        EXPECT_EQ(VideoViewOf(chosen), c.view);
+        EXPECT_EQ(VideoChoicesFor(s, VideoViewOf(chosen)), chosen)
+            << "the window's copy gives the same choices";
+    }
+}

@@ -361,3 +361,40 @@ TEST_F(VideoExport, CancelledJobLeavesNoFile) {
 }
 
 }  // namespace
+
+// A video of part of the song shows the frames the whole song's video shows over that part, each
+// one the same picture, with the part's sound beside them and nothing longer.
+TEST_F(VideoExport, APartShowsTheWholeSongsFramesForItsTime) {
+    ASSERT_EQ(renderStatus_, 0);
+    ScratchFolder out;
+    const auto exportTo = [&](const std::string& name, ExportRange range) {
+        ExportRequest request;
+        request.source = *dir_ / "song.wav";
+        request.target = out / (name + ".mp4");
+        request.rawCopy = out / (name + ".yuv");
+        request.format = ExportFormat::Mp4;
+        request.video = {kWidth, kHeight, kFps, QualityStandard};
+        request.song = LoadSong();
+        request.song.overviewRead = true;  // without one the notes are not drawn, and every frame is alike
+        request.range = range;
+        ExportJob job;
+        EXPECT_TRUE(job.Start(std::move(request))) << job.Result().text;
+        EXPECT_TRUE(job.Result().Ok()) << job.Result().text;
+        return ReadFile(out / (name + ".yuv"));
+    };
+    constexpr int kFirst = 45, kFrames = 36;  // 1.5 s to 2.7 s
+    const std::vector<uint8_t> whole = exportTo("whole", {});
+    const std::vector<uint8_t> part =
+        exportTo("part", {double(kFirst) / kFps, double(kFirst + kFrames) / kFps});
+    const size_t frameBytes = size_t(kWidth) * kHeight * 3 / 2;
+    ASSERT_EQ(part.size(), kFrames * frameBytes);
+    ASSERT_GE(whole.size(), (kFirst + kFrames) * frameBytes);
+    for (int i = 0; i < kFrames; ++i) {
+        const auto at = whole.begin() + std::ptrdiff_t((kFirst + i) * frameBytes);
+        EXPECT_TRUE(
+            std::equal(at, at + std::ptrdiff_t(frameBytes), part.begin() + std::ptrdiff_t(i * frameBytes)))
+            << "frame " << i << " of the part is not frame " << kFirst + i << " of the whole";
+    }
+    EXPECT_NEAR(Number(ProbeStream(out / "part.mp4", "duration")), double(kFrames) / kFps, 0.03);
+    EXPECT_NEAR(Number(ProbeVideo(out / "part.mp4", "duration")), double(kFrames) / kFps, 0.5 / kFps);
+}

@@ -5,9 +5,11 @@
 
 #include <SDL.h>
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <vector>
 
@@ -104,6 +106,58 @@ TEST(DesktopDialogs, PaintTheWindowUnderThemAndCloseOnQuit) {
         EXPECT_EQ(left, (std::vector<Uint32>{SDL_KEYUP, SDL_QUIT}));
     }
     alarm(0);
+}
+
+// The file chooser open at the moment, found among GTK's windows; null when none is.
+GtkFileChooser* OpenChooser() {
+    GList* windows = gtk_window_list_toplevels();
+    GtkFileChooser* found = nullptr;
+    for (GList* w = windows; w != nullptr; w = w->next) {
+        if (GTK_IS_FILE_CHOOSER(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data)))
+            found = GTK_FILE_CHOOSER(w->data);
+    }
+    g_list_free(windows);
+    return found;
+}
+
+// Every choice of a save request is in the desktop's dialog, set as asked, and comes back as the
+// user left it; the quality choice shows only while its type allows.
+TEST(DesktopDialogs, SaveDialogCarriesEveryChoice) {
+    alarm(120);
+    setenv("NO_AT_BRIDGE", "1", 1);
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();  // the dialog pumps its messages
+    DesktopDialogs dialogs(nullptr);
+    SaveRequest request;
+    request.types = {{"MP4", "*.mp4"}};
+    request.fileName = "song";
+    request.choiceLabel = "Quality";
+    request.choiceOptions = {"standard", "high", "maximum"};
+    request.initialChoice = 1;
+    request.moreChoices = {{"Size", {"a", "b", "c", "d"}, 2}, {"Frame rate", {"60 fps", "30 fps"}, 0}};
+    const std::string folder = "/tmp/dorvik-dialog-" + std::to_string(getpid());
+    std::filesystem::create_directories(folder);
+    std::vector<std::string> seen;
+    dialogs.KeepPaintingWith([&] {
+        GtkFileChooser* chooser = OpenChooser();
+        if (chooser == nullptr || !seen.empty()) return;  // answered once; the answer takes a moment
+        for (const char* id : {"choice", "more0", "more1"}) {
+            const char* value = gtk_file_chooser_get_choice(chooser, id);
+            seen.push_back(value != nullptr ? value : "none");
+        }
+        gtk_file_chooser_set_choice(chooser, "more0", "3");
+        gtk_file_chooser_set_current_folder(chooser, folder.c_str());
+        gtk_file_chooser_set_current_name(chooser, "picked.mp4");
+        gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+    });
+    SaveAnswer answer;
+    const bool accepted = dialogs.SaveFile(request, answer);
+    std::filesystem::remove_all(folder);
+    alarm(0);
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "0"}));
+    EXPECT_EQ(answer.path, folder + "/picked.mp4");
+    EXPECT_EQ(answer.choice, 1);
+    EXPECT_EQ(answer.moreChoices, (std::vector<int>{3, 0}));
 }
 
 }  // namespace

@@ -384,3 +384,43 @@ TEST(SettingsFolderWithoutHome, NeverUsesAFolderAnotherUserPrepared) {
 }
 
 }  // namespace
+
+// The last video's choices read back as written; a hand-edited file reads value by value, a value
+// no export can take leaves that choice as it was, and a change made elsewhere keeps them.
+TEST_F(SettingsFiles, VideoChoicesRoundTripAndReadFromAHandEditedFile) {
+    fs::create_directories(Folder());
+    const VideoChoices chosen{1080, 1920, 30, true, 2};
+    ::Settings settings = With("/s/Piano.sf2", 80);
+    settings.video = chosen;
+    ASSERT_TRUE(WriteSettings(settings));
+    ASSERT_TRUE(Read().video.has_value());
+    EXPECT_EQ(*Read().video, chosen);
+    EXPECT_EQ(Read().volumePercent, 80);
+    ASSERT_TRUE(UpdateSettings([](::Settings& s) { s.volumePercent = 40; }, Default()));
+    ASSERT_TRUE(Read().video.has_value()) << "a volume change dropped the video choices";
+    EXPECT_EQ(*Read().video, chosen);
+
+    const struct {
+        const char* text;
+        VideoChoices expected;
+    } cases[] = {
+        {"# mine\r\n[VideoSize] = 1600x900\r\n", {1600, 900, 60, false, 0}},
+        {"  [VideoSize]  =  3840 x 2160  \n[VideoRate] = 30\n[VideoView] = window\n[VideoQuality] = high\n",
+         {3840, 2160, 30, true, 1}},
+        {"[VideoSize] = 1601x900\n[VideoRate] = 25\n[VideoView] = tall\n[VideoQuality] = best\n", {}},
+        {"[VideoSize] = 9000x900\n[VideoSize] = 0x0\n[VideoSize] = 1280x\n[VideoSize] = 12800x720\n", {}},
+        {"[VideoSize] = 640x480\n[VideoSize] = 720x-2\n", {640, 480, 60, false, 0}},
+    };
+    for (const auto& c : cases) {
+        WriteFile(File(), c.text);
+        const ::Settings read = Read();
+        ASSERT_TRUE(read.video.has_value()) << c.text;
+        EXPECT_EQ(read.video->width, c.expected.width) << c.text;
+        EXPECT_EQ(read.video->height, c.expected.height) << c.text;
+        EXPECT_EQ(*read.video, c.expected) << c.text;
+    }
+    WriteFile(File(), "[Soundfont] = /s/Piano.sf2\n");
+    EXPECT_FALSE(Read().video.has_value());
+    ASSERT_TRUE(Write("/s/Piano.sf2"));
+    EXPECT_EQ(ReadFile(File()), FileText("/s/Piano.sf2", 100)) << "no video exported, no video lines";
+}
