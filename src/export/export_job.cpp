@@ -44,7 +44,7 @@ bool ExportJob::Start(ExportRequest request) {
     };
     if (request_.format == ExportFormat::Mp4) {
         VideoExportRequest video{request_.source, request_.target, request_.video, request_.view,
-                                 request_.rawCopy};
+                                 request_.rawCopy, request_.look};
         Failure failure;
         scene_ = MakeVideoScene(request_.song, video, failure);
         if (scene_.scene == nullptr) return fail(std::move(failure));
@@ -101,7 +101,7 @@ void ExportJob::Run() {
             break;
         case ExportFormat::Mp4: {
             const VideoExportRequest video{request_.source, request_.target, request_.video, request_.view,
-                                           request_.rawCopy};
+                                           request_.rawCopy, request_.look};
             result_ = EncodeVideo(*scene_.scene, video, &cancel_, [this](float f) { SetProgress(f); });
             break;
         }

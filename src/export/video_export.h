@@ -33,6 +33,7 @@ struct VideoExportRequest {
     VideoSettings settings;
     VideoView view = VideoView::Full;
     std::string rawCopy;  // when set, every frame is written there too as raw yuv420p
+    VideoLook look;
 };
 
 // A scene with what it draws from; the scene goes first.

@@ -1,5 +1,10 @@
 #include "export/video_scene.h"
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/file_access.h"
 #include "platform/graphics_sdl.h"
 #include "resources/strings.h"
 #include "ui/control_panel.h"
@@ -25,14 +30,53 @@ VideoFrameLayout ChooseVideoLayout(int width, int height, VideoView view) {
 VideoScene::VideoScene() = default;
 VideoScene::~VideoScene() = default;
 
-bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView view, std::string& error) {
+namespace {
+
+// A picture larger than this is no background but a mistake: decoded it would take gigabytes.
+constexpr size_t kLargestPictureBytes = 64u << 20;
+constexpr int64_t kLargestPicturePixels = 64LL << 20;
+
+std::unique_ptr<platform::Image> LoadPicture(platform::SdlRenderTarget& target, const std::string& path,
+                                             std::string& error) {
+    std::vector<uint8_t> bytes;
+    if (Failure read = ReadRegularFile(path, kLargestPictureBytes, bytes); !read.Ok()) {
+        error = read.text;
+        return nullptr;
+    }
+    std::unique_ptr<platform::Image> image = target.DecodePicture(bytes.data(), bytes.size());
+    if (image == nullptr || static_cast<int64_t>(image->Width()) * image->Height() > kLargestPicturePixels) {
+        error = path + " is not a PNG or JPEG picture that a video can show";
+        return nullptr;
+    }
+    return image;
+}
+
+}  // namespace
+
+bool CheckVideoBackground(const std::string& path, std::string& error) {
+    const auto target = platform::OffscreenRenderTarget::Create(2, 2, &error);
+    return target != nullptr && LoadPicture(*target, path, error) != nullptr;
+}
+
+bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView view, std::string& error,
+                        const VideoLook& look) {
     target_ = platform::OffscreenRenderTarget::Create(width, height, &error);
     if (target_ == nullptr) return false;
     width_ = width;
     height_ = height;
     view_ = view;
     song_ = song;
-    target_->SetScale(ChooseVideoLayout(width, height, view).scale);
+    look_ = look;
+    palette_ = ThemePalette(look.theme);
+    scale_ = ChooseVideoLayout(width, height, view).scale;
+    target_->SetScale(scale_);
+    labelSize_ = std::ceil(kLeastLabelShare * static_cast<float>(height) / scale_);
+    if (!look.background.empty()) {
+        backdrop_ = LoadPicture(*target_, look.background, error);
+        if (backdrop_ == nullptr) return false;
+    }
+    cardTitle_ = !look.title.empty() ? look.title : song.midiName;
+    cardInstruments_ = song.song != nullptr ? SongInstruments(*song.song) : std::string();
     device_.target = target_.get();
     device_.clientWidth = target_->Width();
     device_.clientHeight = target_->Height();
@@ -53,6 +97,13 @@ bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView 
     // practice aid.
     NotesViewOptions options;
     options.labels.onKeys = false;
+    // Fitted, the keyboard takes the height its wider keys ask for; the window's own keyboard
+    // stays an eighth of its width whatever it shows.
+    options.fitSong = FitsSong(look.fit, width, height);
+    options.keysInProportion = options.fitSong;
+    options.barNumberSize = labelSize_;
+    options.flatNoteColours = ThemeNoteColours(look.theme);
+    options.seeThroughGrid = backdrop_ != nullptr;
     notes_->SetOptions(options);
     notes_->SetSong(song_.song);
     if (view == VideoView::Window) {
@@ -68,6 +119,10 @@ bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView 
 }
 
 void VideoScene::DrawAt(double songTime) {
+    Render(songTime, -1.0);
+}
+
+void VideoScene::Render(double songTime, double cardSeconds) {
     const VideoFrameLayout layout = ChooseVideoLayout(width_, height_, view_);
     SongView shown;
     shown.song = song_.song;
@@ -84,6 +139,7 @@ void VideoScene::DrawAt(double songTime) {
     notes_->SetRect(n.left, n.top, n.right, n.bottom);
     notes_->Update(shown.songTime);
     notes_->DrawBackground();
+    if (backdrop_ != nullptr) DrawBackdrop({n.left, n.top, n.right, n.top + notes_->notesHeight});
     notes_->Draw(shown);
     if (view_ == VideoView::Window) {
         const RectF& b = layout.panels.timeBar;
@@ -102,7 +158,74 @@ void VideoScene::DrawAt(double songTime) {
                                                 : std::string_view(res::LoadString(res::IdsNoMidiFileLoaded));
         (void)panel_->Frame(panelShows);  // without a mouse nothing is asked for
     }
+    if (cardSeconds >= 0) DrawTitleCard(cardSeconds);
     out.EndDraw();
+}
+
+void VideoScene::DrawBackdrop(const RectF& area) {
+    // Scaled to cover the notes area, cut evenly at the sides or top and bottom, and veiled in the
+    // theme's own background colour so that the notes and bar lines stay readable over any picture.
+    const float aw = area.right - area.left, ah = area.bottom - area.top;
+    if (!(aw > 0 && ah > 0)) return;
+    const float iw = static_cast<float>(backdrop_->Width()), ih = static_cast<float>(backdrop_->Height());
+    RectF source{0, 0, iw, ih};
+    if (iw * ah > ih * aw) {
+        const float used = ih * aw / ah;
+        source.left = (iw - used) * 0.5f;
+        source.right = source.left + used;
+    } else {
+        const float used = iw * ah / aw;
+        source.top = (ih - used) * 0.5f;
+        source.bottom = source.top + used;
+    }
+    target_->DrawImage(*backdrop_, area, source, 1.0f);
+    ColourF veil = PaletteColour(palette_.colour[PalClear]);
+    veil.a = look_.theme == VideoTheme::Contrast ? 0.75f : 0.6f;
+    target_->FillRect(area, veil);
+}
+
+void VideoScene::DrawVideoFrame(int64_t index, int fps, const VideoIntro& intro) {
+    const double songTime = static_cast<double>(index - intro.Frames()) / fps;
+    if (index >= intro.titleFrames) {
+        DrawAt(songTime);
+        return;
+    }
+    // Under the card, the song's first moment, ready to show as the card fades.
+    Render(-static_cast<double>(intro.leadFrames) / fps, static_cast<double>(index) / fps);
+}
+
+void VideoScene::DrawTitleCard(double seconds) {
+    const double cardEnd = kTitleCardSeconds;
+    float opacity = 1.0f;
+    if (seconds > cardEnd - kTitleFadeSeconds)
+        opacity = static_cast<float>(std::clamp((cardEnd - seconds) / kTitleFadeSeconds, 0.0, 1.0));
+    const float w = static_cast<float>(target_->Width()), h = static_cast<float>(target_->Height());
+    ColourF plate = PaletteColour(palette_.colour[PalClear]);
+    plate.a = opacity;
+    target_->FillRect({0, 0, w, h}, plate);
+    // The text comes up over the first fifth of a second, so the video does not open on a cut.
+    const float textOpacity = opacity * static_cast<float>(std::clamp(seconds / 0.2, 0.0, 1.0));
+    ColourF ink = PaletteColour(palette_.colour[PalText]);
+    ink.a = textOpacity;
+    const float big = std::ceil(3.0f * labelSize_), small = std::ceil(1.5f * labelSize_);
+    const float margin = w * 0.08f;
+    platform::TextFormat heading{big, 700, platform::TextAlign::Centre, true, true, false};
+    platform::TextFormat lines{small, 400, platform::TextAlign::Centre, true, true, false};
+    const float middle = h * 0.45f;
+    target_->DrawText(cardTitle_, heading, {margin, middle - big * 3.0f, w - margin, middle}, ink);
+    if (!cardInstruments_.empty()) {
+        ColourF soft = ink;
+        soft.a *= 0.8f;
+        target_->DrawText(cardInstruments_, lines, {margin, middle + small, w - margin, middle + small * 5.0f}, soft);
+    }
+}
+
+VideoIntro VideoScene::Intro(int fps) const {
+    return PlanIntro(look_, song_.song, LookAheadAt(notes_->options.fallSpeed), fps);
+}
+
+float VideoScene::LabelPixels() const {
+    return labelSize_ * scale_;
 }
 
 const uint32_t* VideoScene::Pixels() {
