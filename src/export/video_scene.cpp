@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/file_access.h"
+#include "export/picture_size.h"
 #include "platform/graphics_sdl.h"
 #include "resources/strings.h"
 #include "ui/control_panel.h"
@@ -43,11 +44,18 @@ std::unique_ptr<platform::Image> LoadPicture(platform::SdlRenderTarget& target, 
         error = read.text;
         return nullptr;
     }
-    std::unique_ptr<platform::Image> image = target.DecodePicture(bytes.data(), bytes.size());
-    if (image == nullptr || static_cast<int64_t>(image->Width()) * image->Height() > kLargestPicturePixels) {
-        error = path + " is not a PNG or JPEG picture that a video can show";
-        return nullptr;
+    // The size is read before decoding: a small file may declare a picture of gigabytes.
+    PictureSize size;
+    std::unique_ptr<platform::Image> image;
+    if (ReadPictureSize(bytes.data(), bytes.size(), size)) {
+        if (int64_t{size.width} * size.height > kLargestPicturePixels) {
+            error = path + " is " + std::to_string(size.width) + "x" + std::to_string(size.height) +
+                    " pixels, larger than a video's background may be";
+            return nullptr;
+        }
+        image = target.DecodePicture(bytes.data(), bytes.size());
     }
+    if (image == nullptr) error = path + " is not a PNG or JPEG picture that a video can show";
     return image;
 }
 
@@ -70,7 +78,8 @@ bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView 
     palette_ = ThemePalette(look.theme);
     scale_ = ChooseVideoLayout(width, height, view).scale;
     target_->SetScale(scale_);
-    labelSize_ = std::ceil(kLeastLabelShare * static_cast<float>(height) / scale_);
+    // A little over the least, so that the digits' own height, not only the text size, reads.
+    labelSize_ = std::ceil(1.25f * kLeastLabelShare * static_cast<float>(height) / scale_);
     if (!look.background.empty()) {
         backdrop_ = LoadPicture(*target_, look.background, error);
         if (backdrop_ == nullptr) return false;

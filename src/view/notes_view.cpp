@@ -227,8 +227,10 @@ void NotesView::LayoutKeyboard() {
     keyboardHeight = width * 0.125f;
     if (options.keysInProportion) {
         // The whole keyboard's proportions (an eighth of its width, 6.5 white keys) kept for wider
-        // keys, but never more than a third of the view: the notes need the room above.
-        keyboardHeight = std::max(keyboardHeight, std::min(w * kWhiteKeys * 0.125f, height / 3.0f));
+        // keys, and at least a sixth of the view, so that keys under a tall frame still read as
+        // keys; but never more than a third: the notes need the room above.
+        const float proportional = std::max(w * kWhiteKeys * 0.125f, height / 6.0f);
+        keyboardHeight = std::max(keyboardHeight, std::min(proportional, height / 3.0f));
     }
     notesHeight = height - keyboardHeight;
     const float shift = firstWhite > 0 ? -static_cast<float>(firstWhite) * w : 0.0f;
@@ -467,11 +469,23 @@ void NotesView::DrawKeys(bool drawNotes) const {
     if (!drawNotes) return;
 
     // White keys first, then the black keys over them and over the white keys' sparks.
+    const uint32_t* flat = options.flatNoteColours;
+    platform::RenderTarget* target = Target();
     for (int black = 0; black < 2; ++black) {
+        if (black == 1 && flat != nullptr && target != nullptr) {
+            // A flat lit white key was filled under its black neighbours: they go back over it.
+            for (const KeyRecord& k : keys) {
+                if (k.isBlack != 0 && !(k.intensity > 0)) bitmaps[ImgKeysOctave].DrawPart(k.rect, k.source, 1.0f);
+            }
+        }
         for (const KeyRecord& k : keys) {
             if (k.isBlack != black || !(k.intensity > 0)) continue;
             const float a = k.intensity / 127.0f * k.level;
-            if (k.colour >= 2 && k.colour < res::kNoteColourCount) {
+            if (flat != nullptr && target != nullptr && k.colour >= 0 && k.colour < res::kNoteColourCount) {
+                // Lit in the colour its notes fall in, which the images do not have.
+                target->FillRect({k.rect.left + 1.0f, k.rect.top, k.rect.right - 1.0f, k.rect.bottom},
+                                 PaletteColour(flat[k.colour]));
+            } else if (k.colour >= 2 && k.colour < res::kNoteColourCount) {
                 voiceBitmaps[k.colour - 2][black == 0 ? res::VoiceLitWhiteKeys : res::VoiceLitBlackKeys]
                     .DrawPart(k.rect, k.source, 1.0f);
             } else {

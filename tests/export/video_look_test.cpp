@@ -8,6 +8,7 @@
 #include <string>
 
 #include "../midi/smf_builder.h"
+#include "export/picture_size.h"
 #include "export/video_scene.h"
 #include "export_fixture.h"
 #include "midi/midi_reader.h"
@@ -163,8 +164,21 @@ TEST(VideoLook, BackgroundPicture) {
     const std::string text = dir / "notes.png";
     WriteFile(text, {'n', 'o', 't', ' ', 'a', ' ', 'p', 'n', 'g'});
 
+    // A few bytes that declare a picture of gigabytes are refused on their header alone.
+    const std::string huge = dir / "huge.png";
+    WriteFile(huge, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0xEA,
+                     0x60, 0, 0, 0xEA, 0x60, 8, 6, 0, 0, 0});
+    PictureSize size;
+    const std::vector<uint8_t> jpegBytes = ReadFile(jpeg);
+    ASSERT_TRUE(ReadPictureSize(jpegBytes.data(), jpegBytes.size(), size));
+    EXPECT_EQ(size.width, 64);
+    EXPECT_EQ(size.height, 48);
+    EXPECT_FALSE(ReadPictureSize(jpegBytes.data(), 20, size)) << "a header cut short";
+
     std::string error;
     EXPECT_TRUE(CheckVideoBackground(jpeg, error)) << error;
+    EXPECT_FALSE(CheckVideoBackground(huge, error));
+    EXPECT_NE(error.find("60000x60000"), std::string::npos) << error;
     for (const std::string& bad : {text, dir / "missing.png"}) {
         error.clear();
         EXPECT_FALSE(CheckVideoBackground(bad, error));
