@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "midi/gm_programs.h"
 #include "resources/images.h"
@@ -86,6 +87,21 @@ VideoIntro PlanIntro(const VideoLook& look, const SongData* song, float lookAhea
     return intro;
 }
 
+std::string SongTitle(const SongData& song, const std::string& fileTitle) {
+    int track = -1;
+    const char* name = nullptr;
+    for (int p = 0; p < std::clamp(song.partCount, 0, kMaxParts); ++p) {
+        const SongPart& part = song.parts[p];
+        if (part.noteCount <= 0) continue;
+        if (track >= 0 && part.track != track) return fileTitle;
+        track = part.track;
+        name = part.name;
+    }
+    // The name is NUL-terminated inside its field; a damaged one is read no further than it.
+    const std::string title = name != nullptr ? std::string(name, strnlen(name, kPartNameBytes)) : std::string();
+    return title.find_first_not_of(" \t") != std::string::npos ? title : fileTitle;
+}
+
 std::string SongInstruments(const SongData& song) {
     std::string list;
     bool seen[129] = {};  // the 128 programs, and percussion
@@ -101,5 +117,7 @@ std::string SongInstruments(const SongData& song) {
         if (!list.empty()) list += ", ";
         list += drums ? "Drums" : GmProgramName(program);
     }
+    // Percussion is heard but kept in no part.
+    if (song.percussionNotes > 0 && !seen[128]) list += list.empty() ? "Drums" : ", Drums";
     return list;
 }

@@ -60,6 +60,10 @@ struct VideoIntro {
 // area, `lookAhead` seconds: a song that opens with rests needs less, or none.
 [[nodiscard]] VideoIntro PlanIntro(const VideoLook& look, const SongData* song, float lookAhead, int fps);
 
+// The song's name as the card shows it: the name of the track when one track holds all its notes
+// (a track's name then names the song, not one part of it), else `fileTitle`.
+[[nodiscard]] std::string SongTitle(const SongData& song, const std::string& fileTitle);
+
 // The instruments a song is played on, as the card lists them: each drawn part's General MIDI
 // instrument once, in the order the parts come, and "Drums" for percussion.
 [[nodiscard]] std::string SongInstruments(const SongData& song);

@@ -84,7 +84,9 @@ bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView 
         backdrop_ = LoadPicture(*target_, look.background, error);
         if (backdrop_ == nullptr) return false;
     }
-    cardTitle_ = !look.title.empty() ? look.title : song.midiName;
+    cardTitle_ = !look.title.empty()    ? look.title
+                 : song.song != nullptr ? SongTitle(*song.song, song.midiName)
+                                        : song.midiName;
     cardInstruments_ = song.song != nullptr ? SongInstruments(*song.song) : std::string();
     device_.target = target_.get();
     device_.clientWidth = target_->Width();

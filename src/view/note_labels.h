@@ -47,9 +47,9 @@ struct NotesViewOptions {
     std::bitset<128> wrongKeys;
     // The player's last score, written over the notes; "" for none.
     std::string scoreText;
-    // A video's look; the window keeps the usual one. The keyboard as tall as its keys are wide
-    // make it look (at most a third of the view), so that a keyboard fitted to a tall frame is no
-    // thin strip under it.
+    // A video's look; the window keeps the usual one. The keyboard in the proportions of its
+    // keys, wider keys being taller (a sixth to a third of the view), so that a keyboard fitted to
+    // a tall frame is no thin strip under it.
     bool keysInProportion = false;
     // The bar numbers' text size in design units; 0 for the window's small text.
     float barNumberSize = 0;

@@ -202,3 +202,28 @@ TEST(VideoLook, BackgroundPicture) {
     VideoScene refused;
     EXPECT_FALSE(refused.Create({}, 320, 180, VideoView::Full, error, look));
 }
+
+// The card names the song after its one track when a single track holds every note, and lists
+// each instrument once; a song of several tracks keeps its file's name.
+TEST(VideoLook, CardNamesTheSong) {
+    using namespace smf;
+    auto read = [](const Bytes& file) {
+        auto song = NewSong();
+        EXPECT_TRUE(ParseSong(*song, file.data(), file.size()));
+        return song;
+    };
+    const Bytes oneTrack = Song(480, {Track({Tempo(0, 500000), EndOfTrack()}),
+                                      Track({Name("Moonlight"), On(0, 0, 60), Off(240, 0, 60), On(0, 0, 40),
+                                             Off(240, 0, 40), EndOfTrack()})});
+    const Bytes band = Song(480, {Track({Name("Strings"), Program(0, 0, 40), On(0, 0, 67), Off(480, 0, 67),
+                                         Program(0, 0, 40), On(0, 0, 69), Off(480, 0, 69), EndOfTrack()}),
+                                  Track({Name("Kit"), On(0, 9, 36), Off(120, 9, 36), EndOfTrack()}),
+                                  Track({Name("Bass"), Program(0, 1, 33), On(0, 1, 40), Off(480, 1, 40),
+                                         EndOfTrack()})});
+    const auto piano = read(oneTrack);
+    EXPECT_EQ(SongTitle(*piano, "file"), "Moonlight");
+    EXPECT_EQ(SongInstruments(*piano), "Acoustic Grand Piano");
+    const auto strings = read(band);
+    EXPECT_EQ(SongTitle(*strings, "file"), "file");
+    EXPECT_EQ(SongInstruments(*strings), "Violin, Electric Bass (finger), Drums");
+}
