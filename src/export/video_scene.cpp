@@ -222,12 +222,14 @@ void VideoScene::DrawTitleCard(double seconds) {
     const float margin = w * 0.08f;
     platform::TextFormat heading{big, 700, platform::TextAlign::Centre, true, true, false};
     platform::TextFormat lines{small, 400, platform::TextAlign::Centre, true, true, false};
-    const float middle = h * 0.45f;
-    target_->DrawText(cardTitle_, heading, {margin, middle - big * 3.0f, w - margin, middle}, ink);
+    // The title just above the middle, the instruments just under it.
+    const float middle = h * 0.5f;
+    target_->DrawText(cardTitle_, heading, {margin, middle - big * 2.0f, w - margin, middle - big * 0.2f}, ink);
     if (!cardInstruments_.empty()) {
         ColourF soft = ink;
         soft.a *= 0.8f;
-        target_->DrawText(cardInstruments_, lines, {margin, middle + small, w - margin, middle + small * 5.0f}, soft);
+        target_->DrawText(cardInstruments_, lines, {margin, middle + small * 0.5f, w - margin, middle + small * 2.5f},
+                          soft);
     }
 }
 
