@@ -92,10 +92,11 @@ bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView 
     device_.clientWidth = target_->Width();
     device_.clientHeight = target_->Height();
 
-    // Wired as the controller wires the window's panels, on a palette of the scene's own and
-    // without a mouse: nothing in a video is hovered or pressed.
+    // Wired as the controller wires the window's panels, without a mouse: nothing in a video is
+    // hovered or pressed. The theme colours the notes view; the time bar and control panel of the
+    // window view keep the window's colours, which their widgets' own are chosen to go with.
     auto wire = [&](Panel& p, uint16_t background) {
-        p.palette = &palette_;
+        p.palette = &p == notes_.get() ? &palette_ : &kDefaultPalette;
         p.background = background;
         p.Init(&device_, nullptr);
         p.CreateBrushes();
