@@ -127,6 +127,7 @@ bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView 
     }
     // Lays the keyboard out, so that where each key lies is known before the first frame.
     DrawAt(-1.0);
+    if (backdrop_ != nullptr) ComposeBackdrop();
     return true;
 }
 
@@ -174,7 +175,42 @@ void VideoScene::Render(double songTime, double cardSeconds) {
     out.EndDraw();
 }
 
+void VideoScene::ComposeBackdrop() {
+    // The scaled and veiled picture is the same in every frame: it is drawn once here, alone, and
+    // kept at the notes area's pixel size; each frame then copies it instead of scaling and
+    // veiling it again.
+    const RectF& n = ChooseVideoLayout(width_, height_, view_).panels.notesView;
+    const RectF area{n.left, n.top, n.right, n.top + notes_->notesHeight};
+    target_->BeginDraw();
+    target_->Clear(PaletteColour(palette_.colour[PalClear]));
+    DrawBackdrop(area);
+    target_->EndDraw();
+    const int x0 = std::max(0, static_cast<int>(std::lround(area.left * scale_)));
+    const int y0 = std::max(0, static_cast<int>(std::lround(area.top * scale_)));
+    const int x1 = std::min(target_->PixelWidth(), static_cast<int>(std::lround(area.right * scale_)));
+    const int y1 = std::min(target_->PixelHeight(), static_cast<int>(std::lround(area.bottom * scale_)));
+    const uint32_t* pixels = Pixels();
+    if (pixels == nullptr || x1 <= x0 || y1 <= y0) return;
+    std::vector<uint32_t> copy;
+    copy.reserve(static_cast<size_t>(x1 - x0) * static_cast<size_t>(y1 - y0));
+    for (int y = y0; y < y1; ++y) {
+        const uint32_t* row = pixels + static_cast<ptrdiff_t>(y) * target_->PixelWidth();
+        copy.insert(copy.end(), row + x0, row + x1);
+    }
+    std::unique_ptr<platform::Image> composed = target_->ImageFromPixels(std::move(copy), x1 - x0, y1 - y0);
+    if (composed == nullptr) return;  // a target that draws through the renderer scales each frame
+    backdrop_ = std::move(composed);
+    composedAt_ = {static_cast<float>(x0) / scale_, static_cast<float>(y0) / scale_,
+                   static_cast<float>(x1) / scale_, static_cast<float>(y1) / scale_};
+    composed_ = true;
+}
+
 void VideoScene::DrawBackdrop(const RectF& area) {
+    if (composed_) {
+        const float w = static_cast<float>(backdrop_->Width()), h = static_cast<float>(backdrop_->Height());
+        target_->DrawImage(*backdrop_, composedAt_, {0, 0, w, h}, 1.0f);
+        return;
+    }
     // Scaled to cover the notes area, cut evenly at the sides or top and bottom, and veiled in the
     // theme's own background colour so that the notes and bar lines stay readable over any picture.
     const float aw = area.right - area.left, ah = area.bottom - area.top;

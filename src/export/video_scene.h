@@ -89,6 +89,7 @@ class VideoScene {
 
   private:
     void Render(double songTime, double cardSeconds);  // no card when cardSeconds < 0
+    void ComposeBackdrop();
     void DrawBackdrop(const RectF& notesArea);
     void DrawTitleCard(double seconds);
 
@@ -103,6 +104,8 @@ class VideoScene {
     float scale_ = 1;              // pixels per design unit
     float labelSize_ = 0;          // the bar numbers' text size, in design units
     std::unique_ptr<platform::Image> backdrop_;
+    bool composed_ = false;  // backdrop_ is the picture scaled and veiled at the frame's pixel size
+    RectF composedAt_;       // and is drawn there
     std::unique_ptr<platform::OffscreenRenderTarget> target_;
     GraphicsDevice device_;
     std::unique_ptr<NotesView> notes_;

@@ -320,6 +320,16 @@ std::unique_ptr<Image> SdlRenderTarget::DecodePicture(const uint8_t* data, size_
     return Decode(data, size, true);
 }
 
+std::unique_ptr<Image> SdlRenderTarget::ImageFromPixels(std::vector<uint32_t> argb, int width, int height) {
+    if (!Direct() || width <= 0 || height <= 0 ||
+        argb.size() != static_cast<size_t>(width) * static_cast<size_t>(height)) {
+        return nullptr;
+    }
+    auto image = std::make_unique<SdlImage>(nullptr, width, height, this, alive_);
+    image->KeepPixels(std::move(argb));
+    return image;
+}
+
 std::unique_ptr<Image> SdlRenderTarget::Decode(const uint8_t* data, size_t size, bool jpeg) {
     if (renderer_ == nullptr || data == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) {
         return nullptr;
