@@ -36,10 +36,15 @@ measure() {
 seconds=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$work/song.wav")
 "$cli" video --soundfont "$sf2" "$song" -o "$work/dump.mp4" --dump-raw "$work/frames.yuv" >/dev/null
 rm -f "$work/dump.mp4"
+# The video opens on its title and lead-in: the reference puts as much silence before the sound.
+frames=$(($(stat -c %s "$work/frames.yuv") / (1920 * 1080 * 3 / 2)))
+read -r rate samples < <(ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate,duration_ts \
+    -of csv=p=0 "$work/song.wav" | tr ',' ' ')
+intro=$((frames - (samples * 60 + rate - 1) / rate))
 
 ours60=$(measure "$cli" video --soundfont "$sf2" "$song" -o "$work/ours60.mp4")
 ref60=$(measure ffmpeg -v error -y -f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 60 -i "$work/frames.yuv" \
-    -i "$work/song.wav" -map 0:v -map 1:a -c:v libx264 -preset superfast -crf 23 -threads "$threads" \
+    -i "$work/song.wav" -map 0:v -map 1:a -af "adelay=$((intro * 1000 / 60)):all=1" -c:v libx264 -preset superfast -crf 23 -threads "$threads" \
     -x264-params sync-lookahead=0 -colorspace bt709 -color_primaries bt709 -color_trc bt709 -color_range tv \
     -c:a aac -b:a 192k -movflags +faststart "$work/ref60.mp4")
 rm -f "$work/frames.yuv"

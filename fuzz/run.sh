@@ -32,3 +32,4 @@ run fuzz_render "$here/seeds/midi" -max_len=4096
 run fuzz_wav "$here/seeds/wav"
 run fuzz_export_ogg "$here/seeds/wav"
 run fuzz_export_flac "$here/seeds/wav"
+run fuzz_picture "$here/seeds/picture"

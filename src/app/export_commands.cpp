@@ -197,6 +197,10 @@ bool PlayerController::ExportVideo() {
     request.video = videoSettings;
     request.view = videoView;
     request.range = range;
+    // A video opens on the song's title card and lets its first notes fall before they sound, as
+    // the command line's does.
+    request.look.titleCard = true;
+    request.look.leadIn = true;
     request.displayName = s.midiName;
     // The job's own copy of the song: the window may load another while this one exports.
     request.song.song = std::make_shared<const SongData>(*s.song);

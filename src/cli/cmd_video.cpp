@@ -28,11 +28,15 @@ int RunVideo(int argc, char** argv) {
     std::string soundFont, midi, output, rawCopy;
     ExportRequest request;
     request.format = ExportFormat::Mp4;
+    // A video made to be posted opens on its title and lets the first notes fall into view.
+    request.look.titleCard = true;
+    request.look.leadIn = true;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool takesValue = arg == "--soundfont" || arg == "-o" || arg == "--output" || arg == "--size" ||
                                 arg == "--fps" || arg == "--quality" || arg == "--view" ||
-                                arg == "--dump-raw";
+                                arg == "--dump-raw" || arg == "--title" || arg == "--theme" ||
+                                arg == "--background";
         if (takesValue && i + 1 >= argc) return UsageError(arg + " needs a value");
         if (int status = 0; TakeRangeOption(arg, argc, argv, i, request.range, status)) {
             if (status != 0) return status;
@@ -64,6 +68,20 @@ int RunVideo(int argc, char** argv) {
             const std::string value = argv[++i];
             if (value != "full" && value != "window") return UsageError("--view takes full or window");
             request.view = value == "full" ? VideoView::Full : VideoView::Window;
+        } else if (arg == "--fit" || arg == "--no-fit") {
+            request.look.fit = arg == "--fit" ? VideoFit::On : VideoFit::Off;
+        } else if (arg == "--title") {
+            request.look.title = argv[++i];
+            request.look.titleCard = true;
+        } else if (arg == "--no-title") {
+            request.look.titleCard = false;
+        } else if (arg == "--theme") {
+            const std::string value = argv[++i];
+            const std::optional<VideoTheme> theme = ParseVideoTheme(value);
+            if (!theme) return UsageError("--theme takes dark, light or contrast (not " + value + ")");
+            request.look.theme = *theme;
+        } else if (arg == "--background") {
+            request.look.background = argv[++i];
         } else if (arg == "--dump-raw") {
             // The raw frames too, for measuring the encoder on its own.
             rawCopy = argv[++i];
@@ -85,6 +103,11 @@ int RunVideo(int argc, char** argv) {
 
     for (const std::string* input : {&midi, &soundFont}) {
         if (NotARegularFile(*input)) return Failed(*input + ": not a regular file");
+    }
+    // A picture that cannot be used is found before the song is rendered, not minutes later.
+    if (!request.look.background.empty()) {
+        std::string why;
+        if (!CheckVideoBackground(request.look.background, why)) return Failed(why);
     }
     std::string error;
     if (!CheckOutput(output, midi, soundFont, request.target, error))

@@ -44,8 +44,8 @@ bool ExportJob::Start(ExportRequest request) {
         return false;
     };
     if (request_.format == ExportFormat::Mp4) {
-        VideoExportRequest video{request_.source, request_.target, request_.video, request_.view,
-                                 request_.rawCopy};
+        VideoExportRequest video{request_.source, request_.target,  request_.video,
+                                 request_.view,   request_.rawCopy, request_.look};
         Failure failure;
         scene_ = MakeVideoScene(request_.song, video, failure);
         if (scene_.scene == nullptr) return fail(std::move(failure));
@@ -113,8 +113,8 @@ void ExportJob::Run() {
             result_ = RunOgg();
             break;
         case ExportFormat::Mp4: {
-            VideoExportRequest video{request_.source, request_.target, request_.video, request_.view,
-                                     request_.rawCopy};
+            VideoExportRequest video{request_.source, request_.target,  request_.video,
+                                     request_.view,   request_.rawCopy, request_.look};
             if (part) video.startSeconds = request_.range.from;
             result_ = EncodeVideo(*scene_.scene, video, &cancel_, [this](float f) { SetProgress(f); });
             break;

@@ -33,6 +33,7 @@ struct ExportRequest {
     VideoSettings video;
     VideoView view = VideoView::Full;
     std::string rawCopy;  // when set, every frame also goes there as raw yuv420p
+    VideoLook look;       // the window's own look unless asked otherwise
     VideoSong song;
     // Set when the song is to be rendered first as asked (slower, or with parts silent) into a file
     // of the job's own in `renderFolder`; `source` is then what that render wrote. The request's

@@ -76,8 +76,9 @@ struct VideoWriter {
     int channels = 0;
     int rate = 0;
     int blockAlign = 0;
-    int64_t audioFrames = 0;  // in the source
-    int64_t audioRead = 0;    // source frames encoded so far
+    int64_t silentSamples = 0;  // of silence before the source's first frame
+    int64_t audioFrames = 0;    // in the whole track: the silence and the source
+    int64_t audioRead = 0;      // frames of the track encoded so far
     std::vector<uint8_t> audioBytes;
     int64_t frameCount = 0;
     int64_t nextFrame = 0;
@@ -101,7 +102,7 @@ int64_t VideoEncoder::FrameCount() const {
 }
 
 Failure VideoEncoder::Open(const std::string& target, const std::string& wavPath,
-                           const VideoSettings& settings, const std::string& rawCopy) {
+                           const VideoSettings& settings, const std::string& rawCopy, int64_t silentFrames) {
     QuietLibraryLog();
     w_ = std::make_unique<VideoWriter>();
     VideoWriter& w = *w_;
@@ -135,7 +136,12 @@ Failure VideoEncoder::Open(const std::string& target, const std::string& wavPath
     }
     if (w.rate <= 0)
         return Fail(FailureKind::SourceFormat, Printf("The input file %s gives no sample rate", wavPath));
-    w.audioFrames = w.source.reader.dataSize / static_cast<uint32_t>(w.blockAlign);
+    if (silentFrames < 0 || silentFrames > int64_t{1} << 24)
+        return Fail(FailureKind::EncoderSetup, "A video cannot open on that much silence");
+    // Whole frames of silence at the usual rates are whole samples too; at any other the nearest
+    // sample keeps the sound within half a sample of the picture.
+    w.silentSamples = (silentFrames * w.rate + settings.fps / 2) / settings.fps;
+    w.audioFrames = w.silentSamples + w.source.reader.dataSize / static_cast<uint32_t>(w.blockAlign);
     w.frameCount = (w.audioFrames * settings.fps + w.rate - 1) / w.rate;
     w.audioBytes.resize(static_cast<size_t>(kAacFrameSamples) * static_cast<size_t>(w.blockAlign));
 
@@ -282,17 +288,23 @@ Failure VideoEncoder::EncodeAudioUntil(int64_t samples) {
     VideoWriter& w = *w_;
     AVFrame* sound = w.sound.get();
     while (w.audioRead < samples && w.audioRead < w.audioFrames) {
-        const int64_t want = std::min<int64_t>(kAacFrameSamples, w.audioFrames - w.audioRead);
+        // A block never straddles the end of the silence, so it is either silent or read whole.
+        const bool silent = w.audioRead < w.silentSamples;
+        const int64_t want =
+            std::min<int64_t>(kAacFrameSamples, (silent ? w.silentSamples : w.audioFrames) - w.audioRead);
         const auto bytes = static_cast<uint32_t>(want * w.blockAlign);
-        const uint32_t got = w.source.reader.Read(w.audioBytes.data(), bytes);
-        if (got < bytes)
+        if (!silent && w.source.reader.Read(w.audioBytes.data(), bytes) < bytes)
             return Fail(FailureKind::Read,
                         Printf("Couldn't read %s: %s", w.wavPath, "the file ends before its data does"));
         int ret = av_frame_make_writable(sound);
         if (ret < 0) return Fail(FailureKind::EncoderSetup, AvError(ret));
         const int count = static_cast<int>(want);
-        DecodeFrames(w.encoding, w.channels, w.audioBytes.data(), count,
-                     reinterpret_cast<float*>(sound->data[0]), reinterpret_cast<float*>(sound->data[1]));
+        if (silent) {
+            for (int c = 0; c < 2; ++c) std::fill_n(reinterpret_cast<float*>(sound->data[c]), count, 0.0f);
+        } else {
+            DecodeFrames(w.encoding, w.channels, w.audioBytes.data(), count,
+                         reinterpret_cast<float*>(sound->data[0]), reinterpret_cast<float*>(sound->data[1]));
+        }
         sound->nb_samples = count;
         sound->pts = w.audioRead;
         w.audioRead += count;

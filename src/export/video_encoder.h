@@ -37,11 +37,13 @@ class VideoEncoder {
 
     // Opens the WAV, sets up both encoders and creates the new file that will become `target`.
     // `rawCopy`, when not empty, names a file that receives every frame as raw yuv420p too (for
-    // measuring the encoder on its own). On failure nothing is left of the new file.
+    // measuring the encoder on its own). The sound starts after `silentFrames` frames of silence,
+    // the video's opening before the song. On failure nothing is left of the new file.
     [[nodiscard]] Failure Open(const std::string& target, const std::string& wavPath,
-                               const VideoSettings& settings, const std::string& rawCopy = {});
+                               const VideoSettings& settings, const std::string& rawCopy = {},
+                               int64_t silentFrames = 0);
 
-    // The frames the video has: the audio's length at the frame rate, rounded up.
+    // The frames the video has: the silence and the audio at the frame rate, rounded up.
     [[nodiscard]] int64_t FrameCount() const;
     // The next frame, width x height pixels of 0xAARRGGBB row by row; the audio up to its end goes
     // with it.

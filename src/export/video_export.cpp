@@ -24,7 +24,7 @@ PreparedScene MakeVideoScene(const VideoSong& song, const VideoExportRequest& re
     std::string error;
     if (!scene->Create({kept.song.get(), kept.overviewRead ? &kept.overview : nullptr, kept.midiName,
                         kept.soundFontName},
-                       request.settings.width, request.settings.height, request.view, error)) {
+                       request.settings.width, request.settings.height, request.view, error, request.look)) {
         failure = {FailureKind::EncoderSetup, "Couldn't draw the video's frames: " + error};
         return prepared;
     }
@@ -44,7 +44,12 @@ Failure EncodeVideo(VideoScene& scene, const VideoExportRequest& request, const 
                     const VideoProgress& progress) {
     const VideoSettings& settings = request.settings;
     VideoEncoder encoder;
-    if (Failure opened = encoder.Open(request.target, request.wavPath, settings, request.rawCopy);
+    VideoIntro intro = scene.Intro(settings.fps);
+    // A part of the song starts where its notes are already falling: a lead-in would draw the
+    // notes before the part, which are not heard.
+    if (request.startSeconds > 0) intro.leadFrames = 0;
+    if (Failure opened =
+            encoder.Open(request.target, request.wavPath, settings, request.rawCopy, intro.Frames());
         !opened.Ok()) {
         return opened;
     }
@@ -53,7 +58,7 @@ Failure EncodeVideo(VideoScene& scene, const VideoExportRequest& request, const 
         // The encoder is dropped on the way out, and the new file with it.
         if (cancel != nullptr && cancel->load())
             return {FailureKind::Cancelled, "The video export was cancelled"};
-        scene.DrawAt(request.startSeconds + static_cast<double>(i) / settings.fps);
+        scene.DrawVideoFrame(i, settings.fps, intro, request.startSeconds);
         const uint32_t* pixels = scene.Pixels();
         if (pixels == nullptr) return {FailureKind::EncoderSetup, "Couldn't read a video frame back"};
         if (Failure added = encoder.AddFrame(pixels); !added.Ok()) return added;

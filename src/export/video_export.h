@@ -33,6 +33,7 @@ struct VideoExportRequest {
     VideoSettings settings;
     VideoView view = VideoView::Full;
     std::string rawCopy;  // when set, every frame is written there too as raw yuv420p
+    VideoLook look;
     // The song's time at the first frame: a video of part of the song starts where the part does,
     // with `wavPath` holding that part's sound.
     double startSeconds = 0.0;

@@ -14,14 +14,16 @@
 #include "core/palette.h"
 #include "core/panel_layout.h"
 #include "core/song_data.h"
+#include "export/video_look.h"
 #include "view/graphics_device.h"
 
 struct NotesView;
 class TimeBar;
 class ControlPanel;
 namespace platform {
+class Image;
 class OffscreenRenderTarget;
-}
+}  // namespace platform
 
 enum class VideoView {
     Full,    // the notes and the keyboard over the whole frame
@@ -40,6 +42,10 @@ struct VideoFrameLayout {
 // draws a video frame takes its rectangles from here.
 [[nodiscard]] VideoFrameLayout ChooseVideoLayout(int width, int height, VideoView view);
 
+// Whether `path` is a picture a video can show behind its notes; false, with the reason in `error`,
+// when it cannot be read or is no PNG or JPEG. For refusing a bad picture before any work starts.
+[[nodiscard]] bool CheckVideoBackground(const std::string& path, std::string& error);
+
 // The song a video shows: what the panels draw, read only. Everything pointed at must outlive
 // the scene.
 struct SceneSong {
@@ -56,13 +62,22 @@ class VideoScene {
     VideoScene(const VideoScene&) = delete;
     VideoScene& operator=(const VideoScene&) = delete;
 
-    // Builds the panels for `song` and an off-screen target of the output size. False, with the
-    // reason in `error`, when the target cannot be made.
+    // Builds the panels for `song` and an off-screen target of the output size, in the look asked
+    // for. False, with the reason in `error`, when the target cannot be made or the look's picture
+    // cannot be read.
     [[nodiscard]] bool Create(const SceneSong& song, int width, int height, VideoView view,
-                              std::string& error);
+                              std::string& error, const VideoLook& look = {});
 
     // Draws the frame at `songTime` seconds; the pixels are then ready to be read.
     void DrawAt(double songTime);
+    // Draws frame `index` of a video at `fps` that opens with `intro`: the title card over its
+    // frames, fading into the song's first moment, and from then on the song `intro` frames late.
+    // A video of part of the song shows the song from `startSeconds` on.
+    void DrawVideoFrame(int64_t index, int fps, const VideoIntro& intro, double startSeconds = 0.0);
+    // The frames a video of the scene opens with before the song, at `fps`.
+    [[nodiscard]] VideoIntro Intro(int fps) const;
+    // The text size of the bar numbers and the card's smallest line, in pixels.
+    [[nodiscard]] float LabelPixels() const;
 
     // The last drawn frame as 0xAARRGGBB, row by row, where the target keeps it: valid until the
     // next DrawAt. Null when it cannot be read.
@@ -74,11 +89,24 @@ class VideoScene {
     [[nodiscard]] const NotesView& Notes() const { return *notes_; }
 
   private:
+    void Render(double songTime, double cardSeconds);  // no card when cardSeconds < 0
+    void ComposeBackdrop();
+    void DrawBackdrop(const RectF& notesArea);
+    void DrawTitleCard(double seconds);
+
     int width_ = 0;
     int height_ = 0;
     VideoView view_ = VideoView::Full;
     Palette palette_ = kDefaultPalette;
     SceneSong song_;
+    VideoLook look_;
+    std::string cardTitle_;        // the card's heading
+    std::string cardInstruments_;  // and the line under it
+    float scale_ = 1;              // pixels per design unit
+    float labelSize_ = 0;          // the bar numbers' text size, in design units
+    std::unique_ptr<platform::Image> backdrop_;
+    bool composed_ = false;  // backdrop_ is the picture scaled and veiled at the frame's pixel size
+    RectF composedAt_;       // and is drawn there
     std::unique_ptr<platform::OffscreenRenderTarget> target_;
     GraphicsDevice device_;
     std::unique_ptr<NotesView> notes_;

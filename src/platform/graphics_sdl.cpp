@@ -313,12 +313,30 @@ void SdlRenderTarget::DrawImage(const Image& image, const RectF& dest, const Rec
 }
 
 std::unique_ptr<Image> SdlRenderTarget::DecodePng(const uint8_t* data, size_t size) {
+    return Decode(data, size, false);
+}
+
+std::unique_ptr<Image> SdlRenderTarget::DecodePicture(const uint8_t* data, size_t size) {
+    return Decode(data, size, true);
+}
+
+std::unique_ptr<Image> SdlRenderTarget::ImageFromPixels(std::vector<uint32_t> argb, int width, int height) {
+    if (!Direct() || width <= 0 || height <= 0 ||
+        argb.size() != static_cast<size_t>(width) * static_cast<size_t>(height)) {
+        return nullptr;
+    }
+    auto image = std::make_unique<SdlImage>(nullptr, width, height, this, alive_);
+    image->KeepPixels(std::move(argb));
+    return image;
+}
+
+std::unique_ptr<Image> SdlRenderTarget::Decode(const uint8_t* data, size_t size, bool jpeg) {
     if (renderer_ == nullptr || data == nullptr || size == 0 || size > static_cast<size_t>(INT32_MAX)) {
         return nullptr;
     }
     SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
     if (rw == nullptr) return nullptr;
-    SDL_Surface* loaded = IMG_isPNG(rw) ? IMG_LoadPNG_RW(rw) : nullptr;
+    SDL_Surface* loaded = IMG_isPNG(rw) ? IMG_LoadPNG_RW(rw) : jpeg && IMG_isJPG(rw) ? IMG_LoadJPG_RW(rw) : nullptr;
     SDL_RWclose(rw);
     if (loaded == nullptr) return nullptr;
     // Whatever the file's layout, the image is kept as 32-bit ARGB, and the texture is made from

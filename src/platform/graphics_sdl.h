@@ -73,6 +73,12 @@ class SdlRenderTarget : public RenderTarget {
     [[nodiscard]] int WrappedLineCount(const std::string& text, const TextFormat& format,
                                        float width) override;
     std::unique_ptr<Image> DecodePng(const uint8_t* data, size_t size) override;
+    // A picture of the user's own, PNG or JPEG; null when the bytes are neither.
+    std::unique_ptr<Image> DecodePicture(const uint8_t* data, size_t size);
+    // An image of the given 0xAARRGGBB pixels, row by row, for a target that draws images itself
+    // (null for one that draws through the renderer): a picture composed once and then drawn
+    // every frame at its own pixel size.
+    std::unique_ptr<Image> ImageFromPixels(std::vector<uint32_t> argb, int width, int height);
 
     // The last drawn frame at its pixel size as 0xAARRGGBB, row by row; empty on failure. Call
     // it outside BeginDraw/EndDraw.
@@ -121,6 +127,7 @@ class SdlRenderTarget : public RenderTarget {
     SDL_Renderer* renderer_ = nullptr;
 
   private:
+    std::unique_ptr<Image> Decode(const uint8_t* data, size_t size, bool jpeg);
     [[nodiscard]] bool Direct() const { return direct_ != nullptr && !rendererOnly_; }
     // The rasteriser, with the renderer's queued drawing carried out first so that the two kinds
     // of drawing land in the order they were asked for.

@@ -47,6 +47,18 @@ struct NotesViewOptions {
     std::bitset<128> wrongKeys;
     // The player's last score, written over the notes; "" for none.
     std::string scoreText;
+    // A video's look; the window keeps the usual one. The keyboard in the proportions of its
+    // keys, wider keys being taller (a sixth to a third of the view), so that a keyboard fitted to
+    // a tall frame is no thin strip under it.
+    bool keysInProportion = false;
+    // The bar numbers' text size in design units; 0 for the window's small text.
+    float barNumberSize = 0;
+    // The notes as flat bars, one colour (0xRRGGBB) per note colour, res::kNoteColourCount of
+    // them; null for the glowing images. Flat bars stay sharp against any background.
+    const uint32_t* flatNoteColours = nullptr;
+    // The notes area is left unfilled and its octave columns are shaded see-through, so that a
+    // picture drawn behind the view shows.
+    bool seeThroughGrid = false;
 };
 
 // The seconds of song between the top of the notes area and the keyboard at a falling speed step.

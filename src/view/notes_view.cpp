@@ -65,10 +65,6 @@ int SlotCeil(double t) {
     return static_cast<int>(std::ceil(t));
 }
 
-bool Inside(const PointI* p, const RectF& r) {
-    return p != nullptr && r.ContainsClosed(static_cast<float>(p->x), static_cast<float>(p->y));
-}
-
 // How bright a key's spark is at `time` while `n` lights it: it fades with the song's time, not
 // with the frames drawn, so every frame rate shows the same spark at the same moment.
 float SparkLevel(const NoteRecord& n, float time) {
@@ -221,15 +217,22 @@ void NotesView::ChooseShownKeys() {
 
 void NotesView::LayoutKeyboard() {
     topTime = currentTime + lookAhead;
-    keyboardHeight = width * 0.125f;
     layoutWidth = width;
-    notesHeight = height - keyboardHeight;
 
     // A keyboard fitted to the song is the whole keyboard drawn wider and moved left, so that its
     // shown keys fill the view; the keys outside lie beyond the view's edges.
     ChooseShownKeys();
     const float w = width / static_cast<float>(whiteCount);
     whiteKeyWidth = w;
+    keyboardHeight = width * 0.125f;
+    if (options.keysInProportion) {
+        // The whole keyboard's proportions (an eighth of its width, 6.5 white keys) kept for wider
+        // keys, and at least a sixth of the view, so that keys under a tall frame still read as
+        // keys; but never more than a third: the notes need the room above.
+        const float proportional = std::max(w * kWhiteKeys * 0.125f, height / 6.0f);
+        keyboardHeight = std::max(keyboardHeight, std::min(proportional, height / 3.0f));
+    }
+    notesHeight = height - keyboardHeight;
     const float shift = firstWhite > 0 ? -static_cast<float>(firstWhite) * w : 0.0f;
     const float o = 7.0f * w;
     float g = 2.0f * w - o + shift;  // the first, partial octave starts five white keys left of A0
@@ -313,7 +316,12 @@ void NotesView::DrawGrid() const {
     platform::RenderTarget* target = Target();
     if (target == nullptr) return;
 
-    target->FillRect({0, 0, right - 1.0f, bottom}, Brush(PalNotesArea));
+    ColourF shade = Brush(PalOctaveShade);
+    if (options.seeThroughGrid) {
+        shade.a = 0.35f;
+    } else {
+        target->FillRect({0, 0, right - 1.0f, bottom}, Brush(PalNotesArea));
+    }
     for (int i = 0; i < barCount; ++i) target->DrawLine(0, barY[i], width, barY[i], Brush(PalBarLine), 1.0f);
 
     const float o = keys[15].rect.left - keys[3].rect.left;  // C1 to C2
@@ -328,13 +336,22 @@ void NotesView::DrawGrid() const {
             const float r = std::min(x + o - 1.0f, layoutWidth - 1.0f);
             const float l = std::max(0.0f, x);
             if (layoutWidth > l && r > l) {
-                target->FillRect({l, segmentTop + 1.0f, r, segmentBottom - 1.0f}, Brush(PalOctaveShade));
+                target->FillRect({l, segmentTop + 1.0f, r, segmentBottom - 1.0f}, shade);
             }
         }
         if (i < barCount && device != nullptr) {
             char text[100];
             std::snprintf(text, sizeof text, "%2d", bar + 1);
-            device->DrawTextSmall(text, 10, static_cast<int>(segmentTop), 50, 20, Brush(PalText));
+            if (options.barNumberSize > 0) {
+                platform::TextFormat format = device->textSmall;
+                format.size = options.barNumberSize;
+                format.align = platform::TextAlign::Leading;
+                const float size = options.barNumberSize;
+                target->DrawText(text, format, {size * 0.5f, segmentTop, size * 3.5f, segmentTop + size * 1.5f},
+                                 Brush(PalText));
+            } else {
+                device->DrawTextSmall(text, 10, static_cast<int>(segmentTop), 50, 20, Brush(PalText));
+            }
         }
         ++bar;
         segmentBottom = segmentTop;
@@ -452,11 +469,23 @@ void NotesView::DrawKeys(bool drawNotes) const {
     if (!drawNotes) return;
 
     // White keys first, then the black keys over them and over the white keys' sparks.
+    const uint32_t* flat = options.flatNoteColours;
+    platform::RenderTarget* target = Target();
     for (int black = 0; black < 2; ++black) {
+        if (black == 1 && flat != nullptr && target != nullptr) {
+            // A flat lit white key was filled under its black neighbours: they go back over it.
+            for (const KeyRecord& k : keys) {
+                if (k.isBlack != 0 && !(k.intensity > 0)) bitmaps[ImgKeysOctave].DrawPart(k.rect, k.source, 1.0f);
+            }
+        }
         for (const KeyRecord& k : keys) {
             if (k.isBlack != black || !(k.intensity > 0)) continue;
             const float a = k.intensity / 127.0f * k.level;
-            if (k.colour >= 2 && k.colour < res::kNoteColourCount) {
+            if (flat != nullptr && target != nullptr && k.colour >= 0 && k.colour < res::kNoteColourCount) {
+                // Lit in the colour its notes fall in, which the images do not have.
+                target->FillRect({k.rect.left + 1.0f, k.rect.top, k.rect.right - 1.0f, k.rect.bottom},
+                                 PaletteColour(flat[k.colour]));
+            } else if (k.colour >= 2 && k.colour < res::kNoteColourCount) {
                 voiceBitmaps[k.colour - 2][black == 0 ? res::VoiceLitWhiteKeys : res::VoiceLitBlackKeys]
                     .DrawPart(k.rect, k.source, 1.0f);
             } else {
@@ -533,6 +562,19 @@ void NotesView::DrawNote(int part, int index) const {
     const float fade = options.quietParts.test(static_cast<size_t>(part)) ? kQuietPartOpacity : 1.0f;
     const float glow = (static_cast<float>(std::max(1, n.velocity)) * (1.0f / 256.0f) + 0.5f) * fade;
 
+    if (options.flatNoteColours != nullptr) {
+        platform::RenderTarget* target = Target();
+        if (target == nullptr) return;
+        // A dark edge parts a note from its neighbours and from the bar it follows on its key.
+        ColourF c = PaletteColour(options.flatNoteColours[colour]);
+        c.a = fade;
+        const RectF bar{r.rect.left + 1.0f, std::max(y(n.end), 0.0f), r.rect.right - 1.0f, std::min(y(n.start), h)};
+        target->FillRect(bar, c);
+        ColourF edge = Brush(PalNotesArea);
+        edge.a = fade;
+        target->DrawRect(bar, edge, 2.0f);
+        return;
+    }
     // Each sprite starts from the key's own width: the three-slice drawing widens its rectangle.
     auto drawSprite = [&](int image, float opacity) {
         RectF s = sprite;
@@ -560,130 +602,6 @@ void NotesView::DrawNote(int part, int index) const {
             drawSprite(ImgGlowPart1Black, glow);
             drawSprite(ImgBodyPart1Black, fade);
         }
-    }
-}
-
-void NotesView::DrawViewToggle(ViewControls& controls) const {
-    platform::RenderTarget* target = Target();
-    const float rightEdge = right;
-    const RectF box{rightEdge - 30.0f, 10.0f, rightEdge - 10.0f, 30.0f};
-    ColourF colour = Brush(PalIconNormal);
-    if (Inside(mousePoint, box)) {
-        colour = Brush(PalIconHover);
-        // The toggle itself happens when the button is released.
-        if (mouseDown) controls.toggleRequested = true;
-    }
-    if (target == nullptr) return;
-    const float l = box.left, r = box.right;
-    if (!controls.fullView) {
-        target->DrawRect(box, colour, 2.0f);  // maximise
-        return;
-    }
-    // Restore: a window behind a window.
-    target->FillRect({l + 5.0f, 10.0f, r, 12.0f}, colour);
-    target->FillRect({r - 2.0f, 10.0f, r, 25.0f}, colour);
-    target->FillRect({l + 5.0f, 10.0f, l + 7.0f, 15.0f}, colour);
-    target->FillRect({r - 5.0f, 23.0f, r, 25.0f}, colour);
-    target->DrawRect({l, 15.0f, r - 5.0f, 30.0f}, colour, 2.0f);
-}
-
-PanelRequest NotesView::DrawOverlay(ViewControls& controls, const SongView& view) const {
-    if (!controls.fullView || !(controls.idleSeconds <= 1.0f)) {
-        controls.overlayActive = false;
-        return {};
-    }
-    const float W = controls.sceneWidth;
-    const float H = controls.sceneHeight;
-    const float x0 = std::max(40.0f, (W - 260.0f) * 0.5f + 40.0f);
-    const float top = (H + 40.0f) * 0.5f;
-    const float bottomEdge = top + 40.0f;
-    controls.overlayButtons[0] = {x0, top, x0 + 50.0f, bottomEdge};
-    controls.overlayButtons[1] = {x0 + 70.0f, top, x0 + 120.0f, bottomEdge};
-    controls.overlayButtons[2] = {x0 + 140.0f, top, x0 + 190.0f, bottomEdge};
-    // The progress bar is thin; the place that takes a press around it is easier to hit.
-    const float barY = bottomEdge + 50.0f;
-    controls.overlayProgress = {x0 - 15.0f, barY - 6.0f, x0 + 205.0f, barY + 9.0f};
-
-    const bool usable = view.songLoaded && view.songReady && !view.busy;
-    const bool armed = mouseDown && usable && controls.pendingIntent == PanelIntent::None;
-    const bool playing = view.play == PlayView::Playing;
-    const PanelIntent intents[3] = {PanelIntent::Rewind, playing ? PanelIntent::Pause : PanelIntent::Play,
-                                    PanelIntent::Stop};
-
-    platform::RenderTarget* target = Target();
-    DrawOverlayBackdrop(view, x0, top, bottomEdge);
-    for (int b = 0; b < 3; ++b) {
-        ColourF colour = Brush(PalIconNormal);
-        float d = 0;
-        if (Inside(mousePoint, controls.overlayButtons[b])) {
-            colour = Brush(PalIconHover);
-            if (armed) {
-                controls.pendingIntent = intents[b];  // asked for on release
-                d = 2.0f;
-            }
-        }
-        if (target == nullptr) continue;
-        const float t = top + d, bt = bottomEdge + d, x = x0 + d;
-        if (b == 0) {
-            target->FillRect({x, t, x + 10.0f, bt}, colour);
-            for (int i = 0; i < 30; ++i) {
-                const float fi = static_cast<float>(i);
-                target->DrawLine(x + 10.0f + fi, t + 20.0f + 0.625f * fi, x + 10.0f + fi,
-                                 bt - 20.0f - 0.625f * fi, colour, 1.0f);
-            }
-        } else if (b == 1) {
-            if (playing) {
-                target->FillRect({x + 80.0f, t, x + 90.0f, bt}, colour);
-                target->FillRect({x + 100.0f, t, x + 110.0f, bt}, colour);
-            } else {
-                for (int i = 0; i < 40; ++i) {
-                    const float fi = static_cast<float>(i);
-                    target->DrawLine(x + 80.0f + fi, t + 0.5f * fi, x + 80.0f + fi, bt - 0.5f * fi, colour,
-                                     1.0f);
-                }
-            }
-        } else {
-            target->FillRect({x + 150.0f, t, x + 190.0f, bt}, colour);
-        }
-    }
-
-    // A press on the progress bar, or a drag along it, seeks to that place, as the time bar does.
-    const RectF& bar = controls.overlayProgress;
-    if (mouseDown && usable && view.song != nullptr && view.song->duration > 0 && bar.Width() > 0 &&
-        Inside(mousePoint, bar)) {
-        const double fraction = std::clamp(
-            (static_cast<double>(mousePoint->x) - bar.left) / static_cast<double>(bar.Width()), 0.0, 1.0);
-        return {PanelIntent::SeekTo, fraction * view.song->duration};
-    }
-    return {};
-}
-
-void NotesView::DrawOverlayBackdrop(const SongView& view, float x0, float top, float bottomEdge) const {
-    // A dark plate under the buttons, so that the falling notes never run through them, with the
-    // song's clock and a thin bar of how far it has played.
-    const RectF plate{x0 - 30.0f, top - 20.0f, x0 + 220.0f, bottomEdge + 70.0f};
-    const float barLeft = plate.left + 15.0f, barRight = plate.right - 15.0f, barY = bottomEdge + 50.0f;
-    platform::RenderTarget* target = Target();
-    if (target == nullptr) return;
-    target->FillRect(plate, {0.0f, 0.0f, 0.0f, 0.65f});
-    if (view.song == nullptr || !view.songReady) return;
-    const double length = view.song->duration;
-    if (device != nullptr) {
-        device->DrawTextSmall(ClockText(view.songTime, length), plate.left, bottomEdge + 15.0f,
-                              static_cast<int>(plate.Width()), 20, Brush(PalText));
-    }
-    float played = length > 0 ? static_cast<float>(view.songTime / length) : 0.0f;
-    played = std::clamp(played, 0.0f, 1.0f);
-    target->FillRect({barLeft, barY, barRight, barY + 3.0f}, Brush(PalBarLine));
-    target->FillRect({barLeft, barY, barLeft + (barRight - barLeft) * played, barY + 3.0f}, Brush(PalText));
-    // The loop, as the time bar shows it: a band over the stretch that plays over and over.
-    if (length > 0 && view.loopStart >= 0 && view.loopEnd > view.loopStart) {
-        const auto at = [&](double seconds) {
-            return barLeft +
-                   (barRight - barLeft) * static_cast<float>(std::clamp(seconds / length, 0.0, 1.0));
-        };
-        target->FillRect({at(view.loopStart), barY - 4.0f, at(view.loopEnd), barY + 7.0f},
-                         {0.2f, 0.6f, 1.0f, 0.45f});
     }
 }
 

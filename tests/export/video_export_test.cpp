@@ -93,9 +93,14 @@ class VideoExport : public ::testing::Test {
         WriteFile(*dir_ / "song.mid", MakeSong());
         const std::string common =
             " --soundfont " + std::string(kSoundFont) + " " + Quote(*dir_ / "song.mid");
+        // Without the card, which would hide the keys at the start, but with the lead-in, which
+        // shifts picture and sound alike.
         videoStatus_ = std::system((Cli() + " video" + common + " -o " + Quote(*dir_ / "song.mp4") +
-                                    " --size 320x180 --fps 30 >/dev/null 2>&1")
+                                    " --size 320x180 --fps 30 --no-title >/dev/null 2>&1")
                                        .c_str());
+        titledStatus_ = std::system((Cli() + " video" + common + " -o " + Quote(*dir_ / "titled.mp4") +
+                                     " --size 320x180 --fps 30 --title 'A Song' >/dev/null 2>&1")
+                                        .c_str());
         renderStatus_ = std::system(
             (Cli() + " render" + common + " -o " + Quote(*dir_ / "song.wav") + " >/dev/null").c_str());
     }
@@ -124,10 +129,12 @@ class VideoExport : public ::testing::Test {
 
     static ScratchFolder* dir_;
     static int videoStatus_;
+    static int titledStatus_;
     static int renderStatus_;
 };
 ScratchFolder* VideoExport::dir_ = nullptr;
 int VideoExport::videoStatus_ = -1;
+int VideoExport::titledStatus_ = -1;
 int VideoExport::renderStatus_ = -1;
 
 TEST_F(VideoExport, StreamsSizeRateAndLength) {
@@ -146,7 +153,7 @@ TEST_F(VideoExport, StreamsSizeRateAndLength) {
     const std::vector<uint8_t> head = ReadFile(mp4);
     const std::string start(head.begin(), head.begin() + std::min<size_t>(head.size(), 4096));
     EXPECT_NE(start.find("moov"), std::string::npos) << "faststart: no moov box at the front";
-    EXPECT_TRUE(Leftovers(dir_->path()).size() == 1) << "only song.mp4 may stay";
+    EXPECT_TRUE(Leftovers(dir_->path()).size() == 2) << "only the two videos may stay";
 }
 
 // The frame in which a note's key first lights holds the note's audio onset, or is the one after.
@@ -180,10 +187,17 @@ TEST_F(VideoExport, KeysLightWithTheirSound) {
         return std::sqrt(sum / (2.0 * block));
     };
 
+    // The song starts after the lead-in, in the picture and the sound alike.
+    VideoLook look;
+    look.leadIn = true;
+    const VideoSong song = LoadSong();
+    const double lead =
+        static_cast<double>(PlanIntro(look, song.song.get(), kLookAheadSeconds, kFps).Frames()) / kFps;
+    EXPECT_GT(lead, 2.0);
     int checked = 0;
     for (int n = 0; n < kNotes; ++n) {
         SCOPED_TRACE("note " + std::to_string(n) + ", key " + std::to_string(KeyOf(n)));
-        const double start = StartTick(n) / 960.0;
+        const double start = lead + StartTick(n) / 960.0;
         // The onset: the first block within 0.1 s of the note's start that is clearly louder than
         // twice the loudest of the 30 ms before it (the last note's tail).
         long onset = -1;
@@ -211,6 +225,44 @@ TEST_F(VideoExport, KeysLightWithTheirSound) {
         ++checked;
     }
     EXPECT_GE(checked, 20);
+}
+
+// A video with its card opens on exactly the card and the lead-in, in silence, and then carries the
+// whole rendered sound, ending when it ends; the card shows its title.
+TEST_F(VideoExport, IntroIsSilenceBeforeTheSound) {
+    ASSERT_EQ(titledStatus_, 0);
+    ASSERT_EQ(renderStatus_, 0);
+    const std::string mp4 = *dir_ / "titled.mp4";
+    VideoLook look;
+    look.titleCard = look.leadIn = true;
+    const VideoSong song = LoadSong();
+    const double intro =
+        static_cast<double>(PlanIntro(look, song.song.get(), kLookAheadSeconds, kFps).Frames()) / kFps;
+    ASSERT_GT(intro, kTitleCardSeconds);
+    const double sound = Number(ProbeStream(*dir_ / "song.wav", "duration"));
+    EXPECT_NEAR(Number(ProbeVideo(mp4, "duration")), intro + sound, 1.0 / kFps);
+    EXPECT_NEAR(Number(ProbeStream(mp4, "duration")), intro + sound, 0.03);
+
+    const std::vector<int16_t> stereo = DecodeStereo(mp4);
+    const int rate = std::atoi(ProbeStream(mp4, "sample_rate").c_str());
+    ASSERT_GT(rate, 0);
+    const auto introSamples = static_cast<size_t>(intro * rate) * 2;
+    ASSERT_GT(stereo.size(), introSamples);
+    int before = 0, after = 0;
+    for (size_t i = 0; i < stereo.size(); ++i)
+        (i < introSamples - 200 ? before : after) = std::max(i < introSamples - 200 ? before : after,
+                                                             std::abs(int{stereo[i]}));
+    EXPECT_LE(before, 2) << "the intro is silent";
+    EXPECT_GT(after, 1000) << "and the song follows it";
+
+    // A second into the card, its title stands in the middle of the frame in the text's colour.
+    const std::string rgb = RunCommand("ffmpeg -v error -i " + Quote(mp4) +
+                                       " -vf 'select=eq(n\\,30)' -frames:v 1 -f rawvideo -pix_fmt gray -");
+    ASSERT_EQ(rgb.size(), size_t{kWidth} * kHeight);
+    int bright = 0;
+    for (int y = kHeight / 4; y < kHeight / 2; ++y)
+        for (int x = 0; x < kWidth; ++x) bright += uint8_t(rgb[size_t(y) * kWidth + size_t(x)]) > 128;
+    EXPECT_GT(bright, 40) << "no title on the card";
 }
 
 // Every failure ends with its own code and no file: the target's folder cannot be written, the disk
@@ -274,6 +326,9 @@ TEST_F(VideoExport, CommandLineRefusesMisleadingOutputs) {
          "status 1", "cannot write"},
         {"raw frames over the video", "-o " + Quote(out / "v.mp4") + " --dump-raw " + Quote(out / "v.mp4"),
          "status 1", "cannot write"},
+        {"a background that is no picture", "-o " + Quote(out / "v.mp4") + " --background " + Quote(out / "song.mid"),
+         "status 1", "not a PNG or JPEG"},
+        {"an unknown theme", "-o " + Quote(out / "v.mp4") + " --theme blue", "status 2", "--theme"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
