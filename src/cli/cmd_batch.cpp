@@ -46,11 +46,17 @@ struct BatchCommand {
 
 const std::vector<BatchCommand>& BatchCommands() {
     static const std::vector<BatchCommand> commands = {
-        {"render", {"--soundfont", "--speed", "--mute"}, {"--raw"}, {"mid", "midi", "kar", "rmi"}, "wav"},
-        {"export", {"--quality"}, {}, {"wav"}, nullptr},
+        {"render",
+         {"--soundfont", "--speed", "--mute", "--from", "--to"},
+         {"--raw"},
+         {"mid", "midi", "kar", "rmi"},
+         "wav"},
+        {"export", {"--quality", "--from", "--to"}, {}, {"wav"}, nullptr},
+        // No --title: one title on every song of a batch would name all but one of them wrongly.
         {"video",
-         {"--soundfont", "--size", "--fps", "--quality", "--view"},
-         {},
+         {"--soundfont", "--size", "--fps", "--quality", "--view", "--from", "--to", "--theme",
+          "--background"},
+         {"--no-title", "--fit", "--no-fit"},
          {"mid", "midi", "kar", "rmi"},
          "mp4"},
     };
