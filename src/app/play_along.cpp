@@ -36,8 +36,7 @@ constexpr double kRenderRate = 44100.0;
 constexpr double kInputCheckSeconds = 0.5;
 
 double Now() {
-    return static_cast<double>(platform::SteadyCounterNow()) /
-           static_cast<double>(platform::SteadyCounterFrequency());
+    return platform::SteadySeconds();
 }
 
 }  // namespace

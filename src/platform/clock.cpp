@@ -14,4 +14,8 @@ int64_t SteadyCounterNow() {
     return static_cast<int64_t>(Clock::now().time_since_epoch().count());
 }
 
+double SteadySeconds() {
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
 }  // namespace platform

@@ -15,6 +15,9 @@ struct CounterSource {
 
 [[nodiscard]] int64_t SteadyCounterFrequency();
 [[nodiscard]] int64_t SteadyCounterNow();
+// The same counter in seconds: the clock MIDI messages are stamped on and the player's keys are
+// timed by.
+[[nodiscard]] double SteadySeconds();
 
 inline constexpr CounterSource kSteadyCounter{&SteadyCounterFrequency, &SteadyCounterNow};
 

@@ -18,15 +18,12 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/clock.h"
 #include "platform/midi_input.h"
 
 namespace platform {
 
 namespace {
-
-double SteadySeconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 // The queue between the backend's thread (the one writer) and the owner's (the one reader). No
 // lock: the JACK thread runs the audio period and must never wait.

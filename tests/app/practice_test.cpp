@@ -109,8 +109,7 @@ class PracticeTest : public ::testing::Test {
     }
     // A key going down or up on it now, taken in as a frame would.
     void Press(platform::ScriptedMidiInput* keys, int key, bool down) {
-        const double now = static_cast<double>(platform::SteadyCounterNow()) /
-                           static_cast<double>(platform::SteadyCounterFrequency());
+        const double now = platform::SteadySeconds();
         const uint8_t bytes[3] = {static_cast<uint8_t>(down ? 0x90 : 0x80), static_cast<uint8_t>(key), 100};
         platform::MidiMessage message;
         ASSERT_TRUE(platform::MakeMidiMessage(now, bytes, 3, message));
