@@ -336,7 +336,9 @@ std::unique_ptr<Image> SdlRenderTarget::Decode(const uint8_t* data, size_t size,
     }
     SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
     if (rw == nullptr) return nullptr;
-    SDL_Surface* loaded = IMG_isPNG(rw) ? IMG_LoadPNG_RW(rw) : jpeg && IMG_isJPG(rw) ? IMG_LoadJPG_RW(rw) : nullptr;
+    SDL_Surface* loaded = IMG_isPNG(rw)           ? IMG_LoadPNG_RW(rw)
+                          : jpeg && IMG_isJPG(rw) ? IMG_LoadJPG_RW(rw)
+                                                  : nullptr;
     SDL_RWclose(rw);
     if (loaded == nullptr) return nullptr;
     // Whatever the file's layout, the image is kept as 32-bit ARGB, and the texture is made from

@@ -347,7 +347,8 @@ void NotesView::DrawGrid() const {
                 format.size = options.barNumberSize;
                 format.align = platform::TextAlign::Leading;
                 const float size = options.barNumberSize;
-                target->DrawText(text, format, {size * 0.5f, segmentTop, size * 3.5f, segmentTop + size * 1.5f},
+                target->DrawText(text, format,
+                                 {size * 0.5f, segmentTop, size * 3.5f, segmentTop + size * 1.5f},
                                  Brush(PalText));
             } else {
                 device->DrawTextSmall(text, 10, static_cast<int>(segmentTop), 50, 20, Brush(PalText));
@@ -475,7 +476,8 @@ void NotesView::DrawKeys(bool drawNotes) const {
         if (black == 1 && flat != nullptr && target != nullptr) {
             // A flat lit white key was filled under its black neighbours: they go back over it.
             for (const KeyRecord& k : keys) {
-                if (k.isBlack != 0 && !(k.intensity > 0)) bitmaps[ImgKeysOctave].DrawPart(k.rect, k.source, 1.0f);
+                if (k.isBlack != 0 && !(k.intensity > 0))
+                    bitmaps[ImgKeysOctave].DrawPart(k.rect, k.source, 1.0f);
             }
         }
         for (const KeyRecord& k : keys) {
@@ -568,7 +570,8 @@ void NotesView::DrawNote(int part, int index) const {
         // A dark edge parts a note from its neighbours and from the bar it follows on its key.
         ColourF c = PaletteColour(options.flatNoteColours[colour]);
         c.a = fade;
-        const RectF bar{r.rect.left + 1.0f, std::max(y(n.end), 0.0f), r.rect.right - 1.0f, std::min(y(n.start), h)};
+        const RectF bar{r.rect.left + 1.0f, std::max(y(n.end), 0.0f), r.rect.right - 1.0f,
+                        std::min(y(n.start), h)};
         target->FillRect(bar, c);
         ColourF edge = Brush(PalNotesArea);
         edge.a = fade;

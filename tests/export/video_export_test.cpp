@@ -250,8 +250,8 @@ TEST_F(VideoExport, IntroIsSilenceBeforeTheSound) {
     ASSERT_GT(stereo.size(), introSamples);
     int before = 0, after = 0;
     for (size_t i = 0; i < stereo.size(); ++i)
-        (i < introSamples - 200 ? before : after) = std::max(i < introSamples - 200 ? before : after,
-                                                             std::abs(int{stereo[i]}));
+        (i < introSamples - 200 ? before : after) =
+            std::max(i < introSamples - 200 ? before : after, std::abs(int{stereo[i]}));
     EXPECT_LE(before, 2) << "the intro is silent";
     EXPECT_GT(after, 1000) << "and the song follows it";
 
@@ -326,8 +326,9 @@ TEST_F(VideoExport, CommandLineRefusesMisleadingOutputs) {
          "status 1", "cannot write"},
         {"raw frames over the video", "-o " + Quote(out / "v.mp4") + " --dump-raw " + Quote(out / "v.mp4"),
          "status 1", "cannot write"},
-        {"a background that is no picture", "-o " + Quote(out / "v.mp4") + " --background " + Quote(out / "song.mid"),
-         "status 1", "not a PNG or JPEG"},
+        {"a background that is no picture",
+         "-o " + Quote(out / "v.mp4") + " --background " + Quote(out / "song.mid"), "status 1",
+         "not a PNG or JPEG"},
         {"an unknown theme", "-o " + Quote(out / "v.mp4") + " --theme blue", "status 2", "--theme"},
     };
     for (const auto& c : cases) {

@@ -64,7 +64,8 @@ TEST(VideoLook, FittedKeyboardSpansTheSong) {
         std::string error;
         VideoLook look;
         look.fit = c.fit;
-        ASSERT_TRUE(scene.Create({song.get(), nullptr, "song", ""}, c.width, c.height, VideoView::Full, error, look))
+        ASSERT_TRUE(
+            scene.Create({song.get(), nullptr, "song", ""}, c.width, c.height, VideoView::Full, error, look))
             << error;
         scene.DrawAt(0.0);
         const NotesView& v = scene.Notes();
@@ -145,8 +146,8 @@ TEST(VideoLook, ThemesPaintTheirColours) {
         EXPECT_TRUE(ground == clear || ground == ThemePalette(theme).colour[16]) << std::hex << ground;
         const RectF& key = v.keys[60 - kLowestKey].rect;
         const float y = (v.topTime - 0.1f) * v.notesHeight / v.lookAhead;  // 0.1 s into the note
-        const uint32_t note =
-            Rgb(pixels[static_cast<int>(y * scale) * 640 + static_cast<int>((key.left + key.right) * 0.5f * scale)]);
+        const uint32_t note = Rgb(pixels[static_cast<int>(y * scale) * 640 +
+                                         static_cast<int>((key.left + key.right) * 0.5f * scale)]);
         if (const uint32_t* colours = ThemeNoteColours(theme)) {
             EXPECT_EQ(note, colours[0]) << std::hex << "got " << note;
         } else {
@@ -166,8 +167,8 @@ TEST(VideoLook, BackgroundPicture) {
 
     // A few bytes that declare a picture of gigabytes are refused on their header alone.
     const std::string huge = dir / "huge.png";
-    WriteFile(huge, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0xEA,
-                     0x60, 0, 0, 0xEA, 0x60, 8, 6, 0, 0, 0});
+    WriteFile(huge, {0x89, 'P', 'N', 'G',  '\r', '\n', 0x1A, '\n', 0,    0, 0, 13, 'I', 'H', 'D',
+                     'R',  0,   0,   0xEA, 0x60, 0,    0,    0xEA, 0x60, 8, 6, 0,  0,   0});
     PictureSize size;
     const std::vector<uint8_t> jpegBytes = ReadFile(jpeg);
     ASSERT_TRUE(ReadPictureSize(jpegBytes.data(), jpegBytes.size(), size));
@@ -215,11 +216,11 @@ TEST(VideoLook, CardNamesTheSong) {
     const Bytes oneTrack = Song(480, {Track({Tempo(0, 500000), EndOfTrack()}),
                                       Track({Name("Moonlight"), On(0, 0, 60), Off(240, 0, 60), On(0, 0, 40),
                                              Off(240, 0, 40), EndOfTrack()})});
-    const Bytes band = Song(480, {Track({Name("Strings"), Program(0, 0, 40), On(0, 0, 67), Off(480, 0, 67),
-                                         Program(0, 0, 40), On(0, 0, 69), Off(480, 0, 69), EndOfTrack()}),
-                                  Track({Name("Kit"), On(0, 9, 36), Off(120, 9, 36), EndOfTrack()}),
-                                  Track({Name("Bass"), Program(0, 1, 33), On(0, 1, 40), Off(480, 1, 40),
-                                         EndOfTrack()})});
+    const Bytes band =
+        Song(480, {Track({Name("Strings"), Program(0, 0, 40), On(0, 0, 67), Off(480, 0, 67),
+                          Program(0, 0, 40), On(0, 0, 69), Off(480, 0, 69), EndOfTrack()}),
+                   Track({Name("Kit"), On(0, 9, 36), Off(120, 9, 36), EndOfTrack()}),
+                   Track({Name("Bass"), Program(0, 1, 33), On(0, 1, 40), Off(480, 1, 40), EndOfTrack()})});
     const auto piano = read(oneTrack);
     EXPECT_EQ(SongTitle(*piano, "file"), "Moonlight");
     EXPECT_EQ(SongInstruments(*piano), "Acoustic Grand Piano");
