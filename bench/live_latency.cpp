@@ -92,19 +92,21 @@ class ProbeMixer final : public platform::LiveMixer {
 // The moments the keys were handed to the live synthesiser, read once the input has closed.
 struct Received {
     LiveSynth* synth = nullptr;
+    platform::MidiThru* thru = nullptr;
     size_t count = 0;
     int64_t at[kMaxOnsets] = {};
 };
 
+// The player's own path from the input's thread to the synthesiser: the message as the MIDI layer
+// makes it, handed over as the window's input hands it.
 void OnMidi(double, std::vector<unsigned char>* message, void* context) {
     auto* received = static_cast<Received*>(context);
-    LiveSynth* synth = received->synth;
-    if (message->size() < 3) return;
-    const int status = (*message)[0] & 0xF0, data1 = (*message)[1], data2 = (*message)[2];
+    platform::MidiMessage m;
+    if (!platform::MakeMidiMessage(0.0, message->data(), message->size(), m)) return;
+    const int status = m.bytes[0] & 0xF0;
     if (status == 0x90 && received->count < kMaxOnsets) received->at[received->count++] = MonotonicNs();
-    if (status == 0x90) synth->NoteOn(data1, data2);
-    if (status == 0x80) synth->NoteOff(data1);
-    if (status == 0xB0 && (data1 == 120 || data1 == 123)) synth->AllOff();
+    received->thru->Pass(m);
+    if (status == 0xB0 && (m.bytes[1] == 120 || m.bytes[1] == 123)) received->synth->AllOff();
 }
 
 int RunKeys(const char* soundFont) {
@@ -131,6 +133,8 @@ int RunKeys(const char* soundFont) {
 
     auto received = std::make_unique<Received>();
     received->synth = &synth;
+    LiveSynthThru thru(synth);
+    received->thru = &thru;
     RtMidiIn in(RtMidi::UNIX_JACK, "probe");
     in.setCallback(&OnMidi, received.get());
     in.openVirtualPort("in");

@@ -61,10 +61,12 @@ void PlayerController::OfferTakeSave() {
 
 void PlayerController::EndPlayAlong() {
     OfferTakeSave();
+    // The input goes first: until it has, its thread may be handing a key to the synthesiser.
+    midiInput.reset();
+    liveThru.reset();
     if (soundOutput != nullptr) soundOutput->AttachLiveMixer(nullptr);
     if (liveSynth) (void)liveSynth->AllOff();
     liveSynth.reset();
-    midiInput.reset();
     waitMode.reset();
     follow.reset();
     if (shared.playAlong.End() && shared.playState == PlayState::Playing) StartPlayback();
@@ -117,6 +119,7 @@ void PlayerController::TogglePlayAlong(bool following) {
             soundOutput->SetDevicePeriod(platform::kLiveDeviceFrames);
             soundOutput->AttachLiveMixer(liveSynth.get());
         }
+        liveThru = std::make_unique<LiveSynthThru>(*liveSynth);
     }
     shared.playAlong.Begin(following ? PlayAlongMode::Following : PlayAlongMode::Waiting, std::string(),
                            PlayedPartsLabel(mutes.parts));
@@ -124,6 +127,7 @@ void PlayerController::TogglePlayAlong(bool following) {
     // until one is plugged in. The inputs are looked at from now on, for the panel's list.
     std::string why;
     midiInput = platform::OpenMidiInput("dorvik-midi-player", why);
+    midiInput->SetThru(liveThru.get());
     inputWatch = std::make_unique<platform::MidiInputWatch>();
     WatchMidiInputs();
 }
@@ -225,9 +229,10 @@ void PlayerController::ReleasePlayerKeys() {
     (void)shared.playAlong.typedKeys.ReleaseAll();
 }
 
-void PlayerController::PlayerNote(int key, bool down, double seconds) {
+void PlayerController::PlayerNote(int key, bool down, double seconds, bool sounded) {
     if (!shared.playAlong.Note(key, down, seconds)) return;
-    if (liveSynth) (void)(down ? liveSynth->NoteOn(key, QwertyKeyboard::kVelocity) : liveSynth->NoteOff(key));
+    if (liveSynth && !sounded)
+        (void)(down ? liveSynth->NoteOn(key, QwertyKeyboard::kVelocity) : liveSynth->NoteOff(key));
     if (follow) {
         if (down) {
             (void)follow->KeyDown(key, seconds);
@@ -267,7 +272,7 @@ void PlayerController::StepPlayAlong() {
         for (const platform::MidiMessage& m : messages) {
             const int status = m.bytes[0] & 0xF0;
             if (m.size < 3 || (status != 0x80 && status != 0x90)) continue;
-            PlayerNote(m.bytes[1], status == 0x90 && m.bytes[2] > 0, m.seconds);
+            PlayerNote(m.bytes[1], status == 0x90 && m.bytes[2] > 0, m.seconds, liveThru != nullptr);
         }
     }
     if (!streamPlayback || shared.playState != PlayState::Playing || shared.command == Command::CountIn ||

@@ -43,6 +43,7 @@ namespace platform {
 class Window;
 class MidiInput;
 class MidiInputWatch;
+class MidiThru;
 struct MidiMessage;
 class SoundOutput;
 struct InputMessage;
@@ -158,8 +159,12 @@ struct PlayerController {
     // silenced are the player's. Their keys, from a MIDI keyboard (or, without one, the computer
     // keyboard), light and sound, and the song waits at each of the player's notes until its keys
     // are down.
-    std::unique_ptr<platform::MidiInput> midiInput;  // null: the computer keyboard plays
     std::unique_ptr<LiveSynth> liveSynth;
+    // Hands the MIDI keyboard's keys to liveSynth from the input's own thread, as they arrive.
+    std::unique_ptr<platform::MidiThru> liveThru;
+    // The MIDI inputs; after liveSynth and liveThru, so that it goes first: its thread may be
+    // handing them a key until then.
+    std::unique_ptr<platform::MidiInput> midiInput;
     std::unique_ptr<WaitMode> waitMode;            // playing along with the song waiting for the player
     std::unique_ptr<FollowScorer> follow;          // or with the song running on, each key judged
     platform::SoundOutput* soundOutput = nullptr;  // the device the player's keys are mixed into
@@ -324,7 +329,9 @@ struct PlayerController {
     void TogglePlayAlong(bool following = false);
     void StepPlayAlong();
     bool OnPlayAlongKey(const platform::InputMessage& message, bool down);
-    void PlayerNote(int key, bool down, double seconds);
+    // A key of the player's, down or up at `seconds`: it lights, is kept in the take, waited for
+    // or scored, and sounds unless it `sounded` already (through liveThru).
+    void PlayerNote(int key, bool down, double seconds, bool sounded = false);
     // The MIDI inputs and what the panel lists of them (app/play_along.cpp). WatchMidiInputs looks
     // at the inputs: a keyboard pulled out pauses the song and says so, and one plugged in while
     // the computer keyboard plays is taken up (the one chosen, or else the first keyboard).

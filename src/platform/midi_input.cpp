@@ -109,6 +109,7 @@ void ScriptedMidiInput::Send(const MidiMessage& message) {
     if (openName_.empty()) return;
     MidiMessage checked;
     if (!MakeMidiMessage(message.seconds, message.bytes, message.size, checked)) return;
+    if (thru_ != nullptr) thru_->Pass(checked);
     if (queue_.size() >= kMidiQueueMessages) {
         ++dropped_;
         return;

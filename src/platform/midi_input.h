@@ -41,6 +41,15 @@ struct MidiInputPort {
 
 enum class MidiBackend { None, Alsa, Jack, Scripted };
 
+// What the backend's thread hands each message to the moment it arrives, besides queueing it for
+// Read: the player's live synthesiser, so that a key sounds without waiting for the next frame to
+// read it. Called on the backend's thread (the JACK period's, on JACK): it must not block.
+class MidiThru {
+  public:
+    virtual ~MidiThru() = default;
+    virtual void Pass(const MidiMessage& message) = 0;
+};
+
 class MidiInput {
   public:
     virtual ~MidiInput() = default;
@@ -59,6 +68,9 @@ class MidiInput {
     virtual size_t Read(std::vector<MidiMessage>& out) = 0;
     // Messages lost to a full queue since the input was opened.
     [[nodiscard]] virtual uint64_t Dropped() const = 0;
+    // Hands every message to `thru` as well from now on; null for none. What it points at must
+    // outlive the input (or be replaced first): a message may be on its way to it until then.
+    virtual void SetThru(MidiThru* thru) = 0;
 };
 
 // What the queue between the backend's thread and the reader holds: a few seconds of the densest
@@ -127,8 +139,10 @@ class ScriptedMidiInput final : public MidiInput {
     [[nodiscard]] const std::string& OpenName() const override { return openName_; }
     size_t Read(std::vector<MidiMessage>& out) override;
     [[nodiscard]] uint64_t Dropped() const override { return dropped_; }
+    void SetThru(MidiThru* thru) override { thru_ = thru; }
 
   private:
+    MidiThru* thru_ = nullptr;
     std::string openName_;
     std::vector<MidiMessage> queue_;
     uint64_t dropped_ = 0;

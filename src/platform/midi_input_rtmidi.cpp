@@ -50,6 +50,11 @@ class MessageQueue {
 
     [[nodiscard]] uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
+    void SetThru(MidiThru* thru) { thru_.store(thru, std::memory_order_release); }
+    void PassThru(const MidiMessage& message) const {
+        if (MidiThru* thru = thru_.load(std::memory_order_acquire)) thru->Pass(message);
+    }
+
     // Only while no writer is attached.
     void Reset() {
         head_.store(0);
@@ -62,6 +67,7 @@ class MessageQueue {
     std::atomic<uint64_t> head_{0};
     std::atomic<uint64_t> tail_{0};
     std::atomic<uint64_t> dropped_{0};
+    std::atomic<MidiThru*> thru_{nullptr};
 };
 
 // RtMidi's delivery, on the backend's thread. The time is read first, before any other work.
@@ -69,7 +75,9 @@ void OnMessage(double /*delta*/, std::vector<unsigned char>* bytes, void* queue)
     const double now = SteadySeconds();
     MidiMessage message;
     if (bytes == nullptr || !MakeMidiMessage(now, bytes->data(), bytes->size(), message)) return;
-    static_cast<MessageQueue*>(queue)->Push(message);
+    auto* messages = static_cast<MessageQueue*>(queue);
+    messages->PassThru(message);
+    messages->Push(message);
 }
 
 // RtMidi reports through this instead of printing and throwing; the text is kept for the caller.
@@ -184,6 +192,7 @@ class RtMidiInput final : public MidiInput {
     [[nodiscard]] const std::string& OpenName() const override { return openName_; }
     size_t Read(std::vector<MidiMessage>& out) override { return queue_->TakeAll(out); }
     [[nodiscard]] uint64_t Dropped() const override { return queue_->Dropped(); }
+    void SetThru(MidiThru* thru) override { queue_->SetThru(thru); }
 
   private:
     // A new connection shows in the graph a period or two after it is made; a second is plenty on

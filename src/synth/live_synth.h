@@ -38,6 +38,7 @@
 #include <string>
 
 #include "core/failure.h"
+#include "platform/midi_input.h"
 #include "platform/sound.h"
 
 namespace live_detail {
@@ -133,4 +134,25 @@ class LiveSynth final : public platform::LiveMixer {
     int bank_ = 0;
     int program_ = 0;
     std::unique_ptr<float[]> block_;  // kMaxBlock interleaved stereo frames
+};
+
+// A MIDI keyboard's keys straight from its input's thread into a live synthesiser, with their own
+// velocities: a key sounds within the sound device's period, whatever else the program is doing.
+// Whoever reads the same keys from the input's queue (for lights, waiting, scoring) does not sound
+// them again.
+class LiveSynthThru final : public platform::MidiThru {
+  public:
+    explicit LiveSynthThru(LiveSynth& synth) : synth_(synth) {}
+    void Pass(const platform::MidiMessage& message) override {
+        const int status = message.bytes[0] & 0xF0;
+        if (message.size < 3 || (status != 0x80 && status != 0x90)) return;
+        if (status == 0x90 && message.bytes[2] > 0) {
+            (void)synth_.NoteOn(message.bytes[1], message.bytes[2]);
+        } else {
+            (void)synth_.NoteOff(message.bytes[1]);
+        }
+    }
+
+  private:
+    LiveSynth& synth_;
 };

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -103,6 +104,7 @@ class PracticeTest : public ::testing::Test {
         keyboard->Plug("Test keyboard");
         EXPECT_EQ(keyboard->Open("Test keyboard"), "");
         platform::ScriptedMidiInput* keys = keyboard.get();
+        keyboard->SetThru(c.liveThru.get());
         c.midiInput = std::move(keyboard);
         c.shared.playAlong.inputName = "Test keyboard";
         return keys;
@@ -204,6 +206,11 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     press(60, false);
     press(72, true);
     EXPECT_TRUE(c.shared.playAlong.keysDown.test(72)) << "the key lights";
+    ASSERT_NE(c.liveSynth, nullptr);
+    std::vector<int16_t> mixed(2 * 512, 0);
+    c.liveSynth->Mix(mixed.data(), 512, kRate);
+    EXPECT_TRUE(std::any_of(mixed.begin(), mixed.end(), [](int16_t v) { return v != 0; }))
+        << "the key sounds, handed over by the keyboard's input itself";
     EXPECT_FALSE(c.shared.playAlong.heldForPlayer) << "the right key lets the song go on";
     press(72, false);
 
