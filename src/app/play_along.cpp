@@ -79,7 +79,7 @@ void PlayerController::TogglePlayAlong(bool following) {
     }
     if (!shared.session.HasSong() || !shared.song) return;
     const SongData& song = *shared.song;
-    const int parts = song.reading == ReadingHands ? 2 : std::clamp(song.partCount, 0, kMaxParts);
+    const int parts = song.PartsInUse();
     PartMutes mutes = shared.practice.choice.Mutes(parts);
     // Nothing silenced: the player takes the first hand (or voice).
     if (!mutes.parts.any() && parts > 0) {
@@ -315,7 +315,7 @@ void PlayerController::TakePassScore() {
     shared.playAlong.scoreText = text;
     if (shared.practice.songKey.empty() || !shared.song) return;
     const SongData& song = *shared.song;
-    const int parts = song.reading == ReadingHands ? 2 : std::clamp(song.partCount, 0, kMaxParts);
+    const int parts = song.PartsInUse();
     const std::string label = PlayedPartsLabel(shared.practice.choice.Mutes(parts).parts);
     ScoreMemory memory = ReadScoreMemory(shared.practice.songKey);
     const PlayScore* before = memory.Find(label);

@@ -36,7 +36,7 @@ constexpr double kFarAheadSeconds = 8.0;
 
 int PartCount(const SongData* song) {
     if (song == nullptr) return 0;
-    return song->reading == ReadingHands ? 2 : std::clamp(song->partCount, 0, kMaxParts);
+    return song->PartsInUse();
 }
 
 }  // namespace

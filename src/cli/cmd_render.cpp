@@ -142,7 +142,7 @@ bool ParseSpeedPercent(const std::string& text, int& percent) {
 // has any. Such a render would be silence, which the render takes for a failure.
 bool MutesEverything(const SongData& song, const PartMutes& mutes) {
     if (song.percussionNotes > 0 && !mutes.drums) return false;
-    const int parts = song.reading == ReadingHands ? 2 : std::clamp(song.partCount, 0, kMaxParts);
+    const int parts = song.PartsInUse();
     for (int p = 0; p < parts; ++p) {
         if (song.parts[p].notes != nullptr && song.parts[p].noteCount > 0 &&
             !mutes.parts.test(static_cast<size_t>(p)))

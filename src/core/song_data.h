@@ -100,6 +100,10 @@ struct SongData {
     int32_t reading;     // SongReading
     int32_t handRule;    // HandRule
     int32_t partCount;   // parts in use, 0..kMaxParts; the hands reading always has two
+    // The parts a player can hear, mute or play: the two hands, or the voices in use.
+    [[nodiscard]] int PartsInUse() const {
+        return reading == ReadingHands ? 2 : std::clamp(partCount, 0, kMaxParts);
+    }
     SongPart parts[kMaxParts];
     int32_t percussionNotes;       // notes on the percussion channel: rendered, not in any part
     int32_t truncated;             // non-zero when notes or voices past a limit were left out
