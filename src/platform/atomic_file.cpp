@@ -1,11 +1,14 @@
 #include "platform/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -156,6 +159,49 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// Whether a name in a folder is one TemporaryFileName makes: ".NAME.dorvik-XXXXXX.part".
+bool IsTemporaryName(const std::string& name) {
+    constexpr size_t kUnique = 6;
+    const size_t tail = (sizeof kTag - 1) + kUnique + (sizeof kSuffix - 1);
+    if (name.size() < 1 + tail || name[0] != '.') return false;
+    const size_t tag = name.size() - tail;
+    if (name.compare(tag, sizeof kTag - 1, kTag) != 0) return false;
+    if (name.compare(name.size() - (sizeof kSuffix - 1), std::string::npos, kSuffix) != 0) return false;
+    for (size_t i = tag + sizeof kTag - 1; i < name.size() - (sizeof kSuffix - 1); ++i) {
+        if (std::isalnum(static_cast<unsigned char>(name[i])) == 0) return false;
+    }
+    return true;
+}
+
+// A writer holds a lock on its file from the moment the file exists until it is renamed or
+// removed, so a temporary name of ours whose file nobody holds was left by a writer that could not
+// clean up: killed outright between its link and its rename, or stopped by a power cut. Such names
+// go at the next write into their folder. A file is removed only while this process holds its
+// lock and only if the name still names it, so a live writer's file is never touched.
+void RemoveStaleTemporaries(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsTemporaryName(entry->d_name)) continue;
+        int fd = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        // A file made for a write-only target may be opened only for writing; that truncates nothing.
+        if (fd < 0 && errno == EACCES) {
+            fd = ::openat(::dirfd(dir), entry->d_name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        }
+        if (fd < 0) continue;
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(::dirfd(dir), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        }
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
 std::string NameOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -207,12 +253,15 @@ void RemoveTemporaryFilesOnSignal() {
     ::sigaction(SIGTERM, &action, &previousTerm);
 }
 
-int AtomicFile::Open(const std::string& target) {
+int AtomicFile::Open(const std::string& target, Reach reach) {
     Discard();
-    target_ = ResolveTarget(target);
     struct stat info {};
+    if (reach == Reach::OwnFile && ::lstat(target.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return ELOOP;
+    target_ = ResolveTarget(target);
     const bool exists = ::stat(target_.c_str(), &info) == 0;
     if (exists && S_ISDIR(info.st_mode)) return EISDIR;
+    if (exists && !S_ISREG(info.st_mode) && reach != Reach::Anything) return EINVAL;
+    if (exists && reach == Reach::OwnFile && info.st_uid != ::geteuid()) return EPERM;
     if (exists && !S_ISREG(info.st_mode)) {
         // A device or a pipe: written where it is. A pipe nobody reads is refused rather than
         // waited on.
@@ -229,6 +278,7 @@ int AtomicFile::Open(const std::string& target) {
 int AtomicFile::OpenReplacement(const std::string& folder, int mode, bool keepMode) {
     folder_ = folder;
     direct_ = false;
+    RemoveStaleTemporaries(folder);
     // An unnamed file vanishes with the process however it ends, even by SIGKILL, and nobody
     // else can reach it while it is written.
     fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
@@ -238,6 +288,9 @@ int AtomicFile::OpenReplacement(const std::string& folder, int mode, bool keepMo
         // Only a file system without unnamed files falls back to a named one.
         if (error != EOPNOTSUPP && error != EISDIR && error != EINVAL) return error;
         if (const int failed = OpenNamed(mode); failed != 0) return failed;
+    } else {
+        // Nobody else can reach an unnamed file: the lock is there for the moment it has a name.
+        (void)::flock(fd_, LOCK_EX);
     }
     // The creation mode passed through the umask; a replaced file keeps exactly its own.
     if (keepMode) ::fchmod(fd_, static_cast<mode_t>(mode));
@@ -257,6 +310,17 @@ int AtomicFile::OpenNamed(int mode) {
             return EINTR;
         }
         fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        // Another writer's clean-up may have found the file before it was locked and removed it;
+        // a file that lost its name is given up for a new one. A file system without locks
+        // refuses them to the clean-up as well, so the file is kept all the same.
+        struct stat info {};
+        if (fd_ >= 0 && ::flock(fd_, LOCK_EX) == 0 && ::fstat(fd_, &info) == 0 && info.st_nlink == 0) {
+            ::close(fd_);
+            fd_ = -1;
+            Withdraw(slot);
+            if (attempt == 100) return ENOENT;
+            continue;
+        }
         if (fd_ >= 0) {
             temporaryPath_ = path;
             slot_ = slot;
@@ -308,14 +372,11 @@ int AtomicFile::Commit() {
         return result;
     }
     // A file system may report a failed write-back only when the file is closed, so the file is
-    // closed before it takes the target's place. An unnamed file still needs a descriptor to be
-    // linked by; a second one keeps it while the first is closed.
+    // closed before it takes the target's place. A second descriptor keeps the file's lock until
+    // it is renamed, and gives an unnamed file something to be linked by.
     int error = 0;
-    int keep = -1;
-    if (unnamed_) {
-        keep = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
-        if (keep < 0) error = errno;
-    }
+    const int keep = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    if (keep < 0) error = errno;
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0 && error == 0) error = errno;
@@ -342,9 +403,10 @@ int AtomicFile::Commit() {
 }
 
 void AtomicFile::Discard() {
+    // The name goes while the lock is still held, so that no clean-up can take it for stale.
+    if (!temporaryPath_.empty()) ::unlink(temporaryPath_.c_str());
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    if (!temporaryPath_.empty()) ::unlink(temporaryPath_.c_str());
     Withdraw(slot_);
     slot_ = -1;
     temporaryPath_.clear();

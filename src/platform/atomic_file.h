@@ -5,9 +5,10 @@
 // unnamed where the file system allows it and otherwise as ".NAME.dorvik-XXXXXX.part", and moved
 // over the target by one rename at the end. Until then the file at the target stays exactly as
 // it was, whatever happens to the writer. An unnamed file takes the hidden name only for the
-// instant between its link and the rename, so a writer killed outright, even by SIGKILL, leaves
-// nothing beside the target. Devices and pipes are written in place instead: a rename would
-// replace the node itself.
+// instant between its link and the rename, and the writer holds a lock on its file while it has a
+// name; a name whose file nobody holds, left by a writer killed outright in that instant (or by a
+// writer without unnamed files), is removed at the next write into the folder. Devices and pipes
+// are written in place instead: a rename would replace the node itself.
 #pragma once
 
 #include <string>
@@ -21,11 +22,19 @@ class AtomicFile {
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
+    // What a writer may put its file over.
+    enum class Reach {
+        Anything,     // a link is followed; a device or a pipe is written in place (exports)
+        RegularFile,  // a link is followed, but only a regular file is ever replaced
+        OwnFile,      // only a regular file of this user's, named directly (the program's records)
+    };
+
     // Opens a file to write that will become `target`. A regular file already there keeps its
     // mode in the replacement; a link is followed, so the file it names is replaced and the link
     // stays. Returns 0, or the errno value that says why not (EISDIR for a folder, ENXIO for a
-    // pipe nobody reads).
-    [[nodiscard]] int Open(const std::string& target);
+    // pipe nobody reads; where `reach` forbids them, ELOOP for a link, EINVAL for a device or a
+    // pipe, EPERM for another user's file).
+    [[nodiscard]] int Open(const std::string& target, Reach reach = Reach::Anything);
 
     // The descriptor to write to; -1 when not open.
     [[nodiscard]] int Fd() const { return fd_; }

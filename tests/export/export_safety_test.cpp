@@ -168,7 +168,11 @@ TEST(ExportSafety, InterruptedExportsLeaveTheOldFile) {
                 EXPECT_EQ(WEXITSTATUS(status), 0);
                 EXPECT_GT(DecodeStereo(out).size(), 20u * 44100);
             }
-            EXPECT_EQ(Leftovers(dir.path()), std::vector<std::string>{});
+            // SIGKILL runs no clean-up: in the instant between the link and the rename it leaves
+            // the name, which the next export into the folder (the one just below) removes.
+            if (signal != SIGKILL) {
+                EXPECT_EQ(Leftovers(dir.path()), std::vector<std::string>{});
+            }
         }
         // A disk that fills up part-way.
         WriteFile(out, kOld);

@@ -4,13 +4,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -123,6 +126,86 @@ TEST_F(AtomicFileTest, AWriterKilledOutrightLeavesNothingBeside) {
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
     EXPECT_EQ(ReadAll(In("out")), "old");
     EXPECT_EQ(Names(), std::vector<std::string>{"out"});
+}
+
+// A name left by a writer that died between its link and its rename (or one without unnamed
+// files) goes at the next write into the folder; a name some live writer holds, a name of the
+// user's own that only looks alike, and a link stay.
+TEST_F(AtomicFileTest, StaleNamesGoAtTheNextWrite) {
+    const std::string stale = In(platform::TemporaryFileName("out", "abc123"));
+    const std::string writeOnly = In(platform::TemporaryFileName("other", "Zz9Zz9"));
+    const std::string held = In(platform::TemporaryFileName("out", "held00"));
+    const std::string link = In(platform::TemporaryFileName("out", "link00"));
+    std::ofstream(stale) << "left";
+    std::ofstream(writeOnly) << "left";
+    ASSERT_EQ(::chmod(writeOnly.c_str(), 0200), 0);
+    std::ofstream(held) << "live";
+    std::ofstream(In("real")) << "real";
+    ASSERT_EQ(::symlink("real", link.c_str()), 0);
+    for (const char* name : {".out.dorvik-abc12.part", ".out.dorvik-abc1234.part", "out.dorvik-abc123.part",
+                             ".out.dorvik-abc!23.part"}) {
+        std::ofstream(In(name)) << "mine";
+    }
+    const int holder = ::open(held.c_str(), O_RDONLY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    const std::vector<std::string> before = Names();
+
+    platform::AtomicFile file;
+    ASSERT_EQ(file.Open(In("out")), 0);
+    ASSERT_TRUE(WriteAll(file.Fd(), "new"));
+    ASSERT_EQ(file.Commit(), 0);
+    ::close(holder);
+
+    std::vector<std::string> expected;
+    for (const std::string& name : before) {
+        if (In(name) != stale && In(name) != writeOnly) expected.push_back(name);
+    }
+    expected.push_back("out");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(), expected);
+    EXPECT_EQ(ReadAll(In("real")), "real");
+}
+
+// Where a writer is held to the program's own files, anything else at the target stays as it was.
+TEST_F(AtomicFileTest, AWriterHeldToItsOwnFilesTouchesNothingElse) {
+    using Reach = platform::AtomicFile::Reach;
+    std::ofstream(In("real")) << "real";
+    ASSERT_EQ(::symlink("real", In("link").c_str()), 0);
+    ASSERT_EQ(::mkfifo(In("fifo").c_str(), 0600), 0);
+    // A file of somebody else's: made here for nobody when the test may give files away.
+    std::string foreign = "/etc/hostname";
+    if (::geteuid() == 0) {
+        std::ofstream(In("foreign")) << "theirs";
+        ASSERT_EQ(::chown(In("foreign").c_str(), 65534, 65534), 0);
+        foreign = In("foreign");
+    }
+    struct Case {
+        const char* name;
+        std::string target;
+        Reach reach;
+        int error;
+    };
+    const Case cases[] = {
+        {"a link, for a record", In("link"), Reach::OwnFile, ELOOP},
+        {"a link, for a settings file", In("link"), Reach::RegularFile, 0},
+        {"a pipe, for a settings file", In("fifo"), Reach::RegularFile, EINVAL},
+        {"a device, for a record", "/dev/null", Reach::OwnFile, EINVAL},
+        {"another user's file, for a record", foreign, Reach::OwnFile, EPERM},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::AtomicFile file;
+        const int error = file.Open(c.target, c.reach);
+        EXPECT_EQ(error, c.error) << std::strerror(error);
+        if (error == 0) {
+            ASSERT_TRUE(WriteAll(file.Fd(), "new"));
+            ASSERT_EQ(file.Commit(), 0);
+        }
+    }
+    EXPECT_EQ(ReadAll(In("real")), "new") << "a settings file is replaced where its link points";
+    EXPECT_TRUE(fs::is_symlink(In("link")));
+    EXPECT_TRUE(fs::is_fifo(In("fifo")));
 }
 
 // A signal reaches whichever thread it likes: here the one that waits while another commits in a
