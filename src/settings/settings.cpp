@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -313,6 +314,24 @@ Settings ReadSettings(const std::string& defaultSoundFont) {
     return settings;
 }
 
+std::string SettingsFileProblem() {
+    const std::string path = SettingsFilePath();
+    struct stat info {};
+    if (path.empty() || (stat(path.c_str(), &info) != 0 && errno == ENOENT)) return {};
+    const char* why = nullptr;
+    if (S_ISDIR(info.st_mode)) {
+        why = "it is a folder";
+    } else if (!S_ISREG(info.st_mode)) {
+        why = "it is not a file (a pipe or a device)";
+    } else if (access(path.c_str(), R_OK) != 0) {
+        why = std::strerror(errno);
+    } else {
+        return {};
+    }
+    return "The settings file \"" + path + "\" cannot be used: " + why +
+           ". Settings are not read from it, and no setting chosen now will be kept.";
+}
+
 // --- Writing the settings file ---
 
 namespace {
@@ -325,15 +344,6 @@ bool WriteAll(int fd, std::string_view text) {
         text.remove_prefix(static_cast<size_t>(put));
     }
     return true;
-}
-
-// A settings file that is a link (kept with the user's other dotfiles, say) is replaced where it
-// points, so the link survives the write.
-std::string ResolveLink(const std::string& path) {
-    std::error_code error;
-    if (!fs::is_symlink(path, error)) return path;
-    const fs::path target = fs::canonical(path, error);
-    return error ? path : target.string();
 }
 
 }  // namespace
@@ -370,26 +380,31 @@ bool WriteSettings(const Settings& settings) {
     return !path.empty() && ReplaceFileWithText(path, text);
 }
 
-bool ReplaceFileWithText(const std::string& path, const std::string& text) {
-    // Write a temporary file beside the real one and rename it into place: the rename is atomic,
-    // so readers see either the old file or the complete new one, never a torn one.
-    const std::string target = ResolveLink(path);
-    std::string temporary = target + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    // mkostemp makes the file private; give it the permissions any new file of the user gets.
-    const mode_t mask = umask(0);
-    umask(mask);
-    bool written = fchmod(fd, 0666 & ~mask) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
-    written = close(fd) == 0 && written;
-    if (written && std::rename(temporary.c_str(), target.c_str()) == 0) return true;
-    unlink(temporary.c_str());
-    return false;
+bool ReplaceFileWithText(const std::string& path, const std::string& text,
+                         platform::AtomicFile::Reach reach) {
+    // The new file takes the old one's place by one rename once it is complete and on disk, so
+    // readers see either the old file or the complete new one, never a torn one.
+    platform::AtomicFile file;
+    if (file.Open(path, reach) != 0 || file.Direct()) return false;
+    if (!WriteAll(file.Fd(), text) || fsync(file.Fd()) != 0) return false;
+    return file.Commit() == 0;
 }
 
 bool UpdateSettings(const std::function<void(Settings&)>& change, const std::string& defaultSoundFont) {
     Settings settings;
-    if (!ReadSettingsFile(settings, defaultSoundFont)) return false;
-    change(settings);
-    return WriteSettings(settings);
+    bool saved = ReadSettingsFile(settings, defaultSoundFont);
+    if (saved) {
+        change(settings);
+        saved = WriteSettings(settings);
+    }
+    // Every later change would fail the same way: one word is enough.
+    static std::atomic<bool> said{false};
+    if (!saved && !said.exchange(true)) {
+        const std::string problem = SettingsFileProblem();
+        std::fprintf(stderr, "%s\n",
+                     problem.empty()
+                         ? ("A setting could not be saved in \"" + SettingsFilePath() + "\".").c_str()
+                         : problem.c_str());
+    }
+    return saved;
 }

@@ -32,6 +32,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/atomic_file.h"
+
 inline constexpr int kFullVolume = 100;  // percent: the rendered song exactly as it was rendered
 
 // The largest side of a video frame: beyond it a single frame would take gigabytes.
@@ -92,10 +94,13 @@ inline constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-
 // made: "" unless the folder is already there.
 [[nodiscard]] std::string DataFolder(bool make = true);
 
-// Replaces the file at `path` (through a link, the file it points to) with one holding `text`:
-// the new file is complete and on disk before it takes the old one's place, so a crash or a full
-// disk leaves the old one. False, quietly, when nothing was written.
-[[nodiscard]] bool ReplaceFileWithText(const std::string& path, const std::string& text);
+// Replaces the file at `path` (through a link, the file it points to, unless `reach` forbids
+// links) with one holding `text`: the new file is complete and on disk before it takes the old
+// one's place, so a crash or a full disk leaves the old one. Only a regular file is ever
+// replaced. False, quietly, when nothing was written.
+[[nodiscard]] bool ReplaceFileWithText(
+    const std::string& path, const std::string& text,
+    platform::AtomicFile::Reach reach = platform::AtomicFile::Reach::RegularFile);
 
 // Applies the settings text data[0..size) to `settings`. Safe on any bytes; CRLF line ends read
 // the same as LF.
@@ -106,6 +111,11 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size);
 // SoundFont.
 [[nodiscard]] Settings ReadSettings(const std::string& defaultSoundFont = kDefaultSoundFont);
 
+// Why the settings file cannot be used, naming it: something else in its place (a folder, a pipe)
+// or a file that cannot be read. Nothing is then read from it and no setting is kept, which the
+// user has to be told once rather than find out later. "" when there is a usable file or none.
+[[nodiscard]] std::string SettingsFileProblem();
+
 // Replaces the settings file with one holding all of `settings`. The new file is complete before it
 // takes the old one's place, so a crash or a full disk leaves the previous settings intact. Returns
 // false, quietly, when nothing was written.
@@ -115,6 +125,7 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size);
 // default SoundFont), lets `change` set what changed, and writes the whole record back: every
 // setting the change leaves alone keeps the value the file has, even one another window wrote
 // since this one started. A file that is there but cannot be read is not replaced, since what it
-// holds would be lost; false then, and whenever WriteSettings fails.
+// holds would be lost; false then, and whenever WriteSettings fails. The first failure of a
+// process is said on standard error, naming the file; callers need not say it again.
 [[nodiscard]] bool UpdateSettings(const std::function<void(Settings&)>& change,
                                   const std::string& defaultSoundFont = kDefaultSoundFont);

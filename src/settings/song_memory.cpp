@@ -1,6 +1,7 @@
 #include "settings/song_memory.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -46,6 +47,10 @@ std::string SongFilePath(const std::string& key, const char* suffix, bool make) 
     if (folder.empty()) return {};
     const std::string songs = folder + "/songs";
     if (make && mkdir(songs.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    // The records are written only into a real folder of this user's, never through a link.
+    struct stat info {};
+    if (make && (lstat(songs.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()))
+        return {};
     return songs + "/" + key + suffix;
 }
 
@@ -138,5 +143,6 @@ SongMemory ReadSongMemory(const std::string& key) {
 
 bool WriteSongMemory(const std::string& key, const SongMemory& memory) {
     const std::string path = SongFilePath(key, ".txt", true);
-    return !path.empty() && ReplaceFileWithText(path, SongMemoryText(memory));
+    return !path.empty() &&
+           ReplaceFileWithText(path, SongMemoryText(memory), platform::AtomicFile::Reach::OwnFile);
 }

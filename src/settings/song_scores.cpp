@@ -170,5 +170,6 @@ ScoreMemory ReadScoreMemory(const std::string& key) {
 
 bool WriteScoreMemory(const std::string& key, const ScoreMemory& memory) {
     const std::string path = SongFilePath(key, ".scores.txt", true);
-    return !path.empty() && ReplaceFileWithText(path, ScoreMemoryText(memory));
+    return !path.empty() &&
+           ReplaceFileWithText(path, ScoreMemoryText(memory), platform::AtomicFile::Reach::OwnFile);
 }

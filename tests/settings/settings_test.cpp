@@ -281,6 +281,34 @@ TEST_F(SettingsFiles, UpdateChangesOneSettingAndKeepsTheOther) {
     EXPECT_EQ(ReadFile(File()), oversized);
 }
 
+// Something in the settings file's place is named with what it is, once, and left as it is.
+TEST_F(SettingsFiles, ASettingsFileThatCannotBeUsedIsNamed) {
+    struct Case {
+        const char* name;
+        void (*make)(const std::string& path);
+        const char* why;
+    };
+    const Case cases[] = {
+        {"a folder", [](const std::string& p) { fs::create_directory(p); }, "it is a folder"},
+        {"a pipe", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, "not a file"},
+    };
+    WriteFile(File(), "[Volume] = 50\n");
+    EXPECT_EQ(SettingsFileProblem(), "") << "a settings file of its own";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(File());
+        c.make(File());
+        const fs::file_type kind = fs::symlink_status(File()).type();
+        const std::string problem = SettingsFileProblem();
+        EXPECT_NE(problem.find(File()), std::string::npos) << problem;
+        EXPECT_NE(problem.find(c.why), std::string::npos) << problem;
+        EXPECT_FALSE(UpdateSettings([](::Settings& s) { s.volumePercent = 10; }, Default()));
+        EXPECT_EQ(fs::symlink_status(File()).type(), kind) << "what is there stays";
+    }
+    fs::remove_all(File());
+    EXPECT_EQ(SettingsFileProblem(), "") << "a first run";
+}
+
 // Rendered songs go to the cache folder, private to the user, and never into the settings folder;
 // a home that cannot be written to falls back to the private runtime folder, so songs still load.
 TEST_F(SettingsFiles, CacheFolderIsPrivateAndFallsBack) {

@@ -3,14 +3,28 @@
 #include "settings/song_memory.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "settings/song_scores.h"
+
 namespace fs = std::filesystem;
+
+namespace {
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+}  // namespace
 
 TEST(SongMemory, TheKeyFollowsTheBytesNotTheName) {
     const uint8_t a[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6};
@@ -100,5 +114,63 @@ TEST(SongMemory, KeptInTheDataFolderAndReadBack) {
     EXPECT_EQ(ReadSongMemory(key).speedPercent, 100);
     kept.loopStart = 1, kept.loopEnd = 2;
     EXPECT_FALSE(WriteSongMemory("../settings", kept)) << "a key names no other file";
+    fs::remove_all(home);
+}
+
+// The song records are the program's own files: a link, a device, a pipe or a folder where one
+// belongs is left as it is, and nothing is written through it.
+TEST(SongMemory, WritesOnlyItsOwnRegularFiles) {
+    const fs::path home = fs::temp_directory_path() / ("dorvik-memory-links-" + std::to_string(getpid()));
+    fs::remove_all(home);
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
+    ASSERT_TRUE(WriteSongMemory("00000000000000cc-1", SongMemory{})) << "the folders are made";
+    const fs::path songs = home / "dorvik-midi-player" / "songs";
+    const fs::path other = home / "other.txt";
+    SongMemory loop;
+    loop.loopStart = 1, loop.loopEnd = 2;
+    struct Writer {
+        const char* name;
+        const char* suffix;
+        bool (*write)(const std::string&);
+    };
+    const Writer writers[] = {
+        {"memory", ".txt", [](const std::string& key) { return WriteSongMemory(key, SongMemory{}); }},
+        {"scores", ".scores.txt",
+         [](const std::string& key) { return WriteScoreMemory(key, ScoreMemory{}); }},
+    };
+    for (const Writer& writer : writers) {
+        const std::string key = "00000000000000aa-1";
+        const fs::path record = songs / (key + writer.suffix);
+        struct Case {
+            const char* name;
+            void (*make)(const fs::path& record, const fs::path& other);
+        };
+        const Case cases[] = {
+            {"a link to another file",
+             [](const fs::path& r, const fs::path& o) { fs::create_symlink(o, r); }},
+            {"a dangling link",
+             [](const fs::path& r, const fs::path& o) { fs::create_symlink(o.string() + ".none", r); }},
+            {"a pipe", [](const fs::path& r, const fs::path&) { ::mkfifo(r.c_str(), 0600); }},
+            {"a folder", [](const fs::path& r, const fs::path&) { fs::create_directory(r); }},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(writer.name) + ", " + c.name);
+            std::ofstream(other) << "mine";
+            c.make(record, other);
+            const auto kind = fs::symlink_status(record).type();
+            EXPECT_FALSE(writer.write(key));
+            EXPECT_EQ(fs::symlink_status(record).type(), kind) << "the node stays what it was";
+            EXPECT_EQ(ReadText(other), "mine");
+            EXPECT_FALSE(fs::exists(other.string() + ".none"));
+            fs::remove_all(record);
+        }
+        EXPECT_TRUE(writer.write(key)) << "a record of its own is written";
+    }
+    // The records' folder itself moved elsewhere by a link.
+    fs::remove_all(songs);
+    fs::create_directory(home / "elsewhere");
+    fs::create_directory_symlink(home / "elsewhere", songs);
+    EXPECT_FALSE(WriteSongMemory("00000000000000bb-1", loop));
+    EXPECT_TRUE(fs::is_empty(home / "elsewhere"));
     fs::remove_all(home);
 }
