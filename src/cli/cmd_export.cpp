@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/export_wait.h"
 #include "core/file_access.h"
+#include "export/export_failure.h"
 #include "export/export_format.h"
 #include "export/export_job.h"
 #include "export/export_source.h"
@@ -54,6 +55,13 @@ int RunExport(int argc, char** argv) {
     if (!format) {
         return UsageError(std::string("cannot tell the format of ") + target +
                           ": the name must end in .wav, .ogg, .flac, .m4a, .aac or .mp3");
+    }
+
+    // The output may not be the input by any name (itself, a link, a second name): even a whole
+    // copy onto itself says nothing useful, and a part would replace the recording it is cut from.
+    if (IsSameFile(source, target)) {
+        return Failed(std::string("cannot write ") + target + ": it is the file being exported from (" +
+                      source + ")");
     }
 
     // A part that starts past the song's end is a usage error like any other bad time, told before

@@ -168,6 +168,11 @@ bool TakeRangeOption(const std::string& arg, int argc, char** argv, int& i, Expo
                        value + "\"");
         return true;
     }
+    if (!(seconds <= kLatestRangeSeconds)) {
+        status = UsageError(arg + " " + value + " is later than any song lasts (the latest is " +
+                            std::to_string(static_cast<long>(kLatestRangeSeconds)) + " seconds)");
+        return true;
+    }
     (arg == "--from" ? range.from : range.to) = seconds;
     // Known before any work: a part that ends before it starts. One starting past the end is
     // found once the song's length is.

@@ -149,7 +149,14 @@ int RunVideo(int argc, char** argv) {
     if (!job.Start(request)) return Failed(job.Result().text);
     ProgressBar bar("exporting video");
     const Failure& result = WaitForExport(job, bar);
-    if (!result.Ok()) return Failed(result.text);
+    if (!result.Ok()) {
+        // The job read the song's render, a file of the process's own that the user never named:
+        // a message about it is about the song.
+        std::string text = result.text;
+        for (size_t at = 0; (at = text.find(request.source, at)) != std::string::npos; at += midi.size())
+            text.replace(at, request.source.size(), midi);
+        return Failed(text);
+    }
     std::printf("%s: %dx%d, %d fps\n", output.c_str(), request.video.width, request.video.height,
                 request.video.fps);
     return 0;

@@ -3,6 +3,7 @@
 #include <system_error>
 #include <utility>
 
+#include "export/export_failure.h"
 #include "export/ogg_encoder.h"
 #include "export/transcoder.h"
 #include "platform/atomic_file.h"
@@ -97,9 +98,28 @@ void ExportJob::Run() {
     // export is the cut itself.
     RangeFile cut;
     const bool part = !request_.range.Whole();
+    // A part written over the song it is cut from would leave only the part: the recording is
+    // gone. The exporters compare their source with the target, but after the cut their source
+    // is the cut, so the song itself is compared here.
+    if (part && IsSameFile(request_.source, request_.target)) {
+        result_ = {FailureKind::TargetOpen,
+                   "Couldn't write " + request_.target + ": it is the file being exported from"};
+        done_.store(true);
+        return;
+    }
+    // The render's file and the cut are the job's own, which the user never named: a message
+    // about either is about the song.
+    const std::string song = request_.render ? request_.render->midiPath : request_.source;
+    const auto nameTheSong = [&](const std::string& internal) {
+        if (internal.empty() || song == internal) return;
+        for (size_t at = 0; (at = result_.text.find(internal, at)) != std::string::npos; at += song.size())
+            result_.text.replace(at, internal.size(), song);
+    };
+    const std::string rendered = request_.render ? request_.source : std::string();
     if (part && request_.format != ExportFormat::Wav) {
         result_ = cut.Make(request_.source, request_.range, FolderOfTarget(), &cancel_);
         if (!result_.Ok()) {
+            nameTheSong(rendered);
             done_.store(true);
             return;
         }
@@ -124,6 +144,8 @@ void ExportJob::Run() {
             break;
     }
     if (result_.Ok()) progress_.store(1.0f);
+    nameTheSong(rendered);
+    if (part) nameTheSong(cut.Path());
     done_.store(true);
 }
 
@@ -139,7 +161,7 @@ Failure ExportJob::WriteWavPart() {
         return {FailureKind::TargetOpen,
                 "Couldn't open " + request_.target + " for write: " + ErrnoText(error)};
     }
-    // Until the commit the target stays as it was, so a part may even replace its own source.
+    // Until the commit the target stays as it was, whatever stops the write.
     if (Failure written = WriteWavRange(request_.source, request_.range, out.Fd(), request_.target, &cancel_);
         !written.Ok())
         return written;

@@ -156,7 +156,7 @@ bool ParseRangeTime(std::string_view text, double& seconds) {
 }
 
 std::string FormatRangeTime(double seconds) {
-    const long tenths = std::lround(std::max(seconds, 0.0) * 10.0);
+    const long tenths = std::lround(std::clamp(seconds, 0.0, kLatestRangeSeconds) * 10.0);
     char text[48];
     if (tenths % 10 == 0)
         std::snprintf(text, sizeof text, "%ld:%02ld", tenths / 600, tenths / 10 % 60);

@@ -21,6 +21,10 @@ struct ExportRange {
     [[nodiscard]] bool Whole() const { return from <= 0.0 && to < 0.0; }
 };
 
+// The latest time a bound may name: later than any WAV file can last (4 GiB of 8 kHz mono is
+// about 150 hours), and small enough to be shown and counted in frames without overflow.
+inline constexpr double kLatestRangeSeconds = 1000000.0;
+
 // Reads a time as --from and --to take it: seconds ("75", "75.5") or minutes and seconds
 // ("1:15", "1:15.5"; the seconds two digits below 60). Nothing negative, no signs, exponents or
 // blanks. False, with `seconds` untouched, for anything else.
