@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -295,6 +296,31 @@ std::string FailureReason(std::string_view messages, const std::string& fallback
     }
     if (!named.empty()) return std::string(named);
     return last.empty() ? fallback : std::string(last);
+}
+
+namespace {
+constexpr const char* kRecipeAttribute = "user.dorvik-midi.made";
+}  // namespace
+
+std::string OutputRecipe(std::string_view command, std::span<const std::string> options) {
+    // Options are joined by NUL, which no argument can hold, so two lists never read alike.
+    std::string recipe(command);
+    for (const std::string& option : options) {
+        recipe += '\0';
+        recipe += option;
+    }
+    return recipe;
+}
+
+void KeepOutputRecipe(const std::string& output, const std::string& recipe) {
+    (void)::setxattr(output.c_str(), kRecipeAttribute, recipe.data(), recipe.size(), 0);
+}
+
+bool OutputMadeWith(const std::string& output, const std::string& recipe) {
+    std::string kept(recipe.size() + 1, '\0');
+    const ssize_t size = ::getxattr(output.c_str(), kRecipeAttribute, kept.data(), kept.size());
+    return size >= 0 && static_cast<size_t>(size) == recipe.size() &&
+           kept.compare(0, recipe.size(), recipe) == 0;
 }
 
 }  // namespace cli

@@ -67,6 +67,15 @@ struct Shard {
 // so one that exists is whole; one older than what it was made from is stale and made again.
 [[nodiscard]] bool OutputIsCurrent(const std::string& output, std::span<const std::string> sources);
 
+// What made an output: the batch's command and the options it passed to the job, kept on the
+// output itself (an extended attribute) once its job has ended well. An output is complete for a
+// batch only if it was made with the same ones: another range, quality or look makes it again.
+// One without the record (made by hand, by an older batch, or where the file system keeps no such
+// attributes) is made again too, which costs time but is never wrong.
+[[nodiscard]] std::string OutputRecipe(std::string_view command, std::span<const std::string> options);
+void KeepOutputRecipe(const std::string& output, const std::string& recipe);
+[[nodiscard]] bool OutputMadeWith(const std::string& output, const std::string& recipe);
+
 // `text` as a JSON string with its quotes. Quotes, backslashes and control characters are escaped;
 // a byte that is not part of valid UTF-8 becomes U+FFFD, so that every JSON reader takes the line.
 [[nodiscard]] std::string JsonString(std::string_view text);

@@ -11,10 +11,12 @@
 #include <poll.h>
 #include <sched.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -28,6 +30,7 @@
 
 #include "cli/batch_plan.h"
 #include "cli/commands.h"
+#include "export/export_failure.h"
 
 extern char** environ;
 
@@ -105,6 +108,22 @@ int CoresToUse() {
     if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
     const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
     return online > 0 ? static_cast<int>(online) : 1;
+}
+
+// How many jobs the open-file limit leaves room for: the batch holds one descriptor per running
+// job (the end of its messages pipe) and two while one starts, beside those already open and a
+// few it opens itself to list folders and check outputs. Past the limit a job could not start and
+// a good song would be reported failed.
+int JobsTheFileLimitAllows() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1024;
+    int open = 0;
+    for (int fd = 0; fd < 1024 && static_cast<rlim_t>(fd) < limit.rlim_cur; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1) ++open;
+    }
+    constexpr int kSpare = 8;  // the starting job's second pipe end, a folder listing, the wake pipe
+    const long room = static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1 << 20)) - open - kSpare;
+    return static_cast<int>(std::clamp<long>(room, 0, 1024));
 }
 
 // One line on standard error that a terminal redraws in place; elsewhere (a log, a pipe) only the
@@ -327,6 +346,12 @@ int RunBatch(int argc, char** argv) {
     if (command->outputExtension != nullptr && soundFont.empty())
         return UsageError("batch " + commandName + " needs --soundfont FILE.sf2");
     if (arguments.empty()) return UsageError("batch needs files or folders to work on");
+    if (const int allowed = JobsTheFileLimitAllows(); jobs > allowed) {
+        if (allowed < 1) return Failed("the open-file limit leaves no room for a job (see ulimit -n)");
+        std::fprintf(stderr, "dorvik-midi: batch: %d jobs at a time, as many as the open-file limit allows\n",
+                     allowed);
+        jobs = allowed;
+    }
     const std::string extension = command->outputExtension != nullptr ? command->outputExtension : format;
 
     std::error_code ec;
@@ -354,6 +379,7 @@ int RunBatch(int argc, char** argv) {
     size_t next = 0;
     bool failures = false;
     bool forwarded = false;
+    const std::string recipe = OutputRecipe(commandName, passed);
     std::vector<std::string> sources = {std::string()};
     if (!soundFont.empty()) sources.push_back(soundFont);
 
@@ -363,7 +389,12 @@ int RunBatch(int argc, char** argv) {
             const PlannedFile& file = plan[next++];
             JobRecord record{file.input.path, file.output, JobStatus::Failed, file.input.problem, 0};
             sources[0] = file.input.path;
-            if (record.reason.empty() && OutputIsCurrent(file.output, sources)) {
+            // An output folder that holds the inputs would have each WAV export replace its own
+            // input: that file is refused, not cut down or called complete.
+            if (record.reason.empty() && IsSameFile(file.input.path, file.output))
+                record.reason = "its output would replace it (the output folder holds the inputs)";
+            if (record.reason.empty() && OutputIsCurrent(file.output, sources) &&
+                OutputMadeWith(file.output, recipe)) {
                 record.status = JobStatus::Skipped;
                 record.reason = "already complete";
             } else if (record.reason.empty() && MakeParentFolders(file.output, record.reason)) {
@@ -406,6 +437,7 @@ int RunBatch(int argc, char** argv) {
             if (ReadMessages(running[i])) continue;
             FinishJob(running[i]);
             const JobRecord record = running[i].record;
+            if (record.status == JobStatus::Done) KeepOutputRecipe(record.output, recipe);
             running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
             failures = failures || record.status == JobStatus::Failed;
             Report(record);
