@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -668,7 +669,14 @@ std::string MidiLoadFailureText(const SongData& song) {
         case MidiSmpteTiming:
             return "SMPTE timing is not supported";
         case MidiTooLong:
-            std::snprintf(text, sizeof text, "Longer than 30 minutes (%.1f s)", song.duration);
+            // A length just past the limit would show as the limit itself at a tenth's precision,
+            // which gives no reason; it is shown to the millisecond then, rounded up.
+            if (std::round(song.duration * 10.0) / 10.0 > kMaxSongSeconds) {
+                std::snprintf(text, sizeof text, "Longer than 30 minutes (%.1f s)", song.duration);
+            } else {
+                std::snprintf(text, sizeof text, "Longer than 30 minutes (%.3f s)",
+                              std::ceil(song.duration * 1000.0 - 1e-6) / 1000.0);
+            }
             return text;
         case MidiOutOfMemory:
             return "Not enough memory to read it";

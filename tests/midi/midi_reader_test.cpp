@@ -312,6 +312,8 @@ TEST(MidiReading, FailuresInWords) {
         {MidiDamaged, 22, 0, 0, "Damaged at byte 22"},
         {MidiSmpteTiming, 0, 0, 0, "SMPTE timing is not supported"},
         {MidiTooLong, 0, 1800.52, 0, "Longer than 30 minutes (1800.5 s)"},
+        {MidiTooLong, 0, 1800.001, 0, "Longer than 30 minutes (1800.001 s)"},
+        {MidiTooLong, 0, 1800.0000001, 0, "Longer than 30 minutes (1800.001 s)"},
         {MidiReadError, 0, 0, ENOENT, "Cannot be read: No such file or directory"},
         {MidiTooLarge, 2147483648, 0, EFBIG,
          "Too large: 2147483648 bytes, over the 64 MB a song may take (1000000 notes, the most a song "
