@@ -1,5 +1,5 @@
 // dorvik-midi record: records what is played on a MIDI input into a Standard MIDI File until
-// Ctrl-C. The take starts at the first message, keeps each message's own timing, and is saved as
+// Ctrl-C. The take starts at the first key, keeps each message's own timing, and is saved as
 // one complete file however the recording ends: Ctrl-C, a second Ctrl-C, SIGTERM.
 //
 // The file is also saved every few seconds while recording, so that a take survives a crash or a
@@ -88,17 +88,16 @@ struct Recording {
     std::string output;  // as typed, for messages
     std::string target;  // where it is written
     Take take;
-    double origin = -1;  // the steady clock at the take's first message; -1 before it
-    size_t saved = 0;    // messages in the take when it was last saved
+    size_t saved = 0;  // messages in the take when it was last saved
     bool saveFailed = false;
 
-    double TakeSeconds(double now) const { return origin < 0 ? 0.0 : now - origin; }
+    double TakeSeconds(double now) const {
+        return take.FirstKeyClock() < 0 ? 0.0 : now - take.FirstKeyClock();
+    }
 
     void Keep(const std::vector<platform::MidiMessage>& messages) {
-        for (const platform::MidiMessage& m : messages) {
-            if (origin < 0) origin = m.seconds;
-            take.Add(m.seconds - origin, m.bytes, m.size);
-        }
+        for (const platform::MidiMessage& m : messages)
+            (void)take.AddFromFirstKey(m.seconds, m.bytes, m.size);
     }
 
     // Saves the take as it stands at `now`. Returns 0 or the errno value.
@@ -197,11 +196,20 @@ int RunRecord(int argc, char** argv) {
     double nextList = Now() + kListPeriod;
     double nextSave = Now() + kSavePeriod;
     bool warnedLong = false;
+    std::string lost;  // why the MIDI system went away mid-take, if it did
     while (signalCount == 0) {
         std::this_thread::sleep_for(kPollPeriod);
         messages.clear();
         input->Read(messages);
         rec.Keep(messages);
+        // A server that stopped does not come back to the clients it had: the take ends here.
+        lost = input->SystemLost();
+        if (!lost.empty()) {
+            std::fprintf(stderr, "%sdorvik-midi: %s; the take ends here\n", terminal ? "\n" : "",
+                         lost.c_str());
+            std::fflush(stderr);
+            break;
+        }
         const double now = Now();
         if (now >= nextList) {
             reconnect.Poll(terminal);
@@ -228,7 +236,7 @@ int RunRecord(int argc, char** argv) {
         }
     }
     const double stop = Now();
-    if (terminal) std::fputc('\n', stderr);
+    if (terminal && lost.empty()) std::fputc('\n', stderr);
     // What arrived up to the moment the recording ended belongs to the take.
     messages.clear();
     input->Read(messages);
@@ -236,7 +244,19 @@ int RunRecord(int argc, char** argv) {
     input->Close();
 
     int status = 0;
-    if (rec.take.Empty()) {
+    if (!lost.empty()) {
+        // Nothing more was played after the last message that came: the take ends with it, not
+        // with however long the user takes to notice.
+        const double end = rec.take.LastSeconds();
+        if (rec.take.Empty()) {
+            status = Fail(lost + "; nothing was played, " + output + " was not written");
+        } else if (const int failed = SaveMidiFile(target, rec.take.FileBytes(end)); failed != 0) {
+            status = Fail(lost + "; cannot write " + output + ": " + std::strerror(failed));
+        } else {
+            status = Fail("the take so far is saved in " + output + " (" +
+                          std::to_string(rec.take.NoteCount()) + " notes, " + FormatSongTime(end) + ")");
+        }
+    } else if (rec.take.Empty()) {
         status = Fail("nothing was played; " + output + " was not written");
     } else if (const int failed = rec.Save(stop); failed != 0) {
         status = Fail("cannot write " + output + ": " + std::strerror(failed));
@@ -251,7 +271,7 @@ int RunRecord(int argc, char** argv) {
     }
     // One Ctrl-C is how a take ends; SIGTERM, SIGHUP or a second Ctrl-C end the process as those
     // signals do, once the file is complete.
-    if (signalCount > 1 || lastSignal != SIGINT) EndBySignal(lastSignal);
+    if (signalCount > 1 || (signalCount > 0 && lastSignal != SIGINT)) EndBySignal(lastSignal);
     return status;
 }
 

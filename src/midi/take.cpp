@@ -31,6 +31,27 @@ bool Take::Add(double seconds, const uint8_t* bytes, size_t size) {
     return true;
 }
 
+bool Take::AddFromFirstKey(double clockSeconds, const uint8_t* bytes, size_t size) {
+    if (firstKey_ >= 0) return Add(clockSeconds - firstKey_, bytes, size);
+    if (!WholeChannelMessage(bytes, size)) return false;
+    const uint8_t kind = bytes[0] & 0xF0;
+    const bool keyDown = kind == 0x90 && bytes[2] > 0;
+    if (!keyDown) {
+        if (kind == 0x80 || kind == 0x90) return true;  // the end of a key struck before the take
+        if (beforeFirstKey_.size() >= kMaxTakeMessages) return false;
+        TimedMidiMessage m;
+        m.size = static_cast<uint8_t>(size);
+        std::copy(bytes, bytes + size, m.bytes);
+        beforeFirstKey_.push_back(m);
+        return true;
+    }
+    firstKey_ = clockSeconds;
+    for (const TimedMidiMessage& m : beforeFirstKey_) (void)Add(0.0, m.bytes, m.size);
+    beforeFirstKey_.clear();
+    beforeFirstKey_.shrink_to_fit();
+    return Add(0.0, bytes, size);
+}
+
 std::vector<uint8_t> Take::FileBytes(double endSeconds) const {
     // What is still down when the take ends, per channel.
     std::bitset<128> held[16];

@@ -21,6 +21,14 @@ class Take {
     // keeping nothing, for anything but a whole channel message and once the take is full.
     bool Add(double seconds, const uint8_t* bytes, size_t size);
 
+    // Keeps a message of a take timed from its first key, `clockSeconds` being any clock's time.
+    // What comes before the first key (a pedal pressed first, a sound chosen) is kept at 0 once
+    // the key comes, so that the take starts with the key and a pedal held starts down; a key let
+    // go that was struck before the take began is dropped. Returns false for what Add refuses.
+    bool AddFromFirstKey(double clockSeconds, const uint8_t* bytes, size_t size);
+    // The clock's time of the first key; negative before it.
+    [[nodiscard]] double FirstKeyClock() const { return firstKey_; }
+
     [[nodiscard]] const std::vector<TimedMidiMessage>& Messages() const { return messages_; }
     [[nodiscard]] bool Empty() const { return messages_.empty(); }
     // Keys struck (note-ons with a velocity).
@@ -35,5 +43,7 @@ class Take {
 
   private:
     std::vector<TimedMidiMessage> messages_;
+    std::vector<TimedMidiMessage> beforeFirstKey_;  // what AddFromFirstKey held until the first key
+    double firstKey_ = -1;
     size_t notes_ = 0;
 };

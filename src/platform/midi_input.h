@@ -71,6 +71,9 @@ class MidiInput {
     // Hands every message to `thru` as well from now on; null for none. What it points at must
     // outlive the input (or be replaced first): a message may be on its way to it until then.
     virtual void SetThru(MidiThru* thru) = 0;
+    // Why the MIDI system itself has gone (a JACK server that stopped), after which nothing is
+    // listed or read again; "" while it runs.
+    [[nodiscard]] virtual std::string SystemLost() const { return {}; }
 };
 
 // What the queue between the backend's thread and the reader holds: a few seconds of the densest

@@ -133,6 +133,9 @@ class RtMidiInput final : public MidiInput {
           jack_(std::move(jack)),
           queue_(std::make_unique<MessageQueue>()) {
         if (lister_) lister_->setErrorCallback(OnError, &listerError_);
+        // The server tells its clients when it stops; RtMidi's own clients are not asked, and a
+        // call into them once it has gone may wait for a server that never answers.
+        if (jack_) jack_on_shutdown(jack_.get(), OnServerGone, &serverGone_);
     }
     ~RtMidiInput() override { Close(); }
 
@@ -140,7 +143,7 @@ class RtMidiInput final : public MidiInput {
 
     [[nodiscard]] std::vector<MidiInputPort> Ports() override {
         std::vector<MidiInputPort> ports;
-        if (!lister_) return ports;
+        if (!lister_ || serverGone_.load()) return ports;
         // A port that goes between the count and the name comes back as "" and is left out.
         const unsigned count = lister_->getPortCount();
         for (unsigned i = 0; i < count; ++i) {
@@ -153,6 +156,7 @@ class RtMidiInput final : public MidiInput {
     [[nodiscard]] std::string Open(const std::string& name) override {
         Close();
         if (!lister_) return "no MIDI system to open " + name + " on";
+        if (serverGone_.load()) return "cannot open " + name + ": " + SystemLost();
         std::unique_ptr<RtMidiIn> in;
         try {
             in = std::make_unique<RtMidiIn>(Api(), clientName_);
@@ -193,8 +197,13 @@ class RtMidiInput final : public MidiInput {
     size_t Read(std::vector<MidiMessage>& out) override { return queue_->TakeAll(out); }
     [[nodiscard]] uint64_t Dropped() const override { return queue_->Dropped(); }
     void SetThru(MidiThru* thru) override { queue_->SetThru(thru); }
+    [[nodiscard]] std::string SystemLost() const override {
+        return serverGone_.load() ? "the JACK server stopped" : std::string();
+    }
 
   private:
+    static void OnServerGone(void* flag) { static_cast<std::atomic<bool>*>(flag)->store(true); }
+
     // A new connection shows in the graph a period or two after it is made; a second is plenty on
     // the busiest machine.
     bool Connected(const std::string& source) const {
@@ -211,6 +220,7 @@ class RtMidiInput final : public MidiInput {
     std::string clientName_;
     std::unique_ptr<RtMidiIn> lister_;
     std::string listerError_;
+    std::atomic<bool> serverGone_{false};  // set on JACK's own thread when the server stops
     JackClient jack_;                      // on JACK, to see that a connection took
     std::unique_ptr<MessageQueue> queue_;  // outlives open_, whose thread writes into it
     std::unique_ptr<RtMidiIn> open_;

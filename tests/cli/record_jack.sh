@@ -8,7 +8,8 @@
 #   - a keyboard unplugged mid-take is reported, taken back when it returns, and SIGTERM still
 #     leaves the complete take (status 143);
 #   - what cannot be recorded fails with its reason: no input of that name, nothing played, no
-#     server, a folder that does not exist.
+#     server, a folder that does not exist;
+#   - a server that stops mid-take ends it at once with the take so far saved and status 1.
 # Exits 77 (skipped) only when no JACK server can be started at all.
 # Usage: record_jack.sh DORVIK_MIDI
 set -u
@@ -162,5 +163,31 @@ JACK_DEFAULT_SERVER=nobody-runs-this "$tool" ports 2>noserver.err
 status=$?
 [ "$status" -eq 1 ] || fail "ports without a server: expected status 1, got $status"
 grep -q 'cannot list MIDI inputs: no JACK server running' noserver.err || fail "ports without a server: $(cat noserver.err)"
+
+# The server stops mid-take: said at once, and the take so far saved, as long as its notes, with
+# status 1, without waiting for a Ctrl-C that the recorder would otherwise need.
+: >sent.txt
+"$tool" record -o take3.mid 2>rec3.err &
+rec=$!
+wait_for rec3.err 'recording from Test keyboard:keys' $rec || fail "record did not start: $(cat rec3.err)"
+echo play >&3
+wait_for sent.txt '^done' || fail "the sender did not finish"
+sleep 0.3
+stop_jack
+wait_for rec3.err 'the JACK server stopped' || fail "the stopped server was not reported: $(cat rec3.err)"
+for _ in $(seq 1 200); do kill -0 $rec 2>/dev/null || break; sleep 0.05; done
+kill -0 $rec 2>/dev/null && { fail "record still waits after the server stopped"; kill -INT $rec; }
+wait $rec
+status=$?
+rec=
+[ "$status" -eq 1 ] || fail "record after the server stopped: expected status 1, got $status ($(cat rec3.err))"
+grep -q 'the take so far is saved in take3.mid (7 notes' rec3.err || fail "the saved take was not named: $(cat rec3.err)"
+"$tool" info --json take3.mid >take3.json || fail "take3.mid is not a complete file"
+"$python" - take3.json <<'PY' || fail "take3.mid does not end with its notes"
+import json, sys
+song = json.load(open(sys.argv[1]))
+last = max(n[2] for part in song["parts"] for n in part["notes"])
+sys.exit(0 if song["duration"] - last < 0.05 else f"{song['duration']} s long, its notes end at {last} s")
+PY
 
 [ "$failures" -eq 0 ]

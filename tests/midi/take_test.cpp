@@ -212,3 +212,30 @@ TEST(Take, SavedWholeOrNotAtAll) {
 }
 
 }  // namespace
+
+// A take on its own starts at its first key, whatever the clock read when the pedal went down.
+TEST(Take, StartsAtTheFirstKeyWithThePedalAlreadyDown) {
+    Take take;
+    const std::vector<Played> played = {{100.0, {0xB0, 64, 127}},  // the pedal, 2 s before any key
+                                        {100.5, {0x80, 50, 0}},    // a key let go from before the take
+                                        {101.0, {0xC0, 5}},       {102.0, {0x90, 60, 90}},
+                                        {103.0, {0x80, 60, 0}},   {103.5, {0xB0, 64, 0}}};
+    for (const Played& p : played)
+        EXPECT_TRUE(take.AddFromFirstKey(p.seconds, p.bytes.data(), p.bytes.size()));
+    EXPECT_EQ(take.FirstKeyClock(), 102.0);
+    std::vector<FileEvent> events = Events(take.FileBytes(1.5));
+    std::erase_if(events, [](const FileEvent& e) { return e.second[0] == 0xFF; });  // the tempo, the end
+    const std::vector<FileEvent> expected = {{0, {0xB0, 64, 127}},
+                                             {0, {0xC0, 5}},
+                                             {0, {0x90, 60, 90}},
+                                             {WriterTick(1.0), {0x80, 60, 0}},
+                                             {WriterTick(1.5), {0xB0, 64, 0}}};
+    EXPECT_EQ(events, expected);
+    const std::vector<Heard> heard = ReadBack(take.FileBytes(1.5));
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0].start, 0.0) << "the first note is where the take begins";
+
+    Take pedalOnly;
+    EXPECT_TRUE(pedalOnly.AddFromFirstKey(5.0, played[0].bytes.data(), 3));
+    EXPECT_TRUE(pedalOnly.Empty()) << "a pedal alone is no take";
+}
