@@ -61,3 +61,36 @@ bool ReadPictureSize(const uint8_t* data, size_t size, PictureSize& out) {
     if (data == nullptr) return false;
     return ReadPng(data, size, out) || ReadJpeg(data, size, out);
 }
+
+bool ReadJpegLayout(const uint8_t* data, size_t size, JpegLayout& out) {
+    out = {};
+    if (data == nullptr || size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
+    const auto restart = [](uint8_t marker) { return marker >= 0xD0 && marker <= 0xD7; };
+    size_t at = 2;
+    // Anything that is not where a marker belongs leaves the layout not ended: damaged.
+    while (at + 2 <= size && data[at] == 0xFF) {
+        const uint8_t marker = data[at + 1];
+        if (marker == 0xFF) {  // fill bytes before a marker
+            ++at;
+            continue;
+        }
+        if (marker == 0xD9) {
+            out.ended = out.scans > 0;
+            return true;
+        }
+        if (marker == 0x01 || restart(marker)) {
+            at += 2;
+            continue;
+        }
+        if (at + 4 > size) break;
+        const size_t length = static_cast<size_t>(Big16(data + at + 2));
+        if (length < 2) break;
+        at += 2 + length;
+        if (marker != 0xDA) continue;
+        ++out.scans;
+        // A scan's coded data runs to the next marker: 0xFF followed by anything but a stuffed
+        // zero or a restart marker.
+        while (at + 1 < size && !(data[at] == 0xFF && data[at + 1] != 0x00 && !restart(data[at + 1]))) ++at;
+    }
+    return true;
+}

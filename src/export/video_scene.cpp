@@ -37,6 +37,37 @@ namespace {
 constexpr size_t kLargestPictureBytes = 64u << 20;
 constexpr int64_t kLargestPicturePixels = 64LL << 20;
 
+// A progressive JPEG is drawn in about ten scans; thousands only keep the decoder busy for
+// minutes, each a pass over every pixel.
+constexpr int kMostJpegScans = 64;
+
+// Why the picture in `bytes` is refused before it is decoded; "" when it is not.
+std::string PictureProblem(const std::string& path, const std::vector<uint8_t>& bytes) {
+    // The size is read before decoding: a small file may declare a picture of gigabytes.
+    PictureSize size;
+    JpegLayout layout;
+    const bool jpeg = ReadJpegLayout(bytes.data(), bytes.size(), layout);
+    if (!ReadPictureSize(bytes.data(), bytes.size(), size)) {
+        return path + (jpeg ? " is a JPEG that is cut short or damaged"
+                            : " is not a PNG or JPEG picture that a video can show");
+    }
+    if (int64_t{size.width} * size.height > kLargestPicturePixels) {
+        return path + " is " + std::to_string(size.width) + "x" + std::to_string(size.height) +
+               " pixels, larger than a video's background may be";
+    }
+    // The JPEG decoder draws grey where a picture is cut off and does not fail, so a damaged
+    // file is found here.
+    if (jpeg) {
+        if (layout.scans > kMostJpegScans) {
+            return path + " is a JPEG drawn in " + std::to_string(layout.scans) +
+                   " scans, more than a video's background may take (" + std::to_string(kMostJpegScans) + ")";
+        }
+        if (layout.scans == 0) return path + " is a JPEG with no picture data in it";
+        if (!layout.ended) return path + " is a JPEG that is cut short or damaged";
+    }
+    return {};
+}
+
 std::unique_ptr<platform::Image> LoadPicture(platform::SdlRenderTarget& target, const std::string& path,
                                              std::string& error) {
     std::vector<uint8_t> bytes;
@@ -44,17 +75,9 @@ std::unique_ptr<platform::Image> LoadPicture(platform::SdlRenderTarget& target, 
         error = read.text;
         return nullptr;
     }
-    // The size is read before decoding: a small file may declare a picture of gigabytes.
-    PictureSize size;
-    std::unique_ptr<platform::Image> image;
-    if (ReadPictureSize(bytes.data(), bytes.size(), size)) {
-        if (int64_t{size.width} * size.height > kLargestPicturePixels) {
-            error = path + " is " + std::to_string(size.width) + "x" + std::to_string(size.height) +
-                    " pixels, larger than a video's background may be";
-            return nullptr;
-        }
-        image = target.DecodePicture(bytes.data(), bytes.size());
-    }
+    error = PictureProblem(path, bytes);
+    if (!error.empty()) return nullptr;
+    std::unique_ptr<platform::Image> image = target.DecodePicture(bytes.data(), bytes.size());
     if (image == nullptr) error = path + " is not a PNG or JPEG picture that a video can show";
     return image;
 }
@@ -62,8 +85,22 @@ std::unique_ptr<platform::Image> LoadPicture(platform::SdlRenderTarget& target, 
 }  // namespace
 
 bool CheckVideoBackground(const std::string& path, std::string& error) {
+    std::vector<uint8_t> bytes;
+    if (Failure read = ReadRegularFile(path, kLargestPictureBytes, bytes); !read.Ok()) {
+        error = read.text;
+        return false;
+    }
+    error = PictureProblem(path, bytes);
+    if (!error.empty()) return false;
+    // A JPEG whose layout reads whole is left for the video to decode once; a PNG's decoder
+    // refuses a damaged file itself, and is tried here so that it does before the song renders.
+    JpegLayout layout;
+    if (ReadJpegLayout(bytes.data(), bytes.size(), layout)) return true;
     const auto target = platform::OffscreenRenderTarget::Create(2, 2, &error);
-    return target != nullptr && LoadPicture(*target, path, error) != nullptr;
+    if (target == nullptr) return false;
+    if (target->DecodePicture(bytes.data(), bytes.size()) != nullptr) return true;
+    error = path + " is not a PNG or JPEG picture that a video can show";
+    return false;
 }
 
 bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView view, std::string& error,
@@ -242,6 +279,27 @@ void VideoScene::DrawVideoFrame(int64_t index, int fps, const VideoIntro& intro,
     Render(startSeconds - static_cast<double>(intro.leadFrames) / fps, static_cast<double>(index) / fps);
 }
 
+// The heading has the room of two lines at its full size between the frame's top part and the
+// instruments' line. A longer title is set smaller, down to the instruments' own size, and one
+// that still does not fit is cut to a line ending in an ellipsis: it never runs over the line
+// under it.
+void VideoScene::FitTitle(float big, float small, float width) {
+    constexpr float kLineSkip = 1.2f;  // a line's height for its text size, with the gap between lines
+    const float room = 2.0f * kLineSkip * big;
+    titleOneLine_ = false;
+    for (float size = big; size >= small; size = std::floor(size * 0.9f)) {
+        const platform::TextFormat format{size, 700, platform::TextAlign::Centre, true, true, false};
+        const int lines = target_->WrappedLineCount(cardTitle_, format, width);
+        if (static_cast<float>(lines) * kLineSkip * size <= room) {
+            titleSize_ = size;
+            return;
+        }
+        if (size <= 1.0f) break;
+    }
+    titleSize_ = big;
+    titleOneLine_ = true;
+}
+
 void VideoScene::DrawTitleCard(double seconds) {
     const double cardEnd = kTitleCardSeconds;
     float opacity = 1.0f;
@@ -257,7 +315,9 @@ void VideoScene::DrawTitleCard(double seconds) {
     ink.a = textOpacity;
     const float big = std::ceil(3.0f * labelSize_), small = std::ceil(1.5f * labelSize_);
     const float margin = w * 0.08f;
-    platform::TextFormat heading{big, 700, platform::TextAlign::Centre, true, true, false};
+    if (titleSize_ == 0) FitTitle(big, small, w - 2.0f * margin);
+    platform::TextFormat heading{titleSize_,     700,          platform::TextAlign::Centre, true,
+                                 !titleOneLine_, titleOneLine_};
     platform::TextFormat lines{small, 400, platform::TextAlign::Centre, true, true, false};
     // The title just above the middle, the instruments just under it.
     const float middle = h * 0.5f;

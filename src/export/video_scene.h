@@ -93,6 +93,7 @@ class VideoScene {
     void ComposeBackdrop();
     void DrawBackdrop(const RectF& notesArea);
     void DrawTitleCard(double seconds);
+    void FitTitle(float big, float small, float width);
 
     int width_ = 0;
     int height_ = 0;
@@ -102,6 +103,8 @@ class VideoScene {
     VideoLook look_;
     std::string cardTitle_;        // the card's heading
     std::string cardInstruments_;  // and the line under it
+    float titleSize_ = 0;          // the heading's size once fitted to its space; 0 before
+    bool titleOneLine_ = false;    // the heading is cut to one line with an ellipsis
     float scale_ = 1;              // pixels per design unit
     float labelSize_ = 0;          // the bar numbers' text size, in design units
     std::unique_ptr<platform::Image> backdrop_;

@@ -204,6 +204,98 @@ TEST(VideoLook, BackgroundPicture) {
     EXPECT_FALSE(refused.Create({}, 320, 180, VideoView::Full, error, look));
 }
 
+// A JPEG the decoder would draw grey in part, or work on for minutes, is refused before it is
+// decoded: cut short, without picture data, or in more scans than a picture needs.
+TEST(VideoLook, DamagedOrCostlyJpegsAreRefused) {
+    ScratchFolder dir;
+    const std::string jpeg = dir / "red.jpg";
+    RunCommand("ffmpeg -v error -f lavfi -i color=c=red:s=64x48 -frames:v 1 -y " + Quote(jpeg));
+    const std::vector<uint8_t> whole = ReadFile(jpeg);
+    // The picture's segments up to its one scan, the scan, and the end marker.
+    size_t scan = 2;
+    while (scan + 4 <= whole.size() && whole[scan + 1] != 0xDA)
+        scan += 2 + static_cast<size_t>((whole[scan + 2] << 8) | whole[scan + 3]);
+    ASSERT_LT(scan + 4, whole.size());
+    const std::vector<uint8_t> head(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(scan));
+    const std::vector<uint8_t> oneScan(whole.begin() + static_cast<std::ptrdiff_t>(scan), whole.end() - 2);
+    const auto scans = [&](int n) {
+        std::vector<uint8_t> out = head;
+        for (int i = 0; i < n; ++i) out.insert(out.end(), oneScan.begin(), oneScan.end());
+        out.insert(out.end(), {0xFF, 0xD9});
+        return out;
+    };
+    std::vector<uint8_t> cut = whole;
+    cut.resize(whole.size() * 6 / 10);
+    std::vector<uint8_t> headers = head;
+    headers.insert(headers.end(), {0xFF, 0xD9});
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* refusal;  // nullptr when the picture is taken
+    };
+    const Case cases[] = {
+        {"whole", whole, nullptr},
+        {"in 64 scans", scans(64), nullptr},
+        {"cut at 60%", cut, "cut short or damaged"},
+        {"headers only", headers, "no picture data"},
+        {"headers without an end", head, "no picture data"},
+        {"in 8000 scans", scans(8000), "8000 scans"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / "picture.jpg";
+        WriteFile(path, c.bytes);
+        std::string error;
+        EXPECT_EQ(CheckVideoBackground(path, error), c.refusal == nullptr) << error;
+        if (c.refusal != nullptr) {
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+        }
+        // The repeated scans make no picture a decoder would take; the layout alone is judged.
+        if (c.bytes.size() > 2 * whole.size()) continue;
+        VideoLook look;
+        look.background = path;
+        VideoScene scene;
+        EXPECT_EQ(scene.Create({}, 64, 36, VideoView::Full, error, look), c.refusal == nullptr) << error;
+    }
+}
+
+// However long the title, it stays in its own space on the card: above the instruments' line,
+// set smaller or cut short, and never gone.
+TEST(VideoLook, LongTitlesKeepToTheirSpace) {
+    const std::string words = "A Very Long Title Of A Piano Piece That Goes On And On ";
+    const std::string titles[] = {"Short", words + words, words + words + words + words + words + words,
+                                  std::string(84, 'W') + ".mid"};
+    for (const auto& [width, height] : {std::pair{180, 320}, std::pair{320, 180}}) {
+        for (const std::string& title : titles) {
+            SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + ": " + title);
+            VideoLook look;
+            look.titleCard = true;
+            look.title = title;
+            VideoScene scene;
+            std::string error;
+            ASSERT_TRUE(scene.Create({}, width, height, VideoView::Full, error, look)) << error;
+            const VideoIntro intro = scene.Intro(30);
+            scene.DrawVideoFrame(30, 30, intro);  // a second in: the card stands whole
+            const uint32_t* pixels = scene.Pixels();
+            ASSERT_NE(pixels, nullptr);
+            const uint32_t plate = pixels[0];
+            // The instruments' line starts half its text size under the middle; its size is half
+            // the heading's, which is three label sizes.
+            const float big = std::ceil(3.0f * scene.LabelPixels());
+            const int below = static_cast<int>(height * 0.5f + big * 0.25f);
+            int inkAbove = 0, inkBelow = 0;
+            for (int y = 0; y < height; ++y) {
+                for (int x = 0; x < width; ++x) {
+                    if (Rgb(pixels[y * width + x]) == Rgb(plate)) continue;
+                    ++(y < below ? inkAbove : inkBelow);
+                }
+            }
+            EXPECT_GT(inkAbove, 20) << "the title shows";
+            EXPECT_EQ(inkBelow, 0) << "the title runs into the instruments' line";
+        }
+    }
+}
+
 // The card names the song after its one track when a single track holds every note, and lists
 // each instrument once; a song of several tracks keeps its file's name.
 TEST(VideoLook, CardNamesTheSong) {
