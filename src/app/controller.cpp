@@ -67,6 +67,8 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     splitterHalfWidth = kSplitterHalfWidth;
 
     const Settings saved = ReadSettings();
+    // Told at the start: otherwise the user finds out only that a choice was forgotten.
+    if (const std::string problem = SettingsFileProblem(); !problem.empty()) Report(shared, problem, nullptr);
     shared.soundFontPath = saved.soundFontPath;
     SetVolume(static_cast<float>(saved.volumePercent));
     shared.playAlong.chosenInput = saved.midiInput;

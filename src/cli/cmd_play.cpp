@@ -119,7 +119,11 @@ int RunPlay(int argc, char** argv) {
     }
     if (path == nullptr) return UsageError("play needs a WAV or MIDI file");
     const bool midi = FileKindOfPath(path) == FileKind::Midi;
-    if (midi && soundFont.empty()) soundFont = ReadSettings().soundFontPath;
+    if (midi && soundFont.empty()) {
+        if (const std::string problem = SettingsFileProblem(); !problem.empty())
+            std::fprintf(stderr, "dorvik-midi: %s\n", problem.c_str());
+        soundFont = ReadSettings().soundFontPath;
+    }
     if (midi && soundFont.empty()) return UsageError("play needs --soundfont FILE.sf2 for a MIDI file");
 
     StopOnSignals();
