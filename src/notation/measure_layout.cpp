@@ -290,6 +290,16 @@ ScoreLayout LayOutScore(const ScoreSong& song, const LayoutChoice& choice) {
         clefs.push_back(ChooseClefs(frames, staves.back(), first));
     }
 
+    // An anacrusis: a first bar shorter than its own time signature (a file that starts mid-bar), or
+    // one whose signature is there only to make it short (1/4 before 4/4, as sequencers write one).
+    const auto nominalOf = [](const MeasureFrame& f) {
+        return f.numerator * 4 * kUnitsPerQuarter / f.denominator;
+    };
+    const bool pickup =
+        frames.size() > 1 &&
+        (frames[0].length < nominalOf(frames[0]) ||
+         (frames[0].length < frames[1].length &&
+          (frames[0].numerator != frames[1].numerator || frames[0].denominator != frames[1].denominator)));
     size_t keyIndex = 0;
     std::vector<size_t> cursor(staves.size() * 4, 0);  // per staff and voice: the next chord to place
     for (size_t m = 0; m < frames.size(); ++m) {
@@ -300,11 +310,14 @@ ScoreLayout LayOutScore(const ScoreSong& song, const LayoutChoice& choice) {
         sm.startTick = f.startTick;
         sm.numerator = f.numerator;
         sm.denominator = f.denominator;
-        const int32_t nominal = f.numerator * 4 * kUnitsPerQuarter / f.denominator;
-        sm.pickup = m == 0 && f.length < nominal && frames.size() > 1;
-        sm.number = static_cast<int32_t>(m) + (frames.front().length < nominal && frames.size() > 1 ? 0 : 1);
-        sm.showTime =
-            m == 0 || frames[m - 1].numerator != f.numerator || frames[m - 1].denominator != f.denominator;
+        sm.pickup = m == 0 && pickup;
+        sm.number = static_cast<int32_t>(m) + (pickup ? 0 : 1);
+        if (sm.pickup) {  // an anacrusis is written in the metre of the bars it leads into
+            sm.numerator = frames[1].numerator;
+            sm.denominator = frames[1].denominator;
+        }
+        sm.showTime = m == 0 || out.measures.back().numerator != f.numerator ||
+                      out.measures.back().denominator != f.denominator;
         // A key change takes effect at the bar it falls in, or the next one when it falls inside a bar.
         while (keyIndex + 1 < keys.size() &&
                UnitsOf(keys[keyIndex + 1].tick, song.division) <= static_cast<double>(f.start) + 3.0)

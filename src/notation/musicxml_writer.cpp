@@ -39,10 +39,11 @@ void WriteClef(std::string& x, size_t staff, Clef clef) {
     x += "</clef>";
 }
 
-void Note(std::string& x, const ScoreEvent& e, size_t staff, int voice) {
+void Note(std::string& x, const ScoreEvent& e, size_t staff, int voice, bool innerVoice) {
     const size_t heads = e.rest ? 1 : e.heads.size();
     for (size_t h = 0; h < heads; ++h) {
-        x += "<note>";
+        // An inner voice's rests hold its time but are not printed: they would only crowd the staff.
+        x += e.rest && innerVoice ? "<note print-object=\"no\">" : "<note>";
         if (h > 0) x += "<chord/>";
         if (e.rest) {
             x += e.wholeMeasure ? "<rest measure=\"yes\"/>" : "<rest/>";
@@ -147,7 +148,8 @@ std::string MusicXmlOf(const ScoreLayout& layout, const std::string& title) {
             for (const ScoreVoice& v : sm.staves[s].voices) {
                 if (!first) x += "<backup><duration>" + std::to_string(sm.length) + "</duration></backup>\n";
                 first = false;
-                for (const ScoreEvent& e : v.events) Note(x, e, s, static_cast<int>(s) * 4 + v.number);
+                for (const ScoreEvent& e : v.events)
+                    Note(x, e, s, static_cast<int>(s) * 4 + v.number, v.number > 1);
             }
         }
         x += "</measure>\n";

@@ -177,6 +177,7 @@ void DrawVoice(Page& p, const ScoreVoice& voice, const StaffMeasure& staff, cons
     for (size_t i = 0; i < voice.events.size(); ++i) {
         const ScoreEvent& e = voice.events[i];
         const float x = x0 + spacing.x.at(e.wholeMeasure ? 0 : e.start) * sp * scale;
+        if (e.rest && voice.number > 1) continue;  // an inner voice's rests would only crowd the staff
         if (e.rest) {
             const float lift = severalVoices ? (voice.number == 1 ? -2 * sp : 2 * sp) : 0.0f;
             if (e.wholeMeasure) {

@@ -99,6 +99,7 @@ void ChooseGrids(std::vector<BeatFrame>& beats, const std::vector<RawNote>& note
             for (double o : onsets) worst = std::max(worst, Distance(o, step));
             if (worst <= OnGrid(step)) {
                 chosen = &g;
+                beat.exact = true;
                 break;
             }
         }
@@ -123,17 +124,18 @@ int64_t Snap(double position, const BeatFrame& beat, int32_t step) {
     return beat.start + static_cast<int64_t>(std::llround(within / step)) * step;
 }
 
-// Where a note's end goes: on its beat's grid when it lies close to it, else on the finest
-// straight grid that holds it (an eighth note's end in a beat of quarter notes), else the
-// beat's grid all the same.
+// Where a note's end goes: on its beat's grid when it lies close to it, else, in a beat written
+// on its grid, on a finer straight grid down to thirty-seconds that holds it (an eighth note's
+// end in a beat of quarter notes), else on the beat's grid all the same. A hand's note ends
+// anywhere, and only the beat's own grid makes sense of it.
 int64_t SnapEnd(double end, const std::vector<BeatFrame>& beats) {
     size_t b = BeatAt(beats, end);
     const BeatFrame* beat = &beats[b];
     if (static_cast<double>(beat->start) == end && b > 0) beat = &beats[b - 1];
     if (beat->step > 0 && Distance(end - static_cast<double>(beat->start), beat->step) <= OnGrid(beat->step))
         return Snap(end, *beat, beat->step);
-    if (!beat->triplet) {
-        for (int32_t step : {48, 24, 12, 6}) {
+    if (!beat->triplet && (beat->exact || beat->step == 0)) {
+        for (int32_t step : {48, 24, 12}) {
             if (beat->step > 0 && step > beat->step) continue;
             if (beat->length % step != 0) continue;
             if (Distance(end - static_cast<double>(beat->start), step) <= OnGrid(step))
@@ -178,7 +180,7 @@ std::vector<BeatFrame> FrameBeats(const std::vector<MeasureFrame>& measures) {
         const int32_t beat = NominalBeat(m.numerator, m.denominator, compound);
         for (int32_t at = 0; at < m.length; at += beat) {
             const int32_t length = std::min(beat, m.length - at);
-            out.push_back({m.start + at, length, 0, false, compound, length < beat});
+            out.push_back({m.start + at, length, 0, false, compound, length < beat, false});
         }
     }
     return out;

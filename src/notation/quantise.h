@@ -29,6 +29,7 @@ struct BeatFrame {
     bool triplet;   // its grid divides it in three
     bool compound;  // a dotted beat (6/8 and the like)
     bool partial;   // the odd remainder of a bar shorter than its beats
+    bool exact;     // every onset lies on its grid: the file was written on it, not played in
 };
 
 struct ChordSpan {

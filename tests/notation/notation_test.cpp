@@ -106,6 +106,20 @@ TEST(Notation, RhythmsOfSmallSongs) {
     }
 }
 
+// A 1/4 bar before the 4/4 ones is an anacrusis: bar 0, written in the metre that follows.
+TEST(Notation, AnacrusisIsBarZero) {
+    const ScoreLayout layout = LayOutScore(Song({N(67, 0, 480), N(72, 480, 1920)}, {{0, 1, 4}, {480, 4, 4}}));
+    ASSERT_GE(layout.measures.size(), 2u);
+    EXPECT_TRUE(layout.measures[0].pickup);
+    EXPECT_EQ(layout.measures[0].number, 0);
+    EXPECT_EQ(layout.measures[0].numerator, 4);
+    EXPECT_EQ(layout.measures[1].number, 1);
+    EXPECT_FALSE(layout.measures[1].showTime);
+    const ScoreLayout none = LayOutScore(Song({N(67, 0, 1920)}, {{0, 4, 4}}));
+    EXPECT_FALSE(none.measures[0].pickup);
+    EXPECT_EQ(none.measures[0].number, 1);
+}
+
 TEST(Notation, TripletsAreBracketedAndBeamsFollowTheBeat) {
     const ScoreLayout triplet =
         LayOutScore(Song({N(60, 0, 160), N(62, 160, 160), N(64, 320, 160), N(65, 480, 1440)}));
