@@ -249,7 +249,8 @@ StaffVoices QuantiseStaff(const ScoreSong& song, const std::vector<int32_t>& ind
 
     // Into voices: a chord joins the first voice that is free at its onset. A chord that overlaps
     // the one before it only a little (a legato player's overlap) cuts that one short instead of
-    // opening a voice; past four voices the earliest-ending voice is cut.
+    // opening a voice (a sixteenth at most, and a quarter of the note); past four voices the
+    // earliest-ending voice is cut.
     std::vector<std::vector<ChordSpan>>& voices = out.voices;
     for (ChordSpan& c : chords) {
         int chosen = -1;
@@ -259,7 +260,7 @@ StaffVoices QuantiseStaff(const ScoreSong& song, const std::vector<int32_t>& ind
         for (size_t v = 0; v < voices.size() && chosen < 0; ++v) {
             const ChordSpan& last = voices[v].back();
             const int64_t overlap = last.end - c.start;
-            if (last.start < c.start && overlap <= std::max<int64_t>(12, (last.end - last.start) / 4)) {
+            if (last.start < c.start && overlap <= std::min<int64_t>(24, (last.end - last.start) / 4)) {
                 chosen = static_cast<int>(v);
             }
         }
