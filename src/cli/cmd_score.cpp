@@ -63,6 +63,7 @@ int RunScore(int argc, char** argv) {
     const char* path = nullptr;
     std::string output;
     LayoutChoice choice;
+    int firstBar = 0, lastBar = 0;  // the bars engraved, counted from 1; 0: all of them
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "-o") == 0) {
             if (++i == argc) return UsageError("-o needs a file name");
@@ -74,6 +75,14 @@ int RunScore(int argc, char** argv) {
             if (end == argv[i] || *end != '\0' || part < 1 || part > kMaxParts)
                 return UsageError(std::string("--part takes a part from 1, not ") + argv[i]);
             choice.part = static_cast<int32_t>(part - 1);
+        } else if (std::strcmp(argv[i], "--bars") == 0) {
+            if (++i == argc) return UsageError("--bars needs FIRST-LAST");
+            int first = 0, last = 0;
+            char tail = 0;
+            if (std::sscanf(argv[i], "%d-%d%c", &first, &last, &tail) != 2 || first < 1 || last < first)
+                return UsageError(std::string("--bars takes FIRST-LAST counted from 1, not ") + argv[i]);
+            firstBar = first;
+            lastBar = last;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             return UsageError(std::string("unknown option ") + argv[i]);
         } else if (path == nullptr) {
@@ -116,7 +125,11 @@ int RunScore(int argc, char** argv) {
         written = MusicXmlOf(layout, title);
     } else {
         EngraveOptions options;
-        options.onePage = format == ScoreFormat::Svg;
+        options.onePage = format != ScoreFormat::Pdf;  // a picture or an SVG page is as tall as the music
+        if (firstBar > 0) {
+            options.firstMeasure = firstBar - 1;
+            options.lastMeasure = lastBar;
+        }
         const PageFormat pages = format == ScoreFormat::Svg   ? PageFormat::Svg
                                  : format == ScoreFormat::Pdf ? PageFormat::Pdf
                                                               : PageFormat::Png;
