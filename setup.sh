@@ -25,6 +25,8 @@ packages=(
     jackd2 libjack-jackd2-dev librtmidi-dev python3-rtmidi  # live keys' latency bench: a JACK server, its MIDI in and out;
                                                    # MIDI keyboards (RtMidi over ALSA or JACK) and the record tests
     parallel                                       # GNU parallel: the sharded batch test, and batches over machines
+    libcairo2-dev libfreetype-dev lilypond-fonts   # the score's pages, engraved with the Emmentaler music font
+    musescore3                                     # reads the MusicXML we write in the tests; the notation bench's reference
 )
 
 missing=()

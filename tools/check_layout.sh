@@ -13,7 +13,7 @@ cd "$root"
 declare -A floor=(
     [platform]=0 [resources]=0
     [core]=1
-    [midi]=2 [synth]=2 [audio]=2 [settings]=2
+    [midi]=2 [synth]=2 [audio]=2 [settings]=2 [notation]=2
     [view]=3
     [ui]=4
     [export]=5

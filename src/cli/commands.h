@@ -24,6 +24,7 @@ int RunVideo(int argc, char** argv);
 int RunBatch(int argc, char** argv);
 int RunPorts(int argc, char** argv);
 int RunRecord(int argc, char** argv);
+int RunScore(int argc, char** argv);
 
 // What the command line is called where MIDI systems list their clients.
 inline constexpr const char* kMidiClientName = "dorvik-midi";

@@ -63,6 +63,15 @@ int64_t TempoMap::TickAtOrBefore(double seconds) const {
     return tick;
 }
 
+double TempoMap::TicksAt(double seconds) const {
+    if (!(seconds > 0) || segments_.empty()) return 0.0;
+    auto after = std::upper_bound(segments_.begin() + 1, segments_.end(), seconds,
+                                  [](double t, const TempoSegment& s) { return t < s.startSeconds; });
+    const TempoSegment& s = *std::prev(after);
+    if (!(s.secondsPerTick > 0)) return static_cast<double>(s.firstTick);
+    return static_cast<double>(s.firstTick) + (seconds - s.startSeconds) / s.secondsPerTick;
+}
+
 bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {
     int64_t total = 0;
     for (int64_t c : counts) total += c;

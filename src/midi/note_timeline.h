@@ -43,6 +43,10 @@ class TempoMap {
     // The last tick that comes at or before `seconds` into the song (0 for any time before it):
     // where a player sent to that place starts.
     [[nodiscard]] int64_t TickAtOrBefore(double seconds) const;
+    // The tick, with its fraction, that sounds at `seconds` (0 for any time before the song): the
+    // way back from a note's time to the place the file wrote it.
+    [[nodiscard]] double TicksAt(double seconds) const;
+    [[nodiscard]] int32_t Division() const { return static_cast<int32_t>(division_); }
 
     // Converts ticks that never decrease from one call to the next, without searching.
     class Walker {

@@ -1,0 +1,142 @@
+// dorvik-midi score: the song as sheet music, written as MusicXML for notation programs or
+// engraved as PDF pages or an SVG page.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/score_pages.h"
+#include "core/file_access.h"
+#include "midi/meter_events.h"
+#include "midi/midi_reader.h"
+#include "midi/note_timeline.h"
+#include "notation/measure_layout.h"
+#include "notation/musicxml_writer.h"
+#include "notation/page_engraving.h"
+#include "platform/atomic_file.h"
+
+namespace cli {
+namespace {
+
+enum class ScoreFormat { MusicXml, Svg, Pdf, Png };
+
+bool EndsWith(const std::string& s, const char* tail) {
+    const size_t n = std::strlen(tail);
+    if (s.size() < n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != tail[i]) return false;
+    }
+    return true;
+}
+
+int Failed(const std::string& text) {
+    std::fprintf(stderr, "dorvik-midi: %s\n", text.c_str());
+    return 1;
+}
+
+// Writes `bytes` to `target` whole, or leaves it as it was.
+int WriteWhole(const std::string& target, const std::string& bytes) {
+    platform::AtomicFile file;
+    if (const int e = file.Open(target); e != 0)
+        return Failed("cannot write " + target + ": " + std::strerror(e));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(file.Fd(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return Failed("cannot write " + target + ": " + std::strerror(n < 0 ? errno : EIO));
+        done += static_cast<size_t>(n);
+    }
+    if (const int e = file.Commit(); e != 0)
+        return Failed("cannot write " + target + ": " + std::strerror(e));
+    return 0;
+}
+
+}  // namespace
+
+int RunScore(int argc, char** argv) {
+    const char* path = nullptr;
+    std::string output;
+    LayoutChoice choice;
+    int firstBar = 0, lastBar = 0;  // the bars engraved, counted from 1; 0: all of them
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-o") == 0) {
+            if (++i == argc) return UsageError("-o needs a file name");
+            output = argv[i];
+        } else if (std::strcmp(argv[i], "--part") == 0) {
+            if (++i == argc) return UsageError("--part needs a part number");
+            char* end = nullptr;
+            const long part = std::strtol(argv[i], &end, 10);
+            if (end == argv[i] || *end != '\0' || part < 1 || part > kMaxParts)
+                return UsageError(std::string("--part takes a part from 1, not ") + argv[i]);
+            choice.part = static_cast<int32_t>(part - 1);
+        } else if (std::strcmp(argv[i], "--bars") == 0) {
+            if (++i == argc) return UsageError("--bars needs FIRST-LAST");
+            int first = 0, last = 0;
+            char tail = 0;
+            if (std::sscanf(argv[i], "%d-%d%c", &first, &last, &tail) != 2 || first < 1 || last < first)
+                return UsageError(std::string("--bars takes FIRST-LAST counted from 1, not ") + argv[i]);
+            firstBar = first;
+            lastBar = last;
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            return UsageError(std::string("unknown option ") + argv[i]);
+        } else if (path == nullptr) {
+            path = argv[i];
+        } else {
+            return UsageError("score takes one MIDI file");
+        }
+    }
+    if (path == nullptr) return UsageError("score needs a MIDI file");
+    if (output.empty()) return UsageError("score needs -o OUT.musicxml, OUT.svg or OUT.pdf");
+    ScoreFormat format;
+    if (EndsWith(output, ".musicxml") || EndsWith(output, ".xml")) {
+        format = ScoreFormat::MusicXml;
+    } else if (EndsWith(output, ".svg")) {
+        format = ScoreFormat::Svg;
+    } else if (EndsWith(output, ".pdf")) {
+        format = ScoreFormat::Pdf;
+    } else if (EndsWith(output, ".png")) {
+        format = ScoreFormat::Png;
+    } else {
+        return UsageError("cannot tell the format of " + output +
+                          ": the name must end in .musicxml, .svg, .pdf or .png");
+    }
+    if (NotARegularFile(path)) return Failed(std::string(path) + ": not a regular file");
+    std::string target, error;
+    if (!CheckOutput(output, path, "", target, error)) return Failed("cannot write " + output + ": " + error);
+
+    std::vector<uint8_t> bytes;
+    auto song = std::make_unique<SongData>();
+    TempoMap tempo;
+    if (!ReadMidiFile(*song, path, &bytes, &tempo))
+        return Failed(std::string(path) + ": " + MidiLoadFailureText(*song));
+    if (!SongHasNotes(*song)) return Failed(std::string(path) + " has no notes");
+    const SongMeters meters = ReadSongMeters(bytes.data(), bytes.size());
+    const ScoreLayout layout = LayOutScore(ScoreSongFrom(*song, tempo, meters), choice);
+    const std::string title = FileTitleFromPath(path);
+
+    std::string written;
+    if (format == ScoreFormat::MusicXml) {
+        written = MusicXmlOf(layout, title);
+    } else {
+        EngraveOptions options;
+        options.onePage = format != ScoreFormat::Pdf;  // a picture or an SVG page is as tall as the music
+        if (firstBar > 0) {
+            options.firstMeasure = firstBar - 1;
+            options.lastMeasure = lastBar;
+        }
+        const PageFormat pages = format == ScoreFormat::Svg   ? PageFormat::Svg
+                                 : format == ScoreFormat::Pdf ? PageFormat::Pdf
+                                                              : PageFormat::Png;
+        const Failure drawn = DrawScorePages(EngraveScore(layout, title, options), pages, written);
+        if (!drawn.Ok()) return Failed(drawn.text);
+    }
+    return WriteWhole(target, written);
+}
+
+}  // namespace cli

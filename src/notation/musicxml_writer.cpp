@@ -1,0 +1,159 @@
+#include "notation/musicxml_writer.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr const char* kTypeNames[] = {"whole", "half", "quarter", "eighth", "16th", "32nd", "64th"};
+constexpr const char* kSteps = "CDEFGAB";
+constexpr const char* kBeamNames[] = {"", "begin", "continue", "end", "forward hook", "backward hook"};
+
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                // Control characters are not allowed in XML 1.0 at all.
+                if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
+        }
+    }
+    return out;
+}
+
+void WriteClef(std::string& x, size_t staff, Clef clef) {
+    x += "<clef number=\"" + std::to_string(staff + 1) + "\">";
+    x += clef == Clef::Treble ? "<sign>G</sign><line>2</line>" : "<sign>F</sign><line>4</line>";
+    x += "</clef>";
+}
+
+void Note(std::string& x, const ScoreEvent& e, size_t staff, int voice, bool innerVoice) {
+    const size_t heads = e.rest ? 1 : e.heads.size();
+    for (size_t h = 0; h < heads; ++h) {
+        // An inner voice's rests hold its time but are not printed: they would only crowd the staff.
+        x += e.rest && innerVoice ? "<note print-object=\"no\">" : "<note>";
+        if (h > 0) x += "<chord/>";
+        if (e.rest) {
+            x += e.wholeMeasure ? "<rest measure=\"yes\"/>" : "<rest/>";
+        } else {
+            const Spelling& s = e.heads[h].spelling;
+            x += "<pitch><step>";
+            x += kSteps[s.step];
+            x += "</step>";
+            if (s.alter != 0) x += "<alter>" + std::to_string(s.alter) + "</alter>";
+            x += "<octave>" + std::to_string(s.octave) + "</octave></pitch>";
+        }
+        x += "<duration>" + std::to_string(e.duration) + "</duration>";
+        const ScoreHead* head = e.rest ? nullptr : &e.heads[h];
+        if (head != nullptr && head->tieStop) x += "<tie type=\"stop\"/>";
+        if (head != nullptr && head->tieStart) x += "<tie type=\"start\"/>";
+        x += "<voice>" + std::to_string(voice) + "</voice>";
+        if (!e.wholeMeasure) {
+            x += "<type>";
+            x += kTypeNames[e.type];
+            x += "</type>";
+            for (int d = 0; d < e.dots; ++d) x += "<dot/>";
+        }
+        if (head != nullptr && head->accidental) {
+            x += e.heads[h].spelling.alter > 0   ? "<accidental>sharp</accidental>"
+                 : e.heads[h].spelling.alter < 0 ? "<accidental>flat</accidental>"
+                                                 : "<accidental>natural</accidental>";
+        }
+        if (e.triplet)
+            x += "<time-modification><actual-notes>3</actual-notes><normal-notes>2</normal-notes></"
+                 "time-modification>";
+        if (!e.rest) x += e.stemUp ? "<stem>up</stem>" : "<stem>down</stem>";
+        x += "<staff>" + std::to_string(staff + 1) + "</staff>";
+        if (h == 0 && !e.rest) {
+            for (int level = 0; level < 4; ++level) {
+                if (e.beams[level] == Beam::None) continue;
+                x += "<beam number=\"" + std::to_string(level + 1) + "\">";
+                x += kBeamNames[static_cast<int>(e.beams[level])];
+                x += "</beam>";
+            }
+        }
+        std::string notations;
+        if (head != nullptr && head->tieStop) notations += "<tied type=\"stop\"/>";
+        if (head != nullptr && head->tieStart) notations += "<tied type=\"start\"/>";
+        if (h == 0 && e.tupletStart) notations += "<tuplet type=\"start\" bracket=\"yes\"/>";
+        if (h == 0 && e.tupletStop) notations += "<tuplet type=\"stop\"/>";
+        if (!notations.empty()) x += "<notations>" + notations + "</notations>";
+        x += "</note>\n";
+    }
+}
+
+}  // namespace
+
+std::string MusicXmlOf(const ScoreLayout& layout, const std::string& title) {
+    std::string x;
+    x.reserve(layout.measures.size() * 2048);
+    x += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
+         "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 3.1 Partwise//EN\" "
+         "\"http://www.musicxml.org/dtds/partwise.dtd\">\n"
+         "<score-partwise version=\"3.1\">\n";
+    x += "<work><work-title>" + Escaped(title) + "</work-title></work>\n";
+    x += "<identification><encoding><software>dorvik-midi</software></encoding></identification>\n";
+    const std::string partName = layout.grandStaff       ? "Piano"
+                                 : layout.staves.empty() ? ""
+                                                         : layout.staves[0].name;
+    // The instrument is named too: a reader without one guesses, and says so.
+    x += "<part-list><score-part id=\"P1\"><part-name>" + Escaped(partName) +
+         "</part-name><score-instrument id=\"P1-I1\"><instrument-name>" + Escaped(partName) +
+         "</instrument-name></score-instrument><midi-instrument id=\"P1-I1\"><midi-channel>1</midi-channel>"
+         "<midi-program>1</midi-program></midi-instrument></score-part></part-list>\n";
+    x += "<part id=\"P1\">\n";
+    for (size_t m = 0; m < layout.measures.size(); ++m) {
+        const ScoreMeasure& sm = layout.measures[m];
+        x += "<measure number=\"" + std::to_string(sm.number) + "\"";
+        if (sm.pickup) x += " implicit=\"yes\"";
+        x += ">\n";
+        std::string attributes;
+        if (m == 0) attributes += "<divisions>" + std::to_string(kUnitsPerQuarter) + "</divisions>";
+        if (sm.showKey) {
+            attributes += "<key><fifths>" + std::to_string(sm.fifths) + "</fifths><mode>";
+            attributes += sm.minor ? "minor" : "major";
+            attributes += "</mode></key>";
+        }
+        if (sm.showTime) {
+            attributes += "<time><beats>" + std::to_string(sm.numerator) + "</beats><beat-type>" +
+                          std::to_string(sm.denominator) + "</beat-type></time>";
+        }
+        if (m == 0) attributes += "<staves>" + std::to_string(sm.staves.size()) + "</staves>";
+        for (size_t s = 0; s < sm.staves.size(); ++s) {
+            if (m == 0 || sm.staves[s].clefChanged) WriteClef(attributes, s, sm.staves[s].clef);
+        }
+        if (!attributes.empty()) x += "<attributes>" + attributes + "</attributes>\n";
+        if (m == 0 && layout.quarterSeconds > 0) {
+            const long bpm = std::lround(60.0 / layout.quarterSeconds);
+            x += "<direction "
+                 "placement=\"above\"><direction-type><metronome><beat-unit>quarter</beat-unit><per-minute>" +
+                 std::to_string(bpm) +
+                 "</per-minute></metronome></direction-type><staff>1</staff><sound tempo=\"" +
+                 std::to_string(bpm) + "\"/></direction>\n";
+        }
+        bool first = true;
+        for (size_t s = 0; s < sm.staves.size(); ++s) {
+            for (const ScoreVoice& v : sm.staves[s].voices) {
+                if (!first) x += "<backup><duration>" + std::to_string(sm.length) + "</duration></backup>\n";
+                first = false;
+                for (const ScoreEvent& e : v.events)
+                    Note(x, e, s, static_cast<int>(s) * 4 + v.number, v.number > 1);
+            }
+        }
+        x += "</measure>\n";
+    }
+    x += "</part>\n</score-partwise>\n";
+    return x;
+}

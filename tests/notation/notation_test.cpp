@@ -1,0 +1,263 @@
+// Sheet music from small songs: each case is a song of a few notes and what its first bars must
+// show. Every layout is also checked for what any reader of it relies on: every voice fills its
+// bar exactly, and every note of the song is on the page.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "midi/meter_events.h"
+#include "midi/midi_reader.h"
+#include "midi/note_timeline.h"
+#include "notation/key_spelling.h"
+#include "notation/measure_layout.h"
+#include "notation/page_engraving.h"
+#include "smf_builder.h"
+
+namespace {
+
+constexpr int Q = 480;  // ticks per quarter in these songs
+
+ScoreSong Song(std::vector<ScoreNote> notes, std::vector<TimeSignatureEvent> times = {},
+               std::vector<KeySignatureEvent> keys = {{0, 0, false}}) {
+    ScoreSong s;
+    s.division = Q;
+    s.hands = false;
+    s.partCount = 1;
+    s.partPrograms = {0};
+    s.partNames = {""};
+    s.notes = std::move(notes);
+    s.times = std::move(times);
+    s.keys = std::move(keys);
+    return s;
+}
+
+ScoreNote N(int key, int64_t start, int64_t length) {
+    return {0, key, start, start + length};
+}
+
+// What every layout must hold, whatever the song.
+void ExpectWhole(const ScoreSong& song, const ScoreLayout& layout) {
+    std::set<int32_t> shown;
+    for (const ScoreMeasure& m : layout.measures) {
+        for (const StaffMeasure& s : m.staves) {
+            ASSERT_FALSE(s.voices.empty());
+            for (const ScoreVoice& v : s.voices) {
+                int32_t at = 0;
+                for (const ScoreEvent& e : v.events) {
+                    EXPECT_EQ(e.start, at) << "bar " << m.number << " voice " << v.number;
+                    at += e.duration;
+                    for (const ScoreHead& h : e.heads) shown.insert(h.note);
+                }
+                EXPECT_EQ(at, m.length)
+                    << "bar " << m.number << " voice " << v.number << " does not fill its bar";
+            }
+        }
+    }
+    EXPECT_EQ(shown.size(), song.notes.size()) << "notes missing from the page";
+}
+
+std::string Rhythm(const ScoreMeasure& m, size_t voice = 0) {
+    static const char* kNames = "whq8stx";  // whole half quarter 8th sixteenth thirty-second sixty-fourth
+    std::string out;
+    for (const ScoreEvent& e : m.staves[0].voices[voice].events) {
+        if (!out.empty()) out += ' ';
+        if (e.rest) out += 'r';
+        if (e.triplet) out += '3';
+        out += kNames[e.type];
+        for (int d = 0; d < e.dots; ++d) out += '.';
+        if (!e.heads.empty() && e.heads[0].tieStart) out += '~';
+    }
+    return out;
+}
+
+struct RhythmCase {
+    const char* name;
+    ScoreSong song;
+    std::vector<std::string> bars;  // the rhythm of voice 1 in each of the first bars
+};
+
+TEST(Notation, RhythmsOfSmallSongs) {
+    const RhythmCase cases[] = {
+        {"dotted rhythm", Song({N(60, 0, 720), N(62, 720, 240), N(64, 960, 960)}), {"q. 8 h"}},
+        {"tie over a bar line", Song({N(60, 1440, 960)}), {"rh rq q~", "q rq rh"}},
+        {"triplet",
+         Song({N(60, 0, 160), N(62, 160, 160), N(64, 320, 160), N(65, 480, 1440)}),
+         {"38 38 38 h."}},
+        {"6/8 bar",
+         Song({N(60, 0, 240), N(62, 240, 240), N(64, 480, 240), N(65, 720, 720)}, {{0, 6, 8}}),
+         {"8 8 8 q."}},
+        {"anacrusis", Song({N(67, 0, 480), N(72, 480, 1920)}, {{0, 1, 4}, {480, 4, 4}}), {"q", "w"}},
+        {"hand-played eighths",
+         Song({N(60, 7, 230), N(62, 251, 219), N(64, 466, 250), N(65, 735, 200), N(67, 950, 950)}),
+         {"8 8 8 8 h"}},
+        {"sixteenths and a rest",
+         Song({N(60, 0, 120), N(62, 120, 120), N(64, 240, 240), N(65, 960, 960)}),
+         {"s s 8 rq h"}},
+    };
+    for (const RhythmCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ScoreLayout layout = LayOutScore(c.song);
+        ExpectWhole(c.song, layout);
+        ASSERT_GE(layout.measures.size(), c.bars.size());
+        for (size_t b = 0; b < c.bars.size(); ++b)
+            EXPECT_EQ(Rhythm(layout.measures[b]), c.bars[b]) << "bar " << b;
+    }
+}
+
+// A 1/4 bar before the 4/4 ones is an anacrusis: bar 0, written in the metre that follows.
+TEST(Notation, AnacrusisIsBarZero) {
+    const ScoreLayout layout = LayOutScore(Song({N(67, 0, 480), N(72, 480, 1920)}, {{0, 1, 4}, {480, 4, 4}}));
+    ASSERT_GE(layout.measures.size(), 2u);
+    EXPECT_TRUE(layout.measures[0].pickup);
+    EXPECT_EQ(layout.measures[0].number, 0);
+    EXPECT_EQ(layout.measures[0].numerator, 4);
+    EXPECT_EQ(layout.measures[1].number, 1);
+    EXPECT_FALSE(layout.measures[1].showTime);
+    const ScoreLayout none = LayOutScore(Song({N(67, 0, 1920)}, {{0, 4, 4}}));
+    EXPECT_FALSE(none.measures[0].pickup);
+    EXPECT_EQ(none.measures[0].number, 1);
+}
+
+TEST(Notation, TripletsAreBracketedAndBeamsFollowTheBeat) {
+    const ScoreLayout triplet =
+        LayOutScore(Song({N(60, 0, 160), N(62, 160, 160), N(64, 320, 160), N(65, 480, 1440)}));
+    const auto& t = triplet.measures[0].staves[0].voices[0].events;
+    EXPECT_TRUE(t[0].tupletStart && !t[0].tupletStop && t[2].tupletStop);
+    EXPECT_EQ(t[0].beams[0], Beam::Begin);
+    EXPECT_EQ(t[2].beams[0], Beam::End);
+
+    const ScoreLayout compound = LayOutScore(Song(
+        {N(60, 0, 240), N(62, 240, 240), N(64, 480, 240), N(65, 720, 240), N(67, 960, 240), N(69, 1200, 240)},
+        {{0, 6, 8}}));
+    const auto& e = compound.measures[0].staves[0].voices[0].events;
+    ASSERT_EQ(e.size(), 6u);
+    const Beam expected[] = {Beam::Begin, Beam::Continue, Beam::End, Beam::Begin, Beam::Continue, Beam::End};
+    for (size_t i = 0; i < 6; ++i) EXPECT_EQ(e[i].beams[0], expected[i]) << "eighth " << i;
+
+    // A sixteenth after a dotted eighth hangs a hook off the shared beam.
+    const ScoreLayout hooked = LayOutScore(Song({N(60, 0, 360), N(62, 360, 120), N(64, 480, 1440)}));
+    const auto& h = hooked.measures[0].staves[0].voices[0].events;
+    EXPECT_EQ(h[0].beams[0], Beam::Begin);
+    EXPECT_EQ(h[1].beams[0], Beam::End);
+    EXPECT_EQ(h[1].beams[1], Beam::BackwardHook);
+}
+
+TEST(Notation, VoicesAndChords) {
+    // A chord with a second: one event of two heads, drawn on both sides of the stem.
+    const ScoreSong second = Song({N(60, 0, 1920), N(62, 0, 1920)});
+    const ScoreLayout chord = LayOutScore(second);
+    ASSERT_EQ(chord.measures[0].staves[0].voices.size(), 1u);
+    EXPECT_EQ(chord.measures[0].staves[0].voices[0].events[0].heads.size(), 2u);
+    const Engraving page = EngraveScore(chord, "");
+    std::set<float> headX;
+    for (const GlyphMark& g : page.pages[0].glyphs) {
+        if (g.note >= 0) headX.insert(g.x);
+    }
+    EXPECT_EQ(headX.size(), 2u) << "the heads of a second overlap";
+
+    // A held note under a moving line makes two voices, stems apart.
+    const ScoreSong held = Song({N(48, 0, 1920), N(64, 0, 480), N(65, 480, 480), N(67, 960, 960)});
+    const ScoreLayout two = LayOutScore(held);
+    ExpectWhole(held, two);
+    ASSERT_EQ(two.measures[0].staves[0].voices.size(), 2u);
+    EXPECT_TRUE(two.measures[0].staves[0].voices[0].events[0].stemUp);
+    EXPECT_FALSE(two.measures[0].staves[0].voices[1].events[0].stemUp);
+}
+
+TEST(Notation, KeysAndSpelling) {
+    struct Spelt {
+        int key, fifths;
+        bool minor;
+        const char* name;
+    };
+    const Spelt table[] = {
+        {61, 0, false, "C#4"},  {70, 0, false, "Bb4"}, {68, 0, true, "G#4"},   {61, -1, true, "C#4"},
+        {66, -6, false, "Gb4"}, {60, 7, false, "B#3"}, {71, -7, false, "Cb5"}, {63, 2, false, "D#4"},
+    };
+    for (const Spelt& s : table) {
+        const Spelling sp = SpellKey(s.key, s.fifths, s.minor);
+        std::string name(1, "CDEFGAB"[sp.step]);
+        name += sp.alter > 0 ? "#" : sp.alter < 0 ? "b" : "";
+        name += std::to_string(sp.octave);
+        EXPECT_EQ(name, s.name) << "key " << s.key << " in " << s.fifths;
+    }
+
+    // A key change at the second bar: F sharp is in the first key, B flat in the second, and an F
+    // natural in the first bar needs its sign where a second F in the bar does not.
+    const ScoreSong change = Song({N(66, 0, 480), N(65, 480, 480), N(65, 960, 960), N(70, 1920, 1920)}, {},
+                                  {{0, 1, false}, {1920, -1, false}});
+    const ScoreLayout layout = LayOutScore(change);
+    ASSERT_GE(layout.measures.size(), 2u);
+    EXPECT_TRUE(layout.measures[1].showKey);
+    EXPECT_EQ(layout.measures[1].fifths, -1);
+    const auto& bar1 = layout.measures[0].staves[0].voices[0].events;
+    EXPECT_FALSE(bar1[0].heads[0].accidental);
+    EXPECT_TRUE(bar1[1].heads[0].accidental);
+    EXPECT_FALSE(bar1[2].heads[0].accidental);
+    const ScoreHead& bflat = layout.measures[1].staves[0].voices[0].events[0].heads[0];
+    EXPECT_EQ(bflat.spelling.alter, -1);
+    EXPECT_FALSE(bflat.accidental);
+
+    // Without a key in the file it is found from the notes: a D major scale and its chord.
+    std::vector<ScoreNote> dmajor;
+    const int scale[] = {62, 64, 66, 67, 69, 71, 73, 74, 62, 66, 69, 62};
+    for (int i = 0; i < 12; ++i) dmajor.push_back(N(scale[i], i * 480, 480));
+    const ScoreLayout found = LayOutScore(Song(dmajor, {}, {}));
+    EXPECT_TRUE(found.keyEstimated);
+    EXPECT_EQ(found.measures[0].fifths, 2);
+    EXPECT_FALSE(found.measures[0].minor);
+}
+
+TEST(Notation, GrandStaffAndClefChanges) {
+    ScoreSong s = Song({N(72, 0, 1920), N(76, 1920, 1920)});
+    s.hands = true;
+    s.partCount = 2;
+    s.partPrograms = {0, 0};
+    s.partNames = {"", ""};
+    s.notes.push_back({1, 48, 0, 1920});
+    s.notes.push_back({1, 79, 1920, 1920});  // the left hand crosses far up in the second bar
+    s.notes.push_back({1, 81, 1920, 1920});
+    const ScoreLayout layout = LayOutScore(s);
+    ASSERT_TRUE(layout.grandStaff);
+    ASSERT_EQ(layout.measures[0].staves.size(), 2u);
+    EXPECT_EQ(layout.measures[0].staves[0].clef, Clef::Treble);
+    EXPECT_EQ(layout.measures[0].staves[1].clef, Clef::Bass);
+    EXPECT_EQ(layout.measures[1].staves[1].clef, Clef::Treble);
+    EXPECT_TRUE(layout.measures[1].staves[1].clefChanged);
+}
+
+// From the bytes of a file: the ticks come back from the seconds across tempo changes, and the
+// signatures come from any track.
+TEST(Notation, FileTicksAndSignatures) {
+    using smf::Bytes, smf::Event, smf::Track, smf::Tempo, smf::On, smf::Off, smf::EndOfTrack;
+    const Bytes timeSig = Event(0, {0xFF, 0x58, 0x04, 3, 2, 24, 8});
+    const Bytes keySig = Event(0, {0xFF, 0x59, 0x02, 0xFE, 1});    // two flats, minor
+    const Bytes badKey = Event(100, {0xFF, 0x59, 0x02, 0x08, 0});  // eight sharps: no key
+    const Bytes file = smf::Song(Q, {Track({timeSig, Tempo(0, 400000), Tempo(700, 900000), EndOfTrack()}),
+                                     Track({keySig, badKey, On(0, 0, 60), Off(480, 0, 60), On(240, 0, 62),
+                                            Off(1000, 0, 62), On(7, 0, 64), Off(333, 0, 64), EndOfTrack()})});
+    auto song = smf::NewSong();
+    TempoMap tempo;
+    ASSERT_TRUE(ParseSong(*song, file.data(), file.size(), &tempo));
+    const SongMeters meters = ReadSongMeters(file.data(), file.size());
+    EXPECT_EQ(meters.division, Q);
+    ASSERT_EQ(meters.times.size(), 1u);
+    EXPECT_EQ(meters.times[0].numerator, 3);
+    EXPECT_EQ(meters.times[0].denominator, 4);
+    ASSERT_EQ(meters.keys.size(), 1u);
+    EXPECT_EQ(meters.keys[0].fifths, -2);
+    EXPECT_TRUE(meters.keys[0].minor);
+
+    const ScoreSong score = ScoreSongFrom(*song, tempo, meters);
+    ASSERT_EQ(score.notes.size(), 3u);
+    const int64_t starts[] = {100, 820, 1827}, ends[] = {580, 1820, 2160};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(score.notes[i].start, starts[i]) << "note " << i;
+        EXPECT_EQ(score.notes[i].end, ends[i]) << "note " << i;
+    }
+    EXPECT_NEAR(score.quarterSeconds, 0.4, 1e-9);
+}
+
+}  // namespace
