@@ -4,12 +4,15 @@
 #include <chrono>
 
 #include "platform/clock.h"
+#include "platform/thread_priority.h"
 
 namespace {
 
 // The longest the thread sleeps with nothing due: a bound on how long a change to the clock that
 // came without a wake (none should) could go unseen.
 constexpr double kLongestSleep = 0.25;
+// The shortest: well under the 2 ms a note may stray, and long enough that the thread yields.
+constexpr double kShortestSleep = 0.0002;
 
 // Room for what one wake-up sends (a chord, a release of every channel, the channels' state after
 // a seek), kept so that the thread seldom allocates while it plays.
@@ -51,13 +54,16 @@ void MidiSender::Change(const std::function<void(MidiSequencer&, double, MidiSeq
 }
 
 void MidiSender::Run() {
+    (void)platform::AskForPromptWakeUps();
     std::unique_lock<std::mutex> hold(lock_);
     while (!quit_) {
         const double now = platform::SteadySeconds();
         sequencer_.Advance(now, out_);
         SendOut();
-        const double wake = std::min(sequencer_.NextDue(now), now + kLongestSleep);
-        if (wake <= now) continue;
+        // A message the rounding of its due time leaves a hair in the future is sent on the next
+        // wake; the thread never spins, whatever its priority.
+        const double wake =
+            std::max(std::min(sequencer_.NextDue(now), now + kLongestSleep), now + kShortestSleep);
         // The steady clock the seconds come from is the one the wait is measured on.
         const auto until = std::chrono::steady_clock::time_point(
             std::chrono::duration_cast<std::chrono::steady_clock::duration>(

@@ -1,12 +1,12 @@
 #!/usr/bin/python3
 """An instrument played by another program, as a JACK client, for the MIDI output tests and
 benchmark: it opens an input port CLIENT:in, prints "ready", and prints every message it receives
-as "SECONDS STATUS DATA1 DATA2" with the moment it arrived on the monotonic clock, until its
-standard input ends.
+as "SECONDS STATUS DATA1 DATA2" until its standard input ends. The seconds are JACK's own clock
+at the period that delivered the message, counted from the first: read on JACK's thread before
+this script sees the message, so how late Python runs does not count.
 """
 import argparse
 import sys
-import time
 
 import rtmidi
 
@@ -17,9 +17,12 @@ def main():
     args = parser.parse_args()
     received = []
 
+    clock = [0.0]
+
     def arrived(event, _data):
-        message, _delta = event
-        received.append((time.monotonic(), message))
+        message, delta = event
+        clock[0] += delta
+        received.append((clock[0], message))
 
     port = rtmidi.MidiIn(rtmidi.API_UNIX_JACK, name=args.client)
     port.open_virtual_port("in")
