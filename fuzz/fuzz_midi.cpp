@@ -1,9 +1,10 @@
 // Feeds arbitrary bytes to the MIDI reader, RIFF unwrapping included. Besides the sanitizers'
 // checks, it asserts the invariants the views rely on: counts within their tables, every part's
 // notes inside the one note store, keys within the keyboard, no note ending before it starts, bar
-// lines ascending. The bytes handed to the synthesiser for a file that loads must load as the
-// very same song, so that what is drawn is what is heard; tracks merged to fit the synthesiser's
-// player must load with the same notes starting at the same times.
+// lines ascending; the events an instrument is sent are whole channel messages in time order,
+// each note-on of a part the song has. The bytes handed to the synthesiser for a file that loads
+// must load as the very same song, so that what is drawn is what is heard; tracks merged to fit
+// the synthesiser's player must load with the same notes starting at the same times.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "midi/midi_reader.h"
+#include "midi/note_timeline.h"
+#include "midi/song_events.h"
 #include "midi/track_merge.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -26,8 +29,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (player.size() > inner.size) std::abort();
 
     auto song = std::make_unique<SongData>();
-    const bool loaded = ParseSong(*song, copy.get(), size);
+    TempoMap tempo;
+    const bool loaded = ParseSong(*song, copy.get(), size, &tempo);
     if (!loaded) return 0;
+
+    // What an instrument is sent of a song that loads: channel messages only, whole, in time order,
+    // each note-on of a part the song has.
+    SongEvents events;
+    if (!ReadSongEvents(copy.get(), size, *song, tempo, events)) std::abort();
+    for (size_t i = 0; i < events.events.size(); ++i) {
+        const SongEvent& e = events.events[i];
+        if (e.status < 0x80 || e.status >= 0xF0 || e.data1 >= 0x80 || e.data2 >= 0x80) std::abort();
+        if (i > 0 && e.seconds < events.events[i - 1].seconds) std::abort();
+        if (e.part >= song->PartsInUse() || e.part < kDrumsPart) std::abort();
+    }
 
     if (song->barLineCount < 0 || song->barLineCount > kMaxBarLines) std::abort();
     for (int i = 1; i < song->barLineCount; ++i) {

@@ -19,6 +19,10 @@ namespace cli {
 int RunInfo(int argc, char** argv);
 int RunRender(int argc, char** argv);
 int RunPlay(int argc, char** argv);
+// play with --midi-out: the song on a MIDI instrument instead of the sound device.
+int RunPlayMidiOut(int argc, char** argv);
+// play as the command line takes it: RunPlayMidiOut when --midi-out is given, RunPlay otherwise.
+int RunPlayCommand(int argc, char** argv);
 int RunExport(int argc, char** argv);
 int RunVideo(int argc, char** argv);
 int RunBatch(int argc, char** argv);

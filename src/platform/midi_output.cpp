@@ -1,0 +1,113 @@
+// What every form of the MIDI output shares: judging port names, picking one, following the list,
+// and the scripted output. The RtMidi form is in midi_output_rtmidi.cpp.
+#include "platform/midi_output.h"
+
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+bool ContainsIgnoringCase(const std::string& text, const std::string& part) {
+    const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                       [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
+}
+
+}  // namespace
+
+MidiOutputPort DescribeMidiOutputPort(const std::string& name, MidiBackend backend) {
+    const MidiInputPort judged = DescribeMidiPort(name, backend);
+    return {judged.name, judged.device, judged.keyboard};
+}
+
+int PickMidiOutput(const std::vector<MidiOutputPort>& ports, const std::string& wanted) {
+    int any = -1;
+    for (size_t i = 0; i < ports.size(); ++i) {
+        if (!ContainsIgnoringCase(ports[i].name, wanted)) continue;
+        if (ports[i].instrument) return static_cast<int>(i);
+        if (any < 0) any = static_cast<int>(i);
+    }
+    return any;
+}
+
+MidiOutputChanges MidiOutputWatch::Poll(MidiOutput& output) {
+    MidiOutputChanges changes;
+    changes.ports = output.Ports();
+    std::vector<std::string> now;
+    now.reserve(changes.ports.size());
+    for (const MidiOutputPort& p : changes.ports) now.push_back(p.name);
+    const auto listed = [](const std::vector<std::string>& names, const std::string& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    for (const std::string& name : now) {
+        if (!listed(known_, name)) changes.added.push_back(name);
+    }
+    for (const std::string& name : known_) {
+        if (!listed(now, name)) changes.removed.push_back(name);
+    }
+    changes.openLost = !output.OpenName().empty() && !listed(now, output.OpenName());
+    known_ = std::move(now);
+    return changes;
+}
+
+void ScriptedMidiOutput::Plug(const std::string& name) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    ports_.push_back(DescribeMidiOutputPort(name, MidiBackend::Scripted));
+}
+
+void ScriptedMidiOutput::Unplug(const std::string& name) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    std::erase_if(ports_, [&](const MidiOutputPort& p) { return p.name == name; });
+}
+
+std::vector<MidiOutputPort> ScriptedMidiOutput::Ports() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return ports_;
+}
+
+std::vector<ScriptedMidiOutput::Sent> ScriptedMidiOutput::SentSoFar() const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return sent_;
+}
+
+std::vector<ScriptedMidiOutput::Sent> ScriptedMidiOutput::TakeSent() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return std::exchange(sent_, {});
+}
+
+std::string ScriptedMidiOutput::Open(const std::string& name) {
+    Close();
+    if (!refuseOpen.empty()) return refuseOpen;
+    const std::lock_guard<std::mutex> hold(lock_);
+    const bool listed =
+        std::any_of(ports_.begin(), ports_.end(), [&](const MidiOutputPort& p) { return p.name == name; });
+    if (!listed) return "no MIDI output is named " + name;
+    openName_ = name;
+    return "";
+}
+
+void ScriptedMidiOutput::Close() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    openName_.clear();
+}
+
+bool ScriptedMidiOutput::Send(const uint8_t* bytes, size_t size) {
+    MidiMessage checked;
+    if (!MakeMidiMessage(0, bytes, size, checked)) return false;
+    const std::lock_guard<std::mutex> hold(lock_);
+    // A device that went away takes nothing, as a real one would not, though the port stays open.
+    const bool listed = std::any_of(ports_.begin(), ports_.end(),
+                                    [&](const MidiOutputPort& p) { return p.name == openName_; });
+    if (openName_.empty() || !listed) return false;
+    Sent sent;
+    sent.port = openName_;
+    sent.size = checked.size;
+    std::copy(checked.bytes, checked.bytes + 3, sent.bytes);
+    sent_.push_back(sent);
+    return true;
+}
+
+}  // namespace platform
