@@ -89,7 +89,7 @@ bool PlayerController::ExportAudio() {
     const int parts = s.song ? (hands ? 2 : s.song->partCount) : 0;
     const std::string practised = s.practice.choice.Describe(parts, hands);
     // With a loop set, the loop is what is exported; the name and the title say which part.
-    ExportRange range = LoopRange(streamPlayback.get());
+    ExportRange range = LoopRange(transport.Playback());
     const std::string part = RangeText(range);
     platform::SaveRequest ask =
         ExportSaveRequest(s.exportFormatFlags, NameWith(s.midiName, practised, part), QualityStandard);
@@ -117,7 +117,7 @@ bool PlayerController::ExportAudio() {
         render.lowPriority = true;
         request.render = render;
         request.renderSong = std::make_shared<const SongData>(*s.song);
-        request.renderFolder = renderFolder;
+        request.renderFolder = transport.RenderFolder();
         // The practice render runs at its own speed: the loop's times in it are the song's over it.
         if (!range.Whole()) {
             range.from /= s.practice.choice.Speed();
@@ -125,7 +125,7 @@ bool PlayerController::ExportAudio() {
         }
     }
     request.range = range;
-    if (clock != nullptr) clock->activityStamp = clock->Now();
+    transport.Clock().activityStamp = transport.Clock().Now();
     audioExport.reset();  // the last one has ended; joining it here costs nothing
     auto job = std::make_unique<ExportJob>();
     if (!job->Start(std::move(request))) {
@@ -176,7 +176,7 @@ bool PlayerController::ExportVideo() {
         }
     }
     const VideoChoices last = VideoChoicesFor(videoSettings, videoView);
-    const ExportRange range = LoopRange(streamPlayback.get());
+    const ExportRange range = LoopRange(transport.Playback());
     platform::SaveRequest ask = VideoSaveRequest(NameWith(s.midiName, std::string(), RangeText(range)), last);
     if (!range.Whole())
         ask.title = std::string(res::LoadString(res::IdsExportVideo)) + " (" + RangeText(range) + ")";

@@ -20,7 +20,8 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
     // Any message in the full view shows the overlay for a while.
     if (controls.fullView) {
         controls.overlayActive = true;
-        if (clock != nullptr) clock->activityStamp = clock->Now();
+        FrameTimer& clock = transport.Clock();
+        clock.activityStamp = clock.Now();
     }
 
     if (message.kind == InputKind::LeftButtonDown) mouseShift = message.shift;
@@ -52,7 +53,10 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
         case InputKind::KeyUp:
             (void)OnPlayAlongKey(message, false);
             // A volume changed by a key, held or not, is kept once the key is let go.
-            if (volumeUnsaved) SaveVolume();
+            if (volumeUnsaved) {
+                volumeUnsaved = false;
+                transport.SaveVolume();
+            }
             // Whichever key is released completes a pending Escape, or else a pending Space.
             if (escapeDown) {
                 escapeDown = false;
@@ -61,7 +65,7 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
                 spaceDown = false;
                 // A song plays while it renders.
                 if (shared.session.HasSong()) {
-                    shared.Post(shared.playState == PlayState::Playing ? Command::Pause : Command::Play);
+                    Post(transport.Coarse() == PlayState::Playing ? Command::Pause : Command::Play);
                 }
             }
             break;
@@ -100,17 +104,18 @@ void PlayerController::OnLeftButtonDown() {
     if (hoverPanel != HoverTimeBar || timeBar == nullptr || !shared.session.HasSong()) return;
     if (mouseY <= timeBar->top) return;
     // With Shift, a drag marks a loop instead of moving the song.
-    if (mouseShift && streamPlayback) {
+    if (mouseShift && transport.Playback() != nullptr) {
         shared.practice.loopDragFrom = FrameAtTimeBarX(mouseX);
         return;
     }
     // PlayState::Playing, paused or stopped alike: the click is the new place, and a drag scrubs from it.
     SeekToTimeBarX(mouseX);
-    scrubbing = totalFrames > 0;
+    scrubbing = transport.TotalFrames() > 0;
     if (shared.command == Command::None) shared.command = Command::Seek;
 }
 
 int64_t PlayerController::FrameAtTimeBarX(float x) const {
+    const int32_t totalFrames = transport.TotalFrames();
     if (timeBar == nullptr || !(timeBar->width > 0) || totalFrames <= 0) return -1;
     const double frame =
         static_cast<double>(totalFrames) * (x - timeBar->left) / static_cast<double>(timeBar->width);
@@ -122,15 +127,16 @@ void PlayerController::SeekToTimeBarX(float x) {
     const int64_t target = FrameAtTimeBarX(x);
     if (target < 0) return;
     if (notesView != nullptr) notesView->ClearLitKeys();
-    SeekPlayback(static_cast<uint32_t>(target));
+    transport.SeekTo(static_cast<uint32_t>(target));
 }
 
 void PlayerController::SeekToSeconds(double seconds) {
+    const int32_t totalFrames = transport.TotalFrames();
     if (totalFrames <= 0 || !shared.song || !(shared.song->duration > 0)) return;
     const double frame = static_cast<double>(totalFrames) * seconds / shared.song->duration;
     const auto target = static_cast<uint32_t>(std::clamp(frame, 0.0, static_cast<double>(totalFrames - 1)));
     if (notesView != nullptr) notesView->ClearLitKeys();
-    SeekPlayback(target);
+    transport.SeekTo(target);
     if (shared.command == Command::None) shared.command = Command::Seek;
 }
 
@@ -153,17 +159,17 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
         case platform::kKeyRight:
             if (!ready) break;
             if (notesView != nullptr) notesView->ClearLitKeys();
-            SeekBy((message.keyCode == platform::kKeyLeft ? -1.0 : 1.0) *
-                   (message.shift ? kLongSeekStep : kSeekStep));
+            transport.SeekBy((message.keyCode == platform::kKeyLeft ? -1.0 : 1.0) *
+                             (message.shift ? kLongSeekStep : kSeekStep));
             break;
         case platform::kKeyHome:
             if (!ready) break;
             if (notesView != nullptr) notesView->ClearLitKeys();
-            SeekPlayback(0);
+            transport.SeekTo(0);
             break;
         case 'l':
         case 'L':
-            if (ready && !message.repeat) MarkLoop();
+            if (ready && !message.repeat) transport.MarkLoop();
             break;
         case '\t':
             // Tab: the song waits for the player; Shift+Tab: it runs on and each key is judged.
@@ -175,7 +181,7 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
         case '-':
         case platform::kKeyKeypadMinus: {
             const bool up = message.keyCode != '-' && message.keyCode != platform::kKeyKeypadMinus;
-            StepVolume(up ? 1 : -1);
+            transport.StepVolume(up ? 1 : -1);
             volumeUnsaved = true;
             break;
         }
@@ -221,7 +227,7 @@ void PlayerController::OnLeftButtonUp() {
     if (shared.practice.loopDragFrom >= 0) {
         // A Shift-click that went nowhere is no loop: it ends the one there was.
         const int64_t to = FrameAtTimeBarX(mouseX);
-        SetPlaybackLoop(
+        transport.SetLoop(
             {std::min(shared.practice.loopDragFrom, to), std::max(shared.practice.loopDragFrom, to)});
         shared.practice.loopDragFrom = -1;
     }
@@ -275,4 +281,28 @@ void PlayerController::UpdateHover() {
             surface->SetCursor(wantedCursor);
         }
     }
+}
+
+bool PlayerController::OnPracticeKey(const platform::InputMessage& message) {
+    const uint32_t key = message.keyCode;
+    const bool practiceKey =
+        key == '[' || key == ']' || key == 'd' || key == 'D' || (key >= '1' && key <= '9');
+    if (!practiceKey) return false;
+    if (!shared.session.HasSong()) return true;
+    bool changed = false;
+    if (key == '[' || key == ']') {
+        changed = shared.practice.choice.StepSpeed(key == ']' ? 1 : -1);
+    } else if (message.repeat) {
+        return true;  // a toggle acts once per press
+    } else if (key == 'd' || key == 'D') {
+        if (!shared.song || shared.song->percussionNotes <= 0) return true;
+        shared.practice.choice.drumsMuted = !shared.practice.choice.drumsMuted;
+        changed = true;
+    } else if (key >= '1' && key <= '9') {
+        const int part = static_cast<int>(key - '1');
+        if (!shared.song || part >= shared.song->PartsInUse()) return true;
+        changed = shared.practice.choice.ToggleMute(part);
+    }
+    if (changed) transport.ApplyPractice();
+    return true;
 }

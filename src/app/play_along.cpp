@@ -13,7 +13,6 @@
 #include <cstring>
 
 #include "app/player_controller.h"
-#include "audio/streaming_player.h"
 #include "midi/play_follow.h"
 #include "midi/play_wait.h"
 #include "platform/clock.h"
@@ -69,7 +68,8 @@ void PlayerController::EndPlayAlong() {
     liveSynth.reset();
     waitMode.reset();
     follow.reset();
-    if (shared.playAlong.End() && shared.playState == PlayState::Playing) StartPlayback();
+    shared.playAlong.End();
+    transport.ReleaseForPlayer();
 }
 
 void PlayerController::TogglePlayAlong(bool following) {
@@ -84,10 +84,10 @@ void PlayerController::TogglePlayAlong(bool following) {
     // Nothing silenced: the player takes the first hand (or voice).
     if (!mutes.parts.any() && parts > 0) {
         shared.practice.choice.parts[0] = PartSound::Muted;
-        ApplyPractice();
+        transport.ApplyPractice();
         mutes = shared.practice.choice.Mutes(parts);
     }
-    const double place = std::max(0.0, static_cast<double>(PlaybackFrame()) / kRenderRate);
+    const double place = std::max(0.0, static_cast<double>(transport.Frame()) / kRenderRate);
     if (following) {
         follow = std::make_unique<FollowScorer>();
         follow->Load(song, mutes.parts);
@@ -148,7 +148,7 @@ void PlayerController::WatchMidiInputs() {
         midiInput->Close();
         ReleasePlayerKeys();
         along.Listen(std::string());
-        if (shared.playState == PlayState::Playing) shared.Post(Command::Pause);
+        if (transport.Coarse() == PlayState::Playing) Post(Command::Pause);
         Report(shared, "The MIDI keyboard \"" + gone +
                            "\" is gone. The song is paused; the computer keyboard plays until a keyboard is "
                            "plugged in again.");
@@ -275,33 +275,24 @@ void PlayerController::StepPlayAlong() {
             PlayerNote(m.bytes[1], status == 0x90 && m.bytes[2] > 0, m.seconds, liveThru != nullptr);
         }
     }
-    if (!streamPlayback || shared.playState != PlayState::Playing || shared.command == Command::CountIn ||
-        waitingForRender) {
-        return;
-    }
+    const bool held = transport.State() == TransportState::HeldForPlayer;
+    if (transport.Playback() == nullptr || (!transport.Sounding() && !held)) return;
     if (follow) {
         follow->SetSpeed(shared.practice.choice.Speed());
-        (void)follow->Advance(PlaybackSongTime(), Now());
+        (void)follow->Advance(transport.HeardSongTime(), Now());
         if (follow->PassesEnded() != shared.playAlong.passesShown) TakePassScore();
         return;
     }
     if (!waitMode) return;
     waitMode->SetSpeed(shared.practice.choice.Speed());
     const double now = Now();
-    const double song = shared.playAlong.heldForPlayer ? waitMode->State().songSeconds : PlaybackSongTime();
+    const double song = held ? waitMode->State().songSeconds : transport.HeardSongTime();
     const WaitState& state = waitMode->Advance(song, now);
-    if (!shared.playAlong.heldForPlayer && state.holding) {
-        // Held where the note is about to sound: the device's queued sound goes, and the song is
-        // primed from just before the note when it goes on.
-        if (soundPlayer) soundPlayer->Stop();
-        const auto frame = static_cast<uint32_t>(std::max(0.0, state.stepOnset - kHoldBefore) * kRenderRate);
-        seekOffset = frame;
-        streamPlayback->Seek(frame);
-        shared.refreshBits |= RefreshNotesView;
-        shared.playAlong.heldForPlayer = true;
-    } else if (shared.playAlong.heldForPlayer && !state.holding) {
-        shared.playAlong.heldForPlayer = false;
-        StartPlayback();
+    if (!held && state.holding) {
+        transport.HoldForPlayer(
+            static_cast<uint32_t>(std::max(0.0, state.stepOnset - kHoldBefore) * kRenderRate));
+    } else if (held && !state.holding) {
+        transport.ReleaseForPlayer();
     }
 }
 

@@ -276,7 +276,7 @@ TEST_F(ExportDriver, PracticeExportsAtItsSpeedAndSaysSo) {
     c.shared.soundFontPath = "/usr/share/sounds/sf2/TimGM6mb.sf2";
     c.shared.song = std::make_unique<SongData>();
     ASSERT_TRUE(ParseSong(*c.shared.song, bytes.data(), bytes.size()));
-    c.renderFolder = dir.path();
+    c.transport.SetRenderFolder(dir.path());
     c.shared.practice.choice.SetSpeed(50);
 
     const std::string target = dir / "slow.wav";
@@ -299,9 +299,10 @@ TEST_F(ExportDriver, ALoopExportsItsPartAndSaysSo) {
     auto file = std::make_unique<RenderFile>();
     std::string error;
     ASSERT_TRUE(file->CreateTemporary(dir.path(), error)) << error;
-    c.streamPlayback =
-        std::make_unique<StreamPlayback>(std::make_shared<RenderStream>(std::move(file), 44100, kSongFrames));
-    c.streamPlayback->SetLoop({44100, 2 * 44100 + 22050});
+    // Without a player nothing plays, but the song's render is there to take the loop.
+    (void)c.transport.PrepareStreamPlayback(
+        std::make_shared<RenderStream>(std::move(file), 44100, kSongFrames));
+    c.transport.TakeLoop({44100, 2 * 44100 + 22050});
 
     const std::string target = dir / "loop.wav";
     Choose(target);

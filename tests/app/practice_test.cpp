@@ -47,7 +47,7 @@ class PracticeTest : public ::testing::Test {
         setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
         ShowFluidSynthMessages(false);
         c.synth = std::make_unique<SynthRenderer>();
-        c.renderFolder = folder.string();
+        c.transport.SetRenderFolder(folder.string());
         c.shared.soundFontPath = "/usr/share/sounds/sf2/TimGM6mb.sf2";
         c.shared.soundFontLoaded = true;
         c.CreatePlayer(out, milliseconds(0));
@@ -71,7 +71,7 @@ class PracticeTest : public ::testing::Test {
     }
     void Load() {
         c.LoadMidi(path);
-        ASSERT_NE(c.streamPlayback, nullptr);
+        ASSERT_NE(c.transport.Playback(), nullptr);
         (void)c.backgroundRender->Wait();
         c.StepLoading();
     }
@@ -84,7 +84,7 @@ class PracticeTest : public ::testing::Test {
         }
     }
     void WaitForPractice() {
-        if (c.practiceRender) (void)c.practiceRender->Wait();
+        if (c.transport.PracticeRender()) (void)c.transport.PracticeRender()->Wait();
     }
     // The device plays `seconds`, with the refills a timer would run.
     void Hear(double seconds) {
@@ -92,10 +92,10 @@ class PracticeTest : public ::testing::Test {
         while (frames > 0) {
             const uint32_t step = std::min(frames, 4410u);
             out.ring->Advance(step * 4);
-            c.soundPlayer->OnTimer();
+            c.transport.Player()->OnTimer();
             frames -= step;
         }
-        c.KeepPlaybackBehindRender();
+        c.transport.Update();
     }
 
     // A keyboard of the test's own takes the place of whatever input play-along opened.
@@ -131,44 +131,45 @@ class PracticeTest : public ::testing::Test {
 TEST_F(PracticeTest, SpeedAndPartsPlayFromTheirOwnRenderInStepWithTheNotes) {
     Load();
     ASSERT_TRUE(c.shared.session.Ready());
-    c.SeekPlayback(10 * kRate);
+    c.transport.SeekTo(10 * kRate);
     Key('[', 10);
     EXPECT_EQ(c.shared.practice.choice.speedPercent, 50);
-    ASSERT_NE(c.practiceRender, nullptr);
-    EXPECT_NE(&c.streamPlayback->Stream(), c.songStream.get()) << "played from a render of its own";
-    EXPECT_DOUBLE_EQ(c.streamPlayback->Timeline().speed, 0.5);
-    EXPECT_NEAR(c.streamPlayback->Timeline().origin, 8 * kRate, kRate / 100) << "two seconds before";
-    EXPECT_EQ(c.PlaybackFrame(), 10 * kRate) << "the place stays";
+    ASSERT_NE(c.transport.PracticeRender(), nullptr);
+    EXPECT_NE(&c.transport.Playback()->Stream(), c.transport.SongStream())
+        << "played from a render of its own";
+    EXPECT_DOUBLE_EQ(c.transport.Playback()->Timeline().speed, 0.5);
+    EXPECT_NEAR(c.transport.Playback()->Timeline().origin, 8 * kRate, kRate / 100) << "two seconds before";
+    EXPECT_EQ(c.transport.Frame(), 10 * kRate) << "the place stays";
 
     // Played: a second of sound moves the song on by half a second, and sound is heard.
     WaitForPractice();
-    c.StartPlayback();
-    ASSERT_FALSE(c.waitingForRender);
+    c.transport.Start();
+    ASSERT_FALSE(c.transport.WaitingForRender());
     Hear(1.0);
-    EXPECT_NEAR(c.PlaybackFrame(), 10.5 * kRate, kRate / 100);
+    EXPECT_NEAR(c.transport.Frame(), 10.5 * kRate, kRate / 100);
     const std::vector<uint8_t> ring = out.ring->Contents();
     EXPECT_TRUE(std::any_of(ring.begin(), ring.end(), [](uint8_t b) { return b != 0; }));
 
     // A hand silenced: the practice plays on from where it was heard, and is kept with the song.
     Key('1');
     EXPECT_EQ(c.shared.practice.choice.parts[0], PartSound::Muted);
-    EXPECT_NEAR(c.PlaybackFrame(), 10.5 * kRate, kRate / 100);
+    EXPECT_NEAR(c.transport.Frame(), 10.5 * kRate, kRate / 100);
     SongMemory kept = ReadSongMemory(c.shared.practice.songKey);
     EXPECT_EQ(kept.speedPercent, 50);
     EXPECT_EQ(kept.mutedParts, std::vector<int>{0});
 
     // A seek before the practice render's start makes one from there.
-    c.SeekPlayback(2 * kRate);
-    EXPECT_NEAR(c.streamPlayback->Timeline().origin, 0, kRate / 100);
-    EXPECT_EQ(c.PlaybackFrame(), 2 * kRate);
+    c.transport.SeekTo(2 * kRate);
+    EXPECT_NEAR(c.transport.Playback()->Timeline().origin, 0, kRate / 100);
+    EXPECT_EQ(c.transport.Frame(), 2 * kRate);
     WaitForPractice();
 
     // Back to the song as written: its own render plays, at its own speed.
     Key(']', 10);
     Key('1');
     EXPECT_TRUE(c.shared.practice.choice.Plain());
-    EXPECT_EQ(&c.streamPlayback->Stream(), c.songStream.get());
-    EXPECT_EQ(c.PlaybackFrame(), 2 * kRate);
+    EXPECT_EQ(&c.transport.Playback()->Stream(), c.transport.SongStream());
+    EXPECT_EQ(c.transport.Frame(), 2 * kRate);
 
     // The choice comes back when the song is opened again.
     Key('2');
@@ -176,8 +177,8 @@ TEST_F(PracticeTest, SpeedAndPartsPlayFromTheirOwnRenderInStepWithTheNotes) {
     c.LoadMidi(path);
     EXPECT_EQ(c.shared.practice.choice.speedPercent, 80);
     EXPECT_EQ(c.shared.practice.choice.parts[1], PartSound::Muted);
-    ASSERT_NE(c.streamPlayback, nullptr);
-    EXPECT_DOUBLE_EQ(c.streamPlayback->Timeline().speed, 0.8);
+    ASSERT_NE(c.transport.Playback(), nullptr);
+    EXPECT_DOUBLE_EQ(c.transport.Playback()->Timeline().speed, 0.8);
 }
 
 // Play-along: the hand silenced is the player's; the song holds at its next note until the key
@@ -194,14 +195,14 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     const auto press = [&](int key, bool down) { Press(keys, key, down); };
 
     WaitForPractice();
-    c.StartPlayback();
-    ASSERT_FALSE(c.waitingForRender);
+    c.transport.Start();
+    ASSERT_FALSE(c.transport.WaitingForRender());
     // The first note of the right hand (key 72) is at the start: the song holds there at once.
     c.StepPlayAlong();
-    EXPECT_TRUE(c.shared.playAlong.heldForPlayer);
-    EXPECT_EQ(c.PlaybackFrame(), 0u);
+    EXPECT_TRUE(c.transport.State() == TransportState::HeldForPlayer);
+    EXPECT_EQ(c.transport.Frame(), 0u);
     press(60, true);  // not the note wanted
-    EXPECT_TRUE(c.shared.playAlong.heldForPlayer) << "a wrong key moves nothing on";
+    EXPECT_TRUE(c.transport.State() == TransportState::HeldForPlayer) << "a wrong key moves nothing on";
     EXPECT_TRUE(c.waitMode->State().wrong.test(60));
     press(60, false);
     press(72, true);
@@ -211,18 +212,18 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     c.liveSynth->Mix(mixed.data(), 512, kRate);
     EXPECT_TRUE(std::any_of(mixed.begin(), mixed.end(), [](int16_t v) { return v != 0; }))
         << "the key sounds, handed over by the keyboard's input itself";
-    EXPECT_FALSE(c.shared.playAlong.heldForPlayer) << "the right key lets the song go on";
+    EXPECT_FALSE(c.transport.State() == TransportState::HeldForPlayer) << "the right key lets the song go on";
     press(72, false);
 
     // The next note is half a second on: the song plays up to it and holds just before it.
-    for (int i = 0; i < 10 && !c.shared.playAlong.heldForPlayer; ++i) {
+    for (int i = 0; i < 10 && c.transport.State() != TransportState::HeldForPlayer; ++i) {
         Hear(0.1);
         c.StepPlayAlong();
     }
-    ASSERT_TRUE(c.shared.playAlong.heldForPlayer);
-    EXPECT_NEAR(c.PlaybackFrame(), 0.47 * kRate, kRate / 100);
+    ASSERT_TRUE(c.transport.State() == TransportState::HeldForPlayer);
+    EXPECT_NEAR(c.transport.Frame(), 0.47 * kRate, kRate / 100);
     press(72, true);
-    EXPECT_FALSE(c.shared.playAlong.heldForPlayer);
+    EXPECT_FALSE(c.transport.State() == TransportState::HeldForPlayer);
 
     press(72, false);
 
@@ -302,14 +303,14 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
     const auto press = [&](int key, bool down) { Press(keys, key, down); };
 
     // A passage of the first three notes of the right hand (0, 0.5 and 1 s), played over and over.
-    c.SetPlaybackLoop({0, static_cast<int64_t>(1.2 * kRate)});
+    c.transport.SetLoop({0, static_cast<int64_t>(1.2 * kRate)});
     WaitForPractice();
-    c.StartPlayback();
-    ASSERT_FALSE(c.waitingForRender);
+    c.transport.Start();
+    ASSERT_FALSE(c.transport.WaitingForRender());
     int struck = 0;
     for (int step = 0; step < 80 && c.follow->PassesEnded() == 0; ++step) {
         c.StepPlayAlong();
-        const double song = c.PlaybackSongTime();
+        const double song = c.transport.HeardSongTime();
         if (struck < 3 && std::fabs(song - 0.5 * struck) < 0.04) {
             press(72, true);
             press(72, false);
@@ -318,7 +319,7 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
         Hear(0.025);
     }
     EXPECT_EQ(struck, 3);
-    EXPECT_FALSE(c.shared.playAlong.heldForPlayer) << "following never holds the song";
+    EXPECT_FALSE(c.transport.State() == TransportState::HeldForPlayer) << "following never holds the song";
     EXPECT_NE(c.shared.playAlong.scoreText.find(" hit, "), std::string::npos) << c.shared.playAlong.scoreText;
     EXPECT_NE(c.shared.playAlong.scoreText.find("0 missed"), std::string::npos)
         << c.shared.playAlong.scoreText;
@@ -341,17 +342,17 @@ TEST_F(PracticeTest, PlaysAlongOnAKeyboardThroughJack) {
     EXPECT_EQ(c.inputRows.listening, 0);
 
     WaitForPractice();
-    c.StartPlayback();
+    c.transport.Start();
     c.StepPlayAlong();
-    ASSERT_TRUE(c.shared.playAlong.heldForPlayer);
+    ASSERT_TRUE(c.transport.State() == TransportState::HeldForPlayer);
     const std::vector<unsigned char> down = {0x90, 72, 100};
     keyboard.sendMessage(&down);
     bool lit = false;
-    for (int i = 0; i < 400 && c.shared.playAlong.heldForPlayer; ++i) {
+    for (int i = 0; i < 400 && c.transport.State() == TransportState::HeldForPlayer; ++i) {
         usleep(5000);
         c.StepPlayAlong();
         lit = lit || c.shared.playAlong.keysDown.test(72);
     }
     EXPECT_TRUE(lit) << "the key lights";
-    EXPECT_FALSE(c.shared.playAlong.heldForPlayer) << "the key lets the song go on";
+    EXPECT_FALSE(c.transport.State() == TransportState::HeldForPlayer) << "the key lets the song go on";
 }
