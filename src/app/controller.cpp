@@ -42,14 +42,11 @@ std::unique_ptr<P> MakePanel(PlayerController& c, uint16_t background) {
 }  // namespace
 
 PlayerController::PlayerController() = default;
-PlayerController::~PlayerController() {
-    // The player's synthesiser leaves the sound device before it goes.
-    if (liveSynth && soundOutput != nullptr) soundOutput->AttachLiveMixer(nullptr);
-}
+PlayerController::~PlayerController() = default;
 
 void PlayerController::CreatePlayer(platform::SoundOutput& output, std::chrono::milliseconds refillPeriod) {
     transport.CreatePlayer(output, refillPeriod);
-    soundOutput = &output;
+    playAlong.SetSoundOutput(&output);
 }
 
 bool PlayerController::Post(Command command) {
@@ -97,18 +94,18 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
         shared.soundFontLoaded ? shared.soundFontName : res::LoadString(res::IdsNoSoundfontLoaded);
     loading.midiLabel = shared.session.Ready() ? shared.midiName : res::LoadString(res::IdsNoMidiFileLoaded);
 
-    hoverPanel = HoverNone;
-    wantedCursor = CursorUnset;
-    shownCursor = CursorUnset;
-    draggingHorizontalSplitter = false;
-    draggingVerticalSplitter = false;
+    input.hoverPanel = HoverNone;
+    input.wantedCursor = CursorUnset;
+    input.shownCursor = CursorUnset;
+    input.draggingHorizontalSplitter = false;
+    input.draggingVerticalSplitter = false;
     designWidth = static_cast<float>(device->clientWidth);
     designHeight = static_cast<float>(device->clientHeight);
     controls.fullView = false;
     controls.toggleRequested = false;
     controls.overlayActive = false;
-    escapeDown = false;
-    spaceDown = false;
+    input.escapeDown = false;
+    input.spaceDown = false;
     controls.pendingIntent = PanelIntent::None;
     shownTime = -1.0f;
 
@@ -120,9 +117,8 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
 void PlayerController::ReleaseObjects() {
     // A running export goes first (its thread is joined), then the player: its refill reads the
     // reader. The panels go last.
-    EndPlayAlong();            // the player's keys leave the sound device first
-    audioExport.reset();       // cancelled at its next step; the partial file goes with it
-    videoExport.reset();       // cancelled at its next frame; the partial file goes with it
+    playAlong.End();           // the player's keys leave the sound device first
+    exports.Release();         // cancelled at their next step; the partial files go with them
     backgroundRender.reset();  // stopped after its slice; the thread is joined
     transport.Release();
     controlPanel.reset();
@@ -162,13 +158,16 @@ void PlayerController::RunCommand() {
             shared.resumeAt = -1.0;
             break;
         case Command::ExportAudio:
-            if (ExportAudio()) return;  // the running command stays pending while the export runs
+            if (exports.StartAudio(controlPanel.get()))
+                return;  // the running command stays pending while the export runs
             break;
         case Command::ExportRunning:
-            PollExport();  // only looks at the job; clears the command when it has ended
+            exports.PollAudio(
+                controlPanel.get());  // only looks at the job; clears the command when it has ended
             return;
         case Command::ExportVideo:
-            (void)ExportVideo();  // the job runs beside the loop and holds no command
+            (void)exports.StartVideo(
+                controlPanel.get());  // the job runs beside the loop and holds no command
             break;
         default:
             break;
@@ -176,24 +175,22 @@ void PlayerController::RunCommand() {
     shared.command = Command::None;
 }
 
-void PlayerController::ControlPanelFrame() {
-    // A pending action may open a modal dialog: it runs before the panel takes this frame's mouse.
-    RunPendingPanelAction();
-    if (!controls.fullView && controlPanel != nullptr)
-        HandlePanelRequest(controlPanel->Frame(ControlPanelSnapshot()));
-    if (controlPanel != nullptr) controlPanel->pressed = false;
-    // The render goes on in full view too.
-    StepLoading();
+void PlayerController::Frame() {
+    Update();
+    Draw();
 }
 
-void PlayerController::Frame() {
+void PlayerController::Update() {
     RunCommand();
-    PollVideoExport();
-    platform::RenderTarget* target = device != nullptr ? device->target : nullptr;
-    if (target != nullptr) target->Clear(PaletteColour(palette.colour[PalClear]));
+    exports.PollVideo(controlPanel.get());
+    // A pending action may open a modal dialog: it runs before anything is drawn, and before the
+    // panel takes this frame's mouse.
+    RunPendingPanelAction();
+    // The render goes on in full view too.
+    StepLoading();
 
     // The player's keys are taken in every frame, and the song held for them.
-    StepPlayAlong();
+    playAlong.Step();
     if (transport.State() != TransportState::Idle) {
         transport.Update();
         const double songTime = transport.SongTime();
@@ -218,6 +215,17 @@ void PlayerController::Frame() {
         designWidth = static_cast<float>(device->clientWidth);
         designHeight = static_cast<float>(device->clientHeight);
     }
+}
+
+void PlayerController::DrawControlPanel() {
+    if (!controls.fullView && controlPanel != nullptr)
+        HandlePanelRequest(controlPanel->Frame(ControlPanelSnapshot()));
+    if (controlPanel != nullptr) controlPanel->pressed = false;
+}
+
+void PlayerController::Draw() {
+    platform::RenderTarget* target = device != nullptr ? device->target : nullptr;
+    if (target != nullptr) target->Clear(PaletteColour(palette.colour[PalClear]));
     const PanelLayout layout = LayOutPanels(designWidth, designHeight, controlPanelWidth, timeBarHeight,
                                             splitterHalfWidth, controls.fullView);
     const RectF& n = layout.notesView;
@@ -225,7 +233,7 @@ void PlayerController::Frame() {
     notesView->SetRect(n.left, n.top, n.right, n.bottom);
     viewOptions.quietParts = shared.practice.choice.Mutes(kMaxParts).parts;
     viewOptions.playerKeys = shared.playAlong.keysDown;
-    viewOptions.wrongKeys = waitMode ? waitMode->State().wrong : KeySet{};
+    viewOptions.wrongKeys = playAlong.WrongKeys();
     viewOptions.scoreText = shared.playAlong.scoreText;
     notesView->SetOptions(viewOptions);
     notesView->Update(shownTime);
@@ -244,7 +252,7 @@ void PlayerController::Frame() {
         controlPanel->SetRect(p.left, p.top, p.right, p.bottom);
         controlPanel->DrawBackground();
     }
-    ControlPanelFrame();
+    DrawControlPanel();
     if (!controls.fullView) {
         horizontalSplitterRect = layout.horizontalSplitter;
         verticalSplitterRect = layout.verticalSplitter;

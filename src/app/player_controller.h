@@ -1,21 +1,21 @@
-// The central object of the program: it owns the panels, the synth and the players, executes the
-// pending command once per frame, derives the song time from the player's position and lays out
-// the three panels. This header holds its fields; its behaviour is built on top of them.
+// The window's controller: it keeps the panels, the layout, input and loading, and beside them the
+// three rooms that do the rest: the transport (playback), play-along and the exports. Each frame it
+// runs the pending command, advances the rooms, and lays out and draws the panels from a snapshot
+// of the session, taking back what their presses ask for.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "app/exports.h"
+#include "app/play_along.h"
 #include "app/session_state.h"
 #include "app/transport.h"
 #include "core/palette.h"
 #include "core/panel_layout.h"
 #include "export/export_format.h"
-#include "export/video_encoder.h"
-#include "export/video_scene.h"
 #include "platform/geometry.h"
 #include "ui/control_panel.h"
 #include "view/notes_view.h"
@@ -26,26 +26,11 @@ static_assert(ExportFormatCount == kAudioFormatCount);
 struct GraphicsDevice;
 class TimeBar;
 class SynthRenderer;
-struct RenderStatus;
-struct WavReader;
-class StreamingPlayer;
-class StreamPlayback;
-struct PlaybackLoop;
-class RenderStream;
 class BackgroundRender;
-class TempoMap;
-class WaitMode;
-class FollowScorer;
-class LiveSynth;
+struct RenderStatus;
 struct SongMemory;
-struct FrameTimer;
-class ExportJob;
 namespace platform {
 class Window;
-class MidiInput;
-class MidiInputWatch;
-class MidiThru;
-struct MidiMessage;
 class SoundOutput;
 struct InputMessage;
 }  // namespace platform
@@ -84,6 +69,23 @@ struct SongLoading {
 enum HoverPanel : uint16_t { HoverNone = 0, HoverNotesView = 1, HoverTimeBar = 2, HoverControlPanel = 3 };
 enum CursorKind : uint16_t { CursorUnset = 0, CursorArrow = 1, CursorResizeNS = 2, CursorResizeWE = 3 };
 
+// The keyboard's and the mouse's state between messages: presses waiting for their release, the
+// hovered panel and its cursor, the drags, and the mouse as the panels were last told of it.
+struct InputState {
+    bool escapeDown = false;  // pressed and not yet released
+    bool spaceDown = false;
+    bool volumeUnsaved = false;  // a key changed the volume; it is written when the key comes up
+    uint16_t hoverPanel = HoverNone;
+    uint16_t wantedCursor = CursorUnset;
+    uint16_t shownCursor = CursorUnset;
+    bool draggingHorizontalSplitter = false;
+    bool draggingVerticalSplitter = false;
+    bool scrubbing = false;        // the left button went down in the time bar: moves seek
+    bool mouseDownNow = false;     // the left button is down, as the panels were last told
+    bool mouseShift = false;       // Shift was held at the last mouse message
+    float mouseX = 0, mouseY = 0;  // mouse position in design units
+};
+
 struct PlayerController {
     PlayerController();
     ~PlayerController();  // where the owned objects' types are complete
@@ -107,63 +109,26 @@ struct PlayerController {
     ViewControls controls;  // the full view, its toggle and its overlay
     // The note names and falling speed the keys choose; the notes view takes them every frame.
     NotesViewOptions viewOptions;
-    bool escapeDown = false;  // pressed and not yet released
-    bool spaceDown = false;
-    uint16_t hoverPanel = HoverNone;
-    uint16_t wantedCursor = CursorUnset;
-    uint16_t shownCursor = CursorUnset;
-    bool draggingHorizontalSplitter = false;
-    bool draggingVerticalSplitter = false;
-    bool scrubbing = false;        // the left button went down in the time bar: moves seek
+    InputState input;              // the keys and the mouse between messages (app/input.cpp)
     RectF horizontalSplitterRect;  // between notes view and time bar; written each frame in normal view
     RectF verticalSplitterRect;    // between the left column and the control panel
 
     Palette palette = kDefaultPalette;
 
-    float mouseX = 0, mouseY = 0;  // mouse position in design units
-    PointI mousePoint;             // the same as integers; the panels keep a pointer to it
+    PointI mousePoint;  // the same as integers; the panels keep a pointer to it
 
     SessionState shared;
     // Playback: the player, what it plays, the count-in, practice and the volume.
     Transport transport{shared};
+    // Playing along on a keyboard: the player's keys, and the song waiting for them.
+    PlayAlong playAlong{shared, transport};
+    Exports exports{shared, transport};  // the audio and video export jobs
     SongLoading loading;
-    bool mouseDownNow = false;  // the left button is down, as the panels were last told
-    float shownTime = -1.0f;    // the song time the panels show this frame
+    float shownTime = -1.0f;  // the song time the panels show this frame
 
     std::unique_ptr<SynthRenderer> synth;
     // The song's render on its own thread, while the song already plays from what it has rendered.
     std::unique_ptr<BackgroundRender> backgroundRender;
-    bool mouseShift = false;  // Shift was held at the last mouse message
-
-    bool volumeUnsaved = false;  // a key changed the volume; it is written when the key comes up
-
-    // Play-along (app/play_along.cpp), whose state is the session's (shared.playAlong): the parts
-    // silenced are the player's. Their keys, from a MIDI keyboard (or, without one, the computer
-    // keyboard), light and sound, and the song waits at each of the player's notes until its keys
-    // are down.
-    std::unique_ptr<LiveSynth> liveSynth;
-    // Hands the MIDI keyboard's keys to liveSynth from the input's own thread, as they arrive.
-    std::unique_ptr<platform::MidiThru> liveThru;
-    // The MIDI inputs; after liveSynth and liveThru, so that it goes first: its thread may be
-    // handing them a key until then.
-    std::unique_ptr<platform::MidiInput> midiInput;
-    std::unique_ptr<WaitMode> waitMode;            // playing along with the song waiting for the player
-    std::unique_ptr<FollowScorer> follow;          // or with the song running on, each key judged
-    platform::SoundOutput* soundOutput = nullptr;  // the device the player's keys are mixed into
-    std::unique_ptr<platform::MidiInputWatch> inputWatch;
-    InputListView inputRows;  // what the panel lists of the inputs while playing along
-
-    // Export bookkeeping (app/export_commands.cpp). Both exports run as jobs on threads of their
-    // own; the frame loop only polls them. The last audio format is what a name without an
-    // extension asks for in the next save dialog.
-    std::unique_ptr<ExportJob> audioExport;
-    ExportFormat lastExportFormat = ExportFormat::Wav;
-    // The video export: its size, rate, quality and view as last chosen (read from settings.ini
-    // at the first export of a run), and the running job.
-    VideoSettings videoSettings;
-    VideoView videoView = VideoView::Full;
-    bool videoChoicesRead = false;
-    std::unique_ptr<ExportJob> videoExport;
 
     platform::Window* window = nullptr;  // the main window; not owned
     InputSurface* surface = nullptr;     // the window as the input handler sees it; not owned
@@ -174,7 +139,13 @@ struct PlayerController {
     void Initialise(platform::SoundOutput& output, const std::string& guideUrl,
                     std::chrono::milliseconds refillPeriod = std::chrono::milliseconds(300));
     void ReleaseObjects();
-    void Frame();       // once per drawn frame, between begin-draw and end-draw
+    // Once per drawn frame, between begin-draw and end-draw: Update, then Draw. Update runs the
+    // pending command and action (a dialog opens only there), advances playback, play-along, the
+    // render and the exports, and tells the notes view of a new song or a jump. Draw lays out and
+    // draws the panels from what Update left, and takes what their presses ask for.
+    void Frame();
+    void Update();
+    void Draw();
     void RunCommand();  // the pending command, at the start of every frame
     // Posts a command from a key or a panel. Refused while one is pending, and during the
     // count-in, so that a press then is dropped. Returns whether it was taken.
@@ -204,9 +175,8 @@ struct PlayerController {
     void HandlePanelRequest(const PanelRequest& request);
     // Opens a link's address on the desktop, or says why it could not.
     void OpenLink(const LinkButton& link);
-    // The control panel's part of a frame, once it is placed: the pending action, the panel's
-    // drawing and requests, and the render's next slice.
-    void ControlPanelFrame();
+    // The control panel's drawing, once it is placed, and what its presses ask for.
+    void DrawControlPanel();
     void RunPendingPanelAction();
     void StepLoading();
     // Shows a running render's progress; once it is over, names the song and has it prepared for
@@ -231,18 +201,6 @@ struct PlayerController {
     void LoadMidi(const std::string& path);
     void LoadSoundFontFile(const std::string& path);
 
-    // Export (app/export_commands.cpp). ExportAudio runs command 10: the save dialog, then the
-    // start of the export job; true when one started, which leaves command 12 pending. PollExport
-    // runs command 12 once per frame: it shows the job's progress and, at the end, clears the
-    // command and tells where the file went or why it failed.
-    bool ExportAudio();
-    void PollExport();
-    // ExportVideo runs command 13: it asks for the target and starts the job; false when nothing
-    // was started. PollVideoExport runs every frame: it shows the job's progress, passes on a
-    // cancel from the button and, at the end, shows where the video went or why it failed.
-    bool ExportVideo();
-    void PollVideoExport();
-
     // Makes the transport's player on `output` (the sound device unless a test hands in its own),
     // refilled every `refillPeriod`, and mixes the player's keys into the same device.
     void CreatePlayer(platform::SoundOutput& output,
@@ -253,34 +211,4 @@ struct PlayerController {
     // choice kept for the song.
     bool OnPracticeKey(const platform::InputMessage& message);
     void TakePracticeFromMemory(const SongMemory& memory);
-
-    // Play-along (app/play_along.cpp). TogglePlayAlong (the P key) starts it for the parts silenced
-    // (the first hand or voice when none is), or ends it. StepPlayAlong runs every frame: it takes
-    // the keys played and holds or lets go the song. OnPlayAlongKey plays the computer keyboard
-    // while no MIDI keyboard is open; it returns whether it took the key.
-    void TogglePlayAlong(bool following = false);
-    void StepPlayAlong();
-    bool OnPlayAlongKey(const platform::InputMessage& message, bool down);
-    // A key of the player's, down or up at `seconds`: it lights, is kept in the take, waited for
-    // or scored, and sounds unless it `sounded` already (through liveThru).
-    void PlayerNote(int key, bool down, double seconds, bool sounded = false);
-    // The MIDI inputs and what the panel lists of them (app/play_along.cpp). WatchMidiInputs looks
-    // at the inputs: a keyboard pulled out pauses the song and says so, and one plugged in while
-    // the computer keyboard plays is taken up (the one chosen, or else the first keyboard).
-    // ChooseInput listens to the panel's row `row` (the last row is the computer keyboard) and
-    // remembers the choice; SetKeysVolume sets the player's keys' own volume, which
-    // SavePlayAlongChoices keeps with the choice. ReleasePlayerKeys lets go every key held.
-    [[nodiscard]] bool ListeningToMidi() const;
-    void WatchMidiInputs();
-    void ListInputs();
-    void ChooseInput(int row);
-    void SetKeysVolume(float percent);
-    void SavePlayAlongChoices() const;
-    void ReleasePlayerKeys();
-    void EndPlayAlong();
-    // Offers to save the take, if it has a note, and forgets it.
-    void OfferTakeSave();
-    // A follow pass has ended: its score is shown and, when it beats the best kept for the song and
-    // the parts played, kept.
-    void TakePassScore();
 };

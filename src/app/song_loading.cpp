@@ -85,8 +85,8 @@ SongView PlayerController::ViewOfSong() const {
         const PlaybackLoop& loop = playback->Loop();
         if (loop.Active()) view.loopStart = loop.start / rate, view.loopEnd = loop.end / rate;
         if (shared.practice.loopMark >= 0) view.loopMark = shared.practice.loopMark / rate;
-        if (shared.practice.loopDragFrom >= 0 && mouseDownNow) {
-            const int64_t to = FrameAtTimeBarX(mouseX);
+        if (shared.practice.loopDragFrom >= 0 && input.mouseDownNow) {
+            const int64_t to = FrameAtTimeBarX(input.mouseX);
             view.loopStart = std::min(shared.practice.loopDragFrom, to) / rate;
             view.loopEnd = std::max(shared.practice.loopDragFrom, to) / rate;
         }
@@ -121,7 +121,7 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
                      shared.command == Command::None && !transport.CountingIn();
     if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
     shown.volumePercent = static_cast<float>(shared.volumePercent);
-    if (shared.playAlong.On()) shown.inputs = &inputRows;
+    if (shared.playAlong.On()) shown.inputs = &playAlong.Inputs();
     return shown;
 }
 
@@ -143,7 +143,7 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
             }
             return;
         case PanelIntent::CancelVideoExport:
-            if (controlPanel != nullptr) controlPanel->videoCancelRequested = true;
+            exports.CancelVideo();
             return;
         case PanelIntent::SetVolume:
             transport.SetVolume(request.volume);
@@ -151,7 +151,7 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
         case PanelIntent::KeepVolume:
             // Written once, when the slider is let go, rather than at every step of the drag.
             transport.SetVolume(request.volume);
-            volumeUnsaved = false;
+            input.volumeUnsaved = false;
             transport.SaveVolume();
             return;
         case PanelIntent::SetSpeed:
@@ -166,14 +166,14 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
             return;
         }
         case PanelIntent::ChooseInput:
-            ChooseInput(request.input);
+            playAlong.ChooseInput(request.input);
             return;
         case PanelIntent::SetKeysVolume:
-            SetKeysVolume(request.volume);
+            playAlong.SetKeysVolume(request.volume);
             return;
         case PanelIntent::KeepKeysVolume:
-            SetKeysVolume(request.volume);
-            SavePlayAlongChoices();
+            playAlong.SetKeysVolume(request.volume);
+            playAlong.SaveChoices();
             return;
         case PanelIntent::Play:
         case PanelIntent::Pause:
@@ -206,7 +206,7 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
 }
 
 void PlayerController::RunPendingPanelAction() {
-    if (loading.pending == PanelIntent::None || mouseDownNow) return;
+    if (loading.pending == PanelIntent::None || input.mouseDownNow) return;
     if (loading.pendingWaitsForIdle && loading.idleFrames < kIdleFramesBeforeAction) return;
     const PanelIntent intent = loading.pending;
     loading.pending = PanelIntent::None;
@@ -229,7 +229,7 @@ void PlayerController::StepLoading() {
         TakeRenderStatus(backgroundRender->Poll());
     }
     transport.PollPracticeRender();
-    if (!mouseDownNow) ++loading.idleFrames;
+    if (!input.mouseDownNow) ++loading.idleFrames;
 }
 
 void PlayerController::TakeRenderStatus(const RenderStatus& status) {
@@ -294,7 +294,7 @@ bool PlayerController::DropFile(const std::string& path) {
 
 bool PlayerController::ChooseAndLoadFile(FileKind kind) {
     SetPanelsMouseDown(false);
-    mouseDownNow = false;
+    input.mouseDownNow = false;
     if (kind == FileKind::None) return true;
 
     const bool midi = kind == FileKind::Midi;
@@ -313,7 +313,7 @@ bool PlayerController::ChooseAndLoadFile(FileKind kind) {
 
 bool PlayerController::RefuseLoadWhileVideoExports() {
     // A new render would write the sound file the video export is reading.
-    if (controlPanel == nullptr || !controlPanel->videoExportRunning) return false;
+    if (!exports.VideoRunning()) return false;
     Report(shared,
            "A video is being exported from the current song. Load another file once it has finished, "
            "or click \"Export video\" to stop it.",
@@ -360,7 +360,7 @@ void PlayerController::LoadMidi(const std::string& path) {
         }
     }
     // Playing along was with the song before: what was played is offered for saving first.
-    if (shared.playAlong.On()) EndPlayAlong();
+    if (shared.playAlong.On()) playAlong.End();
     shared.midiPath = path;
     // The song is known again by its bytes, for what is remembered of it.
     shared.practice.NewSong(SongKey(bytes.data(), bytes.size()));

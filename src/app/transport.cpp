@@ -199,6 +199,7 @@ void Transport::MoveTo(uint32_t frame) {
     if (wavReader_) wavReader_->SeekFrame(frame);
     if (streamPlayback_) streamPlayback_->Seek(frame);
     seekOffset_ = frame;
+    ++jumps_;
     // The next frame clears the keyboard's lit keys before it moves the notes on: that comes
     // before any key of the new place is lit.
     session_.refreshBits |= RefreshNotesView;

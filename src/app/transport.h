@@ -19,6 +19,13 @@
 // the place jumps. The song's own render is the loading flow's (the controller's); the transport
 // is handed its stream.
 //
+// Adding to it: something that follows the song's place (a metronome, MIDI out, a score's cursor)
+// reads Frame() or HeardSongTime() once per frame after Update, and knows the place jumped when
+// Jumps() has changed since it last looked (the notes view hears of it through the session's
+// RefreshNotesView bit, which is its own to clear); something that changes what is heard (a
+// transposition, another practice choice) is a new render request in ApplyPractice; a new state
+// is a new TransportState with its row in tests/app/transport_test.cpp.
+//
 // Threads: every member runs on the caller's thread (the window's frame loop) except the two fill
 // callbacks, which the player's refill timer calls. They read the reader or the stream playback
 // and the volume word. Whatever moves or replaces what they read stops the player first (MoveTo,
@@ -172,6 +179,9 @@ class Transport {
     [[nodiscard]] double SongTime() const { return songTime_; }
     // Sample frames of the song's sound (as expected, while it renders); 0 when nothing plays.
     [[nodiscard]] int32_t TotalFrames() const { return totalFrames_; }
+    // How many times the place has jumped (a seek, a stop, a hold, a loop's start): whoever follows
+    // the place compares it with the count it saw last.
+    [[nodiscard]] uint32_t Jumps() const { return jumps_; }
     // The frame at which the player last started from silence.
     [[nodiscard]] uint32_t SeekOffset() const { return seekOffset_; }
     // What is played from: the render (with the loop and the practice timeline), or the WAV file.
@@ -210,5 +220,6 @@ class Transport {
     std::atomic<float> gain_{1.0f};  // read by the refill's thread
     int32_t totalFrames_ = 0;
     uint32_t seekOffset_ = 0;
+    uint32_t jumps_ = 0;
     double songTime_ = -1.0;
 };

@@ -218,7 +218,7 @@ class ControllerTest : public ::testing::Test {
     // Frames until the video export has ended, with the captions its button showed meanwhile.
     std::vector<std::string> FramesUntilTheVideoEnds() {
         std::vector<std::string> shown;
-        for (int i = 0; c.videoExport && i < 100000; ++i) {
+        for (int i = 0; c.exports.VideoJob() && i < 100000; ++i) {
             Frames(1);
             for (const auto& call : target.Texts()) {
                 if (call.text.rfind("Export video (", 0) == 0) shown.push_back(call.text);
@@ -359,10 +359,10 @@ TEST_F(ControllerTest, SplittersDragWithinLimitsAndMovePanels) {
     Frames(1);
     const RectF v = c.verticalSplitterRect;
     Send(InputKind::MouseMove, static_cast<int>(MidX(v)), 300);
-    EXPECT_EQ(c.wantedCursor, CursorResizeWE);
+    EXPECT_EQ(c.input.wantedCursor, CursorResizeWE);
     EXPECT_EQ(surface.cursors.back(), CursorResizeWE);
     Send(InputKind::LeftButtonDown, static_cast<int>(MidX(v)), 300);
-    EXPECT_TRUE(c.draggingVerticalSplitter);
+    EXPECT_TRUE(c.input.draggingVerticalSplitter);
     // The control panel's width follows the mouse, from the right edge, within its limits.
     const float smallest = kReferenceWidth * kSmallestPanelShare;
     const struct {
@@ -374,7 +374,7 @@ TEST_F(ControllerTest, SplittersDragWithinLimitsAndMovePanels) {
         EXPECT_NEAR(c.controlPanelWidth, m.width, 1e-3) << "x " << m.x;
     }
     Send(InputKind::LeftButtonUp, 1152, 300);
-    EXPECT_FALSE(c.draggingVerticalSplitter);
+    EXPECT_FALSE(c.input.draggingVerticalSplitter);
     EXPECT_EQ(surface.cursors.back(), CursorArrow);
     Frames(1);
     EXPECT_FLOAT_EQ(c.notesView->right, 1152 - kSplitterHalfWidth);
@@ -386,12 +386,12 @@ TEST_F(ControllerTest, SplittersDragWithinLimitsAndMovePanels) {
     const RectF h = c.horizontalSplitterRect;
     Send(InputKind::MouseMove, 400, static_cast<int>(MidY(h) * 2));
     EXPECT_EQ(c.mousePoint.x, 200);
-    EXPECT_EQ(c.wantedCursor, CursorResizeNS);
+    EXPECT_EQ(c.input.wantedCursor, CursorResizeNS);
     Send(InputKind::LeftButtonDown, 400, static_cast<int>(MidY(h) * 2));
     Send(InputKind::MouseMove, 400, 0);
     EXPECT_FLOAT_EQ(c.timeBarHeight, 832 - kReferenceHeight * kSmallestPanelShare);
     Send(InputKind::LeftButtonUp, 400, 0);
-    EXPECT_FALSE(c.draggingHorizontalSplitter);
+    EXPECT_FALSE(c.input.draggingHorizontalSplitter);
 
     // A smaller scene: the control panel keeps its width and the notes view gives up the room.
     device.clientWidth = 1000;
@@ -642,7 +642,7 @@ TEST_F(ControllerTest, ANewSoundFontRendersTheSongAgainFromWhereItWas) {
 // the button, and ends with the same notice as an audio export.
 TEST_F(ControllerTest, TheVideoButtonExportsTheSong) {
     LoadSong();
-    c.videoSettings = {160, 90, 30, QualityStandard};
+    c.exports.SetVideo({160, 90, 30, QualityStandard});
     const std::string path = (folder / "little song.mp4").string();
     StartVideoExport(path);
     ASSERT_EQ(dialogs.saveRequests.size(), 1u);
@@ -652,7 +652,7 @@ TEST_F(ControllerTest, TheVideoButtonExportsTheSong) {
     EXPECT_EQ(request.fileName, "little song");  // the dialog adds ".mp4" itself
     EXPECT_EQ(request.defaultExtension, "mp4");
     EXPECT_EQ(request.choiceOptions.size(), 3u);
-    ASSERT_TRUE(c.videoExport) << (dialogs.errorBoxes.empty() ? "" : dialogs.errorBoxes[0].text);
+    ASSERT_TRUE(c.exports.VideoJob()) << (dialogs.errorBoxes.empty() ? "" : dialogs.errorBoxes[0].text);
 
     const std::vector<std::string> shown = FramesUntilTheVideoEnds();
     EXPECT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes.at(0).text;
@@ -682,9 +682,9 @@ TEST_F(ControllerTest, TheVideoButtonNeedsASongAndStops) {
     dialogs.errorBoxes.clear();
 
     LoadSong();
-    c.videoSettings = {1280, 720, 60, QualityStandard};  // long enough to be caught running
+    c.exports.SetVideo({1280, 720, 60, QualityStandard});  // long enough to be caught running
     StartVideoExport((folder / "stopped.mp4").string());
-    ASSERT_TRUE(c.videoExport);
+    ASSERT_TRUE(c.exports.VideoJob());
     Frames(1);
     bool progressShown = false;
     for (const auto& call : target.Texts())
@@ -715,7 +715,7 @@ TEST_F(ControllerTest, TheVideoButtonNeedsASongAndStops) {
     EXPECT_FALSE(fs::exists(folder / "missing"));
 
     StartVideoExport((folder / "quit.mp4").string());
-    ASSERT_TRUE(c.videoExport);
+    ASSERT_TRUE(c.exports.VideoJob());
     c.ReleaseObjects();
     EXPECT_TRUE(VideoLeftovers().empty()) << VideoLeftovers().front();
 }

@@ -104,8 +104,7 @@ class PracticeTest : public ::testing::Test {
         keyboard->Plug("Test keyboard");
         EXPECT_EQ(keyboard->Open("Test keyboard"), "");
         platform::ScriptedMidiInput* keys = keyboard.get();
-        keyboard->SetThru(c.liveThru.get());
-        c.midiInput = std::move(keyboard);
+        c.playAlong.UseInput(std::move(keyboard));
         c.shared.playAlong.inputName = "Test keyboard";
         return keys;
     }
@@ -116,7 +115,7 @@ class PracticeTest : public ::testing::Test {
         platform::MidiMessage message;
         ASSERT_TRUE(platform::MakeMidiMessage(now, bytes, 3, message));
         keys->Send(message);
-        c.StepPlayAlong();
+        c.playAlong.Step();
     }
 
     fs::path folder;
@@ -198,18 +197,18 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     c.transport.Start();
     ASSERT_FALSE(c.transport.WaitingForRender());
     // The first note of the right hand (key 72) is at the start: the song holds there at once.
-    c.StepPlayAlong();
+    c.playAlong.Step();
     EXPECT_TRUE(c.transport.State() == TransportState::HeldForPlayer);
     EXPECT_EQ(c.transport.Frame(), 0u);
     press(60, true);  // not the note wanted
     EXPECT_TRUE(c.transport.State() == TransportState::HeldForPlayer) << "a wrong key moves nothing on";
-    EXPECT_TRUE(c.waitMode->State().wrong.test(60));
+    EXPECT_TRUE(c.playAlong.Wait()->State().wrong.test(60));
     press(60, false);
     press(72, true);
     EXPECT_TRUE(c.shared.playAlong.keysDown.test(72)) << "the key lights";
-    ASSERT_NE(c.liveSynth, nullptr);
+    ASSERT_NE(c.playAlong.Synth(), nullptr);
     std::vector<int16_t> mixed(2 * 512, 0);
-    c.liveSynth->Mix(mixed.data(), 512, kRate);
+    c.playAlong.Synth()->Mix(mixed.data(), 512, kRate);
     EXPECT_TRUE(std::any_of(mixed.begin(), mixed.end(), [](int16_t v) { return v != 0; }))
         << "the key sounds, handed over by the keyboard's input itself";
     EXPECT_FALSE(c.transport.State() == TransportState::HeldForPlayer) << "the right key lets the song go on";
@@ -218,7 +217,7 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     // The next note is half a second on: the song plays up to it and holds just before it.
     for (int i = 0; i < 10 && c.transport.State() != TransportState::HeldForPlayer; ++i) {
         Hear(0.1);
-        c.StepPlayAlong();
+        c.playAlong.Step();
     }
     ASSERT_TRUE(c.transport.State() == TransportState::HeldForPlayer);
     EXPECT_NEAR(c.transport.Frame(), 0.47 * kRate, kRate / 100);
@@ -229,28 +228,28 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
 
     // A keyboard unplugged mid-song pauses the song and says so; the computer keyboard takes over
     // until it is plugged in again, and the panel's list follows.
-    c.inputWatch = std::make_unique<platform::MidiInputWatch>();
+    c.playAlong.RestartInputWatch();
     const auto look = [&] {
         c.shared.playAlong.lastInputCheck = 0;
-        c.StepPlayAlong();
+        c.playAlong.Step();
     };
     look();
-    EXPECT_EQ(c.inputRows.names, (std::vector<std::string>{"Test keyboard", "Computer keyboard"}));
-    EXPECT_EQ(c.inputRows.listening, 0);
+    EXPECT_EQ(c.playAlong.Inputs().names, (std::vector<std::string>{"Test keyboard", "Computer keyboard"}));
+    EXPECT_EQ(c.playAlong.Inputs().listening, 0);
     c.shared.dialogs = &dialogs;
     press(60, true);
     keys->Unplug("Test keyboard");
     look();
-    EXPECT_FALSE(c.ListeningToMidi());
+    EXPECT_FALSE(c.playAlong.ListeningToMidi());
     EXPECT_FALSE(c.shared.playAlong.keysDown.test(60)) << "a key held on the keyboard pulled out is let go";
     EXPECT_EQ(c.shared.command, Command::Pause);
     ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
     EXPECT_NE(dialogs.errorBoxes[0].text.find("\"Test keyboard\" is gone"), std::string::npos);
-    EXPECT_EQ(c.inputRows.names, std::vector<std::string>{"Computer keyboard"});
+    EXPECT_EQ(c.playAlong.Inputs().names, std::vector<std::string>{"Computer keyboard"});
     c.shared.command = Command::None;
     keys->Plug("Test keyboard");
     look();
-    EXPECT_TRUE(c.ListeningToMidi()) << "the keyboard plugged in again is taken up";
+    EXPECT_TRUE(c.playAlong.ListeningToMidi()) << "the keyboard plugged in again is taken up";
     EXPECT_NE(c.shared.playAlong.scoreText.find("on Test keyboard"), std::string::npos);
 
     // Choosing the computer keyboard in the panel is remembered, with the keys' own volume.
@@ -258,7 +257,7 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     choose.intent = PanelIntent::ChooseInput;
     choose.input = 1;
     c.HandlePanelRequest(choose);
-    EXPECT_FALSE(c.ListeningToMidi());
+    EXPECT_FALSE(c.playAlong.ListeningToMidi());
     PanelRequest keep;
     keep.intent = PanelIntent::KeepKeysVolume;
     keep.volume = 40;
@@ -269,7 +268,7 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     look();
     keys->Plug("Test keyboard");
     look();
-    EXPECT_FALSE(c.ListeningToMidi()) << "a keyboard plugged in does not override the choice";
+    EXPECT_FALSE(c.playAlong.ListeningToMidi()) << "a keyboard plugged in does not override the choice";
 
     // Ending play-along offers what was played for saving, with its own timing: two strikes of 72.
     platform::ScriptedDialogs::SaveScript save;
@@ -277,7 +276,7 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     dialogs.saveScripts.push_back(save);
     Key('\t');
     EXPECT_FALSE(c.shared.playAlong.On());
-    EXPECT_EQ(c.liveSynth, nullptr);
+    EXPECT_EQ(c.playAlong.Synth(), nullptr);
     SongData taken{};
     ASSERT_TRUE(ReadMidiFile(taken, save.answer.path)) << "the take is a MIDI file";
     int strikes = 0;
@@ -297,8 +296,8 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
     shiftTab.shift = true;
     c.OnKeyDown(shiftTab);
     ASSERT_TRUE(c.shared.playAlong.On());
-    ASSERT_NE(c.follow, nullptr);
-    EXPECT_EQ(c.waitMode, nullptr) << "the song does not wait";
+    ASSERT_NE(c.playAlong.Follow(), nullptr);
+    EXPECT_EQ(c.playAlong.Wait(), nullptr) << "the song does not wait";
     platform::ScriptedMidiInput* keys = PlugKeyboard();
     const auto press = [&](int key, bool down) { Press(keys, key, down); };
 
@@ -308,8 +307,8 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
     c.transport.Start();
     ASSERT_FALSE(c.transport.WaitingForRender());
     int struck = 0;
-    for (int step = 0; step < 80 && c.follow->PassesEnded() == 0; ++step) {
-        c.StepPlayAlong();
+    for (int step = 0; step < 80 && c.playAlong.Follow()->PassesEnded() == 0; ++step) {
+        c.playAlong.Step();
         const double song = c.transport.HeardSongTime();
         if (struck < 3 && std::fabs(song - 0.5 * struck) < 0.04) {
             press(72, true);
@@ -336,21 +335,21 @@ TEST_F(PracticeTest, PlaysAlongOnAKeyboardThroughJack) {
     Load();
     Key('1');
     Key('\t');
-    ASSERT_TRUE(c.ListeningToMidi()) << c.shared.playAlong.scoreText;
+    ASSERT_TRUE(c.playAlong.ListeningToMidi()) << c.shared.playAlong.scoreText;
     EXPECT_NE(c.shared.playAlong.inputName.find("test piano"), std::string::npos);
-    ASSERT_FALSE(c.inputRows.names.empty());
-    EXPECT_EQ(c.inputRows.listening, 0);
+    ASSERT_FALSE(c.playAlong.Inputs().names.empty());
+    EXPECT_EQ(c.playAlong.Inputs().listening, 0);
 
     WaitForPractice();
     c.transport.Start();
-    c.StepPlayAlong();
+    c.playAlong.Step();
     ASSERT_TRUE(c.transport.State() == TransportState::HeldForPlayer);
     const std::vector<unsigned char> down = {0x90, 72, 100};
     keyboard.sendMessage(&down);
     bool lit = false;
     for (int i = 0; i < 400 && c.transport.State() == TransportState::HeldForPlayer; ++i) {
         usleep(5000);
-        c.StepPlayAlong();
+        c.playAlong.Step();
         lit = lit || c.shared.playAlong.keysDown.test(72);
     }
     EXPECT_TRUE(lit) << "the key lights";

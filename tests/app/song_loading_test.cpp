@@ -65,7 +65,9 @@ struct SongLoadingTest : ::testing::Test {
         c.mousePoint = {x, y};
         c.SetPanelsMouseDown(down);
         target.calls.clear();
-        c.ControlPanelFrame();
+        c.RunPendingPanelAction();
+        c.StepLoading();
+        c.DrawControlPanel();
     }
     // The middle of a large button by its top offset.
     void ClickAt(float offsetY) {

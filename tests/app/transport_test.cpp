@@ -260,7 +260,9 @@ TEST(Transport, StepsLeaveThePlaceWhereTheySay) {
         rig.BringTo(TS::Playing);
         rig.Hear(1.0);
         rig.session.refreshBits = 0;
+        const uint32_t jumps = t.Jumps();
         t.HoldForPlayer(kRate / 2);
+        EXPECT_EQ(t.Jumps(), jumps + 1);
         EXPECT_EQ(t.SeekOffset(), kRate / 2);
         EXPECT_EQ(t.Frame(), kRate / 2);
         EXPECT_TRUE(rig.session.refreshBits & RefreshNotesView) << "a hold is a jump of the place";
