@@ -33,3 +33,4 @@ run fuzz_wav "$here/seeds/wav"
 run fuzz_export_ogg "$here/seeds/wav"
 run fuzz_export_flac "$here/seeds/wav"
 run fuzz_picture "$here/seeds/picture"
+run fuzz_notation "$here/seeds/midi" "$here/../examples" -max_len=8192

@@ -33,6 +33,25 @@ int PickMidiOutput(const std::vector<MidiOutputPort>& ports, const std::string& 
     return any;
 }
 
+bool SameMidiInstrument(const std::string& input, const std::string& output, MidiBackend backend) {
+    if (input.empty() || output.empty()) return false;
+    if (backend != MidiBackend::Jack) {
+        const size_t in = input.find(':');
+        const size_t out = output.find(':');
+        if (in == std::string::npos || out == std::string::npos) return false;
+        // Our own ports and the through client are never an instrument, whatever their names.
+        return DescribeMidiPort(input, backend).keyboard && input.compare(0, in, output, 0, out) == 0 &&
+               in == out;
+    }
+    const auto half = [](std::string name, const char* side) {
+        const size_t at = name.find(side);
+        if (at == std::string::npos) return std::string();
+        return name.erase(at, std::string(side).size());
+    };
+    const std::string in = half(input, "(capture)");
+    return !in.empty() && in == half(output, "(playback)");
+}
+
 MidiOutputChanges MidiOutputWatch::Poll(MidiOutput& output) {
     MidiOutputChanges changes;
     changes.ports = output.Ports();

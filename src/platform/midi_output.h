@@ -61,6 +61,14 @@ class MidiOutput {
 // that, the first output at all whose name does (the user asked for it by name). -1 for none.
 [[nodiscard]] int PickMidiOutput(const std::vector<MidiOutputPort>& ports, const std::string& wanted);
 
+// Whether input `input` and output `output` (names as listed) are one instrument: a digital piano
+// both played and played on. Its keys then sound on it already, and sending them back would strike
+// each twice. On ALSA one device is one sequencer client, so the client names are compared; on
+// JACK the bridge's "(capture)" and "(playback)" halves of one device are. False when unsure:
+// keys sent twice are heard, keys never sent are not.
+[[nodiscard]] bool SameMidiInstrument(const std::string& input, const std::string& output,
+                                      MidiBackend backend);
+
 // What changed in the list of outputs since the last Poll; the first Poll reports every output as
 // added. Poll it about twice a second, as the inputs are.
 struct MidiOutputChanges {

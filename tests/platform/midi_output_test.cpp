@@ -24,7 +24,7 @@ TEST(MidiOutput, PicksTheInstrumentANameMeans) {
         {"piano", 2},    // any case
         {"MIDI", 2},     // an instrument before the through port that also matches
         {"through", 0},  // asked for by name, it is taken all the same
-        {"in", 2},       // the first instrument of several that match
+        {"in", 3},       // an instrument after our own port, which matches first
         {"trumpet", -1},
     };
     for (const auto& c : cases) EXPECT_EQ(PickMidiOutput(ports, c.wanted), c.index) << c.wanted;
@@ -53,6 +53,34 @@ TEST(MidiOutput, AnInstrumentUnpluggedWhileOpenIsNoticed) {
     EXPECT_TRUE(output.Send(note, 3));
     EXPECT_EQ(output.TakeSent().size(), 2u);
     EXPECT_TRUE(output.SentSoFar().empty());
+}
+
+TEST(MidiOutput, TellsWhenTheInputAndOutputAreOneInstrument) {
+    const struct {
+        const char* input;
+        const char* output;
+        MidiBackend backend;
+        bool same;
+    } cases[] = {
+        {"Digital Piano:Digital Piano MIDI 1 20:0", "Digital Piano:Digital Piano MIDI 1 20:0",
+         MidiBackend::Alsa, true},
+        {"Digital Piano:Digital Piano MIDI 1 24:0", "Digital Piano:Digital Piano MIDI 1 20:0",
+         MidiBackend::Alsa, true},  // plugged in again at another address
+        {"Keystation:Keystation MIDI 1 20:0", "Synth:Synth MIDI 1 24:0", MidiBackend::Alsa, false},
+        {"Digital:Piano 20:0", "Digital Piano:Piano 24:0", MidiBackend::Alsa,
+         false},  // a prefix is not a match
+        {"Midi Through:Midi Through Port-0 14:0", "Midi Through:Midi Through Port-0 14:0", MidiBackend::Alsa,
+         false},
+        {"a2j:Digital Piano [20] (capture): Digital Piano MIDI 1",
+         "a2j:Digital Piano [20] (playback): Digital Piano MIDI 1", MidiBackend::Jack, true},
+        {"a2j:Keystation [20] (capture): Keystation MIDI 1", "a2j:Synth [24] (playback): Synth MIDI 1",
+         MidiBackend::Jack, false},
+        {"system:midi_capture_1", "system:midi_playback_1", MidiBackend::Jack, false},  // cannot tell
+        {"", "", MidiBackend::Alsa, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SameMidiInstrument(c.input, c.output, c.backend), c.same) << c.input << " / " << c.output;
+    }
 }
 
 }  // namespace
