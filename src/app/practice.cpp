@@ -65,7 +65,7 @@ void PlayerController::ApplyPractice(int64_t at) {
         double from = static_cast<double>(heard) / rate;
         if (loop.Active()) from = std::min(from, static_cast<double>(loop.start) / rate);
         from = std::max(0.0, from - kPreRollSeconds);
-        RenderRequest request{shared.midiPath, shared.soundFontPath, shared.song.get()};
+        RenderRequest request{shared.midiBytes, shared.soundFontPath, shared.song.get()};
         request.lowPriority = true;
         request.speed = shared.practice.choice.Speed();
         request.mutes = shared.practice.choice.Mutes(PartCount(shared.song.get()));

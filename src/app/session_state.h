@@ -67,6 +67,9 @@ struct SessionState {
 
     std::string midiPath;
     std::string midiName;  // display name, formed like soundFontName
+    // The file as the song's load read it: every render of the song plays these bytes, whatever
+    // has become of the file since.
+    std::shared_ptr<const std::vector<uint8_t>> midiBytes;
 
     SongSession session;  // where the song stands: read, rendering, ready to play
     // What the player does with it: the loop, the speed and parts heard, and playing along.

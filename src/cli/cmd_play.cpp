@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/player_controller.h"
 #include "audio/streaming_player.h"
@@ -84,14 +85,15 @@ int StartMidi(PlayerController& c, const std::string& midi, const std::string& s
     };
     if (NotARegularFile(soundFont)) return fail(soundFont + ": not a regular file");
     auto song = std::make_unique<SongData>();
-    if (!ReadMidiFile(*song, midi)) return fail(midi + ": " + MidiLoadFailureText(*song));
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    if (!ReadMidiFile(*song, midi, bytes.get())) return fail(midi + ": " + MidiLoadFailureText(*song));
     if (!SongHasNotes(*song)) return fail(midi + " has no notes: there is nothing to play");
     const std::string folder = CacheFolder();
     if (!folder.empty()) RemoveStaleRenderFiles(folder, kPlayerRenderPrefix, 0);
     c.shared.song = std::move(song);
     c.synth = std::make_unique<SynthRenderer>();
     c.backgroundRender = std::make_unique<BackgroundRender>();
-    RenderRequest request{midi, soundFont, c.shared.song.get()};
+    RenderRequest request{std::move(bytes), soundFont, c.shared.song.get()};
     request.lowPriority = true;
     if (const Failure started = c.synth->StartRender(request, folder); !started.Ok())
         return fail("cannot play " + midi + ": " + started.text);

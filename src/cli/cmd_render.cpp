@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/song_report.h"
@@ -188,10 +189,12 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     LoadedSong& song = render.song;
     song.path = midi;
     song.song = std::make_unique<SongData>();
-    if (!ReadMidiFile(*song.song, midi)) return Fail(midi + ": " + LoadFailureReason(*song.song, false));
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    if (!ReadMidiFile(*song.song, midi, bytes.get()))
+        return Fail(midi + ": " + LoadFailureReason(*song.song, false));
     // A song of no notes would render as seconds of silence; render and video refuse it alike.
     if (!SongHasNotes(*song.song)) return Fail(midi + " has no notes: there is nothing to render");
-    RenderRequest request{midi, soundFont, song.song.get(), raw};
+    RenderRequest request{std::move(bytes), soundFont, song.song.get(), raw};
     request.speed = choices.speedPercent / 100.0;
     std::string error;
     for (const std::string& part : choices.mutes) {

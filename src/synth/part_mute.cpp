@@ -161,7 +161,6 @@ Failure SynthRenderer::StartStreamRender(const RenderRequest& request, const std
             Failure::Because(FailureKind::TargetOpen, "there is no private folder for the rendered song"));
     }
     streamOnly_ = true;
-    keepSynth_ = true;
     gainOf_ = std::move(gainOf);
     RenderRequest normalised = request;
     normalised.raw = false;

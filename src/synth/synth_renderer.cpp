@@ -162,17 +162,36 @@ Failure SynthRenderer::LoadSoundFont(const std::string& path) {
     return refused(PlainSoundFontReason(firstFluidError));
 }
 
-// The synthesiser goes with the player: once a render is over, the song plays from its file, and
-// the SoundFont's samples are loaded again only for the next render.
-void SynthRenderer::ReleaseRender() {
+// Each render plays on a synthesiser of its own, made for it: one that has played before does not
+// sound quite as a new one does, even reset, and every render must sound as the first would. The
+// SoundFont's samples, loaded once, move into it from `loadedSynth`, which keeps them between
+// renders.
+bool SynthRenderer::LendSoundFont() {
+    fluid_sfont_t* sfont = loadedSynth ? fluid_synth_get_sfont(loadedSynth.get(), 0) : nullptr;
+    fluidSynth.reset(new_fluid_synth(fluidSettings.get()));
+    if (!fluidSynth || sfont == nullptr || fluid_synth_remove_sfont(loadedSynth.get(), sfont) != FLUID_OK)
+        return false;
+    if (fluid_synth_add_sfont(fluidSynth.get(), sfont) != FLUID_FAILED) return true;
+    (void)fluid_synth_add_sfont(loadedSynth.get(), sfont);
+    return false;
+}
+
+// The player goes with its render, and the SoundFont back to `loadedSynth` for the next one,
+// unless another has been loaded since: then it goes with the render's synthesiser.
+void SynthRenderer::PutSynthBy() {
     fluidPlayer.reset();
-    // A synthesiser kept for the next render is reset to how a fresh one starts: no voice, no
-    // controller, no reverb left over.
-    if (keepSynth_ && fluidSynth && !loadedSynth) {
-        fluid_synth_system_reset(fluidSynth.get());
-        loadedSynth = std::move(fluidSynth);
+    fluid_synth_t* from = fluidSynth.get();
+    fluid_sfont_t* sfont = from != nullptr ? fluid_synth_get_sfont(from, 0) : nullptr;
+    if (sfont != nullptr && loadedSynth && fluid_synth_sfcount(loadedSynth.get()) == 0 &&
+        fluid_synth_remove_sfont(from, sfont) == FLUID_OK &&
+        fluid_synth_add_sfont(loadedSynth.get(), sfont) == FLUID_FAILED) {
+        (void)fluid_synth_add_sfont(from, sfont);
     }
     fluidSynth.reset();
+}
+
+void SynthRenderer::ReleaseRender() {
+    PutSynthBy();
     muter_.reset();
     pending_.reset();
     pendingBytes_ = 0;
@@ -281,7 +300,6 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
     ReleaseRender();
     rendering = false;
     streamOnly_ = false;
-    keepSynth_ = false;
     gainOf_.reset();
     renderFile = std::move(file);
     if (!renderFile || renderFile->fd() < 0) {
@@ -300,20 +318,18 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
     if (!fluidSettings)
         return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not be set up"));
 
-    // The synthesiser LoadSoundFont left has rendered nothing yet (or has been reset since), so
-    // the render starts from one holding just the current SoundFont.
+    // The render starts from a fresh synthesiser holding just the current SoundFont.
     if (Failure loaded = LoadSoundFont(request.soundFontPath); !loaded.Ok()) return Refuse(std::move(loaded));
-    fluidSynth = std::move(loadedSynth);
+    if (!LendSoundFont()) {
+        return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not create a synthesiser"));
+    }
 
-    // The MIDI file as bytes read here, so that FluidSynth plays exactly what was read, and a pipe
-    // or a device in the file's place is refused rather than waited on.
-    std::vector<uint8_t> midi;
-    if (Failure read = ReadRegularFile(request.midiPath, kMaxMidiFileBytes, midi); !read.Ok()) {
-        return Refuse(std::move(read));
+    if (!request.midi || request.midi->empty()) {
+        return Refuse(Failure::Because(FailureKind::Render, "there is no song to render"));
     }
     // A RIFF MIDI file is unwrapped, and chunks FluidSynth's player cannot step over are left out,
     // so that it plays exactly what the reader read; any other file goes as it is.
-    const std::vector<uint8_t> playerBytes = PlayerMidiBytes(midi.data(), midi.size());
+    const std::vector<uint8_t> playerBytes = PlayerMidiBytes(request.midi->data(), request.midi->size());
     lastFluidError.clear();
     fluidPlayer.reset(new_fluid_player(fluidSynth.get()));
     // The one place the MIDI file's bytes reach FluidSynth, which copies them.
@@ -533,9 +549,8 @@ RenderStatus SynthRenderer::FinishSynthesis(bool playing) {
         stream_->Complete(gain, endFrame, tail_->FadeFrames());
         return End(Failure::None());
     }
-    // The second pass needs no synthesiser: the SoundFont's samples go now.
-    fluidPlayer.reset();
-    fluidSynth.reset();
+    // The second pass needs no synthesiser: it goes now, and the SoundFont waits for the next render.
+    PutSynthBy();
     writer_.reset();
     plan = PlanNormalisation(meter_.IntegratedLufs(), meter_.SamplePeak());
     endFrame = tail_->EndFrame(plan.gain);
