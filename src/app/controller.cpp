@@ -181,7 +181,7 @@ void PlayerController::RunCommand() {
             shared.resumeAt = -1.0;
             break;
         case Command::ExportAudio:
-            if (ExportAudio()) return;  // command 12 stays pending while the export runs
+            if (ExportAudio()) return;  // ExportRunning stays pending while the export runs
             break;
         case Command::ExportRunning:
             PollExport();  // only looks at the job; clears the command when it has ended

@@ -1,6 +1,6 @@
-// The controller's export commands: command 10 asks for a target and starts the audio export,
-// command 12 follows it once per frame until it ends. Command 13 starts a video export, which is
-// followed every frame without holding a command, so that the song still plays while it runs.
+// The controller's export commands: ExportAudio asks for a target and starts the audio export,
+// ExportRunning follows it once per frame until it ends. ExportVideo starts a video export, which
+// is followed every frame without holding a command, so that the song still plays while it runs.
 // Every export is an ExportJob on a thread of its own: the frame loop only polls it.
 #include <algorithm>
 #include <cmath>

@@ -250,13 +250,13 @@ struct PlayerController {
     void LoadMidi(const std::string& path);
     void LoadSoundFontFile(const std::string& path);
 
-    // Export (app/export_commands.cpp). ExportAudio runs command 10: the save dialog, then the
-    // start of the export job; true when one started, which leaves command 12 pending. PollExport
-    // runs command 12 once per frame: it shows the job's progress and, at the end, clears the
-    // command and tells where the file went or why it failed.
+    // Export (app/export_commands.cpp). ExportAudio runs Command::ExportAudio: the save dialog,
+    // then the start of the export job; true when one started, which leaves ExportRunning
+    // pending. PollExport runs ExportRunning once per frame: it shows the job's progress and, at
+    // the end, clears the command and tells where the file went or why it failed.
     bool ExportAudio();
     void PollExport();
-    // ExportVideo runs command 13: it asks for the target and starts the job; false when nothing
+    // ExportVideo runs Command::ExportVideo: it asks for the target and starts the job; false when nothing
     // was started. PollVideoExport runs every frame: it shows the job's progress, passes on a
     // cancel from the button and, at the end, shows where the video went or why it failed.
     bool ExportVideo();

@@ -41,11 +41,11 @@ enum class Command : uint8_t {
     ExportVideo,      // the save dialog, then a video export job beside the frame loop
 };
 
-// refreshBits: the stop button sets all eight low bits; each consumer takes (clears) its own.
+// refreshBits: the stop button sets them all; each consumer takes (clears) its own.
 enum RefreshBit : uint16_t {
     RefreshNotesView = 0x0001,     // the notes view forgets its lit keys
     RefreshSongTimeZero = 0x0008,  // while idle, the frame shows song time 0 in all panels
-    RefreshAll = 0x00FF,
+    RefreshAll = RefreshNotesView | RefreshSongTimeZero,
 };
 
 // The availability words of the two formats this program always writes itself: any non-zero word

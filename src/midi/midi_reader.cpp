@@ -20,7 +20,6 @@
 #include "midi/note_timeline.h"
 #include "midi/track_merge.h"
 #include "midi/track_reader.h"
-#include "resources/strings.h"
 
 namespace {
 
@@ -722,21 +721,4 @@ bool SongHasNotes(const SongData& song) {
         if (song.parts[p].noteCount > 0) return true;
     }
     return false;
-}
-
-int MidiStatusStringId(int32_t status) {
-    switch (status) {
-        case MidiInvalidFile:
-        case MidiCutShort:
-        case MidiDamaged:
-        case MidiSmpteTiming:
-            return res::IdsInvalidMidiFile;
-        case MidiOutOfMemory:
-            return res::IdsOutOfMemory;
-        case MidiTooLarge:
-        case MidiReadError:
-            return res::IdsErrorReadingFile;
-        default:
-            return res::IdsError;
-    }
 }
