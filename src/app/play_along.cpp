@@ -14,6 +14,7 @@
 
 #include "app/player_controller.h"
 #include "audio/streaming_player.h"
+#include "core/sample_rate.h"
 #include "midi/play_follow.h"
 #include "midi/play_wait.h"
 #include "platform/clock.h"
@@ -31,7 +32,7 @@ namespace {
 // The song stands this far before a note it waits for, so that the note's own attack (and what the
 // other parts strike with it) is heard when the player's keys are down, and only then.
 constexpr double kHoldBefore = 0.03;
-constexpr double kRenderRate = 44100.0;
+constexpr double kRenderRate = kSampleRate;
 // How often the MIDI inputs are looked at, for a keyboard unplugged.
 constexpr double kInputCheckSeconds = 0.5;
 
@@ -270,9 +271,8 @@ void PlayerController::StepPlayAlong() {
         std::vector<platform::MidiMessage> messages;
         midiInput->Read(messages);
         for (const platform::MidiMessage& m : messages) {
-            const int status = m.bytes[0] & 0xF0;
-            if (m.size < 3 || (status != 0x80 && status != 0x90)) continue;
-            PlayerNote(m.bytes[1], status == 0x90 && m.bytes[2] > 0, m.seconds, liveThru != nullptr);
+            const platform::KeyChange change = platform::KeyChangeOf(m);
+            if (change.isKey) PlayerNote(change.key, change.down, m.seconds, liveThru != nullptr);
         }
     }
     if (!streamPlayback || shared.playState != PlayState::Playing || shared.command == Command::CountIn ||

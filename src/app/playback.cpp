@@ -19,13 +19,14 @@
 #include "audio/streaming_player.h"
 #include "audio/volume.h"
 #include "audio/wav_reader.h"
+#include "core/sample_rate.h"
 #include "synth/render_stream.h"
 #include "synth/stream_playback.h"
 
 namespace {
 
 // Rendered songs run at this rate; the song's length in seconds is taken from it, not from the file.
-constexpr double kRenderRate = 44100.0;
+constexpr double kRenderRate = kSampleRate;
 
 // The player hands the sound device up to two seconds ahead of what is heard (its ring). Playback
 // runs while the render is at least kHoldLead ahead of what is heard, so nothing it hands over is

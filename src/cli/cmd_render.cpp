@@ -96,7 +96,7 @@ bool CheckOutput(const std::string& output, const std::string& midi, const std::
         error = "is a folder";
         return false;
     }
-    if (!S_ISREG(out.st_mode)) {
+    if (!IsRegularFile(out)) {
         error = "is not a regular file (a device or a pipe); only files are written";
         return false;
     }

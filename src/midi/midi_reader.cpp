@@ -607,7 +607,7 @@ std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size) {
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error) {
     // The size is looked at before anything is read: a file too large is refused unread.
     struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+    if (stat(path.c_str(), &info) == 0 && IsRegularFile(info) &&
         static_cast<uint64_t>(info.st_size) > kMaxMidiFileBytes) {
         error = EFBIG;
         return false;

@@ -317,16 +317,6 @@ Settings ReadSettings(const std::string& defaultSoundFont) {
 
 namespace {
 
-bool WriteAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t put = write(fd, text.data(), text.size());
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        text.remove_prefix(static_cast<size_t>(put));
-    }
-    return true;
-}
-
 // A settings file that is a link (kept with the user's other dotfiles, say) is replaced where it
 // points, so the link survives the write.
 std::string ResolveLink(const std::string& path) {
@@ -380,7 +370,8 @@ bool ReplaceFileWithText(const std::string& path, const std::string& text) {
     // mkostemp makes the file private; give it the permissions any new file of the user gets.
     const mode_t mask = umask(0);
     umask(mask);
-    bool written = fchmod(fd, 0666 & ~mask) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
+    bool written =
+        fchmod(fd, 0666 & ~mask) == 0 && WriteAll(fd, text.data(), text.size()).Ok() && fsync(fd) == 0;
     written = close(fd) == 0 && written;
     if (written && std::rename(temporary.c_str(), target.c_str()) == 0) return true;
     unlink(temporary.c_str());

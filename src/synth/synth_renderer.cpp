@@ -1,5 +1,5 @@
 // Index:
-// - FluidSynth handle owners and log routing
+// - FluidSynth handle owners
 // - creation and SoundFont loading
 // - starting a render
 // - render slices and completion
@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -28,14 +29,14 @@
 #include "audio/wav_header.h"
 #include "core/file_access.h"
 #include "midi/midi_reader.h"
-#include "platform/library_messages.h"
 #include "synth/render_blocks.h"
 #include "synth/render_stream.h"
 #include "synth/scratch_writer.h"
+#include "synth/soundfont_load.h"
 
 using namespace render_blocks;
 
-// --- FluidSynth handle owners and log routing ---
+// --- FluidSynth handle owners ---
 
 namespace fluid_detail {
 
@@ -55,62 +56,11 @@ void DeletePlayer::operator()(fluid_player_t* p) const {
 
 }  // namespace fluid_detail
 
-namespace {
-
-// FluidSynth's first and last errors since they were cleared, kept so that a load or a render it
-// refused can say why. FluidSynth reports from the thread that renders, which is the only one that
-// reads these.
-std::string firstFluidError;
-std::string lastFluidError;
-// Whether FluidSynth's own lines also go to standard error, for a diagnosis; off by default, since
-// what they say reaches the user inside the failure they explain.
-std::atomic<bool> printFluidMessages{false};
-
-void TakeFluidMessage(int level, const char* message, void*) {
-    if (level != FLUID_WARN) {
-        if (firstFluidError.empty()) firstFluidError = message;
-        lastFluidError = message;
-    }
-    if (printFluidMessages.load()) {
-        std::fprintf(stderr, "fluidsynth: %s: %s\n", level == FLUID_WARN ? "warning" : "error", message);
-    }
-}
-
-void RouteFluidMessages() {
-    fluid_set_log_function(FLUID_PANIC, TakeFluidMessage, nullptr);
-    fluid_set_log_function(FLUID_ERR, TakeFluidMessage, nullptr);
-    fluid_set_log_function(FLUID_WARN, printFluidMessages.load() ? TakeFluidMessage : nullptr, nullptr);
-    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
-    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
-}
-
-// The SoundFont loader's reason in the user's words; the loader speaks of its own reading.
-std::string PlainSoundFontReason(const std::string& raw) {
-    if (raw.empty()) return "FluidSynth could not load it";
-    if (raw.find("EOF") != std::string::npos || raw.find("size mismatch") != std::string::npos) {
-        return "not a SoundFont file, or one cut short";
-    }
-    if (raw.find("Not a RIFF") != std::string::npos || raw.find("Not a SoundFont") != std::string::npos) {
-        return "not a SoundFont file";
-    }
-    return "a damaged SoundFont (" + raw + ")";
-}
-
-}  // namespace
-
-void ShowFluidSynthMessages(bool show) {
-    printFluidMessages.store(show);
-    RouteFluidMessages();
-}
-
 // --- Creation and SoundFont loading ---
 
 SynthRenderer::SynthRenderer() {
     // FluidSynth's messages are routed through the program's own log function, so that a failure
     // can name them; they reach the terminal only when asked for.
-    if (const char* show = std::getenv("DORVIK_FLUIDSYNTH_MESSAGES"); show != nullptr && *show != '\0') {
-        printFluidMessages.store(true);
-    }
     RouteFluidMessages();
     fluidSettings.reset(new_fluid_settings());
     if (!fluidSettings) return;
@@ -129,37 +79,25 @@ SynthRenderer::~SynthRenderer() {
 }
 
 Failure SynthRenderer::LoadSoundFont(const std::string& path) {
-    const auto refused = [&path](const std::string& reason) {
-        return Failure::Because(FailureKind::SoundFont,
-                                "The SoundFont \"" + path + "\" could not be loaded: " + reason);
-    };
-    // FluidSynth's loader opens the file for blocking reads: a pipe in its place would hold the
-    // program before its window ever opens. Only a regular file is handed to it.
-    if (const Failure check = CheckRegularFile(path); !check.Ok()) {
+    // Looked at even when the SoundFont is loaded: one whose file has gone since is refused, as it
+    // would be were it loaded now.
+    if (const std::string problem = RegularFileProblem(path); !problem.empty()) {
         loadedSynth.reset();
-        return refused(check.text.substr(std::min(check.text.size(), path.size() + 2)));
+        return SoundFontRefused(path, problem);
     }
     if (loadedSynth && loadedPath == path) return Failure::None();
     // The SoundFont loaded before goes first, so that its samples and the new ones are never held
     // together.
     loadedSynth.reset();
-    if (!fluidSettings) return refused("FluidSynth could not be set up");
+    if (!fluidSettings) return SoundFontRefused(path, "FluidSynth could not be set up");
     loadedSynth.reset(new_fluid_synth(fluidSettings.get()));
-    if (!loadedSynth) return refused("FluidSynth could not create a synthesiser");
-    firstFluidError.clear();
-    lastFluidError.clear();
-    // A file the SoundFont loader refuses goes on to FluidSynth's DLS loader, whose library prints
-    // a failed assertion of its own for anything that is not DLS either; the loaders' errors
-    // already say what is wrong.
-    const platform::QuietLibraryCriticals quiet;
-    if (fluid_synth_sfload(loadedSynth.get(), path.c_str(), 1) != FLUID_FAILED) {
-        loadedPath = path;
-        return Failure::None();
+    if (!loadedSynth) return SoundFontRefused(path, "FluidSynth could not create a synthesiser");
+    if (Failure loaded = LoadSoundFontInto(loadedSynth.get(), path); !loaded.Ok()) {
+        loadedSynth.reset();
+        return loaded;
     }
-    loadedSynth.reset();
-    // The first error is the SoundFont loader's own reason ("Not a RIFF file"); the last only
-    // says that no loader took the file.
-    return refused(PlainSoundFontReason(firstFluidError));
+    loadedPath = path;
+    return Failure::None();
 }
 
 // Each render plays on a synthesiser of its own, made for it: one that has played before does not
@@ -228,19 +166,11 @@ std::string RenderFileName(const RenderFile& file) {
     return file.unnamed() ? "the temporary file beside the output" : file.path();
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size, off_t at, std::string& error) {
-    while (size > 0) {
-        const ssize_t put = at < 0 ? write(fd, data, size) : pwrite(fd, data, size, at);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            error = put < 0 ? std::strerror(errno) : "nothing could be written";
-            return false;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-        if (at >= 0) at += put;
-    }
-    return true;
+// A whole write, its reason kept for the failure the render ends with.
+bool Write(int fd, const void* data, size_t size, int64_t at, std::string& error) {
+    Failure written = WriteAll(fd, data, size, at);
+    if (!written.Ok()) error = std::move(written.text);
+    return written.Ok();
 }
 
 // FluidSynth's file renderer hands its float samples to its sound-file library, which turns them
@@ -330,7 +260,7 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
     // A RIFF MIDI file is unwrapped, and chunks FluidSynth's player cannot step over are left out,
     // so that it plays exactly what the reader read; any other file goes as it is.
     const std::vector<uint8_t> playerBytes = PlayerMidiBytes(request.midi->data(), request.midi->size());
-    lastFluidError.clear();
+    ClearFluidErrors();
     fluidPlayer.reset(new_fluid_player(fluidSynth.get()));
     // The one place the MIDI file's bytes reach FluidSynth, which copies them.
     if (!fluidPlayer || playerBytes.empty() ||
@@ -339,7 +269,7 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
         return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not start its MIDI player"));
     }
 
-    double rate = 44100;
+    double rate = kSampleRate;
     fluid_settings_getnum(fluidSettings.get(), "synth.sample-rate", &rate);
     sampleRate_ = static_cast<uint32_t>(rate + 0.5);
     const SongData* song = request.song;
@@ -362,7 +292,7 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
     MakeHeader(header, sampleRate_, 0);
     if (!pending_ ||
         (!streamOnly_ && (ftruncate(renderFile->fd(), 0) != 0 || lseek(renderFile->fd(), 0, SEEK_SET) != 0 ||
-                          !WriteAll(renderFile->fd(), header, sizeof header, -1, writeError_)))) {
+                          !Write(renderFile->fd(), header, sizeof header, -1, writeError_)))) {
         const std::string target = renderFile ? RenderFileName(*renderFile) : "the rendered audio";
         return Refuse(Failure::Because(FailureKind::Write, "cannot write " + target + ": " +
                                                                (pending_ ? writeError_ : "out of memory")));
@@ -415,6 +345,52 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
     return Failure::None();
 }
 
+// Sends the player into the song before it plays: the controllers and programs up to `tick` are
+// set, and only notes from there on sound. A player that plays already would refuse the place,
+// since it has not read the file's length yet.
+bool SynthRenderer::SeekPlayer(int64_t tick) {
+    return tick <= 0 || fluid_player_seek(fluidPlayer.get(),
+                                          static_cast<int>(std::min<int64_t>(tick, INT32_MAX))) == FLUID_OK;
+}
+
+Failure SynthRenderer::SetUpPractice(const RenderRequest& request) {
+    const double speed = request.speed;
+    if (!(speed >= kMinRenderSpeed && speed <= kMaxRenderSpeed)) {
+        return Failure::Because(FailureKind::Render, "the speed " + std::to_string(speed) +
+                                                         " is outside what a render plays at (0.25 to 2)");
+    }
+    // The player's own tempo changes go on being followed, each times the speed.
+    if (speed != 1.0 &&
+        fluid_player_set_tempo(fluidPlayer.get(), FLUID_PLAYER_TEMPO_INTERNAL, speed) != FLUID_OK) {
+        return Failure::Because(FailureKind::Render, "FluidSynth's player would not change its tempo");
+    }
+    if (!request.mutes.Any()) return Failure::None();
+    if (request.song == nullptr && request.mutes.parts.any()) {
+        return Failure::Because(FailureKind::Render, "a part can be muted only in a song that has been read");
+    }
+    muter_ = std::make_unique<NoteMuter>(request.song, request.mutes, speed, sampleRate_, &frames_,
+                                         fluidSynth.get(), request.startSeconds);
+    if (fluid_player_set_playback_callback(fluidPlayer.get(), NoteMuter::Forward, muter_.get()) != FLUID_OK) {
+        return Failure::Because(FailureKind::Render, "FluidSynth's player would not let parts be muted");
+    }
+    return Failure::None();
+}
+
+Failure SynthRenderer::StartStreamRender(const RenderRequest& request, const std::string& folder,
+                                         std::shared_ptr<const RenderStream> gainOf) {
+    ReleaseRender();
+    rendering = false;
+    if (folder.empty()) {
+        return Refuse(
+            Failure::Because(FailureKind::TargetOpen, "there is no private folder for the rendered song"));
+    }
+    streamOnly_ = true;
+    gainOf_ = std::move(gainOf);
+    RenderRequest normalised = request;
+    normalised.raw = false;
+    return BeginRender(normalised, folder);
+}
+
 // --- Render slices and completion ---
 
 namespace {
@@ -441,7 +417,7 @@ constexpr int kBlocksPerSlice = 1024;
 
 bool SynthRenderer::Flush() {
     if (pendingBytes_ == 0 || writeFailed_) return !writeFailed_;
-    writeFailed_ = !WriteAll(renderFile->fd(), pending_.get(), pendingBytes_, -1, writeError_);
+    writeFailed_ = !Write(renderFile->fd(), pending_.get(), pendingBytes_, -1, writeError_);
     pendingBytes_ = 0;
     return !writeFailed_;
 }
@@ -500,7 +476,7 @@ bool SynthRenderer::Finish(int64_t frames) {
     const uint64_t dataBytes = static_cast<uint64_t>(frames) * kFrameBytes;
     uint8_t header[kWavHeader];
     MakeHeader(header, sampleRate_, static_cast<uint32_t>(dataBytes));
-    writeFailed_ = !WriteAll(renderFile->fd(), header, sizeof header, 0, writeError_);
+    writeFailed_ = !Write(renderFile->fd(), header, sizeof header, 0, writeError_);
     return !writeFailed_;
 }
 
@@ -527,20 +503,20 @@ RenderStatus SynthRenderer::End(Failure failure) {
 
 RenderStatus SynthRenderer::FinishSynthesis(bool playing) {
     if (raw_ ? !Finish(frames_) : !FlushChunk() || !writer_->Drain(writeError_)) return WriteFailure();
-    if (!playing && !lastFluidError.empty() && (frames_ < songFrames_ || !heardSound_)) {
+    if (!playing && !LastFluidError().empty() && (frames_ < songFrames_ || !heardSound_)) {
         // FluidSynth gave up on the file part way or at once (it cannot read the file, or reads it
         // differently), so the sound is not the song.
         return End(
-            Failure::Because(FailureKind::Render, "FluidSynth could not play the song: " + lastFluidError));
+            Failure::Because(FailureKind::Render, "FluidSynth could not play the song: " + LastFluidError()));
     }
     // Silence is what was asked for when every part that plays is muted, or when a passage from a
     // place has no note left to play.
     if (songHasNotes_ && !heardSound_ && !muter_ && !streamOnly_) {
         return End(Failure::Because(
             FailureKind::Render,
-            lastFluidError.empty()
+            LastFluidError().empty()
                 ? "the render is silent although the song has notes (is the SoundFont complete?)"
-                : "the render is silent: " + lastFluidError));
+                : "the render is silent: " + LastFluidError()));
     }
     if (raw_) return End(Failure::None());
     if (streamOnly_) {

@@ -7,9 +7,10 @@
 //
 // Life of a render:  idle --StartRender--> rendering --RenderStep per frame--> the player stops
 //   --> Finished or Failed: the player and the synthesiser go, the SoundFont's samples are kept
-//   for the next render, and the file stays open in `renderFile`. What follows (naming the song,
-//   reading the overview, preparing playback, telling the user of a failure) is the caller's. A
-//   SoundFont is loaded once for each change of it, never again for each render.
+//   for the next render, and the file stays open in `renderFile`. What
+//   follows (naming the song, reading the overview, preparing playback, telling the user of a
+//   failure) is the caller's. A SoundFont is loaded once for each change of it, never again for
+//   each render.
 //
 // The song comes as the bytes its load read, never as a path: a file replaced or removed on disk
 // while its song is loaded changes nothing of what the song's renders sound like.
@@ -47,10 +48,12 @@
 #include <vector>
 
 #include "core/failure.h"
+#include "core/sample_rate.h"
 #include "core/song_data.h"
 #include "synth/loudness.h"
 #include "synth/part_mute.h"
 #include "synth/render_file.h"
+#include "synth/soundfont_load.h"  // ShowFluidSynthMessages, for the renderer's callers
 
 enum class RenderOutcome {
     Running,   // a slice was rendered; call again next frame
@@ -201,7 +204,7 @@ class SynthRenderer {
     int64_t limitFrames_ = 0;  // the render ends here at the latest
     bool songHasNotes_ = false;
     bool heardSound_ = false;  // a sample louder than silence has been rendered
-    uint32_t sampleRate_ = 44100;
+    uint32_t sampleRate_ = kSampleRate;
     std::unique_ptr<uint8_t[]> pending_;  // samples waiting to be written
     size_t pendingBytes_ = 0;
     bool writeFailed_ = false;
@@ -232,7 +235,7 @@ class SynthRenderer {
 
     // Between the player and the synthesiser while parts are muted; it reads frames_.
     std::unique_ptr<NoteMuter> muter_;
-    // The speed and the muted parts of `request`, on the player just made (in part_mute.cpp).
+    // The speed and the muted parts of `request`, on the player just made.
     [[nodiscard]] Failure SetUpPractice(const RenderRequest& request);
 
     void ReleaseRender();
@@ -254,9 +257,3 @@ class SynthRenderer {
     Failure Refuse(Failure failure);
     RenderStatus End(Failure failure);
 };
-
-// FluidSynth logs to the terminal by default; here its errors are kept for the failures they
-// explain and stay off the terminal. With `show` set (or DORVIK_FLUIDSYNTH_MESSAGES set in the
-// environment), its errors and warnings are printed on standard error as well, for a diagnosis.
-// The setting is process-wide.
-void ShowFluidSynthMessages(bool show);
