@@ -31,11 +31,6 @@ namespace cli {
 
 namespace {
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "dorvik-midi: %s\n", message.c_str());
-    return 1;
-}
-
 // The "Load MIDI" button's progress, as a bar on standard error. Drawn only on a terminal, so
 // that a log or a pipe gets no carriage-return clutter.
 class ProgressBar final {
@@ -325,7 +320,7 @@ int RunRender(int argc, char** argv) {
             return Fail("cannot write " + output + ": " + std::strerror(failed));
         if (const Failure cut = WriteWavRange(render.audio.wavPath, range, part.Fd(), output, nullptr);
             !cut.Ok())
-            return Fail(cut.text);
+            return Fail(cut);
         if (const int failed = part.Commit(); failed != 0)
             return Fail("cannot write " + output + ": " + std::strerror(failed));
         seconds = (range.to >= 0.0 ? std::min(range.to, seconds) : seconds) - range.from;
