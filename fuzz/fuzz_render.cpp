@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "midi/midi_reader.h"
 #include "synth/render_file.h"
@@ -39,15 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!ParseSong(*song, data, size) || song->duration > 20.0) return 0;
     const double limitFrames = (song->duration + SynthRenderer::kReleaseTailSeconds) * 44100.0 + 64;
 
-    const std::string midi = Folder() + "/in.mid";
-    FILE* f = std::fopen(midi.c_str(), "wb");
-    if (f == nullptr || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) std::abort();
-
+    auto midi = std::make_shared<const std::vector<uint8_t>>(data, data + size);
     SynthRenderer synth;
     auto file = std::make_unique<RenderFile>();
     std::string error;
     if (!file->CreateOwn(Folder() + "/out.wav", error) ||
-        !synth.StartRender({midi, kSoundFont, song.get()}, std::move(file)).Ok()) {
+        !synth.StartRender({std::move(midi), kSoundFont, song.get()}, std::move(file)).Ok()) {
         return 0;
     }
     while (synth.RenderStep().outcome == RenderOutcome::Running) {

@@ -1,5 +1,6 @@
-// The program's string table: every text shown to the user, keyed by the ids the rest of the
-// program refers to (102 to 132).
+// The program's string table: the captions, labels and short messages the panels, the file
+// dialogs and the error box share, keyed by the ids the rest of the program refers to (104 to
+// 128). Longer messages, which name files and reasons, are written where they arise.
 #pragma once
 
 namespace res {
@@ -8,18 +9,12 @@ namespace res {
 [[nodiscard]] const char* LoadString(int id);
 
 enum StringId : int {
-    IdsLoadFile = 102,
-    IdsSelectFile = 103,
     IdsSelectMidiFile = 104,
     IdsSelectSoundfont = 105,
     IdsMidiFiles = 106,
     IdsSoundfontFilter = 107,
-    IdsOpenMidiFile = 108,
-    IdsOpenSoundfont = 109,
     IdsNoSoundfontLoaded = 110,
-    IdsSoundfont = 111,
     IdsNoMidiFileLoaded = 112,
-    IdsMidiFile = 113,
     IdsOggVorbis = 114,
     IdsFlac = 115,
     IdsWav = 116,
@@ -35,10 +30,6 @@ enum StringId : int {
     IdsExportVideo = 126,
     IdsLoadMidi = 127,
     IdsLoadSoundfont = 128,
-    IdsInvalidMidiFile = 129,
-    IdsOutOfMemory = 130,
-    IdsTooManyTracks = 131,
-    IdsErrorReadingFile = 132,
 };
 
 }  // namespace res

@@ -111,7 +111,7 @@ bool Exports::StartAudio(ControlPanel* panel) {
     request.availability = AvailabilityOf(s.exportFormatFlags, choice->format);
     request.displayName = s.midiName;
     if (!s.practice.choice.Plain() && s.song) {
-        RenderRequest render{s.midiPath, s.soundFontPath, nullptr};
+        RenderRequest render{s.midiBytes, s.soundFontPath, nullptr};
         render.speed = s.practice.choice.Speed();
         render.mutes = s.practice.choice.Mutes(parts);
         render.lowPriority = true;

@@ -16,6 +16,7 @@
 
 #include "app/session_state.h"
 #include "app/transport.h"
+#include "core/sample_rate.h"
 #include "midi/play_follow.h"
 #include "midi/play_wait.h"
 #include "platform/clock.h"
@@ -33,7 +34,7 @@ namespace {
 // The song stands this far before a note it waits for, so that the note's own attack (and what the
 // other parts strike with it) is heard when the player's keys are down, and only then.
 constexpr double kHoldBefore = 0.03;
-constexpr double kRenderRate = 44100.0;
+constexpr double kRenderRate = kSampleRate;
 // How often the MIDI inputs are looked at, for a keyboard unplugged.
 constexpr double kInputCheckSeconds = 0.5;
 
@@ -277,9 +278,8 @@ void PlayAlong::Step() {
         std::vector<platform::MidiMessage> messages;
         midiInput_->Read(messages);
         for (const platform::MidiMessage& m : messages) {
-            const int status = m.bytes[0] & 0xF0;
-            if (m.size < 3 || (status != 0x80 && status != 0x90)) continue;
-            PlayerNote(m.bytes[1], status == 0x90 && m.bytes[2] > 0, m.seconds, liveThru_ != nullptr);
+            const platform::KeyChange change = platform::KeyChangeOf(m);
+            if (change.isKey) PlayerNote(change.key, change.down, m.seconds, liveThru_ != nullptr);
         }
     }
     const bool held = transport_.State() == TransportState::HeldForPlayer;

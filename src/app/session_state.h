@@ -40,11 +40,11 @@ enum class Command : uint8_t {
     ExportVideo,      // the save dialog, then a video export job beside the frame loop
 };
 
-// refreshBits: the stop button sets all eight low bits; each consumer takes (clears) its own.
+// refreshBits: the stop button sets them all; each consumer takes (clears) its own.
 enum RefreshBit : uint16_t {
     RefreshNotesView = 0x0001,     // the notes view forgets its lit keys
     RefreshSongTimeZero = 0x0008,  // while idle, the frame shows song time 0 in all panels
-    RefreshAll = 0x00FF,
+    RefreshAll = RefreshNotesView | RefreshSongTimeZero,
 };
 
 // The availability words of the two formats this program always writes itself: any non-zero word
@@ -66,6 +66,9 @@ struct SessionState {
 
     std::string midiPath;
     std::string midiName;  // display name, formed like soundFontName
+    // The file as the song's load read it: every render of the song plays these bytes, whatever
+    // has become of the file since.
+    std::shared_ptr<const std::vector<uint8_t>> midiBytes;
 
     SongSession session;  // where the song stands: read, rendering, ready to play
     // What the player does with it: the loop, the speed and parts heard, and playing along.

@@ -351,8 +351,9 @@ void PlayerController::LoadMidi(const std::string& path) {
         refuse(path + " has no notes: there is nothing to play");
         return;
     }
-    // The SoundFont is loaded again before anything of the current song is dropped: if its file
-    // has gone since, the current song stays loaded and playable.
+    // The SoundFont is loaded (or, kept since the last render, checked) before anything of the
+    // current song is dropped: if its file has gone since, the current song stays loaded and
+    // playable.
     if (synth != nullptr) {
         if (const Failure loaded = synth->LoadSoundFont(shared.soundFontPath); !loaded.Ok()) {
             refuse(loaded.text);
@@ -364,6 +365,7 @@ void PlayerController::LoadMidi(const std::string& path) {
     shared.midiPath = path;
     // The song is known again by its bytes, for what is remembered of it.
     shared.practice.NewSong(SongKey(bytes.data(), bytes.size()));
+    shared.midiBytes = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
     shared.resumeAt = -1.0;  // a new song starts at its start
     if (controlPanel != nullptr) controlPanel->ForgetSong();
     if (notesView != nullptr) notesView->SetSong(nullptr);  // shown again once it is rendered
@@ -380,7 +382,7 @@ bool PlayerController::StartSongRender() {
     // is a practice render of the song before.
     if (backgroundRender != nullptr) backgroundRender->Stop();
     transport.StopPracticeRender();
-    RenderRequest request{shared.midiPath, shared.soundFontPath, shared.song.get()};
+    RenderRequest request{shared.midiBytes, shared.soundFontPath, shared.song.get()};
     request.lowPriority = true;
     const Failure started = synth != nullptr
                                 ? synth->StartRender(request, transport.RenderFolder())

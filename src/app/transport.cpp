@@ -28,6 +28,7 @@
 #include "audio/streaming_player.h"
 #include "audio/volume.h"
 #include "audio/wav_reader.h"
+#include "core/sample_rate.h"
 #include "midi/note_timeline.h"
 #include "settings/settings.h"
 #include "settings/song_memory.h"
@@ -39,7 +40,7 @@
 namespace {
 
 // Rendered songs run at this rate; the song's length in seconds is taken from it, not from the file.
-constexpr double kRenderRate = 44100.0;
+constexpr double kRenderRate = kSampleRate;
 
 // The player hands the sound device up to two seconds ahead of what is heard (its ring). Playback
 // runs while the render is at least kHoldLead ahead of what is heard, so nothing it hands over is
@@ -461,7 +462,7 @@ void Transport::ApplyPractice(int64_t at) {
         double from = static_cast<double>(heard) / rate;
         if (loop.Active()) from = std::min(from, static_cast<double>(loop.start) / rate);
         from = std::max(0.0, from - kPreRollSeconds);
-        RenderRequest request{session_.midiPath, session_.soundFontPath, session_.song.get()};
+        RenderRequest request{session_.midiBytes, session_.soundFontPath, session_.song.get()};
         request.lowPriority = true;
         request.speed = practice.choice.Speed();
         request.mutes = practice.choice.Mutes(PartCount(session_.song.get()));

@@ -13,6 +13,8 @@
 #include <set>
 #include <utility>
 
+#include "core/file_access.h"
+
 namespace cli {
 namespace {
 
@@ -74,7 +76,7 @@ struct Lister {
                 const FileId id{st.st_dev, st.st_ino};
                 if (skip && *skip == id) continue;
                 if (folders.insert(id).second) Walk(path, under);
-            } else if (S_ISREG(st.st_mode) && HasOneOfExtensions(name, extensions)) {
+            } else if (IsRegularFile(st) && HasOneOfExtensions(name, extensions)) {
                 AddFile(path, under, st);
             }
         }
@@ -153,7 +155,7 @@ std::vector<BatchInput> ListBatchInputs(std::span<const std::string> arguments,
             // The folder's files are named from it: their paths under it are what machines that
             // mount it elsewhere share.
             if (lister.folders.insert({st.st_dev, st.st_ino}).second) lister.Walk(argument, "");
-        } else if (S_ISREG(st.st_mode)) {
+        } else if (IsRegularFile(st)) {
             lister.AddFile(argument, LastName(argument), st);
         } else {
             lister.out.push_back({argument, LastName(argument), "not a regular file or a folder"});
@@ -225,7 +227,7 @@ std::vector<std::string> OutputNames(std::span<const BatchInput> inputs, std::st
 
 bool OutputIsCurrent(const std::string& output, std::span<const std::string> sources) {
     struct stat out {};
-    if (::stat(output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return false;
+    if (::stat(output.c_str(), &out) != 0 || !IsRegularFile(out)) return false;
     for (const std::string& source : sources) {
         struct stat in {};
         if (::stat(source.c_str(), &in) != 0) return false;

@@ -93,7 +93,26 @@ int CheckedExit(int status) {
 int UsageError(const std::string& problem) {
     std::fprintf(stderr, "dorvik-midi: %s\n", problem.c_str());
     std::fputs(kUsage, stderr);
-    return 2;
+    return kExitUsage;
+}
+
+int Fail(const Failure& failure) {
+    if (failure.kind == FailureKind::Usage) return UsageError(failure.text);
+    if (!failure.Ok() && !failure.Cancelled())
+        std::fprintf(stderr, "dorvik-midi: %s\n", failure.text.c_str());
+    return ExitStatusOf(failure);
+}
+
+int Fail(const std::string& text) {
+    std::fprintf(stderr, "dorvik-midi: %s\n", text.c_str());
+    return kExitFailed;
+}
+
+bool IsOneOf(const std::vector<const char*>& list, const std::string& value) {
+    for (const char* item : list) {
+        if (value == item) return true;
+    }
+    return false;
 }
 
 std::string BaseName(const std::string& path) {

@@ -55,25 +55,12 @@ const std::vector<BatchCommand>& BatchCommands() {
          {"mid", "midi", "kar", "rmi"},
          "wav"},
         {"export", {"--quality", "--from", "--to"}, {}, {"wav"}, nullptr},
-        // No --title: one title on every song of a batch would name all but one of them wrongly.
-        {"video",
-         {"--soundfont", "--size", "--fps", "--quality", "--view", "--from", "--to", "--theme",
-          "--background"},
-         {"--no-title", "--fit", "--no-fit"},
-         {"mid", "midi", "kar", "rmi"},
-         "mp4"},
+        {"video", kVideoValueOptions, kVideoFlagOptions, {"mid", "midi", "kar", "rmi"}, "mp4"},
     };
     return commands;
 }
 
 constexpr const char* kExportFormats[] = {"wav", "ogg", "flac", "m4a", "aac", "mp3"};
-
-bool Contains(const std::vector<const char*>& list, const std::string& value) {
-    for (const char* item : list) {
-        if (value == item) return true;
-    }
-    return false;
-}
 
 // The signal that ends the batch, and a pipe it is announced on, so that the loop waiting on the
 // jobs' messages wakes for it too.
@@ -266,11 +253,6 @@ void Report(const JobRecord& record) {
     std::fflush(stdout);
 }
 
-int Failed(const std::string& text) {
-    std::fprintf(stderr, "dorvik-midi: %s\n", text.c_str());
-    return 1;
-}
-
 // A file to work on, with what the job is given and what the report will say.
 struct PlannedFile {
     BatchInput input;
@@ -304,7 +286,7 @@ int RunBatch(int argc, char** argv) {
         const std::string arg = argv[i];
         const bool ours = arg == "-o" || arg == "--output" || arg == "--jobs" || arg == "--shard" ||
                           (arg == "--format" && command->outputExtension == nullptr);
-        if ((ours || Contains(command->valueOptions, arg)) && i + 1 >= argc)
+        if ((ours || IsOneOf(command->valueOptions, arg)) && i + 1 >= argc)
             return UsageError(arg + " needs a value");
         if (arg == "-o" || arg == "--output") {
             outputFolder = argv[++i];
@@ -328,11 +310,11 @@ int RunBatch(int argc, char** argv) {
             for (const char* f : kExportFormats) known = known || format == f;
             if (!known)
                 return UsageError("--format takes wav, ogg, flac, m4a, aac or mp3, not \"" + format + "\"");
-        } else if (Contains(command->valueOptions, arg)) {
+        } else if (IsOneOf(command->valueOptions, arg)) {
             passed.push_back(arg);
             passed.emplace_back(argv[++i]);
             if (arg == "--soundfont") soundFont = passed.back();
-        } else if (Contains(command->flagOptions, arg)) {
+        } else if (IsOneOf(command->flagOptions, arg)) {
             passed.push_back(arg);
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("batch " + commandName + " does not take " + arg);
@@ -357,7 +339,7 @@ int RunBatch(int argc, char** argv) {
     std::error_code ec;
     std::filesystem::create_directories(outputFolder, ec);
     if (ec || !std::filesystem::is_directory(outputFolder, ec))
-        return Failed("cannot write to " + outputFolder + ": " + (ec ? ec.message() : "not a folder"));
+        return Fail("cannot write to " + outputFolder + ": " + (ec ? ec.message() : "not a folder"));
 
     const std::vector<BatchInput> listed = ListBatchInputs(arguments, command->inputExtensions, outputFolder);
     if (listed.empty()) {
@@ -373,7 +355,7 @@ int RunBatch(int argc, char** argv) {
     }
 
     std::string error;
-    if (!InstallStopHandlers(error)) return Failed("cannot watch for interruptions: " + error);
+    if (!InstallStopHandlers(error)) return Fail("cannot watch for interruptions: " + error);
     BatchProgress progress(commandName, plan.size());
     std::vector<Job> running;
     size_t next = 0;
@@ -427,7 +409,7 @@ int RunBatch(int argc, char** argv) {
         std::vector<pollfd> watched = {{gWakePipe[0], POLLIN, 0}};
         for (const Job& job : running) watched.push_back({job.messagesFd, POLLIN, 0});
         if (::poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR) {
-            return Failed("cannot wait for the jobs: " + std::string(std::strerror(errno)));
+            return Fail("cannot wait for the jobs: " + std::string(std::strerror(errno)));
         }
         char drained[64];
         while (::read(gWakePipe[0], drained, sizeof drained) > 0) {

@@ -15,14 +15,6 @@
 #include "platform/atomic_file.h"
 
 namespace cli {
-namespace {
-
-int Failed(const std::string& text) {
-    std::fprintf(stderr, "dorvik-midi: %s\n", text.c_str());
-    return 1;
-}
-
-}  // namespace
 
 int RunExport(int argc, char** argv) {
     const char* source = nullptr;
@@ -69,7 +61,7 @@ int RunExport(int argc, char** argv) {
     if (!range.Whole()) {
         ExportSource checked;
         if (const SourceCheck check = OpenExportSource(source, checked); check != SourceCheck::Ok)
-            return Failed(SourceFailure(check, source, checked.error).text);
+            return Fail(SourceFailure(check, source, checked.error).text);
         const WavFormat& f = checked.reader.format->header;
         const uint64_t held =
             std::min<uint64_t>(checked.reader.dataSize, checked.fileBytes - checked.dataOffset);
@@ -90,22 +82,22 @@ int RunExport(int argc, char** argv) {
         ProbeEncoders(availability);
         request.availability = AvailabilityOf(availability, *format);
         if (request.availability == 0) {
-            return Failed(std::string("this FFmpeg cannot write ") + ExportFormatName(*format) + " files");
+            return Fail(std::string("this FFmpeg cannot write ") + ExportFormatName(*format) + " files");
         }
     }
 
     // An interrupted export leaves the target as it was, and nothing of the new file.
     platform::RemoveTemporaryFilesOnSignal();
     ExportJob job;
-    if (!job.Start(std::move(request))) return Failed(job.Result().text);
+    if (!job.Start(std::move(request))) return Fail(job.Result());
     if (*format == ExportFormat::Wav) {
         // The copy shows no bar, as it never has: it takes no longer than reading the file.
         const Failure& result = job.Result();
-        return result.Ok() ? 0 : Failed(result.text);
+        return Fail(result);
     }
     ProgressBar bar("exporting");
     const Failure& result = WaitForExport(job, bar);
-    return result.Ok() ? 0 : Failed(result.text);
+    return Fail(result);
 }
 
 }  // namespace cli

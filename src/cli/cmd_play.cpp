@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/player_controller.h"
 #include "app/session_state.h"
@@ -92,12 +93,13 @@ int StartMidi(SessionState& session, Transport& transport, MidiPlay& play, const
     };
     if (NotARegularFile(soundFont)) return fail(soundFont + ": not a regular file");
     auto song = std::make_unique<SongData>();
-    if (!ReadMidiFile(*song, midi)) return fail(midi + ": " + MidiLoadFailureText(*song));
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    if (!ReadMidiFile(*song, midi, bytes.get())) return fail(midi + ": " + MidiLoadFailureText(*song));
     if (!SongHasNotes(*song)) return fail(midi + " has no notes: there is nothing to play");
     const std::string folder = CacheFolder();
     if (!folder.empty()) RemoveStaleRenderFiles(folder, kPlayerRenderPrefix, 0);
     session.song = std::move(song);
-    RenderRequest request{midi, soundFont, session.song.get()};
+    RenderRequest request{std::move(bytes), soundFont, session.song.get()};
     request.lowPriority = true;
     if (const Failure started = play.synth.StartRender(request, folder); !started.Ok())
         return fail("cannot play " + midi + ": " + started.text);

@@ -57,11 +57,6 @@ void CatchSignals() {
     std::_Exit(128 + signal);
 }
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "dorvik-midi: %s\n", message.c_str());
-    return 1;
-}
-
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/song_report.h"
@@ -29,11 +30,6 @@
 namespace cli {
 
 namespace {
-
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "dorvik-midi: %s\n", message.c_str());
-    return 1;
-}
 
 // The "Load MIDI" button's progress, as a bar on standard error. Drawn only on a terminal, so
 // that a log or a pipe gets no carriage-return clutter.
@@ -95,7 +91,7 @@ bool CheckOutput(const std::string& output, const std::string& midi, const std::
         error = "is a folder";
         return false;
     }
-    if (!S_ISREG(out.st_mode)) {
+    if (!IsRegularFile(out)) {
         error = "is not a regular file (a device or a pipe); only files are written";
         return false;
     }
@@ -193,10 +189,12 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     LoadedSong& song = render.song;
     song.path = midi;
     song.song = std::make_unique<SongData>();
-    if (!ReadMidiFile(*song.song, midi)) return Fail(midi + ": " + LoadFailureReason(*song.song, false));
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    if (!ReadMidiFile(*song.song, midi, bytes.get()))
+        return Fail(midi + ": " + LoadFailureReason(*song.song, false));
     // A song of no notes would render as seconds of silence; render and video refuse it alike.
     if (!SongHasNotes(*song.song)) return Fail(midi + " has no notes: there is nothing to render");
-    RenderRequest request{midi, soundFont, song.song.get(), raw};
+    RenderRequest request{std::move(bytes), soundFont, song.song.get(), raw};
     request.speed = choices.speedPercent / 100.0;
     std::string error;
     for (const std::string& part : choices.mutes) {
@@ -327,7 +325,7 @@ int RunRender(int argc, char** argv) {
             return Fail("cannot write " + output + ": " + std::strerror(failed));
         if (const Failure cut = WriteWavRange(render.audio.wavPath, range, part.Fd(), output, nullptr);
             !cut.Ok())
-            return Fail(cut.text);
+            return Fail(cut);
         if (const int failed = part.Commit(); failed != 0)
             return Fail("cannot write " + output + ": " + std::strerror(failed));
         seconds = (range.to >= 0.0 ? std::min(range.to, seconds) : seconds) - range.from;

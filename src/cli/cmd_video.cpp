@@ -14,11 +14,6 @@
 namespace cli {
 namespace {
 
-int Failed(const std::string& text) {
-    std::fprintf(stderr, "dorvik-midi: %s\n", text.c_str());
-    return 1;
-}
-
 // The largest side a frame may have: beyond it a single frame would take gigabytes.
 constexpr int kLargestSide = 7680;
 
@@ -33,14 +28,15 @@ int RunVideo(int argc, char** argv) {
     request.look.leadIn = true;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool takesValue = arg == "--soundfont" || arg == "-o" || arg == "--output" || arg == "--size" ||
-                                arg == "--fps" || arg == "--quality" || arg == "--view" ||
-                                arg == "--dump-raw" || arg == "--title" || arg == "--theme" ||
-                                arg == "--background";
-        if (takesValue && i + 1 >= argc) return UsageError(arg + " needs a value");
+        // A time has words of its own for a missing value.
         if (int status = 0; TakeRangeOption(arg, argc, argv, i, request.range, status)) {
             if (status != 0) return status;
-        } else if (arg == "--soundfont") {
+            continue;
+        }
+        const bool takesValue = IsOneOf(kVideoValueOptions, arg) || arg == "-o" || arg == "--output" ||
+                                arg == "--dump-raw" || arg == "--title";
+        if (takesValue && i + 1 >= argc) return UsageError(arg + " needs a value");
+        if (arg == "--soundfont") {
             soundFont = argv[++i];
         } else if (arg == "-o" || arg == "--output") {
             output = argv[++i];
@@ -102,23 +98,23 @@ int RunVideo(int argc, char** argv) {
         return UsageError("cannot write " + output + ": a video's name must end in .mp4");
 
     for (const std::string* input : {&midi, &soundFont}) {
-        if (NotARegularFile(*input)) return Failed(*input + ": not a regular file");
+        if (NotARegularFile(*input)) return Fail(*input + ": not a regular file");
     }
     // A picture that cannot be used is found before the song is rendered, not minutes later.
     if (!request.look.background.empty()) {
         std::string why;
-        if (!CheckVideoBackground(request.look.background, why)) return Failed(why);
+        if (!CheckVideoBackground(request.look.background, why)) return Fail(why);
     }
     std::string error;
     if (!CheckOutput(output, midi, soundFont, request.target, error))
-        return Failed("cannot write " + output + ": " + error);
+        return Fail("cannot write " + output + ": " + error);
     // The raw frames are written as they come, so they meet the same checks as the video: never
     // over an input, a folder or a device.
     if (!rawCopy.empty()) {
         if (!CheckOutput(rawCopy, midi, soundFont, request.rawCopy, error))
-            return Failed("cannot write " + rawCopy + ": " + error);
+            return Fail("cannot write " + rawCopy + ": " + error);
         if (request.rawCopy == request.target)
-            return Failed("cannot write " + rawCopy + ": it is the video's own file");
+            return Fail("cannot write " + rawCopy + ": it is the video's own file");
     }
 
     // The sound is rendered beside the video, into a temporary file that goes when the export ends.
@@ -146,7 +142,7 @@ int RunVideo(int argc, char** argv) {
     request.song.soundFontName = FileTitleFromPath(soundFont);
 
     ExportJob job;
-    if (!job.Start(request)) return Failed(job.Result().text);
+    if (!job.Start(request)) return Fail(job.Result());
     ProgressBar bar("exporting video");
     const Failure& result = WaitForExport(job, bar);
     if (!result.Ok()) {
@@ -155,7 +151,7 @@ int RunVideo(int argc, char** argv) {
         std::string text = result.text;
         for (size_t at = 0; (at = text.find(request.source, at)) != std::string::npos; at += midi.size())
             text.replace(at, request.source.size(), midi);
-        return Failed(text);
+        return Fail(text);
     }
     std::printf("%s: %dx%d, %d fps\n", output.c_str(), request.video.width, request.video.height,
                 request.video.fps);

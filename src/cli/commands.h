@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/song_session.h"
+#include "core/failure.h"
 #include "core/file_access.h"  // NotARegularFile, which every command checks its inputs with
 #include "export/export_range.h"
 #include "synth/synth_renderer.h"
@@ -72,8 +73,25 @@ std::string FolderOf(const std::string& path);
 // ends before it starts.
 bool TakeRangeOption(const std::string& arg, int argc, char** argv, int& i, ExportRange& range, int& status);
 
-// Prints the problem and the usage text on standard error; returns 2.
+// The options of `video` that shape every video alike, as `batch video` hands them on to each of
+// its jobs: those followed by a value, and those that stand alone. The output, the title (one
+// title on every song of a batch would name all but one of them wrongly) and the raw copy are
+// each run's own.
+inline const std::vector<const char*> kVideoValueOptions = {
+    "--soundfont", "--size", "--fps", "--quality", "--view", "--from", "--to", "--theme", "--background"};
+inline const std::vector<const char*> kVideoFlagOptions = {"--no-title", "--fit", "--no-fit"};
+
+// Whether `value` is one of `list`.
+[[nodiscard]] bool IsOneOf(const std::vector<const char*>& list, const std::string& value);
+
+// Prints the problem and the usage text on standard error; returns kExitUsage.
 int UsageError(const std::string& problem);
+// The one way a command ends on a failure: says why on standard error after the program's name (a
+// usage failure with the usage text, a cancel not at all) and returns the exit status of its
+// kind (ExitStatusOf).
+int Fail(const Failure& failure);
+// A failure of the work in the command's own words, said as above; returns kExitFailed.
+int Fail(const std::string& text);
 
 // The file name without its folder.
 std::string BaseName(const std::string& path);

@@ -39,17 +39,23 @@ struct [[nodiscard]] Failure {
     }
 };
 
-// The exit status of a command that failed this way: 2 for a usage error, 130 for a cancel (as
-// after Ctrl-C), 1 for every other failure, 0 when nothing failed.
+// The exit statuses of a command: a cancel ends as Ctrl-C would have ended it.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitCancelled = 130;
+
+// The exit status of a command that failed this way: kExitUsage for a usage error, kExitCancelled
+// for a cancel, kExitFailed for every other failure, kExitOk when nothing failed.
 [[nodiscard]] inline int ExitStatusOf(const Failure& failure) {
     switch (failure.kind) {
         case FailureKind::None:
-            return 0;
+            return kExitOk;
         case FailureKind::Usage:
-            return 2;
+            return kExitUsage;
         case FailureKind::Cancelled:
-            return 130;
+            return kExitCancelled;
         default:
-            return 1;
+            return kExitFailed;
     }
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -17,17 +18,26 @@ Failure OpenFailure(const std::string& path, const char* reason) {
 
 }  // namespace
 
+bool IsRegularFile(const struct stat& info) {
+    return S_ISREG(info.st_mode);
+}
+
 bool NotARegularFile(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
 }
 
-Failure CheckRegularFile(const std::string& path) {
+std::string RegularFileProblem(const std::string& path) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return OpenFailure(path, std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) return OpenFailure(path, "a folder, not a file");
-    if (!S_ISREG(info.st_mode)) return OpenFailure(path, "not a regular file");
-    return Failure::None();
+    if (stat(path.c_str(), &info) != 0) return std::strerror(errno);
+    if (S_ISDIR(info.st_mode)) return "a folder, not a file";
+    if (!S_ISREG(info.st_mode)) return "not a regular file";
+    return {};
+}
+
+Failure CheckRegularFile(const std::string& path) {
+    const std::string problem = RegularFileProblem(path);
+    return problem.empty() ? Failure::None() : OpenFailure(path, problem.c_str());
 }
 
 Failure ReadRegularFile(const std::string& path, size_t maxBytes, std::vector<uint8_t>& bytes) {
@@ -65,6 +75,26 @@ Failure ReadRegularFile(const std::string& path, size_t maxBytes, std::vector<ui
             return Failure::Because(FailureKind::Read, path + ": " + why);
         }
         got += static_cast<size_t>(n);
+    }
+    return Failure::None();
+}
+
+Failure WriteAll(int fd, const void* data, size_t size, int64_t at) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t put = at < 0 ? write(fd, bytes, size) : pwrite(fd, bytes, size, static_cast<off_t>(at));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            const int error = errno;
+            char buffer[256];
+            // The GNU strerror_r returns its text, which may or may not live in `buffer`.
+            std::string why = put < 0 ? strerror_r(error, buffer, sizeof buffer) : "nothing could be written";
+            errno = error;
+            return Failure::Because(FailureKind::Write, std::move(why));
+        }
+        bytes += put;
+        size -= static_cast<size_t>(put);
+        if (at >= 0) at += put;
     }
     return Failure::None();
 }

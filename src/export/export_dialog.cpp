@@ -143,7 +143,3 @@ VideoChoices VideoChoicesFor(const VideoSettings& settings, VideoView view) {
     choices.wholeWindow = view == VideoView::Window;
     return choices;
 }
-
-ExportChoice VideoChoiceOf(const platform::SaveAnswer& answer) {
-    return ExportChoice{answer.path, ExportFormat::Mp4, QualityFromChoice(answer.choice)};
-}

@@ -57,7 +57,6 @@ struct ExportChoice {
 // that is none of them (one typed into the settings file) is offered as "Custom (WxH)".
 [[nodiscard]] platform::SaveRequest VideoSaveRequest(const std::string& fileName,
                                                      const VideoChoices& last = {});
-[[nodiscard]] ExportChoice VideoChoiceOf(const platform::SaveAnswer& answer);
 // The frame the user chose there. A choice the answer does not carry keeps `last`'s value.
 [[nodiscard]] VideoChoices VideoChoicesOf(const platform::SaveAnswer& answer, const VideoChoices& last);
 

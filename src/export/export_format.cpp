@@ -10,6 +10,7 @@
 #include <memory>
 #include <string_view>
 
+#include "core/file_access.h"
 #include "export/export_source.h"
 #include "platform/atomic_file.h"
 #include "resources/strings.h"
@@ -63,19 +64,6 @@ struct Fd {
     }
 };
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Copies `bytes` bytes (fewer if the source ends first, or `cancel` is set). Returns 0, a read's errno, or a
 // write's errno negated. The kernel copies without a round trip through this process where it
 // can; when it cannot (another file system, a device) or fails, the plain loop takes over from
@@ -104,7 +92,7 @@ int CopyBytes(int in, int out, uint64_t bytes, const std::atomic<bool>* cancel) 
             if (errno == EINTR) continue;
             return errno;
         }
-        if (!WriteAll(out, buffer.get(), static_cast<size_t>(n))) return -errno;
+        if (!WriteAll(out, buffer.get(), static_cast<size_t>(n)).Ok()) return errno != 0 ? -errno : -EIO;
         bytes -= static_cast<uint64_t>(n);
     }
     return 0;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/file_access.h"
 #include "export/export_source.h"
 
 namespace {
@@ -123,17 +124,6 @@ std::vector<uint8_t> HeaderFor(const WaveFormatRecord& format, uint32_t dataByte
     return out;
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t put = ::write(fd, data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
 }  // namespace
 
 bool ParseRangeTime(std::string_view text, double& seconds) {
@@ -210,10 +200,11 @@ Failure WriteWavRange(const std::string& source, const ExportRange& range, int f
     const int sampleBytes = f.blockAlign / channels;
 
     const std::vector<uint8_t> header = HeaderFor(format, static_cast<uint32_t>(dataBytes));
-    const auto writeFailed = [&targetName](int error) {
-        return Failure{FailureKind::Write, "Couldn't write " + targetName + ": " + ErrnoText(error)};
+    const auto writeFailed = [&targetName](const Failure& written) {
+        return Failure{FailureKind::Write, "Couldn't write " + targetName + ": " + written.text};
     };
-    if (!WriteAll(fd, header.data(), header.size())) return writeFailed(errno);
+    if (Failure written = WriteAll(fd, header.data(), header.size()); !written.Ok())
+        return writeFailed(written);
     if (reader.SeekFrame(static_cast<uint32_t>(first)) != kWavOk)
         return {FailureKind::Read, "Couldn't read " + source + ": it cannot be searched"};
 
@@ -236,12 +227,12 @@ Failure WriteWavRange(const std::string& source, const ExportRange& range, int f
             for (int c = 0; c < channels; ++c)
                 ScaleSample(encoding, frame + c * sampleBytes, sampleBytes, gain);
         }
-        if (!WriteAll(fd, block.data(), bytes)) return writeFailed(errno);
+        if (Failure written = WriteAll(fd, block.data(), bytes); !written.Ok()) return writeFailed(written);
         done += n;
     }
     if (dataBytes & 1) {
         const uint8_t pad = 0;
-        if (!WriteAll(fd, &pad, 1)) return writeFailed(errno);
+        if (Failure written = WriteAll(fd, &pad, 1); !written.Ok()) return writeFailed(written);
     }
     return {};
 }

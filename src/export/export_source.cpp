@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "core/file_access.h"
+
 namespace {
 
 constexpr uint16_t kFormatFloat = 3;
@@ -105,7 +107,7 @@ SourceCheck CheckSourceFile(const std::string& path, int& error) {
         return SourceCheck::CannotOpen;
     }
     struct stat info {};
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const bool regular = ::fstat(fd, &info) == 0 && IsRegularFile(info);
     ::close(fd);
     return regular ? SourceCheck::Ok : SourceCheck::NotRegular;
 }

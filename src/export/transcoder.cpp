@@ -11,6 +11,7 @@ extern "C" {
 
 #include <cstdio>
 
+#include "core/sample_rate.h"
 #include "export/export_format.h"
 #include "export/export_source.h"
 #include "export/ffmpeg_target.h"
@@ -18,7 +19,7 @@ extern "C" {
 
 namespace {
 
-constexpr int kOutputRate = 44100;
+constexpr int kOutputRate = static_cast<int>(kSampleRate);
 constexpr int kOutputChannels = 2;
 // Frames handed to an encoder that takes any frame size: about a tenth of a second.
 constexpr int kVariableFrameSize = 4096;

@@ -21,7 +21,6 @@
 #include "midi/note_timeline.h"
 #include "midi/track_merge.h"
 #include "midi/track_reader.h"
-#include "resources/strings.h"
 
 namespace {
 
@@ -609,7 +608,7 @@ std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size) {
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error) {
     // The size is looked at before anything is read: a file too large is refused unread.
     struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+    if (stat(path.c_str(), &info) == 0 && IsRegularFile(info) &&
         static_cast<uint64_t>(info.st_size) > kMaxMidiFileBytes) {
         error = EFBIG;
         return false;
@@ -730,21 +729,4 @@ bool SongHasNotes(const SongData& song) {
         if (song.parts[p].noteCount > 0) return true;
     }
     return false;
-}
-
-int MidiStatusStringId(int32_t status) {
-    switch (status) {
-        case MidiInvalidFile:
-        case MidiCutShort:
-        case MidiDamaged:
-        case MidiSmpteTiming:
-            return res::IdsInvalidMidiFile;
-        case MidiOutOfMemory:
-            return res::IdsOutOfMemory;
-        case MidiTooLarge:
-        case MidiReadError:
-            return res::IdsErrorReadingFile;
-        default:
-            return res::IdsError;
-    }
 }

@@ -66,6 +66,3 @@ inline constexpr size_t kMaxMidiFileBytes = static_cast<size_t>(kMaxSongNotes) *
 // Whether a loaded song sounds a note at all, drawn or not. A song without one has nothing to
 // render or show.
 [[nodiscard]] bool SongHasNotes(const SongData& song);
-
-// The string-table id of a short text for a load status ("Error" when it has none).
-[[nodiscard]] int MidiStatusStringId(int32_t status);

@@ -62,9 +62,8 @@ class WaitMode {
 
     [[nodiscard]] const WaitState& State() const { return state_; }
     [[nodiscard]] int32_t StepCount() const { return static_cast<int32_t>(steps_.size()); }
-    // The keys of step `step` (0..StepCount()-1), and its onset.
+    // The keys of step `step` (0..StepCount()-1).
     [[nodiscard]] KeySet StepKeys(int32_t step) const;
-    [[nodiscard]] double StepOnset(int32_t step) const { return steps_[static_cast<size_t>(step)].onset; }
 
   private:
     struct Step {

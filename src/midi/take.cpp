@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bitset>
 
+#include "platform/midi_input.h"
+
 namespace {
 
 constexpr uint8_t kSustainPedal = 64;
@@ -11,10 +13,9 @@ constexpr uint8_t kSostenutoPedal = 66;
 // Whether `bytes` is one whole channel message: a status of 0x80 to 0xEF and as many data bytes as
 // it takes, each below 0x80.
 bool WholeChannelMessage(const uint8_t* bytes, size_t size) {
-    if (bytes == nullptr || size < 2 || size > 3) return false;
-    const uint8_t kind = bytes[0] & 0xF0;
-    if (bytes[0] < 0x80 || bytes[0] >= 0xF0) return false;
-    if (size != (kind == 0xC0 || kind == 0xD0 ? 2u : 3u)) return false;
+    if (bytes == nullptr || size == 0) return false;
+    const size_t data = platform::ChannelDataBytes(bytes[0]);
+    if (data == 0 || size != data + 1) return false;
     return std::all_of(bytes + 1, bytes + size, [](uint8_t b) { return b < 0x80; });
 }
 

@@ -210,8 +210,6 @@ class WindowRenderTarget final : public SdlRenderTarget {
     // The frame as the window shows it (the client area's size) as 0xAARRGGBB with opaque alpha,
     // read back from what was handed to the display; empty on failure.
     [[nodiscard]] std::vector<uint32_t> ReadWindowPixels(int* width, int* height);
-    // The window's frames go through a GPU renderer rather than the window's surface.
-    [[nodiscard]] bool UsesGpu() const { return gpu_ != nullptr; }
 
   private:
     // One recorded drawing call. Every argument that affects the pixels is kept, so that two

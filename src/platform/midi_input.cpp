@@ -33,12 +33,8 @@ size_t AlsaAddressStart(const std::string& name) {
 }  // namespace
 
 bool MakeMidiMessage(double seconds, const uint8_t* bytes, size_t size, MidiMessage& out) {
-    if (size < 2 || size > 3) return false;
-    const uint8_t status = bytes[0];
-    if (status < 0x80 || status >= 0xF0) return false;
-    // Program change and channel pressure carry one data byte; every other channel message two.
-    const size_t expected = (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 2 : 3;
-    if (size != expected) return false;
+    const size_t data = size > 0 ? ChannelDataBytes(bytes[0]) : 0;
+    if (data == 0 || size != data + 1) return false;
     for (size_t i = 1; i < size; ++i) {
         if (bytes[i] >= 0x80) return false;
     }

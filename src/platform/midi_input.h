@@ -28,6 +28,28 @@ struct MidiMessage {
     uint8_t bytes[3] = {0, 0, 0};
 };
 
+// The data bytes that follow a channel message's status byte: one after a program change or
+// channel pressure, two after every other; 0 for a byte that starts no channel message (a data
+// byte, a system message).
+[[nodiscard]] constexpr size_t ChannelDataBytes(uint8_t status) {
+    if (status < 0x80 || status >= 0xF0) return 0;
+    const uint8_t kind = status & 0xF0;
+    return kind == 0xC0 || kind == 0xD0 ? 1 : 2;
+}
+
+// A key's change in a channel message: which key went down or up. A note-on at velocity 0 lets
+// its key go, as keyboards send it.
+struct KeyChange {
+    bool isKey = false;  // a note-on or a note-off; the rest is set only then
+    int key = 0;
+    bool down = false;
+};
+[[nodiscard]] constexpr KeyChange KeyChangeOf(const MidiMessage& message) {
+    const uint8_t kind = message.bytes[0] & 0xF0;
+    if (message.size < 3 || (kind != 0x80 && kind != 0x90)) return {};
+    return {true, message.bytes[1], kind == 0x90 && message.bytes[2] > 0};
+}
+
 struct MidiInputPort {
     std::string name;  // as the backend lists it, unique among the inputs listed together
     // The name without the ALSA sequencer's address ("Keystation:Keystation MIDI 1" for

@@ -334,20 +334,6 @@ std::string SettingsFileProblem() {
 
 // --- Writing the settings file ---
 
-namespace {
-
-bool WriteAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t put = write(fd, text.data(), text.size());
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        text.remove_prefix(static_cast<size_t>(put));
-    }
-    return true;
-}
-
-}  // namespace
-
 bool WriteSettings(const Settings& settings) {
     const std::string& soundFont = settings.soundFontPath;
     // A line feed inside the path would split it over two lines, and a carriage return at its end
@@ -386,7 +372,7 @@ bool ReplaceFileWithText(const std::string& path, const std::string& text,
     // readers see either the old file or the complete new one, never a torn one.
     platform::AtomicFile file;
     if (file.Open(path, reach) != 0 || file.Direct()) return false;
-    if (!WriteAll(file.Fd(), text) || fsync(file.Fd()) != 0) return false;
+    if (!WriteAll(file.Fd(), text.data(), text.size()).Ok() || fsync(file.Fd()) != 0) return false;
     return file.Commit() == 0;
 }
 

@@ -22,16 +22,9 @@ constexpr double kLatestSeconds = 3600.0;
 // Parts are numbered from 1 up to the most a song keeps.
 constexpr double kMaxRememberedPart = 256;
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
-}
-
 // A number from the front of `text`, which moves past it; false when there is none.
 bool TakeNumber(std::string_view& text, double& value) {
-    text = Trim(text);
+    text = TrimSongFileBlanks(text);
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || !std::isfinite(value)) return false;
     text.remove_prefix(static_cast<size_t>(end - text.data()));
@@ -39,6 +32,20 @@ bool TakeNumber(std::string_view& text, double& value) {
 }
 
 }  // namespace
+
+std::string_view TrimSongFileBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string ReadSongFileText(const std::string& key, const char* suffix, size_t maxBytes) {
+    const std::string path = SongFilePath(key, suffix, false);
+    std::vector<uint8_t> bytes;
+    if (path.empty() || !ReadRegularFile(path, maxBytes, bytes).Ok()) return {};
+    return {bytes.begin(), bytes.end()};
+}
 
 std::string SongFilePath(const std::string& key, const char* suffix, bool make) {
     // A key is hexadecimal digits and a size: nothing in it can leave the folder.
@@ -74,19 +81,20 @@ void ParseSongMemory(SongMemory& memory, const char* data, size_t size) {
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
         const size_t equals = line.find('=');
         if (equals == std::string_view::npos) continue;
-        const std::string_view name = Trim(line.substr(0, equals));
+        const std::string_view name = TrimSongFileBlanks(line.substr(0, equals));
         std::string_view values = line.substr(equals + 1);
         if (name == "speed") {
             double percent = 0;
-            if (TakeNumber(values, percent) && Trim(values).empty() && percent >= 25 && percent <= 200)
+            if (TakeNumber(values, percent) && TrimSongFileBlanks(values).empty() && percent >= 25 &&
+                percent <= 200)
                 memory.speedPercent = static_cast<int>(percent);
             continue;
         }
         if (name == "muted" || name == "solo") {
             std::vector<int>& parts = name == "muted" ? memory.mutedParts : memory.soloParts;
             parts.clear();
-            while (!Trim(values).empty()) {
-                values = Trim(values);
+            while (!TrimSongFileBlanks(values).empty()) {
+                values = TrimSongFileBlanks(values);
                 if (name == "muted" && values.substr(0, 5) == "drums") {
                     memory.drumsMuted = true;
                     values.remove_prefix(5);
@@ -101,7 +109,8 @@ void ParseSongMemory(SongMemory& memory, const char* data, size_t size) {
         }
         if (name != "loop") continue;
         double start = 0, stop = 0;
-        if (!TakeNumber(values, start) || !TakeNumber(values, stop) || !Trim(values).empty()) continue;
+        if (!TakeNumber(values, start) || !TakeNumber(values, stop) || !TrimSongFileBlanks(values).empty())
+            continue;
         if (start < 0 || stop <= start || stop > kLatestSeconds) continue;
         memory.loopStart = start;
         memory.loopEnd = stop;
@@ -134,10 +143,8 @@ std::string SongMemoryText(const SongMemory& memory) {
 
 SongMemory ReadSongMemory(const std::string& key) {
     SongMemory memory;
-    const std::string path = SongFilePath(key, ".txt", false);
-    std::vector<uint8_t> bytes;
-    if (path.empty() || !ReadRegularFile(path, kMaxMemoryBytes, bytes).Ok()) return memory;
-    ParseSongMemory(memory, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const std::string text = ReadSongFileText(key, ".txt", kMaxMemoryBytes);
+    ParseSongMemory(memory, text.data(), text.size());
     return memory;
 }
 

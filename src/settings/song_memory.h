@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct SongMemory {
@@ -33,6 +34,14 @@ struct SongMemory {
 // folders are made only with `make` (to write it); "" when there is no such folder or the key is
 // no key.
 [[nodiscard]] std::string SongFilePath(const std::string& key, const char* suffix, bool make);
+
+// The text of the file kept for the song with `key` (see SongFilePath), as both of a song's files
+// are read: "" when there is none, no data folder, or a file that cannot be read or is larger than
+// `maxBytes` (not one of the program's own).
+[[nodiscard]] std::string ReadSongFileText(const std::string& key, const char* suffix, size_t maxBytes);
+// `text` without the blanks (spaces, tabs, a carriage return) around it, as a song file's lines
+// and values are read.
+[[nodiscard]] std::string_view TrimSongFileBlanks(std::string_view text);
 
 // The key of a song file's bytes: 16 hexadecimal digits of a 64-bit hash, then its size.
 [[nodiscard]] std::string SongKey(const uint8_t* data, size_t size);

@@ -10,7 +10,6 @@
 #include <string_view>
 #include <utility>
 
-#include "core/file_access.h"
 #include "core/song_data.h"
 #include "settings/settings.h"
 #include "settings/song_memory.h"
@@ -28,16 +27,9 @@ constexpr int64_t kMostWrong = 10'000'000;
 constexpr int64_t kLowestSpeedPercent = 25;
 constexpr int64_t kHighestSpeedPercent = 200;
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
-}
-
 // A whole number from 0 to `most` at the front of `text`, which moves past it.
 bool TakeCount(std::string_view& text, int64_t most, int64_t& value) {
-    text = Trim(text);
+    text = TrimSongFileBlanks(text);
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || value < 0 || value > most) return false;
     text.remove_prefix(static_cast<size_t>(end - text.data()));
@@ -45,7 +37,7 @@ bool TakeCount(std::string_view& text, int64_t most, int64_t& value) {
 }
 
 bool TakeError(std::string_view& text, double& value) {
-    text = Trim(text);
+    text = TrimSongFileBlanks(text);
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || !(value >= 0.0 && value <= kLargestErrorMs)) return false;
     text.remove_prefix(static_cast<size_t>(end - text.data()));
@@ -54,14 +46,14 @@ bool TakeError(std::string_view& text, double& value) {
 
 // One "best LABEL = h e l m w error speed" line into `best`; false when it does not read so.
 bool ParseLine(std::string_view line, PartBest& best) {
-    line = Trim(line);
+    line = TrimSongFileBlanks(line);
     constexpr std::string_view kWord = "best";
     if (line.substr(0, kWord.size()) != kWord) return false;
     line.remove_prefix(kWord.size());
     if (line.empty() || (line.front() != ' ' && line.front() != '\t')) return false;
     const size_t equals = line.find('=');
     if (equals == std::string_view::npos) return false;
-    best.parts = std::string(Trim(line.substr(0, equals)));
+    best.parts = std::string(TrimSongFileBlanks(line.substr(0, equals)));
     if (!IsPartsLabel(best.parts)) return false;
     std::string_view values = line.substr(equals + 1);
     int64_t counts[5] = {};  // hits, early, late, missed: notes of one song; then wrong keys
@@ -72,7 +64,7 @@ bool ParseLine(std::string_view line, PartBest& best) {
     int64_t speed = 0;
     PlayScore& s = best.score;
     if (!TakeError(values, s.meanErrorMs) || !TakeCount(values, kHighestSpeedPercent, speed) ||
-        speed < kLowestSpeedPercent || !Trim(values).empty())
+        speed < kLowestSpeedPercent || !TrimSongFileBlanks(values).empty())
         return false;
     if (notes <= 0 || notes > kMaxSongNotes) return false;
     s.hits = static_cast<int32_t>(counts[0]);
@@ -161,10 +153,8 @@ std::string ScoreMemoryText(const ScoreMemory& memory) {
 
 ScoreMemory ReadScoreMemory(const std::string& key) {
     ScoreMemory memory;
-    const std::string path = SongFilePath(key, ".scores.txt", false);
-    std::vector<uint8_t> bytes;
-    if (path.empty() || !ReadRegularFile(path, kMaxScoreBytes, bytes).Ok()) return memory;
-    ParseScoreMemory(memory, reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const std::string text = ReadSongFileText(key, ".scores.txt", kMaxScoreBytes);
+    ParseScoreMemory(memory, text.data(), text.size());
     return memory;
 }
 

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "audio/volume.h"
-#include "core/file_access.h"
+#include "synth/soundfont_load.h"
 
 namespace live_detail {
 
@@ -84,14 +84,7 @@ LiveSynth::~LiveSynth() {
 
 Failure LiveSynth::LoadSoundFont(const std::string& path) {
     CollectRetired();
-    const auto refused = [&path](const std::string& reason) {
-        return Failure::Because(FailureKind::SoundFont,
-                                "The SoundFont \"" + path + "\" could not be loaded: " + reason);
-    };
-    // A pipe or a device in the SoundFont's place would hold the loading thread for ever.
-    if (const Failure check = CheckRegularFile(path); !check.Ok()) {
-        return refused(check.text.substr(std::min(check.text.size(), path.size() + 2)));
-    }
+    const auto refused = [&path](const char* reason) { return SoundFontRefused(path, reason); };
     auto engine = std::make_unique<Engine>();
     engine->settings = new_fluid_settings();
     if (engine->settings == nullptr) return refused("FluidSynth could not be set up");
@@ -104,9 +97,7 @@ Failure LiveSynth::LoadSoundFont(const std::string& path) {
     fluid_settings_setint(engine->settings, "synth.threadsafe-api", 0);
     engine->synth = new_fluid_synth(engine->settings);
     if (engine->synth == nullptr) return refused("FluidSynth could not create a synthesiser");
-    if (fluid_synth_sfload(engine->synth, path.c_str(), 1) == FLUID_FAILED) {
-        return refused("FluidSynth did not accept it as a SoundFont");
-    }
+    if (Failure loaded = LoadSoundFontInto(engine->synth, path); !loaded.Ok()) return loaded;
     // A SoundFont loaded before and never taken up by the sound thread is dropped unheard.
     delete next_.exchange(engine.release(), std::memory_order_acq_rel);
     loaded_.store(true);

@@ -38,6 +38,7 @@
 #include <string>
 
 #include "core/failure.h"
+#include "core/sample_rate.h"
 #include "platform/midi_input.h"
 #include "platform/sound.h"
 
@@ -84,7 +85,7 @@ class LiveSynth final : public platform::LiveMixer {
 
     // A synthesiser for `sampleRate`; it mixes nothing into a device of another rate. It sounds
     // once a SoundFont is loaded.
-    explicit LiveSynth(uint32_t sampleRate = 44100);
+    explicit LiveSynth(uint32_t sampleRate = kSampleRate);
     // The mixer must have been detached from every sound output first.
     ~LiveSynth() override;
     LiveSynth(const LiveSynth&) = delete;
@@ -144,12 +145,12 @@ class LiveSynthThru final : public platform::MidiThru {
   public:
     explicit LiveSynthThru(LiveSynth& synth) : synth_(synth) {}
     void Pass(const platform::MidiMessage& message) override {
-        const int status = message.bytes[0] & 0xF0;
-        if (message.size < 3 || (status != 0x80 && status != 0x90)) return;
-        if (status == 0x90 && message.bytes[2] > 0) {
-            (void)synth_.NoteOn(message.bytes[1], message.bytes[2]);
+        const platform::KeyChange change = platform::KeyChangeOf(message);
+        if (!change.isKey) return;
+        if (change.down) {
+            (void)synth_.NoteOn(change.key, message.bytes[2]);
         } else {
-            (void)synth_.NoteOff(message.bytes[1]);
+            (void)synth_.NoteOff(change.key);
         }
     }
 

@@ -143,7 +143,6 @@ class SoundEndTracker {
     // never past the frames rendered.
     [[nodiscard]] int64_t EndFrame(double gain) const;
     [[nodiscard]] int64_t FadeFrames() const { return fadeFrames_; }
-    [[nodiscard]] int64_t FramesSeen() const { return seen_; }
 
   private:
     int channels_;

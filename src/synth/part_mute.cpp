@@ -7,8 +7,6 @@
 #include <climits>
 #include <cstdlib>
 
-#include "synth/synth_renderer.h"
-
 namespace {
 
 constexpr int kKeys = 128;
@@ -119,51 +117,4 @@ bool AddMutedPart(const SongData& song, const std::string& part, PartMutes& mute
     }
     mutes.parts.set(static_cast<size_t>(number - 1));
     return true;
-}
-
-// Sends the player into the song before it plays: the controllers and programs up to `tick` are
-// set, and only notes from there on sound. A player that plays already would refuse the place,
-// since it has not read the file's length yet.
-bool SynthRenderer::SeekPlayer(int64_t tick) {
-    return tick <= 0 || fluid_player_seek(fluidPlayer.get(),
-                                          static_cast<int>(std::min<int64_t>(tick, INT32_MAX))) == FLUID_OK;
-}
-
-Failure SynthRenderer::SetUpPractice(const RenderRequest& request) {
-    const double speed = request.speed;
-    if (!(speed >= kMinRenderSpeed && speed <= kMaxRenderSpeed)) {
-        return Failure::Because(FailureKind::Render, "the speed " + std::to_string(speed) +
-                                                         " is outside what a render plays at (0.25 to 2)");
-    }
-    // The player's own tempo changes go on being followed, each times the speed.
-    if (speed != 1.0 &&
-        fluid_player_set_tempo(fluidPlayer.get(), FLUID_PLAYER_TEMPO_INTERNAL, speed) != FLUID_OK) {
-        return Failure::Because(FailureKind::Render, "FluidSynth's player would not change its tempo");
-    }
-    if (!request.mutes.Any()) return Failure::None();
-    if (request.song == nullptr && request.mutes.parts.any()) {
-        return Failure::Because(FailureKind::Render, "a part can be muted only in a song that has been read");
-    }
-    muter_ = std::make_unique<NoteMuter>(request.song, request.mutes, speed, sampleRate_, &frames_,
-                                         fluidSynth.get(), request.startSeconds);
-    if (fluid_player_set_playback_callback(fluidPlayer.get(), NoteMuter::Forward, muter_.get()) != FLUID_OK) {
-        return Failure::Because(FailureKind::Render, "FluidSynth's player would not let parts be muted");
-    }
-    return Failure::None();
-}
-
-Failure SynthRenderer::StartStreamRender(const RenderRequest& request, const std::string& folder,
-                                         std::shared_ptr<const RenderStream> gainOf) {
-    ReleaseRender();
-    rendering = false;
-    if (folder.empty()) {
-        return Refuse(
-            Failure::Because(FailureKind::TargetOpen, "there is no private folder for the rendered song"));
-    }
-    streamOnly_ = true;
-    keepSynth_ = true;
-    gainOf_ = std::move(gainOf);
-    RenderRequest normalised = request;
-    normalised.raw = false;
-    return BeginRender(normalised, folder);
 }

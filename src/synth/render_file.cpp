@@ -20,6 +20,8 @@
 #include <ctime>
 #include <string_view>
 
+#include "core/file_access.h"
+
 // --- Removal on signals ---
 
 namespace {
@@ -164,7 +166,7 @@ namespace {
 // The permissions of the regular file at `target`, or those of any new file of the user's.
 mode_t TargetMode(const std::string& target) {
     struct stat old {};
-    if (stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) return old.st_mode & 07777;
+    if (stat(target.c_str(), &old) == 0 && IsRegularFile(old)) return old.st_mode & 07777;
     const mode_t mask = umask(0);
     umask(mask);
     return 0666 & ~mask;
@@ -242,7 +244,7 @@ void RemoveStaleRenderFiles(const std::string& folder, const std::string& prefix
         if (fd < 0) continue;
         struct stat info {};
         // The lock is held while the file goes, so a render cannot start on it in between.
-        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+        if (fstat(fd, &info) == 0 && IsRegularFile(info) && info.st_uid == geteuid() &&
             (minAgeSeconds <= 0 || info.st_mtime < dayAgo) && flock(fd, LOCK_EX | LOCK_NB) == 0) {
             unlinkat(dirfd(dir), entry->d_name, 0);
         }

@@ -13,6 +13,8 @@
 #include <memory>
 #include <new>
 
+#include "core/file_access.h"
+
 namespace {
 
 static_assert(std::endian::native == std::endian::little, "WAV samples are read in place as little-endian");
@@ -215,8 +217,7 @@ Failure ReadRenderOverview(const std::string& wavPath, AudioOverview& out) {
 Failure ReadRenderOverview(int fd, const std::string& name, AudioOverview& out) {
     struct stat info {};
     if (fstat(fd, &info) != 0) return Failure::Because(FailureKind::Read, name + ": " + std::strerror(errno));
-    if (!S_ISREG(info.st_mode))
-        return Failure::Because(FailureKind::SourceOpen, name + ": not a regular file");
+    if (!IsRegularFile(info)) return Failure::Because(FailureKind::SourceOpen, name + ": not a regular file");
     if (static_cast<size_t>(info.st_size) < kWavHeaderBytes) return NotAWav(name);
 
     uint8_t headerBytes[kWavHeaderBytes];

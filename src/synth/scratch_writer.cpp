@@ -7,26 +7,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/file_access.h"
 #include "synth/render_stream.h"
 
 namespace {
 
 // The estimate of the song's gain is brought up to date every this many chunks (about a second).
 constexpr int kChunksPerEstimate = 10;
-
-bool WriteAll(int fd, const uint8_t* data, size_t size, std::string& error) {
-    while (size > 0) {
-        const ssize_t put = write(fd, data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            error = put < 0 ? std::strerror(errno) : "nothing could be written";
-            return false;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -46,9 +33,8 @@ void ScratchWriter::Run() {
         // The slot is this thread's until it is given back below.
         const float* data = slots_[slot].data();
         if (meter_ != nullptr) meter_->AddFrames(data, frames);
-        std::string error;
-        const bool ok = failed_ || WriteAll(stream_.Fd(), reinterpret_cast<const uint8_t*>(data),
-                                            frames * 2 * sizeof(float), error);
+        Failure written;
+        const bool ok = failed_ || (written = WriteAll(stream_.Fd(), data, frames * 2 * sizeof(float))).Ok();
         if (ok) {
             stream_.Append(data, frames);
             if (meter_ != nullptr && ++chunks % kChunksPerEstimate == 0)
@@ -58,7 +44,7 @@ void ScratchWriter::Run() {
             const std::lock_guard lock(mutex_);
             if (!ok && !failed_) {
                 failed_ = true;
-                error_ = error;
+                error_ = written.text;
             }
             --inFlight_;
         }

@@ -1,9 +1,8 @@
 // Index:
-// - FluidSynth handle owners and log routing
+// - FluidSynth handle owners
 // - creation and SoundFont loading
 // - starting a render
 // - render slices and completion
-// - the normalised render's second pass
 
 #include "synth/synth_renderer.h"
 
@@ -16,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -29,11 +29,14 @@
 #include "audio/wav_header.h"
 #include "core/file_access.h"
 #include "midi/midi_reader.h"
-#include "platform/library_messages.h"
+#include "synth/render_blocks.h"
 #include "synth/render_stream.h"
 #include "synth/scratch_writer.h"
+#include "synth/soundfont_load.h"
 
-// --- FluidSynth handle owners and log routing ---
+using namespace render_blocks;
+
+// --- FluidSynth handle owners ---
 
 namespace fluid_detail {
 
@@ -53,62 +56,11 @@ void DeletePlayer::operator()(fluid_player_t* p) const {
 
 }  // namespace fluid_detail
 
-namespace {
-
-// FluidSynth's first and last errors since they were cleared, kept so that a load or a render it
-// refused can say why. FluidSynth reports from the thread that renders, which is the only one that
-// reads these.
-std::string firstFluidError;
-std::string lastFluidError;
-// Whether FluidSynth's own lines also go to standard error, for a diagnosis; off by default, since
-// what they say reaches the user inside the failure they explain.
-std::atomic<bool> printFluidMessages{false};
-
-void TakeFluidMessage(int level, const char* message, void*) {
-    if (level != FLUID_WARN) {
-        if (firstFluidError.empty()) firstFluidError = message;
-        lastFluidError = message;
-    }
-    if (printFluidMessages.load()) {
-        std::fprintf(stderr, "fluidsynth: %s: %s\n", level == FLUID_WARN ? "warning" : "error", message);
-    }
-}
-
-void RouteFluidMessages() {
-    fluid_set_log_function(FLUID_PANIC, TakeFluidMessage, nullptr);
-    fluid_set_log_function(FLUID_ERR, TakeFluidMessage, nullptr);
-    fluid_set_log_function(FLUID_WARN, printFluidMessages.load() ? TakeFluidMessage : nullptr, nullptr);
-    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
-    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
-}
-
-// The SoundFont loader's reason in the user's words; the loader speaks of its own reading.
-std::string PlainSoundFontReason(const std::string& raw) {
-    if (raw.empty()) return "FluidSynth could not load it";
-    if (raw.find("EOF") != std::string::npos || raw.find("size mismatch") != std::string::npos) {
-        return "not a SoundFont file, or one cut short";
-    }
-    if (raw.find("Not a RIFF") != std::string::npos || raw.find("Not a SoundFont") != std::string::npos) {
-        return "not a SoundFont file";
-    }
-    return "a damaged SoundFont (" + raw + ")";
-}
-
-}  // namespace
-
-void ShowFluidSynthMessages(bool show) {
-    printFluidMessages.store(show);
-    RouteFluidMessages();
-}
-
 // --- Creation and SoundFont loading ---
 
 SynthRenderer::SynthRenderer() {
     // FluidSynth's messages are routed through the program's own log function, so that a failure
     // can name them; they reach the terminal only when asked for.
-    if (const char* show = std::getenv("DORVIK_FLUIDSYNTH_MESSAGES"); show != nullptr && *show != '\0') {
-        printFluidMessages.store(true);
-    }
     RouteFluidMessages();
     fluidSettings.reset(new_fluid_settings());
     if (!fluidSettings) return;
@@ -127,50 +79,57 @@ SynthRenderer::~SynthRenderer() {
 }
 
 Failure SynthRenderer::LoadSoundFont(const std::string& path) {
-    const auto refused = [&path](const std::string& reason) {
-        return Failure::Because(FailureKind::SoundFont,
-                                "The SoundFont \"" + path + "\" could not be loaded: " + reason);
-    };
-    // FluidSynth's loader opens the file for blocking reads: a pipe in its place would hold the
-    // program before its window ever opens. Only a regular file is handed to it.
-    if (const Failure check = CheckRegularFile(path); !check.Ok()) {
+    // Looked at even when the SoundFont is loaded: one whose file has gone since is refused, as it
+    // would be were it loaded now.
+    if (const std::string problem = RegularFileProblem(path); !problem.empty()) {
         loadedSynth.reset();
-        return refused(check.text.substr(std::min(check.text.size(), path.size() + 2)));
+        return SoundFontRefused(path, problem);
     }
     if (loadedSynth && loadedPath == path) return Failure::None();
     // The SoundFont loaded before goes first, so that its samples and the new ones are never held
     // together.
     loadedSynth.reset();
-    if (!fluidSettings) return refused("FluidSynth could not be set up");
+    if (!fluidSettings) return SoundFontRefused(path, "FluidSynth could not be set up");
     loadedSynth.reset(new_fluid_synth(fluidSettings.get()));
-    if (!loadedSynth) return refused("FluidSynth could not create a synthesiser");
-    firstFluidError.clear();
-    lastFluidError.clear();
-    // A file the SoundFont loader refuses goes on to FluidSynth's DLS loader, whose library prints
-    // a failed assertion of its own for anything that is not DLS either; the loaders' errors
-    // already say what is wrong.
-    const platform::QuietLibraryCriticals quiet;
-    if (fluid_synth_sfload(loadedSynth.get(), path.c_str(), 1) != FLUID_FAILED) {
-        loadedPath = path;
-        return Failure::None();
+    if (!loadedSynth) return SoundFontRefused(path, "FluidSynth could not create a synthesiser");
+    if (Failure loaded = LoadSoundFontInto(loadedSynth.get(), path); !loaded.Ok()) {
+        loadedSynth.reset();
+        return loaded;
     }
-    loadedSynth.reset();
-    // The first error is the SoundFont loader's own reason ("Not a RIFF file"); the last only
-    // says that no loader took the file.
-    return refused(PlainSoundFontReason(firstFluidError));
+    loadedPath = path;
+    return Failure::None();
 }
 
-// The synthesiser goes with the player: once a render is over, the song plays from its file, and
-// the SoundFont's samples are loaded again only for the next render.
-void SynthRenderer::ReleaseRender() {
+// Each render plays on a synthesiser of its own, made for it: one that has played before does not
+// sound quite as a new one does, even reset, and every render must sound as the first would. The
+// SoundFont's samples, loaded once, move into it from `loadedSynth`, which keeps them between
+// renders.
+bool SynthRenderer::LendSoundFont() {
+    fluid_sfont_t* sfont = loadedSynth ? fluid_synth_get_sfont(loadedSynth.get(), 0) : nullptr;
+    fluidSynth.reset(new_fluid_synth(fluidSettings.get()));
+    if (!fluidSynth || sfont == nullptr || fluid_synth_remove_sfont(loadedSynth.get(), sfont) != FLUID_OK)
+        return false;
+    if (fluid_synth_add_sfont(fluidSynth.get(), sfont) != FLUID_FAILED) return true;
+    (void)fluid_synth_add_sfont(loadedSynth.get(), sfont);
+    return false;
+}
+
+// The player goes with its render, and the SoundFont back to `loadedSynth` for the next one,
+// unless another has been loaded since: then it goes with the render's synthesiser.
+void SynthRenderer::PutSynthBy() {
     fluidPlayer.reset();
-    // A synthesiser kept for the next render is reset to how a fresh one starts: no voice, no
-    // controller, no reverb left over.
-    if (keepSynth_ && fluidSynth && !loadedSynth) {
-        fluid_synth_system_reset(fluidSynth.get());
-        loadedSynth = std::move(fluidSynth);
+    fluid_synth_t* from = fluidSynth.get();
+    fluid_sfont_t* sfont = from != nullptr ? fluid_synth_get_sfont(from, 0) : nullptr;
+    if (sfont != nullptr && loadedSynth && fluid_synth_sfcount(loadedSynth.get()) == 0 &&
+        fluid_synth_remove_sfont(from, sfont) == FLUID_OK &&
+        fluid_synth_add_sfont(loadedSynth.get(), sfont) == FLUID_FAILED) {
+        (void)fluid_synth_add_sfont(from, sfont);
     }
     fluidSynth.reset();
+}
+
+void SynthRenderer::ReleaseRender() {
+    PutSynthBy();
     muter_.reset();
     pending_.reset();
     pendingBytes_ = 0;
@@ -190,16 +149,11 @@ void SynthRenderer::ReleaseRender() {
 
 namespace {
 
-constexpr int kChannels = 2;
 constexpr size_t kFrameBytes = 2 * kChannels;
 constexpr int kBlockFrames = 64;  // FluidSynth's own period: its renderer checks the player this often
-constexpr size_t kPendingBytes = size_t{1} << 16;
-constexpr size_t kWavHeader = kCanonicalWavHeaderBytes;
 // The normalised render hands the synthesiser's floats to the meter and the scratch file in
-// chunks of this many frames, and its second pass reads them back in chunks of this many.
+// chunks of this many frames.
 constexpr size_t kChunkFrames = kScratchChunkFrames;
-constexpr size_t kPassFrames = 16384;
-constexpr size_t kFloatFrameBytes = sizeof(float) * kChannels;
 
 // The canonical header of a 16-bit stereo PCM WAV file, as FluidSynth's file renderer writes it.
 void MakeHeader(uint8_t* h, uint32_t sampleRate, uint32_t dataBytes) {
@@ -212,19 +166,11 @@ std::string RenderFileName(const RenderFile& file) {
     return file.unnamed() ? "the temporary file beside the output" : file.path();
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size, off_t at, std::string& error) {
-    while (size > 0) {
-        const ssize_t put = at < 0 ? write(fd, data, size) : pwrite(fd, data, size, at);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            error = put < 0 ? std::strerror(errno) : "nothing could be written";
-            return false;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-        if (at >= 0) at += put;
-    }
-    return true;
+// A whole write, its reason kept for the failure the render ends with.
+bool Write(int fd, const void* data, size_t size, int64_t at, std::string& error) {
+    Failure written = WriteAll(fd, data, size, at);
+    if (!written.Ok()) error = std::move(written.text);
+    return written.Ok();
 }
 
 // FluidSynth's file renderer hands its float samples to its sound-file library, which turns them
@@ -238,21 +184,6 @@ int16_t ToSample(float value) {
     return static_cast<int16_t>(whole >> 16);
 }
 
-// The normalised render's samples, as little-endian 16-bit values rounded to the nearest, ties to
-// even. Its peaks stay under the ceiling, so the clamp only guards against what cannot happen (and
-// takes a value that is not a number to the bottom). Adding and taking away 1.5 * 2^23 rounds a
-// float under 2^22 to a whole number in the default rounding mode, as lrintf does, but in a loop
-// the compiler can run on vectors: this loop runs over every sample of the song.
-void ToLittleEndianSamples(const float* in, size_t count, uint8_t* out) {
-    constexpr float kRound = 12582912.0f;
-    for (size_t i = 0; i < count; ++i) {
-        const float scaled = std::min(32767.0f, std::max(-32768.0f, in[i] * 32768.0f));
-        const auto sample = static_cast<int16_t>((scaled + kRound) - kRound);
-        out[2 * i] = static_cast<uint8_t>(sample);
-        out[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(sample) >> 8);
-    }
-}
-
 // Past the player's end, the normalised render goes on while any voice sounds or the reverb is
 // above this: far below anything the gain could bring up to the end threshold.
 constexpr float kTailSilence = 1e-6f;  // -120 dBFS
@@ -260,9 +191,6 @@ constexpr float kTailSilence = 1e-6f;  // -120 dBFS
 // A note still held when the reader's song has ended is let go this long after (half a second at
 // 44.1 kHz), a margin for the player's timing against the reader's.
 constexpr int64_t kHoldGraceFrames = 22050;
-
-// A slice of the second pass stops after this long, so that a window keeps drawing.
-constexpr auto kPassSliceTime = std::chrono::milliseconds(8);
 
 }  // namespace
 
@@ -302,7 +230,6 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, std::unique_ptr
     ReleaseRender();
     rendering = false;
     streamOnly_ = false;
-    keepSynth_ = false;
     gainOf_.reset();
     renderFile = std::move(file);
     if (!renderFile || renderFile->fd() < 0) {
@@ -321,21 +248,19 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
     if (!fluidSettings)
         return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not be set up"));
 
-    // The synthesiser LoadSoundFont left has rendered nothing yet (or has been reset since), so
-    // the render starts from one holding just the current SoundFont.
+    // The render starts from a fresh synthesiser holding just the current SoundFont.
     if (Failure loaded = LoadSoundFont(request.soundFontPath); !loaded.Ok()) return Refuse(std::move(loaded));
-    fluidSynth = std::move(loadedSynth);
+    if (!LendSoundFont()) {
+        return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not create a synthesiser"));
+    }
 
-    // The MIDI file as bytes read here, so that FluidSynth plays exactly what was read, and a pipe
-    // or a device in the file's place is refused rather than waited on.
-    std::vector<uint8_t> midi;
-    if (Failure read = ReadRegularFile(request.midiPath, kMaxMidiFileBytes, midi); !read.Ok()) {
-        return Refuse(std::move(read));
+    if (!request.midi || request.midi->empty()) {
+        return Refuse(Failure::Because(FailureKind::Render, "there is no song to render"));
     }
     // A RIFF MIDI file is unwrapped, and chunks FluidSynth's player cannot step over are left out,
     // so that it plays exactly what the reader read; any other file goes as it is.
-    const std::vector<uint8_t> playerBytes = PlayerMidiBytes(midi.data(), midi.size());
-    lastFluidError.clear();
+    const std::vector<uint8_t> playerBytes = PlayerMidiBytes(request.midi->data(), request.midi->size());
+    ClearFluidErrors();
     fluidPlayer.reset(new_fluid_player(fluidSynth.get()));
     // The one place the MIDI file's bytes reach FluidSynth, which copies them.
     if (!fluidPlayer || playerBytes.empty() ||
@@ -344,7 +269,7 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
         return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not start its MIDI player"));
     }
 
-    double rate = 44100;
+    double rate = kSampleRate;
     fluid_settings_getnum(fluidSettings.get(), "synth.sample-rate", &rate);
     sampleRate_ = static_cast<uint32_t>(rate + 0.5);
     const SongData* song = request.song;
@@ -367,7 +292,7 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
     MakeHeader(header, sampleRate_, 0);
     if (!pending_ ||
         (!streamOnly_ && (ftruncate(renderFile->fd(), 0) != 0 || lseek(renderFile->fd(), 0, SEEK_SET) != 0 ||
-                          !WriteAll(renderFile->fd(), header, sizeof header, -1, writeError_)))) {
+                          !Write(renderFile->fd(), header, sizeof header, -1, writeError_)))) {
         const std::string target = renderFile ? RenderFileName(*renderFile) : "the rendered audio";
         return Refuse(Failure::Because(FailureKind::Write, "cannot write " + target + ": " +
                                                                (pending_ ? writeError_ : "out of memory")));
@@ -420,6 +345,52 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
     return Failure::None();
 }
 
+// Sends the player into the song before it plays: the controllers and programs up to `tick` are
+// set, and only notes from there on sound. A player that plays already would refuse the place,
+// since it has not read the file's length yet.
+bool SynthRenderer::SeekPlayer(int64_t tick) {
+    return tick <= 0 || fluid_player_seek(fluidPlayer.get(),
+                                          static_cast<int>(std::min<int64_t>(tick, INT32_MAX))) == FLUID_OK;
+}
+
+Failure SynthRenderer::SetUpPractice(const RenderRequest& request) {
+    const double speed = request.speed;
+    if (!(speed >= kMinRenderSpeed && speed <= kMaxRenderSpeed)) {
+        return Failure::Because(FailureKind::Render, "the speed " + std::to_string(speed) +
+                                                         " is outside what a render plays at (0.25 to 2)");
+    }
+    // The player's own tempo changes go on being followed, each times the speed.
+    if (speed != 1.0 &&
+        fluid_player_set_tempo(fluidPlayer.get(), FLUID_PLAYER_TEMPO_INTERNAL, speed) != FLUID_OK) {
+        return Failure::Because(FailureKind::Render, "FluidSynth's player would not change its tempo");
+    }
+    if (!request.mutes.Any()) return Failure::None();
+    if (request.song == nullptr && request.mutes.parts.any()) {
+        return Failure::Because(FailureKind::Render, "a part can be muted only in a song that has been read");
+    }
+    muter_ = std::make_unique<NoteMuter>(request.song, request.mutes, speed, sampleRate_, &frames_,
+                                         fluidSynth.get(), request.startSeconds);
+    if (fluid_player_set_playback_callback(fluidPlayer.get(), NoteMuter::Forward, muter_.get()) != FLUID_OK) {
+        return Failure::Because(FailureKind::Render, "FluidSynth's player would not let parts be muted");
+    }
+    return Failure::None();
+}
+
+Failure SynthRenderer::StartStreamRender(const RenderRequest& request, const std::string& folder,
+                                         std::shared_ptr<const RenderStream> gainOf) {
+    ReleaseRender();
+    rendering = false;
+    if (folder.empty()) {
+        return Refuse(
+            Failure::Because(FailureKind::TargetOpen, "there is no private folder for the rendered song"));
+    }
+    streamOnly_ = true;
+    gainOf_ = std::move(gainOf);
+    RenderRequest normalised = request;
+    normalised.raw = false;
+    return BeginRender(normalised, folder);
+}
+
 // --- Render slices and completion ---
 
 namespace {
@@ -446,7 +417,7 @@ constexpr int kBlocksPerSlice = 1024;
 
 bool SynthRenderer::Flush() {
     if (pendingBytes_ == 0 || writeFailed_) return !writeFailed_;
-    writeFailed_ = !WriteAll(renderFile->fd(), pending_.get(), pendingBytes_, -1, writeError_);
+    writeFailed_ = !Write(renderFile->fd(), pending_.get(), pendingBytes_, -1, writeError_);
     pendingBytes_ = 0;
     return !writeFailed_;
 }
@@ -505,7 +476,7 @@ bool SynthRenderer::Finish(int64_t frames) {
     const uint64_t dataBytes = static_cast<uint64_t>(frames) * kFrameBytes;
     uint8_t header[kWavHeader];
     MakeHeader(header, sampleRate_, static_cast<uint32_t>(dataBytes));
-    writeFailed_ = !WriteAll(renderFile->fd(), header, sizeof header, 0, writeError_);
+    writeFailed_ = !Write(renderFile->fd(), header, sizeof header, 0, writeError_);
     return !writeFailed_;
 }
 
@@ -532,20 +503,20 @@ RenderStatus SynthRenderer::End(Failure failure) {
 
 RenderStatus SynthRenderer::FinishSynthesis(bool playing) {
     if (raw_ ? !Finish(frames_) : !FlushChunk() || !writer_->Drain(writeError_)) return WriteFailure();
-    if (!playing && !lastFluidError.empty() && (frames_ < songFrames_ || !heardSound_)) {
+    if (!playing && !LastFluidError().empty() && (frames_ < songFrames_ || !heardSound_)) {
         // FluidSynth gave up on the file part way or at once (it cannot read the file, or reads it
         // differently), so the sound is not the song.
         return End(
-            Failure::Because(FailureKind::Render, "FluidSynth could not play the song: " + lastFluidError));
+            Failure::Because(FailureKind::Render, "FluidSynth could not play the song: " + LastFluidError()));
     }
     // Silence is what was asked for when every part that plays is muted, or when a passage from a
     // place has no note left to play.
     if (songHasNotes_ && !heardSound_ && !muter_ && !streamOnly_) {
         return End(Failure::Because(
             FailureKind::Render,
-            lastFluidError.empty()
+            LastFluidError().empty()
                 ? "the render is silent although the song has notes (is the SoundFont complete?)"
-                : "the render is silent: " + lastFluidError));
+                : "the render is silent: " + LastFluidError()));
     }
     if (raw_) return End(Failure::None());
     if (streamOnly_) {
@@ -554,9 +525,8 @@ RenderStatus SynthRenderer::FinishSynthesis(bool playing) {
         stream_->Complete(gain, endFrame, tail_->FadeFrames());
         return End(Failure::None());
     }
-    // The second pass needs no synthesiser: the SoundFont's samples go now.
-    fluidPlayer.reset();
-    fluidSynth.reset();
+    // The second pass needs no synthesiser: it goes now, and the SoundFont waits for the next render.
+    PutSynthBy();
     writer_.reset();
     plan = PlanNormalisation(meter_.IntegratedLufs(), meter_.SamplePeak());
     endFrame = tail_->EndFrame(plan.gain);
@@ -616,134 +586,4 @@ RenderStatus SynthRenderer::RenderStep() {
         }
         if (blocks + 1 >= kBlocksPerSlice) return {RenderOutcome::Running, shownProgress, {}};
     }
-}
-
-// --- The normalised render's second pass ---
-
-namespace {
-
-// Four sums side by side, so that no addition waits for the one before: this runs over every
-// sample of the song twice.
-double Energy(const float* interleaved, size_t frames) {
-    double sums[4] = {};
-    const size_t count = frames * kChannels;
-    size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        for (size_t k = 0; k < 4; ++k)
-            sums[k] += static_cast<double>(interleaved[i + k]) * interleaved[i + k];
-    }
-    for (; i < count; ++i) sums[0] += static_cast<double>(interleaved[i]) * interleaved[i];
-    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
-}
-
-}  // namespace
-
-// Starts writing the samples after the header, over any earlier pass.
-bool SynthRenderer::BeginSecondPass() {
-    pass_ = Pass::Write;
-    ++writes_;
-    readFrame_ = 0;
-    outFrames_ = 0;
-    pendingBytes_ = 0;
-    // Every pass goes through the limiter: the peaks between the samples are not measured, so it
-    // alone keeps them under the ceiling. Where the song stays well under it, it only delays.
-    limiter_ =
-        std::make_unique<PeakLimiter>(kChannels, static_cast<double>(sampleRate_), DbToGain(kCeilingDbtp));
-    energyIn_ = energyOut_ = 0;
-    const int fd = renderFile->fd();
-    if (ftruncate(fd, static_cast<off_t>(kWavHeader)) != 0 ||
-        lseek(fd, static_cast<off_t>(kWavHeader), SEEK_SET) != static_cast<off_t>(kWavHeader)) {
-        writeError_ = std::strerror(errno);
-        writeFailed_ = true;
-        return false;
-    }
-    return true;
-}
-
-// Reads the next chunk of the scratch file, applies the gain and the limiter, and writes the
-// result, faded at the end, as 16-bit samples. Once the input has ended, what the limiter still
-// holds comes out.
-bool SynthRenderer::SecondPassChunk(std::vector<float>& in, std::vector<float>& out) {
-    const size_t frames = static_cast<size_t>(std::min<int64_t>(kPassFrames, endFrame - readFrame_));
-    size_t got = 0;
-    if (frames > 0) {
-        uint8_t* bytes = reinterpret_cast<uint8_t*>(in.data());
-        const size_t want = frames * kFloatFrameBytes;
-        size_t have = 0;
-        while (have < want) {
-            const ssize_t n =
-                pread(stream_->Fd(), bytes + have, want - have,
-                      static_cast<off_t>(static_cast<uint64_t>(readFrame_) * kFloatFrameBytes + have));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                writeError_ = n < 0 ? std::strerror(errno) : "the render's scratch file was cut short";
-                return false;
-            }
-            have += static_cast<size_t>(n);
-        }
-        ApplyGainAndFade(in.data(), frames, kChannels, readFrame_, plan.gain,
-                         std::numeric_limits<int64_t>::max(), 0);
-        readFrame_ += static_cast<int64_t>(frames);
-        energyIn_ += Energy(in.data(), frames);
-        got = limiter_->Process(in.data(), frames, out.data());
-    } else {
-        got = limiter_->Drain(out.data());
-    }
-    float* data = out.data();
-    energyOut_ += Energy(data, got);
-    const int64_t fade = tail_->FadeFrames();
-    ApplyGainAndFade(data, got, kChannels, outFrames_, 1.0, endFrame - fade, fade);
-    outFrames_ += static_cast<int64_t>(got);
-    for (size_t done = 0, total = got * kChannels; done < total;) {
-        if (pendingBytes_ + 2 > kPendingBytes && !Flush()) return false;
-        const size_t n = std::min(total - done, (kPendingBytes - pendingBytes_) / 2);
-        ToLittleEndianSamples(data + done, n, pending_.get() + pendingBytes_);
-        pendingBytes_ += 2 * n;
-        done += n;
-    }
-    return true;
-}
-
-RenderStatus SynthRenderer::StepSecondPass() {
-    // The buffers stay for the whole pass: a slice is only a few milliseconds long.
-    std::vector<float>& in = passIn_;
-    std::vector<float>& out = passOut_;
-    in.resize(kPassFrames * kChannels);
-    out.resize(std::max(kPassFrames, limiter_->Latency()) * kChannels);
-    const auto start = std::chrono::steady_clock::now();
-    while (readFrame_ < endFrame) {
-        if (!SecondPassChunk(in, out)) return WriteFailure();
-        if (std::chrono::steady_clock::now() - start > kPassSliceTime) break;
-    }
-    const float done = endFrame > 0 ? static_cast<float>(readFrame_) / static_cast<float>(endFrame) : 1.0f;
-    if (readFrame_ < endFrame) {
-        // A pass written again shows its way from 95 %.
-        progress = writes_ > 1 ? 95.0f + 5.0f * done : 90.0f + 10.0f * done;
-        if (progress - shownProgress > 1.6f) shownProgress = progress;
-        return {RenderOutcome::Running, shownProgress, {}};
-    }
-    if (!SecondPassChunk(in, out)) return WriteFailure();
-    if (writes_ == 1) {
-        plan.limit = limiter_->Acted();
-        // What the limiter took, from the energy that went in and came out: the loud passages it
-        // acts on are those the loudness is measured over. A second meter here would cost about
-        // as much as the whole pass.
-        const double takenDb =
-            energyOut_ > 0 && energyIn_ > 0 ? 10.0 * std::log10(energyIn_ / energyOut_) : 0.0;
-        const double measured = kTargetLufs - takenDb;
-        if (plan.limit && takenDb > kLimiterAllowanceLu) {
-            // The limiter took more loudness with the peaks than the song may miss by: the pass
-            // is written again with a gain that makes it up, ending where the sound does at that
-            // gain.
-            plan.gain = RefineGain(plan.gain, measured);
-            endFrame = tail_->EndFrame(plan.gain);
-            stream_->Complete(plan.gain, endFrame, tail_->FadeFrames());
-            if (!BeginSecondPass()) return WriteFailure();
-            progress = 95.0f;
-            if (progress - shownProgress > 1.6f) shownProgress = progress;
-            return {RenderOutcome::Running, shownProgress, {}};
-        }
-    }
-    if (!Finish(outFrames_)) return WriteFailure();
-    return End(Failure::None());
 }

@@ -6,10 +6,14 @@
 // keeps redrawing and can show how far it has got.
 //
 // Life of a render:  idle --StartRender--> rendering --RenderStep per frame--> the player stops
-//   --> Finished or Failed: the synthesiser goes, with the SoundFont's samples, and the file stays
-//   open in `renderFile`. What follows (naming the song, reading the overview, preparing
-//   playback, telling the user of a failure) is the caller's. The SoundFont is loaded again from
-//   its path for the next render.
+//   --> Finished or Failed: the player and the synthesiser go, the SoundFont's samples are kept
+//   for the next render, and the file stays open in `renderFile`. What
+//   follows (naming the song, reading the overview, preparing playback, telling the user of a
+//   failure) is the caller's. A SoundFont is loaded once for each change of it, never again for
+//   each render.
+//
+// The song comes as the bytes its load read, never as a path: a file replaced or removed on disk
+// while its song is loaded changes nothing of what the song's renders sound like.
 //
 // FluidSynth is used only through its public interface: settings, synthesiser, SoundFont
 // loading and MIDI player. The WAV file is written here, into a file this program created and
@@ -44,10 +48,12 @@
 #include <vector>
 
 #include "core/failure.h"
+#include "core/sample_rate.h"
 #include "core/song_data.h"
 #include "synth/loudness.h"
 #include "synth/part_mute.h"
 #include "synth/render_file.h"
+#include "synth/soundfont_load.h"  // ShowFluidSynthMessages, for the renderer's callers
 
 enum class RenderOutcome {
     Running,   // a slice was rendered; call again next frame
@@ -66,7 +72,9 @@ struct RenderStatus {
 
 // What a render is of.
 struct RenderRequest {
-    std::string midiPath;
+    // The MIDI file as the song's load read it, whole (a RIFF MIDI file as it is). Shared, since a
+    // song's renders (its own, its practice passages, its exports on their thread) all play it.
+    std::shared_ptr<const std::vector<uint8_t>> midi;
     std::string soundFontPath;
     // The song as the program's reader read it, for the render's length limit; null when it was
     // not read (the render then runs as long as FluidSynth's player and the longest song allow).
@@ -115,19 +123,17 @@ class SynthRenderer {
 
     [[nodiscard]] bool Valid() const { return fluidSettings != nullptr; }
 
-    // Loads the SoundFont at `path` into a fresh synthesiser, `loadedSynth`, which the next render
-    // takes over; a SoundFont loaded before and not yet rendered with is dropped first, so two sets
-    // of samples are never held at once (a render in progress keeps its own). Asking again for the
-    // path already loaded keeps what is loaded. Anything but a regular file (a pipe, a device) is
-    // refused before FluidSynth opens it, since its loader would wait on a pipe for ever. On
-    // failure nothing stays loaded; the failure (SoundFont) names the file and says why.
+    // Loads the SoundFont at `path` into a synthesiser of its own, `loadedSynth`, which lends it to
+    // each render's fresh one while the render runs; a SoundFont loaded before is dropped first, so
+    // two sets of samples are never held at once (a render in progress keeps its own). Asking
+    // again for the path already loaded keeps what is loaded, once the file is still there.
+    // Anything but a regular file (a pipe, a device) is refused before FluidSynth opens it, since
+    // its loader would wait on a pipe for ever. On failure nothing stays loaded; the failure
+    // (SoundFont) names the file and says why.
     [[nodiscard]] Failure LoadSoundFont(const std::string& path);
-    // Drops the SoundFont loaded for a render that is not coming: its samples are most of the
+    // Drops the SoundFont kept for renders that are not coming: its samples are most of the
     // program's memory. The next render loads it again from its path.
-    void ReleaseSoundFont() {
-        loadedSynth.reset();
-        keepSynth_ = false;
-    }
+    void ReleaseSoundFont() { loadedSynth.reset(); }
 
     // Begins rendering into a new file of the renderer's own in `folder`, a private folder of the
     // user's; it is locked while in use and removed when the renderer drops it. Any earlier
@@ -142,16 +148,15 @@ class SynthRenderer {
     // A render only to be played (StartStreamRender): no file is written, and no loudness
     // measured. The frames go into the stream in `folder` (a private folder of the user's) and
     // play at the gain of `gainOf`, the whole song's render: a passage rendered again slower or
-    // with parts silent plays as loud as the song. The synthesiser stays loaded after the render,
-    // for the next one, until the SoundFont changes or ReleaseSoundFont.
+    // with parts silent plays as loud as the song.
     [[nodiscard]] Failure StartStreamRender(const RenderRequest& request, const std::string& folder,
                                             std::shared_ptr<const RenderStream> gainOf);
 
     // One slice, once per frame while rendering: renders blocks until the progress has risen more
     // than 1.6 points past what was last shown, then returns the new value to show; a slice also
     // ends after a bounded number of blocks, so that a frame never waits long. When the player has
-    // stopped or the song's length and tail are reached, frees the synthesiser with the
-    // SoundFont's samples; the normalised render then writes its second pass in slices of a few
+    // stopped or the song's length and tail are reached, the synthesiser goes and the SoundFont is
+    // kept for the next render; the normalised render then writes its second pass in slices of a few
     // milliseconds each (the synthesis takes the progress to 90 %, the second pass the rest).
     // Playback streams the completed file. A render that cannot be written, that FluidSynth played
     // nothing of, or that is silence for a song with notes fails. Once the render is over, every
@@ -169,7 +174,7 @@ class SynthRenderer {
     float progress = 0;      // last computed progress, percent
     std::unique_ptr<fluid_settings_t, fluid_detail::DeleteSettings> fluidSettings;  // for the program's life
     std::unique_ptr<fluid_synth_t, fluid_detail::DeleteSynth> fluidSynth;           // during a render only
-    std::unique_ptr<fluid_synth_t, fluid_detail::DeleteSynth> loadedSynth;  // a SoundFont awaiting its render
+    std::unique_ptr<fluid_synth_t, fluid_detail::DeleteSynth> loadedSynth;          // keeps the SoundFont
     std::string loadedPath;  // the SoundFont `loadedSynth` holds
     std::unique_ptr<fluid_player_t, fluid_detail::DeletePlayer> fluidPlayer;  // during a render only
     std::unique_ptr<RenderFile> renderFile;  // the file being or last rendered into; kept open and locked
@@ -199,7 +204,7 @@ class SynthRenderer {
     int64_t limitFrames_ = 0;  // the render ends here at the latest
     bool songHasNotes_ = false;
     bool heardSound_ = false;  // a sample louder than silence has been rendered
-    uint32_t sampleRate_ = 44100;
+    uint32_t sampleRate_ = kSampleRate;
     std::unique_ptr<uint8_t[]> pending_;  // samples waiting to be written
     size_t pendingBytes_ = 0;
     bool writeFailed_ = false;
@@ -209,7 +214,6 @@ class SynthRenderer {
     // The normalised render.
     bool raw_ = false;
     bool streamOnly_ = false;  // StartStreamRender's: frames for playing, no file
-    bool keepSynth_ = false;   // the synthesiser goes back to loadedSynth when the render is over
     std::shared_ptr<const RenderStream> gainOf_;
     Pass pass_ = Pass::Synthesis;
     std::shared_ptr<RenderStream> stream_;  // the song as floats, between the passes and for playback
@@ -231,10 +235,12 @@ class SynthRenderer {
 
     // Between the player and the synthesiser while parts are muted; it reads frames_.
     std::unique_ptr<NoteMuter> muter_;
-    // The speed and the muted parts of `request`, on the player just made (in part_mute.cpp).
+    // The speed and the muted parts of `request`, on the player just made.
     [[nodiscard]] Failure SetUpPractice(const RenderRequest& request);
 
     void ReleaseRender();
+    bool LendSoundFont();
+    void PutSynthBy();
     // The part of StartRender after its file is there (or, streamOnly_, without one).
     [[nodiscard]] Failure BeginRender(const RenderRequest& request, const std::string& scratchFolder);
     bool SeekPlayer(int64_t tick);
@@ -251,9 +257,3 @@ class SynthRenderer {
     Failure Refuse(Failure failure);
     RenderStatus End(Failure failure);
 };
-
-// FluidSynth logs to the terminal by default; here its errors are kept for the failures they
-// explain and stay off the terminal. With `show` set (or DORVIK_FLUIDSYNTH_MESSAGES set in the
-// environment), its errors and warnings are printed on standard error as well, for a diagnosis.
-// The setting is process-wide.
-void ShowFluidSynthMessages(bool show);

@@ -180,6 +180,22 @@ TEST_F(PracticeTest, SpeedAndPartsPlayFromTheirOwnRenderInStepWithTheNotes) {
     EXPECT_DOUBLE_EQ(c.transport.Playback()->Timeline().speed, 0.8);
 }
 
+// The song's renders play the bytes its load read: the file replaced on disk while it plays (here
+// by one that is no MIDI file at all) changes nothing of a practice passage rendered after it.
+TEST_F(PracticeTest, AFileReplacedOnDiskChangesNoLaterRender) {
+    c.shared.dialogs = &dialogs;
+    Load();
+    ASSERT_TRUE(c.shared.session.Ready());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "another file entirely";
+    Key('[');
+    ASSERT_NE(c.practiceRender, nullptr);
+    const RenderStatus status = c.practiceRender->Wait();
+    EXPECT_EQ(status.outcome, RenderOutcome::Finished) << status.failure.text;
+    c.StepLoading();
+    EXPECT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes.at(0).text;
+    EXPECT_FALSE(c.shared.practice.choice.Plain()) << "the practice stays, rendered from the song";
+}
+
 // Play-along: the hand silenced is the player's; the song holds at its next note until the key
 // goes down on the player's keyboard (here a scripted one), which lights, and a wrong key shows
 // as wrong without moving the song on.

@@ -32,14 +32,14 @@ TEST(SessionState, FailuresAreReportedInOneBoxOrOnStandardError) {
     platform::ScriptedDialogs dialogs;
     SessionState state;
     state.dialogs = &dialogs;
-    ShowErrorBox(state, res::IdsInvalidMidiFile, res::IdsError);
+    ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsError);
     ShowErrorBox(state, res::IdsNoSoundfontLoaded, res::IdsNoMidiFileLoaded);
     Report(state,
            Failure::Because(FailureKind::Write, "Couldn't write /tmp/a.flac: No space left on device"));
     Report(state, Failure::Because(FailureKind::Cancelled, "The export was cancelled"));
     Report(state, Failure::None());
     ASSERT_EQ(dialogs.errorBoxes.size(), 3u) << "a cancel and a success say nothing";
-    EXPECT_EQ(dialogs.errorBoxes[0].text, "Invalid MIDI file");
+    EXPECT_EQ(dialogs.errorBoxes[0].text, "no SoundFont loaded");
     EXPECT_EQ(dialogs.errorBoxes[0].caption, "Error");
     EXPECT_EQ(dialogs.errorBoxes[1].text, "no SoundFont loaded");
     EXPECT_EQ(dialogs.errorBoxes[1].caption, "no MIDI file loaded");
@@ -53,11 +53,12 @@ TEST(SessionState, FailuresAreReportedInOneBoxOrOnStandardError) {
 }
 
 TEST(StringTable, CoversExactlyItsIds) {
-    EXPECT_STREQ(res::LoadString(102), "Load file");
+    EXPECT_STREQ(res::LoadString(104), "Select MIDI file");
     EXPECT_STREQ(res::LoadString(120), "MP3 - MPEG-1 Audio Layer III (*.mp3)");
-    EXPECT_STREQ(res::LoadString(132), "Error reading file");
-    EXPECT_STREQ(res::LoadString(101), "");
-    EXPECT_STREQ(res::LoadString(133), "");
+    EXPECT_STREQ(res::LoadString(128), "Load SoundFont");
+    // Ids no text has any more, and ids outside the table, give nothing.
+    for (const int gone : {101, 102, 103, 108, 109, 111, 113, 129, 131, 132})
+        EXPECT_STREQ(res::LoadString(gone), "") << gone;
 }
 
 TEST(Palette, EntriesConvertChannelByChannel) {

@@ -353,15 +353,16 @@ TEST_F(SongLoadingTest, LoadingFlows) {
     EXPECT_TRUE(state.session.Ready());
     EXPECT_EQ(c.loading.midiLabel, "two notes");
 
-    // The SoundFont is not kept in memory after the render; if its file has gone by the next
-    // song, that song is refused and the current one stays, its render in place.
+    // The SoundFont is kept after the render for the song's next one; if its file has gone by
+    // the next song, that song is refused and the current one stays, its render in place.
     const fs::path copy = folder / "copy.sf2";
     fs::copy_file(kSmallSoundFont, copy);
     dialogs.openAnswers.push_back(copy.string());
     EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::SoundFont));
     while (c.loading.rendering) Frame(0, 0, false);
     EXPECT_EQ(c.synth->fluidSynth, nullptr);
-    EXPECT_EQ(c.synth->loadedSynth, nullptr);
+    EXPECT_EQ(c.synth->loadedPath, copy.string());
+    EXPECT_NE(c.synth->loadedSynth, nullptr);
     fs::remove(copy);
     dialogs.errorBoxes.clear();
     dialogs.openAnswers.push_back(WriteSong("another.mid"));

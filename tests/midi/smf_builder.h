@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/song_data.h"
@@ -19,6 +20,11 @@ inline Bytes Vlq(uint32_t value) {
     Bytes out{static_cast<uint8_t>(value & 0x7F)};
     while ((value >>= 7) != 0) out.insert(out.begin(), static_cast<uint8_t>(0x80 | (value & 0x7F)));
     return out;
+}
+
+// A file's bytes as a song's load hands them to its renders.
+inline std::shared_ptr<const Bytes> Shared(Bytes bytes) {
+    return std::make_shared<const Bytes>(std::move(bytes));
 }
 
 inline Bytes Cat(std::initializer_list<Bytes> parts) {

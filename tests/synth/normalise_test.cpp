@@ -145,7 +145,7 @@ TEST_P(Normalise, ReachesTheTargetAndEndsWithItsSound) {
     auto file = std::make_unique<RenderFile>();
     std::string error;
     ASSERT_TRUE(file->CreateOwn(dir_ + "/out.wav", error)) << error;
-    ASSERT_TRUE(synth.StartRender({midi, kSoundFont, song.get()}, std::move(file)).Ok());
+    ASSERT_TRUE(synth.StartRender({smf::Shared(bytes), kSoundFont, song.get()}, std::move(file)).Ok());
     RenderStatus status;
     for (int i = 0; i < 100000 && (status = synth.RenderStep()).outcome == RenderOutcome::Running; ++i) {
     }
@@ -187,15 +187,12 @@ TEST(NormalisePlan, LoudComesDownAndFaintGoesUp) {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     const std::string dir = pattern;
     for (const auto& [song, louder] : {std::pair{&LoudBand, false}, std::pair{&FaintPiano, true}}) {
-        const std::string midi = dir + "/song.mid";
         const smf::Bytes bytes = song();
-        std::ofstream(midi, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         SynthRenderer synth;
         auto file = std::make_unique<RenderFile>();
         std::string error;
         ASSERT_TRUE(file->CreateOwn(dir + "/out.wav", error));
-        ASSERT_TRUE(synth.StartRender({midi, kSoundFont, nullptr}, std::move(file)).Ok());
+        ASSERT_TRUE(synth.StartRender({smf::Shared(bytes), kSoundFont, nullptr}, std::move(file)).Ok());
         RenderStatus status;
         while ((status = synth.RenderStep()).outcome == RenderOutcome::Running) {
         }

@@ -192,7 +192,10 @@ TEST(SetUpPractice, RefusesWhatARenderCannotDo) {
         SynthRenderer synth;
         ASSERT_TRUE(synth.Valid());
         // The tests run in the source folder.
-        RenderRequest request{"examples/demo_song.mid", "/usr/share/sounds/sf2/TimGM6mb.sf2", nullptr};
+        std::vector<uint8_t> demo;
+        int error = 0;
+        ASSERT_TRUE(ReadFileBytes("examples/demo_song.mid", demo, error)) << error;
+        RenderRequest request{smf::Shared(demo), "/usr/share/sounds/sf2/TimGM6mb.sf2", nullptr};
         request.speed = row.speed;
         request.mutes.parts.set(0, row.mutePart);
         const Failure started = synth.StartRender(request, folder);
@@ -216,9 +219,6 @@ TEST(StreamRender, StartsInsideTheSongAtItsSpeedWithItsPartsSilent) {
                                           Off(240, 0, 60), EndOfTrack(1440)}),
                                    Track({Program(0, 0, 40), On(1440, 0, 60), Off(240, 0, 60), On(720, 0, 60),
                                           Off(240, 0, 60), EndOfTrack()})});
-    const std::string path = ::testing::TempDir() + "/practice-from-a-place.mid";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     SongData song{};
     TempoMap tempo;
     ASSERT_TRUE(ParseSong(song, bytes.data(), bytes.size(), &tempo));
@@ -240,7 +240,7 @@ TEST(StreamRender, StartsInsideTheSongAtItsSpeedWithItsPartsSilent) {
     };
     // The renderer keeps no stream once the render is over: the test keeps its own share first.
     SynthRenderer synth;
-    RenderRequest request{path, "/usr/share/sounds/sf2/TimGM6mb.sf2", &song};
+    RenderRequest request{Shared(bytes), "/usr/share/sounds/sf2/TimGM6mb.sf2", &song};
     request.speed = 0.5;
     request.startTick = tick;
     request.startSeconds = tempo.Seconds(tick);

@@ -80,18 +80,12 @@ class Render : public ::testing::Test {
         dir_ = pattern;
 
         request_.soundFontPath = kSoundFont;
-        request_.midiPath = Write("Evening Song.mid", ShortSong());
+        request_.midi = smf::Shared(ShortSong());
     }
     void TearDown() override {
         if (!dir_.empty()) fs::remove_all(dir_);
     }
 
-    std::string Write(const std::string& name, const smf::Bytes& bytes) {
-        const std::string path = (fs::path(dir_) / name).string();
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
     std::string InDir(const std::string& name) const { return (fs::path(dir_) / name).string(); }
 
     std::string dir_;
@@ -176,9 +170,10 @@ TEST_F(Render, UnreadSongStillRenders) {
     EXPECT_GT(fs::file_size(InDir("out.wav")), 44u * 1000);
 }
 
-// The SoundFont's samples are held from a load until its render ends, never two sets at once; a
-// SoundFont whose file has gone fails the next render and leaves the previous render's file.
-TEST_F(Render, SoundFontIsHeldOnlyUntilItsRenderEnds) {
+// A SoundFont is loaded once for each change of it: every render plays it on a fresh synthesiser
+// and sounds exactly as the first, and never are two sets of samples held at once. A SoundFont
+// whose file has gone fails the next render and leaves the previous render's file.
+TEST_F(Render, SoundFontIsLoadedOncePerChange) {
     SynthRenderer synth;
     EXPECT_EQ(synth.loadedSynth, nullptr);
     EXPECT_TRUE(synth.LoadSoundFont(kSoundFont).Ok());
@@ -195,14 +190,31 @@ TEST_F(Render, SoundFontIsHeldOnlyUntilItsRenderEnds) {
     EXPECT_EQ(synth.loadedSynth, nullptr);
 
     request_.soundFontPath = copy;
-    const Failure started = synth.StartRender(request_, dir_);
-    ASSERT_TRUE(started.Ok()) << started.text;
-    EXPECT_EQ(synth.loadedSynth, nullptr);
-    EXPECT_EQ(fluid_synth_sfcount(synth.fluidSynth.get()), 1);
-    Recording seen;
-    ASSERT_EQ(RunToEnd(synth, seen), RenderOutcome::Finished);
-    EXPECT_EQ(synth.fluidSynth, nullptr);
-    EXPECT_EQ(synth.loadedSynth, nullptr);
+    std::string first;
+    fluid_sfont_t* kept = nullptr;
+    for (int render = 0; render < 3; ++render) {
+        SCOPED_TRACE("render " + std::to_string(render));
+        const Failure started = synth.StartRender(request_, dir_);
+        ASSERT_TRUE(started.Ok()) << started.text;
+        ASSERT_NE(synth.loadedSynth, nullptr);
+        EXPECT_EQ(fluid_synth_sfcount(synth.loadedSynth.get()), 0) << "lent to the render";
+        ASSERT_EQ(fluid_synth_sfcount(synth.fluidSynth.get()), 1);
+        fluid_sfont_t* const sfont = fluid_synth_get_sfont(synth.fluidSynth.get(), 0);
+        if (kept != nullptr) {
+            EXPECT_EQ(sfont, kept) << "the SoundFont was loaded again";
+        }
+        kept = sfont;
+        Recording seen;
+        ASSERT_EQ(RunToEnd(synth, seen), RenderOutcome::Finished);
+        EXPECT_EQ(synth.fluidSynth, nullptr);
+        ASSERT_NE(synth.loadedSynth, nullptr);
+        EXPECT_EQ(fluid_synth_sfcount(synth.loadedSynth.get()), 1);
+        if (render == 0) {
+            first = ReadAll(synth.OutputPath());
+        } else {
+            EXPECT_EQ(ReadAll(synth.OutputPath()), first);
+        }
+    }
     const std::string output = synth.OutputPath();
     const std::string rendered = ReadAll(output);
 
@@ -213,6 +225,7 @@ TEST_F(Render, SoundFontIsHeldOnlyUntilItsRenderEnds) {
     EXPECT_FALSE(synth.rendering);
     EXPECT_EQ(synth.OutputPath(), output);
     EXPECT_EQ(ReadAll(output), rendered);
+    EXPECT_EQ(synth.loadedSynth, nullptr);
 }
 
 // FluidSynth's loader would wait on a pipe for ever, before the window ever opens; anything but a
@@ -246,7 +259,7 @@ TEST_F(Render, SoundFontThatIsNotARegularFileIsRefusedUnopened) {
 
 TEST_F(Render, ZeroLengthSongCompletesWithoutShowingProgress) {
     using namespace smf;
-    request_.midiPath = Write("empty.mid", Cat({Header(480, 1, 1), Track({EndOfTrack()})}));
+    request_.midi = Shared(Cat({Header(480, 1, 1), Track({EndOfTrack()})}));
     SynthRenderer synth;
     ASSERT_TRUE(StartInto(synth, request_, InDir("out.wav")).Ok());
     Recording seen;
@@ -296,15 +309,15 @@ TEST_F(Render, FailedRenderSaysWhy) {
         EXPECT_EQ(status.failure.text, started.text);
         EXPECT_EQ(status.progress, -1.0f);
     }
-    // A MIDI file that is a pipe is refused, never waited on.
+    // A request that carries no song (a caller that lost its bytes) is refused, not played as
+    // silence.
     {
         RenderRequest request = request_;
-        request.midiPath = InDir("song-pipe.mid");
-        ASSERT_EQ(mkfifo(request.midiPath.c_str(), 0600), 0);
+        request.midi = nullptr;
         SynthRenderer synth;
         const Failure started = StartInto(synth, request, InDir("out.wav"));
-        EXPECT_EQ(started.kind, FailureKind::SourceOpen);
-        EXPECT_NE(started.text.find("not a regular file"), std::string::npos) << started.text;
+        EXPECT_EQ(started.kind, FailureKind::Render);
+        EXPECT_FALSE(synth.rendering);
     }
 
     // The disk fills part way: a file size limit makes the writes fail after about a second.
@@ -362,7 +375,7 @@ TEST_F(Render, EndsWithinTheSongAndItsTail) {
         if (!ParseSong(*song, files[i].data(), files[i].size()) || song->duration > 20.0) continue;
         SCOPED_TRACE("file " + std::to_string(i) + ", " + std::to_string(song->duration) + " s as read");
         const double limit = (song->duration + SynthRenderer::kReleaseTailSeconds) * 44100.0 + 64;
-        const RenderRequest request{Write("mutated.mid", files[i]), kSoundFont, song.get()};
+        const RenderRequest request{Shared(files[i]), kSoundFont, song.get()};
         SynthRenderer synth;
         if (!StartInto(synth, request, InDir("mutated.wav")).Ok()) continue;
         Recording seen;
