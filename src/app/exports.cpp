@@ -116,6 +116,7 @@ bool Exports::StartAudio(ControlPanel* panel) {
         render.mutes = s.practice.choice.Mutes(parts);
         render.lowPriority = true;
         request.render = render;
+        request.songPath = s.midiPath;
         request.renderSong = std::make_shared<const SongData>(*s.song);
         request.renderFolder = transport_.RenderFolder();
         // The practice render runs at its own speed: the loop's times in it are the song's over it.

@@ -329,7 +329,7 @@ int RunBatch(int argc, char** argv) {
         return UsageError("batch " + commandName + " needs --soundfont FILE.sf2");
     if (arguments.empty()) return UsageError("batch needs files or folders to work on");
     if (const int allowed = JobsTheFileLimitAllows(); jobs > allowed) {
-        if (allowed < 1) return Failed("the open-file limit leaves no room for a job (see ulimit -n)");
+        if (allowed < 1) return Fail("the open-file limit leaves no room for a job (see ulimit -n)");
         std::fprintf(stderr, "dorvik-midi: batch: %d jobs at a time, as many as the open-file limit allows\n",
                      allowed);
         jobs = allowed;

@@ -52,7 +52,7 @@ int RunExport(int argc, char** argv) {
     // The output may not be the input by any name (itself, a link, a second name): even a whole
     // copy onto itself says nothing useful, and a part would replace the recording it is cut from.
     if (IsSameFile(source, target)) {
-        return Failed(std::string("cannot write ") + target + ": it is the file being exported from (" +
+        return Fail(std::string("cannot write ") + target + ": it is the file being exported from (" +
                       source + ")");
     }
 

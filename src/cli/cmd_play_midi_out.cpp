@@ -96,11 +96,6 @@ int ParseChoices(int argc, char** argv, MidiOutChoices& c) {
     return 0;
 }
 
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "dorvik-midi: %s\n", message.c_str());
-    return 1;
-}
-
 }  // namespace
 
 int RunPlayCommand(int argc, char** argv) {

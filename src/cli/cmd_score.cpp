@@ -35,25 +35,14 @@ bool EndsWith(const std::string& s, const char* tail) {
     return true;
 }
 
-int Failed(const std::string& text) {
-    std::fprintf(stderr, "dorvik-midi: %s\n", text.c_str());
-    return 1;
-}
-
 // Writes `bytes` to `target` whole, or leaves it as it was.
 int WriteWhole(const std::string& target, const std::string& bytes) {
     platform::AtomicFile file;
     if (const int e = file.Open(target); e != 0)
-        return Failed("cannot write " + target + ": " + std::strerror(e));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(file.Fd(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return Failed("cannot write " + target + ": " + std::strerror(n < 0 ? errno : EIO));
-        done += static_cast<size_t>(n);
-    }
-    if (const int e = file.Commit(); e != 0)
-        return Failed("cannot write " + target + ": " + std::strerror(e));
+        return Fail("cannot write " + target + ": " + std::strerror(e));
+    if (const Failure written = WriteAll(file.Fd(), bytes.data(), bytes.size()); !written.Ok())
+        return Fail("cannot write " + target + ": " + written.text);
+    if (const int e = file.Commit(); e != 0) return Fail("cannot write " + target + ": " + std::strerror(e));
     return 0;
 }
 
@@ -106,16 +95,16 @@ int RunScore(int argc, char** argv) {
         return UsageError("cannot tell the format of " + output +
                           ": the name must end in .musicxml, .svg, .pdf or .png");
     }
-    if (NotARegularFile(path)) return Failed(std::string(path) + ": not a regular file");
+    if (NotARegularFile(path)) return Fail(std::string(path) + ": not a regular file");
     std::string target, error;
-    if (!CheckOutput(output, path, "", target, error)) return Failed("cannot write " + output + ": " + error);
+    if (!CheckOutput(output, path, "", target, error)) return Fail("cannot write " + output + ": " + error);
 
     std::vector<uint8_t> bytes;
     auto song = std::make_unique<SongData>();
     TempoMap tempo;
     if (!ReadMidiFile(*song, path, &bytes, &tempo))
-        return Failed(std::string(path) + ": " + MidiLoadFailureText(*song));
-    if (!SongHasNotes(*song)) return Failed(std::string(path) + " has no notes");
+        return Fail(std::string(path) + ": " + MidiLoadFailureText(*song));
+    if (!SongHasNotes(*song)) return Fail(std::string(path) + " has no notes");
     const SongMeters meters = ReadSongMeters(bytes.data(), bytes.size());
     const ScoreLayout layout = LayOutScore(ScoreSongFrom(*song, tempo, meters), choice);
     const std::string title = FileTitleFromPath(path);
@@ -134,7 +123,7 @@ int RunScore(int argc, char** argv) {
                                  : format == ScoreFormat::Pdf ? PageFormat::Pdf
                                                               : PageFormat::Png;
         const Failure drawn = DrawScorePages(EngraveScore(layout, title, options), pages, written);
-        if (!drawn.Ok()) return Failed(drawn.text);
+        if (!drawn.Ok()) return Fail(drawn.text);
     }
     return WriteWhole(target, written);
 }

@@ -41,6 +41,8 @@ struct ExportRequest {
     std::optional<RenderRequest> render;
     std::shared_ptr<const SongData> renderSong;
     std::string renderFolder;
+    // The user's song the render plays, named in messages instead of the job's own files.
+    std::string songPath;
 };
 
 // One export on a thread of its own. Start it, then poll Progress and Done; Cancel asks it to stop
