@@ -67,7 +67,8 @@ std::string FolderOf(const std::string& path);
 // ends before it starts.
 bool TakeRangeOption(const std::string& arg, int argc, char** argv, int& i, ExportRange& range, int& status);
 
-// Prints the problem and the usage text on standard error; returns 2.
+// Prints the problem on standard error, and a pointer to the help of the command being run;
+// returns 2.
 int UsageError(const std::string& problem);
 
 // The file name without its folder.
