@@ -119,8 +119,7 @@ int RunPlay(int argc, char** argv) {
     }
     if (path == nullptr) return UsageError("play needs a WAV or MIDI file");
     const bool midi = FileKindOfPath(path) == FileKind::Midi;
-    if (midi && soundFont.empty()) soundFont = ReadSettings().soundFontPath;
-    if (midi && soundFont.empty()) return UsageError("play needs --soundfont FILE.sf2 for a MIDI file");
+    if (midi && soundFont.empty()) soundFont = DefaultSoundFont();
 
     StopOnSignals();
     // The controller is large; it lives on the heap like the window's.

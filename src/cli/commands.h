@@ -59,6 +59,10 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
 bool CheckOutput(const std::string& output, const std::string& midi, const std::string& soundFont,
                  std::string& target, std::string& error);
 
+// The SoundFont a command renders with when none is named: the one the player last loaded, else
+// the system's General MIDI SoundFont.
+[[nodiscard]] std::string DefaultSoundFont();
+
 // The folder part of a path; "." for a bare name.
 std::string FolderOf(const std::string& path);
 

@@ -18,14 +18,16 @@ constexpr const char* kOverview =
     "  info    print the parts, notes and bar lines read from a Standard MIDI File\n"
     "  render  render a song through FluidSynth into a WAV file, as the player does\n"
     "  play    play a WAV file, or a song as the player plays it\n"
-    "  export  write a rendered WAV as WAV, Ogg Vorbis, FLAC, ALAC, AAC or MP3\n"
+    "  export  write a song or a rendered WAV as WAV, Ogg Vorbis, FLAC, ALAC, AAC or MP3\n"
     "  video   write a song's falling notes with its sound as an MP4 video\n"
     "  batch   run render, export or video on many files at once\n"
     "  ports   list the MIDI inputs\n"
     "  record  record a MIDI input into a Standard MIDI File\n"
     "\n"
-    "Run `dorvik-midi COMMAND --help` for a command's options. Exit status: 0 on success, 1 when\n"
-    "the work failed, 2 for a usage error.\n";
+    "Run `dorvik-midi COMMAND --help` for a command's options. render, export, video and play\n"
+    "take the SoundFont the player last loaded when none is named, else the system's General MIDI\n"
+    "SoundFont (/usr/share/sounds/sf2/default-GM.sf2). Exit status: 0 on success, 1 when the work\n"
+    "failed, 2 for a usage error.\n";
 
 constexpr const char* kRangeOptions =
     "  --from TIME, --to TIME\n"
@@ -48,14 +50,14 @@ constexpr Help kHelp[] = {
      "reason after its name and exits with status 1.\n",
      "  --json      print the song as one JSON object, also for a file that does not load\n", false},
     {"render",
-     "usage: dorvik-midi render --soundfont FILE.sf2 FILE.mid -o OUT.wav [--raw] [--speed PERCENT]\n"
+     "usage: dorvik-midi render [--soundfont FILE.sf2] FILE.mid -o OUT.wav [--raw] [--speed PERCENT]\n"
      "                          [--mute PART]... [--from TIME] [--to TIME]\n"
      "\n"
      "Renders the song through FluidSynth into a 16-bit 44,100 Hz stereo WAV file, as the player does\n"
      "before it plays: brought to -16 LUFS with peaks at most -1 dBTP, ending when its sound does.\n"
      "An existing OUT is replaced only once the new file is complete.\n",
      "  --soundfont FILE.sf2\n"
-     "              the SoundFont to render with\n"
+     "              the SoundFont to render with; by default the one the player last loaded\n"
      "  -o, --output OUT.wav\n"
      "              the file to write; it must end in .wav (export writes the other formats)\n"
      "  --raw       FluidSynth's own output at its fixed gain instead, byte for byte what\n"
@@ -79,16 +81,20 @@ constexpr Help kHelp[] = {
     {"export",
      "usage: dorvik-midi export IN.wav -o OUT.{wav,ogg,flac,m4a,aac,mp3}\n"
      "                          [--quality standard|high|maximum] [--from TIME] [--to TIME]\n"
+     "       dorvik-midi export [--soundfont FILE.sf2] SONG.mid -o OUT.{wav,ogg,flac,m4a,aac,mp3} [...]\n"
      "\n"
-     "Writes a rendered WAV file as WAV, Ogg Vorbis, FLAC, ALAC, AAC or MP3, chosen by the extension\n"
-     "of OUT, through the player's own export code.\n",
+     "Writes a rendered WAV file, or a song rendered as render renders it, as WAV, Ogg Vorbis, FLAC,\n"
+     "ALAC, AAC or MP3, chosen by the extension of OUT, through the player's own export code. A song\n"
+     "goes straight to OUT: nothing else is left behind.\n",
      "  -o OUT      the file to write; its extension chooses the format\n"
+     "  --soundfont FILE.sf2\n"
+     "              (a song) the SoundFont to render with; by default the one the player last loaded\n"
      "  --quality standard|high|maximum\n"
      "              the Ogg Vorbis quality (0.5, 0.7, 1.0) and the AAC and MP3 bit rate (128 kbit/s,\n"
      "              160 kbit/s, the highest the encoder offers); standard by default\n",
      true},
     {"video",
-     "usage: dorvik-midi video --soundfont FILE.sf2 FILE.mid -o OUT.mp4 [--size WxH] [--fps 30|60]\n"
+     "usage: dorvik-midi video [--soundfont FILE.sf2] FILE.mid -o OUT.mp4 [--size WxH] [--fps 30|60]\n"
      "                         [--quality standard|high|maximum] [--view full|window]\n"
      "                         [--title TEXT | --no-title] [--fit | --no-fit]\n"
      "                         [--theme dark|light|contrast] [--background PICTURE.png|.jpg]\n"
@@ -98,7 +104,7 @@ constexpr Help kHelp[] = {
      "code, with the sound as an H.264/AAC MP4. It opens on a 2 s title card and lets the first notes\n"
      "fall before they sound.\n",
      "  --soundfont FILE.sf2\n"
-     "              the SoundFont to render with\n"
+     "              the SoundFont to render with; by default the one the player last loaded\n"
      "  -o, --output OUT.mp4\n"
      "              the video to write\n"
      "  --size WxH  the frame size, both sides even, up to 7680; 1920x1080 by default\n"
@@ -124,16 +130,19 @@ constexpr Help kHelp[] = {
      "                         FILE|FOLDER...\n"
      "\n"
      "Runs render, export or video, with that command's options, on every file named and on every\n"
-     "song (for export, WAV file) in the folders named, read recursively. Outputs go to OUTDIR under\n"
-     "the files' paths in their folders; those already complete are kept, so running the same batch\n"
-     "again finishes it. One JSON line per file goes to standard output as it ends; the exit status\n"
-     "is 1 when any file failed.\n",
+     "song (for export, every song and WAV file) in the folders named, read recursively. Outputs go\n"
+     "to OUTDIR under the files' paths in their folders; those already complete are kept, so running\n"
+     "the same batch again finishes it. One JSON line per file goes to standard output as it ends,\n"
+     "and a summary line to standard error at the end; the exit status is 1 when any file failed.\n",
      "  -o, --output OUTDIR\n"
      "              the folder the outputs go to\n"
      "  --format wav|ogg|flac|m4a|aac|mp3\n"
      "              (export) the format to write\n"
      "  --jobs N    jobs at once, 1 to 1024; one per core by default\n"
      "  --shard K/N  only the K-th of N slices of the files, the same on every machine\n"
+     "  --soundfont FILE.sf2\n"
+     "              the SoundFont every song is rendered with; by default the one the player last\n"
+     "              loaded\n"
      "  OPTIONS     the command's own options (see its --help), given to every job; video takes\n"
      "              no --title, as each video's card names its own song\n",
      false},
