@@ -15,6 +15,8 @@
 #include "export/export_job.h"
 #include "export/export_source.h"
 #include "export/transcoder.h"
+#include "midi/midi_reader.h"
+#include "midi/song_tags.h"
 #include "platform/atomic_file.h"
 #include "synth/render_file.h"
 
@@ -34,12 +36,23 @@ double SourceSeconds(const ExportSource& source) {
     return static_cast<double>(held / f.blockAlign) / f.samplesPerSec;
 }
 
+// What a song file says of itself, as the export's tags. A file that cannot be read gives none: its
+// render says why.
+AudioTags TagsOfSong(const std::string& midi) {
+    std::vector<uint8_t> bytes;
+    int error = 0;
+    if (!ReadFileBytes(midi, bytes, error)) return {};
+    MidiTags tags = ReadMidiTags(bytes.data(), bytes.size());
+    return {std::move(tags.title), std::move(tags.composer), std::move(tags.copyright)};
+}
+
 }  // namespace
 
 int RunExport(int argc, char** argv) {
     const char* source = nullptr;
     const char* target = nullptr;
     std::string soundFont;
+    const char* title = nullptr;
     QualityLevel level = QualityStandard;
     ExportRange range;
     for (int i = 0; i < argc; ++i) {
@@ -51,6 +64,9 @@ int RunExport(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--soundfont") == 0) {
             if (++i == argc) return UsageError("--soundfont needs a file");
             soundFont = argv[i];
+        } else if (std::strcmp(argv[i], "--title") == 0) {
+            if (++i == argc) return UsageError("--title needs the title to tag the file with");
+            title = argv[i];
         } else if (std::strcmp(argv[i], "--quality") == 0) {
             if (++i == argc) return UsageError("--quality needs standard, high or maximum");
             const std::string value = argv[i];
@@ -96,6 +112,9 @@ int RunExport(int argc, char** argv) {
     request.format = *format;
     request.quality = level;
     request.displayName = FileTitleFromPath(source);
+    // Untitled, the file is titled by the job with its display name.
+    if (song) request.tags = TagsOfSong(source);
+    if (title != nullptr) request.tags.title = title;
     if (*format != ExportFormat::Wav && *format != ExportFormat::Ogg) {
         FormatAvailability availability{};
         ProbeEncoders(availability);

@@ -80,7 +80,7 @@ constexpr Help kHelp[] = {
      false},
     {"export",
      "usage: dorvik-midi export IN.wav -o OUT.{wav,ogg,flac,m4a,aac,mp3}\n"
-     "                          [--quality standard|high|maximum] [--from TIME] [--to TIME]\n"
+     "                          [--quality standard|high|maximum] [--title TEXT] [--from TIME] [--to TIME]\n"
      "       dorvik-midi export [--soundfont FILE.sf2] SONG.mid -o OUT.{wav,ogg,flac,m4a,aac,mp3} [...]\n"
      "\n"
      "Writes a rendered WAV file, or a song rendered as render renders it, as WAV, Ogg Vorbis, FLAC,\n"
@@ -91,7 +91,9 @@ constexpr Help kHelp[] = {
      "              (a song) the SoundFont to render with; by default the one the player last loaded\n"
      "  --quality standard|high|maximum\n"
      "              the Ogg Vorbis quality (0.5, 0.7, 1.0) and the AAC and MP3 bit rate (128 kbit/s,\n"
-     "              160 kbit/s, the highest the encoder offers); standard by default\n",
+     "              160 kbit/s, the highest the encoder offers); standard by default\n"
+     "  --title TEXT  the title tag, instead of the song's own name or else the file's name; the\n"
+     "              composer and copyright tags come from the song file where it has them\n",
      true},
     {"video",
      "usage: dorvik-midi video [--soundfont FILE.sf2] FILE.mid -o OUT.mp4 [--size WxH] [--fps 30|60]\n"
@@ -144,7 +146,7 @@ constexpr Help kHelp[] = {
      "              the SoundFont every song is rendered with; by default the one the player last\n"
      "              loaded\n"
      "  OPTIONS     the command's own options (see its --help), given to every job; video takes\n"
-     "              no --title, as each video's card names its own song\n",
+     "              no --title, as each video's card, and each export's tags, name its own song\n",
      false},
     {"ports",
      "usage: dorvik-midi ports\n"
