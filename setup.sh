@@ -25,6 +25,8 @@ packages=(
     jackd2 libjack-jackd2-dev librtmidi-dev python3-rtmidi  # live keys' latency bench: a JACK server, its MIDI in and out;
                                                    # MIDI keyboards (RtMidi over ALSA or JACK) and the record tests
     parallel                                       # GNU parallel: the sharded batch test, and batches over machines
+    help2man bash-completion                       # the manual pages made from the help texts, and completion's test
+    playerctl                                      # the media controls' test drives the player as the desktop does
 )
 
 missing=()
