@@ -51,8 +51,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #else
     FormatAvailability availability{};
     ProbeEncoders(availability);
-    Transcoder transcoder(TranscodeRequest{source, "/dev/null", ExportFormat::Flac, QualityStandard,
-                                           AvailabilityOf(availability, ExportFormat::Flac)});
+    Transcoder transcoder(TranscodeRequest{source,
+                                           "/dev/null",
+                                           ExportFormat::Flac,
+                                           QualityStandard,
+                                           AvailabilityOf(availability, ExportFormat::Flac),
+                                           {}});
     bool running = transcoder.Start();
     for (int steps = 0; running; ++steps) {
         if (steps > 100000) std::abort();  // a step that makes no progress

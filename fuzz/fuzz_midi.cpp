@@ -2,8 +2,9 @@
 // checks, it asserts the invariants the views rely on: counts within their tables, every part's
 // notes inside the one note store, keys within the keyboard, no note ending before it starts, bar
 // lines ascending; the events an instrument is sent are whole channel messages in time order,
-// each note-on of a part the song has. The bytes handed to the synthesiser for a file that loads
-// must load as the very same song, so that what is drawn is what is heard; tracks merged to fit
+// each note-on of a part the song has; its tags are valid UTF-8 text. The bytes handed to the
+// synthesiser for a file that loads must load as the very same song, so that what is drawn is
+// what is heard; tracks merged to fit
 // the synthesiser's player must load with the same notes starting at the same times.
 #include <algorithm>
 #include <cstdint>
@@ -16,7 +17,29 @@
 #include "midi/midi_reader.h"
 #include "midi/note_timeline.h"
 #include "midi/song_events.h"
+#include "midi/song_tags.h"
 #include "midi/track_merge.h"
+
+namespace {
+
+// The tags go into audio files' headers as UTF-8 text: valid, with no control characters.
+void CheckTagText(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<uint8_t>(text[i]);
+        const size_t n = c < 0x80                ? 1
+                         : c >= 0xC2 && c < 0xE0 ? 2
+                         : c >= 0xE0 && c < 0xF0 ? 3
+                         : c >= 0xF0 && c < 0xF5 ? 4
+                                                 : 0;
+        if (n == 0 || n > text.size() - i || c < 0x20 || c == 0x7F) std::abort();
+        for (size_t k = 1; k < n; ++k) {
+            if ((static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) std::abort();
+        }
+        i += n;
+    }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An exact-size copy, so that any read past the end is caught.
@@ -24,6 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0) std::memcpy(copy.get(), data, size);
     const MidiBytes inner = StandardMidiBytes(copy.get(), size);
     if (inner.data < copy.get() || inner.offset > size || inner.size > size - inner.offset) std::abort();
+
+    const MidiTags tags = ReadMidiTags(copy.get(), size);
+    for (const std::string* text : {&tags.title, &tags.composer, &tags.copyright}) CheckTagText(*text);
 
     const std::vector<uint8_t> player = PlayerMidiBytes(copy.get(), size);
     if (player.size() > inner.size) std::abort();

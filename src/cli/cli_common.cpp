@@ -1,4 +1,4 @@
-// What both dorvik-midi programs share: the usage text, the helpers every command uses, and the
+// What both dorvik-midi programs share: the helpers every command uses, and the
 // dispatch of a command line to a command.
 #include <cerrno>
 #include <cstdio>
@@ -7,76 +7,31 @@
 
 #include "cli/commands.h"
 #include "cli/dispatch.h"
+#include "cli/help_text.h"
 #include "core/version.h"
 
 namespace cli {
 namespace {
 
-constexpr const char* kUsage =
-    "usage: dorvik-midi --version\n"
-    "       dorvik-midi info FILE.mid [--json]\n"
-    "       dorvik-midi render --soundfont FILE.sf2 FILE.mid -o OUT.wav [--raw] [--speed PERCENT]\n"
-    "                          [--mute PART]... [--from TIME] [--to TIME]\n"
-    "       dorvik-midi play FILE.wav | dorvik-midi play [--soundfont FILE.sf2] FILE.mid\n"
-    "       dorvik-midi play --midi-out NAME [--speed PERCENT] [--mute PART]... [--transpose N]\n"
-    "                        [--latency MS] FILE.mid\n"
-    "       dorvik-midi export IN.wav -o OUT.{wav,ogg,flac,m4a,aac,mp3} [--quality standard|high|maximum]\n"
-    "                          [--from TIME] [--to TIME]\n"
-    "       dorvik-midi video --soundfont FILE.sf2 FILE.mid -o OUT.mp4 [--size WxH] [--fps 30|60]\n"
-    "                         [--quality standard|high|maximum] [--view full|window]\n"
-    "                         [--title TEXT | --no-title] [--fit | --no-fit]\n"
-    "                         [--theme dark|light|contrast] [--background PICTURE.png|.jpg]\n"
-    "                         [--from TIME] [--to TIME] [--dump-raw FRAMES.yuv]\n"
-    "       dorvik-midi batch render|export|video [OPTIONS] -o OUTDIR [--jobs N] [--shard K/N]\n"
-    "                         FILE|FOLDER...\n"
-    "       dorvik-midi ports\n"
-    "       dorvik-midi record [--port NAME] -o TAKE.mid\n"
-    "       dorvik-midi score FILE.mid -o OUT.{musicxml,svg,pdf,png} [--part N] [--bars FIRST-LAST]\n"
-    "\n"
-    "  info   parse a Standard MIDI File into the parts the player draws (two hands, or a voice\n"
-    "         per track and channel) and print what it holds; --json prints it as one JSON object\n"
-    "  render render the song through FluidSynth with the SoundFont into a 16-bit WAV file, as\n"
-    "         the player does before it plays: brought to -16 LUFS with peaks at most -1 dBTP,\n"
-    "         ending when its sound does; --raw writes FluidSynth's own output at its fixed gain\n"
-    "         instead, byte for byte what `fluidsynth -ni -g 0.5 -F` writes; --speed plays the\n"
-    "         song at 25 to 200 percent of its tempo (in steps of 5) with every note at its own\n"
-    "         pitch; --mute leaves a part silent: 1 or 2 for a hand, a voice's number as `info`\n"
-    "         lists it, or drums (repeat it to mute more than one)\n"
-    "  score  write the song as sheet music: MusicXML for notation programs, or engraved as PDF\n"
-    "         pages, one SVG page or a PNG picture of the first page; two hands on a grand staff, a voices "
-    "song's piano part (or\n"
-    "         the part --part numbers as `info` lists it) on a staff of its own; --bars engraves\n"
-    "         only those bars, counted from 1 (the MusicXML is always the whole song)\n"
-    "  play   play a WAV file to its end through the player's sound output; a MIDI file plays\n"
-    "         as the player plays it, rendered as it plays (the SoundFont last loaded in the\n"
-    "         player unless --soundfont names one); with --midi-out the song plays instead on\n"
-    "         the first MIDI output whose name contains NAME (a digital piano, a synthesiser),\n"
-    "         at --speed, with --mute as for render, moved --transpose semitones, and sent\n"
-    "         --latency milliseconds early to make up for the instrument's own delay\n"
-    "  export write a rendered WAV as WAV, Ogg Vorbis, FLAC, ALAC, AAC or MP3, chosen by the\n"
-    "         extension of OUT; --quality sets the Ogg Vorbis quality and the AAC and MP3 bit rate\n"
-    "  video  render the song and write its falling notes with the sound as an H.264/AAC MP4;\n"
-    "         1920x1080 at 60 fps by default; --view window draws the whole window; it opens on\n"
-    "         a 2 s title card (the file's name or --title, and the instruments; --no-title leaves\n"
-    "         it out) and lets the first notes fall before they sound; --fit shows only the song's\n"
-    "         keys (the default for portrait and square sizes); --theme light or contrast draws on\n"
-    "         a light or a high-contrast ground; --background draws a picture behind the notes;\n"
-    "         --dump-raw also writes every frame as raw yuv420p, for measuring the encoder alone\n"
-    "  --from, --to  (render, export, video) only the part of the song between these times, in\n"
-    "         seconds (75.5) or minutes and seconds (1:15.5), with a short fade where it cuts\n"
-    "         into the sound\n"
-    "  batch  run render, export (which needs --format wav|ogg|flac|m4a|aac|mp3) or video, with\n"
-    "         that command's options, on every file named and every song (or for export, WAV\n"
-    "         file) in the folders named, read recursively; --jobs jobs at once (one per core by\n"
-    "         default); outputs go to OUTDIR under the files' paths in their folders, and those\n"
-    "         already complete are kept; --shard K/N takes only the K-th of N slices, the same\n"
-    "         on every machine; one JSON line per file on standard output; status 1 when any\n"
-    "         file failed\n"
-    "  ports  list the MIDI inputs (keyboards and other programs' MIDI outputs), one a line,\n"
-    "         then the MIDI outputs, marked \"(output)\", that play --midi-out can play on\n"
-    "  record record a MIDI input into a Standard MIDI File until Ctrl-C: the first input whose\n"
-    "         name contains NAME, or without --port the first keyboard; the take starts at the\n"
-    "         first key and keeps its own timing\n";
+// The command whose usage errors are being told: their pointer names its help. Empty before a
+// command is known.
+std::string gCommand;
+
+// `-h` and `--help` anywhere among a command's arguments ask for its help, except as the value of
+// an option whose values are free text.
+bool AsksForHelp(int argc, char** argv) {
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--title" || arg == "--port") {
+            ++i;
+        } else if (arg == "-h" || arg == "--help") {
+            return true;
+        } else if (arg == "--") {
+            return false;
+        }
+    }
+    return false;
+}
 
 // What a command printed must have reached its destination: a full disk or a closed pipe turns
 // success into failure.
@@ -91,8 +46,9 @@ int CheckedExit(int status) {
 }  // namespace
 
 int UsageError(const std::string& problem) {
-    std::fprintf(stderr, "dorvik-midi: %s\n", problem.c_str());
-    std::fputs(kUsage, stderr);
+    // The problem alone, where it can be read, and where the whole story is.
+    std::fprintf(stderr, "dorvik-midi: %s\nsee dorvik-midi %s%s--help\n", problem.c_str(), gCommand.c_str(),
+                 gCommand.empty() ? "" : " ");
     return kExitUsage;
 }
 
@@ -123,12 +79,27 @@ std::string BaseName(const std::string& path) {
 int Dispatch(int argc, char** argv, std::span<const Command> commands, int (*otherwise)(char** argv)) {
     if (argc < 2) return UsageError("no command given");
     const std::string command = argv[1];
-    if (command == "-h" || command == "--help" || command == "help") {
-        std::fputs(kUsage, stdout);
+    if (command == "-h" || command == "--help") {
+        std::fputs(OverviewHelp(), stdout);
+        return CheckedExit(0);
+    }
+    if (command == "help") {
+        if (argc > 3) return UsageError("help takes one command");
+        const char* text = argc == 3 ? CommandHelp(argv[2]) : OverviewHelp();
+        if (text == nullptr) return UsageError(std::string("unknown command ") + argv[2]);
+        std::fputs(text, stdout);
         return CheckedExit(0);
     }
     if (command == "--version") {
         std::printf("dorvik-midi %.1f\n", kProgramVersion);
+        return CheckedExit(0);
+    }
+    const char* help = CommandHelp(command);
+    if (help == nullptr) return UsageError("unknown command " + command);
+    gCommand = command;
+    // Answered here, by either program, so that a command's help needs none of its libraries.
+    if (AsksForHelp(argc - 2, argv + 2)) {
+        std::fputs(help, stdout);
         return CheckedExit(0);
     }
     for (const Command& c : commands) {

@@ -54,7 +54,8 @@ const std::vector<BatchCommand>& BatchCommands() {
          {"--raw"},
          {"mid", "midi", "kar", "rmi"},
          "wav"},
-        {"export", {"--quality", "--from", "--to"}, {}, {"wav"}, nullptr},
+        // Songs are rendered first, each with the batch's SoundFont; WAV files are exported as they are.
+        {"export", {"--quality", "--from", "--to"}, {}, {"wav", "mid", "midi", "kar", "rmi"}, nullptr},
         {"video", kVideoValueOptions, kVideoFlagOptions, {"mid", "midi", "kar", "rmi"}, "mp4"},
     };
     return commands;
@@ -127,6 +128,7 @@ class BatchProgress {
 
     void Ended(const JobRecord& record, size_t running) {
         ++ended_;
+        ++counts_[static_cast<size_t>(record.status)];
         if (record.status == JobStatus::Failed) {
             ++failed_;
             if (drawn_) std::fputs("\r\033[K", stderr);
@@ -146,6 +148,20 @@ class BatchProgress {
         drawn_ = true;
     }
 
+    // The batch's last word, on a line of its own wherever standard error goes.
+    void Summary() {
+        if (drawn_) std::fputs("\r\033[K", stderr);
+        drawn_ = false;
+        std::fprintf(stderr, "dorvik-midi: batch %s: %zu of %zu files done, %zu skipped, %zu failed",
+                     command_.c_str(), counts_[static_cast<size_t>(JobStatus::Done)], total_,
+                     counts_[static_cast<size_t>(JobStatus::Skipped)],
+                     counts_[static_cast<size_t>(JobStatus::Failed)]);
+        if (const size_t cut = counts_[static_cast<size_t>(JobStatus::Interrupted)] + (total_ - ended_);
+            cut > 0)
+            std::fprintf(stderr, ", %zu not done (interrupted)", cut);
+        std::fputc('\n', stderr);
+    }
+
   private:
     bool terminal_;
     bool drawn_ = false;
@@ -153,6 +169,7 @@ class BatchProgress {
     size_t total_;
     size_t ended_ = 0;
     size_t failed_ = 0;
+    size_t counts_[4] = {};  // by JobStatus
 };
 
 // A job under way: the child, the read end of its standard error, and what it has said there.
@@ -248,7 +265,9 @@ bool ReadMessages(Job& job) {
     return true;
 }
 
-void Report(const JobRecord& record) {
+void Report(JobRecord record) {
+    // Only a file that is there is named: a job that failed or was cut short left none.
+    if (record.status == JobStatus::Failed || record.status == JobStatus::Interrupted) record.output.clear();
     std::printf("%s\n", ReportLine(record).c_str());
     std::fflush(stdout);
 }
@@ -311,9 +330,12 @@ int RunBatch(int argc, char** argv) {
             if (!known)
                 return UsageError("--format takes wav, ogg, flac, m4a, aac or mp3, not \"" + format + "\"");
         } else if (IsOneOf(command->valueOptions, arg)) {
+            if (arg == "--soundfont") {
+                soundFont = argv[++i];
+                continue;
+            }
             passed.push_back(arg);
             passed.emplace_back(argv[++i]);
-            if (arg == "--soundfont") soundFont = passed.back();
         } else if (IsOneOf(command->flagOptions, arg)) {
             passed.push_back(arg);
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -325,8 +347,6 @@ int RunBatch(int argc, char** argv) {
     if (outputFolder.empty()) return UsageError("batch needs -o OUTDIR, the folder the outputs go to");
     if (command->outputExtension == nullptr && format.empty())
         return UsageError("batch export needs --format wav, ogg, flac, m4a, aac or mp3");
-    if (command->outputExtension != nullptr && soundFont.empty())
-        return UsageError("batch " + commandName + " needs --soundfont FILE.sf2");
     if (arguments.empty()) return UsageError("batch needs files or folders to work on");
     if (const int allowed = JobsTheFileLimitAllows(); jobs > allowed) {
         if (allowed < 1) return Fail("the open-file limit leaves no room for a job (see ulimit -n)");
@@ -361,16 +381,21 @@ int RunBatch(int argc, char** argv) {
     size_t next = 0;
     bool failures = false;
     bool forwarded = false;
+    // Every song of the batch is rendered with the same SoundFont, the default one resolved once.
+    if (soundFont.empty()) soundFont = DefaultSoundFont();
+    const std::vector<const char*> songExtensions = {"mid", "midi", "kar", "rmi"};
     const std::string recipe = OutputRecipe(commandName, passed);
-    std::vector<std::string> sources = {std::string()};
-    if (!soundFont.empty()) sources.push_back(soundFont);
 
     while (true) {
         // Start what may start: files that need no job are reported as they are reached.
         while (gStopSignal == 0 && next < plan.size() && running.size() < static_cast<size_t>(jobs)) {
             const PlannedFile& file = plan[next++];
             JobRecord record{file.input.path, file.output, JobStatus::Failed, file.input.problem, 0};
-            sources[0] = file.input.path;
+            const bool song = command->outputExtension != nullptr ||
+                              HasOneOfExtensions(BaseName(file.input.path), songExtensions);
+            const std::vector<std::string> sources =
+                song ? std::vector<std::string>{file.input.path, soundFont}
+                     : std::vector<std::string>{file.input.path};
             // An output folder that holds the inputs would have each WAV export replace its own
             // input: that file is refused, not cut down or called complete.
             if (record.reason.empty() && IsSameFile(file.input.path, file.output))
@@ -385,6 +410,7 @@ int RunBatch(int argc, char** argv) {
                     file.input.path[0] == '-' ? "./" + file.input.path : file.input.path;
                 std::vector<std::string> job = {"dorvik-midi", commandName};
                 job.insert(job.end(), passed.begin(), passed.end());
+                if (song) job.insert(job.end(), {"--soundfont", soundFont});
                 job.insert(job.end(), {input, "-o", file.output});
                 Job started;
                 started.record = record;
@@ -426,6 +452,7 @@ int RunBatch(int argc, char** argv) {
             progress.Ended(record, running.size());
         }
     }
+    progress.Summary();
     if (gStopSignal != 0) return 128 + gStopSignal;
     return failures ? 1 : 0;
 }

@@ -1,9 +1,13 @@
-// dorvik-midi export: the window's export jobs on a WAV file, without the window.
+// dorvik-midi export: the window's export jobs on a WAV file, or on a song rendered for them first,
+// without the window.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "app/player_controller.h"
 #include "cli/commands.h"
 #include "cli/export_wait.h"
 #include "core/file_access.h"
@@ -12,13 +16,39 @@
 #include "export/export_job.h"
 #include "export/export_source.h"
 #include "export/transcoder.h"
+#include "midi/midi_reader.h"
+#include "midi/song_tags.h"
 #include "platform/atomic_file.h"
+#include "synth/render_file.h"
 
 namespace cli {
+namespace {
+
+// The seconds of sound a WAV export source holds: whole frames of its data chunk, as far as the
+// file goes.
+double SourceSeconds(const ExportSource& source) {
+    const WavFormat& f = source.reader.format->header;
+    const uint64_t held = std::min<uint64_t>(source.reader.dataSize, source.fileBytes - source.dataOffset);
+    return static_cast<double>(held / f.blockAlign) / f.samplesPerSec;
+}
+
+// What a song file says of itself, as the export's tags. A file that cannot be read gives none: its
+// render says why.
+AudioTags TagsOfSong(const std::string& midi) {
+    std::vector<uint8_t> bytes;
+    int error = 0;
+    if (!ReadFileBytes(midi, bytes, error)) return {};
+    MidiTags tags = ReadMidiTags(bytes.data(), bytes.size());
+    return {std::move(tags.title), std::move(tags.composer), std::move(tags.copyright)};
+}
+
+}  // namespace
 
 int RunExport(int argc, char** argv) {
     const char* source = nullptr;
     const char* target = nullptr;
+    std::string soundFont;
+    const char* title = nullptr;
     QualityLevel level = QualityStandard;
     ExportRange range;
     for (int i = 0; i < argc; ++i) {
@@ -27,6 +57,12 @@ int RunExport(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "-o") == 0) {
             if (++i == argc) return UsageError("-o needs a file name");
             target = argv[i];
+        } else if (std::strcmp(argv[i], "--soundfont") == 0) {
+            if (++i == argc) return UsageError("--soundfont needs a file");
+            soundFont = argv[i];
+        } else if (std::strcmp(argv[i], "--title") == 0) {
+            if (++i == argc) return UsageError("--title needs the title to tag the file with");
+            title = argv[i];
         } else if (std::strcmp(argv[i], "--quality") == 0) {
             if (++i == argc) return UsageError("--quality needs standard, high or maximum");
             const std::string value = argv[i];
@@ -38,16 +74,20 @@ int RunExport(int argc, char** argv) {
         } else if (source == nullptr) {
             source = argv[i];
         } else {
-            return UsageError("export takes one WAV file");
+            return UsageError("export takes one WAV or MIDI file");
         }
     }
-    if (source == nullptr) return UsageError("export needs a WAV file");
+    if (source == nullptr) return UsageError("export needs a WAV or MIDI file");
     if (target == nullptr) return UsageError("export needs -o OUT");
     const std::optional<ExportFormat> format = AudioFormatOfPath(target);
     if (!format) {
         return UsageError(std::string("cannot tell the format of ") + target +
                           ": the name must end in .wav, .ogg, .flac, .m4a, .aac or .mp3");
     }
+    const bool song = FileKindOfPath(source) == FileKind::Midi;
+    if (!song && !soundFont.empty())
+        return UsageError(std::string("--soundfont is for songs; ") + source + " is taken as a WAV file");
+    if (song && soundFont.empty()) soundFont = DefaultSoundFont();
 
     // The output may not be the input by any name (itself, a link, a second name): even a whole
     // copy onto itself says nothing useful, and a part would replace the recording it is cut from.
@@ -56,17 +96,15 @@ int RunExport(int argc, char** argv) {
                       source + ")");
     }
 
-    // A part that starts past the song's end is a usage error like any other bad time, told before
-    // the target is touched.
-    if (!range.Whole()) {
+    // A part that starts past the end of a WAV file is a usage error like any other bad time, told
+    // before the target is touched; a song's length is known once it is rendered.
+    double seconds = 0.0;
+    if (!song) {
         ExportSource checked;
         if (const SourceCheck check = OpenExportSource(source, checked); check != SourceCheck::Ok)
             return Fail(SourceFailure(check, source, checked.error).text);
-        const WavFormat& f = checked.reader.format->header;
-        const uint64_t held =
-            std::min<uint64_t>(checked.reader.dataSize, checked.fileBytes - checked.dataOffset);
-        const double length = static_cast<double>(held / f.blockAlign) / f.samplesPerSec;
-        if (const std::string problem = RangeProblem(range, length); !problem.empty())
+        seconds = SourceSeconds(checked);
+        if (const std::string problem = RangeProblem(range, seconds); !problem.empty())
             return UsageError(std::string(source) + ": " + problem);
     }
 
@@ -77,6 +115,9 @@ int RunExport(int argc, char** argv) {
     request.format = *format;
     request.quality = level;
     request.displayName = FileTitleFromPath(source);
+    // Untitled, the file is titled by the job with its display name.
+    if (song) request.tags = TagsOfSong(source);
+    if (title != nullptr) request.tags.title = title;
     if (*format != ExportFormat::Wav && *format != ExportFormat::Ogg) {
         FormatAvailability availability{};
         ProbeEncoders(availability);
@@ -86,18 +127,42 @@ int RunExport(int argc, char** argv) {
         }
     }
 
+    // A song is rendered as `render` renders it, into a temporary file beside the target that goes
+    // when the export ends: only the file asked for is left.
+    std::unique_ptr<RenderFile> sound;
+    if (song) {
+        if (NotARegularFile(soundFont)) return Fail(soundFont + ": not a regular file");
+        std::string error;
+        if (!CheckOutput(target, source, soundFont, request.target, error))
+            return Fail(std::string("cannot write ") + target + ": " + error);
+        SongRender render;
+        if (const int status = RenderSong(source, soundFont, FolderOf(request.target), target, render);
+            status != 0)
+            return status;
+        seconds = render.song.song->duration;
+        if (const std::string problem = RangeProblem(range, seconds); !problem.empty())
+            return UsageError(std::string(source) + ": " + problem);
+        // The synthesiser and its SoundFont have done their part; only the rendered file is kept.
+        sound = std::move(render.synth->renderFile);
+        request.source = render.audio.wavPath;
+    }
+    if (!range.Whole()) seconds = (range.to >= 0.0 ? std::min(range.to, seconds) : seconds) - range.from;
+
     // An interrupted export leaves the target as it was, and nothing of the new file.
     platform::RemoveTemporaryFilesOnSignal();
     ExportJob job;
     if (!job.Start(std::move(request))) return Fail(job.Result());
+    Failure result;
     if (*format == ExportFormat::Wav) {
         // The copy shows no bar, as it never has: it takes no longer than reading the file.
-        const Failure& result = job.Result();
-        return Fail(result);
+        result = job.Result();
+    } else {
+        ProgressBar bar("exporting");
+        result = WaitForExport(job, bar);
     }
-    ProgressBar bar("exporting");
-    const Failure& result = WaitForExport(job, bar);
-    return Fail(result);
+    if (!result.Ok()) return Fail(result);
+    std::printf("%s: %s, %.1f s\n", target, ExportFormatName(*format), seconds);
+    return 0;
 }
 
 }  // namespace cli

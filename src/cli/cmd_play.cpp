@@ -131,9 +131,8 @@ int RunPlay(int argc, char** argv) {
     if (midi && soundFont.empty()) {
         if (const std::string problem = SettingsFileProblem(); !problem.empty())
             std::fprintf(stderr, "dorvik-midi: %s\n", problem.c_str());
-        soundFont = ReadSettings().soundFontPath;
+        soundFont = DefaultSoundFont();
     }
-    if (midi && soundFont.empty()) return UsageError("play needs --soundfont FILE.sf2 for a MIDI file");
 
     StopOnSignals();
     // The window's transport without the window: the same player, render-ahead and song length.

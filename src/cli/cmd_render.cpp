@@ -178,6 +178,11 @@ bool TakeRangeOption(const std::string& arg, int argc, char** argv, int& i, Expo
     return true;
 }
 
+std::string DefaultSoundFont() {
+    const std::string chosen = ReadSettings().soundFontPath;
+    return chosen.empty() ? kDefaultSoundFont : chosen;
+}
+
 std::string FolderOf(const std::string& path) {
     const std::filesystem::path p(path);
     return p.has_parent_path() ? p.parent_path().string() : ".";
@@ -287,7 +292,7 @@ int RunRender(int argc, char** argv) {
             return UsageError("render takes one MIDI file");
         }
     }
-    if (soundFont.empty()) return UsageError("render needs --soundfont FILE.sf2");
+    if (soundFont.empty()) soundFont = DefaultSoundFont();
     if (midi.empty()) return UsageError("render needs a MIDI file");
     if (output.empty()) return UsageError("render needs -o OUT.wav");
 

@@ -89,7 +89,7 @@ int RunVideo(int argc, char** argv) {
             return UsageError("video takes one MIDI file");
         }
     }
-    if (soundFont.empty()) return UsageError("video needs --soundfont FILE.sf2");
+    if (soundFont.empty()) soundFont = DefaultSoundFont();
     if (midi.empty()) return UsageError("video needs a MIDI file");
     if (output.empty()) return UsageError("video needs -o OUT.mp4");
     // The file is an MP4 whatever it is called; a name that says otherwise would mislead every

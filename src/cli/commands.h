@@ -65,6 +65,10 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
 bool CheckOutput(const std::string& output, const std::string& midi, const std::string& soundFont,
                  std::string& target, std::string& error);
 
+// The SoundFont a command renders with when none is named: the one the player last loaded, else
+// the system's General MIDI SoundFont.
+[[nodiscard]] std::string DefaultSoundFont();
+
 // The folder part of a path; "." for a bare name.
 std::string FolderOf(const std::string& path);
 
@@ -84,7 +88,8 @@ inline const std::vector<const char*> kVideoFlagOptions = {"--no-title", "--fit"
 // Whether `value` is one of `list`.
 [[nodiscard]] bool IsOneOf(const std::vector<const char*>& list, const std::string& value);
 
-// Prints the problem and the usage text on standard error; returns kExitUsage.
+// Prints the problem on standard error, and a pointer to the help of the command being run;
+// returns kExitUsage.
 int UsageError(const std::string& problem);
 // The one way a command ends on a failure: says why on standard error after the program's name (a
 // usage failure with the usage text, a cancel not at all) and returns the exit status of its

@@ -5,12 +5,14 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <memory>
 #include <string_view>
 
 #include "core/file_access.h"
+#include "core/version.h"
 #include "export/export_source.h"
 #include "platform/atomic_file.h"
 #include "resources/strings.h"
@@ -119,6 +121,12 @@ bool HasExtension(const std::string& path, const char* extension) {
 
 const char* ExportFormatExtension(ExportFormat format) {
     return kFormats[static_cast<size_t>(format)].extension;
+}
+
+std::string EncoderTagText() {
+    char text[48];
+    std::snprintf(text, sizeof text, "Dorvik Midi Player %.1f", kProgramVersion);
+    return text;
 }
 
 const char* ExportFormatName(ExportFormat format) {

@@ -56,6 +56,17 @@ enum QualityLevel : int16_t {
 // "WAV", "FLAC", "ALAC", "AAC", "Ogg Vorbis", "MP3", "MP4".
 [[nodiscard]] const char* ExportFormatName(ExportFormat format);
 
+// What an audio export is tagged with besides the program as its encoder: the song's title, and
+// where the song file gives them its composer and copyright notice. An empty field is left out.
+struct AudioTags {
+    std::string title;
+    std::string composer;
+    std::string copyright;
+};
+
+// The encoder tag of every export: the program's name and version.
+[[nodiscard]] std::string EncoderTagText();
+
 // The quality level a user names: "standard", "high" or "maximum", as the dialog shows them.
 // Nothing for any other word.
 [[nodiscard]] std::optional<QualityLevel> ParseQualityLevel(const std::string& word);

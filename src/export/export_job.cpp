@@ -171,9 +171,15 @@ Failure ExportJob::WriteWavPart() {
     return {};
 }
 
+AudioTags ExportJob::Tags() const {
+    AudioTags tags = request_.tags;
+    if (tags.title.empty()) tags.title = request_.displayName;
+    return tags;
+}
+
 Failure ExportJob::RunTranscode() {
     Transcoder transcoder(TranscodeRequest{request_.source, request_.target, request_.format,
-                                           request_.quality, request_.availability});
+                                           request_.quality, request_.availability, Tags()});
     bool running = transcoder.Start();
     while (running) {
         // Dropping the transcoder abandons the new file; the target stays as it was.
@@ -190,6 +196,7 @@ Failure ExportJob::RunOgg() {
         if (message == EncoderMessage::Progress) job->SetProgress(static_cast<float>(value) / 100.0f);
         return job->cancel_.load() ? 1 : 0;
     };
+    const AudioTags tags = Tags();
     return EncodeWavToOgg(request_.source, request_.target, OggSettingsForLevel(request_.quality),
-                          OggTagsForSong(request_.displayName), listen, this);
+                          OggTagsForSong(request_.displayName, tags), listen, this, OggExtraComments(tags));
 }

@@ -24,8 +24,9 @@ struct ExportRequest {
     QualityLevel quality = QualityStandard;
     // The format's availability word: the bit rates an AAC or MP3 export may use.
     uint16_t availability = 0;
-    // The song's display name: the Ogg Vorbis DESCRIPTION tag.
+    // The song's display name: the Ogg Vorbis DESCRIPTION tag, and the title tag unless `tags` has one.
     std::string displayName;
+    AudioTags tags;
     // The part of the sound to export, in seconds of `source` (or of the render asked for); the
     // whole song unless set. A video's frames follow it.
     ExportRange range;
@@ -77,6 +78,7 @@ class ExportJob {
     void SetProgress(float f) { progress_.store(base_ + f * (1.0f - base_)); }
     Failure RunTranscode();
     Failure RunOgg();
+    [[nodiscard]] AudioTags Tags() const;  // the request's, titled with the display name if need be
     Failure WriteWavPart();
     [[nodiscard]] std::string FolderOfTarget() const;
     void Finish();  // joins the thread and drops the scene

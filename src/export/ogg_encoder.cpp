@@ -79,7 +79,7 @@ class OggEncoding {
     OggEncoding(const std::string& source, const std::string& target, EncoderCallback callback, void* context)
         : source_(source), target_(target), callback_(callback), context_(context) {}
 
-    Failure Run(const EncoderSettings& settings, const EncoderTags& tags);
+    Failure Run(const EncoderSettings& settings, const EncoderTags& tags, const OggComments& extra);
 
   private:
     // Whether the listener wants the encoding to go on: a callback that answers non-zero stops it.
@@ -101,7 +101,7 @@ class OggEncoding {
     // The phases of one encoding, in order; each returns false once it has failed.
     bool OpenSource();
     bool OpenTarget();
-    bool SetUpEncoder(const EncoderSettings& settings, const EncoderTags& tags);
+    bool SetUpEncoder(const EncoderSettings& settings, const EncoderTags& tags, const OggComments& extra);
     bool WriteStreamHeaders();
     bool EncodeSamples();
     bool Finish();
@@ -175,13 +175,13 @@ bool OggEncoding::Drain() {
     return true;
 }
 
-Failure OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags) {
+Failure OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tags, const OggComments& extra) {
     if (!Send(EncoderMessage::Started, 0)) {
         (void)Fail(FailureKind::Cancelled, "The export was cancelled");
         return failure_;
     }
-    const bool done = OpenSource() && OpenTarget() && SetUpEncoder(settings, tags) && WriteStreamHeaders() &&
-                      EncodeSamples() && Finish();
+    const bool done = OpenSource() && OpenTarget() && SetUpEncoder(settings, tags, extra) &&
+                      WriteStreamHeaders() && EncodeSamples() && Finish();
     if (!done) return failure_;
     (void)Send(EncoderMessage::Finished, 0);
     return {};
@@ -224,7 +224,8 @@ bool OggEncoding::OpenTarget() {
     return true;
 }
 
-bool OggEncoding::SetUpEncoder(const EncoderSettings& settings, const EncoderTags& tags) {
+bool OggEncoding::SetUpEncoder(const EncoderSettings& settings, const EncoderTags& tags,
+                               const OggComments& extra) {
     static constexpr const char* kSetupFailed = "Couldn't set up the Ogg Vorbis encoder for these settings";
     float quality = settings.quality;
     if (quality > 1.0f) quality = 1.0f;
@@ -244,6 +245,7 @@ bool OggEncoding::SetUpEncoder(const EncoderSettings& settings, const EncoderTag
         const std::string value(slot.data(), strnlen(slot.data(), slot.size()));
         vorbis_comment_add_tag(&v_.comment, field.name, value.c_str());
     }
+    for (const auto& [name, value] : extra) vorbis_comment_add_tag(&v_.comment, name.c_str(), value.c_str());
 
     vorbis_analysis_init(&v_.dsp, &v_.info);
     vorbis_block_init(&v_.dsp, &v_.block);
@@ -336,9 +338,9 @@ void SetTag(EncoderTags& tags, TagSlot slot, const std::string& text) {
 
 Failure EncodeWavToOgg(const std::string& sourcePath, const std::string& targetPath,
                        const EncoderSettings& settings, const EncoderTags& tags, EncoderCallback callback,
-                       void* context) {
+                       void* context, const OggComments& extra) {
     OggEncoding encoding(sourcePath, targetPath, callback, context);
-    return encoding.Run(settings, tags);
+    return encoding.Run(settings, tags, extra);
 }
 
 EncoderSettings OggSettingsForLevel(int level) {
@@ -347,8 +349,17 @@ EncoderSettings OggSettingsForLevel(int level) {
     return settings;
 }
 
-EncoderTags OggTagsForSong(const std::string& displayName) {
+EncoderTags OggTagsForSong(const std::string& displayName, const AudioTags& song) {
     EncoderTags tags{};
     SetTag(tags, TagDescription, displayName);
+    SetTag(tags, TagTitle, song.title);
+    SetTag(tags, TagCopyright, song.copyright);
     return tags;
+}
+
+OggComments OggExtraComments(const AudioTags& song) {
+    OggComments extra;
+    if (!song.composer.empty()) extra.emplace_back("COMPOSER", song.composer);
+    extra.emplace_back("ENCODER", EncoderTagText());
+    return extra;
 }

@@ -13,8 +13,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/failure.h"
+#include "export/export_format.h"
 
 // Sent to the progress callback, always in this order: one Started, any number of Progress, and
 // then exactly one of Finished or Failed, which is the encoder's last word.
@@ -63,6 +66,9 @@ using EncoderTags = std::array<std::array<char, kTagSlotBytes>, kTagSlots>;
 // valid UTF-8.
 void SetTag(EncoderTags& tags, TagSlot slot, const std::string& text);
 
+// Comment fields beyond the slots, of any length, written after them in this order.
+using OggComments = std::vector<std::pair<std::string, std::string>>;
+
 // Encodes the WAV at sourcePath into an Ogg Vorbis file at targetPath. The source is read through
 // the program's WAV reader: any chunk layout, integer samples of 8 to 32 bits or floats, mono or
 // stereo; exactly the data chunk is encoded, whole frames only. Mono is spread to both channels.
@@ -73,10 +79,14 @@ void SetTag(EncoderTags& tags, TagSlot slot, const std::string& text);
 // as Cancelled. The callback may be null.
 [[nodiscard]] Failure EncodeWavToOgg(const std::string& sourcePath, const std::string& targetPath,
                                      const EncoderSettings& settings, const EncoderTags& tags,
-                                     EncoderCallback callback, void* context);
+                                     EncoderCallback callback, void* context, const OggComments& extra = {});
 
 // The settings of an export at a quality level: stereo, quality-based, the level's Vorbis quality.
 [[nodiscard]] EncoderSettings OggSettingsForLevel(int level);
 
-// The tags of an export: every one empty but DESCRIPTION, which carries the song's display name.
-[[nodiscard]] EncoderTags OggTagsForSong(const std::string& displayName);
+// The tags of an export: DESCRIPTION carries the song's display name, TITLE and COPYRIGHT the
+// song's own tags; every other slot is empty.
+[[nodiscard]] EncoderTags OggTagsForSong(const std::string& displayName, const AudioTags& song = {});
+
+// What has no slot: the composer, when known, and the program as the ENCODER.
+[[nodiscard]] OggComments OggExtraComments(const AudioTags& song);

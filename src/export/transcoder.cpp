@@ -502,7 +502,27 @@ bool Transcoder::OpenTarget() {
     if (ret < 0) return Fail(FailureKind::EncoderSetup, AvError(ret));
     outStream->time_base = w.encoder->time_base;
     streamIndex = outStream->index;
-    ret = avformat_write_header(output, nullptr);
+    // Tags in each container's own terms (Vorbis comments in FLAC, iTunes atoms in .m4a, ID3v2 in
+    // MP3); an ADTS stream has no header of its own, so AAC gets an ID3v2 tag before it, which
+    // players and tag readers look for there.
+    const AudioTags& tags = request_.tags;
+    for (const auto& [key, value] : {std::pair{"title", &tags.title}, std::pair{"composer", &tags.composer},
+                                     std::pair{"copyright", &tags.copyright}}) {
+        if (!value->empty()) av_dict_set(&output->metadata, key, value->c_str(), 0);
+    }
+    AVDictionary* options = nullptr;
+    if (request_.format == ExportFormat::Aac) av_dict_set(&options, "write_id3v2", "1", 0);
+    // Setting the muxer up names the library itself as the encoder; the program's own name is put
+    // in its place after that and before the header that carries it is written.
+    ret = avformat_init_output(output, &options);
+    av_dict_free(&options);
+    if (ret >= 0) {
+        av_dict_set(&output->metadata, "encoder", EncoderTagText().c_str(), 0);
+        // The .m4a muxer writes its tool's name from a key of its own, at the end of the file.
+        if (request_.format == ExportFormat::Alac)
+            av_dict_set(&output->metadata, "encoding_tool", EncoderTagText().c_str(), 0);
+        ret = avformat_write_header(output, nullptr);
+    }
     if (ret < 0) {
         if (output->pb->error < 0) {
             return Fail(FailureKind::Write,

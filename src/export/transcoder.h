@@ -27,6 +27,7 @@ struct TranscodeRequest {
     ExportFormat format = ExportFormat::Flac;  // FLAC, ALAC, AAC or MP3
     int quality = QualityStandard;             // a QualityLevel
     uint16_t availability = 0;                 // the format's availability word: the bit rates offered
+    AudioTags tags;                            // written into the container's header
 };
 
 struct TranscodeReader;  // the WAV demuxer and PCM decoder

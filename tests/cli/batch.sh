@@ -54,7 +54,7 @@ report() {
     [ "$(wc -l <report.jsonl)" -eq $((good + bad)) ] || fail "report: expected $((good + bad)) lines, got: $(cat report.jsonl)"
     [ "$(count report.jsonl done)" -eq $good ] || fail "report: expected $good done: $(statuses report.jsonl)"
     [ "$(count report.jsonl failed)" -eq $bad ] || fail "report: expected $bad failed: $(statuses report.jsonl)"
-    grep -q '"input": "songs/bad.mid", "output": "out/bad.wav", "status": "failed", "reason": "songs/bad.mid: Not a MIDI file"' report.jsonl ||
+    grep -q '"input": "songs/bad.mid", "output": null, "status": "failed", "reason": "songs/bad.mid: Not a MIDI file"' report.jsonl ||
         fail "report: bad.mid's line should carry the reason: $(grep bad.mid report.jsonl)"
     grep -q 'songs/album/silent.mid has no notes' report.jsonl || fail "report: the silent song's reason is missing"
     for f in one.wav 'two "quoted".wav' album/three.wav album/disc2/four.wav; do
@@ -153,7 +153,6 @@ usage() {
 |needs a command
 play songs -o out|not play
 render --soundfont $sf2 songs|needs -o OUTDIR
-render -o out songs|needs --soundfont
 render --soundfont $sf2 -o out|needs files or folders
 render --soundfont $sf2 --shard 4/3 -o out songs|--shard takes K/N
 render --soundfont $sf2 --shard 0/3 -o out songs|--shard takes K/N

@@ -25,7 +25,7 @@ TranscodeRequest Request(const std::string& source, const std::string& target, E
                          int level) {
     FormatAvailability availability{};
     ProbeEncoders(availability);
-    return {source, target, format, level, AvailabilityOf(availability, format)};
+    return {source, target, format, level, AvailabilityOf(availability, format), {}};
 }
 
 Outcome Transcode(const std::string& source, const std::string& target, ExportFormat format, int level,
