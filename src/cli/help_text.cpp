@@ -21,8 +21,9 @@ constexpr const char* kOverview =
     "  export  write a song or a rendered WAV as WAV, Ogg Vorbis, FLAC, ALAC, AAC or MP3\n"
     "  video   write a song's falling notes with its sound as an MP4 video\n"
     "  batch   run render, export or video on many files at once\n"
-    "  ports   list the MIDI inputs\n"
+    "  ports   list the MIDI inputs and outputs\n"
     "  record  record a MIDI input into a Standard MIDI File\n"
+    "  score   write a song as sheet music: MusicXML, or engraved as PDF, SVG or PNG\n"
     "\n"
     "Run `dorvik-midi COMMAND --help` for a command's options. render, export, video and play\n"
     "take the SoundFont the player last loaded when none is named, else the system's General MIDI\n"
@@ -71,12 +72,23 @@ constexpr Help kHelp[] = {
     {"play",
      "usage: dorvik-midi play FILE.wav\n"
      "       dorvik-midi play [--soundfont FILE.sf2] FILE.mid\n"
+     "       dorvik-midi play --midi-out NAME [--speed PERCENT] [--mute PART]... [--transpose N]\n"
+     "                        [--latency MS] FILE.mid\n"
      "\n"
      "Plays a WAV file to its end through the player's sound output, with the position on standard\n"
      "error when that is a terminal. A MIDI file plays as the player plays it, rendered as it plays.\n"
-     "Ctrl-C stops it.\n",
+     "With --midi-out the song plays instead on a MIDI instrument (a digital piano, a synthesiser).\n"
+     "Ctrl-C stops it, and leaves no note sounding on the instrument.\n",
      "  --soundfont FILE.sf2\n"
-     "              the SoundFont for a MIDI file; by default the one the player last loaded\n",
+     "              the SoundFont for a MIDI file; by default the one the player last loaded\n"
+     "  --midi-out NAME\n"
+     "              play on the first MIDI output whose name contains NAME (see `ports`)\n"
+     "  --speed PERCENT, --mute PART\n"
+     "              with --midi-out: as for render\n"
+     "  --transpose N\n"
+     "              with --midi-out: move every note but the drums N semitones, -12 to 12\n"
+     "  --latency MS  with --midi-out: send everything MS milliseconds early, for the instrument's\n"
+     "              own delay\n",
      false},
     {"export",
      "usage: dorvik-midi export IN.wav -o OUT.{wav,ogg,flac,m4a,aac,mp3}\n"
@@ -151,7 +163,8 @@ constexpr Help kHelp[] = {
     {"ports",
      "usage: dorvik-midi ports\n"
      "\n"
-     "Lists the MIDI inputs (keyboards and other programs' MIDI outputs), one name a line.\n",
+     "Lists the MIDI inputs (keyboards and other programs' MIDI outputs), one name a line, then the\n"
+     "MIDI outputs that play --midi-out can play on, marked \"(output)\".\n",
      nullptr, false},
     {"record",
      "usage: dorvik-midi record [--port NAME] -o TAKE.mid\n"
@@ -160,6 +173,17 @@ constexpr Help kHelp[] = {
      "and keeps its own timing; it is saved whole every few seconds and once more at the end.\n",
      "  --port NAME  the first input whose name contains NAME; the first keyboard by default\n"
      "  -o TAKE.mid  the file to write\n",
+     false},
+    {"score",
+     "usage: dorvik-midi score FILE.mid -o OUT.{musicxml,svg,pdf,png} [--part N] [--bars FIRST-LAST]\n"
+     "\n"
+     "Writes the song as sheet music: MusicXML for notation programs, or engraved as PDF pages, one\n"
+     "SVG page or a PNG picture of the first page. Two hands make a grand staff; a voices song's\n"
+     "piano part (or the part --part names) has a staff of its own.\n",
+     "  -o OUT      the file to write; its extension chooses the kind\n"
+     "  --part N    the part to write, numbered as `info` lists it\n"
+     "  --bars FIRST-LAST\n"
+     "              engrave only those bars, counted from 1 (MusicXML is always the whole song)\n",
      false},
 };
 
