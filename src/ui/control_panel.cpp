@@ -131,23 +131,23 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     };
 
     LayOut();
-    if (link.Update(left, right, top, mousePoint, mouseDown)) ask(PanelIntent::OpenGuide);
-    if (!exportNotice.text.empty() && exportNotice.Update(left, right, top, mousePoint, mouseDown))
+    if (link.Update(left, right, top, mousePoint, mouseDown, pressed)) ask(PanelIntent::OpenGuide);
+    if (!exportNotice.text.empty() && exportNotice.Update(left, right, top, mousePoint, mouseDown, pressed))
         ask(PanelIntent::OpenExportFolder);
 
     midiButton.progress = shown.renderProgress;
     const bool exportBlocked = !shown.exportBlocked.empty();
     exportButton.dimmed = exportBlocked;
     videoButton.dimmed = exportBlocked && !videoExportRunning;
-    if (soundFontButton.Update(left, right, top, mousePoint, mouseDown) && shown.canStart)
+    if (soundFontButton.Update(left, right, top, mousePoint, mouseDown, pressed) && shown.canStart)
         ask(PanelIntent::ChooseSoundFont);
-    if (midiButton.Update(left, right, top, mousePoint, mouseDown) && shown.canStart)
+    if (midiButton.Update(left, right, top, mousePoint, mouseDown, pressed) && shown.canStart)
         ask(PanelIntent::ChooseMidi);
-    if (exportButton.Update(left, right, top, mousePoint, mouseDown) && shown.canStart &&
+    if (exportButton.Update(left, right, top, mousePoint, mouseDown, pressed) && shown.canStart &&
         !exportButton.dimmed)
         ask(PanelIntent::ExportAudio);
     // While a video export runs, its button stops it; that needs no free moment for an action.
-    if (videoButton.Update(left, right, top, mousePoint, mouseDown)) {
+    if (videoButton.Update(left, right, top, mousePoint, mouseDown, pressed)) {
         if (videoExportRunning) {
             ask(PanelIntent::CancelVideoExport);
         } else if (shown.canStart && !videoButton.dimmed) {
@@ -161,7 +161,7 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
 
     // The volume is never held back: it changes only what is heard, whatever else goes on.
     const float volumeTop = bottom - kVolumeBottomGap;
-    switch (volume.Update(left, right, volumeTop, mousePoint, mouseDown, shown.volumePercent)) {
+    switch (volume.Update(left, right, volumeTop, mousePoint, mouseDown, shown.volumePercent, pressed)) {
         case SliderChange::Moved:
             ask(PanelIntent::SetVolume);
             break;
@@ -175,7 +175,7 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     // its place, which a drag would ask for at every step.
     const float shownSpeed =
         song.practice != nullptr ? static_cast<float>(song.practice->speedPercent) : 100.0f;
-    if (speed.Update(left, right, bottom - kSpeedBottomGap, mousePoint, mouseDown, shownSpeed) ==
+    if (speed.Update(left, right, bottom - kSpeedBottomGap, mousePoint, mouseDown, shownSpeed, pressed) ==
         SliderChange::Released)
         ask(PanelIntent::SetSpeed);
     ask(DrawTransport(song));
@@ -254,7 +254,8 @@ PanelIntent ControlPanel::DrawTransport(const SongView& song) {
     transportButtons[TransportStop] = {x0 + 70, t, x0 + 95, b};
 
     const bool usable = song.songLoaded && song.songReady && !song.busy;
-    const bool armed = mouseDown && usable;
+    // A tap that went down and up since the last frame counts as much as a held press.
+    const bool armed = (mouseDown || pressed) && usable;
     const bool playing = song.play == PlayView::Playing;
     const PanelIntent intents[3] = {PanelIntent::Rewind, playing ? PanelIntent::Pause : PanelIntent::Play,
                                     PanelIntent::Stop};
