@@ -1,9 +1,9 @@
 // Feeds arbitrary bytes to the MIDI reader, RIFF unwrapping included. Besides the sanitizers'
 // checks, it asserts the invariants the views rely on: counts within their tables, every part's
 // notes inside the one note store, keys within the keyboard, no note ending before it starts, bar
-// lines ascending. The bytes handed to the synthesiser for a file that loads must load as the
-// very same song, so that what is drawn is what is heard; tracks merged to fit the synthesiser's
-// player must load with the same notes starting at the same times.
+// lines ascending; the words read from the same bytes hold together. The bytes handed to the synthesiser for
+// a file that loads must load as the very same song, so that what is drawn is what is heard; tracks merged to
+// fit the synthesiser's player must load with the same notes starting at the same times.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "midi/lyrics.h"
 #include "midi/midi_reader.h"
 #include "midi/track_merge.h"
 
@@ -24,6 +25,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::vector<uint8_t> player = PlayerMidiBytes(copy.get(), size);
     if (player.size() > inner.size) std::abort();
+
+    // The words: every line names syllables that exist, in order, none empty, sung in time order.
+    const SongLyrics lyrics = ReadLyrics(copy.get(), size);
+    size_t next = 0;
+    for (const LyricLine& line : lyrics.lines) {
+        if (line.count == 0 || line.first != next || line.first + line.count > lyrics.syllables.size())
+            std::abort();
+        next = line.first + line.count;
+    }
+    if (next != lyrics.syllables.size()) std::abort();
+    for (size_t i = 0; i < lyrics.syllables.size(); ++i) {
+        if (lyrics.syllables[i].text.empty()) std::abort();
+        if (i > 0 && lyrics.syllables[i].seconds < lyrics.syllables[i - 1].seconds) std::abort();
+    }
+    if (!lyrics.Empty() && lyrics.PlaceAt(1e9).line < 0) std::abort();
 
     auto song = std::make_unique<SongData>();
     const bool loaded = ParseSong(*song, copy.get(), size);
