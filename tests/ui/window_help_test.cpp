@@ -1,8 +1,11 @@
 // What the window says about itself: the key overlay, the tips, and the words of a song, as drawn
 // into a recording target.
+#include "ui/window_help.h"
+
 #include <gtest/gtest.h>
 
 #include "core/song_data.h"
+#include "platform/window.h"
 #include "smf_builder.h"
 #include "ui/control_panel.h"
 #include "ui/key_list.h"
@@ -163,6 +166,37 @@ TEST(WindowHelp, TheSungPartOfTheLineIsLit) {
         EXPECT_EQ(sung, c.sung) << "at " << c.at;
         EXPECT_EQ(coming, c.coming) << "at " << c.at;
     }
+}
+
+// The part keys reach the first nineteen parts; F1 and ? bring up the overlay and take it down
+// again, Escape takes it down first.
+TEST(WindowHelp, KeysReachNineteenPartsAndTheOverlay) {
+    auto key = [](uint32_t code, bool alt = false) {
+        platform::InputMessage m;
+        m.kind = platform::InputKind::KeyDown;
+        m.keyCode = code;
+        m.alt = alt;
+        return m;
+    };
+    const struct {
+        uint32_t code;
+        bool alt;
+        int part;
+    } cases[] = {{'1', false, 0}, {'9', false, 8}, {'0', false, -1}, {'1', true, 9},
+                 {'9', true, 17}, {'0', true, 18}, {'a', true, -1}};
+    for (const auto& c : cases) EXPECT_EQ(PartForKey(key(c.code, c.alt)), c.part) << char(c.code) << c.alt;
+
+    WindowHelp help;
+    help.note.Show("Drums muted", 0);
+    EXPECT_TRUE(help.OnKeyDown(key(platform::kKeyF1)));
+    EXPECT_TRUE(help.keysShown);
+    EXPECT_FALSE(help.note.Visible(0.1)) << "a key ends the note";
+    EXPECT_TRUE(help.OnKeyDown(key(platform::kKeyEscape)));
+    EXPECT_FALSE(help.keysShown);
+    EXPECT_FALSE(help.OnKeyDown(key(platform::kKeyEscape))) << "then Escape is the window's again";
+    EXPECT_TRUE(help.OnKeyDown(key('?')));
+    EXPECT_TRUE(help.OnKeyDown(key('?')));
+    EXPECT_FALSE(help.keysShown);
 }
 
 }  // namespace
