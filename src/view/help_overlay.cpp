@@ -37,8 +37,9 @@ void DrawKeyOverlay(platform::RenderTarget& target, const RectF& scene, const Ke
     target.DrawText("Keys (F1 or ? to close)", heading, {box.left, box.top + 6, box.right, box.top + 32},
                     colours.text);
     const float top = box.top + 38, height = box.bottom - 8 - top, width = box.right - box.left - 16;
-    // The most columns that leave each at least 300 units, then the largest size that fits them.
-    const int columns = std::clamp(static_cast<int>(width / 300.0f), 1, 3);
+    // The most columns that leave each room for its keys and their words whole, then the largest
+    // size that fits them.
+    const int columns = std::clamp(static_cast<int>(width / 460.0f), 1, 3);
     const size_t perColumn = (count + static_cast<size_t>(columns) - 1) / static_cast<size_t>(columns);
     const float size = std::clamp(height / (static_cast<float>(std::max<size_t>(perColumn, 1)) * kLineGap),
                                   kLeastSize, kMostSize);
