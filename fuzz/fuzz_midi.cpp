@@ -2,10 +2,10 @@
 // checks, it asserts the invariants the views rely on: counts within their tables, every part's
 // notes inside the one note store, keys within the keyboard, no note ending before it starts, bar
 // lines ascending; the events an instrument is sent are whole channel messages in time order,
-// each note-on of a part the song has; its tags are valid UTF-8 text. The bytes handed to the
-// synthesiser for a file that loads must load as the very same song, so that what is drawn is
-// what is heard; tracks merged to fit
-// the synthesiser's player must load with the same notes starting at the same times.
+// each note-on of a part the song has; its tags are valid UTF-8 text; the words read from the same
+// bytes hold together. The bytes handed to the synthesiser for a file that loads must load as the
+// very same song, so that what is drawn is what is heard; tracks merged to fit the synthesiser's
+// player must load with the same notes starting at the same times.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "midi/lyrics.h"
 #include "midi/midi_reader.h"
 #include "midi/note_timeline.h"
 #include "midi/song_events.h"
@@ -53,6 +54,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::vector<uint8_t> player = PlayerMidiBytes(copy.get(), size);
     if (player.size() > inner.size) std::abort();
+
+    // The words: every line names syllables that exist, in order, none empty, sung in time order.
+    const SongLyrics lyrics = ReadLyrics(copy.get(), size);
+    size_t next = 0;
+    for (const LyricLine& line : lyrics.lines) {
+        if (line.count == 0 || line.first != next || line.first + line.count > lyrics.syllables.size())
+            std::abort();
+        next = line.first + line.count;
+    }
+    if (next != lyrics.syllables.size()) std::abort();
+    for (size_t i = 0; i < lyrics.syllables.size(); ++i) {
+        if (lyrics.syllables[i].text.empty()) std::abort();
+        if (i > 0 && lyrics.syllables[i].seconds < lyrics.syllables[i - 1].seconds) std::abort();
+    }
+    if (!lyrics.Empty() && lyrics.PlaceAt(1e9).line < 0) std::abort();
 
     auto song = std::make_unique<SongData>();
     TempoMap tempo;

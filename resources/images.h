@@ -17,7 +17,7 @@ EmbeddedFile FindImage(int id);
 // Colours of the notes view. Colours 0 and 1 are the two hands', drawn with their own images (125 to
 // 141); every further colour has five images of its own, numbered upwards from 200 past the string
 // table's and the hands' numbers. A song read by voices gives its voices the colours in order.
-inline constexpr int kNoteColourCount = 10;
+inline constexpr int kNoteColourCount = 20;
 inline constexpr int kFirstVoiceImage = 200;
 
 enum VoiceImageSlot : int {

@@ -390,25 +390,46 @@ Canvas Logo() {
 
 // ------------------------------------------------------------------------------------ voice colours
 // The colours after the hands' two, for songs read by voices. Each has a light shade for notes and
-// keys on white keys, a deeper one for black keys, and a glow. They are chosen apart from each other
-// and from the hands' yellows, orange and greens in lightness as well as in hue, so that neighbouring
-// voices stay apart when their notes lie side by side, and every light shade still stands out from
-// the ivory of an unlit key.
+// keys on white keys, a deeper one for black keys, and a glow. They were picked (greedily, each the
+// farthest from those before it) from the sRGB colours light enough to read on the dark ground and
+// far enough from the ivory of an unlit key, by their CIEDE2000 distance as seen with normal sight and
+// as simulated for protanopia, deuteranopia and tritanopia, so that the voices of a large band stay
+// apart for most viewers; the earlier a colour, the farther it is from the ones before, so that a
+// small band gets the most distinct. The artwork test measures the distances.
 
 struct VoiceColour {
     const char* name;
     Colour light, dark, glow;
 };
 
+// A deeper shade for black keys: the light one at 78%, as the first two were drawn by hand.
+constexpr Colour Deeper(uint32_t rgb) {
+    return Hex(((((rgb >> 16) & 0xFF) * 78 / 100) << 16) | ((((rgb >> 8) & 0xFF) * 78 / 100) << 8) |
+               ((rgb & 0xFF) * 78 / 100));
+}
+constexpr VoiceColour Voice(const char* name, uint32_t rgb) {
+    return {name, Hex(rgb), Deeper(rgb), Hex(rgb)};
+}
+
 constexpr VoiceColour kVoiceColours[] = {
     {"red", Hex(0xFF4A3C), Hex(0xD02020), Hex(0xFF5030)},
     {"blue", Hex(0x3C8CFF), Hex(0x2060E8), Hex(0x4890FF)},
-    {"magenta", Hex(0xF050D0), Hex(0xB02CA8), Hex(0xF850D8)},
-    {"cyan", Hex(0x2EE0E0), Hex(0x10A0B4), Hex(0x30E8E8)},
-    {"violet", Hex(0xB070FF), Hex(0x8C3CE0), Hex(0xA868FF)},
-    {"mint", Hex(0x50F0A8), Hex(0x10B088), Hex(0x48F0A0)},
-    {"rose", Hex(0xFFA0BE), Hex(0xE06090), Hex(0xFF90B4)},
-    {"steel", Hex(0xA8B4CC), Hex(0x737E96), Hex(0xC8D4EC)},
+    Voice("turquoise", 0x00F0E0),
+    Voice("mauve", 0xB080A0),
+    Voice("salmon", 0xFF80A0),
+    Voice("coral", 0xF06070),
+    Voice("sky", 0x90C0FF),
+    Voice("magenta", 0xFF20C0),
+    Voice("pistachio", 0xA0E080),
+    Voice("teal", 0x20C0A0),
+    Voice("orchid", 0xE090D0),
+    Voice("khaki", 0xC0B060),
+    Voice("fuchsia", 0xFF10FF),
+    Voice("gold", 0xD0A000),
+    Voice("rosewood", 0xD07080),
+    Voice("green", 0x30A040),
+    Voice("mint", 0x80E0A0),
+    Voice("lilac", 0xA080D0),
 };
 static_assert(std::size(kVoiceColours) == res::kNoteColourCount - 2, "one entry per voice colour");
 
@@ -617,10 +638,12 @@ const std::vector<MockNote> kVoiceNotes = {
 
 // Each voice colour at a quarter of the size: its octave with every key lit, as the view cuts white keys
 // from the one image and black keys from the other, and below it its sprites on black.
-void PaintVoiceColours(Canvas& sheet, const std::vector<Art>& set, float top) {
+void PaintVoiceColours(Canvas& sheet, const std::vector<Art>& set, float firstTop) {
+    constexpr int kPerRow = 8;
     for (int colour = 2; colour < res::kNoteColourCount; ++colour) {
-        const float x = 40 + static_cast<float>(colour - 2) * 160;
+        const float x = 40 + static_cast<float>((colour - 2) % kPerRow) * 160;
         const float w = kOctaveWidth / 4.0f, h = kKeyboardHeight / 4.0f;
+        const float top = firstTop + static_cast<float>((colour - 2) / kPerRow) * (h + 110);
         DrawWhole(sheet, Find(set, res::VoiceImageId(colour, res::VoiceLitWhiteKeys)),
                   {x, top, x + w, top + h}, 1);
         for (int left : kBlackLeft) {
@@ -647,7 +670,7 @@ void PaintVoiceColours(Canvas& sheet, const std::vector<Art>& set, float top) {
 // Every image labelled by number: opaque ones once, the others on a dark and on a light ground, below
 // the mock frames; each voice colour in a column of its own at the bottom.
 Canvas ContactSheet(const std::vector<Art>& set) {
-    Canvas sheet(1340, 1850);
+    Canvas sheet(1340, 2290);
     sheet.Fill(Hex(0x2A2D33));
     auto label = [&](int id, float x, float y) {
         char text[8];

@@ -1,11 +1,13 @@
 // make_band_song: writes a short band arrangement as a type 1 MIDI file, for the screenshots of a
 // song read by voices and for trying the player on one.
 //
-//   make_band_song OUT.mid
+//   make_band_song [--large] OUT.mid
 //
 // Eight bars of C, A minor, F and G, twice, at 112 quarter notes per minute: drums on the
 // percussion channel and eight named instruments on channels of their own, each with a program
-// change, from bass low down to a glockenspiel high up. The output is always the same bytes.
+// change, from bass low down to a glockenspiel high up. --large adds seven more, one of them a second
+// guitar named like the first, and words to sing as lyric events: fifteen voices, for trying the
+// legend and the words where a band is large. The output is always the same bytes.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -71,12 +73,19 @@ void Sort(std::vector<Event>& events) {
     });
 }
 
-std::vector<Track> Arrange() {
+std::vector<Track> Arrange(bool large) {
     std::vector<Track> band = {
         {"Drums", 9, -1, {}},   {"Bass", 1, 33, {}},  {"Piano", 0, 0, {}},
         {"Strings", 2, 48, {}}, {"Lead", 3, 80, {}},  {"Guitar", 4, 25, {}},
         {"Brass", 5, 61, {}},   {"Flute", 6, 73, {}}, {"Glockenspiel", 7, 9, {}},
     };
+    if (large) {
+        const std::vector<Track> more = {
+            {"Violin", 8, 40, {}}, {"Cello", 10, 42, {}},  {"Organ", 11, 19, {}},   {"Harp", 12, 46, {}},
+            {"Choir", 13, 52, {}}, {"Guitar", 14, 25, {}}, {"Marimba", 15, 12, {}},
+        };
+        band.insert(band.end(), more.begin(), more.end());
+    }
     const int lead[8] = {72, 74, 76, 79, 77, 76, 74, 72};
     for (int bar = 0; bar < kBars; ++bar) {
         const uint32_t t = static_cast<uint32_t>(bar * kBar);
@@ -101,20 +110,45 @@ std::vector<Track> Arrange() {
         }
         if (bar >= 8) band[7].Note(t + 2 * q, 2 * q - 40, chord[2] + 24, 80);
         if (bar % 4 == 3) band[8].Note(t + 3 * q, e, chord[0] + 36, 90);
+        if (!large) continue;
+        for (size_t v = 9; v < band.size(); ++v) {
+            // Each in its own register and rhythm, so that every colour shows.
+            const int k = static_cast<int>(v - 9);
+            band[v].Note(t + static_cast<uint32_t>(k % 4) * q, q - 30, chord[k % 3] + 12 * (k % 3) - 12, 70);
+        }
     }
     return band;
 }
 
 }  // namespace
 
+// The words of the large song: one syllable a beat from bar 2, and a rest of two beats after a line.
+std::vector<Event> Words() {
+    const char* const syllables[] = {"Play ",  "the ",  "song ",   "a",  "gain\r", "all ",   "the ",
+                                     "parts ", "in ",   "reach\r", "ev", "ery ",   "voice ", "a ",
+                                     "col",    "our\r", "sing ",   "a",  "long ",  "now\r"};
+    std::vector<Event> words;
+    uint32_t tick = 2 * kBar;
+    for (const char* syllable : syllables) {
+        const std::string text = syllable;
+        std::vector<uint8_t> bytes = {0xFF, 0x05, static_cast<uint8_t>(text.size())};
+        bytes.insert(bytes.end(), text.begin(), text.end());
+        words.push_back({tick, bytes});
+        tick += text.back() == '\r' ? 2 * kTicksPerQuarter + kTicksPerQuarter : kTicksPerQuarter;
+    }
+    return words;
+}
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_band_song OUT.mid\n");
+    const bool large = argc == 3 && std::string(argv[1]) == "--large";
+    if (argc != 2 && !large) {
+        std::fprintf(stderr, "usage: make_band_song [--large] OUT.mid\n");
         return 2;
     }
-    std::vector<Track> band = Arrange();
+    const char* outPath = argv[argc - 1];
+    std::vector<Track> band = Arrange(large);
     std::vector<uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
-    smf_write::AppendBigEndian(file, static_cast<uint32_t>(band.size() + 1), 2);
+    smf_write::AppendBigEndian(file, static_cast<uint32_t>(band.size() + (large ? 2 : 1)), 2);
     smf_write::AppendBigEndian(file, kTicksPerQuarter, 2);
     const uint32_t micros = 60'000'000 / 112;
     const std::vector<uint8_t> tempo =
@@ -133,10 +167,14 @@ int main(int argc, char** argv) {
         const std::vector<uint8_t> chunk = Chunk(track.events, track.name);
         file.insert(file.end(), chunk.begin(), chunk.end());
     }
-    FILE* out = std::fopen(argv[1], "wb");
+    if (large) {
+        const std::vector<uint8_t> words = Chunk(Words(), "Words");
+        file.insert(file.end(), words.begin(), words.end());
+    }
+    FILE* out = std::fopen(outPath, "wb");
     if (out == nullptr || std::fwrite(file.data(), 1, file.size(), out) != file.size() ||
         std::fclose(out) != 0) {
-        std::fprintf(stderr, "make_band_song: cannot write %s\n", argv[1]);
+        std::fprintf(stderr, "make_band_song: cannot write %s\n", outPath);
         return 1;
     }
     return 0;

@@ -2,13 +2,17 @@
 // window's own panels, written as an MP4 with the sound.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/export_wait.h"
 #include "core/file_access.h"
 #include "export/export_format.h"
 #include "export/export_job.h"
+#include "midi/lyrics.h"
+#include "midi/midi_reader.h"
 #include "platform/atomic_file.h"
 
 namespace cli {
@@ -21,6 +25,7 @@ constexpr int kLargestSide = 7680;
 
 int RunVideo(int argc, char** argv) {
     std::string soundFont, midi, output, rawCopy;
+    bool lyrics = false;  // the song's words above the keyboard
     ExportRequest request;
     request.format = ExportFormat::Mp4;
     // A video made to be posted opens on its title and lets the first notes fall into view.
@@ -64,6 +69,8 @@ int RunVideo(int argc, char** argv) {
             const std::string value = argv[++i];
             if (value != "full" && value != "window") return UsageError("--view takes full or window");
             request.view = value == "full" ? VideoView::Full : VideoView::Window;
+        } else if (arg == "--lyrics") {
+            lyrics = true;
         } else if (arg == "--fit" || arg == "--no-fit") {
             request.look.fit = arg == "--fit" ? VideoFit::On : VideoFit::Off;
         } else if (arg == "--title") {
@@ -140,6 +147,16 @@ int RunVideo(int argc, char** argv) {
     request.song.overviewRead = true;  // RenderSong has read it, or failed
     request.song.midiName = render.song.name;
     request.song.soundFontName = FileTitleFromPath(soundFont);
+    if (lyrics) {
+        std::vector<uint8_t> bytes;
+        int readError = 0;
+        if (ReadFileBytes(midi, bytes, readError)) {
+            auto words = std::make_shared<SongLyrics>(ReadLyrics(bytes.data(), bytes.size()));
+            if (words->Empty())
+                std::fprintf(stderr, "dorvik-midi video: %s has no words to show\n", midi.c_str());
+            request.song.lyrics = std::move(words);
+        }
+    }
 
     ExportJob job;
     if (!job.Start(request)) return Fail(job.Result());

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/hand_name.h"
+#include "core/time_format.h"
 #include "midi/gm_programs.h"
 #include "midi/midi_reader.h"
 
@@ -145,15 +147,15 @@ std::string SongSummary(const SongData& song, const std::string& name) {
     std::string out;
     char line[512];
     const double seconds = song.duration;
-    // Rounded to tenths before splitting, so 299.97 s reads 5:00.0 and never 4:60.0.
-    const long tenths = std::isfinite(seconds) && seconds > 0 ? std::lround(seconds * 10.0) : 0;
-    std::snprintf(line, sizeof line, "%s: %d note track%s, %ld:%02ld.%ld (%.3f s), %d bar lines\n",
-                  name.c_str(), song.noteTracks, song.noteTracks == 1 ? "" : "s", tenths / 600,
-                  tenths % 600 / 10, tenths % 10, seconds, song.barLineCount);
+    // The length as the window's clock writes it; a length that is no time reads as none.
+    const std::string length = FormatSongTime(std::isfinite(seconds) && seconds > 0 ? seconds : 0.0);
+    std::snprintf(line, sizeof line, "%s: %d note track%s, %s (%.3f s), %d bar lines\n", name.c_str(),
+                  song.noteTracks, song.noteTracks == 1 ? "" : "s", length.c_str(), seconds,
+                  song.barLineCount);
     out += line;
     if (song.reading != ReadingVoices) {
         for (int p = 0; p < 2; ++p) {
-            std::snprintf(line, sizeof line, "  part %d: %s\n", p, NotesAndKeys(song.parts[p]).c_str());
+            std::snprintf(line, sizeof line, "  %s: %s\n", HandName(p), NotesAndKeys(song.parts[p]).c_str());
             out += line;
         }
         out += std::string("  hands: ") + HandRulePhrase(song) + "\n";

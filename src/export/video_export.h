@@ -16,6 +16,7 @@
 #include "export/export_failure.h"
 #include "export/video_encoder.h"
 #include "export/video_scene.h"
+#include "midi/lyrics.h"
 
 // The song a video shows: its notes, the overview of its rendered sound and the names the control
 // panel of the window view shows.
@@ -25,6 +26,8 @@ struct VideoSong {
     bool overviewRead = false;  // the overview was read from the rendered sound
     std::string midiName;
     std::string soundFontName;  // empty when no SoundFont is loaded
+    // The song's words, shown above the keyboard as they are sung; null: none shown.
+    std::shared_ptr<const SongLyrics> lyrics;
 };
 
 struct VideoExportRequest {

@@ -9,6 +9,7 @@
 #include "platform/graphics_sdl.h"
 #include "resources/strings.h"
 #include "ui/control_panel.h"
+#include "view/lyrics_view.h"
 #include "view/notes_view.h"
 #include "view/time_bar.h"
 
@@ -191,6 +192,12 @@ void VideoScene::Render(double songTime, double cardSeconds) {
     notes_->DrawBackground();
     if (backdrop_ != nullptr) DrawBackdrop({n.left, n.top, n.right, n.top + notes_->notesHeight});
     notes_->Draw(shown);
+    if (song_.lyrics != nullptr && !song_.lyrics->Empty()) {
+        // In a band just above the keyboard, as the window shows them.
+        const float bottom = n.top + notes_->notesHeight - 6,
+                    height = std::min(34.0f, notes_->notesHeight * 0.12f);
+        DrawLyrics(out, *song_.lyrics, songTime, {n.left, bottom - height, n.right, bottom});
+    }
     if (view_ == VideoView::Window) {
         const RectF& b = layout.panels.timeBar;
         timeBar_->SetRect(b.left, b.top, b.right, b.bottom);

@@ -15,6 +15,7 @@
 #include "core/panel_layout.h"
 #include "core/song_data.h"
 #include "export/video_look.h"
+#include "midi/lyrics.h"
 #include "view/graphics_device.h"
 
 struct NotesView;
@@ -53,6 +54,7 @@ struct SceneSong {
     const AudioOverview* overview = nullptr;  // the rendered sound's overview; null: not read
     std::string midiName;                     // what the control panel shows for the song
     std::string soundFontName;                // and for the SoundFont; empty: none loaded
+    const SongLyrics* lyrics = nullptr;       // the words shown above the keyboard; null: none
 };
 
 class VideoScene {

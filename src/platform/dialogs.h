@@ -2,6 +2,7 @@
 // desktop's own dialogs; tests and the command-line tool use the forms below.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <string>
@@ -20,8 +21,9 @@ class Dialogs {
     virtual int ShowError(const std::string& text, const std::string& caption) = 0;
 
     // A modal open-file dialog offering one filter: `filterName` for files whose names match one of
-    // `patterns` ("*.mid"). Only existing files can be chosen. Returns false when the user cancels
-    // or the dialog cannot be shown; otherwise the chosen path is in `path`.
+    // `patterns` ("*.mid"). Only existing files can be chosen. A `path` that names a folder on entry
+    // is where the dialog opens (otherwise where the last one was left). Returns false when the user
+    // cancels or the dialog cannot be shown; otherwise the chosen path is in `path`.
     virtual bool OpenFile(const std::string& title, const std::string& filterName,
                           const std::vector<std::string>& patterns, std::string& path) {
         (void)title, (void)filterName, (void)patterns, (void)path;
@@ -40,6 +42,15 @@ class Dialogs {
     virtual bool OpenUrl(const std::string& url) {
         (void)url;
         return false;
+    }
+
+    // Adds a file the user opened to the desktop's list of recently used files, which the desktop's
+    // own "Recent" places show too; and that list's files this program opened, the most recent
+    // first, at most `most`. Without a desktop there is no such list.
+    virtual void AddRecentFile(const std::string& path) { (void)path; }
+    [[nodiscard]] virtual std::vector<std::string> RecentFiles(size_t most) {
+        (void)most;
+        return {};
     }
 
     static constexpr int kOk = 1;
@@ -63,6 +74,7 @@ class ScriptedDialogs final : public Dialogs {
         std::string title;
         std::string filterName;
         std::vector<std::string> patterns;
+        std::string folder;  // where it was asked to open
     };
 
     int ShowError(const std::string& text, const std::string& caption) override {
@@ -73,7 +85,7 @@ class ScriptedDialogs final : public Dialogs {
     // Answers with the next queued path; an empty answer, or none left, is a cancel.
     bool OpenFile(const std::string& title, const std::string& filterName,
                   const std::vector<std::string>& patterns, std::string& path) override {
-        openRequests.push_back({title, filterName, patterns});
+        openRequests.push_back({title, filterName, patterns, path});
         if (openAnswers.empty()) return false;
         path = openAnswers.front();
         openAnswers.pop_front();
@@ -113,12 +125,22 @@ class ScriptedDialogs final : public Dialogs {
         return true;
     }
 
+    void AddRecentFile(const std::string& path) override {
+        std::erase(recentFiles, path);
+        recentFiles.insert(recentFiles.begin(), path);
+    }
+    std::vector<std::string> RecentFiles(size_t most) override {
+        return {recentFiles.begin(),
+                recentFiles.begin() + static_cast<long>(std::min(most, recentFiles.size()))};
+    }
+
     std::vector<ErrorBox> errorBoxes;  // in the order they were shown
     std::deque<std::string> openAnswers;
     std::vector<OpenRequest> openRequests;
     std::vector<std::string> openedUrls;
     std::deque<SaveScript> saveScripts;
     std::vector<SaveRecord> saveRequests;
+    std::vector<std::string> recentFiles;  // the most recent first
 };
 
 }  // namespace platform

@@ -30,6 +30,14 @@ bool DesktopDialogs::SaveFile(const SaveRequest& request, SaveAnswer& answer) {
     return ChooseFileToSave(Owner(), request, answer);
 }
 
+void DesktopDialogs::AddRecentFile(const std::string& path) {
+    AddToRecentFiles(path);
+}
+
+std::vector<std::string> DesktopDialogs::RecentFiles(size_t most) {
+    return RecentFilesOfThisProgram(most);
+}
+
 bool DesktopDialogs::OpenUrl(const std::string& url) {
     // SDL hands the address to xdg-open without waiting for it, and reports success even where
     // there is no such program; so the program is looked for first, to tell the user otherwise.

@@ -17,6 +17,8 @@ class DesktopDialogs final : public SdlDialogs {
                   const std::vector<std::string>& patterns, std::string& path) override;
     bool SaveFile(const SaveRequest& request, SaveAnswer& answer) override;
     bool OpenUrl(const std::string& url) override;
+    void AddRecentFile(const std::string& path) override;
+    std::vector<std::string> RecentFiles(size_t most) override;
 
   private:
     DialogOwner Owner();

@@ -37,6 +37,16 @@ bool ChooseFileToOpen(const DialogOwner& owner, const std::string& title, const 
 // without an extension gets the chosen type's.
 bool ChooseFileToSave(const DialogOwner& owner, const SaveRequest& request, SaveAnswer& answer);
 
+// The name a save dialog proposes: `name` with `.ext` added, unless it ends in it already (in any
+// case), so that a caller's "Song.mid" is never offered as "Song.mid.mid".
+std::string ProposedSaveName(const std::string& name, const std::string& ext);
+
+// The desktop's recently used files (GTK's list, which its file managers and "Recent" places read):
+// `path` added as used by this program, and the files this program used, most recent first, that
+// still exist. Both do nothing without a display.
+void AddToRecentFiles(const std::string& path);
+std::vector<std::string> RecentFilesOfThisProgram(size_t most);
+
 // "*.ogg" -> "ogg"; "" when the pattern has no extension.
 std::string PatternExtension(const std::string& pattern);
 

@@ -1,9 +1,11 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
+#include <glib/gstdio.h>
 #include <gtk/gtk.h>
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -189,6 +191,56 @@ bool ConfirmReplace(GtkWidget* parent, const DialogOwner& owner, const std::stri
 
 }  // namespace
 
+std::string ProposedSaveName(const std::string& name, const std::string& ext) {
+    if (name.empty() || ext.empty()) return name;
+    if (strcasecmp(NameExtension(name).c_str(), ext.c_str()) == 0) return name;
+    return name + "." + ext;
+}
+
+void AddToRecentFiles(const std::string& path) {
+    if (path.empty() || !EnsureGtk()) return;
+    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+    if (uri == nullptr) return;
+    GtkRecentManager* recent = gtk_recent_manager_get_default();
+    (void)gtk_recent_manager_add_item(recent, uri);
+    g_free(uri);
+    // The list is written out a moment later from the main loop, which this program runs only while
+    // a dialog is open: the loop is turned until it has been (a quarter of a second, and a little).
+    const gint64 until = g_get_monotonic_time() + 400000;
+    while (g_get_monotonic_time() < until) {
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+        g_usleep(10000);
+    }
+}
+
+std::vector<std::string> RecentFilesOfThisProgram(size_t most) {
+    std::vector<std::string> paths;
+    if (most == 0 || !EnsureGtk()) return paths;
+    GList* items = gtk_recent_manager_get_items(gtk_recent_manager_get_default());
+    struct Item {
+        time_t used;
+        std::string path;
+    };
+    std::vector<Item> mine;
+    const char* app = g_get_application_name();
+    for (GList* i = items; i != nullptr; i = i->next) {
+        auto* info = static_cast<GtkRecentInfo*>(i->data);
+        if (app != nullptr && gtk_recent_info_has_application(info, app) && gtk_recent_info_is_local(info) &&
+            gtk_recent_info_exists(info)) {
+            if (gchar* file = g_filename_from_uri(gtk_recent_info_get_uri(info), nullptr, nullptr)) {
+                mine.push_back({gtk_recent_info_get_modified(info), file});
+                g_free(file);
+            }
+        }
+        gtk_recent_info_unref(info);
+    }
+    g_list_free(items);
+    std::stable_sort(mine.begin(), mine.end(), [](const Item& a, const Item& b) { return a.used > b.used; });
+    for (size_t i = 0; i < mine.size() && paths.size() < most; ++i) paths.push_back(mine[i].path);
+    return paths;
+}
+
 std::string PatternExtension(const std::string& pattern) {
     const size_t dot = pattern.find_last_of('.');
     if (dot == std::string::npos) return "";
@@ -220,10 +272,9 @@ bool ChooseFileToSave(const DialogOwner& owner, const SaveRequest& request, Save
     if (initial >= 0 && static_cast<size_t>(initial) < s.filters.size()) {
         gtk_file_chooser_set_filter(s.chooser, s.filters[initial]);
     }
-    std::string name = request.fileName;
-    const std::string ext = TypeExtension(s, initial);
-    if (!name.empty() && !ext.empty()) name += "." + ext;
-    gtk_file_chooser_set_current_name(s.chooser, name.c_str());
+    if (!request.folder.empty()) gtk_file_chooser_set_current_folder(s.chooser, request.folder.c_str());
+    gtk_file_chooser_set_current_name(s.chooser,
+                                      ProposedSaveName(request.fileName, TypeExtension(s, initial)).c_str());
     ShowOrHideChoice(s, initial);
     for (size_t i = 0; i < request.moreChoices.size(); ++i) {
         const SaveRequest::Choice& c = request.moreChoices[i];
@@ -276,6 +327,8 @@ bool EnsureGtk() {
         // Without a session bus GTK cannot store its chooser settings and warns about it on every
         // frame of the dialog; keeping them in memory for the run is all we lose.
         if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) setenv("GSETTINGS_BACKEND", "memory", 0);
+        // The recently used files are kept under the program's name, as its desktop entry calls it.
+        if (g_get_prgname() == nullptr) g_set_prgname("dorvik-midi-player");
         return gtk_init_check(nullptr, nullptr) != FALSE;
     }();
     return ready;
@@ -322,9 +375,16 @@ bool ChooseFileToOpen(const DialogOwner& owner, const std::string& title, const 
     for (const std::string& p : patterns)
         gtk_file_filter_add_pattern(filter, CaseInsensitivePattern(p).c_str());
     gtk_file_chooser_add_filter(chooser, filter);  // the chooser takes the filter
-    // The next file is usually beside the last one: the dialog opens where the last choice was.
+    // The next file is usually beside the last one: the dialog opens where the caller says (the
+    // folder kept from the last run), else where the last choice was in this one.
     static std::string lastFolder;
-    if (!lastFolder.empty()) gtk_file_chooser_set_current_folder(chooser, lastFolder.c_str());
+    GStatBuf info;
+    const bool folderGiven = !path.empty() && g_stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (folderGiven) {
+        gtk_file_chooser_set_current_folder(chooser, path.c_str());
+    } else if (!lastFolder.empty()) {
+        gtk_file_chooser_set_current_folder(chooser, lastFolder.c_str());
+    }
 
     StayAbove(dialog, owner.window);
 

@@ -65,6 +65,14 @@ class RenderTarget {
         return 0;
     }
 
+    // How wide `text` is on one line at the format's size, in design units; 0 when the target cannot
+    // tell, having no text layer of its own (the caller then estimates).
+    [[nodiscard]] virtual float TextWidth(const std::string& text, const TextFormat& format) {
+        static_cast<void>(text);
+        static_cast<void>(format);
+        return 0;
+    }
+
     // A run of calls that draws the same pixels whenever its key is the same: the caller makes the
     // key from everything the calls depend on. False when the target still holds the run from the
     // last frame under this key: the caller then leaves the calls out and goes on to EndGroup.

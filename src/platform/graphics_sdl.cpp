@@ -465,6 +465,11 @@ int SdlRenderTarget::WrappedLineCount(const std::string& text, const TextFormat&
     return static_cast<int>(TextLines(text, wrapped, RectF{0, 0, width, 0}).size());
 }
 
+float SdlRenderTarget::TextWidth(const std::string& text, const TextFormat& format) {
+    if (renderer_ == nullptr || text.empty()) return 0;
+    return static_cast<float>(text_.Width(text, ToPixels(format))) / scale_;
+}
+
 // --- Read-back ---
 
 std::vector<uint32_t> SdlRenderTarget::ReadPixels() {

@@ -72,6 +72,7 @@ class SdlRenderTarget : public RenderTarget {
     void DrawText(const std::string& text, const TextFormat& format, const RectF& r, ColourF colour) override;
     [[nodiscard]] int WrappedLineCount(const std::string& text, const TextFormat& format,
                                        float width) override;
+    [[nodiscard]] float TextWidth(const std::string& text, const TextFormat& format) override;
     std::unique_ptr<Image> DecodePng(const uint8_t* data, size_t size) override;
     // A picture of the user's own, PNG or JPEG; null when the bytes are neither.
     std::unique_ptr<Image> DecodePicture(const uint8_t* data, size_t size);

@@ -21,7 +21,8 @@ struct SaveRequest {
     std::string choiceLabel;                 // "Quality"; empty: no choice
     std::vector<std::string> choiceOptions;  // in the order shown
     int initialChoice = 0;                   // index into `choiceOptions`
-    std::string fileName;                    // proposed name, without folder
+    std::string fileName;                    // proposed name, without folder; its type's extension added
+    std::string folder;                      // where the dialog opens; "": where the last one was left
     std::string defaultExtension;            // "wav", added to a name typed without any
     // Called with the index of the chosen type when the dialog opens and whenever the user picks
     // another type; the choice is offered only while it returns true. Without it, always offered.

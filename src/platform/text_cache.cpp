@@ -88,6 +88,15 @@ std::u32string CodePoints(const std::string& text) {
 
 }  // namespace
 
+int TextCache::Width(const std::string& text, const TextFormat& format) {
+    TTF_Font* font = Font(format);
+    if (font == nullptr || text.empty()) return 0;
+    font = FontCovering(font, text, format);
+    int w = 0, h = 0;
+    if (font == nullptr || TTF_SizeUTF8(font, text.c_str(), &w, &h) != 0) return 0;
+    return w;
+}
+
 TTF_Font* TextCache::FontCovering(TTF_Font* font, const std::string& text, const TextFormat& format) {
     std::u32string missing;
     bool plain = true;

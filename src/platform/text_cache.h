@@ -50,6 +50,8 @@ class TextCache {
     // The lines of the text in the rectangle, wrapped and trimmed as the format says, rendered;
     // null when the format's font cannot be had. Valid until the next call.
     const Block* LayOut(const std::string& text, const TextFormat& format, const RectF& r);
+    // How many pixels wide `text` is on one line at the format's size; 0 without a font.
+    [[nodiscard]] int Width(const std::string& text, const TextFormat& format);
     void StartFrame();  // ages the blocks; those unused for a while are let go
     [[nodiscard]] size_t Count() const { return blocks_.size(); }
 

@@ -61,6 +61,12 @@ uint32_t KeyCode(SDL_Keycode sym) {
             return kKeyKeypadPlus;
         case SDLK_KP_MINUS:
             return kKeyKeypadMinus;
+        case SDLK_F1:
+            return kKeyF1;
+        case SDLK_PAGEUP:
+            return kKeyPageUp;
+        case SDLK_PAGEDOWN:
+            return kKeyPageDown;
         default:
             return static_cast<uint32_t>(sym);
     }
@@ -190,7 +196,15 @@ bool Window::Poll(InputMessage& message) {
             message.kind = event.type == SDL_KEYDOWN ? InputKind::KeyDown : InputKind::KeyUp;
             message.keyCode = KeyCode(event.key.keysym.sym);
             message.shift = (event.key.keysym.mod & KMOD_SHIFT) != 0;
+            message.ctrl = (event.key.keysym.mod & KMOD_CTRL) != 0;
+            message.alt = (event.key.keysym.mod & KMOD_ALT) != 0;
             message.repeat = event.key.repeat != 0;
+            // '?' is Shift with '/' on most layouts, and SDL names the key, not the character.
+            if (message.keyCode == '/' && message.shift) message.keyCode = '?';
+            break;
+        case SDL_MOUSEWHEEL:
+            message.kind = InputKind::Wheel;
+            message.wheel = event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -event.wheel.y : event.wheel.y;
             break;
         case SDL_DROPFILE:
             if (event.drop.file != nullptr) {

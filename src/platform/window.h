@@ -28,6 +28,7 @@ enum class InputKind : uint16_t {
     UserMessage,  // the program's own message 1031, posted with Window::PostUserMessage
     Quit,         // the window was closed: the message loop ends
     FileDropped,  // a file was dropped on the window; its path is in `path`
+    Wheel,        // the mouse wheel (or a touchpad's two-finger scroll) turned by `wheel` notches
 };
 
 // Key codes of the keys the program reacts to; letters and digits are their ASCII codes.
@@ -42,6 +43,9 @@ inline constexpr uint32_t kKeyF11 = 0x110004;
 // The keypad's + and -, told apart from the main keys' characters by the keyboard layer.
 inline constexpr uint32_t kKeyKeypadPlus = 0x110005;
 inline constexpr uint32_t kKeyKeypadMinus = 0x110006;
+inline constexpr uint32_t kKeyF1 = 0x110007;
+inline constexpr uint32_t kKeyPageUp = 0x110008;
+inline constexpr uint32_t kKeyPageDown = 0x110009;
 inline constexpr uint32_t kUserMessageNumber = 1031;
 
 struct InputMessage {
@@ -49,6 +53,9 @@ struct InputMessage {
     uint32_t keyCode = 0;  // key messages only
     bool shift = false;    // key and button messages: a Shift key was held
     bool repeat = false;   // KeyDown: sent again because the key is held
+    bool ctrl = false;     // key messages: a Control key was held
+    bool alt = false;      // key messages: an Alt key was held
+    int32_t wheel = 0;     // Wheel only: notches turned, positive away from the user (scrolling up)
     PointI point;          // cursor in client pixels when the message was taken, for every kind
     std::string path;      // FileDropped only: the file, as a local path
 };
@@ -57,7 +64,7 @@ struct InputMessage {
 [[nodiscard]] constexpr bool IsInput(InputKind kind) {
     return kind == InputKind::KeyDown || kind == InputKind::KeyUp || kind == InputKind::MouseMove ||
            kind == InputKind::LeftButtonDown || kind == InputKind::LeftButtonUp ||
-           kind == InputKind::UserMessage || kind == InputKind::FileDropped;
+           kind == InputKind::UserMessage || kind == InputKind::FileDropped || kind == InputKind::Wheel;
 }
 
 struct RectI {

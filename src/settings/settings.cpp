@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -36,6 +37,9 @@ constexpr std::string_view kKey = "[Soundfont]";
 constexpr std::string_view kVolumeKey = "[Volume]";
 constexpr std::string_view kKeyboardKey = "[Keyboard]";
 constexpr std::string_view kKeysVolumeKey = "[Keys volume]";
+// By FolderKind.
+constexpr std::string_view kFolderKeys[kFolderKinds] = {"[MIDI folder]", "[SoundFont folder]",
+                                                        "[Export folder]", "[Video folder]", "[Take folder]"};
 constexpr std::string_view kVideoSizeKey = "[VideoSize]";
 constexpr std::string_view kVideoRateKey = "[VideoRate]";
 constexpr std::string_view kVideoViewKey = "[VideoView]";
@@ -300,6 +304,9 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
             (void)ParseVolume(value, settings.keysVolumePercent);
         } else if (key == kKeyboardKey) {
             settings.midiInput.assign(value);
+        } else if (const auto* folder = std::find(std::begin(kFolderKeys), std::end(kFolderKeys), key);
+                   folder != std::end(kFolderKeys)) {
+            settings.folders[folder - std::begin(kFolderKeys)].assign(value);
         } else if (key == kVideoSizeKey || key == kVideoRateKey || key == kVideoViewKey ||
                    key == kVideoQualityKey) {
             if (!settings.video) settings.video.emplace();
@@ -353,6 +360,13 @@ bool WriteSettings(const Settings& settings) {
     if (settings.keysVolumePercent != kFullVolume)
         text += "[Keys volume] = " + std::to_string(std::clamp(settings.keysVolumePercent, 0, kFullVolume)) +
                 "\n";
+    // A folder's name that would read back as something else is not kept, as a keyboard's is not.
+    for (int k = 0; k < kFolderKinds; ++k) {
+        const std::string& folder = settings.folders[k];
+        if (!folder.empty() && folder.find_first_of("\r\n") == std::string::npos &&
+            folder.find(kKey) == std::string::npos)
+            text += std::string(kFolderKeys[k]) + " = " + folder + "\n";
+    }
     if (const std::optional<VideoChoices>& video = settings.video) {
         char lines[160];
         std::snprintf(lines, sizeof lines,

@@ -23,6 +23,9 @@
 //   "full" or "window", "standard", "high" or "maximum". A value outside those leaves the choice
 //   as it was. The four lines are written only once a video has been exported, so that a file
 //   of a user who never has keeps its two lines.
+// - "[MIDI folder]", "[SoundFont folder]", "[Export folder]", "[Video folder]" and "[Take folder]" (read
+//   as the keyboard is) are the folders the file dialogs of each kind were last left in, so that
+//   each opens there in the next run too; written only once set.
 // A later line wins over an earlier one of its kind; all other lines are ignored, so a
 // hand-edited file with comments still reads, and a file without a volume line plays at 100%.
 #pragma once
@@ -50,6 +53,10 @@ struct VideoChoices {
     bool operator==(const VideoChoices&) const = default;
 };
 
+// The kinds of file dialog, each of which reopens in the folder it was last left in.
+enum class FolderKind : int { Midi, SoundFont, Export, Video, Take, Count };
+inline constexpr int kFolderKinds = static_cast<int>(FolderKind::Count);
+
 // What is kept between runs.
 struct Settings {
     std::string soundFontPath;        // the SoundFont last loaded; "" for none
@@ -59,6 +66,10 @@ struct Settings {
     std::string midiInput;
     int keysVolumePercent = kFullVolume;
     std::optional<VideoChoices> video = std::nullopt;  // none until a video has been exported
+    std::string folders[kFolderKinds];                 // by FolderKind; "" until a dialog was used
+
+    [[nodiscard]] const std::string& Folder(FolderKind kind) const { return folders[static_cast<int>(kind)]; }
+    std::string& Folder(FolderKind kind) { return folders[static_cast<int>(kind)]; }
 };
 
 // The choice of the computer keyboard over any MIDI keyboard, as the settings file keeps it.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/hand_name.h"
+
 bool PracticeChoice::Plain() const {
     return speedPercent == 100 && !drumsMuted &&
            std::all_of(parts.begin(), parts.end(), [](PartSound s) { return s == PartSound::Heard; });
@@ -47,6 +49,21 @@ bool PracticeChoice::ToggleMute(int part) {
     return true;
 }
 
+bool PracticeChoice::ToggleSolo(int part) {
+    if (part < 0 || part >= kMaxParts) return false;
+    PartSound& sound = parts[static_cast<size_t>(part)];
+    sound = sound == PartSound::Solo ? PartSound::Heard : PartSound::Solo;
+    return true;
+}
+
+bool PracticeChoice::LeaveToPlayer(int part) {
+    if (part < 0 || part >= kMaxParts) return false;
+    // The player plays the parts the song leaves silent: this one, and every other part heard.
+    parts.fill(PartSound::Heard);
+    parts[static_cast<size_t>(part)] = PartSound::Muted;
+    return true;
+}
+
 bool PracticeChoice::StepSpeed(int steps) {
     const int before = speedPercent;
     SetSpeed(speedPercent + steps * kSpeedStep);
@@ -63,11 +80,11 @@ std::string PracticeChoice::Describe(int partCount, bool hands) const {
     std::string text;
     const auto add = [&text](const std::string& words) { text += (text.empty() ? "" : ", ") + words; };
     if (speedPercent != 100) add(std::to_string(speedPercent) + "% speed");
-    const char* kind = hands ? "hand " : "voice ";
+    const std::string kind = "voice ";
     const int count = std::clamp(partCount, 0, kMaxParts);
     std::string alone, muted;
     for (int p = 0; p < count; ++p) {
-        const std::string name = kind + std::to_string(p + 1);
+        const std::string name = hands ? std::string(HandName(p)) : kind + std::to_string(p + 1);
         if (AnySolo() && parts[static_cast<size_t>(p)] == PartSound::Solo)
             alone += (alone.empty() ? "" : " and ") + name;
         if (!AnySolo() && parts[static_cast<size_t>(p)] == PartSound::Muted)

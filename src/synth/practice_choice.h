@@ -40,12 +40,17 @@ struct PracticeChoice {
     bool CyclePart(int part);
     // Mutes part `part`, or lets it sound again (a soloed part is muted).
     bool ToggleMute(int part);
+    // Puts part `part` alone, or back with the others (a muted part is soloed).
+    bool ToggleSolo(int part);
+    // Leaves part `part` to the player: it alone is silent, every other part heard, as play-along
+    // wants it. False for no such part.
+    bool LeaveToPlayer(int part);
     // The speed `steps` steps up (or down), inside its range; false when it stays.
     bool StepSpeed(int steps);
     // Sets the speed to `percent`, rounded to a step and kept inside the range.
     void SetSpeed(double percent);
 
     // In a few words, what differs from the song as written, for a song of `partCount` parts read
-    // as two hands or not: "75% speed, hand 1 muted", "voice 3 alone, drums muted"; "" when Plain.
+    // as two hands or not: "75% speed, Hand 1 (right) muted", "voice 3 alone, drums muted"; "" when Plain.
     [[nodiscard]] std::string Describe(int partCount, bool hands) const;
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "resources/strings.h"
+#include "view/help_overlay.h"
 
 namespace {
 
@@ -40,11 +41,33 @@ constexpr float kVolumeBottomGap = 52.0f;
 constexpr float kTransportBottomGap = 30.0f;
 // Why the export buttons cannot act stands here, below them.
 constexpr float kExportHintOffset = 428.0f;
-// In a short panel everything from "Load SoundFont" down moves up into the room under the link, at
-// most this far, until the legend has room for this many rows (three and the "+N more" line).
-constexpr float kMostLift = 70.0f;
+// In a short panel everything from "Load SoundFont" down moves up into the room under the link, and
+// the buttons close up, until the legend has room for all its rows (or at least this many), at most
+// so far that "Load SoundFont" stands just under the link and each label just over the next button.
+constexpr float kCompactSoundFontOffset = 85.0f;
+constexpr float kCompactLegendTop = 335.0f;
+constexpr float kMostLift = kLegendTop - kCompactLegendTop;
 constexpr int kLegendRowsWanted = 4;
 constexpr int kNoticeMostLines = 8;
+
+// Why a control cannot act now, said while the mouse is over it.
+constexpr std::string_view kNoSongToExport = "Load a MIDI file first: there is nothing to export yet";
+constexpr std::string_view kNoSoundFontYet = "Load a SoundFont first: a song is played with one";
+
+// The controls that have a tip, in the order Frame looks at them.
+enum TipControl : int {
+    TipGuide,
+    TipSoundFont,
+    TipMidi,
+    TipExport,
+    TipVideo,
+    TipVolume,
+    TipSpeed,
+    TipRewind,
+    TipPlay,
+    TipStop,
+    TipNotice,
+};
 
 }  // namespace
 
@@ -130,24 +153,31 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
         if (intent == PanelIntent::None) intent = i;
     };
 
+    legend.SetSong(song.songLoaded ? song.song : nullptr);
     LayOut();
-    if (link.Update(left, right, top, mousePoint, mouseDown)) ask(PanelIntent::OpenGuide);
-    if (!exportNotice.text.empty() && exportNotice.Update(left, right, top, mousePoint, mouseDown))
+    if (link.Update(left, right, top, mousePoint, mouseDown, pressed)) ask(PanelIntent::OpenGuide);
+    if (!exportNotice.text.empty() && exportNotice.Update(left, right, top, mousePoint, mouseDown, pressed))
         ask(PanelIntent::OpenExportFolder);
 
     midiButton.progress = shown.renderProgress;
-    const bool exportBlocked = !shown.exportBlocked.empty();
+    midiButton.dimmed = !shown.soundFontLoaded;
+    // Without a song there is nothing to export: the buttons look it, and say it.
+    const std::string_view exportWhy = !shown.exportBlocked.empty()
+                                           ? shown.exportBlocked
+                                           : (!song.songLoaded ? kNoSongToExport : std::string_view());
+    const bool exportBlocked = !exportWhy.empty();
     exportButton.dimmed = exportBlocked;
     videoButton.dimmed = exportBlocked && !videoExportRunning;
-    if (soundFontButton.Update(left, right, top, mousePoint, mouseDown) && shown.canStart)
+    if (soundFontButton.Update(left, right, top, mousePoint, mouseDown, pressed) && shown.canStart)
         ask(PanelIntent::ChooseSoundFont);
-    if (midiButton.Update(left, right, top, mousePoint, mouseDown) && shown.canStart)
+    if (midiButton.Update(left, right, top, mousePoint, mouseDown, pressed) && shown.canStart &&
+        !midiButton.dimmed)
         ask(PanelIntent::ChooseMidi);
-    if (exportButton.Update(left, right, top, mousePoint, mouseDown) && shown.canStart &&
+    if (exportButton.Update(left, right, top, mousePoint, mouseDown, pressed) && shown.canStart &&
         !exportButton.dimmed)
         ask(PanelIntent::ExportAudio);
     // While a video export runs, its button stops it; that needs no free moment for an action.
-    if (videoButton.Update(left, right, top, mousePoint, mouseDown)) {
+    if (videoButton.Update(left, right, top, mousePoint, mouseDown, pressed)) {
         if (videoExportRunning) {
             ask(PanelIntent::CancelVideoExport);
         } else if (shown.canStart && !videoButton.dimmed) {
@@ -156,12 +186,12 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     }
     if ((exportButton.dimmed && exportButton.state != WidgetNormal) ||
         (videoButton.dimmed && videoButton.state != WidgetNormal)) {
-        DrawExportHint(shown.exportBlocked, kExportHintOffset - lift);
+        DrawExportHint(exportWhy, Lifted(kExportHintOffset));
     }
 
     // The volume is never held back: it changes only what is heard, whatever else goes on.
     const float volumeTop = bottom - kVolumeBottomGap;
-    switch (volume.Update(left, right, volumeTop, mousePoint, mouseDown, shown.volumePercent)) {
+    switch (volume.Update(left, right, volumeTop, mousePoint, mouseDown, shown.volumePercent, pressed)) {
         case SliderChange::Moved:
             ask(PanelIntent::SetVolume);
             break;
@@ -175,7 +205,7 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     // its place, which a drag would ask for at every step.
     const float shownSpeed =
         song.practice != nullptr ? static_cast<float>(song.practice->speedPercent) : 100.0f;
-    if (speed.Update(left, right, bottom - kSpeedBottomGap, mousePoint, mouseDown, shownSpeed) ==
+    if (speed.Update(left, right, bottom - kSpeedBottomGap, mousePoint, mouseDown, shownSpeed, pressed) ==
         SliderChange::Released)
         ask(PanelIntent::SetSpeed);
     ask(DrawTransport(song));
@@ -185,7 +215,6 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     soundFontLabel.Draw(left, right, top);
     midiLabel.Draw(left, right, top);
     DrawTime(song);
-    legend.SetSong(song.songLoaded ? song.song : nullptr);
     // The keyboards take the legend's lower part while playing along; the legend keeps the rest.
     float legendBottom = bottom - kLegendBottomGap;
     InputListAnswer inputAnswer;
@@ -199,15 +228,26 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
         if (inputAnswer.volume == SliderChange::Moved) ask(PanelIntent::SetKeysVolume);
         if (inputAnswer.volume == SliderChange::Released) ask(PanelIntent::KeepKeysVolume);
     }
-    const int clicked =
-        legend.Draw(device, {left, top + LegendTop(), right, legendBottom}, brushes[PalText],
-                    brushes[kDimText], mousePoint, brushes[background], pressed, song.practice);
-    if (clicked >= 0 && song.songReady) ask(PanelIntent::CyclePart);
+    const LegendAnswer part = legend.Draw(
+        device, {left, top + LegendTop(), right, legendBottom}, brushes[PalText], brushes[kDimText],
+        mousePoint, brushes[background], pressed, song.practice, mouseDown, shown.played);
+    if (part.action != LegendAction::None && song.songReady) ask(PanelIntent::CyclePart);
     PanelRequest request;
     request.intent = intent;
     if (intent == PanelIntent::SetVolume || intent == PanelIntent::KeepVolume) request.volume = volume.value;
+    DrawTip(shown);
+    // The notice goes after a while, or when the user goes on to something else; after this frame's
+    // presses have been taken, so that no control moves under a press.
+    if (!exportNotice.text.empty() &&
+        (++noticeFrames > kNoticeFrames || (pressed && exportNotice.state == WidgetNormal)))
+        exportNotice.text.clear();
     if (intent == PanelIntent::SetSpeed) request.speed = speed.value;
-    if (intent == PanelIntent::CyclePart) request.part = clicked;
+    if (intent == PanelIntent::CyclePart) {
+        request.part = part.part;
+        const PartAction actions[] = {PartAction::Cycle, PartAction::Cycle, PartAction::Mute,
+                                      PartAction::Solo, PartAction::Play};
+        request.partAction = actions[static_cast<size_t>(part.action)];
+    }
     if (intent == PanelIntent::ChooseInput) request.input = inputAnswer.chosen;
     if (intent == PanelIntent::SetKeysVolume || intent == PanelIntent::KeepKeysVolume)
         request.volume = inputs.volume.value;
@@ -216,7 +256,7 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
 
 float ControlPanel::LegendTop() const {
     // The legend moves down below the export notice while one shows.
-    const float below = kLegendTop - lift;
+    const float below = Lifted(kLegendTop);
     return exportNotice.text.empty() ? below
                                      : std::max(below, exportNotice.offsetY + exportNotice.Height() + 10);
 }
@@ -232,16 +272,25 @@ void ControlPanel::LayOut() {
     }
     lift = 0;
     exportNotice.offsetY = kNoticeOffset;
-    const float wanted = VoiceLegend::HeightFor(kLegendRowsWanted);
+    const float wanted = VoiceLegend::HeightFor(std::max(kLegendRowsWanted, legend.RowCount()));
     const float room = (bottom - kLegendBottomGap) - (top + LegendTop());
     lift = std::clamp(wanted - room, 0.0f, kMostLift);
-    soundFontButton.offsetY = kSoundFontOffset - lift;
-    soundFontLabel.offsetY = kSoundFontOffset + 40 - lift;
-    midiButton.offsetY = kMidiOffset - lift;
-    midiLabel.offsetY = kMidiOffset + 40 - lift;
-    exportButton.offsetY = kExportOffset - lift;
-    videoButton.offsetY = kVideoOffset - lift;
-    exportNotice.offsetY = kNoticeOffset - lift;
+    soundFontButton.offsetY = Lifted(kSoundFontOffset);
+    soundFontLabel.offsetY = Lifted(kSoundFontOffset) + 40;
+    midiButton.offsetY = Lifted(kMidiOffset);
+    midiLabel.offsetY = Lifted(kMidiOffset) + 40;
+    exportButton.offsetY = Lifted(kExportOffset);
+    videoButton.offsetY = Lifted(kVideoOffset);
+    exportNotice.offsetY = Lifted(kNoticeOffset);
+}
+
+float ControlPanel::Lifted(float offset) const {
+    // Between the full-height place and the compact one, in proportion: the top control moves least,
+    // the legend most, so the gaps between the controls shrink evenly and none ever overlaps the next.
+    const float share = std::clamp((offset - kSoundFontOffset) / (kLegendTop - kSoundFontOffset), 0.0f, 1.0f);
+    const float most = (kSoundFontOffset - kCompactSoundFontOffset) +
+                       share * (kMostLift - (kSoundFontOffset - kCompactSoundFontOffset));
+    return offset - lift / kMostLift * most;
 }
 
 PanelIntent ControlPanel::DrawTransport(const SongView& song) {
@@ -254,7 +303,8 @@ PanelIntent ControlPanel::DrawTransport(const SongView& song) {
     transportButtons[TransportStop] = {x0 + 70, t, x0 + 95, b};
 
     const bool usable = song.songLoaded && song.songReady && !song.busy;
-    const bool armed = mouseDown && usable;
+    // A tap that went down and up since the last frame counts as much as a held press.
+    const bool armed = (mouseDown || pressed) && usable;
     const bool playing = song.play == PlayView::Playing;
     const PanelIntent intents[3] = {PanelIntent::Rewind, playing ? PanelIntent::Pause : PanelIntent::Play,
                                     PanelIntent::Stop};
@@ -317,6 +367,87 @@ void ControlPanel::DrawExportHint(std::string_view why, float offset) {
     format.wrap = false;
 }
 
+void ControlPanel::DrawTip(const PanelSnapshot& shown) {
+    const SongView& song = shown.song;
+    const bool playing = song.play == PlayView::Playing;
+    int over = -1;
+    if (link.state != WidgetNormal) over = TipGuide;
+    if (!exportNotice.text.empty() && exportNotice.state != WidgetNormal) over = TipNotice;
+    const Button* const buttons[4] = {&soundFontButton, &midiButton, &exportButton, &videoButton};
+    for (int i = 0; i < 4; ++i)
+        if (buttons[i]->state != WidgetNormal) over = TipSoundFont + i;
+    if (volume.state != WidgetNormal) over = TipVolume;
+    if (speed.state != WidgetNormal) over = TipSpeed;
+    for (int i = 0; i < 3 && mousePoint != nullptr; ++i) {
+        if (transportButtons[i].ContainsClosed(static_cast<float>(mousePoint->x),
+                                               static_cast<float>(mousePoint->y)))
+            over = TipRewind + i;
+    }
+    if (over != tipControl) {
+        tipControl = over;
+        tipFrames = 0;
+    }
+    ++tipFrames;
+    tip.clear();
+    if (over < 0) return;
+    // A control that cannot act says why at once; the others wait for the mouse to rest on them.
+    const bool exportDimmed =
+        (over == TipExport && exportButton.dimmed) || (over == TipVideo && videoButton.dimmed);
+    if (exportDimmed) return;  // said under the buttons already
+    std::string why;
+    if (over == TipMidi && midiButton.dimmed) why = kNoSoundFontYet;
+    const bool usable = song.songLoaded && song.songReady;
+    if (over >= TipRewind && over <= TipStop && !usable) why = "Load a MIDI file to play it";
+    if (why.empty() && tipFrames < kTipFrames) return;
+    switch (over) {
+        case TipGuide:
+            tip = "Opens the user guide (F1 lists every key)";
+            break;
+        case TipSoundFont:
+            tip = "Choose the SoundFont the song is played with";
+            break;
+        case TipMidi:
+            tip =
+                "Open a MIDI or karaoke file (Ctrl+O)\nPage Up, Page Down: the song before or after "
+                "it in its folder";
+            break;
+        case TipExport:
+            tip = "Save the song as you hear it: WAV, Ogg, FLAC, ALAC, AAC or MP3";
+            break;
+        case TipVideo:
+            tip = videoExportRunning ? "Stop the video export"
+                                     : "Save the falling notes and the sound as a video";
+            break;
+        case TipVolume:
+            tip = "The playback volume (+ and -)";
+            break;
+        case TipSpeed:
+            tip = "The practice speed, the pitch kept ([ and ])";
+            break;
+        case TipRewind:
+            tip = "Back to the start (Home)";
+            break;
+        case TipPlay:
+            tip = playing ? "Pause (Space)" : "Play (Space)";
+            break;
+        case TipStop:
+            tip = "Stop";
+            break;
+        case TipNotice:
+            tip = "Open the folder the file was saved in";
+            break;
+        default:
+            break;
+    }
+    if (!why.empty()) tip = why;
+    platform::RenderTarget* target = Target();
+    if (target == nullptr || tip.empty() || mousePoint == nullptr) return;
+    HelpColours colours;
+    colours.fill = brushes[background];
+    colours.text = brushes[PalText];
+    (void)DrawTooltip(*target, tip, *mousePoint, {0, top, right, bottom}, colours);
+}
+
 void ControlPanel::DrawLogo() {
     platform::RenderTarget* target = Target();
     if (target == nullptr) return;
@@ -364,6 +495,7 @@ void ControlPanel::ShowExportNotice(const std::string& path) {
         }
     }
     exportNotice.text = "Saved " + full.filename().string() + " in " + shown;
+    noticeFrames = 0;
     exportNotice.url = "file://" + folder;
     exportNotice.unopenedText = "Nothing on this desktop opens folders. The file is " + full.string();
 }

@@ -11,6 +11,7 @@
 // while, so that a modal dialog never opens under a held button).
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,6 +38,10 @@ struct PanelSnapshot {
     float volumePercent = 100;  // the playback volume the slider shows, 0..100
     // While playing along: the keyboards it may listen to, under the legend; null otherwise.
     const InputListView* inputs = nullptr;
+    // Whether a SoundFont is loaded: without one "Load MIDI" cannot act, and says so.
+    bool soundFontLoaded = true;
+    // While playing along: the parts the player plays, lit in the legend; null otherwise.
+    const std::bitset<kMaxParts>* played = nullptr;
 };
 
 class ControlPanel final : public Panel {
@@ -61,8 +66,15 @@ class ControlPanel final : public Panel {
     Slider speed;               // the practice speed, above the volume
     InputList inputs;           // while playing along: the keyboards, under the legend
     // How far the buttons and the notice stand above their places in a panel of full height: a
-    // short window moves them up so that the legend keeps room for a few rows.
+    // short window moves them up, and closer together, so that the legend has room for its rows.
     float lift = 0;
+    // The control under the mouse, how many frames it has been there, and the tip drawn for it
+    // (empty while none is): a tip waits for the mouse to rest, so that one passing over the panel
+    // does not flash every tip on its way. A control that cannot act says why at once.
+    static constexpr int kTipFrames = 24;
+    int tipControl = -1;
+    int tipFrames = 0;
+    std::string tip;
 
     // Once, after Init and CreateBrushes. `guideUrl` is what the link asks to open; the link shows
     // "User guide".
@@ -76,16 +88,22 @@ class ControlPanel final : public Panel {
     void ForgetSong() { legend.SetSong(nullptr); }
 
     // Shows where a finished export went ("Saved song.flac in ~/Music"); a click on the notice
-    // opens the folder.
+    // opens the folder. The notice goes `kNoticeFrames` frames later, or at the next press elsewhere.
     void ShowExportNotice(const std::string& path);
+    static constexpr int kNoticeFrames = 60 * 20;
+    int noticeFrames = 0;  // frames the notice has shown
 
   private:
     PanelIntent DrawTransport(const SongView& song);
     void LayOut();  // the lift and the notice's lines for the panel's rectangle now
+    // Where a control that stands `offset` below the panel's top at full height stands now.
+    [[nodiscard]] float Lifted(float offset) const;
     [[nodiscard]] float LegendTop() const;
     void DrawExportHint(std::string_view why, float offset);
     void DrawLogo();
     void DrawTime(const SongView& song);
+    // The tip of the control under the mouse, and why it cannot act when it cannot.
+    void DrawTip(const PanelSnapshot& shown);
 };
 
 // The file:// address of the user guide installed with the program, or of the copy in the source

@@ -51,6 +51,7 @@ InputListAnswer InputList::Draw(const GraphicsDevice* device, const RectF& area,
         target->DrawText(shown.names[static_cast<size_t>(i)], kRowText,
                          {left + kMarkWidth, y, right, y + kRowHeight}, listening || over ? text : dim);
     }
-    answer.volume = volume.Update(area.left, area.right, y + 2, mouse, mouseDown, shown.volumePercent);
+    answer.volume =
+        volume.Update(area.left, area.right, y + 2, mouse, mouseDown, shown.volumePercent, pressed);
     return answer;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/hand_name.h"
 #include "core/song_data.h"
 #include "midi/gm_programs.h"
 #include "ui/widgets.h"
@@ -21,8 +22,10 @@ constexpr float kMarkWidth = 56.0f;  // room for "track 99" at the row's size
 constexpr RectF kSpriteCore = {32, 32, 64, 64};
 
 const platform::TextFormat kRowText{13.0f, 400, platform::TextAlign::Leading, true, false, true};
-// Wide enough for "muted" where a row's note count stands.
-constexpr float kStateWidth = 44.0f;
+const platform::TextFormat kButtonText{11.0f, 700, platform::TextAlign::Centre, true, false, false};
+constexpr float kButtonStep = 17.0f;     // each of a row's three buttons and the gap after it
+constexpr float kBarWidth = 5.0f;        // the scroll bar
+constexpr float kRoomForCount = 120.0f;  // a name column this wide leaves room for the note count too
 const platform::TextFormat kCountText{13.0f, 400, platform::TextAlign::Trailing, true, false, false};
 const platform::TextFormat kHeadingText{14.0f, 700, platform::TextAlign::Centre, true, false, true};
 const platform::TextFormat kTipText{13.0f, 400, platform::TextAlign::Leading, false, true, true};
@@ -48,7 +51,7 @@ std::vector<LegendRow> LegendRows(const SongData& song) {
         row.colour = res::WrapNoteColour(part.colour);
         row.notes = part.notes != nullptr ? std::max(part.noteCount, 0) : 0;
         // A channel without a program change plays the synthesiser's default, the first program.
-        row.text = hands ? (p == 0 ? "Hand 1" : "Hand 2") : GmProgramName(std::max(part.program, 0));
+        row.text = hands ? HandName(p) : GmProgramName(std::max(part.program, 0));
         const std::string name(part.name, strnlen(part.name, sizeof part.name));
         if (!name.empty()) row.text += " \u00B7 " + name;
         rows.push_back(std::move(row));
@@ -88,7 +91,7 @@ std::vector<LegendRow> LegendRows(const SongData& song) {
 }
 
 float VoiceLegend::HeightFor(int rows) {
-    return kHeadingHeight + kRowHeight * static_cast<float>(std::max(rows, 0) + 1);
+    return kHeadingHeight + kRowHeight * static_cast<float>(std::max(rows, 0));
 }
 
 void VoiceLegend::Build(GraphicsDevice* device, ImageLookup lookup) {
@@ -102,8 +105,10 @@ void VoiceLegend::SetSong(const SongData* current) {
     song = current;
     rows.clear();
     heading.clear();
-    footnote.clear();
+    drums.clear();
     shownRows = 0;
+    firstRow = 0;
+    dragging = false;
     if (song == nullptr) return;
     rows = LegendRows(*song);
     int most = 0;
@@ -118,50 +123,147 @@ void VoiceLegend::SetSong(const SongData* current) {
     if (song->percussionNotes > 0) {
         std::snprintf(text, sizeof text, "Drums: %d notes, not drawn",
                       static_cast<int>(song->percussionNotes));
-        footnote = text;
+        drums = text;
     }
 }
 
-int VoiceLegend::Draw(const GraphicsDevice* device, const RectF& area, ColourF text, ColourF dim,
-                      const PointI* mouse, ColourF tipFill, bool pressed, const PracticeChoice* practice) {
+int VoiceLegend::VisibleRows() const {
+    return std::max(0, static_cast<int>((rowsArea.bottom - rowsArea.top) / kRowHeight + 0.001f));
+}
+
+bool VoiceLegend::Wheel(PointI mouse, int notches) {
+    const int visible = VisibleRows();
+    if (notches == 0 || visible <= 0 || visible >= RowCount()) return false;
+    if (!rowsArea.ContainsClosed(static_cast<float>(mouse.x), static_cast<float>(mouse.y))) return false;
+    firstRow = std::clamp(firstRow - notches, 0, RowCount() - visible);
+    return true;
+}
+
+void VoiceLegend::ShowRow(int row) {
+    const int visible = std::max(VisibleRows(), 1);
+    if (row < firstRow) firstRow = row;
+    if (row >= firstRow + visible) firstRow = row - visible + 1;
+    firstRow = std::clamp(firstRow, 0, std::max(0, RowCount() - visible));
+}
+
+LegendAnswer VoiceLegend::Draw(const GraphicsDevice* device, const RectF& area, ColourF text, ColourF dim,
+                               const PointI* mouse, ColourF tipFill, bool pressed,
+                               const PracticeChoice* practice, bool down,
+                               const std::bitset<kMaxParts>* played) {
     shownRows = 0;
-    int clicked = -1;
-    if (song == nullptr || device == nullptr || device->target == nullptr) return clicked;
+    LegendAnswer answer;
+    rowsArea = {};
+    if (song == nullptr || device == nullptr || device->target == nullptr) return answer;
     platform::RenderTarget& target = *device->target;
-    const float left = area.left + 10, right = area.right - 10;
-    if (right - left < 60 || area.bottom - area.top < kHeadingHeight + kRowHeight) return clicked;
+    const float left = area.left + 10;
+    if (area.right - 10 - left < 60 || area.bottom - area.top < kHeadingHeight + kRowHeight) return answer;
 
     target.DrawText(heading, kHeadingText, {area.left, area.top, area.right, area.top + kHeadingHeight},
                     text);
-    float y = area.top + kHeadingHeight;
-    // The footnote keeps its line: drums are heard, and the user should learn why they are not seen.
-    const float rowsBottom = area.bottom - (footnote.empty() ? 0.0f : kRowHeight);
-    const int room = static_cast<int>((rowsBottom - y) / kRowHeight);
-    const int count = static_cast<int>(rows.size());
-    shownRows = count <= room ? count : std::max(0, room - 1);
+    const float rowsTop = area.top + kHeadingHeight;
+    const int room = static_cast<int>((area.bottom - rowsTop) / kRowHeight);
+    const int count = RowCount();
+    const bool scrolls = count > room;
+    // The scroll bar takes the column's right edge, the rows what is left of it.
+    const float right = area.right - (scrolls ? kBarWidth + 4 : 10);
+    rowsArea = {area.left, rowsTop, area.right, rowsTop + kRowHeight * static_cast<float>(room)};
+    firstRow = std::clamp(firstRow, 0, std::max(0, count - room));
+    if (!down) dragging = false;
+
+    if (scrolls) {
+        const RectF bar{area.right - kBarWidth - 2, rowsArea.top, area.right - 2, rowsArea.bottom};
+        const float span = bar.bottom - bar.top;
+        const float thumbHeight =
+            std::max(kBarWidth * 2, span * static_cast<float>(room) / static_cast<float>(count));
+        const float travel = span - thumbHeight;
+        const int most = count - room;
+        const bool overBar = Over(mouse, bar.left - 2, bar.top, bar.right + 2, bar.bottom);
+        float thumbTop = bar.top + travel * static_cast<float>(firstRow) / static_cast<float>(most);
+        if (pressed && overBar && mouse != nullptr) {
+            const float y = static_cast<float>(mouse->y);
+            // A press on the thumb takes it where it was held; one beside it brings it there.
+            dragging = down;
+            dragOffset = (y >= thumbTop && y <= thumbTop + thumbHeight) ? y - thumbTop : thumbHeight * 0.5f;
+            if (!down) dragOffset = thumbHeight * 0.5f;
+        }
+        if ((dragging || (pressed && overBar)) && mouse != nullptr && travel > 0) {
+            const float share =
+                std::clamp((static_cast<float>(mouse->y) - dragOffset - bar.top) / travel, 0.0f, 1.0f);
+            firstRow = static_cast<int>(share * static_cast<float>(most) + 0.5f);
+            thumbTop = bar.top + travel * static_cast<float>(firstRow) / static_cast<float>(most);
+        }
+        target.FillRect(bar, {dim.r * 0.45f, dim.g * 0.45f, dim.b * 0.45f, dim.a});
+        target.FillRect({bar.left, thumbTop, bar.right, thumbTop + thumbHeight},
+                        overBar || dragging ? text : dim);
+    }
+
+    // The buttons at each row's right, and the note count before them where the column has room.
+    const float buttonsLeft = right - 3 * kButtonStep;
+    const float textLeft = left + kSwatchWidth + 6;
+    const bool withCount = buttonsLeft - textLeft >= kRoomForCount;
+    const bool solo = practice != nullptr && practice->AnySolo();
     std::string tip;
     float tipRowTop = 0;
-    for (int i = 0; i < shownRows; ++i, y += kRowHeight) {
-        const LegendRow& row = rows[static_cast<size_t>(i)];
-        const PartSound sound =
-            practice != nullptr ? practice->parts[static_cast<size_t>(i)] : PartSound::Heard;
-        const bool heard = practice == nullptr || practice->Heard(i);
-        const char* state = sound == PartSound::Solo ? "solo" : heard ? "" : "muted";
-        if (Over(mouse, area.left, y, area.right, y + kRowHeight)) {
-            tip = row.text + "\n" + std::to_string(row.notes) + (row.notes == 1 ? " note" : " notes") +
-                  (*state != '\0' ? std::string(" (") + state + ")" : std::string()) +
-                  "\nClick: mute, solo, back";
-            tipRowTop = y;
-            if (pressed) clicked = i;
-        }
+    float y = rowsTop;
+    for (int r = firstRow; r < count && r < firstRow + room; ++r, y += kRowHeight, ++shownRows) {
+        const bool isDrums = r >= static_cast<int>(rows.size());
         const float mid = y + kRowHeight * 0.5f;
+        const bool overRow = Over(mouse, area.left, y, right, y + kRowHeight);
+        // Which button the mouse is on: 0 M, 1 S, 2 play; -1 none.
+        int overButton = -1;
+        for (int b = 0; b < 3 && overRow; ++b) {
+            const float bl = buttonsLeft + kButtonStep * static_cast<float>(b);
+            if (Over(mouse, bl, y, bl + kButtonStep, y + kRowHeight)) overButton = b;
+        }
+        if (isDrums) {
+            // Drums are muted on their own, and fall silent while anything is soloed.
+            const bool muted = practice != nullptr && practice->drumsMuted;
+            const bool heard = !muted && !solo;
+            target.DrawText(drums, kRowText, {left, y, buttonsLeft - 2, y + kRowHeight}, heard ? text : dim);
+            DrawToggle(target, "M", buttonsLeft, y, muted, overButton == 0, text, dim, tipFill);
+            if (overRow) {
+                tip = drums +
+                      (muted  ? "\nMuted"
+                       : solo ? "\nSilent while a part plays alone"
+                              : "") +
+                      "\nM: mute the drums (D)";
+                tipRowTop = y;
+                if (pressed && overButton == 0) answer = {LegendAction::Mute, kDrumsPart};
+            }
+            continue;
+        }
+        const LegendRow& row = rows[static_cast<size_t>(r)];
+        const PartSound sound =
+            practice != nullptr ? practice->parts[static_cast<size_t>(r)] : PartSound::Heard;
+        const bool heard = practice == nullptr || practice->Heard(r);
+        const bool playing = played != nullptr && r < kMaxParts && played->test(static_cast<size_t>(r));
+        if (overRow) {
+            static const char* const kButtonTips[3] = {
+                "M: mute this part, or hear it again", "S: hear this part alone, or with the others",
+                "\u25B6: play this part yourself; the song plays the rest"};
+            char key[48] = "";
+            if (r < 9) {
+                std::snprintf(key, sizeof key, " (key %d)", r + 1);
+            } else if (r < 19) {
+                std::snprintf(key, sizeof key, " (Alt+%d)", (r - 9 + 1) % 10);
+            }
+            tip = row.text + "\n" + std::to_string(row.notes) + (row.notes == 1 ? " note" : " notes") +
+                  (sound == PartSound::Solo ? " (alone)"
+                   : heard                  ? ""
+                                            : " (muted)") +
+                  "\n" +
+                  (overButton >= 0 ? std::string(kButtonTips[overButton]) + (overButton == 0 ? key : "")
+                                   : std::string("Click: mute, alone, back"));
+            tipRowTop = y;
+            if (pressed) {
+                const LegendAction actions[3] = {LegendAction::Mute, LegendAction::Solo, LegendAction::Play};
+                answer = {overButton >= 0 ? actions[overButton] : LegendAction::Cycle, r};
+            }
+        }
         swatches[std::clamp(row.colour, 0, res::kNoteColourCount - 1)].DrawPart(
             {left, mid - kSwatchHeight * 0.5f, left + kSwatchWidth, mid + kSwatchHeight * 0.5f}, kSpriteCore,
             heard ? 1.0f : 0.3f);
-        // A part's state takes the place of its note count, which its tip still gives.
-        const bool marked = *state != '\0';
-        const float countLeft = right - (marked ? std::max(countWidth, kStateWidth) : countWidth);
-        const float textLeft = left + kSwatchWidth + 6;
+        const float countLeft = withCount ? buttonsLeft - countWidth : buttonsLeft - 2;
         const ColourF rowText = heard ? text : dim;
         if (row.mark.empty()) {
             target.DrawText(row.text, kRowText, {textLeft, y, countLeft, y + kRowHeight}, rowText);
@@ -171,34 +273,29 @@ int VoiceLegend::Draw(const GraphicsDevice* device, const RectF& area, ColourF t
             target.DrawText(row.mark, kCountText, {countLeft - kMarkWidth, y, countLeft, y + kRowHeight},
                             dim);
         }
-        char number[16];
-        std::snprintf(number, sizeof number, "%d", static_cast<int>(row.notes));
-        target.DrawText(marked ? state : number, kCountText, {countLeft, y, right, y + kRowHeight},
-                        marked && sound == PartSound::Solo ? text : dim);
-    }
-    // With no row shown, "+N more" would only repeat the heading's count.
-    if (shownRows < count && shownRows > 0) {
-        char more[32];
-        std::snprintf(more, sizeof more, "+%d more", count - shownRows);
-        target.DrawText(more, kRowText, {left + kSwatchWidth + 6, y, right, y + kRowHeight}, dim);
-        if (Over(mouse, area.left, y, area.right, y + kRowHeight)) {
-            for (int i = shownRows; i < count; ++i) {
-                if (!tip.empty()) tip += '\n';
-                tip += rows[static_cast<size_t>(i)].text;
-            }
-            tipRowTop = y;
+        if (withCount) {
+            char number[16];
+            std::snprintf(number, sizeof number, "%d", static_cast<int>(row.notes));
+            target.DrawText(number, kCountText, {countLeft, y, buttonsLeft - 4, y + kRowHeight}, dim);
         }
-        y += kRowHeight;
-    }
-    if (!footnote.empty()) {
-        target.DrawText(footnote, kRowText, {left, y, right, y + kRowHeight}, dim);
-        if (Over(mouse, area.left, y, area.right, y + kRowHeight)) {
-            tip = footnote;
-            tipRowTop = y;
-        }
+        DrawToggle(target, "M", buttonsLeft, y, sound == PartSound::Muted, overButton == 0, text, dim,
+                   tipFill);
+        DrawToggle(target, "S", buttonsLeft + kButtonStep, y, sound == PartSound::Solo, overButton == 1, text,
+                   dim, tipFill);
+        DrawToggle(target, "\u25B6", buttonsLeft + 2 * kButtonStep, y, playing, overButton == 2, text, dim,
+                   tipFill);
     }
     if (!tip.empty()) DrawTip(target, tip, area, tipRowTop, text, tipFill);
-    return clicked;
+    return answer;
+}
+
+void VoiceLegend::DrawToggle(platform::RenderTarget& target, const char* label, float x, float y, bool on,
+                             bool over, ColourF text, ColourF dim, ColourF fill) {
+    const RectF box{x + 1, y + 2, x + kButtonStep - 1, y + kRowHeight - 2};
+    // Lit when on: the label in the panel's colour on the text's, so that a muted part reads at a glance.
+    if (on) target.FillRect(box, text);
+    target.DrawRect(box, over ? text : dim, 1.0f);
+    target.DrawText(label, kButtonText, box, on ? fill : over ? text : dim);
 }
 
 void VoiceLegend::DrawTip(platform::RenderTarget& target, const std::string& tip, const RectF& area,

@@ -38,7 +38,12 @@ constexpr int kSliderFull = 10;      // the track up to the value, and the knob:
 constexpr int kSliderLit = 9;        // the knob under the mouse or dragged
 
 // The press-once rule shared by buttons and links. Returns the new state.
-int32_t TakeMouse(float left, float top, float right, float bottom, const PointI* p, bool down, bool& armed) {
+// `pressed` says the button went down since the last frame: a tap may have come and gone between
+// two frames, leaving the button up when the widget looks, and it is a click all the same.
+int32_t TakeMouse(float left, float top, float right, float bottom, const PointI* p, bool down, bool pressed,
+                  bool& armed) {
+    if (pressed) armed = true;
+    down = down || pressed;
     if (p == nullptr) return WidgetNormal;  // drawn where there is no mouse (a video frame)
     const float x = static_cast<float>(p->x);
     const float y = static_cast<float>(p->y);
@@ -89,7 +94,8 @@ std::string ProgressCaption(const std::string& text, float progress) {
     return text + percent;
 }
 
-bool Button::Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down) {
+bool Button::Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down,
+                    bool pressed) {
     left = panelLeft + 10;
     right = panelRight - 10;
     if (right < 0) return false;
@@ -97,7 +103,7 @@ bool Button::Update(float panelLeft, float panelRight, float panelTop, const Poi
     bottom = top + kButtonHeight;
     mouseDown = down;
     if (!down) armed = true;
-    state = TakeMouse(left, top, right, bottom, mousePoint, down, armed);
+    state = TakeMouse(left, top, right, bottom, mousePoint, down, pressed, armed);
 
     if (brushes != nullptr) {
         // A dimmed button neither lights up nor moves when pressed.
@@ -121,7 +127,7 @@ float LinkButton::Height() const {
 }
 
 bool LinkButton::Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint,
-                        bool down) {
+                        bool down, bool pressed) {
     left = panelLeft;
     right = panelRight;
     if (right < 0) return false;
@@ -129,9 +135,8 @@ bool LinkButton::Update(float panelLeft, float panelRight, float panelTop, const
     bottom = top + Height();
     mouseDown = down;
     if (!down) armed = true;
-    const bool wasArmed = armed;
-    state = TakeMouse(left, top, right, bottom, mousePoint, down, armed);
-    const bool clicked = state == WidgetClicked && wasArmed;
+    state = TakeMouse(left, top, right, bottom, mousePoint, down, pressed, armed);
+    const bool clicked = state == WidgetClicked;
 
     if (brushes != nullptr) {
         Fill(device, RectF{left, top, right, bottom}, brushes[kLinkFill[state]]);
@@ -174,7 +179,7 @@ float Slider::ValueAt(float x) const {
 }
 
 SliderChange Slider::Update(float panelLeft, float panelRight, float rowTop, const PointI* mousePoint,
-                            bool down, float ownerValue) {
+                            bool down, float ownerValue, bool pressed) {
     left = panelLeft + 10;
     right = panelRight - 10;
     top = rowTop;
@@ -192,6 +197,16 @@ SliderChange Slider::Update(float panelLeft, float panelRight, float rowTop, con
         RectF{trackLeft - kSliderGrip, top, trackRight + kSliderGrip, bottom}.ContainsClosed(x, y);
 
     SliderChange change = SliderChange::None;
+    // A tap on the track that came and went between two frames is a press and a release at once.
+    if (pressed && !down && over) {
+        value = ValueAt(x);
+        dragging = false;
+        armed = true;
+        state = WidgetHover;
+        Draw();
+        return SliderChange::Released;
+    }
+    if (pressed) armed = true;
     if (!down) {
         if (dragging && haveMouse) {
             value = ValueAt(x);

@@ -6,7 +6,9 @@
 // A click fires on the press, not on the release: in the first frame in which the pointer is over
 // the widget while the left button is held, provided the button has been up in some frame since the
 // widget's last click (`armed`). Holding the button over a widget therefore fires exactly once, and
-// a press that began elsewhere fires when it is dragged onto the widget.
+// a press that began elsewhere fires when it is dragged onto the widget. The owner also says whether
+// the button went down since the last frame (`pressed`): a tap on a touchpad can go down and up
+// between two frames, and is one click however short.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +42,8 @@ struct Button {
     // `mousePoint` is null) and draws it.
     // Returns true in the frame of a click. A button whose right edge falls left of x = 0 is
     // neither hit-tested nor drawn.
-    bool Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down);
+    bool Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down,
+                bool pressed = false);
 };
 
 // Spans its owner's whole width. A click asks its owner to open `url`; the link opens nothing.
@@ -60,7 +63,8 @@ struct LinkButton {
 
     [[nodiscard]] float Height() const;
 
-    bool Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down);
+    bool Update(float panelLeft, float panelRight, float panelTop, const PointI* mousePoint, bool down,
+                bool pressed = false);
 };
 
 struct Label {
@@ -104,7 +108,7 @@ struct Slider {
     // the mouse (none when `mousePoint` is null) and draws it. Out of a drag it shows `ownerValue`,
     // so that a change made elsewhere (a key) shows at once.
     SliderChange Update(float panelLeft, float panelRight, float rowTop, const PointI* mousePoint, bool down,
-                        float ownerValue);
+                        float ownerValue, bool pressed = false);
 
   private:
     [[nodiscard]] float ValueAt(float x) const;

@@ -49,13 +49,25 @@ enum class PanelIntent : uint8_t {
     KeepKeysVolume,    // the same, let go: and kept
 };
 
+// What a press on a part's row of the legend does to the part (CyclePart's `partAction`).
+enum class PartAction : uint8_t {
+    Cycle,  // heard, muted, soloed, heard again: the row itself
+    Mute,   // muted, or heard again
+    Solo,   // alone, or back with the others
+    Play,   // the player plays this part, the song the others
+};
+
+// CyclePart's `part` for the drums, which belong to no part.
+inline constexpr int kDrumsPart = -2;
+
 struct PanelRequest {
     PanelIntent intent = PanelIntent::None;
     double seconds = 0;  // for SeekTo
     float volume = 0;    // percent, 0..100, for SetVolume and KeepVolume
     float speed = 100;   // percent of the song's tempo, for SetSpeed
-    int part = -1;       // for CyclePart: the part, counted as the song stores them
-    int input = -1;      // for ChooseInput: the row of the keyboards listed
+    int part = -1;       // for CyclePart: the part, counted as the song stores them, or kDrumsPart
+    PartAction partAction = PartAction::Cycle;  // for CyclePart: what the press does to the part
+    int input = -1;                             // for ChooseInput: the row of the keyboards listed
 };
 
 // What the panels show of the song in one frame, made by their owner and read only.

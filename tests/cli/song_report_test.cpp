@@ -80,9 +80,9 @@ TEST(SongSummary, NamesTracksLengthAndKeyRanges) {
     auto song = NewSong();
     ASSERT_TRUE(ParseSong(*song, file.data(), file.size()));
     const std::string text = SongSummary(*song, "waltz.mid");
-    EXPECT_NE(text.find("waltz.mid: 2 note tracks, 2:00.0 (120.000 s)"), std::string::npos) << text;
-    EXPECT_NE(text.find("part 0: 2 notes, keys 60-67"), std::string::npos) << text;
-    EXPECT_NE(text.find("part 1: 1 note, keys 36-36"), std::string::npos) << text;
+    EXPECT_NE(text.find("waltz.mid: 2 note tracks, 02:00.0 (120.000 s)"), std::string::npos) << text;
+    EXPECT_NE(text.find("Hand 1 (right): 2 notes, keys 60-67"), std::string::npos) << text;
+    EXPECT_NE(text.find("Hand 2 (left): 1 note, keys 36-36"), std::string::npos) << text;
 }
 
 }  // namespace
@@ -129,12 +129,13 @@ TEST(SongSummary, SaysWhatToldTheHandsApart) {
     }
 }
 
-TEST(SongSummary, LengthRoundsAcrossTheMinute) {
+// The length as the window's clock writes it, tenths never rounded up into a minute that has not come.
+TEST(SongSummary, LengthIsWrittenAsTheWindowWritesIt) {
     const struct {
         double seconds;
         const char* shown;
     } cases[] = {
-        {299.97, "5:00.0"}, {59.94, "0:59.9"}, {59.96, "1:00.0"}, {0.0, "0:00.0"}, {1800.0, "30:00.0"}};
+        {299.97, "04:59.9"}, {59.94, "00:59.9"}, {60.0, "01:00.0"}, {0.0, "00:00.0"}, {1800.0, "30:00.0"}};
     for (const auto& c : cases) {
         auto song = smf::NewSong();
         song->duration = c.seconds;

@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <vector>
 
+#include "platform/file_chooser.h"
 #include "platform/graphics_sdl.h"
 #include "platform/window.h"
 
@@ -166,6 +168,44 @@ TEST(DesktopDialogs, SaveDialogCarriesEveryChoice) {
     EXPECT_EQ(answer.path, folder + "/picked.mp4");
     EXPECT_EQ(answer.choice, 1);
     EXPECT_EQ(answer.moreChoices, (std::vector<int>{3, 0}));
+}
+
+// A song opened is in the desktop's own list of recent files, written where the desktop reads it,
+// and comes back first among this program's.
+// GLib reads the data folder once, at its first use in the process: it is set before any test runs,
+// so that no test touches the user's own list.
+const std::filesystem::path kRecentHome = [] {
+    const std::filesystem::path home =
+        std::filesystem::temp_directory_path() / ("dorvik-recent-" + std::to_string(getpid()));
+    std::filesystem::create_directories(home / "data");
+    setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+    return home;
+}();
+
+TEST(DesktopDialogs, RecentFilesAreTheDesktopsOwn) {
+    namespace fs = std::filesystem;
+    const fs::path& home = kRecentHome;
+    setenv("NO_AT_BRIDGE", "1", 1);
+    if (!EnsureGtk()) GTEST_SKIP() << "no display";
+    std::vector<std::string> songs;
+    for (const char* name : {"first song.mid", "second.kar"}) {
+        songs.push_back((home / name).string());
+        std::FILE* f = std::fopen(songs.back().c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+        AddToRecentFiles(songs.back());
+    }
+    const std::vector<std::string> recent = RecentFilesOfThisProgram(10);
+    ASSERT_GE(recent.size(), 2u);
+    EXPECT_EQ(recent[0], songs[1]) << "the latest first";
+    std::string xbel;
+    if (std::FILE* f = std::fopen((home / "data" / "recently-used.xbel").c_str(), "rb")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) xbel.append(buffer, n);
+        std::fclose(f);
+    }
+    EXPECT_NE(xbel.find("second.kar"), std::string::npos) << "written where the desktop reads it";
+    fs::remove_all(home);
 }
 
 }  // namespace

@@ -220,6 +220,24 @@ TEST_F(SettingsFiles, PlayAlongChoicesRoundTrip) {
     }
 }
 
+// Each kind of file dialog reopens where it was left, in the next run too; a folder whose name would
+// read back as another line is not kept, and a kind never used stays unset.
+TEST_F(SettingsFiles, DialogFoldersRoundTripByKind) {
+    ::Settings settings = With("/s/a.sf2", 70);
+    settings.Folder(FolderKind::Midi) = "/home/u/Songs with spaces";
+    settings.Folder(FolderKind::Take) = "/home/u/Takes";
+    settings.Folder(FolderKind::Export) = "/two\nlines";
+    settings.Folder(FolderKind::Video) = "/a [Soundfont] folder";
+    ASSERT_TRUE(WriteSettings(settings));
+    const ::Settings read = Read();
+    EXPECT_EQ(read.Folder(FolderKind::Midi), "/home/u/Songs with spaces");
+    EXPECT_EQ(read.Folder(FolderKind::Take), "/home/u/Takes");
+    EXPECT_EQ(read.Folder(FolderKind::SoundFont), "");
+    EXPECT_EQ(read.Folder(FolderKind::Export), "");
+    EXPECT_EQ(read.Folder(FolderKind::Video), "");
+    EXPECT_EQ(read.soundFontPath, "/s/a.sf2");
+}
+
 TEST_F(SettingsFiles, DefaultSoundFontOnFirstRunOnly) {
     EXPECT_EQ(Read().soundFontPath, "") << "no settings file, no default SoundFont either";
     WriteFile(Default(), "sfbk");

@@ -298,7 +298,7 @@ TEST(PracticeChoice, CyclesPartsSolosAndDescribesItself) {
     mutes = choice.Mutes(3);
     EXPECT_EQ(mutes.parts.to_ulong(), 0b101u) << "only the soloed part sounds";
     EXPECT_TRUE(mutes.drums);
-    EXPECT_EQ(choice.Describe(2, true), "hand 2 alone");
+    EXPECT_EQ(choice.Describe(2, true), "Hand 2 (left) alone");
     choice.CyclePart(1);
     EXPECT_TRUE(choice.Plain());
     EXPECT_FALSE(choice.CyclePart(kMaxParts));
@@ -312,5 +312,16 @@ TEST(PracticeChoice, CyclesPartsSolosAndDescribesItself) {
     EXPECT_EQ(choice.speedPercent, 75);
     choice.drumsMuted = true;
     choice.ToggleMute(0);
-    EXPECT_EQ(choice.Describe(2, true), "75% speed, hand 1 muted, drums muted");
+    EXPECT_EQ(choice.Describe(2, true), "75% speed, Hand 1 (right) muted, drums muted");
+
+    // The legend's own buttons: S puts a part alone and back; the triangle leaves one part to the
+    // player, whatever was muted or soloed before.
+    choice.ToggleSolo(2);
+    EXPECT_EQ(choice.Mutes(3).parts.to_ulong(), 0b011u);
+    choice.ToggleSolo(2);
+    EXPECT_EQ(choice.parts[2], PartSound::Heard);
+    choice.parts[1] = PartSound::Solo;
+    EXPECT_TRUE(choice.LeaveToPlayer(2));
+    EXPECT_EQ(choice.Mutes(3).parts.to_ulong(), 0b100u);
+    EXPECT_FALSE(choice.LeaveToPlayer(-1));
 }

@@ -30,14 +30,19 @@ struct PanelRig {
         shown.soundFontLabel = "TimGM6mb";
         shown.midiLabel = "little song";
     }
-    // A press at (x, y) after a frame with the button up, so that the press is a fresh one.
+    // A press at (x, y) after a frame with the button up, so that the press is a fresh one. A tap
+    // went down and up again before the frame, as a touchpad's can.
     PanelRequest PressAt(float x, float y) {
         panel.mouseDown = false;
+        panel.pressed = false;
         (void)panel.Frame(shown);
         mouse = {static_cast<int>(x), static_cast<int>(y)};
-        panel.mouseDown = true;
+        panel.mouseDown = !tap;
+        panel.pressed = true;
         target.calls.clear();
-        return panel.Frame(shown);
+        const PanelRequest request = panel.Frame(shown);
+        panel.pressed = false;
+        return request;
     }
     PanelRequest PressButton(const Button& b) {
         return PressAt((b.left + b.right) / 2, (b.top + b.bottom) / 2);
@@ -53,22 +58,29 @@ struct PanelRig {
     PointI mouse;
     ControlPanel panel;
     PanelSnapshot shown;
+    bool tap = false;
 };
 
-TEST(ControlPanel, EachControlAsksForItsOwnIntent) {
-    PanelRig rig;
-    (void)rig.panel.Frame(rig.shown);  // lays the buttons out
-    EXPECT_EQ(rig.PressButton(rig.panel.soundFontButton).intent, PanelIntent::ChooseSoundFont);
-    EXPECT_EQ(rig.PressButton(rig.panel.midiButton).intent, PanelIntent::ChooseMidi);
-    EXPECT_EQ(rig.PressButton(rig.panel.exportButton).intent, PanelIntent::ExportAudio);
-    EXPECT_EQ(rig.PressButton(rig.panel.videoButton).intent, PanelIntent::ExportVideo);
-    EXPECT_EQ(rig.PressTransport(TransportRewind).intent, PanelIntent::Rewind);
-    EXPECT_EQ(rig.PressTransport(TransportPlayPause).intent, PanelIntent::Play);
-    EXPECT_EQ(rig.PressTransport(TransportStop).intent, PanelIntent::Stop);
-    rig.shown.song.play = PlayView::Playing;
-    EXPECT_EQ(rig.PressTransport(TransportPlayPause).intent, PanelIntent::Pause);
-    rig.panel.videoExportRunning = true;
-    EXPECT_EQ(rig.PressButton(rig.panel.videoButton).intent, PanelIntent::CancelVideoExport);
+TEST(ControlPanel, EachControlAsksForItsOwnIntentHeldOrTapped) {
+    for (const bool tap : {false, true}) {
+        SCOPED_TRACE(tap ? "tapped within a frame" : "held");
+        PanelRig rig;
+        rig.tap = tap;
+        (void)rig.panel.Frame(rig.shown);  // lays the buttons out
+        EXPECT_EQ(rig.PressButton(rig.panel.soundFontButton).intent, PanelIntent::ChooseSoundFont);
+        EXPECT_EQ(rig.PressButton(rig.panel.midiButton).intent, PanelIntent::ChooseMidi);
+        EXPECT_EQ(rig.PressButton(rig.panel.exportButton).intent, PanelIntent::ExportAudio);
+        EXPECT_EQ(rig.PressButton(rig.panel.videoButton).intent, PanelIntent::ExportVideo);
+        EXPECT_EQ(rig.PressTransport(TransportRewind).intent, PanelIntent::Rewind);
+        EXPECT_EQ(rig.PressTransport(TransportPlayPause).intent, PanelIntent::Play);
+        EXPECT_EQ(rig.PressTransport(TransportStop).intent, PanelIntent::Stop);
+        rig.shown.song.play = PlayView::Playing;
+        EXPECT_EQ(rig.PressTransport(TransportPlayPause).intent, PanelIntent::Pause);
+        rig.panel.videoExportRunning = true;
+        EXPECT_EQ(rig.PressButton(rig.panel.videoButton).intent, PanelIntent::CancelVideoExport);
+        EXPECT_EQ(rig.PressAt(rig.panel.link.left + 20, rig.panel.link.top + 5).intent,
+                  PanelIntent::OpenGuide);
+    }
 }
 
 // The slider asks for each new value while it is dragged and for the last one when it is let go;

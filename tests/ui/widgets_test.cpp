@@ -45,6 +45,7 @@ struct MouseFrame {
     bool down;
     bool expectClick;
     int32_t expectState;
+    bool pressed = false;  // the button went down since the last frame
 };
 
 TEST_F(WidgetFixture, ClickFiresOnThePressAndOncePerPress) {
@@ -62,12 +63,18 @@ TEST_F(WidgetFixture, ClickFiresOnThePressAndOncePerPress) {
         {"a press that leaves and comes back without release does not fire again",
          {{true, true, true, 2}, {false, true, false, 0}, {true, true, false, 1}}},
         {"hovering with the button up never fires", {{true, false, false, 1}, {true, false, false, 1}}},
+        // A touchpad tap: down and up between two frames, so the button is up when it looks.
+        {"a tap within one frame fires once",
+         {{true, false, false, 1}, {true, false, true, 2, true}, {true, false, false, 1}}},
+        {"a tap while held from before fires again",
+         {{true, true, true, 2}, {true, true, true, 2, true}, {true, true, false, 1}}},
+        {"a tap beside the button does not fire", {{false, false, false, 0, true}}},
     };
     for (const auto& c : cases) {
         Button b = button;
         int frame = 0;
         for (const MouseFrame& f : c.frames) {
-            const bool clicked = b.Update(0, 300, 0, f.over ? &inside : &outside, f.down);
+            const bool clicked = b.Update(0, 300, 0, f.over ? &inside : &outside, f.down, f.pressed);
             EXPECT_EQ(clicked, f.expectClick) << c.name << ", frame " << frame;
             EXPECT_EQ(b.state, f.expectState) << c.name << ", frame " << frame;
             ++frame;
@@ -205,6 +212,7 @@ TEST_F(SliderFixture, DragsFromAPressOnTheTrackAndReportsTheRelease) {
         bool down;
         SliderChange change;
         float value;
+        bool pressed = false;
     };
     using enum SliderChange;
     const struct {
@@ -226,6 +234,10 @@ TEST_F(SliderFixture, DragsFromAPressOnTheTrackAndReportsTheRelease) {
         {"a press begun elsewhere does not take it",
          {{198, 600, true, None, 40}, {198, 710, true, None, 40}, {198, 710, false, None, 40}}},
         {"a press on the caption does not take it", {{50, 710, true, None, 40}, {50, 710, false, None, 40}}},
+        // Down and up between two frames: the knob goes where the tap was, and stays.
+        {"a tap on the track within one frame sets it",
+         {{198, 710, false, Released, 50, true}, {198, 710, false, None, 50}}},
+        {"a tap beside the track sets nothing", {{198, 600, false, None, 40, true}}},
     };
     for (const auto& c : cases) {
         Slider s = slider;
@@ -233,7 +245,7 @@ TEST_F(SliderFixture, DragsFromAPressOnTheTrackAndReportsTheRelease) {
         int step = 0;
         for (const Step& f : c.steps) {
             const PointI p{f.x, f.y};
-            const SliderChange change = s.Update(0, 300, 700, &p, f.down, owner);
+            const SliderChange change = s.Update(0, 300, 700, &p, f.down, owner, f.pressed);
             EXPECT_EQ(change, f.change) << c.name << ", step " << step;
             EXPECT_FLOAT_EQ(s.value, f.value) << c.name << ", step " << step;
             if (change != None) owner = s.value;
