@@ -93,7 +93,7 @@ int RunExport(int argc, char** argv) {
     // copy onto itself says nothing useful, and a part would replace the recording it is cut from.
     if (IsSameFile(source, target)) {
         return Fail(std::string("cannot write ") + target + ": it is the file being exported from (" +
-                      source + ")");
+                    source + ")");
     }
 
     // A part that starts past the end of a WAV file is a usage error like any other bad time, told

@@ -109,7 +109,8 @@ void ExportJob::Run() {
     }
     // The render's file and the cut are the job's own, which the user never named: a message
     // about either is about the song.
-    const std::string song = request_.render && !request_.songPath.empty() ? request_.songPath : request_.source;
+    const std::string song =
+        request_.render && !request_.songPath.empty() ? request_.songPath : request_.source;
     const auto nameTheSong = [&](const std::string& internal) {
         if (internal.empty() || song == internal) return;
         for (size_t at = 0; (at = result_.text.find(internal, at)) != std::string::npos; at += song.size())
