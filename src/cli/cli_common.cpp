@@ -16,7 +16,7 @@ constexpr const char* kUsage =
     "usage: dorvik-midi --version\n"
     "       dorvik-midi info FILE.mid [--json]\n"
     "       dorvik-midi render --soundfont FILE.sf2 FILE.mid -o OUT.wav [--raw] [--speed PERCENT]\n"
-    "                          [--mute PART]... [--from TIME] [--to TIME]\n"
+    "                          [--mute PART]... [--from TIME] [--to TIME] [--metronome] [--transpose N]\n"
     "       dorvik-midi play FILE.wav | dorvik-midi play [--soundfont FILE.sf2] FILE.mid\n"
     "       dorvik-midi export IN.wav -o OUT.{wav,ogg,flac,m4a,aac,mp3} [--quality standard|high|maximum]\n"
     "                          [--from TIME] [--to TIME]\n"
@@ -29,6 +29,7 @@ constexpr const char* kUsage =
     "                         FILE|FOLDER...\n"
     "       dorvik-midi ports\n"
     "       dorvik-midi record [--port NAME] -o TAKE.mid\n"
+    "       dorvik-midi progress FILE.mid [--json]\n"
     "\n"
     "  info   parse a Standard MIDI File into the parts the player draws (two hands, or a voice\n"
     "         per track and channel) and print what it holds; --json prints it as one JSON object\n"
@@ -38,7 +39,8 @@ constexpr const char* kUsage =
     "         instead, byte for byte what `fluidsynth -ni -g 0.5 -F` writes; --speed plays the\n"
     "         song at 25 to 200 percent of its tempo (in steps of 5) with every note at its own\n"
     "         pitch; --mute leaves a part silent: 1 or 2 for a hand, a voice's number as `info`\n"
-    "         lists it, or drums (repeat it to mute more than one)\n"
+    "         lists it, or drums (repeat it to mute more than one); --metronome clicks every\n"
+    "         beat, accented on the bar; --transpose moves every note -12 to 12 semitones\n"
     "  play   play a WAV file to its end through the player's sound output; a MIDI file plays\n"
     "         as the player plays it, rendered as it plays (the SoundFont last loaded in the\n"
     "         player unless --soundfont names one)\n"
@@ -64,7 +66,9 @@ constexpr const char* kUsage =
     "  ports  list the MIDI inputs (keyboards and other programs' MIDI outputs), one a line\n"
     "  record record a MIDI input into a Standard MIDI File until Ctrl-C: the first input whose\n"
     "         name contains NAME, or without --port the first keyboard; the take starts at the\n"
-    "         first key and keeps its own timing\n";
+    "         first key and keeps its own timing\n"
+    "  progress  every pass played along with the song, per part and by date, as the player\n"
+    "         kept them; --json prints them as one JSON object\n";
 
 // What a command printed must have reached its destination: a full disk or a closed pipe turns
 // success into failure.

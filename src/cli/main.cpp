@@ -10,7 +10,7 @@ using cli::Command;
 constexpr Command kCommands[] = {
     {"info", cli::RunInfo},     {"render", cli::RunRender}, {"play", cli::RunPlay},
     {"export", cli::RunExport}, {"video", cli::RunVideo},   {"batch", cli::RunBatch},
-    {"ports", cli::RunPorts},   {"record", cli::RunRecord},
+    {"ports", cli::RunPorts},   {"record", cli::RunRecord}, {"progress", cli::RunProgress},
 };
 
 }  // namespace

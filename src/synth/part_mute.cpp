@@ -13,12 +13,15 @@ namespace {
 
 constexpr int kKeys = 128;
 constexpr int kNoteOn = 0x90;
+constexpr int kNoteOff = 0x80;
+constexpr int kKeyPressure = 0xA0;
 
 }  // namespace
 
 NoteMuter::NoteMuter(const SongData* song, const PartMutes& mutes, double speed, uint32_t sampleRate,
-                     const int64_t* frames, fluid_synth_t* synth, double startSeconds)
-    : hands_(song != nullptr && song->reading == ReadingHands),
+                     const int64_t* frames, fluid_synth_t* synth, double startSeconds, int transpose)
+    : transpose_(transpose),
+      hands_(song != nullptr && song->reading == ReadingHands),
       drums_(mutes.drums),
       secondsPerFrame_(speed / static_cast<double>(sampleRate)),
       startSeconds_(startSeconds),
@@ -85,12 +88,24 @@ bool NoteMuter::Muted(int channel, int key) {
 
 int NoteMuter::Forward(void* data, fluid_midi_event_t* event) {
     auto* muter = static_cast<NoteMuter*>(data);
+    const int type = fluid_midi_event_get_type(event);
+    const int channel = fluid_midi_event_get_channel(event);
+    const int key = fluid_midi_event_get_key(event);
     // A note-on of velocity 0 is a note-off, and passes like one.
-    if (fluid_midi_event_get_type(event) == kNoteOn && fluid_midi_event_get_velocity(event) > 0 &&
-        muter->Muted(fluid_midi_event_get_channel(event), fluid_midi_event_get_key(event))) {
+    if (type == kNoteOn && fluid_midi_event_get_velocity(event) > 0 && muter->Muted(channel, key))
         return FLUID_OK;
+    const bool keyed = type == kNoteOn || type == kNoteOff || type == kKeyPressure;
+    if (muter->transpose_ == 0 || !keyed || channel == kPercussionChannel) {
+        return fluid_synth_handle_midi_event(muter->synth_, event);
     }
-    return fluid_synth_handle_midi_event(muter->synth_, event);
+    // The moved note is sent on its own rather than by changing the event, which is the player's
+    // own copy of the file: a second play of it would move the notes twice.
+    const int moved = key + muter->transpose_;
+    if (moved < 0 || moved >= kKeys) return FLUID_OK;  // off the keyboard: its note-off finds nothing
+    const int value = fluid_midi_event_get_velocity(event);
+    if (type == kNoteOn && value > 0) return fluid_synth_noteon(muter->synth_, channel, moved, value);
+    if (type == kKeyPressure) return fluid_synth_key_pressure(muter->synth_, channel, moved, value);
+    return fluid_synth_noteoff(muter->synth_, channel, moved);
 }
 
 bool AddMutedPart(const SongData& song, const std::string& part, PartMutes& mutes, std::string& error) {
@@ -140,12 +155,26 @@ Failure SynthRenderer::SetUpPractice(const RenderRequest& request) {
         fluid_player_set_tempo(fluidPlayer.get(), FLUID_PLAYER_TEMPO_INTERNAL, speed) != FLUID_OK) {
         return Failure::Because(FailureKind::Render, "FluidSynth's player would not change its tempo");
     }
-    if (!request.mutes.Any()) return Failure::None();
+    clicks_.reset();
+    if (!request.metronome.empty()) {
+        if (request.raw) {
+            return Failure::Because(FailureKind::Render,
+                                    "a raw render is the synthesiser's output alone: it takes no metronome");
+        }
+        clicks_ = std::make_unique<ClickTrack>(request.metronome, request.startSeconds, speed, sampleRate_,
+                                               request.clickVolume);
+    }
+    if (request.transpose < -kMostTranspose || request.transpose > kMostTranspose) {
+        return Failure::Because(
+            FailureKind::Render,
+            "the transposition " + std::to_string(request.transpose) + " is outside -12 to 12 semitones");
+    }
+    if (!request.mutes.Any() && request.transpose == 0) return Failure::None();
     if (request.song == nullptr && request.mutes.parts.any()) {
         return Failure::Because(FailureKind::Render, "a part can be muted only in a song that has been read");
     }
     muter_ = std::make_unique<NoteMuter>(request.song, request.mutes, speed, sampleRate_, &frames_,
-                                         fluidSynth.get(), request.startSeconds);
+                                         fluidSynth.get(), request.startSeconds, request.transpose);
     if (fluid_player_set_playback_callback(fluidPlayer.get(), NoteMuter::Forward, muter_.get()) != FLUID_OK) {
         return Failure::Because(FailureKind::Render, "FluidSynth's player would not let parts be muted");
     }

@@ -457,6 +457,7 @@ bool SynthRenderer::RenderFloatBlock() {
     if (chunk_ == nullptr) chunk_ = writer_->Buffer();
     float* at = chunk_ + chunkFrames_ * kChannels;
     fluid_synth_write_float(fluidSynth.get(), kBlockFrames, at, 0, 2, at, 1, 2);
+    if (clicks_) clicks_->Mix(at, kBlockFrames, frames_);
     float peak = 0;
     for (int i = 0; i < kBlockFrames * kChannels; ++i) peak = std::max(peak, std::fabs(at[i]));
     blockPeak_ = peak;
