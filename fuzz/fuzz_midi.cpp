@@ -3,7 +3,8 @@
 // notes inside the one note store, keys within the keyboard, no note ending before it starts, bar
 // lines ascending. The bytes handed to the synthesiser for a file that loads must load as the
 // very same song, so that what is drawn is what is heard; tracks merged to fit the synthesiser's
-// player must load with the same notes starting at the same times.
+// player must load with the same notes starting at the same times. The song's beats, which the
+// metronome clicks on, stay bounded and in order whatever its time signatures say.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "midi/midi_reader.h"
+#include "midi/note_timeline.h"
+#include "midi/song_beats.h"
 #include "midi/track_merge.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -26,8 +29,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (player.size() > inner.size) std::abort();
 
     auto song = std::make_unique<SongData>();
-    const bool loaded = ParseSong(*song, copy.get(), size);
+    TempoMap tempo;
+    const bool loaded = ParseSong(*song, copy.get(), size, &tempo);
     if (!loaded) return 0;
+
+    // The metronome's beats, whatever the signatures say: bounded, in order, starting on a bar.
+    const std::vector<Beat> beats = SongBeats(tempo, song->duration);
+    if (static_cast<int64_t>(beats.size()) > kMostBeats || (!beats.empty() && !beats[0].barStart))
+        std::abort();
+    for (size_t i = 1; i < beats.size(); ++i) {
+        if (!(beats[i].seconds >= beats[i - 1].seconds)) std::abort();
+    }
+    const std::vector<double> countIn = CountInBeats(tempo, song->duration * 0.5, 0.25);
+    if (countIn.empty() || countIn.size() > 32 || !(countIn.back() <= 0)) std::abort();
 
     if (song->barLineCount < 0 || song->barLineCount > kMaxBarLines) std::abort();
     for (int i = 1; i < song->barLineCount; ++i) {
