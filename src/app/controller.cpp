@@ -1,10 +1,8 @@
 // The controller's life: initialisation, the pending command at the start of every frame, the song
 // time taken from the player, and the layout and drawing of the three panels.
 #include <cstdio>
-#include <limits>
 
 #include "app/player_controller.h"
-#include "audio/streaming_player.h"
 #include "audio/wav_reader.h"
 #include "core/file_access.h"
 #include "core/frame_timer.h"
@@ -30,10 +28,6 @@
 
 namespace {
 
-constexpr float kCountInSeconds = 1.0f;
-// The song stops by itself this long after its last sound.
-constexpr double kEndOfSongGrace = 1.0;
-
 template <class P>
 std::unique_ptr<P> MakePanel(PlayerController& c, uint16_t background) {
     auto panel = std::make_unique<P>();
@@ -48,15 +42,20 @@ std::unique_ptr<P> MakePanel(PlayerController& c, uint16_t background) {
 }  // namespace
 
 PlayerController::PlayerController() = default;
-PlayerController::~PlayerController() {
-    // The player's synthesiser leaves the sound device before it goes.
-    if (liveSynth && soundOutput != nullptr) soundOutput->AttachLiveMixer(nullptr);
+PlayerController::~PlayerController() = default;
+
+void PlayerController::CreatePlayer(platform::SoundOutput& output, std::chrono::milliseconds refillPeriod) {
+    transport.CreatePlayer(output, refillPeriod);
+    playAlong.SetSoundOutput(&output);
+}
+
+bool PlayerController::Post(Command command) {
+    return !transport.CountingIn() && shared.Post(command);
 }
 
 void PlayerController::Initialise(platform::SoundOutput& output, const std::string& guideUrl,
                                   std::chrono::milliseconds refillPeriod) {
-    clock = std::make_unique<FrameTimer>();
-    clock->Init();
+    transport.Clock().Init();
 
     synth = std::make_unique<SynthRenderer>();
     backgroundRender = std::make_unique<BackgroundRender>();
@@ -68,7 +67,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
 
     const Settings saved = ReadSettings();
     shared.soundFontPath = saved.soundFontPath;
-    SetVolume(static_cast<float>(saved.volumePercent));
+    transport.SetVolume(static_cast<float>(saved.volumePercent));
     shared.playAlong.chosenInput = saved.midiInput;
     shared.playAlong.volumePercent = std::clamp(saved.keysVolumePercent, 0, kFullVolume);
     shared.soundFontName =
@@ -79,8 +78,9 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     // without one; the user is told when a song needs it.
     shared.soundFontLoaded = synth->LoadSoundFont(shared.soundFontPath).Ok();
     // Rendered songs of players that were killed; the lock of a running player keeps its own.
-    renderFolder = CacheFolder();
-    if (!renderFolder.empty()) RemoveStaleRenderFiles(renderFolder, kPlayerRenderPrefix, 0);
+    transport.SetRenderFolder(CacheFolder());
+    if (const std::string& folder = transport.RenderFolder(); !folder.empty())
+        RemoveStaleRenderFiles(folder, kPlayerRenderPrefix, 0);
     // Earlier versions rendered into the settings folder; what a killed one left there goes too.
     if (const std::string old = SettingsFolder(); !old.empty()) RemoveStaleRenderFiles(old, "output-");
 
@@ -94,19 +94,18 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
         shared.soundFontLoaded ? shared.soundFontName : res::LoadString(res::IdsNoSoundfontLoaded);
     loading.midiLabel = shared.session.Ready() ? shared.midiName : res::LoadString(res::IdsNoMidiFileLoaded);
 
-    hoverPanel = HoverNone;
-    wantedCursor = CursorUnset;
-    shownCursor = CursorUnset;
-    draggingHorizontalSplitter = false;
-    draggingVerticalSplitter = false;
+    input.hoverPanel = HoverNone;
+    input.wantedCursor = CursorUnset;
+    input.shownCursor = CursorUnset;
+    input.draggingHorizontalSplitter = false;
+    input.draggingVerticalSplitter = false;
     designWidth = static_cast<float>(device->clientWidth);
     designHeight = static_cast<float>(device->clientHeight);
-    songTime = -1.0;
     controls.fullView = false;
     controls.toggleRequested = false;
     controls.overlayActive = false;
-    escapeDown = false;
-    spaceDown = false;
+    input.escapeDown = false;
+    input.spaceDown = false;
     controls.pendingIntent = PanelIntent::None;
     shownTime = -1.0f;
 
@@ -118,76 +117,57 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
 void PlayerController::ReleaseObjects() {
     // A running export goes first (its thread is joined), then the player: its refill reads the
     // reader. The panels go last.
-    EndPlayAlong();            // the player's keys leave the sound device first
-    audioExport.reset();       // cancelled at its next step; the partial file goes with it
-    videoExport.reset();       // cancelled at its next frame; the partial file goes with it
+    playAlong.End();           // the player's keys leave the sound device first
+    exports.Release();         // cancelled at their next step; the partial files go with them
     backgroundRender.reset();  // stopped after its slice; the thread is joined
-    practiceRender.reset();
-    soundPlayer.reset();
-    shared.player = nullptr;
-    wavReader.reset();
-    streamPlayback.reset();
-    songStream.reset();
-    practiceSynth.reset();
+    transport.Release();
     controlPanel.reset();
     timeBar.reset();
     notesView.reset();
     synth.reset();
-    clock.reset();
 }
 
 void PlayerController::RunCommand() {
+    // A count-in that is over starts the sound before anything else of the frame looks at it.
+    transport.StepCountIn();
     switch (shared.command) {
         case Command::Play:
-            // A paused song, or one set to a place while stopped, goes on from there at once.
-            if (shared.playState == PlayState::Paused || songTime > 0) {
-                StartPlayback();
-            } else {
-                // From the start, or after a stop: a second's count-in before the audio.
-                clock->Tick();
-                shared.command = Command::CountIn;
-                return;
-            }
+            transport.Play();
             break;
         case Command::Pause:
-            if (soundPlayer) {
+            if (transport.Player() != nullptr) {
                 notesView->ClearLitKeys();
-                PausePlayback();
+                transport.Pause();
             }
             break;
         case Command::Stop:
-            StopPlayback();
+            transport.Stop();
             break;
         case Command::Rewind:
-            if (soundPlayer) {
+            if (transport.Player() != nullptr) {
                 notesView->ClearLitKeys();
-                RewindPlayback();
+                transport.Rewind();
             }
             break;
-        case Command::CountIn:
-            shared.playState = PlayState::Playing;
-            if (clock->Peek() >= kCountInSeconds) {
-                clock->Tick();
-                StartPlayback();
-                break;
-            }
-            return;
         case Command::PreparePlayback:
             // A re-rendered song (a new SoundFont) waits where it was.
-            if (PreparePlayback() && shared.resumeAt > 0) {
-                StopPlayback();
-                SeekBy(shared.resumeAt);  // from the start, so to the place
+            if (transport.PreparePlayback() && shared.resumeAt > 0) {
+                transport.Stop();
+                transport.SeekBy(shared.resumeAt);  // from the start, so to the place
             }
             shared.resumeAt = -1.0;
             break;
         case Command::ExportAudio:
-            if (ExportAudio()) return;  // command 12 stays pending while the export runs
+            if (exports.StartAudio(controlPanel.get()))
+                return;  // the running command stays pending while the export runs
             break;
         case Command::ExportRunning:
-            PollExport();  // only looks at the job; clears the command when it has ended
+            exports.PollAudio(
+                controlPanel.get());  // only looks at the job; clears the command when it has ended
             return;
         case Command::ExportVideo:
-            (void)ExportVideo();  // the job runs beside the loop and holds no command
+            (void)exports.StartVideo(
+                controlPanel.get());  // the job runs beside the loop and holds no command
             break;
         default:
             break;
@@ -195,37 +175,25 @@ void PlayerController::RunCommand() {
     shared.command = Command::None;
 }
 
-void PlayerController::ControlPanelFrame() {
-    // A pending action may open a modal dialog: it runs before the panel takes this frame's mouse.
-    RunPendingPanelAction();
-    if (!controls.fullView && controlPanel != nullptr)
-        HandlePanelRequest(controlPanel->Frame(ControlPanelSnapshot()));
-    if (controlPanel != nullptr) controlPanel->pressed = false;
-    // The render goes on in full view too.
-    StepLoading();
+void PlayerController::Frame() {
+    Update();
+    Draw();
 }
 
-void PlayerController::Frame() {
+void PlayerController::Update() {
     RunCommand();
-    PollVideoExport();
-    platform::RenderTarget* target = device != nullptr ? device->target : nullptr;
-    if (target != nullptr) target->Clear(PaletteColour(palette.colour[PalClear]));
+    exports.PollVideo(controlPanel.get());
+    // A pending action may open a modal dialog: it runs before anything is drawn, and before the
+    // panel takes this frame's mouse.
+    RunPendingPanelAction();
+    // The render goes on in full view too.
+    StepLoading();
 
     // The player's keys are taken in every frame, and the song held for them.
-    StepPlayAlong();
-    if (shared.playState != PlayState::Idle) {
-        if (shared.command == Command::CountIn) {
-            songTime = static_cast<double>(clock->Peek()) - kCountInSeconds;
-        } else if (shared.playState == PlayState::Stopped) {
-            songTime = -1.0;
-        } else {
-            KeepPlaybackBehindRender();
-            songTime = PlaybackSongTime();
-            // A song still rendering has no end yet: the length read from its file is only a guess.
-            const bool lengthKnown = !streamPlayback || streamPlayback->Stream().Completed();
-            if (shared.song && lengthKnown && songTime > shared.song->duration + kEndOfSongGrace)
-                StopPlayback();
-        }
+    playAlong.Step();
+    if (transport.State() != TransportState::Idle) {
+        transport.Update();
+        const double songTime = transport.SongTime();
         // The clock never runs past the song's length, in the grace before the song stops either.
         shownTime = static_cast<float>(shared.song ? std::min(songTime, shared.song->duration) : songTime);
     } else if ((shared.refreshBits & RefreshSongTimeZero) != 0) {
@@ -247,6 +215,17 @@ void PlayerController::Frame() {
         designWidth = static_cast<float>(device->clientWidth);
         designHeight = static_cast<float>(device->clientHeight);
     }
+}
+
+void PlayerController::DrawControlPanel() {
+    if (!controls.fullView && controlPanel != nullptr)
+        HandlePanelRequest(controlPanel->Frame(ControlPanelSnapshot()));
+    if (controlPanel != nullptr) controlPanel->pressed = false;
+}
+
+void PlayerController::Draw() {
+    platform::RenderTarget* target = device != nullptr ? device->target : nullptr;
+    if (target != nullptr) target->Clear(PaletteColour(palette.colour[PalClear]));
     const PanelLayout layout = LayOutPanels(designWidth, designHeight, controlPanelWidth, timeBarHeight,
                                             splitterHalfWidth, controls.fullView);
     const RectF& n = layout.notesView;
@@ -254,7 +233,7 @@ void PlayerController::Frame() {
     notesView->SetRect(n.left, n.top, n.right, n.bottom);
     viewOptions.quietParts = shared.practice.choice.Mutes(kMaxParts).parts;
     viewOptions.playerKeys = shared.playAlong.keysDown;
-    viewOptions.wrongKeys = waitMode ? waitMode->State().wrong : KeySet{};
+    viewOptions.wrongKeys = playAlong.WrongKeys();
     viewOptions.scoreText = shared.playAlong.scoreText;
     notesView->SetOptions(viewOptions);
     notesView->Update(shownTime);
@@ -273,7 +252,7 @@ void PlayerController::Frame() {
         controlPanel->SetRect(p.left, p.top, p.right, p.bottom);
         controlPanel->DrawBackground();
     }
-    ControlPanelFrame();
+    DrawControlPanel();
     if (!controls.fullView) {
         horizontalSplitterRect = layout.horizontalSplitter;
         verticalSplitterRect = layout.verticalSplitter;
@@ -281,8 +260,8 @@ void PlayerController::Frame() {
 
     notesView->DrawViewToggle(controls);
     if (controls.overlayActive) {
-        controls.idleSeconds =
-            clock ? clock->SecondsSince(clock->activityStamp) : std::numeric_limits<float>::infinity();
+        const FrameTimer& clock = transport.Clock();
+        controls.idleSeconds = clock.SecondsSince(clock.activityStamp);
         controls.sceneWidth = designWidth;
         controls.sceneHeight = designHeight;
         const PanelRequest request = notesView->DrawOverlay(controls, ViewOfSong());

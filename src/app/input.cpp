@@ -20,18 +20,19 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
     // Any message in the full view shows the overlay for a while.
     if (controls.fullView) {
         controls.overlayActive = true;
-        if (clock != nullptr) clock->activityStamp = clock->Now();
+        FrameTimer& clock = transport.Clock();
+        clock.activityStamp = clock.Now();
     }
 
-    if (message.kind == InputKind::LeftButtonDown) mouseShift = message.shift;
-    if (scrubbing && message.kind == InputKind::MouseMove) {
-        SeekToTimeBarX(mouseX);
-    } else if (draggingHorizontalSplitter) {
-        timeBarHeight = ClampPanelSize(designHeight - mouseY, designHeight, kReferenceHeight);
-    } else if (draggingVerticalSplitter) {
-        controlPanelWidth = ClampPanelSize(designWidth - mouseX, designWidth, kReferenceWidth);
+    if (message.kind == InputKind::LeftButtonDown) input.mouseShift = message.shift;
+    if (input.scrubbing && message.kind == InputKind::MouseMove) {
+        SeekToTimeBarX(input.mouseX);
+    } else if (input.draggingHorizontalSplitter) {
+        timeBarHeight = ClampPanelSize(designHeight - input.mouseY, designHeight, kReferenceHeight);
+    } else if (input.draggingVerticalSplitter) {
+        controlPanelWidth = ClampPanelSize(designWidth - input.mouseX, designWidth, kReferenceWidth);
     } else {
-        wantedCursor = CursorArrow;
+        input.wantedCursor = CursorArrow;
         UpdateHover();
     }
 
@@ -44,24 +45,27 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
             break;
         case InputKind::KeyDown:
             // While the computer keyboard plays, its letters are notes.
-            if (!OnPlayAlongKey(message, true)) OnKeyDown(message);
+            if (!playAlong.OnKey(message, true)) OnKeyDown(message);
             break;
         case InputKind::FileDropped:
             (void)DropFile(message.path);
             break;
         case InputKind::KeyUp:
-            (void)OnPlayAlongKey(message, false);
+            (void)playAlong.OnKey(message, false);
             // A volume changed by a key, held or not, is kept once the key is let go.
-            if (volumeUnsaved) SaveVolume();
+            if (input.volumeUnsaved) {
+                input.volumeUnsaved = false;
+                transport.SaveVolume();
+            }
             // Whichever key is released completes a pending Escape, or else a pending Space.
-            if (escapeDown) {
-                escapeDown = false;
+            if (input.escapeDown) {
+                input.escapeDown = false;
                 controls.fullView = !controls.fullView;
-            } else if (spaceDown) {
-                spaceDown = false;
+            } else if (input.spaceDown) {
+                input.spaceDown = false;
                 // A song plays while it renders.
                 if (shared.session.HasSong()) {
-                    shared.Post(shared.playState == PlayState::Playing ? Command::Pause : Command::Play);
+                    Post(transport.Coarse() == PlayState::Playing ? Command::Pause : Command::Play);
                 }
             }
             break;
@@ -78,12 +82,12 @@ void PlayerController::TrackMouse(PointI point) {
     const float x = static_cast<float>(point.x) * designWidth / static_cast<float>(client.x);
     const float y = static_cast<float>(point.y) * designHeight / static_cast<float>(client.y);
     mousePoint = {static_cast<int32_t>(x), static_cast<int32_t>(y)};
-    mouseX = static_cast<float>(mousePoint.x);
-    mouseY = static_cast<float>(mousePoint.y);
+    input.mouseX = static_cast<float>(mousePoint.x);
+    input.mouseY = static_cast<float>(mousePoint.y);
 }
 
 void PlayerController::SetPanelsMouseDown(bool down) {
-    mouseDownNow = down;
+    input.mouseDownNow = down;
     Panel* const panels[3] = {notesView.get(), timeBar.get(), controlPanel.get()};
     for (Panel* p : panels) {
         if (p != nullptr) p->mouseDown = down;
@@ -95,22 +99,25 @@ void PlayerController::OnLeftButtonDown() {
     // Kept until the control panel's next frame: a click may come and go between two frames.
     if (controlPanel != nullptr) controlPanel->pressed = true;
     if (controls.fullView) return;
-    if (!draggingHorizontalSplitter && wantedCursor == CursorResizeNS) draggingHorizontalSplitter = true;
-    if (!draggingVerticalSplitter && wantedCursor == CursorResizeWE) draggingVerticalSplitter = true;
-    if (hoverPanel != HoverTimeBar || timeBar == nullptr || !shared.session.HasSong()) return;
-    if (mouseY <= timeBar->top) return;
+    if (!input.draggingHorizontalSplitter && input.wantedCursor == CursorResizeNS)
+        input.draggingHorizontalSplitter = true;
+    if (!input.draggingVerticalSplitter && input.wantedCursor == CursorResizeWE)
+        input.draggingVerticalSplitter = true;
+    if (input.hoverPanel != HoverTimeBar || timeBar == nullptr || !shared.session.HasSong()) return;
+    if (input.mouseY <= timeBar->top) return;
     // With Shift, a drag marks a loop instead of moving the song.
-    if (mouseShift && streamPlayback) {
-        shared.practice.loopDragFrom = FrameAtTimeBarX(mouseX);
+    if (input.mouseShift && transport.Playback() != nullptr) {
+        shared.practice.loopDragFrom = FrameAtTimeBarX(input.mouseX);
         return;
     }
     // PlayState::Playing, paused or stopped alike: the click is the new place, and a drag scrubs from it.
-    SeekToTimeBarX(mouseX);
-    scrubbing = totalFrames > 0;
+    SeekToTimeBarX(input.mouseX);
+    input.scrubbing = transport.TotalFrames() > 0;
     if (shared.command == Command::None) shared.command = Command::Seek;
 }
 
 int64_t PlayerController::FrameAtTimeBarX(float x) const {
+    const int32_t totalFrames = transport.TotalFrames();
     if (timeBar == nullptr || !(timeBar->width > 0) || totalFrames <= 0) return -1;
     const double frame =
         static_cast<double>(totalFrames) * (x - timeBar->left) / static_cast<double>(timeBar->width);
@@ -122,15 +129,16 @@ void PlayerController::SeekToTimeBarX(float x) {
     const int64_t target = FrameAtTimeBarX(x);
     if (target < 0) return;
     if (notesView != nullptr) notesView->ClearLitKeys();
-    SeekPlayback(static_cast<uint32_t>(target));
+    transport.SeekTo(static_cast<uint32_t>(target));
 }
 
 void PlayerController::SeekToSeconds(double seconds) {
+    const int32_t totalFrames = transport.TotalFrames();
     if (totalFrames <= 0 || !shared.song || !(shared.song->duration > 0)) return;
     const double frame = static_cast<double>(totalFrames) * seconds / shared.song->duration;
     const auto target = static_cast<uint32_t>(std::clamp(frame, 0.0, static_cast<double>(totalFrames - 1)));
     if (notesView != nullptr) notesView->ClearLitKeys();
-    SeekPlayback(target);
+    transport.SeekTo(target);
     if (shared.command == Command::None) shared.command = Command::Seek;
 }
 
@@ -141,10 +149,10 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
     const bool ready = shared.session.HasSong();
     switch (message.keyCode) {
         case platform::kKeyEscape:
-            escapeDown = true;
+            input.escapeDown = true;
             break;
         case platform::kKeySpace:
-            spaceDown = true;
+            input.spaceDown = true;
             break;
         case platform::kKeyF11:
             if (window != nullptr && !message.repeat) (void)window->ToggleFullScreen();
@@ -153,21 +161,21 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
         case platform::kKeyRight:
             if (!ready) break;
             if (notesView != nullptr) notesView->ClearLitKeys();
-            SeekBy((message.keyCode == platform::kKeyLeft ? -1.0 : 1.0) *
-                   (message.shift ? kLongSeekStep : kSeekStep));
+            transport.SeekBy((message.keyCode == platform::kKeyLeft ? -1.0 : 1.0) *
+                             (message.shift ? kLongSeekStep : kSeekStep));
             break;
         case platform::kKeyHome:
             if (!ready) break;
             if (notesView != nullptr) notesView->ClearLitKeys();
-            SeekPlayback(0);
+            transport.SeekTo(0);
             break;
         case 'l':
         case 'L':
-            if (ready && !message.repeat) MarkLoop();
+            if (ready && !message.repeat) transport.MarkLoop();
             break;
         case '\t':
             // Tab: the song waits for the player; Shift+Tab: it runs on and each key is judged.
-            if (!message.repeat) TogglePlayAlong(message.shift);
+            if (!message.repeat) playAlong.Toggle(message.shift);
             break;
         case '+':
         case '=':  // + without Shift on most keyboards
@@ -175,8 +183,8 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
         case '-':
         case platform::kKeyKeypadMinus: {
             const bool up = message.keyCode != '-' && message.keyCode != platform::kKeyKeypadMinus;
-            StepVolume(up ? 1 : -1);
-            volumeUnsaved = true;
+            transport.StepVolume(up ? 1 : -1);
+            input.volumeUnsaved = true;
             break;
         }
         default:
@@ -217,17 +225,18 @@ void PlayerController::OnViewOptionKey(const platform::InputMessage& message) {
 
 void PlayerController::OnLeftButtonUp() {
     SetPanelsMouseDown(false);
-    scrubbing = false;
+    input.scrubbing = false;
     if (shared.practice.loopDragFrom >= 0) {
         // A Shift-click that went nowhere is no loop: it ends the one there was.
-        const int64_t to = FrameAtTimeBarX(mouseX);
-        SetPlaybackLoop(
+        const int64_t to = FrameAtTimeBarX(input.mouseX);
+        transport.SetLoop(
             {std::min(shared.practice.loopDragFrom, to), std::max(shared.practice.loopDragFrom, to)});
         shared.practice.loopDragFrom = -1;
     }
-    if (draggingHorizontalSplitter && wantedCursor == CursorResizeNS)
-        EndSplitterDrag(draggingHorizontalSplitter);
-    if (draggingVerticalSplitter && wantedCursor == CursorResizeWE) EndSplitterDrag(draggingVerticalSplitter);
+    if (input.draggingHorizontalSplitter && input.wantedCursor == CursorResizeNS)
+        EndSplitterDrag(input.draggingHorizontalSplitter);
+    if (input.draggingVerticalSplitter && input.wantedCursor == CursorResizeWE)
+        EndSplitterDrag(input.draggingVerticalSplitter);
     if (controls.toggleRequested) {
         controls.toggleRequested = false;
         controls.fullView = !controls.fullView;
@@ -240,39 +249,63 @@ void PlayerController::OnLeftButtonUp() {
 
 void PlayerController::EndSplitterDrag(bool& dragging) {
     dragging = false;
-    hoverPanel = HoverNone;
-    wantedCursor = CursorArrow;
-    shownCursor = CursorArrow;
+    input.hoverPanel = HoverNone;
+    input.wantedCursor = CursorArrow;
+    input.shownCursor = CursorArrow;
     if (surface != nullptr) surface->SetCursor(CursorArrow);
 }
 
 void PlayerController::UpdateHover() {
-    const float x = mouseX;
-    const float y = mouseY;
+    const float x = input.mouseX;
+    const float y = input.mouseY;
     const RectF& hs = horizontalSplitterRect;
     const RectF& vs = verticalSplitterRect;
     // The hover tests include all four edges.
-    if (hs.ContainsClosed(x, y)) wantedCursor = CursorResizeNS;
-    if (vs.ContainsClosed(x, y)) wantedCursor = CursorResizeWE;
+    if (hs.ContainsClosed(x, y)) input.wantedCursor = CursorResizeNS;
+    if (vs.ContainsClosed(x, y)) input.wantedCursor = CursorResizeWE;
 
     Panel* const panels[3] = {notesView.get(), timeBar.get(), controlPanel.get()};
     for (int i = 0; i < 3; ++i) {
         const uint16_t number = static_cast<uint16_t>(i + 1);
         Panel* p = panels[i];
-        if (p == nullptr || hoverPanel == number) continue;
+        if (p == nullptr || input.hoverPanel == number) continue;
         if (RectF{p->left, p->top, p->right, p->bottom}.ContainsClosed(x, y)) {
-            hoverPanel = number;
-            wantedCursor = CursorArrow;
+            input.hoverPanel = number;
+            input.wantedCursor = CursorArrow;
             for (int k = 0; k < 3; ++k) {
                 if (panels[k] != nullptr) panels[k]->hover = k == i;
             }
         }
     }
 
-    if (wantedCursor != shownCursor) {
-        shownCursor = wantedCursor;
-        if (surface != nullptr && wantedCursor >= CursorArrow && wantedCursor <= CursorResizeWE) {
-            surface->SetCursor(wantedCursor);
+    if (input.wantedCursor != input.shownCursor) {
+        input.shownCursor = input.wantedCursor;
+        if (surface != nullptr && input.wantedCursor >= CursorArrow && input.wantedCursor <= CursorResizeWE) {
+            surface->SetCursor(input.wantedCursor);
         }
     }
+}
+
+bool PlayerController::OnPracticeKey(const platform::InputMessage& message) {
+    const uint32_t key = message.keyCode;
+    const bool practiceKey =
+        key == '[' || key == ']' || key == 'd' || key == 'D' || (key >= '1' && key <= '9');
+    if (!practiceKey) return false;
+    if (!shared.session.HasSong()) return true;
+    bool changed = false;
+    if (key == '[' || key == ']') {
+        changed = shared.practice.choice.StepSpeed(key == ']' ? 1 : -1);
+    } else if (message.repeat) {
+        return true;  // a toggle acts once per press
+    } else if (key == 'd' || key == 'D') {
+        if (!shared.song || shared.song->percussionNotes <= 0) return true;
+        shared.practice.choice.drumsMuted = !shared.practice.choice.drumsMuted;
+        changed = true;
+    } else if (key >= '1' && key <= '9') {
+        const int part = static_cast<int>(key - '1');
+        if (!shared.song || part >= shared.song->PartsInUse()) return true;
+        changed = shared.practice.choice.ToggleMute(part);
+    }
+    if (changed) transport.ApplyPractice();
+    return true;
 }

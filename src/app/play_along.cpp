@@ -1,4 +1,4 @@
-// The controller's play-along: the player's own keys, from a MIDI keyboard or the computer
+// Playing along: the player's own keys, from a MIDI keyboard or the computer
 // keyboard, light on the keyboard and sound through a synthesiser of their own mixed into the sound
 // device's output; and the song waits at each note of the player's parts until its keys are down.
 //
@@ -6,14 +6,16 @@
 // the other hand and waits for yours. The song is held just before the note it waits for (the
 // sound handed to the device goes, and the song is primed again from there when it goes on), so
 // what the other parts strike with that note is heard once, together with the player's key.
+#include "app/play_along.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "app/player_controller.h"
-#include "audio/streaming_player.h"
+#include "app/session_state.h"
+#include "app/transport.h"
 #include "midi/play_follow.h"
 #include "midi/play_wait.h"
 #include "platform/clock.h"
@@ -41,70 +43,71 @@ double Now() {
 
 }  // namespace
 
-void PlayerController::OfferTakeSave() {
+void PlayAlong::OfferTakeSave() {
     double origin = -1.0;
-    const Take kept = shared.playAlong.GiveUpTake(origin);
-    if (kept.NoteCount() == 0 || shared.dialogs == nullptr) return;
+    const Take kept = session_.playAlong.GiveUpTake(origin);
+    if (kept.NoteCount() == 0 || session_.dialogs == nullptr) return;
     platform::SaveRequest request;
     request.title = "Save what you played";
     request.types.push_back({"MIDI file (*.mid)", "*.mid"});
     request.fileName =
-        (shared.midiName.empty() ? std::string("take") : shared.midiName + " (my take)") + ".mid";
+        (session_.midiName.empty() ? std::string("take") : session_.midiName + " (my take)") + ".mid";
     request.defaultExtension = "mid";
     platform::SaveAnswer answer;
-    if (!shared.dialogs->SaveFile(request, answer) || answer.path.empty()) return;
+    if (!session_.dialogs->SaveFile(request, answer) || answer.path.empty()) return;
     const double end = std::max(kept.LastSeconds(), Now() - origin);
     if (const int error = SaveMidiFile(answer.path, kept.FileBytes(end)); error != 0) {
-        Report(shared, "Your take could not be saved as " + answer.path + ": " + std::strerror(error));
+        Report(session_, "Your take could not be saved as " + answer.path + ": " + std::strerror(error));
     }
 }
 
-void PlayerController::EndPlayAlong() {
+void PlayAlong::End() {
     OfferTakeSave();
     // The input goes first: until it has, its thread may be handing a key to the synthesiser.
-    midiInput.reset();
-    liveThru.reset();
-    if (soundOutput != nullptr) soundOutput->AttachLiveMixer(nullptr);
-    if (liveSynth) (void)liveSynth->AllOff();
-    liveSynth.reset();
-    waitMode.reset();
-    follow.reset();
-    if (shared.playAlong.End() && shared.playState == PlayState::Playing) StartPlayback();
+    midiInput_.reset();
+    liveThru_.reset();
+    if (output_ != nullptr) output_->AttachLiveMixer(nullptr);
+    if (liveSynth_) (void)liveSynth_->AllOff();
+    liveSynth_.reset();
+    waitMode_.reset();
+    follow_.reset();
+    session_.playAlong.End();
+    transport_.ReleaseForPlayer();
 }
 
-void PlayerController::TogglePlayAlong(bool following) {
-    if (shared.playAlong.On()) {
-        EndPlayAlong();
+void PlayAlong::Toggle(bool following) {
+    if (session_.playAlong.On()) {
+        End();
         return;
     }
-    if (!shared.session.HasSong() || !shared.song) return;
-    const SongData& song = *shared.song;
+    if (!session_.session.HasSong() || !session_.song) return;
+    const SongData& song = *session_.song;
     const int parts = song.PartsInUse();
-    PartMutes mutes = shared.practice.choice.Mutes(parts);
+    PartMutes mutes = session_.practice.choice.Mutes(parts);
     // Nothing silenced: the player takes the first hand (or voice).
     if (!mutes.parts.any() && parts > 0) {
-        shared.practice.choice.parts[0] = PartSound::Muted;
-        ApplyPractice();
-        mutes = shared.practice.choice.Mutes(parts);
+        session_.practice.choice.parts[0] = PartSound::Muted;
+        transport_.ApplyPractice();
+        mutes = session_.practice.choice.Mutes(parts);
     }
-    const double place = std::max(0.0, static_cast<double>(PlaybackFrame()) / kRenderRate);
+    const double place = std::max(0.0, static_cast<double>(transport_.Frame()) / kRenderRate);
     if (following) {
-        follow = std::make_unique<FollowScorer>();
-        follow->Load(song, mutes.parts);
-        follow->SetSpeed(shared.practice.choice.Speed());
-        follow->Seek(place);
+        follow_ = std::make_unique<FollowScorer>();
+        follow_->Load(song, mutes.parts);
+        follow_->SetSpeed(session_.practice.choice.Speed());
+        follow_->Seek(place);
     } else {
-        waitMode = std::make_unique<WaitMode>();
-        waitMode->Load(song, mutes.parts);
-        waitMode->SetSpeed(shared.practice.choice.Speed());
-        waitMode->Seek(place);
+        waitMode_ = std::make_unique<WaitMode>();
+        waitMode_->Load(song, mutes.parts);
+        waitMode_->SetSpeed(session_.practice.choice.Speed());
+        waitMode_->Seek(place);
     }
 
     // The player's keys sound with the instrument of the first part they play.
-    liveSynth = std::make_unique<LiveSynth>();
-    if (const Failure loaded = liveSynth->LoadSoundFont(shared.soundFontPath); !loaded.Ok()) {
-        Report(shared, loaded);
-        liveSynth.reset();
+    liveSynth_ = std::make_unique<LiveSynth>();
+    if (const Failure loaded = liveSynth_->LoadSoundFont(session_.soundFontPath); !loaded.Ok()) {
+        Report(session_, loaded);
+        liveSynth_.reset();
     } else {
         int program = 0;
         for (int p = 0; p < parts; ++p) {
@@ -113,45 +116,48 @@ void PlayerController::TogglePlayAlong(bool following) {
                 break;
             }
         }
-        liveSynth->SetInstrument(0, program);
-        liveSynth->SetVolume(static_cast<float>(shared.playAlong.volumePercent));
-        if (soundOutput != nullptr) {
-            soundOutput->SetDevicePeriod(platform::kLiveDeviceFrames);
-            soundOutput->AttachLiveMixer(liveSynth.get());
+        liveSynth_->SetInstrument(0, program);
+        liveSynth_->SetVolume(static_cast<float>(session_.playAlong.volumePercent));
+        if (output_ != nullptr) {
+            output_->SetDevicePeriod(platform::kLiveDeviceFrames);
+            output_->AttachLiveMixer(liveSynth_.get());
         }
-        liveThru = std::make_unique<LiveSynthThru>(*liveSynth);
+        liveThru_ = std::make_unique<LiveSynthThru>(*liveSynth_);
     }
-    shared.playAlong.Begin(following ? PlayAlongMode::Following : PlayAlongMode::Waiting, std::string(),
-                           PlayedPartsLabel(mutes.parts));
+    session_.playAlong.Begin(following ? PlayAlongMode::Following : PlayAlongMode::Waiting, std::string(),
+                             PlayedPartsLabel(mutes.parts));
     // The keyboard chosen, or else the first one there is; without one the computer keyboard plays
     // until one is plugged in. The inputs are looked at from now on, for the panel's list.
     std::string why;
-    midiInput = platform::OpenMidiInput("dorvik-midi-player", why);
-    midiInput->SetThru(liveThru.get());
-    inputWatch = std::make_unique<platform::MidiInputWatch>();
+    midiInput_ = platform::OpenMidiInput("dorvik-midi-player", why);
+    midiInput_->SetThru(liveThru_.get());
+    inputWatch_ = std::make_unique<platform::MidiInputWatch>();
     WatchMidiInputs();
 }
 
-bool PlayerController::ListeningToMidi() const {
-    return midiInput && !midiInput->OpenName().empty();
+bool PlayAlong::ListeningToMidi() const {
+    return midiInput_ && !midiInput_->OpenName().empty();
 }
 
-void PlayerController::WatchMidiInputs() {
-    if (!midiInput || !inputWatch) return;
-    PlayAlongSession& along = shared.playAlong;
-    const platform::MidiInputChanges changes = inputWatch->Poll(*midiInput);
+void PlayAlong::WatchMidiInputs() {
+    if (!midiInput_ || !inputWatch_) return;
+    PlayAlongSession& along = session_.playAlong;
+    const platform::MidiInputChanges changes = inputWatch_->Poll(*midiInput_);
     along.inputs.clear();
     for (const platform::MidiInputPort& port : changes.ports) along.inputs.push_back(port.name);
     if (changes.openLost) {
         // A keyboard unplugged mid-song pauses the song and says so; the computer keyboard plays on.
         const std::string gone = along.inputName;
-        midiInput->Close();
-        ReleasePlayerKeys();
+        midiInput_->Close();
+        ReleaseKeys();
         along.Listen(std::string());
-        if (shared.playState == PlayState::Playing) shared.Post(Command::Pause);
-        Report(shared, "The MIDI keyboard \"" + gone +
-                           "\" is gone. The song is paused; the computer keyboard plays until a keyboard is "
-                           "plugged in again.");
+        if (transport_.Sounding() || transport_.State() == TransportState::WaitingForRender ||
+            transport_.State() == TransportState::HeldForPlayer)
+            (void)session_.Post(Command::Pause);
+        Report(session_,
+               "The MIDI keyboard \"" + gone +
+                   "\" is gone. The song is paused; the computer keyboard plays until a keyboard is "
+                   "plugged in again.");
     } else if (!ListeningToMidi() && !along.ComputerKeyboardChosen() && !changes.added.empty()) {
         // Only an input that has just come is taken up: one that was there all along and is not
         // listened to was not wanted, or could not be opened.
@@ -161,60 +167,60 @@ void PlayerController::WatchMidiInputs() {
             const std::string& name = changes.ports[static_cast<size_t>(pick)].name;
             const bool added =
                 std::find(changes.added.begin(), changes.added.end(), name) != changes.added.end();
-            if (added && midiInput->Open(name).empty()) along.Listen(name);
+            if (added && midiInput_->Open(name).empty()) along.Listen(name);
         }
     }
     ListInputs();
 }
 
-void PlayerController::ListInputs() {
-    const PlayAlongSession& along = shared.playAlong;
-    inputRows.names.clear();
-    inputRows.listening = -1;
-    const platform::MidiBackend backend = midiInput ? midiInput->Backend() : platform::MidiBackend::None;
+void PlayAlong::ListInputs() {
+    const PlayAlongSession& along = session_.playAlong;
+    inputRows_.names.clear();
+    inputRows_.listening = -1;
+    const platform::MidiBackend backend = midiInput_ ? midiInput_->Backend() : platform::MidiBackend::None;
     for (const std::string& name : along.inputs) {
-        if (name == along.inputName) inputRows.listening = static_cast<int>(inputRows.names.size());
-        inputRows.names.push_back(platform::DescribeMidiPort(name, backend).device);
+        if (name == along.inputName) inputRows_.listening = static_cast<int>(inputRows_.names.size());
+        inputRows_.names.push_back(platform::DescribeMidiPort(name, backend).device);
     }
-    if (inputRows.listening < 0) inputRows.listening = static_cast<int>(inputRows.names.size());
-    inputRows.names.emplace_back("Computer keyboard");
-    inputRows.volumePercent = static_cast<float>(along.volumePercent);
+    if (inputRows_.listening < 0) inputRows_.listening = static_cast<int>(inputRows_.names.size());
+    inputRows_.names.emplace_back("Computer keyboard");
+    inputRows_.volumePercent = static_cast<float>(along.volumePercent);
 }
 
-void PlayerController::ChooseInput(int row) {
-    PlayAlongSession& along = shared.playAlong;
+void PlayAlong::ChooseInput(int row) {
+    PlayAlongSession& along = session_.playAlong;
     if (!along.On() || row < 0 || static_cast<size_t>(row) > along.inputs.size()) return;
     // Keys held on the keyboard left behind would never come up.
-    ReleasePlayerKeys();
+    ReleaseKeys();
     if (static_cast<size_t>(row) == along.inputs.size()) {
-        if (midiInput) midiInput->Close();
+        if (midiInput_) midiInput_->Close();
         along.Listen(std::string());
         along.chosenInput = kComputerKeyboardInput;
-    } else if (midiInput) {
+    } else if (midiInput_) {
         const std::string& name = along.inputs[static_cast<size_t>(row)];
-        if (const std::string why = midiInput->Open(name); !why.empty()) {
+        if (const std::string why = midiInput_->Open(name); !why.empty()) {
             along.Listen(std::string());
-            Report(shared, "The MIDI keyboard \"" + name + "\" could not be opened: " + why);
+            Report(session_, "The MIDI keyboard \"" + name + "\" could not be opened: " + why);
             ListInputs();
             return;
         }
         along.Listen(name);
-        along.chosenInput = platform::DescribeMidiPort(name, midiInput->Backend()).device;
+        along.chosenInput = platform::DescribeMidiPort(name, midiInput_->Backend()).device;
     }
     ListInputs();
-    SavePlayAlongChoices();
+    SaveChoices();
 }
 
-void PlayerController::SetKeysVolume(float percent) {
+void PlayAlong::SetKeysVolume(float percent) {
     if (std::isnan(percent)) return;
-    shared.playAlong.volumePercent = static_cast<int>(std::lround(std::clamp(percent, 0.0f, 100.0f)));
-    if (liveSynth) liveSynth->SetVolume(static_cast<float>(shared.playAlong.volumePercent));
-    inputRows.volumePercent = static_cast<float>(shared.playAlong.volumePercent);
+    session_.playAlong.volumePercent = static_cast<int>(std::lround(std::clamp(percent, 0.0f, 100.0f)));
+    if (liveSynth_) liveSynth_->SetVolume(static_cast<float>(session_.playAlong.volumePercent));
+    inputRows_.volumePercent = static_cast<float>(session_.playAlong.volumePercent);
 }
 
-void PlayerController::SavePlayAlongChoices() const {
-    const std::string input = shared.playAlong.chosenInput;
-    const int volume = shared.playAlong.volumePercent;
+void PlayAlong::SaveChoices() const {
+    const std::string input = session_.playAlong.chosenInput;
+    const int volume = session_.playAlong.volumePercent;
     // A settings file that cannot be written loses nothing but the memory of the choice.
     (void)UpdateSettings([&](Settings& settings) {
         settings.midiInput = input;
@@ -222,106 +228,118 @@ void PlayerController::SavePlayAlongChoices() const {
     });
 }
 
-void PlayerController::ReleasePlayerKeys() {
-    const KeySet held = shared.playAlong.keysDown;
+void PlayAlong::ReleaseKeys() {
+    const KeySet held = session_.playAlong.keysDown;
     for (size_t key = 0; key < held.size(); ++key)
         if (held.test(key)) PlayerNote(static_cast<int>(key), false, Now());
-    (void)shared.playAlong.typedKeys.ReleaseAll();
+    (void)session_.playAlong.typedKeys.ReleaseAll();
 }
 
-void PlayerController::PlayerNote(int key, bool down, double seconds, bool sounded) {
-    if (!shared.playAlong.Note(key, down, seconds)) return;
-    if (liveSynth && !sounded)
-        (void)(down ? liveSynth->NoteOn(key, QwertyKeyboard::kVelocity) : liveSynth->NoteOff(key));
-    if (follow) {
+void PlayAlong::PlayerNote(int key, bool down, double seconds, bool sounded) {
+    if (!session_.playAlong.Note(key, down, seconds)) return;
+    if (liveSynth_ && !sounded)
+        (void)(down ? liveSynth_->NoteOn(key, QwertyKeyboard::kVelocity) : liveSynth_->NoteOff(key));
+    if (follow_) {
         if (down) {
-            (void)follow->KeyDown(key, seconds);
+            (void)follow_->KeyDown(key, seconds);
         } else {
-            follow->KeyUp(key);
+            follow_->KeyUp(key);
         }
     }
-    if (!waitMode) return;
+    if (!waitMode_) return;
     if (down) {
-        (void)waitMode->KeyDown(key, seconds);
+        (void)waitMode_->KeyDown(key, seconds);
     } else {
-        (void)waitMode->KeyUp(key);
+        (void)waitMode_->KeyUp(key);
     }
 }
 
-bool PlayerController::OnPlayAlongKey(const platform::InputMessage& message, bool down) {
-    if (!shared.playAlong.On() || ListeningToMidi() || !QwertyKeyboard::Takes(message.keyCode)) return false;
-    const TypedNote typed = down ? shared.playAlong.typedKeys.KeyDown(message.keyCode, message.repeat)
-                                 : shared.playAlong.typedKeys.KeyUp(message.keyCode);
+bool PlayAlong::OnKey(const platform::InputMessage& message, bool down) {
+    if (!session_.playAlong.On() || ListeningToMidi() || !QwertyKeyboard::Takes(message.keyCode))
+        return false;
+    const TypedNote typed = down ? session_.playAlong.typedKeys.KeyDown(message.keyCode, message.repeat)
+                                 : session_.playAlong.typedKeys.KeyUp(message.keyCode);
     if (typed.kind == TypedNote::NoteOn || typed.kind == TypedNote::NoteOff) {
         PlayerNote(typed.key, typed.kind == TypedNote::NoteOn, Now());
     }
     return true;
 }
 
-void PlayerController::StepPlayAlong() {
-    if (!shared.playAlong.On()) return;
-    if (liveSynth) liveSynth->CollectRetired();
+void PlayAlong::Step() {
+    if (!session_.playAlong.On()) return;
+    if (liveSynth_) liveSynth_->CollectRetired();
     // The inputs are looked at now and then, for keyboards plugged in and pulled out.
-    if (midiInput && inputWatch && Now() - shared.playAlong.lastInputCheck > kInputCheckSeconds) {
-        shared.playAlong.lastInputCheck = Now();
+    if (midiInput_ && inputWatch_ && Now() - session_.playAlong.lastInputCheck > kInputCheckSeconds) {
+        session_.playAlong.lastInputCheck = Now();
         WatchMidiInputs();
     }
-    if (midiInput) {
+    if (midiInput_) {
         std::vector<platform::MidiMessage> messages;
-        midiInput->Read(messages);
+        midiInput_->Read(messages);
         for (const platform::MidiMessage& m : messages) {
             const int status = m.bytes[0] & 0xF0;
             if (m.size < 3 || (status != 0x80 && status != 0x90)) continue;
-            PlayerNote(m.bytes[1], status == 0x90 && m.bytes[2] > 0, m.seconds, liveThru != nullptr);
+            PlayerNote(m.bytes[1], status == 0x90 && m.bytes[2] > 0, m.seconds, liveThru_ != nullptr);
         }
     }
-    if (!streamPlayback || shared.playState != PlayState::Playing || shared.command == Command::CountIn ||
-        waitingForRender) {
+    const bool held = transport_.State() == TransportState::HeldForPlayer;
+    if (transport_.Playback() == nullptr || (!transport_.Sounding() && !held)) return;
+    if (follow_) {
+        follow_->SetSpeed(session_.practice.choice.Speed());
+        (void)follow_->Advance(transport_.HeardSongTime(), Now());
+        if (follow_->PassesEnded() != session_.playAlong.passesShown) TakePassScore();
         return;
     }
-    if (follow) {
-        follow->SetSpeed(shared.practice.choice.Speed());
-        (void)follow->Advance(PlaybackSongTime(), Now());
-        if (follow->PassesEnded() != shared.playAlong.passesShown) TakePassScore();
-        return;
-    }
-    if (!waitMode) return;
-    waitMode->SetSpeed(shared.practice.choice.Speed());
+    if (!waitMode_) return;
+    waitMode_->SetSpeed(session_.practice.choice.Speed());
     const double now = Now();
-    const double song = shared.playAlong.heldForPlayer ? waitMode->State().songSeconds : PlaybackSongTime();
-    const WaitState& state = waitMode->Advance(song, now);
-    if (!shared.playAlong.heldForPlayer && state.holding) {
-        // Held where the note is about to sound: the device's queued sound goes, and the song is
-        // primed from just before the note when it goes on.
-        if (soundPlayer) soundPlayer->Stop();
-        const auto frame = static_cast<uint32_t>(std::max(0.0, state.stepOnset - kHoldBefore) * kRenderRate);
-        seekOffset = frame;
-        streamPlayback->Seek(frame);
-        shared.refreshBits |= RefreshNotesView;
-        shared.playAlong.heldForPlayer = true;
-    } else if (shared.playAlong.heldForPlayer && !state.holding) {
-        shared.playAlong.heldForPlayer = false;
-        StartPlayback();
+    const double song = held ? waitMode_->State().songSeconds : transport_.HeardSongTime();
+    const WaitState& state = waitMode_->Advance(song, now);
+    if (!held && state.holding) {
+        transport_.HoldForPlayer(
+            static_cast<uint32_t>(std::max(0.0, state.stepOnset - kHoldBefore) * kRenderRate));
+    } else if (held && !state.holding) {
+        transport_.ReleaseForPlayer();
     }
 }
 
-void PlayerController::TakePassScore() {
-    shared.playAlong.passesShown = follow->PassesEnded();
-    const PlayScore& pass = follow->LastPass();
+void PlayAlong::TakePassScore() {
+    session_.playAlong.passesShown = follow_->PassesEnded();
+    const PlayScore& pass = follow_->LastPass();
     char text[160];
     std::snprintf(text, sizeof text,
                   "%d hit, %d early, %d late, %d missed, %d wrong; off by %.0f ms on average", pass.hits,
                   pass.early, pass.late, pass.missed, pass.wrong, pass.meanErrorMs);
-    shared.playAlong.scoreText = text;
-    if (shared.practice.songKey.empty() || !shared.song) return;
-    const SongData& song = *shared.song;
+    session_.playAlong.scoreText = text;
+    if (session_.practice.songKey.empty() || !session_.song) return;
+    const SongData& song = *session_.song;
     const int parts = song.PartsInUse();
-    const std::string label = PlayedPartsLabel(shared.practice.choice.Mutes(parts).parts);
-    ScoreMemory memory = ReadScoreMemory(shared.practice.songKey);
+    const std::string label = PlayedPartsLabel(session_.practice.choice.Mutes(parts).parts);
+    ScoreMemory memory = ReadScoreMemory(session_.practice.songKey);
     const PlayScore* before = memory.Find(label);
     const bool hadBest = before != nullptr;
     if (memory.Offer(label, pass)) {
-        (void)WriteScoreMemory(shared.practice.songKey, memory);
-        shared.playAlong.scoreText += hadBest ? " (your best yet)" : " (kept as your best)";
+        (void)WriteScoreMemory(session_.practice.songKey, memory);
+        session_.playAlong.scoreText += hadBest ? " (your best yet)" : " (kept as your best)";
     }
+}
+
+PlayAlong::PlayAlong(SessionState& session, Transport& transport)
+    : session_(session), transport_(transport) {}
+
+PlayAlong::~PlayAlong() {
+    if (liveSynth_ && output_ != nullptr) output_->AttachLiveMixer(nullptr);
+}
+
+void PlayAlong::UseInput(std::unique_ptr<platform::MidiInput> input) {
+    input->SetThru(liveThru_.get());
+    midiInput_ = std::move(input);
+}
+
+void PlayAlong::RestartInputWatch() {
+    inputWatch_ = std::make_unique<platform::MidiInputWatch>();
+}
+
+KeySet PlayAlong::WrongKeys() const {
+    return waitMode_ ? waitMode_->State().wrong : KeySet{};
 }

@@ -61,7 +61,6 @@ void PlayAlongSession::Begin(PlayAlongMode how, const std::string& input, const 
     parts_ = parts;
     passesShown = 0;
     keysDown.reset();
-    heldForPlayer = false;
     inputName = input;
     SayHowItPlays();
 }
@@ -101,7 +100,7 @@ Take PlayAlongSession::GiveUpTake(double& origin) {
     return std::exchange(take_, Take{});
 }
 
-bool PlayAlongSession::End() {
+void PlayAlongSession::End() {
     mode = PlayAlongMode::Off;
     inputName.clear();
     inputs.clear();
@@ -111,5 +110,4 @@ bool PlayAlongSession::End() {
     keysDown.reset();
     take_ = Take{};
     takeOrigin_ = -1.0;
-    return std::exchange(heldForPlayer, false);
 }

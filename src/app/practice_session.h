@@ -64,7 +64,6 @@ struct PlayAlongSession {
     // The MIDI inputs there are, by the names the backend lists them under, as last looked at.
     std::vector<std::string> inputs;
     KeySet keysDown;              // held on the input now
-    bool heldForPlayer = false;   // the song stands at a note of the player's
     int32_t passesShown = 0;      // follow passes whose score has been shown
     std::string scoreText;        // over the notes: how play-along plays, then the last pass's score
     QwertyKeyboard typedKeys;     // the computer keyboard as a piano
@@ -88,8 +87,7 @@ struct PlayAlongSession {
     // take without one); the session keeps nothing of it after.
     [[nodiscard]] Take GiveUpTake(double& origin);
     // Back to Off. Whatever was held is let go; the take must have been given up first, or it goes.
-    // Returns whether the song was standing at one of the player's notes.
-    bool End();
+    void End();
 
   private:
     void SayHowItPlays();

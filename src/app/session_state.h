@@ -4,7 +4,8 @@
 // rooms below take and return typed values.
 //
 // User-interface elements never act on playback themselves: the controller turns what they ask
-// for into a Command, which runs at the start of the next frame. The play state changes only there.
+// for into a Command, which runs at the start of the next frame. The play state is the
+// transport's (app/transport.h).
 #pragma once
 
 #include <array>
@@ -24,7 +25,6 @@
 namespace platform {
 class Dialogs;
 }
-class StreamingPlayer;
 
 // What the next frame does. Seek only records that a seek happened (the time bar has performed it).
 enum class Command : uint8_t {
@@ -34,7 +34,6 @@ enum class Command : uint8_t {
     Stop,
     Seek,
     Rewind,
-    CountIn,          // the second before the sound starts; runs until it is over
     PreparePlayback,  // a render has finished: open its sound for playing
     ExportAudio,      // the save dialog, then the export job
     ExportRunning,    // held while an audio export job runs; the frame only polls it
@@ -81,14 +80,12 @@ struct SessionState {
     // WAV and Ogg Vorbis are always there; the encoder probe fills the others at start-up.
     std::array<uint16_t, ExportFormatCount> exportFormatFlags{kWavAvailable, 0, 0, 0, kOggAvailable, 0};
 
-    std::unique_ptr<SongData> song;     // the parsed song; replaced by each MIDI load
-    StreamingPlayer* player = nullptr;  // streaming sound player, created and owned by the controller
+    std::unique_ptr<SongData> song;  // the parsed song; replaced by each MIDI load
 
     // Where the song should wait once its next render is ready, in seconds; negative: at the start.
     // A SoundFont change re-renders the song and keeps the place this way.
     double resumeAt = -1.0;
 
-    PlayState playState = PlayState::Idle;
     uint16_t refreshBits = 0;
     Command command = Command::None;
 

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "app/player_controller.h"
-#include "audio/streaming_player.h"
 #include "core/file_access.h"
 #include "midi/midi_reader.h"
 #include "midi/note_timeline.h"
@@ -76,22 +75,23 @@ SongView PlayerController::ViewOfSong() const {
     view.overview = shared.session.HasSong() ? &shared.overview : nullptr;
     view.songLoaded = shared.session.HasSong();
     view.songReady = shared.session.HasSong();
-    view.renderedShare = shared.session.Ready() || !songStream ? 1.0f : songStream->RenderedShare();
-    view.waitingForRender = waitingForRender;
+    const RenderStream* songStream = transport.SongStream();
+    view.renderedShare = shared.session.Ready() || songStream == nullptr ? 1.0f : songStream->RenderedShare();
+    view.waitingForRender = transport.WaitingForRender();
     view.practice = &shared.practice.choice;
-    if (streamPlayback) {
+    if (const StreamPlayback* playback = transport.Playback()) {
         // Frames of the render, whose rate the song's seconds are counted in.
-        const double rate = streamPlayback->Stream().SampleRate();
-        const PlaybackLoop& loop = streamPlayback->Loop();
+        const double rate = playback->Stream().SampleRate();
+        const PlaybackLoop& loop = playback->Loop();
         if (loop.Active()) view.loopStart = loop.start / rate, view.loopEnd = loop.end / rate;
         if (shared.practice.loopMark >= 0) view.loopMark = shared.practice.loopMark / rate;
-        if (shared.practice.loopDragFrom >= 0 && mouseDownNow) {
-            const int64_t to = FrameAtTimeBarX(mouseX);
+        if (shared.practice.loopDragFrom >= 0 && input.mouseDownNow) {
+            const int64_t to = FrameAtTimeBarX(input.mouseX);
             view.loopStart = std::min(shared.practice.loopDragFrom, to) / rate;
             view.loopEnd = std::max(shared.practice.loopDragFrom, to) / rate;
         }
     }
-    switch (shared.playState) {
+    switch (transport.Coarse()) {
         case PlayState::Playing:
             view.play = PlayView::Playing;
             break;
@@ -106,8 +106,8 @@ SongView PlayerController::ViewOfSong() const {
             break;
     }
     view.songTime = shownTime;
-    view.busy = shared.command != Command::None || loading.pending != PanelIntent::None;
-    view.countingIn = shared.command == Command::CountIn;
+    view.countingIn = transport.CountingIn();
+    view.busy = shared.command != Command::None || view.countingIn || loading.pending != PanelIntent::None;
     return view;
 }
 
@@ -117,11 +117,11 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
     shown.soundFontLabel = loading.soundFontLabel;
     shown.midiLabel = loading.midiLabel;
     shown.renderProgress = loading.renderProgress;
-    shown.canStart =
-        loading.pending == PanelIntent::None && !loading.rendering && shared.command == Command::None;
+    shown.canStart = loading.pending == PanelIntent::None && !loading.rendering &&
+                     shared.command == Command::None && !transport.CountingIn();
     if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
     shown.volumePercent = static_cast<float>(shared.volumePercent);
-    if (shared.playAlong.On()) shown.inputs = &inputRows;
+    if (shared.playAlong.On()) shown.inputs = &playAlong.Inputs();
     return shown;
 }
 
@@ -143,15 +143,16 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
             }
             return;
         case PanelIntent::CancelVideoExport:
-            if (controlPanel != nullptr) controlPanel->videoCancelRequested = true;
+            exports.CancelVideo();
             return;
         case PanelIntent::SetVolume:
-            SetVolume(request.volume);
+            transport.SetVolume(request.volume);
             return;
         case PanelIntent::KeepVolume:
             // Written once, when the slider is let go, rather than at every step of the drag.
-            SetVolume(request.volume);
-            SaveVolume();
+            transport.SetVolume(request.volume);
+            input.volumeUnsaved = false;
+            transport.SaveVolume();
             return;
         case PanelIntent::SetSpeed:
         case PanelIntent::CyclePart: {
@@ -161,18 +162,18 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
             const bool changed = request.intent == PanelIntent::SetSpeed
                                      ? (choice.SetSpeed(request.speed), choice.speedPercent != before)
                                      : choice.CyclePart(request.part);
-            if (changed && shared.session.HasSong()) ApplyPractice();
+            if (changed && shared.session.HasSong()) transport.ApplyPractice();
             return;
         }
         case PanelIntent::ChooseInput:
-            ChooseInput(request.input);
+            playAlong.ChooseInput(request.input);
             return;
         case PanelIntent::SetKeysVolume:
-            SetKeysVolume(request.volume);
+            playAlong.SetKeysVolume(request.volume);
             return;
         case PanelIntent::KeepKeysVolume:
-            SetKeysVolume(request.volume);
-            SavePlayAlongChoices();
+            playAlong.SetKeysVolume(request.volume);
+            playAlong.SaveChoices();
             return;
         case PanelIntent::Play:
         case PanelIntent::Pause:
@@ -198,14 +199,14 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
     // A large button: a song that plays stops at once; the action runs once the button has been
     // up for a while.
     loading.placeBeforeLoad = shownTime;
-    if (shared.playState == PlayState::Playing) shared.command = Command::Stop;
+    if (transport.Coarse() == PlayState::Playing) shared.command = Command::Stop;
     loading.pending = request.intent;
     loading.pendingWaitsForIdle = true;
     loading.idleFrames = 0;
 }
 
 void PlayerController::RunPendingPanelAction() {
-    if (loading.pending == PanelIntent::None || mouseDownNow) return;
+    if (loading.pending == PanelIntent::None || input.mouseDownNow) return;
     if (loading.pendingWaitsForIdle && loading.idleFrames < kIdleFramesBeforeAction) return;
     const PanelIntent intent = loading.pending;
     loading.pending = PanelIntent::None;
@@ -216,18 +217,19 @@ void PlayerController::RunPendingPanelAction() {
     } else {
         // Posted, not written over: a command that became pending since the press (a count-in
         // started from the keyboard, say) must run its course.
-        shared.Post(CommandForIntent(intent));
+        Post(CommandForIntent(intent));
     }
 }
 
 void PlayerController::StepLoading() {
     if (loading.rendering && backgroundRender != nullptr) {
         // The waveform fills in as the render advances.
-        if (songStream) songStream->TakeOverview(shared.overview);
+        if (const RenderStream* songStream = transport.SongStream())
+            songStream->TakeOverview(shared.overview);
         TakeRenderStatus(backgroundRender->Poll());
     }
-    PollPracticeRender();
-    if (!mouseDownNow) ++loading.idleFrames;
+    transport.PollPracticeRender();
+    if (!input.mouseDownNow) ++loading.idleFrames;
 }
 
 void PlayerController::TakeRenderStatus(const RenderStatus& status) {
@@ -247,8 +249,8 @@ void PlayerController::TakeRenderStatus(const RenderStatus& status) {
             shared.midiName = FileTitleFromPath(shared.midiPath);
             loading.midiLabel = shared.midiName;
             // The song has been playing from its render all along; now its end is known.
-            if (streamPlayback) {
-                TakeRenderedLength(synth->endFrame);
+            if (transport.Playback() != nullptr) {
+                transport.TakeRenderedLength(synth->endFrame);
             } else {
                 shared.command = Command::PreparePlayback;
             }
@@ -263,15 +265,7 @@ void PlayerController::TakeRenderStatus(const RenderStatus& status) {
 
 void PlayerController::ForgetSong() {
     shared.resumeAt = -1.0;
-    // Nothing plays from a render that came to nothing.
-    StopPracticeRender();
-    if (streamPlayback) {
-        StopPlayback();
-        if (soundPlayer) soundPlayer->Release();
-        streamPlayback.reset();
-        totalFrames = 0;
-    }
-    songStream.reset();
+    transport.DropSong();
     if (controlPanel != nullptr) controlPanel->ForgetSong();
     if (notesView != nullptr) notesView->SetSong(nullptr);
     shared.song.reset();
@@ -284,7 +278,8 @@ bool PlayerController::DropFile(const std::string& path) {
         Report(shared, "\"" + path + "\" is neither a MIDI file nor a SoundFont.");
         return false;
     }
-    if (loading.pending != PanelIntent::None || loading.rendering || shared.command != Command::None)
+    if (loading.pending != PanelIntent::None || loading.rendering || shared.command != Command::None ||
+        transport.CountingIn())
         return false;
     if (RefuseLoadWhileVideoExports()) return false;
     if (kind == FileKind::Midi && !shared.soundFontLoaded) {
@@ -292,14 +287,14 @@ bool PlayerController::DropFile(const std::string& path) {
         return false;
     }
     loading.placeBeforeLoad = shownTime;
-    if (shared.playState == PlayState::Playing) shared.command = Command::Stop;
+    if (transport.Coarse() == PlayState::Playing) shared.command = Command::Stop;
     LoadChosenFile(kind, path);
     return true;
 }
 
 bool PlayerController::ChooseAndLoadFile(FileKind kind) {
     SetPanelsMouseDown(false);
-    mouseDownNow = false;
+    input.mouseDownNow = false;
     if (kind == FileKind::None) return true;
 
     const bool midi = kind == FileKind::Midi;
@@ -318,7 +313,7 @@ bool PlayerController::ChooseAndLoadFile(FileKind kind) {
 
 bool PlayerController::RefuseLoadWhileVideoExports() {
     // A new render would write the sound file the video export is reading.
-    if (controlPanel == nullptr || !controlPanel->videoExportRunning) return false;
+    if (!exports.VideoRunning()) return false;
     Report(shared,
            "A video is being exported from the current song. Load another file once it has finished, "
            "or click \"Export video\" to stop it.",
@@ -365,7 +360,7 @@ void PlayerController::LoadMidi(const std::string& path) {
         }
     }
     // Playing along was with the song before: what was played is offered for saving first.
-    if (shared.playAlong.On()) EndPlayAlong();
+    if (shared.playAlong.On()) playAlong.End();
     shared.midiPath = path;
     // The song is known again by its bytes, for what is remembered of it.
     shared.practice.NewSong(SongKey(bytes.data(), bytes.size()));
@@ -373,7 +368,7 @@ void PlayerController::LoadMidi(const std::string& path) {
     if (controlPanel != nullptr) controlPanel->ForgetSong();
     if (notesView != nullptr) notesView->SetSong(nullptr);  // shown again once it is rendered
     shared.song = std::move(song);
-    songTempo = std::move(tempo);
+    transport.SetSongTempo(std::move(tempo));
     (void)shared.session.Read();
     shared.refreshBits |= RefreshNotesView;       // no key stays lit from the song before
     loading.midiLabel = FileTitleFromPath(path);  // the song's name while it renders
@@ -384,11 +379,11 @@ bool PlayerController::StartSongRender() {
     // The render that may run is stopped (its stream is dropped with the player below), and so
     // is a practice render of the song before.
     if (backgroundRender != nullptr) backgroundRender->Stop();
-    StopPracticeRender();
+    transport.StopPracticeRender();
     RenderRequest request{shared.midiPath, shared.soundFontPath, shared.song.get()};
     request.lowPriority = true;
     const Failure started = synth != nullptr
-                                ? synth->StartRender(request, renderFolder)
+                                ? synth->StartRender(request, transport.RenderFolder())
                                 : Failure::Because(FailureKind::Render, "The synthesiser is not available");
     if (synth != nullptr) shared.outputWavPath = synth->OutputPath();
     if (!started.Ok()) {
@@ -402,23 +397,23 @@ bool PlayerController::StartSongRender() {
     loading.rendering = true;
     // The song plays from its render at once; a song rendered again (a new SoundFont) waits,
     // paused, where it was.
-    const bool prepared = PrepareStreamPlayback(synth->Stream());
+    const bool prepared = transport.PrepareStreamPlayback(synth->Stream());
     // The passage practised last time plays over and over again, at the speed and with the parts
     // it was practised with. A song rendered again (a new SoundFont) keeps the choice it has.
     const bool reRender = shared.resumeAt > 0;
-    if (streamPlayback && !shared.practice.songKey.empty()) {
+    if (const StreamPlayback* playback = transport.Playback(); playback && !shared.practice.songKey.empty()) {
         const SongMemory memory = ReadSongMemory(shared.practice.songKey);
-        const double rate = streamPlayback->Stream().SampleRate();
+        const double rate = playback->Stream().SampleRate();
         const PlaybackLoop loop{static_cast<int64_t>(memory.loopStart * rate),
                                 static_cast<int64_t>(memory.loopEnd * rate)};
-        if (memory.HasLoop() && loop.Active()) streamPlayback->SetLoop(loop);
+        if (memory.HasLoop() && loop.Active()) transport.TakeLoop(loop);
         if (!reRender) TakePracticeFromMemory(memory);
     }
     if (prepared && reRender) {
-        StopPlayback();
-        SeekBy(shared.resumeAt);  // from the start, so to the place
+        transport.Stop();
+        transport.SeekBy(shared.resumeAt);  // from the start, so to the place
     }
-    if (prepared && !shared.practice.choice.Plain()) ApplyPractice();
+    if (prepared && !shared.practice.choice.Plain()) transport.ApplyPractice();
     shared.resumeAt = -1.0;
     if (backgroundRender == nullptr) backgroundRender = std::make_unique<BackgroundRender>();
     backgroundRender->Run(*synth);
@@ -453,4 +448,10 @@ void PlayerController::LoadSoundFontFile(const std::string& path) {
         shared.refreshBits |= RefreshNotesView;
         (void)StartSongRender();
     }
+}
+
+void PlayerController::TakePracticeFromMemory(const SongMemory& memory) {
+    const SongData* song = shared.song.get();
+    shared.practice.TakeFromMemory(memory, song != nullptr ? song->PartsInUse() : 0,
+                                   song != nullptr && song->percussionNotes > 0);
 }

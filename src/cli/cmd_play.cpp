@@ -15,7 +15,8 @@
 #include <thread>
 
 #include "app/player_controller.h"
-#include "audio/streaming_player.h"
+#include "app/session_state.h"
+#include "app/transport.h"
 #include "audio/wav_reader.h"
 #include "cli/commands.h"
 #include "core/time_format.h"
@@ -30,7 +31,7 @@ namespace cli {
 
 namespace {
 
-// Why a file the controller would not prepare cannot be played, in the user's terms.
+// Why a file the transport would not prepare cannot be played, in the user's terms.
 std::string Unplayable(const char* path, const WavReader* reader) {
     if (reader == nullptr || !reader->handle) {
         if (NotARegularFile(path)) return "not a regular file";
@@ -75,9 +76,16 @@ void StopOnSignals() {
     std::_Exit(128 + signal);  // only if the signal is blocked
 }
 
-// Reads `midi`, starts its render with `soundFont` and sets the controller up to play it from the
+// What plays a MIDI file: its song, the render running ahead of playback, and the transport.
+struct MidiPlay {
+    SynthRenderer synth;
+    BackgroundRender render;
+};
+
+// Reads `midi`, starts its render with `soundFont` and sets the transport up to play it from the
 // render. Returns 0, or 1 after saying why not.
-int StartMidi(PlayerController& c, const std::string& midi, const std::string& soundFont) {
+int StartMidi(SessionState& session, Transport& transport, MidiPlay& play, const std::string& midi,
+              const std::string& soundFont) {
     auto fail = [](const std::string& message) {
         std::fprintf(stderr, "dorvik-midi: %s\n", message.c_str());
         return 1;
@@ -88,15 +96,14 @@ int StartMidi(PlayerController& c, const std::string& midi, const std::string& s
     if (!SongHasNotes(*song)) return fail(midi + " has no notes: there is nothing to play");
     const std::string folder = CacheFolder();
     if (!folder.empty()) RemoveStaleRenderFiles(folder, kPlayerRenderPrefix, 0);
-    c.shared.song = std::move(song);
-    c.synth = std::make_unique<SynthRenderer>();
-    c.backgroundRender = std::make_unique<BackgroundRender>();
-    RenderRequest request{midi, soundFont, c.shared.song.get()};
+    session.song = std::move(song);
+    RenderRequest request{midi, soundFont, session.song.get()};
     request.lowPriority = true;
-    if (const Failure started = c.synth->StartRender(request, folder); !started.Ok())
+    if (const Failure started = play.synth.StartRender(request, folder); !started.Ok())
         return fail("cannot play " + midi + ": " + started.text);
-    if (!c.PrepareStreamPlayback(c.synth->Stream())) return fail("cannot play " + midi + ": no sound device");
-    c.backgroundRender->Run(*c.synth);
+    if (!transport.PrepareStreamPlayback(play.synth.Stream()))
+        return fail("cannot play " + midi + ": no sound device");
+    play.render.Run(play.synth);
     return 0;
 }
 
@@ -123,29 +130,34 @@ int RunPlay(int argc, char** argv) {
     if (midi && soundFont.empty()) return UsageError("play needs --soundfont FILE.sf2 for a MIDI file");
 
     StopOnSignals();
-    // The controller is large; it lives on the heap like the window's.
-    auto controller = std::make_unique<PlayerController>();
-    PlayerController& c = *controller;
-    c.CreatePlayer(platform::SdlSoundOutput());
+    // The window's transport without the window: the same player, render-ahead and song length.
+    SessionState session;
+    auto transport = std::make_unique<Transport>(session);
+    // Declared after the transport so that it goes first: the render stops and its files go
+    // while the transport still plays from its stream.
+    std::unique_ptr<MidiPlay> play;
+    transport->CreatePlayer(platform::SdlSoundOutput());
     if (midi) {
-        if (const int status = StartMidi(c, path, soundFont); status != 0) return status;
+        play = std::make_unique<MidiPlay>();
+        if (const int status = StartMidi(session, *transport, *play, path, soundFont); status != 0)
+            return status;
     } else {
-        c.shared.outputWavPath = path;
-        if (!c.PreparePlayback()) {
-            std::fprintf(stderr, "dorvik-midi: %s: %s\n", path, Unplayable(path, c.wavReader.get()).c_str());
+        session.outputWavPath = path;
+        if (!transport->PreparePlayback()) {
+            std::fprintf(stderr, "dorvik-midi: %s: %s\n", path, Unplayable(path, transport->Wav()).c_str());
             return 1;
         }
     }
     const double rate =
-        midi ? c.streamPlayback->Stream().SampleRate() : c.wavReader->format->header.samplesPerSec;
+        midi ? transport->Playback()->Stream().SampleRate() : transport->Wav()->format->header.samplesPerSec;
     const bool terminal = isatty(STDERR_FILENO) != 0;
     bool rendering = midi;
 
-    c.StartPlayback();
+    transport->Start();
     int status = 0;
     for (;;) {
         if (rendering) {
-            const RenderStatus render = c.backgroundRender->Poll();
+            const RenderStatus render = play->render.Poll();
             if (render.outcome == RenderOutcome::Failed) {
                 std::fprintf(stderr, "%sdorvik-midi: cannot play %s: %s\n", terminal ? "\n" : "", path,
                              render.failure.text.c_str());
@@ -153,14 +165,14 @@ int RunPlay(int argc, char** argv) {
                 break;
             }
             if (render.outcome == RenderOutcome::Finished) {
-                c.TakeRenderedLength(c.synth->endFrame);
+                transport->TakeRenderedLength(play->synth.endFrame);
                 rendering = false;
             }
-            c.KeepPlaybackBehindRender();
+            transport->Update();
         }
         // Until the render has found the song's end, its length is the one its file gives.
-        const uint32_t total = uint32_t(c.totalFrames);
-        const uint32_t frame = c.PlaybackFrame();
+        const auto total = static_cast<uint32_t>(transport->TotalFrames());
+        const uint32_t frame = transport->Frame();
         if (terminal) {
             std::fprintf(stderr, "\r%s  %s / %s ", BaseName(path).c_str(),
                          FormatSongTime((frame < total ? frame : total) / rate).c_str(),
@@ -170,9 +182,10 @@ int RunPlay(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (terminal) std::fputc('\n', stderr);
-    c.StopPlayback();
+    transport->Stop();
     // The render stops and its files go before the process ends, by a signal too.
-    controller.reset();
+    play.reset();
+    transport.reset();
     if (stopSignal != 0) {
         std::fflush(stderr);
         EndBySignal(stopSignal);

@@ -114,7 +114,7 @@ class ControllerTest : public ::testing::Test {
         c.surface = &surface;
         c.shared.dialogs = &dialogs;
         c.Initialise(output, "file:///guide.html", milliseconds(0));
-        c.clock->Init({&FakeFrequency, &FakeNow});
+        c.transport.Clock().Init({&FakeFrequency, &FakeNow});
     }
     void TearDown() override {
         c.ReleaseObjects();
@@ -153,13 +153,14 @@ class ControllerTest : public ::testing::Test {
         while (frames > 0) {
             const uint32_t step = std::min<uint32_t>(frames, 4410);
             output.ring->Advance(step * 4);
-            c.soundPlayer->OnTimer();
+            c.transport.Player()->OnTimer();
             frames -= step;
         }
     }
     // The frame a click at x lands on: the mouse is in whole design units, the bar's width is not.
     uint32_t SeekFrameAt(float x) const {
-        return static_cast<uint32_t>(double(c.totalFrames) * std::floor(x) / double(c.timeBar->width));
+        return static_cast<uint32_t>(double(c.transport.TotalFrames()) * std::floor(x) /
+                                     double(c.timeBar->width));
     }
     RectF Transport(int button) const { return c.controlPanel->transportButtons[button]; }
     static float MidX(const RectF& r) { return (r.left + r.right) / 2; }
@@ -201,7 +202,7 @@ class ControllerTest : public ::testing::Test {
         ASSERT_FALSE(c.loading.rendering);
         ASSERT_EQ(c.shared.command, Command::None) << "it has been playable since the render began";
         Frames(1);
-        ASSERT_GT(c.totalFrames, 0);
+        ASSERT_GT(c.transport.TotalFrames(), 0);
     }
     void ClickButton(const Button& b) { Click((b.left + b.right) / 2, (b.top + b.bottom) / 2); }
     // "Export video" pressed with the save dialog answering `path`: the command posts in the third
@@ -217,7 +218,7 @@ class ControllerTest : public ::testing::Test {
     // Frames until the video export has ended, with the captions its button showed meanwhile.
     std::vector<std::string> FramesUntilTheVideoEnds() {
         std::vector<std::string> shown;
-        for (int i = 0; c.videoExport && i < 100000; ++i) {
+        for (int i = 0; c.exports.VideoJob() && i < 100000; ++i) {
             Frames(1);
             for (const auto& call : target.Texts()) {
                 if (call.text.rfind("Export video (", 0) == 0) shown.push_back(call.text);
@@ -239,13 +240,14 @@ class ControllerTest : public ::testing::Test {
 
     // Starts playing through the count-in.
     void StartFromTheTop() {
-        c.shared.Post(Command::Play);
+        c.Post(Command::Play);
         Frames(1);
-        ASSERT_EQ(c.shared.command, Command::CountIn);
+        ASSERT_EQ(c.transport.State(), TransportState::CountingIn);
         fakeNow += 1000;
         Frames(1);
         ASSERT_EQ(c.shared.command, Command::None);
-        ASSERT_EQ(c.shared.playState, PlayState::Playing);
+        ASSERT_NE(c.transport.State(), TransportState::CountingIn);
+        ASSERT_EQ(c.transport.Coarse(), PlayState::Playing);
     }
 
     fs::path folder;
@@ -276,91 +278,91 @@ TEST_F(ControllerTest, LoadRenderAndPlayASong) {
     EXPECT_TRUE(c.shared.session.Ready());
 
     // Play: a second of count-in from -1 to 0, then the audio.
-    c.shared.Post(Command::Play);
+    c.Post(Command::Play);
     Frames(1);
-    EXPECT_EQ(c.shared.command, Command::CountIn);
+    EXPECT_EQ(c.transport.State(), TransportState::CountingIn);
     fakeNow += 250;
     Frames(1);
-    EXPECT_NEAR(c.songTime, -0.75, 1e-3);
-    EXPECT_FALSE(c.shared.Post(Command::Stop)) << "nothing can be posted during the count-in";
+    EXPECT_NEAR(c.transport.SongTime(), -0.75, 1e-3);
+    EXPECT_FALSE(c.Post(Command::Stop)) << "nothing can be posted during the count-in";
     fakeNow += 750;
     Frames(1);
-    EXPECT_EQ(c.shared.playState, PlayState::Playing);
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Playing);
 
     // The song time follows the frames heard.
     const double duration = c.shared.song->duration;
     Play(kRate);
     Frames(1);
-    EXPECT_NEAR(c.songTime, 1.0 * duration * kRate / c.totalFrames + 1.0 / 30, 0.03);
-    EXPECT_FLOAT_EQ(c.shownTime, static_cast<float>(c.songTime));
+    EXPECT_NEAR(c.transport.SongTime(), 1.0 * duration * kRate / c.transport.TotalFrames() + 1.0 / 30, 0.03);
+    EXPECT_FLOAT_EQ(c.shownTime, static_cast<float>(c.transport.SongTime()));
 
     // Space pauses; the time stands still.
     Key(platform::kKeySpace);
     Frames(1);
-    EXPECT_EQ(c.shared.playState, PlayState::Paused);
-    const double paused = c.songTime;
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Paused);
+    const double paused = c.transport.SongTime();
     Frames(3);
-    EXPECT_DOUBLE_EQ(c.songTime, paused);
+    EXPECT_DOUBLE_EQ(c.transport.SongTime(), paused);
 
     // A click in the middle of the time bar while paused moves there and stays paused.
     const float barY = c.timeBar->top + 10;
     Click(c.timeBar->width / 2, barY);
-    EXPECT_EQ(c.shared.playState, PlayState::Paused);
-    EXPECT_EQ(c.seekOffset, SeekFrameAt(c.timeBar->width / 2));
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Paused);
+    EXPECT_EQ(c.transport.SeekOffset(), SeekFrameAt(c.timeBar->width / 2));
     Frames(1);
-    EXPECT_NEAR(c.songTime, duration / 2 + 1.0 / 30, 0.01);
+    EXPECT_NEAR(c.transport.SongTime(), duration / 2 + 1.0 / 30, 0.01);
 
     // Space again plays at once, without a count-in, from the new place.
     Key(platform::kKeySpace);
     Frames(1);
-    EXPECT_EQ(c.shared.playState, PlayState::Playing);
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Playing);
     EXPECT_EQ(c.shared.command, Command::None);
 
     // A click while playing keeps playing from the clicked place.
     Click(c.timeBar->width / 4, barY);
-    EXPECT_EQ(c.shared.playState, PlayState::Playing);
-    EXPECT_EQ(c.seekOffset, SeekFrameAt(c.timeBar->width / 4));
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Playing);
+    EXPECT_EQ(c.transport.SeekOffset(), SeekFrameAt(c.timeBar->width / 4));
 
     // Back to start keeps playing from frame 0.
     Click(MidX(Transport(TransportRewind)), MidY(Transport(TransportRewind)));
     Frames(1);
-    EXPECT_EQ(c.seekOffset, 0u);
-    EXPECT_EQ(c.shared.playState, PlayState::Playing);
+    EXPECT_EQ(c.transport.SeekOffset(), 0u);
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Playing);
 
     // Stop: the time reads -1 and the next play counts in again.
     Click(MidX(Transport(TransportStop)), MidY(Transport(TransportStop)));
     Frames(1);
-    EXPECT_EQ(c.shared.playState, PlayState::Stopped);
-    EXPECT_DOUBLE_EQ(c.songTime, -1.0);
-    c.shared.Post(Command::Play);
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Stopped);
+    EXPECT_DOUBLE_EQ(c.transport.SongTime(), -1.0);
+    c.Post(Command::Play);
     Frames(1);
-    EXPECT_EQ(c.shared.command, Command::CountIn);
+    EXPECT_EQ(c.transport.State(), TransportState::CountingIn);
 }
 
 TEST_F(ControllerTest, TheSongStopsOneSecondAfterItsEnd) {
     LoadSong();
     StartFromTheTop();
     const double duration = c.shared.song->duration;
-    Play(static_cast<uint32_t>(c.totalFrames));
+    Play(static_cast<uint32_t>(c.transport.TotalFrames()));
     Frames(1);
-    EXPECT_EQ(c.shared.playState, PlayState::Playing) << "the last second of grace is still to come";
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Playing) << "the last second of grace is still to come";
     // The player counts on through the silence after the song.
     Play(static_cast<uint32_t>(1.2 * kRate));
     Frames(1);
-    EXPECT_GT(c.songTime, duration + 1.0) << "that frame still shows the last time";
-    EXPECT_EQ(c.shared.playState, PlayState::Stopped);
+    EXPECT_GT(c.transport.SongTime(), duration + 1.0) << "that frame still shows the last time";
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Stopped);
     Frames(1);
-    EXPECT_DOUBLE_EQ(c.songTime, -1.0);
+    EXPECT_DOUBLE_EQ(c.transport.SongTime(), -1.0);
 }
 
 TEST_F(ControllerTest, SplittersDragWithinLimitsAndMovePanels) {
     Frames(1);
     const RectF v = c.verticalSplitterRect;
     Send(InputKind::MouseMove, static_cast<int>(MidX(v)), 300);
-    EXPECT_EQ(c.wantedCursor, CursorResizeWE);
+    EXPECT_EQ(c.input.wantedCursor, CursorResizeWE);
     EXPECT_EQ(surface.cursors.back(), CursorResizeWE);
     Send(InputKind::LeftButtonDown, static_cast<int>(MidX(v)), 300);
-    EXPECT_TRUE(c.draggingVerticalSplitter);
+    EXPECT_TRUE(c.input.draggingVerticalSplitter);
     // The control panel's width follows the mouse, from the right edge, within its limits.
     const float smallest = kReferenceWidth * kSmallestPanelShare;
     const struct {
@@ -372,7 +374,7 @@ TEST_F(ControllerTest, SplittersDragWithinLimitsAndMovePanels) {
         EXPECT_NEAR(c.controlPanelWidth, m.width, 1e-3) << "x " << m.x;
     }
     Send(InputKind::LeftButtonUp, 1152, 300);
-    EXPECT_FALSE(c.draggingVerticalSplitter);
+    EXPECT_FALSE(c.input.draggingVerticalSplitter);
     EXPECT_EQ(surface.cursors.back(), CursorArrow);
     Frames(1);
     EXPECT_FLOAT_EQ(c.notesView->right, 1152 - kSplitterHalfWidth);
@@ -384,12 +386,12 @@ TEST_F(ControllerTest, SplittersDragWithinLimitsAndMovePanels) {
     const RectF h = c.horizontalSplitterRect;
     Send(InputKind::MouseMove, 400, static_cast<int>(MidY(h) * 2));
     EXPECT_EQ(c.mousePoint.x, 200);
-    EXPECT_EQ(c.wantedCursor, CursorResizeNS);
+    EXPECT_EQ(c.input.wantedCursor, CursorResizeNS);
     Send(InputKind::LeftButtonDown, 400, static_cast<int>(MidY(h) * 2));
     Send(InputKind::MouseMove, 400, 0);
     EXPECT_FLOAT_EQ(c.timeBarHeight, 832 - kReferenceHeight * kSmallestPanelShare);
     Send(InputKind::LeftButtonUp, 400, 0);
-    EXPECT_FALSE(c.draggingHorizontalSplitter);
+    EXPECT_FALSE(c.input.draggingHorizontalSplitter);
 
     // A smaller scene: the control panel keeps its width and the notes view gives up the room.
     device.clientWidth = 1000;
@@ -421,20 +423,20 @@ TEST_F(ControllerTest, EscapeAndTheFullViewOverlay) {
     Send(InputKind::LeftButtonUp, 5, 5);  // released elsewhere: still posted
     EXPECT_EQ(c.shared.command, Command::Play);
     Frames(1);
-    EXPECT_EQ(c.shared.command, Command::CountIn);
+    EXPECT_EQ(c.transport.State(), TransportState::CountingIn);
 
     // A press on the overlay's progress bar seeks to the place under it; the song waits there.
     Send(InputKind::LeftButtonUp, 5, 5);
     c.shared.command = Command::None;
-    c.shared.playState = PlayState::Paused;
+    c.transport.Pause();  // the count-in holds every press; paused, the song waits where it is sent
     const RectF bar = c.controls.overlayProgress;
     const int barX = static_cast<int>(bar.left + (bar.right - bar.left) * 0.75f);
     Send(InputKind::MouseMove, barX, static_cast<int>(MidY(bar)));
     Send(InputKind::LeftButtonDown, barX, static_cast<int>(MidY(bar)));
     Frames(1);
     Send(InputKind::LeftButtonUp, barX, static_cast<int>(MidY(bar)));
-    EXPECT_NEAR(static_cast<double>(c.PlaybackFrame()) / c.totalFrames, 0.75, 0.02);
-    EXPECT_EQ(c.shared.playState, PlayState::Paused);
+    EXPECT_NEAR(static_cast<double>(c.transport.Frame()) / c.transport.TotalFrames(), 0.75, 0.02);
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Paused);
 
     // After a second without movement the overlay goes.
     fakeNow += 1500;
@@ -451,7 +453,7 @@ TEST_F(ControllerTest, EscapeAndTheFullViewOverlay) {
 TEST_F(ControllerTest, NameAndSpeedKeysReachTheNotesView) {
     LoadSong();
     Frames(1);
-    const PlayState before = c.shared.playState;
+    const PlayState before = c.transport.Coarse();
     EXPECT_FLOAT_EQ(c.notesView->lookAhead, kLookAheadSeconds);
     Key('z');
     Key('n');
@@ -460,7 +462,7 @@ TEST_F(ControllerTest, NameAndSpeedKeysReachTheNotesView) {
     EXPECT_FLOAT_EQ(c.notesView->lookAhead, LookAheadAt(kUsualFallSpeed + 1));
     EXPECT_TRUE(c.notesView->options.labels.onNotes);
     EXPECT_TRUE(c.notesView->options.labels.flats);
-    EXPECT_EQ(c.shared.playState, before) << "the keys do not touch playback";
+    EXPECT_EQ(c.transport.Coarse(), before) << "the keys do not touch playback";
     EXPECT_EQ(c.shared.command, Command::None);
 }
 
@@ -474,24 +476,25 @@ TEST_F(ControllerTest, SpaceNeedsAPlayableSongAndAnIdleCommand) {
     EXPECT_EQ(c.shared.command, Command::Play);
     Frames(1);
     Key(platform::kKeySpace);
-    EXPECT_EQ(c.shared.command, Command::CountIn) << "a press during the count-in is dropped";
+    EXPECT_EQ(c.transport.State(), TransportState::CountingIn);
+    EXPECT_EQ(c.shared.command, Command::None) << "a press during the count-in is dropped";
 }
 
 TEST_F(ControllerTest, TimeBarAndKeysSeekWhileStopped) {
     LoadSong();
     Frames(1);
-    const double seconds = static_cast<double>(c.totalFrames) / 44100.0;
+    const double seconds = static_cast<double>(c.transport.TotalFrames()) / 44100.0;
     const int y = static_cast<int>(c.timeBar->top + 5);
     const int x = static_cast<int>(c.timeBar->width / 2);
     Send(InputKind::MouseMove, x, y);
     Send(InputKind::LeftButtonDown, x, y);
-    EXPECT_EQ(c.shared.playState, PlayState::Paused) << "the click sets where play starts";
-    EXPECT_NEAR(c.seekOffset, c.totalFrames / 2, 2000);
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Paused) << "the click sets where play starts";
+    EXPECT_NEAR(c.transport.SeekOffset(), c.transport.TotalFrames() / 2, 2000);
     Send(InputKind::MouseMove, x / 2, y);  // a drag scrubs
-    EXPECT_NEAR(c.seekOffset, c.totalFrames / 4, 2000);
+    EXPECT_NEAR(c.transport.SeekOffset(), c.transport.TotalFrames() / 4, 2000);
     Send(InputKind::LeftButtonUp, x / 2, y);
     Send(InputKind::MouseMove, x, y);  // the button is up: moving seeks no more
-    EXPECT_NEAR(c.seekOffset, c.totalFrames / 4, 2000);
+    EXPECT_NEAR(c.transport.SeekOffset(), c.transport.TotalFrames() / 4, 2000);
 
     struct Press {
         uint32_t key;
@@ -508,13 +511,15 @@ TEST_F(ControllerTest, TimeBarAndKeysSeekWhileStopped) {
         m.keyCode = p.key;
         m.shift = p.shift;
         c.OnInput(m);
-        const double expected = p.expectedSeconds < 0 ? c.totalFrames - 1 : p.expectedSeconds * 44100.0;
-        EXPECT_NEAR(c.seekOffset, expected, 1.0) << "key " << p.key << (p.shift ? " with Shift" : "");
+        const double expected =
+            p.expectedSeconds < 0 ? c.transport.TotalFrames() - 1 : p.expectedSeconds * 44100.0;
+        EXPECT_NEAR(c.transport.SeekOffset(), expected, 1.0)
+            << "key " << p.key << (p.shift ? " with Shift" : "");
     }
     c.shared.command = Command::None;
-    c.shared.Post(Command::Play);
+    c.Post(Command::Play);
     Frames(1);
-    EXPECT_EQ(c.shared.playState, PlayState::Playing) << "play goes on from the place without a count-in";
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Playing) << "play goes on from the place without a count-in";
 }
 
 // The + and - keys (with = and the keypad's) step the volume to the next multiple of five at once,
@@ -537,11 +542,11 @@ TEST_F(ControllerTest, VolumeKeysStepTheVolumeAndKeepItWhenLetGo) {
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(testing::Message() << k.from << "% and key " << k.key);
-        c.SetVolume(static_cast<float>(k.from));
-        c.SaveVolume();
+        c.transport.SetVolume(static_cast<float>(k.from));
+        c.transport.SaveVolume();
         Send(InputKind::KeyDown, 0, 0, k.key);
         EXPECT_EQ(c.shared.volumePercent, k.to);
-        EXPECT_FLOAT_EQ(c.playbackVolume.load(), float(k.to * k.to) / 10000);
+        EXPECT_FLOAT_EQ(c.transport.Gain(), float(k.to * k.to) / 10000);
         EXPECT_EQ(ReadSettings("").volumePercent, k.from) << "written only when the key comes up";
         Send(InputKind::KeyUp, 0, 0, k.key);
         EXPECT_EQ(ReadSettings("").volumePercent, k.to);
@@ -587,9 +592,9 @@ TEST_F(ControllerTest, TheSliderSetsTheVolumeAndTheNextStartKeepsIt) {
 
     c.ReleaseObjects();
     c.Initialise(output, "file:///guide.html", milliseconds(0));
-    c.clock->Init({&FakeFrequency, &FakeNow});
+    c.transport.Clock().Init({&FakeFrequency, &FakeNow});
     EXPECT_EQ(c.shared.volumePercent, kept);
-    EXPECT_FLOAT_EQ(c.playbackVolume.load(), float(kept * kept) / 10000);
+    EXPECT_FLOAT_EQ(c.transport.Gain(), float(kept * kept) / 10000);
     EXPECT_TRUE(c.shared.soundFontLoaded) << "and the SoundFont is still the one saved";
 }
 
@@ -616,7 +621,7 @@ TEST_F(ControllerTest, DroppedFilesLoadByTheirKind) {
 
 TEST_F(ControllerTest, ANewSoundFontRendersTheSongAgainFromWhereItWas) {
     LoadSong();
-    c.SeekPlayback(2 * 44100);
+    c.transport.SeekTo(2 * 44100);
     Frames(1);
     const RectF button{c.controlPanel->soundFontButton.left, c.controlPanel->soundFontButton.top,
                        c.controlPanel->soundFontButton.right, c.controlPanel->soundFontButton.bottom};
@@ -627,8 +632,8 @@ TEST_F(ControllerTest, ANewSoundFontRendersTheSongAgainFromWhereItWas) {
     for (int frames = 0; c.loading.rendering && frames < 5000; ++frames) Frames(1);
     Frames(1);
     EXPECT_TRUE(c.shared.session.Ready());
-    EXPECT_EQ(c.shared.playState, PlayState::Paused);
-    EXPECT_NEAR(c.seekOffset, 2 * 44100, 44100 / 10) << "the song waits where it was";
+    EXPECT_EQ(c.transport.Coarse(), PlayState::Paused);
+    EXPECT_NEAR(c.transport.SeekOffset(), 2 * 44100, 44100 / 10) << "the song waits where it was";
 }
 
 }  // namespace
@@ -637,7 +642,7 @@ TEST_F(ControllerTest, ANewSoundFontRendersTheSongAgainFromWhereItWas) {
 // the button, and ends with the same notice as an audio export.
 TEST_F(ControllerTest, TheVideoButtonExportsTheSong) {
     LoadSong();
-    c.videoSettings = {160, 90, 30, QualityStandard};
+    c.exports.SetVideo({160, 90, 30, QualityStandard});
     const std::string path = (folder / "little song.mp4").string();
     StartVideoExport(path);
     ASSERT_EQ(dialogs.saveRequests.size(), 1u);
@@ -647,7 +652,7 @@ TEST_F(ControllerTest, TheVideoButtonExportsTheSong) {
     EXPECT_EQ(request.fileName, "little song");  // the dialog adds ".mp4" itself
     EXPECT_EQ(request.defaultExtension, "mp4");
     EXPECT_EQ(request.choiceOptions.size(), 3u);
-    ASSERT_TRUE(c.videoExport) << (dialogs.errorBoxes.empty() ? "" : dialogs.errorBoxes[0].text);
+    ASSERT_TRUE(c.exports.VideoJob()) << (dialogs.errorBoxes.empty() ? "" : dialogs.errorBoxes[0].text);
 
     const std::vector<std::string> shown = FramesUntilTheVideoEnds();
     EXPECT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes.at(0).text;
@@ -677,9 +682,9 @@ TEST_F(ControllerTest, TheVideoButtonNeedsASongAndStops) {
     dialogs.errorBoxes.clear();
 
     LoadSong();
-    c.videoSettings = {1280, 720, 60, QualityStandard};  // long enough to be caught running
+    c.exports.SetVideo({1280, 720, 60, QualityStandard});  // long enough to be caught running
     StartVideoExport((folder / "stopped.mp4").string());
-    ASSERT_TRUE(c.videoExport);
+    ASSERT_TRUE(c.exports.VideoJob());
     Frames(1);
     bool progressShown = false;
     for (const auto& call : target.Texts())
@@ -710,7 +715,7 @@ TEST_F(ControllerTest, TheVideoButtonNeedsASongAndStops) {
     EXPECT_FALSE(fs::exists(folder / "missing"));
 
     StartVideoExport((folder / "quit.mp4").string());
-    ASSERT_TRUE(c.videoExport);
+    ASSERT_TRUE(c.exports.VideoJob());
     c.ReleaseObjects();
     EXPECT_TRUE(VideoLeftovers().empty()) << VideoLeftovers().front();
 }

@@ -110,7 +110,7 @@ TEST_F(ExportDriver, EachFormatExportsBesideTheFrameLoop) {
         EXPECT_EQ(c.shared.command, Command::None);
         EXPECT_EQ(c.controlPanel->exportNotice.text, std::string("Saved ") + k.name + " in " + dir.path());
         EXPECT_EQ(c.controlPanel->exportNotice.url, "file://" + dir.path());
-        EXPECT_FALSE(c.audioExport) << "the finished job is dropped";
+        EXPECT_FALSE(c.exports.AudioJob()) << "the finished job is dropped";
         ExpectBarNeverFull(run);
         EXPECT_EQ(ProbeStream(target, "codec_name"), k.codec);
         EXPECT_EQ(ProbeStream(target, "sample_rate"), "44100");
@@ -137,12 +137,12 @@ TEST_F(ExportDriver, FramesOnlyPollTheJob) {
     Choose(dir / "alone.flac");
     ASSERT_TRUE(c.shared.Post(Command::ExportAudio));
     c.RunCommand();  // the dialog and the job's start
-    ASSERT_TRUE(c.audioExport);
+    ASSERT_TRUE(c.exports.AudioJob());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!c.audioExport->Done() && std::chrono::steady_clock::now() < deadline) {
+    while (!c.exports.AudioJob()->Done() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ASSERT_TRUE(c.audioExport->Done()) << "the export needed frames to advance";
+    ASSERT_TRUE(c.exports.AudioJob()->Done()) << "the export needed frames to advance";
     EXPECT_EQ(c.shared.command, Command::ExportRunning);
     c.RunCommand();
     EXPECT_EQ(c.shared.command, Command::None);
@@ -210,7 +210,7 @@ TEST_F(ExportDriver, AFullDeviceFailsAndIsLeftAlone) {
     for (const char* format : {"wav", "flac", "ogg"}) {
         SCOPED_TRACE(format);
         dialogs.errorBoxes.clear();
-        c.lastExportFormat = ChooseExportFormat(std::string("x.") + format, ExportFormat::Wav);
+        c.exports.SetLastFormat(ChooseExportFormat(std::string("x.") + format, ExportFormat::Wav));
         Choose("/dev/full");  // no extension: the format last used
         Export();
         EXPECT_EQ(dialogs.errorBoxes.size(), 1u);
@@ -253,13 +253,13 @@ TEST_F(ExportDriver, NothingToExportSaysWhy) {
 
 // A cancelled dialog ends the command in the same frame with nothing written and nothing shown.
 TEST_F(ExportDriver, CancelDoesNothing) {
-    c.lastExportFormat = ExportFormat::Mp3;
+    c.exports.SetLastFormat(ExportFormat::Mp3);
     const ExportRun run = Export();
     EXPECT_EQ(run.frames, 1);
     EXPECT_EQ(dialogs.saveRequests.size(), 1u);
     EXPECT_TRUE(dialogs.errorBoxes.empty());
-    EXPECT_FALSE(c.audioExport);
-    EXPECT_EQ(c.lastExportFormat, ExportFormat::Mp3);
+    EXPECT_FALSE(c.exports.AudioJob());
+    EXPECT_EQ(c.exports.LastFormat(), ExportFormat::Mp3);
 }
 
 // A song practised slower exports as it is heard: rendered again at its speed, with a title and a
@@ -276,7 +276,7 @@ TEST_F(ExportDriver, PracticeExportsAtItsSpeedAndSaysSo) {
     c.shared.soundFontPath = "/usr/share/sounds/sf2/TimGM6mb.sf2";
     c.shared.song = std::make_unique<SongData>();
     ASSERT_TRUE(ParseSong(*c.shared.song, bytes.data(), bytes.size()));
-    c.renderFolder = dir.path();
+    c.transport.SetRenderFolder(dir.path());
     c.shared.practice.choice.SetSpeed(50);
 
     const std::string target = dir / "slow.wav";
@@ -299,9 +299,10 @@ TEST_F(ExportDriver, ALoopExportsItsPartAndSaysSo) {
     auto file = std::make_unique<RenderFile>();
     std::string error;
     ASSERT_TRUE(file->CreateTemporary(dir.path(), error)) << error;
-    c.streamPlayback =
-        std::make_unique<StreamPlayback>(std::make_shared<RenderStream>(std::move(file), 44100, kSongFrames));
-    c.streamPlayback->SetLoop({44100, 2 * 44100 + 22050});
+    // Without a player nothing plays, but the song's render is there to take the loop.
+    (void)c.transport.PrepareStreamPlayback(
+        std::make_shared<RenderStream>(std::move(file), 44100, kSongFrames));
+    c.transport.TakeLoop({44100, 2 * 44100 + 22050});
 
     const std::string target = dir / "loop.wav";
     Choose(target);
@@ -338,9 +339,9 @@ TEST_F(ExportDriver, VideoChoicesAreKeptForTheNextExport) {
         script.answer.choice = QualityHigh;
         script.answer.moreChoices = std::move(picks);
         dialogs.saveScripts.push_back(script);
-        const bool started = c.ExportVideo();
-        if (c.videoExport) c.videoExport->Cancel();  // what was asked for is all this looks at
-        c.videoExport.reset();
+        const bool started = c.exports.StartVideo(c.controlPanel.get());
+        if (c.exports.VideoJob()) c.exports.VideoJob()->Cancel();  // what was asked for is all this looks at
+        c.exports.Release();
         return started;
     };
     ASSERT_TRUE(exportVideo({3, 1, 1})) << (dialogs.errorBoxes.empty() ? "" : dialogs.errorBoxes[0].text);
@@ -363,10 +364,10 @@ TEST_F(ExportDriver, VideoChoicesAreKeptForTheNextExport) {
     next.shared.dialogs = &dialogs;
     BringTo(next.shared.session, SongStage::Ready);
     next.shared.song = std::make_unique<SongData>();
-    EXPECT_FALSE(next.ExportVideo());
+    EXPECT_FALSE(next.exports.StartVideo(next.controlPanel.get()));
     EXPECT_EQ(dialogs.saveRequests.back().request.moreChoices.at(0).initial, 3);
-    EXPECT_EQ(next.videoSettings.width, 1080);
-    EXPECT_EQ(next.videoSettings.height, 1920);
-    EXPECT_EQ(next.videoSettings.fps, 30);
-    EXPECT_EQ(next.videoView, VideoView::Window);
+    EXPECT_EQ(next.exports.Video().width, 1080);
+    EXPECT_EQ(next.exports.Video().height, 1920);
+    EXPECT_EQ(next.exports.Video().fps, 30);
+    EXPECT_EQ(next.exports.View(), VideoView::Window);
 }

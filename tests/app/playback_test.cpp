@@ -1,11 +1,12 @@
-// The controller's playback operations over a real WAV file and a ring the test moves.
+// The transport's operations over a real WAV file and a ring the test moves.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <string>
 
-#include "app/player_controller.h"
+#include "app/session_state.h"
+#include "app/transport.h"
 #include "audio/streaming_player.h"
 #include "audio/wav_reader.h"
 #include "manual_output.h"
@@ -24,24 +25,24 @@ class PlaybackTest : public ::testing::Test {
         char dir[] = "/tmp/dorvik-playback-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
         folder = dir;
-        c = std::make_unique<PlayerController>();
-        c->shared.song = std::make_unique<SongData>();
-        c->shared.song->duration = 2.0;
-        c->shared.outputWavPath = folder + "/output.wav";
-        c->CreatePlayer(out, milliseconds(0));
+        t = std::make_unique<Transport>(s);
+        s.song = std::make_unique<SongData>();
+        s.song->duration = 2.0;
+        s.outputWavPath = folder + "/output.wav";
+        t->CreatePlayer(out, milliseconds(0));
     }
     void TearDown() override {
-        c.reset();
+        t.reset();
         std::remove((folder + "/output.wav").c_str());
         rmdir(folder.c_str());
     }
-    void WriteWav(const Bytes& b) { ASSERT_TRUE(WriteFile(c->shared.outputWavPath, b)); }
+    void WriteWav(const Bytes& b) { ASSERT_TRUE(WriteFile(s.outputWavPath, b)); }
     // Plays `frames` frames with the refills a timer would run.
     void PlayFrames(uint32_t frames) {
         while (frames > 0) {
             const uint32_t step = std::min(frames, 4410u);
             out.ring->Advance(step * 4);
-            c->soundPlayer->OnTimer();
+            t->Player()->OnTimer();
             frames -= step;
         }
     }
@@ -56,7 +57,8 @@ class PlaybackTest : public ::testing::Test {
 
     std::string folder;
     ManualOutput out;
-    std::unique_ptr<PlayerController> c;
+    SessionState s;
+    std::unique_ptr<Transport> t;
 };
 
 }  // namespace
@@ -75,23 +77,25 @@ TEST_F(PlaybackTest, AFileWithNothingToPlayLeavesTheSongUnplayable) {
         SCOPED_TRACE(k.name);
         // A playable song first, so that what it left behind must go too.
         WriteWav(CountingWav(kRate));
-        ASSERT_TRUE(c->PreparePlayback());
-        ASSERT_EQ(c->totalFrames, int32_t(kRate));
-        std::remove(c->shared.outputWavPath.c_str());
+        ASSERT_TRUE(t->PreparePlayback());
+        ASSERT_EQ(t->TotalFrames(), int32_t(kRate));
+        std::remove(s.outputWavPath.c_str());
         if (k.file != nullptr) WriteWav(*k.file);
-        c->shared.playState = PlayState::Paused;
-        EXPECT_FALSE(c->PreparePlayback());
-        EXPECT_EQ(c->totalFrames, 0);
-        EXPECT_FALSE(c->soundPlayer->Prepared());
-        EXPECT_EQ(c->shared.playState, PlayState::Paused);
-        EXPECT_EQ(c->PlaybackSongTime(), -1.0);
-        c->StartPlayback();
-        EXPECT_EQ(c->shared.playState, PlayState::Playing);
-        EXPECT_EQ(c->PlaybackSongTime(), -1.0);
-        c->SeekPlayback(5);
-        c->StopPlayback();
-        EXPECT_EQ(c->shared.playState, PlayState::Stopped);
-        EXPECT_EQ(c->PlaybackSongTime(), -1.0);
+        // Paused at a place in the playable song: the state outlasts what goes.
+        t->Start();
+        t->Pause();
+        EXPECT_FALSE(t->PreparePlayback());
+        EXPECT_EQ(t->TotalFrames(), 0);
+        EXPECT_FALSE(t->Player()->Prepared());
+        EXPECT_EQ(t->Coarse(), PlayState::Paused);
+        EXPECT_EQ(t->HeardSongTime(), -1.0);
+        t->Start();
+        EXPECT_EQ(t->Coarse(), PlayState::Playing);
+        EXPECT_EQ(t->HeardSongTime(), -1.0);
+        t->SeekTo(5);
+        t->Stop();
+        EXPECT_EQ(t->Coarse(), PlayState::Stopped);
+        EXPECT_EQ(t->HeardSongTime(), -1.0);
     }
 }
 
@@ -103,134 +107,136 @@ TEST_F(PlaybackTest, PreparingTakesTheFrameCountAndLengthensAShorterSong) {
     } cases[] = {{2.0, 3 * kRate, 3.0}, {5.0, 3 * kRate, 5.0}, {2.0, 2 * kRate + 1, 2.0 + 1.0 / kRate}};
     for (const Case& k : cases) {
         SCOPED_TRACE(k.songSeconds);
-        c->shared.song->duration = k.songSeconds;
+        s.song->duration = k.songSeconds;
         WriteWav(CountingWav(k.wavFrames));
-        c->shared.playState = PlayState::Idle;
-        c->seekOffset = 77;
-        ASSERT_TRUE(c->PreparePlayback());
-        EXPECT_EQ(c->totalFrames, int32_t(k.wavFrames));
-        EXPECT_DOUBLE_EQ(c->shared.song->duration, k.expected);
-        EXPECT_EQ(c->seekOffset, 0u);
-        EXPECT_EQ(c->shared.playState, PlayState::Idle);
+        // A song before, paused at a place (none before the first): the place goes, the state stays.
+        if (t->TotalFrames() > 77) t->SeekTo(77);
+        const TransportState before = t->State();
+        ASSERT_TRUE(t->PreparePlayback());
+        EXPECT_EQ(t->TotalFrames(), int32_t(k.wavFrames));
+        EXPECT_DOUBLE_EQ(s.song->duration, k.expected);
+        EXPECT_EQ(t->SeekOffset(), 0u);
+        EXPECT_EQ(t->State(), before);
         EXPECT_EQ(out.ring->Size(), 2 * 4 * kRate);
     }
 }
 
 TEST_F(PlaybackTest, PlaysTheFileFromItsFirstFrameAndTheSongTimeFollows) {
     WriteWav(CountingWav(4 * kRate));
-    c->shared.song->duration = 4.0;
-    ASSERT_TRUE(c->PreparePlayback());
-    c->StartPlayback();
-    EXPECT_EQ(c->shared.playState, PlayState::Playing);
-    EXPECT_DOUBLE_EQ(c->PlaybackSongTime(), 1.0 / 30);
+    s.song->duration = 4.0;
+    ASSERT_TRUE(t->PreparePlayback());
+    t->Start();
+    EXPECT_EQ(t->Coarse(), PlayState::Playing);
+    EXPECT_DOUBLE_EQ(t->HeardSongTime(), 1.0 / 30);
     PlayFrames(3 * kRate + 5);
     EXPECT_EQ(FrameAtCursor(), 3 * kRate + 5);
-    EXPECT_NEAR(c->PlaybackSongTime(), 3.0 + 5.0 / kRate + 1.0 / 30, 1.5 / kRate);
+    EXPECT_NEAR(t->HeardSongTime(), 3.0 + 5.0 / kRate + 1.0 / 30, 1.5 / kRate);
 }
 
 TEST_F(PlaybackTest, SeekWhilePausedStaysPausedAndPlaysOnFromTheNewPlace) {
     WriteWav(CountingWav(4 * kRate));
-    c->shared.song->duration = 4.0;
-    ASSERT_TRUE(c->PreparePlayback());
-    c->StartPlayback();
+    s.song->duration = 4.0;
+    ASSERT_TRUE(t->PreparePlayback());
+    t->Start();
     PlayFrames(kRate / 3);
-    c->PausePlayback();
-    EXPECT_EQ(c->shared.playState, PlayState::Paused);
-    EXPECT_TRUE(c->shared.refreshBits & RefreshNotesView);
-    c->shared.refreshBits = 0;
+    t->Pause();
+    EXPECT_EQ(t->Coarse(), PlayState::Paused);
+    EXPECT_TRUE(s.refreshBits & RefreshNotesView);
+    s.refreshBits = 0;
 
     const uint32_t f = 2 * kRate + 123;
-    c->SeekPlayback(f);
-    EXPECT_EQ(c->shared.playState, PlayState::Paused);
-    EXPECT_EQ(c->seekOffset, f);
-    EXPECT_TRUE(c->shared.refreshBits & RefreshNotesView);
+    t->SeekTo(f);
+    EXPECT_EQ(t->Coarse(), PlayState::Paused);
+    EXPECT_EQ(t->SeekOffset(), f);
+    EXPECT_TRUE(s.refreshBits & RefreshNotesView);
     EXPECT_FALSE(out.ring->Playing());
     EXPECT_EQ(out.ring->PlayCursor(), 0u);
     EXPECT_TRUE(RingSilent());
     const double atSeek = double(f) * 4.0 / (4 * kRate) + 1.0 / 30;
-    EXPECT_DOUBLE_EQ(c->PlaybackSongTime(), atSeek);
+    EXPECT_DOUBLE_EQ(t->HeardSongTime(), atSeek);
 
-    c->StartPlayback();
+    t->Start();
     EXPECT_EQ(FrameAtCursor(), f);
-    EXPECT_DOUBLE_EQ(c->PlaybackSongTime(), atSeek);
+    EXPECT_DOUBLE_EQ(t->HeardSongTime(), atSeek);
     PlayFrames(kRate);
     EXPECT_EQ(FrameAtCursor(), f + kRate);
 }
 
 TEST_F(PlaybackTest, SeekWhilePlayingPlaysOnAtOnceAndSeekWhileStoppedWaitsThere) {
     WriteWav(CountingWav(4 * kRate));
-    ASSERT_TRUE(c->PreparePlayback());
-    c->StartPlayback();
+    ASSERT_TRUE(t->PreparePlayback());
+    t->Start();
     PlayFrames(kRate);
-    c->SeekPlayback(kRate / 2);
+    t->SeekTo(kRate / 2);
     EXPECT_TRUE(out.ring->Playing());
     EXPECT_EQ(FrameAtCursor(), kRate / 2);
     PlayFrames(2 * kRate);
     EXPECT_EQ(FrameAtCursor(), kRate / 2 + 2 * kRate);
 
-    c->StopPlayback();
-    c->SeekPlayback(3 * kRate);
-    EXPECT_EQ(c->shared.playState, PlayState::Paused);
+    t->Stop();
+    t->SeekTo(3 * kRate);
+    EXPECT_EQ(t->Coarse(), PlayState::Paused);
     EXPECT_FALSE(out.ring->Playing());
-    c->StartPlayback();
+    t->Start();
     PlayFrames(kRate / 2);
     EXPECT_EQ(FrameAtCursor(), 3 * kRate + kRate / 2);
 }
 
 TEST_F(PlaybackTest, StopRewindsTheReaderAndSilencesThePlayer) {
     WriteWav(CountingWav(3 * kRate));
-    ASSERT_TRUE(c->PreparePlayback());
-    c->StartPlayback();
+    ASSERT_TRUE(t->PreparePlayback());
+    t->Start();
     PlayFrames(kRate);
-    c->SeekPlayback(kRate);
+    t->SeekTo(kRate);
     PlayFrames(kRate / 2);
-    c->StopPlayback();
-    EXPECT_EQ(c->shared.playState, PlayState::Stopped);
-    EXPECT_EQ(c->seekOffset, 0u);
-    EXPECT_TRUE(c->shared.refreshBits & RefreshNotesView);
-    EXPECT_EQ(c->wavReader->dataChunk.size, c->wavReader->dataSize);
+    t->Stop();
+    EXPECT_EQ(t->Coarse(), PlayState::Stopped);
+    EXPECT_EQ(t->SeekOffset(), 0u);
+    EXPECT_TRUE(s.refreshBits & RefreshNotesView);
+    EXPECT_EQ(t->Wav()->dataChunk.size, t->Wav()->dataSize);
     EXPECT_FALSE(out.ring->Playing());
     EXPECT_TRUE(RingSilent());
-    EXPECT_EQ(c->soundPlayer->GetPlayPosition(), 0u);
-    c->StartPlayback();
+    EXPECT_EQ(t->Player()->GetPlayPosition(), 0u);
+    t->Start();
     EXPECT_EQ(FrameAtCursor(), 0);
 }
 
 TEST_F(PlaybackTest, BackToTheStartKeepsThePlayState) {
     WriteWav(CountingWav(3 * kRate));
-    ASSERT_TRUE(c->PreparePlayback());
-    c->StartPlayback();
+    ASSERT_TRUE(t->PreparePlayback());
+    t->Start();
     PlayFrames(kRate + 99);
-    c->RewindPlayback();
-    EXPECT_EQ(c->shared.playState, PlayState::Playing);
+    t->Rewind();
+    EXPECT_EQ(t->Coarse(), PlayState::Playing);
     EXPECT_TRUE(out.ring->Playing());
     EXPECT_EQ(FrameAtCursor(), 0);
 
     PlayFrames(kRate);
-    c->PausePlayback();
-    c->RewindPlayback();
-    EXPECT_EQ(c->shared.playState, PlayState::Paused);
+    t->Pause();
+    t->Rewind();
+    EXPECT_EQ(t->Coarse(), PlayState::Paused);
     EXPECT_FALSE(out.ring->Playing());
-    EXPECT_DOUBLE_EQ(c->PlaybackSongTime(), 1.0 / 30);  // above 0: the next play needs no count-in
-    c->StartPlayback();
+    EXPECT_DOUBLE_EQ(t->HeardSongTime(), 1.0 / 30);  // above 0: the next play needs no count-in
+    t->Start();
     EXPECT_EQ(FrameAtCursor(), 0);
 }
 
 TEST_F(PlaybackTest, FillFromWaveHandsOutWholeFramesUntilTheEnd) {
     WriteWav(CountingWav(1000));
-    ASSERT_TRUE(c->PreparePlayback());
+    ASSERT_TRUE(t->PreparePlayback());
     Bytes buf(4 * 600);
     uint32_t got = 99;
-    PlayerController::FillFromWave(buf.data(), 600, &got, c.get());
+    Transport::FillFromWave(buf.data(), 600, &got, t.get());
     EXPECT_EQ(got, 600u);
     EXPECT_EQ(FrameIndexOf(buf.data() + 4 * 599), 599);
-    PlayerController::FillFromWave(buf.data(), 600, &got, c.get());
+    Transport::FillFromWave(buf.data(), 600, &got, t.get());
     EXPECT_EQ(got, 400u);
-    PlayerController::FillFromWave(buf.data(), 600, &got, c.get());
+    Transport::FillFromWave(buf.data(), 600, &got, t.get());
     EXPECT_EQ(got, 0u);
-    c->wavReader.reset();
+    // A song played from its render leaves no reader to fill from.
+    EXPECT_FALSE(t->PrepareStreamPlayback(nullptr));
     got = 99;
-    PlayerController::FillFromWave(buf.data(), 600, &got, c.get());
+    Transport::FillFromWave(buf.data(), 600, &got, t.get());
     EXPECT_EQ(got, 0u);
 }
 
@@ -246,10 +252,10 @@ TEST_F(PlaybackTest, TheVolumeScalesWhatIsPlayedAndNothingElse) {
     for (const auto& k : cases) {
         SCOPED_TRACE(testing::Message() << k.percent << "%");
         WriteWav(file);
-        ASSERT_TRUE(c->PreparePlayback());
-        c->SetVolume(k.percent);
-        EXPECT_FLOAT_EQ(c->playbackVolume.load(), k.gain);
-        c->StartPlayback();  // primes the ring through the fill callback
+        ASSERT_TRUE(t->PreparePlayback());
+        t->SetVolume(k.percent);
+        EXPECT_FLOAT_EQ(t->Gain(), k.gain);
+        t->Start();  // primes the ring through the fill callback
         const Bytes ring = out.ring->Contents();
         ASSERT_GE(ring.size(), frames.size());
         if (k.percent == 100) {
@@ -262,9 +268,9 @@ TEST_F(PlaybackTest, TheVolumeScalesWhatIsPlayedAndNothingElse) {
             if (got != static_cast<int16_t>(std::lround(in * k.gain)) && ++wrong <= 3)
                 ADD_FAILURE() << "sample " << i / 2 << ": " << in << " became " << got;
         }
-        c->StopPlayback();
+        t->Stop();
     }
-    EXPECT_TRUE(ReadFile(c->shared.outputWavPath) == file) << "the render on disk was changed";
+    EXPECT_TRUE(ReadFile(s.outputWavPath) == file) << "the render on disk was changed";
 }
 
 TEST_F(PlaybackTest, SetVolumeRoundsAndClamps) {
@@ -273,10 +279,10 @@ TEST_F(PlaybackTest, SetVolumeRoundsAndClamps) {
         int kept;
     } cases[] = {{72.4f, 72}, {72.5f, 73}, {-3, 0}, {250, 100}, {0, 0}, {100, 100}};
     for (const auto& k : cases) {
-        c->SetVolume(k.asked);
-        EXPECT_EQ(c->shared.volumePercent, k.kept) << k.asked;
-        EXPECT_FLOAT_EQ(c->playbackVolume.load(), float(k.kept * k.kept) / 10000) << k.asked;
+        t->SetVolume(k.asked);
+        EXPECT_EQ(s.volumePercent, k.kept) << k.asked;
+        EXPECT_FLOAT_EQ(t->Gain(), float(k.kept * k.kept) / 10000) << k.asked;
     }
-    c->SetVolume(NAN);
-    EXPECT_EQ(c->shared.volumePercent, 100) << "NaN is no volume; the one before stays";
+    t->SetVolume(NAN);
+    EXPECT_EQ(s.volumePercent, 100) << "NaN is no volume; the one before stays";
 }

@@ -58,15 +58,15 @@ class WatchingApp final : public PlayerApp {
         if (player == nullptr) return;
         PlayerController& c = player->controller;
         ++frames;
-        if (c.shared.session.Ready() && c.shared.playState == PlayState::Idle &&
+        if (c.shared.session.Ready() && c.transport.Coarse() == PlayState::Idle &&
             c.shared.command == Command::None) {
-            c.shared.Post(Command::Play);
+            c.Post(Command::Play);
         }
-        if (shots.size() < std::size(kMoments) && c.shared.playState == PlayState::Playing &&
-            c.songTime >= kMoments[shots.size()] && c.shared.song &&
-            HoldsAWhiteKey(*c.shared.song, c.songTime)) {
+        if (shots.size() < std::size(kMoments) && c.transport.Coarse() == PlayState::Playing &&
+            c.transport.SongTime() >= kMoments[shots.size()] && c.shared.song &&
+            HoldsAWhiteKey(*c.shared.song, c.transport.SongTime())) {
             Shot shot;
-            shot.songTime = c.songTime;
+            shot.songTime = c.transport.SongTime();
             shot.pixels = target->ReadPixels();
             shot.keys.assign(std::begin(c.notesView->keys), std::end(c.notesView->keys));
             shots.push_back(std::move(shot));

@@ -47,7 +47,7 @@ class PracticeTest : public ::testing::Test {
         setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
         ShowFluidSynthMessages(false);
         c.synth = std::make_unique<SynthRenderer>();
-        c.renderFolder = folder.string();
+        c.transport.SetRenderFolder(folder.string());
         c.shared.soundFontPath = "/usr/share/sounds/sf2/TimGM6mb.sf2";
         c.shared.soundFontLoaded = true;
         c.CreatePlayer(out, milliseconds(0));
@@ -71,7 +71,7 @@ class PracticeTest : public ::testing::Test {
     }
     void Load() {
         c.LoadMidi(path);
-        ASSERT_NE(c.streamPlayback, nullptr);
+        ASSERT_NE(c.transport.Playback(), nullptr);
         (void)c.backgroundRender->Wait();
         c.StepLoading();
     }
@@ -84,7 +84,7 @@ class PracticeTest : public ::testing::Test {
         }
     }
     void WaitForPractice() {
-        if (c.practiceRender) (void)c.practiceRender->Wait();
+        if (c.transport.PracticeRender()) (void)c.transport.PracticeRender()->Wait();
     }
     // The device plays `seconds`, with the refills a timer would run.
     void Hear(double seconds) {
@@ -92,10 +92,10 @@ class PracticeTest : public ::testing::Test {
         while (frames > 0) {
             const uint32_t step = std::min(frames, 4410u);
             out.ring->Advance(step * 4);
-            c.soundPlayer->OnTimer();
+            c.transport.Player()->OnTimer();
             frames -= step;
         }
-        c.KeepPlaybackBehindRender();
+        c.transport.Update();
     }
 
     // A keyboard of the test's own takes the place of whatever input play-along opened.
@@ -104,8 +104,7 @@ class PracticeTest : public ::testing::Test {
         keyboard->Plug("Test keyboard");
         EXPECT_EQ(keyboard->Open("Test keyboard"), "");
         platform::ScriptedMidiInput* keys = keyboard.get();
-        keyboard->SetThru(c.liveThru.get());
-        c.midiInput = std::move(keyboard);
+        c.playAlong.UseInput(std::move(keyboard));
         c.shared.playAlong.inputName = "Test keyboard";
         return keys;
     }
@@ -116,7 +115,7 @@ class PracticeTest : public ::testing::Test {
         platform::MidiMessage message;
         ASSERT_TRUE(platform::MakeMidiMessage(now, bytes, 3, message));
         keys->Send(message);
-        c.StepPlayAlong();
+        c.playAlong.Step();
     }
 
     fs::path folder;
@@ -131,44 +130,45 @@ class PracticeTest : public ::testing::Test {
 TEST_F(PracticeTest, SpeedAndPartsPlayFromTheirOwnRenderInStepWithTheNotes) {
     Load();
     ASSERT_TRUE(c.shared.session.Ready());
-    c.SeekPlayback(10 * kRate);
+    c.transport.SeekTo(10 * kRate);
     Key('[', 10);
     EXPECT_EQ(c.shared.practice.choice.speedPercent, 50);
-    ASSERT_NE(c.practiceRender, nullptr);
-    EXPECT_NE(&c.streamPlayback->Stream(), c.songStream.get()) << "played from a render of its own";
-    EXPECT_DOUBLE_EQ(c.streamPlayback->Timeline().speed, 0.5);
-    EXPECT_NEAR(c.streamPlayback->Timeline().origin, 8 * kRate, kRate / 100) << "two seconds before";
-    EXPECT_EQ(c.PlaybackFrame(), 10 * kRate) << "the place stays";
+    ASSERT_NE(c.transport.PracticeRender(), nullptr);
+    EXPECT_NE(&c.transport.Playback()->Stream(), c.transport.SongStream())
+        << "played from a render of its own";
+    EXPECT_DOUBLE_EQ(c.transport.Playback()->Timeline().speed, 0.5);
+    EXPECT_NEAR(c.transport.Playback()->Timeline().origin, 8 * kRate, kRate / 100) << "two seconds before";
+    EXPECT_EQ(c.transport.Frame(), 10 * kRate) << "the place stays";
 
     // Played: a second of sound moves the song on by half a second, and sound is heard.
     WaitForPractice();
-    c.StartPlayback();
-    ASSERT_FALSE(c.waitingForRender);
+    c.transport.Start();
+    ASSERT_FALSE(c.transport.WaitingForRender());
     Hear(1.0);
-    EXPECT_NEAR(c.PlaybackFrame(), 10.5 * kRate, kRate / 100);
+    EXPECT_NEAR(c.transport.Frame(), 10.5 * kRate, kRate / 100);
     const std::vector<uint8_t> ring = out.ring->Contents();
     EXPECT_TRUE(std::any_of(ring.begin(), ring.end(), [](uint8_t b) { return b != 0; }));
 
     // A hand silenced: the practice plays on from where it was heard, and is kept with the song.
     Key('1');
     EXPECT_EQ(c.shared.practice.choice.parts[0], PartSound::Muted);
-    EXPECT_NEAR(c.PlaybackFrame(), 10.5 * kRate, kRate / 100);
+    EXPECT_NEAR(c.transport.Frame(), 10.5 * kRate, kRate / 100);
     SongMemory kept = ReadSongMemory(c.shared.practice.songKey);
     EXPECT_EQ(kept.speedPercent, 50);
     EXPECT_EQ(kept.mutedParts, std::vector<int>{0});
 
     // A seek before the practice render's start makes one from there.
-    c.SeekPlayback(2 * kRate);
-    EXPECT_NEAR(c.streamPlayback->Timeline().origin, 0, kRate / 100);
-    EXPECT_EQ(c.PlaybackFrame(), 2 * kRate);
+    c.transport.SeekTo(2 * kRate);
+    EXPECT_NEAR(c.transport.Playback()->Timeline().origin, 0, kRate / 100);
+    EXPECT_EQ(c.transport.Frame(), 2 * kRate);
     WaitForPractice();
 
     // Back to the song as written: its own render plays, at its own speed.
     Key(']', 10);
     Key('1');
     EXPECT_TRUE(c.shared.practice.choice.Plain());
-    EXPECT_EQ(&c.streamPlayback->Stream(), c.songStream.get());
-    EXPECT_EQ(c.PlaybackFrame(), 2 * kRate);
+    EXPECT_EQ(&c.transport.Playback()->Stream(), c.transport.SongStream());
+    EXPECT_EQ(c.transport.Frame(), 2 * kRate);
 
     // The choice comes back when the song is opened again.
     Key('2');
@@ -176,8 +176,8 @@ TEST_F(PracticeTest, SpeedAndPartsPlayFromTheirOwnRenderInStepWithTheNotes) {
     c.LoadMidi(path);
     EXPECT_EQ(c.shared.practice.choice.speedPercent, 80);
     EXPECT_EQ(c.shared.practice.choice.parts[1], PartSound::Muted);
-    ASSERT_NE(c.streamPlayback, nullptr);
-    EXPECT_DOUBLE_EQ(c.streamPlayback->Timeline().speed, 0.8);
+    ASSERT_NE(c.transport.Playback(), nullptr);
+    EXPECT_DOUBLE_EQ(c.transport.Playback()->Timeline().speed, 0.8);
 }
 
 // Play-along: the hand silenced is the player's; the song holds at its next note until the key
@@ -194,62 +194,62 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     const auto press = [&](int key, bool down) { Press(keys, key, down); };
 
     WaitForPractice();
-    c.StartPlayback();
-    ASSERT_FALSE(c.waitingForRender);
+    c.transport.Start();
+    ASSERT_FALSE(c.transport.WaitingForRender());
     // The first note of the right hand (key 72) is at the start: the song holds there at once.
-    c.StepPlayAlong();
-    EXPECT_TRUE(c.shared.playAlong.heldForPlayer);
-    EXPECT_EQ(c.PlaybackFrame(), 0u);
+    c.playAlong.Step();
+    EXPECT_TRUE(c.transport.State() == TransportState::HeldForPlayer);
+    EXPECT_EQ(c.transport.Frame(), 0u);
     press(60, true);  // not the note wanted
-    EXPECT_TRUE(c.shared.playAlong.heldForPlayer) << "a wrong key moves nothing on";
-    EXPECT_TRUE(c.waitMode->State().wrong.test(60));
+    EXPECT_TRUE(c.transport.State() == TransportState::HeldForPlayer) << "a wrong key moves nothing on";
+    EXPECT_TRUE(c.playAlong.Wait()->State().wrong.test(60));
     press(60, false);
     press(72, true);
     EXPECT_TRUE(c.shared.playAlong.keysDown.test(72)) << "the key lights";
-    ASSERT_NE(c.liveSynth, nullptr);
+    ASSERT_NE(c.playAlong.Synth(), nullptr);
     std::vector<int16_t> mixed(2 * 512, 0);
-    c.liveSynth->Mix(mixed.data(), 512, kRate);
+    c.playAlong.Synth()->Mix(mixed.data(), 512, kRate);
     EXPECT_TRUE(std::any_of(mixed.begin(), mixed.end(), [](int16_t v) { return v != 0; }))
         << "the key sounds, handed over by the keyboard's input itself";
-    EXPECT_FALSE(c.shared.playAlong.heldForPlayer) << "the right key lets the song go on";
+    EXPECT_FALSE(c.transport.State() == TransportState::HeldForPlayer) << "the right key lets the song go on";
     press(72, false);
 
     // The next note is half a second on: the song plays up to it and holds just before it.
-    for (int i = 0; i < 10 && !c.shared.playAlong.heldForPlayer; ++i) {
+    for (int i = 0; i < 10 && c.transport.State() != TransportState::HeldForPlayer; ++i) {
         Hear(0.1);
-        c.StepPlayAlong();
+        c.playAlong.Step();
     }
-    ASSERT_TRUE(c.shared.playAlong.heldForPlayer);
-    EXPECT_NEAR(c.PlaybackFrame(), 0.47 * kRate, kRate / 100);
+    ASSERT_TRUE(c.transport.State() == TransportState::HeldForPlayer);
+    EXPECT_NEAR(c.transport.Frame(), 0.47 * kRate, kRate / 100);
     press(72, true);
-    EXPECT_FALSE(c.shared.playAlong.heldForPlayer);
+    EXPECT_FALSE(c.transport.State() == TransportState::HeldForPlayer);
 
     press(72, false);
 
     // A keyboard unplugged mid-song pauses the song and says so; the computer keyboard takes over
     // until it is plugged in again, and the panel's list follows.
-    c.inputWatch = std::make_unique<platform::MidiInputWatch>();
+    c.playAlong.RestartInputWatch();
     const auto look = [&] {
         c.shared.playAlong.lastInputCheck = 0;
-        c.StepPlayAlong();
+        c.playAlong.Step();
     };
     look();
-    EXPECT_EQ(c.inputRows.names, (std::vector<std::string>{"Test keyboard", "Computer keyboard"}));
-    EXPECT_EQ(c.inputRows.listening, 0);
+    EXPECT_EQ(c.playAlong.Inputs().names, (std::vector<std::string>{"Test keyboard", "Computer keyboard"}));
+    EXPECT_EQ(c.playAlong.Inputs().listening, 0);
     c.shared.dialogs = &dialogs;
     press(60, true);
     keys->Unplug("Test keyboard");
     look();
-    EXPECT_FALSE(c.ListeningToMidi());
+    EXPECT_FALSE(c.playAlong.ListeningToMidi());
     EXPECT_FALSE(c.shared.playAlong.keysDown.test(60)) << "a key held on the keyboard pulled out is let go";
     EXPECT_EQ(c.shared.command, Command::Pause);
     ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
     EXPECT_NE(dialogs.errorBoxes[0].text.find("\"Test keyboard\" is gone"), std::string::npos);
-    EXPECT_EQ(c.inputRows.names, std::vector<std::string>{"Computer keyboard"});
+    EXPECT_EQ(c.playAlong.Inputs().names, std::vector<std::string>{"Computer keyboard"});
     c.shared.command = Command::None;
     keys->Plug("Test keyboard");
     look();
-    EXPECT_TRUE(c.ListeningToMidi()) << "the keyboard plugged in again is taken up";
+    EXPECT_TRUE(c.playAlong.ListeningToMidi()) << "the keyboard plugged in again is taken up";
     EXPECT_NE(c.shared.playAlong.scoreText.find("on Test keyboard"), std::string::npos);
 
     // Choosing the computer keyboard in the panel is remembered, with the keys' own volume.
@@ -257,7 +257,7 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     choose.intent = PanelIntent::ChooseInput;
     choose.input = 1;
     c.HandlePanelRequest(choose);
-    EXPECT_FALSE(c.ListeningToMidi());
+    EXPECT_FALSE(c.playAlong.ListeningToMidi());
     PanelRequest keep;
     keep.intent = PanelIntent::KeepKeysVolume;
     keep.volume = 40;
@@ -268,7 +268,7 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     look();
     keys->Plug("Test keyboard");
     look();
-    EXPECT_FALSE(c.ListeningToMidi()) << "a keyboard plugged in does not override the choice";
+    EXPECT_FALSE(c.playAlong.ListeningToMidi()) << "a keyboard plugged in does not override the choice";
 
     // Ending play-along offers what was played for saving, with its own timing: two strikes of 72.
     platform::ScriptedDialogs::SaveScript save;
@@ -276,7 +276,7 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     dialogs.saveScripts.push_back(save);
     Key('\t');
     EXPECT_FALSE(c.shared.playAlong.On());
-    EXPECT_EQ(c.liveSynth, nullptr);
+    EXPECT_EQ(c.playAlong.Synth(), nullptr);
     SongData taken{};
     ASSERT_TRUE(ReadMidiFile(taken, save.answer.path)) << "the take is a MIDI file";
     int strikes = 0;
@@ -296,20 +296,20 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
     shiftTab.shift = true;
     c.OnKeyDown(shiftTab);
     ASSERT_TRUE(c.shared.playAlong.On());
-    ASSERT_NE(c.follow, nullptr);
-    EXPECT_EQ(c.waitMode, nullptr) << "the song does not wait";
+    ASSERT_NE(c.playAlong.Follow(), nullptr);
+    EXPECT_EQ(c.playAlong.Wait(), nullptr) << "the song does not wait";
     platform::ScriptedMidiInput* keys = PlugKeyboard();
     const auto press = [&](int key, bool down) { Press(keys, key, down); };
 
     // A passage of the first three notes of the right hand (0, 0.5 and 1 s), played over and over.
-    c.SetPlaybackLoop({0, static_cast<int64_t>(1.2 * kRate)});
+    c.transport.SetLoop({0, static_cast<int64_t>(1.2 * kRate)});
     WaitForPractice();
-    c.StartPlayback();
-    ASSERT_FALSE(c.waitingForRender);
+    c.transport.Start();
+    ASSERT_FALSE(c.transport.WaitingForRender());
     int struck = 0;
-    for (int step = 0; step < 80 && c.follow->PassesEnded() == 0; ++step) {
-        c.StepPlayAlong();
-        const double song = c.PlaybackSongTime();
+    for (int step = 0; step < 80 && c.playAlong.Follow()->PassesEnded() == 0; ++step) {
+        c.playAlong.Step();
+        const double song = c.transport.HeardSongTime();
         if (struck < 3 && std::fabs(song - 0.5 * struck) < 0.04) {
             press(72, true);
             press(72, false);
@@ -318,7 +318,7 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
         Hear(0.025);
     }
     EXPECT_EQ(struck, 3);
-    EXPECT_FALSE(c.shared.playAlong.heldForPlayer) << "following never holds the song";
+    EXPECT_FALSE(c.transport.State() == TransportState::HeldForPlayer) << "following never holds the song";
     EXPECT_NE(c.shared.playAlong.scoreText.find(" hit, "), std::string::npos) << c.shared.playAlong.scoreText;
     EXPECT_NE(c.shared.playAlong.scoreText.find("0 missed"), std::string::npos)
         << c.shared.playAlong.scoreText;
@@ -335,23 +335,23 @@ TEST_F(PracticeTest, PlaysAlongOnAKeyboardThroughJack) {
     Load();
     Key('1');
     Key('\t');
-    ASSERT_TRUE(c.ListeningToMidi()) << c.shared.playAlong.scoreText;
+    ASSERT_TRUE(c.playAlong.ListeningToMidi()) << c.shared.playAlong.scoreText;
     EXPECT_NE(c.shared.playAlong.inputName.find("test piano"), std::string::npos);
-    ASSERT_FALSE(c.inputRows.names.empty());
-    EXPECT_EQ(c.inputRows.listening, 0);
+    ASSERT_FALSE(c.playAlong.Inputs().names.empty());
+    EXPECT_EQ(c.playAlong.Inputs().listening, 0);
 
     WaitForPractice();
-    c.StartPlayback();
-    c.StepPlayAlong();
-    ASSERT_TRUE(c.shared.playAlong.heldForPlayer);
+    c.transport.Start();
+    c.playAlong.Step();
+    ASSERT_TRUE(c.transport.State() == TransportState::HeldForPlayer);
     const std::vector<unsigned char> down = {0x90, 72, 100};
     keyboard.sendMessage(&down);
     bool lit = false;
-    for (int i = 0; i < 400 && c.shared.playAlong.heldForPlayer; ++i) {
+    for (int i = 0; i < 400 && c.transport.State() == TransportState::HeldForPlayer; ++i) {
         usleep(5000);
-        c.StepPlayAlong();
+        c.playAlong.Step();
         lit = lit || c.shared.playAlong.keysDown.test(72);
     }
     EXPECT_TRUE(lit) << "the key lights";
-    EXPECT_FALSE(c.shared.playAlong.heldForPlayer) << "the key lets the song go on";
+    EXPECT_FALSE(c.transport.State() == TransportState::HeldForPlayer) << "the key lets the song go on";
 }

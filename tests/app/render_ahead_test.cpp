@@ -41,7 +41,7 @@ class RenderAheadTest : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(file->CreateTemporary("/tmp", error)) << error;
         stream = std::make_shared<RenderStream>(std::move(file), kRate, 20 * kRate);
-        ASSERT_TRUE(c->PrepareStreamPlayback(stream));
+        ASSERT_TRUE(c->transport.PrepareStreamPlayback(stream));
     }
     // The render reaches `seconds`.
     void RenderTo(double seconds) {
@@ -61,10 +61,10 @@ class RenderAheadTest : public ::testing::Test {
         while (frames > 0) {
             const uint32_t step = std::min(frames, 4410u);
             out.ring->Advance(step * 4);
-            c->soundPlayer->OnTimer();
+            c->transport.Player()->OnTimer();
             frames -= step;
         }
-        c->KeepPlaybackBehindRender();
+        c->transport.Update();
     }
     int64_t FrameHeard() { return FrameIndexAt(out.ring->Contents(), out.ring->PlayCursor()); }
 
@@ -78,37 +78,37 @@ class RenderAheadTest : public ::testing::Test {
 TEST_F(RenderAheadTest, WaitsForTheRenderAndPlaysWhereItWasSent) {
     // Space straight after the load: a second is rendered, not enough to start on.
     RenderTo(1.0);
-    c->StartPlayback();
-    EXPECT_EQ(c->shared.playState, PlayState::Playing);
-    EXPECT_TRUE(c->waitingForRender);
+    c->transport.Start();
+    EXPECT_EQ(c->transport.Coarse(), PlayState::Playing);
+    EXPECT_TRUE(c->transport.WaitingForRender());
     EXPECT_FALSE(out.ring->Playing());
     RenderTo(4.0);
-    c->KeepPlaybackBehindRender();
-    EXPECT_FALSE(c->waitingForRender);
+    c->transport.Update();
+    EXPECT_FALSE(c->transport.WaitingForRender());
     ASSERT_TRUE(out.ring->Playing());
     EXPECT_EQ(FrameHeard(), 0);
 
     // The render stalls (a busy machine): playback holds where it is heard, before it runs dry.
     Hear(1.0);
-    EXPECT_FALSE(c->waitingForRender);
+    EXPECT_FALSE(c->transport.WaitingForRender());
     EXPECT_EQ(FrameHeard(), int64_t{kRate});
     Hear(0.6);
-    ASSERT_TRUE(c->waitingForRender);
-    const uint32_t held = c->PlaybackFrame();
+    ASSERT_TRUE(c->transport.WaitingForRender());
+    const uint32_t held = c->transport.Frame();
     EXPECT_NEAR(held, 1.6 * kRate, 10);
-    EXPECT_NEAR(c->PlaybackSongTime(), 1.6, 0.01) << "the clock stands while it waits";
+    EXPECT_NEAR(c->transport.HeardSongTime(), 1.6, 0.01) << "the clock stands while it waits";
     EXPECT_FALSE(out.ring->Playing());
 
     // A seek past the render waits there, showing the place it was sent to.
-    c->SeekPlayback(12 * kRate);
-    EXPECT_TRUE(c->waitingForRender);
-    EXPECT_NEAR(c->PlaybackSongTime(), 12.0, 0.001);
+    c->transport.SeekTo(12 * kRate);
+    EXPECT_TRUE(c->transport.WaitingForRender());
+    EXPECT_NEAR(c->transport.HeardSongTime(), 12.0, 0.001);
     RenderTo(14.0);
-    c->KeepPlaybackBehindRender();
-    EXPECT_TRUE(c->waitingForRender) << "not far enough ahead yet";
+    c->transport.Update();
+    EXPECT_TRUE(c->transport.WaitingForRender()) << "not far enough ahead yet";
     RenderTo(16.0);
-    c->KeepPlaybackBehindRender();
-    ASSERT_FALSE(c->waitingForRender);
+    c->transport.Update();
+    ASSERT_FALSE(c->transport.WaitingForRender());
     EXPECT_EQ(FrameHeard(), int64_t{12 * kRate});
     Hear(0.5);
     EXPECT_EQ(FrameHeard(), int64_t{12 * kRate + kRate / 2});
@@ -116,31 +116,31 @@ TEST_F(RenderAheadTest, WaitsForTheRenderAndPlaysWhereItWasSent) {
     // The render completes shorter than the file said: the song's length is where its sound ends,
     // and playback no longer waits for anything.
     stream->Complete(1.0, 17 * kRate, 0);
-    c->TakeRenderedLength(17 * kRate);
+    c->transport.TakeRenderedLength(17 * kRate);
     EXPECT_DOUBLE_EQ(c->shared.song->duration, 17.0);
-    EXPECT_EQ(c->totalFrames, int32_t(17 * kRate));
+    EXPECT_EQ(c->transport.TotalFrames(), int32_t(17 * kRate));
     Hear(1.6);
-    EXPECT_FALSE(c->waitingForRender);
+    EXPECT_FALSE(c->transport.WaitingForRender());
     EXPECT_TRUE(out.ring->Playing());
 }
 
 // Pause and stop end a wait; play from a paused place the render has passed starts at once.
 TEST_F(RenderAheadTest, PauseAndStopEndAWait) {
     RenderTo(2.0);
-    c->StartPlayback();
-    ASSERT_TRUE(c->waitingForRender);
-    c->PausePlayback();
-    EXPECT_FALSE(c->waitingForRender);
-    EXPECT_EQ(c->shared.playState, PlayState::Paused);
+    c->transport.Start();
+    ASSERT_TRUE(c->transport.WaitingForRender());
+    c->transport.Pause();
+    EXPECT_FALSE(c->transport.WaitingForRender());
+    EXPECT_EQ(c->transport.Coarse(), PlayState::Paused);
     RenderTo(8.0);
-    c->StartPlayback();
-    EXPECT_FALSE(c->waitingForRender);
+    c->transport.Start();
+    EXPECT_FALSE(c->transport.WaitingForRender());
     EXPECT_TRUE(out.ring->Playing());
-    c->SeekPlayback(15 * kRate);
-    EXPECT_TRUE(c->waitingForRender);
-    c->StopPlayback();
-    EXPECT_FALSE(c->waitingForRender);
-    EXPECT_EQ(c->PlaybackFrame(), 0u);
+    c->transport.SeekTo(15 * kRate);
+    EXPECT_TRUE(c->transport.WaitingForRender());
+    c->transport.Stop();
+    EXPECT_FALSE(c->transport.WaitingForRender());
+    EXPECT_EQ(c->transport.Frame(), 0u);
 }
 
 // L marks where a loop starts, then where it ends; the song then comes back to the start at the
@@ -148,18 +148,18 @@ TEST_F(RenderAheadTest, PauseAndStopEndAWait) {
 TEST_F(RenderAheadTest, MarksAndPlaysALoop) {
     RenderTo(20.0);
     stream->Complete(1.0, 20 * kRate, 0);
-    c->TakeRenderedLength(20 * kRate);
-    c->StartPlayback();
+    c->transport.TakeRenderedLength(20 * kRate);
+    c->transport.Start();
     ASSERT_TRUE(out.ring->Playing());
     Hear(1.0);
-    c->MarkLoop();
+    c->transport.MarkLoop();
     EXPECT_EQ(c->shared.practice.loopMark, int64_t{kRate});
-    EXPECT_FALSE(c->streamPlayback->Loop().Active()) << "one mark is no loop yet";
+    EXPECT_FALSE(c->transport.Playback()->Loop().Active()) << "one mark is no loop yet";
     Hear(2.0);
-    c->MarkLoop();
-    ASSERT_TRUE(c->streamPlayback->Loop().Active());
-    EXPECT_EQ(c->streamPlayback->Loop().start, int64_t{kRate});
-    EXPECT_EQ(c->streamPlayback->Loop().end, int64_t{3 * kRate});
+    c->transport.MarkLoop();
+    ASSERT_TRUE(c->transport.Playback()->Loop().Active());
+    EXPECT_EQ(c->transport.Playback()->Loop().start, int64_t{kRate});
+    EXPECT_EQ(c->transport.Playback()->Loop().end, int64_t{3 * kRate});
     EXPECT_EQ(c->shared.practice.loopMark, -1);
     const SongView view = c->ViewOfSong();
     EXPECT_DOUBLE_EQ(view.loopStart, 1.0);
@@ -167,16 +167,16 @@ TEST_F(RenderAheadTest, MarksAndPlaysALoop) {
     // Five passes later the song is still inside the loop, and what is heard is where it says.
     for (int pass = 0; pass < 5; ++pass) {
         Hear(0.7);
-        const uint32_t frame = c->PlaybackFrame();
+        const uint32_t frame = c->transport.Frame();
         EXPECT_GE(frame, kRate);
         EXPECT_LT(frame, 3 * kRate);
         EXPECT_EQ(FrameHeard(), int64_t{frame});
-        EXPECT_NEAR(c->PlaybackSongTime(), frame / double(kRate), 0.05);
+        EXPECT_NEAR(c->transport.HeardSongTime(), frame / double(kRate), 0.05);
     }
     // L again: the loop ends and the song plays on through its end.
-    c->MarkLoop();
-    EXPECT_FALSE(c->streamPlayback->Loop().Active());
-    const uint32_t before = c->PlaybackFrame();
+    c->transport.MarkLoop();
+    EXPECT_FALSE(c->transport.Playback()->Loop().Active());
+    const uint32_t before = c->transport.Frame();
     Hear(3.0);
-    EXPECT_EQ(c->PlaybackFrame(), before + 3 * kRate);
+    EXPECT_EQ(c->transport.Frame(), before + 3 * kRate);
 }

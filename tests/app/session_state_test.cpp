@@ -21,7 +21,6 @@ TEST(SessionState, CommandsArePostedOnlyWhileNoneIsPending) {
 
 TEST(SessionState, InitialValues) {
     SessionState state;
-    EXPECT_EQ(state.playState, PlayState::Idle);
     // The words of WAV (0) and Ogg Vorbis (4) are always set; FLAC (1) waits for the probe.
     EXPECT_EQ(state.exportFormatFlags[0], 0x00FF);
     EXPECT_EQ(state.exportFormatFlags[4], 0x0003);

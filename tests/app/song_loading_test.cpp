@@ -11,6 +11,7 @@
 #include "app/player_controller.h"
 #include "core/file_access.h"
 #include "core/palette.h"
+#include "manual_output.h"
 #include "platform/dialogs.h"
 #include "settings/song_memory.h"
 #include "smf_builder.h"
@@ -38,7 +39,7 @@ struct SongLoadingTest : ::testing::Test {
         state.dialogs = &dialogs;
         c.synth = std::make_unique<SynthRenderer>();
         synth = c.synth.get();
-        c.renderFolder = folder.string();
+        c.transport.SetRenderFolder(folder.string());
         device.target = &target;
         c.device = &device;
         c.controlPanel = std::make_unique<ControlPanel>();
@@ -64,7 +65,9 @@ struct SongLoadingTest : ::testing::Test {
         c.mousePoint = {x, y};
         c.SetPanelsMouseDown(down);
         target.calls.clear();
-        c.ControlPanelFrame();
+        c.RunPendingPanelAction();
+        c.StepLoading();
+        c.DrawControlPanel();
     }
     // The middle of a large button by its top offset.
     void ClickAt(float offsetY) {
@@ -89,6 +92,7 @@ struct SongLoadingTest : ::testing::Test {
     bool Idle() const { return c.loading.pending == PanelIntent::None && !c.loading.rendering; }
 
     fs::path folder;
+    ManualOutput output;  // outlives the controller's player
     PlayerController c;
     SessionState& state = c.shared;
     platform::ScriptedDialogs dialogs;
@@ -100,7 +104,7 @@ struct SongLoadingTest : ::testing::Test {
 
 TEST_F(SongLoadingTest, LargeButtonActsInTheThirdFrameAfterTheRelease) {
     state.soundFontLoaded = true;
-    state.playState = PlayState::Playing;
+    c.transport.Start();
     ClickAt(250);  // "Load MIDI"
     EXPECT_EQ(state.command, Command::Stop) << "a load while playing stops the song at once";
     EXPECT_FALSE(c.ControlPanelSnapshot().canStart);
@@ -168,14 +172,13 @@ TEST_F(SongLoadingTest, TransportButtonsNeedAPlayableSongAndAnIdlePanel) {
         {"playable", true, true, false, Command::None, true},
         {"plays while it renders", true, false, true, Command::None, true},
         {"no song", false, false, false, Command::None, false},
-        {"command pending", true, true, false, Command::CountIn, false},
+        {"command pending", true, true, false, Command::Play, false},
     };
     this->c.synth.reset();
     for (const auto& c : cases) {
         BringTo(state.session, c.ready    ? SongStage::Ready
                                : c.parsed ? SongStage::Rendering
                                           : SongStage::Empty);
-        state.playState = PlayState::Idle;
         state.command = c.command;
         state.refreshBits = 0;
         this->c.loading.rendering = c.rendering;
@@ -199,8 +202,12 @@ TEST_F(SongLoadingTest, TransportButtonsNeedAPlayableSongAndAnIdlePanel) {
 
 TEST_F(SongLoadingTest, PlayButtonPausesWhilePlaying) {
     BringTo(state.session, SongStage::Ready);
+    c.CreatePlayer(output, std::chrono::milliseconds(0));  // without one nothing pauses
     for (PlayState play : {PlayState::Idle, PlayState::Playing, PlayState::Paused, PlayState::Stopped}) {
-        state.playState = play;
+        if (play == PlayState::Playing) c.transport.Start();
+        if (play == PlayState::Paused) c.transport.Pause();
+        if (play == PlayState::Stopped) c.transport.Stop();
+        ASSERT_EQ(c.transport.Coarse(), play);
         state.command = Command::None;
         Release(3);
         const RectF r = panel->transportButtons[TransportPlayPause];
@@ -313,16 +320,16 @@ TEST_F(SongLoadingTest, LoadingFlows) {
     ASSERT_TRUE(WriteSongMemory(SongKey(songBytes.data(), songBytes.size()), kept));
     dialogs.openAnswers.push_back(twoNotes);
     EXPECT_TRUE(c.ChooseAndLoadFile(FileKind::Midi));
-    ASSERT_NE(c.streamPlayback, nullptr);
-    EXPECT_EQ(c.streamPlayback->Loop().start, 11025);
-    EXPECT_EQ(c.streamPlayback->Loop().end, 33075);
+    ASSERT_NE(c.transport.Playback(), nullptr);
+    EXPECT_EQ(c.transport.Playback()->Loop().start, 11025);
+    EXPECT_EQ(c.transport.Playback()->Loop().end, 33075);
     ASSERT_TRUE(c.loading.rendering);
     EXPECT_EQ(state.session.Stage(), SongStage::Rendering);
     EXPECT_FALSE(c.ControlPanelSnapshot().exportBlocked.empty())
         << "export waits for the render, and says so";
     float lastProgress = -1;
     int frames = 0;
-    EXPECT_NE(c.streamPlayback, nullptr);
+    EXPECT_NE(c.transport.Playback(), nullptr);
     while (c.loading.rendering && frames < 10000) {
         Frame(0, 0, false);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

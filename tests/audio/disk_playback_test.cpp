@@ -42,9 +42,11 @@ class DiskPlaybackTest : public ::testing::Test {
     void Prepare(uint32_t frames) {
         ASSERT_TRUE(WriteFile(c->shared.outputWavPath, CountingWav(frames)));
         c->shared.song->duration = double(frames) / kRate;
-        ASSERT_TRUE(c->PreparePlayback());
+        ASSERT_TRUE(c->transport.PreparePlayback());
     }
-    uint32_t SongFrame() const { return c->soundPlayer->GetPlayPosition() + c->seekOffset; }
+    uint32_t SongFrame() const {
+        return c->transport.Player()->GetPlayPosition() + c->transport.SeekOffset();
+    }
     void WaitForFrame(uint32_t frame) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (SongFrame() < frame) {
@@ -55,7 +57,7 @@ class DiskPlaybackTest : public ::testing::Test {
     // Ends playback and returns the frame index of every frame the device was handed, -1 for
     // silence. Closing the device flushes its file.
     std::vector<int64_t> Heard() {
-        c->StopPlayback();
+        c->transport.Stop();
         c.reset();
         const Bytes raw = ReadFile(folder + "/heard.raw");
         std::vector<int64_t> frames;
@@ -91,7 +93,7 @@ class DiskPlaybackTest : public ::testing::Test {
 TEST_F(DiskPlaybackTest, PlaysEveryFrameInOrderThenSilence) {
     const uint32_t total = 2 * kRate + kRate / 2;
     Prepare(total);
-    c->StartPlayback();
+    c->transport.Start();
     WaitForFrame(total + kRate / 2);
     const std::vector<int64_t> heard = Heard();
     EXPECT_EQ(Sounding(heard), Range(0, total));
@@ -105,15 +107,15 @@ TEST_F(DiskPlaybackTest, PlaysEveryFrameInOrderThenSilence) {
 TEST_F(DiskPlaybackTest, PauseThenPlayContinuesFromTheFrameWhereItStopped) {
     const uint32_t total = 3 * kRate;
     Prepare(total);
-    c->StartPlayback();
+    c->transport.Start();
     // Once before the first refill and once after it.
     for (uint32_t at : {kRate / 4, kRate + kRate / 3}) {
         WaitForFrame(at);
-        c->PausePlayback();
+        c->transport.Pause();
         const uint32_t paused = SongFrame();
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         EXPECT_EQ(SongFrame(), paused) << "the position moved while paused";
-        c->StartPlayback();
+        c->transport.Start();
     }
     WaitForFrame(total + kRate / 4);
     EXPECT_EQ(Sounding(Heard()), Range(0, total));
@@ -123,13 +125,13 @@ TEST_F(DiskPlaybackTest, SeekThenPlayContinuesFromTheSeekFrame) {
     const uint32_t total = 3 * kRate;
     const uint32_t whilePlaying = 2 * kRate, whilePaused = kRate / 2 + 7;
     Prepare(total);
-    c->StartPlayback();
+    c->transport.Start();
     WaitForFrame(kRate / 3);
-    c->SeekPlayback(whilePlaying);
+    c->transport.SeekTo(whilePlaying);
     WaitForFrame(whilePlaying + kRate / 3);
-    c->PausePlayback();
-    c->SeekPlayback(whilePaused);
-    c->StartPlayback();
+    c->transport.Pause();
+    c->transport.SeekTo(whilePaused);
+    c->transport.Start();
     WaitForFrame(total + kRate / 4);
     const std::vector<int64_t> s = Sounding(Heard());
 

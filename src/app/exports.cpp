@@ -1,13 +1,13 @@
-// The controller's export commands: command 10 asks for a target and starts the audio export,
-// command 12 follows it once per frame until it ends. Command 13 starts a video export, which is
-// followed every frame without holding a command, so that the song still plays while it runs.
-// Every export is an ExportJob on a thread of its own: the frame loop only polls it.
+// The exports' steps: the save dialogs, the jobs' start, and what each frame shows of them.
+#include "app/exports.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 
-#include "app/player_controller.h"
+#include "app/session_state.h"
+#include "app/transport.h"
 #include "core/frame_timer.h"
 #include "export/export_dialog.h"
 #include "export/export_format.h"
@@ -77,8 +77,8 @@ std::string NameWith(const std::string& name, const std::string& practised, cons
 
 }  // namespace
 
-bool PlayerController::ExportAudio() {
-    SessionState& s = shared;
+bool Exports::StartAudio(ControlPanel* panel) {
+    SessionState& s = session_;
     if (!s.session.Ready()) {
         ShowNothingToExport(s, res::IdsExportAudio);
         return false;
@@ -89,7 +89,7 @@ bool PlayerController::ExportAudio() {
     const int parts = s.song ? (hands ? 2 : s.song->partCount) : 0;
     const std::string practised = s.practice.choice.Describe(parts, hands);
     // With a loop set, the loop is what is exported; the name and the title say which part.
-    ExportRange range = LoopRange(streamPlayback.get());
+    ExportRange range = LoopRange(transport_.Playback());
     const std::string part = RangeText(range);
     platform::SaveRequest ask =
         ExportSaveRequest(s.exportFormatFlags, NameWith(s.midiName, practised, part), QualityStandard);
@@ -99,9 +99,9 @@ bool PlayerController::ExportAudio() {
         if (!part.empty()) ask.title += " (" + part + ")";
     }
     const std::optional<ExportChoice> choice = AskForTarget(
-        s.dialogs, ask, [&](const platform::SaveAnswer& a) { return ExportChoiceOf(a, lastExportFormat); });
+        s.dialogs, ask, [&](const platform::SaveAnswer& a) { return ExportChoiceOf(a, lastFormat_); });
     if (!choice) return false;
-    lastExportFormat = choice->format;
+    lastFormat_ = choice->format;
 
     ExportRequest request;
     request.source = s.outputWavPath;
@@ -117,7 +117,7 @@ bool PlayerController::ExportAudio() {
         render.lowPriority = true;
         request.render = render;
         request.renderSong = std::make_shared<const SongData>(*s.song);
-        request.renderFolder = renderFolder;
+        request.renderFolder = transport_.RenderFolder();
         // The practice render runs at its own speed: the loop's times in it are the song's over it.
         if (!range.Whole()) {
             range.from /= s.practice.choice.Speed();
@@ -125,66 +125,66 @@ bool PlayerController::ExportAudio() {
         }
     }
     request.range = range;
-    if (clock != nullptr) clock->activityStamp = clock->Now();
-    audioExport.reset();  // the last one has ended; joining it here costs nothing
+    transport_.Clock().activityStamp = transport_.Clock().Now();
+    audioExport_.reset();  // the last one has ended; joining it here costs nothing
     auto job = std::make_unique<ExportJob>();
     if (!job->Start(std::move(request))) {
         Report(s, job->Result());
         return false;
     }
-    audioExport = std::move(job);
-    ShowExportProgressBar(controlPanel.get(), true);
+    audioExport_ = std::move(job);
+    ShowExportProgressBar(panel, true);
     s.command = Command::ExportRunning;
     return true;
 }
 
-void PlayerController::PollExport() {
-    SessionState& s = shared;
-    if (!audioExport) {
+void Exports::PollAudio(ControlPanel* panel) {
+    SessionState& s = session_;
+    if (!audioExport_) {
         s.command = Command::None;
         return;
     }
-    if (!audioExport->Done()) {
-        if (controlPanel != nullptr) controlPanel->exportButton.progress = ShownPercent(*audioExport);
+    if (!audioExport_->Done()) {
+        if (panel != nullptr) panel->exportButton.progress = ShownPercent(*audioExport_);
         return;
     }
-    const Failure result = audioExport->Result();
-    const std::string target = audioExport->Request().target;
-    audioExport.reset();
-    ShowExportProgressBar(controlPanel.get(), false);
+    const Failure result = audioExport_->Result();
+    const std::string target = audioExport_->Request().target;
+    audioExport_.reset();
+    ShowExportProgressBar(panel, false);
     s.command = Command::None;
     if (result.Ok()) {
-        if (controlPanel != nullptr) controlPanel->ShowExportNotice(target);
+        if (panel != nullptr) panel->ShowExportNotice(target);
     } else if (!result.Cancelled()) {
         Report(s, result.text);
     }
 }
 
-bool PlayerController::ExportVideo() {
-    SessionState& s = shared;
-    if (videoExport) return false;  // one at a time; its button cancels it meanwhile
+bool Exports::StartVideo(ControlPanel* panel) {
+    SessionState& s = session_;
+    if (videoExport_) return false;  // one at a time; its button cancels it meanwhile
     if (!s.session.Ready() || !s.song) {
         ShowNothingToExport(s, res::IdsExportVideo);
         return false;
     }
     // The choices of the last export, of this run or else of an earlier one.
-    if (!videoChoicesRead) {
-        videoChoicesRead = true;
+    if (!videoChoicesRead_) {
+        videoChoicesRead_ = true;
         if (const std::optional<VideoChoices> kept = ReadSettings().video) {
-            videoSettings = VideoSettingsOf(*kept);
-            videoView = VideoViewOf(*kept);
+            videoSettings_ = VideoSettingsOf(*kept);
+            videoView_ = VideoViewOf(*kept);
         }
     }
-    const VideoChoices last = VideoChoicesFor(videoSettings, videoView);
-    const ExportRange range = LoopRange(streamPlayback.get());
+    const VideoChoices last = VideoChoicesFor(videoSettings_, videoView_);
+    const ExportRange range = LoopRange(transport_.Playback());
     platform::SaveRequest ask = VideoSaveRequest(NameWith(s.midiName, std::string(), RangeText(range)), last);
     if (!range.Whole())
         ask.title = std::string(res::LoadString(res::IdsExportVideo)) + " (" + RangeText(range) + ")";
     platform::SaveAnswer answer;
     if (s.dialogs == nullptr || !s.dialogs->SaveFile(ask, answer) || answer.path.empty()) return false;
     const VideoChoices chosen = VideoChoicesOf(answer, last);
-    videoSettings = VideoSettingsOf(chosen);
-    videoView = VideoViewOf(chosen);
+    videoSettings_ = VideoSettingsOf(chosen);
+    videoView_ = VideoViewOf(chosen);
     // Kept for the next run as the export starts, whatever becomes of it; another window's
     // settings stay as they are.
     (void)UpdateSettings([&chosen](Settings& settings) { settings.video = chosen; });
@@ -194,8 +194,8 @@ bool PlayerController::ExportVideo() {
     request.target = answer.path;
     request.format = ExportFormat::Mp4;
     request.quality = QualityFromChoice(chosen.quality);
-    request.video = videoSettings;
-    request.view = videoView;
+    request.video = videoSettings_;
+    request.view = videoView_;
     request.range = range;
     // A video opens on the song's title card and lets its first notes fall before they sound, as
     // the command line's does.
@@ -213,33 +213,32 @@ bool PlayerController::ExportVideo() {
         Report(s, job->Result(), res::LoadString(res::IdsExportVideo));
         return false;
     }
-    videoExport = std::move(job);
-    if (controlPanel != nullptr) {
-        controlPanel->videoExportRunning = true;
-        controlPanel->videoCancelRequested = false;
-        controlPanel->videoButton.showProgress = true;
-        controlPanel->videoButton.progress = 0.0f;
+    videoExport_ = std::move(job);
+    videoCancelRequested_ = false;
+    if (panel != nullptr) {
+        panel->videoExportRunning = true;
+        panel->videoButton.showProgress = true;
+        panel->videoButton.progress = 0.0f;
     }
     return true;
 }
 
-void PlayerController::PollVideoExport() {
-    ControlPanel* panel = controlPanel.get();
-    if (!videoExport) {
-        if (panel != nullptr) panel->videoCancelRequested = false;  // a click as the export ended
+void Exports::PollVideo(ControlPanel* panel) {
+    if (!videoExport_) {
+        videoCancelRequested_ = false;  // a click as the export ended
         return;
     }
-    if (panel != nullptr && panel->videoCancelRequested) {
-        panel->videoCancelRequested = false;
-        videoExport->Cancel();
+    if (videoCancelRequested_) {
+        videoCancelRequested_ = false;
+        videoExport_->Cancel();
     }
-    if (!videoExport->Done()) {
-        if (panel != nullptr) panel->videoButton.progress = ShownPercent(*videoExport);
+    if (!videoExport_->Done()) {
+        if (panel != nullptr) panel->videoButton.progress = ShownPercent(*videoExport_);
         return;
     }
-    const Failure result = videoExport->Result();
-    const std::string target = videoExport->Request().target;
-    videoExport.reset();  // the scene goes here, on the frame loop's thread
+    const Failure result = videoExport_->Result();
+    const std::string target = videoExport_->Request().target;
+    videoExport_.reset();  // the scene goes here, on the frame loop's thread
     if (panel != nullptr) {
         panel->videoExportRunning = false;
         panel->videoButton.progress = -1.0f;
@@ -248,6 +247,17 @@ void PlayerController::PollVideoExport() {
         if (panel != nullptr) panel->ShowExportNotice(target);
     } else if (!result.Cancelled()) {
         // A cancel was the user's own doing and needs no box; the exporter has removed the file.
-        Report(shared, result.text, res::LoadString(res::IdsExportVideo));
+        Report(session_, result.text, res::LoadString(res::IdsExportVideo));
     }
+}
+
+Exports::Exports(SessionState& session, Transport& transport) : session_(session), transport_(transport) {}
+
+Exports::~Exports() {
+    Release();
+}
+
+void Exports::Release() {
+    audioExport_.reset();  // cancelled at its next step; the partial file goes with it
+    videoExport_.reset();  // cancelled at its next frame; the partial file goes with it
 }

@@ -1,0 +1,545 @@
+// The transport's steps, the fill callbacks through which the player reads the sound, practice
+// and the volume.
+//
+// A song plays from its render while the render runs on ahead on its own thread. Should playback
+// catch up with the render, or be sent ahead of it, it waits where it is (the notes stand still
+// too) until the render is far enough ahead again; the render is many times faster than the song,
+// so the wait is short.
+//
+// Practice: the song's own render is made once, as written. A practice choice other than that is
+// played from a render of its own, started from the place the song is heard at: FluidSynth's
+// player is sent there (with every controller and program change before it), plays at the tempo
+// times the speed, and leaves the muted parts' notes unplayed. That render needs only a few
+// seconds ahead of the place before the song can play on, and it is many times faster than the
+// song, so a change is heard a fraction of a second after it is made. It plays at the song's own
+// loudness (the song's render's gain), so a muted hand leaves the other as loud as it was.
+//
+// The song's place is always counted in the song's own frames (at its written speed): the clock,
+// the time bar, the loop and the notes stay where they are whatever the speed, and only the
+// stream being played maps them onto its frames.
+#include "app/transport.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <optional>
+
+#include "app/session_state.h"
+#include "audio/streaming_player.h"
+#include "audio/volume.h"
+#include "audio/wav_reader.h"
+#include "midi/note_timeline.h"
+#include "settings/settings.h"
+#include "settings/song_memory.h"
+#include "synth/background_render.h"
+#include "synth/render_stream.h"
+#include "synth/stream_playback.h"
+#include "synth/synth_renderer.h"
+
+namespace {
+
+// Rendered songs run at this rate; the song's length in seconds is taken from it, not from the file.
+constexpr double kRenderRate = 44100.0;
+
+// The player hands the sound device up to two seconds ahead of what is heard (its ring). Playback
+// runs while the render is at least kHoldLead ahead of what is heard, so nothing it hands over is
+// ever short of the render; held, it goes on once the render is kGoLead ahead.
+constexpr int64_t kHoldLead = static_cast<int64_t>(2.5 * kRenderRate);
+constexpr int64_t kGoLead = static_cast<int64_t>(3.5 * kRenderRate);
+
+constexpr float kCountInSeconds = 1.0f;
+// The song stops by itself this long after its last sound.
+constexpr double kEndOfSongGrace = 1.0;
+
+// A render for practice starts this far (in the song) before the place it is for: notes struck
+// just before the place ring on into it, as they would have.
+constexpr double kPreRollSeconds = 2.0;
+// A seek further than this past what the practice render has reached starts a new one there
+// rather than waiting for it.
+constexpr double kFarAheadSeconds = 8.0;
+
+// The keys' volume step: twenty presses from silence to full, fine enough near the loud end,
+// where the curve is flat.
+constexpr int kVolumeStep = 5;
+
+int PartCount(const SongData* song) {
+    return song == nullptr ? 0 : song->PartsInUse();
+}
+
+// The sound runs, or is about to: the count-in and both holds count.
+bool Running(TransportState state) {
+    return PlayStateOf(state) == PlayState::Playing;
+}
+
+}  // namespace
+
+PlayState PlayStateOf(TransportState state) {
+    switch (state) {
+        case TransportState::Idle:
+            return PlayState::Idle;
+        case TransportState::CountingIn:
+        case TransportState::Playing:
+        case TransportState::WaitingForRender:
+        case TransportState::HeldForPlayer:
+            return PlayState::Playing;
+        case TransportState::Paused:
+            return PlayState::Paused;
+        case TransportState::Stopped:
+            return PlayState::Stopped;
+    }
+    return PlayState::Idle;
+}
+
+Transport::Transport(SessionState& session) : session_(session) {
+    clock_.Init();
+}
+
+Transport::~Transport() {
+    Release();
+}
+
+void Transport::Release() {
+    // The renders' threads are joined first; then the player, whose refill reads the reader.
+    practiceRender_.reset();
+    player_.reset();
+    wavReader_.reset();
+    streamPlayback_.reset();
+    songStream_.reset();
+    practiceSynth_.reset();
+}
+
+void Transport::CreatePlayer(platform::SoundOutput& output, std::chrono::milliseconds refillPeriod) {
+    player_ = std::make_unique<StreamingPlayer>(output, refillPeriod);
+}
+
+void Transport::SetSongTempo(std::unique_ptr<TempoMap> tempo) {
+    songTempo_ = std::move(tempo);
+}
+
+bool Transport::PreparePlayback() {
+    StreamingPlayer* player = player_.get();
+    // The old ring's refill may still be reading the old reader: it goes before the reader does.
+    if (player != nullptr) player->Release();
+    streamPlayback_.reset();
+    if (Running(state_) && state_ != TransportState::CountingIn) state_ = TransportState::Playing;
+    wavReader_ = std::make_unique<WavReader>();
+    wavReader_->Open(session_.outputWavPath);
+    totalFrames_ = 0;
+    seekOffset_ = 0;
+
+    const WaveFormatRecord* format = wavReader_->format.get();
+    if (format == nullptr || format->header.blockAlign == 0 ||
+        wavReader_->dataSize < format->header.blockAlign) {
+        // Missing, unreadable or empty: nothing becomes playable, so the song time never has to be
+        // derived from a frame count of 0.
+        return false;
+    }
+    const uint32_t frames = wavReader_->dataSize / format->header.blockAlign;
+    totalFrames_ = frames > uint32_t(INT32_MAX) ? INT32_MAX : int32_t(frames);
+
+    // The end of the audio is the end of the song: a render that rings on past the last note
+    // lengthens the song to the audio's length.
+    const double seconds = totalFrames_ / kRenderRate;
+    if (session_.song && seconds > session_.song->duration) session_.song->duration = seconds;
+
+    if (player == nullptr) return false;
+    player->Create(format->header);
+    player->SetFillCallback(&Transport::FillFromWave, this);
+    return player->Prepared();
+}
+
+bool Transport::PrepareStreamPlayback(std::shared_ptr<RenderStream> stream) {
+    StreamingPlayer* player = player_.get();
+    if (player != nullptr) player->Release();
+    wavReader_.reset();
+    streamPlayback_.reset();
+    if (Running(state_) && state_ != TransportState::CountingIn) state_ = TransportState::Playing;
+    seekOffset_ = 0;
+    totalFrames_ = 0;
+    if (!stream) return false;
+    songStream_ = stream;
+    const double seconds = session_.song ? session_.song->duration : 0.0;
+    totalFrames_ = static_cast<int32_t>(std::clamp(seconds * kRenderRate, 1.0, double(INT32_MAX)));
+    streamPlayback_ = std::make_unique<StreamPlayback>(std::move(stream));
+    if (player == nullptr) return false;
+    WavFormat format{};
+    format.formatTag = 1;
+    format.channels = RenderStream::kChannels;
+    format.samplesPerSec = streamPlayback_->Stream().SampleRate();
+    format.bitsPerSample = 16;
+    format.blockAlign = RenderStream::kChannels * 2;
+    format.avgBytesPerSec = format.samplesPerSec * format.blockAlign;
+    player->Create(format);
+    player->SetFillCallback(&Transport::FillFromStream, this);
+    return player->Prepared();
+}
+
+void Transport::TakeRenderedLength(int64_t endFrame) {
+    if (endFrame <= 0) return;
+    totalFrames_ = static_cast<int32_t>(std::min<int64_t>(endFrame, INT32_MAX));
+    // One length for the clock, the time bar and the end of playback: where the sound ends. It may
+    // be shorter than the file's own (silence after the last note) or longer (a release, a reverb).
+    if (session_.song) session_.song->duration = static_cast<double>(totalFrames_) / kRenderRate;
+}
+
+void Transport::DropSong() {
+    // Nothing plays from a render that came to nothing.
+    StopPracticeRender();
+    if (streamPlayback_) {
+        Stop();
+        if (player_) player_->Release();
+        streamPlayback_.reset();
+        totalFrames_ = 0;
+    }
+    songStream_.reset();
+}
+
+void Transport::MoveTo(uint32_t frame) {
+    if (player_) player_->Stop();
+    if (wavReader_) wavReader_->SeekFrame(frame);
+    if (streamPlayback_) streamPlayback_->Seek(frame);
+    seekOffset_ = frame;
+    ++jumps_;
+    // The next frame clears the keyboard's lit keys before it moves the notes on: that comes
+    // before any key of the new place is lit.
+    session_.refreshBits |= RefreshNotesView;
+}
+
+bool Transport::BehindRender(uint32_t frame, int64_t lead) const {
+    if (!streamPlayback_) return false;
+    const RenderStream& stream = streamPlayback_->Stream();
+    // The leads are in the frames of the stream being played: so many seconds of sound ahead.
+    return !stream.Over() && stream.ReadyFrames() < streamPlayback_->Timeline().StreamFrame(frame) + lead;
+}
+
+void Transport::Play() {
+    // A paused song, or one set to a place while stopped, goes on from there at once.
+    if (state_ == TransportState::Paused || songTime_ > 0) {
+        Start();
+        return;
+    }
+    // From the start, or after a stop: a second's count-in before the audio.
+    clock_.Tick();
+    state_ = TransportState::CountingIn;
+}
+
+void Transport::Start() {
+    state_ = TransportState::Playing;
+    if (!player_) return;
+    if (BehindRender(Frame(), kGoLead)) {
+        state_ = TransportState::WaitingForRender;
+        return;
+    }
+    player_->Play();
+}
+
+void Transport::Pause() {
+    if (!player_) return;
+    session_.refreshBits |= RefreshNotesView;
+    player_->Pause();
+    state_ = TransportState::Paused;
+}
+
+void Transport::Stop() {
+    if (player_) {
+        MoveTo(0);
+        if (wavReader_) wavReader_->RewindData();
+    }
+    state_ = TransportState::Stopped;
+}
+
+void Transport::Rewind() {
+    if (!player_) return;
+    MoveTo(0);
+    if (Running(state_)) Start();
+}
+
+void Transport::SeekTo(uint32_t frame) {
+    if (totalFrames_ <= 0) return;
+    frame = std::min(frame, static_cast<uint32_t>(totalFrames_ - 1));
+    // Nothing sounds yet during the count-in: the seek ends it, and the song waits at the new
+    // place. A hold, for the render or the player, is for a place the song has left.
+    switch (state_) {
+        case TransportState::Idle:
+        case TransportState::CountingIn:
+        case TransportState::Stopped:
+            state_ = TransportState::Paused;
+            break;
+        case TransportState::WaitingForRender:
+        case TransportState::HeldForPlayer:
+            state_ = TransportState::Playing;
+            break;
+        default:
+            break;
+    }
+    MoveTo(frame);
+    // Practice plays from a render of its own, made from a place on: a seek before it, or far
+    // past where it has got, starts a new one from there.
+    if (PracticeRenderNeeded(frame)) {
+        ApplyPractice(frame);
+        return;
+    }
+    // A paused song stays paused at the new place; the next play primes the ring from there (or
+    // waits there for the render).
+    if (state_ == TransportState::Playing && player_) Start();
+}
+
+void Transport::SeekBy(double seconds) {
+    if (totalFrames_ <= 0) return;
+    const double target = static_cast<double>(Frame()) + seconds * kRenderRate;
+    SeekTo(static_cast<uint32_t>(std::clamp(target, 0.0, static_cast<double>(totalFrames_ - 1))));
+}
+
+void Transport::SetLoop(const PlaybackLoop& wanted) {
+    if (!streamPlayback_) return;
+    PlaybackLoop loop = wanted;
+    if (loop.Active() && totalFrames_ > 0) loop.end = std::min<int64_t>(loop.end, totalFrames_);
+    if (!loop.Active()) loop = {};
+    // The loop takes effect at once: the sound already handed to the device goes, and the player
+    // starts again from the place (or stays paused there).
+    uint32_t frame = Frame();
+    // A loop set away from the place heard (or ending right there, as when its end is marked now)
+    // starts playing from its start.
+    if (loop.Active() && (frame < loop.start || frame >= loop.end)) frame = static_cast<uint32_t>(loop.start);
+    // The refill reads the loop: it is changed only once the player has stopped.
+    if (player_) player_->Stop();
+    streamPlayback_->SetLoop(loop);
+    // The passage is there again the next time the song is opened.
+    RememberSong();
+    MoveTo(frame);
+    // A practice render made from a place after the loop's start has not got it: one is made
+    // from the loop's start.
+    if (loop.Active() && PracticeRenderNeeded(loop.start)) {
+        ApplyPractice(frame);
+        return;
+    }
+    if (Running(state_) && state_ != TransportState::CountingIn) Start();
+}
+
+void Transport::TakeLoop(const PlaybackLoop& loop) {
+    if (!streamPlayback_) return;
+    if (player_) player_->Stop();
+    streamPlayback_->SetLoop(loop);
+}
+
+void Transport::MarkLoop() {
+    if (!streamPlayback_) return;
+    const std::optional<PlaybackLoop> loop =
+        session_.practice.MarkLoop(Frame(), streamPlayback_->Loop().Active());
+    if (loop) SetLoop(*loop);
+}
+
+void Transport::HoldForPlayer(uint32_t frame) {
+    if (state_ != TransportState::Playing || !streamPlayback_) return;
+    // Held where the note is about to sound: the device's queued sound goes, and the song is
+    // primed from just before the note when it goes on.
+    MoveTo(frame);
+    state_ = TransportState::HeldForPlayer;
+}
+
+void Transport::ReleaseForPlayer() {
+    if (state_ == TransportState::HeldForPlayer) Start();
+}
+
+void Transport::StepCountIn() {
+    if (state_ != TransportState::CountingIn || clock_.Peek() < kCountInSeconds) return;
+    clock_.Tick();
+    Start();
+}
+
+void Transport::Update() {
+    switch (state_) {
+        case TransportState::Idle:
+            return;
+        case TransportState::CountingIn:
+            songTime_ = static_cast<double>(clock_.Peek()) - kCountInSeconds;
+            return;
+        case TransportState::Stopped:
+            songTime_ = -1.0;
+            return;
+        case TransportState::WaitingForRender:
+            if (player_ && !BehindRender(seekOffset_, kGoLead)) {
+                state_ = TransportState::Playing;
+                player_->Play();
+            }
+            break;
+        case TransportState::Playing:
+            if (player_ && streamPlayback_) {
+                const uint32_t frame = Frame();
+                // Caught up: held where it is heard now, and primed from there once the render is ahead.
+                if (BehindRender(frame, kHoldLead)) {
+                    MoveTo(frame);
+                    state_ = TransportState::WaitingForRender;
+                }
+            }
+            break;
+        default:
+            break;
+    }
+    songTime_ = HeardSongTime();
+    // A song still rendering has no end yet: the length read from its file is only a guess.
+    const bool lengthKnown = !streamPlayback_ || streamPlayback_->Stream().Completed();
+    if (session_.song && lengthKnown && songTime_ > session_.song->duration + kEndOfSongGrace) Stop();
+}
+
+uint32_t Transport::Frame() const {
+    const PlayState play = PlayStateOf(state_);
+    if (play != PlayState::Playing && play != PlayState::Paused) return 0;
+    const uint32_t played = player_ ? player_->GetPlayPosition() : 0;
+    // Inside a loop the frames heard since the start come round again.
+    if (streamPlayback_)
+        return static_cast<uint32_t>(std::max<int64_t>(streamPlayback_->HeardAfter(played), 0));
+    return played + seekOffset_;
+}
+
+double Transport::HeardSongTime() const {
+    if (totalFrames_ <= 0 || !session_.song) return -1.0;
+    const uint32_t played = player_ ? player_->GetPlayPosition() : 0;
+    // A song played from its render runs at the render's rate; its length follows the render.
+    if (streamPlayback_) {
+        const int64_t frame = streamPlayback_->HeardAfter(played);
+        const bool held =
+            state_ == TransportState::WaitingForRender || state_ == TransportState::HeldForPlayer;
+        const double lead = held ? 0.0 : streamPlayback_->Timeline().speed / 30.0;
+        return double(frame) / kRenderRate + lead;
+    }
+    return double(played + seekOffset_) * session_.song->duration / double(totalFrames_) + 1.0 / 30.0;
+}
+
+int Transport::FillFromWave(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,
+                            void* context) {
+    auto* self = static_cast<Transport*>(context);
+    *framesRead = 0;
+    WavReader* reader = self->wavReader_.get();
+    if (reader == nullptr || !reader->format || reader->format->header.blockAlign == 0) return 0;
+    const uint32_t blockAlign = reader->format->header.blockAlign;
+    const uint32_t got = reader->Read(destination, framesWanted * blockAlign);
+    *framesRead = got / blockAlign;
+    // The window's renders are 16-bit PCM, and only those are scaled; the file itself stays as rendered.
+    const WavFormat& format = reader->format->header;
+    if (format.formatTag == kWaveFormatPcm && format.bitsPerSample == 16) {
+        ApplyVolumeGain16(destination, size_t{*framesRead} * blockAlign / 2,
+                          self->gain_.load(std::memory_order_relaxed));
+    }
+    return 0;
+}
+
+int Transport::FillFromStream(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,
+                              void* context) {
+    auto* self = static_cast<Transport*>(context);
+    *framesRead = 0;
+    if (!self->streamPlayback_) return 0;
+    // The staging block is the player's own allocation, aligned for any sample.
+    *framesRead = static_cast<uint32_t>(self->streamPlayback_->Fill(reinterpret_cast<int16_t*>(destination),
+                                                                    framesWanted, self->gain_.load()));
+    return 0;
+}
+
+void Transport::StopPracticeRender() {
+    if (practiceRender_) practiceRender_->Stop();
+}
+
+void Transport::ApplyPractice(int64_t at) {
+    RememberSong();
+    // Before the song's render has started there is nothing to play; the choice holds from then on.
+    if (!streamPlayback_ || !songStream_) return;
+    // A song held for the player stays held: the place does not change.
+    const bool resume = state_ == TransportState::Playing || state_ == TransportState::WaitingForRender;
+    // The place the render under way may be unable to show (before its first frame): it is given.
+    const int64_t heard = at >= 0 ? at : static_cast<int64_t>(Frame());
+    // The sound handed to the device goes (the refill waits for the one in progress), so that the
+    // stream it reads can be replaced.
+    if (player_) player_->Stop();
+    StopPracticeRender();
+    const PlaybackLoop loop = streamPlayback_->Loop();
+
+    std::shared_ptr<RenderStream> stream = songStream_;
+    StreamTimeline timeline;
+    PracticeSession& practice = session_.practice;
+    if (!practice.choice.Plain()) {
+        const double rate = songStream_->SampleRate();
+        double from = static_cast<double>(heard) / rate;
+        if (loop.Active()) from = std::min(from, static_cast<double>(loop.start) / rate);
+        from = std::max(0.0, from - kPreRollSeconds);
+        RenderRequest request{session_.midiPath, session_.soundFontPath, session_.song.get()};
+        request.lowPriority = true;
+        request.speed = practice.choice.Speed();
+        request.mutes = practice.choice.Mutes(PartCount(session_.song.get()));
+        if (songTempo_ && from > 0) {
+            request.startTick = songTempo_->TickAtOrBefore(from);
+            request.startSeconds = songTempo_->Seconds(request.startTick);
+        }
+        if (!practiceSynth_) practiceSynth_ = std::make_unique<SynthRenderer>();
+        const Failure started = practiceSynth_->StartStreamRender(request, renderFolder_, songStream_);
+        if (started.Ok()) {
+            // The stream is taken before the render's thread starts: once it runs, the renderer is
+            // the thread's, and a short render may be over (and have let its stream go) at once.
+            stream = practiceSynth_->Stream();
+            if (!practiceRender_) practiceRender_ = std::make_unique<BackgroundRender>();
+            practiceRender_->Run(*practiceSynth_);
+            timeline = {std::llround(request.startSeconds * rate), request.speed};
+        } else {
+            // The song plays on as written, and says why practice could not start.
+            practice.choice = PracticeChoice{};
+            RememberSong();
+            Report(session_, started);
+        }
+    }
+    streamPlayback_ = std::make_unique<StreamPlayback>(std::move(stream), timeline);
+    streamPlayback_->SetLoop(loop);
+    MoveTo(static_cast<uint32_t>(std::max<int64_t>(heard, 0)));
+    if (resume) Start();
+}
+
+bool Transport::PracticeRenderNeeded(int64_t frame) const {
+    if (session_.practice.choice.Plain() || !streamPlayback_ || !songStream_) return false;
+    const StreamTimeline& timeline = streamPlayback_->Timeline();
+    if (frame < timeline.origin) return true;
+    const RenderStream& stream = streamPlayback_->Stream();
+    const double far = kFarAheadSeconds * stream.SampleRate();
+    return !stream.Over() && static_cast<double>(frame - streamPlayback_->ReadySongFrame()) > far;
+}
+
+void Transport::PollPracticeRender() {
+    if (!practiceRender_ || !practiceRender_->Running()) return;
+    const RenderStatus status = practiceRender_->Poll();
+    if (status.outcome != RenderOutcome::Failed) return;
+    // What was rendered still plays; the song then ends early, so the choice goes back to the
+    // song as written, which plays from the place reached.
+    session_.practice.choice = PracticeChoice{};
+    ApplyPractice();
+    Report(session_, status.failure);
+}
+
+void Transport::RememberSong() const {
+    const PracticeSession& practice = session_.practice;
+    if (practice.songKey.empty()) return;
+    const PlaybackLoop loop = streamPlayback_ ? streamPlayback_->Loop() : PlaybackLoop{};
+    const double rate = streamPlayback_ ? streamPlayback_->Stream().SampleRate() : 0.0;
+    (void)WriteSongMemory(practice.songKey, practice.Memory(loop, rate));
+}
+
+void Transport::SetVolume(float percent) {
+    if (std::isnan(percent)) return;
+    const int whole =
+        static_cast<int>(std::lround(std::clamp(percent, 0.0f, static_cast<float>(kFullVolume))));
+    session_.volumePercent = whole;
+    gain_.store(VolumeGain(static_cast<float>(whole)), std::memory_order_relaxed);
+}
+
+void Transport::StepVolume(int steps) {
+    if (steps == 0) return;
+    // From a volume between two steps (set with the slider), the first press lands on the step
+    // beside it rather than keeping the odd value.
+    const int now = session_.volumePercent;
+    const int below = (now + kVolumeStep - 1) / kVolumeStep - 1;  // the last step under `now`
+    const int above = now / kVolumeStep + 1;                      // the first step over `now`
+    const int step = steps > 0 ? above + steps - 1 : below + steps + 1;
+    SetVolume(static_cast<float>(step * kVolumeStep));
+}
+
+void Transport::SaveVolume() const {
+    // A settings file that cannot be written loses nothing but the memory of the volume.
+    const int percent = session_.volumePercent;
+    (void)UpdateSettings([percent](Settings& settings) { settings.volumePercent = percent; });
+}
