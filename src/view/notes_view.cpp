@@ -517,7 +517,12 @@ void NotesView::DrawScore() const {
     if (target == nullptr || options.scoreText.empty() || device == nullptr) return;
     platform::TextFormat format = device->textSmall;
     format.align = platform::TextAlign::Trailing;
-    target->DrawText(options.scoreText, format, {width * 0.3f, 8, width - 40, 30}, brushes[PalText]);
+    // A pass's figures and the play-along line are long: they wrap onto a second and third line
+    // rather than run under the view toggle or off a narrow window's edge.
+    format.wrap = true;
+    format.centreVertically = false;
+    target->DrawText(options.scoreText, format, {12, 8, width - 40, 8 + 3 * (format.size + 4)},
+                     brushes[PalText]);
 }
 
 void NotesView::DrawPlayerKeys() const {
