@@ -5,7 +5,8 @@
 // each note-on of a part the song has; its tags are valid UTF-8 text; the words read from the same
 // bytes hold together. The bytes handed to the synthesiser for a file that loads must load as the
 // very same song, so that what is drawn is what is heard; tracks merged to fit the synthesiser's
-// player must load with the same notes starting at the same times.
+// player must load with the same notes starting at the same times. The song's beats, which the
+// metronome clicks on, stay bounded and in order whatever its time signatures say.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "midi/note_timeline.h"
 #include "midi/song_events.h"
 #include "midi/song_tags.h"
+#include "midi/song_beats.h"
 #include "midi/track_merge.h"
 
 namespace {
@@ -85,6 +87,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (i > 0 && e.seconds < events.events[i - 1].seconds) std::abort();
         if (e.part >= song->PartsInUse() || e.part < kDrumsPart) std::abort();
     }
+    // The metronome's beats, whatever the signatures say: bounded, in order, starting on a bar.
+    const std::vector<Beat> beats = SongBeats(tempo, song->duration);
+    if (static_cast<int64_t>(beats.size()) > kMostBeats || (!beats.empty() && !beats[0].barStart))
+        std::abort();
+    for (size_t i = 1; i < beats.size(); ++i) {
+        if (!(beats[i].seconds >= beats[i - 1].seconds)) std::abort();
+    }
+    const std::vector<double> countIn = CountInBeats(tempo, song->duration * 0.5, 0.25);
+    if (countIn.empty() || countIn.size() > 32 || !(countIn.back() <= 0)) std::abort();
 
     if (song->barLineCount < 0 || song->barLineCount > kMaxBarLines) std::abort();
     for (int i = 1; i < song->barLineCount; ++i) {

@@ -4,7 +4,8 @@
 // video choices are ones an export can take, a remembered loop lies forwards inside the longest
 // song, and every best score kept is a complete
 // run of some notes at a speed the player has, under a label naming parts, that its own file text
-// reads back the same, whatever the file says.
+// reads back the same, whatever the file says; so do the passes of the history and the notes
+// moved to the other hand.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "core/file_access.h"
 #include "core/song_data.h"
 #include "settings/settings.h"
+#include "settings/song_hands.h"
 #include "settings/song_memory.h"
 #include "settings/song_scores.h"
 
@@ -61,5 +63,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             a.speedPercent != b.speedPercent)
             std::abort();
     }
+    // The history reads back as many passes, each of some notes or keys, as were kept.
+    if (scores.passes.size() > kMaxPasses || back.passes.size() != scores.passes.size()) std::abort();
+    for (size_t i = 0; i < back.passes.size(); ++i) {
+        const PassRecord& a = scores.passes[i];
+        const PassRecord& b = back.passes[i];
+        if (a.score.Notes() + a.score.wrong <= 0 || a.when < 0 || a.parts != b.parts || a.when != b.when ||
+            a.score.hits != b.score.hits || a.score.complete != b.score.complete ||
+            a.score.velocityNotes != b.score.velocityNotes)
+            std::abort();
+    }
+
+    HandEdits edits;
+    ParseHandEdits(edits, reinterpret_cast<const char*>(data), size);
+    const std::string handText = HandEditsText(edits);
+    HandEdits handsBack;
+    ParseHandEdits(handsBack, handText.data(), handText.size());
+    if (handsBack.moved != edits.moved) std::abort();
+    for (const MovedNote& n : edits.moved)
+        if (n.key < 0 || n.key > 127 || n.startMs < 0) std::abort();
     return 0;
 }

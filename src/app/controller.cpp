@@ -237,6 +237,8 @@ void PlayerController::Draw() {
     viewOptions.playerKeys = shared.playAlong.keysDown;
     viewOptions.wrongKeys = playAlong.WrongKeys();
     viewOptions.scoreText = shared.playAlong.scoreText;
+    playAlong.ShowIn(viewOptions);
+    viewOptions.transpose = shared.practice.transpose;
     notesView->SetOptions(viewOptions);
     notesView->Update(shownTime);
     notesView->DrawBackground();

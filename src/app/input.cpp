@@ -167,11 +167,12 @@ void PlayerController::OnKeyDown(const platform::InputMessage& message) {
         case platform::kKeyHome:
             if (!ready) break;
             if (notesView != nullptr) notesView->ClearLitKeys();
-            transport.SeekTo(0);
+            transport.SeekTo(transport.StartFrame());
             break;
         case 'l':
         case 'L':
-            if (ready && !message.repeat) transport.MarkLoop();
+        case '\\':  // beside the computer keyboard's notes: sets the loop while playing along
+            if (ready && !message.repeat) transport.MarkLoop(message.shift);
             break;
         case '\t':
             // Tab: the song waits for the player; Shift+Tab: it runs on and each key is judged.
@@ -288,13 +289,21 @@ void PlayerController::UpdateHover() {
 
 bool PlayerController::OnPracticeKey(const platform::InputMessage& message) {
     const uint32_t key = message.keyCode;
-    const bool practiceKey =
-        key == '[' || key == ']' || key == 'd' || key == 'D' || (key >= '1' && key <= '9');
+    const bool practiceKey = key == '[' || key == ']' || key == 'd' || key == 'D' ||
+                             (key >= '1' && key <= '9') || key == ',' || key == '.' || key == 'm' ||
+                             key == 'M';
     if (!practiceKey) return false;
     if (!shared.session.HasSong()) return true;
     bool changed = false;
+    PracticeSession& practice = shared.practice;
     if (key == '[' || key == ']') {
-        changed = shared.practice.choice.StepSpeed(key == ']' ? 1 : -1);
+        changed = practice.choice.StepSpeed(key == ']' ? 1 : -1);
+    } else if (key == ',' || key == '.') {
+        // A semitone down or up, within an octave either way: the song is heard moved at once.
+        const int wanted = std::clamp(practice.transpose + (key == '.' ? 1 : -1),
+                                      -PracticeSession::kMaxTranspose, PracticeSession::kMaxTranspose);
+        changed = wanted != practice.transpose;
+        practice.transpose = wanted;
     } else if (message.repeat) {
         return true;  // a toggle acts once per press
     } else if (key == 'd' || key == 'D') {
@@ -305,6 +314,9 @@ bool PlayerController::OnPracticeKey(const platform::InputMessage& message) {
         const int part = static_cast<int>(key - '1');
         if (!shared.song || part >= shared.song->PartsInUse()) return true;
         changed = shared.practice.choice.ToggleMute(part);
+    } else if (key == 'm' || key == 'M') {
+        practice.metronome = !practice.metronome;
+        changed = true;
     }
     if (changed) transport.ApplyPractice();
     return true;

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "app/session_state.h"
 #include "app/transport.h"
@@ -28,6 +29,7 @@
 #include "settings/song_scores.h"
 #include "synth/live_synth.h"
 #include "synth/stream_playback.h"
+#include "view/note_labels.h"
 
 namespace {
 
@@ -72,6 +74,7 @@ void PlayAlong::End() {
     liveSynth_.reset();
     waitMode_.reset();
     follow_.reset();
+    marks_.Clear();
     session_.playAlong.End();
     transport_.ReleaseForPlayer();
 }
@@ -94,6 +97,7 @@ void PlayAlong::Toggle(bool following) {
     const double place = std::max(0.0, static_cast<double>(transport_.Frame()) / kRenderRate);
     if (following) {
         follow_ = std::make_unique<FollowScorer>();
+        marks_.Clear();
         follow_->Load(song, mutes.parts);
         follow_->SetSpeed(session_.practice.choice.Speed());
         follow_->Seek(place);
@@ -240,18 +244,24 @@ void PlayAlong::PlayerNote(int key, bool down, double seconds, bool sounded) {
     if (!session_.playAlong.Note(key, down, seconds)) return;
     if (liveSynth_ && !sounded)
         (void)(down ? liveSynth_->NoteOn(key, QwertyKeyboard::kVelocity) : liveSynth_->NoteOff(key));
+    // The song is heard moved by its transposition: a key is judged as the song's key it sounds.
+    const int songKey = key - session_.practice.transpose;
     if (follow_) {
         if (down) {
-            (void)follow_->KeyDown(key, seconds);
+            const JudgedKey judged = follow_->KeyDown(songKey, seconds);
+            // A struck key is marked at its note's time, or, striking none, at the song's now.
+            const double at = judged.note >= 0 ? follow_->Notes()[static_cast<size_t>(judged.note)].start
+                                               : transport_.HeardSongTime();
+            marks_.Add(static_cast<float>(at), songKey, judged.judgement);
         } else {
-            follow_->KeyUp(key);
+            follow_->KeyUp(songKey);
         }
     }
     if (!waitMode_) return;
     if (down) {
-        (void)waitMode_->KeyDown(key, seconds);
+        (void)waitMode_->KeyDown(songKey, seconds);
     } else {
-        (void)waitMode_->KeyUp(key);
+        (void)waitMode_->KeyUp(songKey);
     }
 }
 
@@ -286,7 +296,11 @@ void PlayAlong::Step() {
     if (transport_.Playback() == nullptr || (!transport_.Sounding() && !held)) return;
     if (follow_) {
         follow_->SetSpeed(session_.practice.choice.Speed());
-        (void)follow_->Advance(transport_.HeardSongTime(), Now());
+        const int32_t missed = follow_->Advance(transport_.HeardSongTime(), Now());
+        if (missed > 0 || transport_.HeardSongTime() + 0.05 < lastMarkedTime_)
+            MarkMissedNotes(transport_.HeardSongTime());
+        else
+            lastMarkedTime_ = transport_.HeardSongTime();
         if (follow_->PassesEnded() != session_.playAlong.passesShown) TakePassScore();
         return;
     }
@@ -306,11 +320,7 @@ void PlayAlong::Step() {
 void PlayAlong::TakePassScore() {
     session_.playAlong.passesShown = follow_->PassesEnded();
     const PlayScore& pass = follow_->LastPass();
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "%d hit, %d early, %d late, %d missed, %d wrong; off by %.0f ms on average", pass.hits,
-                  pass.early, pass.late, pass.missed, pass.wrong, pass.meanErrorMs);
-    session_.playAlong.scoreText = text;
+    session_.playAlong.scoreText = PassSummaryText(pass);
     if (session_.practice.songKey.empty() || !session_.song) return;
     const SongData& song = *session_.song;
     const int parts = song.PartsInUse();
@@ -318,9 +328,46 @@ void PlayAlong::TakePassScore() {
     ScoreMemory memory = ReadScoreMemory(session_.practice.songKey);
     const PlayScore* before = memory.Find(label);
     const bool hadBest = before != nullptr;
-    if (memory.Offer(label, pass)) {
-        (void)WriteScoreMemory(session_.practice.songKey, memory);
-        session_.playAlong.scoreText += hadBest ? " (your best yet)" : " (kept as your best)";
+    // Every pass goes into the song's history, so that the player can see how it went over days,
+    // not only the best.
+    bool changed = memory.AddPass(label, static_cast<int64_t>(std::time(nullptr)), pass);
+    const bool best = memory.Offer(label, pass);
+    changed = changed || best;
+    if (changed) (void)WriteScoreMemory(session_.practice.songKey, memory);
+    if (best) session_.playAlong.scoreText += hadBest ? " (your best yet)" : " (kept as your best)";
+}
+
+void PlayAlong::MarkMissedNotes(double songSeconds) {
+    // The song went back (a loop's wrap, a seek): the marks were of notes to be played again.
+    if (songSeconds + 0.05 < lastMarkedTime_) marks_.Clear();
+    lastMarkedTime_ = songSeconds;
+    if (!follow_) return;
+    // A missed note is judged once the song has passed it by the judging window (longer in song
+    // time at a slow speed); its mark matters only while it still shows.
+    const std::vector<PlayNote>& notes = follow_->Notes();
+    const double from = songSeconds - NoteMarks::kShowSeconds;
+    auto it = std::lower_bound(notes.begin(), notes.end(), from,
+                               [](const PlayNote& n, double t) { return n.start < t; });
+    for (; it != notes.end() && it->start <= songSeconds; ++it) {
+        const size_t index = static_cast<size_t>(it - notes.begin());
+        if (follow_->JudgementOf(index) == Judgement::Missed && !marks_.Missed(it->key, it->start))
+            marks_.Add(it->start, it->key, Judgement::Missed);
+    }
+}
+
+void PlayAlong::ShowIn(NotesViewOptions& options) const {
+    options.playedParts.reset();
+    options.awaitedKeys.reset();
+    options.awaitedOnset = -1.0f;
+    options.letterBase = -1;
+    options.marks = nullptr;
+    if (!session_.playAlong.On() || !session_.song) return;
+    options.playedParts = session_.practice.choice.Mutes(session_.song->PartsInUse()).parts;
+    if (!ListeningToMidi()) options.letterBase = session_.playAlong.typedKeys.Base();
+    if (follow_) options.marks = &marks_;
+    if (waitMode_ && waitMode_->State().holding) {
+        options.awaitedKeys = waitMode_->State().wanted;
+        options.awaitedOnset = static_cast<float>(waitMode_->State().stepOnset);
     }
 }
 

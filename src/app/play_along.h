@@ -17,8 +17,10 @@
 
 #include "midi/play_along.h"
 #include "ui/input_list.h"
+#include "view/note_marks.h"
 
 struct SessionState;
+struct NotesViewOptions;
 class Transport;
 class LiveSynth;
 class WaitMode;
@@ -78,6 +80,10 @@ class PlayAlong {
     [[nodiscard]] platform::MidiThru* Thru() const { return liveThru_.get(); }
     [[nodiscard]] const WaitMode* Wait() const { return waitMode_.get(); }
     [[nodiscard]] const FollowScorer* Follow() const { return follow_.get(); }
+    // What the notes view shows of playing along this frame: the parts played, the keys the song
+    // waits for, the computer keyboard's letters and follow mode's marks. Off, it shows none.
+    void ShowIn(NotesViewOptions& options) const;
+    [[nodiscard]] const NoteMarks& Marks() const { return marks_; }
 
   private:
     void ListInputs();
@@ -86,6 +92,9 @@ class PlayAlong {
     // A follow pass has ended: its score is shown and, when it beats the best kept for the song
     // and the parts played, kept.
     void TakePassScore();
+    // Follow mode's judgements since the last frame, as marks for the notes view: a key's when it
+    // is struck, a missed note's once the song has passed it.
+    void MarkMissedNotes(double songSeconds);
 
     SessionState& session_;
     Transport& transport_;
@@ -99,4 +108,6 @@ class PlayAlong {
     std::unique_ptr<FollowScorer> follow_;
     std::unique_ptr<platform::MidiInputWatch> inputWatch_;
     InputListView inputRows_;
+    NoteMarks marks_;
+    double lastMarkedTime_ = 0.0;  // the song time marks were last looked for at: back means a jump
 };

@@ -10,6 +10,8 @@ void PracticeSession::NewSong(std::string key) {
     loopMark = -1;
     loopDragFrom = -1;
     choice = PracticeChoice{};
+    transpose = 0;
+    metronome = false;
 }
 
 std::optional<PlaybackLoop> PracticeSession::MarkLoop(int64_t now, bool looping) {
@@ -43,6 +45,8 @@ SongMemory PracticeSession::Memory(const PlaybackLoop& loop, double rate) const 
         if (sound == PartSound::Solo) memory.soloParts.push_back(p);
     }
     memory.drumsMuted = choice.drumsMuted;
+    memory.transpose = transpose;
+    memory.metronome = metronome;
     return memory;
 }
 
@@ -54,6 +58,8 @@ void PracticeSession::TakeFromMemory(const SongMemory& memory, int parts, bool h
     for (const int p : memory.soloParts)
         if (p >= 0 && p < parts) choice.parts[static_cast<size_t>(p)] = PartSound::Solo;
     choice.drumsMuted = memory.drumsMuted && hasDrums;
+    transpose = std::clamp(memory.transpose, -kMaxTranspose, kMaxTranspose);
+    metronome = memory.metronome;
 }
 
 void PlayAlongSession::Begin(PlayAlongMode how, const std::string& input, const std::string& parts) {

@@ -30,6 +30,14 @@ struct PracticeSession {
     // A drag with Shift in the time bar marks a loop from where it began (frames; -1: no drag).
     int64_t loopDragFrom = -1;
     PracticeChoice choice;  // the speed and the parts heard
+    // Beside the choice, and kept with it: the semitones the song is heard moved (-12 to 12), and
+    // the metronome's click on every beat.
+    int transpose = 0;
+    bool metronome = false;
+    static constexpr int kMaxTranspose = 12;
+
+    // The song sounds as its own render has it: no practice render is needed.
+    [[nodiscard]] bool PlainSound() const { return choice.Plain() && transpose == 0 && !metronome; }
 
     // A new song, known by `key`: nothing marked, and the song as written until its memory is read.
     void NewSong(std::string key);

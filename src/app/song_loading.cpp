@@ -16,6 +16,7 @@
 #include "core/file_access.h"
 #include "midi/midi_reader.h"
 #include "midi/note_timeline.h"
+#include "midi/song_beats.h"
 #include "platform/dialogs.h"
 #include "resources/strings.h"
 #include "settings/settings.h"
@@ -117,6 +118,9 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
     shown.soundFontLabel = loading.soundFontLabel;
     shown.midiLabel = loading.midiLabel;
     shown.renderProgress = loading.renderProgress;
+    if (const TempoMap* tempo = transport.Tempo())
+        shown.beatsPerMinute = static_cast<float>(
+            BeatsPerMinuteAt(*tempo, std::max(0.0f, shown.song.songTime), shared.practice.choice.Speed()));
     shown.canStart = loading.pending == PanelIntent::None && !loading.rendering &&
                      shared.command == Command::None && !transport.CountingIn();
     if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
@@ -415,7 +419,7 @@ bool PlayerController::StartSongRender() {
         transport.Stop();
         transport.SeekBy(shared.resumeAt);  // from the start, so to the place
     }
-    if (prepared && !shared.practice.choice.Plain()) transport.ApplyPractice();
+    if (prepared && !shared.practice.PlainSound()) transport.ApplyPractice();
     shared.resumeAt = -1.0;
     if (backgroundRender == nullptr) backgroundRender = std::make_unique<BackgroundRender>();
     backgroundRender->Run(*synth);

@@ -29,7 +29,9 @@
 #include "audio/volume.h"
 #include "audio/wav_reader.h"
 #include "core/sample_rate.h"
+#include "midi/loop_bars.h"
 #include "midi/note_timeline.h"
+#include "midi/song_beats.h"
 #include "settings/settings.h"
 #include "settings/song_memory.h"
 #include "synth/background_render.h"
@@ -214,6 +216,14 @@ bool Transport::BehindRender(uint32_t frame, int64_t lead) const {
 }
 
 void Transport::Play() {
+    // While a loop is set, a song played from outside it (its start, as when it is opened with
+    // the loop kept from the last time) plays the loop: the passage is what is being practised.
+    const PlaybackLoop loop = streamPlayback_ ? streamPlayback_->Loop() : PlaybackLoop{};
+    if (loop.Active() && (Frame() < loop.start || Frame() >= loop.end)) {
+        SeekTo(StartFrame());
+        Start();
+        return;
+    }
     // A paused song, or one set to a place while stopped, goes on from there at once.
     if (state_ == TransportState::Paused || songTime_ > 0) {
         Start();
@@ -323,11 +333,29 @@ void Transport::TakeLoop(const PlaybackLoop& loop) {
     streamPlayback_->SetLoop(loop);
 }
 
-void Transport::MarkLoop() {
+void Transport::MarkLoop(bool exact) {
     if (!streamPlayback_) return;
-    const std::optional<PlaybackLoop> loop =
-        session_.practice.MarkLoop(Frame(), streamPlayback_->Loop().Active());
+    const bool looping = streamPlayback_->Loop().Active();
+    int64_t now = Frame();
+    // A passage is practised by bars: the marks go to the nearest bar line, its end never onto its
+    // start; held exact, or with no bar line to go to, they stay where the song is.
+    if (session_.song && !looping) {
+        const double seconds = static_cast<double>(now) / kRenderRate;
+        const int64_t mark = session_.practice.loopMark;
+        const double snapped =
+            mark >= 0 && now > mark
+                ? SnapLoopEnd(*session_.song, static_cast<double>(mark) / kRenderRate, seconds, exact)
+                : SnapToBar(*session_.song, seconds, exact);
+        if (snapped >= 0)
+            now = std::clamp<int64_t>(std::llround(snapped * kRenderRate), 0, std::max(0, totalFrames_ - 1));
+    }
+    const std::optional<PlaybackLoop> loop = session_.practice.MarkLoop(now, looping);
     if (loop) SetLoop(*loop);
+}
+
+uint32_t Transport::StartFrame() const {
+    if (!streamPlayback_ || !streamPlayback_->Loop().Active()) return 0;
+    return static_cast<uint32_t>(std::max<int64_t>(0, streamPlayback_->Loop().start));
 }
 
 void Transport::HoldForPlayer(uint32_t frame) {
@@ -457,7 +485,7 @@ void Transport::ApplyPractice(int64_t at) {
     std::shared_ptr<RenderStream> stream = songStream_;
     StreamTimeline timeline;
     PracticeSession& practice = session_.practice;
-    if (!practice.choice.Plain()) {
+    if (!practice.PlainSound()) {
         const double rate = songStream_->SampleRate();
         double from = static_cast<double>(heard) / rate;
         if (loop.Active()) from = std::min(from, static_cast<double>(loop.start) / rate);
@@ -466,6 +494,9 @@ void Transport::ApplyPractice(int64_t at) {
         request.lowPriority = true;
         request.speed = practice.choice.Speed();
         request.mutes = practice.choice.Mutes(PartCount(session_.song.get()));
+        request.transpose = practice.transpose;
+        if (practice.metronome && songTempo_)
+            request.metronome = SongBeats(*songTempo_, session_.song->duration + kPreRollSeconds);
         if (songTempo_ && from > 0) {
             request.startTick = songTempo_->TickAtOrBefore(from);
             request.startSeconds = songTempo_->Seconds(request.startTick);
@@ -482,6 +513,8 @@ void Transport::ApplyPractice(int64_t at) {
         } else {
             // The song plays on as written, and says why practice could not start.
             practice.choice = PracticeChoice{};
+            practice.transpose = 0;
+            practice.metronome = false;
             RememberSong();
             Report(session_, started);
         }
@@ -493,7 +526,7 @@ void Transport::ApplyPractice(int64_t at) {
 }
 
 bool Transport::PracticeRenderNeeded(int64_t frame) const {
-    if (session_.practice.choice.Plain() || !streamPlayback_ || !songStream_) return false;
+    if (session_.practice.PlainSound() || !streamPlayback_ || !songStream_) return false;
     const StreamTimeline& timeline = streamPlayback_->Timeline();
     if (frame < timeline.origin) return true;
     const RenderStream& stream = streamPlayback_->Stream();

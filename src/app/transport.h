@@ -127,7 +127,10 @@ class Transport {
     // seek on, and the place stays where it is.
     void TakeLoop(const PlaybackLoop& loop);
     // The L key: marks where a loop starts, then where it ends (the loop plays at once), then ends it.
-    void MarkLoop();
+    // The marks go to the nearest bar line unless `exact` (Shift).
+    void MarkLoop(bool exact = false);
+    // Where Home and a play from the start go: the loop's start while one is set, else the song's.
+    [[nodiscard]] uint32_t StartFrame() const;
     // Playing along: the song stands at `frame`, just before a note of the player's, until
     // ReleaseForPlayer. Only a running song is held.
     void HoldForPlayer(uint32_t frame);
@@ -173,6 +176,8 @@ class Transport {
     [[nodiscard]] bool Sounding() const { return state_ == TransportState::Playing; }
     // The frame the player stands at: 0 while stopped or not yet started.
     [[nodiscard]] uint32_t Frame() const;
+    // The song's tempo map, once its playback is prepared; null before.
+    [[nodiscard]] const TempoMap* Tempo() const { return songTempo_.get(); }
     // The song time the player's position stands for, in seconds; -1 while nothing is playable.
     [[nodiscard]] double HeardSongTime() const;
     // The song time the last Update took (the count-in's too); -1 when stopped or before any play.

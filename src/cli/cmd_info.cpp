@@ -3,10 +3,13 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/song_report.h"
 #include "midi/midi_reader.h"
+#include "settings/song_hands.h"
+#include "settings/song_memory.h"
 
 namespace cli {
 
@@ -32,7 +35,10 @@ int RunInfo(int argc, char** argv) {
 
     // Value-initialised: a song is parsed into zeroed memory.
     auto song = std::make_unique<SongData>();
-    const bool loaded = ReadMidiFile(*song, path);
+    std::vector<uint8_t> bytes;
+    const bool loaded = ReadMidiFile(*song, path, &bytes);
+    // The hands as the player mended them in the window, known by the song's bytes.
+    if (loaded) (void)ApplyHandEdits(*song, ReadHandEdits(SongKey(bytes.data(), bytes.size())));
     if (json) {
         const std::string text = SongJson(*song, loaded);
         std::fwrite(text.data(), 1, text.size(), stdout);

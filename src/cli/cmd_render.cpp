@@ -21,6 +21,7 @@
 #include "cli/song_report.h"
 #include "core/file_access.h"
 #include "midi/midi_reader.h"
+#include "midi/song_beats.h"
 #include "platform/atomic_file.h"
 #include "settings/settings.h"
 #include "synth/render_file.h"
@@ -134,6 +135,19 @@ bool ParseSpeedPercent(const std::string& text, int& percent) {
     return true;
 }
 
+// Semitones as --transpose takes them: a whole number from -12 to 12, "+3" as well as "3".
+bool ParseTranspose(const std::string& text, int& semitones) {
+    const size_t sign = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (text.size() <= sign || text.size() > sign + 2) return false;
+    for (size_t i = sign; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+    }
+    const int value = std::stoi(text.substr(sign)) * (text[0] == '-' ? -1 : 1);
+    if (value < -kMostTranspose || value > kMostTranspose) return false;
+    semitones = value;
+    return true;
+}
+
 // Whether `mutes` leaves nothing of the song to hear: every part with notes, and the drums if it
 // has any. Such a render would be silence, which the render takes for a failure.
 bool MutesEverything(const SongData& song, const PartMutes& mutes) {
@@ -194,13 +208,16 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     LoadedSong& song = render.song;
     song.path = midi;
     song.song = std::make_unique<SongData>();
+    TempoMap tempo;
     auto bytes = std::make_shared<std::vector<uint8_t>>();
-    if (!ReadMidiFile(*song.song, midi, bytes.get()))
+    if (!ReadMidiFile(*song.song, midi, bytes.get(), &tempo))
         return Fail(midi + ": " + LoadFailureReason(*song.song, false));
     // A song of no notes would render as seconds of silence; render and video refuse it alike.
     if (!SongHasNotes(*song.song)) return Fail(midi + " has no notes: there is nothing to render");
     RenderRequest request{std::move(bytes), soundFont, song.song.get(), raw};
     request.speed = choices.speedPercent / 100.0;
+    request.transpose = choices.transpose;
+    if (choices.metronome) request.metronome = SongBeats(tempo, song.song->duration);
     std::string error;
     for (const std::string& part : choices.mutes) {
         if (!AddMutedPart(*song.song, part, request.mutes, error))
@@ -284,6 +301,11 @@ int RunRender(int argc, char** argv) {
             }
         } else if (arg == "--mute") {
             choices.mutes.emplace_back(argv[++i]);
+        } else if (arg == "--metronome") {
+            choices.metronome = true;
+        } else if (arg == "--transpose") {
+            if (!ParseTranspose(i + 1 < argc ? argv[++i] : "", choices.transpose))
+                return UsageError("--transpose takes semitones from -12 to 12");
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option " + arg);
         } else if (midi.empty()) {
@@ -292,6 +314,8 @@ int RunRender(int argc, char** argv) {
             return UsageError("render takes one MIDI file");
         }
     }
+    if (choices.raw && choices.metronome)
+        return UsageError("--raw is FluidSynth's output alone: it takes no --metronome");
     if (soundFont.empty()) soundFont = DefaultSoundFont();
     if (midi.empty()) return UsageError("render needs a MIDI file");
     if (output.empty()) return UsageError("render needs -o OUT.wav");

@@ -30,6 +30,7 @@ int RunBatch(int argc, char** argv);
 int RunPorts(int argc, char** argv);
 int RunRecord(int argc, char** argv);
 int RunScore(int argc, char** argv);
+int RunProgress(int argc, char** argv);
 
 // What the command line is called where MIDI systems list their clients.
 inline constexpr const char* kMidiClientName = "dorvik-midi";
@@ -49,6 +50,8 @@ struct RenderChoices {
     bool raw = false;
     int speedPercent = 100;          // of the song's own tempo, 25 to 200
     std::vector<std::string> mutes;  // the parts as typed ("1", "2", "drums"), checked against the song
+    bool metronome = false;          // a click on every beat, accented on the bar
+    int transpose = 0;               // semitones, -12 to 12
 };
 
 // Renders `midi` with `soundFont` into a new temporary file in `folder`, with a progress bar on a

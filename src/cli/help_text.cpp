@@ -24,6 +24,7 @@ constexpr const char* kOverview =
     "  ports   list the MIDI inputs and outputs\n"
     "  record  record a MIDI input into a Standard MIDI File\n"
     "  score   write a song as sheet music: MusicXML, or engraved as PDF, SVG or PNG\n"
+    "  progress  list the passes played along with a song, per part and by date\n"
     "\n"
     "Run `dorvik-midi COMMAND --help` for a command's options. render, export, video and play\n"
     "take the SoundFont the player last loaded when none is named, else the system's General MIDI\n"
@@ -67,7 +68,10 @@ constexpr Help kHelp[] = {
      "              play the song at 25 to 200 percent of its tempo, in steps of 5, every note\n"
      "              at its own pitch\n"
      "  --mute PART  leave a part silent: 1 or 2 for a hand, a voice's number as `info` lists it,\n"
-     "              or drums; repeat it to mute more than one\n",
+     "              or drums; repeat it to mute more than one\n"
+     "  --metronome  a click on every beat, accented on the bar (not with --raw)\n"
+     "  --transpose N\n"
+     "              move every note but the drums N semitones, -12 to 12\n",
      true},
     {"play",
      "usage: dorvik-midi play FILE.wav\n"
@@ -174,6 +178,12 @@ constexpr Help kHelp[] = {
      "  --port NAME  the first input whose name contains NAME; the first keyboard by default\n"
      "  -o TAKE.mid  the file to write\n",
      false},
+    {"progress",
+     "usage: dorvik-midi progress FILE.mid [--json]\n"
+     "\n"
+     "Lists every pass played along with the song in the player, per part and by date, with its\n"
+     "accuracy and timing, as the player kept them.\n",
+     "  --json      print them as one JSON object\n", false},
     {"score",
      "usage: dorvik-midi score FILE.mid -o OUT.{musicxml,svg,pdf,png} [--part N] [--bars FIRST-LAST]\n"
      "\n"

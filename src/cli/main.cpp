@@ -8,9 +8,10 @@ namespace {
 using cli::Command;
 
 constexpr Command kCommands[] = {
-    {"info", cli::RunInfo},     {"render", cli::RunRender}, {"play", cli::RunPlayCommand},
-    {"export", cli::RunExport}, {"video", cli::RunVideo},   {"batch", cli::RunBatch},
-    {"ports", cli::RunPorts},   {"record", cli::RunRecord}, {"score", cli::RunScore},
+    {"info", cli::RunInfo},         {"render", cli::RunRender}, {"play", cli::RunPlayCommand},
+    {"export", cli::RunExport},     {"video", cli::RunVideo},   {"batch", cli::RunBatch},
+    {"ports", cli::RunPorts},       {"record", cli::RunRecord}, {"score", cli::RunScore},
+    {"progress", cli::RunProgress},
 };
 
 }  // namespace

@@ -15,9 +15,36 @@ struct PlayScore {
     double meanErrorMs = 0.0;    // mean of |error| over the hit, early and late notes, in real time
     int32_t speedPercent = 100;  // the song's speed during the run
     bool complete = false;       // the run judged every note of the part, from its first on
+    // The mean error with its sign, over the same notes: negative when the player is ahead of the
+    // song on the whole, positive when behind it.
+    double meanOffsetMs = 0.0;
+    // How hard the player struck against how hard the song does, over the notes struck from a
+    // keyboard that tells how hard (the computer's keyboard does not): the mean of the player's
+    // velocity less the note's, and how many notes that mean is of.
+    double meanVelocityDelta = 0.0;
+    int32_t velocityNotes = 0;
 
     [[nodiscard]] int32_t Notes() const { return hits + early + late + missed; }
 };
+
+// The run's accuracy in percent, on the points BeatsBest ranks by: 100 for every note a hit and
+// no wrong key, 0 for none struck.
+[[nodiscard]] inline double AccuracyPercent(const PlayScore& s) {
+    const int64_t scale = 2 * (int64_t{s.Notes()} + s.wrong);
+    if (scale <= 0) return 0.0;
+    return 100.0 * static_cast<double>(2 * int64_t{s.hits} + s.early + s.late) / static_cast<double>(scale);
+}
+
+// How loud the player played against the song. Twelve steps of velocity either way is "even": about
+// one marking of loudness (mp to mf), which a player's touch varies by from note to note.
+enum class Dynamics { Unknown, TooSoft, Even, TooLoud };
+inline constexpr double kEvenVelocitySpread = 12.0;
+[[nodiscard]] inline Dynamics DynamicsOf(const PlayScore& s) {
+    if (s.velocityNotes <= 0) return Dynamics::Unknown;
+    if (s.meanVelocityDelta > kEvenVelocitySpread) return Dynamics::TooLoud;
+    if (s.meanVelocityDelta < -kEvenVelocitySpread) return Dynamics::TooSoft;
+    return Dynamics::Even;
+}
 
 // Whether `run` should replace `best` as the best result of its song and part. Only a complete run
 // can be a best: a loop pass or a run begun in the middle played fewer notes, and a few notes done

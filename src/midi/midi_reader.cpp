@@ -170,6 +170,7 @@ class SmfParser {
     int32_t notedTracks_ = 0;
     std::vector<TrackInfo> tracks_;
     std::vector<TempoChange> tempo_;
+    std::vector<MeterChange> meters_;
     std::vector<ProgramChange> programs_;
     std::vector<VoiceInfo> voices_;
     std::vector<int32_t> partOfVoice_;
@@ -266,6 +267,8 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
             if (e.data1 == 0x51) {
                 tempo_.push_back(
                     {e.tick, (uint32_t{e.meta[0]} << 16) | (uint32_t{e.meta[1]} << 8) | e.meta[2]});
+            } else if (e.data1 == 0x58) {
+                meters_.push_back({e.tick, e.meta[0], e.meta[1]});
             } else if (e.data1 == 0x03 && t.name == nullptr) {
                 t.name = e.meta;
                 t.nameLength = e.metaLength;
@@ -537,6 +540,7 @@ bool SmfParser::Parse() {
     song_.duration = 0.0;
     if (!ReadHeader() || !ScanTracks()) return false;
     tempoMap_.Build(division_, std::move(tempo_));
+    tempoMap_.SetMeters(std::move(meters_));
     if (!LayOutParts()) return false;
     std::vector<int64_t> unused;
     Merge<false>(unused);

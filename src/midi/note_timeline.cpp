@@ -72,6 +72,26 @@ double TempoMap::TicksAt(double seconds) const {
     return static_cast<double>(s.firstTick) + (seconds - s.startSeconds) / s.secondsPerTick;
 }
 
+uint32_t TempoMap::MicrosPerQuarterAt(double seconds) const {
+    if (segments_.empty()) return kDefaultMicrosPerQuarter;
+    auto after = std::upper_bound(segments_.begin() + 1, segments_.end(), seconds,
+                                  [](double t, const TempoSegment& s) { return t < s.startSeconds; });
+    return std::prev(after)->microsPerQuarter;
+}
+
+void TempoMap::SetMeters(std::vector<MeterChange> meters) {
+    std::stable_sort(meters.begin(), meters.end(),
+                     [](const MeterChange& a, const MeterChange& b) { return a.tick < b.tick; });
+    meters_.clear();
+    for (const MeterChange& m : meters) {
+        if (!meters_.empty() && meters_.back().tick == m.tick) {
+            meters_.back() = m;  // the later signature at one tick wins, as with tempo
+        } else {
+            meters_.push_back(m);
+        }
+    }
+}
+
 bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {
     int64_t total = 0;
     for (int64_t c : counts) total += c;

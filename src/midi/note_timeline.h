@@ -34,6 +34,14 @@ struct TempoChange {
     uint32_t microsPerQuarter;
 };
 
+// A time signature event of any track: `numerator` beats to the bar, each a 2^`denominatorPower`th
+// note (as the file spells it: 2 is a quarter, 3 an eighth).
+struct MeterChange {
+    int64_t tick;
+    uint8_t numerator;
+    uint8_t denominatorPower;
+};
+
 class TempoMap {
   public:
     // `changes` in the order the tracks hold them; they are merged by tick, a later track's change
@@ -47,6 +55,13 @@ class TempoMap {
     // way back from a note's time to the place the file wrote it.
     [[nodiscard]] double TicksAt(double seconds) const;
     [[nodiscard]] int32_t Division() const { return static_cast<int32_t>(division_); }
+    // The length of a quarter note at `seconds` into the song, in microseconds.
+    [[nodiscard]] uint32_t MicrosPerQuarterAt(double seconds) const;
+
+    // The time signatures, merged by tick as the tempo changes are; the reader hands them over
+    // after Build. None means the whole song is in 4/4, as a file without one is read.
+    void SetMeters(std::vector<MeterChange> meters);
+    [[nodiscard]] const std::vector<MeterChange>& Meters() const { return meters_; }
 
     // Converts ticks that never decrease from one call to the next, without searching.
     class Walker {
@@ -69,6 +84,7 @@ class TempoMap {
   private:
     [[nodiscard]] double SecondsIn(const TempoSegment& s, int64_t tick) const;
     std::vector<TempoSegment> segments_;
+    std::vector<MeterChange> meters_;
     double division_ = 1.0;
 };
 

@@ -34,8 +34,9 @@ using KeySet = std::bitset<128>;
 
 // One note the player is to strike: its key and the song time it starts at.
 struct PlayNote {
-    float start;  // seconds of the song
-    int32_t key;  // 0..127
+    float start;           // seconds of the song
+    int32_t key;           // 0..127
+    int32_t velocity = 0;  // how hard the song strikes it, 1..127
 };
 
 // The notes of `parts` in `song`, by start and then by key, a key struck by two parts at one moment

@@ -2,7 +2,35 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+
+std::string PassSummaryText(const PlayScore& s) {
+    char text[160];
+    const int struck = s.hits + s.early + s.late;
+    int n = std::snprintf(text, sizeof text, "%d of %d notes, %.0f%% accurate", struck, s.Notes(),
+                          AccuracyPercent(s));
+    // Within a few milliseconds either way the player is with the song: no side is worth naming.
+    constexpr double kOnTimeMs = 5.0;
+    if (struck > 0 && n > 0 && n < static_cast<int>(sizeof text)) {
+        if (std::fabs(s.meanOffsetMs) < kOnTimeMs) {
+            n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "; on time on average");
+        } else {
+            n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "; %.0f ms %s on average",
+                               std::fabs(s.meanOffsetMs), s.meanOffsetMs < 0 ? "early" : "late");
+        }
+    }
+    if (s.wrong > 0 && n > 0 && n < static_cast<int>(sizeof text))
+        n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "; %d wrong key%s", s.wrong,
+                           s.wrong == 1 ? "" : "s");
+    const Dynamics d = DynamicsOf(s);
+    if (d != Dynamics::Unknown && n > 0 && n < static_cast<int>(sizeof text))
+        std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "; %s",
+                      d == Dynamics::TooLoud   ? "too loud"
+                      : d == Dynamics::TooSoft ? "too soft"
+                                               : "even");
+    return text;
+}
 
 void FollowScorer::Load(const SongData& song, const PlayedParts& parts) {
     notes_ = PlayedNotes(song, parts);
@@ -41,6 +69,8 @@ void FollowScorer::BeginPass(double songSeconds) {
     passOpen_ = passFirst_ < notes_.size();
     passSpeed_ = clock_.speed;
     errorSumMs_ = 0.0;
+    offsetSumMs_ = 0.0;
+    velocityDeltaSum_ = 0.0;
     pass_ = PlayScore{};
     pass_.speedPercent = static_cast<int32_t>(std::lround(passSpeed_ * 100.0));
     clock_.songSeconds = songSeconds;
@@ -72,7 +102,7 @@ void FollowScorer::Seek(double songSeconds) {
     BeginPass(songSeconds);
 }
 
-void FollowScorer::Judge(size_t note, Judgement judgement, double errorMs) {
+void FollowScorer::Judge(size_t note, Judgement judgement, double errorMs, int velocity) {
     judged_[note] = judgement;
     ++passJudged_;
     switch (judgement) {
@@ -90,8 +120,17 @@ void FollowScorer::Judge(size_t note, Judgement judgement, double errorMs) {
             break;
     }
     if (judgement != Judgement::Missed) {
+        const int struck = pass_.hits + pass_.early + pass_.late;
         errorSumMs_ += std::fabs(errorMs);
-        pass_.meanErrorMs = errorSumMs_ / (pass_.hits + pass_.early + pass_.late);
+        offsetSumMs_ += errorMs;
+        pass_.meanErrorMs = errorSumMs_ / struck;
+        pass_.meanOffsetMs = offsetSumMs_ / struck;
+        // A song note without a velocity (none in a file that loads) says nothing of loudness.
+        if (velocity > 0 && notes_[note].velocity > 0) {
+            velocityDeltaSum_ += velocity - notes_[note].velocity;
+            ++pass_.velocityNotes;
+            pass_.meanVelocityDelta = velocityDeltaSum_ / pass_.velocityNotes;
+        }
     }
     if (passFirst_ + passJudged_ == notes_.size()) EndPass();
 }
@@ -111,7 +150,7 @@ int32_t FollowScorer::Advance(double songSeconds, double realSeconds) {
     return missed;
 }
 
-JudgedKey FollowScorer::KeyDown(int key, double realSeconds) {
+JudgedKey FollowScorer::KeyDown(int key, double realSeconds, int velocity) {
     JudgedKey result;
     if (key < 0 || key > 127 || held_.test(static_cast<size_t>(key))) return result;
     held_.set(static_cast<size_t>(key));
@@ -140,7 +179,7 @@ JudgedKey FollowScorer::KeyDown(int key, double realSeconds) {
     result.judgement = std::fabs(result.errorMs) <= kHitWindow * 1000.0 ? Judgement::Hit
                        : result.errorMs < 0                             ? Judgement::Early
                                                                         : Judgement::Late;
-    Judge(static_cast<size_t>(result.note), result.judgement, result.errorMs);
+    Judge(static_cast<size_t>(result.note), result.judgement, result.errorMs, std::clamp(velocity, 0, 127));
     return result;
 }
 

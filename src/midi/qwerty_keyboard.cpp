@@ -29,6 +29,13 @@ bool QwertyKeyboard::Takes(uint32_t keyCode) {
     return NoteSlot(c) >= 0 || c == kOctaveDownChar || c == kOctaveUpChar;
 }
 
+char QwertyKeyboard::LetterFor(int32_t base, int32_t key) {
+    const int32_t slot = key - base;
+    if (slot < 0 || slot >= kNoteKeys || key < kLowestNote || key > kHighestNote) return 0;
+    const char c = kNoteChars[slot];
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 TypedNote QwertyKeyboard::KeyDown(uint32_t keyCode, bool repeat) {
     TypedNote result;
     const uint32_t c = Lower(keyCode);

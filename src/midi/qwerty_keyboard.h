@@ -44,6 +44,9 @@ class QwertyKeyboard {
     // Whether the key with `keyCode` (a character's code) is one of this keyboard's: the window
     // leaves such keys to it while it plays.
     [[nodiscard]] static bool Takes(uint32_t keyCode);
+    // The letter that plays `key` while A plays `base`, as printed on the key cap (upper case; ';'
+    // and '\'' as they are); 0 when no letter does.
+    [[nodiscard]] static char LetterFor(int32_t base, int32_t key);
 
     TypedNote KeyDown(uint32_t keyCode, bool repeat);
     TypedNote KeyUp(uint32_t keyCode);

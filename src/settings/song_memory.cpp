@@ -90,6 +90,17 @@ void ParseSongMemory(SongMemory& memory, const char* data, size_t size) {
                 memory.speedPercent = static_cast<int>(percent);
             continue;
         }
+        if (name == "transpose") {
+            double semitones = 0;
+            if (TakeNumber(values, semitones) && Trim(values).empty() && semitones >= -12 &&
+                semitones <= 12 && semitones == static_cast<int>(semitones))
+                memory.transpose = static_cast<int>(semitones);
+            continue;
+        }
+        if (name == "metronome") {
+            memory.metronome = Trim(values) == "on";
+            continue;
+        }
         if (name == "muted" || name == "solo") {
             std::vector<int>& parts = name == "muted" ? memory.mutedParts : memory.soloParts;
             parts.clear();
@@ -138,6 +149,11 @@ std::string SongMemoryText(const SongMemory& memory) {
     };
     list("muted", memory.mutedParts, memory.drumsMuted);
     list("solo", memory.soloParts, false);
+    if (memory.transpose != 0) {
+        std::snprintf(text, sizeof text, "transpose = %d\n", memory.transpose);
+        out += text;
+    }
+    if (memory.metronome) out += "metronome = on\n";
     return out;
 }
 

@@ -5,7 +5,8 @@
 // drawn from the song file's bytes: the same song is known again wherever it lies and whatever
 // it is called, and an edited song is a new one. The file is UTF-8 text of "name = value" lines;
 // the program writes "loop = START END" (seconds, as decimals), "speed = PERCENT", "muted = ..."
-// and "solo = ..." (parts counted from 1 as the legend lists them; "drums" among the muted).
+// and "solo = ..." (parts counted from 1 as the legend lists them; "drums" among the muted),
+// "transpose = N" and "metronome = on".
 // Unknown lines and values are ignored, so a newer program's file still reads.
 #pragma once
 
@@ -26,6 +27,9 @@ struct SongMemory {
     std::vector<int> mutedParts;
     std::vector<int> soloParts;
     bool drumsMuted = false;
+    // The semitones the song is heard moved (-12 to 12), and whether the metronome clicks.
+    int transpose = 0;
+    bool metronome = false;
 
     [[nodiscard]] bool HasLoop() const { return loopStart >= 0 && loopEnd > loopStart; }
 };

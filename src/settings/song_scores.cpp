@@ -1,7 +1,5 @@
 #include "settings/song_scores.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -10,7 +8,9 @@
 #include <string_view>
 #include <utility>
 
+#include "core/file_access.h"
 #include "core/song_data.h"
+#include "platform/atomic_file.h"
 #include "settings/settings.h"
 #include "settings/song_memory.h"
 
@@ -44,37 +44,76 @@ bool TakeError(std::string_view& text, double& value) {
     return true;
 }
 
-// One "best LABEL = h e l m w error speed" line into `best`; false when it does not read so.
-bool ParseLine(std::string_view line, PartBest& best) {
-    line = TrimSongFileBlanks(line);
-    constexpr std::string_view kWord = "best";
-    if (line.substr(0, kWord.size()) != kWord) return false;
-    line.remove_prefix(kWord.size());
-    if (line.empty() || (line.front() != ' ' && line.front() != '\t')) return false;
-    const size_t equals = line.find('=');
-    if (equals == std::string_view::npos) return false;
-    best.parts = std::string(TrimSongFileBlanks(line.substr(0, equals)));
-    if (!IsPartsLabel(best.parts)) return false;
-    std::string_view values = line.substr(equals + 1);
+// A signed figure of at most `most` either way, which a damaged line may not push past.
+bool TakeSigned(std::string_view& text, double most, double& value) {
+    text = TrimSongFileBlanks(text);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || !(value >= -most && value <= most)) return false;
+    text.remove_prefix(static_cast<size_t>(end - text.data()));
+    return true;
+}
+
+// The figures a best line and a pass line share, from the counts to the speed.
+bool ParseFigures(std::string_view& values, PlayScore& s) {
     int64_t counts[5] = {};  // hits, early, late, missed: notes of one song; then wrong keys
     for (int i = 0; i < 5; ++i) {
         if (!TakeCount(values, i == 4 ? kMostWrong : kMaxSongNotes, counts[i])) return false;
     }
     const int64_t notes = counts[0] + counts[1] + counts[2] + counts[3];
     int64_t speed = 0;
-    PlayScore& s = best.score;
     if (!TakeError(values, s.meanErrorMs) || !TakeCount(values, kHighestSpeedPercent, speed) ||
-        speed < kLowestSpeedPercent || !TrimSongFileBlanks(values).empty())
+        speed < kLowestSpeedPercent)
         return false;
-    if (notes <= 0 || notes > kMaxSongNotes) return false;
+    if (notes > kMaxSongNotes) return false;
     s.hits = static_cast<int32_t>(counts[0]);
     s.early = static_cast<int32_t>(counts[1]);
     s.late = static_cast<int32_t>(counts[2]);
     s.missed = static_cast<int32_t>(counts[3]);
     s.wrong = static_cast<int32_t>(counts[4]);
     s.speedPercent = static_cast<int32_t>(speed);
-    s.complete = true;  // only complete runs are ever kept
     return true;
+}
+
+// The text after "WORD LABEL =" when `line` starts so, with the label in `parts`; false otherwise.
+bool TakeHead(std::string_view& line, std::string_view word, std::string& parts) {
+    line = TrimSongFileBlanks(line);
+    if (line.substr(0, word.size()) != word) return false;
+    line.remove_prefix(word.size());
+    if (line.empty() || (line.front() != ' ' && line.front() != '\t')) return false;
+    const size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return false;
+    parts = std::string(TrimSongFileBlanks(line.substr(0, equals)));
+    if (!IsPartsLabel(parts)) return false;
+    line.remove_prefix(equals + 1);
+    return true;
+}
+
+// One "pass LABEL = when h e l m w error speed offset velocity velocity-notes complete" line.
+bool ParsePassLine(std::string_view line, PassRecord& pass) {
+    if (!TakeHead(line, "pass", pass.parts)) return false;
+    int64_t when = 0, velocityNotes = 0, complete = 0;
+    PlayScore& s = pass.score;
+    // No moment before 1970 nor past the year 9999 is a pass's.
+    constexpr int64_t kLatestMoment = 253402300799;
+    if (!TakeCount(line, kLatestMoment, when) || !ParseFigures(line, s) ||
+        !TakeSigned(line, kLargestErrorMs, s.meanOffsetMs) || !TakeSigned(line, 127.0, s.meanVelocityDelta) ||
+        !TakeCount(line, kMaxSongNotes, velocityNotes) || !TakeCount(line, 1, complete) ||
+        !TrimSongFileBlanks(line).empty())
+        return false;
+    if (s.Notes() + s.wrong <= 0) return false;
+    pass.when = when;
+    s.velocityNotes = static_cast<int32_t>(velocityNotes);
+    s.complete = complete == 1;
+    return true;
+}
+
+// One "best LABEL = h e l m w error speed" line into `best`; false when it does not read so.
+bool ParseLine(std::string_view line, PartBest& best) {
+    if (!TakeHead(line, "best", best.parts) || !ParseFigures(line, best.score) ||
+        !TrimSongFileBlanks(line).empty())
+        return false;
+    best.score.complete = true;  // only complete runs are ever kept
+    return best.score.Notes() > 0;
 }
 
 }  // namespace
@@ -118,12 +157,25 @@ bool ScoreMemory::Offer(const std::string& parts, const PlayScore& run) {
     return true;
 }
 
+bool ScoreMemory::AddPass(const std::string& parts, int64_t when, const PlayScore& run) {
+    if (!IsPartsLabel(parts) || run.Notes() + run.wrong <= 0) return false;
+    passes.push_back({parts, when, run});
+    if (passes.size() > kMaxPasses)
+        passes.erase(passes.begin(),
+                     passes.begin() + static_cast<std::ptrdiff_t>(passes.size() - kMaxPasses));
+    return true;
+}
+
 void ParseScoreMemory(ScoreMemory& memory, const char* data, size_t size) {
     std::string_view rest(data, size);
     while (!rest.empty()) {
         const size_t end = rest.find('\n');
         const std::string_view line = rest.substr(0, end);
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        if (PassRecord pass; ParsePassLine(line, pass)) {
+            (void)memory.AddPass(pass.parts, pass.when, pass.score);
+            continue;
+        }
         PartBest best;
         if (!ParseLine(line, best)) continue;
         PartBest* kept = nullptr;
@@ -139,7 +191,7 @@ void ParseScoreMemory(ScoreMemory& memory, const char* data, size_t size) {
 }
 
 std::string ScoreMemoryText(const ScoreMemory& memory) {
-    if (memory.bests.empty()) return {};
+    if (memory.bests.empty() && memory.passes.empty()) return {};
     std::string text = "# parts = hits early late missed wrong mean-error-ms speed-percent\n";
     for (const PartBest& b : memory.bests) {
         const PlayScore& s = b.score;
@@ -147,6 +199,19 @@ std::string ScoreMemoryText(const ScoreMemory& memory) {
         std::snprintf(line, sizeof line, " = %d %d %d %d %d %.3f %d\n", s.hits, s.early, s.late, s.missed,
                       s.wrong, s.meanErrorMs, s.speedPercent);
         text += "best " + b.parts + line;
+    }
+    if (!memory.passes.empty())
+        text +=
+            "# pass parts = when hits early late missed wrong mean-error-ms speed-percent offset-ms "
+            "velocity-delta velocity-notes complete\n";
+    for (const PassRecord& p : memory.passes) {
+        const PlayScore& s = p.score;
+        char line[160];
+        std::snprintf(line, sizeof line, " = %lld %d %d %d %d %d %.3f %d %.3f %.3f %d %d\n",
+                      static_cast<long long>(p.when), s.hits, s.early, s.late, s.missed, s.wrong,
+                      s.meanErrorMs, s.speedPercent, s.meanOffsetMs, s.meanVelocityDelta, s.velocityNotes,
+                      s.complete ? 1 : 0);
+        text += "pass " + p.parts + line;
     }
     return text;
 }
@@ -159,7 +224,11 @@ ScoreMemory ReadScoreMemory(const std::string& key) {
 }
 
 bool WriteScoreMemory(const std::string& key, const ScoreMemory& memory) {
-    const std::string path = SongFilePath(key, ".scores.txt", true);
-    return !path.empty() &&
-           ReplaceFileWithText(path, ScoreMemoryText(memory), platform::AtomicFile::Reach::OwnFile);
+    return WriteSongFile(SongFilePath(key, ".scores.txt", true), ScoreMemoryText(memory));
+}
+
+bool WriteSongFile(const std::string& path, const std::string& text) {
+    // Never through a link, never onto anything but a regular file of the user's own: a link planted
+    // in the songs folder would otherwise have its target replaced.
+    return !path.empty() && ReplaceFileWithText(path, text, platform::AtomicFile::Reach::OwnFile);
 }

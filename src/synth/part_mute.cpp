@@ -11,12 +11,15 @@ namespace {
 
 constexpr int kKeys = 128;
 constexpr int kNoteOn = 0x90;
+constexpr int kNoteOff = 0x80;
+constexpr int kKeyPressure = 0xA0;
 
 }  // namespace
 
 NoteMuter::NoteMuter(const SongData* song, const PartMutes& mutes, double speed, uint32_t sampleRate,
-                     const int64_t* frames, fluid_synth_t* synth, double startSeconds)
-    : hands_(song != nullptr && song->reading == ReadingHands),
+                     const int64_t* frames, fluid_synth_t* synth, double startSeconds, int transpose)
+    : transpose_(transpose),
+      hands_(song != nullptr && song->reading == ReadingHands),
       drums_(mutes.drums),
       secondsPerFrame_(speed / static_cast<double>(sampleRate)),
       startSeconds_(startSeconds),
@@ -83,12 +86,24 @@ bool NoteMuter::Muted(int channel, int key) {
 
 int NoteMuter::Forward(void* data, fluid_midi_event_t* event) {
     auto* muter = static_cast<NoteMuter*>(data);
+    const int type = fluid_midi_event_get_type(event);
+    const int channel = fluid_midi_event_get_channel(event);
+    const int key = fluid_midi_event_get_key(event);
     // A note-on of velocity 0 is a note-off, and passes like one.
-    if (fluid_midi_event_get_type(event) == kNoteOn && fluid_midi_event_get_velocity(event) > 0 &&
-        muter->Muted(fluid_midi_event_get_channel(event), fluid_midi_event_get_key(event))) {
+    if (type == kNoteOn && fluid_midi_event_get_velocity(event) > 0 && muter->Muted(channel, key))
         return FLUID_OK;
+    const bool keyed = type == kNoteOn || type == kNoteOff || type == kKeyPressure;
+    if (muter->transpose_ == 0 || !keyed || channel == kPercussionChannel) {
+        return fluid_synth_handle_midi_event(muter->synth_, event);
     }
-    return fluid_synth_handle_midi_event(muter->synth_, event);
+    // The moved note is sent on its own rather than by changing the event, which is the player's
+    // own copy of the file: a second play of it would move the notes twice.
+    const int moved = key + muter->transpose_;
+    if (moved < 0 || moved >= kKeys) return FLUID_OK;  // off the keyboard: its note-off finds nothing
+    const int value = fluid_midi_event_get_velocity(event);
+    if (type == kNoteOn && value > 0) return fluid_synth_noteon(muter->synth_, channel, moved, value);
+    if (type == kKeyPressure) return fluid_synth_key_pressure(muter->synth_, channel, moved, value);
+    return fluid_synth_noteoff(muter->synth_, channel, moved);
 }
 
 bool AddMutedPart(const SongData& song, const std::string& part, PartMutes& mutes, std::string& error) {

@@ -1,4 +1,5 @@
-// Practising with a render: parts of the song left silent, and the song played slower or faster.
+// Practising with a render: parts of the song left silent, the song played slower or faster, and
+// its notes moved up or down.
 //
 // The speed is the tempo of FluidSynth's player, so only the timing changes and every note keeps
 // its pitch. Muting happens between the player and the synthesiser: every event the player plays
@@ -41,6 +42,8 @@ struct PartMutes {
 // The speeds a render may play at, as multiples of the song's own tempo.
 inline constexpr double kMinRenderSpeed = 0.25;
 inline constexpr double kMaxRenderSpeed = 2.0;
+// The farthest a render moves the song's pitch, in semitones either way: an octave.
+inline constexpr int kMostTranspose = 12;
 
 // The rendered length of `seconds` of the song at `speed`: a half-speed song lasts twice as long.
 [[nodiscard]] inline double PlayedSeconds(double seconds, double speed) {
@@ -62,8 +65,9 @@ class NoteMuter {
     // muted). `frames` is the count of frames rendered so far, read whenever a note-on comes;
     // `synth` receives every event that is not held back.
     // A render that starts into the song has `startSeconds` of it behind its first frame.
+    // Every note but the drums goes to the synthesiser `transpose` semitones moved.
     NoteMuter(const SongData* song, const PartMutes& mutes, double speed, uint32_t sampleRate,
-              const int64_t* frames, fluid_synth_t* synth, double startSeconds = 0.0);
+              const int64_t* frames, fluid_synth_t* synth, double startSeconds = 0.0, int transpose = 0);
 
     // Whether a note-on on `channel` (0..15) for `key` now belongs to a muted part. A note that
     // matches none of the reader's notes (of a voice the reader left out past its limits) sounds.
@@ -92,6 +96,7 @@ class NoteMuter {
     // to 2 in any mix of tracks, and the reader keeps no channel per note, so they share a lane.
     [[nodiscard]] int LaneOf(int channel) const { return hands_ && channel <= 2 ? 0 : channel; }
 
+    int transpose_ = 0;
     bool hands_ = false;
     bool drums_ = false;
     double secondsPerFrame_ = 0;  // of the song, at the render's speed

@@ -364,12 +364,26 @@ Failure SynthRenderer::SetUpPractice(const RenderRequest& request) {
         fluid_player_set_tempo(fluidPlayer.get(), FLUID_PLAYER_TEMPO_INTERNAL, speed) != FLUID_OK) {
         return Failure::Because(FailureKind::Render, "FluidSynth's player would not change its tempo");
     }
-    if (!request.mutes.Any()) return Failure::None();
+    clicks_.reset();
+    if (!request.metronome.empty()) {
+        if (request.raw) {
+            return Failure::Because(FailureKind::Render,
+                                    "a raw render is the synthesiser's output alone: it takes no metronome");
+        }
+        clicks_ = std::make_unique<ClickTrack>(request.metronome, request.startSeconds, speed, sampleRate_,
+                                               request.clickVolume);
+    }
+    if (request.transpose < -kMostTranspose || request.transpose > kMostTranspose) {
+        return Failure::Because(
+            FailureKind::Render,
+            "the transposition " + std::to_string(request.transpose) + " is outside -12 to 12 semitones");
+    }
+    if (!request.mutes.Any() && request.transpose == 0) return Failure::None();
     if (request.song == nullptr && request.mutes.parts.any()) {
         return Failure::Because(FailureKind::Render, "a part can be muted only in a song that has been read");
     }
     muter_ = std::make_unique<NoteMuter>(request.song, request.mutes, speed, sampleRate_, &frames_,
-                                         fluidSynth.get(), request.startSeconds);
+                                         fluidSynth.get(), request.startSeconds, request.transpose);
     if (fluid_player_set_playback_callback(fluidPlayer.get(), NoteMuter::Forward, muter_.get()) != FLUID_OK) {
         return Failure::Because(FailureKind::Render, "FluidSynth's player would not let parts be muted");
     }
@@ -428,6 +442,7 @@ bool SynthRenderer::RenderFloatBlock() {
     if (chunk_ == nullptr) chunk_ = writer_->Buffer();
     float* at = chunk_ + chunkFrames_ * kChannels;
     fluid_synth_write_float(fluidSynth.get(), kBlockFrames, at, 0, 2, at, 1, 2);
+    if (clicks_) clicks_->Mix(at, kBlockFrames, frames_);
     float peak = 0;
     for (int i = 0; i < kBlockFrames * kChannels; ++i) peak = std::max(peak, std::fabs(at[i]));
     blockPeak_ = peak;

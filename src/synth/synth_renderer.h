@@ -51,6 +51,7 @@
 #include "core/sample_rate.h"
 #include "core/song_data.h"
 #include "synth/loudness.h"
+#include "synth/metronome.h"
 #include "synth/part_mute.h"
 #include "synth/render_file.h"
 #include "synth/soundfont_load.h"  // ShowFluidSynthMessages, for the renderer's callers
@@ -93,6 +94,13 @@ struct RenderRequest {
     // before it, and only notes struck from there on sound.
     int64_t startTick = 0;
     double startSeconds = 0.0;
+    // Every note but the drums this many semitones up (or down), -12 to 12; a note moved off the
+    // keyboard's 0..127 is not played.
+    int transpose = 0;
+    // The beats a metronome clicks on (midi/song_beats.h), at `clickVolume`; none for no clicks.
+    // Not with `raw`, which is FluidSynth's output and nothing else.
+    std::vector<Beat> metronome{};
+    float clickVolume = kDefaultClickVolume;
 };
 
 class ScratchWriter;  // the synthesis's second thread: the meter and the scratch file
@@ -235,7 +243,9 @@ class SynthRenderer {
 
     // Between the player and the synthesiser while parts are muted; it reads frames_.
     std::unique_ptr<NoteMuter> muter_;
-    // The speed and the muted parts of `request`, on the player just made.
+    std::unique_ptr<ClickTrack> clicks_;  // the metronome's, mixed into each float block
+    // The speed, the muted parts, the transposition and the clicks of `request`, on the player
+    // just made.
     [[nodiscard]] Failure SetUpPractice(const RenderRequest& request);
 
     void ReleaseRender();

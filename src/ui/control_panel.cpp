@@ -1,6 +1,7 @@
 #include "ui/control_panel.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -205,6 +206,12 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     // its place, which a drag would ask for at every step.
     const float shownSpeed =
         song.practice != nullptr ? static_cast<float>(song.practice->speedPercent) : 100.0f;
+    // Once the song's tempo is known, the speed's caption is the beats a minute heard, the figure
+    // a teacher or a metronome gives, beside the percent of the song's own.
+    char caption[24] = "Speed";
+    if (shown.beatsPerMinute > 0)
+        std::snprintf(caption, sizeof caption, "%.0f BPM", static_cast<double>(shown.beatsPerMinute));
+    if (speed.caption != caption) speed.caption = caption;
     if (speed.Update(left, right, bottom - kSpeedBottomGap, mousePoint, mouseDown, shownSpeed, pressed) ==
         SliderChange::Released)
         ask(PanelIntent::SetSpeed);

@@ -36,6 +36,8 @@ struct PanelSnapshot {
     // and this is said while the mouse is over one of them.
     std::string_view exportBlocked;
     float volumePercent = 100;  // the playback volume the slider shows, 0..100
+    // The beats a minute heard at the song's place, at the practice speed; 0 when not known.
+    float beatsPerMinute = 0;
     // While playing along: the keyboards it may listen to, under the legend; null otherwise.
     const InputListView* inputs = nullptr;
     // Whether a SoundFont is loaded: without one "Load MIDI" cannot act, and says so.

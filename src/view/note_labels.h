@@ -16,6 +16,8 @@
 #include "core/key_name.h"
 #include "core/song_data.h"
 
+struct NoteMarks;
+
 struct NoteLabels {
     bool onKeys = true;    // a lit key shows the name of the note that lights it
     bool onNotes = false;  // a falling note shows its name where it has room for it
@@ -47,6 +49,22 @@ struct NotesViewOptions {
     std::bitset<128> wrongKeys;
     // The player's last score, written over the notes; "" for none.
     std::string scoreText;
+    // Playing along: the parts the player plays, drawn bright with the song's other parts dimmer
+    // (quietParts does not fade them: they are silenced because the player plays them).
+    std::bitset<kMaxParts> playedParts;
+    // While the song waits: the keys it waits for, marked on the keyboard, and the song time of
+    // their notes, which are marked on the falling strip; a negative time while it waits for none.
+    std::bitset<128> awaitedKeys;
+    float awaitedOnset = -1.0f;
+    // Playing from the computer's keyboard: the key A plays, so that each key shows its letter;
+    // negative for none.
+    int32_t letterBase = -1;
+    // Follow mode's judgements of the player's notes, the latest last (view/note_marks.h).
+    const NoteMarks* marks = nullptr;
+    // The song is heard this many semitones moved (-12 to 12): its notes fall onto, and light,
+    // the keys that sound. The awaited and wrong keys and the marks are the song's keys and move
+    // with them; the keys the player holds are where the player's fingers are, and stay.
+    int32_t transpose = 0;
     // A video's look; the window keeps the usual one. The keyboard in the proportions of its
     // keys, wider keys being taller (a sixth to a third of the view), so that a keyboard fitted to
     // a tall frame is no thin strip under it.

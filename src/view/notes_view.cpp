@@ -195,9 +195,11 @@ void NotesView::ChooseShownKeys() {
     firstWhite = 0;
     whiteCount = kWhiteKeys;
     if (!options.fitSong || song == nullptr || highestSongKey < lowestSongKey) return;
-    int lo = WhiteIndex(lowestSongKey) - kFitMargin;
-    const bool highestIsBlack = blackPattern[(highestSongKey - kLowestKey) % 12] != 0;
-    int hi = WhiteIndex(highestSongKey) + (highestIsBlack ? 1 : 0) + kFitMargin;
+    const int lowest = std::clamp(ShownKey(lowestSongKey), kLowestKey, kHighestKey);
+    const int highest = std::clamp(ShownKey(highestSongKey), kLowestKey, kHighestKey);
+    int lo = WhiteIndex(lowest) - kFitMargin;
+    const bool highestIsBlack = blackPattern[(highest - kLowestKey) % 12] != 0;
+    int hi = WhiteIndex(highest) + (highestIsBlack ? 1 : 0) + kFitMargin;
     if (hi - lo + 1 < kFitLeastWhites) {
         const int grow = kFitLeastWhites - (hi - lo + 1);
         lo -= grow / 2;
@@ -408,8 +410,9 @@ void NotesView::LightKey(int part, int index) {
     const int colour = PartColour(part);
     if (colour < 0 || colour >= res::kNoteColourCount) return;
     const NoteRecord& n = song->parts[part].notes[index];
-    if (n.key < kLowestKey || n.key > kHighestKey) return;
-    KeyRecord& r = keys[n.key - kLowestKey];
+    const int shown = ShownKey(n.key);
+    if (shown < kLowestKey || shown > kHighestKey) return;
+    KeyRecord& r = keys[shown - kLowestKey];
     // A key keeps the first note that lit it until that note ends. Whether it is free is told by
     // its intensity, not by its note index: note 0 is a note like any other.
     if (!(r.intensity > 0) && n.start < currentTime && currentTime < n.end) {
@@ -422,8 +425,9 @@ void NotesView::LightKey(int part, int index) {
 
 bool NotesView::LightsItsKey(int part, int index) const {
     const NoteRecord& n = song->parts[part].notes[index];
-    if (n.key < kLowestKey || n.key > kHighestKey) return false;
-    const KeyRecord& k = keys[n.key - kLowestKey];
+    const int shown = ShownKey(n.key);
+    if (shown < kLowestKey || shown > kHighestKey) return false;
+    const KeyRecord& k = keys[shown - kLowestKey];
     return k.intensity > 0 && k.part == part && k.noteIndex == index;
 }
 
@@ -501,8 +505,11 @@ void NotesView::DrawKeys(bool drawNotes) const {
         }
     }
     DrawPlayerKeys();
+    DrawAwaitedKeys();
     DrawScore();
     if (options.labels.onKeys) DrawKeyLabels();
+    DrawKeyLetters();
+    DrawNoteMarks();
 }
 
 void NotesView::DrawScore() const {
@@ -510,7 +517,12 @@ void NotesView::DrawScore() const {
     if (target == nullptr || options.scoreText.empty() || device == nullptr) return;
     platform::TextFormat format = device->textSmall;
     format.align = platform::TextAlign::Trailing;
-    target->DrawText(options.scoreText, format, {width * 0.3f, 8, width - 40, 30}, brushes[PalText]);
+    // A pass's figures and the play-along line are long: they wrap onto a second and third line
+    // rather than run under the view toggle or off a narrow window's edge.
+    format.wrap = true;
+    format.centreVertically = false;
+    target->DrawText(options.scoreText, format, {12, 8, width - 40, 8 + 3 * (format.size + 4)},
+                     brushes[PalText]);
 }
 
 void NotesView::DrawPlayerKeys() const {
@@ -520,7 +532,10 @@ void NotesView::DrawPlayerKeys() const {
     constexpr ColourF kPlayerKey{0.78f, 0.35f, 1.0f, 0.8f};
     constexpr ColourF kWrongKey{1.0f, 0.15f, 0.1f, 0.85f};
     for (int key = kLowestKey; key <= kHighestKey; ++key) {
-        const bool wrong = options.wrongKeys.test(static_cast<size_t>(key));
+        // Wrong keys are the song's: the player struck the one the transposition moves them to.
+        const int songKey = key - options.transpose;
+        const bool wrong =
+            songKey >= 0 && songKey < 128 && options.wrongKeys.test(static_cast<size_t>(songKey));
         if (!wrong && !options.playerKeys.test(static_cast<size_t>(key))) continue;
         const RectF& r = keys[key - kLowestKey].rect;
         const float height = r.bottom - r.top;
@@ -538,30 +553,25 @@ const NoteRecord* NotesView::ShownNote(int part, int index) const {
     if (colour < 0 || colour >= res::kNoteColourCount) return nullptr;
     const NoteRecord& n = song->parts[part].notes[index];
     if (n.start > n.end || n.start > topTime || n.start == n.end) return nullptr;
-    if (n.key < kLowestKey || n.key > kHighestKey) return nullptr;
+    const int shown = ShownKey(n.key);
+    if (shown < kLowestKey || shown > kHighestKey) return nullptr;
     if (currentTime > n.end) return nullptr;
-    const RectF& key = keys[n.key - kLowestKey].rect;
+    const RectF& key = keys[shown - kLowestKey].rect;
     if (key.right <= 0 || key.left >= width) return nullptr;  // outside a keyboard fitted to the song
     return &n;
 }
-
-namespace {
-// How much of a note of a part not heard shows.
-constexpr float kQuietPartOpacity = 0.3f;
-}  // namespace
 
 void NotesView::DrawNote(int part, int index) const {
     const NoteRecord* shown = ShownNote(part, index);
     if (shown == nullptr) return;
     const NoteRecord& n = *shown;
     const int colour = PartColour(part);
-    const KeyRecord& r = keys[n.key - kLowestKey];
+    const KeyRecord& r = keys[ShownKey(n.key) - kLowestKey];
 
     const float h = notesHeight;
     auto y = [&](float t) { return (topTime - t) * h / lookAhead; };
     const RectF sprite{r.rect.left, y(n.end) - kSpriteMargin, r.rect.right, y(n.start) + kSpriteMargin};
-    // A part that is not heard still shows its notes, faded, so the player sees what to play.
-    const float fade = options.quietParts.test(static_cast<size_t>(part)) ? kQuietPartOpacity : 1.0f;
+    const float fade = PartOpacity(part);
     const float glow = (static_cast<float>(std::max(1, n.velocity)) * (1.0f / 256.0f) + 0.5f) * fade;
 
     if (options.flatNoteColours != nullptr) {
@@ -576,6 +586,7 @@ void NotesView::DrawNote(int part, int index) const {
         ColourF edge = Brush(PalNotesArea);
         edge.a = fade;
         target->DrawRect(bar, edge, 2.0f);
+        DrawNoteEdges(part, n, bar);
         return;
     }
     // Each sprite starts from the key's own width: the three-slice drawing widens its rectangle.
@@ -606,6 +617,9 @@ void NotesView::DrawNote(int part, int index) const {
             drawSprite(ImgBodyPart1Black, fade);
         }
     }
+    DrawNoteEdges(
+        part, n,
+        {r.rect.left + 1.0f, std::max(y(n.end), 0.0f), r.rect.right - 1.0f, std::min(y(n.start), h)});
 }
 
 void NotesView::DrawNoteLabels() const {
@@ -618,7 +632,7 @@ void NotesView::DrawNoteLabels() const {
     VisitWindowNotes(*this, [&](int part, int index) {
         const NoteRecord* n = ShownNote(part, index);
         if (n == nullptr) return;
-        const KeyRecord& k = keys[n->key - kLowestKey];
+        const KeyRecord& k = keys[ShownKey(n->key) - kLowestKey];
         const RectF& key = k.rect;
         // The name sits at the note's lower end, the one that meets the keyboard, and rides down
         // with it until it reaches the top of where its key's spark shows; there it stays on the
@@ -626,7 +640,7 @@ void NotesView::DrawNoteLabels() const {
         const float top = std::max(0.0f, (topTime - n->end) * h / lookAhead) + pad;
         const float bottom = std::min(k.sparkRect.top, (topTime - n->start) * h / lookAhead) - pad;
         const KeyLabel label =
-            FitKeyLabel(NameOfKey(n->key, spelling), size, key.right - key.left, bottom - top);
+            FitKeyLabel(NameOfKey(ShownKey(n->key), spelling), size, key.right - key.left, bottom - top);
         if (label.shape == LabelShape::None) return;
         DrawLabel(*target, label, size, {key.left, bottom - label.height, key.right, bottom}, false);
     });

@@ -168,6 +168,18 @@ struct NotesView : public Panel {
     void DrawKeys(bool drawNotes) const;
     void DrawPlayerKeys() const;  // the keys the player holds, over the keyboard
     void DrawScore() const;       // the player's last score, at the top
+    // Playing along (in notes_learning.cpp): the keys the song waits for, the computer keyboard's
+    // letters on the keys they play, follow mode's marks over the keys, and the edges that set
+    // the player's own notes apart on the falling strip: theirs, awaited, or missed.
+    void DrawAwaitedKeys() const;
+    void DrawKeyLetters() const;
+    void DrawNoteMarks() const;
+    void DrawNoteEdges(int part, const NoteRecord& n, const RectF& bar) const;
+    // How much of a part's notes shows: all of a part the player plays or hears, less of one the
+    // player does not (the rest of the song while playing along, a part muted).
+    [[nodiscard]] float PartOpacity(int part) const;
+    // The key a song's key is drawn on: moved by the transposition the song is heard at.
+    [[nodiscard]] int ShownKey(int key) const { return key + options.transpose; }
     void DrawNote(int part, int index) const;
     // The note's record when the view draws it at this frame's time: in a drawn part's colour, on
     // the keyboard, with a length, not yet over and inside the window. Null otherwise.

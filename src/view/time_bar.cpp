@@ -1,6 +1,7 @@
 #include "view/time_bar.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -136,6 +137,31 @@ void TimeBar::Draw(const SongView& view) const {
         }
         if (view.loopMark >= 0)
             target->DrawLine(at(view.loopMark), t, at(view.loopMark), bottom, kLoopEdge, 2.0f);
+        // The loop's times, over its start: a passage is told by where it begins and ends, which
+        // the band alone cannot say closer than a pixel's worth of song.
+        char loopText[64] = "";
+        const auto clock = [](double s, char* out, size_t size) {
+            const int tenths = static_cast<int>(std::lround(std::max(0.0, s) * 10.0));
+            std::snprintf(out, size, "%d:%02d.%d", tenths / 600, tenths / 10 % 60, tenths % 10);
+        };
+        char from[16], to[16];
+        float textX = 0;
+        if (view.loopStart >= 0 && view.loopEnd > view.loopStart) {
+            clock(view.loopStart, from, sizeof from);
+            clock(view.loopEnd, to, sizeof to);
+            std::snprintf(loopText, sizeof loopText, "Loop %s - %s", from, to);
+            textX = at(view.loopStart);
+        } else if (view.loopMark >= 0) {
+            clock(view.loopMark, from, sizeof from);
+            std::snprintf(loopText, sizeof loopText, "Loop from %s", from);
+            textX = at(view.loopMark);
+        }
+        if (loopText[0] != '\0') {
+            constexpr float kLoopTextWidth = 170.0f;
+            const float x = std::min(textX + 4.0f, right - kLoopTextWidth);
+            target->FillRect({x, t + 2.0f, x + kLoopTextWidth, t + 18.0f}, kLabelPlate);
+            device->DrawTextSmall(loopText, x, t, static_cast<int>(kLoopTextWidth), 20, kLoopEdge);
+        }
     }
 
     // A song without length (a render without data) has no position to show but the start.

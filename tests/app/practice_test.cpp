@@ -25,6 +25,7 @@
 #include "platform/window.h"
 #include "settings/settings.h"
 #include "settings/song_memory.h"
+#include "settings/song_scores.h"
 #include "smf_builder.h"
 #include "synth/background_render.h"
 #include "synth/live_synth.h"
@@ -216,6 +217,13 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     c.playAlong.Step();
     EXPECT_TRUE(c.transport.State() == TransportState::HeldForPlayer);
     EXPECT_EQ(c.transport.Frame(), 0u);
+    // The view is told what to put in front: the part played, and the key waited for at its note.
+    NotesViewOptions shown;
+    c.playAlong.ShowIn(shown);
+    EXPECT_TRUE(shown.playedParts.test(0) && !shown.playedParts.test(1));
+    EXPECT_TRUE(shown.awaitedKeys.test(72) && shown.awaitedKeys.count() == 1);
+    EXPECT_FLOAT_EQ(shown.awaitedOnset, 0.0f);
+    EXPECT_EQ(shown.letterBase, -1) << "a MIDI keyboard has no letters";
     press(60, true);  // not the note wanted
     EXPECT_TRUE(c.transport.State() == TransportState::HeldForPlayer) << "a wrong key moves nothing on";
     EXPECT_TRUE(c.playAlong.Wait()->State().wrong.test(60));
@@ -228,6 +236,8 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     EXPECT_TRUE(std::any_of(mixed.begin(), mixed.end(), [](int16_t v) { return v != 0; }))
         << "the key sounds, handed over by the keyboard's input itself";
     EXPECT_FALSE(c.transport.State() == TransportState::HeldForPlayer) << "the right key lets the song go on";
+    c.playAlong.ShowIn(shown);
+    EXPECT_TRUE(shown.awaitedKeys.none()) << "nothing is awaited while the song runs";
     press(72, false);
 
     // The next note is half a second on: the song plays up to it and holds just before it.
@@ -335,9 +345,98 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
     }
     EXPECT_EQ(struck, 3);
     EXPECT_FALSE(c.transport.State() == TransportState::HeldForPlayer) << "following never holds the song";
-    EXPECT_NE(c.shared.playAlong.scoreText.find(" hit, "), std::string::npos) << c.shared.playAlong.scoreText;
-    EXPECT_NE(c.shared.playAlong.scoreText.find("0 missed"), std::string::npos)
-        << c.shared.playAlong.scoreText;
+    EXPECT_EQ(c.shared.playAlong.scoreText.rfind("3 of 3 notes, ", 0), 0u) << c.shared.playAlong.scoreText;
+    ASSERT_FALSE(c.shared.practice.songKey.empty());
+    const ScoreMemory kept = ReadScoreMemory(c.shared.practice.songKey);
+    ASSERT_EQ(kept.passes.size(), 1u) << "every pass is kept, best or not";
+    EXPECT_EQ(kept.passes[0].parts, "1");
+
+    // The next time round nothing is struck: each note is marked missed on its bar once the song
+    // has passed it (the one at the wrap itself is the last time round's), and the marks of the
+    // last time round went at the wrap.
+    for (int step = 0; step < 60 && c.transport.HeardSongTime() < 1.1; ++step) {
+        c.playAlong.Step();
+        Hear(0.025);
+    }
+    c.playAlong.Step();
+    const NoteMarks& marks = c.playAlong.Marks();
+    EXPECT_TRUE(marks.Missed(72, 0.5f)) << marks.count << " marks";
+    for (int i = 0; i < marks.count; ++i) EXPECT_EQ(marks.marks[i].judgement, Judgement::Missed);
+    NotesViewOptions shown;
+    c.playAlong.ShowIn(shown);
+    EXPECT_EQ(shown.marks, &marks);
+}
+
+TEST_F(PracticeTest, LoopsAreMarkedByBarsAndPlayFromTheirStart) {
+    Load();
+    WaitForPractice();
+    const auto mark = [&](uint32_t code, bool shift) {
+        platform::InputMessage message;
+        message.kind = platform::InputKind::KeyDown;
+        message.keyCode = code;
+        message.shift = shift;
+        c.OnInput(message);
+    };
+    const auto frames = [](double seconds) { return static_cast<int64_t>(seconds * kRate); };
+    // Four beats at 120 a minute: a bar line every two seconds.
+    c.transport.SeekTo(static_cast<uint32_t>(frames(2.3)));
+    mark('l', false);
+    EXPECT_EQ(c.shared.practice.loopMark, frames(2.0)) << "the start goes to the nearest bar line";
+    EXPECT_DOUBLE_EQ(c.ViewOfSong().loopMark, 2.0) << "and shows at once";
+    c.transport.SeekTo(static_cast<uint32_t>(frames(2.6)));
+    mark('l', false);
+    ASSERT_TRUE(c.transport.Playback()->Loop().Active());
+    EXPECT_EQ(c.transport.Playback()->Loop().start, frames(2.0));
+    EXPECT_EQ(c.transport.Playback()->Loop().end, frames(4.0)) << "an end near the start still makes a bar";
+    c.transport.SeekTo(static_cast<uint32_t>(frames(3.0)));
+    Key(platform::kKeyHome);
+    EXPECT_EQ(c.transport.Frame(), frames(2.0)) << "Home goes to the loop's start";
+
+    // Shift marks the exact time; while playing along, the key beside the computer keyboard's
+    // notes marks it without leaving play-along.
+    mark('l', false);
+    ASSERT_FALSE(c.transport.Playback()->Loop().Active());
+    Key('\t');
+    ASSERT_TRUE(c.shared.playAlong.On());
+    c.transport.SeekTo(static_cast<uint32_t>(frames(6.3)));
+    mark('\\', true);
+    EXPECT_EQ(c.shared.practice.loopMark, frames(6.3));
+    c.transport.SeekTo(static_cast<uint32_t>(frames(9.1)));
+    mark('\\', false);
+    ASSERT_TRUE(c.transport.Playback()->Loop().Active());
+    EXPECT_EQ(c.transport.Playback()->Loop().start, frames(6.3));
+    EXPECT_EQ(c.transport.Playback()->Loop().end, frames(10.0));
+    EXPECT_TRUE(c.shared.playAlong.On());
+    Key('\t');
+
+    // Opened again, the song plays its kept loop from the loop's start.
+    Load();
+    ASSERT_TRUE(c.transport.Playback()->Loop().Active());
+    c.transport.Play();
+    EXPECT_NEAR(static_cast<double>(c.transport.Frame()), static_cast<double>(frames(6.3)), kRate / 100.0);
+}
+
+TEST_F(PracticeTest, TranspositionAndMetronomeAreHeardAtOnceAndKeptWithTheSong) {
+    Load();
+    WaitForPractice();
+    Key('.', 14);
+    EXPECT_EQ(c.shared.practice.transpose, 12) << "an octave up at most";
+    ASSERT_NE(c.transport.PracticeRender(), nullptr) << "the song is rendered again, moved";
+    Key(',', 9);
+    Key('m');
+    EXPECT_EQ(c.shared.practice.transpose, 3);
+    EXPECT_TRUE(c.shared.practice.metronome);
+    const SongMemory kept = ReadSongMemory(c.shared.practice.songKey);
+    EXPECT_EQ(kept.transpose, 3);
+    EXPECT_TRUE(kept.metronome);
+
+    Load();
+    EXPECT_EQ(c.shared.practice.transpose, 3) << "opened again, the song is heard as it was left";
+    EXPECT_TRUE(c.shared.practice.metronome);
+    Key('m');
+    Key(',', 3);
+    EXPECT_TRUE(c.shared.practice.PlainSound());
+    EXPECT_EQ(ReadSongMemory(c.shared.practice.songKey).transpose, 0);
 }
 
 // Play-along with a keyboard on a real MIDI system: a JACK server on its dummy back end, the

@@ -4,7 +4,11 @@
   practice_audio.py notes OUT.mid    two single notes of an organ: A4 at 0.5 s, E5 at 4.5 s, 1 s each
   practice_audio.py hands OUT.mid    a piano piece of two hands on keys far apart: the first hand
                                      (track 1) on C6-B6, the second (track 2) on C2-B2, on one channel
+  practice_audio.py beats OUT.mid    one soft low note held for 4 s in 3/4 at 120 beats a minute: a song
+                                     whose metronome clicks stand clear of its sound
   practice_audio.py onsets WAV       the times in seconds at which sound starts after a silence
+  practice_audio.py clicks WAV       each onset with A (accented: the higher of the clicks' two tones)
+                                     or b, as 0.5000:b
   practice_audio.py pitch WAV AT DUR the fundamental in Hz of the sound from AT for DUR seconds
 
 Pure Python, so that the tests need nothing beyond the interpreter.
@@ -62,6 +66,28 @@ def hands_song():
     return song([track(right), track(left)])
 
 
+def beats_song():
+    meter = (0, b"\xff\x58\x04\x03\x02\x18\x08")  # 3/4
+    events = [meter, (0, bytes([0xC0, 79]))] + note(0, 36, 0.0, 4.0, velocity=8)
+    return song([track(events)])
+
+
+def clicks(path):
+    """Each onset, and whether its tone is the accent's: the accented click is pitched a fifth
+    above the others, which its zero crossings in the first 10 ms tell whatever the limiter did to
+    its level."""
+    mono, rate = samples(path)
+    found = []
+    for t in onsets(path):
+        x = mono[int(t * rate):int(t * rate) + rate // 100]
+        crossings = sum(1 for a, b in zip(x, x[1:]) if (a < 0) != (b < 0))
+        found.append((t, crossings))
+    if not found:
+        return []
+    low, high = min(c for _, c in found), max(c for _, c in found)
+    return [(t, high > low * 1.25 and c > (low + high) / 2) for t, c in found]
+
+
 def samples(path):
     """The WAV's frames as mono floats, and its rate."""
     with wave.open(path, "rb") as w:
@@ -113,9 +139,11 @@ def pitch(path, at, duration):
 
 def main(argv):
     command = argv[1]
-    if command in ("notes", "hands"):
+    if command in ("notes", "hands", "beats"):
         with open(argv[2], "wb") as f:
-            f.write(notes_song() if command == "notes" else hands_song())
+            f.write({"notes": notes_song, "hands": hands_song, "beats": beats_song}[command]())
+    elif command == "clicks":
+        print(" ".join("%.4f:%s" % (t, "A" if accent else "b") for t, accent in clicks(argv[2])))
     elif command == "onsets":
         print(" ".join("%.4f" % t for t in onsets(argv[2])))
     elif command == "pitch":

@@ -2,7 +2,7 @@
 # dorvik-midi render for practice: --speed changes the timing and not the pitch, --mute silences a
 # part and nothing else, and what cannot be asked for is a usage error that says what was wrong.
 # Every row says what it expected and what it measured.
-# Usage: render_practice.sh DORVIK_MIDI SOUNDFONT speed|mute|usage
+# Usage: render_practice.sh DORVIK_MIDI SOUNDFONT speed|mute|transpose|metronome|usage
 set -u
 tool=$1 sf2=$2 table=$3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -87,6 +87,56 @@ ROWS
     echo "--speed 50 --mute 2: low band $slow_low dB, high band $slow_high dB"
 }
 
+# --transpose moves every note's pitch by its semitones: A4 and E5 sound that far away, and the
+# timing stays.
+transpose() {
+    $audio notes notes.mid || exit 1
+    while read -r semitones a4want e5want; do
+        "$tool" render --transpose "$semitones" --soundfont "$sf2" notes.mid -o t.wav >/dev/null 2>err ||
+            { fail "--transpose $semitones: render failed: $(cat err)"; continue; }
+        set -- $($audio onsets t.wav)
+        [ $# -eq 2 ] || { fail "--transpose $semitones: expected 2 onsets, got: $*"; continue; }
+        a4=$($audio pitch t.wav "$(awk -v t="$1" 'BEGIN { print t + 0.1 }')" 0.2)
+        e5=$($audio pitch t.wav "$(awk -v t="$2" 'BEGIN { print t + 0.1 }')" 0.2)
+        near "$a4" "$a4want" 0.01 || fail "--transpose $semitones: A4 sounds at $a4 Hz, expected $a4want (+-1%)"
+        near "$e5" "$e5want" 0.01 || fail "--transpose $semitones: E5 sounds at $e5 Hz, expected $e5want (+-1%)"
+        echo "--transpose $semitones: A4 at $a4 Hz, E5 at $e5 Hz"
+    done <<ROWS
+3 523.251 783.991
+-12 220 329.628
++12 880 1318.51
+ROWS
+}
+
+# --metronome clicks on every beat of the song's tempo and time signature, within 5 ms, the first
+# beat of each bar (3/4 here) accented; at half speed the beats come half as often.
+metronome() {
+    $audio beats beats.mid || exit 1
+    while read -r percent beat; do
+        "$tool" render --metronome --speed "$percent" --soundfont "$sf2" beats.mid -o m.wav >/dev/null 2>err ||
+            { fail "$percent%: render failed: $(cat err)"; continue; }
+        found=$($audio clicks m.wav)
+        i=0
+        for click in $found; do
+            t=${click%%:*} kind=${click##*:}
+            want=$(awk -v i="$i" -v b="$beat" 'BEGIN { print i * b }')
+            awk -v t="$t" -v w="$want" 'BEGIN { d = t - w; if (d < 0) d = -d; exit !(d <= 0.005) }' ||
+                fail "$percent%: click $i at $t s, expected $want s (+-5 ms)"
+            accent=b
+            [ $((i % 3)) -eq 0 ] && accent=A
+            [ "$kind" = "$accent" ] || fail "$percent%: click $i at $t s is $kind, expected $accent"
+            i=$((i + 1))
+        done
+        [ "$i" -ge 8 ] || fail "$percent%: expected a click on each of the 8 beats of the note, got $i: $found"
+        echo "$percent%: $i clicks: $found"
+    done <<ROWS
+100 0.5
+50 1.0
+ROWS
+    "$tool" render --raw --metronome --soundfont "$sf2" beats.mid -o raw.wav >/dev/null 2>err
+    [ $? -eq 2 ] && grep -q "takes no --metronome" err || fail "--raw --metronome: expected a usage error, got: $(head -1 err)"
+}
+
 # arguments | the words expected on standard error; every row must exit with 2 and write nothing.
 usage() {
     $audio hands hands.mid || exit 1
@@ -111,6 +161,9 @@ usage() {
 --mute drums|the song has no drums
 --mute 1 --mute 2|every part of hands.mid would be silent
 --mute|--mute needs a part
+--transpose 13|--transpose takes semitones from -12 to 12
+--transpose 1.5|--transpose takes semitones
+--transpose|--transpose takes semitones
 ROWS
 }
 

@@ -87,6 +87,30 @@ TEST(SongMemory, ReadsThePracticeAndPassesOverWhatItCannotRead) {
     }
 }
 
+TEST(SongMemory, TranspositionAndMetronomeRoundTripAndOddValuesAreIgnored) {
+    const struct {
+        const char* text;
+        int transpose;
+        bool metronome;
+    } cases[] = {
+        {"transpose = -5\nmetronome = on\n", -5, true},
+        {"transpose = 13\nmetronome = yes\n", 0, false},  // past an octave; only "on" clicks
+        {"transpose = 2.5\n", 0, false},
+        {"transpose = 3 4\n", 0, false},
+    };
+    for (const auto& k : cases) {
+        SongMemory memory;
+        ParseSongMemory(memory, k.text, std::string(k.text).size());
+        EXPECT_EQ(memory.transpose, k.transpose) << k.text;
+        EXPECT_EQ(memory.metronome, k.metronome) << k.text;
+        SongMemory again;
+        const std::string text = SongMemoryText(memory);
+        ParseSongMemory(again, text.data(), text.size());
+        EXPECT_EQ(again.transpose, memory.transpose) << text;
+        EXPECT_EQ(again.metronome, memory.metronome) << text;
+    }
+}
+
 TEST(SongMemory, KeptInTheDataFolderAndReadBack) {
     const fs::path home = fs::temp_directory_path() / ("dorvik-memory-" + std::to_string(getpid()));
     fs::create_directories(home);

@@ -183,12 +183,17 @@ TEST(SetUpPractice, RefusesWhatARenderCannotDo) {
         double speed;
         bool mutePart;
         std::string words;
+        int transpose = 0;
+        bool rawClicks = false;  // a raw render asked for a metronome
     };
     for (const Row& row : std::vector<Row>{{0.1, false, "speed"},
                                            {2.5, false, "speed"},
                                            {-1.0, false, "speed"},
                                            {std::nan(""), false, "speed"},
-                                           {1.0, true, "a part can be muted only"}}) {
+                                           {1.0, true, "a part can be muted only"},
+                                           {1.0, false, "outside -12 to 12", 13},
+                                           {1.0, false, "outside -12 to 12", -13},
+                                           {1.0, false, "takes no metronome", 0, true}}) {
         SynthRenderer synth;
         ASSERT_TRUE(synth.Valid());
         // The tests run in the source folder.
@@ -198,6 +203,9 @@ TEST(SetUpPractice, RefusesWhatARenderCannotDo) {
         RenderRequest request{smf::Shared(demo), "/usr/share/sounds/sf2/TimGM6mb.sf2", nullptr};
         request.speed = row.speed;
         request.mutes.parts.set(0, row.mutePart);
+        request.transpose = row.transpose;
+        request.raw = row.rawClicks;
+        if (row.rawClicks) request.metronome = {{0.0, true}};
         const Failure started = synth.StartRender(request, folder);
         EXPECT_FALSE(started.Ok()) << row.speed;
         EXPECT_NE(started.text.find(row.words), std::string::npos) << started.text;

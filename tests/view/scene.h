@@ -4,6 +4,7 @@
 // Shared by the golden-frame tests and the frame tool.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -108,8 +109,11 @@ struct Scene {
             out.FillRect({a + g, 0, W - 1, H - 1}, PaletteColour(c.palette.colour[PalControlPanel]));
         }
         view->DrawViewToggle(c.controls);
+        if (overlay) overlay(out);
         out.EndDraw();
     }
+    // Drawn last in each frame, over the panels: a piece shown beside the view in a screenshot.
+    std::function<void(platform::RenderTarget&)> overlay;
 
     // A frame with nothing on it but the clear: what every frame costs at least. The clear's
     // colour changes from frame to frame when `alternate` is set, so that a window shows every one.

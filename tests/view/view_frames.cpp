@@ -1,11 +1,19 @@
 // view_frames: draws the notes view and the time bar off-screen, for screenshots and timing.
 //
 //   view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] [--names] [--flats] [--fit]
-//                    [--speed STEP] OUT_PREFIX SECONDS...
+//                    [--speed STEP] [--play PART] [--letters] [--await] [--marks] [--chart]
+//                    [--transpose N] OUT_PREFIX SECONDS...
 //       one PNG per song time, OUT_PREFIX-<seconds>.png; the second before each moment is drawn
 //       frame by frame first, so lit keys and their sparks are as they would be in playback.
 //       --names also names the falling notes, --flats spells the black keys as flats, --fit fits
-//       the keyboard to the song, and --speed sets the falling speed step (0 slowest, 2 usual)
+//       the keyboard to the song, and --speed sets the falling speed step (0 slowest, 2 usual).
+//       Playing along: --play PART draws that part (1 or 2) as the player's; --letters shows the
+//       computer keyboard's letters; --await marks what the song waits for at each time; --marks
+//       plays the part up to each time as a scripted player would (a spread of early, late and
+//       missed notes and a wrong key now and then) and shows follow mode's marks; --chart draws
+//       the history of such passes, a day apart, over the notes; --transpose N moves the song's
+//       notes N semitones, as they sound; with --await the frame is where the song holds after
+//       each time
 //   view_frames cost [--frames F] [--window] SONG.mid
 //       F frames of the song from a quarter of its length on, at 1536 x 832; prints the time of
 //       one frame of the notes view and time bar and of one frame that only clears, and their ratio.
@@ -24,15 +32,21 @@
 #include <vector>
 
 #include "midi/midi_reader.h"
+#include "midi/play_follow.h"
+#include "midi/play_wait.h"
+#include "midi/qwerty_keyboard.h"
 #include "platform/window.h"
 #include "tests/view/scene.h"
+#include "view/note_marks.h"
+#include "view/progress_chart.h"
 
 namespace {
 
 int Usage() {
     std::fprintf(stderr,
                  "usage: view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] [--names] [--flats]\n"
-                 "                         [--fit] [--speed STEP] OUT_PREFIX SECONDS...\n"
+                 "                         [--fit] [--speed STEP] [--play PART] [--letters] [--await]\n"
+                 "                         [--marks] [--chart] [--transpose N] OUT_PREFIX SECONDS...\n"
                  "       view_frames cost [--frames F] [--window] SONG.mid\n");
     return 2;
 }
@@ -86,11 +100,64 @@ bool ReadOverview(const std::string& path, SessionState& s) {
     return true;
 }
 
+// What a scripted player does to show the play-along marks.
+struct Learning {
+    int part = -1;  // the part played, from 0; -1 for none
+    bool await = false;
+    bool marks = false;
+    bool chart = false;
+};
+
+// The real moment's error of the scripted player's n-th note, in seconds; NaN for a note it
+// leaves unstruck. A fixed pattern of five, so every screenshot is the same and a few seconds
+// show every judgement: on time, late, early, missed (unless the spread is narrow), on time.
+double ScriptedError(size_t n, double spread) {
+    static constexpr double kPattern[5] = {0.0, 0.12, -0.11, 0.03, 0.02};
+    if (n % 5 == 3 && spread > 0.5) return std::nan("");
+    return kPattern[n % 5] * spread;
+}
+
+// Plays the part from the start to `until` as the scripted player: the marks follow mode gives.
+PlayScore PlayAlong(const SongData& song, const PlayedParts& parts, double until, double spread,
+                    NoteMarks* marks) {
+    FollowScorer score;
+    score.Load(song, parts);
+    const std::vector<PlayNote>& notes = score.Notes();
+    size_t next = 0;
+    for (double t = 0.0; t <= until; t += 0.005) {
+        for (; next < notes.size() && (std::isnan(ScriptedError(next, spread)) ||
+                                       notes[next].start + ScriptedError(next, spread) <= t);
+             ++next) {
+            const double error = ScriptedError(next, spread);
+            if (std::isnan(error)) continue;
+            const JudgedKey k = score.KeyDown(notes[next].key, t, 70 + static_cast<int>(next % 5) * 8);
+            score.KeyUp(notes[next].key);
+            if (marks != nullptr && k.note >= 0)
+                marks->Add(notes[static_cast<size_t>(k.note)].start, notes[next].key, k.judgement);
+            if (next % 7 == 5) {
+                (void)score.KeyDown(notes[next].key + 1, t, 60);  // a neighbour struck by mistake
+                score.KeyUp(notes[next].key + 1);
+                if (marks != nullptr)
+                    marks->Add(static_cast<float>(t), notes[next].key + 1, Judgement::Wrong);
+            }
+        }
+        const size_t missedBefore = static_cast<size_t>(score.Pass().missed);
+        (void)score.Advance(t, t);
+        if (marks != nullptr && static_cast<size_t>(score.Pass().missed) > missedBefore) {
+            for (size_t i = 0; i < notes.size() && notes[i].start < t; ++i)
+                if (score.JudgementOf(i) == Judgement::Missed && !marks->Missed(notes[i].key, notes[i].start))
+                    marks->Add(notes[i].start, notes[i].key, Judgement::Missed);
+        }
+    }
+    return score.Pass();
+}
+
 int Shot(int argc, char** argv) {
     std::string song, wav, prefix;
     int width = 1536, height = 832;
     std::vector<float> times;
     NotesViewOptions options;
+    Learning learn;
     for (int i = 0; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--wav" && i + 1 < argc) {
@@ -103,6 +170,18 @@ int Shot(int argc, char** argv) {
             options.fitSong = true;
         } else if (a == "--speed" && i + 1 < argc) {
             options.fallSpeed = std::atoi(argv[++i]);
+        } else if (a == "--play" && i + 1 < argc) {
+            learn.part = std::atoi(argv[++i]) - 1;
+        } else if (a == "--letters") {
+            options.letterBase = QwertyKeyboard::kFirstBase;
+        } else if (a == "--await") {
+            learn.await = true;
+        } else if (a == "--marks") {
+            learn.marks = true;
+        } else if (a == "--chart") {
+            learn.chart = true;
+        } else if (a == "--transpose" && i + 1 < argc) {
+            options.transpose = std::atoi(argv[++i]);
         } else if (a == "--size" && i + 1 < argc) {
             if (std::sscanf(argv[++i], "%dx%d", &width, &height) != 2) return Usage();
         } else if (song.empty()) {
@@ -120,24 +199,61 @@ int Shot(int argc, char** argv) {
         std::fprintf(stderr, "view_frames: %s\n", scene.error.c_str());
         return 1;
     }
+    PlayedParts played;
+    if (learn.part >= 0 && learn.part < kMaxParts) {
+        played.set(static_cast<size_t>(learn.part));
+        options.playedParts = played;
+        options.quietParts = played;  // the song leaves the player's part to the player
+    }
     scene.controller.viewOptions = options;
     auto data = std::make_unique<SongData>();
     if (!ReadMidiFile(*data, song)) {
         std::fprintf(stderr, "view_frames: cannot read %s (status %d)\n", song.c_str(), data->status);
         return 1;
     }
+    const SongData& read = *data;
     scene.SetSong(std::move(data));
+    NoteMarks marks;
+    ProgressChartLayout chart;
+    if (learn.chart && played.any()) {
+        // Six passes over three days, the player's spread narrowing as they practise.
+        std::vector<PassRecord> history;
+        const double spreads[6] = {1.6, 1.4, 1.1, 0.9, 0.6, 0.4};
+        for (int i = 0; i < 6; ++i) {
+            PlayScore pass = PlayAlong(read, played, read.duration, spreads[i], nullptr);
+            history.push_back({PlayedPartsLabel(played), 1765000000 + (i / 2) * 86400 + i * 600, pass});
+        }
+        chart = LayOutProgressChart(history, PlayedPartsLabel(played), {16, 40, 336, 160});
+        scene.overlay = [&chart](platform::RenderTarget& target) { DrawProgressChart(target, chart); };
+    }
     if (!wav.empty() && !ReadOverview(wav, scene.controller.shared)) {
         std::fprintf(stderr, "view_frames: %s is not a 16-bit PCM WAV\n", wav.c_str());
         return 1;
     }
     scene.Frame(-1);  // the frame that finds the new song
     for (float t : times) {
+        const float asked = t;
         scene.view->ClearLitKeys();
+        NotesViewOptions& shown = scene.controller.viewOptions;
+        if (learn.await && played.any()) {
+            WaitMode wait;
+            wait.Load(read, played);
+            wait.Seek(t);
+            // The song runs on from the time and holds at the first step the player has not struck.
+            const WaitState& state = wait.Advance(t + 10.0, 10.0);
+            shown.awaitedKeys = state.wanted;
+            shown.awaitedOnset = state.holding ? static_cast<float>(state.stepOnset) : -1.0f;
+            if (state.holding) t = static_cast<float>(state.songSeconds);
+        }
+        if (learn.marks && played.any()) {
+            marks.Clear();
+            (void)PlayAlong(read, played, t, 1.0, &marks);
+            shown.marks = &marks;
+        }
         for (float s = std::max(-1.0f, t - 1.0f); s < t; s += 1.0f / 60.0f) scene.Frame(s);
         scene.Frame(t);
         char name[64];
-        std::snprintf(name, sizeof name, "-%05.1f.png", static_cast<double>(t));
+        std::snprintf(name, sizeof name, "-%05.1f.png", static_cast<double>(asked));
         if (!scene.target->SavePng(prefix + name)) return 1;
         std::printf("%s%s\n", prefix.c_str(), name);
     }

@@ -1,0 +1,165 @@
+// The passes kept of a song over time and the notes moved to the other hand: read back as written,
+// old files still read, the oldest passes let go, nothing written through a link, and the hands
+// mended as the edits say.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "settings/song_hands.h"
+#include "settings/song_scores.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct DataFolder {
+    fs::path home = fs::temp_directory_path() / ("dorvik-history-" + std::to_string(getpid()));
+    DataFolder() {
+        fs::create_directories(home);
+        setenv("XDG_DATA_HOME", home.c_str(), 1);
+    }
+    ~DataFolder() { fs::remove_all(home); }
+    fs::path Songs() const { return home / "dorvik-midi-player" / "songs"; }
+};
+
+TEST(PassHistory, EveryPassReadsBackWithItsDateBesideTheBestsAndOldFilesStillRead) {
+    DataFolder data;
+    const std::string key = "0123456789abcdef-7";
+    ScoreMemory memory;
+    // An old file of bests alone: its best still reads, and a pass is kept beside it.
+    const char old[] = "best 1 = 10 0 0 0 0 5.000 100\n";
+    ParseScoreMemory(memory, old, sizeof old - 1);
+    ASSERT_NE(memory.Find("1"), nullptr);
+    PlayScore pass;
+    pass.hits = 12;
+    pass.late = 3;
+    pass.missed = 1;
+    pass.wrong = 2;
+    pass.meanErrorMs = 41.5;
+    pass.meanOffsetMs = -12.25;
+    pass.meanVelocityDelta = 9.5;
+    pass.velocityNotes = 15;
+    pass.speedPercent = 80;
+    EXPECT_TRUE(memory.AddPass("1+2", 1765244400, pass));
+    pass.complete = true;
+    EXPECT_TRUE(memory.AddPass("1", 1765330800, pass));
+    EXPECT_FALSE(memory.AddPass("1", 1765330800, PlayScore{})) << "a pass of nothing is none";
+    EXPECT_FALSE(memory.AddPass("left", 1765330800, pass));
+    ASSERT_TRUE(WriteScoreMemory(key, memory));
+
+    const ScoreMemory back = ReadScoreMemory(key);
+    ASSERT_EQ(back.passes.size(), 2u);
+    EXPECT_NE(back.Find("1"), nullptr) << "the best stays";
+    const PassRecord& first = back.passes[0];
+    EXPECT_EQ(first.parts, "1+2");
+    EXPECT_EQ(first.when, 1765244400);
+    EXPECT_EQ(first.score.hits, 12);
+    EXPECT_EQ(first.score.wrong, 2);
+    EXPECT_DOUBLE_EQ(first.score.meanOffsetMs, -12.25);
+    EXPECT_DOUBLE_EQ(first.score.meanVelocityDelta, 9.5);
+    EXPECT_EQ(first.score.velocityNotes, 15);
+    EXPECT_EQ(first.score.speedPercent, 80);
+    EXPECT_FALSE(first.score.complete);
+    EXPECT_TRUE(back.passes[1].score.complete);
+
+    // Damaged pass lines are passed over; a good one after them still reads.
+    const char damaged[] =
+        "pass 1 = -5 1 0 0 0 0 1.0 100 0 0 0 1\n"
+        "pass 1 = 100 1 0 0 0 0 1.0 100 0 0 0\n"
+        "pass 1 = 100 1 0 0 0 0 1.0 100 0 300 0 1\n"
+        "pass 1 = 100 0 0 0 0 0 1.0 100 0 0 0 1\n"
+        "pass 1 = 100 1 0 0 0 0 1.0 100 0 0 0 1\n";
+    ScoreMemory tolerant;
+    ParseScoreMemory(tolerant, damaged, sizeof damaged - 1);
+    EXPECT_EQ(tolerant.passes.size(), 1u);
+}
+
+TEST(PassHistory, KeepsTheNewestPassesAndIsNeverWrittenThroughALink) {
+    DataFolder data;
+    ScoreMemory memory;
+    PlayScore pass;
+    pass.hits = 1;
+    for (size_t i = 0; i < kMaxPasses + 5; ++i)
+        ASSERT_TRUE(memory.AddPass("1", static_cast<int64_t>(i), pass));
+    ASSERT_EQ(memory.passes.size(), kMaxPasses);
+    EXPECT_EQ(memory.passes.front().when, 5) << "the oldest go first";
+
+    const std::string key = "00000000000000ff-9";
+    ASSERT_TRUE(WriteScoreMemory(key, memory));
+    const fs::path file = data.Songs() / (key + ".scores.txt");
+    const fs::path elsewhere = data.home / "elsewhere.txt";
+    std::ofstream(elsewhere) << "mine\n";
+    fs::remove(file);
+    fs::create_symlink(elsewhere, file);
+    EXPECT_FALSE(WriteScoreMemory(key, memory)) << "a link in the file's place is refused";
+    EXPECT_EQ(Slurp(elsewhere), "mine\n") << "and what it points at is untouched";
+    EXPECT_TRUE(fs::is_symlink(file));
+}
+
+// Two hands of three notes each, laid out in one run of the store as the reader lays them.
+std::unique_ptr<SongData> Hands() {
+    auto song = std::make_unique<SongData>();
+    if (!song->AllocateNotes(6)) return song;
+    song->reading = ReadingHands;
+    song->partCount = 2;
+    NoteRecord* n = song->noteStore.get();
+    const NoteRecord notes[6] = {{72, 0.0f, 1, 80}, {74, 1.0f, 2, 80}, {76, 2.0f, 3, 80},
+                                 {48, 0.0f, 1, 80}, {50, 1.0f, 2, 80}, {52, 2.0f, 3, 80}};
+    std::copy(std::begin(notes), std::end(notes), n);
+    song->parts[0] = {3, n, 0, 0, 0, 0, {}};
+    song->parts[1] = {3, n + 3, 0, 0, 0, 1, {}};
+    return song;
+}
+
+TEST(HandEdits, MoveNotesToTheOtherHandAndBackAndReadBackFromTheirFile) {
+    DataFolder data;
+    HandEdits edits;
+    EXPECT_TRUE(edits.Toggle(74, 1.0f));
+    EXPECT_TRUE(edits.Toggle(48, 0.0f));
+    EXPECT_TRUE(edits.Toggle(52, 2.0f));
+    EXPECT_TRUE(edits.Toggle(52, 2.0f)) << "moved twice: back where it was";
+    EXPECT_TRUE(edits.Moved(74, 1.0004f)) << "known by its start in milliseconds";
+    EXPECT_FALSE(edits.Moved(52, 2.0f));
+
+    for (const bool swapped : {false, true}) {
+        auto song = Hands();
+        // The reader may give the second hand the earlier run of the store.
+        if (swapped) std::swap(song->parts[0], song->parts[1]);
+        ASSERT_TRUE(ApplyHandEdits(*song, edits));
+        const SongPart& upper = song->parts[swapped ? 1 : 0];
+        const SongPart& lower = song->parts[swapped ? 0 : 1];
+        ASSERT_EQ(upper.noteCount, 3) << swapped;
+        ASSERT_EQ(lower.noteCount, 3) << swapped;
+        EXPECT_EQ(upper.notes[0].key, 72);
+        EXPECT_EQ(upper.notes[1].key, 76);
+        EXPECT_EQ(upper.notes[2].key, 48) << "a moved note joins after the hand's own";
+        EXPECT_EQ(lower.notes[0].key, 50);
+        EXPECT_EQ(lower.notes[2].key, 74);
+    }
+    auto voices = Hands();
+    voices->reading = ReadingVoices;
+    EXPECT_FALSE(ApplyHandEdits(*voices, edits)) << "only hands have another hand";
+
+    const std::string key = "0000000000000abc-3";
+    ASSERT_TRUE(WriteHandEdits(key, edits));
+    const HandEdits back = ReadHandEdits(key);
+    EXPECT_EQ(back.moved.size(), 2u);
+    EXPECT_TRUE(back.Moved(74, 1.0f));
+    EXPECT_TRUE(back.Moved(48, 0.0f));
+    const char damaged[] = "move 200 5\nmove 60 -1\nmove 60 5 6\nmove 60 5\nmove 60 5\n";
+    HandEdits tolerant;
+    ParseHandEdits(tolerant, damaged, sizeof damaged - 1);
+    EXPECT_EQ(tolerant.moved.size(), 1u) << "one good line, named twice";
+}
+
+}  // namespace
