@@ -18,9 +18,9 @@
 #include "midi/lyrics.h"
 #include "midi/midi_reader.h"
 #include "midi/note_timeline.h"
+#include "midi/song_beats.h"
 #include "midi/song_events.h"
 #include "midi/song_tags.h"
-#include "midi/song_beats.h"
 #include "midi/track_merge.h"
 
 namespace {
