@@ -189,8 +189,8 @@ TEST_F(PracticeTest, AFileReplacedOnDiskChangesNoLaterRender) {
     ASSERT_TRUE(c.shared.session.Ready());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << "another file entirely";
     Key('[');
-    ASSERT_NE(c.practiceRender, nullptr);
-    const RenderStatus status = c.practiceRender->Wait();
+    ASSERT_NE(c.transport.PracticeRender(), nullptr);
+    const RenderStatus status = c.transport.PracticeRender()->Wait();
     EXPECT_EQ(status.outcome, RenderOutcome::Finished) << status.failure.text;
     c.StepLoading();
     EXPECT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes.at(0).text;
