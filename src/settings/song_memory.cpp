@@ -92,13 +92,13 @@ void ParseSongMemory(SongMemory& memory, const char* data, size_t size) {
         }
         if (name == "transpose") {
             double semitones = 0;
-            if (TakeNumber(values, semitones) && Trim(values).empty() && semitones >= -12 &&
+            if (TakeNumber(values, semitones) && TrimSongFileBlanks(values).empty() && semitones >= -12 &&
                 semitones <= 12 && semitones == static_cast<int>(semitones))
                 memory.transpose = static_cast<int>(semitones);
             continue;
         }
         if (name == "metronome") {
-            memory.metronome = Trim(values) == "on";
+            memory.metronome = TrimSongFileBlanks(values) == "on";
             continue;
         }
         if (name == "muted" || name == "solo") {
