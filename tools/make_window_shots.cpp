@@ -1,146 +1,200 @@
-// make_window_shots: draws the window's panels off-screen at 800x500 pixels over a song, the way
-// the window lays them out, and saves the frames the user guide's screenshots are made of: the
-// legend scrolled, a control's tip, the key overlay and the song's words.
+// make_window_shots: runs the window's controller off-screen at 800x500 pixels over a song, fed
+// the mouse and keys a person would use, and saves the frames the user guide's screenshots are
+// made of: the legend scrolled with a part muted, a control's tip, the key overlay and the song's
+// words.
 //
-//   make_window_shots SONG.mid OUT_FOLDER
+//   make_window_shots SONG.mid OUT_FOLDER [SOUNDFONT.sf2]
 //
-// It draws from the panels' own code with the real artwork and the system's font, so a frame is
-// what the window shows for the same song and mouse.
+// It is the real controller with the real artwork and the system's font, on a silent sound device
+// and a settings folder of its own, so a frame is what the window shows for the same song and input.
+#include <stdlib.h>
+
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "app/player_controller.h"
 #include "core/panel_layout.h"
-#include "midi/lyrics.h"
-#include "midi/midi_reader.h"
+#include "platform/dialogs.h"
 #include "platform/graphics_sdl.h"
+#include "platform/sound.h"
+#include "platform/window.h"
+#include "synth/background_render.h"
 #include "ui/control_panel.h"
-#include "ui/window_help.h"
-#include "view/notes_view.h"
-#include "view/time_bar.h"
 
 namespace {
 
-constexpr int kWidth = 800, kHeight = 500;
+namespace fs = std::filesystem;
 
-struct Window {
+constexpr int kWidth = 800, kHeight = 500;
+constexpr const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+// Nothing is heard: the rings are kept in memory and never played.
+class SilentOutput final : public platform::SoundOutput {
+  public:
+    std::unique_ptr<platform::SoundRing> CreateRing(const platform::SoundFormat&, uint32_t bytes) override {
+        return std::make_unique<platform::MemorySoundRing>(bytes);
+    }
+};
+
+// The mouse is given in design units: the client is as large as the scene.
+class DesignSurface final : public InputSurface {
+  public:
+    explicit DesignSurface(PointI size) : size_(size) {}
+    [[nodiscard]] PointI ClientSize() const override { return size_; }
+    void SetCursor(int) override {}
+
+  private:
+    PointI size_;
+};
+
+struct Shots {
     std::unique_ptr<platform::OffscreenRenderTarget> target;
     GraphicsDevice device;
+    std::unique_ptr<DesignSurface> surface;
+    platform::ScriptedDialogs dialogs;
+    SilentOutput output;
+    PlayerController c;
     PointI mouse{0, 0};
-    NotesView notes;
-    TimeBar timeBar;
-    ControlPanel panel;
-    WindowHelp help;
-    PanelLayout layout;
-    float scale = 1;
 
-    bool Open(const SongData& song) {
+    bool Open() {
         std::string error;
         target = platform::OffscreenRenderTarget::Create(kWidth, kHeight, &error);
         if (target == nullptr) {
             std::fprintf(stderr, "make_window_shots: %s\n", error.c_str());
             return false;
         }
-        scale = UiScaleFor(kWidth, kHeight);
-        target->SetScale(scale);
+        target->SetScale(UiScaleFor(kWidth, kHeight));
         device.target = target.get();
         device.clientWidth = target->Width();
         device.clientHeight = target->Height();
-        layout = LayOutPanels(static_cast<float>(device.clientWidth), static_cast<float>(device.clientHeight),
-                              kDefaultControlPanelWidth, kDefaultTimeBarHeight, kSplitterHalfWidth, false);
-        Panel* const panels[3] = {&notes, &timeBar, &panel};
-        const uint16_t backgrounds[3] = {PalClear, PalTimeBar, PalControlPanel};
-        for (int i = 0; i < 3; ++i) {
-            panels[i]->palette = &kDefaultPalette;
-            panels[i]->background = backgrounds[i];
-            panels[i]->Init(&device, &mouse);
-            panels[i]->CreateBrushes();
-        }
-        notes.Build();
-        panel.Build(UserGuideUrl());
-        notes.SetSong(&song);
+        surface = std::make_unique<DesignSurface>(PointI{device.clientWidth, device.clientHeight});
+        c.device = &device;
+        c.surface = surface.get();
+        c.shared.dialogs = &dialogs;
+        c.Initialise(output, UserGuideUrl(), std::chrono::milliseconds(0));
         return true;
     }
-
-    // One frame at `songTime` with the mouse at `at` (design units).
-    void Frame(const SongData& song, float songTime, PointI at, const std::string& name) {
+    void Frames(int n = 1) {
+        for (int i = 0; i < n; ++i) {
+            target->BeginDraw();
+            c.Frame();
+            target->EndDraw();
+        }
+    }
+    void Send(platform::InputKind kind, uint32_t key = 0, int wheel = 0) {
+        platform::InputMessage m;
+        m.kind = kind;
+        m.point = mouse;
+        m.keyCode = key;
+        m.wheel = wheel;
+        c.OnInput(m);
+    }
+    void MoveTo(PointI at) {
         mouse = at;
-        SongView shown;
-        shown.song = &song;
-        shown.songLoaded = shown.songReady = true;
-        shown.play = PlayView::Playing;
-        shown.songTime = songTime;
-        target->BeginDraw();
-        target->Clear(PaletteColour(kDefaultPalette.colour[PalClear]));
-        const RectF& n = layout.notesView;
-        notes.SetRect(n.left, n.top, n.right, n.bottom);
-        notes.Update(songTime);
-        notes.DrawBackground();
-        notes.Draw(shown);
-        const RectF& t = layout.timeBar;
-        timeBar.SetRect(t.left, t.top, t.right, t.bottom);
-        timeBar.DrawBackground();
-        timeBar.Draw(shown);
-        const RectF& p = layout.controlPanel;
-        panel.SetRect(p.left, p.top, p.right, p.bottom);
-        panel.DrawBackground();
-        PanelSnapshot panelShows;
-        panelShows.song = shown;
-        panelShows.soundFontLabel = "TimGM6mb";
-        panelShows.midiLabel = name;
-        (void)panel.Frame(panelShows);
-        help.Draw(*target,
-                  {0, 0, static_cast<float>(device.clientWidth), static_cast<float>(device.clientHeight)}, n,
-                  n.top + notes.notesHeight, songTime, 0.0);
-        target->EndDraw();
+        Send(platform::InputKind::MouseMove);
+    }
+    void Click(PointI at) {
+        MoveTo(at);
+        Send(platform::InputKind::LeftButtonDown);
+        Frames();
+        Send(platform::InputKind::LeftButtonUp);
+        Frames();
+    }
+    void Key(uint32_t key) {
+        Send(platform::InputKind::KeyDown, key);
+        Send(platform::InputKind::KeyUp, key);
+    }
+    void Save(const std::string& folder, const char* file) {
+        const std::string path = folder + "/" + file;
+        if (!target->SavePng(path))
+            std::fprintf(stderr, "make_window_shots: cannot write %s\n", path.c_str());
     }
 };
+
+// A settings folder of the tool's own, naming the SoundFont, so that no user's choices show.
+std::string PrivateSettings(const std::string& soundFont) {
+    char base[] = "/tmp/make-window-shots-XXXXXX";
+    if (mkdtemp(base) == nullptr) return "";
+    const fs::path folder = base;
+    fs::create_directories(folder / "Dorvik Midi Player");
+    std::ofstream(folder / "Dorvik Midi Player" / "settings.ini") << "[Soundfont] = " << soundFont << "\n";
+    setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+    setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
+    setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
+    return folder.string();
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_window_shots SONG.mid OUT_FOLDER\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: make_window_shots SONG.mid OUT_FOLDER [SOUNDFONT.sf2]\n");
         return 2;
     }
     const std::string folder = argv[2];
-    std::vector<uint8_t> bytes;
-    auto song = std::make_unique<SongData>();
-    if (!ReadMidiFile(*song, argv[1], &bytes)) {
-        std::fprintf(stderr, "make_window_shots: cannot read %s\n", argv[1]);
+    const std::string settings = PrivateSettings(argc == 4 ? argv[3] : kSoundFont);
+    if (settings.empty()) {
+        std::fprintf(stderr, "make_window_shots: cannot make a settings folder\n");
         return 1;
     }
-    Window w;
-    if (!w.Open(*song)) return 1;
-    const std::string name = "band";
-    auto save = [&](const char* file) {
-        const std::string path = folder + "/" + file;
-        if (!w.target->SavePng(path))
-            std::fprintf(stderr, "make_window_shots: cannot write %s\n", path.c_str());
-    };
-    const float t = 12.0f;
-    // The legend scrolled by the wheel down to its last rows, the mouse resting on one of them.
-    w.Frame(*song, t, {0, 0}, name);
-    const RectF rows = w.panel.legend.rowsArea;
-    const PointI overRows{static_cast<int>((rows.left + rows.right) / 2), static_cast<int>(rows.top + 10)};
-    (void)w.panel.legend.Wheel(overRows, -20);
-    w.Frame(*song, t, {static_cast<int>(rows.right - 30), static_cast<int>(rows.top + 2 * 18 + 9)}, name);
-    save("legend-scrolled-800x500.png");
-    // The tip of "Load MIDI" once the mouse has rested on it.
-    const Button& midi = w.panel.midiButton;
-    const PointI onMidi{static_cast<int>((midi.left + midi.right) / 2),
-                        static_cast<int>((midi.top + midi.bottom) / 2)};
-    for (int i = 0; i <= ControlPanel::kTipFrames; ++i) w.Frame(*song, t, onMidi, name);
-    save("tooltip-load-midi.png");
-    // The key overlay (F1).
-    w.help.keysShown = true;
-    w.Frame(*song, t, {0, 0}, name);
-    save("key-overlay.png");
-    w.help.keysShown = false;
-    // The words above the keyboard, in the middle of a line.
-    w.help.lyrics = ReadLyrics(bytes.data(), bytes.size());
-    w.Frame(*song, 10.8f, {0, 0}, name);
-    save("lyrics.png");
-    return 0;
+    int status = 1;
+    {
+        Shots w;
+        if (w.Open() && w.c.DropFile(fs::absolute(argv[1]).string())) {
+            (void)w.c.backgroundRender->Wait();
+            w.c.StepLoading();
+            w.Frames();
+            w.c.SeekToSeconds(12.0);
+            w.Frames();
+
+            // The legend scrolled by the wheel down to its last rows, one part muted from its row and
+            // the mouse resting on that row.
+            const RectF rows = w.c.controlPanel->legend.rowsArea;
+            w.MoveTo({static_cast<int>((rows.left + rows.right) / 2), static_cast<int>(rows.top + 10)});
+            w.Send(platform::InputKind::Wheel, 0, -20);
+            w.Frames();
+            constexpr float kRowHeight = 18.0f, kButtonStep = 17.0f;  // as the legend lays out its rows
+            const PointI mute{static_cast<int>(rows.right - 9 - 3 * kButtonStep + kButtonStep / 2),
+                              static_cast<int>(rows.top + 2 * kRowHeight + kRowHeight / 2)};
+            w.Click(mute);
+            w.Frames();
+            w.Save(folder, "legend-scrolled-800x500.png");
+            w.Click(mute);  // heard again
+
+            // The tip of "Load MIDI" once the mouse has rested on it.
+            const Button& midi = w.c.controlPanel->midiButton;
+            w.MoveTo({static_cast<int>((midi.left + midi.right) / 2),
+                      static_cast<int>((midi.top + midi.bottom) / 2)});
+            w.Frames(ControlPanel::kTipFrames + 1);
+            w.Save(folder, "tooltip-load-midi.png");
+
+            // The key overlay (F1), with the mouse out of the way.
+            w.MoveTo({0, static_cast<int>(w.device.clientHeight) - 1});
+            w.Key(platform::kKeyF1);
+            w.Frames();
+            w.Save(folder, "key-overlay.png");
+            w.Key(platform::kKeyF1);
+
+            // The words above the keyboard, in the middle of a line: its second syllable being sung.
+            const SongLyrics& words = w.c.atHand.help.lyrics;
+            for (const LyricLine& line : words.lines) {
+                if (line.count < 3 || words.syllables[line.first + 1].seconds < 5.0) continue;
+                w.c.SeekToSeconds(words.syllables[line.first + 1].seconds + 0.05);
+                break;
+            }
+            w.Frames(2);
+            w.Save(folder, "lyrics.png");
+            status = 0;
+        } else {
+            std::fprintf(stderr, "make_window_shots: cannot load %s\n", argv[1]);
+        }
+        w.c.ReleaseObjects();
+    }
+    std::error_code ignored;
+    fs::remove_all(settings, ignored);
+    return status;
 }

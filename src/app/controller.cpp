@@ -188,6 +188,7 @@ void PlayerController::Update() {
     // A pending action may open a modal dialog: it runs before anything is drawn, and before the
     // panel takes this frame's mouse.
     RunPendingPanelAction();
+    RunHandyAction(*this);
     // The render goes on in full view too.
     StepLoading();
 
@@ -271,4 +272,5 @@ void PlayerController::Draw() {
         const PanelRequest request = notesView->DrawOverlay(controls, ViewOfSong());
         if (request.intent == PanelIntent::SeekTo) SeekToSeconds(request.seconds);
     }
+    DrawAtHand(*this);
 }

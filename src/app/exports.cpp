@@ -2,10 +2,12 @@
 #include "app/exports.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 
+#include "app/at_hand.h"
 #include "app/session_state.h"
 #include "app/transport.h"
 #include "core/frame_timer.h"
@@ -95,12 +97,16 @@ bool Exports::StartAudio(ControlPanel* panel) {
         ExportSaveRequest(s.exportFormatFlags, NameWith(s.midiName, practised, part), QualityStandard);
     if (!practised.empty() || !part.empty()) {
         ask.title = res::LoadString(res::IdsExportAudio);
-        if (!practised.empty()) ask.title += " at " + practised;
+        // "at" belongs to a speed; a choice of parts alone follows a colon.
+        const bool speed = !practised.empty() && std::isdigit(static_cast<unsigned char>(practised[0]));
+        if (!practised.empty()) ask.title += (speed ? " at " : ": ") + practised;
         if (!part.empty()) ask.title += " (" + part + ")";
     }
+    ask.folder = DialogFolder(FolderKind::Export);
     const std::optional<ExportChoice> choice = AskForTarget(
         s.dialogs, ask, [&](const platform::SaveAnswer& a) { return ExportChoiceOf(a, lastFormat_); });
     if (!choice) return false;
+    KeepDialogFolder(FolderKind::Export, choice->path);
     lastFormat_ = choice->format;
 
     ExportRequest request;
@@ -181,8 +187,10 @@ bool Exports::StartVideo(ControlPanel* panel) {
     platform::SaveRequest ask = VideoSaveRequest(NameWith(s.midiName, std::string(), RangeText(range)), last);
     if (!range.Whole())
         ask.title = std::string(res::LoadString(res::IdsExportVideo)) + " (" + RangeText(range) + ")";
+    ask.folder = DialogFolder(FolderKind::Video);
     platform::SaveAnswer answer;
     if (s.dialogs == nullptr || !s.dialogs->SaveFile(ask, answer) || answer.path.empty()) return false;
+    KeepDialogFolder(FolderKind::Video, answer.path);
     const VideoChoices chosen = VideoChoicesOf(answer, last);
     videoSettings_ = VideoSettingsOf(chosen);
     videoView_ = VideoViewOf(chosen);

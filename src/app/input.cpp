@@ -38,14 +38,17 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
 
     switch (message.kind) {
         case InputKind::LeftButtonDown:
-            OnLeftButtonDown();
+            if (!TakeHandyPress(*this)) OnLeftButtonDown();
             break;
         case InputKind::LeftButtonUp:
             OnLeftButtonUp();
             break;
         case InputKind::KeyDown:
             // While the computer keyboard plays, its letters are notes.
-            if (!playAlong.OnKey(message, true)) OnKeyDown(message);
+            if (!TakeHandyKey(*this, message) && !playAlong.OnKey(message, true)) OnKeyDown(message);
+            break;
+        case InputKind::Wheel:
+            TakeWheel(*this, message);
             break;
         case InputKind::FileDropped:
             (void)DropFile(message.path);

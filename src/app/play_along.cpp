@@ -14,10 +14,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
+#include "app/at_hand.h"
 #include "app/session_state.h"
 #include "app/transport.h"
 #include "core/sample_rate.h"
+#include "core/song_folder.h"
 #include "midi/play_follow.h"
 #include "midi/play_wait.h"
 #include "platform/clock.h"
@@ -53,11 +56,15 @@ void PlayAlong::OfferTakeSave() {
     platform::SaveRequest request;
     request.title = "Save what you played";
     request.types.push_back({"MIDI file (*.mid)", "*.mid"});
-    request.fileName =
-        (session_.midiName.empty() ? std::string("take") : session_.midiName + " (my take)") + ".mid";
+    // Beside the song the first time, then where takes were last saved.
+    const std::filesystem::path proposed = TakePathFor(session_.midiPath);
+    request.fileName = proposed.filename().string();
+    request.folder = DialogFolder(FolderKind::Take);
+    if (request.folder.empty()) request.folder = proposed.parent_path().string();
     request.defaultExtension = "mid";
     platform::SaveAnswer answer;
     if (!session_.dialogs->SaveFile(request, answer) || answer.path.empty()) return;
+    KeepDialogFolder(FolderKind::Take, answer.path);
     const double end = std::max(kept.LastSeconds(), Now() - origin);
     if (const int error = SaveMidiFile(answer.path, kept.FileBytes(end)); error != 0) {
         Report(session_, "Your take could not be saved as " + answer.path + ": " + std::strerror(error));
@@ -162,7 +169,8 @@ void PlayAlong::WatchMidiInputs() {
         Report(session_,
                "The MIDI keyboard \"" + gone +
                    "\" is gone. The song is paused; the computer keyboard plays until a keyboard is "
-                   "plugged in again.");
+                   "plugged in again.",
+               "MIDI keyboard");  // a keyboard pulled out is news, not an error of the program's
     } else if (!ListeningToMidi() && !along.ComputerKeyboardChosen() && !changes.added.empty()) {
         // Only an input that has just come is taken up: one that was there all along and is not
         // listened to was not wanted, or could not be opened.

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "app/at_hand.h"
 #include "app/exports.h"
 #include "app/play_along.h"
 #include "app/session_state.h"
@@ -123,6 +124,8 @@ struct PlayerController {
     // Playing along on a keyboard: the player's keys, and the song waiting for them.
     PlayAlong playAlong{shared, transport};
     Exports exports{shared, transport};  // the audio and video export jobs
+    // The key overlay, the toggles' notes, the words, the song's neighbours (app/at_hand.cpp).
+    AtHand atHand;
     SongLoading loading;
     float shownTime = -1.0f;  // the song time the panels show this frame
 

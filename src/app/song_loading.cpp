@@ -125,7 +125,10 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
                      shared.command == Command::None && !transport.CountingIn();
     if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
     shown.volumePercent = static_cast<float>(shared.volumePercent);
-    if (shared.playAlong.On()) shown.inputs = &playAlong.Inputs();
+    if (shared.playAlong.On()) {
+        shown.inputs = &playAlong.Inputs();
+        shown.played = &viewOptions.playedParts;
+    }
     return shown;
 }
 
@@ -158,17 +161,17 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
             input.volumeUnsaved = false;
             transport.SaveVolume();
             return;
-        case PanelIntent::SetSpeed:
-        case PanelIntent::CyclePart: {
-            // Both act at once, from where the song is heard.
+        case PanelIntent::SetSpeed: {
+            // At once, from where the song is heard.
             PracticeChoice& choice = shared.practice.choice;
             const int before = choice.speedPercent;
-            const bool changed = request.intent == PanelIntent::SetSpeed
-                                     ? (choice.SetSpeed(request.speed), choice.speedPercent != before)
-                                     : choice.CyclePart(request.part);
-            if (changed && shared.session.HasSong()) transport.ApplyPractice();
+            choice.SetSpeed(request.speed);
+            if (choice.speedPercent != before && shared.session.HasSong()) transport.ApplyPractice();
             return;
         }
+        case PanelIntent::CyclePart:
+            (void)ActOnPart(*this, request.part, request.partAction);
+            return;
         case PanelIntent::ChooseInput:
             playAlong.ChooseInput(request.input);
             return;
@@ -302,7 +305,8 @@ bool PlayerController::ChooseAndLoadFile(FileKind kind) {
     if (kind == FileKind::None) return true;
 
     const bool midi = kind == FileKind::Midi;
-    std::string path;
+    const FolderKind folder = midi ? FolderKind::Midi : FolderKind::SoundFont;
+    std::string path = DialogFolder(folder);  // where the dialog of this kind was left, in any run
     if (shared.dialogs == nullptr ||
         !shared.dialogs->OpenFile(res::LoadString(midi ? res::IdsSelectMidiFile : res::IdsSelectSoundfont),
                                   res::LoadString(midi ? res::IdsMidiFiles : res::IdsSoundfontFilter),
@@ -312,6 +316,8 @@ bool PlayerController::ChooseAndLoadFile(FileKind kind) {
         return false;
     }
     LoadChosenFile(kind, path);
+    // The folder is kept once its file has loaded: a file that did not leaves the settings alone.
+    if ((midi ? shared.midiPath : shared.soundFontPath) == path) KeepDialogFolder(folder, path);
     return true;
 }
 

@@ -271,6 +271,7 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     EXPECT_EQ(c.shared.command, Command::Pause);
     ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
     EXPECT_NE(dialogs.errorBoxes[0].text.find("\"Test keyboard\" is gone"), std::string::npos);
+    EXPECT_EQ(dialogs.errorBoxes[0].caption, "MIDI keyboard") << "news, not an error";
     EXPECT_EQ(c.playAlong.Inputs().names, std::vector<std::string>{"Computer keyboard"});
     c.shared.command = Command::None;
     keys->Plug("Test keyboard");
