@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
             w.Frames();
             w.Save(folder, "legend-scrolled-800x500.png");
             w.Click(mute);  // heard again
+            w.c.atHand.help.note.Clear();
 
             // The tip of "Load MIDI" once the mouse has rested on it.
             const Button& midi = w.c.controlPanel->midiButton;

@@ -40,10 +40,15 @@ RectF ViewToggleBox(const NotesView& notes) {
     return {notes.right - kToggleInset, notes.top + 10.0f, notes.right - 10.0f, notes.top + kToggleInset};
 }
 
-// How the player and the notes call part `part` of `song`.
-std::string PartName(const SongData* song, int part) {
+// How the notes call part `part` of `song`: a hand by its name, a voice by its number (the key that
+// reaches it) and its instrument, as the legend lists it.
+std::string PartName(const PlayerController& c, int part) {
+    const SongData* song = c.shared.song.get();
     if (song != nullptr && song->reading == ReadingHands) return HandName(part);
-    return "Part " + std::to_string(part + 1);
+    std::string name = "Part " + std::to_string(part + 1);
+    if (c.controlPanel != nullptr && part < static_cast<int>(c.controlPanel->legend.rows.size()))
+        name += " (" + c.controlPanel->legend.rows[static_cast<size_t>(part)].text + ")";
+    return name;
 }
 
 ToggleState TogglesOf(const PlayerController& c) {
@@ -60,13 +65,13 @@ ToggleState TogglesOf(const PlayerController& c) {
 }
 
 // In a few words, what changed between two frames' toggles; "" for nothing a note is kept for.
-std::string NoteForChange(const ToggleState& was, const ToggleState& now, const SongData* song) {
+std::string NoteForChange(const ToggleState& was, const ToggleState& now, const PlayerController& c) {
     if (was.playingAlong != now.playingAlong) {
         if (!now.playingAlong) return "Playing along ended";
         std::string parts;
         for (int p = 0; p < kMaxParts; ++p) {
             if (now.choice.parts[static_cast<size_t>(p)] != PartSound::Muted) continue;
-            parts += (parts.empty() ? "" : ", ") + PartName(song, p);
+            parts += (parts.empty() ? "" : ", ") + PartName(c, p);
         }
         return "You play " + (parts.empty() ? std::string("along") : parts) + " (Tab ends it)";
     }
@@ -93,7 +98,7 @@ std::string NoteForChange(const ToggleState& was, const ToggleState& now, const 
     if (changed < 0) return "";
     const PartSound sound = now.choice.parts[static_cast<size_t>(changed)];
     const char* how = sound == PartSound::Muted ? " muted" : sound == PartSound::Solo ? " alone" : " heard";
-    return PartName(song, changed) + how;
+    return PartName(c, changed) + how;
 }
 
 void DrawArrow(platform::RenderTarget& target, const RectF& box, bool forward, ColourF colour) {
@@ -310,7 +315,7 @@ void DrawAtHand(PlayerController& c) {
         a.last = now;
         a.seen = true;
     }
-    if (const std::string note = NoteForChange(a.last, now, c.shared.song.get()); !note.empty())
+    if (const std::string note = NoteForChange(a.last, now, c); !note.empty())
         a.help.note.Show(note, AtHand::Now(c));
     a.last = now;
     // The desktop's list of recent files, which its own "Recent" places show too.
@@ -320,6 +325,15 @@ void DrawAtHand(PlayerController& c) {
     }
 
     DrawSongButtons(c);
+    // The panel's tip was drawn before the buttons, and may lie over them: it goes on top again.
+    if (ControlPanel* panel = c.controlPanel.get();
+        panel != nullptr && !panel->tip.empty() && !c.controls.fullView && panel->Target() != nullptr) {
+        HelpColours colours;
+        colours.fill = panel->Brush(panel->background);
+        colours.text = panel->Brush(PalText);
+        (void)DrawTooltip(*panel->Target(), panel->tip, c.mousePoint,
+                          {0, panel->top, panel->right, panel->bottom}, colours);
+    }
     platform::RenderTarget* target = c.device != nullptr ? c.device->target : nullptr;
     if (target == nullptr || c.notesView == nullptr) return;
     const NotesView& n = *c.notesView;

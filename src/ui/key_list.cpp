@@ -15,6 +15,8 @@ constexpr KeyHelp kKeys[] = {
     {"1 - 9", "mute or hear parts 1 to 9"},
     {"Alt+1 - Alt+0", "mute or hear parts 10 to 19"},
     {"D", "mute or hear the drums"},
+    {"M", "metronome on or off"},
+    {", / .", "a semitone down or up"},
     {"Tab", "play along, the song waiting"},
     {"Shift+Tab", "play along, each key judged"},
     {"N", "note names on the notes"},
