@@ -40,12 +40,12 @@ RectF ViewToggleBox(const NotesView& notes) {
     return {notes.right - kToggleInset, notes.top + 10.0f, notes.right - 10.0f, notes.top + kToggleInset};
 }
 
-// How the notes call part `part` of `song`: a hand by its name, a voice by its number (the key that
-// reaches it) and its instrument, as the legend lists it.
+// How the notes call part `part` of the song: a hand by its name, a voice by its number (the key
+// that reaches it) and its instrument, as the legend lists it.
 std::string PartName(const PlayerController& c, int part) {
     const SongData* song = c.shared.song.get();
     if (song != nullptr && song->reading == ReadingHands) return HandName(part);
-    std::string name = "Part " + std::to_string(part + 1);
+    std::string name = "Voice " + std::to_string(part + 1);
     if (c.controlPanel != nullptr && part < static_cast<int>(c.controlPanel->legend.rows.size()))
         name += " (" + c.controlPanel->legend.rows[static_cast<size_t>(part)].text + ")";
     return name;

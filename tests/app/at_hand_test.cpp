@@ -290,6 +290,11 @@ TEST_F(AtHandTest, ATapCountsOnceOnEveryControl) {
          [&] { return choice.parts[0] == PartSound::Muted ? 1 : 0; }},
         {"legend solo", [&] { return LegendButton(1, 1); },
          [&] { return choice.parts[1] == PartSound::Solo ? 1 : 0; }},
+        {"speed",
+         [&] {
+             return PointI{static_cast<int>(p.speed.trackLeft + 2), Mid(p.speed).y};
+         },
+         [&] { return choice.speedPercent < 100 ? 1 : 0; }},
         {"song before", [&] { return Mid(c->atHand.songButtons[SongBefore]); },
          [&] { return c->shared.midiPath.ends_with("a.mid") ? 1 : 0; }},
         {"volume",
@@ -297,6 +302,8 @@ TEST_F(AtHandTest, ATapCountsOnceOnEveryControl) {
              return PointI{static_cast<int>(p.volume.trackLeft + 20), static_cast<int>(Mid(p.volume).y)};
          },
          [&] { return c->shared.volumePercent < 100 ? 1 : 0; }},
+        {"play", [&] { return Mid(p.transportButtons[TransportPlayPause]); },
+         [&] { return c->transport.State() == TransportState::CountingIn ? 1 : 0; }},
         {"view toggle",
          [&] {
              return PointI{static_cast<int>(c->notesView->right - 20), 20};
