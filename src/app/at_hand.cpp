@@ -32,8 +32,9 @@ constexpr ColourF kDimmed = {0.22f, 0.26f, 0.32f, 1.0f};
 constexpr int kIconColour = 10;  // light grey: there to be pressed
 constexpr int kIconHover = 9;    // white
 
+// A control not laid out this frame (an empty rectangle) holds no point.
 bool Inside(const RectF& r, PointI p) {
-    return r.ContainsClosed(static_cast<float>(p.x), static_cast<float>(p.y));
+    return r.right > r.left && r.ContainsClosed(static_cast<float>(p.x), static_cast<float>(p.y));
 }
 
 RectF ViewToggleBox(const NotesView& notes) {

@@ -1,13 +1,14 @@
 // What the window keeps at hand beside its panels: the key overlay (F1 or ?), the brief notes a
 // toggle leaves, the song's words above the keyboard, the songs beside the one playing (Page Up,
-// Page Down and two small buttons under the song's name), Ctrl+O, the keys for parts 10 to 19, and
-// the folders each kind of file dialog reopens in.
+// Page Down and two small buttons at the ends of the song's name), Ctrl+O, the keys for parts 10 to
+// 19, and the folders each kind of file dialog reopens in.
 //
 // The room keeps only what it shows; what it does goes through the controller's own paths (the
 // panel's requests, the drop of a file, the practice choice), reached by the free functions below
 // from the controller's input and drawing. A toggle's note is found by comparing what the toggles
-// were at the last frame with what they are now, so that a key, a legend button or a song's kept
-// choice that changes them is said the same way, and nothing that changes them has to remember to.
+// were at the last frame with what they are now, so that a key and a legend button are said the
+// same way and nothing that changes a toggle has to remember to; the choice kept for a song that
+// has just loaded is taken without a note.
 #pragma once
 
 #include <array>

@@ -226,9 +226,10 @@ LegendAnswer VoiceLegend::Draw(const GraphicsDevice* device, const RectF& area, 
                       (muted  ? "\nMuted"
                        : solo ? "\nSilent while a part plays alone"
                               : "") +
-                      "\nM: mute the drums (D)";
+                      "\nM or a click: mute the drums, or hear them (D)";
                 tipRowTop = y;
-                if (pressed && overButton == 0) answer = {LegendAction::Mute, kDrumsPart};
+                if (pressed)
+                    answer = {overButton == 0 ? LegendAction::Mute : LegendAction::Cycle, kDrumsPart};
             }
             continue;
         }

@@ -76,6 +76,12 @@ smf::Bytes BandSong(bool words = false) {
     return out;
 }
 
+// One note: the least a song to step through needs, and quick to render.
+smf::Bytes TinySong() {
+    using namespace smf;
+    return Song(480, {Chunk("MTrk", Cat({On(0, 0, 60), Off(240, 0, 60), EndOfTrack()}))});
+}
+
 class AtHandTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -250,6 +256,8 @@ TEST_F(AtHandTest, EveryPartOfAFifteenVoiceSongIsInReachOfTheLegend) {
     EXPECT_TRUE(choice.drumsMuted);
     Frames(1);
     EXPECT_TRUE(DrawnContaining("Drums muted")) << "the toggle's note";
+    Click(LegendButton(15, -4));  // on the row's text
+    EXPECT_FALSE(choice.drumsMuted) << "the row itself is a button too";
     Key('4', true);
     EXPECT_EQ(choice.parts[12], PartSound::Muted) << "Alt+4 is the 13th part";
     EXPECT_EQ(choice.parts[3], PartSound::Heard);
@@ -389,9 +397,9 @@ TEST_F(AtHandTest, TheWordsAreDrawnAboveTheKeyboardInStep) {
 // Ctrl+O, the songs beside the one playing, the recent list and the folders the dialogs reopen in,
 // over two runs of the program on one settings folder.
 TEST_F(AtHandTest, SongsAreAtHandAcrossTwoRuns) {
-    const std::string first = Write("2 b.mid", BandSong());
-    Write("10 c.mid", BandSong());
-    Write("1 a.mid", BandSong());
+    const std::string first = Write("2 b.mid", TinySong());
+    Write("10 c.mid", TinySong());
+    Write("1 a.mid", TinySong());
     dialogs.openAnswers.push_back(first);
     Key('o', false, true);
     Frames(3);
