@@ -151,8 +151,8 @@ int main(int argc, char** argv) {
             w.c.SeekToSeconds(12.0);
             w.Frames();
 
-            // The legend scrolled by the wheel down to its last rows, one part muted from its row and
-            // the mouse resting on that row.
+            // The legend scrolled by the wheel down to its last rows, one part muted from its row, and
+            // the mouse gone on so that no tip hides the rows.
             const RectF rows = w.c.controlPanel->legend.rowsArea;
             w.MoveTo({static_cast<int>((rows.left + rows.right) / 2), static_cast<int>(rows.top + 10)});
             w.Send(platform::InputKind::Wheel, 0, -20);
@@ -161,8 +161,10 @@ int main(int argc, char** argv) {
             const PointI mute{static_cast<int>(rows.right - 9 - 3 * kButtonStep + kButtonStep / 2),
                               static_cast<int>(rows.top + 2 * kRowHeight + kRowHeight / 2)};
             w.Click(mute);
+            w.MoveTo({static_cast<int>(rows.left) - 40, static_cast<int>(rows.top)});
             w.Frames();
             w.Save(folder, "legend-scrolled-800x500.png");
+            w.MoveTo(mute);
             w.Click(mute);  // heard again
             w.c.atHand.help.note.Clear();
 
