@@ -262,7 +262,10 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
         } else if (kind == 0x80) {
             noteOff |= e.data1 < 128;
         } else if (kind == 0xC0) {
-            programs_.push_back({e.tick, index, e.offset, static_cast<uint8_t>(e.status & 0x0F), e.data1});
+            // Only the low seven bits of a data byte carry its value; a byte with the top bit set
+            // would otherwise give a program no instrument has.
+            programs_.push_back({e.tick, index, e.offset, static_cast<uint8_t>(e.status & 0x0F),
+                                 static_cast<uint8_t>(e.data1 & 0x7F)});
         } else if (e.status == 0xFF) {
             if (e.data1 == 0x51) {
                 tempo_.push_back(

@@ -224,6 +224,11 @@ TEST(MidiReading, OtherFilesAreReadByVoices) {
          Song(480, {OneNote(0, 60), OneNote(2, 62)}),
          {{0, 0, -1, 1, ""}, {1, 2, -1, 1, ""}},
          0},
+        // A data byte has seven bits: a program past them would name no instrument.
+        {"a program change's data byte over 127",
+         Song(480, {Track({Program(0, 3, 0xA8), On(10, 3, 60), Off(10, 3, 60)})}),
+         {{0, 3, 40, 1, ""}},
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
