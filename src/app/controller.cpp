@@ -6,6 +6,7 @@
 #include "audio/wav_reader.h"
 #include "core/file_access.h"
 #include "core/frame_timer.h"
+#include "core/memory_limit.h"
 #include "core/panel_layout.h"
 #include "export/export_job.h"
 #include "export/transcoder.h"
@@ -69,6 +70,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     // Told at the start: otherwise the user finds out only that a choice was forgotten.
     if (const std::string problem = SettingsFileProblem(); !problem.empty()) Report(shared, problem, nullptr);
     shared.soundFontPath = saved.soundFontPath;
+    SetSongMemoryLimit(saved.memoryLimitBytes);
     transport.SetVolume(static_cast<float>(saved.volumePercent));
     shared.playAlong.chosenInput = saved.midiInput;
     shared.playAlong.volumePercent = std::clamp(saved.keysVolumePercent, 0, kFullVolume);

@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "cli/dispatch.h"
 #include "cli/help_text.h"
+#include "core/memory_limit.h"
 #include "core/version.h"
 
 namespace cli {
@@ -101,6 +102,18 @@ int Dispatch(int argc, char** argv, std::span<const Command> commands, int (*oth
     if (AsksForHelp(argc - 2, argv + 2)) {
         std::fputs(help, stdout);
         return CheckedExit(0);
+    }
+    // The memory a song may take is the same option for every command that reads one: taken out
+    // here, before the command sees its arguments.
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--memory-limit") != 0) continue;
+        int64_t bytes = 0;
+        if (i + 1 >= argc || !ParseMemorySize(argv[i + 1], bytes))
+            return UsageError("--memory-limit needs a size, such as 2G or 1500M");
+        SetSongMemoryLimit(bytes);
+        for (int j = i; j + 2 <= argc; ++j) argv[j] = argv[j + 2];
+        argc -= 2;
+        --i;
     }
     for (const Command& c : commands) {
         if (command == c.name) return CheckedExit(c.run(argc - 2, argv + 2));

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -21,8 +22,12 @@ struct NoteRecord {
     int32_t velocity;  // note-on velocity 1..127
 };
 
-inline constexpr int64_t kMaxSongNotes = 1'000'000;  // notes kept per song, percussion not counted
-inline constexpr int kMaxParts = 256;                // voices kept per song; the hands use two
+// The most notes a song keeps, percussion not counted: what a part's count can hold. What a song
+// may really keep is set by the memory limit (core/memory_limit.h), far below this.
+inline constexpr int64_t kMaxSongNotes = INT32_MAX;
+// The memory a kept note takes: its record in the note store.
+inline constexpr int64_t kSongBytesPerNote = static_cast<int64_t>(sizeof(NoteRecord));
+inline constexpr int kMaxParts = 256;  // voices kept per song; the hands use two
 inline constexpr int kMaxBarLines = 4000;
 inline constexpr double kMaxSongSeconds = 1800.0;  // songs longer than 30 minutes are refused
 inline constexpr int kPartNameBytes = 64;          // a part's name, NUL included
@@ -59,7 +64,8 @@ enum MidiStatus : int32_t {
     MidiSmpteTiming = 7,
     MidiTooLong = 8,  // the song runs past kMaxSongSeconds; duration says how far
     MidiDamaged = 9,  // an event the synthesiser refuses; failureOffset is where it starts
-    // Larger than the reader takes, so left unread; failureOffset is the file's length.
+    // Larger than the memory limit allows: failureOffset is the file's length and notesFound the
+    // notes it holds (0 when it was refused unread, the file alone being over the limit).
     MidiTooLarge = 10,
 };
 
@@ -113,6 +119,7 @@ struct SongData {
     int32_t status;         // MidiStatus of the load
     int32_t failureErrno;   // the system's error number of a file that cannot be read
     int64_t failureOffset;  // the byte a damaged or cut-short file fails at
+    int64_t notesFound;     // the notes a song too large for the memory limit holds
 
     // What a load past a limit left out (see truncated).
     int32_t voicesLeftOut;                    // voices past kMaxParts: heard, not drawn
@@ -142,6 +149,7 @@ struct SongData {
         status = o.status;
         failureErrno = o.failureErrno;
         failureOffset = o.failureOffset;
+        notesFound = o.notesFound;
         noteStoreSize = o.noteStoreSize;
     }
 };

@@ -17,6 +17,7 @@
 #include <queue>
 
 #include "core/file_access.h"
+#include "core/memory_limit.h"
 #include "midi/hand_split.h"
 #include "midi/note_timeline.h"
 #include "midi/track_merge.h"
@@ -262,7 +263,10 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
         } else if (kind == 0x80) {
             noteOff |= e.data1 < 128;
         } else if (kind == 0xC0) {
-            programs_.push_back({e.tick, index, e.offset, static_cast<uint8_t>(e.status & 0x0F), e.data1});
+            // Only the low seven bits of a data byte carry its value; a byte with the top bit set
+            // would otherwise give a program no instrument has.
+            programs_.push_back({e.tick, index, e.offset, static_cast<uint8_t>(e.status & 0x0F),
+                                 static_cast<uint8_t>(e.data1 & 0x7F)});
         } else if (e.status == 0xFF) {
             if (e.data1 == 0x51) {
                 tempo_.push_back(
@@ -335,6 +339,11 @@ bool SmfParser::LayOutParts() {
     }
     int64_t total = 0;
     for (int64_t c : counts) total += c;
+    // Refused before any note is stored: what the song would take is known from the count.
+    if (SongMemoryNeeded(static_cast<int64_t>(in_.offset + in_.size), total) > SongMemoryLimit()) {
+        song_.notesFound = total;
+        return Fail(MidiTooLarge, in_.size);
+    }
     if (total > kMaxSongNotes) {
         song_.truncated = 1;
         Merge<true>(counts);
@@ -609,16 +618,22 @@ std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size) {
     return skipped ? kept : whole;
 }
 
+int64_t SongMemoryNeeded(int64_t fileBytes, int64_t notes) {
+    return fileBytes + notes * kSongBytesPerNote;
+}
+
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error) {
     // The size is looked at before anything is read: a file too large is refused unread.
+    const size_t largest =
+        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kMaxMidiFileBytes), SongMemoryLimit()));
     struct stat info {};
     if (stat(path.c_str(), &info) == 0 && IsRegularFile(info) &&
-        static_cast<uint64_t>(info.st_size) > kMaxMidiFileBytes) {
+        static_cast<uint64_t>(info.st_size) > largest) {
         error = EFBIG;
         return false;
     }
     errno = 0;
-    const Failure failure = ReadRegularFile(path, kMaxMidiFileBytes, bytes);
+    const Failure failure = ReadRegularFile(path, largest, bytes);
     if (failure.Ok()) return true;
     // The failure's own words name the path; the reader's callers name it themselves, so only its
     // kind and the system's error number are kept.
@@ -654,77 +669,6 @@ bool ReadMidiFile(SongData& song, const std::string& path, std::vector<uint8_t>*
     const bool usable = ParseSong(song, bytes.data(), bytes.size(), tempo);
     if (read != nullptr) *read = std::move(bytes);
     return usable;
-}
-
-std::string MidiLoadFailureText(const SongData& song) {
-    char text[160];
-    switch (song.status) {
-        case MidiOk:
-            return {};
-        case MidiCutShort:
-            std::snprintf(text, sizeof text, "Cut short at byte %lld",
-                          static_cast<long long>(song.failureOffset));
-            return text;
-        case MidiDamaged:
-            std::snprintf(text, sizeof text, "Damaged at byte %lld",
-                          static_cast<long long>(song.failureOffset));
-            return text;
-        case MidiSmpteTiming:
-            return "SMPTE timing is not supported";
-        case MidiTooLong:
-            // A length just past the limit would show as the limit itself at a tenth's precision,
-            // which gives no reason; it is shown to the millisecond then, rounded up.
-            if (std::round(song.duration * 10.0) / 10.0 > kMaxSongSeconds) {
-                std::snprintf(text, sizeof text, "Longer than 30 minutes (%.1f s)", song.duration);
-            } else {
-                std::snprintf(text, sizeof text, "Longer than 30 minutes (%.3f s)",
-                              std::ceil(song.duration * 1000.0 - 1e-6) / 1000.0);
-            }
-            return text;
-        case MidiOutOfMemory:
-            return "Not enough memory to read it";
-        case MidiTooLarge:
-            std::snprintf(text, sizeof text,
-                          "Too large: %lld bytes, over the %zu MB a song may take (%lld notes, the most a "
-                          "song keeps, at %zu bytes a note)",
-                          static_cast<long long>(song.failureOffset), kMaxMidiFileBytes / 1000000,
-                          static_cast<long long>(kMaxSongNotes), kMidiBytesPerNote);
-            return text;
-        case MidiReadError:
-            return std::string("Cannot be read: ") + std::strerror(song.failureErrno);
-        default:
-            return "Not a MIDI file";
-    }
-}
-
-std::string MidiLoadNoticeText(const SongData& song) {
-    if (song.truncated == 0) return {};
-    std::string out = "Too large to show whole:";
-    char text[160];
-    if (song.voicesLeftOut > 0) {
-        std::snprintf(text, sizeof text, " %d voice%s past the first %d %s heard but not drawn (track%s",
-                      song.voicesLeftOut, song.voicesLeftOut == 1 ? "" : "s", kMaxParts,
-                      song.voicesLeftOut == 1 ? "is" : "are", song.tracksLeftOutCount == 1 ? "" : "s");
-        out += text;
-        const int listed = std::min(song.tracksLeftOutCount, kMaxListedTracks);
-        for (int i = 0; i < listed; ++i) {
-            std::snprintf(text, sizeof text, "%s %d", i == 0 ? "" : ",", song.tracksLeftOut[i]);
-            out += text;
-        }
-        if (song.tracksLeftOutCount > listed) {
-            std::snprintf(text, sizeof text, " and %d more", song.tracksLeftOutCount - listed);
-            out += text;
-        }
-        out += ")";
-    }
-    if (song.notesLeftOut > 0) {
-        std::snprintf(text, sizeof text, "%s %lld note%s past the first %lld %s heard but not drawn",
-                      song.voicesLeftOut > 0 ? ";" : "", static_cast<long long>(song.notesLeftOut),
-                      song.notesLeftOut == 1 ? "" : "s", static_cast<long long>(kMaxSongNotes),
-                      song.notesLeftOut == 1 ? "is" : "are");
-        out += text;
-    }
-    return out;
 }
 
 bool SongHasNotes(const SongData& song) {

@@ -29,18 +29,17 @@ struct MidiBytes {
 // back byte for byte; a file the reader refuses comes back as StandardMidiBytes gives it.
 [[nodiscard]] std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size);
 
-// The bytes a note the reader keeps may take in a file, with its share of what else a song holds:
-// its note-on and note-off take 6 to 14 bytes, and controllers, pitch bends and text seldom add
-// more than a few times that.
-inline constexpr size_t kMidiBytesPerNote = 64;
-// The largest MIDI file read: room for the most notes a song keeps (kMaxSongNotes) at
-// kMidiBytesPerNote each. A larger file holds far more than can be shown, and is refused before
-// any of it is read; the synthesiser's own read of the file takes the same limit.
-inline constexpr size_t kMaxMidiFileBytes = static_cast<size_t>(kMaxSongNotes) * kMidiBytesPerNote;
+// The largest MIDI file read: what the format's 32-bit chunk lengths reach. A file larger than
+// the memory limit (core/memory_limit.h) is refused before any of it is read.
+inline constexpr size_t kMaxMidiFileBytes = size_t{4} << 30;
 
-// The whole file at `path`, refused unread (EFBIG) when larger than kMaxMidiFileBytes. On failure,
-// `error` is the system's error number.
+// The whole file at `path`, refused unread (EFBIG) when larger than kMaxMidiFileBytes or the
+// memory limit. On failure, `error` is the system's error number.
 [[nodiscard]] bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error);
+
+// The memory a song of `notes` notes read from a file of `fileBytes` takes while it is read: the
+// file's bytes and the notes' store.
+[[nodiscard]] int64_t SongMemoryNeeded(int64_t fileBytes, int64_t notes);
 
 // Reads and parses the file at `path` into `song`, which must be freshly zeroed. Returns whether
 // the song is usable; song.status says why not. With `bytes`, the file's bytes as read are handed

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "core/file_access.h"
+#include "core/memory_limit.h"
 
 namespace fs = std::filesystem;
 
@@ -37,6 +38,7 @@ constexpr std::string_view kKey = "[Soundfont]";
 constexpr std::string_view kVolumeKey = "[Volume]";
 constexpr std::string_view kKeyboardKey = "[Keyboard]";
 constexpr std::string_view kKeysVolumeKey = "[Keys volume]";
+constexpr std::string_view kMemoryLimitKey = "[Memory limit]";
 // By FolderKind.
 constexpr std::string_view kFolderKeys[kFolderKinds] = {"[MIDI folder]", "[SoundFont folder]",
                                                         "[Export folder]", "[Video folder]", "[Take folder]"};
@@ -304,6 +306,9 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
             (void)ParseVolume(value, settings.keysVolumePercent);
         } else if (key == kKeyboardKey) {
             settings.midiInput.assign(value);
+        } else if (key == kMemoryLimitKey) {
+            int64_t bytes = 0;
+            if (ParseMemorySize(std::string(TrimBlanks(value)), bytes)) settings.memoryLimitBytes = bytes;
         } else if (const auto* folder = std::find(std::begin(kFolderKeys), std::end(kFolderKeys), key);
                    folder != std::end(kFolderKeys)) {
             settings.folders[folder - std::begin(kFolderKeys)].assign(value);
@@ -360,6 +365,9 @@ bool WriteSettings(const Settings& settings) {
     if (settings.keysVolumePercent != kFullVolume)
         text += "[Keys volume] = " + std::to_string(std::clamp(settings.keysVolumePercent, 0, kFullVolume)) +
                 "\n";
+    // Set only by hand: kept as a byte count, which reads back exactly.
+    if (settings.memoryLimitBytes > 0)
+        text += std::string(kMemoryLimitKey) + " = " + std::to_string(settings.memoryLimitBytes) + "\n";
     // A folder's name that would read back as something else is not kept, as a keyboard's is not.
     for (int k = 0; k < kFolderKinds; ++k) {
         const std::string& folder = settings.folders[k];

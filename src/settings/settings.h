@@ -26,11 +26,15 @@
 // - "[MIDI folder]", "[SoundFont folder]", "[Export folder]", "[Video folder]" and "[Take folder]" (read
 //   as the keyboard is) are the folders the file dialogs of each kind were last left in, so that
 //   each opens there in the next run too; written only once set.
+// - "[Memory limit]" (read as the volume is) is the memory a song may take once read: "2G",
+//   "1500M" or a count of bytes; set by hand, and kept as a count of bytes when the file is
+//   written. Without it, a quarter of the machine's memory.
 // A later line wins over an earlier one of its kind; all other lines are ignored, so a
 // hand-edited file with comments still reads, and a file without a volume line plays at 100%.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -67,6 +71,7 @@ struct Settings {
     int keysVolumePercent = kFullVolume;
     std::optional<VideoChoices> video = std::nullopt;  // none until a video has been exported
     std::string folders[kFolderKinds];                 // by FolderKind; "" until a dialog was used
+    int64_t memoryLimitBytes = 0;                      // the memory a song may take; 0: the default
 
     [[nodiscard]] const std::string& Folder(FolderKind kind) const { return folders[static_cast<int>(kind)]; }
     std::string& Folder(FolderKind kind) { return folders[static_cast<int>(kind)]; }

@@ -1,7 +1,7 @@
 #include "view/notes_view.h"
 
 #include <algorithm>
-#include <climits>
+#include <bitset>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -36,10 +36,14 @@ constexpr RectF kBlackSources[5] = {
 // so that the core spans exactly the note's time.
 constexpr float kSpriteMargin = 32.0f;
 
-constexpr int kLastSlot = kTimeIndexSlots - 1;
+// A key whose notes in the window are more than one for every this many rows of the notes area is
+// crowded: its notes are drawn as runs. Sparser keys, which every song played by hands has, draw
+// each note on its own.
+constexpr float kRowsPerSingleNote = 4.0f;
 
-// A slot that no note of the part overlaps, before the empty slots are filled from the one below.
-constexpr int32_t kNoNoteYet = INT32_MAX;
+// A flat bar's dark edge is drawn only around a bar this many rows tall or more: on a shorter one
+// it would hide the note's colour.
+constexpr float kLeastEdgedRows = 5.0f;
 
 // The notes of a part that the view can reach: none when the song has no such part.
 int32_t PartNotes(const SongData& song, int part) {
@@ -51,18 +55,6 @@ int32_t PartNotes(const SongData& song, int part) {
 // The parts the view draws: the hands' two, or every voice.
 int DrawnParts(const SongData& song) {
     return std::clamp(song.partCount, 0, kMaxParts);
-}
-
-// The time-index slot of a time, rounded down or up, kept inside the index. NaN lands in slot 0.
-int SlotFloor(double t) {
-    if (!(t > 0.0)) return 0;
-    if (t >= kLastSlot) return kLastSlot;
-    return static_cast<int>(std::floor(t));
-}
-int SlotCeil(double t) {
-    if (!(t > 0.0)) return 0;
-    if (t >= kLastSlot) return kLastSlot;
-    return static_cast<int>(std::ceil(t));
 }
 
 // How bright a key's spark is at `time` while `n` lights it: it fades with the song's time, not
@@ -132,7 +124,7 @@ void NotesView::SetSong(const SongData* s) {
     song = s;
     FindSongKeys();
     ClearLitKeys();
-    BuildTimeIndex();
+    BuildKeyIndex();
 }
 
 void NotesView::Update(float songTime) {
@@ -142,6 +134,7 @@ void NotesView::Update(float songTime) {
     LayoutKeyboard();
     UpdateKeys();
     UpdateBars();
+    GatherShownBars();
 }
 
 void NotesView::Draw(const SongView& view) const {
@@ -266,38 +259,17 @@ void NotesView::LayoutKeyboard() {
     }
 }
 
-void NotesView::BuildTimeIndex() {
-    // Every slot is reset, not only those of this song's length: a longer song before it must not
-    // leave its note indices in the slots past this song's end.
-    for (int p = 0; p < kMaxParts; ++p) {
-        std::fill(std::begin(firstNoteAt[p]), std::end(firstNoteAt[p]), kNoNoteYet);
-        std::fill(std::begin(lastNoteAt[p]), std::end(lastNoteAt[p]), -1);
-        firstNoteAt[p][0] = 0;
-        lastNoteAt[p][0] = 1;
-    }
+void NotesView::BuildKeyIndex() {
+    std::bitset<kMaxParts> drawn;
     if (song != nullptr) {
         for (int p = 0; p < DrawnParts(*song); ++p) {
-            const SongPart& part = song->parts[p];
-            const int count = PartNotes(*song, p);
-            for (int b = 0; b < count; ++b) {
-                const int lo = SlotFloor(part.notes[b].start);
-                const int hi = SlotCeil(part.notes[b].end);
-                for (int s = lo; s <= hi; ++s) {
-                    if (firstNoteAt[p][s] > b) firstNoteAt[p][s] = b;
-                    if (lastNoteAt[p][s] < b) lastNoteAt[p][s] = b;
-                }
-            }
+            const int colour = PartColour(p);
+            if (colour >= 0 && colour < res::kNoteColourCount) drawn.set(static_cast<size_t>(p));
         }
     }
-    // Empty seconds take the stretch of the second before; the highest index never falls, so a
-    // long note that started earlier stays inside every later stretch up to its end.
-    for (int p = 0; p < kMaxParts; ++p) {
-        for (int s = 1; s < kTimeIndexSlots; ++s) {
-            if (firstNoteAt[p][s] == kNoNoteYet) firstNoteAt[p][s] = firstNoteAt[p][s - 1];
-            if (lastNoteAt[p][s] == -1) lastNoteAt[p][s] = lastNoteAt[p][s - 1];
-            if (lastNoteAt[p][s] < lastNoteAt[p][s - 1]) lastNoteAt[p][s] = lastNoteAt[p][s - 1];
-        }
-    }
+    keyIndex.Build(song, drawn);
+    shownBars.clear();
+    shownBars.reserve(static_cast<size_t>(kKeyCount) * 64);
     indexBuilt = true;
 }
 
@@ -367,25 +339,6 @@ void NotesView::DrawGrid() const {
     }
 }
 
-// Calls `visit(part, index)` for every note that may show between the keyboard and the top of the
-// window, part by part in index order.
-template <class Visit>
-void VisitWindowNotes(const NotesView& v, Visit visit) {
-    const SongData* song = v.song;
-    if (song == nullptr || !v.indexBuilt) return;
-    const int s0 = SlotFloor(v.currentTime);
-    const int s1 = SlotCeil(v.topTime);
-    for (int p = 0; p < DrawnParts(*song); ++p) {
-        // The stretch covers every second in the window, not only the first: a note read early in
-        // the file may start a second or two above the keyboard, after notes of higher index that
-        // are already sounding.
-        int first = v.firstNoteAt[p][s0];
-        for (int s = s0 + 1; s <= s1; ++s) first = std::min(first, v.firstNoteAt[p][s]);
-        const int last = std::min(v.lastNoteAt[p][s1], PartNotes(*song, p) - 1);
-        for (int j = std::max(0, first); j <= last; ++j) visit(p, j);
-    }
-}
-
 void NotesView::UpdateKeys() {
     // A key whose note has ended goes dark, even when the note is no longer in the window (a frame
     // more than a second late), so that it does not stay lit until the next jump in time.
@@ -398,11 +351,100 @@ void NotesView::UpdateKeys() {
             k.noteIndex = 0;
         }
     }
-    VisitWindowNotes(*this, [this](int part, int index) { LightKey(part, index); });
+    if (song != nullptr && indexBuilt) {
+        for (int key = 0; key < kIndexedKeys; ++key) {
+            const int shown = ShownKey(key);
+            if (shown < kLowestKey || shown > kHighestKey || keys[shown - kLowestKey].intensity > 0) continue;
+            // A free key lights with the first of its sounding notes in the order the parts and
+            // their notes were read, whichever of them starts first.
+            const KeyNote* first = nullptr;
+            const size_t to = keyIndex.FirstStartingAfter(key, currentTime, true);
+            for (size_t i = keyIndex.FirstSoundingAt(key, currentTime); i < to;) {
+                const size_t next = keyIndex.SkipEnded(key, i, currentTime);
+                if (next != i) {
+                    i = next;
+                    continue;
+                }
+                const KeyNote& n = keyIndex.At(i++);
+                if (!(currentTime < n.end)) continue;
+                if (first == nullptr || n.part < first->part ||
+                    (n.part == first->part && n.index < first->index))
+                    first = &n;
+            }
+            if (first != nullptr) LightKey(first->part, first->index);
+        }
+    }
     for (KeyRecord& k : keys) {
         if (k.intensity > 0 && song != nullptr)
             k.level = SparkLevel(song->parts[k.part].notes[k.noteIndex], currentTime);
     }
+}
+
+void NotesView::GatherShownBars() {
+    shownBars.clear();
+    if (song == nullptr || !indexBuilt || song->noteTracks < 1 || !(lookAhead > 0) || !(notesHeight > 0))
+        return;
+    const float row = lookAhead / notesHeight;  // the song seconds one row of the notes area spans
+    const auto crowded = static_cast<size_t>(notesHeight / kRowsPerSingleNote);
+    for (int key = 0; key < kIndexedKeys; ++key) {
+        const int shown = ShownKey(key);
+        if (shown < kLowestKey || shown > kHighestKey) continue;
+        const RectF& rect = keys[shown - kLowestKey].rect;
+        if (rect.right <= 0 || rect.left >= width) continue;  // outside a keyboard fitted to the song
+        const size_t from = keyIndex.FirstSoundingAt(key, currentTime);
+        const size_t to = keyIndex.FirstStartingAfter(key, topTime);
+        if (to <= from) continue;
+        if (to - from > crowded) {
+            GatherRuns(key, from, to, row);
+            continue;
+        }
+        for (size_t i = from; i < to;) {
+            const size_t next = keyIndex.SkipEnded(key, i, currentTime);
+            if (next != i) {
+                i = next;
+                continue;
+            }
+            const KeyNote& n = keyIndex.At(i++);
+            if (ShownNote(n.part, n.index) != nullptr) shownBars.push_back({n.part, n.index, 0, 0, false});
+        }
+    }
+    // Drawn part by part in the order each part's notes were read, as they always were: where
+    // notes of two parts or two keys overlap, the same one lies on top.
+    std::sort(shownBars.begin(), shownBars.end(), [](const ShownBar& a, const ShownBar& b) {
+        return a.part != b.part ? a.part < b.part : a.index < b.index;
+    });
+}
+
+void NotesView::GatherRuns(int key, size_t from, size_t to, float row) {
+    // Walked in order of start, a note that starts within a row of the run so far (or inside it)
+    // joins it; a whole block of notes that all start so is taken in at once.
+    ShownBar run{};
+    bool open = false;
+    for (size_t i = from; i < to;) {
+        const size_t next = keyIndex.SkipEnded(key, i, currentTime);
+        if (next != i) {
+            i = next;
+            continue;
+        }
+        if (open && keyIndex.BlockFirst(key, i)) {
+            const size_t stop = keyIndex.BlockStop(key, i);
+            if (stop <= to && keyIndex.At(stop - 1).start <= run.end + row) {
+                run.end = std::max(run.end, keyIndex.BlockEnd(key, i));
+                i = stop;
+                continue;
+            }
+        }
+        const KeyNote& n = keyIndex.At(i++);
+        if (n.end < currentTime) continue;
+        if (open && n.start <= run.end + row) {
+            run.end = std::max(run.end, n.end);
+            continue;
+        }
+        if (open) shownBars.push_back(run);
+        run = {n.part, n.index, n.start, n.end, true};
+        open = true;
+    }
+    if (open) shownBars.push_back(run);
 }
 
 void NotesView::LightKey(int part, int index) {
@@ -435,9 +477,13 @@ void NotesView::DrawKeys(bool drawNotes) const {
     if (drawNotes) {
         // The notes that light keys are drawn last, over any other note on the same key: where two
         // voices double a key, the bar falling onto it is the one whose colour the key shows.
-        VisitWindowNotes(*this, [this](int part, int index) {
-            if (!LightsItsKey(part, index)) DrawNote(part, index);
-        });
+        for (const ShownBar& b : shownBars) {
+            if (b.run) {
+                DrawBar(b.part, BarRecord(b));
+            } else if (!LightsItsKey(b.part, b.index)) {
+                DrawNote(b.part, b.index);
+            }
+        }
         for (const KeyRecord& k : keys) {
             if (k.intensity > 0) DrawNote(k.part, k.noteIndex);
         }
@@ -561,10 +607,21 @@ const NoteRecord* NotesView::ShownNote(int part, int index) const {
     return &n;
 }
 
+NoteRecord NotesView::BarRecord(const ShownBar& b) const {
+    NoteRecord n = song->parts[b.part].notes[b.index];
+    if (b.run) {
+        n.start = b.start;
+        n.end = b.end;
+    }
+    return n;
+}
+
 void NotesView::DrawNote(int part, int index) const {
     const NoteRecord* shown = ShownNote(part, index);
-    if (shown == nullptr) return;
-    const NoteRecord& n = *shown;
+    if (shown != nullptr) DrawBar(part, *shown);
+}
+
+void NotesView::DrawBar(int part, const NoteRecord& n) const {
     const int colour = PartColour(part);
     const KeyRecord& r = keys[ShownKey(n.key) - kLowestKey];
 
@@ -580,12 +637,13 @@ void NotesView::DrawNote(int part, int index) const {
         // A dark edge parts a note from its neighbours and from the bar it follows on its key.
         ColourF c = PaletteColour(options.flatNoteColours[colour]);
         c.a = fade;
-        const RectF bar{r.rect.left + 1.0f, std::max(y(n.end), 0.0f), r.rect.right - 1.0f,
-                        std::min(y(n.start), h)};
+        RectF bar{r.rect.left + 1.0f, std::max(y(n.end), 0.0f), r.rect.right - 1.0f, std::min(y(n.start), h)};
+        // A note shorter than a row still shows, a row tall.
+        if (bar.bottom - bar.top < 1.0f) bar.top = bar.bottom - 1.0f;
         target->FillRect(bar, c);
         ColourF edge = Brush(PalNotesArea);
         edge.a = fade;
-        target->DrawRect(bar, edge, 2.0f);
+        if (bar.bottom - bar.top >= kLeastEdgedRows) target->DrawRect(bar, edge, 2.0f);
         DrawNoteEdges(part, n, bar);
         return;
     }
@@ -629,9 +687,9 @@ void NotesView::DrawNoteLabels() const {
     const float pad = LabelPadding(size);
     const Accidentals spelling = options.labels.flats ? Accidentals::Flats : Accidentals::Sharps;
     const float h = notesHeight;
-    VisitWindowNotes(*this, [&](int part, int index) {
-        const NoteRecord* n = ShownNote(part, index);
-        if (n == nullptr) return;
+    for (const ShownBar& b : shownBars) {
+        const NoteRecord note = BarRecord(b);
+        const NoteRecord* n = &note;
         const KeyRecord& k = keys[ShownKey(n->key) - kLowestKey];
         const RectF& key = k.rect;
         // The name sits at the note's lower end, the one that meets the keyboard, and rides down
@@ -641,9 +699,9 @@ void NotesView::DrawNoteLabels() const {
         const float bottom = std::min(k.sparkRect.top, (topTime - n->start) * h / lookAhead) - pad;
         const KeyLabel label =
             FitKeyLabel(NameOfKey(ShownKey(n->key), spelling), size, key.right - key.left, bottom - top);
-        if (label.shape == LabelShape::None) return;
+        if (label.shape == LabelShape::None) continue;
         DrawLabel(*target, label, size, {key.left, bottom - label.height, key.right, bottom}, false);
-    });
+    }
 }
 
 void NotesView::DrawKeyLabels() const {

@@ -21,13 +21,21 @@
 // rate and a window that drops frames fade alike) and where the bar lines are. Draw then only
 // draws; it changes nothing. A new song is announced by SetSong, a jump in time by ClearLitKeys.
 //
-// Nothing is allocated while drawing: all per-frame state lives in the fixed arrays below.
+// The notes are found through the song's key index, key by key, so a frame's work is bounded by
+// the view's size rather than by the notes of the song: a key whose notes crowd closer than a few
+// rows apart is drawn as runs, notes falling within a row of each other merged into one bar, so
+// that a key column costs at most one bar a row however dense the song.
+//
+// Nothing is allocated while drawing: the per-frame state lives in the fixed arrays below and in
+// the list of shown notes, which Update fills and which keeps its room from frame to frame.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/song_data.h"
 #include "view/bitmap.h"
+#include "view/key_index.h"
 #include "view/note_labels.h"
 #include "view/panel.h"
 
@@ -36,13 +44,6 @@ struct SongData;
 inline constexpr int kKeyCount = 88;  // MIDI keys 21 (A0) to 108 (C8)
 inline constexpr int kLowestKey = 21;
 inline constexpr int kHighestKey = 108;
-
-// One slot per whole second of song: every second of the longest song the reader accepts, the
-// longest look-ahead beyond its end (rounded up) and the two slots after that. Times past the last slot (a
-// rendered tail a little longer than the longest song) are folded into the last slot, so their
-// notes are still visited, only less selectively.
-inline constexpr int kTimeIndexSlots =
-    static_cast<int>(kMaxSongSeconds) + static_cast<int>(kLongestLookAhead) + 1 + 2 + 1;
 
 // Size of the octave images: 7 white keys 87 pixels apart; black keys 341 pixels long.
 inline constexpr float kOctaveImageWidth = 609.0f;
@@ -126,11 +127,19 @@ struct NotesView : public Panel {
     float keyboardHeight = 0;   // view width x 0.125
     int32_t blackPattern[12] = {};  // 1 for a black key, indexed by (key - 21) mod 12
     KeyRecord keys[kKeyCount] = {};
-    // Per part and whole second: the lowest and highest index of a note of that part that
-    // overlaps the second, so a frame visits only that stretch of the part's (unsorted) notes.
-    int32_t firstNoteAt[kMaxParts][kTimeIndexSlots] = {};
-    int32_t lastNoteAt[kMaxParts][kTimeIndexSlots] = {};
+    KeyIndex keyIndex;  // the drawn parts' notes by key, built by SetSong
     bool indexBuilt = false;
+    // What this frame shows above the keyboard, in the order it is drawn (by part, then by the
+    // order the part's notes were read): single notes, and the runs of crowded keys. Filled by
+    // Update.
+    struct ShownBar {
+        int32_t part;
+        int32_t index;  // the note, or a run's first note
+        float start;    // a run's span; unused for a single note
+        float end;
+        bool run;
+    };
+    std::vector<ShownBar> shownBars;
     const SongData* song = nullptr;  // the song of SetSong: the one the index is built for
     NotesViewOptions options;        // of SetOptions: the names and the falling speed
     int32_t lowestSongKey = 0;       // the lowest and highest key the song's drawn notes play;
@@ -141,7 +150,7 @@ struct NotesView : public Panel {
 
     // Once, after Init and CreateBrushes: the images, the constants and an empty layout.
     void Build(ImageLookup lookup = &res::FindImage);
-    // A song has been rendered and is to be shown (null: none). Builds its time index and forgets
+    // A song has been rendered and is to be shown (null: none). Builds its key index and forgets
     // the lit keys of the one before. `s` must stay alive and unchanged until the next SetSong.
     void SetSong(const SongData* s);
     // Every frame before Update: the names to write and the falling speed. A change of speed moves
@@ -160,8 +169,11 @@ struct NotesView : public Panel {
     // say. FindSongKeys finds that range once per song.
     void ChooseShownKeys();
     void FindSongKeys();
-    void BuildTimeIndex();
+    void BuildKeyIndex();
     void UpdateKeys();
+    // The notes and runs this frame shows, into shownBars: each key's notes in the window once.
+    void GatherShownBars();
+    void GatherRuns(int key, size_t from, size_t to, float row);
     void UpdateBars();
     void LightKey(int part, int index);
     void DrawGrid() const;
@@ -181,6 +193,10 @@ struct NotesView : public Panel {
     // The key a song's key is drawn on: moved by the transposition the song is heard at.
     [[nodiscard]] int ShownKey(int key) const { return key + options.transpose; }
     void DrawNote(int part, int index) const;
+    // A bar falling onto a key: a note, or a run drawn as the note it starts with made as long.
+    void DrawBar(int part, const NoteRecord& n) const;
+    // The record a shown bar is drawn from.
+    [[nodiscard]] NoteRecord BarRecord(const ShownBar& b) const;
     // The note's record when the view draws it at this frame's time: in a drawn part's colour, on
     // the keyboard, with a length, not yet over and inside the window. Null otherwise.
     [[nodiscard]] const NoteRecord* ShownNote(int part, int index) const;

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <tuple>
 
+#include "core/memory_limit.h"
 #include "smf_builder.h"
 
 using namespace smf;
@@ -224,6 +225,11 @@ TEST(MidiReading, OtherFilesAreReadByVoices) {
          Song(480, {OneNote(0, 60), OneNote(2, 62)}),
          {{0, 0, -1, 1, ""}, {1, 2, -1, 1, ""}},
          0},
+        // A data byte has seven bits: a program past them would name no instrument.
+        {"a program change's data byte over 127",
+         Song(480, {Track({Program(0, 3, 0xA8), On(10, 3, 60), Off(10, 3, 60)})}),
+         {{0, 3, 40, 1, ""}},
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -315,10 +321,9 @@ TEST(MidiReading, FailuresInWords) {
         {MidiTooLong, 0, 1800.001, 0, "Longer than 30 minutes (1800.001 s)"},
         {MidiTooLong, 0, 1800.0000001, 0, "Longer than 30 minutes (1800.001 s)"},
         {MidiReadError, 0, 0, ENOENT, "Cannot be read: No such file or directory"},
-        {MidiTooLarge, 2147483648, 0, EFBIG,
-         "Too large: 2147483648 bytes, over the 64 MB a song may take (1000000 notes, the most a song "
-         "keeps, at 64 bytes a note)"},
+        {MidiTooLarge, 2147483648, 0, EFBIG, "Too large: 2147483648 bytes, over the memory limit of 1.5 GB"},
     };
+    SetSongMemoryLimit(int64_t{3} << 29);
     for (const Case& c : cases) {
         SongData song{};
         song.status = c.status;
@@ -327,22 +332,40 @@ TEST(MidiReading, FailuresInWords) {
         song.failureErrno = c.error;
         EXPECT_EQ(MidiLoadFailureText(song), c.text);
     }
+    SongData counted{};
+    counted.status = MidiTooLarge;
+    counted.failureOffset = 120'000'000;
+    counted.notesFound = 100'000'000;
+    EXPECT_EQ(
+        MidiLoadFailureText(counted),
+        "Too large: 100000000 notes in 120000000 bytes would take 1.6 GB, over the memory limit of 1.5 GB");
+    SetSongMemoryLimit(0);
 }
 
 TEST(MidiReading, SongsPastTheLimitsLoadWhatFitsAndSaySo) {
-    // More notes than a song keeps: the earliest are kept.
+    // Notes are kept whole up to the memory limit; past it the song is refused with its figures,
+    // before its notes are stored.
+    constexpr int64_t kNotes = 1'000'010;
     Bytes many{0x00, 0x90, 60, 64};
-    many.reserve(static_cast<size_t>(kMaxSongNotes) * 8 + 64);
-    for (int64_t i = 0; i < kMaxSongNotes + 10; ++i) {
+    many.reserve(static_cast<size_t>(kNotes) * 6 + 64);
+    for (int64_t i = 0; i < kNotes; ++i) {
         if (i > 0) many.insert(many.end(), {0x00, 60, 64});
         many.insert(many.end(), {0x01, 60, 0});
     }
-    const Parsed crowded = Parse(Song(960, {Chunk("MTrk", many)}));
+    const Bytes crowdedFile = Song(960, {Chunk("MTrk", many)});
+    const Parsed crowded = Parse(crowdedFile);
     ASSERT_TRUE(crowded.loaded);
-    EXPECT_TRUE(crowded.song->truncated);
-    EXPECT_EQ(crowded.song->parts[0].noteCount, kMaxSongNotes);
-    EXPECT_EQ(MidiLoadNoticeText(*crowded.song),
-              "Too large to show whole: 10 notes past the first 1000000 are heard but not drawn");
+    EXPECT_FALSE(crowded.song->truncated);
+    EXPECT_EQ(crowded.song->parts[0].noteCount, kNotes);
+    EXPECT_EQ(MidiLoadNoticeText(*crowded.song), "");
+
+    SetSongMemoryLimit(SongMemoryNeeded(static_cast<int64_t>(crowdedFile.size()), kNotes) - 1);
+    const Parsed refused = Parse(crowdedFile);
+    SetSongMemoryLimit(0);
+    EXPECT_FALSE(refused.loaded);
+    EXPECT_EQ(refused.song->status, MidiTooLarge);
+    EXPECT_EQ(refused.song->notesFound, kNotes);
+    EXPECT_EQ(refused.song->noteStoreSize, 0) << "refused before any note was stored";
 
     // More voices than a song keeps: the first to sound are kept.
     Bytes file = Header(480, 1, kMaxParts + 2);
@@ -452,8 +475,10 @@ TEST_F(MidiFileTest, FilesLargerThanTheReaderTakesAreRefusedUnread) {
         uint64_t size;
         bool loads;
     };
-    for (const Case c : {Case{kMaxMidiFileBytes, true}, Case{kMaxMidiFileBytes + 1, false},
-                         Case{uint64_t{1} << 31, false}, Case{uint64_t{1} << 40, false}}) {
+    constexpr uint64_t kLimit = uint64_t{64} << 20;
+    SetSongMemoryLimit(static_cast<int64_t>(kLimit));
+    for (const Case c : {Case{kLimit - 4096, true}, Case{kLimit + 1, false},
+                         Case{kMaxMidiFileBytes + 1, false}, Case{uint64_t{1} << 40, false}}) {
         const std::string path = Write("padded.mid", song);
         std::filesystem::resize_file(path, c.size);
         auto parsed = NewSong();
@@ -463,6 +488,7 @@ TEST_F(MidiFileTest, FilesLargerThanTheReaderTakesAreRefusedUnread) {
             EXPECT_EQ(parsed->failureOffset, static_cast<int64_t>(c.size));
         }
     }
+    SetSongMemoryLimit(0);
 }
 
 TEST_F(MidiFileTest, SongsLongerThanThirtyMinutesAreRefused) {

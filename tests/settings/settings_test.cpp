@@ -220,6 +220,28 @@ TEST_F(SettingsFiles, PlayAlongChoicesRoundTrip) {
     }
 }
 
+// The memory a song may take, set by hand in the file in the units people write, survives the
+// program writing the file for another setting; a value that is no size leaves the default.
+TEST_F(SettingsFiles, MemoryLimitIsReadInUnitsAndSurvivesAWrite) {
+    const std::pair<std::string, int64_t> cases[] = {
+        {"[Memory limit] = 2G\n", int64_t{2} << 30},
+        {"[Memory limit] = 1500 MB\r\n", int64_t{1500} << 20},
+        {"[Memory limit] = 123456789\n", 123456789},
+        {"[Memory limit] = lots\n", 0},
+        {"[Memory limit] = 0\n", 0},
+        {"[Memory limit] = -5G\n", 0},
+        {"[Memory limit] = 3Q\n", 0},
+    };
+    for (const auto& [text, bytes] : cases) {
+        ::Settings settings;
+        ParseSettingsText(settings, text.data(), text.size());
+        EXPECT_EQ(settings.memoryLimitBytes, bytes) << text;
+        settings.volumePercent = 30;
+        ASSERT_TRUE(WriteSettings(settings));
+        EXPECT_EQ(Read().memoryLimitBytes, bytes) << text;
+    }
+}
+
 // Each kind of file dialog reopens where it was left, in the next run too; a folder whose name would
 // read back as another line is not kept, and a kind never used stays unset.
 TEST_F(SettingsFiles, DialogFoldersRoundTripByKind) {

@@ -64,8 +64,8 @@ TEST(ScoreMemory, ReadsItsLinesAndPassesOverWhatItCannotRead) {
         {"best 1 = 10 2 3 4 5 12.5", false},        // no speed
         {"best 1 = 10 2 3 4 5 12.5 100 7", false},  // more than a score
         {"best 1 = 10 -2 3 4 5 12.5 100", false},
-        {"best 1 = 0 0 0 0 5 12.5 100", false},     // no notes
-        {"best 1 = 2000000 0 0 0 0 1 100", false},  // more notes than a song holds
+        {"best 1 = 0 0 0 0 5 12.5 100", false},        // no notes
+        {"best 1 = 3000000000 0 0 0 0 1 100", false},  // more notes than a song holds
         {"best 1 = 10 2 3 4 5 nan 100", false},
         {"best 1 = 10 2 3 4 5 5000 100", false},
         {"best 1 = 10 2 3 4 5 12.5 300", false},

@@ -369,7 +369,8 @@ TEST(TimeIndex, ANewSongIsShownOnlyOnceItIsHandedToTheView) {
     rig.view->SetSong(&second);
     rig.Frame(1.5f);
     EXPECT_EQ(rig.target.Images(131).size(), 2u) << "top cap and middle; the rest is under the keyboard";
-    EXPECT_LE(rig.view->lastNoteAt[0][kTimeIndexSlots - 1], 1) << "nothing left of the longer song";
+    rig.Frame(50.0f);
+    EXPECT_TRUE(rig.target.Images(131).empty()) << "nothing left of the longer song";
 }
 
 struct OverlayRig : ViewRig {
@@ -576,3 +577,81 @@ TEST(Voices, ADoubledKeyShowsTheColourOfTheBarThatLightsIt) {
 }
 
 }  // namespace
+
+// A key far more crowded than a row a note: its notes are drawn as runs, one bar for each stretch
+// without a gap of a row, however many notes there are; a sparse key beside it keeps every note.
+TEST(CrowdedKey, NotesWithinARowOfEachOtherAreDrawnAsOneBar) {
+    struct Case {
+        const char* name;
+        float gapAt;     // a gap of 0.1 s in the stream at this time; 0 for none
+        bool stacked;    // every note starts at the same time, each ending a little later
+        size_t sprites;  // body sprites drawn on the crowded key
+    };
+    const Case cases[] = {
+        {"one unbroken stream", 0, false, 1},
+        {"a stream with a gap", 10.5f, false, 2},
+        {"notes stacked on one start", 0, true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ViewRig rig(1040, 530);  // notes area 400 high: a row is 7.5 ms
+        SongData& song = rig.NewSong(20);
+        float lowest = 100, highest = 0;
+        for (int i = 0; i < 10000; ++i) {
+            const float step = 0.0001f * static_cast<float>(i);
+            float start = c.stacked ? 10.0f : 10.0f + step;
+            if (c.gapAt > 0 && start >= c.gapAt) start += 0.1f;
+            const float end = c.stacked ? 10.0f + step + 0.0001f : start + 0.0001f;
+            ViewRig::AddNote(song, 0, 60, start, end);
+            lowest = std::min(lowest, start);
+            highest = std::max(highest, end);
+        }
+        ViewRig::AddNote(song, 1, 72, 10.5f, 11.0f);  // sparse, and legato: two bars
+        ViewRig::AddNote(song, 1, 72, 11.0f, 11.5f);
+        rig.Frame(9.0f);
+        const KeyRecord& key = rig.view->keys[60 - kLowestKey];
+        auto onKey = [&](int image, const KeyRecord& k) {
+            return rig.target.Where([&](const Call& call) {
+                return call.op == Op::Image && call.imageId == image && call.rect.left <= k.rect.left &&
+                       call.rect.right >= k.rect.right;
+            });
+        };
+        const std::vector<Call> body = onKey(131, key);
+        const auto topCaps =
+            std::count_if(body.begin(), body.end(), [](const Call& call) { return call.source.top == 0; });
+        EXPECT_EQ(static_cast<size_t>(topCaps), c.sprites);
+        // The bars span the notes: from the latest end down to the first start.
+        const float h = rig.view->notesHeight;
+        auto y = [&](float t) { return (12.0f - t) * h / 3.0f; };
+        float top = h, bottom = 0;
+        for (const Call& call : body) {
+            top = std::min(top, call.rect.top);
+            bottom = std::max(bottom, call.rect.bottom);
+        }
+        EXPECT_NEAR(top, y(highest) - 32, 0.01f);
+        EXPECT_NEAR(bottom, y(lowest) + 32, 0.01f);
+        EXPECT_EQ(onKey(128, rig.view->keys[72 - kLowestKey]).size(), 6u) << "two bars on the sparse key";
+
+        rig.Frame(10.00005f);
+        EXPECT_GT(key.intensity, 0) << "a sounding note of the crowded key lights it";
+    }
+}
+
+TEST(CrowdedKey, ANoteShorterThanARowStillShows) {
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(20);
+    ViewRig::AddNote(song, 0, 60, 10.0f, 10.0001f);
+    rig.Frame(9.0f);
+    EXPECT_FALSE(rig.target.Images(131).empty()) << "as a sprite";
+
+    // In flat colours, a row tall in its colour, not hidden under the dark edge of longer bars.
+    static constexpr uint32_t kFlat[res::kNoteColourCount] = {0xFF112233};
+    rig.controller.viewOptions.flatNoteColours = kFlat;
+    rig.Frame(9.0f);
+    const auto bars = rig.target.Where([](const Call& c) {
+        return c.op == Op::Fill && c.colour.r == 0x11 / 255.0f && c.colour.b == 0x33 / 255.0f;
+    });
+    ASSERT_EQ(bars.size(), 1u);
+    EXPECT_GE(bars[0].rect.bottom - bars[0].rect.top, 1.0f);
+    EXPECT_TRUE(rig.target.Where([](const Call& c) { return c.op == Op::Outline; }).empty());
+}

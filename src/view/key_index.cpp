@@ -1,0 +1,93 @@
+#include "view/key_index.h"
+
+#include <algorithm>
+
+void KeyIndex::Clear() {
+    notes_.clear();
+    notes_.shrink_to_fit();
+    blockEnd_.clear();
+    blockEnd_.shrink_to_fit();
+    blockEndSoFar_.clear();
+    blockEndSoFar_.shrink_to_fit();
+    std::fill(std::begin(keyBegin_), std::end(keyBegin_), 0);
+    std::fill(std::begin(blockBegin_), std::end(blockBegin_), 0);
+}
+
+void KeyIndex::Build(const SongData* song, const std::bitset<kMaxParts>& drawn) {
+    Clear();
+    if (song == nullptr) return;
+    const int parts = std::clamp(song->partCount, 0, kMaxParts);
+    // A note is drawn only while it has a length; one without (no note-off seen, or a time that
+    // is not a number) would only be stepped over at every frame.
+    auto indexed = [](const NoteRecord& n) { return n.key >= 0 && n.key < kIndexedKeys && n.start < n.end; };
+    size_t count[kIndexedKeys] = {};
+    for (int p = 0; p < parts; ++p) {
+        const SongPart& part = song->parts[p];
+        if (!drawn.test(static_cast<size_t>(p)) || part.notes == nullptr) continue;
+        for (int32_t i = 0; i < part.noteCount; ++i)
+            if (indexed(part.notes[i])) ++count[part.notes[i].key];
+    }
+    size_t at[kIndexedKeys];
+    for (int k = 0; k < kIndexedKeys; ++k) {
+        keyBegin_[k + 1] = keyBegin_[k] + count[k];
+        at[k] = keyBegin_[k];
+        blockBegin_[k + 1] = blockBegin_[k] + (count[k] + kKeyBlock - 1) / kKeyBlock;
+    }
+    notes_.resize(keyBegin_[kIndexedKeys]);
+    for (int p = 0; p < parts; ++p) {
+        const SongPart& part = song->parts[p];
+        if (!drawn.test(static_cast<size_t>(p)) || part.notes == nullptr) continue;
+        for (int32_t i = 0; i < part.noteCount; ++i) {
+            const NoteRecord& n = part.notes[i];
+            if (!indexed(n)) continue;
+            notes_[at[n.key]++] = {n.start, n.end, i, static_cast<uint16_t>(p),
+                                   static_cast<uint16_t>(std::clamp(n.velocity, 0, 0xFFFF))};
+        }
+    }
+    // Parts were laid in one after another, each in the order it was read: a stable sort by start
+    // keeps notes that start together in the order the view has always drawn them.
+    blockEnd_.resize(blockBegin_[kIndexedKeys]);
+    blockEndSoFar_.resize(blockBegin_[kIndexedKeys]);
+    for (int k = 0; k < kIndexedKeys; ++k) {
+        const auto first = notes_.begin() + static_cast<std::ptrdiff_t>(keyBegin_[k]);
+        const auto last = notes_.begin() + static_cast<std::ptrdiff_t>(keyBegin_[k + 1]);
+        if (!std::is_sorted(first, last,
+                            [](const KeyNote& a, const KeyNote& b) { return a.start < b.start; }))
+            std::stable_sort(first, last,
+                             [](const KeyNote& a, const KeyNote& b) { return a.start < b.start; });
+        float soFar = -1e30f;
+        for (size_t b = blockBegin_[k]; b < blockBegin_[k + 1]; ++b) {
+            const size_t from = keyBegin_[k] + (b - blockBegin_[k]) * kKeyBlock;
+            const size_t to = std::min(from + kKeyBlock, keyBegin_[k + 1]);
+            float latest = -1e30f;
+            for (size_t i = from; i < to; ++i) latest = std::max(latest, notes_[i].end);
+            blockEnd_[b] = latest;
+            soFar = std::max(soFar, latest);
+            blockEndSoFar_[b] = soFar;
+        }
+    }
+}
+
+size_t KeyIndex::FirstSoundingAt(int key, float time) const {
+    const auto first = blockEndSoFar_.begin() + static_cast<std::ptrdiff_t>(blockBegin_[key]);
+    const auto last = blockEndSoFar_.begin() + static_cast<std::ptrdiff_t>(blockBegin_[key + 1]);
+    // The first block that has a note ending at or after the time; all before it ended earlier.
+    const auto block = std::lower_bound(first, last, time);
+    return std::min(keyBegin_[key] + static_cast<size_t>(block - first) * kKeyBlock, keyBegin_[key + 1]);
+}
+
+size_t KeyIndex::FirstStartingAfter(int key, float time, bool orAt) const {
+    const auto first = notes_.begin() + static_cast<std::ptrdiff_t>(keyBegin_[key]);
+    const auto last = notes_.begin() + static_cast<std::ptrdiff_t>(keyBegin_[key + 1]);
+    const auto found =
+        orAt ? std::lower_bound(first, last, time, [](const KeyNote& n, float t) { return n.start < t; })
+             : std::upper_bound(first, last, time, [](float t, const KeyNote& n) { return t < n.start; });
+    return static_cast<size_t>(found - notes_.begin());
+}
+
+size_t KeyIndex::SkipEnded(int key, size_t i, float time) const {
+    const size_t offset = i - keyBegin_[key];
+    if (offset % kKeyBlock != 0 || i >= keyBegin_[key + 1]) return i;
+    if (!(blockEnd_[blockBegin_[key] + offset / kKeyBlock] < time)) return i;
+    return std::min(i + kKeyBlock, keyBegin_[key + 1]);
+}
