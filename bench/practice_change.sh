@@ -5,7 +5,7 @@
 # `disk` driver, which writes what a card would play, in real time). The second hand stays silent,
 # so every change renders the song again from the place: at the song's own speed, at 50% and at
 # 200%.
-# The key is pressed 12 s into the song, while the song's own render still runs beside it (the
+# The key is pressed 13 s after Space (10 to 12 s into the song, after its count-in), while the song's own render still runs beside it (the
 # worst case: two renders share the two cores).
 # The reference is `fluidsynth -a sdl2 -i SF2 SONG`'s time to its first sound: a synthesiser that
 # plays as it goes, the least any change can take.
@@ -153,7 +153,7 @@ time_change() {
     window=$(xdotool search --sync --onlyvisible --name "Dorvik Midi Player" | head -n1)
     xdotool windowfocus --sync "$window"
     xdotool key --clearmodifiers space
-    # The count-in, then 12 s of the song.
+    # The count-in (a bar: 2.6 s for the demo song, 0.4 s for the organ), then 10 to 12 s of the song.
     if [ "${4:-}" = pitch ]; then
         sleep 13
         local at
