@@ -3,8 +3,11 @@
 # whose hands have tracks of their own are merged into one track on one channel, read again, and
 # each note's hand is scored against the hand its own track gave it. Prints one line per piece and
 # the share of notes in the right hand over all of them, beside a fixed split at middle C.
-# The pieces are the two-hand piano files among those given, or among the MIDI files of the Debian
-# packages bench/midi_corpus.sh downloads into its cache (none of them is ever committed).
+# The pieces are the two-hand piano files among those given, or else among the demo scores of
+# Debian's MuseScore packages (made into MIDI files by musescore3, one track per staff) and the
+# MIDI files of the Debian packages bench/midi_corpus.sh downloads into its cache (none of them is
+# ever committed). Of Debian 12's demo scores, "Reunion" (in both packages) and "All Dudes" are
+# written for two hands on two staves.
 # Usage: bench/hand_split.sh [BUILD_DIR] [FILE.mid...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +20,29 @@ if [ "${#files[@]}" -eq 0 ]; then
     cache=${XDG_CACHE_HOME:-$HOME/.cache}/dorvik-midi-corpus
     [ -d "$cache/files" ] || bench/midi_corpus.sh "$build" >/dev/null || true
     mapfile -d '' files < <(find "$cache/files" -type f \( -iname '*.mid' -o -iname '*.midi' \) -print0 | sort -z)
+    if command -v musescore3 >/dev/null; then
+        # The MuseScore packages' demo scores, downloaded as bench/notation_accuracy.sh does and made
+        # into MIDI files once; the ones not written for two hands are passed over below.
+        scores=$cache/musescore
+        mkdir -p "$scores/debs" "$scores/files"
+        export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+        for p in musescore-common musescore3-common; do
+            ls "$scores/debs/${p}"_*.deb >/dev/null 2>&1 ||
+                (cd "$scores/debs" && apt-get download "$p" >/dev/null 2>&1) || echo "($p is not available here)" >&2
+        done
+        for deb in "$scores"/debs/*.deb; do
+            [ -e "$deb" ] || continue
+            name=$(basename "$deb")
+            dir=$scores/files/${name%%_*}
+            [ -d "$dir" ] || dpkg-deb -x "$deb" "$dir"
+        done
+        while IFS= read -r -d '' score; do
+            pkg=${score#"$scores/files/"}
+            midi=$scores/${pkg%%/*}-$(basename "${score%.*}").mid
+            [ -s "$midi" ] || musescore3 "$score" -o "$midi" >/dev/null 2>&1 || continue
+            files+=("$midi")
+        done < <(find "$scores/files" -path '*/demos/*' -name '*.msc[xz]' -print0 2>/dev/null | sort -z)
+    fi
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -4,6 +4,7 @@
 // here; they read the mouse state left in their panel.
 #include <algorithm>
 
+#include "app/hand_editing.h"
 #include "app/player_controller.h"
 #include "core/frame_timer.h"
 #include "core/panel_layout.h"
@@ -38,9 +39,21 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
 
     switch (message.kind) {
         case InputKind::LeftButtonDown:
+            // Ctrl in the notes view: the note clicked, or those a box is dragged over, change hands.
+            if (message.ctrl && !controls.fullView &&
+                BeginHandBox(shared, notesView.get(), input.mouseX, input.mouseY))
+                break;
             if (!TakeHandyPress(*this)) OnLeftButtonDown();
             break;
         case InputKind::LeftButtonUp:
+            if (shared.practice.handBoxActive) {
+                if (EndHandBox(shared, notesView.get(), input.mouseX, input.mouseY) > 0) {
+                    // The view's index is of the notes as they were; a muted hand is rendered again.
+                    notesView->SetSong(shared.song.get());
+                    if (!shared.practice.PlainSound()) transport.ApplyPractice();
+                }
+                break;
+            }
             OnLeftButtonUp();
             break;
         case InputKind::KeyDown:
@@ -299,7 +312,10 @@ bool PlayerController::OnPracticeKey(const platform::InputMessage& message) {
     if (!shared.session.HasSong()) return true;
     bool changed = false;
     PracticeSession& practice = shared.practice;
-    if (key == '[' || key == ']') {
+    if (key == ']' && message.shift) {
+        // Shift+]: the trainer raises the speed itself, a step after each clean pass.
+        if (!message.repeat) practice.trainer = !practice.trainer;
+    } else if (key == '[' || key == ']') {
         changed = practice.choice.StepSpeed(key == ']' ? 1 : -1);
     } else if (key == ',' || key == '.') {
         // A semitone down or up, within an octave either way: the song is heard moved at once.

@@ -81,6 +81,7 @@ void PlayAlong::End() {
     liveSynth_.reset();
     waitMode_.reset();
     follow_.reset();
+    history_.clear();
     marks_.Clear();
     session_.playAlong.End();
     transport_.ReleaseForPlayer();
@@ -108,6 +109,10 @@ void PlayAlong::Toggle(bool following) {
         follow_->Load(song, mutes.parts);
         follow_->SetSpeed(session_.practice.choice.Speed());
         follow_->Seek(place);
+        // The passes played before, for the chart: how it went over the days, from the first pass.
+        historyParts_ = PlayedPartsLabel(mutes.parts);
+        history_ = session_.practice.songKey.empty() ? std::vector<PassRecord>{}
+                                                     : ReadScoreMemory(session_.practice.songKey).passes;
     } else {
         waitMode_ = std::make_unique<WaitMode>();
         waitMode_->Load(song, mutes.parts);
@@ -301,7 +306,10 @@ void PlayAlong::Step() {
         }
     }
     const bool held = transport_.State() == TransportState::HeldForPlayer;
-    if (transport_.Playback() == nullptr || (!transport_.Sounding() && !held)) return;
+    // Following goes on through a loop's count-in: the song time going back to before the loop
+    // ends the pass at once, and a first note struck a little early is judged early.
+    const bool countingIn = transport_.CountingIn() && follow_;
+    if (transport_.Playback() == nullptr || (!transport_.Sounding() && !held && !countingIn)) return;
     if (follow_) {
         follow_->SetSpeed(session_.practice.choice.Speed());
         const int32_t missed = follow_->Advance(transport_.HeardSongTime(), Now());
@@ -329,6 +337,14 @@ void PlayAlong::TakePassScore() {
     session_.playAlong.passesShown = follow_->PassesEnded();
     const PlayScore& pass = follow_->LastPass();
     session_.playAlong.scoreText = PassSummaryText(pass);
+    // The trainer takes the next pass a step faster; the change is heard within a moment, like a
+    // speed key's.
+    if (session_.practice.trainer && session_.practice.choice.TrainAfter(pass)) {
+        char line[48];
+        std::snprintf(line, sizeof line, "; next pass at %d%%", session_.practice.choice.speedPercent);
+        session_.playAlong.scoreText += line;
+        transport_.ApplyPractice();
+    }
     if (session_.practice.songKey.empty() || !session_.song) return;
     const SongData& song = *session_.song;
     const int parts = song.PartsInUse();
@@ -339,6 +355,8 @@ void PlayAlong::TakePassScore() {
     // Every pass goes into the song's history, so that the player can see how it went over days,
     // not only the best.
     bool changed = memory.AddPass(label, static_cast<int64_t>(std::time(nullptr)), pass);
+    history_ = memory.passes;
+    historyParts_ = label;
     const bool best = memory.Offer(label, pass);
     changed = changed || best;
     if (changed) (void)WriteScoreMemory(session_.practice.songKey, memory);
@@ -369,10 +387,15 @@ void PlayAlong::ShowIn(NotesViewOptions& options) const {
     options.awaitedOnset = -1.0f;
     options.letterBase = -1;
     options.marks = nullptr;
+    options.history = nullptr;
     if (!session_.playAlong.On() || !session_.song) return;
     options.playedParts = session_.practice.choice.Mutes(session_.song->PartsInUse()).parts;
     if (!ListeningToMidi()) options.letterBase = session_.playAlong.typedKeys.Base();
     if (follow_) options.marks = &marks_;
+    if (follow_ && !history_.empty()) {
+        options.history = &history_;
+        options.historyParts = historyParts_;
+    }
     if (waitMode_ && waitMode_->State().holding) {
         options.awaitedKeys = waitMode_->State().wanted;
         options.awaitedOnset = static_cast<float>(waitMode_->State().stepOnset);

@@ -14,8 +14,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "midi/play_along.h"
+#include "settings/song_scores.h"
 #include "ui/input_list.h"
 #include "view/note_marks.h"
 
@@ -110,4 +112,7 @@ class PlayAlong {
     InputListView inputRows_;
     NoteMarks marks_;
     double lastMarkedTime_ = 0.0;  // the song time marks were last looked for at: back means a jump
+    // Following: the song's kept passes, for the chart under the score, and the parts played.
+    std::vector<PassRecord> history_;
+    std::string historyParts_;
 };

@@ -12,6 +12,8 @@ void PracticeSession::NewSong(std::string key) {
     choice = PracticeChoice{};
     transpose = 0;
     metronome = false;
+    hands = HandEdits{};
+    handBoxActive = false;
 }
 
 std::optional<PlaybackLoop> PracticeSession::MarkLoop(int64_t now, bool looping) {

@@ -19,6 +19,7 @@
 #include "midi/play_along.h"
 #include "midi/qwerty_keyboard.h"
 #include "midi/take.h"
+#include "settings/song_hands.h"
 #include "settings/song_memory.h"
 #include "synth/practice_choice.h"
 #include "synth/stream_playback.h"
@@ -34,6 +35,14 @@ struct PracticeSession {
     // the metronome's click on every beat.
     int transpose = 0;
     bool metronome = false;
+    // The trainer: each clean pass played along raises the speed a step, up to the song's own.
+    bool trainer = false;
+    // The notes the player moved to the other hand, as kept for the song (hand_editing.h), and
+    // the first corner of a box being dragged over notes with Ctrl, in design units.
+    HandEdits hands;
+    bool handBoxActive = false;
+    float handBoxX = 0.0f;
+    float handBoxY = 0.0f;
     static constexpr int kMaxTranspose = 12;
 
     // The song sounds as its own render has it: no practice render is needed.

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/hand_editing.h"
 #include "app/player_controller.h"
 #include "core/file_access.h"
 #include "midi/midi_reader.h"
@@ -375,6 +376,8 @@ void PlayerController::LoadMidi(const std::string& path) {
     shared.midiPath = path;
     // The song is known again by its bytes, for what is remembered of it.
     shared.practice.NewSong(SongKey(bytes.data(), bytes.size()));
+    // The hands as the player mended them, before anything shows or scores the song.
+    TakeHandEdits(shared.practice, *song);
     shared.midiBytes = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
     shared.resumeAt = -1.0;  // a new song starts at its start
     if (controlPanel != nullptr) controlPanel->ForgetSong();

@@ -35,6 +35,7 @@
 #include "settings/settings.h"
 #include "settings/song_memory.h"
 #include "synth/background_render.h"
+#include "synth/metronome.h"
 #include "synth/render_stream.h"
 #include "synth/stream_playback.h"
 #include "synth/synth_renderer.h"
@@ -50,7 +51,8 @@ constexpr double kRenderRate = kSampleRate;
 constexpr int64_t kHoldLead = static_cast<int64_t>(2.5 * kRenderRate);
 constexpr int64_t kGoLead = static_cast<int64_t>(3.5 * kRenderRate);
 
-constexpr float kCountInSeconds = 1.0f;
+// Without a tempo map (a WAV file) there is no bar to count: a silent second stands in for it.
+constexpr double kCountInSeconds = 1.0;
 // The song stops by itself this long after its last sound.
 constexpr double kEndOfSongGrace = 1.0;
 
@@ -123,6 +125,7 @@ bool Transport::PreparePlayback() {
     StreamingPlayer* player = player_.get();
     // The old ring's refill may still be reading the old reader: it goes before the reader does.
     if (player != nullptr) player->Release();
+    countInFill_ = false;
     streamPlayback_.reset();
     if (Running(state_) && state_ != TransportState::CountingIn) state_ = TransportState::Playing;
     wavReader_ = std::make_unique<WavReader>();
@@ -154,6 +157,7 @@ bool Transport::PreparePlayback() {
 bool Transport::PrepareStreamPlayback(std::shared_ptr<RenderStream> stream) {
     StreamingPlayer* player = player_.get();
     if (player != nullptr) player->Release();
+    countInFill_ = false;
     wavReader_.reset();
     streamPlayback_.reset();
     if (Running(state_) && state_ != TransportState::CountingIn) state_ = TransportState::Playing;
@@ -199,6 +203,8 @@ void Transport::DropSong() {
 
 void Transport::MoveTo(uint32_t frame) {
     if (player_) player_->Stop();
+    RestoreFill();
+    lastHeard_ = frame;
     if (wavReader_) wavReader_->SeekFrame(frame);
     if (streamPlayback_) streamPlayback_->Seek(frame);
     seekOffset_ = frame;
@@ -221,17 +227,57 @@ void Transport::Play() {
     const PlaybackLoop loop = streamPlayback_ ? streamPlayback_->Loop() : PlaybackLoop{};
     if (loop.Active() && (Frame() < loop.start || Frame() >= loop.end)) {
         SeekTo(StartFrame());
+        BeginCountIn(StartFrame());
+        return;
+    }
+    // A running song plays on; a paused one, or one set to a place while stopped, goes on from
+    // there at once; from the song's or the loop's start a bar is counted in first, so that the
+    // player comes in on the beat.
+    if ((Running(state_) && state_ != TransportState::CountingIn) || Frame() != StartFrame()) {
         Start();
         return;
     }
-    // A paused song, or one set to a place while stopped, goes on from there at once.
-    if (state_ == TransportState::Paused || songTime_ > 0) {
-        Start();
-        return;
+    BeginCountIn(StartFrame());
+}
+
+void Transport::BeginCountIn(uint32_t frame) {
+    MoveTo(frame);
+    const double speed = session_.practice.choice.Speed();
+    std::vector<double> beats;
+    if (songTempo_) beats = CountInBeats(*songTempo_, static_cast<double>(frame) / kRenderRate, speed);
+    countInSeconds_ = beats.empty() ? kCountInSeconds : -beats.front();
+    countInSound_.clear();
+    countInRead_ = 0;
+    // The clicks are played through the song's own player, which plays the song once the bar is
+    // over: both go through the same device, so the song's first beat lands a beat after the
+    // last click whatever the device's latency. Only a render's 16-bit stereo gets them.
+    if (player_ && streamPlayback_ && !beats.empty()) {
+        const uint32_t rate = streamPlayback_->Stream().SampleRate();
+        std::vector<Beat> clicks;
+        for (size_t i = 0; i < beats.size(); ++i) clicks.push_back({beats[i] + countInSeconds_, i == 0});
+        ClickTrack track(clicks, 0.0, 1.0, rate, kDefaultClickVolume);
+        const auto frames = static_cast<int64_t>(std::ceil(countInSeconds_ * rate));
+        std::vector<float> mix(static_cast<size_t>(frames) * 2, 0.0f);
+        track.Mix(mix.data(), frames, 0);
+        countInSound_.resize(mix.size());
+        std::transform(mix.begin(), mix.end(), countInSound_.begin(), [](float v) {
+            return static_cast<int16_t>(std::clamp(std::lround(v * 32767.0f), -32768L, 32767L));
+        });
+        player_->SetFillCallback(&Transport::FillFromCountIn, this);
+        countInFill_ = true;
+        player_->Play();
     }
-    // From the start, or after a stop: a second's count-in before the audio.
     clock_.Tick();
     state_ = TransportState::CountingIn;
+    songTime_ = static_cast<double>(frame) / kRenderRate - countInSeconds_ * speed;
+}
+
+void Transport::RestoreFill() {
+    if (!countInFill_ || !player_) return;
+    // The refill reads the clicks until the player has stopped.
+    player_->Stop();
+    player_->SetFillCallback(streamPlayback_ ? &Transport::FillFromStream : &Transport::FillFromWave, this);
+    countInFill_ = false;
 }
 
 void Transport::Start() {
@@ -246,6 +292,8 @@ void Transport::Start() {
 
 void Transport::Pause() {
     if (!player_) return;
+    // The count-in's clicks go, and the song waits at the place it was to start from.
+    if (state_ == TransportState::CountingIn) MoveTo(seekOffset_);
     session_.refreshBits |= RefreshNotesView;
     player_->Pause();
     state_ = TransportState::Paused;
@@ -371,8 +419,11 @@ void Transport::ReleaseForPlayer() {
 }
 
 void Transport::StepCountIn() {
-    if (state_ != TransportState::CountingIn || clock_.Peek() < kCountInSeconds) return;
+    // The clock counts in float seconds: a tenth of a millisecond short of the bar is the bar.
+    constexpr double kClockGrain = 1e-4;
+    if (state_ != TransportState::CountingIn || clock_.Peek() + kClockGrain < countInSeconds_) return;
     clock_.Tick();
+    RestoreFill();
     Start();
 }
 
@@ -381,7 +432,10 @@ void Transport::Update() {
         case TransportState::Idle:
             return;
         case TransportState::CountingIn:
-            songTime_ = static_cast<double>(clock_.Peek()) - kCountInSeconds;
+            // The notes fall towards the place the song starts from, at the speed it will play.
+            songTime_ =
+                static_cast<double>(seekOffset_) / kRenderRate +
+                (static_cast<double>(clock_.Peek()) - countInSeconds_) * session_.practice.choice.Speed();
             return;
         case TransportState::Stopped:
             songTime_ = -1.0;
@@ -395,6 +449,15 @@ void Transport::Update() {
         case TransportState::Playing:
             if (player_ && streamPlayback_) {
                 const uint32_t frame = Frame();
+                // Playing along, each time round the loop is a pass of its own: the song goes back
+                // to the loop's start and counts the player in again.
+                const PlaybackLoop& loop = streamPlayback_->Loop();
+                if (session_.playAlong.On() && loop.Active() && lastHeard_ >= loop.start &&
+                    static_cast<int64_t>(frame) < lastHeard_) {
+                    BeginCountIn(static_cast<uint32_t>(loop.start));
+                    return;
+                }
+                lastHeard_ = frame;
                 // Caught up: held where it is heard now, and primed from there once the render is ahead.
                 if (BehindRender(frame, kHoldLead)) {
                     MoveTo(frame);
@@ -414,6 +477,8 @@ void Transport::Update() {
 uint32_t Transport::Frame() const {
     const PlayState play = PlayStateOf(state_);
     if (play != PlayState::Playing && play != PlayState::Paused) return 0;
+    // The player may be sounding the count-in's clicks: the song stands where it will start.
+    if (state_ == TransportState::CountingIn) return seekOffset_;
     const uint32_t played = player_ ? player_->GetPlayPosition() : 0;
     // Inside a loop the frames heard since the start come round again.
     if (streamPlayback_)
@@ -423,6 +488,7 @@ uint32_t Transport::Frame() const {
 
 double Transport::HeardSongTime() const {
     if (totalFrames_ <= 0 || !session_.song) return -1.0;
+    if (state_ == TransportState::CountingIn) return songTime_;
     const uint32_t played = player_ ? player_->GetPlayPosition() : 0;
     // A song played from its render runs at the render's rate; its length follows the render.
     if (streamPlayback_) {
@@ -453,6 +519,23 @@ int Transport::FillFromWave(uint8_t* destination, uint32_t framesWanted, uint32_
     return 0;
 }
 
+int Transport::FillFromCountIn(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,
+                               void* context) {
+    auto* self = static_cast<Transport*>(context);
+    const std::vector<int16_t>& sound = self->countInSound_;
+    const size_t wanted = size_t{framesWanted} * 2;
+    const size_t from = std::min(self->countInRead_, sound.size());
+    const size_t n = std::min(wanted, sound.size() - from);
+    auto* out = reinterpret_cast<int16_t*>(destination);
+    std::copy_n(sound.data() + from, n, out);
+    // Silence after the bar until the song takes over: the player keeps running, not ending.
+    std::fill(out + n, out + wanted, int16_t{0});
+    self->countInRead_ = from + n;
+    ApplyVolumeGain16(destination, n, self->gain_.load(std::memory_order_relaxed));
+    *framesRead = framesWanted;
+    return 0;
+}
+
 int Transport::FillFromStream(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,
                               void* context) {
     auto* self = static_cast<Transport*>(context);
@@ -474,6 +557,8 @@ void Transport::ApplyPractice(int64_t at) {
     if (!streamPlayback_ || !songStream_) return;
     // A song held for the player stays held: the place does not change.
     const bool resume = state_ == TransportState::Playing || state_ == TransportState::WaitingForRender;
+    // A count-in under way starts again, at the new speed's tempo, with the clicks the stop took.
+    const bool countingIn = state_ == TransportState::CountingIn;
     // The place the render under way may be unable to show (before its first frame): it is given.
     const int64_t heard = at >= 0 ? at : static_cast<int64_t>(Frame());
     // The sound handed to the device goes (the refill waits for the one in progress), so that the
@@ -523,6 +608,7 @@ void Transport::ApplyPractice(int64_t at) {
     streamPlayback_->SetLoop(loop);
     MoveTo(static_cast<uint32_t>(std::max<int64_t>(heard, 0)));
     if (resume) Start();
+    if (countingIn) BeginCountIn(static_cast<uint32_t>(std::max<int64_t>(heard, 0)));
 }
 
 bool Transport::PracticeRenderNeeded(int64_t frame) const {

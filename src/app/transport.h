@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/song_session.h"
 #include "core/frame_timer.h"
@@ -56,15 +57,17 @@ namespace platform {
 class SoundOutput;
 }
 
-//   Idle --Play--> CountingIn --(a second)--> Playing / WaitingForRender
+//   Idle, Stopped, or at the song's or the loop's start --Play--> CountingIn
+//   CountingIn --(one bar of clicks)--> Playing / WaitingForRender
 //   Paused, or placed away from the start --Play--> Playing / WaitingForRender
+//   Playing along, Playing --the loop comes round--> CountingIn, at the loop's start
 //   Playing --the render falls behind--> WaitingForRender --the render is ahead again--> Playing
 //   Playing --HoldForPlayer--> HeldForPlayer --ReleaseForPlayer--> Playing / WaitingForRender
 //   any --Pause--> Paused (with a player)    any --Stop--> Stopped
 //   Idle, CountingIn, Stopped --SeekTo--> Paused    the others keep running or paused at the new place
 enum class TransportState : uint8_t {
     Idle,              // nothing has been played since the program started
-    CountingIn,        // the second before the sound starts; the song time runs from -1 to 0
+    CountingIn,        // a bar of clicks before the song sounds; the song time runs up to the start
     Playing,           // the sound runs
     WaitingForRender,  // playing, but held where it is until the render is far enough ahead
     HeldForPlayer,     // playing along: held just before a note until the player's keys are down
@@ -108,7 +111,7 @@ class Transport {
 
     // ---- Operations
     // The play button: a paused song, or one placed away from its start, plays on at once;
-    // otherwise a second's count-in comes first.
+    // from the song's or the loop's start, a bar's count-in comes first.
     void Play();
     // The sound runs from the place now, or waits there for the render.
     void Start();
@@ -139,6 +142,12 @@ class Transport {
     // ---- Once per frame
     // At the start of a frame: a count-in that is over starts the sound.
     void StepCountIn();
+    // How long the count-in lasts (or would, from the place now), in seconds: one bar of the
+    // meter in force there, at its tempo and the practice speed; a second without a tempo map.
+    [[nodiscard]] double CountInSeconds() const { return countInSeconds_; }
+    // The clicks of the count-in, interleaved 16-bit stereo at the player's rate (empty when the
+    // sound played is not that).
+    [[nodiscard]] const std::vector<int16_t>& CountInSound() const { return countInSound_; }
     // Before the panels draw: holds a song that has caught up with its render (and lets it go on
     // once the render is ahead), takes the song time and stops the song a second after its end.
     void Update();
@@ -208,6 +217,13 @@ class Transport {
     // Stops the player (waiting for a refill in progress), moves what it plays from to `frame`
     // and has the notes view forget its lit keys. Every jump of the place goes through here.
     void MoveTo(uint32_t frame);
+    // Counts in a bar before `frame`: the place moves there and the player sounds the clicks.
+    void BeginCountIn(uint32_t frame);
+    // The player reads the song again rather than the count-in's clicks.
+    void RestoreFill();
+    // The count-in's clicks, for the player while counting in.
+    static int FillFromCountIn(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,
+                               void* context);
     // The render is not far enough ahead of `frame` to start there.
     [[nodiscard]] bool BehindRender(uint32_t frame, int64_t lead) const;
 
@@ -227,4 +243,11 @@ class Transport {
     uint32_t seekOffset_ = 0;
     uint32_t jumps_ = 0;
     double songTime_ = -1.0;
+    // The count-in: its length, its clicks and how far the refill has read them (the refill's
+    // thread reads them only while the player runs them; they change only once it has stopped).
+    double countInSeconds_ = 1.0;
+    std::vector<int16_t> countInSound_;
+    size_t countInRead_ = 0;
+    bool countInFill_ = false;  // the player reads the clicks
+    int64_t lastHeard_ = -1;    // the frame heard at the last Update, for a loop's wrap
 };

@@ -20,6 +20,8 @@
 #include "notation/musicxml_writer.h"
 #include "notation/page_engraving.h"
 #include "platform/atomic_file.h"
+#include "settings/song_hands.h"
+#include "settings/song_memory.h"
 
 namespace cli {
 namespace {
@@ -105,6 +107,8 @@ int RunScore(int argc, char** argv) {
     if (!ReadMidiFile(*song, path, &bytes, &tempo))
         return Fail(std::string(path) + ": " + MidiLoadFailureText(*song));
     if (!SongHasNotes(*song)) return Fail(std::string(path) + " has no notes");
+    // The hands as the player mended them in the window: each note on its hand's staff.
+    (void)ApplyHandEdits(*song, ReadHandEdits(SongKey(bytes.data(), bytes.size())));
     const SongMeters meters = ReadSongMeters(bytes.data(), bytes.size());
     const ScoreLayout layout = LayOutScore(ScoreSongFrom(*song, tempo, meters), choice);
     const std::string title = FileTitleFromPath(path);

@@ -224,6 +224,7 @@ bool Window::Poll(InputMessage& message) {
                     event.type == SDL_MOUSEBUTTONDOWN ? InputKind::LeftButtonDown : InputKind::LeftButtonUp;
                 message.point = {event.button.x, event.button.y};
                 message.shift = (SDL_GetModState() & KMOD_SHIFT) != 0;
+                message.ctrl = (SDL_GetModState() & KMOD_CTRL) != 0;
             }
             break;
         default:

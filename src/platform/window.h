@@ -53,7 +53,7 @@ struct InputMessage {
     uint32_t keyCode = 0;  // key messages only
     bool shift = false;    // key and button messages: a Shift key was held
     bool repeat = false;   // KeyDown: sent again because the key is held
-    bool ctrl = false;     // key messages: a Control key was held
+    bool ctrl = false;     // key and button messages: a Control key was held
     bool alt = false;      // key messages: an Alt key was held
     int32_t wheel = 0;     // Wheel only: notches turned, positive away from the user (scrolling up)
     PointI point;          // cursor in client pixels when the message was taken, for every kind

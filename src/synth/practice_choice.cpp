@@ -70,6 +70,14 @@ bool PracticeChoice::StepSpeed(int steps) {
     return speedPercent != before;
 }
 
+bool PracticeChoice::TrainAfter(const PlayScore& pass) {
+    // A pass of early and late notes is clean: the player found every key, and the speed is what
+    // the trainer works on. A song set faster than its own is left as it is.
+    if (pass.Notes() <= 0 || pass.missed > 0 || pass.wrong > 0 || speedPercent >= 100) return false;
+    speedPercent = std::min(100, speedPercent + kSpeedStep);
+    return true;
+}
+
 void PracticeChoice::SetSpeed(double percent) {
     if (!std::isfinite(percent)) return;
     const double stepped = std::round(percent / kSpeedStep) * kSpeedStep;

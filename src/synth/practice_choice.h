@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/play_score.h"
 #include "core/song_data.h"
 #include "synth/part_mute.h"
 
@@ -49,6 +50,9 @@ struct PracticeChoice {
     bool StepSpeed(int steps);
     // Sets the speed to `percent`, rounded to a step and kept inside the range.
     void SetSpeed(double percent);
+    // The trainer: after a clean pass (every note played, none missed and no wrong key) the speed
+    // goes up a step, never past the song's own; false when it stays.
+    bool TrainAfter(const PlayScore& pass);
 
     // In a few words, what differs from the song as written, for a song of `partCount` parts read
     // as two hands or not: "75% speed, Hand 1 (right) muted", "voice 3 alone, drums muted"; "" when Plain.

@@ -12,11 +12,13 @@
 #include <bitset>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/key_name.h"
 #include "core/song_data.h"
 
 struct NoteMarks;
+struct PassRecord;
 
 struct NoteLabels {
     bool onKeys = true;    // a lit key shows the name of the note that lights it
@@ -61,6 +63,10 @@ struct NotesViewOptions {
     int32_t letterBase = -1;
     // Follow mode's judgements of the player's notes, the latest last (view/note_marks.h).
     const NoteMarks* marks = nullptr;
+    // The passes kept of the song and the parts played (oldest first), drawn as a small chart of
+    // accuracy and timing under the score; null for none. Labelled `historyParts` in the history.
+    const std::vector<PassRecord>* history = nullptr;
+    std::string historyParts;
     // The song is heard this many semitones moved (-12 to 12): its notes fall onto, and light,
     // the keys that sound. The awaited and wrong keys and the marks are the song's keys and move
     // with them; the keys the player holds are where the player's fingers are, and stay.

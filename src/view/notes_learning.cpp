@@ -7,6 +7,7 @@
 #include "midi/qwerty_keyboard.h"
 #include "view/note_marks.h"
 #include "view/notes_view.h"
+#include "view/progress_chart.h"
 
 namespace {
 
@@ -127,4 +128,20 @@ void NotesView::DrawNoteMarks() const {
         target->FillRect(box, look.colour);
         target->DrawText(look.sign, format, box, {0.0f, 0.0f, 0.0f, alpha});
     }
+}
+
+void NotesView::DrawProgress() const {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr || options.history == nullptr || options.history->empty() || device == nullptr)
+        return;
+    // Under the score's three lines, at the right where the score is written, as wide as fits
+    // beside the notes and no taller than a third of them.
+    const float top = 8 + 3 * (device->textSmall.size + 4) + 6;
+    const float w = std::min(360.0f, width * 0.4f);
+    const float h = std::min(110.0f, notesHeight / 3);
+    if (!(h > 40) || !(w > 120)) return;
+    const RectF box{width - 40 - w, top, width - 40, top + h};
+    const ProgressChartLayout chart = LayOutProgressChart(*options.history, options.historyParts, box);
+    // The first pass of these parts has nothing to show yet.
+    if (chart.count > 0) DrawProgressChart(*target, chart);
 }

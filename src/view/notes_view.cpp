@@ -556,6 +556,7 @@ void NotesView::DrawKeys(bool drawNotes) const {
     if (options.labels.onKeys) DrawKeyLabels();
     DrawKeyLetters();
     DrawNoteMarks();
+    DrawProgress();
 }
 
 void NotesView::DrawScore() const {

@@ -22,13 +22,14 @@ ProgressChartLayout LayOutProgressChart(const std::vector<PassRecord>& passes, c
     const float split = box.top + (box.bottom - box.top) * 0.6f;
     layout.accuracyBox = {box.left, box.top, box.right, split};
     layout.timingBox = {box.left, split, box.right, box.bottom};
-    std::vector<const PassRecord*> shown;
-    for (auto it = passes.rbegin();
-         it != passes.rend() && static_cast<int>(shown.size()) < layout.kMostPasses; ++it) {
-        if (it->parts == parts) shown.push_back(&*it);
+    // Laid out as the window draws, so nothing is allocated: the newest passes, in a fixed array.
+    const PassRecord* shown[ProgressChartLayout::kMostPasses];
+    int found = 0;
+    for (auto it = passes.rbegin(); it != passes.rend() && found < layout.kMostPasses; ++it) {
+        if (it->parts == parts) shown[found++] = &*it;
     }
-    std::reverse(shown.begin(), shown.end());
-    layout.count = static_cast<int32_t>(shown.size());
+    std::reverse(shown, shown + found);
+    layout.count = found;
     if (layout.count == 0) return layout;
     // A few passes spread over the chart; more than kFewestSlots share it out.
     const float slot = (box.right - box.left) /

@@ -243,7 +243,8 @@ class ControllerTest : public ::testing::Test {
         c.Post(Command::Play);
         Frames(1);
         ASSERT_EQ(c.transport.State(), TransportState::CountingIn);
-        fakeNow += 1000;
+        // A bar of the song's meter at its tempo.
+        fakeNow += static_cast<int64_t>(std::ceil(c.transport.CountInSeconds() * 1000));
         Frames(1);
         ASSERT_EQ(c.shared.command, Command::None);
         ASSERT_NE(c.transport.State(), TransportState::CountingIn);
@@ -277,15 +278,16 @@ TEST_F(ControllerTest, LoadRenderAndPlayASong) {
     EXPECT_EQ(c.loading.midiLabel, "little song");
     EXPECT_TRUE(c.shared.session.Ready());
 
-    // Play: a second of count-in from -1 to 0, then the audio.
+    // Play: a bar of count-in at the song's tempo (4/4 at 120: two seconds) up to 0, then the audio.
     c.Post(Command::Play);
     Frames(1);
     EXPECT_EQ(c.transport.State(), TransportState::CountingIn);
+    EXPECT_NEAR(c.transport.CountInSeconds(), 2.0, 1e-9);
     fakeNow += 250;
     Frames(1);
-    EXPECT_NEAR(c.transport.SongTime(), -0.75, 1e-3);
+    EXPECT_NEAR(c.transport.SongTime(), -1.75, 1e-3);
     EXPECT_FALSE(c.Post(Command::Stop)) << "nothing can be posted during the count-in";
-    fakeNow += 750;
+    fakeNow += 1750;
     Frames(1);
     EXPECT_EQ(c.transport.Coarse(), PlayState::Playing);
 

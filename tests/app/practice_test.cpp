@@ -39,6 +39,15 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 constexpr uint32_t kRate = 44100;
 
+// The count-in's clock, moved by hand: a thousand ticks a second.
+int64_t testNow = 0;
+int64_t TestFrequency() {
+    return 1000;
+}
+int64_t TestNow() {
+    return testNow;
+}
+
 class PracticeTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -329,6 +338,7 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
     const auto press = [&](int key, bool down) { Press(keys, key, down); };
 
     // A passage of the first three notes of the right hand (0, 0.5 and 1 s), played over and over.
+    c.transport.Clock().Init({&TestFrequency, &TestNow});
     c.transport.SetLoop({0, static_cast<int64_t>(1.2 * kRate)});
     WaitForPractice();
     c.transport.Start();
@@ -351,6 +361,13 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
     const ScoreMemory kept = ReadScoreMemory(c.shared.practice.songKey);
     ASSERT_EQ(kept.passes.size(), 1u) << "every pass is kept, best or not";
     EXPECT_EQ(kept.passes[0].parts, "1");
+
+    // Each time round is a pass of its own, counted in by a bar (4/4 at 120: two seconds).
+    ASSERT_TRUE(c.transport.CountingIn());
+    EXPECT_EQ(c.transport.Frame(), 0u) << "at the loop's start";
+    testNow += 2000;
+    c.transport.StepCountIn();
+    ASSERT_EQ(c.transport.State(), TransportState::Playing);
 
     // The next time round nothing is struck: each note is marked missed on its bar once the song
     // has passed it (the one at the wrap itself is the last time round's), and the marks of the

@@ -7,13 +7,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
 #include "app/session_state.h"
 #include "audio/streaming_player.h"
 #include "manual_output.h"
+#include "midi/note_timeline.h"
 #include "synth/render_stream.h"
 #include "synth/stream_playback.h"
 
@@ -309,5 +312,108 @@ TEST(Transport, AHoldNeverOutlastsWhatEndsIt) {
         EXPECT_EQ(t.State(), TS::HeldForPlayer);
         EXPECT_FALSE(rig.out.ring->Playing()) << "the song stays held at the note";
         EXPECT_EQ(t.Frame(), kRate);
+    }
+}
+
+namespace {
+
+// 3/4 at 100 quarters a minute: a bar is 1.8 seconds.
+std::unique_ptr<TempoMap> ThreeFour() {
+    auto tempo = std::make_unique<TempoMap>();
+    tempo->Build(480, {{0, 600000}});
+    tempo->SetMeters({{0, 3, 2}});
+    return tempo;
+}
+
+// The loudest sample of the click that starts at `seconds` into the count-in.
+int ClickPeak(const std::vector<int16_t>& sound, double seconds) {
+    const auto from = static_cast<size_t>(seconds * kRate) * 2;
+    int peak = 0;
+    for (size_t i = from; i < std::min(sound.size(), from + 2 * kRate / 50); ++i)
+        peak = std::max(peak, std::abs(static_cast<int>(sound[i])));
+    return peak;
+}
+
+}  // namespace
+
+// The count-in is a bar of the song's own meter at its tempo and the practice speed, its clicks
+// sounding through the player (the first accented), and the song starts where the bar ends: from
+// the song's start, from the loop's, and each time a loop comes round while playing along.
+TEST(Transport, CountsInABarOfTheSongsMeter) {
+    {
+        TransportTable rig;
+        Transport& t = rig.transport;
+        t.SetSongTempo(ThreeFour());
+        t.Play();
+        ASSERT_EQ(t.State(), TS::CountingIn);
+        EXPECT_NEAR(t.CountInSeconds(), 1.8, 1e-9);
+        EXPECT_TRUE(rig.out.ring->Playing()) << "the clicks sound while counting in";
+        const std::vector<int16_t>& clicks = t.CountInSound();
+        ASSERT_EQ(clicks.size(), static_cast<size_t>(std::ceil(1.8 * kRate)) * 2);
+        const int accent = ClickPeak(clicks, 0.0);
+        EXPECT_GT(accent, ClickPeak(clicks, 0.6)) << "the bar's first click is accented";
+        EXPECT_GT(ClickPeak(clicks, 1.2), 0);
+        EXPECT_EQ(ClickPeak(clicks, 1.5), 0) << "three beats to the bar, no more";
+        rig.Hear(0.9);
+        fakeNow += 900;
+        t.Update();
+        EXPECT_EQ(t.Frame(), 0u) << "the song stands still under the clicks";
+        EXPECT_NEAR(t.SongTime(), -0.9, 0.01);
+        fakeNow += 800;
+        t.StepCountIn();
+        EXPECT_EQ(t.State(), TS::CountingIn);
+        fakeNow += 100;
+        t.StepCountIn();
+        EXPECT_EQ(t.State(), TS::Playing);
+        rig.Hear(0.5);
+        EXPECT_EQ(t.Frame(), kRate / 2) << "the song itself is heard from its start";
+    }
+    {
+        // Half speed: twice as long, and the song time covers the same bar of the song.
+        TransportTable rig;
+        Transport& t = rig.transport;
+        t.SetSongTempo(ThreeFour());
+        rig.session.practice.choice.speedPercent = 50;
+        t.Play();
+        EXPECT_NEAR(t.CountInSeconds(), 3.6, 1e-9);
+        fakeNow += 1800;
+        t.Update();
+        EXPECT_NEAR(t.SongTime(), -0.9, 0.01);
+    }
+    {
+        // A paused song goes on at once, but not one paused at the very start.
+        TransportTable rig;
+        Transport& t = rig.transport;
+        t.SetSongTempo(ThreeFour());
+        rig.BringTo(TS::Paused);
+        t.Play();
+        EXPECT_EQ(t.State(), TS::Playing);
+        t.SeekTo(0);
+        t.Pause();
+        t.Play();
+        EXPECT_EQ(t.State(), TS::CountingIn);
+        t.Pause();
+        EXPECT_FALSE(rig.out.ring->Playing()) << "a pause silences the clicks";
+        EXPECT_EQ(t.Frame(), 0u);
+    }
+    for (const bool along : {false, true}) {
+        SCOPED_TRACE(along ? "playing along" : "listening");
+        TransportTable rig;
+        Transport& t = rig.transport;
+        t.SetSongTempo(ThreeFour());
+        t.SetLoop({kRate, 3 * kRate});
+        if (along) rig.session.playAlong.Begin(PlayAlongMode::Following, "", "Hand 1");
+        t.Play();
+        EXPECT_EQ(t.State(), TS::CountingIn) << "from the loop's start";
+        EXPECT_EQ(t.Frame(), kRate);
+        fakeNow += 1800;
+        t.StepCountIn();
+        rig.Hear(1.5);
+        EXPECT_EQ(t.State(), TS::Playing);
+        rig.Hear(1.0);  // round the loop
+        EXPECT_EQ(t.State(), along ? TS::CountingIn : TS::Playing);
+        if (along) {
+            EXPECT_EQ(t.Frame(), kRate) << "counted in again at the loop's start";
+        }
     }
 }

@@ -333,3 +333,28 @@ TEST(PracticeChoice, CyclesPartsSolosAndDescribesItself) {
     EXPECT_EQ(choice.Mutes(3).parts.to_ulong(), 0b100u);
     EXPECT_FALSE(choice.LeaveToPlayer(-1));
 }
+
+// The trainer raises the speed a step after a clean pass only, and never past the song's own.
+TEST(PracticeChoice, TrainerRaisesTheSpeedAfterCleanPassesOnly) {
+    struct Case {
+        const char* what;
+        PlayScore pass;
+        int speed;
+        int after;
+    };
+    const Case cases[] = {
+        {"all hits", {.hits = 10}, 70, 75},
+        {"early and late notes still found every key", {.hits = 8, .early = 1, .late = 1}, 70, 75},
+        {"a missed note", {.hits = 9, .missed = 1}, 70, 70},
+        {"a wrong key", {.hits = 10, .wrong = 1}, 70, 70},
+        {"no notes at all", {}, 70, 70},
+        {"up to the song's own speed", {.hits = 10}, 100, 100},
+        {"a song set faster stays", {.hits = 10}, 120, 120},
+    };
+    for (const Case& c : cases) {
+        PracticeChoice choice;
+        choice.speedPercent = c.speed;
+        EXPECT_EQ(choice.TrainAfter(c.pass), c.after != c.speed) << c.what;
+        EXPECT_EQ(choice.speedPercent, c.after) << c.what;
+    }
+}

@@ -2,10 +2,15 @@
 // rest dimmer, the keys and notes the song waits for, the computer keyboard's letters, follow
 // mode's marks; and the progress chart's layout.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/hand_editing.h"
+#include "settings/song_hands.h"
 #include "tests/view/view_rig.h"
 #include "view/note_marks.h"
 #include "view/progress_chart.h"
@@ -180,4 +185,104 @@ TEST(ProgressChart, NewestPassesFromTheRightWithTimingAroundTheMiddleAndRulesBet
     EXPECT_EQ(LayOutProgressChart(passes, "1+2", box).count, 0);
 }
 
+// In the window, the chart of the parts played shows under the score, clear of the view toggle;
+// parts never played before show none.
+TEST(ProgressChart, ShowsUnderTheScoreForThePartsPlayed) {
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(20);
+    ViewRig::AddNote(song, 0, 60, 2.0f, 2.5f);
+    std::vector<PassRecord> passes(2, PassRecord{"1", 100, {}});
+    passes[0].score.hits = 5;
+    passes[1].score.hits = 10;
+    NotesViewOptions& o = rig.controller.viewOptions;
+    o.scoreText = "10 of 10 hit";
+    const auto chartLabel = [&]() -> const Call* {
+        for (const Call& c : rig.target.calls)
+            if (c.op == Op::Text && c.text == "accuracy") return &c;
+        return nullptr;
+    };
+    rig.Frame(0.5f);
+    EXPECT_EQ(chartLabel(), nullptr) << "no history handed over, no chart";
+    o.history = &passes;
+    o.historyParts = "1";
+    rig.Frame(0.5f);
+    const Call* label = chartLabel();
+    ASSERT_NE(label, nullptr);
+    const Call* score = nullptr;
+    for (const Call& c : rig.target.calls)
+        if (c.op == Op::Text && c.text == o.scoreText) score = &c;
+    ASSERT_NE(score, nullptr);
+    EXPECT_GT(label->rect.top, score->rect.bottom) << "under the score";
+    EXPECT_LT(label->rect.left, 1040 - 40) << "clear of the view toggle";
+    o.historyParts = "2";
+    rig.Frame(0.5f);
+    EXPECT_EQ(chartLabel(), nullptr);
+}
+
 }  // namespace
+
+// The hand editor: with Ctrl, a click on a falling note moves it to the other hand and the same
+// click moves it back; a box moves every note it touches; the moves are kept for the song; and a
+// press anywhere else, or while playing along, is left to the view's ordinary clicks.
+TEST(HandEditor, CtrlClickAndBoxMoveNotesToTheOtherHandAndBack) {
+    char folder[] = "/tmp/dorvik-hands-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    setenv("XDG_DATA_HOME", folder, 1);
+    ViewRig rig(1040, 530);
+    SongData& song = rig.NewSong(20);
+    // The two hands as the reader lays them out: one run of notes, the first hand's first.
+    ViewRig::GiveHandsRoom(song, 2);
+    ViewRig::AddNote(song, 0, 72, 2.0f, 2.5f);
+    ViewRig::AddNote(song, 0, 76, 2.0f, 2.5f);
+    ViewRig::AddNote(song, 1, 48, 2.0f, 2.5f);
+    ViewRig::AddNote(song, 1, 52, 5.0f, 5.5f);
+    SessionState& session = rig.controller.shared;
+    session.practice.songKey = "ab12-40";
+    rig.Frame(0.5f);
+    const NotesView& v = *rig.view;
+    const auto x = [&](int key) {
+        const RectF& r = v.keys[key - kLowestKey].rect;
+        return (r.left + r.right) / 2;
+    };
+    const float y = (v.topTime - 2.25f) * v.notesHeight / v.lookAhead;
+    const auto click = [&](float x0, float y0, float x1, float y1) {
+        return BeginHandBox(session, &v, x0, y0) ? EndHandBox(session, &v, x1, y1) : -1;
+    };
+    const auto keysOf = [&](int part) {
+        std::vector<int> keys;
+        for (int i = 0; i < song.parts[part].noteCount; ++i) keys.push_back(song.parts[part].notes[i].key);
+        std::sort(keys.begin(), keys.end());
+        return keys;
+    };
+
+    EXPECT_EQ(click(x(72), y, x(72), y), 1);
+    EXPECT_EQ(keysOf(0), std::vector<int>({76}));
+    EXPECT_EQ(keysOf(1), std::vector<int>({48, 52, 72}));
+    EXPECT_TRUE(ReadHandEdits("ab12-40").Moved(72, 2.0f)) << "kept for the next time";
+    rig.Frame(0.5f);  // the controller shows the song again after a move
+    EXPECT_EQ(click(x(72), y, x(72), y), 1);
+    EXPECT_EQ(keysOf(0), std::vector<int>({72, 76})) << "the same click moves it back";
+    EXPECT_TRUE(ReadHandEdits("ab12-40").moved.empty());
+    rig.Frame(0.5f);
+    EXPECT_EQ(click(x(48) - 5, y - 20, x(76) + 5, y + 20), 3) << "a box moves all it touches";
+    EXPECT_EQ(keysOf(0), std::vector<int>({48}));
+    EXPECT_EQ(keysOf(1), std::vector<int>({52, 72, 76})) << "a note out of the box stays";
+
+    // Read again, the song comes with the hands as mended.
+    SongData& again = rig.NewSong(20);
+    ViewRig::GiveHandsRoom(again, 2);
+    ViewRig::AddNote(again, 0, 72, 2.0f, 2.5f);
+    ViewRig::AddNote(again, 0, 76, 2.0f, 2.5f);
+    ViewRig::AddNote(again, 1, 48, 2.0f, 2.5f);
+    ViewRig::AddNote(again, 1, 52, 5.0f, 5.5f);
+    TakeHandEdits(session.practice, again);
+    EXPECT_EQ(again.parts[0].noteCount, 1);
+    EXPECT_EQ(again.parts[0].notes[0].key, 48);
+
+    rig.Frame(0.5f);
+    EXPECT_EQ(click(x(60), y, x(60), y), 0) << "nothing under the click";
+    EXPECT_FALSE(BeginHandBox(session, &v, x(72), v.notesHeight + 10)) << "the keyboard keeps its clicks";
+    session.playAlong.Begin(PlayAlongMode::Following, "", "Hand 1");
+    EXPECT_FALSE(BeginHandBox(session, &v, x(72), y)) << "not while playing along";
+    std::filesystem::remove_all(folder);
+}

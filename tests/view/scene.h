@@ -96,7 +96,8 @@ struct Scene {
         out.BeginDraw();
         out.Clear(PaletteColour(c.palette.colour[PalClear]));
         c.shownTime = songTime;
-        const SongView shown = c.ViewOfSong();
+        SongView shown = c.ViewOfSong();
+        if (loopEnd > loopStart) shown.loopStart = loopStart, shown.loopEnd = loopEnd;
         view->SetRect(0, 0, a - g, b - g);
         view->SetOptions(c.viewOptions);
         view->Update(songTime);
@@ -114,6 +115,8 @@ struct Scene {
     }
     // Drawn last in each frame, over the panels: a piece shown beside the view in a screenshot.
     std::function<void(platform::RenderTarget&)> overlay;
+    // A loop shown as if it were set, in song seconds (none while the end is not after the start).
+    double loopStart = -1.0, loopEnd = -1.0;
 
     // A frame with nothing on it but the clear: what every frame costs at least. The clear's
     // colour changes from frame to frame when `alternate` is set, so that a window shows every one.

@@ -46,7 +46,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: view_frames shot SONG.mid [--wav RENDER.wav] [--size WxH] [--names] [--flats]\n"
                  "                         [--fit] [--speed STEP] [--play PART] [--letters] [--await]\n"
-                 "                         [--marks] [--chart] [--transpose N] OUT_PREFIX SECONDS...\n"
+                 "                         [--marks] [--chart] [--loop FROM TO] [--transpose N]\n"
+                 "                         OUT_PREFIX SECONDS...\n"
                  "       view_frames cost [--frames F] [--window] SONG.mid\n");
     return 2;
 }
@@ -106,6 +107,7 @@ struct Learning {
     bool await = false;
     bool marks = false;
     bool chart = false;
+    double loopStart = -1.0, loopEnd = -1.0;  // a loop shown set, in song seconds
 };
 
 // The real moment's error of the scripted player's n-th note, in seconds; NaN for a note it
@@ -180,6 +182,10 @@ int Shot(int argc, char** argv) {
             learn.marks = true;
         } else if (a == "--chart") {
             learn.chart = true;
+        } else if (a == "--loop" && i + 2 < argc) {
+            learn.loopStart = std::strtod(argv[i + 1], nullptr);
+            learn.loopEnd = std::strtod(argv[i + 2], nullptr);
+            i += 2;
         } else if (a == "--transpose" && i + 1 < argc) {
             options.transpose = std::atoi(argv[++i]);
         } else if (a == "--size" && i + 1 < argc) {
@@ -214,7 +220,7 @@ int Shot(int argc, char** argv) {
     const SongData& read = *data;
     scene.SetSong(std::move(data));
     NoteMarks marks;
-    ProgressChartLayout chart;
+    std::vector<PassRecord> chartHistory;
     if (learn.chart && played.any()) {
         // Six passes over three days, the player's spread narrowing as they practise.
         std::vector<PassRecord> history;
@@ -223,9 +229,14 @@ int Shot(int argc, char** argv) {
             PlayScore pass = PlayAlong(read, played, read.duration, spreads[i], nullptr);
             history.push_back({PlayedPartsLabel(played), 1765000000 + (i / 2) * 86400 + i * 600, pass});
         }
-        chart = LayOutProgressChart(history, PlayedPartsLabel(played), {16, 40, 336, 160});
-        scene.overlay = [&chart](platform::RenderTarget& target) { DrawProgressChart(target, chart); };
+        // Drawn by the view itself, under the last pass's score, as the window shows it.
+        chartHistory = std::move(history);
+        scene.controller.viewOptions.history = &chartHistory;
+        scene.controller.viewOptions.historyParts = PlayedPartsLabel(played);
+        scene.controller.viewOptions.scoreText = PassSummaryText(chartHistory.back().score);
     }
+    scene.loopStart = learn.loopStart;
+    scene.loopEnd = learn.loopEnd;
     if (!wav.empty() && !ReadOverview(wav, scene.controller.shared)) {
         std::fprintf(stderr, "view_frames: %s is not a 16-bit PCM WAV\n", wav.c_str());
         return 1;

@@ -1,0 +1,51 @@
+#include "app/hand_editing.h"
+
+#include "app/session_state.h"
+#include "settings/song_hands.h"
+#include "view/note_pick.h"
+#include "view/notes_view.h"
+
+void TakeHandEdits(PracticeSession& practice, SongData& song) {
+    practice.hands = practice.songKey.empty() ? HandEdits{} : ReadHandEdits(practice.songKey);
+    (void)ApplyHandEdits(song, practice.hands);
+}
+
+bool BeginHandBox(SessionState& session, const NotesView* view, float x, float y) {
+    PracticeSession& practice = session.practice;
+    practice.handBoxActive = false;
+    if (view == nullptr || !session.song || session.song->reading != ReadingHands || session.playAlong.On())
+        return false;
+    // The notes area only: the keyboard below it keeps its own clicks.
+    if (x < view->left || x > view->right || y < view->top || y > view->top + view->notesHeight) return false;
+    practice.handBoxActive = true;
+    practice.handBoxX = x;
+    practice.handBoxY = y;
+    return true;
+}
+
+int EndHandBox(SessionState& session, const NotesView* view, float x, float y) {
+    PracticeSession& practice = session.practice;
+    if (!practice.handBoxActive) return 0;
+    practice.handBoxActive = false;
+    if (view == nullptr || !session.song || view->song != session.song.get()) return 0;
+    SongData& song = *session.song;
+    const RectF box{practice.handBoxX - view->left, practice.handBoxY - view->top, x - view->left,
+                    y - view->top};
+    const std::vector<PickedNote> picked = NotesInBox(*view, box);
+    // Only the notes this press moves: made on the song as it stands, each goes to the hand it is
+    // not in now, which is also how a second press moves it back.
+    const HandEdits before = practice.hands;
+    HandEdits change;
+    for (const PickedNote& p : picked) {
+        const NoteRecord& n = song.parts[p.part].notes[p.index];
+        if (!practice.hands.Toggle(n.key, n.start)) break;  // no more can be kept
+        (void)change.Toggle(n.key, n.start);
+    }
+    if (change.moved.empty() || !ApplyHandEdits(song, change)) {
+        practice.hands = before;
+        return 0;
+    }
+    if (!practice.songKey.empty() && !WriteHandEdits(practice.songKey, practice.hands))
+        Report(session, "The notes moved to the other hand could not be kept for the next time.");
+    return static_cast<int>(change.moved.size());
+}
