@@ -37,6 +37,7 @@ constexpr std::string_view kKey = "[Soundfont]";
 constexpr std::string_view kVolumeKey = "[Volume]";
 constexpr std::string_view kKeyboardKey = "[Keyboard]";
 constexpr std::string_view kKeysVolumeKey = "[Keys volume]";
+constexpr std::string_view kScoreKey = "[Score]";
 // By FolderKind.
 constexpr std::string_view kFolderKeys[kFolderKinds] = {"[MIDI folder]", "[SoundFont folder]",
                                                         "[Export folder]", "[Video folder]", "[Take folder]"};
@@ -304,6 +305,9 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
             (void)ParseVolume(value, settings.keysVolumePercent);
         } else if (key == kKeyboardKey) {
             settings.midiInput.assign(value);
+        } else if (key == kScoreKey) {
+            const std::string_view word = TrimBlanks(value);
+            if (word == "shown" || word == "hidden") settings.scoreShown = word == "shown";
         } else if (const auto* folder = std::find(std::begin(kFolderKeys), std::end(kFolderKeys), key);
                    folder != std::end(kFolderKeys)) {
             settings.folders[folder - std::begin(kFolderKeys)].assign(value);
@@ -360,6 +364,7 @@ bool WriteSettings(const Settings& settings) {
     if (settings.keysVolumePercent != kFullVolume)
         text += "[Keys volume] = " + std::to_string(std::clamp(settings.keysVolumePercent, 0, kFullVolume)) +
                 "\n";
+    if (settings.scoreShown) text += *settings.scoreShown ? "[Score] = shown\n" : "[Score] = hidden\n";
     // A folder's name that would read back as something else is not kept, as a keyboard's is not.
     for (int k = 0; k < kFolderKinds; ++k) {
         const std::string& folder = settings.folders[k];

@@ -26,6 +26,8 @@
 // - "[MIDI folder]", "[SoundFont folder]", "[Export folder]", "[Video folder]" and "[Take folder]" (read
 //   as the keyboard is) are the folders the file dialogs of each kind were last left in, so that
 //   each opens there in the next run too; written only once set.
+// - "[Score]" is "shown" or "hidden": whether the sheet music stands above the falling notes.
+//   Any other value leaves it as it was; the line is written only once the score has been shown.
 // A later line wins over an earlier one of its kind; all other lines are ignored, so a
 // hand-edited file with comments still reads, and a file without a volume line plays at 100%.
 #pragma once
@@ -67,6 +69,7 @@ struct Settings {
     int keysVolumePercent = kFullVolume;
     std::optional<VideoChoices> video = std::nullopt;  // none until a video has been exported
     std::string folders[kFolderKinds];                 // by FolderKind; "" until a dialog was used
+    std::optional<bool> scoreShown = std::nullopt;     // the score strip; none until it was first shown
 
     [[nodiscard]] const std::string& Folder(FolderKind kind) const { return folders[static_cast<int>(kind)]; }
     std::string& Folder(FolderKind kind) { return folders[static_cast<int>(kind)]; }
