@@ -15,6 +15,7 @@ namespace {
 constexpr float kSpacesAbove = 7.0f, kSpacesBelow = 6.0f, kStaffSpaces = 4.0f, kStaffGapSpaces = 8.0f;
 constexpr float kLargestSpace = 9.0f;   // past this the music is big enough: the band is centred
 constexpr float kSmallestSpace = 3.0f;  // under this a head is a smudge; the band is cut instead
+constexpr int kSteadyFramesBeforeEngraving = 8;
 
 constexpr ColourF kPaper{0.957f, 0.945f, 0.918f, 1.0f};
 constexpr ColourF kInk{0.08f, 0.08f, 0.10f, 1.0f};
@@ -182,6 +183,18 @@ void ScoreStrip::Engrave() {
     for (const BeamMark& b : page.beams) systems_[systemOf(b.y1)].beams.push_back(b);
     for (const TieMark& t : page.ties) systems_[systemOf(t.y1)].ties.push_back(t);
 
+    // Each bar's glyphs together, so that a bar can be drawn as a group of its own.
+    for (System& s : systems_) {
+        std::stable_sort(s.glyphs.begin(), s.glyphs.end(),
+                         [](const GlyphMark& a, const GlyphMark& b) { return a.x < b.x; });
+        s.barGlyphs.assign(1, 0);
+        size_t g = 0;
+        for (size_t bar = 1; bar < s.barX.size(); ++bar) {
+            while (g < s.glyphs.size() && s.glyphs[g].x < s.barX[bar]) ++g;
+            s.barGlyphs.push_back(g);
+        }
+        s.barGlyphs.push_back(s.glyphs.size());
+    }
     // The anchors in time order; at one tick the best ranked and leftmost place, and never a step
     // back to the left.
     for (size_t k = 0; k < systems_.size(); ++k) {
@@ -227,10 +240,18 @@ float ScoreStrip::XAtTick(const System& s, double tick) const {
     return s.anchorX[i - 1] + static_cast<float>(share) * (s.anchorX[i] - s.anchorX[i - 1]);
 }
 
+float ScoreStrip::OnsetX(const System& s, double tick) {
+    const std::vector<int64_t>& t = s.anchorTicks;
+    if (t.empty()) return 0;
+    const auto after = std::upper_bound(t.begin(), t.end(), tick,
+                                        [](double v, int64_t a) { return v < static_cast<double>(a); });
+    return s.anchorX[after == t.begin() ? 0 : static_cast<size_t>(after - t.begin()) - 1];
+}
+
 float ScoreStrip::CursorX(double seconds) const {
     if (tempo_ == nullptr || systems_.empty()) return -1;
     const double tick = tempo_->TicksAt(std::max(seconds, 0.0));
-    return left + XAtTick(systems_[static_cast<size_t>(SystemAtTick(tick))], tick);
+    return left + OnsetX(systems_[static_cast<size_t>(SystemAtTick(tick))], tick);
 }
 
 double ScoreStrip::SecondsAt(float x, float y) const {
@@ -269,7 +290,7 @@ void ScoreStrip::DrawGlyph(const GlyphMark& g, float dx, float dy, ColourF colou
                      colour);
 }
 
-void ScoreStrip::DrawMusic(const System& s, float dx, float dy) const {
+void ScoreStrip::DrawLines(const System& s, float dx, float dy) const {
     platform::RenderTarget* target = Target();
     for (const LineMark& l : s.lines) {
         float x1 = l.x1 + dx, y1 = l.y1 + dy, x2 = l.x2 + dx, y2 = l.y2 + dy;
@@ -293,19 +314,20 @@ void ScoreStrip::DrawMusic(const System& s, float dx, float dy) const {
             px = x, py = y;
         }
     }
-    for (const GlyphMark& g : s.glyphs) DrawGlyph(g, dx, dy, kInk);
-    // Every bar's number over its bar line, as the loop keys count them.
+}
+
+void ScoreStrip::DrawBar(const System& s, size_t bar, float dx, float dy) const {
+    for (size_t g = s.barGlyphs[bar]; g < s.barGlyphs[bar + 1]; ++g) DrawGlyph(s.glyphs[g], dx, dy, kInk);
+    // The bar's number over its bar line, as the loop keys count bars.
+    const int32_t n = layout_.measures[static_cast<size_t>(s.measures[bar])].number;
+    if (n <= 0) return;
     platform::TextFormat number;
     number.size = std::max(9.0f, 1.7f * space_);
     number.align = platform::TextAlign::Leading;
     number.centreVertically = false;
-    for (size_t i = 0; i < s.measures.size(); ++i) {
-        const int32_t n = layout_.measures[static_cast<size_t>(s.measures[i])].number;
-        if (n <= 0) continue;
-        const float x = s.barX[i] + dx + 0.2f * space_, y = s.staffTop + dy - 2.2f * space_ - number.size;
-        target->DrawText(std::to_string(n), number, {x, y, x + 6 * number.size, y + 1.5f * number.size},
-                         kBarNumber);
-    }
+    const float x = s.barX[bar] + dx + 0.2f * space_, y = s.staffTop + dy - 2.2f * space_ - number.size;
+    Target()->DrawText(std::to_string(n), number, {x, y, x + 6 * number.size, y + 1.5f * number.size},
+                       kBarNumber);
 }
 
 void ScoreStrip::Draw(const SongView& view) {
@@ -314,7 +336,13 @@ void ScoreStrip::Draw(const SongView& view) {
     target->FillRect({left, top, right, bottom}, kPaper);
     if (song_ == nullptr) return;
     if (!laidOut_) LayOut();
-    if (width != engravedWidth_ || height != engravedHeight_) Engrave();
+    // A new size is engraved once it has held for a few frames: a window being resized would
+    // otherwise engrave a long song again at every step of the drag.
+    if (width != engravedWidth_ || height != engravedHeight_) {
+        steadyFrames_ = width == pendingWidth_ && height == pendingHeight_ ? steadyFrames_ + 1 : 0;
+        pendingWidth_ = width, pendingHeight_ = height;
+        if (systems_.empty() || steadyFrames_ >= kSteadyFramesBeforeEngraving) Engrave();
+    }
     if (systems_.empty()) return;
     if (glyphText_[0].empty()) {
         for (size_t g = 0; g < static_cast<size_t>(Glyph::Count); ++g)
@@ -345,14 +373,20 @@ void ScoreStrip::Draw(const SongView& view) {
         }
     }
 
-    // What does not move is one group: kept by the window while the same system stands there.
+    // What does not move is kept by the window while the same system stands there: its lines as
+    // one group, and each bar's glyphs as another, so that what changes over one bar (a falling
+    // note under the strip, a head lit) has the window draw that bar's glyphs again, not all.
     uint64_t key = Mix(Mix(songStamp_, static_cast<uint64_t>(shownSystem_)), 0x5C0E);
     key = Mix(key, static_cast<uint64_t>(std::lround(left * 8)) << 32 |
                        static_cast<uint64_t>(std::lround(top * 8)));
     key = Mix(key, static_cast<uint64_t>(std::lround(width * 8)) << 32 |
                        static_cast<uint64_t>(std::lround(height * 8)));
-    if (target->BeginGroup(key)) DrawMusic(s, dx, shownDy_);
+    if (target->BeginGroup(key)) DrawLines(s, dx, shownDy_);
     target->EndGroup();
+    for (size_t bar = 0; bar < s.measures.size(); ++bar) {
+        if (target->BeginGroup(Mix(key, bar + 1))) DrawBar(s, bar, dx, shownDy_);
+        target->EndGroup();
+    }
 
     if (view.songTime < 0) return;
     // The heads of the notes sounding now, over their black selves.
@@ -364,6 +398,6 @@ void ScoreStrip::Draw(const SongView& view) {
         const ColourF lit = colour == 0 || colour == 1 ? kLitHand[colour] : kLitVoice;
         DrawGlyph(g, dx, shownDy_, lit);
     }
-    const float x = XAtTick(s, tick) + dx;
+    const float x = OnsetX(s, tick) + dx;
     target->DrawLine(x, staffTop, x, staffBottom, kCursor, std::max(2.0f, 0.4f * space_));
 }

@@ -1,6 +1,6 @@
 // The score strip: the song's sheet music above the falling notes, one line of music (a system)
 // at a time, turned like a page when the song moves past its last bar. The notes sounding now are
-// lit in their hand's colour as their keys are, a line runs along the music with the song, the
+// lit in their hand's colour as their keys are, a line marks the chord being played, the
 // loop is shaded, and a click on the music names the place to go to.
 //
 // The notation is made once for a song (and again when notes change hands), the first time the
@@ -34,7 +34,8 @@ class ScoreStrip : public Panel {
         int64_t startTick = 0, endTick = 0;
         std::vector<int32_t> measures;  // indices into the layout's measures
         std::vector<float> barX;        // each measure's left bar line, beside `measures`
-        std::vector<GlyphMark> glyphs;
+        std::vector<GlyphMark> glyphs;  // from left to right
+        std::vector<size_t> barGlyphs;  // where each bar's glyphs start among them, and the end
         std::vector<LineMark> lines;
         std::vector<BeamMark> beams;
         std::vector<TieMark> ties;
@@ -58,7 +59,8 @@ class ScoreStrip : public Panel {
     [[nodiscard]] double SecondsAt(float x, float y) const;
 
     // For tests and the frame: the systems engraved for the current size, the one drawn last, and
-    // where the line stands (design units) at a song time on the system that holds it.
+    // where the line stands (design units) at a song time on the system that holds it: at the
+    // last note or bar begun.
     [[nodiscard]] const std::vector<System>& Systems() const { return systems_; }
     [[nodiscard]] int ShownSystem() const { return shownSystem_; }
     [[nodiscard]] const ScoreLayout& Layout() const { return layout_; }
@@ -69,7 +71,12 @@ class ScoreStrip : public Panel {
     void Engrave();
     [[nodiscard]] int SystemAtTick(double tick) const;
     [[nodiscard]] float XAtTick(const System& s, double tick) const;
-    void DrawMusic(const System& s, float dx, float dy) const;
+    // The place of the last onset (or bar start) at or before `tick`: the line steps from chord
+    // to chord rather than gliding, so the strip changes only when the music does, which is
+    // what keeps its frames cheap to draw.
+    [[nodiscard]] static float OnsetX(const System& s, double tick);
+    void DrawLines(const System& s, float dx, float dy) const;
+    void DrawBar(const System& s, size_t bar, float dx, float dy) const;
     void DrawGlyph(const GlyphMark& g, float dx, float dy, ColourF colour) const;
 
     const SongData* song_ = nullptr;
@@ -82,6 +89,8 @@ class ScoreStrip : public Panel {
     std::vector<int64_t> writtenTick_;  // per score note: the tick its written onset stands for
     // The engraving's size and staff space; engraved again when the strip's size changes.
     float engravedWidth_ = -1, engravedHeight_ = -1;
+    float pendingWidth_ = -1, pendingHeight_ = -1;  // a new size, and the frames it has held
+    int steadyFrames_ = 0;
     float space_ = 0;
     float bandHeight_ = 0;
     std::vector<System> systems_;
