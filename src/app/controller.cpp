@@ -25,6 +25,7 @@
 #include "synth/synth_renderer.h"
 #include "ui/control_panel.h"
 #include "view/notes_view.h"
+#include "view/score_strip.h"
 #include "view/time_bar.h"
 
 namespace {
@@ -91,6 +92,8 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     notesView = MakePanel<NotesView>(*this, PalClear);
     notesView->Build();
     timeBar = MakePanel<TimeBar>(*this, PalTimeBar);
+    scoreStrip = MakePanel<ScoreStrip>(*this, PalClear);
+    scoreStrip->shown = saved.scoreShown.value_or(false);
     controlPanel = MakePanel<ControlPanel>(*this, PalControlPanel);
     controlPanel->Build(guideUrl);
     loading = SongLoading{};
@@ -127,6 +130,7 @@ void PlayerController::ReleaseObjects() {
     transport.Release();
     controlPanel.reset();
     timeBar.reset();
+    scoreStrip.reset();
     notesView.reset();
     synth.reset();
 }
@@ -210,6 +214,11 @@ void PlayerController::Update() {
     // it shows the session's song from the moment it has been read: it plays while it renders.
     const SongData* shownSong = shared.session.HasSong() ? shared.song.get() : nullptr;
     if (notesView->song != shownSong) notesView->SetSong(shownSong);
+    if (scoreStrip != nullptr) {
+        const std::vector<uint8_t>* bytes = shared.midiBytes.get();
+        scoreStrip->SetSong(shownSong, transport.Tempo(), bytes != nullptr ? bytes->data() : nullptr,
+                            bytes != nullptr ? bytes->size() : 0);
+    }
     if ((shared.refreshBits & RefreshNotesView) != 0) {
         shared.refreshBits = static_cast<uint16_t>(shared.refreshBits & ~RefreshNotesView);
         notesView->ClearLitKeys();
@@ -235,6 +244,14 @@ void PlayerController::Draw() {
                                             splitterHalfWidth, controls.fullView);
     const RectF& n = layout.notesView;
     const SongView view = ViewOfSong();
+    // The score strip, when shown, stands over the top of the falling notes, which come out from
+    // under it.
+    const bool scoreShown = scoreStrip != nullptr && scoreStrip->shown && view.songLoaded;
+    if (scoreShown) {
+        scoreStrip->SetRect(n.left, n.top, n.right, n.top + ScoreStripHeight(n.bottom - n.top));
+    } else if (scoreStrip != nullptr) {
+        scoreStrip->SetRect(0, 0, 0, 0);  // nothing to click on
+    }
     notesView->SetRect(n.left, n.top, n.right, n.bottom);
     viewOptions.quietParts = shared.practice.choice.Mutes(kMaxParts).parts;
     viewOptions.playerKeys = shared.playAlong.keysDown;
@@ -246,6 +263,7 @@ void PlayerController::Draw() {
     notesView->Update(shownTime);
     notesView->DrawBackground();
     notesView->Draw(view);
+    if (scoreShown) scoreStrip->Draw(view);
 
     // In full view the other two panels are neither laid out nor drawn, and the splitters keep
     // their last places.

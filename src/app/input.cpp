@@ -1,7 +1,7 @@
 // Keyboard and mouse: the mouse position in design units, the hovered panel and its cursor, the two
-// splitter drags, the seek by a click in the time bar, Space and Escape, the volume keys, the
-// note-name and falling-speed keys, and the full view's overlay. Panel buttons are not handled
-// here; they read the mouse state left in their panel.
+// splitter drags, the seek by a click in the time bar or the score strip, Space and Escape, the volume keys,
+// the note-name and falling-speed keys, and the full view's overlay. Panel buttons are not handled here; they
+// read the mouse state left in their panel.
 #include <algorithm>
 
 #include "app/hand_editing.h"
@@ -9,9 +9,11 @@
 #include "core/frame_timer.h"
 #include "core/panel_layout.h"
 #include "platform/window.h"
+#include "settings/settings.h"
 #include "synth/stream_playback.h"
 #include "ui/control_panel.h"
 #include "view/notes_view.h"
+#include "view/score_strip.h"
 #include "view/time_bar.h"
 
 void PlayerController::OnInput(const platform::InputMessage& message) {
@@ -114,6 +116,14 @@ void PlayerController::OnLeftButtonDown() {
     SetPanelsMouseDown(true);
     // Kept until the control panel's next frame: a click may come and go between two frames.
     if (controlPanel != nullptr) controlPanel->pressed = true;
+    // A click on the score strip's music goes to the moment it stands for.
+    if (scoreStrip != nullptr && input.hoverPanel == HoverNotesView && !controls.overlayActive &&
+        shared.session.HasSong()) {
+        if (const double at = scoreStrip->SecondsAt(input.mouseX, input.mouseY); at >= 0) {
+            SeekToSeconds(at);
+            return;
+        }
+    }
     if (controls.fullView) return;
     if (!input.draggingHorizontalSplitter && input.wantedCursor == CursorResizeNS)
         input.draggingHorizontalSplitter = true;
@@ -230,6 +240,14 @@ void PlayerController::OnViewOptionKey(const platform::InputMessage& message) {
         case 'f':
         case 'F':
             if (!message.repeat) viewOptions.fitSong = !viewOptions.fitSong;
+            break;
+        case 's':
+        case 'S':
+            // The sheet music over the falling notes, shown or not, and so in the next run too.
+            if (message.repeat || scoreStrip == nullptr) break;
+            scoreStrip->shown = !scoreStrip->shown;
+            (void)UpdateSettings(
+                [shown = scoreStrip->shown](Settings& settings) { settings.scoreShown = shown; });
             break;
         case 'z':
         case 'Z':

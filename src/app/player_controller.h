@@ -26,6 +26,7 @@ static_assert(ExportFormatCount == kAudioFormatCount);
 
 struct GraphicsDevice;
 class TimeBar;
+class ScoreStrip;
 class SynthRenderer;
 class BackgroundRender;
 struct RenderStatus;
@@ -106,6 +107,8 @@ struct PlayerController {
     std::unique_ptr<NotesView> notesView;
     std::unique_ptr<ControlPanel> controlPanel;
     std::unique_ptr<TimeBar> timeBar;
+    // The song's sheet music over the falling notes, while shown (S); it takes the notes view's top.
+    std::unique_ptr<ScoreStrip> scoreStrip;
 
     ViewControls controls;  // the full view, its toggle and its overlay
     // The note names and falling speed the keys choose; the notes view takes them every frame.
@@ -166,7 +169,7 @@ struct PlayerController {
     void SeekToSeconds(double seconds);
     void OnKeyDown(const platform::InputMessage& message);
     // N, Shift+N, B, F, Z and Shift+Z: the note names, the keyboard fitted to the song and the
-    // falling speed.
+    // falling speed; S: the score strip.
     void OnViewOptionKey(const platform::InputMessage& message);
 
     // The panels' side (app/song_loading.cpp). ViewOfSong and ControlPanelSnapshot are what the

@@ -26,6 +26,7 @@ constexpr int kLargestSide = 7680;
 int RunVideo(int argc, char** argv) {
     std::string soundFont, midi, output, rawCopy;
     bool lyrics = false;  // the song's words above the keyboard
+    bool score = false;   // the sheet music over the falling notes
     ExportRequest request;
     request.format = ExportFormat::Mp4;
     // A video made to be posted opens on its title and lets the first notes fall into view.
@@ -71,6 +72,8 @@ int RunVideo(int argc, char** argv) {
             request.view = value == "full" ? VideoView::Full : VideoView::Window;
         } else if (arg == "--lyrics") {
             lyrics = true;
+        } else if (arg == "--score") {
+            score = true;
         } else if (arg == "--fit" || arg == "--no-fit") {
             request.look.fit = arg == "--fit" ? VideoFit::On : VideoFit::Off;
         } else if (arg == "--title") {
@@ -147,6 +150,16 @@ int RunVideo(int argc, char** argv) {
     request.song.overviewRead = true;  // RenderSong has read it, or failed
     request.song.midiName = render.song.name;
     request.song.soundFontName = FileTitleFromPath(soundFont);
+    if (score) {
+        // The file is read again for its tempo map and signatures: the render kept only the notes.
+        auto bytes = std::make_shared<std::vector<uint8_t>>();
+        auto tempo = std::make_shared<TempoMap>();
+        SongData again;
+        if (!ReadMidiFile(again, midi, bytes.get(), tempo.get()))
+            return Fail(midi + ": " + MidiLoadFailureText(again));
+        request.song.scoreTempo = std::move(tempo);
+        request.song.scoreMidi = std::move(bytes);
+    }
     if (lyrics) {
         std::vector<uint8_t> bytes;
         int readError = 0;

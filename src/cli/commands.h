@@ -86,7 +86,7 @@ bool TakeRangeOption(const std::string& arg, int argc, char** argv, int& i, Expo
 // each run's own.
 inline const std::vector<const char*> kVideoValueOptions = {
     "--soundfont", "--size", "--fps", "--quality", "--view", "--from", "--to", "--theme", "--background"};
-inline const std::vector<const char*> kVideoFlagOptions = {"--no-title", "--fit", "--no-fit"};
+inline const std::vector<const char*> kVideoFlagOptions = {"--no-title", "--fit", "--no-fit", "--score"};
 
 // Whether `value` is one of `list`.
 [[nodiscard]] bool IsOneOf(const std::vector<const char*>& list, const std::string& value);

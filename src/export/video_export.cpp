@@ -23,7 +23,7 @@ PreparedScene MakeVideoScene(const VideoSong& song, const VideoExportRequest& re
     auto scene = std::make_unique<VideoScene>();
     std::string error;
     if (!scene->Create({kept.song.get(), kept.overviewRead ? &kept.overview : nullptr, kept.midiName,
-                        kept.soundFontName, kept.lyrics.get()},
+                        kept.soundFontName, kept.lyrics.get(), kept.scoreTempo.get(), kept.scoreMidi.get()},
                        request.settings.width, request.settings.height, request.view, error, request.look)) {
         failure = {FailureKind::EncoderSetup, "Couldn't draw the video's frames: " + error};
         return prepared;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/audio_overview.h"
 #include "core/song_data.h"
@@ -20,6 +21,8 @@
 
 // The song a video shows: its notes, the overview of its rendered sound and the names the control
 // panel of the window view shows.
+class TempoMap;
+
 struct VideoSong {
     std::shared_ptr<const SongData> song;  // never changed once handed over
     AudioOverview overview;
@@ -28,6 +31,10 @@ struct VideoSong {
     std::string soundFontName;  // empty when no SoundFont is loaded
     // The song's words, shown above the keyboard as they are sung; null: none shown.
     std::shared_ptr<const SongLyrics> lyrics;
+    // The sheet music over the falling notes: the song's tempo map and its file's bytes (for its
+    // time and key signatures). Null tempo: no score.
+    std::shared_ptr<const TempoMap> scoreTempo;
+    std::shared_ptr<const std::vector<uint8_t>> scoreMidi;
 };
 
 struct VideoExportRequest {

@@ -11,6 +11,7 @@
 #include "ui/control_panel.h"
 #include "view/lyrics_view.h"
 #include "view/notes_view.h"
+#include "view/score_strip.h"
 #include "view/time_bar.h"
 
 VideoFrameLayout ChooseVideoLayout(int width, int height, VideoView view) {
@@ -156,6 +157,14 @@ bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView 
     options.seeThroughGrid = backdrop_ != nullptr;
     notes_->SetOptions(options);
     notes_->SetSong(song_.song);
+    if (song_.song != nullptr && song_.scoreTempo != nullptr) {
+        strip_ = std::make_unique<ScoreStrip>();
+        wire(*strip_, PalClear);
+        strip_->shown = true;
+        const std::vector<uint8_t>* midi = song_.scoreMidi;
+        strip_->SetSong(song_.song, song_.scoreTempo, midi != nullptr ? midi->data() : nullptr,
+                        midi != nullptr ? midi->size() : 0);
+    }
     if (view == VideoView::Window) {
         timeBar_ = std::make_unique<TimeBar>();
         wire(*timeBar_, PalTimeBar);
@@ -197,6 +206,11 @@ void VideoScene::Render(double songTime, double cardSeconds) {
         const float bottom = n.top + notes_->notesHeight - 6,
                     height = std::min(34.0f, notes_->notesHeight * 0.12f);
         DrawLyrics(out, *song_.lyrics, songTime, {n.left, bottom - height, n.right, bottom});
+    }
+    if (strip_ != nullptr) {
+        // Over the top of the falling notes, as the window shows it.
+        strip_->SetRect(n.left, n.top, n.right, n.top + ScoreStripHeight(n.bottom - n.top));
+        strip_->Draw(shown);
     }
     if (view_ == VideoView::Window) {
         const RectF& b = layout.panels.timeBar;

@@ -21,6 +21,8 @@
 struct NotesView;
 class TimeBar;
 class ControlPanel;
+class ScoreStrip;
+class TempoMap;
 namespace platform {
 class Image;
 class OffscreenRenderTarget;
@@ -55,6 +57,10 @@ struct SceneSong {
     std::string midiName;                     // what the control panel shows for the song
     std::string soundFontName;                // and for the SoundFont; empty: none loaded
     const SongLyrics* lyrics = nullptr;       // the words shown above the keyboard; null: none
+    // The sheet music over the falling notes, as the window's strip: the song's tempo map and its
+    // file's bytes; a null tempo shows none.
+    const TempoMap* scoreTempo = nullptr;
+    const std::vector<uint8_t>* scoreMidi = nullptr;
 };
 
 class VideoScene {
@@ -117,4 +123,5 @@ class VideoScene {
     std::unique_ptr<NotesView> notes_;
     std::unique_ptr<TimeBar> timeBar_;
     std::unique_ptr<ControlPanel> panel_;
+    std::unique_ptr<ScoreStrip> strip_;  // only when the score is shown
 };

@@ -46,6 +46,16 @@ constexpr const char* kGlyphNames[] = {"noteheads.s0",
                                        "eight",
                                        "nine"};
 static_assert(std::size(kGlyphNames) == static_cast<size_t>(Glyph::Count));
+// The font's own character map for the same glyphs; the figures are the plain digits.
+constexpr char32_t kGlyphCharacters[] = {
+    0xE0E8, 0xE0E9, 0xE0EA,                                          // note heads
+    0xE085, 0xE083, 0xE086, 0xE084,                                  // clefs
+    0xE013, 0xE021, 0xE01D,                                          // sharp, flat, natural
+    0xE000, 0xE001, 0xE008, 0xE00B, 0xE00C, 0xE00D, 0xE00E,          // rests
+    0xE0D2, 0xE0D3, 0xE0D4, 0xE0D5, 0xE0DA, 0xE0DB, 0xE0DC, 0xE0DD,  // flags
+    0xE038,                                                          // dot
+    U'0',   U'1',   U'2',   U'3',   U'4',   U'5',   U'6',   U'7',   U'8', U'9'};
+static_assert(std::size(kGlyphCharacters) == static_cast<size_t>(Glyph::Count));
 
 // Widths in staff spaces, from the font's own metrics (a thousand units to the em, four spaces
 // to the em).
@@ -349,6 +359,10 @@ void DrawVoice(Page& p, const ScoreVoice& voice, const StaffMeasure& staff, cons
 
 const char* GlyphName(Glyph glyph) {
     return kGlyphNames[static_cast<size_t>(glyph)];
+}
+
+char32_t GlyphCharacter(Glyph glyph) {
+    return kGlyphCharacters[static_cast<size_t>(glyph)];
 }
 
 Engraving EngraveScore(const ScoreLayout& layout, const std::string& title, const EngraveOptions& o) {

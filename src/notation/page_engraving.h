@@ -43,6 +43,9 @@ enum class Glyph : uint8_t {
 
 // The glyph's name in the music font.
 [[nodiscard]] const char* GlyphName(Glyph glyph);
+// The character the music font maps the glyph to (its private-use code point, or the digit), for
+// a drawing layer that places text by character rather than glyphs by name.
+[[nodiscard]] char32_t GlyphCharacter(Glyph glyph);
 
 struct GlyphMark {
     Glyph glyph;

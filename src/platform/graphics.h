@@ -25,6 +25,10 @@ struct TextFormat {
     bool centreVertically = true;  // centred on the rectangle's middle, even when taller than it
     bool wrap = false;             // wrap at word boundaries inside the rectangle's width
     bool ellipsis = false;         // a line too long for the rectangle ends in "…" at a character boundary
+    // The music font (platform/music_font.h) instead of the interface's face: its glyphs stand where
+    // an engraving places them, the rectangle's top left corner being the origin of the first one
+    // (the start of its baseline). Alignment, centring, wrapping and trimming do not apply.
+    bool music = false;
 };
 
 // A decoded image, ready to draw on the target that decoded it.

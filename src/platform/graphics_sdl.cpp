@@ -386,13 +386,18 @@ void SdlRenderTarget::DrawText(const std::string& text, const TextFormat& design
     const int blockHeight =
         static_cast<int>(entry->lines.size() - 1) * entry->lineSkip + entry->lines.back().height;
     float y = r.top;
-    if (format.centreVertically) y += ((r.bottom - r.top) - static_cast<float>(blockHeight)) / 2.0f;
+    if (format.music) {
+        y -= static_cast<float>(entry->ascent);  // the top is the baseline
+    } else if (format.centreVertically) {
+        y += ((r.bottom - r.top) - static_cast<float>(blockHeight)) / 2.0f;
+    }
     for (const TextCache::Line& line : entry->lines) {
         if (line.texture != nullptr && std::isfinite(y)) {
             float x = r.left;
-            if (format.align == TextAlign::Centre)
+            if (!format.music && format.align == TextAlign::Centre)
                 x += ((r.right - r.left) - static_cast<float>(line.width)) / 2.0f;
-            if (format.align == TextAlign::Trailing) x = r.right - static_cast<float>(line.width);
+            if (!format.music && format.align == TextAlign::Trailing)
+                x = r.right - static_cast<float>(line.width);
             if (!std::isfinite(x)) break;
             // Each line starts on the whole pixel nearest to its exact place (halves round down).
             const SDL_Rect out{PixelEdge(x), PixelEdge(y), line.width, line.height};
@@ -421,13 +426,18 @@ PixelBox SdlRenderTarget::TextBox(const std::string& text, const TextFormat& des
     const int blockHeight =
         static_cast<int>(entry->lines.size() - 1) * entry->lineSkip + entry->lines.back().height;
     float y = r.top;
-    if (format.centreVertically) y += ((r.bottom - r.top) - static_cast<float>(blockHeight)) / 2.0f;
+    if (format.music) {
+        y -= static_cast<float>(entry->ascent);  // the top is the baseline
+    } else if (format.centreVertically) {
+        y += ((r.bottom - r.top) - static_cast<float>(blockHeight)) / 2.0f;
+    }
     int left = INT32_MAX, top = INT32_MAX, right = INT32_MIN, bottom = INT32_MIN;
     for (const TextCache::Line& line : entry->lines) {
         float x = r.left;
-        if (format.align == TextAlign::Centre)
+        if (!format.music && format.align == TextAlign::Centre)
             x += ((r.right - r.left) - static_cast<float>(line.width)) / 2.0f;
-        if (format.align == TextAlign::Trailing) x = r.right - static_cast<float>(line.width);
+        if (!format.music && format.align == TextAlign::Trailing)
+            x = r.right - static_cast<float>(line.width);
         if (!std::isfinite(x) || !std::isfinite(y)) return {0, 0, pixelWidth_, pixelHeight_};
         left = std::min(left, PixelEdge(x));
         top = std::min(top, PixelEdge(y));

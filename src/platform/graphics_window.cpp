@@ -348,7 +348,7 @@ bool WindowRenderTarget::Same(const Command& a, const std::string& textA, const 
            a.colour.a == b.colour.a && a.width == b.width && a.image == b.image &&
            a.imageSerial == b.imageSerial && f.size == g.size && f.weight == g.weight && f.align == g.align &&
            f.centreVertically == g.centreVertically && f.wrap == g.wrap && f.ellipsis == g.ellipsis &&
-           a.textLength == b.textLength &&
+           f.music == g.music && a.textLength == b.textLength &&
            textA.compare(a.textStart, a.textLength, textB, b.textStart, b.textLength) == 0;
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "platform/font_files.h"
+#include "platform/music_font.h"
 
 namespace platform {
 
@@ -42,7 +43,18 @@ TTF_Font* TextCache::Font(const TextFormat& format) {
     const int pixelSize = static_cast<int>(std::lround(format.size));
     const bool bold = format.weight >= 600;
     for (const FontSlot& slot : fonts_) {
-        if (slot.pixelSize == pixelSize && slot.bold == bold && slot.file.empty()) return slot.font;
+        if (slot.pixelSize == pixelSize && slot.music == format.music &&
+            (format.music || slot.bold == bold) && slot.file.empty())
+            return slot.font;
+    }
+    if (format.music) {
+        // Opened once a size; a missing font is said once and not looked for again at that size.
+        const std::string path = MusicFontFile();
+        TTF_Font* font = path.empty() ? nullptr : TTF_OpenFont(path.c_str(), pixelSize);
+        if (font == nullptr && !path.empty())
+            std::fprintf(stderr, "text: cannot open the music font %s: %s\n", path.c_str(), TTF_GetError());
+        fonts_.push_back({pixelSize, false, font, std::string(), 0, true});
+        return font;
     }
     const FontFiles& files = SystemFontFiles();
     const std::string& path = bold ? files.bold : files.regular;
@@ -52,7 +64,7 @@ TTF_Font* TextCache::Font(const TextFormat& format) {
     } else if (bold && files.boldIsSynthetic) {
         TTF_SetFontStyle(font, TTF_STYLE_BOLD);
     }
-    fonts_.push_back({pixelSize, bold, font, std::string(), 0});
+    fonts_.push_back({pixelSize, bold, font, std::string(), 0, false});
     return font;
 }
 
@@ -91,7 +103,7 @@ std::u32string CodePoints(const std::string& text) {
 int TextCache::Width(const std::string& text, const TextFormat& format) {
     TTF_Font* font = Font(format);
     if (font == nullptr || text.empty()) return 0;
-    font = FontCovering(font, text, format);
+    if (!format.music) font = FontCovering(font, text, format);
     int w = 0, h = 0;
     if (font == nullptr || TTF_SizeUTF8(font, text.c_str(), &w, &h) != 0) return 0;
     return w;
@@ -118,7 +130,7 @@ TTF_Font* TextCache::FontCovering(TTF_Font* font, const std::string& text, const
     if (!face) return font;  // drawn with boxes for what no installed face has
     const int pixelSize = static_cast<int>(std::lround(format.size));
     for (const FontSlot& slot : fonts_) {
-        if (slot.pixelSize == pixelSize && slot.bold == bold && slot.file == face->file &&
+        if (slot.pixelSize == pixelSize && slot.bold == bold && !slot.music && slot.file == face->file &&
             slot.index == face->index)
             return slot.font != nullptr ? slot.font : font;
     }
@@ -128,7 +140,7 @@ TTF_Font* TextCache::FontCovering(TTF_Font* font, const std::string& text, const
         const std::string style = TTF_FontFaceStyleName(other) != nullptr ? TTF_FontFaceStyleName(other) : "";
         if (style.find("Bold") == std::string::npos) TTF_SetFontStyle(other, TTF_STYLE_BOLD);
     }
-    fonts_.push_back({pixelSize, bold, other, face->file, face->index});
+    fonts_.push_back({pixelSize, bold, other, face->file, face->index, false});
     return other != nullptr ? other : font;
 }
 
@@ -230,8 +242,11 @@ const TextCache::Block* TextCache::LayOut(const std::string& text, const TextFor
     const float height = heightMatters ? r.bottom - r.top : 0.0f;
     char head[64];
     std::snprintf(head, sizeof head, "%d|%d|%d|%d|%a|%a|", static_cast<int>(std::lround(format.size)),
-                  format.weight >= 600 ? 1 : 0, format.wrap ? 1 : 0, format.ellipsis ? 1 : 0,
-                  static_cast<double>(width), static_cast<double>(height));
+                  format.music           ? 2
+                  : format.weight >= 600 ? 1
+                                         : 0,
+                  format.wrap ? 1 : 0, format.ellipsis ? 1 : 0, static_cast<double>(width),
+                  static_cast<double>(height));
     keyBuffer_ += head;
     keyBuffer_ += text;
     auto found = blocks_.find(keyBuffer_);
@@ -240,14 +255,14 @@ const TextCache::Block* TextCache::LayOut(const std::string& text, const TextFor
         return &found->second;
     }
 
-    font = FontCovering(font, text, format);
+    if (!format.music) font = FontCovering(font, text, format);
     std::vector<std::string> lines;
     for (size_t start = 0; start <= text.size();) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         std::string paragraph = text.substr(start, end - start);
         if (!paragraph.empty() && paragraph.back() == '\r') paragraph.pop_back();
-        if (format.wrap) {
+        if (format.wrap && !format.music) {
             WrapParagraph(font, paragraph, width, lines);
         } else {
             lines.push_back(std::move(paragraph));
@@ -258,7 +273,8 @@ const TextCache::Block* TextCache::LayOut(const std::string& text, const TextFor
     Block entry;
     entry.lineSkip = TTF_FontLineSkip(font);
     entry.fontHeight = TTF_FontHeight(font);
-    if (format.ellipsis) {
+    entry.ascent = TTF_FontAscent(font);
+    if (format.ellipsis && !format.music) {
         // Lines that do not fit below each other are dropped and the last one kept says so.
         size_t keep = lines.size();
         if (format.wrap && entry.lineSkip > 0) {

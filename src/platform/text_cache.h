@@ -34,6 +34,7 @@ class TextCache {
         std::vector<std::string> text;  // what each line reads
         int lineSkip = 0;
         int fontHeight = 0;
+        int ascent = 0;  // from the top of a line to its baseline
         uint64_t lastUsedFrame = 0;
     };
 
@@ -62,6 +63,7 @@ class TextCache {
         TTF_Font* font;    // null when the face could not be opened; not retried
         std::string file;  // a face other than the interface's; empty for the interface's own
         int index;
+        bool music;  // the music font
     };
 
     TTF_Font* Font(const TextFormat& format);

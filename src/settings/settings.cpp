@@ -39,6 +39,7 @@ constexpr std::string_view kVolumeKey = "[Volume]";
 constexpr std::string_view kKeyboardKey = "[Keyboard]";
 constexpr std::string_view kKeysVolumeKey = "[Keys volume]";
 constexpr std::string_view kMemoryLimitKey = "[Memory limit]";
+constexpr std::string_view kScoreKey = "[Score]";
 // By FolderKind.
 constexpr std::string_view kFolderKeys[kFolderKinds] = {"[MIDI folder]", "[SoundFont folder]",
                                                         "[Export folder]", "[Video folder]", "[Take folder]"};
@@ -309,6 +310,9 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
         } else if (key == kMemoryLimitKey) {
             int64_t bytes = 0;
             if (ParseMemorySize(std::string(TrimBlanks(value)), bytes)) settings.memoryLimitBytes = bytes;
+        } else if (key == kScoreKey) {
+            const std::string_view word = TrimBlanks(value);
+            if (word == "shown" || word == "hidden") settings.scoreShown = word == "shown";
         } else if (const auto* folder = std::find(std::begin(kFolderKeys), std::end(kFolderKeys), key);
                    folder != std::end(kFolderKeys)) {
             settings.folders[folder - std::begin(kFolderKeys)].assign(value);
@@ -368,6 +372,7 @@ bool WriteSettings(const Settings& settings) {
     // Set only by hand: kept as a byte count, which reads back exactly.
     if (settings.memoryLimitBytes > 0)
         text += std::string(kMemoryLimitKey) + " = " + std::to_string(settings.memoryLimitBytes) + "\n";
+    if (settings.scoreShown) text += *settings.scoreShown ? "[Score] = shown\n" : "[Score] = hidden\n";
     // A folder's name that would read back as something else is not kept, as a keyboard's is not.
     for (int k = 0; k < kFolderKinds; ++k) {
         const std::string& folder = settings.folders[k];

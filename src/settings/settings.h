@@ -29,6 +29,8 @@
 // - "[Memory limit]" (read as the volume is) is the memory a song may take once read: "2G",
 //   "1500M" or a count of bytes; set by hand, and kept as a count of bytes when the file is
 //   written. Without it, a quarter of the machine's memory.
+// - "[Score]" is "shown" or "hidden": whether the sheet music stands above the falling notes.
+//   Any other value leaves it as it was; the line is written only once the score has been shown.
 // A later line wins over an earlier one of its kind; all other lines are ignored, so a
 // hand-edited file with comments still reads, and a file without a volume line plays at 100%.
 #pragma once
@@ -72,6 +74,7 @@ struct Settings {
     std::optional<VideoChoices> video = std::nullopt;  // none until a video has been exported
     std::string folders[kFolderKinds];                 // by FolderKind; "" until a dialog was used
     int64_t memoryLimitBytes = 0;                      // the memory a song may take; 0: the default
+    std::optional<bool> scoreShown = std::nullopt;     // the score strip; none until it was first shown
 
     [[nodiscard]] const std::string& Folder(FolderKind kind) const { return folders[static_cast<int>(kind)]; }
     std::string& Folder(FolderKind kind) { return folders[static_cast<int>(kind)]; }

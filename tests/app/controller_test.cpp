@@ -26,6 +26,7 @@
 #include "ui/control_panel.h"
 #include "view/notes_view.h"
 #include "view/recording_target.h"
+#include "view/score_strip.h"
 #include "view/time_bar.h"
 
 namespace {
@@ -466,6 +467,43 @@ TEST_F(ControllerTest, NameAndSpeedKeysReachTheNotesView) {
     EXPECT_TRUE(c.notesView->options.labels.flats);
     EXPECT_EQ(c.transport.Coarse(), before) << "the keys do not touch playback";
     EXPECT_EQ(c.shared.command, Command::None);
+}
+
+// S shows the score strip over the falling notes and hides it again, and the settings keep the
+// choice; a click on its music goes to the moment the click stands for.
+TEST_F(ControllerTest, SShowsTheScoreAndAClickOnItSeeks) {
+    LoadSong();
+    const auto musicCalls = [&] {
+        return target.Where(
+            [](const viewtest::Call& call) { return call.op == viewtest::Op::Text && call.format.music; });
+    };
+    Frames(1);
+    EXPECT_TRUE(musicCalls().empty()) << "the strip starts hidden";
+    Key('s');
+    Frames(1);
+    EXPECT_FALSE(musicCalls().empty());
+    ASSERT_TRUE(ReadSettings().scoreShown.value_or(false)) << "the choice is kept for the next run";
+    ASSERT_GT(c.scoreStrip->bottom, c.scoreStrip->top);
+
+    const float y = (c.scoreStrip->top + c.scoreStrip->bottom) / 2;
+    // The left hand's second note; the mouse is in whole units, and the two bars stand close
+    // together on the line's left, as a song's last line does.
+    const float x = std::ceil(c.scoreStrip->CursorX(2.0));
+    // The song's time at the player's place: its frames scaled to the song's length.
+    const auto songTime = [&] {
+        return static_cast<double>(c.transport.SeekOffset()) * c.shared.song->duration /
+               c.transport.TotalFrames();
+    };
+    Click(x, y);
+    EXPECT_NEAR(songTime(), 2.0, 0.05);
+    const double there = songTime();
+    Click(c.scoreStrip->left + 1, y);  // the clef
+    EXPECT_EQ(songTime(), there) << "a click beside the music goes nowhere";
+
+    Key('S');
+    Frames(1);
+    EXPECT_TRUE(musicCalls().empty());
+    EXPECT_FALSE(ReadSettings().scoreShown.value_or(true));
 }
 
 TEST_F(ControllerTest, SpaceNeedsAPlayableSongAndAnIdleCommand) {
