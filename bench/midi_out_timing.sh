@@ -37,20 +37,11 @@ cd "$work"
 # own clock would be); otherwise as the tests run it.
 scheduling="real-time"
 export DORVIK_JACK_SCHEDULING=--realtime
-if ! start_jack bench; then
+if ! start_jack_midi bench; then
     scheduling="ordinary"
     unset DORVIK_JACK_SCHEDULING
-    start_jack bench || { echo "midi_out_timing: $jack_failure" >&2; exit 1; }
+    start_jack_midi bench || { echo "midi_out_timing: $jack_failure" >&2; exit 1; }
 fi
-export DORVIK_MIDI_API=jack
-
-wait_for() {
-    for _ in $(seq 1 200); do
-        grep -q "$2" "$1" 2>/dev/null && return 0
-        sleep 0.05
-    done
-    return 1
-}
 listen() {
     rm -f listen.in && mkfifo listen.in
     "$python" "$root/tests/cli/midi_listen.py" <listen.in >"$1" &

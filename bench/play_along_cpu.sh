@@ -37,8 +37,7 @@ cleanup() {
 trap cleanup EXIT
 
 . tests/cli/jack_server.sh
-start_jack cpu || { echo "play_along_cpu: $jack_failure" >&2; exit 1; }
-export DORVIK_MIDI_API=jack
+start_jack_midi cpu || { echo "play_along_cpu: $jack_failure" >&2; exit 1; }
 
 Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
 pids+=("$!")

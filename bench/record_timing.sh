@@ -32,23 +32,15 @@ cleanup() {
 . tests/cli/jack_server.sh
 trap cleanup EXIT
 cd "$work"
-start_jack bench || { echo "record_timing: $jack_failure" >&2; exit 1; }
-export DORVIK_MIDI_API=jack
-
-wait_for() {
-    for _ in $(seq 1 200); do
-        grep -q "$2" "$1" 2>/dev/null && return 0
-        sleep 0.05
-    done
-    echo "record_timing: no \"$2\" in $1: $(cat "$1")" >&2
-    exit 1
-}
+start_jack_midi bench || { echo "record_timing: $jack_failure" >&2; exit 1; }
+# Waits for a client's line, or ends the run saying what came instead.
+expect_line() { wait_for "$1" "$2" || { echo "record_timing: no \"$2\" in $1: $(cat "$1")" >&2; exit 1; }; }
 
 mkfifo keys.in
 "$python" "$root/tests/cli/midi_keys.py" --notes "$notes" <keys.in >sent.txt &
 pids+=($!)
 exec 3>keys.in
-wait_for sent.txt '^ready'
+expect_line sent.txt '^ready'
 
 # The reference recorder: prints "SECONDS STATUS KEY VELOCITY" for every message, until its input
 # closes.
@@ -70,12 +62,12 @@ mkfifo reference.in
 "$python" reference.py <reference.in >reference.txt &
 pids+=($!)
 exec 4>reference.in
-wait_for reference.txt '^ready'
+expect_line reference.txt '^ready'
 
 "$cli" record -o take.mid 2>record.err &
 recorder=$!
 pids+=($recorder)
-wait_for record.err 'recording from'
+expect_line record.err 'recording from'
 echo play >&3
 for _ in $(seq 1 1200); do grep -q '^done' sent.txt && break; sleep 0.1; done
 sleep 0.5

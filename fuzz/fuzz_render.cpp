@@ -43,8 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto midi = std::make_shared<const std::vector<uint8_t>>(data, data + size);
     SynthRenderer synth;
     auto file = std::make_unique<RenderFile>();
-    std::string error;
-    if (!file->CreateOwn(Folder() + "/out.wav", error) ||
+    if (!file->CreateOwn(Folder() + "/out.wav").Ok() ||
         !synth.StartRender({std::move(midi), kSoundFont, song.get()}, std::move(file)).Ok()) {
         return 0;
     }

@@ -32,8 +32,9 @@ declare -A only_from=(
 )
 
 # Plain value headers of core/ that every floor may include, platform/ too: the failure value every
-# room returns, and the one sample rate. They depend on nothing but the standard library.
-declare -A any_floor=([core/failure.h]=1 [core/sample_rate.h]=1)
+# room returns (and the factory result carrying it), and the one sample rate. They depend on nothing
+# but the standard library.
+declare -A any_floor=([core/failure.h]=1 [core/made.h]=1 [core/sample_rate.h]=1)
 
 status=0
 while IFS= read -r -d '' file; do
@@ -77,6 +78,20 @@ while IFS= read -r hit; do
     status=1
 done < <(grep -rn --include='*.h' --include='*.cpp' '^#include "audio/streaming_player.h"' src |
     grep -v -e '^src/audio/' -e '^src/app/transport\.cpp:' || true)
+# One test of "a regular file" for the program (core/file_access) and one for platform/, which
+# sits below it, so that every room means the same by a file.
+while IFS= read -r hit; do
+    echo "$hit: test for a regular file with IsRegularFile (core/file_access.h)" >&2
+    status=1
+done < <(grep -rn --include='*.h' --include='*.cpp' 'S_ISREG' src |
+    grep -v -e '^src/core/file_access\.cpp:' -e '^src/platform/atomic_file\.cpp:[0-9]*:    return S_ISREG' || true)
+# One failure idiom: a fallible function returns a Failure (or a value carrying one), never a
+# reason through a string it is handed. The MIDI ports' opening is the one place left to convert.
+while IFS= read -r hit; do
+    echo "$hit: return a Failure (core/failure.h) instead of a reason through a string" >&2
+    status=1
+done < <(grep -rnP --include='*.h' '(?<!const )std::string ?[&*] ?(error|why|reason|problem)[,)]' src |
+    grep -v -e '^src/platform/midi_input\.h:' -e '^src/platform/midi_output\.h:' || true)
 # Each folder says what it is for in the first two lines of its first header, so that a newcomer
 # opening any folder reads its purpose first.
 for folder in src/*/; do

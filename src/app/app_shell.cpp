@@ -63,12 +63,12 @@ AppShell::~AppShell() {
 }
 
 bool AppShell::Initialise() {
-    std::string error;
-    video = platform::VideoSystem::Start(&error);
-    if (video == nullptr) {
-        std::fprintf(stderr, "dorvik-midi-player: %s\n", error.c_str());
+    Made<platform::VideoSystem> display = platform::VideoSystem::Start();
+    if (display.value == nullptr) {
+        std::fprintf(stderr, "dorvik-midi-player: %s\n", display.failure.text.c_str());
         return false;
     }
+    video = std::move(display.value);
     platform::RectI usable;
     if (!video->UsableArea(&usable)) {
         std::fprintf(stderr, "dorvik-midi-player: cannot read the size of the screen\n");
@@ -82,21 +82,25 @@ bool AppShell::Initialise() {
     }
     width = std::max(place.width, kSmallestWindowWidth);
     height = std::max(place.height, kSmallestWindowHeight);
-    window = platform::Window::Create(WindowCaption(title, kProgramVersion), place.x, place.y, width, height,
-                                      &error);
-    if (window == nullptr) {
-        std::fprintf(stderr, "dorvik-midi-player: %s\n", error.c_str());
+    Made<platform::Window> made =
+        platform::Window::Create(WindowCaption(title, kProgramVersion), place.x, place.y, width, height);
+    if (made.value == nullptr) {
+        std::fprintf(stderr, "dorvik-midi-player: %s\n", made.failure.text.c_str());
         return false;
     }
+    window = std::move(made.value);
     window->SetMinimumSize(kSmallestWindowWidth, kSmallestWindowHeight);
     const res::EmbeddedFile icon = res::FindImage(kWindowIconImage);
     if (icon.data != nullptr) window->SetIcon(icon.data, icon.size);  // a missing icon is no failure
 
     // The scene is the client size the window really got, and follows it from here on.
     const PointI client_size = window->ClientSize();
-    target = platform::WindowRenderTarget::Create(window->Handle(), client_size.x, client_size.y, &error);
+    Made<platform::WindowRenderTarget> drawn =
+        platform::WindowRenderTarget::Create(window->Handle(), client_size.x, client_size.y);
+    target = std::move(drawn.value);
     if (target == nullptr) {
-        std::fprintf(stderr, "dorvik-midi-player: cannot draw in the window: %s\n", error.c_str());
+        std::fprintf(stderr, "dorvik-midi-player: cannot draw in the window: %s\n",
+                     drawn.failure.text.c_str());
         return false;
     }
     target->SetScale(UiScaleFor(client_size.x, client_size.y));

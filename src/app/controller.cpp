@@ -166,16 +166,14 @@ void PlayerController::RunCommand() {
             shared.resumeAt = -1.0;
             break;
         case Command::ExportAudio:
-            if (exports.StartAudio(controlPanel.get()))
-                return;  // the running command stays pending while the export runs
+            if (exports.StartAudio()) return;  // the running command stays pending while the export runs
             break;
         case Command::ExportRunning:
             exports.PollAudio(
                 controlPanel.get());  // only looks at the job; clears the command when it has ended
             return;
         case Command::ExportVideo:
-            (void)exports.StartVideo(
-                controlPanel.get());  // the job runs beside the loop and holds no command
+            (void)exports.StartVideo();  // the job runs beside the loop and holds no command
             break;
         default:
             break;

@@ -33,12 +33,6 @@ void ShowNothingToExport(SessionState& state, res::StringId captionId) {
     Report(state, NothingToExportText(state), res::LoadString(captionId));
 }
 
-void ShowExportProgressBar(ControlPanel* panel, bool shown) {
-    if (panel == nullptr) return;
-    panel->exportButton.showProgress = shown;
-    panel->exportButton.progress = -1.0f;
-}
-
 // Whole percents, held below 100 until the file is complete.
 float ShownPercent(const ExportJob& job) {
     return std::min(99.0f, std::floor(job.Progress() * 100.0f));
@@ -79,7 +73,7 @@ std::string NameWith(const std::string& name, const std::string& practised, cons
 
 }  // namespace
 
-bool Exports::StartAudio(ControlPanel* panel) {
+bool Exports::StartAudio() {
     SessionState& s = session_;
     if (!s.session.Ready()) {
         ShowNothingToExport(s, res::IdsExportAudio);
@@ -140,7 +134,6 @@ bool Exports::StartAudio(ControlPanel* panel) {
         return false;
     }
     audioExport_ = std::move(job);
-    ShowExportProgressBar(panel, true);
     s.command = Command::ExportRunning;
     return true;
 }
@@ -151,14 +144,10 @@ void Exports::PollAudio(ControlPanel* panel) {
         s.command = Command::None;
         return;
     }
-    if (!audioExport_->Done()) {
-        if (panel != nullptr) panel->exportButton.progress = ShownPercent(*audioExport_);
-        return;
-    }
+    if (!audioExport_->Done()) return;
     const Failure result = audioExport_->Result();
     const std::string target = audioExport_->Request().target;
     audioExport_.reset();
-    ShowExportProgressBar(panel, false);
     s.command = Command::None;
     if (result.Ok()) {
         if (panel != nullptr) panel->ShowExportNotice(target);
@@ -167,7 +156,7 @@ void Exports::PollAudio(ControlPanel* panel) {
     }
 }
 
-bool Exports::StartVideo(ControlPanel* panel) {
+bool Exports::StartVideo() {
     SessionState& s = session_;
     if (videoExport_) return false;  // one at a time; its button cancels it meanwhile
     if (!s.session.Ready() || !s.song) {
@@ -224,11 +213,6 @@ bool Exports::StartVideo(ControlPanel* panel) {
     }
     videoExport_ = std::move(job);
     videoCancelRequested_ = false;
-    if (panel != nullptr) {
-        panel->videoExportRunning = true;
-        panel->videoButton.showProgress = true;
-        panel->videoButton.progress = 0.0f;
-    }
     return true;
 }
 
@@ -241,23 +225,24 @@ void Exports::PollVideo(ControlPanel* panel) {
         videoCancelRequested_ = false;
         videoExport_->Cancel();
     }
-    if (!videoExport_->Done()) {
-        if (panel != nullptr) panel->videoButton.progress = ShownPercent(*videoExport_);
-        return;
-    }
+    if (!videoExport_->Done()) return;
     const Failure result = videoExport_->Result();
     const std::string target = videoExport_->Request().target;
     videoExport_.reset();  // the scene goes here, on the frame loop's thread
-    if (panel != nullptr) {
-        panel->videoExportRunning = false;
-        panel->videoButton.progress = -1.0f;
-    }
     if (result.Ok()) {
         if (panel != nullptr) panel->ShowExportNotice(target);
     } else if (!result.Cancelled()) {
         // A cancel was the user's own doing and needs no box; the exporter has removed the file.
         Report(session_, result.text, res::LoadString(res::IdsExportVideo));
     }
+}
+
+float Exports::AudioProgress() const {
+    return audioExport_ ? ShownPercent(*audioExport_) : -1.0f;
+}
+
+float Exports::VideoProgress() const {
+    return videoExport_ ? ShownPercent(*videoExport_) : -1.0f;
 }
 
 Exports::Exports(SessionState& session, Transport& transport) : session_(session), transport_(transport) {}

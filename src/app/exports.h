@@ -6,7 +6,8 @@
 // Who owns what: Exports owns the jobs and the choices remembered for the next export (the
 // audio format, the video's size, rate, quality and view). It reads the session's song and the
 // transport's loop (what a loop exports) and render folder (where a practice export renders). The
-// control panel it is handed shows the jobs' progress and where a file went.
+// control panel draws the jobs' progress from the snapshot its owner makes, and is handed to the
+// polls only to show where a finished file went.
 #pragma once
 
 #include <memory>
@@ -28,18 +29,22 @@ class Exports {
     Exports& operator=(const Exports&) = delete;
 
     // The save dialog, then the start of the audio export job; true when one started, which
-    // leaves ExportRunning pending. PollAudio, once per frame while it is pending, shows the job's
-    // progress and, at the end, clears the command and tells where the file went or why it failed.
-    bool StartAudio(ControlPanel* panel);
+    // leaves ExportRunning pending. PollAudio, once per frame while it is pending, at the end
+    // clears the command and tells where the file went or why it failed.
+    bool StartAudio();
     void PollAudio(ControlPanel* panel);
     // Asks for the video's target and starts its job; false when nothing was started. PollVideo
-    // runs every frame: it shows the job's progress, passes on a cancel asked for and, at the end,
-    // shows where the video went or why it failed.
-    bool StartVideo(ControlPanel* panel);
+    // runs every frame: it passes on a cancel asked for and, at the end, shows where the video
+    // went or why it failed.
+    bool StartVideo();
     void PollVideo(ControlPanel* panel);
     // The "Export video" button while a video exports: the job stops at its next frame.
     void CancelVideo() { videoCancelRequested_ = true; }
     [[nodiscard]] bool VideoRunning() const { return videoExport_ != nullptr; }
+    // The running jobs' progress as the buttons show it: whole percents, held below 100 until the
+    // file is complete; negative while none runs.
+    [[nodiscard]] float AudioProgress() const;
+    [[nodiscard]] float VideoProgress() const;
     // Ends both jobs now (their threads are joined); what they were writing goes.
     void Release();
 

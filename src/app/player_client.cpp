@@ -22,7 +22,7 @@ class PlayerClient::WindowSurface final : public InputSurface {
 
 PlayerClient::PlayerClient(GraphicsDevice* device, platform::Window* window, platform::Dialogs* dialogs,
                            platform::SoundOutput& output, std::string startupMidi)
-    : output_(output), startupMidi_(std::move(startupMidi)) {
+    : media_(controller, window), output_(output), startupMidi_(std::move(startupMidi)) {
     controller.device = device;
     controller.window = window;
     controller.shared.dialogs = dialogs;
@@ -56,6 +56,7 @@ std::unique_ptr<FrameClient> PlayerApp::CreateClient() {
 
 void PlayerClient::Initialise() {
     controller.Initialise(output_, UserGuideUrl());
+    (void)media_.Start();
     // The SoundFont loaded to check it stays in memory only for a song about to be rendered.
     if (startupMidi_.empty()) {
         controller.synth->ReleaseSoundFont();

@@ -1,10 +1,12 @@
-// The window's frame client: the player controller, driven by the message loop.
+// The window's frame client: the player controller, driven by the message loop, and the desktop's
+// media controls beside it.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "app/app_shell.h"
+#include "app/media_controls.h"
 #include "app/player_controller.h"
 
 namespace platform {
@@ -21,7 +23,11 @@ class PlayerClient final : public FrameClient {
     ~PlayerClient() override;
 
     void Initialise() override;
-    void Frame() override { controller.Frame(); }
+    // What the media controls asked for since the last frame is posted before the frame runs it.
+    void Frame() override {
+        media_.Poll();
+        controller.Frame();
+    }
     void OnInput(const platform::InputMessage& message) override { controller.OnInput(message); }
 
     PlayerController controller;
@@ -29,6 +35,7 @@ class PlayerClient final : public FrameClient {
   private:
     class WindowSurface;
     std::unique_ptr<WindowSurface> surface_;
+    MediaControls media_;  // after the controller, which its handlers drive
     platform::SoundOutput& output_;
     std::string startupMidi_;
 };

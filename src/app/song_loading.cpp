@@ -126,6 +126,8 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
                      shared.command == Command::None && !transport.CountingIn();
     if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
     shown.volumePercent = static_cast<float>(shared.volumePercent);
+    shown.audioExportProgress = exports.AudioProgress();
+    shown.videoExportProgress = exports.VideoProgress();
     if (shared.playAlong.On()) {
         shown.inputs = &playAlong.Inputs();
         shown.played = &viewOptions.playedParts;
@@ -145,10 +147,10 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
             return;
         case PanelIntent::OpenGuide:
         case PanelIntent::OpenExportFolder:
-            if (controlPanel != nullptr) {
-                OpenLink(request.intent == PanelIntent::OpenGuide ? controlPanel->link
-                                                                  : controlPanel->exportNotice);
-            }
+            // Opened in the next update: where nothing opens links, a box says so, and no box
+            // opens while the panels draw.
+            loading.pending = request.intent;
+            loading.pendingWaitsForIdle = false;
             return;
         case PanelIntent::CancelVideoExport:
             exports.CancelVideo();
@@ -194,9 +196,12 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
             return;
         case PanelIntent::ChooseSoundFont:
         case PanelIntent::ChooseMidi:
-            if (RefuseLoadWhileVideoExports()) return;
-            if (request.intent == PanelIntent::ChooseMidi && !shared.soundFontLoaded) {
-                ShowErrorBox(shared, res::IdsNoSoundfontLoaded, res::IdsError);
+            // A load that will be refused leaves the song playing; the box saying why opens in
+            // the next update, not while the panels draw.
+            if (exports.VideoRunning() ||
+                (request.intent == PanelIntent::ChooseMidi && !shared.soundFontLoaded)) {
+                loading.pending = request.intent;
+                loading.pendingWaitsForIdle = false;
                 return;
             }
             break;
@@ -218,7 +223,14 @@ void PlayerController::RunPendingPanelAction() {
     if (loading.pendingWaitsForIdle && loading.idleFrames < kIdleFramesBeforeAction) return;
     const PanelIntent intent = loading.pending;
     loading.pending = PanelIntent::None;
-    if (intent == PanelIntent::ChooseMidi) {
+    const bool load = intent == PanelIntent::ChooseMidi || intent == PanelIntent::ChooseSoundFont;
+    if (load && RefuseLoadWhileVideoExports()) return;
+    if (intent == PanelIntent::ChooseMidi && !shared.soundFontLoaded) {
+        ShowErrorBox(shared, res::IdsNoSoundfontLoaded, res::IdsError);
+    } else if (intent == PanelIntent::OpenGuide || intent == PanelIntent::OpenExportFolder) {
+        if (controlPanel != nullptr)
+            OpenLink(intent == PanelIntent::OpenGuide ? controlPanel->link : controlPanel->exportNotice);
+    } else if (intent == PanelIntent::ChooseMidi) {
         (void)ChooseAndLoadFile(FileKind::Midi);
     } else if (intent == PanelIntent::ChooseSoundFont) {
         (void)ChooseAndLoadFile(FileKind::SoundFont);

@@ -132,9 +132,8 @@ int RunExport(int argc, char** argv) {
     std::unique_ptr<RenderFile> sound;
     if (song) {
         if (NotARegularFile(soundFont)) return Fail(soundFont + ": not a regular file");
-        std::string error;
-        if (!CheckOutput(target, source, soundFont, request.target, error))
-            return Fail(std::string("cannot write ") + target + ": " + error);
+        if (Failure refused = CheckOutput(target, source, soundFont, request.target); !refused.Ok())
+            return Fail(std::string("cannot write ") + target + ": " + refused.text);
         SongRender render;
         if (const int status = RenderSong(source, soundFont, FolderOf(request.target), target, render);
             status != 0)

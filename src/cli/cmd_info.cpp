@@ -28,10 +28,7 @@ int RunInfo(int argc, char** argv) {
         }
     }
     if (path == nullptr) return UsageError("info needs a MIDI file");
-    if (NotARegularFile(path)) {
-        std::fprintf(stderr, "dorvik-midi: %s: not a regular file\n", path);
-        return 1;
-    }
+    if (NotARegularFile(path)) return Fail(std::string(path) + ": not a regular file");
 
     // Value-initialised: a song is parsed into zeroed memory.
     auto song = std::make_unique<SongData>();
@@ -45,10 +42,7 @@ int RunInfo(int argc, char** argv) {
     } else if (loaded) {
         std::fputs(SongSummary(*song, BaseName(path)).c_str(), stdout);
     }
-    if (!loaded) {
-        std::fprintf(stderr, "dorvik-midi: %s: %s\n", path, LoadFailureReason(*song, loaded).c_str());
-        return 1;
-    }
+    if (!loaded) return Fail(std::string(path) + ": " + LoadFailureReason(*song, loaded));
     return 0;
 }
 

@@ -87,24 +87,20 @@ struct MidiPlay {
 // render. Returns 0, or 1 after saying why not.
 int StartMidi(SessionState& session, Transport& transport, MidiPlay& play, const std::string& midi,
               const std::string& soundFont) {
-    auto fail = [](const std::string& message) {
-        std::fprintf(stderr, "dorvik-midi: %s\n", message.c_str());
-        return 1;
-    };
-    if (NotARegularFile(soundFont)) return fail(soundFont + ": not a regular file");
+    if (NotARegularFile(soundFont)) return Fail(soundFont + ": not a regular file");
     auto song = std::make_unique<SongData>();
     auto bytes = std::make_shared<std::vector<uint8_t>>();
-    if (!ReadMidiFile(*song, midi, bytes.get())) return fail(midi + ": " + MidiLoadFailureText(*song));
-    if (!SongHasNotes(*song)) return fail(midi + " has no notes: there is nothing to play");
+    if (!ReadMidiFile(*song, midi, bytes.get())) return Fail(midi + ": " + MidiLoadFailureText(*song));
+    if (!SongHasNotes(*song)) return Fail(midi + " has no notes: there is nothing to play");
     const std::string folder = CacheFolder();
     if (!folder.empty()) RemoveStaleRenderFiles(folder, kPlayerRenderPrefix, 0);
     session.song = std::move(song);
     RenderRequest request{std::move(bytes), soundFont, session.song.get()};
     request.lowPriority = true;
     if (const Failure started = play.synth.StartRender(request, folder); !started.Ok())
-        return fail("cannot play " + midi + ": " + started.text);
+        return Fail("cannot play " + midi + ": " + started.text);
     if (!transport.PrepareStreamPlayback(play.synth.Stream()))
-        return fail("cannot play " + midi + ": no sound device");
+        return Fail("cannot play " + midi + ": no sound device");
     play.render.Run(play.synth);
     return 0;
 }
@@ -148,10 +144,8 @@ int RunPlay(int argc, char** argv) {
             return status;
     } else {
         session.outputWavPath = path;
-        if (!transport->PreparePlayback()) {
-            std::fprintf(stderr, "dorvik-midi: %s: %s\n", path, Unplayable(path, transport->Wav()).c_str());
-            return 1;
-        }
+        if (!transport->PreparePlayback())
+            return Fail(std::string(path) + ": " + Unplayable(path, transport->Wav()));
     }
     const double rate =
         midi ? transport->Playback()->Stream().SampleRate() : transport->Wav()->format->header.samplesPerSec;

@@ -126,9 +126,8 @@ int RunPlayMidiOut(int argc, char** argv) {
         return Fail(c.song + " has no notes: there is nothing to play");
     PartMutes mutes;
     for (const std::string& part : c.mutes) {
-        std::string why;
-        if (!AddMutedPart(*song, part, mutes, why))
-            return UsageError("--mute " + part + ": " + c.song + ": " + why);
+        if (Failure refused = AddMutedPart(*song, part, mutes); !refused.Ok())
+            return UsageError("--mute " + part + ": " + c.song + ": " + refused.text);
     }
 
     std::string why;

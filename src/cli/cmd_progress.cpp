@@ -106,11 +106,8 @@ int RunProgress(int argc, char** argv) {
     if (path.empty()) return UsageError("progress needs a MIDI file");
     std::vector<uint8_t> bytes;
     int error = 0;
-    if (NotARegularFile(path) || !ReadFileBytes(path, bytes, error)) {
-        std::fprintf(stderr, "dorvik-midi: %s: %s\n", path.c_str(),
-                     error != 0 ? std::strerror(error) : "not a regular file");
-        return 1;
-    }
+    if (NotARegularFile(path) || !ReadFileBytes(path, bytes, error))
+        return Fail(path + ": " + (error != 0 ? std::strerror(error) : "not a regular file"));
     const ScoreMemory memory = ReadScoreMemory(SongKey(bytes.data(), bytes.size()));
     const std::vector<std::string> labels = PartsPlayed(memory);
 

@@ -161,8 +161,8 @@ int RunRecord(int argc, char** argv) {
     // The output is checked before anything is played into it: a take that cannot be saved at the
     // end would be lost.
     std::string target;
-    std::string error;
-    if (!CheckOutput(output, "", "", target, error)) return Fail("cannot write " + output + ": " + error);
+    if (Failure refused = CheckOutput(output, "", "", target); !refused.Ok())
+        return Fail("cannot write " + output + ": " + refused.text);
     {
         platform::AtomicFile probe;
         if (const int failed = probe.Open(target); failed != 0)

@@ -72,44 +72,41 @@ class ProgressBar final {
 // Where the render may go: the output resolved through links, and not a file the render reads.
 // The render replaces the output by renaming a complete file over it, so anything that is not a
 // regular file (a device, a pipe, a folder) is refused rather than replaced.
-bool CheckOutput(const std::string& output, const std::string& midi, const std::string& soundFont,
-                 std::string& target, std::string& error) {
+Failure CheckOutput(const std::string& output, const std::string& midi, const std::string& soundFont,
+                    std::string& target) {
     target = output;
     struct stat out {};
     if (stat(output.c_str(), &out) != 0) {
         if (errno != ENOENT) {
-            error = std::strerror(errno);
-            return false;
+            return Failure::Because(FailureKind::TargetOpen, std::strerror(errno));
         }
         // A dangling link would be replaced by the file rather than followed; name the link's own
         // target instead, as when it exists.
         struct stat link {};
         if (lstat(output.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-            error = "is a link to a file that does not exist";
-            return false;
+            return Failure::Because(FailureKind::TargetOpen, "is a link to a file that does not exist");
         }
-        return true;
+        return Failure::None();
     }
     if (S_ISDIR(out.st_mode)) {
-        error = "is a folder";
-        return false;
+        return Failure::Because(FailureKind::TargetOpen, "is a folder");
     }
     if (!IsRegularFile(out)) {
-        error = "is not a regular file (a device or a pipe); only files are written";
-        return false;
+        return Failure::Because(FailureKind::TargetOpen,
+                                "is not a regular file (a device or a pipe); only files are written");
     }
     for (const std::string* input : {&midi, &soundFont}) {
         struct stat in {};
         if (stat(input->c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-            error = "is the file being rendered from (" + *input + ")";
-            return false;
+            return Failure::Because(FailureKind::TargetOpen,
+                                    "is the file being rendered from (" + *input + ")");
         }
     }
     // A link is replaced where it points, so the link survives and keeps naming the song.
     std::error_code ec;
     const std::filesystem::path resolved = std::filesystem::canonical(output, ec);
     if (!ec) target = resolved.string();
-    return true;
+    return Failure::None();
 }
 
 namespace {
@@ -223,10 +220,9 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     request.speed = choices.speedPercent / 100.0;
     request.transpose = choices.transpose;
     if (choices.metronome) request.metronome = SongBeats(tempo, song.song->duration);
-    std::string error;
     for (const std::string& part : choices.mutes) {
-        if (!AddMutedPart(*song.song, part, request.mutes, error))
-            return UsageError("--mute " + part + ": " + midi + ": " + error);
+        if (Failure refused = AddMutedPart(*song.song, part, request.mutes); !refused.Ok())
+            return UsageError("--mute " + part + ": " + midi + ": " + refused.text);
     }
     if (MutesEverything(*song.song, request.mutes))
         return UsageError("--mute: every part of " + midi + " would be silent: there is nothing to render");
@@ -238,7 +234,8 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
         RemoveStaleRenderFiles(cache, kPlayerRenderPrefix, 0);
     }
     auto pending = std::make_unique<RenderFile>();
-    if (!pending->CreateTemporary(folder, error)) return Fail("cannot write " + output + ": " + error);
+    if (Failure made = pending->CreateTemporary(folder); !made.Ok())
+        return Fail("cannot write " + output + ": " + made.text);
 
     render.synth = std::make_unique<SynthRenderer>();
     SynthRenderer& synth = *render.synth;
@@ -325,12 +322,12 @@ int RunRender(int argc, char** argv) {
     if (midi.empty()) return UsageError("render needs a MIDI file");
     if (output.empty()) return UsageError("render needs -o OUT.wav");
 
-    std::string error, target;
+    std::string target;
     for (const std::string* input : {&midi, &soundFont}) {
         if (NotARegularFile(*input)) return Fail(*input + ": not a regular file");
     }
-    if (!CheckOutput(output, midi, soundFont, target, error))
-        return Fail("cannot write " + output + ": " + error);
+    if (Failure refused = CheckOutput(output, midi, soundFont, target); !refused.Ok())
+        return Fail("cannot write " + output + ": " + refused.text);
     // render writes WAV and nothing else: any other extension would give a WAV file under a name
     // that promises a different format.
     if (!HasWavExtension(output)) {
@@ -349,7 +346,8 @@ int RunRender(int argc, char** argv) {
     double seconds =
         static_cast<double>(overview.wavDataBytes) / 2.0 / overview.wavChannels / overview.wavSampleRate;
     if (range.Whole()) {
-        if (!synth.renderFile->Commit(target, error)) return Fail("cannot write " + output + ": " + error);
+        if (Failure put = synth.renderFile->Commit(target); !put.Ok())
+            return Fail("cannot write " + output + ": " + put.text);
     } else {
         if (const std::string problem = RangeProblem(range, seconds); !problem.empty())
             return UsageError(midi + ": " + problem);

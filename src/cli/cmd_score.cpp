@@ -98,8 +98,9 @@ int RunScore(int argc, char** argv) {
                           ": the name must end in .musicxml, .svg, .pdf or .png");
     }
     if (NotARegularFile(path)) return Fail(std::string(path) + ": not a regular file");
-    std::string target, error;
-    if (!CheckOutput(output, path, "", target, error)) return Fail("cannot write " + output + ": " + error);
+    std::string target;
+    if (Failure refused = CheckOutput(output, path, "", target); !refused.Ok())
+        return Fail("cannot write " + output + ": " + refused.text);
 
     std::vector<uint8_t> bytes;
     auto song = std::make_unique<SongData>();

@@ -112,17 +112,16 @@ int RunVideo(int argc, char** argv) {
     }
     // A picture that cannot be used is found before the song is rendered, not minutes later.
     if (!request.look.background.empty()) {
-        std::string why;
-        if (!CheckVideoBackground(request.look.background, why)) return Fail(why);
+        if (Failure refused = CheckVideoBackground(request.look.background); !refused.Ok())
+            return Fail(refused);
     }
-    std::string error;
-    if (!CheckOutput(output, midi, soundFont, request.target, error))
-        return Fail("cannot write " + output + ": " + error);
+    if (Failure refused = CheckOutput(output, midi, soundFont, request.target); !refused.Ok())
+        return Fail("cannot write " + output + ": " + refused.text);
     // The raw frames are written as they come, so they meet the same checks as the video: never
     // over an input, a folder or a device.
     if (!rawCopy.empty()) {
-        if (!CheckOutput(rawCopy, midi, soundFont, request.rawCopy, error))
-            return Fail("cannot write " + rawCopy + ": " + error);
+        if (Failure refused = CheckOutput(rawCopy, midi, soundFont, request.rawCopy); !refused.Ok())
+            return Fail("cannot write " + rawCopy + ": " + refused.text);
         if (request.rawCopy == request.target)
             return Fail("cannot write " + rawCopy + ": it is the video's own file");
     }

@@ -63,10 +63,11 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
                const std::string& output, SongRender& render, const RenderChoices& choices = {});
 
 // Where a command may write `output`: `target` is the output resolved through links. A folder, a
-// device, a pipe or one of the files read (`midi`, `soundFont`) is refused with `error` set: the
-// output is replaced by renaming a complete file over it.
-bool CheckOutput(const std::string& output, const std::string& midi, const std::string& soundFont,
-                 std::string& target, std::string& error);
+// device, a pipe or one of the files read (`midi`, `soundFont`) is refused (TargetOpen, with the
+// reason alone, "is a folder", for the caller to put after the output's name): the output is
+// replaced by renaming a complete file over it.
+Failure CheckOutput(const std::string& output, const std::string& midi, const std::string& soundFont,
+                    std::string& target);
 
 // The SoundFont a command renders with when none is named: the one the player last loaded, else
 // the system's General MIDI SoundFont.

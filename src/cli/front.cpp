@@ -42,8 +42,7 @@ int RunMediaProgram(char** argv) {
         ::execv(path.c_str(), argv);
         error = std::error_code(errno, std::generic_category());
     }
-    std::fprintf(stderr, "dorvik-midi: cannot start %s: %s\n", path.c_str(), error.message().c_str());
-    return 1;
+    return cli::Fail("cannot start " + path + ": " + error.message());
 }
 
 }  // namespace

@@ -21,11 +21,12 @@ PreparedScene MakeVideoScene(const VideoSong& song, const VideoExportRequest& re
     prepared.song = std::make_unique<VideoSong>(song);
     const VideoSong& kept = *prepared.song;
     auto scene = std::make_unique<VideoScene>();
-    std::string error;
-    if (!scene->Create({kept.song.get(), kept.overviewRead ? &kept.overview : nullptr, kept.midiName,
-                        kept.soundFontName, kept.lyrics.get(), kept.scoreTempo.get(), kept.scoreMidi.get()},
-                       request.settings.width, request.settings.height, request.view, error, request.look)) {
-        failure = {FailureKind::EncoderSetup, "Couldn't draw the video's frames: " + error};
+    if (Failure drawn = scene->Create(
+            {kept.song.get(), kept.overviewRead ? &kept.overview : nullptr, kept.midiName, kept.soundFontName,
+             kept.lyrics.get(), kept.scoreTempo.get(), kept.scoreMidi.get()},
+            request.settings.width, request.settings.height, request.view, request.look);
+        !drawn.Ok()) {
+        failure = {FailureKind::EncoderSetup, "Couldn't draw the video's frames: " + drawn.text};
         return prepared;
     }
     prepared.scene = std::move(scene);

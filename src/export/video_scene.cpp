@@ -86,29 +86,27 @@ std::unique_ptr<platform::Image> LoadPicture(platform::SdlRenderTarget& target, 
 
 }  // namespace
 
-bool CheckVideoBackground(const std::string& path, std::string& error) {
+Failure CheckVideoBackground(const std::string& path) {
     std::vector<uint8_t> bytes;
-    if (Failure read = ReadRegularFile(path, kLargestPictureBytes, bytes); !read.Ok()) {
-        error = read.text;
-        return false;
-    }
-    error = PictureProblem(path, bytes);
-    if (!error.empty()) return false;
+    if (Failure read = ReadRegularFile(path, kLargestPictureBytes, bytes); !read.Ok()) return read;
+    if (std::string problem = PictureProblem(path, bytes); !problem.empty())
+        return Failure::Because(FailureKind::SourceFormat, std::move(problem));
     // A JPEG whose layout reads whole is left for the video to decode once; a PNG's decoder
     // refuses a damaged file itself, and is tried here so that it does before the song renders.
     JpegLayout layout;
-    if (ReadJpegLayout(bytes.data(), bytes.size(), layout)) return true;
-    const auto target = platform::OffscreenRenderTarget::Create(2, 2, &error);
-    if (target == nullptr) return false;
-    if (target->DecodePicture(bytes.data(), bytes.size()) != nullptr) return true;
-    error = path + " is not a PNG or JPEG picture that a video can show";
-    return false;
+    if (ReadJpegLayout(bytes.data(), bytes.size(), layout)) return Failure::None();
+    Made<platform::OffscreenRenderTarget> target = platform::OffscreenRenderTarget::Create(2, 2);
+    if (target.value == nullptr) return target.failure;
+    if (target.value->DecodePicture(bytes.data(), bytes.size()) != nullptr) return Failure::None();
+    return Failure::Because(FailureKind::SourceFormat,
+                            path + " is not a PNG or JPEG picture that a video can show");
 }
 
-bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView view, std::string& error,
-                        const VideoLook& look) {
-    target_ = platform::OffscreenRenderTarget::Create(width, height, &error);
-    if (target_ == nullptr) return false;
+Failure VideoScene::Create(const SceneSong& song, int width, int height, VideoView view,
+                           const VideoLook& look) {
+    Made<platform::OffscreenRenderTarget> made = platform::OffscreenRenderTarget::Create(width, height);
+    if (made.value == nullptr) return made.failure;
+    target_ = std::move(made.value);
     width_ = width;
     height_ = height;
     view_ = view;
@@ -120,8 +118,9 @@ bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView 
     // A little over the least, so that the digits' own height, not only the text size, reads.
     labelSize_ = std::ceil(1.25f * kLeastLabelShare * static_cast<float>(height) / scale_);
     if (!look.background.empty()) {
+        std::string error;
         backdrop_ = LoadPicture(*target_, look.background, error);
-        if (backdrop_ == nullptr) return false;
+        if (backdrop_ == nullptr) return Failure::Because(FailureKind::SourceFormat, error);
     }
     cardTitle_ = !look.title.empty()    ? look.title
                  : song.song != nullptr ? SongTitle(*song.song, song.midiName)
@@ -175,7 +174,7 @@ bool VideoScene::Create(const SceneSong& song, int width, int height, VideoView 
     // Lays the keyboard out, so that where each key lies is known before the first frame.
     DrawAt(-1.0);
     if (backdrop_ != nullptr) ComposeBackdrop();
-    return true;
+    return Failure::None();
 }
 
 void VideoScene::DrawAt(double songTime) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/audio_overview.h"
+#include "core/failure.h"
 #include "core/palette.h"
 #include "core/panel_layout.h"
 #include "core/song_data.h"
@@ -45,9 +46,9 @@ struct VideoFrameLayout {
 // draws a video frame takes its rectangles from here.
 [[nodiscard]] VideoFrameLayout ChooseVideoLayout(int width, int height, VideoView view);
 
-// Whether `path` is a picture a video can show behind its notes; false, with the reason in `error`,
+// Whether `path` is a picture a video can show behind its notes: the failure, naming the file,
 // when it cannot be read or is no PNG or JPEG. For refusing a bad picture before any work starts.
-[[nodiscard]] bool CheckVideoBackground(const std::string& path, std::string& error);
+Failure CheckVideoBackground(const std::string& path);
 
 // The song a video shows: what the panels draw, read only. Everything pointed at must outlive
 // the scene.
@@ -71,10 +72,8 @@ class VideoScene {
     VideoScene& operator=(const VideoScene&) = delete;
 
     // Builds the panels for `song` and an off-screen target of the output size, in the look asked
-    // for. False, with the reason in `error`, when the target cannot be made or the look's picture
-    // cannot be read.
-    [[nodiscard]] bool Create(const SceneSong& song, int width, int height, VideoView view,
-                              std::string& error, const VideoLook& look = {});
+    // for. The failure says why when the target cannot be made or the look's picture cannot be read.
+    Failure Create(const SceneSong& song, int width, int height, VideoView view, const VideoLook& look = {});
 
     // Draws the frame at `songTime` seconds; the pixels are then ready to be read.
     void DrawAt(double songTime);

@@ -511,11 +511,10 @@ bool SdlRenderTarget::SavePng(const std::string& path) {
 
 // --- OffscreenRenderTarget ---
 
-std::unique_ptr<OffscreenRenderTarget> OffscreenRenderTarget::Create(int width, int height,
-                                                                     std::string* error) {
+Made<OffscreenRenderTarget> OffscreenRenderTarget::Create(int width, int height) {
     auto fail = [&](const char* what) {
-        if (error != nullptr) *error = std::string(what) + ": " + SDL_GetError();
-        return nullptr;
+        return Made<OffscreenRenderTarget>::Not(FailureKind::TargetOpen,
+                                                std::string(what) + ": " + SDL_GetError());
     };
     if (width <= 0 || height <= 0) return fail("an off-screen target needs a positive size");
     std::unique_ptr<OffscreenRenderTarget> target(new OffscreenRenderTarget(width, height));
@@ -525,7 +524,7 @@ std::unique_ptr<OffscreenRenderTarget> OffscreenRenderTarget::Create(int width, 
     if (renderer == nullptr) return fail("cannot create the software renderer");
     if (!target->Attach(renderer)) return fail("cannot start the font engine");
     target->DrawStraightInto(target->surface_);
-    return target;
+    return Made<OffscreenRenderTarget>::Of(std::move(target));
 }
 
 OffscreenRenderTarget::~OffscreenRenderTarget() {

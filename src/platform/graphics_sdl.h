@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "core/made.h"
 #include "platform/graphics.h"
 #include "platform/raster.h"
 #include "platform/text_cache.h"
@@ -177,10 +178,9 @@ class SdlRenderTarget : public RenderTarget {
 // unchanged calls (the time bar's waveform) are neither made, recorded nor compared again.
 class WindowRenderTarget final : public SdlRenderTarget {
   public:
-    // Null, with the reason in *error, when the scene or a way to show it cannot be made. The size
-    // is in pixels; the scale starts at 1.
-    static std::unique_ptr<WindowRenderTarget> Create(SDL_Window* window, int width, int height,
-                                                      std::string* error);
+    // Nothing, with the reason, when the scene or a way to show it cannot be made. The size is in
+    // pixels; the scale starts at 1.
+    static Made<WindowRenderTarget> Create(SDL_Window* window, int width, int height);
     ~WindowRenderTarget() override;
 
     // A new pixel size (the window's client size) and scale. The scene's pixels are made again
@@ -241,9 +241,9 @@ class WindowRenderTarget final : public SdlRenderTarget {
     };
 
     WindowRenderTarget(int width, int height) : SdlRenderTarget(width, height) {}
-    bool MakeScene(int width, int height, std::string* error);  // the scene, its renderer and upload
+    Failure MakeScene(int width, int height);  // the scene, its renderer and upload
     void FreeScene();
-    bool StartPresenting(SDL_Window* window, std::string* error);
+    Failure StartPresenting(SDL_Window* window);
     static int WatchEvents(void* self, SDL_Event* event);
     [[nodiscard]] static bool Same(const Command& a, const std::string& textA, const Command& b,
                                    const std::string& textB);
@@ -288,7 +288,8 @@ class WindowRenderTarget final : public SdlRenderTarget {
 // Usable without SDL_Init.
 class OffscreenRenderTarget final : public SdlRenderTarget {
   public:
-    static std::unique_ptr<OffscreenRenderTarget> Create(int width, int height, std::string* error = nullptr);
+    // Nothing, with the reason, when the surface or its renderer cannot be made.
+    static Made<OffscreenRenderTarget> Create(int width, int height);
     ~OffscreenRenderTarget() override;
 
     void BeginDraw() override;

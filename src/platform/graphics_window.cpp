@@ -69,26 +69,26 @@ void CopyBox(const SDL_Surface* from, SDL_Surface* to, const SDL_Rect& r) {
 
 // --- Creating ---
 
-std::unique_ptr<WindowRenderTarget> WindowRenderTarget::Create(SDL_Window* window, int width, int height,
-                                                               std::string* error) {
-    auto fail = [&](const char* what) {
-        if (error != nullptr) *error = std::string(what) + ": " + SDL_GetError();
-        return nullptr;
-    };
-    if (window == nullptr || width <= 0 || height <= 0) return fail("no window to draw on");
-    std::unique_ptr<WindowRenderTarget> target(new WindowRenderTarget(width, height));
-    if (!target->MakeScene(width, height, error)) return nullptr;
-    if (!target->StartPresenting(window, error)) return nullptr;
-    target->windowId_ = SDL_GetWindowID(window);
-    SDL_AddEventWatch(&WindowRenderTarget::WatchEvents, target.get());
-    return target;
+namespace {
+
+Failure SdlFailure(const char* what) {
+    return Failure::Because(FailureKind::TargetOpen, std::string(what) + ": " + SDL_GetError());
 }
 
-bool WindowRenderTarget::MakeScene(int width, int height, std::string* error) {
-    auto fail = [&](const char* what) {
-        if (error != nullptr) *error = std::string(what) + ": " + SDL_GetError();
-        return false;
-    };
+}  // namespace
+
+Made<WindowRenderTarget> WindowRenderTarget::Create(SDL_Window* window, int width, int height) {
+    if (window == nullptr || width <= 0 || height <= 0) return {nullptr, SdlFailure("no window to draw on")};
+    std::unique_ptr<WindowRenderTarget> target(new WindowRenderTarget(width, height));
+    if (Failure failed = target->MakeScene(width, height); !failed.Ok()) return {nullptr, std::move(failed)};
+    if (Failure failed = target->StartPresenting(window); !failed.Ok()) return {nullptr, std::move(failed)};
+    target->windowId_ = SDL_GetWindowID(window);
+    SDL_AddEventWatch(&WindowRenderTarget::WatchEvents, target.get());
+    return Made<WindowRenderTarget>::Of(std::move(target));
+}
+
+Failure WindowRenderTarget::MakeScene(int width, int height) {
+    auto fail = [](const char* what) { return SdlFailure(what); };
     SetPixelSize(width, height);
     scene_ = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_ARGB8888);
     if (scene_ == nullptr) return fail("cannot create the scene");
@@ -104,7 +104,7 @@ bool WindowRenderTarget::MakeScene(int width, int height, std::string* error) {
         if (upload_ == nullptr) return fail("cannot create the scene's texture");
         SDL_SetTextureBlendMode(upload_, SDL_BLENDMODE_NONE);
     }
-    return true;
+    return Failure::None();
 }
 
 void WindowRenderTarget::FreeScene() {
@@ -122,9 +122,8 @@ bool WindowRenderTarget::Resize(int pixelWidth, int pixelHeight, float scale) {
     if (scene_ != nullptr && pixelWidth == PixelWidth() && pixelHeight == PixelHeight()) return true;
     FreeScene();
     if (pixelWidth <= 0 || pixelHeight <= 0) return false;
-    std::string error;
-    if (!MakeScene(pixelWidth, pixelHeight, &error)) {
-        std::fprintf(stderr, "dorvik-midi-player: %s\n", error.c_str());
+    if (const Failure failed = MakeScene(pixelWidth, pixelHeight); !failed.Ok()) {
+        std::fprintf(stderr, "dorvik-midi-player: %s\n", failed.text.c_str());
         FreeScene();
         return false;
     }
@@ -146,7 +145,7 @@ void WindowRenderTarget::SetScale(float scale) {
     }
 }
 
-bool WindowRenderTarget::StartPresenting(SDL_Window* window, std::string* error) {
+Failure WindowRenderTarget::StartPresenting(SDL_Window* window) {
     window_ = window;
     if (HasGpu()) {
         // No vertical sync: the frame loop paces itself and must not block in Present.
@@ -166,15 +165,14 @@ bool WindowRenderTarget::StartPresenting(SDL_Window* window, std::string* error)
     // renderer, which then runs on the processor; the display's own shared memory is cheaper.
     if (gpu_ == nullptr) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (gpu_ == nullptr && SDL_GetWindowSurface(window) == nullptr) {
-        if (error != nullptr) *error = std::string("cannot draw on the window's surface: ") + SDL_GetError();
-        return false;
+        return SdlFailure("cannot draw on the window's surface");
     }
     if (Debugging()) {
         std::fprintf(stderr,
                      "dorvik-midi-player: frames drawn by the software rasteriser, shown through %s\n",
                      gpu_ != nullptr ? "the GPU renderer" : "the window's surface (no GPU)");
     }
-    return true;
+    return Failure::None();
 }
 
 WindowRenderTarget::~WindowRenderTarget() {

@@ -553,15 +553,16 @@ DBusHandlerResult OnMessage(DBusConnection*, DBusMessage* message, void* data) {
 
 }  // namespace
 
-std::unique_ptr<MprisService> MprisService::Start(const std::string& name, const std::string& identity,
-                                                  const std::string& desktopEntry, MprisHandlers handlers,
-                                                  std::string& why) {
+Made<MprisService> MprisService::Start(const std::string& name, const std::string& identity,
+                                       const std::string& desktopEntry, MprisHandlers handlers) {
+    auto unavailable = [](std::string why) {
+        return Made<MprisService>::Not(FailureKind::TargetOpen, std::move(why));
+    };
     BusError error;
     // A connection of its own, so that closing it here leaves any other user of the bus alone.
     ConnectionPtr connection(dbus_bus_get_private(DBUS_BUS_SESSION, &error.e));
     if (connection == nullptr) {
-        why = error.Set() ? error.e.message : "no session bus";
-        return nullptr;
+        return unavailable(error.Set() ? error.e.message : "no session bus");
     }
     // Losing the bus must never end the player.
     dbus_connection_set_exit_on_disconnect(connection.get(), FALSE);
@@ -574,8 +575,7 @@ std::unique_ptr<MprisService> MprisService::Start(const std::string& name, const
         const int got =
             dbus_bus_request_name(connection.get(), candidate.c_str(), DBUS_NAME_FLAG_DO_NOT_QUEUE, &error.e);
         if (error.Set()) {
-            why = std::string("cannot take the name ") + candidate + ": " + error.e.message;
-            return nullptr;
+            return unavailable(std::string("cannot take the name ") + candidate + ": " + error.e.message);
         }
         if (got == DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER || got == DBUS_REQUEST_NAME_REPLY_ALREADY_OWNER) {
             impl->busName = candidate;
@@ -583,17 +583,15 @@ std::unique_ptr<MprisService> MprisService::Start(const std::string& name, const
         }
     }
     if (impl->busName.empty()) {
-        why = "another player holds the name " + base;
-        return nullptr;
+        return unavailable("another player holds the name " + base);
     }
     static const DBusObjectPathVTable kTable = {nullptr, OnMessage, nullptr, nullptr, nullptr, nullptr};
     if (!dbus_connection_try_register_object_path(connection.get(), kObjectPath, &kTable, impl.get(),
                                                   &error.e)) {
-        why = error.Set() ? error.e.message : "cannot register the player's object";
-        return nullptr;
+        return unavailable(error.Set() ? error.e.message : "cannot register the player's object");
     }
     impl->connection = std::move(connection);
-    return std::unique_ptr<MprisService>(new MprisService(std::move(impl)));
+    return Made<MprisService>::Of(std::unique_ptr<MprisService>(new MprisService(std::move(impl))));
 }
 
 MprisService::MprisService(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

@@ -18,6 +18,8 @@
 #include <memory>
 #include <string>
 
+#include "core/made.h"
+
 namespace platform {
 
 // The transport requests, as the controls send them.
@@ -60,12 +62,10 @@ class MprisService {
     // Connects to the session bus and registers the player as org.mpris.MediaPlayer2.`name`, or,
     // when another process holds that name, as `name`.instance<pid>, as the MPRIS convention has
     // it. `identity` is the name the controls show; `desktopEntry` the desktop file's name without
-    // ".desktop". Nothing, with `why` set, when there is no session bus or the name cannot be had:
-    // the player then simply has no media controls.
-    [[nodiscard]] static std::unique_ptr<MprisService> Start(const std::string& name,
-                                                             const std::string& identity,
-                                                             const std::string& desktopEntry,
-                                                             MprisHandlers handlers, std::string& why);
+    // ".desktop". Nothing, with the failure saying why, when there is no session bus or
+    // the name cannot be had: the player then simply has no media controls.
+    static Made<MprisService> Start(const std::string& name, const std::string& identity,
+                                    const std::string& desktopEntry, MprisHandlers handlers);
     ~MprisService();  // gives the name up and closes the connection
     MprisService(const MprisService&) = delete;
     MprisService& operator=(const MprisService&) = delete;

@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/sample_rate.h"
+
 namespace platform {
 
 struct SoundFormat {
@@ -154,7 +156,7 @@ class SoundOutput {
     // When this returns, the mixer attached before is no longer being called and will not be
     // again, so its owner may destroy it; a mixer must be detached before it is destroyed. An
     // output without a device mixes nothing.
-    virtual void AttachLiveMixer(LiveMixer* mixer, uint32_t liveRate = 44100) {
+    virtual void AttachLiveMixer(LiveMixer* mixer, uint32_t liveRate = kSampleRate) {
         (void)mixer;
         (void)liveRate;
     }

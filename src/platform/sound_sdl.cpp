@@ -256,7 +256,7 @@ class SdlOutput final : public SoundOutput {
     // Frames the device asks for at a time. The default is small enough that the play cursor moves
     // in steps shorter than a drawn frame, large enough not to starve under load.
     uint32_t periodFrames_ = kDefaultDeviceFrames;
-    uint32_t liveRate_ = 44100;
+    uint32_t liveRate_ = kSampleRate;
     std::vector<SdlRing*> rings_;        // every open ring, oldest first
     std::unique_ptr<SdlRing> liveOnly_;  // the device of the live sound while no song ring can be
     std::atomic<LiveMixer*> mixer_{nullptr};

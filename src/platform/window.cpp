@@ -76,7 +76,7 @@ uint32_t KeyCode(SDL_Keycode sym) {
 
 // --- VideoSystem ---
 
-std::unique_ptr<VideoSystem> VideoSystem::Start(std::string* error) {
+Made<VideoSystem> VideoSystem::Start() {
     // A desktop player is not a game: leave the compositor and the screen saver alone.
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
@@ -86,8 +86,8 @@ std::unique_ptr<VideoSystem> VideoSystem::Start(std::string* error) {
     KeepSystemLibrariesMapped();
 #endif
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {  // reference-counted by SDL
-        if (error != nullptr) *error = std::string("cannot open the display: ") + SDL_GetError();
-        return nullptr;
+        return Made<VideoSystem>::Not(FailureKind::TargetOpen,
+                                      std::string("cannot open the display: ") + SDL_GetError());
     }
     // Without a display SDL falls back to drivers that show nothing, and the program would run
     // on unseen. Those are for tests, which ask for them by name.
@@ -97,11 +97,11 @@ std::unique_ptr<VideoSystem> VideoSystem::Start(std::string* error) {
         driver != nullptr && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0);
     if (invisible && (requested == nullptr || *requested == '\0')) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        if (error != nullptr)
-            *error = "no display to open a window on (neither DISPLAY nor WAYLAND_DISPLAY is set)";
-        return nullptr;
+        return Made<VideoSystem>::Not(
+            FailureKind::TargetOpen,
+            "no display to open a window on (neither DISPLAY nor WAYLAND_DISPLAY is set)");
     }
-    return std::unique_ptr<VideoSystem>(new VideoSystem());
+    return Made<VideoSystem>::Of(std::unique_ptr<VideoSystem>(new VideoSystem()));
 }
 
 VideoSystem::~VideoSystem() {
@@ -117,15 +117,14 @@ bool VideoSystem::UsableArea(RectI* out) const {
 
 // --- Window ---
 
-std::unique_ptr<Window> Window::Create(const std::string& caption, int x, int y, int clientWidth,
-                                       int clientHeight, std::string* error) {
+Made<Window> Window::Create(const std::string& caption, int x, int y, int clientWidth, int clientHeight) {
     auto fail = [&](const char* what) {
-        if (error != nullptr) *error = std::string(what) + ": " + SDL_GetError();
-        return nullptr;
+        return Made<Window>::Not(FailureKind::TargetOpen, std::string(what) + ": " + SDL_GetError());
     };
     std::unique_ptr<Window> window(new Window());
-    window->video_ = VideoSystem::Start(error);
-    if (window->video_ == nullptr) return nullptr;
+    Made<VideoSystem> video = VideoSystem::Start();
+    if (video.value == nullptr) return {nullptr, std::move(video.failure)};
+    window->video_ = std::move(video.value);
     if (clientWidth <= 0 || clientHeight <= 0) return fail("the window needs a positive size");
     window->window_ = SDL_CreateWindow(caption.c_str(), x, y, clientWidth, clientHeight,
                                        SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
@@ -133,7 +132,7 @@ std::unique_ptr<Window> Window::Create(const std::string& caption, int x, int y,
     window->userEvent_ = SDL_RegisterEvents(1);
     // The program reads keys, never text: no input-method editor pops up over the keyboard view.
     SDL_StopTextInput();
-    return window;
+    return Made<Window>::Of(std::move(window));
 }
 
 Window::~Window() {
@@ -252,6 +251,10 @@ void Window::RequestQuit() {
     SDL_Event event{};
     event.type = SDL_QUIT;
     SDL_PushEvent(&event);
+}
+
+void Window::Raise() {
+    SDL_RaiseWindow(window_);
 }
 
 PointI Window::ClientSize() const {

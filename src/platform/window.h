@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "core/made.h"
 #include "platform/geometry.h"
 
 struct SDL_Window;
@@ -78,8 +79,8 @@ enum CursorShape : int { kCursorArrow = 1, kCursorResizeVertical = 2, kCursorRes
 // read and for as long as any window exists.
 class VideoSystem {
   public:
-    // Null, with the reason in *error, when there is no display to open.
-    static std::unique_ptr<VideoSystem> Start(std::string* error);
+    // Nothing, with the reason, when there is no display to open.
+    static Made<VideoSystem> Start();
     ~VideoSystem();
     VideoSystem(const VideoSystem&) = delete;
     VideoSystem& operator=(const VideoSystem&) = delete;
@@ -95,9 +96,8 @@ class Window {
   public:
     // A resizable window, hidden until Show(), whose client area is `clientWidth` x
     // `clientHeight` with its top-left corner at (x, y) on the screen. Needs a started
-    // VideoSystem. Null, with the reason in *error, on failure.
-    static std::unique_ptr<Window> Create(const std::string& caption, int x, int y, int clientWidth,
-                                          int clientHeight, std::string* error);
+    // VideoSystem. Nothing, with the reason, on failure.
+    static Made<Window> Create(const std::string& caption, int x, int y, int clientWidth, int clientHeight);
     ~Window();
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
@@ -123,6 +123,7 @@ class Window {
     bool WaitForMessage(int milliseconds);
     void PostUserMessage();
     void RequestQuit();  // queues a Quit message, as closing the window does
+    void Raise();        // above the other windows, with the input focus, where the desktop allows
 
     [[nodiscard]] PointI ClientSize() const;
     [[nodiscard]] PointI ClientOrigin() const;  // the client area's top-left corner on the screen

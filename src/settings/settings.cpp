@@ -337,7 +337,7 @@ std::string SettingsFileProblem() {
     const char* why = nullptr;
     if (S_ISDIR(info.st_mode)) {
         why = "it is a folder";
-    } else if (!S_ISREG(info.st_mode)) {
+    } else if (!IsRegularFile(info)) {
         why = "it is not a file (a pipe or a device)";
     } else if (access(path.c_str(), R_OK) != 0) {
         why = std::strerror(errno);

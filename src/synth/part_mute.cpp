@@ -106,14 +106,14 @@ int NoteMuter::Forward(void* data, fluid_midi_event_t* event) {
     return fluid_synth_noteoff(muter->synth_, channel, moved);
 }
 
-bool AddMutedPart(const SongData& song, const std::string& part, PartMutes& mutes, std::string& error) {
+Failure AddMutedPart(const SongData& song, const std::string& part, PartMutes& mutes) {
     if (part == "drums") {
         if (song.percussionNotes <= 0) {
-            error = "the song has no drums (no notes on the percussion channel, 10)";
-            return false;
+            return Failure::Because(FailureKind::Usage,
+                                    "the song has no drums (no notes on the percussion channel, 10)");
         }
         mutes.drums = true;
-        return true;
+        return Failure::None();
     }
     const bool hands = song.reading == ReadingHands;
     const int parts = hands ? 2 : std::clamp(song.partCount, 0, kMaxParts);
@@ -126,10 +126,9 @@ bool AddMutedPart(const SongData& song, const std::string& part, PartMutes& mute
     const bool digits =
         !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (!digits || errno != 0 || *end != '\0' || number < 1 || number > parts) {
-        error = "the song has no part " + part + " (" + choices +
-                (song.percussionNotes > 0 ? ", or drums)" : ")");
-        return false;
+        return Failure::Because(FailureKind::Usage, "the song has no part " + part + " (" + choices +
+                                                        (song.percussionNotes > 0 ? ", or drums)" : ")"));
     }
     mutes.parts.set(static_cast<size_t>(number - 1));
-    return true;
+    return Failure::None();
 }

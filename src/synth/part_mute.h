@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "core/failure.h"
 #include "core/song_data.h"
 
 // The parts a render leaves silent. `parts` counts as the song's parts do (0 is the first hand or
@@ -108,6 +109,6 @@ class NoteMuter {
 };
 
 // A part number as the command line takes it ("1", "2", a voice's number as `info` lists it, or
-// "drums") into `mutes`; false with `error` saying why when the song has no such part.
-[[nodiscard]] bool AddMutedPart(const SongData& song, const std::string& part, PartMutes& mutes,
-                                std::string& error);
+// "drums") into `mutes`; a Usage failure saying why (the reason alone, for the caller to put after
+// the option and the song) when the song has no such part.
+Failure AddMutedPart(const SongData& song, const std::string& part, PartMutes& mutes);

@@ -93,22 +93,22 @@ void RenderFile::Close() {
     fd_ = -1;
 }
 
-bool RenderFile::Adopt(int fd, const std::string& path, std::string& error) {
+Failure RenderFile::Adopt(int fd, const std::string& path) {
     // The lock tells a later run that this file is in use; it goes with the process.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = std::strerror(errno);
+        const Failure failed = Failure::Because(FailureKind::TargetOpen, std::strerror(errno));
         close(fd);
         if (!unnamed_) unlink(path.c_str());
         unnamed_ = false;
-        return false;
+        return failed;
     }
     fd_ = fd;
     path_ = path;
     if (!unnamed_) signalSlot_ = TakeSlot(path);
-    return true;
+    return Failure::None();
 }
 
-bool RenderFile::CreateTemporary(const std::string& folder, std::string& error, bool unnamed) {
+Failure RenderFile::CreateTemporary(const std::string& folder, bool unnamed) {
     Close();
     folder_ = folder.empty() ? std::string(".") : folder;
     unnamed_ = false;
@@ -118,47 +118,43 @@ bool RenderFile::CreateTemporary(const std::string& folder, std::string& error, 
         const int fd = open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         if (fd >= 0) {
             unnamed_ = true;
-            return Adopt(fd, "/proc/self/fd/" + std::to_string(fd), error);
+            return Adopt(fd, "/proc/self/fd/" + std::to_string(fd));
         }
     }
     std::string name = folder_ + "/" + kRenderTempPrefix + "XXXXXX";
     const int fd = mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
+        return Failure::Because(FailureKind::TargetOpen, std::strerror(errno));
     }
-    return Adopt(fd, name, error);
+    return Adopt(fd, name);
 }
 
-bool RenderFile::CreateUnique(const std::string& folder, const std::string& prefix, const std::string& suffix,
-                              std::string& error) {
+Failure RenderFile::CreateUnique(const std::string& folder, const std::string& prefix,
+                                 const std::string& suffix) {
     Close();
     folder_ = folder.empty() ? std::string(".") : folder;
     std::string name = folder_ + "/" + prefix + "XXXXXX" + suffix;
     const int fd = mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
     if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
+        return Failure::Because(FailureKind::TargetOpen, std::strerror(errno));
     }
-    return Adopt(fd, name, error);
+    return Adopt(fd, name);
 }
 
-bool RenderFile::CreateOwn(const std::string& path, std::string& error) {
+Failure RenderFile::CreateOwn(const std::string& path) {
     Close();
     const size_t slash = path.rfind('/');
     folder_ = slash == std::string::npos ? std::string(".")
               : slash == 0               ? std::string("/")
                                          : path.substr(0, slash);
     if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-        error = std::strerror(errno);
-        return false;
+        return Failure::Because(FailureKind::TargetOpen, std::strerror(errno));
     }
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
+        return Failure::Because(FailureKind::TargetOpen, std::strerror(errno));
     }
-    return Adopt(fd, path, error);
+    return Adopt(fd, path);
 }
 
 namespace {
@@ -176,13 +172,12 @@ mode_t TargetMode(const std::string& target) {
 
 // Links the unnamed file into its folder under a fresh temporary name: a link cannot replace the
 // target, so the name is put in place by a rename afterwards, as for a named file.
-bool RenderFile::NameUnnamed(std::string& named, std::string& error) {
+Failure RenderFile::NameUnnamed(std::string& named) {
     static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[6];
         if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-            error = std::strerror(errno);
-            return false;
+            return Failure::Because(FailureKind::TargetOpen, std::strerror(errno));
         }
         named = folder_ + "/" + kRenderTempPrefix;
         for (const unsigned char r : random) named += kLetters[r % (sizeof kLetters - 1)];
@@ -190,28 +185,26 @@ bool RenderFile::NameUnnamed(std::string& named, std::string& error) {
         // which needs it.
         int linked = linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW);
         if (linked != 0 && errno == ENOENT) linked = linkat(fd_, "", AT_FDCWD, named.c_str(), AT_EMPTY_PATH);
-        if (linked == 0) return true;
+        if (linked == 0) return Failure::None();
         if (errno != EEXIST) {
-            error = std::strerror(errno);
-            return false;
+            return Failure::Because(FailureKind::TargetOpen, std::strerror(errno));
         }
     }
-    error = "no free temporary name";
-    return false;
+    return Failure::Because(FailureKind::TargetOpen, "no free temporary name");
 }
 
-bool RenderFile::Commit(const std::string& target, std::string& error) {
+Failure RenderFile::Commit(const std::string& target) {
     if (unnamed_) {
         std::string named;
-        if (!NameUnnamed(named, error)) return false;
+        if (Failure failed = NameUnnamed(named); !failed.Ok()) return failed;
         if (fchmod(fd_, TargetMode(target)) != 0 || std::rename(named.c_str(), target.c_str()) != 0) {
-            error = std::strerror(errno);
+            const Failure failed = Failure::Because(FailureKind::Write, std::strerror(errno));
             unlink(named.c_str());
-            return false;
+            return failed;
         }
         path_ = target;
         Close();
-        return true;
+        return Failure::None();
     }
     // In a folder others can write to, the temporary name may have been taken over by another
     // user (a link to a file of the user's, say). What this program wrote went into its own open
@@ -220,16 +213,15 @@ bool RenderFile::Commit(const std::string& target, std::string& error) {
     }, named{};
     if (fstat(fd_, &mine) != 0 || lstat(path_.c_str(), &named) != 0 || mine.st_dev != named.st_dev ||
         mine.st_ino != named.st_ino) {
-        error = "the temporary file " + path_ + " was replaced or removed by someone else";
-        return false;
+        return Failure::Because(FailureKind::Write,
+                                "the temporary file " + path_ + " was replaced or removed by someone else");
     }
     if (fchmod(fd_, TargetMode(target)) != 0 || std::rename(path_.c_str(), target.c_str()) != 0) {
-        error = std::strerror(errno);
-        return false;
+        return Failure::Because(FailureKind::Write, std::strerror(errno));
     }
     path_ = target;
     Close();
-    return true;
+    return Failure::None();
 }
 
 // --- Stale files ---

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "core/failure.h"
+
 // Temporary files beside a render's output are named ".dorvik-render-XXXXXX"; the name does not
 // grow with the output's, so any legal output name can be rendered.
 inline constexpr const char* kRenderTempPrefix = ".dorvik-render-";
@@ -26,24 +28,27 @@ class RenderFile {
     // gives it one, so a process killed part way, even by SIGKILL, leaves nothing behind; its
     // path() is then the process's own "/proc/self/fd/N", which opens this very file. Elsewhere
     // it is ".dorvik-render-XXXXXX", made with O_EXCL (never a file or link that was already
-    // there). False with `error` set when it cannot be made.
-    [[nodiscard]] bool CreateTemporary(const std::string& folder, std::string& error, bool unnamed = true);
+    // there).
+    //
+    // The failures of these calls carry the system's reason alone ("Permission denied"), for the
+    // caller to put after the name of the output it was making: TargetOpen while the file is
+    // made, Write when it cannot be put in place.
+    Failure CreateTemporary(const std::string& folder, bool unnamed = true);
 
     // A new file "<prefix>XXXXXX<suffix>" in `folder` under a random name, made with O_EXCL, so no
     // other process can hold the same name. Readable by its owner only; locked while this object
     // holds it, and removed when it goes.
-    [[nodiscard]] bool CreateUnique(const std::string& folder, const std::string& prefix,
-                                    const std::string& suffix, std::string& error);
+    Failure CreateUnique(const std::string& folder, const std::string& prefix, const std::string& suffix);
 
     // A new file at `path`, in a folder that only this user can write to: whatever held the name
     // (a file left by an earlier run with the same process id) is removed first. The file is
     // removed again when this object goes.
-    [[nodiscard]] bool CreateOwn(const std::string& path, std::string& error);
+    Failure CreateOwn(const std::string& path);
 
     // Gives the finished temporary file the name `target`, which must be in the same folder. The
     // file takes the permissions of the regular file it replaces, or those of any new file of
     // the user's. Afterwards the file is the user's and is no longer removed.
-    [[nodiscard]] bool Commit(const std::string& target, std::string& error);
+    Failure Commit(const std::string& target);
 
     int fd() const { return fd_; }
     const std::string& path() const { return path_; }
@@ -52,9 +57,9 @@ class RenderFile {
     const std::string& folder() const { return folder_; }
 
   private:
-    bool Adopt(int fd, const std::string& path, std::string& error);
+    Failure Adopt(int fd, const std::string& path);
     void Close();
-    bool NameUnnamed(std::string& named, std::string& error);
+    Failure NameUnnamed(std::string& named);
 
     int fd_ = -1;
     std::string path_;

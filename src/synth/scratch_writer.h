@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/failure.h"
 #include "synth/loudness.h"
 
 class RenderStream;
@@ -57,13 +58,12 @@ class ScratchWriter {
         }
         changed_.notify_all();
     }
-    // Waits until every chunk handed over has been measured and written; false with `error`
-    // set when a write failed.
-    bool Drain(std::string& error) {
+    // Waits until every chunk handed over has been measured and written; a Write failure with
+    // the system's reason alone when a write failed.
+    Failure Drain() {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return inFlight_ == 0; });
-        error = error_;
-        return !failed_;
+        return failed_ ? Failure::Because(FailureKind::Write, error_) : Failure::None();
     }
     bool Failed() {
         const std::lock_guard lock(mutex_);

@@ -216,11 +216,10 @@ Failure SynthRenderer::StartRender(const RenderRequest& request, const std::stri
     // hold: players in separate process-id spaces share one folder and even one process id.
     renderFile.reset();
     auto file = std::make_unique<RenderFile>();
-    std::string error;
-    if (!file->CreateUnique(folder, kPlayerRenderPrefix, ".wav", error)) {
+    if (Failure made = file->CreateUnique(folder, kPlayerRenderPrefix, ".wav"); !made.Ok()) {
         ReleaseSoundFont();
         return Refuse(Failure::Because(FailureKind::TargetOpen,
-                                       "cannot write the rendered song in " + folder + ": " + error));
+                                       "cannot write the rendered song in " + folder + ": " + made.text));
     }
     return StartRender(request, std::move(file));
 }
@@ -313,10 +312,10 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
         // process however it ends where the file system can make unnamed files.
         const std::string& folder = scratchFolder;
         auto scratch = std::make_unique<RenderFile>();
-        if (!scratch->CreateTemporary(folder, writeError_)) {
+        if (Failure made = scratch->CreateTemporary(folder); !made.Ok()) {
             return Refuse(
                 Failure::Because(FailureKind::TargetOpen,
-                                 "cannot make the render's scratch file in " + folder + ": " + writeError_));
+                                 "cannot make the render's scratch file in " + folder + ": " + made.text));
         }
         chunk_ = nullptr;
         chunkFrames_ = 0;
@@ -463,7 +462,7 @@ bool SynthRenderer::FlushChunk() {
         chunkFrames_ = 0;
     }
     if (!writer_->Failed()) return true;
-    (void)writer_->Drain(writeError_);
+    writeError_ = writer_->Drain().text;
     return false;
 }
 
@@ -517,7 +516,13 @@ RenderStatus SynthRenderer::End(Failure failure) {
 }
 
 RenderStatus SynthRenderer::FinishSynthesis(bool playing) {
-    if (raw_ ? !Finish(frames_) : !FlushChunk() || !writer_->Drain(writeError_)) return WriteFailure();
+    // Every chunk handed to the writer is on disk before the render counts as finished.
+    auto drained = [this] {
+        const Failure failed = writer_->Drain();
+        writeError_ = failed.text;
+        return failed.Ok();
+    };
+    if (raw_ ? !Finish(frames_) : !FlushChunk() || !drained()) return WriteFailure();
     if (!playing && !LastFluidError().empty() && (frames_ < songFrames_ || !heardSound_)) {
         // FluidSynth gave up on the file part way or at once (it cannot read the file, or reads it
         // differently), so the sound is not the song.

@@ -161,6 +161,9 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
         ask(PanelIntent::OpenExportFolder);
 
     midiButton.progress = shown.renderProgress;
+    exportButton.progress = shown.audioExportProgress;
+    videoButton.progress = shown.videoExportProgress;
+    const bool videoExportRunning = shown.videoExportProgress >= 0;
     midiButton.dimmed = !shown.soundFontLoaded;
     // Without a song there is nothing to export: the buttons look it, and say it.
     const std::string_view exportWhy = !shown.exportBlocked.empty()
@@ -422,8 +425,8 @@ void ControlPanel::DrawTip(const PanelSnapshot& shown) {
             tip = "Save the song as you hear it: WAV, Ogg, FLAC, ALAC, AAC or MP3";
             break;
         case TipVideo:
-            tip = videoExportRunning ? "Stop the video export"
-                                     : "Save the falling notes and the sound as a video";
+            tip = shown.videoExportProgress >= 0 ? "Stop the video export"
+                                                 : "Save the falling notes and the sound as a video";
             break;
         case TipVolume:
             tip = "The playback volume (+ and -)";

@@ -44,17 +44,16 @@ struct PanelSnapshot {
     bool soundFontLoaded = true;
     // While playing along: the parts the player plays, lit in the legend; null otherwise.
     const std::bitset<kMaxParts>* played = nullptr;
+    // The exports' progress in percent, negative while none runs. While a video exports, a click
+    // on "Export video" asks to stop it.
+    float audioExportProgress = -1.0f;
+    float videoExportProgress = -1.0f;
 };
 
 class ControlPanel final : public Panel {
   public:
-    // Written by the export operations: the buttons' progress displays and whether a video
-    // export runs, in which case a click on "Export video" asks to stop it. The owner passes
-    // that request on through `videoCancelRequested`.
-    Button exportButton;  // "Export audio"
-    Button videoButton;   // "Export video"; shows the running export's progress
-    bool videoExportRunning = false;
-    bool videoCancelRequested = false;
+    Button exportButton;        // "Export audio"; shows the running export's progress
+    Button videoButton;         // "Export video"; the same, and stops a running export
     Bitmap logo;                // ImageLogo, drawn at most 50 high
     Button soundFontButton;     // "Load SoundFont"
     Button midiButton;          // "Load MIDI"; shows the render's progress

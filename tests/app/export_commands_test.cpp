@@ -43,7 +43,6 @@ class ExportDriver : public ::testing::Test {
         c.shared.song->duration = 3.0;
         ProbeEncoders(c.shared.exportFormatFlags);
         c.controlPanel = std::make_unique<ControlPanel>();
-        c.controlPanel->exportButton.showProgress = true;
         WriteFile(c.shared.outputWavPath, MakeWav(2, 44100, kSongFrames));
     }
     void TearDown() override { c.controlPanel.reset(); }
@@ -62,13 +61,13 @@ class ExportDriver : public ::testing::Test {
         while (c.shared.command != Command::None && run.frames < 100000) {
             c.RunCommand();
             ++run.frames;
-            const Button& b = c.controlPanel->exportButton;
-            if (b.showProgress && b.progress >= 0) run.shownProgress.push_back(b.progress);
+            const float progress = c.ControlPanelSnapshot().audioExportProgress;
+            if (progress >= 0) run.shownProgress.push_back(progress);
             // The export works on its own thread: leave it the processor, as the window's frame
             // pacing does.
             if (c.shared.command != Command::None) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        run.barShownAtEnd = c.controlPanel->exportButton.showProgress;
+        run.barShownAtEnd = c.ControlPanelSnapshot().audioExportProgress >= 0;
         return run;
     }
 
@@ -299,8 +298,8 @@ TEST_F(ExportDriver, PracticeExportsAtItsSpeedAndSaysSo) {
 // which, and the file holds the song's own samples from the loop's start.
 TEST_F(ExportDriver, ALoopExportsItsPartAndSaysSo) {
     auto file = std::make_unique<RenderFile>();
-    std::string error;
-    ASSERT_TRUE(file->CreateTemporary(dir.path(), error)) << error;
+    const Failure made = file->CreateTemporary(dir.path());
+    ASSERT_TRUE(made.Ok()) << made.text;
     // Without a player nothing plays, but the song's render is there to take the loop.
     (void)c.transport.PrepareStreamPlayback(
         std::make_shared<RenderStream>(std::move(file), 44100, kSongFrames));
@@ -341,7 +340,7 @@ TEST_F(ExportDriver, VideoChoicesAreKeptForTheNextExport) {
         script.answer.choice = QualityHigh;
         script.answer.moreChoices = std::move(picks);
         dialogs.saveScripts.push_back(script);
-        const bool started = c.exports.StartVideo(c.controlPanel.get());
+        const bool started = c.exports.StartVideo();
         if (c.exports.VideoJob()) c.exports.VideoJob()->Cancel();  // what was asked for is all this looks at
         c.exports.Release();
         return started;
@@ -366,7 +365,7 @@ TEST_F(ExportDriver, VideoChoicesAreKeptForTheNextExport) {
     next.shared.dialogs = &dialogs;
     BringTo(next.shared.session, SongStage::Ready);
     next.shared.song = std::make_unique<SongData>();
-    EXPECT_FALSE(next.exports.StartVideo(next.controlPanel.get()));
+    EXPECT_FALSE(next.exports.StartVideo());
     EXPECT_EQ(dialogs.saveRequests.back().request.moreChoices.at(0).initial, 3);
     EXPECT_EQ(next.exports.Video().width, 1080);
     EXPECT_EQ(next.exports.Video().height, 1920);

@@ -38,8 +38,8 @@ class RenderAheadTest : public ::testing::Test {
         c->shared.song->duration = 20.0;
         c->CreatePlayer(out, milliseconds(0));
         auto file = std::make_unique<RenderFile>();
-        std::string error;
-        ASSERT_TRUE(file->CreateTemporary("/tmp", error)) << error;
+        const Failure made = file->CreateTemporary("/tmp");
+        ASSERT_TRUE(made.Ok()) << made.text;
         stream = std::make_shared<RenderStream>(std::move(file), kRate, 20 * kRate);
         ASSERT_TRUE(c->transport.PrepareStreamPlayback(stream));
     }

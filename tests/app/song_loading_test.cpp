@@ -153,6 +153,8 @@ TEST_F(SongLoadingTest, LargeButtonsStartNothingWhileBusy) {
 
 TEST_F(SongLoadingTest, LoadMidiWithoutSoundFontExplainsAndDoesNothing) {
     ClickAt(250);
+    EXPECT_TRUE(dialogs.errorBoxes.empty()) << "no box opens while the panel draws, nor under a held button";
+    Release(1);
     ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
     EXPECT_EQ(dialogs.errorBoxes[0].text, "no SoundFont loaded");
     EXPECT_EQ(dialogs.errorBoxes[0].caption, "Error");
@@ -375,12 +377,16 @@ TEST_F(SongLoadingTest, LoadingFlows) {
 }
 
 TEST_F(SongLoadingTest, TheControllerOpensTheLinksThePanelAsksFor) {
-    // The guide's link sits 50 units down the panel; the panel only asks, the controller opens.
+    // The guide's link sits 50 units down the panel; the panel only asks, the controller opens it
+    // once the button is up (where nothing opens links, a box says so, never while drawing).
     Release(3);
     Frame(static_cast<int>(panel->left) + 50, 60, true);
+    Frame(static_cast<int>(panel->left) + 50, 60, true);
+    EXPECT_TRUE(dialogs.openedUrls.empty()) << "nothing opens under a held button";
+    Release(1);
     ASSERT_EQ(dialogs.openedUrls.size(), 1u);
     EXPECT_EQ(dialogs.openedUrls[0], "file:///guide.html");
-    Frame(static_cast<int>(panel->left) + 50, 60, true);
+    Release(2);
     EXPECT_EQ(dialogs.openedUrls.size(), 1u) << "a held press opens it once";
     EXPECT_TRUE(dialogs.errorBoxes.empty());
 }

@@ -67,8 +67,7 @@ class TransportTable {
         transport.CreatePlayer(out, milliseconds(0));
         transport.Clock().Init({&FakeFrequency, &FakeNow});
         auto file = std::make_unique<RenderFile>();
-        std::string error;
-        if (!file->CreateTemporary("/tmp", error)) ADD_FAILURE() << error;
+        if (const Failure made = file->CreateTemporary("/tmp"); !made.Ok()) ADD_FAILURE() << made.text;
         stream = std::make_shared<RenderStream>(std::move(file), kRate, 20 * kRate);
         EXPECT_TRUE(transport.PrepareStreamPlayback(stream));
         RenderTo(10.0);

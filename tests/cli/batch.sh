@@ -11,11 +11,7 @@
 # Usage: batch.sh DORVIK_MIDI MAKE_DEMO_SONG SOUNDFONT TABLE
 set -u
 tool=$1 make_song=$2 sf2=$3 table=$4
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+. "$(dirname "$0")/case_folder.sh"
 
 # songs/: two good songs at the top (one with a name JSON must escape), two in nested folders,
 # a file that is no MIDI file, one with no notes, and a text file the batch must pass over.
@@ -174,5 +170,5 @@ export) export_wavs ;;
 usage) usage ;;
 *) echo "unknown table $table" && exit 2 ;;
 esac
-[ "$failures" -eq 0 ] || exit 1
+passed || exit 1
 echo "batch $table: all checks passed"

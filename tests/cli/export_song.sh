@@ -7,11 +7,7 @@
 # Usage: export_song.sh DORVIK_MIDI MAKE_DEMO_SONG SOUNDFONT
 set -u
 tool=$(realpath "$1") make_song=$(realpath "$2") sf2=$3
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-failed=0
-fail() { echo "FAIL: $*"; failed=1; }
+. "$(dirname "$0")/case_folder.sh"
 codec() { ffprobe -v error -show_entries stream=codec_name -of csv=p=0 "$1" 2>/dev/null; }
 
 export XDG_CONFIG_HOME="$work/config"
@@ -68,4 +64,4 @@ grep -q '"input": "in/sub/bad.mid", "output": null, "status": "failed"' report.j
     fail "batch: the failed job should name no output: $(grep bad report.jsonl)"
 [ "$(tail -n1 err)" = "dorvik-midi: batch export: 2 of 3 files done, 0 skipped, 1 failed" ] ||
     fail "batch: expected the summary last on standard error, got: $(tail -n1 err)"
-exit $failed
+passed

@@ -1,5 +1,5 @@
 # A JACK server of its own on the dummy back end, for the tests and benchmarks that play into a
-# MIDI input. Sourced; defines start_jack and stop_jack.
+# MIDI input. Sourced; defines start_jack, start_jack_midi, stop_jack and wait_for.
 #
 # The server takes a name no other test or user has, so that tests running side by side never
 # meet. Small periods (64 frames at 48 kHz, 1.3 ms) because a message through JACK is timed to the
@@ -48,6 +48,23 @@ start_jack() {
         jack_pid=
     done
     rm -f "$log"
+    return 1
+}
+
+# Starts the server for $1 as start_jack does, and has the program's MIDI go through it.
+start_jack_midi() {
+    start_jack "$@" || return 1
+    export DORVIK_MIDI_API=jack
+}
+
+# Waits up to 10 s for a line matching $2 in file $1, or until process $3 (if given) has ended;
+# false if the line never came. The clients print "ready" once their ports are up.
+wait_for() {
+    for _ in $(seq 1 200); do
+        grep -q "$2" "$1" 2>/dev/null && return 0
+        [ -n "${3:-}" ] && ! kill -0 "$3" 2>/dev/null && return 1
+        sleep 0.05
+    done
     return 1
 }
 

@@ -31,20 +31,10 @@ trap '' PIPE
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-if ! start_jack midiout; then
+if ! start_jack_midi midiout; then
     echo "SKIP: no JACK server: $jack_failure"
     exit 77
 fi
-export DORVIK_MIDI_API=jack
-
-wait_for() {
-    for _ in $(seq 1 200); do
-        grep -q "$2" "$1" 2>/dev/null && return 0
-        [ -n "${3:-}" ] && ! kill -0 "$3" 2>/dev/null && return 1
-        sleep 0.05
-    done
-    return 1
-}
 
 # Starts the instrument; its lines go to $1.
 listen() {

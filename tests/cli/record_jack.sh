@@ -35,21 +35,10 @@ trap '' PIPE
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-if ! start_jack cli; then
+if ! start_jack_midi cli; then
     echo "SKIP: no JACK server: $jack_failure"
     exit 77
 fi
-export DORVIK_MIDI_API=jack
-
-# Waits up to 10 s for a line matching $2 in file $1, or until process $3 (if given) has ended.
-wait_for() {
-    for _ in $(seq 1 200); do
-        grep -q "$2" "$1" 2>/dev/null && return 0
-        [ -n "${3:-}" ] && ! kill -0 "$3" 2>/dev/null && return 1
-        sleep 0.05
-    done
-    return 1
-}
 
 mkfifo keys.in
 # Appending, so that the file can be emptied between takes.

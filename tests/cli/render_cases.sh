@@ -5,11 +5,7 @@
 # Usage: render_cases.sh DORVIK_MIDI MAKE_DEMO_SONG SOUNDFONT outputs|interruptions|inputs|songs
 set -u
 tool=$1 make_song=$2 sf2=$3 table=$4
-work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+. "$(dirname "$0")/case_folder.sh"
 temps() { ls -A "${1:-.}" | grep -c '^\.dorvik-render-'; }
 "$make_song" --seconds 2 song.mid >/dev/null || exit 1
 cp "$sf2" font.sf2
@@ -161,4 +157,4 @@ ROWS
 }
 
 "$table"
-[ "$failures" -eq 0 ]
+passed

@@ -25,6 +25,12 @@ using namespace export_test;
 
 namespace {
 
+// Whether nothing failed, with the reason kept in `why` for the test's messages.
+bool Ok(const Failure& failure, std::string& why) {
+    why = failure.text;
+    return failure.Ok();
+}
+
 constexpr const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 constexpr int kWidth = 320, kHeight = 180, kFps = 30;
 constexpr int kNotes = 24;
@@ -171,7 +177,7 @@ TEST_F(VideoExport, KeysLightWithTheirSound) {
     // Where the keys lie: the notes view laid out at the video's size, as the exporter lays it out.
     VideoScene scene;
     std::string error;
-    ASSERT_TRUE(scene.Create(SceneSong{}, kWidth, kHeight, VideoView::Full, error)) << error;
+    ASSERT_TRUE(Ok(scene.Create(SceneSong{}, kWidth, kHeight, VideoView::Full), error)) << error;
     const float scale = ChooseVideoLayout(kWidth, kHeight, VideoView::Full).scale;
 
     auto pixel = [&](size_t frame, int x, int y) {

@@ -19,6 +19,12 @@ using namespace export_test;
 
 namespace {
 
+// Whether nothing failed, with the reason kept in `why` for the test's messages.
+bool Ok(const Failure& failure, std::string& why) {
+    why = failure.text;
+    return failure.Ok();
+}
+
 // One hand's notes on the keys given, 0.25 s apart from `first` seconds on, each 0.2 s long
 // (480 ticks a quarter at 120 beats a minute: 960 ticks a second).
 std::unique_ptr<SongData> SongOn(std::initializer_list<int> keys, double first = 0.0) {
@@ -64,8 +70,8 @@ TEST(VideoLook, FittedKeyboardSpansTheSong) {
         std::string error;
         VideoLook look;
         look.fit = c.fit;
-        ASSERT_TRUE(
-            scene.Create({song.get(), nullptr, "song", ""}, c.width, c.height, VideoView::Full, error, look))
+        ASSERT_TRUE(Ok(
+            scene.Create({song.get(), nullptr, "song", ""}, c.width, c.height, VideoView::Full, look), error))
             << error;
         scene.DrawAt(0.0);
         const NotesView& v = scene.Notes();
@@ -92,7 +98,7 @@ TEST(VideoLook, LabelsReadableAtEverySize) {
                                std::pair{3840, 2160}, std::pair{640, 360}, std::pair{1080, 1080}}) {
         VideoScene scene;
         std::string error;
-        ASSERT_TRUE(scene.Create({}, w, h, VideoView::Full, error)) << error;
+        ASSERT_TRUE(Ok(scene.Create({}, w, h, VideoView::Full), error)) << error;
         EXPECT_GE(scene.LabelPixels(), kLeastLabelShare * static_cast<float>(h) - 0.01f) << w << "x" << h;
         EXPECT_LE(scene.LabelPixels(), 0.03f * static_cast<float>(h)) << "and not a headline";
     }
@@ -132,7 +138,8 @@ TEST(VideoLook, ThemesPaintTheirColours) {
         VideoLook look;
         look.theme = theme;
         const AudioOverview overview{};  // notes are drawn once the song's sound is there
-        ASSERT_TRUE(scene.Create({song.get(), &overview, "song", ""}, 640, 360, VideoView::Full, error, look))
+        ASSERT_TRUE(
+            Ok(scene.Create({song.get(), &overview, "song", ""}, 640, 360, VideoView::Full, look), error))
             << error;
         scene.DrawAt(-1.0);  // the first note is a second above its key
         const uint32_t* pixels = scene.Pixels();
@@ -177,22 +184,23 @@ TEST(VideoLook, BackgroundPicture) {
     EXPECT_FALSE(ReadPictureSize(jpegBytes.data(), 20, size)) << "a header cut short";
 
     std::string error;
-    EXPECT_TRUE(CheckVideoBackground(jpeg, error)) << error;
-    EXPECT_FALSE(CheckVideoBackground(huge, error));
+    EXPECT_TRUE(Ok(CheckVideoBackground(jpeg), error)) << error;
+    EXPECT_FALSE(Ok(CheckVideoBackground(huge), error));
     EXPECT_NE(error.find("60000x60000"), std::string::npos) << error;
     for (const std::string& bad : {text, dir / "missing.png"}) {
         error.clear();
-        EXPECT_FALSE(CheckVideoBackground(bad, error));
+        EXPECT_FALSE(Ok(CheckVideoBackground(bad), error));
         EXPECT_NE(error.find(bad), std::string::npos) << error;
     }
 
     VideoScene scene;
     VideoLook look;
     look.background = jpeg;
-    ASSERT_TRUE(scene.Create({}, 320, 180, VideoView::Full, error, look)) << error;
+    ASSERT_TRUE(Ok(scene.Create({}, 320, 180, VideoView::Full, look), error)) << error;
     const auto song = SongOn({60});
     VideoScene withSong;
-    ASSERT_TRUE(withSong.Create({song.get(), nullptr, "song", ""}, 320, 180, VideoView::Full, error, look));
+    ASSERT_TRUE(
+        Ok(withSong.Create({song.get(), nullptr, "song", ""}, 320, 180, VideoView::Full, look), error));
     withSong.DrawAt(-2.9);
     const uint32_t p = Rgb(withSong.Pixels()[20 * 320 + 300]);
     const int r = static_cast<int>(p >> 16), g = static_cast<int>((p >> 8) & 0xFF);
@@ -201,7 +209,7 @@ TEST(VideoLook, BackgroundPicture) {
     EXPECT_LT(g, 40);
     look.background = text;
     VideoScene refused;
-    EXPECT_FALSE(refused.Create({}, 320, 180, VideoView::Full, error, look));
+    EXPECT_FALSE(Ok(refused.Create({}, 320, 180, VideoView::Full, look), error));
 }
 
 // A JPEG the decoder would draw grey in part, or work on for minutes, is refused before it is
@@ -246,7 +254,7 @@ TEST(VideoLook, DamagedOrCostlyJpegsAreRefused) {
         const std::string path = dir / "picture.jpg";
         WriteFile(path, c.bytes);
         std::string error;
-        EXPECT_EQ(CheckVideoBackground(path, error), c.refusal == nullptr) << error;
+        EXPECT_EQ(Ok(CheckVideoBackground(path), error), c.refusal == nullptr) << error;
         if (c.refusal != nullptr) {
             EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
         }
@@ -255,7 +263,7 @@ TEST(VideoLook, DamagedOrCostlyJpegsAreRefused) {
         VideoLook look;
         look.background = path;
         VideoScene scene;
-        EXPECT_EQ(scene.Create({}, 64, 36, VideoView::Full, error, look), c.refusal == nullptr) << error;
+        EXPECT_EQ(Ok(scene.Create({}, 64, 36, VideoView::Full, look), error), c.refusal == nullptr) << error;
     }
 }
 
@@ -273,7 +281,7 @@ TEST(VideoLook, LongTitlesKeepToTheirSpace) {
             look.title = title;
             VideoScene scene;
             std::string error;
-            ASSERT_TRUE(scene.Create({}, width, height, VideoView::Full, error, look)) << error;
+            ASSERT_TRUE(Ok(scene.Create({}, width, height, VideoView::Full, look), error)) << error;
             const VideoIntro intro = scene.Intro(30);
             scene.DrawVideoFrame(30, 30, intro);  // a second in: the card stands whole
             const uint32_t* pixels = scene.Pixels();

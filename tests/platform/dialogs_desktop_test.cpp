@@ -39,13 +39,13 @@ TEST(DesktopDialogs, PaintTheWindowUnderThemAndCloseOnQuit) {
     // No accessibility bus on the virtual display: GTK's bridge to it would only fail to connect,
     // and keep a few strings from the attempt that the leak checker reports.
     setenv("NO_AT_BRIDGE", "1", 1);
-    std::string error;
-    std::unique_ptr<Window> window = Window::Create("Owner", 0, 0, 320, 200, &error);
-    ASSERT_NE(window, nullptr) << error;
+    Made<Window> madeWindow = Window::Create("Owner", 0, 0, 320, 200);
+    ASSERT_NE(madeWindow.value, nullptr) << madeWindow.failure.text;
+    std::unique_ptr<Window> window = std::move(madeWindow.value);
     window->Show();
-    std::unique_ptr<WindowRenderTarget> target =
-        WindowRenderTarget::Create(window->Handle(), 320, 200, &error);
-    ASSERT_NE(target, nullptr) << error;
+    Made<WindowRenderTarget> madeTarget = WindowRenderTarget::Create(window->Handle(), 320, 200);
+    ASSERT_NE(madeTarget.value, nullptr) << madeTarget.failure.text;
+    std::unique_ptr<WindowRenderTarget> target = std::move(madeTarget.value);
     target->BeginDraw();
     target->Clear({0.2f, 0.4f, 0.6f, 1});
     target->EndDraw();

@@ -30,10 +30,9 @@ std::string TempPath(const std::string& name) {
 }
 
 std::unique_ptr<OffscreenRenderTarget> MakeTarget(int w, int h) {
-    std::string error;
-    auto target = OffscreenRenderTarget::Create(w, h, &error);
-    EXPECT_NE(target, nullptr) << error;
-    return target;
+    Made<OffscreenRenderTarget> made = OffscreenRenderTarget::Create(w, h);
+    EXPECT_NE(made.value, nullptr) << made.failure.text;
+    return std::move(made.value);
 }
 
 // The frame as rows of '#' (not black) and '.' (black), for messages that show the shape.

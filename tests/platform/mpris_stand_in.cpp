@@ -103,13 +103,13 @@ int main(int argc, char** argv) {
         show(songs.size() - 1);
     };
 
-    std::string why;
-    const std::unique_ptr<platform::MprisService> service = platform::MprisService::Start(
-        "dorvik_midi_player", "Dorvik Midi Player", "dorvik-midi-player", std::move(handlers), why);
-    if (service == nullptr) {
-        std::fprintf(stderr, "mpris_stand_in: no media controls: %s\n", why.c_str());
+    Made<platform::MprisService> started = platform::MprisService::Start(
+        "dorvik_midi_player", "Dorvik Midi Player", "dorvik-midi-player", std::move(handlers));
+    if (started.value == nullptr) {
+        std::fprintf(stderr, "mpris_stand_in: no media controls: %s\n", started.failure.text.c_str());
         return 1;
     }
+    const std::unique_ptr<platform::MprisService> service = std::move(started.value);
     service->Poll(state);
     std::printf("ready %s\n", service->BusName().c_str());
     std::fflush(stdout);

@@ -18,10 +18,9 @@ const TextFormat kSmall{14.0f, 700, TextAlign::Centre, true, false, true};
 const TextFormat kMedium{24.0f, 400, TextAlign::Centre, true, true, true};
 
 std::unique_ptr<OffscreenRenderTarget> MakeTarget(int w, int h) {
-    std::string error;
-    auto target = OffscreenRenderTarget::Create(w, h, &error);
-    EXPECT_NE(target, nullptr) << error;
-    return target;
+    Made<OffscreenRenderTarget> made = OffscreenRenderTarget::Create(w, h);
+    EXPECT_NE(made.value, nullptr) << made.failure.text;
+    return std::move(made.value);
 }
 
 TEST(FontFiles, AFaceIsFoundOnlyForCharactersSomeFaceHas) {

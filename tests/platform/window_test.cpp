@@ -14,11 +14,18 @@
 namespace platform {
 namespace {
 
+// What a factory made; the reason it made nothing is added to the test's failures.
+template <class T>
+std::unique_ptr<T> MadeOrFailed(Made<T> made) {
+    if (made.value == nullptr) ADD_FAILURE() << made.failure.text;
+    return std::move(made.value);
+}
+
 struct WindowFixture : ::testing::Test {
     void SetUp() override {
-        std::string error;
-        window = Window::Create("Window test", 100, 80, 320, 200, &error);
-        ASSERT_NE(window, nullptr) << error;
+        Made<Window> made = Window::Create("Window test", 100, 80, 320, 200);
+        ASSERT_NE(made.value, nullptr) << made.failure.text;
+        window = std::move(made.value);
         while (NextInput().kind != InputKind::None) {
         }
     }
@@ -168,9 +175,9 @@ TEST_F(WindowFixture, GeometryCaptionCursorsAndIcon) {
 }
 
 TEST(VideoSystem, UsableAreaIsTheVirtualScreen) {
-    std::string error;
-    auto video = VideoSystem::Start(&error);
-    ASSERT_NE(video, nullptr) << error;
+    Made<VideoSystem> made = VideoSystem::Start();
+    ASSERT_NE(made.value, nullptr) << made.failure.text;
+    auto video = std::move(made.value);
     RectI area;
     ASSERT_TRUE(video->UsableArea(&area));
     // The virtual display has no task bar.
@@ -179,9 +186,8 @@ TEST(VideoSystem, UsableAreaIsTheVirtualScreen) {
 }
 
 TEST_F(WindowFixture, WindowTargetPresentsOnlyChangedFrames) {
-    std::string error;
-    auto target = WindowRenderTarget::Create(window->Handle(), 64, 48, &error);
-    ASSERT_NE(target, nullptr) << error;
+    auto target = MadeOrFailed(WindowRenderTarget::Create(window->Handle(), 64, 48));
+    ASSERT_NE(target, nullptr);
     EXPECT_EQ(target->Width(), 64);
     EXPECT_EQ(target->Height(), 48);
 
@@ -221,11 +227,10 @@ TEST_F(WindowFixture, WindowTargetPresentsOnlyChangedFrames) {
 // A group kept from the last frame is not made again, yet a frame that moves something across it
 // draws it where it was, as an off-screen target drawing every call shows; a new key is a new group.
 TEST_F(WindowFixture, WindowTargetKeepsAGroupOfCallsBetweenFrames) {
-    std::string error;
-    auto onWindow = WindowRenderTarget::Create(window->Handle(), 48, 32, &error);
-    ASSERT_NE(onWindow, nullptr) << error;
-    auto offscreen = OffscreenRenderTarget::Create(48, 32, &error);
-    ASSERT_NE(offscreen, nullptr) << error;
+    auto onWindow = MadeOrFailed(WindowRenderTarget::Create(window->Handle(), 48, 32));
+    ASSERT_NE(onWindow, nullptr);
+    auto offscreen = MadeOrFailed(OffscreenRenderTarget::Create(48, 32));
+    ASSERT_NE(offscreen, nullptr);
     // Returns whether the target asked for the group's calls.
     auto frame = [](RenderTarget& t, uint64_t key, float barX, float columns) {
         t.BeginDraw();
@@ -256,11 +261,10 @@ TEST_F(WindowFixture, WindowTargetKeepsAGroupOfCallsBetweenFrames) {
 }
 
 TEST_F(WindowFixture, WindowTargetDrawsTheSamePixelsAsTheOffscreenTarget) {
-    std::string error;
-    auto onWindow = WindowRenderTarget::Create(window->Handle(), 40, 30, &error);
-    ASSERT_NE(onWindow, nullptr) << error;
-    auto offscreen = OffscreenRenderTarget::Create(40, 30, &error);
-    ASSERT_NE(offscreen, nullptr) << error;
+    auto onWindow = MadeOrFailed(WindowRenderTarget::Create(window->Handle(), 40, 30));
+    ASSERT_NE(onWindow, nullptr);
+    auto offscreen = MadeOrFailed(OffscreenRenderTarget::Create(40, 30));
+    ASSERT_NE(offscreen, nullptr);
     // A 4 x 4 image of 16 different colours, as PNG bytes.
     SDL_Surface* pattern = SDL_CreateRGBSurfaceWithFormat(0, 4, 4, 32, SDL_PIXELFORMAT_ARGB8888);
     ASSERT_NE(pattern, nullptr);
@@ -302,11 +306,10 @@ TEST_F(WindowFixture, WindowTargetDrawsTheSamePixelsAsTheOffscreenTarget) {
 // is drawn again only there, in pixels, and shows what an off-screen target at that scale draws;
 // an image decoded before the resize still draws.
 TEST_F(WindowFixture, AResizedWindowTargetRedrawsWhatChangedAtItsScale) {
-    std::string error;
-    auto onWindow = WindowRenderTarget::Create(window->Handle(), 64, 48, &error);
-    ASSERT_NE(onWindow, nullptr) << error;
-    auto offscreen = OffscreenRenderTarget::Create(96, 72, &error);
-    ASSERT_NE(offscreen, nullptr) << error;
+    auto onWindow = MadeOrFailed(WindowRenderTarget::Create(window->Handle(), 64, 48));
+    ASSERT_NE(onWindow, nullptr);
+    auto offscreen = MadeOrFailed(OffscreenRenderTarget::Create(96, 72));
+    ASSERT_NE(offscreen, nullptr);
     offscreen->SetScale(1.5f);
     SDL_Surface* pattern = SDL_CreateRGBSurfaceWithFormat(0, 2, 2, 32, SDL_PIXELFORMAT_ARGB8888);
     ASSERT_NE(pattern, nullptr);

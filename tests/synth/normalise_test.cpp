@@ -143,8 +143,8 @@ TEST_P(Normalise, ReachesTheTargetAndEndsWithItsSound) {
 
     SynthRenderer synth;
     auto file = std::make_unique<RenderFile>();
-    std::string error;
-    ASSERT_TRUE(file->CreateOwn(dir_ + "/out.wav", error)) << error;
+    const Failure made = file->CreateOwn(dir_ + "/out.wav");
+    ASSERT_TRUE(made.Ok()) << made.text;
     ASSERT_TRUE(synth.StartRender({smf::Shared(bytes), kSoundFont, song.get()}, std::move(file)).Ok());
     RenderStatus status;
     for (int i = 0; i < 100000 && (status = synth.RenderStep()).outcome == RenderOutcome::Running; ++i) {
@@ -190,8 +190,7 @@ TEST(NormalisePlan, LoudComesDownAndFaintGoesUp) {
         const smf::Bytes bytes = song();
         SynthRenderer synth;
         auto file = std::make_unique<RenderFile>();
-        std::string error;
-        ASSERT_TRUE(file->CreateOwn(dir + "/out.wav", error));
+        ASSERT_TRUE(file->CreateOwn(dir + "/out.wav").Ok());
         ASSERT_TRUE(synth.StartRender({smf::Shared(bytes), kSoundFont, nullptr}, std::move(file)).Ok());
         RenderStatus status;
         while ((status = synth.RenderStep()).outcome == RenderOutcome::Running) {

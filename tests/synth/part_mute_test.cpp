@@ -158,8 +158,9 @@ TEST(AddMutedPart, TakesThePartsTheSongHasAndNamesTheOnesItHasNot) {
     };
     for (const Row& row : rows) {
         PartMutes mutes;
-        std::string error;
-        const bool taken = AddMutedPart(*row.song, row.part, mutes, error);
+        const Failure refused = AddMutedPart(*row.song, row.part, mutes);
+        const bool taken = refused.Ok();
+        const std::string& error = refused.text;
         EXPECT_EQ(taken, row.part0 != -2) << "\"" << row.part << "\": " << error;
         if (row.part0 == -2) {
             EXPECT_NE(error.find(row.words), std::string::npos)

@@ -57,12 +57,13 @@ TEST_F(RenderFileTest, ATakenOverTemporaryNameIsNeverCommitted) {
         std::ofstream(In("victim")) << "precious";
         std::ofstream(In("out.wav")) << "old";
         RenderFile file;
-        std::string error;
-        ASSERT_TRUE(file.CreateTemporary(dir_, error, false)) << error;
+        const Failure made = file.CreateTemporary(dir_, false);
+        ASSERT_TRUE(made.Ok()) << made.text;
         ASSERT_EQ(write(file.fd(), "new", 3), 3);
         c.takeOver(file.path(), In("victim"));
-        EXPECT_FALSE(file.Commit(In("out.wav"), error));
-        EXPECT_NE(error.find("replaced or removed"), std::string::npos) << error;
+        const Failure put = file.Commit(In("out.wav"));
+        EXPECT_FALSE(put.Ok());
+        EXPECT_NE(put.text.find("replaced or removed"), std::string::npos) << put.text;
         EXPECT_EQ(ReadAll(In("victim")), "precious");
         EXPECT_EQ(ReadAll(In("out.wav")), "old");
         fs::remove(file.path());
@@ -73,8 +74,7 @@ TEST_F(RenderFileTest, ATakenOverTemporaryNameIsNeverCommitted) {
 // kind; a render that is running keeps its file.
 TEST_F(RenderFileTest, OnlyOldUnlockedFilesAreStale) {
     RenderFile running;
-    std::string error;
-    ASSERT_TRUE(running.CreateTemporary(dir_, error, false)) << error;
+    ASSERT_TRUE(running.CreateTemporary(dir_, false).Ok());
     std::ofstream(In(".dorvik-render-old")) << "x";
     std::ofstream(In(".dorvik-render-new")) << "x";
     std::ofstream(In("kept-old")) << "x";
@@ -96,8 +96,8 @@ TEST_F(RenderFileTest, OnlyOldUnlockedFilesAreStale) {
 TEST_F(RenderFileTest, AnUnnamedTemporaryLeavesNothingBehind) {
     {
         RenderFile probe;
-        std::string error;
-        ASSERT_TRUE(probe.CreateTemporary(dir_, error)) << error;
+        const Failure made = probe.CreateTemporary(dir_);
+        ASSERT_TRUE(made.Ok()) << made.text;
         if (!probe.unnamed()) GTEST_SKIP() << "the file system here makes no unnamed files";
     }
     EXPECT_TRUE(fs::is_empty(dir_)) << "a dropped temporary leaves nothing";
@@ -106,8 +106,7 @@ TEST_F(RenderFileTest, AnUnnamedTemporaryLeavesNothingBehind) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         RenderFile file;
-        std::string error;
-        if (!file.CreateTemporary(dir_, error)) _exit(1);
+        if (!file.CreateTemporary(dir_).Ok()) _exit(1);
         const std::string block(1 << 20, 'x');
         if (write(file.fd(), block.data(), block.size()) != static_cast<ssize_t>(block.size())) _exit(1);
         raise(SIGKILL);
@@ -120,11 +119,12 @@ TEST_F(RenderFileTest, AnUnnamedTemporaryLeavesNothingBehind) {
     std::ofstream(In("out.wav")) << "old";
     ASSERT_EQ(chmod(In("out.wav").c_str(), 0640), 0);
     RenderFile file;
-    std::string error;
-    ASSERT_TRUE(file.CreateTemporary(dir_, error)) << error;
+    const Failure made = file.CreateTemporary(dir_);
+    ASSERT_TRUE(made.Ok()) << made.text;
     ASSERT_EQ(write(file.fd(), "new", 3), 3);
     EXPECT_EQ(ReadAll(file.path()), "new") << "its path opens the very file while it is held";
-    ASSERT_TRUE(file.Commit(In("out.wav"), error)) << error;
+    const Failure put = file.Commit(In("out.wav"));
+    ASSERT_TRUE(put.Ok()) << put.text;
     EXPECT_EQ(ReadAll(In("out.wav")), "new");
     EXPECT_EQ(fs::status(In("out.wav")).permissions(), fs::perms(0640));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1) << "only the output is there";

@@ -21,9 +21,9 @@ constexpr uint32_t kRate = 44100;
 // A stream over an unnamed file in the temporary folder, fed by the test as a render would.
 std::shared_ptr<RenderStream> MakeStream(int64_t expectedFrames) {
     auto file = std::make_unique<RenderFile>();
-    std::string error;
     const char* tmp = std::getenv("TMPDIR");
-    EXPECT_TRUE(file->CreateTemporary(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp", error)) << error;
+    const Failure made = file->CreateTemporary(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp");
+    EXPECT_TRUE(made.Ok()) << made.text;
     return std::make_shared<RenderStream>(std::move(file), kRate, expectedFrames);
 }
 

@@ -55,8 +55,7 @@ std::string ReadAll(const std::string& path) {
 // Starts a render into a file of the test's own at `path`, as the command line does.
 Failure StartInto(SynthRenderer& synth, const RenderRequest& request, const std::string& path) {
     auto file = std::make_unique<RenderFile>();
-    std::string error;
-    (void)file->CreateOwn(path, error);
+    (void)file->CreateOwn(path);
     return synth.StartRender(request, std::move(file));
 }
 

@@ -76,7 +76,7 @@ TEST(ControlPanel, EachControlAsksForItsOwnIntentHeldOrTapped) {
         EXPECT_EQ(rig.PressTransport(TransportStop).intent, PanelIntent::Stop);
         rig.shown.song.play = PlayView::Playing;
         EXPECT_EQ(rig.PressTransport(TransportPlayPause).intent, PanelIntent::Pause);
-        rig.panel.videoExportRunning = true;
+        rig.shown.videoExportProgress = 0;  // a video export runs
         EXPECT_EQ(rig.PressButton(rig.panel.videoButton).intent, PanelIntent::CancelVideoExport);
         EXPECT_EQ(rig.PressAt(rig.panel.link.left + 20, rig.panel.link.top + 5).intent,
                   PanelIntent::OpenGuide);
@@ -242,7 +242,7 @@ TEST(ControlPanel, TheLegendKeepsRowsInTheSmallestWindowAndNothingOverlaps) {
 // Records as usual, and wraps text as the program's own text layer does.
 struct MeasuringTarget : viewtest::RecordingTarget {
     std::unique_ptr<platform::OffscreenRenderTarget> real =
-        platform::OffscreenRenderTarget::Create(1536, 864);
+        platform::OffscreenRenderTarget::Create(1536, 864).value;
     int WrappedLineCount(const std::string& text, const platform::TextFormat& format, float width) override {
         return real != nullptr ? real->WrappedLineCount(text, format, width) : 0;
     }
@@ -255,7 +255,7 @@ TEST(ControlPanel, TheExportNoticeIsReadableWhole) {
         "/srv/media/Music/Exports from the player/December sessions/2026-12-08 evening",
         "/mnt/archive/a_folder_name_without_any_blanks_at_all_that_must_break_somewhere",
     };
-    auto text = platform::OffscreenRenderTarget::Create(1536, 864);
+    auto text = platform::OffscreenRenderTarget::Create(1536, 864).value;
     ASSERT_NE(text, nullptr);
     for (int w : {800, 1536}) {
         for (const std::string& folder : folders) {

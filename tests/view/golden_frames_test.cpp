@@ -136,12 +136,15 @@ class GoldenFrame : public ::testing::TestWithParam<On> {
         std::unique_ptr<platform::SdlRenderTarget> target;
         if (GetParam() == On::Window) {
             if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no display for the window";
-            std::string error;
-            window = platform::Window::Create("Golden frames", 0, 0, kWidth, kHeight, &error);
-            ASSERT_NE(window, nullptr) << error;
+            Made<platform::Window> madeWindow =
+                platform::Window::Create("Golden frames", 0, 0, kWidth, kHeight);
+            ASSERT_NE(madeWindow.value, nullptr) << madeWindow.failure.text;
+            window = std::move(madeWindow.value);
             window->Show();
-            target = platform::WindowRenderTarget::Create(window->Handle(), kWidth, kHeight, &error);
-            ASSERT_NE(target, nullptr) << error;
+            Made<platform::WindowRenderTarget> madeTarget =
+                platform::WindowRenderTarget::Create(window->Handle(), kWidth, kHeight);
+            ASSERT_NE(madeTarget.value, nullptr) << madeTarget.failure.text;
+            target = std::move(madeTarget.value);
         }
         owned = std::make_unique<viewtest::Scene>(kWidth, kHeight, false, std::move(target));
         ASSERT_NE(owned->target, nullptr) << owned->error;

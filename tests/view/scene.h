@@ -57,8 +57,14 @@ struct Scene {
     // Drawn on `on` when given (a window's target), else off-screen.
     Scene(int width, int height, bool withText = true,
           std::unique_ptr<platform::SdlRenderTarget> on = nullptr) {
-        target =
-            on != nullptr ? std::move(on) : platform::OffscreenRenderTarget::Create(width, height, &error);
+        if (on != nullptr) {
+            target = std::move(on);
+        } else {
+            Made<platform::OffscreenRenderTarget> made =
+                platform::OffscreenRenderTarget::Create(width, height);
+            error = made.failure.text;
+            target = std::move(made.value);
+        }
         if (target == nullptr) return;
         if (!withText) textless = std::make_unique<TextlessTarget>(*target);
         device.target = withText ? static_cast<platform::RenderTarget*>(target.get()) : textless.get();

@@ -292,11 +292,16 @@ int Cost(int argc, char** argv) {
     std::unique_ptr<platform::Window> window;
     std::unique_ptr<platform::SdlRenderTarget> windowTarget;
     if (onWindow) {
-        std::string error;
-        window = platform::Window::Create("view_frames", 0, 0, kWidth, kHeight, &error);
-        if (window != nullptr) window->Show();
-        if (window != nullptr)
-            windowTarget = platform::WindowRenderTarget::Create(window->Handle(), kWidth, kHeight, &error);
+        Made<platform::Window> madeWindow = platform::Window::Create("view_frames", 0, 0, kWidth, kHeight);
+        std::string error = madeWindow.failure.text;
+        window = std::move(madeWindow.value);
+        if (window != nullptr) {
+            window->Show();
+            Made<platform::WindowRenderTarget> madeTarget =
+                platform::WindowRenderTarget::Create(window->Handle(), kWidth, kHeight);
+            error = madeTarget.failure.text;
+            windowTarget = std::move(madeTarget.value);
+        }
         if (windowTarget == nullptr) {
             std::fprintf(stderr, "view_frames: no window to draw in: %s\n", error.c_str());
             return 1;
