@@ -511,6 +511,7 @@ void NotesView::DrawKeys(bool drawNotes) const {
     DrawKeyLetters();
     DrawNoteMarks();
     DrawProgress();
+    DrawHandBox();
 }
 
 void NotesView::DrawScore() const {
