@@ -5,8 +5,8 @@
 # `disk` driver, which writes what a card would play, in real time). The second hand stays silent,
 # so every change renders the song again from the place: at the song's own speed, at 50% and at
 # 200%.
-# The key is pressed 13 s after Space (10 to 12 s into the song, after its count-in), while the song's own render still runs beside it (the
-# worst case: two renders share the two cores).
+# The key is pressed 13 s after Space (10 to 12 s into the song, after its count-in), while the
+# song's own render still runs beside it (the worst case: two renders share the two cores).
 # The reference is `fluidsynth -a sdl2 -i SF2 SONG`'s time to its first sound: a synthesiser that
 # plays as it goes, the least any change can take.
 #

@@ -256,6 +256,11 @@ void PlayerController::Draw() {
     viewOptions.wrongKeys = playAlong.WrongKeys();
     viewOptions.scoreText = shared.playAlong.scoreText;
     playAlong.ShowIn(viewOptions);
+    // A Ctrl-drag over the notes shows the box whose notes change hands on release.
+    viewOptions.handBoxShown = shared.practice.handBoxActive;
+    if (shared.practice.handBoxActive)
+        viewOptions.handBox = {shared.practice.handBoxX - n.left, shared.practice.handBoxY - n.top,
+                               input.mouseX - n.left, input.mouseY - n.top};
     viewOptions.transpose = shared.practice.transpose;
     notesView->SetOptions(viewOptions);
     notesView->Update(shownTime);

@@ -16,6 +16,7 @@
 
 #include "core/key_name.h"
 #include "core/song_data.h"
+#include "platform/geometry.h"
 
 struct NoteMarks;
 struct PassRecord;
@@ -67,6 +68,10 @@ struct NotesViewOptions {
     // accuracy and timing under the score; null for none. Labelled `historyParts` in the history.
     const std::vector<PassRecord>* history = nullptr;
     std::string historyParts;
+    // A box being dragged with Ctrl over notes to move them to the other hand, from its first corner
+    // to the mouse, in the view's coordinates; drawn while `handBoxShown`.
+    bool handBoxShown = false;
+    RectF handBox;
     // The song is heard this many semitones moved (-12 to 12): its notes fall onto, and light,
     // the keys that sound. The awaited and wrong keys and the marks are the song's keys and move
     // with them; the keys the player holds are where the player's fingers are, and stay.

@@ -145,3 +145,16 @@ void NotesView::DrawProgress() const {
     // The first pass of these parts has nothing to show yet.
     if (chart.count > 0) DrawProgressChart(*target, chart);
 }
+
+void NotesView::DrawHandBox() const {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr || !options.handBoxShown) return;
+    const RectF& b = options.handBox;
+    // Dragged in whichever direction, and kept to the notes area, where the notes it takes are.
+    const RectF box{std::max(0.0f, std::min(b.left, b.right)), std::max(0.0f, std::min(b.top, b.bottom)),
+                    std::min(width, std::max(b.left, b.right)),
+                    std::min(notesHeight, std::max(b.top, b.bottom))};
+    if (box.right < box.left || box.bottom < box.top) return;
+    target->FillRect(box, {1.0f, 1.0f, 1.0f, 0.12f});
+    target->DrawRect(box, {1.0f, 1.0f, 1.0f, 0.8f}, 1.0f);
+}

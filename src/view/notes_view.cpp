@@ -557,6 +557,7 @@ void NotesView::DrawKeys(bool drawNotes) const {
     DrawKeyLetters();
     DrawNoteMarks();
     DrawProgress();
+    DrawHandBox();
 }
 
 void NotesView::DrawScore() const {

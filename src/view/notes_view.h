@@ -187,6 +187,7 @@ struct NotesView : public Panel {
     void DrawKeyLetters() const;
     void DrawNoteMarks() const;
     void DrawProgress() const;  // the history's chart, under the score
+    void DrawHandBox() const;   // the box dragged over notes to change their hand
     void DrawNoteEdges(int part, const NoteRecord& n, const RectF& bar) const;
     // How much of a part's notes shows: all of a part the player plays or hears, less of one the
     // player does not (the rest of the song while playing along, a part muted).

@@ -281,6 +281,17 @@ TEST(HandEditor, CtrlClickAndBoxMoveNotesToTheOtherHandAndBack) {
 
     rig.Frame(0.5f);
     EXPECT_EQ(click(x(60), y, x(60), y), 0) << "nothing under the click";
+    // While dragged, the box shows over the notes whichever way it goes, kept to the notes area.
+    NotesViewOptions& o = rig.controller.viewOptions;
+    o.handBoxShown = true;
+    o.handBox = {300, v.notesHeight + 50, 200, 100};
+    rig.Frame(0.5f);
+    const std::vector<Call> boxes = rig.target.Where([&](const Call& c) {
+        return c.op == Op::Outline && c.rect.left == 200 && c.rect.top == 100 && c.rect.right == 300;
+    });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_FLOAT_EQ(boxes[0].rect.bottom, v.notesHeight);
+    o.handBoxShown = false;
     EXPECT_FALSE(BeginHandBox(session, &v, x(72), v.notesHeight + 10)) << "the keyboard keeps its clicks";
     session.playAlong.Begin(PlayAlongMode::Following, "", "Hand 1");
     EXPECT_FALSE(BeginHandBox(session, &v, x(72), y)) << "not while playing along";
