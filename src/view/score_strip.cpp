@@ -373,6 +373,12 @@ void ScoreStrip::Draw(const SongView& view) {
         }
     }
 
+    // The line at the chord being played, under the music so that the chord's heads stay clear.
+    if (view.songTime >= 0) {
+        const float x = OnsetX(s, tick) + dx;
+        target->DrawLine(x, staffTop, x, staffBottom, kCursor, std::max(2.0f, 0.4f * space_));
+    }
+
     // What does not move is kept by the window while the same system stands there: its lines as
     // one group, and each bar's glyphs as another, so that what changes over one bar (a falling
     // note under the strip, a head lit) has the window draw that bar's glyphs again, not all.
@@ -398,6 +404,4 @@ void ScoreStrip::Draw(const SongView& view) {
         const ColourF lit = colour == 0 || colour == 1 ? kLitHand[colour] : kLitVoice;
         DrawGlyph(g, dx, shownDy_, lit);
     }
-    const float x = OnsetX(s, tick) + dx;
-    target->DrawLine(x, staffTop, x, staffBottom, kCursor, std::max(2.0f, 0.4f * space_));
 }
