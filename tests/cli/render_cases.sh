@@ -111,7 +111,7 @@ SMPTE timing FluidSynth refuses|head -c 12 song.mid > in.mid; printf '\347\050' 
 a tempo of a length no reader can read|printf 'MThd\000\000\000\006\000\000\000\001\001\340MTrk\000\000\000\026\000\220\074\100\203\140\200\074\100\000\377\121\377\377\377\377\377\177\000\377\057\000' > in.mid|Damaged at byte 31
 SoundFont with its samples cut short|cp song.mid in.mid; cut_samples|silent
 a song of no notes|printf 'MThd\000\000\000\006\000\000\000\001\001\340MTrk\000\000\000\013\000\377\121\003\007\241\040\000\377\057\000' > in.mid|in.mid has no notes
-a song padded to 2 GiB|cp song.mid in.mid; truncate -s 2G in.mid|Too large: 2147483648 bytes, over the 64 MB
+a song padded past the 4 GiB a file may be|cp song.mid in.mid; truncate -s 5G in.mid|Too large: 5368709120 bytes, over the memory limit
 ROWS
 }
 
