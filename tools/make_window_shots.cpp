@@ -1,6 +1,7 @@
 // make_window_shots: draws the window's panels off-screen at 800x500 pixels over a song, the way
 // the window lays them out, and saves the frames the user guide's screenshots are made of: the
-// legend scrolled, a control's tip, the key overlay and the song's words.
+// legend scrolled, a control's tip, the key overlay, the song's words, the choice of what the song
+// sounds on, and free play with the chord held named.
 //
 //   make_window_shots SONG.mid OUT_FOLDER
 //
@@ -63,12 +64,16 @@ struct Window {
         return true;
     }
 
+    // What the panel lists of the song's outputs (null: none), and a frame without a song.
+    const OutputListView* outputs = nullptr;
+    bool noSong = false;
+
     // One frame at `songTime` with the mouse at `at` (design units).
     void Frame(const SongData& song, float songTime, PointI at, const std::string& name) {
         mouse = at;
         SongView shown;
-        shown.song = &song;
-        shown.songLoaded = shown.songReady = true;
+        shown.song = noSong ? nullptr : &song;
+        shown.songLoaded = shown.songReady = !noSong;
         shown.play = PlayView::Playing;
         shown.songTime = songTime;
         target->BeginDraw();
@@ -88,7 +93,8 @@ struct Window {
         PanelSnapshot panelShows;
         panelShows.song = shown;
         panelShows.soundFontLabel = "TimGM6mb";
-        panelShows.midiLabel = name;
+        panelShows.midiLabel = noSong ? "no MIDI file loaded" : name;
+        panelShows.outputs = outputs;
         (void)panel.Frame(panelShows);
         help.Draw(*target,
                   {0, 0, static_cast<float>(device.clientWidth), static_cast<float>(device.clientHeight)}, n,
@@ -142,5 +148,30 @@ int main(int argc, char** argv) {
     w.help.lyrics = ReadLyrics(bytes.data(), bytes.size());
     w.Frame(*song, 10.8f, {0, 0}, name);
     save("lyrics.png");
+    w.help.lyrics = {};
+    // What the song sounds on, opened, an instrument chosen.
+    OutputListView outputs;
+    outputs.names = {"SoundFont", "Digital piano MIDI 1", "Synth module"};
+    outputs.chosen = 1;
+    outputs.delayMs = 20;
+    w.outputs = &outputs;
+    w.panel.outputs.open = true;
+    w.Frame(*song, t, {0, 0}, name);
+    save("sound-output-choice.png");
+    // Free play: no song, the player holding A C E G, named over the keyboard.
+    w.noSong = true;
+    w.panel.outputs.open = false;
+    outputs.chosen = 0;
+    w.notes.SetSong(nullptr);
+    NotesViewOptions free;
+    for (const int key : {57, 60, 64, 67}) free.playerKeys.set(static_cast<size_t>(key));
+    free.chordName = "Am7";
+    free.scoreText =
+        "Free play on the computer keyboard (A to ' and W to P, Z and X for octaves): what you "
+        "play is kept; Tab to stop and save it";
+    free.letterBase = 53;
+    w.notes.SetOptions(free);
+    w.Frame(*song, 0.0f, {0, 0}, name);
+    save("free-play-chord.png");
     return 0;
 }

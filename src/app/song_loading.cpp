@@ -126,6 +126,7 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
     if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
     shown.volumePercent = static_cast<float>(shared.volumePercent);
     if (shared.playAlong.On()) shown.inputs = &playAlong.Inputs();
+    shown.outputs = &midiPlayback.Rows();
     return shown;
 }
 
@@ -178,6 +179,16 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
         case PanelIntent::KeepKeysVolume:
             playAlong.SetKeysVolume(request.volume);
             playAlong.SaveChoices();
+            return;
+        case PanelIntent::ChooseOutput:
+            midiPlayback.Choose(request.output);
+            return;
+        case PanelIntent::SetOutputDelay:
+            midiPlayback.SetDelay(request.delayMs);
+            return;
+        case PanelIntent::KeepOutputDelay:
+            midiPlayback.SetDelay(request.delayMs);
+            midiPlayback.SaveChoices();
             return;
         case PanelIntent::Play:
         case PanelIntent::Pause:

@@ -37,6 +37,8 @@ constexpr std::string_view kKey = "[Soundfont]";
 constexpr std::string_view kVolumeKey = "[Volume]";
 constexpr std::string_view kKeyboardKey = "[Keyboard]";
 constexpr std::string_view kKeysVolumeKey = "[Keys volume]";
+constexpr std::string_view kSoundOutputKey = "[Sound output]";
+constexpr std::string_view kOutputDelayKey = "[Output delay]";
 // By FolderKind.
 constexpr std::string_view kFolderKeys[kFolderKinds] = {"[MIDI folder]", "[SoundFont folder]",
                                                         "[Export folder]", "[Video folder]", "[Take folder]"};
@@ -304,6 +306,12 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
             (void)ParseVolume(value, settings.keysVolumePercent);
         } else if (key == kKeyboardKey) {
             settings.midiInput.assign(value);
+        } else if (key == kSoundOutputKey) {
+            settings.soundOutput.assign(value);
+        } else if (key == kOutputDelayKey) {
+            int delay = 0;
+            if (ParseSmallNumber(TrimBlanks(value), delay) && delay <= kMaxOutputDelayMs)
+                settings.outputDelayMs = delay;
         } else if (const auto* folder = std::find(std::begin(kFolderKeys), std::end(kFolderKeys), key);
                    folder != std::end(kFolderKeys)) {
             settings.folders[folder - std::begin(kFolderKeys)].assign(value);
@@ -360,6 +368,14 @@ bool WriteSettings(const Settings& settings) {
     if (settings.keysVolumePercent != kFullVolume)
         text += "[Keys volume] = " + std::to_string(std::clamp(settings.keysVolumePercent, 0, kFullVolume)) +
                 "\n";
+    const std::string& output = settings.soundOutput;
+    if (!output.empty() && output.find_first_of("\r\n") == std::string::npos &&
+        output.find(kKey) == std::string::npos)
+        text += "[Sound output] = " + output + "\n";
+    if (settings.outputDelayMs != 0)
+        text +=
+            "[Output delay] = " + std::to_string(std::clamp(settings.outputDelayMs, 0, kMaxOutputDelayMs)) +
+            "\n";
     // A folder's name that would read back as something else is not kept, as a keyboard's is not.
     for (int k = 0; k < kFolderKinds; ++k) {
         const std::string& folder = settings.folders[k];

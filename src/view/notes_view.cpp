@@ -148,7 +148,17 @@ void NotesView::Draw(const SongView& view) const {
     const bool showSong = view.songReady && view.song != nullptr && view.song == song;
     if (showSong) DrawGrid();
     DrawKeys(showSong);
-    if (!view.songLoaded && device != nullptr) {
+    if (!view.songLoaded && device != nullptr && !options.chordName.empty()) {
+        // Large enough to read from the piano stool.
+        platform::TextFormat format = device->textMedium;
+        format.size = 64.0f;
+        format.weight = 700;
+        if (platform::RenderTarget* target = Target(); target != nullptr) {
+            const float middle = top + notesHeight * 0.5f;
+            target->DrawText(options.chordName, format, {left, middle - 45.0f, left + width, middle + 45.0f},
+                             Brush(PalText));
+        }
+    } else if (!view.songLoaded && device != nullptr) {
         device->DrawTextMedium("Load a MIDI file, or drop one here", left, top + notesHeight * 0.5f - 15.0f,
                                static_cast<int>(width), 30, Brush(PalText));
     }

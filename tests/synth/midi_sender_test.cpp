@@ -55,7 +55,7 @@ TEST(MidiSender, EveryNoteArrivesInOrderAndNothingIsLeftSounding) {
     const SongEvents song = Quick();
     platform::ScriptedMidiOutput output;
     output.Plug("Piano");
-    ASSERT_EQ(output.Open("Piano"), "");
+    ASSERT_TRUE(output.Open("Piano").Ok());
     {
         MidiSender sender(song, &output);
         sender.SetSpeed(2.0);
@@ -76,8 +76,8 @@ TEST(MidiSender, ChangesFromAnotherThreadWhilePlaying) {
     platform::ScriptedMidiOutput first, second;
     first.Plug("One");
     second.Plug("Two");
-    ASSERT_EQ(first.Open("One"), "");
-    ASSERT_EQ(second.Open("Two"), "");
+    ASSERT_TRUE(first.Open("One").Ok());
+    ASSERT_TRUE(second.Open("Two").Ok());
     MidiSender sender(song, &first);
     sender.SetSpeed(0.25);
     sender.Play();
