@@ -93,7 +93,7 @@ struct Window {
         PanelSnapshot panelShows;
         panelShows.song = shown;
         panelShows.soundFontLabel = "TimGM6mb";
-        panelShows.midiLabel = noSong ? "no MIDI file loaded" : name;
+        panelShows.midiLabel = noSong ? std::string_view("no MIDI file loaded") : std::string_view(name);
         panelShows.outputs = outputs;
         (void)panel.Frame(panelShows);
         help.Draw(*target,

@@ -481,7 +481,13 @@ void NotesView::DrawKeys(bool drawNotes) const {
         }
         drawStretch(bitmaps[ImgKeysTopC], x0 + 51.0f * w, x0 + 52.0f * w);
     }
-    if (!drawNotes) return;
+    if (!drawNotes) {
+        // Without a song the keyboard still shows what the player holds, played freely.
+        DrawPlayerKeys();
+        DrawScore();
+        DrawKeyLetters();
+        return;
+    }
 
     // White keys first, then the black keys over them and over the white keys' sparks.
     const uint32_t* flat = options.flatNoteColours;
