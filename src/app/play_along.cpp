@@ -282,11 +282,6 @@ void PlayAlong::PlayerNote(int key, bool down, double seconds, bool sounded, int
 }
 
 bool PlayAlong::OnKey(const platform::InputMessage& message, bool down) {
-    // Without a song there is nothing else for a note's letter to do: playing it starts free play.
-    const bool plainKey = !message.ctrl && !message.alt && !message.shift;
-    if (!session_.playAlong.On() && down && plainKey && !session_.session.HasSong() &&
-        QwertyKeyboard::Takes(message.keyCode))
-        Toggle();
     if (!session_.playAlong.On() || ListeningToMidi() || !QwertyKeyboard::Takes(message.keyCode))
         return false;
     const TypedNote typed = down ? session_.playAlong.typedKeys.KeyDown(message.keyCode, message.repeat)

@@ -66,7 +66,6 @@ class PlayAlong {
     // Every frame: takes the keys played and holds or lets go the song.
     void Step();
     // The computer keyboard as a piano while no MIDI keyboard is open; whether it took the key.
-    // Without a song, a note's key starts free play.
     bool OnKey(const platform::InputMessage& message, bool down);
     // A key of the player's, down or up at `seconds`: it lights, is kept in the take, waited for
     // or scored, and sounds unless it `sounded` already (through the input's thread).

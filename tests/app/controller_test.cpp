@@ -339,10 +339,11 @@ TEST_F(ControllerTest, LoadRenderAndPlayASong) {
     EXPECT_EQ(c.transport.State(), TransportState::CountingIn);
 }
 
-// Without a song, playing a note's key starts free play: the keys light, the chord held is named
-// over the keyboard, and Tab ends it, offering what was played as a MIDI file.
+// Without a song, Tab starts free play: the keys light, the chord held is named over the keyboard,
+// and Tab ends it, offering what was played as a MIDI file.
 TEST_F(ControllerTest, FreePlayLightsNamesAndKeepsWhatIsPlayed) {
     Frames(1);
+    Key('\t');
     for (const uint32_t key : {'a', 'd', 'g'}) Send(InputKind::KeyDown, 0, 0, key);  // C, E, G
     Frames(1);
     ASSERT_EQ(c.shared.playAlong.mode, PlayAlongMode::Free);
