@@ -91,7 +91,11 @@ void MidiPlayback::Step() {
 void MidiPlayback::LookAtOutputs() {
     const platform::MidiOutputChanges changes = watch_->Poll(*output_);
     names_.clear();
-    for (const platform::MidiOutputPort& port : changes.ports) names_.push_back(port.name);
+    for (const platform::MidiOutputPort& port : changes.ports) {
+        // The program's own ports (play-along's input) would play the song back into itself.
+        const std::string client = port.name.substr(0, port.name.find(':'));
+        if (!platform::ContainsIgnoringCase(client.substr(0, 6), "dorvik")) names_.push_back(port.name);
+    }
     if (changes.openLost) {
         // The instrument went: the song stops where it is, and the SoundFont sounds until the
         // instrument is back.

@@ -106,6 +106,7 @@ struct Bench {
         output = scripted.get();
         output->Plug("Stage piano:sound");
         output->Plug("Synth:in");
+        output->Plug("dorvik-midi-player:input");  // play-along's own, never offered
         room.UseClock([this] { return now; });
         room.UseOutput(std::move(scripted));
         room.Start("Stage piano:sound", 0);
@@ -140,6 +141,7 @@ struct Bench {
 TEST(MidiPlayback, SendsTheSongInStepWhileTheWindowIsSilent) {
     Bench t;
     EXPECT_TRUE(t.transport.Silent()) << "the window's own sound must give way to the instrument";
+    EXPECT_EQ(t.room.Rows().names, (std::vector<std::string>{"SoundFont", "Stage piano:sound", "Synth:in"}));
     t.transport.Start();
     t.Hear(1.1);
     // Notes at 0, 0.5 and 1.0 seconds in both hands; the one at 1.5 not yet.
