@@ -75,6 +75,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     transport.SetVolume(static_cast<float>(saved.volumePercent));
     shared.playAlong.chosenInput = saved.midiInput;
     shared.playAlong.volumePercent = std::clamp(saved.keysVolumePercent, 0, kFullVolume);
+    playAlong.SetKeysOut(&midiPlayback);
     shared.soundFontName =
         shared.soundFontPath.empty() ? std::string() : FileTitleFromPath(shared.soundFontPath);
     shared.session = SongSession{};
@@ -117,6 +118,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     shownTime = -1.0f;
 
     CreatePlayer(output, refillPeriod);
+    midiPlayback.Start(saved.soundOutput, saved.outputDelayMs);
 
     ProbeEncoders(shared.exportFormatFlags);
 }
@@ -125,6 +127,7 @@ void PlayerController::ReleaseObjects() {
     // A running export goes first (its thread is joined), then the player: its refill reads the
     // reader. The panels go last.
     playAlong.End();           // the player's keys leave the sound device first
+    midiPlayback.Release();    // every note on the instrument let go before the song goes
     exports.Release();         // cancelled at their next step; the partial files go with them
     backgroundRender.reset();  // stopped after its slice; the thread is joined
     transport.Release();
@@ -207,6 +210,8 @@ void PlayerController::Update() {
         shared.refreshBits = static_cast<uint16_t>(shared.refreshBits & ~RefreshSongTimeZero);
         shownTime = 0.0f;
     }
+    // The instrument follows the place the transport has just taken.
+    midiPlayback.Step();
 
     // The notes view hears of a new song, and of a jump in time, before it moves on to this frame:
     // it shows the session's song from the moment it has been read: it plays while it renders.

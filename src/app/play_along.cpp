@@ -15,12 +15,14 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <span>
 
 #include "app/at_hand.h"
 #include "app/session_state.h"
 #include "app/transport.h"
 #include "core/sample_rate.h"
 #include "core/song_folder.h"
+#include "midi/named_chord.h"
 #include "midi/play_follow.h"
 #include "midi/play_wait.h"
 #include "platform/clock.h"
@@ -92,64 +94,74 @@ void PlayAlong::Toggle(bool following) {
         End();
         return;
     }
-    if (!session_.session.HasSong() || !session_.song) return;
-    const SongData& song = *session_.song;
-    const int parts = song.PartsInUse();
-    PartMutes mutes = session_.practice.choice.Mutes(parts);
-    // Nothing silenced: the player takes the first hand (or voice).
-    if (!mutes.parts.any() && parts > 0) {
-        session_.practice.choice.parts[0] = PartSound::Muted;
-        transport_.ApplyPractice();
-        mutes = session_.practice.choice.Mutes(parts);
-    }
-    const double place = std::max(0.0, static_cast<double>(transport_.Frame()) / kRenderRate);
-    if (following) {
-        follow_ = std::make_unique<FollowScorer>();
-        marks_.Clear();
-        follow_->Load(song, mutes.parts);
-        follow_->SetSpeed(session_.practice.choice.Speed());
-        follow_->Seek(place);
-        // The passes played before, for the chart: how it went over the days, from the first pass.
-        historyParts_ = PlayedPartsLabel(mutes.parts);
-        history_ = session_.practice.songKey.empty() ? std::vector<PassRecord>{}
-                                                     : ReadScoreMemory(session_.practice.songKey).passes;
-    } else {
-        waitMode_ = std::make_unique<WaitMode>();
-        waitMode_->Load(song, mutes.parts);
-        waitMode_->SetSpeed(session_.practice.choice.Speed());
-        waitMode_->Seek(place);
-    }
-
-    // The player's keys sound with the instrument of the first part they play.
-    liveSynth_ = std::make_unique<LiveSynth>();
-    if (const Failure loaded = liveSynth_->LoadSoundFont(session_.soundFontPath); !loaded.Ok()) {
-        Report(session_, loaded);
-        liveSynth_.reset();
-    } else {
-        int program = 0;
+    // Without a song the player plays alone: free play.
+    const bool free = !session_.session.HasSong() || !session_.song;
+    int program = 0;
+    std::string played;
+    if (!free) {
+        const SongData& song = *session_.song;
+        const int parts = song.PartsInUse();
+        PartMutes mutes = session_.practice.choice.Mutes(parts);
+        // Nothing silenced: the player takes the first hand (or voice).
+        if (!mutes.parts.any() && parts > 0) {
+            session_.practice.choice.parts[0] = PartSound::Muted;
+            transport_.ApplyPractice();
+            mutes = session_.practice.choice.Mutes(parts);
+        }
+        const double place = std::max(0.0, static_cast<double>(transport_.Frame()) / kRenderRate);
+        if (following) {
+            follow_ = std::make_unique<FollowScorer>();
+            marks_.Clear();
+            follow_->Load(song, mutes.parts);
+            follow_->SetSpeed(session_.practice.choice.Speed());
+            follow_->Seek(place);
+            // The passes played before, for the chart: how it went over the days, from the first pass.
+            historyParts_ = PlayedPartsLabel(mutes.parts);
+            history_ = session_.practice.songKey.empty() ? std::vector<PassRecord>{}
+                                                         : ReadScoreMemory(session_.practice.songKey).passes;
+        } else {
+            waitMode_ = std::make_unique<WaitMode>();
+            waitMode_->Load(song, mutes.parts);
+            waitMode_->SetSpeed(session_.practice.choice.Speed());
+            waitMode_->Seek(place);
+        }
+        // The player's keys sound with the instrument of the first part they play.
         for (int p = 0; p < parts; ++p) {
             if (mutes.parts.test(static_cast<size_t>(p))) {
                 program = song.reading == ReadingHands ? 0 : std::max(0, song.parts[p].program);
                 break;
             }
         }
-        liveSynth_->SetInstrument(0, program);
-        liveSynth_->SetVolume(static_cast<float>(session_.playAlong.volumePercent));
-        if (output_ != nullptr) {
-            output_->SetDevicePeriod(platform::kLiveDeviceFrames);
-            output_->AttachLiveMixer(liveSynth_.get());
-        }
-        liveThru_ = std::make_unique<LiveSynthThru>(*liveSynth_);
+        played = PlayedPartsLabel(mutes.parts);
     }
-    session_.playAlong.Begin(following ? PlayAlongMode::Following : PlayAlongMode::Waiting, std::string(),
-                             PlayedPartsLabel(mutes.parts));
+    MakeLiveSynth(program);
+    const PlayAlongMode mode = free        ? PlayAlongMode::Free
+                               : following ? PlayAlongMode::Following
+                                           : PlayAlongMode::Waiting;
+    session_.playAlong.Begin(mode, std::string(), played);
     // The keyboard chosen, or else the first one there is; without one the computer keyboard plays
     // until one is plugged in. The inputs are looked at from now on, for the panel's list.
-    std::string why;
+    Failure why;
     midiInput_ = platform::OpenMidiInput("dorvik-midi-player", why);
     midiInput_->SetThru(liveThru_.get());
     inputWatch_ = std::make_unique<platform::MidiInputWatch>();
     WatchMidiInputs();
+}
+
+void PlayAlong::MakeLiveSynth(int program) {
+    liveSynth_ = std::make_unique<LiveSynth>();
+    if (const Failure loaded = liveSynth_->LoadSoundFont(session_.soundFontPath); !loaded.Ok()) {
+        Report(session_, loaded);
+        liveSynth_.reset();
+        return;
+    }
+    liveSynth_->SetInstrument(0, program);
+    liveSynth_->SetVolume(static_cast<float>(session_.playAlong.volumePercent));
+    if (output_ != nullptr) {
+        output_->SetDevicePeriod(platform::kLiveDeviceFrames);
+        output_->AttachLiveMixer(liveSynth_.get());
+    }
+    liveThru_ = std::make_unique<LiveSynthThru>(*liveSynth_);
 }
 
 bool PlayAlong::ListeningToMidi() const {
@@ -185,7 +197,7 @@ void PlayAlong::WatchMidiInputs() {
             const std::string& name = changes.ports[static_cast<size_t>(pick)].name;
             const bool added =
                 std::find(changes.added.begin(), changes.added.end(), name) != changes.added.end();
-            if (added && midiInput_->Open(name).empty()) along.Listen(name);
+            if (added && midiInput_->Open(name).Ok()) along.Listen(name);
         }
     }
     ListInputs();
@@ -216,9 +228,9 @@ void PlayAlong::ChooseInput(int row) {
         along.chosenInput = kComputerKeyboardInput;
     } else if (midiInput_) {
         const std::string& name = along.inputs[static_cast<size_t>(row)];
-        if (const std::string why = midiInput_->Open(name); !why.empty()) {
+        if (const Failure why = midiInput_->Open(name); !why.Ok()) {
             along.Listen(std::string());
-            Report(session_, "The MIDI keyboard \"" + name + "\" could not be opened: " + why);
+            Report(session_, "The MIDI keyboard \"" + name + "\" could not be opened: " + why.text);
             ListInputs();
             return;
         }
@@ -253,10 +265,14 @@ void PlayAlong::ReleaseKeys() {
     (void)session_.playAlong.typedKeys.ReleaseAll();
 }
 
-void PlayAlong::PlayerNote(int key, bool down, double seconds, bool sounded) {
+void PlayAlong::PlayerNote(int key, bool down, double seconds, bool sounded, int velocity) {
     if (!session_.playAlong.Note(key, down, seconds)) return;
-    if (liveSynth_ && !sounded)
-        (void)(down ? liveSynth_->NoteOn(key, QwertyKeyboard::kVelocity) : liveSynth_->NoteOff(key));
+    // While an instrument sounds the song, it sounds the player's keys as well.
+    if (keysOut_ != nullptr && keysOut_->Sending()) {
+        keysOut_->PlayerKey(key, down, velocity);
+    } else if (liveSynth_ && !sounded) {
+        (void)(down ? liveSynth_->NoteOn(key, velocity) : liveSynth_->NoteOff(key));
+    }
     // The song is heard moved by its transposition: a key is judged as the song's key it sounds.
     const int songKey = key - session_.practice.transpose;
     if (follow_) {
@@ -291,6 +307,11 @@ bool PlayAlong::OnKey(const platform::InputMessage& message, bool down) {
 
 void PlayAlong::Step() {
     if (!session_.playAlong.On()) return;
+    // A song loaded during free play ends it: the take is offered, and Tab plays along with the song.
+    if (session_.playAlong.mode == PlayAlongMode::Free && session_.session.HasSong()) {
+        End();
+        return;
+    }
     if (liveSynth_) liveSynth_->CollectRetired();
     // The inputs are looked at now and then, for keyboards plugged in and pulled out.
     if (midiInput_ && inputWatch_ && Now() - session_.playAlong.lastInputCheck > kInputCheckSeconds) {
@@ -298,11 +319,14 @@ void PlayAlong::Step() {
         WatchMidiInputs();
     }
     if (midiInput_) {
+        // While an instrument sounds, the keys go to it from here rather than to the synthesiser.
+        const bool thru = liveThru_ != nullptr && !(keysOut_ != nullptr && keysOut_->Sending());
+        midiInput_->SetThru(thru ? liveThru_.get() : nullptr);
         std::vector<platform::MidiMessage> messages;
         midiInput_->Read(messages);
         for (const platform::MidiMessage& m : messages) {
             const platform::KeyChange change = platform::KeyChangeOf(m);
-            if (change.isKey) PlayerNote(change.key, change.down, m.seconds, liveThru_ != nullptr);
+            if (change.isKey) PlayerNote(change.key, change.down, m.seconds, thru, m.bytes[2]);
         }
     }
     const bool held = transport_.State() == TransportState::HeldForPlayer;
@@ -388,6 +412,16 @@ void PlayAlong::ShowIn(NotesViewOptions& options) const {
     options.letterBase = -1;
     options.marks = nullptr;
     options.history = nullptr;
+    options.chordName.clear();
+    if (session_.playAlong.mode == PlayAlongMode::Free) {
+        int held[128];
+        size_t count = 0;
+        for (size_t key = 0; key < session_.playAlong.keysDown.size(); ++key)
+            if (session_.playAlong.keysDown.test(key)) held[count++] = static_cast<int>(key);
+        options.chordName = ChordName(std::span<const int>(held, count));
+        if (!ListeningToMidi()) options.letterBase = session_.playAlong.typedKeys.Base();
+        return;
+    }
     if (!session_.playAlong.On() || !session_.song) return;
     options.playedParts = session_.practice.choice.Mutes(session_.song->PartsInUse()).parts;
     if (!ListeningToMidi()) options.letterBase = session_.playAlong.typedKeys.Base();

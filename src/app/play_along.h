@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "midi/play_along.h"
+#include "midi/qwerty_keyboard.h"
 #include "settings/song_scores.h"
 #include "ui/input_list.h"
 #include "view/note_marks.h"
@@ -35,6 +36,17 @@ class SoundOutput;
 struct InputMessage;
 }  // namespace platform
 
+// Where the player's keys sound instead of the live synthesiser: an instrument on a MIDI output,
+// which the window's own sound gives way to. It decides itself whether a key is sent (the
+// instrument played on sounds its own keys).
+class PlayerKeysOut {
+  public:
+    virtual ~PlayerKeysOut() = default;
+    // An instrument is chosen and open: the live synthesiser stays silent.
+    [[nodiscard]] virtual bool Sending() const = 0;
+    virtual void PlayerKey(int key, bool down, int velocity) = 0;
+};
+
 class PlayAlong {
   public:
     PlayAlong(SessionState& session, Transport& transport);
@@ -44,9 +56,12 @@ class PlayAlong {
 
     // The device the player's keys are mixed into; not owned.
     void SetSoundOutput(platform::SoundOutput* output) { output_ = output; }
+    // Where the player's keys go while an instrument sounds; not owned, null for none.
+    void SetKeysOut(PlayerKeysOut* out) { keysOut_ = out; }
 
     // Tab: starts playing along for the parts silenced (the first hand or voice when none is),
-    // the song waiting for the player or, `following`, running on; or ends it.
+    // the song waiting for the player or, `following`, running on; or ends it. Without a song it
+    // starts free play: the keys lit, sounded and their chord named, kept as a take.
     void Toggle(bool following = false);
     // Offers the take for saving, lets the keyboard and the synthesiser go and lets the song go on.
     void End();
@@ -56,7 +71,8 @@ class PlayAlong {
     bool OnKey(const platform::InputMessage& message, bool down);
     // A key of the player's, down or up at `seconds`: it lights, is kept in the take, waited for
     // or scored, and sounds unless it `sounded` already (through the input's thread).
-    void PlayerNote(int key, bool down, double seconds, bool sounded = false);
+    void PlayerNote(int key, bool down, double seconds, bool sounded = false,
+                    int velocity = QwertyKeyboard::kVelocity);
 
     // The MIDI inputs and what the panel lists of them. WatchMidiInputs looks at the inputs: a
     // keyboard pulled out pauses the song and says so, and one plugged in while the computer
@@ -84,11 +100,15 @@ class PlayAlong {
     [[nodiscard]] const FollowScorer* Follow() const { return follow_.get(); }
     // What the notes view shows of playing along this frame: the parts played, the keys the song
     // waits for, the computer keyboard's letters and follow mode's marks. Off, it shows none.
+    // In free play, the chord held is named.
     void ShowIn(NotesViewOptions& options) const;
     [[nodiscard]] const NoteMarks& Marks() const { return marks_; }
 
   private:
     void ListInputs();
+    // The player's keys' synthesiser, with General MIDI program `program`; none (and said) when
+    // the SoundFont does not load.
+    void MakeLiveSynth(int program);
     void ReleaseKeys();  // lets go every key held
     void OfferTakeSave();
     // A follow pass has ended: its score is shown and, when it beats the best kept for the song
@@ -101,6 +121,7 @@ class PlayAlong {
     SessionState& session_;
     Transport& transport_;
     platform::SoundOutput* output_ = nullptr;
+    PlayerKeysOut* keysOut_ = nullptr;
     std::unique_ptr<LiveSynth> liveSynth_;
     std::unique_ptr<platform::MidiThru> liveThru_;
     // After the synthesiser and liveThru_, so that it goes first: its thread may be handing them a

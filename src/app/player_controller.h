@@ -1,5 +1,6 @@
 // The window's controller: it keeps the panels, the layout, input and loading, and beside them the
-// three rooms that do the rest: the transport (playback), play-along and the exports. Each frame it
+// rooms that do the rest: the transport (playback), play-along, the exports and the song on a
+// MIDI instrument. Each frame it
 // runs the pending command, advances the rooms, and lays out and draws the panels from a snapshot
 // of the session, taking back what their presses ask for.
 #pragma once
@@ -11,6 +12,7 @@
 
 #include "app/at_hand.h"
 #include "app/exports.h"
+#include "app/midi_playback.h"
 #include "app/play_along.h"
 #include "app/session_state.h"
 #include "app/transport.h"
@@ -129,6 +131,8 @@ struct PlayerController {
     Exports exports{shared, transport};  // the audio and video export jobs
     // The key overlay, the toggles' notes, the words, the song's neighbours (app/at_hand.cpp).
     AtHand atHand;
+    // The song (and the player's keys) on a MIDI instrument chosen in place of the SoundFont.
+    MidiPlayback midiPlayback{shared, transport};
     SongLoading loading;
     float shownTime = -1.0f;  // the song time the panels show this frame
 

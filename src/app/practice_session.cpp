@@ -86,6 +86,10 @@ void PlayAlongSession::SayHowItPlays() {
     const std::string on = inputName.empty()
                                ? "on the computer keyboard (A to ' and W to P, Z and X for octaves)"
                                : "on " + inputName;
+    if (mode == PlayAlongMode::Free) {
+        scoreText = "Free play " + on + ": what you play is kept; Tab to stop and save it";
+        return;
+    }
     // Said over the notes until the first score takes its place: what plays, and how.
     scoreText = "Playing along " + on + ": " +
                 (mode == PlayAlongMode::Following ? "every key is scored" : "the song waits for you") +

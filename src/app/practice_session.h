@@ -5,7 +5,8 @@
 //
 //   Off --Begin(Waiting)--> Waiting    the song holds at each of the player's notes
 //   Off --Begin(Following)--> Following  the song runs on and each key is scored
-//   Waiting / Following --End--> Off   the take is given up first, to be offered for saving
+//   Off --Begin(Free)--> Free           no song: the player plays alone
+//   Waiting / Following / Free --End--> Off   the take is given up first, to be offered for saving
 //
 // The choices the player makes for the next time (the keyboard to listen to, the live keys'
 // volume) are not forgotten when play-along ends.
@@ -68,6 +69,7 @@ enum class PlayAlongMode : uint8_t {
     Off,
     Waiting,    // the song holds at each of the player's notes until its keys are down
     Following,  // the song runs on, and each key is judged
+    Free,       // no song: what the player plays is lit, sounded and named, and kept as a take
 };
 
 struct PlayAlongSession {

@@ -132,6 +132,7 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
         shown.inputs = &playAlong.Inputs();
         shown.played = &viewOptions.playedParts;
     }
+    shown.outputs = &midiPlayback.Rows();
     return shown;
 }
 
@@ -184,6 +185,16 @@ void PlayerController::HandlePanelRequest(const PanelRequest& request) {
         case PanelIntent::KeepKeysVolume:
             playAlong.SetKeysVolume(request.volume);
             playAlong.SaveChoices();
+            return;
+        case PanelIntent::ChooseOutput:
+            midiPlayback.Choose(request.output);
+            return;
+        case PanelIntent::SetOutputDelay:
+            midiPlayback.SetDelay(request.delayMs);
+            return;
+        case PanelIntent::KeepOutputDelay:
+            midiPlayback.SetDelay(request.delayMs);
+            midiPlayback.SaveChoices();
             return;
         case PanelIntent::Play:
         case PanelIntent::Pause:

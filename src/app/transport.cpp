@@ -513,8 +513,7 @@ int Transport::FillFromWave(uint8_t* destination, uint32_t framesWanted, uint32_
     // The window's renders are 16-bit PCM, and only those are scaled; the file itself stays as rendered.
     const WavFormat& format = reader->format->header;
     if (format.formatTag == kWaveFormatPcm && format.bitsPerSample == 16) {
-        ApplyVolumeGain16(destination, size_t{*framesRead} * blockAlign / 2,
-                          self->gain_.load(std::memory_order_relaxed));
+        ApplyVolumeGain16(destination, size_t{*framesRead} * blockAlign / 2, self->HeardGain());
     }
     return 0;
 }
@@ -543,7 +542,7 @@ int Transport::FillFromStream(uint8_t* destination, uint32_t framesWanted, uint3
     if (!self->streamPlayback_) return 0;
     // The staging block is the player's own allocation, aligned for any sample.
     *framesRead = static_cast<uint32_t>(self->streamPlayback_->Fill(reinterpret_cast<int16_t*>(destination),
-                                                                    framesWanted, self->gain_.load()));
+                                                                    framesWanted, self->HeardGain()));
     return 0;
 }
 

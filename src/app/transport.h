@@ -20,11 +20,11 @@
 // is handed its stream.
 //
 // Adding to it: something that follows the song's place (a metronome, MIDI out, a score's cursor)
-// reads Frame() or HeardSongTime() once per frame after Update, and knows the place jumped when
-// Jumps() has changed since it last looked (the notes view hears of it through the session's
-// RefreshNotesView bit, which is its own to clear); something that changes what is heard (a
-// transposition, another practice choice) is a new render request in ApplyPractice; a new state
-// is a new TransportState with its row in tests/app/transport_test.cpp.
+// reads Frame() or HeardSongTime() once per frame after Update, and knows the place jumped (to
+// JumpedTo()) when Jumps() has changed since it last looked (the notes view hears of it through
+// the session's RefreshNotesView bit, which is its own to clear); something that changes what is
+// heard (a transposition, another practice choice) is a new render request in ApplyPractice; a
+// new state is a new TransportState with its row in tests/app/transport_test.cpp.
 //
 // Threads: every member runs on the caller's thread (the window's frame loop) except the two fill
 // callbacks, which the player's refill timer calls. They read the reader or the stream playback
@@ -175,6 +175,10 @@ class Transport {
     // Writes the session's volume to the settings file, leaving the other settings as they are.
     void SaveVolume() const;
     [[nodiscard]] float Gain() const { return gain_.load(std::memory_order_relaxed); }
+    // While the song sounds on a MIDI instrument the window's own sound is silent, the volume kept
+    // as it was; the render goes on all the same, for the waveform and the exports.
+    void SetSilent(bool silent) { silent_.store(silent, std::memory_order_relaxed); }
+    [[nodiscard]] bool Silent() const { return silent_.load(std::memory_order_relaxed); }
 
     // ---- Queries
     [[nodiscard]] TransportState State() const { return state_; }
@@ -196,6 +200,9 @@ class Transport {
     // How many times the place has jumped (a seek, a stop, a hold, a loop's start): whoever follows
     // the place compares it with the count it saw last.
     [[nodiscard]] uint32_t Jumps() const { return jumps_; }
+    // The song frame the place last jumped to: where whoever follows the place starts again from
+    // (by the time it looks, the sound may have run on from there).
+    [[nodiscard]] uint32_t JumpedTo() const { return seekOffset_; }
     // The frame at which the player last started from silence.
     [[nodiscard]] uint32_t SeekOffset() const { return seekOffset_; }
     // What is played from: the render (with the loop and the practice timeline), or the WAV file.
@@ -224,6 +231,8 @@ class Transport {
     // The count-in's clicks, for the player while counting in.
     static int FillFromCountIn(uint8_t* destination, uint32_t framesWanted, uint32_t* framesRead,
                                void* context);
+    // What the refill scales the sound by: the volume's gain, or nothing while silent.
+    [[nodiscard]] float HeardGain() const { return Silent() ? 0.0f : Gain(); }
     // The render is not far enough ahead of `frame` to start there.
     [[nodiscard]] bool BehindRender(uint32_t frame, int64_t lead) const;
 
@@ -238,7 +247,8 @@ class Transport {
     std::unique_ptr<SynthRenderer> practiceSynth_;
     std::unique_ptr<BackgroundRender> practiceRender_;
     std::string renderFolder_;
-    std::atomic<float> gain_{1.0f};  // read by the refill's thread
+    std::atomic<float> gain_{1.0f};    // read by the refill's thread
+    std::atomic<bool> silent_{false};  // likewise
     int32_t totalFrames_ = 0;
     uint32_t seekOffset_ = 0;
     uint32_t jumps_ = 0;

@@ -130,9 +130,10 @@ int RunPlayMidiOut(int argc, char** argv) {
             return UsageError("--mute " + part + ": " + c.song + ": " + refused.text);
     }
 
-    std::string why;
+    Failure why;
     const std::unique_ptr<platform::MidiOutput> output = platform::OpenMidiOutput(kMidiClientName, why);
-    if (output->Backend() == platform::MidiBackend::None) return Fail("cannot list MIDI outputs: " + why);
+    if (output->Backend() == platform::MidiBackend::None)
+        return Fail("cannot list MIDI outputs: " + why.text);
     const std::vector<platform::MidiOutputPort> ports = output->Ports();
     const int index = platform::PickMidiOutput(ports, c.port);
     if (index < 0) {
@@ -142,7 +143,7 @@ int RunPlayMidiOut(int argc, char** argv) {
                     (names.empty() ? std::string("there are none") : "the outputs are: " + names));
     }
     const std::string name = ports[static_cast<size_t>(index)].name;
-    if (const std::string refused = output->Open(name); !refused.empty()) return Fail(refused);
+    if (const Failure refused = output->Open(name); !refused.Ok()) return Fail(refused.text);
 
     struct sigaction action {};
     action.sa_handler = AskToStop;

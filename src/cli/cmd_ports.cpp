@@ -11,10 +11,10 @@ namespace cli {
 
 int RunPorts(int argc, char** argv) {
     if (argc > 0) return UsageError(std::string("ports takes no arguments (") + argv[0] + ")");
-    std::string why;
+    Failure why;
     const std::unique_ptr<platform::MidiInput> input = platform::OpenMidiInput(kMidiClientName, why);
     if (input->Backend() == platform::MidiBackend::None) {
-        std::fprintf(stderr, "dorvik-midi: cannot list MIDI inputs: %s\n", why.c_str());
+        std::fprintf(stderr, "dorvik-midi: cannot list MIDI inputs: %s\n", why.text.c_str());
         return 1;
     }
     const std::vector<platform::MidiInputPort> ports = input->Ports();

@@ -122,7 +122,7 @@ class Reconnect {
         }
         if (input_.OpenName().empty() && !device_.empty()) {
             for (const auto& p : changes.ports) {
-                if (p.device != device_ || !input_.Open(p.name).empty()) continue;
+                if (p.device != device_ || !input_.Open(p.name).Ok()) continue;
                 std::fprintf(stderr, "%sdorvik-midi: %s is back; recording on\n", terminal ? "\n" : "",
                              p.name.c_str());
                 break;
@@ -169,16 +169,16 @@ int RunRecord(int argc, char** argv) {
             return Fail("cannot write " + output + ": " + std::strerror(failed));
     }
 
-    std::string why;
+    Failure why;
     const std::unique_ptr<platform::MidiInput> input = platform::OpenMidiInput(kMidiClientName, why);
-    if (input->Backend() == platform::MidiBackend::None) return Fail("cannot reach MIDI inputs: " + why);
+    if (input->Backend() == platform::MidiBackend::None) return Fail("cannot reach MIDI inputs: " + why.text);
     const std::vector<platform::MidiInputPort> ports = input->Ports();
     const int pick = platform::PickMidiInput(ports, wanted);
     if (pick < 0) return Fail(NoInput(ports, wanted, input->Backend()));
     const std::string name = ports[static_cast<size_t>(pick)].name;
 
     CatchSignals();
-    if (const std::string failed = input->Open(name); !failed.empty()) return Fail(failed);
+    if (const Failure failed = input->Open(name); !failed.Ok()) return Fail(failed.text);
     std::fprintf(stderr, "dorvik-midi: recording from %s into %s; Ctrl-C ends the take\n", name.c_str(),
                  output.c_str());
     std::fflush(stderr);

@@ -7,13 +7,13 @@
 
 namespace platform {
 
-namespace {
-
 bool ContainsIgnoringCase(const std::string& text, const std::string& part) {
     const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
     return std::search(text.begin(), text.end(), part.begin(), part.end(),
                        [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
 }
+
+namespace {
 
 // The ALSA sequencer's address RtMidi appends to a name: " 24:0" (client and port numbers).
 size_t AlsaAddressStart(const std::string& name) {
@@ -117,17 +117,17 @@ void ScriptedMidiInput::Unplug(const std::string& name) {
     std::erase_if(ports, [&](const MidiInputPort& p) { return p.name == name; });
 }
 
-std::string ScriptedMidiInput::Open(const std::string& name) {
+Failure ScriptedMidiInput::Open(const std::string& name) {
     opened.push_back(name);
     Close();
-    if (!refuseOpen.empty()) return refuseOpen;
+    if (!refuseOpen.empty()) return Failure::Because(FailureKind::SourceOpen, refuseOpen);
     const bool listed =
         std::any_of(ports.begin(), ports.end(), [&](const MidiInputPort& p) { return p.name == name; });
-    if (!listed) return "no MIDI input is named " + name;
+    if (!listed) return Failure::Because(FailureKind::SourceOpen, "no MIDI input is named " + name);
     openName_ = name;
     queue_.clear();
     dropped_ = 0;
-    return "";
+    return Failure::None();
 }
 
 size_t ScriptedMidiInput::Read(std::vector<MidiMessage>& out) {

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "core/failure.h"
+
 namespace platform {
 
 // One channel message from the open input: a note on or off, a controller (the sustain pedal), a
@@ -80,8 +82,8 @@ class MidiInput {
     // The inputs there are now, in the backend's order.
     [[nodiscard]] virtual std::vector<MidiInputPort> Ports() = 0;
     // Opens the input listed as `name` and starts queueing its messages, closing the one open
-    // before. Returns "" or the reason it could not.
-    [[nodiscard]] virtual std::string Open(const std::string& name) = 0;
+    // before. Returns why it could not (SourceOpen), or no failure.
+    [[nodiscard]] virtual Failure Open(const std::string& name) = 0;
     virtual void Close() = 0;
     // The name of the open input; "" when none is.
     [[nodiscard]] virtual const std::string& OpenName() const = 0;
@@ -106,7 +108,7 @@ inline constexpr size_t kMidiQueueMessages = 4096;
 // sequencer where the machine has one, otherwise a running JACK server; DORVIK_MIDI_API=alsa or
 // jack picks one. Never null: when neither is there its backend is None, it lists nothing, and
 // `why` says what was missing.
-[[nodiscard]] std::unique_ptr<MidiInput> OpenMidiInput(const std::string& clientName, std::string& why);
+[[nodiscard]] std::unique_ptr<MidiInput> OpenMidiInput(const std::string& clientName, Failure& why);
 
 // A channel message of `size` bytes as the layer delivers it: false for system messages and for
 // anything malformed (a data byte with its top bit set, a length that does not fit the status).
@@ -115,6 +117,9 @@ inline constexpr size_t kMidiQueueMessages = 4096;
 
 // The backend's name as users know it: "ALSA", "JACK".
 [[nodiscard]] const char* MidiBackendName(MidiBackend backend);
+
+// Whether `text` holds `part`, in any case: names as the user types them.
+[[nodiscard]] bool ContainsIgnoringCase(const std::string& text, const std::string& part);
 
 // The input to open among `ports`: with `wanted` empty, the first keyboard; otherwise the first
 // whose name contains `wanted` (keyboard or not: the user asked for it). -1 when there is none.
@@ -159,7 +164,7 @@ class ScriptedMidiInput final : public MidiInput {
 
     [[nodiscard]] MidiBackend Backend() const override { return MidiBackend::Scripted; }
     [[nodiscard]] std::vector<MidiInputPort> Ports() override { return ports; }
-    [[nodiscard]] std::string Open(const std::string& name) override;
+    [[nodiscard]] Failure Open(const std::string& name) override;
     void Close() override { openName_.clear(); }
     [[nodiscard]] const std::string& OpenName() const override { return openName_; }
     size_t Read(std::vector<MidiMessage>& out) override;

@@ -8,22 +8,18 @@
 // A message is stamped the moment RtMidi hands it over, on the backend's thread: on ALSA that is
 // as it arrives; on JACK it is the start of the period that delivers it, so a JACK server running
 // small periods (64 frames at 48 kHz: 1.3 ms) times keys finely.
-#include <RtMidi.h>
-#include <jack/jack.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "platform/clock.h"
 #include "platform/midi_input.h"
+#include "platform/midi_rtmidi.h"
 
 namespace platform {
 
 namespace {
+
+using rtmidi::JackClient;
 
 // The queue between the backend's thread (the one writer) and the owner's (the one reader). No
 // lock: the JACK thread runs the audio period and must never wait.
@@ -86,43 +82,6 @@ void OnError(RtMidiError::Type /*type*/, const std::string& text, void* kept) {
     *static_cast<std::string*>(kept) = text;
 }
 
-// JACK's library prints every failed connection attempt; whoever opens the input says what failed
-// in its own words instead.
-void Silent(const char* /*text*/) {}
-
-struct JackClientClose {
-    void operator()(jack_client_t* client) const { jack_client_close(client); }
-};
-using JackClient = std::unique_ptr<jack_client_t, JackClientClose>;
-
-// A client of our own on the running server, or null when none runs. RtMidi is asked to use JACK
-// only when one does: it would print its own complaint otherwise.
-JackClient JackProbe(const std::string& clientName) {
-    jack_set_error_function(Silent);
-    jack_set_info_function(Silent);
-    jack_status_t status{};
-    return JackClient(jack_client_open((clientName + " watch").c_str(), JackNoStartServer, &status));
-}
-
-// Whether `source` feeds an input port of ours. RtMidi does not say whether its connection took:
-// a port that was just registered, or is just going, can refuse it.
-bool FeedsUs(jack_client_t* probe, const std::string& source, const std::string& clientName) {
-    jack_port_t* port = jack_port_by_name(probe, source.c_str());
-    if (port == nullptr) return false;
-    const char** links = jack_port_get_all_connections(probe, port);
-    bool ours = false;
-    for (size_t i = 0; links != nullptr && links[i] != nullptr; ++i) {
-        const std::string link = links[i];
-        ours = ours || (link.rfind(clientName, 0) == 0 && link.ends_with(":input"));
-    }
-    jack_free(links);
-    return ours;
-}
-
-bool AlsaSequencerPresent() {
-    return ::access("/dev/snd/seq", R_OK | W_OK) == 0;
-}
-
 class RtMidiInput final : public MidiInput {
   public:
     RtMidiInput(MidiBackend backend, std::string clientName, std::unique_ptr<RtMidiIn> lister,
@@ -144,47 +103,44 @@ class RtMidiInput final : public MidiInput {
     [[nodiscard]] std::vector<MidiInputPort> Ports() override {
         std::vector<MidiInputPort> ports;
         if (!lister_ || serverGone_.load()) return ports;
-        // A port that goes between the count and the name comes back as "" and is left out.
-        const unsigned count = lister_->getPortCount();
-        for (unsigned i = 0; i < count; ++i) {
-            const std::string name = lister_->getPortName(i);
-            if (!name.empty()) ports.push_back(DescribeMidiPort(name, backend_));
-        }
+        for (const std::string& name : rtmidi::PortNames(*lister_))
+            ports.push_back(DescribeMidiPort(name, backend_));
         return ports;
     }
 
-    [[nodiscard]] std::string Open(const std::string& name) override {
+    [[nodiscard]] Failure Open(const std::string& name) override {
         Close();
-        if (!lister_) return "no MIDI system to open " + name + " on";
-        if (serverGone_.load()) return "cannot open " + name + ": " + SystemLost();
+        const auto refused = [&](const std::string& why) {
+            return Failure::Because(FailureKind::SourceOpen, "cannot open " + name + ": " + why);
+        };
+        if (!lister_)
+            return Failure::Because(FailureKind::SourceOpen, "no MIDI system to open " + name + " on");
+        if (serverGone_.load()) return refused(SystemLost());
         std::unique_ptr<RtMidiIn> in;
         try {
-            in = std::make_unique<RtMidiIn>(Api(), clientName_);
+            in = std::make_unique<RtMidiIn>(rtmidi::ApiOf(backend_), clientName_);
         } catch (const RtMidiError& e) {
-            return "cannot open " + name + ": " + e.getMessage();
+            return refused(e.getMessage());
         }
         std::string error;
         in->setErrorCallback(OnError, &error);
         // The index is looked up on the object that opens it, so that both see the same list.
-        const unsigned count = in->getPortCount();
-        unsigned index = count;
-        for (unsigned i = 0; i < count && index == count; ++i) {
-            if (in->getPortName(i) == name) index = i;
-        }
-        if (index == count) return "no MIDI input is named " + name;
+        const unsigned index = rtmidi::PortIndex(*in, name);
+        if (index == in->getPortCount())
+            return Failure::Because(FailureKind::SourceOpen, "no MIDI input is named " + name);
         in->ignoreTypes(true, true, true);
         queue_->Reset();
         // The callback is set before the port opens, so no message waits in RtMidi's own queue.
         in->setCallback(OnMessage, queue_.get());
         in->openPort(index, "input");
-        if (!error.empty() || !in->isPortOpen()) {
-            return "cannot open " + name + ": " + (error.empty() ? "the MIDI system refused" : error);
-        }
-        if (jack_ && !Connected(name)) return "cannot connect to " + name;
+        if (!error.empty() || !in->isPortOpen())
+            return refused(error.empty() ? "the MIDI system refused" : error);
+        if (jack_ && !rtmidi::JackLinked(jack_.get(), name, clientName_, ":input"))
+            return Failure::Because(FailureKind::SourceOpen, "cannot connect to " + name);
         in->setErrorCallback(nullptr, nullptr);
         open_ = std::move(in);
         openName_ = name;
-        return "";
+        return Failure::None();
     }
 
     void Close() override {
@@ -204,18 +160,6 @@ class RtMidiInput final : public MidiInput {
   private:
     static void OnServerGone(void* flag) { static_cast<std::atomic<bool>*>(flag)->store(true); }
 
-    // A new connection shows in the graph a period or two after it is made; a second is plenty on
-    // the busiest machine.
-    bool Connected(const std::string& source) const {
-        for (int i = 0; i < 100; ++i) {
-            if (FeedsUs(jack_.get(), source, clientName_)) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-    RtMidi::Api Api() const { return backend_ == MidiBackend::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK; }
-
     MidiBackend backend_;
     std::string clientName_;
     std::unique_ptr<RtMidiIn> lister_;
@@ -227,50 +171,24 @@ class RtMidiInput final : public MidiInput {
     std::string openName_;
 };
 
-std::unique_ptr<RtMidiIn> MakeLister(RtMidi::Api api, const std::string& clientName, std::string& why) {
-    try {
-        return std::make_unique<RtMidiIn>(api, clientName);
-    } catch (const RtMidiError& e) {
-        why = e.getMessage();
-        return nullptr;
-    }
-}
-
 }  // namespace
 
-std::unique_ptr<MidiInput> OpenMidiInput(const std::string& clientName, std::string& why) {
-    why.clear();
-    const char* forced = std::getenv("DORVIK_MIDI_API");
-    const std::string choice = forced != nullptr ? forced : "";
-    if (!choice.empty() && choice != "alsa" && choice != "jack") {
-        why = "DORVIK_MIDI_API is \"" + choice + "\"; it must be alsa or jack";
-        return std::make_unique<RtMidiInput>(MidiBackend::None, clientName, nullptr);
-    }
-    const bool tryAlsa = choice.empty() || choice == "alsa";
-    const bool tryJack = choice.empty() || choice == "jack";
-    std::string alsaWhy;
-    if (tryAlsa) {
-        if (AlsaSequencerPresent()) {
-            if (auto lister = MakeLister(RtMidi::LINUX_ALSA, clientName, alsaWhy)) {
-                return std::make_unique<RtMidiInput>(MidiBackend::Alsa, clientName, std::move(lister));
+std::unique_ptr<MidiInput> OpenMidiInput(const std::string& clientName, Failure& why) {
+    std::unique_ptr<RtMidiIn> lister;
+    rtmidi::ChosenBackend chosen =
+        rtmidi::ChooseBackend(clientName, [&](RtMidi::Api api, std::string& error) {
+            try {
+                lister = std::make_unique<RtMidiIn>(api, clientName);
+                return true;
+            } catch (const RtMidiError& e) {
+                error = e.getMessage();
+                return false;
             }
-        } else {
-            alsaWhy = "no ALSA sequencer (/dev/snd/seq)";
-        }
-    }
-    std::string jackWhy;
-    if (tryJack) {
-        if (JackClient probe = JackProbe(clientName)) {
-            if (auto lister = MakeLister(RtMidi::UNIX_JACK, clientName, jackWhy)) {
-                return std::make_unique<RtMidiInput>(MidiBackend::Jack, clientName, std::move(lister),
-                                                     std::move(probe));
-            }
-        } else {
-            jackWhy = "no JACK server running";
-        }
-    }
-    why = alsaWhy.empty() ? jackWhy : jackWhy.empty() ? alsaWhy : alsaWhy + " and " + jackWhy;
-    return std::make_unique<RtMidiInput>(MidiBackend::None, clientName, nullptr);
+        });
+    why = chosen.backend == MidiBackend::None ? Failure::Because(FailureKind::SourceOpen, chosen.why)
+                                              : Failure::None();
+    return std::make_unique<RtMidiInput>(chosen.backend, clientName, std::move(lister),
+                                         std::move(chosen.probe));
 }
 
 }  // namespace platform

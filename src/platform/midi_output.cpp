@@ -8,16 +8,6 @@
 
 namespace platform {
 
-namespace {
-
-bool ContainsIgnoringCase(const std::string& text, const std::string& part) {
-    const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
-    return std::search(text.begin(), text.end(), part.begin(), part.end(),
-                       [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
-}
-
-}  // namespace
-
 MidiOutputPort DescribeMidiOutputPort(const std::string& name, MidiBackend backend) {
     const MidiInputPort judged = DescribeMidiPort(name, backend);
     return {judged.name, judged.device, judged.keyboard};
@@ -97,15 +87,15 @@ std::vector<ScriptedMidiOutput::Sent> ScriptedMidiOutput::TakeSent() {
     return std::exchange(sent_, {});
 }
 
-std::string ScriptedMidiOutput::Open(const std::string& name) {
+Failure ScriptedMidiOutput::Open(const std::string& name) {
     Close();
-    if (!refuseOpen.empty()) return refuseOpen;
+    if (!refuseOpen.empty()) return Failure::Because(FailureKind::TargetOpen, refuseOpen);
     const std::lock_guard<std::mutex> hold(lock_);
     const bool listed =
         std::any_of(ports_.begin(), ports_.end(), [&](const MidiOutputPort& p) { return p.name == name; });
-    if (!listed) return "no MIDI output is named " + name;
+    if (!listed) return Failure::Because(FailureKind::TargetOpen, "no MIDI output is named " + name);
     openName_ = name;
-    return "";
+    return Failure::None();
 }
 
 void ScriptedMidiOutput::Close() {

@@ -37,9 +37,9 @@ class MidiOutput {
     [[nodiscard]] virtual MidiBackend Backend() const = 0;
     // The outputs there are now, in the backend's order.
     [[nodiscard]] virtual std::vector<MidiOutputPort> Ports() = 0;
-    // Opens the output listed as `name`, closing the one open before. Returns "" or the reason it
-    // could not.
-    [[nodiscard]] virtual std::string Open(const std::string& name) = 0;
+    // Opens the output listed as `name`, closing the one open before. Returns why it could not
+    // (TargetOpen), or no failure.
+    [[nodiscard]] virtual Failure Open(const std::string& name) = 0;
     // Closes the open output once what was sent has left: nothing sent before is lost.
     virtual void Close() = 0;
     // The name of the open output; "" when none is.
@@ -52,7 +52,7 @@ class MidiOutput {
 // The real output, named `clientName` where other programs list it, on the same backend an input
 // of the same name would choose (DORVIK_MIDI_API picks one as well). Never null: when neither is
 // there its backend is None, it lists nothing, and `why` says what was missing.
-[[nodiscard]] std::unique_ptr<MidiOutput> OpenMidiOutput(const std::string& clientName, std::string& why);
+[[nodiscard]] std::unique_ptr<MidiOutput> OpenMidiOutput(const std::string& clientName, Failure& why);
 
 // How a backend's output name is judged, as DescribeMidiPort judges an input's.
 [[nodiscard]] MidiOutputPort DescribeMidiOutputPort(const std::string& name, MidiBackend backend);
@@ -106,7 +106,7 @@ class ScriptedMidiOutput final : public MidiOutput {
 
     [[nodiscard]] MidiBackend Backend() const override { return MidiBackend::Scripted; }
     [[nodiscard]] std::vector<MidiOutputPort> Ports() override;
-    [[nodiscard]] std::string Open(const std::string& name) override;
+    [[nodiscard]] Failure Open(const std::string& name) override;
     void Close() override;
     [[nodiscard]] const std::string& OpenName() const override { return openName_; }
     bool Send(const uint8_t* bytes, size_t size) override;

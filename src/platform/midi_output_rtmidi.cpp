@@ -4,20 +4,18 @@
 // owner can walk the list while the sender's thread sends. On ALSA a message leaves the moment it
 // is sent; on JACK it waits in RtMidi's ring for the next period (1.3 ms on a server of 64-frame
 // periods at 48 kHz), which is why closing waits a few periods first.
-#include <RtMidi.h>
-#include <jack/jack.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 #include "platform/midi_output.h"
+#include "platform/midi_rtmidi.h"
 
 namespace platform {
 
 namespace {
+
+using rtmidi::JackClient;
 
 // RtMidi reports through this instead of throwing. On the open output it may be called from the
 // sender's thread, so it only counts.
@@ -28,35 +26,6 @@ void CountError(RtMidiError::Type /*type*/, const std::string& /*text*/, void* c
 // The owner's calls keep the text, to say why an open failed.
 void KeepError(RtMidiError::Type /*type*/, const std::string& text, void* kept) {
     *static_cast<std::string*>(kept) = text;
-}
-
-void Silent(const char* /*text*/) {}
-
-struct JackClientClose {
-    void operator()(jack_client_t* client) const { jack_client_close(client); }
-};
-using JackClient = std::unique_ptr<jack_client_t, JackClientClose>;
-
-JackClient JackProbe(const std::string& clientName) {
-    jack_set_error_function(Silent);
-    jack_set_info_function(Silent);
-    jack_status_t status{};
-    return JackClient(jack_client_open((clientName + " watch").c_str(), JackNoStartServer, &status));
-}
-
-// Whether `target` is fed by an output port of ours: RtMidi does not say whether its connection
-// took, and a port that was just registered, or is just going, can refuse it.
-bool WeFeed(jack_client_t* probe, const std::string& target, const std::string& clientName) {
-    jack_port_t* port = jack_port_by_name(probe, target.c_str());
-    if (port == nullptr) return false;
-    const char** links = jack_port_get_all_connections(probe, port);
-    bool ours = false;
-    for (size_t i = 0; links != nullptr && links[i] != nullptr; ++i) {
-        const std::string link = links[i];
-        ours = ours || (link.rfind(clientName, 0) == 0 && link.ends_with(":output"));
-    }
-    jack_free(links);
-    return ours;
 }
 
 class RtMidiOutput final : public MidiOutput {
@@ -76,41 +45,38 @@ class RtMidiOutput final : public MidiOutput {
     [[nodiscard]] std::vector<MidiOutputPort> Ports() override {
         std::vector<MidiOutputPort> ports;
         if (!lister_) return ports;
-        const unsigned count = lister_->getPortCount();
-        for (unsigned i = 0; i < count; ++i) {
-            const std::string name = lister_->getPortName(i);
-            if (!name.empty()) ports.push_back(DescribeMidiOutputPort(name, backend_));
-        }
+        for (const std::string& name : rtmidi::PortNames(*lister_))
+            ports.push_back(DescribeMidiOutputPort(name, backend_));
         return ports;
     }
 
-    [[nodiscard]] std::string Open(const std::string& name) override {
+    [[nodiscard]] Failure Open(const std::string& name) override {
         Close();
-        if (!lister_) return "no MIDI system to open " + name + " on";
+        const auto refused = [&](const std::string& why) {
+            return Failure::Because(FailureKind::TargetOpen, why);
+        };
+        if (!lister_) return refused("no MIDI system to open " + name + " on");
         std::unique_ptr<RtMidiOut> out;
         try {
-            out = std::make_unique<RtMidiOut>(Api(), clientName_);
+            out = std::make_unique<RtMidiOut>(rtmidi::ApiOf(backend_), clientName_);
         } catch (const RtMidiError& e) {
-            return "cannot open " + name + ": " + e.getMessage();
+            return refused("cannot open " + name + ": " + e.getMessage());
         }
         std::string error;
         out->setErrorCallback(KeepError, &error);
-        const unsigned count = out->getPortCount();
-        unsigned index = count;
-        for (unsigned i = 0; i < count && index == count; ++i) {
-            if (out->getPortName(i) == name) index = i;
-        }
-        if (index == count) return "no MIDI output is named " + name;
+        const unsigned index = rtmidi::PortIndex(*out, name);
+        if (index == out->getPortCount()) return refused("no MIDI output is named " + name);
         out->openPort(index, "output");
-        if (!error.empty() || !out->isPortOpen()) {
-            return "cannot open " + name + ": " + (error.empty() ? "the MIDI system refused" : error);
-        }
-        if (jack_ && !Connected(name)) return "cannot connect to " + name;
+        if (!error.empty() || !out->isPortOpen())
+            return refused("cannot open " + name + ": " +
+                           (error.empty() ? "the MIDI system refused" : error));
+        if (jack_ && !rtmidi::JackLinked(jack_.get(), name, clientName_, ":output"))
+            return refused("cannot connect to " + name);
         out->setErrorCallback(CountError, &errors_);
         open_ = std::move(out);
         openName_ = name;
         sent_ = false;
-        return "";
+        return Failure::None();
     }
 
     void Close() override {
@@ -135,16 +101,6 @@ class RtMidiOutput final : public MidiOutput {
     }
 
   private:
-    bool Connected(const std::string& target) const {
-        for (int i = 0; i < 100; ++i) {
-            if (WeFeed(jack_.get(), target, clientName_)) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-    RtMidi::Api Api() const { return backend_ == MidiBackend::Alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK; }
-
     MidiBackend backend_;
     std::string clientName_;
     std::unique_ptr<RtMidiOut> lister_;
@@ -156,48 +112,24 @@ class RtMidiOutput final : public MidiOutput {
     bool sent_ = false;  // anything sent since the output opened (only the sending thread writes it)
 };
 
-std::unique_ptr<RtMidiOut> MakeLister(RtMidi::Api api, const std::string& clientName, std::string& why) {
-    try {
-        return std::make_unique<RtMidiOut>(api, clientName);
-    } catch (const RtMidiError& e) {
-        why = e.getMessage();
-        return nullptr;
-    }
-}
-
 }  // namespace
 
-std::unique_ptr<MidiOutput> OpenMidiOutput(const std::string& clientName, std::string& why) {
-    why.clear();
-    const char* forced = std::getenv("DORVIK_MIDI_API");
-    const std::string choice = forced != nullptr ? forced : "";
-    if (!choice.empty() && choice != "alsa" && choice != "jack") {
-        why = "DORVIK_MIDI_API is \"" + choice + "\"; it must be alsa or jack";
-        return std::make_unique<RtMidiOutput>(MidiBackend::None, clientName, nullptr);
-    }
-    std::string alsaWhy;
-    if (choice.empty() || choice == "alsa") {
-        if (::access("/dev/snd/seq", R_OK | W_OK) == 0) {
-            if (auto lister = MakeLister(RtMidi::LINUX_ALSA, clientName, alsaWhy)) {
-                return std::make_unique<RtMidiOutput>(MidiBackend::Alsa, clientName, std::move(lister));
+std::unique_ptr<MidiOutput> OpenMidiOutput(const std::string& clientName, Failure& why) {
+    std::unique_ptr<RtMidiOut> lister;
+    rtmidi::ChosenBackend chosen =
+        rtmidi::ChooseBackend(clientName, [&](RtMidi::Api api, std::string& error) {
+            try {
+                lister = std::make_unique<RtMidiOut>(api, clientName);
+                return true;
+            } catch (const RtMidiError& e) {
+                error = e.getMessage();
+                return false;
             }
-        } else {
-            alsaWhy = "no ALSA sequencer (/dev/snd/seq)";
-        }
-    }
-    std::string jackWhy;
-    if (choice.empty() || choice == "jack") {
-        if (JackClient probe = JackProbe(clientName)) {
-            if (auto lister = MakeLister(RtMidi::UNIX_JACK, clientName, jackWhy)) {
-                return std::make_unique<RtMidiOutput>(MidiBackend::Jack, clientName, std::move(lister),
-                                                      std::move(probe));
-            }
-        } else {
-            jackWhy = "no JACK server running";
-        }
-    }
-    why = alsaWhy.empty() ? jackWhy : jackWhy.empty() ? alsaWhy : alsaWhy + " and " + jackWhy;
-    return std::make_unique<RtMidiOutput>(MidiBackend::None, clientName, nullptr);
+        });
+    why = chosen.backend == MidiBackend::None ? Failure::Because(FailureKind::TargetOpen, chosen.why)
+                                              : Failure::None();
+    return std::make_unique<RtMidiOutput>(chosen.backend, clientName, std::move(lister),
+                                          std::move(chosen.probe));
 }
 
 }  // namespace platform

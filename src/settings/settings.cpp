@@ -40,6 +40,8 @@ constexpr std::string_view kKeyboardKey = "[Keyboard]";
 constexpr std::string_view kKeysVolumeKey = "[Keys volume]";
 constexpr std::string_view kMemoryLimitKey = "[Memory limit]";
 constexpr std::string_view kScoreKey = "[Score]";
+constexpr std::string_view kSoundOutputKey = "[Sound output]";
+constexpr std::string_view kOutputDelayKey = "[Output delay]";
 // By FolderKind.
 constexpr std::string_view kFolderKeys[kFolderKinds] = {"[MIDI folder]", "[SoundFont folder]",
                                                         "[Export folder]", "[Video folder]", "[Take folder]"};
@@ -313,6 +315,12 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
         } else if (key == kScoreKey) {
             const std::string_view word = TrimBlanks(value);
             if (word == "shown" || word == "hidden") settings.scoreShown = word == "shown";
+        } else if (key == kSoundOutputKey) {
+            settings.soundOutput.assign(value);
+        } else if (key == kOutputDelayKey) {
+            int delay = 0;
+            if (ParseSmallNumber(TrimBlanks(value), delay) && delay <= kMaxOutputDelayMs)
+                settings.outputDelayMs = delay;
         } else if (const auto* folder = std::find(std::begin(kFolderKeys), std::end(kFolderKeys), key);
                    folder != std::end(kFolderKeys)) {
             settings.folders[folder - std::begin(kFolderKeys)].assign(value);
@@ -373,6 +381,14 @@ bool WriteSettings(const Settings& settings) {
     if (settings.memoryLimitBytes > 0)
         text += std::string(kMemoryLimitKey) + " = " + std::to_string(settings.memoryLimitBytes) + "\n";
     if (settings.scoreShown) text += *settings.scoreShown ? "[Score] = shown\n" : "[Score] = hidden\n";
+    const std::string& output = settings.soundOutput;
+    if (!output.empty() && output.find_first_of("\r\n") == std::string::npos &&
+        output.find(kKey) == std::string::npos)
+        text += "[Sound output] = " + output + "\n";
+    if (settings.outputDelayMs != 0)
+        text +=
+            "[Output delay] = " + std::to_string(std::clamp(settings.outputDelayMs, 0, kMaxOutputDelayMs)) +
+            "\n";
     // A folder's name that would read back as something else is not kept, as a keyboard's is not.
     for (int k = 0; k < kFolderKinds; ++k) {
         const std::string& folder = settings.folders[k];

@@ -31,6 +31,10 @@
 //   written. Without it, a quarter of the machine's memory.
 // - "[Score]" is "shown" or "hidden": whether the sheet music stands above the falling notes.
 //   Any other value leaves it as it was; the line is written only once the score has been shown.
+// - "[Sound output]" (read as the keyboard is) is the MIDI instrument the song is played on, by
+//   its device name; without it the song sounds through the SoundFont. "[Output delay]" is that
+//   instrument's own delay in whole milliseconds, 0 to kMaxOutputDelayMs; another value leaves it
+//   as it was. Each is written only once set.
 // A later line wins over an earlier one of its kind; all other lines are ignored, so a
 // hand-edited file with comments still reads, and a file without a volume line plays at 100%.
 #pragma once
@@ -75,10 +79,17 @@ struct Settings {
     std::string folders[kFolderKinds];                 // by FolderKind; "" until a dialog was used
     int64_t memoryLimitBytes = 0;                      // the memory a song may take; 0: the default
     std::optional<bool> scoreShown = std::nullopt;     // the score strip; none until it was first shown
+    // The MIDI output the song sounds on, by its device name ("" for the SoundFont), and the
+    // instrument's own delay the song is sent ahead by, in milliseconds.
+    std::string soundOutput;
+    int outputDelayMs = 0;
 
     [[nodiscard]] const std::string& Folder(FolderKind kind) const { return folders[static_cast<int>(kind)]; }
     std::string& Folder(FolderKind kind) { return folders[static_cast<int>(kind)]; }
 };
+
+// The longest delay an instrument may be given: more would be felt as a late answer to the keys.
+inline constexpr int kMaxOutputDelayMs = 500;
 
 // The choice of the computer keyboard over any MIDI keyboard, as the settings file keeps it.
 inline constexpr const char* kComputerKeyboardInput = "computer keyboard";

@@ -20,21 +20,21 @@ constexpr size_t kReservedMessages = 4096;
 
 }  // namespace
 
-MidiSender::MidiSender(const SongEvents& events, platform::MidiOutput* output)
-    : sequencer_(events), output_(output) {
+MidiSender::MidiSender(const SongEvents& events, platform::MidiOutput* output, Clock clock)
+    : clock_(std::move(clock)), sequencer_(events), output_(output) {
     out_.reserve(kReservedMessages);
-    thread_ = std::thread([this] { Run(); });
+    if (!clock_) thread_ = std::thread([this] { Run(); });
 }
 
 MidiSender::~MidiSender() {
     {
         const std::lock_guard<std::mutex> hold(lock_);
-        sequencer_.ReleaseAll(platform::SteadySeconds(), out_);
+        sequencer_.ReleaseAll(Now(), out_);
         SendOut();
         quit_ = true;
     }
     wake_.notify_all();
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 void MidiSender::SendOut() {
@@ -47,7 +47,7 @@ void MidiSender::SendOut() {
 void MidiSender::Change(const std::function<void(MidiSequencer&, double, MidiSequencer::Out&)>& change) {
     {
         const std::lock_guard<std::mutex> hold(lock_);
-        change(sequencer_, platform::SteadySeconds(), out_);
+        change(sequencer_, Now(), out_);
         SendOut();
     }
     wake_.notify_all();
@@ -72,6 +72,17 @@ void MidiSender::Run() {
     }
 }
 
+void MidiSender::Pump() {
+    const std::lock_guard<std::mutex> hold(lock_);
+    sequencer_.Advance(Now(), out_);
+    SendOut();
+}
+
+bool MidiSender::SendNow(const uint8_t* bytes, size_t size) {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return output_ != nullptr && output_->Send(bytes, size);
+}
+
 void MidiSender::Play() {
     Change([](MidiSequencer& s, double now, MidiSequencer::Out& out) { s.Play(now, out); });
 }
@@ -86,6 +97,9 @@ void MidiSender::Seek(double seconds) {
 }
 void MidiSender::Wait(bool waiting) {
     Change([waiting](MidiSequencer& s, double now, MidiSequencer::Out&) { s.Wait(waiting, now); });
+}
+void MidiSender::Shift(double seconds) {
+    Change([seconds](MidiSequencer& s, double now, MidiSequencer::Out&) { s.Shift(seconds, now); });
 }
 void MidiSender::SetSpeed(double speed) {
     Change([speed](MidiSequencer& s, double now, MidiSequencer::Out&) { s.SetSpeed(speed, now); });
@@ -118,7 +132,7 @@ void MidiSender::SetOutput(platform::MidiOutput* output) {
 
 double MidiSender::Position() const {
     const std::lock_guard<std::mutex> hold(lock_);
-    return sequencer_.Position(platform::SteadySeconds());
+    return sequencer_.Position(Now());
 }
 
 bool MidiSender::Playing() const {
@@ -128,7 +142,7 @@ bool MidiSender::Playing() const {
 
 bool MidiSender::Finished() const {
     const std::lock_guard<std::mutex> hold(lock_);
-    return sequencer_.Finished(platform::SteadySeconds());
+    return sequencer_.Finished(Now());
 }
 
 uint64_t MidiSender::Refused() const {

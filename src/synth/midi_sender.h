@@ -10,6 +10,9 @@
 //
 // The output is the caller's and must outlive the sender, or be taken away first with
 // SetOutput(nullptr): the notes sounding on it are let go before it is.
+//
+// Given a clock of its own, the sender runs no thread: its owner calls Pump whenever that clock
+// has moved, and every rule is then followed with scripted times (the window's tests do).
 #pragma once
 
 #include <condition_variable>
@@ -17,15 +20,21 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "midi/song_events.h"
+#include "platform/clock.h"
 #include "platform/midi_output.h"
 #include "synth/midi_sequencer.h"
 
 class MidiSender {
   public:
-    // `events` must outlive the sender. The song starts stopped; the thread starts at once.
-    MidiSender(const SongEvents& events, platform::MidiOutput* output);
+    // Seconds on the clock the sender runs on.
+    using Clock = std::function<double()>;
+
+    // `events` must outlive the sender. The song starts stopped; the thread starts at once, unless
+    // `clock` is given: then nothing is sent but from the caller's own calls and Pump.
+    MidiSender(const SongEvents& events, platform::MidiOutput* output, Clock clock = nullptr);
     // Lets every note go on the output and ends the thread.
     ~MidiSender();
     MidiSender(const MidiSender&) = delete;
@@ -36,6 +45,7 @@ class MidiSender {
     void Stop();
     void Seek(double seconds);
     void Wait(bool waiting);
+    void Shift(double seconds);
     void SetSpeed(double speed);
     void SetLatency(double seconds);
     void SetLoop(double start, double end);
@@ -46,6 +56,11 @@ class MidiSender {
     // Lets every note go on the output there was, then sends to `output` (null: to none) from the
     // song's position on. The old output may be closed once this returns.
     void SetOutput(platform::MidiOutput* output);
+    // One message of the player's own (a key played along), sent now in between the song's, so
+    // that the output still hears one stream. False when the output refused it.
+    bool SendNow(const uint8_t* bytes, size_t size);
+    // Without a thread: sends what is due on the clock's now.
+    void Pump();
 
     [[nodiscard]] double Position() const;
     [[nodiscard]] bool Playing() const;
@@ -60,13 +75,15 @@ class MidiSender {
     void Change(const std::function<void(MidiSequencer&, double, MidiSequencer::Out&)>& change);
     void SendOut();  // under the lock
     void Run();
+    [[nodiscard]] double Now() const { return clock_ ? clock_() : platform::SteadySeconds(); }
 
     mutable std::mutex lock_;
     std::condition_variable wake_;
+    Clock clock_;
     MidiSequencer sequencer_;
     MidiSequencer::Out out_;
     platform::MidiOutput* output_;
     uint64_t refused_ = 0;
     bool quit_ = false;
-    std::thread thread_;  // last: starts once everything it reads is made
+    std::thread thread_;  // last: starts once everything it reads is made; none with a clock given
 };

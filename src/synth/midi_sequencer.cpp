@@ -267,6 +267,15 @@ void MidiSequencer::Wait(bool waiting, double now) {
     waiting_ = waiting;
 }
 
+void MidiSequencer::Shift(double seconds, double now) {
+    const double unwrapped = Unwrapped(now);
+    const double target = std::max(0.0, SongTimeOf(unwrapped) + seconds);
+    if (Looping() && (target >= loopEnd_ || PassOf(unwrapped) != emittedPass_)) return;
+    emittedPass_ -= PassOf(unwrapped);
+    anchorSong_ = target;
+    anchorWall_ = now;
+}
+
 void MidiSequencer::SetSpeed(double speed, double now) {
     const double unwrapped = Unwrapped(now);
     emittedPass_ -= PassOf(unwrapped);

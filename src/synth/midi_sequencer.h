@@ -49,6 +49,10 @@ class MidiSequencer {
     void Stop(double now, Out& out);
     // Moves the song to `seconds`, playing on from there if it was playing.
     void Seek(double seconds, double now, Out& out);
+    // Moves the song's clock by `seconds` without breaking the flow: nothing is let go, nothing
+    // sent is sent again, and what falls due sooner goes sooner. For keeping in step with another
+    // clock by small amounts; a move that would cross the loop's end is not made.
+    void Shift(double seconds, double now);
     // Wait mode: while `waiting`, the song's clock stands still; the notes sounding go on sounding.
     void Wait(bool waiting, double now);
     // Lets every sounding note go now (before the output changes, or the program ends).

@@ -131,6 +131,8 @@ void ControlPanel::Build(const std::string& guideUrl, ImageLookup lookup) {
     speed.step = PracticeChoice::kSpeedStep;
     inputs = InputList{};
     inputs.Build(device, brushes);
+    outputs = OutputList{};
+    outputs.Build(device, brushes);
 
     soundFontLabel = Label{};
     soundFontLabel.offsetY = kSoundFontOffset + 40;
@@ -227,6 +229,17 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     DrawTime(song);
     // The keyboards take the legend's lower part while playing along; the legend keeps the rest.
     float legendBottom = bottom - kLegendBottomGap;
+    // What the song sounds on stands lowest, one line until it is opened.
+    OutputListAnswer outputAnswer;
+    if (shown.outputs != nullptr) {
+        const float listTop = std::max(top + LegendTop(), legendBottom - outputs.Height(*shown.outputs));
+        outputAnswer = outputs.Draw(device, {left, listTop, right, legendBottom}, *shown.outputs,
+                                    brushes[PalText], brushes[kDimText], mousePoint, mouseDown, pressed);
+        legendBottom = listTop;
+        if (outputAnswer.chosen >= 0) ask(PanelIntent::ChooseOutput);
+        if (outputAnswer.delay == SliderChange::Moved) ask(PanelIntent::SetOutputDelay);
+        if (outputAnswer.delay == SliderChange::Released) ask(PanelIntent::KeepOutputDelay);
+    }
     InputListAnswer inputAnswer;
     if (shown.inputs != nullptr) {
         const float listTop =
@@ -259,6 +272,9 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
         request.partAction = actions[static_cast<size_t>(part.action)];
     }
     if (intent == PanelIntent::ChooseInput) request.input = inputAnswer.chosen;
+    if (intent == PanelIntent::ChooseOutput) request.output = outputAnswer.chosen;
+    if (intent == PanelIntent::SetOutputDelay || intent == PanelIntent::KeepOutputDelay)
+        request.delayMs = outputs.delay.value;
     if (intent == PanelIntent::SetKeysVolume || intent == PanelIntent::KeepKeysVolume)
         request.volume = inputs.volume.value;
     return request;

@@ -18,6 +18,7 @@
 
 #include "core/time_format.h"
 #include "ui/input_list.h"
+#include "ui/output_list.h"
 #include "ui/voice_legend.h"
 #include "ui/widgets.h"
 #include "view/bitmap.h"
@@ -48,6 +49,8 @@ struct PanelSnapshot {
     // on "Export video" asks to stop it.
     float audioExportProgress = -1.0f;
     float videoExportProgress = -1.0f;
+    // What the song may sound on (the SoundFont, MIDI outputs), under the legend; null for no choice.
+    const OutputListView* outputs = nullptr;
 };
 
 class ControlPanel final : public Panel {
@@ -66,6 +69,7 @@ class ControlPanel final : public Panel {
     Slider volume;              // the playback volume, between the song time and the transport
     Slider speed;               // the practice speed, above the volume
     InputList inputs;           // while playing along: the keyboards, under the legend
+    OutputList outputs;         // what the song sounds on, under the legend (and the keyboards)
     // How far the buttons and the notice stand above their places in a panel of full height: a
     // short window moves them up, and closer together, so that the legend has room for its rows.
     float lift = 0;

@@ -165,9 +165,10 @@ void Label::Draw(float panelLeft, float panelRight, float panelTop) {
                           brushes[PalText]);
 }
 
-std::string SliderCaption(const std::string& caption, float percent, float lowest, float highest) {
+std::string SliderCaption(const std::string& caption, float percent, float lowest, float highest,
+                          const char* unit) {
     const std::string value =
-        std::to_string(static_cast<int>(std::lround(std::clamp(percent, lowest, highest)))) + "%";
+        std::to_string(static_cast<int>(std::lround(std::clamp(percent, lowest, highest)))) + unit;
     return caption.empty() ? value : caption + " " + value;
 }
 
@@ -241,8 +242,8 @@ void Slider::Draw() const {
     format.weight = 400;
     format.align = platform::TextAlign::Leading;
     const float captionRight = withTrack ? trackLeft - kSliderGap : right;
-    target.DrawText(SliderCaption(withCaption ? caption : std::string(), value, lowest, highest), format,
-                    RectF{left, top, captionRight, bottom}, brushes[PalText]);
+    target.DrawText(SliderCaption(withCaption ? caption : std::string(), value, lowest, highest, unit),
+                    format, RectF{left, top, captionRight, bottom}, brushes[PalText]);
     if (!withTrack) return;
     const float middle = (top + bottom) / 2;
     const float span = highest > lowest ? highest - lowest : 1.0f;

@@ -101,6 +101,7 @@ struct Slider {
     bool armed = true;        // the button has been up since its last press
     std::string caption;      // "Volume"
     float captionWidth = 92;  // room for the caption and its value ("Volume 100%")
+    const char* unit = "%";   // after the value: "%", or " ms" for a delay
     const GraphicsDevice* device = nullptr;
     const ColourF* brushes = nullptr;
 
@@ -118,7 +119,7 @@ struct Slider {
 // The slider's caption: "Volume 80%", or "80%" without a caption; the percent kept between
 // `lowest` and `highest`.
 [[nodiscard]] std::string SliderCaption(const std::string& caption, float percent, float lowest = 0,
-                                        float highest = 100);
+                                        float highest = 100, const char* unit = "%");
 
 // How many lines `text` takes when wrapped in a column `width` wide at `textSize`, each '\n' starting
 // a line, judged by a generous average glyph width (bold, plus slack for breaks at spaces): a box

@@ -52,6 +52,9 @@ struct NotesViewOptions {
     std::bitset<128> wrongKeys;
     // The player's last score, written over the notes; "" for none.
     std::string scoreText;
+    // Free play without a song: the chord the player holds ("Am7", "G/B"), named large over the
+    // keyboard; "" for none.
+    std::string chordName;
     // Playing along: the parts the player plays, drawn bright with the song's other parts dimmer
     // (quietParts does not fade them: they are silenced because the player plays them).
     std::bitset<kMaxParts> playedParts;

@@ -141,7 +141,17 @@ void NotesView::Draw(const SongView& view) const {
     const bool showSong = view.songReady && view.song != nullptr && view.song == song;
     if (showSong) DrawGrid();
     DrawKeys(showSong);
-    if (!view.songLoaded && device != nullptr) {
+    if (!view.songLoaded && device != nullptr && !options.chordName.empty()) {
+        // Large enough to read from the piano stool.
+        platform::TextFormat format = device->textMedium;
+        format.size = 64.0f;
+        format.weight = 700;
+        if (platform::RenderTarget* target = Target(); target != nullptr) {
+            const float middle = top + notesHeight * 0.5f;
+            target->DrawText(options.chordName, format, {left, middle - 45.0f, left + width, middle + 45.0f},
+                             Brush(PalText));
+        }
+    } else if (!view.songLoaded && device != nullptr) {
         device->DrawTextMedium("Load a MIDI file, or drop one here", left, top + notesHeight * 0.5f - 15.0f,
                                static_cast<int>(width), 30, Brush(PalText));
     }
@@ -517,7 +527,13 @@ void NotesView::DrawKeys(bool drawNotes) const {
         }
         drawStretch(bitmaps[ImgKeysTopC], x0 + 51.0f * w, x0 + 52.0f * w);
     }
-    if (!drawNotes) return;
+    if (!drawNotes) {
+        // Without a song the keyboard still shows what the player holds, played freely.
+        DrawPlayerKeys();
+        DrawScore();
+        DrawKeyLetters();
+        return;
+    }
 
     // White keys first, then the black keys over them and over the white keys' sparks.
     const uint32_t* flat = options.flatNoteColours;

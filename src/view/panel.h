@@ -47,6 +47,9 @@ enum class PanelIntent : uint8_t {
     ChooseInput,       // play along on the keyboard listed as row `input`
     SetKeysVolume,     // the player's own keys at the request's `volume`, the slider being dragged
     KeepKeysVolume,    // the same, let go: and kept
+    ChooseOutput,      // the song sounds on row `output` of the outputs listed (0: the SoundFont)
+    SetOutputDelay,    // the instrument's own delay at the request's `delayMs`, the slider being dragged
+    KeepOutputDelay,   // the same, let go: and kept
 };
 
 // What a press on a part's row of the legend does to the part (CyclePart's `partAction`).
@@ -68,6 +71,8 @@ struct PanelRequest {
     int part = -1;       // for CyclePart: the part, counted as the song stores them, or kDrumsPart
     PartAction partAction = PartAction::Cycle;  // for CyclePart: what the press does to the part
     int input = -1;                             // for ChooseInput: the row of the keyboards listed
+    int output = -1;                            // for ChooseOutput: the row of the outputs listed
+    float delayMs = 0;                          // for SetOutputDelay and KeepOutputDelay
 };
 
 // What the panels show of the song in one frame, made by their owner and read only.

@@ -342,6 +342,30 @@ TEST_F(ControllerTest, LoadRenderAndPlayASong) {
     EXPECT_EQ(c.transport.State(), TransportState::CountingIn);
 }
 
+// Without a song, Tab starts free play: the keys light, the chord held is named over the keyboard,
+// and Tab ends it, offering what was played as a MIDI file.
+TEST_F(ControllerTest, FreePlayLightsNamesAndKeepsWhatIsPlayed) {
+    Frames(1);
+    Key('\t');
+    for (const uint32_t key : {'a', 'd', 'g'}) Send(InputKind::KeyDown, 0, 0, key);  // C, E, G
+    Frames(1);
+    ASSERT_EQ(c.shared.playAlong.mode, PlayAlongMode::Free);
+    EXPECT_EQ(c.viewOptions.playerKeys.count(), 3u);
+    EXPECT_EQ(c.viewOptions.chordName, "C");
+    Send(InputKind::KeyUp, 0, 0, 'a');
+    Frames(1);
+    EXPECT_EQ(c.viewOptions.chordName, "") << "E and G alone are no chord of the kinds named";
+    platform::ScriptedDialogs::SaveScript script;
+    script.answer.path = (folder / "free.mid").string();
+    dialogs.saveScripts.push_back(script);
+    Key('\t');
+    EXPECT_FALSE(c.shared.playAlong.On());
+    std::ifstream take(script.answer.path, std::ios::binary);
+    std::string head(4, '\0');
+    ASSERT_TRUE(take.read(head.data(), 4)) << "the take was not saved";
+    EXPECT_EQ(head, "MThd");
+}
+
 TEST_F(ControllerTest, TheSongStopsOneSecondAfterItsEnd) {
     LoadSong();
     StartFromTheTop();

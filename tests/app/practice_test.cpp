@@ -112,7 +112,7 @@ class PracticeTest : public ::testing::Test {
     platform::ScriptedMidiInput* PlugKeyboard() {
         auto keyboard = std::make_unique<platform::ScriptedMidiInput>();
         keyboard->Plug("Test keyboard");
-        EXPECT_EQ(keyboard->Open("Test keyboard"), "");
+        EXPECT_TRUE(keyboard->Open("Test keyboard").Ok());
         platform::ScriptedMidiInput* keys = keyboard.get();
         c.playAlong.UseInput(std::move(keyboard));
         c.shared.playAlong.inputName = "Test keyboard";

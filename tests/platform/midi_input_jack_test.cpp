@@ -96,14 +96,14 @@ TEST_F(MidiInputJackTest, EveryMessageArrivesInOrderAndGoneIsNoticed) {
     RtMidiOut keys(RtMidi::UNIX_JACK, "Test keyboard");
     keys.openVirtualPort("keys");
 
-    std::string why;
+    Failure why;
     const std::unique_ptr<MidiInput> input = OpenMidiInput("dorvik-test", why);
-    ASSERT_EQ(input->Backend(), MidiBackend::Jack) << why;
+    ASSERT_EQ(input->Backend(), MidiBackend::Jack) << why.text;
     const std::vector<MidiInputPort> ports = input->Ports();
     const int pick = PickMidiInput(ports, "");
     ASSERT_GE(pick, 0) << "the keyboard is not listed";
     ASSERT_EQ(ports[size_t(pick)].name, "Test keyboard:keys");
-    ASSERT_EQ(input->Open(ports[size_t(pick)].name), "");
+    ASSERT_TRUE(input->Open(ports[size_t(pick)].name).Ok());
     MidiInputWatch watch;
     (void)watch.Poll(*input);
 

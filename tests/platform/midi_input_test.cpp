@@ -92,7 +92,7 @@ TEST(MidiInput, FollowsDevicesPluggedInAndOut) {
     EXPECT_EQ(first.added, std::vector<std::string>{"Piano:Piano MIDI 1 20:0"});
     EXPECT_FALSE(first.openLost);
 
-    ASSERT_EQ(input.Open("Piano:Piano MIDI 1 20:0"), "");
+    ASSERT_TRUE(input.Open("Piano:Piano MIDI 1 20:0").Ok());
     input.Send({2.0, 3, {0x90, 60, 90}});
     input.Send({2.1, 1, {0xF8}});  // clock: never delivered
     input.Plug("Pads:Pads MIDI 1 24:0");
@@ -113,7 +113,7 @@ TEST(MidiInput, FollowsDevicesPluggedInAndOut) {
 
     input.Close();
     EXPECT_FALSE(watch.Poll(input).openLost) << "nothing open, nothing lost";
-    EXPECT_NE(input.Open("Piano:Piano MIDI 1 20:0"), "") << "an input that is gone does not open";
+    EXPECT_FALSE(input.Open("Piano:Piano MIDI 1 20:0").Ok()) << "an input that is gone does not open";
 }
 
 }  // namespace

@@ -242,6 +242,36 @@ TEST_F(SettingsFiles, MemoryLimitIsReadInUnitsAndSurvivesAWrite) {
     }
 }
 
+// The instrument the song sounds on and its delay; a name that would read back as another line is
+// not kept, and a delay out of range is clamped on writing and refused on reading.
+TEST_F(SettingsFiles, SoundOutputRoundTrips) {
+    struct Case {
+        std::string output;
+        int delay;
+        std::string readOutput;
+        int readDelay;
+    } const cases[] = {
+        {"Digital Piano:Digital Piano MIDI 1", 35, "Digital Piano:Digital Piano MIDI 1", 35},
+        {"", 0, "", 0},
+        {"Two\nlines", 900, "", kMaxOutputDelayMs},
+        {"My [Soundfont] synth", -4, "", 0},
+    };
+    for (const Case& c : cases) {
+        ::Settings settings = With("/s/a.sf2", 70);
+        settings.soundOutput = c.output;
+        settings.outputDelayMs = c.delay;
+        ASSERT_TRUE(WriteSettings(settings)) << c.output;
+        const ::Settings read = Read();
+        EXPECT_EQ(read.soundOutput, c.readOutput) << c.output;
+        EXPECT_EQ(read.outputDelayMs, c.readDelay) << c.output;
+        EXPECT_EQ(read.soundFontPath, "/s/a.sf2") << c.output;
+    }
+    ::Settings edited;
+    const std::string text = "[Output delay] = 40\n[Output delay] = 501\n[Output delay] = -3\n";
+    ParseSettingsText(edited, text.data(), text.size());
+    EXPECT_EQ(edited.outputDelayMs, 40) << "a delay the player cannot take leaves the one before";
+}
+
 // Each kind of file dialog reopens where it was left, in the next run too; a folder whose name would
 // read back as another line is not kept, and a kind never used stays unset.
 TEST_F(SettingsFiles, DialogFoldersRoundTripByKind) {

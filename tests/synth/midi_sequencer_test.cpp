@@ -186,3 +186,29 @@ TEST(MidiSequencer, AKeyStruckAgainIsLetGoFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+// Kept in step with another clock, the song is moved by small amounts without a break: nothing is
+// let go, a note already sent is not sent again, and what falls due sooner goes at once.
+TEST(MidiSequencer, AShiftMovesTheClockWithoutBreakingTheFlow) {
+    const SongEvents song = TwoVoices();
+    MidiSequencer s(song);
+    MidiSequencer::Out out;
+    s.Play(10.0, out);
+    out.clear();
+    s.Shift(-0.2, 10.4);  // back over the start: the C is not struck again
+    s.Advance(10.4, out);
+    EXPECT_TRUE(out.empty()) << "got " << testing::PrintToString(Text(out));
+    EXPECT_NEAR(s.Position(10.4), 0.2, 1e-9);
+    s.Shift(0.35, 10.4);  // on past the drums: they go at once
+    s.Advance(10.4, out);
+    EXPECT_EQ(Text(out), Lines{"99 24 5a"});
+    // Inside a loop, no shift carries the clock over the loop's end.
+    s.SetLoop(0.0, 1.5, 10.4, out);
+    out.clear();
+    s.Shift(1.2, 10.4);
+    EXPECT_NEAR(s.Position(10.4), 0.55, 1e-9);
+}
+
+}  // namespace
