@@ -175,16 +175,14 @@ class RtMidiInput final : public MidiInput {
 
 std::unique_ptr<MidiInput> OpenMidiInput(const std::string& clientName, Failure& why) {
     std::unique_ptr<RtMidiIn> lister;
-    rtmidi::ChosenBackend chosen =
-        rtmidi::ChooseBackend(clientName, [&](RtMidi::Api api, std::string& error) {
-            try {
-                lister = std::make_unique<RtMidiIn>(api, clientName);
-                return true;
-            } catch (const RtMidiError& e) {
-                error = e.getMessage();
-                return false;
-            }
-        });
+    rtmidi::ChosenBackend chosen = rtmidi::ChooseBackend(clientName, [&](RtMidi::Api api) {
+        try {
+            lister = std::make_unique<RtMidiIn>(api, clientName);
+            return Failure::None();
+        } catch (const RtMidiError& e) {
+            return Failure::Because(FailureKind::SourceOpen, e.getMessage());
+        }
+    });
     why = chosen.backend == MidiBackend::None ? Failure::Because(FailureKind::SourceOpen, chosen.why)
                                               : Failure::None();
     return std::make_unique<RtMidiInput>(chosen.backend, clientName, std::move(lister),

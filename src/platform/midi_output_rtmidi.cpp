@@ -116,16 +116,14 @@ class RtMidiOutput final : public MidiOutput {
 
 std::unique_ptr<MidiOutput> OpenMidiOutput(const std::string& clientName, Failure& why) {
     std::unique_ptr<RtMidiOut> lister;
-    rtmidi::ChosenBackend chosen =
-        rtmidi::ChooseBackend(clientName, [&](RtMidi::Api api, std::string& error) {
-            try {
-                lister = std::make_unique<RtMidiOut>(api, clientName);
-                return true;
-            } catch (const RtMidiError& e) {
-                error = e.getMessage();
-                return false;
-            }
-        });
+    rtmidi::ChosenBackend chosen = rtmidi::ChooseBackend(clientName, [&](RtMidi::Api api) {
+        try {
+            lister = std::make_unique<RtMidiOut>(api, clientName);
+            return Failure::None();
+        } catch (const RtMidiError& e) {
+            return Failure::Because(FailureKind::TargetOpen, e.getMessage());
+        }
+    });
     why = chosen.backend == MidiBackend::None ? Failure::Because(FailureKind::TargetOpen, chosen.why)
                                               : Failure::None();
     return std::make_unique<RtMidiOutput>(chosen.backend, clientName, std::move(lister),

@@ -40,7 +40,7 @@ bool LinkedNow(jack_client_t* probe, const std::string& theirs, const std::strin
 }  // namespace
 
 ChosenBackend ChooseBackend(const std::string& clientName,
-                            const std::function<bool(RtMidi::Api, std::string& why)>& makeLister) {
+                            const std::function<Failure(RtMidi::Api)>& makeLister) {
     ChosenBackend chosen;
     const char* forced = std::getenv("DORVIK_MIDI_API");
     const std::string choice = forced != nullptr ? forced : "";
@@ -52,19 +52,23 @@ ChosenBackend ChooseBackend(const std::string& clientName,
     if (choice.empty() || choice == "alsa") {
         if (::access("/dev/snd/seq", R_OK | W_OK) != 0) {
             alsaWhy = "no ALSA sequencer (/dev/snd/seq)";
-        } else if (makeLister(RtMidi::LINUX_ALSA, alsaWhy)) {
+        } else if (const Failure made = makeLister(RtMidi::LINUX_ALSA); made.Ok()) {
             chosen.backend = MidiBackend::Alsa;
             return chosen;
+        } else {
+            alsaWhy = made.text;
         }
     }
     std::string jackWhy;
     if (choice.empty() || choice == "jack") {
         if (JackClient probe = JackProbe(clientName); probe == nullptr) {
             jackWhy = "no JACK server running";
-        } else if (makeLister(RtMidi::UNIX_JACK, jackWhy)) {
+        } else if (const Failure made = makeLister(RtMidi::UNIX_JACK); made.Ok()) {
             chosen.backend = MidiBackend::Jack;
             chosen.probe = std::move(probe);
             return chosen;
+        } else {
+            jackWhy = made.text;
         }
     }
     chosen.why = alsaWhy.empty() ? jackWhy : jackWhy.empty() ? alsaWhy : alsaWhy + " and " + jackWhy;

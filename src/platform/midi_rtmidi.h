@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/failure.h"
 #include "platform/midi_input.h"
 
 namespace platform::rtmidi {
@@ -22,16 +23,16 @@ using JackClient = std::unique_ptr<jack_client_t, JackClientClose>;
 
 // The backend a client named `clientName` is to use: DORVIK_MIDI_API (alsa or jack) when set,
 // else the ALSA sequencer where the machine has one, else a running JACK server. `makeLister` is
-// asked to make the side's listing object on each backend tried, in turn, and says why it could
-// not. On JACK, `probe` is a bare client of our own on the server; with no backend (None), `why`
+// asked to make the side's listing object on each backend tried, in turn, and returns why it
+// could not. On JACK, `probe` is a bare client of our own on the server; with no backend (None), `why`
 // says what was missing.
 struct ChosenBackend {
     MidiBackend backend = MidiBackend::None;
     JackClient probe;
     std::string why;
 };
-[[nodiscard]] ChosenBackend ChooseBackend(
-    const std::string& clientName, const std::function<bool(RtMidi::Api, std::string& why)>& makeLister);
+[[nodiscard]] ChosenBackend ChooseBackend(const std::string& clientName,
+                                          const std::function<Failure(RtMidi::Api)>& makeLister);
 
 [[nodiscard]] RtMidi::Api ApiOf(MidiBackend backend);
 
