@@ -93,8 +93,8 @@ struct Bench {
         transport.SetSongTempo(std::move(tempo));
         transport.CreatePlayer(sound, std::chrono::milliseconds(0));
         auto file = std::make_unique<RenderFile>();
-        std::string error;
-        EXPECT_TRUE(file->CreateTemporary("/tmp", error)) << error;
+        const Failure made = file->CreateTemporary("/tmp");
+        EXPECT_TRUE(made.Ok()) << made.text;
         stream = std::make_shared<RenderStream>(std::move(file), kRate, 10 * kRate);
         std::vector<float> frames(2 * 10 * kRate, 0.001f);
         EXPECT_EQ(write(stream->Fd(), frames.data(), frames.size() * sizeof(float)),
