@@ -18,7 +18,7 @@ roff() { sed -e 's/\\/\\e/g' -e "s/^\\([.']\\)/\\\\\\&\\1/"; }
 
 {
     echo "[COMMANDS]"
-    for command in info render play export video batch ports record; do
+    for command in info render play export video score progress batch ports record; do
         echo ".SS $command"
         echo ".nf"
         "$tool" "$command" --help | roff

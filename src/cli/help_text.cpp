@@ -118,7 +118,7 @@ constexpr Help kHelp[] = {
      "                         [--quality standard|high|maximum] [--view full|window]\n"
      "                         [--title TEXT | --no-title] [--fit | --no-fit]\n"
      "                         [--theme dark|light|contrast] [--background PICTURE.png|.jpg]\n"
-     "                         [--from TIME] [--to TIME] [--score] [--dump-raw FRAMES.yuv]\n"
+     "                         [--from TIME] [--to TIME] [--lyrics] [--score] [--dump-raw FRAMES.yuv]\n"
      "\n"
      "Renders the song as render does and writes its falling notes, drawn by the player's own view\n"
      "code, with the sound as an H.264/AAC MP4. It opens on a 2 s title card and lets the first notes\n"
@@ -142,6 +142,7 @@ constexpr Help kHelp[] = {
      "              the window's dark look, a light ground, or high contrast for low vision\n"
      "  --background PICTURE\n"
      "              a PNG or JPEG picture behind the falling notes\n"
+     "  --lyrics    the song's words above the keyboard, the sung syllable lit\n"
      "  --score     the song's sheet music over the falling notes, as the window's S shows it\n"
      "  --dump-raw FRAMES.yuv\n"
      "              also write every frame as raw yuv420p, for measuring the encoder alone\n",

@@ -15,7 +15,7 @@ fail() { echo "FAIL: $*"; failed=1; }
 "$source/tools/make_man_pages.sh" "$build" "$work" || { echo "FAIL: the pages were not made"; exit 1; }
 MANWIDTH=100 man -l "$work/dorvik-midi.1" >"$work/page" 2>"$work/err" || fail "man could not read dorvik-midi.1"
 [ ! -s "$work/err" ] || fail "man warned: $(cat "$work/err")"
-for command in info render play export video batch ports record; do
+for command in info render play export video score progress batch ports record; do
     grep -q "^   $command\$" "$work/page" || fail "dorvik-midi(1) has no section for $command"
     grep -q "usage: dorvik-midi $command" "$work/page" || fail "dorvik-midi(1) lacks $command's usage"
 done
@@ -31,7 +31,7 @@ while IFS='|' read -r typed offered; do
         - "$source/data/dorvik-midi.bash-completion" $typed '')
     [ "$got" = "$offered" ] || fail "completing '$typed ': expected '$offered', got '$got'"
 done <<'ROWS'
-dorvik-midi|info render play export video batch ports record help --help --version
+dorvik-midi|info render play export video score progress batch ports record help --help --version
 dorvik-midi export --quality|standard high maximum
 dorvik-midi batch|render export video
 dorvik-midi batch export --format|wav ogg flac m4a aac mp3
