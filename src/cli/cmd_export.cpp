@@ -51,6 +51,7 @@ int RunExport(int argc, char** argv) {
     const char* title = nullptr;
     QualityLevel level = QualityStandard;
     ExportRange range;
+    RenderChoices choices;  // a song's clicks and transposition, as render takes them
     for (int i = 0; i < argc; ++i) {
         if (int status = 0; TakeRangeOption(argv[i], argc, argv, i, range, status)) {
             if (status != 0) return status;
@@ -69,6 +70,11 @@ int RunExport(int argc, char** argv) {
             const std::optional<QualityLevel> parsed = ParseQualityLevel(value);
             if (!parsed) return UsageError("unknown quality " + value + " (standard, high or maximum)");
             level = *parsed;
+        } else if (std::strcmp(argv[i], "--metronome") == 0) {
+            choices.metronome = true;
+        } else if (std::strcmp(argv[i], "--transpose") == 0) {
+            if (!ParseTranspose(i + 1 < argc ? argv[++i] : "", choices.transpose))
+                return UsageError("--transpose takes semitones from -12 to 12");
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             return UsageError(std::string("unknown option ") + argv[i]);
         } else if (source == nullptr) {
@@ -87,6 +93,9 @@ int RunExport(int argc, char** argv) {
     const bool song = FileKindOfPath(source) == FileKind::Midi;
     if (!song && !soundFont.empty())
         return UsageError(std::string("--soundfont is for songs; ") + source + " is taken as a WAV file");
+    if (!song && (choices.metronome || choices.transpose != 0))
+        return UsageError(std::string("--metronome and --transpose are for songs; ") + source +
+                          " is taken as a WAV file");
     if (song && soundFont.empty()) soundFont = DefaultSoundFont();
 
     // The output may not be the input by any name (itself, a link, a second name): even a whole
@@ -135,7 +144,8 @@ int RunExport(int argc, char** argv) {
         if (Failure refused = CheckOutput(target, source, soundFont, request.target); !refused.Ok())
             return Fail(std::string("cannot write ") + target + ": " + refused.text);
         SongRender render;
-        if (const int status = RenderSong(source, soundFont, FolderOf(request.target), target, render);
+        if (const int status =
+                RenderSong(source, soundFont, FolderOf(request.target), target, render, choices);
             status != 0)
             return status;
         seconds = render.song.song->duration;

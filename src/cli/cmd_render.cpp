@@ -134,19 +134,6 @@ bool ParseSpeedPercent(const std::string& text, int& percent) {
     return true;
 }
 
-// Semitones as --transpose takes them: a whole number from -12 to 12, "+3" as well as "3".
-bool ParseTranspose(const std::string& text, int& semitones) {
-    const size_t sign = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
-    if (text.size() <= sign || text.size() > sign + 2) return false;
-    for (size_t i = sign; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-    }
-    const int value = std::stoi(text.substr(sign)) * (text[0] == '-' ? -1 : 1);
-    if (value < -kMostTranspose || value > kMostTranspose) return false;
-    semitones = value;
-    return true;
-}
-
 // Whether `mutes` leaves nothing of the song to hear: every part with notes, and the drums if it
 // has any. Such a render would be silence, which the render takes for a failure.
 bool MutesEverything(const SongData& song, const PartMutes& mutes) {
@@ -161,6 +148,19 @@ bool MutesEverything(const SongData& song, const PartMutes& mutes) {
 }
 
 }  // namespace
+
+// Semitones as --transpose takes them: a whole number from -12 to 12, "+3" as well as "3".
+bool ParseTranspose(const std::string& text, int& semitones) {
+    const size_t sign = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (text.size() <= sign || text.size() > sign + 2) return false;
+    for (size_t i = sign; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+    }
+    const int value = std::stoi(text.substr(sign)) * (text[0] == '-' ? -1 : 1);
+    if (value < -kMostTranspose || value > kMostTranspose) return false;
+    semitones = value;
+    return true;
+}
 
 bool TakeRangeOption(const std::string& arg, int argc, char** argv, int& i, ExportRange& range, int& status) {
     status = 0;

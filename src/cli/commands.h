@@ -54,6 +54,9 @@ struct RenderChoices {
     int transpose = 0;               // semitones, -12 to 12
 };
 
+// Semitones as --transpose takes them: a whole number from -12 to 12, "+3" as well as "3".
+[[nodiscard]] bool ParseTranspose(const std::string& text, int& semitones);
+
 // Renders `midi` with `soundFont` into a new temporary file in `folder`, with a progress bar on a
 // terminal. Returns 0; 1 after printing why not (naming `output` when the file cannot be made);
 // or 2, a usage error, when a part to mute is one the song does not have. The file stays

@@ -100,6 +100,7 @@ constexpr Help kHelp[] = {
      "usage: dorvik-midi export IN.wav -o OUT.{wav,ogg,flac,m4a,aac,mp3}\n"
      "                          [--quality standard|high|maximum] [--title TEXT] [--from TIME] [--to TIME]\n"
      "       dorvik-midi export [--soundfont FILE.sf2] SONG.mid -o OUT.{wav,ogg,flac,m4a,aac,mp3} [...]\n"
+     "                          [--metronome] [--transpose N]\n"
      "\n"
      "Writes a rendered WAV file, or a song rendered as render renders it, as WAV, Ogg Vorbis, FLAC,\n"
      "ALAC, AAC or MP3, chosen by the extension of OUT, through the player's own export code. A song\n"
@@ -111,7 +112,10 @@ constexpr Help kHelp[] = {
      "              the Ogg Vorbis quality (0.5, 0.7, 1.0) and the AAC and MP3 bit rate (128 kbit/s,\n"
      "              160 kbit/s, the highest the encoder offers); standard by default\n"
      "  --title TEXT  the title tag, instead of the song's own name or else the file's name; the\n"
-     "              composer and copyright tags come from the song file where it has them\n",
+     "              composer and copyright tags come from the song file where it has them\n"
+     "  --metronome (a song) a click on every beat, accented on the bar, as render --metronome\n"
+     "  --transpose N\n"
+     "              (a song) every note N semitones up or down, -12 to 12, as render --transpose\n",
      true},
     {"video",
      "usage: dorvik-midi video [--soundfont FILE.sf2] FILE.mid -o OUT.mp4 [--size WxH] [--fps 30|60]\n"

@@ -54,6 +54,13 @@ printf 'RIFF0000' >bad.mid
 [ -z "$(ls -A | grep '^\.')" ] || fail "temporary files were left: $(ls -A)"
 "$tool" export named.wav --soundfont "$sf2" -o x.mp3 2>/dev/null; [ $? -eq 2 ] ||
     fail "--soundfont on a WAV file should be a usage error"
+# Clicks and transposition are rendered as render renders them, and only a song takes them.
+"$tool" render song.mid --metronome --transpose 3 -o clicks.wav >/dev/null || fail "render --metronome failed"
+"$tool" export song.mid --metronome --transpose 3 -o clicks-export.wav >/dev/null || fail "export --metronome failed"
+cmp -s clicks.wav clicks-export.wav || fail "export --metronome --transpose should be what render writes"
+cmp -s clicks.wav named.wav && fail "--metronome --transpose 3 should change the sound"
+"$tool" export named.wav --transpose 2 -o x.mp3 2>/dev/null; [ $? -eq 2 ] ||
+    fail "--transpose on a WAV file should be a usage error"
 
 # batch export over songs and WAV files; the summary ends standard error; a failure names no output.
 mkdir -p in/sub && cp song.mid in/ && cp named.wav in/sub/ && cp bad.mid in/sub/
