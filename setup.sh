@@ -28,7 +28,7 @@ packages=(
     libcairo2-dev libfreetype-dev lilypond-fonts   # the score's pages, engraved with the Emmentaler music font
     musescore3                                     # reads the MusicXML we write in the tests; the notation bench's reference
     help2man bash-completion                       # the manual pages made from the help texts, and completion's test
-    playerctl                                      # the media controls' test drives the player as the desktop does
+    playerctl dbus                                 # the media controls' test drives the player as the desktop does, on a bus of its own
 )
 
 missing=()
