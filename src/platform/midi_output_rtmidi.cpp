@@ -2,20 +2,18 @@
 //
 // As for the input, one RtMidi object only lists and another is the open output, so that the
 // owner can walk the list while the sender's thread sends. On ALSA a message leaves the moment it
-// is sent; on JACK it waits in RtMidi's ring for the next period (1.3 ms on a server of 64-frame
-// periods at 48 kHz), which is why closing waits a few periods first.
+// is sent. On JACK the open output is a client of our own (midi_jack_output.h), whose messages wait
+// in a ring for the next period (1.3 ms on a server of 64-frame periods at 48 kHz) and which
+// closes only once they have left.
 #include <atomic>
-#include <chrono>
-#include <thread>
 
+#include "platform/midi_jack_output.h"
 #include "platform/midi_output.h"
 #include "platform/midi_rtmidi.h"
 
 namespace platform {
 
 namespace {
-
-using rtmidi::JackClient;
 
 // RtMidi reports through this instead of throwing. On the open output it may be called from the
 // sender's thread, so it only counts.
@@ -30,12 +28,8 @@ void KeepError(RtMidiError::Type /*type*/, const std::string& text, void* kept) 
 
 class RtMidiOutput final : public MidiOutput {
   public:
-    RtMidiOutput(MidiBackend backend, std::string clientName, std::unique_ptr<RtMidiOut> lister,
-                 JackClient jack = nullptr)
-        : backend_(backend),
-          clientName_(std::move(clientName)),
-          lister_(std::move(lister)),
-          jack_(std::move(jack)) {
+    RtMidiOutput(MidiBackend backend, std::string clientName, std::unique_ptr<RtMidiOut> lister)
+        : backend_(backend), clientName_(std::move(clientName)), lister_(std::move(lister)) {
         if (lister_) lister_->setErrorCallback(KeepError, &listerError_);
     }
     ~RtMidiOutput() override { Close(); }
@@ -56,6 +50,15 @@ class RtMidiOutput final : public MidiOutput {
             return Failure::Because(FailureKind::TargetOpen, why);
         };
         if (!lister_) return refused("no MIDI system to open " + name + " on");
+        if (backend_ == MidiBackend::Jack) {
+            if (rtmidi::PortIndex(*lister_, name) == lister_->getPortCount())
+                return refused("no MIDI output is named " + name);
+            Failure why;
+            jackOpen_ = rtmidi::JackMidiOutput::Open(clientName_, name, why);
+            if (!jackOpen_) return why;
+            openName_ = name;
+            return Failure::None();
+        }
         std::unique_ptr<RtMidiOut> out;
         try {
             out = std::make_unique<RtMidiOut>(rtmidi::ApiOf(backend_), clientName_);
@@ -70,21 +73,15 @@ class RtMidiOutput final : public MidiOutput {
         if (!error.empty() || !out->isPortOpen())
             return refused("cannot open " + name + ": " +
                            (error.empty() ? "the MIDI system refused" : error));
-        if (jack_ && !rtmidi::JackLinked(jack_.get(), name, clientName_, ":output"))
-            return refused("cannot connect to " + name);
         out->setErrorCallback(CountError, &errors_);
         open_ = std::move(out);
         openName_ = name;
-        sent_ = false;
         return Failure::None();
     }
 
     void Close() override {
-        // On JACK what was sent last (the releases, most often) still waits for a period to carry
-        // it; a dozen periods of the smallest kind and a few of the largest are plenty.
-        if (open_ && sent_ && backend_ == MidiBackend::Jack) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        }
+        // The JACK output waits for what it was sent to leave before it goes.
+        jackOpen_.reset();
         open_.reset();
         openName_.clear();
     }
@@ -93,10 +90,10 @@ class RtMidiOutput final : public MidiOutput {
 
     bool Send(const uint8_t* bytes, size_t size) override {
         MidiMessage checked;
-        if (!open_ || !MakeMidiMessage(0, bytes, size, checked)) return false;
+        if ((!open_ && !jackOpen_) || !MakeMidiMessage(0, bytes, size, checked)) return false;
+        if (jackOpen_) return jackOpen_->Send(checked.bytes, checked.size);
         const uint64_t before = errors_.load(std::memory_order_relaxed);
         open_->sendMessage(checked.bytes, checked.size);
-        sent_ = true;
         return errors_.load(std::memory_order_relaxed) == before;
     }
 
@@ -105,11 +102,10 @@ class RtMidiOutput final : public MidiOutput {
     std::string clientName_;
     std::unique_ptr<RtMidiOut> lister_;
     std::string listerError_;
-    JackClient jack_;  // on JACK, to see that a connection took
     std::atomic<uint64_t> errors_{0};
-    std::unique_ptr<RtMidiOut> open_;
+    std::unique_ptr<RtMidiOut> open_;  // on ALSA
+    std::unique_ptr<rtmidi::JackMidiOutput> jackOpen_;
     std::string openName_;
-    bool sent_ = false;  // anything sent since the output opened (only the sending thread writes it)
 };
 
 }  // namespace
@@ -126,8 +122,7 @@ std::unique_ptr<MidiOutput> OpenMidiOutput(const std::string& clientName, Failur
     });
     why = chosen.backend == MidiBackend::None ? Failure::Because(FailureKind::TargetOpen, chosen.why)
                                               : Failure::None();
-    return std::make_unique<RtMidiOutput>(chosen.backend, clientName, std::move(lister),
-                                          std::move(chosen.probe));
+    return std::make_unique<RtMidiOutput>(chosen.backend, clientName, std::move(lister));
 }
 
 }  // namespace platform
