@@ -92,6 +92,12 @@ while IFS= read -r hit; do
     status=1
 done < <(grep -rnP --include='*.h' '(?<!const )std::string ?[&*] ?(error|why|reason|problem)[,)]' src |
     grep -v -e '^src/platform/midi_input\.h:' -e '^src/platform/midi_output\.h:' || true)
+# Nor does an error number cross a header: a room that meets one puts it in words (ErrnoText,
+# core/failure.h) and returns those, so that no caller has to know what the number means.
+while IFS= read -r hit; do
+    echo "$hit: return a Failure (core/failure.h) instead of an error number through an int" >&2
+    status=1
+done < <(grep -rnP --include='*.h' '\bint ?[&*] ?(error|errno|err|failed|failure)\w*[,)]' src || true)
 # Each folder says what it is for in the first two lines of its first header, so that a newcomer
 # opening any folder reads its purpose first.
 for folder in src/*/; do

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <span>
@@ -68,8 +67,8 @@ void PlayAlong::OfferTakeSave() {
     if (!session_.dialogs->SaveFile(request, answer) || answer.path.empty()) return;
     KeepDialogFolder(FolderKind::Take, answer.path);
     const double end = std::max(kept.LastSeconds(), Now() - origin);
-    if (const int error = SaveMidiFile(answer.path, kept.FileBytes(end)); error != 0) {
-        Report(session_, "Your take could not be saved as " + answer.path + ": " + std::strerror(error));
+    if (const Failure failed = SaveMidiFile(answer.path, kept.FileBytes(end)); !failed.Ok()) {
+        Report(session_, "Your take could not be saved as " + answer.path + ": " + failed.text);
     }
 }
 

@@ -1,5 +1,6 @@
 // What both dorvik-midi programs share: the helpers every command uses, and the
 // dispatch of a command line to a command.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -103,6 +104,14 @@ int Dispatch(int argc, char** argv, std::span<const Command> commands, int (*oth
         std::fputs(help, stdout);
         return CheckedExit(0);
     }
+    // A command this program does not run itself goes to the one that does with its command line
+    // whole, so that options taken out below reach it too.
+    const auto run =
+        std::find_if(commands.begin(), commands.end(), [&](const Command& c) { return command == c.name; });
+    if (run == commands.end()) {
+        if (otherwise != nullptr) return otherwise(argv);
+        return UsageError("unknown command " + command);
+    }
     // The memory a song may take is the same option for every command that reads one: taken out
     // here, before the command sees its arguments.
     for (int i = 2; i < argc; ++i) {
@@ -115,11 +124,7 @@ int Dispatch(int argc, char** argv, std::span<const Command> commands, int (*oth
         argc -= 2;
         --i;
     }
-    for (const Command& c : commands) {
-        if (command == c.name) return CheckedExit(c.run(argc - 2, argv + 2));
-    }
-    if (otherwise != nullptr) return otherwise(argv);
-    return UsageError("unknown command " + command);
+    return CheckedExit(run->run(argc - 2, argv + 2));
 }
 
 }  // namespace cli

@@ -36,8 +36,7 @@ double SourceSeconds(const ExportSource& source) {
 // render says why.
 AudioTags TagsOfSong(const std::string& midi) {
     std::vector<uint8_t> bytes;
-    int error = 0;
-    if (!ReadFileBytes(midi, bytes, error)) return {};
+    if (!ReadFileBytes(midi, bytes).Ok()) return {};
     MidiTags tags = ReadMidiTags(bytes.data(), bytes.size());
     return {std::move(tags.title), std::move(tags.composer), std::move(tags.copyright)};
 }
@@ -110,8 +109,7 @@ int RunExport(int argc, char** argv) {
     double seconds = 0.0;
     if (!song) {
         ExportSource checked;
-        if (const SourceCheck check = OpenExportSource(source, checked); check != SourceCheck::Ok)
-            return Fail(SourceFailure(check, source, checked.error).text);
+        if (const Failure refused = OpenExportSource(source, checked); !refused.Ok()) return Fail(refused);
         seconds = SourceSeconds(checked);
         if (const std::string problem = RangeProblem(range, seconds); !problem.empty())
             return UsageError(std::string(source) + ": " + problem);

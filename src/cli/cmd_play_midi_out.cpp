@@ -110,17 +110,11 @@ int RunPlayMidiOut(int argc, char** argv) {
     if (const int status = ParseChoices(argc, argv, c); status != 0) return status;
 
     std::vector<uint8_t> bytes;
-    int error = 0;
     auto song = std::make_unique<SongData>();
     TempoMap tempo;
     if (NotARegularFile(c.song)) return Fail(c.song + ": not a regular file");
-    if (!ReadFileBytes(c.song, bytes, error)) {
-        song->status = MidiReadError;
-        song->failureErrno = error;
-        return Fail(c.song + ": " + MidiLoadFailureText(*song));
-    }
-    if (!ParseSong(*song, bytes.data(), bytes.size(), &tempo))
-        return Fail(c.song + ": " + MidiLoadFailureText(*song));
+    // Read as every other command reads a song, so that a refusal is told in the same words.
+    if (!ReadMidiFile(*song, c.song, &bytes, &tempo)) return Fail(c.song + ": " + MidiLoadFailureText(*song));
     SongEvents events;
     if (!ReadSongEvents(bytes.data(), bytes.size(), *song, tempo, events) || !SongHasNotes(*song))
         return Fail(c.song + " has no notes: there is nothing to play");

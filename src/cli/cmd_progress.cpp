@@ -2,7 +2,6 @@
 // memory the window keeps them in. The song is known by its bytes, as the window knows it, so a
 // copy or a renamed file shows the same history.
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -105,9 +104,8 @@ int RunProgress(int argc, char** argv) {
     }
     if (path.empty()) return UsageError("progress needs a MIDI file");
     std::vector<uint8_t> bytes;
-    int error = 0;
-    if (NotARegularFile(path) || !ReadFileBytes(path, bytes, error))
-        return Fail(path + ": " + (error != 0 ? std::strerror(error) : "not a regular file"));
+    if (NotARegularFile(path)) return Fail(path + ": not a regular file");
+    if (const Failure read = ReadFileBytes(path, bytes); !read.Ok()) return Fail(read);
     const ScoreMemory memory = ReadScoreMemory(SongKey(bytes.data(), bytes.size()));
     const std::vector<std::string> labels = PartsPlayed(memory);
 

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,11 +94,11 @@ struct Recording {
             (void)take.AddFromFirstKey(m.seconds, m.bytes, m.size);
     }
 
-    // Saves the take as it stands at `now`. Returns 0 or the errno value.
-    int Save(double now) {
-        const int error = SaveMidiFile(target, take.FileBytes(TakeSeconds(now)));
-        if (error == 0) saved = take.Messages().size();
-        return error;
+    // Saves the take as it stands at `now`. A failure carries the system's reason alone.
+    Failure Save(double now) {
+        Failure failed = SaveMidiFile(target, take.FileBytes(TakeSeconds(now)));
+        if (failed.Ok()) saved = take.Messages().size();
+        return failed;
     }
 };
 
@@ -165,8 +164,8 @@ int RunRecord(int argc, char** argv) {
         return Fail("cannot write " + output + ": " + refused.text);
     {
         platform::AtomicFile probe;
-        if (const int failed = probe.Open(target); failed != 0)
-            return Fail("cannot write " + output + ": " + std::strerror(failed));
+        if (const Failure failed = probe.Open(target); !failed.Ok())
+            return Fail("cannot write " + output + ": " + failed.text);
     }
 
     Failure why;
@@ -211,9 +210,9 @@ int RunRecord(int argc, char** argv) {
             nextList = now + kListPeriod;
         }
         if (now >= nextSave && rec.take.Messages().size() != rec.saved) {
-            if (const int failed = rec.Save(now); failed != 0 && !rec.saveFailed) {
+            if (const Failure failed = rec.Save(now); !failed.Ok() && !rec.saveFailed) {
                 std::fprintf(stderr, "%sdorvik-midi: cannot save %s yet: %s\n", terminal ? "\n" : "",
-                             output.c_str(), std::strerror(failed));
+                             output.c_str(), failed.text.c_str());
                 rec.saveFailed = true;
             }
             nextSave = now + kSavePeriod;
@@ -245,16 +244,16 @@ int RunRecord(int argc, char** argv) {
         const double end = rec.take.LastSeconds();
         if (rec.take.Empty()) {
             status = Fail(lost + "; nothing was played, " + output + " was not written");
-        } else if (const int failed = SaveMidiFile(target, rec.take.FileBytes(end)); failed != 0) {
-            status = Fail(lost + "; cannot write " + output + ": " + std::strerror(failed));
+        } else if (const Failure failed = SaveMidiFile(target, rec.take.FileBytes(end)); !failed.Ok()) {
+            status = Fail(lost + "; cannot write " + output + ": " + failed.text);
         } else {
             status = Fail("the take so far is saved in " + output + " (" +
                           std::to_string(rec.take.NoteCount()) + " notes, " + FormatSongTime(end) + ")");
         }
     } else if (rec.take.Empty()) {
         status = Fail("nothing was played; " + output + " was not written");
-    } else if (const int failed = rec.Save(stop); failed != 0) {
-        status = Fail("cannot write " + output + ": " + std::strerror(failed));
+    } else if (const Failure failed = rec.Save(stop); !failed.Ok()) {
+        status = Fail("cannot write " + output + ": " + failed.text);
     } else {
         std::printf("%s: %zu notes, %s\n", output.c_str(), rec.take.NoteCount(),
                     FormatSongTime(rec.TakeSeconds(stop)).c_str());

@@ -353,13 +353,13 @@ int RunRender(int argc, char** argv) {
             return UsageError(midi + ": " + problem);
         // The part is cut from the finished render into a file of its own; the render goes.
         platform::AtomicFile part;
-        if (const int failed = part.Open(target); failed != 0)
-            return Fail("cannot write " + output + ": " + std::strerror(failed));
+        if (const Failure failed = part.Open(target); !failed.Ok())
+            return Fail("cannot write " + output + ": " + failed.text);
         if (const Failure cut = WriteWavRange(render.audio.wavPath, range, part.Fd(), output, nullptr);
             !cut.Ok())
             return Fail(cut);
-        if (const int failed = part.Commit(); failed != 0)
-            return Fail("cannot write " + output + ": " + std::strerror(failed));
+        if (const Failure failed = part.Commit(); !failed.Ok())
+            return Fail("cannot write " + output + ": " + failed.text);
         seconds = (range.to >= 0.0 ? std::min(range.to, seconds) : seconds) - range.from;
     }
     std::printf("%s: %.1f s, %u Hz, %d channels\n", output.c_str(), seconds, overview.wavSampleRate,

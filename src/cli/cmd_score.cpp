@@ -2,7 +2,6 @@
 // engraved as PDF pages or an SVG page.
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,12 +39,10 @@ bool EndsWith(const std::string& s, const char* tail) {
 // Writes `bytes` to `target` whole, or leaves it as it was.
 int WriteWhole(const std::string& target, const std::string& bytes) {
     platform::AtomicFile file;
-    if (const int e = file.Open(target); e != 0)
-        return Fail("cannot write " + target + ": " + std::strerror(e));
-    if (const Failure written = WriteAll(file.Fd(), bytes.data(), bytes.size()); !written.Ok())
-        return Fail("cannot write " + target + ": " + written.text);
-    if (const int e = file.Commit(); e != 0) return Fail("cannot write " + target + ": " + std::strerror(e));
-    return 0;
+    Failure failed = file.Open(target);
+    if (failed.Ok()) failed = WriteAll(file.Fd(), bytes.data(), bytes.size());
+    if (failed.Ok()) failed = file.Commit();
+    return failed.Ok() ? 0 : Fail("cannot write " + target + ": " + failed.text);
 }
 
 }  // namespace

@@ -161,8 +161,7 @@ int RunVideo(int argc, char** argv) {
     }
     if (lyrics) {
         std::vector<uint8_t> bytes;
-        int readError = 0;
-        if (ReadFileBytes(midi, bytes, readError)) {
+        if (ReadFileBytes(midi, bytes).Ok()) {
             auto words = std::make_shared<SongLyrics>(ReadLyrics(bytes.data(), bytes.size()));
             if (words->Empty())
                 std::fprintf(stderr, "dorvik-midi video: %s has no words to show\n", midi.c_str());

@@ -8,6 +8,7 @@
 // concerned; the reader adds nothing but a caption or a prefix.
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -38,6 +39,15 @@ struct [[nodiscard]] Failure {
         return {kind, std::move(text)};
     }
 };
+
+// The system's words for an errno value ("No space left on device"): the one place an error number
+// becomes text, so that no error number has to cross from the room that met it to the one that
+// tells the user. Safe on any thread, as exports and renders run on their own.
+[[nodiscard]] inline std::string ErrnoText(int error) {
+    char buffer[256];
+    // The GNU strerror_r returns its text, which may or may not live in `buffer`.
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
 
 // The exit statuses of a command: a cancel ends as Ctrl-C would have ended it.
 inline constexpr int kExitOk = 0;

@@ -86,9 +86,7 @@ Failure WriteAll(int fd, const void* data, size_t size, int64_t at) {
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) {
             const int error = errno;
-            char buffer[256];
-            // The GNU strerror_r returns its text, which may or may not live in `buffer`.
-            std::string why = put < 0 ? strerror_r(error, buffer, sizeof buffer) : "nothing could be written";
+            std::string why = put < 0 ? ErrnoText(error) : "nothing could be written";
             errno = error;
             return Failure::Because(FailureKind::Write, std::move(why));
         }

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 struct NoteRecord {
     int32_t key;       // MIDI key 0..127, 60 is middle C
@@ -59,7 +60,7 @@ enum MidiStatus : int32_t {
     // 2 and 3 were refusals the reader no longer makes; their numbers stay unused, since
     // `info --json` prints the status as a number.
     MidiOutOfMemory = 4,
-    MidiReadError = 5,  // the file cannot be opened or read; failureErrno says why
+    MidiReadError = 5,  // the file cannot be opened or read; failureReason says why
     MidiCutShort = 6,   // the data ends inside a declared track; failureOffset is the file's length
     MidiSmpteTiming = 7,
     MidiTooLong = 8,  // the song runs past kMaxSongSeconds; duration says how far
@@ -115,11 +116,11 @@ struct SongData {
     int32_t truncated;             // non-zero when notes or voices past a limit were left out
     int32_t barLineCount;          // 0..kMaxBarLines
     float barLines[kMaxBarLines];  // ascending, seconds
-    double duration;        // latest note end (see the reader); playback raises it to the audio's length
-    int32_t status;         // MidiStatus of the load
-    int32_t failureErrno;   // the system's error number of a file that cannot be read
-    int64_t failureOffset;  // the byte a damaged or cut-short file fails at
-    int64_t notesFound;     // the notes a song too large for the memory limit holds
+    double duration;            // latest note end (see the reader); playback raises it to the audio's length
+    int32_t status;             // MidiStatus of the load
+    std::string failureReason;  // the system's words for why a file cannot be read
+    int64_t failureOffset;      // the byte a damaged or cut-short file fails at
+    int64_t notesFound;         // the notes a song too large for the memory limit holds
 
     // What a load past a limit left out (see truncated).
     int32_t voicesLeftOut;                    // voices past kMaxParts: heard, not drawn
@@ -147,7 +148,7 @@ struct SongData {
         std::copy(std::begin(o.barLines), std::end(o.barLines), std::begin(barLines));
         duration = o.duration;
         status = o.status;
-        failureErrno = o.failureErrno;
+        failureReason = o.failureReason;
         failureOffset = o.failureOffset;
         notesFound = o.notesFound;
         noteStoreSize = o.noteStoreSize;

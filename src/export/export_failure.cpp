@@ -3,17 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
-
 bool IsSameFile(const std::string& a, const std::string& b) {
     struct stat first {};
     struct stat second {};
     if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-std::string ErrnoText(int error) {
-    char buffer[256];
-    // The GNU strerror_r returns its text, which may or may not live in `buffer`.
-    return ::strerror_r(error, buffer, sizeof buffer);
 }

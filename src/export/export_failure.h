@@ -9,6 +9,3 @@
 // Whether both paths name one existing file (the same device and inode), however they are
 // spelled. Writing a target that is its own source would truncate the song before reading it.
 bool IsSameFile(const std::string& a, const std::string& b);
-
-// The C library's text for an errno value.
-std::string ErrnoText(int error);

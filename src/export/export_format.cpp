@@ -180,8 +180,7 @@ Failure CopyWavFile(const std::string& source, const std::string& target, const 
     // The source is checked as every exporter checks it: a copy of a picture, of a pipe or of
     // /dev/zero under a .wav name is no export.
     ExportSource checked;
-    const SourceCheck check = OpenExportSource(source, checked);
-    if (check != SourceCheck::Ok) return SourceFailure(check, source, checked.error);
+    if (Failure refused = OpenExportSource(source, checked); !refused.Ok()) return refused;
     checked.reader.Close();
     if (IsSameFile(source, target)) return {};
 
@@ -192,8 +191,8 @@ Failure CopyWavFile(const std::string& source, const std::string& target, const 
         return {FailureKind::SourceOpen, "Couldn't open " + source + " for read: " + ErrnoText(error)};
     }
     platform::AtomicFile out;
-    if (const int error = out.Open(target); error != 0) {
-        return {FailureKind::TargetOpen, "Couldn't open " + target + " for write: " + ErrnoText(error)};
+    if (const Failure opened = out.Open(target); !opened.Ok()) {
+        return {FailureKind::TargetOpen, "Couldn't open " + target + " for write: " + opened.text};
     }
     // The copy stops at the size the source had when it was checked, so that a file still
     // growing cannot keep it going.
@@ -202,8 +201,8 @@ Failure CopyWavFile(const std::string& source, const std::string& target, const 
     if (error < 0) return {FailureKind::Write, "Couldn't write " + target + ": " + ErrnoText(-error)};
     // The unfinished file goes with `out`; the target stays as it was.
     if (cancel != nullptr && cancel->load()) return {FailureKind::Cancelled, "The export was cancelled"};
-    if (const int failed = out.Commit(); failed != 0) {
-        return {FailureKind::Write, "Couldn't write " + target + ": " + ErrnoText(failed)};
+    if (const Failure failed = out.Commit(); !failed.Ok()) {
+        return {FailureKind::Write, "Couldn't write " + target + ": " + failed.text};
     }
     return {};
 }

@@ -158,17 +158,14 @@ std::string ExportJob::FolderOfTarget() const {
 
 Failure ExportJob::WriteWavPart() {
     platform::AtomicFile out;
-    if (const int error = out.Open(request_.target); error != 0) {
-        return {FailureKind::TargetOpen,
-                "Couldn't open " + request_.target + " for write: " + ErrnoText(error)};
-    }
+    if (const Failure opened = out.Open(request_.target); !opened.Ok())
+        return {FailureKind::TargetOpen, "Couldn't open " + request_.target + " for write: " + opened.text};
     // Until the commit the target stays as it was, whatever stops the write.
     if (Failure written = WriteWavRange(request_.source, request_.range, out.Fd(), request_.target, &cancel_);
         !written.Ok())
         return written;
-    if (const int failed = out.Commit(); failed != 0) {
-        return {FailureKind::Write, "Couldn't write " + request_.target + ": " + ErrnoText(failed)};
-    }
+    if (const Failure failed = out.Commit(); !failed.Ok())
+        return {FailureKind::Write, "Couldn't write " + request_.target + ": " + failed.text};
     return {};
 }
 

@@ -168,8 +168,7 @@ std::string RangeProblem(const ExportRange& range, double length) {
 Failure WriteWavRange(const std::string& source, const ExportRange& range, int fd,
                       const std::string& targetName, const std::atomic<bool>* cancel) {
     ExportSource checked;
-    if (const SourceCheck check = OpenExportSource(source, checked); check != SourceCheck::Ok)
-        return SourceFailure(check, source, checked.error);
+    if (Failure refused = OpenExportSource(source, checked); !refused.Ok()) return refused;
     WavReader& reader = checked.reader;
     const WaveFormatRecord& format = *reader.format;
     const WavFormat& f = format.header;

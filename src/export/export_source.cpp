@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "core/file_access.h"
@@ -49,6 +50,14 @@ float SampleAt(SampleEncoding encoding, const uint8_t* p) {
             break;
     }
     return 0.0f;
+}
+
+Failure CannotOpen(const std::string& path, int error) {
+    return {FailureKind::SourceOpen, "Couldn't open " + path + " for read: " + ErrnoText(error)};
+}
+
+Failure NotSuitable(const std::string& path, const char* why) {
+    return {FailureKind::SourceFormat, "The input file " + path + " " + why};
 }
 
 }  // namespace
@@ -98,56 +107,31 @@ void DecodeFrames(SampleEncoding encoding, int channels, const uint8_t* bytes, i
     }
 }
 
-SourceCheck CheckSourceFile(const std::string& path, int& error) {
+Failure CheckSourceFile(const std::string& path) {
     // Opened without blocking, so that a pipe with no writer is seen for what it is rather than
     // waited on.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno;
-        return SourceCheck::CannotOpen;
-    }
+    if (fd < 0) return CannotOpen(path, errno);
     struct stat info {};
     const bool regular = ::fstat(fd, &info) == 0 && IsRegularFile(info);
     ::close(fd);
-    return regular ? SourceCheck::Ok : SourceCheck::NotRegular;
+    return regular ? Failure::None() : NotSuitable(path, "is not a regular file");
 }
 
-SourceCheck OpenExportSource(const std::string& path, ExportSource& source) {
-    const SourceCheck kind = CheckSourceFile(path, source.error);
-    if (kind != SourceCheck::Ok) return kind;
+Failure OpenExportSource(const std::string& path, ExportSource& source) {
+    if (Failure refused = CheckSourceFile(path); !refused.Ok()) return refused;
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        source.error = errno;
-        return SourceCheck::CannotOpen;
-    }
+    if (::stat(path.c_str(), &info) != 0) return CannotOpen(path, errno);
     source.fileBytes = static_cast<uint64_t>(info.st_size);
     WavReader& reader = source.reader;
-    if (reader.Open(path) != kWavOk || !reader.handle) {
-        source.error = errno != 0 ? errno : EIO;
-        return SourceCheck::CannotOpen;
-    }
-    if (!reader.format) return SourceCheck::NotWav;
+    if (reader.Open(path) != kWavOk || !reader.handle) return CannotOpen(path, errno != 0 ? errno : EIO);
+    if (!reader.format) return NotSuitable(path, "is not a WAV file");
     const WavFormat& f = reader.format->header;
-    if (f.channels == 0 || f.blockAlign == 0 || f.samplesPerSec == 0) return SourceCheck::NotWav;
+    if (f.channels == 0 || f.blockAlign == 0 || f.samplesPerSec == 0)
+        return NotSuitable(path, "is not a WAV file");
     source.dataOffset = reader.dataChunk.dataOffset;
     // A data chunk may claim more than the file holds; a frame must really be there.
     if (reader.dataSize < f.blockAlign || source.dataOffset + uint64_t{f.blockAlign} > source.fileBytes)
-        return SourceCheck::NoAudio;
-    return SourceCheck::Ok;
-}
-
-Failure SourceFailure(SourceCheck check, const std::string& path, int error) {
-    switch (check) {
-        case SourceCheck::Ok:
-            break;
-        case SourceCheck::CannotOpen:
-            return {FailureKind::SourceOpen, "Couldn't open " + path + " for read: " + ErrnoText(error)};
-        case SourceCheck::NotRegular:
-            return {FailureKind::SourceFormat, "The input file " + path + " is not a regular file"};
-        case SourceCheck::NotWav:
-            return {FailureKind::SourceFormat, "The input file " + path + " is not a WAV file"};
-        case SourceCheck::NoAudio:
-            return {FailureKind::SourceFormat, "The input file " + path + " holds no audio"};
-    }
-    return {};
+        return NotSuitable(path, "holds no audio");
+    return Failure::None();
 }

@@ -24,28 +24,19 @@ enum class SampleEncoding { Unsupported, Unsigned8, Signed16, Signed24, Signed32
 void DecodeFrames(SampleEncoding encoding, int channels, const uint8_t* bytes, int frames, float* left,
                   float* right);
 
-enum class SourceCheck {
-    Ok,
-    CannotOpen,  // missing or unreadable: `error` says why
-    NotRegular,  // a folder, a device, a pipe
-    NotWav,      // no RIFF/WAVE file with a format, or a format without frames
-    NoAudio,     // a WAV whose data chunk holds no whole frame
-};
-
 struct ExportSource {
     WavReader reader;  // standing at the first data byte after Open
     uint64_t fileBytes = 0;
     uint32_t dataOffset = 0;  // file offset of the first data byte
-    int error = 0;            // errno for CannotOpen
 };
 
-// Refuses a missing, unreadable or non-regular file, without ever blocking on it.
-[[nodiscard]] SourceCheck CheckSourceFile(const std::string& path, int& error);
+// Refuses a missing, unreadable or non-regular file, without ever blocking on it: SourceOpen
+// "Couldn't open PATH for read: <the system's reason>", or SourceFormat "The input file PATH is not
+// a regular file" for a folder, a device or a pipe. These are the words the WAV copy, the encoders
+// and the transcoder all use.
+[[nodiscard]] Failure CheckSourceFile(const std::string& path);
 
-// CheckSourceFile, then the WAV itself: a format with channels and a frame size, and a data
-// chunk with at least one whole frame in the file.
-[[nodiscard]] SourceCheck OpenExportSource(const std::string& path, ExportSource& source);
-
-// The failure code and the text for a check that failed, in the words the WAV copy and the
-// transcoder use.
-[[nodiscard]] Failure SourceFailure(SourceCheck check, const std::string& path, int error);
+// CheckSourceFile, then the WAV itself: a format with channels and a frame size ("The input file
+// PATH is not a WAV file" without), and a data chunk with at least one whole frame in the file
+// ("The input file PATH holds no audio" without).
+[[nodiscard]] Failure OpenExportSource(const std::string& path, ExportSource& source);

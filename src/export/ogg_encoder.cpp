@@ -190,10 +190,8 @@ Failure OggEncoding::Run(const EncoderSettings& settings, const EncoderTags& tag
 // The source is read and checked first: a source that cannot be encoded leaves an existing target
 // untouched.
 bool OggEncoding::OpenSource() {
-    if (const SourceCheck check = OpenExportSource(source_, in_); check != SourceCheck::Ok) {
-        const Failure refused = SourceFailure(check, source_, in_.error);
+    if (const Failure refused = OpenExportSource(source_, in_); !refused.Ok())
         return Fail(refused.kind, refused.text);
-    }
     const WavFormat& format = in_.reader.format->header;
     encoding_ = SampleEncodingOf(*in_.reader.format);
     if (encoding_ == SampleEncoding::Unsupported)
@@ -219,8 +217,8 @@ bool OggEncoding::OpenTarget() {
         return Fail(FailureKind::TargetOpen,
                     "Couldn't open " + target_ + " for write: it is the file being exported");
     }
-    if (const int error = out_.Open(target_); error != 0)
-        return Fail(FailureKind::TargetOpen, "Couldn't open " + target_ + " for write: " + ErrnoText(error));
+    if (const Failure opened = out_.Open(target_); !opened.Ok())
+        return Fail(FailureKind::TargetOpen, "Couldn't open " + target_ + " for write: " + opened.text);
     return true;
 }
 
@@ -318,8 +316,8 @@ bool OggEncoding::Finish() {
     if (!Drain()) return Fail(FailureKind::Write, WriteFailed(target_, writeError_));
     // The file takes the target's place only now that it is complete; a full disk or a failed
     // write-back may show up only here.
-    if (const int error = out_.Commit(); error != 0)
-        return Fail(FailureKind::Write, WriteFailed(target_, error));
+    if (const Failure failed = out_.Commit(); !failed.Ok())
+        return Fail(FailureKind::Write, "Couldn't write " + target_ + ": " + failed.text);
     return true;
 }
 

@@ -292,8 +292,10 @@ class Pipeline {
         avio_flush(output->pb);
         if (output->pb->error < 0) return WriteFailed(output->pb->error);
         // The file takes the target's place only now that it is complete.
-        const int error = w_.file.Commit();
-        if (error != 0) return WriteFailed(AVERROR(error));
+        if (const Failure failed = w_.file.Commit(); !failed.Ok()) {
+            t_.failure = {FailureKind::Write, Printf("Couldn't write %s: %s", w_.path, failed.text)};
+            return false;
+        }
         return true;
     }
 
@@ -337,11 +339,8 @@ bool Transcoder::Start() {
 bool Transcoder::OpenSource() {
     const std::string& source = request_.source;
     // A pipe or a device as the source would be read for ever.
-    int error = 0;
-    if (const SourceCheck check = CheckSourceFile(source, error); check != SourceCheck::Ok) {
-        Failure refused = SourceFailure(check, source, error);
+    if (Failure refused = CheckSourceFile(source); !refused.Ok())
         return Fail(refused.kind, std::move(refused.text));
-    }
     reader = std::make_unique<TranscodeReader>();
     TranscodeReader& r = *reader;
     if (r.packet == nullptr || r.frame == nullptr)
@@ -488,9 +487,8 @@ bool Transcoder::OpenTarget() {
         return Fail(FailureKind::TargetOpen,
                     Printf("Couldn't open %s for write: it is the file being exported", target));
     }
-    if (const int error = w.file.Open(target); error != 0) {
-        return Fail(FailureKind::TargetOpen,
-                    Printf("Couldn't open %s for write: %s", target, ErrnoText(error)));
+    if (const Failure opened = w.file.Open(target); !opened.Ok()) {
+        return Fail(FailureKind::TargetOpen, Printf("Couldn't open %s for write: %s", target, opened.text));
     }
     output->pb = OpenTargetIo(w.file);
     if (output->pb == nullptr) return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));

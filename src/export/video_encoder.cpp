@@ -117,10 +117,8 @@ Failure VideoEncoder::Open(const std::string& target, const std::string& wavPath
     }
 
     // The sound: the program's own WAV reader, decoded to the float planes the AAC encoder takes.
-    if (const SourceCheck check = OpenExportSource(wavPath, w.source); check != SourceCheck::Ok) {
-        Failure refused = SourceFailure(check, wavPath, w.source.error);
+    if (Failure refused = OpenExportSource(wavPath, w.source); !refused.Ok())
         return Fail(refused.kind, std::move(refused.text));
-    }
     const WavFormat& format = w.source.reader.format->header;
     w.encoding = SampleEncodingOf(*w.source.reader.format);
     w.channels = format.channels;
@@ -227,9 +225,8 @@ Failure VideoEncoder::Open(const std::string& target, const std::string& wavPath
         return Fail(FailureKind::TargetOpen,
                     Printf("Couldn't open %s for write: it is the file being exported", target));
     }
-    if (const int error = w.file.Open(target); error != 0)
-        return Fail(FailureKind::TargetOpen,
-                    Printf("Couldn't open %s for write: %s", target, ErrnoText(error)));
+    if (const Failure opened = w.file.Open(target); !opened.Ok())
+        return Fail(FailureKind::TargetOpen, Printf("Couldn't open %s for write: %s", target, opened.text));
     output->pb = OpenTargetIo(w.file);
     if (output->pb == nullptr) return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     output->flags |= AVFMT_FLAG_CUSTOM_IO;
@@ -358,7 +355,8 @@ Failure VideoEncoder::Finish() {
     avio_flush(output->pb);
     if (output->pb->error < 0) return WriteFailed(output->pb->error);
     if (w.rawCopy != nullptr && std::fflush(w.rawCopy.get()) != 0) return WriteFailed(AVERROR(errno));
-    if (const int error = w.file.Commit(); error != 0) return WriteFailed(AVERROR(error));
+    if (const Failure failed = w.file.Commit(); !failed.Ok())
+        return Fail(FailureKind::Write, Printf("Couldn't write %s: %s", w.path, failed.text));
     w_.reset();
     return {};
 }

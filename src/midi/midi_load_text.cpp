@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "core/memory_limit.h"
@@ -55,7 +54,7 @@ std::string MidiLoadFailureText(const SongData& song) {
             return text;
         }
         case MidiReadError:
-            return std::string("Cannot be read: ") + std::strerror(song.failureErrno);
+            return "Cannot be read: " + song.failureReason;
         default:
             return "Not a MIDI file";
     }

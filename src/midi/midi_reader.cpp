@@ -622,29 +622,40 @@ int64_t SongMemoryNeeded(int64_t fileBytes, int64_t notes) {
     return fileBytes + notes * kSongBytesPerNote;
 }
 
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error) {
+namespace {
+
+// The file's bytes, or the system's error number of why not and the kind of failure it is. A file
+// over the limit is refused with EFBIG, before any of it is read if it is over already.
+struct BytesRead {
+    int error = 0;
+    FailureKind kind = FailureKind::None;
+};
+
+BytesRead ReadBytes(const std::string& path, std::vector<uint8_t>& bytes) {
     // The size is looked at before anything is read: a file too large is refused unread.
     const size_t largest =
         static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kMaxMidiFileBytes), SongMemoryLimit()));
     struct stat info {};
     if (stat(path.c_str(), &info) == 0 && IsRegularFile(info) &&
         static_cast<uint64_t>(info.st_size) > largest) {
-        error = EFBIG;
-        return false;
+        return {EFBIG, FailureKind::SourceFormat};
     }
     errno = 0;
     const Failure failure = ReadRegularFile(path, largest, bytes);
-    if (failure.Ok()) return true;
-    // The failure's own words name the path; the reader's callers name it themselves, so only its
-    // kind and the system's error number are kept.
-    if (failure.kind == FailureKind::SourceFormat) {
-        error = EFBIG;  // it grew past the limit since it was looked at
-    } else if (errno != 0) {
-        error = errno;
-    } else {
-        error = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-    }
-    return false;
+    if (failure.Ok()) return {};
+    // The failure's own words are replaced by the system's reason: what a song that cannot be
+    // loaded says of itself is made from that reason alone.
+    if (failure.kind == FailureKind::SourceFormat) return {EFBIG, failure.kind};  // it grew past the limit
+    if (errno != 0) return {errno, failure.kind};
+    return {stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : EINVAL, failure.kind};
+}
+
+}  // namespace
+
+Failure ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
+    const BytesRead read = ReadBytes(path, bytes);
+    if (read.error == 0) return Failure::None();
+    return Failure::Because(read.kind, path + ": " + ErrnoText(read.error));
 }
 
 bool ParseSong(SongData& song, const uint8_t* data, size_t size, TempoMap* tempo) {
@@ -656,10 +667,10 @@ bool ParseSong(SongData& song, const uint8_t* data, size_t size, TempoMap* tempo
 
 bool ReadMidiFile(SongData& song, const std::string& path, std::vector<uint8_t>* read, TempoMap* tempo) {
     std::vector<uint8_t> bytes;
-    int error = 0;
-    if (!ReadFileBytes(path, bytes, error)) {
+    if (const BytesRead read = ReadBytes(path, bytes); read.error != 0) {
+        const int error = read.error;
         song.status = error == ENOMEM ? MidiOutOfMemory : error == EFBIG ? MidiTooLarge : MidiReadError;
-        song.failureErrno = error;
+        song.failureReason = ErrnoText(error);
         if (error == EFBIG) {
             struct stat info {};
             song.failureOffset = stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;

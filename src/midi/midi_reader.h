@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/failure.h"
 #include "core/song_data.h"
 
 class TempoMap;
@@ -33,9 +34,10 @@ struct MidiBytes {
 // the memory limit (core/memory_limit.h) is refused before any of it is read.
 inline constexpr size_t kMaxMidiFileBytes = size_t{4} << 30;
 
-// The whole file at `path`, refused unread (EFBIG) when larger than kMaxMidiFileBytes or the
-// memory limit. On failure, `error` is the system's error number.
-[[nodiscard]] bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, int& error);
+// The whole file at `path`, refused unread when larger than kMaxMidiFileBytes or the memory limit.
+// A failure names the file and gives the system's reason: "song.mid: No such file or directory",
+// "song.mid: File too large" (SourceFormat) for a file over the limit.
+[[nodiscard]] Failure ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 
 // The memory a song of `notes` notes read from a file of `fileBytes` takes while it is read: the
 // file's bytes and the notes' store.

@@ -1,11 +1,9 @@
 #include "midi/midi_writer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 
+#include "core/file_access.h"
 #include "platform/atomic_file.h"
 
 namespace {
@@ -71,15 +69,10 @@ std::vector<uint8_t> MidiFileBytes(const std::vector<TimedMidiMessage>& messages
     return file;
 }
 
-int SaveMidiFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+Failure SaveMidiFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     platform::AtomicFile file;
-    if (const int error = file.Open(path); error != 0) return error;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = ::write(file.Fd(), bytes.data() + done, bytes.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote < 0) return errno;  // `file` throws the unfinished file away
-        done += static_cast<size_t>(wrote);
-    }
+    if (Failure opened = file.Open(path); !opened.Ok()) return opened;
+    // A failed write leaves `file` to throw the unfinished file away.
+    if (Failure written = WriteAll(file.Fd(), bytes.data(), bytes.size()); !written.Ok()) return written;
     return file.Commit();
 }

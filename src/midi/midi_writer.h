@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "core/failure.h"
+
 inline constexpr uint16_t kWriterTicksPerQuarter = 1920;
 inline constexpr uint32_t kWriterMicrosPerQuarter = 500'000;
 inline constexpr double kWriterTicksPerSecond = kWriterTicksPerQuarter * 1e6 / kWriterMicrosPerQuarter;
@@ -34,5 +36,7 @@ struct TimedMidiMessage {
 
 // Writes `bytes` as the file `path` through a file that takes the target's place only when
 // complete: a save interrupted by anything, a signal or a full disk, leaves the file that was there
-// as it was. Returns 0, or the errno value of what failed.
-[[nodiscard]] int SaveMidiFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// as it was. A failure carries the system's reason alone ("No space left on device"), for the
+// caller to put after the name it knows the file by: TargetOpen when the file cannot be made, Write
+// when it cannot be written or put in place.
+[[nodiscard]] Failure SaveMidiFile(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -259,7 +259,17 @@ void RemoveTemporaryFilesOnSignal() {
     ::sigaction(SIGTERM, &action, &previousTerm);
 }
 
-int AtomicFile::Open(const std::string& target, Reach reach) {
+Failure AtomicFile::Open(const std::string& target, Reach reach) {
+    const int error = OpenTarget(target, reach);
+    return error == 0 ? Failure::None() : Failure::Because(FailureKind::TargetOpen, ErrnoText(error));
+}
+
+Failure AtomicFile::Commit() {
+    const int error = Finish();
+    return error == 0 ? Failure::None() : Failure::Because(FailureKind::Write, ErrnoText(error));
+}
+
+int AtomicFile::OpenTarget(const std::string& target, Reach reach) {
     Discard();
     struct stat info {};
     if (reach == Reach::OwnFile && ::lstat(target.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return ELOOP;
@@ -369,7 +379,7 @@ int AtomicFile::LinkIntoPlace(int fd) {
     }
 }
 
-int AtomicFile::Commit() {
+int AtomicFile::Finish() {
     if (fd_ < 0) return EBADF;
     if (direct_) {
         const int result = ::close(fd_) == 0 ? 0 : errno;

@@ -13,6 +13,8 @@
 
 #include <string>
 
+#include "core/failure.h"
+
 namespace platform {
 
 class AtomicFile {
@@ -31,24 +33,32 @@ class AtomicFile {
 
     // Opens a file to write that will become `target`. A regular file already there keeps its
     // mode in the replacement; a link is followed, so the file it names is replaced and the link
-    // stays. Returns 0, or the errno value that says why not (EISDIR for a folder, ENXIO for a
-    // pipe nobody reads; where `reach` forbids them, ELOOP for a link, EINVAL for a device or a
-    // pipe, EPERM for another user's file).
-    [[nodiscard]] int Open(const std::string& target, Reach reach = Reach::Anything);
+    // stays.
+    //
+    // The failures of Open and Commit carry the system's reason alone ("Is a directory"), for the
+    // caller to put after the name the user knows the target by, in the caller's own words:
+    // TargetOpen here, Write from Commit. Open refuses a folder ("Is a directory") and a pipe
+    // nobody reads ("No such device or address"); where `reach` forbids them, a link ("Too many
+    // levels of symbolic links"), a device or a pipe ("Invalid argument") and another user's file
+    // ("Operation not permitted").
+    [[nodiscard]] Failure Open(const std::string& target, Reach reach = Reach::Anything);
 
     // The descriptor to write to; -1 when not open.
     [[nodiscard]] int Fd() const { return fd_; }
     // Whether writes go straight to the target (a device or a pipe) rather than to a new file.
     [[nodiscard]] bool Direct() const { return direct_; }
 
-    // Closes the file and puts it in the target's place. Returns 0, or the errno value of what
-    // failed; the target is then as it was and nothing is left of the new file.
-    [[nodiscard]] int Commit();
+    // Closes the file and puts it in the target's place. On failure the target is as it was and
+    // nothing is left of the new file.
+    [[nodiscard]] Failure Commit();
 
     // Closes the file and removes it; the target stays as it was. Does nothing when not open.
     void Discard();
 
   private:
+    // The steps below return 0 or the errno value of what failed; Open and Commit put it in words.
+    int OpenTarget(const std::string& target, Reach reach);
+    int Finish();
     int OpenReplacement(const std::string& folder, int mode, bool keepMode);
     int OpenNamed(int mode);
     int LinkIntoPlace(int fd);

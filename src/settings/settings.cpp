@@ -414,9 +414,9 @@ bool ReplaceFileWithText(const std::string& path, const std::string& text,
     // The new file takes the old one's place by one rename once it is complete and on disk, so
     // readers see either the old file or the complete new one, never a torn one.
     platform::AtomicFile file;
-    if (file.Open(path, reach) != 0 || file.Direct()) return false;
+    if (!file.Open(path, reach).Ok() || file.Direct()) return false;
     if (!WriteAll(file.Fd(), text.data(), text.size()).Ok() || fsync(file.Fd()) != 0) return false;
-    return file.Commit() == 0;
+    return file.Commit().Ok();
 }
 
 bool UpdateSettings(const std::function<void(Settings&)>& change, const std::string& defaultSoundFont) {

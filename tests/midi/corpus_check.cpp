@@ -22,9 +22,8 @@ int main(int argc, char** argv) {
         }
         ++files;
         std::vector<uint8_t> bytes;
-        int error = 0;
         auto song = std::make_unique<SongData>();
-        const bool ok = ReadFileBytes(argv[i], bytes, error) && ParseSong(*song, bytes.data(), bytes.size());
+        const bool ok = ReadFileBytes(argv[i], bytes).Ok() && ParseSong(*song, bytes.data(), bytes.size());
         const std::vector<uint8_t> given = PlayerMidiBytes(bytes.data(), bytes.size());
         const player_notes::Played heard = player_notes::Play(given.data(), given.size(), 64000.0);
         if (ok) ++loaded;

@@ -277,8 +277,7 @@ TEST(HandSplit, DemoPieceInOneTrackSplitsAsItsTracks) {
     const char* source = std::getenv("DORVIK_SOURCE_DIR");
     const std::string path = std::string(source != nullptr ? source : ".") + "/examples/demo_song.mid";
     std::vector<uint8_t> bytes;
-    int error = 0;
-    ASSERT_TRUE(ReadFileBytes(path, bytes, error)) << path;
+    ASSERT_TRUE(ReadFileBytes(path, bytes).Ok()) << path;
     auto tracks = NewSong();
     ASSERT_TRUE(ParseSong(*tracks, bytes.data(), bytes.size()));
     ASSERT_EQ(tracks->handRule, HandsByTrack);

@@ -308,20 +308,21 @@ TEST(MidiReading, FailuresInWords) {
         int32_t status;
         int64_t offset;
         double duration;
-        int error;
+        const char* reason;
         const char* text;
     };
     const Case cases[] = {
-        {MidiOk, 0, 0, 0, ""},
-        {MidiInvalidFile, 0, 0, 0, "Not a MIDI file"},
-        {MidiCutShort, 1234, 0, 0, "Cut short at byte 1234"},
-        {MidiDamaged, 22, 0, 0, "Damaged at byte 22"},
-        {MidiSmpteTiming, 0, 0, 0, "SMPTE timing is not supported"},
-        {MidiTooLong, 0, 1800.52, 0, "Longer than 30 minutes (1800.5 s)"},
-        {MidiTooLong, 0, 1800.001, 0, "Longer than 30 minutes (1800.001 s)"},
-        {MidiTooLong, 0, 1800.0000001, 0, "Longer than 30 minutes (1800.001 s)"},
-        {MidiReadError, 0, 0, ENOENT, "Cannot be read: No such file or directory"},
-        {MidiTooLarge, 2147483648, 0, EFBIG, "Too large: 2147483648 bytes, over the memory limit of 1.5 GB"},
+        {MidiOk, 0, 0, "", ""},
+        {MidiInvalidFile, 0, 0, "", "Not a MIDI file"},
+        {MidiCutShort, 1234, 0, "", "Cut short at byte 1234"},
+        {MidiDamaged, 22, 0, "", "Damaged at byte 22"},
+        {MidiSmpteTiming, 0, 0, "", "SMPTE timing is not supported"},
+        {MidiTooLong, 0, 1800.52, "", "Longer than 30 minutes (1800.5 s)"},
+        {MidiTooLong, 0, 1800.001, "", "Longer than 30 minutes (1800.001 s)"},
+        {MidiTooLong, 0, 1800.0000001, "", "Longer than 30 minutes (1800.001 s)"},
+        {MidiReadError, 0, 0, "No such file or directory", "Cannot be read: No such file or directory"},
+        {MidiTooLarge, 2147483648, 0, "File too large",
+         "Too large: 2147483648 bytes, over the memory limit of 1.5 GB"},
     };
     SetSongMemoryLimit(int64_t{3} << 29);
     for (const Case& c : cases) {
@@ -329,7 +330,7 @@ TEST(MidiReading, FailuresInWords) {
         song.status = c.status;
         song.failureOffset = c.offset;
         song.duration = c.duration;
-        song.failureErrno = c.error;
+        song.failureReason = c.reason;
         EXPECT_EQ(MidiLoadFailureText(song), c.text);
     }
     SongData counted{};
@@ -460,11 +461,23 @@ TEST_F(MidiFileTest, UnreadablePathsSayWhy) {
     // A pipe would wait for a writer for ever if it were opened.
     const std::string fifo = (dir_ / "pipe.mid").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& path : {(dir_ / "missing.mid").string(), dir_.string(), fifo}) {
+    struct Case {
+        std::string path;
+        int error;  // the system's reason the song tells
+    };
+    for (const Case& c :
+         {Case{(dir_ / "missing.mid").string(), ENOENT}, Case{dir_.string(), EISDIR}, Case{fifo, EINVAL}}) {
+        SCOPED_TRACE(c.path);
         auto song = NewSong();
-        EXPECT_FALSE(ReadMidiFile(*song, path)) << path;
-        EXPECT_EQ(song->status, MidiReadError) << path;
-        EXPECT_EQ(MidiLoadFailureText(*song).rfind("Cannot be read: ", 0), 0u) << MidiLoadFailureText(*song);
+        EXPECT_FALSE(ReadMidiFile(*song, c.path));
+        EXPECT_EQ(song->status, MidiReadError);
+        EXPECT_EQ(MidiLoadFailureText(*song), std::string("Cannot be read: ") + std::strerror(c.error));
+        // The bytes alone: the same reason, after the file's name.
+        std::vector<uint8_t> bytes{1, 2, 3};
+        const Failure read = ReadFileBytes(c.path, bytes);
+        EXPECT_NE(read.kind, FailureKind::None);
+        EXPECT_EQ(read.text, c.path + ": " + std::strerror(c.error));
+        EXPECT_TRUE(bytes.empty());
     }
 }
 
@@ -486,6 +499,10 @@ TEST_F(MidiFileTest, FilesLargerThanTheReaderTakesAreRefusedUnread) {
         if (!c.loads) {
             EXPECT_EQ(parsed->status, MidiTooLarge) << c.size;
             EXPECT_EQ(parsed->failureOffset, static_cast<int64_t>(c.size));
+            std::vector<uint8_t> bytes;
+            const Failure read = ReadFileBytes(path, bytes);
+            EXPECT_EQ(read.kind, FailureKind::SourceFormat) << c.size;
+            EXPECT_EQ(read.text, path + ": " + std::strerror(EFBIG));
         }
     }
     SetSongMemoryLimit(0);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <tuple>
 
@@ -200,14 +201,16 @@ TEST(Take, SavedWholeOrNotAtAll) {
     const std::vector<uint8_t> bytes = Record({{0.0, {0x90, 60, 64}}, {0.5, {0x80, 60, 0}}}).FileBytes(1.0);
 
     const std::string path = dir + "/take.mid";
-    ASSERT_EQ(SaveMidiFile(path, {'o', 'l', 'd'}), 0);
-    ASSERT_EQ(SaveMidiFile(path, bytes), 0);
+    ASSERT_TRUE(SaveMidiFile(path, {'o', 'l', 'd'}).Ok());
+    ASSERT_TRUE(SaveMidiFile(path, bytes).Ok());
     std::vector<uint8_t> read;
-    int error = 0;
-    ASSERT_TRUE(ReadFileBytes(path, read, error));
+    ASSERT_TRUE(ReadFileBytes(path, read).Ok());
     EXPECT_EQ(read, bytes) << "the new take replaces the old file";
 
-    EXPECT_EQ(SaveMidiFile(dir + "/missing/take.mid", bytes), ENOENT);
+    // The reason alone, for the caller to put after the name the user gave.
+    const Failure missing = SaveMidiFile(dir + "/missing/take.mid", bytes);
+    EXPECT_EQ(missing.kind, FailureKind::TargetOpen);
+    EXPECT_EQ(missing.text, std::strerror(ENOENT));
     std::filesystem::remove_all(dir);
 }
 

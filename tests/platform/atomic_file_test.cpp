@@ -82,13 +82,13 @@ TEST_F(AtomicFileTest, CommitPutsTheWholeFileInPlace) {
             ASSERT_EQ(::chmod(c.replaced.c_str(), static_cast<mode_t>(c.oldMode)), 0);
         }
         platform::AtomicFile file;
-        ASSERT_EQ(file.Open(c.target), 0);
+        ASSERT_TRUE(file.Open(c.target).Ok());
         EXPECT_FALSE(file.Direct());
         ASSERT_TRUE(WriteAll(file.Fd(), "new bytes"));
         if (c.oldMode != 0) {
             EXPECT_EQ(ReadAll(c.replaced), "old") << "the target stays until the commit";
         }
-        ASSERT_EQ(file.Commit(), 0);
+        ASSERT_TRUE(file.Commit().Ok());
         EXPECT_EQ(file.Fd(), -1);
         EXPECT_EQ(ReadAll(c.replaced), "new bytes");
         struct stat info {};
@@ -102,7 +102,7 @@ TEST_F(AtomicFileTest, CommitPutsTheWholeFileInPlace) {
     // A writer dropped without a commit leaves the target and its folder as they were.
     {
         platform::AtomicFile dropped;
-        ASSERT_EQ(dropped.Open(In("private")), 0);
+        ASSERT_TRUE(dropped.Open(In("private")).Ok());
         ASSERT_TRUE(WriteAll(dropped.Fd(), "half"));
     }
     EXPECT_EQ(ReadAll(In("private")), "new bytes");
@@ -116,7 +116,7 @@ TEST_F(AtomicFileTest, AWriterKilledOutrightLeavesNothingBeside) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         platform::AtomicFile file;
-        if (file.Open(In("out")) != 0) ::_exit(1);
+        if (!file.Open(In("out")).Ok()) ::_exit(1);
         if (!WriteAll(file.Fd(), std::string(1 << 20, 'x'))) ::_exit(1);
         ::raise(SIGKILL);
         ::_exit(1);
@@ -152,9 +152,9 @@ TEST_F(AtomicFileTest, StaleNamesGoAtTheNextWrite) {
     const std::vector<std::string> before = Names();
 
     platform::AtomicFile file;
-    ASSERT_EQ(file.Open(In("out")), 0);
+    ASSERT_TRUE(file.Open(In("out")).Ok());
     ASSERT_TRUE(WriteAll(file.Fd(), "new"));
-    ASSERT_EQ(file.Commit(), 0);
+    ASSERT_TRUE(file.Commit().Ok());
     ::close(holder);
 
     std::vector<std::string> expected;
@@ -196,11 +196,13 @@ TEST_F(AtomicFileTest, AWriterHeldToItsOwnFilesTouchesNothingElse) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         platform::AtomicFile file;
-        const int error = file.Open(c.target, c.reach);
-        EXPECT_EQ(error, c.error) << std::strerror(error);
-        if (error == 0) {
+        const Failure opened = file.Open(c.target, c.reach);
+        // The refusal is told in the system's words for its reason, for the caller to name the file.
+        EXPECT_EQ(opened.text, c.error == 0 ? "" : std::strerror(c.error));
+        EXPECT_EQ(opened.kind, c.error == 0 ? FailureKind::None : FailureKind::TargetOpen);
+        if (opened.Ok()) {
             ASSERT_TRUE(WriteAll(file.Fd(), "new"));
-            ASSERT_EQ(file.Commit(), 0);
+            ASSERT_TRUE(file.Commit().Ok());
         }
     }
     EXPECT_EQ(ReadAll(In("real")), "new") << "a settings file is replaced where its link points";
@@ -231,12 +233,12 @@ TEST_F(AtomicFileTest, SignalsDuringCommitsLeaveOnlyWholeFiles) {
                 std::thread writer([&] {
                     for (int n = 0;; ++n) {
                         platform::AtomicFile file;
-                        if (file.Open(In("out")) != 0) ::_exit(2);
+                        if (!file.Open(In("out")).Ok()) ::_exit(2);
                         if (!WriteAll(file.Fd(), std::string(kBlock, static_cast<char>('a' + n % 26))))
                             ::_exit(2);
                         // A commit refused because the signal is ending the process: the
                         // process ends by the signal all the same.
-                        if (file.Commit() != 0) return;
+                        if (!file.Commit().Ok()) return;
                         if (n == 0) (void)::write(ready[1], "r", 1);
                     }
                 });

@@ -199,8 +199,8 @@ TEST(SetUpPractice, RefusesWhatARenderCannotDo) {
         ASSERT_TRUE(synth.Valid());
         // The tests run in the source folder.
         std::vector<uint8_t> demo;
-        int error = 0;
-        ASSERT_TRUE(ReadFileBytes("examples/demo_song.mid", demo, error)) << error;
+        const Failure read = ReadFileBytes("examples/demo_song.mid", demo);
+        ASSERT_TRUE(read.Ok()) << read.text;
         RenderRequest request{smf::Shared(demo), "/usr/share/sounds/sf2/TimGM6mb.sf2", nullptr};
         request.speed = row.speed;
         request.mutes.parts.set(0, row.mutePart);
