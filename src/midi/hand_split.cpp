@@ -16,18 +16,22 @@ constexpr double kChordSeconds = 0.03;
 // A note still held this long after an onset counts as held by its hand; one that ends sooner is
 // being let go as the next is struck, as a legato line does.
 constexpr double kHeldSeconds = 0.05;
-// The split line stays between E3 and G4: below E3 the left hand would be made to play tenor
-// melodies, above G4 the right hand would lose the middle of the keyboard to the left.
+// The piece's middle, which each hand leans to its own side of, stays between E3 and G4: below E3
+// the left hand would be made to play tenor melodies, above G4 the right hand would lose the middle
+// of the keyboard to the left.
 constexpr double kLowestSplit = 52.0;
 constexpr double kHighestSplit = 67.0;
 // An octave is an easy reach; a tenth is as far as a hand goes.
 constexpr int kEasySpan = 12;
 constexpr int kWidestSpan = 16;
 constexpr int kFingers = 5;
-// A line: notes that follow each other within this long, and at most this many keys apart.
+// A line: notes that follow each other within this long, and at most this many keys apart. Taking
+// over the other hand's line costs as much as moving a hand half an octave.
 constexpr double kLineSeconds = 1.0;
 constexpr int kLineStep = 5;
-constexpr double kHandover = 4.0;
+constexpr double kHandover = 6.0;
+// The most ways from one onset's cuts into the next one's that are weighed.
+constexpr size_t kMostWays = 512;
 
 // How far a hand is stretched costs nothing to an octave, then more with every key, and a great
 // deal past what a hand can reach.
@@ -40,12 +44,6 @@ double SpanCost(int span) {
 
 double FingerCost(int notes) {
     return notes > kFingers ? 20.0 * (notes - kFingers) : 0.0;
-}
-
-// The weight of a hand's last place against a note, by how long the hand has rested: a hand that
-// just played is where it played, one that has rested a while may have gone anywhere.
-double Recency(double rest) {
-    return 0.7 + 0.3 * std::exp(-rest / 1.5);
 }
 
 // What a path through the piece knows of the hands after its latest onset.
@@ -148,10 +146,9 @@ class Splitter {
     }
 
     // What a note costs in a hand, given where the path has the hands: its distance from where the
-    // hand last played, the more as the hand played more lately, and a little for lying on the
-    // other hand's side of the split line.
+    // hand has been playing, and a little for lying on the other hand's side of the piece's middle.
     double NoteCost(const Hands& at, int hand, int key, double time) const {
-        const double away = std::abs(key - at.position[hand]) * Recency(time - at.struck[hand]);
+        const double away = std::abs(key - at.position[hand]);
         const double wrongSide =
             hand == RightHand ? std::max(0.0, split_ - key) : std::max(0.0, key - split_);
         // A note a step or two from the other hand's last one, struck soon after it while this
@@ -161,7 +158,10 @@ class Splitter {
         if (at.struck[other] > at.struck[hand] && time - at.struck[other] < kLineSeconds &&
             key >= at.low[other] - kLineStep && key <= at.high[other] + kLineStep)
             handover = kHandover;
-        return away + 0.3 * wrongSide + handover;
+        // Reaching past where the other hand is.
+        const double crossing = hand == RightHand ? std::max(0.0, double{at.position[LeftHand]} - key)
+                                                  : std::max(0.0, key - double{at.position[RightHand]});
+        return away + 0.1 * wrongSide + handover + crossing;
     }
 
     // A hand striking keys low..high, `notes` of them, at `time`.
@@ -186,8 +186,7 @@ class Splitter {
             end = std::max(end, static_cast<double>(notes_[order_[i]].end));
         }
         const double middle = sum / static_cast<double>(to - from);
-        const double keep = 0.4 * Recency(time - at.struck[h]);
-        at.position[h] = static_cast<float>(keep * at.position[h] + (1.0 - keep) * middle);
+        at.position[h] = static_cast<float>(0.4 * at.position[h] + 0.6 * middle);
         at.struck[h] = static_cast<float>(time);
         at.heldUntil[h] = static_cast<float>(end);
         at.low[h] = static_cast<uint8_t>(Key(notes_[order_[from]]));
@@ -212,7 +211,20 @@ class Splitter {
             nextCost.assign(cutCount, 0.0);
             nextAt.resize(cutCount);
             back_.resize(cuts_.size());
-            for (size_t s = 0; s < cost.size(); ++s) {
+            // Between two great clusters of keys only the cheapest ways in are followed on, so that
+            // the work stays bounded however many keys sound at once; an onset a pair of hands can
+            // play has few enough cuts to weigh them all.
+            from_.resize(cost.size());
+            for (size_t s = 0; s < cost.size(); ++s) from_[s] = static_cast<uint8_t>(s);
+            size_t ways = cost.size();
+            if (ways * cutCount > kMostWays) {
+                ways = std::max<size_t>(1, kMostWays / cutCount);
+                std::partial_sort(
+                    from_.begin(), from_.begin() + static_cast<std::ptrdiff_t>(ways), from_.end(),
+                    [&](uint8_t a, uint8_t b) { return cost[a] != cost[b] ? cost[a] < cost[b] : a < b; });
+            }
+            for (size_t w = 0; w < ways; ++w) {
+                const size_t s = from_[w];
                 // Prefix sums of the notes' costs in either hand, so every cut is weighed in one step.
                 left.assign(m + 1, 0.0);
                 right.assign(m + 1, 0.0);
@@ -230,7 +242,7 @@ class Splitter {
                     if (cut < m)
                         total += StrikeCost(at[s], RightHand, Key(notes_[order_[from + cut]]),
                                             Key(notes_[order_[next - 1]]), m - cut, time);
-                    if (s == 0 || total < nextCost[c]) {
+                    if (w == 0 || total < nextCost[c]) {
                         nextCost[c] = total;
                         back_[cutFrom_.back() + c] = static_cast<uint8_t>(s);
                     }
@@ -241,9 +253,6 @@ class Splitter {
                 Hands h = at[back_[cutFrom_.back() + c]];
                 if (cut > 0) h = Strike(h, LeftHand, from, from + cut, time);
                 if (cut < m) h = Strike(h, RightHand, from + cut, next, time);
-                // Hands that have crossed cost for as long as they stay so.
-                nextCost[c] +=
-                    std::max(0.0, static_cast<double>(h.position[LeftHand] - h.position[RightHand]));
                 nextAt[c] = h;
             }
             // Costs only ever grow; taking the least off keeps them small numbers.
@@ -276,7 +285,9 @@ class Splitter {
     std::vector<uint32_t> onsetFrom_;  // where each onset's notes begin in order_
     std::vector<uint32_t> cutFrom_;    // where each onset's cuts begin in cuts_
     std::vector<uint32_t> cuts_;       // how many of its notes each cut gives the left hand
-    std::vector<uint8_t> back_;        // for each cut, the cut of the onset before on its best path
+    std::vector<uint8_t> back_;
+    std::vector<uint8_t> from_;  // the cuts of the onset before that are followed on        // for each cut,
+                                 // the cut of the onset before on its best path
     size_t bestLast_ = 0;
 };
 
