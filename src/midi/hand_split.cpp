@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -15,14 +16,22 @@ constexpr double kChordSeconds = 0.03;
 // A note still held this long after an onset counts as held by its hand; one that ends sooner is
 // being let go as the next is struck, as a legato line does.
 constexpr double kHeldSeconds = 0.05;
-// The split line stays between E3 and G4: below E3 the left hand would be made to play tenor
-// melodies, above G4 the right hand would lose the middle of the keyboard to the left.
+// The piece's middle, which each hand leans to its own side of, stays between E3 and G4: below E3
+// the left hand would be made to play tenor melodies, above G4 the right hand would lose the middle
+// of the keyboard to the left.
 constexpr double kLowestSplit = 52.0;
 constexpr double kHighestSplit = 67.0;
 // An octave is an easy reach; a tenth is as far as a hand goes.
 constexpr int kEasySpan = 12;
 constexpr int kWidestSpan = 16;
 constexpr int kFingers = 5;
+// A line: notes that follow each other within this long, and at most this many keys apart. Taking
+// over the other hand's line costs as much as moving a hand half an octave.
+constexpr double kLineSeconds = 1.0;
+constexpr int kLineStep = 5;
+constexpr double kHandover = 6.0;
+// The most ways from one onset's cuts into the next one's that are weighed.
+constexpr size_t kMostWays = 512;
 
 // How far a hand is stretched costs nothing to an octave, then more with every key, and a great
 // deal past what a hand can reach.
@@ -37,9 +46,12 @@ double FingerCost(int notes) {
     return notes > kFingers ? 20.0 * (notes - kFingers) : 0.0;
 }
 
-struct HandState {
-    double position;  // where the hand last played: a smoothed middle of its recent notes
-    float heldUntil[128];
+// What a path through the piece knows of the hands after its latest onset.
+struct Hands {
+    float position[2];        // a smoothed middle of each hand's recent notes
+    float struck[2];          // when each hand last struck
+    float heldUntil[2];       // the end of the longest note of each hand's last strike
+    uint8_t low[2], high[2];  // the keys of each hand's last strike
 };
 
 class Splitter {
@@ -50,31 +62,20 @@ class Splitter {
         std::vector<uint8_t> hands(count_, RightHand);
         // The notes are sorted by 32-bit index: a song keeps far fewer.
         if (count_ == 0 || count_ > UINT32_MAX) return hands;
-        std::vector<uint32_t> order(count_);
-        for (size_t i = 0; i < count_; ++i) order[i] = static_cast<uint32_t>(i);
-        std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        order_.resize(count_);
+        for (size_t i = 0; i < count_; ++i) order_[i] = static_cast<uint32_t>(i);
+        std::sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) {
             const NoteRecord &x = notes_[a], &y = notes_[b];
             if (x.start != y.start) return x.start < y.start;
-            if (x.key != y.key) return x.key < y.key;
             return a < b;
         });
         Start();
         // A piece that stays within an octave is a single hand's: there is no second register to
         // give the other hand. Nor is a single line, a tune that seldom sounds two notes at once,
         // however wide it ranges.
-        if (narrow_ || SingleLine(order)) return hands;
-        std::vector<uint32_t> onset;
-        for (size_t i = 0; i < order.size();) {
-            const double first = notes_[order[i]].start;
-            onset.clear();
-            for (; i < order.size() && notes_[order[i]].start - first <= kChordSeconds; ++i)
-                onset.push_back(order[i]);
-            // Sorted by key, so that a cut is a place in the list.
-            std::sort(onset.begin(), onset.end(), [&](uint32_t a, uint32_t b) {
-                return notes_[a].key != notes_[b].key ? notes_[a].key < notes_[b].key : a < b;
-            });
-            Assign(onset, first, hands);
-        }
+        if (narrow_ || SingleLine()) return hands;
+        Forward();
+        Back(hands);
         return hands;
     }
 
@@ -98,109 +99,196 @@ class Splitter {
         const double low = percentile(0.1), high = percentile(0.9);
         narrow_ = high - low < kEasySpan;
         split_ = std::clamp((low + high) / 2.0, kLowestSplit, kHighestSplit);
-        hand_[RightHand].position = std::max(split_ + 5.0, (split_ + high) / 2.0);
-        hand_[LeftHand].position = std::min(split_ - 5.0, (split_ + low) / 2.0);
-        for (HandState& h : hand_) std::fill(std::begin(h.heldUntil), std::end(h.heldUntil), -1.0f);
+        start_.position[RightHand] = static_cast<float>(std::max(split_ + 5.0, (split_ + high) / 2.0));
+        start_.position[LeftHand] = static_cast<float>(std::min(split_ - 5.0, (split_ + low) / 2.0));
+        for (int h = 0; h < 2; ++h) {
+            start_.struck[h] = -1e6f;
+            start_.heldUntil[h] = -1.0f;
+            start_.low[h] = start_.high[h] = static_cast<uint8_t>(start_.position[h]);
+        }
     }
 
     // Whether fewer than a third of the notes sound with another: struck with it, or while it is
     // still held past the slack a legato line leaves.
-    bool SingleLine(const std::vector<uint32_t>& order) const {
+    bool SingleLine() const {
         size_t together = 0;
         float latestEnd = -1.0f;
-        for (size_t i = 0; i < order.size(); ++i) {
-            const NoteRecord& n = notes_[order[i]];
+        for (size_t i = 0; i < order_.size(); ++i) {
+            const NoteRecord& n = notes_[order_[i]];
             const bool held = n.start < latestEnd - kHeldSeconds;
             const bool struckWith =
-                (i > 0 && n.start - notes_[order[i - 1]].start <= kChordSeconds) ||
-                (i + 1 < order.size() && notes_[order[i + 1]].start - n.start <= kChordSeconds);
+                (i > 0 && n.start - notes_[order_[i - 1]].start <= kChordSeconds) ||
+                (i + 1 < order_.size() && notes_[order_[i + 1]].start - n.start <= kChordSeconds);
             together += held || struckWith;
             latestEnd = std::max(latestEnd, n.end);
         }
-        return together * 3 < order.size();
+        return together * 3 < order_.size();
     }
 
-    double NoteCost(int hand, int key) const {
-        const double away = std::abs(key - hand_[hand].position);
+    // One onset's notes, sorted by key, as a run of order_; the places a cut may go between its
+    // lower notes (the left hand's) and its upper ones. Notes of one key never part.
+    void TakeOnset(size_t& next) {
+        const size_t from = next;
+        const double first = notes_[order_[from]].start;
+        while (next < order_.size() && notes_[order_[next]].start - first <= kChordSeconds) ++next;
+        std::sort(order_.begin() + static_cast<std::ptrdiff_t>(from),
+                  order_.begin() + static_cast<std::ptrdiff_t>(next), [&](uint32_t a, uint32_t b) {
+                      return notes_[a].key != notes_[b].key ? notes_[a].key < notes_[b].key : a < b;
+                  });
+        onsetFrom_.push_back(static_cast<uint32_t>(from));
+        cutFrom_.push_back(static_cast<uint32_t>(cuts_.size()));
+        cuts_.push_back(0);
+        for (size_t i = from + 1; i < next; ++i) {
+            if (Key(notes_[order_[i]]) != Key(notes_[order_[i - 1]]))
+                cuts_.push_back(static_cast<uint32_t>(i - from));
+        }
+        cuts_.push_back(static_cast<uint32_t>(next - from));
+    }
+
+    // What a note costs in a hand, given where the path has the hands: its distance from where the
+    // hand has been playing, and a little for lying on the other hand's side of the piece's middle.
+    double NoteCost(const Hands& at, int hand, int key, double time) const {
+        const double away = std::abs(key - at.position[hand]);
         const double wrongSide =
             hand == RightHand ? std::max(0.0, split_ - key) : std::max(0.0, key - split_);
-        return away + wrongSide;
+        // A note a step or two from the other hand's last one, struck soon after it while this
+        // hand rests, carries on that hand's line: a line seldom passes from hand to hand.
+        const int other = 1 - hand;
+        double handover = 0.0;
+        if (at.struck[other] > at.struck[hand] && time - at.struck[other] < kLineSeconds &&
+            key >= at.low[other] - kLineStep && key <= at.high[other] + kLineStep)
+            handover = kHandover;
+        // Reaching past where the other hand is.
+        const double crossing = hand == RightHand ? std::max(0.0, double{at.position[LeftHand]} - key)
+                                                  : std::max(0.0, key - double{at.position[RightHand]});
+        return away + 0.1 * wrongSide + handover + crossing;
     }
 
-    // Takes one onset's notes, sorted by key.
-    void Assign(const std::vector<uint32_t>& onset, double time, std::vector<uint8_t>& hands) {
-        const size_t m = onset.size();
-        // The keys each hand still holds, which the other hand does not cross.
-        int heldLow[2] = {128, 128}, heldHigh[2] = {-1, -1};
-        for (int h = 0; h < 2; ++h) {
-            for (int k = 0; k < 128; ++k) {
-                if (hand_[h].heldUntil[k] <= time + kHeldSeconds) continue;
-                heldLow[h] = std::min(heldLow[h], k);
-                heldHigh[h] = std::max(heldHigh[h], k);
-            }
+    // A hand striking keys low..high, `notes` of them, at `time`.
+    double StrikeCost(const Hands& at, int h, int low, int high, size_t notes, double time) const {
+        double cost = SpanCost(high - low) + FingerCost(static_cast<int>(notes));
+        // What the hand still holds of its last strike it must reach from where it strikes now.
+        if (at.heldUntil[h] > time + kHeldSeconds)
+            cost += 0.5 * SpanCost(std::max(high, int{at.high[h]}) - std::min(low, int{at.low[h]}));
+        // Reaching over or under what the other hand holds.
+        const int other = 1 - h;
+        if (at.heldUntil[other] > time + kHeldSeconds) {
+            if (h == RightHand && low < at.high[other]) cost += 2.0 * (at.high[other] - low);
+            if (h == LeftHand && high > at.low[other]) cost += 2.0 * (high - at.low[other]);
         }
-        // Prefix sums of the notes' costs in either hand, so every cut is weighed in one step.
-        leftCost_.assign(m + 1, 0.0);
-        rightCost_.assign(m + 1, 0.0);
-        for (size_t i = 0; i < m; ++i) {
-            leftCost_[i + 1] = leftCost_[i] + NoteCost(LeftHand, Key(notes_[onset[i]]));
-            rightCost_[i + 1] = rightCost_[i] + NoteCost(RightHand, Key(notes_[onset[i]]));
-        }
-        auto key = [&](size_t i) { return Key(notes_[onset[i]]); };
-        // A hand playing keys low..high while it holds heldLow..heldHigh.
-        auto handCost = [&](int h, int low, int high, size_t notes) {
-            // Only what a hand strikes together is taken as its reach: what it struck before may be
-            // sounding on under the pedal, or held by notes a recording drew out, while the hand
-            // has long moved on.
-            double cost = SpanCost(high - low) + FingerCost(static_cast<int>(notes));
-            // Reaching over or under what the other hand holds.
-            const int other = 1 - h;
-            if (heldHigh[other] >= 0) {
-                if (h == RightHand && low < heldHigh[other]) cost += 2.0 * (heldHigh[other] - low);
-                if (h == LeftHand && high > heldLow[other]) cost += 2.0 * (high - heldLow[other]);
-            }
-            return cost;
-        };
-        size_t best = 0;
-        double bestCost = 0.0;
-        for (size_t cut = 0; cut <= m; ++cut) {
-            double cost = leftCost_[cut] + (rightCost_[m] - rightCost_[cut]);
-            if (cut > 0) cost += handCost(LeftHand, key(0), key(cut - 1), cut);
-            if (cut < m) cost += handCost(RightHand, key(cut), key(m - 1), m - cut);
-            if (cut == 0 || cost < bestCost) {
-                best = cut;
-                bestCost = cost;
-            }
-        }
-        for (size_t i = 0; i < m; ++i) {
-            const NoteRecord& n = notes_[onset[i]];
-            const int h = i < best ? LeftHand : RightHand;
-            hands[onset[i]] = static_cast<uint8_t>(h);
-            float& held = hand_[h].heldUntil[Key(n)];
-            held = std::max(held, n.end);
-        }
-        // Each hand that played moves to where it played; the split line moves towards the middle
-        // between the hands' nearest notes.
-        if (best > 0) Follow(LeftHand, 0, best, onset);
-        if (best < m) Follow(RightHand, best, m, onset);
-        const double lowRight = best < m ? key(best) : hand_[RightHand].position;
-        const double highLeft = best > 0 ? key(best - 1) : hand_[LeftHand].position;
-        split_ = std::clamp(0.7 * split_ + 0.3 * (lowRight + highLeft) / 2.0, kLowestSplit, kHighestSplit);
+        return cost;
     }
 
-    void Follow(int h, size_t from, size_t to, const std::vector<uint32_t>& onset) {
-        double sum = 0.0;
-        for (size_t i = from; i < to; ++i) sum += Key(notes_[onset[i]]);
+    Hands Strike(Hands at, int h, size_t from, size_t to, double time) const {
+        double sum = 0.0, end = 0.0;
+        for (size_t i = from; i < to; ++i) {
+            sum += Key(notes_[order_[i]]);
+            end = std::max(end, static_cast<double>(notes_[order_[i]].end));
+        }
         const double middle = sum / static_cast<double>(to - from);
-        hand_[h].position = 0.4 * hand_[h].position + 0.6 * middle;
+        at.position[h] = static_cast<float>(0.4 * at.position[h] + 0.6 * middle);
+        at.struck[h] = static_cast<float>(time);
+        at.heldUntil[h] = static_cast<float>(end);
+        at.low[h] = static_cast<uint8_t>(Key(notes_[order_[from]]));
+        at.high[h] = static_cast<uint8_t>(Key(notes_[order_[to - 1]]));
+        return at;
+    }
+
+    // The cheapest way through the onsets, each cut in two at one of its places: every way into an
+    // onset's cut is weighed from every cut of the onset before, each carrying where its own best
+    // path left the hands, and the cheapest is kept with a pointer back to where it came from.
+    void Forward() {
+        std::vector<double> cost{0.0}, nextCost;
+        std::vector<Hands> at{start_}, nextAt;
+        std::vector<double> left, right;
+        for (size_t next = 0; next < order_.size();) {
+            const size_t from = next;
+            TakeOnset(next);
+            const size_t m = next - from;
+            const double time = notes_[order_[from]].start;
+            const uint32_t* cuts = cuts_.data() + cutFrom_.back();
+            const size_t cutCount = cuts_.size() - cutFrom_.back();
+            nextCost.assign(cutCount, 0.0);
+            nextAt.resize(cutCount);
+            back_.resize(cuts_.size());
+            // Between two great clusters of keys only the cheapest ways in are followed on, so that
+            // the work stays bounded however many keys sound at once; an onset a pair of hands can
+            // play has few enough cuts to weigh them all.
+            from_.resize(cost.size());
+            for (size_t s = 0; s < cost.size(); ++s) from_[s] = static_cast<uint8_t>(s);
+            size_t ways = cost.size();
+            if (ways * cutCount > kMostWays) {
+                ways = std::max<size_t>(1, kMostWays / cutCount);
+                std::partial_sort(
+                    from_.begin(), from_.begin() + static_cast<std::ptrdiff_t>(ways), from_.end(),
+                    [&](uint8_t a, uint8_t b) { return cost[a] != cost[b] ? cost[a] < cost[b] : a < b; });
+            }
+            for (size_t w = 0; w < ways; ++w) {
+                const size_t s = from_[w];
+                // Prefix sums of the notes' costs in either hand, so every cut is weighed in one step.
+                left.assign(m + 1, 0.0);
+                right.assign(m + 1, 0.0);
+                for (size_t i = 0; i < m; ++i) {
+                    const int key = Key(notes_[order_[from + i]]);
+                    left[i + 1] = left[i] + NoteCost(at[s], LeftHand, key, time);
+                    right[i + 1] = right[i] + NoteCost(at[s], RightHand, key, time);
+                }
+                for (size_t c = 0; c < cutCount; ++c) {
+                    const size_t cut = cuts[c];
+                    double total = cost[s] + left[cut] + (right[m] - right[cut]);
+                    if (cut > 0)
+                        total += StrikeCost(at[s], LeftHand, Key(notes_[order_[from]]),
+                                            Key(notes_[order_[from + cut - 1]]), cut, time);
+                    if (cut < m)
+                        total += StrikeCost(at[s], RightHand, Key(notes_[order_[from + cut]]),
+                                            Key(notes_[order_[next - 1]]), m - cut, time);
+                    if (w == 0 || total < nextCost[c]) {
+                        nextCost[c] = total;
+                        back_[cutFrom_.back() + c] = static_cast<uint8_t>(s);
+                    }
+                }
+            }
+            for (size_t c = 0; c < cutCount; ++c) {
+                const size_t cut = cuts[c];
+                Hands h = at[back_[cutFrom_.back() + c]];
+                if (cut > 0) h = Strike(h, LeftHand, from, from + cut, time);
+                if (cut < m) h = Strike(h, RightHand, from + cut, next, time);
+                nextAt[c] = h;
+            }
+            // Costs only ever grow; taking the least off keeps them small numbers.
+            const double least = *std::min_element(nextCost.begin(), nextCost.end());
+            for (double& c : nextCost) c -= least;
+            cost.swap(nextCost);
+            at.swap(nextAt);
+        }
+        bestLast_ = static_cast<size_t>(std::min_element(cost.begin(), cost.end()) - cost.begin());
+    }
+
+    void Back(std::vector<uint8_t>& hands) const {
+        size_t state = bestLast_;
+        for (size_t o = onsetFrom_.size(); o-- > 0;) {
+            const size_t from = onsetFrom_[o];
+            const size_t to = o + 1 < onsetFrom_.size() ? onsetFrom_[o + 1] : order_.size();
+            const size_t cut = cuts_[cutFrom_[o] + state];
+            for (size_t i = from; i < to; ++i)
+                hands[order_[i]] = static_cast<uint8_t>(i - from < cut ? LeftHand : RightHand);
+            state = back_[cutFrom_[o] + state];
+        }
     }
 
     const NoteRecord* notes_;
     size_t count_;
     double split_ = 60.0;
     bool narrow_ = false;
-    HandState hand_[2] = {};
-    std::vector<double> leftCost_, rightCost_;
+    Hands start_ = {};
+    std::vector<uint32_t> order_;
+    std::vector<uint32_t> onsetFrom_;  // where each onset's notes begin in order_
+    std::vector<uint32_t> cutFrom_;    // where each onset's cuts begin in cuts_
+    std::vector<uint32_t> cuts_;       // how many of its notes each cut gives the left hand
+    std::vector<uint8_t> back_;
+    std::vector<uint8_t> from_;  // the cuts of the onset before that are followed on        // for each cut,
+                                 // the cut of the onset before on its best path
+    size_t bestLast_ = 0;
 };
 
 }  // namespace

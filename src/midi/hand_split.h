@@ -1,7 +1,7 @@
 // Two hands out of one voice. A piano song whose notes all come in one track on one channel gives
 // the two-hand rule nothing to tell the hands apart by, so one hand would hold the whole piece. Its
 // notes are split by pitch instead: upper notes to the first hand (the right), lower notes to the
-// second (the left), along a split line that follows the music rather than staying at middle C.
+// second (the left), each hand following its own notes rather than a line fixed at middle C.
 #pragma once
 
 #include <cstddef>
@@ -13,16 +13,18 @@
 enum Hand : uint8_t { RightHand = 0, LeftHand = 1 };  // the part each hand fills
 
 // The hand of each of the `count` notes, in the notes' own order (which may be any). Deterministic,
-// and about linear in the notes once they are sorted by time. The notes need their ends.
+// and linear in the notes once they are sorted by time. The notes need their ends.
 //
-// The notes are taken one onset (a chord, or a single note) at a time. Each onset is cut into a
-// lower and an upper group where the cut costs least: each note weighs its distance from where its
-// hand last played and which side of the split line it lies on; a hand stretched past an octave
-// or striking more than five notes costs more, the more so past a tenth; a hand reaching across
-// notes the other hand still holds costs too. The split line then moves towards the middle of the
-// space between the hands, within E3 to G4, where the line between the hands of piano writing lies.
-// A piece that keeps within an octave, or is a single line (one note at a time, mostly), is one
-// hand's: every note comes back as the right hand's.
+// The notes are taken one onset (a chord, or a single note) at a time, and each onset is cut into
+// a lower group for the left hand and an upper one for the right. Of all the ways to cut every
+// onset, the one that costs least over the whole piece is taken, so that what follows a passage
+// has its say in how the passage is split. A note costs its distance from where its hand has been
+// playing, a little for lying on the far side of the piece's middle from its hand, and more for
+// reaching past where the other hand is; a note a step from the other hand's last one, struck just
+// after it, costs for taking over that hand's line. A hand stretched past an octave or striking
+// more than five notes costs more, the more so past a tenth, and so does one reaching across notes
+// the other hand still holds. A piece that keeps within an octave, or is a single line (one note at
+// a time, mostly), is one hand's: every note comes back as the right hand's.
 [[nodiscard]] std::vector<uint8_t> AssignHandsByPitch(const NoteRecord* notes, size_t count);
 
 // Fewer notes than this are no piece to split: they stay in the hand the file gave them.

@@ -272,6 +272,89 @@ TEST(HandSplit, PiecesForTwoHandsInOneTrackSplitAsWritten) {
     EXPECT_TRUE(middleCFellShort) << "no piece where the music moves the split line";
 }
 
+// Pieces where the register alone misleads, split straight from their notes: the marked notes must
+// go to the hand that plays them, whichever side of middle C they lie on.
+TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
+    struct Played {
+        std::vector<NoteRecord> notes;
+        std::vector<Hand> hands;
+        std::vector<bool> marked;
+        void Add(double start, double length, int key, Hand hand, bool mark = false) {
+            notes.push_back({key, static_cast<float>(start), static_cast<float>(start + length), 80});
+            hands.push_back(hand);
+            marked.push_back(mark);
+        }
+    };
+    // A walking bass climbing to F4 and back under a tune high up.
+    Played bass;
+    const int walk[16] = {48, 50, 52, 53, 55, 57, 59, 60, 62, 64, 65, 64, 62, 60, 57, 53};
+    for (int bar = 0; bar < 4; ++bar) {
+        for (int i = 0; i < 16; ++i) {
+            const double t = (bar * 16 + i) * 0.25;
+            bass.Add(t, 0.25, walk[i], LeftHand, walk[i] > 60);
+            if (i % 2 == 0) bass.Add(t, 0.5, 67 + kScale[(i / 2 + bar) % 7], RightHand);
+            if (i % 4 == 0) bass.Add(t, 1.0, 76, RightHand);
+        }
+    }
+    // A tune that falls to G3 and climbs back over bass octaves.
+    Played tune;
+    const int fall[16] = {72, 71, 69, 67, 65, 64, 62, 60, 59, 57, 55, 57, 59, 60, 64, 67};
+    for (int bar = 0; bar < 4; ++bar) {
+        for (int i = 0; i < 16; ++i) tune.Add((bar * 16 + i) * 0.25, 0.25, fall[i], RightHand, fall[i] < 60);
+        for (int beat = 0; beat < 4; ++beat) {
+            tune.Add((bar * 16 + beat * 4) * 0.25, 1.0, 36 + 5 * (bar % 2), LeftHand);
+            tune.Add((bar * 16 + beat * 4) * 0.25, 1.0, 48 + 5 * (bar % 2), LeftHand);
+        }
+    }
+    // Ten-note chords: five fingers a hand, so middle C goes to the left hand with its four.
+    Played chords;
+    const int voicings[2][10] = {{48, 52, 55, 57, 60, 62, 64, 67, 69, 72},
+                                 {43, 47, 50, 55, 59, 62, 65, 67, 71, 74}};
+    for (int i = 0; i < 16; ++i) {
+        for (int k = 0; k < 10; ++k) {
+            const int key = voicings[i % 2][k];
+            chords.Add(i * 0.5, 0.5, key, k < 5 ? LeftHand : RightHand, key == 60);
+        }
+    }
+    // Broken chords under a tune, then the right hand alone with a run down from C5 to G3 and back,
+    // which a hand plays through rather than passing its lower notes to the resting hand.
+    Played run;
+    const int broken[4] = {48, 52, 55, 52};
+    for (int i = 0; i < 16; ++i) {
+        run.Add(i * 0.5, 0.5, broken[i % 4], LeftHand);
+        if (i % 2 == 0) run.Add(i * 0.5, 1.0, 72 + kScale[i % 5], RightHand);
+    }
+    for (int i = 0; i < 22; ++i) {
+        const int degree = i < 11 ? 14 - i : i - 7;
+        const int key = 48 + 12 * (degree / 7) + kScale[degree % 7];
+        run.Add(8.5 + i * 0.25, 0.25, key, RightHand, key < 60);
+    }
+    const struct {
+        const char* name;
+        const Played& piece;
+    } cases[] = {
+        {"bass climbs over middle C", bass},
+        {"tune falls under middle C", tune},
+        {"ten-note chords", chords},
+        {"run in one hand while the other rests", run},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> hands = AssignHandsByPitch(c.piece.notes.data(), c.piece.notes.size());
+        ASSERT_EQ(hands.size(), c.piece.notes.size());
+        size_t marked = 0, right = 0;
+        for (size_t i = 0; i < hands.size(); ++i) {
+            right += hands[i] == c.piece.hands[i];
+            if (!c.piece.marked[i]) continue;
+            ++marked;
+            EXPECT_EQ(hands[i], c.piece.hands[i])
+                << "key " << c.piece.notes[i].key << " at " << c.piece.notes[i].start;
+        }
+        EXPECT_GT(marked, 0u);
+        EXPECT_GE(right * 20, hands.size() * 19) << right << " of " << hands.size();
+    }
+}
+
 // The demo piece keeps its hands in two tracks; merged into one, its notes split as the tracks did.
 TEST(HandSplit, DemoPieceInOneTrackSplitsAsItsTracks) {
     const char* source = std::getenv("DORVIK_SOURCE_DIR");
