@@ -302,6 +302,7 @@ std::vector<ChordSpan> ChordsOf(std::vector<VoiceNote> notes) {
         std::sort(heads.begin(), heads.end(),
                   [](const VoiceNote* x, const VoiceNote* y) { return x->key < y->key; });
         ChordSpan c{a, b, {}, {}, {}, {}, {}, 0};
+        int rolledHeads = 0;
         for (const VoiceNote* n : heads) {
             const bool struck = n->start == a;
             c.keys.push_back(n->key);
@@ -309,8 +310,9 @@ std::vector<ChordSpan> ChordsOf(std::vector<VoiceNote> notes) {
             c.tiedIn.push_back(struck ? 0 : 1);
             c.tiedOn.push_back(n->end > b ? 1 : 0);
             c.attack.push_back(struck && n->roll != 0 ? n->attack : 0);
-            if (struck && n->roll != 0) c.roll = n->roll;
+            if (struck && n->roll != 0) c.roll = n->roll, ++rolledHeads;
         }
+        if (rolledHeads < 2) c.roll = 0;  // a roll's lone key in another voice keeps only its attack
         out.push_back(std::move(c));
     }
     return out;
