@@ -88,9 +88,10 @@ size_t BeatAt(const std::vector<BeatFrame>& beats, double position) {
 // or a roll. Each takes the onset of the chord's first note, so that the beat's grid is chosen for
 // the chord and not for its spread. Successive onsets lie less than an eighth of the beat apart
 // (closer than any written run of thirty-seconds in a quarter beat), the whole chord within a
-// third of the beat (a triplet eighth), and every note sounds on past the last onset for at least the spread:
-// a fast run whose notes overlap a little is not a chord. A chord whose notes climb or fall one by one over
-// at least a sixteenth of the beat is a roll.
+// third of the beat (a triplet eighth), and every note sounds on past the last onset for at least
+// the spread: a fast run whose notes overlap a little is not a chord. A chord whose notes climb or
+// fall one by one over at least a twelfth of the beat is a roll: a hand's chord is rarely that
+// uneven, and an evenly struck one never keeps its keys in order.
 void GroupChords(std::vector<RawNote>& notes, const std::vector<BeatFrame>& beats) {
     size_t i = 0;
     while (i < notes.size()) {
@@ -122,7 +123,7 @@ void GroupChords(std::vector<RawNote>& notes, const std::vector<BeatFrame>& beat
             up &= range[k].first > range[k - 1].second;
             down &= range[k].second < range[k - 1].first;
         }
-        const bool rolled = range.size() > 1 && spread >= beat.length / 16.0 && (up || down);
+        const bool rolled = range.size() > 1 && spread >= beat.length / 12.0 && (up || down);
         const int8_t roll = rolled ? (up ? 1 : -1) : 0;
         for (size_t k = i; k <= j; ++k) {
             notes[k].onset = notes[i].start;
@@ -382,7 +383,11 @@ StaffVoices QuantiseStaff(const ScoreSong& song, const std::vector<int32_t>& ind
         const int32_t step = beat.step > 0 ? beat.step : 6;
         const int64_t start = std::min<int64_t>(Snap(n.onset, beat, step), static_cast<int64_t>(songEnd) - 1);
         int64_t end = SnapEnd(n.end, beats);
-        if (end <= start) end = start + step;
+        // Too short to reach the next grid line: one step of the grid of the beat it now starts in,
+        // which a note moved forward onto the next beat's start must follow (a triplet step
+        // written in a straight beat has no written value).
+        const BeatFrame& landed = beats[BeatAt(beats, static_cast<double>(start))];
+        if (end <= start) end = start + (landed.step > 0 ? landed.step : (landed.length % 24 == 0 ? 24 : 6));
         const auto attack =
             n.roll != 0 ? static_cast<int32_t>(std::lround(n.start - static_cast<double>(start))) : 0;
         placed.push_back(

@@ -49,6 +49,12 @@ void ExpectWhole(const ScoreSong& song, const ScoreLayout& layout) {
                 int32_t at = 0;
                 for (const ScoreEvent& e : v.events) {
                     EXPECT_EQ(e.start, at) << "bar " << m.number << " voice " << v.number;
+                    NoteType type{};
+                    int8_t dots = 0;
+                    EXPECT_TRUE(e.wholeMeasure ||
+                                (WrittenValue(e.duration, e.triplet, type, dots) && type == e.type))
+                        << "bar " << m.number << " voice " << v.number << ": " << e.duration << " units at "
+                        << e.start << " is no written value";
                     at += e.duration;
                     for (const ScoreHead& h : e.heads) shown.insert(h.note);
                 }
@@ -94,6 +100,9 @@ TEST(Notation, RhythmsOfSmallSongs) {
         {"hand-played eighths",
          Song({N(60, 7, 230), N(62, 251, 219), N(64, 466, 250), N(65, 735, 200), N(67, 950, 950)}),
          {"8 8 8 8 h"}},
+        {"a sliver of a note moved from triplets onto a straight beat",
+         Song({N(60, 0, 160), N(62, 160, 160), N(64, 320, 156), N(65, 476, 4), N(67, 960, 960)}),
+         {"38 38 38 s r8. h"}},
         {"sixteenths and a rest",
          Song({N(60, 0, 120), N(62, 120, 120), N(64, 240, 240), N(65, 960, 960)}),
          {"s s 8 rq h"}},
@@ -220,6 +229,11 @@ TEST(Notation, NearOnsetsMakeOneChord) {
          1,
          {0, 0, 8, 16}},
         {"a hand's uneven chord", {N(60, 3, 950), N(64, 0, 960), N(67, 6, 940)}, 3, 0, {0, 0, 0}},
+        {"a hand's chord struck a little in order",
+         {N(60, 0, 950), N(64, 12, 940), N(67, 30, 930)},
+         3,
+         0,
+         {0, 0, 0}},
         {"spread out of key order", {N(64, 0, 960), N(60, 40, 920), N(67, 80, 880)}, 3, 0, {0, 0, 0}},
         {"a fast run overlapping a little",
          {N(60, 0, 70), N(62, 55, 70), N(64, 110, 70), N(65, 165, 1755)},
