@@ -223,11 +223,11 @@ struct VoiceLine {
 
 // A chord joins the first voice that is free at its onset. A chord that overlaps the voice's
 // sounding notes only a little (a legato player's overlap: a sixteenth at most, and a quarter of
-// each note) cuts them short instead of opening a voice. Past four voices it joins the voice that
-// frees where it ends (so that the two read as one chord from there on), else the one that frees
-// soonest; the notes held there are split at its onset and tied, so that none loses length.
+// each note) cuts them short instead of opening a voice. Past four voices it joins the voice whose
+// sounding keys lie nearest its own; the notes held there are split at its onset and tied, so
+// that none loses length.
 void PlaceChord(std::vector<VoiceLine>& lines, const std::vector<VoiceNote>& chord) {
-    const int64_t start = chord.front().start, end = chord.front().end;
+    const int64_t start = chord.front().start;
     for (VoiceLine& line : lines) {
         std::erase_if(line.open, [&](size_t i) { return line.notes[i].end <= start; });
     }
@@ -251,10 +251,23 @@ void PlaceChord(std::vector<VoiceLine>& lines, const std::vector<VoiceNote>& cho
         lines.emplace_back();
     }
     if (chosen < 0) {
-        chosen = 0;
+        // The voice whose sounding keys lie nearest the chord's, so that one stem does not reach
+        // across the staff; of those as near, the one that frees soonest.
+        int32_t low = 127, high = 0;
+        for (const VoiceNote& n : chord) low = std::min(low, n.key), high = std::max(high, n.key);
+        int32_t bestDistance = std::numeric_limits<int32_t>::max();
         for (size_t v = 0; v < lines.size(); ++v) {
-            const int64_t free = lines[v].busyUntil, best = lines[static_cast<size_t>(chosen)].busyUntil;
-            if ((free == end) != (best == end) ? free == end : free < best) chosen = static_cast<int>(v);
+            int32_t distance = std::numeric_limits<int32_t>::max();
+            for (size_t i : lines[v].open) {
+                const int32_t key = lines[v].notes[i].key;
+                distance = std::min(distance, key < low ? low - key : key > high ? key - high : 0);
+            }
+            if (distance < bestDistance ||
+                (distance == bestDistance &&
+                 lines[v].busyUntil < lines[static_cast<size_t>(chosen)].busyUntil)) {
+                bestDistance = distance;
+                chosen = static_cast<int>(v);
+            }
         }
     }
     VoiceLine& line = lines[static_cast<size_t>(chosen)];
