@@ -3,7 +3,7 @@
 
 For every note of the MIDI file (percussion left out) it looks for a written note of the same
 pitch whose onset lies within 1/24 of a quarter of the note's; a tie chain counts as one written
-note. A note found there is at the right onset; its written duration is right when it lies within
+note, and a note's attack (a rolled chord's keys sounding one after another) moves its onset. A note found there is at the right onset; its written duration is right when it lies within
 max(1/8 of a quarter, 20%) of the note's sounding one. Both counts are of the MIDI file's notes.
 
 Usage: notation_score.py SONG.mid SCORE.musicxml   prints: notes onsetRight durationRight
@@ -105,6 +105,10 @@ def read_musicxml(path):
                         at += duration
                         longest = max(longest, at)
                     last_onset = onset
+                    # A note's attack moves where it sounds, not where it is written (a rolled
+                    # chord's keys one after another); its end stays.
+                    attack = Fraction(int(el.get("attack", "0")), divisions)
+                    onset, duration = onset + attack, duration - attack
                     pitch = el.find("pitch")
                     if pitch is None:
                         continue

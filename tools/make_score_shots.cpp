@@ -26,12 +26,12 @@ namespace {
 // One frame of the window at `width` x `height` pixels at `songTime`, saved as `path`.
 bool Shot(const SongData& song, const TempoMap& tempo, const std::vector<uint8_t>& bytes, int width,
           int height, float songTime, const std::string& path) {
-    std::string error;
-    auto target = platform::OffscreenRenderTarget::Create(width, height, &error);
-    if (target == nullptr) {
-        std::fprintf(stderr, "make_score_shots: %s\n", error.c_str());
+    Made<platform::OffscreenRenderTarget> made = platform::OffscreenRenderTarget::Create(width, height);
+    if (made.value == nullptr) {
+        std::fprintf(stderr, "make_score_shots: %s\n", made.failure.text.c_str());
         return false;
     }
+    const std::unique_ptr<platform::OffscreenRenderTarget> target = std::move(made.value);
     target->SetScale(UiScaleFor(width, height));
     GraphicsDevice device;
     device.target = target.get();

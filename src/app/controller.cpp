@@ -248,10 +248,11 @@ void PlayerController::Draw() {
     const RectF& n = layout.notesView;
     const SongView view = ViewOfSong();
     // The score strip, when shown, stands over the top of the falling notes, which come out from
-    // under it.
+    // under it; what is written over the notes moves below it.
     const bool scoreShown = scoreStrip != nullptr && scoreStrip->shown && view.songLoaded;
+    viewOptions.coveredTop = scoreShown ? ScoreStripHeight(n.bottom - n.top) : 0.0f;
     if (scoreShown) {
-        scoreStrip->SetRect(n.left, n.top, n.right, n.top + ScoreStripHeight(n.bottom - n.top));
+        scoreStrip->SetRect(n.left, n.top, n.right, n.top + viewOptions.coveredTop);
     } else if (scoreStrip != nullptr) {
         scoreStrip->SetRect(0, 0, 0, 0);  // nothing to click on
     }

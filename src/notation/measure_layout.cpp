@@ -396,10 +396,13 @@ ScoreLayout LayOutScore(const ScoreSong& song, const LayoutChoice& choice) {
                         if (sp.chord != nullptr) {
                             const bool first = p == 0 && sp.a == sp.chord->start;
                             const bool last = p + 1 == pieces.size() && sp.b == sp.chord->end;
-                            for (size_t h = 0; h < sp.chord->keys.size(); ++h) {
-                                const int32_t key = sp.chord->keys[h];
-                                e.heads.push_back({key, SpellKey(key, sm.fifths, sm.minor), false, !last,
-                                                   !first, sp.chord->notes[h]});
+                            const ChordSpan& c = *sp.chord;
+                            e.roll = first ? c.roll : int8_t{0};
+                            for (size_t h = 0; h < c.keys.size(); ++h) {
+                                const int32_t key = c.keys[h];
+                                e.heads.push_back({key, SpellKey(key, sm.fifths, sm.minor), false,
+                                                   !last || c.tiedOn[h] != 0, !first || c.tiedIn[h] != 0,
+                                                   c.notes[h], first ? c.attack[h] : 0});
                             }
                         }
                         voice.events.push_back(std::move(e));

@@ -35,6 +35,7 @@ struct ScoreHead {
     bool tieStart;    // tied to the next head of this key in the voice
     bool tieStop;     // tied from the previous one
     int32_t note;     // index into ScoreSong::notes
+    int32_t attack;   // units after the event's start that the key sounds, in a rolled chord
 };
 
 struct ScoreEvent {
@@ -47,6 +48,7 @@ struct ScoreEvent {
     bool tupletStop;   // the last
     bool rest;
     bool wholeMeasure;  // a rest filling the bar, whatever its length
+    int8_t roll;        // a chord struck as a roll: 1 from the lowest key up, -1 from the highest down
     bool stemUp;
     Beam beams[4];                 // level 1 (eighths) to 4 (sixty-fourths)
     std::vector<ScoreHead> heads;  // lowest first; empty for a rest

@@ -43,7 +43,13 @@ void Note(std::string& x, const ScoreEvent& e, size_t staff, int voice, bool inn
     const size_t heads = e.rest ? 1 : e.heads.size();
     for (size_t h = 0; h < heads; ++h) {
         // An inner voice's rests hold its time but are not printed: they would only crowd the staff.
-        x += e.rest && innerVoice ? "<note print-object=\"no\">" : "<note>";
+        // A rolled chord is written at its place in the bar; each key's own onset within the roll
+        // goes in the note's attack, in divisions, for a reader that plays the file.
+        const int32_t attack = e.rest ? 0 : e.heads[h].attack;
+        x += "<note";
+        if (e.rest && innerVoice) x += " print-object=\"no\"";
+        if (attack != 0) x += " attack=\"" + std::to_string(attack) + "\"";
+        x += ">";
         if (h > 0) x += "<chord/>";
         if (e.rest) {
             x += e.wholeMeasure ? "<rest measure=\"yes\"/>" : "<rest/>";
@@ -89,6 +95,8 @@ void Note(std::string& x, const ScoreEvent& e, size_t staff, int voice, bool inn
         if (head != nullptr && head->tieStart) notations += "<tied type=\"start\"/>";
         if (h == 0 && e.tupletStart) notations += "<tuplet type=\"start\" bracket=\"yes\"/>";
         if (h == 0 && e.tupletStop) notations += "<tuplet type=\"stop\"/>";
+        if (e.roll != 0)
+            notations += e.roll > 0 ? "<arpeggiate direction=\"up\"/>" : "<arpeggiate direction=\"down\"/>";
         if (!notations.empty()) x += "<notations>" + notations + "</notations>";
         x += "</note>\n";
     }

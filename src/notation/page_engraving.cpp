@@ -35,6 +35,8 @@ constexpr const char* kGlyphNames[] = {"noteheads.s0",
                                        "flags.d5",
                                        "flags.d6",
                                        "dots.dot",
+                                       "scripts.arpeggio",
+                                       "scripts.arpeggio.arrow.M1",
                                        "zero",
                                        "one",
                                        "two",
@@ -54,6 +56,7 @@ constexpr char32_t kGlyphCharacters[] = {
     0xE000, 0xE001, 0xE008, 0xE00B, 0xE00C, 0xE00D, 0xE00E,          // rests
     0xE0D2, 0xE0D3, 0xE0D4, 0xE0D5, 0xE0DA, 0xE0DB, 0xE0DC, 0xE0DD,  // flags
     0xE038,                                                          // dot
+    0xE06C, 0xE06E,                                                  // a roll's waves, its arrow
     U'0',   U'1',   U'2',   U'3',   U'4',   U'5',   U'6',   U'7',   U'8', U'9'};
 static_assert(std::size(kGlyphCharacters) == static_cast<size_t>(Glyph::Count));
 
@@ -97,10 +100,12 @@ struct MeasureSpacing {
 MeasureSpacing SpaceMeasure(const ScoreMeasure& m, bool headerInside) {
     std::set<int32_t> onsets{m.length};
     std::set<int32_t> withAccidental;
+    std::set<int32_t> withRoll;
     for (const StaffMeasure& s : m.staves) {
         for (const ScoreVoice& v : s.voices) {
             for (const ScoreEvent& e : v.events) {
                 onsets.insert(e.wholeMeasure ? 0 : e.start);
+                if (e.roll != 0) withRoll.insert(e.start);
                 for (const ScoreHead& h : e.heads) {
                     if (h.accidental) withAccidental.insert(e.start);
                 }
@@ -121,6 +126,7 @@ MeasureSpacing SpaceMeasure(const ScoreMeasure& m, bool headerInside) {
     for (int32_t t : onsets) {
         if (previous >= 0) at += 1.6f + 1.8f * std::sqrt(static_cast<float>(t - previous) / kUnitsPerQuarter);
         if (withAccidental.count(t) != 0) at += 1.2f;
+        if (withRoll.count(t) != 0) at += 1.2f;
         out.x[t] = at;
         previous = t;
     }
@@ -222,6 +228,7 @@ void DrawVoice(Page& p, const ScoreVoice& voice, const StaffMeasure& staff, cons
                                             : Glyph::NoteheadBlack;
         int accidentalColumn = 0;
         int lastAccidentalPlace = 1000;
+        float leftmost = *std::min_element(hx.begin(), hx.end());  // of the chord and its signs
         for (size_t h = e.heads.size(); h-- > 0;) {  // top down, so that accidentals stagger leftwards
             const ScoreHead& sh = e.heads[h];
             const int32_t place = DiatonicIndex(sh.spelling);
@@ -245,6 +252,7 @@ void DrawVoice(Page& p, const ScoreVoice& voice, const StaffMeasure& staff, cons
                 const float left =
                     std::min(x, hx[h]) - (aw + 0.3f + 1.1f * static_cast<float>(accidentalColumn)) * sp;
                 p.Put(g, left, y);
+                leftmost = std::min(leftmost, left);
             }
             const bool onLine = (place - BottomLine(clef)) % 2 == 0;
             for (int d = 0; d < e.dots; ++d) {
@@ -259,6 +267,24 @@ void DrawVoice(Page& p, const ScoreVoice& voice, const StaffMeasure& staff, cons
                 if (it != ties.end()) ties.erase(it);
             }
             if (sh.tieStart) ties[tieKey] = {hx[h] + w + 0.2f * sp, y, !up};
+        }
+        if (e.roll != 0) {
+            // The roll's wavy line, before the chord and its signs, from below its lowest head to
+            // above its highest; a wave reaches a fifth of a space below its origin, and a roll
+            // downwards stands on its arrow.
+            const float rx = leftmost - 1.2f * sp;
+            const float bottom = yOf(DiatonicIndex(e.heads.front().spelling)) + 0.6f * sp;
+            const float top = yOf(DiatonicIndex(e.heads.back().spelling)) - 0.6f * sp;
+            float y = bottom - 0.22f * sp, reached = bottom;  // reached: how high the line goes
+            if (e.roll < 0) {
+                p.Put(Glyph::ArpeggioArrowDown, rx, bottom);
+                y = bottom - sp;
+                reached = bottom - 1.2f * sp;
+            }
+            for (; reached > top; y -= sp) {
+                p.Put(Glyph::Arpeggio, rx, y);
+                reached = y - 1.2f * sp;
+            }
         }
         if (e.type == Whole) continue;
         const float yLow = yOf(DiatonicIndex(e.heads.front().spelling));

@@ -37,7 +37,9 @@ enum class Glyph : uint8_t {
     FlagDown32nd,
     FlagDown64th,
     Dot,
-    Digit0,  // Digit0 + n for the figure n
+    Arpeggio,           // one wave of a roll's line: they join a staff space apart
+    ArpeggioArrowDown,  // the foot of a roll downwards
+    Digit0,             // Digit0 + n for the figure n
     Count = Digit0 + 10,
 };
 

@@ -37,6 +37,13 @@ struct ChordSpan {
     int64_t end;
     std::vector<int32_t> keys;   // ascending
     std::vector<int32_t> notes;  // index into ScoreSong::notes, beside keys
+    // Beside keys: the head goes on from the voice's chord before (tiedIn) or into the one after
+    // (tiedOn), where a note held through other notes of its voice is split at their onsets.
+    std::vector<char> tiedIn;
+    std::vector<char> tiedOn;
+    // Beside keys: how many units after `start` the key sounds, in a chord struck as a roll.
+    std::vector<int32_t> attack;
+    int8_t roll = 0;  // struck as a roll, 1 upwards, -1 downwards: one chord with a roll sign
 };
 
 struct StaffVoices {
@@ -51,7 +58,10 @@ struct StaffVoices {
 [[nodiscard]] std::vector<BeatFrame> FrameBeats(const std::vector<MeasureFrame>& measures);
 
 // Quantises the notes `indices` of `song` (one staff's) onto grids of `beats` and shares them
-// into at most four voices. Notes past the last beat are left out.
+// into at most four voices. Notes past the last beat are left out. Onsets a hair apart that all
+// sound on together are one chord, struck as a roll when they climb or fall across the keys; a
+// note that no voice is free for joins the voice that frees soonest, tied through its chords,
+// rather than being cut short.
 [[nodiscard]] StaffVoices QuantiseStaff(const ScoreSong& song, const std::vector<int32_t>& indices,
                                         std::vector<BeatFrame> beats);
 

@@ -52,6 +52,9 @@ struct NotesViewOptions {
     std::bitset<128> wrongKeys;
     // The player's last score, written over the notes; "" for none.
     std::string scoreText;
+    // How far down from the view's top another panel stands over the notes (the score strip):
+    // the score and the chart under it are written below it, where they can be read.
+    float coveredTop = 0;
     // Free play without a song: the chord the player holds ("Am7", "G/B"), named large over the
     // keyboard; "" for none.
     std::string chordName;

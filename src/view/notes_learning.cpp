@@ -136,9 +136,9 @@ void NotesView::DrawProgress() const {
         return;
     // Under the score's three lines, at the right where the score is written, as wide as fits
     // beside the notes and no taller than a third of them.
-    const float top = 8 + 3 * (device->textSmall.size + 4) + 6;
+    const float top = options.coveredTop + 8 + 3 * (device->textSmall.size + 4) + 6;
     const float w = std::min(360.0f, width * 0.4f);
-    const float h = std::min(110.0f, notesHeight / 3);
+    const float h = std::min(110.0f, (notesHeight - options.coveredTop) / 3);
     if (!(h > 40) || !(w > 120)) return;
     const RectF box{width - 40 - w, top, width - 40, top + h};
     const ProgressChartLayout chart = LayOutProgressChart(*options.history, options.historyParts, box);

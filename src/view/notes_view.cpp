@@ -585,7 +585,8 @@ void NotesView::DrawScore() const {
     // rather than run under the view toggle or off a narrow window's edge.
     format.wrap = true;
     format.centreVertically = false;
-    target->DrawText(options.scoreText, format, {12, 8, width - 40, 8 + 3 * (format.size + 4)},
+    const float top = 8 + options.coveredTop;
+    target->DrawText(options.scoreText, format, {12, top, width - 40, top + 3 * (format.size + 4)},
                      brushes[PalText]);
 }
 

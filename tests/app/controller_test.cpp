@@ -524,9 +524,23 @@ TEST_F(ControllerTest, SShowsTheScoreAndAClickOnItSeeks) {
     Click(c.scoreStrip->left + 1, y);  // the clef
     EXPECT_EQ(songTime(), there) << "a click beside the music goes nowhere";
 
+    // The play-along score written over the notes stands below the strip, where it can be read.
+    c.shared.playAlong.scoreText = "10 of 10 notes";
+    const auto scoreTop = [&] {
+        const auto calls = target.Where([&](const viewtest::Call& call) {
+            return call.op == viewtest::Op::Text && call.text == c.shared.playAlong.scoreText;
+        });
+        return calls.empty() ? -1.0f : calls.back().rect.top;
+    };
+    Frames(1);
+    const float underStrip = scoreTop();
+    const float stripHeight = c.scoreStrip->bottom - c.scoreStrip->top;
     Key('S');
     Frames(1);
     EXPECT_TRUE(musicCalls().empty());
+    const float clear = scoreTop();
+    ASSERT_GE(clear, 0.0f) << "the score is written";
+    EXPECT_GE(underStrip - clear, stripHeight) << "the score moves down by the strip";
     EXPECT_FALSE(ReadSettings().scoreShown.value_or(true));
 }
 

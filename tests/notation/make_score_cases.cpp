@@ -1,6 +1,7 @@
 // Writes one two-hand song that holds, bar by bar, the shapes sheet music has to get right: an
 // anacrusis, a dotted rhythm, a chord with a second, a triplet, a tie over a bar line, a key
-// change, a 6/8 bar, notes played in by hand, and a left hand that climbs into the treble.
+// change, a 6/8 bar, notes played in by hand, a left hand that climbs into the treble, a rolled
+// chord, and a broken chord whose keys are all held.
 // Usage: make_score_cases OUT.mid
 #include <algorithm>
 #include <cstdio>
@@ -78,6 +79,10 @@ int main(int argc, char** argv) {
     bar += 3 * Q;
     Note(right, 0, 75, bar, 3 * Q);
     Note(left, 1, 39, bar, 3 * Q);
+    bar += 3 * Q;
+    for (int i = 0; i < 3; ++i) Note(right, 0, 67 + 4 * i, bar + i * 40, 3 * Q - i * 40);  // rolled
+    const int broken[] = {39, 46, 51, 55, 58, 63};  // each key held to the bar's end
+    for (int i = 0; i < 6; ++i) Note(left, 1, broken[i], bar + i * Q / 2, 3 * Q - i * Q / 2);
 
     const smf::Bytes file = smf::Cat({smf::Header(Q, 1, 2), TrackOf(right), TrackOf(left)});
     std::FILE* out = std::fopen(argv[1], "wb");

@@ -3,8 +3,10 @@
 // bar exactly, and every note of the song is on the page.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "midi/meter_events.h"
@@ -47,6 +49,12 @@ void ExpectWhole(const ScoreSong& song, const ScoreLayout& layout) {
                 int32_t at = 0;
                 for (const ScoreEvent& e : v.events) {
                     EXPECT_EQ(e.start, at) << "bar " << m.number << " voice " << v.number;
+                    NoteType type{};
+                    int8_t dots = 0;
+                    EXPECT_TRUE(e.wholeMeasure ||
+                                (WrittenValue(e.duration, e.triplet, type, dots) && type == e.type))
+                        << "bar " << m.number << " voice " << v.number << ": " << e.duration << " units at "
+                        << e.start << " is no written value";
                     at += e.duration;
                     for (const ScoreHead& h : e.heads) shown.insert(h.note);
                 }
@@ -92,6 +100,9 @@ TEST(Notation, RhythmsOfSmallSongs) {
         {"hand-played eighths",
          Song({N(60, 7, 230), N(62, 251, 219), N(64, 466, 250), N(65, 735, 200), N(67, 950, 950)}),
          {"8 8 8 8 h"}},
+        {"a sliver of a note moved from triplets onto a straight beat",
+         Song({N(60, 0, 160), N(62, 160, 160), N(64, 320, 156), N(65, 476, 4), N(67, 960, 960)}),
+         {"38 38 38 s r8. h"}},
         {"sixteenths and a rest",
          Song({N(60, 0, 120), N(62, 120, 120), N(64, 240, 240), N(65, 960, 960)}),
          {"s s 8 rq h"}},
@@ -164,6 +175,121 @@ TEST(Notation, VoicesAndChords) {
     ASSERT_EQ(two.measures[0].staves[0].voices.size(), 2u);
     EXPECT_TRUE(two.measures[0].staves[0].voices[0].events[0].stemUp);
     EXPECT_FALSE(two.measures[0].staves[0].voices[1].events[0].stemUp);
+}
+
+// Each note's written length, followed along its ties the way a reader does: a head tied from
+// before must continue the same note in the same voice, and a tie must not be left open.
+std::map<int32_t, int32_t> WrittenLengths(const ScoreLayout& layout) {
+    std::map<int32_t, int32_t> out;
+    std::map<std::tuple<size_t, int32_t, int32_t>, int32_t> open;  // staff, voice, key -> note
+    for (const ScoreMeasure& m : layout.measures) {
+        for (size_t s = 0; s < m.staves.size(); ++s) {
+            for (const ScoreVoice& v : m.staves[s].voices) {
+                for (const ScoreEvent& e : v.events) {
+                    for (const ScoreHead& h : e.heads) {
+                        const auto at = std::make_tuple(s, v.number, h.key);
+                        auto it = open.find(at);
+                        if (h.tieStop) {
+                            EXPECT_TRUE(it != open.end() && it->second == h.note)
+                                << "bar " << m.number << " key " << h.key << " tied from nothing";
+                        } else {
+                            EXPECT_TRUE(it == open.end())
+                                << "bar " << m.number << " key " << h.key << " tie left open";
+                        }
+                        out[h.note] += e.duration;
+                        if (h.tieStart)
+                            open[at] = h.note;
+                        else if (it != open.end())
+                            open.erase(at);
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(open.empty()) << "a tie runs off the end";
+    return out;
+}
+
+// Notes struck a little apart that sound on together are one chord; climbing or falling across
+// the keys over an audible spread, they are a roll, each key's own onset kept as its attack.
+TEST(Notation, NearOnsetsMakeOneChord) {
+    struct Case {
+        const char* name;
+        std::vector<ScoreNote> notes;
+        size_t heads;                  // in the bar's first event
+        int roll;                      // 1 upwards, -1 downwards
+        std::vector<int32_t> attacks;  // units, lowest head first
+    };
+    const Case cases[] = {
+        {"rolled up", {N(60, 0, 1920), N(64, 50, 1870), N(67, 100, 1820)}, 3, 1, {0, 10, 20}},
+        {"rolled down", {N(79, 0, 1920), N(76, 40, 1880), N(72, 80, 1840)}, 3, -1, {16, 8, 0}},
+        {"rolled up over a bass struck with it",
+         {N(48, 0, 1920), N(60, 0, 1920), N(64, 40, 1880), N(67, 80, 1840)},
+         4,
+         1,
+         {0, 0, 8, 16}},
+        {"a hand's uneven chord", {N(60, 3, 950), N(64, 0, 960), N(67, 6, 940)}, 3, 0, {0, 0, 0}},
+        {"a hand's chord struck a little in order",
+         {N(60, 0, 950), N(64, 12, 940), N(67, 30, 930)},
+         3,
+         0,
+         {0, 0, 0}},
+        {"spread out of key order", {N(64, 0, 960), N(60, 40, 920), N(67, 80, 880)}, 3, 0, {0, 0, 0}},
+        {"a fast run overlapping a little",
+         {N(60, 0, 70), N(62, 55, 70), N(64, 110, 70), N(65, 165, 1755)},
+         1,
+         0,
+         {0}},
+        {"thirty-seconds held as a broken chord",
+         {N(60, 0, 1920), N(64, 60, 1860), N(67, 120, 1800), N(72, 180, 1740)},
+         1,
+         0,
+         {0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ScoreSong song = Song(c.notes);
+        const ScoreLayout layout = LayOutScore(song);
+        ExpectWhole(song, layout);
+        const ScoreEvent& first = layout.measures[0].staves[0].voices[0].events[0];
+        ASSERT_EQ(first.heads.size(), c.heads);
+        EXPECT_EQ(first.roll, c.roll);
+        for (size_t h = 0; h < c.heads; ++h) EXPECT_EQ(first.heads[h].attack, c.attacks[h]) << "head " << h;
+    }
+}
+
+// A note that no voice is free for is held through another voice's chords with ties, never cut
+// short, however many keys a broken chord leaves sounding.
+TEST(Notation, HeldNotesKeepTheirLength) {
+    struct Case {
+        const char* name;
+        std::vector<ScoreNote> notes;
+    };
+    const Case cases[] = {
+        {"a broken chord of five held keys",
+         {N(43, 0, 1904), N(50, 240, 1424), N(55, 480, 944), N(59, 720, 464), N(62, 960, 944),
+          N(59, 1200, 704), N(55, 1440, 464), N(50, 1680, 224)}},
+        {"six keys struck one by one and held",
+         {N(48, 0, 1920), N(52, 240, 1680), N(55, 480, 1440), N(60, 720, 1200), N(64, 960, 960),
+          N(67, 1200, 720)}},
+        {"five lengths from one onset",
+         {N(60, 0, 480), N(62, 0, 960), N(64, 0, 1440), N(65, 0, 1920), N(67, 0, 2400)}},
+        {"a key struck again while held",
+         {N(48, 0, 1920), N(52, 0, 1440), N(55, 0, 960), N(60, 0, 720), N(64, 240, 1680), N(60, 960, 960)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ScoreSong song = Song(c.notes);
+        const ScoreLayout layout = LayOutScore(song);
+        ExpectWhole(song, layout);
+        const std::map<int32_t, int32_t> written = WrittenLengths(layout);
+        for (size_t i = 0; i < song.notes.size(); ++i) {
+            const int64_t sounding = (song.notes[i].end - song.notes[i].start) * kUnitsPerQuarter / Q;
+            const auto it = written.find(static_cast<int32_t>(i));
+            ASSERT_NE(it, written.end()) << "note " << i << " not written";
+            EXPECT_NEAR(it->second, sounding, 12) << "note " << i << " key " << song.notes[i].key;
+        }
+    }
 }
 
 TEST(Notation, KeysAndSpelling) {
