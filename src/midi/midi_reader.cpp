@@ -92,6 +92,7 @@ struct TrackInfo {
     uint8_t runningStatus;  // carried in from the track before
     int32_t notedBefore;    // tracks before it that give the hands a note
     bool hasNotes;          // any note event the synthesiser takes
+    uint16_t noteChannels;  // the channels of its note events, one bit each
     int32_t voiceOf[16];    // the voice of each channel, -1 for none
     const uint8_t* name;
     uint32_t nameLength;
@@ -161,6 +162,9 @@ class SmfParser {
     // Takes the events of `c` while their tick is at most `lastTick`. False when its track is over.
     template <bool kCounting>
     bool Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts);
+    // Merges the cursors of some tracks, in track order, from the start of the song.
+    template <bool kCounting>
+    void MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& counts);
 
     SongData& song_;
     SongBuilder builder_;
@@ -240,8 +244,8 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
     int64_t notes[16] = {};  // note-ons of a key at velocity 1..127
     int64_t firstTick[16];
     size_t firstOffset[16];
-    unsigned channelsOn = 0;  // channels with a note-on of a key, of any velocity
-    bool noteOff = false;     // a note-off of a key
+    unsigned channelsOn = 0;   // channels with a note-on of a key, of any velocity
+    unsigned channelsOff = 0;  // channels with a note-off of a key
     // The two-hand rule's channel test looks at every note-on, of any velocity: channel 2 must not
     // come after channel 0 anywhere in the file.
     bool zeroSeen = channel0Seen_;
@@ -261,7 +265,7 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
                 firstOffset[channel] = e.offset;
             }
         } else if (kind == 0x80) {
-            noteOff |= e.data1 < 128;
+            if (e.data1 < 128) channelsOff |= 1u << (e.status & 0x0F);
         } else if (kind == 0xC0) {
             // Only the low seven bits of a data byte carry its value; a byte with the top bit set
             // would otherwise give a program no instrument has.
@@ -287,7 +291,8 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
     channel0Seen_ = zeroSeen;
     if (twoAfterZero || (channelsOn & ~0x7u) != 0) handsFit_ = false;
     if (channelsOn & 0x4u) channel2Seen_ = true;
-    t.hasNotes = channelsOn != 0 || noteOff;
+    t.hasNotes = (channelsOn | channelsOff) != 0;
+    t.noteChannels = static_cast<uint16_t>(channelsOn | channelsOff);
     bool gaveHand = false;
     for (int channel = 0; channel < 16; ++channel) {
         if (notes[channel] == 0 || channel == kPercussionChannel) continue;
@@ -486,7 +491,56 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
     std::vector<Cursor> cursors = MergeCursors();
     if (kCounting) std::fill(counts.begin(), counts.end(), 0);
     stored_ = 0;
+    auto storedTracks = [](const std::vector<Cursor>& merged) {
+        return static_cast<int32_t>(
+            std::count_if(merged.begin(), merged.end(), [](const Cursor& c) { return c.stored; }));
+    };
+    // A note event touches only what its own channel sounds, and a voice's notes come from one track
+    // and channel. So when every note is kept and the parts are voices, tracks that share no channel
+    // never meet: each set of tracks joined by their channels is merged on its own, and a track
+    // whose channels no other track uses is read straight through, with no merging at all. A hand
+    // gathers notes of several channels, so the hands take the one merge of all tracks.
+    if (kCounting || song_.reading != ReadingVoices || song_.notesLeftOut != 0 || cursors.size() < 2) {
+        MergeRuns<kCounting>(cursors, counts);
+        if (!kCounting) song_.noteTracks = storedTracks(cursors);
+    } else {
+        song_.noteTracks = 0;
+        // The channels joined by the tracks that use them together, each named by its lowest.
+        int joined[16];
+        for (int ch = 0; ch < 16; ++ch) joined[ch] = ch;
+        auto root = [&](int ch) {
+            while (joined[ch] != ch) ch = joined[ch];
+            return ch;
+        };
+        auto lowest = [](unsigned mask) { return mask == 0 ? 0 : __builtin_ctz(mask); };
+        for (const Cursor& c : cursors) {
+            const unsigned mask = tracks_[static_cast<size_t>(c.track)].noteChannels;
+            const int first = root(lowest(mask));
+            for (int ch = 0; ch < 16; ++ch) {
+                if ((mask >> ch) & 1u) {
+                    const int r = root(ch);
+                    joined[std::max(r, first)] = std::min(r, first);
+                }
+            }
+        }
+        std::vector<Cursor> group;
+        group.reserve(cursors.size());
+        for (int g = 0; g < 16; ++g) {
+            if (root(g) != g) continue;
+            group.clear();
+            for (const Cursor& c : cursors) {
+                if (root(lowest(tracks_[static_cast<size_t>(c.track)].noteChannels)) == g) group.push_back(c);
+            }
+            if (group.empty()) continue;
+            clock_ = TempoMap::Walker(tempoMap_);  // each group starts from the song's start
+            MergeRuns<kCounting>(group, counts);
+            song_.noteTracks += storedTracks(group);
+        }
+    }
+}
 
+template <bool kCounting>
+void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& counts) {
     // A run of one track takes every event that comes before the other tracks' next ones: up to
     // the earliest of their ticks, or to the tick before it when the other track comes first.
     auto lastTickBefore = [](const Cursor& c, const Cursor& other) {
@@ -538,10 +592,6 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
                 std::push_heap(live.begin(), live.end(), later);
             }
         }
-    }
-    if (!kCounting) {
-        song_.noteTracks = static_cast<int32_t>(
-            std::count_if(cursors.begin(), cursors.end(), [](const Cursor& c) { return c.stored; }));
     }
 }
 
