@@ -455,13 +455,23 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
     TempoMap::Walker clock = clock_;
     int64_t stored = stored_;
     MidiEvent& e = c.event;
+    // Events often share a tick (a chord, a note let go as the next strikes): its time is kept.
+    int64_t tickTimed = INT64_MIN;
+    float tickSeconds = 0.0f;
+    auto seconds = [&](int64_t tick) {
+        if (tick != tickTimed) {
+            tickTimed = tick;
+            tickSeconds = clock.Seconds(tick);
+        }
+        return tickSeconds;
+    };
     bool more;
     do {
         const int kind = e.status & 0xF0;
         if ((kind == 0x90 || kind == 0x80) && e.data1 < 128) {
             const int channel = e.status & 0x0F;
             if (kind == 0x80 || e.data2 == 0) {
-                if (!kCounting) builder_.NoteOff(channel, e.data1, clock.Seconds(e.tick));
+                if (!kCounting) builder_.NoteOff(channel, e.data1, seconds(e.tick));
             } else if (e.data2 <= 127) {
                 int part = c.partOf[channel];
                 if (part >= 0) {
@@ -475,7 +485,7 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
                     if (part >= 0) ++counts[static_cast<size_t>(part)];
                 } else {
                     if (part >= 0) c.stored = true;
-                    builder_.NoteOn(channel, e.data1, e.data2, clock.Seconds(e.tick), part, c.endSeconds);
+                    builder_.NoteOn(channel, e.data1, e.data2, seconds(e.tick), part, c.endSeconds);
                 }
             }
         }
