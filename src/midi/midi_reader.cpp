@@ -525,11 +525,10 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
         auto lowest = [](unsigned mask) { return mask == 0 ? 0 : __builtin_ctz(mask); };
         for (const Cursor& c : cursors) {
             const unsigned mask = tracks_[static_cast<size_t>(c.track)].noteChannels;
-            const int first = root(lowest(mask));
             for (int ch = 0; ch < 16; ++ch) {
                 if ((mask >> ch) & 1u) {
-                    const int r = root(ch);
-                    joined[std::max(r, first)] = std::min(r, first);
+                    const int a = root(ch), b = root(lowest(mask));
+                    joined[std::max(a, b)] = std::min(a, b);
                 }
             }
         }
