@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Reading rate of `dorvik-midi info` on a song far denser than anyone plays, generated here: one
 # note a tick on 16 tracks, 20,000,000 notes by default. Prints the best of a few runs of `info` on
-# it and on a one-note song (the start of the process), the notes read a second, the processor time
-# and peak memory of one run with the bytes each note took, and the time as ratios to `cat` and
-# `md5sum` of the same file (tools that merely read every byte once), measured in the same run.
+# it and on a one-note song (the start of the process), the notes read a second, the processor
+# time and peak memory of the best of three runs with the bytes each note took, and the time as
+# ratios to `cat` and `md5sum` of the same file (tools that merely read every byte once), measured
+# in the same run.
 #
 # With a second build folder, that build's `dorvik-midi` (an earlier version, say) is measured in
 # the same run on the same file, and the ratio of the reading times is printed.
@@ -50,8 +51,10 @@ measure() {
 }
 
 read -r info_ns start_ns < <(measure "$build")
-read -r cpu_s peak_kb < <(/usr/bin/time -f '%U %S %M' "$build/src/cli/dorvik-midi" info "$work/dense.mid" \
-    2>&1 >/dev/null | tail -n 1 | awk '{print $1 + $2, $3}')
+# The processor time and peak memory of the best of three runs.
+read -r cpu_s peak_kb < <(for _ in 1 2 3; do
+    /usr/bin/time -f '%U %S %M' "$build/src/cli/dorvik-midi" info "$work/dense.mid" 2>&1 >/dev/null | tail -n 1
+done | awk '{c = $1 + $2; if (NR == 1 || c < best) { best = c; kb = $3 } } END { print best, kb }')
 cat_ns=$(best_of_runs cat "$work/dense.mid")
 md5_ns=$(best_of_runs md5sum "$work/dense.mid")
 ref_ns=0
@@ -64,7 +67,7 @@ awk -v n="$notes" -v b="$bytes" -v i="$info_ns" -v s="$start_ns" -v c="$cat_ns" 
     printf "file: %d notes, %.1f MB\n", n, b / 1e6
     printf "dorvik-midi info:   %8.1f ms  ratio to cat %.2f, to md5sum %.2f\n", i / 1e6, i / c, i / m
     printf "  of which reading: %8.1f ms  %6.1f M notes/s  (process start %.1f ms)\n", p / 1e6, n / (p / 1e9) / 1e6, s / 1e6
-    printf "  one run: %.2f s of processor, %6.1f M notes/s of processor; peak %.0f MB, %.1f bytes a note\n", cpu, n / cpu / 1e6, kb / 1024, kb * 1024 / n
+    printf "  best run: %.2f s of processor, %6.1f M notes/s of processor; peak %.0f MB, %.1f bytes a note\n", cpu, n / cpu / 1e6, kb / 1024, kb * 1024 / n
     printf "cat (reference):    %8.1f ms\n", c / 1e6
     printf "md5sum (reference): %8.1f ms\n", m / 1e6
     if (ref != "") {
