@@ -14,13 +14,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <queue>
 
 #include "core/file_access.h"
 #include "core/memory_limit.h"
 #include "midi/hand_split.h"
 #include "midi/note_timeline.h"
 #include "midi/track_merge.h"
+#include "midi/track_queue.h"
 #include "midi/track_reader.h"
 
 namespace {
@@ -501,9 +501,9 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
     std::vector<Cursor> cursors = MergeCursors();
     if (kCounting) std::fill(counts.begin(), counts.end(), 0);
     stored_ = 0;
-    auto storedTracks = [](const std::vector<Cursor>& merged) {
+    auto storedTracks = [](const std::vector<Cursor>& m) {
         return static_cast<int32_t>(
-            std::count_if(merged.begin(), merged.end(), [](const Cursor& c) { return c.stored; }));
+            std::count_if(m.begin(), m.end(), [](const Cursor& c) { return c.stored; }));
     };
     // A note event touches only what its own channel sounds, and a voice's notes come from one track
     // and channel. So when every note is kept and the parts are voices, tracks that share no channel
@@ -587,19 +587,19 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
                 live.erase(live.begin() + static_cast<ptrdiff_t>(first));
         }
     } else {
-        auto later = [&](int32_t a, int32_t b) { return earlier(b, a); };
-        std::make_heap(live.begin(), live.end(), later);
-        while (!live.empty()) {
-            std::pop_heap(live.begin(), live.end(), later);
-            const int32_t ci = live.back();
-            live.pop_back();
-            Cursor& c = cursors[static_cast<size_t>(ci)];
+        TrackQueue queue;
+        for (size_t i = 0; i < cursors.size(); ++i)
+            queue.Add({cursors[i].event.tick, cursors[i].track, static_cast<int32_t>(i)});
+        queue.Order();
+        while (!queue.Empty()) {
+            Cursor& c = cursors[static_cast<size_t>(queue.Top().index)];
+            const TrackQueue::Entry* next = queue.Second();
             const int64_t lastTick =
-                live.empty() ? INT64_MAX : lastTickBefore(c, cursors[static_cast<size_t>(live.front())]);
-            if (Run<kCounting>(c, lastTick, counts)) {
-                live.push_back(ci);
-                std::push_heap(live.begin(), live.end(), later);
-            }
+                next == nullptr ? INT64_MAX : next->tick - (c.track < next->track ? 0 : 1);
+            if (Run<kCounting>(c, lastTick, counts))
+                queue.ReplaceTop(c.event.tick);
+            else
+                queue.DropTop();
         }
     }
 }
