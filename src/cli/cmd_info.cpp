@@ -9,7 +9,6 @@
 #include "cli/song_report.h"
 #include "midi/midi_reader.h"
 #include "settings/song_hands.h"
-#include "settings/song_memory.h"
 
 namespace cli {
 
@@ -35,7 +34,7 @@ int RunInfo(int argc, char** argv) {
     std::vector<uint8_t> bytes;
     const bool loaded = ReadMidiFile(*song, path, &bytes);
     // The hands as the player mended them in the window, known by the song's bytes.
-    if (loaded) (void)ApplyHandEdits(*song, ReadHandEdits(SongKey(bytes.data(), bytes.size())));
+    if (loaded) (void)ApplyHandEdits(*song, ReadHandEditsOf(*song, bytes.data(), bytes.size()));
     if (json) {
         const std::string text = SongJson(*song, loaded);
         std::fwrite(text.data(), 1, text.size(), stdout);

@@ -25,7 +25,6 @@
 #include "platform/atomic_file.h"
 #include "settings/settings.h"
 #include "settings/song_hands.h"
-#include "settings/song_memory.h"
 #include "synth/render_file.h"
 #include "synth/render_overview.h"
 #include "synth/synth_renderer.h"
@@ -215,7 +214,7 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     if (!SongHasNotes(*song.song)) return Fail(midi + " has no notes: there is nothing to render");
     // The hands as the player mended them in the window: a video colours them so, and a muted hand
     // leaves out the notes moved to it.
-    (void)ApplyHandEdits(*song.song, ReadHandEdits(SongKey(bytes->data(), bytes->size())));
+    (void)ApplyHandEdits(*song.song, ReadHandEditsOf(*song.song, bytes->data(), bytes->size()));
     RenderRequest request{std::move(bytes), soundFont, song.song.get(), raw};
     request.speed = choices.speedPercent / 100.0;
     request.transpose = choices.transpose;

@@ -106,7 +106,7 @@ int RunScore(int argc, char** argv) {
         return Fail(std::string(path) + ": " + MidiLoadFailureText(*song));
     if (!SongHasNotes(*song)) return Fail(std::string(path) + " has no notes");
     // The hands as the player mended them in the window: each note on its hand's staff.
-    (void)ApplyHandEdits(*song, ReadHandEdits(SongKey(bytes.data(), bytes.size())));
+    (void)ApplyHandEdits(*song, ReadHandEditsOf(*song, bytes.data(), bytes.size()));
     const SongMeters meters = ReadSongMeters(bytes.data(), bytes.size());
     const ScoreLayout layout = LayOutScore(ScoreSongFrom(*song, tempo, meters), choice);
     const std::string title = FileTitleFromPath(path);

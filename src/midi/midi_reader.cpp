@@ -14,13 +14,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <queue>
 
 #include "core/file_access.h"
 #include "core/memory_limit.h"
 #include "midi/hand_split.h"
 #include "midi/note_timeline.h"
 #include "midi/track_merge.h"
+#include "midi/track_queue.h"
 #include "midi/track_reader.h"
 
 namespace {
@@ -92,6 +92,7 @@ struct TrackInfo {
     uint8_t runningStatus;  // carried in from the track before
     int32_t notedBefore;    // tracks before it that give the hands a note
     bool hasNotes;          // any note event the synthesiser takes
+    uint16_t noteChannels;  // the channels of its note events, one bit each
     int32_t voiceOf[16];    // the voice of each channel, -1 for none
     const uint8_t* name;
     uint32_t nameLength;
@@ -161,6 +162,9 @@ class SmfParser {
     // Takes the events of `c` while their tick is at most `lastTick`. False when its track is over.
     template <bool kCounting>
     bool Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts);
+    // Merges the cursors of some tracks, in track order, from the start of the song.
+    template <bool kCounting>
+    void MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& counts);
 
     SongData& song_;
     SongBuilder builder_;
@@ -240,8 +244,8 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
     int64_t notes[16] = {};  // note-ons of a key at velocity 1..127
     int64_t firstTick[16];
     size_t firstOffset[16];
-    unsigned channelsOn = 0;  // channels with a note-on of a key, of any velocity
-    bool noteOff = false;     // a note-off of a key
+    unsigned channelsOn = 0;   // channels with a note-on of a key, of any velocity
+    unsigned channelsOff = 0;  // channels with a note-off of a key
     // The two-hand rule's channel test looks at every note-on, of any velocity: channel 2 must not
     // come after channel 0 anywhere in the file.
     bool zeroSeen = channel0Seen_;
@@ -261,7 +265,7 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
                 firstOffset[channel] = e.offset;
             }
         } else if (kind == 0x80) {
-            noteOff |= e.data1 < 128;
+            if (e.data1 < 128) channelsOff |= 1u << (e.status & 0x0F);
         } else if (kind == 0xC0) {
             // Only the low seven bits of a data byte carry its value; a byte with the top bit set
             // would otherwise give a program no instrument has.
@@ -287,7 +291,8 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
     channel0Seen_ = zeroSeen;
     if (twoAfterZero || (channelsOn & ~0x7u) != 0) handsFit_ = false;
     if (channelsOn & 0x4u) channel2Seen_ = true;
-    t.hasNotes = channelsOn != 0 || noteOff;
+    t.hasNotes = (channelsOn | channelsOff) != 0;
+    t.noteChannels = static_cast<uint16_t>(channelsOn | channelsOff);
     bool gaveHand = false;
     for (int channel = 0; channel < 16; ++channel) {
         if (notes[channel] == 0 || channel == kPercussionChannel) continue;
@@ -450,13 +455,23 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
     TempoMap::Walker clock = clock_;
     int64_t stored = stored_;
     MidiEvent& e = c.event;
+    // Events often share a tick (a chord, a note let go as the next strikes): its time is kept.
+    int64_t tickTimed = INT64_MIN;
+    float tickSeconds = 0.0f;
+    auto seconds = [&](int64_t tick) {
+        if (tick != tickTimed) {
+            tickTimed = tick;
+            tickSeconds = clock.Seconds(tick);
+        }
+        return tickSeconds;
+    };
     bool more;
     do {
         const int kind = e.status & 0xF0;
         if ((kind == 0x90 || kind == 0x80) && e.data1 < 128) {
             const int channel = e.status & 0x0F;
             if (kind == 0x80 || e.data2 == 0) {
-                if (!kCounting) builder_.NoteOff(channel, e.data1, clock.Seconds(e.tick));
+                if (!kCounting) builder_.NoteOff(channel, e.data1, seconds(e.tick));
             } else if (e.data2 <= 127) {
                 int part = c.partOf[channel];
                 if (part >= 0) {
@@ -470,7 +485,7 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
                     if (part >= 0) ++counts[static_cast<size_t>(part)];
                 } else {
                     if (part >= 0) c.stored = true;
-                    builder_.NoteOn(channel, e.data1, e.data2, clock.Seconds(e.tick), part, c.endSeconds);
+                    builder_.NoteOn(channel, e.data1, e.data2, seconds(e.tick), part, c.endSeconds);
                 }
             }
         }
@@ -486,7 +501,55 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
     std::vector<Cursor> cursors = MergeCursors();
     if (kCounting) std::fill(counts.begin(), counts.end(), 0);
     stored_ = 0;
+    auto storedTracks = [](const std::vector<Cursor>& m) {
+        return static_cast<int32_t>(
+            std::count_if(m.begin(), m.end(), [](const Cursor& c) { return c.stored; }));
+    };
+    // A note event touches only what its own channel sounds, and a voice's notes come from one track
+    // and channel. So when every note is kept and the parts are voices, tracks that share no channel
+    // never meet: each set of tracks joined by their channels is merged on its own, and a track
+    // whose channels no other track uses is read straight through, with no merging at all. A hand
+    // gathers notes of several channels, so the hands take the one merge of all tracks.
+    if (kCounting || song_.reading != ReadingVoices || song_.notesLeftOut != 0 || cursors.size() < 2) {
+        MergeRuns<kCounting>(cursors, counts);
+        if (!kCounting) song_.noteTracks = storedTracks(cursors);
+    } else {
+        song_.noteTracks = 0;
+        // The channels joined by the tracks that use them together, each named by its lowest.
+        int joined[16];
+        for (int ch = 0; ch < 16; ++ch) joined[ch] = ch;
+        auto root = [&](int ch) {
+            while (joined[ch] != ch) ch = joined[ch];
+            return ch;
+        };
+        auto lowest = [](unsigned mask) { return mask == 0 ? 0 : __builtin_ctz(mask); };
+        for (const Cursor& c : cursors) {
+            const unsigned mask = tracks_[static_cast<size_t>(c.track)].noteChannels;
+            for (int ch = 0; ch < 16; ++ch) {
+                if ((mask >> ch) & 1u) {
+                    const int a = root(ch), b = root(lowest(mask));
+                    joined[std::max(a, b)] = std::min(a, b);
+                }
+            }
+        }
+        std::vector<Cursor> group;
+        group.reserve(cursors.size());
+        for (int g = 0; g < 16; ++g) {
+            if (root(g) != g) continue;
+            group.clear();
+            for (const Cursor& c : cursors) {
+                if (root(lowest(tracks_[static_cast<size_t>(c.track)].noteChannels)) == g) group.push_back(c);
+            }
+            if (group.empty()) continue;
+            clock_ = TempoMap::Walker(tempoMap_);  // each group starts from the song's start
+            MergeRuns<kCounting>(group, counts);
+            song_.noteTracks += storedTracks(group);
+        }
+    }
+}
 
+template <bool kCounting>
+void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& counts) {
     // A run of one track takes every event that comes before the other tracks' next ones: up to
     // the earliest of their ticks, or to the tick before it when the other track comes first.
     auto lastTickBefore = [](const Cursor& c, const Cursor& other) {
@@ -524,24 +587,20 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
                 live.erase(live.begin() + static_cast<ptrdiff_t>(first));
         }
     } else {
-        auto later = [&](int32_t a, int32_t b) { return earlier(b, a); };
-        std::make_heap(live.begin(), live.end(), later);
-        while (!live.empty()) {
-            std::pop_heap(live.begin(), live.end(), later);
-            const int32_t ci = live.back();
-            live.pop_back();
-            Cursor& c = cursors[static_cast<size_t>(ci)];
+        TrackQueue queue;
+        for (size_t i = 0; i < cursors.size(); ++i)
+            queue.Add({cursors[i].event.tick, cursors[i].track, static_cast<int32_t>(i)});
+        queue.Order();
+        while (!queue.Empty()) {
+            Cursor& c = cursors[static_cast<size_t>(queue.Top().index)];
+            const TrackQueue::Entry* next = queue.Second();
             const int64_t lastTick =
-                live.empty() ? INT64_MAX : lastTickBefore(c, cursors[static_cast<size_t>(live.front())]);
-            if (Run<kCounting>(c, lastTick, counts)) {
-                live.push_back(ci);
-                std::push_heap(live.begin(), live.end(), later);
-            }
+                next == nullptr ? INT64_MAX : next->tick - (c.track < next->track ? 0 : 1);
+            if (Run<kCounting>(c, lastTick, counts))
+                queue.ReplaceTop(c.event.tick);
+            else
+                queue.DropTop();
         }
-    }
-    if (!kCounting) {
-        song_.noteTracks = static_cast<int32_t>(
-            std::count_if(cursors.begin(), cursors.end(), [](const Cursor& c) { return c.stored; }));
     }
 }
 

@@ -98,18 +98,15 @@ bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {
     if (!song.AllocateNotes(total)) return false;
 #ifdef MADV_POPULATE_WRITE
     // The store is written from end to end. Taking a large one's pages from the system in one call
-    // costs much less than a fault on each page as the notes arrive, and taking them as huge pages
-    // where the system allows saves most of the page-table work of filling and freeing them. Only
-    // whole pages inside the store are asked for; where the system cannot, the pages simply come
-    // one by one.
+    // costs much less than a fault on each page as the notes arrive. Only whole pages inside the
+    // store are asked for; where the system cannot, the pages simply come one by one. Huge pages
+    // are not asked for: where the system compacts memory to find them for those who ask, as it
+    // commonly does, the load stalls for as long as that takes, far longer than it saves.
     const uintptr_t kPage = 4096;
     const auto start = reinterpret_cast<uintptr_t>(song.noteStore.get());
     const uintptr_t from = (start + kPage - 1) & ~(kPage - 1);
     const uintptr_t to = (start + static_cast<uintptr_t>(total) * sizeof(NoteRecord)) & ~(kPage - 1);
-    if (to > from) {
-        madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-        madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
-    }
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
 #endif
     int64_t first = 0;
     for (size_t p = 0; p < counts.size() && p < static_cast<size_t>(kMaxParts); ++p) {

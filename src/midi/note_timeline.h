@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -63,22 +64,41 @@ class TempoMap {
     void SetMeters(std::vector<MeterChange> meters);
     [[nodiscard]] const std::vector<MeterChange>& Meters() const { return meters_; }
 
-    // Converts ticks that never decrease from one call to the next, without searching.
+    // Converts ticks that never decrease from one call to the next, without searching. The
+    // stretch in use is held in the walker itself, so that a run of ticks inside one stretch costs
+    // a compare and a multiply each.
     class Walker {
       public:
         explicit Walker(const TempoMap& map) : map_(&map) {}
         float Seconds(int64_t tick) {
-            const std::vector<TempoSegment>& s = map_->segments_;
-            while (segment_ + 1 < s.size() && s[segment_ + 1].firstTick <= tick) ++segment_;
-            if (segment_ > 0 && s[segment_].firstTick > tick) return static_cast<float>(map_->Seconds(tick));
-            const TempoSegment& g = s[segment_];
-            return static_cast<float>(g.startSeconds +
-                                      static_cast<double>(tick - g.firstTick) * g.secondsPerTick);
+            if (tick >= nextTick_) Enter(tick);
+            if (segment_ > 0 && firstTick_ > tick) return static_cast<float>(map_->Seconds(tick));
+            return static_cast<float>(startSeconds_ +
+                                      static_cast<double>(tick - firstTick_) * secondsPerTick_);
         }
 
       private:
+        // Moves on to the last stretch that starts at or before `tick`.
+        void Enter(int64_t tick) {
+            const std::vector<TempoSegment>& s = map_->segments_;
+            if (s.empty()) {
+                nextTick_ = INT64_MAX;
+                return;
+            }
+            while (segment_ + 1 < s.size() && s[segment_ + 1].firstTick <= tick) ++segment_;
+            const TempoSegment& g = s[segment_];
+            firstTick_ = g.firstTick;
+            startSeconds_ = g.startSeconds;
+            secondsPerTick_ = g.secondsPerTick;
+            nextTick_ = segment_ + 1 < s.size() ? s[segment_ + 1].firstTick : INT64_MAX;
+        }
+
         const TempoMap* map_;
         size_t segment_ = 0;
+        int64_t nextTick_ = INT64_MIN;  // where the next stretch starts; the first call enters one
+        int64_t firstTick_ = 0;
+        double startSeconds_ = 0.0;
+        double secondsPerTick_ = 0.0;
     };
 
   private:

@@ -129,6 +129,14 @@ HandEdits ReadHandEdits(const std::string& key) {
     return edits;
 }
 
+HandEdits ReadHandEditsOf(const SongData& song, const uint8_t* data, size_t size) {
+    // A small song is hashed at once: that costs less than a look through the songs folder.
+    constexpr size_t kHashedAtOnce = 1 << 20;
+    if (song.reading != ReadingHands) return {};
+    if (size >= kHashedAtOnce && !SongFileMayExist(size, ".hands.txt")) return {};
+    return ReadHandEdits(SongKey(data, size));
+}
+
 bool WriteHandEdits(const std::string& key, const HandEdits& edits) {
     return WriteSongFile(SongFilePath(key, ".hands.txt", true), HandEditsText(edits));
 }

@@ -43,4 +43,9 @@ void ParseHandEdits(HandEdits& edits, const char* data, size_t size);
 bool ApplyHandEdits(SongData& song, const HandEdits& edits);
 
 [[nodiscard]] HandEdits ReadHandEdits(const std::string& key);
+// The edits kept for `song`, read from the file's `size` bytes at `data`: none for a song not read
+// as hands, which has none to apply. The song's key, a hash of all its bytes, is taken only when
+// a record may be kept for a song of its size, as a large song's hash costs about as much as
+// reading it.
+[[nodiscard]] HandEdits ReadHandEditsOf(const SongData& song, const uint8_t* data, size_t size);
 [[nodiscard]] bool WriteHandEdits(const std::string& key, const HandEdits& edits);

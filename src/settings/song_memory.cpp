@@ -1,5 +1,6 @@
 #include "settings/song_memory.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,6 +72,25 @@ std::string SongKey(const uint8_t* data, size_t size) {
     char text[48];
     std::snprintf(text, sizeof text, "%016llx-%zu", static_cast<unsigned long long>(hash), size);
     return text;
+}
+
+bool SongFileMayExist(size_t size, const char* suffix) {
+    const std::string any = SongFilePath("0-0", suffix, false);
+    if (any.empty()) return false;  // no songs folder: nothing is kept for any song
+    const std::string folder = any.substr(0, any.rfind('/'));
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return errno != ENOENT;  // a folder that cannot be looked into may hold it
+    const std::string ending = "-" + std::to_string(size) + suffix;
+    bool found = false;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() > ending.size() && name.substr(name.size() - ending.size()) == ending) {
+            found = true;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
 }
 
 void ParseSongMemory(SongMemory& memory, const char* data, size_t size) {

@@ -49,6 +49,9 @@ struct SongMemory {
 
 // The key of a song file's bytes: 16 hexadecimal digits of a 64-bit hash, then its size.
 [[nodiscard]] std::string SongKey(const uint8_t* data, size_t size);
+// Whether a file "<key><suffix>" may be kept for a song of `size` bytes: false only when the
+// songs folder holds none whose key ends in that size. Costs a look at the folder, not the song.
+[[nodiscard]] bool SongFileMayExist(size_t size, const char* suffix);
 
 // Applies the text data[0..size) to `memory`. Safe on any bytes; a line it cannot read is ignored.
 void ParseSongMemory(SongMemory& memory, const char* data, size_t size);

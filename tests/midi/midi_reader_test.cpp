@@ -139,6 +139,27 @@ TEST(MidiTiming, TracksTakeTurnsHoweverManyThereAre) {
     }
 }
 
+// Tracks read as voices meet only through the channels they share, however indirectly: a track
+// of two channels links the tracks of each, so that one still ends and restrikes the others' notes,
+// while a track alone on its channel keeps its own times.
+TEST(MidiTiming, TracksLinkedThroughSharedChannelsStillEndEachOthersNotes) {
+    const Bytes file = Cat({Header(480, 1, 4), Track({On(0, 3, 60), Off(960, 3, 60)}),
+                            Track({On(0, 4, 70), Off(960, 4, 70)}), Track({Off(240, 3, 60), On(240, 4, 70)}),
+                            Track({On(96, 6, 72), Off(96, 6, 72)})});
+    const Parsed r = Parse(file);
+    ASSERT_TRUE(r.loaded) << "status " << r.song->status;
+    EXPECT_EQ(r.song->reading, ReadingVoices);
+    EXPECT_EQ(r.song->noteTracks, 4);
+    const std::vector<Note> expected = {{60, 0.0, 0.25}, {70, 0.0, 0.5}, {72, 0.1, 0.2}, {70, 0.5, 1.0}};
+    const std::vector<Note> got = NotesOf(*r.song);
+    ASSERT_EQ(got.size(), expected.size()) << Describe(got);
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(std::get<0>(got[i]), std::get<0>(expected[i])) << i << ": " << Describe(got);
+        EXPECT_NEAR(std::get<1>(got[i]), std::get<1>(expected[i]), 1e-6) << i << ": " << Describe(got);
+        EXPECT_NEAR(std::get<2>(got[i]), std::get<2>(expected[i]), 1e-6) << i << ": " << Describe(got);
+    }
+}
+
 TEST(MidiReading, PianoSongsKeepTheirHands) {
     auto ch0 = [](int key) { return OneNote(0, key); };
     struct Case {

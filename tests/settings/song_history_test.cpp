@@ -9,8 +9,10 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "settings/song_hands.h"
+#include "settings/song_memory.h"
 #include "settings/song_scores.h"
 
 namespace fs = std::filesystem;
@@ -160,6 +162,31 @@ TEST(HandEdits, MoveNotesToTheOtherHandAndBackAndReadBackFromTheirFile) {
     HandEdits tolerant;
     ParseHandEdits(tolerant, damaged, sizeof damaged - 1);
     EXPECT_EQ(tolerant.moved.size(), 1u) << "one good line, named twice";
+}
+
+TEST(HandEdits, ALargeSongFindsItsEditsByItsBytesAndOnlyItsOwn) {
+    DataFolder data;
+    HandEdits edits;
+    ASSERT_TRUE(edits.Toggle(74, 1.0f));
+    // Large enough that its key is taken only when a record of its size is kept.
+    std::vector<uint8_t> bytes(3u << 20, 0x5A);
+    auto song = Hands();
+    EXPECT_TRUE(ReadHandEditsOf(*song, bytes.data(), bytes.size()).moved.empty()) << "no records at all";
+    ASSERT_TRUE(WriteHandEdits(SongKey(bytes.data(), bytes.size()), edits));
+    EXPECT_TRUE(ReadHandEditsOf(*song, bytes.data(), bytes.size()).Moved(74, 1.0f));
+    // Another song of the same size is hashed and told apart; one a byte longer is not looked up.
+    std::vector<uint8_t> other = bytes;
+    other[12345] = 0;
+    EXPECT_TRUE(ReadHandEditsOf(*song, other.data(), other.size()).moved.empty());
+    other.push_back(0x5A);
+    EXPECT_TRUE(ReadHandEditsOf(*song, other.data(), other.size()).moved.empty());
+    auto voices = Hands();
+    voices->reading = ReadingVoices;
+    EXPECT_TRUE(ReadHandEditsOf(*voices, bytes.data(), bytes.size()).moved.empty()) << "voices have no hands";
+    // Small songs are always hashed, and find theirs.
+    const uint8_t small[] = {1, 2, 3};
+    ASSERT_TRUE(WriteHandEdits(SongKey(small, sizeof small), edits));
+    EXPECT_TRUE(ReadHandEditsOf(*song, small, sizeof small).Moved(74, 1.0f));
 }
 
 }  // namespace
