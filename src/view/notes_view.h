@@ -23,8 +23,8 @@
 //
 // The notes are found through the song's key index, key by key, so a frame's work is bounded by
 // the view's size rather than by the notes of the song: a key whose notes crowd closer than a few
-// rows apart is drawn as runs, notes falling within a row of each other merged into one bar, so
-// that a key column costs at most one bar a row however dense the song.
+// rows apart is drawn as runs, notes falling within a few rows of each other merged into one bar,
+// so that a key column costs at most one bar for every few rows however dense the song.
 //
 // Nothing is allocated while drawing: the per-frame state lives in the fixed arrays below and in
 // the list of shown notes, which Update fills and which keeps its room from frame to frame.
@@ -173,7 +173,7 @@ struct NotesView : public Panel {
     void UpdateKeys();
     // The notes and runs this frame shows, into shownBars: each key's notes in the window once.
     void GatherShownBars();
-    void GatherRuns(int key, size_t from, size_t to, float row);
+    void GatherRuns(int key, size_t from, size_t to, float join);
     void UpdateBars();
     void LightKey(int part, int index);
     void DrawGrid() const;
@@ -196,7 +196,8 @@ struct NotesView : public Panel {
     [[nodiscard]] int ShownKey(int key) const { return key + options.transpose; }
     void DrawNote(int part, int index) const;
     // A bar falling onto a key: a note, or a run drawn as the note it starts with made as long.
-    void DrawBar(int part, const NoteRecord& n) const;
+    // Without `glows`, the body alone.
+    void DrawBar(int part, const NoteRecord& n, bool glows = true) const;
     // The record a shown bar is drawn from.
     [[nodiscard]] NoteRecord BarRecord(const ShownBar& b) const;
     // The note's record when the view draws it at this frame's time: in a drawn part's colour, on
