@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bitset>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -115,14 +116,24 @@ void NotesView::Build(ImageLookup lookup) {
     LayoutKeyboard();
 }
 
-void NotesView::SetSong(const SongData* s) {
+void NotesView::SetSong(const SongData* s, bool aside) {
+    // A build aside reads the song before; it ends before that song may go or change.
+    if (pendingIndex.valid()) pendingIndex.wait();
+    pendingIndex = {};
     song = s;
     FindSongKeys();
     ClearLitKeys();
-    BuildKeyIndex();
+    int64_t notes = 0;
+    if (song != nullptr)
+        for (int p = 0; p < DrawnParts(*song); ++p) notes += PartNotes(*song, p);
+    BuildKeyIndex(aside && notes >= kIndexAsideNotes);
 }
 
 void NotesView::Update(float songTime) {
+    if (pendingIndex.valid() && pendingIndex.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        keyIndex = std::move(*pendingIndex.get());
+        indexBuilt = true;
+    }
     currentTime = songTime;
     lookAhead = LookAheadAt(options.fallSpeed);
     // The keyboard is there from the first frame, so that the window never opens on a black void.
@@ -264,7 +275,7 @@ void NotesView::LayoutKeyboard() {
     }
 }
 
-void NotesView::BuildKeyIndex() {
+void NotesView::BuildKeyIndex(bool aside) {
     std::bitset<kMaxParts> drawn;
     if (song != nullptr) {
         for (int p = 0; p < DrawnParts(*song); ++p) {
@@ -272,9 +283,21 @@ void NotesView::BuildKeyIndex() {
             if (colour >= 0 && colour < res::kNoteColourCount) drawn.set(static_cast<size_t>(p));
         }
     }
-    keyIndex.Build(song, drawn);
     shownBars.clear();
     shownBars.reserve(static_cast<size_t>(kKeyCount) * 64);
+    if (aside) {
+        // The thread only reads the song, which stays as it is until the index is taken or
+        // waited for (SetSong); the index is its own until then.
+        keyIndex.Clear();
+        indexBuilt = false;
+        pendingIndex = std::async(std::launch::async, [s = song, drawn] {
+            auto index = std::make_unique<KeyIndex>();
+            index->Build(s, drawn);
+            return index;
+        });
+        return;
+    }
+    keyIndex.Build(song, drawn);
     indexBuilt = true;
 }
 

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -350,6 +352,47 @@ TEST(TimeIndex, VisitsUnsortedNotesAndTheLastSecondsOfAThirtyMinuteSong) {
     rig.Frame(1850.0f);
     EXPECT_TRUE(drawn(127)) << "a note beyond the index's last second";
     EXPECT_GT(rig.view->keys[89 - kLowestKey].intensity, 0);
+}
+
+// A huge song's index is built on a thread of its own: the view draws the keyboard meanwhile and
+// the notes from the first frame after it is done. A song handed over while a build runs waits
+// for it, so that the song it reads may then go.
+TEST(TimeIndex, AHugeSongsIndexIsBuiltAsideAndTakenWhenDone) {
+    ViewRig rig(1040, 530);
+    constexpr int32_t kNotes = static_cast<int32_t>(kIndexAsideNotes);
+    SongData& song = rig.NewSong(120);
+    ViewRig::GiveHandsRoom(song, kNotes);
+    for (int32_t i = 0; i < kNotes; ++i) {
+        const float start = 0.0001f * static_cast<float>(i);
+        ViewRig::AddNote(song, 0, 40 + i % 40, start, start + 0.05f);
+    }
+    rig.songChanged = false;
+    rig.view->SetSong(&song, true);
+    rig.Frame(50.0f);
+    bool built = rig.view->indexBuilt;
+    for (int frame = 0; frame < 2000 && !built; ++frame) {
+        EXPECT_TRUE(rig.target.Images(131).empty()) << "no notes before their index";
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        rig.Frame(50.0f);
+        built = rig.view->indexBuilt;
+    }
+    ASSERT_TRUE(built);
+    EXPECT_FALSE(rig.target.Images(131).empty()) << "the notes, once their index is taken";
+
+    // Handed over again and at once replaced: the song may be changed as soon as SetSong returns.
+    rig.view->SetSong(&song, true);
+    rig.view->SetSong(nullptr);
+    song.parts[0].noteCount = 0;
+    rig.Frame(50.0f);
+    EXPECT_TRUE(rig.view->indexBuilt);
+    EXPECT_TRUE(rig.target.Images(131).empty());
+
+    // A song below the size is indexed at once, aside or not.
+    SongData& small = rig.NewSong(10);
+    ViewRig::AddNote(small, 0, 60, 1.0f, 2.0f);
+    rig.songChanged = false;
+    rig.view->SetSong(&small, true);
+    EXPECT_TRUE(rig.view->indexBuilt);
 }
 
 TEST(TimeIndex, ANewSongIsShownOnlyOnceItIsHandedToTheView) {
