@@ -28,15 +28,7 @@ kill "$app"
 wait "$app" 2>/dev/null || true
 
 start_player "$song"
-# The song plays while it renders; what is measured here is playing alone, once the rendered file
-# has stopped growing.
-size=0
-for _ in $(seq 1 240); do
-    sleep 1
-    now=$(find "$XDG_CACHE_HOME" -name '*.wav' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
-    [ "$now" -gt 0 ] && [ "$now" -eq "$size" ] && break
-    size=$now
-done
+wait_for_render || true
 sleep 1
 key space
 sleep 1

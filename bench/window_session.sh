@@ -1,8 +1,8 @@
 # Sourced by the window benchmarks: a virtual display with no GPU of the run's own, the player's
 # settings and cache in a fresh folder, and the helpers that start the player, press its keys and
 # measure processor shares of the player, the X server and an idle `sleep` side by side.
-# Needs $player set; defines $work, $server, $idler, $app and $window, start_player, key, measure
-# and line, and cleans up on exit.
+# Needs $player set; defines $work, $server, $idler, $app and $window, start_player,
+# wait_for_render, key, measure and line, and cleans up on exit.
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -20,8 +20,13 @@ export DISPLAY=":$(head -n1 "$work/display")"
 unset WAYLAND_DISPLAY
 export SDL_AUDIODRIVER=dummy XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
 
-# Nanoseconds on a processor of every thread of a process.
-cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%.0f", s }'; }
+# Nanoseconds on a processor of a process, its ended threads included (a render thread that ends
+# while a measure runs must not take its time away with it): user and system clock ticks.
+hz=$(getconf CLK_TCK)
+cpu_ns() {
+    sed 's/.*) //' /proc/"$1"/stat 2>/dev/null |
+        awk -v hz="$hz" '{ printf "%.0f", ($12 + $13) * 1e9 / hz }'
+}
 # Shares of one core of the player, the X server and a sleep over the next $1 seconds.
 measure() {
     local a0 x0 s0 a1 x1 s1 t0 t1
@@ -37,6 +42,24 @@ start_player() {
     pids+=("$app")
     window=$(xdotool search --sync --onlyvisible --name "Dorvik Midi Player" | head -n1)
     xdotool windowfocus --sync "$window"
+}
+# The song plays while it renders; waits (at most $1 seconds, 240 by default) until the rendered
+# file has grown past its header and stopped for 3 s (a render on a busy machine may stall for a
+# second), so that what is measured next is playing alone.
+wait_for_render() {
+    local size=0 now still=0
+    for _ in $(seq 1 "${1:-240}"); do
+        sleep 1
+        now=$(find "$XDG_CACHE_HOME" -name '*.wav' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+        if [ "$now" -gt 44 ] && [ "$now" -eq "$size" ]; then  # more than a header
+            still=$((still + 1))
+            [ "$still" -ge 3 ] && return 0
+        else
+            still=0
+        fi
+        size=$now
+    done
+    return 1
 }
 key() { xdotool key --clearmodifiers "$1"; }
 line() { printf "%-34s player %6s %%   X server %6s %%   sleep %6s %%\n" "$1" $2 $3 $4; }

@@ -4,10 +4,10 @@
 //   make_dense_song --notes N --seconds S [--tracks T] [--held TICKS] OUT.mid
 //
 // The file is type 1 with a tempo track and T note tracks (16 by default, on channels 0..15 but
-// never the percussion channel). Each track strikes one note a tick (more when a tick is not
-// enough), walking the keyboard with a stride of its own, so that all 88 keys fill; every note
-// is held for `held` ticks (1 by default: each note lets go as the next one on its track
-// strikes). N notes in all, spread over S seconds at 100,000 ticks a second. The output depends
+// never the percussion channel). Each track strikes its share of the notes evenly over S seconds
+// at 100,000 ticks a second (several at a tick when one a tick is not enough), walking the
+// keyboard with a stride of its own, so that all 88 keys fill; every note is held for `held`
+// ticks (by default until the next one on its track strikes). N notes in all. The output depends
 // only on the options.
 #include <algorithm>
 #include <cstdint>
@@ -47,8 +47,8 @@ void AppendTrackChunk(std::vector<uint8_t>& file, const std::vector<uint8_t>& bo
     file.insert(file.end(), body.begin(), body.end());
 }
 
-// One track's notes: `count` of them, `perTick` struck at each tick, each held `held` ticks.
-std::vector<uint8_t> NoteTrack(int track, long long count, long long perTick, long long held) {
+// One track's notes: `count` of them spread evenly over `ticks` ticks, each held `held` ticks.
+std::vector<uint8_t> NoteTrack(int track, long long count, long long ticks, long long held) {
     const int channel = track % 15 < 9 ? track % 15 : track % 15 + 1;  // never the percussion channel
     const int stride = 1 + 2 * (track % 20);                           // odd: every key is visited
     std::vector<uint8_t> body;
@@ -63,7 +63,7 @@ std::vector<uint8_t> NoteTrack(int track, long long count, long long perTick, lo
         body.insert(body.end(), {status, static_cast<uint8_t>(key), static_cast<uint8_t>(velocity)});
     };
     for (long long i = 0; i < count; ++i) {
-        const long long at = i / perTick;
+        const long long at = i * ticks / count;
         while (nextOff < offs.size() && offs[nextOff].first <= at) {
             event(offs[nextOff].first, static_cast<uint8_t>(0x80 | channel), offs[nextOff].second, 64);
             ++nextOff;
@@ -83,7 +83,7 @@ std::vector<uint8_t> NoteTrack(int track, long long count, long long perTick, lo
 
 int main(int argc, char** argv) {
     const char* path = nullptr;
-    long long notes = 0, tracks = 16, held = 1;
+    long long notes = 0, tracks = 16, held = 0;
     double seconds = 0;
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
 
     const long long ticks = std::max<long long>(1, static_cast<long long>(seconds * kTicksPerSecond));
     const long long perTrack = (notes + tracks - 1) / tracks;
-    const long long perTick = (perTrack + ticks - 1) / ticks;
+    // Held until the next note of the track strikes, unless told otherwise.
+    if (held == 0) held = std::max<long long>(1, ticks / perTrack);
 
     std::vector<uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
     smf_write::AppendBigEndian(file, static_cast<uint32_t>(tracks + 1), 2);
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
     for (long long t = 0; t < tracks && written; ++t) {
         const long long count = std::min(perTrack, left);
         left -= count;
-        const std::vector<uint8_t> body = NoteTrack(static_cast<int>(t), count, perTick, held);
+        const std::vector<uint8_t> body = NoteTrack(static_cast<int>(t), count, ticks, held);
         file.clear();
         AppendTrackChunk(file, body);
         written = std::fwrite(file.data(), 1, file.size(), out) == file.size();

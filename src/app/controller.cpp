@@ -216,7 +216,8 @@ void PlayerController::Update() {
     // The notes view hears of a new song, and of a jump in time, before it moves on to this frame:
     // it shows the session's song from the moment it has been read: it plays while it renders.
     const SongData* shownSong = shared.session.HasSong() ? shared.song.get() : nullptr;
-    if (notesView->song != shownSong) notesView->SetSong(shownSong);
+    // A huge song's index is built aside: the window goes on drawing while it is made.
+    if (notesView->song != shownSong) notesView->SetSong(shownSong, true);
     if (scoreStrip != nullptr) {
         const std::vector<uint8_t>* bytes = shared.midiBytes.get();
         scoreStrip->SetSong(shownSong, transport.Tempo(), bytes != nullptr ? bytes->data() : nullptr,

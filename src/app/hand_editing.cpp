@@ -13,7 +13,10 @@ void TakeHandEdits(PracticeSession& practice, SongData& song) {
 bool BeginHandBox(SessionState& session, const NotesView* view, float x, float y) {
     PracticeSession& practice = session.practice;
     practice.handBoxActive = false;
-    if (view == nullptr || !session.song || session.song->reading != ReadingHands || session.playAlong.On())
+    // Not while the notes view's index is being built aside: that build reads the song the box
+    // would change (nor is there a note on screen to box).
+    if (view == nullptr || !view->indexBuilt || !session.song || session.song->reading != ReadingHands ||
+        session.playAlong.On())
         return false;
     // The notes area only: the keyboard below it keeps its own clicks.
     if (x < view->left || x > view->right || y < view->top || y > view->top + view->notesHeight) return false;
@@ -27,7 +30,7 @@ int EndHandBox(SessionState& session, const NotesView* view, float x, float y) {
     PracticeSession& practice = session.practice;
     if (!practice.handBoxActive) return 0;
     practice.handBoxActive = false;
-    if (view == nullptr || !session.song || view->song != session.song.get()) return 0;
+    if (view == nullptr || !view->indexBuilt || !session.song || view->song != session.song.get()) return 0;
     SongData& song = *session.song;
     const RectF box{practice.handBoxX - view->left, practice.handBoxY - view->top, x - view->left,
                     y - view->top};

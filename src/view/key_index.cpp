@@ -9,6 +9,8 @@ void KeyIndex::Clear() {
     blockEnd_.shrink_to_fit();
     blockEndSoFar_.clear();
     blockEndSoFar_.shrink_to_fit();
+    blockGap_.clear();
+    blockGap_.shrink_to_fit();
     std::fill(std::begin(keyBegin_), std::end(keyBegin_), 0);
     std::fill(std::begin(blockBegin_), std::end(blockBegin_), 0);
 }
@@ -48,6 +50,7 @@ void KeyIndex::Build(const SongData* song, const std::bitset<kMaxParts>& drawn) 
     // keeps notes that start together in the order the view has always drawn them.
     blockEnd_.resize(blockBegin_[kIndexedKeys]);
     blockEndSoFar_.resize(blockBegin_[kIndexedKeys]);
+    blockGap_.resize(blockBegin_[kIndexedKeys]);
     for (int k = 0; k < kIndexedKeys; ++k) {
         const auto first = notes_.begin() + static_cast<std::ptrdiff_t>(keyBegin_[k]);
         const auto last = notes_.begin() + static_cast<std::ptrdiff_t>(keyBegin_[k + 1]);
@@ -59,9 +62,14 @@ void KeyIndex::Build(const SongData* song, const std::bitset<kMaxParts>& drawn) 
         for (size_t b = blockBegin_[k]; b < blockBegin_[k + 1]; ++b) {
             const size_t from = keyBegin_[k] + (b - blockBegin_[k]) * kKeyBlock;
             const size_t to = std::min(from + kKeyBlock, keyBegin_[k + 1]);
-            float latest = -1e30f;
-            for (size_t i = from; i < to; ++i) latest = std::max(latest, notes_[i].end);
+            float latest = notes_[from].end;
+            float gap = -1e30f;
+            for (size_t i = from + 1; i < to; ++i) {
+                gap = std::max(gap, notes_[i].start - latest);
+                latest = std::max(latest, notes_[i].end);
+            }
             blockEnd_[b] = latest;
+            blockGap_[b] = gap;
             soFar = std::max(soFar, latest);
             blockEndSoFar_[b] = soFar;
         }

@@ -59,6 +59,12 @@ class KeyIndex {
     [[nodiscard]] float BlockEnd(int key, size_t i) const {
         return blockEnd_[blockBegin_[key] + (i - keyBegin_[key]) / kKeyBlock];
     }
+    // The widest gap inside the block that `i` is the first of: the most by which one of its notes
+    // starts after every note of the block before it has ended (below 0 when none does). A block
+    // whose first note joins a run, and whose gap is within the run's reach, joins it whole.
+    [[nodiscard]] float BlockGap(int key, size_t i) const {
+        return blockGap_[blockBegin_[key] + (i - keyBegin_[key]) / kKeyBlock];
+    }
 
   private:
     std::vector<KeyNote> notes_;
@@ -67,5 +73,6 @@ class KeyIndex {
     // of the key up to it (which never falls, so it can be searched).
     std::vector<float> blockEnd_;
     std::vector<float> blockEndSoFar_;
+    std::vector<float> blockGap_;
     size_t blockBegin_[kIndexedKeys + 1] = {};
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bitset>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -35,11 +36,6 @@ constexpr RectF kBlackSources[5] = {
 // The 32 transparent rows above and below a sprite's core: a note's rectangle is widened by them
 // so that the core spans exactly the note's time.
 constexpr float kSpriteMargin = 32.0f;
-
-// A key whose notes in the window are more than one for every this many rows of the notes area is
-// crowded: its notes are drawn as runs. Sparser keys, which every song played by hands has, draw
-// each note on its own.
-constexpr float kRowsPerSingleNote = 4.0f;
 
 // A flat bar's dark edge is drawn only around a bar this many rows tall or more: on a shorter one
 // it would hide the note's colour.
@@ -120,14 +116,24 @@ void NotesView::Build(ImageLookup lookup) {
     LayoutKeyboard();
 }
 
-void NotesView::SetSong(const SongData* s) {
+void NotesView::SetSong(const SongData* s, bool aside) {
+    // A build aside reads the song before; it ends before that song may go or change.
+    if (pendingIndex.valid()) pendingIndex.wait();
+    pendingIndex = {};
     song = s;
     FindSongKeys();
     ClearLitKeys();
-    BuildKeyIndex();
+    int64_t notes = 0;
+    if (song != nullptr)
+        for (int p = 0; p < DrawnParts(*song); ++p) notes += PartNotes(*song, p);
+    BuildKeyIndex(aside && notes >= kIndexAsideNotes);
 }
 
 void NotesView::Update(float songTime) {
+    if (pendingIndex.valid() && pendingIndex.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        keyIndex = std::move(*pendingIndex.get());
+        indexBuilt = true;
+    }
     currentTime = songTime;
     lookAhead = LookAheadAt(options.fallSpeed);
     // The keyboard is there from the first frame, so that the window never opens on a black void.
@@ -269,7 +275,7 @@ void NotesView::LayoutKeyboard() {
     }
 }
 
-void NotesView::BuildKeyIndex() {
+void NotesView::BuildKeyIndex(bool aside) {
     std::bitset<kMaxParts> drawn;
     if (song != nullptr) {
         for (int p = 0; p < DrawnParts(*song); ++p) {
@@ -277,9 +283,21 @@ void NotesView::BuildKeyIndex() {
             if (colour >= 0 && colour < res::kNoteColourCount) drawn.set(static_cast<size_t>(p));
         }
     }
-    keyIndex.Build(song, drawn);
     shownBars.clear();
     shownBars.reserve(static_cast<size_t>(kKeyCount) * 64);
+    if (aside) {
+        // The thread only reads the song, which stays as it is until the index is taken or
+        // waited for (SetSong); the index is its own until then.
+        keyIndex.Clear();
+        indexBuilt = false;
+        pendingIndex = std::async(std::launch::async, [s = song, drawn] {
+            auto index = std::make_unique<KeyIndex>();
+            index->Build(s, drawn);
+            return index;
+        });
+        return;
+    }
+    keyIndex.Build(song, drawn);
     indexBuilt = true;
 }
 
@@ -390,73 +408,6 @@ void NotesView::UpdateKeys() {
     }
 }
 
-void NotesView::GatherShownBars() {
-    shownBars.clear();
-    if (song == nullptr || !indexBuilt || song->noteTracks < 1 || !(lookAhead > 0) || !(notesHeight > 0))
-        return;
-    const float row = lookAhead / notesHeight;  // the song seconds one row of the notes area spans
-    const auto crowded = static_cast<size_t>(notesHeight / kRowsPerSingleNote);
-    for (int key = 0; key < kIndexedKeys; ++key) {
-        const int shown = ShownKey(key);
-        if (shown < kLowestKey || shown > kHighestKey) continue;
-        const RectF& rect = keys[shown - kLowestKey].rect;
-        if (rect.right <= 0 || rect.left >= width) continue;  // outside a keyboard fitted to the song
-        const size_t from = keyIndex.FirstSoundingAt(key, currentTime);
-        const size_t to = keyIndex.FirstStartingAfter(key, topTime);
-        if (to <= from) continue;
-        if (to - from > crowded) {
-            GatherRuns(key, from, to, row);
-            continue;
-        }
-        for (size_t i = from; i < to;) {
-            const size_t next = keyIndex.SkipEnded(key, i, currentTime);
-            if (next != i) {
-                i = next;
-                continue;
-            }
-            const KeyNote& n = keyIndex.At(i++);
-            if (ShownNote(n.part, n.index) != nullptr) shownBars.push_back({n.part, n.index, 0, 0, false});
-        }
-    }
-    // Drawn part by part in the order each part's notes were read, as they always were: where
-    // notes of two parts or two keys overlap, the same one lies on top.
-    std::sort(shownBars.begin(), shownBars.end(), [](const ShownBar& a, const ShownBar& b) {
-        return a.part != b.part ? a.part < b.part : a.index < b.index;
-    });
-}
-
-void NotesView::GatherRuns(int key, size_t from, size_t to, float row) {
-    // Walked in order of start, a note that starts within a row of the run so far (or inside it)
-    // joins it; a whole block of notes that all start so is taken in at once.
-    ShownBar run{};
-    bool open = false;
-    for (size_t i = from; i < to;) {
-        const size_t next = keyIndex.SkipEnded(key, i, currentTime);
-        if (next != i) {
-            i = next;
-            continue;
-        }
-        if (open && keyIndex.BlockFirst(key, i)) {
-            const size_t stop = keyIndex.BlockStop(key, i);
-            if (stop <= to && keyIndex.At(stop - 1).start <= run.end + row) {
-                run.end = std::max(run.end, keyIndex.BlockEnd(key, i));
-                i = stop;
-                continue;
-            }
-        }
-        const KeyNote& n = keyIndex.At(i++);
-        if (n.end < currentTime) continue;
-        if (open && n.start <= run.end + row) {
-            run.end = std::max(run.end, n.end);
-            continue;
-        }
-        if (open) shownBars.push_back(run);
-        run = {n.part, n.index, n.start, n.end, true};
-        open = true;
-    }
-    if (open) shownBars.push_back(run);
-}
-
 void NotesView::LightKey(int part, int index) {
     if (song == nullptr || song->noteTracks < 1) return;
     const int colour = PartColour(part);
@@ -489,7 +440,7 @@ void NotesView::DrawKeys(bool drawNotes) const {
         // voices double a key, the bar falling onto it is the one whose colour the key shows.
         for (const ShownBar& b : shownBars) {
             if (b.run) {
-                DrawBar(b.part, BarRecord(b));
+                DrawBar(b.part, BarRecord(b), false);
             } else if (!LightsItsKey(b.part, b.index)) {
                 DrawNote(b.part, b.index);
             }
@@ -640,7 +591,7 @@ void NotesView::DrawNote(int part, int index) const {
     if (shown != nullptr) DrawBar(part, *shown);
 }
 
-void NotesView::DrawBar(int part, const NoteRecord& n) const {
+void NotesView::DrawBar(int part, const NoteRecord& n, bool glows) const {
     const int colour = PartColour(part);
     const KeyRecord& r = keys[ShownKey(n.key) - kLowestKey];
 
@@ -671,7 +622,17 @@ void NotesView::DrawBar(int part, const NoteRecord& n) const {
         RectF s = sprite;
         bitmaps[image].DrawNoteSprite(s, h, opacity);
     };
-    if (colour >= 2) {
+    if (!glows) {
+        // Only the opaque body, copied rather than blended: the glows of a crowded key's runs
+        // would lie over its neighbours' runs as a haze, at twice the column's pixels each.
+        const Bitmap* body =
+            colour >= 2
+                ? &voiceBitmaps[colour - 2][r.isBlack == 0 ? res::VoiceBodyWhite : res::VoiceBodyBlack]
+            : r.isBlack == 0 ? &bitmaps[colour == 0 ? ImgBodyPart0White : ImgBodyPart1White]
+                             : &bitmaps[colour == 0 ? ImgBodyPart0Black : ImgBodyPart1Black];
+        RectF s = sprite;
+        body->DrawNoteSprite(s, h, fade);
+    } else if (colour >= 2) {
         const Bitmap* images = voiceBitmaps[colour - 2];
         RectF s = sprite;
         images[res::VoiceGlow].DrawNoteSprite(s, h, glow);

@@ -23,14 +23,16 @@
 //
 // The notes are found through the song's key index, key by key, so a frame's work is bounded by
 // the view's size rather than by the notes of the song: a key whose notes crowd closer than a few
-// rows apart is drawn as runs, notes falling within a row of each other merged into one bar, so
-// that a key column costs at most one bar a row however dense the song.
+// rows apart is drawn as runs, notes falling within a few rows of each other merged into one bar,
+// so that a key column costs at most one bar for every few rows however dense the song.
 //
 // Nothing is allocated while drawing: the per-frame state lives in the fixed arrays below and in
 // the list of shown notes, which Update fills and which keeps its room from frame to frame.
 #pragma once
 
 #include <cstdint>
+#include <future>
+#include <memory>
 #include <vector>
 
 #include "core/song_data.h"
@@ -109,6 +111,10 @@ struct ViewControls {
 inline constexpr float kSparkFloor = 0.1f;
 inline constexpr float kSparkFadeMinLength = 0.1f;
 
+// A song with this many notes or more has its key index built aside when the caller allows it:
+// below it the index takes no longer than a frame or two.
+inline constexpr int64_t kIndexAsideNotes = 1'000'000;
+
 // The voice colours' own images, after the hands' two colours: res::VoiceImageId(colour, slot).
 inline constexpr int kVoiceColours = res::kNoteColourCount - 2;
 
@@ -129,6 +135,9 @@ struct NotesView : public Panel {
     KeyRecord keys[kKeyCount] = {};
     KeyIndex keyIndex;  // the drawn parts' notes by key, built by SetSong
     bool indexBuilt = false;
+    // The key index of a huge song, being built on a thread of its own (SetSong with `aside`);
+    // taken by the first Update after it is done. Until then the song's notes are not drawn.
+    std::future<std::unique_ptr<KeyIndex>> pendingIndex;
     // What this frame shows above the keyboard, in the order it is drawn (by part, then by the
     // order the part's notes were read): single notes, and the runs of crowded keys. Filled by
     // Update.
@@ -152,7 +161,10 @@ struct NotesView : public Panel {
     void Build(ImageLookup lookup = &res::FindImage);
     // A song has been rendered and is to be shown (null: none). Builds its key index and forgets
     // the lit keys of the one before. `s` must stay alive and unchanged until the next SetSong.
-    void SetSong(const SongData* s);
+    // With `aside`, the index of a song of kIndexAsideNotes notes or more is built on a thread of
+    // its own, so that the window keeps drawing meanwhile; the song then must not change until
+    // indexBuilt is true or the next SetSong (which waits for that build).
+    void SetSong(const SongData* s, bool aside = false);
     // Every frame before Update: the names to write and the falling speed. A change of speed moves
     // the notes at the next Update; which keys are lit does not change with it.
     void SetOptions(const NotesViewOptions& o) { options = o; }
@@ -169,11 +181,11 @@ struct NotesView : public Panel {
     // say. FindSongKeys finds that range once per song.
     void ChooseShownKeys();
     void FindSongKeys();
-    void BuildKeyIndex();
+    void BuildKeyIndex(bool aside);
     void UpdateKeys();
     // The notes and runs this frame shows, into shownBars: each key's notes in the window once.
     void GatherShownBars();
-    void GatherRuns(int key, size_t from, size_t to, float row);
+    void GatherRuns(int key, size_t from, size_t to, float join);
     void UpdateBars();
     void LightKey(int part, int index);
     void DrawGrid() const;
@@ -196,7 +208,8 @@ struct NotesView : public Panel {
     [[nodiscard]] int ShownKey(int key) const { return key + options.transpose; }
     void DrawNote(int part, int index) const;
     // A bar falling onto a key: a note, or a run drawn as the note it starts with made as long.
-    void DrawBar(int part, const NoteRecord& n) const;
+    // Without `glows`, the body alone.
+    void DrawBar(int part, const NoteRecord& n, bool glows = true) const;
     // The record a shown bar is drawn from.
     [[nodiscard]] NoteRecord BarRecord(const ShownBar& b) const;
     // The note's record when the view draws it at this frame's time: in a drawn part's colour, on

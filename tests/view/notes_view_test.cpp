@@ -2,8 +2,13 @@
 // the time index, and the two controller-level controls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/frame_timer.h"
@@ -349,6 +354,47 @@ TEST(TimeIndex, VisitsUnsortedNotesAndTheLastSecondsOfAThirtyMinuteSong) {
     EXPECT_GT(rig.view->keys[89 - kLowestKey].intensity, 0);
 }
 
+// A huge song's index is built on a thread of its own: the view draws the keyboard meanwhile and
+// the notes from the first frame after it is done. A song handed over while a build runs waits
+// for it, so that the song it reads may then go.
+TEST(TimeIndex, AHugeSongsIndexIsBuiltAsideAndTakenWhenDone) {
+    ViewRig rig(1040, 530);
+    constexpr int32_t kNotes = static_cast<int32_t>(kIndexAsideNotes);
+    SongData& song = rig.NewSong(120);
+    ViewRig::GiveHandsRoom(song, kNotes);
+    for (int32_t i = 0; i < kNotes; ++i) {
+        const float start = 0.0001f * static_cast<float>(i);
+        ViewRig::AddNote(song, 0, 40 + i % 40, start, start + 0.05f);
+    }
+    rig.songChanged = false;
+    rig.view->SetSong(&song, true);
+    rig.Frame(50.0f);
+    bool built = rig.view->indexBuilt;
+    for (int frame = 0; frame < 2000 && !built; ++frame) {
+        EXPECT_TRUE(rig.target.Images(131).empty()) << "no notes before their index";
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        rig.Frame(50.0f);
+        built = rig.view->indexBuilt;
+    }
+    ASSERT_TRUE(built);
+    EXPECT_FALSE(rig.target.Images(131).empty()) << "the notes, once their index is taken";
+
+    // Handed over again and at once replaced: the song may be changed as soon as SetSong returns.
+    rig.view->SetSong(&song, true);
+    rig.view->SetSong(nullptr);
+    song.parts[0].noteCount = 0;
+    rig.Frame(50.0f);
+    EXPECT_TRUE(rig.view->indexBuilt);
+    EXPECT_TRUE(rig.target.Images(131).empty());
+
+    // A song below the size is indexed at once, aside or not.
+    SongData& small = rig.NewSong(10);
+    ViewRig::AddNote(small, 0, 60, 1.0f, 2.0f);
+    rig.songChanged = false;
+    rig.view->SetSong(&small, true);
+    EXPECT_TRUE(rig.view->indexBuilt);
+}
+
 TEST(TimeIndex, ANewSongIsShownOnlyOnceItIsHandedToTheView) {
     ViewRig rig(1040, 530);
     SongData& first = rig.NewSong(100);
@@ -579,18 +625,22 @@ TEST(Voices, ADoubledKeyShowsTheColourOfTheBarThatLightsIt) {
 }  // namespace
 
 // A key far more crowded than a row a note: its notes are drawn as runs, one bar for each stretch
-// without a gap of a row, however many notes there are; a sparse key beside it keeps every note.
-TEST(CrowdedKey, NotesWithinARowOfEachOtherAreDrawnAsOneBar) {
+// without a gap of a few rows, however many notes there are; a sparse key beside it keeps every
+// note.
+TEST(CrowdedKey, NotesWithinAFewRowsOfEachOtherAreDrawnAsOneBar) {
     struct Case {
         const char* name;
-        float gapAt;     // a gap of 0.1 s in the stream at this time; 0 for none
+        float gapAt;  // a gap of `gap` s in the stream at this time; 0 for none
+        float gap;
         bool stacked;    // every note starts at the same time, each ending a little later
         size_t sprites;  // body sprites drawn on the crowded key
     };
     const Case cases[] = {
-        {"one unbroken stream", 0, false, 1},
-        {"a stream with a gap", 10.5f, false, 2},
-        {"notes stacked on one start", 0, true, 1},
+        {"one unbroken stream", 0, 0, false, 1},
+        {"a stream with a gap of 13 rows", 10.5f, 0.1f, false, 2},
+        // Crowded bars a row or two apart would each cost a sprite's 65 rows for a thin stripe.
+        {"a stream with a gap of 2 rows", 10.5f, 0.015f, false, 1},
+        {"notes stacked on one start", 0, 0, true, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -600,7 +650,7 @@ TEST(CrowdedKey, NotesWithinARowOfEachOtherAreDrawnAsOneBar) {
         for (int i = 0; i < 10000; ++i) {
             const float step = 0.0001f * static_cast<float>(i);
             float start = c.stacked ? 10.0f : 10.0f + step;
-            if (c.gapAt > 0 && start >= c.gapAt) start += 0.1f;
+            if (c.gapAt > 0 && start >= c.gapAt) start += c.gap;
             const float end = c.stacked ? 10.0f + step + 0.0001f : start + 0.0001f;
             ViewRig::AddNote(song, 0, 60, start, end);
             lowest = std::min(lowest, start);
@@ -634,6 +684,50 @@ TEST(CrowdedKey, NotesWithinARowOfEachOtherAreDrawnAsOneBar) {
 
         rig.Frame(10.00005f);
         EXPECT_GT(key.intensity, 0) << "a sounding note of the crowded key lights it";
+    }
+}
+
+// Runs taken in block by block must come out as the notes joined one by one would: every note in
+// the window lies inside a run of its key, and two runs of a key are parted by more than a row.
+// The gaps fall anywhere, inside blocks of the key's index and on their edges alike.
+TEST(CrowdedKey, RunsCoverEveryNoteAndKeepTheirGaps) {
+    for (const float gap : {0.004f, 0.02f, 0.05f, 0.2f}) {
+        SCOPED_TRACE(gap);
+        ViewRig rig(1040, 530);  // notes area 400 high: a row is 7.5 ms
+        SongData& song = rig.NewSong(20);
+        std::vector<std::pair<float, float>> notes;
+        uint32_t seed = 12345;
+        auto next = [&] {
+            seed = seed * 1664525u + 1013904223u;
+            return static_cast<float>(seed >> 8) / static_cast<float>(1u << 24);
+        };
+        float t = 9.5f;
+        for (int i = 0; i < 6000 && t < 12.5f; ++i) {
+            // Mostly a dense stream; now and then a gap, and now and then a long note over it.
+            t += next() < 0.02f ? gap * (0.5f + next()) : 0.0004f * next();
+            const float length = next() < 0.01f ? 0.05f : 0.0002f;
+            notes.emplace_back(t, t + length);
+            ViewRig::AddNote(song, 0, 60, t, t + length);
+        }
+        rig.Frame(10.0f);
+        const NotesView& view = *rig.view;
+        std::vector<std::pair<float, float>> runs;
+        for (const NotesView::ShownBar& b : view.shownBars) {
+            ASSERT_TRUE(b.run) << "the key is crowded";
+            runs.emplace_back(b.start, b.end);
+        }
+        ASSERT_FALSE(runs.empty());
+        std::sort(runs.begin(), runs.end());
+        const float row = view.lookAhead / view.notesHeight;
+        for (size_t r = 1; r < runs.size(); ++r)
+            EXPECT_GT(runs[r].first, runs[r - 1].second + row) << "run " << r << " joins the one before";
+        for (const auto& [start, end] : notes) {
+            if (end < view.currentTime || start > view.topTime) continue;
+            const bool inside = std::any_of(
+                runs.begin(), runs.end(),
+                [&, s = start, e = end](const auto& run) { return run.first <= s && e <= run.second; });
+            EXPECT_TRUE(inside) << "the note " << start << " to " << end << " lies in no run";
+        }
     }
 }
 

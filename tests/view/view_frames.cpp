@@ -318,7 +318,9 @@ int Cost(int argc, char** argv) {
         return 1;
     }
     const float seconds = static_cast<float>(data->duration);
-    const int notes = data->parts[0].noteCount + data->parts[1].noteCount;
+    long long notes = 0;
+    for (int p = 0; p < std::clamp(data->partCount, 0, kMaxParts); ++p)
+        notes += std::max(data->parts[p].noteCount, 0);
     scene.SetSong(std::move(data));
     // A loud, busy waveform: every column of the time bar is drawn at full height.
     SessionState& s = scene.controller.shared;
@@ -335,10 +337,12 @@ int Cost(int argc, char** argv) {
     float t = seconds * 0.25f;
     constexpr int kBatch = 30;
     int counted = 0;
+    size_t bars = 0;  // drawn over all the frames: what a frame's cost follows
     for (; counted < frames; counted += kBatch) {
         const auto t0 = Clock::now();
         for (int i = 0; i < kBatch; ++i) {
             scene.Frame(t);
+            bars += scene.view->shownBars.size();
             t += 1.0f / 60.0f;
         }
         const auto t1 = Clock::now();
@@ -347,8 +351,9 @@ int Cost(int argc, char** argv) {
         full += std::chrono::duration<double, std::milli>(t1 - t0).count();
         empty += std::chrono::duration<double, std::milli>(t2 - t1).count();
     }
-    std::printf("song: %d notes over %.1f s (%.1f notes per second)\n", notes, static_cast<double>(seconds),
-                notes / static_cast<double>(seconds));
+    std::printf("song: %lld notes over %.1f s (%.1f notes per second); %.0f bars a frame\n", notes,
+                static_cast<double>(seconds), static_cast<double>(notes) / static_cast<double>(seconds),
+                static_cast<double>(bars) / counted);
     const char* where = onWindow ? ", drawn and presented in a window" : "";
     std::printf("full frame (notes view and time bar%s): %8.3f ms\n", where, full / counted);
     std::printf("clear-only frame (reference%s):         %8.3f ms\n", where, empty / counted);
