@@ -3,10 +3,12 @@
 
 For every note of the MIDI file (percussion left out) it looks for a written note of the same
 pitch whose onset lies within 1/24 of a quarter of the note's; a tie chain counts as one written
-note, and a note's attack (a rolled chord's keys sounding one after another) moves its onset. A note found there is at the right onset; its written duration is right when it lies within
+note, and a note's attack (a rolled chord's keys sounding one after another) moves its onset. A
+note found there is at the right onset; its written duration is right when it lies within
 max(1/8 of a quarter, 20%) of the note's sounding one. Both counts are of the MIDI file's notes.
+With --written, attacks are left out: the onsets are scored where the notes are written.
 
-Usage: notation_score.py SONG.mid SCORE.musicxml   prints: notes onsetRight durationRight
+Usage: notation_score.py [--written] SONG.mid SCORE.musicxml   prints: notes onsetRight durationRight
 """
 import sys
 import xml.etree.ElementTree as ET
@@ -107,7 +109,7 @@ def read_musicxml(path):
                     last_onset = onset
                     # A note's attack moves where it sounds, not where it is written (a rolled
                     # chord's keys one after another); its end stays.
-                    attack = Fraction(int(el.get("attack", "0")), divisions)
+                    attack = Fraction(0 if WRITTEN else int(el.get("attack", "0")), divisions)
                     onset, duration = onset + attack, duration - attack
                     pitch = el.find("pitch")
                     if pitch is None:
@@ -152,6 +154,11 @@ def score(midi_notes, written):
     return len(midi_notes), onset_right, duration_right
 
 
+WRITTEN = False
+
 if __name__ == "__main__":
-    n, onset, duration = score(read_midi(sys.argv[1]), read_musicxml(sys.argv[2]))
+    args = sys.argv[1:]
+    if args and args[0] == "--written":
+        WRITTEN, args = True, args[1:]
+    n, onset, duration = score(read_midi(args[0]), read_musicxml(args[1]))
     print(n, onset, duration)
