@@ -273,6 +273,12 @@ bool ActOnPart(PlayerController& c, int part, PartAction action) {
 
 void RunHandyAction(PlayerController& c) {
     AtHand& a = c.atHand;
+    // The desktop's list of recent files, which its own "Recent" places show too. Adding to it
+    // may start the desktop's toolkit, which is no work for a frame being drawn.
+    if (c.shared.session.HasSong() && !c.shared.midiPath.empty() && c.shared.midiPath != a.recentAdded) {
+        a.recentAdded = c.shared.midiPath;
+        if (c.shared.dialogs != nullptr) c.shared.dialogs->AddRecentFile(a.recentAdded);
+    }
     if (a.playPart < 0 || c.input.mouseDownNow) return;
     const int part = a.playPart;
     a.playPart = -1;
@@ -319,12 +325,6 @@ void DrawAtHand(PlayerController& c) {
     if (const std::string note = NoteForChange(a.last, now, c); !note.empty())
         a.help.note.Show(note, AtHand::Now(c));
     a.last = now;
-    // The desktop's list of recent files, which its own "Recent" places show too.
-    if (c.shared.session.HasSong() && !c.shared.midiPath.empty() && c.shared.midiPath != a.recentAdded) {
-        a.recentAdded = c.shared.midiPath;
-        if (c.shared.dialogs != nullptr) c.shared.dialogs->AddRecentFile(a.recentAdded);
-    }
-
     DrawSongButtons(c);
     // The panel's tip was drawn before the buttons, and may lie over them: it goes on top again.
     if (ControlPanel* panel = c.controlPanel.get();

@@ -74,7 +74,8 @@ void TakeWheel(PlayerController& c, const platform::InputMessage& message);
 // The legend's and a key's request for part `part` (or kDrumsPart): muted, soloed, cycled, or left
 // to the player, who starts playing along with it. Returns whether anything changed.
 bool ActOnPart(PlayerController& c, int part, PartAction action);
-// Every frame's update, once the mouse button is up: the part a legend row asked to be played.
+// Every frame's update: a song loaded goes into the desktop's recent files and, once the mouse
+// button is up, the part a legend row asked to be played plays.
 void RunHandyAction(PlayerController& c);
 // The song `step` places from the one loaded, in its folder, loaded as a dropped file would be; a
 // note says so when there is none that way.
