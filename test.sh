@@ -33,11 +33,11 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
     LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp" \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-echo "== ThreadSanitizer (the code with threads: the sound ring, the refill timer, the player, the export job, the render's meter, the file writer under signals, the live keys, the MIDI input, the MIDI sender)"
+echo "== ThreadSanitizer (the code with threads: the sound ring, the refill timer, the player, the export job, the render's meter, the file writer under signals, the live keys, the MIDI input, the MIDI sender, the key index built aside)"
 # No -Werror here: g++ reports false buffer overflows in the standard library under -fsanitize=thread.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDORVIK_TSAN=ON >/dev/null
 tsan_tests=(audio/audio_tests audio/audio_device_tests platform/platform_sound_tests platform/platform_file_tests
-            app/app_playback_tests app/app_export_tests app/app_controller_tests export/export_tests
+            app/app_playback_tests app/app_export_tests app/app_controller_tests export/export_tests view/view_tests
             synth/synth_tests synth/synth_live_tests platform/platform_midi_tests synth/midi_out_tests)
 cmake --build build-tsan --target "${tsan_tests[@]##*/}"
 # OMP_NUM_THREADS=1: FluidSynth loads SoundFonts through OpenMP, whose uninstrumented thread pool
