@@ -21,22 +21,7 @@ trap 'rm -rf "$work"' EXIT
 "$build/tools/make_dense_song" --notes 1 --seconds 1 "$work/tiny.mid"
 bytes=$(stat -c %s "$work/dense.mid")
 
-time_one() {
-    local t0 t1
-    t0=$(date +%s%N)
-    "$@" >/dev/null 2>&1 || true
-    t1=$(date +%s%N)
-    echo $((t1 - t0))
-}
-
-best_of_runs() {
-    local best="" dt
-    for _ in $(seq "$runs"); do
-        dt=$(time_one "$@")
-        if [ -z "$best" ] || [ "$dt" -lt "$best" ]; then best=$dt; fi
-    done
-    echo "$best"
-}
+. "$(dirname "$0")/best_time.sh"
 
 # "large tiny" for one build, the two songs taking turns so that both meet the same load.
 measure() {

@@ -20,23 +20,7 @@ trap 'rm -rf "$work"' EXIT
 "$build/tools/make_stress_song" --events 2 "$work/tiny.mid"
 bytes=$(stat -c %s "$work/large.mid")
 
-# The time of one run of a command, in nanoseconds.
-time_one() {
-    local t0 t1
-    t0=$(date +%s%N)
-    "$@" >/dev/null 2>&1 || true
-    t1=$(date +%s%N)
-    echo $((t1 - t0))
-}
-
-best_of_runs() {
-    local best="" dt
-    for _ in $(seq 31); do
-        dt=$(time_one "$@")
-        if [ -z "$best" ] || [ "$dt" -lt "$best" ]; then best=$dt; fi
-    done
-    echo "$best"
-}
+. "$(dirname "$0")/best_time.sh"
 
 # Prints "whole start" for one build: the best `info` on the large song and on the tiny one. The
 # two alternate, so that both meet the same load from anything else on the machine.
