@@ -40,6 +40,10 @@ std::unique_ptr<JackMidiOutput> JackMidiOutput::Open(const std::string& clientNa
     out->active_ = true;
     if (jack_connect(out->client_, jack_port_name(out->port_), target.c_str()) != 0)
         return refused("cannot connect to it");
+    // The server takes a new connection into its graph at the start of a period, so a period
+    // already under way still plays into nothing: the song's first chord, sent at once, would be
+    // lost on a busy machine. Two whole periods later the connection carries what is sent.
+    out->WaitForPeriods(2);
     why = Failure::None();
     return out;
 }
