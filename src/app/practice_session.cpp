@@ -12,6 +12,7 @@ void PracticeSession::NewSong(std::string key) {
     choice = PracticeChoice{};
     transpose = 0;
     metronome = false;
+    trainer = false;
     hands = HandEdits{};
     handBoxActive = false;
 }
@@ -49,6 +50,7 @@ SongMemory PracticeSession::Memory(const PlaybackLoop& loop, double rate) const 
     memory.drumsMuted = choice.drumsMuted;
     memory.transpose = transpose;
     memory.metronome = metronome;
+    memory.trainer = trainer;
     return memory;
 }
 
@@ -62,6 +64,7 @@ void PracticeSession::TakeFromMemory(const SongMemory& memory, int parts, bool h
     choice.drumsMuted = memory.drumsMuted && hasDrums;
     transpose = std::clamp(memory.transpose, -kMaxTranspose, kMaxTranspose);
     metronome = memory.metronome;
+    trainer = memory.trainer;
 }
 
 void PlayAlongSession::Begin(PlayAlongMode how, const std::string& input, const std::string& parts) {

@@ -37,8 +37,9 @@ struct PracticeSession {
     int transpose = 0;
     bool metronome = false;
     // The trainer: each clean pass played along raises the speed a step, up to the song's own.
+    // Kept with the song, like the speed it works on.
     bool trainer = false;
-    // The notes the player moved to the other hand, as kept for the song (hand_editing.h), and
+    // The hands the player put notes in, as kept for the song (hand_editing.h), and
     // the first corner of a box being dragged over notes with Ctrl, in design units.
     HandEdits hands;
     bool handBoxActive = false;
