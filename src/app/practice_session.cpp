@@ -35,6 +35,20 @@ std::optional<PlaybackLoop> PracticeSession::MarkLoop(int64_t now, bool looping)
     return loop;
 }
 
+int PracticeSession::ScorePart(int parts, bool playingAlong) const {
+    const int count = std::clamp(parts, 0, kMaxParts);
+    if (playingAlong) {
+        const PartMutes played = choice.Mutes(count);
+        for (int p = 0; p < count; ++p)
+            if (played.parts.test(static_cast<size_t>(p))) return p;
+    }
+    for (const PartSound wanted : {PartSound::Muted, PartSound::Solo}) {
+        for (int p = 0; p < count; ++p)
+            if (choice.parts[static_cast<size_t>(p)] == wanted) return p;
+    }
+    return -1;
+}
+
 SongMemory PracticeSession::Memory(const PlaybackLoop& loop, double rate) const {
     SongMemory memory;
     if (loop.Active() && rate > 0) {

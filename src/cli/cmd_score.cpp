@@ -105,6 +105,14 @@ int RunScore(int argc, char** argv) {
     if (!ReadMidiFile(*song, path, &bytes, &tempo))
         return Fail(std::string(path) + ": " + MidiLoadFailureText(*song));
     if (!SongHasNotes(*song)) return Fail(std::string(path) + " has no notes");
+    // A part the song does not have is refused rather than quietly swapped for another.
+    if (const int parts = song->PartsInUse(); choice.part >= parts) {
+        const std::string choices = song->reading == ReadingHands ? "it is read as two hands: 1 and 2"
+                                    : parts == 1                  ? "it has one voice: 1"
+                                                 : "it has voices 1 to " + std::to_string(parts);
+        return UsageError("--part " + std::to_string(choice.part + 1) + ": " + path + " has no such part (" +
+                          choices + ")");
+    }
     // The hands as the player mended them in the window: each note on its hand's staff.
     (void)ApplyHandEdits(*song, ReadHandEditsOf(*song, bytes.data(), bytes.size()));
     const SongMeters meters = ReadSongMeters(bytes.data(), bytes.size());
