@@ -53,8 +53,9 @@ int RunScore(int argc, char** argv) {
     LayoutChoice choice;
     int firstBar = 0, lastBar = 0;  // the bars engraved, counted from 1; 0: all of them
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-o") == 0) {
-            if (++i == argc) return UsageError("-o needs a file name");
+        // --output as the other commands (and the shell's completion) spell it.
+        if (std::strcmp(argv[i], "-o") == 0 || std::strcmp(argv[i], "--output") == 0) {
+            if (++i == argc) return UsageError(std::string(argv[i - 1]) + " needs a file name");
             output = argv[i];
         } else if (std::strcmp(argv[i], "--part") == 0) {
             if (++i == argc) return UsageError("--part needs a part number");
