@@ -81,6 +81,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ParseHandEdits(handsBack, handText.data(), handText.size());
     if (handsBack.moved != edits.moved) std::abort();
     for (const MovedNote& n : edits.moved)
-        if (n.key < 0 || n.key > 127 || n.startMs < 0) std::abort();
+        if (n.key < 0 || n.key > 127 || n.startMs < 0 || n.hand > kOtherHand) std::abort();
     return 0;
 }

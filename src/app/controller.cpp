@@ -222,6 +222,9 @@ void PlayerController::Update() {
         const std::vector<uint8_t>* bytes = shared.midiBytes.get();
         scoreStrip->SetSong(shownSong, transport.Tempo(), bytes != nullptr ? bytes->data() : nullptr,
                             bytes != nullptr ? bytes->size() : 0);
+        // A song of many voices shows the part the learner practises, as play-along would take it.
+        if (shownSong != nullptr)
+            scoreStrip->SetPart(shared.practice.ScorePart(shownSong->PartsInUse(), shared.playAlong.On()));
     }
     if ((shared.refreshBits & RefreshNotesView) != 0) {
         shared.refreshBits = static_cast<uint16_t>(shared.refreshBits & ~RefreshNotesView);

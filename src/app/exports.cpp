@@ -14,6 +14,7 @@
 #include "export/export_dialog.h"
 #include "export/export_format.h"
 #include "export/export_job.h"
+#include "midi/note_timeline.h"
 #include "platform/dialogs.h"
 #include "resources/strings.h"
 #include "settings/settings.h"
@@ -169,9 +170,10 @@ bool Exports::StartVideo() {
         if (const std::optional<VideoChoices> kept = ReadSettings().video) {
             videoSettings_ = VideoSettingsOf(*kept);
             videoView_ = VideoViewOf(*kept);
+            videoScore_ = kept->score;
         }
     }
-    const VideoChoices last = VideoChoicesFor(videoSettings_, videoView_);
+    const VideoChoices last = VideoChoicesFor(videoSettings_, videoView_, videoScore_);
     const ExportRange range = LoopRange(transport_.Playback());
     platform::SaveRequest ask = VideoSaveRequest(NameWith(s.midiName, std::string(), RangeText(range)), last);
     if (!range.Whole())
@@ -183,6 +185,7 @@ bool Exports::StartVideo() {
     const VideoChoices chosen = VideoChoicesOf(answer, last);
     videoSettings_ = VideoSettingsOf(chosen);
     videoView_ = VideoViewOf(chosen);
+    videoScore_ = chosen.score;
     // Kept for the next run as the export starts, whatever becomes of it; another window's
     // settings stay as they are.
     (void)UpdateSettings([&chosen](Settings& settings) { settings.video = chosen; });
@@ -206,6 +209,13 @@ bool Exports::StartVideo() {
     request.song.overviewRead = true;  // a ready song has its overview
     request.song.midiName = s.midiName;
     request.song.soundFontName = s.soundFontLoaded ? s.soundFontName : std::string();
+    // The score as the window shows it: the file's bytes are never changed once read, so the job
+    // shares them; the tempo map is the transport's, so the job takes a copy of its own.
+    if (videoScore_ && transport_.Tempo() != nullptr && s.midiBytes != nullptr) {
+        request.song.scoreTempo = std::make_shared<const TempoMap>(*transport_.Tempo());
+        request.song.scoreMidi = s.midiBytes;
+        request.song.scorePart = s.practice.ScorePart(s.song->PartsInUse(), s.playAlong.On());
+    }
     auto job = std::make_unique<ExportJob>();
     if (!job->Start(std::move(request))) {
         Report(s, job->Result(), res::LoadString(res::IdsExportVideo));

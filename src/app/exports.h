@@ -65,6 +65,7 @@ class Exports {
     ExportFormat lastFormat_ = ExportFormat::Wav;
     VideoSettings videoSettings_;
     VideoView videoView_ = VideoView::Full;
+    bool videoScore_ = false;        // the score above the falling notes
     bool videoChoicesRead_ = false;  // read from the settings file at the first video export of a run
     bool videoCancelRequested_ = false;
     std::unique_ptr<ExportJob> videoExport_;

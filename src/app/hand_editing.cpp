@@ -7,6 +7,10 @@
 
 void TakeHandEdits(PracticeSession& practice, SongData& song) {
     practice.hands = practice.songKey.empty() ? HandEdits{} : ReadHandEdits(practice.songKey);
+    // Moves kept in the older form mean the other hand than the split gives now; kept as the hands
+    // they give, they stay so whatever becomes of the split. The record is written again only when
+    // there was such a move, and a record that cannot be written still reads the same way today.
+    if (PinHandEdits(practice.hands, song) > 0) (void)WriteHandEdits(practice.songKey, practice.hands);
     (void)ApplyHandEdits(song, practice.hands);
 }
 
@@ -35,14 +39,15 @@ int EndHandBox(SessionState& session, const NotesView* view, float x, float y) {
     const RectF box{practice.handBoxX - view->left, practice.handBoxY - view->top, x - view->left,
                     y - view->top};
     const std::vector<PickedNote> picked = NotesInBox(*view, box);
-    // Only the notes this press moves: made on the song as it stands, each goes to the hand it is
-    // not in now, which is also how a second press moves it back.
+    // Only the notes this press moves: each goes to the hand it is not in now, which is also how a
+    // second press moves it back. The hand is kept, not the move, so the note stays where it was put.
     const HandEdits before = practice.hands;
     HandEdits change;
     for (const PickedNote& p : picked) {
         const NoteRecord& n = song.parts[p.part].notes[p.index];
-        if (!practice.hands.Toggle(n.key, n.start)) break;  // no more can be kept
-        (void)change.Toggle(n.key, n.start);
+        const uint8_t other = p.part == 0 ? 1 : 0;
+        if (!practice.hands.Put(n.key, n.start, other)) break;  // no more can be kept
+        (void)change.Put(n.key, n.start, other);
     }
     if (change.moved.empty() || !ApplyHandEdits(song, change)) {
         practice.hands = before;

@@ -332,7 +332,11 @@ bool PlayerController::OnPracticeKey(const platform::InputMessage& message) {
     PracticeSession& practice = shared.practice;
     if (key == ']' && message.shift) {
         // Shift+]: the trainer raises the speed itself, a step after each clean pass.
-        if (!message.repeat) practice.trainer = !practice.trainer;
+        // Nothing is heard differently until a pass ends, so only the song's memory is written.
+        if (!message.repeat) {
+            practice.trainer = !practice.trainer;
+            transport.RememberSong();
+        }
     } else if (key == '[' || key == ']') {
         changed = practice.choice.StepSpeed(key == ']' ? 1 : -1);
     } else if (key == ',' || key == '.') {

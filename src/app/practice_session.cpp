@@ -12,6 +12,7 @@ void PracticeSession::NewSong(std::string key) {
     choice = PracticeChoice{};
     transpose = 0;
     metronome = false;
+    trainer = false;
     hands = HandEdits{};
     handBoxActive = false;
 }
@@ -34,6 +35,20 @@ std::optional<PlaybackLoop> PracticeSession::MarkLoop(int64_t now, bool looping)
     return loop;
 }
 
+int PracticeSession::ScorePart(int parts, bool playingAlong) const {
+    const int count = std::clamp(parts, 0, kMaxParts);
+    if (playingAlong) {
+        const PartMutes played = choice.Mutes(count);
+        for (int p = 0; p < count; ++p)
+            if (played.parts.test(static_cast<size_t>(p))) return p;
+    }
+    for (const PartSound wanted : {PartSound::Muted, PartSound::Solo}) {
+        for (int p = 0; p < count; ++p)
+            if (choice.parts[static_cast<size_t>(p)] == wanted) return p;
+    }
+    return -1;
+}
+
 SongMemory PracticeSession::Memory(const PlaybackLoop& loop, double rate) const {
     SongMemory memory;
     if (loop.Active() && rate > 0) {
@@ -49,6 +64,7 @@ SongMemory PracticeSession::Memory(const PlaybackLoop& loop, double rate) const 
     memory.drumsMuted = choice.drumsMuted;
     memory.transpose = transpose;
     memory.metronome = metronome;
+    memory.trainer = trainer;
     return memory;
 }
 
@@ -62,6 +78,7 @@ void PracticeSession::TakeFromMemory(const SongMemory& memory, int parts, bool h
     choice.drumsMuted = memory.drumsMuted && hasDrums;
     transpose = std::clamp(memory.transpose, -kMaxTranspose, kMaxTranspose);
     metronome = memory.metronome;
+    trainer = memory.trainer;
 }
 
 void PlayAlongSession::Begin(PlayAlongMode how, const std::string& input, const std::string& parts) {

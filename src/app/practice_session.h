@@ -37,8 +37,9 @@ struct PracticeSession {
     int transpose = 0;
     bool metronome = false;
     // The trainer: each clean pass played along raises the speed a step, up to the song's own.
+    // Kept with the song, like the speed it works on.
     bool trainer = false;
-    // The notes the player moved to the other hand, as kept for the song (hand_editing.h), and
+    // The hands the player put notes in, as kept for the song (hand_editing.h), and
     // the first corner of a box being dragged over notes with Ctrl, in design units.
     HandEdits hands;
     bool handBoxActive = false;
@@ -57,6 +58,11 @@ struct PracticeSession {
     // a press while a loop plays gives an inactive loop, which ends it. Nothing (only a mark) when
     // there is no loop to change yet; two marks too close together start again from the later.
     [[nodiscard]] std::optional<PlaybackLoop> MarkLoop(int64_t now, bool looping);
+
+    // The part a song of `parts` parts read by voices shows in the score: while playing along, the
+    // first the player plays; else the first muted (the part left for the player), then the first
+    // soloed (the part listened to); -1 when none is chosen, for the song's first piano part.
+    [[nodiscard]] int ScorePart(int parts, bool playingAlong) const;
 
     // What is kept of the song between runs, with `loop` (in frames at `rate`) as its passage.
     [[nodiscard]] SongMemory Memory(const PlaybackLoop& loop, double rate) const;

@@ -53,8 +53,9 @@ int RunScore(int argc, char** argv) {
     LayoutChoice choice;
     int firstBar = 0, lastBar = 0;  // the bars engraved, counted from 1; 0: all of them
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-o") == 0) {
-            if (++i == argc) return UsageError("-o needs a file name");
+        // --output as the other commands (and the shell's completion) spell it.
+        if (std::strcmp(argv[i], "-o") == 0 || std::strcmp(argv[i], "--output") == 0) {
+            if (++i == argc) return UsageError(std::string(argv[i - 1]) + " needs a file name");
             output = argv[i];
         } else if (std::strcmp(argv[i], "--part") == 0) {
             if (++i == argc) return UsageError("--part needs a part number");
@@ -105,6 +106,14 @@ int RunScore(int argc, char** argv) {
     if (!ReadMidiFile(*song, path, &bytes, &tempo))
         return Fail(std::string(path) + ": " + MidiLoadFailureText(*song));
     if (!SongHasNotes(*song)) return Fail(std::string(path) + " has no notes");
+    // A part the song does not have is refused rather than quietly swapped for another.
+    if (const int parts = song->PartsInUse(); choice.part >= parts) {
+        const std::string choices = song->reading == ReadingHands ? "it is read as two hands: 1 and 2"
+                                    : parts == 1                  ? "it has one voice: 1"
+                                                 : "it has voices 1 to " + std::to_string(parts);
+        return UsageError("--part " + std::to_string(choice.part + 1) + ": " + path + " has no such part (" +
+                          choices + ")");
+    }
     // The hands as the player mended them in the window: each note on its hand's staff.
     (void)ApplyHandEdits(*song, ReadHandEditsOf(*song, bytes.data(), bytes.size()));
     const SongMeters meters = ReadSongMeters(bytes.data(), bytes.size());

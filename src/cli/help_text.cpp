@@ -196,9 +196,10 @@ constexpr Help kHelp[] = {
      "usage: dorvik-midi score FILE.mid -o OUT.{musicxml,svg,pdf,png} [--part N] [--bars FIRST-LAST]\n"
      "\n"
      "Writes the song as sheet music: MusicXML for notation programs, or engraved as PDF pages, one\n"
-     "SVG page or a PNG picture of the first page. Two hands make a grand staff; a voices song's\n"
-     "piano part (or the part --part names) has a staff of its own.\n",
-     "  -o OUT      the file to write; its extension chooses the kind\n"
+     "SVG page or a PNG picture of the first page. Two hands make a grand staff (whatever --part\n"
+     "says); a voices song's first piano part, or the part --part names, has a staff of its own.\n",
+     "  -o, --output OUT\n"
+     "              the file to write; its extension chooses the kind\n"
      "  --part N    the part to write, numbered as `info` lists it\n"
      "  --bars FIRST-LAST\n"
      "              engrave only those bars, counted from 1 (MusicXML is always the whole song)\n",

@@ -90,7 +90,7 @@ int Picked(const platform::SaveAnswer& answer, size_t which, int count) {
     return index >= 0 && index < count ? index : -1;
 }
 
-enum MoreChoice : size_t { kSizeChoice, kRateChoice, kViewChoice };
+enum MoreChoice : size_t { kSizeChoice, kRateChoice, kViewChoice, kScoreChoice };
 
 }  // namespace
 
@@ -111,6 +111,7 @@ platform::SaveRequest VideoSaveRequest(const std::string& fileName, const VideoC
     request.moreChoices.push_back(std::move(size));
     request.moreChoices.push_back({"Frame rate", {"60 fps", "30 fps"}, last.fps == 30 ? 1 : 0});
     request.moreChoices.push_back({"View", {"Full view", "Whole window"}, last.wholeWindow ? 1 : 0});
+    request.moreChoices.push_back({"Score", {"No score", "Score above the notes"}, last.score ? 1 : 0});
     return request;
 }
 
@@ -123,6 +124,7 @@ VideoChoices VideoChoicesOf(const platform::SaveAnswer& answer, const VideoChoic
     }
     if (const int rate = Picked(answer, kRateChoice, 2); rate >= 0) chosen.fps = kRates[rate];
     if (const int view = Picked(answer, kViewChoice, 2); view >= 0) chosen.wholeWindow = view == 1;
+    if (const int score = Picked(answer, kScoreChoice, 2); score >= 0) chosen.score = score == 1;
     return chosen;
 }
 
@@ -134,12 +136,13 @@ VideoView VideoViewOf(const VideoChoices& choices) {
     return choices.wholeWindow ? VideoView::Window : VideoView::Full;
 }
 
-VideoChoices VideoChoicesFor(const VideoSettings& settings, VideoView view) {
+VideoChoices VideoChoicesFor(const VideoSettings& settings, VideoView view, bool score) {
     VideoChoices choices;
     choices.width = settings.width;
     choices.height = settings.height;
     choices.fps = settings.fps;
     choices.quality = settings.quality;
     choices.wholeWindow = view == VideoView::Window;
+    choices.score = score;
     return choices;
 }

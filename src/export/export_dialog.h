@@ -4,8 +4,8 @@
 //
 // The export dialog's logic: what the desktop's save dialog offers (the file types this program
 // can write and a "Quality" choice beside them, shown only for the types whose quality can be
-// chosen) and what its answer means; for a video, the frame's size, rate and view too. The window shows the
-// dialog; this only decides.
+// chosen) and what its answer means; for a video, the frame's size, rate, view and score too. The window
+// shows the dialog; this only decides.
 #pragma once
 
 #include <cstdint>
@@ -51,10 +51,10 @@ struct ExportChoice {
 // of the six keeps `lastFormat`.
 [[nodiscard]] ExportChoice ExportChoiceOf(const platform::SaveAnswer& answer, ExportFormat lastFormat);
 
-// The video's save dialog: the one MP4 type, the same quality choice, and the frame's size, rate
-// and view, each starting as `last` has it; proposing `fileName` (the dialog adds ".mp4"). The
-// sizes are the presets people post at (landscape HD, 720p, 4K, portrait and square); a size
-// that is none of them (one typed into the settings file) is offered as "Custom (WxH)".
+// The video's save dialog: the one MP4 type, the same quality choice, and the frame's size, rate,
+// view and whether the score shows above the notes, each starting as `last` has it; proposing `fileName` (the
+// dialog adds ".mp4"). The sizes are the presets people post at (landscape HD, 720p, 4K, portrait and
+// square); a size that is none of them (one typed into the settings file) is offered as "Custom (WxH)".
 [[nodiscard]] platform::SaveRequest VideoSaveRequest(const std::string& fileName,
                                                      const VideoChoices& last = {});
 // The frame the user chose there. A choice the answer does not carry keeps `last`'s value.
@@ -63,5 +63,6 @@ struct ExportChoice {
 // What the encoder and the scene are asked for by `choices`.
 [[nodiscard]] VideoSettings VideoSettingsOf(const VideoChoices& choices);
 [[nodiscard]] VideoView VideoViewOf(const VideoChoices& choices);
-// The choices that ask for `settings` and `view`: what the window remembers, as a dialog starts from.
-[[nodiscard]] VideoChoices VideoChoicesFor(const VideoSettings& settings, VideoView view);
+// The choices that ask for `settings`, `view` and the score or not: what the window remembers, as a
+// dialog starts from.
+[[nodiscard]] VideoChoices VideoChoicesFor(const VideoSettings& settings, VideoView view, bool score = false);

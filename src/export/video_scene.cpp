@@ -163,6 +163,7 @@ Failure VideoScene::Create(const SceneSong& song, int width, int height, VideoVi
         const std::vector<uint8_t>* midi = song_.scoreMidi;
         strip_->SetSong(song_.song, song_.scoreTempo, midi != nullptr ? midi->data() : nullptr,
                         midi != nullptr ? midi->size() : 0);
+        strip_->SetPart(song_.scorePart);
     }
     if (view == VideoView::Window) {
         timeBar_ = std::make_unique<TimeBar>();

@@ -49,6 +49,7 @@ constexpr std::string_view kVideoSizeKey = "[VideoSize]";
 constexpr std::string_view kVideoRateKey = "[VideoRate]";
 constexpr std::string_view kVideoViewKey = "[VideoView]";
 constexpr std::string_view kVideoQualityKey = "[VideoQuality]";
+constexpr std::string_view kVideoScoreKey = "[VideoScore]";
 constexpr const char* kQualityWords[] = {"standard", "high", "maximum"};
 constexpr std::string_view kSeparator = "= ";
 
@@ -254,6 +255,8 @@ void ParseVideoLine(std::string_view key, std::string_view text, VideoChoices& v
         for (int level = 0; level < 3; ++level) {
             if (text == kQualityWords[level]) video.quality = level;
         }
+    } else if (key == kVideoScoreKey) {
+        if (text == "shown" || text == "hidden") video.score = text == "shown";
     }
 }
 
@@ -325,7 +328,7 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
                    folder != std::end(kFolderKeys)) {
             settings.folders[folder - std::begin(kFolderKeys)].assign(value);
         } else if (key == kVideoSizeKey || key == kVideoRateKey || key == kVideoViewKey ||
-                   key == kVideoQualityKey) {
+                   key == kVideoQualityKey || key == kVideoScoreKey) {
             if (!settings.video) settings.video.emplace();
             ParseVideoLine(key, value, *settings.video);
         }
@@ -397,11 +400,12 @@ bool WriteSettings(const Settings& settings) {
             text += std::string(kFolderKeys[k]) + " = " + folder + "\n";
     }
     if (const std::optional<VideoChoices>& video = settings.video) {
-        char lines[160];
+        char lines[192];
         std::snprintf(lines, sizeof lines,
-                      "[VideoSize] = %dx%d\n[VideoRate] = %d\n[VideoView] = %s\n[VideoQuality] = %s\n",
+                      "[VideoSize] = %dx%d\n[VideoRate] = %d\n[VideoView] = %s\n[VideoQuality] = %s\n"
+                      "[VideoScore] = %s\n",
                       video->width, video->height, video->fps, video->wholeWindow ? "window" : "full",
-                      kQualityWords[std::clamp(video->quality, 0, 2)]);
+                      kQualityWords[std::clamp(video->quality, 0, 2)], video->score ? "shown" : "hidden");
         text += lines;
     }
 

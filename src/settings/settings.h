@@ -59,6 +59,7 @@ struct VideoChoices {
     int fps = 60;              // 30 or 60
     bool wholeWindow = false;  // the whole window rather than the notes alone
     int quality = 0;           // 0 standard, 1 high, 2 maximum
+    bool score = false;        // the sheet music above the falling notes
 
     bool operator==(const VideoChoices&) const = default;
 };

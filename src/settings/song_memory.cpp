@@ -117,8 +117,8 @@ void ParseSongMemory(SongMemory& memory, const char* data, size_t size) {
                 memory.transpose = static_cast<int>(semitones);
             continue;
         }
-        if (name == "metronome") {
-            memory.metronome = TrimSongFileBlanks(values) == "on";
+        if (name == "metronome" || name == "trainer") {
+            (name == "metronome" ? memory.metronome : memory.trainer) = TrimSongFileBlanks(values) == "on";
             continue;
         }
         if (name == "muted" || name == "solo") {
@@ -174,6 +174,7 @@ std::string SongMemoryText(const SongMemory& memory) {
         out += text;
     }
     if (memory.metronome) out += "metronome = on\n";
+    if (memory.trainer) out += "trainer = on\n";
     return out;
 }
 

@@ -6,7 +6,7 @@
 // it is called, and an edited song is a new one. The file is UTF-8 text of "name = value" lines;
 // the program writes "loop = START END" (seconds, as decimals), "speed = PERCENT", "muted = ..."
 // and "solo = ..." (parts counted from 1 as the legend lists them; "drums" among the muted),
-// "transpose = N" and "metronome = on".
+// "transpose = N", "metronome = on" and "trainer = on".
 // Unknown lines and values are ignored, so a newer program's file still reads.
 #pragma once
 
@@ -30,6 +30,9 @@ struct SongMemory {
     // The semitones the song is heard moved (-12 to 12), and whether the metronome clicks.
     int transpose = 0;
     bool metronome = false;
+    // Whether each clean pass played along raises the speed a step. Files written before it was
+    // kept have no such line and read as off, as the trainer then began.
+    bool trainer = false;
 
     [[nodiscard]] bool HasLoop() const { return loopStart >= 0 && loopEnd > loopStart; }
 };

@@ -76,6 +76,17 @@ void ScoreStrip::SetSong(const SongData* song, const TempoMap* tempo, const uint
     song_ = stamp != 0 ? song : nullptr;
     tempo_ = stamp != 0 ? tempo : nullptr;
     meters_ = midi != nullptr && stamp != 0 ? ReadSongMeters(midi, size) : SongMeters{};
+    Forget();
+}
+
+void ScoreStrip::SetPart(int32_t part) {
+    if (part == choice_.part) return;
+    choice_.part = part;
+    // Both hands are shown whatever part is chosen: nothing to lay out again.
+    if (song_ != nullptr && song_->reading != ReadingHands) Forget();
+}
+
+void ScoreStrip::Forget() {
     laidOut_ = false;
     layout_ = ScoreLayout{};
     systems_.clear();
@@ -88,7 +99,7 @@ void ScoreStrip::LayOut() {
     laidOut_ = true;
     if (song_ == nullptr || tempo_ == nullptr) return;
     score_ = ScoreSongFrom(*song_, *tempo_, meters_);
-    layout_ = LayOutScore(score_);
+    layout_ = LayOutScore(score_, choice_);
     // The tick each head's written onset stands for: the line meets a head when its note is due.
     writtenTick_.assign(score_.notes.size(), -1);
     const int64_t division = layout_.division > 0 ? layout_.division : 480;

@@ -49,6 +49,10 @@ class ScoreStrip : public Panel {
     // a null song or tempo shows nothing. Cheap while nothing changed: the notation is made again
     // only for another song or when the parts' notes have changed, and not before it is drawn.
     void SetSong(const SongData* song, const TempoMap* tempo, const uint8_t* midi, size_t size);
+    // The part a song read by voices shows on its staff: the one the learner chose, or -1 for its
+    // first piano part. A song read as hands shows both hands whatever is chosen. Laid out again, when
+    // next drawn, only when the choice changes what is shown.
+    void SetPart(int32_t part);
 
     // Draws the strip into its rectangle at the view's song time. Lays out and engraves first
     // when that is due.
@@ -67,6 +71,7 @@ class ScoreStrip : public Panel {
     [[nodiscard]] float CursorX(double seconds) const;
 
   private:
+    void Forget();  // the notation made, to be made again when next drawn
     void LayOut();
     void Engrave();
     [[nodiscard]] int SystemAtTick(double tick) const;
@@ -86,6 +91,7 @@ class ScoreStrip : public Panel {
     SongMeters meters_;
     ScoreSong score_;
     ScoreLayout layout_;
+    LayoutChoice choice_;
     std::vector<int64_t> writtenTick_;  // per score note: the tick its written onset stands for
     // The engraving's size and staff space; engraved again when the strip's size changes.
     float engravedWidth_ = -1, engravedHeight_ = -1;

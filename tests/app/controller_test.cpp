@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "app/player_controller.h"
 #include "audio/streaming_player.h"
@@ -18,9 +20,11 @@
 #include "export/export_format.h"
 #include "export/video_export.h"
 #include "manual_output.h"
+#include "midi/hand_split.h"
 #include "platform/dialogs.h"
 #include "platform/window.h"
 #include "settings/settings.h"
+#include "settings/song_hands.h"
 #include "smf_builder.h"
 #include "synth/synth_renderer.h"
 #include "ui/control_panel.h"
@@ -380,6 +384,74 @@ TEST_F(ControllerTest, TheSongStopsOneSecondAfterItsEnd) {
     EXPECT_EQ(c.transport.Coarse(), PlayState::Stopped);
     Frames(1);
     EXPECT_DOUBLE_EQ(c.transport.SongTime(), -1.0);
+}
+
+// The hand editor by mouse, through the window's own event handling: with Ctrl, a click on a
+// falling note moves it to the other hand and a drag over several moves each of them; without
+// Ctrl, a click moves nothing. The view shows the song as mended and the hands are kept for it.
+TEST_F(ControllerTest, CtrlClickAndDragMoveNotesBetweenTheHands) {
+    ::setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
+    LoadSong();
+    Frames(1);
+    const NotesView& v = *c.notesView;
+    ASSERT_TRUE(v.indexBuilt);
+    // Where the note of `key` is drawn at song time `t`, in the window.
+    const auto at = [&](int key, float t, float dx = 0) {
+        const RectF& r = v.keys[key - kLowestKey].rect;
+        const float y = (v.topTime - t) * v.notesHeight / v.lookAhead;
+        EXPECT_GT(y, 0.0f) << "the note is on screen";
+        EXPECT_LT(y, v.notesHeight);
+        return PointI{static_cast<int32_t>(v.left + (r.left + r.right) / 2 + dx),
+                      static_cast<int32_t>(v.top + y)};
+    };
+    const auto press = [&](InputKind kind, PointI p, bool ctrl) {
+        platform::InputMessage m;
+        m.kind = kind;
+        m.point = p;
+        m.ctrl = ctrl;
+        c.OnInput(m);
+    };
+    const auto keysOf = [&](int part) {
+        std::vector<int> keys;
+        const SongPart& p = c.shared.song->parts[part];
+        for (int i = 0; i < p.noteCount; ++i) keys.push_back(p.notes[i].key);
+        std::sort(keys.begin(), keys.end());
+        return keys;
+    };
+    ASSERT_EQ(keysOf(0), std::vector<int>({72, 76, 79}));
+    ASSERT_EQ(keysOf(1), std::vector<int>({43, 48}));
+
+    // A click without Ctrl is the view's own: no note changes hands.
+    press(InputKind::MouseMove, at(72, 0.5f), false);
+    press(InputKind::LeftButtonDown, at(72, 0.5f), false);
+    press(InputKind::LeftButtonUp, at(72, 0.5f), false);
+    Frames(1);
+    EXPECT_EQ(keysOf(0), std::vector<int>({72, 76, 79}));
+
+    press(InputKind::LeftButtonDown, at(72, 0.5f), true);
+    press(InputKind::LeftButtonUp, at(72, 0.5f), true);
+    Frames(1);
+    EXPECT_EQ(keysOf(0), std::vector<int>({76, 79}));
+    EXPECT_EQ(keysOf(1), std::vector<int>({43, 48, 72}));
+    EXPECT_EQ(c.notesView->song, c.shared.song.get());
+    EXPECT_TRUE(c.notesView->indexBuilt) << "the view is shown the mended song";
+
+    // A drag from left of the C of the left hand to right of the E, over the second second: both
+    // change hands, and the C above that ended before it stays where it was.
+    const PointI from = at(48, 1.3f, -30), to = at(76, 1.7f, 30);
+    press(InputKind::LeftButtonDown, from, true);
+    press(InputKind::MouseMove, {(from.x + to.x) / 2, (from.y + to.y) / 2}, false);
+    Frames(1);
+    press(InputKind::MouseMove, to, false);
+    press(InputKind::LeftButtonUp, to, false);  // Ctrl may be let go before the button
+    Frames(1);
+    EXPECT_EQ(keysOf(0), std::vector<int>({48, 79}));
+    EXPECT_EQ(keysOf(1), std::vector<int>({43, 72, 76}));
+    const HandEdits kept = ReadHandEdits(c.shared.practice.songKey);
+    EXPECT_EQ(kept.HandOf(72, 0.0f), LeftHand);
+    EXPECT_EQ(kept.HandOf(76, 1.0f), LeftHand);
+    EXPECT_EQ(kept.HandOf(48, 0.0f), RightHand);
+    EXPECT_EQ(kept.HandOf(79, 2.0f), -1) << "a note out of the box is not named";
 }
 
 TEST_F(ControllerTest, SplittersDragWithinLimitsAndMovePanels) {

@@ -334,6 +334,13 @@ TEST_F(ExportDriver, VideoChoicesAreKeptForTheNextExport) {
                   : (void)::unsetenv("XDG_CONFIG_HOME");
         }
     } home(dir / "config");
+    // A song with its tempo map and file, for the score a video may show.
+    auto tempo = std::make_unique<TempoMap>();
+    tempo->Build(480, {});
+    c.transport.SetSongTempo(std::move(tempo));
+    c.shared.midiBytes =
+        std::make_shared<const std::vector<uint8_t>>(std::vector<uint8_t>{'M', 'T', 'h', 'd'});
+    bool scoreAsked = false;
     const auto exportVideo = [&](std::vector<int> picks) {
         platform::ScriptedDialogs::SaveScript script;
         script.answer.path = dir / "song.mp4";
@@ -341,24 +348,34 @@ TEST_F(ExportDriver, VideoChoicesAreKeptForTheNextExport) {
         script.answer.moreChoices = std::move(picks);
         dialogs.saveScripts.push_back(script);
         const bool started = c.exports.StartVideo();
-        if (c.exports.VideoJob()) c.exports.VideoJob()->Cancel();  // what was asked for is all this looks at
+        if (c.exports.VideoJob()) {
+            const VideoSong& song = c.exports.VideoJob()->Request().song;
+            scoreAsked = song.scoreTempo != nullptr && song.scoreMidi == c.shared.midiBytes;
+            c.exports.VideoJob()->Cancel();
+        }  // what was asked for is all this looks at
         c.exports.Release();
         return started;
     };
-    ASSERT_TRUE(exportVideo({3, 1, 1})) << (dialogs.errorBoxes.empty() ? "" : dialogs.errorBoxes[0].text);
+    ASSERT_TRUE(exportVideo({3, 1, 1, 1})) << (dialogs.errorBoxes.empty() ? "" : dialogs.errorBoxes[0].text);
+    EXPECT_TRUE(scoreAsked) << "the score picked reaches the job";
     const std::vector<uint8_t> text = ReadFile(dir / "config/Dorvik Midi Player/settings.ini");
     const std::string kept(text.begin(), text.end());
-    EXPECT_NE(
-        kept.find("[VideoSize] = 1080x1920\n[VideoRate] = 30\n[VideoView] = window\n[VideoQuality] = high"),
-        std::string::npos)
+    EXPECT_NE(kept.find("[VideoSize] = 1080x1920\n[VideoRate] = 30\n[VideoView] = window\n[VideoQuality] = "
+                        "high\n[VideoScore] = shown"),
+              std::string::npos)
         << kept;
 
     ASSERT_TRUE(exportVideo({}));
+    EXPECT_TRUE(scoreAsked) << "and is kept for the next";
     const platform::SaveRequest& again = dialogs.saveRequests.back().request;
     EXPECT_EQ(again.moreChoices.at(0).initial, 3);
     EXPECT_EQ(again.moreChoices.at(1).initial, 1);
     EXPECT_EQ(again.moreChoices.at(2).initial, 1);
+    EXPECT_EQ(again.moreChoices.at(3).initial, 1);
     EXPECT_EQ(again.initialChoice, QualityHigh);
+    ASSERT_TRUE(exportVideo({-1, -1, -1, 0}));
+    EXPECT_FALSE(scoreAsked) << "no score picked, none drawn";
+    ASSERT_TRUE(exportVideo({-1, -1, -1, 1}));
 
     // A later run reads them from the file, even when its dialog is cancelled.
     PlayerController next;

@@ -434,7 +434,7 @@ TEST_F(PracticeTest, LoopsAreMarkedByBarsAndPlayFromTheirStart) {
     EXPECT_NEAR(static_cast<double>(c.transport.Frame()), static_cast<double>(frames(6.3)), kRate / 100.0);
 }
 
-TEST_F(PracticeTest, TranspositionAndMetronomeAreHeardAtOnceAndKeptWithTheSong) {
+TEST_F(PracticeTest, TranspositionMetronomeAndTrainerAreKeptWithTheSong) {
     Load();
     WaitForPractice();
     Key('.', 14);
@@ -448,13 +448,25 @@ TEST_F(PracticeTest, TranspositionAndMetronomeAreHeardAtOnceAndKeptWithTheSong) 
     EXPECT_EQ(kept.transpose, 3);
     EXPECT_TRUE(kept.metronome);
 
+    // Shift+] turns the trainer on, and it is kept with the song though nothing sounds different.
+    platform::InputMessage trainer;
+    trainer.kind = platform::InputKind::KeyDown;
+    trainer.keyCode = ']';
+    trainer.shift = true;
+    c.OnKeyDown(trainer);
+    EXPECT_TRUE(c.shared.practice.trainer);
+    EXPECT_TRUE(ReadSongMemory(c.shared.practice.songKey).trainer);
+
     Load();
     EXPECT_EQ(c.shared.practice.transpose, 3) << "opened again, the song is heard as it was left";
     EXPECT_TRUE(c.shared.practice.metronome);
+    EXPECT_TRUE(c.shared.practice.trainer);
     Key('m');
     Key(',', 3);
+    c.OnKeyDown(trainer);
     EXPECT_TRUE(c.shared.practice.PlainSound());
     EXPECT_EQ(ReadSongMemory(c.shared.practice.songKey).transpose, 0);
+    EXPECT_FALSE(ReadSongMemory(c.shared.practice.songKey).trainer);
 }
 
 // Play-along with a keyboard on a real MIDI system: a JACK server on its dummy back end, the

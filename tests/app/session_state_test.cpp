@@ -1,7 +1,11 @@
-// The shared records' own rules: posting commands, the error box and the palette conversion.
+// The shared records' own rules: posting commands, the error box, the palette conversion and the
+// part the score shows.
 #include "app/session_state.h"
 
 #include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
 
 #include "core/palette.h"
 #include "platform/dialogs.h"
@@ -69,6 +73,32 @@ TEST(Palette, EntriesConvertChannelByChannel) {
     EXPECT_FLOAT_EQ(c.a, 1.0f);
     EXPECT_EQ(kDefaultPalette.colour[PalControlPanel], 0x102040u);
     EXPECT_EQ(kDefaultPalette.colour[PalTimeBar], 0x051020u);
+}
+
+// The score of a voices song shows the part the learner practises: the one played along, else the
+// one left to the player (muted), else the one listened to (soloed); none chosen leaves it to the
+// song (its first piano part).
+TEST(PracticeSession, TheScoreShowsThePartChosen) {
+    const struct {
+        const char* what;
+        std::vector<std::pair<int, PartSound>> parts;
+        bool playingAlong;
+        int shown;
+    } cases[] = {
+        {"nothing chosen", {}, false, -1},
+        {"nothing chosen, playing along", {}, true, -1},
+        {"a part muted", {{2, PartSound::Muted}}, false, 2},
+        {"a part soloed", {{3, PartSound::Solo}}, false, 3},
+        {"muted before soloed", {{3, PartSound::Solo}, {4, PartSound::Muted}}, false, 4},
+        // Playing along with a part soloed, the player plays every part not heard: the first.
+        {"soloed, playing along", {{1, PartSound::Solo}}, true, 0},
+        {"past the song's parts", {{6, PartSound::Muted}}, false, -1},
+    };
+    for (const auto& k : cases) {
+        PracticeSession practice;
+        for (const auto& [part, sound] : k.parts) practice.choice.parts[static_cast<size_t>(part)] = sound;
+        EXPECT_EQ(practice.ScorePart(5, k.playingAlong), k.shown) << k.what;
+    }
 }
 
 }  // namespace

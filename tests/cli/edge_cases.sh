@@ -1,7 +1,8 @@
 #!/bin/sh
 # dorvik-midi where a user's own files meet its outputs, in tables:
 #   export     an export whose output is its input, by any name, is refused and the input kept
-#   times      a time out of range is refused in plain words; messages name the user's song
+#   times      a time (or a score's part) out of range is refused in plain words; messages name
+#              the user's song
 #   batch      a batch never takes its outputs for its inputs nor calls complete an output made
 #              with other options, and runs no more jobs than the open-file limit allows
 # Every check says what it expected.
@@ -51,6 +52,7 @@ export from far past any end|export take.wav -o cut.wav --from 99999999999999999
 export to far past any end|export take.wav -o cut.wav --to 1e3000|2|--to takes seconds|-1
 render from far past any end|render --soundfont $sf2 song.mid -o out.wav --from 9999999999:00|2|later than any song lasts|-1
 a video part without sound|video --soundfont $sf2 song.mid -o part.mp4 --size 320x180 --from 0 --to 0.00001|1|song.mid|/proc/self
+a score of a part the song lacks|score song.mid --output part.musicxml --part 3|2|has no such part (it is read as two hands|unknown option
 ROWS
 }
 

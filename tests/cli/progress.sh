@@ -52,6 +52,10 @@ set -- $before
 echo "move $1 $2" >"$songs/$key.hands.txt"
 after=$("$tool" info --json "$song" | python3 -c 'import json,sys; d=json.load(sys.stdin); print(len(d["parts"][0]["notes"]), len(d["parts"][1]["notes"]), d["parts"][1]["notes"][-1][0])')
 [ "$after" = "$(($3 - 1)) $(($4 + 1)) $1" ] || fail "info after moving key $1 at $2 ms: expected $(($3 - 1)) $(($4 + 1)) $1, got $after"
+# Kept as the hand chosen: a note put in the hand it is in stays there.
+echo "right $1 $2" >"$songs/$key.hands.txt"
+kept=$("$tool" info --json "$song" | python3 -c 'import json,sys; d=json.load(sys.stdin); print(len(d["parts"][0]["notes"]), len(d["parts"][1]["notes"]))')
+[ "$kept" = "$3 $4" ] || fail "info with key $1 kept in the right hand: expected $3 $4, got $kept"
 
 "$tool" progress 2>/dev/null; [ $? -eq 2 ] || fail "progress without a song: expected a usage error"
 [ "$failures" -eq 0 ] || exit 1

@@ -126,9 +126,10 @@ TEST(ExportDialog, ChoiceReturnsPathQualityAndFormatByTheNamesExtension) {
 // and an answer that carries no pick, or one out of range, keeps the last value.
 TEST(ExportDialog, VideoChoicesBecomeTheEncodersSettings) {
     const VideoChoices hd{1920, 1080, 60, false, 0};
-    const VideoChoices custom{1600, 900, 30, true, 2};
+    const VideoChoices custom{1600, 900, 30, true, 2, true};
     const platform::SaveRequest fresh = VideoSaveRequest("Song", hd);
-    ASSERT_EQ(fresh.moreChoices.size(), 3u);
+    ASSERT_EQ(fresh.moreChoices.size(), 4u);
+    EXPECT_EQ(fresh.moreChoices[3].initial, 0) << "no score";
     EXPECT_EQ(fresh.moreChoices[0].options.size(), 5u) << "no custom size without one kept";
     EXPECT_EQ(fresh.moreChoices[0].initial, 0);
     const platform::SaveRequest kept = VideoSaveRequest("Song", custom);
@@ -137,21 +138,23 @@ TEST(ExportDialog, VideoChoicesBecomeTheEncodersSettings) {
     EXPECT_EQ(kept.moreChoices[0].initial, 5);
     EXPECT_EQ(kept.moreChoices[1].initial, 1) << "30 fps";
     EXPECT_EQ(kept.moreChoices[2].initial, 1) << "the whole window";
+    EXPECT_EQ(kept.moreChoices[3].initial, 1) << "the score above the notes";
     EXPECT_EQ(kept.initialChoice, 2) << "maximum quality";
 
     const struct {
         VideoChoices last;
         int quality;
-        std::vector<int> picks;  // size, rate, view
+        std::vector<int> picks;  // size, rate, view, score
         VideoSettings settings;
         VideoView view;
+        bool score;
     } cases[] = {
-        {hd, 0, {3, 1, 0}, {1080, 1920, 30, 0}, VideoView::Full},
-        {hd, 1, {4, 0, 1}, {1080, 1080, 60, 1}, VideoView::Window},
-        {hd, 0, {2}, {3840, 2160, 60, 0}, VideoView::Full},
-        {custom, 2, {5, 1, 1}, {1600, 900, 30, 2}, VideoView::Window},
-        {custom, 0, {}, {1600, 900, 30, 0}, VideoView::Window},
-        {custom, 1, {1, -1, 9}, {1280, 720, 30, 1}, VideoView::Window},
+        {hd, 0, {3, 1, 0}, {1080, 1920, 30, 0}, VideoView::Full, false},
+        {hd, 1, {4, 0, 1, 1}, {1080, 1080, 60, 1}, VideoView::Window, true},
+        {hd, 0, {2}, {3840, 2160, 60, 0}, VideoView::Full, false},
+        {custom, 2, {5, 1, 1, 0}, {1600, 900, 30, 2}, VideoView::Window, false},
+        {custom, 0, {}, {1600, 900, 30, 0}, VideoView::Window, true},
+        {custom, 1, {1, -1, 9, 2}, {1280, 720, 30, 1}, VideoView::Window, true},
     };
     for (const auto& c : cases) {
         platform::SaveAnswer answer;
@@ -165,7 +168,8 @@ TEST(ExportDialog, VideoChoicesBecomeTheEncodersSettings) {
         EXPECT_EQ(s.fps, c.settings.fps);
         EXPECT_EQ(s.quality, c.settings.quality);
         EXPECT_EQ(VideoViewOf(chosen), c.view);
-        EXPECT_EQ(VideoChoicesFor(s, VideoViewOf(chosen)), chosen)
+        EXPECT_EQ(chosen.score, c.score);
+        EXPECT_EQ(VideoChoicesFor(s, VideoViewOf(chosen), chosen.score), chosen)
             << "the window's copy gives the same choices";
     }
 }

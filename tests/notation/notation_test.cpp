@@ -354,6 +354,41 @@ TEST(Notation, GrandStaffAndClefChanges) {
     EXPECT_TRUE(layout.measures[1].staves[1].clefChanged);
 }
 
+// A song read by voices shows one part: the one chosen, else its first piano part, else its first;
+// a choice of a part the song lacks falls back the same way. Two hands stay a grand staff.
+TEST(Notation, AVoicesSongShowsThePartChosen) {
+    ScoreSong s = Song({{2, 40, 0, 2 * Q}, {1, 60, 0, Q}, {0, 76, 0, Q}, {1, 64, Q, Q}});
+    s.partCount = 3;
+    s.partPrograms = {40, 0, 33};  // a violin, a piano and a bass
+    s.partNames = {"Violin", "", "Bass"};
+    const struct {
+        int32_t chosen;
+        int32_t part;
+        const char* name;
+        size_t notes;
+        Clef clef;
+    } cases[] = {
+        {-1, 1, "Part 2", 2, Clef::Treble}, {0, 0, "Violin", 1, Clef::Treble},  {2, 2, "Bass", 1, Clef::Bass},
+        {3, 1, "Part 2", 2, Clef::Treble},  {-7, 1, "Part 2", 2, Clef::Treble},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.chosen);
+        const ScoreLayout layout = LayOutScore(s, LayoutChoice{k.chosen});
+        ASSERT_EQ(layout.staves.size(), 1u);
+        EXPECT_FALSE(layout.grandStaff);
+        EXPECT_EQ(layout.staves[0].part, k.part);
+        EXPECT_EQ(layout.staves[0].name, k.name);
+        EXPECT_EQ(layout.measures[0].staves[0].clef, k.clef);
+        std::set<int32_t> shown;
+        for (const ScoreMeasure& m : layout.measures)
+            for (const ScoreVoice& v : m.staves[0].voices)
+                for (const ScoreEvent& e : v.events)
+                    for (const ScoreHead& h : e.heads) shown.insert(h.note);
+        EXPECT_EQ(shown.size(), k.notes);
+        for (const int32_t note : shown) EXPECT_EQ(s.notes[static_cast<size_t>(note)].part, k.part);
+    }
+}
+
 // From the bytes of a file: the ticks come back from the seconds across tempo changes, and the
 // signatures come from any track.
 TEST(Notation, FileTicksAndSignatures) {

@@ -487,7 +487,7 @@ TEST(SettingsFolderWithoutHome, NeverUsesAFolderAnotherUserPrepared) {
 // no export can take leaves that choice as it was, and a change made elsewhere keeps them.
 TEST_F(SettingsFiles, VideoChoicesRoundTripAndReadFromAHandEditedFile) {
     fs::create_directories(Folder());
-    const VideoChoices chosen{1080, 1920, 30, true, 2};
+    const VideoChoices chosen{1080, 1920, 30, true, 2, true};
     ::Settings settings = With("/s/Piano.sf2", 80);
     settings.video = chosen;
     ASSERT_TRUE(WriteSettings(settings));
@@ -508,6 +508,9 @@ TEST_F(SettingsFiles, VideoChoicesRoundTripAndReadFromAHandEditedFile) {
         {"[VideoSize] = 1601x900\n[VideoRate] = 25\n[VideoView] = tall\n[VideoQuality] = best\n", {}},
         {"[VideoSize] = 9000x900\n[VideoSize] = 0x0\n[VideoSize] = 1280x\n[VideoSize] = 12800x720\n", {}},
         {"[VideoSize] = 640x480\n[VideoSize] = 720x-2\n", {640, 480, 60, false, 0}},
+        {"[VideoScore] = shown\n", {1920, 1080, 60, false, 0, true}},
+        {"[VideoScore] = yes\n[VideoRate] = 30\n",
+         {1920, 1080, 30, false, 0, false}},  // a word it does not know
     };
     for (const auto& c : cases) {
         WriteFile(File(), c.text);

@@ -1,9 +1,10 @@
-// The passes kept of a song over time and the notes moved to the other hand: read back as written,
+// The passes kept of a song over time and the hands chosen for its notes: read back as written,
 // old files still read, the oldest passes let go, nothing written through a link, and the hands
 // mended as the edits say.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "midi/hand_split.h"
 #include "settings/song_hands.h"
 #include "settings/song_memory.h"
 #include "settings/song_scores.h"
@@ -108,45 +110,48 @@ TEST(PassHistory, KeepsTheNewestPassesAndIsNeverWrittenThroughALink) {
     EXPECT_TRUE(fs::is_symlink(file));
 }
 
-// Two hands of three notes each, laid out in one run of the store as the reader lays them.
-std::unique_ptr<SongData> Hands() {
+// Two hands of three notes each, laid out in one run of the store as the reader lays them; the
+// right hand's run first, or (as the reader may give it) second.
+std::unique_ptr<SongData> Hands(bool rightSecond = false) {
     auto song = std::make_unique<SongData>();
     if (!song->AllocateNotes(6)) return song;
     song->reading = ReadingHands;
     song->partCount = 2;
     NoteRecord* n = song->noteStore.get();
-    const NoteRecord notes[6] = {{72, 0.0f, 1, 80}, {74, 1.0f, 2, 80}, {76, 2.0f, 3, 80},
-                                 {48, 0.0f, 1, 80}, {50, 1.0f, 2, 80}, {52, 2.0f, 3, 80}};
-    std::copy(std::begin(notes), std::end(notes), n);
-    song->parts[0] = {3, n, 0, 0, 0, 0, {}};
-    song->parts[1] = {3, n + 3, 0, 0, 0, 1, {}};
+    const NoteRecord right[3] = {{72, 0.0f, 1, 80}, {74, 1.0f, 2, 80}, {76, 2.0f, 3, 80}};
+    const NoteRecord left[3] = {{48, 0.0f, 1, 80}, {50, 1.0f, 2, 80}, {52, 2.0f, 3, 80}};
+    std::copy(std::begin(rightSecond ? left : right), std::end(rightSecond ? left : right), n);
+    std::copy(std::begin(rightSecond ? right : left), std::end(rightSecond ? right : left), n + 3);
+    song->parts[0] = {3, rightSecond ? n + 3 : n, 0, 0, 0, 0, {}};
+    song->parts[1] = {3, rightSecond ? n : n + 3, 0, 0, 0, 1, {}};
     return song;
 }
 
-TEST(HandEdits, MoveNotesToTheOtherHandAndBackAndReadBackFromTheirFile) {
+std::vector<int> KeysOf(const SongPart& part) {
+    std::vector<int> keys;
+    for (int i = 0; i < part.noteCount; ++i) keys.push_back(part.notes[i].key);
+    return keys;
+}
+
+TEST(HandEdits, NotesGoToTheHandChosenAndReadBackFromTheirFile) {
     DataFolder data;
     HandEdits edits;
-    EXPECT_TRUE(edits.Toggle(74, 1.0f));
-    EXPECT_TRUE(edits.Toggle(48, 0.0f));
-    EXPECT_TRUE(edits.Toggle(52, 2.0f));
-    EXPECT_TRUE(edits.Toggle(52, 2.0f)) << "moved twice: back where it was";
-    EXPECT_TRUE(edits.Moved(74, 1.0004f)) << "known by its start in milliseconds";
-    EXPECT_FALSE(edits.Moved(52, 2.0f));
+    EXPECT_TRUE(edits.Put(74, 1.0f, LeftHand));
+    EXPECT_TRUE(edits.Put(48, 0.0f, RightHand));
+    EXPECT_TRUE(edits.Put(52, 2.0f, RightHand));
+    EXPECT_TRUE(edits.Put(52, 2.0f, LeftHand)) << "put back: the last choice counts";
+    EXPECT_FALSE(edits.Put(60, 0.0f, kOtherHand)) << "a new edit names its hand";
+    EXPECT_EQ(edits.HandOf(74, 1.0004f), LeftHand) << "known by its start in milliseconds";
+    EXPECT_EQ(edits.HandOf(52, 2.0f), LeftHand);
+    EXPECT_EQ(edits.HandOf(60, 0.0f), -1);
 
-    for (const bool swapped : {false, true}) {
-        auto song = Hands();
-        // The reader may give the second hand the earlier run of the store.
-        if (swapped) std::swap(song->parts[0], song->parts[1]);
+    for (const bool rightSecond : {false, true}) {
+        auto song = Hands(rightSecond);
         ASSERT_TRUE(ApplyHandEdits(*song, edits));
-        const SongPart& upper = song->parts[swapped ? 1 : 0];
-        const SongPart& lower = song->parts[swapped ? 0 : 1];
-        ASSERT_EQ(upper.noteCount, 3) << swapped;
-        ASSERT_EQ(lower.noteCount, 3) << swapped;
-        EXPECT_EQ(upper.notes[0].key, 72);
-        EXPECT_EQ(upper.notes[1].key, 76);
-        EXPECT_EQ(upper.notes[2].key, 48) << "a moved note joins after the hand's own";
-        EXPECT_EQ(lower.notes[0].key, 50);
-        EXPECT_EQ(lower.notes[2].key, 74);
+        EXPECT_EQ(KeysOf(song->parts[0]), std::vector<int>({72, 76, 48}))
+            << "a moved note joins after the hand's own";
+        EXPECT_EQ(KeysOf(song->parts[1]), std::vector<int>({50, 52, 74})) << rightSecond;
+        EXPECT_EQ(song->parts[0].notes + song->parts[0].noteCount == song->parts[1].notes, !rightSecond);
     }
     auto voices = Hands();
     voices->reading = ReadingVoices;
@@ -154,20 +159,75 @@ TEST(HandEdits, MoveNotesToTheOtherHandAndBackAndReadBackFromTheirFile) {
 
     const std::string key = "0000000000000abc-3";
     ASSERT_TRUE(WriteHandEdits(key, edits));
+    EXPECT_EQ(Slurp(data.Songs() / (key + ".hands.txt")), "left 74 1000\nright 48 0\nleft 52 2000\n");
     const HandEdits back = ReadHandEdits(key);
-    EXPECT_EQ(back.moved.size(), 2u);
-    EXPECT_TRUE(back.Moved(74, 1.0f));
-    EXPECT_TRUE(back.Moved(48, 0.0f));
-    const char damaged[] = "move 200 5\nmove 60 -1\nmove 60 5 6\nmove 60 5\nmove 60 5\n";
+    EXPECT_EQ(back.moved, ReadHandEdits(key).moved);
+    EXPECT_EQ(back.moved.size(), 3u);
+    EXPECT_EQ(back.HandOf(74, 1.0f), LeftHand);
+    EXPECT_EQ(back.HandOf(48, 0.0f), RightHand);
+    const char damaged[] =
+        "move 200 5\nmove 60 -1\nmove 60 5 6\nlefty 60 5\nup 60 5\nmove 60 5\nmove 60 5\nright 61 5 \n";
     HandEdits tolerant;
     ParseHandEdits(tolerant, damaged, sizeof damaged - 1);
-    EXPECT_EQ(tolerant.moved.size(), 1u) << "one good line, named twice";
+    EXPECT_EQ(tolerant.moved.size(), 2u) << "two good notes, one named twice";
+}
+
+// A kept hand holds whatever the song's own split does, where the older records' moves followed
+// it: the same line read against the split of before (74 in the right hand) and of now (74 in the
+// left). Of a note named twice the later line counts.
+TEST(HandEdits, AKeptHandHoldsWhereTheSplitChangesAndOlderMovesReadAsToday) {
+    const struct {
+        const char* text;
+        bool splitMoved;  // the split itself now gives 74 to the left hand
+        int hand74;       // the part 74 is in after the edits
+    } cases[] = {
+        {"left 74 1000\n", false, 1},
+        {"left 74 1000\n", true, 1},
+        {"right 74 1000\n", false, 0},  // already there: it stays
+        {"right 74 1000\n", true, 0},
+        {"move 74 1000\n", false, 1},  // the older form: the other hand than the split gives now
+        {"move 74 1000\n", true, 0},
+        {"move 74 1000\nright 74 1000\n", false, 0},
+        {"right 74 1000\nmove 74 1000\n", false, 1},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(std::string(k.text) + (k.splitMoved ? " (split moved)" : ""));
+        auto song = Hands();
+        // Under the later split 74 is the left hand's: the store's run still holds three and three.
+        if (k.splitMoved) {
+            std::swap(song->parts[0].notes[1], song->parts[1].notes[0]);
+        }
+        HandEdits edits;
+        ParseHandEdits(edits, k.text, std::string(k.text).size());
+        ASSERT_TRUE(ApplyHandEdits(*song, edits));
+        const std::vector<int> keys = KeysOf(song->parts[k.hand74]);
+        EXPECT_NE(std::find(keys.begin(), keys.end(), 74), keys.end());
+        EXPECT_EQ(song->parts[0].noteCount + song->parts[1].noteCount, 6);
+    }
+}
+
+// The older form's moves, once read with the song, become the hands they gave; a move of a note the
+// song does not have stays a move, and is written back as one.
+TEST(HandEdits, OlderMovesArePinnedToTheHandsTheyGave) {
+    const char text[] = "move 74 1000\nmove 50 1000\nmove 99 5000\nleft 48 0\n";
+    HandEdits edits;
+    ParseHandEdits(edits, text, sizeof text - 1);
+    auto voices = Hands();
+    voices->reading = ReadingVoices;
+    EXPECT_EQ(PinHandEdits(edits, *voices), 0u) << "voices have no hands to pin to";
+    auto song = Hands();
+    EXPECT_EQ(PinHandEdits(edits, *song), 2u);
+    EXPECT_EQ(HandEditsText(edits), "left 48 0\nright 50 1000\nleft 74 1000\nmove 99 5000\n");
+    EXPECT_EQ(PinHandEdits(edits, *song), 0u) << "pinned once";
+    ASSERT_TRUE(ApplyHandEdits(*song, edits));
+    EXPECT_EQ(KeysOf(song->parts[0]), std::vector<int>({72, 76, 50}));
+    EXPECT_EQ(KeysOf(song->parts[1]), std::vector<int>({48, 52, 74}));
 }
 
 TEST(HandEdits, ALargeSongFindsItsEditsByItsBytesAndOnlyItsOwn) {
     DataFolder data;
     HandEdits edits;
-    ASSERT_TRUE(edits.Toggle(74, 1.0f));
+    ASSERT_TRUE(edits.Put(74, 1.0f, LeftHand));
     // Large enough that its key is taken only when a record of its size is kept.
     std::vector<uint8_t> bytes(3u << 20, 0x5A);
     auto song = Hands();

@@ -87,27 +87,32 @@ TEST(SongMemory, ReadsThePracticeAndPassesOverWhatItCannotRead) {
     }
 }
 
-TEST(SongMemory, TranspositionAndMetronomeRoundTripAndOddValuesAreIgnored) {
+TEST(SongMemory, TranspositionMetronomeAndTrainerRoundTripAndOddValuesAreIgnored) {
     const struct {
         const char* text;
         int transpose;
-        bool metronome;
+        bool metronome, trainer;
     } cases[] = {
-        {"transpose = -5\nmetronome = on\n", -5, true},
-        {"transpose = 13\nmetronome = yes\n", 0, false},  // past an octave; only "on" clicks
-        {"transpose = 2.5\n", 0, false},
-        {"transpose = 3 4\n", 0, false},
+        {"transpose = -5\nmetronome = on\n", -5, true, false},   // written before the trainer was kept
+        {"transpose = 13\nmetronome = yes\n", 0, false, false},  // past an octave; only "on" clicks
+        {"transpose = 2.5\n", 0, false, false},
+        {"transpose = 3 4\n", 0, false, false},
+        {"speed = 70\ntrainer = on\n", 0, false, true},
+        {"trainer = on\ntrainer = off\n", 0, false, false},  // the last one counts
+        {"trainer=on\r\nmetronome = on\n", 0, true, true},
     };
     for (const auto& k : cases) {
         SongMemory memory;
         ParseSongMemory(memory, k.text, std::string(k.text).size());
         EXPECT_EQ(memory.transpose, k.transpose) << k.text;
         EXPECT_EQ(memory.metronome, k.metronome) << k.text;
+        EXPECT_EQ(memory.trainer, k.trainer) << k.text;
         SongMemory again;
         const std::string text = SongMemoryText(memory);
         ParseSongMemory(again, text.data(), text.size());
         EXPECT_EQ(again.transpose, memory.transpose) << text;
         EXPECT_EQ(again.metronome, memory.metronome) << text;
+        EXPECT_EQ(again.trainer, memory.trainer) << text;
     }
 }
 

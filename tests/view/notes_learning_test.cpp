@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/hand_editing.h"
+#include "midi/hand_split.h"
 #include "settings/song_hands.h"
 #include "tests/view/view_rig.h"
 #include "view/note_marks.h"
@@ -262,7 +264,7 @@ TEST(HandEditor, CtrlClickAndBoxMoveNotesToTheOtherHandAndBack) {
     rig.Frame(0.5f);  // the controller shows the song again after a move
     EXPECT_EQ(click(x(72), y, x(72), y), 1);
     EXPECT_EQ(keysOf(0), std::vector<int>({72, 76})) << "the same click moves it back";
-    EXPECT_TRUE(ReadHandEdits("ab12-40").moved.empty());
+    EXPECT_EQ(ReadHandEdits("ab12-40").HandOf(72, 2.0f), RightHand) << "kept as the hand chosen";
     rig.Frame(0.5f);
     EXPECT_EQ(click(x(48) - 5, y - 20, x(76) + 5, y + 20), 3) << "a box moves all it touches";
     EXPECT_EQ(keysOf(0), std::vector<int>({48}));
@@ -278,6 +280,21 @@ TEST(HandEditor, CtrlClickAndBoxMoveNotesToTheOtherHandAndBack) {
     TakeHandEdits(session.practice, again);
     EXPECT_EQ(again.parts[0].noteCount, 1);
     EXPECT_EQ(again.parts[0].notes[0].key, 48);
+    // A record of the older form, a move to the other hand, is read as today's split gives it and
+    // kept from then on as the hand it gave.
+    {
+        std::ofstream(std::string(folder) + "/dorvik-midi-player/songs/ab12-40.hands.txt")
+            << "move 52 5000\n";
+        SongData& older = rig.NewSong(20);
+        ViewRig::GiveHandsRoom(older, 2);
+        ViewRig::AddNote(older, 0, 72, 2.0f, 2.5f);
+        ViewRig::AddNote(older, 0, 76, 2.0f, 2.5f);
+        ViewRig::AddNote(older, 1, 48, 2.0f, 2.5f);
+        ViewRig::AddNote(older, 1, 52, 5.0f, 5.5f);
+        TakeHandEdits(session.practice, older);
+        EXPECT_EQ(older.parts[0].noteCount, 3);
+        EXPECT_EQ(ReadHandEdits("ab12-40").HandOf(52, 5.0f), RightHand);
+    }
 
     rig.Frame(0.5f);
     EXPECT_EQ(click(x(60), y, x(60), y), 0) << "nothing under the click";

@@ -39,17 +39,20 @@ struct StripRig {
     ScoreStrip strip;
 
     // Sixteen bars of 4/4: the right hand's quarters climbing C major, the left hand's whole notes.
-    StripRig() {
+    // With `violin`, the upper line is a violin's and the song is read by voices.
+    explicit StripRig(bool violin = false) {
         using namespace smf;
-        Bytes right, left;
+        // Channels past the hands' make voices of the parts.
+        const int upper = violin ? 3 : 0, lower = violin ? 4 : 1;
+        Bytes right = violin ? Program(0, upper, 40) : Bytes{}, left;
         for (int i = 0; i < 64; ++i) {
-            const Bytes on = On(0, 0, 60 + (i % 8) * 2 - (i % 8 > 2 ? 1 : 0), 90);
+            const Bytes on = On(0, upper, 60 + (i % 8) * 2 - (i % 8 > 2 ? 1 : 0), 90);
             right.insert(right.end(), on.begin(), on.end());
-            const Bytes off = Off(Q, 0, 60 + (i % 8) * 2 - (i % 8 > 2 ? 1 : 0));
+            const Bytes off = Off(Q, upper, 60 + (i % 8) * 2 - (i % 8 > 2 ? 1 : 0));
             right.insert(right.end(), off.begin(), off.end());
         }
         for (int i = 0; i < 16; ++i) {
-            const Bytes on = On(0, 1, 48, 80), off = Off(4 * Q, 1, 48);
+            const Bytes on = On(0, lower, 48, 80), off = Off(4 * Q, lower, 48);
             left.insert(left.end(), on.begin(), on.end());
             left.insert(left.end(), off.begin(), off.end());
         }
@@ -115,6 +118,33 @@ TEST(ScoreStrip, SystemsTurnWithTheSongAndTheLineFollowsIt) {
         EXPECT_NEAR(r.strip.SecondsAt(x, r.MiddleY()), seconds, 0.02) << "beat " << beat;
     }
     EXPECT_EQ(lastSystem, static_cast<int>(systems.size()) - 1);
+}
+
+// A song of voices shows the part chosen on its staff, its first piano part until one is; a song
+// of two hands keeps its grand staff whatever is chosen.
+TEST(ScoreStrip, AVoicesSongShowsThePartChosen) {
+    StripRig r(true);
+    ASSERT_EQ(r.song.reading, ReadingVoices);
+    const auto shownPart = [&](int32_t chosen) {
+        r.strip.SetPart(chosen);
+        r.Draw(1);
+        EXPECT_FALSE(r.strip.Systems().empty());
+        return r.strip.Layout().staves.size() == 1 ? r.strip.Layout().staves[0].part : -1;
+    };
+    int32_t violin = 0;
+    while (violin < r.song.partCount && r.song.parts[violin].program != 40) ++violin;
+    ASSERT_LT(violin, r.song.partCount);
+    const int32_t piano = 1 - violin;
+    EXPECT_EQ(shownPart(-1), piano);
+    EXPECT_EQ(shownPart(violin), violin);
+    EXPECT_EQ(r.strip.Layout().measures[0].staves[0].clef, Clef::Treble);
+    EXPECT_EQ(shownPart(piano), piano);
+    EXPECT_EQ(r.strip.Layout().measures[0].staves[0].clef, Clef::Bass);
+
+    StripRig hands;
+    hands.strip.SetPart(1);
+    hands.Draw(1);
+    EXPECT_EQ(hands.strip.Layout().staves.size(), 2u);
 }
 
 TEST(ScoreStrip, PointsOutsideTheMusicStandForNothing) {
