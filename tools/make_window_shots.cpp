@@ -1,7 +1,7 @@
 // make_window_shots: runs the window's controller off-screen at 800x500 pixels over a song, fed
 // the mouse and keys a person would use, and saves the frames the user guide's screenshots are
-// made of: the legend scrolled with a part muted, a control's tip, the key overlay and the song's
-// words.
+// made of: free play with a chord held and named, the legend scrolled with a part muted, a
+// control's tip, the key overlay, the song's words and the choice of what the song sounds on.
 //
 //   make_window_shots SONG.mid OUT_FOLDER [SOUNDFONT.sf2]
 //
@@ -20,6 +20,7 @@
 #include "core/panel_layout.h"
 #include "platform/dialogs.h"
 #include "platform/graphics_sdl.h"
+#include "platform/midi_output.h"
 #include "platform/sound.h"
 #include "platform/window.h"
 #include "synth/background_render.h"
@@ -61,12 +62,12 @@ struct Shots {
     PointI mouse{0, 0};
 
     bool Open() {
-        std::string error;
-        target = platform::OffscreenRenderTarget::Create(kWidth, kHeight, &error);
-        if (target == nullptr) {
-            std::fprintf(stderr, "make_window_shots: %s\n", error.c_str());
+        Made<platform::OffscreenRenderTarget> made = platform::OffscreenRenderTarget::Create(kWidth, kHeight);
+        if (made.value == nullptr) {
+            std::fprintf(stderr, "make_window_shots: %s\n", made.failure.text.c_str());
             return false;
         }
+        target = std::move(made.value);
         target->SetScale(UiScaleFor(kWidth, kHeight));
         device.target = target.get();
         device.clientWidth = target->Width();
@@ -108,6 +109,9 @@ struct Shots {
         Send(platform::InputKind::KeyDown, key);
         Send(platform::InputKind::KeyUp, key);
     }
+    void Keys(const char* keys, platform::InputKind kind) {
+        for (const char* k = keys; *k != '\0'; ++k) Send(kind, static_cast<uint32_t>(*k));
+    }
     void Save(const std::string& folder, const char* file) {
         const std::string path = folder + "/" + file;
         if (!target->SavePng(path))
@@ -144,7 +148,21 @@ int main(int argc, char** argv) {
     int status = 1;
     {
         Shots w;
-        if (w.Open() && w.c.DropFile(fs::absolute(argv[1]).string())) {
+        // Free play before any song: Tab, then A minor seventh held on the computer keyboard's
+        // letters (E, G, A and C from middle C up), named over the keys. Let go and ended before
+        // the song comes; the take is offered and, with no answer scripted, not kept.
+        const bool opened = w.Open();
+        if (opened) {
+            w.MoveTo({0, static_cast<int>(w.device.clientHeight) - 1});
+            w.Key('\t');
+            w.Keys("dghk", platform::InputKind::KeyDown);
+            w.Frames(2);
+            w.Save(folder, "free-play-chord.png");
+            w.Keys("dghk", platform::InputKind::KeyUp);
+            w.Key('\t');
+            w.Frames();
+        }
+        if (opened && w.c.DropFile(fs::absolute(argv[1]).string())) {
             (void)w.c.backgroundRender->Wait();
             w.c.StepLoading();
             w.Frames();
@@ -191,6 +209,21 @@ int main(int argc, char** argv) {
             }
             w.Frames(2);
             w.Save(folder, "lyrics.png");
+
+            // What the song sounds on, opened under the legend: two instruments plugged in, the
+            // first chosen with its own delay.
+            auto instruments = std::make_unique<platform::ScriptedMidiOutput>();
+            instruments->Plug("Digital piano MIDI 1");
+            instruments->Plug("Synth module");
+            w.c.midiPlayback.UseOutput(std::move(instruments));
+            w.c.SeekToSeconds(12.0);
+            w.Frames();
+            w.c.midiPlayback.Choose(1);
+            w.c.midiPlayback.SetDelay(20.0f);
+            w.c.controlPanel->outputs.open = true;
+            w.Frames(2);
+            w.Save(folder, "sound-output-choice.png");
+            w.c.midiPlayback.Choose(0);
             status = 0;
         } else {
             std::fprintf(stderr, "make_window_shots: cannot load %s\n", argv[1]);

@@ -13,10 +13,13 @@
 #include "app/session_state.h"
 #include "app/transport.h"
 #include "core/sample_rate.h"
+#include "midi/song_beats.h"
 #include "midi/song_events.h"
 #include "platform/clock.h"
 #include "platform/midi_output.h"
 #include "settings/settings.h"
+#include "synth/click_notes.h"
+#include "synth/metronome.h"
 #include "synth/midi_sender.h"
 #include "synth/stream_playback.h"
 
@@ -215,6 +218,7 @@ void MidiPlayback::MakeSender() {
     loopStart_ = loopEnd_ = 0.0;
     mutes_ = PartMutes{};
     transpose_ = 0;
+    metronome_ = false;
     jumps_ = transport_.Jumps();
     stillAt_ = static_cast<double>(transport_.Frame()) / kRenderRate;
     std::fill(std::begin(playerKeys_), std::end(playerKeys_), false);
@@ -236,6 +240,10 @@ void MidiPlayback::FollowSong() {
     if (song != nullptr && bytes != nullptr && tempo != nullptr &&
         !ReadSongEvents(bytes->data(), bytes->size(), *song, *tempo, *events_))
         *events_ = SongEvents{};
+    // The metronome's clicks are always among the events, struck only while it is on: turning it
+    // on then breaks nothing on the instrument, and the clicks keep to the song however it plays.
+    if (!events_->events.empty())
+        AddClickNotes(SongBeats(*tempo, events_->events.back().seconds), kDefaultClickVolume, *events_);
     if (sending) MakeSender();
 }
 
@@ -262,6 +270,10 @@ void MidiPlayback::FollowTransport() {
     if (session_.practice.transpose != transpose_) {
         transpose_ = session_.practice.transpose;
         sender_->SetTransposition(transpose_);
+    }
+    if (session_.practice.metronome != metronome_) {
+        metronome_ = session_.practice.metronome;
+        sender_->SetMetronome(metronome_);
     }
     const StreamPlayback* playback = transport_.Playback();
     const PlaybackLoop loop = playback != nullptr ? playback->Loop() : PlaybackLoop{};

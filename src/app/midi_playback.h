@@ -9,7 +9,8 @@
 // a hold, a loop set) sends the song afresh from the new place. Whenever the flow breaks, the
 // sender lets every sounding note go and resets the channels it used (synth/midi_sender.h), so that
 // nothing is left sounding on pause, stop, seek, a loop's wrap, a mute, another output or quitting.
-// The instrument's own delay is taken off: its notes sound when the falling notes land.
+// The instrument's own delay is taken off: its notes sound when the falling notes land. The
+// metronome clicks on the instrument's wood blocks (synth/click_notes.h) while it is on.
 //
 // The outputs are looked at twice a second. An instrument that goes while the song plays pauses
 // the song and says so, and the SoundFont sounds until the chosen instrument is there again; it is
@@ -124,5 +125,6 @@ class MidiPlayback final : public PlayerKeysOut {
     double loopStart_ = 0.0, loopEnd_ = 0.0;
     PartMutes mutes_;
     int transpose_ = 0;
+    bool metronome_ = false;
     bool playerKeys_[128] = {};  // the player's keys sent down and not yet up
 };

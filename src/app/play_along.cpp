@@ -137,11 +137,15 @@ void PlayAlong::Toggle(bool following) {
     const PlayAlongMode mode = free        ? PlayAlongMode::Free
                                : following ? PlayAlongMode::Following
                                            : PlayAlongMode::Waiting;
-    session_.playAlong.Begin(mode, std::string(), played);
     // The keyboard chosen, or else the first one there is; without one the computer keyboard plays
-    // until one is plugged in. The inputs are looked at from now on, for the panel's list.
-    Failure why;
-    midiInput_ = platform::OpenMidiInput("dorvik-midi-player", why);
+    // until one is plugged in. The inputs are looked at from now on, for the panel's list. A
+    // keyboard already listened to for a key to begin free play with plays on.
+    idleInput_ = false;
+    if (!midiInput_) {
+        Failure why;
+        midiInput_ = platform::OpenMidiInput("dorvik-midi-player", why);
+    }
+    session_.playAlong.Begin(mode, midiInput_->OpenName(), played);
     midiInput_->SetThru(liveThru_.get());
     inputWatch_ = std::make_unique<platform::MidiInputWatch>();
     WatchMidiInputs();
@@ -179,6 +183,11 @@ void PlayAlong::WatchMidiInputs() {
         midiInput_->Close();
         ReleaseKeys();
         along.Listen(std::string());
+        // Unplugged while nothing was played along, it is no news.
+        if (!along.On()) {
+            ListInputs();
+            return;
+        }
         if (transport_.Sounding() || transport_.State() == TransportState::WaitingForRender ||
             transport_.State() == TransportState::HeldForPlayer)
             (void)session_.Post(Command::Pause);
@@ -304,8 +313,50 @@ bool PlayAlong::OnKey(const platform::InputMessage& message, bool down) {
     return true;
 }
 
+void PlayAlong::ListenForFreePlay() {
+    const bool noSong = !session_.session.HasSong() || !session_.song;
+    if (!noSong) {
+        // With a song, playing along begins only with Tab: a key struck on its own is the player
+        // trying a note, not asking the song to wait. The keyboard is let go until then.
+        if (idleInput_) {
+            midiInput_.reset();
+            inputWatch_.reset();
+            idleInput_ = false;
+        }
+        return;
+    }
+    if (!midiInput_) {
+        Failure why;
+        midiInput_ = platform::OpenMidiInput("dorvik-midi-player", why);
+        midiInput_->SetThru(nullptr);
+        inputWatch_ = std::make_unique<platform::MidiInputWatch>();
+        idleInput_ = true;
+        session_.playAlong.lastInputCheck = -kInputCheckSeconds;
+    }
+    if (inputWatch_ && Now() - session_.playAlong.lastInputCheck > kInputCheckSeconds) {
+        session_.playAlong.lastInputCheck = Now();
+        WatchMidiInputs();
+    }
+    std::vector<platform::MidiMessage> messages;
+    midiInput_->Read(messages);
+    const auto first = std::find_if(messages.begin(), messages.end(), [](const platform::MidiMessage& m) {
+        const platform::KeyChange change = platform::KeyChangeOf(m);
+        return change.isKey && change.down;
+    });
+    if (first == messages.end()) return;
+    // The first key struck begins free play, and is its first note: lit, sounded and kept.
+    Toggle();
+    for (auto m = first; m != messages.end(); ++m) {
+        const platform::KeyChange change = platform::KeyChangeOf(*m);
+        if (change.isKey) PlayerNote(change.key, change.down, m->seconds, false, m->bytes[2]);
+    }
+}
+
 void PlayAlong::Step() {
-    if (!session_.playAlong.On()) return;
+    if (!session_.playAlong.On()) {
+        ListenForFreePlay();
+        return;
+    }
     // A song loaded during free play ends it: the take is offered, and Tab plays along with the song.
     if (session_.playAlong.mode == PlayAlongMode::Free && session_.session.HasSong()) {
         End();

@@ -65,7 +65,9 @@ class PlayAlong {
     void Toggle(bool following = false);
     // Offers the take for saving, lets the keyboard and the synthesiser go and lets the song go on.
     void End();
-    // Every frame: takes the keys played and holds or lets go the song.
+    // Every frame: takes the keys played and holds or lets go the song. With no song and
+    // play-along off, it listens to the MIDI keyboard, and the first key struck starts free play
+    // as Tab would (with a song loaded, only Tab starts playing along).
     void Step();
     // The computer keyboard as a piano while no MIDI keyboard is open; whether it took the key.
     bool OnKey(const platform::InputMessage& message, bool down);
@@ -110,6 +112,8 @@ class PlayAlong {
     // the SoundFont does not load.
     void MakeLiveSynth(int program);
     void ReleaseKeys();  // lets go every key held
+    // Play-along off and no song: a key struck on the keyboard begins free play.
+    void ListenForFreePlay();
     void OfferTakeSave();
     // A follow pass has ended: its score is shown and, when it beats the best kept for the song
     // and the parts played, kept.
@@ -130,6 +134,7 @@ class PlayAlong {
     std::unique_ptr<WaitMode> waitMode_;
     std::unique_ptr<FollowScorer> follow_;
     std::unique_ptr<platform::MidiInputWatch> inputWatch_;
+    bool idleInput_ = false;  // midiInput_ was opened to wait for a key to begin free play with
     InputListView inputRows_;
     NoteMarks marks_;
     double lastMarkedTime_ = 0.0;  // the song time marks were last looked for at: back means a jump

@@ -118,6 +118,9 @@ void MidiSender::SetTransposition(int semitones) {
         s.SetTransposition(semitones, now, out);
     });
 }
+void MidiSender::SetMetronome(bool on) {
+    Change([on](MidiSequencer& s, double, MidiSequencer::Out&) { s.SetMetronome(on); });
+}
 void MidiSender::ReleaseAll() {
     Change([](MidiSequencer& s, double now, MidiSequencer::Out& out) { s.ReleaseAll(now, out); });
 }

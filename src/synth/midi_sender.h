@@ -51,6 +51,7 @@ class MidiSender {
     void SetLoop(double start, double end);
     void SetMutes(const PartMutes& mutes);
     void SetTransposition(int semitones);
+    void SetMetronome(bool on);
     // Lets every note go on the output now; the song plays on if it was playing.
     void ReleaseAll();
     // Lets every note go on the output there was, then sends to `output` (null: to none) from the

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "synth/click_notes.h"
+
 namespace {
 
 constexpr double kNever = 1e300;
@@ -166,7 +168,7 @@ void MidiSequencer::SendEvent(const SongEvent& e, double due, Out& out) {
             const bool muted =
                 (e.part >= 0 && e.part < kMaxParts && mutes_.parts[static_cast<size_t>(e.part)]) ||
                 (e.part == kDrumsPart && mutes_.drums);
-            if (muted) return;
+            if (muted || (e.part == kClickPart && !metronome_)) return;
             // The synthesiser lets a sounding key go when it is struck again; an instrument given
             // two note-ons and then one note-off might hold the second for good.
             if (sounding) Emit(due, static_cast<uint8_t>(0x80 | channel), k, 0, out);

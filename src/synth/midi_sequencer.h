@@ -16,6 +16,10 @@
 // Controllers (CC 121), so that nothing hangs on an instrument that missed a note-off. When the song
 // goes on from there, each channel first gets back the program, controllers and pitch bend it had
 // at that point of the song, so a seek into the middle sounds as playing up to it would have.
+//
+// The metronome's clicks, when the events hold them (synth/click_notes.h), are struck only while
+// the metronome is on; turning it on or off breaks nothing, and a click already struck is still
+// let go.
 #pragma once
 
 #include <cstdint>
@@ -67,6 +71,8 @@ class MidiSequencer {
     void SetMutes(const PartMutes& mutes, double now, Out& out);
     // Semitones up (or down) for every note off the percussion channel.
     void SetTransposition(int semitones, double now, Out& out);
+    // Whether the clicks among the events are struck; they are not at first.
+    void SetMetronome(bool on) { metronome_ = on; }
 
     // Sends what is due at `now`: the caller calls it whenever its clock moves.
     void Advance(double now, Out& out);
@@ -112,6 +118,7 @@ class MidiSequencer {
     int64_t emittedPass_ = 0;  // the loop's pass the next event belongs to
     PartMutes mutes_;
     int transposition_ = 0;
+    bool metronome_ = false;
     bool chase_ = false;   // the channels' state is to be restored before the next event
     bool quiet_ = true;    // nothing sent since the last release
     uint16_t sentOn_ = 0;  // channels sent on since the last release

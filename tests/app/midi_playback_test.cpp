@@ -201,6 +201,34 @@ TEST(MidiPlayback, FollowsSeeksMutesAndTheLoop) {
     EXPECT_EQ(struck, twice);
 }
 
+// The window's metronome clicks on the instrument's percussion channel while it is on, within
+// half a second of being turned on or off.
+TEST(MidiPlayback, TheMetronomeClicksOnTheInstrumentWhileItIsOn) {
+    const auto clicks = [](const Sent& sent) {
+        int count = 0;
+        for (const auto& m : sent) count += m.bytes[0] == 0x99 && m.bytes[2] > 0;
+        return count;
+    };
+    Bench t;
+    t.transport.Start();
+    t.Hear(1.0);
+    EXPECT_EQ(clicks(t.output->TakeSent()), 0);
+    t.session.practice.metronome = true;
+    t.Hear(0.5);  // the song's beats fall every half second
+    EXPECT_GE(clicks(t.output->TakeSent()), 1) << "no click within half a second of the metronome";
+    t.Hear(2.0);
+    EXPECT_EQ(clicks(t.output->TakeSent()), 4);
+    t.session.practice.metronome = false;
+    t.Hear(0.5);
+    (void)t.output->TakeSent();
+    t.Hear(2.0);
+    EXPECT_EQ(clicks(t.output->TakeSent()), 0);
+    Sent drums;
+    for (const auto& m : t.output->SentSoFar())
+        if ((m.bytes[0] & 15) == 9) drums.push_back(m);
+    EXPECT_EQ(Sounding(drums), 0) << "a click left sounding";
+}
+
 TEST(MidiPlayback, WaitsWhileTheSongWaitsForThePlayer) {
     Bench t;
     t.transport.Start();

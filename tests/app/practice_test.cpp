@@ -321,6 +321,29 @@ TEST_F(PracticeTest, TheSongWaitsForThePlayersHand) {
     EXPECT_EQ(strikes, 2);
 }
 
+// With no song, a key struck on the keyboard begins free play as Tab would: the key is lit and
+// kept in the take. With a song loaded a key begins nothing; only Tab plays along.
+TEST_F(PracticeTest, AKeyStruckWithNoSongBeginsFreePlay) {
+    c.shared.dialogs = &dialogs;
+    platform::ScriptedMidiInput* keys = PlugKeyboard();
+    c.playAlong.Step();
+    EXPECT_FALSE(c.shared.playAlong.On()) << "nothing was played yet";
+    Press(keys, 64, true);
+    EXPECT_EQ(c.shared.playAlong.mode, PlayAlongMode::Free);
+    EXPECT_TRUE(c.shared.playAlong.keysDown.test(64)) << "the key that began free play is its first";
+    EXPECT_NE(c.playAlong.Synth(), nullptr);
+    Press(keys, 64, false);
+    Key('\t');
+    EXPECT_FALSE(c.shared.playAlong.On());
+    ASSERT_EQ(dialogs.saveRequests.size(), 1u) << "the take with its one note is offered for saving";
+
+    Load();
+    keys = PlugKeyboard();
+    Press(keys, 64, true);
+    EXPECT_FALSE(c.shared.playAlong.On()) << "a key with a song loaded started playing along";
+    EXPECT_FALSE(c.shared.playAlong.keysDown.test(64));
+}
+
 // Play-along that follows: the song runs on, each key of the player's is judged against the hand's
 // notes, and a pass of the loop ends with its score shown over the notes.
 TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {

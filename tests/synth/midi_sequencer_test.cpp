@@ -212,3 +212,98 @@ TEST(MidiSequencer, AShiftMovesTheClockWithoutBreakingTheFlow) {
 }
 
 }  // namespace
+
+#include "synth/click_notes.h"
+
+namespace {
+
+// The song's C (0 to 1 s) and drums, with a click on every half second: two beats to a bar.
+SongEvents Clicked() {
+    SongEvents song = TwoVoices();
+    std::vector<Beat> beats;
+    for (int i = 0; i < 8; ++i) beats.push_back({i * 0.5, i % 2 == 0});
+    AddClickNotes(beats, 1.0f, song);
+    return song;
+}
+
+// Each click struck, as "key@due" on the caller's clock.
+std::vector<std::string> Clicks(const MidiSequencer::Out& out) {
+    std::vector<std::string> clicks;
+    for (const SequencedMessage& m : out) {
+        if (m.bytes[0] != (0x90 | kPercussionChannel)) continue;
+        if (m.bytes[1] != kAccentClickKey && m.bytes[1] != kBeatClickKey) continue;
+        char text[32];
+        std::snprintf(text, sizeof text, "%s@%.2f", m.bytes[1] == kAccentClickKey ? "bar" : "beat", m.due);
+        clicks.emplace_back(text);
+    }
+    return clicks;
+}
+
+TEST(ClickNotes, FallAmongTheSongsEventsAndEndBeforeTheNextBeat) {
+    SongEvents song = Song({Ev(0.0, 0x90, 60, 100, 0), Ev(0.04, 0x80, 60)});
+    AddClickNotes({{0.0, true}, {0.03, false}}, 0.5f, song);
+    std::vector<std::string> order;
+    for (const SongEvent& e : song.events) {
+        char text[24];
+        std::snprintf(text, sizeof text, "%02x %d @%.3f", e.status, e.data1, e.seconds);
+        order.emplace_back(text);
+    }
+    EXPECT_EQ(order, (Lines{"90 60 @0.000", "99 76 @0.000", "89 76 @0.015", "99 77 @0.030", "80 60 @0.040",
+                            "89 77 @0.080"}));
+    EXPECT_EQ(song.events[1].data2, AccentClickVelocity(0.5f));
+    EXPECT_LT(BeatClickVelocity(0.5f), AccentClickVelocity(0.5f));
+    EXPECT_GT(AccentClickVelocity(1.0f), AccentClickVelocity(0.5f));
+    SongEvents quiet = TwoVoices();
+    AddClickNotes({{0.0, true}}, 0.0f, quiet);
+    EXPECT_EQ(quiet.events.size(), TwoVoices().events.size()) << "a metronome at no volume strikes nothing";
+}
+
+// The clicks keep to the song's clock as its notes do: speed, loop, seek and wait, and they are
+// struck only while the metronome is on, whatever the drums' mute.
+TEST(MidiSequencer, TheMetronomeClicksOnTheSongsClockWhileItIsOn) {
+    const SongEvents song = Clicked();
+    MidiSequencer s(song);
+    MidiSequencer::Out out;
+    PartMutes mutes;
+    mutes.drums = true;
+    s.SetMutes(mutes, 0, out);
+    s.SetSpeed(0.5, 0);
+    s.Play(0.0, out);
+    s.Advance(0.9, out);
+    EXPECT_EQ(Clicks(out), Lines{}) << "the metronome is off until it is turned on";
+    s.SetMetronome(true);
+    out.clear();
+    s.Advance(2.0, out);  // at half speed: beats at 1 s (the one at 0.5 s of the song) and 2 s
+    EXPECT_EQ(Clicks(out), (Lines{"beat@1.00", "bar@2.00"}));
+    EXPECT_EQ(Text(out).back(), "99 4c 7f");
+
+    // Waiting holds the clicks with the song.
+    out.clear();
+    s.Wait(true, 2.0);
+    s.Advance(10.0, out);
+    s.Wait(false, 10.0);
+    s.Advance(11.0, out);
+    EXPECT_EQ(Clicks(out), Lines{"beat@11.00"});
+
+    // A loop over the second bar clicks it again on each pass; a seek clicks on from its place.
+    out.clear();
+    s.SetSpeed(1.0, 11.0);
+    s.SetLoop(1.0, 2.0, 11.0, out);  // the song is at 1.5 s
+    out.clear();
+    s.Advance(13.0, out);
+    EXPECT_EQ(Clicks(out), (Lines{"bar@11.50", "beat@12.00", "bar@12.50", "beat@13.00"}));
+    s.SetLoop(0, 0, 13.0, out);
+    out.clear();
+    s.Seek(3.0, 13.0, out);
+    s.Advance(13.5, out);
+    EXPECT_EQ(Clicks(out), (Lines{"bar@13.00", "beat@13.50"}));
+
+    // Turned off with a click sounding: no more clicks, and the one struck is still let go.
+    s.SetMetronome(false);
+    out.clear();
+    s.Advance(20.0, out);
+    EXPECT_EQ(Clicks(out), Lines{});
+    EXPECT_EQ(Text(out).front(), "89 4d 00");
+}
+
+}  // namespace
