@@ -54,6 +54,7 @@
 #include "synth/metronome.h"
 #include "synth/part_mute.h"
 #include "synth/render_file.h"
+#include "synth/sequencer_feed.h"
 #include "synth/soundfont_load.h"  // ShowFluidSynthMessages, for the renderer's callers
 
 enum class RenderOutcome {
@@ -101,6 +102,12 @@ struct RenderRequest {
     // Not with `raw`, which is FluidSynth's output and nothing else.
     std::vector<Beat> metronome{};
     float clickVolume = kDefaultClickVolume;
+    // How many voices sound at once, kLeastVoiceLimit to kMostVoiceLimit (core/voice_limit.h);
+    // 0 for the process's limit, or, without one, the default of the way the song is played.
+    int voiceLimit = 0;
+    // A song whose MIDI data is this long or longer is played by the render's own sequencer
+    // (synth/sequencer_feed.h) rather than FluidSynth's player.
+    size_t ownSequencerBytes = kOwnSequencerBytes;
 };
 
 class ScratchWriter;  // the synthesis's second thread: the meter and the scratch file
@@ -194,6 +201,12 @@ class SynthRenderer {
     // The loudness a limited render may miss the target by before its second pass is written
     // again with a gain that makes up what the limiter took.
     static constexpr double kLimiterAllowanceLu = 0.5;
+    // The voices sounding at once when no limit is set. Through the player, FluidSynth's own
+    // default, so that a raw render stays its command's. Through the own sequencer, dense songs
+    // strike hundreds of notes within a release's length; twice as many voices keep most of them
+    // ringing while the render still runs faster than the song plays on one core.
+    static constexpr int kPlayerVoices = 256;
+    static constexpr int kOwnSequencerVoices = 512;
 
     // How the last normalised render was brought to the target: the gain applied, whether the
     // limiter held its peaks, and where it ended, in frames. For the tests and the curious.
@@ -241,12 +254,19 @@ class SynthRenderer {
     int64_t outFrames_ = 0;                // frames written into the render file by the second pass
     std::vector<float> passIn_, passOut_;  // the second pass's chunk, as read and as limited
 
-    // Between the player and the synthesiser while parts are muted; it reads frames_.
+    // Between the player (or the own sequencer) and the synthesiser while parts are muted; it
+    // reads frames_.
     std::unique_ptr<NoteMuter> muter_;
-    std::unique_ptr<ClickTrack> clicks_;  // the metronome's, mixed into each float block
+    // The song too big for the player, played by the program's own sequencer; null otherwise.
+    std::unique_ptr<SequencerFeed> feed_;
+    std::shared_ptr<const std::vector<uint8_t>> midi_;  // the bytes feed_ reads
+    std::unique_ptr<ClickTrack> clicks_;                // the metronome's, mixed into each float block
     // The speed, the muted parts, the transposition and the clicks of `request`, on the player
     // just made.
     [[nodiscard]] Failure SetUpPractice(const RenderRequest& request);
+    // The voice limit and the order voices give way in, on the settings the render's synthesiser
+    // is made from.
+    void SetUpVoices(const RenderRequest& request, bool ownSequencer);
 
     void ReleaseRender();
     bool LendSoundFont();
