@@ -17,10 +17,11 @@
 
 // From this size of file on (its Standard MIDI File, RIFF wrapping aside) a song is played by
 // the program's own sequencer instead of the synthesiser's player. The player copies every event
-// into an allocation of its own, about forty bytes for the three a dense file spends on one, so a
-// file of this size costs it some hundred and fifty megabytes before a note sounds, more than the
-// song's own store and samples together; below it, songs keep the player, whose raw render is byte
-// for byte the synthesiser's own command's.
+// into an allocation of its own, some forty bytes for the three a dense file spends on one, and
+// is handed a copy of the file besides: a render through it peaks at close to twenty bytes for each
+// byte of MIDI data, some eighty megabytes at this size, several times the song's own notes. An
+// ordinary song, a few hundred kilobytes at most, stays far below and keeps the player, whose raw
+// render is byte for byte the synthesiser's own command's.
 inline constexpr size_t kOwnSequencerBytes = size_t{4} << 20;
 
 class SequencerFeed {

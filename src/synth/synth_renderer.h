@@ -19,6 +19,13 @@
 // loading and MIDI player. The WAV file is written here, into a file this program created and
 // holds open. No audio driver is ever created.
 //
+// FluidSynth's MIDI player copies every event of the file before it plays, so a song of millions
+// of notes would cost hundreds of megabytes to render. A song of kOwnSequencerBytes of MIDI data
+// or more is played instead by the render's own sequencer (synth/sequencer_feed.h), which streams
+// the events from the song's bytes into the synthesiser with everything the player path offers
+// (speed, start, mutes, transposition); its raw render is not the `fluidsynth` command's to the
+// byte, since its events fall on blocks by the reader's clock rather than the player's.
+//
 // Two renders come out of it:
 // - The normalised render (the default). The synthesiser's float output goes, unclipped, into a
 //   scratch file beside the render file (unnamed where the file system allows), while the song's
@@ -34,10 +41,11 @@
 //   for byte what `fluidsynth -ni -g 0.5 -F` writes.
 //
 // The raw render ends when FluidSynth's player has finished, as FluidSynth's own renderer would
-// end it. The normalised one renders on past that until every voice has ended and the reverb has
-// died away. Neither runs later than the song's length as the program's reader reads it plus a
-// release tail: a file that FluidSynth's player reads differently (a damaged tempo, say) cannot
-// render on without end.
+// end it (through the own sequencer, once the song is over and its last voice has died away).
+// The normalised one renders on past that until every voice has ended and the reverb has died
+// away. Neither runs later than the song's length as the program's reader reads it plus a release
+// tail: a file that FluidSynth's player reads differently (a damaged tempo, say) cannot render on
+// without end.
 #pragma once
 
 #include <fluidsynth/types.h>
