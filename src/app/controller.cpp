@@ -8,6 +8,7 @@
 #include "core/frame_timer.h"
 #include "core/memory_limit.h"
 #include "core/panel_layout.h"
+#include "core/voice_limit.h"
 #include "export/export_job.h"
 #include "export/transcoder.h"
 #include "export/video_export.h"
@@ -72,6 +73,7 @@ void PlayerController::Initialise(platform::SoundOutput& output, const std::stri
     if (const std::string problem = SettingsFileProblem(); !problem.empty()) Report(shared, problem, nullptr);
     shared.soundFontPath = saved.soundFontPath;
     SetSongMemoryLimit(saved.memoryLimitBytes);
+    SetRenderVoiceLimit(saved.voiceLimit);
     transport.SetVolume(static_cast<float>(saved.volumePercent));
     shared.playAlong.chosenInput = saved.midiInput;
     shared.playAlong.volumePercent = std::clamp(saved.keysVolumePercent, 0, kFullVolume);

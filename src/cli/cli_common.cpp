@@ -11,6 +11,8 @@
 #include "cli/help_text.h"
 #include "core/memory_limit.h"
 #include "core/version.h"
+#include "core/voice_limit.h"
+#include "settings/settings.h"
 
 namespace cli {
 namespace {
@@ -18,6 +20,14 @@ namespace {
 // The command whose usage errors are being told: their pointer names its help. Empty before a
 // command is known.
 std::string gCommand;
+
+// The commands that render a song through the SoundFont, and so take a voice limit.
+bool RendersSongs(const std::string& command) {
+    for (const char* name : {"render", "play", "export", "video", "batch"}) {
+        if (command == name) return true;
+    }
+    return false;
+}
 
 // `-h` and `--help` anywhere among a command's arguments ask for its help, except as the value of
 // an option whose values are free text.
@@ -123,6 +133,21 @@ int Dispatch(int argc, char** argv, std::span<const Command> commands, int (*oth
         for (int j = i; j + 2 <= argc; ++j) argv[j] = argv[j + 2];
         argc -= 2;
         --i;
+    }
+    // So is the voice limit for every command that renders a song: the option, or else the one
+    // the settings keep, as the window takes it.
+    if (RendersSongs(command)) {
+        SetRenderVoiceLimit(ReadSettings().voiceLimit);
+        for (int i = 2; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--voice-limit") != 0) continue;
+            int voices = 0;
+            if (i + 1 >= argc || !ParseVoiceLimit(argv[i + 1], voices))
+                return UsageError("--voice-limit needs a count of voices from 1 to 65535");
+            SetRenderVoiceLimit(voices);
+            for (int j = i; j + 2 <= argc; ++j) argv[j] = argv[j + 2];
+            argc -= 2;
+            --i;
+        }
     }
     return CheckedExit(run->run(argc - 2, argv + 2));
 }

@@ -30,6 +30,7 @@
 
 #include "cli/batch_plan.h"
 #include "cli/commands.h"
+#include "core/voice_limit.h"
 #include "export/export_failure.h"
 
 extern char** environ;
@@ -383,6 +384,10 @@ int RunBatch(int argc, char** argv) {
     bool forwarded = false;
     // Every song of the batch is rendered with the same SoundFont, the default one resolved once.
     if (soundFont.empty()) soundFont = DefaultSoundFont();
+    // The voice limit the batch was given (or the settings keep) goes to every job, and into the
+    // recipe: a song rendered with other voices is not the same output.
+    if (const int voices = RenderVoiceLimit(); voices > 0)
+        passed.insert(passed.end(), {"--voice-limit", std::to_string(voices)});
     const std::vector<const char*> songExtensions = {"mid", "midi", "kar", "rmi"};
     const std::string recipe = OutputRecipe(commandName, passed);
 

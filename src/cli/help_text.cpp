@@ -30,8 +30,10 @@ constexpr const char* kOverview =
     "take the SoundFont the player last loaded when none is named, else the system's General MIDI\n"
     "SoundFont (/usr/share/sounds/sf2/default-GM.sf2). Every command takes --memory-limit SIZE\n"
     "(2G, 1500M): the memory a song may take once read, by default a quarter of the machine's;\n"
-    "a larger song is refused before its notes are stored. Exit status: 0 on success, 1 when the\n"
-    "work failed, 2 for a usage error.\n";
+    "a larger song is refused before its notes are stored. render, export, video, play and batch\n"
+    "take --voice-limit N (1 to 65535): how many voices sound at once, the quietest giving way\n"
+    "past it; by default the settings' [Voice limit], else 256.\n"
+    "Exit status: 0 on success, 1 when the work failed, 2 for a usage error.\n";
 
 constexpr const char* kRangeOptions =
     "  --from TIME, --to TIME\n"

@@ -26,6 +26,7 @@
 
 #include "core/file_access.h"
 #include "core/memory_limit.h"
+#include "core/voice_limit.h"
 
 namespace fs = std::filesystem;
 
@@ -39,6 +40,7 @@ constexpr std::string_view kVolumeKey = "[Volume]";
 constexpr std::string_view kKeyboardKey = "[Keyboard]";
 constexpr std::string_view kKeysVolumeKey = "[Keys volume]";
 constexpr std::string_view kMemoryLimitKey = "[Memory limit]";
+constexpr std::string_view kVoiceLimitKey = "[Voice limit]";
 constexpr std::string_view kScoreKey = "[Score]";
 constexpr std::string_view kSoundOutputKey = "[Sound output]";
 constexpr std::string_view kOutputDelayKey = "[Output delay]";
@@ -315,6 +317,8 @@ void ParseSettingsText(Settings& settings, const char* data, size_t size) {
         } else if (key == kMemoryLimitKey) {
             int64_t bytes = 0;
             if (ParseMemorySize(std::string(TrimBlanks(value)), bytes)) settings.memoryLimitBytes = bytes;
+        } else if (key == kVoiceLimitKey) {
+            (void)ParseVoiceLimit(std::string(TrimBlanks(value)), settings.voiceLimit);
         } else if (key == kScoreKey) {
             const std::string_view word = TrimBlanks(value);
             if (word == "shown" || word == "hidden") settings.scoreShown = word == "shown";
@@ -383,6 +387,8 @@ bool WriteSettings(const Settings& settings) {
     // Set only by hand: kept as a byte count, which reads back exactly.
     if (settings.memoryLimitBytes > 0)
         text += std::string(kMemoryLimitKey) + " = " + std::to_string(settings.memoryLimitBytes) + "\n";
+    if (settings.voiceLimit >= kLeastVoiceLimit && settings.voiceLimit <= kMostVoiceLimit)
+        text += std::string(kVoiceLimitKey) + " = " + std::to_string(settings.voiceLimit) + "\n";
     if (settings.scoreShown) text += *settings.scoreShown ? "[Score] = shown\n" : "[Score] = hidden\n";
     const std::string& output = settings.soundOutput;
     if (!output.empty() && output.find_first_of("\r\n") == std::string::npos &&

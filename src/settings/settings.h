@@ -29,6 +29,9 @@
 // - "[Memory limit]" (read as the volume is) is the memory a song may take once read: "2G",
 //   "1500M" or a count of bytes; set by hand, and kept as a count of bytes when the file is
 //   written. Without it, a quarter of the machine's memory.
+// - "[Voice limit]" (read as the volume is) is how many voices a render sounds at once, a whole
+//   number from 1 to 65535; another value leaves it unset. Set by hand; without it, each render
+//   takes its own default.
 // - "[Score]" is "shown" or "hidden": whether the sheet music stands above the falling notes.
 //   Any other value leaves it as it was; the line is written only once the score has been shown.
 // - "[Sound output]" (read as the keyboard is) is the MIDI instrument the song is played on, by
@@ -79,6 +82,7 @@ struct Settings {
     std::optional<VideoChoices> video = std::nullopt;  // none until a video has been exported
     std::string folders[kFolderKinds];                 // by FolderKind; "" until a dialog was used
     int64_t memoryLimitBytes = 0;                      // the memory a song may take; 0: the default
+    int voiceLimit = 0;                                // voices a render sounds at once; 0: the default
     std::optional<bool> scoreShown = std::nullopt;     // the score strip; none until it was first shown
     // The MIDI output the song sounds on, by its device name ("" for the SoundFont), and the
     // instrument's own delay the song is sent ahead by, in milliseconds.

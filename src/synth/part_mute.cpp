@@ -84,26 +84,78 @@ bool NoteMuter::Muted(int channel, int key) {
     return false;
 }
 
+NoteMuter::Route NoteMuter::RouteOf(int type, int channel, int key, int velocity) {
+    // A note-on of velocity 0 is a note-off, and passes like one.
+    if (type == kNoteOn && velocity > 0 && Muted(channel, key)) return Route::Drop;
+    const bool keyed = type == kNoteOn || type == kNoteOff || type == kKeyPressure;
+    if (transpose_ == 0 || !keyed || channel == kPercussionChannel) return Route::AsIs;
+    // Off the keyboard: the note is not played, and its note-off finds nothing.
+    const int moved = key + transpose_;
+    return moved < 0 || moved >= kKeys ? Route::Drop : Route::Moved;
+}
+
+int NoteMuter::SendMoved(int type, int channel, int key, int value) {
+    const int moved = key + transpose_;
+    if (type == kNoteOn && value > 0) return fluid_synth_noteon(synth_, channel, moved, value);
+    if (type == kKeyPressure) return fluid_synth_key_pressure(synth_, channel, moved, value);
+    return fluid_synth_noteoff(synth_, channel, moved);
+}
+
 int NoteMuter::Forward(void* data, fluid_midi_event_t* event) {
     auto* muter = static_cast<NoteMuter*>(data);
     const int type = fluid_midi_event_get_type(event);
     const int channel = fluid_midi_event_get_channel(event);
     const int key = fluid_midi_event_get_key(event);
-    // A note-on of velocity 0 is a note-off, and passes like one.
-    if (type == kNoteOn && fluid_midi_event_get_velocity(event) > 0 && muter->Muted(channel, key))
-        return FLUID_OK;
-    const bool keyed = type == kNoteOn || type == kNoteOff || type == kKeyPressure;
-    if (muter->transpose_ == 0 || !keyed || channel == kPercussionChannel) {
-        return fluid_synth_handle_midi_event(muter->synth_, event);
-    }
-    // The moved note is sent on its own rather than by changing the event, which is the player's
-    // own copy of the file: a second play of it would move the notes twice.
-    const int moved = key + muter->transpose_;
-    if (moved < 0 || moved >= kKeys) return FLUID_OK;  // off the keyboard: its note-off finds nothing
     const int value = fluid_midi_event_get_velocity(event);
-    if (type == kNoteOn && value > 0) return fluid_synth_noteon(muter->synth_, channel, moved, value);
-    if (type == kKeyPressure) return fluid_synth_key_pressure(muter->synth_, channel, moved, value);
-    return fluid_synth_noteoff(muter->synth_, channel, moved);
+    switch (muter->RouteOf(type, channel, key, value)) {
+        case Route::Drop:
+            return FLUID_OK;
+        case Route::AsIs:
+            return fluid_synth_handle_midi_event(muter->synth_, event);
+        case Route::Moved:
+            // The moved note is sent on its own rather than by changing the event, which is the
+            // player's own copy of the file: a second play of it would move the notes twice.
+            return muter->SendMoved(type, channel, key, value);
+    }
+    return FLUID_OK;
+}
+
+int NoteMuter::Play(uint8_t status, uint8_t data1, uint8_t data2) {
+    const int type = status & 0xF0;
+    const int channel = status & 0x0F;
+    switch (RouteOf(type, channel, data1, data2)) {
+        case Route::Drop:
+            return FLUID_OK;
+        case Route::AsIs:
+            return SendChannelEvent(synth_, status, data1, data2);
+        case Route::Moved:
+            return SendMoved(type, channel, data1, data2);
+    }
+    return FLUID_OK;
+}
+
+int SendChannelEvent(fluid_synth_t* synth, uint8_t status, uint8_t data1, uint8_t data2) {
+    const int channel = status & 0x0F;
+    switch (status & 0xF0) {
+        case kNoteOff:
+            return fluid_synth_noteoff(synth, channel, data1);
+        case kNoteOn:
+            return data2 == 0 ? fluid_synth_noteoff(synth, channel, data1)
+                              : fluid_synth_noteon(synth, channel, data1, data2);
+        case kKeyPressure:
+            return fluid_synth_key_pressure(synth, channel, data1, data2);
+        case 0xB0:
+            return fluid_synth_cc(synth, channel, data1, data2);
+        case 0xC0:
+            return fluid_synth_program_change(synth, channel, data1);
+        case 0xD0:
+            return fluid_synth_channel_pressure(synth, channel, data1);
+        case 0xE0:
+            // Fourteen bits, the low seven first.
+            return fluid_synth_pitch_bend(synth, channel, data1 | (data2 << 7));
+        default:
+            return FLUID_FAILED;
+    }
 }
 
 Failure AddMutedPart(const SongData& song, const std::string& part, PartMutes& mutes) {

@@ -77,8 +77,16 @@ class NoteMuter {
     // The player's playback callback, `data` being a NoteMuter: forwards the event to the
     // synthesiser unless it is a note-on of a muted part.
     static int Forward(void* data, fluid_midi_event_t* event);
+    // The same for an event a sequencer of the program's own plays (status 0x80..0xEF, a note-on
+    // of velocity 0 being a note-off): by the same rules, at the same position.
+    int Play(uint8_t status, uint8_t data1, uint8_t data2);
 
   private:
+    // What becomes of an event: held back, sent as it is, or sent `transpose_` semitones moved.
+    enum class Route : uint8_t { Drop, AsIs, Moved };
+    [[nodiscard]] Route RouteOf(int type, int channel, int key, int velocity);
+    int SendMoved(int type, int channel, int key, int value);
+
     enum class KeyState : uint8_t { Heard, Muted, Mixed };
     struct Onset {
         float start;  // seconds into the song
@@ -107,6 +115,10 @@ class NoteMuter {
     std::vector<KeyNotes> keys_;  // kLanes * 128
     std::vector<Onset> onsets_;
 };
+
+// Sends one channel event (status 0x80..0xEF) to `synth` by the call of its kind; a note-on of
+// velocity 0 is a note-off. What a sequencer of the program's own plays goes through this.
+int SendChannelEvent(fluid_synth_t* synth, uint8_t status, uint8_t data1, uint8_t data2);
 
 // A part number as the command line takes it ("1", "2", a voice's number as `info` lists it, or
 // "drums") into `mutes`; a Usage failure saying why (the reason alone, for the caller to put after

@@ -28,6 +28,7 @@
 
 #include "audio/wav_header.h"
 #include "core/file_access.h"
+#include "core/voice_limit.h"
 #include "midi/midi_reader.h"
 #include "synth/render_blocks.h"
 #include "synth/render_stream.h"
@@ -130,6 +131,8 @@ void SynthRenderer::PutSynthBy() {
 
 void SynthRenderer::ReleaseRender() {
     PutSynthBy();
+    feed_.reset();
+    midi_.reset();
     muter_.reset();
     pending_.reset();
     pendingBytes_ = 0;
@@ -247,25 +250,40 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
     if (!fluidSettings)
         return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not be set up"));
 
-    // The render starts from a fresh synthesiser holding just the current SoundFont.
-    if (Failure loaded = LoadSoundFont(request.soundFontPath); !loaded.Ok()) return Refuse(std::move(loaded));
-    if (!LendSoundFont()) {
-        return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not create a synthesiser"));
-    }
-
     if (!request.midi || request.midi->empty()) {
         return Refuse(Failure::Because(FailureKind::Render, "there is no song to render"));
     }
-    // A RIFF MIDI file is unwrapped, and chunks FluidSynth's player cannot step over are left out,
-    // so that it plays exactly what the reader read; any other file goes as it is.
-    const std::vector<uint8_t> playerBytes = PlayerMidiBytes(request.midi->data(), request.midi->size());
+    const MidiBytes smf = StandardMidiBytes(request.midi->data(), request.midi->size());
+    const bool ownSequencer = smf.size >= request.ownSequencerBytes;
+
+    // The render starts from a fresh synthesiser holding just the current SoundFont.
+    if (Failure loaded = LoadSoundFont(request.soundFontPath); !loaded.Ok()) return Refuse(std::move(loaded));
+    SetUpVoices(request, ownSequencer);
+    if (!LendSoundFont()) {
+        return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not create a synthesiser"));
+    }
+    const int voices = request.voiceLimit > 0   ? request.voiceLimit
+                       : RenderVoiceLimit() > 0 ? RenderVoiceLimit()
+                       : ownSequencer           ? kOwnSequencerVoices
+                                                : kPlayerVoices;
+    if (fluid_synth_set_polyphony(fluidSynth.get(), std::clamp(voices, kLeastVoiceLimit, kMostVoiceLimit)) !=
+        FLUID_OK) {
+        return Refuse(Failure::Because(
+            FailureKind::Render, "FluidSynth would not sound " + std::to_string(voices) + " voices at once"));
+    }
     ClearFluidErrors();
-    fluidPlayer.reset(new_fluid_player(fluidSynth.get()));
-    // The one place the MIDI file's bytes reach FluidSynth, which copies them.
-    if (!fluidPlayer || playerBytes.empty() ||
-        fluid_player_add_mem(fluidPlayer.get(), playerBytes.data(), playerBytes.size()) != FLUID_OK ||
-        !SeekPlayer(request.startTick) || fluid_player_play(fluidPlayer.get()) != FLUID_OK) {
-        return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not start its MIDI player"));
+    if (!ownSequencer) {
+        // A RIFF MIDI file is unwrapped, and chunks FluidSynth's player cannot step over are left
+        // out, so that it plays exactly what the reader read; any other file goes as it is.
+        const std::vector<uint8_t> playerBytes = PlayerMidiBytes(request.midi->data(), request.midi->size());
+        fluidPlayer.reset(new_fluid_player(fluidSynth.get()));
+        // The one place the MIDI file's bytes reach FluidSynth, which copies them.
+        if (!fluidPlayer || playerBytes.empty() ||
+            fluid_player_add_mem(fluidPlayer.get(), playerBytes.data(), playerBytes.size()) != FLUID_OK ||
+            !SeekPlayer(request.startTick) || fluid_player_play(fluidPlayer.get()) != FLUID_OK) {
+            return Refuse(
+                Failure::Because(FailureKind::Render, "FluidSynth could not start its MIDI player"));
+        }
     }
 
     double rate = kSampleRate;
@@ -273,6 +291,16 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
     sampleRate_ = static_cast<uint32_t>(rate + 0.5);
     const SongData* song = request.song;
     if (Failure practice = SetUpPractice(request); !practice.Ok()) return Refuse(std::move(practice));
+    if (ownSequencer) {
+        feed_ = std::make_unique<SequencerFeed>();
+        const SequencerFeed::Timing timing{request.startTick, request.startSeconds, request.speed,
+                                           sampleRate_};
+        // The feed reads the song's own bytes, which the request shares for as long as it plays.
+        midi_ = request.midi;
+        if (!feed_->Open(midi_->data(), midi_->size(), timing, fluidSynth.get(), muter_.get())) {
+            return Refuse(Failure::Because(FailureKind::Render, "the song's MIDI data cannot be played"));
+        }
+    }
     // Every limit below is in rendered time: a song played at half speed lasts twice as long.
     const double songLength =
         song != nullptr ? std::min(std::max(song->duration, 0.0), kMaxSongSeconds) : kMaxSongSeconds;
@@ -352,6 +380,29 @@ bool SynthRenderer::SeekPlayer(int64_t tick) {
                                           static_cast<int>(std::min<int64_t>(tick, INT32_MAX))) == FLUID_OK;
 }
 
+// The synthesiser gives way to a new voice by dropping the voice of lowest score. The weights make
+// that score its loudness alone, and a released voice (fading already) the first to go: for a
+// dense song at its limit, the notes dropped are the ones least heard. A raw render through the
+// player keeps FluidSynth's own weights, so that it stays byte for byte its command's.
+void SynthRenderer::SetUpVoices(const RenderRequest& request, bool ownSequencer) {
+    struct Weight {
+        const char* name;
+        double quietFirst;
+    };
+    static constexpr Weight kWeights[] = {
+        {"synth.overflow.volume", 10000.0},  // the most the setting takes
+        {"synth.overflow.age", 0.0},        {"synth.overflow.sustained", 0.0},
+        {"synth.overflow.percussion", 0.0}, {"synth.overflow.released", -2000.0},
+    };
+    const bool quietFirst = ownSequencer || !request.raw;
+    fluid_settings_t* settings = fluidSettings.get();
+    for (const Weight& w : kWeights) {
+        double value = w.quietFirst;
+        if (!quietFirst) (void)fluid_settings_getnum_default(settings, w.name, &value);
+        (void)fluid_settings_setnum(settings, w.name, value);
+    }
+}
+
 Failure SynthRenderer::SetUpPractice(const RenderRequest& request) {
     const double speed = request.speed;
     if (!(speed >= kMinRenderSpeed && speed <= kMaxRenderSpeed)) {
@@ -359,7 +410,7 @@ Failure SynthRenderer::SetUpPractice(const RenderRequest& request) {
                                                          " is outside what a render plays at (0.25 to 2)");
     }
     // The player's own tempo changes go on being followed, each times the speed.
-    if (speed != 1.0 &&
+    if (fluidPlayer && speed != 1.0 &&
         fluid_player_set_tempo(fluidPlayer.get(), FLUID_PLAYER_TEMPO_INTERNAL, speed) != FLUID_OK) {
         return Failure::Because(FailureKind::Render, "FluidSynth's player would not change its tempo");
     }
@@ -383,7 +434,8 @@ Failure SynthRenderer::SetUpPractice(const RenderRequest& request) {
     }
     muter_ = std::make_unique<NoteMuter>(request.song, request.mutes, speed, sampleRate_, &frames_,
                                          fluidSynth.get(), request.startSeconds, request.transpose);
-    if (fluid_player_set_playback_callback(fluidPlayer.get(), NoteMuter::Forward, muter_.get()) != FLUID_OK) {
+    if (fluidPlayer &&
+        fluid_player_set_playback_callback(fluidPlayer.get(), NoteMuter::Forward, muter_.get()) != FLUID_OK) {
         return Failure::Because(FailureKind::Render, "FluidSynth's player would not let parts be muted");
     }
     return Failure::None();
@@ -564,16 +616,25 @@ RenderStatus SynthRenderer::RenderStep() {
         // Without the song's own length, the player's ticks tell; the player counts the length by
         // walking every event of every track, so it is asked for only until it has read the file.
         int64_t current = frames_, total = songFrames_;
-        if (total == 0) {
+        const bool sequenced = feed_ != nullptr;
+        if (total == 0 && sequenced) {
+            current = feed_->Tick();
+            total = feed_->EndTick();
+        } else if (total == 0) {
             if (totalTicks_ == 0) totalTicks_ = fluid_player_get_total_ticks(fluidPlayer.get());
             current = fluid_player_get_current_tick(fluidPlayer.get());
             total = totalTicks_;
         }
-        const bool playing = fluid_player_get_status(fluidPlayer.get()) == FLUID_PLAYER_PLAYING;
+        // The own sequencer sends what falls due before the block, as the player would from its
+        // callback at the block's start.
+        if (sequenced) feed_->PlayUntil(frames_);
+        const bool playing = sequenced ? !feed_->Done(frames_)
+                                       : fluid_player_get_status(fluidPlayer.get()) == FLUID_PLAYER_PLAYING;
         // FluidSynth's player plays on while any voice sounds, so a note no note-off ends would
         // keep it playing for ever: the song is over once the reader's length has passed too.
         const bool songOver = !playing || (songFrames_ > 0 && frames_ >= songFrames_ + kHoldGraceFrames);
-        if (!raw_ && songOver && !notesReleased_) {
+        // The own sequencer lets go at the end of the song what the player lets go at its own end.
+        if ((!raw_ || sequenced) && songOver && !notesReleased_) {
             // The song has ended: a note never let go (or held by a pedal) is let go here, so its
             // sound fades like any other's and the song can end.
             fluid_synth_t* synth = fluidSynth.get();
@@ -585,14 +646,16 @@ RenderStatus SynthRenderer::RenderStep() {
             notesReleased_ = true;
             // The player has played every note-off by now. A song read without its notes, or whose
             // length was raised since (to an earlier render's), releases here at the latest.
-            if (releaseFrame_ < 0 || releaseFrame_ > frames_) {
+            if (!raw_ && (releaseFrame_ < 0 || releaseFrame_ > frames_)) {
                 releaseFrame_ = frames_;
                 if (FlushChunk()) tail_->SetRelease(releaseFrame_);
             }
         }
-        const bool tailOver = raw_ ? !playing
-                                   : songOver && fluid_synth_get_active_voice_count(fluidSynth.get()) == 0 &&
-                                         blockPeak_ < kTailSilence;
+        const bool voicesOver = fluid_synth_get_active_voice_count(fluidSynth.get()) == 0;
+        // A raw render through the player ends where the player does; through the own sequencer,
+        // once the song's last voice has died away, as the player would end it.
+        const bool tailOver = raw_ ? (sequenced ? songOver && voicesOver : !playing)
+                                   : songOver && voicesOver && blockPeak_ < kTailSilence;
         if (tailOver || frames_ >= limitFrames_) return FinishSynthesis(playing);
         if (!(raw_ ? RenderBlock() : RenderFloatBlock())) return WriteFailure();
         progress = ProgressPercent(current, total);

@@ -19,6 +19,13 @@
 // loading and MIDI player. The WAV file is written here, into a file this program created and
 // holds open. No audio driver is ever created.
 //
+// FluidSynth's MIDI player copies every event of the file before it plays, so a song of millions
+// of notes would cost hundreds of megabytes to render. A song of kOwnSequencerBytes of MIDI data
+// or more is played instead by the render's own sequencer (synth/sequencer_feed.h), which streams
+// the events from the song's bytes into the synthesiser with everything the player path offers
+// (speed, start, mutes, transposition); its raw render is not the `fluidsynth` command's to the
+// byte, since its events fall on blocks by the reader's clock rather than the player's.
+//
 // Two renders come out of it:
 // - The normalised render (the default). The synthesiser's float output goes, unclipped, into a
 //   scratch file beside the render file (unnamed where the file system allows), while the song's
@@ -34,10 +41,11 @@
 //   for byte what `fluidsynth -ni -g 0.5 -F` writes.
 //
 // The raw render ends when FluidSynth's player has finished, as FluidSynth's own renderer would
-// end it. The normalised one renders on past that until every voice has ended and the reverb has
-// died away. Neither runs later than the song's length as the program's reader reads it plus a
-// release tail: a file that FluidSynth's player reads differently (a damaged tempo, say) cannot
-// render on without end.
+// end it (through the own sequencer, once the song is over and its last voice has died away).
+// The normalised one renders on past that until every voice has ended and the reverb has died
+// away. Neither runs later than the song's length as the program's reader reads it plus a release
+// tail: a file that FluidSynth's player reads differently (a damaged tempo, say) cannot render on
+// without end.
 #pragma once
 
 #include <fluidsynth/types.h>
@@ -54,6 +62,7 @@
 #include "synth/metronome.h"
 #include "synth/part_mute.h"
 #include "synth/render_file.h"
+#include "synth/sequencer_feed.h"
 #include "synth/soundfont_load.h"  // ShowFluidSynthMessages, for the renderer's callers
 
 enum class RenderOutcome {
@@ -101,6 +110,12 @@ struct RenderRequest {
     // Not with `raw`, which is FluidSynth's output and nothing else.
     std::vector<Beat> metronome{};
     float clickVolume = kDefaultClickVolume;
+    // How many voices sound at once, kLeastVoiceLimit to kMostVoiceLimit (core/voice_limit.h);
+    // 0 for the process's limit, or, without one, the default of the way the song is played.
+    int voiceLimit = 0;
+    // A song whose MIDI data is this long or longer is played by the render's own sequencer
+    // (synth/sequencer_feed.h) rather than FluidSynth's player.
+    size_t ownSequencerBytes = kOwnSequencerBytes;
 };
 
 class ScratchWriter;  // the synthesis's second thread: the meter and the scratch file
@@ -194,6 +209,14 @@ class SynthRenderer {
     // The loudness a limited render may miss the target by before its second pass is written
     // again with a gain that makes up what the limiter took.
     static constexpr double kLimiterAllowanceLu = 0.5;
+    // The voices sounding at once when no limit is set. Through the player, FluidSynth's own
+    // default, so that a raw render stays its command's. Through the own sequencer, a dense song
+    // keeps every voice busy, so the synthesis costs what the limit allows: at 256 a song of
+    // 30,000 notes a second renders in about 0.4 of its length on one core (twice the voices take
+    // 0.6, and over its length while the window draws on the other), and the voices dropped are
+    // the quietest, the ones least heard under so many.
+    static constexpr int kPlayerVoices = 256;
+    static constexpr int kOwnSequencerVoices = 256;
 
     // How the last normalised render was brought to the target: the gain applied, whether the
     // limiter held its peaks, and where it ended, in frames. For the tests and the curious.
@@ -241,12 +264,19 @@ class SynthRenderer {
     int64_t outFrames_ = 0;                // frames written into the render file by the second pass
     std::vector<float> passIn_, passOut_;  // the second pass's chunk, as read and as limited
 
-    // Between the player and the synthesiser while parts are muted; it reads frames_.
+    // Between the player (or the own sequencer) and the synthesiser while parts are muted; it
+    // reads frames_.
     std::unique_ptr<NoteMuter> muter_;
-    std::unique_ptr<ClickTrack> clicks_;  // the metronome's, mixed into each float block
+    // The song too big for the player, played by the program's own sequencer; null otherwise.
+    std::unique_ptr<SequencerFeed> feed_;
+    std::shared_ptr<const std::vector<uint8_t>> midi_;  // the bytes feed_ reads
+    std::unique_ptr<ClickTrack> clicks_;                // the metronome's, mixed into each float block
     // The speed, the muted parts, the transposition and the clicks of `request`, on the player
     // just made.
     [[nodiscard]] Failure SetUpPractice(const RenderRequest& request);
+    // The voice limit and the order voices give way in, on the settings the render's synthesiser
+    // is made from.
+    void SetUpVoices(const RenderRequest& request, bool ownSequencer);
 
     void ReleaseRender();
     bool LendSoundFont();

@@ -242,6 +242,25 @@ TEST_F(SettingsFiles, MemoryLimitIsReadInUnitsAndSurvivesAWrite) {
     }
 }
 
+// The voices a render sounds at once, set by hand, survive a write; anything but a whole number in
+// the synthesiser's range leaves each render its default.
+TEST_F(SettingsFiles, VoiceLimitIsReadInRangeAndSurvivesAWrite) {
+    const std::pair<std::string, int> cases[] = {
+        {"[Voice limit] = 1024\n", 1024},   {" [Voice limit]  =  1 \r\n", 1},
+        {"[Voice limit] = 65535\n", 65535}, {"[Voice limit] = 65536\n", 0},
+        {"[Voice limit] = 0\n", 0},         {"[Voice limit] = -8\n", 0},
+        {"[Voice limit] = 12k\n", 0},       {"[Voice limit] = 99999999999\n", 0},
+    };
+    for (const auto& [text, voices] : cases) {
+        ::Settings settings;
+        ParseSettingsText(settings, text.data(), text.size());
+        EXPECT_EQ(settings.voiceLimit, voices) << text;
+        settings.volumePercent = 30;
+        ASSERT_TRUE(WriteSettings(settings));
+        EXPECT_EQ(Read().voiceLimit, voices) << text;
+    }
+}
+
 // The instrument the song sounds on and its delay; a name that would read back as another line is
 // not kept, and a delay out of range is clamped on writing and refused on reading.
 TEST_F(SettingsFiles, SoundOutputRoundTrips) {

@@ -247,46 +247,52 @@ TEST(StreamRender, StartsInsideTheSongAtItsSpeedWithItsPartsSilent) {
         for (size_t i = 0; i < got * 2; ++i) sum += double(frames[i]) * frames[i];
         return sum;
     };
-    // The renderer keeps no stream once the render is over: the test keeps its own share first.
-    SynthRenderer synth;
-    RenderRequest request{Shared(bytes), "/usr/share/sounds/sf2/TimGM6mb.sf2", &song};
-    request.speed = 0.5;
-    request.startTick = tick;
-    request.startSeconds = tempo.Seconds(tick);
-    const Failure started = synth.StartStreamRender(request, ::testing::TempDir(), nullptr);
-    ASSERT_TRUE(started.Ok()) << started.text;
-    const std::shared_ptr<RenderStream> heard = synth.Stream();
-    while (synth.RenderStep().outcome == RenderOutcome::Running) {
-    }
-    ASSERT_TRUE(heard->Completed());
-    request.mutes.parts.set(1);
-    ASSERT_TRUE(synth.StartStreamRender(request, ::testing::TempDir(), nullptr).Ok());
-    const std::shared_ptr<RenderStream> muted = synth.Stream();
-    while (synth.RenderStep().outcome == RenderOutcome::Running) {
-    }
-    ASSERT_TRUE(muted->Completed());
+    // The same through FluidSynth's player and through the render's own sequencer, which a song
+    // too big for the player takes.
+    for (const bool own : {false, true}) {
+        SCOPED_TRACE(own ? "own sequencer" : "FluidSynth's player");
+        // The renderer keeps no stream once the render is over: the test keeps its own share first.
+        SynthRenderer synth;
+        RenderRequest request{Shared(bytes), "/usr/share/sounds/sf2/TimGM6mb.sf2", &song};
+        request.speed = 0.5;
+        request.startTick = tick;
+        request.startSeconds = tempo.Seconds(tick);
+        request.ownSequencerBytes = own ? 0 : kOwnSequencerBytes;
+        const Failure started = synth.StartStreamRender(request, ::testing::TempDir(), nullptr);
+        ASSERT_TRUE(started.Ok()) << started.text;
+        const std::shared_ptr<RenderStream> heard = synth.Stream();
+        while (synth.RenderStep().outcome == RenderOutcome::Running) {
+        }
+        ASSERT_TRUE(heard->Completed());
+        request.mutes.parts.set(1);
+        ASSERT_TRUE(synth.StartStreamRender(request, ::testing::TempDir(), nullptr).Ok());
+        const std::shared_ptr<RenderStream> muted = synth.Stream();
+        while (synth.RenderStep().outcome == RenderOutcome::Running) {
+        }
+        ASSERT_TRUE(muted->Completed());
 
-    // Nothing struck before the place sounds: the note at 1.5 s is not in the stream. The note at
-    // 2 s comes (2 - 1.6) / 0.5 = 0.8 s into the stream, and the one at 2.25 s at 1.3 s.
-    EXPECT_LT(energy(*heard, 0.0, 0.78), 1e-6);
-    const double first = energy(*heard, 0.8, 1.0);
-    EXPECT_GT(first, 1.0);
-    EXPECT_GT(energy(*heard, 1.3, 1.5), first / 4);
-    // The second voice's note is silent where the first's sounds as before.
-    EXPECT_NEAR(energy(*muted, 0.8, 1.0), first, first * 0.01);
-    EXPECT_LT(energy(*muted, 1.32, 1.5), energy(*heard, 1.32, 1.5) / 10);
+        // Nothing struck before the place sounds: the note at 1.5 s is not in the stream. The note at
+        // 2 s comes (2 - 1.6) / 0.5 = 0.8 s into the stream, and the one at 2.25 s at 1.3 s.
+        EXPECT_LT(energy(*heard, 0.0, 0.78), 1e-6);
+        const double first = energy(*heard, 0.8, 1.0);
+        EXPECT_GT(first, 1.0);
+        EXPECT_GT(energy(*heard, 1.3, 1.5), first / 4);
+        // The second voice's note is silent where the first's sounds as before.
+        EXPECT_NEAR(energy(*muted, 0.8, 1.0), first, first * 0.01);
+        EXPECT_LT(energy(*muted, 1.32, 1.5), energy(*heard, 1.32, 1.5) / 10);
 
-    // Every part muted is silence asked for, not a failed render: the stream completes.
-    request.mutes.parts.set(0);
-    ASSERT_TRUE(synth.StartStreamRender(request, ::testing::TempDir(), nullptr).Ok());
-    const std::shared_ptr<RenderStream> silent = synth.Stream();
-    RenderStatus status;
-    do {
-        status = synth.RenderStep();
-    } while (status.outcome == RenderOutcome::Running);
-    EXPECT_EQ(status.outcome, RenderOutcome::Finished) << status.failure.text;
-    EXPECT_TRUE(silent->Completed());
-    EXPECT_LT(energy(*silent, 0.0, 2.0), 1e-6);
+        // Every part muted is silence asked for, not a failed render: the stream completes.
+        request.mutes.parts.set(0);
+        ASSERT_TRUE(synth.StartStreamRender(request, ::testing::TempDir(), nullptr).Ok());
+        const std::shared_ptr<RenderStream> silent = synth.Stream();
+        RenderStatus status;
+        do {
+            status = synth.RenderStep();
+        } while (status.outcome == RenderOutcome::Running);
+        EXPECT_EQ(status.outcome, RenderOutcome::Finished) << status.failure.text;
+        EXPECT_TRUE(silent->Completed());
+        EXPECT_LT(energy(*silent, 0.0, 2.0), 1e-6);
+    }
 }
 
 // The practice choice: a legend click takes a part round muted, solo and back; a solo silences

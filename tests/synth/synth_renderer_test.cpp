@@ -386,4 +386,51 @@ TEST_F(Render, EndsWithinTheSongAndItsTail) {
     EXPECT_GE(rendered, 10) << "too few of the files parsed to say anything";
 }
 
+// The render's own sequencer, which takes the songs too big for FluidSynth's player, sounds the
+// song as the player does: the same notes at the same times, to within a block, and an end once
+// the last voice has died away. Its voices are limited as asked.
+TEST_F(Render, OwnSequencerSoundsAsThePlayerDoes) {
+    const auto render = [&](size_t ownFrom, int voices, const std::string& name) {
+        RenderRequest request = request_;
+        request.raw = true;
+        request.ownSequencerBytes = ownFrom;
+        request.voiceLimit = voices;
+        SynthRenderer synth;
+        const Failure started = StartInto(synth, request, InDir(name));
+        EXPECT_TRUE(started.Ok()) << started.text;
+        Recording seen;
+        EXPECT_EQ(RunToEnd(synth, seen), RenderOutcome::Finished) << name << ": " << seen.last.failure.text;
+        const std::string wav = ReadAll(InDir(name));
+        // The energy of each tenth of a second, both channels.
+        std::vector<double> tenths;
+        for (size_t at = 44, n = 0; at + 4 <= wav.size(); at += 4, ++n) {
+            if (n % 4410 == 0) tenths.push_back(0.0);
+            for (size_t c = 0; c < 2; ++c) {
+                const auto sample = static_cast<int16_t>(static_cast<uint8_t>(wav[at + 2 * c]) |
+                                                         (static_cast<uint8_t>(wav[at + 2 * c + 1]) << 8));
+                tenths.back() += double(sample) * sample;
+            }
+        }
+        return tenths;
+    };
+    const std::vector<double> player = render(kOwnSequencerBytes, 0, "player.wav");
+    const std::vector<double> own = render(0, 0, "own.wav");
+    // The song's three seconds and the release of its last notes; the player runs on a little
+    // past its last voice.
+    ASSERT_GE(own.size(), 31u);
+    EXPECT_LE(own.size(), player.size() + 5);
+    double total = 0;
+    for (size_t t = 0; t < 30; ++t) {
+        EXPECT_NEAR(own[t], player[t], player[t] * 0.1 + 1.0)
+            << "the tenth of a second from " << t / 10.0 << " s";
+        total += own[t];
+    }
+    // One voice at a time silences the chords' other notes.
+    const std::vector<double> one = render(0, 1, "one.wav");
+    double single = 0;
+    for (size_t t = 0; t < 30 && t < one.size(); ++t) single += one[t];
+    EXPECT_GT(single, 0.0);
+    EXPECT_LT(single, total * 0.75);
+}
+
 }  // namespace

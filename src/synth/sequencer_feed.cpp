@@ -1,0 +1,43 @@
+#include "synth/sequencer_feed.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cmath>
+
+bool SequencerFeed::Open(const uint8_t* data, size_t size, const Timing& timing, fluid_synth_t* synth,
+                         NoteMuter* muter) {
+    pending_ = false;
+    if (!sequencer_.Open(data, size)) return false;
+    timing_ = timing;
+    synth_ = synth;
+    muter_ = muter;
+    tick_ = std::max<int64_t>(timing.startTick, 0);
+    // The place in the song is set as the player's seek sets it: the channels' state as it
+    // stands there, and no note struck before it.
+    while ((pending_ = sequencer_.Next(next_)) && next_.tick < timing.startTick) {
+        const int kind = next_.status & 0xF0;
+        if (kind != 0x80 && kind != 0x90 && kind != 0xA0)
+            (void)SendChannelEvent(synth_, next_.status, next_.data1, next_.data2);
+    }
+    if (pending_) nextFrame_ = FrameOf(next_.seconds);
+    endFrame_ = FrameOf(sequencer_.EndSeconds());
+    return true;
+}
+
+int64_t SequencerFeed::FrameOf(double seconds) const {
+    const double played = std::max(seconds - timing_.startSeconds, 0.0) / timing_.speed;
+    return static_cast<int64_t>(std::ceil(played * timing_.sampleRate));
+}
+
+void SequencerFeed::PlayUntil(int64_t frame) {
+    while (pending_ && nextFrame_ <= frame) {
+        tick_ = next_.tick;
+        if (muter_ != nullptr) {
+            (void)muter_->Play(next_.status, next_.data1, next_.data2);
+        } else {
+            (void)SendChannelEvent(synth_, next_.status, next_.data1, next_.data2);
+        }
+        if ((pending_ = sequencer_.Next(next_))) nextFrame_ = FrameOf(next_.seconds);
+    }
+}
