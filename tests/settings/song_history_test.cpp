@@ -115,8 +115,8 @@ std::unique_ptr<SongData> Hands() {
     song->reading = ReadingHands;
     song->partCount = 2;
     NoteRecord* n = song->noteStore.get();
-    const NoteRecord notes[6] = {{72, 0.0f, 1, 80}, {74, 1.0f, 2, 80}, {76, 2.0f, 3, 80},
-                                 {48, 0.0f, 1, 80}, {50, 1.0f, 2, 80}, {52, 2.0f, 3, 80}};
+    const NoteRecord notes[6] = {{0.0f, 1, 72, 80}, {1.0f, 2, 74, 80}, {2.0f, 3, 76, 80},
+                                 {0.0f, 1, 48, 80}, {1.0f, 2, 50, 80}, {2.0f, 3, 52, 80}};
     std::copy(std::begin(notes), std::end(notes), n);
     song->parts[0] = {3, n, 0, 0, 0, 0, {}};
     song->parts[1] = {3, n + 3, 0, 0, 0, 1, {}};
