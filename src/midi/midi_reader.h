@@ -40,7 +40,9 @@ inline constexpr size_t kMaxMidiFileBytes = size_t{4} << 30;
 [[nodiscard]] Failure ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 
 // The memory a song of `notes` notes read from a file of `fileBytes` takes while it is read: the
-// file's bytes and the notes' store.
+// file's bytes and the notes' store. A song read a window at a time (StreamMidiFile) takes less,
+// but is held to the same figure, so that a song the command line reads is one the window, which
+// keeps the file's bytes for its renders, reads too.
 [[nodiscard]] int64_t SongMemoryNeeded(int64_t fileBytes, int64_t notes);
 
 // Reads and parses the file at `path` into `song`, which must be freshly zeroed. Returns whether
