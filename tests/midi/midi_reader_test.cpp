@@ -2,8 +2,10 @@
 // readings (hands and voices), and the limits.
 #include "midi/midi_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <tuple>
 
 #include "core/memory_limit.h"
+#include "midi/track_reader.h"
 #include "smf_builder.h"
 
 using namespace smf;
@@ -599,6 +602,19 @@ TEST_F(MidiFileTest, ReadingAWindowAtATimeGivesTheSongReadWhole) {
     auto taken = NewSong();
     EXPECT_TRUE(StreamMidiFile(*taken, path, kMidiWindowBytes));
     SetSongMemoryLimit(0);
+
+    // A file that ends before the size it had when it was opened is a read that failed, not a
+    // song cut short.
+    const std::string cut = Write("shrunk.mid", file);
+    std::filesystem::resize_file(cut, file.size() / 2);
+    const int fd = open(cut.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    FileRegion shrunk{fd, 0, file.size(), 0};
+    auto partial = NewSong();
+    EXPECT_FALSE(ParseSongIn(*partial, shrunk, kMidiWindowBytes));
+    close(fd);
+    EXPECT_EQ(partial->status, MidiReadError);
+    EXPECT_EQ(MidiLoadFailureText(*partial), "Cannot be read: the file shrank while it was read");
 }
 
 TEST_F(MidiFileTest, SongsLongerThanThirtyMinutesAreRefused) {
