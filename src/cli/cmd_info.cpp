@@ -30,11 +30,11 @@ int RunInfo(int argc, char** argv) {
     if (NotARegularFile(path)) return Fail(std::string(path) + ": not a regular file");
 
     // Value-initialised: a song is parsed into zeroed memory.
+    // The file is read a window at a time: only its song is needed, never its whole bytes.
     auto song = std::make_unique<SongData>();
-    std::vector<uint8_t> bytes;
-    const bool loaded = ReadMidiFile(*song, path, &bytes);
+    const bool loaded = ReadMidiFile(*song, path);
     // The hands as the player mended them in the window, known by the song's bytes.
-    if (loaded) (void)ApplyHandEdits(*song, ReadHandEditsOf(*song, bytes.data(), bytes.size()));
+    if (loaded) (void)ApplyHandEdits(*song, ReadHandEditsOfFile(*song, path));
     if (json) {
         const std::string text = SongJson(*song, loaded);
         std::fwrite(text.data(), 1, text.size(), stdout);

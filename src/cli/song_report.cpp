@@ -133,8 +133,8 @@ std::string NotesAndKeys(const SongPart& part) {
     if (count == 0) return "no notes";
     int low = 127, high = 0;
     for (int i = 0; i < count; ++i) {
-        low = std::min(low, part.notes[i].key);
-        high = std::max(high, part.notes[i].key);
+        low = std::min<int>(low, part.notes[i].key);
+        high = std::max<int>(high, part.notes[i].key);
     }
     char text[64];
     std::snprintf(text, sizeof text, "%d note%s, keys %d-%d", count, count == 1 ? "" : "s", low, high);

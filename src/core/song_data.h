@@ -16,12 +16,15 @@
 #include <new>
 #include <string>
 
+// Twelve bytes, so that a song of tens of millions of notes fits in memory: the two times, then
+// the key and the velocity, which a byte each holds whole, and two bytes of padding.
 struct NoteRecord {
-    int32_t key;       // MIDI key 0..127, 60 is middle C
     float start;       // seconds
     float end;         // seconds; 0 while no note-off has been seen
-    int32_t velocity;  // note-on velocity 1..127
+    uint8_t key;       // MIDI key 0..127, 60 is middle C
+    uint8_t velocity;  // note-on velocity 1..127
 };
+static_assert(sizeof(NoteRecord) == 12, "the memory limit's figures count twelve bytes a note");
 
 // The most notes a song keeps, percussion not counted: what a part's count can hold. What a song
 // may really keep is set by the memory limit (core/memory_limit.h), far below this.

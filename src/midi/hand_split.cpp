@@ -80,7 +80,7 @@ class Splitter {
     }
 
   private:
-    static int Key(const NoteRecord& n) { return std::clamp(n.key, 0, 127); }
+    static int Key(const NoteRecord& n) { return std::min<int>(n.key, 127); }
 
     // The split line and the hands' places at the start: between the piece's low and high notes,
     // away from the few outermost ones.

@@ -5,7 +5,7 @@
 // events of all tracks merged in the order the player sends them, timing them on the one tempo map.
 #include "midi/midi_reader.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "core/file_access.h"
 #include "core/memory_limit.h"
@@ -27,9 +28,6 @@ namespace {
 
 uint32_t BigEndian32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-uint32_t LittleEndian32(const uint8_t* p) {
-    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | uint32_t{p[0]};
 }
 
 // The two-hand rule: channel 0 songs keep their hands in separate tracks, the n-th track that
@@ -94,8 +92,8 @@ struct TrackInfo {
     bool hasNotes;          // any note event the synthesiser takes
     uint16_t noteChannels;  // the channels of its note events, one bit each
     int32_t voiceOf[16];    // the voice of each channel, -1 for none
-    const uint8_t* name;
-    uint32_t nameLength;
+    bool named;             // its first track name was read into `name`
+    std::string name;       // as a part shows it (see CopyName)
 };
 
 struct VoiceInfo {
@@ -122,9 +120,20 @@ bool Before(int64_t tickA, int32_t trackA, size_t offA, int64_t tickB, int32_t t
     return offA < offB;
 }
 
+// The most a window on a file holds: a larger one reads no faster (measured on a 16-track song of
+// 20 M notes, 64 KB against 256 KB), and takes memory the notes could have.
+constexpr size_t kMostWindow = size_t{64} << 10;
+
 class SmfParser {
   public:
     SmfParser(SongData& song, MidiBytes bytes) : song_(song), builder_(song), in_(bytes) {}
+    // Reads the file's region through windows of `windowBytes` in all.
+    SmfParser(SongData& song, FileRegion& file, size_t windowBytes)
+        : song_(song),
+          builder_(song),
+          in_{nullptr, file.size, file.offset},
+          file_(&file),
+          windowBytes_(windowBytes) {}
 
     bool Parse();
     [[nodiscard]] const TempoMap& Tempo() const { return tempoMap_; }
@@ -135,9 +144,15 @@ class SmfParser {
         song_.failureOffset = static_cast<int64_t>(in_.offset + offset);
         return false;
     }
+    // Copies `n` bytes from `pos` of the data into `out`; false when they cannot be had.
+    bool CopyAt(size_t pos, size_t n, uint8_t* out);
+    // A reader of the track at `start`, through `window` when the data is read from a file.
+    TrackReader ReaderAt(size_t start, uint32_t length, uint8_t runningStatus, uint8_t* window,
+                         size_t capacity);
+    bool ParseAll();
     bool ReadHeader();
     bool ScanTracks();
-    bool ScanTrack(int32_t index, size_t start, uint32_t length, size_t& next);
+    bool ScanTrack(int32_t index, size_t start, uint32_t length, size_t capacity, size_t& next);
     bool LayOutParts();
     // Records the voices past the first `kept` of `order` and the tracks they come from.
     void NoteVoicesLeftOut(const std::vector<int32_t>& order, size_t kept);
@@ -168,7 +183,12 @@ class SmfParser {
 
     SongData& song_;
     SongBuilder builder_;
-    MidiBytes in_;
+    MidiBytes in_;  // the data, null when it is read from file_
+    FileRegion* file_ = nullptr;
+    size_t windowBytes_ = 0;
+    std::unique_ptr<uint8_t[]> windows_;  // the readers' windows on file_
+    std::vector<int64_t> counts_;         // the notes each part was laid out for
+    bool changed_ = false;                // the file gave other notes on its second reading
     int32_t division_ = 0;
     uint32_t declaredTracks_ = 0;
     uint8_t runningStatus_ = 0;
@@ -190,8 +210,33 @@ class SmfParser {
     int64_t stored_ = 0;  // notes stored so far
 };
 
+bool SmfParser::CopyAt(size_t pos, size_t n, uint8_t* out) {
+    if (pos > in_.size || in_.size - pos < n) return false;
+    if (file_ == nullptr) {
+        if (n > 0) std::memcpy(out, in_.data + pos, n);
+        return true;
+    }
+    for (size_t got = 0; got < n;) {
+        const ssize_t r = pread(file_->fd, out + got, n - got, static_cast<off_t>(file_->offset + pos + got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            if (file_->error == 0) file_->error = r < 0 ? errno : kFileShrank;
+            return false;
+        }
+        got += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+TrackReader SmfParser::ReaderAt(size_t start, uint32_t length, uint8_t runningStatus, uint8_t* window,
+                                size_t capacity) {
+    if (file_ == nullptr) return TrackReader(in_.data, in_.size, start, length, runningStatus);
+    return TrackReader(*file_, window, capacity, start, length, runningStatus);
+}
+
 bool SmfParser::ReadHeader() {
-    const uint8_t* d = in_.data;
+    uint8_t d[14];
+    if (!CopyAt(0, std::min<size_t>(in_.size, sizeof d), d)) return Fail(MidiInvalidFile);
     if (in_.size < 4 || std::memcmp(d, "MThd", 4) != 0) return Fail(MidiInvalidFile);
     if (in_.size < 14) return Fail(MidiCutShort, in_.size);
     // The player takes a header of exactly six bytes and formats 0 to 2 only.
@@ -205,39 +250,44 @@ bool SmfParser::ReadHeader() {
 
 bool SmfParser::ScanTracks() {
     size_t pos = 14;
-    const uint8_t* d = in_.data;
     const size_t n = in_.size;
+    // The tracks are scanned one after another, through one window.
+    const size_t capacity = std::clamp(windowBytes_, TrackReader::kLeastWindow, kMostWindow);
+    if (file_ != nullptr) windows_.reset(new uint8_t[capacity]);
     // Exactly the declared number of track chunks is read, as the player does; chunks of other
     // kinds between them are skipped, and whatever follows the last track is not read.
     for (uint32_t i = 0; i < declaredTracks_; ++i) {
         for (;;) {
+            uint8_t d[8];
             if (pos > n || n - pos < 8) return Fail(MidiCutShort, n);
+            if (!CopyAt(pos, 8, d)) return Fail(MidiCutShort, n);
             // A chunk name is four printable letters; the player stops reading it at a NUL.
-            for (int k = 0; k < 4 && d[pos + k] != 0; ++k) {
-                if (d[pos + k] & 0x80) return Fail(MidiDamaged, pos);
+            for (int k = 0; k < 4 && d[k] != 0; ++k) {
+                if (d[k] & 0x80) return Fail(MidiDamaged, pos);
             }
-            const uint32_t length = BigEndian32(d + pos + 4);
+            const uint32_t length = BigEndian32(d + 4);
             if (length > 0x7FFFFFFFu) return Fail(MidiDamaged, pos);
-            if (std::memcmp(d + pos, "MTrk", 4) == 0) {
+            if (std::memcmp(d, "MTrk", 4) == 0) {
                 size_t next;
-                if (!ScanTrack(static_cast<int32_t>(i), pos + 8, length, next)) return false;
+                if (!ScanTrack(static_cast<int32_t>(i), pos + 8, length, capacity, next)) return false;
                 pos = next;
                 break;
             }
             pos += 8 + static_cast<size_t>(length);
         }
     }
+    windows_.reset();
     return true;
 }
 
-bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& next) {
+bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t capacity, size_t& next) {
     TrackInfo t{};
     t.start = start;
     t.length = length;
     t.runningStatus = runningStatus_;
     t.notedBefore = notedTracks_;
     std::fill(std::begin(t.voiceOf), std::end(t.voiceOf), -1);
-    TrackReader reader(in_.data, in_.size, start, length, runningStatus_);
+    TrackReader reader = ReaderAt(start, length, runningStatus_, windows_.get(), capacity);
     MidiEvent e{};
     // What the track's note events add up to, per channel, gathered first and weighed after the
     // track so that an event costs only a few counts.
@@ -277,9 +327,20 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
                     {e.tick, (uint32_t{e.meta[0]} << 16) | (uint32_t{e.meta[1]} << 8) | e.meta[2]});
             } else if (e.data1 == 0x58) {
                 meters_.push_back({e.tick, e.meta[0], e.meta[1]});
-            } else if (e.data1 == 0x03 && t.name == nullptr) {
-                t.name = e.meta;
-                t.nameLength = e.metaLength;
+            } else if (e.data1 == 0x03 && !t.named) {
+                t.named = true;
+                // A name longer than the window was passed over; it is fetched on its own.
+                std::vector<uint8_t> whole;
+                const uint8_t* text = e.meta;
+                if (text == nullptr) {
+                    whole.resize(e.metaLength);
+                    if (!CopyAt(reader.Position() - e.metaLength, e.metaLength, whole.data()))
+                        return Fail(MidiCutShort, in_.size);
+                    text = whole.data();
+                }
+                char name[kPartNameBytes];
+                CopyName(text, e.metaLength, name);
+                t.name = name;
             }
         }
     }
@@ -316,7 +377,7 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t& 
 }
 
 bool SmfParser::LayOutParts() {
-    std::vector<int64_t> counts;
+    std::vector<int64_t>& counts = counts_;
     if (handsFit_) {
         song_.reading = ReadingHands;
         song_.partCount = 2;
@@ -421,17 +482,25 @@ void SmfParser::StartParts(const std::vector<int64_t>& counts) {
         p.track = f.track;
         p.channel = f.channel;
         p.program = program[f.channel];
-        const TrackInfo& t = tracks_[static_cast<size_t>(f.track)];
-        if (t.name != nullptr) CopyName(t.name, t.nameLength, p.name);
+        const std::string& name = tracks_[static_cast<size_t>(f.track)].name;
+        std::memcpy(p.name, name.c_str(), name.size() + 1);
     }
 }
 
 std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
     std::vector<Cursor> cursors;
+    // Each track read from a file has a window of its own, their share of the windows' memory.
+    const size_t merged = static_cast<size_t>(
+        std::count_if(tracks_.begin(), tracks_.end(), [](const TrackInfo& t) { return t.hasNotes; }));
+    const size_t capacity =
+        std::clamp(windowBytes_ / std::max<size_t>(merged, 1), TrackReader::kLeastWindow, kMostWindow);
+    windows_.reset();
+    if (file_ != nullptr) windows_.reset(new uint8_t[capacity * std::max<size_t>(merged, 1)]);
     for (size_t i = 0; i < tracks_.size(); ++i) {
         const TrackInfo& t = tracks_[i];
         if (!t.hasNotes) continue;
-        Cursor c{TrackReader(in_.data, in_.size, t.start, t.length, t.runningStatus),
+        uint8_t* window = file_ != nullptr ? windows_.get() + capacity * cursors.size() : nullptr;
+        Cursor c{ReaderAt(t.start, t.length, t.runningStatus, window, capacity),
                  {},
                  static_cast<int32_t>(i),
                  false,
@@ -605,6 +674,20 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
 }
 
 bool SmfParser::Parse() {
+    const bool usable = ParseAll();
+    windows_.reset();
+    if (file_ == nullptr) return usable;
+    // Reading a file: a read that failed is why, whatever it left the parse to find; and a track
+    // that gave other notes the second time than the first was changed in between.
+    if (file_->error == 0 && !changed_) return usable;
+    song_.status = MidiReadError;
+    song_.failureReason = file_->error > 0    ? ErrnoText(file_->error)
+                          : file_->error != 0 ? "the file shrank while it was read"
+                                              : "the file changed while it was read";
+    return false;
+}
+
+bool SmfParser::ParseAll() {
     song_.duration = 0.0;
     if (!ReadHeader() || !ScanTracks()) return false;
     tempoMap_.Build(division_, std::move(tempo_));
@@ -612,6 +695,9 @@ bool SmfParser::Parse() {
     if (!LayOutParts()) return false;
     std::vector<int64_t> unused;
     Merge<false>(unused);
+    for (int p = 0; file_ != nullptr && p < song_.partCount; ++p) {
+        changed_ |= song_.parts[p].noteCount != counts_[static_cast<size_t>(p)];
+    }
     builder_.Finish(tempoMap_, division_, song_.reading == ReadingHands && channel2Seen_);
     // One voice read as hands: the file gives its hands no tracks or channels of their own.
     if (voices_.size() == 1 && SplitOneHandByPitch(song_)) song_.handRule = HandsByPitch;
@@ -622,101 +708,6 @@ bool SmfParser::Parse() {
 
 }  // namespace
 
-MidiBytes StandardMidiBytes(const uint8_t* data, size_t size) {
-    if (size < 12 || std::memcmp(data, "RIFF", 4) != 0 || std::memcmp(data + 8, "RMID", 4) != 0) {
-        return {data, size, 0};
-    }
-    // RIFF chunks: a name, a little-endian length, the data padded to an even length.
-    size_t pos = 12;
-    while (pos <= size && size - pos >= 8) {
-        const uint32_t length = LittleEndian32(data + pos + 4);
-        if (std::memcmp(data + pos, "data", 4) == 0) {
-            const size_t start = pos + 8;
-            return {data + start, std::min<size_t>(length, size - start), start};
-        }
-        pos += 8 + static_cast<size_t>(length) + (length & 1u);
-    }
-    return {data + size, 0, size};  // a RIFF MIDI file without its MIDI data
-}
-
-std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size) {
-    const MidiBytes in = StandardMidiBytes(data, size);
-    const std::vector<uint8_t> whole(in.data, in.data + in.size);
-    const uint8_t* d = in.data;
-    const size_t n = in.size;
-    if (n < 14 || std::memcmp(d, "MThd", 4) != 0) return whole;
-    const uint32_t declared = (uint32_t{d[10]} << 8) | d[11];
-    std::vector<uint8_t> kept(d, d + 14);
-    bool skipped = false;
-    size_t pos = 14;
-    uint8_t runningStatus = 0;
-    for (uint32_t i = 0; i < declared; ++i) {
-        for (;;) {
-            if (pos > n || n - pos < 8) return whole;
-            const uint32_t length = BigEndian32(d + pos + 4);
-            if (length > 0x7FFFFFFFu) return whole;
-            if (std::memcmp(d + pos, "MTrk", 4) == 0) break;
-            skipped = true;
-            pos += 8 + static_cast<size_t>(length);
-        }
-        // The track runs to where the reader takes up the next chunk.
-        TrackReader reader(d, n, pos + 8, BigEndian32(d + pos + 4), runningStatus);
-        MidiEvent e{};
-        TrackStep step;
-        while ((step = reader.Next(e)) == TrackStep::Event) {
-        }
-        if (step != TrackStep::End) return whole;
-        runningStatus = reader.RunningStatus();
-        const uint64_t next = std::max<uint64_t>(reader.Position(), reader.StatedEnd());
-        if (next > n) return whole;
-        kept.insert(kept.end(), d + pos, d + next);
-        pos = static_cast<size_t>(next);
-    }
-    // The player takes at most 127 tracks: more are merged into that many.
-    if (declared > kMaxPlayerTracks) return MergeTracks(skipped ? kept : whole, kMaxPlayerTracks);
-    return skipped ? kept : whole;
-}
-
-int64_t SongMemoryNeeded(int64_t fileBytes, int64_t notes) {
-    return fileBytes + notes * kSongBytesPerNote;
-}
-
-namespace {
-
-// The file's bytes, or the system's error number of why not and the kind of failure it is. A file
-// over the limit is refused with EFBIG, before any of it is read if it is over already.
-struct BytesRead {
-    int error = 0;
-    FailureKind kind = FailureKind::None;
-};
-
-BytesRead ReadBytes(const std::string& path, std::vector<uint8_t>& bytes) {
-    // The size is looked at before anything is read: a file too large is refused unread.
-    const size_t largest =
-        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kMaxMidiFileBytes), SongMemoryLimit()));
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && IsRegularFile(info) &&
-        static_cast<uint64_t>(info.st_size) > largest) {
-        return {EFBIG, FailureKind::SourceFormat};
-    }
-    errno = 0;
-    const Failure failure = ReadRegularFile(path, largest, bytes);
-    if (failure.Ok()) return {};
-    // The failure's own words are replaced by the system's reason: what a song that cannot be
-    // loaded says of itself is made from that reason alone.
-    if (failure.kind == FailureKind::SourceFormat) return {EFBIG, failure.kind};  // it grew past the limit
-    if (errno != 0) return {errno, failure.kind};
-    return {stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : EINVAL, failure.kind};
-}
-
-}  // namespace
-
-Failure ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes) {
-    const BytesRead read = ReadBytes(path, bytes);
-    if (read.error == 0) return Failure::None();
-    return Failure::Because(read.kind, path + ": " + ErrnoText(read.error));
-}
-
 bool ParseSong(SongData& song, const uint8_t* data, size_t size, TempoMap* tempo) {
     SmfParser parser(song, StandardMidiBytes(data, size));
     const bool usable = parser.Parse();
@@ -724,27 +715,9 @@ bool ParseSong(SongData& song, const uint8_t* data, size_t size, TempoMap* tempo
     return usable;
 }
 
-bool ReadMidiFile(SongData& song, const std::string& path, std::vector<uint8_t>* read, TempoMap* tempo) {
-    std::vector<uint8_t> bytes;
-    if (const BytesRead read = ReadBytes(path, bytes); read.error != 0) {
-        const int error = read.error;
-        song.status = error == ENOMEM ? MidiOutOfMemory : error == EFBIG ? MidiTooLarge : MidiReadError;
-        song.failureReason = ErrnoText(error);
-        if (error == EFBIG) {
-            struct stat info {};
-            song.failureOffset = stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : 0;
-        }
-        return false;
-    }
-    const bool usable = ParseSong(song, bytes.data(), bytes.size(), tempo);
-    if (read != nullptr) *read = std::move(bytes);
+bool ParseSongIn(SongData& song, FileRegion& region, size_t windowBytes, TempoMap* tempo) {
+    SmfParser parser(song, region, windowBytes);
+    const bool usable = parser.Parse();
+    if (tempo != nullptr) *tempo = parser.Tempo();
     return usable;
-}
-
-bool SongHasNotes(const SongData& song) {
-    if (song.percussionNotes > 0 || song.voicesLeftOut > 0 || song.notesLeftOut > 0) return true;
-    for (int p = 0; p < std::clamp(song.partCount, 0, kMaxParts); ++p) {
-        if (song.parts[p].noteCount > 0) return true;
-    }
-    return false;
 }

@@ -40,16 +40,37 @@ inline constexpr size_t kMaxMidiFileBytes = size_t{4} << 30;
 [[nodiscard]] Failure ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes);
 
 // The memory a song of `notes` notes read from a file of `fileBytes` takes while it is read: the
-// file's bytes and the notes' store.
+// file's bytes and the notes' store. A song read a window at a time (StreamMidiFile) takes less,
+// but is held to the same figure, so that a song the command line reads is one the window, which
+// keeps the file's bytes for its renders, reads too.
 [[nodiscard]] int64_t SongMemoryNeeded(int64_t fileBytes, int64_t notes);
 
 // Reads and parses the file at `path` into `song`, which must be freshly zeroed. Returns whether
-// the song is usable; song.status says why not. With `bytes`, the file's bytes as read are handed
-// back there, for a caller that needs them too (what is remembered of a song is keyed by them).
+// the song is usable; song.status says why not. With `bytes`, the file is read whole and its bytes
+// as read are handed back there, for a caller that needs them too (what is remembered of a song is
+// keyed by them, and the synthesiser plays them). Without, it is read as StreamMidiFile reads it.
 // With `tempo`, the file's tempo map is handed back too, for a caller that places a player in
 // the song by time.
 [[nodiscard]] bool ReadMidiFile(SongData& song, const std::string& path,
                                 std::vector<uint8_t>* bytes = nullptr, TempoMap* tempo = nullptr);
+
+// The memory the reader of a file takes for its windows on it (see StreamMidiFile).
+inline constexpr size_t kMidiWindowBytes = size_t{4} << 20;
+
+// Reads the file at `path` into `song` (freshly zeroed) as ReadMidiFile does, but never holds the
+// whole file: each track is read through a window of its own, the windows taking `windowBytes` in
+// all (and no less than a small floor each, however many tracks there are). The song is the same
+// as ParseSong makes of the file's bytes. The same files are refused for their size, so that the
+// window and the command line agree on what loads. A read that fails, or a file that changes
+// while it is read, gives MidiReadError with the reason.
+[[nodiscard]] bool StreamMidiFile(SongData& song, const std::string& path, size_t windowBytes,
+                                  TempoMap* tempo = nullptr);
+
+struct FileRegion;
+// ParseSong of the Standard MIDI File in an open file's `region`, read through windows of
+// `windowBytes` in all. A read that fails is MidiReadError.
+[[nodiscard]] bool ParseSongIn(SongData& song, FileRegion& region, size_t windowBytes,
+                               TempoMap* tempo = nullptr);
 
 // Parses a whole file in memory (a RIFF MIDI file is unwrapped first) into `song` (freshly zeroed)
 // and finishes it. Reads never go past data + size. Returns whether the song is usable: a file that

@@ -112,6 +112,7 @@ bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {
     for (size_t p = 0; p < counts.size() && p < static_cast<size_t>(kMaxParts); ++p) {
         song.parts[p].notes = song.noteStore.get() + first;
         song.parts[p].noteCount = 0;
+        room_[p] = counts[p];
         first += counts[p];
     }
     return true;

@@ -129,10 +129,15 @@ struct SongBuilder {
         // The synthesiser releases the key's sounding note when the key is struck again.
         EndSounding(channel, key, seconds);
         NoteRecord* note = &unstored_;
-        if (part >= 0) {
+        // A part never takes more notes than it was laid out for, even from a file that changed
+        // between the count and the reading.
+        if (part >= 0 && song.parts[part].noteCount < room_[part]) {
             SongPart& p = song.parts[part];
             note = p.notes + p.noteCount++;
-            *note = NoteRecord{key, seconds, 0.0f, velocity};
+            note->start = seconds;
+            note->end = 0.0f;
+            note->key = static_cast<uint8_t>(key);
+            note->velocity = static_cast<uint8_t>(velocity);
         }
         sounding_[channel][key] = note;
         trackEndOf_[channel][key] = trackEnd;
@@ -157,5 +162,6 @@ struct SongBuilder {
     NoteRecord* sounding_[16][128] = {};  // the note sounding on (channel, key); null when none
     float trackEndOf_[16][128] = {};      // when the track of that note ends
     NoteRecord unstored_{};               // stands for a note that sounds but no part keeps
+    int64_t room_[kMaxParts] = {};        // the notes each part was laid out for
     float latestEnd_ = 0.0f;              // the latest end any note was given
 };

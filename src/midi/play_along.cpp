@@ -20,7 +20,7 @@ std::vector<PlayNote> PlayedNotes(const SongData& song, const PlayedParts& parts
         if (!parts.test(static_cast<size_t>(p)) || part.notes == nullptr) continue;
         for (int32_t i = 0; i < part.noteCount; ++i) {
             const NoteRecord& n = part.notes[i];
-            if (n.key >= 0 && n.key <= 127) notes.push_back({n.start, n.key, n.velocity});
+            if (n.key <= 127) notes.push_back({n.start, n.key, n.velocity});
         }
     }
     std::sort(notes.begin(), notes.end(), [](const PlayNote& a, const PlayNote& b) {

@@ -8,21 +8,42 @@
 // past the stated length is read whole); 0xF7 and the system common and real-time statuses are not
 // events a file may hold; tempo, end-of-track, time and key signature and time-code offset events
 // must have their standard lengths.
+//
+// A reader takes its track either from bytes in memory or from an open file, a window at a time
+// (see FileRegion), so that a huge song is read without its whole file in memory. The events are
+// the same either way.
 #pragma once
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
 struct MidiEvent {
-    int64_t tick;         // absolute tick within the track
-    size_t offset;        // where the event (its delta time) starts in the data
-    uint8_t status;       // 0x80..0xEF a channel event, 0xF0 system exclusive, 0xFF meta
-    uint8_t data1;        // key, controller, program...; for a meta event its type
-    uint8_t data2;        // velocity, value...
-    const uint8_t* meta;  // a meta or system-exclusive event's data
+    int64_t tick;    // absolute tick within the track
+    size_t offset;   // where the event (its delta time) starts in the data
+    uint8_t status;  // 0x80..0xEF a channel event, 0xF0 system exclusive, 0xFF meta
+    uint8_t data1;   // key, controller, program...; for a meta event its type
+    uint8_t data2;   // velocity, value...
+    // A meta or system-exclusive event's data, valid until the next event is read. Reading from a
+    // file, data longer than the reader's window is passed over: `meta` is null, and the data is
+    // the `metaLength` bytes before the reader's Position().
+    const uint8_t* meta;
     uint32_t metaLength;
 };
+
+// The Standard MIDI File inside an open file: `size` bytes from `offset`. The readers of its tracks
+// share it, each with a window of its own, and note here the first read that failed: `error` is
+// the system's error number, or kFileShrank when the file ended before its size.
+struct FileRegion {
+    int fd;
+    uint64_t offset;
+    size_t size;
+    int error;
+};
+inline constexpr int kFileShrank = -1;
 
 enum class TrackStep { Event, End, CutShort, Damaged };
 
@@ -36,6 +57,24 @@ class TrackReader {
           end_(static_cast<uint64_t>(start) + length),
           quickEnd_(size >= 4 ? std::min<uint64_t>(end_, size - 3) : 0),
           runningStatus_(runningStatus) {}
+    // Reads the track from `file` through `window`, `capacity` bytes (at least kLeastWindow) that
+    // this reader alone fills; `start` and the positions it gives are offsets into the region.
+    TrackReader(FileRegion& file, uint8_t* window, size_t capacity, size_t start, uint32_t length,
+                uint8_t runningStatus)
+        : data_(window),
+          size_(0),
+          pos_(0),
+          end_(static_cast<uint64_t>(start) + length),
+          quickEnd_(0),
+          runningStatus_(runningStatus),
+          base_(start),
+          file_(&file),
+          window_(window),
+          capacity_(std::max(capacity, kLeastWindow)) {}
+
+    // The least window a reader of a file takes: room for the longest event head (a delta time, a
+    // status, a meta type and a length) several times over.
+    static constexpr size_t kLeastWindow = 64;
 
     // Decodes the next event into `e`. End: the track is over (its end-of-track event was read, or
     // its stated length used up). CutShort: the data ended inside an event. Damaged: an event the
@@ -50,7 +89,7 @@ class TrackReader {
             const uint8_t status = running ? runningStatus_ : p[1];
             if (p[0] < 0x80 && status >= 0x80 && status < 0xF0) {
                 const uint8_t* d = running ? p + 1 : p + 2;
-                e.offset = pos_;
+                e.offset = base_ + pos_;
                 tick_ += p[0];
                 e.tick = tick_;
                 e.status = status;
@@ -69,16 +108,24 @@ class TrackReader {
         return NextInGeneral(e);
     }
 
-    [[nodiscard]] size_t Position() const { return pos_; }
+    [[nodiscard]] size_t Position() const { return base_ + pos_; }
     [[nodiscard]] uint64_t StatedEnd() const { return end_; }
     [[nodiscard]] uint8_t RunningStatus() const { return runningStatus_; }
     // The tick of the last event read: once the track is over, the tick it ends at.
     [[nodiscard]] int64_t Tick() const { return tick_; }
 
   private:
+    // The head of any event fits in this many bytes, so that with this many in the window (or the
+    // rest of the file) the general path reads inside the window.
+    static constexpr size_t kLookahead = 16;
+
     [[gnu::noinline]] TrackStep NextInGeneral(MidiEvent& e) {
-        if (ended_ || pos_ >= end_) return TrackStep::End;
-        e.offset = pos_;
+        if (ended_ || base_ + pos_ >= end_) return TrackStep::End;
+        if (file_ != nullptr && pos_ + kLookahead > size_ && base_ + size_ < file_->size && Refill() &&
+            pos_ < quickEnd_) {
+            return Next(e);
+        }
+        e.offset = base_ + pos_;
         uint32_t delta;
         const TrackStep d = ReadVlq(delta);
         if (d != TrackStep::Event) return d;
@@ -105,11 +152,7 @@ class TrackReader {
             uint32_t length;
             const TrackStep l = ReadVlq(length);
             if (l != TrackStep::Event) return l;
-            if (size_ - pos_ < length) return TrackStep::CutShort;
-            e.meta = data_ + pos_;
-            e.metaLength = length;
-            pos_ += length;
-            return TrackStep::Event;
+            return TakeData(e, length);
         }
         if (status != 0xFF) return pos_ < size_ ? TrackStep::Damaged : TrackStep::CutShort;
         if (pos_ >= size_) return TrackStep::CutShort;
@@ -117,10 +160,7 @@ class TrackReader {
         uint32_t length;
         const TrackStep l = ReadVlq(length);
         if (l != TrackStep::Event) return l;
-        if (size_ - pos_ < length) return TrackStep::CutShort;
-        e.meta = data_ + pos_;
-        e.metaLength = length;
-        pos_ += length;
+        if (const TrackStep d = TakeData(e, length); d != TrackStep::Event) return d;
         const int expected = StandardMetaLength(e.data1);
         if (expected >= 0 && length != static_cast<uint32_t>(expected)) return TrackStep::Damaged;
         if (e.data1 == 0x2F) {
@@ -147,6 +187,48 @@ class TrackReader {
         }
     }
 
+    // Takes the `length` bytes of data of a meta or system-exclusive event into `e`.
+    TrackStep TakeData(MidiEvent& e, uint32_t length) {
+        const uint64_t left = file_ != nullptr ? file_->size - (base_ + pos_) : size_ - pos_;
+        if (left < length) return TrackStep::CutShort;
+        e.metaLength = length;
+        if (size_ - pos_ < length && (length > capacity_ || !Refill() || size_ - pos_ < length)) {
+            // Too long for the window, or the file could not give it: passed over unseen. A read
+            // that failed is on record in the region.
+            e.meta = nullptr;
+            pos_ += length;
+            return TrackStep::Event;
+        }
+        e.meta = data_ + pos_;
+        pos_ += length;
+        return TrackStep::Event;
+    }
+
+    // Moves the window on to start at the reader's position and fills it from the file. True
+    // when it now holds bytes past what it held.
+    bool Refill() {
+        const uint64_t from = base_ + pos_;
+        const uint64_t heldTo = base_ + size_;
+        const size_t want = static_cast<size_t>(
+            std::min<uint64_t>(capacity_, file_->size - std::min<uint64_t>(from, file_->size)));
+        size_t got = 0;
+        while (got < want) {
+            const ssize_t n =
+                pread(file_->fd, window_ + got, want - got, static_cast<off_t>(file_->offset + from + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                if (file_->error == 0) file_->error = n < 0 ? errno : kFileShrank;
+                break;
+            }
+            got += static_cast<size_t>(n);
+        }
+        base_ = from;
+        pos_ = 0;
+        size_ = got;
+        quickEnd_ = ended_ || size_ < 4 || end_ <= base_ ? 0 : std::min<uint64_t>(end_ - base_, size_ - 3);
+        return from + got > heldTo;
+    }
+
     TrackStep ReadVlq(uint32_t& value) {
         value = 0;
         for (int i = 0; i < 4; ++i) {
@@ -166,4 +248,10 @@ class TrackReader {
     uint8_t runningStatus_;
     bool ended_ = false;
     int64_t tick_ = 0;
+    // Reading from a file: where the window starts in the region (positions above are inside the
+    // window), the file, and the window's memory.
+    uint64_t base_ = 0;
+    FileRegion* file_ = nullptr;
+    uint8_t* window_ = nullptr;
+    size_t capacity_ = 0;
 };

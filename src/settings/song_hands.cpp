@@ -1,5 +1,7 @@
 #include "settings/song_hands.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -216,12 +218,23 @@ HandEdits ReadHandEdits(const std::string& key) {
     return edits;
 }
 
+// A small song is hashed at once: that costs less than a look through the songs folder.
+constexpr size_t kHashedAtOnce = 1 << 20;
+
 HandEdits ReadHandEditsOf(const SongData& song, const uint8_t* data, size_t size) {
-    // A small song is hashed at once: that costs less than a look through the songs folder.
-    constexpr size_t kHashedAtOnce = 1 << 20;
     if (song.reading != ReadingHands) return {};
     if (size >= kHashedAtOnce && !SongFileMayExist(size, ".hands.txt")) return {};
     return ReadHandEdits(SongKey(data, size));
+}
+
+HandEdits ReadHandEditsOfFile(const SongData& song, const std::string& path) {
+    if (song.reading != ReadingHands) return {};
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return {};
+    const auto size = static_cast<size_t>(info.st_size);
+    if (size >= kHashedAtOnce && !SongFileMayExist(size, ".hands.txt")) return {};
+    const std::string key = SongKeyOfFile(path);
+    return key.empty() ? HandEdits{} : ReadHandEdits(key);
 }
 
 bool WriteHandEdits(const std::string& key, const HandEdits& edits) {

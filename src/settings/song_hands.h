@@ -70,4 +70,7 @@ size_t PinHandEdits(HandEdits& edits, const SongData& song);
 // a record may be kept for a song of its size, as a large song's hash costs about as much as
 // reading it.
 [[nodiscard]] HandEdits ReadHandEditsOf(const SongData& song, const uint8_t* data, size_t size);
+// The same for a song read from the file at `path` without its bytes kept: the file is hashed a
+// piece at a time, on the same terms.
+[[nodiscard]] HandEdits ReadHandEditsOfFile(const SongData& song, const std::string& path);
 [[nodiscard]] bool WriteHandEdits(const std::string& key, const HandEdits& edits);

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -62,16 +63,42 @@ std::string SongFilePath(const std::string& key, const char* suffix, bool make) 
     return songs + "/" + key + suffix;
 }
 
-std::string SongKey(const uint8_t* data, size_t size) {
-    // FNV-1a: a song is told from another by its bytes; nothing here has to resist an attacker.
-    uint64_t hash = 14695981039346656037ULL;
+namespace {
+
+// FNV-1a: a song is told from another by its bytes; nothing here has to resist an attacker.
+constexpr uint64_t kKeyStart = 14695981039346656037ULL;
+uint64_t HashOn(uint64_t hash, const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; ++i) {
         hash ^= data[i];
         hash *= 1099511628211ULL;
     }
+    return hash;
+}
+
+std::string KeyText(uint64_t hash, size_t size) {
     char text[48];
     std::snprintf(text, sizeof text, "%016llx-%zu", static_cast<unsigned long long>(hash), size);
     return text;
+}
+
+}  // namespace
+
+std::string SongKey(const uint8_t* data, size_t size) {
+    return KeyText(HashOn(kKeyStart, data, size), size);
+}
+
+std::string SongKeyOfFile(const std::string& path) {
+    if (NotARegularFile(path)) return "";
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (file == nullptr) return "";
+    std::vector<uint8_t> piece(size_t{1} << 20);
+    uint64_t hash = kKeyStart;
+    size_t size = 0;
+    for (size_t n; (n = std::fread(piece.data(), 1, piece.size(), file.get())) > 0; size += n) {
+        hash = HashOn(hash, piece.data(), n);
+    }
+    if (std::ferror(file.get())) return "";
+    return KeyText(hash, size);
 }
 
 bool SongFileMayExist(size_t size, const char* suffix) {

@@ -52,6 +52,9 @@ struct SongMemory {
 
 // The key of a song file's bytes: 16 hexadecimal digits of a 64-bit hash, then its size.
 [[nodiscard]] std::string SongKey(const uint8_t* data, size_t size);
+// The same key of the file at `path`, read a piece at a time rather than held whole; "" when it
+// cannot be read to its end.
+[[nodiscard]] std::string SongKeyOfFile(const std::string& path);
 // Whether a file "<key><suffix>" may be kept for a song of `size` bytes: false only when the
 // songs folder holds none whose key ends in that size. Costs a look at the folder, not the song.
 [[nodiscard]] bool SongFileMayExist(size_t size, const char* suffix);

@@ -32,7 +32,7 @@ NoteMuter::NoteMuter(const SongData* song, const PartMutes& mutes, double speed,
     std::vector<uint32_t> muted(keys_.size()), heard(keys_.size());
     auto slotOf = [&](const SongPart& part, const NoteRecord& note) -> int {
         const int channel = hands_ ? 0 : part.channel;
-        if (channel < 0 || channel >= kLanes || note.key < 0 || note.key >= kKeys) return -1;
+        if (channel < 0 || channel >= kLanes || note.key >= kKeys) return -1;
         return LaneOf(channel) * kKeys + note.key;
     };
     auto eachNote = [&](auto&& visit) {

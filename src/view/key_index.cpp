@@ -21,7 +21,7 @@ void KeyIndex::Build(const SongData* song, const std::bitset<kMaxParts>& drawn) 
     const int parts = std::clamp(song->partCount, 0, kMaxParts);
     // A note is drawn only while it has a length; one without (no note-off seen, or a time that
     // is not a number) would only be stepped over at every frame.
-    auto indexed = [](const NoteRecord& n) { return n.key >= 0 && n.key < kIndexedKeys && n.start < n.end; };
+    auto indexed = [](const NoteRecord& n) { return n.key < kIndexedKeys && n.start < n.end; };
     size_t count[kIndexedKeys] = {};
     for (int p = 0; p < parts; ++p) {
         const SongPart& part = song->parts[p];
@@ -42,8 +42,7 @@ void KeyIndex::Build(const SongData* song, const std::bitset<kMaxParts>& drawn) 
         for (int32_t i = 0; i < part.noteCount; ++i) {
             const NoteRecord& n = part.notes[i];
             if (!indexed(n)) continue;
-            notes_[at[n.key]++] = {n.start, n.end, i, static_cast<uint16_t>(p),
-                                   static_cast<uint16_t>(std::clamp(n.velocity, 0, 0xFFFF))};
+            notes_[at[n.key]++] = {n.start, n.end, i, static_cast<uint16_t>(p), uint16_t{n.velocity}};
         }
     }
     // Parts were laid in one after another, each in the order it was read: a stable sort by start

@@ -599,7 +599,7 @@ void NotesView::DrawBar(int part, const NoteRecord& n, bool glows) const {
     auto y = [&](float t) { return (topTime - t) * h / lookAhead; };
     const RectF sprite{r.rect.left, y(n.end) - kSpriteMargin, r.rect.right, y(n.start) + kSpriteMargin};
     const float fade = PartOpacity(part);
-    const float glow = (static_cast<float>(std::max(1, n.velocity)) * (1.0f / 256.0f) + 0.5f) * fade;
+    const float glow = (static_cast<float>(std::max(1, int{n.velocity})) * (1.0f / 256.0f) + 0.5f) * fade;
 
     if (options.flatNoteColours != nullptr) {
         platform::RenderTarget* target = Target();

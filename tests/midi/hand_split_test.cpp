@@ -280,7 +280,8 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         std::vector<Hand> hands;
         std::vector<bool> marked;
         void Add(double start, double length, int key, Hand hand, bool mark = false) {
-            notes.push_back({key, static_cast<float>(start), static_cast<float>(start + length), 80});
+            notes.push_back({static_cast<float>(start), static_cast<float>(start + length),
+                             static_cast<uint8_t>(key), 80});
             hands.push_back(hand);
             marked.push_back(mark);
         }

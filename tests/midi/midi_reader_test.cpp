@@ -2,8 +2,10 @@
 // readings (hands and voices), and the limits.
 #include "midi/midi_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <tuple>
 
 #include "core/memory_limit.h"
+#include "midi/track_reader.h"
 #include "smf_builder.h"
 
 using namespace smf;
@@ -357,10 +360,10 @@ TEST(MidiReading, FailuresInWords) {
     SongData counted{};
     counted.status = MidiTooLarge;
     counted.failureOffset = 120'000'000;
-    counted.notesFound = 100'000'000;
+    counted.notesFound = 150'000'000;
     EXPECT_EQ(
         MidiLoadFailureText(counted),
-        "Too large: 100000000 notes in 120000000 bytes would take 1.6 GB, over the memory limit of 1.5 GB");
+        "Too large: 150000000 notes in 120000000 bytes would take 1.8 GB, over the memory limit of 1.5 GB");
     SetSongMemoryLimit(0);
 }
 
@@ -527,6 +530,91 @@ TEST_F(MidiFileTest, FilesLargerThanTheReaderTakesAreRefusedUnread) {
         }
     }
     SetSongMemoryLimit(0);
+}
+
+TEST_F(MidiFileTest, ReadingAWindowAtATimeGivesTheSongReadWhole) {
+    // Three tracks whose notes interleave, two on one channel; a name and a system-exclusive
+    // message longer than the least window; running status throughout. Read through the least
+    // windows, every event head and meta straddles a refill somewhere.
+    auto track = [](int t, uint8_t channel, const Bytes& head) {
+        Bytes body = head;
+        for (int i = 0; i < 1500; ++i) {
+            const auto key = static_cast<uint8_t>(30 + (i * 7 + t * 5) % 60);
+            body = Cat({body,
+                        Event(static_cast<uint32_t>(1 + (i + t) % 3),
+                              {static_cast<uint8_t>(0x90 | channel), key, static_cast<uint8_t>(1 + i % 127)}),
+                        Bytes{static_cast<uint8_t>(i % 5), key, 0}});
+        }
+        return Chunk("MTrk", Cat({body, EndOfTrack()}));
+    };
+    const std::string longName(300, 'n');
+    const Bytes named = Event(0, Cat({Bytes{0xFF, 0x03}, Vlq(300), Bytes(longName.begin(), longName.end())}));
+    const Bytes sysex = Event(0, Cat({Bytes{0xF0}, Vlq(200), Bytes(199, 0x11), Bytes{0xF7}}));
+    // Voices (the last two sharing a channel), and the same tracks read as two hands.
+    auto song = [&](uint8_t channel) {
+        return Song(96, {track(0, 0, Cat({Name("Lower"), Tempo(0, 400000)})), track(1, channel, named),
+                         track(2, channel, Cat({sysex, Name("Upper")}))});
+    };
+    const Bytes file = song(3);
+    struct Case {
+        const char* name;
+        Bytes bytes;
+    };
+    const Case cases[] = {
+        {"song.mid", file},
+        {"hands.mid", song(1)},
+        {"song.rmi", Rmid(file)},
+        {"cut.mid", Bytes(file.begin(), file.end() - 200)},
+        {"damaged.mid", Cat({Bytes(file.begin(), file.end() - 40), Bytes{0x00, 0xF4}, Bytes(38, 0)})}};
+    for (const Case& c : cases) {
+        const Parsed whole = Parse(c.bytes);
+        const std::string path = Write(c.name, c.bytes);
+        for (const size_t window : {size_t{1}, size_t{4096}, kMidiWindowBytes}) {
+            SCOPED_TRACE(std::string(c.name) + ", windows of " + std::to_string(window) + " bytes");
+            auto read = NewSong();
+            EXPECT_EQ(StreamMidiFile(*read, path, window), whole.loaded);
+            EXPECT_EQ(read->status, whole.song->status);
+            EXPECT_EQ(read->failureOffset, whole.song->failureOffset);
+            EXPECT_EQ(read->duration, whole.song->duration);
+            EXPECT_EQ(NotesOf(*read), NotesOf(*whole.song));
+            ASSERT_EQ(read->partCount, whole.song->partCount);
+            for (int p = 0; p < read->partCount; ++p) {
+                EXPECT_STREQ(read->parts[p].name, whole.song->parts[p].name);
+                for (int i = 0; i < read->parts[p].noteCount; ++i)
+                    ASSERT_EQ(read->parts[p].notes[i].velocity, whole.song->parts[p].notes[i].velocity) << i;
+            }
+        }
+    }
+    EXPECT_EQ(Parse(file).song->partCount, 3);
+    EXPECT_EQ(Parse(song(1)).song->reading, ReadingHands);
+
+    // Read a window at a time, a song is refused by the same figures as one read whole.
+    const std::string path = Write("song.mid", file);
+    const int64_t notes = static_cast<int64_t>(NotesOf(*Parse(file).song).size());
+    const int64_t needed = SongMemoryNeeded(static_cast<int64_t>(file.size()), notes);
+    SetSongMemoryLimit(needed - 1);
+    auto refused = NewSong();
+    EXPECT_FALSE(StreamMidiFile(*refused, path, kMidiWindowBytes));
+    EXPECT_EQ(refused->status, MidiTooLarge);
+    EXPECT_EQ(refused->notesFound, notes);
+    EXPECT_EQ(refused->noteStoreSize, 0);
+    SetSongMemoryLimit(needed);
+    auto taken = NewSong();
+    EXPECT_TRUE(StreamMidiFile(*taken, path, kMidiWindowBytes));
+    SetSongMemoryLimit(0);
+
+    // A file that ends before the size it had when it was opened is a read that failed, not a
+    // song cut short.
+    const std::string cut = Write("shrunk.mid", file);
+    std::filesystem::resize_file(cut, file.size() / 2);
+    const int fd = open(cut.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    FileRegion shrunk{fd, 0, file.size(), 0};
+    auto partial = NewSong();
+    EXPECT_FALSE(ParseSongIn(*partial, shrunk, kMidiWindowBytes));
+    close(fd);
+    EXPECT_EQ(partial->status, MidiReadError);
+    EXPECT_EQ(MidiLoadFailureText(*partial), "Cannot be read: the file shrank while it was read");
 }
 
 TEST_F(MidiFileTest, SongsLongerThanThirtyMinutesAreRefused) {

@@ -20,7 +20,8 @@ inline std::unique_ptr<SongData> SongWithParts(const std::vector<PartNotes>& par
     for (size_t p = 0; p < parts.size(); ++p) {
         song->parts[p].notes = at;
         song->parts[p].noteCount = static_cast<int32_t>(parts[p].size());
-        for (const auto& [start, key] : parts[p]) *at++ = NoteRecord{key, start, start + 0.2f, 80};
+        for (const auto& [start, key] : parts[p])
+            *at++ = NoteRecord{start, start + 0.2f, static_cast<uint8_t>(key), 80};
     }
     return song;
 }

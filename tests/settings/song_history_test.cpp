@@ -118,8 +118,8 @@ std::unique_ptr<SongData> Hands(bool rightSecond = false) {
     song->reading = ReadingHands;
     song->partCount = 2;
     NoteRecord* n = song->noteStore.get();
-    const NoteRecord right[3] = {{72, 0.0f, 1, 80}, {74, 1.0f, 2, 80}, {76, 2.0f, 3, 80}};
-    const NoteRecord left[3] = {{48, 0.0f, 1, 80}, {50, 1.0f, 2, 80}, {52, 2.0f, 3, 80}};
+    const NoteRecord right[3] = {{0.0f, 1, 72, 80}, {1.0f, 2, 74, 80}, {2.0f, 3, 76, 80}};
+    const NoteRecord left[3] = {{0.0f, 1, 48, 80}, {1.0f, 2, 50, 80}, {2.0f, 3, 52, 80}};
     std::copy(std::begin(rightSecond ? left : right), std::end(rightSecond ? left : right), n);
     std::copy(std::begin(rightSecond ? right : left), std::end(rightSecond ? right : left), n + 3);
     song->parts[0] = {3, rightSecond ? n + 3 : n, 0, 0, 0, 0, {}};

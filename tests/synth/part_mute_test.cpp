@@ -49,7 +49,7 @@ std::unique_ptr<SongData> MakeSong(SongReading reading, const std::vector<PartNo
 }
 
 NoteRecord Note(int key, float start) {
-    return {key, start, start + 0.2f, 100};
+    return {start, start + 0.2f, static_cast<uint8_t>(key), 100};
 }
 
 // A note-on as the player plays it: on `channel` for `key`, when the render has reached `seconds`

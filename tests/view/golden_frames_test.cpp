@@ -42,13 +42,14 @@ std::unique_ptr<SongData> Passage() {
     const int melody[] = {72, 74, 75, 77, 79, 78, 76, 73};
     for (int i = 0; i < 8; ++i) {
         const float t = 0.5f + 0.75f * static_cast<float>(i);
-        song->parts[0].notes[song->parts[0].noteCount++] = {melody[i], t, t + 0.6f, 60 + 8 * i};
+        song->parts[0].notes[song->parts[0].noteCount++] = {t, t + 0.6f, static_cast<uint8_t>(melody[i]),
+                                                            static_cast<uint8_t>(60 + 8 * i)};
     }
     const int chords[3][3] = {{48, 52, 55}, {50, 54, 57}, {43, 47, 50}};
     for (int c = 0; c < 3; ++c) {
         for (int k : chords[c]) {
             const float t = 1.0f + 2.0f * static_cast<float>(c);
-            song->parts[1].notes[song->parts[1].noteCount++] = {k, t, t + 1.8f, 90};
+            song->parts[1].notes[song->parts[1].noteCount++] = {t, t + 1.8f, static_cast<uint8_t>(k), 90};
         }
     }
     for (int b = 0; b <= 6; ++b) song->barLines[song->barLineCount++] = 2.0f * static_cast<float>(b);

@@ -65,7 +65,8 @@ struct ViewRig {
     }
 
     static void AddNote(SongData& song, int part, int key, float start, float end, int velocity = 100) {
-        song.parts[part].notes[song.parts[part].noteCount++] = {key, start, end, velocity};
+        song.parts[part].notes[song.parts[part].noteCount++] = {start, end, static_cast<uint8_t>(key),
+                                                                static_cast<uint8_t>(velocity)};
     }
 
     // What the panels are shown at `songTime`, as the controller makes it.
