@@ -7,10 +7,6 @@
 
 namespace {
 
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 // Keeps one event per tick, the last one read, in tick order.
 template <typename Event>
 void SortAndKeepLast(std::vector<Event>& events) {

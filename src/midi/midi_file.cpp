@@ -17,9 +17,6 @@
 
 namespace {
 
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
 uint32_t LittleEndian32(const uint8_t* p) {
     return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | uint32_t{p[0]};
 }
@@ -74,14 +71,7 @@ std::vector<uint8_t> PlayerMidiBytes(const uint8_t* data, size_t size) {
     size_t pos = 14;
     uint8_t runningStatus = 0;
     for (uint32_t i = 0; i < declared; ++i) {
-        for (;;) {
-            if (pos > n || n - pos < 8) return whole;
-            const uint32_t length = BigEndian32(d + pos + 4);
-            if (length > 0x7FFFFFFFu) return whole;
-            if (std::memcmp(d + pos, "MTrk", 4) == 0) break;
-            skipped = true;
-            pos += 8 + static_cast<size_t>(length);
-        }
+        if (!FindTrackChunk(d, n, pos, &skipped)) return whole;
         // The track runs to where the reader takes up the next chunk.
         TrackReader reader(d, n, pos + 8, BigEndian32(d + pos + 4), runningStatus);
         MidiEvent e{};

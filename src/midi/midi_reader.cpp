@@ -26,10 +26,6 @@
 
 namespace {
 
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
 // The two-hand rule: channel 0 songs keep their hands in separate tracks, the n-th track that
 // stores notes being taken as channel n; channel 2 lands in part 0 while reading and the parts are
 // swapped at the end when it was used, so that channel 1 ends up first. -1: no hand takes it.

@@ -15,10 +15,6 @@
 
 namespace {
 
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
 struct Pending {
     int64_t tick;
     int32_t track;
@@ -37,13 +33,7 @@ bool CollectTracks(const MidiBytes in, std::vector<Pending>& out) {
     size_t pos = 14;
     uint8_t runningStatus = 0;
     for (uint32_t track = 0; track < declared; ++track) {
-        for (;;) {
-            if (pos > n || n - pos < 8) return false;
-            const uint32_t length = BigEndian32(d + pos + 4);
-            if (length > 0x7FFFFFFFu) return false;
-            if (std::memcmp(d + pos, "MTrk", 4) == 0) break;
-            pos += 8 + static_cast<size_t>(length);
-        }
+        if (!FindTrackChunk(d, n, pos)) return false;
         const uint32_t length = BigEndian32(d + pos + 4);
         TrackReader reader(d, n, pos + 8, length, runningStatus);
         MidiEvent e{};

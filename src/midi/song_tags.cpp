@@ -35,10 +35,6 @@ bool IsUtf8(const uint8_t* text, size_t length) {
     return true;
 }
 
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 // The name after one of the words that credit a composer, at the start of a text event; "" when
 // the text credits nobody. "Composer: Erik Satie" and "Music by Erik Satie" both give the name.
 std::string ComposerOf(const std::string& text) {

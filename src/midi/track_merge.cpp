@@ -7,10 +7,6 @@
 
 namespace {
 
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
 void PutVlq(std::vector<uint8_t>& out, uint32_t value) {
     uint8_t bytes[5];
     int n = 0;
@@ -58,13 +54,7 @@ std::vector<uint8_t> MergeTracks(const std::vector<uint8_t>& smf, size_t maxTrac
     size_t pos = 14;
     uint8_t runningStatus = 0;
     for (size_t t = 0; t < declared; ++t) {
-        for (;;) {
-            if (pos > n || n - pos < 8) return smf;
-            const uint32_t length = BigEndian32(d + pos + 4);
-            if (length > 0x7FFFFFFFu) return smf;
-            if (std::memcmp(d + pos, "MTrk", 4) == 0) break;
-            pos += 8 + static_cast<size_t>(length);
-        }
+        if (!FindTrackChunk(d, n, pos)) return smf;
         TrackReader reader(d, n, pos + 8, BigEndian32(d + pos + 4), runningStatus);
         MidiEvent e{};
         TrackStep step;

@@ -45,6 +45,25 @@ struct FileRegion {
 };
 inline constexpr int kFileShrank = -1;
 
+// A big-endian 32-bit number, as a Standard MIDI File's chunk lengths are written.
+inline uint32_t BigEndian32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+// Moves `pos` from a chunk's header over chunks of other kinds to the next track chunk's header,
+// as every walk of a file's declared tracks does; `skipped` (when given) is set if a chunk was
+// stepped over. False when the data ends before a track chunk or a chunk's length cannot be one.
+inline bool FindTrackChunk(const uint8_t* d, size_t n, size_t& pos, bool* skipped = nullptr) {
+    for (;;) {
+        if (pos > n || n - pos < 8) return false;
+        const uint32_t length = BigEndian32(d + pos + 4);
+        if (length > 0x7FFFFFFFu) return false;
+        if (d[pos] == 'M' && d[pos + 1] == 'T' && d[pos + 2] == 'r' && d[pos + 3] == 'k') return true;
+        if (skipped != nullptr) *skipped = true;
+        pos += 8 + static_cast<size_t>(length);
+    }
+}
+
 enum class TrackStep { Event, End, CutShort, Damaged };
 
 class TrackReader {

@@ -7,10 +7,6 @@
 
 namespace {
 
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
 constexpr uint8_t kMeta = 0xFF;
 constexpr uint8_t kTempo = 0x51;
 
@@ -40,13 +36,7 @@ bool SongSequencer::Open(const uint8_t* data, size_t size) {
     uint8_t runningStatus = 0;
     readers_.reserve(declared);
     for (uint32_t track = 0; track < declared; ++track) {
-        for (;;) {
-            if (pos > n || n - pos < 8) return false;
-            const uint32_t length = BigEndian32(d + pos + 4);
-            if (length > 0x7FFFFFFFu) return false;
-            if (std::memcmp(d + pos, "MTrk", 4) == 0) break;
-            pos += 8 + static_cast<size_t>(length);
-        }
+        if (!FindTrackChunk(d, n, pos)) return false;
         const TrackReader start(d, n, pos + 8, BigEndian32(d + pos + 4), runningStatus);
         TrackReader reader = start;
         MidiEvent e{};
