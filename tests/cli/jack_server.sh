@@ -31,7 +31,9 @@ start_jack() {
         jack_pid=$!
         for _ in $(seq 1 100); do
             kill -0 "$jack_pid" 2>/dev/null || break
-            if jack_lsp >/dev/null 2>&1; then
+            # Ours, not another run's of the same name that answers while ours is still finding
+            # the name taken: a server says it is starting only once the name is its own.
+            if grep -q 'JACK server starting' "$log" && jack_lsp >/dev/null 2>&1; then
                 rm -f "$log"
                 return 0
             fi
