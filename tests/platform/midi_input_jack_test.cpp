@@ -53,12 +53,20 @@ class MidiInputJackTest : public ::testing::Test {
 
     bool StartServer(const std::string& name) {
         ::setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+        // The server's words go to a file: it says it is starting only once the name is its own,
+        // so that a server of the same name another test run started is never taken for ours.
+        char logPath[] = "/tmp/dorvik-jackd-XXXXXX";
+        const int log = ::mkstemp(logPath);
+        if (log < 0) return false;
+        ::unlink(logPath);
         jackd_ = ::fork();
-        if (jackd_ < 0) return false;
+        if (jackd_ < 0) {
+            ::close(log);
+            return false;
+        }
         if (jackd_ == 0) {
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
+            ::dup2(log, STDOUT_FILENO);
+            ::dup2(log, STDERR_FILENO);
             ::execlp("jackd", "jackd", "--no-realtime", "--sync", "-d", "dummy", "-r", "48000", "-p", "64",
                      nullptr);
             ::_exit(127);
@@ -66,20 +74,32 @@ class MidiInputJackTest : public ::testing::Test {
         for (int i = 0; i < 100; ++i) {
             int status = 0;
             if (::waitpid(jackd_, &status, WNOHANG) == jackd_) {
+                ::close(log);
                 jackd_ = -1;
                 failure_ = "it exited with status " + std::to_string(WEXITSTATUS(status));
                 return false;
             }
-            if (jack_client_t* c = jack_client_open("probe", JackNoStartServer, nullptr)) {
-                jack_client_close(c);
-                return true;
+            if (Said(log, "JACK server starting")) {
+                if (jack_client_t* c = jack_client_open("probe", JackNoStartServer, nullptr)) {
+                    jack_client_close(c);
+                    ::close(log);
+                    return true;
+                }
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
+        ::close(log);
         failure_ = "it did not answer within 10 seconds";
         TearDown();
         jackd_ = -1;
         return false;
+    }
+
+    // Whether the file behind `fd` holds `words` in its first few kilobytes.
+    static bool Said(int fd, const std::string& words) {
+        char text[4096];
+        const ssize_t got = ::pread(fd, text, sizeof text, 0);
+        return got > 0 && std::string(text, static_cast<size_t>(got)).find(words) != std::string::npos;
     }
 
     void TearDown() override {
