@@ -9,8 +9,10 @@
 #   - first sound: seconds from the player's start to the first sample louder than silence that
 #     SDL's disk driver writes (in real time, as a card would play it). Play from the start begins
 #     with a bar's count-in, so this is its first click when the song's sound is not yet there;
-#   - the processor share of the player (all its threads, the render included) and of the X
-#     server over 20 s of playing, as a share of one core;
+#   - the processor share of the player (all its threads, the render included), of its window's
+#     thread alone and of the X server over 20 s of playing, as a share of one core;
+#   - the share of those 20 s that the song sounded (in tenths of a second): a dense song always
+#     sounds while it plays, so below 1 it waited for its render, the window showing it waiting;
 #   - frames a second on the screen over 8 s of playing: distinct grabs of a strip of the notes
 #     area taken 60 times a second (a frame that changed nothing counts once).
 #
@@ -83,6 +85,33 @@ print(show(frame_at), show(sound_at))
 PY
 }
 
+# The share of the sound device's output from byte $2 of the raw file $1 on that is not silence,
+# in tenths of a second: a song that always sounds is silent only while it waits for its render.
+sounding_share() {
+    python3 - "$1" "$2" <<'PY'
+import array, sys
+with open(sys.argv[1], 'rb') as f:
+    f.seek(int(sys.argv[2]))
+    data = f.read()
+tenth = 44100 * 2 * 2 // 10
+chunks = [data[i:i + tenth] for i in range(0, len(data) - tenth + 1, tenth)]
+loud = sum(1 for c in chunks if any(abs(s) > 2 for s in array.array('h', c)))
+print(f"{loud / len(chunks):.2f}" if chunks else "-")
+PY
+}
+
+# Shares of one core over the next $1 seconds: the player (all its threads), its window's own
+# thread (events and drawing) and the X server; then the share of that time the song sounded.
+measure_window() {
+    local a0 w0 x0 r0 a1 w1 x1 t0 t1
+    a0=$(cpu_ns "$app") w0=$(cpu_ns "$app/task/$app") x0=$(cpu_ns "$server") r0=$(stat -c %s "$SDL_DISKAUDIOFILE") t0=$(date +%s%N)
+    sleep "$1"
+    a1=$(cpu_ns "$app") w1=$(cpu_ns "$app/task/$app") x1=$(cpu_ns "$server") t1=$(date +%s%N)
+    awk -v a=$((a1 - a0)) -v w=$((w1 - w0)) -v x=$((x1 - x0)) -v t=$((t1 - t0)) \
+        'BEGIN { printf "%.1f %.1f %.1f ", 100 * a / t, 100 * w / t, 100 * x / t }'
+    sounding_share "$SDL_DISKAUDIOFILE" "$r0"
+}
+
 # Distinct grabs a second of the screen's box $1 over $2 seconds, grabbing 60 times a second.
 screen_fps() {
     ffmpeg -v error -f x11grab -framerate 60 -video_size "${1%%+*}" -i "$DISPLAY+$(cut -d+ -f2 <<<"$1"),$(cut -d+ -f3 <<<"$1")" \
@@ -99,7 +128,7 @@ while True:
 print(f"{distinct / float(sys.argv[2]):.1f} {grabs / float(sys.argv[2]):.1f}")' "${1%%+*}" "$2"
 }
 
-# Prints "first-frame first-sound player% x% fps grabs/s rss-MB" for one song.
+# Prints "first-frame first-sound player% window% x% sounding fps grabs/s peak-MB" for a song.
 play_song() {
     local raw=$work/sound.raw frame sound wx wy ww wh notesBox stripBox cpu fps rss
     rm -f "$raw"
@@ -118,27 +147,28 @@ play_song() {
     stripBox="$((ww / 2))x$((wh / 8))+$((wx + ww / 8))+$((wy + wh / 4))"
     read -r frame sound <<<"$(first_frame_and_sound "$notesBox" "$raw" 60 "$t0")"
     sleep 2
-    cpu=$(measure 20)
+    cpu=$(measure_window 20)
     fps=$(screen_fps "$stripBox" 8)
     rss=$(awk '/VmHWM/ { printf "%.0f", $2 / 1024 }' /proc/"$app"/status)
     kill "$app"
     wait "$app" 2>/dev/null || true
     rm -rf "$XDG_CACHE_HOME" "$XDG_CONFIG_HOME"  # the next song starts as this one did
-    read -r appCpu xCpu _ <<<"$cpu"
-    echo "$frame $sound $appCpu $xCpu $fps $rss"
+    echo "$frame $sound $cpu $fps $rss"
 }
 
 demo=$(play_song examples/demo_song.mid)
 huge=$(play_song "$dense")
 
 echo "window on Xvfb (no GPU), song named at start, Space at once; seconds from the player's start"
-printf "%-26s %12s %12s %10s %10s %12s %10s %10s\n" song "first frame" "first sound" "player %" "X %" \
-    "frames/s" "grabs/s" "peak MB"
-printf "%-26s %12s %12s %10s %10s %12s %10s %10s\n" "demo song" $demo
-printf "%-26s %12s %12s %10s %10s %12s %10s %10s\n" "$notes notes in $seconds s" $huge
-read -r hf hs hc _ hfps _ _ <<<"$huge"
-read -r _ _ dc _ dfps _ _ <<<"$demo"
-awk -v f="$hf" -v s="$hs" -v c="$hc" -v dc="$dc" -v fps="$hfps" -v dfps="$dfps" 'BEGIN {
-    printf "dense / demo: processor %.2f, frames a second %.2f\n", (dc > 0 ? c / dc : 0), (dfps > 0 ? fps / dfps : 0);
+row() { printf "%-24s %11s %11s %9s %9s %5s %7s %9s %8s %8s\n" "$@"; }
+row song "first frame" "first sound" "player %" "window %" "X %" "sounds" "frames/s" "grabs/s" "peak MB"
+row "demo song" $demo
+row "$notes notes in $seconds s" $huge
+echo "(player: all its threads, the render's included; window: the thread that draws;"
+echo " sounds: share of the time the song sounded; below 1 it waited for its render)"
+read -r hf hs _ hw _ _ hfps _ _ <<<"$huge"
+read -r _ _ _ dw _ _ dfps _ _ <<<"$demo"
+awk -v f="$hf" -v s="$hs" -v c="$hw" -v dc="$dw" -v fps="$hfps" -v dfps="$dfps" 'BEGIN {
+    printf "dense / demo: window thread %.2f, frames a second %.2f\n", (dc > 0 ? c / dc : 0), (dfps > 0 ? fps / dfps : 0);
     printf "first frame and first sound within 2 s of the start: %s\n",
            (f != "-" && s != "-" && f <= 2 && s <= 2 ? "met" : "NOT met") }'
