@@ -4,6 +4,10 @@
 // control's tip, the key overlay, the song's words and the choice of what the song sounds on.
 //
 //   make_window_shots SONG.mid OUT_FOLDER [SOUNDFONT.sf2]
+//   make_window_shots --at SECONDS SONG.mid OUT.png [SOUNDFONT.sf2]
+//
+// The second form saves one frame at 1280x720 of the song playing at SECONDS, drawn as soon as
+// the song can be shown (its render still going on): for songs too dense to wait for.
 //
 // It is the real controller with the real artwork and the system's font, on a silent sound device
 // and a settings folder of its own, so a frame is what the window shows for the same song and input.
@@ -25,6 +29,7 @@
 #include "platform/window.h"
 #include "synth/background_render.h"
 #include "ui/control_panel.h"
+#include "view/notes_view.h"
 
 namespace {
 
@@ -61,14 +66,14 @@ struct Shots {
     PlayerController c;
     PointI mouse{0, 0};
 
-    bool Open() {
-        Made<platform::OffscreenRenderTarget> made = platform::OffscreenRenderTarget::Create(kWidth, kHeight);
+    bool Open(int width = kWidth, int height = kHeight) {
+        Made<platform::OffscreenRenderTarget> made = platform::OffscreenRenderTarget::Create(width, height);
         if (made.value == nullptr) {
             std::fprintf(stderr, "make_window_shots: %s\n", made.failure.text.c_str());
             return false;
         }
         target = std::move(made.value);
-        target->SetScale(UiScaleFor(kWidth, kHeight));
+        target->SetScale(UiScaleFor(width, height));
         device.target = target.get();
         device.clientWidth = target->Width();
         device.clientHeight = target->Height();
@@ -132,9 +137,44 @@ std::string PrivateSettings(const std::string& soundFont) {
     return folder.string();
 }
 
+// The song at `seconds` as the window shows it while it plays, before its render is done: the
+// frame is drawn once the notes view has the song and its key index.
+int ShotAt(double seconds, const char* song, const std::string& out) {
+    Shots w;
+    int status = 1;
+    if (w.Open(1280, 720) && w.c.DropFile(fs::absolute(song).string())) {
+        w.MoveTo({0, static_cast<int>(w.device.clientHeight) - 1});
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        auto shown = [&w] { return w.c.notesView->song != nullptr && w.c.notesView->indexBuilt; };
+        while (!shown() && std::chrono::steady_clock::now() < give_up) {
+            w.c.StepLoading();
+            w.Frames();
+        }
+        w.c.SeekToSeconds(seconds);
+        w.c.transport.Start();  // nothing is heard: the song stands at `seconds`, playing
+        w.Frames(2);
+        if (w.c.notesView->indexBuilt && w.target->SavePng(out))
+            status = 0;
+        else
+            std::fprintf(stderr, "make_window_shots: no frame of %s saved to %s\n", song, out.c_str());
+    } else {
+        std::fprintf(stderr, "make_window_shots: cannot load %s\n", song);
+    }
+    w.c.ReleaseObjects();
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 5 && argc <= 6 && std::string(argv[1]) == "--at") {
+        const std::string settings = PrivateSettings(argc == 6 ? argv[5] : kSoundFont);
+        if (settings.empty()) return 1;
+        const int status = ShotAt(std::atof(argv[2]), argv[3], argv[4]);
+        std::error_code ignored;
+        fs::remove_all(settings, ignored);
+        return status;
+    }
     if (argc != 3 && argc != 4) {
         std::fprintf(stderr, "usage: make_window_shots SONG.mid OUT_FOLDER [SOUNDFONT.sf2]\n");
         return 2;

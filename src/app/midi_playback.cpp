@@ -210,6 +210,7 @@ void MidiPlayback::Release() {
 
 void MidiPlayback::MakeSender() {
     sender_.reset();
+    if (events_->events.empty() || SongMoved()) ReadEvents();
     sender_ = std::make_unique<MidiSender>(*events_, output_.get(), clock_);
     sender_->SetLatency(delayMs_ / 1000.0);
     // A new sender starts stopped at the start, as written: the next frame tells it the rest.
@@ -224,27 +225,42 @@ void MidiPlayback::MakeSender() {
     std::fill(std::begin(playerKeys_), std::end(playerKeys_), false);
 }
 
-void MidiPlayback::FollowSong() {
+bool MidiPlayback::SongMoved() const {
     const SongData* song = session_.session.HasSong() ? session_.song.get() : nullptr;
-    const std::vector<uint8_t>* bytes = session_.midiBytes.get();
-    const TempoMap* tempo = transport_.Tempo();
-    if (song == song_ && bytes == bytes_ && tempo == tempo_) return;
-    song_ = song;
-    bytes_ = bytes;
-    tempo_ = tempo;
-    // The sender reads the events until it goes.
+    return song != song_ || session_.midiBytes.get() != bytes_ || transport_.Tempo() != tempo_;
+}
+
+void MidiPlayback::FollowSong() {
+    if (!SongMoved()) return;
+    song_ = session_.session.HasSong() ? session_.song.get() : nullptr;
+    bytes_ = session_.midiBytes.get();
+    tempo_ = transport_.Tempo();
+    // The sender reads the events until it goes. They are read again only when something is
+    // sent: most songs sound through the SoundFont alone, and a song of tens of millions of
+    // notes would hold the window up for many seconds and take gigabytes for events never sent.
     const bool sending = sender_ != nullptr;
     if (sending) ReleasePlayerKeys();
     sender_.reset();
     *events_ = SongEvents{};
-    if (song != nullptr && bytes != nullptr && tempo != nullptr &&
-        !ReadSongEvents(bytes->data(), bytes->size(), *song, *tempo, *events_))
+    if (sending) MakeSender();
+}
+
+void MidiPlayback::ReadEvents() {
+    *events_ = SongEvents{};
+    // The song as it is now, not as the last frame saw it: an output may be chosen after another
+    // song came and before a frame has followed it.
+    song_ = session_.session.HasSong() ? session_.song.get() : nullptr;
+    bytes_ = session_.midiBytes.get();
+    tempo_ = transport_.Tempo();
+    if (song_ == nullptr || bytes_ == nullptr || tempo_ == nullptr) return;
+    if (!ReadSongEvents(bytes_->data(), bytes_->size(), *song_, *tempo_, *events_)) {
         *events_ = SongEvents{};
+        return;
+    }
     // The metronome's clicks are always among the events, struck only while it is on: turning it
     // on then breaks nothing on the instrument, and the clicks keep to the song however it plays.
     if (!events_->events.empty())
-        AddClickNotes(SongBeats(*tempo, events_->events.back().seconds), kDefaultClickVolume, *events_);
-    if (sending) MakeSender();
+        AddClickNotes(SongBeats(*tempo_, events_->events.back().seconds), kDefaultClickVolume, *events_);
 }
 
 void MidiPlayback::FollowTransport() {

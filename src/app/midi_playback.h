@@ -92,8 +92,13 @@ class MidiPlayback final : public PlayerKeysOut {
     void CloseOutput();
     // The song's events are read afresh when the song (or its tempo map) is another one.
     void FollowSong();
+    // The song or its tempo map is another one than the events were last read for.
+    [[nodiscard]] bool SongMoved() const;
     void FollowTransport();
+    // Makes the sender, reading the song's events first when they are not at hand.
     void MakeSender();
+    // The current song's events with the metronome's clicks; none without a song.
+    void ReadEvents();
     // Lets the player's keys still down go on the instrument.
     void ReleasePlayerKeys();
     [[nodiscard]] double Now() const;  // the test's clock, or the steady one

@@ -1,6 +1,48 @@
 #include "view/key_index.h"
 
 #include <algorithm>
+#include <utility>
+
+namespace {
+
+bool StartsBefore(const KeyNote& a, const KeyNote& b) {
+    return a.start < b.start;
+}
+
+// Sorts `notes` by start, keeping notes that start together in their order, by merging the runs
+// already in order pairwise. A key's notes come part by part, each part's already in order, so
+// a key of n notes from p parts takes n log p steps where a sort from scratch takes n log n: for
+// a song of tens of millions of notes, seconds less before its first frame.
+void SortRunsByStart(KeyNote* notes, size_t n, std::vector<KeyNote>& spare) {
+    std::vector<size_t> runs{0};  // where each run starts, then where the last ends
+    for (size_t i = 1; i < n; ++i)
+        if (StartsBefore(notes[i], notes[i - 1])) runs.push_back(i);
+    runs.push_back(n);
+    if (runs.size() <= 2) return;
+    spare.resize(n);
+    KeyNote* from = notes;
+    KeyNote* to = spare.data();
+    std::vector<size_t> merged;
+    while (runs.size() > 2) {
+        merged.assign(1, 0);
+        size_t r = 0;
+        for (; r + 2 < runs.size(); r += 2) {
+            // std::merge takes from the first run on ties: the earlier note stays first.
+            std::merge(from + runs[r], from + runs[r + 1], from + runs[r + 1], from + runs[r + 2],
+                       to + runs[r], StartsBefore);
+            merged.push_back(runs[r + 2]);
+        }
+        if (r + 1 < runs.size()) {  // a last run without a partner goes over as it is
+            std::copy(from + runs[r], from + runs[r + 1], to + runs[r]);
+            merged.push_back(runs[r + 1]);
+        }
+        std::swap(from, to);
+        std::swap(runs, merged);
+    }
+    if (from != notes) std::copy(from, from + n, notes);
+}
+
+}  // namespace
 
 void KeyIndex::Clear() {
     notes_.clear();
@@ -50,13 +92,9 @@ void KeyIndex::Build(const SongData* song, const std::bitset<kMaxParts>& drawn) 
     blockEnd_.resize(blockBegin_[kIndexedKeys]);
     blockEndSoFar_.resize(blockBegin_[kIndexedKeys]);
     blockGap_.resize(blockBegin_[kIndexedKeys]);
+    std::vector<KeyNote> spare;
     for (int k = 0; k < kIndexedKeys; ++k) {
-        const auto first = notes_.begin() + static_cast<std::ptrdiff_t>(keyBegin_[k]);
-        const auto last = notes_.begin() + static_cast<std::ptrdiff_t>(keyBegin_[k + 1]);
-        if (!std::is_sorted(first, last,
-                            [](const KeyNote& a, const KeyNote& b) { return a.start < b.start; }))
-            std::stable_sort(first, last,
-                             [](const KeyNote& a, const KeyNote& b) { return a.start < b.start; });
+        SortRunsByStart(notes_.data() + keyBegin_[k], keyBegin_[k + 1] - keyBegin_[k], spare);
         float soFar = -1e30f;
         for (size_t b = blockBegin_[k]; b < blockBegin_[k + 1]; ++b) {
             const size_t from = keyBegin_[k] + (b - blockBegin_[k]) * kKeyBlock;

@@ -31,8 +31,9 @@ constexpr uint32_t kRate = 44100;
 using Sent = std::vector<platform::ScriptedMidiOutput::Sent>;
 
 // Two hands at 120 beats a minute: the right (channel 0) strikes key 60 + i at i half-seconds, the
-// left (channel 1) key 40 + i at the same times; each note lasts a quarter of a second.
-smf::Bytes TwoHands() {
+// left (channel 1) key 40 + i at the same times (both `shift` keys up); each note lasts a quarter
+// of a second.
+smf::Bytes TwoHands(int shift = 0) {
     using namespace smf;
     auto hand = [](int channel, int base) {
         Bytes events = Tempo(0, 500000);
@@ -40,7 +41,7 @@ smf::Bytes TwoHands() {
             events = Cat({events, On(i == 0 ? 0 : 240, channel, base + i), Off(240, channel, base + i)});
         return Chunk("MTrk", Cat({events, EndOfTrack()}));
     };
-    return Cat({Header(480, 1, 2), hand(0, 60), hand(1, 40)});
+    return Cat({Header(480, 1, 2), hand(0, 60 + shift), hand(1, 40 + shift)});
 }
 
 // What still sounds on the instrument after `sent`, by channel and key.
@@ -147,6 +148,25 @@ TEST(MidiPlayback, SendsTheSongInStepWhileTheWindowIsSilent) {
     // Notes at 0, 0.5 and 1.0 seconds in both hands; the one at 1.5 not yet.
     EXPECT_EQ(Struck(t.output->SentSoFar()), (std::vector<int>{60, 40, 61, 41, 62, 42}));
     EXPECT_EQ(Sounding(t.output->SentSoFar()), 2);
+}
+
+// The instrument chosen after another song came, before any frame followed it, plays that song.
+TEST(MidiPlayback, AnInstrumentChosenAfterANewSongPlaysTheNewSong) {
+    Bench t;
+    t.room.Choose(0);
+    t.room.Step();
+    t.bytes = TwoHands(5);
+    t.session.song = std::make_unique<SongData>();
+    auto tempo = std::make_unique<TempoMap>();
+    ASSERT_TRUE(ParseSong(*t.session.song, t.bytes.data(), t.bytes.size(), tempo.get()));
+    t.session.midiBytes = smf::Shared(t.bytes);
+    t.transport.SetSongTempo(std::move(tempo));
+    t.room.Choose(1);
+    ASSERT_TRUE(t.room.Sending());
+    (void)t.output->TakeSent();
+    t.transport.Start();
+    t.Hear(0.6);
+    EXPECT_EQ(Struck(t.output->SentSoFar()), (std::vector<int>{65, 45, 66, 46}));
 }
 
 // Every break of the song's flow leaves nothing sounding, and resets each channel the song uses.
