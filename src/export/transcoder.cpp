@@ -338,15 +338,27 @@ bool Transcoder::Start() {
 // The source: the first audio stream of a WAV file, decoded to plain samples.
 bool Transcoder::OpenSource() {
     const std::string& source = request_.source;
-    // A pipe or a device as the source would be read for ever.
-    if (Failure refused = CheckSourceFile(source); !refused.Ok())
-        return Fail(refused.kind, std::move(refused.text));
+    // A pipe or a device as the source would be read for ever. The chunks are walked by our own
+    // reader first: the demuxer believes the sizes of the chunks it reads, and one tag of a LIST
+    // chunk that claims gigabytes the file does not have costs that much memory.
+    {
+        ExportSource checked;
+        if (Failure refused = OpenExportSource(source, checked); !refused.Ok())
+            return Fail(refused.kind, std::move(refused.text));
+    }
     reader = std::make_unique<TranscodeReader>();
     TranscodeReader& r = *reader;
     if (r.packet == nullptr || r.frame == nullptr)
         return Fail(FailureKind::EncoderSetup, AvError(AVERROR(ENOMEM)));
     AVFormatContext* input = nullptr;
-    const int ret = avformat_open_input(&input, source.c_str(), av_find_input_format("wav"), nullptr);
+    // Read as a plain file whatever its name ("take:2.wav" is not a protocol), and as one that
+    // cannot seek, so that the demuxer stops at the samples: the chunks after them were never
+    // walked by our reader, and only the samples are wanted.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "seekable", "0", 0);
+    const int ret =
+        avformat_open_input(&input, ("file:" + source).c_str(), av_find_input_format("wav"), &options);
+    av_dict_free(&options);
     if (ret == AVERROR_INVALIDDATA) {
         return Fail(FailureKind::SourceFormat, Printf("The input file %s is not a WAV file", source));
     }

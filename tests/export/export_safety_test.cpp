@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -204,11 +205,23 @@ TEST(ExportSafety, BadSourcesAreRefused) {
     WriteFile(dir / "half-frame-only.wav",
               wavtest::Riff({wavtest::Chunk("fmt ", wavtest::FmtBody(1, 2, 44100, 16)),
                              wavtest::Chunk("data", {1, 2})}));
+    // A LIST chunk, before the samples, that claims gigabytes the file does not have; one of its
+    // tags claims 1.8 GB too, which the demuxer would allocate before reading.
+    WriteFile(dir / "list-past-end.wav",
+              wavtest::Riff({wavtest::Chunk("fmt ", wavtest::FmtBody(1, 2, 44100, 16)),
+                             wavtest::Chunk("LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 0, 0, 0, 0x70},
+                                            0x7A000005),
+                             wavtest::Chunk("data", wavtest::Bytes(64))}));
+    WriteFile(dir / "take:list-after-data.wav",
+              wavtest::Riff({wavtest::Chunk("fmt ", wavtest::FmtBody(1, 2, 44100, 16)),
+                             wavtest::Chunk("data", wavtest::Bytes(64)),
+                             wavtest::Chunk("LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 0, 0, 0, 0x70},
+                                            0x7A000005)}));
     ::mkfifo((dir / "fifo.wav").c_str(), 0644);
     std::filesystem::create_directory(dir / "folder.wav");
     const std::string sources[] = {dir / "picture.png",     dir / "noise.wav",    dir / "song.mid",
                                    dir / "header-only.wav", dir / "promised.wav", dir / "half-frame-only.wav",
-                                   dir / "fifo.wav",        dir / "folder.wav",   "/dev/zero"};
+                                   dir / "list-past-end.wav", dir / "fifo.wav", dir / "folder.wav", "/dev/zero"};
     for (ExportFormat format : kAllFormats) {
         const std::string out = dir / (std::string("out") + ExportFormatExtension(format));
         WriteFile(out, kOld);
@@ -220,7 +233,18 @@ TEST(ExportSafety, BadSourcesAreRefused) {
             EXPECT_EQ(ReadFile(out), kOld);
         }
     }
+    // The same claims after the samples, in a file whose name is not a protocol: the samples are
+    // all that is read.
+    for (ExportFormat format : kAllFormats) {
+        SCOPED_TRACE(std::string(ExportFormatName(format)) + " from a WAV with a LIST after its samples");
+        const Failure r = Export(format, dir / "take:list-after-data.wav",
+                                 dir / (std::string("after") + ExportFormatExtension(format)));
+        EXPECT_TRUE(r.Ok()) << r.text;
+    }
     EXPECT_EQ(Leftovers(dir.path()), std::vector<std::string>{});
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    EXPECT_LT(usage.ru_maxrss, 1024 * 1024) << "kB at the peak: a chunk's claimed size was allocated";
 }
 
 // Sources the transcoder always read, now read by the Ogg Vorbis encoder too; and a half frame at
