@@ -219,9 +219,11 @@ TEST(ExportSafety, BadSourcesAreRefused) {
                                             0x7A000005)}));
     ::mkfifo((dir / "fifo.wav").c_str(), 0644);
     std::filesystem::create_directory(dir / "folder.wav");
-    const std::string sources[] = {dir / "picture.png",     dir / "noise.wav",    dir / "song.mid",
-                                   dir / "header-only.wav", dir / "promised.wav", dir / "half-frame-only.wav",
-                                   dir / "list-past-end.wav", dir / "fifo.wav", dir / "folder.wav", "/dev/zero"};
+    const std::string sources[] = {dir / "picture.png",       dir / "noise.wav",
+                                   dir / "song.mid",          dir / "header-only.wav",
+                                   dir / "promised.wav",      dir / "half-frame-only.wav",
+                                   dir / "list-past-end.wav", dir / "fifo.wav",
+                                   dir / "folder.wav",        "/dev/zero"};
     for (ExportFormat format : kAllFormats) {
         const std::string out = dir / (std::string("out") + ExportFormatExtension(format));
         WriteFile(out, kOld);
