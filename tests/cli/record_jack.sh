@@ -109,28 +109,37 @@ for attempt in 1 2 3; do
 done
 
 # Unplugged and plugged back mid-take, then SIGTERM: still one complete take with both halves.
-: >sent.txt
-"$tool" record --port 'keyboard:ke' -o take2.mid 2>rec2.err &
-rec=$!
-wait_for rec2.err 'recording from Test keyboard:keys' $rec || fail "record --port did not start: $(cat rec2.err)"
-echo play >&3
-wait_for sent.txt '^done' || fail "the sender did not finish"
-: >sent.txt
-echo unplug >&3
-wait_for rec2.err 'Test keyboard:keys is gone' || fail "the unplugged keyboard was not reported: $(cat rec2.err)"
-echo plug >&3
-wait_for sent.txt '^ready' || fail "the sender did not plug back in"
-wait_for rec2.err 'Test keyboard:keys is back' || fail "the keyboard was not taken back: $(cat rec2.err)"
-echo play >&3
-wait_for sent.txt '^done' || fail "the sender did not finish"
-sleep 0.3
-kill -TERM $rec
-wait $rec
-status=$?
-[ "$status" -eq 143 ] || fail "record after SIGTERM: expected status 143, got $status ($(cat rec2.err))"
-"$tool" info --json take2.mid >take2.json || fail "take2.mid is not a complete file"
-notes=$("$python" -c 'import json,sys; print(sum(len(p["notes"]) for p in json.load(open(sys.argv[1]))["parts"]))' take2.json)
-[ "$notes" = 14 ] || fail "take2.mid: expected the 14 notes of both halves, got $notes ($(cat rec2.err))"
+# Up to three takes: a client closing on a busy machine can leave a server in --sync mode with a
+# graph it no longer runs in full (its log says "engine may now behave abnormally"), where the new
+# connection is listed but nothing comes through it. A recorder that loses what follows a
+# reconnection loses it in all three.
+for attempt in 1 2 3; do
+    : >sent.txt
+    "$tool" record --port 'keyboard:ke' -o take2.mid 2>rec2.err &
+    rec=$!
+    wait_for rec2.err 'recording from Test keyboard:keys' $rec || fail "record --port did not start: $(cat rec2.err)"
+    echo play >&3
+    wait_for sent.txt '^done' || fail "the sender did not finish"
+    : >sent.txt
+    echo unplug >&3
+    wait_for rec2.err 'Test keyboard:keys is gone' || fail "the unplugged keyboard was not reported: $(cat rec2.err)"
+    echo plug >&3
+    wait_for sent.txt '^ready' || fail "the sender did not plug back in"
+    wait_for rec2.err 'Test keyboard:keys is back' || fail "the keyboard was not taken back: $(cat rec2.err)"
+    echo play >&3
+    wait_for sent.txt '^done' || fail "the sender did not finish"
+    sleep 0.3
+    kill -TERM $rec
+    wait $rec
+    status=$?
+    rec=
+    [ "$status" -eq 143 ] || fail "record after SIGTERM: expected status 143, got $status ($(cat rec2.err))"
+    "$tool" info --json take2.mid >take2.json || fail "take2.mid is not a complete file"
+    notes=$("$python" -c 'import json,sys; print(sum(len(p["notes"]) for p in json.load(open(sys.argv[1]))["parts"]))' take2.json)
+    [ "$notes" = 14 ] && break
+    echo "take $attempt after unplugging: $notes notes of 14"
+    [ "$attempt" -lt 3 ] || fail "take2.mid: expected the 14 notes of both halves, got $notes ($(cat rec2.err))"
+done
 
 # Failures and their reasons: case | arguments | expected status | expected words on standard error
 while IFS='|' read -r name args status words; do
