@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -67,6 +68,15 @@ std::vector<int> Struck(const Sent& sent) {
     return keys;
 }
 
+// The transport's count-in clock reads the test's time (the bench's `now`), in microseconds.
+double counterSeconds = 0.0;
+int64_t CounterFrequency() {
+    return 1000000;
+}
+int64_t CounterNow() {
+    return std::llround(counterSeconds * 1e6);
+}
+
 // A settings folder of the test's own while it runs: a choice made is kept there.
 struct OwnSettings {
     OwnSettings() {
@@ -93,6 +103,8 @@ struct Bench {
         BringTo(session.session, SongStage::Ready);
         transport.SetSongTempo(std::move(tempo));
         transport.CreatePlayer(sound, std::chrono::milliseconds(0));
+        counterSeconds = now;
+        transport.Clock().Init({&CounterFrequency, &CounterNow});
         auto file = std::make_unique<RenderFile>();
         const Failure made = file->CreateTemporary("/tmp");
         EXPECT_TRUE(made.Ok()) << made.text;
@@ -123,6 +135,8 @@ struct Bench {
                 transport.Player()->OnTimer();
             }
             now += 1.0 / 60;
+            counterSeconds = now;
+            transport.StepCountIn();  // as the window's frame begins
             transport.Update();
             room.Step();
         }
@@ -294,6 +308,44 @@ TEST(MidiPlayback, ThePlayersKeysAreNotEchoedToTheInstrumentTheyArePlayedOn) {
     t.room.Choose(2);
     EXPECT_EQ(Sounding(t.output->SentSoFar()), 0);
     EXPECT_EQ(t.output->OpenName(), "Synth:in");
+}
+
+// Played from its start, the song is counted in on the instrument: a bar of clicks on the beats
+// the window counts, and the song's first notes as the bar ends. A pause during the bar leaves
+// nothing sounding and the song unsent.
+TEST(MidiPlayback, TheBarCountedInClicksOnTheInstrumentAndTheSongFollowsInStep) {
+    Bench t;
+    const double began = t.now;
+    t.transport.Play();
+    ASSERT_TRUE(t.transport.CountingIn());
+    while (t.now < began + 2.5 && Struck(t.output->SentSoFar()).size() < 5) t.Hear(1.0 / 60);
+    // 4/4 at 120 beats a minute: four clicks half a second apart, the first accented.
+    EXPECT_EQ(Struck(t.output->SentSoFar()), (std::vector<int>{76, 77, 77, 77, 60, 40}));
+    EXPECT_NEAR(t.now, began + 2.0, 1.0 / 60 + 1e-6) << "the song starts on the instrument as the bar ends";
+
+    Bench p;
+    p.transport.Play();
+    p.Hear(0.6);
+    ASSERT_EQ(Struck(p.output->SentSoFar()), (std::vector<int>{76, 77}));
+    p.transport.Pause();
+    p.Hear(3.0);
+    EXPECT_EQ(Struck(p.output->SentSoFar()), (std::vector<int>{76, 77}));
+    EXPECT_EQ(Sounding(p.output->SentSoFar()), 0);
+}
+
+// Playing along round a loop, each pass is counted in on the instrument, and the loop's first
+// notes are not struck early on the way round, however long the instrument's delay.
+TEST(MidiPlayback, EachPassPlayedAlongIsCountedInOnTheInstrument) {
+    Bench t;
+    t.room.SetDelay(50);
+    t.session.playAlong.mode = PlayAlongMode::Following;
+    t.transport.SetLoop({static_cast<int64_t>(1.0 * kRate), static_cast<int64_t>(2.0 * kRate)});
+    t.transport.Play();
+    t.Hear(5.2);
+    std::vector<int> struck = Struck(t.output->SentSoFar());
+    const std::vector<int> twice{76, 77, 77, 77, 62, 42, 63, 43, 76, 77, 77, 77, 62, 42};
+    struck.resize(std::min(struck.size(), twice.size()));
+    EXPECT_EQ(struck, twice);
 }
 
 }  // namespace
