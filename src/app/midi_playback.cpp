@@ -17,6 +17,7 @@
 #include "midi/song_events.h"
 #include "platform/clock.h"
 #include "platform/midi_output.h"
+#include "resources/strings.h"
 #include "settings/settings.h"
 #include "synth/click_notes.h"
 #include "synth/metronome.h"
@@ -204,6 +205,19 @@ void MidiPlayback::SaveChoices() const {
 
 void MidiPlayback::Release() {
     CloseOutput();
+}
+
+void MidiPlayback::SayASongNeedsASoundFont() const {
+    const std::string instrument = SoundingOn();
+    if (instrument.empty()) {
+        ShowErrorBox(session_, res::IdsNoSoundfontLoaded, res::IdsError);
+        return;
+    }
+    Report(session_, "No SoundFont is loaded. A song plays on \"" + instrument +
+                         "\" in step with its sound through a SoundFont, which stays silent while the "
+                         "instrument plays: choose \"" +
+                         res::LoadString(res::IdsLoadSoundfont) +
+                         "\" first (any SoundFont will do), then the song.");
 }
 
 // ---- The song

@@ -78,6 +78,12 @@ class MidiPlayback final : public PlayerKeysOut {
     // The instrument's name as the panel lists it; "" while the SoundFont sounds.
     [[nodiscard]] std::string SoundingOn() const;
 
+    // ---- Without a SoundFont
+    // Says that a song cannot be loaded while no SoundFont is: even played on the instrument, it
+    // keeps time by its render through one (silent while the instrument plays), so the words say
+    // what to choose when an instrument is the sound.
+    void SayASongNeedsASoundFont() const;
+
     // ---- Ending
     // Lets every note go and closes the output (quitting); the window's sound comes back.
     void Release();
