@@ -311,17 +311,33 @@ TEST(MidiPlayback, ThePlayersKeysAreNotEchoedToTheInstrumentTheyArePlayedOn) {
 }
 
 // Played from its start, the song is counted in on the instrument: a bar of clicks on the beats
-// the window counts, and the song's first notes as the bar ends. A pause during the bar leaves
-// nothing sounding and the song unsent.
+// the window counts, at the practice speed, and the song's first notes as the bar ends. A pause
+// during the bar leaves nothing sounding and the song unsent.
 TEST(MidiPlayback, TheBarCountedInClicksOnTheInstrumentAndTheSongFollowsInStep) {
-    Bench t;
-    const double began = t.now;
-    t.transport.Play();
-    ASSERT_TRUE(t.transport.CountingIn());
-    while (t.now < began + 2.5 && Struck(t.output->SentSoFar()).size() < 5) t.Hear(1.0 / 60);
-    // 4/4 at 120 beats a minute: four clicks half a second apart, the first accented.
-    EXPECT_EQ(Struck(t.output->SentSoFar()), (std::vector<int>{76, 77, 77, 77, 60, 40}));
-    EXPECT_NEAR(t.now, began + 2.0, 1.0 / 60 + 1e-6) << "the song starts on the instrument as the bar ends";
+    for (const int percent : {100, 50}) {
+        SCOPED_TRACE(percent);
+        Bench t;
+        t.session.practice.choice.speedPercent = percent;
+        // 4/4 at 120 beats a minute: four clicks a beat apart, the first accented, then the song.
+        const double beat = 0.5 * 100 / percent;
+        const double began = t.now;
+        t.transport.Play();
+        ASSERT_TRUE(t.transport.CountingIn());
+        std::vector<int> keys;
+        std::vector<double> when;
+        while (t.now < began + 5 * beat && keys.size() < 5) {
+            t.Hear(1.0 / 60);
+            const std::vector<int> struck = Struck(t.output->SentSoFar());
+            for (size_t i = keys.size(); i < struck.size(); ++i) {
+                keys.push_back(struck[i]);
+                when.push_back(t.now - began);
+            }
+        }
+        EXPECT_EQ(keys, (std::vector<int>{76, 77, 77, 77, 60, 40}));
+        ASSERT_EQ(when.size(), 6u);
+        for (size_t i = 0; i < 5; ++i)
+            EXPECT_NEAR(when[i], static_cast<double>(i) * beat, 1.0 / 60 + 1e-6) << "strike " << i;
+    }
 
     Bench p;
     p.transport.Play();
