@@ -343,6 +343,9 @@ TEST(MidiPlayback, TheBarCountedInClicksOnTheInstrumentAndTheSongFollowsInStep) 
     p.transport.Play();
     p.Hear(0.6);
     ASSERT_EQ(Struck(p.output->SentSoFar()), (std::vector<int>{76, 77}));
+    const std::vector<uint8_t> heard = p.sound.ring->Contents();
+    EXPECT_TRUE(std::all_of(heard.begin(), heard.end(), [](uint8_t b) { return b == 0; }))
+        << "the window clicked the bar as well as the instrument";
     p.transport.Pause();
     p.Hear(3.0);
     EXPECT_EQ(Struck(p.output->SentSoFar()), (std::vector<int>{76, 77}));
