@@ -17,6 +17,7 @@
 #include "midi/song_events.h"
 #include "platform/clock.h"
 #include "platform/midi_output.h"
+#include "resources/strings.h"
 #include "settings/settings.h"
 #include "synth/click_notes.h"
 #include "synth/metronome.h"
@@ -206,6 +207,19 @@ void MidiPlayback::Release() {
     CloseOutput();
 }
 
+void MidiPlayback::SayASongNeedsASoundFont() const {
+    const std::string instrument = SoundingOn();
+    if (instrument.empty()) {
+        ShowErrorBox(session_, res::IdsNoSoundfontLoaded, res::IdsError);
+        return;
+    }
+    Report(session_, "No SoundFont is loaded. A song plays on \"" + instrument +
+                         "\" in step with its sound through a SoundFont, which stays silent while the "
+                         "instrument plays: choose \"" +
+                         res::LoadString(res::IdsLoadSoundfont) +
+                         "\" first (any SoundFont will do), then the song.");
+}
+
 // ---- The song
 
 void MidiPlayback::MakeSender() {
@@ -214,12 +228,13 @@ void MidiPlayback::MakeSender() {
     sender_ = std::make_unique<MidiSender>(*events_, output_.get(), clock_);
     sender_->SetLatency(delayMs_ / 1000.0);
     // A new sender starts stopped at the start, as written: the next frame tells it the rest.
-    running_ = held_ = false;
+    running_ = held_ = countingIn_ = false;
     speed_ = 1.0;
     loopStart_ = loopEnd_ = 0.0;
     mutes_ = PartMutes{};
     transpose_ = 0;
     metronome_ = false;
+    passesCountedIn_ = false;
     jumps_ = transport_.Jumps();
     stillAt_ = static_cast<double>(transport_.Frame()) / kRenderRate;
     std::fill(std::begin(playerKeys_), std::end(playerKeys_), false);
@@ -266,9 +281,12 @@ void MidiPlayback::ReadEvents() {
 void MidiPlayback::FollowTransport() {
     if (!sender_) return;
     const TransportState state = transport_.State();
-    const bool running = state == TransportState::Playing || state == TransportState::WaitingForRender ||
-                         state == TransportState::HeldForPlayer;
-    const bool held = running && state != TransportState::Playing;
+    const bool countingIn = state == TransportState::CountingIn;
+    // The sender plays through a count-in: it strikes the bar's clicks and starts the song itself
+    // as the bar ends, on the steady clock, rather than a frame after it.
+    const bool running = countingIn || state == TransportState::Playing ||
+                         state == TransportState::WaitingForRender || state == TransportState::HeldForPlayer;
+    const bool held = running && !countingIn && state != TransportState::Playing;
     // Where the sound stands: what the SoundFont would be sounding now. (The falling notes are
     // drawn a frame ahead of it, for the frame's own delay on the screen.)
     const double heard = static_cast<double>(transport_.Frame()) / kRenderRate;
@@ -290,6 +308,11 @@ void MidiPlayback::FollowTransport() {
     if (session_.practice.metronome != metronome_) {
         metronome_ = session_.practice.metronome;
         sender_->SetMetronome(metronome_);
+    }
+    // Playing along, the transport counts each pass of the loop in itself.
+    if (session_.playAlong.On() != passesCountedIn_) {
+        passesCountedIn_ = session_.playAlong.On();
+        sender_->SetPassesCountedIn(passesCountedIn_);
     }
     const StreamPlayback* playback = transport_.Playback();
     const PlaybackLoop loop = playback != nullptr ? playback->Loop() : PlaybackLoop{};
@@ -313,10 +336,17 @@ void MidiPlayback::FollowTransport() {
     // A song that stops is paused before it is moved: moved first, it would strike the chord at
     // its new place on the way.
     if (!running && running_) sender_->Pause();
-    if (jumped || (running && !running_)) sender_->Seek(from);
-    if (running && !running_) sender_->Play();
-    const bool set = jumped || running != running_;
+    if (countingIn && (jumped || !countingIn_)) {
+        CountIn(from);
+    } else {
+        if (jumped || (running && !running_)) sender_->Seek(from);
+        if (running && !running_) sender_->Play();
+    }
+    // Nothing is drawn together while counting in: the sound stands at the place, and so does the
+    // sender's song until the bar is over.
+    const bool set = jumped || running != running_ || countingIn;
     running_ = running;
+    countingIn_ = countingIn;
     if (!running) stillAt_ = heard;
     if (held != held_) {
         held_ = held;
@@ -330,6 +360,19 @@ void MidiPlayback::FollowTransport() {
             sender_->Shift(gap * kDriftShare);
         }
     }
+}
+
+void MidiPlayback::CountIn(double from) {
+    // The transport's count-in clock started with the bar, and the song sounds once it has run
+    // the bar's length: the clicks are placed on the steady clock from there.
+    const double now = Now();
+    const double start = now - static_cast<double>(transport_.Clock().Peek()) + transport_.CountInSeconds();
+    std::vector<Beat> clicks;
+    if (tempo_ != nullptr) {
+        const std::vector<double> beats = CountInBeats(*tempo_, from, speed_);
+        for (size_t i = 0; i < beats.size(); ++i) clicks.push_back({start + beats[i], i == 0});
+    }
+    sender_->CountIn(from, clicks, start);
 }
 
 // ---- The player's keys

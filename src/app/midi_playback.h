@@ -10,7 +10,9 @@
 // sender lets every sounding note go and resets the channels it used (synth/midi_sender.h), so that
 // nothing is left sounding on pause, stop, seek, a loop's wrap, a mute, another output or quitting.
 // The instrument's own delay is taken off: its notes sound when the falling notes land. The
-// metronome clicks on the instrument's wood blocks (synth/click_notes.h) while it is on.
+// metronome clicks on the instrument's wood blocks (synth/click_notes.h) while it is on, and so
+// does the bar counted in before a pass: the instrument then starts the song itself as the bar
+// ends, so that its first beat comes a beat after the last click.
 //
 // The outputs are looked at twice a second. An instrument that goes while the song plays pauses
 // the song and says so, and the SoundFont sounds until the chosen instrument is there again; it is
@@ -76,6 +78,12 @@ class MidiPlayback final : public PlayerKeysOut {
     // The instrument's name as the panel lists it; "" while the SoundFont sounds.
     [[nodiscard]] std::string SoundingOn() const;
 
+    // ---- Without a SoundFont
+    // Says that a song cannot be loaded while no SoundFont is: even played on the instrument, it
+    // keeps time by its render through one (silent while the instrument plays), so the words say
+    // what to choose when an instrument is the sound.
+    void SayASongNeedsASoundFont() const;
+
     // ---- Ending
     // Lets every note go and closes the output (quitting); the window's sound comes back.
     void Release();
@@ -95,6 +103,8 @@ class MidiPlayback final : public PlayerKeysOut {
     // The song or its tempo map is another one than the events were last read for.
     [[nodiscard]] bool SongMoved() const;
     void FollowTransport();
+    // Has the sender count the transport's bar in before the song plays from `from` (song seconds).
+    void CountIn(double from);
     // Makes the sender, reading the song's events first when they are not at hand.
     void MakeSender();
     // The current song's events with the metronome's clicks; none without a song.
@@ -124,6 +134,7 @@ class MidiPlayback final : public PlayerKeysOut {
     // What the sender was last told, so that a frame tells it only what changed.
     bool running_ = false;
     bool held_ = false;
+    bool countingIn_ = false;
     uint32_t jumps_ = 0;
     double stillAt_ = 0.0;  // where the song stood while it last did not run, in song seconds
     double speed_ = 1.0;
@@ -131,5 +142,6 @@ class MidiPlayback final : public PlayerKeysOut {
     PartMutes mutes_;
     int transpose_ = 0;
     bool metronome_ = false;
+    bool passesCountedIn_ = false;
     bool playerKeys_[128] = {};  // the player's keys sent down and not yet up
 };

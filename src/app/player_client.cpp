@@ -6,7 +6,6 @@
 #include "platform/graphics_sdl.h"
 #include "platform/sound.h"
 #include "platform/window.h"
-#include "resources/strings.h"
 #include "synth/synth_renderer.h"
 #include "ui/control_panel.h"
 
@@ -63,7 +62,7 @@ void PlayerClient::Initialise() {
         return;
     }
     if (!controller.shared.soundFontLoaded) {
-        ShowErrorBox(controller.shared, res::IdsNoSoundfontLoaded, res::IdsError);
+        controller.midiPlayback.SayASongNeedsASoundFont();
         return;
     }
     controller.LoadChosenFile(FileKind::Midi, startupMidi_);

@@ -237,7 +237,7 @@ void PlayerController::RunPendingPanelAction() {
     const bool load = intent == PanelIntent::ChooseMidi || intent == PanelIntent::ChooseSoundFont;
     if (load && RefuseLoadWhileVideoExports()) return;
     if (intent == PanelIntent::ChooseMidi && !shared.soundFontLoaded) {
-        ShowErrorBox(shared, res::IdsNoSoundfontLoaded, res::IdsError);
+        midiPlayback.SayASongNeedsASoundFont();
     } else if (intent == PanelIntent::OpenGuide || intent == PanelIntent::OpenExportFolder) {
         if (controlPanel != nullptr)
             OpenLink(intent == PanelIntent::OpenGuide ? controlPanel->link : controlPanel->exportNotice);
@@ -314,7 +314,7 @@ bool PlayerController::DropFile(const std::string& path) {
         return false;
     if (RefuseLoadWhileVideoExports()) return false;
     if (kind == FileKind::Midi && !shared.soundFontLoaded) {
-        ShowErrorBox(shared, res::IdsNoSoundfontLoaded, res::IdsError);
+        midiPlayback.SayASongNeedsASoundFont();
         return false;
     }
     loading.placeBeforeLoad = shownTime;

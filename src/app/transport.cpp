@@ -530,7 +530,8 @@ int Transport::FillFromCountIn(uint8_t* destination, uint32_t framesWanted, uint
     // Silence after the bar until the song takes over: the player keeps running, not ending.
     std::fill(out + n, out + wanted, int16_t{0});
     self->countInRead_ = from + n;
-    ApplyVolumeGain16(destination, n, self->gain_.load(std::memory_order_relaxed));
+    // Silent with the song: the instrument clicks the bar itself.
+    ApplyVolumeGain16(destination, n, self->HeardGain());
     *framesRead = framesWanted;
     return 0;
 }

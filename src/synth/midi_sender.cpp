@@ -121,6 +121,14 @@ void MidiSender::SetTransposition(int semitones) {
 void MidiSender::SetMetronome(bool on) {
     Change([on](MidiSequencer& s, double, MidiSequencer::Out&) { s.SetMetronome(on); });
 }
+void MidiSender::SetPassesCountedIn(bool on) {
+    Change([on](MidiSequencer& s, double, MidiSequencer::Out&) { s.SetPassesCountedIn(on); });
+}
+void MidiSender::CountIn(double seconds, const std::vector<Beat>& clicks, double start) {
+    Change([&](MidiSequencer& s, double now, MidiSequencer::Out& out) {
+        s.CountIn(seconds, clicks, start, now, out);
+    });
+}
 void MidiSender::ReleaseAll() {
     Change([](MidiSequencer& s, double now, MidiSequencer::Out& out) { s.ReleaseAll(now, out); });
 }

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "midi/song_events.h"
 #include "platform/clock.h"
@@ -52,6 +53,10 @@ class MidiSender {
     void SetMutes(const PartMutes& mutes);
     void SetTransposition(int semitones);
     void SetMetronome(bool on);
+    void SetPassesCountedIn(bool on);
+    // A bar of `clicks` before the song plays from `seconds` at `start`, on the sender's clock
+    // (see MidiSequencer::CountIn).
+    void CountIn(double seconds, const std::vector<Beat>& clicks, double start);
     // Lets every note go on the output now; the song plays on if it was playing.
     void ReleaseAll();
     // Lets every note go on the output there was, then sends to `output` (null: to none) from the

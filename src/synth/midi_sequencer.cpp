@@ -4,12 +4,17 @@
 // where in the loop it came. Events go out from a cursor that runs ahead of the clock by the
 // latency; whenever the flow breaks, the cursor is put back to the clock, so that nothing sent
 // ahead and then let go is lost when the song goes on.
+//
+// A count-in places the anchor in the future, at the moment the song is to start: until then the
+// clock stands at the song's place and nothing of the song falls due, and whatever changes in the
+// meantime (a speed, a mute, the loop) is placed at that moment too, so that the start keeps.
 #include "synth/midi_sequencer.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "synth/click_notes.h"
+#include "synth/metronome.h"
 
 namespace {
 
@@ -99,8 +104,38 @@ void MidiSequencer::Release(double due, Out& out) {
 void MidiSequencer::ReleaseAll(double now, Out& out) {
     const double position = Position(now);
     Release(now, out);
-    Anchor(position, now);
+    Anchor(position, Since(now));
     MoveTo(position);
+}
+
+void MidiSequencer::DropCountIn() {
+    countIn_.events.clear();
+    countInNext_ = 0;
+}
+
+void MidiSequencer::CountIn(double seconds, const std::vector<Beat>& clicks, double start, double now,
+                            Out& out) {
+    Release(now, out);
+    DropCountIn();
+    std::vector<Beat> kept;
+    for (const Beat& click : clicks)
+        if (click.seconds >= now - kLateClick) kept.push_back(click);
+    AddClickNotes(kept, kDefaultClickVolume, countIn_);
+    // The count-in is struck whatever the metronome: it belongs to no part.
+    for (SongEvent& e : countIn_.events) e.part = kNoPart;
+    playing_ = true;
+    waiting_ = false;
+    Anchor(seconds, std::max(now, start));
+    MoveTo(anchorSong_);
+    Advance(now, out);
+}
+
+void MidiSequencer::StrikeCountIn(double now, Out& out) {
+    const auto& clicks = countIn_.events;
+    while (countInNext_ < clicks.size() && clicks[countInNext_].seconds - latency_ <= now) {
+        const SongEvent& e = clicks[countInNext_++];
+        SendEvent(e, e.seconds - latency_, out);
+    }
 }
 
 void MidiSequencer::Chase(double due, Out& out) {
@@ -195,9 +230,17 @@ void MidiSequencer::SendEvent(const SongEvent& e, double due, Out& out) {
 
 void MidiSequencer::Advance(double now, Out& out) {
     if (!playing_) return;
-    const double target = Unwrapped(now) + latency_ * speed_;
-    const int64_t targetPass = PassOf(target);
-    const double targetTime = SongTimeOf(target);
+    StrikeCountIn(now, out);
+    // While a bar is counted in, the song's clock stands before its place: nothing of it is due
+    // until the bar is over, less the latency.
+    const double target = now >= anchorWall_ ? Unwrapped(now) + latency_ * speed_
+                                             : anchorSong_ + (now + latency_ - anchorWall_) * speed_;
+    // Playing along, the song stops at the loop's end, what sounds let go there; nothing is
+    // restored for a pass the caller counts in itself.
+    const int64_t passes = PassOf(target);
+    const bool stopped = passesCountedIn_ && passes > emittedPass_;
+    const int64_t targetPass = stopped ? emittedPass_ : passes;
+    const double targetTime = stopped ? loopEnd_ : SongTimeOf(target);
     const auto& events = song_.events;
     for (;;) {
         const bool last = emittedPass_ >= targetPass;
@@ -216,20 +259,32 @@ void MidiSequencer::Advance(double now, Out& out) {
         ++emittedPass_;
         MoveTo(loopStart_);
     }
+    if (stopped) {
+        Release(DueOf(loopEnd_, emittedPass_), out);
+        chase_ = false;
+    }
 }
 
 double MidiSequencer::NextDue(double now) const {
+    const auto& clicks = countIn_.events;
+    const double click =
+        playing_ && countInNext_ < clicks.size() ? clicks[countInNext_].seconds - latency_ : kNever;
+    return std::min(click, NextSongDue(now));
+}
+
+double MidiSequencer::NextSongDue(double now) const {
     if (!playing_ || waiting_) return kNever;
     if (chase_) return now;
     const auto& events = song_.events;
     if (next_ < events.size() && !(Looping() && events[next_].seconds >= loopEnd_)) {
         return DueOf(events[next_].seconds, emittedPass_);
     }
-    return Looping() ? DueOf(loopEnd_, emittedPass_) : kNever;
+    return Looping() && !passesCountedIn_ ? DueOf(loopEnd_, emittedPass_) : kNever;
 }
 
 bool MidiSequencer::Finished(double now) const {
-    if (!playing_ || Looping() || next_ < song_.events.size()) return false;
+    if (!playing_ || Looping() || next_ < song_.events.size() || countInNext_ < countIn_.events.size())
+        return false;
     return song_.events.empty() || Position(now) >= song_.events.back().seconds;
 }
 
@@ -242,11 +297,13 @@ void MidiSequencer::Play(double now, Out& out) {
 
 void MidiSequencer::Pause(double now, Out& out) {
     if (!playing_) return;
+    DropCountIn();
     ReleaseAll(now, out);
     playing_ = false;
 }
 
 void MidiSequencer::Stop(double now, Out& out) {
+    DropCountIn();
     ReleaseAll(now, out);
     playing_ = false;
     Anchor(0.0, now);
@@ -254,6 +311,7 @@ void MidiSequencer::Stop(double now, Out& out) {
 }
 
 void MidiSequencer::Seek(double seconds, double now, Out& out) {
+    DropCountIn();
     ReleaseAll(now, out);
     Anchor(seconds, now);
     MoveTo(anchorSong_);
@@ -265,7 +323,7 @@ void MidiSequencer::Wait(bool waiting, double now) {
     const double unwrapped = Unwrapped(now);
     emittedPass_ -= PassOf(unwrapped);
     anchorSong_ = SongTimeOf(unwrapped);
-    anchorWall_ = now;
+    anchorWall_ = Since(now);
     waiting_ = waiting;
 }
 
@@ -275,14 +333,14 @@ void MidiSequencer::Shift(double seconds, double now) {
     if (Looping() && (target >= loopEnd_ || PassOf(unwrapped) != emittedPass_)) return;
     emittedPass_ -= PassOf(unwrapped);
     anchorSong_ = target;
-    anchorWall_ = now;
+    anchorWall_ = Since(now);
 }
 
 void MidiSequencer::SetSpeed(double speed, double now) {
     const double unwrapped = Unwrapped(now);
     emittedPass_ -= PassOf(unwrapped);
     anchorSong_ = SongTimeOf(unwrapped);
-    anchorWall_ = now;
+    anchorWall_ = Since(now);
     speed_ = std::clamp(speed, kMinRenderSpeed, kMaxRenderSpeed);
 }
 
@@ -300,7 +358,7 @@ void MidiSequencer::SetLoop(double start, double end, double now, Out& out) {
     ReleaseAll(now, out);
     loopStart_ = std::max(0.0, start);
     loopEnd_ = end;
-    Anchor(position, now);
+    Anchor(position, Since(now));
     MoveTo(position);
     Advance(now, out);
 }

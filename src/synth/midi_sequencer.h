@@ -20,11 +20,18 @@
 // The metronome's clicks, when the events hold them (synth/click_notes.h), are struck only while
 // the metronome is on; turning it on or off breaks nothing, and a click already struck is still
 // let go.
+//
+// A count-in is a bar of clicks on the caller's clock before the song goes on by itself at the
+// moment the bar ends, so that the song's first beat lands where the next click would have. The
+// clicks sound whether the metronome is on or not, are let go like the song's notes, and a pause,
+// stop or seek drops those not yet struck.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "midi/song_beats.h"
 #include "midi/song_events.h"
 #include "synth/part_mute.h"
 
@@ -41,6 +48,9 @@ class MidiSequencer {
     // The latency the instrument's delay may be set to: more would be felt as a late response
     // to the controls.
     static constexpr double kMaxLatency = 0.5;
+    // A count-in's click this far behind the moment it is asked for is left out: struck that late,
+    // it would put the player off the beat rather than on it.
+    static constexpr double kLateClick = 0.05;
 
     // `events` must outlive the sequencer. Stopped at the start of the song.
     explicit MidiSequencer(const SongEvents& events);
@@ -59,8 +69,13 @@ class MidiSequencer {
     void Shift(double seconds, double now);
     // Wait mode: while `waiting`, the song's clock stands still; the notes sounding go on sounding.
     void Wait(bool waiting, double now);
-    // Lets every sounding note go now (before the output changes, or the program ends).
+    // Lets every sounding note go now (before the output changes, or the program ends). A
+    // count-in goes on.
     void ReleaseAll(double now, Out& out);
+    // Counts a bar in before the song plays from `seconds`: every note is let go, each of `clicks`
+    // (times on the caller's clock, the bar's first accented) is struck on the percussion channel,
+    // and the song starts by itself at `start` on that clock, playing from then on.
+    void CountIn(double seconds, const std::vector<Beat>& clicks, double start, double now, Out& out);
 
     // The practice speed as a multiple of the song's tempo, kept within the render's range.
     void SetSpeed(double speed, double now);
@@ -73,6 +88,10 @@ class MidiSequencer {
     void SetTransposition(int semitones, double now, Out& out);
     // Whether the clicks among the events are struck; they are not at first.
     void SetMetronome(bool on) { metronome_ = on; }
+    // Playing along, the caller counts each pass of the loop in again from its start: the song
+    // then goes no further than the loop's end, every note let go there, rather than round by
+    // itself, which would strike the loop's first notes just before the count-in.
+    void SetPassesCountedIn(bool on) { passesCountedIn_ = on; }
 
     // Sends what is due at `now`: the caller calls it whenever its clock moves.
     void Advance(double now, Out& out);
@@ -95,6 +114,14 @@ class MidiSequencer {
     [[nodiscard]] double DueOf(double songSeconds, int64_t pass) const;
     // Places the clock at `songSeconds` at `now`, the passes counted afresh.
     void Anchor(double songSeconds, double now);
+    // Where the clock is placed again when something changes at `now`: then, or, while a bar is
+    // being counted in, the moment the song is to start.
+    [[nodiscard]] double Since(double now) const { return std::max(now, anchorWall_); }
+    // When the next message of the song itself is due (see NextDue).
+    [[nodiscard]] double NextSongDue(double now) const;
+    // Sends the count-in's clicks due at `now`.
+    void StrikeCountIn(double now, Out& out);
+    void DropCountIn();
     // Puts the next event to send at the first at or after `seconds`, and the channels' state to
     // be restored before it.
     void MoveTo(double seconds);
@@ -119,8 +146,11 @@ class MidiSequencer {
     PartMutes mutes_;
     int transposition_ = 0;
     bool metronome_ = false;
+    bool passesCountedIn_ = false;
     bool chase_ = false;   // the channels' state is to be restored before the next event
     bool quiet_ = true;    // nothing sent since the last release
     uint16_t sentOn_ = 0;  // channels sent on since the last release
     bool sounding_[16][128] = {};
+    SongEvents countIn_;  // the count-in's clicks, timed on the caller's clock
+    size_t countInNext_ = 0;
 };

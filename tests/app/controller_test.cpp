@@ -22,6 +22,7 @@
 #include "manual_output.h"
 #include "midi/hand_split.h"
 #include "platform/dialogs.h"
+#include "platform/midi_output.h"
 #include "platform/window.h"
 #include "settings/settings.h"
 #include "settings/song_hands.h"
@@ -98,6 +99,54 @@ TEST(ControllerStart, ASavedSoundFontThatIsAPipeDoesNotHoldTheStart) {
     fs::remove_all(folder, ignored);
     EXPECT_TRUE(WIFEXITED(status)) << "the start hung on the pipe (status " << status << ")";
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+}
+
+// A settings file that names a MIDI instrument and no SoundFont: a song still needs one (it keeps
+// time by its render), and the box says so in the instrument's terms, not only that none is loaded.
+TEST(ControllerStart, WithoutASoundFontTheInstrumentChosenIsToldWhatToChoose) {
+    const fs::path folder = fs::temp_directory_path() / ("dorvik-no-font-" + std::to_string(::getpid()));
+    fs::create_directories(folder / "Dorvik Midi Player");
+    std::ofstream(folder / "Dorvik Midi Player" / "settings.ini") << "[Sound output] = Stage piano\n";
+    ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
+    viewtest::RecordingTarget target;
+    GraphicsDevice device;
+    FakeSurface surface;
+    platform::ScriptedDialogs dialogs;
+    ManualOutput output;
+    PlayerController c;
+    device.target = &target;
+    device.clientWidth = 1536;
+    device.clientHeight = 832;
+    c.device = &device;
+    c.surface = &surface;
+    c.shared.dialogs = &dialogs;
+    auto instruments = std::make_unique<platform::ScriptedMidiOutput>();
+    instruments->Plug("Stage piano:sound");
+    c.midiPlayback.UseOutput(std::move(instruments));
+    c.Initialise(output, "file:///guide.html", milliseconds(0));
+    ASSERT_EQ(c.midiPlayback.SoundingOn(), "Stage piano:sound");
+    const fs::path song = folder / "song.mid";
+    {
+        using namespace smf;
+        const Bytes bytes = Cat(
+            {Header(480, 0, 1), Track({Tempo(0, 500000), On(0, 0, 60, 90), Off(480, 0, 60), EndOfTrack()})});
+        std::ofstream(song, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    EXPECT_FALSE(c.DropFile(song.string()));
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    const std::string& told = dialogs.errorBoxes[0].text;
+    EXPECT_NE(told.find("Stage piano"), std::string::npos) << told;
+    EXPECT_NE(told.find("Load SoundFont"), std::string::npos) << told;
+    // Back on the window's own sound, the box is the plain one.
+    c.midiPlayback.Choose(0);
+    EXPECT_FALSE(c.DropFile(song.string()));
+    ASSERT_EQ(dialogs.errorBoxes.size(), 2u);
+    EXPECT_EQ(dialogs.errorBoxes[1].text, "no SoundFont loaded");
+    c.ReleaseObjects();
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
 }
 
 class ControllerTest : public ::testing::Test {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -67,6 +68,15 @@ std::vector<int> Struck(const Sent& sent) {
     return keys;
 }
 
+// The transport's count-in clock reads the test's time (the bench's `now`), in microseconds.
+double counterSeconds = 0.0;
+int64_t CounterFrequency() {
+    return 1000000;
+}
+int64_t CounterNow() {
+    return std::llround(counterSeconds * 1e6);
+}
+
 // A settings folder of the test's own while it runs: a choice made is kept there.
 struct OwnSettings {
     OwnSettings() {
@@ -93,6 +103,8 @@ struct Bench {
         BringTo(session.session, SongStage::Ready);
         transport.SetSongTempo(std::move(tempo));
         transport.CreatePlayer(sound, std::chrono::milliseconds(0));
+        counterSeconds = now;
+        transport.Clock().Init({&CounterFrequency, &CounterNow});
         auto file = std::make_unique<RenderFile>();
         const Failure made = file->CreateTemporary("/tmp");
         EXPECT_TRUE(made.Ok()) << made.text;
@@ -123,6 +135,8 @@ struct Bench {
                 transport.Player()->OnTimer();
             }
             now += 1.0 / 60;
+            counterSeconds = now;
+            transport.StepCountIn();  // as the window's frame begins
             transport.Update();
             room.Step();
         }
@@ -294,6 +308,63 @@ TEST(MidiPlayback, ThePlayersKeysAreNotEchoedToTheInstrumentTheyArePlayedOn) {
     t.room.Choose(2);
     EXPECT_EQ(Sounding(t.output->SentSoFar()), 0);
     EXPECT_EQ(t.output->OpenName(), "Synth:in");
+}
+
+// Played from its start, the song is counted in on the instrument: a bar of clicks on the beats
+// the window counts, at the practice speed, and the song's first notes as the bar ends. A pause
+// during the bar leaves nothing sounding and the song unsent.
+TEST(MidiPlayback, TheBarCountedInClicksOnTheInstrumentAndTheSongFollowsInStep) {
+    for (const int percent : {100, 50}) {
+        SCOPED_TRACE(percent);
+        Bench t;
+        t.session.practice.choice.speedPercent = percent;
+        // 4/4 at 120 beats a minute: four clicks a beat apart, the first accented, then the song.
+        const double beat = 0.5 * 100 / percent;
+        const double began = t.now;
+        t.transport.Play();
+        ASSERT_TRUE(t.transport.CountingIn());
+        std::vector<int> keys;
+        std::vector<double> when;
+        while (t.now < began + 5 * beat && keys.size() < 5) {
+            t.Hear(1.0 / 60);
+            const std::vector<int> struck = Struck(t.output->SentSoFar());
+            for (size_t i = keys.size(); i < struck.size(); ++i) {
+                keys.push_back(struck[i]);
+                when.push_back(t.now - began);
+            }
+        }
+        EXPECT_EQ(keys, (std::vector<int>{76, 77, 77, 77, 60, 40}));
+        ASSERT_EQ(when.size(), 6u);
+        for (size_t i = 0; i < 5; ++i)
+            EXPECT_NEAR(when[i], static_cast<double>(i) * beat, 1.0 / 60 + 1e-6) << "strike " << i;
+    }
+
+    Bench p;
+    p.transport.Play();
+    p.Hear(0.6);
+    ASSERT_EQ(Struck(p.output->SentSoFar()), (std::vector<int>{76, 77}));
+    const std::vector<uint8_t> heard = p.sound.ring->Contents();
+    EXPECT_TRUE(std::all_of(heard.begin(), heard.end(), [](uint8_t b) { return b == 0; }))
+        << "the window clicked the bar as well as the instrument";
+    p.transport.Pause();
+    p.Hear(3.0);
+    EXPECT_EQ(Struck(p.output->SentSoFar()), (std::vector<int>{76, 77}));
+    EXPECT_EQ(Sounding(p.output->SentSoFar()), 0);
+}
+
+// Playing along round a loop, each pass is counted in on the instrument, and the loop's first
+// notes are not struck early on the way round, however long the instrument's delay.
+TEST(MidiPlayback, EachPassPlayedAlongIsCountedInOnTheInstrument) {
+    Bench t;
+    t.room.SetDelay(50);
+    t.session.playAlong.mode = PlayAlongMode::Following;
+    t.transport.SetLoop({static_cast<int64_t>(1.0 * kRate), static_cast<int64_t>(2.0 * kRate)});
+    t.transport.Play();
+    t.Hear(5.2);
+    std::vector<int> struck = Struck(t.output->SentSoFar());
+    const std::vector<int> twice{76, 77, 77, 77, 62, 42, 63, 43, 76, 77, 77, 77, 62, 42};
+    struck.resize(std::min(struck.size(), twice.size()));
+    EXPECT_EQ(struck, twice);
 }
 
 }  // namespace

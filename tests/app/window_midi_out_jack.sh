@@ -2,9 +2,11 @@
 # The window playing a song on a MIDI instrument through a real MIDI system: a JACK server of its
 # own on the dummy back end, the instrument a second client of it (midi_listen.py), chosen as the
 # window's sound in its settings. Space plays a short song with chords, two channels and a tempo
-# change; every note-on must arrive in the song's order, and once the song is over and the window
+# change from its start: a bar is counted in on the instrument's wood blocks (the first accented),
+# then every note-on of the song must arrive in its order, and once the song is over and the window
 # is told to end (SIGTERM), nothing may be left sounding. Nothing here is timed: the song is given
-# eight seconds more than its length to come through, for a busy machine's slow start.
+# ten seconds more than its length to come through (its bar counted in, and a busy machine's slow
+# start).
 # Runs on a display of its own (run_under_xvfb.sh); exits 77 (skipped) only when no JACK server
 # can be started at all.
 # Usage: window_midi_out_jack.sh DORVIK_MIDI_PLAYER SOUNDFONT
@@ -51,7 +53,7 @@ for _ in $(seq 1 200); do
 done
 sleep 0.5
 xdotool key --clearmodifiers space
-sleep "$(awk 'END { print $1 + 8 }' "$work/expected.txt")"
+sleep "$(awk 'END { print $1 + 10 }' "$work/expected.txt")"
 kill -TERM "$app"
 timeout 10 tail --pid="$app" -f /dev/null || echo "FAIL: the window was still running ten seconds after SIGTERM"
 wait "$app" 2>/dev/null
@@ -62,9 +64,16 @@ listener=
 
 "$python" - "$work/received.txt" "$work/expected.txt" <<'PY'
 import sys
-got = [tuple(int(x) for x in line.split()[1:]) for line in open(sys.argv[1]) if line[0].isdigit()]
+lines = [line.split() for line in open(sys.argv[1]) if line[0].isdigit()]
+got = [tuple(int(x) for x in fields[1:]) for fields in lines]
+struck = [float(fields[0]) for fields in lines if int(fields[1]) & 0xF0 == 0x90 and int(fields[3]) > 0]
 expected = [(int(c), int(k)) for _, c, k in (line.split() for line in open(sys.argv[2]))]
 ons = [(s & 15, k) for s, k, v in got if s & 0xF0 == 0x90 and v > 0]
+clicks = []
+while ons and ons[0][0] == 9 and ons[0][1] in (76, 77):
+    clicks.append(ons.pop(0))
+if len(clicks) < 2 or clicks[0] != (9, 76) or set(clicks[1:]) != {(9, 77)}:
+    sys.exit(f"FAIL: expected a bar counted in on the wood blocks (76, then 77s) before the song; got {clicks}")
 if ons != expected:
     sys.exit(f"FAIL: expected the song's {len(expected)} note-ons in order: {expected}\ngot {len(ons)}: {ons}")
 sounding = set()
@@ -78,5 +87,9 @@ for s, k, v in got:
         sounding = {n for n in sounding if n[0] != channel}
 if sounding:
     sys.exit(f"FAIL: left sounding: {sorted(sounding)}")
+# Told, not judged (a busy machine may be late): the beats of the bar and the song's first note
+# after the last, at the song's 120 quarters a minute every 500 ms.
+beats = [round((b - a) * 1000) for a, b in zip(struck, struck[1 : len(clicks) + 1])]
+print(f"{len(clicks)} clicks counted in, ms apart then to the song's first note: {beats}")
 print(f"{len(ons)} notes arrived in order, nothing left sounding")
 PY

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -304,6 +305,99 @@ TEST(MidiSequencer, TheMetronomeClicksOnTheSongsClockWhileItIsOn) {
     s.Advance(20.0, out);
     EXPECT_EQ(Clicks(out), Lines{});
     EXPECT_EQ(Text(out).front(), "89 4d 00");
+}
+
+}  // namespace
+
+namespace {
+
+// How many keys `out` leaves sounding, a channel's All Notes Off ending all of its own.
+int Sounding(const MidiSequencer::Out& out) {
+    bool on[16][128] = {};
+    for (const SequencedMessage& m : out) {
+        const int channel = m.bytes[0] & 15, kind = m.bytes[0] & 0xF0;
+        if (kind == 0x90) on[channel][m.bytes[1]] = m.bytes[2] > 0;
+        if (kind == 0x80) on[channel][m.bytes[1]] = false;
+        if (kind == 0xB0 && m.bytes[1] == 123)
+            std::fill(std::begin(on[channel]), std::end(on[channel]), false);
+    }
+    int count = 0;
+    for (const auto& keys : on) count += static_cast<int>(std::count(std::begin(keys), std::end(keys), true));
+    return count;
+}
+
+// A bar counted in on the caller's clock: the clicks fall on their beats less the latency, the
+// song starts by itself as the bar ends, and nothing of it goes before.
+TEST(MidiSequencer, ACountInClicksABarAndTheSongStartsAsItEnds) {
+    const SongEvents song = TwoVoices();
+    const std::vector<Beat> bar{{10.0, true}, {10.5, false}, {11.0, false}, {11.5, false}};
+    MidiSequencer s(song);
+    MidiSequencer::Out out;
+    s.SetSpeed(0.5, 0);
+    s.SetLatency(0.1, 0);
+    s.CountIn(0.0, bar, 12.0, 10.0, out);
+    EXPECT_EQ(Clicks(out), Lines{"bar@9.90"});
+    // A change during the bar (here the drums muted) keeps the song's start where it was.
+    PartMutes mutes;
+    mutes.drums = true;
+    s.SetMutes(mutes, 10.7, out);
+    s.Advance(11.85, out);
+    EXPECT_EQ(Clicks(out), (Lines{"bar@9.90", "beat@10.40", "beat@10.90", "beat@11.40"}));
+    EXPECT_EQ(Text(out).back(), "89 4d 00") << "every click is let go before the song starts";
+    EXPECT_DOUBLE_EQ(s.Position(11.85), 0.0);
+    EXPECT_DOUBLE_EQ(s.NextDue(11.85), 11.9);
+    out.clear();
+    s.Advance(11.9, out);
+    EXPECT_EQ(Text(out), Lines{"90 3c 64"});
+    EXPECT_DOUBLE_EQ(out[0].due, 11.9);
+    EXPECT_DOUBLE_EQ(s.Position(13.0), 0.5) << "the song runs at the practice speed from the bar's end";
+
+    // Asked for late (a jump part-way through a bar), the clicks already past are left out.
+    out.clear();
+    s.SetLatency(0.0, 14.0);
+    s.Advance(14.0, out);
+    ASSERT_EQ(Sounding(out), 1);
+    s.CountIn(2.0, {{14.0, true}, {14.5, false}, {15.0, false}}, 15.5, 14.6, out);
+    EXPECT_EQ(Clicks(out).size(), 0u);
+    EXPECT_EQ(Sounding(out), 0) << "the song's E is let go for the bar";
+    s.Advance(15.01, out);
+    EXPECT_EQ(Clicks(out), Lines{"beat@15.00"});
+
+    // A pause drops the clicks still to come and lets the one sounding go; played again, the song
+    // goes on at once, without them.
+    out.clear();
+    s.Pause(15.02, out);
+    s.Advance(20.0, out);
+    EXPECT_EQ(Sounding(out), 0);
+    EXPECT_EQ(Clicks(out).size(), 0u);
+    s.Seek(0.0, 20.0, out);
+    out.clear();
+    s.Play(20.0, out);
+    EXPECT_EQ(Text(out), Lines{"90 3c 64"});
+}
+
+// Playing along, each pass of the loop is counted in again by the caller: the song stops at the
+// loop's end with everything let go, and strikes nothing of the loop's start until counted in.
+TEST(MidiSequencer, PassesCountedInStopAtTheLoopsEnd) {
+    const SongEvents song = Song(
+        {Ev(0.0, 0xC0, 1), Ev(1.0, 0x90, 60, 90, 0), Ev(2.5, 0x90, 62, 90, 0), Ev(3.0, 0x90, 64, 90, 0)});
+    MidiSequencer s(song);
+    MidiSequencer::Out out;
+    s.SetPassesCountedIn(true);
+    s.SetLoop(1.0, 3.0, 0.0, out);
+    s.Play(0.0, out);
+    s.Advance(3.2, out);
+    EXPECT_EQ(Text(out),
+              (Lines{"c0 01", "90 3c 5a", "90 3e 5a", "80 3c 00", "80 3e 00", "b0 7b 00", "b0 79 00"}));
+    EXPECT_DOUBLE_EQ(out[3].due, 3.0);
+    EXPECT_GT(s.NextDue(3.2), 1e6) << "nothing is due until the next pass is counted in";
+    out.clear();
+    s.Advance(3.5, out);
+    EXPECT_TRUE(out.empty()) << "got " << testing::PrintToString(Text(out));
+    s.CountIn(1.0, {{3.5, true}, {4.0, false}}, 4.5, 3.5, out);
+    s.Advance(4.5, out);
+    EXPECT_EQ(Text(out).back(), "90 3c 5a");
+    EXPECT_EQ(Text(out)[1], "c0 01") << "the pass starts with the channels as the loop's start has them";
 }
 
 }  // namespace
