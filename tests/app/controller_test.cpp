@@ -60,6 +60,25 @@ class FakeSurface : public InputSurface {
     std::vector<int> cursors;
 };
 
+// What a controller is given around it when a test starts one of its own: a drawing target, a
+// device of the window's size, the input surface, scripted dialogs and a sound output.
+struct Surroundings {
+    viewtest::RecordingTarget target;
+    GraphicsDevice device;
+    FakeSurface surface;
+    platform::ScriptedDialogs dialogs;
+    ManualOutput output;
+
+    void Wire(PlayerController& c) {
+        device.target = &target;
+        device.clientWidth = surface.size.x;
+        device.clientHeight = surface.size.y;
+        c.device = &device;
+        c.surface = &surface;
+        c.shared.dialogs = &dialogs;
+    }
+};
+
 // A saved SoundFont path naming a pipe once held the player for ever before its window opened, and
 // every start after it, since the path stayed saved. The start goes on without a SoundFont. Run in
 // a child with an alarm, so a regression fails rather than hangs.
@@ -76,19 +95,10 @@ TEST(ControllerStart, ASavedSoundFontThatIsAPipeDoesNotHoldTheStart) {
         alarm(10);
         ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
         ::setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
-        viewtest::RecordingTarget target;
-        GraphicsDevice device;
-        FakeSurface surface;
-        platform::ScriptedDialogs dialogs;
-        ManualOutput output;
+        Surroundings around;
         PlayerController c;
-        device.target = &target;
-        device.clientWidth = 1536;
-        device.clientHeight = 832;
-        c.device = &device;
-        c.surface = &surface;
-        c.shared.dialogs = &dialogs;
-        c.Initialise(output, "file:///guide.html", milliseconds(0));
+        around.Wire(c);
+        c.Initialise(around.output, "file:///guide.html", milliseconds(0));
         const bool refused = !c.shared.soundFontLoaded && c.shared.soundFontPath == fifo.string();
         c.ReleaseObjects();
         _exit(refused ? 0 : 1);
@@ -109,22 +119,14 @@ TEST(ControllerStart, WithoutASoundFontTheInstrumentChosenIsToldWhatToChoose) {
     std::ofstream(folder / "Dorvik Midi Player" / "settings.ini") << "[Sound output] = Stage piano\n";
     ::setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
     ::setenv("XDG_CACHE_HOME", (folder / "cache").c_str(), 1);
-    viewtest::RecordingTarget target;
-    GraphicsDevice device;
-    FakeSurface surface;
-    platform::ScriptedDialogs dialogs;
-    ManualOutput output;
+    Surroundings around;
     PlayerController c;
-    device.target = &target;
-    device.clientWidth = 1536;
-    device.clientHeight = 832;
-    c.device = &device;
-    c.surface = &surface;
-    c.shared.dialogs = &dialogs;
+    around.Wire(c);
+    const platform::ScriptedDialogs& dialogs = around.dialogs;
     auto instruments = std::make_unique<platform::ScriptedMidiOutput>();
     instruments->Plug("Stage piano:sound");
     c.midiPlayback.UseOutput(std::move(instruments));
-    c.Initialise(output, "file:///guide.html", milliseconds(0));
+    c.Initialise(around.output, "file:///guide.html", milliseconds(0));
     ASSERT_EQ(c.midiPlayback.SoundingOn(), "Stage piano:sound");
     const fs::path song = folder / "song.mid";
     {
