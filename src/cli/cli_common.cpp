@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -81,6 +82,23 @@ bool IsOneOf(const std::vector<const char*>& list, const std::string& value) {
         if (value == item) return true;
     }
     return false;
+}
+
+bool ParsePartNumber(const char* text, int32_t& part) {
+    char* end = nullptr;
+    const long number = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || number < 1 || number > kMaxParts) return false;
+    part = static_cast<int32_t>(number - 1);
+    return true;
+}
+
+std::string NoSuchPart(const SongData& song, int32_t part, const std::string& path) {
+    const int parts = song.PartsInUse();
+    if (part < parts) return {};
+    const std::string choices = song.reading == ReadingHands ? "it is read as two hands: 1 and 2"
+                                : parts == 1                 ? "it has one voice: 1"
+                                                             : "it has voices 1 to " + std::to_string(parts);
+    return "--part " + std::to_string(part + 1) + ": " + path + " has no such part (" + choices + ")";
 }
 
 std::string BaseName(const std::string& path) {

@@ -59,11 +59,8 @@ int RunScore(int argc, char** argv) {
             output = argv[i];
         } else if (std::strcmp(argv[i], "--part") == 0) {
             if (++i == argc) return UsageError("--part needs a part number");
-            char* end = nullptr;
-            const long part = std::strtol(argv[i], &end, 10);
-            if (end == argv[i] || *end != '\0' || part < 1 || part > kMaxParts)
+            if (!ParsePartNumber(argv[i], choice.part))
                 return UsageError(std::string("--part takes a part from 1, not ") + argv[i]);
-            choice.part = static_cast<int32_t>(part - 1);
         } else if (std::strcmp(argv[i], "--bars") == 0) {
             if (++i == argc) return UsageError("--bars needs FIRST-LAST");
             int first = 0, last = 0;
@@ -107,13 +104,8 @@ int RunScore(int argc, char** argv) {
         return Fail(std::string(path) + ": " + MidiLoadFailureText(*song));
     if (!SongHasNotes(*song)) return Fail(std::string(path) + " has no notes");
     // A part the song does not have is refused rather than quietly swapped for another.
-    if (const int parts = song->PartsInUse(); choice.part >= parts) {
-        const std::string choices = song->reading == ReadingHands ? "it is read as two hands: 1 and 2"
-                                    : parts == 1                  ? "it has one voice: 1"
-                                                 : "it has voices 1 to " + std::to_string(parts);
-        return UsageError("--part " + std::to_string(choice.part + 1) + ": " + path + " has no such part (" +
-                          choices + ")");
-    }
+    if (const std::string problem = NoSuchPart(*song, choice.part, path); !problem.empty())
+        return UsageError(problem);
     // The hands as the player mended them in the window: each note on its hand's staff.
     (void)ApplyHandEdits(*song, ReadHandEditsOf(*song, bytes.data(), bytes.size()));
     const SongMeters meters = ReadSongMeters(bytes.data(), bytes.size());

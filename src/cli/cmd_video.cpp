@@ -40,7 +40,7 @@ int RunVideo(int argc, char** argv) {
             continue;
         }
         const bool takesValue = IsOneOf(kVideoValueOptions, arg) || arg == "-o" || arg == "--output" ||
-                                arg == "--dump-raw" || arg == "--title";
+                                arg == "--dump-raw" || arg == "--title" || arg == "--part";
         if (takesValue && i + 1 >= argc) return UsageError(arg + " needs a value");
         if (arg == "--soundfont") {
             soundFont = argv[++i];
@@ -74,6 +74,9 @@ int RunVideo(int argc, char** argv) {
             lyrics = true;
         } else if (arg == "--score") {
             score = true;
+        } else if (arg == "--part") {
+            if (!ParsePartNumber(argv[++i], request.song.scorePart))
+                return UsageError("--part takes a part from 1, not " + std::string(argv[i]));
         } else if (arg == "--fit" || arg == "--no-fit") {
             request.look.fit = arg == "--fit" ? VideoFit::On : VideoFit::Off;
         } else if (arg == "--title") {
@@ -126,6 +129,21 @@ int RunVideo(int argc, char** argv) {
             return Fail("cannot write " + rawCopy + ": it is the video's own file");
     }
 
+    if (request.song.scorePart >= 0 && !score) return UsageError("--part chooses the part --score shows");
+    if (score) {
+        // The file is read for its tempo map and signatures, which the render does not keep, before
+        // the render, so that a part the song does not have is refused at once.
+        auto bytes = std::make_shared<std::vector<uint8_t>>();
+        auto tempo = std::make_shared<TempoMap>();
+        SongData song;
+        if (!ReadMidiFile(song, midi, bytes.get(), tempo.get()))
+            return Fail(midi + ": " + MidiLoadFailureText(song));
+        if (const std::string problem = NoSuchPart(song, request.song.scorePart, midi); !problem.empty())
+            return UsageError(problem);
+        request.song.scoreTempo = std::move(tempo);
+        request.song.scoreMidi = std::move(bytes);
+    }
+
     // The sound is rendered beside the video, into a temporary file that goes when the export ends.
     SongRender render;
     if (const int status = RenderSong(midi, soundFont, FolderOf(request.target), output, render); status != 0)
@@ -149,16 +167,6 @@ int RunVideo(int argc, char** argv) {
     request.song.overviewRead = true;  // RenderSong has read it, or failed
     request.song.midiName = render.song.name;
     request.song.soundFontName = FileTitleFromPath(soundFont);
-    if (score) {
-        // The file is read again for its tempo map and signatures: the render kept only the notes.
-        auto bytes = std::make_shared<std::vector<uint8_t>>();
-        auto tempo = std::make_shared<TempoMap>();
-        SongData again;
-        if (!ReadMidiFile(again, midi, bytes.get(), tempo.get()))
-            return Fail(midi + ": " + MidiLoadFailureText(again));
-        request.song.scoreTempo = std::move(tempo);
-        request.song.scoreMidi = std::move(bytes);
-    }
     if (lyrics) {
         std::vector<uint8_t> bytes;
         if (ReadFileBytes(midi, bytes).Ok()) {

@@ -105,6 +105,13 @@ int Fail(const Failure& failure);
 // A failure of the work in the command's own words, said as above; returns kExitFailed.
 int Fail(const std::string& text);
 
+// Reads `--part N`'s number, counted from 1, into `part` counted from 0; false unless it is a
+// whole number from 1 to the most parts a song keeps.
+[[nodiscard]] bool ParsePartNumber(const char* text, int32_t& part);
+// Why `song` (read from `path`) has no part `part` (counted from 0), naming the parts it has; empty
+// when it has that part or none was asked for (-1).
+[[nodiscard]] std::string NoSuchPart(const SongData& song, int32_t part, const std::string& path);
+
 // The file name without its folder.
 std::string BaseName(const std::string& path);
 

@@ -124,7 +124,8 @@ constexpr Help kHelp[] = {
      "                         [--quality standard|high|maximum] [--view full|window]\n"
      "                         [--title TEXT | --no-title] [--fit | --no-fit]\n"
      "                         [--theme dark|light|contrast] [--background PICTURE.png|.jpg]\n"
-     "                         [--from TIME] [--to TIME] [--lyrics] [--score] [--dump-raw FRAMES.yuv]\n"
+     "                         [--from TIME] [--to TIME] [--lyrics] [--score [--part N]]\n"
+     "                         [--dump-raw FRAMES.yuv]\n"
      "\n"
      "Renders the song as render does and writes its falling notes, drawn by the player's own view\n"
      "code, with the sound as an H.264/AAC MP4. It opens on a 2 s title card and lets the first notes\n"
@@ -150,6 +151,8 @@ constexpr Help kHelp[] = {
      "              a PNG or JPEG picture behind the falling notes\n"
      "  --lyrics    the song's words above the keyboard, the sung syllable lit\n"
      "  --score     the song's sheet music over the falling notes, as the window's S shows it\n"
+     "  --part N    the part the score shows, counted from 1 as score --part counts; by default a\n"
+     "              song of voices shows its first piano part\n"
      "  --dump-raw FRAMES.yuv\n"
      "              also write every frame as raw yuv420p, for measuring the encoder alone\n",
      true},

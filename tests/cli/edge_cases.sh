@@ -53,6 +53,8 @@ export to far past any end|export take.wav -o cut.wav --to 1e3000|2|--to takes s
 render from far past any end|render --soundfont $sf2 song.mid -o out.wav --from 9999999999:00|2|later than any song lasts|-1
 a video part without sound|video --soundfont $sf2 song.mid -o part.mp4 --size 320x180 --from 0 --to 0.00001|1|song.mid|/proc/self
 a score of a part the song lacks|score song.mid --output part.musicxml --part 3|2|has no such part (it is read as two hands|unknown option
+a video's score of a part the song lacks|video --soundfont $sf2 song.mid -o part.mp4 --score --part 3|2|has no such part (it is read as two hands|unknown option
+a video's part without its score|video --soundfont $sf2 song.mid -o part.mp4 --part 1|2|--part chooses the part --score shows|unknown option
 ROWS
 }
 
