@@ -4,6 +4,7 @@
 #include "app/at_hand.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -22,6 +23,9 @@
 #include "view/notes_view.h"
 
 namespace {
+
+// From this size of file on, its words are read on a thread of their own.
+constexpr size_t kWordsAsideBytes = size_t{1} << 20;
 
 constexpr float kSongButtonSize = 18.0f;
 // The view toggle's box at the notes view's top right, as the notes view draws it.
@@ -271,14 +275,24 @@ bool ActOnPart(PlayerController& c, int part, PartAction action) {
     return changed;
 }
 
-void RunHandyAction(PlayerController& c) {
+void KeepSongAmongRecent(PlayerController& c) {
     AtHand& a = c.atHand;
     // The desktop's list of recent files, which its own "Recent" places show too. Adding to it
-    // may start the desktop's toolkit, which is no work for a frame being drawn.
-    if (c.shared.session.HasSong() && !c.shared.midiPath.empty() && c.shared.midiPath != a.recentAdded) {
+    // may start the desktop's toolkit, which is no work for a frame being drawn: it is done once
+    // the frame is, and for a huge song once its notes are drawn from their index, so that its
+    // first frames are not held up by it.
+    const bool notesShown =
+        c.notesView == nullptr || (c.notesView->song == c.shared.song.get() && c.notesView->indexBuilt);
+    if (c.shared.session.HasSong() && notesShown && !c.shared.midiPath.empty() &&
+        c.shared.midiPath != a.recentAdded) {
         a.recentAdded = c.shared.midiPath;
         if (c.shared.dialogs != nullptr) c.shared.dialogs->AddRecentFile(a.recentAdded);
     }
+    if (c.shared.dialogs != nullptr) c.shared.dialogs->Idle();
+}
+
+void RunHandyAction(PlayerController& c) {
+    AtHand& a = c.atHand;
     if (a.playPart < 0 || c.input.mouseDownNow) return;
     const int part = a.playPart;
     a.playPart = -1;
@@ -318,10 +332,19 @@ void DrawAtHand(PlayerController& c) {
     if (c.shared.midiBytes != a.wordsOf || !a.seen) {
         // Another song: its words, and its kept choice taken without a note.
         a.wordsOf = c.shared.midiBytes;
-        a.help.lyrics = a.wordsOf ? ReadLyrics(a.wordsOf->data(), a.wordsOf->size()) : SongLyrics{};
+        a.help.lyrics = SongLyrics{};
+        a.wordsAside = {};  // the words of the song before, if they are still being read, are let go
+        if (a.wordsOf && a.wordsOf->size() >= kWordsAsideBytes) {
+            a.wordsAside = std::async(
+                std::launch::async, [bytes = a.wordsOf] { return ReadLyrics(bytes->data(), bytes->size()); });
+        } else if (a.wordsOf) {
+            a.help.lyrics = ReadLyrics(a.wordsOf->data(), a.wordsOf->size());
+        }
         a.last = now;
         a.seen = true;
     }
+    if (a.wordsAside.valid() && a.wordsAside.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+        a.help.lyrics = a.wordsAside.get();
     if (const std::string note = NoteForChange(a.last, now, c); !note.empty())
         a.help.note.Show(note, AtHand::Now(c));
     a.last = now;

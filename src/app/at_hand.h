@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,9 @@ struct AtHand {
     // The bytes of the song whose words were read; kept so that another song cannot take its place
     // unnoticed at the same address.
     std::shared_ptr<const std::vector<uint8_t>> wordsOf;
+    // The words of a large file, being read on a thread of their own: a walk of every event of
+    // the file, which would hold up the song's first frames.
+    std::future<SongLyrics> wordsAside;
     std::string recentAdded;  // the last song given to the desktop's recently used list
 
     // The two small buttons beside the song's name, as laid out in the last frame; empty in full view.
@@ -74,9 +78,11 @@ void TakeWheel(PlayerController& c, const platform::InputMessage& message);
 // The legend's and a key's request for part `part` (or kDrumsPart): muted, soloed, cycled, or left
 // to the player, who starts playing along with it. Returns whether anything changed.
 bool ActOnPart(PlayerController& c, int part, PartAction action);
-// Every frame's update: a song loaded goes into the desktop's recent files and, once the mouse
-// button is up, the part a legend row asked to be played plays.
+// Every frame's update: once the mouse button is up, the part a legend row asked to be played plays.
 void RunHandyAction(PlayerController& c);
+// After every frame: a song loaded and shown goes into the desktop's recent files, which are
+// written out over the frames that follow.
+void KeepSongAmongRecent(PlayerController& c);
 // The song `step` places from the one loaded, in its folder, loaded as a dropped file would be; a
 // note says so when there is none that way.
 void StepSong(PlayerController& c, int step);

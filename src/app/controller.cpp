@@ -189,6 +189,7 @@ void PlayerController::RunCommand() {
 void PlayerController::Frame() {
     Update();
     Draw();
+    KeepSongAmongRecent(*this);
 }
 
 void PlayerController::Update() {

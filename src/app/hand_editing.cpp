@@ -6,11 +6,11 @@
 #include "view/notes_view.h"
 
 void TakeHandEdits(PracticeSession& practice, SongData& song) {
-    practice.hands = practice.songKey.empty() ? HandEdits{} : ReadHandEdits(practice.songKey);
+    practice.hands = practice.KnownKey().empty() ? HandEdits{} : ReadHandEdits(practice.KnownKey());
     // Moves kept in the older form mean the other hand than the split gives now; kept as the hands
     // they give, they stay so whatever becomes of the split. The record is written again only when
     // there was such a move, and a record that cannot be written still reads the same way today.
-    if (PinHandEdits(practice.hands, song) > 0) (void)WriteHandEdits(practice.songKey, practice.hands);
+    if (PinHandEdits(practice.hands, song) > 0) (void)WriteHandEdits(practice.Key(), practice.hands);
     (void)ApplyHandEdits(song, practice.hands);
 }
 
@@ -53,7 +53,7 @@ int EndHandBox(SessionState& session, const NotesView* view, float x, float y) {
         practice.hands = before;
         return 0;
     }
-    if (!practice.songKey.empty() && !WriteHandEdits(practice.songKey, practice.hands))
+    if (!practice.Key().empty() && !WriteHandEdits(practice.Key(), practice.hands))
         Report(session, "The notes moved to the other hand could not be kept for the next time.");
     return static_cast<int>(change.moved.size());
 }

@@ -116,8 +116,8 @@ void PlayAlong::Toggle(bool following) {
             follow_->Seek(place);
             // The passes played before, for the chart: how it went over the days, from the first pass.
             historyParts_ = PlayedPartsLabel(mutes.parts);
-            history_ = session_.practice.songKey.empty() ? std::vector<PassRecord>{}
-                                                         : ReadScoreMemory(session_.practice.songKey).passes;
+            history_ = session_.practice.Key().empty() ? std::vector<PassRecord>{}
+                                                       : ReadScoreMemory(session_.practice.Key()).passes;
         } else {
             waitMode_ = std::make_unique<WaitMode>();
             waitMode_->Load(song, mutes.parts);
@@ -419,11 +419,11 @@ void PlayAlong::TakePassScore() {
         session_.playAlong.scoreText += line;
         transport_.ApplyPractice();
     }
-    if (session_.practice.songKey.empty() || !session_.song) return;
+    if (session_.practice.Key().empty() || !session_.song) return;
     const SongData& song = *session_.song;
     const int parts = song.PartsInUse();
     const std::string label = PlayedPartsLabel(session_.practice.choice.Mutes(parts).parts);
-    ScoreMemory memory = ReadScoreMemory(session_.practice.songKey);
+    ScoreMemory memory = ReadScoreMemory(session_.practice.Key());
     const PlayScore* before = memory.Find(label);
     const bool hadBest = before != nullptr;
     // Every pass goes into the song's history, so that the player can see how it went over days,
@@ -433,7 +433,7 @@ void PlayAlong::TakePassScore() {
     historyParts_ = label;
     const bool best = memory.Offer(label, pass);
     changed = changed || best;
-    if (changed) (void)WriteScoreMemory(session_.practice.songKey, memory);
+    if (changed) (void)WriteScoreMemory(session_.practice.Key(), memory);
     if (best) session_.playAlong.scoreText += hadBest ? " (your best yet)" : " (kept as your best)";
 }
 

@@ -1,12 +1,33 @@
 #include "app/practice_session.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "settings/settings.h"
 
+void PracticeSession::NewSongKeyedAside(std::shared_future<std::string> key) {
+    NewSong("");
+    pendingKey_ = std::move(key);
+}
+
+const std::string& PracticeSession::Key() const {
+    if (pendingKey_.valid()) {
+        songKey_ = pendingKey_.get();
+        pendingKey_ = {};
+    }
+    return songKey_;
+}
+
+const std::string& PracticeSession::KnownKey() const {
+    if (pendingKey_.valid() && pendingKey_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return songKey_;  // still "": the hash is not done
+    return Key();
+}
+
 void PracticeSession::NewSong(std::string key) {
-    songKey = std::move(key);
+    songKey_ = std::move(key);
+    pendingKey_ = {};
     loopMark = -1;
     loopDragFrom = -1;
     choice = PracticeChoice{};

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,7 +27,6 @@
 #include "synth/stream_playback.h"
 
 struct PracticeSession {
-    std::string songKey;  // the key the song is remembered by between runs; "" for none
     // The loop's first mark (L pressed once), in song frames; -1 for none.
     int64_t loopMark = -1;
     // A drag with Shift in the time bar marks a loop from where it began (frames; -1: no drag).
@@ -52,6 +52,16 @@ struct PracticeSession {
 
     // A new song, known by `key`: nothing marked, and the song as written until its memory is read.
     void NewSong(std::string key);
+    // The same for a song whose key is still being hashed on another thread: a song of which
+    // nothing can have been kept yet, so that its load need not wait for a hash of every byte.
+    void NewSongKeyedAside(std::shared_future<std::string> key);
+
+    // The key the song is remembered by between runs; "" for none. Waits for a key still being
+    // hashed: whatever is read or written under it must be the song's own.
+    [[nodiscard]] const std::string& Key() const;
+    // The key if it is known without waiting; "" while it is still being hashed, when nothing
+    // has been kept under it since the load either (a write would have waited for it).
+    [[nodiscard]] const std::string& KnownKey() const;
 
     // The L key at song frame `now`, while a loop plays (`looping`) or not. The first press marks
     // where a loop starts; the second gives the loop to play, from the earlier mark to the later;
@@ -69,6 +79,11 @@ struct PracticeSession {
     // The choice kept in `memory` for a song of `parts` parts, with drums or not; parts the song
     // does not have are left out.
     void TakeFromMemory(const SongMemory& memory, int parts, bool hasDrums);
+
+  private:
+    // Taken from the hash the first time the key is asked for once it is done.
+    mutable std::string songKey_;
+    mutable std::shared_future<std::string> pendingKey_;  // valid while the key is being hashed
 };
 
 enum class PlayAlongMode : uint8_t {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,10 @@ constexpr std::string_view kExportWaitsForRender =
 
 // Frames the mouse button must have been up before a large button's action runs.
 constexpr int kIdleFramesBeforeAction = 2;
+
+// From this size on, a song whose memory cannot exist yet has its key hashed aside; a smaller one
+// is hashed at once, which costs less than starting a thread.
+constexpr size_t kKeyedAsideBytes = size_t{1} << 20;
 
 }  // namespace
 
@@ -397,11 +402,20 @@ void PlayerController::LoadMidi(const std::string& path) {
     // Playing along was with the song before: what was played is offered for saving first.
     if (shared.playAlong.On()) playAlong.End();
     shared.midiPath = path;
-    // The song is known again by its bytes, for what is remembered of it.
-    shared.practice.NewSong(SongKey(bytes.data(), bytes.size()));
+    shared.midiBytes = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+    // The song is known again by its bytes, for what is remembered of it. A large song of whose
+    // size nothing is kept is hashed on a thread of its own: the hash of a file of a hundred
+    // megabytes would hold the first frame up for a fifth of a second, for nothing to read.
+    const std::shared_ptr<const std::vector<uint8_t>> kept = shared.midiBytes;
+    if (kept->size() >= kKeyedAsideBytes && !SongFileMayExist(kept->size(), ".txt") &&
+        !SongFileMayExist(kept->size(), ".hands.txt")) {
+        shared.practice.NewSongKeyedAside(
+            std::async(std::launch::async, [kept] { return SongKey(kept->data(), kept->size()); }).share());
+    } else {
+        shared.practice.NewSong(SongKey(kept->data(), kept->size()));
+    }
     // The hands as the player mended them, before anything shows or scores the song.
     TakeHandEdits(shared.practice, *song);
-    shared.midiBytes = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
     shared.resumeAt = -1.0;  // a new song starts at its start
     if (controlPanel != nullptr) controlPanel->ForgetSong();
     if (notesView != nullptr) notesView->SetSong(nullptr);  // shown again once it is rendered
@@ -439,8 +453,9 @@ bool PlayerController::StartSongRender() {
     // The passage practised last time plays over and over again, at the speed and with the parts
     // it was practised with. A song rendered again (a new SoundFont) keeps the choice it has.
     const bool reRender = shared.resumeAt > 0;
-    if (const StreamPlayback* playback = transport.Playback(); playback && !shared.practice.songKey.empty()) {
-        const SongMemory memory = ReadSongMemory(shared.practice.songKey);
+    if (const StreamPlayback* playback = transport.Playback();
+        playback && !shared.practice.KnownKey().empty()) {
+        const SongMemory memory = ReadSongMemory(shared.practice.KnownKey());
         const double rate = playback->Stream().SampleRate();
         const PlaybackLoop loop{static_cast<int64_t>(memory.loopStart * rate),
                                 static_cast<int64_t>(memory.loopEnd * rate)};

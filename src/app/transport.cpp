@@ -633,10 +633,10 @@ void Transport::PollPracticeRender() {
 
 void Transport::RememberSong() const {
     const PracticeSession& practice = session_.practice;
-    if (practice.songKey.empty()) return;
+    if (practice.Key().empty()) return;
     const PlaybackLoop loop = streamPlayback_ ? streamPlayback_->Loop() : PlaybackLoop{};
     const double rate = streamPlayback_ ? streamPlayback_->Stream().SampleRate() : 0.0;
-    (void)WriteSongMemory(practice.songKey, practice.Memory(loop, rate));
+    (void)WriteSongMemory(practice.Key(), practice.Memory(loop, rate));
 }
 
 void Transport::SetVolume(float percent) {

@@ -48,6 +48,9 @@ class Dialogs {
     // own "Recent" places show too; and that list's files this program opened, the most recent
     // first, at most `most`. Without a desktop there is no such list.
     virtual void AddRecentFile(const std::string& path) { (void)path; }
+    // Called between frames: what the desktop finishes a little at a time, such as writing out
+    // the list of recent files, without holding a frame up.
+    virtual void Idle() {}
     [[nodiscard]] virtual std::vector<std::string> RecentFiles(size_t most) {
         (void)most;
         return {};

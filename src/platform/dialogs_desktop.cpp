@@ -30,8 +30,18 @@ bool DesktopDialogs::SaveFile(const SaveRequest& request, SaveAnswer& answer) {
     return ChooseFileToSave(Owner(), request, answer);
 }
 
+DesktopDialogs::~DesktopDialogs() {
+    // A file added just before the window closes is still written to the desktop's list.
+    FinishRecentFiles();
+}
+
 void DesktopDialogs::AddRecentFile(const std::string& path) {
-    AddToRecentFiles(path);
+    // Written out over the next frames: a frame is not held up for the toolkit's loop.
+    AddToRecentFiles(path, false);
+}
+
+void DesktopDialogs::Idle() {
+    TurnRecentFiles();
 }
 
 std::vector<std::string> DesktopDialogs::RecentFiles(size_t most) {

@@ -11,6 +11,7 @@ struct DialogOwner;
 class DesktopDialogs final : public SdlDialogs {
   public:
     using SdlDialogs::SdlDialogs;
+    ~DesktopDialogs() override;
 
     int ShowError(const std::string& text, const std::string& caption) override;
     bool OpenFile(const std::string& title, const std::string& filterName,
@@ -19,6 +20,7 @@ class DesktopDialogs final : public SdlDialogs {
     bool OpenUrl(const std::string& url) override;
     void AddRecentFile(const std::string& path) override;
     std::vector<std::string> RecentFiles(size_t most) override;
+    void Idle() override;
 
   private:
     DialogOwner Owner();

@@ -43,8 +43,13 @@ std::string ProposedSaveName(const std::string& name, const std::string& ext);
 
 // The desktop's recently used files (GTK's list, which its file managers and "Recent" places read):
 // `path` added as used by this program, and the files this program used, most recent first, that
-// still exist. Both do nothing without a display.
-void AddToRecentFiles(const std::string& path);
+// still exist. Both do nothing without a display. The list is written out by the toolkit's loop a
+// moment after a file is added: with `wait`, AddToRecentFiles turns that loop until it has been
+// (some 0.4 s); without, it returns at once, and TurnRecentFiles, called often, turns the loop
+// without waiting until then, or FinishRecentFiles waits for what is left of that time.
+void AddToRecentFiles(const std::string& path, bool wait = true);
+void TurnRecentFiles();
+void FinishRecentFiles();
 std::vector<std::string> RecentFilesOfThisProgram(size_t most);
 
 // "*.ogg" -> "ogg"; "" when the pattern has no extension.

@@ -197,7 +197,15 @@ std::string ProposedSaveName(const std::string& name, const std::string& ext) {
     return name + "." + ext;
 }
 
-void AddToRecentFiles(const std::string& path) {
+namespace {
+
+// Until when (GLib's monotonic microseconds) the loop must still be turned for the recent list to
+// be written out; 0 when nothing is left to write.
+gint64 recentWrittenBy = 0;
+
+}  // namespace
+
+void AddToRecentFiles(const std::string& path, bool wait) {
     if (path.empty() || !EnsureGtk()) return;
     gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
     if (uri == nullptr) return;
@@ -206,11 +214,21 @@ void AddToRecentFiles(const std::string& path) {
     g_free(uri);
     // The list is written out a moment later from the main loop, which this program runs only while
     // a dialog is open: the loop is turned until it has been (a quarter of a second, and a little).
-    const gint64 until = g_get_monotonic_time() + 400000;
-    while (g_get_monotonic_time() < until) {
-        while (g_main_context_iteration(nullptr, FALSE)) {
-        }
-        g_usleep(10000);
+    recentWrittenBy = g_get_monotonic_time() + 400000;
+    if (wait) FinishRecentFiles();
+}
+
+void TurnRecentFiles() {
+    if (recentWrittenBy == 0) return;
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    if (g_get_monotonic_time() >= recentWrittenBy) recentWrittenBy = 0;
+}
+
+void FinishRecentFiles() {
+    while (recentWrittenBy != 0) {
+        TurnRecentFiles();
+        if (recentWrittenBy != 0) g_usleep(10000);
     }
 }
 

@@ -293,13 +293,10 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
     if (Failure practice = SetUpPractice(request); !practice.Ok()) return Refuse(std::move(practice));
     if (ownSequencer) {
         feed_ = std::make_unique<SequencerFeed>();
-        const SequencerFeed::Timing timing{request.startTick, request.startSeconds, request.speed,
-                                           sampleRate_};
+        feedTiming_ = {request.startTick, request.startSeconds, request.speed, sampleRate_};
+        feedOpened_ = false;
         // The feed reads the song's own bytes, which the request shares for as long as it plays.
         midi_ = request.midi;
-        if (!feed_->Open(midi_->data(), midi_->size(), timing, fluidSynth.get(), muter_.get())) {
-            return Refuse(Failure::Because(FailureKind::Render, "the song's MIDI data cannot be played"));
-        }
     }
     // Every limit below is in rendered time: a song played at half speed lasts twice as long.
     const double songLength =
@@ -611,6 +608,11 @@ RenderStatus SynthRenderer::FinishSynthesis(bool playing) {
 RenderStatus SynthRenderer::RenderStep() {
     if (!rendering) return ended_;
     if (pass_ != Pass::Synthesis) return StepSecondPass();
+    if (feed_ != nullptr && !feedOpened_) {
+        if (!feed_->Open(midi_->data(), midi_->size(), feedTiming_, fluidSynth.get(), muter_.get()))
+            return End(Failure::Because(FailureKind::Render, "the song's MIDI data cannot be played"));
+        feedOpened_ = true;
+    }
     for (int blocks = 0;; ++blocks) {
         // The position is read before the block is rendered, so a slice shows where it began.
         // Without the song's own length, the player's ticks tell; the player counts the length by

@@ -270,7 +270,11 @@ class SynthRenderer {
     // The song too big for the player, played by the program's own sequencer; null otherwise.
     std::unique_ptr<SequencerFeed> feed_;
     std::shared_ptr<const std::vector<uint8_t>> midi_;  // the bytes feed_ reads
-    std::unique_ptr<ClickTrack> clicks_;                // the metronome's, mixed into each float block
+    // Where feed_ is to start: it is opened by the render's first step, on the thread that renders,
+    // since opening walks the whole file and would otherwise hold up whoever starts the render.
+    SequencerFeed::Timing feedTiming_;
+    bool feedOpened_ = false;
+    std::unique_ptr<ClickTrack> clicks_;  // the metronome's, mixed into each float block
     // The speed, the muted parts, the transposition and the clicks of `request`, on the player
     // just made.
     [[nodiscard]] Failure SetUpPractice(const RenderRequest& request);

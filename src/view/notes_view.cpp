@@ -285,6 +285,7 @@ void NotesView::BuildKeyIndex(bool aside) {
     }
     shownBars.clear();
     shownBars.reserve(static_cast<size_t>(kKeyCount) * 64);
+    storeGathered = {};
     if (aside) {
         // The thread only reads the song, which stays as it is until the index is taken or
         // waited for (SetSong); the index is its own until then.
@@ -400,6 +401,19 @@ void NotesView::UpdateKeys() {
                     first = &n;
             }
             if (first != nullptr) LightKey(first->part, first->index);
+        }
+    } else if (song != nullptr && pendingIndex.valid()) {
+        // Until the index is done, from the parts' own notes, as far back as the bars are looked
+        // for: each key by the first of its sounding notes in the order the parts and their notes
+        // were read, as above.
+        const float from = currentTime - lookAhead;
+        for (int p = 0; p < DrawnParts(*song); ++p) {
+            const NoteRecord* begin = song->parts[p].notes;
+            const NoteRecord* end = begin + PartNotes(*song, p);
+            const NoteRecord* n =
+                std::partition_point(begin, end, [from](const NoteRecord& r) { return r.start < from; });
+            for (; n != end && n->start < currentTime; ++n)
+                if (currentTime < n->end) LightKey(p, static_cast<int>(n - begin));
         }
     }
     for (KeyRecord& k : keys) {

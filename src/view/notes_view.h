@@ -136,8 +136,18 @@ struct NotesView : public Panel {
     KeyIndex keyIndex;  // the drawn parts' notes by key, built by SetSong
     bool indexBuilt = false;
     // The key index of a huge song, being built on a thread of its own (SetSong with `aside`);
-    // taken by the first Update after it is done. Until then the song's notes are not drawn.
+    // taken by the first Update after it is done. Until then the song's notes are gathered from
+    // its own store, again only when the time or the view has moved since (storeGathered).
     std::future<std::unique_ptr<KeyIndex>> pendingIndex;
+    struct StoreGathered {
+        float time = -1.0f;
+        float top = -1.0f;
+        float width = -1.0f;
+        float height = -1.0f;
+        int transpose = 0;
+        bool made = false;
+        bool operator==(const StoreGathered&) const = default;
+    } storeGathered;
     // What this frame shows above the keyboard, in the order it is drawn (by part, then by the
     // order the part's notes were read): single notes, and the runs of crowded keys. Filled by
     // Update.
@@ -185,6 +195,8 @@ struct NotesView : public Panel {
     void UpdateKeys();
     // The notes and runs this frame shows, into shownBars: each key's notes in the window once.
     void GatherShownBars();
+    // While a huge song's index is still being built: its runs gathered from the parts' own notes.
+    void GatherFromStore(float join);
     void GatherRuns(int key, size_t from, size_t to, float join);
     void UpdateBars();
     void LightKey(int part, int index);

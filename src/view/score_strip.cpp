@@ -75,7 +75,12 @@ void ScoreStrip::SetSong(const SongData* song, const TempoMap* tempo, const uint
     songStamp_ = stamp;
     song_ = stamp != 0 ? song : nullptr;
     tempo_ = stamp != 0 ? tempo : nullptr;
-    meters_ = midi != nullptr && stamp != 0 ? ReadSongMeters(midi, size) : SongMeters{};
+    // The signatures are read when the strip is first laid out: a walk of every event of the file,
+    // which a hidden strip never needs.
+    midi_ = stamp != 0 ? midi : nullptr;
+    midiSize_ = midi_ != nullptr ? size : 0;
+    metersRead_ = false;
+    meters_ = SongMeters{};
     Forget();
 }
 
@@ -98,6 +103,8 @@ void ScoreStrip::Forget() {
 void ScoreStrip::LayOut() {
     laidOut_ = true;
     if (song_ == nullptr || tempo_ == nullptr) return;
+    if (!metersRead_ && midi_ != nullptr) meters_ = ReadSongMeters(midi_, midiSize_);
+    metersRead_ = true;
     score_ = ScoreSongFrom(*song_, *tempo_, meters_);
     layout_ = LayOutScore(score_, choice_);
     // The tick each head's written onset stands for: the line meets a head when its note is due.

@@ -48,6 +48,7 @@ class ScoreStrip : public Panel {
     // The song shown, with its tempo map and the file's bytes (for its time and key signatures);
     // a null song or tempo shows nothing. Cheap while nothing changed: the notation is made again
     // only for another song or when the parts' notes have changed, and not before it is drawn.
+    // The bytes, like the song, must stay in place until the next SetSong.
     void SetSong(const SongData* song, const TempoMap* tempo, const uint8_t* midi, size_t size);
     // The part a song read by voices shows on its staff: the one the learner chose, or -1 for its
     // first piano part. A song read as hands shows both hands whatever is chosen. Laid out again, when
@@ -89,6 +90,9 @@ class ScoreStrip : public Panel {
     uint64_t songStamp_ = 0;  // what the notation was made from; 0: nothing
     bool laidOut_ = false;
     SongMeters meters_;
+    const uint8_t* midi_ = nullptr;  // the file's bytes of SetSong, read for meters_ when laid out
+    size_t midiSize_ = 0;
+    bool metersRead_ = false;
     ScoreSong score_;
     ScoreLayout layout_;
     LayoutChoice choice_;

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "app/player_controller.h"
 #include "core/frame_timer.h"
@@ -379,6 +381,24 @@ TEST_F(AtHandTest, TheKeyOverlayTipsAndNotesExplainTheWindow) {
     fakeNow += 3000;
     Frames(1);
     EXPECT_FALSE(Drawn("Keyboard fitted to the song"));
+}
+
+TEST_F(AtHandTest, ALargeFilesWordsAreReadAsideAndAreTheSame) {
+    // Past a megabyte (a chunk no reader takes follows the tracks), the words are read on a thread
+    // of their own and shown once read: the same words as the file's alone.
+    Load(Write("words.kar", BandSong(true)), true);
+    const std::string line = c->atHand.help.lyrics.Empty() ? "" : c->atHand.help.lyrics.LineText(0);
+    ASSERT_FALSE(line.empty());
+    const smf::Bytes pad(size_t{1} << 20, 0);
+    Load(Write("large words.kar",
+               smf::Cat({BandSong(true), {'X', 'J', 'N', 'K', 0x00, 0x10, 0x00, 0x00}, pad})),
+         true);
+    for (int i = 0; i < 2000 && c->atHand.help.lyrics.Empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        Frames(1);
+    }
+    ASSERT_FALSE(c->atHand.help.lyrics.Empty());
+    EXPECT_EQ(c->atHand.help.lyrics.LineText(0), line);
 }
 
 TEST_F(AtHandTest, TheWordsAreDrawnAboveTheKeyboardInStep) {

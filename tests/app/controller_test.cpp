@@ -498,7 +498,7 @@ TEST_F(ControllerTest, CtrlClickAndDragMoveNotesBetweenTheHands) {
     Frames(1);
     EXPECT_EQ(keysOf(0), std::vector<int>({48, 79}));
     EXPECT_EQ(keysOf(1), std::vector<int>({43, 72, 76}));
-    const HandEdits kept = ReadHandEdits(c.shared.practice.songKey);
+    const HandEdits kept = ReadHandEdits(c.shared.practice.Key());
     EXPECT_EQ(kept.HandOf(72, 0.0f), LeftHand);
     EXPECT_EQ(kept.HandOf(76, 1.0f), LeftHand);
     EXPECT_EQ(kept.HandOf(48, 0.0f), RightHand);

@@ -163,7 +163,7 @@ TEST_F(PracticeTest, SpeedAndPartsPlayFromTheirOwnRenderInStepWithTheNotes) {
     Key('1');
     EXPECT_EQ(c.shared.practice.choice.parts[0], PartSound::Muted);
     EXPECT_NEAR(c.transport.Frame(), 10.5 * kRate, kRate / 100);
-    SongMemory kept = ReadSongMemory(c.shared.practice.songKey);
+    SongMemory kept = ReadSongMemory(c.shared.practice.Key());
     EXPECT_EQ(kept.speedPercent, 50);
     EXPECT_EQ(kept.mutedParts, std::vector<int>{0});
 
@@ -380,8 +380,8 @@ TEST_F(PracticeTest, FollowingJudgesEachKeyAndShowsThePassScore) {
     EXPECT_EQ(struck, 3);
     EXPECT_FALSE(c.transport.State() == TransportState::HeldForPlayer) << "following never holds the song";
     EXPECT_EQ(c.shared.playAlong.scoreText.rfind("3 of 3 notes, ", 0), 0u) << c.shared.playAlong.scoreText;
-    ASSERT_FALSE(c.shared.practice.songKey.empty());
-    const ScoreMemory kept = ReadScoreMemory(c.shared.practice.songKey);
+    ASSERT_FALSE(c.shared.practice.Key().empty());
+    const ScoreMemory kept = ReadScoreMemory(c.shared.practice.Key());
     ASSERT_EQ(kept.passes.size(), 1u) << "every pass is kept, best or not";
     EXPECT_EQ(kept.passes[0].parts, "1");
 
@@ -467,7 +467,7 @@ TEST_F(PracticeTest, TranspositionMetronomeAndTrainerAreKeptWithTheSong) {
     Key('m');
     EXPECT_EQ(c.shared.practice.transpose, 3);
     EXPECT_TRUE(c.shared.practice.metronome);
-    const SongMemory kept = ReadSongMemory(c.shared.practice.songKey);
+    const SongMemory kept = ReadSongMemory(c.shared.practice.Key());
     EXPECT_EQ(kept.transpose, 3);
     EXPECT_TRUE(kept.metronome);
 
@@ -478,7 +478,7 @@ TEST_F(PracticeTest, TranspositionMetronomeAndTrainerAreKeptWithTheSong) {
     trainer.shift = true;
     c.OnKeyDown(trainer);
     EXPECT_TRUE(c.shared.practice.trainer);
-    EXPECT_TRUE(ReadSongMemory(c.shared.practice.songKey).trainer);
+    EXPECT_TRUE(ReadSongMemory(c.shared.practice.Key()).trainer);
 
     Load();
     EXPECT_EQ(c.shared.practice.transpose, 3) << "opened again, the song is heard as it was left";
@@ -488,8 +488,8 @@ TEST_F(PracticeTest, TranspositionMetronomeAndTrainerAreKeptWithTheSong) {
     Key(',', 3);
     c.OnKeyDown(trainer);
     EXPECT_TRUE(c.shared.practice.PlainSound());
-    EXPECT_EQ(ReadSongMemory(c.shared.practice.songKey).transpose, 0);
-    EXPECT_FALSE(ReadSongMemory(c.shared.practice.songKey).trainer);
+    EXPECT_EQ(ReadSongMemory(c.shared.practice.Key()).transpose, 0);
+    EXPECT_FALSE(ReadSongMemory(c.shared.practice.Key()).trainer);
 }
 
 // Play-along with a keyboard on a real MIDI system: a JACK server on its dummy back end, the

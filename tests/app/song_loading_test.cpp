@@ -410,4 +410,44 @@ TEST_F(SongLoadingTest, ASongWithoutNotesIsRefusedAndTheSongBeforeStays) {
     EXPECT_EQ(state.midiPath, "/songs/before.mid");
 }
 
+TEST_F(SongLoadingTest, ALargeSongIsKnownByItsOwnKeyWhetherOrNotItsMemoryIsKept) {
+    // A song past a megabyte (what follows its last track is never read) is hashed aside when
+    // nothing can be kept for it yet, at once when something may: either way by the same key, and
+    // what is kept comes back.
+    using namespace smf;
+    if (!fs::exists(kSmallSoundFont)) GTEST_SKIP() << kSmallSoundFont << " is not installed";
+    ASSERT_TRUE(c.synth->LoadSoundFont(kSmallSoundFont).Ok());
+    state.soundFontPath = kSmallSoundFont;
+    state.soundFontLoaded = true;
+    Bytes bytes =
+        Cat({Header(480, 0, 1),
+             Track({On(0, 0, 60, 90), Off(480, 0, 60), On(0, 0, 64, 90), Off(480, 0, 64), EndOfTrack()})});
+    bytes.resize(bytes.size() + (size_t{3} << 19), 0x5A);
+    const fs::path path = folder / "large.mid";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    const std::string key = SongKey(bytes.data(), bytes.size());
+    auto load = [&] {
+        c.LoadChosenFile(FileKind::Midi, path.string());
+        ASSERT_TRUE(dialogs.errorBoxes.empty()) << dialogs.errorBoxes[0].text;
+        ASSERT_NE(c.transport.Playback(), nullptr);
+        for (int frames = 0; c.loading.rendering && frames < 10000; ++frames) {
+            Frame(0, 0, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    load();
+    EXPECT_FALSE(c.transport.Playback()->Loop().Active());
+    EXPECT_EQ(state.practice.Key(), key) << "hashed aside";
+
+    SongMemory kept;
+    kept.loopStart = 0.25;
+    kept.loopEnd = 0.75;
+    ASSERT_TRUE(WriteSongMemory(key, kept));
+    load();
+    EXPECT_EQ(state.practice.Key(), key) << "hashed at once";
+    EXPECT_EQ(c.transport.Playback()->Loop().start, 11025) << "the kept passage comes back";
+    EXPECT_EQ(c.transport.Playback()->Loop().end, 33075);
+}
+
 }  // namespace

@@ -433,4 +433,24 @@ TEST_F(Render, OwnSequencerSoundsAsThePlayerDoes) {
     EXPECT_LT(single, total * 0.75);
 }
 
+// A song the own sequencer cannot play (a declared track missing) fails its render with the
+// reason, whether it is found out as the render starts or at its first step.
+TEST_F(Render, OwnSequencerFailsASongItCannotPlay) {
+    RenderRequest request = request_;
+    request.ownSequencerBytes = 0;
+    const smf::Bytes song = ShortSong();
+    smf::Bytes cut(song.begin(), song.end());
+    cut[11] = 3;  // three tracks declared, two there
+    request.midi = smf::Shared(cut);
+    SynthRenderer synth;
+    const Failure started = StartInto(synth, request, InDir("cut.wav"));
+    Recording seen;
+    if (started.Ok()) {
+        EXPECT_EQ(RunToEnd(synth, seen), RenderOutcome::Failed);
+    }
+    const std::string why = started.Ok() ? seen.last.failure.text : started.text;
+    EXPECT_NE(why.find("cannot be played"), std::string::npos) << why;
+    EXPECT_FALSE(synth.rendering);
+}
+
 }  // namespace

@@ -239,7 +239,7 @@ TEST(HandEditor, CtrlClickAndBoxMoveNotesToTheOtherHandAndBack) {
     ViewRig::AddNote(song, 1, 48, 2.0f, 2.5f);
     ViewRig::AddNote(song, 1, 52, 5.0f, 5.5f);
     SessionState& session = rig.controller.shared;
-    session.practice.songKey = "ab12-40";
+    session.practice.NewSong("ab12-40");
     rig.Frame(0.5f);
     const NotesView& v = *rig.view;
     const auto x = [&](int key) {
