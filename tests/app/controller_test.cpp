@@ -245,7 +245,9 @@ class ControllerTest : public ::testing::Test {
         Click(MidX(midi), MidY(midi));
         Frames(2);  // the dialog opens in the third frame after the release
         ASSERT_EQ(dialogs.openRequests.size(), 1u);
-        ASSERT_TRUE(c.loading.rendering);
+        // The render started; on a busy machine the window thread may lose the processor long
+        // enough for this short song's render to finish within the frame that started it.
+        ASSERT_TRUE(c.loading.rendering || c.shared.session.Ready());
         int frames = 0;
         // The render runs on its own thread; the frames go on meanwhile.
         while (c.loading.rendering && frames++ < 20000) {
@@ -829,7 +831,10 @@ TEST_F(ControllerTest, ANewSoundFontRendersTheSongAgainFromWhereItWas) {
     dialogs.openAnswers.push_back(kSmallSoundFont);
     Click(MidX(button), MidY(button));
     Frames(2);
-    ASSERT_TRUE(c.loading.rendering) << "the song renders again with the new SoundFont";
+    ASSERT_EQ(dialogs.openRequests.size(), 2u);
+    // Rendering again, or (on a busy machine, as LoadSong allows) already done.
+    ASSERT_TRUE(c.loading.rendering || c.shared.session.Ready())
+        << "the song renders again with the new SoundFont";
     for (int frames = 0; c.loading.rendering && frames < 5000; ++frames) Frames(1);
     Frames(1);
     EXPECT_TRUE(c.shared.session.Ready());
