@@ -1,5 +1,8 @@
 // What both dorvik-midi programs share: the helpers every command uses, and the
 // dispatch of a command line to a command.
+#include <sched.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -57,6 +60,18 @@ int CheckedExit(int status) {
 }
 
 }  // namespace
+
+int ProcessorsToUse() {
+    if (const char* share = std::getenv(kJobProcessorsVariable); share != nullptr) {
+        const int n = std::atoi(share);
+        if (n >= 1) return n;
+    }
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<int>(online) : 1;
+}
 
 int UsageError(const std::string& problem) {
     // The problem alone, where it can be read, and where the whole story is.

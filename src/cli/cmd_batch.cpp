@@ -355,6 +355,9 @@ int RunBatch(int argc, char** argv) {
                      allowed);
         jobs = allowed;
     }
+    // Each job takes its share of the processors, so that the jobs' own threads do not crowd them.
+    const int cores = CoresToUse();
+    (void)::setenv(kJobProcessorsVariable, std::to_string(std::max(1, cores / jobs)).c_str(), 1);
     const std::string extension = command->outputExtension != nullptr ? command->outputExtension : format;
 
     std::error_code ec;

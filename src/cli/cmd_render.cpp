@@ -218,6 +218,8 @@ int RenderSong(const std::string& midi, const std::string& soundFont, const std:
     RenderRequest request{std::move(bytes), soundFont, song.song.get(), raw};
     request.speed = choices.speedPercent / 100.0;
     request.transpose = choices.transpose;
+    // A command renders with the processors it may run on; a dense song's voices are mixed on them.
+    request.synthesisThreads = ProcessorsToUse();
     if (choices.metronome) request.metronome = SongBeats(tempo, song.song->duration);
     for (const std::string& part : choices.mutes) {
         if (Failure refused = AddMutedPart(*song.song, part, request.mutes); !refused.Ok())

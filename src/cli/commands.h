@@ -115,4 +115,9 @@ int Fail(const std::string& text);
 // The file name without its folder.
 std::string BaseName(const std::string& path);
 
+// The processors this command may run on: those the process is allowed, or the batch's share of
+// them for one of its jobs (kJobProcessorsVariable, which the batch sets for its jobs).
+[[nodiscard]] int ProcessorsToUse();
+inline constexpr const char* kJobProcessorsVariable = "DORVIK_JOB_PROCESSORS";
+
 }  // namespace cli

@@ -259,7 +259,14 @@ Failure SynthRenderer::BeginRender(const RenderRequest& request, const std::stri
     // The render starts from a fresh synthesiser holding just the current SoundFont.
     if (Failure loaded = LoadSoundFont(request.soundFontPath); !loaded.Ok()) return Refuse(std::move(loaded));
     SetUpVoices(request, ownSequencer);
-    if (!LendSoundFont()) {
+    // A dense song keeps every voice busy, and mixing them is much of its render: the render's own
+    // synthesiser may mix them on more threads. The output is the same sample for sample. The one
+    // that keeps the SoundFont between renders never plays, and gets none.
+    const int threads = ownSequencer ? std::clamp(request.synthesisThreads, 1, kMostSynthesisThreads) : 1;
+    (void)fluid_settings_setint(fluidSettings.get(), "synth.cpu-cores", threads);
+    const bool lent = LendSoundFont();
+    (void)fluid_settings_setint(fluidSettings.get(), "synth.cpu-cores", 1);
+    if (!lent) {
         return Refuse(Failure::Because(FailureKind::Render, "FluidSynth could not create a synthesiser"));
     }
     const int voices = request.voiceLimit > 0   ? request.voiceLimit

@@ -116,6 +116,10 @@ struct RenderRequest {
     // A song whose MIDI data is this long or longer is played by the render's own sequencer
     // (synth/sequencer_feed.h) rather than FluidSynth's player.
     size_t ownSequencerBytes = kOwnSequencerBytes;
+    // The threads the synthesiser mixes a dense song's voices on, 1 to kMostSynthesisThreads, when
+    // the own sequencer plays it: a command with the processors to itself gives it them. A song
+    // through the player always takes one, so that its raw render stays its command's.
+    int synthesisThreads = 1;
 };
 
 class ScratchWriter;  // the synthesis's second thread: the meter and the scratch file
@@ -217,6 +221,9 @@ class SynthRenderer {
     // the quietest, the ones least heard under so many.
     static constexpr int kPlayerVoices = 256;
     static constexpr int kOwnSequencerVoices = 256;
+    // Past a few threads the synthesiser's hand-over at every block costs more than the voices
+    // each thread is left to mix.
+    static constexpr int kMostSynthesisThreads = 4;
 
     // How the last normalised render was brought to the target: the gain applied, whether the
     // limiter held its peaks, and where it ended, in frames. For the tests and the curious.

@@ -388,13 +388,15 @@ TEST_F(Render, EndsWithinTheSongAndItsTail) {
 
 // The render's own sequencer, which takes the songs too big for FluidSynth's player, sounds the
 // song as the player does: the same notes at the same times, to within a block, and an end once
-// the last voice has died away. Its voices are limited as asked.
+// the last voice has died away. Its voices are limited as asked, and mixing them on more threads
+// changes not a sample.
 TEST_F(Render, OwnSequencerSoundsAsThePlayerDoes) {
-    const auto render = [&](size_t ownFrom, int voices, const std::string& name) {
+    const auto render = [&](size_t ownFrom, int voices, const std::string& name, int threads = 1) {
         RenderRequest request = request_;
         request.raw = true;
         request.ownSequencerBytes = ownFrom;
         request.voiceLimit = voices;
+        request.synthesisThreads = threads;
         SynthRenderer synth;
         const Failure started = StartInto(synth, request, InDir(name));
         EXPECT_TRUE(started.Ok()) << started.text;
@@ -415,6 +417,8 @@ TEST_F(Render, OwnSequencerSoundsAsThePlayerDoes) {
     };
     const std::vector<double> player = render(kOwnSequencerBytes, 0, "player.wav");
     const std::vector<double> own = render(0, 0, "own.wav");
+    (void)render(0, 0, "threads.wav", 3);
+    EXPECT_TRUE(ReadAll(InDir("threads.wav")) == ReadAll(InDir("own.wav"))) << "mixed on three threads";
     // The song's three seconds and the release of its last notes; the player runs on a little
     // past its last voice.
     ASSERT_GE(own.size(), 31u);
