@@ -2,8 +2,10 @@
 // synthesiser's own file player, so that a file the reader accepts is a file that plays, and every
 // event the reader sees is one the synthesiser sees.
 //
-// The grammar's particular rules: a delta time has at most four bytes; running status survives
-// meta and system-exclusive events and carries over from one track to the next; a track ends at its
+// The grammar's particular rules: a delta time has at most four bytes; every status, meta and
+// system-exclusive ones included, becomes the running status (so a data byte after a meta event is
+// read as another meta event, as the player reads it), and it carries over from one track to the
+// next; a track ends at its
 // end-of-track event or when its stated length is used up, whichever comes first (an event that runs
 // past the stated length is read whole); 0xF7 and the system common and real-time statuses are not
 // events a file may hold; tempo, end-of-track, time and key signature and time-code offset events
