@@ -84,20 +84,7 @@ int PickMidiInput(const std::vector<MidiInputPort>& ports, const std::string& wa
 MidiInputChanges MidiInputWatch::Poll(MidiInput& input) {
     MidiInputChanges changes;
     changes.ports = input.Ports();
-    std::vector<std::string> now;
-    now.reserve(changes.ports.size());
-    for (const MidiInputPort& p : changes.ports) now.push_back(p.name);
-    const auto listed = [](const std::vector<std::string>& names, const std::string& name) {
-        return std::find(names.begin(), names.end(), name) != names.end();
-    };
-    for (const std::string& name : now) {
-        if (!listed(known_, name)) changes.added.push_back(name);
-    }
-    for (const std::string& name : known_) {
-        if (!listed(now, name)) changes.removed.push_back(name);
-    }
-    changes.openLost = !input.OpenName().empty() && !listed(now, input.OpenName());
-    known_ = std::move(now);
+    CompareMidiPorts(changes, input.OpenName(), known_);
     return changes;
 }
 

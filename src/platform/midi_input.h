@@ -11,6 +11,7 @@
 // backend's own thread and wait in a queue until Read takes them; nothing is ever called back.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -137,6 +138,27 @@ struct MidiInputChanges {
     std::vector<std::string> removed;  // names
     bool openLost = false;             // the open input is no longer listed: it was unplugged
 };
+
+// What a watch does on each Poll, for inputs and outputs alike: fills `changes.added`, `removed`
+// and `openLost` from `changes.ports` against the names listed last time (`known`), which become
+// the names listed now.
+template <class Changes>
+void CompareMidiPorts(Changes& changes, const std::string& openName, std::vector<std::string>& known) {
+    std::vector<std::string> now;
+    now.reserve(changes.ports.size());
+    for (const auto& p : changes.ports) now.push_back(p.name);
+    const auto listed = [](const std::vector<std::string>& names, const std::string& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    for (const std::string& name : now) {
+        if (!listed(known, name)) changes.added.push_back(name);
+    }
+    for (const std::string& name : known) {
+        if (!listed(now, name)) changes.removed.push_back(name);
+    }
+    changes.openLost = !openName.empty() && !listed(now, openName);
+    known = std::move(now);
+}
 
 // Follows the list of inputs. Poll it every half second or so: a list costs the backend a walk
 // over its clients, too much for every frame and little enough for twice a second.

@@ -45,20 +45,7 @@ bool SameMidiInstrument(const std::string& input, const std::string& output, Mid
 MidiOutputChanges MidiOutputWatch::Poll(MidiOutput& output) {
     MidiOutputChanges changes;
     changes.ports = output.Ports();
-    std::vector<std::string> now;
-    now.reserve(changes.ports.size());
-    for (const MidiOutputPort& p : changes.ports) now.push_back(p.name);
-    const auto listed = [](const std::vector<std::string>& names, const std::string& name) {
-        return std::find(names.begin(), names.end(), name) != names.end();
-    };
-    for (const std::string& name : now) {
-        if (!listed(known_, name)) changes.added.push_back(name);
-    }
-    for (const std::string& name : known_) {
-        if (!listed(now, name)) changes.removed.push_back(name);
-    }
-    changes.openLost = !output.OpenName().empty() && !listed(now, output.OpenName());
-    known_ = std::move(now);
+    CompareMidiPorts(changes, output.OpenName(), known_);
     return changes;
 }
 
