@@ -283,6 +283,7 @@ void NotesView::BuildKeyIndex(bool aside) {
             if (colour >= 0 && colour < res::kNoteColourCount) drawn.set(static_cast<size_t>(p));
         }
     }
+    density.Build(song, drawn);
     shownBars.clear();
     shownBars.reserve(static_cast<size_t>(kKeyCount) * 64);
     storeGathered = {};
