@@ -28,17 +28,18 @@ void NoteDensity::Build(const SongData* song, const std::bitset<kMaxParts>& part
     for (uint64_t v : before_) digest_ = (digest_ ^ v) * 0x100000001B3ull;
 }
 
-double NoteDensity::NotesBetween(double from, double to) const {
+double NoteDensity::Rate(double from, double to) const {
     if (!(to > from)) return 0;
-    // A column counts whole in the stretch its start lies in, so that stretches that meet share
-    // no column and none is left out; a stretch inside one column takes its share of that column.
-    const auto at = [this](double time) {
-        return std::clamp(time / span_ * kDensityColumns, 0.0, double{kDensityColumns});
+    const double columnSeconds = span_ / kDensityColumns;
+    const auto at = [columnSeconds](double time) {
+        return std::clamp(time / columnSeconds, 0.0, double{kDensityColumns});
     };
     const double a = at(from), b = at(to);
     const auto first = static_cast<size_t>(std::ceil(a));
     const auto stop = static_cast<size_t>(std::ceil(b));
-    if (stop > first) return static_cast<double>(before_[stop] - before_[first]);
+    if (stop > first)
+        return static_cast<double>(before_[stop] - before_[first]) /
+               (static_cast<double>(stop - first) * columnSeconds);
     const size_t c = std::min(static_cast<size_t>(a), size_t{kDensityColumns - 1});
-    return static_cast<double>(before_[c + 1] - before_[c]) * (b - a);
+    return static_cast<double>(before_[c + 1] - before_[c]) / columnSeconds;
 }

@@ -22,9 +22,10 @@ class NoteDensity {
     void Clear() { *this = NoteDensity{}; }
 
     [[nodiscard]] bool Empty() const { return before_[kDensityColumns] == 0; }
-    // The notes that start from `from` to `to` seconds, to a column's width: a stretch narrower
-    // than a column gets its share of the column's notes.
-    [[nodiscard]] double NotesBetween(double from, double to) const;
+    // The notes a second that start from `from` to `to` seconds, over the columns that begin in
+    // that stretch (or the one column it lies in): stretches that meet share no column, and each
+    // column is counted in one of them, so that a bar of any width shows every note once.
+    [[nodiscard]] double Rate(double from, double to) const;
     // Differs between any two densities that count differently: for keeping what is drawn of it.
     [[nodiscard]] uint64_t Digest() const { return digest_; }
 

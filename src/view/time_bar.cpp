@@ -65,22 +65,26 @@ class Digest {
 };
 
 // The notes drawn where the sound is not rendered yet: from pixel column `first` of the bar's `n`
-// on, each column a line across the middle as tall as the notes that start in its stretch of the
-// song. By their square root, as loudness grows slower than the notes pile up: a quiet passage of
-// a dense song still shows beside its loudest, and every column with a note at all shows a pixel.
+// on, each column as tall as the notes a second that start in its stretch of the song, in the
+// waveform's two halves and its darker colours, a shadow of the sound to come. By their square
+// root, as loudness grows slower than the notes pile up: a quiet passage of a dense song still
+// shows beside its loudest, and every column with a note at all shows a pixel.
 void DrawNoteDensity(platform::RenderTarget& target, const NoteDensity& density, double duration, float left,
-                     int first, float n, float middle, float reach, ColourF colour) {
+                     int first, float n, float top, float half, ColourF upper, ColourF lower) {
     const double perColumn = duration / static_cast<double>(n);
     double peak = 0;
     for (int c = 0; static_cast<float>(c) < n; ++c)
-        peak = std::max(peak, density.NotesBetween(c * perColumn, (c + 1) * perColumn));
+        peak = std::max(peak, density.Rate(c * perColumn, (c + 1) * perColumn));
     if (!(peak > 0)) return;
+    const float reach = half * 0.45f;  // nine tenths of a half's own half
     for (int c = std::max(first, 0); static_cast<float>(c) < n; ++c) {
-        const double notes = density.NotesBetween(c * perColumn, (c + 1) * perColumn);
-        if (!(notes > 0)) continue;
-        const float d = std::max(1.0f, reach * static_cast<float>(std::sqrt(notes / peak)));
+        const double rate = density.Rate(c * perColumn, (c + 1) * perColumn);
+        if (!(rate > 0)) continue;
+        const float d = std::max(1.0f, reach * static_cast<float>(std::sqrt(rate / peak)));
         const float x = left + static_cast<float>(c);
-        target.DrawLine(x, middle - d, x, middle + d, colour, 1.0f);
+        const float a = top + half * 0.5f, b = top + half * 1.5f;
+        target.DrawLine(x, a - d, x, a + d, upper, 1.0f);
+        target.DrawLine(x, b - d, x, b + d, lower, 1.0f);
     }
 }
 
@@ -143,12 +147,13 @@ void TimeBar::Draw(const SongView& view) const {
         Digest notes;
         for (float v : {left, h, ym, n, static_cast<float>(first), static_cast<float>(duration)})
             notes.Add(v);
-        notes.Add(Brush(PalInnerLeft));
+        notes.Add(Brush(PalOuterLeft));
+        notes.Add(Brush(PalOuterRight));
         const uint64_t counted = view.noteDensity->Digest();
         notes.Add(&counted, sizeof counted);
         if (target->BeginGroup(notes.Value()))
-            DrawNoteDensity(*target, *view.noteDensity, duration, left, first, n, ym, h * 0.9f,
-                            Brush(PalInnerLeft));
+            DrawNoteDensity(*target, *view.noteDensity, duration, left, first, n, t, h, Brush(PalOuterLeft),
+                            Brush(PalOuterRight));
         target->EndGroup();
     }
 

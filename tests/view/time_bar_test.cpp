@@ -178,9 +178,9 @@ TEST(TimeBar, WaveformDrawsEveryOverviewColumnOnceOnA1920ColumnBar) {
     EXPECT_NEAR(inner.rect.top, (-32768 * 0.8f + 32768.0f) * h / 65536.0f + 649.5f, 1e-3);
 }
 
-// Before the sound is rendered, the notes stand in for it: a line across the middle wherever
-// notes start, taller where more do, none where the song is silent; the waveform takes over
-// column by column as the render goes.
+// Before the sound is rendered, the notes stand in for it: a line in each half wherever notes
+// start, taller where more do, none where the song is silent; the waveform takes over column by
+// column as the render goes.
 TEST(TimeBar, NotesShowWhereTheSoundIsNotRenderedYet) {
     BarRig rig(399);  // 400 columns over 60 s: 0.15 s a column
     SongData& song = rig.NewSong(60);
@@ -189,20 +189,25 @@ TEST(TimeBar, NotesShowWhereTheSoundIsNotRenderedYet) {
     for (int i = 0; i < 2000; ++i)                                       // 100 a second, over both hands
         ViewRig::AddNote(song, i % 2, 64, 40.0f + static_cast<float>(i) * 0.01f, 40.0f + i * 0.01f + 0.005f);
     rig.view->SetSong(&song);
-    const float middle = 649.5f;
+    const float middle = 624.75f;  // of the upper half; the lower half's is 49.5 below
+    // The lines across the middle of the upper half (palette entry 14), or of the lower (15).
+    auto lines = [&](int paletteIndex, float across) {
+        const ColourF b = rig.timeBar->brushes[paletteIndex];
+        return rig.target.Where([&](const Call& k) {
+            return k.op == Op::Line && k.colour.r == b.r && k.colour.g == b.g && k.colour.b == b.b &&
+                   k.rect.top < across && k.rect.bottom > across;
+        });
+    };
     auto density = [&](float renderedShare) {
         SongView view = rig.Shown(0);
         view.noteDensity = &rig.view->density;
         view.renderedShare = renderedShare;
         rig.target.calls.clear();
         rig.timeBar->Draw(view);
-        return rig.target.Where([&](const Call& k) {
-            const ColourF b = rig.timeBar->brushes[12];
-            return k.op == Op::Line && k.colour.r == b.r && k.colour.g == b.g && k.colour.b == b.b &&
-                   k.rect.top < middle && k.rect.bottom > middle;
-        });
+        return lines(14, middle);
     };
     const auto all = density(0.0f);
+    EXPECT_EQ(lines(15, middle + 49.5f).size(), all.size()) << "the lower half alike";
     float sparse = 0, dense = 0;
     for (const Call& k : all) {
         const float seconds = k.rect.left * 0.15f;
