@@ -29,7 +29,7 @@ void NoteDensity::Build(const SongData* song, const std::bitset<kMaxParts>& part
 }
 
 double NoteDensity::Rate(double from, double to) const {
-    if (!(to > from)) return 0;
+    if (!(to > from) || !std::isfinite(from) || !std::isfinite(to) || Empty()) return 0;
     const double columnSeconds = span_ / kDensityColumns;
     const auto at = [columnSeconds](double time) {
         return std::clamp(time / columnSeconds, 0.0, double{kDensityColumns});
