@@ -80,6 +80,7 @@ SongView PlayerController::ViewOfSong() const {
     view.song = shared.song.get();
     // A song plays, and its waveform fills in, while it renders.
     view.overview = shared.session.HasSong() ? &shared.overview : nullptr;
+    if (notesView != nullptr && notesView->song == view.song) view.noteDensity = &notesView->density;
     view.songLoaded = shared.session.HasSong();
     view.songReady = shared.session.HasSong();
     const RenderStream* songStream = transport.SongStream();

@@ -55,6 +55,8 @@ void KeyIndex::Clear() {
     blockGap_.shrink_to_fit();
     std::fill(std::begin(keyBegin_), std::end(keyBegin_), 0);
     std::fill(std::begin(blockBegin_), std::end(blockBegin_), 0);
+    std::fill(std::begin(partBase_), std::end(partBase_), 0);
+    partsIndexed_ = 0;
 }
 
 void KeyIndex::Build(const SongData* song, const std::bitset<kMaxParts>& drawn) {
@@ -64,10 +66,22 @@ void KeyIndex::Build(const SongData* song, const std::bitset<kMaxParts>& drawn) 
     // A note is drawn only while it has a length; one without (no note-off seen, or a time that
     // is not a number) would only be stepped over at every frame.
     auto indexed = [](const NoteRecord& n) { return n.key < kIndexedKeys && n.start < n.end; };
-    size_t count[kIndexedKeys] = {};
-    for (int p = 0; p < parts; ++p) {
+    auto taken = [&](int p) {
         const SongPart& part = song->parts[p];
-        if (!drawn.test(static_cast<size_t>(p)) || part.notes == nullptr) continue;
+        return drawn.test(static_cast<size_t>(p)) && part.notes != nullptr && part.noteCount > 0;
+    };
+    // Every note of a taken part gets a number, indexed or not, so that a number finds its note by
+    // subtraction alone.
+    for (int p = 0; p < parts; ++p) {
+        const int64_t notes = taken(p) ? song->parts[p].noteCount : 0;
+        if (partBase_[p] + notes > int64_t{UINT32_MAX}) break;
+        partBase_[p + 1] = partBase_[p] + notes;
+        partsIndexed_ = p + 1;
+    }
+    size_t count[kIndexedKeys] = {};
+    for (int p = 0; p < partsIndexed_; ++p) {
+        if (!taken(p)) continue;
+        const SongPart& part = song->parts[p];
         for (int32_t i = 0; i < part.noteCount; ++i)
             if (indexed(part.notes[i])) ++count[part.notes[i].key];
     }
@@ -78,13 +92,14 @@ void KeyIndex::Build(const SongData* song, const std::bitset<kMaxParts>& drawn) 
         blockBegin_[k + 1] = blockBegin_[k] + (count[k] + kKeyBlock - 1) / kKeyBlock;
     }
     notes_.resize(keyBegin_[kIndexedKeys]);
-    for (int p = 0; p < parts; ++p) {
+    for (int p = 0; p < partsIndexed_; ++p) {
+        if (!taken(p)) continue;
         const SongPart& part = song->parts[p];
-        if (!drawn.test(static_cast<size_t>(p)) || part.notes == nullptr) continue;
+        const auto base = static_cast<uint32_t>(partBase_[p]);
         for (int32_t i = 0; i < part.noteCount; ++i) {
             const NoteRecord& n = part.notes[i];
             if (!indexed(n)) continue;
-            notes_[at[n.key]++] = {n.start, n.end, i, static_cast<uint16_t>(p), uint16_t{n.velocity}};
+            notes_[at[n.key]++] = {n.start, n.end, base + static_cast<uint32_t>(i)};
         }
     }
     // Parts were laid in one after another, each in the order it was read: a stable sort by start

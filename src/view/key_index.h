@@ -2,6 +2,11 @@
 // view needs to find the notes over one key between two times without walking the rest of the
 // song, however many notes it has. Built once per song.
 //
+// An entry keeps only what finding and joining notes needs, the two times, and refers to the rest
+// of its note (part, place in the part, velocity) by one number: twelve bytes a note, as the song's
+// own store takes, so that the window holds a song of tens of millions of notes in little more
+// than twice the store. Only the notes a frame actually draws are looked up through the number.
+//
 // The notes of a key are cut into blocks of kKeyBlock. Each block keeps the latest end of its
 // notes, and the latest end of every block up to it; with those, the notes still sounding at a
 // time are found by a binary search and a walk that steps over whole blocks of ended notes.
@@ -21,15 +26,23 @@ inline constexpr int kKeyBlock = 32;
 struct KeyNote {
     float start;
     float end;
-    int32_t index;  // within its part
-    uint16_t part;
-    uint16_t velocity;
+    // The note, counted over the indexed parts in order: part by part, each in the order its notes
+    // were read. So a smaller number is an earlier part, or an earlier note of the same part.
+    uint32_t ref;
+};
+static_assert(sizeof(KeyNote) == 12, "a note of the index takes no more than one of the song's store");
+
+// Where a note of the index lies in the song: its part and its place in the part's notes.
+struct KeyNoteAt {
+    int32_t part;
+    int32_t index;
 };
 
 class KeyIndex {
   public:
     // Indexes the notes of the parts in `drawn` that have a length (start before end); `song`
-    // may be null (an empty index).
+    // may be null (an empty index). Parts past the four thousand millionth note are left out,
+    // a song far beyond any memory limit.
     void Build(const SongData* song, const std::bitset<kMaxParts>& drawn);
     void Clear();
 
@@ -38,6 +51,13 @@ class KeyIndex {
     [[nodiscard]] size_t Begin(int key) const { return keyBegin_[key]; }
     [[nodiscard]] size_t End(int key) const { return keyBegin_[key + 1]; }
     [[nodiscard]] const KeyNote& At(size_t i) const { return notes_[i]; }
+    // The part and place of the note that `ref` refers to.
+    [[nodiscard]] KeyNoteAt Locate(uint32_t ref) const {
+        // The last part whose first number is at most ref: an empty part before it has the same.
+        const int64_t* after = std::upper_bound(partBase_, partBase_ + partsIndexed_ + 1, int64_t{ref});
+        const auto part = static_cast<int32_t>(after - partBase_ - 1);
+        return {part, static_cast<int32_t>(int64_t{ref} - partBase_[part])};
+    }
 
     // The first position of the key's notes from which on a note may end at or after `time`:
     // every note of the key before it ends before `time`.
@@ -75,4 +95,8 @@ class KeyIndex {
     std::vector<float> blockEndSoFar_;
     std::vector<float> blockGap_;
     size_t blockBegin_[kIndexedKeys + 1] = {};
+    // The number of each part's first note, over the parts up to partsIndexed_ (undrawn ones
+    // numbered with no notes), and the end of the last.
+    int64_t partBase_[kMaxParts + 1] = {};
+    int partsIndexed_ = 0;
 };

@@ -52,8 +52,9 @@ void NotesView::GatherShownBars() {
                 i = next;
                 continue;
             }
-            const KeyNote& n = keyIndex.At(i++);
-            if (ShownNote(n.part, n.index) != nullptr) shownBars.push_back({n.part, n.index, 0, 0, false});
+            const KeyNoteAt at = keyIndex.Locate(keyIndex.At(i++).ref);
+            if (ShownNote(at.part, at.index) != nullptr)
+                shownBars.push_back({at.part, at.index, 0, 0, false});
         }
     }
     // Drawn part by part in the order each part's notes were read, as they always were: where
@@ -93,7 +94,8 @@ void NotesView::GatherRuns(int key, size_t from, size_t to, float join) {
             continue;
         }
         if (open) shownBars.push_back(run);
-        run = {n.part, n.index, n.start, n.end, true};
+        const KeyNoteAt at = keyIndex.Locate(n.ref);
+        run = {at.part, at.index, n.start, n.end, true};
         open = true;
     }
     if (open) shownBars.push_back(run);

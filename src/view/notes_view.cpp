@@ -283,6 +283,7 @@ void NotesView::BuildKeyIndex(bool aside) {
             if (colour >= 0 && colour < res::kNoteColourCount) drawn.set(static_cast<size_t>(p));
         }
     }
+    density.Build(song, drawn);
     shownBars.clear();
     shownBars.reserve(static_cast<size_t>(kKeyCount) * 64);
     storeGathered = {};
@@ -396,11 +397,12 @@ void NotesView::UpdateKeys() {
                 }
                 const KeyNote& n = keyIndex.At(i++);
                 if (!(currentTime < n.end)) continue;
-                if (first == nullptr || n.part < first->part ||
-                    (n.part == first->part && n.index < first->index))
-                    first = &n;
+                if (first == nullptr || n.ref < first->ref) first = &n;
             }
-            if (first != nullptr) LightKey(first->part, first->index);
+            if (first != nullptr) {
+                const KeyNoteAt at = keyIndex.Locate(first->ref);
+                LightKey(at.part, at.index);
+            }
         }
     } else if (song != nullptr && pendingIndex.valid()) {
         // Until the index is done, from the parts' own notes, as far back as the bars are looked

@@ -38,6 +38,7 @@
 #include "core/song_data.h"
 #include "view/bitmap.h"
 #include "view/key_index.h"
+#include "view/note_density.h"
 #include "view/note_labels.h"
 #include "view/panel.h"
 
@@ -134,6 +135,9 @@ struct NotesView : public Panel {
     int32_t blackPattern[12] = {};  // 1 for a black key, indexed by (key - 21) mod 12
     KeyRecord keys[kKeyCount] = {};
     KeyIndex keyIndex;  // the drawn parts' notes by key, built by SetSong
+    // The drawn parts' notes counted along the song, built by SetSong at once (even for a huge
+    // song): the time bar's overview where the song has no waveform yet.
+    NoteDensity density;
     bool indexBuilt = false;
     // The key index of a huge song, being built on a thread of its own (SetSong with `aside`);
     // taken by the first Update after it is done. Until then the song's notes are gathered from

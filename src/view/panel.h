@@ -17,6 +17,8 @@
 #include "synth/practice_choice.h"
 #include "view/graphics_device.h"
 
+class NoteDensity;
+
 inline constexpr int kPaletteSize = 24;
 
 // The palette entry every panel writes its texts in: bar numbers, times, labels, the play position.
@@ -79,8 +81,10 @@ struct PanelRequest {
 struct SongView {
     const SongData* song = nullptr;           // the parsed song; null before the first load
     const AudioOverview* overview = nullptr;  // of the rendered sound; null until it has been read
-    bool songLoaded = false;                  // a MIDI file has been parsed into `song`
-    bool songReady = false;                   // it plays: its render has started (and may still run)
+    // The song's notes counted along it, shown where the sound is not rendered yet; null: none.
+    const NoteDensity* noteDensity = nullptr;
+    bool songLoaded = false;        // a MIDI file has been parsed into `song`
+    bool songReady = false;         // it plays: its render has started (and may still run)
     float renderedShare = 1.0f;     // the share of the song's length rendered so far; 1 once complete
     bool waitingForRender = false;  // playback waits for the render to reach the place it was sent to
     // The loop that plays over and over, in seconds (negative: none), and a loop's first mark

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "core/time_format.h"
+#include "view/note_density.h"
 
 namespace {
 
@@ -63,6 +64,30 @@ class Digest {
     uint64_t h_ = 0xCBF29CE484222325ull;
 };
 
+// The notes drawn where the sound is not rendered yet: from pixel column `first` of the bar's `n`
+// on, each column as tall as the notes a second that start in its stretch of the song, in the
+// waveform's two halves and its darker colours, a shadow of the sound to come. By their square
+// root, as loudness grows slower than the notes pile up: a quiet passage of a dense song still
+// shows beside its loudest, and every column with a note at all shows a pixel.
+void DrawNoteDensity(platform::RenderTarget& target, const NoteDensity& density, double duration, float left,
+                     int first, float n, float top, float half, ColourF upper, ColourF lower) {
+    const double perColumn = duration / static_cast<double>(n);
+    double peak = 0;
+    for (int c = 0; static_cast<float>(c) < n; ++c)
+        peak = std::max(peak, density.Rate(c * perColumn, (c + 1) * perColumn));
+    if (!(peak > 0)) return;
+    const float reach = half * 0.45f;  // nine tenths of a half's own half
+    for (int c = std::max(first, 0); static_cast<float>(c) < n; ++c) {
+        const double rate = density.Rate(c * perColumn, (c + 1) * perColumn);
+        if (!(rate > 0)) continue;
+        const float d = std::max(1.0f, reach * static_cast<float>(std::sqrt(rate / peak)));
+        const float x = left + static_cast<float>(c);
+        const float a = top + half * 0.5f, b = top + half * 1.5f;
+        target.DrawLine(x, a - d, x, a + d, upper, 1.0f);
+        target.DrawLine(x, b - d, x, b + d, lower, 1.0f);
+    }
+}
+
 }  // namespace
 
 double TimeMarkStep(double duration, float width) {
@@ -114,6 +139,23 @@ void TimeBar::Draw(const SongView& view) const {
         }
     }
     target->EndGroup();
+
+    // What is not rendered yet shows the song's notes instead: a huge song renders for minutes.
+    if (view.renderedShare < 1.0f && view.noteDensity != nullptr && !view.noteDensity->Empty() &&
+        duration > 0) {
+        const auto first = static_cast<int>(std::clamp(view.renderedShare, 0.0f, 1.0f) * n);
+        Digest notes;
+        for (float v : {left, h, ym, n, static_cast<float>(first), static_cast<float>(duration)})
+            notes.Add(v);
+        notes.Add(Brush(PalOuterLeft));
+        notes.Add(Brush(PalOuterRight));
+        const uint64_t counted = view.noteDensity->Digest();
+        notes.Add(&counted, sizeof counted);
+        if (target->BeginGroup(notes.Value()))
+            DrawNoteDensity(*target, *view.noteDensity, duration, left, first, n, t, h, Brush(PalOuterLeft),
+                            Brush(PalOuterRight));
+        target->EndGroup();
+    }
 
     // While the song renders, what is still to come is veiled, with a line where the render stands:
     // that part has no waveform yet, and a seek there waits for the render.

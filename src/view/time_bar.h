@@ -1,8 +1,9 @@
 // The time bar: the strip under the notes view showing the whole rendered song at once. A
 // two-channel waveform overview (first channel in the upper half, second in the lower), a line at
 // the play position, ticks with minute:second labels at a round step that keeps them apart, and the
-// song's total length at the right. It keeps no state of its own: everything is drawn from the frame's
-// SongView.
+// song's total length at the right. Where the song is not rendered yet, the count of its notes
+// along it stands in for the waveform. It keeps no state of its own: everything is drawn from the
+// frame's SongView.
 #pragma once
 
 #include "view/panel.h"

@@ -178,4 +178,51 @@ TEST(TimeBar, WaveformDrawsEveryOverviewColumnOnceOnA1920ColumnBar) {
     EXPECT_NEAR(inner.rect.top, (-32768 * 0.8f + 32768.0f) * h / 65536.0f + 649.5f, 1e-3);
 }
 
+// Before the sound is rendered, the notes stand in for it: a line in each half wherever notes
+// start, taller where more do, none where the song is silent; the waveform takes over column by
+// column as the render goes.
+TEST(TimeBar, NotesShowWhereTheSoundIsNotRenderedYet) {
+    BarRig rig(399);  // 400 columns over 60 s: 0.15 s a column
+    SongData& song = rig.NewSong(60);
+    for (int i = 0; i < 20; ++i)
+        ViewRig::AddNote(song, 0, 60, static_cast<float>(i), i + 0.5f);  // 1 a second
+    for (int i = 0; i < 2000; ++i)                                       // 100 a second, over both hands
+        ViewRig::AddNote(song, i % 2, 64, 40.0f + static_cast<float>(i) * 0.01f, 40.0f + i * 0.01f + 0.005f);
+    rig.view->SetSong(&song);
+    const float middle = 624.75f;  // of the upper half; the lower half's is 49.5 below
+    // The lines across the middle of the upper half (palette entry 14), or of the lower (15).
+    auto lines = [&](int paletteIndex, float across) {
+        const ColourF b = rig.timeBar->brushes[paletteIndex];
+        return rig.target.Where([&](const Call& k) {
+            return k.op == Op::Line && k.colour.r == b.r && k.colour.g == b.g && k.colour.b == b.b &&
+                   k.rect.top < across && k.rect.bottom > across;
+        });
+    };
+    auto density = [&](float renderedShare) {
+        SongView view = rig.Shown(0);
+        view.noteDensity = &rig.view->density;
+        view.renderedShare = renderedShare;
+        rig.target.calls.clear();
+        rig.timeBar->Draw(view);
+        return lines(14, middle);
+    };
+    const auto all = density(0.0f);
+    EXPECT_EQ(lines(15, middle + 49.5f).size(), all.size()) << "the lower half alike";
+    float sparse = 0, dense = 0;
+    for (const Call& k : all) {
+        const float seconds = k.rect.left * 0.15f;
+        EXPECT_TRUE(seconds < 20.0f || seconds >= 39.9f) << "a line over silence at " << seconds << " s";
+        (seconds < 20.0f ? sparse : dense) =
+            std::max(seconds < 20.0f ? sparse : dense, k.rect.bottom - middle);
+    }
+    EXPECT_EQ(all.size(), 20u + 134u) << "every column a note starts in, the busy stretch whole";
+    EXPECT_GT(dense, 2.0f * sparse) << "a hundred times the notes stand taller";
+    EXPECT_GE(sparse, 1.0f);
+
+    const auto half = density(0.5f);
+    ASSERT_EQ(half.size(), 134u) << "the busy stretch lies wholly in the half still to render";
+    EXPECT_GE(half.front().rect.left, 200.0f) << "the rendered half shows its waveform alone";
+    EXPECT_TRUE(density(1.0f).empty());
+}
+
 }  // namespace
