@@ -2,12 +2,19 @@
 # How well the two hands are found in a piano piece that comes in one track: real two-hand pieces
 # whose hands have tracks of their own are merged into one track on one channel, read again, and
 # each note's hand is scored against the hand its own track gave it. Prints one line per piece and
-# the share of notes in the right hand over all of them, beside a fixed split at middle C.
-# The pieces are the two-hand piano files among those given, or else among the demo scores of
-# Debian's MuseScore packages (made into MIDI files by musescore3, one track per staff) and the
-# MIDI files of the Debian packages bench/midi_corpus.sh downloads into its cache (none of them is
-# ever committed). Of Debian 12's demo scores, "Reunion" (in both packages) and "All Dudes" are
-# written for two hands on two staves.
+# the share of notes in the right hand over all of them, beside a fixed split at middle C, and the
+# same for each half of the pieces taken in turn, so that a change tuned on one half can be checked
+# on the other.
+# The pieces are the two-hand piano files among those given, or else found in Debian packages,
+# downloaded into a cache folder outside the repository (none of them is ever committed):
+#  - the demo scores of the MuseScore packages, made into MIDI files by musescore3, one track per
+#    staff ("Reunion", in both packages, and "All Dudes" are written for two hands on two staves);
+#  - the MIDI files of the packages bench/midi_corpus.sh downloads, and of a game's music package
+#    whose piano tunes keep a track per part;
+#  - the examples of LilyPond's manuals written on a piano staff, made into MIDI files by lilypond
+#    (one track per staff) when it is installed: short excerpts, scored as a group of their own.
+# A piece whose tracks strike chords no hand can span is not written hand by hand: it is shown but
+# left out of the figures. Pieces that hold the same notes are scored once.
 # Usage: bench/hand_split.sh [BUILD_DIR] [FILE.mid...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,32 +23,60 @@ shift || true
 tool=$build/src/cli/dorvik-midi
 [ -x "$tool" ] || { echo "hand_split: build $tool first" >&2; exit 1; }
 files=("$@")
+
+# Downloads and unpacks Debian package $2 into folder $1 once.
+unpack() {
+    mkdir -p "$1/debs" "$1/files"
+    ls "$1/debs/${2}"_*.deb >/dev/null 2>&1 ||
+        (cd "$1/debs" && apt-get download "$2" >/dev/null 2>&1) || { echo "($2 is not available here)" >&2; return 1; }
+    [ -d "$1/files/$2" ] || dpkg-deb -x "$1/debs/${2}"_*.deb "$1/files/$2"
+}
+
 if [ "${#files[@]}" -eq 0 ]; then
     cache=${XDG_CACHE_HOME:-$HOME/.cache}/dorvik-midi-corpus
     [ -d "$cache/files" ] || bench/midi_corpus.sh "$build" >/dev/null || true
-    mapfile -d '' files < <(find "$cache/files" -type f \( -iname '*.mid' -o -iname '*.midi' \) -print0 | sort -z)
+    unpack "$cache/hands" freedink-data || true
+    mapfile -d '' files < <(find "$cache/files" "$cache/hands/files" -type f \( -iname '*.mid' -o -iname '*.midi' \) -print0 2>/dev/null | sort -z)
+    export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
     if command -v musescore3 >/dev/null; then
         # The MuseScore packages' demo scores, downloaded as bench/notation_accuracy.sh does and made
         # into MIDI files once; the ones not written for two hands are passed over below.
         scores=$cache/musescore
-        mkdir -p "$scores/debs" "$scores/files"
-        export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
-        for p in musescore-common musescore3-common; do
-            ls "$scores/debs/${p}"_*.deb >/dev/null 2>&1 ||
-                (cd "$scores/debs" && apt-get download "$p" >/dev/null 2>&1) || echo "($p is not available here)" >&2
-        done
-        for deb in "$scores"/debs/*.deb; do
-            [ -e "$deb" ] || continue
-            name=$(basename "$deb")
-            dir=$scores/files/${name%%_*}
-            [ -d "$dir" ] || dpkg-deb -x "$deb" "$dir"
-        done
+        for p in musescore-common musescore3-common; do unpack "$scores" "$p" || true; done
         while IFS= read -r -d '' score; do
             pkg=${score#"$scores/files/"}
             midi=$scores/${pkg%%/*}-$(basename "${score%.*}").mid
             [ -s "$midi" ] || musescore3 "$score" -o "$midi" >/dev/null 2>&1 || continue
             files+=("$midi")
         done < <(find "$scores/files" -path '*/demos/*' -name '*.msc[xz]' -print0 2>/dev/null | sort -z)
+    fi
+    if command -v lilypond >/dev/null && unpack "$cache/lilypond" lilypond-doc-html; then
+        # Every score of the manuals' examples on a piano staff is given a MIDI output as well as its
+        # printed one; lilypond writes each staff's notes to a track of their own.
+        ly=$cache/lilypond
+        mkdir -p "$ly/midi"
+        cat >"$ly/midi.ily" <<'LY'
+#(define toplevel-score-handler
+   (let ((print toplevel-score-handler))
+     (lambda (score)
+       (ly:score-add-output-def! score (ly:output-def-clone $defaultmidi))
+       (print score))))
+#(define toplevel-music-handler
+   (lambda (music)
+     (let ((score (scorify-music music)))
+       (ly:score-add-output-def! score (ly:output-def-clone $defaultmidi))
+       (ly:score-add-output-def! score (ly:output-def-clone $defaultlayout))
+       (collect-scores-for-book score))))
+LY
+        if [ ! -e "$ly/midi/done" ]; then
+            while IFS= read -r -d '' src; do
+                sed "0,/^\\\\include \"lilypond-book-preamble.ly\"/s||&\\n\\\\include \"$ly/midi.ily\"|" "$src" >"$ly/midi/$(basename "$src")"
+            done < <(find "$ly/files" -name 'lily-*.ly' -print0 | xargs -0 grep -lZ 'PianoStaff')
+            (cd "$ly/midi" && find . -name '*.ly' -print0 |
+                xargs -0 -n 40 -P 2 lilypond -s -dno-print-pages -dmidi-extension=mid >/dev/null 2>&1) || true
+            touch "$ly/midi/done"
+        fi
+        mapfile -d '' -O "${#files[@]}" files < <(find "$ly/midi" -name '*.mid' -print0 | sort -z)
     fi
 fi
 work=$(mktemp -d)
@@ -112,23 +147,47 @@ def merged(data):
     track += b"\x00\xff\x2f\x00"
     return b"MThd" + struct.pack(">IHHH", 6, 0, 1, division) + b"MTrk" + struct.pack(">I", len(track)) + track
 
-total = right = middle = 0
+def unplayable(part):
+    """How many of a track's onsets span more keys than one hand reaches, even rolled, and of how many."""
+    notes, wide, onsets, i = sorted((start, key) for key, start, end, velocity in part["notes"]), 0, 0, 0
+    while i < len(notes):
+        j = i
+        while j < len(notes) and notes[j][0] - notes[i][0] <= 0.03:
+            j += 1
+        keys = [k for _, k in notes[i:j]]
+        wide += max(keys) - min(keys) > 19
+        onsets += 1
+        i = j
+    return wide, onsets
+
+scores, seen = [], []
 for path in files:
     song = info(path)
     if not song or song.get("reading") != "hands" or song.get("hands") != "track":
         continue
+    parts = song["parts"][:2]
+    if min(len(p["notes"]) for p in parts) < 8:
+        continue
+    # The right hand is the track that plays higher on the whole, whichever staff came first.
+    mean = [sum(n[0] for n in p["notes"]) / len(p["notes"]) for p in parts]
     truth = {}
-    for hand, part in enumerate(song["parts"][:2]):
+    for track, part in enumerate(parts):
+        hand = track if mean[0] >= mean[1] else 1 - track
         for key, start, end, velocity in part["notes"]:
             truth[(key, round(start, 4))] = hand
-    if min(len(p["notes"]) for p in song["parts"][:2]) < 8:
+    # One piece in two packages' versions, or two examples of one excerpt, is scored once.
+    content = set(truth.items())
+    if any(len(content & other) * 10 >= 9 * max(len(content), len(other)) for other in seen):
         continue
+    seen.append(content)
+    name = os.path.basename(path)
+    wide, onsets = (sum(c) for c in zip(*(unplayable(p) for p in parts)))
     one = os.path.join(work, "one.mid")
     with open(path, "rb") as f, open(one, "wb") as out:
         out.write(merged(f.read()))
     split = info(one)
     if not split or split.get("hands") != "pitch":
-        print("%-60s not split" % os.path.basename(path))
+        print("%-40s not split" % name)
         continue
     n = ok = mid = 0
     for hand, part in enumerate(split["parts"][:2]):
@@ -139,12 +198,27 @@ for path in files:
             n += 1
             ok += want == hand
             mid += want == (0 if key >= 60 else 1)
+    if not n:
+        continue
+    line = "%-40s %5d notes  split %5.1f %%  middle C %5.1f %%" % (name, n, 100 * ok / n, 100 * mid / n)
+    if wide * 100 > onsets:
+        print(line + "  (left out: %d chords beyond a hand's reach)" % wide)
+        continue
+    print(line)
+    scores.append(("excerpts" if "/lilypond/" in path else "pieces", name, n, ok, mid))
+
+def total(label, rows):
+    n, ok, mid = (sum(r[i] for r in rows) for i in (2, 3, 4))
     if n:
-        print("%-60s %5d notes  split %5.1f %%  middle C %5.1f %%" % (os.path.basename(path), n, 100 * ok / n, 100 * mid / n))
-        total, right, middle = total + n, right + ok, middle + mid
-if total:
-    print("all: %d notes  split %.1f %%  middle C %.1f %%" % (total, 100 * right / total, 100 * middle / total))
-else:
+        print("%-26s %3d of them, %6d notes  split %5.1f %%  middle C %5.1f %%" % (label, len(rows), n, 100 * ok / n, 100 * mid / n))
+
+if not scores:
     print("no two-hand piano pieces among the files", file=sys.stderr)
     sys.exit(1)
+for group in ("pieces", "excerpts"):
+    rows = sorted(r for r in scores if r[0] == group)
+    total(group + ":", rows)
+    total(group + ", first half:", rows[0::2])
+    total(group + ", second half:", rows[1::2])
+total("all:", scores)
 PY

@@ -25,8 +25,19 @@ constexpr double kHighestSplit = 67.0;
 constexpr int kEasySpan = 12;
 constexpr int kWidestSpan = 16;
 constexpr int kFingers = 5;
+// A hand plays anywhere within about a sixth of where it has been at little cost (what it plays
+// there is for the other terms to weigh: a chord's outer notes lie that far from its middle); a
+// leap past that costs in full, so a hand seldom darts across the keyboard for one note and back.
+constexpr double kNearWeight = 0.1;
+constexpr double kLeapFrom = 9.0;
+// What a key on the far side of the piece's middle from its hand costs: a tie-breaker.
+constexpr double kWrongSide = 0.2;
+// Notes held on while a hand strikes others: the reach past an octave that it costs, but never more
+// than this, since a note written long is often let go (or held by the pedal) as the hand moves on.
+constexpr double kHeldReachWeight = 0.15;
+constexpr double kMostHeldReach = 2.0;
 // A line: notes that follow each other within this long, and at most this many keys apart. Taking
-// over the other hand's line costs as much as moving a hand half an octave.
+// over the other hand's line costs about what a leap of more than an octave does.
 constexpr double kLineSeconds = 1.0;
 constexpr int kLineStep = 5;
 constexpr double kHandover = 6.0;
@@ -50,8 +61,10 @@ double FingerCost(int notes) {
 struct Hands {
     float position[2];        // a smoothed middle of each hand's recent notes
     float struck[2];          // when each hand last struck
-    float heldUntil[2];       // the end of the longest note of each hand's last strike
+    float lowUntil[2];        // until when each hand holds the lowest key it holds
+    float highUntil[2];       // and the highest
     uint8_t low[2], high[2];  // the keys of each hand's last strike
+    uint8_t held[2][2];       // the lowest and highest keys each hand holds (while held)
 };
 
 class Splitter {
@@ -103,8 +116,9 @@ class Splitter {
         start_.position[LeftHand] = static_cast<float>(std::min(split_ - 5.0, (split_ + low) / 2.0));
         for (int h = 0; h < 2; ++h) {
             start_.struck[h] = -1e6f;
-            start_.heldUntil[h] = -1.0f;
+            start_.lowUntil[h] = start_.highUntil[h] = -1.0f;
             start_.low[h] = start_.high[h] = static_cast<uint8_t>(start_.position[h]);
+            start_.held[h][0] = start_.held[h][1] = start_.low[h];
         }
     }
 
@@ -145,10 +159,12 @@ class Splitter {
         cuts_.push_back(static_cast<uint32_t>(next - from));
     }
 
-    // What a note costs in a hand, given where the path has the hands: its distance from where the
-    // hand has been playing, and a little for lying on the other hand's side of the piece's middle.
+    // What a note costs in a hand, given where the path has the hands: how far the hand must leap
+    // for it from where it has been playing, and a little for lying on the other hand's side of the
+    // piece's middle.
     double NoteCost(const Hands& at, int hand, int key, double time) const {
-        const double away = std::abs(key - at.position[hand]);
+        const double distance = std::abs(key - at.position[hand]);
+        const double away = kNearWeight * distance + std::max(0.0, distance - kLeapFrom);
         const double wrongSide =
             hand == RightHand ? std::max(0.0, split_ - key) : std::max(0.0, key - split_);
         // A note a step or two from the other hand's last one, struck soon after it while this
@@ -161,36 +177,49 @@ class Splitter {
         // Reaching past where the other hand is.
         const double crossing = hand == RightHand ? std::max(0.0, double{at.position[LeftHand]} - key)
                                                   : std::max(0.0, key - double{at.position[RightHand]});
-        return away + 0.1 * wrongSide + handover + crossing;
+        return away + kWrongSide * wrongSide + handover + crossing;
     }
 
     // A hand striking keys low..high, `notes` of them, at `time`.
     double StrikeCost(const Hands& at, int h, int low, int high, size_t notes, double time) const {
         double cost = SpanCost(high - low) + FingerCost(static_cast<int>(notes));
-        // What the hand still holds of its last strike it must reach from where it strikes now.
-        if (at.heldUntil[h] > time + kHeldSeconds)
-            cost += 0.5 * SpanCost(std::max(high, int{at.high[h]}) - std::min(low, int{at.low[h]}));
+        // What the hand still holds, from this strike or any before, it must reach from where it
+        // strikes now.
+        const double until = time + kHeldSeconds;
+        const int lowest = at.lowUntil[h] > until ? std::min(low, int{at.held[h][0]}) : low;
+        const int highest = at.highUntil[h] > until ? std::max(high, int{at.held[h][1]}) : high;
+        if (lowest < low || highest > high)
+            cost += std::min(kMostHeldReach, kHeldReachWeight * SpanCost(highest - lowest));
         // Reaching over or under what the other hand holds.
         const int other = 1 - h;
-        if (at.heldUntil[other] > time + kHeldSeconds) {
-            if (h == RightHand && low < at.high[other]) cost += 2.0 * (at.high[other] - low);
-            if (h == LeftHand && high > at.low[other]) cost += 2.0 * (high - at.low[other]);
-        }
+        if (h == RightHand && at.highUntil[other] > until && low < at.held[other][1])
+            cost += 2.0 * (at.held[other][1] - low);
+        if (h == LeftHand && at.lowUntil[other] > until && high > at.held[other][0])
+            cost += 2.0 * (high - at.held[other][0]);
         return cost;
     }
 
     Hands Strike(Hands at, int h, size_t from, size_t to, double time) const {
-        double sum = 0.0, end = 0.0;
-        for (size_t i = from; i < to; ++i) {
-            sum += Key(notes_[order_[i]]);
-            end = std::max(end, static_cast<double>(notes_[order_[i]].end));
-        }
+        double sum = 0.0;
+        for (size_t i = from; i < to; ++i) sum += Key(notes_[order_[i]]);
         const double middle = sum / static_cast<double>(to - from);
         at.position[h] = static_cast<float>(0.4 * at.position[h] + 0.6 * middle);
         at.struck[h] = static_cast<float>(time);
-        at.heldUntil[h] = static_cast<float>(end);
-        at.low[h] = static_cast<uint8_t>(Key(notes_[order_[from]]));
-        at.high[h] = static_cast<uint8_t>(Key(notes_[order_[to - 1]]));
+        const NoteRecord& lowest = notes_[order_[from]];
+        const NoteRecord& highest = notes_[order_[to - 1]];
+        at.low[h] = static_cast<uint8_t>(Key(lowest));
+        at.high[h] = static_cast<uint8_t>(Key(highest));
+        // The hand's held keys: the strike's outer notes, unless it still holds keys beyond them.
+        // Only the outermost held keys are kept, which is all a reach needs.
+        const float until = static_cast<float>(time + kHeldSeconds);
+        if (at.lowUntil[h] <= until || at.low[h] <= at.held[h][0]) {
+            at.held[h][0] = at.low[h];
+            at.lowUntil[h] = lowest.end;
+        }
+        if (at.highUntil[h] <= until || at.high[h] >= at.held[h][1]) {
+            at.held[h][1] = at.high[h];
+            at.highUntil[h] = highest.end;
+        }
         return at;
     }
 

@@ -349,7 +349,7 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
             if (!c.piece.marked[i]) continue;
             ++marked;
             EXPECT_EQ(hands[i], c.piece.hands[i])
-                << "key " << c.piece.notes[i].key << " at " << c.piece.notes[i].start;
+                << "key " << int{c.piece.notes[i].key} << " at " << c.piece.notes[i].start;
         }
         EXPECT_GT(marked, 0u);
         EXPECT_GE(right * 20, hands.size() * 19) << right << " of " << hands.size();
