@@ -16,8 +16,8 @@ constexpr float kSpacesAbove = 7.0f, kSpacesBelow = 6.0f, kStaffSpaces = 4.0f, k
 constexpr float kLargestSpace = 9.0f;   // past this the music is big enough: the band is centred
 constexpr float kSmallestSpace = 3.0f;  // under this a head is a smudge; the band is cut instead
 constexpr int kSteadyFramesBeforeEngraving = 8;
-// The most of the falling notes' height that staves of several parts may cover.
-constexpr float kMostStaffShare = 0.6f;
+// The most of the falling notes' height that staves of several parts may cover: they keep the rest.
+constexpr float kMostStaffShare = 0.5f;
 
 float BandSpaces(size_t staves) {
     const auto n = static_cast<float>(std::max<size_t>(staves, 1));

@@ -175,7 +175,7 @@ TEST(ScoreStrip, MoreStavesTakeMoreRoomWithinALimit) {
         for (size_t staves = 3; staves <= 12; ++staves) {
             const float h = ScoreStripHeight(notes, staves);
             EXPECT_GE(h, last);
-            EXPECT_LE(h, notes * 0.75f) << "the falling notes keep most of their room";
+            EXPECT_LE(h, std::round(notes / 2)) << "the falling notes keep at least half their room";
             last = h;
         }
         EXPECT_GT(ScoreStripHeight(notes, 3), ScoreStripHeight(notes, 2));
