@@ -132,7 +132,7 @@ int RunVideo(int argc, char** argv) {
     }
 
     if (!request.song.scoreParts.empty() && !score)
-        return UsageError("--part chooses the part --score shows");
+        return UsageError("--part chooses the parts --score shows");
     if (score) {
         // The file is read for its tempo map and signatures, which the render does not keep, before
         // the render, so that a part the song does not have is refused at once.
