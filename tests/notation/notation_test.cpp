@@ -403,6 +403,28 @@ TEST(Notation, AVoicesSongShowsThePartsChosen) {
     }
 }
 
+// A note tied over the end of a line of music goes on, level, at the start of the next: its tie
+// does not cut across from one line's height to the other's.
+TEST(Notation, TiesCarriedToTheNextLineStayLevel) {
+    std::vector<ScoreNote> notes;
+    for (int bar = 0; bar < 24; ++bar) notes.push_back(N(bar % 2 ? 64 : 67, bar * 1920 + 960, 1920));
+    const ScoreLayout layout = LayOutScore(Song(notes));
+    EngraveOptions narrow;
+    narrow.pageWidth = 300;
+    const Engraving e = EngraveScore(layout, "", narrow);
+    std::set<float> lines;
+    for (const MeasurePlace& p : e.places) lines.insert(p.top);
+    ASSERT_GE(lines.size(), 3u) << "the bars fill several lines";
+    size_t ties = 0;
+    for (const EngravedPage& page : e.pages) {
+        for (const TieMark& t : page.ties) {
+            EXPECT_NEAR(t.y1, t.y2, 0.01f) << "a tie from " << t.x1 << " to " << t.x2;
+            ++ties;
+        }
+    }
+    EXPECT_GE(ties, 24u);
+}
+
 // Several voices are written as a part each: a score-part and a part per staff, each one staff
 // with its own clef, its voices counted from 1, its instrument's program; the engraving names the
 // parts before their staves. Two hands are one part on two staves, unnamed.
