@@ -383,12 +383,17 @@ void ScoreStrip::DrawNames(const System& s, float dx, float dy) const {
     name.align = platform::TextAlign::Leading;
     name.centreVertically = true;
     name.ellipsis = true;  // a name wider than its column is cut rather than run into the staff
+    // The names' column ends where the staff lines begin.
+    float right = s.barX.front();
+    for (const LineMark& l : s.lines) {
+        if (l.y1 == l.y2) right = std::min(right, l.x1);
+    }
+    right -= 0.4f * space_;
     for (size_t i = 0; i < staffNames_.size(); ++i) {
         const float middle =
             s.staffTop + dy + (static_cast<float>(i) * (kStaffSpaces + kStaffGapSpaces) + 2) * space_;
         Target()->DrawText(staffNames_[i], name,
-                           {dx + 1.5f * space_, middle - name.size, dx + s.barX.front(), middle + name.size},
-                           kInk);
+                           {dx + 1.5f * space_, middle - name.size, dx + right, middle + name.size}, kInk);
     }
 }
 
