@@ -225,9 +225,9 @@ void PlayerController::Update() {
         const std::vector<uint8_t>* bytes = shared.midiBytes.get();
         scoreStrip->SetSong(shownSong, transport.Tempo(), bytes != nullptr ? bytes->data() : nullptr,
                             bytes != nullptr ? bytes->size() : 0);
-        // A song of many voices shows the part the learner practises, as play-along would take it.
+        // A song of many voices shows the parts the learner practises, as play-along would take them.
         if (shownSong != nullptr)
-            scoreStrip->SetPart(shared.practice.ScorePart(shownSong->PartsInUse(), shared.playAlong.On()));
+            scoreStrip->SetParts(shared.practice.ScoreParts(shownSong->PartsInUse(), shared.playAlong.On()));
     }
     if ((shared.refreshBits & RefreshNotesView) != 0) {
         shared.refreshBits = static_cast<uint16_t>(shared.refreshBits & ~RefreshNotesView);
@@ -257,7 +257,8 @@ void PlayerController::Draw() {
     // The score strip, when shown, stands over the top of the falling notes, which come out from
     // under it; what is written over the notes moves below it.
     const bool scoreShown = scoreStrip != nullptr && scoreStrip->shown && view.songLoaded;
-    viewOptions.coveredTop = scoreShown ? ScoreStripHeight(n.bottom - n.top) : 0.0f;
+    viewOptions.coveredTop =
+        scoreShown ? ScoreStripHeight(n.bottom - n.top, scoreStrip->StavesAsked()) : 0.0f;
     if (scoreShown) {
         scoreStrip->SetRect(n.left, n.top, n.right, n.top + viewOptions.coveredTop);
     } else if (scoreStrip != nullptr) {

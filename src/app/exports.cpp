@@ -214,7 +214,7 @@ bool Exports::StartVideo() {
     if (videoScore_ && transport_.Tempo() != nullptr && s.midiBytes != nullptr) {
         request.song.scoreTempo = std::make_shared<const TempoMap>(*transport_.Tempo());
         request.song.scoreMidi = s.midiBytes;
-        request.song.scorePart = s.practice.ScorePart(s.song->PartsInUse(), s.playAlong.On());
+        request.song.scoreParts = s.practice.ScoreParts(s.song->PartsInUse(), s.playAlong.On());
     }
     auto job = std::make_unique<ExportJob>();
     if (!job->Start(std::move(request))) {

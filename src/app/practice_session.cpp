@@ -56,18 +56,21 @@ std::optional<PlaybackLoop> PracticeSession::MarkLoop(int64_t now, bool looping)
     return loop;
 }
 
-int PracticeSession::ScorePart(int parts, bool playingAlong) const {
+std::vector<int32_t> PracticeSession::ScoreParts(int parts, bool playingAlong) const {
     const int count = std::clamp(parts, 0, kMaxParts);
+    std::vector<int32_t> shown;
     if (playingAlong) {
         const PartMutes played = choice.Mutes(count);
         for (int p = 0; p < count; ++p)
-            if (played.parts.test(static_cast<size_t>(p))) return p;
+            if (played.parts.test(static_cast<size_t>(p))) shown.push_back(p);
+        if (!shown.empty()) return shown;
     }
     for (const PartSound wanted : {PartSound::Muted, PartSound::Solo}) {
         for (int p = 0; p < count; ++p)
-            if (choice.parts[static_cast<size_t>(p)] == wanted) return p;
+            if (choice.parts[static_cast<size_t>(p)] == wanted) shown.push_back(p);
+        if (!shown.empty()) return shown;
     }
-    return -1;
+    return shown;
 }
 
 SongMemory PracticeSession::Memory(const PlaybackLoop& loop, double rate) const {

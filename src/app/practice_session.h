@@ -69,10 +69,11 @@ struct PracticeSession {
     // there is no loop to change yet; two marks too close together start again from the later.
     [[nodiscard]] std::optional<PlaybackLoop> MarkLoop(int64_t now, bool looping);
 
-    // The part a song of `parts` parts read by voices shows in the score: while playing along, the
-    // first the player plays; else the first muted (the part left for the player), then the first
-    // soloed (the part listened to); -1 when none is chosen, for the song's first piano part.
-    [[nodiscard]] int ScorePart(int parts, bool playingAlong) const;
+    // The parts a song of `parts` parts read by voices shows in the score, a staff each: while
+    // playing along, those the player plays; else those muted (the parts left for the player), or
+    // failing those the soloed (the parts listened to); none when none is chosen, for the song's
+    // first piano part.
+    [[nodiscard]] std::vector<int32_t> ScoreParts(int parts, bool playingAlong) const;
 
     // What is kept of the song between runs, with `loop` (in frames at `rate`) as its passage.
     [[nodiscard]] SongMemory Memory(const PlaybackLoop& loop, double rate) const;

@@ -107,6 +107,34 @@ bool ParsePartNumber(const char* text, int32_t& part) {
     return true;
 }
 
+bool ParsePartList(const char* text, std::vector<int32_t>& parts) {
+    std::vector<int32_t> read;
+    const std::string list = text;
+    size_t from = 0;
+    while (true) {
+        const size_t comma = list.find(',', from);
+        const std::string item =
+            list.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        int32_t part = -1;
+        // strtol would take leading blanks and a sign; a part is digits only.
+        if (item.empty() || item.find_first_not_of("0123456789") != std::string::npos ||
+            !ParsePartNumber(item.c_str(), part))
+            return false;
+        read.push_back(part);
+        if (comma == std::string::npos) break;
+        from = comma + 1;
+    }
+    parts.insert(parts.end(), read.begin(), read.end());
+    return true;
+}
+
+std::string NoSuchPart(const SongData& song, const std::vector<int32_t>& parts, const std::string& path) {
+    for (const int32_t part : parts) {
+        if (std::string problem = NoSuchPart(song, part, path); !problem.empty()) return problem;
+    }
+    return {};
+}
+
 std::string NoSuchPart(const SongData& song, int32_t part, const std::string& path) {
     const int parts = song.PartsInUse();
     if (part < parts) return {};

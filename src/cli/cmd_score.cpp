@@ -58,9 +58,11 @@ int RunScore(int argc, char** argv) {
             if (++i == argc) return UsageError(std::string(argv[i - 1]) + " needs a file name");
             output = argv[i];
         } else if (std::strcmp(argv[i], "--part") == 0) {
+            // A staff for each part named: "--part 2,5" or "--part 2 --part 5".
             if (++i == argc) return UsageError("--part needs a part number");
-            if (!ParsePartNumber(argv[i], choice.part))
-                return UsageError(std::string("--part takes a part from 1, not ") + argv[i]);
+            if (!ParsePartList(argv[i], choice.parts))
+                return UsageError(std::string("--part takes parts from 1, split by commas (2,5), not ") +
+                                  argv[i]);
         } else if (std::strcmp(argv[i], "--bars") == 0) {
             if (++i == argc) return UsageError("--bars needs FIRST-LAST");
             int first = 0, last = 0;
@@ -103,8 +105,8 @@ int RunScore(int argc, char** argv) {
     if (!ReadMidiFile(*song, path, &bytes, &tempo))
         return Fail(std::string(path) + ": " + MidiLoadFailureText(*song));
     if (!SongHasNotes(*song)) return Fail(std::string(path) + " has no notes");
-    // A part the song does not have is refused rather than quietly swapped for another.
-    if (const std::string problem = NoSuchPart(*song, choice.part, path); !problem.empty())
+    // A part the song does not have is refused rather than quietly swapped for another or left out.
+    if (const std::string problem = NoSuchPart(*song, choice.parts, path); !problem.empty())
         return UsageError(problem);
     // The hands as the player mended them in the window: each note on its hand's staff.
     (void)ApplyHandEdits(*song, ReadHandEditsOf(*song, bytes.data(), bytes.size()));

@@ -75,8 +75,10 @@ int RunVideo(int argc, char** argv) {
         } else if (arg == "--score") {
             score = true;
         } else if (arg == "--part") {
-            if (!ParsePartNumber(argv[++i], request.song.scorePart))
-                return UsageError("--part takes a part from 1, not " + std::string(argv[i]));
+            // A staff for each part named: "--part 2,5" or "--part 2 --part 5".
+            if (!ParsePartList(argv[++i], request.song.scoreParts))
+                return UsageError("--part takes parts from 1, split by commas (2,5), not " +
+                                  std::string(argv[i]));
         } else if (arg == "--fit" || arg == "--no-fit") {
             request.look.fit = arg == "--fit" ? VideoFit::On : VideoFit::Off;
         } else if (arg == "--title") {
@@ -129,7 +131,8 @@ int RunVideo(int argc, char** argv) {
             return Fail("cannot write " + rawCopy + ": it is the video's own file");
     }
 
-    if (request.song.scorePart >= 0 && !score) return UsageError("--part chooses the part --score shows");
+    if (!request.song.scoreParts.empty() && !score)
+        return UsageError("--part chooses the parts --score shows");
     if (score) {
         // The file is read for its tempo map and signatures, which the render does not keep, before
         // the render, so that a part the song does not have is refused at once.
@@ -138,7 +141,7 @@ int RunVideo(int argc, char** argv) {
         SongData song;
         if (!ReadMidiFile(song, midi, bytes.get(), tempo.get()))
             return Fail(midi + ": " + MidiLoadFailureText(song));
-        if (const std::string problem = NoSuchPart(song, request.song.scorePart, midi); !problem.empty())
+        if (const std::string problem = NoSuchPart(song, request.song.scoreParts, midi); !problem.empty())
             return UsageError(problem);
         request.song.scoreTempo = std::move(tempo);
         request.song.scoreMidi = std::move(bytes);

@@ -108,9 +108,16 @@ int Fail(const std::string& text);
 // Reads `--part N`'s number, counted from 1, into `part` counted from 0; false unless it is a
 // whole number from 1 to the most parts a song keeps.
 [[nodiscard]] bool ParsePartNumber(const char* text, int32_t& part);
+// Adds the parts of `--part LIST` (numbers from 1 split by commas: "2,5") to `parts`, counted from
+// 0; the option may be given again to add more. False, adding none, unless every item is a part
+// number as ParsePartNumber takes it.
+[[nodiscard]] bool ParsePartList(const char* text, std::vector<int32_t>& parts);
 // Why `song` (read from `path`) has no part `part` (counted from 0), naming the parts it has; empty
 // when it has that part or none was asked for (-1).
 [[nodiscard]] std::string NoSuchPart(const SongData& song, int32_t part, const std::string& path);
+// The same for each of `parts`: why the first the song lacks is refused; empty when it has them all.
+[[nodiscard]] std::string NoSuchPart(const SongData& song, const std::vector<int32_t>& parts,
+                                     const std::string& path);
 
 // The file name without its folder.
 std::string BaseName(const std::string& path);

@@ -124,7 +124,7 @@ constexpr Help kHelp[] = {
      "                         [--quality standard|high|maximum] [--view full|window]\n"
      "                         [--title TEXT | --no-title] [--fit | --no-fit]\n"
      "                         [--theme dark|light|contrast] [--background PICTURE.png|.jpg]\n"
-     "                         [--from TIME] [--to TIME] [--lyrics] [--score [--part N]]\n"
+     "                         [--from TIME] [--to TIME] [--lyrics] [--score [--part N[,N...]]]\n"
      "                         [--dump-raw FRAMES.yuv]\n"
      "\n"
      "Renders the song as render does and writes its falling notes, drawn by the player's own view\n"
@@ -151,8 +151,10 @@ constexpr Help kHelp[] = {
      "              a PNG or JPEG picture behind the falling notes\n"
      "  --lyrics    the song's words above the keyboard, the sung syllable lit\n"
      "  --score     the song's sheet music over the falling notes, as the window's S shows it\n"
-     "  --part N    the part the score shows, counted from 1 as score --part counts; by default a\n"
-     "              song of voices shows its first piano part\n"
+     "  --part N[,N...]\n"
+     "              the parts the score shows, a staff each, counted from 1 as score --part\n"
+     "              counts; may be given again; by default a song of voices shows its first\n"
+     "              piano part\n"
      "  --dump-raw FRAMES.yuv\n"
      "              also write every frame as raw yuv420p, for measuring the encoder alone\n",
      true},
@@ -198,14 +200,17 @@ constexpr Help kHelp[] = {
      "accuracy and timing, as the player kept them.\n",
      "  --json      print them as one JSON object\n", false},
     {"score",
-     "usage: dorvik-midi score FILE.mid -o OUT.{musicxml,svg,pdf,png} [--part N] [--bars FIRST-LAST]\n"
+     "usage: dorvik-midi score FILE.mid -o OUT.{musicxml,svg,pdf,png} [--part N[,N...]]\n"
+     "                         [--bars FIRST-LAST]\n"
      "\n"
      "Writes the song as sheet music: MusicXML for notation programs, or engraved as PDF pages, one\n"
      "SVG page or a PNG picture of the first page. Two hands make a grand staff (whatever --part\n"
-     "says); a voices song's first piano part, or the part --part names, has a staff of its own.\n",
+     "says); a voices song's first piano part, or each part --part names, has a staff of its own,\n"
+     "named, in the song's order of parts (a part of its own in MusicXML).\n",
      "  -o, --output OUT\n"
      "              the file to write; its extension chooses the kind\n"
-     "  --part N    the part to write, numbered as `info` lists it\n"
+     "  --part N[,N...]\n"
+     "              the parts to write, numbered as `info` lists them (2,5 or --part 2 --part 5)\n"
      "  --bars FIRST-LAST\n"
      "              engrave only those bars, counted from 1 (MusicXML is always the whole song)\n",
      false},

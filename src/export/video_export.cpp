@@ -23,7 +23,7 @@ PreparedScene MakeVideoScene(const VideoSong& song, const VideoExportRequest& re
     auto scene = std::make_unique<VideoScene>();
     if (Failure drawn = scene->Create(
             {kept.song.get(), kept.overviewRead ? &kept.overview : nullptr, kept.midiName, kept.soundFontName,
-             kept.lyrics.get(), kept.scoreTempo.get(), kept.scoreMidi.get(), kept.scorePart},
+             kept.lyrics.get(), kept.scoreTempo.get(), kept.scoreMidi.get(), kept.scoreParts},
             request.settings.width, request.settings.height, request.view, request.look);
         !drawn.Ok()) {
         failure = {FailureKind::EncoderSetup, "Couldn't draw the video's frames: " + drawn.text};

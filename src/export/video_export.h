@@ -35,7 +35,7 @@ struct VideoSong {
     // time and key signatures). Null tempo: no score.
     std::shared_ptr<const TempoMap> scoreTempo;
     std::shared_ptr<const std::vector<uint8_t>> scoreMidi;
-    int32_t scorePart = -1;  // the part a voices song's score shows; -1: its first piano part
+    std::vector<int32_t> scoreParts{};  // the parts a voices song's score shows; none: its first piano part
 };
 
 struct VideoExportRequest {

@@ -163,7 +163,7 @@ Failure VideoScene::Create(const SceneSong& song, int width, int height, VideoVi
         const std::vector<uint8_t>* midi = song_.scoreMidi;
         strip_->SetSong(song_.song, song_.scoreTempo, midi != nullptr ? midi->data() : nullptr,
                         midi != nullptr ? midi->size() : 0);
-        strip_->SetPart(song_.scorePart);
+        strip_->SetParts(song_.scoreParts);
     }
     if (view == VideoView::Window) {
         timeBar_ = std::make_unique<TimeBar>();
@@ -209,7 +209,8 @@ void VideoScene::Render(double songTime, double cardSeconds) {
     }
     if (strip_ != nullptr) {
         // Over the top of the falling notes, as the window shows it.
-        strip_->SetRect(n.left, n.top, n.right, n.top + ScoreStripHeight(n.bottom - n.top));
+        strip_->SetRect(n.left, n.top, n.right,
+                        n.top + ScoreStripHeight(n.bottom - n.top, strip_->StavesAsked()));
         strip_->Draw(shown);
     }
     if (view_ == VideoView::Window) {

@@ -62,7 +62,7 @@ struct SceneSong {
     // file's bytes; a null tempo shows none.
     const TempoMap* scoreTempo = nullptr;
     const std::vector<uint8_t>* scoreMidi = nullptr;
-    int32_t scorePart = -1;  // the part a voices song's score shows; -1: its first piano part
+    std::vector<int32_t> scoreParts{};  // the parts a voices song's score shows; none: its first piano part
 };
 
 class VideoScene {

@@ -244,21 +244,29 @@ ScoreLayout LayOutScore(const ScoreSong& song, const LayoutChoice& choice) {
         out.staves = {{up, "Right hand"}, {low, "Left hand"}};
         staffNotes = {std::move(upper), std::move(lower)};
     } else {
-        int32_t part = choice.part;
-        if (part < 0 || part >= song.partCount) {
-            part = 0;
+        std::vector<int32_t> parts;
+        for (int32_t p : choice.parts) {
+            if (p >= 0 && p < song.partCount) parts.push_back(p);
+        }
+        std::sort(parts.begin(), parts.end());
+        parts.erase(std::unique(parts.begin(), parts.end()), parts.end());
+        if (parts.empty()) {
+            int32_t part = 0;
             for (int32_t p = 0; p < song.partCount; ++p) {
                 if (PianoProgram(song.partPrograms[static_cast<size_t>(p)])) {
                     part = p;
                     break;
                 }
             }
+            parts.push_back(part);
         }
-        const std::string name = part < static_cast<int32_t>(song.partNames.size())
-                                     ? song.partNames[static_cast<size_t>(part)]
-                                     : "";
-        out.staves = {{part, name.empty() ? "Part " + std::to_string(part + 1) : name}};
-        staffNotes = {notesOf(part)};
+        for (int32_t part : parts) {
+            const auto at = static_cast<size_t>(part);
+            const std::string name = at < song.partNames.size() ? song.partNames[at] : "";
+            const int32_t program = at < song.partPrograms.size() ? song.partPrograms[at] : -1;
+            out.staves.push_back({part, name.empty() ? "Part " + std::to_string(part + 1) : name, program});
+            staffNotes.push_back(notesOf(part));
+        }
     }
 
     double endUnits = 0;

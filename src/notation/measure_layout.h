@@ -83,6 +83,7 @@ struct ScoreMeasure {
 struct ScoreStaff {
     int32_t part;  // the song's part shown on it
     std::string name;
+    int32_t program = -1;  // the part's instrument (General MIDI, from 0); -1 when none was set
 };
 
 struct ScoreLayout {
@@ -94,10 +95,12 @@ struct ScoreLayout {
     std::vector<ScoreMeasure> measures;
 };
 
-// Which part a voices song shows: -1 picks the first piano part, else the first part. A song
-// read as hands always shows both hands on a grand staff.
+// Which parts a voices song shows, a staff for each, in the song's order of parts whatever the
+// order asked for; parts the song does not have, and repeats, are left out. None (or none the
+// song has) picks the first piano part, else the first part. A song read as hands always shows
+// both hands on a grand staff.
 struct LayoutChoice {
-    int32_t part = -1;
+    std::vector<int32_t> parts;
 };
 
 [[nodiscard]] ScoreLayout LayOutScore(const ScoreSong& song, const LayoutChoice& choice = {});

@@ -1,5 +1,6 @@
 #include "notation/musicxml_writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -102,26 +103,10 @@ void Note(std::string& x, const ScoreEvent& e, size_t staff, int voice, bool inn
     }
 }
 
-}  // namespace
-
-std::string MusicXmlOf(const ScoreLayout& layout, const std::string& title) {
-    std::string x;
-    x.reserve(layout.measures.size() * 2048);
-    x += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
-         "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 3.1 Partwise//EN\" "
-         "\"http://www.musicxml.org/dtds/partwise.dtd\">\n"
-         "<score-partwise version=\"3.1\">\n";
-    x += "<work><work-title>" + Escaped(title) + "</work-title></work>\n";
-    x += "<identification><encoding><software>dorvik-midi</software></encoding></identification>\n";
-    const std::string partName = layout.grandStaff       ? "Piano"
-                                 : layout.staves.empty() ? ""
-                                                         : layout.staves[0].name;
-    // The instrument is named too: a reader without one guesses, and says so.
-    x += "<part-list><score-part id=\"P1\"><part-name>" + Escaped(partName) +
-         "</part-name><score-instrument id=\"P1-I1\"><instrument-name>" + Escaped(partName) +
-         "</instrument-name></score-instrument><midi-instrument id=\"P1-I1\"><midi-channel>1</midi-channel>"
-         "<midi-program>1</midi-program></midi-instrument></score-part></part-list>\n";
-    x += "<part id=\"P1\">\n";
+// One part of the score: the layout's staves [first, last), numbered from 1 within it.
+void WritePart(std::string& x, const ScoreLayout& layout, size_t first, size_t last, const std::string& id) {
+    x += "<part id=\"" + id + "\">\n";
+    const size_t staves = last - first;
     for (size_t m = 0; m < layout.measures.size(); ++m) {
         const ScoreMeasure& sm = layout.measures[m];
         x += "<measure number=\"" + std::to_string(sm.number) + "\"";
@@ -138,12 +123,13 @@ std::string MusicXmlOf(const ScoreLayout& layout, const std::string& title) {
             attributes += "<time><beats>" + std::to_string(sm.numerator) + "</beats><beat-type>" +
                           std::to_string(sm.denominator) + "</beat-type></time>";
         }
-        if (m == 0) attributes += "<staves>" + std::to_string(sm.staves.size()) + "</staves>";
-        for (size_t s = 0; s < sm.staves.size(); ++s) {
-            if (m == 0 || sm.staves[s].clefChanged) WriteClef(attributes, s, sm.staves[s].clef);
+        if (m == 0) attributes += "<staves>" + std::to_string(staves) + "</staves>";
+        for (size_t s = first; s < last && s < sm.staves.size(); ++s) {
+            if (m == 0 || sm.staves[s].clefChanged) WriteClef(attributes, s - first, sm.staves[s].clef);
         }
         if (!attributes.empty()) x += "<attributes>" + attributes + "</attributes>\n";
-        if (m == 0 && layout.quarterSeconds > 0) {
+        // The tempo is the score's, not a part's: written once, in the top part.
+        if (m == 0 && first == 0 && layout.quarterSeconds > 0) {
             const long bpm = std::lround(60.0 / layout.quarterSeconds);
             x += "<direction "
                  "placement=\"above\"><direction-type><metronome><beat-unit>quarter</beat-unit><per-minute>" +
@@ -151,17 +137,66 @@ std::string MusicXmlOf(const ScoreLayout& layout, const std::string& title) {
                  "</per-minute></metronome></direction-type><staff>1</staff><sound tempo=\"" +
                  std::to_string(bpm) + "\"/></direction>\n";
         }
-        bool first = true;
-        for (size_t s = 0; s < sm.staves.size(); ++s) {
+        bool firstVoice = true;
+        for (size_t s = first; s < last && s < sm.staves.size(); ++s) {
             for (const ScoreVoice& v : sm.staves[s].voices) {
-                if (!first) x += "<backup><duration>" + std::to_string(sm.length) + "</duration></backup>\n";
-                first = false;
+                if (!firstVoice)
+                    x += "<backup><duration>" + std::to_string(sm.length) + "</duration></backup>\n";
+                firstVoice = false;
                 for (const ScoreEvent& e : v.events)
-                    Note(x, e, s, static_cast<int>(s) * 4 + v.number, v.number > 1);
+                    Note(x, e, s - first, static_cast<int>(s - first) * 4 + v.number, v.number > 1);
             }
         }
         x += "</measure>\n";
     }
-    x += "</part>\n</score-partwise>\n";
+    x += "</part>\n";
+}
+
+// The part's entry in the part list. The instrument is named too: a reader without one guesses,
+// and says so.
+void WriteScorePart(std::string& x, const std::string& id, const std::string& name, int32_t program,
+                    int channel) {
+    x += "<score-part id=\"" + id + "\"><part-name>" + Escaped(name) + "</part-name><score-instrument id=\"" +
+         id + "-I1\"><instrument-name>" + Escaped(name) +
+         "</instrument-name></score-instrument><midi-instrument id=\"" + id + "-I1\"><midi-channel>" +
+         std::to_string(channel) + "</midi-channel><midi-program>" +
+         std::to_string(program >= 0 && program < 128 ? program + 1 : 1) +
+         "</midi-program></midi-instrument></score-part>\n";
+}
+
+}  // namespace
+
+std::string MusicXmlOf(const ScoreLayout& layout, const std::string& title) {
+    std::string x;
+    x.reserve(layout.measures.size() * 2048 * std::max<size_t>(layout.staves.size(), 1));
+    x += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
+         "<!DOCTYPE score-partwise PUBLIC \"-//Recordare//DTD MusicXML 3.1 Partwise//EN\" "
+         "\"http://www.musicxml.org/dtds/partwise.dtd\">\n"
+         "<score-partwise version=\"3.1\">\n";
+    x += "<work><work-title>" + Escaped(title) + "</work-title></work>\n";
+    x += "<identification><encoding><software>dorvik-midi</software></encoding></identification>\n";
+    x += "<part-list>\n";
+    if (layout.grandStaff || layout.staves.size() <= 1) {
+        // Both hands are one instrument on two staves; a single voice is one part on one staff.
+        const std::string name = layout.grandStaff       ? "Piano"
+                                 : layout.staves.empty() ? ""
+                                                         : layout.staves[0].name;
+        const int32_t program = layout.grandStaff || layout.staves.empty() ? -1 : layout.staves[0].program;
+        WriteScorePart(x, "P1", name, program, 1);
+        x += "</part-list>\n";
+        WritePart(x, layout, 0, layout.staves.size(), "P1");
+    } else {
+        // Several voices are as many instruments: a part for each, each on a channel of its own
+        // (the tenth, which General MIDI keeps for drums, left out).
+        for (size_t s = 0; s < layout.staves.size(); ++s) {
+            const int channel = static_cast<int>(s % 15) + 1;
+            WriteScorePart(x, "P" + std::to_string(s + 1), layout.staves[s].name, layout.staves[s].program,
+                           channel >= 10 ? channel + 1 : channel);
+        }
+        x += "</part-list>\n";
+        for (size_t s = 0; s < layout.staves.size(); ++s)
+            WritePart(x, layout, s, s + 1, "P" + std::to_string(s + 1));
+    }
+    x += "</score-partwise>\n";
     return x;
 }

@@ -66,6 +66,8 @@ constexpr float kHeadWidth[] = {1.96f, 1.38f, 1.30f};
 constexpr float kSharpWidth = 1.1f, kFlatWidth = 0.8f, kNaturalWidth = 0.7f;
 constexpr float kStemLength = 3.5f;
 constexpr float kStaffGap = 8.0f;  // between the two staves of a grand staff
+constexpr float kNameSize = 1.6f;  // a part's name, in staff spaces
+constexpr size_t kNameBytes = 24;  // a longer name is cut: it would crowd out the music
 constexpr int kSharpPlaces[] = {10, 7, 11, 8, 5, 9, 6};
 constexpr int kFlatPlaces[] = {6, 9, 5, 8, 4, 7, 3};
 
@@ -174,7 +176,7 @@ struct Stem {
 };
 
 struct PendingTie {
-    float x, y;
+    float x, y;  // y < 0: carried over from the system before, ending level with its head
     bool up;
 };
 
@@ -263,7 +265,7 @@ void DrawVoice(Page& p, const ScoreVoice& voice, const StaffMeasure& staff, cons
             if (sh.tieStop) {
                 auto it = ties.find(tieKey);
                 const PendingTie from = it != ties.end() ? it->second : PendingTie{x - 2.5f * sp, y, !up};
-                p.page->ties.push_back({from.x, from.y, hx[h] - 0.2f * sp, y, from.up});
+                p.page->ties.push_back({from.x, from.y < 0 ? y : from.y, hx[h] - 0.2f * sp, y, from.up});
                 if (it != ties.end()) ties.erase(it);
             }
             if (sh.tieStart) ties[tieKey] = {hx[h] + w + 0.2f * sp, y, !up};
@@ -383,6 +385,22 @@ void DrawVoice(Page& p, const ScoreVoice& voice, const StaffMeasure& staff, cons
 
 }  // namespace
 
+// The names are cut at a character's start.
+std::vector<std::string> StaffNames(const ScoreLayout& layout) {
+    std::vector<std::string> names;
+    if (layout.grandStaff || layout.staves.size() < 2) return names;
+    for (const ScoreStaff& staff : layout.staves) {
+        std::string name = staff.name;
+        if (name.size() > kNameBytes) {
+            size_t cut = kNameBytes;
+            while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+            name = name.substr(0, cut) + "\u2026";
+        }
+        names.push_back(std::move(name));
+    }
+    return names;
+}
+
 const char* GlyphName(Glyph glyph) {
     return kGlyphNames[static_cast<size_t>(glyph)];
 }
@@ -404,7 +422,18 @@ Engraving EngraveScore(const ScoreLayout& layout, const std::string& title, cons
     const float systemHeight = static_cast<float>(staves) * 4 * sp +
                                static_cast<float>(staves > 0 ? staves - 1 : 0) * kStaffGap * sp;
     const float above = 7 * sp, below = 6 * sp;
-    const float usable = o.pageWidth - 2 * o.margin;
+    // The names of several parts stand in a column before their staves: on the first system, or on
+    // every one when it is seen a system at a time. Their width is guessed from their length, as a
+    // sans-serif letter is about half as wide as it is tall.
+    const std::vector<std::string> names = StaffNames(layout);
+    const float nameSize = o.nameSize > 0 ? o.nameSize : kNameSize * sp;
+    float nameColumn = 0;
+    for (const std::string& name : names) {
+        size_t letters = 0;
+        for (char c : name) letters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        nameColumn = std::max(nameColumn, static_cast<float>(letters) * 0.55f * nameSize + sp);
+    }
+    nameColumn = std::min(nameColumn, (o.pageWidth - 2 * o.margin) / 4);
 
     std::vector<MeasureSpacing> spacing;
     for (int32_t m = firstMeasure; m < lastMeasure; ++m)
@@ -420,6 +449,9 @@ Engraving EngraveScore(const ScoreLayout& layout, const std::string& title, cons
     int32_t m = firstMeasure;
     while (m < lastMeasure) {
         const ScoreMeasure& head = layout.measures[static_cast<size_t>(m)];
+        const bool named = !names.empty() && (o.namesOnEverySystem || m == firstMeasure);
+        const float indent = named ? nameColumn : 0.0f;
+        const float usable = o.pageWidth - 2 * o.margin - indent;
         // The system's own start: clef, key, and the time where the system begins with one.
         const float headerWidth = (0.6f + 3.4f + KeyWidth(head.fifths) + (head.showTime ? 2.6f : 0.0f)) * sp;
         float natural = 0;
@@ -442,11 +474,17 @@ Engraving EngraveScore(const ScoreLayout& layout, const std::string& title, cons
         }
         Page p{&out.pages.back(), sp};
         const float systemTop = y + above;
-        const float left = o.margin;
+        const float left = o.margin + indent;
         std::vector<float> tops(staves);
         for (size_t s = 0; s < staves; ++s)
             tops[s] = systemTop + static_cast<float>(s) * (4 + kStaffGap) * sp;
         const float systemBottom = tops.empty() ? systemTop : tops.back() + 4 * sp;
+        for (size_t s = 0; named && s < staves && s < names.size(); ++s) {
+            p.page->texts.push_back(
+                {names[s], o.margin, tops[s] + 2 * sp + 0.35f * nameSize, nameSize, false, false});
+        }
+        // A tie carried over from the system before starts again after this one's clef and key.
+        for (auto& [key, tie] : ties) tie.x = left + headerWidth - 0.5f * sp;
         p.page->texts.push_back(
             {std::to_string(head.number), left, systemTop - 2.5f * sp, 1.8f * sp, false, false});
         if (staves > 1) p.Line(left, systemTop, left, systemBottom, 0.3f);
@@ -499,7 +537,7 @@ Engraving EngraveScore(const ScoreLayout& layout, const std::string& title, cons
         // A tie that runs into the next system ends at this one's edge.
         for (auto& [key, tie] : ties) {
             p.page->ties.push_back({tie.x, tie.y, x - 0.3f * sp, tie.y, tie.up});
-            tie.x = left + headerWidth - 0.5f * sp;
+            tie.y = -1;
         }
         y = systemBottom + below;
         m = end;

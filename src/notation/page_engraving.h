@@ -99,10 +99,16 @@ struct EngraveOptions {
     float pageHeight = 842.0f;
     float margin = 42.0f;
     float staffSpace = 5.0f;
-    bool onePage = false;      // one page as tall as the music needs (SVG, the score strip)
-    int32_t firstMeasure = 0;  // the measures engraved: [first, last)
-    int32_t lastMeasure = -1;  // -1: to the end
+    bool onePage = false;             // one page as tall as the music needs (SVG, the score strip)
+    bool namesOnEverySystem = false;  // several parts' names before every system, not the first only
+    float nameSize = 0;               // the names' text size in points; 0: 1.6 staff spaces
+    int32_t firstMeasure = 0;         // the measures engraved: [first, last)
+    int32_t lastMeasure = -1;         // -1: to the end
 };
+
+// The names written before the staves of several parts (cut when long); none for two hands or a
+// single staff.
+[[nodiscard]] std::vector<std::string> StaffNames(const ScoreLayout& layout);
 
 [[nodiscard]] Engraving EngraveScore(const ScoreLayout& layout, const std::string& title,
                                      const EngraveOptions& options = {});

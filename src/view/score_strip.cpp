@@ -16,6 +16,13 @@ constexpr float kSpacesAbove = 7.0f, kSpacesBelow = 6.0f, kStaffSpaces = 4.0f, k
 constexpr float kLargestSpace = 9.0f;   // past this the music is big enough: the band is centred
 constexpr float kSmallestSpace = 3.0f;  // under this a head is a smudge; the band is cut instead
 constexpr int kSteadyFramesBeforeEngraving = 8;
+// The most of the falling notes' height that staves of several parts may cover: they keep the rest.
+constexpr float kMostStaffShare = 0.5f;
+
+float BandSpaces(size_t staves) {
+    const auto n = static_cast<float>(std::max<size_t>(staves, 1));
+    return kSpacesAbove + kSpacesBelow + n * kStaffSpaces + (n - 1) * kStaffGapSpaces;
+}
 
 constexpr ColourF kPaper{0.957f, 0.945f, 0.918f, 1.0f};
 constexpr ColourF kInk{0.08f, 0.08f, 0.10f, 1.0f};
@@ -43,6 +50,11 @@ std::string Utf8(char32_t c) {
     return s;
 }
 
+// A part's name beside its staff: as the music's size, but never too small to read.
+float NameSize(float space) {
+    return std::max(9.0f, 1.6f * space);
+}
+
 uint64_t Mix(uint64_t h, uint64_t v) {
     h ^= v + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
     return h;
@@ -56,8 +68,13 @@ float Snap(float v) {
 
 }  // namespace
 
-float ScoreStripHeight(float notesHeight) {
-    return std::clamp(std::round(notesHeight * 0.36f), 0.0f, 29.0f * kLargestSpace);
+float ScoreStripHeight(float notesHeight, size_t staves) {
+    const float grand = std::clamp(std::round(notesHeight * 0.36f), 0.0f, BandSpaces(2) * kLargestSpace);
+    if (staves <= 2) return grand;
+    // More staves at the grand staff's size, as far as the share allows; smaller past it.
+    const float wanted = grand * BandSpaces(staves) / BandSpaces(2);
+    return std::clamp(std::round(std::min(wanted, notesHeight * kMostStaffShare)), 0.0f,
+                      BandSpaces(staves) * kLargestSpace);
 }
 
 void ScoreStrip::SetSong(const SongData* song, const TempoMap* tempo, const uint8_t* midi, size_t size) {
@@ -84,11 +101,23 @@ void ScoreStrip::SetSong(const SongData* song, const TempoMap* tempo, const uint
     Forget();
 }
 
-void ScoreStrip::SetPart(int32_t part) {
-    if (part == choice_.part) return;
-    choice_.part = part;
+void ScoreStrip::SetParts(const std::vector<int32_t>& parts) {
+    if (parts == choice_.parts) return;
+    choice_.parts = parts;
     // Both hands are shown whatever part is chosen: nothing to lay out again.
     if (song_ != nullptr && song_->reading != ReadingHands) Forget();
+}
+
+size_t ScoreStrip::StavesAsked() const {
+    if (song_ == nullptr) return 1;
+    const int32_t parts = song_->PartsInUse();
+    if (song_->reading == ReadingHands && parts >= 2) return 2;
+    std::vector<int32_t> shown;
+    for (int32_t p : choice_.parts) {
+        if (p >= 0 && p < parts && std::find(shown.begin(), shown.end(), p) == shown.end())
+            shown.push_back(p);
+    }
+    return std::max<size_t>(shown.size(), 1);
 }
 
 void ScoreStrip::Forget() {
@@ -133,17 +162,30 @@ void ScoreStrip::Engrave() {
     systems_.clear();
     shownSystem_ = -1;
     if (layout_.measures.empty() || !(width > 0) || !(height > 0)) return;
-    const auto staves = static_cast<float>(std::max<size_t>(layout_.staves.size(), 1));
-    const float bandSpaces =
-        kSpacesAbove + kSpacesBelow + staves * kStaffSpaces + (staves - 1) * kStaffGapSpaces;
+    // The staves drawn smaller to fit, down to the smallest size that reads; past that the first
+    // staves that fit are engraved and the others left out.
+    size_t staves = std::max<size_t>(layout_.staves.size(), 1);
+    while (staves > 1 && height / BandSpaces(staves) < kSmallestSpace) --staves;
+    ScoreLayout fitted;
+    if (staves < layout_.staves.size()) {
+        fitted = layout_;
+        fitted.staves.resize(staves);
+        for (ScoreMeasure& m : fitted.measures) m.staves.resize(staves);
+    }
+    const ScoreLayout& shown = staves < layout_.staves.size() ? fitted : layout_;
+    const float bandSpaces = BandSpaces(staves);
     space_ = std::clamp(height / bandSpaces, kSmallestSpace, kLargestSpace);
     bandHeight_ = bandSpaces * space_;
+    staffNames_ = StaffNames(shown);
     EngraveOptions options;
     options.onePage = true;
     options.staffSpace = space_;
     options.margin = 1.5f * space_;
     options.pageWidth = width;
-    const Engraving engraving = EngraveScore(layout_, std::string(), options);
+    // A system at a time is seen: each names its parts.
+    options.namesOnEverySystem = true;
+    options.nameSize = NameSize(space_);
+    const Engraving engraving = EngraveScore(shown, std::string(), options);
     if (engraving.pages.empty()) return;
     const EngravedPage& page = engraving.pages.front();
 
@@ -334,6 +376,27 @@ void ScoreStrip::DrawLines(const System& s, float dx, float dy) const {
     }
 }
 
+void ScoreStrip::DrawNames(const System& s, float dx, float dy) const {
+    if (staffNames_.empty() || s.barX.empty()) return;
+    platform::TextFormat name;
+    name.size = NameSize(space_);
+    name.align = platform::TextAlign::Leading;
+    name.centreVertically = true;
+    name.ellipsis = true;  // a name wider than its column is cut rather than run into the staff
+    // The names' column ends where the staff lines begin.
+    float right = s.barX.front();
+    for (const LineMark& l : s.lines) {
+        if (l.y1 == l.y2) right = std::min(right, l.x1);
+    }
+    right -= 0.4f * space_;
+    for (size_t i = 0; i < staffNames_.size(); ++i) {
+        const float middle =
+            s.staffTop + dy + (static_cast<float>(i) * (kStaffSpaces + kStaffGapSpaces) + 2) * space_;
+        Target()->DrawText(staffNames_[i], name,
+                           {dx + 1.5f * space_, middle - name.size, dx + right, middle + name.size}, kInk);
+    }
+}
+
 void ScoreStrip::DrawBar(const System& s, size_t bar, float dx, float dy) const {
     for (size_t g = s.barGlyphs[bar]; g < s.barGlyphs[bar + 1]; ++g) DrawGlyph(s.glyphs[g], dx, dy, kInk);
     // The bar's number over its bar line, as the loop keys count bars.
@@ -405,7 +468,10 @@ void ScoreStrip::Draw(const SongView& view) {
                        static_cast<uint64_t>(std::lround(top * 8)));
     key = Mix(key, static_cast<uint64_t>(std::lround(width * 8)) << 32 |
                        static_cast<uint64_t>(std::lround(height * 8)));
-    if (target->BeginGroup(key)) DrawLines(s, dx, shownDy_);
+    if (target->BeginGroup(key)) {
+        DrawLines(s, dx, shownDy_);
+        DrawNames(s, dx, shownDy_);
+    }
     target->EndGroup();
     for (size_t bar = 0; bar < s.measures.size(); ++bar) {
         if (target->BeginGroup(Mix(key, bar + 1))) DrawBar(s, bar, dx, shownDy_);

@@ -20,9 +20,11 @@
 
 class TempoMap;
 
-// How tall the strip stands over the top of a notes view `notesHeight` tall: a grand staff at a
-// comfortable size, but never so much that the falling notes lose most of their room.
-[[nodiscard]] float ScoreStripHeight(float notesHeight);
+// How tall the strip stands over the top of a notes view `notesHeight` tall for `staves` staves: a
+// grand staff (or one staff) at a comfortable size, more staves taller in proportion, but never so
+// much that the falling notes lose most of their room. Past that share the staves are drawn
+// smaller, and when they would be too small to read, only the first that fit are shown.
+[[nodiscard]] float ScoreStripHeight(float notesHeight, size_t staves = 2);
 
 class ScoreStrip : public Panel {
   public:
@@ -50,10 +52,13 @@ class ScoreStrip : public Panel {
     // only for another song or when the parts' notes have changed, and not before it is drawn.
     // The bytes, like the song, must stay in place until the next SetSong.
     void SetSong(const SongData* song, const TempoMap* tempo, const uint8_t* midi, size_t size);
-    // The part a song read by voices shows on its staff: the one the learner chose, or -1 for its
-    // first piano part. A song read as hands shows both hands whatever is chosen. Laid out again, when
-    // next drawn, only when the choice changes what is shown.
-    void SetPart(int32_t part);
+    // The parts a song read by voices shows, a staff each: those the learner chose, or none for its
+    // first piano part. A song read as hands shows both hands whatever is chosen. Laid out again,
+    // when next drawn, only when the choice changes what is shown.
+    void SetParts(const std::vector<int32_t>& parts);
+    // How many staves the song and the choice ask for (two for the hands), for the strip's height;
+    // known without laying the song out.
+    [[nodiscard]] size_t StavesAsked() const;
 
     // Draws the strip into its rectangle at the view's song time. Lays out and engraves first
     // when that is due.
@@ -82,6 +87,7 @@ class ScoreStrip : public Panel {
     // what keeps its frames cheap to draw.
     [[nodiscard]] static float OnsetX(const System& s, double tick);
     void DrawLines(const System& s, float dx, float dy) const;
+    void DrawNames(const System& s, float dx, float dy) const;
     void DrawBar(const System& s, size_t bar, float dx, float dy) const;
     void DrawGlyph(const GlyphMark& g, float dx, float dy, ColourF colour) const;
 
@@ -103,6 +109,7 @@ class ScoreStrip : public Panel {
     int steadyFrames_ = 0;
     float space_ = 0;
     float bandHeight_ = 0;
+    std::vector<std::string> staffNames_;  // several parts' names, for the staves engraved
     std::vector<System> systems_;
     int shownSystem_ = -1;
     float shownDy_ = 0;  // from the engraving's y to the strip's, for the system drawn last

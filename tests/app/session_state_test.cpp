@@ -75,29 +75,30 @@ TEST(Palette, EntriesConvertChannelByChannel) {
     EXPECT_EQ(kDefaultPalette.colour[PalTimeBar], 0x051020u);
 }
 
-// The score of a voices song shows the part the learner practises: the one played along, else the
-// one left to the player (muted), else the one listened to (soloed); none chosen leaves it to the
-// song (its first piano part).
-TEST(PracticeSession, TheScoreShowsThePartChosen) {
+// The score of a voices song shows the parts the learner practises: those played along, else those
+// left to the player (muted), else those listened to (soloed); none chosen leaves it to the song
+// (its first piano part).
+TEST(PracticeSession, TheScoreShowsThePartsChosen) {
     const struct {
         const char* what;
         std::vector<std::pair<int, PartSound>> parts;
         bool playingAlong;
-        int shown;
+        std::vector<int32_t> shown;
     } cases[] = {
-        {"nothing chosen", {}, false, -1},
-        {"nothing chosen, playing along", {}, true, -1},
-        {"a part muted", {{2, PartSound::Muted}}, false, 2},
-        {"a part soloed", {{3, PartSound::Solo}}, false, 3},
-        {"muted before soloed", {{3, PartSound::Solo}, {4, PartSound::Muted}}, false, 4},
-        // Playing along with a part soloed, the player plays every part not heard: the first.
-        {"soloed, playing along", {{1, PartSound::Solo}}, true, 0},
-        {"past the song's parts", {{6, PartSound::Muted}}, false, -1},
+        {"nothing chosen", {}, false, {}},
+        {"nothing chosen, playing along", {}, true, {}},
+        {"a part muted", {{2, PartSound::Muted}}, false, {2}},
+        {"two parts muted", {{4, PartSound::Muted}, {1, PartSound::Muted}}, false, {1, 4}},
+        {"a part soloed", {{3, PartSound::Solo}}, false, {3}},
+        {"muted before soloed", {{3, PartSound::Solo}, {4, PartSound::Muted}}, false, {4}},
+        // Playing along with a part soloed, the player plays every part not heard.
+        {"soloed, playing along", {{1, PartSound::Solo}}, true, {0, 2, 3, 4}},
+        {"past the song's parts", {{6, PartSound::Muted}}, false, {}},
     };
     for (const auto& k : cases) {
         PracticeSession practice;
         for (const auto& [part, sound] : k.parts) practice.choice.parts[static_cast<size_t>(part)] = sound;
-        EXPECT_EQ(practice.ScorePart(5, k.playingAlong), k.shown) << k.what;
+        EXPECT_EQ(practice.ScoreParts(5, k.playingAlong), k.shown) << k.what;
     }
 }
 

@@ -54,7 +54,10 @@ render from far past any end|render --soundfont $sf2 song.mid -o out.wav --from 
 a video part without sound|video --soundfont $sf2 song.mid -o part.mp4 --size 320x180 --from 0 --to 0.00001|1|song.mid|/proc/self
 a score of a part the song lacks|score song.mid --output part.musicxml --part 3|2|has no such part (it is read as two hands|unknown option
 a video's score of a part the song lacks|video --soundfont $sf2 song.mid -o part.mp4 --score --part 3|2|has no such part (it is read as two hands|unknown option
-a video's part without its score|video --soundfont $sf2 song.mid -o part.mp4 --part 1|2|--part chooses the part --score shows|unknown option
+a video's part without its score|video --soundfont $sf2 song.mid -o part.mp4 --part 1|2|--part chooses the parts --score shows|unknown option
+a score of parts, one the song lacks|score song.mid --output part.musicxml --part 1,2 --part 5|2|--part 5: song.mid has no such part (it is read as two hands: 1 and 2)|unknown option
+a video's score of parts, one the song lacks|video --soundfont $sf2 song.mid -o part.mp4 --score --part 2,3|2|--part 3: song.mid has no such part (it is read as two hands: 1 and 2)|unknown option
+a score of a list that is no list|score song.mid --output part.musicxml --part 1,,2|2|--part takes parts from 1, split by commas (2,5), not 1,,2|unknown option
 ROWS
 }
 

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The MusicXML that `score` writes opens in a notation program: MuseScore 3 converts each file to
 # PDF without a single error, for a two-hand song of every shape the notation handles, the demo
-# piece and a band song read by voices (its piano part, and a part chosen by number).
+# piece and a band song read by voices (its piano part, a part chosen by number, and several parts
+# chosen, each written as a part of its own).
 # Usage: musescore_reads.sh DORVIK_MIDI MAKE_SCORE_CASES MAKE_DEMO_SONG MAKE_BAND_SONG
 set -eu
 dorvik=$1 cases=$2 demo=$3 band=$4
@@ -19,9 +20,11 @@ cd "$work"
 "$dorvik" score demo.mid -o demo.musicxml
 "$dorvik" score band.mid -o band.musicxml
 "$dorvik" score band.mid --part 2 -o band2.musicxml
+"$dorvik" score band.mid --part 1,3 --part 2,8 -o bands.musicxml
+[ "$(grep -c '<score-part ' bands.musicxml)" -eq 4 ] || { echo "FAIL: bands.musicxml is not four parts" >&2; exit 1; }
 printf '[' >job.json
 sep=
-for f in cases demo band band2; do
+for f in cases demo band band2 bands; do
     printf '%s{"in": "%s/%s.musicxml", "out": "%s/%s.pdf"}' "$sep" "$work" "$f" "$work" "$f" >>job.json
     sep=,
 done
@@ -34,11 +37,11 @@ if [ "$status" -ne 0 ] || grep -qi 'error' musescore.log; then
     cat musescore.log >&2
     exit 1
 fi
-for f in cases demo band band2; do
+for f in cases demo band band2 bands; do
     if [ ! -s "$f.pdf" ] || ! head -c 5 "$f.pdf" | grep -q '%PDF-'; then
         echo "FAIL: musescore3 wrote no PDF for $f.musicxml" >&2
         cat musescore.log >&2
         exit 1
     fi
 done
-echo "musescore3 read all four scores"
+echo "musescore3 read all five scores"

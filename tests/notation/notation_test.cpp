@@ -14,6 +14,7 @@
 #include "midi/note_timeline.h"
 #include "notation/key_spelling.h"
 #include "notation/measure_layout.h"
+#include "notation/musicxml_writer.h"
 #include "notation/page_engraving.h"
 #include "smf_builder.h"
 
@@ -354,39 +355,118 @@ TEST(Notation, GrandStaffAndClefChanges) {
     EXPECT_TRUE(layout.measures[1].staves[1].clefChanged);
 }
 
-// A song read by voices shows one part: the one chosen, else its first piano part, else its first;
-// a choice of a part the song lacks falls back the same way. Two hands stay a grand staff.
-TEST(Notation, AVoicesSongShowsThePartChosen) {
+// A song read by voices shows a staff for each part chosen, in the song's order and each once,
+// with its own name and clef; with none chosen (or none the song has), its first piano part, else
+// its first. Two hands stay a grand staff.
+TEST(Notation, AVoicesSongShowsThePartsChosen) {
     ScoreSong s = Song({{2, 40, 0, 2 * Q}, {1, 60, 0, Q}, {0, 76, 0, Q}, {1, 64, Q, Q}});
     s.partCount = 3;
     s.partPrograms = {40, 0, 33};  // a violin, a piano and a bass
     s.partNames = {"Violin", "", "Bass"};
-    const struct {
-        int32_t chosen;
+    struct Staff {
         int32_t part;
         const char* name;
         size_t notes;
         Clef clef;
+    };
+    const Staff violin{0, "Violin", 1, Clef::Treble}, piano{1, "Part 2", 2, Clef::Treble},
+        bass{2, "Bass", 1, Clef::Bass};
+    const struct {
+        std::vector<int32_t> chosen;
+        std::vector<Staff> staves;
     } cases[] = {
-        {-1, 1, "Part 2", 2, Clef::Treble}, {0, 0, "Violin", 1, Clef::Treble},  {2, 2, "Bass", 1, Clef::Bass},
-        {3, 1, "Part 2", 2, Clef::Treble},  {-7, 1, "Part 2", 2, Clef::Treble},
+        {{}, {piano}},        {{0}, {violin}},
+        {{2}, {bass}},        {{3}, {piano}},
+        {{-7}, {piano}},      {{2, 0}, {violin, bass}},
+        {{1, 1, 5}, {piano}}, {{2, 1, 0, 2}, {violin, piano, bass}},
     };
     for (const auto& k : cases) {
-        SCOPED_TRACE(k.chosen);
+        SCOPED_TRACE(::testing::PrintToString(k.chosen));
         const ScoreLayout layout = LayOutScore(s, LayoutChoice{k.chosen});
-        ASSERT_EQ(layout.staves.size(), 1u);
+        ASSERT_EQ(layout.staves.size(), k.staves.size());
         EXPECT_FALSE(layout.grandStaff);
-        EXPECT_EQ(layout.staves[0].part, k.part);
-        EXPECT_EQ(layout.staves[0].name, k.name);
-        EXPECT_EQ(layout.measures[0].staves[0].clef, k.clef);
-        std::set<int32_t> shown;
-        for (const ScoreMeasure& m : layout.measures)
-            for (const ScoreVoice& v : m.staves[0].voices)
-                for (const ScoreEvent& e : v.events)
-                    for (const ScoreHead& h : e.heads) shown.insert(h.note);
-        EXPECT_EQ(shown.size(), k.notes);
-        for (const int32_t note : shown) EXPECT_EQ(s.notes[static_cast<size_t>(note)].part, k.part);
+        for (size_t i = 0; i < k.staves.size(); ++i) {
+            const Staff& want = k.staves[i];
+            EXPECT_EQ(layout.staves[i].part, want.part);
+            EXPECT_EQ(layout.staves[i].name, want.name);
+            EXPECT_EQ(layout.staves[i].program, s.partPrograms[static_cast<size_t>(want.part)]);
+            ASSERT_EQ(layout.measures[0].staves.size(), k.staves.size());
+            EXPECT_EQ(layout.measures[0].staves[i].clef, want.clef);
+            std::set<int32_t> shown;
+            for (const ScoreMeasure& m : layout.measures)
+                for (const ScoreVoice& v : m.staves[i].voices)
+                    for (const ScoreEvent& e : v.events)
+                        for (const ScoreHead& h : e.heads) shown.insert(h.note);
+            EXPECT_EQ(shown.size(), want.notes);
+            for (const int32_t note : shown) EXPECT_EQ(s.notes[static_cast<size_t>(note)].part, want.part);
+        }
     }
+}
+
+// A note tied over the end of a line of music goes on, level, at the start of the next: its tie
+// does not cut across from one line's height to the other's.
+TEST(Notation, TiesCarriedToTheNextLineStayLevel) {
+    std::vector<ScoreNote> notes;
+    for (int bar = 0; bar < 24; ++bar) notes.push_back(N(bar % 2 ? 64 : 67, bar * 1920 + 960, 1920));
+    const ScoreLayout layout = LayOutScore(Song(notes));
+    EngraveOptions narrow;
+    narrow.pageWidth = 300;
+    const Engraving e = EngraveScore(layout, "", narrow);
+    std::set<float> lines;
+    for (const MeasurePlace& p : e.places) lines.insert(p.top);
+    ASSERT_GE(lines.size(), 3u) << "the bars fill several lines";
+    size_t ties = 0;
+    for (const EngravedPage& page : e.pages) {
+        for (const TieMark& t : page.ties) {
+            EXPECT_NEAR(t.y1, t.y2, 0.01f) << "a tie from " << t.x1 << " to " << t.x2;
+            ++ties;
+        }
+    }
+    EXPECT_GE(ties, 24u);
+}
+
+// Several voices are written as a part each: a score-part and a part per staff, each one staff
+// with its own clef, its voices counted from 1, its instrument's program; the engraving names the
+// parts before their staves. Two hands are one part on two staves, unnamed.
+TEST(Notation, SeveralPartsAreWrittenAsPartsAndNamed) {
+    ScoreSong s = Song({{0, 76, 0, Q}, {2, 40, 0, 2 * Q}, {0, 79, Q, Q}});
+    s.partCount = 3;
+    s.partPrograms = {40, 0, 32};
+    s.partNames = {"Violin & co", "", "Bass"};
+    const auto count = [](const std::string& x, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = x.find(what); at != std::string::npos; at = x.find(what, at + 1)) ++n;
+        return n;
+    };
+    const ScoreLayout parts = LayOutScore(s, LayoutChoice{{0, 2}});
+    const std::string x = MusicXmlOf(parts, "t");
+    EXPECT_EQ(count(x, "<score-part "), 2u);
+    EXPECT_EQ(count(x, "<part id="), 2u);
+    EXPECT_EQ(count(x, "<staves>1</staves>"), 2u);
+    EXPECT_EQ(count(x, "<staff>2</staff>"), 0u);
+    EXPECT_NE(x.find("<part-name>Violin &amp; co</part-name>"), std::string::npos);
+    EXPECT_NE(x.find("<midi-program>41</midi-program>"), std::string::npos);
+    EXPECT_NE(x.find("<midi-program>33</midi-program>"), std::string::npos);
+    const size_t second = x.find("<part id=\"P2\">");
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_NE(x.find("<sign>F</sign>", second), std::string::npos);  // the bass's own clef
+    EXPECT_EQ(count(x, "<sound tempo="), 1u);
+    EXPECT_EQ(count(x, "<voice>5</voice>"), 0u);
+
+    const Engraving page = EngraveScore(parts, "");
+    std::set<std::string> texts;
+    for (const TextMark& t : page.pages.front().texts) texts.insert(t.text);
+    EXPECT_TRUE(texts.count("Violin & co") && texts.count("Bass"));
+
+    ScoreSong hands = s;
+    hands.hands = true;
+    const ScoreLayout grand = LayOutScore(hands, LayoutChoice{{2}});
+    ASSERT_TRUE(grand.grandStaff);
+    const std::string g = MusicXmlOf(grand, "t");
+    EXPECT_EQ(count(g, "<score-part "), 1u);
+    EXPECT_EQ(count(g, "<staves>2</staves>"), 1u);
+    const Engraving grandPage = EngraveScore(grand, "");
+    for (const TextMark& t : grandPage.pages.front().texts) EXPECT_NE(t.text, "Violin & co");
 }
 
 // From the bytes of a file: the ticks come back from the seconds across tempo changes, and the

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -120,31 +121,78 @@ TEST(ScoreStrip, SystemsTurnWithTheSongAndTheLineFollowsIt) {
     EXPECT_EQ(lastSystem, static_cast<int>(systems.size()) - 1);
 }
 
-// A song of voices shows the part chosen on its staff, its first piano part until one is; a song
+// A song of voices shows the parts chosen, a staff each, its first piano part until one is; a song
 // of two hands keeps its grand staff whatever is chosen.
-TEST(ScoreStrip, AVoicesSongShowsThePartChosen) {
+TEST(ScoreStrip, AVoicesSongShowsThePartsChosen) {
     StripRig r(true);
     ASSERT_EQ(r.song.reading, ReadingVoices);
-    const auto shownPart = [&](int32_t chosen) {
-        r.strip.SetPart(chosen);
+    const auto shownParts = [&](std::vector<int32_t> chosen) {
+        r.strip.SetParts(chosen);
         r.Draw(1);
         EXPECT_FALSE(r.strip.Systems().empty());
-        return r.strip.Layout().staves.size() == 1 ? r.strip.Layout().staves[0].part : -1;
+        std::vector<int32_t> parts;
+        for (const ScoreStaff& staff : r.strip.Layout().staves) parts.push_back(staff.part);
+        EXPECT_EQ(r.strip.StavesAsked(), parts.size());
+        return parts;
     };
     int32_t violin = 0;
     while (violin < r.song.partCount && r.song.parts[violin].program != 40) ++violin;
     ASSERT_LT(violin, r.song.partCount);
     const int32_t piano = 1 - violin;
-    EXPECT_EQ(shownPart(-1), piano);
-    EXPECT_EQ(shownPart(violin), violin);
+    using Parts = std::vector<int32_t>;
+    EXPECT_EQ(shownParts({}), Parts{piano});
+    EXPECT_EQ(shownParts({violin}), Parts{violin});
     EXPECT_EQ(r.strip.Layout().measures[0].staves[0].clef, Clef::Treble);
-    EXPECT_EQ(shownPart(piano), piano);
+    EXPECT_EQ(shownParts({piano}), Parts{piano});
     EXPECT_EQ(r.strip.Layout().measures[0].staves[0].clef, Clef::Bass);
 
+    // Both: a staff each with its own clef, each named beside it on the system shown.
+    EXPECT_EQ(shownParts({piano, violin}), (Parts{std::min(piano, violin), std::max(piano, violin)}));
+    EXPECT_FALSE(r.strip.Layout().grandStaff);
+    const std::vector<ScoreStaff>& staves = r.strip.Layout().staves;
+    for (size_t i = 0; i < staves.size(); ++i) {
+        EXPECT_EQ(r.strip.Layout().measures[0].staves[i].clef,
+                  staves[i].part == violin ? Clef::Treble : Clef::Bass);
+        bool named = false;
+        for (const viewtest::Call& c : r.target.Texts()) named |= c.text == staves[i].name && !c.format.music;
+        EXPECT_TRUE(named) << staves[i].name;
+    }
+
     StripRig hands;
-    hands.strip.SetPart(1);
+    hands.strip.SetParts({1});
     hands.Draw(1);
     EXPECT_EQ(hands.strip.Layout().staves.size(), 2u);
+    EXPECT_EQ(hands.strip.StavesAsked(), 2u);
+}
+
+// The strip grows with its staves, up to a share of the falling notes' room; a strip too low for
+// every staff at a readable size shows the first that fit.
+TEST(ScoreStrip, MoreStavesTakeMoreRoomWithinALimit) {
+    for (const float notes : {300.0f, 700.0f, 1400.0f}) {
+        SCOPED_TRACE(notes);
+        EXPECT_EQ(ScoreStripHeight(notes, 1), ScoreStripHeight(notes, 2));
+        float last = ScoreStripHeight(notes, 2);
+        for (size_t staves = 3; staves <= 12; ++staves) {
+            const float h = ScoreStripHeight(notes, staves);
+            EXPECT_GE(h, last);
+            EXPECT_LE(h, std::round(notes / 2)) << "the falling notes keep at least half their room";
+            last = h;
+        }
+        EXPECT_GT(ScoreStripHeight(notes, 3), ScoreStripHeight(notes, 2));
+    }
+
+    StripRig r(true);
+    r.strip.SetParts({0, 1});
+    const auto staffLines = [&] {  // the long level lines of the system shown: five a staff
+        for (int frame = 0; frame < 20; ++frame) r.Draw(1);  // a new size is engraved once it holds
+        const auto& s = r.strip.Systems()[static_cast<size_t>(r.strip.ShownSystem())];
+        int lines = 0;
+        for (const LineMark& l : s.lines) lines += l.y1 == l.y2 && l.x2 - l.x1 > 200;
+        return lines;
+    };
+    EXPECT_EQ(staffLines(), 10);
+    r.strip.SetRect(20, 10, 820, 40);
+    EXPECT_EQ(staffLines(), 5);
 }
 
 TEST(ScoreStrip, PointsOutsideTheMusicStandForNothing) {
