@@ -363,11 +363,9 @@ bool SmfParser::ScanOther(const MidiEvent& e, int32_t index, TrackInfo& t, size_
         // would otherwise give a program no instrument has.
         programs_.push_back({e.tick, index, e.offset, static_cast<uint8_t>(e.status & 0x0F),
                              static_cast<uint8_t>(e.data1 & 0x7F)});
-    } else if (e.data1 == 0x51) {
-        tempo_.push_back({e.tick, (uint32_t{e.meta[0]} << 16) | (uint32_t{e.meta[1]} << 8) | e.meta[2]});
-    } else if (e.data1 == 0x58) {
-        meters_.push_back({e.tick, e.meta[0], e.meta[1]});
-    } else if (e.data1 == 0x03 && !t.named) {
+        return true;
+    }
+    if (e.data1 == 0x03 && !t.named) {
         t.named = true;
         // A name longer than the window was passed over; it is fetched on its own.
         std::vector<uint8_t> whole;
@@ -380,6 +378,14 @@ bool SmfParser::ScanOther(const MidiEvent& e, int32_t index, TrackInfo& t, size_
         char name[kPartNameBytes];
         CopyName(text, e.metaLength, name);
         t.name = name;
+    }
+    // A tempo or time signature always fits a window, so its data is missing only when the file
+    // could not give it: that read is on record and fails the song, and there is nothing to take.
+    if (e.meta == nullptr) return true;
+    if (e.data1 == 0x51) {
+        tempo_.push_back({e.tick, (uint32_t{e.meta[0]} << 16) | (uint32_t{e.meta[1]} << 8) | e.meta[2]});
+    } else if (e.data1 == 0x58) {
+        meters_.push_back({e.tick, e.meta[0], e.meta[1]});
     }
     return true;
 }
