@@ -575,10 +575,18 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
         return true;
     };
     take(e);
-    const TrackStep step = c.reader.Walk(e, lastTick, take);
+    bool more;
+    if (lastTick == INT64_MAX) {
+        // A track read to its end, as one that shares its channels with no other track is.
+        more = c.reader.Walk(e, lastTick, take) == TrackStep::Event;
+    } else {
+        // A run up to another track's next event is often an event or two long, as tracks that
+        // take turns give: the walk's setting up would cost more than it saves.
+        while ((more = c.reader.Next(e) == TrackStep::Event) && e.tick <= lastTick) take(e);
+    }
     clock_ = clock;
     stored_ = stored;
-    return step == TrackStep::Event;
+    return more;
 }
 
 template <bool kCounting>
