@@ -149,6 +149,9 @@ class SmfParser {
     bool ReadHeader();
     bool ScanTracks();
     bool ScanTrack(int32_t index, size_t start, uint32_t length, size_t capacity, size_t& next);
+    // Takes a program change or meta event of the track being scanned; false when a name that
+    // ends at `position` could not be fetched.
+    [[gnu::noinline]] bool ScanOther(const MidiEvent& e, int32_t index, TrackInfo& t, size_t position);
     bool LayOutParts();
     // Records the voices past the first `kept` of `order` and the tracks they come from.
     void NoteVoicesLeftOut(const std::vector<int32_t>& order, size_t kept);
@@ -296,50 +299,32 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t c
     // come after channel 0 anywhere in the file.
     bool zeroSeen = channel0Seen_;
     bool twoAfterZero = false;
-    TrackStep step;
-    while ((step = reader.Next(e)) == TrackStep::Event) {
-        const int kind = e.status & 0xF0;
+    // Note events are most of a track and are counted here; the rest are taken aside.
+    auto take = [&](const MidiEvent& n) __attribute__((always_inline)) {
+        const int kind = n.status & 0xF0;
         if (kind == 0x90) {
-            if (e.data1 > 127) continue;  // no key: the synthesiser refuses it
-            const int channel = e.status & 0x0F;
+            if (n.data1 > 127) return true;  // no key: the synthesiser refuses it
+            const int channel = n.status & 0x0F;
             channelsOn |= 1u << channel;
             twoAfterZero |= channel == 2 && zeroSeen;
             zeroSeen |= channel == 0;
-            if (e.data2 == 0 || e.data2 > 127) continue;  // a note-off, or a velocity the synthesiser refuses
+            // A note-off, or a velocity the synthesiser refuses, is no note.
+            if (n.data2 == 0 || n.data2 > 127) return true;
             if (notes[channel]++ == 0) {
-                firstTick[channel] = e.tick;
-                firstOffset[channel] = e.offset;
+                firstTick[channel] = n.tick;
+                firstOffset[channel] = n.offset;
             }
-        } else if (kind == 0x80) {
-            if (e.data1 < 128) channelsOff |= 1u << (e.status & 0x0F);
-        } else if (kind == 0xC0) {
-            // Only the low seven bits of a data byte carry its value; a byte with the top bit set
-            // would otherwise give a program no instrument has.
-            programs_.push_back({e.tick, index, e.offset, static_cast<uint8_t>(e.status & 0x0F),
-                                 static_cast<uint8_t>(e.data1 & 0x7F)});
-        } else if (e.status == 0xFF) {
-            if (e.data1 == 0x51) {
-                tempo_.push_back(
-                    {e.tick, (uint32_t{e.meta[0]} << 16) | (uint32_t{e.meta[1]} << 8) | e.meta[2]});
-            } else if (e.data1 == 0x58) {
-                meters_.push_back({e.tick, e.meta[0], e.meta[1]});
-            } else if (e.data1 == 0x03 && !t.named) {
-                t.named = true;
-                // A name longer than the window was passed over; it is fetched on its own.
-                std::vector<uint8_t> whole;
-                const uint8_t* text = e.meta;
-                if (text == nullptr) {
-                    whole.resize(e.metaLength);
-                    if (!CopyAt(reader.Position() - e.metaLength, e.metaLength, whole.data()))
-                        return Fail(MidiCutShort, in_.size);
-                    text = whole.data();
-                }
-                char name[kPartNameBytes];
-                CopyName(text, e.metaLength, name);
-                t.name = name;
-            }
+            return true;
         }
-    }
+        if (kind == 0x80) {
+            if (n.data1 < 128) channelsOff |= 1u << (n.status & 0x0F);
+            return true;
+        }
+        return kind != 0xC0 && n.status != 0xFF ? true : ScanOther(n, index, t, reader.Position());
+    };
+    const TrackStep step = reader.Walk(e, INT64_MAX, take);
+    // Only a name that could not be fetched stops the walk before the track is over.
+    if (step == TrackStep::Event) return Fail(MidiCutShort, in_.size);
     song_.percussionNotes += static_cast<int32_t>(notes[kPercussionChannel]);
     if (step == TrackStep::CutShort) return Fail(MidiCutShort, in_.size);
     if (step == TrackStep::Damaged) return Fail(MidiDamaged, e.offset);
@@ -369,6 +354,39 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t c
     // stated length is followed straight after that event.
     next = static_cast<size_t>(std::max<uint64_t>(reader.Position(), reader.StatedEnd()));
     tracks_.push_back(t);
+    return true;
+}
+
+bool SmfParser::ScanOther(const MidiEvent& e, int32_t index, TrackInfo& t, size_t position) {
+    if (e.status != 0xFF) {
+        // Only the low seven bits of a data byte carry its value; a byte with the top bit set
+        // would otherwise give a program no instrument has.
+        programs_.push_back({e.tick, index, e.offset, static_cast<uint8_t>(e.status & 0x0F),
+                             static_cast<uint8_t>(e.data1 & 0x7F)});
+        return true;
+    }
+    if (e.data1 == 0x03 && !t.named) {
+        t.named = true;
+        // A name longer than the window was passed over; it is fetched on its own.
+        std::vector<uint8_t> whole;
+        const uint8_t* text = e.meta;
+        if (text == nullptr) {
+            whole.resize(e.metaLength);
+            if (!CopyAt(position - e.metaLength, e.metaLength, whole.data())) return false;
+            text = whole.data();
+        }
+        char name[kPartNameBytes];
+        CopyName(text, e.metaLength, name);
+        t.name = name;
+    }
+    // A tempo or time signature always fits a window, so its data is missing only when the file
+    // could not give it: that read is on record and fails the song, and there is nothing to take.
+    if (e.meta == nullptr) return true;
+    if (e.data1 == 0x51) {
+        tempo_.push_back({e.tick, (uint32_t{e.meta[0]} << 16) | (uint32_t{e.meta[1]} << 8) | e.meta[2]});
+    } else if (e.data1 == 0x58) {
+        meters_.push_back({e.tick, e.meta[0], e.meta[1]});
+    }
     return true;
 }
 
@@ -530,14 +548,14 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
         }
         return tickSeconds;
     };
-    bool more;
-    do {
-        const int kind = e.status & 0xF0;
-        if ((kind == 0x90 || kind == 0x80) && e.data1 < 128) {
-            const int channel = e.status & 0x0F;
-            if (kind == 0x80 || e.data2 == 0) {
-                if (!kCounting) builder_.NoteOff(channel, e.data1, seconds(e.tick));
-            } else if (e.data2 <= 127) {
+    // The cursor's event comes first; the reader then takes the run on from its track.
+    auto take = [&](const MidiEvent& n) __attribute__((always_inline)) {
+        const int kind = n.status & 0xF0;
+        if ((kind == 0x90 || kind == 0x80) && n.data1 < 128) {
+            const int channel = n.status & 0x0F;
+            if (kind == 0x80 || n.data2 == 0) {
+                if (!kCounting) builder_.NoteOff(channel, n.data1, seconds(n.tick));
+            } else if (n.data2 <= 127) {
                 int part = c.partOf[channel];
                 if (part >= 0) {
                     if (stored < kMaxSongNotes) {
@@ -550,12 +568,22 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
                     if (part >= 0) ++counts[static_cast<size_t>(part)];
                 } else {
                     if (part >= 0) c.stored = true;
-                    builder_.NoteOn(channel, e.data1, e.data2, seconds(e.tick), part, c.endSeconds);
+                    builder_.NoteOn(channel, n.data1, n.data2, seconds(n.tick), part, c.endSeconds);
                 }
             }
         }
-        more = c.reader.Next(e) == TrackStep::Event;
-    } while (more && e.tick <= lastTick);
+        return true;
+    };
+    take(e);
+    bool more;
+    if (lastTick == INT64_MAX) {
+        // A track read to its end, as one that shares its channels with no other track is.
+        more = c.reader.Walk(e, lastTick, take) == TrackStep::Event;
+    } else {
+        // A run up to another track's next event is often an event or two long, as tracks that
+        // take turns give: the walk's setting up would cost more than it saves.
+        while ((more = c.reader.Next(e) == TrackStep::Event) && e.tick <= lastTick) take(e);
+    }
     clock_ = clock;
     stored_ = stored;
     return more;

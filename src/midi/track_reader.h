@@ -129,6 +129,56 @@ class TrackReader {
         return NextInGeneral(e);
     }
 
+    // Reads events on, handing each to `take(const MidiEvent&)`, until one comes after `lastTick`
+    // or `take` returns false: that event, not taken, is left in `e` and Event returned. Otherwise
+    // the step that ended the track (End, CutShort, Damaged) is returned, as Next gives it.
+    //
+    // The same events as Next's, read faster: the quick path's state stays in locals for a whole
+    // run, so that a dense track costs a few instructions an event rather than a round trip
+    // through the reader and the event in memory for each.
+    template <typename Take>
+    TrackStep Walk(MidiEvent& e, int64_t lastTick, Take&& take) {
+        for (;;) {
+            const uint8_t* const data = data_;
+            const uint64_t quickEnd = quickEnd_;
+            size_t pos = pos_;
+            int64_t tick = tick_;
+            uint8_t running = runningStatus_;
+            while (pos < quickEnd) {
+                const uint8_t* p = data + pos;
+                const bool isRunning = p[1] < 0x80;
+                const uint8_t status = isRunning ? running : p[1];
+                if (p[0] >= 0x80 || status < 0x80 || status >= 0xF0) break;
+                const uint8_t* d = isRunning ? p + 1 : p + 2;
+                const bool twoBytes = (status & 0xE0) != 0xC0;
+                MidiEvent quick;
+                quick.tick = tick + p[0];
+                quick.offset = base_ + pos;
+                quick.status = status;
+                quick.data1 = d[0];
+                quick.data2 = twoBytes ? d[1] : 0;  // in the data either way: pos < quickEnd
+                quick.meta = nullptr;
+                quick.metaLength = 0;
+                tick = quick.tick;
+                running = status;
+                pos = static_cast<size_t>(d + 1 + (twoBytes ? 1 : 0) - data);
+                if (tick > lastTick || !take(static_cast<const MidiEvent&>(quick))) {
+                    pos_ = pos;
+                    tick_ = tick;
+                    runningStatus_ = running;
+                    e = quick;
+                    return TrackStep::Event;
+                }
+            }
+            pos_ = pos;
+            tick_ = tick;
+            runningStatus_ = running;
+            const TrackStep step = NextInGeneral(e);
+            if (step != TrackStep::Event) return step;
+            if (e.tick > lastTick || !take(static_cast<const MidiEvent&>(e))) return TrackStep::Event;
+        }
+    }
+
     [[nodiscard]] size_t Position() const { return base_ + pos_; }
     [[nodiscard]] uint64_t StatedEnd() const { return end_; }
     [[nodiscard]] uint8_t RunningStatus() const { return runningStatus_; }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -615,6 +616,27 @@ TEST_F(MidiFileTest, ReadingAWindowAtATimeGivesTheSongReadWhole) {
     close(fd);
     EXPECT_EQ(partial->status, MidiReadError);
     EXPECT_EQ(MidiLoadFailureText(*partial), "Cannot be read: the file shrank while it was read");
+}
+
+TEST_F(MidiFileTest, AFileThatEndsInsideATempoOrMeterIsAReadThatFailed) {
+    // The file ends right after the head of an event whose data the reader must have: what its
+    // window holds of it is nothing, and the read that failed is the song's cause.
+    const Bytes meter = Event(0, {0xFF, 0x58, 0x04, 4, 2, 24, 8});
+    for (const Bytes& event : {Tempo(0, 400000), meter}) {
+        Bytes notes;
+        for (int i = 0; i < 40; ++i) notes = Cat({notes, On(1, 0, 60 + i % 12), Off(1, 0, 60 + i % 12)});
+        const Bytes file = Song(96, {Track({notes, event, On(1, 0, 60), Off(1, 0, 60)})});
+        const Bytes head(event.begin(), event.begin() + 4);
+        const auto at = std::search(file.begin(), file.end(), head.begin(), head.end()) - file.begin();
+        const std::string path = Write("ends.mid", Bytes(file.begin(), file.begin() + at + 4));
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        FileRegion region{fd, 0, file.size(), 0};
+        auto song = NewSong();
+        EXPECT_FALSE(ParseSongIn(*song, region, TrackReader::kLeastWindow));
+        close(fd);
+        EXPECT_EQ(MidiLoadFailureText(*song), "Cannot be read: the file shrank while it was read");
+    }
 }
 
 TEST_F(MidiFileTest, SongsLongerThanThirtyMinutesAreRefused) {
