@@ -29,9 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (!ParseSong(*song, copy.get(), size, &tempo)) return 0;
     const ScoreSong score = ScoreSongFrom(*song, tempo, meters);
-    // Each part is laid out once, as a voices song's chosen part would be, and the hands together.
-    for (int32_t part = -1; part < std::min<int32_t>(score.partCount, 2); ++part) {
-        const ScoreLayout layout = LayOutScore(score, LayoutChoice{part});
+    // The first two parts laid out together, then each alone, as a voices song's chosen parts
+    // would be, and the choice of none (the hands together, or the first piano part).
+    for (int32_t part = -2; part < std::min<int32_t>(score.partCount, 2); ++part) {
+        LayoutChoice choice;
+        if (part == -2) choice.parts = {0, 1};
+        if (part >= 0) choice.parts = {part};
+        const ScoreLayout layout = LayOutScore(score, choice);
         if (layout.measures.empty() || static_cast<int32_t>(layout.measures.size()) > kMaxScoreMeasures)
             std::abort();
         std::set<int32_t> shown;
