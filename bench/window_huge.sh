@@ -5,7 +5,8 @@
 # second, a 160 MB file). For each song, named on the command line and played with Space as soon
 # as the window shows:
 #   - first frame: seconds from the player's start to the first screen grab whose notes area holds
-#     coloured notes (grabs five times a second, so within 0.2 s);
+#     coloured notes (the screen is grabbed ten times a second from before the player starts, so
+#     within 0.1 s);
 #   - first sound: seconds from the player's start to the first sample louder than silence that
 #     SDL's disk driver writes (in real time, as a card would play it). Play from the start begins
 #     with a bar's count-in, so this is its first click when the song's sound is not yet there;
@@ -37,34 +38,43 @@ export SDL_AUDIODRIVER=disk
 dense="$work/dense.mid"
 "$build/tools/make_dense_song" --notes "$notes" --seconds "$seconds" --tracks 32 "$dense"
 
-# Watches the screen's box $1 (WxH+X+Y) for coloured notes and the raw sound file $2 for a sample
-# louder than silence; prints "first-frame first-sound" in seconds since the epoch time $4 (in
-# seconds), "-" for what was not seen within $3 seconds. The notes and the keys' colours are saturated; the empty view is grey.
-first_frame_and_sound() {
-    python3 - "$1" "$2" "$3" "$4" "$DISPLAY" <<'PY'
-import array, subprocess, sys, time
-box, raw, limit, since, display = sys.argv[1], sys.argv[2], float(sys.argv[3]), float(sys.argv[4]), sys.argv[5]
-size, x, y = box.split('+', 1)[0], *box.split('+')[1:]
-w, h = map(int, size.split('x'))
-start = time.monotonic()
-grab = subprocess.Popen(['ffmpeg', '-v', 'error', '-f', 'x11grab', '-framerate', '5', '-video_size', size,
-                         '-i', f'{display}+{x},{y}', '-f', 'rawvideo', '-pix_fmt', 'rgb24', '-'],
+# Watches, from before the player starts, the whole screen (at a quarter of its size, ten grabs a
+# second, each stamped as it arrives) and the raw sound file $1 (a sample louder than silence).
+# Once the file $2 names the notes' box (WxH+X+Y on the screen) the grabs kept so far, and those
+# that follow, are searched for the first whose box holds coloured notes: the notes and the keys'
+# colours are saturated, the empty view is grey. Prints "first-frame first-sound" to $3 in seconds
+# since the epoch time $5 (0: the epoch's), "-" for what was not seen within $4 seconds. Runs in the background.
+watch_first_frame_and_sound() {
+    python3 - "$1" "$2" "$3" "$4" "$5" "$DISPLAY" <<'PY' &
+import array, os, subprocess, sys, threading, time
+raw, boxfile, out, limit, since, display = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4]), float(sys.argv[5]), sys.argv[6]
+W, H, scale = 1920, 1080, 4
+w, h = W // scale, H // scale
+grab = subprocess.Popen(['ffmpeg', '-v', 'error', '-f', 'x11grab', '-framerate', '10', '-video_size', f'{W}x{H}',
+                         '-i', f'{display}+0,0', '-vf', f'scale={w}:{h}', '-f', 'rawvideo', '-pix_fmt', 'rgb24', '-'],
                         stdout=subprocess.PIPE)
-import os, threading
-frame_at = sound_at = None
-def watch_frames():
-    global frame_at
-    need, step = w * h * 3, 7
-    while frame_at is None:
+grabs = []  # (arrival time, frame)
+def keep_grabs():
+    need = w * h * 3
+    while True:
         data = grab.stdout.read(need)
         if len(data) < need:
             return
-        coloured = sum(1 for i in range(0, need - 2, 3 * step)
-                       if max(data[i:i + 3]) - min(data[i:i + 3]) > 80)
-        if coloured * step * 200 > w * h:  # more than half a percent of the box
-            frame_at = time.time() - since
-threading.Thread(target=watch_frames, daemon=True).start()
-offset = 0
+        grabs.append((time.time(), data))
+threading.Thread(target=keep_grabs, daemon=True).start()
+def coloured(frame, box):
+    size, x, y = box.split('+')[0], *box.split('+')[1:]
+    bw, bh = (int(v) // scale for v in size.split('x'))
+    bx, by = int(x) // scale, int(y) // scale
+    hits = 0
+    for row in range(by, by + bh, 2):
+        base = (row * w + bx) * 3
+        line = frame[base:base + bw * 3]
+        hits += sum(1 for i in range(0, len(line) - 2, 6) if max(line[i:i + 3]) - min(line[i:i + 3]) > 80)
+    return hits * 4 * 200 > bw * bh  # more than half a percent of the box
+start = time.monotonic()
+frame_at = sound_at = None
+box, seen, offset = None, 0, 0
 while time.monotonic() - start < limit and (frame_at is None or sound_at is None):
     if sound_at is None:
         try:
@@ -78,11 +88,20 @@ while time.monotonic() - start < limit and (frame_at is None or sound_at is None
             if any(abs(s) > 2 for s in array.array('h', data)):
                 sound_at = time.time() - since
             offset += len(data)
-    time.sleep(0.005)
+    if box is None and os.path.exists(boxfile):
+        box = open(boxfile).read().strip() or None
+    while frame_at is None and box is not None and seen < len(grabs):
+        stamp, frame = grabs[seen]
+        seen += 1
+        if coloured(frame, box):
+            frame_at = stamp - since
+    time.sleep(0.01)
 grab.kill()
 show = lambda t: '-' if t is None else f'{t:.2f}'
-print(show(frame_at), show(sound_at))
+with open(out, 'w') as f:
+    f.write(f'{show(frame_at)} {show(sound_at)}\n')
 PY
+    watcher=$!
 }
 
 # The share of the sound device's output from byte $2 of the raw file $1 on that is not silence,
@@ -135,7 +154,11 @@ play_song() {
     mkdir -p "$XDG_CONFIG_HOME/Dorvik Midi Player"
     echo "[Soundfont] = $soundfont" >"$XDG_CONFIG_HOME/Dorvik Midi Player/settings.ini"
     export SDL_DISKAUDIOFILE=$raw
-    local t0
+    local t0 watcher
+    rm -f "$work/box" "$work/first"
+    # The watch starts first, so that neither its own start nor the wait for the window delays it.
+    watch_first_frame_and_sound "$raw" "$work/box" "$work/first" 60 0
+    sleep 0.5  # the grabber is up before the player starts
     t0=$(date +%s.%N)
     start_player "$1"
     key space
@@ -145,7 +168,9 @@ play_song() {
     # half; the strip watched for frames lies where they fall, clear of the bar numbers.
     notesBox="$((ww * 3 / 4))x$((wh / 2))+$wx+$wy"
     stripBox="$((ww / 2))x$((wh / 8))+$((wx + ww / 8))+$((wy + wh / 4))"
-    read -r frame sound <<<"$(first_frame_and_sound "$notesBox" "$raw" 60 "$t0")"
+    echo "$notesBox" >"$work/box"
+    wait "$watcher" || true
+    read -r frame sound < <(awk -v t0="$t0" '{ for (i = 1; i <= 2; i++) $i = ($i == "-" ? "-" : sprintf("%.2f", $i - t0)); print }' "$work/first")
     sleep 2
     cpu=$(measure_window 20)
     fps=$(screen_fps "$stripBox" 8)
