@@ -8,17 +8,26 @@ Bitmap Bitmap::LoadPng(int id, GraphicsDevice* device, ImageLookup lookup) {
     Bitmap bitmap;
     bitmap.device = device;
     if (device == nullptr || device->target == nullptr || lookup == nullptr) return bitmap;
-    const res::EmbeddedFile file = lookup(id);
-    if (file.data == nullptr || file.size == 0) return bitmap;
-    bitmap.image = device->target->DecodePng(file.data, file.size);
+    bitmap.file_ = lookup(id);
     return bitmap;
 }
 
+const platform::Image* Bitmap::Decoded() const {
+    if (!decoded_) {
+        decoded_ = true;
+        if (file_.data != nullptr && file_.size > 0 && device != nullptr && device->target != nullptr)
+            image_ = device->target->DecodePng(file_.data, file_.size);
+    }
+    return image_.get();
+}
+
 float Bitmap::ImageWidth() const {
+    const platform::Image* image = Decoded();
     return image != nullptr ? static_cast<float>(image->Width()) : 0.0f;
 }
 
 float Bitmap::ImageHeight() const {
+    const platform::Image* image = Decoded();
     return image != nullptr ? static_cast<float>(image->Height()) : 0.0f;
 }
 
@@ -27,6 +36,7 @@ void Bitmap::Draw(float left, float top, float right, float bottom, float opacit
 }
 
 void Bitmap::DrawPart(const RectF& destination, const RectF& source, float opacity) const {
+    const platform::Image* image = Decoded();
     if (image == nullptr || device == nullptr || device->target == nullptr) return;
     // A destination without area shows nothing; an inverted one would show the image mirrored.
     if (!(destination.right > destination.left && destination.bottom > destination.top)) return;

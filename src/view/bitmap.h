@@ -48,12 +48,13 @@ inline constexpr float kSpriteCapRows = 35.0f;
 
 struct Bitmap {
     GraphicsDevice* device = nullptr;
-    std::unique_ptr<platform::Image> image;  // null when loading failed
 
-    // The image with resource number `id`, decoded for `device`.
+    // The image with resource number `id`, for `device`. It is decoded when it is first drawn or
+    // measured: a song draws a handful of the program's hundred images, and decoding them all
+    // before the first frame held it up by a tenth of a second.
     [[nodiscard]] static Bitmap LoadPng(int id, GraphicsDevice* device, ImageLookup lookup = &res::FindImage);
 
-    [[nodiscard]] bool Loaded() const { return image != nullptr; }
+    [[nodiscard]] bool Loaded() const { return Decoded() != nullptr; }
     [[nodiscard]] float ImageWidth() const;
     [[nodiscard]] float ImageHeight() const;
 
@@ -62,4 +63,12 @@ struct Bitmap {
     // The note sprite stretched over `r` and clipped to the band 0..clipHeight. `r` comes back
     // three times as wide, so that the sprite's 32-pixel core covers the width it was given.
     void DrawNoteSprite(RectF& r, float clipHeight, float opacity) const;
+
+  private:
+    // The image, decoded on the first call; null when it is missing or cannot be decoded.
+    const platform::Image* Decoded() const;
+
+    res::EmbeddedFile file_;  // the embedded PNG, which lives as long as the program
+    mutable std::unique_ptr<platform::Image> image_;
+    mutable bool decoded_ = false;
 };
