@@ -81,8 +81,10 @@ void PlayerController::OnInput(const platform::InputMessage& message) {
                 controls.fullView = !controls.fullView;
             } else if (input.spaceDown) {
                 input.spaceDown = false;
-                // A song plays while it renders.
-                if (shared.session.HasSong()) {
+                // A song plays while it renders; a large one being read plays once it has been.
+                if (loading.reading.valid()) {
+                    loading.playWhenRead = !loading.playWhenRead;
+                } else if (shared.session.HasSong()) {
                     Post(transport.Coarse() == PlayState::Playing ? Command::Pause : Command::Play);
                 }
             }

@@ -7,8 +7,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/at_hand.h"
 #include "app/exports.h"
@@ -56,12 +58,26 @@ enum class FileKind : uint8_t { None, Midi, SoundFont };
 // The command a panel's transport or export request is carried out by; Command::None for the others.
 [[nodiscard]] Command CommandForIntent(PanelIntent intent);
 
+// A MIDI file as it was read and parsed, before the song it holds replaces the one loaded.
+struct SongRead {
+    std::string path;
+    std::unique_ptr<SongData> song;
+    std::vector<uint8_t> bytes;  // the file as read: every render of the song plays these
+    std::unique_ptr<TempoMap> tempo;
+    bool usable = false;  // false: `song` says why it was refused
+};
+
 // The file-loading flow's state and what the control panel shows of it (app/song_loading.cpp).
 struct SongLoading {
-    std::string soundFontLabel;    // the SoundFont's name or "no SoundFont loaded"
-    std::string midiLabel;         // the song's name or "no MIDI file loaded"
-    bool rendering = false;        // a render runs: one slice per frame until it completes
-    float renderProgress = -1.0f;  // percent while rendering; negative: none shown
+    // A large file read and parsed on a thread of its own, so that the window goes on drawing,
+    // and says so, for the second or more it takes; valid until the song is taken.
+    std::future<SongRead> reading;
+    bool keepFolderWhenRead = false;  // it was chosen in the file dialog, whose folder it then is
+    bool playWhenRead = false;        // Space asked for it to play while it was read
+    std::string soundFontLabel;       // the SoundFont's name or "no SoundFont loaded"
+    std::string midiLabel;            // the song's name or "no MIDI file loaded"
+    bool rendering = false;           // a render runs: one slice per frame until it completes
+    float renderProgress = -1.0f;     // percent while rendering; negative: none shown
     // A panel request waiting for the mouse button to come up (a large button's also for
     // kIdleFramesBeforeAction frames after that).
     PanelIntent pending = PanelIntent::None;

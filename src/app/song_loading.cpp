@@ -7,10 +7,13 @@
 // under a button that is still held.
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "app/hand_editing.h"
@@ -43,6 +46,10 @@ constexpr int kIdleFramesBeforeAction = 2;
 // From this size on, a song whose memory cannot exist yet has its key hashed aside; a smaller one
 // is hashed at once, which costs less than starting a thread.
 constexpr size_t kKeyedAsideBytes = size_t{1} << 20;
+
+// From this size on, a MIDI file is read and parsed aside while the window goes on drawing: some
+// two million notes, a fifth of a second of work. Smaller ones are read before the next frame.
+constexpr uintmax_t kReadAsideBytes = uintmax_t{16} << 20;
 
 }  // namespace
 
@@ -83,6 +90,7 @@ SongView PlayerController::ViewOfSong() const {
     if (notesView != nullptr && notesView->song == view.song) view.noteDensity = &notesView->density;
     view.songLoaded = shared.session.HasSong();
     view.songReady = shared.session.HasSong();
+    view.songReading = loading.reading.valid();
     const RenderStream* songStream = transport.SongStream();
     view.renderedShare = shared.session.Ready() || songStream == nullptr ? 1.0f : songStream->RenderedShare();
     view.waitingForRender = transport.WaitingForRender();
@@ -128,7 +136,7 @@ PanelSnapshot PlayerController::ControlPanelSnapshot() const {
     if (const TempoMap* tempo = transport.Tempo())
         shown.beatsPerMinute = static_cast<float>(
             BeatsPerMinuteAt(*tempo, std::max(0.0f, shown.song.songTime), shared.practice.choice.Speed()));
-    shown.canStart = loading.pending == PanelIntent::None && !loading.rendering &&
+    shown.canStart = loading.pending == PanelIntent::None && !loading.rendering && !loading.reading.valid() &&
                      shared.command == Command::None && !transport.CountingIn();
     if (loading.rendering) shown.exportBlocked = kExportWaitsForRender;
     shown.volumePercent = static_cast<float>(shared.volumePercent);
@@ -258,7 +266,83 @@ void PlayerController::RunPendingPanelAction() {
     }
 }
 
+namespace {
+
+// Reads and parses the MIDI file at `path`; nothing of the window is touched, so that a large
+// file is read on a thread of its own.
+SongRead ReadSongFile(const std::string& path) {
+    SongRead read;
+    read.path = path;
+    read.song = std::make_unique<SongData>();
+    read.tempo = std::make_unique<TempoMap>();
+    read.usable = ReadMidiFile(*read.song, path, &read.bytes, read.tempo.get());
+    return read;
+}
+
+void TakeSongRead(PlayerController& c, SongRead read) {
+    const std::string& path = read.path;
+    // The new song is read aside first: a file that does not load leaves the current song loaded,
+    // playable and where it was.
+    auto refuse = [&](const std::string& why) {
+        c.shared.session.ReadFailed();
+        Report(c.shared, why);
+    };
+    auto song = std::move(read.song);
+    if (!read.usable) {
+        // The same words the command line prints for this file.
+        refuse(path + ": " + MidiLoadFailureText(*song));
+        return;
+    }
+    // A song without a note would play as seconds of nothing; the current song stays instead.
+    if (!SongHasNotes(*song)) {
+        refuse(path + " has no notes: there is nothing to play");
+        return;
+    }
+    // The SoundFont is loaded (or, kept since the last render, checked) before anything of the
+    // current song is dropped: if its file has gone since, the current song stays loaded and
+    // playable.
+    if (c.synth != nullptr) {
+        if (const Failure loaded = c.synth->LoadSoundFont(c.shared.soundFontPath); !loaded.Ok()) {
+            refuse(loaded.text);
+            return;
+        }
+    }
+    // Playing along was with the song before: what was played is offered for saving first.
+    if (c.shared.playAlong.On()) c.playAlong.End();
+    c.shared.midiPath = path;
+    c.shared.midiBytes = std::make_shared<const std::vector<uint8_t>>(std::move(read.bytes));
+    // The song is known again by its bytes, for what is remembered of it. A large song of whose
+    // size nothing is kept is hashed on a thread of its own: the hash of a file of a hundred
+    // megabytes would hold the first frame up for a fifth of a second, for nothing to read.
+    const std::shared_ptr<const std::vector<uint8_t>> kept = c.shared.midiBytes;
+    if (kept->size() >= kKeyedAsideBytes && !SongFileMayExist(kept->size(), ".txt") &&
+        !SongFileMayExist(kept->size(), ".hands.txt")) {
+        c.shared.practice.NewSongKeyedAside(
+            std::async(std::launch::async, [kept] { return SongKey(kept->data(), kept->size()); }).share());
+    } else {
+        c.shared.practice.NewSong(SongKey(kept->data(), kept->size()));
+    }
+    // The hands as the player mended them, before anything shows or scores the song.
+    TakeHandEdits(c.shared.practice, *song);
+    c.shared.resumeAt = -1.0;  // a new song starts at its start
+    if (c.controlPanel != nullptr) c.controlPanel->ForgetSong();
+    if (c.notesView != nullptr) c.notesView->SetSong(nullptr);  // shown again once it is rendered
+    c.shared.song = std::move(song);
+    c.transport.SetSongTempo(std::move(read.tempo));
+    (void)c.shared.session.Read();
+    c.shared.refreshBits |= RefreshNotesView;       // no key stays lit from the song before
+    c.loading.midiLabel = FileTitleFromPath(path);  // the song's name while it renders
+    if (c.loading.keepFolderWhenRead) KeepDialogFolder(FolderKind::Midi, path);
+    if (c.StartSongRender() && c.loading.playWhenRead) c.Post(Command::Play);
+}
+
+}  // namespace
+
 void PlayerController::StepLoading() {
+    // A song read aside replaces the current one in the first frame after it is ready.
+    if (loading.reading.valid() &&
+        loading.reading.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+        TakeSongRead(*this, loading.reading.get());
     if (loading.rendering && backgroundRender != nullptr) {
         // The waveform fills in as the render advances.
         if (const RenderStream* songStream = transport.SongStream())
@@ -315,8 +399,8 @@ bool PlayerController::DropFile(const std::string& path) {
         Report(shared, "\"" + path + "\" is neither a MIDI file nor a SoundFont.");
         return false;
     }
-    if (loading.pending != PanelIntent::None || loading.rendering || shared.command != Command::None ||
-        transport.CountingIn())
+    if (loading.pending != PanelIntent::None || loading.rendering || loading.reading.valid() ||
+        shared.command != Command::None || transport.CountingIn())
         return false;
     if (RefuseLoadWhileVideoExports()) return false;
     if (kind == FileKind::Midi && !shared.soundFontLoaded) {
@@ -347,7 +431,12 @@ bool PlayerController::ChooseAndLoadFile(FileKind kind) {
     }
     LoadChosenFile(kind, path);
     // The folder is kept once its file has loaded: a file that did not leaves the settings alone.
-    if ((midi ? shared.midiPath : shared.soundFontPath) == path) KeepDialogFolder(folder, path);
+    // A large song is still being read; its folder is kept when it is taken.
+    if (midi && loading.reading.valid()) {
+        loading.keepFolderWhenRead = true;
+    } else if ((midi ? shared.midiPath : shared.soundFontPath) == path) {
+        KeepDialogFolder(folder, path);
+    }
     return true;
 }
 
@@ -372,60 +461,16 @@ void PlayerController::LoadChosenFile(FileKind kind, const std::string& path) {
 
 void PlayerController::LoadMidi(const std::string& path) {
     if (!shared.session.BeginReading()) return;
-    // The new song is read aside first: a file that does not load leaves the current song loaded,
-    // playable and where it was.
-    auto refuse = [&](const std::string& why) {
-        shared.session.ReadFailed();
-        Report(shared, why);
-    };
-    auto song = std::make_unique<SongData>();
-    std::vector<uint8_t> bytes;
-    auto tempo = std::make_unique<TempoMap>();
-    if (!ReadMidiFile(*song, path, &bytes, tempo.get())) {
-        // The same words the command line prints for this file.
-        refuse(path + ": " + MidiLoadFailureText(*song));
+    // A file this large takes a second or more to read and parse: the window goes on drawing
+    // meanwhile, and the song is taken in the frame after it is ready (StepLoading).
+    loading.keepFolderWhenRead = false;
+    loading.playWhenRead = false;
+    std::error_code error;
+    if (const uintmax_t size = std::filesystem::file_size(path, error); !error && size >= kReadAsideBytes) {
+        loading.reading = std::async(std::launch::async, [path] { return ReadSongFile(path); });
         return;
     }
-    // A song without a note would play as seconds of nothing; the current song stays instead.
-    if (!SongHasNotes(*song)) {
-        refuse(path + " has no notes: there is nothing to play");
-        return;
-    }
-    // The SoundFont is loaded (or, kept since the last render, checked) before anything of the
-    // current song is dropped: if its file has gone since, the current song stays loaded and
-    // playable.
-    if (synth != nullptr) {
-        if (const Failure loaded = synth->LoadSoundFont(shared.soundFontPath); !loaded.Ok()) {
-            refuse(loaded.text);
-            return;
-        }
-    }
-    // Playing along was with the song before: what was played is offered for saving first.
-    if (shared.playAlong.On()) playAlong.End();
-    shared.midiPath = path;
-    shared.midiBytes = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
-    // The song is known again by its bytes, for what is remembered of it. A large song of whose
-    // size nothing is kept is hashed on a thread of its own: the hash of a file of a hundred
-    // megabytes would hold the first frame up for a fifth of a second, for nothing to read.
-    const std::shared_ptr<const std::vector<uint8_t>> kept = shared.midiBytes;
-    if (kept->size() >= kKeyedAsideBytes && !SongFileMayExist(kept->size(), ".txt") &&
-        !SongFileMayExist(kept->size(), ".hands.txt")) {
-        shared.practice.NewSongKeyedAside(
-            std::async(std::launch::async, [kept] { return SongKey(kept->data(), kept->size()); }).share());
-    } else {
-        shared.practice.NewSong(SongKey(kept->data(), kept->size()));
-    }
-    // The hands as the player mended them, before anything shows or scores the song.
-    TakeHandEdits(shared.practice, *song);
-    shared.resumeAt = -1.0;  // a new song starts at its start
-    if (controlPanel != nullptr) controlPanel->ForgetSong();
-    if (notesView != nullptr) notesView->SetSong(nullptr);  // shown again once it is rendered
-    shared.song = std::move(song);
-    transport.SetSongTempo(std::move(tempo));
-    (void)shared.session.Read();
-    shared.refreshBits |= RefreshNotesView;       // no key stays lit from the song before
-    loading.midiLabel = FileTitleFromPath(path);  // the song's name while it renders
-    (void)StartSongRender();
+    TakeSongRead(*this, ReadSongFile(path));
 }
 
 bool PlayerController::StartSongRender() {

@@ -158,8 +158,9 @@ void NotesView::Draw(const SongView& view) const {
                              Brush(PalText));
         }
     } else if (!view.songLoaded && device != nullptr) {
-        device->DrawTextMedium("Load a MIDI file, or drop one here", left, top + notesHeight * 0.5f - 15.0f,
-                               static_cast<int>(width), 30, Brush(PalText));
+        device->DrawTextMedium(
+            view.songReading ? "Reading the MIDI file…" : "Load a MIDI file, or drop one here", left,
+            top + notesHeight * 0.5f - 15.0f, static_cast<int>(width), 30, Brush(PalText));
     }
 }
 

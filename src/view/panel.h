@@ -85,6 +85,7 @@ struct SongView {
     const NoteDensity* noteDensity = nullptr;
     bool songLoaded = false;        // a MIDI file has been parsed into `song`
     bool songReady = false;         // it plays: its render has started (and may still run)
+    bool songReading = false;       // a large file is being read to replace it (or to be the first)
     float renderedShare = 1.0f;     // the share of the song's length rendered so far; 1 once complete
     bool waitingForRender = false;  // playback waits for the render to reach the place it was sent to
     // The loop that plays over and over, in seconds (negative: none), and a loop's first mark

@@ -13,6 +13,7 @@
 #include "core/palette.h"
 #include "manual_output.h"
 #include "platform/dialogs.h"
+#include "platform/window.h"
 #include "settings/song_memory.h"
 #include "smf_builder.h"
 #include "synth/stream_playback.h"
@@ -448,6 +449,66 @@ TEST_F(SongLoadingTest, ALargeSongIsKnownByItsOwnKeyWhetherOrNotItsMemoryIsKept)
     EXPECT_EQ(state.practice.Key(), key) << "hashed at once";
     EXPECT_EQ(c.transport.Playback()->Loop().start, 11025) << "the kept passage comes back";
     EXPECT_EQ(c.transport.Playback()->Loop().end, 33075);
+}
+
+TEST_F(SongLoadingTest, AHugeFileIsReadAsideAndPlaysOnceReadIfSpaceAskedMeanwhile) {
+    // From 16 MB on, a file is read and parsed on a thread while the frames go on: the song before
+    // stays, loads and drops wait, and Space asks for the new song to play once it is read. One
+    // that does not read leaves everything as it was. (What follows the last track is never read.)
+    using namespace smf;
+    if (!fs::exists(kSmallSoundFont)) GTEST_SKIP() << kSmallSoundFont << " is not installed";
+    ASSERT_TRUE(c.synth->LoadSoundFont(kSmallSoundFont).Ok());
+    state.soundFontPath = kSmallSoundFont;
+    state.soundFontLoaded = true;
+    const std::string before = WriteSong("before.mid");
+    c.LoadChosenFile(FileKind::Midi, before);
+    ASSERT_EQ(state.midiPath, before) << "a small file is read at once";
+    auto write = [&](const char* name, Bytes bytes) {
+        bytes.resize(size_t{16} << 20, 0x5A);
+        const fs::path path = folder / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    };
+    const std::string huge =
+        write("huge.mid", Cat({Header(480, 0, 1), Track({On(0, 0, 67, 90), Off(960, 0, 67), EndOfTrack()})}));
+    const std::string broken = write("broken.mid", Bytes{'M', 'T', 'h', 'd'});
+    auto readAside = [&](const std::string& path, bool space) {
+        c.LoadChosenFile(FileKind::Midi, path);
+        ASSERT_TRUE(c.loading.reading.valid()) << path;
+        EXPECT_EQ(state.session.Stage(), SongStage::Reading);
+        EXPECT_TRUE(c.ViewOfSong().songReading);
+        EXPECT_FALSE(c.ControlPanelSnapshot().canStart);
+        EXPECT_FALSE(c.DropFile(before)) << "a drop waits for the read";
+        EXPECT_EQ(state.midiPath, before) << "the song before stays until the new one is read";
+        if (space) {
+            platform::InputMessage key;
+            key.keyCode = platform::kKeySpace;
+            key.kind = platform::InputKind::KeyDown;
+            c.OnInput(key);
+            key.kind = platform::InputKind::KeyUp;
+            c.OnInput(key);
+        }
+        for (int frames = 0; c.loading.reading.valid() && frames < 20000; ++frames) {
+            Frame(0, 0, false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_FALSE(c.loading.reading.valid()) << "the read never ended";
+    };
+
+    readAside(broken, true);
+    ASSERT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_NE(dialogs.errorBoxes[0].text.find(broken), std::string::npos) << dialogs.errorBoxes[0].text;
+    EXPECT_EQ(state.midiPath, before);
+    EXPECT_NE(state.session.Stage(), SongStage::Reading);
+    EXPECT_NE(state.command, Command::Play) << "nothing plays of a file that did not read";
+
+    readAside(huge, true);
+    EXPECT_EQ(dialogs.errorBoxes.size(), 1u);
+    EXPECT_EQ(state.midiPath, huge);
+    ASSERT_NE(state.song, nullptr);
+    EXPECT_EQ(state.song->parts[0].noteCount + state.song->parts[1].noteCount, 1);
+    EXPECT_EQ(state.command, Command::Play) << "Space pressed while it was read";
 }
 
 }  // namespace
