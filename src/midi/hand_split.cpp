@@ -36,10 +36,11 @@ constexpr double kWrongSide = 0.2;
 // than this, since a note written long is often let go (or held by the pedal) as the hand moves on.
 constexpr double kHeldReachWeight = 0.15;
 constexpr double kMostHeldReach = 2.0;
-// A line: notes that follow each other within this long, and at most this many keys apart. Taking
-// over the other hand's line costs about what a leap of more than an octave does.
+// A line: notes that follow each other within this long, and at most this many keys apart (up to
+// a tritone, as a broken chord climbs by thirds and fourths). Taking over the other hand's line
+// costs about what a leap of more than an octave does.
 constexpr double kLineSeconds = 1.0;
-constexpr int kLineStep = 5;
+constexpr int kLineStep = 6;
 constexpr double kHandover = 6.0;
 // Notes struck together that are let go together (within this much of each other) are most often
 // one hand's, when the onset's other notes end elsewhere: each hand keeps a rhythm of its own, so
@@ -172,7 +173,7 @@ class Splitter {
         const double away = kNearWeight * distance + std::max(0.0, distance - kLeapFrom);
         const double wrongSide =
             hand == RightHand ? std::max(0.0, split_ - key) : std::max(0.0, key - split_);
-        // A note a step or two from the other hand's last one, struck soon after it while this
+        // A note a few keys from the other hand's last one, struck soon after it while this
         // hand rests, carries on that hand's line: a line seldom passes from hand to hand. Only
         // one note of an onset can carry a line on (`line`): the others are a chord struck with it.
         const int other = 1 - hand;

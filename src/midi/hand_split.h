@@ -21,7 +21,7 @@ enum Hand : uint8_t { RightHand = 0, LeftHand = 1 };  // the part each hand fill
 // has its say in how the passage is split. A note costs a little for its distance from where its
 // hand has been playing and in full for a leap past a sixth from there, a little for lying on the
 // far side of the piece's middle from its hand, and more for reaching past where the other hand is;
-// a note a step from the other hand's last one, struck just after it, costs for taking over that
+// a note a few keys from the other hand's last one, struck just after it, costs for taking over that
 // hand's line (only an onset's nearest note to it can). Two neighbouring notes of an onset that are
 // let go together cost for parting, when its other notes end elsewhere. A hand stretched past an octave or
 // striking more than five notes costs more, the more so past a tenth, and so does one reaching across notes
