@@ -36,11 +36,17 @@ constexpr double kWrongSide = 0.2;
 // than this, since a note written long is often let go (or held by the pedal) as the hand moves on.
 constexpr double kHeldReachWeight = 0.15;
 constexpr double kMostHeldReach = 2.0;
-// A line: notes that follow each other within this long, and at most this many keys apart. Taking
-// over the other hand's line costs about what a leap of more than an octave does.
+// A line: notes that follow each other within this long, and at most this many keys apart (up to
+// a tritone, as a broken chord climbs by thirds and fourths). Taking over the other hand's line
+// costs about what a leap of more than an octave does.
 constexpr double kLineSeconds = 1.0;
-constexpr int kLineStep = 5;
+constexpr int kLineStep = 6;
 constexpr double kHandover = 6.0;
+// Notes struck together that are let go together (within this much of each other) are most often
+// one hand's, when the onset's other notes end elsewhere: each hand keeps a rhythm of its own, so
+// parting two such notes between the hands costs about a leap past a tenth.
+constexpr double kEndSlack = 0.03;
+constexpr double kSharedEnd = 4.0;
 // The most ways from one onset's cuts into the next one's that are weighed.
 constexpr size_t kMostWays = 512;
 
@@ -162,16 +168,17 @@ class Splitter {
     // What a note costs in a hand, given where the path has the hands: how far the hand must leap
     // for it from where it has been playing, and a little for lying on the other hand's side of the
     // piece's middle.
-    double NoteCost(const Hands& at, int hand, int key, double time) const {
+    double NoteCost(const Hands& at, int hand, int key, double time, bool line) const {
         const double distance = std::abs(key - at.position[hand]);
         const double away = kNearWeight * distance + std::max(0.0, distance - kLeapFrom);
         const double wrongSide =
             hand == RightHand ? std::max(0.0, split_ - key) : std::max(0.0, key - split_);
-        // A note a step or two from the other hand's last one, struck soon after it while this
-        // hand rests, carries on that hand's line: a line seldom passes from hand to hand.
+        // A note a few keys from the other hand's last one, struck soon after it while this
+        // hand rests, carries on that hand's line: a line seldom passes from hand to hand. Only
+        // one note of an onset can carry a line on (`line`): the others are a chord struck with it.
         const int other = 1 - hand;
         double handover = 0.0;
-        if (at.struck[other] > at.struck[hand] && time - at.struck[other] < kLineSeconds &&
+        if (line && at.struck[other] > at.struck[hand] && time - at.struck[other] < kLineSeconds &&
             key >= at.low[other] - kLineStep && key <= at.high[other] + kLineStep)
             handover = kHandover;
         // Reaching past where the other hand is.
@@ -197,6 +204,39 @@ class Splitter {
         if (h == LeftHand && at.lowUntil[other] > until && high > at.held[other][0])
             cost += 2.0 * (high - at.held[other][0]);
         return cost;
+    }
+
+    // What each cut of the onset at order_[from, to) costs for parting two neighbouring notes that
+    // end together, while others of its notes end elsewhere. A cut that gives one hand every note
+    // parts none.
+    void SharedEndCosts(size_t from, size_t to, const uint32_t* cuts, size_t cutCount,
+                        std::vector<double>& costs) const {
+        costs.assign(cutCount, 0.0);
+        float first = notes_[order_[from]].end, last = first;
+        for (size_t i = from; i < to; ++i) {
+            first = std::min(first, notes_[order_[i]].end);
+            last = std::max(last, notes_[order_[i]].end);
+        }
+        if (last - first <= kEndSlack) return;
+        for (size_t c = 0; c < cutCount; ++c) {
+            const size_t cut = cuts[c];
+            if (cut == 0 || from + cut == to) continue;
+            const float below = notes_[order_[from + cut - 1]].end, above = notes_[order_[from + cut]].end;
+            if (std::abs(below - above) <= kEndSlack) costs[c] = kSharedEnd;
+        }
+    }
+
+    // Which of the onset's notes at order_[from, to) lies nearest hand h's last strike: the one
+    // that would carry that hand's line on.
+    size_t LineNote(const Hands& at, int h, size_t from, size_t to) const {
+        size_t nearest = 0;
+        int least = INT32_MAX;
+        for (size_t i = from; i < to; ++i) {
+            const int key = Key(notes_[order_[i]]);
+            const int d = std::max({0, at.low[h] - key, key - at.high[h]});
+            if (d < least) least = d, nearest = i - from;
+        }
+        return nearest;
     }
 
     Hands Strike(Hands at, int h, size_t from, size_t to, double time) const {
@@ -229,7 +269,7 @@ class Splitter {
     void Forward() {
         std::vector<double> cost{0.0}, nextCost;
         std::vector<Hands> at{start_}, nextAt;
-        std::vector<double> left, right;
+        std::vector<double> left, right, shared;
         for (size_t next = 0; next < order_.size();) {
             const size_t from = next;
             TakeOnset(next);
@@ -252,19 +292,22 @@ class Splitter {
                     from_.begin(), from_.begin() + static_cast<std::ptrdiff_t>(ways), from_.end(),
                     [&](uint8_t a, uint8_t b) { return cost[a] != cost[b] ? cost[a] < cost[b] : a < b; });
             }
+            SharedEndCosts(from, next, cuts, cutCount, shared);
             for (size_t w = 0; w < ways; ++w) {
                 const size_t s = from_[w];
                 // Prefix sums of the notes' costs in either hand, so every cut is weighed in one step.
                 left.assign(m + 1, 0.0);
                 right.assign(m + 1, 0.0);
+                const size_t rightLine = LineNote(at[s], RightHand, from, next);
+                const size_t leftLine = LineNote(at[s], LeftHand, from, next);
                 for (size_t i = 0; i < m; ++i) {
                     const int key = Key(notes_[order_[from + i]]);
-                    left[i + 1] = left[i] + NoteCost(at[s], LeftHand, key, time);
-                    right[i + 1] = right[i] + NoteCost(at[s], RightHand, key, time);
+                    left[i + 1] = left[i] + NoteCost(at[s], LeftHand, key, time, i == rightLine);
+                    right[i + 1] = right[i] + NoteCost(at[s], RightHand, key, time, i == leftLine);
                 }
                 for (size_t c = 0; c < cutCount; ++c) {
                     const size_t cut = cuts[c];
-                    double total = cost[s] + left[cut] + (right[m] - right[cut]);
+                    double total = cost[s] + left[cut] + (right[m] - right[cut]) + shared[c];
                     if (cut > 0)
                         total += StrikeCost(at[s], LeftHand, Key(notes_[order_[from]]),
                                             Key(notes_[order_[from + cut - 1]]), cut, time);

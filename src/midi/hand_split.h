@@ -15,18 +15,20 @@ enum Hand : uint8_t { RightHand = 0, LeftHand = 1 };  // the part each hand fill
 // The hand of each of the `count` notes, in the notes' own order (which may be any). Deterministic,
 // and linear in the notes once they are sorted by time. The notes need their ends.
 //
-// The notes are taken one onset (a chord, or a single note) at a time, and each onset is cut into
-// a lower group for the left hand and an upper one for the right. Of all the ways to cut every
-// onset, the one that costs least over the whole piece is taken, so that what follows a passage
-// has its say in how the passage is split. A note costs a little for its distance from where its
-// hand has been playing and in full for a leap past a sixth from there, a little for lying on the
-// far side of the piece's middle from its hand, and more for reaching past where the other hand is;
-// a note a step from the other hand's last one, struck just after it, costs for taking over that
-// hand's line. A hand stretched past an octave or striking more than five notes costs more, the
-// more so past a tenth, and so does one reaching across notes the other hand still holds; keys a
-// hand still holds from earlier strikes count in its stretch, a little, since a note written long
-// is often let go or left to the pedal. A piece that keeps within an octave, or is a single line
-// (one note at a time, mostly), is one hand's: every note comes back as the right hand's.
+// The notes are taken one onset (a chord, or a single note) at a time, and each onset is cut into a
+// lower group for the left hand and an upper one for the right. Of all the ways to cut every onset,
+// the one that costs least over the whole piece is taken, so that what follows a passage has its
+// say in how the passage is split. A note costs a little for its distance from where its hand has
+// been playing and in full for a leap past a sixth from there, a little for lying on the far side
+// of the piece's middle from its hand, and more for reaching past where the other hand is; a note a
+// few keys from the other hand's last one, struck just after it, costs for taking over that hand's
+// line (only an onset's nearest note to it can). Two neighbouring notes of an onset that are let go
+// together cost for parting, when its other notes end elsewhere. A hand stretched past an octave or
+// striking more than five notes costs more, the more so past a tenth, and so does one reaching
+// across notes the other hand still holds; keys a hand still holds from earlier strikes count in
+// its stretch, a little, since a note written long is often let go or left to the pedal. A piece
+// that keeps within an octave, or is a single line (one note at a time, mostly), is one hand's:
+// every note comes back as the right hand's.
 [[nodiscard]] std::vector<uint8_t> AssignHandsByPitch(const NoteRecord* notes, size_t count);
 
 // Fewer notes than this are no piece to split: they stay in the hand the file gave them.
