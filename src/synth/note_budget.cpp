@@ -51,7 +51,7 @@ uint32_t NoteBudget::Loudness(const SequencedEvent& on) const {
     return uint32_t{on.data2} * volume_[channel] * expression_[channel];
 }
 
-void NoteBudget::Sift(int64_t frame, std::vector<SequencedEvent>& events) {
+void NoteBudget::Sift(int64_t frame, const std::vector<SequencedEvent>& events) {
     credit_ =
         std::min(most_, credit_ + static_cast<double>(std::max<int64_t>(frame - lastFrame_, 0)) * perFrame_);
     lastFrame_ = std::max(lastFrame_, frame);
@@ -82,7 +82,8 @@ void NoteBudget::Sift(int64_t frame, std::vector<SequencedEvent>& events) {
         }
     }
 
-    size_t kept = 0, on = 0;
+    size_t on = 0;
+    sends_.clear();
     for (const SequencedEvent& e : events) {
         const int kind = e.status & 0xF0;
         uint16_t& started = started_[(e.status & 0x0F) * kKeys + e.data1];
@@ -99,7 +100,6 @@ void NoteBudget::Sift(int64_t frame, std::vector<SequencedEvent>& events) {
         } else {
             ForgetNotes(e);
         }
-        if (send) events[kept++] = e;
+        sends_.push_back(send ? 1 : 0);
     }
-    events.resize(kept);
 }

@@ -19,7 +19,7 @@
 //
 // Loudness, for choosing, is the note's velocity times its channel's volume and expression: the
 // synthesiser's default curves for the three are each logarithmic, so their product orders notes
-// as the attenuation they get does. Pure: events in, events out; one per render.
+// as the attenuation they get does. Pure: events in, a choice out; one per render.
 #pragma once
 
 #include <array>
@@ -45,8 +45,9 @@ class NoteBudget {
     void Follow(const SequencedEvent& e);
 
     // `events`, in playing order, are every event due at the render's block starting at `frame`
-    // (frames never go back). Leaves in it, in the same order, the events to send.
-    void Sift(int64_t frame, std::vector<SequencedEvent>& events);
+    // (frames never go back). Decides which of them are sent: Sends(i) for the event at `i`.
+    void Sift(int64_t frame, const std::vector<SequencedEvent>& events);
+    [[nodiscard]] bool Sends(size_t index) const { return index < sends_.size() && sends_[index] != 0; }
 
   private:
     static constexpr int kChannels = 16;
@@ -67,4 +68,5 @@ class NoteBudget {
     std::array<uint16_t, kChannels * kKeys> started_{};  // notes started and not yet ended
     std::vector<uint32_t> loudness_;                     // of the block's note-ons, in order
     std::vector<uint32_t> ranked_;                       // the same, being ranked
+    std::vector<uint8_t> sends_;                         // per event of the block: sent
 };

@@ -42,8 +42,13 @@ void SequencerFeed::PlayUntil(int64_t frame) {
     }
     if (block_.empty()) return;
     budget_->Sift(frame, block_);
-    for (const SequencedEvent& e : block_) {
-        if (muter_ != nullptr) {
+    for (size_t i = 0; i < block_.size(); ++i) {
+        const SequencedEvent& e = block_[i];
+        if (!budget_->Sends(i)) {
+            // The muter matches note-ons to the song's notes in turn: a note not started is still
+            // the one it stands for, or the next note-on of its key would be taken for it.
+            if (muter_ != nullptr && (e.status & 0xF0) == 0x90) (void)muter_->Muted(e.status & 0x0F, e.data1);
+        } else if (muter_ != nullptr) {
             (void)muter_->Play(e.status, e.data1, e.data2);
         } else {
             (void)SendChannelEvent(synth_, e.status, e.data1, e.data2);
