@@ -17,6 +17,9 @@
 #   - frames a second on the screen over 8 s of playing: distinct grabs of a strip of the notes
 #     area taken 60 times a second (a frame that changed nothing counts once).
 #
+# With OLD_PLAYER set to another build's player, the dense song is played by it too, in the same
+# run, on a row of its own.
+#
 # Usage: bench/window_huge.sh [BUILD_DIR] [NOTES] [SECONDS] [SOUNDFONT]
 #        (default: build, 20000000, 180, /usr/share/sounds/sf2/TimGM6mb.sf2)
 set -euo pipefail
@@ -183,12 +186,17 @@ play_song() {
 
 demo=$(play_song examples/demo_song.mid)
 huge=$(play_song "$dense")
+if [ -n "${OLD_PLAYER:-}" ]; then
+    player=$OLD_PLAYER
+    old=$(play_song "$dense")
+fi
 
 echo "window on Xvfb (no GPU), song named at start, Space at once; seconds from the player's start"
 row() { printf "%-24s %11s %11s %9s %9s %5s %7s %9s %8s %8s\n" "$@"; }
 row song "first frame" "first sound" "player %" "window %" "X %" "sounds" "frames/s" "grabs/s" "peak MB"
 row "demo song" $demo
 row "$notes notes in $seconds s" $huge
+[ -n "${OLD_PLAYER:-}" ] && row "  the same, OLD_PLAYER" $old
 echo "(player: all its threads, the render's included; window: the thread that draws;"
 echo " sounds: share of the time the song sounded; below 1 it waited for its render)"
 read -r hf hs _ hw _ _ hfps _ _ <<<"$huge"

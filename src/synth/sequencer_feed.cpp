@@ -12,13 +12,16 @@ bool SequencerFeed::Open(const uint8_t* data, size_t size, const Timing& timing,
     timing_ = timing;
     synth_ = synth;
     muter_ = muter;
+    budget_.emplace(fluid_synth_get_polyphony(synth), timing.sampleRate);
     tick_ = std::max<int64_t>(timing.startTick, 0);
     // The place in the song is set as the player's seek sets it: the channels' state as it
     // stands there, and no note struck before it.
     while ((pending_ = sequencer_.Next(next_)) && next_.tick < timing.startTick) {
         const int kind = next_.status & 0xF0;
-        if (kind != 0x80 && kind != 0x90 && kind != 0xA0)
+        if (kind != 0x80 && kind != 0x90 && kind != 0xA0) {
+            budget_->Follow(next_);
             (void)SendChannelEvent(synth_, next_.status, next_.data1, next_.data2);
+        }
     }
     if (pending_) nextFrame_ = FrameOf(next_.seconds);
     endFrame_ = FrameOf(sequencer_.EndSeconds());
@@ -31,13 +34,24 @@ int64_t SequencerFeed::FrameOf(double seconds) const {
 }
 
 void SequencerFeed::PlayUntil(int64_t frame) {
+    block_.clear();
     while (pending_ && nextFrame_ <= frame) {
         tick_ = next_.tick;
-        if (muter_ != nullptr) {
-            (void)muter_->Play(next_.status, next_.data1, next_.data2);
-        } else {
-            (void)SendChannelEvent(synth_, next_.status, next_.data1, next_.data2);
-        }
+        block_.push_back(next_);
         if ((pending_ = sequencer_.Next(next_))) nextFrame_ = FrameOf(next_.seconds);
+    }
+    if (block_.empty()) return;
+    budget_->Sift(frame, block_);
+    for (size_t i = 0; i < block_.size(); ++i) {
+        const SequencedEvent& e = block_[i];
+        if (!budget_->Sends(i)) {
+            // The muter matches note-ons to the song's notes in turn: a note not started is still
+            // the one it stands for, or the next note-on of its key would be taken for it.
+            if (muter_ != nullptr && (e.status & 0xF0) == 0x90) (void)muter_->Muted(e.status & 0x0F, e.data1);
+        } else if (muter_ != nullptr) {
+            (void)muter_->Play(e.status, e.data1, e.data2);
+        } else {
+            (void)SendChannelEvent(synth_, e.status, e.data1, e.data2);
+        }
     }
 }

@@ -3,15 +3,19 @@
 // It does what the render asks of that player: it starts at a tick of the file with every
 // controller, program, bend and pressure before it applied and only the notes from there on
 // struck, plays at a practice speed, and hands each event through the mutes and transposition
-// (NoteMuter) when there are any.
+// (NoteMuter) when there are any. A song denser than its voices can sound starts only the notes
+// they can give time to be heard, the quietest dropped first (synth/note_budget.h).
 #pragma once
 
 #include <fluidsynth/types.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "core/sample_rate.h"
+#include "synth/note_budget.h"
 #include "synth/part_mute.h"
 #include "synth/song_sequencer.h"
 
@@ -41,7 +45,8 @@ class SequencerFeed {
                             NoteMuter* muter);
 
     // Sends every event due at or before `frame` of the render, as the synthesiser's player sends
-    // each event at the first block that starts at or after its time.
+    // each event at the first block that starts at or after its time; of the note-ons, those the
+    // synthesiser's voices (as many as it had when the feed was opened) have room for.
     void PlayUntil(int64_t frame);
 
     // Every event has been sent and the song's end reached by `frame`.
@@ -57,6 +62,8 @@ class SequencerFeed {
     Timing timing_;
     fluid_synth_t* synth_ = nullptr;
     NoteMuter* muter_ = nullptr;
+    std::optional<NoteBudget> budget_;
+    std::vector<SequencedEvent> block_;  // the events due at one block, before the budget
     SequencedEvent next_{};
     bool pending_ = false;  // next_ holds an event not yet sent
     int64_t nextFrame_ = 0;

@@ -218,7 +218,9 @@ class SynthRenderer {
     // keeps every voice busy, so the synthesis costs what the limit allows: at 256 a song of
     // 30,000 notes a second renders in about 0.4 of its length on one core (twice the voices take
     // 0.6, and over its length while the window draws on the other), and the voices dropped are
-    // the quietest, the ones least heard under so many.
+    // the quietest, the ones least heard under so many. Starting notes costs what the limit
+    // allows too: a denser song starts only the notes the voices have time to sound
+    // (synth/note_budget.h), so one of 111,000 notes a second renders in about 0.4 of its length.
     static constexpr int kPlayerVoices = 256;
     static constexpr int kOwnSequencerVoices = 256;
     // Past a few threads the synthesiser's hand-over at every block costs more than the voices
