@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "midi/note_timeline.h"
 #include "notation/score_song.h"
@@ -242,6 +243,7 @@ void ScoreStrip::Engrave() {
     for (const LineMark& l : page.lines) systems_[systemOf((l.y1 + l.y2) / 2)].lines.push_back(l);
     for (const BeamMark& b : page.beams) systems_[systemOf(b.y1)].beams.push_back(b);
     for (const TieMark& t : page.ties) systems_[systemOf(t.y1)].ties.push_back(t);
+    for (const OctaveMark& o : page.octaves) systems_[systemOf(o.y)].octaves.push_back(o);
 
     // Each bar's glyphs together, so that a bar can be drawn as a group of its own.
     for (System& s : systems_) {
@@ -376,6 +378,32 @@ void ScoreStrip::DrawLines(const System& s, float dx, float dy) const {
     }
 }
 
+// An octave line: its label in bold, then dashes to its end, hooked towards the staff where the
+// passage ends.
+void ScoreStrip::DrawOctaves(const System& s, float dx, float dy) const {
+    platform::RenderTarget* target = Target();
+    for (const OctaveMark& o : s.octaves) {
+        platform::TextFormat label;
+        label.size = std::max(9.0f, o.size);
+        label.weight = 700;
+        label.align = platform::TextAlign::Leading;
+        label.centreVertically = true;
+        const char* text = OctaveLabel(o.octaves);
+        const float x = o.x1 + dx, y = o.y + dy;
+        target->DrawText(text, label, {x, y - label.size, x + 4 * label.size, y + label.size}, kInk);
+        float width = target->TextWidth(text, label);
+        if (!(width > 0))
+            width = 0.6f * label.size * static_cast<float>(std::char_traits<char>::length(text));
+        const float dash = 0.4f * label.size, gap = 0.3f * label.size, line = Snap(y);
+        for (float a = x + width + gap; a < o.x2 + dx; a += dash + gap)
+            target->DrawLine(a, line, std::min(a + dash, o.x2 + dx), line, kInk, 1.0f);
+        if (o.hook) {
+            const float hx = Snap(o.x2 + dx);
+            target->DrawLine(hx, line, hx, line + (o.octaves > 0 ? 0.6f : -0.6f) * label.size, kInk, 1.0f);
+        }
+    }
+}
+
 void ScoreStrip::DrawNames(const System& s, float dx, float dy) const {
     if (staffNames_.empty() || s.barX.empty()) return;
     platform::TextFormat name;
@@ -470,6 +498,7 @@ void ScoreStrip::Draw(const SongView& view) {
                        static_cast<uint64_t>(std::lround(height * 8)));
     if (target->BeginGroup(key)) {
         DrawLines(s, dx, shownDy_);
+        DrawOctaves(s, dx, shownDy_);
         DrawNames(s, dx, shownDy_);
     }
     target->EndGroup();

@@ -41,6 +41,7 @@ class ScoreStrip : public Panel {
         std::vector<LineMark> lines;
         std::vector<BeamMark> beams;
         std::vector<TieMark> ties;
+        std::vector<OctaveMark> octaves;
         std::vector<int64_t> anchorTicks;
         std::vector<float> anchorX;
     };
@@ -87,6 +88,7 @@ class ScoreStrip : public Panel {
     // what keeps its frames cheap to draw.
     [[nodiscard]] static float OnsetX(const System& s, double tick);
     void DrawLines(const System& s, float dx, float dy) const;
+    void DrawOctaves(const System& s, float dx, float dy) const;
     void DrawNames(const System& s, float dx, float dy) const;
     void DrawBar(const System& s, size_t bar, float dx, float dy) const;
     void DrawGlyph(const GlyphMark& g, float dx, float dy, ColourF colour) const;
