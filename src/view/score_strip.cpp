@@ -508,13 +508,27 @@ void ScoreStrip::Draw(const SongView& view) {
     }
 
     if (view.songTime < 0) return;
-    // The heads of the notes sounding now, over their black selves.
-    for (const GlyphMark& g : s.glyphs) {
+    // The heads of the notes sounding now, over their black selves: a group of their own, kept
+    // while the same heads are lit, so that the window lays out their text only when they change.
+    lit_.clear();
+    uint64_t litKey = Mix(key, 0x117);
+    for (size_t i = 0; i < s.glyphs.size(); ++i) {
+        const GlyphMark& g = s.glyphs[i];
         if (g.note < 0 || static_cast<size_t>(g.note) >= score_.notes.size()) continue;
         const ScoreNote& n = score_.notes[static_cast<size_t>(g.note)];
         if (!(static_cast<double>(n.start) <= tick && tick < static_cast<double>(n.end))) continue;
+        lit_.push_back(i);
         const int colour = n.part >= 0 && n.part < song_->partCount ? song_->parts[n.part].colour : -1;
-        const ColourF lit = colour == 0 || colour == 1 ? kLitHand[colour] : kLitVoice;
-        DrawGlyph(g, dx, shownDy_, lit);
+        litKey = Mix(Mix(litKey, i + 1), static_cast<uint64_t>(colour + 1));
     }
+    if (lit_.empty()) return;
+    if (target->BeginGroup(litKey)) {
+        for (const size_t i : lit_) {
+            const GlyphMark& g = s.glyphs[i];
+            const ScoreNote& n = score_.notes[static_cast<size_t>(g.note)];
+            const int colour = n.part >= 0 && n.part < song_->partCount ? song_->parts[n.part].colour : -1;
+            DrawGlyph(g, dx, shownDy_, colour == 0 || colour == 1 ? kLitHand[colour] : kLitVoice);
+        }
+    }
+    target->EndGroup();
 }

@@ -116,4 +116,5 @@ class ScoreStrip : public Panel {
     int shownSystem_ = -1;
     float shownDy_ = 0;  // from the engraving's y to the strip's, for the system drawn last
     std::string glyphText_[static_cast<size_t>(Glyph::Count)];
+    std::vector<size_t> lit_;  // the shown system's glyphs lit in the frame drawn last
 };
