@@ -255,24 +255,19 @@ void SetOctaveLines(ScoreLayout& layout) {
         for (size_t m = 0; m < layout.measures.size(); ++m) {
             StaffMeasure& staff = layout.measures[m].staves[s];
             const size_t first = moments.size();
+            std::map<int32_t, size_t> at;  // a start's moment in this measure
             for (ScoreVoice& v : staff.voices) {
                 for (ScoreEvent& e : v.events) {
                     if (e.rest || e.heads.empty()) continue;
-                    auto it =
-                        std::find_if(moments.begin() + static_cast<std::ptrdiff_t>(first), moments.end(),
-                                     [&](const Moment& x) { return x.start == e.start; });
-                    if (it == moments.end()) {
-                        moments.push_back({m,
-                                           e.start,
-                                           INT32_MIN,
-                                           INT32_MAX,
-                                           static_cast<int8_t>(staff.clef == Clef::Treble ? 1 : -1),
-                                           {}});
-                        it = moments.end() - 1;
+                    const auto [it, added] = at.emplace(e.start, moments.size());
+                    if (added) {
+                        const auto side = static_cast<int8_t>(staff.clef == Clef::Treble ? 1 : -1);
+                        moments.push_back({m, e.start, INT32_MIN, INT32_MAX, side, {}});
                     }
-                    it->high = std::max(it->high, DiatonicIndex(e.heads.back().spelling));
-                    it->low = std::min(it->low, DiatonicIndex(e.heads.front().spelling));
-                    it->events.push_back(&e);
+                    Moment& moment = moments[it->second];
+                    moment.high = std::max(moment.high, DiatonicIndex(e.heads.back().spelling));
+                    moment.low = std::min(moment.low, DiatonicIndex(e.heads.front().spelling));
+                    moment.events.push_back(&e);
                 }
             }
             std::stable_sort(moments.begin() + static_cast<std::ptrdiff_t>(first), moments.end(),
