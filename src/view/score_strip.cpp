@@ -389,7 +389,16 @@ void ScoreStrip::DrawOctaves(const System& s, float dx, float dy) const {
         label.align = platform::TextAlign::Leading;
         label.centreVertically = true;
         const char* text = OctaveLabel(o.octaves);
-        const float x = o.x1 + dx, y = o.y + dy;
+        float x = o.x1 + dx;
+        const float y = o.y + dy;
+        // A label over the staff gives way to a bar's number where they would meet.
+        for (size_t bar = 0; o.octaves > 0 && bar < s.measures.size(); ++bar) {
+            const RectF box = NumberBox(s, bar, dx, dy);
+            if (layout_.measures[static_cast<size_t>(s.measures[bar])].number > 0 &&
+                box.left < x + 3 * label.size && x < box.right && box.top < y + label.size / 2 &&
+                y - label.size / 2 < box.bottom)
+                x = box.right + 0.3f * space_;
+        }
         target->DrawText(text, label, {x, y - label.size, x + 4 * label.size, y + label.size}, kInk);
         float width = target->TextWidth(text, label);
         if (!(width > 0))
@@ -430,13 +439,25 @@ void ScoreStrip::DrawBar(const System& s, size_t bar, float dx, float dy) const 
     // The bar's number over its bar line, as the loop keys count bars.
     const int32_t n = layout_.measures[static_cast<size_t>(s.measures[bar])].number;
     if (n <= 0) return;
+    const platform::TextFormat number = NumberFormat();
+    const RectF box = NumberBox(s, bar, dx, dy);
+    Target()->DrawText(std::to_string(n), number, {box.left, box.top, box.left + 6 * number.size, box.bottom},
+                       kBarNumber);
+}
+
+platform::TextFormat ScoreStrip::NumberFormat() const {
     platform::TextFormat number;
     number.size = std::max(9.0f, 1.7f * space_);
     number.align = platform::TextAlign::Leading;
     number.centreVertically = false;
-    const float x = s.barX[bar] + dx + 0.2f * space_, y = s.staffTop + dy - 2.2f * space_ - number.size;
-    Target()->DrawText(std::to_string(n), number, {x, y, x + 6 * number.size, y + 1.5f * number.size},
-                       kBarNumber);
+    return number;
+}
+
+RectF ScoreStrip::NumberBox(const System& s, size_t bar, float dx, float dy) const {
+    const float size = NumberFormat().size;
+    const int32_t n = layout_.measures[static_cast<size_t>(s.measures[bar])].number;
+    const float x = s.barX[bar] + dx + 0.2f * space_, y = s.staffTop + dy - 2.2f * space_ - size;
+    return {x, y, x + 0.6f * size * static_cast<float>(std::to_string(n).size()), y + 1.5f * size};
 }
 
 void ScoreStrip::Draw(const SongView& view) {

@@ -91,6 +91,9 @@ class ScoreStrip : public Panel {
     void DrawOctaves(const System& s, float dx, float dy) const;
     void DrawNames(const System& s, float dx, float dy) const;
     void DrawBar(const System& s, size_t bar, float dx, float dy) const;
+    [[nodiscard]] platform::TextFormat NumberFormat() const;
+    // Where a bar's number stands over its bar line.
+    [[nodiscard]] RectF NumberBox(const System& s, size_t bar, float dx, float dy) const;
     void DrawGlyph(const GlyphMark& g, float dx, float dy, ColourF colour) const;
 
     const SongData* song_ = nullptr;
