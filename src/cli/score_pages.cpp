@@ -51,6 +51,28 @@ void DrawTie(cairo_t* c, const TieMark& t, float space) {
     cairo_fill(c);
 }
 
+// An octave line: its label in italic figures, then dashes to its end and, where the passage
+// ends, a hook towards the staff.
+void DrawOctave(cairo_t* c, const OctaveMark& o) {
+    cairo_select_font_face(c, "serif", CAIRO_FONT_SLANT_ITALIC, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(c, o.size);
+    const char* label = OctaveLabel(o.octaves);
+    cairo_text_extents_t e;
+    cairo_text_extents(c, label, &e);
+    cairo_move_to(c, o.x1, o.y + 0.35 * o.size);
+    cairo_show_text(c, label);
+    const double from = o.x1 + e.x_advance + 0.3 * o.size;
+    if (o.x2 <= from) return;
+    const double dashes[] = {0.4 * o.size, 0.3 * o.size};
+    cairo_set_dash(c, dashes, 2, 0);
+    cairo_set_line_width(c, 0.07 * o.size);
+    cairo_move_to(c, from, o.y);
+    cairo_line_to(c, o.x2, o.y);
+    if (o.hook) cairo_line_to(c, o.x2, o.y + (o.octaves > 0 ? 0.6 : -0.6) * o.size);
+    cairo_stroke(c);
+    cairo_set_dash(c, nullptr, 0, 0);
+}
+
 }  // namespace
 
 Failure DrawScorePages(const Engraving& engraving, PageFormat format, std::string& bytes) {
@@ -135,6 +157,7 @@ Failure DrawScorePages(const Engraving& engraving, PageFormat format, std::strin
             cairo_move_to(c, x, t.y);
             cairo_show_text(c, t.text.c_str());
         }
+        for (const OctaveMark& o : page.octaves) DrawOctave(c, o);
         if (format == PageFormat::Png) break;  // a picture holds the first page
         cairo_show_page(c);
     }

@@ -32,3 +32,8 @@ struct KeyGuess {
 [[nodiscard]] inline int32_t DiatonicIndex(const Spelling& s) {
     return (s.octave - 4) * 7 + s.step;
 }
+
+// Where a head is written: its staff place moved by the octaves of the line over it.
+[[nodiscard]] inline int32_t WrittenPlace(const Spelling& s, int8_t octaves) {
+    return DiatonicIndex(s) - 7 * octaves;
+}

@@ -1,7 +1,9 @@
 #include "notation/measure_layout.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstddef>
 #include <map>
 #include <utility>
 
@@ -165,8 +167,8 @@ void SetStems(StaffMeasure& sm) {
             int32_t lean = 0;
             for (size_t k = i; k < j; ++k) {
                 if (ev[k].rest) continue;
-                lean += DiatonicIndex(ev[k].heads.front().spelling) +
-                        DiatonicIndex(ev[k].heads.back().spelling) - 2 * middle;
+                lean += WrittenPlace(ev[k].heads.front().spelling, ev[k].octaves) +
+                        WrittenPlace(ev[k].heads.back().spelling, ev[k].octaves) - 2 * middle;
             }
             for (size_t k = i; k < j; ++k) ev[k].stemUp = several ? v == 0 : lean < 0;
             i = j;
@@ -195,6 +197,114 @@ void SetAccidentals(StaffMeasure& sm, int32_t fifths) {
             h.accidental = !h.tieStop && h.spelling.alter != inForce;
             current[place] = h.spelling.alter;
         }
+    }
+}
+
+// Octave lines. A note more than four ledger lines above a treble staff (or below a bass one)
+// is hard to read: a run of such a staff's chords is written an octave or two nearer the staff
+// under a line that says so. The run takes in the chords around that still lie beyond the staff's
+// first ledger line, so that the line does not come and go with every note, but none that its
+// shift would push more than two ledger lines past the other side of the staff, and it ends
+// where the staff rests for a whole bar.
+constexpr int32_t kTrebleTop = 10, kBassBottom = -10;  // F5 and G2, as places
+constexpr int32_t kMostOutside = 9;                    // four ledger lines and the space beyond
+constexpr int32_t kRunOutside = 2;                     // past the first ledger line's place
+
+struct Moment {
+    size_t measure;
+    int32_t start;
+    int32_t high, low;  // sounding places of its highest and lowest heads
+    int8_t side;        // 1 a treble staff (lines above), -1 a bass one (lines below)
+    std::vector<ScoreEvent*> events;
+};
+
+int8_t OctavesNeeded(const Moment& m) {
+    const int32_t excess =
+        m.side > 0 ? m.high - (kTrebleTop + kMostOutside) : (kBassBottom - kMostOutside) - m.low;
+    if (excess <= 0) return 0;
+    return static_cast<int8_t>(m.side * std::min(2, (excess + 6) / 7));
+}
+
+bool FarOutside(const Moment& m) {
+    return m.side > 0 ? m.high > kTrebleTop + kRunOutside : m.low < kBassBottom - kRunOutside;
+}
+
+bool FitsShifted(const Moment& m, int8_t octaves) {
+    // The staff's other edge, two ledger lines beyond it: bottom E4 less four places, top A3 plus four.
+    return m.side > 0 ? m.low - 7 * octaves >= kTrebleTop - 8 - 4
+                      : m.high - 7 * octaves <= kBassBottom + 8 + 4;
+}
+
+void MarkRun(std::vector<Moment>& moments, size_t a, size_t b) {
+    int8_t octaves = 0;
+    for (size_t i = a; i < b; ++i) {
+        const int8_t need = OctavesNeeded(moments[i]);
+        if (std::abs(need) > std::abs(octaves)) octaves = need;
+    }
+    if (octaves == 0) return;
+    for (size_t i = a; i < b; ++i) {
+        for (ScoreEvent* e : moments[i].events) e->octaves = octaves;
+    }
+    moments[a].events.front()->octaveStart = true;
+    moments[b - 1].events.front()->octaveStop = true;
+}
+
+void SetOctaveLines(ScoreLayout& layout) {
+    for (size_t s = 0; s < layout.staves.size(); ++s) {
+        std::vector<Moment> moments;
+        for (size_t m = 0; m < layout.measures.size(); ++m) {
+            StaffMeasure& staff = layout.measures[m].staves[s];
+            const size_t first = moments.size();
+            std::map<int32_t, size_t> at;  // a start's moment in this measure
+            for (ScoreVoice& v : staff.voices) {
+                for (ScoreEvent& e : v.events) {
+                    if (e.rest || e.heads.empty()) continue;
+                    const auto [it, added] = at.emplace(e.start, moments.size());
+                    if (added) {
+                        const auto side = static_cast<int8_t>(staff.clef == Clef::Treble ? 1 : -1);
+                        moments.push_back({m, e.start, INT32_MIN, INT32_MAX, side, {}});
+                    }
+                    Moment& moment = moments[it->second];
+                    moment.high = std::max(moment.high, DiatonicIndex(e.heads.back().spelling));
+                    moment.low = std::min(moment.low, DiatonicIndex(e.heads.front().spelling));
+                    moment.events.push_back(&e);
+                }
+            }
+            std::stable_sort(moments.begin() + static_cast<std::ptrdiff_t>(first), moments.end(),
+                             [](const Moment& a, const Moment& b) { return a.start < b.start; });
+        }
+        // Runs of chords beyond the staff on one side, unbroken by a silent bar, then cut where a
+        // chord would not fit the shift the run needs.
+        size_t a = 0;
+        while (a < moments.size()) {
+            if (!FarOutside(moments[a])) {
+                ++a;
+                continue;
+            }
+            size_t b = a + 1;
+            while (b < moments.size() && FarOutside(moments[b]) && moments[b].side == moments[a].side &&
+                   moments[b].measure <= moments[b - 1].measure + 1)
+                ++b;
+            int8_t octaves = 0;
+            for (size_t i = a; i < b; ++i) {
+                const int8_t need = OctavesNeeded(moments[i]);
+                if (std::abs(need) > std::abs(octaves)) octaves = need;
+            }
+            for (size_t i = a; i < b;) {
+                if (octaves == 0 || !FitsShifted(moments[i], octaves)) {
+                    ++i;
+                    continue;
+                }
+                size_t j = i + 1;
+                while (j < b && FitsShifted(moments[j], octaves)) ++j;
+                MarkRun(moments, i, j);
+                i = j;
+            }
+            a = b;
+        }
+    }
+    for (ScoreMeasure& m : layout.measures) {
+        for (StaffMeasure& staff : m.staves) SetStems(staff);
     }
 }
 
@@ -442,5 +552,6 @@ ScoreLayout LayOutScore(const ScoreSong& song, const LayoutChoice& choice) {
         }
         out.measures.push_back(std::move(sm));
     }
+    SetOctaveLines(out);
     return out;
 }

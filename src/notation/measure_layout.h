@@ -50,6 +50,11 @@ struct ScoreEvent {
     bool wholeMeasure;  // a rest filling the bar, whatever its length
     int8_t roll;        // a chord struck as a roll: 1 from the lowest key up, -1 from the highest down
     bool stemUp;
+    // Written this many octaves below its sound under an octave line (1 "8va", 2 "15ma"), or above
+    // it (-1 "8vb", -2 "15mb"); the heads' spellings stay the sounding pitches.
+    int8_t octaves;
+    bool octaveStart;              // the first event under its octave line on this staff
+    bool octaveStop;               // the last
     Beam beams[4];                 // level 1 (eighths) to 4 (sixty-fourths)
     std::vector<ScoreHead> heads;  // lowest first; empty for a rest
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -103,6 +104,19 @@ void Note(std::string& x, const ScoreEvent& e, size_t staff, int voice, bool inn
     }
 }
 
+// An octave line's start before its first note, or its end after its last. The notes keep their
+// sounding pitches: a line over the staff shifts them down for the eye ("down"), one under it up.
+// Each staff's lines are numbered apart, as both hands may have one at once.
+void OctaveShift(std::string& x, int8_t octaves, size_t staff, bool start) {
+    const std::string size = std::abs(octaves) >= 2 ? "15" : "8";
+    const std::string type = !start ? "stop" : octaves > 0 ? "down" : "up";
+    x += "<direction";
+    if (start) x += octaves > 0 ? " placement=\"above\"" : " placement=\"below\"";
+    x += "><direction-type><octave-shift type=\"" + type + "\" size=\"" + size + "\" number=\"" +
+         std::to_string(staff + 1) + "\"/></direction-type><staff>" + std::to_string(staff + 1) +
+         "</staff></direction>\n";
+}
+
 // One part of the score: the layout's staves [first, last), numbered from 1 within it.
 void WritePart(std::string& x, const ScoreLayout& layout, size_t first, size_t last, const std::string& id) {
     x += "<part id=\"" + id + "\">\n";
@@ -143,8 +157,11 @@ void WritePart(std::string& x, const ScoreLayout& layout, size_t first, size_t l
                 if (!firstVoice)
                     x += "<backup><duration>" + std::to_string(sm.length) + "</duration></backup>\n";
                 firstVoice = false;
-                for (const ScoreEvent& e : v.events)
+                for (const ScoreEvent& e : v.events) {
+                    if (e.octaveStart) OctaveShift(x, e.octaves, s - first, true);
                     Note(x, e, s - first, static_cast<int>(s - first) * 4 + v.number, v.number > 1);
+                    if (e.octaveStop) OctaveShift(x, e.octaves, s - first, false);
+                }
             }
         }
         x += "</measure>\n";

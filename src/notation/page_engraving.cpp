@@ -233,7 +233,7 @@ void DrawVoice(Page& p, const ScoreVoice& voice, const StaffMeasure& staff, cons
         float leftmost = *std::min_element(hx.begin(), hx.end());  // of the chord and its signs
         for (size_t h = e.heads.size(); h-- > 0;) {  // top down, so that accidentals stagger leftwards
             const ScoreHead& sh = e.heads[h];
-            const int32_t place = DiatonicIndex(sh.spelling);
+            const int32_t place = WrittenPlace(sh.spelling, e.octaves);
             const float y = yOf(place);
             p.Put(head, hx[h], y, sh.note);
             // Ledger lines out to the head.
@@ -275,8 +275,8 @@ void DrawVoice(Page& p, const ScoreVoice& voice, const StaffMeasure& staff, cons
             // above its highest; a wave reaches a fifth of a space below its origin, and a roll
             // downwards stands on its arrow.
             const float rx = leftmost - 1.2f * sp;
-            const float bottom = yOf(DiatonicIndex(e.heads.front().spelling)) + 0.6f * sp;
-            const float top = yOf(DiatonicIndex(e.heads.back().spelling)) - 0.6f * sp;
+            const float bottom = yOf(WrittenPlace(e.heads.front().spelling, e.octaves)) + 0.6f * sp;
+            const float top = yOf(WrittenPlace(e.heads.back().spelling, e.octaves)) - 0.6f * sp;
             float y = bottom - 0.22f * sp, reached = bottom;  // reached: how high the line goes
             if (e.roll < 0) {
                 p.Put(Glyph::ArpeggioArrowDown, rx, bottom);
@@ -289,8 +289,8 @@ void DrawVoice(Page& p, const ScoreVoice& voice, const StaffMeasure& staff, cons
             }
         }
         if (e.type == Whole) continue;
-        const float yLow = yOf(DiatonicIndex(e.heads.front().spelling));
-        const float yHigh = yOf(DiatonicIndex(e.heads.back().spelling));
+        const float yLow = yOf(WrittenPlace(e.heads.front().spelling, e.octaves));
+        const float yHigh = yOf(WrittenPlace(e.heads.back().spelling, e.octaves));
         Stem s{};
         s.up = up;
         s.event = i;
@@ -383,7 +383,75 @@ void DrawVoice(Page& p, const ScoreVoice& voice, const StaffMeasure& staff, cons
     }
 }
 
+// An octave line being drawn on one staff: where it began on this system, and how far from the
+// staff its notes reach so far.
+struct OpenOctave {
+    bool open = false;
+    int8_t octaves = 0;
+    float x = 0;
+    float reach = 0;  // the farthest head or stem end from the staff, as a y
+};
+
+// Where an octave line stands: clear of the notes under it, by its label's height, but within the
+// room a system keeps above and below its staves.
+float OctaveLineY(const OpenOctave& o, float top, float sp) {
+    if (o.octaves > 0) return std::max(top - 6.0f * sp, std::min(top - 2.5f * sp, o.reach - 1.5f * sp));
+    const float bottom = top + 4 * sp;
+    return std::min(bottom + 5.0f * sp, std::max(bottom + 2.5f * sp, o.reach + 1.5f * sp));
+}
+
+// Follows the octave lines through one staff's measure, in time order, and places each line that
+// ends in it.
+void TrackOctaves(Page& p, const StaffMeasure& staff, const MeasureSpacing& spacing, float x0, float scale,
+                  float top, OpenOctave& line) {
+    const float sp = p.sp;
+    const float bottom = top + 4 * sp;
+    std::vector<const ScoreEvent*> events;
+    for (const ScoreVoice& v : staff.voices) {
+        for (const ScoreEvent& e : v.events) {
+            if (e.octaves != 0 && !e.rest && !e.heads.empty()) events.push_back(&e);
+        }
+    }
+    std::stable_sort(events.begin(), events.end(),
+                     [](const ScoreEvent* a, const ScoreEvent* b) { return a->start < b->start; });
+    for (const ScoreEvent* e : events) {
+        const float x = x0 + spacing.x.at(e->start) * sp * scale;
+        if (e->octaveStart || !line.open) {
+            line.open = true;
+            line.octaves = e->octaves;
+            line.x = x - 0.3f * sp;
+            line.reach = e->octaves > 0 ? top : bottom;
+        }
+        const int32_t place =
+            WrittenPlace((e->octaves > 0 ? e->heads.back() : e->heads.front()).spelling, e->octaves);
+        const float y = bottom - static_cast<float>(place - BottomLine(staff.clef)) * sp / 2;
+        const bool stemOut = (e->octaves > 0) == e->stemUp && e->type != Whole;
+        const float far = stemOut ? y + (e->octaves > 0 ? -kStemLength : kStemLength) * sp : y;
+        line.reach = e->octaves > 0 ? std::min(line.reach, far) : std::max(line.reach, far);
+        if (e->octaveStop) {
+            p.page->octaves.push_back({line.x, x + HeadWidth(e->type) * sp + 0.4f * sp,
+                                       OctaveLineY(line, top, sp), line.octaves, 1.6f * sp, true});
+            line.open = false;
+        }
+    }
+}
+
 }  // namespace
+
+const char* OctaveLabel(int8_t octaves) {
+    switch (octaves) {
+        case 1:
+            return "8va";
+        case 2:
+            return "15ma";
+        case -1:
+            return "8vb";
+        case -2:
+            return "15mb";
+        default:
+            return "";
+    }
+}
 
 // The names are cut at a character's start.
 std::vector<std::string> StaffNames(const ScoreLayout& layout) {
@@ -439,13 +507,14 @@ Engraving EngraveScore(const ScoreLayout& layout, const std::string& title, cons
     for (int32_t m = firstMeasure; m < lastMeasure; ++m)
         spacing.push_back(SpaceMeasure(layout.measures[static_cast<size_t>(m)], true));
 
-    out.pages.push_back({o.pageWidth, o.pageHeight, {}, {}, {}, {}, {}});
+    out.pages.push_back({o.pageWidth, o.pageHeight, {}, {}, {}, {}, {}, {}});
     float y = o.margin;
     if (!title.empty()) {
         out.pages.back().texts.push_back({title, o.pageWidth / 2, y + 4 * sp, 3.2f * sp, true, true});
         y += 8 * sp;
     }
     std::map<int64_t, PendingTie> ties;
+    std::vector<OpenOctave> octaveLines(staves);
     int32_t m = firstMeasure;
     while (m < lastMeasure) {
         const ScoreMeasure& head = layout.measures[static_cast<size_t>(m)];
@@ -469,7 +538,7 @@ Engraving EngraveScore(const ScoreLayout& layout, const std::string& title, cons
             std::min((usable - headerWidth) / std::max(natural, 1.0f), end == lastMeasure ? 1.3f : 10.0f);
         if (!o.onePage && y + above + systemHeight + below > o.pageHeight - o.margin &&
             !out.pages.back().glyphs.empty()) {
-            out.pages.push_back({o.pageWidth, o.pageHeight, {}, {}, {}, {}, {}});
+            out.pages.push_back({o.pageWidth, o.pageHeight, {}, {}, {}, {}, {}, {}});
             y = o.margin;
         }
         Page p{&out.pages.back(), sp};
@@ -487,7 +556,23 @@ Engraving EngraveScore(const ScoreLayout& layout, const std::string& title, cons
         for (auto& [key, tie] : ties) tie.x = left + headerWidth - 0.5f * sp;
         p.page->texts.push_back(
             {std::to_string(head.number), left, systemTop - 2.5f * sp, 1.8f * sp, false, false});
+        // The system's first line joins all its staves; the bar lines join the two hands' staves
+        // only, and stand on each staff alone where the staves are separate instruments.
         if (staves > 1) p.Line(left, systemTop, left, systemBottom, 0.3f);
+        const auto barLine = [&](float bx, float width) {
+            if (layout.grandStaff || staves < 2) {
+                p.Line(bx, systemTop, bx, systemBottom, width);
+                return;
+            }
+            for (const float t : tops) p.Line(bx, t, bx, t + 4 * sp, width);
+        };
+        // A line carried over from the system before starts again after this one's clef and key.
+        for (size_t st = 0; st < staves; ++st) {
+            OpenOctave& line = octaveLines[st];
+            if (!line.open) continue;
+            line.x = left + headerWidth - 0.5f * sp;
+            line.reach = line.octaves > 0 ? tops[st] : tops[st] + 4 * sp;
+        }
         for (size_t s = 0; s < staves; ++s) {
             const Clef clef = head.staves[s].clef;
             p.Put(clef == Clef::Treble ? Glyph::ClefTreble : Glyph::ClefBass, left + 0.6f * sp,
@@ -522,9 +607,9 @@ Engraving EngraveScore(const ScoreLayout& layout, const std::string& title, cons
                     DrawVoice(p, v, st, ms, x, scale, tops[s], x2, st.voices.size() > 1, ties,
                               (static_cast<int64_t>(s) * 8 + v.number) * 128);
                 }
+                TrackOctaves(p, st, ms, x, scale, tops[s], octaveLines[s]);
             }
-            p.Line(x2, systemTop, x2, systemBottom,
-                   k + 1 == static_cast<int32_t>(layout.measures.size()) ? 0.5f : 0.16f);
+            barLine(x2, k + 1 == static_cast<int32_t>(layout.measures.size()) ? 0.5f : 0.16f);
             out.places.push_back(
                 {k, static_cast<int32_t>(out.pages.size()) - 1, x, x2, systemTop, systemBottom});
             x = x2;
@@ -533,6 +618,13 @@ Engraving EngraveScore(const ScoreLayout& layout, const std::string& title, cons
             for (int l = 0; l < 5; ++l)
                 p.Line(left, tops[s] + static_cast<float>(l) * sp, x, tops[s] + static_cast<float>(l) * sp,
                        0.1f);
+        }
+        // An octave line that runs into the next system ends at this one's edge, without its hook.
+        for (size_t st = 0; st < staves; ++st) {
+            OpenOctave& line = octaveLines[st];
+            if (!line.open) continue;
+            p.page->octaves.push_back(
+                {line.x, x - 0.3f * sp, OctaveLineY(line, tops[st], sp), line.octaves, 1.6f * sp, false});
         }
         // A tie that runs into the next system ends at this one's edge.
         for (auto& [key, tie] : ties) {

@@ -43,6 +43,9 @@ enum class Glyph : uint8_t {
     Count = Digit0 + 10,
 };
 
+// The label an octave line of `octaves` begins with ("8va" for 1, "8vb" for -1, "15ma", "15mb").
+[[nodiscard]] const char* OctaveLabel(int8_t octaves);
+
 // The glyph's name in the music font.
 [[nodiscard]] const char* GlyphName(Glyph glyph);
 // The character the music font maps the glyph to (its private-use code point, or the digit), for
@@ -64,6 +67,16 @@ struct BeamMark {  // a parallelogram: its left and right edge centres, and its 
 struct TieMark {  // a curve from one head to the next, bowing up or down
     float x1, y1, x2, y2;
     bool up;
+};
+// An octave line: its label ("8va", "15ma" over the staff, "8vb", "15mb" under it) at its start,
+// then a dashed line to its end, hooked towards the staff where the passage ends (not where it
+// goes on into the next system).
+struct OctaveMark {
+    float x1, x2;  // the label's start and the line's end
+    float y;       // the dashed line's height, the label's middle
+    int8_t octaves;
+    float size;  // the label's text size in points
+    bool hook;
 };
 struct TextMark {
     std::string text;
@@ -87,6 +100,7 @@ struct EngravedPage {
     std::vector<BeamMark> beams;
     std::vector<TieMark> ties;
     std::vector<TextMark> texts;
+    std::vector<OctaveMark> octaves;
 };
 
 struct Engraving {

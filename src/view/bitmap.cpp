@@ -46,37 +46,38 @@ void Bitmap::DrawPart(const RectF& destination, const RectF& source, float opaci
     device->target->DrawImage(*image, destination, source, a);
 }
 
-void Bitmap::DrawNoteSprite(RectF& r, float clipHeight, float opacity) const {
+void Bitmap::DrawNoteSprite(RectF& r, float clipHeight, float opacity, float clipTop) const {
     const float w = r.right - r.left;
     r.left -= w;
     r.right += w;
     if (r.top > r.bottom) return;
 
-    const float hc = clipHeight;
+    const float hc = clipHeight, t = clipTop;
     const float ws = ImageWidth();
     const float hs = ImageHeight();
     const float cap = kSpriteCapRows;
 
-    // Top cap, cut at y = 0 when the sprite is entering the notes area.
-    if (r.top > -cap && hc > r.top) {
-        if (r.top >= 0) {
+    // Top cap, cut at the band's top when the sprite is entering the notes area.
+    if (r.top > t - cap && hc > r.top) {
+        if (r.top >= t) {
             DrawPart({r.left, r.top, r.right, r.top + cap}, {0, 0, ws, cap}, opacity);
         } else {
-            DrawPart({r.left, 0, r.right, r.top + cap}, {0, -r.top, ws, cap}, opacity);
+            DrawPart({r.left, t, r.right, r.top + cap}, {0, t - r.top, ws, cap}, opacity);
         }
     }
     // Middle, stretched over the note's length and clipped to the band. A sprite shorter than its
     // two caps has no middle; drawing the inverted strip would mirror it over the caps.
-    if (hc - cap > r.top && r.bottom > cap) {
-        const RectF dest{r.left, std::max(0.0f, r.top + cap), r.right, std::min(hc, r.bottom - cap)};
+    if (hc - cap > r.top && r.bottom > t + cap) {
+        const RectF dest{r.left, std::max(t, r.top + cap), r.right, std::min(hc, r.bottom - cap)};
         if (dest.bottom > dest.top) DrawPart(dest, {0, cap + 1, ws, hs - (cap + 1)}, opacity);
     }
-    // Bottom cap, cut at y = 0 while only its end is in the band, or at the clip height.
+    // Bottom cap, cut at the band's top while only its end is in the band, or at the clip height.
     if (hc + cap > r.bottom) {
-        if (hc > r.bottom && r.bottom >= cap) {
+        if (hc > r.bottom && r.bottom >= t + cap) {
             DrawPart({r.left, r.bottom - cap, r.right, r.bottom}, {0, hs - cap, ws, hs}, opacity);
-        } else if (r.bottom < cap) {
-            if (r.bottom > 0) DrawPart({r.left, 0, r.right, r.bottom}, {0, hs - r.bottom, ws, hs}, opacity);
+        } else if (r.bottom < t + cap) {
+            if (r.bottom > t)
+                DrawPart({r.left, t, r.right, r.bottom}, {0, hs - (r.bottom - t), ws, hs}, opacity);
         } else {
             DrawPart({r.left, r.bottom - cap, r.right, hc}, {0, hs - cap, ws, hs - (r.bottom - hc)}, opacity);
         }

@@ -60,9 +60,9 @@ struct Bitmap {
 
     void Draw(float left, float top, float right, float bottom, float opacity) const;
     void DrawPart(const RectF& destination, const RectF& source, float opacity) const;
-    // The note sprite stretched over `r` and clipped to the band 0..clipHeight. `r` comes back
-    // three times as wide, so that the sprite's 32-pixel core covers the width it was given.
-    void DrawNoteSprite(RectF& r, float clipHeight, float opacity) const;
+    // The note sprite stretched over `r` and clipped to the band clipTop..clipHeight. `r` comes
+    // back three times as wide, so that the sprite's 32-pixel core covers the width it was given.
+    void DrawNoteSprite(RectF& r, float clipHeight, float opacity, float clipTop = 0) const;
 
   private:
     // The image, decoded on the first call; null when it is missing or cannot be decoded.

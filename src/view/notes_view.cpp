@@ -327,7 +327,12 @@ void NotesView::DrawGrid() const {
     } else {
         target->FillRect({0, 0, right - 1.0f, bottom}, Brush(PalNotesArea));
     }
-    for (int i = 0; i < barCount; ++i) target->DrawLine(0, barY[i], width, barY[i], Brush(PalBarLine), 1.0f);
+    // Nothing that moves is drawn under the score strip: it would only be hidden, and have the
+    // strip's music drawn again around it every frame.
+    const float hidden = options.coveredTop;
+    for (int i = 0; i < barCount; ++i) {
+        if (barY[i] >= hidden) target->DrawLine(0, barY[i], width, barY[i], Brush(PalBarLine), 1.0f);
+    }
 
     const float o = keys[15].rect.left - keys[3].rect.left;  // C1 to C2
     const float xc = keys[3].rect.left;                      // C1
@@ -340,11 +345,12 @@ void NotesView::DrawGrid() const {
             if (bar % 2 != 0) x -= o;
             const float r = std::min(x + o - 1.0f, layoutWidth - 1.0f);
             const float l = std::max(0.0f, x);
-            if (layoutWidth > l && r > l) {
-                target->FillRect({l, segmentTop + 1.0f, r, segmentBottom - 1.0f}, shade);
+            const float shadeTop = std::max(segmentTop + 1.0f, hidden);
+            if (layoutWidth > l && r > l && segmentBottom - 1.0f > shadeTop) {
+                target->FillRect({l, shadeTop, r, segmentBottom - 1.0f}, shade);
             }
         }
-        if (i < barCount && device != nullptr) {
+        if (i < barCount && device != nullptr && segmentTop >= hidden) {
             char text[100];
             std::snprintf(text, sizeof text, "%2d", bar + 1);
             if (options.barNumberSize > 0) {
@@ -366,7 +372,7 @@ void NotesView::DrawGrid() const {
     for (int j = 0; j < 8; ++j) {
         const float x = xc + static_cast<float>(j) * o;
         if (x < 0 || x > layoutWidth) continue;  // a C outside a keyboard fitted to the song
-        target->DrawLine(x, notesHeight, x, 0, Brush(PalCLine), 1.0f);
+        target->DrawLine(x, notesHeight, x, hidden, Brush(PalCLine), 1.0f);
     }
 }
 
@@ -617,6 +623,8 @@ void NotesView::DrawBar(int part, const NoteRecord& n, bool glows) const {
     const RectF sprite{r.rect.left, y(n.end) - kSpriteMargin, r.rect.right, y(n.start) + kSpriteMargin};
     const float fade = PartOpacity(part);
     const float glow = (static_cast<float>(std::max(1, int{n.velocity})) * (1.0f / 256.0f) + 0.5f) * fade;
+    const float hidden = options.coveredTop;  // under the score strip
+    if (hidden > 0 && y(n.start) + kSpriteMargin <= hidden) return;
 
     if (options.flatNoteColours != nullptr) {
         platform::RenderTarget* target = Target();
@@ -624,7 +632,8 @@ void NotesView::DrawBar(int part, const NoteRecord& n, bool glows) const {
         // A dark edge parts a note from its neighbours and from the bar it follows on its key.
         ColourF c = PaletteColour(options.flatNoteColours[colour]);
         c.a = fade;
-        RectF bar{r.rect.left + 1.0f, std::max(y(n.end), 0.0f), r.rect.right - 1.0f, std::min(y(n.start), h)};
+        RectF bar{r.rect.left + 1.0f, std::max(y(n.end), hidden), r.rect.right - 1.0f,
+                  std::min(y(n.start), h)};
         // A note shorter than a row still shows, a row tall.
         if (bar.bottom - bar.top < 1.0f) bar.top = bar.bottom - 1.0f;
         target->FillRect(bar, c);
@@ -637,7 +646,7 @@ void NotesView::DrawBar(int part, const NoteRecord& n, bool glows) const {
     // Each sprite starts from the key's own width: the three-slice drawing widens its rectangle.
     auto drawSprite = [&](int image, float opacity) {
         RectF s = sprite;
-        bitmaps[image].DrawNoteSprite(s, h, opacity);
+        bitmaps[image].DrawNoteSprite(s, h, opacity, hidden);
     };
     if (!glows) {
         // Only the opaque body, copied rather than blended: the glows of a crowded key's runs
@@ -648,13 +657,13 @@ void NotesView::DrawBar(int part, const NoteRecord& n, bool glows) const {
             : r.isBlack == 0 ? &bitmaps[colour == 0 ? ImgBodyPart0White : ImgBodyPart1White]
                              : &bitmaps[colour == 0 ? ImgBodyPart0Black : ImgBodyPart1Black];
         RectF s = sprite;
-        body->DrawNoteSprite(s, h, fade);
+        body->DrawNoteSprite(s, h, fade, hidden);
     } else if (colour >= 2) {
         const Bitmap* images = voiceBitmaps[colour - 2];
         RectF s = sprite;
-        images[res::VoiceGlow].DrawNoteSprite(s, h, glow);
+        images[res::VoiceGlow].DrawNoteSprite(s, h, glow, hidden);
         s = sprite;
-        images[r.isBlack == 0 ? res::VoiceBodyWhite : res::VoiceBodyBlack].DrawNoteSprite(s, h, fade);
+        images[r.isBlack == 0 ? res::VoiceBodyWhite : res::VoiceBodyBlack].DrawNoteSprite(s, h, fade, hidden);
     } else if (r.isBlack == 0) {
         if (colour == 0) {
             drawSprite(ImgBodyPart0White, fade);
@@ -674,7 +683,7 @@ void NotesView::DrawBar(int part, const NoteRecord& n, bool glows) const {
     }
     DrawNoteEdges(
         part, n,
-        {r.rect.left + 1.0f, std::max(y(n.end), 0.0f), r.rect.right - 1.0f, std::min(y(n.start), h)});
+        {r.rect.left + 1.0f, std::max(y(n.end), hidden), r.rect.right - 1.0f, std::min(y(n.start), h)});
 }
 
 void NotesView::DrawNoteLabels() const {
@@ -692,7 +701,7 @@ void NotesView::DrawNoteLabels() const {
         // The name sits at the note's lower end, the one that meets the keyboard, and rides down
         // with it until it reaches the top of where its key's spark shows; there it stays on the
         // part still above, once the note sounds, until that is too short for it.
-        const float top = std::max(0.0f, (topTime - n->end) * h / lookAhead) + pad;
+        const float top = std::max(options.coveredTop, (topTime - n->end) * h / lookAhead) + pad;
         const float bottom = std::min(k.sparkRect.top, (topTime - n->start) * h / lookAhead) - pad;
         const KeyLabel label =
             FitKeyLabel(NameOfKey(ShownKey(n->key), spelling), size, key.right - key.left, bottom - top);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "midi/note_timeline.h"
 #include "notation/score_song.h"
@@ -242,6 +243,7 @@ void ScoreStrip::Engrave() {
     for (const LineMark& l : page.lines) systems_[systemOf((l.y1 + l.y2) / 2)].lines.push_back(l);
     for (const BeamMark& b : page.beams) systems_[systemOf(b.y1)].beams.push_back(b);
     for (const TieMark& t : page.ties) systems_[systemOf(t.y1)].ties.push_back(t);
+    for (const OctaveMark& o : page.octaves) systems_[systemOf(o.y)].octaves.push_back(o);
 
     // Each bar's glyphs together, so that a bar can be drawn as a group of its own.
     for (System& s : systems_) {
@@ -376,6 +378,41 @@ void ScoreStrip::DrawLines(const System& s, float dx, float dy) const {
     }
 }
 
+// An octave line: its label in bold, then dashes to its end, hooked towards the staff where the
+// passage ends.
+void ScoreStrip::DrawOctaves(const System& s, float dx, float dy) const {
+    platform::RenderTarget* target = Target();
+    for (const OctaveMark& o : s.octaves) {
+        platform::TextFormat label;
+        label.size = std::max(9.0f, o.size);
+        label.weight = 700;
+        label.align = platform::TextAlign::Leading;
+        label.centreVertically = true;
+        const char* text = OctaveLabel(o.octaves);
+        float x = o.x1 + dx;
+        const float y = o.y + dy;
+        // A label over the staff gives way to a bar's number where they would meet.
+        for (size_t bar = 0; o.octaves > 0 && bar < s.measures.size(); ++bar) {
+            const RectF box = NumberBox(s, bar, dx, dy);
+            if (layout_.measures[static_cast<size_t>(s.measures[bar])].number > 0 &&
+                box.left < x + 3 * label.size && x < box.right && box.top < y + label.size / 2 &&
+                y - label.size / 2 < box.bottom)
+                x = box.right + 0.3f * space_;
+        }
+        target->DrawText(text, label, {x, y - label.size, x + 4 * label.size, y + label.size}, kInk);
+        float width = target->TextWidth(text, label);
+        if (!(width > 0))
+            width = 0.6f * label.size * static_cast<float>(std::char_traits<char>::length(text));
+        const float dash = 0.4f * label.size, gap = 0.3f * label.size, line = Snap(y);
+        for (float a = x + width + gap; a < o.x2 + dx; a += dash + gap)
+            target->DrawLine(a, line, std::min(a + dash, o.x2 + dx), line, kInk, 1.0f);
+        if (o.hook) {
+            const float hx = Snap(o.x2 + dx);
+            target->DrawLine(hx, line, hx, line + (o.octaves > 0 ? 0.6f : -0.6f) * label.size, kInk, 1.0f);
+        }
+    }
+}
+
 void ScoreStrip::DrawNames(const System& s, float dx, float dy) const {
     if (staffNames_.empty() || s.barX.empty()) return;
     platform::TextFormat name;
@@ -402,13 +439,25 @@ void ScoreStrip::DrawBar(const System& s, size_t bar, float dx, float dy) const 
     // The bar's number over its bar line, as the loop keys count bars.
     const int32_t n = layout_.measures[static_cast<size_t>(s.measures[bar])].number;
     if (n <= 0) return;
+    const platform::TextFormat number = NumberFormat();
+    const RectF box = NumberBox(s, bar, dx, dy);
+    Target()->DrawText(std::to_string(n), number, {box.left, box.top, box.left + 6 * number.size, box.bottom},
+                       kBarNumber);
+}
+
+platform::TextFormat ScoreStrip::NumberFormat() const {
     platform::TextFormat number;
     number.size = std::max(9.0f, 1.7f * space_);
     number.align = platform::TextAlign::Leading;
     number.centreVertically = false;
-    const float x = s.barX[bar] + dx + 0.2f * space_, y = s.staffTop + dy - 2.2f * space_ - number.size;
-    Target()->DrawText(std::to_string(n), number, {x, y, x + 6 * number.size, y + 1.5f * number.size},
-                       kBarNumber);
+    return number;
+}
+
+RectF ScoreStrip::NumberBox(const System& s, size_t bar, float dx, float dy) const {
+    const float size = NumberFormat().size;
+    const int32_t n = layout_.measures[static_cast<size_t>(s.measures[bar])].number;
+    const float x = s.barX[bar] + dx + 0.2f * space_, y = s.staffTop + dy - 2.2f * space_ - size;
+    return {x, y, x + 0.6f * size * static_cast<float>(std::to_string(n).size()), y + 1.5f * size};
 }
 
 void ScoreStrip::Draw(const SongView& view) {
@@ -470,6 +519,7 @@ void ScoreStrip::Draw(const SongView& view) {
                        static_cast<uint64_t>(std::lround(height * 8)));
     if (target->BeginGroup(key)) {
         DrawLines(s, dx, shownDy_);
+        DrawOctaves(s, dx, shownDy_);
         DrawNames(s, dx, shownDy_);
     }
     target->EndGroup();
@@ -479,13 +529,27 @@ void ScoreStrip::Draw(const SongView& view) {
     }
 
     if (view.songTime < 0) return;
-    // The heads of the notes sounding now, over their black selves.
-    for (const GlyphMark& g : s.glyphs) {
+    // The heads of the notes sounding now, over their black selves: a group of their own, kept
+    // while the same heads are lit, so that the window lays out their text only when they change.
+    lit_.clear();
+    uint64_t litKey = Mix(key, 0x117);
+    for (size_t i = 0; i < s.glyphs.size(); ++i) {
+        const GlyphMark& g = s.glyphs[i];
         if (g.note < 0 || static_cast<size_t>(g.note) >= score_.notes.size()) continue;
         const ScoreNote& n = score_.notes[static_cast<size_t>(g.note)];
         if (!(static_cast<double>(n.start) <= tick && tick < static_cast<double>(n.end))) continue;
+        lit_.push_back(i);
         const int colour = n.part >= 0 && n.part < song_->partCount ? song_->parts[n.part].colour : -1;
-        const ColourF lit = colour == 0 || colour == 1 ? kLitHand[colour] : kLitVoice;
-        DrawGlyph(g, dx, shownDy_, lit);
+        litKey = Mix(Mix(litKey, i + 1), static_cast<uint64_t>(colour + 1));
     }
+    if (lit_.empty()) return;
+    if (target->BeginGroup(litKey)) {
+        for (const size_t i : lit_) {
+            const GlyphMark& g = s.glyphs[i];
+            const ScoreNote& n = score_.notes[static_cast<size_t>(g.note)];
+            const int colour = n.part >= 0 && n.part < song_->partCount ? song_->parts[n.part].colour : -1;
+            DrawGlyph(g, dx, shownDy_, colour == 0 || colour == 1 ? kLitHand[colour] : kLitVoice);
+        }
+    }
+    target->EndGroup();
 }

@@ -41,6 +41,7 @@ class ScoreStrip : public Panel {
         std::vector<LineMark> lines;
         std::vector<BeamMark> beams;
         std::vector<TieMark> ties;
+        std::vector<OctaveMark> octaves;
         std::vector<int64_t> anchorTicks;
         std::vector<float> anchorX;
     };
@@ -87,8 +88,12 @@ class ScoreStrip : public Panel {
     // what keeps its frames cheap to draw.
     [[nodiscard]] static float OnsetX(const System& s, double tick);
     void DrawLines(const System& s, float dx, float dy) const;
+    void DrawOctaves(const System& s, float dx, float dy) const;
     void DrawNames(const System& s, float dx, float dy) const;
     void DrawBar(const System& s, size_t bar, float dx, float dy) const;
+    [[nodiscard]] platform::TextFormat NumberFormat() const;
+    // Where a bar's number stands over its bar line.
+    [[nodiscard]] RectF NumberBox(const System& s, size_t bar, float dx, float dy) const;
     void DrawGlyph(const GlyphMark& g, float dx, float dy, ColourF colour) const;
 
     const SongData* song_ = nullptr;
@@ -114,4 +119,5 @@ class ScoreStrip : public Panel {
     int shownSystem_ = -1;
     float shownDy_ = 0;  // from the engraving's y to the strip's, for the system drawn last
     std::string glyphText_[static_cast<size_t>(Glyph::Count)];
+    std::vector<size_t> lit_;  // the shown system's glyphs lit in the frame drawn last
 };

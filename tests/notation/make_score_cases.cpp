@@ -1,7 +1,7 @@
 // Writes one two-hand song that holds, bar by bar, the shapes sheet music has to get right: an
 // anacrusis, a dotted rhythm, a chord with a second, a triplet, a tie over a bar line, a key
 // change, a 6/8 bar, notes played in by hand, a left hand that climbs into the treble, a rolled
-// chord, and a broken chord whose keys are all held.
+// chord, a broken chord whose keys are all held, and runs far over and under the staves.
 // Usage: make_score_cases OUT.mid
 #include <algorithm>
 #include <cstdio>
@@ -83,6 +83,11 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 3; ++i) Note(right, 0, 67 + 4 * i, bar + i * 40, 3 * Q - i * 40);  // rolled
     const int broken[] = {39, 46, 51, 55, 58, 63};  // each key held to the bar's end
     for (int i = 0; i < 6; ++i) Note(left, 1, broken[i], bar + i * Q / 2, 3 * Q - i * Q / 2);
+    bar += 3 * Q;
+    const int high[] = {96, 100, 103, 108, 103, 100, 96, 91, 88, 84, 79, 76};  // far over the staff
+    for (int i = 0; i < 12; ++i) Note(right, 0, high[i], bar + i * Q / 2, Q / 2);
+    const int low[] = {24, 28, 31, 36};  // far under it
+    for (int i = 0; i < 4; ++i) Note(left, 1, low[i], bar + i * 3 * Q / 2, 3 * Q / 2);
 
     const smf::Bytes file = smf::Cat({smf::Header(Q, 1, 2), TrackOf(right), TrackOf(left)});
     std::FILE* out = std::fopen(argv[1], "wb");

@@ -3,6 +3,7 @@
 // bar exactly, and every note of the song is on the page.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -467,6 +468,93 @@ TEST(Notation, SeveralPartsAreWrittenAsPartsAndNamed) {
     EXPECT_EQ(count(g, "<staves>2</staves>"), 1u);
     const Engraving grandPage = EngraveScore(grand, "");
     for (const TextMark& t : grandPage.pages.front().texts) EXPECT_NE(t.text, "Violin & co");
+}
+
+// A bar line joins the two hands' staves, but stands on each staff alone where the staves are
+// separate instruments; the line that opens a system joins them all.
+TEST(Notation, BarLinesJoinOnlyOneInstrumentsStaves) {
+    ScoreSong s = Song({{0, 76, 0, 4 * Q}, {1, 48, 0, 4 * Q}, {0, 77, 4 * Q, 4 * Q}, {1, 50, 4 * Q, 4 * Q}});
+    s.partCount = 2;
+    s.partPrograms = {0, 40};
+    s.partNames = {"", ""};
+    for (const bool hands : {true, false}) {
+        SCOPED_TRACE(hands ? "two hands" : "two instruments");
+        s.hands = hands;
+        const ScoreLayout layout = LayOutScore(s, LayoutChoice{{0, 1}});
+        ASSERT_EQ(layout.staves.size(), 2u);
+        const Engraving e = EngraveScore(layout, "");
+        ASSERT_FALSE(e.places.empty());
+        const MeasurePlace& first = e.places.front();
+        const float gap = (first.top + first.bottom) / 2;  // between the two staves
+        size_t joined = 0, opening = 0;
+        for (const LineMark& l : e.pages.front().lines) {
+            if (l.x1 != l.x2 || std::min(l.y1, l.y2) > gap || std::max(l.y1, l.y2) < gap) continue;
+            (l.x1 < first.x1 ? opening : joined) += 1;
+        }
+        EXPECT_EQ(opening, 1u);
+        EXPECT_EQ(joined, hands ? layout.measures.size() : 0u);
+    }
+}
+
+// Notes more than four ledger lines over a treble staff (or under a bass one) are written an
+// octave or two nearer it under a line; the line takes in the notes around it that are still
+// beyond the staff, and ends where the staff falls silent for a bar.
+TEST(Notation, OctaveLinesOverFarNotes) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<int>> chords;  // a quarter note each; {} a quarter's rest
+        std::vector<int> octaves;              // each chord's, in order
+        size_t lines;
+    };
+    const Case cases[] = {
+        {"within four ledger lines", {{84}, {86}, {88}, {91}, {93}}, {0, 0, 0, 0, 0}, 0},
+        {"a glockenspiel's run",
+         {{79}, {91}, {96}, {100}, {96}, {91}, {79}, {84}},
+         {0, 1, 1, 1, 1, 1, 0, 0},
+         1},
+        {"two octaves up", {{108}, {103}, {96}, {100}}, {2, 2, 2, 2}, 1},
+        {"under a bass staff", {{48}, {24}, {28}, {43}}, {0, -1, -1, 0}, 1},
+        {"a silent bar between", {{96}, {98}, {}, {}, {}, {}, {}, {}, {98}, {96}}, {1, 1, 1, 1}, 2},
+        {"a chord the shift would sink", {{96}, {60, 100}, {96}, {96}}, {1, 0, 1, 1}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ScoreNote> notes;
+        std::vector<int32_t> firsts;  // each chord's first note
+        for (size_t i = 0; i < c.chords.size(); ++i) {
+            if (!c.chords[i].empty()) firsts.push_back(static_cast<int32_t>(notes.size()));
+            for (int key : c.chords[i]) notes.push_back(N(key, static_cast<int64_t>(i) * Q, Q));
+        }
+        const ScoreSong song = Song(notes);
+        const ScoreLayout layout = LayOutScore(song);
+        ExpectWhole(song, layout);
+        std::map<int32_t, int> octaves;
+        size_t starts = 0, stops = 0;
+        for (const ScoreMeasure& m : layout.measures) {
+            for (const ScoreVoice& v : m.staves[0].voices) {
+                for (const ScoreEvent& e : v.events) {
+                    starts += e.octaveStart;
+                    stops += e.octaveStop;
+                    for (const ScoreHead& h : e.heads) octaves.emplace(h.note, e.octaves);
+                }
+            }
+        }
+        std::vector<int> got;
+        for (int32_t i : firsts) got.push_back(octaves[i]);
+        EXPECT_EQ(got, c.octaves);
+        EXPECT_EQ(starts, c.lines);
+        EXPECT_EQ(stops, c.lines);
+        // Drawn as many times, and written as many times for a reader of the file.
+        const Engraving page = EngraveScore(layout, "");
+        EXPECT_EQ(page.pages.front().octaves.size(), c.lines);
+        for (const OctaveMark& o : page.pages.front().octaves) EXPECT_LT(o.x1, o.x2);
+        const std::string x = MusicXmlOf(layout, "t");
+        size_t shifts = 0;
+        for (size_t at = x.find("<octave-shift type=\"stop\""); at != std::string::npos;
+             at = x.find("<octave-shift type=\"stop\"", at + 1))
+            ++shifts;
+        EXPECT_EQ(shifts, c.lines);
+    }
 }
 
 // From the bytes of a file: the ticks come back from the seconds across tempo changes, and the

@@ -150,6 +150,38 @@ TEST(FallingNote, FallsOntoItsKeyAndLightsItWhileSounding) {
     }
 }
 
+// Under the score strip nothing that moves is drawn: the notes, bar lines, shading and bar
+// numbers start at its lower edge, where a note coming out from under it is cut.
+TEST(FallingNote, NothingMovingIsDrawnUnderTheScoreStrip) {
+    for (const float covered : {0.0f, 120.0f}) {
+        SCOPED_TRACE(covered);
+        ViewRig rig(1040, 530);  // notes area 400 high, three seconds of it
+        SongData& song = rig.NewSong(20);
+        for (int i = 0; i < 12; ++i)
+            ViewRig::AddNote(song, i % 2, 48 + 3 * i, 0.4f * static_cast<float>(i),
+                             0.4f * static_cast<float>(i) + 1.5f);
+        song.barLineCount = 10;
+        for (int i = 0; i < 10; ++i) song.barLines[i] = 0.7f * static_cast<float>(i);
+        rig.controller.viewOptions.coveredTop = covered;
+        rig.controller.viewOptions.labels.onNotes = true;
+        rig.Frame(1.0f);
+        float highest = 1e9f;  // the highest point of any call but the area's own fill
+        bool cut = false;      // a note drawn from the strip's edge down
+        for (const Call& c : rig.target.calls) {
+            const float top = c.op == Op::Line ? std::min(c.rect.top, c.rect.bottom) : c.rect.top;
+            if (c.op == Op::Fill && c.rect.top == 0 && c.rect.left == 0) continue;
+            highest = std::min(highest, top);
+            cut |= c.op == Op::Image && c.imageId < 134 && std::abs(c.rect.top - covered) < kEps;
+        }
+        if (covered > 0) {
+            EXPECT_GE(highest, covered - kEps);
+            EXPECT_TRUE(cut);
+        } else {
+            EXPECT_LT(highest, 120.0f) << "the scene reaches under where the strip would be";
+        }
+    }
+}
+
 TEST(FallingNote, NotesOutsideTheKeyboardOrWithoutLengthAreNotDrawn) {
     ViewRig rig(1040, 530);
     SongData& song = rig.NewSong(20);

@@ -40,16 +40,18 @@ struct StripRig {
     ScoreStrip strip;
 
     // Sixteen bars of 4/4: the right hand's quarters climbing C major, the left hand's whole notes.
-    // With `violin`, the upper line is a violin's and the song is read by voices.
-    explicit StripRig(bool violin = false) {
+    // With `violin`, the upper line is a violin's and the song is read by voices; `up` octaves
+    // higher, the right hand climbs far over its staff.
+    explicit StripRig(bool violin = false, int up = 0) {
         using namespace smf;
         // Channels past the hands' make voices of the parts.
         const int upper = violin ? 3 : 0, lower = violin ? 4 : 1;
         Bytes right = violin ? Program(0, upper, 40) : Bytes{}, left;
         for (int i = 0; i < 64; ++i) {
-            const Bytes on = On(0, upper, 60 + (i % 8) * 2 - (i % 8 > 2 ? 1 : 0), 90);
+            const int key = 60 + 12 * up + (i % 8) * 2 - (i % 8 > 2 ? 1 : 0);
+            const Bytes on = On(0, upper, key, 90);
             right.insert(right.end(), on.begin(), on.end());
-            const Bytes off = Off(Q, upper, 60 + (i % 8) * 2 - (i % 8 > 2 ? 1 : 0));
+            const Bytes off = Off(Q, upper, key);
             right.insert(right.end(), off.begin(), off.end());
         }
         for (int i = 0; i < 16; ++i) {
@@ -227,6 +229,27 @@ TEST(ScoreStrip, MusicIsDrawnInTheMusicFontAndTheSoundingNotesLit) {
     const auto& s = r.strip.Systems()[0];
     EXPECT_EQ(blackHeads, 4 * static_cast<int>(s.measures.size())) << "the first system's quarters";
     EXPECT_EQ(lit, 2) << "the sounding quarter and whole note, over their black selves";
+}
+
+// A right hand three octaves up is written under an octave line: its label in the interface's
+// face and its dashes over the staff, on every system it runs through.
+TEST(ScoreStrip, FarNotesAreWrittenUnderAnOctaveLine) {
+    StripRig r(false, 3);
+    r.Draw(0);
+    const auto& s = r.strip.Systems()[0];
+    ASSERT_EQ(s.octaves.size(), 1u);
+    std::vector<viewtest::Call> labels = r.target.Where([](const viewtest::Call& c) {
+        return c.op == viewtest::Op::Text && (c.text == "8va" || c.text == "15ma");
+    });
+    ASSERT_EQ(labels.size(), 1u);
+    EXPECT_FALSE(labels[0].format.music);
+    const float y = (labels[0].rect.top + labels[0].rect.bottom) / 2;
+    EXPECT_LT(y, r.strip.top + s.staffTop - s.bandTop) << "over the staff";
+    EXPECT_GT(y, r.strip.top);
+    const auto dashes = r.target.Where([&](const viewtest::Call& c) {
+        return c.op == viewtest::Op::Line && c.rect.top == c.rect.bottom && std::abs(c.rect.top - y) < 1.0f;
+    });
+    EXPECT_GT(dashes.size(), 3u);
 }
 
 TEST(ScoreStrip, TheLoopIsShadedOnlyWhereItMeetsTheSystem) {
