@@ -20,6 +20,7 @@
 #include "core/memory_limit.h"
 #include "midi/hand_split.h"
 #include "midi/note_timeline.h"
+#include "midi/song_tags.h"
 #include "midi/track_merge.h"
 #include "midi/track_queue.h"
 #include "midi/track_reader.h"
@@ -35,50 +36,6 @@ int HandOf(int channel, int32_t notedTracksBefore) {
     return part < 2 ? part : -1;
 }
 
-// A track name as UTF-8: kept when it is UTF-8 already, read as Latin-1 otherwise; control
-// characters become spaces; cut at a character boundary to fit.
-void CopyName(const uint8_t* text, uint32_t length, char (&out)[kPartNameBytes]) {
-    auto validUtf8 = [&] {
-        for (uint32_t i = 0; i < length;) {
-            const uint8_t c = text[i];
-            const uint32_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-            if (n == 0 || i + n > length) return false;
-            for (uint32_t k = 1; k < n; ++k) {
-                if ((text[i + k] & 0xC0) != 0x80) return false;
-            }
-            i += n;
-        }
-        return true;
-    };
-    const bool utf8 = validUtf8();
-    size_t o = 0;
-    for (uint32_t i = 0; i < length;) {
-        uint8_t c = text[i];
-        char piece[4];
-        size_t n;
-        if (c < 0x80) {
-            piece[0] = static_cast<char>(c < 0x20 || c == 0x7F ? ' ' : c);
-            n = 1;
-        } else if (utf8) {
-            n = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
-            std::memcpy(piece, text + i, n);
-        } else {
-            piece[0] = static_cast<char>(0xC0 | (c >> 6));
-            piece[1] = static_cast<char>(0x80 | (c & 0x3F));
-            n = 2;
-        }
-        i += utf8 && c >= 0x80 ? static_cast<uint32_t>(n) : 1;
-        if (o + n >= kPartNameBytes) break;
-        std::memcpy(out + o, piece, n);
-        o += n;
-    }
-    while (o > 0 && out[o - 1] == ' ') --o;
-    size_t lead = 0;
-    while (lead < o && out[lead] == ' ') ++lead;
-    std::memmove(out, out + lead, o - lead);
-    out[o - lead] = '\0';
-}
-
 struct TrackInfo {
     size_t start;           // first event byte
     uint32_t length;        // stated length
@@ -89,7 +46,7 @@ struct TrackInfo {
     uint16_t noteChannels;  // the channels of its note events, one bit each
     int32_t voiceOf[16];    // the voice of each channel, -1 for none
     bool named;             // its first track name was read into `name`
-    std::string name;       // as a part shows it (see CopyName)
+    std::string name;       // as a part shows it (see CopyTrackName)
 };
 
 struct VoiceInfo {
@@ -380,7 +337,7 @@ bool SmfParser::ScanOther(const MidiEvent& e, int32_t index, TrackInfo& t, size_
             text = whole.data();
         }
         char name[kPartNameBytes];
-        CopyName(text, e.metaLength, name);
+        CopyTrackName(text, e.metaLength, name);
         t.name = name;
     }
     // A tempo or time signature always fits a window, so its data is missing only when the file
@@ -538,14 +495,10 @@ std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
 
 template <bool kCounting, bool kCapped>
 bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
-    // Local copies of what each event reads or updates, which the compiler can keep in registers
-    // or at least need not read again after each note is stored.
+    // Local copies of what each event updates, which the compiler can keep in registers.
     TempoMap::Walker clock = clock_;
     int64_t stored = stored_;
     bool storedAny = false;
-    int32_t partOf[16];
-    std::copy(std::begin(c.partOf), std::end(c.partOf), partOf);
-    const float endSeconds = c.endSeconds;
     MidiEvent& e = c.event;
     // Events often share a tick (a chord, a note let go as the next strikes): its time is kept.
     int64_t tickTimed = INT64_MIN;
@@ -565,7 +518,7 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
             if (kind == 0x80 || n.data2 == 0) {
                 if (!kCounting) builder_.NoteOff(channel, n.data1, seconds(n.tick));
             } else if (n.data2 <= 127) {
-                int part = partOf[channel];
+                int part = c.partOf[channel];
                 if (kCapped && part >= 0) {
                     if (stored < kMaxSongNotes) {
                         ++stored;
@@ -577,7 +530,7 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
                     if (part >= 0) ++counts[static_cast<size_t>(part)];
                 } else {
                     storedAny |= part >= 0;
-                    builder_.NoteOn(channel, n.data1, n.data2, seconds(n.tick), part, endSeconds);
+                    builder_.NoteOn(channel, n.data1, n.data2, seconds(n.tick), part, c.endSeconds);
                 }
             }
         }
