@@ -145,12 +145,17 @@ void SongBuilder::CleanUpPart(SongPart& part) {
     int32_t lastIndexOfKey[128] = {};
     float lastEndOfKey[128];
     std::fill(std::begin(lastEndOfKey), std::end(lastEndOfKey), -1.0f);
+    uint8_t low = 127, high = 0;
     for (int32_t i = 0; i < part.noteCount; ++i) {
         const NoteRecord note = part.notes[i];
         if (lastEndOfKey[note.key] >= 0.0f) PullApart(part.notes[lastIndexOfKey[note.key]], note.start);
         lastIndexOfKey[note.key] = i;
         lastEndOfKey[note.key] = note.end;
+        low = std::min(low, note.key);
+        high = std::max(high, note.key);
     }
+    part.lowKey = low <= high ? low : 0;
+    part.highKey = high;
 }
 
 void SongBuilder::Finish(const TempoMap& tempo, int32_t division, bool swapHands) {
@@ -173,9 +178,19 @@ void SongBuilder::Finish(const TempoMap& tempo, int32_t division, bool swapHands
         } while (song.duration + 5.0 >= t);
     }
 
-    // Parts of one channel each were cleaned up as their notes came.
+    // Parts of one channel each were cleaned up as their notes came, and the keys they use are
+    // those with a last note.
     if (lastOfKey_ == nullptr) {
         for (int p = 0; p < song.partCount; ++p) CleanUpPart(song.parts[p]);
+    } else {
+        for (int p = 0; p < song.partCount && p < kMaxParts; ++p) {
+            const NoteRecord* const* last = lastOfKey_.get() + static_cast<size_t>(p) * 128;
+            int low = 0, high = 127;
+            while (low < 128 && last[low] == nullptr) ++low;
+            while (high > low && last[high] == nullptr) --high;
+            song.parts[p].lowKey = static_cast<uint8_t>(low < 128 ? low : 0);
+            song.parts[p].highKey = static_cast<uint8_t>(low < 128 ? high : 0);
+        }
     }
     lastOfKey_.reset();
 
