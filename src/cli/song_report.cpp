@@ -131,13 +131,9 @@ namespace {
 std::string NotesAndKeys(const SongPart& part) {
     const int32_t count = NotesOf(part);
     if (count == 0) return "no notes";
-    int low = 127, high = 0;
-    for (int i = 0; i < count; ++i) {
-        low = std::min<int>(low, part.notes[i].key);
-        high = std::max<int>(high, part.notes[i].key);
-    }
     char text[64];
-    std::snprintf(text, sizeof text, "%d note%s, keys %d-%d", count, count == 1 ? "" : "s", low, high);
+    std::snprintf(text, sizeof text, "%d note%s, keys %d-%d", count, count == 1 ? "" : "s", part.lowKey,
+                  part.highKey);
     return text;
 }
 

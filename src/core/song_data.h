@@ -54,7 +54,23 @@ struct SongPart {
     int32_t program;    // General MIDI program 0..127 in effect at its first note; -1 if none was set
     int32_t colour;     // colour index: 0 and 1 are the hands' colours; voices count on in sounding order
     char name[kPartNameBytes];  // the track's name as UTF-8, "" when it has none
+    // The lowest and highest key of its notes (0 and 0 while it has none), so that a summary of a
+    // huge song need not walk its notes again. Whoever moves notes between parts sets them anew
+    // (see FindKeyRange).
+    uint8_t lowKey;
+    uint8_t highKey;
 };
+
+// Sets the part's lowKey and highKey from its notes.
+inline void FindKeyRange(SongPart& part) {
+    uint8_t low = 127, high = 0;
+    for (int32_t i = 0; part.notes != nullptr && i < part.noteCount; ++i) {
+        low = std::min(low, part.notes[i].key);
+        high = std::max(high, part.notes[i].key);
+    }
+    part.lowKey = low <= high ? low : 0;
+    part.highKey = high;
+}
 
 // Result codes of a load, left in SongData::status.
 enum MidiStatus : int32_t {

@@ -398,6 +398,7 @@ bool SplitOneHandByPitch(SongData& song) {
         part.colour = p;
         part.notes = p == RightHand ? store : store + right;
         part.noteCount = static_cast<int32_t>(p == RightHand ? right : count - right);
+        FindKeyRange(part);
     }
     return true;
 }

@@ -20,6 +20,7 @@
 #include "core/memory_limit.h"
 #include "midi/hand_split.h"
 #include "midi/note_timeline.h"
+#include "midi/song_tags.h"
 #include "midi/track_merge.h"
 #include "midi/track_queue.h"
 #include "midi/track_reader.h"
@@ -35,50 +36,6 @@ int HandOf(int channel, int32_t notedTracksBefore) {
     return part < 2 ? part : -1;
 }
 
-// A track name as UTF-8: kept when it is UTF-8 already, read as Latin-1 otherwise; control
-// characters become spaces; cut at a character boundary to fit.
-void CopyName(const uint8_t* text, uint32_t length, char (&out)[kPartNameBytes]) {
-    auto validUtf8 = [&] {
-        for (uint32_t i = 0; i < length;) {
-            const uint8_t c = text[i];
-            const uint32_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-            if (n == 0 || i + n > length) return false;
-            for (uint32_t k = 1; k < n; ++k) {
-                if ((text[i + k] & 0xC0) != 0x80) return false;
-            }
-            i += n;
-        }
-        return true;
-    };
-    const bool utf8 = validUtf8();
-    size_t o = 0;
-    for (uint32_t i = 0; i < length;) {
-        uint8_t c = text[i];
-        char piece[4];
-        size_t n;
-        if (c < 0x80) {
-            piece[0] = static_cast<char>(c < 0x20 || c == 0x7F ? ' ' : c);
-            n = 1;
-        } else if (utf8) {
-            n = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
-            std::memcpy(piece, text + i, n);
-        } else {
-            piece[0] = static_cast<char>(0xC0 | (c >> 6));
-            piece[1] = static_cast<char>(0x80 | (c & 0x3F));
-            n = 2;
-        }
-        i += utf8 && c >= 0x80 ? static_cast<uint32_t>(n) : 1;
-        if (o + n >= kPartNameBytes) break;
-        std::memcpy(out + o, piece, n);
-        o += n;
-    }
-    while (o > 0 && out[o - 1] == ' ') --o;
-    size_t lead = 0;
-    while (lead < o && out[lead] == ' ') ++lead;
-    std::memmove(out, out + lead, o - lead);
-    out[o - lead] = '\0';
-}
-
 struct TrackInfo {
     size_t start;           // first event byte
     uint32_t length;        // stated length
@@ -89,7 +46,7 @@ struct TrackInfo {
     uint16_t noteChannels;  // the channels of its note events, one bit each
     int32_t voiceOf[16];    // the voice of each channel, -1 for none
     bool named;             // its first track name was read into `name`
-    std::string name;       // as a part shows it (see CopyName)
+    std::string name;       // as a part shows it (see CopyTrackName)
 };
 
 struct VoiceInfo {
@@ -174,10 +131,11 @@ class SmfParser {
     // A cursor on its first event for every track with notes.
     std::vector<Cursor> MergeCursors();
     // Takes the events of `c` while their tick is at most `lastTick`. False when its track is over.
-    template <bool kCounting>
+    // Capped: the song holds more notes than it keeps, and each note is counted against the limit.
+    template <bool kCounting, bool kCapped>
     bool Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts);
     // Merges the cursors of some tracks, in track order, from the start of the song.
-    template <bool kCounting>
+    template <bool kCounting, bool kCapped>
     void MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& counts);
 
     SongData& song_;
@@ -299,7 +257,8 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t c
     // come after channel 0 anywhere in the file.
     bool zeroSeen = channel0Seen_;
     bool twoAfterZero = false;
-    // Note events are most of a track and are counted here; the rest are taken aside.
+    // Note events are most of a track and are counted here; the rest are left to the loop below,
+    // so that the walk's event never has to be in memory.
     auto take = [&](const MidiEvent& n) __attribute__((always_inline)) {
         const int kind = n.status & 0xF0;
         if (kind == 0x90) {
@@ -320,11 +279,13 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t c
             if (n.data1 < 128) channelsOff |= 1u << (n.status & 0x0F);
             return true;
         }
-        return kind != 0xC0 && n.status != 0xFF ? true : ScanOther(n, index, t, reader.Position());
+        return kind != 0xC0 && n.status != 0xFF;
     };
-    const TrackStep step = reader.Walk(e, INT64_MAX, take);
-    // Only a name that could not be fetched stops the walk before the track is over.
-    if (step == TrackStep::Event) return Fail(MidiCutShort, in_.size);
+    TrackStep step;
+    while ((step = reader.Walk(e, INT64_MAX, take)) == TrackStep::Event) {
+        // Only a name that could not be fetched stops the walk before the track is over.
+        if (!ScanOther(e, index, t, reader.Position())) return Fail(MidiCutShort, in_.size);
+    }
     song_.percussionNotes += static_cast<int32_t>(notes[kPercussionChannel]);
     if (step == TrackStep::CutShort) return Fail(MidiCutShort, in_.size);
     if (step == TrackStep::Damaged) return Fail(MidiDamaged, e.offset);
@@ -376,7 +337,7 @@ bool SmfParser::ScanOther(const MidiEvent& e, int32_t index, TrackInfo& t, size_
             text = whole.data();
         }
         char name[kPartNameBytes];
-        CopyName(text, e.metaLength, name);
+        CopyTrackName(text, e.metaLength, name);
         t.name = name;
     }
     // A tempo or time signature always fits a window, so its data is missing only when the file
@@ -437,7 +398,7 @@ bool SmfParser::LayOutParts() {
         song_.parts[p].program = -1;
         song_.parts[p].colour = p;
     }
-    if (!builder_.AllocateParts(counts)) return Fail(MidiOutOfMemory);
+    if (!builder_.AllocateParts(counts, song_.reading == ReadingVoices)) return Fail(MidiOutOfMemory);
     StartParts(counts);
     return true;
 }
@@ -532,11 +493,12 @@ std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
     return cursors;
 }
 
-template <bool kCounting>
+template <bool kCounting, bool kCapped>
 bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
     // Local copies of what each event updates, which the compiler can keep in registers.
     TempoMap::Walker clock = clock_;
     int64_t stored = stored_;
+    bool storedAny = false;
     MidiEvent& e = c.event;
     // Events often share a tick (a chord, a note let go as the next strikes): its time is kept.
     int64_t tickTimed = INT64_MIN;
@@ -557,7 +519,7 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
                 if (!kCounting) builder_.NoteOff(channel, n.data1, seconds(n.tick));
             } else if (n.data2 <= 127) {
                 int part = c.partOf[channel];
-                if (part >= 0) {
+                if (kCapped && part >= 0) {
                     if (stored < kMaxSongNotes) {
                         ++stored;
                     } else {
@@ -567,7 +529,7 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
                 if (kCounting) {
                     if (part >= 0) ++counts[static_cast<size_t>(part)];
                 } else {
-                    if (part >= 0) c.stored = true;
+                    storedAny |= part >= 0;
                     builder_.NoteOn(channel, n.data1, n.data2, seconds(n.tick), part, c.endSeconds);
                 }
             }
@@ -586,6 +548,7 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
     }
     clock_ = clock;
     stored_ = stored;
+    if (storedAny) c.stored = true;
     return more;
 }
 
@@ -598,13 +561,19 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
         return static_cast<int32_t>(
             std::count_if(m.begin(), m.end(), [](const Cursor& c) { return c.stored; }));
     };
+    // Only a song with more notes than it keeps counts each note against the limit, as the count
+    // that finds how many each part keeps does (so a count is always capped).
+    //
     // A note event touches only what its own channel sounds, and a voice's notes come from one track
     // and channel. So when every note is kept and the parts are voices, tracks that share no channel
     // never meet: each set of tracks joined by their channels is merged on its own, and a track
     // whose channels no other track uses is read straight through, with no merging at all. A hand
     // gathers notes of several channels, so the hands take the one merge of all tracks.
-    if (kCounting || song_.reading != ReadingVoices || song_.notesLeftOut != 0 || cursors.size() < 2) {
-        MergeRuns<kCounting>(cursors, counts);
+    if (kCounting || song_.notesLeftOut != 0) {
+        MergeRuns<kCounting, true>(cursors, counts);
+        if (!kCounting) song_.noteTracks = storedTracks(cursors);
+    } else if (song_.reading != ReadingVoices || cursors.size() < 2) {
+        MergeRuns<kCounting, kCounting>(cursors, counts);
         if (!kCounting) song_.noteTracks = storedTracks(cursors);
     } else {
         song_.noteTracks = 0;
@@ -635,13 +604,13 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
             }
             if (group.empty()) continue;
             clock_ = TempoMap::Walker(tempoMap_);  // each group starts from the song's start
-            MergeRuns<kCounting>(group, counts);
+            MergeRuns<kCounting, kCounting>(group, counts);
             song_.noteTracks += storedTracks(group);
         }
     }
 }
 
-template <bool kCounting>
+template <bool kCounting, bool kCapped>
 void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& counts) {
     // A run of one track takes every event that comes before the other tracks' next ones: up to
     // the earliest of their ticks, or to the tick before it when the other track comes first.
@@ -662,8 +631,8 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
         Cursor* c = &cursors[0];
         Cursor* other = &cursors[1];
         if (earlier(1, 0)) std::swap(c, other);
-        while (Run<kCounting>(*c, lastTickBefore(*c, *other), counts)) std::swap(c, other);
-        Run<kCounting>(*other, INT64_MAX, counts);
+        while (Run<kCounting, kCapped>(*c, lastTickBefore(*c, *other), counts)) std::swap(c, other);
+        Run<kCounting, kCapped>(*other, INT64_MAX, counts);
     } else if (live.size() <= kSearched) {
         while (!live.empty()) {
             size_t first = 0;
@@ -676,7 +645,7 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
                 if (i != first)
                     lastTick = std::min(lastTick, lastTickBefore(c, cursors[static_cast<size_t>(live[i])]));
             }
-            if (!Run<kCounting>(c, lastTick, counts))
+            if (!Run<kCounting, kCapped>(c, lastTick, counts))
                 live.erase(live.begin() + static_cast<ptrdiff_t>(first));
         }
     } else {
@@ -689,7 +658,7 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
             const TrackQueue::Entry* next = queue.Second();
             const int64_t lastTick =
                 next == nullptr ? INT64_MAX : next->tick - (c.track < next->track ? 0 : 1);
-            if (Run<kCounting>(c, lastTick, counts))
+            if (Run<kCounting, kCapped>(c, lastTick, counts))
                 queue.ReplaceTop(c.event.tick);
             else
                 queue.DropTop();
@@ -719,6 +688,7 @@ bool SmfParser::ParseAll() {
     if (!LayOutParts()) return false;
     std::vector<int64_t> unused;
     Merge<false>(unused);
+    builder_.CountParts();
     for (int p = 0; file_ != nullptr && p < song_.partCount; ++p) {
         changed_ |= song_.parts[p].noteCount != counts_[static_cast<size_t>(p)];
     }

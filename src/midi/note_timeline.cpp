@@ -4,19 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <utility>
-
-namespace {
-
-// Repeated notes of one key are pulled apart by this much so that they read as separate notes.
-constexpr double kNoteGap = 1.0 / 60.0;
-
-// A time computed from 32-bit stored values and stored back as 32 bits.
-float MinusGap(float seconds) {
-    return static_cast<float>(static_cast<double>(seconds) - kNoteGap);
-}
-
-}  // namespace
 
 void TempoMap::Build(int32_t division, std::vector<TempoChange> changes) {
     division_ = division > 0 ? division : 1;
@@ -92,7 +81,7 @@ void TempoMap::SetMeters(std::vector<MeterChange> meters) {
     }
 }
 
-bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {
+bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts, bool oneChannelParts) {
     int64_t total = 0;
     for (int64_t c : counts) total += c;
     if (!song.AllocateNotes(total)) return false;
@@ -112,10 +101,23 @@ bool SongBuilder::AllocateParts(const std::vector<int64_t>& counts) {
     for (size_t p = 0; p < counts.size() && p < static_cast<size_t>(kMaxParts); ++p) {
         song.parts[p].notes = song.noteStore.get() + first;
         song.parts[p].noteCount = 0;
-        room_[p] = counts[p];
+        next_[p] = song.parts[p].notes;
+        room_[p] = song.parts[p].notes + counts[p];
         first += counts[p];
     }
+    lastOfKey_.reset();
+    if (oneChannelParts && !counts.empty()) {
+        lastOfKey_.reset(new (std::nothrow) NoteRecord*[std::min<size_t>(counts.size(), kMaxParts) * 128]());
+        if (lastOfKey_ == nullptr) return false;
+    }
     return true;
+}
+
+void SongBuilder::CountParts() {
+    for (int p = 0; p < song.partCount && p < kMaxParts; ++p) {
+        if (next_[p] != nullptr)
+            song.parts[p].noteCount = static_cast<int32_t>(next_[p] - song.parts[p].notes);
+    }
 }
 
 void SongBuilder::EndUnended() {
@@ -143,16 +145,17 @@ void SongBuilder::CleanUpPart(SongPart& part) {
     int32_t lastIndexOfKey[128] = {};
     float lastEndOfKey[128];
     std::fill(std::begin(lastEndOfKey), std::end(lastEndOfKey), -1.0f);
+    uint8_t low = 127, high = 0;
     for (int32_t i = 0; i < part.noteCount; ++i) {
         const NoteRecord note = part.notes[i];
-        if (static_cast<double>(note.start) - lastEndOfKey[note.key] < kNoteGap) {
-            NoteRecord& earlier = part.notes[lastIndexOfKey[note.key]];
-            const float shortened = MinusGap(earlier.end);
-            if (shortened > earlier.start) earlier.end = shortened;
-        }
+        if (lastEndOfKey[note.key] >= 0.0f) PullApart(part.notes[lastIndexOfKey[note.key]], note.start);
         lastIndexOfKey[note.key] = i;
         lastEndOfKey[note.key] = note.end;
+        low = std::min(low, note.key);
+        high = std::max(high, note.key);
     }
+    part.lowKey = low <= high ? low : 0;
+    part.highKey = high;
 }
 
 void SongBuilder::Finish(const TempoMap& tempo, int32_t division, bool swapHands) {
@@ -175,7 +178,21 @@ void SongBuilder::Finish(const TempoMap& tempo, int32_t division, bool swapHands
         } while (song.duration + 5.0 >= t);
     }
 
-    for (int p = 0; p < song.partCount; ++p) CleanUpPart(song.parts[p]);
+    // Parts of one channel each were cleaned up as their notes came, and the keys they use are
+    // those with a last note.
+    if (lastOfKey_ == nullptr) {
+        for (int p = 0; p < song.partCount; ++p) CleanUpPart(song.parts[p]);
+    } else {
+        for (int p = 0; p < song.partCount && p < kMaxParts; ++p) {
+            const NoteRecord* const* last = lastOfKey_.get() + static_cast<size_t>(p) * 128;
+            int low = 0, high = 127;
+            while (low < 128 && last[low] == nullptr) ++low;
+            while (high > low && last[high] == nullptr) --high;
+            song.parts[p].lowKey = static_cast<uint8_t>(low < 128 ? low : 0);
+            song.parts[p].highKey = static_cast<uint8_t>(low < 128 ? high : 0);
+        }
+    }
+    lastOfKey_.reset();
 
     // With channels 1 and 2 in use, channel 1 is the first hand.
     if (swapHands) {

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/song_data.h"
@@ -78,8 +79,9 @@ class TempoMap {
         }
 
       private:
-        // Moves on to the last stretch that starts at or before `tick`.
-        void Enter(int64_t tick) {
+        // Moves on to the last stretch that starts at or before `tick`. In line, so that a walker
+        // in a caller's locals stays there (in registers) rather than being handed by address.
+        [[gnu::always_inline]] void Enter(int64_t tick) {
             const std::vector<TempoSegment>& s = map_->segments_;
             if (s.empty()) {
                 nextTick_ = INT64_MAX;
@@ -120,7 +122,9 @@ struct SongBuilder {
     SongData& song;
 
     // Lays the parts out in one note store, `counts[p]` notes for part p. False without memory.
-    [[nodiscard]] bool AllocateParts(const std::vector<int64_t>& counts);
+    // `oneChannelParts`: every part takes the notes of a single channel, as a voice does; the
+    // clean-up (see Finish) is then done as the notes arrive rather than in a pass of its own.
+    [[nodiscard]] bool AllocateParts(const std::vector<int64_t>& counts, bool oneChannelParts);
 
     // A note-on of velocity 1..127 heard at `seconds`. `part` is where it is stored, or -1 when it
     // is heard but not stored (percussion, a part past a limit): it still ends the note it restrikes.
@@ -131,9 +135,18 @@ struct SongBuilder {
         NoteRecord* note = &unstored_;
         // A part never takes more notes than it was laid out for, even from a file that changed
         // between the count and the reading.
-        if (part >= 0 && song.parts[part].noteCount < room_[part]) {
-            SongPart& p = song.parts[part];
-            note = p.notes + p.noteCount++;
+        if (part >= 0 && next_[part] < room_[part]) {
+            note = next_[part]++;
+            if (lastOfKey_ != nullptr) {
+                // The part's previous note of the key is on this same channel, so the release
+                // above has ended it if nothing had before: its end is final, and it is cleaned
+                // up now, as CleanUpPart would.
+                NoteRecord*& last = lastOfKey_[static_cast<size_t>(part) * 128 + static_cast<size_t>(key)];
+                if (last != nullptr) PullApart(*last, seconds);
+                last = note;
+            }
+            // The record's bytes last: a store of a byte may be to anything, as far as the
+            // compiler knows, and what is read after it must be read again.
             note->start = seconds;
             note->end = 0.0f;
             note->key = static_cast<uint8_t>(key);
@@ -144,6 +157,9 @@ struct SongBuilder {
     }
     // A note-off, or a note-on of velocity 0.
     void NoteOff(int channel, int key, float seconds) { EndSounding(channel, key, seconds); }
+
+    // Gives each part the count of the notes stored in it; call once the notes are in.
+    void CountParts();
 
     // Bar lines every four quarter notes, the note clean-up, and the parts' final order.
     void Finish(const TempoMap& tempo, int32_t division, bool swapHands);
@@ -156,12 +172,27 @@ struct SongBuilder {
         latestEnd_ = std::max(latestEnd_, seconds);
         s = nullptr;
     }
+    // The clean-up of one note against the next note of its key in its part, which starts at
+    // `nextStart`: see CleanUpPart.
+    static void PullApart(NoteRecord& earlier, float nextStart) {
+        if (static_cast<double>(nextStart) - earlier.end < kNoteGap) {
+            const auto shortened = static_cast<float>(static_cast<double>(earlier.end) - kNoteGap);
+            if (shortened > earlier.start) earlier.end = shortened;
+        }
+    }
     void CleanUpPart(SongPart& part);
     void EndUnended();
+
+    // Repeated notes of one key are pulled apart by this much so that they read as separate notes.
+    static constexpr double kNoteGap = 1.0 / 60.0;
 
     NoteRecord* sounding_[16][128] = {};  // the note sounding on (channel, key); null when none
     float trackEndOf_[16][128] = {};      // when the track of that note ends
     NoteRecord unstored_{};               // stands for a note that sounds but no part keeps
-    int64_t room_[kMaxParts] = {};        // the notes each part was laid out for
-    float latestEnd_ = 0.0f;              // the latest end any note was given
+    // Where each part's next note goes, and the end of the room it was laid out for.
+    NoteRecord* next_[kMaxParts] = {};
+    NoteRecord* room_[kMaxParts] = {};
+    float latestEnd_ = 0.0f;  // the latest end any note was given
+    // With parts of one channel each: the last note stored of each part and key, part by part.
+    std::unique_ptr<NoteRecord*[]> lastOfKey_;
 };

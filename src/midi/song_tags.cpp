@@ -115,3 +115,45 @@ MidiTags ReadMidiTags(const uint8_t* data, size_t size) {
     }
     return tags;
 }
+
+void CopyTrackName(const uint8_t* text, uint32_t length, char (&out)[kPartNameBytes]) {
+    auto validUtf8 = [&] {
+        for (uint32_t i = 0; i < length;) {
+            const uint8_t c = text[i];
+            const uint32_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+            if (n == 0 || i + n > length) return false;
+            for (uint32_t k = 1; k < n; ++k) {
+                if ((text[i + k] & 0xC0) != 0x80) return false;
+            }
+            i += n;
+        }
+        return true;
+    };
+    const bool utf8 = validUtf8();
+    size_t o = 0;
+    for (uint32_t i = 0; i < length;) {
+        uint8_t c = text[i];
+        char piece[4];
+        size_t n;
+        if (c < 0x80) {
+            piece[0] = static_cast<char>(c < 0x20 || c == 0x7F ? ' ' : c);
+            n = 1;
+        } else if (utf8) {
+            n = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
+            std::memcpy(piece, text + i, n);
+        } else {
+            piece[0] = static_cast<char>(0xC0 | (c >> 6));
+            piece[1] = static_cast<char>(0x80 | (c & 0x3F));
+            n = 2;
+        }
+        i += utf8 && c >= 0x80 ? static_cast<uint32_t>(n) : 1;
+        if (o + n >= kPartNameBytes) break;
+        std::memcpy(out + o, piece, n);
+        o += n;
+    }
+    while (o > 0 && out[o - 1] == ' ') --o;
+    size_t lead = 0;
+    while (lead < o && out[lead] == ' ') ++lead;
+    std::memmove(out, out + lead, o - lead);
+    out[o - lead] = '\0';
+}

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/song_data.h"
+
 struct MidiTags {
     std::string title;      // the first track's name; "" when it has none
     std::string copyright;  // the first copyright notice of any track
@@ -20,3 +22,8 @@ struct MidiTags {
 
 // `text` as UTF-8 by the rule above, with control characters as spaces and blanks trimmed.
 [[nodiscard]] std::string MidiTextAsUtf8(const uint8_t* text, size_t length);
+
+// A track name as a part shows it, into `out`: UTF-8 kept when it is UTF-8 already, read as
+// Latin-1 otherwise; control characters become spaces, blanks trimmed; cut at a character
+// boundary to fit.
+void CopyTrackName(const uint8_t* text, uint32_t length, char (&out)[kPartNameBytes]);

@@ -181,6 +181,8 @@ bool ApplyHandEdits(SongData& song, const HandEdits& edits) {
     first->noteCount = firstCount;
     second->notes = begin + firstCount;
     second->noteCount = total - firstCount;
+    FindKeyRange(*first);
+    FindKeyRange(*second);
     return true;
 }
 

@@ -407,6 +407,12 @@ TEST(HandSplit, EachHandKeepsItsNotesInTheOrderRead) {
     for (int p = 0; p < 2; ++p) {
         const SongPart& part = song->parts[p];
         for (int i = 1; i < part.noteCount; ++i) EXPECT_LE(part.notes[i - 1].start, part.notes[i].start) << i;
+        // Its keys are its own, not the whole track's.
+        const auto [low, high] =
+            std::minmax_element(part.notes, part.notes + part.noteCount,
+                                [](const NoteRecord& a, const NoteRecord& b) { return a.key < b.key; });
+        EXPECT_EQ(part.lowKey, low->key) << p;
+        EXPECT_EQ(part.highKey, high->key) << p;
     }
     // A copy keeps both runs.
     const auto copy = std::make_unique<SongData>(*song);

@@ -51,6 +51,34 @@ TEST(Finishing, NoteEndsAreTidiedAndNoNoteIsLost) {
     }
 }
 
+TEST(Finishing, AVoiceIsTidiedAsAHandIsAndKnowsItsKeys) {
+    // Channel 0 alone is read as a hand (of a violin, so that it is not split by pitch), channel 4
+    // as a voice, whose notes are tidied as they are stored rather than in a pass after: the ends
+    // must come out the same, bit for bit.
+    auto events = [](int ch) {
+        return Cat({Program(0, ch, 40), On(0, ch, 60), Off(1920, ch, 60), On(0, ch, 60), Off(480, ch, 60),
+                    On(0, ch, 62), Off(8, ch, 62), On(0, ch, 62), Off(480, ch, 62), On(0, ch, 64),
+                    On(10, ch, 64), On(960, ch, 40), Off(100, ch, 40), On(15, ch, 40), Off(0, ch, 64)});
+    };
+    auto hand = Load(Song(480, {Chunk("MTrk", events(0))}));
+    auto voice = Load(Song(480, {Chunk("MTrk", events(4))}));
+    ASSERT_EQ(hand->reading, ReadingHands);
+    ASSERT_EQ(voice->reading, ReadingVoices);
+    const SongPart& h = hand->parts[0];
+    const SongPart& v = voice->parts[0];
+    ASSERT_EQ(h.noteCount, 8);
+    ASSERT_EQ(v.noteCount, h.noteCount);
+    for (int i = 0; i < h.noteCount; ++i) {
+        EXPECT_EQ(v.notes[i].start, h.notes[i].start) << i;
+        EXPECT_EQ(v.notes[i].end, h.notes[i].end) << i;
+    }
+    for (const SongPart* part : {&h, &v}) {
+        EXPECT_EQ(part->lowKey + 0, 40);
+        EXPECT_EQ(part->highKey + 0, 64);
+    }
+    EXPECT_EQ(hand->parts[1].highKey + 0, 0) << "a hand without notes";
+}
+
 TEST(Finishing, NotesNeverEndedSoundToTheEndOfTheirTrack) {
     // 960 ticks a second. The player plays a track to its last event and goes on while anything
     // sounds, so a note nothing ends lasts at least until its own track is over.

@@ -122,8 +122,8 @@ std::unique_ptr<SongData> Hands(bool rightSecond = false) {
     const NoteRecord left[3] = {{0.0f, 1, 48, 80}, {1.0f, 2, 50, 80}, {2.0f, 3, 52, 80}};
     std::copy(std::begin(rightSecond ? left : right), std::end(rightSecond ? left : right), n);
     std::copy(std::begin(rightSecond ? right : left), std::end(rightSecond ? right : left), n + 3);
-    song->parts[0] = {3, rightSecond ? n + 3 : n, 0, 0, 0, 0, {}};
-    song->parts[1] = {3, rightSecond ? n : n + 3, 0, 0, 0, 1, {}};
+    song->parts[0] = {3, rightSecond ? n + 3 : n, 0, 0, 0, 0, {}, 0, 0};
+    song->parts[1] = {3, rightSecond ? n : n + 3, 0, 0, 0, 1, {}, 0, 0};
     return song;
 }
 
@@ -152,6 +152,11 @@ TEST(HandEdits, NotesGoToTheHandChosenAndReadBackFromTheirFile) {
             << "a moved note joins after the hand's own";
         EXPECT_EQ(KeysOf(song->parts[1]), std::vector<int>({50, 52, 74})) << rightSecond;
         EXPECT_EQ(song->parts[0].notes + song->parts[0].noteCount == song->parts[1].notes, !rightSecond);
+        // The key ranges follow the moved notes.
+        EXPECT_EQ(song->parts[0].lowKey + 0, 48);
+        EXPECT_EQ(song->parts[0].highKey + 0, 76);
+        EXPECT_EQ(song->parts[1].lowKey + 0, 50);
+        EXPECT_EQ(song->parts[1].highKey + 0, 74);
     }
     auto voices = Hands();
     voices->reading = ReadingVoices;
