@@ -32,7 +32,8 @@ constexpr const char* kOverview =
     "(2G, 1500M): the memory a song may take once read, by default a quarter of the machine's;\n"
     "a larger song is refused before its notes are stored. render, export, video, play and batch\n"
     "take --voice-limit N (1 to 65535): how many voices sound at once, the quietest giving way\n"
-    "past it; by default the settings' [Voice limit], else 256.\n"
+    "past it; by default the settings' [Voice limit], else 256. A huge song with more notes a\n"
+    "second than its voices can sound for 8 ms each starts only its loudest.\n"
     "Exit status: 0 on success, 1 when the work failed, 2 for a usage error.\n";
 
 constexpr const char* kRangeOptions =

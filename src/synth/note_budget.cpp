@@ -51,15 +51,18 @@ uint32_t NoteBudget::Loudness(const SequencedEvent& on) const {
     return uint32_t{on.data2} * volume_[channel] * expression_[channel];
 }
 
-void NoteBudget::Sift(int64_t frame, const std::vector<SequencedEvent>& events) {
+void NoteBudget::Sift(int64_t frame, const std::vector<SequencedEvent>& events,
+                      const std::vector<uint8_t>& silenced) {
+    auto silent = [&silenced](size_t i) { return i < silenced.size() && silenced[i] != 0; };
     credit_ =
         std::min(most_, credit_ + static_cast<double>(std::max<int64_t>(frame - lastFrame_, 0)) * perFrame_);
     lastFrame_ = std::max(lastFrame_, frame);
 
     // Each note-on's loudness under the controllers as they stand when it comes.
     loudness_.clear();
-    for (const SequencedEvent& e : events) {
-        if ((e.status & 0xF0) == kNoteOn) loudness_.push_back(Loudness(e));
+    for (size_t i = 0; i < events.size(); ++i) {
+        const SequencedEvent& e = events[i];
+        if ((e.status & 0xF0) == kNoteOn && !silent(i)) loudness_.push_back(Loudness(e));
         FollowControllers(e);
     }
     const size_t allowed = static_cast<size_t>(credit_);
@@ -84,11 +87,14 @@ void NoteBudget::Sift(int64_t frame, const std::vector<SequencedEvent>& events) 
 
     size_t on = 0;
     sends_.clear();
-    for (const SequencedEvent& e : events) {
+    for (size_t i = 0; i < events.size(); ++i) {
+        const SequencedEvent& e = events[i];
         const int kind = e.status & 0xF0;
         uint16_t& started = started_[(e.status & 0x0F) * kKeys + e.data1];
         bool send = true;
-        if (kind == kNoteOn) {
+        if (kind == kNoteOn && silent(i)) {
+            send = false;
+        } else if (kind == kNoteOn) {
             const uint32_t loudness = loudness_[on++];
             send = loudness > least || (loudness == least && atLeast > 0);
             if (send && loudness == least && loudness_.size() > allowed) --atLeast;

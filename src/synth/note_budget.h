@@ -46,7 +46,10 @@ class NoteBudget {
 
     // `events`, in playing order, are every event due at the render's block starting at `frame`
     // (frames never go back). Decides which of them are sent: Sends(i) for the event at `i`.
-    void Sift(int64_t frame, const std::vector<SequencedEvent>& events);
+    // A note-on whose entry in `silenced` is non-zero (of a muted part) is not sent and takes
+    // nothing from the budget; its note-off is held back like a dropped note's.
+    void Sift(int64_t frame, const std::vector<SequencedEvent>& events,
+              const std::vector<uint8_t>& silenced = {});
     [[nodiscard]] bool Sends(size_t index) const { return index < sends_.size() && sends_[index] != 0; }
 
   private:

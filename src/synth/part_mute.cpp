@@ -84,9 +84,9 @@ bool NoteMuter::Muted(int channel, int key) {
     return false;
 }
 
-NoteMuter::Route NoteMuter::RouteOf(int type, int channel, int key, int velocity) {
+NoteMuter::Route NoteMuter::RouteOf(int type, int channel, int key, int velocity, bool heard) {
     // A note-on of velocity 0 is a note-off, and passes like one.
-    if (type == kNoteOn && velocity > 0 && Muted(channel, key)) return Route::Drop;
+    if (!heard && type == kNoteOn && velocity > 0 && Muted(channel, key)) return Route::Drop;
     const bool keyed = type == kNoteOn || type == kNoteOff || type == kKeyPressure;
     if (transpose_ == 0 || !keyed || channel == kPercussionChannel) return Route::AsIs;
     // Off the keyboard: the note is not played, and its note-off finds nothing.
@@ -120,16 +120,14 @@ int NoteMuter::Forward(void* data, fluid_midi_event_t* event) {
     return FLUID_OK;
 }
 
-int NoteMuter::Play(uint8_t status, uint8_t data1, uint8_t data2) {
-    const int type = status & 0xF0;
-    const int channel = status & 0x0F;
-    switch (RouteOf(type, channel, data1, data2)) {
+int NoteMuter::PlayHeard(uint8_t status, uint8_t data1, uint8_t data2) {
+    switch (RouteOf(status & 0xF0, status & 0x0F, data1, data2, true)) {
         case Route::Drop:
             return FLUID_OK;
         case Route::AsIs:
             return SendChannelEvent(synth_, status, data1, data2);
         case Route::Moved:
-            return SendMoved(type, channel, data1, data2);
+            return SendMoved(status & 0xF0, status & 0x0F, data1, data2);
     }
     return FLUID_OK;
 }

@@ -78,13 +78,15 @@ class NoteMuter {
     // synthesiser unless it is a note-on of a muted part.
     static int Forward(void* data, fluid_midi_event_t* event);
     // The same for an event a sequencer of the program's own plays (status 0x80..0xEF, a note-on
-    // of velocity 0 being a note-off): by the same rules, at the same position.
-    int Play(uint8_t status, uint8_t data1, uint8_t data2);
+    // of velocity 0 being a note-off), whose note-on the sequencer has found heard by Muted
+    // already: it asks before choosing which notes to start. Only the transposition applies.
+    int PlayHeard(uint8_t status, uint8_t data1, uint8_t data2);
 
   private:
     // What becomes of an event: held back, sent as it is, or sent `transpose_` semitones moved.
     enum class Route : uint8_t { Drop, AsIs, Moved };
-    [[nodiscard]] Route RouteOf(int type, int channel, int key, int velocity);
+    // `heard`: a note-on already found heard, not to be asked about again.
+    [[nodiscard]] Route RouteOf(int type, int channel, int key, int velocity, bool heard = false);
     int SendMoved(int type, int channel, int key, int value);
 
     enum class KeyState : uint8_t { Heard, Muted, Mixed };

@@ -41,15 +41,20 @@ void SequencerFeed::PlayUntil(int64_t frame) {
         if ((pending_ = sequencer_.Next(next_))) nextFrame_ = FrameOf(next_.seconds);
     }
     if (block_.empty()) return;
-    budget_->Sift(frame, block_);
+    // The muter is asked about every note-on before the budget chooses, so that a muted part's
+    // notes take no share of the voices from the parts heard. It matches note-ons to the song's
+    // notes in turn, so each is asked once, dropped by the budget or not.
+    silenced_.assign(block_.size(), 0);
+    if (muter_ != nullptr)
+        for (size_t i = 0; i < block_.size(); ++i)
+            if (const SequencedEvent& e = block_[i]; (e.status & 0xF0) == 0x90)
+                silenced_[i] = muter_->Muted(e.status & 0x0F, e.data1) ? 1 : 0;
+    budget_->Sift(frame, block_, silenced_);
     for (size_t i = 0; i < block_.size(); ++i) {
         const SequencedEvent& e = block_[i];
-        if (!budget_->Sends(i)) {
-            // The muter matches note-ons to the song's notes in turn: a note not started is still
-            // the one it stands for, or the next note-on of its key would be taken for it.
-            if (muter_ != nullptr && (e.status & 0xF0) == 0x90) (void)muter_->Muted(e.status & 0x0F, e.data1);
-        } else if (muter_ != nullptr) {
-            (void)muter_->Play(e.status, e.data1, e.data2);
+        if (!budget_->Sends(i)) continue;
+        if (muter_ != nullptr) {
+            (void)muter_->PlayHeard(e.status, e.data1, e.data2);
         } else {
             (void)SendChannelEvent(synth_, e.status, e.data1, e.data2);
         }

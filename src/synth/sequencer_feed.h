@@ -64,6 +64,7 @@ class SequencerFeed {
     NoteMuter* muter_ = nullptr;
     std::optional<NoteBudget> budget_;
     std::vector<SequencedEvent> block_;  // the events due at one block, before the budget
+    std::vector<uint8_t> silenced_;      // per event of the block: a note-on of a muted part
     SequencedEvent next_{};
     bool pending_ = false;  // next_ holds an event not yet sent
     int64_t nextFrame_ = 0;

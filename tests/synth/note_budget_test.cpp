@@ -43,6 +43,7 @@ struct Block {
     int64_t frame;
     std::vector<SequencedEvent> in;
     std::string out;
+    std::vector<uint8_t> silenced = {};  // per event: a note-on of a muted part
 };
 
 TEST(NoteBudget, StartsTheLoudestNotesTheVoicesHaveTimeFor) {
@@ -74,11 +75,17 @@ TEST(NoteBudget, StartsTheLoudestNotesTheVoicesHaveTimeFor) {
         {"a re-struck key keeps both its note-offs; a stray note-off, and one after all-notes-off, is held",
          {{0, {Off(0, 50), On(0, 60, 64), On(0, 60, 64), On(1, 61, 64)}, "on60 on60 on61"},
           {0, {Off(0, 60), Control(1, 123, 0), Off(0, 60), Off(1, 61), Off(0, 60)}, "off60 cc123 off60"}}},
+        {"a muted part's notes take no voice from the heard ones, and their note-offs are held",
+         {{0,
+           {On(0, 60, 127), On(0, 61, 127), On(1, 62, 9), On(1, 63, 9), On(1, 64, 9), On(1, 65, 9)},
+           "on62 on63 on64 on65",
+           {1, 1, 0, 0, 0, 0}},
+          {0, {Off(0, 60), Off(1, 62)}, "off62"}}},
     };
     for (const auto& c : cases) {
         NoteBudget budget(kVoices, kRate);
         for (size_t i = 0; i < c.blocks.size(); ++i) {
-            budget.Sift(c.blocks[i].frame, c.blocks[i].in);
+            budget.Sift(c.blocks[i].frame, c.blocks[i].in, c.blocks[i].silenced);
             EXPECT_EQ(Sent(budget, c.blocks[i].in), c.blocks[i].out) << c.name << ", block " << i;
         }
     }
