@@ -1,6 +1,7 @@
 // The notes view's marks for a player playing along: what sets the player's own part apart from
 // the song's others, what the song waits for, which letter plays which key, and how each note
-// struck was judged. All of it is drawn from the options of the frame; nothing here changes state.
+// struck was judged, and the figures of the pass. All of it is drawn from the options of the frame;
+// nothing here changes state.
 #include <algorithm>
 #include <string>
 
@@ -128,6 +129,32 @@ void NotesView::DrawNoteMarks() const {
         target->FillRect(box, look.colour);
         target->DrawText(look.sign, format, box, {0.0f, 0.0f, 0.0f, alpha});
     }
+}
+
+void NotesView::DrawScore() const {
+    platform::RenderTarget* target = Target();
+    if (target == nullptr || options.scoreText.empty() || device == nullptr) return;
+    platform::TextFormat format = device->textSmall;
+    format.align = platform::TextAlign::Trailing;
+    // A pass's figures and the play-along line are long: they wrap onto a second and third line
+    // rather than run under the view toggle or off a narrow window's edge.
+    format.wrap = true;
+    format.centreVertically = false;
+    const float top = 8 + options.coveredTop;
+    const RectF column{12, top, width - 40, top + 3 * (format.size + 4)};
+    // The figures are written over falling notes, whose bright bars and own labels would cross
+    // the words: a dark band behind the lines the text takes keeps them readable. A target with
+    // no text layer of its own cannot say how far the text runs, and gets no band.
+    const int lines = target->WrappedLineCount(options.scoreText, format, column.right - column.left);
+    if (lines > 0) {
+        const float lineHeight = format.size + 4;
+        const float textWidth =
+            lines == 1 ? target->TextWidth(options.scoreText, format) : column.right - column.left;
+        const float left = std::max(column.left, column.right - textWidth) - 6;
+        target->FillRect({left, top - 2, column.right + 6, top + lines * lineHeight + 2},
+                         {0.0f, 0.0f, 0.0f, 0.7f});
+    }
+    target->DrawText(options.scoreText, format, column, brushes[PalText]);
 }
 
 void NotesView::DrawProgress() const {

@@ -187,7 +187,16 @@ void NotesView::FindSongKeys() {
     int lowest = kHighestKey + 1, highest = kLowestKey - 1;
     for (int p = 0; p < DrawnParts(*song); ++p) {
         if (PartColour(p) < 0) continue;  // percussion is not drawn, so it needs no keys
+        const SongPart& part = song->parts[p];
         const int count = PartNotes(*song, p);
+        if (count == 0) continue;
+        // The part's range, kept since it was read, saves walking a huge song's notes; a part
+        // with keys off the keyboard is walked, since only the keys drawn count.
+        if (part.lowKey >= kLowestKey && part.highKey <= kHighestKey && part.lowKey <= part.highKey) {
+            lowest = std::min(lowest, static_cast<int>(part.lowKey));
+            highest = std::max(highest, static_cast<int>(part.highKey));
+            continue;
+        }
         for (int i = 0; i < count; ++i) {
             const int key = song->parts[p].notes[i].key;
             if (key < kLowestKey || key > kHighestKey) continue;
@@ -548,20 +557,6 @@ void NotesView::DrawKeys(bool drawNotes) const {
     DrawNoteMarks();
     DrawProgress();
     DrawHandBox();
-}
-
-void NotesView::DrawScore() const {
-    platform::RenderTarget* target = Target();
-    if (target == nullptr || options.scoreText.empty() || device == nullptr) return;
-    platform::TextFormat format = device->textSmall;
-    format.align = platform::TextAlign::Trailing;
-    // A pass's figures and the play-along line are long: they wrap onto a second and third line
-    // rather than run under the view toggle or off a narrow window's edge.
-    format.wrap = true;
-    format.centreVertically = false;
-    const float top = 8 + options.coveredTop;
-    target->DrawText(options.scoreText, format, {12, top, width - 40, top + 3 * (format.size + 4)},
-                     brushes[PalText]);
 }
 
 void NotesView::DrawPlayerKeys() const {
