@@ -14,7 +14,10 @@ run() {
     work=$(mktemp -d)
     log=$(mktemp)
     echo "-- $target, ${seconds}s"
-    "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    # An input counts as hanging after 30 s: the slowest seed (a render through the synthesiser,
+    # about a second of wall time on an idle machine) must not be taken for a hang when the
+    # machine is busy.
+    "$build/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$here/findings/$target-" "$work" "$@" >"$log" 2>&1 || status=$?
     if [ "$status" -ne 0 ]; then
         tail -n 60 "$log"
