@@ -279,9 +279,9 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         std::vector<NoteRecord> notes;
         std::vector<Hand> hands;
         std::vector<bool> marked;
-        void Add(double start, double length, int key, Hand hand, bool mark = false) {
+        void Add(double start, double length, int key, Hand hand, bool mark = false, int velocity = 80) {
             notes.push_back({static_cast<float>(start), static_cast<float>(start + length),
-                             static_cast<uint8_t>(key), 80});
+                             static_cast<uint8_t>(key), static_cast<uint8_t>(velocity)});
             hands.push_back(hand);
             marked.push_back(mark);
         }
@@ -330,6 +330,20 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         const int key = 48 + 12 * (degree / 7) + kScale[degree % 7];
         run.Add(8.5 + i * 0.25, 0.25, key, RightHand, key < 60);
     }
+    // A loud tune that dips into a soft accompaniment's register: the accompaniment's upper notes,
+    // struck while the tune rests in between, stay with the hand that plays them soft.
+    Played voiced;
+    const int figure[4] = {50, 53, 57, 53};
+    const int line[8] = {72, 69, 67, 64, 58, 62, 56, 64};
+    for (int i = 0; i < 64; ++i) {
+        const int soft = figure[i % 4] + (i / 16 % 2) * 2;
+        voiced.Add(i * 0.25, 0.25, soft, LeftHand, soft > line[6], 40);
+        if (i % 8 == 0) voiced.Add(i * 0.25, 2.0, 41, LeftHand, false, 40);
+        if (i % 2 == 0) {
+            const int key = line[i / 2 % 8];
+            voiced.Add(i * 0.25, 0.5, key, RightHand, false, 100);
+        }
+    }
     const struct {
         const char* name;
         const Played& piece;
@@ -338,6 +352,7 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         {"tune falls under middle C", tune},
         {"ten-note chords", chords},
         {"run in one hand while the other rests", run},
+        {"loud tune through a soft accompaniment", voiced},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
