@@ -47,6 +47,9 @@ constexpr double kHandover = 6.0;
 // parting two such notes between the hands costs about a leap past a tenth.
 constexpr double kEndSlack = 0.03;
 constexpr double kSharedEnd = 4.0;
+// Each hand keeps a texture of its own, a melody of single notes over chords of three, say: a hand
+// striking again within a line's time costs this for each note more or fewer than its last strike.
+constexpr double kTexture = 0.6;
 // A pianist voices the hands apart (a tune over a softer accompaniment), and a score gives each
 // staff its own dynamics, so a note costs for each step of velocity it lies from its hand's recent
 // strikes. The cost is bounded, so that an accent, or a note played all but silent, weighs no more
@@ -203,6 +206,9 @@ class Splitter {
     // A hand striking keys low..high, `notes` of them, at `time`.
     double StrikeCost(const Hands& at, int h, int low, int high, size_t notes, double time) const {
         double cost = SpanCost(high - low) + FingerCost(static_cast<int>(notes));
+        if (at.count[h] > 0 && time - at.struck[h] < kLineSeconds)
+            cost +=
+                kTexture * std::abs(static_cast<double>(std::min<size_t>(notes, UINT8_MAX)) - at.count[h]);
         // What the hand still holds, from this strike or any before, it must reach from where it
         // strikes now.
         const double until = time + kHeldSeconds;

@@ -344,6 +344,18 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
             voiced.Add(i * 0.25, 0.5, key, RightHand, false, 100);
         }
     }
+    // Thirds in the left hand a few keys under a tune of single notes, both in quarters: the hands
+    // keep their textures, so the upper note of each third stays with the lower.
+    Played thirds;
+    const int bassLine[8] = {55, 53, 52, 50, 52, 53, 55, 57};
+    const int tuneLine[8] = {64, 62, 60, 59, 57, 60, 62, 64};
+    for (int i = 0; i < 32; ++i) {
+        const double t = i * 0.5;
+        const int low = bassLine[i % 8] + (i / 8 % 2) * 2;
+        thirds.Add(t, 0.5, low, LeftHand);
+        thirds.Add(t, 0.5, low + 3 + (i % 3 == 0), LeftHand, true);
+        thirds.Add(t, 0.5, tuneLine[(i + i / 8) % 8] + 3, RightHand);
+    }
     const struct {
         const char* name;
         const Played& piece;
@@ -353,6 +365,7 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         {"ten-note chords", chords},
         {"run in one hand while the other rests", run},
         {"loud tune through a soft accompaniment", voiced},
+        {"thirds under a close tune", thirds},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
