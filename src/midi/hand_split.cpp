@@ -56,6 +56,11 @@ constexpr double kTexture = 0.6;
 // than a short leap.
 constexpr double kLoudWeight = 0.1;
 constexpr double kMostLoud = 2.0;
+// A right hand that holds a tune note on seldom strikes under it: the chords beneath are the left
+// hand's, however near the tune they climb. Striking wholly under a key it holds on for this long
+// yet (longer than a legato line's overlap) costs the right hand about a short leap.
+constexpr double kHeldOnSeconds = 0.15;
+constexpr double kUnderHeldTune = 2.0;
 // The most ways from one onset's cuts into the next one's that are weighed.
 constexpr size_t kMostWays = 512;
 
@@ -216,6 +221,8 @@ class Splitter {
         const int highest = at.highUntil[h] > until ? std::max(high, int{at.held[h][1]}) : high;
         if (lowest < low || highest > high)
             cost += std::min(kMostHeldReach, kHeldReachWeight * SpanCost(highest - lowest));
+        if (h == RightHand && at.highUntil[h] > time + kHeldOnSeconds && high < at.held[h][1])
+            cost += kUnderHeldTune;
         // Reaching over or under what the other hand holds.
         const int other = 1 - h;
         if (h == RightHand && at.highUntil[other] > until && low < at.held[other][1])

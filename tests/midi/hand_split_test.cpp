@@ -356,6 +356,19 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         thirds.Add(t, 0.5, low + 3 + (i % 3 == 0), LeftHand, true);
         thirds.Add(t, 0.5, tuneLine[(i + i / 8) % 8] + 3, RightHand);
     }
+    // Chords struck over and over, climbing to within an octave of a tune the right hand holds on
+    // above them: the upper chords stay in the left hand.
+    Played held;
+    const int tuneNotes[3] = {80, 79, 82};
+    const int chordTops[3] = {63, 63, 70};
+    for (int bar = 0; bar < 3; ++bar) {
+        const double t = bar * 2.0;
+        held.Add(t, 1.75, tuneNotes[bar], RightHand);
+        for (int i = 0; i < 8; ++i) {
+            for (int key : {chordTops[bar] - 7, chordTops[bar] - 3, chordTops[bar]})
+                held.Add(t + i * 0.25, 0.2, key, LeftHand, bar == 2 && key > 63);
+        }
+    }
     const struct {
         const char* name;
         const Played& piece;
@@ -366,6 +379,7 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         {"run in one hand while the other rests", run},
         {"loud tune through a soft accompaniment", voiced},
         {"thirds under a close tune", thirds},
+        {"chords under a held tune", held},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
