@@ -47,6 +47,20 @@ constexpr double kHandover = 6.0;
 // parting two such notes between the hands costs about a leap past a tenth.
 constexpr double kEndSlack = 0.03;
 constexpr double kSharedEnd = 4.0;
+// Each hand keeps a texture of its own, a melody of single notes over chords of three, say: a hand
+// striking again within a line's time costs this for each note more or fewer than its last strike.
+constexpr double kTexture = 0.6;
+// A pianist voices the hands apart (a tune over a softer accompaniment), and a score gives each
+// staff its own dynamics, so a note costs for each step of velocity it lies from its hand's recent
+// strikes. The cost is bounded, so that an accent, or a note played all but silent, weighs no more
+// than a short leap.
+constexpr double kLoudWeight = 0.1;
+constexpr double kMostLoud = 2.0;
+// A right hand that holds a tune note on seldom strikes under it: the chords beneath are the left
+// hand's, however near the tune they climb. Striking wholly under a key it holds on for this long
+// yet (longer than a legato line's overlap) costs the right hand about a short leap.
+constexpr double kHeldOnSeconds = 0.15;
+constexpr double kUnderHeldTune = 2.0;
 // The most ways from one onset's cuts into the next one's that are weighed.
 constexpr size_t kMostWays = 512;
 
@@ -71,6 +85,8 @@ struct Hands {
     float highUntil[2];       // and the highest
     uint8_t low[2], high[2];  // the keys of each hand's last strike
     uint8_t held[2][2];       // the lowest and highest keys each hand holds (while held)
+    uint8_t count[2];         // how many notes each hand's last strike had (0: none yet)
+    float loud[2];            // a smoothed velocity of each hand's strikes
 };
 
 class Splitter {
@@ -168,7 +184,8 @@ class Splitter {
     // What a note costs in a hand, given where the path has the hands: how far the hand must leap
     // for it from where it has been playing, and a little for lying on the other hand's side of the
     // piece's middle.
-    double NoteCost(const Hands& at, int hand, int key, double time, bool line) const {
+    double NoteCost(const Hands& at, int hand, const NoteRecord& note, double time, bool line) const {
+        const int key = Key(note);
         const double distance = std::abs(key - at.position[hand]);
         const double away = kNearWeight * distance + std::max(0.0, distance - kLeapFrom);
         const double wrongSide =
@@ -184,12 +201,19 @@ class Splitter {
         // Reaching past where the other hand is.
         const double crossing = hand == RightHand ? std::max(0.0, double{at.position[LeftHand]} - key)
                                                   : std::max(0.0, key - double{at.position[RightHand]});
-        return away + kWrongSide * wrongSide + handover + crossing;
+        // Struck louder or softer than the hand has been playing.
+        const double loudness =
+            at.count[hand] > 0 ? std::min(kMostLoud, kLoudWeight * std::abs(note.velocity - at.loud[hand]))
+                               : 0.0;
+        return away + kWrongSide * wrongSide + handover + crossing + loudness;
     }
 
     // A hand striking keys low..high, `notes` of them, at `time`.
     double StrikeCost(const Hands& at, int h, int low, int high, size_t notes, double time) const {
         double cost = SpanCost(high - low) + FingerCost(static_cast<int>(notes));
+        if (at.count[h] > 0 && time - at.struck[h] < kLineSeconds)
+            cost +=
+                kTexture * std::abs(static_cast<double>(std::min<size_t>(notes, UINT8_MAX)) - at.count[h]);
         // What the hand still holds, from this strike or any before, it must reach from where it
         // strikes now.
         const double until = time + kHeldSeconds;
@@ -197,6 +221,8 @@ class Splitter {
         const int highest = at.highUntil[h] > until ? std::max(high, int{at.held[h][1]}) : high;
         if (lowest < low || highest > high)
             cost += std::min(kMostHeldReach, kHeldReachWeight * SpanCost(highest - lowest));
+        if (h == RightHand && at.highUntil[h] > time + kHeldOnSeconds && high < at.held[h][1])
+            cost += kUnderHeldTune;
         // Reaching over or under what the other hand holds.
         const int other = 1 - h;
         if (h == RightHand && at.highUntil[other] > until && low < at.held[other][1])
@@ -240,10 +266,16 @@ class Splitter {
     }
 
     Hands Strike(Hands at, int h, size_t from, size_t to, double time) const {
-        double sum = 0.0;
-        for (size_t i = from; i < to; ++i) sum += Key(notes_[order_[i]]);
-        const double middle = sum / static_cast<double>(to - from);
+        double keys = 0.0, velocities = 0.0;
+        for (size_t i = from; i < to; ++i) {
+            keys += Key(notes_[order_[i]]);
+            velocities += notes_[order_[i]].velocity;
+        }
+        const double middle = keys / static_cast<double>(to - from);
+        const double velocity = velocities / static_cast<double>(to - from);
         at.position[h] = static_cast<float>(0.4 * at.position[h] + 0.6 * middle);
+        at.loud[h] = static_cast<float>(at.count[h] > 0 ? 0.5 * at.loud[h] + 0.5 * velocity : velocity);
+        at.count[h] = static_cast<uint8_t>(std::min<size_t>(to - from, UINT8_MAX));
         at.struck[h] = static_cast<float>(time);
         const NoteRecord& lowest = notes_[order_[from]];
         const NoteRecord& highest = notes_[order_[to - 1]];
@@ -301,9 +333,9 @@ class Splitter {
                 const size_t rightLine = LineNote(at[s], RightHand, from, next);
                 const size_t leftLine = LineNote(at[s], LeftHand, from, next);
                 for (size_t i = 0; i < m; ++i) {
-                    const int key = Key(notes_[order_[from + i]]);
-                    left[i + 1] = left[i] + NoteCost(at[s], LeftHand, key, time, i == rightLine);
-                    right[i + 1] = right[i] + NoteCost(at[s], RightHand, key, time, i == leftLine);
+                    const NoteRecord& note = notes_[order_[from + i]];
+                    left[i + 1] = left[i] + NoteCost(at[s], LeftHand, note, time, i == rightLine);
+                    right[i + 1] = right[i] + NoteCost(at[s], RightHand, note, time, i == leftLine);
                 }
                 for (size_t c = 0; c < cutCount; ++c) {
                     const size_t cut = cuts[c];

@@ -25,8 +25,12 @@ enum Hand : uint8_t { RightHand = 0, LeftHand = 1 };  // the part each hand fill
 // line (only an onset's nearest note to it can). Two neighbouring notes of an onset that are let go
 // together cost for parting, when its other notes end elsewhere. A hand stretched past an octave or
 // striking more than five notes costs more, the more so past a tenth, and so does one reaching
-// across notes the other hand still holds; keys a hand still holds from earlier strikes count in
-// its stretch, a little, since a note written long is often let go or left to the pedal. A piece
+// across notes the other hand still holds, and a right hand striking under a tune note it holds on;
+// keys a hand still holds from earlier strikes count in its stretch, a little, since a note written
+// long is often let go or left to the pedal. A hand striking soon again with more or fewer notes
+// than it just did costs a little, as each hand keeps a texture of its own (single notes over
+// chords of three, say). A note struck much louder or softer than its hand has been playing costs a
+// little, up to a bound: the hands are voiced apart, a tune over a softer accompaniment. A piece
 // that keeps within an octave, or is a single line (one note at a time, mostly), is one hand's:
 // every note comes back as the right hand's.
 [[nodiscard]] std::vector<uint8_t> AssignHandsByPitch(const NoteRecord* notes, size_t count);

@@ -279,9 +279,9 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         std::vector<NoteRecord> notes;
         std::vector<Hand> hands;
         std::vector<bool> marked;
-        void Add(double start, double length, int key, Hand hand, bool mark = false) {
+        void Add(double start, double length, int key, Hand hand, bool mark = false, int velocity = 80) {
             notes.push_back({static_cast<float>(start), static_cast<float>(start + length),
-                             static_cast<uint8_t>(key), 80});
+                             static_cast<uint8_t>(key), static_cast<uint8_t>(velocity)});
             hands.push_back(hand);
             marked.push_back(mark);
         }
@@ -330,6 +330,45 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         const int key = 48 + 12 * (degree / 7) + kScale[degree % 7];
         run.Add(8.5 + i * 0.25, 0.25, key, RightHand, key < 60);
     }
+    // A loud tune that dips into a soft accompaniment's register: the accompaniment's upper notes,
+    // struck while the tune rests in between, stay with the hand that plays them soft.
+    Played voiced;
+    const int figure[4] = {50, 53, 57, 53};
+    const int line[8] = {72, 69, 67, 64, 58, 62, 56, 64};
+    for (int i = 0; i < 64; ++i) {
+        const int soft = figure[i % 4] + (i / 16 % 2) * 2;
+        voiced.Add(i * 0.25, 0.25, soft, LeftHand, soft > line[6], 40);
+        if (i % 8 == 0) voiced.Add(i * 0.25, 2.0, 41, LeftHand, false, 40);
+        if (i % 2 == 0) {
+            const int key = line[i / 2 % 8];
+            voiced.Add(i * 0.25, 0.5, key, RightHand, false, 100);
+        }
+    }
+    // Thirds in the left hand a few keys under a tune of single notes, both in quarters: the hands
+    // keep their textures, so the upper note of each third stays with the lower.
+    Played thirds;
+    const int bassLine[8] = {55, 53, 52, 50, 52, 53, 55, 57};
+    const int tuneLine[8] = {64, 62, 60, 59, 57, 60, 62, 64};
+    for (int i = 0; i < 32; ++i) {
+        const double t = i * 0.5;
+        const int low = bassLine[i % 8] + (i / 8 % 2) * 2;
+        thirds.Add(t, 0.5, low, LeftHand);
+        thirds.Add(t, 0.5, low + 3 + (i % 3 == 0), LeftHand, true);
+        thirds.Add(t, 0.5, tuneLine[(i + i / 8) % 8] + 3, RightHand);
+    }
+    // Chords struck over and over, climbing to within an octave of a tune the right hand holds on
+    // above them: the upper chords stay in the left hand.
+    Played held;
+    const int tuneNotes[3] = {80, 79, 82};
+    const int chordTops[3] = {63, 63, 70};
+    for (int bar = 0; bar < 3; ++bar) {
+        const double t = bar * 2.0;
+        held.Add(t, 1.75, tuneNotes[bar], RightHand);
+        for (int i = 0; i < 8; ++i) {
+            for (int key : {chordTops[bar] - 7, chordTops[bar] - 3, chordTops[bar]})
+                held.Add(t + i * 0.25, 0.2, key, LeftHand, bar == 2 && key > 63);
+        }
+    }
     const struct {
         const char* name;
         const Played& piece;
@@ -338,6 +377,9 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         {"tune falls under middle C", tune},
         {"ten-note chords", chords},
         {"run in one hand while the other rests", run},
+        {"loud tune through a soft accompaniment", voiced},
+        {"thirds under a close tune", thirds},
+        {"chords under a held tune", held},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
