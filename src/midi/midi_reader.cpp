@@ -246,52 +246,62 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t c
     std::fill(std::begin(t.voiceOf), std::end(t.voiceOf), -1);
     TrackReader reader = ReaderAt(start, length, runningStatus_, windows_.get(), capacity);
     MidiEvent e{};
-    // What the track's note events add up to, per channel, gathered first and weighed after the
-    // track so that an event costs only a few counts.
-    int64_t notes[16] = {};  // note-ons of a key at velocity 1..127
+    // The track's note events are tallied by class, one count each: note-off or note-on, channel,
+    // and whether the velocity is one a note sounds at (1..127). What the track adds up to is
+    // worked out from the tallies after it, so that an event costs an index and an increment. A
+    // note event of no key (above 127) is one the synthesiser refuses, and is not tallied.
+    constexpr unsigned kOn = 32;  // the first note-on class: (status - 0x80) * 2 + sounding
+    int64_t tally[64] = {};
     int64_t firstTick[16];
     size_t firstOffset[16];
-    unsigned channelsOn = 0;   // channels with a note-on of a key, of any velocity
-    unsigned channelsOff = 0;  // channels with a note-off of a key
     // The two-hand rule's channel test looks at every note-on, of any velocity: channel 2 must not
-    // come after channel 0 anywhere in the file.
-    bool zeroSeen = channel0Seen_;
-    bool twoAfterZero = false;
-    // Note events are most of a track and are counted here; the rest are left to the loop below,
+    // come after channel 0 anywhere in the file. Within the track, that is whether there are more
+    // channel 2 note-ons than there were when channel 0 first struck.
+    const bool zeroBefore = channel0Seen_;
+    int64_t twoBeforeZero = 0;
+    auto first = [&](unsigned cls, int64_t tick, size_t offset) __attribute__((noinline)) {
+        if (cls >= kOn && (cls & 1u) != 0) {
+            const unsigned channel = (cls - kOn) >> 1;
+            firstTick[channel] = tick;
+            firstOffset[channel] = offset;
+        }
+        if ((cls == kOn || cls == kOn + 1) && tally[kOn] + tally[kOn + 1] == 1)
+            twoBeforeZero = tally[kOn + 4] + tally[kOn + 5];
+    };
+    // Note events are most of a track and are tallied here; the rest are left to the loop below,
     // so that the walk's event never has to be in memory.
     auto take = [&](const MidiEvent& n) __attribute__((always_inline)) {
-        const int kind = n.status & 0xF0;
-        if (kind == 0x90) {
-            if (n.data1 > 127) return true;  // no key: the synthesiser refuses it
-            const int channel = n.status & 0x0F;
-            channelsOn |= 1u << channel;
-            twoAfterZero |= channel == 2 && zeroSeen;
-            zeroSeen |= channel == 0;
-            // A note-off, or a velocity the synthesiser refuses, is no note.
-            if (n.data2 == 0 || n.data2 > 127) return true;
-            if (notes[channel]++ == 0) {
-                firstTick[channel] = n.tick;
-                firstOffset[channel] = n.offset;
+        const unsigned status = n.status;
+        if (status < 0xA0) {
+            if (n.data1 < 128) {
+                const unsigned cls = ((status - 0x80) << 1) | (n.data2 - 1u < 127u ? 1u : 0u);
+                if (tally[cls]++ == 0) first(cls, n.tick, n.offset);
             }
             return true;
         }
-        if (kind == 0x80) {
-            if (n.data1 < 128) channelsOff |= 1u << (n.status & 0x0F);
-            return true;
-        }
-        return kind != 0xC0 && n.status != 0xFF;
+        return (status & 0xF0) != 0xC0 && status != 0xFF;
     };
     TrackStep step;
     while ((step = reader.Walk(e, INT64_MAX, take)) == TrackStep::Event) {
         // Only a name that could not be fetched stops the walk before the track is over.
         if (!ScanOther(e, index, t, reader.Position())) return Fail(MidiCutShort, in_.size);
     }
+    int64_t notes[16];
+    unsigned channelsOn = 0;   // channels with a note-on of a key, of any velocity
+    unsigned channelsOff = 0;  // channels with a note-off of a key
+    for (unsigned channel = 0; channel < 16; ++channel) {
+        notes[channel] = tally[kOn + 2 * channel + 1];  // note-ons of a key at velocity 1..127
+        if (tally[kOn + 2 * channel] + tally[kOn + 2 * channel + 1] > 0) channelsOn |= 1u << channel;
+        if (tally[2 * channel] + tally[2 * channel + 1] > 0) channelsOff |= 1u << channel;
+    }
+    const int64_t twos = tally[kOn + 4] + tally[kOn + 5];
+    const bool twoAfterZero = zeroBefore ? twos > 0 : (channelsOn & 1u) != 0 && twos > twoBeforeZero;
     song_.percussionNotes += static_cast<int32_t>(notes[kPercussionChannel]);
     if (step == TrackStep::CutShort) return Fail(MidiCutShort, in_.size);
     if (step == TrackStep::Damaged) return Fail(MidiDamaged, e.offset);
     t.endTick = reader.Tick();
 
-    channel0Seen_ = zeroSeen;
+    channel0Seen_ = zeroBefore || (channelsOn & 1u) != 0;
     if (twoAfterZero || (channelsOn & ~0x7u) != 0) handsFit_ = false;
     if (channelsOn & 0x4u) channel2Seen_ = true;
     t.hasNotes = (channelsOn | channelsOff) != 0;
