@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/file_access.h"
 #include "core/memory_limit.h"
@@ -124,7 +125,7 @@ class SmfParser {
         TrackReader reader;
         MidiEvent event;
         int32_t track;
-        bool stored;       // a note of this track was stored
+        bool stored;       // a note of this track was stored (or, without a cap, will be)
         float endSeconds;  // when the track ends
         int32_t partOf[16];
     };
@@ -133,7 +134,8 @@ class SmfParser {
     // Takes the events of `c` while their tick is at most `lastTick`. False when its track is over.
     // Capped: the song holds more notes than it keeps, and each note is counted against the limit.
     template <bool kCounting, bool kCapped>
-    bool Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts);
+    // With `other`, the two tracks take turns to the end of both instead, and false is returned.
+    bool Run(Cursor& c, int64_t lastTick, Cursor* other, std::vector<int64_t>& counts);
     // Merges the cursors of some tracks, in track order, from the start of the song.
     template <bool kCounting, bool kCapped>
     void MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& counts);
@@ -497,6 +499,9 @@ std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
             } else {
                 c.partOf[ch] = t.voiceOf[ch] >= 0 ? partOfVoice_[static_cast<size_t>(t.voiceOf[ch])] : -1;
             }
+            // A channel with a voice has a note that sounds; a part keeps it unless the song's cap
+            // leaves it out, in which case the merge finds out note by note.
+            if (t.voiceOf[ch] >= 0 && c.partOf[ch] >= 0) c.stored = true;
         }
         if (c.reader.Next(c.event) == TrackStep::Event) cursors.push_back(c);
     }
@@ -504,12 +509,13 @@ std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
 }
 
 template <bool kCounting, bool kCapped>
-bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
+bool SmfParser::Run(Cursor& first, int64_t lastTick, Cursor* other, std::vector<int64_t>& counts) {
     // Local copies of what each event updates, which the compiler can keep in registers.
     TempoMap::Walker clock = clock_;
     int64_t stored = stored_;
     bool storedAny = false;
-    MidiEvent& e = c.event;
+    float latestEnd = 0.0f;
+    Cursor* c = &first;  // the cursor whose events are being taken
     // Events often share a tick (a chord, a note let go as the next strikes): its time is kept.
     int64_t tickTimed = INT64_MIN;
     float tickSeconds = 0.0f;
@@ -520,15 +526,15 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
         }
         return tickSeconds;
     };
-    // The cursor's event comes first; the reader then takes the run on from its track.
     auto take = [&](const MidiEvent& n) __attribute__((always_inline)) {
-        const int kind = n.status & 0xF0;
-        if ((kind == 0x90 || kind == 0x80) && n.data1 < 128) {
-            const int channel = n.status & 0x0F;
-            if (kind == 0x80 || n.data2 == 0) {
-                if (!kCounting) builder_.NoteOff(channel, n.data1, seconds(n.tick));
+        // Every status here is at least 0x80: below 0xA0 are the note-offs and note-ons.
+        const unsigned status = n.status;
+        if (status < 0xA0 && n.data1 < 128) {
+            const int channel = static_cast<int>(status & 0x0F);
+            if (status < 0x90 || n.data2 == 0) {
+                if (!kCounting) builder_.NoteOff(channel, n.data1, seconds(n.tick), latestEnd);
             } else if (n.data2 <= 127) {
-                int part = c.partOf[channel];
+                int part = c->partOf[channel];
                 if (kCapped && part >= 0) {
                     if (stored < kMaxSongNotes) {
                         ++stored;
@@ -539,26 +545,40 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
                 if (kCounting) {
                     if (part >= 0) ++counts[static_cast<size_t>(part)];
                 } else {
-                    storedAny |= part >= 0;
-                    builder_.NoteOn(channel, n.data1, n.data2, seconds(n.tick), part, c.endSeconds);
+                    // Without a cap, whether a track stores a note is known from the first pass.
+                    if (kCapped) storedAny |= part >= 0;
+                    builder_.NoteOn(channel, n.data1, n.data2, seconds(n.tick), part, c->endSeconds,
+                                    latestEnd);
                 }
             }
         }
         return true;
     };
-    take(e);
     bool more;
-    if (lastTick == INT64_MAX) {
-        // A track read to its end, as one that shares its channels with no other track is.
-        more = c.reader.Walk(e, lastTick, take) == TrackStep::Event;
-    } else {
-        // A run up to another track's next event is often an event or two long, as tracks that
-        // take turns give: the walk's setting up would cost more than it saves.
-        while ((more = c.reader.Next(e) == TrackStep::Event) && e.tick <= lastTick) take(e);
+    for (;;) {
+        // With two tracks, a run ends where the other track's next event comes first.
+        if (other != nullptr) lastTick = c->track < other->track ? other->event.tick : other->event.tick - 1;
+        // The cursor's event comes first; the reader then takes the run on from its track.
+        MidiEvent& e = c->event;
+        take(e);
+        if (lastTick == INT64_MAX) {
+            // A track read to its end, as one that shares its channels with no other track is.
+            more = c->reader.Walk(e, lastTick, take) == TrackStep::Event;
+        } else {
+            // A run up to another track's next event is often an event or two long, as tracks that
+            // take turns give: the walk's setting up would cost more than it saves.
+            while ((more = c->reader.Next(e) == TrackStep::Event) && e.tick <= lastTick) take(e);
+        }
+        if (storedAny) c->stored = true;
+        storedAny = false;
+        if (other == nullptr) break;
+        // The other track takes its turn, or once this one is over, the rest of the song.
+        if (!more) lastTick = INT64_MAX;
+        c = std::exchange(other, more ? c : nullptr);
     }
     clock_ = clock;
     stored_ = stored;
-    if (storedAny) c.stored = true;
+    if (!kCounting) builder_.TakeLatestEnd(latestEnd);
     return more;
 }
 
@@ -580,6 +600,7 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
     // whose channels no other track uses is read straight through, with no merging at all. A hand
     // gathers notes of several channels, so the hands take the one merge of all tracks.
     if (kCounting || song_.notesLeftOut != 0) {
+        for (Cursor& c : cursors) c.stored = false;
         MergeRuns<kCounting, true>(cursors, counts);
         if (!kCounting) song_.noteTracks = storedTracks(cursors);
     } else if (song_.reading != ReadingVoices || cursors.size() < 2) {
@@ -641,8 +662,7 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
         Cursor* c = &cursors[0];
         Cursor* other = &cursors[1];
         if (earlier(1, 0)) std::swap(c, other);
-        while (Run<kCounting, kCapped>(*c, lastTickBefore(*c, *other), counts)) std::swap(c, other);
-        Run<kCounting, kCapped>(*other, INT64_MAX, counts);
+        Run<kCounting, kCapped>(*c, INT64_MAX, other, counts);
     } else if (live.size() <= kSearched) {
         while (!live.empty()) {
             size_t first = 0;
@@ -655,7 +675,7 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
                 if (i != first)
                     lastTick = std::min(lastTick, lastTickBefore(c, cursors[static_cast<size_t>(live[i])]));
             }
-            if (!Run<kCounting, kCapped>(c, lastTick, counts))
+            if (!Run<kCounting, kCapped>(c, lastTick, nullptr, counts))
                 live.erase(live.begin() + static_cast<ptrdiff_t>(first));
         }
     } else {
@@ -668,7 +688,7 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
             const TrackQueue::Entry* next = queue.Second();
             const int64_t lastTick =
                 next == nullptr ? INT64_MAX : next->tick - (c.track < next->track ? 0 : 1);
-            if (Run<kCounting, kCapped>(c, lastTick, counts))
+            if (Run<kCounting, kCapped>(c, lastTick, nullptr, counts))
                 queue.ReplaceTop(c.event.tick);
             else
                 queue.DropTop();

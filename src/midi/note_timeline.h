@@ -129,9 +129,13 @@ struct SongBuilder {
     // A note-on of velocity 1..127 heard at `seconds`. `part` is where it is stored, or -1 when it
     // is heard but not stored (percussion, a part past a limit): it still ends the note it restrikes.
     // `trackEnd` is when its track ends: a note nothing ends sounds at least until then.
-    void NoteOn(int channel, int key, int velocity, float seconds, int part, float trackEnd) {
+    // `latestEnd` is the latest end given to a note so far, raised when this call ends one: the
+    // caller keeps it across a run of calls, where a member would be read and written for each
+    // (a note's end, written through a pointer, might be it), and hands it in with TakeLatestEnd.
+    void NoteOn(int channel, int key, int velocity, float seconds, int part, float trackEnd,
+                float& latestEnd) {
         // The synthesiser releases the key's sounding note when the key is struck again.
-        EndSounding(channel, key, seconds);
+        EndSounding(channel, key, seconds, latestEnd);
         NoteRecord* note = &unstored_;
         // A part never takes more notes than it was laid out for, even from a file that changed
         // between the count and the reading.
@@ -156,7 +160,11 @@ struct SongBuilder {
         trackEndOf_[channel][key] = trackEnd;
     }
     // A note-off, or a note-on of velocity 0.
-    void NoteOff(int channel, int key, float seconds) { EndSounding(channel, key, seconds); }
+    void NoteOff(int channel, int key, float seconds, float& latestEnd) {
+        EndSounding(channel, key, seconds, latestEnd);
+    }
+    // The latest end a run of NoteOn and NoteOff calls gave.
+    void TakeLatestEnd(float latestEnd) { latestEnd_ = std::max(latestEnd_, latestEnd); }
 
     // Gives each part the count of the notes stored in it; call once the notes are in.
     void CountParts();
@@ -165,11 +173,11 @@ struct SongBuilder {
     void Finish(const TempoMap& tempo, int32_t division, bool swapHands);
 
   private:
-    void EndSounding(int channel, int key, float seconds) {
+    void EndSounding(int channel, int key, float seconds, float& latestEnd) {
         NoteRecord*& s = sounding_[channel][key];
         if (s == nullptr) return;
         s->end = seconds;
-        latestEnd_ = std::max(latestEnd_, seconds);
+        latestEnd = std::max(latestEnd, seconds);
         s = nullptr;
     }
     // The clean-up of one note against the next note of its key in its part, which starts at
