@@ -522,7 +522,7 @@ bool SmfParser::Run(Cursor& first, int64_t lastTick, Cursor* other, std::vector<
     auto seconds = [&](int64_t tick) {
         if (tick != tickTimed) {
             tickTimed = tick;
-            tickSeconds = clock.Seconds(tick);
+            tickSeconds = clock.SecondsOnward(tick);  // the merge gives the ticks in order
         }
         return tickSeconds;
     };
@@ -587,6 +587,7 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
     std::vector<Cursor> cursors = MergeCursors();
     if (kCounting) std::fill(counts.begin(), counts.end(), 0);
     stored_ = 0;
+    clock_ = TempoMap::Walker(tempoMap_);
     auto storedTracks = [](const std::vector<Cursor>& m) {
         return static_cast<int32_t>(
             std::count_if(m.begin(), m.end(), [](const Cursor& c) { return c.stored; }));

@@ -77,6 +77,13 @@ class TempoMap {
             return static_cast<float>(startSeconds_ +
                                       static_cast<double>(tick - firstTick_) * secondsPerTick_);
         }
+        // Seconds for a caller whose ticks never go back, from one call to the next and from the
+        // first tick the walker was given: a tick before the stretch in use is not looked for.
+        float SecondsOnward(int64_t tick) {
+            if (tick >= nextTick_) Enter(tick);
+            return static_cast<float>(startSeconds_ +
+                                      static_cast<double>(tick - firstTick_) * secondsPerTick_);
+        }
 
       private:
         // Moves on to the last stretch that starts at or before `tick`. In line, so that a walker
