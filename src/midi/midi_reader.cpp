@@ -248,24 +248,23 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t c
     std::fill(std::begin(t.voiceOf), std::end(t.voiceOf), -1);
     TrackReader reader = ReaderAt(start, length, runningStatus_, windows_.get(), capacity);
     MidiEvent e{};
-    // The track's note events are tallied by class, one count each: note-off or note-on, channel,
-    // and whether the velocity is one a note sounds at (1..127). What the track adds up to is
-    // worked out from the tallies after it, so that an event costs an index and an increment. A
-    // note event of no key (above 127) is one the synthesiser refuses, and is not tallied.
+    // The track's note events are tallied by class: note-off or note-on, channel, and whether the
+    // velocity is one a note sounds at (1..127); what the track adds up to is worked out after it.
+    // A note event of no key (above 127) is one the synthesiser refuses, and is not tallied.
     constexpr unsigned kOn = 32;  // the first note-on class: (status - 0x80) * 2 + sounding
     int64_t tally[64] = {};
+    uint64_t tallied = 0;  // the classes with a count, one bit each
     int64_t firstTick[16];
     size_t firstOffset[16];
     // The two-hand rule's channel test looks at every note-on, of any velocity: channel 2 must not
-    // come after channel 0 anywhere in the file. Within the track, that is whether there are more
-    // channel 2 note-ons than there were when channel 0 first struck.
+    // come after channel 0 anywhere in the file; within the track, more channel 2 note-ons than
+    // there were when channel 0 first struck.
     const bool zeroBefore = channel0Seen_;
     int64_t twoBeforeZero = 0;
     auto first = [&](unsigned cls, int64_t tick, size_t offset) __attribute__((noinline)) {
         if (cls >= kOn && (cls & 1u) != 0) {
-            const unsigned channel = (cls - kOn) >> 1;
-            firstTick[channel] = tick;
-            firstOffset[channel] = offset;
+            firstTick[(cls - kOn) >> 1] = tick;
+            firstOffset[(cls - kOn) >> 1] = offset;
         }
         if ((cls == kOn || cls == kOn + 1) && tally[kOn] + tally[kOn + 1] == 1)
             twoBeforeZero = tally[kOn + 4] + tally[kOn + 5];
@@ -277,7 +276,11 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t c
         if (status < 0xA0) {
             if (n.data1 < 128) {
                 const unsigned cls = ((status - 0x80) << 1) | (n.data2 - 1u < 127u ? 1u : 0u);
-                if (tally[cls]++ == 0) first(cls, n.tick, n.offset);
+                ++tally[cls];
+                if (((tallied >> cls) & 1u) == 0) {
+                    tallied |= uint64_t{1} << cls;
+                    first(cls, n.tick, n.offset);
+                }
             }
             return true;
         }
@@ -660,10 +663,9 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
     // two, the runs simply take turns: a run ends where the other track's next event comes first.
     constexpr size_t kSearched = 8;
     if (live.size() == 2) {
-        Cursor* c = &cursors[0];
-        Cursor* other = &cursors[1];
-        if (earlier(1, 0)) std::swap(c, other);
-        Run<kCounting, kCapped>(*c, INT64_MAX, other, counts);
+        const bool secondFirst = earlier(1, 0);
+        Run<kCounting, kCapped>(cursors[secondFirst ? 1 : 0], INT64_MAX, &cursors[secondFirst ? 0 : 1],
+                                counts);
     } else if (live.size() <= kSearched) {
         while (!live.empty()) {
             size_t first = 0;
