@@ -518,6 +518,7 @@ bool SmfParser::Run(Cursor& first, int64_t lastTick, Cursor* other, std::vector<
     int64_t stored = stored_;
     bool storedAny = false;
     float latestEnd = 0.0f;
+    NoteRecord** const lastOfKey = builder_.LastOfKey();
     Cursor* c = &first;  // the cursor whose events are being taken
     // Events often share a tick (a chord, a note let go as the next strikes): its time is kept.
     int64_t tickTimed = INT64_MIN;
@@ -534,9 +535,7 @@ bool SmfParser::Run(Cursor& first, int64_t lastTick, Cursor* other, std::vector<
         const unsigned status = n.status;
         if (status < 0xA0 && n.data1 < 128) {
             const int channel = static_cast<int>(status & 0x0F);
-            if (status < 0x90 || n.data2 == 0) {
-                if (!kCounting) builder_.NoteOff(channel, n.data1, seconds(n.tick), latestEnd);
-            } else if (n.data2 <= 127) {
+            if (status >= 0x90 && n.data2 - 1u < 127u) {
                 int part = c->partOf[channel];
                 if (kCapped && part >= 0) {
                     if (stored < kMaxSongNotes) {
@@ -548,11 +547,12 @@ bool SmfParser::Run(Cursor& first, int64_t lastTick, Cursor* other, std::vector<
                 if (kCounting) {
                     if (part >= 0) ++counts[static_cast<size_t>(part)];
                 } else {
-                    // Without a cap, whether a track stores a note is known from the first pass.
-                    if (kCapped) storedAny |= part >= 0;
+                    if (kCapped) storedAny |= part >= 0;  // otherwise known from the first pass
                     builder_.NoteOn(channel, n.data1, n.data2, seconds(n.tick), part, c->endSeconds,
-                                    latestEnd);
+                                    latestEnd, lastOfKey);
                 }
+            } else if (status < 0x90 || n.data2 == 0) {  // a note-on above 127 is no event at all
+                if (!kCounting) builder_.NoteOff(channel, n.data1, seconds(n.tick), latestEnd);
             }
         }
         return true;

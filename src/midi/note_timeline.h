@@ -139,8 +139,9 @@ struct SongBuilder {
     // `latestEnd` is the latest end given to a note so far, raised when this call ends one: the
     // caller keeps it across a run of calls, where a member would be read and written for each
     // (a note's end, written through a pointer, might be it), and hands it in with TakeLatestEnd.
-    void NoteOn(int channel, int key, int velocity, float seconds, int part, float trackEnd,
-                float& latestEnd) {
+    // `lastOfKey` is LastOfKey(), which the caller holds across the run for the same reason.
+    void NoteOn(int channel, int key, int velocity, float seconds, int part, float trackEnd, float& latestEnd,
+                NoteRecord** lastOfKey) {
         // The synthesiser releases the key's sounding note when the key is struck again.
         EndSounding(channel, key, seconds, latestEnd);
         NoteRecord* note = &unstored_;
@@ -148,11 +149,11 @@ struct SongBuilder {
         // between the count and the reading.
         if (part >= 0 && next_[part] < room_[part]) {
             note = next_[part]++;
-            if (lastOfKey_ != nullptr) {
+            if (lastOfKey != nullptr) {
                 // The part's previous note of the key is on this same channel, so the release
                 // above has ended it if nothing had before: its end is final, and it is cleaned
                 // up now, as CleanUpPart would.
-                NoteRecord*& last = lastOfKey_[static_cast<size_t>(part) * 128 + static_cast<size_t>(key)];
+                NoteRecord*& last = lastOfKey[static_cast<size_t>(part) * 128 + static_cast<size_t>(key)];
                 if (last != nullptr) PullApart(*last, seconds);
                 last = note;
             }
@@ -170,6 +171,9 @@ struct SongBuilder {
     void NoteOff(int channel, int key, float seconds, float& latestEnd) {
         EndSounding(channel, key, seconds, latestEnd);
     }
+    // With parts of one channel each, the last note stored of each part and key, part by part
+    // (null otherwise); it stays where it is while notes are taken.
+    [[nodiscard]] NoteRecord** LastOfKey() const { return lastOfKey_.get(); }
     // The latest end a run of NoteOn and NoteOff calls gave.
     void TakeLatestEnd(float latestEnd) { latestEnd_ = std::max(latestEnd_, latestEnd); }
 
