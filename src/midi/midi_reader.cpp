@@ -133,8 +133,8 @@ class SmfParser {
     std::vector<Cursor> MergeCursors();
     // Takes the events of `c` while their tick is at most `lastTick`. False when its track is over.
     // Capped: the song holds more notes than it keeps, and each note is counted against the limit.
-    template <bool kCounting, bool kCapped>
     // With `other`, the two tracks take turns to the end of both instead, and false is returned.
+    template <bool kCounting, bool kCapped>
     bool Run(Cursor& c, int64_t lastTick, Cursor* other, std::vector<int64_t>& counts);
     // Merges the cursors of some tracks, in track order, from the start of the song.
     template <bool kCounting, bool kCapped>

@@ -116,8 +116,8 @@ class TrackReader {
                 e.status = status;
                 runningStatus_ = status;
                 // Program change and channel pressure have one data byte. Both data bytes are
-                // written together: a caller that reads them as one then reads what one store
-                // wrote, which the processor hands on at once rather than waiting for memory.
+                // written together: a caller that reads them as one takes them from one store,
+                // which the processor forwards, where from two it waits for both to reach memory.
                 const bool twoBytes = (status & 0xE0) != 0xC0;
                 const uint8_t data2 = twoBytes ? d[1] : 0;  // in the data either way: pos_ < quickEnd_
                 e.data1 = d[0];
