@@ -8,13 +8,14 @@
 # in the same run.
 #
 # With a second build folder, that build's `dorvik-midi` (an earlier version, say) is measured in
-# the same run on the same file, and the ratio of the reading times is printed.
+# the same run on the same file, the two builds taking turns run by run so that both meet the same
+# load, and the ratios of the reading and processor times are printed with both peaks.
 # Usage: bench/info_dense_rate.sh [BUILD_DIR] [NOTES] [REFERENCE_BUILD_DIR]
 set -euo pipefail
 build=${1:-build}
 notes=${2:-20000000}
 reference=${3:-}
-runs=7
+runs=10
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -24,31 +25,44 @@ bytes=$(stat -c %s "$work/dense.mid")
 
 . "$(dirname "$0")/best_time.sh"
 
-# "large tiny" for one build, the two songs taking turns so that both meet the same load.
+# "large tiny" for each build given, best of the runs: the builds take turns, and within a turn the
+# two songs, so that all meet the same load.
 measure() {
-    local tool=$1/src/cli/dorvik-midi best_large="" best_tiny="" dt
+    local -A best_large=() best_tiny=()
+    local b dt
     for _ in $(seq "$runs"); do
-        dt=$(time_one "$tool" info "$work/tiny.mid")
-        if [ -z "$best_tiny" ] || [ "$dt" -lt "$best_tiny" ]; then best_tiny=$dt; fi
-        dt=$(time_one "$tool" info "$work/dense.mid")
-        if [ -z "$best_large" ] || [ "$dt" -lt "$best_large" ]; then best_large=$dt; fi
+        for b in "$@"; do
+            dt=$(time_one "$b/src/cli/dorvik-midi" info "$work/tiny.mid")
+            if [ -z "${best_tiny[$b]:-}" ] || [ "$dt" -lt "${best_tiny[$b]}" ]; then best_tiny[$b]=$dt; fi
+            dt=$(time_one "$b/src/cli/dorvik-midi" info "$work/dense.mid")
+            if [ -z "${best_large[$b]:-}" ] || [ "$dt" -lt "${best_large[$b]}" ]; then best_large[$b]=$dt; fi
+        done
     done
-    echo "$best_large $best_tiny"
+    for b in "$@"; do echo "${best_large[$b]} ${best_tiny[$b]}"; done
 }
 
-read -r info_ns start_ns < <(measure "$build")
-# The processor time and peak memory of the best of three runs.
-read -r cpu_s peak_kb < <(for _ in 1 2 3; do
-    /usr/bin/time -f '%U %S %M' "$build/src/cli/dorvik-midi" info "$work/dense.mid" 2>&1 >/dev/null | tail -n 1
-done | awk '{c = $1 + $2; if (NR == 1 || c < best) { best = c; kb = $3 } } END { print best, kb }')
+# "seconds kilobytes" for each build given: the processor time and peak memory of the best of three
+# runs, the builds taking turns.
+processor() {
+    local k
+    local -a given=("$@")
+    for _ in 1 2 3; do
+        for k in "${!given[@]}"; do
+            echo "$k $(/usr/bin/time -f '%U %S %M' "${given[$k]}/src/cli/dorvik-midi" info "$work/dense.mid" 2>&1 >/dev/null | tail -n 1)"
+        done
+    done | awk -v n="$#" '{c = $2 + $3; if (!($1 in best) || c < best[$1]) { best[$1] = c; kb[$1] = $4 } }
+        END { for (k = 0; k < n; k++) print best[k], kb[k] }'
+}
+
+builds=("$build")
+if [ -n "$reference" ]; then builds+=("$reference"); fi
+{ read -r info_ns start_ns; read -r ref_ns ref_start_ns || true; } < <(measure "${builds[@]}")
+{ read -r cpu_s peak_kb; read -r ref_cpu_s ref_peak_kb || true; } < <(processor "${builds[@]}")
 cat_ns=$(best_of_runs cat "$work/dense.mid")
 md5_ns=$(best_of_runs md5sum "$work/dense.mid")
-ref_ns=0
-ref_start_ns=0
-if [ -n "$reference" ]; then read -r ref_ns ref_start_ns < <(measure "$reference"); fi
-
 awk -v n="$notes" -v b="$bytes" -v i="$info_ns" -v s="$start_ns" -v c="$cat_ns" -v m="$md5_ns" \
-    -v cpu="$cpu_s" -v kb="$peak_kb" -v r="$ref_ns" -v rs="$ref_start_ns" -v ref="$reference" 'BEGIN {
+    -v cpu="$cpu_s" -v kb="$peak_kb" -v r="${ref_ns:-0}" -v rs="${ref_start_ns:-0}" -v ref="$reference" \
+    -v rcpu="${ref_cpu_s:-0}" -v rkb="${ref_peak_kb:-0}" 'BEGIN {
     p = i - s
     printf "file: %d notes, %.1f MB\n", n, b / 1e6
     printf "dorvik-midi info:   %8.1f ms  ratio to cat %.2f, to md5sum %.2f\n", i / 1e6, i / c, i / m
@@ -62,6 +76,7 @@ awk -v n="$notes" -v b="$bytes" -v i="$info_ns" -v s="$start_ns" -v c="$cat_ns" 
     if (ref != "") {
         rp = r - rs
         printf "reference %s info: %8.1f ms, reading %.1f ms, %.1f M notes/s\n", ref, r / 1e6, rp / 1e6, n / (rp / 1e9) / 1e6
-        printf "reading time, this build to reference: %.2f\n", p / rp
+        printf "  best run: %.2f s of processor, %6.1f M notes/s of processor; peak %.0f MB, %.1f bytes a note\n", rcpu, n / rcpu / 1e6, rkb / 1024, rkb * 1024 / n
+        printf "reading time, this build to reference: %.2f; processor time: %.2f\n", p / rp, (rcpu > 0 ? cpu / rcpu : 1)
     }
 }'

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "core/file_access.h"
 #include "core/memory_limit.h"
@@ -124,7 +125,7 @@ class SmfParser {
         TrackReader reader;
         MidiEvent event;
         int32_t track;
-        bool stored;       // a note of this track was stored
+        bool stored;       // a note of this track was stored (or, without a cap, will be)
         float endSeconds;  // when the track ends
         int32_t partOf[16];
     };
@@ -132,8 +133,9 @@ class SmfParser {
     std::vector<Cursor> MergeCursors();
     // Takes the events of `c` while their tick is at most `lastTick`. False when its track is over.
     // Capped: the song holds more notes than it keeps, and each note is counted against the limit.
+    // With `other`, the two tracks take turns to the end of both instead, and false is returned.
     template <bool kCounting, bool kCapped>
-    bool Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts);
+    bool Run(Cursor& c, int64_t lastTick, Cursor* other, std::vector<int64_t>& counts);
     // Merges the cursors of some tracks, in track order, from the start of the song.
     template <bool kCounting, bool kCapped>
     void MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& counts);
@@ -246,52 +248,65 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t c
     std::fill(std::begin(t.voiceOf), std::end(t.voiceOf), -1);
     TrackReader reader = ReaderAt(start, length, runningStatus_, windows_.get(), capacity);
     MidiEvent e{};
-    // What the track's note events add up to, per channel, gathered first and weighed after the
-    // track so that an event costs only a few counts.
-    int64_t notes[16] = {};  // note-ons of a key at velocity 1..127
+    // The track's note events are tallied by class: note-off or note-on, channel, and whether the
+    // velocity is one a note sounds at (1..127); what the track adds up to is worked out after it.
+    // A note event of no key (above 127) is one the synthesiser refuses, and is not tallied.
+    constexpr unsigned kOn = 32;  // the first note-on class: (status - 0x80) * 2 + sounding
+    int64_t tally[64] = {};
+    uint64_t tallied = 0;  // the classes with a count, one bit each
     int64_t firstTick[16];
     size_t firstOffset[16];
-    unsigned channelsOn = 0;   // channels with a note-on of a key, of any velocity
-    unsigned channelsOff = 0;  // channels with a note-off of a key
     // The two-hand rule's channel test looks at every note-on, of any velocity: channel 2 must not
-    // come after channel 0 anywhere in the file.
-    bool zeroSeen = channel0Seen_;
-    bool twoAfterZero = false;
-    // Note events are most of a track and are counted here; the rest are left to the loop below,
+    // come after channel 0 anywhere in the file; within the track, more channel 2 note-ons than
+    // there were when channel 0 first struck.
+    const bool zeroBefore = channel0Seen_;
+    int64_t twoBeforeZero = 0;
+    auto first = [&](unsigned cls, int64_t tick, size_t offset) __attribute__((noinline)) {
+        if (cls >= kOn && (cls & 1u) != 0) {
+            firstTick[(cls - kOn) >> 1] = tick;
+            firstOffset[(cls - kOn) >> 1] = offset;
+        }
+        if ((cls == kOn || cls == kOn + 1) && tally[kOn] + tally[kOn + 1] == 1)
+            twoBeforeZero = tally[kOn + 4] + tally[kOn + 5];
+    };
+    // Note events are most of a track and are tallied here; the rest are left to the loop below,
     // so that the walk's event never has to be in memory.
     auto take = [&](const MidiEvent& n) __attribute__((always_inline)) {
-        const int kind = n.status & 0xF0;
-        if (kind == 0x90) {
-            if (n.data1 > 127) return true;  // no key: the synthesiser refuses it
-            const int channel = n.status & 0x0F;
-            channelsOn |= 1u << channel;
-            twoAfterZero |= channel == 2 && zeroSeen;
-            zeroSeen |= channel == 0;
-            // A note-off, or a velocity the synthesiser refuses, is no note.
-            if (n.data2 == 0 || n.data2 > 127) return true;
-            if (notes[channel]++ == 0) {
-                firstTick[channel] = n.tick;
-                firstOffset[channel] = n.offset;
+        const unsigned status = n.status;
+        if (status < 0xA0) {
+            if (n.data1 < 128) {
+                const unsigned cls = ((status - 0x80) << 1) | (n.data2 - 1u < 127u ? 1u : 0u);
+                ++tally[cls];
+                if (((tallied >> cls) & 1u) == 0) {
+                    tallied |= uint64_t{1} << cls;
+                    first(cls, n.tick, n.offset);
+                }
             }
             return true;
         }
-        if (kind == 0x80) {
-            if (n.data1 < 128) channelsOff |= 1u << (n.status & 0x0F);
-            return true;
-        }
-        return kind != 0xC0 && n.status != 0xFF;
+        return (status & 0xF0) != 0xC0 && status != 0xFF;
     };
     TrackStep step;
     while ((step = reader.Walk(e, INT64_MAX, take)) == TrackStep::Event) {
         // Only a name that could not be fetched stops the walk before the track is over.
         if (!ScanOther(e, index, t, reader.Position())) return Fail(MidiCutShort, in_.size);
     }
+    int64_t notes[16];
+    unsigned channelsOn = 0;   // channels with a note-on of a key, of any velocity
+    unsigned channelsOff = 0;  // channels with a note-off of a key
+    for (unsigned channel = 0; channel < 16; ++channel) {
+        notes[channel] = tally[kOn + 2 * channel + 1];  // note-ons of a key at velocity 1..127
+        if (tally[kOn + 2 * channel] + tally[kOn + 2 * channel + 1] > 0) channelsOn |= 1u << channel;
+        if (tally[2 * channel] + tally[2 * channel + 1] > 0) channelsOff |= 1u << channel;
+    }
+    const int64_t twos = tally[kOn + 4] + tally[kOn + 5];
+    const bool twoAfterZero = zeroBefore ? twos > 0 : (channelsOn & 1u) != 0 && twos > twoBeforeZero;
     song_.percussionNotes += static_cast<int32_t>(notes[kPercussionChannel]);
     if (step == TrackStep::CutShort) return Fail(MidiCutShort, in_.size);
     if (step == TrackStep::Damaged) return Fail(MidiDamaged, e.offset);
     t.endTick = reader.Tick();
 
-    channel0Seen_ = zeroSeen;
+    channel0Seen_ = zeroBefore || (channelsOn & 1u) != 0;
     if (twoAfterZero || (channelsOn & ~0x7u) != 0) handsFit_ = false;
     if (channelsOn & 0x4u) channel2Seen_ = true;
     t.hasNotes = (channelsOn | channelsOff) != 0;
@@ -487,6 +502,9 @@ std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
             } else {
                 c.partOf[ch] = t.voiceOf[ch] >= 0 ? partOfVoice_[static_cast<size_t>(t.voiceOf[ch])] : -1;
             }
+            // A channel with a voice has a note that sounds; a part keeps it unless the song's cap
+            // leaves it out, in which case the merge finds out note by note.
+            if (t.voiceOf[ch] >= 0 && c.partOf[ch] >= 0) c.stored = true;
         }
         if (c.reader.Next(c.event) == TrackStep::Event) cursors.push_back(c);
     }
@@ -494,31 +512,31 @@ std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
 }
 
 template <bool kCounting, bool kCapped>
-bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
+bool SmfParser::Run(Cursor& first, int64_t lastTick, Cursor* other, std::vector<int64_t>& counts) {
     // Local copies of what each event updates, which the compiler can keep in registers.
     TempoMap::Walker clock = clock_;
     int64_t stored = stored_;
     bool storedAny = false;
-    MidiEvent& e = c.event;
+    float latestEnd = 0.0f;
+    NoteRecord** const lastOfKey = builder_.LastOfKey();
+    Cursor* c = &first;  // the cursor whose events are being taken
     // Events often share a tick (a chord, a note let go as the next strikes): its time is kept.
     int64_t tickTimed = INT64_MIN;
     float tickSeconds = 0.0f;
     auto seconds = [&](int64_t tick) {
         if (tick != tickTimed) {
             tickTimed = tick;
-            tickSeconds = clock.Seconds(tick);
+            tickSeconds = clock.SecondsOnward(tick);  // the merge gives the ticks in order
         }
         return tickSeconds;
     };
-    // The cursor's event comes first; the reader then takes the run on from its track.
     auto take = [&](const MidiEvent& n) __attribute__((always_inline)) {
-        const int kind = n.status & 0xF0;
-        if ((kind == 0x90 || kind == 0x80) && n.data1 < 128) {
-            const int channel = n.status & 0x0F;
-            if (kind == 0x80 || n.data2 == 0) {
-                if (!kCounting) builder_.NoteOff(channel, n.data1, seconds(n.tick));
-            } else if (n.data2 <= 127) {
-                int part = c.partOf[channel];
+        // Every status here is at least 0x80: below 0xA0 are the note-offs and note-ons.
+        const unsigned status = n.status;
+        if (status < 0xA0 && n.data1 < 128) {
+            const int channel = static_cast<int>(status & 0x0F);
+            if (status >= 0x90 && n.data2 - 1u < 127u) {
+                int part = c->partOf[channel];
                 if (kCapped && part >= 0) {
                     if (stored < kMaxSongNotes) {
                         ++stored;
@@ -529,26 +547,41 @@ bool SmfParser::Run(Cursor& c, int64_t lastTick, std::vector<int64_t>& counts) {
                 if (kCounting) {
                     if (part >= 0) ++counts[static_cast<size_t>(part)];
                 } else {
-                    storedAny |= part >= 0;
-                    builder_.NoteOn(channel, n.data1, n.data2, seconds(n.tick), part, c.endSeconds);
+                    if (kCapped) storedAny |= part >= 0;  // otherwise known from the first pass
+                    builder_.NoteOn(channel, n.data1, n.data2, seconds(n.tick), part, c->endSeconds,
+                                    latestEnd, lastOfKey);
                 }
+            } else if (status < 0x90 || n.data2 == 0) {  // a note-on above 127 is no event at all
+                if (!kCounting) builder_.NoteOff(channel, n.data1, seconds(n.tick), latestEnd);
             }
         }
         return true;
     };
-    take(e);
     bool more;
-    if (lastTick == INT64_MAX) {
-        // A track read to its end, as one that shares its channels with no other track is.
-        more = c.reader.Walk(e, lastTick, take) == TrackStep::Event;
-    } else {
-        // A run up to another track's next event is often an event or two long, as tracks that
-        // take turns give: the walk's setting up would cost more than it saves.
-        while ((more = c.reader.Next(e) == TrackStep::Event) && e.tick <= lastTick) take(e);
+    for (;;) {
+        // With two tracks, a run ends where the other track's next event comes first.
+        if (other != nullptr) lastTick = c->track < other->track ? other->event.tick : other->event.tick - 1;
+        // The cursor's event comes first; the reader then takes the run on from its track.
+        MidiEvent& e = c->event;
+        take(e);
+        if (lastTick == INT64_MAX) {
+            // A track read to its end, as one that shares its channels with no other track is.
+            more = c->reader.Walk(e, lastTick, take) == TrackStep::Event;
+        } else {
+            // A run up to another track's next event is often an event or two long, as tracks that
+            // take turns give: the walk's setting up would cost more than it saves.
+            while ((more = c->reader.Next(e) == TrackStep::Event) && e.tick <= lastTick) take(e);
+        }
+        if (storedAny) c->stored = true;
+        storedAny = false;
+        if (other == nullptr) break;
+        // The other track takes its turn, or once this one is over, the rest of the song.
+        if (!more) lastTick = INT64_MAX;
+        c = std::exchange(other, more ? c : nullptr);
     }
     clock_ = clock;
     stored_ = stored;
-    if (storedAny) c.stored = true;
+    if (!kCounting) builder_.TakeLatestEnd(latestEnd);
     return more;
 }
 
@@ -557,6 +590,7 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
     std::vector<Cursor> cursors = MergeCursors();
     if (kCounting) std::fill(counts.begin(), counts.end(), 0);
     stored_ = 0;
+    clock_ = TempoMap::Walker(tempoMap_);
     auto storedTracks = [](const std::vector<Cursor>& m) {
         return static_cast<int32_t>(
             std::count_if(m.begin(), m.end(), [](const Cursor& c) { return c.stored; }));
@@ -570,6 +604,7 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
     // whose channels no other track uses is read straight through, with no merging at all. A hand
     // gathers notes of several channels, so the hands take the one merge of all tracks.
     if (kCounting || song_.notesLeftOut != 0) {
+        for (Cursor& c : cursors) c.stored = false;
         MergeRuns<kCounting, true>(cursors, counts);
         if (!kCounting) song_.noteTracks = storedTracks(cursors);
     } else if (song_.reading != ReadingVoices || cursors.size() < 2) {
@@ -628,11 +663,9 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
     // two, the runs simply take turns: a run ends where the other track's next event comes first.
     constexpr size_t kSearched = 8;
     if (live.size() == 2) {
-        Cursor* c = &cursors[0];
-        Cursor* other = &cursors[1];
-        if (earlier(1, 0)) std::swap(c, other);
-        while (Run<kCounting, kCapped>(*c, lastTickBefore(*c, *other), counts)) std::swap(c, other);
-        Run<kCounting, kCapped>(*other, INT64_MAX, counts);
+        const bool secondFirst = earlier(1, 0);
+        Run<kCounting, kCapped>(cursors[secondFirst ? 1 : 0], INT64_MAX, &cursors[secondFirst ? 0 : 1],
+                                counts);
     } else if (live.size() <= kSearched) {
         while (!live.empty()) {
             size_t first = 0;
@@ -645,7 +678,7 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
                 if (i != first)
                     lastTick = std::min(lastTick, lastTickBefore(c, cursors[static_cast<size_t>(live[i])]));
             }
-            if (!Run<kCounting, kCapped>(c, lastTick, counts))
+            if (!Run<kCounting, kCapped>(c, lastTick, nullptr, counts))
                 live.erase(live.begin() + static_cast<ptrdiff_t>(first));
         }
     } else {
@@ -658,7 +691,7 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
             const TrackQueue::Entry* next = queue.Second();
             const int64_t lastTick =
                 next == nullptr ? INT64_MAX : next->tick - (c.track < next->track ? 0 : 1);
-            if (Run<kCounting, kCapped>(c, lastTick, counts))
+            if (Run<kCounting, kCapped>(c, lastTick, nullptr, counts))
                 queue.ReplaceTop(c.event.tick);
             else
                 queue.DropTop();

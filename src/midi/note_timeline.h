@@ -77,6 +77,13 @@ class TempoMap {
             return static_cast<float>(startSeconds_ +
                                       static_cast<double>(tick - firstTick_) * secondsPerTick_);
         }
+        // Seconds for a caller whose ticks never go back, from one call to the next and from the
+        // first tick the walker was given: a tick before the stretch in use is not looked for.
+        float SecondsOnward(int64_t tick) {
+            if (tick >= nextTick_) Enter(tick);
+            return static_cast<float>(startSeconds_ +
+                                      static_cast<double>(tick - firstTick_) * secondsPerTick_);
+        }
 
       private:
         // Moves on to the last stretch that starts at or before `tick`. In line, so that a walker
@@ -129,19 +136,24 @@ struct SongBuilder {
     // A note-on of velocity 1..127 heard at `seconds`. `part` is where it is stored, or -1 when it
     // is heard but not stored (percussion, a part past a limit): it still ends the note it restrikes.
     // `trackEnd` is when its track ends: a note nothing ends sounds at least until then.
-    void NoteOn(int channel, int key, int velocity, float seconds, int part, float trackEnd) {
+    // `latestEnd` is the latest end given to a note so far, raised when this call ends one: the
+    // caller keeps it across a run of calls, where a member would be read and written for each
+    // (a note's end, written through a pointer, might be it), and hands it in with TakeLatestEnd.
+    // `lastOfKey` is LastOfKey(), which the caller holds across the run for the same reason.
+    void NoteOn(int channel, int key, int velocity, float seconds, int part, float trackEnd, float& latestEnd,
+                NoteRecord** lastOfKey) {
         // The synthesiser releases the key's sounding note when the key is struck again.
-        EndSounding(channel, key, seconds);
+        EndSounding(channel, key, seconds, latestEnd);
         NoteRecord* note = &unstored_;
         // A part never takes more notes than it was laid out for, even from a file that changed
         // between the count and the reading.
         if (part >= 0 && next_[part] < room_[part]) {
             note = next_[part]++;
-            if (lastOfKey_ != nullptr) {
+            if (lastOfKey != nullptr) {
                 // The part's previous note of the key is on this same channel, so the release
                 // above has ended it if nothing had before: its end is final, and it is cleaned
                 // up now, as CleanUpPart would.
-                NoteRecord*& last = lastOfKey_[static_cast<size_t>(part) * 128 + static_cast<size_t>(key)];
+                NoteRecord*& last = lastOfKey[static_cast<size_t>(part) * 128 + static_cast<size_t>(key)];
                 if (last != nullptr) PullApart(*last, seconds);
                 last = note;
             }
@@ -156,7 +168,14 @@ struct SongBuilder {
         trackEndOf_[channel][key] = trackEnd;
     }
     // A note-off, or a note-on of velocity 0.
-    void NoteOff(int channel, int key, float seconds) { EndSounding(channel, key, seconds); }
+    void NoteOff(int channel, int key, float seconds, float& latestEnd) {
+        EndSounding(channel, key, seconds, latestEnd);
+    }
+    // With parts of one channel each, the last note stored of each part and key, part by part
+    // (null otherwise); it stays where it is while notes are taken.
+    [[nodiscard]] NoteRecord** LastOfKey() const { return lastOfKey_.get(); }
+    // The latest end a run of NoteOn and NoteOff calls gave.
+    void TakeLatestEnd(float latestEnd) { latestEnd_ = std::max(latestEnd_, latestEnd); }
 
     // Gives each part the count of the notes stored in it; call once the notes are in.
     void CountParts();
@@ -165,11 +184,11 @@ struct SongBuilder {
     void Finish(const TempoMap& tempo, int32_t division, bool swapHands);
 
   private:
-    void EndSounding(int channel, int key, float seconds) {
+    void EndSounding(int channel, int key, float seconds, float& latestEnd) {
         NoteRecord*& s = sounding_[channel][key];
         if (s == nullptr) return;
         s->end = seconds;
-        latestEnd_ = std::max(latestEnd_, seconds);
+        latestEnd = std::max(latestEnd, seconds);
         s = nullptr;
     }
     // The clean-up of one note against the next note of its key in its part, which starts at

@@ -114,15 +114,15 @@ class TrackReader {
                 tick_ += p[0];
                 e.tick = tick_;
                 e.status = status;
-                e.data1 = d[0];
                 runningStatus_ = status;
-                if ((status & 0xE0) != 0xC0) {
-                    e.data2 = d[1];
-                    pos_ = static_cast<size_t>(d + 2 - data_);
-                } else {  // program change and channel pressure have one data byte
-                    e.data2 = 0;
-                    pos_ = static_cast<size_t>(d + 1 - data_);
-                }
+                // Program change and channel pressure have one data byte. Both data bytes are
+                // written together: a caller that reads them as one takes them from one store,
+                // which the processor forwards, where from two it waits for both to reach memory.
+                const bool twoBytes = (status & 0xE0) != 0xC0;
+                const uint8_t data2 = twoBytes ? d[1] : 0;  // in the data either way: pos_ < quickEnd_
+                e.data1 = d[0];
+                e.data2 = data2;
+                pos_ = static_cast<size_t>(d + (twoBytes ? 2 : 1) - data_);
                 return TrackStep::Event;
             }
         }

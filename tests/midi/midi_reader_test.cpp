@@ -182,6 +182,11 @@ TEST(MidiReading, PianoSongsKeepTheirHands) {
          {72},
          {48}},
         {"channel 1 alone is the second hand", Song(480, {OneNote(1, 72)}), {}, {72}},
+        // Channel 2 coming before channel 0 anywhere is what the two-hand rule allows.
+        {"channel 2 before channel 0 in one track",
+         Song(480, {Track({On(0, 2, 48), Off(10, 2, 48), On(0, 0, 72), Off(10, 0, 72)})}),
+         {},
+         {48, 72}},
         {"no notes at all", Song(480, {Track({Tempo(0, 400000)})}), {}, {}},
     };
     for (const Case& c : cases) {
@@ -249,6 +254,16 @@ TEST(MidiReading, OtherFilesAreReadByVoices) {
         {"channel 2 after channel 0",
          Song(480, {OneNote(0, 60), OneNote(2, 62)}),
          {{0, 0, -1, 1, ""}, {1, 2, -1, 1, ""}},
+         0},
+        {"channel 2 after channel 0 in one track",
+         Song(480, {Track({On(0, 2, 48), Off(10, 2, 48), On(0, 0, 60), Off(10, 0, 60), On(0, 2, 62),
+                           Off(10, 2, 62)})}),
+         {{0, 2, -1, 2, ""}, {0, 0, -1, 1, ""}},
+         0},
+        // The rule looks at every note-on of a key, a silent one too.
+        {"channel 2 after a silent note-on of channel 0",
+         Song(480, {Track({On(0, 0, 60, 0), On(0, 2, 62), Off(10, 2, 62)})}),
+         {{0, 2, -1, 1, ""}},
          0},
         // A data byte has seven bits: a program past them would name no instrument.
         {"a program change's data byte over 127",
