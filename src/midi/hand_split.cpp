@@ -99,11 +99,16 @@ class Splitter {
         if (count_ == 0 || count_ > UINT32_MAX) return hands;
         order_.resize(count_);
         for (size_t i = 0; i < count_; ++i) order_[i] = static_cast<uint32_t>(i);
-        std::sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) {
-            const NoteRecord &x = notes_[a], &y = notes_[b];
-            if (x.start != y.start) return x.start < y.start;
-            return a < b;
-        });
+        // A track's notes are most often kept in the order they were struck already.
+        bool inOrder = true;
+        for (size_t i = 1; i < count_ && inOrder; ++i) inOrder = !(notes_[i].start < notes_[i - 1].start);
+        if (!inOrder) {
+            std::sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) {
+                const NoteRecord &x = notes_[a], &y = notes_[b];
+                if (x.start != y.start) return x.start < y.start;
+                return a < b;
+            });
+        }
         Start();
         // A piece that stays within an octave is a single hand's: there is no second register to
         // give the other hand. Nor is a single line, a tune that seldom sounds two notes at once,
@@ -167,10 +172,20 @@ class Splitter {
         const size_t from = next;
         const double first = notes_[order_[from]].start;
         while (next < order_.size() && notes_[order_[next]].start - first <= kChordSeconds) ++next;
-        std::sort(order_.begin() + static_cast<std::ptrdiff_t>(from),
-                  order_.begin() + static_cast<std::ptrdiff_t>(next), [&](uint32_t a, uint32_t b) {
-                      return notes_[a].key != notes_[b].key ? notes_[a].key < notes_[b].key : a < b;
-                  });
+        // By key, then by index: sorted as one number each, which a dense cluster of thousands of
+        // notes sorts far faster than by looking each note up.
+        packed_.clear();
+        for (size_t i = from; i < next; ++i)
+            packed_.push_back(uint64_t{notes_[order_[i]].key} << 32 | order_[i]);
+        std::sort(packed_.begin(), packed_.end());
+        keySums_.assign(1, 0);
+        velocitySums_.assign(1, 0);
+        for (size_t i = from; i < next; ++i) {
+            order_[i] = static_cast<uint32_t>(packed_[i - from]);
+            const NoteRecord& n = notes_[order_[i]];
+            keySums_.push_back(keySums_.back() + Key(n));
+            velocitySums_.push_back(velocitySums_.back() + n.velocity);
+        }
         onsetFrom_.push_back(static_cast<uint32_t>(from));
         cutFrom_.push_back(static_cast<uint32_t>(cuts_.size()));
         cuts_.push_back(0);
@@ -265,12 +280,11 @@ class Splitter {
         return nearest;
     }
 
-    Hands Strike(Hands at, int h, size_t from, size_t to, double time) const {
-        double keys = 0.0, velocities = 0.0;
-        for (size_t i = from; i < to; ++i) {
-            keys += Key(notes_[order_[i]]);
-            velocities += notes_[order_[i]].velocity;
-        }
+    // Hand h striking the notes at order_[from, to) of the onset that begins at order_[onset].
+    Hands Strike(Hands at, int h, size_t onset, size_t from, size_t to, double time) const {
+        const double keys = static_cast<double>(keySums_[to - onset] - keySums_[from - onset]);
+        const double velocities =
+            static_cast<double>(velocitySums_[to - onset] - velocitySums_[from - onset]);
         const double middle = keys / static_cast<double>(to - from);
         const double velocity = velocities / static_cast<double>(to - from);
         at.position[h] = static_cast<float>(0.4 * at.position[h] + 0.6 * middle);
@@ -355,8 +369,8 @@ class Splitter {
             for (size_t c = 0; c < cutCount; ++c) {
                 const size_t cut = cuts[c];
                 Hands h = at[back_[cutFrom_.back() + c]];
-                if (cut > 0) h = Strike(h, LeftHand, from, from + cut, time);
-                if (cut < m) h = Strike(h, RightHand, from + cut, next, time);
+                if (cut > 0) h = Strike(h, LeftHand, from, from, from + cut, time);
+                if (cut < m) h = Strike(h, RightHand, from, from + cut, next, time);
                 nextAt[c] = h;
             }
             // Costs only ever grow; taking the least off keeps them small numbers.
@@ -386,12 +400,14 @@ class Splitter {
     bool narrow_ = false;
     Hands start_ = {};
     std::vector<uint32_t> order_;
-    std::vector<uint32_t> onsetFrom_;  // where each onset's notes begin in order_
-    std::vector<uint32_t> cutFrom_;    // where each onset's cuts begin in cuts_
-    std::vector<uint32_t> cuts_;       // how many of its notes each cut gives the left hand
-    std::vector<uint8_t> back_;
-    std::vector<uint8_t> from_;  // the cuts of the onset before that are followed on        // for each cut,
-                                 // the cut of the onset before on its best path
+    std::vector<uint32_t> onsetFrom_;    // where each onset's notes begin in order_
+    std::vector<uint32_t> cutFrom_;      // where each onset's cuts begin in cuts_
+    std::vector<uint32_t> cuts_;         // how many of its notes each cut gives the left hand
+    std::vector<uint64_t> packed_;       // the latest onset's notes, key and index, to sort
+    std::vector<int64_t> keySums_;       // and the sums of its first i keys
+    std::vector<int64_t> velocitySums_;  // and of their velocities
+    std::vector<uint8_t> back_;          // for each cut, the cut of the onset before on its best path
+    std::vector<uint8_t> from_;          // the cuts of the onset before that are followed on
     size_t bestLast_ = 0;
 };
 

@@ -398,6 +398,44 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
     }
 }
 
+// The hands are the notes' own, whatever order the notes come in: as struck, backwards, shuffled,
+// or in clusters of eighty keys struck at once, each note let go at a time of its own.
+TEST(HandSplit, HandsDoNotDependOnTheOrderOfTheNotes) {
+    std::vector<NoteRecord> waltz;
+    for (const WrittenNote& n : Waltz().notes)
+        waltz.push_back({n.tick / 960.0f, (n.tick + n.length) / 960.0f, static_cast<uint8_t>(n.key), 80});
+    std::stable_sort(waltz.begin(), waltz.end(),
+                     [](const NoteRecord& a, const NoteRecord& b) { return a.start < b.start; });
+    std::vector<NoteRecord> cluster;
+    Dice dice{7};
+    for (int onset = 0; onset < 6; ++onset) {
+        for (int key = 24; key < 104; ++key) {
+            const float start = onset * 0.5f + static_cast<float>(dice.Roll(20)) / 1000.0f;
+            cluster.push_back({start, start + 0.05f + static_cast<float>(dice.Roll(40)) / 100.0f,
+                               static_cast<uint8_t>(key), static_cast<uint8_t>(1 + dice.Roll(127))});
+        }
+    }
+    std::stable_sort(cluster.begin(), cluster.end(),
+                     [](const NoteRecord& a, const NoteRecord& b) { return a.start < b.start; });
+    for (const std::vector<NoteRecord>* notes : {&waltz, &cluster}) {
+        const std::vector<uint8_t> expected = AssignHandsByPitch(notes->data(), notes->size());
+        ASSERT_NE(std::count(expected.begin(), expected.end(), RightHand), 0);
+        ASSERT_NE(std::count(expected.begin(), expected.end(), LeftHand), 0);
+        std::vector<size_t> reversed(notes->size()), shuffled(notes->size());
+        for (size_t i = 0; i < notes->size(); ++i) reversed[i] = shuffled[i] = notes->size() - 1 - i;
+        for (size_t i = shuffled.size(); i > 1; --i)
+            std::swap(shuffled[i - 1], shuffled[static_cast<size_t>(dice.Roll(static_cast<int>(i)))]);
+        for (const std::vector<size_t>* order : {&reversed, &shuffled}) {
+            std::vector<NoteRecord> moved;
+            for (size_t i : *order) moved.push_back((*notes)[i]);
+            const std::vector<uint8_t> hands = AssignHandsByPitch(moved.data(), moved.size());
+            size_t differ = 0;
+            for (size_t i = 0; i < order->size(); ++i) differ += hands[i] != expected[(*order)[i]];
+            EXPECT_EQ(differ, 0u) << notes->size() << " notes";
+        }
+    }
+}
+
 // The demo piece keeps its hands in two tracks; merged into one, its notes split as the tracks did.
 TEST(HandSplit, DemoPieceInOneTrackSplitsAsItsTracks) {
     const char* source = std::getenv("DORVIK_SOURCE_DIR");
