@@ -394,7 +394,12 @@ StaffVoices QuantiseStaff(const ScoreSong& song, const std::vector<int32_t>& ind
     for (const RawNote& n : raw) {
         const BeatFrame& beat = beats[BeatAt(beats, n.onset)];
         const int32_t step = beat.step > 0 ? beat.step : 6;
-        const int64_t start = std::min<int64_t>(Snap(n.onset, beat, step), static_cast<int64_t>(songEnd) - 1);
+        // A note rounded forward onto the end of the last bar starts the finest written value
+        // before it (a sixty-fourth, or a triplet's in a triplet beat): a step of the beat's own
+        // grid could move it a whole beat, and the unit before the end is no written value.
+        int64_t start = Snap(n.onset, beat, step);
+        if (start >= static_cast<int64_t>(songEnd))
+            start = static_cast<int64_t>(songEnd) - (beat.triplet ? 4 : 6);
         int64_t end = SnapEnd(n.end, beats);
         // Too short to reach the next grid line: one step of the grid of the beat it now starts in,
         // which a note moved forward onto the next beat's start must follow (a triplet step
