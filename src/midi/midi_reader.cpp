@@ -22,7 +22,6 @@
 #include "midi/hand_split.h"
 #include "midi/note_timeline.h"
 #include "midi/song_tags.h"
-#include "midi/track_merge.h"
 #include "midi/track_queue.h"
 #include "midi/track_reader.h"
 
