@@ -73,6 +73,12 @@ bool Before(int64_t tickA, int32_t trackA, size_t offA, int64_t tickB, int32_t t
     return offA < offB;
 }
 
+// The last tick a run of `track` takes before another track's next event at `tick`: that tick
+// itself when the run's track comes first there, in the order above, else the tick before.
+int64_t RunEnd(int32_t track, int64_t tick, int32_t otherTrack) {
+    return track < otherTrack ? tick : tick - 1;
+}
+
 // The most a window on a file holds: a larger one reads no faster (measured on a 16-track song of
 // 20 M notes, 64 KB against 256 KB), and takes memory the notes could have.
 constexpr size_t kMostWindow = size_t{64} << 10;
@@ -559,7 +565,7 @@ bool SmfParser::Run(Cursor& first, int64_t lastTick, Cursor* other, std::vector<
     bool more;
     for (;;) {
         // With two tracks, a run ends where the other track's next event comes first.
-        if (other != nullptr) lastTick = c->track < other->track ? other->event.tick : other->event.tick - 1;
+        if (other != nullptr) lastTick = RunEnd(c->track, other->event.tick, other->track);
         // The cursor's event comes first; the reader then takes the run on from its track.
         MidiEvent& e = c->event;
         take(e);
@@ -646,11 +652,7 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
 
 template <bool kCounting, bool kCapped>
 void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& counts) {
-    // A run of one track takes every event that comes before the other tracks' next ones: up to
-    // the earliest of their ticks, or to the tick before it when the other track comes first.
-    auto lastTickBefore = [](const Cursor& c, const Cursor& other) {
-        return c.track < other.track ? other.event.tick : other.event.tick - 1;
-    };
+    // A run of one track takes every event that comes before the other tracks' next ones.
     auto earlier = [&](int32_t a, int32_t b) {
         const Cursor &x = cursors[static_cast<size_t>(a)], &y = cursors[static_cast<size_t>(b)];
         return Before(x.event.tick, x.track, 0, y.event.tick, y.track, 0);
@@ -674,8 +676,8 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
             Cursor& c = cursors[static_cast<size_t>(live[first])];
             int64_t lastTick = INT64_MAX;
             for (size_t i = 0; i < live.size(); ++i) {
-                if (i != first)
-                    lastTick = std::min(lastTick, lastTickBefore(c, cursors[static_cast<size_t>(live[i])]));
+                const Cursor& o = cursors[static_cast<size_t>(live[i])];
+                if (i != first) lastTick = std::min(lastTick, RunEnd(c.track, o.event.tick, o.track));
             }
             if (!Run<kCounting, kCapped>(c, lastTick, nullptr, counts))
                 live.erase(live.begin() + static_cast<ptrdiff_t>(first));
@@ -688,8 +690,7 @@ void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& co
         while (!queue.Empty()) {
             Cursor& c = cursors[static_cast<size_t>(queue.Top().index)];
             const TrackQueue::Entry* next = queue.Second();
-            const int64_t lastTick =
-                next == nullptr ? INT64_MAX : next->tick - (c.track < next->track ? 0 : 1);
+            const int64_t lastTick = next == nullptr ? INT64_MAX : RunEnd(c.track, next->tick, next->track);
             if (Run<kCounting, kCapped>(c, lastTick, nullptr, counts))
                 queue.ReplaceTop(c.event.tick);
             else
