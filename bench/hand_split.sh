@@ -12,7 +12,8 @@
 #  - the MIDI files of the packages bench/midi_corpus.sh downloads, and of a game's music package
 #    whose piano tunes keep a track per part;
 #  - the examples of LilyPond's manuals written on a piano staff, made into MIDI files by lilypond
-#    (one track per staff) when it is installed: short excerpts, scored as a group of their own.
+#    (one track per staff) when it is installed: short excerpts, scored as a group of their own,
+#    with the excerpts of real pieces that a LilyPond editor's package shows its music fonts on.
 # A piece whose tracks strike chords no hand can span is not written hand by hand: it is shown but
 # left out of the figures. Pieces that hold the same notes are scored once, and so is an example of
 # the manuals typeset more than once (lilypond names its further scores NAME-1, NAME-2...): the
@@ -77,6 +78,16 @@ LY
             (cd "$ly/midi" && find . -name '*.ly' -print0 |
                 xargs -0 -n 40 -P 2 lilypond -s -dno-print-pages -dmidi-extension=mid >/dev/null 2>&1) || true
             touch "$ly/midi/done"
+        fi
+        # A LilyPond editor's package shows its music fonts on excerpts of real pieces, two of them
+        # (a keyboard variation and a piano sonata) on a piano staff: made into MIDI files the same
+        # way, and scored with the manuals' examples.
+        if [ ! -e "$ly/midi/fonts-done" ] && unpack "$ly" frescobaldi; then
+            while IFS= read -r -d '' src; do
+                sed "0,/^\\\\include \"lilypond-book-preamble.ly\"/s||&\\n\\\\include \"$ly/midi.ily\"|" "$src" >"$ly/midi/$(basename "$src")"
+            done < <(find "$ly/files/frescobaldi" -path '*/templates/*.ly' -print0 | xargs -0 grep -lZ 'PianoStaff')
+            (cd "$ly/midi" && lilypond -s -dno-print-pages -dmidi-extension=mid musicfont-*.ly >/dev/null 2>&1) || true
+            touch "$ly/midi/fonts-done"
         fi
         mapfile -d '' -O "${#files[@]}" files < <(find "$ly/midi" -name '*.mid' -print0 | sort -z)
     fi
