@@ -58,7 +58,9 @@ constexpr double kLoudWeight = 0.1;
 constexpr double kMostLoud = 2.0;
 // A right hand that holds a tune note on seldom strikes under it: the chords beneath are the left
 // hand's, however near the tune they climb. Striking wholly under a key it holds on for this long
-// yet (longer than a legato line's overlap) costs the right hand about a short leap.
+// yet (longer than a legato line's overlap) costs the right hand about a short leap. A lone note
+// struck there while the left hand has rested for a line's time is the exception: the right hand's
+// own inner voice, as two voices of counterpoint on one staff go.
 constexpr double kHeldOnSeconds = 0.15;
 constexpr double kUnderHeldTune = 2.0;
 // The most ways from one onset's cuts into the next one's that are weighed.
@@ -223,8 +225,9 @@ class Splitter {
         return away + kWrongSide * wrongSide + handover + crossing + loudness;
     }
 
-    // A hand striking keys low..high, `notes` of them, at `time`.
-    double StrikeCost(const Hands& at, int h, int low, int high, size_t notes, double time) const {
+    // A hand striking keys low..high, `notes` of the onset's `onsetNotes`, at `time`.
+    double StrikeCost(const Hands& at, int h, int low, int high, size_t notes, size_t onsetNotes,
+                      double time) const {
         double cost = SpanCost(high - low) + FingerCost(static_cast<int>(notes));
         if (at.count[h] > 0 && time - at.struck[h] < kLineSeconds)
             cost +=
@@ -236,7 +239,8 @@ class Splitter {
         const int highest = at.highUntil[h] > until ? std::max(high, int{at.held[h][1]}) : high;
         if (lowest < low || highest > high)
             cost += std::min(kMostHeldReach, kHeldReachWeight * SpanCost(highest - lowest));
-        if (h == RightHand && at.highUntil[h] > time + kHeldOnSeconds && high < at.held[h][1])
+        const bool innerVoice = onsetNotes == 1 && time - at.struck[LeftHand] >= kLineSeconds;
+        if (h == RightHand && !innerVoice && at.highUntil[h] > time + kHeldOnSeconds && high < at.held[h][1])
             cost += kUnderHeldTune;
         // Reaching over or under what the other hand holds.
         const int other = 1 - h;
@@ -356,10 +360,10 @@ class Splitter {
                     double total = cost[s] + left[cut] + (right[m] - right[cut]) + shared[c];
                     if (cut > 0)
                         total += StrikeCost(at[s], LeftHand, Key(notes_[order_[from]]),
-                                            Key(notes_[order_[from + cut - 1]]), cut, time);
+                                            Key(notes_[order_[from + cut - 1]]), cut, m, time);
                     if (cut < m)
                         total += StrikeCost(at[s], RightHand, Key(notes_[order_[from + cut]]),
-                                            Key(notes_[order_[next - 1]]), m - cut, time);
+                                            Key(notes_[order_[next - 1]]), m - cut, m, time);
                     if (w == 0 || total < nextCost[c]) {
                         nextCost[c] = total;
                         back_[cutFrom_.back() + c] = static_cast<uint8_t>(s);

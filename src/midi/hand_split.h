@@ -25,7 +25,8 @@ enum Hand : uint8_t { RightHand = 0, LeftHand = 1 };  // the part each hand fill
 // line (only an onset's nearest note to it can). Two neighbouring notes of an onset that are let go
 // together cost for parting, when its other notes end elsewhere. A hand stretched past an octave or
 // striking more than five notes costs more, the more so past a tenth, and so does one reaching
-// across notes the other hand still holds, and a right hand striking under a tune note it holds on;
+// across notes the other hand still holds, and a right hand striking under a tune note it holds on
+// (but for a lone note, an inner voice, while the left hand rests);
 // keys a hand still holds from earlier strikes count in its stretch, a little, since a note written
 // long is often let go or left to the pedal. A hand striking soon again with more or fewer notes
 // than it just did costs a little, as each hand keeps a texture of its own (single notes over

@@ -369,6 +369,19 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
                 held.Add(t + i * 0.25, 0.2, key, LeftHand, bar == 2 && key > 63);
         }
     }
+    // Two voices in the right hand, an inner one struck between the held notes of the tune above
+    // it, while the left hand rests after a low octave: the inner voice is the right hand's.
+    Played inner;
+    const int upper[4] = {69, 69, 71, 69}, lower[4] = {60, 62, 60, 59};
+    for (int bar = 0; bar < 4; ++bar) {
+        const double t = bar * 3.0;
+        inner.Add(t, 0.5, 40, LeftHand);
+        inner.Add(t, 0.5, 52, LeftHand);
+        for (int i = 0; i < 4; ++i) {
+            inner.Add(t + 1.0 + i * 0.4, 0.55, upper[i], RightHand);
+            inner.Add(t + 1.2 + i * 0.4, 0.35, lower[i], RightHand, true);
+        }
+    }
     const struct {
         const char* name;
         const Played& piece;
@@ -380,6 +393,7 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         {"loud tune through a soft accompaniment", voiced},
         {"thirds under a close tune", thirds},
         {"chords under a held tune", held},
+        {"an inner voice under a held tune", inner},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
