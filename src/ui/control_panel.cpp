@@ -195,6 +195,17 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
         DrawExportHint(exportWhy, Lifted(kExportHintOffset));
     }
 
+    // Once the song's tempo is known, the speed's caption is the beats a minute heard, the figure
+    // a teacher or a metronome gives, beside the percent of the song's own.
+    char caption[24] = "Speed";
+    if (shown.beatsPerMinute > 0)
+        std::snprintf(caption, sizeof caption, "%.0f BPM", static_cast<double>(shown.beatsPerMinute));
+    if (speed.caption != caption) speed.caption = caption;
+    // The two sliders share one caption column, as wide as the wider caption needs, so that their
+    // tracks line up and a tempo of three figures with its percent ("120 BPM 100%") shows whole.
+    const float column = std::max({kSliderCaptionColumn, volume.CaptionNeed(), speed.CaptionNeed()});
+    volume.captionWidth = speed.captionWidth = column;
+
     // The volume is never held back: it changes only what is heard, whatever else goes on.
     const float volumeTop = bottom - kVolumeBottomGap;
     switch (volume.Update(left, right, volumeTop, mousePoint, mouseDown, shown.volumePercent, pressed)) {
@@ -211,12 +222,6 @@ PanelRequest ControlPanel::Frame(const PanelSnapshot& shown) {
     // its place, which a drag would ask for at every step.
     const float shownSpeed =
         song.practice != nullptr ? static_cast<float>(song.practice->speedPercent) : 100.0f;
-    // Once the song's tempo is known, the speed's caption is the beats a minute heard, the figure
-    // a teacher or a metronome gives, beside the percent of the song's own.
-    char caption[24] = "Speed";
-    if (shown.beatsPerMinute > 0)
-        std::snprintf(caption, sizeof caption, "%.0f BPM", static_cast<double>(shown.beatsPerMinute));
-    if (speed.caption != caption) speed.caption = caption;
     if (speed.Update(left, right, bottom - kSpeedBottomGap, mousePoint, mouseDown, shownSpeed, pressed) ==
         SliderChange::Released)
         ask(PanelIntent::SetSpeed);

@@ -172,6 +172,27 @@ std::string SliderCaption(const std::string& caption, float percent, float lowes
     return caption.empty() ? value : caption + " " + value;
 }
 
+namespace {
+
+// In the legend's smaller regular text: a quiet label beside the control, not a heading.
+platform::TextFormat SliderFormat(const GraphicsDevice& device) {
+    platform::TextFormat format = device.textSmall;
+    format.size = kSliderTextSize;
+    format.weight = 400;
+    format.align = platform::TextAlign::Leading;
+    return format;
+}
+
+}  // namespace
+
+float Slider::CaptionNeed() const {
+    if (device == nullptr || device->target == nullptr) return captionWidth;
+    const float width = device->target->TextWidth(SliderCaption(caption, highest, lowest, highest, unit),
+                                                  SliderFormat(*device));
+    // A pixel either side, so that rounding in the text layer never trims the last glyph.
+    return width > 0 ? std::ceil(width) + 2 : captionWidth;
+}
+
 float Slider::ValueAt(float x) const {
     if (!(trackRight > trackLeft)) return value;
     const float share = std::clamp((x - trackLeft) / (trackRight - trackLeft), 0.0f, 1.0f);
@@ -185,8 +206,10 @@ SliderChange Slider::Update(float panelLeft, float panelRight, float rowTop, con
     right = panelRight - 10;
     top = rowTop;
     bottom = top + kSliderHeight;
-    const bool withCaption = right - left >= captionWidth + kSliderGap + 2 * kSliderShortestTrack;
-    trackLeft = left + (withCaption ? captionWidth : kSliderValueWidth) + kSliderGap;
+    const float room = right - left - kSliderGap - 2 * kSliderShortestTrack;
+    const float column = captionWidth <= room ? captionWidth : std::min(captionWidth, kSliderCaptionColumn);
+    const bool withCaption = column <= room;
+    trackLeft = left + (withCaption ? column : kSliderValueWidth) + kSliderGap;
     trackRight = right - kSliderKnobHalfWidth;
     if (trackRight - trackLeft < kSliderShortestTrack) trackLeft = trackRight;
 
@@ -236,11 +259,7 @@ void Slider::Draw() const {
     platform::RenderTarget& target = *device->target;
     const bool withTrack = trackRight > trackLeft;
     const bool withCaption = withTrack && trackLeft - left > kSliderValueWidth + kSliderGap;
-    // In the legend's smaller regular text: a quiet label beside the control, not a heading.
-    platform::TextFormat format = device->textSmall;
-    format.size = kSliderTextSize;
-    format.weight = 400;
-    format.align = platform::TextAlign::Leading;
+    const platform::TextFormat format = SliderFormat(*device);
     const float captionRight = withTrack ? trackLeft - kSliderGap : right;
     target.DrawText(SliderCaption(withCaption ? caption : std::string(), value, lowest, highest, unit),
                     format, RectF{left, top, captionRight, bottom}, brushes[PalText]);

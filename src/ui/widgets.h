@@ -85,6 +85,10 @@ enum class SliderChange : uint8_t {
     Released,  // let go at `value`: the owner plays at it and keeps it
 };
 
+// The caption column that "Volume 100%" takes. A slider given a wider one falls back to this where
+// the owner has no room for it, the caption then trimmed, before it shows the value alone.
+inline constexpr float kSliderCaptionColumn = 92.0f;
+
 // A horizontal slider over whole percents, 0 to 100, with its caption and value ("Volume 80%") in a
 // column at its left; where the owner is too narrow for the caption only the value shows. A press
 // on the track moves the knob there and starts a drag, which follows the pointer's x wherever the
@@ -98,10 +102,10 @@ struct Slider {
     // The values at the track's two ends, and the step the pointer's value is rounded to.
     float lowest = 0, highest = 100, step = 1;
     bool dragging = false;
-    bool armed = true;        // the button has been up since its last press
-    std::string caption;      // "Volume"
-    float captionWidth = 92;  // room for the caption and its value ("Volume 100%")
-    const char* unit = "%";   // after the value: "%", or " ms" for a delay
+    bool armed = true;                          // the button has been up since its last press
+    std::string caption;                        // "Volume"
+    float captionWidth = kSliderCaptionColumn;  // room for the caption and its value
+    const char* unit = "%";                     // after the value: "%", or " ms" for a delay
     const GraphicsDevice* device = nullptr;
     const ColourF* brushes = nullptr;
 
@@ -110,6 +114,9 @@ struct Slider {
     // so that a change made elsewhere (a key) shows at once.
     SliderChange Update(float panelLeft, float panelRight, float rowTop, const PointI* mousePoint, bool down,
                         float ownerValue, bool pressed = false);
+    // How wide the caption column must be for the caption with its widest value to show whole, as
+    // the text layer measures it; `captionWidth` when the target cannot measure text.
+    [[nodiscard]] float CaptionNeed() const;
 
   private:
     [[nodiscard]] float ValueAt(float x) const;

@@ -246,7 +246,36 @@ struct MeasuringTarget : viewtest::RecordingTarget {
     int WrappedLineCount(const std::string& text, const platform::TextFormat& format, float width) override {
         return real != nullptr ? real->WrappedLineCount(text, format, width) : 0;
     }
+    float TextWidth(const std::string& text, const platform::TextFormat& format) override {
+        return real != nullptr ? real->TextWidth(text, format) : 0;
+    }
 };
+
+// The speed's caption is a tempo and a percent, longer than the volume's: at the window's sizes it
+// shows whole, and the two sliders' tracks still line up.
+TEST(ControlPanel, TheSpeedCaptionShowsWhole) {
+    auto text = platform::OffscreenRenderTarget::Create(1536, 864).value;
+    ASSERT_NE(text, nullptr);
+    for (int w : {800, 1280, 1536}) {
+        SCOPED_TRACE(w);
+        PanelRig rig;
+        MeasuringTarget measuring;
+        rig.device.target = &measuring;
+        ShowBandInWindow(rig, w, w * 9 / 16);
+        rig.shown.beatsPerMinute = 240;
+        PracticeChoice fastest;
+        fastest.speedPercent = PracticeChoice::kMaxSpeed;
+        rig.shown.song.practice = &fastest;
+        (void)rig.panel.Frame(rig.shown);
+        const auto caption = measuring.Where(
+            [](const viewtest::Call& k) { return k.text.find(" BPM ") != std::string::npos; });
+        ASSERT_EQ(caption.size(), 1u);
+        EXPECT_EQ(caption[0].text, "240 BPM 200%");
+        for (const std::string& line : text->TextLines(caption[0].text, caption[0].format, caption[0].rect))
+            EXPECT_EQ(line.find("\xE2\x80\xA6"), std::string::npos) << line;
+        EXPECT_FLOAT_EQ(rig.panel.speed.trackLeft, rig.panel.volume.trackLeft);
+    }
+}
 
 TEST(ControlPanel, TheExportNoticeIsReadableWhole) {
     const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
