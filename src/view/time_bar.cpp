@@ -240,12 +240,15 @@ void TimeBar::Draw(const SongView& view) const {
     }
 
     if (view.waitingForRender) {
-        // Said beside the play position, where the eye is.
+        // Said beside the play position, where the eye is, on a plate as wide as the words.
         format.align = platform::TextAlign::Leading;
-        const float x = std::min(left + position + 4.0f, right - 160.0f);
-        target->FillRect({x, t + 2.0f, x + 160.0f, t + 18.0f}, kLabelPlate);
-        device->DrawTextSmall("waiting for the render", static_cast<int>(x + 4.0f), static_cast<int>(t), 160,
-                              20, Brush(PalText));
+        const std::string waiting = "waiting for the render";
+        const float measured = target->TextWidth(waiting, format);
+        const float plate = measured > 0 ? std::ceil(measured) + 10.0f : 160.0f;
+        const float x = std::min(left + position + 4.0f, right - plate);
+        target->FillRect({x, t + 2.0f, x + plate, t + 18.0f}, kLabelPlate);
+        device->DrawTextSmall(waiting, static_cast<int>(x + 4.0f), static_cast<int>(t),
+                              static_cast<int>(plate) - 8, 20, Brush(PalText));
     }
 
     format.align = platform::TextAlign::Trailing;

@@ -42,6 +42,9 @@ class RecordingTarget : public platform::RenderTarget {
     RecordingTarget(int w = 1536, int h = 832) : width_(w), height_(h) {}
 
     std::vector<Call> calls;
+    // Text measures this many units a character at any size; 0 measures nothing, as a target with
+    // no text layer of its own does.
+    float charWidth = 0;
 
     [[nodiscard]] int Width() const override { return width_; }
     [[nodiscard]] int Height() const override { return height_; }
@@ -60,6 +63,9 @@ class RecordingTarget : public platform::RenderTarget {
         call.source = source;
         call.opacity = opacity;
         call.imageId = fake != nullptr ? fake->id : -1;
+    }
+    float TextWidth(const std::string& text, const platform::TextFormat&) override {
+        return charWidth * static_cast<float>(text.size());
     }
     void DrawText(const std::string& text, const platform::TextFormat& format, const RectF& r,
                   ColourF c) override {

@@ -121,6 +121,15 @@ TEST(TimeBar, ARenderStillRunningVeilsWhatIsToCome) {
     const auto texts = rig.target.Texts();
     EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
                             [](const Call& k) { return k.text == "waiting for the render"; }));
+    // However wide the text layer sets the words, they get the room and the plate behind them.
+    rig.target.charWidth = 9;
+    rig.target.calls.clear();
+    rig.timeBar->Draw(view);
+    const auto waiting = rig.target.Where([](const Call& k) { return k.text == "waiting for the render"; });
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_GE(waiting[0].rect.right - waiting[0].rect.left, 9.0f * 22);
+    EXPECT_LE(waiting[0].rect.right, 400.0f) << "inside the bar";
+    rig.target.charWidth = 0;
 
     view.renderedShare = 1.0f;
     view.waitingForRender = false;
