@@ -1,8 +1,10 @@
 #include "ui/voice_legend.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "core/hand_name.h"
@@ -32,6 +34,22 @@ const platform::TextFormat kTipText{13.0f, 400, platform::TextAlign::Leading, fa
 constexpr float kTipLineHeight = 17.0f;  // a line skip of the tip's text, and a little
 constexpr int kTipMostLines = 8;
 
+// Whether a track's name only says which hand it is ("Right Hand", "Piano LH"), as piano files'
+// tracks are often named: the hand's own name says so already, and the two together push the row
+// past the panel's edge.
+bool OnlyNamesTheHand(const std::string& name, int hand) {
+    std::string letters;
+    for (const char c : name) {
+        if (std::isalpha(static_cast<unsigned char>(c)) != 0)
+            letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (letters.rfind("piano", 0) == 0) letters.erase(0, 5);
+    static const char* const kSaid[2][3] = {{"right", "righthand", "rh"}, {"left", "lefthand", "lh"}};
+    return hand >= 0 && hand < 2 &&
+           std::any_of(std::begin(kSaid[hand]), std::end(kSaid[hand]),
+                       [&](const char* s) { return letters == s; });
+}
+
 bool Over(const PointI* mouse, float left, float top, float right, float bottom) {
     return mouse != nullptr && RectF{left, top, right, bottom}.ContainsClosed(static_cast<float>(mouse->x),
                                                                               static_cast<float>(mouse->y));
@@ -53,7 +71,7 @@ std::vector<LegendRow> LegendRows(const SongData& song) {
         // A channel without a program change plays the synthesiser's default, the first program.
         row.text = hands ? HandName(p) : GmProgramName(std::max(part.program, 0));
         const std::string name(part.name, strnlen(part.name, sizeof part.name));
-        if (!name.empty()) row.text += " \u00B7 " + name;
+        if (!name.empty() && !(hands && OnlyNamesTheHand(name, p))) row.text += " \u00B7 " + name;
         rows.push_back(std::move(row));
         shownParts.push_back(p);
     }

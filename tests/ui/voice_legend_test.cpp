@@ -61,12 +61,13 @@ TEST(VoiceLegend, ListsThePartsInOrderWithNamesAndCounts) {
         std::vector<std::string> texts;  // every text drawn, in order
     };
     const Case cases[] = {
+        // A track named for the hand it is adds nothing; one named for the other hand is kept.
         {"a piano song",
          ReadingHands,
-         {{-1, "", 120}, {-1, "Left", 80}},
+         {{-1, "Piano RH", 120}, {-1, "Right Hand", 80}},
          0,
          300,
-         {"2 hands", "Hand 1 (right)", "Hand 2 (left) \u00B7 Left"}},
+         {"2 hands", "Hand 1 (right)", "Hand 2 (left) \u00B7 Right Hand"}},
         {"a band",
          ReadingVoices,
          {{33, "Bass", 64}, {-1, "", 12}, {48, "Strings", 7}},
