@@ -50,6 +50,23 @@ bool OnlyNamesTheHand(const std::string& name, int hand) {
                        [&](const char* s) { return letters == s; });
 }
 
+// Whether two names are the same words, whatever their case and spacing ("FLUTE", "Flute").
+bool SameWords(const std::string& a, const std::string& b) {
+    auto words = [](const std::string& s) {
+        std::string out;
+        for (const char c : s) {
+            if (std::isspace(static_cast<unsigned char>(c)) != 0) {
+                if (!out.empty() && out.back() != ' ') out += ' ';
+            } else {
+                out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            }
+        }
+        if (!out.empty() && out.back() == ' ') out.pop_back();
+        return out;
+    };
+    return words(a) == words(b);
+}
+
 bool Over(const PointI* mouse, float left, float top, float right, float bottom) {
     return mouse != nullptr && RectF{left, top, right, bottom}.ContainsClosed(static_cast<float>(mouse->x),
                                                                               static_cast<float>(mouse->y));
@@ -71,7 +88,9 @@ std::vector<LegendRow> LegendRows(const SongData& song) {
         // A channel without a program change plays the synthesiser's default, the first program.
         row.text = hands ? HandName(p) : GmProgramName(std::max(part.program, 0));
         const std::string name(part.name, strnlen(part.name, sizeof part.name));
-        if (!name.empty() && !(hands && OnlyNamesTheHand(name, p))) row.text += " \u00B7 " + name;
+        // A name that repeats what the row already says (the hand, the instrument) is left out.
+        const bool repeats = hands ? OnlyNamesTheHand(name, p) : SameWords(name, row.text);
+        if (!name.empty() && !repeats) row.text += " \u00B7 " + name;
         rows.push_back(std::move(row));
         shownParts.push_back(p);
     }
