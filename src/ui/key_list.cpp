@@ -7,10 +7,11 @@ namespace {
 constexpr KeyHelp kKeys[] = {
     {"Space", "play or pause"},
     {"Left / Right", "back or on 5 s (Shift: 30 s)"},
-    {"Home", "back to the start"},
+    {"Home", "back to the start, or the loop's"},
     {"+ / -", "volume up or down"},
     {"[ / ]", "slower or faster, the pitch kept"},
-    {"L", "loop: mark its start, then its end"},
+    {"L or \\", "loop: its start, then its end, on bars"},
+    {"Shift+L", "the same, at the exact time"},
     {"Shift+drag", "loop what is dragged over"},
     {"1 - 9", "mute or hear parts 1 to 9"},
     {"Alt+1 - Alt+0", "mute or hear parts 10 to 19"},
