@@ -92,77 +92,15 @@ LY
         mapfile -d '' -O "${#files[@]}" files < <(find "$ly/midi" -name '*.mid' -print0 | sort -z)
     fi
     # A harpsichord allemande among the examples of a TeX music typesetter, written on two staves
-    # of two voices each. The typesetter's MIDI file has a track for each voice, in staff order:
-    # each staff's two are merged into one track (on channel 0, as the scores above give), a hand's.
+    # of two voices each, made into a MIDI file by the typesetter (its tracks are merged staff by
+    # staff below).
     pmx=$cache/pmx
     if unpack "$pmx" texlive-music && unpack "$pmx" texlive-binaries; then
-        if [ ! -s "$pmx/mwalmnd-staves.mid" ]; then
+        if [ ! -s "$pmx/mwalmnd.mid" ]; then
             find "$pmx/files/texlive-music" -name mwalmnd.pmx -exec cp {} "$pmx/" \;
             (cd "$pmx" && "$pmx/files/texlive-binaries/usr/bin/pmxab" mwalmnd.pmx >/dev/null 2>&1) || true
-            [ -s "$pmx/mwalmnd.mid" ] && python3 - "$pmx/mwalmnd.mid" "$pmx/mwalmnd-staves.mid" <<'PY'
-import struct, sys
-
-def vlq(v):
-    out = [v & 0x7F]
-    v >>= 7
-    while v:
-        out.append((v & 0x7F) | 0x80)
-        v >>= 7
-    return bytes(reversed(out))
-
-def number(body, i):
-    v = 0
-    while body[i] & 0x80:
-        v, i = (v << 7) | (body[i] & 0x7F), i + 1
-    return (v << 7) | body[i], i + 1
-
-def events(body, voice):
-    """A track's events but its end, (tick, voice, order, bytes), channel events moved to 0."""
-    i, tick, running, out = 0, 0, 0, []
-    while i < len(body):
-        delta, i = number(body, i)
-        tick += delta
-        status = body[i]
-        if status & 0x80:
-            i += 1
-        else:
-            status = running
-        if status == 0xFF:
-            kind = body[i]
-            length, start = number(body, i + 1)
-            if kind != 0x2F:
-                out.append((tick, voice, len(out), bytes([0xFF, kind]) + vlq(length) + body[start:start + length]))
-            i = start + length
-        elif status in (0xF0, 0xF7):
-            length, start = number(body, i)
-            i = start + length
-        else:
-            running = status
-            n = 1 if status & 0xF0 in (0xC0, 0xD0) else 2
-            out.append((tick, voice, len(out), bytes([status & 0xF0]) + body[i:i + n]))
-            i += n
-    return out
-
-data = open(sys.argv[1], "rb").read()
-division = struct.unpack(">H", data[12:14])[0]
-pos, tracks = 14, []
-while pos + 8 <= len(data):
-    length = struct.unpack(">I", data[pos + 4:pos + 8])[0]
-    tracks.append(data[pos + 8:pos + 8 + length])
-    pos += 8 + length
-staves = []
-for first in range(1, len(tracks), 2):
-    merged, now = b"", 0
-    for tick, _, _, e in sorted(events(tracks[first], 0) + events(tracks[first + 1], 1)):
-        merged, now = merged + vlq(tick - now) + e, tick
-    merged += b"\x00\xff\x2f\x00"
-    staves.append(b"MTrk" + struct.pack(">I", len(merged)) + merged)
-with open(sys.argv[2], "wb") as out:
-    out.write(b"MThd" + struct.pack(">IHHH", 6, 1, len(staves) + 1, division))
-    out.write(b"MTrk" + struct.pack(">I", len(tracks[0])) + tracks[0] + b"".join(staves))
-PY
         fi
-        [ -s "$pmx/mwalmnd-staves.mid" ] && files+=("$pmx/mwalmnd-staves.mid")
+        [ -s "$pmx/mwalmnd.mid" ] && files+=("$pmx/mwalmnd.mid")
     fi
 fi
 work=$(mktemp -d)
@@ -233,6 +171,58 @@ def merged(data):
     track += b"\x00\xff\x2f\x00"
     return b"MThd" + struct.pack(">IHHH", 6, 0, 1, division) + b"MTrk" + struct.pack(">I", len(track)) + track
 
+def number(body, i):
+    v = 0
+    while body[i] & 0x80:
+        v, i = (v << 7) | (body[i] & 0x7F), i + 1
+    return (v << 7) | body[i], i + 1
+
+def events(body, voice):
+    """A track's events but its end, (tick, voice, order, bytes), channel events moved to 0."""
+    i, tick, running, out = 0, 0, 0, []
+    while i < len(body):
+        delta, i = number(body, i)
+        tick += delta
+        status = body[i]
+        if status & 0x80:
+            i += 1
+        else:
+            status = running
+        if status == 0xFF:
+            kind = body[i]
+            length, start = number(body, i + 1)
+            if kind != 0x2F:
+                out.append((tick, voice, len(out), bytes([0xFF, kind]) + vlq(length) + body[start:start + length]))
+            i = start + length
+        elif status in (0xF0, 0xF7):
+            length, start = number(body, i)
+            i = start + length
+        else:
+            running = status
+            n = 1 if status & 0xF0 in (0xC0, 0xD0) else 2
+            out.append((tick, voice, len(out), bytes([status & 0xF0]) + body[i:i + n]))
+            i += n
+    return out
+
+def staves(data):
+    """The typesetter's file has a track for each voice, two voices a staff in staff order: each
+    staff's two are merged into one track, a hand's, on channel 0 as the scores above give."""
+    division = struct.unpack(">H", data[12:14])[0]
+    pos, tracks = 14, []
+    while pos + 8 <= len(data):
+        length = struct.unpack(">I", data[pos + 4:pos + 8])[0]
+        tracks.append(data[pos + 8:pos + 8 + length])
+        pos += 8 + length
+    out = []
+    for first in range(1, len(tracks) - 1, 2):
+        track, now = b"", 0
+        for tick, _, _, e in sorted(events(tracks[first], 0) + events(tracks[first + 1], 1)):
+            track, now = track + vlq(tick - now) + e, tick
+        track += b"\x00\xff\x2f\x00"
+        out.append(b"MTrk" + struct.pack(">I", len(track)) + track)
+    return (b"MThd" + struct.pack(">IHHH", 6, 1, len(out) + 1, division) + b"MTrk" +
+            struct.pack(">I", len(tracks[0])) + tracks[0] + b"".join(out))
+
 def unplayable(part):
     """How many of a track's onsets span more keys than one hand reaches, even rolled, and of how many."""
     notes, wide, onsets, i = sorted((start, key) for key, start, end, velocity in part["notes"]), 0, 0, 0
@@ -248,7 +238,12 @@ def unplayable(part):
 
 scores, seen = [], []
 for path in files:
-    song = info(path)
+    if os.path.basename(os.path.dirname(path)) == "pmx":
+        with open(path, "rb") as f, open(os.path.join(work, "staves.mid"), "wb") as out:
+            out.write(staves(f.read()))
+        song = info(os.path.join(work, "staves.mid"))
+    else:
+        song = info(path)
     if not song or song.get("reading") != "hands" or song.get("hands") != "track":
         continue
     parts = song["parts"][:2]
