@@ -122,54 +122,14 @@ def vlq(v):
         v >>= 7
     return bytes(reversed(out))
 
-def merged(data):
-    """Every track's events in one track, every channel's notes and programs on channel 0."""
-    division = struct.unpack(">H", data[12:14])[0]
-    pos, events, order = 8 + struct.unpack(">I", data[4:8])[0], [], 0
+def tracks(data):
+    """The bodies of a file's track chunks, in order."""
+    pos = 8 + struct.unpack(">I", data[4:8])[0]
     while pos + 8 <= len(data):
-        cid, ln = data[pos:pos + 4], struct.unpack(">I", data[pos + 4:pos + 8])[0]
-        body, pos = data[pos + 8:pos + 8 + ln], pos + 8 + ln
-        if cid != b"MTrk":
-            continue
-        i, tick, rs = 0, 0, 0
-        while i < len(body):
-            d = 0
-            while body[i] & 0x80:
-                d = (d << 7) | (body[i] & 0x7F); i += 1
-            d = (d << 7) | body[i]; i += 1
-            tick += d
-            st = body[i]
-            if st & 0x80:
-                i += 1
-            else:
-                st = rs
-            if st == 0xFF:
-                t = body[i]; i += 1; l = 0
-                while body[i] & 0x80:
-                    l = (l << 7) | (body[i] & 0x7F); i += 1
-                l = (l << 7) | body[i]; i += 1
-                if t in (0x51, 0x58):
-                    events.append((tick, order, bytes([0xFF, t]) + vlq(l) + body[i:i + l]))
-                i += l; order += 1
-                continue
-            if st in (0xF0, 0xF7):
-                l = 0
-                while body[i] & 0x80:
-                    l = (l << 7) | (body[i] & 0x7F); i += 1
-                l = (l << 7) | body[i]; i += 1 + l
-                continue
-            rs = st
-            n = 1 if st & 0xF0 in (0xC0, 0xD0) else 2
-            if st & 0xF0 in (0x80, 0x90, 0xC0) and st & 0x0F != 9:
-                events.append((tick, order, bytes([st & 0xF0]) + body[i:i + n]))
-            i += n; order += 1
-    events.sort()
-    track, now = b"", 0
-    for tick, _, e in events:
-        track += vlq(tick - now) + e
-        now = tick
-    track += b"\x00\xff\x2f\x00"
-    return b"MThd" + struct.pack(">IHHH", 6, 0, 1, division) + b"MTrk" + struct.pack(">I", len(track)) + track
+        cid, length = data[pos:pos + 4], struct.unpack(">I", data[pos + 4:pos + 8])[0]
+        if cid == b"MTrk":
+            yield data[pos + 8:pos + 8 + length]
+        pos += 8 + length
 
 def number(body, i):
     v = 0
@@ -177,8 +137,8 @@ def number(body, i):
         v, i = (v << 7) | (body[i] & 0x7F), i + 1
     return (v << 7) | body[i], i + 1
 
-def events(body, voice):
-    """A track's events but its end, (tick, voice, order, bytes), channel events moved to 0."""
+def events(body, track):
+    """A track's channel and meta events but its end, each (tick, track, order, bytes)."""
     i, tick, running, out = 0, 0, 0, []
     while i < len(body):
         delta, i = number(body, i)
@@ -192,7 +152,7 @@ def events(body, voice):
             kind = body[i]
             length, start = number(body, i + 1)
             if kind != 0x2F:
-                out.append((tick, voice, len(out), bytes([0xFF, kind]) + vlq(length) + body[start:start + length]))
+                out.append((tick, track, len(out), bytes([0xFF, kind]) + vlq(length) + body[start:start + length]))
             i = start + length
         elif status in (0xF0, 0xF7):
             length, start = number(body, i)
@@ -200,28 +160,40 @@ def events(body, voice):
         else:
             running = status
             n = 1 if status & 0xF0 in (0xC0, 0xD0) else 2
-            out.append((tick, voice, len(out), bytes([status & 0xF0]) + body[i:i + n]))
+            out.append((tick, track, len(out), bytes([status]) + body[i:i + n]))
             i += n
     return out
+
+def on_channel_0(e):
+    return e if e[0] >= 0xF0 else bytes([e[0] & 0xF0]) + e[1:]
+
+def chunk(taken):
+    """A track chunk of the events, in the order of their ticks."""
+    body, now = b"", 0
+    for tick, _, _, e in sorted(taken):
+        body, now = body + vlq(tick - now) + e, tick
+    body += b"\x00\xff\x2f\x00"
+    return b"MTrk" + struct.pack(">I", len(body)) + body
+
+def merged(data):
+    """Every track's events in one track, every channel's notes and programs on channel 0."""
+    division = struct.unpack(">H", data[12:14])[0]
+    kept = []
+    for n, body in enumerate(tracks(data)):
+        for tick, track, order, e in events(body, n):
+            if (e[0] == 0xFF and e[1] in (0x51, 0x58)) or (e[0] < 0xF0 and e[0] & 0xF0 in (0x80, 0x90, 0xC0) and e[0] & 0x0F != 9):
+                kept.append((tick, track, order, on_channel_0(e)))
+    return b"MThd" + struct.pack(">IHHH", 6, 0, 1, division) + chunk(kept)
 
 def staves(data):
     """The typesetter's file has a track for each voice, two voices a staff in staff order: each
     staff's two are merged into one track, a hand's, on channel 0 as the scores above give."""
     division = struct.unpack(">H", data[12:14])[0]
-    pos, tracks = 14, []
-    while pos + 8 <= len(data):
-        length = struct.unpack(">I", data[pos + 4:pos + 8])[0]
-        tracks.append(data[pos + 8:pos + 8 + length])
-        pos += 8 + length
-    out = []
-    for first in range(1, len(tracks) - 1, 2):
-        track, now = b"", 0
-        for tick, _, _, e in sorted(events(tracks[first], 0) + events(tracks[first + 1], 1)):
-            track, now = track + vlq(tick - now) + e, tick
-        track += b"\x00\xff\x2f\x00"
-        out.append(b"MTrk" + struct.pack(">I", len(track)) + track)
-    return (b"MThd" + struct.pack(">IHHH", 6, 1, len(out) + 1, division) + b"MTrk" +
-            struct.pack(">I", len(tracks[0])) + tracks[0] + b"".join(out))
+    bodies = list(tracks(data))
+    out = [b"MTrk" + struct.pack(">I", len(bodies[0])) + bodies[0]]
+    for first in range(1, len(bodies) - 1, 2):
+        out.append(chunk([(t, v, o, on_channel_0(e)) for v in (0, 1) for t, _, o, e in events(bodies[first + v], v)]))
+    return b"MThd" + struct.pack(">IHHH", 6, 1, len(out), division) + b"".join(out)
 
 def unplayable(part):
     """How many of a track's onsets span more keys than one hand reaches, even rolled, and of how many."""
