@@ -39,17 +39,29 @@ Seen Of(const MidiEvent& e) {
 }
 
 // Channel events of every length, in and out of running status, between metas and a long
-// system-exclusive message, with deltas of one to three bytes.
-Bytes TrackBody() {
+// system-exclusive message, with deltas of one to three bytes. `strikes` gets the tick of each
+// note-on that sounds, as written.
+Bytes TrackBody(std::vector<int64_t>& strikes) {
     Bytes body = Name("walked");
+    int64_t tick = 0;
     for (int i = 0; i < 400; ++i) {
-        const uint32_t delta = i % 50 == 0 ? 20000u : static_cast<uint32_t>(i % 4);
+        const uint32_t delta = i % 50 == 0  ? 20000u
+                               : i % 9 == 0 ? 128u + static_cast<uint32_t>(i) * 37u
+                                            : static_cast<uint32_t>(i % 4);
         const auto key = static_cast<uint8_t>(30 + i * 7 % 60);
         body = Cat({body, On(delta, i % 3, key, 1 + i % 120), Bytes{0x00, key, 0x00}});  // running status
-        if (i % 37 == 0) body = Cat({body, Program(1, 2, i % 128), Event(0, {0xD2, 0x40})});
+        tick += delta;
+        strikes.push_back(tick);
+        if (i % 37 == 0) {
+            body = Cat({body, Program(1, 2, i % 128), Event(0, {0xD2, 0x40})});
+            tick += 1;
+        }
         if (i % 91 == 0)
             body = Cat({body, Event(0, Cat({Bytes{0xF0}, Vlq(150), Bytes(149, 0x11), Bytes{0xF7}}))});
-        if (i % 53 == 0) body = Cat({body, Tempo(2, 400000 + static_cast<uint32_t>(i))});
+        if (i % 53 == 0) {
+            body = Cat({body, Tempo(2, 400000 + static_cast<uint32_t>(i))});
+            tick += 2;
+        }
     }
     return Cat({body, EndOfTrack(5)});
 }
@@ -82,7 +94,8 @@ std::vector<Seen> ByWalk(TrackReader reader, int64_t stride, int refuseEvery, Tr
 }
 
 TEST(TrackReader, AWalkGivesTheEventsNextGives) {
-    const Bytes body = TrackBody();
+    std::vector<int64_t> strikes;
+    const Bytes body = TrackBody(strikes);
     const Bytes whole = Chunk("MTrk", body);
     const Bytes cut(whole.begin(), whole.end() - 2);
     const Bytes damaged = Cat({Bytes(whole.begin(), whole.end() - 4), Bytes{0x00, 0xF4, 0x00, 0x00}});
@@ -99,6 +112,13 @@ TEST(TrackReader, AWalkGivesTheEventsNextGives) {
         const std::vector<Seen> expected =
             ByNext(TrackReader(data->data(), data->size(), 8, length, 0), expectedEnd);
         ASSERT_GT(expected.size(), 800u);
+        if (data == &whole) {
+            // Every note struck where it was written, whatever its delta's length.
+            std::vector<int64_t> struck;
+            for (const Seen& e : expected)
+                if ((e.status & 0xF0) == 0x90 && e.data2 != 0) struck.push_back(e.tick);
+            EXPECT_EQ(struck, strikes);
+        }
         for (const size_t window : {size_t{0}, size_t{64}, size_t{100}, size_t{4096}}) {
             for (const auto& [stride, refuse] :
                  {std::pair<int64_t, int>{INT64_MAX / 2, 0}, {0, 0}, {3, 0}, {7, 5}}) {
