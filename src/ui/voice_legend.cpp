@@ -34,37 +34,26 @@ const platform::TextFormat kTipText{13.0f, 400, platform::TextAlign::Leading, fa
 constexpr float kTipLineHeight = 17.0f;  // a line skip of the tip's text, and a little
 constexpr int kTipMostLines = 8;
 
+// A name as its letters and figures alone, in lower case: "Piano RH" and "piano-rh" read alike.
+std::string Folded(const std::string& name) {
+    std::string out;
+    for (const char c : name) {
+        if (std::isalnum(static_cast<unsigned char>(c)) != 0)
+            out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
 // Whether a track's name only says which hand it is ("Right Hand", "Piano LH"), as piano files'
 // tracks are often named: the hand's own name says so already, and the two together push the row
 // past the panel's edge.
 bool OnlyNamesTheHand(const std::string& name, int hand) {
-    std::string letters;
-    for (const char c : name) {
-        if (std::isalpha(static_cast<unsigned char>(c)) != 0)
-            letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    if (letters.rfind("piano", 0) == 0) letters.erase(0, 5);
-    static const char* const kSaid[2][3] = {{"right", "righthand", "rh"}, {"left", "lefthand", "lh"}};
+    std::string said = Folded(name);
+    if (said.rfind("piano", 0) == 0) said.erase(0, 5);
+    static const char* const kHands[2][3] = {{"right", "righthand", "rh"}, {"left", "lefthand", "lh"}};
     return hand >= 0 && hand < 2 &&
-           std::any_of(std::begin(kSaid[hand]), std::end(kSaid[hand]),
-                       [&](const char* s) { return letters == s; });
-}
-
-// Whether two names are the same words, whatever their case and spacing ("FLUTE", "Flute").
-bool SameWords(const std::string& a, const std::string& b) {
-    auto words = [](const std::string& s) {
-        std::string out;
-        for (const char c : s) {
-            if (std::isspace(static_cast<unsigned char>(c)) != 0) {
-                if (!out.empty() && out.back() != ' ') out += ' ';
-            } else {
-                out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            }
-        }
-        if (!out.empty() && out.back() == ' ') out.pop_back();
-        return out;
-    };
-    return words(a) == words(b);
+           std::any_of(std::begin(kHands[hand]), std::end(kHands[hand]),
+                       [&](const char* s) { return said == s; });
 }
 
 bool Over(const PointI* mouse, float left, float top, float right, float bottom) {
@@ -89,7 +78,7 @@ std::vector<LegendRow> LegendRows(const SongData& song) {
         row.text = hands ? HandName(p) : GmProgramName(std::max(part.program, 0));
         const std::string name(part.name, strnlen(part.name, sizeof part.name));
         // A name that repeats what the row already says (the hand, the instrument) is left out.
-        const bool repeats = hands ? OnlyNamesTheHand(name, p) : SameWords(name, row.text);
+        const bool repeats = hands ? OnlyNamesTheHand(name, p) : Folded(name) == Folded(row.text);
         if (!name.empty() && !repeats) row.text += " \u00B7 " + name;
         rows.push_back(std::move(row));
         shownParts.push_back(p);
