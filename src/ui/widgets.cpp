@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <utility>
 
 #include "view/graphics_device.h"
 #include "view/panel.h"
@@ -185,12 +187,16 @@ platform::TextFormat SliderFormat(const GraphicsDevice& device) {
 
 }  // namespace
 
-float Slider::CaptionNeed() const {
+float Slider::CaptionNeed() {
+    std::string widest = SliderCaption(caption, highest, lowest, highest, unit);
+    if (measuredNeed_ > 0 && measuredCaption_ == widest) return measuredNeed_;
     if (device == nullptr || device->target == nullptr) return captionWidth;
-    const float width = device->target->TextWidth(SliderCaption(caption, highest, lowest, highest, unit),
-                                                  SliderFormat(*device));
+    const float width = device->target->TextWidth(widest, SliderFormat(*device));
+    if (!(width > 0)) return captionWidth;
+    measuredCaption_ = std::move(widest);
     // A pixel either side, so that rounding in the text layer never trims the last glyph.
-    return width > 0 ? std::ceil(width) + 2 : captionWidth;
+    measuredNeed_ = std::ceil(width) + 2;
+    return measuredNeed_;
 }
 
 float Slider::ValueAt(float x) const {

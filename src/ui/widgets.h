@@ -115,10 +115,13 @@ struct Slider {
     SliderChange Update(float panelLeft, float panelRight, float rowTop, const PointI* mousePoint, bool down,
                         float ownerValue, bool pressed = false);
     // How wide the caption column must be for the caption with its widest value to show whole, as
-    // the text layer measures it; `captionWidth` when the target cannot measure text.
-    [[nodiscard]] float CaptionNeed() const;
+    // the text layer measures it; `captionWidth` when the target cannot measure text. Measured
+    // again only when the caption changes: it is asked for every frame.
+    [[nodiscard]] float CaptionNeed();
 
   private:
+    std::string measuredCaption_;  // the caption, with its widest value, last measured
+    float measuredNeed_ = 0;
     [[nodiscard]] float ValueAt(float x) const;
     void Draw() const;
 };
