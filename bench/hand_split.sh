@@ -13,7 +13,12 @@
 #    whose piano tunes keep a track per part;
 #  - the examples of LilyPond's manuals written on a piano staff, made into MIDI files by lilypond
 #    (one track per staff) when it is installed: short excerpts, scored as a group of their own,
-#    with the excerpts of real pieces that a LilyPond editor's package shows its music fonts on.
+#    with the excerpts of real pieces that a LilyPond editor's package shows its music fonts on;
+#  - the example compositions kept inside a MIDI sequencer's program that have a piano's two
+#    staves (the solo of a piano concerto's slow movement, the piano parts of pieces for cello
+#    and for mandolin, an improvisation), each staff written out as a track of a MIDI file;
+#  - the opening bars of the piano pieces among a music typesetter's ABC examples, made into MIDI
+#    files by abc2midi (unpacked, not installed), scored with the excerpts.
 # A piece whose tracks strike chords no hand can span is not written hand by hand: it is shown but
 # left out of the figures. Pieces that hold the same notes are scored once, and so is an example of
 # the manuals typeset more than once (lilypond names its further scores NAME-1, NAME-2...): the
@@ -26,6 +31,77 @@ shift || true
 tool=$build/src/cli/dorvik-midi
 [ -x "$tool" ] || { echo "hand_split: build $tool first" >&2; exit 1; }
 files=("$@")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The reading and writing of MIDI bytes that the Python steps below share.
+cat >"$work/smf.py" <<'PY'
+import struct
+
+
+def vlq(v):
+    out = [v & 0x7F]
+    v >>= 7
+    while v:
+        out.append((v & 0x7F) | 0x80)
+        v >>= 7
+    return bytes(reversed(out))
+
+
+def tracks(data):
+    """The bodies of a file's track chunks, in order."""
+    pos = 8 + struct.unpack(">I", data[4:8])[0]
+    while pos + 8 <= len(data):
+        cid, length = data[pos:pos + 4], struct.unpack(">I", data[pos + 4:pos + 8])[0]
+        if cid == b"MTrk":
+            yield data[pos + 8:pos + 8 + length]
+        pos += 8 + length
+
+
+def number(body, i):
+    v = 0
+    while body[i] & 0x80:
+        v, i = (v << 7) | (body[i] & 0x7F), i + 1
+    return (v << 7) | body[i], i + 1
+
+
+def events(body, track):
+    """A track's channel and meta events but its end, each (tick, track, order, bytes)."""
+    i, tick, running, out = 0, 0, 0, []
+    while i < len(body):
+        delta, i = number(body, i)
+        tick += delta
+        status = body[i]
+        if status & 0x80:
+            i += 1
+        else:
+            status = running
+        if status == 0xFF:
+            kind = body[i]
+            length, start = number(body, i + 1)
+            if kind != 0x2F:
+                out.append((tick, track, len(out), bytes([0xFF, kind]) + vlq(length) + body[start:start + length]))
+            i = start + length
+        elif status in (0xF0, 0xF7):
+            length, start = number(body, i)
+            i = start + length
+        else:
+            running = status
+            n = 1 if status & 0xF0 in (0xC0, 0xD0) else 2
+            out.append((tick, track, len(out), bytes([status]) + body[i:i + n]))
+            i += n
+    return out
+
+
+def chunk(timed):
+    """A track chunk of the events: tuples of a tick, what orders a tick's events, and the
+    event's bytes last."""
+    body, now = b"", 0
+    for tick, *_, e in sorted(timed):
+        body, now = body + vlq(tick - now) + e, tick
+    body += b"\x00\xff\x2f\x00"
+    return b"MTrk" + struct.pack(">I", len(body)) + body
+PY
+export PYTHONPATH=$work
 
 # Downloads and unpacks Debian package $2 into folder $1 once.
 unpack() {
@@ -102,11 +178,165 @@ LY
         fi
         [ -s "$pmx/mwalmnd.mid" ] && files+=("$pmx/mwalmnd.mid")
     fi
+    # The example compositions a MIDI sequencer keeps inside its program, as gzip'd XML documents:
+    # the ones with two staves for a piano (a piano concerto's solo, the piano parts of a cello's
+    # and of a mandolin's pieces, a recorded improvisation) are written out once as MIDI files,
+    # one track per staff, ties joined and ornaments played as their main notes.
+    rg=$cache/rosegarden
+    if unpack "$rg" rosegarden && [ ! -e "$rg/midi/done" ]; then
+        mkdir -p "$rg/midi"
+        python3 - "$rg/files/rosegarden/usr/bin/rosegarden" "$rg/midi" <<'PY' && touch "$rg/midi/done"
+import re, struct, sys, unicodedata, zlib
+import xml.etree.ElementTree as ET
+from smf import chunk
+
+program, folder = sys.argv[1], sys.argv[2]
+
+def staff_chunk(timed):
+    """A track chunk of (tick, bytes) events, a tick's note-offs before its note-ons."""
+    return chunk([(t, e[0] & 0xF0 != 0x80, i, e) for i, (t, e) in enumerate(timed)])
+
+def value(event, name, default=None):
+    for p in event.iter("property"):
+        if p.get("name") == name:
+            return p.get("int") or p.get("bool") or p.get("string")
+    return default
+
+def notes(segment):
+    """A segment's notes, (start, end, key, velocity), tied notes joined. An event starts where
+    the one before it ended unless it gives its time; a chord's notes start together and the
+    next event follows the shortest of them."""
+    now, out, tied = int(segment.get("start", 0)), [], {}
+    stop = int(segment.get("endmarker", 1 << 40))
+    transpose = int(segment.get("transpose", 0))
+
+    def take(event):
+        nonlocal now
+        if "absoluteTime" in event.attrib:
+            now = int(event.get("absoluteTime"))
+        now += int(event.get("timeOffset", 0))
+        duration = int(event.get("duration", 0))
+        if event.get("type") == "note" and duration > 0 and now < stop:
+            key, end = int(value(event, "pitch")) + transpose, min(now + duration, stop)
+            held = tied.pop(key, None)
+            if held is not None and value(event, "tiedback") == "true" and out[held][1] == now:
+                out[held] = out[held][:1] + (end,) + out[held][2:]
+            else:
+                out.append((now, end, key, int(value(event, "velocity", 100))))
+                held = len(out) - 1
+            if value(event, "tiedforward") == "true":
+                tied[key] = held
+        return now, duration
+
+    for item in segment:
+        if item.tag == "event":
+            start, duration = take(item)
+            now = start + duration
+        elif item.tag == "chord":
+            shortest = 0
+            for event in item.iter("event"):
+                duration = take(event)[1]
+                if duration and (not shortest or duration < shortest):
+                    shortest = duration
+            now += shortest
+        elif item.tag == "group":
+            for event in item.iter("event"):
+                start, duration = take(event)
+                now = start + duration
+    return out
+
+data = open(program, "rb").read()
+for found in re.finditer(rb"\x1f\x8b\x08", data):
+    try:
+        doc = zlib.decompressobj(31).decompress(data[found.start():found.start() + (8 << 20)])
+    except zlib.error:
+        continue
+    if b"<rosegarden-data" not in doc[:4096]:
+        continue
+    root = ET.fromstring(doc)
+    composition = root.find("composition")
+    if composition is None:
+        continue
+    title = next((p.get("value", "") for p in root.iter("property") if p.get("name") == "title"), "")
+    # Templates, tests and the demonstrations of the editor's own features are no pieces.
+    if re.search(r"demo|template|test|titled", title, re.I):
+        continue
+    segments = [s for s in root.findall("segment") if "triggerid" not in s.attrib]
+    tracks = sorted(composition.findall("track"), key=lambda t: int(t.get("position", 0)))
+    staves = []
+    for track in tracks:
+        mine = [s for s in segments if s.get("track") == track.get("id")]
+        if track.get("label") == "Piano" or any(re.search(r"\bhand\b", s.get("label", ""), re.I) for s in mine):
+            staves.append([n for s in mine for n in notes(s)])
+    if len(staves) != 2 or min(len(s) for s in staves) < 8:
+        continue
+    # The tempo is kept in hundred-thousandths of a beat a minute, the times in 960ths of a beat,
+    # and a piece may start before zero with an upbeat.
+    tempos = [(int(t.get("time")), round(6e12 / int(t.get("tempo")))) for t in composition.findall("tempo") if t.get("tempo")]
+    origin = min([0] + [t for t, _ in tempos] + [n[0] for s in staves for n in s])
+    chunks = [staff_chunk([(t - origin, b"\xff\x51\x03" + us.to_bytes(3, "big")) for t, us in tempos])]
+    for channel, staff in enumerate(staves):
+        events = [(0, bytes([0xC0 | channel, 0]))]
+        for start, end, key, velocity in staff:
+            events += [(start - origin, bytes([0x90 | channel, key, max(1, min(velocity, 127))])),
+                       (end - origin, bytes([0x80 | channel, key, 0]))]
+        chunks.append(staff_chunk(events))
+    if not title:
+        title = next((t.get("label") for t in tracks if t.get("label", "").endswith(".rg")), "untitled")
+    name = unicodedata.normalize("NFKD", title).encode("ascii", "ignore").decode().lower()
+    name = re.sub(r"[^a-z0-9]+", "-", re.sub(r"\.rg$", "", name)).strip("-")
+    with open("%s/rosegarden-%s.mid" % (folder, name), "wb") as out:
+        out.write(b"MThd" + struct.pack(">IHHH", 6, 1, len(chunks), 960) + b"".join(chunks))
+PY
+    fi
+    [ -d "$rg/midi" ] && mapfile -d '' -O "${#files[@]}" files < <(find "$rg/midi" -name '*.mid' -print0 | sort -z)
+    # The opening bars of the piano pieces among a music typesetter's ABC examples (a song, a
+    # sonata, a prelude, a piece with a staff of two voices), each staff's voices written by the
+    # ABC converter to a track each and merged here into one track a staff, as the score groups
+    # them, once.
+    abc=$cache/abc
+    if unpack "$abc" abcm2ps && unpack "$abc" abcmidi && [ ! -e "$abc/midi/done" ]; then
+        mkdir -p "$abc/midi"
+        python3 - "$abc/files/abcmidi/usr/bin/abc2midi" "$abc/midi" "$abc"/files/abcm2ps/usr/share/doc/abcm2ps/examples/voices.abc <<'PY' && touch "$abc/midi/done"
+import os, re, struct, subprocess, sys
+from smf import chunk, events, tracks
+
+converter, folder, source = sys.argv[1:4]
+
+text = open(source, encoding="latin-1").read()
+# The file's tunes are in sections under headings: the piano ones are under the piano heading.
+section = re.search(r"^% --- piano ---$(.*?)(?=^% --- )", text, re.M | re.S).group(1)
+for tune in re.split(r"\n(?=X:)", section):
+    number_line = re.search(r"^X:\s*(\d+)", tune, re.M)
+    staves = re.search(r"^%%staves\s*\{(.*)\}", tune, re.M)
+    if not number_line or not staves:
+        continue
+    # Voices in parentheses share a staff; the converter gives the voices tracks in the order
+    # they are first named, after the tempo track.
+    groups = [(shared or alone).split() for shared, alone in re.findall(r"\(([^)]*)\)|(\S+)", staves.group(1))]
+    voices = list(dict.fromkeys(re.findall(r"^V:\s*(\S+)", tune, re.M)))
+    if len(groups) != 2 or sorted(v for g in groups for v in g) != sorted(voices):
+        continue
+    name = "abc-%s-%s" % (os.path.splitext(os.path.basename(source))[0], number_line.group(1))
+    midi = os.path.join(folder, name + ".mid")
+    subprocess.run([converter, source, number_line.group(1), "-o", midi], capture_output=True, check=True)
+    data = open(midi, "rb").read()
+    bodies = list(tracks(data))
+    out = [b"MTrk" + struct.pack(">I", len(bodies[0])) + bodies[0]]
+    for group in groups:
+        # A staff's voices play on one channel, as a hand's notes do.
+        staff = [e for k, v in enumerate(group) for e in events(bodies[1 + voices.index(v)], k)]
+        channel = next((e[0] & 0x0F for *_, e in staff if e[0] < 0xF0), 0)
+        out.append(chunk([(t, k, o, e if e[0] >= 0xF0 else bytes([e[0] & 0xF0 | channel]) + e[1:]) for t, k, o, e in staff]))
+    with open(midi, "wb") as f:
+        f.write(data[:8] + struct.pack(">HHH", 1, len(out), struct.unpack(">H", data[12:14])[0]) + b"".join(out))
+PY
+    fi
+    [ -d "$abc/midi" ] && mapfile -d '' -O "${#files[@]}" files < <(find "$abc/midi" -name '*.mid' -print0 | sort -z)
 fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 XDG_DATA_HOME=$work/data python3 - "$tool" "$work" "${files[@]}" <<'PY'
 import json, os, re, struct, subprocess, sys
+from smf import chunk, events, tracks
 
 tool, work, files = sys.argv[1], sys.argv[2], sys.argv[3:]
 
@@ -114,66 +344,8 @@ def info(path):
     out = subprocess.run([tool, "info", "--json", path], capture_output=True)
     return json.loads(out.stdout) if out.returncode == 0 else None
 
-def vlq(v):
-    out = [v & 0x7F]
-    v >>= 7
-    while v:
-        out.append((v & 0x7F) | 0x80)
-        v >>= 7
-    return bytes(reversed(out))
-
-def tracks(data):
-    """The bodies of a file's track chunks, in order."""
-    pos = 8 + struct.unpack(">I", data[4:8])[0]
-    while pos + 8 <= len(data):
-        cid, length = data[pos:pos + 4], struct.unpack(">I", data[pos + 4:pos + 8])[0]
-        if cid == b"MTrk":
-            yield data[pos + 8:pos + 8 + length]
-        pos += 8 + length
-
-def number(body, i):
-    v = 0
-    while body[i] & 0x80:
-        v, i = (v << 7) | (body[i] & 0x7F), i + 1
-    return (v << 7) | body[i], i + 1
-
-def events(body, track):
-    """A track's channel and meta events but its end, each (tick, track, order, bytes)."""
-    i, tick, running, out = 0, 0, 0, []
-    while i < len(body):
-        delta, i = number(body, i)
-        tick += delta
-        status = body[i]
-        if status & 0x80:
-            i += 1
-        else:
-            status = running
-        if status == 0xFF:
-            kind = body[i]
-            length, start = number(body, i + 1)
-            if kind != 0x2F:
-                out.append((tick, track, len(out), bytes([0xFF, kind]) + vlq(length) + body[start:start + length]))
-            i = start + length
-        elif status in (0xF0, 0xF7):
-            length, start = number(body, i)
-            i = start + length
-        else:
-            running = status
-            n = 1 if status & 0xF0 in (0xC0, 0xD0) else 2
-            out.append((tick, track, len(out), bytes([status]) + body[i:i + n]))
-            i += n
-    return out
-
 def on_channel_0(e):
     return e if e[0] >= 0xF0 else bytes([e[0] & 0xF0]) + e[1:]
-
-def chunk(taken):
-    """A track chunk of the events, in the order of their ticks."""
-    body, now = b"", 0
-    for tick, _, _, e in sorted(taken):
-        body, now = body + vlq(tick - now) + e, tick
-    body += b"\x00\xff\x2f\x00"
-    return b"MTrk" + struct.pack(">I", len(body)) + body
 
 def merged(data):
     """Every track's events in one track, every channel's notes and programs on channel 0."""
@@ -258,7 +430,7 @@ for path in files:
         print(line + "  (left out: %d chords beyond a hand's reach)" % wide)
         continue
     print(line)
-    scores.append(("excerpts" if "/lilypond/" in path else "pieces", name, n, ok, mid))
+    scores.append(("excerpts" if re.search(r"/(lilypond|abc)/", path) else "pieces", name, n, ok, mid))
 
 # Which example each excerpt's score comes from, and the one score of it that is counted: its first
 # (NAME.mid, not NAME-1.mid). The halves are still dealt out over every score in turn, so that
