@@ -20,9 +20,10 @@
 #include "core/file_access.h"
 #include "core/memory_limit.h"
 #include "midi/hand_split.h"
+#include "midi/merge_order.h"
+#include "midi/merge_windows.h"
 #include "midi/note_timeline.h"
 #include "midi/song_tags.h"
-#include "midi/track_queue.h"
 #include "midi/track_reader.h"
 
 namespace {
@@ -71,12 +72,6 @@ bool Before(int64_t tickA, int32_t trackA, size_t offA, int64_t tickB, int32_t t
     if (tickA != tickB) return tickA < tickB;
     if (trackA != trackB) return trackA < trackB;
     return offA < offB;
-}
-
-// The last tick a run of `track` takes before another track's next event at `tick`: that tick
-// itself when the run's track comes first there, in the order above, else the tick before.
-int64_t RunEnd(int32_t track, int64_t tick, int32_t otherTrack) {
-    return track < otherTrack ? tick : tick - 1;
 }
 
 // The most a window on a file holds: a larger one reads no faster (measured on a 16-track song of
@@ -136,11 +131,14 @@ class SmfParser {
     };
     // A cursor on its first event for every track with notes.
     std::vector<Cursor> MergeCursors();
-    // Takes the events of `c` while their tick is at most `lastTick`. False when its track is over.
+    using RunOrder = MergeOrder<Cursor>;
+    using Windows = MergeWindows<Cursor>;
+    // Takes the notes of a merge: the runs of a few tracks in `order`, or the notes of many as
+    // `windows` give them. One call takes them all, so that what each note updates stays in
+    // registers however short the runs are.
     // Capped: the song holds more notes than it keeps, and each note is counted against the limit.
-    // With `other`, the two tracks take turns to the end of both instead, and false is returned.
     template <bool kCounting, bool kCapped>
-    bool Run(Cursor& c, int64_t lastTick, Cursor* other, std::vector<int64_t>& counts);
+    void Run(RunOrder* order, Windows* windows, std::vector<int64_t>& counts);
     // Merges the cursors of some tracks, in track order, from the start of the song.
     template <bool kCounting, bool kCapped>
     void MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& counts);
@@ -292,7 +290,7 @@ bool SmfParser::ScanTrack(int32_t index, size_t start, uint32_t length, size_t c
         return (status & 0xF0) != 0xC0 && status != 0xFF;
     };
     TrackStep step;
-    while ((step = reader.Walk(e, INT64_MAX, take)) == TrackStep::Event) {
+    while ((step = reader.Walk<true>(e, INT64_MAX, take)) == TrackStep::Event) {
         // Only a name that could not be fetched stops the walk before the track is over.
         if (!ScanOther(e, index, t, reader.Position())) return Fail(MidiCutShort, in_.size);
     }
@@ -517,14 +515,14 @@ std::vector<SmfParser::Cursor> SmfParser::MergeCursors() {
 }
 
 template <bool kCounting, bool kCapped>
-bool SmfParser::Run(Cursor& first, int64_t lastTick, Cursor* other, std::vector<int64_t>& counts) {
+void SmfParser::Run(RunOrder* order, Windows* windows, std::vector<int64_t>& counts) {
+    Cursor* c = nullptr;  // the cursor whose events are being taken
     // Local copies of what each event updates, which the compiler can keep in registers.
     TempoMap::Walker clock = clock_;
     int64_t stored = stored_;
     bool storedAny = false;
     float latestEnd = 0.0f;
     NoteRecord** const lastOfKey = builder_.LastOfKey();
-    Cursor* c = &first;  // the cursor whose events are being taken
     // Events often share a tick (a chord, a note let go as the next strikes): its time is kept.
     int64_t tickTimed = INT64_MIN;
     float tickSeconds = 0.0f;
@@ -562,13 +560,30 @@ bool SmfParser::Run(Cursor& first, int64_t lastTick, Cursor* other, std::vector<
         }
         return true;
     };
-    bool more;
-    for (;;) {
-        // With two tracks, a run ends where the other track's next event comes first.
-        if (other != nullptr) lastTick = RunEnd(c->track, other->event.tick, other->track);
+    if (windows != nullptr) {
+        MidiEvent e{};
+        while (windows->Fill()) {
+            const int64_t base = windows->Base();
+            for (const Windows::Note& n : windows->Notes()) {
+                c = &windows->CursorOf(n);
+                e.tick = base + n.tick;
+                e.status = n.status;
+                e.data1 = n.data1;
+                e.data2 = n.data2;
+                take(e);
+                if (storedAny) c->stored = true;
+                storedAny = false;
+            }
+        }
+    }
+    RunOrder::Start run = order != nullptr ? order->First() : RunOrder::Start{nullptr, 0};
+    c = run.cursor;
+    int64_t lastTick = run.lastTick;
+    while (c != nullptr) {
         // The cursor's event comes first; the reader then takes the run on from its track.
         MidiEvent& e = c->event;
         take(e);
+        bool more;
         if (lastTick == INT64_MAX) {
             // A track read to its end, as one that shares its channels with no other track is.
             more = c->reader.Walk(e, lastTick, take) == TrackStep::Event;
@@ -579,15 +594,13 @@ bool SmfParser::Run(Cursor& first, int64_t lastTick, Cursor* other, std::vector<
         }
         if (storedAny) c->stored = true;
         storedAny = false;
-        if (other == nullptr) break;
-        // The other track takes its turn, or once this one is over, the rest of the song.
-        if (!more) lastTick = INT64_MAX;
-        c = std::exchange(other, more ? c : nullptr);
+        run = order->Next(c, more);
+        c = run.cursor;
+        lastTick = run.lastTick;
     }
     clock_ = clock;
     stored_ = stored;
     if (!kCounting) builder_.TakeLatestEnd(latestEnd);
-    return more;
 }
 
 template <bool kCounting>
@@ -652,50 +665,14 @@ void SmfParser::Merge(std::vector<int64_t>& counts) {
 
 template <bool kCounting, bool kCapped>
 void SmfParser::MergeRuns(std::vector<Cursor>& cursors, std::vector<int64_t>& counts) {
-    // A run of one track takes every event that comes before the other tracks' next ones.
-    auto earlier = [&](int32_t a, int32_t b) {
-        const Cursor &x = cursors[static_cast<size_t>(a)], &y = cursors[static_cast<size_t>(b)];
-        return Before(x.event.tick, x.track, 0, y.event.tick, y.track, 0);
-    };
-    std::vector<int32_t> live(cursors.size());
-    for (size_t i = 0; i < live.size(); ++i) live[i] = static_cast<int32_t>(i);
-
-    // A song of a few tracks has the next run found by a search, a song of many from a heap. With
-    // two, the runs simply take turns: a run ends where the other track's next event comes first.
-    constexpr size_t kSearched = 8;
-    if (live.size() == 2) {
-        const bool secondFirst = earlier(1, 0);
-        Run<kCounting, kCapped>(cursors[secondFirst ? 1 : 0], INT64_MAX, &cursors[secondFirst ? 0 : 1],
-                                counts);
-    } else if (live.size() <= kSearched) {
-        while (!live.empty()) {
-            size_t first = 0;
-            for (size_t i = 1; i < live.size(); ++i) {
-                if (earlier(live[i], live[first])) first = i;
-            }
-            Cursor& c = cursors[static_cast<size_t>(live[first])];
-            int64_t lastTick = INT64_MAX;
-            for (size_t i = 0; i < live.size(); ++i) {
-                const Cursor& o = cursors[static_cast<size_t>(live[i])];
-                if (i != first) lastTick = std::min(lastTick, RunEnd(c.track, o.event.tick, o.track));
-            }
-            if (!Run<kCounting, kCapped>(c, lastTick, nullptr, counts))
-                live.erase(live.begin() + static_cast<ptrdiff_t>(first));
-        }
+    if (cursors.empty()) return;
+    // Many tracks are merged a window of ticks at a time, a few run by run.
+    if (cursors.size() > RunOrder::kMost) {
+        Windows windows(cursors);
+        Run<kCounting, kCapped>(nullptr, &windows, counts);
     } else {
-        TrackQueue queue;
-        for (size_t i = 0; i < cursors.size(); ++i)
-            queue.Add({cursors[i].event.tick, cursors[i].track, static_cast<int32_t>(i)});
-        queue.Order();
-        while (!queue.Empty()) {
-            Cursor& c = cursors[static_cast<size_t>(queue.Top().index)];
-            const TrackQueue::Entry* next = queue.Second();
-            const int64_t lastTick = next == nullptr ? INT64_MAX : RunEnd(c.track, next->tick, next->track);
-            if (Run<kCounting, kCapped>(c, lastTick, nullptr, counts))
-                queue.ReplaceTop(c.event.tick);
-            else
-                queue.DropTop();
-        }
+        RunOrder order(cursors);
+        Run<kCounting, kCapped>(&order, nullptr, counts);
     }
 }
 

@@ -1,5 +1,6 @@
 // The queue that merges many tracks hands out their events in playing order: by tick, a lower
-// track first on a shared tick, however the tracks' ticks interleave and whenever tracks end.
+// track first on a shared tick, however the tracks' ticks interleave and whenever tracks end. So
+// does the merge by windows, however little room it has and however the notes bunch.
 #include "midi/track_queue.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +8,13 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
+
+#include "midi/merge_windows.h"
+#include "smf_builder.h"
 
 namespace {
 
@@ -62,6 +68,78 @@ TEST(TrackQueue, HandsOutEveryTracksEventsInPlayingOrder) {
             }
         }
         EXPECT_EQ(got, expected);
+    }
+}
+
+struct Cursor {
+    TrackReader reader;
+    MidiEvent event;
+    int32_t track;
+};
+
+TEST(MergeWindows, GivesEveryNoteInPlayingOrder) {
+    uint32_t seed = 777;
+    auto next = [&](uint32_t below) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % below;
+    };
+    // (tick, track, place in the track, key): the order the player sends the notes in.
+    using Sent = std::tuple<int64_t, int32_t, int32_t, int>;
+    struct Shape {
+        const char* name;
+        int tracks;
+        uint32_t most;  // the longest delta
+        bool burst;     // a track strikes hundreds of notes on one tick
+    };
+    for (const Shape& shape : {Shape{"dense", 20, 3, false}, Shape{"sparse", 12, 200000, false},
+                               Shape{"mixed", 40, 5000, false}, Shape{"bursts", 16, 40, true}}) {
+        std::vector<smf::Bytes> bodies;
+        std::vector<Sent> expected;
+        for (int t = 0; t < shape.tracks; ++t) {
+            smf::Bytes body;
+            int64_t tick = 0;
+            int32_t place = 0;
+            for (uint32_t n = 20 + next(300); n > 0; --n) {
+                const uint32_t delta = next(4) == 0 ? 0 : next(shape.most + 1);
+                tick += delta;
+                const int key = static_cast<int>(next(128));
+                // A program change between notes, which the merge passes over.
+                if (next(10) == 0) body = smf::Cat({body, smf::Event(0, {0xC0, 5})});
+                body = smf::Cat(
+                    {body, next(2) == 0 ? smf::On(delta, t % 16, key) : smf::Off(delta, t % 16, key)});
+                expected.emplace_back(tick, t, place++, key);
+                if (shape.burst && next(40) == 0) {
+                    for (int b = 0; b < 300; ++b) {
+                        body = smf::Cat({body, smf::On(0, t % 16, b % 128)});
+                        expected.emplace_back(tick, t, place++, b % 128);
+                    }
+                }
+            }
+            bodies.push_back(smf::Cat({body, smf::EndOfTrack()}));
+        }
+        std::sort(expected.begin(), expected.end());
+        for (const size_t room : {size_t{1}, size_t{7}, size_t{500}, size_t{1} << 16}) {
+            SCOPED_TRACE(std::string(shape.name) + ", room " + std::to_string(room));
+            std::vector<Cursor> cursors;
+            for (int t = 0; t < shape.tracks; ++t) {
+                const smf::Bytes& b = bodies[static_cast<size_t>(t)];
+                Cursor c{TrackReader(b.data(), b.size(), 0, static_cast<uint32_t>(b.size()), 0), {}, t};
+                ASSERT_EQ(c.reader.Next(c.event), TrackStep::Event);
+                cursors.push_back(c);
+            }
+            MergeWindows<Cursor> merge(cursors, room);
+            std::vector<Sent> got;
+            std::vector<int32_t> places(cursors.size(), 0);
+            while (merge.Fill()) {
+                for (const auto& n : merge.Notes()) {
+                    const int32_t track = cursors[n.cursor].track;
+                    got.emplace_back(merge.Base() + n.tick, track, places[static_cast<size_t>(track)]++,
+                                     n.data1);
+                }
+            }
+            ASSERT_EQ(got.size(), expected.size());
+            EXPECT_EQ(got, expected);
+        }
     }
 }
 
