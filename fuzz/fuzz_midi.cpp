@@ -94,8 +94,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const MidiTags tags = ReadMidiTags(copy.get(), size);
     for (const std::string* text : {&tags.title, &tags.composer, &tags.copyright}) CheckTagText(*text);
 
+    // The player's bytes are the file's, less what it never reads; past 127 tracks they are merged,
+    // and an event written out whole may gain the status byte it had left to running status: as
+    // no event is shorter than two bytes, by half at the most.
     const std::vector<uint8_t> player = PlayerMidiBytes(copy.get(), size);
-    if (player.size() > inner.size) std::abort();
+    if (player.size() > inner.size + inner.size / 2 + 14) std::abort();
 
     // The words: every line names syllables that exist, in order, none empty, sung in time order.
     const SongLyrics lyrics = ReadLyrics(copy.get(), size);
