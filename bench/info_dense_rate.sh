@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Reading rate of `dorvik-midi info` on a song far denser than anyone plays, generated here: one
-# note a tick on 16 tracks, 20,000,000 notes by default. Prints the best of a few runs of `info` on
+# note a tick on 16 tracks (or TRACKS, sharing the channels as the densest songs' hundreds of
+# tracks do), 20,000,000 notes by default. Prints the best of a few runs of `info` on
 # it and on a one-note song (the start of the process), the notes read a second, the processor
 # time and peak memory of the best of three runs with the bytes each note took (and the peak
 # against its target of twelve bytes a note and 64 MB), and the time as
@@ -10,16 +11,17 @@
 # With a second build folder, that build's `dorvik-midi` (an earlier version, say) is measured in
 # the same run on the same file, the two builds taking turns run by run so that both meet the same
 # load, and the ratios of the reading and processor times are printed with both peaks.
-# Usage: bench/info_dense_rate.sh [BUILD_DIR] [NOTES] [REFERENCE_BUILD_DIR]
+# Usage: bench/info_dense_rate.sh [BUILD_DIR] [NOTES] [REFERENCE_BUILD_DIR] [TRACKS]
 set -euo pipefail
 build=${1:-build}
 notes=${2:-20000000}
 reference=${3:-}
+tracks=${4:-16}
 runs=10
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-"$build/tools/make_dense_song" --notes "$notes" --seconds $((notes / 100000 + 1)) "$work/dense.mid"
+"$build/tools/make_dense_song" --notes "$notes" --seconds $((notes / 100000 + 1)) --tracks "$tracks" "$work/dense.mid"
 "$build/tools/make_dense_song" --notes 1 --seconds 1 "$work/tiny.mid"
 bytes=$(stat -c %s "$work/dense.mid")
 
@@ -62,9 +64,9 @@ cat_ns=$(best_of_runs cat "$work/dense.mid")
 md5_ns=$(best_of_runs md5sum "$work/dense.mid")
 awk -v n="$notes" -v b="$bytes" -v i="$info_ns" -v s="$start_ns" -v c="$cat_ns" -v m="$md5_ns" \
     -v cpu="$cpu_s" -v kb="$peak_kb" -v r="${ref_ns:-0}" -v rs="${ref_start_ns:-0}" -v ref="$reference" \
-    -v rcpu="${ref_cpu_s:-0}" -v rkb="${ref_peak_kb:-0}" 'BEGIN {
+    -v rcpu="${ref_cpu_s:-0}" -v rkb="${ref_peak_kb:-0}" -v t="$tracks" 'BEGIN {
     p = i - s
-    printf "file: %d notes, %.1f MB\n", n, b / 1e6
+    printf "file: %d notes on %d tracks, %.1f MB\n", n, t, b / 1e6
     printf "dorvik-midi info:   %8.1f ms  ratio to cat %.2f, to md5sum %.2f\n", i / 1e6, i / c, i / m
     printf "  of which reading: %8.1f ms  %6.1f M notes/s  (process start %.1f ms)\n", p / 1e6, n / (p / 1e9) / 1e6, s / 1e6
     printf "  best run: %.2f s of processor, %6.1f M notes/s of processor; peak %.0f MB, %.1f bytes a note\n", cpu, n / cpu / 1e6, kb / 1024, kb * 1024 / n
