@@ -30,6 +30,9 @@ constexpr int kFingers = 5;
 // leap past that costs in full, so a hand seldom darts across the keyboard for one note and back.
 constexpr double kNearWeight = 0.1;
 constexpr double kLeapFrom = 9.0;
+// A hand that leapt and comes back within this long plays where it just was at no leap's cost: a
+// bass note and the chords above it, taken in turns by one hand, the bar of a slow waltz apart.
+constexpr double kBackSeconds = 2.0;
 // What a key on the far side of the piece's middle from its hand costs: a tie-breaker.
 constexpr double kWrongSide = 0.2;
 // Notes held on while a hand strikes others: the reach past an octave that it costs, but never more
@@ -82,6 +85,8 @@ double FingerCost(int notes) {
 // What a path through the piece knows of the hands after its latest onset.
 struct Hands {
     float position[2];        // a smoothed middle of each hand's recent notes
+    float before[2];          // where each hand was before its latest leap
+    float leapt[2];           // when it leapt
     float struck[2];          // when each hand last struck
     float lowUntil[2];        // until when each hand holds the lowest key it holds
     float highUntil[2];       // and the highest
@@ -145,6 +150,8 @@ class Splitter {
         start_.position[LeftHand] = static_cast<float>(std::min(split_ - 5.0, (split_ + low) / 2.0));
         for (int h = 0; h < 2; ++h) {
             start_.struck[h] = -1e6f;
+            start_.leapt[h] = -1e6f;
+            start_.before[h] = start_.position[h];
             start_.lowUntil[h] = start_.highUntil[h] = -1.0f;
             start_.low[h] = start_.high[h] = static_cast<uint8_t>(start_.position[h]);
             start_.held[h][0] = start_.held[h][1] = start_.low[h];
@@ -199,11 +206,13 @@ class Splitter {
     }
 
     // What a note costs in a hand, given where the path has the hands: how far the hand must leap
-    // for it from where it has been playing, and a little for lying on the other hand's side of the
-    // piece's middle.
+    // for it from where it has been playing (or from where it was before a leap it is coming back
+    // from), and a little for lying on the other hand's side of the piece's middle.
     double NoteCost(const Hands& at, int hand, const NoteRecord& note, double time, bool line) const {
         const int key = Key(note);
-        const double distance = std::abs(key - at.position[hand]);
+        double distance = std::abs(key - at.position[hand]);
+        if (time - at.leapt[hand] < kBackSeconds)
+            distance = std::min(distance, std::abs(key - double{at.before[hand]}));
         const double away = kNearWeight * distance + std::max(0.0, distance - kLeapFrom);
         const double wrongSide =
             hand == RightHand ? std::max(0.0, split_ - key) : std::max(0.0, key - split_);
@@ -291,6 +300,12 @@ class Splitter {
             static_cast<double>(velocitySums_[to - onset] - velocitySums_[from - onset]);
         const double middle = keys / static_cast<double>(to - from);
         const double velocity = velocities / static_cast<double>(to - from);
+        // A leap from where the hand has played (not from where a path starts it) is remembered,
+        // so that coming back costs no second leap.
+        if (at.count[h] > 0 && std::abs(middle - at.position[h]) > kLeapFrom) {
+            at.before[h] = at.position[h];
+            at.leapt[h] = static_cast<float>(time);
+        }
         at.position[h] = static_cast<float>(0.4 * at.position[h] + 0.6 * middle);
         at.loud[h] = static_cast<float>(at.count[h] > 0 ? 0.5 * at.loud[h] + 0.5 * velocity : velocity);
         at.count[h] = static_cast<uint8_t>(std::min<size_t>(to - from, UINT8_MAX));

@@ -382,6 +382,23 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
             inner.Add(t + 1.2 + i * 0.4, 0.35, lower[i], RightHand, true);
         }
     }
+    // A slow waltz's left hand: a low bass on the beat, then two chords an octave and more above
+    // it, under a tune that climbs high and comes down close over the chords: the hand leaps up
+    // and back every bar, and once it has, the chords' upper notes are still its own.
+    Played leaps;
+    const int basses[4] = {40, 44, 35, 42};
+    const int dyads[4][2] = {{56, 64}, {59, 63}, {57, 64}, {57, 61}};
+    for (int bar = 0; bar < 12; ++bar) {
+        const double t = bar * 2.4;
+        leaps.Add(t, 0.8, basses[bar % 4], LeftHand, false, 73);
+        for (int beat = 1; beat < 3; ++beat) {
+            for (int k = 0; k < 2; ++k)
+                leaps.Add(t + beat * 0.8, 0.8, dyads[bar / 2 % 4][k], LeftHand, k == 1 && bar > 0, 62);
+        }
+        const int top = bar % 4 < 2 ? 80 : 66;
+        leaps.Add(t, 1.6, top, RightHand, false, 77);
+        leaps.Add(t + 1.6, 0.8, top - 2, RightHand, false, 70);
+    }
     const struct {
         const char* name;
         const Played& piece;
@@ -394,6 +411,7 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         {"thirds under a close tune", thirds},
         {"chords under a held tune", held},
         {"an inner voice under a held tune", inner},
+        {"a left hand that leaps to its afterbeats", leaps},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
