@@ -66,6 +66,12 @@ constexpr double kMostLoud = 2.0;
 // own inner voice, as two voices of counterpoint on one staff go.
 constexpr double kHeldOnSeconds = 0.15;
 constexpr double kUnderHeldTune = 2.0;
+// Hands that take turns, one striking just after the other but never with it, are most often one
+// hand's part shared out: a left hand alone with a broken chord, say, whose upper notes the resting
+// right hand could reach as well. Once the hands have not struck together for this long, a strike
+// by one hand within a line's time of the other's costs a little.
+constexpr double kTogetherSeconds = 3.0;
+constexpr double kTakingTurns = 0.5;
 // The most ways from one onset's cuts into the next one's that are weighed.
 constexpr size_t kMostWays = 512;
 
@@ -94,6 +100,7 @@ struct Hands {
     uint8_t held[2][2];       // the lowest and highest keys each hand holds (while held)
     uint8_t count[2];         // how many notes each hand's last strike had (0: none yet)
     float loud[2];            // a smoothed velocity of each hand's strikes
+    float together;           // when both hands last struck at one onset
 };
 
 class Splitter {
@@ -148,6 +155,7 @@ class Splitter {
         split_ = std::clamp((low + high) / 2.0, kLowestSplit, kHighestSplit);
         start_.position[RightHand] = static_cast<float>(std::max(split_ + 5.0, (split_ + high) / 2.0));
         start_.position[LeftHand] = static_cast<float>(std::min(split_ - 5.0, (split_ + low) / 2.0));
+        start_.together = -1e6f;
         for (int h = 0; h < 2; ++h) {
             start_.struck[h] = -1e6f;
             start_.leapt[h] = -1e6f;
@@ -251,8 +259,12 @@ class Splitter {
         const bool innerVoice = onsetNotes == 1 && time - at.struck[LeftHand] >= kLineSeconds;
         if (h == RightHand && !innerVoice && at.highUntil[h] > time + kHeldOnSeconds && high < at.held[h][1])
             cost += kUnderHeldTune;
-        // Reaching over or under what the other hand holds.
+        // Striking alone, just after the other hand, which has not struck with this one for a while.
         const int other = 1 - h;
+        if (notes == onsetNotes && time - at.struck[other] < kLineSeconds &&
+            time - at.together > kTogetherSeconds)
+            cost += kTakingTurns;
+        // Reaching over or under what the other hand holds.
         if (h == RightHand && at.highUntil[other] > until && low < at.held[other][1])
             cost += 2.0 * (at.held[other][1] - low);
         if (h == LeftHand && at.lowUntil[other] > until && high > at.held[other][0])
@@ -390,6 +402,7 @@ class Splitter {
                 Hands h = at[back_[cutFrom_.back() + c]];
                 if (cut > 0) h = Strike(h, LeftHand, from, from, from + cut, time);
                 if (cut < m) h = Strike(h, RightHand, from, from + cut, next, time);
+                if (cut > 0 && cut < m) h.together = static_cast<float>(time);
                 nextAt[c] = h;
             }
             // Costs only ever grow; taking the least off keeps them small numbers.

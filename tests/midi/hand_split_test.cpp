@@ -399,6 +399,15 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         leaps.Add(t, 1.6, top, RightHand, false, 77);
         leaps.Add(t + 1.6, 0.8, top - 2, RightHand, false, 70);
     }
+    // A left hand alone with a broken chord, C4 G4 E4 G4 in sixteenths, its bass louder than its
+    // upper notes, for three bars before a tune comes in above: the figure is the one hand's.
+    Played alone;
+    const int broken4[4] = {60, 67, 64, 67}, accents[4] = {74, 62, 68, 62};
+    for (int i = 0; i < 96; ++i) {
+        const double t = i * 0.16;
+        alone.Add(t, 0.15, broken4[i % 4], LeftHand, i < 48 && i % 4 != 0, accents[i % 4]);
+        if (i >= 48 && i % 4 == 0) alone.Add(t, 0.64, 79 + kScale[i / 4 % 5], RightHand, false, 80);
+    }
     const struct {
         const char* name;
         const Played& piece;
@@ -412,6 +421,7 @@ TEST(HandSplit, HandsFollowTheirOwnLinesAcrossMiddleC) {
         {"chords under a held tune", held},
         {"an inner voice under a held tune", inner},
         {"a left hand that leaps to its afterbeats", leaps},
+        {"a left hand alone with a broken chord", alone},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
