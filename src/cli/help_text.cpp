@@ -58,7 +58,8 @@ constexpr Help kHelp[] = {
      "  --json      print the song as one JSON object, also for a file that does not load\n", false},
     {"render",
      "usage: dorvik-midi render [--soundfont FILE.sf2] FILE.mid -o OUT.wav [--raw] [--speed PERCENT]\n"
-     "                          [--mute PART]... [--from TIME] [--to TIME]\n"
+     "                          [--mute PART]... [--metronome] [--transpose N]\n"
+     "                          [--from TIME] [--to TIME]\n"
      "\n"
      "Renders the song through FluidSynth into a 16-bit 44,100 Hz stereo WAV file, as the player does\n"
      "before it plays: brought to -16 LUFS with peaks at most -1 dBTP, ending when its sound does.\n"
