@@ -36,8 +36,8 @@ int RunInfo(int argc, char** argv) {
     // The hands as the player mended them in the window, known by the song's bytes.
     if (loaded) (void)ApplyHandEdits(*song, ReadHandEditsOfFile(*song, path));
     if (json) {
-        const std::string text = SongJson(*song, loaded);
-        std::fwrite(text.data(), 1, text.size(), stdout);
+        WriteSongJson(*song, loaded,
+                      [](const char* text, size_t size) { std::fwrite(text, 1, size, stdout); });
     } else if (loaded) {
         std::fputs(SongSummary(*song, BaseName(path)).c_str(), stdout);
     }

@@ -1,8 +1,11 @@
 #include "cli/song_report.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "core/hand_name.h"
 #include "core/time_format.h"
@@ -11,40 +14,77 @@
 
 namespace {
 
-// JSON has no NaN or infinity; a time that is not finite prints as null.
-void AppendNumber(std::string& out, double value, const char* format) {
-    if (!std::isfinite(value)) {
-        out += "null";
-        return;
-    }
-    char text[40];
-    std::snprintf(text, sizeof text, format, value);
-    out += text;
-}
+// The JSON text, gathered a block at a time and handed on whenever a block fills: the text of a
+// song of millions of notes runs to hundreds of megabytes, which need never be held at once.
+class JsonOut {
+  public:
+    explicit JsonOut(const std::function<void(const char*, size_t)>& write) : write_(write) {}
+    ~JsonOut() { Flush(); }
+    JsonOut(const JsonOut&) = delete;
+    JsonOut& operator=(const JsonOut&) = delete;
 
-void AppendInt(std::string& out, long long value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%lld", value);
-    out += text;
-}
-
-void AppendString(std::string& out, const char* text) {
-    out += '"';
-    for (const char* c = text; *c != '\0'; ++c) {
-        const unsigned char u = static_cast<unsigned char>(*c);
-        if (u == '"' || u == '\\') {
-            out += '\\';
-            out += *c;
-        } else if (u < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-            out += escaped;
-        } else {
-            out += *c;
+    void Text(const char* text) { Text(text, std::strlen(text)); }
+    void Text(const char* text, size_t size) {
+        if (size > kBlock - used_) Flush();
+        if (size > kBlock) {
+            write_(text, size);
+            return;
         }
+        std::memcpy(block_ + used_, text, size);
+        used_ += size;
     }
-    out += '"';
-}
+    void Char(char c) {
+        if (used_ == kBlock) Flush();
+        block_[used_++] = c;
+    }
+    void Int(long long value) {
+        Room(24);
+        used_ = static_cast<size_t>(std::to_chars(block_ + used_, block_ + kBlock, value).ptr - block_);
+    }
+    // As printf's %.{digits}g writes it (which to_chars follows), or null for a time that is not
+    // finite: JSON has no NaN or infinity.
+    void Number(double value, int digits) {
+        if (!std::isfinite(value)) {
+            Text("null", 4);
+            return;
+        }
+        Room(40);
+        used_ = static_cast<size_t>(
+            std::to_chars(block_ + used_, block_ + kBlock, value, std::chars_format::general, digits).ptr -
+            block_);
+    }
+    void String(const char* text) {
+        Char('"');
+        for (const char* c = text; *c != '\0'; ++c) {
+            const unsigned char u = static_cast<unsigned char>(*c);
+            if (u == '"' || u == '\\') {
+                Char('\\');
+                Char(*c);
+            } else if (u < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+                Text(escaped);
+            } else {
+                Char(*c);
+            }
+        }
+        Char('"');
+    }
+
+  private:
+    static constexpr size_t kBlock = size_t{1} << 16;
+    void Room(size_t size) {
+        if (kBlock - used_ < size) Flush();
+    }
+    void Flush() {
+        if (used_ != 0) write_(block_, used_);
+        used_ = 0;
+    }
+
+    const std::function<void(const char*, size_t)>& write_;
+    char block_[kBlock];
+    size_t used_ = 0;
+};
 
 int PartsShown(const SongData& song) {
     return song.reading == ReadingVoices ? std::clamp(song.partCount, 0, kMaxParts) : 2;
@@ -65,63 +105,69 @@ int32_t NotesOf(const SongPart& part) {
 
 }  // namespace
 
-std::string SongJson(const SongData& song, bool loaded) {
-    std::string out;
+void WriteSongJson(const SongData& song, bool loaded, const std::function<void(const char*, size_t)>& write) {
+    // The block is large for the stack of a thread, so it lives on the heap.
+    const auto out = std::make_unique<JsonOut>(write);
     const int parts = PartsShown(song);
-    size_t notes = 0;
-    for (int p = 0; p < parts; ++p) notes += static_cast<size_t>(NotesOf(song.parts[p]));
-    out.reserve(256 + 48 * notes + 16 * static_cast<size_t>(song.barLineCount) +
-                128 * static_cast<size_t>(parts));
-    out += "{\"status\": ";
-    AppendInt(out, song.status);
-    out += ", \"loaded\": ";
-    out += loaded ? "true" : "false";
-    out += ", \"noteTracks\": ";
-    AppendInt(out, song.noteTracks);
-    out += ", \"duration\": ";
-    AppendNumber(out, song.duration, "%.17g");
-    out += ", \"barLines\": [";
+    out->Text("{\"status\": ");
+    out->Int(song.status);
+    out->Text(", \"loaded\": ");
+    out->Text(loaded ? "true" : "false");
+    out->Text(", \"noteTracks\": ");
+    out->Int(song.noteTracks);
+    out->Text(", \"duration\": ");
+    out->Number(song.duration, 17);
+    out->Text(", \"barLines\": [");
     for (int i = 0; i < song.barLineCount; ++i) {
-        if (i > 0) out += ", ";
-        AppendNumber(out, song.barLines[i], "%.9g");
+        if (i > 0) out->Text(", ", 2);
+        out->Number(song.barLines[i], 9);
     }
-    out += "], \"parts\": [";
+    out->Text("], \"parts\": [");
     for (int p = 0; p < parts; ++p) {
         const SongPart& part = song.parts[p];
-        out += p == 0 ? "{\"track\": " : ", {\"track\": ";
-        AppendInt(out, part.track);
-        out += ", \"channel\": ";
-        AppendInt(out, part.channel);
-        out += ", \"program\": ";
-        AppendInt(out, part.program);
-        out += ", \"name\": ";
-        AppendString(out, part.name);
-        out += ", \"notes\": [";
+        out->Text(p == 0 ? "{\"track\": " : ", {\"track\": ");
+        out->Int(part.track);
+        out->Text(", \"channel\": ");
+        out->Int(part.channel);
+        out->Text(", \"program\": ");
+        out->Int(part.program);
+        out->Text(", \"name\": ");
+        out->String(part.name);
+        out->Text(", \"notes\": [");
         const int32_t count = NotesOf(part);
         for (int i = 0; i < count; ++i) {
             const NoteRecord& n = part.notes[i];
-            out += i == 0 ? "[" : ", [";
-            AppendInt(out, n.key);
-            out += ", ";
-            AppendNumber(out, n.start, "%.9g");
-            out += ", ";
-            AppendNumber(out, n.end, "%.9g");
-            out += ", ";
-            AppendInt(out, n.velocity);
-            out += "]";
+            if (i == 0) {
+                out->Char('[');
+            } else {
+                out->Text(", [", 3);
+            }
+            out->Int(n.key);
+            out->Text(", ", 2);
+            out->Number(n.start, 9);
+            out->Text(", ", 2);
+            out->Number(n.end, 9);
+            out->Text(", ", 2);
+            out->Int(n.velocity);
+            out->Char(']');
         }
-        out += "]}";
+        out->Text("]}");
     }
-    out += "], \"reading\": ";
-    out += song.reading == ReadingVoices ? "\"voices\"" : "\"hands\"";
-    out += ", \"hands\": \"";
-    out += HandRuleWord(song);
-    out += '"';
-    out += ", \"percussionNotes\": ";
-    AppendInt(out, song.percussionNotes);
-    out += ", \"truncated\": ";
-    out += song.truncated != 0 ? "true" : "false";
-    out += "}\n";
+    out->Text("], \"reading\": ");
+    out->Text(song.reading == ReadingVoices ? "\"voices\"" : "\"hands\"");
+    out->Text(", \"hands\": \"");
+    out->Text(HandRuleWord(song));
+    out->Char('"');
+    out->Text(", \"percussionNotes\": ");
+    out->Int(song.percussionNotes);
+    out->Text(", \"truncated\": ");
+    out->Text(song.truncated != 0 ? "true" : "false");
+    out->Text("}\n");
+}
+
+std::string SongJson(const SongData& song, bool loaded) {
+    std::string out;
+    WriteSongJson(song, loaded, [&out](const char* text, size_t size) { out.append(text, size); });
     return out;
 }
 

@@ -1,6 +1,8 @@
 // What the command-line tool prints about a parsed song.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 #include "core/song_data.h"
@@ -12,6 +14,9 @@
 // past a limit was left out. Times print with %.9g, the duration with %.17g, so the numbers read
 // back exactly.
 [[nodiscard]] std::string SongJson(const SongData& song, bool loaded);
+// The same text handed to `write` a block at a time, in order, so that the text of a huge song is
+// never held whole.
+void WriteSongJson(const SongData& song, bool loaded, const std::function<void(const char*, size_t)>& write);
 
 // A few lines for a person: tracks, length, bar lines, each hand's or voice's notes and key range,
 // and for hands what told them apart.

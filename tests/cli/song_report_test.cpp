@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "midi/midi_reader.h"
 #include "smf_builder.h"
@@ -64,6 +68,47 @@ TEST(SongJson, NonFiniteTimesPrintAsNull) {
     song->barLines[0] = INFINITY;
     const std::string json = SongJson(*song, false);
     EXPECT_NE(json.find("\"duration\": null, \"barLines\": [null]"), std::string::npos) << json;
+}
+
+// A song's text is handed on in blocks, which together are the whole text, each number as
+// printf's %.9g writes it, wherever the blocks' edges fall: a name of another length before the
+// notes moves every edge by a byte.
+TEST(SongJson, TheTextOfManyNotesComesInBlocksThatJoinUp) {
+    std::vector<NoteRecord> notes;
+    std::string expected = "\"notes\": [";
+    uint32_t seed = 12345;
+    for (int i = 0; i < 2500; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const float start = static_cast<float>(seed % 1000000u) / 7.0f + static_cast<float>(i % 3) * 1e-6f;
+        const NoteRecord n{start, start + 0.1f / static_cast<float>(1 + i % 9),
+                           static_cast<uint8_t>(seed >> 25), static_cast<uint8_t>(1 + (seed >> 9) % 127)};
+        notes.push_back(n);
+        char text[96];
+        std::snprintf(text, sizeof text, "%s[%d, %.9g, %.9g, %d]", i == 0 ? "" : ", ", n.key,
+                      static_cast<double>(n.start), static_cast<double>(n.end), n.velocity);
+        expected += text;
+    }
+    expected += "]}";
+    auto song = NewSong();
+    song->reading = ReadingVoices;
+    song->partCount = 1;
+    song->parts[0].notes = notes.data();
+    song->parts[0].noteCount = static_cast<int32_t>(notes.size());
+    for (size_t pad = 0; pad < 48; ++pad) {
+        SCOPED_TRACE(pad);
+        std::fill(std::begin(song->parts[0].name), std::end(song->parts[0].name), '\0');
+        std::fill(song->parts[0].name, song->parts[0].name + pad, 'x');
+        std::string joined;
+        size_t blocks = 0, largest = 0;
+        WriteSongJson(*song, true, [&](const char* text, size_t size) {
+            ++blocks;
+            largest = std::max(largest, size);
+            joined.append(text, size);
+        });
+        EXPECT_GE(blocks, 2u);
+        EXPECT_LE(largest, size_t{1} << 16);
+        EXPECT_NE(joined.find(expected), std::string::npos);
+    }
 }
 
 TEST(LoadFailure, ReasonsInWords) {
