@@ -44,37 +44,27 @@ measure() {
     for b in "$@"; do echo "${best_large[$b]} ${best_tiny[$b]}"; done
 }
 
-# "seconds kilobytes" for each build given: the processor time and peak memory of the best of three
-# runs, the builds taking turns.
-processor() {
-    local k
+# "seconds kilobytes" for each build given, from the best of three runs of `info` (with OPTION, if
+# not empty), the builds taking turns: the processor time and peak memory, or with OPTION --json the
+# elapsed time (the text is written, then thrown away) and peak memory.
+best_of_three() {
+    local option=$1 k format='%U %S %M'
+    shift
+    [ -z "$option" ] || format='%e 0 %M'
     local -a given=("$@")
     for _ in 1 2 3; do
         for k in "${!given[@]}"; do
-            echo "$k $(/usr/bin/time -f '%U %S %M' "${given[$k]}/src/cli/dorvik-midi" info "$work/dense.mid" 2>&1 >/dev/null | tail -n 1)"
+            echo "$k $(/usr/bin/time -f "$format" "${given[$k]}/src/cli/dorvik-midi" info ${option:+"$option"} "$work/dense.mid" 2>&1 >/dev/null | tail -n 1)"
         done
     done | awk -v n="$#" '{c = $2 + $3; if (!($1 in best) || c < best[$1]) { best[$1] = c; kb[$1] = $4 } }
-        END { for (k = 0; k < n; k++) print best[k], kb[k] }'
-}
-
-# "seconds kilobytes" for each build given: the elapsed time and peak memory of the best of three
-# runs of `info --json`, its text thrown away, the builds taking turns.
-json() {
-    local k
-    local -a given=("$@")
-    for _ in 1 2 3; do
-        for k in "${!given[@]}"; do
-            echo "$k $(/usr/bin/time -f '%e %M' "${given[$k]}/src/cli/dorvik-midi" info --json "$work/dense.mid" 2>&1 >/dev/null | tail -n 1)"
-        done
-    done | awk -v n="$#" '{ if (!($1 in best) || $2 < best[$1]) { best[$1] = $2; kb[$1] = $3 } }
         END { for (k = 0; k < n; k++) print best[k], kb[k] }'
 }
 
 builds=("$build")
 if [ -n "$reference" ]; then builds+=("$reference"); fi
 { read -r info_ns start_ns; read -r ref_ns ref_start_ns || true; } < <(measure "${builds[@]}")
-{ read -r cpu_s peak_kb; read -r ref_cpu_s ref_peak_kb || true; } < <(processor "${builds[@]}")
-{ read -r json_s json_kb; read -r ref_json_s ref_json_kb || true; } < <(json "${builds[@]}")
+{ read -r cpu_s peak_kb; read -r ref_cpu_s ref_peak_kb || true; } < <(best_of_three "" "${builds[@]}")
+{ read -r json_s json_kb; read -r ref_json_s ref_json_kb || true; } < <(best_of_three --json "${builds[@]}")
 json_bytes=$("$build/src/cli/dorvik-midi" info --json "$work/dense.mid" | wc -c)
 cat_ns=$(best_of_runs cat "$work/dense.mid")
 md5_ns=$(best_of_runs md5sum "$work/dense.mid")
