@@ -99,7 +99,9 @@ TEST(TrackReader, AWalkGivesTheEventsNextGives) {
     const Bytes whole = Chunk("MTrk", body);
     const Bytes cut(whole.begin(), whole.end() - 2);
     const Bytes damaged = Cat({Bytes(whole.begin(), whole.end() - 4), Bytes{0x00, 0xF4, 0x00, 0x00}});
-    const std::string path = testing::TempDir() + "track_reader_test.mid";
+    // A name of this process's own: another run of the tests on the machine must not write or
+    // remove the file while this one reads it.
+    const std::string path = testing::TempDir() + "track_reader_test-" + std::to_string(getpid()) + ".mid";
     for (const Bytes* data : {&whole, &cut, &damaged}) {
         FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr);
