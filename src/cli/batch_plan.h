@@ -76,10 +76,6 @@ struct Shard {
 void KeepOutputRecipe(const std::string& output, const std::string& recipe);
 [[nodiscard]] bool OutputMadeWith(const std::string& output, const std::string& recipe);
 
-// `text` as a JSON string with its quotes. Quotes, backslashes and control characters are escaped;
-// a byte that is not part of valid UTF-8 becomes U+FFFD, so that every JSON reader takes the line.
-[[nodiscard]] std::string JsonString(std::string_view text);
-
 // How one file of a batch ended.
 enum class JobStatus { Done, Skipped, Failed, Interrupted };
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/json_text.h"
 #include "midi/midi_reader.h"
 #include "midi/play_follow.h"
 #include "settings/song_memory.h"
@@ -52,23 +53,6 @@ std::vector<std::string> PartsPlayed(const ScoreMemory& memory) {
     for (const PassRecord& p : memory.passes) add(p.parts);
     for (const PartBest& b : memory.bests) add(b.parts);
     return labels;
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
 }
 
 std::string PassJson(const PassRecord& p) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "cli/json_text.h"
 #include "core/hand_name.h"
 #include "core/time_format.h"
 #include "midi/gm_programs.h"
@@ -54,21 +55,8 @@ class JsonOut {
             block_);
     }
     void String(const char* text) {
-        Char('"');
-        for (const char* c = text; *c != '\0'; ++c) {
-            const unsigned char u = static_cast<unsigned char>(*c);
-            if (u == '"' || u == '\\') {
-                Char('\\');
-                Char(*c);
-            } else if (u < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-                Text(escaped);
-            } else {
-                Char(*c);
-            }
-        }
-        Char('"');
+        const std::string quoted = cli::JsonString(text);
+        Text(quoted.data(), quoted.size());
     }
 
   private:

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <map>
 
+#include "cli/json_text.h"
+
 namespace fs = std::filesystem;
 using cli::BatchInput;
 

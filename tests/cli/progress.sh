@@ -46,6 +46,16 @@ assert p["passes"][0]["dynamics"] == "too loud" and p["passes"][0]["meanOffsetMs
 assert p["best"]["accuracy"] == 100.0 and p["best"]["when"] is None, p
 ' || fail "--json: $json"
 
+# A song whose file name is not UTF-8 (an old one, named in Latin-1) is still named in JSON that
+# every reader takes.
+latin1="$work/caf$(printf '\351').mid"
+cp "$song" "$latin1"
+"$tool" progress --json "$latin1" | python3 -c '
+import json, sys
+d = json.loads(sys.stdin.buffer.read().decode("utf-8"))
+assert d["song"].endswith("caf\ufffd.mid") and d["parts"][0]["passes"], d
+' || fail "--json of a song named in Latin-1"
+
 # A note moved to the other hand in the window is in the other hand for info too.
 before=$("$tool" info --json "$song" | python3 -c 'import json,sys; d=json.load(sys.stdin); n=d["parts"][0]["notes"][0]; print(n[0], round(n[1]*1000), len(d["parts"][0]["notes"]), len(d["parts"][1]["notes"]))')
 set -- $before
