@@ -10,9 +10,13 @@
 
 namespace {
 
-// Notes struck within this much of an onset's first note belong to it: a chord as a person plays
-// it is seldom struck at one instant.
+// Notes struck within this much of each other sound as one: no tune's notes follow each other
+// this fast.
 constexpr double kChordSeconds = 0.03;
+// Notes struck within this much of an onset's first note belong to it. A chord as a person plays
+// it is seldom struck at one instant: the hands lead and lag each other, and a chord's notes spread
+// over 50 ms and more. A sixteenth lasts longer than this up to 180 beats a minute.
+constexpr double kOnsetSeconds = 0.08;
 // A note still held this long after an onset counts as held by its hand; one that ends sooner is
 // being let go as the next is struck, as a legato line does.
 constexpr double kHeldSeconds = 0.05;
@@ -45,10 +49,11 @@ constexpr double kMostHeldReach = 2.0;
 constexpr double kLineSeconds = 1.0;
 constexpr int kLineStep = 6;
 constexpr double kHandover = 6.0;
-// Notes struck together that are let go together (within this much of each other) are most often
-// one hand's, when the onset's other notes end elsewhere: each hand keeps a rhythm of its own, so
-// parting two such notes between the hands costs about a leap past a tenth.
-constexpr double kEndSlack = 0.03;
+// Notes struck together that are let go together are most often one hand's, when the onset's other
+// notes end elsewhere: each hand keeps a rhythm of its own, so parting two such notes between the
+// hands costs about a leap past a tenth. A person lets a chord's keys go as unevenly as they strike
+// them.
+constexpr double kEndSlack = kOnsetSeconds;
 constexpr double kSharedEnd = 4.0;
 // Each hand keeps a texture of its own, a melody of single notes over chords of three, say: a hand
 // striking again within a line's time costs this for each note more or fewer than its last strike.
@@ -188,7 +193,7 @@ class Splitter {
     void TakeOnset(size_t& next) {
         const size_t from = next;
         const double first = notes_[order_[from]].start;
-        while (next < order_.size() && notes_[order_[next]].start - first <= kChordSeconds) ++next;
+        while (next < order_.size() && notes_[order_[next]].start - first <= kOnsetSeconds) ++next;
         // By key, then by index: sorted as one number each, which a dense cluster of thousands of
         // notes sorts far faster than by looking each note up.
         packed_.clear();
