@@ -402,7 +402,7 @@ def played(data, seed):
         out.append(chunk(timed))
     return data[:10] + struct.pack(">HH", len(out), division) + b"".join(out)
 
-def score(data, name):
+def score(data):
     """The split's and middle C's notes in the hand they were written for, of how many, and how
     many onsets strike chords no hand spans, of how many; None for a file that is no piece for two
     hands in tracks of their own."""
@@ -447,7 +447,7 @@ for path in files:
     if os.path.basename(os.path.dirname(path)) == "pmx":
         data = staves(data)
     name = os.path.basename(path)
-    result = score(data, name)
+    result = score(data)
     if result is None:
         continue
     truth, counts, wide, onsets = result
@@ -469,7 +469,7 @@ for path in files:
     print(line)
     group = "excerpts" if re.search(r"/(lilypond|abc)/", path) else "pieces"
     scores.append((group, name, n, ok, mid))
-    result = score(played(data, len(scores)), name)
+    result = score(played(data, len(scores)))
     if result and result[1] and result[1][0]:
         played_scores.append((group, name) + result[1])
 
